@@ -1,0 +1,78 @@
+// Rotated font descriptions, the outline-font test and the start-up facts.
+#include "ControlsTestSupport.h"
+
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QScreen>
+
+using ctltest::FixedFont;
+using ctltest::QtTest;
+
+class FontsTest : public QtTest {};
+
+TEST_F(FontsTest, RotatedFontDescription)
+{
+    QFont f = FixedFont(17, true);
+    f.setItalic(true);
+    f.setUnderline(true);
+    const TDcFontDescription lf = CreateRotatedFont(f, 90);
+    EXPECT_EQ(lf.Escapement, 900);
+    EXPECT_EQ(lf.Orientation, 0);
+    EXPECT_EQ(lf.Width, 0);
+    EXPECT_EQ(lf.Height, -17);
+    EXPECT_EQ(lf.Weight, 700);
+    EXPECT_TRUE(lf.Italic);
+    EXPECT_TRUE(lf.Underline);
+    EXPECT_FALSE(lf.StrikeOut);
+    EXPECT_EQ(lf.FaceName, QStringLiteral("DejaVu Sans"));
+    EXPECT_EQ(lf.PitchAndFamily, 0);
+
+    const TDcFontDescription plain = CreateRotatedFont(FixedFont(12), -45);
+    EXPECT_EQ(plain.Escapement, -450);
+    EXPECT_EQ(plain.Weight, 400);
+    EXPECT_FALSE(plain.Italic);
+
+    QFont mono(QStringLiteral("DejaVu Sans Mono"));
+    mono.setFixedPitch(true);
+    EXPECT_EQ(CreateRotatedFont(mono, 0).PitchAndFamily, 1);
+    QFont serif(QStringLiteral("DejaVu Serif"));
+    serif.setStyleHint(QFont::Serif);
+    EXPECT_EQ(CreateRotatedFont(serif, 0).PitchAndFamily, 2);
+}
+
+TEST_F(FontsTest, DescriptionGivesTheFontBack)
+{
+    QFont f = FixedFont(21, true);
+    f.setStrikeOut(true);
+    const QFont back = CreateRotatedFont(f, 30).toQFont();
+    EXPECT_EQ(back.family(), f.family());
+    EXPECT_EQ(back.pixelSize(), 21);
+    EXPECT_TRUE(back.bold());
+    EXPECT_TRUE(back.strikeOut());
+    EXPECT_FALSE(back.italic());
+}
+
+TEST_F(FontsTest, HeightOfAPointSizedFont)
+{
+    QFont f(QStringLiteral("DejaVu Sans"));
+    f.setPointSize(12);
+    const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchY();
+    EXPECT_EQ(FontHeight(f), -int(std::nearbyint(12 * dpi / 72.0)));
+}
+
+TEST_F(FontsTest, OutlineFontsAreTrueType)
+{
+    EXPECT_TRUE(IsTrueTypeFont(FixedFont()));
+    EXPECT_TRUE(IsTrueTypeFont(QFont(QStringLiteral("DejaVu Serif"))));
+}
+
+TEST_F(FontsTest, StartUpFacts)
+{
+    EXPECT_EQ(GetXPColorScheme(), 0);
+    const QScreen *screen = QGuiApplication::primaryScreen();
+    ASSERT_NE(screen, nullptr);
+    EXPECT_EQ(IsHighColorDisplay(), screen->depth() > 8);
+    InitializeDcCommon();
+    EXPECT_EQ(HighColorDisplay, IsHighColorDisplay());
+    EXPECT_EQ(XPColorScheme, 0);
+}

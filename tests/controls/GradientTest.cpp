@@ -1,0 +1,412 @@
+// The gradient control: its ramp, its pattern builders, its updates and its
+// painting.
+#include "ControlsTestSupport.h"
+
+#include "controls/Gradient.h"
+
+#include <QSignalSpy>
+
+using ctltest::PixelColor;
+using ctltest::QtTest;
+
+namespace {
+
+TColor Entry(const TGradientColors &ramp, int i)
+{
+    const TGradientColor &e = ramp[std::size_t(i)];
+    return RGBColor(e.Red, e.Green, e.Blue);
+}
+
+// A ramp whose entry i is the grey 255 - i, so that a pixel tells its index.
+const TGradientColors &IndexRamp()
+{
+    static const TGradientColors ramp = TGradient::MakeRamp(clWhite, clBlack, 0, 0);
+    return ramp;
+}
+
+int IndexAt(const QImage &pattern, int x, int y)
+{
+    return 255 - pattern.pixelColor(x, y).red();
+}
+
+} // namespace
+
+class GradientRampTest : public QtTest {};
+
+TEST_F(GradientRampTest, PlainRamp)
+{
+    const TGradientColors &r = IndexRamp();
+    for (int i = 0; i < 256; ++i)
+        ASSERT_EQ(Entry(r, i), RGBColor(255 - i, 255 - i, 255 - i)) << i;
+
+    const TGradientColors up = TGradient::MakeRamp(RGBColor(0, 100, 200), RGBColor(200, 100, 0), 0, 0);
+    EXPECT_EQ(Entry(up, 0), RGBColor(0, 100, 200));
+    EXPECT_EQ(Entry(up, 255), RGBColor(200, 100, 0));
+    EXPECT_EQ(Entry(up, 128), RGBColor(100, 100, 100));  // 128 * 200 / 255 = 100.4
+    EXPECT_EQ(Entry(up, 1), RGBColor(0, 100, 200)) << "division truncates towards zero";
+    EXPECT_EQ(Entry(up, 2), RGBColor(1, 100, 199));
+}
+
+TEST_F(GradientRampTest, EntryBytesAreBlueGreenRed)
+{
+    const TGradientColors r = TGradient::MakeRamp(RGBColor(10, 20, 30), RGBColor(10, 20, 30), 0, 0);
+    EXPECT_EQ(r[0].Blue, 30);
+    EXPECT_EQ(r[0].Green, 20);
+    EXPECT_EQ(r[0].Red, 10);
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(r.data());
+    EXPECT_EQ(bytes[0], 30);
+    EXPECT_EQ(bytes[1], 20);
+    EXPECT_EQ(bytes[2], 10);
+    EXPECT_EQ(sizeof(TGradientColors), 768u);
+}
+
+TEST_F(GradientRampTest, Shift)
+{
+    const TColor a = RGBColor(0, 0, 0), b = RGBColor(200, 100, 5);
+    TGradientColors r = TGradient::MakeRamp(a, b, 100, 0);
+    for (int i : {0, 100, 255})
+        EXPECT_EQ(Entry(r, i), b) << i;
+    r = TGradient::MakeRamp(a, b, -100, 0);
+    for (int i : {0, 100, 255})
+        EXPECT_EQ(Entry(r, i), a) << i;
+
+    // Colour 1 moves half-way; 2.5 rounds away from zero.
+    r = TGradient::MakeRamp(a, b, 50, 0);
+    EXPECT_EQ(Entry(r, 0), RGBColor(100, 50, 3));
+    EXPECT_EQ(Entry(r, 255), b);
+    // Colour 2 moves half-way back; -2.5 rounds away from zero too.
+    r = TGradient::MakeRamp(a, b, -50, 0);
+    EXPECT_EQ(Entry(r, 0), a);
+    EXPECT_EQ(Entry(r, 255), RGBColor(100, 50, 2));
+}
+
+TEST_F(GradientRampTest, Rotation)
+{
+    const TColor a = RGBColor(0, 0, 0), b = RGBColor(255, 254, 128);
+    TGradientColors r = TGradient::MakeRamp(a, b, 0, 100);
+    EXPECT_EQ(Entry(r, 0), b);
+    EXPECT_EQ(Entry(r, 255), a);
+    EXPECT_EQ(Entry(r, 128), RGBColor(127, 126, 63));
+
+    r = TGradient::MakeRamp(a, b, 0, -100);
+    EXPECT_EQ(Entry(r, 0), b);
+    EXPECT_EQ(Entry(r, 255), a);
+
+    // 50 % gives 128 (127.5 rounded up): the peak is at index 127.
+    r = TGradient::MakeRamp(a, b, 0, 50);
+    EXPECT_EQ(Entry(r, 0), a);
+    EXPECT_EQ(Entry(r, 126), RGBColor(252, 252, 126));
+    EXPECT_EQ(Entry(r, 127), b);
+    EXPECT_EQ(Entry(r, 255), a);
+    EXPECT_EQ(Entry(r, 191), RGBColor(127, 127, 64));
+
+    r = TGradient::MakeRamp(a, b, 0, -50);
+    EXPECT_EQ(Entry(r, 0), b);
+    EXPECT_EQ(Entry(r, 128), a);
+    EXPECT_EQ(Entry(r, 255), b);
+    EXPECT_EQ(Entry(r, 64), RGBColor(128, 127, 64));
+}
+
+TEST_F(GradientRampTest, SystemColoursAreResolved)
+{
+    const TGradientColors r = TGradient::MakeRamp(clBtnFace, clBtnShadow, 0, 0);
+    EXPECT_EQ(Entry(r, 0), ResolveColor(clBtnFace));
+    EXPECT_EQ(Entry(r, 255), ResolveColor(clBtnShadow));
+}
+
+class GradientPatternTest : public QtTest {};
+
+TEST_F(GradientPatternTest, SizesOfEveryStyle)
+{
+    const struct {
+        TGradientStyle style;
+        int w, h;
+    } sizes[] = {
+        {gsRadialC, 362, 362},  {gsRadialT, 362, 181},   {gsRadialB, 362, 181},   {gsRadialL, 181, 362},
+        {gsRadialR, 181, 362},  {gsRadialTL, 181, 181},  {gsRadialTR, 181, 181},  {gsRadialBL, 181, 181},
+        {gsRadialBR, 181, 181}, {gsLinearH, 256, 1},     {gsLinearV, 1, 256},     {gsReflectedH, 1, 512},
+        {gsReflectedV, 512, 1}, {gsDiagonalLF, 128, 129}, {gsDiagonalLB, 128, 129}, {gsDiagonalRF, 256, 256},
+        {gsDiagonalRB, 256, 256}, {gsArrowL, 129, 256},  {gsArrowR, 129, 256},    {gsArrowU, 256, 129},
+        {gsArrowD, 256, 129},   {gsDiamond, 256, 256},   {gsButterfly, 256, 256},
+    };
+    for (const auto &s : sizes) {
+        QImage p;
+        TGradient::BuildPattern(s.style, IndexRamp(), p);
+        EXPECT_EQ(p.size(), QSize(s.w, s.h)) << int(s.style);
+        EXPECT_EQ(p.format(), QImage::Format_BGR888);
+    }
+}
+
+TEST_F(GradientPatternTest, PixelIndexes)
+{
+    const struct {
+        TGradientStyle style;
+        int x, y, index;
+    } cases[] = {
+        {gsRadialC, 180, 180, 0},   {gsRadialC, 181, 180, 0},   {gsRadialC, 181, 181, 1},   {gsRadialC, 0, 180, 180},
+        {gsRadialC, 361, 0, 255},   {gsRadialC, 0, 361, 255},   {gsRadialC, 200, 100, 82},
+        {gsRadialT, 180, 0, 0},     {gsRadialT, 0, 0, 180},     {gsRadialT, 181, 180, 180},
+        {gsRadialT, 0, 180, 255},   {gsRadialB, 180, 180, 0},   {gsRadialB, 180, 0, 180},
+        {gsRadialL, 0, 180, 0},     {gsRadialL, 0, 181, 0},     {gsRadialL, 180, 180, 180},
+        {gsRadialL, 3, 185, 5},     {gsRadialR, 180, 180, 0},   {gsRadialR, 0, 181, 180},
+        {gsRadialTL, 0, 0, 0},      {gsRadialTL, 3, 4, 5},      {gsRadialTL, 180, 180, 255},
+        {gsRadialTR, 180, 0, 0},    {gsRadialTR, 177, 4, 5},    {gsRadialBL, 0, 180, 0},
+        {gsRadialBL, 3, 176, 5},    {gsRadialBR, 180, 180, 0},  {gsRadialBR, 177, 176, 5},
+        {gsLinearH, 0, 0, 0},       {gsLinearH, 77, 0, 77},     {gsLinearH, 255, 0, 255},
+        {gsLinearV, 0, 77, 77},     {gsReflectedH, 0, 0, 255},  {gsReflectedH, 0, 255, 0},
+        {gsReflectedH, 0, 256, 0},  {gsReflectedH, 0, 511, 255}, {gsReflectedH, 0, 300, 44},
+        {gsReflectedV, 0, 0, 255},  {gsReflectedV, 256, 0, 0},  {gsReflectedV, 300, 0, 44},
+        {gsDiagonalLF, 0, 0, 0},    {gsDiagonalLF, 127, 128, 255}, {gsDiagonalLF, 10, 20, 30},
+        {gsDiagonalLB, 0, 0, 127},  {gsDiagonalLB, 127, 0, 0},  {gsDiagonalLB, 0, 128, 255},
+        {gsDiagonalRF, 0, 0, 255},  {gsDiagonalRF, 100, 155, 0}, {gsDiagonalRF, 255, 255, 255},
+        {gsDiagonalRF, 200, 100, 45}, {gsDiagonalRB, 0, 0, 0},  {gsDiagonalRB, 255, 0, 255},
+        {gsDiagonalRB, 10, 30, 20}, {gsArrowL, 0, 0, 255},      {gsArrowL, 128, 127, 0},
+        {gsArrowL, 128, 128, 0},    {gsArrowL, 0, 255, 255},    {gsArrowL, 10, 200, 190},
+        {gsArrowR, 128, 0, 255},    {gsArrowR, 0, 127, 0},      {gsArrowR, 0, 128, 0},
+        {gsArrowR, 128, 255, 255},  {gsArrowU, 0, 0, 255},      {gsArrowU, 127, 128, 0},
+        {gsArrowU, 128, 128, 0},    {gsArrowU, 255, 0, 255},    {gsArrowD, 0, 128, 255},
+        {gsArrowD, 127, 0, 0},      {gsArrowD, 128, 0, 0},      {gsArrowD, 255, 128, 255},
+        {gsDiamond, 0, 0, 255},     {gsDiamond, 127, 127, 1},   {gsDiamond, 255, 0, 255},
+        {gsDiamond, 0, 255, 255},   {gsDiamond, 255, 255, 255}, {gsDiamond, 128, 128, 1},
+        {gsButterfly, 127, 0, 255}, {gsButterfly, 0, 127, 1},   {gsButterfly, 128, 0, 255},
+        {gsButterfly, 128, 255, 255}, {gsButterfly, 0, 128, 0}, {gsButterfly, 255, 128, 1},
+    };
+    for (const auto &c : cases) {
+        QImage p;
+        TGradient::BuildPattern(c.style, IndexRamp(), p);
+        EXPECT_EQ(IndexAt(p, c.x, c.y), c.index) << int(c.style) << " at " << c.x << "," << c.y;
+    }
+}
+
+TEST_F(GradientPatternTest, ReflectedRowsMirror)
+{
+    QImage p;
+    TGradient::BuildPattern(gsReflectedH, IndexRamp(), p);
+    for (int k = 0; k < 256; ++k)
+        ASSERT_EQ(IndexAt(p, 0, 511 - k), IndexAt(p, 0, k)) << k;
+}
+
+TEST_F(GradientPatternTest, ScanLinesHoldRampEntries)
+{
+    const TGradientColors ramp = TGradient::MakeRamp(RGBColor(10, 20, 30), RGBColor(250, 150, 50), 0, 0);
+    QImage p;
+    TGradient::BuildPattern(gsLinearH, ramp, p);
+    const uchar *line = p.constScanLine(0);
+    for (int x : {0, 17, 255}) {
+        EXPECT_EQ(line[3 * x], ramp[std::size_t(x)].Blue);
+        EXPECT_EQ(line[3 * x + 1], ramp[std::size_t(x)].Green);
+        EXPECT_EQ(line[3 * x + 2], ramp[std::size_t(x)].Red);
+        EXPECT_EQ(PixelColor(p, x, 0), Entry(ramp, x));
+    }
+}
+
+class GradientControlTest : public QtTest {
+protected:
+    static QImage Render(TGradient &g)
+    {
+        QImage image(g.size(), QImage::Format_RGB32);
+        image.fill(Qt::magenta);
+        g.render(&image, QPoint(), QRegion(), QWidget::DrawChildren);
+        return image;
+    }
+};
+
+TEST_F(GradientControlTest, Defaults)
+{
+    TGradient g;
+    EXPECT_EQ(g.size(), QSize(100, 100));
+    EXPECT_EQ(g.ColorBegin(), clWhite);
+    EXPECT_EQ(g.ColorEnd(), clBtnFace);
+    EXPECT_FALSE(g.UseSysColors());
+    EXPECT_EQ(g.Style(), gsRadialC);
+    EXPECT_EQ(g.Shift(), 0);
+    EXPECT_EQ(g.Rotation(), 0);
+    EXPECT_FALSE(g.Reverse());
+    EXPECT_EQ(g.Pattern().size(), QSize(362, 362));
+
+    const QImage img = Render(g);
+    EXPECT_EQ(PixelColor(img, 50, 50), clWhite) << "white centre";
+    // The corner pixels sample the pattern one step inside its corners,
+    // within a unit of the button face.
+    const TColor face = ResolveColor(clBtnFace);
+    for (auto [x, y] : {std::pair{0, 0}, {99, 0}, {0, 99}, {99, 99}}) {
+        const TColor c = PixelColor(img, x, y);
+        EXPECT_LE(std::abs(RedOf(c) - RedOf(face)), 1) << x << "," << y;
+        EXPECT_LE(std::abs(GreenOf(c) - GreenOf(face)), 1) << x << "," << y;
+        EXPECT_LE(std::abs(BlueOf(c) - BlueOf(face)), 1) << x << "," << y;
+    }
+    EXPECT_EQ(Entry(g.Colors(), 255), face);
+    EXPECT_EQ(PixelColor(g.Pattern(), 0, 0), face) << "the pattern's corner is the end colour";
+}
+
+TEST_F(GradientControlTest, ShiftAndRotationAreClamped)
+{
+    TGradient g;
+    g.setShift(120);
+    EXPECT_EQ(g.Shift(), 100);
+    g.setShift(-120);
+    EXPECT_EQ(g.Shift(), -100);
+    g.setRotation(500);
+    EXPECT_EQ(g.Rotation(), 100);
+    g.setRotation(-101);
+    EXPECT_EQ(g.Rotation(), -100);
+    g.setStyle(99);
+    EXPECT_EQ(g.Style(), gsRadialC) << "an unknown style is refused";
+}
+
+TEST_F(GradientControlTest, ReverseSwapsBeforeShift)
+{
+    TGradient g;
+    g.setStyle(gsLinearH);
+    g.setColorBegin(clRed);
+    g.setColorEnd(clBlue);
+    EXPECT_EQ(Entry(g.Colors(), 0), clRed);
+    g.setReverse(true);
+    EXPECT_EQ(Entry(g.Colors(), 0), clBlue);
+    EXPECT_EQ(Entry(g.Colors(), 255), clRed);
+    g.setShift(100);
+    EXPECT_EQ(Entry(g.Colors(), 0), clRed) << "the shift moves the swapped first colour";
+
+    g.resize(256, 10);
+    g.setShift(0);
+    const QImage img = Render(g);
+    EXPECT_EQ(PixelColor(img, 0, 5), clBlue);
+    EXPECT_EQ(PixelColor(img, 255, 5), clRed);
+}
+
+TEST_F(GradientControlTest, PatternIsStretched)
+{
+    TGradient g;
+    g.setStyle(gsLinearV);
+    g.setColorBegin(clBlack);
+    g.setColorEnd(clWhite);
+    g.resize(40, 512);
+    const QImage img = Render(g);
+    EXPECT_EQ(PixelColor(img, 0, 0), clBlack);
+    EXPECT_EQ(PixelColor(img, 39, 511), clWhite);
+    EXPECT_EQ(PixelColor(img, 20, 256), PixelColor(img, 0, 256)) << "rows are uniform";
+    EXPECT_EQ(PixelColor(img, 0, 256), Entry(g.Colors(), 128));
+}
+
+TEST_F(GradientControlTest, UpdatesAreGrouped)
+{
+    TGradient g;
+    const int built = g.PatternBuildCount();
+    g.setStyle(gsDiamond);
+    EXPECT_EQ(g.PatternBuildCount(), built + 1);
+    g.setStyle(gsDiamond);
+    EXPECT_EQ(g.PatternBuildCount(), built + 1) << "an unchanged value builds nothing";
+
+    g.BeginUpdate();
+    g.BeginUpdate();
+    g.setColorBegin(clRed);
+    g.setColorEnd(clNavy);
+    g.setShift(20);
+    g.EndUpdate();
+    EXPECT_EQ(g.PatternBuildCount(), built + 1);
+    g.EndUpdate();
+    EXPECT_EQ(g.PatternBuildCount(), built + 2);
+    EXPECT_EQ(Entry(g.Colors(), 255), clNavy);
+    g.BeginUpdate();
+    g.EndUpdate();
+    EXPECT_EQ(g.PatternBuildCount(), built + 2) << "nothing changed, nothing built";
+
+    g.setLoading(true);
+    g.setStyle(gsArrowL);
+    g.setRotation(30);
+    EXPECT_EQ(g.PatternBuildCount(), built + 2);
+    g.Loaded();
+    EXPECT_EQ(g.PatternBuildCount(), built + 3);
+    EXPECT_EQ(g.Pattern().size(), QSize(129, 256));
+}
+
+TEST_F(GradientControlTest, CustomStyle)
+{
+    TGradient g;
+    g.setColorBegin(clRed);
+    g.setColorEnd(clLime);
+    g.setStyle(gsCustom);
+    ASSERT_EQ(g.Pattern().size(), QSize(2, 2));
+    EXPECT_EQ(PixelColor(g.Pattern(), 0, 0), clRed);
+    EXPECT_EQ(PixelColor(g.Pattern(), 1, 1), clRed);
+    EXPECT_EQ(PixelColor(g.Pattern(), 1, 0), clLime);
+    EXPECT_EQ(PixelColor(g.Pattern(), 0, 1), clLime);
+    g.resize(10, 10);
+    QImage img = Render(g);
+    EXPECT_EQ(PixelColor(img, 2, 2), clRed);
+    EXPECT_EQ(PixelColor(img, 7, 2), clLime);
+    EXPECT_EQ(PixelColor(img, 7, 7), clRed);
+
+    int calls = 0;
+    g.setOnCustom([&calls](TGradient *sender, const TGradientColors &colors, QImage &pattern) {
+        ++calls;
+        EXPECT_NE(sender, nullptr);
+        pattern = QImage(3, 1, QImage::Format_BGR888);
+        for (int x = 0; x < 3; ++x)
+            pattern.setPixelColor(x, 0, QColor(colors[std::size_t(x * 127)].Red, colors[std::size_t(x * 127)].Green,
+                                               colors[std::size_t(x * 127)].Blue));
+    });
+    EXPECT_EQ(calls, 1);
+    EXPECT_EQ(g.Pattern().size(), QSize(3, 1));
+    EXPECT_EQ(PixelColor(g.Pattern(), 0, 0), clRed);
+    QSignalSpy spy(&g, &TGradient::Custom);
+    g.setReverse(true);
+    EXPECT_EQ(calls, 2);
+    EXPECT_EQ(spy.count(), 1);
+    EXPECT_EQ(PixelColor(g.Pattern(), 0, 0), clLime);
+    img = Render(g);
+    EXPECT_EQ(PixelColor(img, 0, 0), clLime);
+}
+
+TEST_F(GradientControlTest, SystemColours)
+{
+    TGradient g;
+    g.setUseSysColors(true);
+    EXPECT_TRUE(g.UseSysColors());
+    EXPECT_EQ(ResolveColor(g.ColorBegin()), SystemColor(SysColorActiveCaption));
+    EXPECT_EQ(ResolveColor(g.ColorEnd()), SystemColor(SysColorGradientActiveCaption));
+
+    const QPalette saved = QApplication::palette();
+    QPalette pal = saved;
+    pal.setColor(QPalette::Active, QPalette::Highlight, QColor(200, 10, 20));
+    QApplication::setPalette(pal);
+    QApplication::processEvents();
+    EXPECT_EQ(ResolveColor(g.ColorBegin()), RGBColor(200, 10, 20)) << "settings change followed";
+    EXPECT_TRUE(g.UseSysColors());
+
+    g.setColorBegin(clBlack);
+    EXPECT_FALSE(g.UseSysColors());
+    QApplication::setPalette(saved);
+    QApplication::processEvents();
+    EXPECT_EQ(g.ColorBegin(), clBlack);
+}
+
+TEST_F(GradientControlTest, ChildrenArePaintedOverIt)
+{
+    TGradient g;
+    g.setStyle(gsLinearH);
+    g.setColorBegin(clBlack);
+    g.setColorEnd(clBlack);
+    auto *child = new QWidget(&g);
+    child->setGeometry(10, 10, 20, 20);
+    child->setAutoFillBackground(true);
+    QPalette pal = child->palette();
+    pal.setColor(QPalette::Window, QColor(0, 255, 0));
+    child->setPalette(pal);
+    child->show();
+    const QImage img = Render(g);
+    EXPECT_EQ(PixelColor(img, 5, 5), clBlack);
+    EXPECT_EQ(PixelColor(img, 15, 15), clLime);
+}
+
+TEST_F(GradientControlTest, PropertiesByName)
+{
+    TGradient g;
+    EXPECT_TRUE(g.setProperty("ColorEnd", QColor(192, 192, 192)));
+    EXPECT_EQ(g.ColorEnd(), clSilver);
+    EXPECT_TRUE(g.setProperty("Reverse", true));
+    EXPECT_TRUE(g.Reverse());
+    EXPECT_TRUE(g.setProperty("Style", QVariant::fromValue(gsReflectedH)));
+    EXPECT_EQ(g.Style(), gsReflectedH);
+    EXPECT_FALSE(g.setProperty("GradientOldName", 3)) << "an old name is kept aside, not applied";
+}

@@ -1,0 +1,389 @@
+// The decorated label's properties, their rules and its layout.
+#include "ControlsTestSupport.h"
+
+#include "controls/DcLabel.h"
+
+#include <QEnterEvent>
+#include <QFontMetrics>
+#include <QSignalSpy>
+#include <QTest>
+#include <QVBoxLayout>
+
+#include <cmath>
+
+using ctltest::FixedFont;
+using ctltest::QtTest;
+
+class LabelTest : public QtTest {};
+
+TEST_F(LabelTest, DefaultsThatShapeTheLook)
+{
+    TDcLabel l;
+    EXPECT_TRUE(l.AutoSize());
+    EXPECT_FALSE(l.Transparent());
+    EXPECT_TRUE(l.ParentColor());
+    EXPECT_EQ(l.Color(), clBtnFace) << "no parent: the button face";
+    EXPECT_EQ(l.BorderSides(), sdsAll);
+    EXPECT_EQ(l.FrameControllerNotifications(), 0x7FFF);
+    EXPECT_EQ(l.ShadowDepth(), 2);
+    EXPECT_EQ(l.FlatColorAdjustment(), 30);
+    EXPECT_EQ(l.BlinkColor(), clHighlight);
+    EXPECT_EQ(l.TextColor(), l.FontColor());
+}
+
+TEST_F(LabelTest, AngleIsNormalised)
+{
+    TDcLabel l;
+    l.setAutoSize(false);
+    l.setAngle(-30);
+    EXPECT_EQ(l.Angle(), 330);
+    l.setAngle(400);
+    EXPECT_EQ(l.Angle(), 40);
+    l.setAngle(-400);
+    EXPECT_EQ(l.Angle(), -40);
+    l.setAngle(360);
+    EXPECT_EQ(l.Angle(), 0);
+    l.setAngle(720);
+    EXPECT_EQ(l.Angle(), 0);
+}
+
+TEST_F(LabelTest, AngleAndRotation)
+{
+    TDcLabel l;
+    l.setAutoSize(false);
+    l.setAngle(45);
+    EXPECT_EQ(l.Rotation(), roFlat);
+    l.setRotation(roFlat);
+    EXPECT_EQ(l.Angle(), 45) << "an unchanged rotation keeps the angle";
+    l.setRotation(roNone);
+    EXPECT_EQ(l.Angle(), 0);
+
+    l.setCenterPoint(cpUpperLeft);
+    l.setRotation(roCurve);
+    EXPECT_EQ(l.CenterPoint(), cpUpperLeft);
+    l.setAngle(30);
+    EXPECT_EQ(l.Rotation(), roCurve) << "only a label without rotation becomes flat";
+    l.setRotation(roFlat);
+    EXPECT_EQ(l.Angle(), 0);
+    EXPECT_EQ(l.CenterPoint(), cpCenter);
+}
+
+TEST_F(LabelTest, VerticalLabelFromALayoutInEitherOrder)
+{
+    for (bool angleFirst : {true, false}) {
+        TDcLabel l;
+        l.setLoading(true);
+        if (angleFirst) {
+            l.setAngle(90);
+            l.setRotation(roFlat);
+        } else {
+            l.setRotation(roFlat);
+            l.setAngle(90);
+        }
+        l.Loaded();
+        EXPECT_EQ(l.Angle(), 90);
+        EXPECT_EQ(l.Rotation(), roFlat);
+    }
+}
+
+TEST_F(LabelTest, CondenseCaptionTurnsAutoSizeOff)
+{
+    TDcLabel l;
+    ASSERT_TRUE(l.AutoSize());
+    l.setCondenseCaption(ccAtEnd);
+    EXPECT_FALSE(l.AutoSize());
+    EXPECT_EQ(l.CondenseCaption(), ccAtEnd);
+    l.setAutoSize(true);
+    l.setCondenseCaption(ccNone);
+    EXPECT_TRUE(l.AutoSize());
+}
+
+TEST_F(LabelTest, QtAlignmentMapsToAlignmentAndLayout)
+{
+    TDcLabel l;
+    l.setAlignment(Qt::AlignCenter);
+    EXPECT_EQ(l.Alignment(), taCenter);
+    EXPECT_EQ(l.Layout(), tlCenter);
+    l.setAlignment(Qt::AlignRight | Qt::AlignBottom);
+    EXPECT_EQ(l.Alignment(), taRightJustify);
+    EXPECT_EQ(l.Layout(), tlBottom);
+    l.setAlignment(Qt::AlignLeft);
+    EXPECT_EQ(l.Alignment(), taLeftJustify);
+    EXPECT_EQ(l.Layout(), tlBottom) << "no vertical part: layout kept";
+    EXPECT_EQ(l.alignment(), Qt::AlignLeft | Qt::AlignBottom);
+}
+
+TEST_F(LabelTest, PropertiesByName)
+{
+    // Layout files set the properties by name; unknown names are kept as
+    // dynamic properties and ignored.
+    TDcLabel l;
+    EXPECT_TRUE(l.setProperty("ShadowColor", QColor(0, 0, 0)));
+    EXPECT_EQ(l.ShadowColor(), clBlack);
+    EXPECT_TRUE(l.setProperty("BlinkIntervalOn", 800));
+    EXPECT_EQ(l.BlinkIntervalOn(), 800);
+    EXPECT_TRUE(l.setProperty("Caption", QStringLiteral("Bonjour")));
+    EXPECT_EQ(l.text(), QStringLiteral("Bonjour"));
+    EXPECT_TRUE(l.setProperty("TextStyle", QVariant::fromValue(tsRecessed)));
+    EXPECT_EQ(l.TextStyle(), tsRecessed);
+    EXPECT_FALSE(l.setProperty("FrameSides", QStringLiteral("[sdLeft]")));
+    EXPECT_EQ(l.BorderSides(), sdsAll);
+}
+
+TEST_F(LabelTest, ParentColour)
+{
+    QWidget parent;
+    QPalette pal = parent.palette();
+    pal.setColor(QPalette::Window, QColor(10, 20, 30));
+    parent.setPalette(pal);
+    auto *l = new TDcLabel(&parent);
+    EXPECT_TRUE(l->ParentColor());
+    EXPECT_EQ(l->Color(), RGBColor(10, 20, 30));
+
+    pal.setColor(QPalette::Window, QColor(40, 50, 60));
+    parent.setPalette(pal);
+    EXPECT_EQ(l->Color(), RGBColor(40, 50, 60)) << "follows the parent";
+
+    l->setColor(clRed);
+    EXPECT_FALSE(l->ParentColor());
+    pal.setColor(QPalette::Window, QColor(1, 2, 3));
+    parent.setPalette(pal);
+    EXPECT_EQ(l->Color(), clRed);
+    l->setParentColor(true);
+    EXPECT_EQ(l->Color(), RGBColor(1, 2, 3));
+}
+
+TEST_F(LabelTest, FontColourReachesTheTextColour)
+{
+    TDcLabel l;
+    l.setFontColor(clMaroon);
+    EXPECT_EQ(l.TextColor(), clMaroon);
+    EXPECT_EQ(l.NormalTextColor(), clMaroon);
+    l.setBlinking(true);
+    l.setFontColor(clGreen);
+    EXPECT_EQ(l.NormalTextColor(), clMaroon) << "kept while blinking";
+    l.setBlinking(false);
+    EXPECT_EQ(l.TextColor(), clMaroon);
+}
+
+TEST_F(LabelTest, FlyBy)
+{
+    TDcLabel l;
+    l.setFontColor(clNavy);
+    l.setFlyByColor(clRed);
+    QSignalSpy entered(&l, &TDcLabel::OnMouseEnter);
+    QSignalSpy left(&l, &TDcLabel::OnMouseLeave);
+
+    // Disabled: nothing changes, the events still come.
+    QEnterEvent enter(QPointF(1, 1), QPointF(1, 1), QPointF(1, 1));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(&l, &enter);
+    EXPECT_EQ(l.FontColor(), clNavy);
+    QApplication::sendEvent(&l, &leave);
+    EXPECT_EQ(entered.count(), 1);
+    EXPECT_EQ(left.count(), 1);
+
+    l.setFlyByEnabled(true);
+    QApplication::sendEvent(&l, &enter);
+    EXPECT_EQ(l.FontColor(), clRed);
+    EXPECT_EQ(l.TextColor(), clRed);
+    QApplication::sendEvent(&l, &leave);
+    EXPECT_EQ(l.FontColor(), clNavy);
+    EXPECT_EQ(l.TextColor(), clNavy);
+
+    // Turning it off while the mouse is over the label restores the colour;
+    // turning it off otherwise changes nothing.
+    QApplication::sendEvent(&l, &enter);
+    l.setFlyByEnabled(false);
+    EXPECT_EQ(l.FontColor(), clNavy);
+    l.setFlyByEnabled(true);
+    l.setFlyByEnabled(false);
+    EXPECT_EQ(l.FontColor(), clNavy);
+}
+
+class LabelLayoutTest : public QtTest {
+protected:
+    // A label whose size can be worked out by hand.
+    static void Grow(TDcLabel &l, int w, int h, QSize &out)
+    {
+        out = QSize(w, h);
+        l.GrowByBorders(out);
+    }
+};
+
+TEST_F(LabelLayoutTest, GrowByBordersStraight)
+{
+    TDcLabel l;
+    l.setAutoSize(false);
+    QSize s;
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(100, 20));
+
+    l.setTextStyle(tsShadow);
+    l.setShadowDepth(4);
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(104, 24));
+    l.setTextStyle(tsNormal);
+
+    l.setBorderOuter(fsPopup);
+    l.setBevelWidth(3);
+    l.setBorderWidth(2);
+    l.setBorderInner(fsFlat);
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(112, 32));
+    l.setBorderSides(sdsLeft);
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(106, 20));
+    l.setBorderSides(sdsAll);
+    l.setBorderOuter(fsGroove);
+    l.setBorderInner(fsFlatRounded);
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(112, 32));
+}
+
+TEST_F(LabelLayoutTest, GrowByBordersRotated)
+{
+    TDcLabel l;
+    l.setAutoSize(false);
+    l.setAngle(90);
+    QSize s;
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(20, 100));
+    l.setAngle(270);
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(20, 100));
+    l.setAngle(180);
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(100, 20));
+    l.setAngle(45);
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(85, 85));
+    l.setAngle(30);
+    l.setTextStyle(tsShadow);
+    l.setShadowDepth(4);
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(99, 70));
+    // A curve adds nothing.
+    l.setRotation(roCurve);
+    Grow(l, 100, 20, s);
+    EXPECT_EQ(s, QSize(100, 20));
+}
+
+TEST_F(LabelLayoutTest, ShrinkByBorders)
+{
+    TDcLabel l;
+    l.setAutoSize(false);
+    l.setBorderOuter(fsPopup);
+    l.setBevelWidth(3);
+    TDcRect r{0, 0, 50, 30};
+    l.ShrinkByBorders(r, true);
+    EXPECT_EQ(r, (TDcRect{3, 3, 47, 27}));
+    l.setBorderSides(sdsLeft);
+    r = {0, 0, 50, 30};
+    l.ShrinkByBorders(r, true);
+    EXPECT_EQ(r, (TDcRect{3, 0, 50, 30}));
+
+    l.setBorderWidth(2);
+    r = {0, 0, 50, 30};
+    l.ShrinkByBorders(r, true);
+    EXPECT_EQ(r, (TDcRect{5, 2, 48, 28})) << "the band width counts on all four sides";
+    r = {0, 0, 50, 30};
+    l.ShrinkByBorders(r, false);
+    EXPECT_EQ(r, (TDcRect{3, 0, 50, 30}));
+}
+
+TEST_F(LabelLayoutTest, AutoSizeMeasuresTheCaption)
+{
+    QWidget parent;
+    auto *l = new TDcLabel(&parent);
+    l->setFont(FixedFont(15));
+    l->move(30, 40);
+    l->setText(QStringLiteral("Suivi des patients"));
+    const QFontMetrics fm(FixedFont(15));
+    const QSize text = fm.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft | Qt::AlignTop | Qt::TextShowMnemonic,
+                                       QStringLiteral("Suivi des patients")).size();
+    EXPECT_EQ(l->size(), text);
+    EXPECT_EQ(l->pos(), QPoint(30, 40));
+
+    l->setAngle(90);
+    EXPECT_EQ(l->size(), text.transposed());
+    l->setAngle(180);
+    EXPECT_EQ(l->size(), text) << "upside down keeps the straight measure";
+
+    l->setAngle(0);
+    l->setRotation(roNone);
+    l->setBorderOuter(fsPopup);
+    l->setBevelWidth(3);
+    l->setText(QStringLiteral("Suivi des patients!"));
+    const QSize longer = fm.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft | Qt::AlignTop,
+                                         QStringLiteral("Suivi des patients!")).size();
+    EXPECT_EQ(l->size(), longer + QSize(6, 6));
+
+    // Right-justified: the right edge stays.
+    l->setAlignment(taRightJustify);
+    const int right = l->x() + l->width();
+    l->setText(QStringLiteral("Court"));
+    EXPECT_EQ(l->x() + l->width(), right);
+
+    // An empty caption measures as one blank line.
+    l->setText(QString());
+    EXPECT_GT(l->height(), 6);
+}
+
+TEST_F(LabelLayoutTest, AutoSizeOffKeepsTheBounds)
+{
+    QWidget parent;
+    auto *l = new TDcLabel(&parent);
+    l->setAutoSize(false);
+    l->setGeometry(5, 5, 200, 50);
+    l->setText(QStringLiteral("Patients"));
+    l->setAngle(90);
+    EXPECT_EQ(l->geometry(), QRect(5, 5, 200, 50));
+}
+
+TEST_F(LabelLayoutTest, LabelInALayoutIsSizedByItsHint)
+{
+    QWidget parent;
+    auto *box = new QVBoxLayout(&parent);
+    auto *l = new TDcLabel;
+    box->addWidget(l);
+    l->setFont(FixedFont(15));
+    l->setText(QStringLiteral("Bonjour"));
+    EXPECT_EQ(l->sizeHint(), l->AutoSizeExtent());
+    parent.resize(300, 200);
+    parent.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&parent));
+    const int full = 300 - box->contentsMargins().left() - box->contentsMargins().right();
+    EXPECT_EQ(l->width(), full);
+    // A new caption does not shrink a label that a layout places.
+    l->setText(QStringLiteral("Au revoir, docteur"));
+    QApplication::processEvents();
+    EXPECT_EQ(l->width(), full);
+}
+
+TEST_F(LabelLayoutTest, CentrePointAndCurveRadius)
+{
+    TDcLabel l;
+    l.setAutoSize(false);
+    l.resize(101, 51);
+    l.setBorderWidth(3);
+    l.setRotation(roCurve);
+    const struct {
+        TCenterPoint cp;
+        QPoint centre, radius;
+    } cases[] = {
+        {cpUpperLeft, {3, 3}, {95, 45}},      {cpUpperCenter, {50, 3}, {44, 45}},
+        {cpUpperRight, {98, 3}, {95, 45}},    {cpLeftCenter, {3, 25}, {95, 19}},
+        {cpCenter, {50, 25}, {44, 19}},       {cpRightCenter, {98, 25}, {95, 19}},
+        {cpLowerLeft, {3, 48}, {95, 45}},     {cpLowerCenter, {50, 48}, {44, 45}},
+        {cpLowerRight, {98, 48}, {95, 45}},
+    };
+    for (const auto &c : cases) {
+        l.setCenterPoint(c.cp);
+        EXPECT_EQ(l.GetCenterPoint(), c.centre) << int(c.cp);
+        EXPECT_EQ(l.GetCurveRadius(), c.radius) << int(c.cp);
+    }
+    l.setRotation(roFlat);
+    l.setCenterPoint(cpLowerRight);
+    EXPECT_EQ(l.GetCenterPoint(), QPoint(50, 25)) << "a flat rotation turns around the middle";
+}
