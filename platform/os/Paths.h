@@ -1,0 +1,29 @@
+#pragma once
+#include <QString>
+#include <QStringList>
+
+namespace kos {
+
+// The practice's home directory (settings, Data, PROT, PHOTOS, USERS.DB):
+// $KORVALE_HOME when set and not empty, else $XDG_DATA_HOME/korvale, else
+// ~/.local/share/korvale. Always absolute, always with a trailing "/".
+QString ProgramHomeDir();
+
+// Home of the first settings file: $XDG_CONFIG_HOME/korvale/, else
+// ~/.config/korvale/. Trailing "/".
+QString ConfigHomeDir();
+
+// The user's private work directory under the system temporary directory:
+// <temp>/korvale-<uid>/. Trailing "/". Not created here (see EnsureDirectory).
+QString PrivateTempDir();
+
+// Directories searched for the files that are installed with the program
+// (the user table): the build tree's directory given at compile time, then
+// <program dir>/../share/korvale/. Only existing directories are listed;
+// every entry ends with "/".
+QStringList ShippedDirs();
+
+// Appends a "/" to a non-empty path that lacks one.
+QString WithTrailingSlash(const QString& path);
+
+} // namespace kos

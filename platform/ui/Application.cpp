@@ -1,0 +1,105 @@
+#include "platform/ui/Application.h"
+#include "platform/ui/Messages.h"
+#include "platform/os/Abort.h"
+
+#include <QLibraryInfo>
+#include <QTranslator>
+
+namespace kui {
+
+namespace {
+
+TApplication::ExceptionHandler& Handler()
+{
+    static TApplication::ExceptionHandler handler;
+    return handler;
+}
+
+QString& TitleText()
+{
+    static QString title;
+    return title;
+}
+
+class UnknownException : public std::exception {
+public:
+    const char* what() const noexcept override { return "Erreur inconnue"; }
+};
+
+} // namespace
+
+void DefaultExceptionHandler(const std::exception& e)
+{
+    MsgPlain(QString::fromUtf8(e.what()));
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+
+TApplication::~TApplication() = default;
+
+bool TApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (...) {
+        HandleCurrentException();
+    }
+    return false;
+}
+
+TApplication::ExceptionHandler TApplication::SetExceptionHandler(ExceptionHandler handler)
+{
+    ExceptionHandler previous = std::move(Handler());
+    Handler() = std::move(handler);
+    return previous;
+}
+
+void TApplication::HandleException(const std::exception& e)
+{
+    if (dynamic_cast<const EAbort*>(&e))
+        return;
+    // A handler that throws must not take the event loop down with it.
+    try {
+        if (Handler())
+            Handler()(e);
+        else
+            DefaultExceptionHandler(e);
+    } catch (...) {
+    }
+}
+
+void TApplication::HandleCurrentException()
+{
+    try {
+        throw;
+    } catch (const EAbort&) {
+    } catch (const std::exception& e) {
+        HandleException(e);
+    } catch (...) {
+        HandleException(UnknownException());
+    }
+}
+
+QString TApplication::Title()
+{
+    return TitleText();
+}
+
+void TApplication::SetTitle(const QString& title)
+{
+    TitleText() = title;
+}
+
+bool TApplication::LoadFrenchTranslations()
+{
+    auto* translator = new QTranslator(this);
+    if (translator->load(QLocale(QLocale::French, QLocale::France), QStringLiteral("qtbase"), QStringLiteral("_"),
+                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        installTranslator(translator);
+        return true;
+    }
+    delete translator;
+    return false;
+}
+
+} // namespace kui

@@ -1,0 +1,284 @@
+#include "platform/ui/IniFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <optional>
+
+namespace kui {
+
+namespace {
+
+// Files larger than this are not settings files; they are read as empty.
+constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+// ok is false when the file exists but cannot be read whole: a write must
+// not replace such a file with a shortened copy.
+QStringList LoadLines(const QString& fileName, bool* ok = nullptr)
+{
+    if (ok)
+        *ok = true;
+    QFile f(fileName);
+    if (!f.exists())
+        return {};
+    if (!f.open(QIODevice::ReadOnly) || f.size() > kMaxFileSize) {
+        if (ok)
+            *ok = false;
+        return {};
+    }
+    QByteArray data = f.readAll();
+    f.close();
+    if (data.startsWith("\xEF\xBB\xBF"))
+        data.remove(0, 3);
+    QString text = QString::fromUtf8(data);
+    text.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    QStringList lines = text.split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+bool SaveLines(const QString& fileName, const QStringList& lines)
+{
+    QSaveFile f(fileName);
+    if (!f.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray out;
+    for (const QString& line : lines) {
+        out += line.toUtf8();
+        out += '\n';
+    }
+    if (f.write(out) != out.size())
+        return false;
+    return f.commit();
+}
+
+// The section name of a "[name]" line, or nothing.
+std::optional<QString> SectionOf(const QString& line)
+{
+    const QString t = line.trimmed();
+    if (t.size() >= 2 && t.startsWith(QLatin1Char('[')) && t.endsWith(QLatin1Char(']')))
+        return t.mid(1, t.size() - 2).trimmed();
+    return std::nullopt;
+}
+
+bool IsComment(const QString& line)
+{
+    const QString t = line.trimmed();
+    return t.isEmpty() || t.startsWith(QLatin1Char(';')) || t.startsWith(QLatin1Char('#'));
+}
+
+// Key and raw value of a "key=value" line.
+bool SplitEntry(const QString& line, QString& key, QString& value)
+{
+    if (IsComment(line))
+        return false;
+    const qsizetype eq = line.indexOf(QLatin1Char('='));
+    if (eq < 0)
+        return false;
+    key = line.left(eq).trimmed();
+    value = line.mid(eq + 1).trimmed();
+    return !key.isEmpty();
+}
+
+bool Same(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+QString Unquote(const QString& value)
+{
+    if (value.size() >= 2 && ((value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
+                              || (value.startsWith(QLatin1Char('\'')) && value.endsWith(QLatin1Char('\'')))))
+        return value.mid(1, value.size() - 2);
+    return value;
+}
+
+// Line breaks would cut the value and make new lines of the file.
+QString OneLine(const QString& value)
+{
+    QString v = value;
+    v.replace(QLatin1String("\r\n"), QLatin1String(" "));
+    v.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    v.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return v;
+}
+
+// Index range [begin, end) of the lines of the first section of that name;
+// begin is the header line. Returns false when absent.
+bool FindSection(const QStringList& lines, const QString& section, int& begin, int& end)
+{
+    begin = -1;
+    for (int i = 0; i < lines.size(); ++i) {
+        const auto s = SectionOf(lines[i]);
+        if (!s)
+            continue;
+        if (begin >= 0) {
+            end = i;
+            return true;
+        }
+        if (Same(*s, section))
+            begin = i;
+    }
+    if (begin < 0)
+        return false;
+    end = lines.size();
+    return true;
+}
+
+std::optional<QString> Lookup(const QString& fileName, const QString& section, const QString& key)
+{
+    const QStringList lines = LoadLines(fileName);
+    int begin = 0, end = 0;
+    if (!FindSection(lines, section, begin, end))
+        return std::nullopt;
+    for (int i = begin + 1; i < end; ++i) {
+        QString k, v;
+        if (SplitEntry(lines[i], k, v) && Same(k, key))
+            return Unquote(v);
+    }
+    return std::nullopt;
+}
+
+} // namespace
+
+QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
+{
+    return Lookup(fileName_, section, key).value_or(defaultValue);
+}
+
+int TIniFile::ReadInteger(const QString& section, const QString& key, int defaultValue) const
+{
+    const auto value = Lookup(fileName_, section, key);
+    if (!value)
+        return defaultValue;
+    bool ok = false;
+    const int result = value->toInt(&ok, 10);
+    return ok ? result : defaultValue;
+}
+
+bool TIniFile::ReadBool(const QString& section, const QString& key, bool defaultValue) const
+{
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+bool TIniFile::WriteString(const QString& section, const QString& key, const QString& value)
+{
+    const QString cleanSection = OneLine(section).trimmed();
+    const QString cleanKey = OneLine(key).trimmed();
+    if (cleanSection.isEmpty() || cleanKey.isEmpty() || cleanKey.contains(QLatin1Char('=')))
+        return false;
+    bool readable = false;
+    QStringList lines = LoadLines(fileName_, &readable);
+    if (!readable)
+        return false;
+    const QString entry = cleanKey + QLatin1Char('=') + OneLine(value);
+    int begin = 0, end = 0;
+    if (!FindSection(lines, cleanSection, begin, end)) {
+        if (!lines.isEmpty() && !lines.last().trimmed().isEmpty())
+            lines.append(QString());
+        lines.append(QLatin1Char('[') + cleanSection + QLatin1Char(']'));
+        lines.append(entry);
+        return SaveLines(fileName_, lines);
+    }
+    int lastEntry = begin;
+    for (int i = begin + 1; i < end; ++i) {
+        QString k, v;
+        if (SplitEntry(lines[i], k, v)) {
+            if (Same(k, cleanKey)) {
+                lines[i] = entry;
+                return SaveLines(fileName_, lines);
+            }
+            lastEntry = i;
+        }
+    }
+    // New key: after the last entry of the section, before trailing blanks.
+    lines.insert(lastEntry + 1, entry);
+    return SaveLines(fileName_, lines);
+}
+
+bool TIniFile::WriteInteger(const QString& section, const QString& key, int value)
+{
+    return WriteString(section, key, QString::number(value));
+}
+
+bool TIniFile::WriteBool(const QString& section, const QString& key, bool value)
+{
+    return WriteString(section, key, value ? QStringLiteral("1") : QStringLiteral("0"));
+}
+
+bool TIniFile::SectionExists(const QString& section) const
+{
+    int begin = 0, end = 0;
+    return FindSection(LoadLines(fileName_), section, begin, end);
+}
+
+bool TIniFile::ValueExists(const QString& section, const QString& key) const
+{
+    return Lookup(fileName_, section, key).has_value();
+}
+
+QStringList TIniFile::ReadSections() const
+{
+    QStringList result;
+    for (const QString& line : LoadLines(fileName_)) {
+        if (const auto s = SectionOf(line)) {
+            bool seen = false;
+            for (const QString& r : result)
+                seen = seen || Same(r, *s);
+            if (!seen)
+                result << *s;
+        }
+    }
+    return result;
+}
+
+QStringList TIniFile::ReadSection(const QString& section) const
+{
+    const QStringList lines = LoadLines(fileName_);
+    QStringList result;
+    int begin = 0, end = 0;
+    if (!FindSection(lines, section, begin, end))
+        return result;
+    for (int i = begin + 1; i < end; ++i) {
+        QString k, v;
+        if (SplitEntry(lines[i], k, v))
+            result << k;
+    }
+    return result;
+}
+
+bool TIniFile::EraseSection(const QString& section)
+{
+    bool readable = false;
+    QStringList lines = LoadLines(fileName_, &readable);
+    if (!readable)
+        return false;
+    int begin = 0, end = 0;
+    if (!FindSection(lines, section, begin, end))
+        return true;
+    lines.erase(lines.begin() + begin, lines.begin() + end);
+    return SaveLines(fileName_, lines);
+}
+
+bool TIniFile::DeleteKey(const QString& section, const QString& key)
+{
+    bool readable = false;
+    QStringList lines = LoadLines(fileName_, &readable);
+    if (!readable)
+        return false;
+    int begin = 0, end = 0;
+    if (!FindSection(lines, section, begin, end))
+        return true;
+    for (int i = begin + 1; i < end; ++i) {
+        QString k, v;
+        if (SplitEntry(lines[i], k, v) && Same(k, key)) {
+            lines.removeAt(i);
+            return SaveLines(fileName_, lines);
+        }
+    }
+    return true;
+}
+
+} // namespace kui

@@ -1,0 +1,126 @@
+#include "platform/ui/Application.h"
+#include "platform/ui/Messages.h"
+#include "platform/os/Abort.h"
+#include "tests/ui/TestApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QObject>
+
+#include <stdexcept>
+
+using namespace kui;
+
+namespace {
+
+// An object whose event handler throws what it is told.
+class Thrower : public QObject {
+public:
+    enum What { Nothing, Silent, Error, Foreign };
+    What what = Nothing;
+    int handled = 0;
+
+protected:
+    bool event(QEvent* e) override
+    {
+        if (e->type() != QEvent::User)
+            return QObject::event(e);
+        ++handled;
+        switch (what) {
+        case Silent: Abort();
+        case Error: throw std::runtime_error("Fichier endommagé");
+        case Foreign: throw 42;
+        case Nothing: break;
+        }
+        return true;
+    }
+};
+
+class HandlerGuard {
+public:
+    explicit HandlerGuard(TApplication::ExceptionHandler h) : previous_(TApplication::SetExceptionHandler(std::move(h))) {}
+    ~HandlerGuard() { TApplication::SetExceptionHandler(std::move(previous_)); }
+
+private:
+    TApplication::ExceptionHandler previous_;
+};
+
+} // namespace
+
+TEST(ExceptionRouting, TheSilentAbortEndsTheActionWithoutAnyMessage)
+{
+    TestApplication();
+    ScopedMessageRecorder rec;
+    int calls = 0;
+    HandlerGuard guard([&](const std::exception&) { ++calls; });
+    Thrower t;
+    t.what = Thrower::Silent;
+    QEvent e(QEvent::User);
+    EXPECT_FALSE(QCoreApplication::sendEvent(&t, &e));
+    EXPECT_EQ(t.handled, 1);
+    EXPECT_EQ(calls, 0);
+    EXPECT_EQ(rec.Count(), 0);
+}
+
+TEST(ExceptionRouting, OtherExceptionsReachTheInstalledHandler)
+{
+    TestApplication();
+    QStringList seen;
+    HandlerGuard guard([&](const std::exception& ex) { seen << QString::fromUtf8(ex.what()); });
+    Thrower t;
+    t.what = Thrower::Error;
+    QEvent e(QEvent::User);
+    QCoreApplication::sendEvent(&t, &e);
+    t.what = Thrower::Foreign;
+    QCoreApplication::sendEvent(&t, &e);
+    EXPECT_EQ(seen, (QStringList{"Fichier endommagé", "Erreur inconnue"}));
+}
+
+TEST(ExceptionRouting, TheDefaultHandlerShowsThePlainBox)
+{
+    TestApplication();
+    TApplication::SetTitle("Suivi des patients");
+    HandlerGuard guard(nullptr);
+    ScopedMessageRecorder rec;
+    Thrower t;
+    t.what = Thrower::Error;
+    QEvent e(QEvent::User);
+    QCoreApplication::sendEvent(&t, &e);
+    ASSERT_EQ(rec.Count(), 1);
+    EXPECT_EQ(rec.Last().kind, MsgKind::Plain);
+    EXPECT_EQ(rec.Last().text, "Fichier endommagé");
+    EXPECT_EQ(rec.Last().caption, "Suivi des patients");
+}
+
+TEST(ExceptionRouting, AThrowingHandlerDoesNotEscape)
+{
+    TestApplication();
+    HandlerGuard guard([](const std::exception&) { throw std::runtime_error("again"); });
+    Thrower t;
+    t.what = Thrower::Error;
+    QEvent e(QEvent::User);
+    EXPECT_NO_THROW(QCoreApplication::sendEvent(&t, &e));
+}
+
+TEST(ExceptionRouting, PostedEventsAreRoutedToo)
+{
+    TestApplication();
+    int calls = 0;
+    HandlerGuard guard([&](const std::exception&) { ++calls; });
+    Thrower t;
+    t.what = Thrower::Error;
+    QCoreApplication::postEvent(&t, new QEvent(QEvent::User));
+    QCoreApplication::postEvent(&t, new QEvent(QEvent::User));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(t.handled, 2);
+    EXPECT_EQ(calls, 2);
+}
+
+TEST(Translations, StandardTextsSpeakFrench)
+{
+    TApplication* app = TestApplication();
+    ASSERT_TRUE(app->LoadFrenchTranslations());
+    EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Annuler");
+}

@@ -1,0 +1,242 @@
+// The grid model, the grid, the data-aware editors and the navigator over
+// datasets of in-memory tables.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QBrush>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+#include "PracticeSchema.h"
+#include "ui/data/DataControls.h"
+#include "ui/data/DataGrid.h"
+#include "ui/data/DatasetModel.h"
+
+using namespace kdb;
+using namespace kdb::ui;
+using namespace kdbtest;
+
+namespace {
+
+QApplication& app() {
+    static int argc = 1;
+    static char name[] = "korvale_dataui_tests";
+    static char* argv[] = {name, nullptr};
+    static QApplication a(argc, argv);
+    return a;
+}
+
+class DataUi : public ::testing::Test {
+protected:
+    void SetUp() override {
+        app();
+        addPracticeTables(db);
+        fillPractice(db);
+        db.install();
+    }
+    MemDatabase db;
+};
+
+std::vector<GridColumn> pickerColumns() {
+    return {{"NOM", "Nom"},
+            {"PRENOM", "Prénom"},
+            {"DN", "Date Nais.", Qt::AlignCenter, Qt::AlignCenter},
+            {"PROFES", "Profession"},
+            {"ADR", "Adresse"}};
+}
+
+TEST_F(DataUi, ModelShowsColumnsTitlesAndValues) {
+    QueryDataset q;
+    q.setSql("SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM");
+    q.open();
+    DatasetModel m(&q);
+    m.setColumns(pickerColumns());
+    EXPECT_EQ(m.columnCount(), 5);
+    EXPECT_EQ(m.rowCount(), 3);
+    EXPECT_EQ(m.headerData(1, Qt::Horizontal, Qt::DisplayRole).toString(), "Prénom");
+    EXPECT_EQ(m.headerData(2, Qt::Horizontal, Qt::TextAlignmentRole).value<Qt::Alignment>(), Qt::AlignCenter);
+    EXPECT_EQ(m.data(m.index(0, 1)).toString(), "ALAIN");
+    EXPECT_EQ(m.data(m.index(1, 2)).toString(), "01/02/1960");
+    EXPECT_EQ(m.data(m.index(1, 2), Qt::TextAlignmentRole).value<Qt::Alignment>(), Qt::AlignCenter);
+    EXPECT_FALSE(m.flags(m.index(0, 0)) & Qt::ItemIsEditable);  // a query is read-only
+    // reopening with another text resets the model
+    q.close();
+    q.setSql("SELECT * FROM PATIENT WHERE NOM LIKE 'M%'");
+    q.open();
+    EXPECT_EQ(m.rowCount(), 1);
+    EXPECT_EQ(m.data(m.index(0, 0)).toString(), "MARTIN");
+}
+
+TEST_F(DataUi, RowPaintHooks) {
+    QueryDataset q;
+    q.setSql("SELECT * FROM FBIO ORDER BY CODE");
+    q.open();
+    db.get("FBIO")->append({"003", "UREE"});
+    q.close();
+    q.open();
+    DatasetModel m(&q);
+    m.setRowPaint(alternateRowColors());
+    auto bg = [&](int row) { return m.data(m.index(row, 0), Qt::BackgroundRole).value<QBrush>().color(); };
+    auto fg = [&](int row) { return m.data(m.index(row, 0), Qt::ForegroundRole).value<QBrush>().color(); };
+    EXPECT_EQ(bg(0), QColor(0, 0, 0x80));  // selected: white on dark blue
+    EXPECT_EQ(fg(0), QColor(Qt::white));
+    EXPECT_EQ(bg(1), QColor(0xEA, 0xEA, 0xEA));  // record 2
+    EXPECT_FALSE(m.data(m.index(2, 0), Qt::BackgroundRole).isValid());  // record 3: default
+    QSignalSpy changed(&m, &QAbstractItemModel::dataChanged);
+    q.next();
+    EXPECT_GE(changed.count(), 2);  // the old and the new current row repaint
+    EXPECT_EQ(bg(1), QColor(0, 0, 0x80));
+    EXPECT_FALSE(m.data(m.index(0, 0), Qt::BackgroundRole).isValid());
+    m.setRowPaint(selectedRowColors());
+    EXPECT_FALSE(m.data(m.index(0, 0), Qt::BackgroundRole).isValid());
+    EXPECT_FALSE(m.data(m.index(2, 0), Qt::BackgroundRole).isValid());
+}
+
+TEST_F(DataUi, LargeTableIsReadOnDemand) {
+    auto big = db.add("BIG.DBF", {{"CODE", 'C', 6}, {"NOM", 'C', 30}});
+    for (int i = 0; i < 200000; ++i) big->append({QString::number(i).rightJustified(6, '0'), "X"});
+    TableDataset t;
+    t.setTableName("BIG");
+    big->valueReads = 0;
+    t.open();
+    DatasetModel m(&t);
+    int first = m.rowCount();
+    EXPECT_GT(first, 0);
+    EXPECT_LE(first, 512);
+    EXPECT_TRUE(m.canFetchMore({}));
+    for (int r = 0; r < 40; ++r)
+        for (int c = 0; c < m.columnCount(); ++c) (void)m.data(m.index(r, c));
+    EXPECT_LT(big->valueReads, 1000);  // what a screenful costs, not the table
+    m.fetchMore({});
+    EXPECT_EQ(m.rowCount(), first + 256);
+    t.moveToRow(2000);  // the cursor reads further: the model follows
+    EXPECT_GE(m.rowCount(), 2001);
+    EXPECT_EQ(m.data(m.index(2000, 0)).toString(), "002000");
+    t.last();
+    EXPECT_EQ(m.rowCount(), 200000);
+    EXPECT_FALSE(m.canFetchMore({}));
+}
+
+TEST_F(DataUi, InPlaceEditingPostsWhenTheRowChanges) {
+    TableDataset lines;
+    lines.setTableName("FORD.DBF");
+    lines.setFilter("CODE='1'");
+    lines.setFiltered(true);
+    lines.open();
+    DataGrid grid;
+    DatasetModel* m = grid.bind(&lines, {{"MEDIC", "Médicament", {}, Qt::AlignLeft, true},
+                                         {"FORME", "Forme", {}, Qt::AlignLeft, true},
+                                         {"NUM", "N°"}});
+    ASSERT_EQ(m->rowCount(), 2);
+    EXPECT_TRUE(m->flags(m->index(0, 0)) & Qt::ItemIsEditable);
+    EXPECT_FALSE(m->flags(m->index(0, 2)) & Qt::ItemIsEditable);
+    EXPECT_TRUE(m->setData(m->index(1, 1), "SIROP"));
+    EXPECT_EQ(lines.state(), DatasetState::Edit);
+    EXPECT_EQ(lines.currentRow(), 1);
+    EXPECT_EQ(m->data(m->index(1, 1)).toString(), "SIROP");
+    grid.selectRow(0);  // leaving the row posts it
+    EXPECT_EQ(lines.state(), DatasetState::Browse);
+    EXPECT_EQ(lines.currentRow(), 0);
+    EXPECT_EQ(db.get("FORD")->value(2, 3).toString(), "SIROP");
+    lines.last();
+    EXPECT_EQ(grid.currentIndex().row(), 1);  // the selection follows the cursor
+
+    QueryDataset ro;
+    ro.setSql("SELECT * FROM FORD");
+    ro.open();
+    DataGrid roGrid;
+    DatasetModel* rm = roGrid.bind(&ro, {{"MEDIC", "Médicament", {}, Qt::AlignLeft, true}});
+    EXPECT_FALSE(rm->setData(rm->index(0, 0), "X"));
+}
+
+TEST_F(DataUi, BadValueInGridIsRefusedWithItsMessage) {
+    TableDataset rdv;
+    rdv.setTableName("FRDV");
+    rdv.open();
+    DatasetModel m(&rdv);
+    m.setColumns({{"DATE_RDV", "Date", {}, Qt::AlignLeft, true}});
+    QSignalSpy failed(&m, &DatasetModel::editFailed);
+    EXPECT_FALSE(m.setData(m.index(0, 0), "32/13/2024"));
+    EXPECT_EQ(failed.count(), 1);
+    EXPECT_FALSE(m.lastError().isEmpty());
+    EXPECT_TRUE(m.setData(m.index(0, 0), "06/03/2024"));
+    rdv.post();
+    EXPECT_EQ(db.get("FRDV")->value(1, 2).toDate(), QDate(2024, 3, 6));
+}
+
+TEST_F(DataUi, LineEditFollowsTheRecordAndWritesUpperCase) {
+    TableDataset p;
+    p.setTableName("Patient");
+    p.setIndexFieldNames("NOM");
+    p.open();
+    DataLineEdit ed;
+    ed.setUpperCase(true);
+    ed.setFocusColour(QColor(0xAA, 0xEE, 0xFF));
+    ed.bind(&p, "NOM");
+    EXPECT_EQ(ed.text(), "D'ARC");
+    EXPECT_EQ(ed.maxLength(), 30);
+    p.next();
+    EXPECT_EQ(ed.text(), "DUPONT");
+    ed.clear();
+    QTest::keyClicks(&ed, "lebon");
+    EXPECT_EQ(ed.text(), "LEBON");
+    EXPECT_EQ(p.state(), DatasetState::Edit);
+    EXPECT_EQ(p.fieldByName("NOM").asString(), "LEBON");
+    p.cancel();
+    EXPECT_EQ(ed.text(), "DUPONT");
+
+    QFocusEvent in(QEvent::FocusIn);
+    QApplication::sendEvent(&ed, &in);
+    EXPECT_EQ(ed.palette().color(QPalette::Base), QColor(0xAA, 0xEE, 0xFF));
+    QFocusEvent out(QEvent::FocusOut);
+    QApplication::sendEvent(&ed, &out);
+    EXPECT_NE(ed.palette().color(QPalette::Base), QColor(0xAA, 0xEE, 0xFF));
+}
+
+TEST_F(DataUi, MemoAndComboWriteTheirField) {
+    TableDataset prot;
+    prot.setTableName("FPROT");
+    prot.open();
+    DataMemo memo;
+    memo.bind(&prot, "DIAG");
+    EXPECT_EQ(memo.toPlainText(), "APPENDICITE");
+    memo.setPlainText("PERITONITE\nSECONDE LIGNE");
+    EXPECT_EQ(prot.state(), DatasetState::Edit);
+    prot.post();
+    EXPECT_EQ(db.get("FPROT")->value(1, 10).toString(), "PERITONITE\nSECONDE LIGNE");
+
+    DataComboBox combo;
+    combo.setUpperCase(true);
+    combo.addItems({"CLINIQUE DU PARC", "HOPITAL NORD"});
+    combo.bind(&prot, "CLINIQUE");
+    EXPECT_EQ(combo.currentText(), "CLINIQUE DU PARC");
+    combo.setCurrentText("hopital nord");
+    EXPECT_EQ(prot.fieldByName("CLINIQUE").asString(), "HOPITAL NORD");
+    prot.cancel();
+    combo.setReadOnly(true);
+    combo.setCurrentText("AUTRE");
+    EXPECT_EQ(prot.state(), DatasetState::Browse);
+    EXPECT_EQ(combo.currentText(), "CLINIQUE DU PARC");
+}
+
+TEST_F(DataUi, NavigatorEnablesByPosition) {
+    QueryDataset ord;
+    ord.setSql(QStringList{"SELECT DISTINCT CODE FROM FORD", "ORDER BY CODE"});
+    ord.open();
+    DataNavigator nav;
+    nav.bind(&ord);
+    EXPECT_FALSE(nav.firstButton()->isEnabled());
+    EXPECT_TRUE(nav.nextButton()->isEnabled());
+    nav.lastButton()->click();
+    EXPECT_EQ(ord.fieldByName("CODE").asString(), "2");
+    EXPECT_FALSE(nav.nextButton()->isEnabled());
+    EXPECT_TRUE(nav.priorButton()->isEnabled());
+    nav.priorButton()->click();
+    EXPECT_EQ(ord.fieldByName("CODE").asString(), "10");
+    ord.close();
+    EXPECT_FALSE(nav.priorButton()->isEnabled());
+    EXPECT_FALSE(nav.lastButton()->isEnabled());
+}
+
+}  // namespace
