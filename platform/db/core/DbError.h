@@ -13,6 +13,19 @@ enum : int {
     DBERR_NOTSUFFTABLERIGHTS = 10243, // cannot open the file for writing
     DBERR_NEEDEXCLACCESS = 0x280D,  // exclusive access needed
     DBERR_INDEXOUTOFDATE = 12034,   // an index of the table does not match it
+    // Further codes raised by the storage layer.
+    DBERR_READERR = 8449,           // a read of a table file failed
+    DBERR_WRITEERR = 8450,          // a write (or flush) of a table file failed
+    DBERR_HEADERCORRUPT = 8961,     // damaged or foreign table header
+    DBERR_FILECORRUPT = 8962,       // damaged record data
+    DBERR_MEMOCORRUPT = 8963,       // damaged memo file or memo pointer
+    DBERR_INDEXCORRUPT = 8965,      // damaged index file
+    DBERR_KEYVIOL = 9729,           // duplicate key in a unique tag
+    DBERR_INVALIDPARAM = 9986,      // bad argument (record number, field, value)
+    DBERR_OPENFAILED = 10242,       // a table file cannot be opened
+    DBERR_LOCKED = 10241,           // record or table locked by another program
+    DBERR_FILELOCKED = 10245,       // table in use (exclusive open refused)
+    DBERR_NOTSUPPORTED = 12289,     // operation or table kind not supported
 };
 
 }  // namespace kdb

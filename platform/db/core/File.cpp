@@ -1,0 +1,266 @@
+#include "core/File.h"
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/DbError.h"
+
+namespace kdb {
+
+namespace {
+std::string sysMessage(const std::string& what, const std::string& path)
+{
+    return what + " '" + path + "': " + std::strerror(errno);
+}
+}  // namespace
+
+File::~File() { close(); }
+
+File::File(File&& other) noexcept
+    : fd_(other.fd_), writable_(other.writable_), path_(std::move(other.path_))
+{
+    other.fd_ = -1;
+}
+
+File& File::operator=(File&& other) noexcept
+{
+    if (this != &other) {
+        close();
+        fd_ = other.fd_;
+        writable_ = other.writable_;
+        path_ = std::move(other.path_);
+        other.fd_ = -1;
+    }
+    return *this;
+}
+
+void File::close()
+{
+    if (fd_ >= 0) {
+        ::close(fd_);
+        fd_ = -1;
+    }
+}
+
+File File::tryOpen(const std::string& path, Mode mode)
+{
+    File f;
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case Mode::ReadOnly: flags |= O_RDONLY; break;
+    case Mode::ReadWrite: flags |= O_RDWR; break;
+    case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    }
+    f.fd_ = ::open(path.c_str(), flags, 0666);
+    f.writable_ = mode != Mode::ReadOnly;
+    f.path_ = path;
+    return f;
+}
+
+File File::open(const std::string& path, Mode mode)
+{
+    File f = tryOpen(path, mode);
+    if (!f.isOpen()) {
+        if (errno == ENOENT)
+            throw EDBEngineError(DBERR_NOSUCHTABLE, "No such table: " + path);
+        if (errno == EACCES || errno == EROFS || errno == EPERM)
+            throw EDBEngineError(DBERR_NOTSUFFTABLERIGHTS, sysMessage("Cannot open for writing", path));
+        throw EDBEngineError(DBERR_OPENFAILED, sysMessage("Cannot open", path));
+    }
+    struct stat st {};
+    if (::fstat(f.fd_, &st) == 0 && S_ISDIR(st.st_mode))
+        throw EDBEngineError(DBERR_OPENFAILED, "Not a file: " + path);
+    return f;
+}
+
+uint64_t File::size() const
+{
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0)
+        throw EDBEngineError(DBERR_READERR, sysMessage("Cannot read the size of", path_));
+    return static_cast<uint64_t>(st.st_size);
+}
+
+size_t File::readAt(uint64_t offset, void* buf, size_t n) const
+{
+    size_t done = 0;
+    auto* p = static_cast<char*>(buf);
+    while (done < n) {
+        const ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            throw EDBEngineError(DBERR_READERR, sysMessage("Read error in", path_));
+        }
+        if (r == 0)
+            break;
+        done += static_cast<size_t>(r);
+    }
+    return done;
+}
+
+void File::readExact(uint64_t offset, void* buf, size_t n, int errorCode) const
+{
+    if (readAt(offset, buf, n) != n)
+        throw EDBEngineError(errorCode, "Unexpected end of file in '" + path_ + "'");
+}
+
+void File::writeAt(uint64_t offset, const void* buf, size_t n)
+{
+    size_t done = 0;
+    const auto* p = static_cast<const char*>(buf);
+    while (done < n) {
+        const ssize_t r = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+        if (r < 0) {
+            if (errno == EINTR)
+                continue;
+            throw EDBEngineError(DBERR_WRITEERR, sysMessage("Write error in", path_));
+        }
+        done += static_cast<size_t>(r);
+    }
+}
+
+void File::truncate(uint64_t size)
+{
+    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+        throw EDBEngineError(DBERR_WRITEERR, sysMessage("Cannot resize", path_));
+}
+
+void File::sync()
+{
+    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
+        throw EDBEngineError(DBERR_WRITEERR, sysMessage("Cannot flush", path_));
+}
+
+namespace {
+bool setLock(int fd, uint64_t start, uint64_t len, short type, bool wait)
+{
+    struct flock fl {};
+    fl.l_type = type;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(len);
+    fl.l_pid = 0;
+    for (;;) {
+        if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0)
+            return true;
+        if (errno == EINTR && wait)
+            continue;
+        if (errno == EAGAIN || errno == EACCES || errno == EINTR)
+            return false;
+        if (errno == EINVAL) {
+            // Open-file-description locks unknown to this file system: fall
+            // back to process-associated locks.
+            if (::fcntl(fd, wait ? F_SETLKW : F_SETLK, &fl) == 0)
+                return true;
+            if (errno == EAGAIN || errno == EACCES)
+                return false;
+        }
+        return false;
+    }
+}
+}  // namespace
+
+bool File::tryLock(uint64_t start, uint64_t len, bool exclusive)
+{
+    return setLock(fd_, start, len, exclusive ? F_WRLCK : F_RDLCK, false);
+}
+
+bool File::lockWait(uint64_t start, uint64_t len, bool exclusive, int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    int pause = 1;
+    for (;;) {
+        if (tryLock(start, len, exclusive))
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+        pause = pause < 20 ? pause * 2 : 20;
+    }
+}
+
+void File::unlock(uint64_t start, uint64_t len)
+{
+    setLock(fd_, start, len, F_UNLCK, false);
+}
+
+bool fileExists(const std::string& path)
+{
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void removeFile(const std::string& path)
+{
+    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+        throw EDBEngineError(DBERR_WRITEERR, sysMessage("Cannot delete", path));
+}
+
+void syncDirectory(const std::string& path)
+{
+    const auto slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        ::fsync(fd);
+        ::close(fd);
+    }
+}
+
+void replaceFile(const std::string& source, const std::string& target)
+{
+    if (::rename(source.c_str(), target.c_str()) != 0)
+        throw EDBEngineError(DBERR_WRITEERR, sysMessage("Cannot replace", target));
+    syncDirectory(target);
+}
+
+std::string findFileNoCase(const std::string& directory, const std::string& name)
+{
+    std::string dir = directory.empty() ? "." : directory;
+    const std::string exact = dir + (dir.back() == '/' ? "" : "/") + name;
+    if (fileExists(exact))
+        return exact;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        std::string found;
+        while (dirent* e = ::readdir(d)) {
+            if (::strcasecmp(e->d_name, name.c_str()) == 0) {
+                found = dir + (dir.back() == '/' ? "" : "/") + e->d_name;
+                if (fileExists(found))
+                    break;
+                found.clear();
+            }
+        }
+        ::closedir(d);
+        if (!found.empty())
+            return found;
+    }
+    return exact;
+}
+
+std::string companionPath(const std::string& tablePath, const std::string& ext)
+{
+    const auto slash = tablePath.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : tablePath.substr(0, slash);
+    const std::string file = slash == std::string::npos ? tablePath : tablePath.substr(slash + 1);
+    const auto dot = file.find_last_of('.');
+    const std::string base = dot == std::string::npos ? file : file.substr(0, dot);
+    const std::string tableExt = dot == std::string::npos ? "" : file.substr(dot);
+    // A new companion takes the case of the table's own extension.
+    const bool lower = !tableExt.empty() && std::islower(static_cast<unsigned char>(tableExt.back()));
+    std::string e = ext;
+    for (auto& c : e)
+        c = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(c)) : std::toupper(static_cast<unsigned char>(c)));
+    return findFileNoCase(dir, base + e);
+}
+
+}  // namespace kdb

@@ -1,0 +1,158 @@
+#pragma once
+// The abstract table: one open table file (a cursor on it) as every layer
+// above the storage sees it. The dBASE layer (dbf/DbfTable) and the Paradox
+// layer implement it; the dataset and SQL layers and the engine calls use it.
+//
+// Records are numbered from 1 (physical order). A deleted record keeps its
+// number until the table is packed. Field positions are 0-based indexes into
+// fields().
+//
+// Values are QVariant:
+//   character   QString, trailing blanks trimmed (null QVariant when blank)
+//   memo        QString (null QVariant when there is no memo)
+//   date        QDate (a null QVariant for an empty date)
+//   numeric     int for a field without decimals (qlonglong when it does not
+//               fit an int), double otherwise; null QVariant when blank
+//   logical     bool; null QVariant when not set
+// When writing, a null (or invalid) QVariant stores the empty value; a text
+// longer than its column is cut to the width (never an error); values are
+// converted leniently (a QString "12" into a numeric field, a QDate into a
+// character field as "yyyyMMdd" and so on); a value that cannot be converted
+// raises EDBEngineError.
+//
+// Errors are raised as EDBEngineError (core/DbError.h).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QVariant>
+
+#include "core/DbError.h"
+#include "core/EngineTypes.h"
+
+namespace kdb {
+
+// One column of an open table.
+struct FieldInfo {
+    std::string name;          // as stored (dBASE: upper case)
+    uint16_t type = fldUNKNOWN;    // logical type: fldZSTRING, fldDATE, fldBLOB, ...
+    uint16_t subType = fldstNONE;  // fldstMEMO for a memo, ...
+    char nativeType = 0;       // the file's own type letter ('C','D','N','L','M', ...)
+    int width = 0;             // bytes in the record (dBASE: the descriptor length)
+    int decimals = 0;          // numeric decimals
+    int offset = 0;            // offset of the field in the raw record (after the deletion flag for dBASE)
+};
+
+// One tag of the table's production index.
+struct TagInfo {
+    std::string name;          // tag name, upper case
+    std::string keyExpr;       // "FIELD" or "FIELD+FIELD"
+    char keyType = 'C';        // 'C' character, 'D' date, 'N' numeric
+    bool unique = false;
+    bool descending = false;
+};
+
+// How a table is opened.
+struct TableOpenMode {
+    bool exclusive = false;    // fails with DBERR_FILELOCKED while another program has it open
+    bool readOnly = false;
+};
+
+// Ordered walk over one tag. Every call answers a 1-based record number, or
+// 0 when there is none (before the first / after the last entry). The cursor
+// follows the tag's order (a descending tag walks from the highest key);
+// walk it backwards with last()/prior().
+class TagCursor {
+public:
+    virtual ~TagCursor() = default;
+    virtual uint32_t first() = 0;
+    virtual uint32_t last() = 0;
+    virtual uint32_t next() = 0;
+    virtual uint32_t prior() = 0;
+    // The record under the cursor (0 when off either end).
+    virtual uint32_t current() const = 0;
+    // Positions the cursor on the first entry whose key is >= key (in tag
+    // order) and answers its record number when that entry matches the key
+    // (exactly, or as a prefix when partial is true for a character tag),
+    // else 0 with the cursor left on that nearest following entry (or off the
+    // end). O(log n).
+    virtual uint32_t seek(const QVariant& key, bool partial = false) = 0;
+};
+
+class Table {
+public:
+    virtual ~Table() = default;
+    Table() = default;
+    Table(const Table&) = delete;
+    Table& operator=(const Table&) = delete;
+
+    // ---- identity -----------------------------------------------------------
+    virtual std::string tableType() const = 0;      // "DBASE" or "PARADOX"
+    virtual std::string filePath() const = 0;       // full path of the table file
+    std::string fileName() const;                   // file name without directory
+    virtual bool isExclusive() const = 0;
+    virtual bool isReadOnly() const = 0;
+
+    // ---- structure ----------------------------------------------------------
+    virtual const std::vector<FieldInfo>& fields() const = 0;
+    int fieldCount() const { return static_cast<int>(fields().size()); }
+    // 0-based position of the field, compared ignoring ASCII case; -1 when none.
+    int fieldIndex(std::string_view name) const;
+    // Bytes of one raw record (dBASE: including the deletion flag).
+    virtual uint32_t recordSize() const = 0;
+
+    // ---- records ------------------------------------------------------------
+    // Physical record count (deleted records included), as last read.
+    virtual uint32_t recordCount() const = 0;
+    virtual bool isDeleted(uint32_t recNo) = 0;
+    // One field value (see the top of this file). recNo out of range or a bad
+    // field raises EDBEngineError.
+    virtual QVariant value(uint32_t recNo, int field) = 0;
+    // All field values of a record.
+    virtual std::vector<QVariant> record(uint32_t recNo);
+    // Fast path for scans: the field's bytes as stored in the record (no
+    // conversion, no allocation). The view stays valid until the next call on
+    // this table. For a memo it is the stored block pointer, not the text.
+    virtual std::string_view rawField(uint32_t recNo, int field) = 0;
+
+    // Appends a record from values given in field order (missing trailing
+    // values are empty) and answers its record number. The record reaches
+    // the file before the header count. Keeps every tag up to date; a
+    // duplicate key in a unique tag raises EDBEngineError DBERR_KEYVIOL and
+    // appends nothing.
+    virtual uint32_t append(const std::vector<QVariant>& values) = 0;
+    // Replaces every field of the record (same rules as append).
+    virtual void update(uint32_t recNo, const std::vector<QVariant>& values) = 0;
+    // Marks the record deleted / live again.
+    virtual void deleteRecord(uint32_t recNo) = 0;
+    virtual void undeleteRecord(uint32_t recNo) = 0;
+
+    // The data written so far reach the disk (fsync of the table and its
+    // companion files).
+    virtual void flush() = 0;
+    // Re-reads the header so that records appended by another program are
+    // seen (recordCount() grows).
+    virtual void refresh() = 0;
+
+    // ---- multi-user locks (held by this open table, released on close) -----
+    // Non-blocking: false when another program holds the lock.
+    virtual bool lockRecord(uint32_t recNo) = 0;
+    virtual void unlockRecord(uint32_t recNo) = 0;
+    // The table (header) lock: excludes appends and table locks of others.
+    virtual bool lockTable() = 0;
+    virtual void unlockTable() = 0;
+
+    // ---- production index ---------------------------------------------------
+    virtual std::vector<TagInfo> tags() const = 0;
+    // 0-based position of the tag, ignoring case; -1 when none.
+    int tagIndex(std::string_view tagName) const;
+    // A cursor over the tag (EDBEngineError when there is no such tag). The
+    // cursor reads the tag as it is when each call is made.
+    virtual std::unique_ptr<TagCursor> openTag(std::string_view tagName) = 0;
+    // Convenience: the first record (in tag order) whose key matches, or 0.
+    uint32_t findKey(std::string_view tagName, const QVariant& key, bool partial = false);
+};
+
+}  // namespace kdb

@@ -1,0 +1,910 @@
+#include "dataset/Dataset.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+#include "platform/os/Abort.h"
+
+namespace kdb {
+
+using sql::ColumnInfo;
+
+namespace {
+
+constexpr int kBatch = 256;
+
+bool isTextType(uint16_t t) { return t == fldZSTRING || t == fldBLOB || t == fldUNKNOWN; }
+bool isNumberType(uint16_t t) { return t == fldINT16 || t == fldINT32 || t == fldFLOAT || t == fldBCD; }
+
+QString textOf(const QVariant& v) {
+    if (!v.isValid() || v.isNull()) return {};
+    if (v.typeId() == QMetaType::QDate) return v.toDate().toString("dd/MM/yyyy");
+    if (v.typeId() == QMetaType::Bool) return v.toBool() ? "True" : "False";
+    if (v.typeId() == QMetaType::Double) {
+        double d = v.toDouble();
+        if (d == static_cast<double>(static_cast<qint64>(d))) return QString::number(static_cast<qint64>(d));
+        return QString::number(d, 'g', 15);
+    }
+    return v.toString();
+}
+
+std::string upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
+
+}  // namespace
+
+// ---- Field ---------------------------------------------------------------------
+
+Field::Field(Dataset* owner, int index, sql::ColumnInfo info)
+    : owner_(owner), index_(index), info_(std::move(info)) {
+    displayLabel = QString::fromStdString(info_.name);
+    if (isNumberType(info_.type)) alignment = Qt::AlignRight | Qt::AlignVCenter;
+}
+
+QVariant Field::value() const { return owner_->currentValue(index_); }
+
+bool Field::isNull() const {
+    QVariant v = value();
+    return !v.isValid() || v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty());
+}
+
+QString Field::asString() const { return textOf(value()); }
+
+int Field::asInteger() const {
+    QVariant v = value();
+    if (!v.isValid() || v.isNull()) return 0;
+    if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong) return v.toInt();
+    if (v.typeId() == QMetaType::Double) return static_cast<int>(v.toDouble());
+    QString t = textOf(v).trimmed();
+    if (t.isEmpty()) return 0;
+    bool ok = false;
+    int n = t.toInt(&ok);
+    if (!ok) throw EDatabaseError("'" + t.toStdString() + "' is not a valid integer value");
+    return n;
+}
+
+double Field::asFloat() const {
+    QVariant v = value();
+    if (!v.isValid() || v.isNull()) return 0;
+    QString t = textOf(v).trimmed();
+    if (t.isEmpty()) return 0;
+    bool ok = false;
+    double d = t.toDouble(&ok);
+    if (!ok) throw EDatabaseError("'" + t.toStdString() + "' is not a valid floating point value");
+    return d;
+}
+
+QDate Field::asDate() const {
+    QVariant v = value();
+    if (!v.isValid() || v.isNull()) return {};
+    if (v.typeId() == QMetaType::QDate) return v.toDate();
+    QString t = textOf(v).trimmed();
+    if (t.isEmpty()) return {};
+    QDate d = sql::parseDisplayDate(t);
+    if (!d.isValid()) throw EDatabaseError("'" + t.toStdString() + "' is not a valid date");
+    return d;
+}
+
+void Field::setValue(const QVariant& v) {
+    if (lookup_ || readOnly)
+        throw EDatabaseError("Field '" + info_.name + "' cannot be modified");
+    owner_->setCurrentValue(index_, Dataset::toColumnValue(v, info_));
+}
+
+void Field::setAsString(const QString& s) {
+    if (info_.type == fldDATE) {
+        if (s.trimmed().isEmpty()) { setValue(QVariant()); return; }
+        QDate d = sql::parseDisplayDate(s);
+        if (!d.isValid()) throw EDatabaseError("'" + s.toStdString() + "' is not a valid date");
+        setValue(d);
+        return;
+    }
+    if (isNumberType(info_.type)) {
+        if (s.trimmed().isEmpty()) { setValue(QVariant()); return; }
+        bool ok = false;
+        double d = s.trimmed().toDouble(&ok);
+        if (!ok) throw EDatabaseError("'" + s.toStdString() + "' is not a valid number");
+        setValue(d);
+        return;
+    }
+    setValue(s);
+}
+
+void Field::setAsInteger(int v) {
+    if (isTextType(info_.type)) setValue(QString::number(v));
+    else setValue(v);
+}
+
+void Field::setAsDate(const QDate& d) {
+    if (info_.type == fldDATE) setValue(d.isValid() ? QVariant(d) : QVariant());
+    else setValue(d.isValid() ? d.toString("dd/MM/yyyy") : QString());
+}
+
+// ---- Dataset -------------------------------------------------------------------
+
+Dataset::Dataset(QObject* parent) : QObject(parent) {}
+Dataset::~Dataset() = default;
+
+QVariant Dataset::toColumnValue(const QVariant& v, const ColumnInfo& c) {
+    if (!v.isValid() || v.isNull()) return {};
+    switch (c.type) {
+        case fldZSTRING: {
+            QString s = sql::trimRight(textOf(v));
+            if (c.width > 0 && s.size() > c.width) s = s.left(c.width);
+            return s.isEmpty() ? QVariant() : QVariant(s);
+        }
+        case fldBLOB: {
+            QString s = textOf(v);
+            return s.isEmpty() ? QVariant() : QVariant(s);
+        }
+        case fldDATE: {
+            if (v.typeId() == QMetaType::QDate) return v.toDate().isValid() ? v : QVariant();
+            QDate d = sql::parseDisplayDate(v.toString());
+            if (!d.isValid()) d = sql::parseSqlDate(v.toString());
+            if (!d.isValid()) throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid date");
+            return d;
+        }
+        case fldINT16: case fldINT32: {
+            bool ok = false;
+            double d = v.toString().trimmed().toDouble(&ok);
+            if (!ok) throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid integer value");
+            return static_cast<int>(d);
+        }
+        case fldFLOAT: case fldBCD: {
+            bool ok = false;
+            double d = v.toString().trimmed().toDouble(&ok);
+            if (!ok) throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid number");
+            if (c.decimals == 0 && d == static_cast<double>(static_cast<int>(d))) return static_cast<int>(d);
+            return d;
+        }
+        case fldBOOL: return v.toBool();
+        default: return v;
+    }
+}
+
+void Dataset::setState(DatasetState s) {
+    if (state_ == s) return;
+    state_ = s;
+    if (!disabled_) emit stateChanged();
+}
+
+void Dataset::notifyReset() {
+    if (disabled_) { pendingReset_ = true; return; }
+    emit rowsReset();
+    emit currentChanged();
+}
+
+void Dataset::notifyCurrent() {
+    if (disabled_) { pendingReset_ = true; return; }
+    emit currentChanged();
+}
+
+void Dataset::disableControls() { ++disabled_; }
+
+void Dataset::enableControls() {
+    if (disabled_ > 0 && --disabled_ == 0 && pendingReset_) {
+        pendingReset_ = false;
+        emit stateChanged();
+        emit rowsReset();
+        emit currentChanged();
+    }
+}
+
+void Dataset::buildFields() {
+    fields_.clear();
+    std::vector<ColumnInfo> cols = baseColumns();
+    baseFieldCount_ = static_cast<int>(cols.size());
+    for (size_t i = 0; i < cols.size(); ++i)
+        fields_.push_back(std::make_unique<Field>(this, static_cast<int>(i), cols[i]));
+    for (const LookupDef& l : lookups_) {
+        ColumnInfo c;
+        c.name = l.name;
+        c.width = l.width;
+        auto f = std::make_unique<Field>(this, static_cast<int>(fields_.size()), c);
+        f->lookup_ = true;
+        f->keyField_ = l.keyField;
+        f->lookupKeyField_ = l.lookupKeyField;
+        f->lookupResultField_ = l.resultField;
+        f->lookupDataset_ = l.source;
+        f->readOnly = true;
+        fields_.push_back(std::move(f));
+    }
+    for (const DisplayDef& d : displays_) {
+        Field* f = findField(d.name);
+        if (!f) continue;
+        if (!d.label.isEmpty()) f->displayLabel = d.label;
+        if (d.alignment) f->alignment = d.alignment;
+        if (d.width) f->displayWidth = d.width;
+        f->visible = d.visible;
+    }
+}
+
+void Dataset::open() {
+    if (active()) return;
+    try {
+        doOpen();
+    } catch (...) {
+        fields_.clear();
+        rows_.clear();
+        cur_ = -1;
+        exhausted_ = true;
+        bof_ = eof_ = true;
+        throw;
+    }
+    buildFields();
+    filterParsed_ = false;
+    parseFilter();
+    resetRows();
+    state_ = DatasetState::Browse;
+    bof_ = true;
+    eof_ = !loadUpTo(0);
+    cur_ = eof_ ? -1 : 0;
+    if (!disabled_) emit stateChanged();
+    notifyReset();
+    if (afterOpen) afterOpen(*this);
+    scrolled();
+}
+
+void Dataset::close() {
+    if (!active()) return;
+    doClose();
+    state_ = DatasetState::Inactive;
+    rows_.clear();
+    buffer_.clear();
+    modified_ = false;
+    cur_ = -1;
+    exhausted_ = true;
+    bof_ = eof_ = true;
+    fields_.clear();
+    if (!disabled_) emit stateChanged();
+    notifyReset();
+}
+
+void Dataset::refresh() {
+    if (!active()) return;
+    checkBrowseMode();
+    uint32_t h = currentHandle();
+    int row = cur_;
+    resetRows();
+    repositionOn(h, row);
+    notifyReset();
+}
+
+void Dataset::resetRows() {
+    rows_.clear();
+    exhausted_ = false;
+    rewindBase();
+}
+
+bool Dataset::loadUpTo(int row) {
+    std::vector<uint32_t> batch;
+    while (static_cast<int>(rows_.size()) <= row && !exhausted_) {
+        batch.clear();
+        bool more = fetchBase(batch, std::max(kBatch, row + 1 - static_cast<int>(rows_.size())));
+        for (uint32_t h : batch)
+            if (accepts(h)) rows_.push_back(h);
+        if (!more) exhausted_ = true;
+    }
+    return row >= 0 && static_cast<int>(rows_.size()) > row;
+}
+
+void Dataset::loadAll() {
+    while (!exhausted_) loadUpTo(static_cast<int>(rows_.size()) + 4 * kBatch);
+}
+
+void Dataset::loadMoreRows(int count) {
+    if (active()) loadUpTo(static_cast<int>(rows_.size()) + count - 1);
+}
+
+int Dataset::loadedRowCount() const {
+    return static_cast<int>(rows_.size()) + (state_ == DatasetState::Insert ? 1 : 0);
+}
+
+void Dataset::parseFilter() {
+    filterField_ = -1;
+    filterValue_ = QVariant();
+    filterParsed_ = true;
+    QString t = filterText_.trimmed();
+    if (t.isEmpty() || fields_.empty()) return;
+    int eq = t.indexOf('=');
+    if (eq <= 0) throw EDatabaseError("Invalid filter: " + t.toStdString());
+    QString name = t.left(eq).trimmed();
+    QString val = t.mid(eq + 1).trimmed();
+    if (val.size() < 2 || !val.startsWith('\'') || !val.endsWith('\''))
+        throw EDatabaseError("Invalid filter: " + t.toStdString());
+    val = val.mid(1, val.size() - 2).replace("''", "'");
+    Field* f = findField(name.toStdString());
+    if (!f || f->isLookup()) throw EDatabaseError("Field '" + name.toStdString() + "' not found");
+    filterField_ = f->index();
+    if (f->dataType() == fldDATE) {
+        QDate d = sql::parseDisplayDate(val);
+        if (!d.isValid() && !val.trimmed().isEmpty())
+            throw EDatabaseError("Invalid filter: '" + val.toStdString() + "' is not a valid date");
+        filterValue_ = d.isValid() ? QVariant(d) : QVariant();
+    } else {
+        filterValue_ = sql::trimRight(val);
+    }
+}
+
+bool Dataset::accepts(uint32_t handle) {
+    if (!filtered_) return true;
+    if (filterField_ >= 0) {
+        QVariant v = baseValue(handle, filterField_);
+        const ColumnInfo& c = fields_[static_cast<size_t>(filterField_)]->info_;
+        if (c.type == fldDATE) {
+            if (filterValue_.isNull() != (!v.isValid() || v.isNull())) return false;
+            if (!filterValue_.isNull() && v.toDate() != filterValue_.toDate()) return false;
+        } else if (isNumberType(c.type)) {
+            bool ok = false;
+            double want = filterValue_.toString().toDouble(&ok);
+            if (!ok || v.isNull() || v.toDouble() != want) return false;
+        } else if (sql::trimRight(textOf(v)) != filterValue_.toString()) {
+            return false;
+        }
+    }
+    if (onFilterRecord) {
+        // the handler reads the candidate through the fields
+        std::vector<uint32_t> saved;
+        int savedCur = cur_;
+        DatasetState savedState = state_;
+        std::vector<QVariant> savedBuf;
+        saved.swap(rows_);
+        rows_.push_back(handle);
+        cur_ = 0;
+        state_ = DatasetState::Browse;
+        savedBuf.swap(buffer_);
+        bool ok = true;
+        try {
+            ok = onFilterRecord(*this);
+        } catch (...) {
+            rows_.swap(saved);
+            cur_ = savedCur;
+            state_ = savedState;
+            buffer_.swap(savedBuf);
+            throw;
+        }
+        rows_.swap(saved);
+        cur_ = savedCur;
+        state_ = savedState;
+        buffer_.swap(savedBuf);
+        return ok;
+    }
+    return true;
+}
+
+void Dataset::setFilter(const QString& text) {
+    if (text == filterText_) return;
+    filterText_ = text;
+    if (!active()) return;
+    parseFilter();
+    if (filtered_) {
+        checkBrowseMode();
+        resetRows();
+        notifyReset();
+        first();
+    }
+}
+
+void Dataset::setFiltered(bool on) {
+    if (on == filtered_) return;
+    filtered_ = on;
+    if (!active()) return;
+    checkBrowseMode();
+    resetRows();
+    notifyReset();
+    first();
+}
+
+uint32_t Dataset::currentHandle() const {
+    return cur_ >= 0 && cur_ < static_cast<int>(rows_.size()) ? rows_[static_cast<size_t>(cur_)] : 0;
+}
+
+uint32_t Dataset::physicalRecNo() const { return static_cast<uint32_t>(recNo()); }
+
+void Dataset::scrolled() {
+    notifyCurrent();
+    if (afterScroll) afterScroll(*this);
+}
+
+void Dataset::first() {
+    if (!active()) return;
+    checkBrowseMode();
+    bof_ = true;
+    eof_ = !loadUpTo(0);
+    cur_ = eof_ ? -1 : 0;
+    scrolled();
+}
+
+void Dataset::last() {
+    if (!active()) return;
+    checkBrowseMode();
+    loadAll();
+    eof_ = true;
+    bof_ = rows_.empty();
+    cur_ = static_cast<int>(rows_.size()) - 1;
+    scrolled();
+}
+
+int Dataset::moveBy(int distance) {
+    if (!active() || distance == 0) return 0;
+    checkBrowseMode();
+    if (cur_ < 0) {
+        eof_ = bof_ = true;
+        return 0;
+    }
+    int target = cur_ + distance;
+    int moved;
+    if (distance > 0) {
+        if (!loadUpTo(target)) {
+            target = static_cast<int>(rows_.size()) - 1;
+            eof_ = true;
+        } else {
+            eof_ = false;
+        }
+        bof_ = false;
+    } else {
+        if (target < 0) {
+            target = 0;
+            bof_ = true;
+        } else {
+            bof_ = false;
+        }
+        eof_ = false;
+    }
+    moved = target - cur_;
+    cur_ = target;
+    if (moved != 0) scrolled();
+    return moved;
+}
+
+void Dataset::next() { moveBy(1); }
+void Dataset::prior() { moveBy(-1); }
+
+bool Dataset::eof() const { return !active() || eof_; }
+bool Dataset::bof() const { return !active() || bof_; }
+
+bool Dataset::isEmpty() {
+    if (!active()) return true;
+    if (state_ == DatasetState::Insert) return false;
+    return !loadUpTo(0);
+}
+
+bool Dataset::atLastRow() {
+    if (!active() || cur_ < 0 || state_ != DatasetState::Browse) return false;
+    return !loadUpTo(cur_ + 1);
+}
+
+int Dataset::recordCount() {
+    if (!active()) return 0;
+    loadAll();
+    return static_cast<int>(rows_.size());
+}
+
+int Dataset::recNo() const {
+    if (state_ == DatasetState::Insert) return 0;
+    return cur_ >= 0 ? cur_ + 1 : 0;
+}
+
+void Dataset::setRecNo(int recNo) { moveToRow(recNo - 1); }
+
+void Dataset::moveToRow(int row) {
+    if (!active()) return;
+    if (state_ == DatasetState::Insert && row == insertPos_) return;
+    checkBrowseMode();
+    if (row < 0 || !loadUpTo(row)) return;
+    if (row == cur_) return;
+    cur_ = row;
+    bof_ = eof_ = false;
+    scrolled();
+}
+
+int Dataset::currentRow() const {
+    if (state_ == DatasetState::Insert) return insertPos_;
+    return cur_;
+}
+
+bool Dataset::matches(int field, uint32_t handle, const QVariant& value, LocateOptions o) {
+    QVariant v = baseValue(handle, field);
+    const ColumnInfo& c = fields_[static_cast<size_t>(field)]->info_;
+    if (c.type == fldDATE) {
+        QDate want = value.typeId() == QMetaType::QDate ? value.toDate() : sql::parseDisplayDate(value.toString());
+        return v.isValid() && !v.isNull() && v.toDate() == want;
+    }
+    if (isNumberType(c.type)) {
+        bool ok = false;
+        double want = value.toString().trimmed().toDouble(&ok);
+        return ok && v.isValid() && !v.isNull() && v.toDouble() == want;
+    }
+    QString have = sql::trimRight(textOf(v));
+    QString want = o.partialKey ? textOf(value) : sql::trimRight(textOf(value));
+    Qt::CaseSensitivity cs = o.caseInsensitive ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    return o.partialKey ? have.startsWith(want, cs) : have.compare(want, cs) == 0;
+}
+
+bool Dataset::locate(const std::string& fieldName, const QVariant& value, LocateOptions options) {
+    if (!active()) return false;
+    checkBrowseMode();
+    Field& f = fieldByName(fieldName);
+    if (f.isLookup()) throw EDatabaseError("Field '" + fieldName + "' cannot be searched");
+    for (int row = 0; loadUpTo(row); ++row) {
+        if (!matches(f.index(), rows_[static_cast<size_t>(row)], value, options)) continue;
+        cur_ = row;
+        bof_ = eof_ = false;
+        scrolled();
+        return true;
+    }
+    return false;
+}
+
+QVariant Dataset::lookup(const std::string& keyField, const QVariant& key, const std::string& resultField) {
+    if (!active()) return {};
+    Field& k = fieldByName(keyField);
+    Field& r = fieldByName(resultField);
+    if (key.isNull() || !key.isValid()) return {};
+    for (int row = 0; loadUpTo(row); ++row)
+        if (matches(k.index(), rows_[static_cast<size_t>(row)], key, {}))
+            return fieldValue(r.index(), rows_[static_cast<size_t>(row)], nullptr);
+    return {};
+}
+
+Field* Dataset::findField(const std::string& name) {
+    QString n = QString::fromStdString(name).trimmed();
+    for (auto& f : fields_)
+        if (QString::fromStdString(f->fieldName()).compare(n, Qt::CaseInsensitive) == 0) return f.get();
+    return nullptr;
+}
+
+Field& Dataset::fieldByName(const std::string& name) {
+    Field* f = findField(name);
+    if (!f) throw EDatabaseError("Field '" + name + "' not found");
+    return *f;
+}
+
+void Dataset::addLookupField(const std::string& name, const std::string& keyField, Dataset* source,
+                             const std::string& lookupKeyField, const std::string& resultField, int width) {
+    if (active()) throw EDatabaseError("Cannot add a field to an open dataset");
+    lookups_.push_back({upper(name), keyField, lookupKeyField, resultField, source, width});
+}
+
+void Dataset::setFieldDisplay(const std::string& name, const QString& label, Qt::Alignment alignment,
+                              int width, bool visible) {
+    displays_.push_back({name, label, alignment, width, visible});
+    if (Field* f = findField(name)) {
+        if (!label.isEmpty()) f->displayLabel = label;
+        if (alignment) f->alignment = alignment;
+        if (width) f->displayWidth = width;
+        f->visible = visible;
+    }
+}
+
+QVariant Dataset::fieldValue(int field, uint32_t handle, const std::vector<QVariant>* buffer) {
+    const Field& f = *fields_.at(static_cast<size_t>(field));
+    if (f.lookup_) {
+        if (!f.lookupDataset_) return {};
+        Field* key = findField(f.keyField_);
+        if (!key || key->isLookup()) return {};
+        QVariant k = buffer ? (*buffer)[static_cast<size_t>(key->index())] : (handle ? baseValue(handle, key->index()) : QVariant());
+        return f.lookupDataset_->lookup(f.lookupKeyField_, k, f.lookupResultField_);
+    }
+    if (buffer) return (*buffer)[static_cast<size_t>(field)];
+    return handle ? baseValue(handle, field) : QVariant();
+}
+
+QVariant Dataset::currentValue(int field) const {
+    auto* self = const_cast<Dataset*>(this);
+    if (!active() || field < 0 || field >= fieldCount()) return {};
+    if (state_ == DatasetState::Edit || state_ == DatasetState::Insert) return self->fieldValue(field, 0, &buffer_);
+    return self->fieldValue(field, currentHandle(), nullptr);
+}
+
+QVariant Dataset::valueAt(int row, int field) {
+    if (!active() || field < 0 || field >= fieldCount()) return {};
+    if (state_ == DatasetState::Insert) {
+        if (row == insertPos_) return fieldValue(field, 0, &buffer_);
+        if (row > insertPos_) --row;
+    } else if (state_ == DatasetState::Edit && row == cur_) {
+        return fieldValue(field, 0, &buffer_);
+    }
+    if (!loadUpTo(row)) return {};
+    return fieldValue(field, rows_[static_cast<size_t>(row)], nullptr);
+}
+
+void Dataset::setCurrentValue(int field, const QVariant& v) {
+    if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
+        throw EDatabaseError("Dataset not in edit or insert mode");
+    buffer_.at(static_cast<size_t>(field)) = v;
+    modified_ = true;
+    if (!disabled_) emit fieldChanged(field);
+    notifyCurrent();
+}
+
+void Dataset::requireBrowse(const char* what) {
+    if (!active()) throw EDatabaseError(std::string("Cannot ") + what + " a closed dataset");
+    if (!canModify()) throw EDatabaseError("Cannot modify a read-only dataset");
+}
+
+void Dataset::edit() {
+    if (state_ == DatasetState::Edit || state_ == DatasetState::Insert) return;
+    requireBrowse("edit");
+    if (cur_ < 0) {  // an empty dataset edits a new record
+        append();
+        return;
+    }
+    buffer_.assign(static_cast<size_t>(baseFieldCount_), QVariant());
+    for (int i = 0; i < baseFieldCount_; ++i) buffer_[static_cast<size_t>(i)] = baseValue(currentHandle(), i);
+    modified_ = false;
+    setState(DatasetState::Edit);
+    notifyCurrent();
+}
+
+void Dataset::insert() {
+    requireBrowse("insert into");
+    checkBrowseMode();
+    beforeInsert_ = cur_;
+    insertPos_ = cur_ < 0 ? 0 : cur_;
+    buffer_.assign(static_cast<size_t>(baseFieldCount_), QVariant());
+    modified_ = false;
+    setState(DatasetState::Insert);
+    notifyReset();
+    newRecord();
+}
+
+void Dataset::append() {
+    requireBrowse("append to");
+    checkBrowseMode();
+    loadAll();
+    beforeInsert_ = cur_;
+    insertPos_ = static_cast<int>(rows_.size());
+    buffer_.assign(static_cast<size_t>(baseFieldCount_), QVariant());
+    modified_ = false;
+    setState(DatasetState::Insert);
+    notifyReset();
+    newRecord();
+}
+
+// Values set by the new-record event are defaults: an inserted record that
+// holds nothing else is dropped, not posted, when the cursor moves.
+void Dataset::newRecord() {
+    if (onNewRecord) onNewRecord(*this);
+    modified_ = false;
+}
+
+void Dataset::repositionOn(uint32_t handle, int fallbackRow) {
+    int found = -1;
+    if (handle) {
+        for (int row = 0; loadUpTo(row); ++row)
+            if (rows_[static_cast<size_t>(row)] == handle) { found = row; break; }
+    }
+    if (found < 0) {
+        int row = std::max(0, fallbackRow);
+        if (!loadUpTo(row)) row = static_cast<int>(rows_.size()) - 1;
+        found = row;
+    }
+    cur_ = found;
+    bof_ = cur_ <= 0;
+    eof_ = cur_ < 0;
+}
+
+void Dataset::post() {
+    if (state_ != DatasetState::Edit && state_ != DatasetState::Insert) return;
+    if (beforePost) beforePost(*this);  // EAbort leaves the edits as they are
+    bool inserting = state_ == DatasetState::Insert;
+    uint32_t handle = writeRecord(inserting ? 0 : currentHandle(), buffer_);
+    int fallback = inserting ? insertPos_ : cur_;
+    buffer_.clear();
+    modified_ = false;
+    insertPos_ = -1;
+    state_ = DatasetState::Browse;
+    resetRows();
+    repositionOn(handle, fallback);
+    if (!disabled_) emit stateChanged();
+    notifyReset();
+    if (afterPost) afterPost(*this);
+}
+
+void Dataset::cancel() {
+    if (state_ != DatasetState::Edit && state_ != DatasetState::Insert) return;
+    bool inserting = state_ == DatasetState::Insert;
+    buffer_.clear();
+    modified_ = false;
+    insertPos_ = -1;
+    state_ = DatasetState::Browse;
+    if (inserting) {
+        cur_ = beforeInsert_;
+        if (cur_ >= static_cast<int>(rows_.size())) cur_ = static_cast<int>(rows_.size()) - 1;
+        bof_ = cur_ <= 0;
+        eof_ = cur_ < 0;
+    }
+    if (!disabled_) emit stateChanged();
+    notifyReset();
+    if (afterCancel) afterCancel(*this);
+}
+
+void Dataset::checkBrowseMode() {
+    if (state_ != DatasetState::Edit && state_ != DatasetState::Insert) return;
+    if (modified_) post();
+    else cancel();
+}
+
+void Dataset::remove() {
+    if (state_ == DatasetState::Insert) {
+        cancel();
+        return;
+    }
+    if (state_ == DatasetState::Edit) cancel();
+    requireBrowse("delete from");
+    if (cur_ < 0) throw EDatabaseError("Cannot perform this operation on an empty dataset");
+    if (beforeDelete) beforeDelete(*this);
+    uint32_t h = currentHandle();
+    int row = cur_;
+    deleteRecord(h);
+    rows_.erase(rows_.begin() + row);
+    loadUpTo(row);
+    cur_ = std::min(row, static_cast<int>(rows_.size()) - 1);
+    bof_ = cur_ <= 0;
+    eof_ = cur_ < 0;
+    notifyReset();
+    if (afterDelete) afterDelete(*this);
+    scrolled();
+}
+
+uint32_t Dataset::writeRecord(uint32_t, const std::vector<QVariant>&) {
+    throw EDatabaseError("Cannot modify a read-only dataset");
+}
+
+void Dataset::deleteRecord(uint32_t) { throw EDatabaseError("Cannot modify a read-only dataset"); }
+
+// ---- TableDataset ---------------------------------------------------------------
+
+TableDataset::TableDataset(QObject* parent) : Dataset(parent) {}
+
+void TableDataset::setIndexFieldNames(const std::string& fieldName) {
+    if (active()) throw EDatabaseError("Cannot change the order of an open table");
+    indexFields_ = fieldName;
+    indexName_.clear();
+}
+
+void TableDataset::setIndexName(const std::string& tagName) {
+    if (active()) throw EDatabaseError("Cannot change the order of an open table");
+    indexName_ = tagName;
+    indexFields_.clear();
+}
+
+void TableDataset::doOpen() {
+    if (tableName_.empty()) throw EDatabaseError("No table name");
+    sql::OpenMode mode;
+    mode.exclusive = exclusive_;
+    mode.readOnly = readOnly_;
+    source_ = sql::Catalog::instance().open(directory_, tableName_, mode);
+    tag_.reset();
+    int tag = -1;
+    if (!indexFields_.empty()) {
+        int f = source_->fieldIndex(QString::fromStdString(indexFields_).trimmed().toStdString());
+        tag = f >= 0 ? source_->tagOnField(f) : -1;
+        if (tag < 0) {
+            source_.reset();
+            throw EDatabaseError("Index not found for fields: " + indexFields_);
+        }
+    } else if (!indexName_.empty()) {
+        tag = source_->tagByName(indexName_);
+        if (tag < 0) {
+            source_.reset();
+            throw EDatabaseError("Index not found: " + indexName_);
+        }
+    }
+    if (tag >= 0) tag_ = source_->openTag(tag);
+    tagStarted_ = false;
+    nextPhysical_ = 1;
+}
+
+void TableDataset::rewindBase() {
+    tagStarted_ = false;
+    nextPhysical_ = 1;
+}
+
+void TableDataset::doClose() {
+    tag_.reset();
+    source_.reset();
+}
+
+std::vector<sql::ColumnInfo> TableDataset::baseColumns() const { return source_->columns(); }
+
+bool TableDataset::fetchBase(std::vector<uint32_t>& out, int max) {
+    if (tag_) {
+        for (int i = 0; i < max; ++i) {
+            bool ok = tagStarted_ ? tag_->next() : tag_->first();
+            tagStarted_ = true;
+            if (!ok) return false;
+            uint32_t r = tag_->recNo();
+            if (!source_->isDeleted(r)) out.push_back(r);
+        }
+        return true;
+    }
+    uint32_t n = source_->recordCount();
+    for (int i = 0; i < max; ++i) {
+        while (nextPhysical_ <= n && source_->isDeleted(nextPhysical_)) ++nextPhysical_;
+        if (nextPhysical_ > n) return false;
+        out.push_back(nextPhysical_++);
+    }
+    return nextPhysical_ <= n;
+}
+
+QVariant TableDataset::baseValue(uint32_t handle, int field) { return source_->value(handle, field); }
+
+uint32_t TableDataset::writeRecord(uint32_t handle, const std::vector<QVariant>& values) {
+    uint32_t r;
+    if (handle == 0) {
+        r = source_->append(values);
+    } else {
+        std::vector<std::pair<int, QVariant>> all;
+        for (size_t i = 0; i < values.size(); ++i) all.emplace_back(static_cast<int>(i), values[i]);
+        source_->update(handle, all);
+        r = handle;
+    }
+    if (flushOnPost_) source_->flush();
+    return r;
+}
+
+void TableDataset::deleteRecord(uint32_t handle) {
+    source_->remove(handle);
+    if (flushOnPost_) source_->flush();
+}
+
+void TableDataset::flushTable() {
+    if (source_) source_->flush();
+}
+
+// ---- QueryDataset ---------------------------------------------------------------
+
+QueryDataset::QueryDataset(QObject* parent) : Dataset(parent) {}
+
+void QueryDataset::setSql(const QString& text) {
+    if (active()) close();
+    sql_ = text;
+}
+
+void QueryDataset::setSql(const QStringList& lines) { setSql(lines.join("\r\n")); }
+
+void QueryDataset::doOpen() {
+    result_ = {};
+    sql::ExecResult r = sql::execute(directory_, sql_.toStdString(), params_);
+    if (!r.isSelect) throw EDatabaseError("The statement does not return rows; use execSql");
+    result_ = std::move(r.result);
+    plan_ = r.plan;
+}
+
+void QueryDataset::doClose() { result_ = {}; }
+
+int QueryDataset::execSql() {
+    if (active()) close();
+    sql::ExecResult r = sql::execute(directory_, sql_.toStdString(), params_);
+    plan_ = r.plan;
+    return r.rowsAffected;
+}
+
+std::vector<sql::ColumnInfo> QueryDataset::baseColumns() const {
+    std::vector<sql::ColumnInfo> cols;
+    for (const sql::ResultColumn& c : result_.columns) {
+        sql::ColumnInfo ci;
+        ci.name = c.name;
+        ci.type = c.type;
+        ci.subType = c.subType;
+        ci.width = c.width;
+        ci.decimals = c.decimals;
+        cols.push_back(ci);
+    }
+    return cols;
+}
+
+bool QueryDataset::fetchBase(std::vector<uint32_t>& out, int) {
+    // the result is in memory: every row at once
+    for (size_t i = 0; i < result_.rows.size(); ++i) out.push_back(static_cast<uint32_t>(i + 1));
+    return false;
+}
+
+QVariant QueryDataset::baseValue(uint32_t handle, int field) {
+    if (handle == 0 || handle > result_.rows.size()) return {};
+    return result_.rows[handle - 1].at(static_cast<size_t>(field));
+}
+
+}  // namespace kdb

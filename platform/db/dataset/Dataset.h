@@ -1,0 +1,352 @@
+#pragma once
+// Datasets: a cursor over the rows of a table or of a query result, with the
+// edit states and events the screens rely on, and a change notification for
+// the data-aware widgets (Qt signals).
+//
+// Conventions:
+// - RecNo is the 1-based position of the current row in the dataset's order
+//   (after filtering); physicalRecNo() gives a table's record number.
+// - Moving the cursor while editing or inserting first posts a modified
+//   record (or cancels an untouched one).
+// - BeforePost may raise the silent abort (EAbort): the post is cancelled,
+//   the edits and the Edit/Insert state are kept, and the abort goes on to
+//   the caller, which ends its action silently.
+// - Rows are read on demand: a table's rows come from its tag (or physical
+//   order) as the cursor or a view needs them; RecordCount reads them all.
+#include <QDate>
+#include <QObject>
+#include <QString>
+#include <QVariant>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/DbError.h"
+#include "sql/Source.h"
+#include "sql/Sql.h"
+
+namespace kdb {
+
+enum class DatasetState { Inactive, Browse, Edit, Insert };
+
+class Dataset;
+
+struct LocateOptions {
+    bool caseInsensitive = false;
+    bool partialKey = false;
+};
+
+class Field {
+public:
+    Field(Dataset* owner, int index, sql::ColumnInfo info);
+
+    const std::string& fieldName() const { return info_.name; }
+    int index() const { return index_; }
+    uint16_t dataType() const { return info_.type; }
+    bool isMemo() const { return info_.type == fldBLOB; }
+    bool isLookup() const { return lookup_; }
+    int size() const { return info_.width; }
+    Dataset& dataset() const { return *owner_; }
+
+    QVariant value() const;
+    bool isNull() const;
+    // Text of the value: a date as dd/mm/yyyy, a number in decimal, empty for null.
+    QString asString() const;
+    // A text field holding a number is read as that number; EDatabaseError otherwise.
+    int asInteger() const;
+    double asFloat() const;
+    // A text field holding dd/mm/yyyy is read as that date; EDatabaseError otherwise.
+    QDate asDate() const;
+
+    // Setters need the Edit or Insert state. A text longer than a character
+    // column is cut to its width.
+    void setValue(const QVariant& v);
+    void setAsString(const QString& s);
+    void setAsInteger(int v);
+    void setAsDate(const QDate& d);
+    void clear() { setValue(QVariant()); }
+
+    // Presentation, read by the grids and the data-aware controls.
+    QString displayLabel;
+    int displayWidth = 0;          // characters; 0: from the column width
+    Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
+    bool readOnly = false;
+    bool visible = true;
+
+private:
+    friend class Dataset;
+    Dataset* owner_;
+    int index_;
+    sql::ColumnInfo info_;
+    bool lookup_ = false;
+    // lookup definition
+    std::string keyField_, lookupKeyField_, lookupResultField_;
+    Dataset* lookupDataset_ = nullptr;
+};
+
+class Dataset : public QObject {
+    Q_OBJECT
+public:
+    explicit Dataset(QObject* parent = nullptr);
+    ~Dataset() override;
+
+    // ---- events ------------------------------------------------------------
+    std::function<void(Dataset&)> beforePost, afterPost, afterCancel, onNewRecord, afterScroll,
+        afterOpen, beforeDelete, afterDelete;
+    // Called for every row while Filtered is on; answer false to hide it.
+    std::function<bool(Dataset&)> onFilterRecord;
+
+    // ---- opening -------------------------------------------------------------
+    void open();
+    void close();
+    bool active() const { return state_ != DatasetState::Inactive; }
+    void setActive(bool a) { a ? open() : close(); }
+    DatasetState state() const { return state_; }
+    // Closes and reopens, keeping the current row when it still exists.
+    void refresh();
+
+    // ---- navigation ----------------------------------------------------------
+    void first();
+    void last();
+    void next();
+    void prior();
+    int moveBy(int distance);  // answers the rows actually moved
+    bool eof() const;
+    bool bof() const;
+    bool isEmpty();
+    // The cursor is on the first / last row (false without a row).
+    bool atFirstRow() const { return active() && cur_ == 0 && state_ == DatasetState::Browse; }
+    bool atLastRow();
+    int recordCount();         // reads every row
+    int recNo() const;         // 1-based position, 0 when there is no current row
+    void setRecNo(int recNo);
+    // A table's record number of the current row (the position for a query).
+    virtual uint32_t physicalRecNo() const;
+
+    bool locate(const std::string& fieldName, const QVariant& value, LocateOptions options = {});
+    // Finds a row without moving the cursor: the matching row's value of
+    // resultField, or a null QVariant.
+    QVariant lookup(const std::string& keyField, const QVariant& key, const std::string& resultField);
+
+    // ---- editing -------------------------------------------------------------
+    void edit();
+    void insert();
+    void append();
+    void post();
+    void cancel();
+    void remove();             // deletes the current row
+    bool modified() const { return modified_; }
+    void checkBrowseMode();
+    virtual bool canModify() const { return false; }
+
+    // ---- fields --------------------------------------------------------------
+    int fieldCount() const { return static_cast<int>(fields_.size()); }
+    Field& field(int i) { return *fields_.at(static_cast<size_t>(i)); }
+    Field* findField(const std::string& name);
+    // Raises EDatabaseError "Field 'X' not found" when absent.
+    Field& fieldByName(const std::string& name);
+    // A lookup field, kept across openings: its value is resultField of the
+    // row of `source` whose lookupKeyField equals this dataset's keyField.
+    void addLookupField(const std::string& name, const std::string& keyField, Dataset* source,
+                        const std::string& lookupKeyField, const std::string& resultField,
+                        int width = 0);
+    // Presentation set before opening, applied to the field at every opening.
+    void setFieldDisplay(const std::string& name, const QString& label, Qt::Alignment alignment = {},
+                         int width = 0, bool visible = true);
+
+    // ---- filtering -----------------------------------------------------------
+    // "FIELD='value'" (a date field compares with dd/mm/yyyy text); empty for none.
+    void setFilter(const QString& text);
+    const QString& filter() const { return filterText_; }
+    void setFiltered(bool on);
+    bool filtered() const { return filtered_; }
+
+    // ---- notifications -------------------------------------------------------
+    void disableControls();
+    void enableControls();
+    bool controlsDisabled() const { return disabled_ > 0; }
+
+    // ---- row access for views (0-based rows, no cursor move) ----------------
+    int loadedRowCount() const;        // rows read so far, plus the row being inserted
+    bool allRowsLoaded() const { return exhausted_; }
+    void loadMoreRows(int count);
+    QVariant valueAt(int row, int field);
+    int currentRow() const;            // -1 when there is none
+    // Moves the cursor to the row (posting a modified record first).
+    void moveToRow(int row);
+    // The row shown for the record being inserted (-1 outside Insert).
+    int insertRow() const { return state_ == DatasetState::Insert ? insertPos_ : -1; }
+
+    // Value of the current record (the edit buffer while editing).
+    QVariant currentValue(int field) const;
+    void setCurrentValue(int field, const QVariant& v);
+
+signals:
+    void stateChanged();
+    void currentChanged();     // cursor moved or the current record's values changed
+    void rowsReset();          // rows re-read: opened, closed, filtered, posted, deleted
+    void fieldChanged(int field);
+
+protected:
+    // ---- what a kind of dataset provides ------------------------------------
+    virtual void doOpen() = 0;   // raises on failure
+    virtual void doClose() = 0;
+    virtual std::vector<sql::ColumnInfo> baseColumns() const = 0;
+    // Appends up to `max` more base rows (handles) in order; false when none are left.
+    virtual bool fetchBase(std::vector<uint32_t>& out, int max) = 0;
+    // Starts the reading of the base rows again from the first.
+    virtual void rewindBase() = 0;
+    virtual QVariant baseValue(uint32_t handle, int field) = 0;
+    // Writes the record; handle 0 for a new one. Answers the record's handle.
+    virtual uint32_t writeRecord(uint32_t handle, const std::vector<QVariant>& values);
+    virtual void deleteRecord(uint32_t handle);
+    // The table's or query's name for messages.
+    virtual std::string displayName() const = 0;
+
+    uint32_t currentHandle() const;
+    static QVariant toColumnValue(const QVariant& v, const sql::ColumnInfo& c);
+
+private:
+    friend class Field;
+    bool accepts(uint32_t handle);
+    bool loadUpTo(int row);      // makes row available; false when there is no such row
+    void loadAll();
+    void resetRows();
+    void scrolled();
+    void notifyReset();
+    void notifyCurrent();
+    void setState(DatasetState s);
+    QVariant fieldValue(int field, uint32_t handle, const std::vector<QVariant>* buffer);
+    void buildFields();
+    void requireBrowse(const char* what);
+    void repositionOn(uint32_t handle, int fallbackRow);
+    void newRecord();
+    bool matches(int field, uint32_t handle, const QVariant& value, LocateOptions options);
+
+    DatasetState state_ = DatasetState::Inactive;
+    std::vector<std::unique_ptr<Field>> fields_;
+    int baseFieldCount_ = 0;
+    struct LookupDef {
+        std::string name, keyField, lookupKeyField, resultField;
+        Dataset* source;
+        int width;
+    };
+    std::vector<LookupDef> lookups_;
+    struct DisplayDef {
+        std::string name;
+        QString label;
+        Qt::Alignment alignment;
+        int width;
+        bool visible;
+    };
+    std::vector<DisplayDef> displays_;
+
+    std::vector<uint32_t> rows_;   // handles of the visible rows read so far
+    bool exhausted_ = false;
+    int cur_ = -1;                 // current row, -1 when none
+    bool bof_ = true, eof_ = true;
+
+    std::vector<QVariant> buffer_; // edit buffer (base fields)
+    bool modified_ = false;
+    int insertPos_ = -1;
+    int beforeInsert_ = -1;
+
+    QString filterText_;
+    bool filtered_ = false;
+    int filterField_ = -1;
+    QVariant filterValue_;
+    bool filterParsed_ = false;
+    void parseFilter();
+
+    int disabled_ = 0;
+    bool pendingReset_ = false;
+};
+
+// A table of a directory, read through its production index when an order
+// is chosen, else in physical order.
+class TableDataset : public Dataset {
+    Q_OBJECT
+public:
+    explicit TableDataset(QObject* parent = nullptr);
+
+    void setDatabaseName(const std::string& directory) { directory_ = directory; }
+    const std::string& databaseName() const { return directory_; }
+    void setTableName(const std::string& name) { tableName_ = name; }
+    const std::string& tableName() const { return tableName_; }
+    void setExclusive(bool on) { exclusive_ = on; }
+    void setReadOnly(bool on) { readOnly_ = on; }
+    // Orders by the tag whose key is this one field (empty: physical order).
+    void setIndexFieldNames(const std::string& fieldName);
+    // Orders by a tag given by name (empty: physical order).
+    void setIndexName(const std::string& tagName);
+    // Flush the table to disk right after each post and delete.
+    void setFlushOnPost(bool on) { flushOnPost_ = on; }
+
+    bool canModify() const override { return active() && !readOnly_; }
+    uint32_t physicalRecNo() const override { return currentHandle(); }
+    sql::Source* source() { return source_.get(); }
+    void flushTable();
+
+protected:
+    void doOpen() override;
+    void doClose() override;
+    std::vector<sql::ColumnInfo> baseColumns() const override;
+    bool fetchBase(std::vector<uint32_t>& out, int max) override;
+    void rewindBase() override;
+    QVariant baseValue(uint32_t handle, int field) override;
+    uint32_t writeRecord(uint32_t handle, const std::vector<QVariant>& values) override;
+    void deleteRecord(uint32_t handle) override;
+    std::string displayName() const override { return tableName_; }
+
+private:
+    std::string directory_, tableName_, indexFields_, indexName_;
+    bool exclusive_ = false, readOnly_ = false, flushOnPost_ = false;
+    std::shared_ptr<sql::Source> source_;
+    std::unique_ptr<sql::TagIterator> tag_;
+    bool tagStarted_ = false;
+    uint32_t nextPhysical_ = 1;
+};
+
+// The rows of a SELECT; INSERT, UPDATE and DELETE run through execSql().
+class QueryDataset : public Dataset {
+    Q_OBJECT
+public:
+    explicit QueryDataset(QObject* parent = nullptr);
+
+    void setDatabaseName(const std::string& directory) { directory_ = directory; }
+    const std::string& databaseName() const { return directory_; }
+    // Replaces the statement (lines are joined with CR LF); the dataset must be closed.
+    void setSql(const QString& text);
+    void setSql(const QStringList& lines);
+    const QString& sql() const { return sql_; }
+
+    sql::Params& params() { return params_; }
+    void setParamText(const std::string& name, const QString& v) { params_.setText(name, v); }
+    void setParamInteger(const std::string& name, qint64 v) { params_.setInteger(name, v); }
+    void setParamDate(const std::string& name, const QDate& v) { params_.setDate(name, v); }
+
+    // Runs a statement that returns no rows; answers the rows it changed.
+    int execSql();
+    // How the last statement read its tables.
+    const std::string& plan() const { return plan_; }
+
+protected:
+    void doOpen() override;
+    void doClose() override;
+    std::vector<sql::ColumnInfo> baseColumns() const override;
+    bool fetchBase(std::vector<uint32_t>& out, int max) override;
+    void rewindBase() override {}
+    QVariant baseValue(uint32_t handle, int field) override;
+    std::string displayName() const override { return "query"; }
+
+private:
+    std::string directory_;
+    QString sql_;
+    sql::Params params_;
+    sql::ResultSet result_;
+    std::string plan_;
+};
+
+}  // namespace kdb

@@ -1,0 +1,192 @@
+#pragma once
+// dBASE tables (.DBF) with their memo file (.DBT) and production index
+// (.MDX).
+//
+// Reads tables of level III, IV and 7; writes level IV tables (version byte
+// 0x03, or 0x8B with a memo file; a table opened in another level keeps its
+// level). Text is stored in Windows-1252, language driver byte 0x57.
+//
+// The 16-bit integer column is stored as a numeric field N(6,0) whose
+// descriptor carries the marker byte 'S' at offset 24 (a byte the format
+// leaves reserved); a numeric field of no decimals, width 6 or less, with
+// that marker is reported as fldINT16, any other numeric one as fldFLOAT.
+//
+// Production index: keys are built here from the records (key expressions
+// "FIELD" or "FIELD+FIELD+..."), the tag file itself is the mdx layer's.
+// Every append, update, delete and undelete keeps all tags up to date; a
+// deleted record has no index entry (so a seek never lands on one, and a
+// deleted record does not block its key in a unique tag).
+//
+// Multi-user: byte-range locks far beyond the end of the .DBF (see
+// DbfTable.cpp) for the open mode, the header (held while appending and
+// while the index changes) and each record. Crash safety: the record is
+// written before the header count, memos before the record, the index is
+// marked "in update" before it changes and cleared after; pack, restructure
+// and regeneration write new files and rename them over the old ones, with
+// header byte 14 set while the table's index is being rebuilt after such a
+// replacement (a table found with it set opens with DBERR_INDEXOUTOFDATE).
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/File.h"
+#include "core/Table.h"
+#include "dbf/DbtFile.h"
+
+namespace kdb {
+
+namespace mdx {
+class MdxFile;
+}
+
+class DbfTable : public Table {
+public:
+    // A column to create.
+    struct FieldSpec {
+        std::string name;   // at most 10 characters, stored upper case
+        char type = 'C';    // 'C', 'D', 'N', 'F', 'L', 'M'
+        int width = 0;      // C: 1..254; N/F: 1..20; D, L, M: fixed (ignored)
+        int decimals = 0;
+        bool int16 = false; // N(6,0) reported as fldINT16
+    };
+
+    // Opens the table file at path. Raises EDBEngineError: DBERR_NOSUCHTABLE,
+    // DBERR_FILELOCKED (exclusive conflict), DBERR_HEADERCORRUPT (damaged or
+    // foreign file), DBERR_MEMOCORRUPT (memo file missing or damaged),
+    // DBERR_INDEXOUTOFDATE (the production index is damaged, half-updated
+    // or does not match the table).
+    static std::unique_ptr<DbfTable> open(const std::string& path, const TableOpenMode& mode = {});
+    // Creates the table (overwriting the table, its memo file and its index)
+    // with the given tags (none: no index file).
+    static void create(const std::string& path, const std::vector<FieldSpec>& fields,
+                       const std::vector<TagInfo>& tags);
+    // Probe: the engine code of opening the table (0 when it opens). Checks
+    // the index deeper than open(): every tag's entry count against the
+    // table.
+    static int probe(const std::string& path, bool exclusive);
+
+    ~DbfTable() override;
+
+    // ---- Table ----
+    std::string tableType() const override { return "DBASE"; }
+    std::string filePath() const override { return path_; }
+    bool isExclusive() const override { return mode_.exclusive; }
+    bool isReadOnly() const override { return mode_.readOnly || !file_.writable(); }
+    const std::vector<FieldInfo>& fields() const override { return fields_; }
+    uint32_t recordSize() const override { return recLen_; }
+    uint32_t recordCount() const override { return count_; }
+    bool isDeleted(uint32_t recNo) override;
+    QVariant value(uint32_t recNo, int field) override;
+    std::string_view rawField(uint32_t recNo, int field) override;
+    uint32_t append(const std::vector<QVariant>& values) override;
+    void update(uint32_t recNo, const std::vector<QVariant>& values) override;
+    void deleteRecord(uint32_t recNo) override;
+    void undeleteRecord(uint32_t recNo) override;
+    void flush() override;
+    void refresh() override;
+    bool lockRecord(uint32_t recNo) override;
+    void unlockRecord(uint32_t recNo) override;
+    bool lockTable() override;
+    void unlockTable() override;
+    std::vector<TagInfo> tags() const override;
+    std::unique_ptr<TagCursor> openTag(std::string_view tagName) override;
+
+    // ---- dBASE specifics ----
+    uint8_t versionByte() const { return version_; }
+    bool hasMemoFile() const { return dbt_.isOpen(); }
+    bool hasIndex() const { return mdx_ != nullptr; }
+    std::string indexPath() const;     // path of the .MDX (whether it exists or not)
+    // Rebuilds every tag from the records (exclusive open needed).
+    void regenerateIndexes();
+    // Removes the deleted records (exclusive open needed) and rebuilds the
+    // tags. The memo file keeps its blocks (memo pointers stay valid).
+    void pack();
+    // Replaces the set of tags (exclusive open needed) and builds them; an
+    // empty set removes the index file.
+    void setTags(const std::vector<TagInfo>& tags);
+    // Rewrites the table with a new set of fields (exclusive open needed):
+    // sources[k] is the position of the existing field whose values fill new
+    // field k (converted), or -1 for an empty new field. Memo columns keep
+    // their memo blocks. Deleted records are dropped when packIt is set. The
+    // tags are then rebuilt from newTags.
+    void restructure(const std::vector<FieldSpec>& newFields, const std::vector<int>& sources,
+                     const std::vector<TagInfo>& newTags, bool packIt);
+    // The key bytes of a record for a tag (as handed to the index).
+    std::string keyOf(int tag, const char* record) const;
+
+    // How long a change waits for the locks of other programs before it
+    // fails with DBERR_LOCKED (milliseconds; 15 000 by default).
+    static void setLockTimeout(int ms) { lockTimeoutMs_ = ms; }
+
+    // Locks live at these offsets of the .DBF (far beyond any data).
+    static constexpr uint64_t kLockBase = uint64_t(1) << 40;
+    static constexpr uint64_t kLockOpen = kLockBase;        // shared by every open, exclusive for an exclusive one
+    static constexpr uint64_t kLockTable = kLockBase + 1;   // lockTable(): exclusive; every change takes it shared
+    static constexpr uint64_t kLockHeader = kLockBase + 2;  // exclusive while the count or the index change, shared while the index is read
+    static constexpr uint64_t kLockRecord = kLockBase + 16; // + record number
+
+private:
+    struct Tag {
+        TagInfo info;
+        std::vector<int> fields;
+        int keyLen = 0;
+    };
+    class Cursor;
+    class HeaderLock;
+    friend class Cursor;
+
+    DbfTable() = default;
+    void readHeader(bool checkRebuild);
+    void openIndex();
+    void compileTags(const std::vector<TagInfo>& specs, std::vector<Tag>& out) const;
+    static Tag compileTag(const std::vector<FieldInfo>& fields, const TagInfo& info);
+    const char* recordPtr(uint32_t recNo);
+    void readRecordFresh(uint32_t recNo, std::string& out) const;
+    void checkRecNo(uint32_t recNo) const;
+    void checkField(int field) const;
+    void checkWritable() const;
+    void requireExclusive(const char* what) const;
+    void invalidateCache() { cacheCount_ = 0; }
+    void refreshCount();
+    void writeCount(uint32_t count);
+    void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);
+    static void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16);
+    void takeOver(const std::string& tmp);
+    std::string memoText(const char* ptr10) const;
+    std::vector<std::optional<std::string>> keysOf(const char* record) const;
+    std::vector<std::string> tagNames() const;
+    void lockForWrite(uint32_t recNo, bool& tookRecordLock);
+    void setRebuildFlag(bool on);
+    void indexWritten();
+    void guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo);
+    void rebuildIndexFile(const std::vector<Tag>& tags);
+    void setRecordDeleted(uint32_t recNo, bool deleted);
+    std::string keyForSeek(const Tag& tag, const QVariant& key, bool partial) const;
+
+    static inline int lockTimeoutMs_ = 15000;
+    std::string path_;
+    TableOpenMode mode_;
+    File file_;
+    DbtFile dbt_;
+    std::unique_ptr<mdx::MdxFile> mdx_;
+    std::vector<FieldInfo> fields_;
+    std::vector<bool> int16_;
+    std::vector<Tag> tags_;
+    uint8_t version_ = 0x03;
+    uint16_t headerLen_ = 0;
+    uint16_t recLen_ = 0;
+    uint32_t count_ = 0;
+    bool level7_ = false;
+    bool tableLocked_ = false;
+    std::vector<uint32_t> recordLocks_;
+    // Read cache: a run of consecutive records.
+    std::string cache_;
+    uint32_t cacheFirst_ = 0;
+    uint32_t cacheCount_ = 0;
+    std::string scratch_;
+};
+
+}  // namespace kdb

@@ -1,0 +1,244 @@
+#pragma once
+// Production index files of dBASE tables: up to 47 B-tree tags in one file.
+//
+// The library works on key BYTES and record numbers only; the table layer
+// evaluates the key expression of each tag on a record, encodes the result
+// with the helpers of MdxKey.h and hands the bytes over.
+//
+// Errors: every failure throws EDBEngineError (platform/db/core/DbError.h).
+//   - damaged, foreign, half-written or truncated file: kdb::DBERR_INDEXOUTOFDATE
+//     (the table layer answers by regenerating the tags);
+//   - duplicate key in a unique tag: kdb::mdx::ERR_KEYVIOL (9729), the message
+//     names the tag;
+//   - other codes below.
+//
+// Crash safety: the first change after a clean state writes an "in update"
+// mark into the file header before any node is touched; flush() writes the
+// changed nodes, then clears the mark.  A file found with the mark (a program
+// killed between the two) is refused with DBERR_INDEXOUTOFDATE.  Regeneration
+// builds a complete new file beside the old one and renames it over it.
+//
+// Several processes: every public call (cursor moves by next/prior excepted)
+// first compares the header's change counter with the one it last saw (one
+// small read) and drops its node cache when another process flushed changes;
+// a file replaced by a regeneration is reopened by its path.  A file another
+// process is changing right now (its "in update" mark set) answers
+// DBERR_INDEXOUTOFDATE: locking is the table layer's job, and a writer should
+// flush before it releases its lock.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "MdxKey.h"
+
+namespace kdb::mdx {
+
+// Result codes thrown by this library besides kdb::DBERR_INDEXOUTOFDATE.
+inline constexpr int ERR_KEYVIOL = 9729;         // duplicate key in a unique tag
+inline constexpr int ERR_NOSUCHINDEX = 0x2720;   // tag name not in the file
+inline constexpr int ERR_INVALIDTAG = 0x2721;    // bad tag description (name, length, type)
+inline constexpr int ERR_TOOMANYTAGS = 0x2722;   // 47 tags already
+inline constexpr int ERR_DUPTAG = 0x2723;        // a tag of that name exists
+inline constexpr int ERR_READONLY = 0x2724;      // change asked on a file opened read-only
+inline constexpr int ERR_IO = 0x2725;            // the system refused a read, write or rename
+inline constexpr int ERR_NOSUCHFILE = 0x2726;    // the index file does not exist
+inline constexpr int ERR_INVALIDKEY = 0x2727;    // key bytes of the wrong size for the tag
+
+inline constexpr int kMaxTags = 47;
+inline constexpr int kMaxTagNameLen = 10;
+inline constexpr int kMaxCharKeyLen = 100;
+inline constexpr int kMaxExpressionLen = 220;
+
+// What a tag is.  The name is upper case, 1..10 characters (letters, digits,
+// '_'); keyLength is 1..100 for Character, and always 8 for Date and 12 for
+// Numeric (0 there means "the fixed length").
+struct TagSpec {
+    std::string name;
+    std::string expression;      // key expression text, e.g. "CODE+NUM"
+    std::string forExpression;   // FOR condition text, empty = none
+    KeyType type = KeyType::Character;
+    int keyLength = 0;
+    bool unique = false;
+    bool descending = false;
+    bool isField = true;         // key is one plain field (else an expression)
+};
+
+// One index entry.
+struct Entry {
+    std::string key;
+    uint32_t recno = 0;
+};
+
+// A (key, recno) supplier for regeneration: fill the arguments and answer
+// true, or answer false when done.  Order does not matter.
+using EntrySource = std::function<bool(std::string& key, uint32_t& recno)>;
+
+// The keys of one record for all tags at once, in the order of tags():
+// an empty optional leaves the record out of that tag (FOR condition).
+struct RecordKeys {
+    uint32_t recno = 0;
+    std::vector<std::optional<std::string>> keys;
+};
+using RecordSource = std::function<bool(RecordKeys& record)>;
+
+// What a regeneration did.  A unique tag keeps the first record (lowest
+// record number) of each key; the others are counted here.
+struct RegenerateResult {
+    std::vector<std::string> tags;            // regenerated tags
+    std::vector<uint64_t> entries;            // entries written, per tag
+    std::vector<uint64_t> duplicatesDropped;  // unique tags: records left out
+};
+
+class MdxFile;
+namespace detail { class Store; }
+
+// Ordered iteration over one tag.  Positions are in the tag's own order
+// (a descending tag runs from the highest key to the lowest).  A cursor stays
+// usable across changes of the file: after any change it finds its place
+// again from its current (key, recno).  It must not outlive its MdxFile.
+class MdxCursor {
+public:
+    MdxCursor(MdxCursor&&) noexcept;
+    MdxCursor& operator=(MdxCursor&&) noexcept;
+    ~MdxCursor();
+
+    bool first();                          // false when the tag is empty
+    bool last();
+    bool next();                           // false at the end (cursor then invalid)
+    bool prior();                          // false at the start (cursor then invalid)
+
+    // First entry not before `key` in the tag's order.  A key shorter than the
+    // key length compares on its own length (prefix seek).  Answers valid().
+    bool seek(std::string_view key);
+    // Entry (key, recno) itself, or the first one after it.
+    bool seek(std::string_view key, uint32_t recno);
+    // seek(key) and the entry's key equals `key` (padded for Character tags).
+    bool seekExact(std::string_view key);
+    // seek(prefix) and the entry's key starts with `prefix`.
+    bool seekPrefix(std::string_view prefix);
+    // Last entry not after `key` in the tag's order (prefix rule as above:
+    // the last entry whose key starts with a short `key`, if any).
+    bool seekLast(std::string_view key);
+
+    bool valid() const;
+    const std::string& key() const;         // valid() only
+    uint32_t recno() const;                 // valid() only
+    Entry entry() const;
+
+    const std::string& tagName() const;
+
+private:
+    friend class MdxFile;
+    struct State;
+    explicit MdxCursor(std::unique_ptr<State> state);
+    std::unique_ptr<State> s_;
+};
+
+class MdxFile {
+public:
+    enum class Mode { ReadWrite, ReadOnly };
+
+    // A new file at `path` (replacing any file there) for the table named
+    // dataFileName (base name without directory or extension, at most 16
+    // characters kept), with empty tags.  The file is complete on disk on return.
+    static std::unique_ptr<MdxFile> create(const std::string& path,
+                                           const std::string& dataFileName,
+                                           const std::vector<TagSpec>& tags);
+    // Opens an existing file; checks the file header, the tag table and every
+    // tag header.  Damaged, foreign or half-written: DBERR_INDEXOUTOFDATE.
+    static std::unique_ptr<MdxFile> open(const std::string& path, Mode mode = Mode::ReadWrite);
+    // The tag descriptions of a file whose nodes may be damaged or half
+    // written (the "in update" mark is ignored); only the file header, the tag
+    // table and the tag headers must be sound.  For regenerating a file that
+    // open() refused.
+    static std::vector<TagSpec> readTagSpecs(const std::string& path);
+    // A complete new file from scratch: create() and regenerateAll() in one
+    // step, renamed over any file at `path` only when complete.
+    static std::unique_ptr<MdxFile> rebuild(const std::string& path,
+                                            const std::string& dataFileName,
+                                            const std::vector<TagSpec>& tags,
+                                            const RecordSource& source,
+                                            RegenerateResult* result = nullptr);
+
+    ~MdxFile();   // flushes pending changes (errors are swallowed; call flush() to see them)
+    MdxFile(const MdxFile&) = delete;
+    MdxFile& operator=(const MdxFile&) = delete;
+
+    const std::string& path() const;
+    std::string dataFileName() const;
+    bool readOnly() const;
+
+    // ---- tags ----
+    std::vector<TagSpec> tags() const;       // in tag-table order
+    std::vector<std::string> tagNames() const;
+    int tagCount() const;
+    bool hasTag(std::string_view name) const;   // names compare case-insensitively
+    TagSpec tag(std::string_view name) const;
+    // Adds an empty tag (fill it with regenerateTag).
+    void addTag(const TagSpec& spec);
+    // Drops a tag and frees its blocks.
+    void dropTag(std::string_view name);
+
+    // ---- entries ----
+    // True when inserting `key` would break the tag's uniqueness: the tag is
+    // unique and holds the key for a record other than `exceptRecno`.
+    bool wouldViolate(std::string_view tag, std::string_view key, uint32_t exceptRecno = 0);
+    // Inserts (key, recno); the same entry twice changes nothing.  A unique tag
+    // that holds the key for another record throws ERR_KEYVIOL and stays unchanged.  A key shorter than the key length is padded
+    // (blanks for Character); a longer key, or a Date/Numeric key of the
+    // wrong size, is refused (ERR_INVALIDKEY).
+    void insert(std::string_view tag, std::string_view key, uint32_t recno);
+    // Removes (key, recno); false when the tag has no such entry.
+    bool remove(std::string_view tag, std::string_view key, uint32_t recno);
+    // The keys of one record for several tags at once: checks every unique tag
+    // first and changes nothing when one refuses.  tags and keys run in
+    // parallel; an empty optional leaves the record out of that tag.
+    void insertRecord(const std::vector<std::string>& tags,
+                      const std::vector<std::optional<std::string>>& keys, uint32_t recno);
+    // Replaces a record's keys (remove old, insert new) atomically: unique
+    // checks first, nothing changed on refusal.
+    void updateRecord(const std::vector<std::string>& tags,
+                      const std::vector<std::optional<std::string>>& oldKeys,
+                      const std::vector<std::optional<std::string>>& newKeys, uint32_t recno);
+
+    // ---- lookups ----
+    MdxCursor cursor(std::string_view tag);
+    // First entry whose key equals `key` (padded), if any.
+    std::optional<Entry> findExact(std::string_view tag, std::string_view key);
+    // First entry not before `key` in the tag's order (prefix rule of MdxCursor::seek).
+    std::optional<Entry> findFirstNotBefore(std::string_view tag, std::string_view key);
+    bool contains(std::string_view tag, std::string_view key, uint32_t recno);
+    uint64_t count(std::string_view tag);
+
+    // ---- regeneration (bulk build of compact trees, new file renamed over the old) ----
+    // One tag from the caller's entries; the other tags keep their entries
+    // (they must be readable: otherwise use regenerateAll or rebuild).
+    RegenerateResult regenerateTag(std::string_view tag, const EntrySource& source);
+    // Every tag from the caller's records; works also after a failed change
+    // (only the tag list is needed).  Other handles on the file follow the
+    // new file on their next call; cursors find their place again.
+    RegenerateResult regenerateAll(const RecordSource& source);
+
+    // ---- durability ----
+    // Writes the changed nodes and the header, clears the "in update" mark,
+    // and (sync) forces everything to the disk.
+    void flush(bool sync = true);
+    // Drops the node cache when another process changed the file (automatic
+    // on every public call; exposed for the table layer after taking a lock).
+    void refresh();
+    // Walks every tag completely and checks the whole structure (order,
+    // separators, depth, counts, free list).  Throws DBERR_INDEXOUTOFDATE.
+    void verify();
+
+private:
+    friend class MdxCursor;
+    explicit MdxFile(std::unique_ptr<detail::Store> store);
+    std::unique_ptr<detail::Store> st_;
+};
+
+}  // namespace kdb::mdx

@@ -1,0 +1,216 @@
+#pragma once
+// Inner part of the index file: the on-disk layout, the block cache and the
+// B-tree operations.  Not for use outside this library.
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "MdxFile.h"
+
+namespace kdb::mdx::detail {
+
+// ---- layout ----
+inline constexpr uint32_t kPageBytes = 512;
+inline constexpr uint32_t kHeaderBytes = 2048;   // pages 0-3
+inline constexpr uint32_t kFirstBlockPage = 4;
+inline constexpr uint32_t kDefaultBlockPages = 2;
+inline constexpr int kMaxDepth = 40;
+
+// File header offsets.
+enum : uint32_t {
+    H_VERSION = 0, H_CREATED = 1, H_DATANAME = 4, H_BLOCKPAGES = 20, H_BLOCKBYTES = 22,
+    H_PRODUCTION = 24, H_ENTRIES = 25, H_ENTRYLEN = 26, H_TAGSINUSE = 28, H_PAGES = 32,
+    H_FREEHEAD = 36, H_FREECOUNT = 40, H_UPDATED = 44,
+    H_MARK = 47,      // reserved byte of the format: 0 clean, 1 in update, 2 replaced
+    H_COUNTER = 48,   // in the unused area: change counter, raised on every flush
+    H_TAGTABLE = 544, H_TAGENTRY = 32
+};
+enum : uint8_t { MARK_CLEAN = 0, MARK_INUPDATE = 1, MARK_REPLACED = 2 };
+
+// Tag table entry offsets.
+enum : uint32_t {
+    TE_HEADER = 0, TE_NAME = 4, TE_FORMAT = 15, TE_LEFT = 16, TE_RIGHT = 17, TE_PARENT = 18,
+    TE_RESERVED19 = 19, TE_TYPE = 20
+};
+
+// Tag header block offsets.
+enum : uint32_t {
+    TH_ROOT = 0, TH_SIZE = 4, TH_FLAGS = 8, TH_TYPE = 9, TH_KEYLEN = 12, TH_MAXKEYS = 14,
+    TH_SECTYPE = 16, TH_ITEMLEN = 18, TH_SERIAL = 20, TH_UNIQUE = 23, TH_EXPR = 24,
+    TH_EXPRLEN = 221, TH_HASFOR = 245, TH_HASKEYS = 246, TH_FIRSTLEAF = 248, TH_LASTLEAF = 252,
+    TH_DATE = 257, TH_ISFIELD = 480, TH_FOREXPR = 762
+};
+enum : uint8_t { FLAG_DESCENDING = 0x08, FLAG_STRING = 0x10, FLAG_DISTINCT = 0x20, FLAG_UNIQUE = 0x40 };
+
+inline uint32_t rd32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
+inline uint16_t rd16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
+inline void wr32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+inline void wr16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
+
+[[noreturn]] void throwCorrupt(const std::string& path, const std::string& why);
+[[noreturn]] void throwError(int code, const std::string& message);
+
+// Upper-cases ASCII letters.
+std::string upperAscii(std::string_view s);
+// Checks and completes a tag description (upper-case name, fixed key lengths).
+TagSpec normaliseSpec(const TagSpec& spec);
+int itemLength(int keyLength);
+int maxKeysFor(uint32_t blockBytes, int itemLen);
+// Writes today's date as YY MM DD.
+void writeToday(uint8_t* p);
+// Threads of the tag table: a binary search tree by name, entry 1 the root.
+void rebuildThreads(uint8_t* header, int tagCount);
+
+// One tag as the store keeps it.
+struct TagState {
+    TagSpec spec;
+    uint32_t headerPage = 0;
+    int keyLen = 0;
+    int itemLen = 0;
+    int capLeaf = 0;       // keys a leaf may hold when this library writes it
+    int capInterior = 0;   // keys an interior node may hold (plus its last child)
+    int maxKeysStored = 0; // limit a node read from the file must respect
+    bool descending = false;
+    bool unique = false;
+    KeyType type = KeyType::Character;
+    bool countKnown = false;
+    uint64_t count = 0;
+};
+
+// A position target: (key, recno); recno 0 = before every entry of the key,
+// kAfterAll = after every entry of the key.  `key` may be shorter than the
+// key length for Character tags (prefix).
+inline constexpr uint64_t kAfterAll = uint64_t(1) << 32;
+struct Target {
+    std::string_view key;
+    uint64_t recno = 0;
+};
+
+struct Level {
+    uint32_t page = 0;
+    int idx = 0;   // entry (leaf) or child (interior) index
+};
+
+// Sorted entries of one tag for the bulk builder.
+struct Run {
+    int keyLen = 0;
+    std::vector<uint8_t> keys;     // n * keyLen
+    std::vector<uint32_t> recnos;  // n
+    size_t size() const { return recnos.size(); }
+};
+
+class Store {
+public:
+    ~Store();
+
+    static std::unique_ptr<Store> openPath(const std::string& path, MdxFile::Mode mode, bool ignoreMark);
+    // Builds a complete file at `path` (through a temporary file renamed over
+    // it).  runs[i] holds the sorted entries of specs[i].
+    static void buildFile(const std::string& path, const std::string& dataName, const uint8_t* created,
+                          const std::vector<TagSpec>& specs, const std::vector<Run>& runs,
+                          uint32_t counter, int oldFd);
+    // Sorts and de-duplicates entries for a tag; counts unique keys dropped.
+    static void sortRun(const TagState& tag, Run& run, uint64_t& dropped);
+    static TagState makeTagState(const TagSpec& spec, uint32_t blockBytes);
+
+    // ---- state ----
+    const std::string& path() const { return path_; }
+    bool readOnly() const { return readOnly_; }
+    std::string dataName() const;
+    const uint8_t* header() const { return hdr_; }
+    uint64_t generation() const { return generation_; }
+    uint32_t counter() const { return rd32(hdr_ + H_COUNTER); }
+    const std::vector<TagState>& tags() const { return tags_; }
+    TagState& tagRef(std::string_view name);   // throws ERR_NOSUCHINDEX
+    int tagIndex(std::string_view name) const; // -1 when missing
+    void checkUsable() const;                  // throws when broken
+    void syncWithDisk();                       // refresh check of every public call
+    void reload();                             // re-reads header and tags, drops the cache
+    void reopen();                             // after the file was replaced
+
+    // ---- tag header fields ----
+    uint32_t root(const TagState& t) { return rd32(readBlock(t.headerPage) + TH_ROOT); }
+
+    // ---- navigation ----
+    // Descends to the leaf position of the first entry >= target; path gets one
+    // Level per node, the leaf last (idx may equal the leaf's key count).
+    void descend(const TagState& t, const Target& target, std::vector<Level>& path);
+    // Moves a leaf position that may be past its leaf's end onto the next entry;
+    // false at the end of the tag.
+    bool settleForward(const TagState& t, std::vector<Level>& path);
+    bool stepForward(const TagState& t, std::vector<Level>& path);
+    bool stepBackward(const TagState& t, std::vector<Level>& path);
+    bool gotoFirst(const TagState& t, std::vector<Level>& path);
+    bool gotoLast(const TagState& t, std::vector<Level>& path);
+    std::string_view entryKey(const TagState& t, const std::vector<Level>& path);
+    uint32_t entryRecno(const TagState& t, const std::vector<Level>& path);
+    // Compares an entry with a target in the tag's order.
+    int compareEntry(const TagState& t, std::string_view key, uint32_t recno, const Target& target) const;
+    int compareKey(const TagState& t, std::string_view a, std::string_view b) const;
+
+    // ---- changes ----
+    void beginChange();
+    // Inserts (key, recno); false when the entry already exists.  No unique check.
+    bool insertEntry(TagState& t, std::string_view key, uint32_t recno);
+    bool removeEntry(TagState& t, std::string_view key, uint32_t recno);
+    uint64_t countEntries(TagState& t);
+    void addTag(const TagSpec& spec);
+    void dropTag(std::string_view name);
+    void flush(bool sync);
+    void verify();
+    void markBroken() { broken_ = true; }
+
+    // ---- blocks ----
+    const uint8_t* readBlock(uint32_t page);
+    uint8_t* writeBlock(uint32_t page);
+    uint32_t blockBytes() const { return blockBytes_; }
+
+private:
+    Store() = default;
+    void loadHeader(bool ignoreMark);
+    void loadTags();
+    bool validPage(uint32_t page) const;
+    void checkNode(const TagState& t, const uint8_t* b, uint32_t page) const;
+    bool isLeaf(const TagState& t, const uint8_t* b) const;
+    uint32_t allocBlock(TagState& t);
+    void freeBlock(TagState& t, uint32_t page);
+    void descendEdge(const TagState& t, std::vector<Level>& path, bool rightmost);
+    // Largest entry below a node (key, recno); false for an empty subtree.
+    bool maxEntry(const TagState& t, uint32_t page, std::string& key, uint32_t& recno);
+    void insertIntoParent(TagState& t, std::vector<Level>& path, size_t level, const std::string& sepKey,
+                          uint32_t leftPage, bool appendHint);
+    void removeChild(TagState& t, std::vector<Level>& path, size_t level);
+    void updateSeparator(TagState& t, std::vector<Level>& path, size_t level, const std::string& newMax);
+    void refreshEdges(TagState& t);
+    void touchTag(TagState& t);
+    void collectPages(const TagState& t, std::vector<uint32_t>& pages);
+    void pwriteAll(const uint8_t* data, size_t len, uint64_t offset);
+
+    struct Block {
+        std::unique_ptr<uint8_t[]> data;
+        bool dirty = false;
+    };
+
+    std::string path_;
+    int fd_ = -1;
+    bool readOnly_ = false;
+    uint8_t hdr_[kHeaderBytes] = {};
+    uint32_t blockPages_ = kDefaultBlockPages;
+    uint32_t blockBytes_ = kDefaultBlockPages * kPageBytes;
+    uint64_t diskBytes_ = 0;          // size of the file on disk
+    uint64_t inode_ = 0, device_ = 0; // identity of the open file
+    std::vector<TagState> tags_;
+    std::unordered_map<uint32_t, Block> cache_;
+    std::vector<uint32_t> dirtyPages_;
+    uint64_t generation_ = 1;
+    bool markOnDisk_ = false;
+    bool dirty_ = false;
+    bool broken_ = false;
+};
+
+}  // namespace kdb::mdx::detail

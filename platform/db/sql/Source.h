@@ -1,0 +1,110 @@
+#pragma once
+// The storage seen by the SQL executor and the datasets: one open table
+// reached by record number, with its fields and the single-field tags of its
+// production index. Values are exchanged as QVariant:
+//   character  QString, trailing blanks removed
+//   memo       QString, as stored
+//   date       QDate, a null QVariant for a blank date
+//   numeric    int (no decimals) or double, a null QVariant when blank
+//   logical    bool
+#include <QVariant>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/EngineTypes.h"
+
+namespace kdb::sql {
+
+struct ColumnInfo {
+    std::string name;        // upper case as stored
+    uint16_t type = fldZSTRING;
+    uint16_t subType = fldstNONE;
+    int width = 0;           // characters of a character column, digits of a numeric one
+    int decimals = 0;
+};
+
+struct TagInfo {
+    std::string name;
+    int field = -1;          // 0-based field of a single-field key, -1 for an expression key
+    bool unique = false;
+    bool descending = false;
+};
+
+// Walks one tag in key order. Positions are record numbers (1-based).
+class TagIterator {
+public:
+    virtual ~TagIterator() = default;
+    virtual bool first() = 0;
+    virtual bool last() = 0;
+    virtual bool next() = 0;
+    virtual bool prior() = 0;
+    // Positions on the first key not below `key` (a value of the field's kind);
+    // false when there is none.
+    virtual bool seek(const QVariant& key) = 0;
+    // Positions as seek() does and answers whether that entry's key equals `key`.
+    virtual bool seekExact(const QVariant& key) = 0;
+    virtual uint32_t recNo() const = 0;
+    virtual QVariant key() const = 0;
+};
+
+class Source {
+public:
+    virtual ~Source() = default;
+
+    virtual const std::vector<ColumnInfo>& columns() const = 0;
+    virtual std::vector<TagInfo> tags() const = 0;
+
+    // Physical records, deleted ones included; record numbers run 1..count.
+    virtual uint32_t recordCount() = 0;
+    virtual bool isDeleted(uint32_t recNo) = 0;
+    virtual QVariant value(uint32_t recNo, int field) = 0;
+    virtual std::unique_ptr<TagIterator> openTag(int tag) = 0;
+
+    // Writes take values already converted to the column's kind.
+    virtual uint32_t append(const std::vector<QVariant>& values) = 0;
+    virtual void update(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values) = 0;
+    virtual void remove(uint32_t recNo) = 0;
+    virtual void flush() = 0;
+
+    // Column index by name (case-insensitive), -1 when absent.
+    int fieldIndex(const std::string& name) const;
+    // Tag of a single-field key on this field, -1 when none (a unique one first).
+    int tagOnField(int field) const;
+    // Tag by name (case-insensitive), -1 when absent.
+    int tagByName(const std::string& name) const;
+};
+
+struct OpenMode {
+    bool exclusive = false;
+    bool readOnly = false;
+};
+
+// Opens tables by directory and name (with or without extension, any case).
+class Catalog {
+public:
+    using Opener = std::function<std::shared_ptr<Source>(
+        const std::string& directory, const std::string& tableName, const OpenMode& mode)>;
+
+    static Catalog& instance();
+
+    // Replaces the way tables are opened (tests use in-memory tables).
+    void setOpener(Opener opener);
+    bool hasOpener() const { return static_cast<bool>(opener_); }
+
+    // Raises EDBEngineError DBERR_NOSUCHTABLE when the table does not exist.
+    std::shared_ptr<Source> open(const std::string& directory, const std::string& tableName,
+                                 const OpenMode& mode = {}) const;
+
+    // Table name without directory and extension, upper case: "Cons.DBF" gives "CONS".
+    static std::string baseName(const std::string& tableName);
+
+private:
+    Opener opener_;
+};
+
+}  // namespace kdb::sql

@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include "core/DbError.h"
+#include "core/File.h"
+
+using namespace kdb;
+
+class FileTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::string path(const char* name) const { return dir.path().toStdString() + "/" + name; }
+};
+
+TEST_F(FileTest, MissingFileIsNoSuchTable)
+{
+    try {
+        File::open(path("none.dbf"), File::Mode::ReadOnly);
+        FAIL() << "opened a missing file";
+    } catch (const EDBEngineError& e) {
+        EXPECT_EQ(e.code(), DBERR_NOSUCHTABLE);
+    }
+}
+
+TEST_F(FileTest, WriteReadAndShortRead)
+{
+    File f = File::open(path("a.bin"), File::Mode::Create);
+    f.writeAt(10, "hello", 5);
+    EXPECT_EQ(f.size(), 15u);
+    char buf[8] = {};
+    EXPECT_EQ(f.readAt(10, buf, 8), 5u);
+    EXPECT_EQ(std::string(buf, 5), "hello");
+    EXPECT_THROW(f.readExact(12, buf, 8, DBERR_READERR), EDBEngineError);
+}
+
+// Locks belong to each open file, also within one process.
+TEST_F(FileTest, LocksConflictBetweenOpenFilesOfOneProcess)
+{
+    File a = File::open(path("l.bin"), File::Mode::Create);
+    File b = File::open(path("l.bin"), File::Mode::ReadWrite);
+    ASSERT_TRUE(a.tryLock(1000, 1, true));
+    EXPECT_FALSE(b.tryLock(1000, 1, true));
+    EXPECT_FALSE(b.tryLock(1000, 1, false));
+    EXPECT_TRUE(b.tryLock(1001, 1, true));
+    {
+        // Closing a third descriptor of the same file keeps a's lock.
+        File c = File::open(path("l.bin"), File::Mode::ReadOnly);
+    }
+    EXPECT_FALSE(b.tryLock(1000, 1, true));
+    a.unlock(1000, 1);
+    EXPECT_TRUE(b.tryLock(1000, 1, true));
+}
+
+TEST_F(FileTest, SharedLocksCoexistButBlockExclusive)
+{
+    File a = File::open(path("s.bin"), File::Mode::Create);
+    File b = File::open(path("s.bin"), File::Mode::ReadWrite);
+    File c = File::open(path("s.bin"), File::Mode::ReadWrite);
+    EXPECT_TRUE(a.tryLock(5, 1, false));
+    EXPECT_TRUE(b.tryLock(5, 1, false));
+    EXPECT_FALSE(c.tryLock(5, 1, true));
+    EXPECT_FALSE(c.lockWait(5, 1, true, 30));
+}
+
+TEST_F(FileTest, CompanionPathFindsExistingNameInAnyCase)
+{
+    File::open(path("Cons.dbf"), File::Mode::Create);
+    File::open(path("cons.MDX"), File::Mode::Create);
+    EXPECT_EQ(companionPath(path("Cons.dbf"), ".MDX"), path("cons.MDX"));
+    EXPECT_EQ(companionPath(path("Cons.dbf"), ".DBT"), path("Cons.dbt"));
+    EXPECT_EQ(companionPath(path("Cons.DBF"), ".DBT"), path("Cons.DBT"));
+    EXPECT_EQ(findFileNoCase(dir.path().toStdString(), "CONS.DBF"), path("Cons.dbf"));
+}
+
+TEST_F(FileTest, ReplaceFileIsARename)
+{
+    {
+        File f = File::open(path("new"), File::Mode::Create);
+        f.writeAt(0, "N", 1);
+        File g = File::open(path("old"), File::Mode::Create);
+        g.writeAt(0, "O", 1);
+    }
+    replaceFile(path("new"), path("old"));
+    EXPECT_FALSE(fileExists(path("new")));
+    File f = File::open(path("old"), File::Mode::ReadOnly);
+    char c = 0;
+    f.readExact(0, &c, 1, DBERR_READERR);
+    EXPECT_EQ(c, 'N');
+}

@@ -1,0 +1,315 @@
+// Table and query datasets: states, events, filters, locate and lookups,
+// driven the way the screens drive them.
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include "PracticeSchema.h"
+#include "dataset/Dataset.h"
+#include "platform/os/Abort.h"
+
+using namespace kdb;
+using namespace kdbtest;
+
+namespace {
+
+class Datasets : public ::testing::Test {
+protected:
+    void SetUp() override {
+        addPracticeTables(db);
+        fillPractice(db);
+        db.install();
+    }
+    MemDatabase db;
+};
+
+// A screen in miniature: an editing flag and the button states that follow
+// the dataset, as the record screens keep them.
+struct FakeScreen {
+    explicit FakeScreen(Dataset& ds) : ds(ds) {
+        QObject::connect(&ds, &Dataset::stateChanged, [this] { updateButtons(); });
+        ds.afterScroll = [this](Dataset& d) { shownName = d.fieldByName("NOM").asString(); ++scrolls; };
+        updateButtons();
+    }
+    void updateButtons() {
+        bool editing = ds.state() == DatasetState::Edit || ds.state() == DatasetState::Insert;
+        newEnabled = !editing;
+        postEnabled = editing;
+    }
+    Dataset& ds;
+    bool newEnabled = false, postEnabled = false;
+    QString shownName;
+    int scrolls = 0;
+};
+
+TEST_F(Datasets, TableInIndexOrderNavigates) {
+    TableDataset t;
+    t.setDatabaseName("/data");
+    t.setTableName("Patient");
+    t.setIndexFieldNames("NOM");
+    FakeScreen screen(t);
+    t.open();
+    EXPECT_EQ(t.state(), DatasetState::Browse);
+    EXPECT_EQ(screen.shownName, "D'ARC");  // opening scrolls to the first row
+    EXPECT_TRUE(t.bof());
+    EXPECT_FALSE(t.eof());
+    std::vector<QString> names;
+    for (t.first(); !t.eof(); t.next()) names.push_back(t.fieldByName("NOM").asString());
+    EXPECT_EQ(names, (std::vector<QString>{"D'ARC", "DUPONT", "DUPONT", "DURAND", "MARTIN"}));
+    EXPECT_EQ(t.recordCount(), 5);
+    EXPECT_EQ(t.recNo(), 5);
+    t.prior();
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "DURAND");
+    EXPECT_EQ(t.physicalRecNo(), 2u);
+    t.last();
+    EXPECT_TRUE(t.eof());
+    EXPECT_EQ(screen.shownName, "MARTIN");
+    EXPECT_THROW(t.fieldByName("NOPE"), EDatabaseError);
+}
+
+TEST_F(Datasets, OpeningFailuresAreClear) {
+    TableDataset t;
+    t.setDatabaseName("/data");
+    t.setTableName("NOTHERE.DBF");
+    EXPECT_THROW(t.open(), EDBEngineError);
+    EXPECT_FALSE(t.active());
+    EXPECT_TRUE(t.isEmpty());
+    t.setTableName("Patient.DBF");
+    t.setIndexFieldNames("PRENOM");  // no tag on it
+    EXPECT_THROW(t.open(), EDatabaseError);
+    TableDataset empty;
+    empty.setTableName("USERS.DB");
+    empty.open();
+    EXPECT_TRUE(empty.isEmpty());
+    EXPECT_TRUE(empty.eof());
+    EXPECT_TRUE(empty.bof());
+    EXPECT_EQ(empty.recNo(), 0);
+}
+
+TEST_F(Datasets, LocateExactOrCaseInsensitivePrefix) {
+    TableDataset t;
+    t.setTableName("PATIENT.DBF");
+    t.setIndexFieldNames("NOM");
+    t.open();
+    EXPECT_TRUE(t.locate("CODE", "000003"));
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "MARTIN");
+    EXPECT_FALSE(t.locate("NOM", "dup"));  // exact and case-sensitive: no match, cursor stays
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "MARTIN");
+    EXPECT_TRUE(t.locate("NOM", "dur", {true, true}));
+    EXPECT_EQ(t.fieldByName("CODE").asString(), "000002");
+    EXPECT_TRUE(t.locate("NOM", "DUPONT"));
+    EXPECT_EQ(t.fieldByName("PRENOM").asString(), "JEAN");  // first in tag order: record 1 was written first
+}
+
+TEST_F(Datasets, EditPostFlushAndCutToWidth) {
+    TableDataset t;
+    t.setTableName("Patient");
+    t.setFlushOnPost(true);
+    FakeScreen screen(t);
+    int afterPosts = 0;
+    t.afterPost = [&](Dataset&) { ++afterPosts; };
+    t.open();
+    t.locate("CODE", "000003");
+    t.edit();
+    EXPECT_TRUE(screen.postEnabled);
+    EXPECT_FALSE(screen.newEnabled);
+    t.fieldByName("SEXE").setAsString("MF");  // one character wide
+    t.fieldByName("PROFES").setAsString("INFORMATICIEN");
+    t.post();
+    EXPECT_EQ(afterPosts, 1);
+    EXPECT_TRUE(screen.newEnabled);
+    EXPECT_EQ(db.get("PATIENT")->flushes, 1);
+    EXPECT_EQ(db.get("PATIENT")->value(3, 9).toString(), "M");
+    EXPECT_EQ(t.fieldByName("PROFES").asString(), "INFORMATICIEN");
+    EXPECT_EQ(t.fieldByName("CODE").asString(), "000003");  // still on the posted row
+    EXPECT_THROW(t.fieldByName("NOM").setAsString("X"), EDatabaseError);  // browse state
+}
+
+TEST_F(Datasets, SilentAbortInBeforePostKeepsTheEdits) {
+    TableDataset t;
+    t.setTableName("Patient");
+    int afterPosts = 0;
+    t.beforePost = [](Dataset& d) {
+        if (d.fieldByName("ID").asString().isEmpty()) Abort();
+    };
+    t.afterPost = [&](Dataset&) { ++afterPosts; };
+    t.open();
+    t.insert();
+    t.fieldByName("CODE").setAsString("000006");
+    t.fieldByName("NOM").setAsString("NOUVEAU");
+    EXPECT_THROW(t.post(), EAbort);
+    EXPECT_EQ(t.state(), DatasetState::Insert);
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "NOUVEAU");
+    EXPECT_EQ(afterPosts, 0);
+    EXPECT_EQ(db.get("PATIENT")->recordCount(), 5u);
+    t.fieldByName("ID").setAsString("B6");
+    t.post();
+    EXPECT_EQ(afterPosts, 1);
+    EXPECT_EQ(t.state(), DatasetState::Browse);
+    EXPECT_EQ(t.fieldByName("CODE").asString(), "000006");
+    EXPECT_EQ(t.recordCount(), 6);
+}
+
+TEST_F(Datasets, InsertNewRecordEventAndCancel) {
+    TableDataset t;
+    t.setTableName("Patient");
+    t.setIndexFieldNames("NOM");
+    int cancels = 0;
+    t.onNewRecord = [](Dataset& d) { d.fieldByName("SEXE").setAsString("F"); };
+    t.afterCancel = [&](Dataset&) { ++cancels; };
+    t.open();
+    t.locate("NOM", "MARTIN");
+    t.insert();
+    EXPECT_EQ(t.fieldByName("SEXE").asString(), "F");
+    EXPECT_EQ(t.loadedRowCount(), 6);
+    t.cancel();
+    EXPECT_EQ(cancels, 1);
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "MARTIN");
+    EXPECT_EQ(t.recordCount(), 5);
+    // an untouched inserted record is dropped when the cursor moves; a touched one is posted
+    t.append();
+    t.first();
+    EXPECT_EQ(t.recordCount(), 5);
+    t.append();
+    t.fieldByName("CODE").setAsString("000007");
+    t.fieldByName("NOM").setAsString("AAA");
+    t.last();
+    EXPECT_EQ(t.recordCount(), 6);
+    t.first();
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "AAA");  // placed by its key
+}
+
+TEST_F(Datasets, KeyViolationKeepsInsertState) {
+    TableDataset t;
+    t.setTableName("Patient");
+    t.open();
+    t.append();
+    t.fieldByName("CODE").setAsString("000001");
+    EXPECT_THROW(t.post(), EDBEngineError);
+    EXPECT_EQ(t.state(), DatasetState::Insert);
+    t.cancel();
+}
+
+TEST_F(Datasets, FilterTextAndRecordFilter) {
+    TableDataset lines;
+    lines.setTableName("FORD.DBF");
+    lines.setFilter("CODE='1'");
+    lines.setFiltered(true);
+    lines.open();
+    EXPECT_EQ(lines.recordCount(), 2);
+    int scrolls = 0;
+    lines.afterScroll = [&](Dataset&) { ++scrolls; };
+    lines.setFilter("CODE='10'");
+    EXPECT_EQ(scrolls, 1);
+    EXPECT_EQ(lines.recordCount(), 1);
+    EXPECT_EQ(lines.fieldByName("MEDIC").asString(), "VENTOLINE");
+    EXPECT_EQ(lines.fieldByName("NUM").asInteger(), 1);
+
+    QueryDataset rdv;
+    rdv.setSql(QStringList{"SELECT * FROM FRDV", "ORDER BY DATE_RDV, HRE_RDV"});
+    rdv.setFilter("DATE_RDV='05/03/2024'");
+    rdv.setFiltered(true);
+    rdv.open();
+    EXPECT_EQ(rdv.recordCount(), 2);
+    EXPECT_EQ(rdv.fieldByName("HRE_RDV").asString(), "09:00");
+    rdv.setFiltered(false);
+    EXPECT_EQ(rdv.recordCount(), 4);
+    EXPECT_THROW(rdv.setFilter("DATE_RDV='31/02/2024'"), EDatabaseError);
+
+    TableDataset patients;
+    patients.setTableName("Patient");
+    patients.setIndexFieldNames("NOM");
+    patients.onFilterRecord = [](Dataset& d) { return d.fieldByName("NOM").asString().startsWith('M'); };
+    patients.setFiltered(true);
+    patients.open();
+    EXPECT_EQ(patients.recordCount(), 1);
+    EXPECT_EQ(patients.fieldByName("NOM").asString(), "MARTIN");
+}
+
+TEST_F(Datasets, DeleteMovesToTheNextRow) {
+    TableDataset t;
+    t.setTableName("FBIO");
+    t.setIndexFieldNames("CODE");
+    t.setFlushOnPost(true);
+    t.open();
+    t.remove();
+    EXPECT_EQ(t.recordCount(), 1);
+    EXPECT_EQ(t.fieldByName("CODE").asString(), "002");
+    EXPECT_TRUE(db.get("FBIO")->isDeleted(1));
+    EXPECT_GE(db.get("FBIO")->flushes, 1);
+}
+
+TEST_F(Datasets, QueryParametersFieldsAndFailures) {
+    QueryDataset q;
+    q.setSql("SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT\r\nORDER BY DCONS");
+    q.setParamText("PATIENT", "000001");
+    q.open();
+    EXPECT_EQ(q.recordCount(), 3);
+    EXPECT_EQ(q.fieldByName("DCONS").asDate(), QDate(2023, 12, 1));
+    EXPECT_EQ(q.fieldByName("DCONS").asString(), "01/12/2023");
+    EXPECT_EQ(q.fieldByName("ID_CONS").asInteger(), 3);
+    EXPECT_THROW(q.edit(), EDatabaseError);
+    EXPECT_TRUE(q.locate("ID_CONS", "4"));
+    EXPECT_EQ(q.recNo(), 3);
+
+    QueryDataset bad;
+    bad.setSql("SELECT * FROM NOWHERE");
+    EXPECT_THROW(bad.open(), EDBEngineError);
+    EXPECT_TRUE(bad.isEmpty());
+    EXPECT_EQ(bad.recordCount(), 0);
+    EXPECT_TRUE(bad.eof());
+
+    QueryDataset dn;
+    dn.setSql("SELECT DN FROM PATIENT WHERE CODE='000002'");
+    dn.open();
+    EXPECT_EQ(dn.fieldByName("DN").asString(), "00/00/1975");
+    EXPECT_THROW(dn.fieldByName("DN").asDate(), EDatabaseError);
+
+    QueryDataset ins;
+    ins.setSql("INSERT INTO FBIO (CODE, LIBELLE) VALUES ('003', 'UREE')");
+    EXPECT_EQ(ins.execSql(), 1);
+    ins.setSql("SELECT * FROM FBIO ORDER BY LIBELLE");
+    ins.open();
+    EXPECT_EQ(ins.recordCount(), 3);
+    EXPECT_NE(ins.plan().find("read tag NOM"), std::string::npos);
+}
+
+TEST_F(Datasets, LookupFieldTakesItsLabelFromAnotherDataset) {
+    QueryDataset bio;
+    bio.setSql("SELECT * FROM FBIO");
+    bio.open();
+    TableDataset exams;
+    exams.setTableName("EXCOMP");
+    exams.addLookupField("LIBELLE", "CODE", &bio, "CODE", "LIBELLE", 60);
+    exams.open();
+    EXPECT_EQ(exams.fieldByName("LIBELLE").asString(), "NFS");
+    exams.next();
+    EXPECT_EQ(exams.fieldByName("LIBELLE").asString(), "GLYCEMIE");
+    EXPECT_EQ(bio.recNo(), 1);  // the lookup does not move the other cursor
+    exams.edit();
+    exams.fieldByName("CODE").setAsString("001");
+    EXPECT_EQ(exams.fieldByName("LIBELLE").asString(), "NFS");  // follows the edit buffer
+    EXPECT_THROW(exams.fieldByName("LIBELLE").setAsString("X"), EDatabaseError);
+    exams.cancel();
+}
+
+TEST_F(Datasets, NotificationsForTheWidgets) {
+    TableDataset t;
+    t.setTableName("FBIO");
+    QSignalSpy reset(&t, &Dataset::rowsReset);
+    QSignalSpy current(&t, &Dataset::currentChanged);
+    t.open();
+    EXPECT_EQ(reset.count(), 1);
+    int before = current.count();
+    t.next();
+    EXPECT_GT(current.count(), before);
+    t.disableControls();
+    int resets = reset.count();
+    t.close();
+    t.open();
+    EXPECT_EQ(reset.count(), resets);
+    t.enableControls();
+    EXPECT_EQ(reset.count(), resets + 1);
+}
+
+}  // namespace

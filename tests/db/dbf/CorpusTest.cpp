@@ -1,0 +1,166 @@
+// Damaged and foreign files: every one gives a clean engine error (or reads),
+// never a crash or a hang. The files of corpus/ are replayed, then damaged
+// copies of a sound table are made on the fly.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "TestTables.h"
+
+using namespace kdb;
+
+namespace {
+
+// Opens the table and reads everything it offers. Answers "ok", or the
+// engine code of the first error.
+int readEverything(const std::string& path)
+{
+    try {
+        auto t = DbfTable::open(path);
+        for (uint32_t r = 1; r <= t->recordCount(); ++r) {
+            t->isDeleted(r);
+            for (int f = 0; f < t->fieldCount(); ++f) {
+                t->rawField(r, f);
+                try {
+                    t->value(r, f);
+                } catch (const EDBEngineError& e) {
+                    if (e.code() != DBERR_MEMOCORRUPT)
+                        throw;
+                }
+            }
+        }
+        for (const auto& tag : t->tags()) {
+            auto c = t->openTag(tag.name);
+            uint32_t n = 0;
+            for (uint32_t r = c->first(); r != 0 && n <= t->recordCount(); r = c->next())
+                ++n;
+        }
+        return 0;
+    } catch (const EDBEngineError& e) {
+        EXPECT_NE(e.code(), 0);
+        EXPECT_NE(std::string(e.what()), "");
+        return e.code();
+    }
+}
+
+class CorpusTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::string copy(const QString& from, const QString& name)
+    {
+        const QString to = dir.path() + QLatin1Char('/') + name;
+        QFile::remove(to);
+        QFile::copy(from, to);
+        QFile::setPermissions(to, QFile::ReadOwner | QFile::WriteOwner);
+        return to.toStdString();
+    }
+};
+
+TEST_F(CorpusTest, StoredDamagedFilesGiveEngineErrors)
+{
+    const QDir corpus(QString::fromLatin1(KORVALE_DBF_TEST_DIR) + QStringLiteral("/corpus"));
+    const auto files = corpus.entryList(QDir::Files);
+    ASSERT_FALSE(files.isEmpty());
+    for (const QString& name : files)
+        copy(corpus.filePath(name), name);
+    int opened = 0;
+    for (const QString& name : files) {
+        if (!name.endsWith(QLatin1String(".dbf"), Qt::CaseInsensitive))
+            continue;
+        SCOPED_TRACE(name.toStdString());
+        const int code = readEverything(dir.path().toStdString() + "/" + name.toStdString());
+        if (code == 0)
+            ++opened;
+        if (name == QLatin1String("good.dbf")) {
+            EXPECT_EQ(code, 0);
+        } else if (name == QLatin1String("foxpro.dbf") || name == QLatin1String("empty.dbf") ||
+                   name == QLatin1String("short-header.dbf") || name == QLatin1String("reclen-zero.dbf")) {
+            EXPECT_EQ(code, DBERR_HEADERCORRUPT);
+        } else if (name == QLatin1String("bad-index.dbf")) {
+            EXPECT_EQ(code, DBERR_INDEXOUTOFDATE);
+        } else if (name == QLatin1String("memo-missing.dbf")) {
+            EXPECT_EQ(code, DBERR_MEMOCORRUPT);
+        }
+    }
+    EXPECT_GE(opened, 1);
+}
+
+TEST_F(CorpusTest, CountBeyondTheFileIsCappedToWholeRecords)
+{
+    const QDir corpus(QString::fromLatin1(KORVALE_DBF_TEST_DIR) + QStringLiteral("/corpus"));
+    auto t = DbfTable::open(copy(corpus.filePath(QStringLiteral("count-huge.dbf")), QStringLiteral("c.dbf")));
+    EXPECT_EQ(t->recordCount(), 2u);
+    auto u = DbfTable::open(copy(corpus.filePath(QStringLiteral("truncated-record.dbf")), QStringLiteral("u.dbf")));
+    EXPECT_EQ(u->recordCount(), 1u);
+    EXPECT_EQ(u->value(1, 0).toString(), QStringLiteral("abcde"));
+}
+
+TEST_F(CorpusTest, EveryTruncationAndRandomDamageOfASoundTable)
+{
+    const std::string base = dir.path().toStdString() + "/SOUND.DBF";
+    DbfTable::create(base, kdbtest::sampleFields(true), {{"NOM", "NOM", 'C', false, false}, {"DN", "DN", 'D', false, false}});
+    {
+        auto t = DbfTable::open(base);
+        for (int i = 0; i < 20; ++i)
+            t->append({QStringLiteral("nom %1").arg(i), QDate(2000, 1, 1).addDays(i * 37), i, i / 4.0, i % 2 == 0,
+                       QStringLiteral("mémo %1").arg(i).repeated(i * 10)});
+    }
+    QFile f(QString::fromStdString(base));
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    const QByteArray sound = f.readAll();
+    f.close();
+    QFile m(QString::fromStdString(dir.path().toStdString() + "/SOUND.DBT"));
+    ASSERT_TRUE(m.open(QIODevice::ReadOnly));
+    const QByteArray soundMemo = m.readAll();
+    m.close();
+    const QString mdx = dir.path() + QStringLiteral("/SOUND.MDX");
+    const QString savedMdx = dir.path() + QStringLiteral("/saved.mdx");
+    QFile::copy(mdx, savedMdx);
+
+    auto writeFiles = [&](const QByteArray& dbf, const QByteArray& dbt) {
+        QFile a(QString::fromStdString(base));
+        a.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        a.write(dbf);
+        a.close();
+        QFile b(dir.path() + QStringLiteral("/SOUND.DBT"));
+        b.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        b.write(dbt);
+        b.close();
+        QFile::remove(mdx);
+        QFile::copy(savedMdx, mdx);
+    };
+    // Truncations of the table file (header and first records).
+    for (int len = 0; len < std::min<int>(sound.size(), 600); len += 3) {
+        writeFiles(sound.left(len), soundMemo);
+        readEverything(base);
+    }
+    // Truncations of the memo file.
+    for (int len = 0; len < soundMemo.size(); len += 97) {
+        writeFiles(sound, soundMemo.left(len));
+        readEverything(base);
+    }
+    // Random byte damage, fixed seed.
+    std::mt19937 rng(12345);
+    for (int round = 0; round < 300; ++round) {
+        QByteArray dbf = sound, dbt = soundMemo;
+        QByteArray& target = round % 3 == 0 ? dbt : dbf;
+        const int hits = 1 + static_cast<int>(rng() % 6);
+        for (int h = 0; h < hits; ++h) {
+            // Mostly in the header, where damage matters most.
+            const int limit = (round % 2 == 0 && &target == &dbf) ? std::min<int>(target.size(), 300) : target.size();
+            target[static_cast<int>(rng() % limit)] = static_cast<char>(rng() & 0xFF);
+        }
+        writeFiles(dbf, dbt);
+        readEverything(base);
+    }
+    // The sound files still read after all that.
+    writeFiles(sound, soundMemo);
+    EXPECT_EQ(readEverything(base), 0);
+}
+
+}  // namespace

@@ -1,0 +1,388 @@
+// The production index kept by the table: tags against a reference model
+// under random operation sequences, unique tags, regeneration, damage.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+
+#include <QDate>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "core/Codepage.h"
+#include "core/File.h"
+#include "TestTables.h"
+
+using namespace kdb;
+
+namespace {
+
+struct Row {
+    QString code;   // C(6)
+    QVariant num;   // N(6,0), may be null
+    QDate date;     // may be null
+    QString nom;    // C(20)
+    bool deleted = false;
+};
+
+std::vector<DbfTable::FieldSpec> modelFields()
+{
+    return {{"CODE", 'C', 6, 0, false}, {"NUM", 'N', 6, 0, true}, {"DT", 'D', 8, 0, false}, {"NOM", 'C', 20, 0, false}};
+}
+
+std::vector<TagInfo> modelTags()
+{
+    return {{"CODE", "CODE", 'C', true, false},
+            {"NOM", "NOM", 'C', false, false},
+            {"DT", "DT", 'D', false, false},
+            {"CODENUM", "CODE+NUM", 'C', false, false},
+            {"NUM", "NUM", 'N', false, false},
+            {"NOMDESC", "NOM", 'C', false, true}};
+}
+
+std::string pad(const std::string& s, size_t w)
+{
+    std::string r = s.substr(0, w);
+    r.resize(w, ' ');
+    return r;
+}
+
+// The order the tags must give, computed from the values.
+std::vector<uint32_t> expectedOrder(const std::vector<Row>& rows, const std::string& tag)
+{
+    std::vector<uint32_t> recs;
+    for (uint32_t r = 1; r <= rows.size(); ++r)
+        if (!rows[r - 1].deleted)
+            recs.push_back(r);
+    auto text = [&](uint32_t r) {
+        const Row& x = rows[r - 1];
+        if (tag == "CODE")
+            return pad(toCp1252(x.code), 6);
+        if (tag == "NOM" || tag == "NOMDESC")
+            return pad(toCp1252(x.nom), 20);
+        const std::string num = x.num.isNull() ? std::string(6, ' ') : pad(std::string(6, ' '), 6 - std::to_string(x.num.toInt()).size()) + std::to_string(x.num.toInt());
+        return pad(toCp1252(x.code), 6) + num;
+    };
+    auto number = [&](uint32_t r) {
+        const Row& x = rows[r - 1];
+        if (tag == "DT")
+            return x.date.isValid() ? static_cast<double>(x.date.toJulianDay()) : 0.0;
+        return x.num.isNull() ? 0.0 : x.num.toDouble();
+    };
+    const bool numeric = tag == "DT" || tag == "NUM";
+    std::stable_sort(recs.begin(), recs.end(), [&](uint32_t a, uint32_t b) {
+        if (numeric) {
+            const double x = number(a), y = number(b);
+            return x != y ? x < y : a < b;
+        }
+        const std::string x = text(a), y = text(b);
+        if (tag == "NOMDESC")
+            return x > y;
+        return x != y ? x < y : a < b;
+    });
+    return recs;
+}
+
+std::vector<uint32_t> walk(Table& t, const std::string& tag)
+{
+    std::vector<uint32_t> out;
+    auto c = t.openTag(tag);
+    for (uint32_t r = c->first(); r != 0; r = c->next()) {
+        out.push_back(r);
+        if (out.size() > t.recordCount() + 1)
+            break;
+    }
+    return out;
+}
+
+std::vector<uint32_t> walkBack(Table& t, const std::string& tag)
+{
+    std::vector<uint32_t> out;
+    auto c = t.openTag(tag);
+    for (uint32_t r = c->last(); r != 0; r = c->prior()) {
+        out.push_back(r);
+        if (out.size() > t.recordCount() + 1)
+            break;
+    }
+    std::reverse(out.begin(), out.end());
+    return out;
+}
+
+std::vector<QVariant> values(const Row& r)
+{
+    return {r.code, r.num, r.date.isValid() ? QVariant(r.date) : QVariant(), r.nom};
+}
+
+class IndexTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::string path(const std::string& name) const { return dir.path().toStdString() + "/" + name; }
+
+    void checkAllTags(Table& t, const std::vector<Row>& rows)
+    {
+        for (const auto& tag : modelTags()) {
+            SCOPED_TRACE(tag.name);
+            const auto expected = expectedOrder(rows, tag.name);
+            if (tag.descending) {
+                // Duplicates of a descending tag: only the key order counts.
+                const auto got = walk(t, tag.name);
+                ASSERT_EQ(got.size(), expected.size());
+                for (size_t i = 0; i < got.size(); ++i)
+                    EXPECT_EQ(rows[got[i] - 1].nom, rows[expected[i] - 1].nom);
+                continue;
+            }
+            EXPECT_EQ(walk(t, tag.name), expected);
+            EXPECT_EQ(walkBack(t, tag.name), expected);
+        }
+    }
+};
+
+TEST_F(IndexTest, TagsFollowRandomOperationsAgainstAReferenceModel)
+{
+    for (unsigned seed : {1u, 2u, 3u}) {
+        SCOPED_TRACE(seed);
+        const std::string p = path("MODEL" + std::to_string(seed) + ".DBF");
+        DbfTable::create(p, modelFields(), modelTags());
+        auto t = DbfTable::open(p);
+        std::vector<Row> rows;
+        std::mt19937 rng(seed);
+        const QStringList noms = {QStringLiteral("Dupont"), QStringLiteral("Émile"), QStringLiteral("Zoé"),
+                                  QStringLiteral("dupont"), QStringLiteral("Martin"), QString()};
+        auto randomRow = [&] {
+            Row r;
+            r.code = QStringLiteral("C%1").arg(rng() % 400);
+            if (rng() % 5)
+                r.num = static_cast<int>(rng() % 2000) - 1000;
+            if (rng() % 6)
+                r.date = QDate(1990, 1, 1).addDays(static_cast<int>(rng() % 9000));
+            r.nom = noms[static_cast<int>(rng() % noms.size())] + QString::number(rng() % 7);
+            return r;
+        };
+        auto liveCodeHolder = [&](const QString& code, uint32_t except) {
+            for (uint32_t i = 1; i <= rows.size(); ++i)
+                if (i != except && !rows[i - 1].deleted && rows[i - 1].code == code)
+                    return true;
+            return false;
+        };
+        int violations = 0;
+        for (int op = 0; op < 600; ++op) {
+            const unsigned kind = rng() % 10;
+            if (kind < 5 || rows.empty()) {
+                Row r = randomRow();
+                const bool dup = liveCodeHolder(r.code, 0);
+                try {
+                    const uint32_t n = t->append(values(r));
+                    ASSERT_FALSE(dup) << "duplicate accepted";
+                    ASSERT_EQ(n, rows.size() + 1);
+                    rows.push_back(r);
+                } catch (const EDBEngineError& e) {
+                    ASSERT_TRUE(dup) << e.what();
+                    ASSERT_EQ(e.code(), DBERR_KEYVIOL);
+                    ++violations;
+                }
+            } else if (kind < 8) {
+                const uint32_t n = 1 + rng() % rows.size();
+                if (rows[n - 1].deleted)
+                    continue;
+                Row r = randomRow();
+                if (rng() % 2)
+                    r.code = rows[n - 1].code;  // often the same key
+                const bool dup = liveCodeHolder(r.code, n);
+                try {
+                    t->update(n, values(r));
+                    ASSERT_FALSE(dup);
+                    rows[n - 1] = r;
+                } catch (const EDBEngineError& e) {
+                    ASSERT_TRUE(dup) << e.what();
+                    ASSERT_EQ(e.code(), DBERR_KEYVIOL);
+                    ++violations;
+                }
+            } else if (kind == 8) {
+                const uint32_t n = 1 + rng() % rows.size();
+                t->deleteRecord(n);
+                rows[n - 1].deleted = true;
+            } else {
+                const uint32_t n = 1 + rng() % rows.size();
+                if (!rows[n - 1].deleted)
+                    continue;
+                const bool dup = liveCodeHolder(rows[n - 1].code, n);
+                try {
+                    t->undeleteRecord(n);
+                    ASSERT_FALSE(dup);
+                    rows[n - 1].deleted = false;
+                } catch (const EDBEngineError& e) {
+                    ASSERT_TRUE(dup);
+                    ASSERT_EQ(e.code(), DBERR_KEYVIOL);
+                }
+            }
+            if (op % 150 == 149)
+                checkAllTags(*t, rows);
+        }
+        EXPECT_GT(violations, 0);  // the sequence did exercise the unique tag
+        checkAllTags(*t, rows);
+        // Stored values agree with the model.
+        for (uint32_t r = 1; r <= rows.size(); ++r) {
+            EXPECT_EQ(t->isDeleted(r), rows[r - 1].deleted);
+            EXPECT_EQ(t->value(r, 0).toString(), rows[r - 1].code);
+        }
+        // Seeks: exact and prefix.
+        for (int i = 0; i < 100; ++i) {
+            const QString code = QStringLiteral("C%1").arg(rng() % 400);
+            uint32_t want = 0;
+            for (uint32_t r = 1; r <= rows.size(); ++r)
+                if (!rows[r - 1].deleted && rows[r - 1].code == code)
+                    want = r;
+            EXPECT_EQ(t->findKey("CODE", code), want) << code.toStdString();
+        }
+        const auto byNom = expectedOrder(rows, "NOM");
+        uint32_t firstDupont = 0;
+        for (uint32_t r : byNom)
+            if (rows[r - 1].nom.startsWith(QLatin1String("Dupont"))) {
+                firstDupont = r;
+                break;
+            }
+        EXPECT_EQ(t->findKey("nom", QStringLiteral("Dupont"), true), firstDupont);
+        EXPECT_EQ(t->findKey("NOM", QStringLiteral("Dupont"), false), 0u);  // no name is exactly that
+        // Regeneration gives the same answers.
+        const auto before = walk(*t, "CODENUM");
+        t.reset();
+        TableOpenMode ex;
+        ex.exclusive = true;
+        auto x = DbfTable::open(p, ex);
+        x->regenerateIndexes();
+        EXPECT_EQ(walk(*x, "CODENUM"), before);
+        checkAllTags(*x, rows);
+        // And so does a pack, with the new record numbers.
+        x->pack();
+        std::vector<Row> packed;
+        for (const auto& r : rows)
+            if (!r.deleted)
+                packed.push_back(r);
+        ASSERT_EQ(x->recordCount(), packed.size());
+        checkAllTags(*x, packed);
+        x.reset();
+        EXPECT_EQ(DbfTable::probe(p, false), 0);
+    }
+}
+
+TEST_F(IndexTest, SeekNearestAndDateAndNumericKeys)
+{
+    const std::string p = path("SEEK.DBF");
+    DbfTable::create(p, modelFields(), modelTags());
+    auto t = DbfTable::open(p);
+    t->append({QStringLiteral("A1"), 5, QDate(2020, 5, 1), QStringLiteral("Bernard")});
+    t->append({QStringLiteral("A2"), -3, QDate(2019, 1, 1), QStringLiteral("Albert")});
+    t->append({QStringLiteral("A3"), 12, QVariant(), QStringLiteral("Claude")});
+    auto c = t->openTag("NOM");
+    EXPECT_EQ(c->seek(QStringLiteral("B"), true), 1u);
+    EXPECT_EQ(c->seek(QStringLiteral("Bz"), true), 0u);
+    EXPECT_EQ(c->current(), 3u);  // left on the nearest following entry
+    EXPECT_EQ(c->next(), 0u);
+    EXPECT_EQ(t->findKey("DT", QDate(2019, 1, 1)), 2u);
+    EXPECT_EQ(t->findKey("DT", QDate(2019, 1, 2)), 0u);
+    EXPECT_EQ(walk(*t, "DT"), (std::vector<uint32_t>{3, 2, 1}));  // blank date first
+    EXPECT_EQ(walk(*t, "NUM"), (std::vector<uint32_t>{2, 1, 3}));
+    EXPECT_EQ(t->findKey("NUM", 12), 3u);
+    EXPECT_EQ(t->findKey("CODENUM", QStringLiteral("A1    ") + QStringLiteral("     5")), 1u);
+    EXPECT_THROW(t->openTag("ABSENT"), EDBEngineError);
+    EXPECT_THROW(t->findKey("DT", QStringLiteral("pas une date")), EDBEngineError);
+}
+
+TEST_F(IndexTest, DamagedOrInterruptedIndexIsOutOfDateUntilDeleted)
+{
+    const std::string p = path("DMG.DBF");
+    DbfTable::create(p, modelFields(), modelTags());
+    {
+        auto t = DbfTable::open(p);
+        for (int i = 0; i < 50; ++i)
+            t->append({QStringLiteral("K%1").arg(i), i, QDate(2000, 1, 1).addDays(i), QStringLiteral("N%1").arg(i)});
+    }
+    const std::string mdx = path("DMG.MDX");
+    ASSERT_TRUE(fileExists(mdx));
+    EXPECT_EQ(DbfTable::probe(p, false), 0);
+    // Truncated index file.
+    {
+        QFile f(QString::fromStdString(mdx));
+        ASSERT_TRUE(f.resize(700));
+    }
+    EXPECT_EQ(DbfTable::probe(p, false), DBERR_INDEXOUTOFDATE);
+    try {
+        DbfTable::open(p);
+        FAIL();
+    } catch (const EDBEngineError& e) {
+        EXPECT_EQ(e.code(), DBERR_INDEXOUTOFDATE);
+    }
+    removeFile(mdx);
+    auto t = DbfTable::open(p);
+    EXPECT_TRUE(t->tags().empty());
+    EXPECT_EQ(t->recordCount(), 50u);
+    t->append({QStringLiteral("sans index")});  // works without the index file
+    t.reset();
+    // Index rebuilt, then an interrupted rebuild (header byte 14) is detected.
+    TableOpenMode ex;
+    ex.exclusive = true;
+    {
+        auto x = DbfTable::open(p, ex);
+        x->setTags(modelTags());
+        EXPECT_EQ(walk(*x, "CODE").size(), 51u);
+    }
+    {
+        File f = File::open(p, File::Mode::ReadWrite);
+        const char one = 1;
+        f.writeAt(14, &one, 1);
+    }
+    EXPECT_EQ(DbfTable::probe(p, false), DBERR_INDEXOUTOFDATE);
+    // Records added by a program that ignored the index: count mismatch.
+    {
+        File f = File::open(p, File::Mode::ReadWrite);
+        const char zero = 0;
+        f.writeAt(14, &zero, 1);
+    }
+    EXPECT_EQ(DbfTable::probe(p, false), 0);
+    {
+        std::string rec(1 + 6 + 6 + 8 + 20, ' ');
+        rec += '\x1A';
+        File f = File::open(p, File::Mode::ReadWrite);
+        unsigned char h[12];
+        f.readExact(0, h, 12, DBERR_READERR);
+        const uint32_t count = h[4] | h[5] << 8;
+        const uint32_t hl = h[8] | h[9] << 8, rl = h[10] | h[11] << 8;
+        f.writeAt(hl + uint64_t(count) * rl, rec.data(), rec.size());
+        const unsigned char c[4] = {static_cast<unsigned char>(count + 1), static_cast<unsigned char>((count + 1) >> 8), 0, 0};
+        f.writeAt(4, c, 4);
+    }
+    EXPECT_EQ(DbfTable::probe(p, false), DBERR_INDEXOUTOFDATE);
+}
+
+TEST_F(IndexTest, UniqueTagRefusesDuplicatesNamingTheTag)
+{
+    const std::string p = path("UNI.DBF");
+    DbfTable::create(p, modelFields(), modelTags());
+    auto t = DbfTable::open(p);
+    t->append({QStringLiteral("X1"), 1});
+    t->append({QStringLiteral("X2"), 2});
+    try {
+        t->append({QStringLiteral("X1"), 3});
+        FAIL();
+    } catch (const EDBEngineError& e) {
+        EXPECT_EQ(e.code(), DBERR_KEYVIOL);
+        EXPECT_NE(std::string(e.what()).find("CODE"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(t->recordCount(), 2u);
+    EXPECT_THROW(t->update(2, {QStringLiteral("X1"), 9}), EDBEngineError);
+    EXPECT_EQ(t->value(2, 1).toInt(), 2);  // unchanged
+    EXPECT_EQ(walk(*t, "NUM"), (std::vector<uint32_t>{1, 2}));
+    t->deleteRecord(1);  // a deleted record frees its key
+    EXPECT_EQ(t->append({QStringLiteral("X1"), 3}), 3u);
+    EXPECT_THROW(t->undeleteRecord(1), EDBEngineError);
+    EXPECT_TRUE(t->isDeleted(1));
+    // A regeneration over duplicates (written past the index) says so.
+    TableOpenMode ex;
+    ex.exclusive = true;
+    t.reset();
+    auto x = DbfTable::open(p, ex);
+    EXPECT_THROW(x->setTags({{"NUM", "NUM", 'N', true, false}, {"DT", "DT", 'D', true, false}}), EDBEngineError);
+}
+
+}  // namespace

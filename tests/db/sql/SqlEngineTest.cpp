@@ -1,0 +1,141 @@
+// Errors, names, value rules and the planner's choices.
+#include <gtest/gtest.h>
+
+#include "PracticeSchema.h"
+#include "sql/Sql.h"
+
+using namespace kdb;
+using namespace kdb::sql;
+using namespace kdbtest;
+
+namespace {
+
+class Engine : public ::testing::Test {
+protected:
+    void SetUp() override {
+        addPracticeTables(db);
+        fillPractice(db);
+        db.install();
+    }
+    ExecResult run(const std::string& s, const Params& p = {}) { return execute("/d", s, p); }
+    std::vector<QString> col0(const std::string& s, const Params& p = {}) {
+        std::vector<QString> out;
+        for (const auto& r : run(s, p).result.rows) out.push_back(r[0].toString());
+        return out;
+    }
+    static int codeOf(const std::function<void()>& f, std::string* message = nullptr) {
+        try {
+            f();
+        } catch (const EDBEngineError& e) {
+            if (message) *message = e.what();
+            return e.code();
+        }
+        return 0;
+    }
+    MemDatabase db;
+    using V = std::vector<QString>;
+};
+
+TEST_F(Engine, SyntaxErrorsNameTheToken) {
+    std::string msg;
+    EXPECT_EQ(codeOf([&] { run("SELEC * FROM PATIENT"); }, &msg), kSqlSyntax);
+    EXPECT_NE(msg.find("'SELEC'"), std::string::npos) << msg;
+    EXPECT_EQ(codeOf([&] { run("SELECT CODE PATIENT WHERE"); }, &msg), kSqlSyntax);
+    EXPECT_NE(msg.find("WHERE"), std::string::npos) << msg;
+    EXPECT_EQ(codeOf([&] { run("SELECT * FROM PATIENT WHERE NOM = 'ABC"); }, &msg), kSqlSyntax);
+    EXPECT_NE(msg.find("unterminated"), std::string::npos) << msg;
+    EXPECT_EQ(codeOf([&] { run("SELECT * FROM PATIENT WHERE NOM = 'A' OR NOM = 'B'"); }, &msg), kSqlSyntax);
+    EXPECT_EQ(codeOf([&] { run("SELECT * FROM PATIENT WHERE NOM ~ 'A'"); }, &msg), kSqlSyntax);
+    EXPECT_NE(msg.find("'~'"), std::string::npos) << msg;
+    EXPECT_EQ(codeOf([&] { run("INSERT INTO FBIO (CODE, LIBELLE) VALUES ('1')"); }), kSqlSyntax);
+    EXPECT_EQ(codeOf([&] { run("SELECT NOM, MAX(CODE) FROM PATIENT"); }), kSqlSyntax);
+    EXPECT_EQ(codeOf([&] { run(""); }), kSqlSyntax);
+    EXPECT_EQ(codeOf([&] { run("SELECT * FROM PATIENT; SELECT"); }), kSqlSyntax);
+}
+
+TEST_F(Engine, UnknownNamesAndMissingValues) {
+    std::string msg;
+    EXPECT_EQ(codeOf([&] { run("SELECT * FROM NOWHERE"); }, &msg), DBERR_NOSUCHTABLE);
+    EXPECT_NE(msg.find("NOWHERE"), std::string::npos);
+    EXPECT_EQ(codeOf([&] { run("SELECT AGEX FROM PATIENT"); }, &msg), kSqlUnknownField);
+    EXPECT_NE(msg.find("AGEX"), std::string::npos);
+    EXPECT_EQ(codeOf([&] { run("SELECT NOM FROM PATIENT, FPROT WHERE PATIENT.CODE = FPROT.CODE"); }, &msg),
+              kSqlAmbiguous);
+    EXPECT_EQ(codeOf([&] { run("SELECT * FROM PATIENT WHERE CODE=:CODE"); }, &msg), kSqlNoParamValue);
+    EXPECT_NE(msg.find("CODE"), std::string::npos);
+    EXPECT_EQ(codeOf([&] { run("SELECT * FROM EXCOMP WHERE DATE_EX='yesterday'"); }, &msg), kSqlTypeMismatch);
+    EXPECT_EQ(codeOf([&] { run("DELETE FROM FORD WHERE NUM='one'"); }), kSqlTypeMismatch);
+    EXPECT_EQ(codeOf([&] { run("INSERT INTO FORD (CODE, NUM) VALUES ('1', '99999')"); }), kSqlTypeMismatch);
+    EXPECT_EQ(codeOf([&] { run("UPDATE FBIO SET NOPE='1'"); }), kSqlUnknownField);
+    EXPECT_EQ(db.get("FORD")->recordCount(), 4u);  // nothing written by the failed statements
+}
+
+TEST_F(Engine, TableAndColumnNames) {
+    EXPECT_EQ(col0("select nom from patient.dbf where code = '000003'"), (V{"MARTIN"}));
+    EXPECT_EQ(col0("SELECT P.NOM FROM PATIENT P WHERE P.CODE='000003'"), (V{"MARTIN"}));
+    EXPECT_EQ(col0("SELECT CONS.PATIENT FROM CONS WHERE CONS.DCONS='6/1/2024'"), (V{"000001"}));
+    EXPECT_EQ(col0("SELECT F.MOTIF, P.NOM FROM FRDV F, PATIENT P WHERE F.PATIENT = P.CODE AND P.NOM='MARTIN'"),
+              (V{"BILAN"}));
+    auto r = run("SELECT NOM + ' ' + PRENOM AS FULLNAME, P.* FROM PATIENT P WHERE CODE='000001'");
+    EXPECT_EQ(r.result.columns[0].name, "FULLNAME");
+    EXPECT_EQ(r.result.rows[0][0].toString(), "DUPONT JEAN");
+    EXPECT_EQ(r.result.columns.size(), 15u);
+}
+
+TEST_F(Engine, ValueRules) {
+    EXPECT_EQ(col0("SELECT CODE FROM PATIENT WHERE NOM = 'MARTIN    '"), (V{"000003"}));  // trailing blanks
+    EXPECT_EQ(col0("SELECT CODE FROM PATIENT WHERE NOM = 'martin'"), (V{}));             // case counts
+    EXPECT_EQ(col0("SELECT NUM FROM EXCOMP WHERE DATE_EX='03/05/2024' AND RADIOBIO='R'"), (V{"000002"}));
+    EXPECT_EQ(col0("SELECT NUM FROM EXCOMP WHERE DATE_EX='2024-04-01'"), (V{"000003"}));
+    EXPECT_EQ(col0("SELECT MEDIC FROM FORD WHERE NUM='2'"), (V{"SPASFON"}));
+    EXPECT_EQ(col0("SELECT MEDIC FROM FORD WHERE NUM=2.0"), (V{"SPASFON"}));
+    EXPECT_EQ(col0("SELECT NOM FROM PATIENT WHERE NOM LIKE '%ON%' ORDER BY NOM"), (V{"DUPONT", "DUPONT"}));
+    EXPECT_EQ(col0("SELECT NOM FROM PATIENT WHERE NOM LIKE 'D_RAND'"), (V{"DURAND"}));
+    Params p;
+    p.setDate("D", QDate(2024, 3, 5));
+    p.setInteger("N", 1);
+    EXPECT_EQ(col0("SELECT NUM FROM EXCOMP WHERE DATE_EX=:D AND PATIENT='000002'", p), (V{"000004"}));
+    EXPECT_EQ(col0("SELECT MEDIC FROM FORD WHERE NUM=:N AND CODE='2'", p), (V{"AMOXICILLINE"}));
+    EXPECT_EQ(col0("SELECT DISTINCT PATIENT FROM CONS"), (V{"000001", "000002"}));  // sorted
+    run("INSERT INTO FBIO (CODE, LIBELLE) VALUES ('0042', 'L''ANALYSE')");
+    EXPECT_EQ(col0("SELECT CODE FROM FBIO WHERE LIBELLE='L''ANALYSE'"), (V{"004"}));  // cut to width
+}
+
+TEST_F(Engine, MaxReadsOneKeyAndSkipsDeletedRecords) {
+    EXPECT_EQ(run("SELECT MAX(DCONS) AS D FROM CONS").result.rows[0][0].toDate(), QDate(2024, 6, 1));
+    EXPECT_NE(explain("/d", "SELECT MAX(DCONS) AS D FROM CONS").find("max from tag DCONS"), std::string::npos);
+    db.get("CONS")->deleteRecord(4);
+    EXPECT_EQ(run("SELECT MAX(DCONS) AS D FROM CONS").result.rows[0][0].toDate(), QDate(2024, 3, 5));
+    EXPECT_EQ(run("SELECT MAX(DCONS) AS D FROM CONS WHERE PATIENT='000002'").result.rows[0][0].toDate(),
+              QDate(2024, 1, 10));
+    EXPECT_EQ(run("SELECT MAX(LIBELLE) AS L FROM FRADIO").result.rows[0][0].toString(), "THORAX");
+    EXPECT_TRUE(run("SELECT MAX(DATE_PRT) AS L FROM FPROT WHERE NUM='X'").result.rows[0][0].isNull());
+}
+
+TEST_F(Engine, PlannerUsesTheTags) {
+    auto plan = [&](const std::string& s) { return explain("/d", s); };
+    EXPECT_EQ(plan("SELECT * FROM PATIENT WHERE CODE='000001'"), "PATIENT: seek tag CODE = '000001'");
+    EXPECT_EQ(plan("SELECT CODE, NOM FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM"),
+              "PATIENT: seek tag NOM prefix 'DU'; sort within equal keys");
+    EXPECT_EQ(plan("SELECT CODE FROM PATIENT ORDER BY CODE"), "PATIENT: read tag CODE in order; order by tag");
+    EXPECT_EQ(plan("SELECT * FROM PATIENT WHERE NOM LIKE '%U%'"), "PATIENT: scan");
+    EXPECT_EQ(plan("SELECT * FROM CONS WHERE PATIENT='1' ORDER BY DCONS"), "CONS: scan; sort");
+    EXPECT_EQ(plan("SELECT DISTINCT MOTIF FROM CONS WHERE MOTIF <> '' ORDER BY MOTIF"), "CONS: scan; sort");
+    EXPECT_EQ(plan("SELECT * FROM CONS ORDER BY DCONS DESC"), "CONS: scan; sort");
+    EXPECT_EQ(plan("SELECT NUM FROM FRDV, PATIENT WHERE PATIENT=CODE ORDER BY DATE_RDV, HRE_RDV"),
+              "FRDV: read tag DATE_RDV in order\nPATIENT: seek tag CODE per row of FRDV; sort within equal keys");
+    EXPECT_EQ(plan("SELECT FRDV.NUM FROM FRDV, FPHOTO WHERE FRDV.PATIENT=FPHOTO.CODE"),
+              "FRDV: scan\nFPHOTO: hash join with FRDV");
+    EXPECT_EQ(plan("SELECT FRDV.NUM FROM FPHOTO, FRDV WHERE FPHOTO.CODE=FRDV.PATIENT AND DATE_RDV='3/5/2024'"),
+              "FPHOTO: scan\nFRDV: hash join with FPHOTO");
+    EXPECT_EQ(plan("DELETE FROM FBIO WHERE CODE='001'"), "FBIO: seek tag CODE = '001'");
+}
+
+TEST_F(Engine, ColumnOfTenHoldsTheSixCharacterCode) {
+    // CONS.PATIENT is 10 wide: the join and the equality ignore the blanks after the code
+    auto r = run("SELECT ID_CONS, NOM FROM CONS, PATIENT WHERE PATIENT=CODE AND NOM='DURAND'");
+    ASSERT_EQ(r.result.rows.size(), 1u);
+    EXPECT_EQ(r.result.rows[0][0].toInt(), 2);
+}
+
+}  // namespace
