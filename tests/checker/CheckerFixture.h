@@ -1,0 +1,148 @@
+#pragma once
+// Shared helpers of the checker's engine tests: a scratch data directory and
+// a recorder of the checker's events.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "DbCheck.h"
+#include "Descriptor.h"
+#include "SchemaText.h"
+#include "core/Table.h"
+#include "engine/Engine.h"
+
+namespace checkertest {
+
+// Records every event of a checker as one text: "diff:1:Cons.DBF",
+// "create:Cons.DBF", "after:1:Cons.DBF", "error:10024", "complete", ...
+class EventLog {
+public:
+    std::vector<std::string> events;
+    bool refuse = false;  // answer OnFoundDiff with Correct = false
+
+    void attach(TDbCheck& chk)
+    {
+        chk.OnBeforeCheck = [this, &chk](QObject* s, TChkMessage m, const QString& t) {
+            EXPECT_EQ(s, &chk);
+            add("before:" + std::to_string(m) + ":" + t.toStdString());
+        };
+        chk.OnAfterCheck = [this, &chk](QObject* s, TChkMessage m, const QString& t) {
+            EXPECT_EQ(s, &chk);
+            add("after:" + std::to_string(m) + ":" + t.toStdString());
+        };
+        chk.OnFoundDiff = [this, &chk](QObject* s, TChkMessage m, const QString& t, bool& correct) {
+            EXPECT_EQ(s, &chk);
+            EXPECT_TRUE(correct);
+            add("diff:" + std::to_string(m) + ":" + t.toStdString());
+            if (refuse)
+                correct = false;
+        };
+        chk.OnError = [this, &chk](QObject* s, const EDBEngineError& e) {
+            EXPECT_EQ(s, &chk);
+            EXPECT_STRNE(e.what(), "");
+            add("error:" + std::to_string(e.code()));
+        };
+        chk.OnAddField = [this, &chk](QObject* s, const QString& t, const QString& f) {
+            EXPECT_EQ(s, &chk);
+            add("addfield:" + t.toStdString() + ":" + f.toStdString());
+        };
+        chk.OnModifyField = [this, &chk](QObject* s, const QString& t, const QString& f) {
+            EXPECT_EQ(s, &chk);
+            add("modifyfield:" + t.toStdString() + ":" + f.toStdString());
+        };
+        chk.OnCreateTable = [this, &chk](QObject* s, const QString& t) {
+            EXPECT_EQ(s, &chk);
+            add("create:" + t.toStdString());
+        };
+        chk.OnModifyTable = [this, &chk](QObject* s, const QString& t) {
+            EXPECT_EQ(s, &chk);
+            add("modifytable:" + t.toStdString());
+        };
+        chk.OnComplete = [this, &chk](QObject* s) {
+            EXPECT_EQ(s, &chk);
+            add("complete");
+        };
+    }
+
+    // The events whose text contains part.
+    std::vector<std::string> about(const std::string& part) const
+    {
+        std::vector<std::string> out;
+        for (const std::string& e : events) {
+            if (e.find(part) != std::string::npos)
+                out.push_back(e);
+        }
+        return out;
+    }
+
+    void add(std::string e) { events.push_back(std::move(e)); }
+};
+
+// The nine table file names of the schema, in order.
+inline std::vector<std::string> schemaTables()
+{
+    std::vector<std::string> names;
+    for (const dbcheck::TableBlock& b : dbcheck::ParseDescriptor(SchemaText()))
+        names.push_back(b.fileName.toStdString());
+    return names;
+}
+
+// A checker on a fresh scratch directory with the shipped schema.
+class CheckerTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(tmp.isValid());
+        dir = tmp.path() + u'/';
+        chk.CorrectPath = dir;
+        chk.Descriptor = SchemaText();
+        log.attach(chk);
+    }
+
+    // Runs one check with a fresh event log.
+    void check()
+    {
+        log.events.clear();
+        chk.CheckDatabase();
+    }
+
+    // The name of the directory entry equal to name ignoring case, or empty.
+    QString findFile(const QString& name) const
+    {
+        for (const QString& entry : QDir(dir).entryList(QDir::Files)) {
+            if (entry.compare(name, Qt::CaseInsensitive) == 0)
+                return entry;
+        }
+        return {};
+    }
+
+    std::unique_ptr<kdb::Table> open(const QString& table, bool exclusive = false)
+    {
+        kdb::engine::OpenOptions options;
+        options.exclusive = exclusive;
+        return kdb::engine::openTable(dir.toStdString(), table.toStdString(), options);
+    }
+
+    // Replaces one line of the checker's Descriptor.
+    void replaceLine(const QString& from, const QString& to)
+    {
+        const int at = chk.Descriptor.indexOf(from);
+        ASSERT_GE(at, 0) << from.toStdString();
+        if (to.isNull())
+            chk.Descriptor.removeAt(at);
+        else
+            chk.Descriptor[at] = to;
+    }
+
+    QTemporaryDir tmp;
+    QString dir;
+    TDbCheck chk;
+    EventLog log;
+};
+
+}  // namespace checkertest
