@@ -1,0 +1,627 @@
+#include "UMain.h"
+#include "ui_UMain.h"
+
+#include "UCalendar.h"
+#include "UOption.h"
+#include "UPassWord.h"
+#include "USplashEx.h"
+
+#include "app/global/global.h"
+#include "checker/DbCheck.h"
+#include "resources/schema/SchemaText.h"
+#include "platform/db/engine/Engine.h"
+#include "controls/DcLabel.h"
+#include "controls/Gradient.h"
+#include "platform/os/Abort.h"
+#include "platform/os/Calculator.h"
+#include "platform/os/Files.h"
+#include "platform/os/Paths.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Formats.h"
+#include "platform/ui/IniFile.h"
+#include "platform/ui/Messages.h"
+#include "platform/ui/Printer.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMdiArea>
+#include <QPrintDialog>
+#include <QStatusBar>
+#include <QStyle>
+
+#include <stdexcept>
+
+static void InitMainResources()
+{
+    Q_INIT_RESOURCE(korvale);
+}
+
+TfrmMain* frmMain = nullptr;
+
+namespace {
+
+// Hourglass cursor for the life of the object.
+class WaitCursor {
+public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+const QString kBuiltInPicture = QStringLiteral(":/korvale/welcome.png");
+
+} // namespace
+
+TfrmMain::Bindings& TfrmMain::Bind()
+{
+    static Bindings bindings;
+    return bindings;
+}
+
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
+{
+    InitMainResources();
+    ui->setupUi(this);
+    frmMain = this;
+
+    // The table checker and the schema it keeps the data directory in line with.
+    DbCheckData = new TDbCheck(this);
+    DbCheckData->setObjectName(QStringLiteral("DbCheckData"));
+    DbCheckData->Descriptor = SchemaText();
+    DbCheckData->OnFoundDiff = [this](QObject*, TChkMessage message, const QString& tableName, bool& correct) {
+        DbCheckDataFoundDiff(message, tableName, correct);
+    };
+    DbCheckData->OnError = [this](QObject*, const EDBEngineError& error) {
+        DbCheckDataError(QString::fromUtf8(error.what()));
+    };
+
+    // The toolbar and the banner.
+    ui->pnlButton->setColorBegin(QColor(0xE8, 0xEE, 0xF8));
+    ui->pnlButton->setColorEnd(QColor(0x6F, 0x8F, 0xC0));
+    ui->pnlButton->setStyle(TGradient::gsLinearV);
+    ui->Panel1->setColorBegin(QColor(Qt::red));
+    ui->Panel1->setColorEnd(QColor(Qt::black));
+    ui->Panel1->setStyle(TGradient::gsLinearH);
+    ui->lUser->setTransparent(true);
+    ui->lUser->setAlignment(TDcLabel::taCenter);
+    ui->lUser->setLayout(TDcLabel::tlCenter);
+    ui->lUser->setFontColor(QColor(Qt::white));
+    ui->lUser->setShadowColor(QColor(Qt::black));
+    ui->lUser->setTextStyle(TDcLabel::tsShadow);
+    QFont bannerFont = ui->lUser->font();
+    bannerFont.setBold(true);
+    bannerFont.setPointSize(12);
+    ui->lUser->setFont(bannerFont);
+
+    QStyle* st = style();
+    ui->btnPatient->setIcon(st->standardIcon(QStyle::SP_FileDialogDetailedView));
+    ui->btnRDV->setIcon(st->standardIcon(QStyle::SP_FileDialogInfoView));
+    ui->btnConsul->setIcon(st->standardIcon(QStyle::SP_FileDialogContentsView));
+    ui->btnPhoto->setIcon(st->standardIcon(QStyle::SP_DesktopIcon));
+    ui->btnRadio->setIcon(st->standardIcon(QStyle::SP_FileDialogListView));
+    ui->btnBio->setIcon(st->standardIcon(QStyle::SP_FileDialogListView));
+    ui->btnFermer->setIcon(st->standardIcon(QStyle::SP_DialogCloseButton));
+
+    // The separator after "Restaurer l'image d'accueil" is hidden with it.
+    const QList<QAction*> fileActions = ui->mnFichier->actions();
+    const qsizetype restoreIndex = fileActions.indexOf(ui->mnRestaurerImage);
+    if (restoreIndex >= 0 && restoreIndex + 1 < fileActions.size() && fileActions[restoreIndex + 1]->isSeparator())
+        fileActions[restoreIndex + 1]->setVisible(false);
+
+    // The status bar: four panels of 100, 50, 150 and 150 pixels, the
+    // first three centred.
+    const int widths[4] = {100, 50, 150, 150};
+    for (int i = 0; i < 4; ++i) {
+        auto* panel = new QLabel(ui->stBar);
+        panel->setObjectName(QStringLiteral("stBarPanel%1").arg(i));
+        panel->setFixedWidth(widths[i]);
+        panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        panel->setAlignment(i < 3 ? Qt::AlignCenter : (Qt::AlignLeft | Qt::AlignVCenter));
+        ui->stBar->addWidget(panel);
+        statusPanels_[i] = panel;
+    }
+
+    connect(ui->btnPatient, &QToolButton::clicked, this, &TfrmMain::btnPatientClick);
+    connect(ui->btnRDV, &QToolButton::clicked, this, &TfrmMain::mnRDVClick);
+    connect(ui->btnConsul, &QToolButton::clicked, this, &TfrmMain::btnConsulClick);
+    connect(ui->btnPhoto, &QToolButton::clicked, this, &TfrmMain::mnPhotoClick);
+    connect(ui->btnRadio, &QToolButton::clicked, this, &TfrmMain::mnExRadioClick);
+    connect(ui->btnBio, &QToolButton::clicked, this, &TfrmMain::mnExBioClick);
+    connect(ui->btnFermer, &QToolButton::clicked, this, &TfrmMain::btnFermerClick);
+
+    connect(ui->mnPatients, &QAction::triggered, this, &TfrmMain::btnPatientClick);
+    connect(ui->mnExRadio, &QAction::triggered, this, &TfrmMain::mnExRadioClick);
+    connect(ui->mnExBio, &QAction::triggered, this, &TfrmMain::mnExBioClick);
+    connect(ui->mnOrdonnances, &QAction::triggered, this, &TfrmMain::mnOrdonnancesClick);
+    connect(ui->mnPhoto, &QAction::triggered, this, &TfrmMain::mnPhotoClick);
+    connect(ui->mnImprimer, &QAction::triggered, this, &TfrmMain::mnImprimerClick);
+    connect(ui->Configurationdelimprimante1, &QAction::triggered, this,
+            &TfrmMain::Configurationdelimprimante1Click);
+    connect(ui->mnChangerImage, &QAction::triggered, this, &TfrmMain::mnChangerImageClick);
+    connect(ui->mnRestaurerImage, &QAction::triggered, this, &TfrmMain::mnRestaurerImageClick);
+    connect(ui->mnQuitter, &QAction::triggered, this, &TfrmMain::mnQuitterClick);
+    connect(ui->mnConsultations, &QAction::triggered, this, &TfrmMain::btnConsulClick);
+    connect(ui->mnRDV, &QAction::triggered, this, &TfrmMain::mnRDVClick);
+    connect(ui->mnProtocole, &QAction::triggered, this, &TfrmMain::mnProtocoleClick);
+    connect(ui->mnParametres, &QAction::triggered, this, &TfrmMain::mnParametresClick);
+    connect(ui->mnSaveRestore, &QAction::triggered, this, &TfrmMain::mnSaveRestoreClick);
+    connect(ui->Restaurer1, &QAction::triggered, this, &TfrmMain::Restaurer1Click);
+    connect(ui->mnEpuration, &QAction::triggered, this, &TfrmMain::mnEpurationClick);
+    connect(ui->mnReindexation, &QAction::triggered, this, &TfrmMain::mnReindexationClick);
+    connect(ui->mnCheckDB, &QAction::triggered, this, &TfrmMain::mnCheckDBClick);
+    connect(ui->mnChangePassword, &QAction::triggered, this, &TfrmMain::mnChangePasswordClick);
+    connect(ui->mnAide, &QAction::triggered, this, &TfrmMain::mnAideClick);
+    connect(ui->Apropos1, &QAction::triggered, this, &TfrmMain::Apropos1Click);
+
+    // Every key goes first to the main window's function keys.
+    qApp->installEventFilter(this);
+
+    SetBackground(QImage(kBuiltInPicture));
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain()
+{
+    FormDestroy();
+    if (frmMain == this)
+        frmMain = nullptr;
+    delete ui;
+}
+
+QMdiArea* TfrmMain::ClientArea() const { return ui->ClientArea; }
+QStatusBar* TfrmMain::StatusBar() const { return ui->stBar; }
+TDcLabel* TfrmMain::UserLabel() const { return ui->lUser; }
+
+QString TfrmMain::StatusPanelText(int index) const
+{
+    return index >= 0 && index < 4 ? statusPanels_[index]->text() : QString();
+}
+
+void TfrmMain::RequestTerminate()
+{
+    terminateRequested_ = true;
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------------------
+// Creation sequence.
+
+void TfrmMain::EnsureDir(const QString& dir, bool privateDir)
+{
+    if (kos::EnsureDirectory(dir, privateDir))
+        return;
+    ShowError(QStringLiteral("Impossible de créer le répertoire : ") + dir + QLatin1Char('\r'));
+    Abort();
+}
+
+void TfrmMain::FormCreate()
+{
+    bool loggedIn = false;
+    try {
+        // 1-2. The first settings file.
+        IniDir = kos::ConfigHomeDir();
+        EnsureDir(IniDir);
+        DisplayRdv = kui::TIniFile(IniDir + IniKeys::FileName).ReadBool(IniKeys::Params, IniKeys::DisplayRdv, true);
+
+        // 3. The program directory, with the files shipped with the program.
+        AppDir = kos::ProgramHomeDir();
+        EnsureDir(AppDir);
+        kos::CopyMissingShippedFiles(QStringLiteral("USERS.*"), AppDir);
+
+        // 4. The data directory; a fresh one gets its tables.
+        DataPath = AppDir + QStringLiteral("Data/");
+        if (!QFileInfo(DataPath).isDir()) {
+            EnsureDir(DataPath);
+            CreateDatabase();
+        }
+
+        // 5. The other directories.
+        ProtDir = AppDir + QStringLiteral("PROT/");
+        EnsureDir(ProtDir);
+        PhotoDir = AppDir + QStringLiteral("PHOTOS/");
+        EnsureDir(PhotoDir);
+        TempPath = kos::PrivateTempDir();
+        EnsureDir(TempPath, true);
+
+        // 6-7. The engine's leftovers and its session directories.
+        CleanUpEngineFiles(true);
+        SetSessionDirectories();
+
+        // 8. Practitioner and speciality.
+        const kui::TIniFile appIni(AppDir + IniKeys::FileName);
+        PractitionerName = appIni.ReadString(IniKeys::Params, IniKeys::Docteur);
+        SpecialityLine = appIni.ReadString(IniKeys::Params, IniKeys::Specialite);
+        ui->lUser->setText(PractitionerName);
+
+        // 9. Login; a refusal ends the program once the sequence is done.
+        QCoreApplication::processEvents();
+        loggedIn = Login();
+        if (!loggedIn)
+            RequestTerminate();
+
+        // 10-12. Practice settings, caption and status bar.
+        QString imageName;
+        ReadPracticeSettings(imageName);
+        setWindowTitle(QStringLiteral("Suivi des patients - ") + AppVersion);
+        statusPanels_[0]->setText(kfmt::DateToStr(QDate::currentDate()));
+        statusPanels_[2]->setText(AppVersion);
+
+        // 13-15. Welcome picture, read-only files, maximised window.
+        LoadBackgroundPicture(imageName);
+        ClearReadOnlyFlags(AppDir);
+        ClearReadOnlyFlags(DataPath);
+        setWindowState(windowState() | Qt::WindowMaximized);
+        creationCompleted_ = true;
+    } catch (...) {
+        // A start-up abandoned before the login would open the window
+        // without anyone logged in: the program ends instead.
+        if (!loggedIn)
+            RequestTerminate();
+        kui::TApplication::HandleCurrentException();
+    }
+}
+
+void TfrmMain::CreateDatabase()
+{
+    bool checked = false;
+    {
+        WaitCursor wait;
+        if (!DataPath.isEmpty()) {
+            if (Bind().checkDatabase) {
+                Bind().checkDatabase();
+            } else {
+                DbCheckData->CorrectPath = DataPath;
+                DbCheckData->CheckDatabase();
+            }
+            checked = true;
+        }
+    }
+    if (checked) {
+        kui::MsgInformation(QStringLiteral("Création de la base de données terminée !"), this);
+        QCoreApplication::processEvents();
+    }
+}
+
+void TfrmMain::CleanUpEngineFiles(bool emptyTempPath)
+{
+    try {
+        DeleteFilesByMask(AppDir, QStringLiteral("_QS*.*"));
+        DeleteFilesByMask(AppDir, QStringLiteral("Del*.*"));
+        DeleteFilesByMask(DataPath, QStringLiteral("_*.*"));
+        DeleteFilesByMask(DataPath, QStringLiteral("Del*.*"));
+        DeleteFilesByMask(AppDir, QStringLiteral("PDOXUSRS.*"));
+        DeleteFilesByMask(AppDir, QStringLiteral("PARADOX.*"));
+        DeleteFilesByMask(DataPath, QStringLiteral("PDOXUSRS.*"));
+        DeleteFilesByMask(DataPath, QStringLiteral("PARADOX.*"));
+        DeleteFilesByMask(IniDir, QStringLiteral("PDOXUSRS.*"));
+        DeleteFilesByMask(IniDir, QStringLiteral("PARADOX.*"));
+        if (emptyTempPath)
+            DeleteFilesByMask(TempPath, QStringLiteral("*.*"));
+    } catch (...) {
+        // Clean-up failures are ignored.
+    }
+}
+
+void TfrmMain::SetSessionDirectories()
+{
+    QString privateDir = TempPath;
+    if (privateDir.endsWith(QLatin1Char('/')))
+        privateDir.chop(1);
+    if (Bind().sessionDirectories) {
+        Bind().sessionDirectories(privateDir, AppDir);
+        return;
+    }
+    auto& session = kdb::engine::Session::instance();
+    session.setPrivateDir(privateDir.toStdString());
+    session.setNetDir(AppDir.toStdString());
+}
+
+bool TfrmMain::Login()
+{
+    if (Bind().login)
+        return Bind().login();
+    TfrmPassWord dialog;
+    dialog.Tag = 0;
+    QCoreApplication::processEvents();
+    return dialog.exec() == QDialog::Accepted;
+}
+
+void TfrmMain::ReadPracticeSettings(QString& imageName)
+{
+    const kui::TIniFile ini(AppDir + IniKeys::FileName);
+    imageName = ini.ReadString(IniKeys::Params, IniKeys::Image);
+    PracticeDetail = ini.ReadString(IniKeys::Params, IniKeys::Detail);
+    PracticeAddress = ini.ReadString(IniKeys::Params, IniKeys::Adresse);
+    PracticeCity = ini.ReadString(IniKeys::Params, IniKeys::Ville);
+    PracticePhone = ini.ReadString(IniKeys::Params, IniKeys::Tel);
+    PracticeEmail = ini.ReadString(IniKeys::Params, IniKeys::Email);
+}
+
+void TfrmMain::LoadBackgroundPicture(const QString& imageName)
+{
+    if (imageName.isEmpty())
+        return;
+    // Only a file of the program directory is taken.
+    const QString path = AppDir + QFileInfo(imageName).fileName();
+    QImage picture;
+    if (!picture.load(path))
+        throw std::runtime_error(
+            (QStringLiteral("Impossible de charger l'image d'accueil : ") + path).toStdString());
+    SetBackground(picture);
+}
+
+void TfrmMain::SetBackground(const QImage& picture)
+{
+    if (picture.isNull())
+        return;
+    backGround_ = picture;
+    // The brush tiles the picture from the top-left corner of the area.
+    ui->ClientArea->setBackground(QBrush(QPixmap::fromImage(backGround_)));
+}
+
+void TfrmMain::ClearReadOnlyFlags(const QString& dir)
+{
+    WaitCursor wait;
+    kos::ClearReadOnlyFlags(dir);
+}
+
+// ---------------------------------------------------------------------------
+// Showing, closing, destruction.
+
+void TfrmMain::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TfrmMain::FormShow()
+{
+    QCoreApplication::processEvents();
+    if (DisplayRdv)
+        mnRDVClick();
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event)
+{
+    CleanUpEngineFiles(false);
+    if (kui::MsgConfirm(QStringLiteral("Voulez-vous faire une sauvegarde ?"), this)) {
+        try {
+            AutoBackup();
+            QCoreApplication::processEvents();
+        } catch (...) {
+            // The window stays open; the message goes to the handler.
+            event->ignore();
+            kui::TApplication::HandleCurrentException();
+            return;
+        }
+    }
+    // The calendar must not keep the program alive.
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<TfrmCalendar*>(w))
+            w->hide();
+    event->accept();
+}
+
+void TfrmMain::AutoBackup()
+{
+    if (Bind().autoBackup)
+        Bind().autoBackup();
+}
+
+void TfrmMain::FormDestroy()
+{
+    qApp->removeEventFilter(this);
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<TfrmCalendar*>(w))
+            w->deleteLater();
+}
+
+// ---------------------------------------------------------------------------
+// Function keys.
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType()) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        if (key->modifiers() == Qt::NoModifier && (key->key() == Qt::Key_F5 || key->key() == Qt::Key_F6))
+            return FormShortCut(key->key());
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TfrmMain::FormShortCut(int key)
+{
+    if (key == Qt::Key_F5) {
+        RunCalculator();
+        return true;
+    }
+    if (key == Qt::Key_F6)
+        return ShowCalendar();
+    return false;
+}
+
+void TfrmMain::RunCalculator()
+{
+    if (kos::StartCalculator() != kos::CalculatorStart::Started)
+        kui::MsgError(QStringLiteral("Le fichier : 'Calc.exe' est introuvable."), this);
+}
+
+bool TfrmMain::ShowCalendar()
+{
+    for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* calendar = qobject_cast<TfrmCalendar*>(w)) {
+            // A closed calendar is only hidden: F6 brings it back.
+            if (calendar->isVisible())
+                return false;
+            calendar->show();
+            calendar->raise();
+            calendar->activateWindow();
+            return true;
+        }
+    }
+    auto* calendar = new TfrmCalendar(nullptr);
+    calendar->show();
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Commands.
+
+void TfrmMain::btnPatientClick()
+{
+    // Patient picker, then the patient file.
+}
+
+void TfrmMain::btnConsulClick()
+{
+    // Patient picker, then the consultation screen.
+}
+
+void TfrmMain::mnPhotoClick()
+{
+    // Patient picker, then the photo slots.
+}
+
+void TfrmMain::mnExRadioClick()
+{
+    // Reference-table editor on FRADIO.
+}
+
+void TfrmMain::mnExBioClick()
+{
+    // Reference-table editor on FBIO.
+}
+
+void TfrmMain::mnOrdonnancesClick()
+{
+    // Prescription screen.
+}
+
+void TfrmMain::mnRDVClick()
+{
+    // The appointment list, one instance.
+}
+
+void TfrmMain::mnProtocoleClick()
+{
+    // Protocol list.
+}
+
+void TfrmMain::mnSaveRestoreClick()
+{
+    // Backup screen in backup mode.
+}
+
+void TfrmMain::Restaurer1Click()
+{
+    // Backup screen in restore mode.
+}
+
+void TfrmMain::mnReindexationClick()
+{
+    // Check, then reindex every table of the schema.
+}
+
+void TfrmMain::mnCheckDBClick()
+{
+    // Check, then pack every table of the schema.
+}
+
+void TfrmMain::mnChangePasswordClick()
+{
+    TfrmPassWord dialog;
+    dialog.Tag = 10;
+    dialog.exec();
+}
+
+void TfrmMain::mnImprimerClick() {}
+
+void TfrmMain::mnAideClick() {}
+
+void TfrmMain::mnEpurationClick()
+{
+    kui::MsgPlain(QStringLiteral("Menu non disponible !"), this);
+}
+
+void TfrmMain::mnParametresClick()
+{
+    TfrmOption dialog(nullptr);
+    dialog.exec();
+}
+
+void TfrmMain::Apropos1Click()
+{
+    TfrmSplashEx about(nullptr);
+    about.exec();
+}
+
+void TfrmMain::Configurationdelimprimante1Click()
+{
+    QPrintDialog dialog(&kui::CurrentPrinter(), this);
+    dialog.setWindowTitle(QStringLiteral("Configuration de l'imprimante"));
+    dialog.exec();
+}
+
+void TfrmMain::mnChangerImageClick()
+{
+    QString fileName;
+    if (Bind().choosePicture)
+        fileName = Bind().choosePicture(this);
+    else
+        fileName = QFileDialog::getOpenFileName(this, QString(), QString(),
+                                                QStringLiteral("Fichiers bitmap (*.bmp *.BMP)"));
+    if (fileName.isEmpty())
+        return;
+    QImage picture;
+    const QString name = QFileInfo(fileName).fileName();
+    const QString target = AppDir + name;
+    bool ok = picture.load(fileName);
+    if (ok) {
+        QCoreApplication::processEvents();
+        const bool samePlace = QFileInfo(fileName).canonicalFilePath() == QFileInfo(target).canonicalFilePath();
+        ok = samePlace || picture.save(target, "BMP");
+    }
+    if (ok)
+        ok = kui::TIniFile(AppDir + IniKeys::FileName).WriteString(IniKeys::Params, IniKeys::Image, name);
+    if (ok) {
+        SetBackground(picture);
+        kui::MsgInformation(QStringLiteral("L'image sera active au prochain démarrage du programme"), this);
+    } else {
+        kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
+    }
+    QCoreApplication::processEvents();
+}
+
+void TfrmMain::mnRestaurerImageClick()
+{
+    kui::TIniFile(AppDir + IniKeys::FileName).WriteString(IniKeys::Params, IniKeys::Image, QString());
+    kui::MsgInformation(QStringLiteral("L'image sera active au prochain démarrage du programme"), this);
+}
+
+void TfrmMain::mnQuitterClick()
+{
+    close();
+}
+
+void TfrmMain::btnFermerClick()
+{
+    close();
+}
+
+void TfrmMain::DbCheckDataFoundDiff(int /*message*/, const QString& /*tableName*/, bool& correct)
+{
+    correct = true;
+    QCoreApplication::processEvents();
+}
+
+void TfrmMain::DbCheckDataError(const QString& message)
+{
+    kui::ShowMessageBox(kui::MsgKind::Error, QStringLiteral("[Error] %1").arg(message), QMessageBox::Ok,
+                        QStringLiteral("Error"), this);
+}

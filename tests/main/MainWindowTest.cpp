@@ -1,0 +1,256 @@
+#include "MainFixture.h"
+
+#include "UCalendar.h"
+#include "platform/ui/IniFile.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <QAction>
+#include <QApplication>
+#include <QCalendarWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPointer>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+int CalendarCount()
+{
+    int n = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<TfrmCalendar*>(w))
+            ++n;
+    return n;
+}
+
+TfrmCalendar* Calendar()
+{
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* c = qobject_cast<TfrmCalendar*>(w))
+            return c;
+    return nullptr;
+}
+
+void DeleteCalendars()
+{
+    // Collected first: deleting a window deletes its own popups, which are
+    // top-level widgets too.
+    QList<QPointer<QWidget>> calendars;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<TfrmCalendar*>(w))
+            calendars << w;
+    for (const QPointer<QWidget>& w : calendars)
+        delete w.data();
+}
+
+QStringList MenuTexts(QMenu* menu)
+{
+    QStringList texts;
+    for (QAction* a : menu->actions())
+        texts << (a->isSeparator() ? QString("-") : a->text()) + (a->isVisible() ? "" : " (caché)");
+    return texts;
+}
+
+} // namespace
+
+class MainWindowTest : public MainFixture {
+protected:
+    void TearDown() override
+    {
+        MainFixture::TearDown();
+        DeleteCalendars();
+    }
+};
+
+TEST_F(MainWindowTest, ClosingAsksForABackupAndRunsItOnYes)
+{
+    TfrmMain& frm = Create();
+    messages_.Clear();
+    steps_.clear();
+    frm.show();
+    messages_.Answer(QMessageBox::Yes);
+    EXPECT_TRUE(frm.close());
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Confirmation);
+    EXPECT_EQ(messages_.Last().text, "Voulez-vous faire une sauvegarde ?");
+    EXPECT_EQ(messages_.Last().buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(steps_, QStringList{"backup"});
+}
+
+TEST_F(MainWindowTest, ClosingWithNoEndsWithoutBackupButCleansUp)
+{
+    TfrmMain& frm = Create();
+    QFile lock(AppDir + "PDOXUSRS.LCK");
+    ASSERT_TRUE(lock.open(QIODevice::WriteOnly));
+    lock.close();
+    QFile work(TempPath + "keep.tmp");
+    ASSERT_TRUE(work.open(QIODevice::WriteOnly));
+    work.close();
+    steps_.clear();
+    frm.show();
+    messages_.Answer(QMessageBox::No);
+    EXPECT_TRUE(frm.close());
+    EXPECT_TRUE(steps_.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(AppDir + "PDOXUSRS.LCK"));
+    EXPECT_TRUE(QFileInfo::exists(TempPath + "keep.tmp")); // kept at close
+}
+
+TEST_F(MainWindowTest, AFailingBackupKeepsTheWindowOpenAndReportsTheError)
+{
+    TfrmMain::Bind().autoBackup = [] { throw std::runtime_error("Disque plein"); };
+    TfrmMain& frm = Create();
+    messages_.Clear();
+    frm.show();
+    messages_.Answer(QMessageBox::Yes);
+    EXPECT_FALSE(frm.close());
+    EXPECT_TRUE(frm.isVisible());
+    ASSERT_EQ(messages_.Count(), 2);
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Plain);
+    EXPECT_EQ(messages_.Last().text, "Disque plein");
+}
+
+TEST_F(MainWindowTest, F6CreatesTheCalendarOnce)
+{
+    DeleteCalendars();
+    TfrmMain& frm = Create();
+    frm.show();
+    QTest::keyClick(&frm, Qt::Key_F6);
+    ASSERT_EQ(CalendarCount(), 1);
+    TfrmCalendar* cal = Calendar();
+    EXPECT_TRUE(cal->isVisible());
+    EXPECT_EQ(cal->windowTitle(), "Calendrier");
+    EXPECT_EQ(cal->myCalend()->selectedDate(), QDate::currentDate());
+    EXPECT_EQ(cal->myCalend()->firstDayOfWeek(), Qt::Saturday);
+    EXPECT_EQ(cal->minimumSize(), cal->maximumSize());
+
+    QTest::keyClick(&frm, Qt::Key_F6);
+    EXPECT_EQ(CalendarCount(), 1);
+
+    // Closing only hides it; F6 shows the same window again.
+    cal->myCalend()->setSelectedDate(QDate(2020, 1, 1));
+    cal->close();
+    EXPECT_FALSE(cal->isVisible());
+    EXPECT_EQ(CalendarCount(), 1);
+    EXPECT_TRUE(frm.FormShortCut(Qt::Key_F6));
+    EXPECT_EQ(CalendarCount(), 1);
+    EXPECT_EQ(Calendar(), cal);
+    EXPECT_TRUE(cal->isVisible());
+    EXPECT_EQ(cal->myCalend()->selectedDate(), QDate(2020, 1, 1));
+}
+
+TEST_F(MainWindowTest, ADoubleClickedDayClosesTheCalendar)
+{
+    TfrmMain& frm = Create();
+    frm.FormShortCut(Qt::Key_F6);
+    TfrmCalendar* cal = Calendar();
+    ASSERT_NE(cal, nullptr);
+    emit cal->myCalend()->activated(QDate::currentDate());
+    EXPECT_FALSE(cal->isVisible());
+}
+
+TEST_F(MainWindowTest, F5WithoutACalculatorShowsTheMissingFileError)
+{
+    QTemporaryDir empty;
+    ScopedEnv path("PATH", empty.path());
+    TfrmMain& frm = Create();
+    messages_.Clear();
+    frm.show();
+    QTest::keyClick(&frm, Qt::Key_F5);
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Error);
+    EXPECT_EQ(messages_.Last().text, "Le fichier : 'Calc.exe' est introuvable.");
+}
+
+TEST_F(MainWindowTest, MenusFollowTheLayoutWithTheHiddenItemsHidden)
+{
+    TfrmMain& frm = Create();
+    QStringList titles;
+    for (QAction* a : frm.menuBar()->actions())
+        titles << a->text();
+    EXPECT_EQ(titles, (QStringList{"&Fichier", "Consultation", "Outils", "A propos ..."}));
+    auto* fichier = frm.findChild<QMenu*>("mnFichier");
+    ASSERT_NE(fichier, nullptr);
+    EXPECT_EQ(MenuTexts(fichier),
+              (QStringList{"Patients", "Examens Radiologiques", "Examens Biologiques", "Ordonnances", "-", "Photos",
+                           "-", "&Imprimer (caché)", "&Configuration de l'imprimante", "-",
+                           "Changer l'image d'accueil (caché)", "Restaurer l'image d'accueil (caché)", "- (caché)",
+                           "&Quitter"}));
+    EXPECT_EQ(frm.findChild<QAction*>("mnQuitter")->shortcut(), QKeySequence("Alt+F4"));
+    EXPECT_EQ(MenuTexts(frm.findChild<QMenu*>("mnOutils")),
+              (QStringList{"Paramètres", "-", "Sauvegarder", "Restaurer", "Epuration des fichiers (caché)", "-",
+                           "Réindexation", "Contrôle de la base de données", "-", "Changement du mot de passe"}));
+    EXPECT_EQ(MenuTexts(frm.findChild<QMenu*>("mnAPropos")),
+              (QStringList{"Aide (caché)", "A propos de ... Korvale"}));
+}
+
+TEST_F(MainWindowTest, TheToolbarCloseButtonClosesTheWindow)
+{
+    TfrmMain& frm = Create();
+    frm.show();
+    messages_.Clear();
+    frm.findChild<QToolButton*>("btnFermer")->click();
+    EXPECT_FALSE(frm.isVisible());
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().text, "Voulez-vous faire une sauvegarde ?");
+}
+
+TEST_F(MainWindowTest, ChangingAndRestoringTheWelcomePicture)
+{
+    QTemporaryDir pictures;
+    QImage picture(9, 4, QImage::Format_RGB32);
+    picture.fill(Qt::blue);
+    ASSERT_TRUE(picture.save(pictures.path() + "/mur.bmp", "BMP"));
+    QFile junk(pictures.path() + "/faux.bmp");
+    ASSERT_TRUE(junk.open(QIODevice::WriteOnly));
+    junk.write("garbage");
+    junk.close();
+
+    QString chosen = pictures.path() + "/mur.bmp";
+    TfrmMain::Bind().choosePicture = [&](QWidget*) { return chosen; };
+    TfrmMain& frm = Create();
+    messages_.Clear();
+    frm.findChild<QAction*>("mnChangerImage")->trigger();
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Information);
+    EXPECT_EQ(messages_.Last().text, "L'image sera active au prochain démarrage du programme");
+    EXPECT_TRUE(QImage(AppDir + "mur.bmp").size() == QSize(9, 4));
+    EXPECT_EQ(kui::TIniFile(AppDir + "KORVALE.INI").ReadString("PARAMS", "IMAGE"), "mur.bmp");
+
+    chosen = pictures.path() + "/faux.bmp";
+    frm.findChild<QAction*>("mnChangerImage")->trigger();
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Warning);
+    EXPECT_EQ(messages_.Last().text, "Format d'image incorrect !");
+    EXPECT_EQ(kui::TIniFile(AppDir + "KORVALE.INI").ReadString("PARAMS", "IMAGE"), "mur.bmp");
+
+    frm.findChild<QAction*>("mnRestaurerImage")->trigger();
+    EXPECT_EQ(messages_.Last().text, "L'image sera active au prochain démarrage du programme");
+    EXPECT_TRUE(kui::TIniFile(AppDir + "KORVALE.INI").ValueExists("PARAMS", "IMAGE"));
+    EXPECT_EQ(kui::TIniFile(AppDir + "KORVALE.INI").ReadString("PARAMS", "IMAGE", "x"), "");
+}
+
+TEST_F(MainWindowTest, CheckerEventsAgreeAndReportEngineErrors)
+{
+    TfrmMain& frm = Create();
+    messages_.Clear();
+    bool correct = false;
+    frm.DbCheckDataFoundDiff(1, "Patient.DBF", correct);
+    EXPECT_TRUE(correct);
+    frm.DbCheckDataError("Table corrompue");
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Error);
+    EXPECT_EQ(messages_.Last().text, "[Error] Table corrompue");
+    EXPECT_EQ(messages_.Last().caption, "Error");
+}
+
+TEST_F(MainWindowTest, TheHiddenCleanUpCommandIsNotAvailable)
+{
+    TfrmMain& frm = Create();
+    messages_.Clear();
+    frm.mnEpurationClick();
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Plain);
+    EXPECT_EQ(messages_.Last().text, "Menu non disponible !");
+}

@@ -1,0 +1,144 @@
+#include "MainFixture.h"
+
+#include "UOption.h"
+#include "USplash.h"
+#include "USplashEx.h"
+#include "platform/ui/IniFile.h"
+
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+
+class OptionTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApplication();
+        ASSERT_TRUE(dir_.isValid());
+        saved_ = {AppDir, PractitionerName, SpecialityLine, PracticeDetail, PracticeEmail};
+        AppDir = dir_.path() + "/";
+        PractitionerName = "Dr Martin";
+        SpecialityLine = "Chirurgie générale";
+        PracticeDetail = "avant";
+        PracticeEmail = "avant@example.org";
+        kui::TIniFile ini(AppDir + "KORVALE.INI");
+        ini.WriteString("PARAMS", "IMAGE", "fond.bmp");
+        ini.WriteString("PARAMS", "DETAIL", "Cabinet");
+        ini.WriteString("PARAMS", "ADRESSE", "1 rue Haute");
+        ini.WriteString("PARAMS", "VILLE", "Lyon");
+        ini.WriteString("PARAMS", "TEL", "0400000000");
+        ini.WriteString("PARAMS", "EMAIL", "cabinet@example.org");
+    }
+    void TearDown() override
+    {
+        AppDir = saved_[0];
+        PractitionerName = saved_[1];
+        SpecialityLine = saved_[2];
+        PracticeDetail = saved_[3];
+        PracticeEmail = saved_[4];
+    }
+    QByteArray File() const
+    {
+        QFile f(AppDir + "KORVALE.INI");
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+
+    QTemporaryDir dir_;
+    QStringList saved_;
+};
+
+TEST_F(OptionTest, ShowingFillsTheFieldsFromTheSettingsAndTheSharedNames)
+{
+    TfrmOption dlg;
+    dlg.show();
+    EXPECT_EQ(dlg.windowTitle(), "Paramètres");
+    EXPECT_EQ(dlg.edDoc()->text(), "Dr Martin");
+    EXPECT_EQ(dlg.edSpec()->text(), "Chirurgie générale");
+    EXPECT_TRUE(dlg.edDoc()->isReadOnly());
+    EXPECT_TRUE(dlg.edSpec()->isReadOnly());
+    EXPECT_EQ(dlg.edDet()->text(), "Cabinet");
+    EXPECT_EQ(dlg.edAdr()->text(), "1 rue Haute");
+    EXPECT_EQ(dlg.edVille()->text(), "Lyon");
+    EXPECT_EQ(dlg.edTel()->text(), "0400000000");
+    EXPECT_EQ(dlg.edEmail()->text(), "cabinet@example.org");
+}
+
+TEST_F(OptionTest, OkWritesTheFiveKeysAndTheSharedDetails)
+{
+    TfrmOption dlg;
+    dlg.show();
+    dlg.edDet()->setText("Médecine du sport");
+    dlg.edAdr()->setText("2 place Basse");
+    dlg.edVille()->setText("Nice");
+    dlg.edTel()->setText("0493000000");
+    dlg.edEmail()->clear();
+    dlg.findChild<QPushButton*>("btnOk")->click();
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(QString::fromUtf8(File()), "[PARAMS]\nIMAGE=fond.bmp\nDETAIL=Médecine du sport\nADRESSE=2 place Basse\n"
+                                         "VILLE=Nice\nTEL=0493000000\nEMAIL=\n");
+    EXPECT_EQ(PracticeDetail, "Médecine du sport");
+    EXPECT_EQ(PracticeAddress, "2 place Basse");
+    EXPECT_EQ(PracticeCity, "Nice");
+    EXPECT_EQ(PracticePhone, "0493000000");
+    EXPECT_EQ(PracticeEmail, "");
+}
+
+TEST_F(OptionTest, CancelWritesNothingAndChangesNoSharedDetail)
+{
+    const QByteArray before = File();
+    TfrmOption dlg;
+    dlg.show();
+    dlg.edDet()->setText("changé");
+    dlg.edEmail()->setText("autre@example.org");
+    dlg.findChild<QPushButton*>("btnCancel")->click();
+    EXPECT_EQ(dlg.result(), QDialog::Rejected);
+    EXPECT_EQ(File(), before);
+    EXPECT_EQ(PracticeDetail, "avant");
+    EXPECT_EQ(PracticeEmail, "avant@example.org");
+}
+
+TEST_F(OptionTest, TheReadOnlyFieldsAreNeverWritten)
+{
+    TfrmOption dlg;
+    dlg.show();
+    dlg.edDoc()->setFocus();
+    QTest::keyClicks(dlg.edDoc(), "XYZ");
+    EXPECT_EQ(dlg.edDoc()->text(), "Dr Martin");
+    dlg.findChild<QPushButton*>("btnOk")->click();
+    const kui::TIniFile ini(AppDir + "KORVALE.INI");
+    EXPECT_EQ(ini.ReadSection("PARAMS"), (QStringList{"IMAGE", "DETAIL", "ADRESSE", "VILLE", "TEL", "EMAIL"}));
+    EXPECT_FALSE(File().contains("Dr Martin"));
+    EXPECT_FALSE(File().contains("Chirurgie"));
+    EXPECT_EQ(PractitionerName, "Dr Martin");
+}
+
+TEST_F(OptionTest, EnterMovesToTheNextFieldInsteadOfClosing)
+{
+    TfrmOption dlg;
+    dlg.show();
+    QApplication::setActiveWindow(&dlg);
+    dlg.edDet()->setFocus();
+    QTest::keyClick(dlg.edDet(), Qt::Key_Return);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_TRUE(dlg.edAdr()->hasFocus());
+    dlg.edEmail()->setFocus();
+    QTest::keyClick(dlg.edEmail(), Qt::Key_Enter);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_TRUE(dlg.findChild<QPushButton*>("btnOk")->hasFocus());
+}
+
+TEST(SplashWindows, ShowTheVersionText)
+{
+    TestApplication();
+    const QString saved = AppVersion;
+    AppVersion = "Korvale 3.1";
+    TfrmSplash splash;
+    EXPECT_EQ(splash.VersionText(), "Korvale 3.1");
+    EXPECT_EQ(splash.size(), QSize(337, 104));
+    TfrmSplashEx about;
+    EXPECT_EQ(about.VersionText(), "Korvale 3.1");
+    EXPECT_EQ(about.windowTitle(), "A propos ...");
+    EXPECT_EQ(about.minimumSize(), about.maximumSize());
+    AppVersion = saved;
+}
