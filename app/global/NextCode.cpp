@@ -76,7 +76,13 @@ QString NextCode(const QString& TableName, const QString& DatabaseName, const QS
     std::unique_ptr<KeyColumn> column = Opener()(TableName, DatabaseName, FieldName);
     if (!column)
         throw std::runtime_error(("Table introuvable : " + TableName).toStdString());
-    const QString code = NextCodeIn(*column, TableName, Width);
+    QString code;
+    try {
+        code = NextCodeIn(*column, TableName, Width);
+    } catch (...) {
+        column->Abandon();
+        throw;
+    }
     column.reset();
     QCoreApplication::processEvents();
     return code;

@@ -523,16 +523,6 @@ void TfrmMain::Restaurer1Click()
     // Backup screen in restore mode.
 }
 
-void TfrmMain::mnReindexationClick()
-{
-    // Check, then reindex every table of the schema.
-}
-
-void TfrmMain::mnCheckDBClick()
-{
-    // Check, then pack every table of the schema.
-}
-
 void TfrmMain::mnChangePasswordClick()
 {
     TfrmPassWord dialog;

@@ -10,8 +10,10 @@ class QStatusBar;
 class TDcLabel;
 class TDbCheck;
 
+#include <memory>
+
 namespace kdb {
-class TableDataset;
+class Table;
 }
 
 namespace Ui {
@@ -91,7 +93,9 @@ public:
     // Packs an open table: a dBASE table through the engine (with index
     // regeneration, the table stays open), a Paradox table by a
     // restructuring with the pack flag (the table is closed).
-    void PackTable(kdb::TableDataset& table);
+    // A table that is not open (null) or not open exclusively raises
+    // EDatabaseError; engine failures raise EDBEngineError.
+    void PackTable(std::unique_ptr<kdb::Table>& table);
 
     // Table checker events: every proposed change is accepted; engine
     // errors are shown as "[Error] %s".

@@ -2,6 +2,7 @@
 #include "USplash.h"
 
 #include "app/global/global.h"
+#include "app/global/NextCodeDb.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Formats.h"
 
@@ -14,6 +15,7 @@ int main(int argc, char* argv[])
     kui::TApplication app(argc, argv);
     app.LoadFrenchTranslations();
     AppVersion = QStringLiteral("Korvale 3.1");
+    InstallDatabaseKeyColumns();
 
     {
         TfrmSplash splash;

@@ -1,0 +1,91 @@
+#include "NextCodeDb.h"
+#include "NextCode.h"
+
+#include "platform/db/core/File.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/dataset/Dataset.h"
+#include "platform/db/engine/Engine.h"
+
+#include <memory>
+
+namespace {
+
+std::unique_ptr<kdb::File> heldLock;
+int allocationTimeoutMs = 15000;
+
+// The key column through a query ordered by the column.
+class QueryKeyColumn : public KeyColumn {
+public:
+    QueryKeyColumn(const QString& tableName, const QString& databaseName, const QString& fieldName)
+        : field_(fieldName.toStdString())
+    {
+        query_.setDatabaseName(databaseName.toStdString());
+        query_.setSql(QStringLiteral("SELECT ") + fieldName + QStringLiteral(" FROM ") + tableName +
+                      QStringLiteral(" ") + QStringLiteral("ORDER BY ") + fieldName);
+        query_.open();
+    }
+    QString LastValue() override
+    {
+        if (query_.isEmpty())
+            return {};
+        query_.last();
+        return query_.fieldByName(field_).asString().trimmed();
+    }
+    bool Contains(const QString& value) override
+    {
+        query_.first();
+        return query_.locate(field_, value);
+    }
+    void Abandon() override { ReleaseCodeAllocation(); }
+
+private:
+    kdb::QueryDataset query_;
+    std::string field_;
+};
+
+// Waits for the allocation lock of the table's file and keeps it.
+void TakeAllocationLock(const QString& tableName, const QString& databaseName)
+{
+    heldLock.reset();
+    std::string path;
+    {
+        auto table = kdb::engine::openTable(databaseName.toStdString(), tableName.toStdString());
+        path = table->filePath();
+    }
+    auto lock = std::make_unique<kdb::File>(kdb::File::open(path, kdb::File::Mode::ReadWrite));
+    if (!lock->lockWait(CodeAllocationLockOffset(), 1, true, allocationTimeoutMs))
+        throw EDBEngineError(kdb::DBERR_LOCKED,
+                             "La table " + tableName.toStdString() +
+                                 " est en cours de mise à jour sur un autre poste. Veuillez réessayer.");
+    heldLock = std::move(lock);
+}
+
+}  // namespace
+
+quint64 CodeAllocationLockOffset()
+{
+    return (quint64(1) << 40) + 8;
+}
+
+void SetCodeAllocationTimeout(int ms)
+{
+    allocationTimeoutMs = ms;
+}
+
+void ReleaseCodeAllocation()
+{
+    heldLock.reset();
+}
+
+void InstallDatabaseKeyColumns()
+{
+    SetKeyColumnOpener([](const QString& tableName, const QString& databaseName, const QString& fieldName) {
+        TakeAllocationLock(tableName, databaseName);
+        try {
+            return std::unique_ptr<KeyColumn>(std::make_unique<QueryKeyColumn>(tableName, databaseName, fieldName));
+        } catch (...) {
+            ReleaseCodeAllocation();
+            throw;
+        }
+    });
+}

@@ -1,0 +1,110 @@
+// The two maintenance commands of the "Outils" menu: "Réindexation" and
+// "Contrôle de la base de données". Both run the table check first, then
+// treat every table the schema names.
+#include "UMain.h"
+
+#include "app/global/global.h"
+#include "checker/DbCheck.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/engine/Engine.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Messages.h"
+
+#include <QApplication>
+
+#include <exception>
+
+namespace {
+
+// The file name of the table a schema line names: the trimmed text from
+// its 14th character, at most 50 characters.
+QString TableFileName(const QString& line)
+{
+    return line.mid(13, 50).trimmed();
+}
+
+}  // namespace
+
+void TfrmMain::mnReindexationClick()
+{
+    MaintainDatabase(true);
+}
+
+void TfrmMain::mnCheckDBClick()
+{
+    MaintainDatabase(false);
+}
+
+void TfrmMain::MaintainDatabase(bool reindex)
+{
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QString closing = QStringLiteral("Contrôle de la base de données terminé !");
+    try {
+        DbCheckData->CorrectPath = DataPath;
+        DbCheckData->CheckDatabase();
+    } catch (const std::exception&) {
+        closing = QStringLiteral("Contrôle de la base de données incomplet !");
+    }
+    QCoreApplication::processEvents();
+
+    // The appointment list, once it exists, is released here so that the
+    // exclusive openings below can succeed.
+    std::exception_ptr failure;
+    try {
+        QCoreApplication::processEvents();
+        const std::string directory = DataPath.toStdString();
+        kdb::engine::OpenOptions exclusive;
+        exclusive.exclusive = true;
+        for (const QString& line : DbCheckData->Descriptor) {
+            if (!line.contains(QLatin1String("object Table:")))
+                continue;
+            const QString name = TableFileName(line);
+            std::unique_ptr<kdb::Table> table = kdb::engine::openTable(directory, name.toStdString(), exclusive);
+            if (reindex) {
+                const int status = kdb::engine::regenerateIndexes(*table);
+                table.reset();
+                if (status == kdb::DBERR_INVALIDHNDL)
+                    kui::MsgPlain(name + QStringLiteral(" Invalid Handle !"), this);
+                else if (status == kdb::DBERR_NEEDEXCLACCESS)
+                    kui::MsgPlain(name + QStringLiteral(" NEEDEXCLACCESS !"), this);
+            } else {
+                PackTable(table);
+                table.reset();
+            }
+            QCoreApplication::processEvents();
+        }
+        QCoreApplication::processEvents();
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    QApplication::restoreOverrideCursor();
+    QCoreApplication::processEvents();
+    kui::MsgInformation(closing, this);
+    if (failure)
+        std::rethrow_exception(failure);
+}
+
+void TfrmMain::PackTable(std::unique_ptr<kdb::Table>& table)
+{
+    if (!table)
+        throw EDatabaseError("Table must be  opened to pack");
+    if (!table->isExclusive())
+        throw EDatabaseError("Table must be  opened exclusively to pack");
+    const kdb::CursorProps props = kdb::engine::cursorProps(*table);
+    if (QString::fromStdString(props.tableType).compare(QLatin1String("PARADOX"), Qt::CaseInsensitive) == 0) {
+        kdb::TableDesc desc;
+        desc.tableName = props.tableName;
+        desc.tableType = "PARADOX";
+        desc.pack = true;
+        const std::string path = table->filePath();
+        const std::string directory = path.substr(0, path.find_last_of('/') + 1);
+        table.reset();
+        const int code = kdb::engine::restructureTable(directory, desc);
+        if (code != kdb::DBERR_NONE)
+            throw EDBEngineError(code, "Le compactage de la table " + props.tableName + " a échoué.");
+    } else if (QString::fromStdString(props.tableType).compare(QLatin1String("DBASE"), Qt::CaseInsensitive) == 0) {
+        kdb::engine::packTable(*table, true);
+    } else {
+        throw EDatabaseError("Table must be  either of Paradox or dBASE type to pack");
+    }
+}

@@ -1,0 +1,199 @@
+// "Réindexation" and "Contrôle de la base de données" on a real data
+// directory.
+#include "MainFixture.h"
+
+#include "checker/DbCheck.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/engine/Engine.h"
+
+#include <QFile>
+
+#include <stdexcept>
+
+namespace {
+
+const QString kDone = QStringLiteral("Contrôle de la base de données terminé !");
+const QString kIncomplete = QStringLiteral("Contrôle de la base de données incomplet !");
+
+class MaintenanceTest : public MainFixture {
+protected:
+    void SetUp() override
+    {
+        MainFixture::SetUp();
+        Create();
+        ASSERT_TRUE(frm_->CreationCompleted());
+        messages_.Clear();
+        errors_.clear();
+        previous_ = kui::TApplication::SetExceptionHandler(
+            [this](const std::exception& e) { errors_ << QString::fromUtf8(e.what()); });
+    }
+    void TearDown() override
+    {
+        kui::TApplication::SetExceptionHandler(previous_);
+        MainFixture::TearDown();
+    }
+    std::unique_ptr<kdb::Table> Open(const char* name, bool exclusive = false)
+    {
+        kdb::engine::OpenOptions o;
+        o.exclusive = exclusive;
+        return kdb::engine::openTable(DataPath.toStdString(), name, o);
+    }
+    // Runs a menu handler as the event loop would: exceptions go to the
+    // application's handler.
+    void Run(void (TfrmMain::*handler)())
+    {
+        try {
+            (frm_.get()->*handler)();
+        } catch (...) {
+            kui::TApplication::HandleCurrentException();
+        }
+    }
+    QStringList Texts() const
+    {
+        QStringList t;
+        for (const auto& r : messages_.Records())
+            t << r.text;
+        return t;
+    }
+
+    QStringList errors_;
+    kui::TApplication::ExceptionHandler previous_;
+};
+
+TEST_F(MaintenanceTest, BothCommandsCreateTheMissingTablesAndEndWithTheClosingMessage)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    EXPECT_EQ(Texts(), QStringList{kDone});
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Information);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    for (const char* f : {"Cons.DBF", "EXCOMP.DBF", "FORD.DBF", "FPHOTO.DBF", "FRDV.DBF", "FBIO.DBF",
+                          "FRADIO.DBF", "Patient.DBF", "FPROT.DBF"})
+        EXPECT_TRUE(QFile::exists(DataPath + f)) << f;
+
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    EXPECT_EQ(Texts(), QStringList{kDone});
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+}
+
+TEST_F(MaintenanceTest, PackRemovesDeletedRecordsAndKeepsTheIndexesRight)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    {
+        auto patient = Open("Patient.DBF");
+        for (int i = 1; i <= 30; ++i)
+            patient->append({QString("%1").arg(i, 6, 10, QChar('0')), QString("ID%1").arg(i),
+                             QString("NOM%1").arg(i, 2, 10, QChar('0'))});
+        for (uint32_t r = 1; r <= 30; r += 3)
+            patient->deleteRecord(r);
+        patient->flush();
+    }
+    QFile::remove(DataPath + "FRDV.DBF");  // recreated by the check before the walk
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    EXPECT_EQ(Texts(), QStringList{kDone});
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    EXPECT_TRUE(QFile::exists(DataPath + "FRDV.DBF"));
+
+    auto patient = Open("Patient.DBF");
+    EXPECT_EQ(patient->recordCount(), 20u);
+    for (uint32_t r = 1; r <= patient->recordCount(); ++r)
+        EXPECT_FALSE(patient->isDeleted(r));
+    EXPECT_EQ(patient->findKey("CODE", QString("000001")), 0u);  // was deleted
+    const uint32_t rec = patient->findKey("CODE", QString("000002"));
+    ASSERT_NE(rec, 0u);
+    EXPECT_EQ(patient->value(rec, patient->fieldIndex("NOM")).toString(), "NOM02");
+    EXPECT_NE(patient->findKey("NOM", QString("NOM30")), 0u);
+}
+
+TEST_F(MaintenanceTest, ATableInUseEndsTheWalkAfterTheClosingMessage)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    messages_.Clear();
+    auto busy = Open("FRDV.DBF");  // held open by "another window"
+    Run(&TfrmMain::mnCheckDBClick);
+    EXPECT_EQ(Texts(), QStringList{kDone});
+    ASSERT_EQ(errors_.size(), 1);  // the engine's message, after the box
+}
+
+TEST_F(MaintenanceTest, AFailingCheckMakesTheClosingMessageIncompleteAndTheWalkStillRuns)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    messages_.Clear();
+    frm_->DbCheckData->Descriptor << "this line is outside the grammar";
+    Run(&TfrmMain::mnReindexationClick);
+    EXPECT_EQ(Texts(), QStringList{kIncomplete});
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+}
+
+TEST_F(MaintenanceTest, PackTableRefusesATableThatIsNotOpenOrNotExclusive)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    std::unique_ptr<kdb::Table> none;
+    try {
+        frm_->PackTable(none);
+        FAIL() << "no error";
+    } catch (const EDatabaseError& e) {
+        EXPECT_STREQ(e.what(), "Table must be  opened to pack");
+    }
+    auto shared = Open("Cons.DBF");
+    try {
+        frm_->PackTable(shared);
+        FAIL() << "no error";
+    } catch (const EDatabaseError& e) {
+        EXPECT_STREQ(e.what(), "Table must be  opened exclusively to pack");
+    }
+    shared.reset();
+    auto exclusive = Open("Cons.DBF", true);
+    frm_->PackTable(exclusive);
+    EXPECT_TRUE(exclusive);  // a dBASE table stays open
+}
+
+TEST_F(MaintenanceTest, EngineErrorsOfTheCheckAreShownInTheirOwnBox)
+{
+    frm_->DbCheckData->OnError(frm_->DbCheckData, EDBEngineError(10024, "Table introuvable"));
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().text, "[Error] Table introuvable");
+    EXPECT_EQ(messages_.Last().caption, "Error");
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Error);
+    bool correct = false;
+    frm_->DbCheckData->OnFoundDiff(frm_->DbCheckData, CHK_TABLEMODIFY, "CONS", correct);
+    EXPECT_TRUE(correct);
+}
+
+}  // namespace
+
+namespace {
+
+class FirstStartTest : public MainFixture {};
+
+TEST_F(FirstStartTest, CreatesTheNineTablesWithTheirIndexFilesBeforeTheLogin)
+{
+    TfrmMain::Bind().checkDatabase = {};  // the real table check
+    int boxesAtLogin = -1;
+    TfrmMain::Bind().login = [&] {
+        boxesAtLogin = messages_.Count();
+        return true;
+    };
+    Create();
+    ASSERT_TRUE(frm_->CreationCompleted());
+    ASSERT_EQ(boxesAtLogin, 1);
+    EXPECT_EQ(messages_.Records().first().text, "Création de la base de données terminée !");
+    EXPECT_EQ(messages_.Records().first().kind, kui::MsgKind::Information);
+    const QStringList dbf = QDir(DataPath).entryList({"*.DBF"}, QDir::Files);
+    const QStringList mdx = QDir(DataPath).entryList({"*.MDX"}, QDir::Files);
+    EXPECT_EQ(dbf.size(), 9) << dbf.join(",").toStdString();
+    EXPECT_EQ(mdx.size(), 8) << mdx.join(",").toStdString();
+    EXPECT_FALSE(QFile::exists(DataPath + "FPHOTO.MDX"));
+    EXPECT_TRUE(QFile::exists(DataPath + "FPROT.DBT"));  // memo file of the two memos
+
+    // A second start finds Data and checks nothing.
+    messages_.Clear();
+    QFile::remove(DataPath + "FBIO.DBF");
+    frm_.reset();
+    Create();
+    EXPECT_EQ(messages_.Count(), 0);
+    EXPECT_FALSE(QFile::exists(DataPath + "FBIO.DBF"));
+}
+
+}  // namespace
