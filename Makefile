@@ -10,12 +10,12 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ pkg-config make \
 	qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-qpa-plugins \
 	libgl1-mesa-dev libjpeg-dev libsodium-dev libsqlite3-dev \
-	libgtest-dev libgmock-dev \
+	libgtest-dev libgmock-dev fonts-dejavu-core \
 	python3 python3-dbfread python3-dbf libdbd-xbase-perl
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
-.PHONY: all deps configure build run test clean
+.PHONY: all deps configure build run test bench fuzz clean
 
 all: build
 
@@ -40,6 +40,21 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The benchmarks (not part of the tests): see bench/.
+bench: build
+	@echo "Benchmarks are in $(BUILD_DIR)/bench/; see README.md"
+
+# The file readers under libFuzzer (clang); FUZZ_SECONDS per target.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@dpkg-query -W -f='$${Status}' clang libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" || \
+	  (DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq clang libclang-rt-14-dev)
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVALE_FUZZ=ON -DKORVALE_BENCH=OFF
+	cmake --build build-fuzz -j $(JOBS)
+	@for f in $$(find build-fuzz -type f -name 'fuzz_*' -perm -u+x); do \
+	  echo "== $$f"; $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 || exit 1; \
+	done
 
 clean:
 	rm -rf $(BUILD_DIR)

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "PracticeFiles.h"
+#include "dataset/Dataset.h"
 #include "sql/Sql.h"
 
 using namespace kdb::sql;
@@ -218,6 +219,34 @@ int main(int argc, char** argv) {
         return 0;
     }
     std::printf("%-46s %10s %10s %8s %8s\n", "statement", "engine ms", "sqlite ms", "ratio", "rows");
+    // The grid of the patient file: a table in NOM order, the first screenful.
+    std::string few = dir + "/few";
+    QDir().mkpath(QString::fromStdString(few));
+    kdbtest::createPracticeFiles(few);
+    {
+        auto pat = openEngineTable(few, "PATIENT", {});
+        for (int i = 1; i <= 50; ++i)
+            pat->append({QString::number(i).rightJustified(6, '0'), "", noms[static_cast<size_t>(i % 14)], "JEAN"});
+        pat->flush();
+    }
+    auto screenful = [](const std::string& d) {
+        kdb::TableDataset t;
+        t.setDatabaseName(d);
+        t.setTableName("Patient.DBF");
+        t.setIndexFieldNames("NOM");
+        t.open();
+        size_t n = 0;
+        for (int r = 0; r < 40 && r < t.loadedRowCount(); ++r, ++n)
+            for (int f = 0; f < 5; ++f) (void)t.valueAt(r, f);
+        return n;
+    };
+    {
+        size_t a = 0, b = 0;
+        double big = medianMs([&] { return screenful(dir); }, 5, a);
+        double small = medianMs([&] { return screenful(few); }, 5, b);
+        std::printf("%-46s %10.2f %10.2f %8.2f %8zu  (%d rows against 50)\n", "grid: open in NOM order + 40 rows", big,
+                    small, small > 0 ? big / small : 0, a, patients);
+    }
     bool ok = true;
     for (const Case& c : cases) {
         size_t a = 0, b = 0;

@@ -16,6 +16,14 @@ constexpr std::array<char16_t, 32> kHigh = {
 
 QString fromCp1252(std::string_view bytes)
 {
+    bool latin1 = true;
+    for (const char c : bytes)
+        if ((static_cast<unsigned char>(c) & 0xE0) == 0x80) {  // 0x80..0x9F differ from Latin-1
+            latin1 = false;
+            break;
+        }
+    if (latin1)
+        return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     QString out;
     out.resize(static_cast<qsizetype>(bytes.size()));
     QChar* d = out.data();

@@ -178,14 +178,14 @@ bool File::tryLock(uint64_t start, uint64_t len, bool exclusive)
 bool File::lockWait(uint64_t start, uint64_t len, bool exclusive, int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    int pause = 1;
+    int pauseUs = 20;
     for (;;) {
         if (tryLock(start, len, exclusive))
             return true;
         if (std::chrono::steady_clock::now() >= deadline)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(pause));
-        pause = pause < 20 ? pause * 2 : 20;
+        std::this_thread::sleep_for(std::chrono::microseconds(pauseUs));
+        pauseUs = pauseUs < 5000 ? pauseUs * 2 : 5000;
     }
 }
 

@@ -12,7 +12,7 @@ using sql::ColumnInfo;
 
 namespace {
 
-constexpr int kBatch = 256;
+constexpr int kBatch = 64;  // rows read at a time when the cursor runs past the rows read
 
 bool isTextType(uint16_t t) { return t == fldZSTRING || t == fldBLOB || t == fldUNKNOWN; }
 bool isNumberType(uint16_t t) { return t == fldINT16 || t == fldINT32 || t == fldFLOAT || t == fldBCD; }
@@ -632,6 +632,7 @@ void Dataset::edit() {
     }
     buffer_.assign(static_cast<size_t>(baseFieldCount_), QVariant());
     for (int i = 0; i < baseFieldCount_; ++i) buffer_[static_cast<size_t>(i)] = baseValue(currentHandle(), i);
+    original_ = buffer_;
     modified_ = false;
     setState(DatasetState::Edit);
     notifyCurrent();
@@ -691,12 +692,16 @@ void Dataset::post() {
     bool inserting = state_ == DatasetState::Insert;
     uint32_t handle = writeRecord(inserting ? 0 : currentHandle(), buffer_);
     int fallback = inserting ? insertPos_ : cur_;
+    bool inPlace = !inserting && keepsPlace(original_, buffer_);
     buffer_.clear();
+    original_.clear();
     modified_ = false;
     insertPos_ = -1;
     state_ = DatasetState::Browse;
-    resetRows();
-    repositionOn(handle, fallback);
+    if (!inPlace || !accepts(handle)) {  // the record moved (or left the filter): read the rows again
+        resetRows();
+        repositionOn(handle, fallback);
+    }
     if (!disabled_) emit stateChanged();
     notifyReset();
     if (afterPost) afterPost(*this);
@@ -706,6 +711,7 @@ void Dataset::cancel() {
     if (state_ != DatasetState::Edit && state_ != DatasetState::Insert) return;
     bool inserting = state_ == DatasetState::Insert;
     buffer_.clear();
+    original_.clear();
     modified_ = false;
     insertPos_ = -1;
     state_ = DatasetState::Browse;
@@ -754,6 +760,8 @@ uint32_t Dataset::writeRecord(uint32_t, const std::vector<QVariant>&) {
 
 void Dataset::deleteRecord(uint32_t) { throw EDatabaseError("Cannot modify a read-only dataset"); }
 
+bool Dataset::keepsPlace(const std::vector<QVariant>&, const std::vector<QVariant>&) const { return false; }
+
 // ---- TableDataset ---------------------------------------------------------------
 
 TableDataset::TableDataset(QObject* parent) : Dataset(parent) {}
@@ -792,7 +800,10 @@ void TableDataset::doOpen() {
             throw EDatabaseError("Index not found: " + indexName_);
         }
     }
-    if (tag >= 0) tag_ = source_->openTag(tag);
+    if (tag >= 0) {
+        tag_ = source_->openTag(tag);
+        tagField_ = source_->tags()[static_cast<size_t>(tag)].field;
+    }
     tagStarted_ = false;
     nextPhysical_ = 1;
 }
@@ -843,6 +854,14 @@ uint32_t TableDataset::writeRecord(uint32_t handle, const std::vector<QVariant>&
     }
     if (flushOnPost_) source_->flush();
     return r;
+}
+
+bool TableDataset::keepsPlace(const std::vector<QVariant>& before, const std::vector<QVariant>& after) const {
+    if (!tag_) return true;  // physical order
+    if (tagField_ < 0) return false;
+    const QVariant& a = before.at(static_cast<size_t>(tagField_));
+    const QVariant& b = after.at(static_cast<size_t>(tagField_));
+    return a == b;
 }
 
 void TableDataset::deleteRecord(uint32_t handle) {

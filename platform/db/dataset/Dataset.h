@@ -202,6 +202,9 @@ protected:
     // Writes the record; handle 0 for a new one. Answers the record's handle.
     virtual uint32_t writeRecord(uint32_t handle, const std::vector<QVariant>& values);
     virtual void deleteRecord(uint32_t handle);
+    // Whether an edited record keeps its place in the order after its write
+    // (then the rows read so far stay as they are).
+    virtual bool keepsPlace(const std::vector<QVariant>& before, const std::vector<QVariant>& after) const;
     // The table's or query's name for messages.
     virtual std::string displayName() const = 0;
 
@@ -249,6 +252,7 @@ private:
     bool bof_ = true, eof_ = true;
 
     std::vector<QVariant> buffer_; // edit buffer (base fields)
+    std::vector<QVariant> original_; // the record as it was when the edit began
     bool modified_ = false;
     int insertPos_ = -1;
     int beforeInsert_ = -1;
@@ -298,6 +302,7 @@ protected:
     QVariant baseValue(uint32_t handle, int field) override;
     uint32_t writeRecord(uint32_t handle, const std::vector<QVariant>& values) override;
     void deleteRecord(uint32_t handle) override;
+    bool keepsPlace(const std::vector<QVariant>& before, const std::vector<QVariant>& after) const override;
     std::string displayName() const override { return tableName_; }
 
 private:
@@ -305,6 +310,7 @@ private:
     bool exclusive_ = false, readOnly_ = false, flushOnPost_ = false;
     std::shared_ptr<sql::Source> source_;
     std::unique_ptr<sql::TagIterator> tag_;
+    int tagField_ = -1;            // the order's key field, -1 for a key of several fields
     bool tagStarted_ = false;
     uint32_t nextPhysical_ = 1;
 };
@@ -317,7 +323,7 @@ public:
 
     void setDatabaseName(const std::string& directory) { directory_ = directory; }
     const std::string& databaseName() const { return directory_; }
-    // Replaces the statement (lines are joined with CR LF); the dataset must be closed.
+    // Replaces the statement (lines are joined with CR LF), closing an open dataset.
     void setSql(const QString& text);
     void setSql(const QStringList& lines);
     const QString& sql() const { return sql_; }

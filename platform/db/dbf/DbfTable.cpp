@@ -119,7 +119,17 @@ public:
                 throw EDBEngineError(DBERR_LOCKED, "Table is locked by another user: " + t.path_);
             tableHeld_ = true;
         }
-        if (!t.file_.lockWait(kLockHeader, 1, write, lockTimeoutMs_)) {
+        // Through the turnstile: a program that changes the table again and
+        // again cannot keep one that waits from its turn.
+        const bool turn = t.file_.writable();
+        if (turn && !t.file_.lockWait(kLockTurn, 1, true, lockTimeoutMs_)) {
+            release();
+            throw EDBEngineError(DBERR_LOCKED, "Table is locked by another user: " + t.path_);
+        }
+        const bool got = t.file_.lockWait(kLockHeader, 1, write, lockTimeoutMs_);
+        if (turn)
+            t.file_.unlock(kLockTurn, 1);
+        if (!got) {
             release();
             throw EDBEngineError(DBERR_LOCKED, "Table is locked by another user: " + t.path_);
         }
@@ -754,6 +764,8 @@ QVariant DbfTable::value(uint32_t recNo, int field)
         std::memcpy(&d, &u, 8);
         return QVariant(d);
     }
+    case '@':
+        return {};  // level 7 timestamps are not read (their layout is not settled)
     default:
         return fromCp1252(trimRight(raw));
     }
@@ -1249,20 +1261,21 @@ std::string DbfTable::keyForSeek(const Tag& tag, const QVariant& key, bool parti
 
 class DbfTable::Cursor : public TagCursor {
 public:
-    Cursor(DbfTable& t, size_t tag, mdx::MdxCursor c) : t_(t), tag_(tag), c_(std::move(c)) {}
+    Cursor(DbfTable& t, size_t tag, mdx::MdxCursor c)
+        : t_(t), tag_(tag), c_(std::move(c)), generation_(t.indexGeneration_), name_(t.tags_.at(tag).info.name) {}
     uint32_t first() override { return run([&] { return c_.first(); }); }
     uint32_t last() override { return run([&] { return c_.last(); }); }
     uint32_t next() override
     {
         if (!on_)
             return 0;
-        return run([&] { return c_.next(); });
+        return run([&] { return c_.next(); }, true);
     }
     uint32_t prior() override
     {
         if (!on_)
             return 0;
-        return run([&] { return c_.prior(); });
+        return run([&] { return c_.prior(); }, true);
     }
     uint32_t current() const override { return on_ ? recNo_ : 0; }
     uint32_t seek(const QVariant& key, bool partial) override
@@ -1283,9 +1296,22 @@ public:
 
 private:
     template <class F>
-    uint32_t run(F f)
+    uint32_t run(F f, bool fromPosition = false)
     {
         HeaderLock lock(t_, false);
+        if (generation_ != t_.indexGeneration_) {
+            // The index file was replaced: continue on the new one, from no
+            // position (a step from the old position answers 0).
+            if (!t_.mdx_ || t_.tagIndex(name_) < 0)
+                throw EDBEngineError(DBERR_INVALIDHNDL, "Tag " + name_ + " no longer exists in " + t_.path_);
+            tag_ = static_cast<size_t>(t_.tagIndex(name_));
+            c_ = t_.mdx_->cursor(name_);
+            generation_ = t_.indexGeneration_;
+            on_ = false;
+            recNo_ = 0;
+            if (fromPosition)
+                return 0;
+        }
         on_ = f();
         recNo_ = on_ ? c_.recno() : 0;
         return recNo_;
@@ -1293,6 +1319,8 @@ private:
     DbfTable& t_;
     size_t tag_;
     mdx::MdxCursor c_;
+    uint64_t generation_;
+    std::string name_;
     bool on_ = false;
     uint32_t recNo_ = 0;
 };
@@ -1304,6 +1332,21 @@ std::unique_ptr<TagCursor> DbfTable::openTag(std::string_view tagName)
         throw EDBEngineError(DBERR_INVALIDPARAM, "No tag " + std::string(tagName) + " in " + path_);
     HeaderLock lock(*this, false);
     return std::make_unique<Cursor>(*this, static_cast<size_t>(i), mdx_->cursor(tags_[i].info.name));
+}
+
+// The index file object is replaced (pack, regeneration, restructure): the
+// old one is kept until the table closes, so that cursors opened on it stay
+// harmless; they move to the new one on their next call.
+void DbfTable::retireIndex()
+{
+    if (mdx_) {
+        try {
+            mdx_->flush(false);
+        } catch (const EDBEngineError&) {
+        }
+        retired_.push_back(std::move(mdx_));
+    }
+    ++indexGeneration_;
 }
 
 void DbfTable::setRebuildFlag(bool on)
@@ -1318,7 +1361,7 @@ void DbfTable::setRebuildFlag(bool on)
 void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
 {
     const std::string ipath = indexPath();
-    mdx_.reset();
+    retireIndex();
     tags_ = tags;
     if (tags.empty()) {
         removeFile(ipath);
@@ -1435,7 +1478,7 @@ void DbfTable::pack()
         f.sync();
     }
     const auto tags = tags_;
-    mdx_.reset();
+    retireIndex();
     takeOver(tmp);
     if (indexed) {
         rebuildIndexFile(tags);
@@ -1542,7 +1585,7 @@ void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std:
     }
     if (target->isOpen())
         target->sync();
-    mdx_.reset();
+    retireIndex();
     tags_.clear();
     const bool hadMemo = dbt_.isOpen();
     takeOver(tmp);

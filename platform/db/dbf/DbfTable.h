@@ -126,6 +126,7 @@ public:
     static constexpr uint64_t kLockOpen = kLockBase;        // shared by every open, exclusive for an exclusive one
     static constexpr uint64_t kLockTable = kLockBase + 1;   // lockTable(): exclusive; every change takes it shared
     static constexpr uint64_t kLockHeader = kLockBase + 2;  // exclusive while the count or the index change, shared while the index is read
+    static constexpr uint64_t kLockTurn = kLockBase + 3;    // turnstile: taken before the header lock, so that a waiting reader gets its turn
     static constexpr uint64_t kLockRecord = kLockBase + 16; // + record number
 
 private:
@@ -161,6 +162,7 @@ private:
     void lockForWrite(uint32_t recNo, bool& tookRecordLock);
     void setRebuildFlag(bool on);
     void indexWritten();
+    void retireIndex();
     void guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo);
     void rebuildIndexFile(const std::vector<Tag>& tags);
     void setRecordDeleted(uint32_t recNo, bool deleted);
@@ -172,6 +174,8 @@ private:
     File file_;
     DbtFile dbt_;
     std::unique_ptr<mdx::MdxFile> mdx_;
+    std::vector<std::unique_ptr<mdx::MdxFile>> retired_;
+    uint64_t indexGeneration_ = 0;
     std::vector<FieldInfo> fields_;
     std::vector<bool> int16_;
     std::vector<Tag> tags_;

@@ -442,25 +442,26 @@ int restructureTable(const std::string& directory, const TableDesc& desc)
         for (const auto& f : fields)
             names.push_back(upper(f.name));
         // Tags: the existing ones, changed by the index records.
+        // Drops first, then additions and changes: a request that drops a
+        // tag and adds one of the same name (an index file named another
+        // way) ends with the added tag.
         std::vector<TagInfo> tags = table->tags();
+        auto tagNameOf = [](const IndexDesc& i) { return upper(i.tagName.empty() ? baseOf(i.name) : i.tagName); };
         for (const auto& i : desc.indexes) {
-            const std::string tagName = upper(i.tagName.empty() ? baseOf(i.name) : i.tagName);
+            if (i.restructOp != crDROP)
+                continue;
+            const std::string tagName = tagNameOf(i);
+            std::erase_if(tags, [&](const TagInfo& t) { return t.name == tagName; });
+        }
+        for (const auto& i : desc.indexes) {
+            if (i.restructOp != crADD && i.restructOp != crMODIFY)
+                continue;
+            const std::string tagName = tagNameOf(i);
             auto it = std::find_if(tags.begin(), tags.end(), [&](const TagInfo& t) { return t.name == tagName; });
-            switch (i.restructOp) {
-            case crDROP:
-                if (it != tags.end())
-                    tags.erase(it);
-                break;
-            case crADD:
-            case crMODIFY:
-                if (it != tags.end())
-                    *it = tagOf(i, names);
-                else
-                    tags.push_back(tagOf(i, names));
-                break;
-            default:
-                break;
-            }
+            if (it != tags.end())
+                *it = tagOf(i, names);
+            else
+                tags.push_back(tagOf(i, names));
         }
         table->restructure(fields, sources, tags, desc.pack);
     });

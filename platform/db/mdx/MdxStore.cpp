@@ -804,12 +804,11 @@ void Store::beginChange()
     if (readOnly_)
         throwError(ERR_READONLY, "Fichier d'index ouvert en lecture seule : " + path_);
     if (!markOnDisk_) {
-        // The mark reaches the disk before any node changes and before the
-        // table writes the record the change is for.
+        // The mark is in the file before any node changes and before the
+        // table writes the record the change is for (a killed program leaves
+        // it behind; the system's cache keeps the write order for readers).
         hdr_[H_MARK] = MARK_INUPDATE;
         pwriteAll(hdr_, kPageBytes, 0);
-        if (::fdatasync(fd_) != 0)
-            throwError(ERR_IO, sysMessage("Écriture impossible dans le fichier d'index", path_));
         markOnDisk_ = true;
     }
     dirty_ = true;

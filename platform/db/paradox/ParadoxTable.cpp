@@ -184,15 +184,15 @@ void PxTable::openFile()
         fields_.clear();
         for (const PxField& f : hdr_.fields)
             fields_.push_back(fieldInfoOf(f));
-        if (hdr_.checksum != 0)
-            unlockProtection();
-        loadChain();
-        resetMap();
     } catch (...) {
         file_.unlock(kWriteLock, 1);
         throw;
     }
     file_.unlock(kWriteLock, 1);
+    // The password handler may ask the user: no lock is held meanwhile.
+    if (hdr_.checksum != 0)
+        unlockProtection();
+    refresh();
 }
 
 void PxTable::unlockProtection()
@@ -205,7 +205,7 @@ void PxTable::unlockProtection()
         key_ = unlock(area, kCryptInfoSize, session.passwords());
         if (key_)
             return;
-        const auto& handler = session.passwordHandler();
+        const engine::Session::PasswordHandler handler = session.passwordHandler();
         if (!handler || calls >= kMaxHandlerCalls)
             break;
         const std::set<std::string> before(session.passwords().begin(), session.passwords().end());
@@ -423,12 +423,31 @@ template <class Op> void PxTable::writeOp(Op op)
             file_.unlock(kTableLock, 1);
         throw EDBEngineError(DBERR_LOCKED, "The table is busy: " + path_);
     }
+    uint32_t countBefore = 0;
+    bool synced = false;
     try {
         cacheBlock_ = 0;
         syncWithDisk();
+        synced = true;
+        countBefore = physCount_;
         op();
     } catch (...) {
         cacheBlock_ = 0;
+        if (synced) {
+            // The memory copy of the header and chain may be half changed:
+            // take them from the file again.
+            try {
+                std::vector<uint8_t> now(std::min<size_t>(hdr_.raw.size(), hFixedEnd));
+                file_.readExact(0, now.data(), now.size(), DBERR_HEADERCORRUPT);
+                readDynamicHeader(now);
+                loadChain();
+                if (physCount_ != countBefore) {
+                    resetMap();
+                    stale_ = true;
+                }
+            } catch (const EDBEngineError&) {
+            }
+        }
         file_.unlock(kWriteLock, 1);
         if (sharedTable)
             file_.unlock(kTableLock, 1);
@@ -518,9 +537,8 @@ uint16_t PxTable::allocateBlock()
             return b;
         }
     }
-    uint32_t top = std::max<uint32_t>(hdr_.fileBlocks, phys);
-    for (const ChainEntry& e : chain_)
-        top = std::max<uint32_t>(top, e.block);
+    // Every block of the chain lies inside the file (loadChain checks it).
+    const uint32_t top = std::max<uint32_t>(hdr_.fileBlocks, phys);
     if (top >= kMaxBlocks)
         throw EDBEngineError(DBERR_WRITEERR, "The table is full: " + path_);
     hdr_.fileBlocks = static_cast<uint16_t>(top + 1);

@@ -452,7 +452,7 @@ std::vector<uint8_t> buildHeader(const std::string& tableName, const std::vector
         h[pos++] = f.code;
         h[pos++] = f.size;
     }
-    pos += 4 + 4 * n;  // in-memory pointers of the original engine: zero
+    pos += 4 + 4 * n;  // memory pointers, meaningless on disk: zero
     std::memcpy(&h[pos], tableName.data(), std::min(tableName.size(), nameSlot - 1));
     pos += nameSlot;
     for (const PxField& f : fields) {

@@ -490,11 +490,17 @@ private:
 
     // The key just above every key that equals `key` (or starts with it, for
     // a prefix): where a tag walk for that key stops. Null when there is none.
-    static QVariant successor(const QVariant& key, Kind kind, bool prefix) {
+    // A character key stands for itself padded with blanks to the column's
+    // width, so the key above it is that padded key with its last blank
+    // raised to "!"; a key that fills the width has none.
+    static QVariant successor(const QVariant& key, Kind kind, bool prefix, int width) {
         if (kind == Kind::Date && !prefix) return key.toDate().addDays(1);
         if (kind != Kind::Text) return {};
         QString k = key.toString();
-        if (!prefix) return k + QChar(1);
+        if (!prefix) {
+            if (width <= 0 || k.size() >= width) return {};
+            return k + QString(width - k.size() - 1, QLatin1Char(' ')) + QLatin1Char('!');
+        }
         while (!k.isEmpty() && k.back().unicode() == 0xFFFF) k.chop(1);
         if (k.isEmpty()) return {};
         k.back() = QChar(k.back().unicode() + 1);
@@ -524,7 +530,8 @@ private:
             return out;
         }
         const QVariant start = a.type == Access::Eq ? a.key : QVariant(a.prefix);
-        const QVariant end = successor(start, kind, a.type == Access::Prefix);
+        const QVariant end = successor(start, kind, a.type == Access::Prefix,
+                                       s.columns()[static_cast<size_t>(tag.field)].width);
         if (!end.isNull()) {
             uint32_t endRec = 0;
             auto bound = s.openTag(a.tag);

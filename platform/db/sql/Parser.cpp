@@ -189,9 +189,11 @@ private:
         const Token& t = peek();
         size_t start = t.pos;
         if (isSym("(")) {
+            if (++depth_ > kMaxDepth) syntaxError("too many nested parentheses", t);
             ++i_;
             Expr inner = concat();
             expectSym(")");
+            --depth_;
             inner.text = sourceText(start);
             return inner;
         }
@@ -323,9 +325,11 @@ private:
         return st;
     }
 
+    static constexpr int kMaxDepth = 32;
     std::string text_;
     std::vector<Token> toks_;
     size_t i_ = 0;
+    int depth_ = 0;
 };
 
 }  // namespace

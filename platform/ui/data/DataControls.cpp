@@ -227,6 +227,89 @@ void DataComboBox::focusOutEvent(QFocusEvent* e) {
     QComboBox::focusOutEvent(e);
 }
 
+// ---- DataLookupComboBox ----------------------------------------------------------
+
+DataLookupComboBox::DataLookupComboBox(QWidget* parent) : QComboBox(parent), link_(new FieldLink(this)) {
+    setEditable(false);
+    connect(link_, &FieldLink::changed, this, &DataLookupComboBox::refresh);
+    connect(this, &QComboBox::activated, this, &DataLookupComboBox::onChosen);
+}
+
+void DataLookupComboBox::setListSource(Dataset* list, const std::string& keyField, const std::string& displayField) {
+    if (list_) disconnect(list_, nullptr, this, nullptr);
+    list_ = list;
+    keyField_ = keyField;
+    displayField_ = displayField;
+    if (list) connect(list, &Dataset::rowsReset, this, &DataLookupComboBox::reload);
+    reload();
+}
+
+void DataLookupComboBox::reload() {
+    QVariant key = keyValue();
+    updating_ = true;
+    clear();
+    if (list_ && list_->active()) {
+        Field* k = list_->findField(keyField_);
+        Field* d = list_->findField(displayField_);
+        if (k && d) {
+            list_->loadMoreRows(1 << 30);
+            for (int r = 0; r < list_->loadedRowCount(); ++r) {
+                QVariant kv = list_->valueAt(r, k->index());
+                QVariant dv = list_->valueAt(r, d->index());
+                addItem(dv.toString(), kv);
+            }
+        }
+    }
+    setCurrentIndex(-1);
+    updating_ = false;
+    if (link_->field()) refresh();
+    else setKeyValue(key);
+}
+
+QVariant DataLookupComboBox::keyValue() const {
+    return currentIndex() >= 0 ? itemData(currentIndex()) : QVariant();
+}
+
+void DataLookupComboBox::setKeyValue(const QVariant& key) {
+    bool was = updating_;
+    updating_ = true;
+    int found = -1;
+    QString want = sql::trimRight(key.toString());
+    for (int i = 0; i < count() && key.isValid() && !key.isNull(); ++i)
+        if (sql::trimRight(itemData(i).toString()) == want) { found = i; break; }
+    setCurrentIndex(found);
+    updating_ = was;
+}
+
+void DataLookupComboBox::bind(Dataset* dataset, const std::string& fieldName) { link_->bind(dataset, fieldName); }
+
+void DataLookupComboBox::refresh() {
+    if (updating_ || !link_->field()) return;
+    setKeyValue(link_->field()->value());
+}
+
+void DataLookupComboBox::onChosen(int index) {
+    if (updating_ || !link_->field() || index < 0) return;
+    QString error;
+    updating_ = true;
+    bool ok = link_->write(itemData(index).toString(), &error);
+    updating_ = false;
+    if (!ok) {
+        refresh();
+        if (!error.isEmpty()) emit writeFailed(error);
+    }
+}
+
+void DataLookupComboBox::focusInEvent(QFocusEvent* e) {
+    applyFocus(this, true);
+    QComboBox::focusInEvent(e);
+}
+
+void DataLookupComboBox::focusOutEvent(QFocusEvent* e) {
+    applyFocus(this, false);
+    QComboBox::focusOutEvent(e);
+}
+
 // ---- DataNavigator ---------------------------------------------------------------
 
 DataNavigator::DataNavigator(QWidget* parent) : QWidget(parent) {

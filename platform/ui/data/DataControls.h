@@ -131,6 +131,40 @@ private:
     bool updating_ = false;
 };
 
+// A pick list filled from a dataset: each item shows displayField and keeps
+// keyField. Bound to a field (optional), choosing an item writes its key
+// there and the field's key selects the item; without a binding the caller
+// reads and sets the key itself.
+class DataLookupComboBox : public QComboBox, public FocusColour {
+    Q_OBJECT
+public:
+    explicit DataLookupComboBox(QWidget* parent = nullptr);
+    // Reads the items from the list dataset now and whenever it is reopened.
+    void setListSource(Dataset* list, const std::string& keyField, const std::string& displayField);
+    void bind(Dataset* dataset, const std::string& fieldName);
+    // The key of the chosen item (null when none is chosen).
+    QVariant keyValue() const;
+    // Chooses the item of that key (none when it is not listed).
+    void setKeyValue(const QVariant& key);
+    FieldLink* link() const { return link_; }
+
+signals:
+    void writeFailed(const QString& message);
+
+protected:
+    void focusInEvent(QFocusEvent* e) override;
+    void focusOutEvent(QFocusEvent* e) override;
+
+private:
+    void reload();
+    void refresh();
+    void onChosen(int index);
+    QPointer<Dataset> list_;
+    std::string keyField_, displayField_;
+    FieldLink* link_;
+    bool updating_ = false;
+};
+
 // First / previous / next / last buttons, enabled by the cursor's place.
 class DataNavigator : public QWidget {
     Q_OBJECT

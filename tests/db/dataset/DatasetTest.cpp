@@ -4,7 +4,7 @@
 
 #include <QSignalSpy>
 
-#include "PracticeSchema.h"
+#include "PracticeFiles.h"
 #include "dataset/Dataset.h"
 #include "platform/os/Abort.h"
 
@@ -13,13 +13,15 @@ using namespace kdbtest;
 
 namespace {
 
-class Datasets : public ::testing::Test {
+class DatasetLayer : public ::testing::Test {
 protected:
     void SetUp() override {
         addPracticeTables(db);
         fillPractice(db);
         db.install();
     }
+    // the catalog forgets this fixture's tables
+    void TearDown() override { kdb::sql::Catalog::instance().setOpener(kdb::sql::openEngineTable); }
     MemDatabase db;
 };
 
@@ -42,7 +44,7 @@ struct FakeScreen {
     int scrolls = 0;
 };
 
-TEST_F(Datasets, TableInIndexOrderNavigates) {
+TEST_F(DatasetLayer, TableInIndexOrderNavigates) {
     TableDataset t;
     t.setDatabaseName("/data");
     t.setTableName("Patient");
@@ -67,7 +69,7 @@ TEST_F(Datasets, TableInIndexOrderNavigates) {
     EXPECT_THROW(t.fieldByName("NOPE"), EDatabaseError);
 }
 
-TEST_F(Datasets, OpeningFailuresAreClear) {
+TEST_F(DatasetLayer, OpeningFailuresAreClear) {
     TableDataset t;
     t.setDatabaseName("/data");
     t.setTableName("NOTHERE.DBF");
@@ -86,7 +88,7 @@ TEST_F(Datasets, OpeningFailuresAreClear) {
     EXPECT_EQ(empty.recNo(), 0);
 }
 
-TEST_F(Datasets, LocateExactOrCaseInsensitivePrefix) {
+TEST_F(DatasetLayer, LocateExactOrCaseInsensitivePrefix) {
     TableDataset t;
     t.setTableName("PATIENT.DBF");
     t.setIndexFieldNames("NOM");
@@ -101,7 +103,7 @@ TEST_F(Datasets, LocateExactOrCaseInsensitivePrefix) {
     EXPECT_EQ(t.fieldByName("PRENOM").asString(), "JEAN");  // first in tag order: record 1 was written first
 }
 
-TEST_F(Datasets, EditPostFlushAndCutToWidth) {
+TEST_F(DatasetLayer, EditPostFlushAndCutToWidth) {
     TableDataset t;
     t.setTableName("Patient");
     t.setFlushOnPost(true);
@@ -125,7 +127,7 @@ TEST_F(Datasets, EditPostFlushAndCutToWidth) {
     EXPECT_THROW(t.fieldByName("NOM").setAsString("X"), EDatabaseError);  // browse state
 }
 
-TEST_F(Datasets, SilentAbortInBeforePostKeepsTheEdits) {
+TEST_F(DatasetLayer, SilentAbortInBeforePostKeepsTheEdits) {
     TableDataset t;
     t.setTableName("Patient");
     int afterPosts = 0;
@@ -150,7 +152,7 @@ TEST_F(Datasets, SilentAbortInBeforePostKeepsTheEdits) {
     EXPECT_EQ(t.recordCount(), 6);
 }
 
-TEST_F(Datasets, InsertNewRecordEventAndCancel) {
+TEST_F(DatasetLayer, InsertNewRecordEventAndCancel) {
     TableDataset t;
     t.setTableName("Patient");
     t.setIndexFieldNames("NOM");
@@ -179,7 +181,39 @@ TEST_F(Datasets, InsertNewRecordEventAndCancel) {
     EXPECT_EQ(t.fieldByName("NOM").asString(), "AAA");  // placed by its key
 }
 
-TEST_F(Datasets, KeyViolationKeepsInsertState) {
+TEST_F(DatasetLayer, PostedRecordKeepsOrMovesToItsPlace) {
+    TableDataset t;
+    t.setTableName("Patient");
+    t.setIndexFieldNames("NOM");
+    t.open();
+    t.locate("CODE", "000002");  // DURAND, fourth by name
+    ASSERT_EQ(t.recNo(), 4);
+    t.edit();
+    t.fieldByName("PROFES").setAsString("RETRAITEE");
+    t.post();
+    EXPECT_EQ(t.recNo(), 4);
+    EXPECT_EQ(t.fieldByName("PROFES").asString(), "RETRAITEE");
+    t.edit();
+    t.fieldByName("NOM").setAsString("ABADIE");  // a new key: first by name now
+    t.post();
+    EXPECT_EQ(t.recNo(), 1);
+    EXPECT_EQ(t.fieldByName("CODE").asString(), "000002");
+    t.next();
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "D'ARC");
+
+    TableDataset lines;  // a post that takes the record out of the filter
+    lines.setTableName("FORD");
+    lines.setFilter("CODE='1'");
+    lines.setFiltered(true);
+    lines.open();
+    lines.edit();
+    lines.fieldByName("CODE").setAsString("3");
+    lines.post();
+    EXPECT_EQ(lines.recordCount(), 1);
+    EXPECT_EQ(lines.fieldByName("MEDIC").asString(), "SPASFON");
+}
+
+TEST_F(DatasetLayer, KeyViolationKeepsInsertState) {
     TableDataset t;
     t.setTableName("Patient");
     t.open();
@@ -190,7 +224,7 @@ TEST_F(Datasets, KeyViolationKeepsInsertState) {
     t.cancel();
 }
 
-TEST_F(Datasets, FilterTextAndRecordFilter) {
+TEST_F(DatasetLayer, FilterTextAndRecordFilter) {
     TableDataset lines;
     lines.setTableName("FORD.DBF");
     lines.setFilter("CODE='1'");
@@ -226,7 +260,7 @@ TEST_F(Datasets, FilterTextAndRecordFilter) {
     EXPECT_EQ(patients.fieldByName("NOM").asString(), "MARTIN");
 }
 
-TEST_F(Datasets, DeleteMovesToTheNextRow) {
+TEST_F(DatasetLayer, DeleteMovesToTheNextRow) {
     TableDataset t;
     t.setTableName("FBIO");
     t.setIndexFieldNames("CODE");
@@ -239,7 +273,7 @@ TEST_F(Datasets, DeleteMovesToTheNextRow) {
     EXPECT_GE(db.get("FBIO")->flushes, 1);
 }
 
-TEST_F(Datasets, QueryParametersFieldsAndFailures) {
+TEST_F(DatasetLayer, QueryParametersFieldsAndFailures) {
     QueryDataset q;
     q.setSql("SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT\r\nORDER BY DCONS");
     q.setParamText("PATIENT", "000001");
@@ -274,7 +308,7 @@ TEST_F(Datasets, QueryParametersFieldsAndFailures) {
     EXPECT_NE(ins.plan().find("read tag NOM"), std::string::npos);
 }
 
-TEST_F(Datasets, LookupFieldTakesItsLabelFromAnotherDataset) {
+TEST_F(DatasetLayer, LookupFieldTakesItsLabelFromAnotherDataset) {
     QueryDataset bio;
     bio.setSql("SELECT * FROM FBIO");
     bio.open();
@@ -293,7 +327,7 @@ TEST_F(Datasets, LookupFieldTakesItsLabelFromAnotherDataset) {
     exams.cancel();
 }
 
-TEST_F(Datasets, NotificationsForTheWidgets) {
+TEST_F(DatasetLayer, NotificationsForTheWidgets) {
     TableDataset t;
     t.setTableName("FBIO");
     QSignalSpy reset(&t, &Dataset::rowsReset);
@@ -310,6 +344,64 @@ TEST_F(Datasets, NotificationsForTheWidgets) {
     EXPECT_EQ(reset.count(), resets);
     t.enableControls();
     EXPECT_EQ(reset.count(), resets + 1);
+}
+
+// The same uses on table files created through the engine.
+TEST(DatasetOnFiles, TableAndQueryOverEngineTables) {
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const std::string dir = tmp.path().toStdString();
+    sql::Catalog::instance().setOpener(sql::openEngineTable);
+    ASSERT_EQ(createPracticeFiles(dir), 0);
+    fillPracticeFiles(dir);
+
+    TableDataset t;
+    t.setDatabaseName(dir);
+    t.setTableName("patient");  // any case, no extension
+    t.setIndexFieldNames("NOM");
+    t.setFlushOnPost(true);
+    t.open();
+    std::vector<QString> names;
+    for (t.first(); !t.eof(); t.next()) names.push_back(t.fieldByName("NOM").asString());
+    EXPECT_EQ(names, (std::vector<QString>{"D'ARC", "DUPONT", "DUPONT", "DURAND", "MARTIN"}));
+    EXPECT_TRUE(t.locate("NOM", "mar", {true, true}));
+    t.insert();
+    t.fieldByName("CODE").setAsString("000006");
+    t.fieldByName("NOM").setAsString("BERNARD");
+    t.post();
+    EXPECT_EQ(t.recNo(), 1);
+    t.append();
+    t.fieldByName("CODE").setAsString("000006");
+    EXPECT_THROW(t.post(), EDBEngineError);  // unique CODE tag
+    EXPECT_EQ(t.state(), DatasetState::Insert);
+    t.cancel();
+    EXPECT_TRUE(t.locate("CODE", "000004"));
+    t.remove();
+    EXPECT_EQ(t.recordCount(), 5);
+    t.close();
+
+    QueryDataset q;
+    q.setDatabaseName(dir);
+    q.setSql("SELECT CODE, NOM FROM PATIENT ORDER BY NOM");
+    q.open();
+    EXPECT_EQ(q.recordCount(), 5);
+    EXPECT_EQ(q.fieldByName("NOM").asString(), "BERNARD");
+
+    TableDataset lines;
+    lines.setDatabaseName(dir);
+    lines.setTableName("FORD.DBF");
+    lines.setFilter("CODE='1'");
+    lines.setFiltered(true);
+    lines.open();
+    EXPECT_EQ(lines.recordCount(), 2);
+    lines.edit();
+    lines.fieldByName("POSOLOGIE").setAsString("MATIN ET SOIR");
+    lines.post();
+    QueryDataset check;
+    check.setDatabaseName(dir);
+    check.setSql("SELECT POSOLOGIE FROM FORD WHERE CODE='1' AND NUM=1");
+    check.open();
+    EXPECT_EQ(check.fieldByName("POSOLOGIE").asString(), "MATIN ET SOIR");
 }
 
 }  // namespace

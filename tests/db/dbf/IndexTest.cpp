@@ -355,6 +355,29 @@ TEST_F(IndexTest, DamagedOrInterruptedIndexIsOutOfDateUntilDeleted)
     EXPECT_EQ(DbfTable::probe(p, false), DBERR_INDEXOUTOFDATE);
 }
 
+TEST_F(IndexTest, CursorOutlivesARebuildOfTheIndex)
+{
+    const std::string p = path("CUR.DBF");
+    DbfTable::create(p, modelFields(), modelTags());
+    TableOpenMode ex;
+    ex.exclusive = true;
+    auto t = DbfTable::open(p, ex);
+    for (int i = 0; i < 30; ++i)
+        t->append({QStringLiteral("K%1").arg(i, 2, 10, QLatin1Char('0')), i});
+    auto c = t->openTag("CODE");
+    EXPECT_EQ(c->first(), 1u);
+    t->deleteRecord(1);
+    t->pack();
+    EXPECT_EQ(c->next(), 0u);   // the old position is gone
+    EXPECT_EQ(c->first(), 1u);  // and the cursor works on the new index
+    EXPECT_EQ(t->value(c->current(), 0).toString(), QStringLiteral("K01"));
+    EXPECT_EQ(c->next(), 2u);
+    t->regenerateIndexes();
+    EXPECT_EQ(c->seek(QStringLiteral("K29")), 29u);
+    t->setTags({{"NUM", "NUM", 'N', false, false}});
+    EXPECT_THROW(c->first(), EDBEngineError);  // its tag was dropped
+}
+
 TEST_F(IndexTest, UniqueTagRefusesDuplicatesNamingTheTag)
 {
     const std::string p = path("UNI.DBF");

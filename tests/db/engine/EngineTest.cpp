@@ -271,6 +271,43 @@ TEST_F(EngineTest, RestructureKeepsDataAndAppliesFieldAndIndexOperations)
     EXPECT_EQ(restructureTable(dir(), req), DBERR_FILELOCKED);
 }
 
+TEST_F(EngineTest, RestructureDroppingAndReaddingTheSameTagsKeepsThem)
+{
+    createAll();
+    {
+        auto t = openTable(dir(), "FBIO.DBF");
+        t->append({QStringLiteral("B01"), QStringLiteral("Glycémie")});
+        t->append({QStringLiteral("B02"), QStringLiteral("Azotémie")});
+    }
+    // Existing indexes reported under another index name: the request adds
+    // the declared ones and drops the existing ones (appended last).
+    TableDesc req = schema()[5];
+    for (size_t i = 0; i < req.fields.size(); ++i) {
+        req.fields[i].fieldNum = static_cast<uint16_t>(i + 1);
+        req.fields[i].restructOp = crNOOP;
+    }
+    std::vector<IndexDesc> existing;
+    {
+        auto t = openTable(dir(), "FBIO.DBF");
+        existing = indexDescs(*t);
+    }
+    for (size_t j = 0; j < existing.size(); ++j) {
+        existing[j].restructOp = crDROP;
+        existing[j].restructNum = static_cast<uint16_t>(j + 1);
+        req.indexes.push_back(existing[j]);
+    }
+    req.pack = true;
+    ASSERT_EQ(restructureTable(dir(), req), 0);
+    auto t = openTable(dir(), "FBIO.DBF");
+    const auto idx = indexDescs(*t);
+    ASSERT_EQ(idx.size(), 2u);
+    EXPECT_EQ(idx[0].tagName, "NOM");
+    EXPECT_EQ(idx[1].tagName, "CODE");
+    EXPECT_EQ(idx[1].unique, kTrue);
+    EXPECT_EQ(t->findKey("NOM", QStringLiteral("Azot"), true), 2u);
+    EXPECT_EQ(t->findKey("CODE", QStringLiteral("B01")), 1u);
+}
+
 TEST_F(EngineTest, RestructureConvertsTypesAndMemos)
 {
     TableDesc d;

@@ -2,6 +2,8 @@
 // unique tags, durability marks and regeneration.
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <functional>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +20,16 @@ std::string code(int i)
     char buf[16];
     std::snprintf(buf, sizeof buf, "P%05d", i);
     return buf;
+}
+
+int codeOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const EDBEngineError& e) {
+        return e.code();
+    }
+    return 0;
 }
 
 template <class F>
@@ -103,6 +115,17 @@ TEST(MdxTags, AddAndDropKeepOtherTagsAndFreeBlocks)
     f->flush();
     EXPECT_EQ(std::filesystem::file_size(path), sizeAfterDrop);
     f.reset();
+
+    // The tag table's threads form a search tree by name, entry 1 the root:
+    // B (1) has N (2) on its right, N has C (3) on its left.
+    const auto raw = readAll(path);
+    auto entry = [&](int i, int off) { return static_cast<int>(raw[544 + 32 * (i - 1) + off]); };
+    EXPECT_EQ(entry(1, 16), 0);
+    EXPECT_EQ(entry(1, 17), 2);
+    EXPECT_EQ(entry(2, 16), 3);
+    EXPECT_EQ(entry(2, 18), 1);
+    EXPECT_EQ(entry(3, 18), 2);
+    EXPECT_EQ(entry(4, 4), 0);   // no fourth entry left behind by the drop
 
     auto g = MdxFile::open(path);
     EXPECT_EQ(g->tagNames(), (std::vector<std::string>{"B", "N", "C"}));
@@ -405,6 +428,49 @@ TEST(MdxDurability, ProgramKilledBeforeFlushLeavesAFileThatIsRefused)
     ASSERT_EQ(result.duplicatesDropped.size(), 1u);
     EXPECT_EQ(result.duplicatesDropped[0], 1u);
     EXPECT_EQ(f->findExact("K", code(1))->recno, 1u);   // the first record keeps the key
+}
+
+TEST(MdxDurability, KilledAtRandomMomentsNeverLeavesASilentlyWrongFile)
+{
+    TempDir dir;
+    const std::string path = dir.file("K.MDX");
+    MdxFile::create(path, "K", {charTag("K", 8), numTag("N", true)});
+    int refused = 0, sound = 0;
+    for (int round = 0; round < 12; ++round) {
+        // Start from a sound file each round.
+        if (codeOf([&] { MdxFile::open(path); }) != 0)
+            MdxFile::create(path, "K", {charTag("K", 8), numTag("N", true)});
+        const uint64_t before = MdxFile::open(path)->count("K");
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            auto f = MdxFile::open(path);
+            for (uint32_t i = 1;; ++i) {
+                const uint32_t r = static_cast<uint32_t>(before) + i;
+                f->insertRecord({"K", "N"}, {code(static_cast<int>(r * 7919 % 100000)), *encodeNumeric(r)}, r);
+                if (i % 50 == 0)
+                    f->flush(true);
+            }
+        }
+        ::usleep(static_cast<useconds_t>(2000 + round * 3000));
+        ::kill(pid, SIGKILL);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        std::unique_ptr<MdxFile> f;
+        const int code = codeOf([&] { f = MdxFile::open(path); });
+        if (code != 0) {
+            EXPECT_EQ(code, kdb::DBERR_INDEXOUTOFDATE);
+            ++refused;
+            continue;
+        }
+        // Opened: then it must be whole, at a flushed state.
+        f->verify();
+        const uint64_t n = f->count("K");
+        EXPECT_EQ((n - before) % 50, 0u);
+        EXPECT_EQ(f->count("N"), n);
+        ++sound;
+    }
+    EXPECT_EQ(refused + sound, 12);
 }
 
 TEST(MdxDurability, ReadOnlyOpenRefusesChanges)

@@ -41,7 +41,7 @@ int exercise(const std::string& file)
     }
 }
 
-class DamagedTableTest : public ::testing::Test {
+class ParadoxDamagedTableTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -75,7 +75,7 @@ protected:
 
 }  // namespace
 
-TEST_F(DamagedTableTest, BlockChainFaultsAreReported)
+TEST_F(ParadoxDamagedTableTest, BlockChainFaultsAreReported)
 {
     EXPECT_EQ(codeAfter([](auto&) {}), 0);
     EXPECT_EQ(codeAfter([&](auto& b) { put16(b, block(3), 1); }), kdb::DBERR_FILECORRUPT) << "loop";
@@ -88,7 +88,7 @@ TEST_F(DamagedTableTest, BlockChainFaultsAreReported)
     EXPECT_EQ(codeAfter([&](auto& b) { b.resize(block(3) + 100); }), kdb::DBERR_FILECORRUPT) << "truncated";
 }
 
-TEST_F(DamagedTableTest, CountsThatLieAreCorrectedFromTheChain)
+TEST_F(ParadoxDamagedTableTest, CountsThatLieAreCorrectedFromTheChain)
 {
     auto bytes = good;
     put32(bytes, 0x06, 1000000);
@@ -110,7 +110,7 @@ TEST_F(DamagedTableTest, CountsThatLieAreCorrectedFromTheChain)
     EXPECT_EQ(u32(after, 0x06), 60u);
 }
 
-TEST_F(DamagedTableTest, HeaderFaultsAreReported)
+TEST_F(ParadoxDamagedTableTest, HeaderFaultsAreReported)
 {
     EXPECT_EQ(codeAfter([](auto& b) { b.resize(30); }), kdb::DBERR_HEADERCORRUPT);
     EXPECT_EQ(codeAfter([](auto& b) { b.clear(); }), kdb::DBERR_HEADERCORRUPT);
@@ -129,7 +129,7 @@ TEST_F(DamagedTableTest, HeaderFaultsAreReported)
               kdb::DBERR_HEADERCORRUPT);
 }
 
-TEST_F(DamagedTableTest, KeyedTablesReadButRefuseWrites)
+TEST_F(ParadoxDamagedTableTest, KeyedTablesReadButRefuseWrites)
 {
     auto bytes = good;
     bytes[0x04] = 0;  // keyed
@@ -141,7 +141,7 @@ TEST_F(DamagedTableTest, KeyedTablesReadButRefuseWrites)
     EXPECT_EQ(t->value(40, 1).toInt(), 39);
 }
 
-TEST_F(DamagedTableTest, EveryTruncationAndRandomDamageEndsCleanly)
+TEST_F(ParadoxDamagedTableTest, EveryTruncationAndRandomDamageEndsCleanly)
 {
     for (size_t len = 0; len <= good.size(); len += 97) {
         auto bytes = good;
@@ -166,7 +166,7 @@ TEST_F(DamagedTableTest, EveryTruncationAndRandomDamageEndsCleanly)
     }
 }
 
-TEST(KeptCorpus, ValidFilesOpenWithTheirRecordsAndBadOnesAreRefused)
+TEST(ParadoxKeptCorpus, ValidFilesOpenWithTheirRecordsAndBadOnesAreRefused)
 {
     resetSession();
     kdb::engine::Session::instance().addPassword("/Kelvar/");  // valid-protected-*
@@ -199,7 +199,7 @@ TEST(KeptCorpus, ValidFilesOpenWithTheirRecordsAndBadOnesAreRefused)
     EXPECT_GT(bad, 0);
 }
 
-TEST(KeptCorpus, OlderAndNewerLayoutsReadTheirValues)
+TEST(ParadoxKeptCorpus, OlderAndNewerLayoutsReadTheirValues)
 {
     resetSession();
     const std::string dir = PX_CORPUS_DIR;

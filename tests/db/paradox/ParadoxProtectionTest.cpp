@@ -17,7 +17,7 @@ using Fields = std::vector<kdb::ParadoxField>;
 
 namespace {
 
-class ProtectedTableTest : public ::testing::Test {
+class ParadoxProtectedTableTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
@@ -51,7 +51,7 @@ bool contains(const std::vector<uint8_t>& hay, const std::string& needle)
 
 }  // namespace
 
-TEST_F(ProtectedTableTest, WithoutPasswordTheHandlerIsAskedAndTheOpenRetried)
+TEST_F(ParadoxProtectedTableTest, WithoutPasswordTheHandlerIsAskedAndTheOpenRetried)
 {
     int calls = 0;
     Session::instance().setPasswordHandler([&](bool& retry) {
@@ -67,7 +67,7 @@ TEST_F(ProtectedTableTest, WithoutPasswordTheHandlerIsAskedAndTheOpenRetried)
     EXPECT_EQ(calls, 1) << "the session now holds the password";
 }
 
-TEST_F(ProtectedTableTest, EitherDeclaredPasswordOpensAndAWrongOneIsRefused)
+TEST_F(ParadoxProtectedTableTest, EitherDeclaredPasswordOpensAndAWrongOneIsRefused)
 {
     EXPECT_EQ(openCode(), ParadoxTable::kInvalidPassword) << "no password, no handler";
     Session::instance().addPassword("/kelvar/");
@@ -79,7 +79,7 @@ TEST_F(ProtectedTableTest, EitherDeclaredPasswordOpensAndAWrongOneIsRefused)
     EXPECT_EQ(openCode(), 0);
 }
 
-TEST_F(ProtectedTableTest, AHandlerThatCannotHelpEndsInAnError)
+TEST_F(ParadoxProtectedTableTest, AHandlerThatCannotHelpEndsInAnError)
 {
     int calls = 0;
     Session::instance().setPasswordHandler([&](bool& retry) {
@@ -108,7 +108,7 @@ TEST_F(ProtectedTableTest, AHandlerThatCannotHelpEndsInAnError)
     EXPECT_EQ(openCode(), ParadoxTable::kInvalidPassword);
 }
 
-TEST_F(ProtectedTableTest, RecordsAreStoredEncryptedAndReadBack)
+TEST_F(ParadoxProtectedTableTest, RecordsAreStoredEncryptedAndReadBack)
 {
     Session::instance().addPassword("/TAVEN/");
     {
@@ -133,7 +133,7 @@ TEST_F(ProtectedTableTest, RecordsAreStoredEncryptedAndReadBack)
     EXPECT_EQ(t->value(119, 2).toInt(), 120);
 }
 
-TEST_F(ProtectedTableTest, TamperedProtectionAreaIsNotMistakenForAPassword)
+TEST_F(ParadoxProtectedTableTest, TamperedProtectionAreaIsNotMistakenForAPassword)
 {
     auto bytes = readFile(file);
     put32(bytes, 0x5C, u32(bytes, 0x5C) ^ 0x10);  // checksum no longer matches the area
@@ -142,7 +142,7 @@ TEST_F(ProtectedTableTest, TamperedProtectionAreaIsNotMistakenForAPassword)
     EXPECT_EQ(openCode(), kdb::DBERR_NOTSUPPORTED);
 }
 
-TEST(ShippedUserTable, OpensWithTheSessionPasswordsAndHoldsTheFiveColumnsEmpty)
+TEST(ParadoxShippedUserTable, OpensWithTheSessionPasswordsAndHoldsTheFiveColumnsEmpty)
 {
     resetSession();
     QTemporaryDir dir;

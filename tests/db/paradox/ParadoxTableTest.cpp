@@ -4,6 +4,8 @@
 #include <random>
 #include <set>
 
+#include <csignal>
+
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -384,4 +386,60 @@ TEST_F(ParadoxTableTest, TwoProcessesAppendingTogetherLoseAndDoubleNothing)
     EXPECT_EQ(names.size(), 2u * kEach);
     EXPECT_EQ(numbers.size(), 2u * kEach) << "no autoincrement value handed out twice";
     EXPECT_EQ(counterAt73(p), 2 * kEach);
+}
+
+TEST_F(ParadoxTableTest, AWriterKilledAtAnyMomentLeavesAReadableTableWithEveryFlushedRecord)
+{
+    const auto p = path("K.DB");
+    ParadoxTable::create(p, Fields{{"TXT", 'A', 40}, {"N", '+', 0}}, {{}, 1});
+    std::mt19937 rng(99);
+    int confirmedTotal = 0;
+    for (int round = 0; round < 8; ++round) {
+        int progress[2];
+        ASSERT_EQ(pipe(progress), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(progress[0]);
+            try {
+                auto t = ParadoxTable::open(p);
+                for (int i = 0;; ++i) {
+                    t->append({QString("r%1-%2").arg(round).arg(i)});
+                    if (i % 3 == 0)
+                        t->deleteRecord(t->recordCount());  // block boundaries move both ways
+                    t->flush();
+                    const int done = i;
+                    if (write(progress[1], &done, sizeof(done)) != sizeof(done))
+                        _exit(3);
+                }
+            } catch (...) {
+                _exit(1);
+            }
+        }
+        close(progress[1]);
+        usleep(static_cast<useconds_t>(2000 + rng() % 20000));
+        kill(child, SIGKILL);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the writer stopped by itself";
+        int last = -1, v = 0;
+        while (read(progress[0], &v, sizeof(v)) == sizeof(v))
+            last = v;
+        close(progress[0]);
+
+        auto t = ParadoxTable::open(p, {false, true});
+        int kept = 0;
+        for (uint32_t r = 1; r <= t->recordCount(); ++r) {
+            const QString s = t->value(r, 0).toString();
+            if (s.startsWith(QString("r%1-").arg(round)))
+                ++kept;
+        }
+        // Records 0, 1, 2 of every three survive (the third is deleted), so
+        // after flushed record `last` at least this many are in the table.
+        const int flushedLive = last < 0 ? 0 : (last + 1) - ((last / 3) + 1);
+        EXPECT_GE(kept, flushedLive) << "round " << round;
+        EXPECT_LE(kept, flushedLive + 1) << "round " << round;
+        confirmedTotal += kept;
+        EXPECT_EQ(static_cast<int>(t->recordCount()), confirmedTotal);
+    }
 }

@@ -39,7 +39,7 @@ using Bytes = std::vector<uint8_t>;
 
 }  // namespace
 
-TEST(PxValues, IntegersAreBigEndianWithTheSignBitInverted)
+TEST(ParadoxValues, IntegersAreBigEndianWithTheSignBitInverted)
 {
     const PxField s = field(ftShort, 2);
     EXPECT_EQ(enc(s, 1), (Bytes{0x80, 0x01}));
@@ -62,7 +62,7 @@ TEST(PxValues, IntegersAreBigEndianWithTheSignBitInverted)
     EXPECT_THROW(enc(l, 2.5), EDBEngineError);
 }
 
-TEST(PxValues, DatesCountDaysFromTheFirstOfJanuaryOfYearOne)
+TEST(ParadoxValues, DatesCountDaysFromTheFirstOfJanuaryOfYearOne)
 {
     // Worked values: 1/1/100 = 36160 and 1996-05-04 = 728783.
     EXPECT_EQ(dayNumberFromDate(QDate(100, 1, 1)), 36160);
@@ -77,7 +77,7 @@ TEST(PxValues, DatesCountDaysFromTheFirstOfJanuaryOfYearOne)
     EXPECT_THROW(enc(d, QString("pas une date")), EDBEngineError);
 }
 
-TEST(PxValues, NumbersCompareBytewiseInValueOrder)
+TEST(ParadoxValues, NumbersCompareBytewiseInValueOrder)
 {
     const PxField n = field(ftNumber, 8);
     const std::vector<double> sorted = {-1e300, -12345.5, -1, -1e-9, 0, 1e-9, 0.5, 1, 3.25, 1e12, 1e300};
@@ -93,7 +93,7 @@ TEST(PxValues, NumbersCompareBytewiseInValueOrder)
     EXPECT_THROW(enc(n, QString("abc")), EDBEngineError);
 }
 
-TEST(PxValues, AllZeroBytesAreTheBlankOfEveryType)
+TEST(ParadoxValues, AllZeroBytesAreTheBlankOfEveryType)
 {
     for (const PxField& f : {field(ftAlpha, 10), field(ftDate, 4), field(ftShort, 2), field(ftLong, 4),
                              field(ftNumber, 8), field(ftMoney, 8), field(ftLogical, 1), field(ftAutoInc, 4),
@@ -107,7 +107,7 @@ TEST(PxValues, AllZeroBytesAreTheBlankOfEveryType)
     }
 }
 
-TEST(PxValues, AlphaIsWindows1252PaddedWithNulAndCutToWidth)
+TEST(ParadoxValues, AlphaIsWindows1252PaddedWithNulAndCutToWidth)
 {
     const PxField a = field(ftAlpha, 8);
     EXPECT_EQ(enc(a, QString::fromUtf8("Élé")), (Bytes{0xC9, 'l', 0xE9, 0, 0, 0, 0, 0}));
@@ -119,7 +119,7 @@ TEST(PxValues, AlphaIsWindows1252PaddedWithNulAndCutToWidth)
     EXPECT_EQ(dec(a, enc(a, QDate(2001, 2, 3))).toString(), QString("20010203"));
 }
 
-TEST(PxValues, LogicalTimeAndTimestamp)
+TEST(ParadoxValues, LogicalTimeAndTimestamp)
 {
     const PxField l = field(ftLogical, 1);
     EXPECT_EQ(enc(l, true), (Bytes{0x81}));
@@ -142,7 +142,7 @@ TEST(PxValues, LogicalTimeAndTimestamp)
     EXPECT_EQ(dayNumberFromDate(QDate(2003, 7, 14)), 731410);
 }
 
-TEST(PxValues, BcdDigitsAndSign)
+TEST(ParadoxValues, BcdDigitsAndSign)
 {
     const PxField b = field(ftBcd, 2);
     // 12.34 with 2 decimals: sign bit, bit 6, decimals 2; digits right-aligned.
@@ -159,7 +159,7 @@ TEST(PxValues, BcdDigitsAndSign)
     EXPECT_DOUBLE_EQ(dec(b, negative).toDouble(), -12.34);
 }
 
-TEST(PxValues, MemoGivesItsInRecordLeader)
+TEST(ParadoxValues, MemoGivesItsInRecordLeader)
 {
     const PxField m = field(ftMemo, 20);
     Bytes rec(20, 0);
@@ -169,7 +169,7 @@ TEST(PxValues, MemoGivesItsInRecordLeader)
     EXPECT_THROW(enc(m, QString("texte")), EDBEngineError);
 }
 
-TEST(PxHeaderLayout, BuiltHeaderParsesBackAndPlacesNamesWhereReadersLook)
+TEST(ParadoxHeaderLayout, BuiltHeaderParsesBackAndPlacesNamesWhereReadersLook)
 {
     std::vector<PxField> fields = {field(ftAlpha, 20, "USERID"), field(ftDate, 4, "DN"), field(ftShort, 2, "AGE")};
     const auto h = buildHeader("USERS.DB", fields, 2, {}, 0, 0);
@@ -197,7 +197,7 @@ TEST(PxHeaderLayout, BuiltHeaderParsesBackAndPlacesNamesWhereReadersLook)
     EXPECT_EQ(p7.fields[3].code, ftAutoInc);
 }
 
-TEST(PxHeaderLayout, ForeignOrDamagedHeadersAreRefusedWithTheirReason)
+TEST(ParadoxHeaderLayout, ForeignOrDamagedHeadersAreRefusedWithTheirReason)
 {
     const std::vector<PxField> fields = {field(ftAlpha, 10, "A"), field(ftLong, 4, "B")};
     const auto good = buildHeader("T.DB", fields, 1, {}, 0, 0);

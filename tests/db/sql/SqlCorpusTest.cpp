@@ -11,7 +11,7 @@ using namespace kdbtest;
 namespace {
 
 // Runs on in-memory tables and on table files created through the engine.
-class Corpus : public ::testing::TestWithParam<bool> {
+class SqlCorpus : public ::testing::TestWithParam<bool> {
 protected:
     void SetUp() override {
         files = GetParam();
@@ -55,12 +55,12 @@ protected:
     std::map<std::string, CorpusEntry> corpus;
 };
 
-TEST_P(Corpus, EveryStatementParses) {
+TEST_P(SqlCorpus, EveryStatementParses) {
     ASSERT_GE(corpus.size(), 50u);
     for (const auto& [name, e] : corpus) EXPECT_NO_THROW(explain(dir, e.sql, e.params)) << name;
 }
 
-TEST_P(Corpus, PatientPickerAndPatientQueries) {
+TEST_P(SqlCorpus, PatientPickerAndPatientQueries) {
     auto r = run("picker_du");
     EXPECT_EQ(col(r, "NOM"), (V{"DUPONT", "DUPONT", "DURAND"}));
     EXPECT_EQ(col(r, "PRENOM"), (V{"ALAIN", "JEAN", "MARIE"}));
@@ -76,7 +76,7 @@ TEST_P(Corpus, PatientPickerAndPatientQueries) {
     EXPECT_EQ(run("patient_delete_guard").result.rows.size(), 4u);
 }
 
-TEST_P(Corpus, ConsultationScreen) {
+TEST_P(SqlCorpus, ConsultationScreen) {
     auto h = run("consul_history");
     EXPECT_EQ(col(h, "ID_CONS"), (V{"3", "1", "4"}));
     EXPECT_EQ(h.result.rows[0][static_cast<size_t>(h.result.columnIndex("DCONS"))].toDate(), QDate(2023, 12, 1));
@@ -110,13 +110,13 @@ TEST_P(Corpus, ConsultationScreen) {
     EXPECT_EQ(cell("CONS", 2, 6).toString(), "TOUX");  // other rows untouched
 }
 
-TEST_P(Corpus, PickListsSpanAllPatientsSortedWithoutBlanks) {
+TEST_P(SqlCorpus, PickListsSpanAllPatientsSortedWithoutBlanks) {
     EXPECT_EQ(col(run("picklist_motif"), "MOTIF"), (V{"FIEVRE", "TOUX"}));
     EXPECT_EQ(col(run("picklist_diag"), "DIAG"), (V{"ANGINE", "GRIPPE"}));
     EXPECT_EQ(col(run("picklist_trt"), "TRT1"), (V{"AMOXICILLINE", "REPOS", "SIROP"}));
 }
 
-TEST_P(Corpus, ExamsAndReferenceTables) {
+TEST_P(SqlCorpus, ExamsAndReferenceTables) {
     EXPECT_EQ(run("exam_exists").result.rows.size(), 1u);
     EXPECT_EQ(run("exam_exists_not").result.rows.size(), 0u);
     EXPECT_EQ(run("exam_delete").rowsAffected, 1);
@@ -128,7 +128,7 @@ TEST_P(Corpus, ExamsAndReferenceTables) {
     EXPECT_EQ(col(run("exam_list_bio"), "LIBELLE"), (V{"NFS"}));
 }
 
-TEST_P(Corpus, Prescriptions) {
+TEST_P(SqlCorpus, Prescriptions) {
     EXPECT_EQ(col(run("ord_numbers"), "CODE"), (V{"1", "10", "2"}));  // text order
     auto next = run("ord_next_line");
     EXPECT_EQ(next.result.columns[0].name, "MYNUM");
@@ -144,7 +144,7 @@ TEST_P(Corpus, Prescriptions) {
     EXPECT_EQ(col(run("ord_numbers"), "CODE"), (V{"1", "2"}));
 }
 
-TEST_P(Corpus, AppointmentsJoinAndExistence) {
+TEST_P(SqlCorpus, AppointmentsJoinAndExistence) {
     auto r = run("rdv_list");
     EXPECT_EQ(col(r, "NUM"), (V{"000004", "000002", "000001"}));  // the orphan appointment is left out
     ASSERT_EQ(r.result.columns.size(), 7u);
@@ -157,7 +157,7 @@ TEST_P(Corpus, AppointmentsJoinAndExistence) {
     EXPECT_EQ(run("rdv_list").result.rows.size(), 2u);
 }
 
-TEST_P(Corpus, ProtocolsAndPhotos) {
+TEST_P(SqlCorpus, ProtocolsAndPhotos) {
     EXPECT_EQ(col(run("prot_list"), "NUM"), (V{"000002", "000001"}));
     auto rep = run("prot_report");
     EXPECT_EQ(col(rep, "DIAG"), (V{"APPENDICITE"}));  // memo as plain text
@@ -171,7 +171,25 @@ TEST_P(Corpus, ProtocolsAndPhotos) {
     EXPECT_EQ(run("photos_delete_replaced").rowsAffected, 1);
 }
 
-TEST_P(Corpus, LoginTable) {
+// Equal keys of a tag that is not unique, on both kinds of tables: the
+// walk stops after the last equal key, before longer names that begin alike.
+TEST_P(SqlCorpus, EqualKeysOfATagThatIsNotUnique) {
+    execute(dir, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000006', 'DUPONT JEAN', 'X')");
+    execute(dir, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000007', 'DUPONT!', 'Y')");
+    execute(dir, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000008', 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123', 'Z')");
+    auto r = execute(dir, "SELECT CODE FROM PATIENT WHERE NOM = 'DUPONT' ORDER BY CODE");
+    EXPECT_NE(r.plan.find("seek tag NOM"), std::string::npos) << r.plan;
+    EXPECT_EQ(col(r, "CODE"), (V{"000001", "000005"}));
+    EXPECT_EQ(col(execute(dir, "SELECT CODE FROM PATIENT WHERE NOM = 'DUPONT JEAN'"), "CODE"), (V{"000006"}));
+    EXPECT_EQ(col(execute(dir, "SELECT CODE FROM PATIENT WHERE NOM = 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123'"), "CODE"),
+              (V{"000008"}));  // a key as wide as the column
+    EXPECT_EQ(col(execute(dir, "SELECT CODE FROM PATIENT WHERE NOM LIKE 'DUPONT%' ORDER BY CODE"), "CODE"),
+              (V{"000001", "000005", "000006", "000007"}));
+    EXPECT_EQ(col(execute(dir, "SELECT NUM FROM EXCOMP WHERE DATE_EX = '3/5/2024' ORDER BY NUM"), "NUM"),
+              (V{"000001", "000002", "000004"}));
+}
+
+TEST_P(SqlCorpus, LoginTable) {
     EXPECT_EQ(run("users_select").result.rows.size(), 0u);
     EXPECT_EQ(run("users_insert_manager").rowsAffected, 1);
     auto r = run("users_select_again");
@@ -182,7 +200,7 @@ TEST_P(Corpus, LoginTable) {
     EXPECT_EQ(col(run("users_select"), "PW"), (V{"SECRET"}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Tables, Corpus, ::testing::Values(false, true),
+INSTANTIATE_TEST_SUITE_P(Tables, SqlCorpus, ::testing::Values(false, true),
                          [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Files" : "Memory"; });
 
 }  // namespace

@@ -72,7 +72,7 @@ std::string norm(const QVariant& v) {
     return v.toString().toStdString();
 }
 
-class Differential : public ::testing::TestWithParam<unsigned> {
+class SqlDifferential : public ::testing::TestWithParam<unsigned> {
 protected:
     void SetUp() override {
         rng.seed(GetParam());
@@ -164,7 +164,7 @@ protected:
     const std::vector<QString> prenoms = {"JEAN", "MARIE", "PAUL", "", "ANNE", "JEANNE", "LUC"};
 };
 
-TEST_P(Differential, SelectsAgreeWithSqliteAndWithScans) {
+TEST_P(SqlDifferential, SelectsAgreeWithSqliteAndWithScans) {
     const std::vector<std::string> cols = {"CODE", "NOM", "PRENOM", "DN", "N"};
     int compared = 0, nonEmpty = 0;
     for (int q = 0; q < 300; ++q) {
@@ -220,6 +220,6 @@ TEST_P(Differential, SelectsAgreeWithSqliteAndWithScans) {
     EXPECT_GT(nonEmpty, 60);  // the generator does produce matching rows
 }
 
-INSTANTIATE_TEST_SUITE_P(Seeds, Differential, ::testing::Values(1u, 2u, 3u, 20261206u));
+INSTANTIATE_TEST_SUITE_P(Seeds, SqlDifferential, ::testing::Values(1u, 2u, 3u, 20261206u));
 
 }  // namespace

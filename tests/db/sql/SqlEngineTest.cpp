@@ -1,6 +1,8 @@
 // Errors, names, value rules and the planner's choices.
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "PracticeSchema.h"
 #include "sql/Sql.h"
 
@@ -10,13 +12,15 @@ using namespace kdbtest;
 
 namespace {
 
-class Engine : public ::testing::Test {
+class SqlEngine : public ::testing::Test {
 protected:
     void SetUp() override {
         addPracticeTables(db);
         fillPractice(db);
         db.install();
     }
+    // the catalog forgets this fixture's tables
+    void TearDown() override { kdb::sql::Catalog::instance().setOpener(kdb::sql::openEngineTable); }
     ExecResult run(const std::string& s, const Params& p = {}) { return execute("/d", s, p); }
     std::vector<QString> col0(const std::string& s, const Params& p = {}) {
         std::vector<QString> out;
@@ -36,7 +40,7 @@ protected:
     using V = std::vector<QString>;
 };
 
-TEST_F(Engine, SyntaxErrorsNameTheToken) {
+TEST_F(SqlEngine, SyntaxErrorsNameTheToken) {
     std::string msg;
     EXPECT_EQ(codeOf([&] { run("SELEC * FROM PATIENT"); }, &msg), kSqlSyntax);
     EXPECT_NE(msg.find("'SELEC'"), std::string::npos) << msg;
@@ -53,7 +57,7 @@ TEST_F(Engine, SyntaxErrorsNameTheToken) {
     EXPECT_EQ(codeOf([&] { run("SELECT * FROM PATIENT; SELECT"); }), kSqlSyntax);
 }
 
-TEST_F(Engine, UnknownNamesAndMissingValues) {
+TEST_F(SqlEngine, UnknownNamesAndMissingValues) {
     std::string msg;
     EXPECT_EQ(codeOf([&] { run("SELECT * FROM NOWHERE"); }, &msg), DBERR_NOSUCHTABLE);
     EXPECT_NE(msg.find("NOWHERE"), std::string::npos);
@@ -70,7 +74,7 @@ TEST_F(Engine, UnknownNamesAndMissingValues) {
     EXPECT_EQ(db.get("FORD")->recordCount(), 4u);  // nothing written by the failed statements
 }
 
-TEST_F(Engine, TableAndColumnNames) {
+TEST_F(SqlEngine, TableAndColumnNames) {
     EXPECT_EQ(col0("select nom from patient.dbf where code = '000003'"), (V{"MARTIN"}));
     EXPECT_EQ(col0("SELECT P.NOM FROM PATIENT P WHERE P.CODE='000003'"), (V{"MARTIN"}));
     EXPECT_EQ(col0("SELECT CONS.PATIENT FROM CONS WHERE CONS.DCONS='6/1/2024'"), (V{"000001"}));
@@ -82,7 +86,7 @@ TEST_F(Engine, TableAndColumnNames) {
     EXPECT_EQ(r.result.columns.size(), 15u);
 }
 
-TEST_F(Engine, ValueRules) {
+TEST_F(SqlEngine, ValueRules) {
     EXPECT_EQ(col0("SELECT CODE FROM PATIENT WHERE NOM = 'MARTIN    '"), (V{"000003"}));  // trailing blanks
     EXPECT_EQ(col0("SELECT CODE FROM PATIENT WHERE NOM = 'martin'"), (V{}));             // case counts
     EXPECT_EQ(col0("SELECT NUM FROM EXCOMP WHERE DATE_EX='03/05/2024' AND RADIOBIO='R'"), (V{"000002"}));
@@ -101,7 +105,7 @@ TEST_F(Engine, ValueRules) {
     EXPECT_EQ(col0("SELECT CODE FROM FBIO WHERE LIBELLE='L''ANALYSE'"), (V{"004"}));  // cut to width
 }
 
-TEST_F(Engine, MaxReadsOneKeyAndSkipsDeletedRecords) {
+TEST_F(SqlEngine, MaxReadsOneKeyAndSkipsDeletedRecords) {
     EXPECT_EQ(run("SELECT MAX(DCONS) AS D FROM CONS").result.rows[0][0].toDate(), QDate(2024, 6, 1));
     EXPECT_NE(explain("/d", "SELECT MAX(DCONS) AS D FROM CONS").find("max from tag DCONS"), std::string::npos);
     db.get("CONS")->deleteRecord(4);
@@ -112,7 +116,7 @@ TEST_F(Engine, MaxReadsOneKeyAndSkipsDeletedRecords) {
     EXPECT_TRUE(run("SELECT MAX(DATE_PRT) AS L FROM FPROT WHERE NUM='X'").result.rows[0][0].isNull());
 }
 
-TEST_F(Engine, PlannerUsesTheTags) {
+TEST_F(SqlEngine, PlannerUsesTheTags) {
     auto plan = [&](const std::string& s) { return explain("/d", s); };
     EXPECT_EQ(plan("SELECT * FROM PATIENT WHERE CODE='000001'"), "PATIENT: seek tag CODE = '000001'");
     EXPECT_EQ(plan("SELECT CODE, NOM FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM"),
@@ -131,11 +135,54 @@ TEST_F(Engine, PlannerUsesTheTags) {
     EXPECT_EQ(plan("DELETE FROM FBIO WHERE CODE='001'"), "FBIO: seek tag CODE = '001'");
 }
 
-TEST_F(Engine, ColumnOfTenHoldsTheSixCharacterCode) {
+TEST_F(SqlEngine, ColumnOfTenHoldsTheSixCharacterCode) {
     // CONS.PATIENT is 10 wide: the join and the equality ignore the blanks after the code
     auto r = run("SELECT ID_CONS, NOM FROM CONS, PATIENT WHERE PATIENT=CODE AND NOM='DURAND'");
     ASSERT_EQ(r.result.rows.size(), 1u);
     EXPECT_EQ(r.result.rows[0][0].toInt(), 2);
+}
+
+}  // namespace
+
+namespace {
+
+// Damaged statements: every one ends in a clear engine error or runs; none
+// crashes, hangs or changes a table it should not.
+TEST_F(SqlEngine, DamagedStatementsFailCleanly) {
+    const std::vector<std::string> seeds = {
+        "SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM",
+        "SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM + ', ' + PRENOM) FROM FRDV, PATIENT "
+        "WHERE PATIENT=CODE ORDER BY DATE_RDV, HRE_RDV",
+        "SELECT MAX(ID_CONS) AS NEXT_ID FROM CONS.DBF",
+        "SELECT * FROM EXCOMP WHERE PATIENT='000001' AND DATE_EX='3/5/2024' AND CODE='001'",
+        "SELECT DISTINCT MOTIF FROM CONS.DBF WHERE MOTIF <> '' ORDER BY MOTIF"};
+    std::mt19937 rng(7);
+    int errors = 0, runs = 0;
+    for (int n = 0; n < 3000; ++n) {
+        std::string s = seeds[static_cast<size_t>(n) % seeds.size()];
+        int edits = 1 + static_cast<int>(rng() % 4);
+        for (int e = 0; e < edits && !s.empty(); ++e) {
+            size_t at = rng() % s.size();
+            switch (rng() % 4) {
+                case 0: s.erase(at, 1 + rng() % 6); break;
+                case 1: s.insert(at, 1, "'(),.:%*+=<>;\"\x01\xC3"[rng() % 17]); break;
+                case 2: s[at] = static_cast<char>(rng() % 256); break;
+                default: s.insert(at, s.substr(rng() % s.size(), 1 + rng() % 8)); break;
+            }
+        }
+        try {
+            execute("/d", s);
+            ++runs;
+        } catch (const EDBEngineError& e) {
+            EXPECT_FALSE(std::string(e.what()).empty());
+            ++errors;
+        }
+    }
+    EXPECT_GT(errors, 1000);
+    EXPECT_GT(runs, 10);
+    EXPECT_EQ(db.get("PATIENT")->recordCount(), 5u);  // only SELECTs were damaged
+    std::string deep = "SELECT " + std::string(100000, '(') + "NOM" + std::string(100000, ')') + " FROM PATIENT";
+    EXPECT_EQ(codeOf([&] { run(deep); }), kSqlSyntax);
 }
 
 }  // namespace

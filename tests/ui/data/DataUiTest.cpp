@@ -23,11 +23,13 @@ QApplication& app() {
     static int argc = 1;
     static char name[] = "korvale_dataui_tests";
     static char* argv[] = {name, nullptr};
-    static QApplication a(argc, argv);
-    return a;
+    // Never destroyed: the application must outlive every widget, static
+    // ones included, until the process ends.
+    static auto* a = new QApplication(argc, argv);
+    return *a;
 }
 
-class DataUi : public ::testing::Test {
+class DataAwareUi : public ::testing::Test {
 protected:
     void SetUp() override {
         app();
@@ -35,6 +37,8 @@ protected:
         fillPractice(db);
         db.install();
     }
+    // the catalog forgets this fixture's tables
+    void TearDown() override { kdb::sql::Catalog::instance().setOpener(kdb::sql::openEngineTable); }
     MemDatabase db;
 };
 
@@ -46,7 +50,7 @@ std::vector<GridColumn> pickerColumns() {
             {"ADR", "Adresse"}};
 }
 
-TEST_F(DataUi, ModelShowsColumnsTitlesAndValues) {
+TEST_F(DataAwareUi, ModelShowsColumnsTitlesAndValues) {
     QueryDataset q;
     q.setSql("SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM");
     q.open();
@@ -68,7 +72,7 @@ TEST_F(DataUi, ModelShowsColumnsTitlesAndValues) {
     EXPECT_EQ(m.data(m.index(0, 0)).toString(), "MARTIN");
 }
 
-TEST_F(DataUi, RowPaintHooks) {
+TEST_F(DataAwareUi, RowPaintHooks) {
     QueryDataset q;
     q.setSql("SELECT * FROM FBIO ORDER BY CODE");
     q.open();
@@ -93,7 +97,7 @@ TEST_F(DataUi, RowPaintHooks) {
     EXPECT_FALSE(m.data(m.index(2, 0), Qt::BackgroundRole).isValid());
 }
 
-TEST_F(DataUi, LargeTableIsReadOnDemand) {
+TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
     auto big = db.add("BIG.DBF", {{"CODE", 'C', 6}, {"NOM", 'C', 30}});
     for (int i = 0; i < 200000; ++i) big->append({QString::number(i).rightJustified(6, '0'), "X"});
     TableDataset t;
@@ -118,7 +122,7 @@ TEST_F(DataUi, LargeTableIsReadOnDemand) {
     EXPECT_FALSE(m.canFetchMore({}));
 }
 
-TEST_F(DataUi, InPlaceEditingPostsWhenTheRowChanges) {
+TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
     TableDataset lines;
     lines.setTableName("FORD.DBF");
     lines.setFilter("CODE='1'");
@@ -150,7 +154,7 @@ TEST_F(DataUi, InPlaceEditingPostsWhenTheRowChanges) {
     EXPECT_FALSE(rm->setData(rm->index(0, 0), "X"));
 }
 
-TEST_F(DataUi, BadValueInGridIsRefusedWithItsMessage) {
+TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage) {
     TableDataset rdv;
     rdv.setTableName("FRDV");
     rdv.open();
@@ -165,7 +169,7 @@ TEST_F(DataUi, BadValueInGridIsRefusedWithItsMessage) {
     EXPECT_EQ(db.get("FRDV")->value(1, 2).toDate(), QDate(2024, 3, 6));
 }
 
-TEST_F(DataUi, LineEditFollowsTheRecordAndWritesUpperCase) {
+TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
     TableDataset p;
     p.setTableName("Patient");
     p.setIndexFieldNames("NOM");
@@ -194,7 +198,7 @@ TEST_F(DataUi, LineEditFollowsTheRecordAndWritesUpperCase) {
     EXPECT_NE(ed.palette().color(QPalette::Base), QColor(0xAA, 0xEE, 0xFF));
 }
 
-TEST_F(DataUi, MemoAndComboWriteTheirField) {
+TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
     TableDataset prot;
     prot.setTableName("FPROT");
     prot.open();
@@ -220,7 +224,36 @@ TEST_F(DataUi, MemoAndComboWriteTheirField) {
     EXPECT_EQ(combo.currentText(), "CLINIQUE DU PARC");
 }
 
-TEST_F(DataUi, NavigatorEnablesByPosition) {
+TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes) {
+    QueryDataset bio;
+    bio.setSql("SELECT * FROM FBIO.DBF ORDER BY LIBELLE");
+    bio.open();
+    TableDataset exams;
+    exams.setTableName("EXCOMP");
+    exams.open();
+    DataLookupComboBox cmb;
+    cmb.setListSource(&bio, "CODE", "LIBELLE");
+    ASSERT_EQ(cmb.count(), 2);
+    EXPECT_EQ(cmb.itemText(0), "GLYCEMIE");
+    EXPECT_EQ(cmb.currentIndex(), -1);  // no selection until bound or set
+    cmb.bind(&exams, "CODE");
+    EXPECT_EQ(cmb.currentText(), "NFS");  // exam 1 has code 001
+    exams.next();
+    EXPECT_EQ(cmb.currentText(), "GLYCEMIE");
+    cmb.activated(1);  // the user picks NFS
+    EXPECT_EQ(exams.state(), DatasetState::Edit);
+    EXPECT_EQ(exams.fieldByName("CODE").asString(), "001");
+    exams.cancel();
+    DataLookupComboBox unbound;
+    unbound.setListSource(&bio, "CODE", "LIBELLE");
+    unbound.setKeyValue("002");
+    EXPECT_EQ(unbound.currentText(), "GLYCEMIE");
+    EXPECT_EQ(unbound.keyValue().toString(), "002");
+    unbound.setKeyValue("999");
+    EXPECT_FALSE(unbound.keyValue().isValid());
+}
+
+TEST_F(DataAwareUi, NavigatorEnablesByPosition) {
     QueryDataset ord;
     ord.setSql(QStringList{"SELECT DISTINCT CODE FROM FORD", "ORDER BY CODE"});
     ord.open();
