@@ -43,6 +43,60 @@ private:
     std::string field_;
 };
 
+// The key column through the table's tag on it: the last key in tag order
+// and one seek per lookup.
+class TagKeyColumn : public KeyColumn {
+public:
+    TagKeyColumn(std::unique_ptr<kdb::Table> table, std::string tag, int field)
+        : table_(std::move(table)), tag_(std::move(tag)), field_(field)
+    {
+    }
+    QString LastValue() override
+    {
+        auto cursor = table_->openTag(tag_);
+        const uint32_t rec = cursor->last();
+        return rec ? table_->value(rec, field_).toString().trimmed() : QString();
+    }
+    bool Contains(const QString& value) override
+    {
+        auto cursor = table_->openTag(tag_);
+        // Keys are compared with their trailing blanks; the whole value must
+        // match, case included.
+        for (uint32_t rec = cursor->seek(value); rec; rec = cursor->next()) {
+            const QString stored = table_->value(rec, field_).toString();
+            if (stored == value)
+                return true;
+            if (!stored.startsWith(value))
+                return false;
+        }
+        return false;
+    }
+    void Abandon() override { ReleaseCodeAllocation(); }
+
+private:
+    std::unique_ptr<kdb::Table> table_;
+    std::string tag_;
+    int field_;
+};
+
+// The key column: through an ascending tag whose key is the column alone
+// when the table has one, else through the ordered query.
+std::unique_ptr<KeyColumn> OpenKeyColumn(const QString& tableName, const QString& databaseName,
+                                         const QString& fieldName)
+{
+    auto table = kdb::engine::openTable(databaseName.toStdString(), tableName.toStdString());
+    const int field = table->fieldIndex(fieldName.toStdString());
+    if (field >= 0) {
+        for (const kdb::TagInfo& tag : table->tags()) {
+            if (!tag.descending && tag.keyType == 'C' &&
+                QString::fromStdString(tag.keyExpr).trimmed().compare(fieldName, Qt::CaseInsensitive) == 0)
+                return std::make_unique<TagKeyColumn>(std::move(table), tag.name, field);
+        }
+    }
+    table.reset();
+    return std::make_unique<QueryKeyColumn>(tableName, databaseName, fieldName);
+}
+
 // Waits for the allocation lock of the table's file and keeps it.
 void TakeAllocationLock(const QString& tableName, const QString& databaseName)
 {
@@ -82,7 +136,7 @@ void InstallDatabaseKeyColumns()
     SetKeyColumnOpener([](const QString& tableName, const QString& databaseName, const QString& fieldName) {
         TakeAllocationLock(tableName, databaseName);
         try {
-            return std::unique_ptr<KeyColumn>(std::make_unique<QueryKeyColumn>(tableName, databaseName, fieldName));
+            return OpenKeyColumn(tableName, databaseName, fieldName);
         } catch (...) {
             ReleaseCodeAllocation();
             throw;

@@ -60,6 +60,26 @@ TEST_F(NextCodeDbTest, FollowsTheGreatestCodeOfTheTable)
     EXPECT_EQ(Next(), "00010A");
 }
 
+TEST_F(NextCodeDbTest, AColumnWithoutATagIsReadThroughTheOrderedQuery)
+{
+    // EXCOMP.NUM has no tag.
+    EXPECT_EQ(NextCode("EXCOMP", data_, "NUM", 6), "000001");
+    auto t = kdb::engine::openTable(data_.toStdString(), "EXCOMP.DBF");
+    for (const char* num : {"000010", "000003", "000011"})
+        t->append({QString(num), QString("000001")});
+    t->flush();
+    t.reset();
+    EXPECT_EQ(NextCode("EXCOMP", data_, "NUM", 6), "000012");
+}
+
+TEST_F(NextCodeDbTest, CodesDifferingOnlyByCaseAreDifferentValues)
+{
+    AddPatients({"0000AZ", "0000Az"});  // "0000Az" sorts last in byte order
+    EXPECT_THROW(Next(), EAbort);       // ... and holds a small letter
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().text, "Code Incorrect ! 0000Az");
+}
+
 TEST_F(NextCodeDbTest, ASmallLetterStopsWithCodeIncorrect)
 {
     AddPatients({"00012a"});
