@@ -19,6 +19,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/IniFile.h"
+#include "platform/ui/WaitCursor.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/Printer.h"
 
@@ -43,15 +44,6 @@ static void InitMainResources()
 TfrmMain* frmMain = nullptr;
 
 namespace {
-
-// Hourglass cursor for the life of the object.
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
 
 const QString kBuiltInPicture = QStringLiteral(":/korvale/welcome.png");
 
@@ -270,7 +262,7 @@ void TfrmMain::CreateDatabase()
 {
     bool checked = false;
     {
-        WaitCursor wait;
+        kui::WaitCursor wait;
         if (!DataPath.isEmpty()) {
             if (Bind().checkDatabase) {
                 Bind().checkDatabase();
@@ -366,7 +358,7 @@ void TfrmMain::SetBackground(const QImage& picture)
 
 void TfrmMain::ClearReadOnlyFlags(const QString& dir)
 {
-    WaitCursor wait;
+    kui::WaitCursor wait;
     kos::ClearReadOnlyFlags(dir);
 }
 

@@ -9,10 +9,12 @@
 #include "platform/db/engine/Engine.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/WaitCursor.h"
 
 #include <QApplication>
 
 #include <exception>
+#include <memory>
 
 namespace {
 
@@ -37,7 +39,7 @@ void TfrmMain::mnCheckDBClick()
 
 void TfrmMain::MaintainDatabase(bool reindex)
 {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    auto wait = std::make_unique<kui::WaitCursor>();
     QString closing = QStringLiteral("Contrôle de la base de données terminé !");
     try {
         DbCheckData->CorrectPath = DataPath;
@@ -77,7 +79,7 @@ void TfrmMain::MaintainDatabase(bool reindex)
     } catch (...) {
         failure = std::current_exception();
     }
-    QApplication::restoreOverrideCursor();
+    wait.reset();
     QCoreApplication::processEvents();
     kui::MsgInformation(closing, this);
     if (failure)

@@ -4,21 +4,10 @@
 #include "app/global/global.h"
 #include "controls/Gradient.h"
 #include "platform/ui/IniFile.h"
+#include "platform/ui/WaitCursor.h"
 
 #include <QKeyEvent>
 #include <QShowEvent>
-
-namespace {
-
-class WaitCursor {
-public:
-    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
-    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
-    WaitCursor(const WaitCursor&) = delete;
-    WaitCursor& operator=(const WaitCursor&) = delete;
-};
-
-} // namespace
 
 TfrmOption::TfrmOption(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmOption)
 {
@@ -66,7 +55,7 @@ void TfrmOption::showEvent(QShowEvent* event)
 
 void TfrmOption::FormShow()
 {
-    WaitCursor wait;
+    kui::WaitCursor wait;
     section_ = IniKeys::Params;
     fileName_ = AppDir + IniKeys::FileName;
     ui->edDoc->setText(PractitionerName);
@@ -82,7 +71,7 @@ void TfrmOption::FormShow()
 void TfrmOption::btnOkClick()
 {
     {
-        WaitCursor wait;
+        kui::WaitCursor wait;
         // Prepared by FormShow; a dialog never shown still writes the file
         // of the program directory.
         if (section_.isEmpty()) {
