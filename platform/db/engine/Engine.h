@@ -9,6 +9,7 @@
 
 #include "core/DbError.h"
 #include "core/EngineTypes.h"
+#include "core/Session.h"
 
 namespace kdb {
 
@@ -67,34 +68,6 @@ int createTable(const std::string& directory, const TableDesc& desc);
 // code of each field and index record; packs it when desc.pack is set.
 // The table must not be open. Answers the engine code.
 int restructureTable(const std::string& directory, const TableDesc& desc);
-
-// ---- session ---------------------------------------------------------------
-class Session {
-public:
-    static Session& instance();
-
-    void setPrivateDir(const std::string& dir);
-    const std::string& privateDir() const;
-    void setNetDir(const std::string& dir);
-    const std::string& netDir() const;
-
-    void addPassword(const std::string& password);
-    void removeAllPasswords();
-    bool hasPassword(const std::string& password) const;
-    const std::vector<std::string>& passwords() const;
-
-    // Called when a protected table is opened and no password of the session
-    // opens it; the handler may add passwords and set retry to true.
-    using PasswordHandler = std::function<void(bool& retry)>;
-    void setPasswordHandler(PasswordHandler handler);
-    const PasswordHandler& passwordHandler() const;
-
-private:
-    Session() = default;
-    std::string privateDir_, netDir_;
-    std::vector<std::string> passwords_;
-    PasswordHandler handler_;
-};
 
 }  // namespace engine
 }  // namespace kdb

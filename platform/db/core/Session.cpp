@@ -1,8 +1,6 @@
-// The session part of the engine calls, for executables that link the table
-// layer without the engine library.
-#include <algorithm>
+#include "core/Session.h"
 
-#include "engine/Engine.h"
+#include <algorithm>
 
 namespace kdb::engine {
 

@@ -1,0 +1,38 @@
+#pragma once
+// The engine session: its private and network directories, the passwords
+// it holds for protected tables and the handler asked for more when none
+// of them opens a table.
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kdb::engine {
+
+class Session {
+public:
+    static Session& instance();
+
+    void setPrivateDir(const std::string& dir);
+    const std::string& privateDir() const;
+    void setNetDir(const std::string& dir);
+    const std::string& netDir() const;
+
+    void addPassword(const std::string& password);
+    void removeAllPasswords();
+    bool hasPassword(const std::string& password) const;
+    const std::vector<std::string>& passwords() const;
+
+    // Called when a protected table is opened and no password of the session
+    // opens it; the handler may add passwords and set retry to true.
+    using PasswordHandler = std::function<void(bool& retry)>;
+    void setPasswordHandler(PasswordHandler handler);
+    const PasswordHandler& passwordHandler() const;
+
+private:
+    Session() = default;
+    std::string privateDir_, netDir_;
+    std::vector<std::string> passwords_;
+    PasswordHandler handler_;
+};
+
+}  // namespace kdb::engine
