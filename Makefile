@@ -52,7 +52,7 @@ fuzz: deps
 	  (DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y -qq clang libclang-rt-14-dev)
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKORVALE_FUZZ=ON -DKORVALE_BENCH=OFF
 	cmake --build build-fuzz -j $(JOBS)
-	@for f in $$(find build-fuzz -type f -name 'fuzz_*' -perm -u+x); do \
+	@for f in $$(find build-fuzz -type f -perm -u+x \( -name 'fuzz_*' -o -name '*_fuzz' \) | sort); do \
 	  echo "== $$f"; $$f -max_total_time=$(FUZZ_SECONDS) -print_final_stats=1 || exit 1; \
 	done
 
