@@ -1,4 +1,5 @@
 #include "controls/DcCommon.h"
+#include "controls/DcSetters.h"
 
 #include <QFontDatabase>
 #include <QFontInfo>
@@ -646,42 +647,32 @@ TDcRegIniFile::~TDcRegIniFile() = default;
 
 void TDcRegIniFile::setPath(const QString &value)
 {
-    if (value == m_path)
-        return;
-    m_path = value;
-    m_storageStale = true;
+    if (StoreChanged(m_path, value))
+        m_storageStale = true;
 }
 
 void TDcRegIniFile::setPathType(TDcPathType value)
 {
-    if (value == m_pathType)
-        return;
-    m_pathType = value;
-    m_storageStale = true;
+    if (StoreChanged(m_pathType, value))
+        m_storageStale = true;
 }
 
 void TDcRegIniFile::setRegKey(TDcRegKey value)
 {
-    if (value == m_regKey)
-        return;
-    m_regKey = value;
-    m_storageStale = true;
+    if (StoreChanged(m_regKey, value))
+        m_storageStale = true;
 }
 
 void TDcRegIniFile::setRegAccess(TDcRegAccess value)
 {
-    if (value == m_regAccess)
-        return;
-    m_regAccess = value;
-    m_storageStale = true;
+    if (StoreChanged(m_regAccess, value))
+        m_storageStale = true;
 }
 
 void TDcRegIniFile::setRegistryDirectory(const QString &dir)
 {
-    if (dir == m_registryDirectory)
-        return;
-    m_registryDirectory = dir;
-    m_storageStale = true;
+    if (StoreChanged(m_registryDirectory, dir))
+        m_storageStale = true;
 }
 
 QSettings *TDcRegIniFile::Storage()
@@ -871,21 +862,19 @@ void TDcFrameController::setColor(TColor value)
 
 void TDcFrameController::setParentColor(bool value)
 {
-    if (value == m_parentColor)
+    if (!StoreChanged(m_parentColor, value))
         return;
-    m_parentColor = value;
     UpdateControls(fcpParentColor);
     if (!value)
         UpdateControls(fcpColor);
 }
 
+// The settings whose change is only passed on to the controls.
 #define DC_CONTROLLER_SETTER(Name, Type, field, member) \
     void TDcFrameController::set##Name(Type value)      \
     {                                                   \
-        if (value == field)                             \
-            return;                                     \
-        field = value;                                  \
-        UpdateControls(member);                         \
+        if (StoreChanged(field, value))                 \
+            UpdateControls(member);                     \
     }
 
 DC_CONTROLLER_SETTER(FlatButtonColor, TColor, m_flatButtonColor, fcpFlatButtonColor)
@@ -905,9 +894,8 @@ DC_CONTROLLER_SETTER(FramingPreference, TFramingPreference, m_framingPreference,
 
 void TDcFrameController::setFrameHotTrack(bool value)
 {
-    if (value == m_frameHotTrack)
+    if (!StoreChanged(m_frameHotTrack, value))
         return;
-    m_frameHotTrack = value;
     if (value) {
         setFrameVisible(true);
         if (!m_loading)

@@ -1,4 +1,5 @@
 #include "controls/DcLabel.h"
+#include "controls/DcSetters.h"
 
 #include <QEnterEvent>
 #include <QEvent>
@@ -110,6 +111,23 @@ void drawTurned(QPainter &painter, const QRect &clip, QPoint p, const QString &t
     painter.restore();
 }
 
+// The passes under a raised or recessed caption: the first colour one pixel
+// down-right, the second one pixel up-left (shadow then highlight when raised,
+// the other way round when recessed); the light style leaves out the pass on
+// the lit side. Other styles have no such pass.
+template <typename Pass>
+void reliefPasses(TTextStyle style, bool light, TColor highlight, TColor shadow, Pass pass)
+{
+    if (style != tsRaised && style != tsRecessed)
+        return;
+    const TColor first = style == tsRaised ? shadow : highlight;
+    const TColor second = style == tsRaised ? highlight : shadow;
+    if (!(light && style == tsRaised))
+        pass(first, 1, 1);
+    if (!(light && style == tsRecessed))
+        pass(second, -1, -1);
+}
+
 // True when `widget` is placed by a layout of its parent.
 bool inLayout(const QLayout *layout, const QWidget *widget)
 {
@@ -167,10 +185,8 @@ TDcLabel::~TDcLabel()
 
 void TDcLabel::setText(const QString &text)
 {
-    if (text == m_caption)
-        return;
-    m_caption = text;
-    CMTextChanged();
+    if (StoreChanged(m_caption, text))
+        CMTextChanged();
 }
 
 void TDcLabel::CMTextChanged()
@@ -206,79 +222,64 @@ void TDcLabel::setAlignment(Qt::Alignment alignment)
 
 void TDcLabel::setAlignment(TAlignment value)
 {
-    if (value == m_alignment || value > taCenter)
-        return;
-    m_alignment = value;
-    update();
+    if (value <= taCenter && StoreChanged(m_alignment, value))
+        update();
 }
 
 void TDcLabel::setLayout(TTextLayout value)
 {
-    if (value == m_layout || value > tlBottom)
-        return;
-    m_layout = value;
-    update();
+    if (value <= tlBottom && StoreChanged(m_layout, value))
+        update();
 }
 
 void TDcLabel::setAutoSize(bool value)
 {
-    if (value == m_autoSize)
+    if (!StoreChanged(m_autoSize, value))
         return;
-    m_autoSize = value;
     updateGeometry();
     AdjustBounds();
 }
 
 void TDcLabel::setWordWrap(bool value)
 {
-    if (value == m_wordWrap)
+    if (!StoreChanged(m_wordWrap, value))
         return;
-    m_wordWrap = value;
     AdjustBounds();
     update();
 }
 
 void TDcLabel::setShowAccelChar(bool value)
 {
-    if (value == m_showAccelChar)
+    if (!StoreChanged(m_showAccelChar, value))
         return;
-    m_showAccelChar = value;
     AdjustBounds();
     update();
 }
 
 void TDcLabel::setTransparent(bool value)
 {
-    if (value == m_transparent)
-        return;
-    m_transparent = value;
-    update();
+    if (StoreChanged(m_transparent, value))
+        update();
 }
 
 void TDcLabel::setColor(TColor value)
 {
-    if (value == m_color)
+    if (!StoreChanged(m_color, value))
         return;
-    m_color = value;
     m_parentColor = false;
     update();
 }
 
 void TDcLabel::setParentColor(bool value)
 {
-    if (value == m_parentColor)
-        return;
-    m_parentColor = value;
-    if (value)
+    if (StoreChanged(m_parentColor, value) && value)
         CMParentColorChanged();
 }
 
 void TDcLabel::setFontColor(TColor value)
 {
-    if (value == m_fontColor)
-        return;
-    m_fontColor = value;
-    CMFontChanged();
+    if (StoreChanged(m_fontColor, value))
+        CMFontChanged();
 }
 
 void TDcLabel::setFontName(const QString &name)
@@ -310,21 +311,16 @@ void TDcLabel::setAngle(int value)
 
 void TDcLabel::setBlinking(bool value)
 {
-    if (value == m_blinking)
+    if (!StoreChanged(m_blinking, value) || value)
         return;
-    m_blinking = value;
-    if (!value) {
-        m_textColor = m_normalTextColor;
-        Repaint();
-    }
+    m_textColor = m_normalTextColor;
+    Repaint();
 }
 
 void TDcLabel::setBlinkColor(TColor value)
 {
-    if (value == m_blinkColor)
-        return;
-    m_blinkColor = value;
-    update();
+    if (StoreChanged(m_blinkColor, value))
+        update();
 }
 
 int TDcLabel::BlinkIntervalOff() const
@@ -355,49 +351,30 @@ void TDcLabel::setBlinkIntervalOn(int value)
         list->setIntervalOn(v);
 }
 
-#define DC_LABEL_SETTER(Name, Type, field) \
-    void TDcLabel::set##Name(Type value)   \
-    {                                      \
-        if (value == field)                \
-            return;                        \
-        field = value;                     \
-        update();                          \
-    }
-
-DC_LABEL_SETTER(BevelWidth, int, m_bevelWidth)
-DC_LABEL_SETTER(BorderInner, TFrameStyleEx, m_borderInner)
-DC_LABEL_SETTER(BorderOuter, TFrameStyleEx, m_borderOuter)
-DC_LABEL_SETTER(BorderColor, TColor, m_borderColor)
-DC_LABEL_SETTER(BorderHighlight, TColor, m_borderHighlight)
-DC_LABEL_SETTER(BorderShadow, TColor, m_borderShadow)
-DC_LABEL_SETTER(BorderWidth, int, m_borderWidth)
-DC_LABEL_SETTER(FlatColor, TColor, m_flatColor)
-DC_LABEL_SETTER(FlatColorAdjustment, int, m_flatColorAdjustment)
-DC_LABEL_SETTER(CenterPoint, TCenterPoint, m_centerPoint)
-DC_LABEL_SETTER(FlyByColor, TColor, m_flyByColor)
-DC_LABEL_SETTER(LightTextStyle, bool, m_lightTextStyle)
-DC_LABEL_SETTER(HighlightColor, TColor, m_highlightColor)
-DC_LABEL_SETTER(ShadowColor, TColor, m_shadowColor)
-DC_LABEL_SETTER(ShadowDepth, int, m_shadowDepth)
-DC_LABEL_SETTER(TextMargin, int, m_textMargin)
-DC_LABEL_SETTER(TextStyle, TTextStyle, m_textStyle)
-
-#undef DC_LABEL_SETTER
-
-void TDcLabel::setBorderSides(int value)
-{
-    const auto sides = TSides(value & sdsAll);
-    if (sides == m_borderSides)
-        return;
-    m_borderSides = sides;
-    update();
-}
+// The properties that only change how the label is painted.
+void TDcLabel::setBevelWidth(int value) { if (StoreChanged(m_bevelWidth, value)) update(); }
+void TDcLabel::setBorderInner(TFrameStyleEx value) { if (StoreChanged(m_borderInner, value)) update(); }
+void TDcLabel::setBorderOuter(TFrameStyleEx value) { if (StoreChanged(m_borderOuter, value)) update(); }
+void TDcLabel::setBorderColor(TColor value) { if (StoreChanged(m_borderColor, value)) update(); }
+void TDcLabel::setBorderHighlight(TColor value) { if (StoreChanged(m_borderHighlight, value)) update(); }
+void TDcLabel::setBorderShadow(TColor value) { if (StoreChanged(m_borderShadow, value)) update(); }
+void TDcLabel::setBorderWidth(int value) { if (StoreChanged(m_borderWidth, value)) update(); }
+void TDcLabel::setFlatColor(TColor value) { if (StoreChanged(m_flatColor, value)) update(); }
+void TDcLabel::setFlatColorAdjustment(int value) { if (StoreChanged(m_flatColorAdjustment, value)) update(); }
+void TDcLabel::setCenterPoint(TCenterPoint value) { if (StoreChanged(m_centerPoint, value)) update(); }
+void TDcLabel::setFlyByColor(TColor value) { if (StoreChanged(m_flyByColor, value)) update(); }
+void TDcLabel::setLightTextStyle(bool value) { if (StoreChanged(m_lightTextStyle, value)) update(); }
+void TDcLabel::setHighlightColor(TColor value) { if (StoreChanged(m_highlightColor, value)) update(); }
+void TDcLabel::setShadowColor(TColor value) { if (StoreChanged(m_shadowColor, value)) update(); }
+void TDcLabel::setShadowDepth(int value) { if (StoreChanged(m_shadowDepth, value)) update(); }
+void TDcLabel::setTextMargin(int value) { if (StoreChanged(m_textMargin, value)) update(); }
+void TDcLabel::setTextStyle(TTextStyle value) { if (StoreChanged(m_textStyle, value)) update(); }
+void TDcLabel::setBorderSides(int value) { if (StoreChanged(m_borderSides, TSides(value & sdsAll))) update(); }
 
 void TDcLabel::setCondenseCaption(TDcCondenseCaption value)
 {
-    if (value == m_condenseCaption || value > ccWithinPath)
+    if (value > ccWithinPath || !StoreChanged(m_condenseCaption, value))
         return;
-    m_condenseCaption = value;
     if (value != ccNone)
         setAutoSize(false);
     update();
@@ -405,10 +382,7 @@ void TDcLabel::setCondenseCaption(TDcCondenseCaption value)
 
 void TDcLabel::setFrameControllerNotifications(int value)
 {
-    const auto v = TDcFrameControllerNotifications(value & fcnAll);
-    if (v == m_frameControllerNotifications)
-        return;
-    m_frameControllerNotifications = v;
+    m_frameControllerNotifications = TDcFrameControllerNotifications(value & fcnAll);
 }
 
 void TDcLabel::setFrameController(TDcFrameController *value)
@@ -422,9 +396,8 @@ void TDcLabel::setFrameController(TDcFrameController *value)
 
 void TDcLabel::setFlyByEnabled(bool value)
 {
-    if (value == m_flyByEnabled)
+    if (!StoreChanged(m_flyByEnabled, value))
         return;
-    m_flyByEnabled = value;
     if (!value && m_flyByShown) {
         m_flyByShown = false;
         setFontColor(m_flyBySavedColor);
@@ -895,25 +868,12 @@ void TDcLabel::DrawStyledText(QPainter &painter)
         return;
     }
 
-    switch (m_textStyle) {
-    case tsRaised:
-    case tsRecessed: {
-        const TColor first = m_textStyle == tsRaised ? m_shadowColor : m_highlightColor;
-        const TColor second = m_textStyle == tsRaised ? m_highlightColor : m_shadowColor;
-        if (!(m_lightTextStyle && m_textStyle == tsRaised))
-            pass(first, 1, 1);
-        if (!(m_lightTextStyle && m_textStyle == tsRecessed))
-            pass(second, -1, -1);
-        break;
-    }
-    case tsShadow:
+    reliefPasses(m_textStyle, m_lightTextStyle, m_highlightColor, m_shadowColor, pass);
+    if (m_textStyle == tsShadow) {
         if (flat)
             flatPass(m_shadowColor, s, s);
         else
             pass(m_shadowColor, m_shadowDepth, m_shadowDepth);
-        break;
-    default:
-        break;
     }
     if (flat)
         flatPass(m_textColor, m_textStyle == tsShadow ? -s : 0, m_textStyle == tsShadow ? -s : 0);
@@ -946,23 +906,10 @@ void TDcLabel::DrawCurvedText(QPainter &painter)
         lf.Escapement = nearest(a * 1800 / std::numbers::pi);
         painter.setFont(lf.toQFont());
         const double turn = lf.Escapement / 10.0;
-        switch (m_textStyle) {
-        case tsRaised:
-        case tsRecessed: {
-            const TColor first = m_textStyle == tsRaised ? m_shadowColor : m_highlightColor;
-            const TColor second = m_textStyle == tsRaised ? m_highlightColor : m_shadowColor;
-            if (!(m_lightTextStyle && m_textStyle == tsRaised))
-                out(first, x + 1, y + 1, c, turn);
-            if (!(m_lightTextStyle && m_textStyle == tsRecessed))
-                out(second, x - 1, y - 1, c, turn);
-            break;
-        }
-        case tsShadow:
-            out(m_shadowColor, x + m_shadowDepth, y + m_shadowDepth, c, turn);
-            break;
-        default:
-            break;
-        }
+        const auto shifted = [&](TColor color, int dx, int dy) { out(color, x + dx, y + dy, c, turn); };
+        reliefPasses(m_textStyle, m_lightTextStyle, m_highlightColor, m_shadowColor, shifted);
+        if (m_textStyle == tsShadow)
+            shifted(m_shadowColor, m_shadowDepth, m_shadowDepth);
         TColor color = m_textColor;
         if (!isEnabled()) {
             out(clBtnHighlight, x + 1, y + 1, c, turn);

@@ -1,4 +1,5 @@
 #include "controls/Gradient.h"
+#include "controls/DcSetters.h"
 
 #include <QEvent>
 #include <QMetaMethod>
@@ -59,63 +60,48 @@ TGradient::~TGradient() = default;
 
 void TGradient::setColorBegin(TColor value)
 {
-    if (value == m_colorBegin)
+    if (!StoreChanged(m_colorBegin, value))
         return;
-    m_colorBegin = value;
     m_useSysColors = false;
     UpdatePattern();
 }
 
 void TGradient::setColorEnd(TColor value)
 {
-    if (value == m_colorEnd)
+    if (!StoreChanged(m_colorEnd, value))
         return;
-    m_colorEnd = value;
     m_useSysColors = false;
     UpdatePattern();
 }
 
 void TGradient::setUseSysColors(bool value)
 {
-    if (value == m_useSysColors)
-        return;
-    m_useSysColors = value;
-    if (value)
+    if (StoreChanged(m_useSysColors, value) && value)
         UpdateSysColors();
 }
 
 void TGradient::setStyle(TGradientStyle value)
 {
-    if (value == m_style || value > gsButterfly)
-        return;
-    m_style = value;
-    UpdatePattern();
+    if (value <= gsButterfly && StoreChanged(m_style, value))
+        UpdatePattern();
 }
 
 void TGradient::setShift(int value)
 {
-    value = std::clamp(value, -100, 100);
-    if (value == m_shift)
-        return;
-    m_shift = value;
-    UpdatePattern();
+    if (StoreChanged(m_shift, std::clamp(value, -100, 100)))
+        UpdatePattern();
 }
 
 void TGradient::setRotation(int value)
 {
-    value = std::clamp(value, -100, 100);
-    if (value == m_rotation)
-        return;
-    m_rotation = value;
-    UpdatePattern();
+    if (StoreChanged(m_rotation, std::clamp(value, -100, 100)))
+        UpdatePattern();
 }
 
 void TGradient::setReverse(bool value)
 {
-    if (value == m_reverse)
-        return;
-    m_reverse = value;
-    UpdatePattern();
+    if (StoreChanged(m_reverse, value))
+        UpdatePattern();
 }
 
 void TGradient::setOnCustom(TCustomGradientEvent handler)

@@ -44,6 +44,31 @@ void ExpectPixels(const QImage &img, std::initializer_list<Px> pixels)
         EXPECT_EQ(PixelColor(img, p.x, p.y), p.color) << "pixel " << p.x << "," << p.y;
 }
 
+// The arguments of DrawFrameStyle, every colour red unless a case says
+// otherwise.
+struct FrameArgs {
+    TFrameStyleEx outer = fsNone, inner = fsNone;
+    int bandWidth = 0;
+    TSides sides = sdsAll;
+    int bevelWidth = 1;
+    TColor band = clRed, highlight = clRed, shadow = clRed, flat = clRed;
+    int flatAdjustment = 0;
+    TColor color = clRed, parent = clRed;
+    bool transparent = false, softInnerFlat = false;
+};
+
+// Paints DrawFrameStyle with `a` on a white w x h canvas.
+QImage PaintFrame(const FrameArgs &a, TDcRect *result = nullptr, int w = 10, int h = 10)
+{
+    return Paint(
+        [&a](QPainter &p, TDcRect b) {
+            return DrawFrameStyle(p, b, a.outer, a.inner, a.bandWidth, a.sides, a.bevelWidth, a.band, a.highlight,
+                                  a.shadow, a.flat, a.flatAdjustment, a.color, a.parent, a.transparent,
+                                  a.softInnerFlat);
+        },
+        result, w, h);
+}
+
 } // namespace
 
 class BordersTest : public QtTest {};
@@ -202,12 +227,7 @@ TEST_F(BordersTest, RoundedFlatBorder)
 TEST_F(BordersTest, FrameStyleNothingToPaint)
 {
     TDcRect r;
-    const QImage img = Paint(
-        [](QPainter &p, TDcRect b) {
-            return DrawFrameStyle(p, b, fsNone, fsNone, 0, sdsAll, 1, clRed, clRed, clRed, clRed, 0, clRed, clRed,
-                                  false, false);
-        },
-        &r);
+    const QImage img = PaintFrame({}, &r);
     EXPECT_EQ(r, (TDcRect{0, 0, 10, 10}));
     EXPECT_EQ(CountColor(img, W), 100);
 }
@@ -216,12 +236,9 @@ TEST_F(BordersTest, FrameStylePopupBandAndFlatInner)
 {
     constexpr TColor hi = 0x00FF00, sh = 0x0000FF, band = 0xFF0000, flat = 0x808080;
     TDcRect r;
-    const QImage img = Paint(
-        [](QPainter &p, TDcRect b) {
-            return DrawFrameStyle(p, b, fsPopup, fsFlat, 2, sdsAll, 3, band, hi, sh, flat, 0, clYellow, clAqua,
-                                  false, false);
-        },
-        &r, 20, 20);
+    const QImage img = PaintFrame({.outer = fsPopup, .inner = fsFlat, .bandWidth = 2, .bevelWidth = 3, .band = band,
+                                   .highlight = hi, .shadow = sh, .flat = flat, .color = clYellow, .parent = clAqua},
+                                  &r, 20, 20);
     EXPECT_EQ(r, (TDcRect{6, 6, 14, 14}));
     ExpectPixels(img, {{0, 10, hi}, {2, 10, hi}, {19, 10, sh}, {17, 10, sh}, {3, 10, band}, {4, 10, band}, {5, 10, flat}});
     EXPECT_EQ(PixelColor(img, 6, 10), W) << "the frame leaves the inside alone";
@@ -229,10 +246,7 @@ TEST_F(BordersTest, FrameStylePopupBandAndFlatInner)
 
 TEST_F(BordersTest, FrameStyleFlatColourAdjusted)
 {
-    const QImage img = Paint([](QPainter &p, TDcRect b) {
-        return DrawFrameStyle(p, b, fsFlat, fsNone, 0, sdsAll, 1, clRed, clRed, clRed, 0xC0C0C0, -50, clRed,
-                              clRed, false, false);
-    });
+    const QImage img = PaintFrame({.outer = fsFlat, .flat = 0xC0C0C0, .flatAdjustment = -50});
     EXPECT_EQ(PixelColor(img, 0, 5), 0x8B8B8Bu);
 }
 
@@ -240,12 +254,7 @@ TEST_F(BordersTest, FrameStyleSoftInnerFlatIgnoresSides)
 {
     constexpr TColor flat = 0x808080;
     TDcRect r;
-    const QImage img = Paint(
-        [](QPainter &p, TDcRect b) {
-            return DrawFrameStyle(p, b, fsNone, fsFlat, 0, sdsLeft, 1, clRed, clRed, clRed, flat, 0, clRed, clRed,
-                                  false, true);
-        },
-        &r);
+    const QImage img = PaintFrame({.inner = fsFlat, .sides = sdsLeft, .flat = flat, .softInnerFlat = true}, &r);
     EXPECT_EQ(r, (TDcRect{1, 1, 9, 9}));
     EXPECT_EQ(PixelColor(img, 0, 0), W) << "soft corners";
     ExpectPixels(img, {{9, 9, W}, {0, 1, flat}, {1, 0, flat}, {9, 5, flat}, {5, 9, flat}});
@@ -255,13 +264,9 @@ TEST_F(BordersTest, FrameStyleSoftInnerFlatIgnoresSides)
 TEST_F(BordersTest, FrameStyleRoundedOuterFillsCorners)
 {
     constexpr TColor flat = 0x808080, band = 0xFF0000, parent = 0x00FF00, own = 0x0000FF;
+    FrameArgs a{.outer = fsFlatRounded, .bandWidth = 1, .band = band, .flat = flat, .color = own, .parent = parent};
     TDcRect r;
-    QImage img = Paint(
-        [](QPainter &p, TDcRect b) {
-            return DrawFrameStyle(p, b, fsFlatRounded, fsNone, 1, sdsAll, 1, band, clRed, clRed, flat, 0, own,
-                                  parent, false, false);
-        },
-        &r);
+    QImage img = PaintFrame(a, &r);
     EXPECT_EQ(r, (TDcRect{3, 3, 7, 7}));
     ExpectPixels(img, {{0, 0, parent}, {1, 0, parent}, {1, 1, flat}});
     EXPECT_EQ(PixelColor(img, 2, 1), band) << "inner corner ring in the band colour";
@@ -269,17 +274,13 @@ TEST_F(BordersTest, FrameStyleRoundedOuterFillsCorners)
     EXPECT_EQ(PixelColor(img, 2, 2), band) << "the band itself";
 
     // Without band or inner frame the inner ring takes the control's colour.
-    img = Paint([](QPainter &p, TDcRect b) {
-        return DrawFrameStyle(p, b, fsFlatRounded, fsNone, 0, sdsAll, 1, band, clRed, clRed, flat, 0, own, parent,
-                              false, false);
-    });
+    a.bandWidth = 0;
+    img = PaintFrame(a);
     EXPECT_EQ(PixelColor(img, 2, 1), own);
 
     // Transparent and nothing inside: only the rounded line.
-    img = Paint([](QPainter &p, TDcRect b) {
-        return DrawFrameStyle(p, b, fsFlatRounded, fsNone, 0, sdsAll, 1, band, clRed, clRed, flat, 0, own, parent,
-                              true, false);
-    });
+    a.transparent = true;
+    img = PaintFrame(a);
     ExpectPixels(img, {{0, 0, W}, {2, 1, W}});
     EXPECT_EQ(CountColor(img, flat), 28);
 }

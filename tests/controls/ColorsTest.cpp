@@ -24,26 +24,22 @@ class ColorHlsTest : public QtTest {};
 
 TEST_F(ColorHlsTest, PureColoursAndGreys)
 {
-    const Hls red = ToHls(0x0000FF);
-    EXPECT_EQ(red.h, 0);
-    EXPECT_EQ(red.s, 240);
-    EXPECT_EQ(red.l, 120);
+    const struct {
+        TColor color;
+        Hls hls;
+    } cases[] = {
+        {0x0000FF, {0, 240, 120}},  // red
+        {0x00FF00, {80, 240, 120}}, // green
+        {0xFF0000, {160, 240, 120}}, // blue
+        {0xC0C0C0, {0, 0, 181}},    // silver
+    };
+    for (const auto &c : cases) {
+        const Hls x = ToHls(c.color);
+        EXPECT_EQ(x.h, c.hls.h) << std::hex << c.color;
+        EXPECT_EQ(x.s, c.hls.s) << std::hex << c.color;
+        EXPECT_EQ(x.l, c.hls.l) << std::hex << c.color;
+    }
     EXPECT_EQ(HLSToColor(0, 240, 120), 0x0000FFu);
-
-    const Hls green = ToHls(0x00FF00);
-    EXPECT_EQ(green.h, 80);
-    EXPECT_EQ(green.s, 240);
-    EXPECT_EQ(green.l, 120);
-
-    const Hls blue = ToHls(0xFF0000);
-    EXPECT_EQ(blue.h, 160);
-    EXPECT_EQ(blue.s, 240);
-    EXPECT_EQ(blue.l, 120);
-
-    const Hls silver = ToHls(0xC0C0C0);
-    EXPECT_EQ(silver.h, 0);
-    EXPECT_EQ(silver.s, 0);
-    EXPECT_EQ(silver.l, 181);
     for (int v : {0, 1, 77, 128, 254, 255}) {
         const Hls g = ToHls(RGBColor(v, v, v));
         EXPECT_EQ(g.h, 0) << v;
@@ -115,18 +111,16 @@ class SystemColorTest : public QtTest {};
 TEST_F(SystemColorTest, SystemColoursFollowThePalette)
 {
     const QPalette pal = QApplication::palette();
-    const auto rgb = [](const QColor &c) { return RGBColor(c.red(), c.green(), c.blue()); };
-    EXPECT_EQ(ResolveColor(clBtnFace), rgb(pal.color(QPalette::Active, QPalette::Button)));
-    EXPECT_EQ(ResolveColor(clBtnShadow), rgb(pal.color(QPalette::Active, QPalette::Dark)));
-    EXPECT_EQ(ResolveColor(clBtnHighlight), rgb(pal.color(QPalette::Active, QPalette::Light)));
-    EXPECT_EQ(ResolveColor(cl3DDkShadow), rgb(pal.color(QPalette::Active, QPalette::Shadow)));
-    EXPECT_EQ(ResolveColor(cl3DLight), rgb(pal.color(QPalette::Active, QPalette::Midlight)));
-    EXPECT_EQ(ResolveColor(clWindow), rgb(pal.color(QPalette::Active, QPalette::Base)));
-    EXPECT_EQ(ResolveColor(clWindowText), rgb(pal.color(QPalette::Active, QPalette::WindowText)));
-    EXPECT_EQ(ResolveColor(clHighlight), rgb(pal.color(QPalette::Active, QPalette::Highlight)));
-    EXPECT_EQ(ResolveColor(clActiveCaption), rgb(pal.color(QPalette::Active, QPalette::Highlight)));
-    EXPECT_EQ(ResolveColor(clBtnText), rgb(pal.color(QPalette::Active, QPalette::ButtonText)));
-    EXPECT_EQ(ResolveColor(clInfoBk), rgb(pal.color(QPalette::Active, QPalette::ToolTipBase)));
+    const std::pair<TColor, QPalette::ColorRole> roles[] = {
+        {clBtnFace, QPalette::Button},       {clBtnShadow, QPalette::Dark},      {clBtnHighlight, QPalette::Light},
+        {cl3DDkShadow, QPalette::Shadow},    {cl3DLight, QPalette::Midlight},    {clWindow, QPalette::Base},
+        {clWindowText, QPalette::WindowText}, {clHighlight, QPalette::Highlight},
+        {clActiveCaption, QPalette::Highlight}, {clBtnText, QPalette::ButtonText}, {clInfoBk, QPalette::ToolTipBase},
+    };
+    for (const auto &[color, role] : roles) {
+        const QColor c = pal.color(QPalette::Active, role);
+        EXPECT_EQ(ResolveColor(color), RGBColor(c.red(), c.green(), c.blue())) << std::hex << color;
+    }
     EXPECT_EQ(SystemColor(SysColorActiveCaption), ResolveColor(clActiveCaption));
     // No colour has number 25 or above 30.
     EXPECT_EQ(SystemColor(25), 0u);

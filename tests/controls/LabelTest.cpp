@@ -35,16 +35,10 @@ TEST_F(LabelTest, AngleIsNormalised)
 {
     TDcLabel l;
     l.setAutoSize(false);
-    l.setAngle(-30);
-    EXPECT_EQ(l.Angle(), 330);
-    l.setAngle(400);
-    EXPECT_EQ(l.Angle(), 40);
-    l.setAngle(-400);
-    EXPECT_EQ(l.Angle(), -40);
-    l.setAngle(360);
-    EXPECT_EQ(l.Angle(), 0);
-    l.setAngle(720);
-    EXPECT_EQ(l.Angle(), 0);
+    for (auto [set, kept] : {std::pair{-30, 330}, {400, 40}, {-400, -40}, {360, 0}, {720, 0}}) {
+        l.setAngle(set);
+        EXPECT_EQ(l.Angle(), kept) << set;
+    }
 }
 
 TEST_F(LabelTest, AngleAndRotation)
@@ -203,11 +197,12 @@ TEST_F(LabelTest, FlyBy)
 
 class LabelLayoutTest : public QtTest {
 protected:
-    // A label whose size can be worked out by hand.
-    static void Grow(TDcLabel &l, int w, int h, QSize &out)
+    // What the label's borders and turn make of a 100 x 20 caption.
+    static QSize Grown(const TDcLabel &l)
     {
-        out = QSize(w, h);
-        l.GrowByBorders(out);
+        QSize s(100, 20);
+        l.GrowByBorders(s);
+        return s;
     }
 };
 
@@ -215,58 +210,42 @@ TEST_F(LabelLayoutTest, GrowByBordersStraight)
 {
     TDcLabel l;
     l.setAutoSize(false);
-    QSize s;
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(100, 20));
+    EXPECT_EQ(Grown(l), QSize(100, 20));
 
     l.setTextStyle(tsShadow);
     l.setShadowDepth(4);
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(104, 24));
+    EXPECT_EQ(Grown(l), QSize(104, 24));
     l.setTextStyle(tsNormal);
 
     l.setBorderOuter(fsPopup);
     l.setBevelWidth(3);
     l.setBorderWidth(2);
     l.setBorderInner(fsFlat);
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(112, 32));
+    EXPECT_EQ(Grown(l), QSize(112, 32));
     l.setBorderSides(sdsLeft);
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(106, 20));
+    EXPECT_EQ(Grown(l), QSize(106, 20));
     l.setBorderSides(sdsAll);
     l.setBorderOuter(fsGroove);
     l.setBorderInner(fsFlatRounded);
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(112, 32));
+    EXPECT_EQ(Grown(l), QSize(112, 32));
 }
 
 TEST_F(LabelLayoutTest, GrowByBordersRotated)
 {
     TDcLabel l;
     l.setAutoSize(false);
-    l.setAngle(90);
-    QSize s;
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(20, 100));
-    l.setAngle(270);
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(20, 100));
-    l.setAngle(180);
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(100, 20));
-    l.setAngle(45);
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(85, 85));
+    for (auto [angle, grown] : {std::pair{90, QSize(20, 100)}, {270, QSize(20, 100)}, {180, QSize(100, 20)},
+                                {45, QSize(85, 85)}}) {
+        l.setAngle(angle);
+        EXPECT_EQ(Grown(l), grown) << angle;
+    }
     l.setAngle(30);
     l.setTextStyle(tsShadow);
     l.setShadowDepth(4);
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(99, 70));
+    EXPECT_EQ(Grown(l), QSize(99, 70));
     // A curve adds nothing.
     l.setRotation(roCurve);
-    Grow(l, 100, 20, s);
-    EXPECT_EQ(s, QSize(100, 20));
+    EXPECT_EQ(Grown(l), QSize(100, 20));
 }
 
 TEST_F(LabelLayoutTest, ShrinkByBorders)

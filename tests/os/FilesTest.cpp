@@ -9,6 +9,8 @@
 
 #include <sys/stat.h>
 
+#include <vector>
+
 using kos::MatchesDosMask;
 
 namespace {
@@ -20,6 +22,14 @@ void Touch(const QString& path, const QByteArray& content = "x")
     f.write(content);
 }
 
+// The permission bits of a file.
+unsigned ModeOf(const QString& path)
+{
+    struct stat st {};
+    EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
+    return st.st_mode & 0777;
+}
+
 QStringList Entries(const QString& dir)
 {
     QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
@@ -29,47 +39,33 @@ QStringList Entries(const QString& dir)
 
 } // namespace
 
-TEST(DosMask, StarDotStarMatchesEveryNameWithOrWithoutDot)
+TEST(DosMask, MatchesLikeTheOlderSystemsFileSearch)
 {
-    EXPECT_TRUE(MatchesDosMask("README", "*.*"));
-    EXPECT_TRUE(MatchesDosMask("a.b.c", "*.*"));
-    EXPECT_TRUE(MatchesDosMask(".hidden", "*.*"));
-    EXPECT_FALSE(MatchesDosMask("", "*.*"));
-}
-
-TEST(DosMask, PrefixMasksOfTheEngineFiles)
-{
-    EXPECT_TRUE(MatchesDosMask("_QSQ0001.DBF", "_QS*.*"));
-    EXPECT_TRUE(MatchesDosMask("_qs12", "_QS*.*"));
-    EXPECT_FALSE(MatchesDosMask("Q_QS.DBF", "_QS*.*"));
-    EXPECT_TRUE(MatchesDosMask("DelTemp.tmp", "Del*.*"));
-    EXPECT_TRUE(MatchesDosMask("DELETE", "Del*.*"));
-    EXPECT_FALSE(MatchesDosMask("Model.txt", "Del*.*"));
-    EXPECT_TRUE(MatchesDosMask("_anything", "_*.*"));
-    EXPECT_FALSE(MatchesDosMask("Patient.DBF", "_*.*"));
-}
-
-TEST(DosMask, NameDotStarMatchesTheBareNameAndAnyExtension)
-{
-    EXPECT_TRUE(MatchesDosMask("PDOXUSRS.NET", "PDOXUSRS.*"));
-    EXPECT_TRUE(MatchesDosMask("pdoxusrs.lck", "PDOXUSRS.*"));
-    EXPECT_TRUE(MatchesDosMask("PDOXUSRS", "PDOXUSRS.*"));
-    EXPECT_FALSE(MatchesDosMask("PDOXUSRS2.NET", "PDOXUSRS.*"));
-    EXPECT_FALSE(MatchesDosMask("XPARADOX.LCK", "PARADOX.*"));
-}
-
-TEST(DosMask, QuestionMarkTakesExactlyOneCharacter)
-{
-    EXPECT_TRUE(MatchesDosMask("Korvale01.zip", "Korvale??.zip"));
-    EXPECT_FALSE(MatchesDosMask("Korvale1.zip", "Korvale??.zip"));
-    EXPECT_FALSE(MatchesDosMask("Korvale123.zip", "Korvale??.zip"));
-}
-
-TEST(DosMask, CharactersThatAreSpecialElsewhereAreLiteral)
-{
-    EXPECT_TRUE(MatchesDosMask("[a].txt", "[a].*"));
-    EXPECT_FALSE(MatchesDosMask("a.txt", "[a].*"));
-    EXPECT_TRUE(MatchesDosMask("a+b(1).txt", "a+b(1).TXT"));
+    const struct {
+        const char* mask;
+        std::vector<const char*> matching, other;
+    } cases[] = {
+        // "*.*" takes every name, with or without a dot.
+        {"*.*", {"README", "a.b.c", ".hidden"}, {""}},
+        // Prefix masks of the engine files, any case.
+        {"_QS*.*", {"_QSQ0001.DBF", "_qs12"}, {"Q_QS.DBF"}},
+        {"Del*.*", {"DelTemp.tmp", "DELETE"}, {"Model.txt"}},
+        {"_*.*", {"_anything"}, {"Patient.DBF"}},
+        // "NAME.*" takes the bare name and any extension.
+        {"PDOXUSRS.*", {"PDOXUSRS.NET", "pdoxusrs.lck", "PDOXUSRS"}, {"PDOXUSRS2.NET"}},
+        {"PARADOX.*", {}, {"XPARADOX.LCK"}},
+        // "?" takes exactly one character.
+        {"Korvale??.zip", {"Korvale01.zip"}, {"Korvale1.zip", "Korvale123.zip"}},
+        // Characters that are special elsewhere are literal.
+        {"[a].*", {"[a].txt"}, {"a.txt"}},
+        {"a+b(1).TXT", {"a+b(1).txt"}, {}},
+    };
+    for (const auto& c : cases) {
+        for (const char* name : c.matching)
+            EXPECT_TRUE(MatchesDosMask(name, c.mask)) << name << " ~ " << c.mask;
+        for (const char* name : c.other)
+            EXPECT_FALSE(MatchesDosMask(name, c.mask)) << name << " ~ " << c.mask;
+    }
 }
 
 TEST(DeleteFilesByMask, DeletesOnlyMatchingEntriesAndSkipsDirectories)
@@ -134,11 +130,8 @@ TEST(ClearReadOnlyFlags, GivesWritePermissionOnlyToReadOnlyFiles)
 
     kos::ClearReadOnlyFlags(dir);
 
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(dir + "ro.dbf").constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0644u);
-    ASSERT_EQ(::stat(QFile::encodeName(dir + "rw.dbf").constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    EXPECT_EQ(ModeOf(dir + "ro.dbf"), 0644u);
+    EXPECT_EQ(ModeOf(dir + "rw.dbf"), 0640u);
 }
 
 TEST(ClearReadOnlyFlags, DoesNotFollowLinksOutOfTheDirectory)
@@ -152,9 +145,7 @@ TEST(ClearReadOnlyFlags, DoesNotFollowLinksOutOfTheDirectory)
 
     kos::ClearReadOnlyFlags(inside.path() + "/");
 
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(target).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0444u);
+    EXPECT_EQ(ModeOf(target), 0444u);
 }
 
 TEST(EnsureDirectory, CreatesMissingDirectoriesWithTheirParents)
@@ -183,15 +174,12 @@ TEST(EnsureDirectory, PrivateDirectoryIsOwnerOnlyAndNeverALink)
     ASSERT_TRUE(tmp.isValid());
     const QString priv = tmp.path() + "/private/";
     ASSERT_TRUE(kos::EnsureDirectory(priv, true));
-    struct stat st {};
-    ASSERT_EQ(::stat(QFile::encodeName(priv).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(ModeOf(priv), 0700u);
 
     // Loosened permissions are tightened again.
     ::chmod(QFile::encodeName(priv).constData(), 0777);
     ASSERT_TRUE(kos::EnsureDirectory(priv, true));
-    ASSERT_EQ(::stat(QFile::encodeName(priv).constData(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    EXPECT_EQ(ModeOf(priv), 0700u);
 
     // A link planted in its place is refused.
     ASSERT_TRUE(QDir().mkdir(tmp.path() + "/elsewhere"));

@@ -86,6 +86,60 @@ struct MdxCursor::State {
         pos = Pos::On;
         return true;
     }
+
+    // Ends a step from `old`: the entry reached must lie past it in the
+    // walking direction, or the file holds its keys out of order.
+    bool takeStep(const TagState& t, bool ok, const Target& old, bool forward)
+    {
+        if (ok) {
+            const int c = st->compareEntry(t, st->entryKey(t, path), st->entryRecno(t, path), old);
+            if (forward ? c <= 0 : c >= 0)
+                detail::throwCorrupt(st->path(), "clés dans le désordre dans l'index " + t.spec.name);
+        }
+        return take(t, ok, forward);
+    }
+
+    // From the place a descent found, back onto the last entry before it.
+    bool stepBeforePlace(const TagState& t)
+    {
+        return st->settleForward(t, path) ? st->stepBackward(t, path) : st->gotoLast(t, path);
+    }
+
+    // Onto the first or the last entry of the tag.
+    bool toEdge(bool lastOne)
+    {
+        st->syncWithDisk();
+        const TagState& t = tagState();
+        return take(t, lastOne ? st->gotoLast(t, path) : st->gotoFirst(t, path), !lastOne);
+    }
+
+    // One entry on in the walking direction.  A cursor that stands nowhere,
+    // or before the end it walks from, goes to that end's entry; one past the
+    // far end stays there.
+    bool step(bool forward)
+    {
+        if (pos == Pos::None || pos == (forward ? Pos::BeforeStart : Pos::AfterEnd))
+            return toEdge(!forward);
+        if (pos != Pos::On)
+            return false;
+        const TagState& t = tagState();
+        const Target old{key, recno};
+        bool ok;
+        if (gen == st->generation()) {
+            ok = forward ? st->stepForward(t, path) : st->stepBackward(t, path);
+        } else {
+            // The file changed: find the place again from the current entry.
+            st->descend(t, old, path);
+            if (!forward) {
+                ok = stepBeforePlace(t);
+            } else {
+                ok = st->settleForward(t, path);
+                if (ok && st->compareEntry(t, st->entryKey(t, path), st->entryRecno(t, path), old) == 0)
+                    ok = st->stepForward(t, path);
+            }
+        }
+        return takeStep(t, ok, old, forward);
+    }
 };
 
 MdxCursor::MdxCursor(std::unique_ptr<State> state) : s_(std::move(state)) {}
@@ -93,67 +147,10 @@ MdxCursor::MdxCursor(MdxCursor&&) noexcept = default;
 MdxCursor& MdxCursor::operator=(MdxCursor&&) noexcept = default;
 MdxCursor::~MdxCursor() = default;
 
-bool MdxCursor::first()
-{
-    s_->st->syncWithDisk();
-    const TagState& t = s_->tagState();
-    return s_->take(t, s_->st->gotoFirst(t, s_->path), true);
-}
-
-bool MdxCursor::last()
-{
-    s_->st->syncWithDisk();
-    const TagState& t = s_->tagState();
-    return s_->take(t, s_->st->gotoLast(t, s_->path), false);
-}
-
-bool MdxCursor::next()
-{
-    State& s = *s_;
-    if (s.pos == State::Pos::None || s.pos == State::Pos::BeforeStart)
-        return first();
-    if (s.pos == State::Pos::AfterEnd)
-        return false;
-    const TagState& t = s.tagState();
-    const Target old{s.key, s.recno};
-    bool ok;
-    if (s.gen != s.st->generation()) {
-        // The file changed: find the place again from the current entry.
-        s.st->descend(t, old, s.path);
-        ok = s.st->settleForward(t, s.path);
-        if (ok && s.st->compareEntry(t, s.st->entryKey(t, s.path), s.st->entryRecno(t, s.path), old) == 0)
-            ok = s.st->stepForward(t, s.path);
-    } else {
-        ok = s.st->stepForward(t, s.path);
-    }
-    if (ok && s.st->compareEntry(t, s.st->entryKey(t, s.path), s.st->entryRecno(t, s.path), old) <= 0)
-        detail::throwCorrupt(s.st->path(), "clés dans le désordre dans l'index " + t.spec.name);
-    return s.take(t, ok, true);
-}
-
-bool MdxCursor::prior()
-{
-    State& s = *s_;
-    if (s.pos == State::Pos::None || s.pos == State::Pos::AfterEnd)
-        return last();
-    if (s.pos == State::Pos::BeforeStart)
-        return false;
-    const TagState& t = s.tagState();
-    const Target old{s.key, s.recno};
-    bool ok;
-    if (s.gen != s.st->generation()) {
-        s.st->descend(t, old, s.path);
-        if (s.st->settleForward(t, s.path))
-            ok = s.st->stepBackward(t, s.path);
-        else
-            ok = s.st->gotoLast(t, s.path);
-    } else {
-        ok = s.st->stepBackward(t, s.path);
-    }
-    if (ok && s.st->compareEntry(t, s.st->entryKey(t, s.path), s.st->entryRecno(t, s.path), old) >= 0)
-        detail::throwCorrupt(s.st->path(), "clés dans le désordre dans l'index " + t.spec.name);
-    return s.take(t, ok, false);
-}
+bool MdxCursor::first() { return s_->toEdge(false); }
+bool MdxCursor::last() { return s_->toEdge(true); }
+bool MdxCursor::next() { return s_->step(true); }
+bool MdxCursor::prior() { return s_->step(false); }
 
 bool MdxCursor::seek(std::string_view key)
 {
@@ -196,14 +193,8 @@ bool MdxCursor::seekLast(std::string_view key)
     s_->st->syncWithDisk();
     const TagState& t = s_->tagState();
     const std::string k = fitKey(t, key, true);
-    Store& st = *s_->st;
-    st.descend(t, Target{k, kAfterAll}, s_->path);
-    bool ok;
-    if (st.settleForward(t, s_->path))
-        ok = st.stepBackward(t, s_->path);
-    else
-        ok = st.gotoLast(t, s_->path);
-    return s_->take(t, ok, false);
+    s_->st->descend(t, Target{k, kAfterAll}, s_->path);
+    return s_->take(t, s_->stepBeforePlace(t), false);
 }
 
 bool MdxCursor::valid() const { return s_->pos == State::Pos::On; }

@@ -580,11 +580,39 @@ inline uint32_t ptrAt(const TagState& t, const uint8_t* b, uint32_t i)
 
 }  // namespace
 
+// The first index of [lo, hi) where `before` no longer holds (it holds on a
+// leading run of the range): the binary searches of a descent.
+template <typename Before>
+uint32_t firstNotBefore(uint32_t lo, uint32_t hi, Before before)
+{
+    while (lo < hi) {
+        const uint32_t mid = (lo + hi) / 2;
+        if (before(mid))
+            lo = mid + 1;
+        else
+            hi = mid;
+    }
+    return lo;
+}
+
+void Store::checkDepth(const TagState& t, size_t depth) const
+{
+    if (depth > size_t(kMaxDepth))
+        throwCorrupt(path_, "arbre de l'index " + t.spec.name + " trop profond");
+}
+
+const uint8_t* Store::readNode(const TagState& t, uint32_t page, size_t depth)
+{
+    checkDepth(t, depth);
+    const uint8_t* b = readBlock(page);
+    checkNode(t, b, page);
+    return b;
+}
+
 bool Store::maxEntry(const TagState& t, uint32_t page, std::string& key, uint32_t& recno)
 {
-    for (int depth = 0; depth <= kMaxDepth; ++depth) {
-        const uint8_t* b = readBlock(page);
-        checkNode(t, b, page);
+    for (size_t depth = 0;; ++depth) {
+        const uint8_t* b = readNode(t, page, depth);
         const uint32_t n = nkeys(b);
         if (isLeaf(t, b)) {
             if (n == 0)
@@ -595,7 +623,6 @@ bool Store::maxEntry(const TagState& t, uint32_t page, std::string& key, uint32_
         }
         page = ptrAt(t, b, n);
     }
-    throwCorrupt(path_, "arbre de l'index " + t.spec.name + " trop profond");
 }
 
 void Store::descend(const TagState& t, const Target& target, std::vector<Level>& path)
@@ -605,57 +632,31 @@ void Store::descend(const TagState& t, const Target& target, std::vector<Level>&
     std::string mk;
     uint32_t mr = 0;
     for (;;) {
-        if (path.size() > size_t(kMaxDepth))
-            throwCorrupt(path_, "arbre de l'index " + t.spec.name + " trop profond");
-        const uint8_t* b = readBlock(page);
-        checkNode(t, b, page);
+        const uint8_t* b = readNode(t, page, path.size());
         const uint32_t n = nkeys(b);
         if (isLeaf(t, b)) {
-            uint32_t lo = 0, hi = n;
-            while (lo < hi) {
-                const uint32_t mid = (lo + hi) / 2;
-                if (compareEntry(t, keyAt(t, b, mid), ptrAt(t, b, mid), target) < 0)
-                    lo = mid + 1;
-                else
-                    hi = mid;
-            }
-            path.push_back({page, static_cast<int>(lo)});
+            const uint32_t at = firstNotBefore(0, n, [&](uint32_t i) {
+                return compareEntry(t, keyAt(t, b, i), ptrAt(t, b, i), target) < 0;
+            });
+            path.push_back({page, static_cast<int>(at)});
             return;
         }
         // First key not before the target's key.
-        uint32_t lo = 0, hi = n;
-        while (lo < hi) {
-            const uint32_t mid = (lo + hi) / 2;
-            if (compareKey(t, keyAt(t, b, mid), target.key) < 0)
-                lo = mid + 1;
-            else
-                hi = mid;
-        }
+        const uint32_t lo = firstNotBefore(0, n, [&](uint32_t i) {
+            return compareKey(t, keyAt(t, b, i), target.key) < 0;
+        });
         uint32_t idx = lo;
         if (lo < n && target.recno != 0 && compareKey(t, keyAt(t, b, lo), target.key) == 0) {
             // Equal keys: the record number decides among the children.
-            uint32_t end = lo, top = n;
-            while (end < top) {
-                const uint32_t mid = (end + top) / 2;
-                if (compareKey(t, keyAt(t, b, mid), target.key) <= 0)
-                    end = mid + 1;
-                else
-                    top = mid;
-            }
+            const uint32_t end = firstNotBefore(lo, n, [&](uint32_t i) {
+                return compareKey(t, keyAt(t, b, i), target.key) <= 0;
+            });
             if (target.recno == kAfterAll) {
                 idx = end;
             } else {
-                uint32_t a = lo, z = end;
-                while (a < z) {
-                    const uint32_t mid = (a + z) / 2;
-                    const bool below = !maxEntry(t, ptrAt(t, b, mid), mk, mr)
-                                       || compareEntry(t, mk, mr, target) < 0;
-                    if (below)
-                        a = mid + 1;
-                    else
-                        z = mid;
-                }
-                idx = a;
+                idx = firstNotBefore(lo, end, [&](uint32_t i) {
+                    return !maxEntry(t, ptrAt(t, b, i), mk, mr) || compareEntry(t, mk, mr, target) < 0;
+                });
             }
         }
         path.push_back({page, static_cast<int>(idx)});
@@ -673,10 +674,7 @@ void Store::descendEdge(const TagState& t, std::vector<Level>& path, bool rightm
         page = ptrAt(t, b, static_cast<uint32_t>(path.back().idx));
     }
     for (;;) {
-        if (path.size() > size_t(kMaxDepth))
-            throwCorrupt(path_, "arbre de l'index " + t.spec.name + " trop profond");
-        const uint8_t* b = readBlock(page);
-        checkNode(t, b, page);
+        const uint8_t* b = readNode(t, page, path.size());
         const uint32_t n = nkeys(b);
         if (isLeaf(t, b)) {
             path.push_back({page, rightmost ? static_cast<int>(n) - 1 : 0});
@@ -691,29 +689,32 @@ namespace {
 constexpr int kMaxEmptyLeaves = 4096;
 }
 
+bool Store::leaveLeaf(const TagState& t, std::vector<Level>& path, bool backward, int skipped)
+{
+    path.pop_back();
+    for (; !path.empty(); path.pop_back()) {
+        Level& up = path.back();
+        if (backward ? up.idx > 0 : uint32_t(up.idx) < nkeys(readBlock(up.page))) {
+            up.idx += backward ? -1 : 1;
+            descendEdge(t, path, backward);
+            if (skipped + 1 > kMaxEmptyLeaves)
+                throwCorrupt(path_, "blocs vides en trop dans l'index " + t.spec.name);
+            return true;
+        }
+    }
+    return false;
+}
+
 bool Store::settleForward(const TagState& t, std::vector<Level>& path)
 {
-    for (int skipped = 0;; ++skipped) {
-        if (path.empty())
-            return false;
-        if (skipped > kMaxEmptyLeaves)
-            throwCorrupt(path_, "blocs vides en trop dans l'index " + t.spec.name);
+    for (int skipped = 0; !path.empty(); ++skipped) {
         const uint8_t* b = readBlock(path.back().page);
         if (path.back().idx >= 0 && uint32_t(path.back().idx) < nkeys(b))
             return true;
-        path.pop_back();
-        while (!path.empty()) {
-            Level& up = path.back();
-            if (uint32_t(up.idx) < nkeys(readBlock(up.page))) {
-                ++up.idx;
-                break;
-            }
-            path.pop_back();
-        }
-        if (path.empty())
+        if (!leaveLeaf(t, path, false, skipped))
             return false;
-        descendEdge(t, path, false);
     }
+    return false;
 }
 
 bool Store::stepForward(const TagState& t, std::vector<Level>& path)
@@ -730,8 +731,6 @@ bool Store::stepBackward(const TagState& t, std::vector<Level>& path)
         return false;
     --path.back().idx;
     for (int skipped = 0;; ++skipped) {
-        if (skipped > kMaxEmptyLeaves)
-            throwCorrupt(path_, "blocs vides en trop dans l'index " + t.spec.name);
         const uint8_t* b = readBlock(path.back().page);
         const int n = static_cast<int>(nkeys(b));
         if (path.back().idx >= 0 && n > 0) {
@@ -739,18 +738,8 @@ bool Store::stepBackward(const TagState& t, std::vector<Level>& path)
                 path.back().idx = n - 1;
             return true;
         }
-        path.pop_back();
-        while (!path.empty()) {
-            Level& up = path.back();
-            if (up.idx > 0) {
-                --up.idx;
-                break;
-            }
-            path.pop_back();
-        }
-        if (path.empty())
+        if (!leaveLeaf(t, path, true, skipped))
             return false;
-        descendEdge(t, path, true);
     }
 }
 
@@ -1069,8 +1058,7 @@ void Store::collectPages(const TagState& t, std::vector<uint32_t>& pages)
     while (!stack.empty()) {
         const Frame f = stack.back();
         stack.pop_back();
-        if (f.depth > kMaxDepth)
-            throwCorrupt(path_, "arbre de l'index " + t.spec.name + " trop profond");
+        checkDepth(t, size_t(f.depth));
         if (!seen.insert(f.page).second)
             throwCorrupt(path_, "bloc " + std::to_string(f.page) + " atteint deux fois dans l'index " + t.spec.name);
         pages.push_back(f.page);
@@ -1207,8 +1195,7 @@ void Store::verify()
         uint32_t firstLeaf = 0, lastLeaf = 0;
         // Recursive walk; returns through prevKey the largest entry seen.
         std::function<void(uint32_t, int, bool)> walk = [&](uint32_t page, int depth, bool isRoot) {
-            if (depth > kMaxDepth)
-                throwCorrupt(path_, "arbre de l'index " + t.spec.name + " trop profond");
+            checkDepth(t, size_t(depth));
             if (!used.insert(page).second)
                 throwCorrupt(path_, "bloc " + std::to_string(page) + " atteint deux fois");
             ++nodes;

@@ -176,10 +176,18 @@ private:
     void loadTags();
     bool validPage(uint32_t page) const;
     void checkNode(const TagState& t, const uint8_t* b, uint32_t page) const;
+    // Throws when a walk of the tag has gone deeper than a sound tree can be.
+    void checkDepth(const TagState& t, size_t depth) const;
+    // Node `page` of the tag, met `depth` levels below the root, read and checked.
+    const uint8_t* readNode(const TagState& t, uint32_t page, size_t depth);
     bool isLeaf(const TagState& t, const uint8_t* b) const;
     uint32_t allocBlock(TagState& t);
     void freeBlock(TagState& t, uint32_t page);
     void descendEdge(const TagState& t, std::vector<Level>& path, bool rightmost);
+    // Leaves an exhausted leaf (the last Level of path) for the nearest entry
+    // of the next leaf in the walking direction; false past the tag's end.
+    // `skipped` counts the leaves left so far (too many: a damaged tag).
+    bool leaveLeaf(const TagState& t, std::vector<Level>& path, bool backward, int skipped);
     // Largest entry below a node (key, recno); false for an empty subtree.
     bool maxEntry(const TagState& t, uint32_t page, std::string& key, uint32_t& recno);
     void insertIntoParent(TagState& t, std::vector<Level>& path, size_t level, const std::string& sepKey,

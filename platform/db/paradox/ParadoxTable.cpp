@@ -126,6 +126,13 @@ private:
     void checkField(int field) const;
     void checkWritable() const;
     template <class Op> void writeOp(Op op);
+    // A write to the existing record recNo: writeOp after a check of the
+    // number, which is checked again once the table is current.
+    template <class Op> void recordWriteOp(uint32_t recNo, Op op);
+    // The fixed part of the header as the file holds it now.
+    std::vector<uint8_t> readFixedHeader() const;
+    // Takes the header and the block chain from the file again.
+    void reloadHeader();
     void syncWithDisk();
     void encodeRecord(const std::vector<QVariant>& values, std::vector<uint8_t>& rec, const uint8_t* old,
                       int32_t& counter) const;
@@ -423,6 +430,11 @@ template <class Op> void PxTable::writeOp(Op op)
             file_.unlock(kTableLock, 1);
         throw EDBEngineError(DBERR_LOCKED, "The table is busy: " + path_);
     }
+    const auto release = [&] {
+        file_.unlock(kWriteLock, 1);
+        if (sharedTable)
+            file_.unlock(kTableLock, 1);
+    };
     uint32_t countBefore = 0;
     bool synced = false;
     try {
@@ -437,10 +449,7 @@ template <class Op> void PxTable::writeOp(Op op)
             // The memory copy of the header and chain may be half changed:
             // take them from the file again.
             try {
-                std::vector<uint8_t> now(std::min<size_t>(hdr_.raw.size(), hFixedEnd));
-                file_.readExact(0, now.data(), now.size(), DBERR_HEADERCORRUPT);
-                readDynamicHeader(now);
-                loadChain();
+                reloadHeader();
                 if (physCount_ != countBefore) {
                     resetMap();
                     stale_ = true;
@@ -448,21 +457,41 @@ template <class Op> void PxTable::writeOp(Op op)
             } catch (const EDBEngineError&) {
             }
         }
-        file_.unlock(kWriteLock, 1);
-        if (sharedTable)
-            file_.unlock(kTableLock, 1);
+        release();
         throw;
     }
-    file_.unlock(kWriteLock, 1);
-    if (sharedTable)
-        file_.unlock(kTableLock, 1);
+    release();
+}
+
+template <class Op> void PxTable::recordWriteOp(uint32_t recNo, Op op)
+{
+    checkRecNo(recNo);
+    writeOp([&] {
+        if (stale_) {
+            stale_ = false;
+            changedElsewhere();
+        }
+        checkRecNo(recNo);
+        op();
+    });
+}
+
+std::vector<uint8_t> PxTable::readFixedHeader() const
+{
+    std::vector<uint8_t> now(std::min<size_t>(hdr_.raw.size(), hFixedEnd));
+    file_.readExact(0, now.data(), now.size(), DBERR_HEADERCORRUPT);
+    return now;
+}
+
+void PxTable::reloadHeader()
+{
+    readDynamicHeader(readFixedHeader());
+    loadChain();
 }
 
 void PxTable::syncWithDisk()
 {
-    const size_t n = std::min<size_t>(hdr_.raw.size(), hFixedEnd);
-    std::vector<uint8_t> now(n);
-    file_.readExact(0, now.data(), n, DBERR_HEADERCORRUPT);
+    const std::vector<uint8_t> now = readFixedHeader();
     if (std::equal(now.begin(), now.end(), hdr_.raw.begin()))
         return;
     const std::vector<ChainEntry> old = chain_;
@@ -672,13 +701,7 @@ uint32_t PxTable::append(const std::vector<QVariant>& values)
 
 void PxTable::update(uint32_t recNo, const std::vector<QVariant>& values)
 {
-    checkRecNo(recNo);
-    writeOp([&] {
-        if (stale_) {
-            stale_ = false;
-            changedElsewhere();
-        }
-        checkRecNo(recNo);
+    recordWriteOp(recNo, [&] {
         const uint32_t ord = map_[recNo - 1];
         if (ord == kGone)
             throw EDBEngineError(DBERR_INVALIDPARAM, "Record " + std::to_string(recNo) + " is deleted");
@@ -701,13 +724,7 @@ void PxTable::update(uint32_t recNo, const std::vector<QVariant>& values)
 
 void PxTable::deleteRecord(uint32_t recNo)
 {
-    checkRecNo(recNo);
-    writeOp([&] {
-        if (stale_) {
-            stale_ = false;
-            changedElsewhere();
-        }
-        checkRecNo(recNo);
+    recordWriteOp(recNo, [&] {
         const uint32_t ord = map_[recNo - 1];
         if (ord == kGone)
             return;
@@ -727,13 +744,7 @@ void PxTable::deleteRecord(uint32_t recNo)
 
 void PxTable::undeleteRecord(uint32_t recNo)
 {
-    checkRecNo(recNo);
-    writeOp([&] {
-        if (stale_) {
-            stale_ = false;
-            changedElsewhere();
-        }
-        checkRecNo(recNo);
+    recordWriteOp(recNo, [&] {
         const auto it = gone_.find(recNo);
         if (map_[recNo - 1] != kGone || it == gone_.end())
             return;
@@ -753,10 +764,7 @@ void PxTable::refresh()
     if (!file_.lockWait(kWriteLock, 1, false, kWriteLockWaitMs))
         throw EDBEngineError(DBERR_LOCKED, "The table is busy: " + path_);
     try {
-        std::vector<uint8_t> now(std::min<size_t>(hdr_.raw.size(), hFixedEnd));
-        file_.readExact(0, now.data(), now.size(), DBERR_HEADERCORRUPT);
-        readDynamicHeader(now);
-        loadChain();
+        reloadHeader();
         resetMap();
     } catch (...) {
         file_.unlock(kWriteLock, 1);

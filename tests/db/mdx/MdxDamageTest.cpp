@@ -37,16 +37,6 @@ std::string makeSample(const TempDir& dir)
     return path;
 }
 
-int codeOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const EDBEngineError& e) {
-        return e.code();
-    }
-    return 0;
-}
-
 // The page of the first tag's header and of its root node.
 void firstTagPages(const std::vector<unsigned char>& d, uint32_t& header, uint32_t& root)
 {

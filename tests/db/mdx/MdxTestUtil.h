@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/DbError.h"
 #include "mdx/MdxFile.h"
 
 namespace mdxtest {
@@ -67,6 +68,18 @@ inline std::vector<kdb::mdx::Entry> scan(kdb::mdx::MdxFile& f, const std::string
     for (bool ok = c.first(); ok; ok = c.next())
         out.push_back(c.entry());
     return out;
+}
+
+// The engine error code `f` throws, 0 when it throws none.
+template <class F>
+int codeOf(F&& f)
+{
+    try {
+        f();
+    } catch (const EDBEngineError& e) {
+        return e.code();
+    }
+    return 0;
 }
 
 inline std::string hex(const std::string& s)

@@ -16,7 +16,6 @@
 
 using kdb::ParadoxTable;
 using namespace pxtest;
-using Fields = std::vector<kdb::ParadoxField>;
 
 namespace {
 
@@ -24,7 +23,7 @@ namespace {
 // engine code of the first failure, 0 when all went through.
 int exercise(const std::string& file)
 {
-    try {
+    return engineCode([&] {
         auto t = ParadoxTable::open(file);
         (void)readAll(*t);
         const uint32_t n = t->recordCount();
@@ -35,19 +34,15 @@ int exercise(const std::string& file)
         }
         t->refresh();
         (void)readAll(*t);
-        return 0;
-    } catch (const EDBEngineError& e) {
-        return e.code();
-    }
+    });
 }
 
-class ParadoxDamagedTableTest : public ::testing::Test {
+class ParadoxDamagedTableTest : public PxTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        resetSession();
-        file = dir.filePath("T.DB").toStdString();
+        PxTest::SetUp();
+        file = path("T.DB");
         // 1 KiB blocks, 64-byte records: 15 records per block, 40 records.
         ParadoxTable::create(file, Fields{{"NOM", 'A', 56}, {"N", 'I', 0}, {"D", 'D', 0}}, {{}, 1});
         auto t = ParadoxTable::open(file);
@@ -67,11 +62,12 @@ protected:
     }
     size_t block(size_t n) const { return headerSize + (n - 1) * 1024; }
 
-    QTemporaryDir dir;
     std::string file;
     std::vector<uint8_t> good;
     size_t headerSize = 0;
 };
+
+using ParadoxKeptCorpus = PxTest;
 
 }  // namespace
 
@@ -166,12 +162,10 @@ TEST_F(ParadoxDamagedTableTest, EveryTruncationAndRandomDamageEndsCleanly)
     }
 }
 
-TEST(ParadoxKeptCorpus, ValidFilesOpenWithTheirRecordsAndBadOnesAreRefused)
+TEST_F(ParadoxKeptCorpus, ValidFilesOpenWithTheirRecordsAndBadOnesAreRefused)
 {
-    resetSession();
     kdb::engine::Session::instance().addPassword("/Kelvar/");  // valid-protected-*
-    QTemporaryDir dir;
-    const std::string work = dir.filePath("C.DB").toStdString();
+    const std::string work = path("C.DB");
     int valid = 0, bad = 0;
     for (const auto& entry : std::filesystem::directory_iterator(PX_CORPUS_DIR)) {
         if (!entry.is_regular_file())
@@ -199,13 +193,12 @@ TEST(ParadoxKeptCorpus, ValidFilesOpenWithTheirRecordsAndBadOnesAreRefused)
     EXPECT_GT(bad, 0);
 }
 
-TEST(ParadoxKeptCorpus, OlderAndNewerLayoutsReadTheirValues)
+TEST_F(ParadoxKeptCorpus, OlderAndNewerLayoutsReadTheirValues)
 {
-    resetSession();
-    const std::string dir = PX_CORPUS_DIR;
+    const std::string corpus = PX_CORPUS_DIR;
     {
         // 3.0 layout whose chain runs through the blocks out of file order.
-        auto t = ParadoxTable::open(dir + "/valid-v3-chain-order-30.DB", {false, true});
+        auto t = ParadoxTable::open(corpus + "/valid-v3-chain-order-30.DB", {false, true});
         ASSERT_EQ(t->recordCount(), 30u);
         EXPECT_EQ(t->value(13, 0).toString(), QString("Patient 12"));
         EXPECT_EQ(t->value(13, 1).toInt(), 7);
@@ -215,7 +208,7 @@ TEST(ParadoxKeptCorpus, OlderAndNewerLayoutsReadTheirValues)
     }
     for (const char* name : {"/valid-v7-header4k-25.DB", "/valid-v7-slot271-25.DB"}) {
         SCOPED_TRACE(name);
-        auto t = ParadoxTable::open(dir + name, {false, true});
+        auto t = ParadoxTable::open(corpus + name, {false, true});
         ASSERT_EQ(t->fieldCount(), 8);
         EXPECT_EQ(t->fields()[7].name, "LIB");
         EXPECT_EQ(t->fields()[5].type, kdb::fldBCD);

@@ -13,36 +13,26 @@
 using kdb::ParadoxTable;
 using kdb::engine::Session;
 using namespace pxtest;
-using Fields = std::vector<kdb::ParadoxField>;
 
 namespace {
 
-class ParadoxProtectedTableTest : public ::testing::Test {
+class ParadoxProtectedTableTest : public PxTest {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(dir.isValid());
-        resetSession();
-        file = dir.filePath("USERS.DB").toStdString();
+        PxTest::SetUp();
+        file = path("USERS.DB");
         kdb::ParadoxCreateOptions options;
         options.passwords = {"/Kelvar/", "/TAVEN/"};
         ParadoxTable::create(file, Fields{{"USERID", 'A', 20}, {"PW", 'A', 128}, {"N", '+', 0}}, options);
     }
-    void TearDown() override { resetSession(); }
 
-    int openCode()
-    {
-        try {
-            ParadoxTable::open(file);
-            return 0;
-        } catch (const EDBEngineError& e) {
-            return e.code();
-        }
-    }
+    int openCode() { return engineCode([&] { ParadoxTable::open(file); }); }
 
-    QTemporaryDir dir;
     std::string file;
 };
+
+using ParadoxShippedUserTable = PxTest;
 
 bool contains(const std::vector<uint8_t>& hay, const std::string& needle)
 {
@@ -142,11 +132,9 @@ TEST_F(ParadoxProtectedTableTest, TamperedProtectionAreaIsNotMistakenForAPasswor
     EXPECT_EQ(openCode(), kdb::DBERR_NOTSUPPORTED);
 }
 
-TEST(ParadoxShippedUserTable, OpensWithTheSessionPasswordsAndHoldsTheFiveColumnsEmpty)
+TEST_F(ParadoxShippedUserTable, OpensWithTheSessionPasswordsAndHoldsTheFiveColumnsEmpty)
 {
-    resetSession();
-    QTemporaryDir dir;
-    const std::string copy = dir.filePath("USERS.DB").toStdString();
+    const std::string copy = path("USERS.DB");
     writeFile(copy, readFile(PX_SHIPPED_USERSDB));
 
     int calls = 0;
@@ -177,5 +165,4 @@ TEST(ParadoxShippedUserTable, OpensWithTheSessionPasswordsAndHoldsTheFiveColumns
     ASSERT_EQ(t->recordCount(), 2u);
     EXPECT_TRUE(t->value(1, 4).isNull());
     EXPECT_EQ(t->value(2, 4).toString().size(), 110);
-    resetSession();
 }

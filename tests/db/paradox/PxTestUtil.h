@@ -7,10 +7,15 @@
 
 #include <QTemporaryDir>
 
+#include <gtest/gtest.h>
+
+#include "core/DbError.h"
 #include "core/Table.h"
 #include "paradox/ParadoxTable.h"
 
 namespace pxtest {
+
+using Fields = std::vector<kdb::ParadoxField>;
 
 std::vector<uint8_t> readFile(const std::string& path);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
@@ -25,5 +30,31 @@ std::vector<std::string> readAll(kdb::Table& t);
 
 // Clears the session: no passwords, no handler.
 void resetSession();
+
+// The engine error code `f` throws, 0 when it throws none.
+template <class F>
+int engineCode(F&& f)
+{
+    try {
+        f();
+    } catch (const EDBEngineError& e) {
+        return e.code();
+    }
+    return 0;
+}
+
+// A test with a fresh directory and a clear session before and after.
+class PxTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(dir.isValid());
+        resetSession();
+    }
+    void TearDown() override { resetSession(); }
+    std::string path(const char* name) const { return dir.filePath(name).toStdString(); }
+
+    QTemporaryDir dir;
+};
 
 }  // namespace pxtest
