@@ -79,39 +79,41 @@ private:
     int field_;
 };
 
-// The key column: through an ascending tag whose key is the column alone
-// when the table has one, else through the ordered query.
-std::unique_ptr<KeyColumn> OpenKeyColumn(const QString& tableName, const QString& databaseName,
-                                         const QString& fieldName)
-{
-    auto table = kdb::engine::openTable(databaseName.toStdString(), tableName.toStdString());
-    const int field = table->fieldIndex(fieldName.toStdString());
-    if (field >= 0) {
-        for (const kdb::TagInfo& tag : table->tags()) {
-            if (!tag.descending && tag.keyType == 'C' &&
-                QString::fromStdString(tag.keyExpr).trimmed().compare(fieldName, Qt::CaseInsensitive) == 0)
-                return std::make_unique<TagKeyColumn>(std::move(table), tag.name, field);
-        }
-    }
-    table.reset();
-    return std::make_unique<QueryKeyColumn>(tableName, databaseName, fieldName);
-}
-
 // Waits for the allocation lock of the table's file and keeps it.
-void TakeAllocationLock(const QString& tableName, const QString& databaseName)
+void TakeAllocationLock(const kdb::Table& table, const QString& tableName)
 {
     heldLock.reset();
-    std::string path;
-    {
-        auto table = kdb::engine::openTable(databaseName.toStdString(), tableName.toStdString());
-        path = table->filePath();
-    }
-    auto lock = std::make_unique<kdb::File>(kdb::File::open(path, kdb::File::Mode::ReadWrite));
+    auto lock = std::make_unique<kdb::File>(kdb::File::open(table.filePath(), kdb::File::Mode::ReadWrite));
     if (!lock->lockWait(CodeAllocationLockOffset(), 1, true, allocationTimeoutMs))
         throw EDBEngineError(kdb::DBERR_LOCKED,
                              "La table " + tableName.toStdString() +
                                  " est en cours de mise à jour sur un autre poste. Veuillez réessayer.");
     heldLock = std::move(lock);
+}
+
+// Takes the allocation lock, then opens the key column: through an
+// ascending tag whose key is the column alone when the table has one, else
+// through the ordered query.
+std::unique_ptr<KeyColumn> OpenKeyColumn(const QString& tableName, const QString& databaseName,
+                                         const QString& fieldName)
+{
+    auto table = kdb::engine::openTable(databaseName.toStdString(), tableName.toStdString());
+    TakeAllocationLock(*table, tableName);
+    try {
+        const int field = table->fieldIndex(fieldName.toStdString());
+        if (field >= 0) {
+            for (const kdb::TagInfo& tag : table->tags()) {
+                if (!tag.descending && tag.keyType == 'C' &&
+                    QString::fromStdString(tag.keyExpr).trimmed().compare(fieldName, Qt::CaseInsensitive) == 0)
+                    return std::make_unique<TagKeyColumn>(std::move(table), tag.name, field);
+            }
+        }
+        table.reset();
+        return std::make_unique<QueryKeyColumn>(tableName, databaseName, fieldName);
+    } catch (...) {
+        ReleaseCodeAllocation();
+        throw;
+    }
 }
 
 }  // namespace
@@ -133,13 +135,5 @@ void ReleaseCodeAllocation()
 
 void InstallDatabaseKeyColumns()
 {
-    SetKeyColumnOpener([](const QString& tableName, const QString& databaseName, const QString& fieldName) {
-        TakeAllocationLock(tableName, databaseName);
-        try {
-            return OpenKeyColumn(tableName, databaseName, fieldName);
-        } catch (...) {
-            ReleaseCodeAllocation();
-            throw;
-        }
-    });
+    SetKeyColumnOpener(&OpenKeyColumn);
 }

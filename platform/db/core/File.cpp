@@ -1,6 +1,8 @@
 #include "core/File.h"
 
 #include <cctype>
+#include <map>
+#include <mutex>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -224,12 +226,37 @@ void replaceFile(const std::string& source, const std::string& target)
     syncDirectory(target);
 }
 
+namespace {
+// Names found by a directory listing, so that the statements that name a
+// table in another case than its file's do not list the directory each
+// time; an entry is used only while its file exists.
+std::mutex foundMutex;
+std::map<std::string, std::string> foundNames;  // directory + '\n' + upper-case name -> path
+std::string foundKey(const std::string& dir, const std::string& name)
+{
+    std::string k = dir + '\n';
+    for (char c : name)
+        k.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    return k;
+}
+}  // namespace
+
 std::string findFileNoCase(const std::string& directory, const std::string& name)
 {
     std::string dir = directory.empty() ? "." : directory;
     const std::string exact = dir + (dir.back() == '/' ? "" : "/") + name;
     if (fileExists(exact))
         return exact;
+    const std::string key = foundKey(dir, name);
+    {
+        std::lock_guard<std::mutex> g(foundMutex);
+        auto it = foundNames.find(key);
+        if (it != foundNames.end()) {
+            if (fileExists(it->second))
+                return it->second;
+            foundNames.erase(it);
+        }
+    }
     if (DIR* d = ::opendir(dir.c_str())) {
         std::string found;
         while (dirent* e = ::readdir(d)) {
@@ -241,8 +268,13 @@ std::string findFileNoCase(const std::string& directory, const std::string& name
             }
         }
         ::closedir(d);
-        if (!found.empty())
+        if (!found.empty()) {
+            std::lock_guard<std::mutex> g(foundMutex);
+            if (foundNames.size() > 256)
+                foundNames.clear();
+            foundNames[key] = found;
             return found;
+        }
     }
     return exact;
 }

@@ -51,6 +51,13 @@ int Table::tagIndex(std::string_view tagName) const
     return -1;
 }
 
+void TagCursor::scanForward(const std::function<bool(uint32_t recNo, std::string_view key)>& visit)
+{
+    for (uint32_t r = current(); r; r = next())
+        if (!visit(r, currentKey()))
+            return;
+}
+
 uint32_t Table::findKey(std::string_view tagName, const QVariant& key, bool partial)
 {
     auto cursor = openTag(tagName);

@@ -22,6 +22,7 @@
 //
 // Errors are raised as EDBEngineError (core/DbError.h).
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -79,6 +80,17 @@ public:
     // else 0 with the cursor left on that nearest following entry (or off the
     // end). O(log n).
     virtual uint32_t seek(const QVariant& key, bool partial = false) = 0;
+    // The key bytes of the entry under the cursor as the index holds them
+    // (a character key padded with blanks to the key length); empty when off
+    // either end, or when the table does not keep key bytes.
+    virtual std::string_view currentKey() const { return {}; }
+    // Walks forward from the entry under the cursor (that entry included)
+    // while visit answers true, handing each entry's record number and key
+    // bytes (as currentKey()); the key view lasts until the next step. The
+    // index is read under one hold per batch of entries rather than one per
+    // step. Leaves the cursor on the last entry visited (off the end when the
+    // walk ran past the last entry).
+    virtual void scanForward(const std::function<bool(uint32_t recNo, std::string_view key)>& visit);
 };
 
 class Table {
@@ -116,6 +128,14 @@ public:
     // conversion, no allocation). The view stays valid until the next call on
     // this table. For a memo it is the stored block pointer, not the text.
     virtual std::string_view rawField(uint32_t recNo, int field) = 0;
+    // rawField() answers the .DBF layout: character bytes in Windows-1252
+    // padded with blanks, dates "yyyyMMdd", numbers as ASCII text; the
+    // character tags on one field hold that field's bytes as keys.
+    virtual bool hasDbfLayout() const { return false; }
+    // With the .DBF layout: the stored record (deletion flag first, then the
+    // fields at their offsets), valid until the next call on this table;
+    // nullptr from a table without that layout.
+    virtual const char* rawRecord(uint32_t recNo) { (void)recNo; return nullptr; }
 
     // Appends a record from values given in field order (missing trailing
     // values are empty) and answers its record number. The record reaches
@@ -153,6 +173,25 @@ public:
     virtual std::unique_ptr<TagCursor> openTag(std::string_view tagName) = 0;
     // Convenience: the first record (in tag order) whose key matches, or 0.
     uint32_t findKey(std::string_view tagName, const QVariant& key, bool partial = false);
+    // Between beginIndexRead() and the matching endIndexRead() (calls nest),
+    // the tag cursors of this table read the index under one shared hold
+    // taken by the outermost begin, instead of one per call; another program's
+    // change waits meanwhile, so hold it over a bounded batch of reads only.
+    // No change may be made through this table while it is held.
+    virtual void beginIndexRead() {}
+    virtual void endIndexRead() {}
+};
+
+// Holds the index of a table for a batch of reads (see Table::beginIndexRead).
+class IndexReadHold {
+public:
+    explicit IndexReadHold(Table& t) : t_(t) { t_.beginIndexRead(); }
+    ~IndexReadHold() { t_.endIndexRead(); }
+    IndexReadHold(const IndexReadHold&) = delete;
+    IndexReadHold& operator=(const IndexReadHold&) = delete;
+
+private:
+    Table& t_;
 };
 
 }  // namespace kdb

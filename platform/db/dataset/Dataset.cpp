@@ -822,14 +822,16 @@ std::vector<sql::ColumnInfo> TableDataset::baseColumns() const { return source_-
 
 bool TableDataset::fetchBase(std::vector<uint32_t>& out, int max) {
     if (tag_) {
-        for (int i = 0; i < max; ++i) {
-            bool ok = tagStarted_ ? tag_->next() : tag_->first();
-            tagStarted_ = true;
-            if (!ok) return false;
-            uint32_t r = tag_->recNo();
+        bool ok = tagStarted_ ? tag_->next() : tag_->first();
+        tagStarted_ = true;
+        if (!ok) return false;
+        // the entries of a batch read under one hold of the index
+        int taken = 0;
+        tag_->scanForward([&](uint32_t r, std::string_view) {
             if (!source_->isDeleted(r)) out.push_back(r);
-        }
-        return true;
+            return ++taken < max;
+        });
+        return tag_->recNo() != 0;  // off the end: no more
     }
     uint32_t n = source_->recordCount();
     for (int i = 0; i < max; ++i) {

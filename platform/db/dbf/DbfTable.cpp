@@ -8,6 +8,13 @@
 #include <ctime>
 #include <functional>
 
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDate>
 
 #include "core/Codepage.h"
@@ -39,9 +46,18 @@ std::string upper(std::string s)
 
 std::string_view trimRight(std::string_view s)
 {
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\0'))
-        s.remove_suffix(1);
-    return s;
+    // eight bytes at a time: wide character fields are mostly blanks
+    size_t n = s.size();
+    while (n >= 8) {
+        uint64_t w;
+        std::memcpy(&w, s.data() + n - 8, 8);
+        if ((w & 0xDFDFDFDFDFDFDFDFull) != 0)  // a byte other than ' ' or NUL
+            break;
+        n -= 8;
+    }
+    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0'))
+        --n;
+    return s.substr(0, n);
 }
 
 std::string_view trim(std::string_view s)
@@ -111,6 +127,13 @@ class DbfTable::HeaderLock {
 public:
     HeaderLock(DbfTable& t, bool exclusive) : t_(t)
     {
+        if (t.readHold_ > 0) {
+            // The batch of reads holds the header already; a change in the
+            // middle of it would give the hold away.
+            if (exclusive && t.file_.writable())
+                throw EDBEngineError(DBERR_LOCKED, "Table is being read in a batch: " + t.path_);
+            return;
+        }
         if (t.mode_.exclusive)
             return;
         const bool write = exclusive && t.file_.writable();
@@ -193,6 +216,7 @@ void DbfTable::readHeader(bool checkRebuild)
     const uint64_t fsize = file_.size();
     if (file_.readAt(0, h, 32) < 32)
         headerCorrupt(path_, "file too short");
+    dropMap();
     version_ = h[0];
     const int level = version_ & 0x07;
     if (level != 3 && level != 4)
@@ -615,6 +639,7 @@ int DbfTable::probe(const std::string& path, bool exclusive)
 
 DbfTable::~DbfTable()
 {
+    dropMap();
     try {
         if (mdx_)
             mdx_->flush(false);
@@ -636,9 +661,115 @@ void DbfTable::checkField(int field) const
         throw EDBEngineError(DBERR_INVALIDPARAM, "Field number " + std::to_string(field) + " out of range in " + path_);
 }
 
+// Maps of closed tables are kept for a while: the statements of a screen
+// open the same tables again and again, and a kept map spares the setting up
+// of its pages. A map is taken again only for the same file (device and
+// inode); what it shows is always the file's current content.
+namespace {
+struct KeptMap {
+    uint64_t dev = 0, ino = 0;
+    const char* p = nullptr;
+    size_t len = 0;
+};
+std::mutex keptMutex;
+std::vector<KeptMap> keptMaps;
+constexpr size_t kKeptMaps = 8;
+
+void keepMap(uint64_t dev, uint64_t ino, const char* p, size_t len)
+{
+    std::lock_guard<std::mutex> g(keptMutex);
+    keptMaps.push_back({dev, ino, p, len});
+    if (keptMaps.size() > kKeptMaps) {
+        ::munmap(const_cast<char*>(keptMaps.front().p), keptMaps.front().len);
+        keptMaps.erase(keptMaps.begin());
+    }
+}
+
+bool takeKeptMap(uint64_t dev, uint64_t ino, size_t need, const char*& p, size_t& len)
+{
+    std::lock_guard<std::mutex> g(keptMutex);
+    for (size_t i = keptMaps.size(); i-- > 0;) {
+        const KeptMap& k = keptMaps[i];
+        if (k.dev != dev || k.ino != ino)
+            continue;
+        if (k.len < need) {  // too short for the table as it is now
+            ::munmap(const_cast<char*>(k.p), k.len);
+            keptMaps.erase(keptMaps.begin() + static_cast<long>(i));
+            continue;
+        }
+        p = k.p;
+        len = k.len;
+        keptMaps.erase(keptMaps.begin() + static_cast<long>(i));
+        return true;
+    }
+    return false;
+}
+}  // namespace
+
+void DbfTable::dropMap()
+{
+    if (map_) {
+        // Kept only while the file is still the one at the table's path
+        // (not after a pack or a restructure put a new file there).
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == mapDev_ &&
+            static_cast<uint64_t>(st.st_ino) == mapIno_)
+            keepMap(mapDev_, mapIno_, map_, mapLen_);
+        else
+            ::munmap(const_cast<char*>(map_), mapLen_);
+    }
+    map_ = nullptr;
+    mapLen_ = 0;
+}
+
+// Maps the file so that it covers recNo; false when the file cannot be
+// mapped (reads then go through the run cache). Only whole records the file
+// holds (count_ is bounded by the file size) are ever read through the map.
+bool DbfTable::mapRecords(uint32_t recNo)
+{
+    const uint64_t need = headerLen_ + uint64_t(recNo) * recLen_;
+    if (map_ && need <= mapLen_)
+        return true;
+    if (mapFailed_)
+        return false;
+    dropMap();
+    struct stat st {};
+    if (::fstat(file_.fd(), &st) != 0) {
+        mapFailed_ = true;
+        return false;
+    }
+    mapDev_ = static_cast<uint64_t>(st.st_dev);
+    mapIno_ = static_cast<uint64_t>(st.st_ino);
+    if (takeKeptMap(mapDev_, mapIno_, need, map_, mapLen_))
+        return true;
+    // Room for the records appended next, so that a table that grows is
+    // not mapped again at each append.
+    const uint64_t want = headerLen_ + (uint64_t(count_) + 1024) * recLen_;
+    // Mapped through a descriptor of its own: a map keeps its open file
+    // alive, and the table's locks belong to the table's open file, which
+    // must go away when the table closes.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat same {};
+    void* p = MAP_FAILED;
+    if (fd >= 0 && ::fstat(fd, &same) == 0 && static_cast<uint64_t>(same.st_dev) == mapDev_ &&
+        static_cast<uint64_t>(same.st_ino) == mapIno_)
+        p = ::mmap(nullptr, want, PROT_READ, MAP_SHARED, fd, 0);
+    if (fd >= 0)
+        ::close(fd);
+    if (p == MAP_FAILED) {
+        mapFailed_ = true;
+        return false;
+    }
+    map_ = static_cast<const char*>(p);
+    mapLen_ = want;
+    return need <= mapLen_;
+}
+
 const char* DbfTable::recordPtr(uint32_t recNo)
 {
     checkRecNo(recNo);
+    if (mapRecords(recNo))
+        return map_ + headerLen_ + size_t(recNo - 1) * recLen_;
     if (cacheCount_ == 0 || recNo < cacheFirst_ || recNo >= cacheFirst_ + cacheCount_) {
         // A run of records for a scan (the record right after the cached
         // ones), one record for a random access.
@@ -1278,6 +1409,23 @@ public:
         return run([&] { return c_.prior(); }, true);
     }
     uint32_t current() const override { return on_ ? recNo_ : 0; }
+    std::string_view currentKey() const override { return on_ ? std::string_view(c_.key()) : std::string_view(); }
+    void scanForward(const std::function<bool(uint32_t, std::string_view)>& visit) override
+    {
+        // A batch of steps per hold of the header: others' changes wait
+        // at most one batch, and the index is checked for them once per batch.
+        constexpr int kBatch = 4096;
+        while (on_) {
+            IndexReadHold hold(t_);
+            for (int n = 0; n < kBatch; ++n) {
+                if (!on_)
+                    return;
+                if (!visit(recNo_, c_.key()))
+                    return;
+                run([&] { return c_.next(); }, true);
+            }
+        }
+    }
     uint32_t seek(const QVariant& key, bool partial) override
     {
         const auto& tag = t_.tags_.at(tag_);
@@ -1312,8 +1460,16 @@ private:
             if (fromPosition)
                 return 0;
         }
+        // A step from the position reads nodes: another program's flushed
+        // change must be noticed first (a batch hold checked it already).
+        if (fromPosition && t_.readHold_ == 0 && t_.mdx_)
+            t_.mdx_->refresh();
         on_ = f();
         recNo_ = on_ ? c_.recno() : 0;
+        // An entry of a record another program appended: the table learns
+        // its new count, so that the record can be read.
+        if (recNo_ > t_.count_)
+            t_.refreshCount();
         return recNo_;
     }
     DbfTable& t_;
@@ -1332,6 +1488,47 @@ std::unique_ptr<TagCursor> DbfTable::openTag(std::string_view tagName)
         throw EDBEngineError(DBERR_INVALIDPARAM, "No tag " + std::string(tagName) + " in " + path_);
     HeaderLock lock(*this, false);
     return std::make_unique<Cursor>(*this, static_cast<size_t>(i), mdx_->cursor(tags_[i].info.name));
+}
+
+void DbfTable::takeHeaderShared()
+{
+    const bool turn = file_.writable();
+    if (turn && !file_.lockWait(kLockTurn, 1, true, lockTimeoutMs_))
+        throw EDBEngineError(DBERR_LOCKED, "Table is locked by another user: " + path_);
+    const bool got = file_.lockWait(kLockHeader, 1, false, lockTimeoutMs_);
+    if (turn)
+        file_.unlock(kLockTurn, 1);
+    if (!got)
+        throw EDBEngineError(DBERR_LOCKED, "Table is locked by another user: " + path_);
+}
+
+void DbfTable::beginIndexRead()
+{
+    if (readHold_ > 0) {
+        ++readHold_;
+        return;
+    }
+    if (!mode_.exclusive) {
+        takeHeaderShared();
+        readHoldLocked_ = true;
+    }
+    readHold_ = 1;
+    try {
+        if (mdx_)
+            mdx_->refresh();  // changes flushed by others since the last read
+    } catch (...) {
+        endIndexRead();
+        throw;
+    }
+}
+
+void DbfTable::endIndexRead()
+{
+    if (readHold_ == 0 || --readHold_ > 0)
+        return;
+    if (readHoldLocked_)
+        file_.unlock(kLockHeader, 1);
+    readHoldLocked_ = false;
 }
 
 // The index file object is replaced (pack, regeneration, restructure): the

@@ -81,6 +81,13 @@ public:
     bool isDeleted(uint32_t recNo) override;
     QVariant value(uint32_t recNo, int field) override;
     std::string_view rawField(uint32_t recNo, int field) override;
+    bool hasDbfLayout() const override { return true; }
+    const char* rawRecord(uint32_t recNo) override
+    {
+        if (map_ && recNo >= 1 && recNo <= count_ && headerLen_ + uint64_t(recNo) * recLen_ <= mapLen_)
+            return map_ + headerLen_ + size_t(recNo - 1) * recLen_;
+        return recordPtr(recNo);
+    }
     uint32_t append(const std::vector<QVariant>& values) override;
     void update(uint32_t recNo, const std::vector<QVariant>& values) override;
     void deleteRecord(uint32_t recNo) override;
@@ -93,6 +100,8 @@ public:
     void unlockTable() override;
     std::vector<TagInfo> tags() const override;
     std::unique_ptr<TagCursor> openTag(std::string_view tagName) override;
+    void beginIndexRead() override;
+    void endIndexRead() override;
 
     // ---- dBASE specifics ----
     uint8_t versionByte() const { return version_; }
@@ -151,6 +160,9 @@ private:
     void checkWritable() const;
     void requireExclusive(const char* what) const;
     void invalidateCache() { cacheCount_ = 0; }
+    bool mapRecords(uint32_t recNo);
+    void dropMap();
+    void takeHeaderShared();
     void refreshCount();
     void writeCount(uint32_t count);
     void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);
@@ -191,6 +203,17 @@ private:
     uint32_t cacheFirst_ = 0;
     uint32_t cacheCount_ = 0;
     std::string scratch_;
+    // Read-only map of the file for reads (records appended since it was
+    // made are mapped again when read; writes go through the file and are
+    // seen through the map at once).
+    const char* map_ = nullptr;
+    size_t mapLen_ = 0;
+    uint64_t mapDev_ = 0, mapIno_ = 0;
+    bool mapFailed_ = false;
+    // Batched index reads (beginIndexRead): depth, and whether the shared
+    // header lock is held for them.
+    int readHold_ = 0;
+    bool readHoldLocked_ = false;
 };
 
 }  // namespace kdb

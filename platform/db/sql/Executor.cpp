@@ -4,9 +4,14 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstring>
 #include <functional>
+#include <unordered_map>
 #include <unordered_set>
 
+#include "core/Codepage.h"
 #include "core/DbError.h"
 #include "sql/Sql.h"
 #include "sql/SqlAst.h"
@@ -64,11 +69,25 @@ QVariant Params::value(const std::string& name) const {
     return it == values_.end() ? QVariant() : it->second;
 }
 
+namespace {
+// Names compared ignoring case; ASCII names without building texts.
+bool sameName(const std::string& a, const std::string& b) {
+    bool ascii = true;
+    for (char c : a) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    for (char c : b) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (!ascii)
+        return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
+            return false;
+    return true;
+}
+}  // namespace
+
 int ResultSet::columnIndex(const std::string& name) const {
-    QString n = QString::fromStdString(name);
     for (size_t i = 0; i < columns.size(); ++i)
-        if (QString::fromStdString(columns[i].name).compare(n, Qt::CaseInsensitive) == 0)
-            return static_cast<int>(i);
+        if (sameName(columns[i].name, name)) return static_cast<int>(i);
     return -1;
 }
 
@@ -157,6 +176,11 @@ int compareValues(const QVariant& a, const QVariant& b, Kind k) {
     if (a.isNull() || b.isNull()) return a.isNull() ? (b.isNull() ? 0 : -1) : 1;
     switch (k) {
         case Kind::Text: {
+            if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString) {  // no copies
+                int c = QString::compare(*static_cast<const QString*>(a.constData()),
+                                         *static_cast<const QString*>(b.constData()), Qt::CaseSensitive);
+                return c < 0 ? -1 : (c > 0 ? 1 : 0);
+            }
             int c = QString::compare(a.toString(), b.toString(), Qt::CaseSensitive);
             return c < 0 ? -1 : (c > 0 ? 1 : 0);
         }
@@ -205,8 +229,149 @@ QString likePrefix(const QString& pattern) {
     return pattern.left(i);
 }
 
+// ---- stored bytes ----------------------------------------------------------
+// Conditions, DISTINCT and MAX read the stored bytes of the fields where the
+// source gives them, with the rules of the values they stand for: a
+// character field is its text with trailing blanks ignored (all blanks: no
+// value), texts order by their UTF-16 units; a date is "yyyyMMdd" (anything
+// else: no date); a number is its ASCII text (blank: no value).
+
+// The UTF-16 unit of each Windows-1252 byte, and the byte of each unit.
+struct Cp1252Units {
+    std::array<char16_t, 256> unit{};
+    std::unordered_map<char16_t, char> byte;
+    Cp1252Units() {
+        for (int b = 0; b < 256; ++b) {
+            const char c = static_cast<char>(b);
+            unit[static_cast<size_t>(b)] = fromCp1252(std::string_view(&c, 1)).at(0).unicode();
+            byte[unit[static_cast<size_t>(b)]] = c;
+        }
+    }
+};
+const Cp1252Units& cp1252() {
+    static const Cp1252Units u;
+    return u;
+}
+
+// Without its trailing blanks (and NULs); eight bytes at a time, as wide
+// character columns are mostly blanks.
+std::string_view rawTrimRight(std::string_view s) {
+    size_t n = s.size();
+    while (n >= 8) {
+        uint64_t w;
+        std::memcpy(&w, s.data() + n - 8, 8);
+        if ((w & 0xDFDFDFDFDFDFDFDFull) != 0) break;  // a byte other than ' ' or NUL
+        n -= 8;
+    }
+    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0')) --n;
+    return s.substr(0, n);
+}
+
+// True when the bytes hold something besides blanks (and NULs).
+bool rawHasText(std::string_view s) {
+    for (char c : s)
+        if (c != ' ' && c != '\0') return true;
+    return false;
+}
+
+// Text as stored bytes; false when a character has no byte.
+bool toRawText(const QString& s, std::string& out) {
+    const Cp1252Units& u = cp1252();
+    out.clear();
+    out.reserve(static_cast<size_t>(s.size()));
+    for (const QChar ch : s) {
+        const char16_t c = ch.unicode();
+        if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) {
+            out.push_back(static_cast<char>(c));
+            continue;
+        }
+        auto it = u.byte.find(c);
+        if (it == u.byte.end()) return false;
+        out.push_back(it->second);
+    }
+    return true;
+}
+
+// Orders two stored texts as their decoded texts order.
+int compareRawText(std::string_view a, std::string_view b) {
+    const auto& unit = cp1252().unit;
+    const size_t n = std::min(a.size(), b.size());
+    for (size_t i = 0; i < n; ++i) {
+        if (a[i] == b[i]) continue;
+        const char16_t x = unit[static_cast<unsigned char>(a[i])], y = unit[static_cast<unsigned char>(b[i])];
+        return x < y ? -1 : 1;
+    }
+    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+}
+
+bool likeMatchRaw(std::string_view s, std::string_view p) {
+    size_t si = 0, pi = 0, mark = 0;
+    long star = -1;
+    while (si < s.size()) {
+        if (pi < p.size() && (p[pi] == '_' || (p[pi] != '%' && p[pi] == s[si]))) {
+            ++si; ++pi;
+        } else if (pi < p.size() && p[pi] == '%') {
+            star = static_cast<long>(pi++);
+            mark = si;
+        } else if (star >= 0) {
+            pi = static_cast<size_t>(star) + 1;
+            si = ++mark;
+        } else {
+            return false;
+        }
+    }
+    while (pi < p.size() && p[pi] == '%') ++pi;
+    return pi == p.size();
+}
+
+bool rawDateValid(std::string_view s) {
+    if (s.size() != 8) return false;
+    int v[3] = {0, 0, 0};
+    const int len[3] = {4, 2, 2};
+    size_t pos = 0;
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < len[k]; ++i, ++pos) {
+            if (s[pos] < '0' || s[pos] > '9') return false;
+            v[k] = v[k] * 10 + (s[pos] - '0');
+        }
+    return QDate::isValid(v[0], v[1], v[2]);
+}
+
+// A stored number: 1 with its value, 0 for no value, -1 when its text
+// needs the full reading (decimals, exponent, anything unusual).
+int rawNumber(std::string_view s, double& out) {
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\0')) s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\0')) s.remove_prefix(1);
+    if (s.empty()) return 0;
+    bool neg = false;
+    if (s.front() == '-' || s.front() == '+') {
+        neg = s.front() == '-';
+        s.remove_prefix(1);
+    }
+    if (s.empty() || s.size() > 18) return -1;
+    long long v = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') return -1;
+        v = v * 10 + (c - '0');
+    }
+    out = static_cast<double>(neg ? -v : v);
+    return 1;
+}
+
 struct Ctx {
     uint32_t rec[2] = {0, 0};
+};
+
+// Reads of a source's index under one hold (Source::beginIndexRead).
+class IndexHold {
+public:
+    explicit IndexHold(Source& s) : s_(s) { s_.beginIndexRead(); }
+    ~IndexHold() { s_.endIndexRead(); }
+    IndexHold(const IndexHold&) = delete;
+    IndexHold& operator=(const IndexHold&) = delete;
+
+private:
+    Source& s_;
 };
 
 struct Side {
@@ -215,11 +380,23 @@ struct Side {
     QVariant value;  // normalised constant
 };
 
+// A condition of one column against a constant, tested on stored bytes.
+struct RawTest {
+    char mode = 0;        // the field's raw kind; 0 when tested on values
+    int table = -1, field = -1;
+    CmpOp op = CmpOp::Eq; // with the column on the left
+    bool never = false;   // no stored value can pass
+    bool anyValue = false;// every stored value passes (a text that has no bytes, with <>)
+    std::string text;     // constant text (or "yyyyMMdd")
+    double num = 0;
+};
+
 struct Compiled {
     Side lhs, rhs;
     CmpOp op = CmpOp::Eq;
     Kind kind = Kind::Text;
     unsigned mask = 0;  // tables the condition reads
+    RawTest raw;
 };
 
 struct Access {
@@ -357,10 +534,45 @@ private:
         }
         size_t f = static_cast<size_t>(field);
         if (!rc.have[f]) {
-            rc.values[f] = src_[static_cast<size_t>(table)]->value(rec, field);
+            Source& s = *src_[static_cast<size_t>(table)];
+            rc.values[f] = s.rawKind(field) == 'C' ? textValue(s, table, field, rec) : s.value(rec, field);
             rc.have[f] = 1;
         }
         return rc.values[f];
+    }
+
+    // A character column's value from its stored bytes. The texts a column
+    // repeats (a name, a reason) are made once per statement and shared;
+    // a column whose texts seldom repeat stops being remembered.
+    struct TextMemo {
+        struct Hash {
+            using is_transparent = void;
+            size_t operator()(std::string_view v) const { return std::hash<std::string_view>{}(v); }
+        };
+        std::unordered_map<std::string, QVariant, Hash, std::equal_to<>> texts;
+        uint32_t lookups = 0, hits = 0;
+        bool off = false;
+    };
+    QVariant textValue(Source& s, int table, int field, uint32_t rec) {
+        const std::string_view t = rawTrimRight(rawOf(s, rec, field));
+        if (t.empty()) return {};
+        auto& memos = memo_[table];
+        if (memos.empty()) memos.resize(s.columns().size());
+        TextMemo& m = memos[static_cast<size_t>(field)];
+        if (m.off) return fromCp1252(t);
+        ++m.lookups;
+        if (auto it = m.texts.find(t); it != m.texts.end()) {
+            ++m.hits;
+            return it->second;
+        }
+        QVariant v = fromCp1252(t);
+        if (m.lookups >= 1024 && m.hits * 4 < m.lookups) {
+            m.off = true;
+            m.texts.clear();
+        } else if (m.texts.size() < 4096) {
+            m.texts.emplace(std::string(t), v);
+        }
+        return v;
     }
     // Forgets what was read (after a write).
     void dropCache() {
@@ -391,7 +603,126 @@ private:
             }
             conds_.push_back(std::move(k));
             conds_.back().mask = maskOf(conds_.back());
+            prepareRaw(conds_.back());
+            if (conds_.back().raw.mode) addHot(conds_.back().raw.table, conds_.back().raw.field);
         }
+    }
+
+    // Sets up the test on stored bytes of a column against a constant.
+    void prepareRaw(Compiled& k) {
+        const Side* col = nullptr;
+        const Side* cst = nullptr;
+        CmpOp op = k.op;
+        if (k.lhs.expr->kind == Expr::Column && k.rhs.constant) {
+            col = &k.lhs; cst = &k.rhs;
+        } else if (k.rhs.expr->kind == Expr::Column && k.lhs.constant && k.op != CmpOp::Like) {
+            col = &k.rhs; cst = &k.lhs;
+            switch (op) {
+                case CmpOp::Lt: op = CmpOp::Gt; break;
+                case CmpOp::Le: op = CmpOp::Ge; break;
+                case CmpOp::Gt: op = CmpOp::Lt; break;
+                case CmpOp::Ge: op = CmpOp::Le; break;
+                default: break;
+            }
+        } else {
+            return;
+        }
+        const int table = col->expr->table, field = col->expr->field;
+        const char rk = src_[static_cast<size_t>(table)]->rawKind(field);
+        RawTest r;
+        r.table = table;
+        r.field = field;
+        r.op = op;
+        r.mode = rk;
+        if (cst->value.isNull()) {
+            r.never = true;  // a comparison with no value is false
+        } else if (k.kind == Kind::Text && rk == 'C') {
+            if (!toRawText(cst->value.toString(), r.text)) {
+                if (op == CmpOp::Eq || op == CmpOp::Like) r.never = true;
+                else if (op == CmpOp::Ne) r.anyValue = true;
+                else return;  // orders against a character no byte stands for: on values
+            }
+        } else if (k.kind == Kind::Date && rk == 'D') {
+            const QDate d = cst->value.toDate();
+            if (!d.isValid() || d.year() < 1000 || d.year() > 9999) return;
+            r.text = d.toString(QStringLiteral("yyyyMMdd")).toStdString();
+        } else if (k.kind == Kind::Number && rk == 'N') {
+            r.num = cst->value.toDouble();
+        } else {
+            return;
+        }
+        k.raw = std::move(r);
+    }
+
+    // The stored bytes of a field of rawKind() != 0.
+    std::string_view rawOf(Source& s, uint32_t rec, int field) {
+        if (const char* p = s.rawRecord(rec))
+            return std::string_view(p + s.rawOffset(field),
+                                    static_cast<size_t>(s.columns()[static_cast<size_t>(field)].width));
+        return s.rawField(rec, field);
+    }
+
+    // Scans fetch the bytes they will read a few records ahead: the records
+    // are wide, and the memory is read faster when asked for in advance.
+    static constexpr uint32_t kAhead = 16;
+    void addHot(int table, int field) {
+        Source& s = *src_[static_cast<size_t>(table)];
+        const int off = s.rawOffset(field);
+        if (off < 0) return;
+        hot_[table].emplace_back(off, s.columns()[static_cast<size_t>(field)].width);
+    }
+    void prefetchRec(Source& s, int table, uint32_t rec) {
+        const char* p = s.rawRecord(rec);
+        if (!p) return;
+        __builtin_prefetch(p);
+        for (const auto& [off, w] : hot_[table]) {
+            __builtin_prefetch(p + off);
+            __builtin_prefetch(p + off + w - 1);
+        }
+    }
+
+    bool testRaw(const Compiled& k, const Ctx& c) {
+        const RawTest& r = k.raw;
+        if (r.never) return false;
+        Source& s = *src_[static_cast<size_t>(r.table)];
+        const std::string_view v = rawOf(s, c.rec[r.table], r.field);
+        int cmp = 0;
+        switch (r.mode) {
+            case 'C': {
+                if (r.op == CmpOp::Ne && r.text.empty()) return rawHasText(v);  // COL <> ''
+                const std::string_view t = rawTrimRight(v);
+                if (t.empty()) return false;
+                if (r.anyValue) return true;
+                if (r.op == CmpOp::Eq) return t == r.text;
+                if (r.op == CmpOp::Ne) return t != r.text;
+                if (r.op == CmpOp::Like) return likeMatchRaw(t, r.text);
+                cmp = compareRawText(t, r.text);
+                break;
+            }
+            case 'D':
+                if (!rawDateValid(v)) return false;
+                cmp = v.compare(r.text);
+                break;
+            case 'N': {
+                double d = 0;
+                const int got = rawNumber(v, d);
+                if (got < 0) return test(k, c);
+                if (got == 0) return false;
+                cmp = d < r.num ? -1 : (d > r.num ? 1 : 0);
+                break;
+            }
+            default: return test(k, c);
+        }
+        switch (r.op) {
+            case CmpOp::Eq: return cmp == 0;
+            case CmpOp::Ne: return cmp != 0;
+            case CmpOp::Lt: return cmp < 0;
+            case CmpOp::Le: return cmp <= 0;
+            case CmpOp::Gt: return cmp > 0;
+            case CmpOp::Ge: return cmp >= 0;
+            case CmpOp::Like: break;
+        }
+        return false;
     }
 
     bool test(const Compiled& k, const Ctx& c) {
@@ -424,11 +755,13 @@ private:
         return m;
     }
 
-    bool passes(const Ctx& c, unsigned available) {
+    // `met`: a condition the caller made hold already (a join's equality).
+    bool passes(const Ctx& c, unsigned available, const Compiled* met = nullptr) {
         for (const Compiled& k : conds_) {
+            if (&k == met) continue;
             unsigned m = k.mask;
             if ((m & available) != m) continue;
-            if (!test(k, c)) return false;
+            if (!(k.raw.mode ? testRaw(k, c) : test(k, c))) return false;
         }
         return true;
     }
@@ -521,7 +854,8 @@ private:
         const TagInfo tag = s.tags()[static_cast<size_t>(a.tag)];
         auto it = s.openTag(a.tag);
         if (a.type == Access::Order) {
-            for (bool ok = it->first(); ok; ok = it->next()) out.push_back(it->recNo());
+            if (it->first())
+                it->scanForward([&](uint32_t r, std::string_view) { out.push_back(r); return true; });
             return out;
         }
         Kind kind = kindOfColumn(s.columns()[static_cast<size_t>(tag.field)]);
@@ -530,14 +864,33 @@ private:
             return out;
         }
         const QVariant start = a.type == Access::Eq ? a.key : QVariant(a.prefix);
+        // A character tag holding the field's bytes: the walk stops on the
+        // first key that no longer matches.
+        std::string rawStart;
+        if (s.rawKeysOf(a.tag) && toRawText(start.toString(), rawStart)) {
+            const bool prefix = a.type == Access::Prefix;
+            if (it->seek(start))
+                it->scanForward([&](uint32_t r, std::string_view key) {
+                    const std::string_view k = prefix ? key.substr(0, std::min(key.size(), rawStart.size()))
+                                                      : rawTrimRight(key);
+                    if (k != rawStart) return false;
+                    out.push_back(r);
+                    return true;
+                });
+            return out;
+        }
         const QVariant end = successor(start, kind, a.type == Access::Prefix,
                                        s.columns()[static_cast<size_t>(tag.field)].width);
         if (!end.isNull()) {
             uint32_t endRec = 0;
             auto bound = s.openTag(a.tag);
             if (bound->seek(end)) endRec = bound->recNo();
-            for (bool ok = it->seek(start); ok && it->recNo() != endRec; ok = it->next())
-                out.push_back(it->recNo());
+            if (it->seek(start))
+                it->scanForward([&](uint32_t r, std::string_view) {
+                    if (r == endRec) return false;
+                    out.push_back(r);
+                    return true;
+                });
             return out;
         }
         for (bool ok = it->seek(start); ok; ok = it->next()) {  // compare every key read
@@ -554,7 +907,25 @@ private:
     // order; the records are read in file order.
     std::vector<uint32_t> iterate(int table, const Access& a, const std::function<bool(uint32_t)>& keep) {
         Source& s = *src_[static_cast<size_t>(table)];
-        std::vector<uint32_t> recs = candidates(table, a);
+        if (a.type == Access::Scan) {  // file order: nothing to sort
+            std::vector<uint32_t> out;
+            const uint32_t n = s.recordCount();
+            const bool raw = n > 0 && s.rawRecord(1) != nullptr;
+            for (uint32_t r = 1; r <= n; ++r) {
+                if (raw && r + kAhead <= n) prefetchRec(s, table, r + kAhead);
+                const bool deleted = raw ? *s.rawRecord(r) == '*' : s.isDeleted(r);
+                if (!deleted && keep(r)) out.push_back(r);
+            }
+            return out;
+        }
+        std::vector<uint32_t> recs;
+        if (a.type == Access::Order) {
+            recs = candidates(table, a);  // a long walk: read in batches
+        } else {
+            // a seek and the short walk after it under one hold of the index
+            IndexHold hold(s);
+            recs = candidates(table, a);
+        }
         std::vector<char> ok(recs.size(), 0);
         std::vector<size_t> perm(recs.size());
         for (size_t i = 0; i < perm.size(); ++i) perm[i] = i;
@@ -658,20 +1029,85 @@ private:
             c.rec[outer] = r;
             return passes(c, outerMask);
         });
+        // Many outer rows against a character tag that holds the inner
+        // column's bytes: the tag is read once into a table of keys, each
+        // outer row then finds its inner rows there without a seek.
+        std::string rawKey;
+        bool keyTable = join && innerTag >= 0 && in.rawKeysOf(innerTag) &&
+                        uint64_t(outerRecs.size()) * 16 >= uint64_t(in.recordCount());
+        std::vector<uint32_t> byKey;  // inner records in tag order
+        std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> keyRange;  // key -> [begin, end) in byKey
+        if (keyTable) {
+            plan_ += " (keys read once)";
+            keyRange.reserve(in.recordCount());
+            std::pair<uint32_t, uint32_t>* cur = nullptr;
+            std::string last;
+            if (it->first())
+                it->scanForward([&](uint32_t ir, std::string_view key) {
+                    const std::string_view k = rawTrimRight(key);
+                    if (k.empty()) return true;  // a blank key joins nothing
+                    if (!cur || k != last) {
+                        last.assign(k);
+                        const auto pos = static_cast<uint32_t>(byKey.size());
+                        cur = &keyRange.try_emplace(last, pos, pos).first->second;
+                        // entries of one key are adjacent in the tag
+                        if (cur->second != pos) cur = nullptr;
+                    }
+                    if (cur) {
+                        byKey.push_back(ir);
+                        ++cur->second;
+                    }
+                    return true;
+                });
+        }
+        const char outerRaw = outerCol ? src_[static_cast<size_t>(outer)]->rawKind(outerCol->field) : 0;
+        size_t sinceHold = 0;
+        bool held = false;
+        auto releaseHold = [&] {
+            if (held) in.endIndexRead();
+            held = false;
+        };
+        try {
         for (uint32_t r : outerRecs) {
             Ctx c;
             c.rec[outer] = r;
+            // the table of keys matches on the whole stored text: the join's
+            // equality holds for its pairs; a seek's pairs are checked again
             auto addPair = [&](uint32_t ir) {
                 c.rec[inner] = ir;
-                if (passes(c, 3u)) rows.push_back(c);
+                if (passes(c, 3u, keyTable ? join : nullptr)) rows.push_back(c);
             };
             if (!join) {
                 for (uint32_t ir : innerRows) addPair(ir);
                 continue;
             }
+            if (keyTable) {
+                std::string_view k;
+                if (outerRaw == 'C' && innerKind == Kind::Text) {
+                    k = rawTrimRight(rawOf(*src_[static_cast<size_t>(outer)], r, outerCol->field));
+                } else {
+                    QVariant key = coerce(eval(*outerCol, c), innerKind, "");
+                    if (key.isNull() || !toRawText(key.toString(), rawKey)) continue;
+                    k = rawKey;
+                }
+                if (k.empty()) continue;
+                if (k.data() != rawKey.data()) rawKey.assign(k);
+                auto found = keyRange.find(rawKey);
+                if (found == keyRange.end()) continue;
+                for (uint32_t i = found->second.first; i < found->second.second; ++i)
+                    if (!in.isDeleted(byKey[i])) addPair(byKey[i]);
+                continue;
+            }
             QVariant key = coerce(eval(*outerCol, c), innerKind, "");
             if (key.isNull()) continue;
             if (innerTag >= 0) {
+                // the seeks of a batch of outer rows share one hold of the index
+                if (!held || ++sinceHold >= 512) {
+                    releaseHold();
+                    in.beginIndexRead();
+                    held = true;
+                    sinceHold = 0;
+                }
                 if (!it->seekExact(key)) continue;
                 if (!in.isDeleted(it->recNo())) addPair(it->recNo());
                 if (innerUnique) continue;  // one entry per key
@@ -685,6 +1121,11 @@ private:
                 for (uint32_t ir : matches) addPair(ir);
             }
         }
+        } catch (...) {
+            releaseHold();
+            throw;
+        }
+        releaseHold();
         return rows;
     }
 
@@ -744,6 +1185,9 @@ private:
             return;
         }
 
+        if (st_.distinct && src_.size() == 1)
+            for (const Item& it : items)
+                if (it.expr->kind == Expr::Column) addHot(0, it.expr->field);
         const Expr* orderFirst = st_.orderBy.empty() || st_.orderBy[0].descending ? nullptr
                                                                                  : &st_.orderBy[0].column;
         bool orderedOn = false;
@@ -758,26 +1202,76 @@ private:
             std::vector<QVariant> keys;
         };
         std::vector<Row> result;
-        result.reserve(rows.size());
+        result.reserve(std::min<size_t>(rows.size(), 4096));
         std::vector<Kind> orderKinds;
         for (const OrderItem& o : order) orderKinds.push_back(kindOf(o.column));
+        // An ORDER BY column that is also selected is sorted on its value.
+        std::vector<int> orderFrom(order.size(), -1), keyPos(order.size(), -1);
+        for (size_t i = 0, k = 0; i < order.size(); ++i) {
+            const Expr& oc = order[i].column;
+            for (size_t j = 0; j < items.size() && oc.kind == Expr::Column; ++j)
+                if (items[j].expr->kind == Expr::Column && items[j].expr->table == oc.table &&
+                    items[j].expr->field == oc.field) {
+                    orderFrom[i] = static_cast<int>(j);
+                    break;
+                }
+            if (orderFrom[i] < 0) keyPos[i] = static_cast<int>(k++);
+        }
+        auto keyOf = [&](const Row& r, size_t i) -> const QVariant& {
+            return orderFrom[i] >= 0 ? r.values[static_cast<size_t>(orderFrom[i])]
+                                     : r.keys[static_cast<size_t>(keyPos[i])];
+        };
+        // DISTINCT on stored bytes where every item is a character or date
+        // column of the one table: only the rows kept are read as values.
+        std::vector<char> keep(rows.size(), 1);
+        bool rawDistinct = st_.distinct && src_.size() == 1;
+        for (const Item& it : items)
+            rawDistinct = rawDistinct && it.expr->kind == Expr::Column &&
+                          (src_[0]->rawKind(it.expr->field) == 'C' || src_[0]->rawKind(it.expr->field) == 'D');
+        if (rawDistinct) {
+            Source& s = *src_[0];
+            std::unordered_set<std::string> seenRaw;
+            std::string sig;
+            for (size_t i = 0; i < rows.size(); ++i) {
+                if (i + kAhead < rows.size()) prefetchRec(s, 0, rows[i + kAhead].rec[0]);
+                sig.clear();
+                for (const Item& it : items) {
+                    std::string_view v = rawOf(s, rows[i].rec[0], it.expr->field);
+                    if (s.rawKind(it.expr->field) == 'C') v = rawTrimRight(v);
+                    else if (!rawDateValid(v)) v = {};
+                    // length first: no two lists of values give the same text
+                    const size_t n = v.empty() ? 0xFFFF : v.size();
+                    sig.push_back(static_cast<char>(n >> 8));
+                    sig.push_back(static_cast<char>(n & 0xFF));
+                    sig.append(v);
+                }
+                keep[i] = seenRaw.insert(sig).second ? 1 : 0;
+            }
+        }
         // values are read in file order, then kept in the rows' order
-        std::vector<Row> all(rows.size());
+        std::vector<size_t> kept;
+        kept.reserve(rows.size());
+        for (size_t i = 0; i < rows.size(); ++i)
+            if (keep[i]) kept.push_back(i);
+        std::vector<Row> all(kept.size());
         {
-            std::vector<size_t> perm(rows.size());
-            for (size_t i = 0; i < perm.size(); ++i) perm[i] = i;
+            std::vector<size_t> perm(kept.size());
+            for (size_t j = 0; j < perm.size(); ++j) perm[j] = j;
             if (src_.size() == 1)
-                std::sort(perm.begin(), perm.end(), [&](size_t x, size_t y) { return rows[x].rec[0] < rows[y].rec[0]; });
-            for (size_t i : perm) {
-                Row& row = all[i];
+                std::sort(perm.begin(), perm.end(),
+                          [&](size_t x, size_t y) { return rows[kept[x]].rec[0] < rows[kept[y]].rec[0]; });
+            for (size_t j : perm) {
+                Row& row = all[j];
+                const Ctx& c = rows[kept[j]];
                 row.values.reserve(items.size());
-                for (const Item& it : items) row.values.push_back(eval(*it.expr, rows[i]));
-                for (const OrderItem& o : order) row.keys.push_back(eval(o.column, rows[i]));
+                for (const Item& it : items) row.values.push_back(eval(*it.expr, c));
+                for (size_t i = 0; i < order.size(); ++i)
+                    if (orderFrom[i] < 0) row.keys.push_back(eval(order[i].column, c));
             }
         }
         std::unordered_set<QString> seen;
         for (Row& row : all) {
-            if (st_.distinct) {
+            if (st_.distinct && !rawDistinct) {
                 QString sig;
                 if (row.values.size() == 1 && (row.values[0].isNull() || row.values[0].typeId() == QMetaType::QString)) {
                     sig = row.values[0].isNull() ? QString(QChar(0x1E)) : row.values[0].toString();
@@ -808,7 +1302,7 @@ private:
             auto less = [&](size_t from) {
                 return [&, from](const Row& a, const Row& b) {
                     for (size_t i = from; i < order.size(); ++i) {
-                        int c = compareValues(a.keys[i], b.keys[i], orderKinds[i]);
+                        int c = compareValues(keyOf(a, i), keyOf(b, i), orderKinds[i]);
                         if (order[i].descending) c = -c;
                         if (c != 0) return c < 0;
                     }
@@ -823,7 +1317,7 @@ private:
                 while (i < result.size()) {
                     size_t j = i + 1;
                     while (j < result.size() &&
-                           compareValues(result[i].keys[0], result[j].keys[0], orderKinds[0]) == 0)
+                           compareValues(keyOf(result[i], 0), keyOf(result[j], 0), orderKinds[0]) == 0)
                         ++j;
                     if (j - i > 1) std::stable_sort(result.begin() + static_cast<long>(i),
                                                     result.begin() + static_cast<long>(j), less(1));
@@ -871,6 +1365,7 @@ private:
             plan_ = names_[0] + ": max from tag";
             for (const Expr* c : cols) plan_ += " " + src_[0]->tags()[static_cast<size_t>(src_[0]->tagOnField(c->field))].name;
             if (planOnly_) return;
+            IndexHold hold(*src_[0]);
             for (size_t i = 0; i < cols.size(); ++i) {
                 auto it = src_[0]->openTag(src_[0]->tagOnField(cols[i]->field));
                 Kind k = kindOf(*cols[i]);
@@ -882,6 +1377,42 @@ private:
                     break;
                 }
             }
+            out.result.rows.push_back(values);
+            return;
+        }
+        // Every MAX on a column of the one table read on stored bytes: one
+        // pass over the records, only the records holding the results are
+        // read as values.
+        bool allRaw = src_.size() == 1;
+        for (const Expr* c : cols) {
+            if (!allRaw) break;
+            const Kind k = kindOf(*c);
+            const char rk = src_[0]->rawKind(c->field);
+            allRaw = allRaw && ((k == Kind::Text && rk == 'C') || (k == Kind::Date && rk == 'D') ||
+                                (k == Kind::Number && rk == 'N'));
+        }
+        if (allRaw) {
+            for (const Expr* c : cols) addHot(0, c->field);
+            Access a = chooseAccess(0, nullptr);
+            plan_ = names_[0] + ": " + describe(0, a);
+            if (planOnly_) return;
+            std::vector<RawMax> acc;
+            for (const Expr* c : cols) {
+                RawMax m;
+                m.rk = src_[0]->rawKind(c->field);
+                m.field = c->field;
+                acc.push_back(m);
+            }
+            Source& s = *src_[0];
+            iterate(0, a, [&](uint32_t r) {
+                Ctx c;
+                c.rec[0] = r;
+                if (!passes(c, 1u)) return false;
+                for (RawMax& m : acc) m.add(s, r, rawOf(s, r, m.field));
+                return false;  // nothing to keep
+            });
+            for (size_t i = 0; i < cols.size(); ++i)
+                values[i] = acc[i].bestRec ? s.value(acc[i].bestRec, cols[i]->field) : QVariant();
             out.result.rows.push_back(values);
             return;
         }
@@ -900,6 +1431,36 @@ private:
         }
         out.result.rows.push_back(values);
     }
+
+    // The greatest value of a column on stored bytes: the record holding it
+    // (the first one met on a tie).
+    struct RawMax {
+        char rk = 0;
+        int field = -1;
+        uint32_t bestRec = 0;
+        std::string bestText;
+        double bestNum = 0;
+        void add(Source& s, uint32_t r, std::string_view v) {
+            if (rk == 'C') {
+                v = rawTrimRight(v);
+                if (v.empty()) return;
+                if (bestRec == 0 || compareRawText(v, bestText) > 0) { bestRec = r; bestText.assign(v); }
+            } else if (rk == 'D') {
+                if (!rawDateValid(v)) return;
+                if (bestRec == 0 || v.compare(bestText) > 0) { bestRec = r; bestText.assign(v); }
+            } else {
+                double d = 0;
+                const int got = rawNumber(v, d);
+                if (got == 0) return;
+                if (got < 0) {  // a text that needs the full reading
+                    const QVariant x = s.value(r, field);
+                    if (x.isNull()) return;
+                    d = x.toDouble();
+                }
+                if (bestRec == 0 || d > bestNum) { bestRec = r; bestNum = d; }
+            }
+        }
+    };
 
     // ---- writes ------------------------------------------------------------
     QVariant forColumn(const QVariant& v, const ColumnInfo& ci) {
@@ -1003,6 +1564,8 @@ private:
     std::vector<std::string> names_, aliases_;
     std::vector<Compiled> conds_;
     std::vector<RowCache> cache_;
+    std::vector<std::pair<int, int>> hot_[2];  // per table: (offset, width) of the fields scans read
+    std::vector<TextMemo> memo_[2];            // per table and field
     std::string plan_;
 };
 

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -50,6 +51,18 @@ public:
     virtual bool seekExact(const QVariant& key) = 0;
     virtual uint32_t recNo() const = 0;
     virtual QVariant key() const = 0;
+    // The key bytes of the current entry as the index holds them (a
+    // character key in Windows-1252, padded with blanks); empty when off
+    // either end or when the tag keeps no key bytes.
+    virtual std::string_view rawKey() const { return {}; }
+    // Walks forward from the current entry (included) while visit answers
+    // true; stops at the end. Reads the index in batches where it can.
+    virtual void scanForward(const std::function<bool(uint32_t recNo, std::string_view rawKey)>& visit) {
+        if (recNo() == 0) return;
+        do {
+            if (!visit(recNo(), rawKey())) return;
+        } while (next());
+    }
 };
 
 class Source {
@@ -64,6 +77,28 @@ public:
     virtual bool isDeleted(uint32_t recNo) = 0;
     virtual QVariant value(uint32_t recNo, int field) = 0;
     virtual std::unique_ptr<TagIterator> openTag(int tag) = 0;
+
+    // Fast path for scans: how the stored bytes of a field read, or 0 when
+    // rawField() does not answer for it:
+    //   'C'  character, Windows-1252, padded with blanks (or NULs)
+    //   'D'  date as "yyyyMMdd" (anything else is no date)
+    //   'N'  number as ASCII text, blank for none
+    virtual char rawKind(int field) const { (void)field; return 0; }
+    // The stored bytes of a field of rawKind() != 0; the view lasts until the
+    // next call on this source.
+    virtual std::string_view rawField(uint32_t recNo, int field) { (void)recNo; (void)field; return {}; }
+    // The stored record of a source whose fields all answer rawField() from
+    // it: the bytes of field f are at rawOffset(f), columns()[f].width long
+    // (the first byte is '*' for a deleted record). nullptr when there is none.
+    virtual const char* rawRecord(uint32_t recNo) { (void)recNo; return nullptr; }
+    virtual int rawOffset(int field) const { (void)field; return -1; }
+    // The tag's raw keys are its field's bytes padded with blanks (a
+    // character tag on one field).
+    virtual bool rawKeysOf(int tag) const { (void)tag; return false; }
+    // Batches of tag reads share one hold of the index (see
+    // kdb::Table::beginIndexRead); no write while it is held.
+    virtual void beginIndexRead() {}
+    virtual void endIndexRead() {}
 
     // Writes take values already converted to the column's kind.
     virtual uint32_t append(const std::vector<QVariant>& values) = 0;

@@ -28,6 +28,12 @@ public:
     }
     uint32_t recNo() const override { return rec_; }
     QVariant key() const override { return field_ >= 0 && rec_ ? table_.value(rec_, field_) : QVariant(); }
+    std::string_view rawKey() const override { return rec_ ? cur_->currentKey() : std::string_view(); }
+    void scanForward(const std::function<bool(uint32_t, std::string_view)>& visit) override {
+        if (!rec_) return;
+        cur_->scanForward(visit);
+        rec_ = cur_->current();
+    }
 
 private:
     std::unique_ptr<TagCursor> cur_;
@@ -55,6 +61,26 @@ TableSource::TableSource(std::shared_ptr<Table> table) : table_(std::move(table)
         ti.descending = t.descending;
         ti.field = table_->fieldIndex(t.keyExpr);  // -1 for an expression of several fields
         tags_.push_back(ti);
+    }
+    // The .DBF layout: character bytes padded, dates "yyyyMMdd", numbers
+    // as ASCII text; character tags on one field hold the field's bytes.
+    const bool dbf = table_->hasDbfLayout();
+    for (const FieldInfo& f : table_->fields()) {
+        char k = 0;
+        if (dbf) {
+            if (f.nativeType == 'C') k = 'C';
+            else if (f.nativeType == 'D') k = 'D';
+            else if (f.nativeType == 'N' || f.nativeType == 'F') k = 'N';
+        }
+        rawKinds_.push_back(k);
+        if (dbf) rawOffsets_.push_back(f.offset);
+    }
+    const auto ktags = table_->tags();
+    for (size_t i = 0; i < tags_.size(); ++i) {
+        const int f = tags_[i].field;
+        rawKeys_.push_back(dbf && f >= 0 && ktags[i].keyType == 'C' && !ktags[i].descending &&
+                                   rawKinds_[static_cast<size_t>(f)] == 'C'
+                               ? 1 : 0);
     }
 }
 

@@ -18,6 +18,15 @@ public:
     bool isDeleted(uint32_t recNo) override { return table_->isDeleted(recNo); }
     QVariant value(uint32_t recNo, int field) override { return table_->value(recNo, field); }
     std::unique_ptr<TagIterator> openTag(int tag) override;
+    char rawKind(int field) const override { return rawKinds_.at(static_cast<size_t>(field)); }
+    std::string_view rawField(uint32_t recNo, int field) override { return table_->rawField(recNo, field); }
+    const char* rawRecord(uint32_t recNo) override { return rawOffsets_.empty() ? nullptr : table_->rawRecord(recNo); }
+    int rawOffset(int field) const override {
+        return rawOffsets_.empty() ? -1 : rawOffsets_.at(static_cast<size_t>(field));
+    }
+    bool rawKeysOf(int tag) const override { return rawKeys_.at(static_cast<size_t>(tag)) != 0; }
+    void beginIndexRead() override { table_->beginIndexRead(); }
+    void endIndexRead() override { table_->endIndexRead(); }
     uint32_t append(const std::vector<QVariant>& values) override { return table_->append(values); }
     void update(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values) override;
     void remove(uint32_t recNo) override { table_->deleteRecord(recNo); }
@@ -27,6 +36,9 @@ private:
     std::shared_ptr<Table> table_;
     std::vector<ColumnInfo> columns_;
     std::vector<TagInfo> tags_;
+    std::vector<char> rawKinds_;
+    std::vector<char> rawKeys_;
+    std::vector<int> rawOffsets_;  // empty without the .DBF layout
 };
 
 // Opens tables through the engine; the file is looked up in the directory

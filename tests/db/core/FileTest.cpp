@@ -73,6 +73,23 @@ TEST_F(FileTest, CompanionPathFindsExistingNameInAnyCase)
     EXPECT_EQ(findFileNoCase(dir.path().toStdString(), "CONS.DBF"), path("Cons.dbf"));
 }
 
+TEST_F(FileTest, NameFoundInAnyCaseFollowsARenameOrARemoval)
+{
+    const std::string d = dir.path().toStdString();
+    File::open(path("Patient.DBF"), File::Mode::Create);
+    EXPECT_EQ(findFileNoCase(d, "PATIENT.DBF"), path("Patient.DBF"));
+    EXPECT_EQ(findFileNoCase(d, "PATIENT.DBF"), path("Patient.DBF"));  // found again without change
+    replaceFile(path("Patient.DBF"), path("patient.dbf"));
+    EXPECT_EQ(findFileNoCase(d, "PATIENT.DBF"), path("patient.dbf"));
+    removeFile(path("patient.dbf"));
+    EXPECT_EQ(findFileNoCase(d, "PATIENT.DBF"), path("PATIENT.DBF"));  // none: the name as given
+    // A file of the exact name wins over one found in another case.
+    File::open(path("Patient.DBF"), File::Mode::Create);
+    EXPECT_EQ(findFileNoCase(d, "PATIENT.DBF"), path("Patient.DBF"));
+    File::open(path("PATIENT.DBF"), File::Mode::Create);
+    EXPECT_EQ(findFileNoCase(d, "PATIENT.DBF"), path("PATIENT.DBF"));
+}
+
 TEST_F(FileTest, ReplaceFileIsARename)
 {
     {
