@@ -243,6 +243,13 @@ std::string foundKey(const std::string& dir, const std::string& name)
 
 std::string findFileNoCase(const std::string& directory, const std::string& name)
 {
+    bool exists = false;
+    return findFileNoCase(directory, name, exists);
+}
+
+std::string findFileNoCase(const std::string& directory, const std::string& name, bool& exists)
+{
+    exists = true;
     std::string dir = directory.empty() ? "." : directory;
     const std::string exact = dir + (dir.back() == '/' ? "" : "/") + name;
     if (fileExists(exact))
@@ -276,6 +283,7 @@ std::string findFileNoCase(const std::string& directory, const std::string& name
             return found;
         }
     }
+    exists = false;
     return exact;
 }
 

@@ -68,5 +68,7 @@ std::string companionPath(const std::string& tablePath, const std::string& ext);
 // Looks a file up in a directory ignoring the case of its name; answers the
 // existing path, or directory/name when there is none.
 std::string findFileNoCase(const std::string& directory, const std::string& name);
+// The same; exists tells whether the answer is an existing file.
+std::string findFileNoCase(const std::string& directory, const std::string& name, bool& exists);
 
 }  // namespace kdb

@@ -180,6 +180,16 @@ public:
     // No change may be made through this table while it is held.
     virtual void beginIndexRead() {}
     virtual void endIndexRead() {}
+
+    // Idle keeping of a shared open between uses. park() gives back every
+    // lock of the table (another program may then open it exclusively, pack
+    // or restructure it) and answers false when the table cannot be kept
+    // (exclusive open, locks or a read batch held). unpark() takes the shared
+    // open again without waiting and makes sure the file is still the same
+    // one, re-reading what may have changed; false: the table must be closed
+    // and opened anew.
+    virtual bool park() { return false; }
+    virtual bool unpark() { return false; }
 };
 
 // Holds the index of a table for a batch of reads (see Table::beginIndexRead).

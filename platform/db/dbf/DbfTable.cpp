@@ -1,6 +1,7 @@
 #include "dbf/DbfTable.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -157,14 +158,19 @@ public:
             throw EDBEngineError(DBERR_LOCKED, "Table is locked by another user: " + t.path_);
         }
         headerHeld_ = true;
+        if (t.mdx_)
+            t.mdx_->setLockedByCaller(true);
     }
     ~HeaderLock() { release(); }
+    bool holds() const { return headerHeld_; }
     HeaderLock(const HeaderLock&) = delete;
     HeaderLock& operator=(const HeaderLock&) = delete;
 
 private:
     void release()
     {
+        if (headerHeld_ && t_.mdx_)
+            t_.mdx_->setLockedByCaller(false);
         if (headerHeld_)
             t_.file_.unlock(kLockHeader, 1);
         if (tableHeld_)
@@ -213,9 +219,19 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const TableOpe
 void DbfTable::readHeader(bool checkRebuild)
 {
     unsigned char h[32];
-    const uint64_t fsize = file_.size();
-    if (file_.readAt(0, h, 32) < 32)
+    // Size and identity in one call (the identity of an open file never changes).
+    struct stat fst {};
+    if (::fstat(file_.fd(), &fst) != 0)
+        throw EDBEngineError(DBERR_READERR, "Cannot read the size of " + path_);
+    const uint64_t fsize = static_cast<uint64_t>(fst.st_size);
+    fileDev_ = static_cast<uint64_t>(fst.st_dev);
+    fileIno_ = static_cast<uint64_t>(fst.st_ino);
+    // The header with its field descriptions in one read as a rule.
+    std::string hdr(static_cast<size_t>(std::min<uint64_t>(fsize, 2048)), '\0');
+    const size_t got = hdr.empty() ? 0 : file_.readAt(0, hdr.data(), hdr.size());
+    if (got < 32)
         headerCorrupt(path_, "file too short");
+    std::memcpy(h, hdr.data(), 32);
     dropMap();
     version_ = h[0];
     const int level = version_ & 0x07;
@@ -224,6 +240,7 @@ void DbfTable::readHeader(bool checkRebuild)
     level7_ = level == 4;
     if (checkRebuild && h[14] == 1 && h[28] != 0 && fileExists(indexPath()))
         throw EDBEngineError(DBERR_INDEXOUTOFDATE, "Index rebuild was interrupted: " + indexPath());
+    mdxFlag_ = h[28];
     count_ = le32(h + 4);
     headerLen_ = le16(h + 8);
     recLen_ = le16(h + 10);
@@ -233,8 +250,12 @@ void DbfTable::readHeader(bool checkRebuild)
         headerCorrupt(path_, "bad header length");
     if (recLen_ < 2)
         headerCorrupt(path_, "bad record length");
-    std::string hdr(headerLen_, '\0');
-    file_.readExact(0, hdr.data(), hdr.size(), DBERR_HEADERCORRUPT);
+    if (headerLen_ <= got)
+        hdr.resize(headerLen_);
+    else {
+        hdr.assign(headerLen_, '\0');
+        file_.readExact(0, hdr.data(), hdr.size(), DBERR_HEADERCORRUPT);
+    }
     fields_.clear();
     int16_.clear();
     size_t off = 1;
@@ -294,15 +315,22 @@ void DbfTable::openIndex()
 {
     mdx_.reset();
     tags_.clear();
-    unsigned char flag = 0;
-    file_.readAt(28, &flag, 1);
+    const unsigned char flag = mdxFlag_;   // read with the header just before
     const std::string ipath = indexPath();
-    if (flag == 0 || !fileExists(ipath))
+    if (flag == 0)
         return;
     try {
         HeaderLock lock(*this, false);
-        mdx_ = mdx::MdxFile::open(ipath, file_.writable() && !mode_.readOnly ? mdx::MdxFile::Mode::ReadWrite
-                                                                               : mdx::MdxFile::Mode::ReadOnly);
+        try {
+            mdx_ = mdx::MdxFile::open(ipath, file_.writable() && !mode_.readOnly ? mdx::MdxFile::Mode::ReadWrite
+                                                                                   : mdx::MdxFile::Mode::ReadOnly);
+        } catch (const EDBEngineError& e) {
+            if (e.code() == mdx::ERR_NOSUCHFILE)
+                return;   // no index file: the table opens without tags
+            throw;
+        }
+        if (lock.holds())
+            mdx_->setLockedByCaller(true, true);  // just read under this lock
         std::vector<TagInfo> specs;
         for (const auto& s : mdx_->tags()) {
             TagInfo ti;
@@ -733,13 +761,8 @@ bool DbfTable::mapRecords(uint32_t recNo)
     if (mapFailed_)
         return false;
     dropMap();
-    struct stat st {};
-    if (::fstat(file_.fd(), &st) != 0) {
-        mapFailed_ = true;
-        return false;
-    }
-    mapDev_ = static_cast<uint64_t>(st.st_dev);
-    mapIno_ = static_cast<uint64_t>(st.st_ino);
+    mapDev_ = fileDev_;   // known since the header was read
+    mapIno_ = fileIno_;
     if (takeKeptMap(mapDev_, mapIno_, need, map_, mapLen_))
         return true;
     // Room for the records appended next, so that a table that grows is
@@ -1294,6 +1317,69 @@ void DbfTable::flush()
         mdx_->flush(true);
 }
 
+bool DbfTable::park()
+{
+    if (parked_ || mode_.exclusive || readHold_ > 0 || tableLocked_ || !recordLocks_.empty() || dbt_.isOpen())
+        return false;
+    try {
+        if (mdx_)
+            mdx_->flush(false);
+    } catch (const EDBEngineError&) {
+        return false;
+    }
+    if (mdx_) {
+        // The index as we leave it: another size or time when it is back
+        // means a change made without us (a copy, a damage): open anew.
+        struct stat st {};
+        if (::stat(mdx_->path().c_str(), &st) != 0)
+            return false;
+        parkedIndex_ = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
+                        static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
+    }
+    file_.unlock(kLockOpen, 1);
+    parked_ = true;
+    return true;
+}
+
+bool DbfTable::unpark()
+{
+    if (!parked_)
+        return false;
+    // The shared open first, without waiting: an exclusive open of another
+    // program wins, and the caller's normal open reports it.
+    if (!file_.tryLock(kLockOpen, 1, false))
+        return false;
+    parked_ = false;
+    try {
+        // Still the file at our path (a pack or a restructure renames a new one there)?
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_dev) != fileDev_ ||
+            static_cast<uint64_t>(st.st_ino) != fileIno_)
+            return false;
+        const uint8_t flag = mdxFlag_;
+        readHeader(true);
+        // An index dropped or added meanwhile: open anew.
+        if ((mdxFlag_ != 0) != (flag != 0))
+            return false;
+        if (mdx_) {
+            struct stat ist {};
+            if (::stat(mdx_->path().c_str(), &ist) != 0)
+                return false;
+            const std::array<int64_t, 4> now = {static_cast<int64_t>(ist.st_ino), static_cast<int64_t>(ist.st_size),
+                                                static_cast<int64_t>(ist.st_mtim.tv_sec),
+                                                static_cast<int64_t>(ist.st_mtim.tv_nsec)};
+            for (size_t i = 0; i < 4; ++i)
+                if (now[i] != parkedIndex_[i])
+                    return false;
+            HeaderLock lock(*this, false);
+            mdx_->refresh();   // the index as another program left it
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
 void DbfTable::refresh()
 {
     refreshCount();
@@ -1514,8 +1600,11 @@ void DbfTable::beginIndexRead()
     }
     readHold_ = 1;
     try {
-        if (mdx_)
+        if (mdx_) {
             mdx_->refresh();  // changes flushed by others since the last read
+            if (readHoldLocked_)
+                mdx_->setLockedByCaller(true, true);
+        }
     } catch (...) {
         endIndexRead();
         throw;
@@ -1526,6 +1615,8 @@ void DbfTable::endIndexRead()
 {
     if (readHold_ == 0 || --readHold_ > 0)
         return;
+    if (readHoldLocked_ && mdx_)
+        mdx_->setLockedByCaller(false);
     if (readHoldLocked_)
         file_.unlock(kLockHeader, 1);
     readHoldLocked_ = false;
@@ -1537,6 +1628,7 @@ void DbfTable::endIndexRead()
 void DbfTable::retireIndex()
 {
     if (mdx_) {
+        mdx_->setLockedByCaller(false);
         try {
             mdx_->flush(false);
         } catch (const EDBEngineError&) {

@@ -25,6 +25,7 @@
 // and regeneration write new files and rename them over the old ones, with
 // header byte 14 set while the table's index is being rebuilt after such a
 // replacement (a table found with it set opens with DBERR_INDEXOUTOFDATE).
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,6 +103,8 @@ public:
     std::unique_ptr<TagCursor> openTag(std::string_view tagName) override;
     void beginIndexRead() override;
     void endIndexRead() override;
+    bool park() override;
+    bool unpark() override;
 
     // ---- dBASE specifics ----
     uint8_t versionByte() const { return version_; }
@@ -192,6 +195,7 @@ private:
     std::vector<bool> int16_;
     std::vector<Tag> tags_;
     uint8_t version_ = 0x03;
+    uint8_t mdxFlag_ = 0;   // header byte 28: the table has a production index
     uint16_t headerLen_ = 0;
     uint16_t recLen_ = 0;
     uint32_t count_ = 0;
@@ -209,6 +213,9 @@ private:
     const char* map_ = nullptr;
     size_t mapLen_ = 0;
     uint64_t mapDev_ = 0, mapIno_ = 0;
+    uint64_t fileDev_ = 0, fileIno_ = 0;   // identity of file_, read with the header
+    bool parked_ = false;
+    std::array<int64_t, 4> parkedIndex_{};   // index file when parked: inode, size, time (s, ns)
     bool mapFailed_ = false;
     // Batched index reads (beginIndexRead): depth, and whether the shared
     // header lock is held for them.

@@ -46,23 +46,30 @@ std::string baseOf(const std::string& name)
 std::string dirOf(const std::string& directory) { return directory.empty() ? std::string(".") : directory; }
 
 // The table file a directory and name designate.
-std::string resolve(const std::string& directory, const std::string& tableName, const std::string& driverType)
+std::string resolve(const std::string& directory, const std::string& tableName, const std::string& driverType,
+                    bool& exists)
 {
     const std::string dir = dirOf(directory);
     if (!extensionOf(tableName).empty())
-        return findFileNoCase(dir, tableName);
+        return findFileNoCase(dir, tableName, exists);
     const std::string drv = upper(driverType);
     if (drv == "DBASE")
-        return findFileNoCase(dir, tableName + ".DBF");
+        return findFileNoCase(dir, tableName + ".DBF", exists);
     if (drv == "PARADOX")
-        return findFileNoCase(dir, tableName + ".DB");
-    const std::string dbf = findFileNoCase(dir, tableName + ".DBF");
-    if (fileExists(dbf))
+        return findFileNoCase(dir, tableName + ".DB", exists);
+    const std::string dbf = findFileNoCase(dir, tableName + ".DBF", exists);
+    if (exists)
         return dbf;
-    const std::string db = findFileNoCase(dir, tableName + ".DB");
-    if (fileExists(db))
+    const std::string db = findFileNoCase(dir, tableName + ".DB", exists);
+    if (exists)
         return db;
     return dbf;
+}
+
+std::string resolve(const std::string& directory, const std::string& tableName, const std::string& driverType)
+{
+    bool exists = false;
+    return resolve(directory, tableName, driverType, exists);
 }
 
 bool isParadoxPath(const std::string& path, const std::string& driverType)
@@ -164,11 +171,11 @@ std::string aliasDirectory(const std::string&) { return {}; }
 
 // ---- opening -----------------------------------------------------------------------
 
-std::unique_ptr<Table> openTableFile(const std::string& path, const std::string& driverType,
-                                     const TableOpenMode& mode)
+namespace {
+// Opens a table file whose existence the caller has just seen.
+std::unique_ptr<Table> openExistingFile(const std::string& path, const std::string& driverType,
+                                        const TableOpenMode& mode)
 {
-    if (!fileExists(path))
-        throw EDBEngineError(DBERR_NOSUCHTABLE, "No such table: " + path);
     if (isParadoxPath(path, driverType)) {
 #if KORVALE_HAVE_PARADOX
         return ParadoxTable::open(path, mode);
@@ -178,15 +185,27 @@ std::unique_ptr<Table> openTableFile(const std::string& path, const std::string&
     }
     return DbfTable::open(path, mode);
 }
+}  // namespace
+
+std::unique_ptr<Table> openTableFile(const std::string& path, const std::string& driverType,
+                                     const TableOpenMode& mode)
+{
+    if (!fileExists(path))
+        throw EDBEngineError(DBERR_NOSUCHTABLE, "No such table: " + path);
+    return openExistingFile(path, driverType, mode);
+}
 
 std::unique_ptr<Table> openTable(const std::string& directory, const std::string& tableName,
                                  const OpenOptions& options)
 {
-    const std::string path = resolve(directory, tableName, options.driverType);
+    bool exists = false;
+    const std::string path = resolve(directory, tableName, options.driverType, exists);
+    if (!exists)
+        throw EDBEngineError(DBERR_NOSUCHTABLE, "No such table: " + path);
     TableOpenMode mode;
     mode.exclusive = options.exclusive;
     mode.readOnly = options.readOnly;
-    return openTableFile(path, options.driverType, mode);
+    return openExistingFile(path, options.driverType, mode);
 }
 
 int openTableResult(const std::string& directory, const std::string& tableName,

@@ -584,7 +584,9 @@ RegenerateResult MdxFile::regenerateAll(const RecordSource& source)
 
 void MdxFile::flush(bool sync) { st_->flush(sync); }
 
-void MdxFile::refresh() { st_->syncWithDisk(); }
+void MdxFile::refresh() { st_->syncWithDisk(true); }
+
+void MdxFile::setLockedByCaller(bool held, bool justChecked) { st_->setHeld(held, justChecked); }
 
 void MdxFile::verify()
 {

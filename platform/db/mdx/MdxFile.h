@@ -231,6 +231,11 @@ public:
     // Drops the node cache when another process changed the file (automatic
     // on every public call; exposed for the table layer after taking a lock).
     void refresh();
+    // The table layer holds a lock that keeps other processes from changing
+    // the file (held = true) or gave it back (false).  While held, only the
+    // first public call checks the disk for changes; justChecked: the file
+    // was opened or refreshed under this lock already.
+    void setLockedByCaller(bool held, bool justChecked = false);
     // Walks every tag completely and checks the whole structure (order,
     // separators, depth, counts, free list).  Throws DBERR_INDEXOUTOFDATE.
     void verify();

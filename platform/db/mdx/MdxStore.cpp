@@ -6,6 +6,7 @@
 #include <functional>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 #include <unordered_set>
 
@@ -237,8 +238,12 @@ void Store::loadHeader(bool ignoreMark)
     diskBytes_ = static_cast<uint64_t>(sb.st_size);
     inode_ = static_cast<uint64_t>(sb.st_ino);
     device_ = static_cast<uint64_t>(sb.st_dev);
-    uint8_t h[kHeaderBytes];
-    const ssize_t got = ::pread(fd_, h, kHeaderBytes, 0);
+    // The header and the blocks right after it (the first tag headers, as a
+    // rule) in one read.
+    constexpr size_t kFirstRead = 8192;
+    std::unique_ptr<uint8_t[]> first(new uint8_t[kFirstRead]);
+    uint8_t* h = first.get();
+    const ssize_t got = ::pread(fd_, h, kFirstRead, 0);
     if (got < 0)
         throwError(ERR_IO, sysMessage("Lecture impossible du fichier d'index", path_));
     if (static_cast<size_t>(got) < kHeaderBytes)
@@ -267,6 +272,15 @@ void Store::loadHeader(bool ignoreMark)
         throwCorrupt(path_, "liste des blocs libres incorrecte");
     if (rd32(h + H_FREECOUNT) > pages / bp)
         throwCorrupt(path_, "nombre de blocs libres incorrect");
+    for (uint32_t p = kFirstBlockPage; uint64_t(p) * kPageBytes + bb <= static_cast<uint64_t>(got) && validPage(p);
+         p += bp) {
+        if (cache_.count(p))
+            continue;
+        Block blk;
+        blk.data.reset(new uint8_t[bb]);
+        std::memcpy(blk.data.get(), h + size_t(p) * kPageBytes, bb);
+        cache_.emplace(p, std::move(blk));
+    }
 }
 
 void Store::loadTags()
@@ -363,11 +377,14 @@ void Store::checkUsable() const
         throwCorrupt(path_, "une mise à jour a échoué, l'index doit être régénéré");
 }
 
-void Store::syncWithDisk()
+void Store::syncWithDisk(bool force)
 {
     checkUsable();
     if (dirty_)
         return;   // the file is ours until the next flush
+    if (held_ && checkedInHold_ && !force)
+        return;   // nobody else can have changed it since the last check
+    checkedInHold_ = false;
     // Another file put in place under the same name (a restore, a copy).
     struct stat sb{};
     if (::stat(path_.c_str(), &sb) == 0
@@ -387,6 +404,7 @@ void Store::syncWithDisk()
         throwCorrupt(path_, "mise à jour en cours ou interrompue");
     if (rd32(b + H_COUNTER) != rd32(hdr_ + H_COUNTER))
         reload();
+    checkedInHold_ = held_;
 }
 
 void Store::reload()
@@ -439,18 +457,34 @@ const uint8_t* Store::readBlock(uint32_t page)
     const uint64_t off = uint64_t(page) * kPageBytes;
     if (off + blockBytes_ > diskBytes_)
         throwCorrupt(path_, "fichier tronqué");
-    // Read ahead: the following blocks usually come next in a scan.
+    // Read ahead only while the reads run on sequentially (a scan of the
+    // leaves): a lookup reads the one block it needs, a scan doubles its
+    // read at each step up to 32 blocks.
     const uint64_t pagesEnd = std::min<uint64_t>(rd32(hdr_ + H_PAGES), diskBytes_ / kPageBytes);
-    uint32_t count = 32;
+    if (page == nextSeqPage_)
+        readAhead_ = std::min<uint32_t>(readAhead_ * 2, 32);
+    else
+        readAhead_ = 1;
+    uint32_t count = readAhead_;
     while (count > 1 && uint64_t(page) + uint64_t(count) * blockPages_ > pagesEnd)
         --count;
-    std::vector<uint8_t> buf(size_t(count) * blockBytes_);
-    ssize_t got = ::pread(fd_, buf.data(), buf.size(), static_cast<off_t>(off));
+    // Every block is read straight into a buffer of its own (no zero fill:
+    // a block not read whole is dropped below).
+    std::vector<Block> fresh(count);
+    std::vector<struct iovec> iov(count);
+    for (uint32_t i = 0; i < count; ++i) {
+        fresh[i].data.reset(new uint8_t[blockBytes_]);
+        iov[i].iov_base = fresh[i].data.get();
+        iov[i].iov_len = blockBytes_;
+    }
+    ssize_t got = count == 1 ? ::pread(fd_, iov[0].iov_base, blockBytes_, static_cast<off_t>(off))
+                             : ::preadv(fd_, iov.data(), static_cast<int>(count), static_cast<off_t>(off));
     if (got < 0)
         throwError(ERR_IO, sysMessage("Lecture impossible du fichier d'index", path_));
     const uint32_t whole = static_cast<uint32_t>(static_cast<size_t>(got) / blockBytes_);
     if (whole == 0)
         throwCorrupt(path_, "fichier tronqué");
+    nextSeqPage_ = page + whole * blockPages_;
     const uint8_t* result = nullptr;
     for (uint32_t i = 0; i < whole; ++i) {
         const uint32_t p = page + i * blockPages_;
@@ -460,11 +494,8 @@ const uint8_t* Store::readBlock(uint32_t page)
                 result = found->second.data.get();
             continue;
         }
-        Block blk;
-        blk.data.reset(new uint8_t[blockBytes_]);
-        std::memcpy(blk.data.get(), buf.data() + size_t(i) * blockBytes_, blockBytes_);
-        const uint8_t* d = blk.data.get();
-        cache_.emplace(p, std::move(blk));
+        const uint8_t* d = fresh[i].data.get();
+        cache_.emplace(p, std::move(fresh[i]));
         if (i == 0)
             result = d;
     }

@@ -129,7 +129,14 @@ public:
     TagState& tagRef(std::string_view name);   // throws ERR_NOSUCHINDEX
     int tagIndex(std::string_view name) const; // -1 when missing
     void checkUsable() const;                  // throws when broken
-    void syncWithDisk();                       // refresh check of every public call
+    void syncWithDisk(bool force = false);     // refresh check of every public call
+    // While held, the caller keeps other processes from changing the file:
+    // only the first check of the hold goes to the disk.
+    void setHeld(bool held, bool justChecked)
+    {
+        held_ = held;
+        checkedInHold_ = held && justChecked;
+    }
     void reload();                             // re-reads header and tags, drops the cache
     void reopen();                             // after the file was replaced
 
@@ -216,6 +223,10 @@ private:
     std::unordered_map<uint32_t, Block> cache_;
     std::vector<uint32_t> dirtyPages_;
     uint64_t generation_ = 1;
+    bool held_ = false;
+    bool checkedInHold_ = false;
+    uint32_t nextSeqPage_ = 0;        // page after the last read from the disk
+    uint32_t readAhead_ = 1;          // blocks of the last read
     bool markOnDisk_ = false;
     bool dirty_ = false;
     bool broken_ = false;

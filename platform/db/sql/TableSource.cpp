@@ -1,5 +1,9 @@
 #include "sql/TableSource.h"
 
+#include <cctype>
+#include <chrono>
+#include <mutex>
+
 #ifdef KORVALE_SQL_HAVE_ENGINE
 #include "engine/Engine.h"
 #endif
@@ -95,15 +99,100 @@ void TableSource::update(uint32_t recNo, const std::vector<std::pair<int, QVaria
     table_->update(recNo, rec);
 }
 
+#ifdef KORVALE_SQL_HAVE_ENGINE
+namespace {
+
+// Tables of finished statements, kept open for the next statement on the
+// same file: a few handles, none idle for long, holding no lock meanwhile
+// (see Table::park).
+class IdleTables {
+public:
+    static constexpr size_t kMax = 8;
+    static constexpr auto kMaxIdle = std::chrono::seconds(3);
+
+    // A kept table for the key, ready for use; null when there is none.
+    std::unique_ptr<Table> take(const std::string& key) {
+        std::vector<std::unique_ptr<Table>> dropped;   // closed outside the mutex
+        std::unique_ptr<Table> found;
+        {
+            std::lock_guard<std::mutex> g(m_);
+            const auto now = std::chrono::steady_clock::now();
+            for (size_t i = idle_.size(); i-- > 0;) {
+                if (now - idle_[i].since > kMaxIdle || (!found && idle_[i].key == key)) {
+                    if (!found && idle_[i].key == key && now - idle_[i].since <= kMaxIdle)
+                        found = std::move(idle_[i].table);
+                    else
+                        dropped.push_back(std::move(idle_[i].table));
+                    idle_.erase(idle_.begin() + static_cast<long>(i));
+                }
+            }
+        }
+        if (found && !found->unpark()) found.reset();
+        return found;
+    }
+
+    void put(const std::string& key, std::unique_ptr<Table> t) {
+        std::unique_ptr<Table> dropped;
+        std::lock_guard<std::mutex> g(m_);
+        if (idle_.size() >= kMax) {
+            dropped = std::move(idle_.front().table);
+            idle_.erase(idle_.begin());
+        }
+        idle_.push_back({key, std::move(t), std::chrono::steady_clock::now()});
+    }
+
+    // Closes every kept table of a file before an exclusive open.
+    void dropFile(const std::string& path) {
+        std::vector<std::unique_ptr<Table>> dropped;
+        std::lock_guard<std::mutex> g(m_);
+        for (size_t i = idle_.size(); i-- > 0;)
+            if (idle_[i].table->filePath() == path) {
+                dropped.push_back(std::move(idle_[i].table));
+                idle_.erase(idle_.begin() + static_cast<long>(i));
+            }
+    }
+
+private:
+    struct Kept {
+        std::string key;
+        std::unique_ptr<Table> table;
+        std::chrono::steady_clock::time_point since;
+    };
+    std::mutex m_;
+    std::vector<Kept> idle_;
+};
+
+IdleTables& idleTables() {
+    static IdleTables* tables = new IdleTables;   // never destroyed: used until the program ends
+    return *tables;
+}
+
+}  // namespace
+#endif
+
 std::shared_ptr<Source> openEngineTable(const std::string& directory, const std::string& tableName,
                                         const OpenMode& mode) {
 #ifdef KORVALE_SQL_HAVE_ENGINE
     engine::OpenOptions o;
     o.exclusive = mode.exclusive;
     o.readOnly = mode.readOnly;
-    // the engine finds the file in any case, ".DBF" then ".DB" without extension
-    std::shared_ptr<Table> t = engine::openTable(directory, tableName, o);
-    return std::make_shared<TableSource>(std::move(t));
+    std::string key = directory + '\n' + (mode.readOnly ? "r\n" : "w\n");
+    for (char c : tableName) key.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+    std::unique_ptr<Table> t;
+    if (!mode.exclusive) t = idleTables().take(key);
+    if (!t) {
+        // the engine finds the file in any case, ".DBF" then ".DB" without extension
+        t = engine::openTable(directory, tableName, o);
+        if (mode.exclusive) idleTables().dropFile(t->filePath());
+    }
+    std::shared_ptr<Table> shared(t.release(), [key](Table* p) {
+        std::unique_ptr<Table> owned(p);
+        try {
+            if (owned->park()) idleTables().put(key, std::move(owned));
+        } catch (...) {
+        }
+    });
+    return std::make_shared<TableSource>(std::move(shared));
 #else
     (void)directory;
     (void)mode;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QTemporaryDir>
 
 #include "core/DbError.h"
@@ -88,6 +89,25 @@ TEST_F(FileTest, NameFoundInAnyCaseFollowsARenameOrARemoval)
     EXPECT_EQ(findFileNoCase(d, "PATIENT.DBF"), path("Patient.DBF"));
     File::open(path("PATIENT.DBF"), File::Mode::Create);
     EXPECT_EQ(findFileNoCase(d, "PATIENT.DBF"), path("PATIENT.DBF"));
+}
+
+TEST_F(FileTest, NameLookupTellsWhetherTheFileExists)
+{
+    const std::string d = dir.path().toStdString();
+    bool exists = true;
+    EXPECT_EQ(findFileNoCase(d, "FRDV.DBF", exists), path("FRDV.DBF"));
+    EXPECT_FALSE(exists);
+    File::open(path("Frdv.dbf"), File::Mode::Create);
+    EXPECT_EQ(findFileNoCase(d, "FRDV.DBF", exists), path("Frdv.dbf"));
+    EXPECT_TRUE(exists);
+    EXPECT_EQ(findFileNoCase(d, "FRDV.DBF", exists), path("Frdv.dbf"));  // the remembered name
+    EXPECT_TRUE(exists);
+    removeFile(path("Frdv.dbf"));
+    findFileNoCase(d, "FRDV.DBF", exists);
+    EXPECT_FALSE(exists);
+    QDir(QString::fromStdString(d)).mkdir("EXAMS.DBF");  // a directory is no table file
+    findFileNoCase(d, "EXAMS.DBF", exists);
+    EXPECT_FALSE(exists);
 }
 
 TEST_F(FileTest, ReplaceFileIsARename)

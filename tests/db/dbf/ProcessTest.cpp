@@ -236,4 +236,46 @@ TEST_F(ProcessTest, ReaderSeesAConsistentIndexWhileAnotherProcessWrites)
     EXPECT_EQ(entries, 400u);
 }
 
+TEST_F(ProcessTest, AnOpenTableSeesWhatAnotherProcessAppendedAtItsNextRead)
+{
+    const std::string p = path("SEEN.DBF");
+    DbfTable::create(p, crashFields(), crashTags());
+    auto t = DbfTable::open(p);
+    EXPECT_EQ(t->findKey("NUM", QString::number(1)), 0u);
+    auto appendInChild = [&](uint32_t n) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            try {
+                auto w = DbfTable::open(p);
+                w->append(rowOf(n));
+                w->flush();
+                _exit(0);
+            } catch (...) {
+                _exit(1);
+            }
+        }
+        int status = 0;
+        ASSERT_EQ(waitpid(pid, &status, 0), pid);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    };
+    appendInChild(1);
+    t->refresh();
+    EXPECT_EQ(t->findKey("NUM", QString::number(1)), 1u);
+    // A batch of reads given back, then another process's append: the next
+    // batch and a tag opened afterwards both see it.
+    t->beginIndexRead();
+    EXPECT_EQ(t->findKey("NUM", QString::number(2)), 0u);
+    t->endIndexRead();
+    appendInChild(2);
+    t->refresh();
+    t->beginIndexRead();
+    EXPECT_EQ(t->findKey("NUM", QString::number(2)), 2u);
+    t->endIndexRead();
+    appendInChild(3);
+    t->refresh();
+    auto c = t->openTag("NUM");
+    EXPECT_EQ(c->last(), 3u);
+}
+
 }  // namespace
