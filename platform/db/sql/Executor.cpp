@@ -69,21 +69,6 @@ QVariant Params::value(const std::string& name) const {
     return it == values_.end() ? QVariant() : it->second;
 }
 
-namespace {
-// Names compared ignoring case; ASCII names without building texts.
-bool sameName(const std::string& a, const std::string& b) {
-    bool ascii = true;
-    for (char c : a) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    for (char c : b) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (!ascii)
-        return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-}  // namespace
 
 int ResultSet::columnIndex(const std::string& name) const {
     for (size_t i = 0; i < columns.size(); ++i)

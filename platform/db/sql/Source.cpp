@@ -9,8 +9,6 @@
 
 namespace kdb::sql {
 
-namespace {
-// Names compared ignoring case; ASCII names without building texts.
 bool sameName(const std::string& a, const std::string& b) {
     bool ascii = true;
     for (char c : a) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
@@ -23,7 +21,6 @@ bool sameName(const std::string& a, const std::string& b) {
             return false;
     return true;
 }
-}  // namespace
 
 int Source::fieldIndex(const std::string& name) const {
     const auto& cols = columns();

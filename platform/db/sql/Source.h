@@ -21,6 +21,10 @@
 
 namespace kdb::sql {
 
+// Column and table names compared ignoring case (ASCII names without
+// building texts).
+bool sameName(const std::string& a, const std::string& b);
+
 struct ColumnInfo {
     std::string name;        // upper case as stored
     uint16_t type = fldZSTRING;
