@@ -182,6 +182,37 @@ private:
     bool headerHeld_ = false;
 };
 
+// What a change of one existing record holds while it runs: the header
+// lock, a fresh record count, and the record's own lock unless this table
+// already holds it (released first, when the change is done).
+class DbfTable::RecordWrite {
+public:
+    RecordWrite(DbfTable& t, uint32_t recNo) : t_(t), recNo_(recNo), header_(writable(t), true)
+    {
+        t.refreshCount();
+        t.checkRecNo(recNo);
+        t.lockForWrite(recNo, took_);
+    }
+    ~RecordWrite()
+    {
+        if (took_)
+            t_.file_.unlock(kLockRecord + recNo_, 1);
+    }
+    RecordWrite(const RecordWrite&) = delete;
+    RecordWrite& operator=(const RecordWrite&) = delete;
+
+private:
+    static DbfTable& writable(DbfTable& t)
+    {
+        t.checkWritable();
+        return t;
+    }
+    DbfTable& t_;
+    uint32_t recNo_;
+    HeaderLock header_;
+    bool took_ = false;
+};
+
 // ---- open / create ---------------------------------------------------------------
 
 std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const TableOpenMode& mode)
@@ -1249,16 +1280,7 @@ void DbfTable::lockForWrite(uint32_t recNo, bool& tookRecordLock)
 
 void DbfTable::update(uint32_t recNo, const std::vector<QVariant>& values)
 {
-    checkWritable();
-    HeaderLock lock(*this, true);
-    refreshCount();
-    checkRecNo(recNo);
-    bool took = false;
-    lockForWrite(recNo, took);
-    struct Unlock {
-        DbfTable& t; uint32_t r; bool on;
-        ~Unlock() { if (on) t.file_.unlock(kLockRecord + r, 1); }
-    } unlock{*this, recNo, took};
+    RecordWrite write(*this, recNo);
     std::string old;
     readRecordFresh(recNo, old);
     std::string rec;
@@ -1272,16 +1294,7 @@ void DbfTable::update(uint32_t recNo, const std::vector<QVariant>& values)
 
 void DbfTable::setRecordDeleted(uint32_t recNo, bool deleted)
 {
-    checkWritable();
-    HeaderLock lock(*this, true);
-    refreshCount();
-    checkRecNo(recNo);
-    bool took = false;
-    lockForWrite(recNo, took);
-    struct Unlock {
-        DbfTable& t; uint32_t r; bool on;
-        ~Unlock() { if (on) t.file_.unlock(kLockRecord + r, 1); }
-    } unlock{*this, recNo, took};
+    RecordWrite write(*this, recNo);
     std::string rec;
     readRecordFresh(recNo, rec);
     if ((rec[0] == '*') == deleted)

@@ -149,6 +149,7 @@ private:
     };
     class Cursor;
     class HeaderLock;
+    class RecordWrite;
     friend class Cursor;
 
     DbfTable() = default;

@@ -16,9 +16,7 @@ namespace {
 
 std::string code(int i)
 {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "P%05d", i);
-    return buf;
+    return numberedKey("P", 5, i);
 }
 
 }  // namespace

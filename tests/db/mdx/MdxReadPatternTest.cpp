@@ -17,9 +17,7 @@ namespace {
 
 std::string key(int i)
 {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "K%06d", i);
-    return buf;
+    return numberedKey("K", 6, i);
 }
 
 }  // namespace

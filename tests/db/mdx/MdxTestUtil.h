@@ -71,6 +71,14 @@ inline std::vector<kdb::mdx::Entry> scan(kdb::mdx::MdxFile& f, const std::string
 }
 
 // The engine error code `f` throws, 0 when it throws none.
+// Key number i as text: prefix and i with leading zeros to width digits.
+inline std::string numberedKey(const char* prefix, int width, int i)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%s%0*d", prefix, width, i);
+    return buf;
+}
+
 template <class F>
 int codeOf(F&& f)
 {
