@@ -1,0 +1,140 @@
+#include "core/DbError.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace kdb {
+
+namespace {
+constexpr ErrorKind kKinds[] = {
+    {DBERR_NONE, "DBERR_NONE", "no error"},
+    {DBERR_EOF, "DBERR_EOF", "end of data"},
+    {DBERR_READERR, "DBERR_READERR", "read error"},
+    {DBERR_WRITEERR, "DBERR_WRITEERR", "write error"},
+    {DBERR_HEADERCORRUPT, "DBERR_HEADERCORRUPT", "damaged or foreign table header"},
+    {DBERR_FILECORRUPT, "DBERR_FILECORRUPT", "damaged record data"},
+    {DBERR_MEMOCORRUPT, "DBERR_MEMOCORRUPT", "damaged memo file or memo pointer"},
+    {DBERR_INDEXCORRUPT, "DBERR_INDEXCORRUPT", "damaged index file"},
+    {DBERR_KEYVIOL, "DBERR_KEYVIOL", "duplicate key in a unique index"},
+    {DBERR_INVALIDPARAM, "DBERR_INVALIDPARAM", "invalid parameter"},
+    {DBERR_INVALIDHNDL, "DBERR_INVALIDHNDL", "invalid handle"},
+    {DBERR_NOSUCHTABLE, "DBERR_NOSUCHTABLE", "no such table"},
+    {DBERR_LOCKED, "DBERR_LOCKED", "record or table locked"},
+    {DBERR_OPENFAILED, "DBERR_OPENFAILED", "cannot open"},
+    {DBERR_NOTSUFFTABLERIGHTS, "DBERR_NOTSUFFTABLERIGHTS", "cannot open for writing"},
+    {DBERR_FILELOCKED, "DBERR_FILELOCKED", "table in use"},
+    {DBERR_NEEDEXCLACCESS, "DBERR_NEEDEXCLACCESS", "exclusive access needed"},
+    {DBERR_INDEXOUTOFDATE, "DBERR_INDEXOUTOFDATE", "index out of date"},
+    {DBERR_NOTSUPPORTED, "DBERR_NOTSUPPORTED", "not supported"},
+};
+
+std::string compose(const std::string& file, const std::string& detail)
+{
+    if (file.empty())
+        return detail;
+    if (detail.empty())
+        return file;
+    return detail + ": " + file;
+}
+
+std::string withReason(std::string_view what, int err)
+{
+    std::string s(what);
+    if (err != 0) {
+        s += " (";
+        s += std::strerror(err);
+        s += ")";
+    }
+    return s;
+}
+}  // namespace
+
+const ErrorKind* findErrorKind(int code)
+{
+    for (const ErrorKind& k : kKinds)
+        if (k.code == code)
+            return &k;
+    return nullptr;
+}
+
+}  // namespace kdb
+
+using namespace kdb;
+
+EDBEngineError::EDBEngineError(int code, std::string file, std::string detail)
+    : std::runtime_error(compose(file, detail)), code_(code), file_(std::move(file)), detail_(std::move(detail))
+{
+}
+
+EDBEngineError EDBEngineError::noSuchTable(const std::string& file)
+{
+    return {DBERR_NOSUCHTABLE, file, "no such table"};
+}
+EDBEngineError EDBEngineError::openFailed(const std::string& file, int err, std::string_view what)
+{
+    return {DBERR_OPENFAILED, file, withReason(what, err)};
+}
+EDBEngineError EDBEngineError::notWritable(const std::string& file, int err)
+{
+    return {DBERR_NOTSUFFTABLERIGHTS, file, withReason("cannot open for writing", err)};
+}
+EDBEngineError EDBEngineError::readFailed(const std::string& file, int err, std::string_view what)
+{
+    return {DBERR_READERR, file, withReason(what, err)};
+}
+EDBEngineError EDBEngineError::writeFailed(const std::string& file, int err, std::string_view what)
+{
+    return {DBERR_WRITEERR, file, withReason(what, err)};
+}
+EDBEngineError EDBEngineError::headerCorrupt(const std::string& file, std::string_view what)
+{
+    return {DBERR_HEADERCORRUPT, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::fileCorrupt(const std::string& file, std::string_view what)
+{
+    return {DBERR_FILECORRUPT, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::memoCorrupt(const std::string& file, std::string_view what)
+{
+    return {DBERR_MEMOCORRUPT, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::indexCorrupt(const std::string& file, std::string_view what)
+{
+    return {DBERR_INDEXCORRUPT, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::indexOutOfDate(const std::string& file, std::string_view what)
+{
+    return {DBERR_INDEXOUTOFDATE, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::keyViolation(const std::string& file, std::string_view tag)
+{
+    return {DBERR_KEYVIOL, file, "duplicate key in the unique index " + std::string(tag)};
+}
+EDBEngineError EDBEngineError::invalidParam(const std::string& file, std::string_view what)
+{
+    return {DBERR_INVALIDPARAM, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::invalidHandle(std::string_view what)
+{
+    return {DBERR_INVALIDHNDL, std::string(), std::string(what)};
+}
+EDBEngineError EDBEngineError::locked(const std::string& file, std::string_view what)
+{
+    return {DBERR_LOCKED, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::tableInUse(const std::string& file)
+{
+    return {DBERR_FILELOCKED, file, "table in use"};
+}
+EDBEngineError EDBEngineError::needExclusive(const std::string& file, std::string_view what)
+{
+    return {DBERR_NEEDEXCLACCESS, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::notSupported(const std::string& file, std::string_view what)
+{
+    return {DBERR_NOTSUPPORTED, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::endOfData(const std::string& file)
+{
+    return {DBERR_EOF, file, "end of data"};
+}
