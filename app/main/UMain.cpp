@@ -308,7 +308,7 @@ void TfrmMain::SetSessionDirectories()
         Bind().sessionDirectories(privateDir, AppDir);
         return;
     }
-    auto& session = kdb::engine::Session::instance();
+    auto& session = kdb::Session::instance();
     session.setPrivateDir(privateDir.toStdString());
     session.setNetDir(AppDir.toStdString());
 }

@@ -128,10 +128,10 @@ int main(int argc, char** argv) {
     }
     auto t0 = Clock::now();
     {
-        auto pat = openEngineTable(dir, "PATIENT", {});
-        auto cons = openEngineTable(dir, "CONS", {});
-        auto rdv = openEngineTable(dir, "FRDV", {});
-        auto ex = openEngineTable(dir, "EXCOMP", {});
+        auto pat = kdb::engine::openTable(dir, "PATIENT");
+        auto cons = kdb::engine::openTable(dir, "CONS");
+        auto rdv = kdb::engine::openTable(dir, "FRDV");
+        auto ex = kdb::engine::openTable(dir, "EXCOMP");
         lite.exec("BEGIN");
         for (int i = 1; i <= patients; ++i) {
             QString code = QString::number(i).rightJustified(6, '0');
@@ -249,7 +249,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(QString::fromStdString(few));
     kdbtest::createPracticeFiles(few);
     {
-        auto pat = openEngineTable(few, "PATIENT", {});
+        auto pat = kdb::engine::openTable(few, "PATIENT");
         for (int i = 1; i <= 50; ++i)
             pat->append({QString::number(i).rightJustified(6, '0'), "", noms[static_cast<size_t>(i % 14)], "JEAN"});
         pat->flush();

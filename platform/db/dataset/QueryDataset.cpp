@@ -17,7 +17,7 @@ void QueryDataset::setSql(const QStringList& lines) { setSql(lines.join("\r\n"))
 
 void QueryDataset::doOpen() {
     result_ = {};
-    sql::ExecResult r = sql::execute(directory_, sql_.toStdString(), params_);
+    sql::ExecResult r = sql::execute(database(), sql_.toStdString(), params_);
     if (!r.isSelect) throw EDatabaseError("The statement does not return rows; use execSql");
     result_ = std::move(r.result);
     plan_ = r.plan;
@@ -27,24 +27,12 @@ void QueryDataset::doClose() { result_ = {}; }
 
 int QueryDataset::execSql() {
     if (active()) close();
-    sql::ExecResult r = sql::execute(directory_, sql_.toStdString(), params_);
+    sql::ExecResult r = sql::execute(database(), sql_.toStdString(), params_);
     plan_ = r.plan;
     return r.rowsAffected;
 }
 
-std::vector<sql::ColumnInfo> QueryDataset::baseColumns() const {
-    std::vector<sql::ColumnInfo> cols;
-    for (const sql::ResultColumn& c : result_.columns) {
-        sql::ColumnInfo ci;
-        ci.name = c.name;
-        ci.type = c.type;
-        ci.subType = c.subType;
-        ci.width = c.width;
-        ci.decimals = c.decimals;
-        cols.push_back(ci);
-    }
-    return cols;
-}
+std::vector<FieldInfo> QueryDataset::baseColumns() const { return result_.columns; }
 
 bool QueryDataset::fetchBase(std::vector<uint32_t>& out, int) {
     // the result is in memory: every row at once

@@ -14,6 +14,7 @@
 #include "sql/Sql.h"
 #include "sql/SqlAst.h"
 #include "sql/Values.h"
+#include "database/Database.h"
 
 namespace kdb::sql {
 
@@ -21,16 +22,21 @@ struct Ctx {
     uint32_t rec[2] = {0, 0};
 };
 
-// Reads of a source's index under one hold (Source::beginIndexRead).
-class IndexHold {
-public:
-    explicit IndexHold(Source& s) : s_(s) { s_.beginIndexRead(); }
-    ~IndexHold() { s_.endIndexRead(); }
-    IndexHold(const IndexHold&) = delete;
-    IndexHold& operator=(const IndexHold&) = delete;
+// A table of the statement, with what the executor asks of it at every row.
+struct StmtTable {
+    std::shared_ptr<Table> table;
+    std::string name;              // base name, upper case
+    std::string alias;             // upper case, empty when none
+    std::vector<TagInfo> tags;
+    std::vector<int> tagField;     // per tag: the field of a key on one field, -1 for an expression
+    std::vector<char> rawKind;     // per field: Table::rawKind
+    bool rawRecords = false;       // rawRecord() answers (the .DBF layout)
 
-private:
-    Source& s_;
+    explicit StmtTable(std::shared_ptr<Table> t);
+    const FieldInfo& field(int f) const { return table->fields()[static_cast<size_t>(f)]; }
+    size_t fieldCount() const { return table->fields().size(); }
+    // See Table::tagOnField.
+    int tagOnField(int field) const;
 };
 
 struct Side {
@@ -67,9 +73,8 @@ struct Access {
 
 class Executor {
 public:
-    Executor(const std::string& dir, const std::string& sqlText, const Params& params,
-             const Catalog& catalog)
-        : dir_(dir), params_(params), catalog_(catalog), st_(parse(sqlText)) {}
+    Executor(Database& db, const std::string& sqlText, const Params& params)
+        : db_(db), params_(params), st_(parse(sqlText)) {}
 
     // Runs the statement; with planOnly, only chooses how the tables are read.
     ExecResult run(bool planOnly);
@@ -77,7 +82,7 @@ public:
 private:
     // ---- tables and names --------------------------------------------------
     void openTables();
-    const ColumnInfo& column(int table, int field) const;
+    const FieldInfo& column(int table, int field) const;
     int tableOfQualifier(const std::string& q) const;
     void bind(Expr& e);
     Kind kindOf(const Expr& e) const;
@@ -103,7 +108,7 @@ private:
         uint32_t lookups = 0, hits = 0;
         bool off = false;
     };
-    QVariant textValue(Source& s, int table, int field, uint32_t rec);
+    QVariant textValue(StmtTable& s, int table, int field, uint32_t rec);
     // Forgets what was read (after a write).
     void dropCache();
 
@@ -112,12 +117,12 @@ private:
     // Sets up the test on stored bytes of a column against a constant.
     void prepareRaw(Compiled& k);
     // The stored bytes of a field of rawKind() != 0.
-    std::string_view rawOf(Source& s, uint32_t rec, int field);
+    std::string_view rawOf(StmtTable& s, uint32_t rec, int field);
     // Scans fetch the bytes they will read a few records ahead: the records
     // are wide, and the memory is read faster when asked for in advance.
     static constexpr uint32_t kAhead = 16;
     void addHot(int table, int field);
-    void prefetchRec(Source& s, int table, uint32_t rec);
+    void prefetchRec(StmtTable& s, int table, uint32_t rec);
     bool testRaw(const Compiled& k, const Ctx& c);
     bool test(const Compiled& k, const Ctx& c);
     // Tables a condition reads.
@@ -153,19 +158,17 @@ private:
     void selectMax(ExecResult& out, size_t count);
 
     // ---- writes ------------------------------------------------------------
-    QVariant forColumn(const QVariant& v, const ColumnInfo& ci);
+    QVariant forColumn(const QVariant& v, const FieldInfo& ci);
     void insert(ExecResult& out);
     std::vector<uint32_t> matching();
     void update(ExecResult& out);
     void remove(ExecResult& out);
 
-    std::string dir_;
+    Database& db_;
     const Params& params_;
-    const Catalog& catalog_;
     Statement st_;
     bool planOnly_ = false;
-    std::vector<std::shared_ptr<Source>> src_;
-    std::vector<std::string> names_, aliases_;
+    std::vector<StmtTable> tabs_;
     std::vector<Compiled> conds_;
     std::vector<RowCache> cache_;
     std::vector<std::pair<int, int>> hot_[2];  // per table: (offset, width) of the fields scans read

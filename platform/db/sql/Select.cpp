@@ -18,7 +18,7 @@ struct RawMax {
     uint32_t bestRec = 0;
     std::string bestText;
     double bestNum = 0;
-    void add(Source& s, uint32_t r, std::string_view v) {
+    void add(Table& t, uint32_t r, std::string_view v) {
         if (rk == 'C') {
             v = rawTrimRight(v);
             if (v.empty()) return;
@@ -31,7 +31,7 @@ struct RawMax {
             const int got = rawNumber(v, d);
             if (got == 0) return;
             if (got < 0) {  // a text that needs the full reading
-                const QVariant x = s.value(r, field);
+                const QVariant x = t.value(r, field);
                 if (x.isNull()) return;
                 d = x.toDouble();
             }
@@ -52,10 +52,10 @@ void Executor::select(ExecResult& out) {
     size_t maxCount = 0;
     for (SelectItem& si : st_.items) {
         if (si.star) {
-            for (size_t t = 0; t < src_.size(); ++t) {
+            for (size_t t = 0; t < tabs_.size(); ++t) {
                 if (!si.starQualifier.empty() && tableOfQualifier(si.starQualifier) != static_cast<int>(t))
                     continue;
-                const auto& cols = src_[t]->columns();
+                const auto& cols = tabs_[t].table->fields();
                 for (size_t f = 0; f < cols.size(); ++f) {
                     Expr e;
                     e.kind = Expr::Column;
@@ -73,12 +73,11 @@ void Executor::select(ExecResult& out) {
     }
     size_t starPos = 0;
     for (SelectItem& si : st_.items) {
-        ResultColumn rc;
         if (si.star) {
             size_t count = 0;
-            for (size_t t = 0; t < src_.size(); ++t)
+            for (size_t t = 0; t < tabs_.size(); ++t)
                 if (si.starQualifier.empty() || tableOfQualifier(si.starQualifier) == static_cast<int>(t))
-                    count += src_[t]->columns().size();
+                    count += tabs_[t].fieldCount();
             for (size_t k = 0; k < count; ++k, ++starPos) {
                 const Expr& e = starExprs[starPos];
                 items.push_back({&e});
@@ -98,7 +97,7 @@ void Executor::select(ExecResult& out) {
         return;
     }
 
-    if (st_.distinct && src_.size() == 1)
+    if (st_.distinct && tabs_.size() == 1)
         for (const Item& it : items)
             if (it.expr->kind == Expr::Column) addHot(0, it.expr->field);
     const Expr* orderFirst = st_.orderBy.empty() || st_.orderBy[0].descending ? nullptr
@@ -137,12 +136,13 @@ void Executor::select(ExecResult& out) {
     // DISTINCT on stored bytes where every item is a character or date
     // column of the one table: only the rows kept are read as values.
     std::vector<char> keep(rows.size(), 1);
-    bool rawDistinct = st_.distinct && src_.size() == 1;
+    bool rawDistinct = st_.distinct && tabs_.size() == 1;
     for (const Item& it : items)
         rawDistinct = rawDistinct && it.expr->kind == Expr::Column &&
-                      (src_[0]->rawKind(it.expr->field) == 'C' || src_[0]->rawKind(it.expr->field) == 'D');
+                      (tabs_[0].rawKind[static_cast<size_t>(it.expr->field)] == 'C' ||
+                       tabs_[0].rawKind[static_cast<size_t>(it.expr->field)] == 'D');
     if (rawDistinct) {
-        Source& s = *src_[0];
+        StmtTable& s = tabs_[0];
         std::unordered_set<std::string> seenRaw;
         std::string sig;
         for (size_t i = 0; i < rows.size(); ++i) {
@@ -150,7 +150,7 @@ void Executor::select(ExecResult& out) {
             sig.clear();
             for (const Item& it : items) {
                 std::string_view v = rawOf(s, rows[i].rec[0], it.expr->field);
-                if (s.rawKind(it.expr->field) == 'C') v = rawTrimRight(v);
+                if (s.rawKind[static_cast<size_t>(it.expr->field)] == 'C') v = rawTrimRight(v);
                 else if (!rawDateValid(v)) v = {};
                 // length first: no two lists of values give the same text
                 const size_t n = v.empty() ? 0xFFFF : v.size();
@@ -170,7 +170,7 @@ void Executor::select(ExecResult& out) {
     {
         std::vector<size_t> perm(kept.size());
         for (size_t j = 0; j < perm.size(); ++j) perm[j] = j;
-        if (src_.size() == 1)
+        if (tabs_.size() == 1)
             std::sort(perm.begin(), perm.end(),
                       [&](size_t x, size_t y) { return rows[kept[x]].rec[0] < rows[kept[y]].rec[0]; });
         for (size_t j : perm) {
@@ -246,17 +246,13 @@ void Executor::select(ExecResult& out) {
 }
 
 void Executor::addColumn(ResultSet& rs, const Expr& e, const std::string& alias) {
-    ResultColumn rc;
-    rc.name = alias;
+    FieldInfo rc;
     if (e.kind == Expr::Column || e.kind == Expr::Max) {
         const Expr& c = e.kind == Expr::Max ? e.parts[0] : e;
-        const ColumnInfo& ci = column(c.table, c.field);
-        rc.type = ci.type;
-        rc.subType = ci.subType;
-        rc.width = ci.width;
-        rc.decimals = ci.decimals;
-        if (rc.name.empty()) rc.name = e.kind == Expr::Max ? "MAX OF " + ci.name : ci.name;
+        rc = column(c.table, c.field);
+        rc.name = alias.empty() ? (e.kind == Expr::Max ? "MAX OF " + rc.name : rc.name) : alias;
     } else {
+        rc.name = alias;
         Kind k = kindOf(e);
         rc.type = k == Kind::Date ? fldDATE : k == Kind::Number ? fldFLOAT : fldZSTRING;
         if (rc.name.empty()) rc.name = e.text;
@@ -272,19 +268,21 @@ void Executor::selectMax(ExecResult& out, size_t count) {
     std::vector<const Expr*> cols;
     for (const SelectItem& si : st_.items) cols.push_back(&si.expr.parts[0]);
     // One table, no WHERE, every MAX on an ascending tag: read the last key.
-    bool fromTags = src_.size() == 1 && conds_.empty();
-    for (const Expr* c : cols) fromTags = fromTags && src_[0]->tagOnField(c->field) >= 0;
+    StmtTable& s = tabs_[0];
+    Table& t = *s.table;
+    bool fromTags = tabs_.size() == 1 && conds_.empty();
+    for (const Expr* c : cols) fromTags = fromTags && s.tagOnField(c->field) >= 0;
     if (fromTags) {
-        plan_ = names_[0] + ": max from tag";
-        for (const Expr* c : cols) plan_ += " " + src_[0]->tags()[static_cast<size_t>(src_[0]->tagOnField(c->field))].name;
+        plan_ = s.name + ": max from tag";
+        for (const Expr* c : cols) plan_ += " " + s.tags[static_cast<size_t>(s.tagOnField(c->field))].name;
         if (planOnly_) return;
-        IndexHold hold(*src_[0]);
+        IndexReadHold hold(t);
         for (size_t i = 0; i < cols.size(); ++i) {
-            auto it = src_[0]->openTag(src_[0]->tagOnField(cols[i]->field));
+            auto it = t.openTag(s.tags[static_cast<size_t>(s.tagOnField(cols[i]->field))].name);
             Kind k = kindOf(*cols[i]);
-            for (bool ok = it->last(); ok; ok = it->prior()) {
-                if (src_[0]->isDeleted(it->recNo())) continue;
-                QVariant v = src_[0]->value(it->recNo(), cols[i]->field);
+            for (uint32_t r = it->last(); r; r = it->prior()) {
+                if (t.isDeleted(r)) continue;
+                QVariant v = t.value(r, cols[i]->field);
                 if (v.isNull() || (k == Kind::Text && v.toString().isEmpty())) break;
                 values[i] = v;
                 break;
@@ -296,36 +294,35 @@ void Executor::selectMax(ExecResult& out, size_t count) {
     // Every MAX on a column of the one table read on stored bytes: one
     // pass over the records, only the records holding the results are
     // read as values.
-    bool allRaw = src_.size() == 1;
+    bool allRaw = tabs_.size() == 1;
     for (const Expr* c : cols) {
         if (!allRaw) break;
         const Kind k = kindOf(*c);
-        const char rk = src_[0]->rawKind(c->field);
+        const char rk = s.rawKind[static_cast<size_t>(c->field)];
         allRaw = allRaw && ((k == Kind::Text && rk == 'C') || (k == Kind::Date && rk == 'D') ||
                             (k == Kind::Number && rk == 'N'));
     }
     if (allRaw) {
         for (const Expr* c : cols) addHot(0, c->field);
         Access a = chooseAccess(0, nullptr);
-        plan_ = names_[0] + ": " + describe(0, a);
+        plan_ = s.name + ": " + describe(0, a);
         if (planOnly_) return;
         std::vector<RawMax> acc;
         for (const Expr* c : cols) {
             RawMax m;
-            m.rk = src_[0]->rawKind(c->field);
+            m.rk = s.rawKind[static_cast<size_t>(c->field)];
             m.field = c->field;
             acc.push_back(m);
         }
-        Source& s = *src_[0];
         iterate(0, a, [&](uint32_t r) {
             Ctx c;
             c.rec[0] = r;
             if (!passes(c, 1u)) return false;
-            for (RawMax& m : acc) m.add(s, r, rawOf(s, r, m.field));
+            for (RawMax& m : acc) m.add(t, r, rawOf(s, r, m.field));
             return false;  // nothing to keep
         });
         for (size_t i = 0; i < cols.size(); ++i)
-            values[i] = acc[i].bestRec ? s.value(acc[i].bestRec, cols[i]->field) : QVariant();
+            values[i] = acc[i].bestRec ? t.value(acc[i].bestRec, cols[i]->field) : QVariant();
         out.result.rows.push_back(values);
         return;
     }

@@ -1,6 +1,6 @@
 #pragma once
 // Local SQL: the statements the screens build as text, run on the tables of
-// one directory.
+// one database (database/Database.h).
 //
 // Error codes (EDBEngineError, see core/DbError.h):
 //   kSqlSyntax       invalid syntax; the detail names the token
@@ -18,7 +18,8 @@
 #include <vector>
 
 #include "core/DbError.h"
-#include "sql/Source.h"
+#include "core/Table.h"
+#include "database/Database.h"
 
 namespace kdb::sql {
 
@@ -46,16 +47,11 @@ private:
     std::map<std::string, QVariant> values_;  // keys upper case
 };
 
-struct ResultColumn {
-    std::string name;
-    uint16_t type = fldZSTRING;
-    uint16_t subType = fldstNONE;
-    int width = 0;
-    int decimals = 0;
-};
-
+// The columns of a result are described as a table's fields are (name,
+// type, width, decimals; a column computed from others is a character,
+// date or floating-point one).
 struct ResultSet {
-    std::vector<ResultColumn> columns;
+    std::vector<FieldInfo> columns;
     std::vector<std::vector<QVariant>> rows;
     int columnIndex(const std::string& name) const;  // case-insensitive, -1 when absent
 };
@@ -70,14 +66,14 @@ struct ExecResult {
 // Names of the parameters of a statement, in order of first appearance.
 std::vector<std::string> parameterNames(const std::string& sqlText);
 
-// Parses and runs one statement on the tables of `directory`.
-ExecResult execute(const std::string& directory, const std::string& sqlText,
-                   const Params& params = {}, const Catalog& catalog = Catalog::instance());
+// Parses and runs one statement on the tables of `db`.
+ExecResult execute(Database& db, const std::string& sqlText, const Params& params = {});
+// The same on the program's database of `directory` (Database::of).
+ExecResult execute(const std::string& directory, const std::string& sqlText, const Params& params = {});
 
 // Describes how a statement would read its tables, without running it:
 // one line per table, e.g. "PATIENT: seek tag NOM prefix 'DU'; order by tag NOM".
-std::string explain(const std::string& directory, const std::string& sqlText,
-                    const Params& params = {}, const Catalog& catalog = Catalog::instance());
+std::string explain(Database& db, const std::string& sqlText, const Params& params = {});
 
 // Date helpers shared with the datasets.
 // Month/day/year text (leading zeros optional) or yyyy-mm-dd; invalid gives a null date.

@@ -42,7 +42,8 @@ QDate parseDisplayDate(const QString& text) {
     return dateFromParts(p, 0, 1, 2);
 }
 
-// ---- parameters and results ------------------------------------------------
+// ---- names, parameters and results ------------------------------------------------
+
 
 namespace {
 std::string upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
@@ -65,7 +66,7 @@ int ResultSet::columnIndex(const std::string& name) const {
     return -1;
 }
 
-Kind kindOfColumn(const ColumnInfo& c) {
+Kind kindOfColumn(const FieldInfo& c) {
     switch (c.type) {
         case fldDATE: return Kind::Date;
         case fldINT16: case fldINT32: case fldFLOAT: case fldBCD: return Kind::Number;

@@ -12,7 +12,7 @@ namespace kdb::sql {
 
 enum class Kind { Text, Number, Date, Bool };
 
-Kind kindOfColumn(const ColumnInfo& c);
+Kind kindOfColumn(const FieldInfo& c);
 Kind kindOfVariant(const QVariant& v);
 bool isNumberVariant(const QVariant& v);
 // Raises the type mismatch of a value for a column (or a comparison).

@@ -35,10 +35,7 @@ protected:
         app();
         addPracticeTables(db);
         fillPractice(db);
-        db.install();
     }
-    // the catalog forgets this fixture's tables
-    void TearDown() override { kdb::sql::Catalog::instance().setOpener(kdb::sql::openEngineTable); }
     MemDatabase db;
 };
 
@@ -52,6 +49,7 @@ std::vector<GridColumn> pickerColumns() {
 
 TEST_F(DataAwareUi, ModelShowsColumnsTitlesAndValues) {
     QueryDataset q;
+    q.setDatabase(db.database);
     q.setSql("SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM");
     q.open();
     DatasetModel m(&q);
@@ -74,6 +72,7 @@ TEST_F(DataAwareUi, ModelShowsColumnsTitlesAndValues) {
 
 TEST_F(DataAwareUi, RowPaintHooks) {
     QueryDataset q;
+    q.setDatabase(db.database);
     q.setSql("SELECT * FROM FBIO ORDER BY CODE");
     q.open();
     db.get("FBIO")->append({"003", "UREE"});
@@ -101,6 +100,7 @@ TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
     auto big = db.add("BIG.DBF", {{"CODE", 'C', 6}, {"NOM", 'C', 30}});
     for (int i = 0; i < 200000; ++i) big->append({QString::number(i).rightJustified(6, '0'), "X"});
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("BIG");
     big->valueReads = 0;
     t.open();
@@ -124,6 +124,7 @@ TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
 
 TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
     TableDataset lines;
+    lines.setDatabase(db.database);
     lines.setTableName("FORD.DBF");
     lines.setFilter("CODE='1'");
     lines.setFiltered(true);
@@ -147,6 +148,7 @@ TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
     EXPECT_EQ(grid.currentIndex().row(), 1);  // the selection follows the cursor
 
     QueryDataset ro;
+    ro.setDatabase(db.database);
     ro.setSql("SELECT * FROM FORD");
     ro.open();
     DataGrid roGrid;
@@ -156,6 +158,7 @@ TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
 
 TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage) {
     TableDataset rdv;
+    rdv.setDatabase(db.database);
     rdv.setTableName("FRDV");
     rdv.open();
     DatasetModel m(&rdv);
@@ -171,6 +174,7 @@ TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage) {
 
 TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
     TableDataset p;
+    p.setDatabase(db.database);
     p.setTableName("Patient");
     p.setIndexFieldNames("NOM");
     p.open();
@@ -200,6 +204,7 @@ TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
 
 TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
     TableDataset prot;
+    prot.setDatabase(db.database);
     prot.setTableName("FPROT");
     prot.open();
     DataMemo memo;
@@ -226,9 +231,11 @@ TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
 
 TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes) {
     QueryDataset bio;
+    bio.setDatabase(db.database);
     bio.setSql("SELECT * FROM FBIO.DBF ORDER BY LIBELLE");
     bio.open();
     TableDataset exams;
+    exams.setDatabase(db.database);
     exams.setTableName("EXCOMP");
     exams.open();
     DataLookupComboBox cmb;
@@ -255,6 +262,7 @@ TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes) {
 
 TEST_F(DataAwareUi, NavigatorEnablesByPosition) {
     QueryDataset ord;
+    ord.setDatabase(db.database);
     ord.setSql(QStringList{"SELECT DISTINCT CODE FROM FORD", "ORDER BY CODE"});
     ord.open();
     DataNavigator nav;
