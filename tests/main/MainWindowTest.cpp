@@ -1,4 +1,5 @@
 #include "MainFixture.h"
+#include "tests/support/ScopedEnv.h"
 
 #include "UCalendar.h"
 #include "platform/ui/IniFile.h"
@@ -100,7 +101,7 @@ TEST_F(MainWindowTest, ClosingWithNoEndsWithoutBackupButCleansUp)
 
 TEST_F(MainWindowTest, AFailingBackupKeepsTheWindowOpenAndReportsTheError)
 {
-    TfrmMain::Bind().autoBackup = [] { throw std::runtime_error("Disque plein"); };
+    practice_.context().autoBackup = [] { throw std::runtime_error("Disque plein"); };
     TfrmMain& frm = Create();
     messages_.Clear();
     frm.show();
@@ -209,7 +210,7 @@ TEST_F(MainWindowTest, ChangingAndRestoringTheWelcomePicture)
     junk.close();
 
     QString chosen = pictures.path() + "/mur.bmp";
-    TfrmMain::Bind().choosePicture = [&](QWidget*) { return chosen; };
+    practice_.context().choosePicture = [&](QWidget*) { return chosen; };
     TfrmMain& frm = Create();
     messages_.Clear();
     frm.findChild<QAction*>("mnChangerImage")->trigger();

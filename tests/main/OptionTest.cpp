@@ -1,4 +1,5 @@
 #include "MainFixture.h"
+#include "tests/support/TestApplication.h"
 
 #include "UOption.h"
 #include "USplash.h"
