@@ -356,7 +356,7 @@ void TfrmMain::mnEpurationClick()
 
 void TfrmMain::mnParametresClick()
 {
-    TfrmOption dialog(nullptr);
+    TfrmOption dialog(context_, nullptr);
     dialog.exec();
 }
 
