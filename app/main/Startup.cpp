@@ -165,7 +165,7 @@ void TStartup::ReadPracticeSettings()
 void TStartup::ShowCaptionAndStatus()
 {
     window_.setWindowTitle(QStringLiteral("Suivi des patients - ") + AppVersion);
-    window_.statusPanels_[0]->setText(kfmt::DateToStr(QDate::currentDate()));
+    window_.statusPanels_[0]->setText(kui::DateToStr(QDate::currentDate()));
     window_.statusPanels_[2]->setText(AppVersion);
 }
 

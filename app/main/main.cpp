@@ -11,7 +11,7 @@
 
 int main(int argc, char* argv[])
 {
-    kfmt::InstallProcessFormats();
+    kui::InstallProcessFormats();
 
     kui::TApplication app(argc, argv);
     app.LoadFrenchTranslations();
