@@ -59,6 +59,13 @@ int Table::tagIndex(std::string_view tagName) const
     return -1;
 }
 
+QVariant Table::valueOf(int field, std::string_view stored) const
+{
+    (void)field;
+    (void)stored;
+    throw EDBEngineError::notSupported(filePath(), "values are read from the records");
+}
+
 char Table::rawKind(int field) const
 {
     if (!hasDbfLayout())

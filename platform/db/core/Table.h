@@ -139,6 +139,11 @@ public:
     // fields at their offsets), valid until the next call on this table;
     // nullptr from a table without that layout.
     virtual const char* rawRecord(uint32_t recNo) { (void)recNo; return nullptr; }
+    // The value of a field from its stored bytes as rawField() answers them
+    // (the same value value() gives for a record holding them), for a field
+    // that is no memo. The default raises EDBEngineError DBERR_NOTSUPPORTED:
+    // such a table answers values from its records only.
+    virtual QVariant valueOf(int field, std::string_view stored) const;
     // How rawField() reads for the field with the .DBF layout: 'C' character
     // bytes, 'D' a date "yyyyMMdd" (anything else is no date), 'N' a number
     // as ASCII text (blank for none); 0 when its bytes are not read directly

@@ -12,7 +12,8 @@
 //   the edits and the Edit/Insert state are kept, and the abort goes on to
 //   the caller, which ends its action silently.
 // - Rows are read on demand: a table's rows come from its tag (or physical
-//   order) as the cursor or a view needs them; RecordCount reads them all.
+//   order), a query's as its statement reads them (sql::Query), as the
+//   cursor or a view needs them; RecordCount reads them all.
 #include <QDate>
 #include <QObject>
 #include <QString>
@@ -349,14 +350,15 @@ protected:
     void doClose() override;
     std::vector<FieldInfo> baseColumns() const override;
     bool fetchBase(std::vector<uint32_t>& out, int max) override;
-    void rewindBase() override {}
+    void rewindBase() override { handed_ = 0; }
     QVariant baseValue(uint32_t handle, int field) override;
     std::string displayName() const override { return "query"; }
 
 private:
     QString sql_;
     sql::Params params_;
-    sql::ResultSet result_;
+    std::unique_ptr<sql::Query> query_;  // the open statement, its rows read on demand
+    size_t handed_ = 0;                  // rows given to the dataset since the last rewind
     std::string plan_;
 };
 

@@ -88,6 +88,35 @@ void DbfTable::dropMap()
     }
     map_ = nullptr;
     mapLen_ = 0;
+    mapChunk_ = SIZE_MAX;
+    mapChunkCount_ = mapChunkNext_ = 0;
+    mapChunkSwitches_ = mapChunkBackward_ = 0;
+}
+
+void DbfTable::touchMapChunk(size_t chunk)
+{
+    ++mapChunkSwitches_;
+    if (mapChunk_ != SIZE_MAX && chunk + 1 < mapChunk_)  // a step back to the previous chunk is still a walk forward
+        ++mapChunkBackward_;
+    mapChunk_ = chunk;
+    for (size_t i = 0; i < mapChunkCount_; ++i)
+        if (mapChunks_[i] == chunk)
+            return;
+    if (mapChunkCount_ < kMapChunksHeld) {
+        mapChunks_[mapChunkCount_++] = chunk;
+        return;
+    }
+    const size_t old = mapChunks_[mapChunkNext_];
+    mapChunks_[mapChunkNext_] = chunk;
+    mapChunkNext_ = (mapChunkNext_ + 1) % kMapChunksHeld;
+    // A walk that jumps about the file (an index order) would read the
+    // released pages again and again: only a walk that goes forward
+    // releases the chunks behind it.
+    if (mapChunkBackward_ * 16 > mapChunkSwitches_)
+        return;
+    const size_t from = old << kMapChunkShift;
+    if (from < mapLen_)
+        ::madvise(const_cast<char*>(map_) + from, std::min(size_t(1) << kMapChunkShift, mapLen_ - from), MADV_DONTNEED);
 }
 
 // Maps the file so that it covers recNo; false when the file cannot be
@@ -131,8 +160,12 @@ bool DbfTable::mapRecords(uint32_t recNo)
 const char* DbfTable::recordPtr(uint32_t recNo)
 {
     checkRecNo(recNo);
-    if (mapRecords(recNo))
-        return map_ + headerLen_ + size_t(recNo - 1) * recLen_;
+    if (mapRecords(recNo)) {
+        const size_t at = headerLen_ + size_t(recNo - 1) * recLen_;
+        if ((at >> kMapChunkShift) != mapChunk_)
+            touchMapChunk(at >> kMapChunkShift);
+        return map_ + at;
+    }
     if (cacheCount_ == 0 || recNo < cacheFirst_ || recNo >= cacheFirst_ + cacheCount_) {
         // A run of records for a scan (the record right after the cached
         // ones), one record for a random access.
@@ -193,6 +226,26 @@ QVariant DbfTable::value(uint32_t recNo, int field)
     const char* rec = recordPtr(recNo);
     const std::string_view raw(rec + f.offset, static_cast<size_t>(f.width));
     switch (f.nativeType) {
+    case 'M': case 'B': case 'G': {
+        const std::string text = memoText(raw.data());
+        if (text.empty())
+            return {};
+        if (f.nativeType == 'M')
+            return fromCp1252(text);
+        return QVariant(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+    }
+    default:
+        return valueOf(field, raw);
+    }
+}
+
+QVariant DbfTable::valueOf(int field, std::string_view raw) const
+{
+    checkField(field);
+    const auto& f = fields_[field];
+    if (raw.size() != static_cast<size_t>(f.width))
+        throw EDBEngineError::invalidParam(path_, "stored bytes of another width");
+    switch (f.nativeType) {
     case 'C': {
         const auto t = trimRight(raw);
         if (t.empty())
@@ -231,14 +284,8 @@ QVariant DbfTable::value(uint32_t recNo, int field)
             return QVariant(false);
         return {};
     }
-    case 'M': case 'B': case 'G': {
-        const std::string text = memoText(raw.data());
-        if (text.empty())
-            return {};
-        if (f.nativeType == 'M')
-            return fromCp1252(text);
-        return QVariant(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
-    }
+    case 'M': case 'B': case 'G':
+        throw EDBEngineError::notSupported(path_, "a memo is read from its record");
     case 'I': case '+': {
         const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
         if (!p[0] && !p[1] && !p[2] && !p[3])

@@ -10,11 +10,18 @@
 namespace kdb::sql {
 
 ExecResult Executor::run(bool planOnly) {
+    ExecResult r;
+    if (isSelect()) {
+        openSelect(planOnly);
+        r.isSelect = true;
+        if (!planOnly) materialise(r.result);
+        r.plan = plan_;
+        return r;
+    }
     planOnly_ = planOnly;
     openTables();
-    ExecResult r;
     switch (st_.kind) {
-        case Statement::Select: r.isSelect = true; select(r); break;
+        case Statement::Select: break;
         case Statement::Insert: insert(r); break;
         case Statement::Update: update(r); break;
         case Statement::Delete: remove(r); break;
@@ -147,10 +154,13 @@ QVariant Executor::columnValue(int table, int field, uint32_t rec) {
 }
 
 QVariant Executor::textValue(StmtTable& s, int table, int field, uint32_t rec) {
-    const std::string_view t = rawTrimRight(rawOf(s, rec, field));
+    return textOf(table, field, rawTrimRight(rawOf(s, rec, field)));
+}
+
+QVariant Executor::textOf(int table, int field, std::string_view t) {
     if (t.empty()) return {};
     auto& memos = memo_[table];
-    if (memos.empty()) memos.resize(s.fieldCount());
+    if (memos.empty()) memos.resize(tabs_[static_cast<size_t>(table)].fieldCount());
     TextMemo& m = memos[static_cast<size_t>(field)];
     if (m.off) return fromCp1252(t);
     ++m.lookups;

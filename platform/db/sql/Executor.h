@@ -4,6 +4,7 @@
 // (Select.cpp), INSERT, UPDATE and DELETE (Write.cpp).
 #include <QVariant>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -79,6 +80,19 @@ public:
     // Runs the statement; with planOnly, only chooses how the tables are read.
     ExecResult run(bool planOnly);
 
+    // ---- SELECT read on demand (Select.cpp) -------------------------------
+    bool isSelect() const { return st_.kind == Statement::Select; }
+    // Opens the tables and plans the SELECT; reads no row yet (but the one
+    // row of MAX).
+    void openSelect(bool planOnly);
+    // Reads rows until `count` are there or none is left; answers how many
+    // are there.
+    size_t fetch(size_t count);
+    bool complete() const { return done_; }
+    QVariant value(size_t row, int column);
+    const std::vector<FieldInfo>& columns() const { return columns_; }
+    const std::string& plan() const { return plan_; }
+
 private:
     // ---- tables and names --------------------------------------------------
     void openTables();
@@ -109,6 +123,9 @@ private:
         bool off = false;
     };
     QVariant textValue(StmtTable& s, int table, int field, uint32_t rec);
+    // A character column's value from its stored bytes without their
+    // trailing blanks.
+    QVariant textOf(int table, int field, std::string_view trimmed);
     // Forgets what was read (after a write).
     void dropCache();
 
@@ -153,9 +170,43 @@ private:
     std::vector<Ctx> gather(const Expr* orderFirst, bool& orderedOn);
 
     // ---- SELECT ------------------------------------------------------------
-    void select(ExecResult& out);
-    void addColumn(ResultSet& rs, const Expr& e, const std::string& alias);
-    void selectMax(ExecResult& out, size_t count);
+    // Whether an access path gives the rows in the order of `orderFirst`.
+    bool orderedBy(int table, const Access& a, const Expr* orderFirst) const;
+    void streamMore(size_t count);
+    void gatherAll(const Expr* orderFirst);
+    void distinctRows();
+    void materialise(ResultSet& out);
+    // The value of an item for a row.
+    QVariant rowValue(const Expr& e, size_t row);
+
+    // ---- rows kept as stored bytes (Select.cpp) ---------------------------
+    // The fields a result reads that have stored bytes (Table::rawKind) are
+    // kept with each row when it is read, a character field without its
+    // trailing blanks: a row's values are then made from its own bytes,
+    // whatever the table holds later and without reading it again. Other
+    // fields (memos, logicals) are read from the record when asked.
+    struct Slot {
+        int table;
+        int field;
+        char kind;   // the field's raw kind
+    };
+    void addSlots(const Expr& e);
+    void capture(size_t row);  // keeps the slots' bytes of rows_[row]
+    std::string_view slotBytes(size_t row, int slot);
+    void addColumn(const Expr& e, const std::string& alias);
+    void selectMax(size_t count);
+
+    // ---- sorting (Sort.cpp) ------------------------------------------------
+    struct SortKey {
+        const Expr* expr;
+        Kind kind;
+        bool descending;
+    };
+    // Orders rows_ on the keys; withinFirst: the rows come ordered on the
+    // first key already, only each run of equal first keys is sorted.
+    void sortRows(const std::vector<SortKey>& keys, bool withinFirst);
+    char keyForm(const SortKey& k) const;
+    void appendKey(std::string& out, const SortKey& k, char form, const Ctx& c);
 
     // ---- writes ------------------------------------------------------------
     QVariant forColumn(const QVariant& v, const FieldInfo& ci);
@@ -174,6 +225,26 @@ private:
     std::vector<std::pair<int, int>> hot_[2];  // per table: (offset, width) of the fields scans read
     std::vector<TextMemo> memo_[2];            // per table and field
     std::string plan_;
+    // the SELECT's result
+    std::deque<Expr> starExprs_;               // the columns of * and T.*
+    std::vector<const Expr*> items_;           // one per result column
+    std::vector<FieldInfo> columns_;
+    std::vector<Ctx> rows_;                    // the rows read so far
+    bool isMax_ = false;
+    std::vector<QVariant> maxRow_;             // the one row of MAX
+    bool done_ = false;                        // every row is in rows_
+    Access stream_;                            // rows read on demand on this path
+    uint32_t nextRec_ = 1;                     // a scan's next record
+    std::unique_ptr<TagCursor> walk_;          // a tag walk's cursor
+    std::vector<Slot> slots_;
+    std::vector<int> slotOf_[2];               // per table and field: its slot, -1 for none
+    std::vector<std::unique_ptr<char[]>> blocks_;  // the rows' bytes
+    size_t blockSize_ = 0, blockUsed_ = 0;
+    std::vector<const char*> at_;              // per row: its bytes (null before capture)
+    std::vector<std::string_view> scratch_;
+    size_t lastRow_ = SIZE_MAX;                // the slot read last (slotBytes)
+    int lastSlot_ = 0;
+    const char* lastAt_ = nullptr;
 };
 
 }  // namespace kdb::sql

@@ -14,6 +14,7 @@
 #include <QVariant>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,40 @@ struct ExecResult {
     ResultSet result;        // rows of a SELECT
     int rowsAffected = 0;    // INSERT, UPDATE, DELETE
     std::string plan;        // how the tables were read
+};
+
+class Executor;
+
+// The rows of one SELECT, read as they are asked for. A row is kept as the
+// records it comes from; its values are read from the tables when asked
+// (so a row shows what its records hold at that moment). The tables stay
+// open while the query lives. A query that must sort or deduplicate reads
+// every row at the first fetch.
+class Query {
+public:
+    // Parses the statement and, for a SELECT, opens its tables and plans it;
+    // raises what execute() raises for the statement's names and values.
+    // Another statement is neither run nor planned (see isSelect()).
+    Query(Database& db, const std::string& sqlText, const Params& params = {});
+    ~Query();
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    bool isSelect() const;
+    const std::vector<FieldInfo>& columns() const;
+    // Reads rows until `count` are there or none is left; answers how many
+    // are there.
+    size_t fetch(size_t count);
+    // Every row has been read.
+    bool complete() const;
+    // A value of a row already fetched (see Table for the kinds).
+    QVariant value(size_t row, int column);
+    // How the tables are read (see explain()).
+    const std::string& plan() const;
+
+private:
+    Params params_;
+    std::unique_ptr<Executor> ex_;
 };
 
 // Names of the parameters of a statement, in order of first appearance.

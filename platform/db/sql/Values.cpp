@@ -141,19 +141,20 @@ QVariant coerce(const QVariant& v, Kind k, const std::string& what) {
     return {};
 }
 
+int compareText(QStringView a, QStringView b) {
+    const int c = a.compare(b, Qt::CaseSensitive);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
 // Orders two normalised values of one kind; a null sorts first.
 int compareValues(const QVariant& a, const QVariant& b, Kind k) {
     if (a.isNull() || b.isNull()) return a.isNull() ? (b.isNull() ? 0 : -1) : 1;
     switch (k) {
-        case Kind::Text: {
-            if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString) {  // no copies
-                int c = QString::compare(*static_cast<const QString*>(a.constData()),
-                                         *static_cast<const QString*>(b.constData()), Qt::CaseSensitive);
-                return c < 0 ? -1 : (c > 0 ? 1 : 0);
-            }
-            int c = QString::compare(a.toString(), b.toString(), Qt::CaseSensitive);
-            return c < 0 ? -1 : (c > 0 ? 1 : 0);
-        }
+        case Kind::Text:
+            if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString)  // no copies
+                return compareText(*static_cast<const QString*>(a.constData()),
+                                   *static_cast<const QString*>(b.constData()));
+            return compareText(a.toString(), b.toString());
         case Kind::Date: {
             QDate x = a.toDate(), y = b.toDate();
             return x < y ? -1 : (y < x ? 1 : 0);
