@@ -232,6 +232,7 @@ private:
     uint64_t fileDev_ = 0, fileIno_ = 0;   // identity of file_, read with the header
     bool parked_ = false;
     std::array<int64_t, 4> parkedIndex_{};   // index file when parked: inode, size, time (s, ns)
+    std::array<int64_t, 3> parkedFile_{};    // table file when parked: size, time (s, ns)
     bool mapFailed_ = false;
     // Batched index reads (beginIndexRead): depth, and whether the shared
     // header lock is held for them.

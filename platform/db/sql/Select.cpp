@@ -234,8 +234,9 @@ void Executor::capture(size_t row) {
         need += 2 + v.size();
     }
     if (blocks_.empty() || blockSize_ - blockUsed_ < need) {
-        blockSize_ = std::max<size_t>(size_t(1) << 20, need);
-        blocks_.push_back(std::make_unique<char[]>(blockSize_));
+        // blocks grow from a small one (a statement of a few rows) to 1 MiB
+        blockSize_ = std::max(std::min<size_t>(blockSize_ ? blockSize_ * 2 : 4096, size_t(1) << 20), need);
+        blocks_.emplace_back(new char[blockSize_]);
         blockUsed_ = 0;
     }
     char* p = blocks_.back().get() + blockUsed_;

@@ -113,6 +113,7 @@ void Executor::sortRows(const std::vector<SortKey>& keys, bool withinFirst) {
     // where there is one table
     std::string arena;
     std::vector<size_t> at(rows_.size());
+    std::vector<uint32_t> len(rows_.size());
     std::vector<uint32_t> perm(rows_.size());
     for (uint32_t i = 0; i < perm.size(); ++i) perm[i] = i;
     auto byRecord = [&](uint32_t x, uint32_t y) { return rows_[x].rec[0] < rows_[y].rec[0]; };
@@ -123,12 +124,11 @@ void Executor::sortRows(const std::vector<SortKey>& keys, bool withinFirst) {
         const uint32_t i = perm[j];
         at[i] = arena.size();
         for (size_t k = 0; k < keys.size(); ++k) appendKey(arena, keys[k], forms[k], rows_[i]);
+        len[i] = static_cast<uint32_t>(arena.size() - at[i]);
     }
     std::vector<uint32_t>().swap(perm);
-    // Compares keys `from`.. of two rows; 0 when they agree.
-    auto compare = [&](uint32_t x, uint32_t y, size_t from, size_t to) {
-        const char* p = arena.data() + at[x];
-        const char* q = arena.data() + at[y];
+    // Compares keys `from`.. of two rows' keys; 0 when they agree.
+    auto compareAt = [&](const char* p, const char* q, size_t from, size_t to) {
         for (size_t k = 0; k < to; ++k) {
             const uint32_t n = getLength(p), m = getLength(q);
             const std::string_view a(p, n == kNull ? 0 : n), b(q, m == kNull ? 0 : m);
@@ -146,6 +146,9 @@ void Executor::sortRows(const std::vector<SortKey>& keys, bool withinFirst) {
         }
         return 0;
     };
+    auto compare = [&](uint32_t x, uint32_t y, size_t from, size_t to) {
+        return compareAt(arena.data() + at[x], arena.data() + at[y], from, to);
+    };
     std::vector<uint32_t> order(rows_.size());
     for (uint32_t i = 0; i < order.size(); ++i) order[i] = i;
     auto less = [&](size_t from) {
@@ -154,7 +157,27 @@ void Executor::sortRows(const std::vector<SortKey>& keys, bool withinFirst) {
             return c != 0 ? c < 0 : x < y;  // equal keys keep the rows' order
         };
     };
-    if (withinFirst) {
+    // Short keys are sorted where they stand, next to their row's number:
+    // the sort then reads its memory in order.
+    struct Short {
+        char key[28];
+        uint32_t row;
+    };
+    bool allShort = !withinFirst;
+    for (size_t i = 0; allShort && i < len.size(); ++i) allShort = len[i] <= sizeof(Short::key);
+    if (allShort) {
+        std::vector<Short> shorts(rows_.size());
+        for (uint32_t i = 0; i < shorts.size(); ++i) {
+            std::memcpy(shorts[i].key, arena.data() + at[i], len[i]);
+            shorts[i].row = i;
+        }
+        std::string().swap(arena);
+        std::sort(shorts.begin(), shorts.end(), [&](const Short& a, const Short& b) {
+            const int c = compareAt(a.key, b.key, 0, keys.size());
+            return c != 0 ? c < 0 : a.row < b.row;
+        });
+        for (size_t i = 0; i < shorts.size(); ++i) order[i] = shorts[i].row;
+    } else if (withinFirst) {
         // the rows come ordered on the first key: sort each run of equal
         // first keys on the others
         size_t i = 0;
