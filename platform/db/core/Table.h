@@ -144,6 +144,11 @@ public:
     // that is no memo. The default raises EDBEngineError DBERR_NOTSUPPORTED:
     // such a table answers values from its records only.
     virtual QVariant valueOf(int field, std::string_view stored) const;
+    // While on, a walk forward through the records gives back, behind it,
+    // the memory that held the records it read (they are not read again
+    // soon: a long scan then holds a bounded part of a large table);
+    // reads stay valid. Off by default.
+    virtual void releaseBehindReads(bool on) { (void)on; }
     // How rawField() reads for the field with the .DBF layout: 'C' character
     // bytes, 'D' a date "yyyyMMdd" (anything else is no date), 'N' a number
     // as ASCII text (blank for none); 0 when its bytes are not read directly

@@ -82,6 +82,7 @@ public:
     bool isDeleted(uint32_t recNo) override;
     QVariant value(uint32_t recNo, int field) override;
     QVariant valueOf(int field, std::string_view stored) const override;
+    void releaseBehindReads(bool on) override { releaseBehind_ = on; }
     std::string_view rawField(uint32_t recNo, int field) override;
     bool hasDbfLayout() const override { return true; }
     const char* rawRecord(uint32_t recNo) override
@@ -218,15 +219,17 @@ private:
     // seen through the map at once).
     const char* map_ = nullptr;
     size_t mapLen_ = 0;
-    // The pages of the map a read walks through are given back behind it:
-    // the map holds a few chunks of the file at a time, so that reading a
-    // large table from end to end does not keep all of it in memory.
+    // With releaseBehindReads(), the pages of the map a read walks through
+    // are given back behind it: the map holds a few chunks of the file at a
+    // time, so that reading a large table from end to end does not keep all
+    // of it in memory.
     static constexpr int kMapChunkShift = 23;  // 8 MiB
     static constexpr size_t kMapChunksHeld = 6;
     size_t mapChunk_ = SIZE_MAX;               // the chunk read last
     std::array<size_t, kMapChunksHeld> mapChunks_{};
     size_t mapChunkCount_ = 0, mapChunkNext_ = 0;
     uint64_t mapChunkSwitches_ = 0, mapChunkBackward_ = 0;
+    bool releaseBehind_ = false;
     void touchMapChunk(size_t chunk);
     uint64_t mapDev_ = 0, mapIno_ = 0;
     uint64_t fileDev_ = 0, fileIno_ = 0;   // identity of file_, read with the header

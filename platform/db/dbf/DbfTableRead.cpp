@@ -112,7 +112,7 @@ void DbfTable::touchMapChunk(size_t chunk)
     // A walk that jumps about the file (an index order) would read the
     // released pages again and again: only a walk that goes forward
     // releases the chunks behind it.
-    if (mapChunkBackward_ * 16 > mapChunkSwitches_)
+    if (!releaseBehind_ || mapChunkBackward_ * 16 > mapChunkSwitches_)
         return;
     const size_t from = old << kMapChunkShift;
     if (from < mapLen_)

@@ -47,11 +47,16 @@ int StmtTable::tagOnField(int field) const {
     return found;
 }
 
+Executor::~Executor() {
+    for (StmtTable& s : tabs_) s.table->releaseBehindReads(false);
+}
+
 void Executor::openTables() {
     for (const TableRef& t : st_.tables) {
         TableOpenMode mode;
         mode.readOnly = st_.kind == Statement::Select;
         StmtTable& s = tabs_.emplace_back(db_.openTable(t.name, mode));
+        if (releaseBehind_) s.table->releaseBehindReads(true);
         s.name = Database::baseName(t.name);
         s.alias = t.alias;
         RowCache rc;

@@ -76,6 +76,14 @@ class Executor {
 public:
     Executor(Database& db, const std::string& sqlText, const Params& params)
         : db_(db), params_(params), st_(parse(sqlText)) {}
+    ~Executor();
+    Executor(const Executor&) = delete;
+    Executor& operator=(const Executor&) = delete;
+
+    // The rows are kept for a reader that goes through them after the
+    // statement (a query dataset): long scans give back the tables' memory
+    // behind them (Table::releaseBehindReads). Set before openSelect().
+    void keepRowsForLater() { releaseBehind_ = true; }
 
     // Runs the statement; with planOnly, only chooses how the tables are read.
     ExecResult run(bool planOnly);
@@ -219,6 +227,7 @@ private:
     const Params& params_;
     Statement st_;
     bool planOnly_ = false;
+    bool releaseBehind_ = false;
     std::vector<StmtTable> tabs_;
     std::vector<Compiled> conds_;
     std::vector<RowCache> cache_;

@@ -461,6 +461,7 @@ void Executor::selectMax(size_t count) {
 
 Query::Query(Database& db, const std::string& sqlText, const Params& params)
     : params_(params), ex_(std::make_unique<Executor>(db, sqlText, params_)) {
+    ex_->keepRowsForLater();
     if (ex_->isSelect()) ex_->openSelect(false);
 }
 
