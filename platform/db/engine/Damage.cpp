@@ -69,7 +69,9 @@ DamageReport repairTable(const std::string& directory, const std::string& tableN
         mode.forRepair = true;
         auto t = DbfTable::open(path, mode);
         const DbfTable::Survey s = t->survey();
-        r.staleIndex = indexStale;
+        // A short file's index holds entries of records it lost: rebuilt
+        // with the repair, and not a damage of its own.
+        r.staleIndex = indexStale && s.countInHeader <= s.recordsInFile;
         if (s.countInHeader > s.recordsInFile) {
             r.recordsAnnounced = s.countInHeader;
             r.recordsInFile = s.recordsInFile;
@@ -86,7 +88,7 @@ DamageReport repairTable(const std::string& directory, const std::string& tableN
         if (s.damaged())
             t->repair();
         if (t->hasIndexFlag())
-            r.indexTagsLost = !t->rebuildIndexFromFile() && indexStale;
+            r.indexTagsLost = !t->rebuildIndexFromFile() && r.staleIndex;
     } catch (const EDBEngineError& e) {
         r.error = e.code() ? e.code() : DBERR_OPENFAILED;
     } catch (const std::exception&) {
