@@ -9,7 +9,8 @@
 #include <QKeyEvent>
 #include <QShowEvent>
 
-TfrmOption::TfrmOption(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmOption)
+TfrmOption::TfrmOption(AppContext& context, QWidget* parent)
+    : QDialog(parent), context_(context), ui(new Ui::TfrmOption)
 {
     ui->setupUi(this);
     ui->Gradient1->setColorBegin(QColor(0xF4, 0xF7, 0xFC));

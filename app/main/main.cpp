@@ -1,6 +1,7 @@
 #include "UMain.h"
 #include "USplash.h"
 
+#include "app/global/AppContext.h"
 #include "app/global/global.h"
 #include "app/global/NextCodeDb.h"
 #include "platform/ui/Application.h"
@@ -10,7 +11,7 @@
 
 int main(int argc, char* argv[])
 {
-    kfmt::InstallProcessFormats();
+    kui::InstallProcessFormats();
 
     kui::TApplication app(argc, argv);
     app.LoadFrenchTranslations();
@@ -28,7 +29,7 @@ int main(int argc, char* argv[])
 
     kui::TApplication::SetTitle(QStringLiteral("Suivi des patients"));
 
-    TfrmMain mainWindow;
+    TfrmMain mainWindow(ProgramContext());
     if (mainWindow.TerminateRequested())
         return 0;
     mainWindow.show();

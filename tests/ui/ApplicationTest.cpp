@@ -1,7 +1,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
 #include "platform/os/Abort.h"
-#include "tests/ui/TestApplication.h"
+#include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
 

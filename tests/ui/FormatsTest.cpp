@@ -4,7 +4,7 @@
 
 #include <QDateTime>
 
-using namespace kfmt;
+using namespace kui;
 
 TEST(Formats, DatesAreDayMonthYearWithLeadingZeros)
 {
