@@ -202,7 +202,7 @@ private:
     void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);
     void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const;
     void takeOver(const std::string& tmp);
-    std::string memoText(const char* ptr10, bool* bad = nullptr) const;
+    std::string memoText(std::string_view pointer, bool* bad = nullptr) const;
     QVariant decodeField(const FieldInfo& f, const char* record) const;
     static QVariant decodeNumber(const FieldInfo& f, std::string_view raw);
     // False for stored bytes that do not read as a value of the field's type

@@ -169,11 +169,11 @@ std::string_view DbfTable::rawField(uint32_t recNo, int field)
 // The memo text a stored pointer designates. A pointer that is not a block
 // number, a block beyond the memo file or a damaged block (or no memo file)
 // reads as empty and sets *bad.
-std::string DbfTable::memoText(const char* ptr10, bool* bad) const
+std::string DbfTable::memoText(std::string_view pointer, bool* bad) const
 {
     if (bad)
         *bad = false;
-    const std::string_view p = trim(std::string_view(ptr10, 10));
+    const std::string_view p = trim(pointer);
     if (p.empty())
         return {};
     uint64_t block = 0;
@@ -266,7 +266,7 @@ QVariant DbfTable::decodeField(const FieldInfo& f, const char* rec) const
         return {};
     }
     case 'M': case 'B': case 'G': {
-        const std::string text = memoText(raw.data());
+        const std::string text = memoText(raw);
         if (text.empty())
             return {};
         if (f.nativeType == 'M')

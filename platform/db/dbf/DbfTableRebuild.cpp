@@ -230,24 +230,20 @@ uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const 
                 const std::string_view oldBytes(oldRec.data() + of.offset, static_cast<size_t>(of.width));
                 const bool oldMemo = of.nativeType == 'M';
                 if ((newMemo && oldMemo) || sameLayout(of, nf)) {
-                    std::memcpy(dst, oldBytes.data(), oldBytes.size());  // unchanged column: its bytes as stored
+                    // unchanged column: its bytes as stored
+                    std::memcpy(dst, oldBytes.data(), std::min(oldBytes.size(), static_cast<size_t>(nf.width)));
                     continue;
                 }
                 // A value that does not fit the new column (text longer than
                 // it, a number too wide, text into a number) or does not read
                 // leaves the new column empty or cut: counted.
                 const bool had = !trim(oldBytes).empty();
-                const QVariant v = oldMemo ? QVariant(fromCp1252(memoText(oldBytes.data()))) : decodeField(of, oldRec.data());
+                const QVariant v = oldMemo ? QVariant(fromCp1252(memoText(oldBytes))) : decodeField(of, oldRec.data());
                 bool lost = had && (v.isNull() || (!oldMemo && !fieldReadable(of, oldBytes)));
                 if (newMemo) {
                     const std::string data = v.isNull() ? std::string() : toCp1252(v.toString());
-                    if (data.empty()) {
-                        std::memset(dst, ' ', 10);
-                    } else {
-                        char buf[16];
-                        std::snprintf(buf, sizeof buf, "%10u", target->append(data));
-                        std::memcpy(dst, buf, 10);
-                    }
+                    if (!data.empty())
+                        putMemoPointer(dst, nf.width, target->append(data));
                 } else {
                     try {
                         encodeField(nf, v, dst, newFields[k].int16);

@@ -56,7 +56,7 @@ DbfTable::Survey DbfTable::walkStored(const std::function<void(uint32_t recNo, s
             const std::string_view raw(rec.data() + f.offset, static_cast<size_t>(f.width));
             if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
                 bool bad = false;
-                const bool some = !memoText(raw.data(), &bad).empty();
+                const bool some = !memoText(raw, &bad).empty();
                 s.badMemoPointers += bad;
                 s.values += some;
             } else if (!fieldReadable(f, raw)) {
@@ -102,7 +102,7 @@ DbfTable::Survey DbfTable::repair()
             const std::string_view raw(rec.data() + f.offset, static_cast<size_t>(f.width));
             bool bad = false;
             if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G')
-                memoText(raw.data(), &bad);
+                memoText(raw, &bad);
             else
                 bad = !fieldReadable(f, raw);
             if (bad)

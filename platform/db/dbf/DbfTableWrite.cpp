@@ -211,18 +211,17 @@ void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const s
         std::string data;
         if (!emptyValue(v))
             data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCp1252(v.toString());
-        if (old && memoText(old->data() + f.offset) == data)
+        if (old && memoText(std::string_view(old->data() + f.offset, static_cast<size_t>(f.width))) == data)
             return;
         if (data.empty()) {
-            std::memset(dst, ' ', 10);
+            std::memset(dst, ' ', static_cast<size_t>(f.width));
             return;
         }
         if (!dbt_.isOpen())
             throw EDBEngineError::memoCorrupt(path_, "memo file missing");
-        const uint32_t block = dbt_.append(data);
-        char buf[16];
-        std::snprintf(buf, sizeof buf, "%10u", block);
-        std::memcpy(dst, buf, 10);
+        if (f.width < 10)
+            throw EDBEngineError::notSupported(path_, "field " + f.name + ": memo pointer narrower than 10 bytes");
+        putMemoPointer(dst, f.width, dbt_.append(data));
         return;
     }
     if (old) {
