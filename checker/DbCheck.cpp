@@ -400,6 +400,8 @@ void TDbCheck::checkTable(const QString& fileName, const QString& driver, std::v
     if (damage.damaged() && damage.error == 0) {
         reportDamage(damage);
         code = dbcheck::OpenTableResult(directory_, fileName, driver, false);
+    } else if (damage.error != 0 && damage.error != kdb::DBERR_FILELOCKED) {
+        reportError(damage.error);  // found damaged, not repaired: said so
     }
     if (code != 0 && code != kdb::DBERR_INDEXOUTOFDATE)
         return;

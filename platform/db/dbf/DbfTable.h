@@ -24,7 +24,14 @@
 // marked "in update" before it changes and cleared after; pack, restructure
 // and regeneration write new files and rename them over the old ones, with
 // header byte 14 set while the table's index is being rebuilt after such a
-// replacement (a table found with it set opens with DBERR_INDEXOUTOFDATE).
+// replacement (a table found with it set opens with DBERR_INDEXOUTOFDATE);
+// the ".tmp~" files a killed rewrite leaves are removed at the next
+// exclusive open.
+//
+// Damage: a memo pointer to nothing reads as an empty memo (the record can
+// still be changed); a value that does not read is kept as stored by every
+// write that does not assign it. survey() finds such damage and a short
+// file, repair() mends it (engine/Damage.h keeps a copy of the files first).
 #include <array>
 #include <cstdint>
 #include <functional>
