@@ -36,11 +36,15 @@ QString Count(uint64_t n, const char* one, const char* many)
 QString DamageText(const kdb::engine::DamageReport& d)
 {
     const QString table = QString::fromStdString(d.table).section(QLatin1Char('/'), -1);
+    const QString copy = d.copyDir.empty() ? QString()
+                                           : QStringLiteral("\nUne copie des fichiers endommagés est gardée dans %1.")
+                                                 .arg(QString::fromStdString(d.copyDir));
     QStringList wrong;
     if (d.shortFile())
-        wrong << QStringLiteral("le fichier est tronqué : %1 annoncés, %2 complets%3")
+        wrong << QStringLiteral("le fichier est tronqué : %1 annoncés, %2 complet%3%4")
                      .arg(Count(d.recordsAnnounced, "enregistrement", "enregistrements"))
                      .arg(d.recordsInFile)
+                     .arg(d.recordsInFile > 1 ? "s" : "")
                      .arg(d.partialRecord ? QStringLiteral(" et un dernier incomplet, complété par des blancs")
                                           : QString());
     if (d.memoFileLost)
@@ -53,18 +57,14 @@ QString DamageText(const kdb::engine::DamageReport& d)
     if (d.staleIndex)
         wrong << (d.indexTagsLost ? QStringLiteral("l'index était illisible : il a été supprimé puis recréé")
                                   : QStringLiteral("l'index ne correspondait plus à la table : il a été reconstruit"));
-    if (d.valuesCut > 0)
-        wrong << Count(d.valuesCut, "valeur coupée ou perdue par la modification de la structure",
-                       "valeurs coupées ou perdues par la modification de la structure");
-    QString text = QStringLiteral("La table %1 était endommagée :\n- %2.\n").arg(table, wrong.join(QStringLiteral(" ;\n- ")));
-    if (d.valuesCut > 0 && !d.shortFile() && d.badMemoPointers == 0 && d.unreadableValues == 0)
-        text += QStringLiteral("%1 conservés.").arg(Count(d.records, "enregistrement", "enregistrements"));
-    else
-        text += QStringLiteral("Elle a été réparée : %1 et %2 conservés.")
-                    .arg(Count(d.records, "enregistrement", "enregistrements"), Count(d.values, "valeur", "valeurs"));
-    if (!d.copyDir.empty())
-        text += QStringLiteral("\nUne copie des fichiers endommagés est gardée dans %1.").arg(QString::fromStdString(d.copyDir));
-    return text;
+    if (wrong.isEmpty())  // a restructure that cut values of a sound table
+        return QStringLiteral("La modification de la structure de la table %1 a coupé ou vidé %2 ; %3.%4")
+            .arg(table, Count(d.valuesCut, "valeur qui n'entrait pas dans sa nouvelle colonne",
+                              "valeurs qui n'entraient pas dans leur nouvelle colonne"),
+                 Count(d.records, "enregistrement conservé", "enregistrements conservés"), copy);
+    return QStringLiteral("La table %1 était endommagée :\n- %2.\nElle a été réparée : %3 et %4 conservés.%5")
+        .arg(table, wrong.join(QStringLiteral(" ;\n- ")), Count(d.records, "enregistrement", "enregistrements"),
+             Count(d.values, "valeur", "valeurs"), copy);
 }
 
 }  // namespace

@@ -236,6 +236,24 @@ TEST_F(MaintenanceTest, ADamagedTableIsKeptRepairedAndReportedBeforeTheClosingMe
     EXPECT_EQ(Texts(), QStringList{kDone});
 }
 
+TEST_F(MaintenanceTest, AColumnNarrowedBelowItsDataIsReportedWithTheCopyOfTheTable)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    Open("Patient.DBF")->append({"000001", "ID1", "DUPONT-DURAND"});
+    const QByteArray before = Bytes(DataPath + "Patient.DBF");
+    QStringList& schema = frm_->DbCheckData->Descriptor;
+    schema[schema.indexOf("  field(NOM;NOM;1;0;30;0)")] = "  field(NOM;NOM;1;0;6;0)";
+    messages_.Clear();
+    Run(&TfrmMain::mnReindexationClick);
+    const QString copy = DataPath + "Damaged/" + QDate::currentDate().toString("yyyy-MM-dd");
+    EXPECT_EQ(Texts(), (QStringList{"La modification de la structure de la table Patient.DBF a coupé ou vidé "
+                                    "1 valeur qui n'entrait pas dans sa nouvelle colonne ; 1 enregistrement conservé.\n"
+                                    "Une copie des fichiers endommagés est gardée dans " + copy + ".",
+                                    kDone}));
+    EXPECT_EQ(Bytes(copy + "/Patient.DBF"), before);
+    EXPECT_EQ(Open("Patient.DBF")->value(1, 2).toString(), "DUPONT");
+}
+
 TEST_F(MaintenanceTest, EngineErrorsOfTheCheckAreShownInTheirOwnBox)
 {
     frm_->DbCheckData->OnError(frm_->DbCheckData, EDBEngineError(10024, "Table introuvable"));
