@@ -2,6 +2,7 @@
 
 #include <QDate>
 #include <QDir>
+#include <QFile>
 
 #include <chrono>
 #include <cstdio>
@@ -126,6 +127,17 @@ const std::vector<dbcheck::TableBlock>& practiceSchema()
     return blocks;
 }
 
+void removePracticeTables(const std::string& directory)
+{
+    const QDir dir(QString::fromStdString(directory));
+    for (const dbcheck::TableBlock& block : practiceSchema()) {
+        const QString base = block.fileName.section(u'.', 0, 0);
+        for (const QString& f : dir.entryList({base + QStringLiteral(".*")}, QDir::Files))
+            if (f.section(u'.', 0, 0).compare(base, Qt::CaseInsensitive) == 0)
+                QFile::remove(dir.filePath(f));
+    }
+}
+
 void createPracticeTables(const std::string& directory)
 {
     QDir().mkpath(QString::fromStdString(directory));
@@ -171,6 +183,7 @@ void generatePractice(double scale, const std::function<void(const QString&, lon
 
 void writePractice(const std::string& directory, double scale, bool verbose)
 {
+    removePracticeTables(directory);
     createPracticeTables(directory);
     std::unique_ptr<kdb::Table> table;
     QString name;

@@ -20,6 +20,9 @@ namespace kbench {
 // The table blocks of the schema text the program carries.
 const std::vector<dbcheck::TableBlock>& practiceSchema();
 
+// Removes the files of the practice's tables from `directory`.
+void removePracticeTables(const std::string& directory);
+
 // Creates the missing tables of the schema in `directory` as the program's
 // table check does at start. Throws std::runtime_error on failure.
 void createPracticeTables(const std::string& directory);
@@ -37,8 +40,7 @@ using RowSink = std::function<void(const Row&)>;
 void generatePractice(double scale, const std::function<void(const QString& table, long rows)>& begin,
                       const RowSink& sink);
 
-// Fills the tables of `directory` (created first when missing) with the
-// generated rows, one flush per table; prints a line per table when verbose.
+// Writes the practice's tables anew in `directory` with the generated rows, one flush per table; prints a line per table when verbose.
 void writePractice(const std::string& directory, double scale, bool verbose);
 
 }  // namespace kbench

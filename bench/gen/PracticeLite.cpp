@@ -175,12 +175,7 @@ std::string preparePractice(const std::string& directory, double scale, bool ver
     }
     QFile::remove(marker);
     QFile::remove(QString::fromStdString(litePath));
-    for (const dbcheck::TableBlock& block : practiceSchema()) {
-        const QString base = block.fileName.section(u'.', 0, 0);
-        for (const QString& f : dir.entryList({base + QStringLiteral(".*")}, QDir::Files))
-            if (f.section(u'.', 0, 0).compare(base, Qt::CaseInsensitive) == 0)
-                QFile::remove(dir.filePath(f));
-    }
+    removePracticeTables(directory);
     createPracticeTables(directory);
     Lite lite(litePath);
     createLiteSchema(lite);
