@@ -166,13 +166,14 @@ QStringList tablesTheCheckWouldChange(const std::string& directory)
     return changed;
 }
 
-void generatePractice(double scale, const std::function<void(const QString&, long)>& begin, const RowSink& sink)
+void generatePractice(double scale, const std::function<void(const dbcheck::TableBlock&, long)>& begin,
+                      const RowSink& sink)
 {
     const Counts counts(scale);
     for (const dbcheck::TableBlock& block : practiceSchema()) {
         const size_t width = block.fields.size();
         if (begin)
-            begin(block.fileName, tableRows(block.fileName, counts, {}));
+            begin(block, tableRows(block.fileName, counts, {}));
         tableRows(block.fileName, counts, [&](const Row& row) {
             if (row.size() != width)
                 throw std::runtime_error("generated row does not match the schema of " + block.fileName.toStdString());
@@ -181,7 +182,7 @@ void generatePractice(double scale, const std::function<void(const QString&, lon
     }
 }
 
-void writePractice(const std::string& directory, double scale, bool verbose)
+void writePractice(const std::string& directory, double scale, bool verbose, PracticeCopy* copy)
 {
     removePracticeTables(directory);
     createPracticeTables(directory);
@@ -194,23 +195,31 @@ void writePractice(const std::string& directory, double scale, bool verbose)
             return;
         table->flush();
         table.reset();
+        if (copy)
+            copy->end();
         const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (verbose)
-            std::printf("%-12s %8ld records  %7.2f s  %9.0f records/s\n", qPrintable(name), rows, s,
-                        rows / (s > 0 ? s : 1e-9));
+            std::printf("%-12s %8ld records%s  %7.2f s  %9.0f records/s\n", qPrintable(name), rows,
+                        copy ? " (and the copy)" : "", s, rows / (s > 0 ? s : 1e-9));
     };
     generatePractice(
         scale,
-        [&](const QString& t, long n) {
+        [&](const dbcheck::TableBlock& block, long n) {
             finish();
             kdb::engine::OpenOptions exclusive;
             exclusive.exclusive = true;
-            table = kdb::engine::openTable(directory, t.toStdString(), exclusive);
-            name = t;
+            table = kdb::engine::openTable(directory, block.fileName.toStdString(), exclusive);
+            name = block.fileName;
             rows = n;
             start = std::chrono::steady_clock::now();
+            if (copy)
+                copy->begin(block);
         },
-        [&](const Row& row) { table->append(row); });
+        [&](const Row& row) {
+            table->append(row);
+            if (copy)
+                copy->row(row);
+        });
     finish();
 }
 

@@ -35,12 +35,23 @@ using Row = std::vector<QVariant>;
 using RowSink = std::function<void(const Row&)>;
 
 // Generates the rows of every table, table after table in the schema's
-// order: `begin` is told each table's file name and row count before its
-// rows go to `sink`. The same scale always gives the same rows.
-void generatePractice(double scale, const std::function<void(const QString& table, long rows)>& begin,
+// order: `begin` is told each table and its row count before its rows go to
+// `sink`. The same scale always gives the same rows.
+void generatePractice(double scale, const std::function<void(const dbcheck::TableBlock& table, long rows)>& begin,
                       const RowSink& sink);
 
-// Writes the practice's tables anew in `directory` with the generated rows, one flush per table; prints a line per table when verbose.
-void writePractice(const std::string& directory, double scale, bool verbose);
+// Another store given the same rows as the engine's tables, table by table.
+class PracticeCopy {
+public:
+    virtual ~PracticeCopy() = default;
+    virtual void begin(const dbcheck::TableBlock& table) = 0;
+    virtual void row(const Row& row) = 0;
+    virtual void end() = 0;
+};
+
+// Writes the practice's tables anew in `directory` with the generated rows,
+// one flush per table, and the same rows into `copy` when given; prints a
+// line per table when verbose.
+void writePractice(const std::string& directory, double scale, bool verbose, PracticeCopy* copy = nullptr);
 
 }  // namespace kbench

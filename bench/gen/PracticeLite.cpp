@@ -4,15 +4,11 @@
 #include <QDir>
 #include <QFile>
 
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
 
 #include "Practice.h"
 #include "core/EngineTypes.h"
-#include "core/Table.h"
-#include "engine/Engine.h"
 
 namespace kbench {
 
@@ -156,6 +152,41 @@ void bind(sqlite3_stmt* st, int i, const QVariant& v)
     }
 }
 
+// SQLite's side of the generation: one transaction per table, as the
+// engine flushes each table once.
+class LiteCopy : public PracticeCopy {
+public:
+    explicit LiteCopy(Lite& lite) : lite_(lite) {}
+    void begin(const dbcheck::TableBlock& table) override
+    {
+        std::string sql = "INSERT INTO " + liteTableName(table.fileName) + " VALUES (";
+        for (size_t i = 0; i < table.fields.size(); ++i)
+            sql += i ? ",?" : "?";
+        lite_.exec("BEGIN");
+        sqlite3_prepare_v2(lite_.db(), (sql + ")").c_str(), -1, &insert_, nullptr);
+    }
+    void row(const Row& row) override
+    {
+        for (size_t i = 0; i < row.size(); ++i)
+            bind(insert_, static_cast<int>(i + 1), row[i]);
+        if (sqlite3_step(insert_) != SQLITE_DONE) {
+            std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(lite_.db()));
+            std::exit(1);
+        }
+        sqlite3_reset(insert_);
+    }
+    void end() override
+    {
+        sqlite3_finalize(insert_);
+        insert_ = nullptr;
+        lite_.exec("COMMIT");
+    }
+
+private:
+    Lite& lite_;
+    sqlite3_stmt* insert_ = nullptr;
+};
+
 }  // namespace
 
 std::string preparePractice(const std::string& directory, double scale, bool verbose)
@@ -175,57 +206,10 @@ std::string preparePractice(const std::string& directory, double scale, bool ver
     }
     QFile::remove(marker);
     QFile::remove(QString::fromStdString(litePath));
-    removePracticeTables(directory);
-    createPracticeTables(directory);
     Lite lite(litePath);
     createLiteSchema(lite);
-
-    std::unique_ptr<kdb::Table> table;
-    sqlite3_stmt* insert = nullptr;
-    QString name;
-    long rows = 0;
-    auto start = std::chrono::steady_clock::now();
-    auto finish = [&] {
-        if (!table)
-            return;
-        table->flush();
-        table.reset();
-        sqlite3_finalize(insert);
-        lite.exec("COMMIT");
-        if (verbose)
-            std::printf("%-12s %8ld records in both  %7.2f s\n", qPrintable(name), rows,
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
-    };
-    const auto& schema = practiceSchema();
-    size_t blockNo = 0;
-    generatePractice(
-        scale,
-        [&](const QString& t, long n) {
-            finish();
-            kdb::engine::OpenOptions exclusive;
-            exclusive.exclusive = true;
-            table = kdb::engine::openTable(directory, t.toStdString(), exclusive);
-            name = t;
-            rows = n;
-            start = std::chrono::steady_clock::now();
-            std::string sql = "INSERT INTO " + liteTableName(t) + " VALUES (";
-            for (size_t i = 0; i < schema.at(blockNo).fields.size(); ++i)
-                sql += i ? ",?" : "?";
-            ++blockNo;
-            lite.exec("BEGIN");
-            sqlite3_prepare_v2(lite.db(), (sql + ")").c_str(), -1, &insert, nullptr);
-        },
-        [&](const Row& row) {
-            table->append(row);
-            for (size_t i = 0; i < row.size(); ++i)
-                bind(insert, static_cast<int>(i + 1), row[i]);
-            if (sqlite3_step(insert) != SQLITE_DONE) {
-                std::fprintf(stderr, "sqlite: %s\n", sqlite3_errmsg(lite.db()));
-                std::exit(1);
-            }
-            sqlite3_reset(insert);
-        });
-    finish();
+    LiteCopy copy(lite);
+    writePractice(directory, scale, verbose, &copy);
     lite.exec("ANALYZE");
     QFile m(marker);
     if (m.open(QIODevice::WriteOnly))
