@@ -47,7 +47,10 @@ struct Counts {
 long tableRows(const QString& table, const Counts& c, const RowSink& sink)
 {
     const QString name = table.section(u'.', 0, 0).toUpper();
-    std::mt19937 rng(static_cast<unsigned>(qHash(name, 42)));
+    unsigned seed = 2166136261u;  // FNV-1a of the name: the same in every run
+    for (const QChar ch : name)
+        seed = (seed ^ ch.unicode()) * 16777619u;
+    std::mt19937 rng(seed);
     auto rnd = [&](long n) { return static_cast<long>(rng() % static_cast<unsigned long>(n)); };
     const QDate base(2000, 1, 1);
     auto day = [&](long span) { return base.addDays(rnd(span)); };

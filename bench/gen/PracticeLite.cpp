@@ -1,5 +1,6 @@
 #include "PracticeLite.h"
 
+#include <QCryptographicHash>
 #include <QDate>
 #include <QDir>
 #include <QFile>
@@ -8,9 +9,13 @@
 #include <cstdlib>
 
 #include "Practice.h"
+#include "SchemaText.h"
 #include "core/EngineTypes.h"
 
 namespace kbench {
+
+// Changes whenever the generated rows change.
+constexpr int kGeneration = 2;
 
 Lite::Lite(const std::string& path)
 {
@@ -18,7 +23,7 @@ Lite::Lite(const std::string& path)
         std::fprintf(stderr, "sqlite: cannot open %s\n", path.c_str());
         std::exit(1);
     }
-    exec("PRAGMA journal_mode=DELETE; PRAGMA synchronous=FULL");
+    exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL");
 }
 
 Lite::~Lite() { sqlite3_close(db_); }
@@ -195,12 +200,15 @@ std::string preparePractice(const std::string& directory, double scale, bool ver
     QDir().mkpath(dir.path());
     const std::string litePath = directory + "/practice.sqlite";
     const QString marker = dir.filePath(QStringLiteral("practice.scale"));
-    const QByteArray scaleText = QByteArray::number(scale, 'g', 10);
+    // The scale, the schema and the generation the files were made from.
+    const QByteArray scaleText = QByteArray::number(scale, 'g', 10) + " schema " +
+                                 QCryptographicHash::hash(SchemaText().join(u'\n').toUtf8(), QCryptographicHash::Sha1).toHex() +
+                                 " generation " + QByteArray::number(kGeneration);
     {
         QFile m(marker);
         if (m.open(QIODevice::ReadOnly) && m.readAll() == scaleText && QFile::exists(QString::fromStdString(litePath))) {
             if (verbose)
-                std::printf("practice at scale %s already in %s\n", scaleText.constData(), directory.c_str());
+                std::printf("practice at scale %g already in %s\n", scale, directory.c_str());
             return litePath;
         }
     }

@@ -1,9 +1,9 @@
 #pragma once
 // SQLite's copy of the practice database for the side-by-side benchmarks:
 // the same tables, columns, rows and indexes as the engine's (dates as
-// YYYY-MM-DD text, blank values NULL, as the engine reads them), in the
-// default rollback journal with full syncs: a write statement syncs as the
-// engine's flush of its table does.
+// YYYY-MM-DD text, blank values NULL, as the engine reads them), in its
+// write-ahead log with full syncs: each write statement is synced once, as
+// the engine's flush of its table at the end of the statement is.
 #include <sqlite3.h>
 
 #include <string>

@@ -9,10 +9,9 @@
 //
 // The engine runs each statement as the program does: a SELECT through a
 // query dataset read to its end, every value of every row; a write through
-// execSql (which flushes the table), while SQLite commits each write with
-// full syncs. SQLite runs the same statement and, where
-// another form of it is read by a better plan, that form too: the better
-// time counts. Prints, per statement, the median times, their ratio and
+// execSql (which flushes the table), while SQLite commits and syncs each
+// write. SQLite runs the same statement and, where another form of it is
+// read by a better plan, that form too: the better time counts. Prints, per statement, the median times, their ratio and
 // whether it meets the goal (at most twice SQLite's time).
 #include <QCoreApplication>
 #include <QDir>
