@@ -69,7 +69,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
         DbCheckDataFoundDiff(message, tableName, correct);
     };
     DbCheckData->OnError = [this](QObject*, const EDBEngineError& error) {
-        DbCheckDataError(QString::fromUtf8(error.what()));
+        DbCheckDataError(kui::ExceptionText(error));
     };
 
     // The toolbar and the banner.

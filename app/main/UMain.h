@@ -2,6 +2,7 @@
 #include <QImage>
 #include <QMainWindow>
 
+#include <exception>
 #include <functional>
 
 class QLabel;
@@ -129,6 +130,7 @@ private:
     // Runs the table check, then reindexes (reindex true) or packs every
     // table of the schema.
     void MaintainDatabase(bool reindex);
+    QString WalkFailureText(bool reindex, int treated, const std::exception_ptr& failure) const;
 
     Ui::TfrmMain* ui;
     QLabel* statusPanels_[4] = {};

@@ -32,6 +32,9 @@ TfrmPassWord::TfrmPassWord(QWidget* parent)
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    // Masked from the start: a failure while the dialog is being prepared
+    // must not leave the password readable.
+    ui->edPassword->setEchoMode(QLineEdit::Password);
     User->setObjectName(QStringLiteral("User"));
     User->setSql(QString::fromLatin1(kSelectUsers));
     connect(ui->btnOk, &QPushButton::clicked, this, &TfrmPassWord::btnOkClick);
@@ -204,5 +207,5 @@ void TfrmPassWord::SessionPassword(bool& Continue)
 
 void TfrmPassWord::AppException(const std::exception& E)
 {
-    kui::MsgPlain(QString::fromUtf8(E.what()));
+    kui::MsgPlain(kui::ExceptionText(E));
 }

@@ -30,7 +30,7 @@ public:
 
 void DefaultExceptionHandler(const std::exception& e)
 {
-    MsgPlain(QString::fromUtf8(e.what()));
+    MsgPlain(ExceptionText(e));
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -231,20 +231,6 @@ TEST_F(MainWindowTest, ChangingAndRestoringTheWelcomePicture)
     EXPECT_EQ(kui::TIniFile(AppDir + "KORVALE.INI").ReadString("PARAMS", "IMAGE", "x"), "");
 }
 
-TEST_F(MainWindowTest, CheckerEventsAgreeAndReportEngineErrors)
-{
-    TfrmMain& frm = Create();
-    messages_.Clear();
-    bool correct = false;
-    frm.DbCheckDataFoundDiff(1, "Patient.DBF", correct);
-    EXPECT_TRUE(correct);
-    frm.DbCheckDataError("Table corrompue");
-    ASSERT_EQ(messages_.Count(), 1);
-    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Error);
-    EXPECT_EQ(messages_.Last().text, "[Error] Table corrompue");
-    EXPECT_EQ(messages_.Last().caption, "Error");
-}
-
 TEST_F(MainWindowTest, TheHiddenCleanUpCommandIsNotAvailable)
 {
     TfrmMain& frm = Create();

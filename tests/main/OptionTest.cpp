@@ -84,6 +84,24 @@ TEST_F(OptionTest, OkWritesTheFiveKeysAndTheSharedDetails)
     EXPECT_EQ(PracticeEmail, "");
 }
 
+TEST_F(OptionTest, ASettingsFileThatCannotBeWrittenIsReportedAndTheDialogStays)
+{
+    TfrmOption dlg;
+    dlg.show();
+    // The settings file cannot be replaced: a directory stands in its place.
+    ASSERT_TRUE(QFile::remove(AppDir + "KORVALE.INI"));
+    ASSERT_TRUE(QDir().mkdir(AppDir + "KORVALE.INI"));
+    kui::ScopedMessageRecorder messages;
+    dlg.edDet()->setText("Médecine du sport");
+    dlg.findChild<QPushButton*>("btnOk")->click();
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.edDet()->text(), "Médecine du sport");
+    ASSERT_EQ(messages.Count(), 1);
+    EXPECT_EQ(messages.Last().kind, kui::MsgKind::Error);
+    EXPECT_TRUE(messages.Last().text.contains(AppDir + "KORVALE.INI"));
+    EXPECT_EQ(PracticeDetail, "avant");
+}
+
 TEST_F(OptionTest, CancelWritesNothingAndChangesNoSharedDetail)
 {
     const QByteArray before = File();
