@@ -3,6 +3,7 @@
 
 #include "app/global/global.h"
 #include "controls/Gradient.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/IniFile.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/WaitCursor.h"
@@ -34,6 +35,7 @@ TfrmOption::TfrmOption(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmOption
     connect(ui->btnOk, &QPushButton::clicked, this, &TfrmOption::btnOkClick);
     connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    kui::SetFixedBorder(this);
 }
 
 TfrmOption::~TfrmOption()

@@ -40,6 +40,7 @@ TfrmPassWord::TfrmPassWord(QWidget* parent)
     connect(ui->btnOk, &QPushButton::clicked, this, &TfrmPassWord::btnOkClick);
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmPassWord::btnCancelClick);
     connect(ui->edUserId, &QLineEdit::textEdited, this, &TfrmPassWord::edUserIdEdited);
+    kui::SetFixedBorder(this);
 }
 
 TfrmPassWord::~TfrmPassWord() = default;

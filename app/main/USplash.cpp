@@ -4,9 +4,8 @@
 #include "app/global/global.h"
 #include "controls/DcLabel.h"
 #include "controls/Gradient.h"
+#include "platform/ui/Application.h"
 
-#include <QGuiApplication>
-#include <QScreen>
 
 TfrmSplash::TfrmSplash(QWidget* parent) : QWidget(parent), ui(new Ui::TfrmSplash)
 {
@@ -28,11 +27,7 @@ TfrmSplash::TfrmSplash(QWidget* parent) : QWidget(parent), ui(new Ui::TfrmSplash
     f.setBold(true);
     f.setPointSize(14);
     ui->lblVersion->setFont(f);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect r(QPoint(0, 0), size());
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
-    }
+    kui::CentreOnScreen(this);
     FormCreate();
 }
 

@@ -2,7 +2,9 @@
 #include "platform/ui/Messages.h"
 #include "platform/os/Abort.h"
 
+#include <QGuiApplication>
 #include <QLibraryInfo>
+#include <QScreen>
 #include <QTranslator>
 
 namespace kui {
@@ -31,6 +33,28 @@ public:
 void DefaultExceptionHandler(const std::exception& e)
 {
     MsgPlain(ExceptionText(e));
+}
+
+void SetFixedBorder(QWidget* window)
+{
+    window->setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+    window->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    window->setFixedSize(window->size().expandedTo(window->sizeHint()));
+}
+
+QIcon ThemeIcon(const QString& name, QStyle::StandardPixmap fallback)
+{
+    return QIcon::fromTheme(name, QApplication::style()->standardIcon(fallback));
+}
+
+void CentreOnScreen(QWidget* window)
+{
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect r = window->frameGeometry();
+    r.moveCenter(screen->availableGeometry().center());
+    window->move(r.topLeft());
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}

@@ -47,7 +47,9 @@ QString DefaultCaption(MsgKind kind)
 
 MsgButton DialogMessageService::Show(const MsgRequest& request)
 {
-    QMessageBox box(request.parent);
+    // A box over a window that is not on the screen (the main window while
+    // the program starts) stands in the middle of the screen instead.
+    QMessageBox box(request.parent && request.parent->isVisible() ? request.parent : nullptr);
     switch (request.kind) {
     case MsgKind::Error: box.setIcon(QMessageBox::Critical); break;
     case MsgKind::Information: box.setIcon(QMessageBox::Information); break;

@@ -5,6 +5,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
+#include <QImage>
 
 #include <QAction>
 #include <QApplication>
@@ -184,6 +186,47 @@ TEST_F(MainWindowTest, MenusFollowTheLayoutWithTheHiddenItemsHidden)
                            "Réindexation", "Contrôle de la base de données", "-", "Changement du mot de passe"}));
     EXPECT_EQ(MenuTexts(frm.findChild<QMenu*>("mnAPropos")),
               (QStringList{"Aide (caché)", "A propos de ... Korvale"}));
+}
+
+TEST_F(MainWindowTest, ToolbarGlyphsComeFromTheIconThemeOnePerCommand)
+{
+    const QStringList buttons{"btnPatient", "btnRDV", "btnConsul", "btnPhoto", "btnRadio", "btnBio", "btnFermer"};
+    const auto images = [&](TfrmMain& frm) {
+        QList<QImage> list;
+        for (const QString& name : buttons) {
+            auto* b = frm.findChild<QToolButton*>(name);
+            list << (b ? b->icon().pixmap(16, 16).toImage() : QImage());
+        }
+        return list;
+    };
+    // No theme: the style's pictures, all different.
+    const QList<QImage> plain = images(Create());
+    for (int i = 0; i < plain.size(); ++i) {
+        EXPECT_FALSE(plain[i].isNull()) << buttons[i].toStdString();
+        for (int j = 0; j < i; ++j)
+            EXPECT_NE(plain[i], plain[j]) << buttons[i].toStdString() << " " << buttons[j].toStdString();
+    }
+    frm_.reset();
+
+    // A theme that has the exit glyph: the close button takes it.
+    const QString themes = root_.path() + "/icons";
+    ASSERT_TRUE(QDir().mkpath(themes + "/essai/16x16/actions"));
+    QFile index(themes + "/essai/index.theme");
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=essai\nDirectories=16x16/actions\n\n[16x16/actions]\nSize=16\n");
+    index.close();
+    QImage red(16, 16, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(themes + "/essai/16x16/actions/application-exit.png"));
+    const QStringList savedPaths = QIcon::themeSearchPaths();
+    const QString savedTheme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({themes});
+    QIcon::setThemeName("essai");
+    const QList<QImage> themed = images(Create());
+    QIcon::setThemeSearchPaths(savedPaths);
+    QIcon::setThemeName(savedTheme);
+    EXPECT_EQ(themed.last().pixelColor(8, 8), QColor(Qt::red));
+    EXPECT_EQ(themed.first(), plain.first());  // not in the theme: the style's picture
 }
 
 TEST_F(MainWindowTest, TheToolbarCloseButtonClosesTheWindow)

@@ -1,6 +1,8 @@
 #include "MainFixture.h"
 
+#include "UCalendar.h"
 #include "UOption.h"
+#include "UPassWord.h"
 #include "USplash.h"
 #include "USplashEx.h"
 #include "platform/ui/IniFile.h"
@@ -157,6 +159,24 @@ TEST(SplashWindows, ShowTheVersionText)
     TfrmSplashEx about;
     EXPECT_EQ(about.VersionText(), "Korvale 3.1");
     EXPECT_EQ(about.windowTitle(), "A propos ...");
-    EXPECT_EQ(about.minimumSize(), about.maximumSize());
     AppVersion = saved;
+}
+
+TEST(FixedDialogs, CannotBeResized)
+{
+    TestApplication();
+    kui::ScopedMessageRecorder messages;  // the login may report its user table
+    TfrmPassWord login;
+    TfrmOption settings;
+    TfrmSplashEx about;
+    TfrmCalendar calendar;
+    for (QWidget* w : std::initializer_list<QWidget*>{&login, &settings, &about, &calendar}) {
+        w->show();
+        const QSize before = w->size();
+        EXPECT_FALSE(before.isEmpty()) << w->metaObject()->className();
+        w->resize(before + QSize(120, 80));
+        EXPECT_EQ(w->size(), before) << w->metaObject()->className();
+        EXPECT_FALSE(w->windowFlags().testFlag(Qt::WindowMaximizeButtonHint)) << w->metaObject()->className();
+        w->close();
+    }
 }
