@@ -7,6 +7,8 @@
 #include <QScreen>
 #include <QTranslator>
 
+#include <clocale>
+
 namespace kui {
 
 namespace {
@@ -57,7 +59,12 @@ void CentreOnScreen(QWidget* window)
     window->move(r.topLeft());
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    // The application object takes the desktop's locale for the C library;
+    // numbers keep the process formats' "." (tables, SQL texts, printing).
+    std::setlocale(LC_NUMERIC, "C");
+}
 
 TApplication::~TApplication() = default;
 
