@@ -440,8 +440,18 @@ bool TfrmMain::FormShortCut(int key)
 
 void TfrmMain::RunCalculator()
 {
-    if (kos::StartCalculator() != kos::CalculatorStart::Started)
+    switch (kos::StartCalculator()) {
+    case kos::CalculatorStart::Started: break;
+    case kos::CalculatorStart::NotFound:
         kui::MsgError(QStringLiteral("Le fichier : 'Calc.exe' est introuvable."), this);
+        break;
+    case kos::CalculatorStart::OutOfMemory:
+        kui::MsgError(QStringLiteral("Mémoire insuffisante pour cette opération."), this);
+        break;
+    case kos::CalculatorStart::CannotRun:
+        kui::MsgError(QStringLiteral("Ce programme ne peut pas être exécuté par Microsoft Windows."), this);
+        break;
+    }
 }
 
 bool TfrmMain::ShowCalendar()

@@ -153,7 +153,7 @@ TEST_F(MainWindowTest, ADoubleClickedDayClosesTheCalendar)
     EXPECT_FALSE(cal->isVisible());
 }
 
-TEST_F(MainWindowTest, F5WithoutACalculatorShowsTheMissingFileError)
+TEST_F(MainWindowTest, F5ShowsTheMessageOfEachCalculatorStartFailure)
 {
     QTemporaryDir empty;
     ScopedEnv path("PATH", empty.path());
@@ -164,6 +164,15 @@ TEST_F(MainWindowTest, F5WithoutACalculatorShowsTheMissingFileError)
     ASSERT_EQ(messages_.Count(), 1);
     EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Error);
     EXPECT_EQ(messages_.Last().text, "Le fichier : 'Calc.exe' est introuvable.");
+    // A calculator file that is no program.
+    QFile broken(empty.path() + "/xcalc");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write(QByteArray(64, '\x01'));
+    broken.close();
+    broken.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QTest::keyClick(&frm, Qt::Key_F5);
+    ASSERT_EQ(messages_.Count(), 2);
+    EXPECT_EQ(messages_.Last().text, "Ce programme ne peut pas être exécuté par Microsoft Windows.");
 }
 
 TEST_F(MainWindowTest, MenusFollowTheLayoutWithTheHiddenItemsHidden)
