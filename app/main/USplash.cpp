@@ -6,6 +6,9 @@
 #include "controls/Gradient.h"
 #include "platform/ui/Application.h"
 
+#include <QEventLoop>
+#include <QTimer>
+
 
 TfrmSplash::TfrmSplash(QWidget* parent) : QWidget(parent), ui(new Ui::TfrmSplash)
 {
@@ -29,6 +32,16 @@ TfrmSplash::TfrmSplash(QWidget* parent) : QWidget(parent), ui(new Ui::TfrmSplash
     ui->lblVersion->setFont(f);
     kui::CentreOnScreen(this);
     FormCreate();
+}
+
+void TfrmSplash::ShowDuring(int milliseconds)
+{
+    TfrmSplash splash;
+    splash.show();
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    // Only what the splash needs: no key or mouse reaches a window meanwhile.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 TfrmSplash::~TfrmSplash()

@@ -10,7 +10,10 @@
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 class OptionTest : public ::testing::Test {
 protected:
@@ -160,6 +163,48 @@ TEST(SplashWindows, ShowTheVersionText)
     EXPECT_EQ(about.VersionText(), "Korvale 3.1");
     EXPECT_EQ(about.windowTitle(), "A propos ...");
     AppVersion = saved;
+}
+
+// Counts paint events.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+TEST(SplashWindows, PaintsAndRepaintsWhileItIsShown)
+{
+    TestApplication();
+    PaintCounter counter;
+    QPointer<TfrmSplash> shown;
+    int paintsBefore = -1, paintsAfter = -1;
+    // The window system asks for a repaint while the splash is up.
+    QTimer::singleShot(50, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* s = qobject_cast<TfrmSplash*>(w))
+                shown = s;
+        if (!shown)
+            return;
+        paintsBefore = counter.paints;
+        // Its gradient and labels cover the whole window.
+        for (QWidget* child : shown->findChildren<QWidget*>()) {
+            child->installEventFilter(&counter);
+            child->update();
+        }
+        QTimer::singleShot(100, [&] { paintsAfter = counter.paints; });
+    });
+    QElapsedTimer clock;
+    clock.start();
+    TfrmSplash::ShowDuring(300);
+    EXPECT_GE(clock.elapsed(), 300);
+    ASSERT_GE(paintsBefore, 0) << "the splash was not on the screen";
+    EXPECT_GT(paintsAfter, paintsBefore);
+    EXPECT_TRUE(shown.isNull()) << "freed afterwards";
 }
 
 TEST(FixedDialogs, CannotBeResized)
