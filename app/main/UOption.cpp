@@ -13,7 +13,8 @@
 
 #include <optional>
 
-TfrmOption::TfrmOption(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmOption)
+TfrmOption::TfrmOption(AppContext& context, QWidget* parent)
+    : QDialog(parent), context_(context), ui(new Ui::TfrmOption)
 {
     ui->setupUi(this);
     ui->Gradient1->setColorBegin(QColor(0xF4, 0xF7, 0xFC));

@@ -90,12 +90,19 @@ void TfrmPassWord::FormShow()
         // A table that cannot be read counts as empty.
     }
     if (!User->active() || User->isEmpty()) {
-        User->close();
-        User->setSql(QString::fromLatin1(kInsertManager));
-        User->execSql();
-        QCoreApplication::processEvents();
-        User->setSql(QString::fromLatin1(kSelectUsersAgain));
-        User->open();
+        try {
+            User->close();
+            User->setSql(QString::fromLatin1(kInsertManager));
+            User->execSql();
+            QCoreApplication::processEvents();
+            User->setSql(QString::fromLatin1(kSelectUsersAgain));
+            User->open();
+        } catch (const EDBEngineError& e) {
+            // The user sees which file to restore.
+            if (!e.file().empty())
+                throw;
+            throw EDBEngineError(e.code(), (AppDir + QStringLiteral("USERS.DB")).toStdString(), e.detail());
+        }
     }
     QCoreApplication::processEvents();
 

@@ -1,6 +1,7 @@
 #include "UMain.h"
 #include "USplash.h"
 
+#include "app/global/AppContext.h"
 #include "app/global/global.h"
 #include "app/global/NextCodeDb.h"
 #include "platform/ui/Application.h"
@@ -9,7 +10,7 @@
 
 int main(int argc, char* argv[])
 {
-    kfmt::InstallProcessFormats();
+    kui::InstallProcessFormats();
 
     kui::TApplication app(argc, argv);
     app.LoadFrenchTranslations();
@@ -21,7 +22,7 @@ int main(int argc, char* argv[])
 
     kui::TApplication::SetTitle(QStringLiteral("Suivi des patients"));
 
-    TfrmMain mainWindow;
+    TfrmMain mainWindow(ProgramContext());
     if (mainWindow.TerminateRequested())
         return 0;
     mainWindow.show();

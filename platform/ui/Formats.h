@@ -7,7 +7,7 @@
 // dates, times, numbers and text: dates dd/mm/yyyy, times hh:mm, "." as the
 // decimal separator and a blank as the thousands separator, whatever the
 // user's own locale says.
-namespace kfmt {
+namespace kui {
 
 inline constexpr char16_t DateSeparator = u'/';
 inline constexpr char16_t TimeSeparator = u':';
@@ -55,4 +55,4 @@ QString IntToStr(qint64 value);
 // Optional sign and decimal digits, blanks around ignored.
 qint64 StrToInt(const QString& text, bool* ok = nullptr);
 
-} // namespace kfmt
+} // namespace kui

@@ -16,20 +16,6 @@ using ctltest::QtTest;
 
 class LabelTest : public QtTest {};
 
-TEST_F(LabelTest, DefaultsThatShapeTheLook)
-{
-    TDcLabel l;
-    EXPECT_TRUE(l.AutoSize());
-    EXPECT_FALSE(l.Transparent());
-    EXPECT_TRUE(l.ParentColor());
-    EXPECT_EQ(l.Color(), clBtnFace) << "no parent: the button face";
-    EXPECT_EQ(l.BorderSides(), sdsAll);
-    EXPECT_EQ(l.FrameControllerNotifications(), 0x7FFF);
-    EXPECT_EQ(l.ShadowDepth(), 2);
-    EXPECT_EQ(l.FlatColorAdjustment(), 30);
-    EXPECT_EQ(l.BlinkColor(), clHighlight);
-}
-
 TEST_F(LabelTest, AngleIsNormalised)
 {
     TDcLabel l;

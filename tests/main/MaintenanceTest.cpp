@@ -1,6 +1,7 @@
 // "Réindexation" and "Contrôle de la base de données" on a real data
 // directory.
 #include "MainFixture.h"
+#include "platform/ui/Application.h"
 
 #include "checker/DbCheck.h"
 #include "platform/db/core/Table.h"
@@ -173,9 +174,9 @@ class FirstStartTest : public MainFixture {};
 
 TEST_F(FirstStartTest, CreatesTheNineTablesWithTheirIndexFilesBeforeTheLogin)
 {
-    TfrmMain::Bind().checkDatabase = {};  // the real table check
+    practice_.context().checkDatabase = {};  // the real table check
     int boxesAtLogin = -1;
-    TfrmMain::Bind().login = [&] {
+    practice_.context().login = [&] {
         boxesAtLogin = messages_.Count();
         return true;
     };

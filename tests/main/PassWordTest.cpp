@@ -10,7 +10,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/IniFile.h"
 #include "platform/ui/Messages.h"
-#include "tests/ui/TestApplication.h"
+#include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
 

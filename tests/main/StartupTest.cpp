@@ -1,11 +1,13 @@
 #include "MainFixture.h"
 
 #include "controls/DcLabel.h"
+#include "platform/db/core/Session.h"
 #include "platform/os/Files.h"
 #include "platform/os/Paths.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/IniFile.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -37,12 +39,14 @@ TEST_F(StartupTest, FirstStartCreatesTheDirectoriesAndTheDatabaseBeforeTheLogin)
     EXPECT_EQ(ProtDir, home_ + "PROT/");
     EXPECT_EQ(PhotoDir, home_ + "PHOTOS/");
     EXPECT_EQ(TempPath, kos::PrivateTempDir());
-    EXPECT_TRUE(TempPath.startsWith(root_.path() + "/tmp/korvale-"));
+    EXPECT_TRUE(TempPath.startsWith(practice_.root() + "/tmp/korvale-"));
     for (const QString& d : {IniDir, AppDir, DataPath, ProtDir, PhotoDir, TempPath})
         EXPECT_TRUE(QFileInfo(d).isDir()) << d.toStdString();
 
-    const QString privateDir = TempPath.chopped(1);
-    EXPECT_EQ(steps_, (QStringList{"check:" + DataPath, "session:" + privateDir + "|" + AppDir, "login"}));
+    EXPECT_EQ(steps_, (QStringList{"check:" + DataPath, "login"}));
+    const auto& session = *practice_.context().session;
+    EXPECT_EQ(QString::fromStdString(session.privateDir()), TempPath.chopped(1));
+    EXPECT_EQ(QString::fromStdString(session.netDir()), AppDir);
     ASSERT_GE(messages_.Count(), 1);
     EXPECT_EQ(messages_.Records()[0].kind, kui::MsgKind::Information);
     EXPECT_EQ(messages_.Records()[0].text, "Création de la base de données terminée !");
@@ -107,7 +111,7 @@ TEST_F(StartupTest, AnUncreatableDirectoryShowsTheErrorAndAbandonsTheRest)
 
 TEST_F(StartupTest, AnUncreatableConfigurationHomeStopsAtTheFirstStep)
 {
-    Touch(root_.path() + "/config");
+    Touch(practice_.root() + "/config");
     TfrmMain& frm = Create();
     ASSERT_EQ(messages_.Count(), 1);
     EXPECT_EQ(messages_.Last().text, "Impossible de créer le répertoire : " + config_ + "korvale/\r");
@@ -196,7 +200,7 @@ TEST_F(StartupTest, ADamagedWelcomePictureIsReportedAndTheLastStepsSkipped)
 
 TEST_F(StartupTest, AFailingTableCheckIsReportedAndTheProgramDoesNotOpenWithoutLogin)
 {
-    TfrmMain::Bind().checkDatabase = [] { throw std::runtime_error("Création impossible"); };
+    practice_.context().checkDatabase = [] { throw std::runtime_error("Création impossible"); };
     TfrmMain& frm = Create();
     ASSERT_EQ(messages_.Count(), 1);
     EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Plain);

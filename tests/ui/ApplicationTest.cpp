@@ -2,7 +2,7 @@
 #include "platform/ui/Messages.h"
 #include "platform/os/Abort.h"
 #include "core/DbError.h"
-#include "tests/ui/TestApplication.h"
+#include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/ui/TestApplication.h"
+#include "tests/support/TestApplication.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -13,7 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-using namespace kfmt;
+using namespace kui;
 
 TEST(Formats, DatesAreDayMonthYearWithLeadingZeros)
 {

@@ -1,6 +1,6 @@
 #include "platform/ui/Messages.h"
 #include "platform/ui/Application.h"
-#include "tests/ui/TestApplication.h"
+#include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
 

@@ -18,6 +18,14 @@ constexpr ErrorKind kKinds[] = {
     {DBERR_KEYVIOL, "DBERR_KEYVIOL", "duplicate key in a unique index"},
     {DBERR_INVALIDPARAM, "DBERR_INVALIDPARAM", "invalid parameter"},
     {DBERR_INVALIDHNDL, "DBERR_INVALIDHNDL", "invalid handle"},
+    {DBERR_INVALIDPASSWORD, "DBERR_INVALIDPASSWORD", "invalid password"},
+    {DBERR_NOSUCHINDEX, "DBERR_NOSUCHINDEX", "no such index"},
+    {DBERR_INVALIDTAG, "DBERR_INVALIDTAG", "invalid index description"},
+    {DBERR_TOOMANYTAGS, "DBERR_TOOMANYTAGS", "too many indexes in one file"},
+    {DBERR_DUPTAG, "DBERR_DUPTAG", "an index of that name exists"},
+    {DBERR_READONLY, "DBERR_READONLY", "file opened read-only"},
+    {DBERR_NOSUCHFILE, "DBERR_NOSUCHFILE", "no such file"},
+    {DBERR_INVALIDKEY, "DBERR_INVALIDKEY", "invalid key"},
     {DBERR_NOSUCHTABLE, "DBERR_NOSUCHTABLE", "no such table"},
     {DBERR_LOCKED, "DBERR_LOCKED", "record or table locked"},
     {DBERR_OPENFAILED, "DBERR_OPENFAILED", "cannot open"},
@@ -26,6 +34,11 @@ constexpr ErrorKind kKinds[] = {
     {DBERR_NEEDEXCLACCESS, "DBERR_NEEDEXCLACCESS", "exclusive access needed"},
     {DBERR_INDEXOUTOFDATE, "DBERR_INDEXOUTOFDATE", "index out of date"},
     {DBERR_NOTSUPPORTED, "DBERR_NOTSUPPORTED", "not supported"},
+    {DBERR_SQLSYNTAX, "DBERR_SQLSYNTAX", "invalid SQL syntax"},
+    {DBERR_SQLUNKNOWNFIELD, "DBERR_SQLUNKNOWNFIELD", "unknown field name"},
+    {DBERR_SQLTYPEMISMATCH, "DBERR_SQLTYPEMISMATCH", "type mismatch in expression"},
+    {DBERR_SQLNOPARAMVALUE, "DBERR_SQLNOPARAMVALUE", "no value for parameter"},
+    {DBERR_SQLAMBIGUOUS, "DBERR_SQLAMBIGUOUS", "ambiguous field name"},
 };
 
 std::string compose(const std::string& file, const std::string& detail)
@@ -137,4 +150,61 @@ EDBEngineError EDBEngineError::notSupported(const std::string& file, std::string
 EDBEngineError EDBEngineError::endOfData(const std::string& file)
 {
     return {DBERR_EOF, file, "end of data"};
+}
+EDBEngineError EDBEngineError::sqlSyntax(std::string_view what)
+{
+    return {DBERR_SQLSYNTAX, std::string(), "Invalid SQL syntax: " + std::string(what)};
+}
+EDBEngineError EDBEngineError::unknownField(std::string_view name)
+{
+    return {DBERR_SQLUNKNOWNFIELD, std::string(), "Invalid field name: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::unknownTableAlias(std::string_view name)
+{
+    return {DBERR_SQLUNKNOWNFIELD, std::string(), "Unknown table or alias: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::typeMismatch(std::string_view value, std::string_view column)
+{
+    return {DBERR_SQLTYPEMISMATCH, std::string(),
+            "Type mismatch in expression: '" + std::string(value) + "' for " + std::string(column)};
+}
+EDBEngineError EDBEngineError::noParamValue(std::string_view name)
+{
+    return {DBERR_SQLNOPARAMVALUE, std::string(), "No value for parameter: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::ambiguousField(std::string_view name)
+{
+    return {DBERR_SQLAMBIGUOUS, std::string(), "Ambiguous field name: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::invalidPassword(const std::string& file)
+{
+    return {DBERR_INVALIDPASSWORD, file, "invalid password"};
+}
+EDBEngineError EDBEngineError::noSuchFile(const std::string& file)
+{
+    return {DBERR_NOSUCHFILE, file, "no such file"};
+}
+EDBEngineError EDBEngineError::noSuchIndex(const std::string& file, std::string_view tag)
+{
+    return {DBERR_NOSUCHINDEX, file, "no such index " + std::string(tag)};
+}
+EDBEngineError EDBEngineError::invalidTag(const std::string& file, std::string_view what)
+{
+    return {DBERR_INVALIDTAG, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::tooManyTags(const std::string& file)
+{
+    return {DBERR_TOOMANYTAGS, file, "too many indexes (47 at most)"};
+}
+EDBEngineError EDBEngineError::duplicateTag(const std::string& file, std::string_view tag)
+{
+    return {DBERR_DUPTAG, file, "the index " + std::string(tag) + " exists already"};
+}
+EDBEngineError EDBEngineError::readOnly(const std::string& file)
+{
+    return {DBERR_READONLY, file, "opened read-only"};
+}
+EDBEngineError EDBEngineError::invalidKey(const std::string& file, std::string_view what)
+{
+    return {DBERR_INVALIDKEY, file, std::string(what)};
 }
