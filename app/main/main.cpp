@@ -7,7 +7,6 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Formats.h"
 
-
 int main(int argc, char* argv[])
 {
     kui::InstallProcessFormats();
