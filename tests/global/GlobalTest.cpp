@@ -1,6 +1,7 @@
 #include "app/global/global.h"
 #include "platform/ui/IniFile.h"
 #include "platform/ui/Messages.h"
+#include "tests/support/TempPractice.h"
 #include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
@@ -62,16 +63,7 @@ namespace {
 
 class FormPositionTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        TestApplication();
-        ASSERT_TRUE(dir_.isValid());
-        savedAppDir_ = AppDir;
-        AppDir = dir_.path() + "/";
-    }
-    void TearDown() override { AppDir = savedAppDir_; }
-    QTemporaryDir dir_;
-    QString savedAppDir_;
+    TempPractice practice_;
 };
 
 } // namespace
