@@ -18,6 +18,14 @@ constexpr ErrorKind kKinds[] = {
     {DBERR_KEYVIOL, "DBERR_KEYVIOL", "duplicate key in a unique index"},
     {DBERR_INVALIDPARAM, "DBERR_INVALIDPARAM", "invalid parameter"},
     {DBERR_INVALIDHNDL, "DBERR_INVALIDHNDL", "invalid handle"},
+    {DBERR_INVALIDPASSWORD, "DBERR_INVALIDPASSWORD", "invalid password"},
+    {DBERR_NOSUCHINDEX, "DBERR_NOSUCHINDEX", "no such index"},
+    {DBERR_INVALIDTAG, "DBERR_INVALIDTAG", "invalid index description"},
+    {DBERR_TOOMANYTAGS, "DBERR_TOOMANYTAGS", "too many indexes in one file"},
+    {DBERR_DUPTAG, "DBERR_DUPTAG", "an index of that name exists"},
+    {DBERR_READONLY, "DBERR_READONLY", "file opened read-only"},
+    {DBERR_NOSUCHFILE, "DBERR_NOSUCHFILE", "no such file"},
+    {DBERR_INVALIDKEY, "DBERR_INVALIDKEY", "invalid key"},
     {DBERR_NOSUCHTABLE, "DBERR_NOSUCHTABLE", "no such table"},
     {DBERR_LOCKED, "DBERR_LOCKED", "record or table locked"},
     {DBERR_OPENFAILED, "DBERR_OPENFAILED", "cannot open"},
@@ -167,4 +175,36 @@ EDBEngineError EDBEngineError::noParamValue(std::string_view name)
 EDBEngineError EDBEngineError::ambiguousField(std::string_view name)
 {
     return {DBERR_SQLAMBIGUOUS, std::string(), "Ambiguous field name: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::invalidPassword(const std::string& file)
+{
+    return {DBERR_INVALIDPASSWORD, file, "invalid password"};
+}
+EDBEngineError EDBEngineError::noSuchFile(const std::string& file)
+{
+    return {DBERR_NOSUCHFILE, file, "no such file"};
+}
+EDBEngineError EDBEngineError::noSuchIndex(const std::string& file, std::string_view tag)
+{
+    return {DBERR_NOSUCHINDEX, file, "no such index " + std::string(tag)};
+}
+EDBEngineError EDBEngineError::invalidTag(const std::string& file, std::string_view what)
+{
+    return {DBERR_INVALIDTAG, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::tooManyTags(const std::string& file)
+{
+    return {DBERR_TOOMANYTAGS, file, "too many indexes (47 at most)"};
+}
+EDBEngineError EDBEngineError::duplicateTag(const std::string& file, std::string_view tag)
+{
+    return {DBERR_DUPTAG, file, "the index " + std::string(tag) + " exists already"};
+}
+EDBEngineError EDBEngineError::readOnly(const std::string& file)
+{
+    return {DBERR_READONLY, file, "opened read-only"};
+}
+EDBEngineError EDBEngineError::invalidKey(const std::string& file, std::string_view what)
+{
+    return {DBERR_INVALIDKEY, file, std::string(what)};
 }

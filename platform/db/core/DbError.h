@@ -32,6 +32,14 @@ enum : int {
     DBERR_KEYVIOL = 9729,             // duplicate key in a unique tag
     DBERR_INVALIDPARAM = 9986,        // bad argument (record number, field, value, tag)
     DBERR_INVALIDHNDL = 0x2706,       // invalid handle (a table that is not open)
+    DBERR_INVALIDPASSWORD = 10015,    // wrong or missing password for a protected table
+    DBERR_NOSUCHINDEX = 0x2720,       // no index (tag) of that name
+    DBERR_INVALIDTAG = 0x2721,        // bad index description (name, expression, key length, type)
+    DBERR_TOOMANYTAGS = 0x2722,       // the index file holds the most tags it can
+    DBERR_DUPTAG = 0x2723,            // an index of that name exists already
+    DBERR_READONLY = 0x2724,          // change asked on a file opened read-only
+    DBERR_NOSUCHFILE = 0x2726,        // a companion file (index, memo) does not exist
+    DBERR_INVALIDKEY = 0x2727,        // key of the wrong size for its index, or record number 0
     DBERR_NOSUCHTABLE = 10024,        // no such table
     DBERR_LOCKED = 10241,             // record or table locked by another program
     DBERR_OPENFAILED = 10242,         // a table file cannot be opened
@@ -100,6 +108,14 @@ public:
     static EDBEngineError typeMismatch(std::string_view value, std::string_view column);
     static EDBEngineError noParamValue(std::string_view name);
     static EDBEngineError ambiguousField(std::string_view name);
+    static EDBEngineError invalidPassword(const std::string& file);
+    static EDBEngineError noSuchFile(const std::string& file);
+    static EDBEngineError noSuchIndex(const std::string& file, std::string_view tag);
+    static EDBEngineError invalidTag(const std::string& file, std::string_view what);
+    static EDBEngineError tooManyTags(const std::string& file);
+    static EDBEngineError duplicateTag(const std::string& file, std::string_view tag);
+    static EDBEngineError readOnly(const std::string& file);
+    static EDBEngineError invalidKey(const std::string& file, std::string_view what);
 
 private:
     int code_;

@@ -18,13 +18,6 @@
 
 namespace kdb {
 
-namespace {
-std::string sysMessage(const std::string& what, const std::string& path)
-{
-    return what + " '" + path + "': " + std::strerror(errno);
-}
-}  // namespace
-
 File::~File() { close(); }
 
 File::File(File&& other) noexcept
@@ -73,14 +66,14 @@ File File::open(const std::string& path, Mode mode)
     File f = tryOpen(path, mode);
     if (!f.isOpen()) {
         if (errno == ENOENT)
-            throw EDBEngineError(DBERR_NOSUCHTABLE, "No such table: " + path);
+            throw EDBEngineError::noSuchTable(path);
         if (errno == EACCES || errno == EROFS || errno == EPERM)
-            throw EDBEngineError(DBERR_NOTSUFFTABLERIGHTS, sysMessage("Cannot open for writing", path));
-        throw EDBEngineError(DBERR_OPENFAILED, sysMessage("Cannot open", path));
+            throw EDBEngineError::notWritable(path, errno);
+        throw EDBEngineError::openFailed(path, errno);
     }
     struct stat st {};
     if (::fstat(f.fd_, &st) == 0 && S_ISDIR(st.st_mode))
-        throw EDBEngineError(DBERR_OPENFAILED, "Not a file: " + path);
+        throw EDBEngineError::openFailed(path, 0, "not a file");
     return f;
 }
 
@@ -88,7 +81,7 @@ uint64_t File::size() const
 {
     struct stat st {};
     if (::fstat(fd_, &st) != 0)
-        throw EDBEngineError(DBERR_READERR, sysMessage("Cannot read the size of", path_));
+        throw EDBEngineError::readFailed(path_, errno, "cannot read the size");
     return static_cast<uint64_t>(st.st_size);
 }
 
@@ -101,7 +94,7 @@ size_t File::readAt(uint64_t offset, void* buf, size_t n) const
         if (r < 0) {
             if (errno == EINTR)
                 continue;
-            throw EDBEngineError(DBERR_READERR, sysMessage("Read error in", path_));
+            throw EDBEngineError::readFailed(path_, errno);
         }
         if (r == 0)
             break;
@@ -113,7 +106,7 @@ size_t File::readAt(uint64_t offset, void* buf, size_t n) const
 void File::readExact(uint64_t offset, void* buf, size_t n, int errorCode) const
 {
     if (readAt(offset, buf, n) != n)
-        throw EDBEngineError(errorCode, "Unexpected end of file in '" + path_ + "'");
+        throw EDBEngineError(errorCode, path_, "unexpected end of file");
 }
 
 void File::writeAt(uint64_t offset, const void* buf, size_t n)
@@ -125,7 +118,7 @@ void File::writeAt(uint64_t offset, const void* buf, size_t n)
         if (r < 0) {
             if (errno == EINTR)
                 continue;
-            throw EDBEngineError(DBERR_WRITEERR, sysMessage("Write error in", path_));
+            throw EDBEngineError::writeFailed(path_, errno);
         }
         done += static_cast<size_t>(r);
     }
@@ -134,13 +127,13 @@ void File::writeAt(uint64_t offset, const void* buf, size_t n)
 void File::truncate(uint64_t size)
 {
     if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
-        throw EDBEngineError(DBERR_WRITEERR, sysMessage("Cannot resize", path_));
+        throw EDBEngineError::writeFailed(path_, errno, "cannot resize");
 }
 
 void File::sync()
 {
     if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
-        throw EDBEngineError(DBERR_WRITEERR, sysMessage("Cannot flush", path_));
+        throw EDBEngineError::writeFailed(path_, errno, "cannot flush");
 }
 
 namespace {
@@ -205,7 +198,7 @@ bool fileExists(const std::string& path)
 void removeFile(const std::string& path)
 {
     if (::unlink(path.c_str()) != 0 && errno != ENOENT)
-        throw EDBEngineError(DBERR_WRITEERR, sysMessage("Cannot delete", path));
+        throw EDBEngineError::writeFailed(path, errno, "cannot delete");
 }
 
 void syncDirectory(const std::string& path)
@@ -222,7 +215,7 @@ void syncDirectory(const std::string& path)
 void replaceFile(const std::string& source, const std::string& target)
 {
     if (::rename(source.c_str(), target.c_str()) != 0)
-        throw EDBEngineError(DBERR_WRITEERR, sysMessage("Cannot replace", target));
+        throw EDBEngineError::writeFailed(target, errno, "cannot replace");
     syncDirectory(target);
 }
 

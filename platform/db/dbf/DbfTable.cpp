@@ -153,7 +153,7 @@ void DbfTable::openIndex()
             mdx_ = mdx::MdxFile::open(ipath, file_.writable() && !mode_.readOnly ? mdx::MdxFile::Mode::ReadWrite
                                                                                    : mdx::MdxFile::Mode::ReadOnly);
         } catch (const EDBEngineError& e) {
-            if (e.code() == mdx::ERR_NOSUCHFILE)
+            if (e.code() == DBERR_NOSUCHFILE)
                 return;   // no index file: the table opens without tags
             throw;
         }

@@ -21,26 +21,25 @@ namespace {
 std::string fitKey(const TagState& t, std::string_view key, bool prefixAllowed = false)
 {
     if (key.size() > size_t(t.keyLen))
-        detail::throwError(ERR_INVALIDKEY, "Clé trop longue pour l'index " + t.spec.name + " ("
-                                               + std::to_string(key.size()) + " octets, "
-                                               + std::to_string(t.keyLen) + " au plus)");
+        throw EDBEngineError::invalidKey(std::string(), "key too long for tag " + t.spec.name + " ("
+                                                            + std::to_string(key.size()) + " bytes, "
+                                                            + std::to_string(t.keyLen) + " at most)");
     if (t.type == KeyType::Character)
         return prefixAllowed ? std::string(key) : encodeCharacter(key, t.keyLen);
     if (key.size() != size_t(t.keyLen))
-        detail::throwError(ERR_INVALIDKEY, "Clé de longueur incorrecte pour l'index " + t.spec.name);
+        throw EDBEngineError::invalidKey(std::string(), "key of the wrong length for tag " + t.spec.name);
     return std::string(key);
 }
 
 void checkRecno(uint32_t recno)
 {
     if (recno == 0)
-        detail::throwError(ERR_INVALIDKEY, "Numéro d'enregistrement nul");
+        throw EDBEngineError::invalidKey(std::string(), "record number 0");
 }
 
 [[noreturn]] void throwKeyViolation(const TagState& t, const std::string& path)
 {
-    detail::throwError(ERR_KEYVIOL, "Violation de clé : la valeur existe déjà dans l'index unique "
-                                        + t.spec.name + " (" + path + ")");
+    throw EDBEngineError::keyViolation(path, t.spec.name);
 }
 
 // Runs a change; a failure once blocks began to change leaves the file marked
@@ -94,7 +93,7 @@ struct MdxCursor::State {
         if (ok) {
             const int c = st->compareEntry(t, st->entryKey(t, path), st->entryRecno(t, path), old);
             if (forward ? c <= 0 : c >= 0)
-                detail::throwCorrupt(st->path(), "clés dans le désordre dans l'index " + t.spec.name);
+                detail::throwCorrupt(st->path(), "keys out of order in tag " + t.spec.name);
         }
         return take(t, ok, forward);
     }
@@ -218,16 +217,16 @@ MdxFile::~MdxFile()
 
 namespace {
 
-std::vector<TagSpec> checkedSpecs(const std::vector<TagSpec>& tags)
+std::vector<TagSpec> checkedSpecs(const std::vector<TagSpec>& tags, const std::string& path)
 {
     if (tags.size() > size_t(kMaxTags))
-        detail::throwError(ERR_TOOMANYTAGS, "Trop d'index (47 au plus)");
+        throw EDBEngineError::tooManyTags(path);
     std::vector<TagSpec> out;
     for (const TagSpec& raw : tags) {
-        TagSpec s = detail::normaliseSpec(raw);
+        TagSpec s = detail::normaliseSpec(raw, path);
         for (const TagSpec& o : out)
             if (o.name == s.name)
-                detail::throwError(ERR_DUPTAG, "L'index " + s.name + " est déclaré deux fois");
+                throw EDBEngineError::duplicateTag(path, s.name);
         out.push_back(std::move(s));
     }
     return out;
@@ -261,7 +260,7 @@ void collect(const std::vector<TagState>& tags, const RecordSource& source, std:
             break;
         checkRecno(rec.recno);
         if (rec.keys.size() != tags.size())
-            detail::throwError(ERR_INVALIDKEY, "Nombre de clés différent du nombre d'index");
+            throw EDBEngineError::invalidKey(std::string(), "as many keys as tags expected");
         for (size_t i = 0; i < tags.size(); ++i) {
             if (!rec.keys[i])
                 continue;
@@ -293,7 +292,7 @@ RegenerateResult sortAll(const std::vector<TagState>& tags, std::vector<detail::
 std::unique_ptr<MdxFile> MdxFile::create(const std::string& path, const std::string& dataFileName,
                                          const std::vector<TagSpec>& tags)
 {
-    const std::vector<TagSpec> specs = checkedSpecs(tags);
+    const std::vector<TagSpec> specs = checkedSpecs(tags, path);
     std::vector<detail::Run> runs(specs.size());
     for (size_t i = 0; i < specs.size(); ++i)
         runs[i].keyLen = specs[i].keyLength;
@@ -319,7 +318,7 @@ std::unique_ptr<MdxFile> MdxFile::rebuild(const std::string& path, const std::st
                                           const std::vector<TagSpec>& tags, const RecordSource& source,
                                           RegenerateResult* result)
 {
-    const std::vector<TagSpec> specs = checkedSpecs(tags);
+    const std::vector<TagSpec> specs = checkedSpecs(tags, path);
     std::vector<TagState> states;
     for (const TagSpec& s : specs)
         states.push_back(Store::makeTagState(s, detail::kDefaultBlockPages * detail::kPageBytes));
@@ -375,7 +374,7 @@ TagSpec MdxFile::tag(std::string_view name) const
 void MdxFile::addTag(const TagSpec& spec)
 {
     st_->syncWithDisk();
-    detail::normaliseSpec(spec);   // refuse a bad description before any change
+    detail::normaliseSpec(spec, path());   // refuse a bad description before any change
     mutate(*st_, [&] { st_->addTag(spec); });
 }
 
@@ -401,7 +400,7 @@ bool violates(Store& st, const TagState& t, const std::string& key, uint32_t exc
         if (recno != exceptRecno)
             return true;
         if (recno <= previous)
-            detail::throwCorrupt(st.path(), "clés dans le désordre dans l'index " + t.spec.name);
+            detail::throwCorrupt(st.path(), "keys out of order in tag " + t.spec.name);
         previous = recno;
         ok = st.stepForward(t, path);
     }
@@ -450,7 +449,7 @@ void MdxFile::updateRecord(const std::vector<std::string>& tags,
     st_->syncWithDisk();
     checkRecno(recno);
     if (oldKeys.size() != tags.size() || newKeys.size() != tags.size())
-        detail::throwError(ERR_INVALIDKEY, "Nombre de clés différent du nombre d'index");
+        throw EDBEngineError::invalidKey(std::string(), "as many keys as tags expected");
     struct Change {
         TagState* tag;
         std::optional<std::string> oldKey, newKey;
@@ -526,9 +525,9 @@ RegenerateResult MdxFile::regenerateTag(std::string_view tag, const EntrySource&
     const std::vector<TagState> tags = st_->tags();
     const int which = st_->tagIndex(tag);
     if (which < 0)
-        detail::throwError(ERR_NOSUCHINDEX, "Index inconnu : " + std::string(tag) + " dans " + path());
+        throw EDBEngineError::noSuchIndex(path(), tag);
     if (st_->readOnly())
-        detail::throwError(ERR_READONLY, "Fichier d'index ouvert en lecture seule : " + path());
+        throw EDBEngineError::readOnly(path());
     std::vector<detail::Run> runs(tags.size());
     for (size_t i = 0; i < tags.size(); ++i) {
         runs[i].keyLen = tags[i].keyLen;
@@ -568,7 +567,7 @@ RegenerateResult MdxFile::regenerateAll(const RecordSource& source)
 {
     // Works also on a file whose last change failed: only the tag list is needed.
     if (st_->readOnly())
-        detail::throwError(ERR_READONLY, "Fichier d'index ouvert en lecture seule : " + path());
+        throw EDBEngineError::readOnly(path());
     const std::vector<TagState> tags = st_->tags();
     std::vector<detail::Run> runs;
     collect(tags, source, runs);

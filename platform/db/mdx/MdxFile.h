@@ -8,9 +8,12 @@
 // Errors: every failure throws EDBEngineError (platform/db/core/DbError.h).
 //   - damaged, foreign, half-written or truncated file: kdb::DBERR_INDEXOUTOFDATE
 //     (the table layer answers by regenerating the tags);
-//   - duplicate key in a unique tag: kdb::mdx::ERR_KEYVIOL (9729), the message
-//     names the tag;
-//   - other codes below.
+//   - duplicate key in a unique tag: kdb::DBERR_KEYVIOL, the detail names the tag;
+//   - unknown tag DBERR_NOSUCHINDEX, bad tag description DBERR_INVALIDTAG,
+//     47 tags already DBERR_TOOMANYTAGS, a tag of that name DBERR_DUPTAG, a
+//     change on a file opened read-only DBERR_READONLY, no index file
+//     DBERR_NOSUCHFILE, key bytes of the wrong size DBERR_INVALIDKEY, a read,
+//     write or rename the system refused DBERR_READERR / DBERR_WRITEERR.
 //
 // Crash safety: the first change after a clean state writes an "in update"
 // mark into the file header before any node is touched; flush() writes the
@@ -37,17 +40,6 @@
 #include "MdxKey.h"
 
 namespace kdb::mdx {
-
-// Result codes thrown by this library besides kdb::DBERR_INDEXOUTOFDATE.
-inline constexpr int ERR_KEYVIOL = 9729;         // duplicate key in a unique tag
-inline constexpr int ERR_NOSUCHINDEX = 0x2720;   // tag name not in the file
-inline constexpr int ERR_INVALIDTAG = 0x2721;    // bad tag description (name, length, type)
-inline constexpr int ERR_TOOMANYTAGS = 0x2722;   // 47 tags already
-inline constexpr int ERR_DUPTAG = 0x2723;        // a tag of that name exists
-inline constexpr int ERR_READONLY = 0x2724;      // change asked on a file opened read-only
-inline constexpr int ERR_IO = 0x2725;            // the system refused a read, write or rename
-inline constexpr int ERR_NOSUCHFILE = 0x2726;    // the index file does not exist
-inline constexpr int ERR_INVALIDKEY = 0x2727;    // key bytes of the wrong size for the tag
 
 inline constexpr int kMaxTags = 47;
 inline constexpr int kMaxTagNameLen = 10;
@@ -189,9 +181,9 @@ public:
     // unique and holds the key for a record other than `exceptRecno`.
     bool wouldViolate(std::string_view tag, std::string_view key, uint32_t exceptRecno = 0);
     // Inserts (key, recno); the same entry twice changes nothing.  A unique tag
-    // that holds the key for another record throws ERR_KEYVIOL and stays unchanged.  A key shorter than the key length is padded
+    // that holds the key for another record throws DBERR_KEYVIOL and stays unchanged.  A key shorter than the key length is padded
     // (blanks for Character); a longer key, or a Date/Numeric key of the
-    // wrong size, is refused (ERR_INVALIDKEY).
+    // wrong size, is refused (DBERR_INVALIDKEY).
     void insert(std::string_view tag, std::string_view key, uint32_t recno);
     // Removes (key, recno); false when the tag has no such entry.
     bool remove(std::string_view tag, std::string_view key, uint32_t recno);

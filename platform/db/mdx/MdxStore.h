@@ -52,13 +52,13 @@ inline uint16_t rd16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); retu
 inline void wr32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 inline void wr16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
 
+// Throws DBERR_INDEXOUTOFDATE for the file at `path`.
 [[noreturn]] void throwCorrupt(const std::string& path, const std::string& why);
-[[noreturn]] void throwError(int code, const std::string& message);
 
 // Upper-cases ASCII letters.
 std::string upperAscii(std::string_view s);
 // Checks and completes a tag description (upper-case name, fixed key lengths).
-TagSpec normaliseSpec(const TagSpec& spec);
+TagSpec normaliseSpec(const TagSpec& spec, const std::string& path);
 int itemLength(int keyLength);
 int maxKeysFor(uint32_t blockBytes, int itemLen);
 // Writes today's date as YY MM DD.
@@ -81,6 +81,24 @@ struct TagState {
     bool countKnown = false;
     uint64_t count = 0;
 };
+
+// Nodes: a key count, then items of (record number or child page, key bytes);
+// an interior node ends with the page of its last child.
+inline uint32_t nkeys(const uint8_t* b) { return rd32(b); }
+inline std::string_view keyAt(const TagState& t, const uint8_t* b, uint32_t i)
+{
+    return std::string_view(reinterpret_cast<const char*>(b + 8 + size_t(i) * t.itemLen + 4),
+                            static_cast<size_t>(t.keyLen));
+}
+inline uint32_t ptrAt(const TagState& t, const uint8_t* b, uint32_t i)
+{
+    return rd32(b + 8 + size_t(i) * t.itemLen);
+}
+
+// The tag table entry and the tag header block of a tag.
+void fillTagEntry(uint8_t* e, const TagState& t, uint32_t headerPage);
+void fillTagHeader(uint8_t* b, uint32_t blockBytes, const TagState& t, uint32_t root, uint32_t sizePages,
+                   uint32_t firstLeaf, uint32_t lastLeaf, bool hasKeys);
 
 // A position target: (key, recno); recno 0 = before every entry of the key,
 // kAfterAll = after every entry of the key.  `key` may be shorter than the
@@ -126,7 +144,7 @@ public:
     uint64_t generation() const { return generation_; }
     uint32_t counter() const { return rd32(hdr_ + H_COUNTER); }
     const std::vector<TagState>& tags() const { return tags_; }
-    TagState& tagRef(std::string_view name);   // throws ERR_NOSUCHINDEX
+    TagState& tagRef(std::string_view name);   // throws DBERR_NOSUCHINDEX
     int tagIndex(std::string_view name) const; // -1 when missing
     void checkUsable() const;                  // throws when broken
     void syncWithDisk(bool force = false);     // refresh check of every public call

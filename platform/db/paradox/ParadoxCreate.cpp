@@ -20,7 +20,7 @@ constexpr size_t kMaxFields = 255;
 
 [[noreturn]] void refuse(const std::string& what)
 {
-    throw EDBEngineError(DBERR_INVALIDPARAM, "Cannot create the table: " + what);
+    throw EDBEngineError::invalidParam(std::string(), "cannot create the table: " + what);
 }
 
 PxField pxFieldOf(const ParadoxField& in)
@@ -47,9 +47,9 @@ PxField pxFieldOf(const ParadoxField& in)
     case '$': f.code = ftMoney; f.size = 8; break;
     case 'L': f.code = ftLogical; f.size = 1; break;
     default:
-        throw EDBEngineError(DBERR_NOTSUPPORTED,
-                             "Cannot create the table: field type '" + std::string(1, in.type) + "' of '" + in.name +
-                                 "' cannot be written");
+        throw EDBEngineError::notSupported(std::string(), "cannot create the table: field type '" +
+                                                              std::string(1, in.type) + "' of '" + in.name +
+                                                              "' cannot be written");
     }
     f.length = fieldLength(f.code, f.size);
     return f;
@@ -114,7 +114,7 @@ void ParadoxTable::create(const std::string& path, const std::vector<ParadoxFiel
 void ParadoxTable::create(const std::string& path, const TableDesc& desc)
 {
     if (!desc.indexes.empty())
-        throw EDBEngineError(DBERR_NOTSUPPORTED, "Cannot create the table: this engine makes Paradox tables without indexes");
+        throw EDBEngineError::notSupported(path, "cannot create the table: this engine makes Paradox tables without indexes");
     std::vector<ParadoxField> fields;
     for (const FieldDesc& d : desc.fields) {
         ParadoxField f;
@@ -127,8 +127,8 @@ void ParadoxTable::create(const std::string& path, const TableDesc& desc)
         case fldFLOAT: f.type = 'N'; break;
         case fldBOOL: f.type = 'L'; break;
         default:
-            throw EDBEngineError(DBERR_NOTSUPPORTED,
-                                 "Cannot create the table: field '" + d.name + "' has a type this engine does not write");
+            throw EDBEngineError::notSupported(path, "cannot create the table: field '" + d.name +
+                                                         "' has a type this engine does not write");
         }
         fields.push_back(std::move(f));
     }

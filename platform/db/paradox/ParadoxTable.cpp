@@ -31,12 +31,12 @@ constexpr uint32_t kMaxBlocks = 0xFFFF;
 
 [[noreturn]] void damaged(const std::string& path, const std::string& what)
 {
-    throw EDBEngineError(DBERR_FILECORRUPT, "Damaged table '" + path + "': " + what);
+    throw EDBEngineError::fileCorrupt(path, what);
 }
 
-[[noreturn]] void changedElsewhere()
+[[noreturn]] void changedElsewhere(const std::string& path)
 {
-    throw EDBEngineError(DBERR_LOCKED, "The table was changed by another program; its records were renumbered");
+    throw EDBEngineError::locked(path, "the table was changed by another program; its records were renumbered");
 }
 
 FieldInfo fieldInfoOf(const PxField& f)
@@ -166,16 +166,16 @@ private:
 void PxTable::openFile()
 {
     if (!fileExists(path_))
-        throw EDBEngineError(DBERR_NOSUCHTABLE, "No such table: " + path_);
+        throw EDBEngineError::noSuchTable(path_);
     const bool wantWrite = !mode_.readOnly || mode_.exclusive;
     file_ = File::tryOpen(path_, wantWrite ? File::Mode::ReadWrite : File::Mode::ReadOnly);
     if (!file_.isOpen())
         file_ = File::open(path_, mode_.readOnly ? File::Mode::ReadOnly : File::Mode::ReadWrite);
     if (!file_.tryLock(kOpenLock, 1, mode_.exclusive && file_.writable()))
-        throw EDBEngineError(DBERR_FILELOCKED, "Table in use by another program: " + path_);
+        throw EDBEngineError::tableInUse(path_);
 
     if (!file_.lockWait(kWriteLock, 1, false, kWriteLockWaitMs))
-        throw EDBEngineError(DBERR_LOCKED, "Table busy: " + path_);
+        throw EDBEngineError::locked(path_, "table busy");
     try {
         const uint64_t size = file_.size();
         std::vector<uint8_t> head(static_cast<size_t>(std::min<uint64_t>(size, 0x58)));
@@ -206,7 +206,7 @@ void PxTable::unlockProtection()
 {
     const uint8_t* area = hdr_.raw.data() + hdr_.cryptInfoOffset;
     if (!isOwnProtection(area, hdr_.raw.size() - hdr_.cryptInfoOffset) || protectionChecksum(area) != hdr_.checksum)
-        throw EDBEngineError(DBERR_NOTSUPPORTED, "The table is protected by a scheme this engine does not know: " + path_);
+        throw EDBEngineError::notSupported(path_, "the table is protected by a scheme this engine does not know");
     auto& session = engine::Session::instance();
     for (int calls = 0;; ++calls) {
         key_ = unlock(area, kCryptInfoSize, session.passwords());
@@ -222,14 +222,14 @@ void PxTable::unlockProtection()
         if (!retry || before == after)
             break;
     }
-    throw EDBEngineError(kInvalidPassword, "Invalid password for table " + fileName());
+    throw EDBEngineError::invalidPassword(path_);
 }
 
 void PxTable::readDynamicHeader(const std::vector<uint8_t>& b)
 {
     if (getU16(&b[hRecordSize]) != hdr_.recordSize || getU16(&b[hHeaderSize]) != hdr_.headerSize ||
         getU16(&b[hNumFields]) != hdr_.fields.size() || b[hMaxTableSize] * 1024u != hdr_.blockSize)
-        throw EDBEngineError(DBERR_HEADERCORRUPT, "The table was restructured by another program: " + path_);
+        throw EDBEngineError::headerCorrupt(path_, "the table was restructured by another program");
     std::copy(b.begin(), b.end(), hdr_.raw.begin());
     hdr_.numRecords = getU32(&b[hNumRecords]);
     hdr_.fileBlocks = getU16(&b[hFileBlocks]);
@@ -352,13 +352,13 @@ std::pair<size_t, uint32_t> PxTable::locate(uint32_t ordinal) const
 void PxTable::checkRecNo(uint32_t recNo) const
 {
     if (recNo == 0 || recNo > map_.size())
-        throw EDBEngineError(DBERR_INVALIDPARAM, "Record number " + std::to_string(recNo) + " out of range");
+        throw EDBEngineError::invalidParam(path_, "record number " + std::to_string(recNo) + " out of range");
 }
 
 void PxTable::checkField(int field) const
 {
     if (field < 0 || field >= static_cast<int>(fields_.size()))
-        throw EDBEngineError(DBERR_INVALIDPARAM, "Field number " + std::to_string(field) + " out of range");
+        throw EDBEngineError::invalidParam(path_, "field number " + std::to_string(field) + " out of range");
 }
 
 const uint8_t* PxTable::recordPtr(uint32_t recNo)
@@ -374,7 +374,7 @@ const uint8_t* PxTable::recordPtr(uint32_t recNo)
         readBlock(e.block, cache_);
         const BlockHead h = getBlockHead(cache_.data());
         if (int32_t{h.addDataSize} != (static_cast<int32_t>(e.count) - 1) * static_cast<int32_t>(hdr_.recordSize))
-            changedElsewhere();
+            changedElsewhere(path_);
         cacheBlock_ = e.block;
     }
     return cache_.data() + kBlockHeader + size_t{slot} * hdr_.recordSize;
@@ -406,7 +406,7 @@ std::string_view PxTable::rawField(uint32_t recNo, int field)
 
 std::unique_ptr<TagCursor> PxTable::openTag(std::string_view tagName)
 {
-    throw EDBEngineError(DBERR_INVALIDPARAM, "No such tag: " + std::string(tagName));
+    throw EDBEngineError::invalidParam(path_, "no such tag " + std::string(tagName));
 }
 
 // ---- writing -------------------------------------------------------------------
@@ -414,9 +414,9 @@ std::unique_ptr<TagCursor> PxTable::openTag(std::string_view tagName)
 void PxTable::checkWritable() const
 {
     if (mode_.readOnly || !file_.writable())
-        throw EDBEngineError(DBERR_NOTSUFFTABLERIGHTS, "The table is open read-only: " + path_);
+        throw EDBEngineError::notWritable(path_, 0);
     if (hdr_.keyFields != 0 || hdr_.fileType == 0)
-        throw EDBEngineError(DBERR_NOTSUPPORTED, "Keyed tables are read-only in this engine: " + path_);
+        throw EDBEngineError::notSupported(path_, "keyed tables are read-only in this engine");
 }
 
 template <class Op> void PxTable::writeOp(Op op)
@@ -424,11 +424,11 @@ template <class Op> void PxTable::writeOp(Op op)
     checkWritable();
     const bool sharedTable = !tableLocked_;
     if (sharedTable && !file_.tryLock(kTableLock, 1, false))
-        throw EDBEngineError(DBERR_LOCKED, "The table is locked by another program: " + path_);
+        throw EDBEngineError::locked(path_, "the table is locked by another program");
     if (!file_.lockWait(kWriteLock, 1, true, kWriteLockWaitMs)) {
         if (sharedTable)
             file_.unlock(kTableLock, 1);
-        throw EDBEngineError(DBERR_LOCKED, "The table is busy: " + path_);
+        throw EDBEngineError::locked(path_, "the table is busy");
     }
     const auto release = [&] {
         file_.unlock(kWriteLock, 1);
@@ -469,7 +469,7 @@ template <class Op> void PxTable::recordWriteOp(uint32_t recNo, Op op)
     writeOp([&] {
         if (stale_) {
             stale_ = false;
-            changedElsewhere();
+            changedElsewhere(path_);
         }
         checkRecNo(recNo);
         op();
@@ -531,7 +531,7 @@ void PxTable::encodeRecord(const std::vector<QVariant>& values, std::vector<uint
                 std::memcpy(p, old + f.offset, f.length);
             } else {
                 if (counter == 0x7FFFFFFF)
-                    throw EDBEngineError(DBERR_INVALIDPARAM, "The autoincrement counter is exhausted: " + path_);
+                    throw EDBEngineError::invalidParam(path_, "the autoincrement counter is exhausted");
                 ++counter;
                 encodeValue(f, QVariant(counter), p);
             }
@@ -569,7 +569,7 @@ uint16_t PxTable::allocateBlock()
     // Every block of the chain lies inside the file (loadChain checks it).
     const uint32_t top = std::max<uint32_t>(hdr_.fileBlocks, phys);
     if (top >= kMaxBlocks)
-        throw EDBEngineError(DBERR_WRITEERR, "The table is full: " + path_);
+        throw EDBEngineError::writeFailed(path_, 0, "the table is full");
     hdr_.fileBlocks = static_cast<uint16_t>(top + 1);
     return hdr_.fileBlocks;
 }
@@ -704,7 +704,7 @@ void PxTable::update(uint32_t recNo, const std::vector<QVariant>& values)
     recordWriteOp(recNo, [&] {
         const uint32_t ord = map_[recNo - 1];
         if (ord == kGone)
-            throw EDBEngineError(DBERR_INVALIDPARAM, "Record " + std::to_string(recNo) + " is deleted");
+            throw EDBEngineError::invalidParam(path_, "record " + std::to_string(recNo) + " is deleted");
         const auto [ci, slot] = locate(ord);
         const uint16_t b = chain_[ci].block;
         std::vector<uint8_t> buf;
@@ -762,7 +762,7 @@ void PxTable::flush()
 void PxTable::refresh()
 {
     if (!file_.lockWait(kWriteLock, 1, false, kWriteLockWaitMs))
-        throw EDBEngineError(DBERR_LOCKED, "The table is busy: " + path_);
+        throw EDBEngineError::locked(path_, "the table is busy");
     try {
         reloadHeader();
         resetMap();

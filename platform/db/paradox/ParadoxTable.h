@@ -75,7 +75,7 @@ struct ParadoxCreateOptions {
 class ParadoxTable : public Table {
 public:
     // Engine code of a protected table that no password of the session opens.
-    static constexpr int kInvalidPassword = 10015;
+    static constexpr int kInvalidPassword = DBERR_INVALIDPASSWORD;
 
     // Opens the .DB file at path; raises EDBEngineError (DBERR_NOSUCHTABLE,
     // DBERR_FILELOCKED, DBERR_HEADERCORRUPT, kInvalidPassword, ...). A

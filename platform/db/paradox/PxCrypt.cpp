@@ -35,7 +35,7 @@ void initSodium()
 {
     static const int rc = sodium_init();
     if (rc < 0)
-        throw EDBEngineError(DBERR_NOTSUPPORTED, "The cryptographic library cannot start");
+        throw EDBEngineError::notSupported(std::string(), "the cryptographic library cannot start");
 }
 
 TableKey deriveSlotKey(const std::string& password, const uint8_t* salt)
@@ -52,7 +52,7 @@ TableKey deriveSlotKey(const std::string& password, const uint8_t* salt)
     TableKey out{};
     if (crypto_pwhash(out.data(), out.size(), password.data(), password.size(), salt, kOpsLimit, kMemLimit,
                       crypto_pwhash_ALG_ARGON2ID13) != 0)
-        throw EDBEngineError(DBERR_NOTSUPPORTED, "Out of memory while checking a table password");
+        throw EDBEngineError::notSupported(std::string(), "out of memory while checking a table password");
     std::lock_guard<std::mutex> lock(mutex);
     if (cache.size() >= kMaxCachedKeys)
         cache.clear();
@@ -75,10 +75,10 @@ NewProtection protect(const std::vector<std::string>& passwords)
 {
     initSodium();
     if (passwords.empty() || passwords.size() > kMaxSlots)
-        throw EDBEngineError(DBERR_INVALIDPARAM, "A table takes one or two passwords");
+        throw EDBEngineError::invalidParam(std::string(), "a table takes one or two passwords");
     for (const std::string& p : passwords)
         if (p.empty() || p.size() > 255)
-            throw EDBEngineError(DBERR_INVALIDPARAM, "A table password has 1 to 255 characters");
+            throw EDBEngineError::invalidParam(std::string(), "a table password has 1 to 255 characters");
     NewProtection out;
     randombytes_buf(out.key.data(), out.key.size());
     out.area.assign(kCryptInfoSize, 0);

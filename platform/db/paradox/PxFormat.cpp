@@ -19,12 +19,12 @@ namespace {
 
 [[noreturn]] void corrupt(const std::string& what)
 {
-    throw EDBEngineError(DBERR_HEADERCORRUPT, "Damaged or foreign table header: " + what);
+    throw EDBEngineError::headerCorrupt(std::string(), "damaged or foreign table header: " + what);
 }
 
 [[noreturn]] void badValue(const PxField& f, const std::string& what)
 {
-    throw EDBEngineError(DBERR_INVALIDPARAM, "Field " + f.name + ": " + what);
+    throw EDBEngineError::invalidParam(std::string(), "field " + f.name + ": " + what);
 }
 
 constexpr size_t kMaxFieldName = 64;
@@ -309,7 +309,7 @@ PxHeader parseHeader(const std::vector<uint8_t>& d, uint64_t fileSize)
     h.fileType = d[hFileType];
     if (h.fileType != 0 && h.fileType != 2) {
         if (h.fileType <= 8)
-            throw EDBEngineError(DBERR_NOTSUPPORTED, "The file is an index file, not a table");
+            throw EDBEngineError::notSupported(std::string(), "the file is an index file, not a table");
         corrupt("unknown file type");
     }
     const uint8_t maxTableSize = d[hMaxTableSize];
@@ -388,8 +388,7 @@ PxHeader parseHeader(const std::vector<uint8_t>& d, uint64_t fileSize)
         h.fields[i].name = chosen->second[i];
     if (h.checksum != 0) {
         if (chosen->first + kCryptInfoSize > end)
-            throw EDBEngineError(DBERR_NOTSUPPORTED,
-                                 "The table is protected by a scheme this engine does not know");
+            throw EDBEngineError::notSupported(std::string(), "the table is protected by a scheme this engine does not know");
         h.cryptInfoOffset = chosen->first;
     }
     h.raw.assign(d.begin(), d.begin() + h.headerSize);
@@ -428,7 +427,7 @@ std::vector<uint8_t> buildHeader(const std::string& tableName, const std::vector
                         2 * n + sizeof(kSortName);
     const size_t headerSize = (used + 0x7FF) / 0x800 * 0x800;
     if (headerSize > 0xF800)
-        throw EDBEngineError(DBERR_INVALIDPARAM, "Too many fields for one table");
+        throw EDBEngineError::invalidParam(std::string(), "too many fields for one table");
 
     std::vector<uint8_t> h(headerSize, 0);
     putU16(&h[hRecordSize], static_cast<uint16_t>(recordSize));
@@ -658,7 +657,7 @@ void encodeValue(const PxField& f, const QVariant& v, uint8_t* p)
         return;
     }
     default:
-        throw EDBEngineError(DBERR_NOTSUPPORTED, "Field " + f.name + ": memo and binary values cannot be written");
+        throw EDBEngineError::notSupported(std::string(), "field " + f.name + ": memo and binary values cannot be written");
     }
 }
 

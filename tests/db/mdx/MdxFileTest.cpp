@@ -47,7 +47,7 @@ TEST(MdxTags, CreateListReopenAndDescriptions)
     EXPECT_TRUE(f->hasTag("nom"));
     EXPECT_FALSE(f->hasTag("PRENOM"));
     EXPECT_EQ(f->count("CODE"), 0u);
-    EXPECT_EQ(codeOf([&] { f->count("PRENOM"); }), ERR_NOSUCHINDEX);
+    EXPECT_EQ(codeOf([&] { f->count("PRENOM"); }), kdb::DBERR_NOSUCHINDEX);
     f->verify();
 }
 
@@ -55,16 +55,16 @@ TEST(MdxTags, BadDescriptionsAreRefusedBeforeAnyFileIsWritten)
 {
     TempDir dir;
     const std::string path = dir.file("X.MDX");
-    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {charTag("TOOLONGNAME1", 5)}); }), ERR_INVALIDTAG);
-    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {charTag("A B", 5)}); }), ERR_INVALIDTAG);
-    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {charTag("A", 0)}); }), ERR_INVALIDTAG);
-    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {charTag("A", 101)}); }), ERR_INVALIDTAG);
-    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {charTag("A", 5), charTag("a", 5)}); }), ERR_DUPTAG);
+    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {charTag("TOOLONGNAME1", 5)}); }), kdb::DBERR_INVALIDTAG);
+    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {charTag("A B", 5)}); }), kdb::DBERR_INVALIDTAG);
+    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {charTag("A", 0)}); }), kdb::DBERR_INVALIDTAG);
+    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {charTag("A", 101)}); }), kdb::DBERR_INVALIDTAG);
+    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {charTag("A", 5), charTag("a", 5)}); }), kdb::DBERR_DUPTAG);
     TagSpec badDate = dateTag("D");
     badDate.keyLength = 10;
-    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {badDate}); }), ERR_INVALIDTAG);
+    EXPECT_EQ(codeOf([&] { MdxFile::create(path, "X", {badDate}); }), kdb::DBERR_INVALIDTAG);
     EXPECT_FALSE(std::filesystem::exists(path));
-    EXPECT_EQ(codeOf([&] { MdxFile::open(path); }), ERR_NOSUCHFILE);
+    EXPECT_EQ(codeOf([&] { MdxFile::open(path); }), kdb::DBERR_NOSUCHFILE);
 }
 
 TEST(MdxTags, AddAndDropKeepOtherTagsAndFreeBlocks)
@@ -80,7 +80,7 @@ TEST(MdxTags, AddAndDropKeepOtherTagsAndFreeBlocks)
     for (int i = 1; i <= 100; ++i)
         f->insert("N", *encodeNumeric(i), static_cast<uint32_t>(i));
     f->dropTag("A");
-    EXPECT_EQ(codeOf([&] { f->addTag(charTag("B", 3)); }), ERR_DUPTAG);
+    EXPECT_EQ(codeOf([&] { f->addTag(charTag("B", 3)); }), kdb::DBERR_DUPTAG);
     f->flush();
     f->verify();
     const auto sizeAfterDrop = std::filesystem::file_size(path);
@@ -121,7 +121,7 @@ TEST(MdxTags, FortySevenTagsAtMost)
     for (int i = 0; i < kMaxTags; ++i)
         specs.push_back(charTag("T" + std::to_string(i), 4));
     auto f = MdxFile::create(dir.file("M.MDX"), "M", specs);
-    EXPECT_EQ(codeOf([&] { f->addTag(charTag("ONEMORE", 4)); }), ERR_TOOMANYTAGS);
+    EXPECT_EQ(codeOf([&] { f->addTag(charTag("ONEMORE", 4)); }), kdb::DBERR_TOOMANYTAGS);
     f->dropTag("T20");
     f->addTag(charTag("ONEMORE", 4));
     f->insert("ONEMORE", "ab", 1);
@@ -173,11 +173,11 @@ TEST(MdxEntries, WrongKeysAreRefused)
 {
     TempDir dir;
     auto f = MdxFile::create(dir.file("K.MDX"), "K", {charTag("C", 4), dateTag("D"), numTag("N")});
-    EXPECT_EQ(codeOf([&] { f->insert("C", "TOOLONG", 1); }), ERR_INVALIDKEY);
-    EXPECT_EQ(codeOf([&] { f->insert("D", "1234", 1); }), ERR_INVALIDKEY);
-    EXPECT_EQ(codeOf([&] { f->insert("N", encodeDate(2000, 1, 1), 1); }), ERR_INVALIDKEY);
-    EXPECT_EQ(codeOf([&] { f->insert("C", "AB", 0); }), ERR_INVALIDKEY);
-    EXPECT_EQ(codeOf([&] { f->insert("Z", "AB", 1); }), ERR_NOSUCHINDEX);
+    EXPECT_EQ(codeOf([&] { f->insert("C", "TOOLONG", 1); }), kdb::DBERR_INVALIDKEY);
+    EXPECT_EQ(codeOf([&] { f->insert("D", "1234", 1); }), kdb::DBERR_INVALIDKEY);
+    EXPECT_EQ(codeOf([&] { f->insert("N", encodeDate(2000, 1, 1), 1); }), kdb::DBERR_INVALIDKEY);
+    EXPECT_EQ(codeOf([&] { f->insert("C", "AB", 0); }), kdb::DBERR_INVALIDKEY);
+    EXPECT_EQ(codeOf([&] { f->insert("Z", "AB", 1); }), kdb::DBERR_NOSUCHINDEX);
     EXPECT_EQ(f->count("C"), 0u);
     f->insert("C", "AB", 1);   // short character keys are padded
     EXPECT_EQ(f->findExact("C", "AB  ")->recno, 1u);
@@ -203,7 +203,7 @@ TEST(MdxUnique, DuplicateKeyIsAViolationNamingTheTagAndChangesNothing)
     // Neither tag got the refused record.
     EXPECT_EQ(f->count("NOM"), 2u);
     EXPECT_FALSE(f->findExact("NOM", "MARTIN"));
-    EXPECT_EQ(codeOf([&] { f->insert("CODE", code(2), 4); }), ERR_KEYVIOL);
+    EXPECT_EQ(codeOf([&] { f->insert("CODE", code(2), 4); }), kdb::DBERR_KEYVIOL);
     EXPECT_EQ(f->count("CODE"), 2u);
 
     // Update: moving record 2 onto record 1's key is refused, its own key is fine.
@@ -211,7 +211,7 @@ TEST(MdxUnique, DuplicateKeyIsAViolationNamingTheTagAndChangesNothing)
                   f->updateRecord({"CODE", "NOM"}, {code(2), std::string("DURAND")},
                                   {code(1), std::string("DURANT")}, 2);
               }),
-              ERR_KEYVIOL);
+              kdb::DBERR_KEYVIOL);
     EXPECT_TRUE(f->findExact("NOM", "DURAND"));
     f->updateRecord({"CODE", "NOM"}, {code(2), std::string("DURAND")}, {code(2), std::string("DURANT")}, 2);
     EXPECT_FALSE(f->findExact("NOM", "DURAND"));
@@ -286,7 +286,7 @@ TEST(MdxSeek, DescendingTagsRunFromHighToLow)
     EXPECT_EQ(cc.key(), "0199");
     ASSERT_TRUE(cc.seekLast("01"));
     EXPECT_EQ(cc.key(), "0100");
-    EXPECT_EQ(codeOf([&] { f->insert("N", *encodeNumeric(0), 999); }), ERR_KEYVIOL);
+    EXPECT_EQ(codeOf([&] { f->insert("N", *encodeNumeric(0), 999); }), kdb::DBERR_KEYVIOL);
 }
 
 TEST(MdxCursor, WalksBothWaysAndSurvivesChanges)
@@ -457,8 +457,8 @@ TEST(MdxDurability, ReadOnlyOpenRefusesChanges)
     auto f = MdxFile::open(path, MdxFile::Mode::ReadOnly);
     EXPECT_TRUE(f->readOnly());
     EXPECT_EQ(f->count("K"), 1u);
-    EXPECT_EQ(codeOf([&] { f->insert("K", "B", 2); }), ERR_READONLY);
-    EXPECT_EQ(codeOf([&] { f->addTag(charTag("X", 2)); }), ERR_READONLY);
+    EXPECT_EQ(codeOf([&] { f->insert("K", "B", 2); }), kdb::DBERR_READONLY);
+    EXPECT_EQ(codeOf([&] { f->addTag(charTag("X", 2)); }), kdb::DBERR_READONLY);
     EXPECT_EQ(f->count("K"), 1u);
 }
 

@@ -114,7 +114,7 @@ TEST_P(MdxRandom, MatchesTheReferenceModel)
                 } catch (const EDBEngineError& e) {
                     code = e.code();
                 }
-                ASSERT_EQ(code, dup ? ERR_KEYVIOL : 0);
+                ASSERT_EQ(code, dup ? kdb::DBERR_KEYVIOL : 0);
                 if (!dup) {
                     model.insert(Entry{key, recno});
                     live[recno] = key;
