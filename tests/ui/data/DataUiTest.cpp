@@ -198,6 +198,24 @@ TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
     EXPECT_NE(ed.palette().color(QPalette::Base), QColor(0xAA, 0xEE, 0xFF));
 }
 
+TEST_F(DataAwareUi, ARefusedValueIsReportedAndTheFieldShownAgain) {
+    TableDataset ord;
+    ord.setTableName("FORD");
+    ord.open();
+    DataLineEdit ed;
+    ed.bind(&ord, "NUM");
+    const QString before = ed.text();
+    ASSERT_FALSE(before.isEmpty());
+    QSignalSpy failed(&ed, &DataLineEdit::writeFailed);
+    ed.setFocus();
+    ed.end(false);
+    QTest::keyClicks(&ed, "x");
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_FALSE(failed.at(0).at(0).toString().isEmpty());
+    EXPECT_EQ(ed.text(), before);
+    EXPECT_EQ(ord.fieldByName("NUM").asString(), before);
+}
+
 TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
     TableDataset prot;
     prot.setTableName("FPROT");
