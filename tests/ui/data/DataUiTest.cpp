@@ -12,6 +12,7 @@
 #include "ui/data/DataControls.h"
 #include "ui/data/DataGrid.h"
 #include "ui/data/DatasetModel.h"
+#include "tests/support/TestApplication.h"
 
 using namespace kdb;
 using namespace kui;
@@ -19,20 +20,10 @@ using namespace kdbtest;
 
 namespace {
 
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "korvale_dataui_tests";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: the application must outlive every widget, static
-    // ones included, until the process ends.
-    static auto* a = new QApplication(argc, argv);
-    return *a;
-}
-
 class DataAwareUi : public ::testing::Test {
 protected:
     void SetUp() override {
-        app();
+        TestApplication();
         addPracticeTables(db);
         fillPractice(db);
         db.install();
