@@ -26,10 +26,6 @@ TDcLabel::TDcLabel(QWidget *parent) : QWidget(parent)
     if (parentWidget())
         color_ = parentColorValue();
     updatingColor_ = false;
-    // The painted colour starts as the font colour (what reading a layout
-    // would give).
-    normalTextColor_ = fontColor_;
-    textColor_ = fontColor_;
 }
 
 TDcLabel::~TDcLabel()
@@ -260,7 +256,9 @@ void TDcLabel::setFlyByEnabled(bool value)
 {
     if (!StoreChanged(flyByEnabled_, value))
         return;
-    if (!value && flyByShown_) {
+    // Turning it off always puts the saved colour back (black when the mouse
+    // never came over the label).
+    if (!value) {
         flyByShown_ = false;
         setFontColor(flyBySavedColor_);
     }
