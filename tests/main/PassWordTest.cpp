@@ -101,7 +101,7 @@ TEST_F(PassWordTest, EmptyUserTableGetsManagerWithEmptyPasswordStoredAsHashAtLog
     const auto users = Users();
     ASSERT_EQ(users.size(), 1);
     // The clear-text empty password of the new row is replaced by its hash.
-    EXPECT_TRUE(kpw::IsPasswordHash(users.value("MANAGER"))) << users.value("MANAGER").toStdString();
+    EXPECT_TRUE(IsPasswordHash(users.value("MANAGER"))) << users.value("MANAGER").toStdString();
     // ... which still opens the door, and only to the empty password.
     EXPECT_EQ(Login("MANAGER", ""), QDialog::Accepted);
     EXPECT_EQ(Login("MANAGER", "x"), -1);
@@ -171,7 +171,7 @@ TEST_F(PassWordTest, ThirdFailureEndsTheLoginTwoFailuresThenRightOneEnters)
 
 TEST_F(PassWordTest, UserIdAndPasswordAreCaseSensitive)
 {
-    AddUser("DUPONT", kpw::HashPassword("Secret"));
+    AddUser("DUPONT", HashPassword("Secret"));
     EXPECT_EQ(Login("DUPONT", "secret"), -1);
     EXPECT_EQ(Login("DUPONT", "Secret"), QDialog::Accepted);
     EXPECT_EQ(CurrentUserId, "DUPONT");
@@ -184,14 +184,14 @@ TEST_F(PassWordTest, ClearTextPasswordOfAnOlderTableIsAcceptedOnceAndReplacedByI
     EXPECT_EQ(Users().value("MARTIN"), "ancien");  // a failure changes nothing
     EXPECT_EQ(Login("MARTIN", "ancien"), QDialog::Accepted);
     const QString stored = Users().value("MARTIN");
-    EXPECT_TRUE(kpw::IsPasswordHash(stored));
-    EXPECT_EQ(kpw::CheckPassword(stored, "ancien"), kpw::PasswordMatch::Yes);
+    EXPECT_TRUE(IsPasswordHash(stored));
+    EXPECT_EQ(CheckPassword(stored, "ancien"), PasswordMatch::Yes);
     EXPECT_EQ(Login("MARTIN", "ancien"), QDialog::Accepted);
 }
 
 TEST_F(PassWordTest, ChangeModeWithWrongOldPasswordChangesNothing)
 {
-    AddUser("DUPONT", kpw::HashPassword("vieux"));
+    AddUser("DUPONT", HashPassword("vieux"));
     ASSERT_EQ(Login("DUPONT", "vieux"), QDialog::Accepted);
     const QString before = Users().value("DUPONT");
     messages_.Clear();
@@ -217,7 +217,7 @@ TEST_F(PassWordTest, ChangeModeWithWrongOldPasswordChangesNothing)
 
 TEST_F(PassWordTest, ChangeModeStoresTheNewPasswordWhichLoginThenRequiresExactly)
 {
-    AddUser("DUPONT", kpw::HashPassword("vieux"));
+    AddUser("DUPONT", HashPassword("vieux"));
     ASSERT_EQ(Login("DUPONT", "vieux"), QDialog::Accepted);
     {
         TfrmPassWord dlg;
@@ -231,7 +231,7 @@ TEST_F(PassWordTest, ChangeModeStoresTheNewPasswordWhichLoginThenRequiresExactly
         dlg.btnOk()->click();
         EXPECT_EQ(dlg.result(), QDialog::Accepted);
     }
-    EXPECT_TRUE(kpw::IsPasswordHash(Users().value("DUPONT")));
+    EXPECT_TRUE(IsPasswordHash(Users().value("DUPONT")));
     EXPECT_EQ(Login("DUPONT", "vieux"), -1);
     EXPECT_EQ(Login("DUPONT", "l'été 2026"), -1);
     EXPECT_EQ(Login("DUPONT", "l'Été 2026"), QDialog::Accepted);
@@ -278,14 +278,14 @@ TEST_F(PassWordTest, ADamagedUserTableKeepsThePasswordMaskedAndSaysWhichFileToRe
 
 TEST(PasswordHash, HashesAreSaltedAndVerified)
 {
-    const QString a = kpw::HashPassword("motdepasse"), b = kpw::HashPassword("motdepasse");
+    const QString a = HashPassword("motdepasse"), b = HashPassword("motdepasse");
     EXPECT_NE(a, b);
-    EXPECT_TRUE(kpw::IsPasswordHash(a));
-    EXPECT_EQ(kpw::CheckPassword(a, "motdepasse"), kpw::PasswordMatch::Yes);
-    EXPECT_EQ(kpw::CheckPassword(b, "motdepasse"), kpw::PasswordMatch::Yes);
-    EXPECT_EQ(kpw::CheckPassword(a, "Motdepasse"), kpw::PasswordMatch::No);
-    EXPECT_EQ(kpw::CheckPassword("clair", "clair"), kpw::PasswordMatch::YesClearText);
-    EXPECT_EQ(kpw::CheckPassword("clair", "Clair"), kpw::PasswordMatch::No);
+    EXPECT_TRUE(IsPasswordHash(a));
+    EXPECT_EQ(CheckPassword(a, "motdepasse"), PasswordMatch::Yes);
+    EXPECT_EQ(CheckPassword(b, "motdepasse"), PasswordMatch::Yes);
+    EXPECT_EQ(CheckPassword(a, "Motdepasse"), PasswordMatch::No);
+    EXPECT_EQ(CheckPassword("clair", "clair"), PasswordMatch::YesClearText);
+    EXPECT_EQ(CheckPassword("clair", "Clair"), PasswordMatch::No);
     EXPECT_LE(a.size(), 128);
 }
 
