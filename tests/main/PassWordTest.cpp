@@ -10,7 +10,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/IniFile.h"
 #include "platform/ui/Messages.h"
-#include "tests/support/TestApplication.h"
+#include "tests/support/TempPractice.h"
 
 #include <gtest/gtest.h>
 
@@ -32,11 +32,6 @@ class PassWordTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        TestApplication();
-        ASSERT_TRUE(root_.isValid());
-        AppDir = root_.path() + "/";
-        DataPath = AppDir + "Data/";
-        ASSERT_TRUE(QDir().mkpath(DataPath));
         ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALE_BINARY_DIR "/shipped/USERS.DB"), AppDir + "USERS.DB"));
         QFile::setPermissions(AppDir + "USERS.DB", QFile::ReadOwner | QFile::WriteOwner);
         CurrentUserId.clear();
@@ -87,8 +82,8 @@ protected:
         return dlg.isVisible() ? -1 : dlg.result();
     }
 
-    QTemporaryDir root_;
-    kui::ScopedMessageRecorder messages_;
+    TempPractice practice_;
+    kui::RecordingMessageService& messages_ = practice_.messages();
     kui::TApplication::ExceptionHandler previousHandler_;
 };
 
