@@ -80,12 +80,11 @@ void Executor::update(ExecResult& out) {
     for (uint32_t r : recs) {
         Ctx c;
         c.rec[0] = r;
-        std::vector<QVariant> rec = s.record(r);
-        for (size_t i = 0; i < fields.size(); ++i) {
-            const auto f = static_cast<size_t>(fields[i]);
-            rec[f] = forColumn(eval(st_.assignments[i].value, c), s.fields()[f]);
-        }
-        s.update(r, rec);
+        std::vector<std::pair<int, QVariant>> changes;
+        for (size_t i = 0; i < fields.size(); ++i)
+            changes.emplace_back(fields[i], forColumn(eval(st_.assignments[i].value, c),
+                                                      s.fields()[static_cast<size_t>(fields[i])]));
+        s.updateFields(r, changes);
     }
     if (!recs.empty()) s.flush();
     out.rowsAffected = static_cast<int>(recs.size());
