@@ -283,6 +283,9 @@ private:
     bool parked_ = false;
     std::array<int64_t, 4> parkedIndex_{};   // index file when parked: inode, size, time (s, ns)
     std::array<int64_t, 3> parkedFile_{};    // table file when parked: size, time (s, ns)
+    // Whether a change may have been made since the files were last looked
+    // at (parkedIndex_, parkedFile_): park() then looks at them again.
+    bool mayHaveWritten_ = true;
     bool mapFailed_ = false;
     // Batched index reads (beginIndexRead): depth, and whether the shared
     // header lock is held for them.

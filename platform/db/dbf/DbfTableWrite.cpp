@@ -445,22 +445,26 @@ bool DbfTable::park()
     } catch (const EDBEngineError&) {
         return false;
     }
-    if (mdx_) {
-        // The index as we leave it: another size or time when it is back
-        // means a change made without us (a copy, a damage): open anew.
-        struct stat st {};
-        if (::stat(mdx_->path().c_str(), &st) != 0)
+    // The files as we leave them (as unpark() last saw them when nothing was
+    // changed through this table since). The index: another size or time
+    // when it is back means a change made without us (a copy, a damage):
+    // open anew. The table file: the same size and time when it is back
+    // means that its header need not be read again.
+    if (mayHaveWritten_) {
+        if (mdx_) {
+            struct stat st {};
+            if (::stat(mdx_->path().c_str(), &st) != 0)
+                return false;
+            parkedIndex_ = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
+                            static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
+        }
+        struct stat fs {};
+        if (::fstat(file_.fd(), &fs) != 0)
             return false;
-        parkedIndex_ = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
-                        static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
+        parkedFile_ = {static_cast<int64_t>(fs.st_size), static_cast<int64_t>(fs.st_mtim.tv_sec),
+                       static_cast<int64_t>(fs.st_mtim.tv_nsec)};
+        mayHaveWritten_ = false;
     }
-    // The table file as we leave it: the same size and time when it is
-    // back means that its header need not be read again.
-    struct stat fs {};
-    if (::fstat(file_.fd(), &fs) != 0)
-        return false;
-    parkedFile_ = {static_cast<int64_t>(fs.st_size), static_cast<int64_t>(fs.st_mtim.tv_sec),
-                   static_cast<int64_t>(fs.st_mtim.tv_nsec)};
     file_.unlock(kLockOpen, 1);
     parked_ = true;
     return true;
@@ -503,6 +507,7 @@ bool DbfTable::unpark()
             if (now != parkedIndex_)
                 return false;
         }
+        parkedFile_ = file;  // the header as it was just read (or known)
         return true;
     } catch (const std::exception&) {
         return false;
