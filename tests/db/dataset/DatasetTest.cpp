@@ -363,13 +363,21 @@ TEST_F(DatasetLayer, NotificationsForTheWidgets) {
     EXPECT_EQ(reset.count(), resets + 1);
 }
 
+// The practice tables as files in a temporary directory.
+struct PracticeDir {
+    QTemporaryDir tmp;
+    std::string dir = tmp.path().toStdString();
+    PracticeDir() {
+        EXPECT_TRUE(tmp.isValid());
+        EXPECT_EQ(createPracticeFiles(dir), 0);
+        fillPracticeFiles(dir);
+    }
+};
+
 // The same uses on table files created through the engine.
 TEST(DatasetOnFiles, TableAndQueryOverEngineTables) {
-    QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
-    const std::string dir = tmp.path().toStdString();
-    ASSERT_EQ(createPracticeFiles(dir), 0);
-    fillPracticeFiles(dir);
+    PracticeDir practice;
+    const std::string& dir = practice.dir;
 
     TableDataset t;
     t.setDatabaseName(dir);
@@ -424,11 +432,8 @@ TEST(DatasetOnFiles, TableAndQueryOverEngineTables) {
 // its record held when it was read; a statement that returns no rows is not
 // run by open().
 TEST(DatasetOnFiles, QueryRowsAreReadOnDemandAndKeepWhatTheyRead) {
-    QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
-    const std::string dir = tmp.path().toStdString();
-    ASSERT_EQ(createPracticeFiles(dir), 0);
-    fillPracticeFiles(dir);
+    PracticeDir practice;
+    const std::string& dir = practice.dir;
     {
         auto ex = engine::openTable(dir, "EXCOMP");
         for (int i = 5; i <= 400; ++i)
