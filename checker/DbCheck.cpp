@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 
 #include "Descriptor.h"
@@ -85,7 +86,7 @@ bool SameIndexDesc(const kdb::IndexDesc& a, const kdb::IndexDesc& b)
            sameText(a.keyCond, b.keyCond);
 }
 
-EDBEngineError EngineError(int code)
+EDBEngineError EngineError(int code, const std::string& file)
 {
     const char* text = nullptr;
     switch (code) {
@@ -108,7 +109,7 @@ EDBEngineError EngineError(int code)
     }
     std::string message = text ? text : "Engine error";
     message += " (" + std::to_string(code) + ")";
-    return EDBEngineError(code, message);
+    return EDBEngineError(code, file, message);
 }
 
 }  // namespace dbcheck
@@ -310,7 +311,7 @@ bool TDbCheck::foundDiff(TChkMessage message, const QString& displayName)
 void TDbCheck::reportError(int code)
 {
     const EDBEngineError error =
-        lastError_ && lastError_->code() == code ? *lastError_ : dbcheck::EngineError(code);
+        lastError_ && lastError_->code() == code ? *lastError_ : dbcheck::EngineError(code, (QDir(directory_).filePath(tableFileName_)).toStdString());
     lastError_.reset();
     if (OnError)
         OnError(this, error);

@@ -133,7 +133,7 @@ QString IndexFileName(const std::string& indexName);
 // fields, flags by truth, key field count, format, key expression and
 // condition (ignoring case).
 bool SameIndexDesc(const kdb::IndexDesc& a, const kdb::IndexDesc& b);
-// The engine error for a code, with its message.
-EDBEngineError EngineError(int code);
+// The engine error for a code about a file, with its message.
+EDBEngineError EngineError(int code, const std::string& file);
 
 }  // namespace dbcheck

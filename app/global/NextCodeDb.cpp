@@ -80,14 +80,12 @@ private:
 };
 
 // Waits for the allocation lock of the table's file and keeps it.
-void TakeAllocationLock(const kdb::Table& table, const QString& tableName)
+void TakeAllocationLock(const kdb::Table& table)
 {
     heldLock.reset();
     auto lock = std::make_unique<kdb::File>(kdb::File::open(table.filePath(), kdb::File::Mode::ReadWrite));
     if (!lock->lockWait(CodeAllocationLockOffset(), 1, true, allocationTimeoutMs))
-        throw EDBEngineError(kdb::DBERR_LOCKED,
-                             "La table " + tableName.toStdString() +
-                                 " est en cours de mise à jour sur un autre poste. Veuillez réessayer.");
+        throw EDBEngineError::locked(table.filePath(), "code allocation lock held by another program");
     heldLock = std::move(lock);
 }
 
@@ -98,7 +96,7 @@ std::unique_ptr<KeyColumn> OpenKeyColumn(const QString& tableName, const QString
                                          const QString& fieldName)
 {
     auto table = kdb::engine::openTable(databaseName.toStdString(), tableName.toStdString());
-    TakeAllocationLock(*table, tableName);
+    TakeAllocationLock(*table);
     try {
         const int field = table->fieldIndex(fieldName.toStdString());
         if (field >= 0) {

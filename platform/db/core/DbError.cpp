@@ -34,6 +34,11 @@ constexpr ErrorKind kKinds[] = {
     {DBERR_NEEDEXCLACCESS, "DBERR_NEEDEXCLACCESS", "exclusive access needed"},
     {DBERR_INDEXOUTOFDATE, "DBERR_INDEXOUTOFDATE", "index out of date"},
     {DBERR_NOTSUPPORTED, "DBERR_NOTSUPPORTED", "not supported"},
+    {DBERR_SQLSYNTAX, "DBERR_SQLSYNTAX", "invalid SQL syntax"},
+    {DBERR_SQLUNKNOWNFIELD, "DBERR_SQLUNKNOWNFIELD", "unknown field name"},
+    {DBERR_SQLTYPEMISMATCH, "DBERR_SQLTYPEMISMATCH", "type mismatch in expression"},
+    {DBERR_SQLNOPARAMVALUE, "DBERR_SQLNOPARAMVALUE", "no value for parameter"},
+    {DBERR_SQLAMBIGUOUS, "DBERR_SQLAMBIGUOUS", "ambiguous field name"},
 };
 
 std::string compose(const std::string& file, const std::string& detail)
@@ -177,4 +182,29 @@ EDBEngineError EDBEngineError::readOnly(const std::string& file)
 EDBEngineError EDBEngineError::invalidKey(const std::string& file, std::string_view what)
 {
     return {DBERR_INVALIDKEY, file, std::string(what)};
+}
+EDBEngineError EDBEngineError::sqlSyntax(std::string_view what)
+{
+    return {DBERR_SQLSYNTAX, std::string(), "Invalid SQL syntax: " + std::string(what)};
+}
+EDBEngineError EDBEngineError::unknownField(std::string_view name)
+{
+    return {DBERR_SQLUNKNOWNFIELD, std::string(), "Invalid field name: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::unknownTableAlias(std::string_view name)
+{
+    return {DBERR_SQLUNKNOWNFIELD, std::string(), "Unknown table or alias: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::typeMismatch(std::string_view value, std::string_view column)
+{
+    return {DBERR_SQLTYPEMISMATCH, std::string(),
+            "Type mismatch in expression: '" + std::string(value) + "' for " + std::string(column)};
+}
+EDBEngineError EDBEngineError::noParamValue(std::string_view name)
+{
+    return {DBERR_SQLNOPARAMVALUE, std::string(), "No value for parameter: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::ambiguousField(std::string_view name)
+{
+    return {DBERR_SQLAMBIGUOUS, std::string(), "Ambiguous field name: " + std::string(name)};
 }

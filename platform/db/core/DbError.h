@@ -48,6 +48,12 @@ enum : int {
     DBERR_NEEDEXCLACCESS = 0x280D,    // exclusive access needed
     DBERR_INDEXOUTOFDATE = 12034,     // an index of the table does not match it
     DBERR_NOTSUPPORTED = 12289,       // operation or table kind not supported
+    // local SQL
+    DBERR_SQLSYNTAX = 11790,          // invalid statement syntax
+    DBERR_SQLUNKNOWNFIELD = 11791,    // unknown column (or table alias) name
+    DBERR_SQLTYPEMISMATCH = 11792,    // a value that does not fit the column's kind
+    DBERR_SQLNOPARAMVALUE = 11793,    // a parameter without a value
+    DBERR_SQLAMBIGUOUS = 11794,       // a column name found in both joined tables
 };
 
 // One entry of the registry: the code, its symbol and a short English
@@ -103,6 +109,13 @@ public:
     static EDBEngineError duplicateTag(const std::string& file, std::string_view tag);
     static EDBEngineError readOnly(const std::string& file);
     static EDBEngineError invalidKey(const std::string& file, std::string_view what);
+    // Local SQL: errors of a statement, about no file.
+    static EDBEngineError sqlSyntax(std::string_view what);
+    static EDBEngineError unknownField(std::string_view name);
+    static EDBEngineError unknownTableAlias(std::string_view name);
+    static EDBEngineError typeMismatch(std::string_view value, std::string_view column);
+    static EDBEngineError noParamValue(std::string_view name);
+    static EDBEngineError ambiguousField(std::string_view name);
 
 private:
     int code_;

@@ -156,7 +156,7 @@ private:
     void readHeader(bool checkRebuild);
     void openIndex();
     void compileTags(const std::vector<TagInfo>& specs, std::vector<Tag>& out) const;
-    static Tag compileTag(const std::vector<FieldInfo>& fields, const TagInfo& info);
+    static Tag compileTag(const std::string& path, const std::vector<FieldInfo>& fields, const TagInfo& info);
     const char* recordPtr(uint32_t recNo);
     void readRecordFresh(uint32_t recNo, std::string& out) const;
     void checkRecNo(uint32_t recNo) const;
@@ -170,7 +170,7 @@ private:
     void refreshCount();
     void writeCount(uint32_t count);
     void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);
-    static void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16);
+    void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const;
     void takeOver(const std::string& tmp);
     std::string memoText(const char* ptr10) const;
     std::vector<std::optional<std::string>> keysOf(const char* record) const;

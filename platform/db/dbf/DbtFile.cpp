@@ -18,7 +18,7 @@ void put32(unsigned char* p, uint32_t v)
 
 [[noreturn]] void corrupt(const std::string& path, const std::string& what)
 {
-    throw EDBEngineError(DBERR_MEMOCORRUPT, "Damaged memo file '" + path + "': " + what);
+    throw EDBEngineError::memoCorrupt(path, what);
 }
 }  // namespace
 
@@ -99,7 +99,7 @@ std::string DbtFile::read(uint32_t block) const
 uint32_t DbtFile::append(const std::string& data)
 {
     if (data.size() > kMaxMemo)
-        throw EDBEngineError(DBERR_INVALIDPARAM, "Memo too long for '" + file_.path() + "'");
+        throw EDBEngineError::invalidParam(file_.path(), "memo too long");
     unsigned char h[4] = {};
     file_.readAt(0, h, 4);
     const uint64_t size = file_.size();
@@ -122,7 +122,7 @@ uint32_t DbtFile::append(const std::string& data)
     }
     const uint64_t blocks = (block.size() + blockSize_ - 1) / blockSize_;
     if (next + blocks > 0xFFFFFFFFull)
-        throw EDBEngineError(DBERR_WRITEERR, "Memo file full: '" + file_.path() + "'");
+        throw EDBEngineError::writeFailed(file_.path(), 0, "memo file full");
     block.resize(blocks * blockSize_, '\0');
     // Data first, then the header's next-free value.
     file_.writeAt(next * blockSize_, block.data(), block.size());

@@ -94,14 +94,14 @@ char letterOf(uint16_t type)
     }
 }
 
-DbfTable::FieldSpec specOf(const FieldDesc& d)
+DbfTable::FieldSpec specOf(const std::string& path, const FieldDesc& d)
 {
     DbfTable::FieldSpec s;
     s.name = d.name;
     s.type = letterOf(d.type);
     if (s.type == 0)
-        throw EDBEngineError(DBERR_NOTSUPPORTED, "Field " + d.name + ": type " + std::to_string(d.type) +
-                                                     " not supported in a dBASE table");
+        throw EDBEngineError::notSupported(
+            path, "field " + d.name + ": type " + std::to_string(d.type) + " not supported in a dBASE table");
     switch (d.type) {
     case fldZSTRING: s.width = d.units1; break;
     case fldINT16: s.width = 6; s.int16 = true; break;
@@ -115,7 +115,7 @@ DbfTable::FieldSpec specOf(const FieldDesc& d)
     return s;
 }
 
-TagInfo tagOf(const IndexDesc& d, const std::vector<std::string>& fieldNames)
+TagInfo tagOf(const std::string& path, const IndexDesc& d, const std::vector<std::string>& fieldNames)
 {
     TagInfo t;
     t.name = upper(d.tagName);
@@ -124,7 +124,7 @@ TagInfo tagOf(const IndexDesc& d, const std::vector<std::string>& fieldNames)
         for (uint16_t i = 0; i < d.fieldsInKey && i < kMaxKeyFields; ++i) {
             const uint16_t n = d.keyFields[i];
             if (n < 1 || n > fieldNames.size())
-                throw EDBEngineError(DBERR_INVALIDPARAM, "Index " + d.tagName + ": bad key field number");
+                throw EDBEngineError::invalidParam(path, "index " + d.tagName + ": bad key field number");
             if (!t.keyExpr.empty())
                 t.keyExpr += "+";
             t.keyExpr += fieldNames[n - 1];
@@ -180,7 +180,7 @@ std::unique_ptr<Table> openExistingFile(const std::string& path, const std::stri
 #if KORVALE_HAVE_PARADOX
         return ParadoxTable::open(path, mode);
 #else
-        throw EDBEngineError(DBERR_NOTSUPPORTED, "Paradox tables are not available: " + path);
+        throw EDBEngineError::notSupported(path, "Paradox tables are not available");
 #endif
     }
     return DbfTable::open(path, mode);
@@ -191,7 +191,7 @@ std::unique_ptr<Table> openTableFile(const std::string& path, const std::string&
                                      const TableOpenMode& mode)
 {
     if (!fileExists(path))
-        throw EDBEngineError(DBERR_NOSUCHTABLE, "No such table: " + path);
+        throw EDBEngineError::noSuchTable(path);
     return openExistingFile(path, driverType, mode);
 }
 
@@ -201,7 +201,7 @@ std::unique_ptr<Table> openTable(const std::string& directory, const std::string
     bool exists = false;
     const std::string path = resolve(directory, tableName, options.driverType, exists);
     if (!exists)
-        throw EDBEngineError(DBERR_NOSUCHTABLE, "No such table: " + path);
+        throw EDBEngineError::noSuchTable(path);
     TableOpenMode mode;
     mode.exclusive = options.exclusive;
     mode.readOnly = options.readOnly;
@@ -214,11 +214,11 @@ int openTableResult(const std::string& directory, const std::string& tableName,
     return codeOf([&] {
         const std::string path = resolve(directory, tableName, driverType);
         if (!fileExists(path))
-            throw EDBEngineError(DBERR_NOSUCHTABLE, "No such table: " + path);
+            throw EDBEngineError::noSuchTable(path);
         if (!isParadoxPath(path, driverType)) {
             const int code = DbfTable::probe(path, exclusive);
             if (code != 0)
-                throw EDBEngineError(code, "Table does not open: " + path);
+                throw EDBEngineError(code, path, "table does not open");
             return;
         }
         TableOpenMode mode;
@@ -344,9 +344,9 @@ void packTable(Table& table, bool regenerate)
 {
     auto* dbf = dynamic_cast<DbfTable*>(&table);
     if (!dbf)
-        throw EDBEngineError(DBERR_NOTSUPPORTED, "Only dBASE tables are packed this way: " + table.filePath());
+        throw EDBEngineError::notSupported(table.filePath(), "only dBASE tables are packed this way");
     if (!dbf->isExclusive())
-        throw EDBEngineError(DBERR_NEEDEXCLACCESS, "Pack needs the table opened exclusively: " + table.filePath());
+        throw EDBEngineError::needExclusive(table.filePath(), "pack needs the table opened exclusively");
     dbf->pack();  // rebuilds the tags in any case: the record numbers changed
     (void)regenerate;
 }
@@ -368,23 +368,23 @@ int createTable(const std::string& directory, const TableDesc& desc)
             ParadoxTable::create(path, desc);
             return;
 #else
-            throw EDBEngineError(DBERR_NOTSUPPORTED, "Paradox tables are not available: " + path);
+            throw EDBEngineError::notSupported(path, "Paradox tables are not available");
 #endif
         }
         if (ext != ".DBF")
-            throw EDBEngineError(DBERR_NOTSUPPORTED, "Unknown table kind: " + name);
+            throw EDBEngineError::notSupported(path, "unknown table kind");
         std::vector<DbfTable::FieldSpec> fields;
         std::vector<std::string> names;
         for (const auto& f : desc.fields) {
             if (f.restructOp == crDROP)
                 continue;
-            fields.push_back(specOf(f));
+            fields.push_back(specOf(path, f));
             names.push_back(upper(f.name));
         }
         std::vector<TagInfo> tags;
         for (const auto& i : desc.indexes)
             if (i.restructOp != crDROP)
-                tags.push_back(tagOf(i, names));
+                tags.push_back(tagOf(path, i, names));
         DbfTable::create(path, fields, tags);
     });
 }
@@ -394,7 +394,7 @@ int restructureTable(const std::string& directory, const TableDesc& desc)
     return codeOf([&] {
         const std::string path = resolve(directory, desc.tableName, desc.tableType);
         if (!fileExists(path))
-            throw EDBEngineError(DBERR_NOSUCHTABLE, "No such table: " + path);
+            throw EDBEngineError::noSuchTable(path);
         if (isParadoxPath(path, desc.tableType)) {
             // Paradox tables keep no deleted records: a pure pack request
             // has nothing to do once the table opens exclusively.
@@ -402,7 +402,7 @@ int restructureTable(const std::string& directory, const TableDesc& desc)
             mode.exclusive = true;
             auto t = openTableFile(path, "PARADOX", mode);
             if (!desc.fields.empty() || !desc.indexes.empty())
-                throw EDBEngineError(DBERR_NOTSUPPORTED, "Restructuring a Paradox table is not supported: " + path);
+                throw EDBEngineError::notSupported(path, "restructuring a Paradox table is not supported");
             return;
         }
         TableOpenMode mode;
@@ -443,7 +443,7 @@ int restructureTable(const std::string& directory, const TableDesc& desc)
             if (f.restructOp == crNOOP && src >= 0) {
                 fields.push_back(specOfExisting(static_cast<size_t>(src)));
             } else {
-                fields.push_back(specOf(f));
+                fields.push_back(specOf(path, f));
             }
             sources.push_back(src);
         }
@@ -453,7 +453,7 @@ int restructureTable(const std::string& directory, const TableDesc& desc)
                 continue;
             const char t = existing[j].nativeType;
             if (t != 'C' && t != 'D' && t != 'N' && t != 'F' && t != 'L' && t != 'M')
-                throw EDBEngineError(DBERR_NOTSUPPORTED, "Column " + existing[j].name + " of a type this engine cannot rewrite");
+                throw EDBEngineError::notSupported(path, "column " + existing[j].name + " of a type this engine cannot rewrite");
             fields.push_back(specOfExisting(j));
             sources.push_back(static_cast<int>(j));
         }
@@ -478,9 +478,9 @@ int restructureTable(const std::string& directory, const TableDesc& desc)
             const std::string tagName = tagNameOf(i);
             auto it = std::find_if(tags.begin(), tags.end(), [&](const TagInfo& t) { return t.name == tagName; });
             if (it != tags.end())
-                *it = tagOf(i, names);
+                *it = tagOf(path, i, names);
             else
-                tags.push_back(tagOf(i, names));
+                tags.push_back(tagOf(path, i, names));
         }
         table->restructure(fields, sources, tags, desc.pack);
     });

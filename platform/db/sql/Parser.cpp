@@ -22,8 +22,7 @@ bool identChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$'
 [[noreturn]] void syntaxError(const std::string& what, const Token& t) {
     std::string tok = t.kind == Token::End ? std::string("end of statement")
                                            : "'" + (t.kind == Token::String ? t.text : t.text) + "'";
-    throw EDBEngineError(kSqlSyntax, "Invalid SQL syntax: " + what + " near " + tok +
-                                         " (position " + std::to_string(t.pos + 1) + ")");
+    throw EDBEngineError::sqlSyntax(what + " near " + tok + " (position " + std::to_string(t.pos + 1) + ")");
 }
 
 const std::set<std::string>& keywords() {
@@ -338,8 +337,7 @@ std::vector<Token> tokenize(const std::string& text) {
     std::vector<Token> out;
     size_t i = 0, n = text.size();
     auto fail = [&](const std::string& msg, size_t pos) {
-        throw EDBEngineError(kSqlSyntax, "Invalid SQL syntax: " + msg + " (position " +
-                                             std::to_string(pos + 1) + ")");
+        throw EDBEngineError::sqlSyntax(msg + " (position " + std::to_string(pos + 1) + ")");
     };
     while (i < n) {
         unsigned char c = static_cast<unsigned char>(text[i]);

@@ -61,9 +61,9 @@ void Catalog::setOpener(Opener opener) { opener_ = std::move(opener); }
 std::shared_ptr<Source> Catalog::open(const std::string& directory, const std::string& tableName,
                                       const OpenMode& mode) const {
     if (!opener_)
-        throw EDBEngineError(DBERR_NOSUCHTABLE, "Table does not exist: " + tableName);
+        throw EDBEngineError::noSuchTable(directory + "/" + tableName);
     auto src = opener_(directory, tableName, mode);
-    if (!src) throw EDBEngineError(DBERR_NOSUCHTABLE, "Table does not exist: " + tableName);
+    if (!src) throw EDBEngineError::noSuchTable(directory + "/" + tableName);
     return src;
 }
 

@@ -2,13 +2,13 @@
 // Local SQL: the statements the screens build as text, run on the tables of
 // one directory.
 //
-// Error codes (EDBEngineError):
-//   kSqlSyntax       11790  invalid syntax; the message names the token
-//   kSqlUnknownField 11791  unknown column (or table alias) name
-//   kSqlTypeMismatch 11792  a value that does not fit the column's kind
-//   kSqlNoParamValue 11793  a parameter without a value
-//   kSqlAmbiguous    11794  a column name found in both joined tables
-//   DBERR_NOSUCHTABLE      unknown table
+// Error codes (EDBEngineError, see core/DbError.h):
+//   kSqlSyntax       invalid syntax; the detail names the token
+//   kSqlUnknownField unknown column (or table alias) name
+//   kSqlTypeMismatch a value that does not fit the column's kind
+//   kSqlNoParamValue a parameter without a value
+//   kSqlAmbiguous    a column name found in both joined tables
+//   DBERR_NOSUCHTABLE unknown table
 #include <QDate>
 #include <QString>
 #include <QVariant>
@@ -23,11 +23,11 @@
 namespace kdb::sql {
 
 enum : int {
-    kSqlSyntax = 11790,
-    kSqlUnknownField = 11791,
-    kSqlTypeMismatch = 11792,
-    kSqlNoParamValue = 11793,
-    kSqlAmbiguous = 11794,
+    kSqlSyntax = DBERR_SQLSYNTAX,
+    kSqlUnknownField = DBERR_SQLUNKNOWNFIELD,
+    kSqlTypeMismatch = DBERR_SQLTYPEMISMATCH,
+    kSqlNoParamValue = DBERR_SQLNOPARAMVALUE,
+    kSqlAmbiguous = DBERR_SQLAMBIGUOUS,
 };
 
 // Named parameter values (names without the colon, any case).

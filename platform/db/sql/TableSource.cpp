@@ -196,7 +196,7 @@ std::shared_ptr<Source> openEngineTable(const std::string& directory, const std:
 #else
     (void)directory;
     (void)mode;
-    throw EDBEngineError(DBERR_NOSUCHTABLE, "Table does not exist: " + tableName);
+    throw EDBEngineError::noSuchTable(directory + "/" + tableName);
 #endif
 }
 

@@ -1,0 +1,118 @@
+#include "dataset/Dataset.h"
+
+namespace kdb {
+
+// ---- TableDataset ---------------------------------------------------------------
+
+TableDataset::TableDataset(QObject* parent) : Dataset(parent) {}
+
+void TableDataset::setIndexFieldNames(const std::string& fieldName) {
+    if (active()) throw EDatabaseError("Cannot change the order of an open table");
+    indexFields_ = fieldName;
+    indexName_.clear();
+}
+
+void TableDataset::setIndexName(const std::string& tagName) {
+    if (active()) throw EDatabaseError("Cannot change the order of an open table");
+    indexName_ = tagName;
+    indexFields_.clear();
+}
+
+void TableDataset::doOpen() {
+    if (tableName_.empty()) throw EDatabaseError("No table name");
+    sql::OpenMode mode;
+    mode.exclusive = exclusive_;
+    mode.readOnly = readOnly_;
+    source_ = sql::Catalog::instance().open(directory_, tableName_, mode);
+    tag_.reset();
+    int tag = -1;
+    if (!indexFields_.empty()) {
+        int f = source_->fieldIndex(QString::fromStdString(indexFields_).trimmed().toStdString());
+        tag = f >= 0 ? source_->tagOnField(f) : -1;
+        if (tag < 0) {
+            source_.reset();
+            throw EDatabaseError("Index not found for fields: " + indexFields_);
+        }
+    } else if (!indexName_.empty()) {
+        tag = source_->tagByName(indexName_);
+        if (tag < 0) {
+            source_.reset();
+            throw EDatabaseError("Index not found: " + indexName_);
+        }
+    }
+    if (tag >= 0) {
+        tag_ = source_->openTag(tag);
+        tagField_ = source_->tags()[static_cast<size_t>(tag)].field;
+    }
+    tagStarted_ = false;
+    nextPhysical_ = 1;
+}
+
+void TableDataset::rewindBase() {
+    tagStarted_ = false;
+    nextPhysical_ = 1;
+}
+
+void TableDataset::doClose() {
+    tag_.reset();
+    source_.reset();
+}
+
+std::vector<sql::ColumnInfo> TableDataset::baseColumns() const { return source_->columns(); }
+
+bool TableDataset::fetchBase(std::vector<uint32_t>& out, int max) {
+    if (tag_) {
+        bool ok = tagStarted_ ? tag_->next() : tag_->first();
+        tagStarted_ = true;
+        if (!ok) return false;
+        // the entries of a batch read under one hold of the index
+        int taken = 0;
+        tag_->scanForward([&](uint32_t r, std::string_view) {
+            if (!source_->isDeleted(r)) out.push_back(r);
+            return ++taken < max;
+        });
+        return tag_->recNo() != 0;  // off the end: no more
+    }
+    uint32_t n = source_->recordCount();
+    for (int i = 0; i < max; ++i) {
+        while (nextPhysical_ <= n && source_->isDeleted(nextPhysical_)) ++nextPhysical_;
+        if (nextPhysical_ > n) return false;
+        out.push_back(nextPhysical_++);
+    }
+    return nextPhysical_ <= n;
+}
+
+QVariant TableDataset::baseValue(uint32_t handle, int field) { return source_->value(handle, field); }
+
+uint32_t TableDataset::writeRecord(uint32_t handle, const std::vector<QVariant>& values) {
+    uint32_t r;
+    if (handle == 0) {
+        r = source_->append(values);
+    } else {
+        std::vector<std::pair<int, QVariant>> all;
+        for (size_t i = 0; i < values.size(); ++i) all.emplace_back(static_cast<int>(i), values[i]);
+        source_->update(handle, all);
+        r = handle;
+    }
+    if (flushOnPost_) source_->flush();
+    return r;
+}
+
+bool TableDataset::keepsPlace(const std::vector<QVariant>& before, const std::vector<QVariant>& after) const {
+    if (!tag_) return true;  // physical order
+    if (tagField_ < 0) return false;
+    const QVariant& a = before.at(static_cast<size_t>(tagField_));
+    const QVariant& b = after.at(static_cast<size_t>(tagField_));
+    return a == b;
+}
+
+void TableDataset::deleteRecord(uint32_t handle) {
+    source_->remove(handle);
+    if (flushOnPost_) source_->flush();
+}
+
+void TableDataset::flushTable() {
+    if (source_) source_->flush();
+}
+
+}  // namespace kdb

@@ -1,0 +1,252 @@
+#pragma once
+// Shared by the source files of DbfTable only: byte helpers, the header
+// lock, the guard of a record write and the pieces that write new files.
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <ctime>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <QDate>
+
+#include "dbf/DbfTable.h"
+#include "mdx/MdxFile.h"
+
+namespace kdb {
+
+namespace dbfimpl {
+
+inline constexpr uint8_t kLanguageDriver = 0x57;
+inline constexpr char kInt16Marker = 'S';
+inline constexpr size_t kInt16MarkerOffset = 24;
+inline constexpr size_t kCacheBytes = 64 * 1024;
+
+inline uint32_t le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+inline uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline void put32(unsigned char* p, uint32_t v)
+{
+    p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; p[2] = (v >> 16) & 0xFF; p[3] = (v >> 24) & 0xFF;
+}
+inline void put16(unsigned char* p, uint16_t v) { p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; }
+
+inline std::string upper(std::string s)
+{
+    for (auto& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+inline std::string_view trimRight(std::string_view s)
+{
+    // eight bytes at a time: wide character fields are mostly blanks
+    size_t n = s.size();
+    while (n >= 8) {
+        uint64_t w;
+        std::memcpy(&w, s.data() + n - 8, 8);
+        if ((w & 0xDFDFDFDFDFDFDFDFull) != 0)  // a byte other than ' ' or NUL
+            break;
+        n -= 8;
+    }
+    while (n > 0 && (s[n - 1] == ' ' || s[n - 1] == '\0'))
+        --n;
+    return s.substr(0, n);
+}
+
+inline std::string_view trim(std::string_view s)
+{
+    s = trimRight(s);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\0'))
+        s.remove_prefix(1);
+    return s;
+}
+
+[[noreturn]] inline void headerCorrupt(const std::string& path, const std::string& what)
+{
+    throw EDBEngineError::headerCorrupt(path, what);
+}
+
+inline void todayBytes(unsigned char* p)
+{
+    const std::time_t t = std::time(nullptr);
+    std::tm tm {};
+    localtime_r(&t, &tm);
+    p[0] = static_cast<unsigned char>(std::clamp(tm.tm_year, 0, 255));
+    p[1] = static_cast<unsigned char>(tm.tm_mon + 1);
+    p[2] = static_cast<unsigned char>(tm.tm_mday);
+}
+
+inline mdx::KeyType keyTypeOf(char c)
+{
+    return c == 'D' ? mdx::KeyType::Date : c == 'N' ? mdx::KeyType::Numeric : mdx::KeyType::Character;
+}
+
+inline QDate parseDate(std::string_view s)
+{
+    if (s.size() != 8)
+        return {};
+    int v[3] = {0, 0, 0};
+    const int len[3] = {4, 2, 2};
+    size_t pos = 0;
+    for (int k = 0; k < 3; ++k)
+        for (int i = 0; i < len[k]; ++i, ++pos) {
+            if (s[pos] < '0' || s[pos] > '9')
+                return {};
+            v[k] = v[k] * 10 + (s[pos] - '0');
+        }
+    return QDate(v[0], v[1], v[2]);
+}
+
+// Text of a date the user may give: "yyyyMMdd", "yyyy-MM-dd", "dd/MM/yyyy".
+inline QDate dateFromText(const QString& t)
+{
+    for (const char* f : {"yyyyMMdd", "yyyy-MM-dd", "dd/MM/yyyy", "d/M/yyyy"}) {
+        const QDate d = QDate::fromString(t, QString::fromLatin1(f));
+        if (d.isValid())
+            return d;
+    }
+    return {};
+}
+
+// The header of a new level IV table.
+std::string newHeader(const std::string& path, const std::vector<DbfTable::FieldSpec>& fields, bool memo, bool indexed,
+                      const std::vector<std::string>& keyFields, bool oldMemoLayout, uint32_t count,
+                      bool rebuildFlag);
+
+// Writes records to a new table file in large chunks.
+class RecordWriter {
+public:
+    RecordWriter(File& f, uint64_t start) : f_(f), pos_(start) {}
+    void add(const char* rec, size_t n)
+    {
+        buf_.append(rec, n);
+        if (buf_.size() >= (1u << 20))
+            drain();
+    }
+    void finish()
+    {
+        buf_.push_back(0x1A);
+        drain();
+    }
+
+private:
+    void drain()
+    {
+        f_.writeAt(pos_, buf_.data(), buf_.size());
+        pos_ += buf_.size();
+        buf_.clear();
+    }
+    File& f_;
+    uint64_t pos_;
+    std::string buf_;
+};
+
+// Checks and normalises the columns of a new table (names upper case,
+// fixed widths of fixed types).
+void normaliseSpecs(const std::string& path, std::vector<DbfTable::FieldSpec>& fields);
+std::vector<FieldInfo> infosOf(const std::vector<DbfTable::FieldSpec>& specs);
+std::string baseNameOf(const std::string& path);
+std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std::vector<std::vector<int>>& fieldLists,
+                                   const std::vector<int>& keyLens);
+
+}  // namespace dbfimpl
+
+using namespace dbfimpl;
+
+// ---- header lock -------------------------------------------------------------
+// A change (exclusive): waits until no other program holds the table lock,
+// then holds the header exclusively while the count, the records and the
+// index change. A read of the index (shared): holds the header shared so
+// that no change is seen half done. Nothing is taken on an exclusive open
+// (nobody else is there).
+class DbfTable::HeaderLock {
+public:
+    HeaderLock(DbfTable& t, bool exclusive) : t_(t)
+    {
+        if (t.readHold_ > 0) {
+            // The batch of reads holds the header already; a change in the
+            // middle of it would give the hold away.
+            if (exclusive && t.file_.writable())
+                throw EDBEngineError::locked(t.path_, "table is being read in a batch");
+            return;
+        }
+        if (t.mode_.exclusive)
+            return;
+        const bool write = exclusive && t.file_.writable();
+        if (write && !t.tableLocked_) {
+            if (!t.file_.lockWait(kLockTable, 1, false, lockTimeoutMs_))
+                throw EDBEngineError::locked(t.path_, "table is locked by another user");
+            tableHeld_ = true;
+        }
+        // Through the turnstile: a program that changes the table again and
+        // again cannot keep one that waits from its turn.
+        const bool turn = t.file_.writable();
+        if (turn && !t.file_.lockWait(kLockTurn, 1, true, lockTimeoutMs_)) {
+            release();
+            throw EDBEngineError::locked(t.path_, "table is locked by another user");
+        }
+        const bool got = t.file_.lockWait(kLockHeader, 1, write, lockTimeoutMs_);
+        if (turn)
+            t.file_.unlock(kLockTurn, 1);
+        if (!got) {
+            release();
+            throw EDBEngineError::locked(t.path_, "table is locked by another user");
+        }
+        headerHeld_ = true;
+        if (t.mdx_)
+            t.mdx_->setLockedByCaller(true);
+    }
+    ~HeaderLock() { release(); }
+    bool holds() const { return headerHeld_; }
+    HeaderLock(const HeaderLock&) = delete;
+    HeaderLock& operator=(const HeaderLock&) = delete;
+
+private:
+    void release()
+    {
+        if (headerHeld_ && t_.mdx_)
+            t_.mdx_->setLockedByCaller(false);
+        if (headerHeld_)
+            t_.file_.unlock(kLockHeader, 1);
+        if (tableHeld_)
+            t_.file_.unlock(kLockTable, 1);
+        headerHeld_ = tableHeld_ = false;
+    }
+    DbfTable& t_;
+    bool tableHeld_ = false;
+    bool headerHeld_ = false;
+};
+
+// What a change of one existing record holds while it runs: the header
+// lock, a fresh record count, and the record's own lock unless this table
+// already holds it (released first, when the change is done).
+class DbfTable::RecordWrite {
+public:
+    RecordWrite(DbfTable& t, uint32_t recNo) : t_(t), recNo_(recNo), header_(writable(t), true)
+    {
+        t.refreshCount();
+        t.checkRecNo(recNo);
+        t.lockForWrite(recNo, took_);
+    }
+    ~RecordWrite()
+    {
+        if (took_)
+            t_.file_.unlock(kLockRecord + recNo_, 1);
+    }
+    RecordWrite(const RecordWrite&) = delete;
+    RecordWrite& operator=(const RecordWrite&) = delete;
+
+private:
+    static DbfTable& writable(DbfTable& t)
+    {
+        t.checkWritable();
+        return t;
+    }
+    DbfTable& t_;
+    uint32_t recNo_;
+    HeaderLock header_;
+    bool took_ = false;
+};
+
+}  // namespace kdb

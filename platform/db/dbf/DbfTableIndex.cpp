@@ -1,0 +1,197 @@
+#include "dbf/DbfTable.h"
+
+#include "core/Codepage.h"
+
+#include "dbf/DbfTableDetail.h"
+
+namespace kdb {
+
+// ---- index -----------------------------------------------------------------------
+
+std::vector<TagInfo> DbfTable::tags() const
+{
+    std::vector<TagInfo> out;
+    for (const auto& t : tags_)
+        out.push_back(t.info);
+    return out;
+}
+
+std::string DbfTable::keyForSeek(const Tag& tag, const QVariant& key, bool partial) const
+{
+    switch (tag.info.keyType) {
+    case 'D': {
+        QDate d = key.typeId() == QMetaType::QDate || key.typeId() == QMetaType::QDateTime
+                      ? key.toDate() : dateFromText(key.toString().trimmed());
+        if (key.isNull() || !key.isValid())
+            return mdx::encodeBlankDate();
+        if (!d.isValid())
+            throw EDBEngineError::invalidParam(path_, "tag " + tag.info.name + ": key is not a date");
+        return mdx::encodeDate(d.year(), d.month(), d.day());
+    }
+    case 'N': {
+        bool ok = false;
+        const double v = key.isNull() ? 0.0 : key.toDouble(&ok);
+        if (!key.isNull() && !ok)
+            throw EDBEngineError::invalidParam(path_, "tag " + tag.info.name + ": key is not a number");
+        auto k = mdx::encodeNumeric(v);
+        if (!k)
+            throw EDBEngineError::invalidParam(path_, "tag " + tag.info.name + ": key is not a number");
+        return *k;
+    }
+    default: {
+        std::string s = key.typeId() == QMetaType::QDate ? key.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString()
+                                                          : toCp1252(key.toString());
+        if (s.size() > static_cast<size_t>(tag.keyLen))
+            s.resize(static_cast<size_t>(tag.keyLen));
+        return partial ? s : mdx::encodeCharacter(s, tag.keyLen);
+    }
+    }
+}
+
+class DbfTable::Cursor : public TagCursor {
+public:
+    Cursor(DbfTable& t, size_t tag, mdx::MdxCursor c)
+        : t_(t), tag_(tag), c_(std::move(c)), generation_(t.indexGeneration_), name_(t.tags_.at(tag).info.name) {}
+    uint32_t first() override { return run([&] { return c_.first(); }); }
+    uint32_t last() override { return run([&] { return c_.last(); }); }
+    uint32_t next() override
+    {
+        if (!on_)
+            return 0;
+        return run([&] { return c_.next(); }, true);
+    }
+    uint32_t prior() override
+    {
+        if (!on_)
+            return 0;
+        return run([&] { return c_.prior(); }, true);
+    }
+    uint32_t current() const override { return on_ ? recNo_ : 0; }
+    std::string_view currentKey() const override { return on_ ? std::string_view(c_.key()) : std::string_view(); }
+    void scanForward(const std::function<bool(uint32_t, std::string_view)>& visit) override
+    {
+        // A batch of steps per hold of the header: others' changes wait
+        // at most one batch, and the index is checked for them once per batch.
+        constexpr int kBatch = 4096;
+        while (on_) {
+            IndexReadHold hold(t_);
+            for (int n = 0; n < kBatch; ++n) {
+                if (!on_)
+                    return;
+                if (!visit(recNo_, c_.key()))
+                    return;
+                run([&] { return c_.next(); }, true);
+            }
+        }
+    }
+    uint32_t seek(const QVariant& key, bool partial) override
+    {
+        const auto& tag = t_.tags_.at(tag_);
+        const std::string k = t_.keyForSeek(tag, key, partial);
+        const bool prefix = partial && tag.info.keyType == 'C';
+        bool match = false;
+        run([&] {
+            if (!c_.seek(k))
+                return false;
+            const std::string& got = c_.key();
+            match = prefix ? got.compare(0, k.size(), k) == 0 : got == k;
+            return true;
+        });
+        return match ? recNo_ : 0;
+    }
+
+private:
+    template <class F>
+    uint32_t run(F f, bool fromPosition = false)
+    {
+        HeaderLock lock(t_, false);
+        if (generation_ != t_.indexGeneration_) {
+            // The index file was replaced: continue on the new one, from no
+            // position (a step from the old position answers 0).
+            if (!t_.mdx_ || t_.tagIndex(name_) < 0)
+                throw EDBEngineError::invalidHandle("tag " + name_ + " no longer exists in " + t_.path_);
+            tag_ = static_cast<size_t>(t_.tagIndex(name_));
+            c_ = t_.mdx_->cursor(name_);
+            generation_ = t_.indexGeneration_;
+            on_ = false;
+            recNo_ = 0;
+            if (fromPosition)
+                return 0;
+        }
+        // A step from the position reads nodes: another program's flushed
+        // change must be noticed first (a batch hold checked it already).
+        if (fromPosition && t_.readHold_ == 0 && t_.mdx_)
+            t_.mdx_->refresh();
+        on_ = f();
+        recNo_ = on_ ? c_.recno() : 0;
+        // An entry of a record another program appended: the table learns
+        // its new count, so that the record can be read.
+        if (recNo_ > t_.count_)
+            t_.refreshCount();
+        return recNo_;
+    }
+    DbfTable& t_;
+    size_t tag_;
+    mdx::MdxCursor c_;
+    uint64_t generation_;
+    std::string name_;
+    bool on_ = false;
+    uint32_t recNo_ = 0;
+};
+
+std::unique_ptr<TagCursor> DbfTable::openTag(std::string_view tagName)
+{
+    const int i = tagIndex(tagName);
+    if (i < 0 || !mdx_)
+        throw EDBEngineError::invalidParam(path_, "no tag " + std::string(tagName));
+    HeaderLock lock(*this, false);
+    return std::make_unique<Cursor>(*this, static_cast<size_t>(i), mdx_->cursor(tags_[i].info.name));
+}
+
+void DbfTable::takeHeaderShared()
+{
+    const bool turn = file_.writable();
+    if (turn && !file_.lockWait(kLockTurn, 1, true, lockTimeoutMs_))
+        throw EDBEngineError::locked(path_, "table is locked by another user");
+    const bool got = file_.lockWait(kLockHeader, 1, false, lockTimeoutMs_);
+    if (turn)
+        file_.unlock(kLockTurn, 1);
+    if (!got)
+        throw EDBEngineError::locked(path_, "table is locked by another user");
+}
+
+void DbfTable::beginIndexRead()
+{
+    if (readHold_ > 0) {
+        ++readHold_;
+        return;
+    }
+    if (!mode_.exclusive) {
+        takeHeaderShared();
+        readHoldLocked_ = true;
+    }
+    readHold_ = 1;
+    try {
+        if (mdx_) {
+            mdx_->refresh();  // changes flushed by others since the last read
+            if (readHoldLocked_)
+                mdx_->setLockedByCaller(true, true);
+        }
+    } catch (...) {
+        endIndexRead();
+        throw;
+    }
+}
+
+void DbfTable::endIndexRead()
+{
+    if (readHold_ == 0 || --readHold_ > 0)
+        return;
+    if (readHoldLocked_ && mdx_)
+        mdx_->setLockedByCaller(false);
+    if (readHoldLocked_)
+        file_.unlock(kLockHeader, 1);
+    readHoldLocked_ = false;
+}
+
+}  // namespace kdb

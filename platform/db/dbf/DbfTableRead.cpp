@@ -1,0 +1,268 @@
+#include "dbf/DbfTable.h"
+
+#include <cerrno>
+#include <cmath>
+#include <mutex>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "core/Codepage.h"
+
+#include "dbf/DbfTableDetail.h"
+
+namespace kdb {
+
+// ---- reading ---------------------------------------------------------------------
+
+void DbfTable::checkRecNo(uint32_t recNo) const
+{
+    if (recNo < 1 || recNo > count_)
+        throw EDBEngineError::invalidParam(path_, "record number " + std::to_string(recNo) + " out of range");
+}
+
+void DbfTable::checkField(int field) const
+{
+    if (field < 0 || field >= static_cast<int>(fields_.size()))
+        throw EDBEngineError::invalidParam(path_, "field number " + std::to_string(field) + " out of range");
+}
+
+// Maps of closed tables are kept for a while: the statements of a screen
+// open the same tables again and again, and a kept map spares the setting up
+// of its pages. A map is taken again only for the same file (device and
+// inode); what it shows is always the file's current content.
+namespace {
+struct KeptMap {
+    uint64_t dev = 0, ino = 0;
+    const char* p = nullptr;
+    size_t len = 0;
+};
+std::mutex keptMutex;
+std::vector<KeptMap> keptMaps;
+constexpr size_t kKeptMaps = 8;
+
+void keepMap(uint64_t dev, uint64_t ino, const char* p, size_t len)
+{
+    std::lock_guard<std::mutex> g(keptMutex);
+    keptMaps.push_back({dev, ino, p, len});
+    if (keptMaps.size() > kKeptMaps) {
+        ::munmap(const_cast<char*>(keptMaps.front().p), keptMaps.front().len);
+        keptMaps.erase(keptMaps.begin());
+    }
+}
+
+bool takeKeptMap(uint64_t dev, uint64_t ino, size_t need, const char*& p, size_t& len)
+{
+    std::lock_guard<std::mutex> g(keptMutex);
+    for (size_t i = keptMaps.size(); i-- > 0;) {
+        const KeptMap& k = keptMaps[i];
+        if (k.dev != dev || k.ino != ino)
+            continue;
+        if (k.len < need) {  // too short for the table as it is now
+            ::munmap(const_cast<char*>(k.p), k.len);
+            keptMaps.erase(keptMaps.begin() + static_cast<long>(i));
+            continue;
+        }
+        p = k.p;
+        len = k.len;
+        keptMaps.erase(keptMaps.begin() + static_cast<long>(i));
+        return true;
+    }
+    return false;
+}
+}  // namespace
+
+void DbfTable::dropMap()
+{
+    if (map_) {
+        // Kept only while the file is still the one at the table's path
+        // (not after a pack or a restructure put a new file there).
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == mapDev_ &&
+            static_cast<uint64_t>(st.st_ino) == mapIno_)
+            keepMap(mapDev_, mapIno_, map_, mapLen_);
+        else
+            ::munmap(const_cast<char*>(map_), mapLen_);
+    }
+    map_ = nullptr;
+    mapLen_ = 0;
+}
+
+// Maps the file so that it covers recNo; false when the file cannot be
+// mapped (reads then go through the run cache). Only whole records the file
+// holds (count_ is bounded by the file size) are ever read through the map.
+bool DbfTable::mapRecords(uint32_t recNo)
+{
+    const uint64_t need = headerLen_ + uint64_t(recNo) * recLen_;
+    if (map_ && need <= mapLen_)
+        return true;
+    if (mapFailed_)
+        return false;
+    dropMap();
+    mapDev_ = fileDev_;   // known since the header was read
+    mapIno_ = fileIno_;
+    if (takeKeptMap(mapDev_, mapIno_, need, map_, mapLen_))
+        return true;
+    // Room for the records appended next, so that a table that grows is
+    // not mapped again at each append.
+    const uint64_t want = headerLen_ + (uint64_t(count_) + 1024) * recLen_;
+    // Mapped through a descriptor of its own: a map keeps its open file
+    // alive, and the table's locks belong to the table's open file, which
+    // must go away when the table closes.
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat same {};
+    void* p = MAP_FAILED;
+    if (fd >= 0 && ::fstat(fd, &same) == 0 && static_cast<uint64_t>(same.st_dev) == mapDev_ &&
+        static_cast<uint64_t>(same.st_ino) == mapIno_)
+        p = ::mmap(nullptr, want, PROT_READ, MAP_SHARED, fd, 0);
+    if (fd >= 0)
+        ::close(fd);
+    if (p == MAP_FAILED) {
+        mapFailed_ = true;
+        return false;
+    }
+    map_ = static_cast<const char*>(p);
+    mapLen_ = want;
+    return need <= mapLen_;
+}
+
+const char* DbfTable::recordPtr(uint32_t recNo)
+{
+    checkRecNo(recNo);
+    if (mapRecords(recNo))
+        return map_ + headerLen_ + size_t(recNo - 1) * recLen_;
+    if (cacheCount_ == 0 || recNo < cacheFirst_ || recNo >= cacheFirst_ + cacheCount_) {
+        // A run of records for a scan (the record right after the cached
+        // ones), one record for a random access.
+        const bool scanning = recNo == cacheFirst_ + cacheCount_ || recNo == 1;
+        const uint32_t per = scanning ? std::max<uint32_t>(1, static_cast<uint32_t>(kCacheBytes / recLen_)) : 1;
+        const uint32_t n = std::min(per, count_ - recNo + 1);
+        cache_.resize(size_t(n) * recLen_);
+        const size_t got = file_.readAt(headerLen_ + uint64_t(recNo - 1) * recLen_, cache_.data(), cache_.size());
+        const uint32_t whole = static_cast<uint32_t>(got / recLen_);
+        if (whole == 0)
+            throw EDBEngineError::fileCorrupt(path_, "record " + std::to_string(recNo) + " missing");
+        cacheFirst_ = recNo;
+        cacheCount_ = whole;
+    }
+    return cache_.data() + size_t(recNo - cacheFirst_) * recLen_;
+}
+
+void DbfTable::readRecordFresh(uint32_t recNo, std::string& out) const
+{
+    checkRecNo(recNo);
+    out.resize(recLen_);
+    file_.readExact(headerLen_ + uint64_t(recNo - 1) * recLen_, out.data(), recLen_, DBERR_FILECORRUPT);
+}
+
+bool DbfTable::isDeleted(uint32_t recNo) { return recordPtr(recNo)[0] == '*'; }
+
+std::string_view DbfTable::rawField(uint32_t recNo, int field)
+{
+    checkField(field);
+    const auto& f = fields_[field];
+    return std::string_view(recordPtr(recNo) + f.offset, static_cast<size_t>(f.width));
+}
+
+std::string DbfTable::memoText(const char* ptr10) const
+{
+    const std::string_view p = trim(std::string_view(ptr10, 10));
+    if (p.empty())
+        return {};
+    uint64_t block = 0;
+    for (char c : p) {
+        if (c < '0' || c > '9')
+            throw EDBEngineError::memoCorrupt(path_, "bad memo pointer");
+        block = block * 10 + static_cast<uint64_t>(c - '0');
+        if (block > 0xFFFFFFFFull)
+            throw EDBEngineError::memoCorrupt(path_, "bad memo pointer");
+    }
+    if (block == 0)
+        return {};
+    if (!dbt_.isOpen())
+        throw EDBEngineError::memoCorrupt(path_, "memo file missing");
+    return dbt_.read(static_cast<uint32_t>(block));
+}
+
+QVariant DbfTable::value(uint32_t recNo, int field)
+{
+    checkField(field);
+    const auto& f = fields_[field];
+    const char* rec = recordPtr(recNo);
+    const std::string_view raw(rec + f.offset, static_cast<size_t>(f.width));
+    switch (f.nativeType) {
+    case 'C': {
+        const auto t = trimRight(raw);
+        if (t.empty())
+            return {};
+        return fromCp1252(t);
+    }
+    case 'D': {
+        const QDate d = parseDate(raw);
+        return d.isValid() ? QVariant(d) : QVariant();
+    }
+    case 'N': case 'F': {
+        const auto t = trim(raw);
+        if (t.empty())
+            return {};
+        const std::string s(t);
+        char* end = nullptr;
+        if (f.decimals == 0 && s.find_first_of(".eE") == std::string::npos) {
+            errno = 0;
+            const long long v = std::strtoll(s.c_str(), &end, 10);
+            if (end == s.c_str() || *end != '\0' || errno == ERANGE)
+                return {};
+            if (v >= INT32_MIN && v <= INT32_MAX)
+                return QVariant(static_cast<int>(v));
+            return QVariant(static_cast<qlonglong>(v));
+        }
+        const double v = std::strtod(s.c_str(), &end);
+        if (end == s.c_str() || *end != '\0' || !std::isfinite(v))
+            return {};
+        return QVariant(v);
+    }
+    case 'L': {
+        const char c = raw[0];
+        if (c == 'T' || c == 't' || c == 'Y' || c == 'y')
+            return QVariant(true);
+        if (c == 'F' || c == 'f' || c == 'N' || c == 'n')
+            return QVariant(false);
+        return {};
+    }
+    case 'M': case 'B': case 'G': {
+        const std::string text = memoText(raw.data());
+        if (text.empty())
+            return {};
+        if (f.nativeType == 'M')
+            return fromCp1252(text);
+        return QVariant(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
+    }
+    case 'I': case '+': {
+        const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+        if (!p[0] && !p[1] && !p[2] && !p[3])
+            return {};
+        const uint32_t u = (uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]) ^ 0x80000000u;
+        return QVariant(static_cast<int>(static_cast<int32_t>(u)));
+    }
+    case 'O': {
+        const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
+        uint64_t u = 0;
+        for (int i = 0; i < 8; ++i)
+            u = (u << 8) | p[i];
+        if (u == 0)
+            return {};
+        u = (u & 0x8000000000000000ull) ? (u ^ 0x8000000000000000ull) : ~u;
+        double d;
+        std::memcpy(&d, &u, 8);
+        return QVariant(d);
+    }
+    case '@':
+        return {};  // level 7 timestamps are not read (their layout is not settled)
+    default:
+        return fromCp1252(trimRight(raw));
+    }
+}
+
+}  // namespace kdb

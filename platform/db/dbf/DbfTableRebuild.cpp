@@ -1,0 +1,281 @@
+#include "dbf/DbfTable.h"
+
+#include <cstdio>
+
+#include "core/Codepage.h"
+
+#include "dbf/DbfTableDetail.h"
+
+namespace kdb {
+
+// The index file object is replaced (pack, regeneration, restructure): the
+// old one is kept until the table closes, so that cursors opened on it stay
+// harmless; they move to the new one on their next call.
+void DbfTable::retireIndex()
+{
+    if (mdx_) {
+        mdx_->setLockedByCaller(false);
+        try {
+            mdx_->flush(false);
+        } catch (const EDBEngineError&) {
+        }
+        retired_.push_back(std::move(mdx_));
+    }
+    ++indexGeneration_;
+}
+
+void DbfTable::setRebuildFlag(bool on)
+{
+    const unsigned char b = on ? 1 : 0;
+    file_.writeAt(14, &b, 1);
+    file_.sync();
+}
+
+// Writes a fresh index file holding the given tags, built from the records,
+// and renames it over the table's index.
+void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
+{
+    const std::string ipath = indexPath();
+    retireIndex();
+    tags_ = tags;
+    if (tags.empty()) {
+        removeFile(ipath);
+        const unsigned char zero = 0;
+        file_.writeAt(28, &zero, 1);
+        return;
+    }
+    std::vector<TagInfo> ti;
+    std::vector<std::vector<int>> fl;
+    std::vector<int> kl;
+    for (const auto& t : tags) {
+        ti.push_back(t.info);
+        fl.push_back(t.fields);
+        kl.push_back(t.keyLen);
+    }
+    uint32_t r = 0;
+    auto source = [&](mdx::RecordKeys& rk) {
+        while (r < count_) {
+            ++r;
+            const char* rec = recordPtr(r);
+            if (rec[0] == '*')
+                continue;
+            rk.recno = r;
+            rk.keys = keysOf(rec);
+            return true;
+        }
+        return false;
+    };
+    mdx::RegenerateResult result;
+    // Built beside the old file and renamed over it when complete.
+    mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl), source, &result)->flush(true);
+    // A unique tag keeps the first record of a key and drops the others:
+    // say so rather than leave records out of the tag silently.
+    for (size_t i = 0; i < result.duplicatesDropped.size(); ++i)
+        if (result.duplicatesDropped[i] != 0)
+            throw EDBEngineError::keyViolation(path_, i < result.tags.size() ? result.tags[i] : std::string());
+    const unsigned char one = 1;
+    file_.writeAt(28, &one, 1);
+    mdx_ = mdx::MdxFile::open(ipath, mdx::MdxFile::Mode::ReadWrite);
+}
+
+void DbfTable::regenerateIndexes()
+{
+    requireExclusive("Index regeneration");
+    refreshCount();
+    if (tags_.empty())
+        return;
+    const auto tags = tags_;
+    setRebuildFlag(true);
+    rebuildIndexFile(tags);
+    setRebuildFlag(false);
+}
+
+void DbfTable::setTags(const std::vector<TagInfo>& specs)
+{
+    requireExclusive("Changing the index");
+    std::vector<Tag> compiled;
+    compileTags(specs, compiled);
+    setRebuildFlag(true);
+    rebuildIndexFile(compiled);
+    // Field descriptor flags: a field with a tag of its own.
+    const size_t descLen = level7_ ? 48 : 32, base = level7_ ? 68 : 32, flagOff = level7_ ? 37 : 31;
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        unsigned char v = 0;
+        for (const auto& t : compiled)
+            if (t.fields.size() == 1 && t.fields[0] == static_cast<int>(i))
+                v = 1;
+        file_.writeAt(base + descLen * i + flagOff, &v, 1);
+    }
+    setRebuildFlag(false);
+}
+
+// Takes over a freshly written table file: locks it exclusively, renames it
+// over the table and reads its header.
+void DbfTable::takeOver(const std::string& tmp)
+{
+    File nf = File::open(tmp, File::Mode::ReadWrite);
+    if (!nf.tryLock(kLockOpen, 1, true))
+        throw EDBEngineError::tableInUse(path_);
+    replaceFile(tmp, path_);
+    file_ = std::move(nf);
+    recordLocks_.clear();
+    readHeader(false);
+}
+
+void DbfTable::pack()
+{
+    requireExclusive("Pack");
+    refreshCount();
+    std::string hdr(headerLen_, '\0');
+    file_.readExact(0, hdr.data(), hdr.size(), DBERR_HEADERCORRUPT);
+    auto* h = reinterpret_cast<unsigned char*>(hdr.data());
+    const bool indexed = mdx_ != nullptr;
+    h[14] = indexed ? 1 : 0;
+    todayBytes(h + 1);
+    // New file beside the old, renamed over it when complete.
+    const std::string tmp = path_ + ".tmp~";
+    uint32_t live = 0;
+    {
+        File f = File::open(tmp, File::Mode::Create);
+        RecordWriter w(f, hdr.size());
+        for (uint32_t r = 1; r <= count_; ++r) {
+            const char* rec = recordPtr(r);
+            if (rec[0] == '*')
+                continue;
+            w.add(rec, recLen_);
+            ++live;
+        }
+        w.finish();
+        put32(h + 4, live);
+        f.writeAt(0, hdr.data(), hdr.size());
+        f.sync();
+    }
+    const auto tags = tags_;
+    retireIndex();
+    takeOver(tmp);
+    if (indexed) {
+        rebuildIndexFile(tags);
+        setRebuildFlag(false);
+    }
+}
+
+void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std::vector<int>& sources,
+                           const std::vector<TagInfo>& newTags, bool packIt)
+{
+    requireExclusive("Restructure");
+    refreshCount();
+    std::vector<FieldSpec> newFields = newFieldsIn;
+    normaliseSpecs(path_, newFields);
+    if (sources.size() != newFields.size())
+        throw EDBEngineError::invalidParam(path_, "restructure: one source per field needed");
+    const auto infos = infosOf(newFields);
+    std::vector<Tag> compiled;
+    for (const auto& t : newTags)
+        compiled.push_back(compileTag(path_, infos, t));
+    bool memo = false;
+    for (const auto& f : newFields)
+        memo = memo || f.type == 'M';
+    // Memo file: the old one is kept (its pointers stay valid); a new one is
+    // made when the table gets its first memo column.
+    bool oldLayout = dbt_.isOpen() && dbt_.layout() == DbtFile::Layout::Old;
+    DbtFile newDbt;
+    DbtFile* target = &dbt_;
+    if (memo && !dbt_.isOpen()) {
+        newDbt = DbtFile::create(companionPath(path_, ".DBT"), baseNameOf(path_));
+        target = &newDbt;
+        oldLayout = false;
+    }
+    std::vector<std::string> keyFields;
+    for (const auto& t : compiled)
+        if (t.fields.size() == 1)
+            keyFields.push_back(infos[t.fields[0]].name);
+    const std::string hdr0 = newHeader(path_, newFields, memo, !compiled.empty(), keyFields, oldLayout, 0, !compiled.empty());
+    uint32_t newLen = 1;
+    for (const auto& f : newFields)
+        newLen += static_cast<uint32_t>(f.width);
+    const std::string tmp = path_ + ".tmp~";
+    uint32_t written = 0;
+    {
+        File f = File::open(tmp, File::Mode::Create);
+        RecordWriter w(f, hdr0.size());
+        std::string rec(newLen, ' ');
+        for (uint32_t r = 1; r <= count_; ++r) {
+            const char* old = recordPtr(r);
+            if (packIt && old[0] == '*')
+                continue;
+            const std::string oldRec(old, recLen_);
+            rec.assign(newLen, ' ');
+            rec[0] = oldRec[0] == '*' ? '*' : ' ';
+            for (size_t k = 0; k < newFields.size(); ++k) {
+                const FieldInfo& nf = infos[k];
+                char* dst = rec.data() + nf.offset;
+                const int src = sources[k];
+                const bool newMemo = nf.nativeType == 'M';
+                if (src < 0) {
+                    encodeField(nf, QVariant(), dst, newFields[k].int16);
+                    continue;
+                }
+                const FieldInfo& of = fields_.at(static_cast<size_t>(src));
+                const bool oldMemo = of.nativeType == 'M';
+                if (newMemo && oldMemo) {
+                    std::memcpy(dst, oldRec.data() + of.offset, 10);
+                    continue;
+                }
+                QVariant v;
+                try {
+                    v = oldMemo ? QVariant(fromCp1252(memoText(oldRec.data() + of.offset)))
+                                : value(r, src);
+                } catch (const EDBEngineError&) {
+                    v = QVariant();  // unreadable memo: the new column stays empty
+                }
+                if (newMemo) {
+                    const std::string data = v.isNull() ? std::string() : toCp1252(v.toString());
+                    if (data.empty()) {
+                        std::memset(dst, ' ', 10);
+                    } else {
+                        char buf[16];
+                        std::snprintf(buf, sizeof buf, "%10u", target->append(data));
+                        std::memcpy(dst, buf, 10);
+                    }
+                    continue;
+                }
+                // A value the new type cannot hold (text into a number, a
+                // number too wide) leaves the new column empty.
+                try {
+                    encodeField(nf, v, dst, newFields[k].int16);
+                } catch (const EDBEngineError&) {
+                    encodeField(nf, QVariant(), dst, newFields[k].int16);
+                }
+            }
+            w.add(rec.data(), rec.size());
+            ++written;
+        }
+        w.finish();
+        std::string hdr = hdr0;
+        put32(reinterpret_cast<unsigned char*>(hdr.data()) + 4, written);
+        f.writeAt(0, hdr.data(), hdr.size());
+        f.sync();
+    }
+    if (target->isOpen())
+        target->sync();
+    retireIndex();
+    tags_.clear();
+    const bool hadMemo = dbt_.isOpen();
+    takeOver(tmp);
+    if (memo && !hadMemo)
+        dbt_ = std::move(newDbt);
+    if (!memo && hadMemo) {
+        const std::string dbtPath = dbt_.path();
+        dbt_.close();
+        removeFile(dbtPath);
+    }
+    std::vector<Tag> recompiled;
+    std::vector<TagInfo> specs;
+    for (const auto& t : compiled)
+        specs.push_back(t.info);
+    compileTags(specs, recompiled);
+    rebuildIndexFile(recompiled);
+    setRebuildFlag(false);
+}
+
+}  // namespace kdb

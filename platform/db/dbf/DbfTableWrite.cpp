@@ -1,0 +1,506 @@
+#include "dbf/DbfTable.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+
+#include <sys/stat.h>
+
+#include "core/Codepage.h"
+
+#include "dbf/DbfTableDetail.h"
+
+namespace kdb {
+
+// ---- writing ---------------------------------------------------------------------
+
+void DbfTable::checkWritable() const
+{
+    if (isReadOnly())
+        throw EDBEngineError::notWritable(path_, 0);
+}
+
+void DbfTable::requireExclusive(const char* what) const
+{
+    if (!mode_.exclusive)
+        throw EDBEngineError::needExclusive(path_, std::string(what) + " needs the table opened exclusively");
+    checkWritable();
+}
+
+void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const
+{
+    const size_t w = static_cast<size_t>(f.width);
+    const bool empty = v.isNull() || !v.isValid() ||
+                       (v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty() && f.nativeType != 'C');
+    auto bad = [&](const char* why) {
+        throw EDBEngineError::invalidParam(path_, "field " + f.name + ": " + why);
+    };
+    switch (f.nativeType) {
+    case 'C': {
+        std::string s;
+        if (!empty) {
+            if (v.typeId() == QMetaType::QDate)
+                s = v.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
+            else
+                s = toCp1252(v.toString());
+        }
+        if (s.size() > w)
+            s.resize(w);
+        std::memcpy(dst, s.data(), s.size());
+        std::memset(dst + s.size(), ' ', w - s.size());
+        return;
+    }
+    case 'D': {
+        if (empty) {
+            std::memset(dst, ' ', 8);
+            return;
+        }
+        QDate d = v.typeId() == QMetaType::QDate || v.typeId() == QMetaType::QDateTime ? v.toDate() : dateFromText(v.toString().trimmed());
+        if (!d.isValid() || d.year() < 1 || d.year() > 9999)
+            bad("not a date");
+        const std::string s = d.toString(QStringLiteral("yyyyMMdd")).toStdString();
+        std::memcpy(dst, s.data(), 8);
+        return;
+    }
+    case 'N': case 'F': {
+        if (empty) {
+            std::memset(dst, ' ', w);
+            return;
+        }
+        std::string s;
+        bool ok = false;
+        if (f.decimals == 0 && (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
+                                v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Short)) {
+            s = std::to_string(v.toLongLong());
+            ok = true;
+        } else {
+            double d = 0;
+            if (v.typeId() == QMetaType::QString) {
+                QString t = v.toString().trimmed();
+                t.replace(QLatin1Char(','), QLatin1Char('.'));
+                d = t.toDouble(&ok);
+            } else if (v.typeId() == QMetaType::Bool) {
+                d = v.toBool() ? 1 : 0;
+                ok = true;
+            } else {
+                d = v.toDouble(&ok);
+            }
+            if (!ok || !std::isfinite(d))
+                bad("not a number");
+            if (f.decimals == 0) {
+                const double r = std::round(d);
+                if (std::fabs(r) > 9.2e18)
+                    bad("number too large");
+                s = std::to_string(static_cast<long long>(r));
+            } else {
+                s = QString::number(d, 'f', f.decimals).toStdString();
+                if (s.find_first_not_of("-0.") == std::string::npos && s[0] == '-')
+                    s.erase(0, 1);  // no negative zero
+            }
+        }
+        if (int16) {
+            const long long iv = std::stoll(s);
+            if (iv < -32768 || iv > 32767)
+                bad("value outside the 16-bit integer range");
+        }
+        if (s.size() > w)
+            bad("number too wide for the field");
+        std::memset(dst, ' ', w - s.size());
+        std::memcpy(dst + (w - s.size()), s.data(), s.size());
+        return;
+    }
+    case 'L': {
+        if (empty) {
+            *dst = ' ';
+            return;
+        }
+        bool b = false;
+        if (v.typeId() == QMetaType::QString) {
+            const QString t = v.toString().trimmed().toUpper();
+            if (t == QLatin1String("T") || t == QLatin1String("Y") || t == QLatin1String("TRUE") ||
+                t == QLatin1String("1") || t == QLatin1String("O") || t == QLatin1String("OUI"))
+                b = true;
+            else if (t == QLatin1String("F") || t == QLatin1String("N") || t == QLatin1String("FALSE") ||
+                     t == QLatin1String("0") || t == QLatin1String("NON"))
+                b = false;
+            else
+                bad("not a logical value");
+        } else {
+            b = v.toBool();
+        }
+        *dst = b ? 'T' : 'F';
+        return;
+    }
+    case 'I': case '+': {
+        if (empty) {
+            std::memset(dst, 0, 4);
+            return;
+        }
+        bool ok = false;
+        const long long iv = v.toLongLong(&ok);
+        if (!ok || iv < INT32_MIN || iv > INT32_MAX)
+            bad("not a 32-bit integer");
+        const uint32_t u = static_cast<uint32_t>(static_cast<int32_t>(iv)) ^ 0x80000000u;
+        dst[0] = static_cast<char>(u >> 24); dst[1] = static_cast<char>(u >> 16);
+        dst[2] = static_cast<char>(u >> 8); dst[3] = static_cast<char>(u);
+        return;
+    }
+    case 'O': {
+        if (empty) {
+            std::memset(dst, 0, 8);
+            return;
+        }
+        bool ok = false;
+        const double d = v.toDouble(&ok);
+        if (!ok)
+            bad("not a number");
+        uint64_t u;
+        std::memcpy(&u, &d, 8);
+        u = (u & 0x8000000000000000ull) ? ~u : (u | 0x8000000000000000ull);
+        for (int i = 7; i >= 0; --i, u >>= 8)
+            dst[i] = static_cast<char>(u & 0xFF);
+        return;
+    }
+    default:
+        if (!empty)
+            throw EDBEngineError::notSupported(path_, "field " + f.name + ": writing this type is not supported");
+        return;
+    }
+}
+
+// Builds the record bytes; memo texts are appended to the memo file (a memo
+// unchanged from `old` keeps its blocks).
+void DbfTable::encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old)
+{
+    if (values.size() > fields_.size())
+        throw EDBEngineError::invalidParam(path_, "more values than fields");
+    rec.assign(recLen_, ' ');
+    if (old)
+        rec = *old;
+    rec[0] = old ? (*old)[0] : ' ';
+    for (size_t i = 0; i < fields_.size(); ++i) {
+        const auto& f = fields_[i];
+        const QVariant v = i < values.size() ? values[i] : QVariant();
+        char* dst = rec.data() + f.offset;
+        if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
+            std::string data;
+            if (!v.isNull() && v.isValid())
+                data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCp1252(v.toString());
+            if (old && memoText(old->data() + f.offset) == data)
+                continue;  // unchanged: keep the pointer
+            if (data.empty()) {
+                std::memset(dst, ' ', 10);
+                continue;
+            }
+            if (!dbt_.isOpen())
+                throw EDBEngineError::memoCorrupt(path_, "memo file missing");
+            const uint32_t block = dbt_.append(data);
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "%10u", block);
+            std::memcpy(dst, buf, 10);
+            continue;
+        }
+        encodeField(f, v, dst, int16_[i]);
+    }
+}
+
+std::string DbfTable::keyOf(int tagIdx, const char* record) const
+{
+    const Tag& t = tags_.at(static_cast<size_t>(tagIdx));
+    if (t.info.keyType == 'D') {
+        const auto& f = fields_[t.fields[0]];
+        auto k = mdx::encodeDateText(std::string_view(record + f.offset, 8));
+        return k ? *k : mdx::encodeBlankDate();
+    }
+    if (t.info.keyType == 'N') {
+        const auto& f = fields_[t.fields[0]];
+        auto k = mdx::encodeNumericText(std::string_view(record + f.offset, static_cast<size_t>(f.width)));
+        return k ? *k : *mdx::encodeNumericText("");
+    }
+    std::string text;
+    text.reserve(static_cast<size_t>(t.keyLen));
+    for (int fi : t.fields) {
+        const auto& f = fields_[fi];
+        text.append(record + f.offset, static_cast<size_t>(f.width));
+    }
+    for (auto& c : text)
+        if (c == '\0')
+            c = ' ';
+    return mdx::encodeCharacter(text, t.keyLen);
+}
+
+std::vector<std::optional<std::string>> DbfTable::keysOf(const char* record) const
+{
+    std::vector<std::optional<std::string>> keys;
+    keys.reserve(tags_.size());
+    for (size_t i = 0; i < tags_.size(); ++i)
+        keys.emplace_back(keyOf(static_cast<int>(i), record));
+    return keys;
+}
+
+std::vector<std::string> DbfTable::tagNames() const
+{
+    std::vector<std::string> names;
+    for (const auto& t : tags_)
+        names.push_back(t.info.name);
+    return names;
+}
+
+void DbfTable::refreshCount()
+{
+    unsigned char c[4];
+    file_.readExact(4, c, 4, DBERR_HEADERCORRUPT);
+    uint32_t n = le32(c);
+    const uint64_t fsize = file_.size();
+    const uint64_t fit = fsize > headerLen_ ? (fsize - headerLen_) / recLen_ : 0;
+    if (n > fit)
+        n = static_cast<uint32_t>(fit);
+    if (n != count_) {
+        count_ = n;
+        invalidateCache();
+    }
+}
+
+void DbfTable::writeCount(uint32_t count)
+{
+    unsigned char h[7];
+    todayBytes(h);
+    put32(h + 3, count);
+    file_.writeAt(1, h, 7);
+}
+
+uint32_t DbfTable::append(const std::vector<QVariant>& values)
+{
+    checkWritable();
+    HeaderLock lock(*this, true);
+    if (!mode_.exclusive)
+        refreshCount();  // others may have appended
+    std::string rec;
+    encodeRecord(values, rec, nullptr);
+    const uint32_t recNo = count_ + 1;
+    if (recNo == 0)
+        throw EDBEngineError::writeFailed(path_, 0, "table full");
+    if (mdx_)
+        guardKeys([&] { mdx_->insertRecord(tagNames(), keysOf(rec.data()), recNo); }, rec.data(), recNo);
+    rec.push_back(0x1A);
+    // Record first, then the count: a program killed in between leaves the
+    // table as it was.
+    file_.writeAt(headerLen_ + uint64_t(count_) * recLen_, rec.data(), rec.size());
+    writeCount(recNo);
+    count_ = recNo;
+    indexWritten();
+    invalidateCache();
+    return recNo;
+}
+
+// After a change of the index: others must see it complete before the
+// header lock goes, so it is written out at once on a shared open. On an
+// exclusive open it is written by flush() or on close; a program killed
+// before leaves the index marked "in update" (DBERR_INDEXOUTOFDATE, then
+// regenerated) and every record intact.
+void DbfTable::indexWritten()
+{
+    if (mdx_ && !mode_.exclusive)
+        mdx_->flush(false);
+}
+
+// Runs an index change; a refusal of a unique tag is reported naming the tag
+// and the table. The index is unchanged then.
+void DbfTable::guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo)
+{
+    try {
+        change();
+    } catch (const EDBEngineError& e) {
+        if (e.code() != DBERR_KEYVIOL)
+            throw;
+        std::string tag;
+        for (size_t i = 0; i < tags_.size() && tag.empty(); ++i)
+            if (tags_[i].info.unique && mdx_->wouldViolate(tags_[i].info.name, keyOf(static_cast<int>(i), record), recNo))
+                tag = tags_[i].info.name;
+        throw EDBEngineError::keyViolation(path_, tag.empty() ? std::string("?") : tag);
+    }
+}
+
+void DbfTable::lockForWrite(uint32_t recNo, bool& tookRecordLock)
+{
+    tookRecordLock = false;
+    if (mode_.exclusive)
+        return;
+    if (std::find(recordLocks_.begin(), recordLocks_.end(), recNo) != recordLocks_.end())
+        return;
+    if (!file_.tryLock(kLockRecord + recNo, 1, true))
+        throw EDBEngineError::locked(path_, "record " + std::to_string(recNo) + " is locked by another user");
+    tookRecordLock = true;
+}
+
+void DbfTable::update(uint32_t recNo, const std::vector<QVariant>& values)
+{
+    RecordWrite write(*this, recNo);
+    std::string old;
+    readRecordFresh(recNo, old);
+    std::string rec;
+    encodeRecord(values, rec, &old);
+    if (mdx_ && old[0] != '*')
+        guardKeys([&] { mdx_->updateRecord(tagNames(), keysOf(old.data()), keysOf(rec.data()), recNo); }, rec.data(), recNo);
+    file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, rec.data(), rec.size());
+    indexWritten();
+    invalidateCache();
+}
+
+void DbfTable::setRecordDeleted(uint32_t recNo, bool deleted)
+{
+    RecordWrite write(*this, recNo);
+    std::string rec;
+    readRecordFresh(recNo, rec);
+    if ((rec[0] == '*') == deleted)
+        return;
+    if (mdx_) {
+        const auto keys = keysOf(rec.data());
+        if (deleted) {
+            // The record leaves the index before it is marked.
+            std::vector<std::optional<std::string>> none(keys.size());
+            mdx_->updateRecord(tagNames(), keys, none, recNo);
+        } else {
+            std::vector<std::optional<std::string>> none(keys.size());
+            guardKeys([&] { mdx_->updateRecord(tagNames(), none, keys, recNo); }, rec.data(), recNo);
+        }
+    }
+    const char flag = deleted ? '*' : ' ';
+    file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &flag, 1);
+    indexWritten();
+    invalidateCache();
+}
+
+void DbfTable::deleteRecord(uint32_t recNo) { setRecordDeleted(recNo, true); }
+void DbfTable::undeleteRecord(uint32_t recNo) { setRecordDeleted(recNo, false); }
+
+void DbfTable::flush()
+{
+    if (isReadOnly())
+        return;
+    if (dbt_.isOpen())
+        dbt_.sync();
+    file_.sync();
+    if (mdx_)
+        mdx_->flush(true);
+}
+
+bool DbfTable::park()
+{
+    if (parked_ || mode_.exclusive || readHold_ > 0 || tableLocked_ || !recordLocks_.empty() || dbt_.isOpen())
+        return false;
+    try {
+        if (mdx_)
+            mdx_->flush(false);
+    } catch (const EDBEngineError&) {
+        return false;
+    }
+    if (mdx_) {
+        // The index as we leave it: another size or time when it is back
+        // means a change made without us (a copy, a damage): open anew.
+        struct stat st {};
+        if (::stat(mdx_->path().c_str(), &st) != 0)
+            return false;
+        parkedIndex_ = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
+                        static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
+    }
+    file_.unlock(kLockOpen, 1);
+    parked_ = true;
+    return true;
+}
+
+bool DbfTable::unpark()
+{
+    if (!parked_)
+        return false;
+    // The shared open first, without waiting: an exclusive open of another
+    // program wins, and the caller's normal open reports it.
+    if (!file_.tryLock(kLockOpen, 1, false))
+        return false;
+    parked_ = false;
+    try {
+        // Still the file at our path (a pack or a restructure renames a new one there)?
+        struct stat st {};
+        if (::stat(path_.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_dev) != fileDev_ ||
+            static_cast<uint64_t>(st.st_ino) != fileIno_)
+            return false;
+        const uint8_t flag = mdxFlag_;
+        readHeader(true);
+        // An index dropped or added meanwhile: open anew.
+        if ((mdxFlag_ != 0) != (flag != 0))
+            return false;
+        if (mdx_) {
+            struct stat ist {};
+            if (::stat(mdx_->path().c_str(), &ist) != 0)
+                return false;
+            const std::array<int64_t, 4> now = {static_cast<int64_t>(ist.st_ino), static_cast<int64_t>(ist.st_size),
+                                                static_cast<int64_t>(ist.st_mtim.tv_sec),
+                                                static_cast<int64_t>(ist.st_mtim.tv_nsec)};
+            for (size_t i = 0; i < 4; ++i)
+                if (now[i] != parkedIndex_[i])
+                    return false;
+            HeaderLock lock(*this, false);
+            mdx_->refresh();   // the index as another program left it
+        }
+        return true;
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+void DbfTable::refresh()
+{
+    refreshCount();
+    invalidateCache();
+    if (mdx_) {
+        HeaderLock lock(*this, false);
+        mdx_->refresh();
+    }
+}
+
+// ---- locks -----------------------------------------------------------------------
+
+bool DbfTable::lockRecord(uint32_t recNo)
+{
+    checkRecNo(recNo);
+    invalidateCache();
+    if (std::find(recordLocks_.begin(), recordLocks_.end(), recNo) != recordLocks_.end())
+        return true;
+    if (!mode_.exclusive && !file_.tryLock(kLockRecord + recNo, 1, file_.writable()))
+        return false;
+    recordLocks_.push_back(recNo);
+    return true;
+}
+
+void DbfTable::unlockRecord(uint32_t recNo)
+{
+    const auto it = std::find(recordLocks_.begin(), recordLocks_.end(), recNo);
+    if (it == recordLocks_.end())
+        return;
+    recordLocks_.erase(it);
+    if (!mode_.exclusive)
+        file_.unlock(kLockRecord + recNo, 1);
+}
+
+bool DbfTable::lockTable()
+{
+    if (tableLocked_ || mode_.exclusive)
+        return tableLocked_ = true;
+    if (!file_.tryLock(kLockTable, 1, file_.writable()))
+        return false;
+    tableLocked_ = true;
+    refreshCount();
+    return true;
+}
+
+void DbfTable::unlockTable()
+{
+    if (!tableLocked_)
+        return;
+    tableLocked_ = false;
+    if (!mode_.exclusive)
+        file_.unlock(kLockTable, 1);
+}
+
+}  // namespace kdb

@@ -1,0 +1,373 @@
+// Access paths of the local SQL: scans, tag seeks and walks, joins.
+#include <algorithm>
+#include <unordered_map>
+
+#include "sql/Executor.h"
+#include "sql/RawBytes.h"
+
+namespace kdb::sql {
+
+// ---- access paths ------------------------------------------------------
+// A column side of this table against a constant side.
+bool Executor::columnVsConst(const Compiled& k, int table, const Side*& col, const Side*& cst) {
+    if (k.lhs.expr->kind == Expr::Column && k.lhs.expr->table == table && k.rhs.constant) {
+        col = &k.lhs; cst = &k.rhs; return true;
+    }
+    if (k.rhs.expr->kind == Expr::Column && k.rhs.expr->table == table && k.lhs.constant &&
+        k.op != CmpOp::Like) {
+        col = &k.rhs; cst = &k.lhs; return true;
+    }
+    return false;
+}
+
+Access Executor::chooseAccess(int table, const Expr* orderFirst) {
+    Source& s = *src_[static_cast<size_t>(table)];
+    const auto tags = s.tags();
+    Access best;
+    bool otherEquality = false;
+    for (const Compiled& k : conds_) {
+        const Side* col = nullptr;
+        const Side* cst = nullptr;
+        if (!columnVsConst(k, table, col, cst)) continue;
+        int tag = s.tagOnField(col->expr->field);
+        if (k.op == CmpOp::Eq) {
+            if (tag < 0) { otherEquality = true; continue; }
+            if (cst->value.isNull()) continue;
+            bool better = best.type != Access::Eq ||
+                          (tags[static_cast<size_t>(tag)].unique && !tags[static_cast<size_t>(best.tag)].unique);
+            if (better) { best.type = Access::Eq; best.tag = tag; best.key = cst->value; }
+        } else if (k.op == CmpOp::Like && tag >= 0 && best.type == Access::Scan &&
+                   kindOfColumn(s.columns()[static_cast<size_t>(col->expr->field)]) == Kind::Text &&
+                   !cst->value.isNull()) {
+            QString p = likePrefix(cst->value.toString());
+            if (!p.isEmpty()) { best.type = Access::Prefix; best.tag = tag; best.prefix = p; }
+        }
+    }
+    if (best.type == Access::Scan && orderFirst && orderFirst->table == table && !otherEquality) {
+        int tag = s.tagOnField(orderFirst->field);
+        if (tag >= 0) { best.type = Access::Order; best.tag = tag; }
+    }
+    return best;
+}
+
+std::string Executor::describe(int table, const Access& a) const {
+    const Source& s = *src_[static_cast<size_t>(table)];
+    std::string tag = a.tag >= 0 ? s.tags()[static_cast<size_t>(a.tag)].name : "";
+    switch (a.type) {
+        case Access::Scan: return "scan";
+        case Access::Eq: return "seek tag " + tag + " = '" + displayText(a.key).toStdString() + "'";
+        case Access::Prefix: return "seek tag " + tag + " prefix '" + a.prefix.toStdString() + "'";
+        case Access::Order: return "read tag " + tag + " in order";
+    }
+    return {};
+}
+
+// The key just above every key that equals `key` (or starts with it, for
+// a prefix): where a tag walk for that key stops. Null when there is none.
+// A character key stands for itself padded with blanks to the column's
+// width, so the key above it is that padded key with its last blank
+// raised to "!"; a key that fills the width has none.
+QVariant Executor::successor(const QVariant& key, Kind kind, bool prefix, int width) {
+    if (kind == Kind::Date && !prefix) return key.toDate().addDays(1);
+    if (kind != Kind::Text) return {};
+    QString k = key.toString();
+    if (!prefix) {
+        if (width <= 0 || k.size() >= width) return {};
+        return k + QString(width - k.size() - 1, QLatin1Char(' ')) + QLatin1Char('!');
+    }
+    while (!k.isEmpty() && k.back().unicode() == 0xFFFF) k.chop(1);
+    if (k.isEmpty()) return {};
+    k.back() = QChar(k.back().unicode() + 1);
+    return k;
+}
+
+// Record numbers an access path yields, in its order, read from the tag
+// alone where the walk's end can be found by a second seek.
+std::vector<uint32_t> Executor::candidates(int table, const Access& a) {
+    Source& s = *src_[static_cast<size_t>(table)];
+    std::vector<uint32_t> out;
+    if (a.type == Access::Scan) {
+        uint32_t n = s.recordCount();
+        out.reserve(n);
+        for (uint32_t r = 1; r <= n; ++r) out.push_back(r);
+        return out;
+    }
+    const TagInfo tag = s.tags()[static_cast<size_t>(a.tag)];
+    auto it = s.openTag(a.tag);
+    if (a.type == Access::Order) {
+        if (it->first())
+            it->scanForward([&](uint32_t r, std::string_view) { out.push_back(r); return true; });
+        return out;
+    }
+    Kind kind = kindOfColumn(s.columns()[static_cast<size_t>(tag.field)]);
+    if (a.type == Access::Eq && tag.unique) {
+        if (it->seekExact(a.key)) out.push_back(it->recNo());
+        return out;
+    }
+    const QVariant start = a.type == Access::Eq ? a.key : QVariant(a.prefix);
+    // A character tag holding the field's bytes: the walk stops on the
+    // first key that no longer matches.
+    std::string rawStart;
+    if (s.rawKeysOf(a.tag) && toRawText(start.toString(), rawStart)) {
+        const bool prefix = a.type == Access::Prefix;
+        if (it->seek(start))
+            it->scanForward([&](uint32_t r, std::string_view key) {
+                const std::string_view k = prefix ? key.substr(0, std::min(key.size(), rawStart.size()))
+                                                  : rawTrimRight(key);
+                if (k != rawStart) return false;
+                out.push_back(r);
+                return true;
+            });
+        return out;
+    }
+    const QVariant end = successor(start, kind, a.type == Access::Prefix,
+                                   s.columns()[static_cast<size_t>(tag.field)].width);
+    if (!end.isNull()) {
+        uint32_t endRec = 0;
+        auto bound = s.openTag(a.tag);
+        if (bound->seek(end)) endRec = bound->recNo();
+        if (it->seek(start))
+            it->scanForward([&](uint32_t r, std::string_view) {
+                if (r == endRec) return false;
+                out.push_back(r);
+                return true;
+            });
+        return out;
+    }
+    for (bool ok = it->seek(start); ok; ok = it->next()) {  // compare every key read
+        QVariant k = coerce(it->key(), kind, "");
+        bool in = a.type == Access::Eq ? compareValues(k, a.key, kind) == 0
+                                       : k.toString().startsWith(a.prefix);
+        if (!in) break;
+        out.push_back(it->recNo());
+    }
+    return out;
+}
+
+// The live records of an access path that `keep` accepts, in the path's
+// order; the records are read in file order.
+std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::function<bool(uint32_t)>& keep) {
+    Source& s = *src_[static_cast<size_t>(table)];
+    if (a.type == Access::Scan) {  // file order: nothing to sort
+        std::vector<uint32_t> out;
+        const uint32_t n = s.recordCount();
+        const bool raw = n > 0 && s.rawRecord(1) != nullptr;
+        for (uint32_t r = 1; r <= n; ++r) {
+            if (raw && r + kAhead <= n) prefetchRec(s, table, r + kAhead);
+            const bool deleted = raw ? *s.rawRecord(r) == '*' : s.isDeleted(r);
+            if (!deleted && keep(r)) out.push_back(r);
+        }
+        return out;
+    }
+    std::vector<uint32_t> recs;
+    if (a.type == Access::Order) {
+        recs = candidates(table, a);  // a long walk: read in batches
+    } else {
+        // a seek and the short walk after it under one hold of the index
+        IndexHold hold(s);
+        recs = candidates(table, a);
+    }
+    std::vector<char> ok(recs.size(), 0);
+    std::vector<size_t> perm(recs.size());
+    for (size_t i = 0; i < perm.size(); ++i) perm[i] = i;
+    if (a.type != Access::Scan)
+        std::sort(perm.begin(), perm.end(), [&](size_t x, size_t y) { return recs[x] < recs[y]; });
+    for (size_t i : perm) ok[i] = !s.isDeleted(recs[i]) && keep(recs[i]);
+    std::vector<uint32_t> out;
+    for (size_t i = 0; i < recs.size(); ++i)
+        if (ok[i]) out.push_back(recs[i]);
+    return out;
+}
+
+// Rows of the FROM clause that pass the WHERE clause, in access order;
+// sets orderedOn when they come ordered by the first ORDER BY column.
+std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
+    orderedOn = false;
+    std::vector<Ctx> rows;
+    if (src_.size() == 1) {
+        Access a = chooseAccess(0, orderFirst);
+        plan_ = names_[0] + ": " + describe(0, a);
+        orderedOn = a.type == Access::Order || (orderFirst && a.type != Access::Scan &&
+                                                a.tag == src_[0]->tagOnField(orderFirst->field) &&
+                                                orderFirst->table == 0);
+        if (planOnly_) return rows;
+        for (uint32_t r : iterate(0, a, [&](uint32_t r) {
+                 Ctx c;
+                 c.rec[0] = r;
+                 return passes(c, 1u);
+             })) {
+            Ctx c;
+            c.rec[0] = r;
+            rows.push_back(c);
+        }
+        return rows;
+    }
+    // Two tables: find an equality between a column of each.
+    int outer = 0, inner = 1;
+    const Compiled* join = nullptr;
+    int innerTag = -1;
+    for (const Compiled& k : conds_) {
+        if (k.op != CmpOp::Eq || k.lhs.expr->kind != Expr::Column || k.rhs.expr->kind != Expr::Column)
+            continue;
+        int tl = k.lhs.expr->table, tr = k.rhs.expr->table;
+        if (tl == tr) continue;
+        for (int cand : {tr, tl}) {
+            const Expr* e = cand == tl ? k.lhs.expr : k.rhs.expr;
+            int tag = src_[static_cast<size_t>(cand)]->tagOnField(e->field);
+            if (tag >= 0 && (innerTag < 0 || src_[static_cast<size_t>(cand)]->tags()[static_cast<size_t>(tag)].unique)) {
+                join = &k; inner = cand; outer = 1 - cand; innerTag = tag;
+            }
+        }
+        if (!join) join = &k;
+    }
+    Access oa = chooseAccess(outer, orderFirst);
+    orderedOn = orderFirst && orderFirst->table == outer &&
+                (oa.type == Access::Order ||
+                 (oa.type != Access::Scan && oa.tag == src_[static_cast<size_t>(outer)]->tagOnField(orderFirst->field)));
+    const Expr* outerCol = nullptr;
+    const Expr* innerCol = nullptr;
+    if (join) {
+        outerCol = join->lhs.expr->table == outer ? join->lhs.expr : join->rhs.expr;
+        innerCol = join->lhs.expr->table == inner ? join->lhs.expr : join->rhs.expr;
+    }
+    Kind innerKind = innerCol ? kindOfColumn(column(inner, innerCol->field)) : Kind::Text;
+    std::string innerDesc;
+    if (join && innerTag >= 0)
+        innerDesc = "seek tag " + src_[static_cast<size_t>(inner)]->tags()[static_cast<size_t>(innerTag)].name +
+                    " per row of " + names_[static_cast<size_t>(outer)];
+    else if (join)
+        innerDesc = "hash join with " + names_[static_cast<size_t>(outer)];
+    else
+        innerDesc = "scan per row of " + names_[static_cast<size_t>(outer)];
+    plan_ = names_[static_cast<size_t>(outer)] + ": " + describe(outer, oa) + "\n" +
+            names_[static_cast<size_t>(inner)] + ": " + innerDesc;
+    if (planOnly_) return rows;
+
+    const unsigned outerMask = 1u << outer;
+    // inner rows that pass their own conditions, for the hash join or the plain loop
+    std::vector<uint32_t> innerRows;
+    std::unordered_multimap<QString, uint32_t> hash;
+    if (innerTag < 0) {
+        Access all;
+        iterate(inner, all, [&](uint32_t r) {
+            Ctx c;
+            c.rec[inner] = r;
+            if (!passes(c, 1u << inner)) return false;
+            if (join) hash.emplace(coerce(eval(*innerCol, c), innerKind, "").toString(), r);
+            else innerRows.push_back(r);
+            return true;
+        });
+    }
+    std::unique_ptr<TagIterator> it;
+    bool innerUnique = false;
+    if (innerTag >= 0) {
+        it = src_[static_cast<size_t>(inner)]->openTag(innerTag);
+        innerUnique = src_[static_cast<size_t>(inner)]->tags()[static_cast<size_t>(innerTag)].unique;
+    }
+    Source& in = *src_[static_cast<size_t>(inner)];
+    std::vector<uint32_t> outerRecs = iterate(outer, oa, [&](uint32_t r) {
+        Ctx c;
+        c.rec[outer] = r;
+        return passes(c, outerMask);
+    });
+    // Many outer rows against a character tag that holds the inner
+    // column's bytes: the tag is read once into a table of keys, each
+    // outer row then finds its inner rows there without a seek.
+    std::string rawKey;
+    bool keyTable = join && innerTag >= 0 && in.rawKeysOf(innerTag) &&
+                    uint64_t(outerRecs.size()) * 16 >= uint64_t(in.recordCount());
+    std::vector<uint32_t> byKey;  // inner records in tag order
+    std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> keyRange;  // key -> [begin, end) in byKey
+    if (keyTable) {
+        plan_ += " (keys read once)";
+        keyRange.reserve(in.recordCount());
+        std::pair<uint32_t, uint32_t>* cur = nullptr;
+        std::string last;
+        if (it->first())
+            it->scanForward([&](uint32_t ir, std::string_view key) {
+                const std::string_view k = rawTrimRight(key);
+                if (k.empty()) return true;  // a blank key joins nothing
+                if (!cur || k != last) {
+                    last.assign(k);
+                    const auto pos = static_cast<uint32_t>(byKey.size());
+                    cur = &keyRange.try_emplace(last, pos, pos).first->second;
+                    // entries of one key are adjacent in the tag
+                    if (cur->second != pos) cur = nullptr;
+                }
+                if (cur) {
+                    byKey.push_back(ir);
+                    ++cur->second;
+                }
+                return true;
+            });
+    }
+    const char outerRaw = outerCol ? src_[static_cast<size_t>(outer)]->rawKind(outerCol->field) : 0;
+    size_t sinceHold = 0;
+    bool held = false;
+    auto releaseHold = [&] {
+        if (held) in.endIndexRead();
+        held = false;
+    };
+    try {
+    for (uint32_t r : outerRecs) {
+        Ctx c;
+        c.rec[outer] = r;
+        // the table of keys matches on the whole stored text: the join's
+        // equality holds for its pairs; a seek's pairs are checked again
+        auto addPair = [&](uint32_t ir) {
+            c.rec[inner] = ir;
+            if (passes(c, 3u, keyTable ? join : nullptr)) rows.push_back(c);
+        };
+        if (!join) {
+            for (uint32_t ir : innerRows) addPair(ir);
+            continue;
+        }
+        if (keyTable) {
+            std::string_view k;
+            if (outerRaw == 'C' && innerKind == Kind::Text) {
+                k = rawTrimRight(rawOf(*src_[static_cast<size_t>(outer)], r, outerCol->field));
+            } else {
+                QVariant key = coerce(eval(*outerCol, c), innerKind, "");
+                if (key.isNull() || !toRawText(key.toString(), rawKey)) continue;
+                k = rawKey;
+            }
+            if (k.empty()) continue;
+            if (k.data() != rawKey.data()) rawKey.assign(k);
+            auto found = keyRange.find(rawKey);
+            if (found == keyRange.end()) continue;
+            for (uint32_t i = found->second.first; i < found->second.second; ++i)
+                if (!in.isDeleted(byKey[i])) addPair(byKey[i]);
+            continue;
+        }
+        QVariant key = coerce(eval(*outerCol, c), innerKind, "");
+        if (key.isNull()) continue;
+        if (innerTag >= 0) {
+            // the seeks of a batch of outer rows share one hold of the index
+            if (!held || ++sinceHold >= 512) {
+                releaseHold();
+                in.beginIndexRead();
+                held = true;
+                sinceHold = 0;
+            }
+            if (!it->seekExact(key)) continue;
+            if (!in.isDeleted(it->recNo())) addPair(it->recNo());
+            if (innerUnique) continue;  // one entry per key
+            while (it->next() && compareValues(coerce(it->key(), innerKind, ""), key, innerKind) == 0)
+                if (!in.isDeleted(it->recNo())) addPair(it->recNo());
+        } else {
+            auto range = hash.equal_range(key.toString());
+            std::vector<uint32_t> matches;
+            for (auto m = range.first; m != range.second; ++m) matches.push_back(m->second);
+            std::sort(matches.begin(), matches.end());
+            for (uint32_t ir : matches) addPair(ir);
+        }
+    }
+    } catch (...) {
+        releaseHold();
+        throw;
+    }
+    releaseHold();
+    return rows;
+}
+
+}  // namespace kdb::sql
