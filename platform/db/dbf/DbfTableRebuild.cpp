@@ -8,6 +8,18 @@
 
 namespace kdb {
 
+namespace {
+// Removes a file left behind by a rewrite that failed; the failure itself is
+// what the caller reports.
+void discard(const std::string& path) noexcept
+{
+    try {
+        removeFile(path);
+    } catch (const EDBEngineError&) {
+    }
+}
+}  // namespace
+
 // The index file object is replaced (pack, regeneration, restructure): the
 // old one is kept until the table closes, so that cursors opened on it stay
 // harmless; they move to the new one on their next call.
@@ -135,7 +147,7 @@ void DbfTable::pack()
     // New file beside the old, renamed over it when complete.
     const std::string tmp = path_ + ".tmp~";
     uint32_t live = 0;
-    {
+    try {
         File f = File::open(tmp, File::Mode::Create);
         RecordWriter w(f, hdr.size());
         for (uint32_t r = 1; r <= count_; ++r) {
@@ -149,10 +161,14 @@ void DbfTable::pack()
         put32(h + 4, live);
         f.writeAt(0, hdr.data(), hdr.size());
         f.sync();
+        f.close();
+        takeOver(tmp);
+    } catch (const EDBEngineError&) {
+        discard(tmp);   // the table and its index stay as they were
+        throw;
     }
+    // The old index goes with the records it numbered.
     const auto tags = tags_;
-    retireIndex();
-    takeOver(tmp);
     if (indexed) {
         rebuildIndexFile(tags);
         setRebuildFlag(false);
@@ -180,88 +196,100 @@ void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std:
     bool oldLayout = dbt_.isOpen() && dbt_.layout() == DbtFile::Layout::Old;
     DbtFile newDbt;
     DbtFile* target = &dbt_;
-    if (memo && !dbt_.isOpen()) {
-        newDbt = DbtFile::create(companionPath(path_, ".DBT"), baseNameOf(path_));
-        target = &newDbt;
-        oldLayout = false;
-    }
-    std::vector<std::string> keyFields;
-    for (const auto& t : compiled)
-        if (t.fields.size() == 1)
-            keyFields.push_back(infos[t.fields[0]].name);
-    const std::string hdr0 = newHeader(path_, newFields, memo, !compiled.empty(), keyFields, oldLayout, 0, !compiled.empty());
-    uint32_t newLen = 1;
-    for (const auto& f : newFields)
-        newLen += static_cast<uint32_t>(f.width);
+    const std::string newDbtPath = memo && !dbt_.isOpen() ? companionPath(path_, ".DBT") : std::string();
     const std::string tmp = path_ + ".tmp~";
-    uint32_t written = 0;
-    {
-        File f = File::open(tmp, File::Mode::Create);
-        RecordWriter w(f, hdr0.size());
-        std::string rec(newLen, ' ');
-        for (uint32_t r = 1; r <= count_; ++r) {
-            const char* old = recordPtr(r);
-            if (packIt && old[0] == '*')
-                continue;
-            const std::string oldRec(old, recLen_);
-            rec.assign(newLen, ' ');
-            rec[0] = oldRec[0] == '*' ? '*' : ' ';
-            for (size_t k = 0; k < newFields.size(); ++k) {
-                const FieldInfo& nf = infos[k];
-                char* dst = rec.data() + nf.offset;
-                const int src = sources[k];
-                const bool newMemo = nf.nativeType == 'M';
-                if (src < 0) {
-                    encodeField(nf, QVariant(), dst, newFields[k].int16);
-                    continue;
-                }
-                const FieldInfo& of = fields_.at(static_cast<size_t>(src));
-                const bool oldMemo = of.nativeType == 'M';
-                if (newMemo && oldMemo) {
-                    std::memcpy(dst, oldRec.data() + of.offset, 10);
-                    continue;
-                }
-                QVariant v;
-                try {
-                    v = oldMemo ? QVariant(fromCp1252(memoText(oldRec.data() + of.offset)))
-                                : value(r, src);
-                } catch (const EDBEngineError&) {
-                    v = QVariant();  // unreadable memo: the new column stays empty
-                }
-                if (newMemo) {
-                    const std::string data = v.isNull() ? std::string() : toCp1252(v.toString());
-                    if (data.empty()) {
-                        std::memset(dst, ' ', 10);
-                    } else {
-                        char buf[16];
-                        std::snprintf(buf, sizeof buf, "%10u", target->append(data));
-                        std::memcpy(dst, buf, 10);
-                    }
-                    continue;
-                }
-                // A value the new type cannot hold (text into a number, a
-                // number too wide) leaves the new column empty.
-                try {
-                    encodeField(nf, v, dst, newFields[k].int16);
-                } catch (const EDBEngineError&) {
-                    encodeField(nf, QVariant(), dst, newFields[k].int16);
-                }
-            }
-            w.add(rec.data(), rec.size());
-            ++written;
+    // Until the new table takes over, a failure leaves the table, its memo
+    // file and its index as they were, and no new file behind.
+    try {
+        if (!newDbtPath.empty()) {
+            newDbt = DbtFile::create(newDbtPath, baseNameOf(path_));
+            target = &newDbt;
+            oldLayout = false;
         }
-        w.finish();
-        std::string hdr = hdr0;
-        put32(reinterpret_cast<unsigned char*>(hdr.data()) + 4, written);
-        f.writeAt(0, hdr.data(), hdr.size());
-        f.sync();
+        std::vector<std::string> keyFields;
+        for (const auto& t : compiled)
+            if (t.fields.size() == 1)
+                keyFields.push_back(infos[t.fields[0]].name);
+        const std::string hdr0 = newHeader(path_, newFields, memo, !compiled.empty(), keyFields, oldLayout, 0, !compiled.empty());
+        uint32_t newLen = 1;
+        for (const auto& f : newFields)
+            newLen += static_cast<uint32_t>(f.width);
+        uint32_t written = 0;
+        {
+            File f = File::open(tmp, File::Mode::Create);
+            RecordWriter w(f, hdr0.size());
+            std::string rec(newLen, ' ');
+            for (uint32_t r = 1; r <= count_; ++r) {
+                const char* old = recordPtr(r);
+                if (packIt && old[0] == '*')
+                    continue;
+                const std::string oldRec(old, recLen_);
+                rec.assign(newLen, ' ');
+                rec[0] = oldRec[0] == '*' ? '*' : ' ';
+                for (size_t k = 0; k < newFields.size(); ++k) {
+                    const FieldInfo& nf = infos[k];
+                    char* dst = rec.data() + nf.offset;
+                    const int src = sources[k];
+                    const bool newMemo = nf.nativeType == 'M';
+                    if (src < 0) {
+                        encodeField(nf, QVariant(), dst, newFields[k].int16);
+                        continue;
+                    }
+                    const FieldInfo& of = fields_.at(static_cast<size_t>(src));
+                    const bool oldMemo = of.nativeType == 'M';
+                    if (newMemo && oldMemo) {
+                        std::memcpy(dst, oldRec.data() + of.offset, 10);
+                        continue;
+                    }
+                    QVariant v;
+                    try {
+                        v = oldMemo ? QVariant(fromCp1252(memoText(oldRec.data() + of.offset)))
+                                    : value(r, src);
+                    } catch (const EDBEngineError&) {
+                        v = QVariant();  // unreadable memo: the new column stays empty
+                    }
+                    if (newMemo) {
+                        const std::string data = v.isNull() ? std::string() : toCp1252(v.toString());
+                        if (data.empty()) {
+                            std::memset(dst, ' ', 10);
+                        } else {
+                            char buf[16];
+                            std::snprintf(buf, sizeof buf, "%10u", target->append(data));
+                            std::memcpy(dst, buf, 10);
+                        }
+                        continue;
+                    }
+                    // A value the new type cannot hold (text into a number, a
+                    // number too wide) leaves the new column empty.
+                    try {
+                        encodeField(nf, v, dst, newFields[k].int16);
+                    } catch (const EDBEngineError&) {
+                        encodeField(nf, QVariant(), dst, newFields[k].int16);
+                    }
+                }
+                w.add(rec.data(), rec.size());
+                ++written;
+            }
+            w.finish();
+            std::string hdr = hdr0;
+            put32(reinterpret_cast<unsigned char*>(hdr.data()) + 4, written);
+            f.writeAt(0, hdr.data(), hdr.size());
+            f.sync();
+        }
+        if (target->isOpen())
+            target->sync();
+        takeOver(tmp);
+    } catch (const EDBEngineError&) {
+        discard(tmp);
+        if (!newDbtPath.empty()) {
+            newDbt.close();
+            discard(newDbtPath);
+        }
+        throw;
     }
-    if (target->isOpen())
-        target->sync();
     retireIndex();
     tags_.clear();
     const bool hadMemo = dbt_.isOpen();
-    takeOver(tmp);
     if (memo && !hadMemo)
         dbt_ = std::move(newDbt);
     if (!memo && hadMemo) {
