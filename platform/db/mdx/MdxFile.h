@@ -231,7 +231,8 @@ public:
     // and forces them to the disk.  The caller then forces its own file and
     // ends with flush(true); a power cut in between leaves the index refused
     // (DBERR_INDEXOUTOFDATE), never stale.  Answers false, having done
-    // nothing, when nothing was written since the last forced flush.  While
+    // nothing, when the file is as this handle last forced it to the disk
+    // (changes of other processes included).  While
     // the mark is set other processes refuse the file: hold the lock that
     // keeps them from reading it.
     bool beginSync();

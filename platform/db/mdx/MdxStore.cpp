@@ -666,7 +666,11 @@ void Store::writeNodes()
 bool Store::beginSync()
 {
     checkUsable();
-    if (readOnly_ || (!dirty_ && !unsynced_))
+    if (readOnly_)
+        return false;
+    // Changes of other processes count too: forcing the table forces theirs.
+    syncWithDisk(true);
+    if (!dirty_ && !unsynced_ && forcedKnown_ && counter() == forcedCounter_)
         return false;
     // Marked again when a flush without sync cleared the mark already; the
     // file counts as changed until flush() clears it.
@@ -683,8 +687,11 @@ void Store::flush(bool sync)
 {
     checkUsable();
     if (!dirty_) {
-        if (sync && unsynced_)
+        if (sync && unsynced_) {
             forceToDisk();
+            forcedKnown_ = true;
+            forcedCounter_ = counter();
+        }
         return;
     }
     try {
@@ -696,8 +703,11 @@ void Store::flush(bool sync)
         wr32(hdr_ + H_COUNTER, rd32(hdr_ + H_COUNTER) + 1);
         writeToday(hdr_ + H_UPDATED);
         pwriteAll(hdr_, kHeaderBytes, 0);
-        if (sync)
+        if (sync) {
             forceToDisk();
+            forcedKnown_ = true;
+            forcedCounter_ = counter();
+        }
         diskBytes_ = std::max<uint64_t>(diskBytes_, uint64_t(rd32(hdr_ + H_PAGES)) * kPageBytes);
         markOnDisk_ = false;
         dirty_ = false;

@@ -256,6 +256,8 @@ private:
     bool markOnDisk_ = false;
     bool dirty_ = false;              // changes in the cache not in the file yet
     bool unsynced_ = false;           // written since the file was last forced to the disk
+    bool forcedKnown_ = false;        // forcedCounter_ is known
+    uint32_t forcedCounter_ = 0;      // change counter when this store last forced the file
     bool broken_ = false;
 };
 

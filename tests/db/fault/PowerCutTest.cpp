@@ -2,6 +2,8 @@
 // the disk. Whatever the instant, the table opens with an index that matches
 // it, or its open answers DBERR_INDEXOUTOFDATE; never with a stale index.
 // Right after a flush, every post flushed is there.
+#include <functional>
+
 #include <QTemporaryDir>
 
 #include "FaultFileSystem.h"
@@ -17,9 +19,10 @@ struct Flushed {
     Records records;   // what the table held then
 };
 
-void runPosts(const std::string& path, bool exclusive, SyncJournal& journal, std::vector<Flushed>& flushed)
+using Posts = std::function<void(const std::string& path, SyncJournal& journal, std::vector<Flushed>& flushed)>;
+
+void postAndFlush(const std::string& path, bool exclusive, SyncJournal& journal, std::vector<Flushed>& flushed)
 {
-    ScopedFileSystem use(journal);
     auto t = DbfTable::open(path, {exclusive, false});
     auto flush = [&] {
         t->flush();
@@ -39,7 +42,21 @@ void runPosts(const std::string& path, bool exclusive, SyncJournal& journal, std
     flush();
 }
 
-void checkEveryCut(bool exclusive)
+// Two opens of the table in shared mode: the flush of one forces the
+// changes of the other, which it did not make, to the disk as well.
+void postHereFlushThere(const std::string& path, SyncJournal& journal, std::vector<Flushed>& flushed)
+{
+    auto writer = DbfTable::open(path, {false, false});
+    auto flusher = DbfTable::open(path, {false, false});
+    for (int k = 0; k < 4; ++k) {
+        writer->append(faultRecord(4000 + k));
+        writer->update(static_cast<uint32_t>(30 + k), faultRecord(5000 + k));
+        flusher->flush();
+        flushed.push_back({journal.size(), recordsOf(*writer)});
+    }
+}
+
+void checkEveryCut(const Posts& posts)
 {
     QTemporaryDir tmp;
     const std::string dir = tmp.path().toStdString() + "/data";
@@ -54,7 +71,10 @@ void checkEveryCut(bool exclusive)
     }
     SyncJournal journal(dir);
     std::vector<Flushed> flushed;
-    runPosts(path, exclusive, journal, flushed);
+    {
+        ScopedFileSystem use(journal);
+        posts(path, journal, flushed);
+    }
     ASSERT_FALSE(flushed.empty());
 
     int matching = 0, outOfDate = 0;
@@ -86,6 +106,14 @@ void checkEveryCut(bool exclusive)
 
 }  // namespace
 
-TEST(PowerCutTest, SharedOpenLeavesAMatchingIndexOrOneOutOfDate) { checkEveryCut(false); }
+TEST(PowerCutTest, SharedOpenLeavesAMatchingIndexOrOneOutOfDate)
+{
+    checkEveryCut([](const std::string& p, SyncJournal& j, std::vector<Flushed>& f) { postAndFlush(p, false, j, f); });
+}
 
-TEST(PowerCutTest, ExclusiveOpenLeavesAMatchingIndexOrOneOutOfDate) { checkEveryCut(true); }
+TEST(PowerCutTest, ExclusiveOpenLeavesAMatchingIndexOrOneOutOfDate)
+{
+    checkEveryCut([](const std::string& p, SyncJournal& j, std::vector<Flushed>& f) { postAndFlush(p, true, j, f); });
+}
+
+TEST(PowerCutTest, AFlushForcesTheIndexChangesOfAnotherOpenToo) { checkEveryCut(postHereFlushThere); }
