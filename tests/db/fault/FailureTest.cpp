@@ -178,3 +178,44 @@ TEST(FailureTest, TheTableGoesOnAfterARefusedWrite)
     EXPECT_EQ(recordsOf(*back), expected);
     expectIndexMatches(*back);
 }
+
+// A regeneration whose new file cannot take the old one's place leaves the
+// old index in use, for this handle and for any other.
+TEST(FailureTest, ARefusedIndexReplacementLeavesTheOldIndexInUse)
+{
+    QTemporaryDir tmp;
+    const std::string path = tmp.path().toStdString() + "/T.MDX";
+    mdx::TagSpec spec;
+    spec.name = "K";
+    spec.expression = "K";
+    spec.keyLength = 8;
+    auto f = mdx::MdxFile::create(path, "T", {spec});
+    for (uint32_t i = 1; i <= 100; ++i)
+        f->insert("K", "K" + std::to_string(1000 + i), i);
+    f->flush();
+    uint32_t next = 0;
+    const mdx::RecordSource half = [&](mdx::RecordKeys& r) {
+        if (++next > 50)
+            return false;
+        r.recno = next;
+        r.keys = {std::string("K") + std::to_string(1000 + next)};
+        return true;
+    };
+    FaultFileSystem fs;
+    fs.add(rule(Op::Rename, ".MDX"));
+    {
+        ScopedFileSystem use(fs);
+        try {
+            f->regenerateAll(half);
+            ADD_FAILURE() << "the regeneration did not fail";
+        } catch (const EDBEngineError& e) {
+            EXPECT_EQ(e.code(), DBERR_WRITEERR);
+            EXPECT_EQ(e.file(), path);
+        }
+    }
+    EXPECT_EQ(f->count("K"), 100u);
+    auto other = mdx::MdxFile::open(path);
+    EXPECT_EQ(other->count("K"), 100u);
+    other->verify();
+    EXPECT_EQ(filesIn(tmp.path().toStdString()), std::set<std::string>{"T.MDX"});
+}
