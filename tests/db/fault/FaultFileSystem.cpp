@@ -32,6 +32,34 @@ bool containsNoCase(const std::string& hay, const std::string& needle)
 }
 }  // namespace
 
+// ---- TrackingFileSystem -----------------------------------------------------------
+
+int TrackingFileSystem::open(const std::string& path, int flags, mode_t mode)
+{
+    const int fd = FileSystem::open(path, flags, mode);
+    if (fd >= 0) {
+        std::lock_guard<std::mutex> g(paths_m_);
+        paths_[fd] = path;
+    }
+    return fd;
+}
+
+int TrackingFileSystem::close(int fd)
+{
+    {
+        std::lock_guard<std::mutex> g(paths_m_);
+        paths_.erase(fd);
+    }
+    return FileSystem::close(fd);
+}
+
+std::string TrackingFileSystem::pathOf(int fd) const
+{
+    std::lock_guard<std::mutex> g(paths_m_);
+    auto it = paths_.find(fd);
+    return it == paths_.end() ? linkedPath(fd) : it->second;
+}
+
 // ---- FaultFileSystem ------------------------------------------------------------
 
 void FaultFileSystem::add(const Rule& rule)
@@ -55,13 +83,6 @@ int FaultFileSystem::faults() const
     return faults_;
 }
 
-std::string FaultFileSystem::pathOf(int fd)
-{
-    std::lock_guard<std::mutex> g(m_);
-    auto it = paths_.find(fd);
-    return it == paths_.end() ? linkedPath(fd) : it->second;
-}
-
 FaultFileSystem::Armed* FaultFileSystem::match(Op op, const std::string& a, const std::string& b)
 {
     std::lock_guard<std::mutex> g(m_);
@@ -77,150 +98,105 @@ FaultFileSystem::Armed* FaultFileSystem::match(Op op, const std::string& a, cons
     return nullptr;
 }
 
-int FaultFileSystem::open(const std::string& path, int flags, mode_t mode)
+int FaultFileSystem::fail(Armed& r)
 {
-    if (Armed* r = match(Op::Open, path)) {
-        std::lock_guard<std::mutex> g(m_);
-        r->fired = true;
-        ++faults_;
-        errno = r->rule.err;
-        return -1;
-    }
-    const int fd = FileSystem::open(path, flags, mode);
-    if (fd >= 0) {
-        std::lock_guard<std::mutex> g(m_);
-        paths_[fd] = path;
-    }
-    return fd;
+    std::lock_guard<std::mutex> g(m_);
+    r.fired = true;
+    ++faults_;
+    errno = r.rule.err;
+    return -1;
 }
 
-int FaultFileSystem::close(int fd)
+int FaultFileSystem::open(const std::string& path, int flags, mode_t mode)
 {
-    {
-        std::lock_guard<std::mutex> g(m_);
-        paths_.erase(fd);
-    }
-    return FileSystem::close(fd);
+    if (Armed* r = match(Op::Open, path))
+        return fail(*r);
+    return TrackingFileSystem::open(path, flags, mode);
 }
 
 ssize_t FaultFileSystem::pread(int fd, void* buf, size_t n, off_t offset)
 {
-    if (Armed* r = match(Op::Read, pathOf(fd))) {
-        std::lock_guard<std::mutex> g(m_);
-        ++faults_;
-        if (r->rule.bytes < 0) {
-            r->fired = true;
-            errno = r->rule.err;
-            return -1;
-        }
-        // Short: this call hands back at most `bytes`, the file then seems to end.
-        const bool first = !r->fired;
-        r->fired = true;
-        if (!first)
-            return 0;
-        const size_t k = std::min<size_t>(n, static_cast<size_t>(r->rule.bytes));
-        return ::pread(fd, buf, k, offset);
-    }
-    return FileSystem::pread(fd, buf, n, offset);
+    Armed* r = match(Op::Read, pathOf(fd));
+    if (!r)
+        return FileSystem::pread(fd, buf, n, offset);
+    if (r->rule.bytes < 0)
+        return fail(*r);
+    // Short: the first faulted call hands back at most `bytes`, the file then
+    // seems to end.
+    std::lock_guard<std::mutex> g(m_);
+    ++faults_;
+    const bool first = !r->fired;
+    r->fired = true;
+    if (!first)
+        return 0;
+    return ::pread(fd, buf, std::min<size_t>(n, static_cast<size_t>(r->rule.bytes)), offset);
 }
 
 ssize_t FaultFileSystem::preadv(int fd, const struct iovec* iov, int count, off_t offset)
 {
-    if (count == 1)
-        return pread(fd, iov[0].iov_base, iov[0].iov_len, offset);
-    if (Armed* r = match(Op::Read, pathOf(fd))) {
+    bool reads = false;
+    {
         std::lock_guard<std::mutex> g(m_);
-        ++faults_;
-        r->fired = true;
-        if (r->rule.bytes < 0) {
-            errno = r->rule.err;
-            return -1;
-        }
-        return ::pread(fd, iov[0].iov_base, std::min<size_t>(iov[0].iov_len, static_cast<size_t>(r->rule.bytes)),
-                       offset);
+        for (const Armed& r : rules_)
+            reads = reads || r.rule.op == Op::Read;
     }
+    // While reads may fail, one buffer per call (a short read, as the
+    // system may answer): the faults of pread apply.
+    if (count == 1 || reads)
+        return pread(fd, iov[0].iov_base, iov[0].iov_len, offset);
     return FileSystem::preadv(fd, iov, count, offset);
 }
 
 ssize_t FaultFileSystem::pwrite(int fd, const void* buf, size_t n, off_t offset)
 {
-    if (Armed* r = match(Op::Write, pathOf(fd))) {
-        std::lock_guard<std::mutex> g(m_);
-        if (r->left < 0 || (r->left == 0 && n > 0)) {
-            r->fired = true;
-            ++faults_;
-            errno = r->rule.err;
-            return -1;
-        }
-        // A disk that fills up: the call takes what room is left.
-        const size_t k = std::min<size_t>(n, static_cast<size_t>(r->left));
-        const ssize_t w = ::pwrite(fd, buf, k, offset);
-        if (w > 0)
-            r->left -= w;
-        if (k < n)
-            ++faults_;
-        return w;
-    }
-    return FileSystem::pwrite(fd, buf, n, offset);
+    Armed* r = match(Op::Write, pathOf(fd));
+    if (!r)
+        return FileSystem::pwrite(fd, buf, n, offset);
+    if (r->left < 0 || (r->left == 0 && n > 0))
+        return fail(*r);
+    // A disk that fills up: the call takes what room is left.
+    std::lock_guard<std::mutex> g(m_);
+    const size_t k = std::min<size_t>(n, static_cast<size_t>(r->left));
+    const ssize_t w = ::pwrite(fd, buf, k, offset);
+    if (w > 0)
+        r->left -= w;
+    if (k < n)
+        ++faults_;
+    return w;
 }
 
 int FaultFileSystem::ftruncate(int fd, off_t size)
 {
-    if (Armed* r = match(Op::Truncate, pathOf(fd))) {
-        std::lock_guard<std::mutex> g(m_);
-        r->fired = true;
-        ++faults_;
-        errno = r->rule.err;
-        return -1;
-    }
+    if (Armed* r = match(Op::Truncate, pathOf(fd)))
+        return fail(*r);
     return FileSystem::ftruncate(fd, size);
 }
 
 int FaultFileSystem::fsync(int fd)
 {
-    if (Armed* r = match(Op::Sync, pathOf(fd))) {
-        std::lock_guard<std::mutex> g(m_);
-        r->fired = true;
-        ++faults_;
-        errno = r->rule.err;
-        return -1;
-    }
+    if (Armed* r = match(Op::Sync, pathOf(fd)))
+        return fail(*r);
     return FileSystem::fsync(fd);
 }
 
 int FaultFileSystem::fdatasync(int fd)
 {
-    if (Armed* r = match(Op::Sync, pathOf(fd))) {
-        std::lock_guard<std::mutex> g(m_);
-        r->fired = true;
-        ++faults_;
-        errno = r->rule.err;
-        return -1;
-    }
+    if (Armed* r = match(Op::Sync, pathOf(fd)))
+        return fail(*r);
     return FileSystem::fdatasync(fd);
 }
 
 int FaultFileSystem::rename(const std::string& from, const std::string& to)
 {
-    if (Armed* r = match(Op::Rename, from, to)) {
-        std::lock_guard<std::mutex> g(m_);
-        r->fired = true;
-        ++faults_;
-        errno = r->rule.err;
-        return -1;
-    }
+    if (Armed* r = match(Op::Rename, from, to))
+        return fail(*r);
     return FileSystem::rename(from, to);
 }
 
 int FaultFileSystem::unlink(const std::string& path)
 {
-    if (Armed* r = match(Op::Unlink, path)) {
-        std::lock_guard<std::mutex> g(m_);
-        r->fired = true;
-        ++faults_;
-        errno = r->rule.err;
-        return -1;
-    }
+    if (Armed* r = match(Op::Unlink, path))
+        return fail(*r);
     return FileSystem::unlink(path);
 }
 
@@ -268,30 +244,10 @@ std::map<std::string, std::string> SyncJournal::stateAfter(size_t count) const
     return files;
 }
 
-int SyncJournal::open(const std::string& path, int flags, mode_t mode)
-{
-    const int fd = FileSystem::open(path, flags, mode);
-    if (fd >= 0) {
-        std::lock_guard<std::mutex> g(m_);
-        paths_[fd] = path;
-    }
-    return fd;
-}
-
-int SyncJournal::close(int fd)
-{
-    {
-        std::lock_guard<std::mutex> g(m_);
-        paths_.erase(fd);
-    }
-    return FileSystem::close(fd);
-}
-
 void SyncJournal::record(int fd)
 {
+    const std::string n = name(pathOf(fd));
     std::lock_guard<std::mutex> g(m_);
-    auto it = paths_.find(fd);
-    const std::string n = name(it == paths_.end() ? linkedPath(fd) : it->second);
     struct stat st {};
     if (n.empty() || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return;

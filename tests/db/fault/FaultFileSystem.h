@@ -12,9 +12,23 @@
 
 namespace kdbtest {
 
+// Knows the name of every open file.
+class TrackingFileSystem : public kdb::FileSystem {
+public:
+    int open(const std::string& path, int flags, mode_t mode) override;
+    int close(int fd) override;
+
+protected:
+    std::string pathOf(int fd) const;
+
+private:
+    mutable std::mutex paths_m_;
+    std::map<int, std::string> paths_;
+};
+
 // Fails chosen calls: the Nth write to a file, every write past a number of
 // bytes (a full disk), a read that comes back short, a rename, a sync.
-class FaultFileSystem : public kdb::FileSystem {
+class FaultFileSystem : public TrackingFileSystem {
 public:
     enum class Op { Open, Read, Write, Truncate, Sync, Rename, Unlink };
     struct Rule {
@@ -36,7 +50,6 @@ public:
     int faults() const;   // calls failed or cut short so far
 
     int open(const std::string& path, int flags, mode_t mode) override;
-    int close(int fd) override;
     ssize_t pread(int fd, void* buf, size_t n, off_t offset) override;
     ssize_t preadv(int fd, const struct iovec* iov, int count, off_t offset) override;
     ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) override;
@@ -55,18 +68,18 @@ private:
     };
     // The rule that applies to this call, or nullptr; counts the call.
     Armed* match(Op op, const std::string& a, const std::string& b = {});
-    std::string pathOf(int fd);
+    // Fails the call as the rule says: -1 and errno.
+    int fail(Armed& rule);
 
     mutable std::mutex m_;
     std::vector<Armed> rules_;
-    std::map<int, std::string> paths_;
     int faults_ = 0;
 };
 
 // Keeps, at every sync of a file, the file's whole content: what a power cut
 // right after it would find of that file. A rename takes the synced content
 // of its source along.
-class SyncJournal : public kdb::FileSystem {
+class SyncJournal : public TrackingFileSystem {
 public:
     struct Event {
         std::string path;
@@ -81,8 +94,6 @@ public:
     // (count 0: the starting point): file name -> content.
     std::map<std::string, std::string> stateAfter(size_t count) const;
 
-    int open(const std::string& path, int flags, mode_t mode) override;
-    int close(int fd) override;
     int fsync(int fd) override;
     int fdatasync(int fd) override;
     int rename(const std::string& from, const std::string& to) override;
@@ -96,7 +107,6 @@ private:
     std::string dir_;
     std::map<std::string, std::string> start_;
     std::vector<Event> events_;
-    std::map<int, std::string> paths_;
 };
 
 // Writes the files of a state into `directory` (emptied first).
