@@ -8,6 +8,7 @@
 
 #include "FaultFileSystem.h"
 #include "FaultTables.h"
+#include "paradox/ParadoxTable.h"
 
 using namespace kdb;
 using namespace kdbtest;
@@ -218,4 +219,45 @@ TEST(FailureTest, ARefusedIndexReplacementLeavesTheOldIndexInUse)
     EXPECT_EQ(other->count("K"), 100u);
     other->verify();
     EXPECT_EQ(filesIn(tmp.path().toStdString()), std::set<std::string>{"T.MDX"});
+}
+
+// A Paradox table: a post the disk refuses, part-written or not at all,
+// leaves every record as it was.
+TEST(FailureTest, AParadoxPostRefusedByTheDiskLosesNothing)
+{
+    QTemporaryDir tmp;
+    const std::string path = tmp.path().toStdString() + "/USERS.DB";
+    ParadoxTable::create(path, std::vector<ParadoxField>{{"NOM", 'A', 20}, {"NUM", 'I', 0}});
+    Records expected;
+    {
+        auto t = ParadoxTable::open(path, {false, false});
+        for (int i = 1; i <= 120; ++i)
+            t->append({QString("U%1").arg(i, 4, 10, QChar('0')), i});
+        t->update(5, {QString("U9005"), 9005});
+        expected = recordsOf(*t);
+        const std::function<void()> posts[] = {[&] { t->append({QString("U0999"), 999}); },
+                                               [&] { t->update(7, {QString("U0998"), 998}); }};
+        for (const auto& r : {rule(Op::Write, ".DB"), rule(Op::Write, ".DB", ENOSPC, 30, false)}) {
+            for (const auto& post : posts) {
+                FaultFileSystem fs;
+                fs.add(r);
+                ScopedFileSystem use(fs);
+                try {
+                    post();
+                    ADD_FAILURE() << "the post did not fail";
+                } catch (const EDBEngineError& e) {
+                    EXPECT_EQ(e.code(), DBERR_WRITEERR);
+                    EXPECT_EQ(e.file(), path);
+                }
+                EXPECT_GT(fs.faults(), 0);
+            }
+        }
+        // The table goes on.
+        t->append({QString("U1000"), 1000});
+        expected["U1000"] = {"U1000", "1000"};
+        EXPECT_EQ(recordsOf(*t), expected);
+    }
+    auto back = ParadoxTable::open(path, {true, false});
+    EXPECT_EQ(recordsOf(*back), expected);
+    EXPECT_EQ(filesIn(tmp.path().toStdString()), std::set<std::string>{"USERS.DB"});
 }
