@@ -665,9 +665,17 @@ void Store::writeNodes()
 
 bool Store::beginSync()
 {
-    checkUsable();
     if (readOnly_)
         return false;
+    if (broken_) {
+        // Refused until regenerated: the mark goes to the disk so that the
+        // table's changes may follow it there (flush() then reports the
+        // index out of date).
+        const uint8_t mark = MARK_INUPDATE;
+        writeAll(fd_, path_, &mark, 1, H_MARK);
+        forceToDisk();
+        return true;
+    }
     // Changes of other processes count too: forcing the table forces theirs.
     syncWithDisk(true);
     if (!dirty_ && !unsynced_ && forcedKnown_ && counter() == forcedCounter_)

@@ -33,10 +33,12 @@ bool endsWithNoCase(const std::string& s, const std::string& tail)
                          [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b)); });
 }
 
-FaultFileSystem::Rule rule(Op op, const char* path, int err = EIO, int64_t bytes = -1, bool lasting = true)
+FaultFileSystem::Rule rule(Op op, const char* path, int err = EIO, int64_t bytes = -1, bool lasting = true,
+                           int after = 0)
 {
     FaultFileSystem::Rule r;
     r.op = op;
+    r.after = after;
     r.path = path;
     r.err = err;
     r.bytes = bytes;
@@ -126,6 +128,8 @@ TEST(FailureTest, AFailedFlushLosesNothing)
              Case{"shared, index sync refused", false, rule(Op::Sync, ".MDX"), flush, DBERR_WRITEERR, "PATIENT.MDX"},
              Case{"exclusive, index write refused", true, rule(Op::Write, ".MDX"), flush, DBERR_WRITEERR,
                   "PATIENT.MDX"},
+             Case{"exclusive, last index sync refused", true, rule(Op::Sync, ".MDX", EIO, -1, true, 1), flush,
+                  DBERR_WRITEERR, "PATIENT.MDX"},
          })
         run(c);
 }
