@@ -14,8 +14,11 @@
 #include <memory>
 
 class QPainter;
-class QSettings;
 class QTimer;
+
+namespace kui {
+class TIniFile;
+}
 class QWidget;
 
 // ---------------------------------------------------------------------------
@@ -277,7 +280,8 @@ inline constexpr TDcRegAccess RegAccessAll = TDcRegAccess(1u << keyAllAccess);
 
 // Names a place where controls may keep settings: an INI file, or a key of the
 // settings tree, which lives in INI files under a directory the caller gives
-// (one file per root key).
+// (one file per root key, a section per key path). Both are read and written
+// through the program's one INI file class (kui::TIniFile).
 class TDcRegIniFile : public QObject {
     Q_OBJECT
     Q_PROPERTY(QString Path READ Path WRITE setPath)
@@ -306,9 +310,14 @@ public:
     QString RegistryDirectory() const { return m_registryDirectory; }
     void setRegistryDirectory(const QString &dir);
 
-    // The storage for the current properties (made anew when stale), or null
-    // when no path is set. The object stays owned by this component.
-    QSettings *Storage();
+    // The file of the current properties (made anew when stale), or null
+    // when no path is set (or, for the tree, no directory). The object stays
+    // owned by this component.
+    kui::TIniFile *Storage();
+    // The section of Storage() that holds `section`: the name itself in an
+    // INI file; in the tree, the key path ("\\" or "/" separated) then the
+    // name, joined by "/".
+    QString SectionName(const QString &section) const;
 
 private:
     int pathTypeInt() const { return m_pathType; }
@@ -324,8 +333,8 @@ private:
     TDcRegAccess m_regAccess = RegAccessAll;
     bool m_storageStale = true;
     QString m_registryDirectory;
-    std::unique_ptr<QSettings> m_iniStorage;
-    std::unique_ptr<QSettings> m_regStorage;
+    std::unique_ptr<kui::TIniFile> m_iniStorage;
+    std::unique_ptr<kui::TIniFile> m_regStorage;
 };
 
 // ---------------------------------------------------------------------------

@@ -53,7 +53,7 @@ QString PadLeft(const QString& S, const QString& Pad, int Width)
 bool IsNumeric(const QString& S)
 {
     bool ok = false;
-    kfmt::StrToFloat(S, &ok);
+    kui::StrToFloat(S, &ok);
     return ok;
 }
 
@@ -71,11 +71,6 @@ QString DateToSqlString(const QDate& date)
 void ShowError(const QString& Msg)
 {
     kui::MsgError(Msg);
-}
-
-void DeleteFilesByMask(const QString& Dir, const QString& Mask)
-{
-    kos::DeleteFilesByMask(Dir, Mask);
 }
 
 namespace {

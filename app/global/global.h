@@ -5,6 +5,7 @@
 #include <array>
 
 #include "app/global/NextCode.h"
+#include "platform/os/Files.h"
 
 class QWidget;
 
@@ -71,8 +72,8 @@ QString DateToSqlString(const QDate& date);
 void ShowError(const QString& Msg);
 
 // Deletes the entries of Dir matching Mask; Dir ends with "/"; failures
-// are ignored.
-void DeleteFilesByMask(const QString& Dir, const QString& Mask);
+// are ignored. The one routine is the platform's.
+using kos::DeleteFilesByMask;
 
 // Saves / restores a window's position and size in AppDir + "KORVALE.INI",
 // in a section named after the window's object name. A window of fixed size

@@ -1,30 +1,25 @@
 #include "UMain.h"
 #include "ui_UMain.h"
 
+#include "Startup.h"
 #include "UCalendar.h"
 #include "UOption.h"
 #include "UPassWord.h"
 #include "USplashEx.h"
 
+#include "app/global/AppContext.h"
 #include "app/global/global.h"
 #include "checker/DbCheck.h"
-#include "resources/schema/SchemaText.h"
 #include "platform/db/engine/Engine.h"
 #include "controls/DcLabel.h"
 #include "controls/Gradient.h"
-#include "platform/os/Abort.h"
 #include "platform/os/Calculator.h"
-#include "platform/os/Files.h"
-#include "platform/os/Paths.h"
 #include "platform/ui/Application.h"
-#include "platform/ui/Formats.h"
 #include "platform/ui/IniFile.h"
-#include "platform/ui/WaitCursor.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/Printer.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QKeyEvent>
@@ -33,8 +28,6 @@
 #include <QPrintDialog>
 #include <QStatusBar>
 #include <QStyle>
-
-#include <stdexcept>
 
 static void InitMainResources()
 {
@@ -49,13 +42,8 @@ const QString kBuiltInPicture = QStringLiteral(":/korvale/welcome.png");
 
 } // namespace
 
-TfrmMain::Bindings& TfrmMain::Bind()
-{
-    static Bindings bindings;
-    return bindings;
-}
-
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
+TfrmMain::TfrmMain(AppContext& context, QWidget* parent)
+    : QMainWindow(parent), context_(context), ui(new Ui::TfrmMain)
 {
     InitMainResources();
     ui->setupUi(this);
@@ -64,12 +52,12 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
     // The table checker and the schema it keeps the data directory in line with.
     DbCheckData = new TDbCheck(this);
     DbCheckData->setObjectName(QStringLiteral("DbCheckData"));
-    DbCheckData->Descriptor = SchemaText();
+    DbCheckData->Descriptor = context_.schema;
     DbCheckData->OnFoundDiff = [this](QObject*, TChkMessage message, const QString& tableName, bool& correct) {
         DbCheckDataFoundDiff(message, tableName, correct);
     };
     DbCheckData->OnError = [this](QObject*, const EDBEngineError& error) {
-        DbCheckDataError(QString::fromUtf8(error.what()));
+        DbCheckDataError(kui::ExceptionText(error));
     };
 
     // The toolbar and the banner.
@@ -90,14 +78,14 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(new Ui::TfrmMain)
     bannerFont.setPointSize(12);
     ui->lUser->setFont(bannerFont);
 
-    QStyle* st = style();
-    ui->btnPatient->setIcon(st->standardIcon(QStyle::SP_FileDialogDetailedView));
-    ui->btnRDV->setIcon(st->standardIcon(QStyle::SP_FileDialogInfoView));
-    ui->btnConsul->setIcon(st->standardIcon(QStyle::SP_FileDialogContentsView));
-    ui->btnPhoto->setIcon(st->standardIcon(QStyle::SP_DesktopIcon));
-    ui->btnRadio->setIcon(st->standardIcon(QStyle::SP_FileDialogListView));
-    ui->btnBio->setIcon(st->standardIcon(QStyle::SP_FileDialogListView));
-    ui->btnFermer->setIcon(st->standardIcon(QStyle::SP_DialogCloseButton));
+    // One glyph per command, from the desktop's icon theme.
+    ui->btnPatient->setIcon(kui::ThemeIcon(QStringLiteral("x-office-address-book"), QStyle::SP_FileDialogDetailedView));
+    ui->btnRDV->setIcon(kui::ThemeIcon(QStringLiteral("x-office-calendar"), QStyle::SP_FileDialogInfoView));
+    ui->btnConsul->setIcon(kui::ThemeIcon(QStringLiteral("x-office-document"), QStyle::SP_FileDialogContentsView));
+    ui->btnPhoto->setIcon(kui::ThemeIcon(QStringLiteral("camera-photo"), QStyle::SP_DesktopIcon));
+    ui->btnRadio->setIcon(kui::ThemeIcon(QStringLiteral("image-x-generic"), QStyle::SP_FileDialogListView));
+    ui->btnBio->setIcon(kui::ThemeIcon(QStringLiteral("x-office-spreadsheet"), QStyle::SP_FileIcon));
+    ui->btnFermer->setIcon(kui::ThemeIcon(QStringLiteral("application-exit"), QStyle::SP_DialogCloseButton));
 
     // The separator after "Restaurer l'image d'accueil" is hidden with it.
     const QList<QAction*> fileActions = ui->mnFichier->actions();
@@ -183,168 +171,9 @@ void TfrmMain::RequestTerminate()
 // ---------------------------------------------------------------------------
 // Creation sequence.
 
-void TfrmMain::EnsureDir(const QString& dir, bool privateDir)
-{
-    if (kos::EnsureDirectory(dir, privateDir))
-        return;
-    ShowError(QStringLiteral("Impossible de créer le répertoire : ") + dir + QLatin1Char('\r'));
-    Abort();
-}
-
 void TfrmMain::FormCreate()
 {
-    bool loggedIn = false;
-    try {
-        // 1-2. The first settings file.
-        IniDir = kos::ConfigHomeDir();
-        EnsureDir(IniDir);
-        DisplayRdv = kui::TIniFile(IniDir + IniKeys::FileName).ReadBool(IniKeys::Params, IniKeys::DisplayRdv, true);
-
-        // 3. The program directory, with the files shipped with the program.
-        AppDir = kos::ProgramHomeDir();
-        EnsureDir(AppDir);
-        kos::CopyMissingShippedFiles(QStringLiteral("USERS.*"), AppDir);
-
-        // 4. The data directory; a fresh one gets its tables.
-        DataPath = AppDir + QStringLiteral("Data/");
-        if (!QFileInfo(DataPath).isDir()) {
-            EnsureDir(DataPath);
-            CreateDatabase();
-        }
-
-        // 5. The other directories.
-        ProtDir = AppDir + QStringLiteral("PROT/");
-        EnsureDir(ProtDir);
-        PhotoDir = AppDir + QStringLiteral("PHOTOS/");
-        EnsureDir(PhotoDir);
-        TempPath = kos::PrivateTempDir();
-        EnsureDir(TempPath, true);
-
-        // 6-7. The engine's leftovers and its session directories.
-        CleanUpEngineFiles(true);
-        SetSessionDirectories();
-
-        // 8. Practitioner and speciality.
-        const kui::TIniFile appIni(AppDir + IniKeys::FileName);
-        PractitionerName = appIni.ReadString(IniKeys::Params, IniKeys::Docteur);
-        SpecialityLine = appIni.ReadString(IniKeys::Params, IniKeys::Specialite);
-        ui->lUser->setText(PractitionerName);
-
-        // 9. Login; a refusal ends the program once the sequence is done.
-        QCoreApplication::processEvents();
-        loggedIn = Login();
-        if (!loggedIn)
-            RequestTerminate();
-
-        // 10-12. Practice settings, caption and status bar.
-        QString imageName;
-        ReadPracticeSettings(imageName);
-        setWindowTitle(QStringLiteral("Suivi des patients - ") + AppVersion);
-        statusPanels_[0]->setText(kfmt::DateToStr(QDate::currentDate()));
-        statusPanels_[2]->setText(AppVersion);
-
-        // 13-15. Welcome picture, read-only files, maximised window.
-        LoadBackgroundPicture(imageName);
-        ClearReadOnlyFlags(AppDir);
-        ClearReadOnlyFlags(DataPath);
-        setWindowState(windowState() | Qt::WindowMaximized);
-        creationCompleted_ = true;
-    } catch (...) {
-        // A start-up abandoned before the login would open the window
-        // without anyone logged in: the program ends instead.
-        if (!loggedIn)
-            RequestTerminate();
-        kui::TApplication::HandleCurrentException();
-    }
-}
-
-void TfrmMain::CreateDatabase()
-{
-    bool checked = false;
-    {
-        kui::WaitCursor wait;
-        if (!DataPath.isEmpty()) {
-            if (Bind().checkDatabase) {
-                Bind().checkDatabase();
-            } else {
-                DbCheckData->CorrectPath = DataPath;
-                DbCheckData->CheckDatabase();
-            }
-            checked = true;
-        }
-    }
-    if (checked) {
-        kui::MsgInformation(QStringLiteral("Création de la base de données terminée !"), this);
-        QCoreApplication::processEvents();
-    }
-}
-
-void TfrmMain::CleanUpEngineFiles(bool emptyTempPath)
-{
-    try {
-        DeleteFilesByMask(AppDir, QStringLiteral("_QS*.*"));
-        DeleteFilesByMask(AppDir, QStringLiteral("Del*.*"));
-        DeleteFilesByMask(DataPath, QStringLiteral("_*.*"));
-        DeleteFilesByMask(DataPath, QStringLiteral("Del*.*"));
-        DeleteFilesByMask(AppDir, QStringLiteral("PDOXUSRS.*"));
-        DeleteFilesByMask(AppDir, QStringLiteral("PARADOX.*"));
-        DeleteFilesByMask(DataPath, QStringLiteral("PDOXUSRS.*"));
-        DeleteFilesByMask(DataPath, QStringLiteral("PARADOX.*"));
-        DeleteFilesByMask(IniDir, QStringLiteral("PDOXUSRS.*"));
-        DeleteFilesByMask(IniDir, QStringLiteral("PARADOX.*"));
-        if (emptyTempPath)
-            DeleteFilesByMask(TempPath, QStringLiteral("*.*"));
-    } catch (...) {
-        // Clean-up failures are ignored.
-    }
-}
-
-void TfrmMain::SetSessionDirectories()
-{
-    QString privateDir = TempPath;
-    if (privateDir.endsWith(QLatin1Char('/')))
-        privateDir.chop(1);
-    if (Bind().sessionDirectories) {
-        Bind().sessionDirectories(privateDir, AppDir);
-        return;
-    }
-    auto& session = kdb::engine::Session::instance();
-    session.setPrivateDir(privateDir.toStdString());
-    session.setNetDir(AppDir.toStdString());
-}
-
-bool TfrmMain::Login()
-{
-    if (Bind().login)
-        return Bind().login();
-    TfrmPassWord dialog;
-    dialog.Tag = 0;
-    QCoreApplication::processEvents();
-    return dialog.exec() == QDialog::Accepted;
-}
-
-void TfrmMain::ReadPracticeSettings(QString& imageName)
-{
-    const kui::TIniFile ini(AppDir + IniKeys::FileName);
-    imageName = ini.ReadString(IniKeys::Params, IniKeys::Image);
-    PracticeDetail = ini.ReadString(IniKeys::Params, IniKeys::Detail);
-    PracticeAddress = ini.ReadString(IniKeys::Params, IniKeys::Adresse);
-    PracticeCity = ini.ReadString(IniKeys::Params, IniKeys::Ville);
-    PracticePhone = ini.ReadString(IniKeys::Params, IniKeys::Tel);
-    PracticeEmail = ini.ReadString(IniKeys::Params, IniKeys::Email);
-}
-
-void TfrmMain::LoadBackgroundPicture(const QString& imageName)
-{
-    if (imageName.isEmpty())
-        return;
-    // Only a file of the program directory is taken.
-    const QString path = AppDir + QFileInfo(imageName).fileName();
-    QImage picture;
-    if (!picture.load(path))
-        throw std::runtime_error(
-            (QStringLiteral("Impossible de charger l'image d'accueil : ") + path).toStdString());
-    SetBackground(picture);
+    TStartup(context_, *this).Run();
 }
 
 void TfrmMain::SetBackground(const QImage& picture)
@@ -354,12 +183,6 @@ void TfrmMain::SetBackground(const QImage& picture)
     backGround_ = picture;
     // The brush tiles the picture from the top-left corner of the area.
     ui->ClientArea->setBackground(QBrush(QPixmap::fromImage(backGround_)));
-}
-
-void TfrmMain::ClearReadOnlyFlags(const QString& dir)
-{
-    kui::WaitCursor wait;
-    kos::ClearReadOnlyFlags(dir);
 }
 
 // ---------------------------------------------------------------------------
@@ -402,8 +225,8 @@ void TfrmMain::closeEvent(QCloseEvent* event)
 
 void TfrmMain::AutoBackup()
 {
-    if (Bind().autoBackup)
-        Bind().autoBackup();
+    if (context_.autoBackup)
+        context_.autoBackup();
 }
 
 void TfrmMain::FormDestroy()
@@ -440,8 +263,18 @@ bool TfrmMain::FormShortCut(int key)
 
 void TfrmMain::RunCalculator()
 {
-    if (kos::StartCalculator() != kos::CalculatorStart::Started)
+    switch (kos::StartCalculator()) {
+    case kos::CalculatorStart::Started: break;
+    case kos::CalculatorStart::NotFound:
         kui::MsgError(QStringLiteral("Le fichier : 'Calc.exe' est introuvable."), this);
+        break;
+    case kos::CalculatorStart::OutOfMemory:
+        kui::MsgError(QStringLiteral("Mémoire insuffisante pour cette opération."), this);
+        break;
+    case kos::CalculatorStart::CannotRun:
+        kui::MsgError(QStringLiteral("Ce programme ne peut pas être exécuté par Microsoft Windows."), this);
+        break;
+    }
 }
 
 bool TfrmMain::ShowCalendar()
@@ -533,7 +366,7 @@ void TfrmMain::mnEpurationClick()
 
 void TfrmMain::mnParametresClick()
 {
-    TfrmOption dialog(nullptr);
+    TfrmOption dialog(context_, nullptr);
     dialog.exec();
 }
 
@@ -553,8 +386,8 @@ void TfrmMain::Configurationdelimprimante1Click()
 void TfrmMain::mnChangerImageClick()
 {
     QString fileName;
-    if (Bind().choosePicture)
-        fileName = Bind().choosePicture(this);
+    if (context_.choosePicture)
+        fileName = context_.choosePicture(this);
     else
         fileName = QFileDialog::getOpenFileName(this, QString(), QString(),
                                                 QStringLiteral("Fichiers bitmap (*.bmp *.BMP)"));

@@ -2,13 +2,15 @@
 #include <QImage>
 #include <QMainWindow>
 
-#include <functional>
+#include <exception>
 
 class QLabel;
 class QMdiArea;
 class QStatusBar;
 class TDcLabel;
 class TDbCheck;
+class TStartup;
+struct AppContext;
 
 #include <memory>
 
@@ -25,24 +27,9 @@ class TfrmMain;
 class TfrmMain : public QMainWindow {
     Q_OBJECT
 public:
-    // Replacements of the steps that reach outside this window, for tests:
-    // a step left empty runs the program's own code. Set them before the
-    // window is created.
-    struct Bindings {
-        // Runs the table check over the fresh DataPath (creates the tables).
-        std::function<void()> checkDatabase;
-        // Points the engine session's private and network directories.
-        std::function<void(const QString& privateDir, const QString& netDir)> sessionDirectories;
-        // Shows the login dialog; true when the user is logged in.
-        std::function<bool()> login;
-        // Writes the automatic backup when the program is closed.
-        std::function<void()> autoBackup;
-        // Asks for a picture file for the welcome picture; empty = cancelled.
-        std::function<QString(QWidget* parent)> choosePicture;
-    };
-    static Bindings& Bind();
-
-    explicit TfrmMain(QWidget* parent = nullptr);
+    // The window is built on the application context (the screens it opens
+    // get the same one); its creation runs the start-up sequence (TStartup).
+    explicit TfrmMain(AppContext& context, QWidget* parent = nullptr);
     ~TfrmMain() override;
 
     // True when the start-up sequence asked for the end of the program (a
@@ -108,20 +95,12 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
+    friend class TStartup;
+
     void FormCreate();
     void FormShow();
     void FormDestroy();
-    // Creates the directory when missing; on failure shows the error box
-    // and ends the sequence with the silent abort.
-    void EnsureDir(const QString& dir, bool privateDir = false);
-    void CreateDatabase();
-    void CleanUpEngineFiles(bool emptyTempPath);
-    void SetSessionDirectories();
-    bool Login();
-    void ReadPracticeSettings(QString& imageName);
-    void LoadBackgroundPicture(const QString& imageName);
     void SetBackground(const QImage& picture);
-    void ClearReadOnlyFlags(const QString& dir);
     void AutoBackup();
     void RunCalculator();
     bool ShowCalendar();
@@ -129,7 +108,9 @@ private:
     // Runs the table check, then reindexes (reindex true) or packs every
     // table of the schema.
     void MaintainDatabase(bool reindex);
+    QString WalkFailureText(bool reindex, int treated, const std::exception_ptr& failure) const;
 
+    AppContext& context_;
     Ui::TfrmMain* ui;
     QLabel* statusPanels_[4] = {};
     QImage backGround_;

@@ -1,34 +1,27 @@
 #include "UMain.h"
 #include "USplash.h"
 
+#include "app/global/AppContext.h"
 #include "app/global/global.h"
 #include "app/global/NextCodeDb.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Formats.h"
 
-#include <QThread>
-
 int main(int argc, char* argv[])
 {
-    kfmt::InstallProcessFormats();
+    kui::InstallProcessFormats();
 
     kui::TApplication app(argc, argv);
     app.LoadFrenchTranslations();
     AppVersion = QStringLiteral("Korvale 3.1");
     InstallDatabaseKeyColumns();
 
-    {
-        TfrmSplash splash;
-        splash.show();
-        splash.repaint();
-        QCoreApplication::processEvents();
-        QThread::msleep(1500);
-    }
+    TfrmSplash::ShowDuring(1500);
     QCoreApplication::processEvents();
 
     kui::TApplication::SetTitle(QStringLiteral("Suivi des patients"));
 
-    TfrmMain mainWindow;
+    TfrmMain mainWindow(ProgramContext());
     if (mainWindow.TerminateRequested())
         return 0;
     mainWindow.show();

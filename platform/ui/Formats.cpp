@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-namespace kfmt {
+namespace kui {
 
 void InstallProcessFormats()
 {
@@ -120,4 +120,4 @@ qint64 StrToInt(const QString& text, bool* ok)
     return good ? value : 0;
 }
 
-} // namespace kfmt
+} // namespace kui

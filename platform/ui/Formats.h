@@ -7,7 +7,7 @@
 // dates, times, numbers and text: dates dd/mm/yyyy, times hh:mm, "." as the
 // decimal separator and a blank as the thousands separator, whatever the
 // user's own locale says.
-namespace kfmt {
+namespace kui {
 
 inline constexpr char16_t DateSeparator = u'/';
 inline constexpr char16_t TimeSeparator = u':';
@@ -20,7 +20,9 @@ inline const QString CurrencyString = QStringLiteral(" ");
 
 // Sets up the process for these formats: the default locale becomes French
 // (France) for day and month names shown by the standard widgets. Numbers
-// must go through the routines below, not through the locale.
+// must go through the routines below, not through the locale. The C
+// library's numeric conventions are set back to "." by the application
+// object (kui::TApplication), whatever the desktop's locale.
 void InstallProcessFormats();
 
 // "05/12/2026"; an invalid date gives an empty text.
@@ -53,4 +55,4 @@ QString IntToStr(qint64 value);
 // Optional sign and decimal digits, blanks around ignored.
 qint64 StrToInt(const QString& text, bool* ok = nullptr);
 
-} // namespace kfmt
+} // namespace kui

@@ -249,36 +249,46 @@ QStringList TIniFile::ReadSection(const QString& section) const
     return result;
 }
 
-bool TIniFile::EraseSection(const QString& section)
+namespace {
+
+// Loads the file and, when the section exists, lets edit change its lines
+// [begin, end); the file is saved when edit answers that it changed them.
+// False when the file cannot be read or written.
+template <typename Edit>
+bool EditSection(const QString& fileName, const QString& section, Edit edit)
 {
     bool readable = false;
-    QStringList lines = LoadLines(fileName_, &readable);
+    QStringList lines = LoadLines(fileName, &readable);
     if (!readable)
         return false;
     int begin = 0, end = 0;
     if (!FindSection(lines, section, begin, end))
         return true;
-    lines.erase(lines.begin() + begin, lines.begin() + end);
-    return SaveLines(fileName_, lines);
+    return !edit(lines, begin, end) || SaveLines(fileName, lines);
+}
+
+} // namespace
+
+bool TIniFile::EraseSection(const QString& section)
+{
+    return EditSection(fileName_, section, [](QStringList& lines, int begin, int end) {
+        lines.erase(lines.begin() + begin, lines.begin() + end);
+        return true;
+    });
 }
 
 bool TIniFile::DeleteKey(const QString& section, const QString& key)
 {
-    bool readable = false;
-    QStringList lines = LoadLines(fileName_, &readable);
-    if (!readable)
-        return false;
-    int begin = 0, end = 0;
-    if (!FindSection(lines, section, begin, end))
-        return true;
-    for (int i = begin + 1; i < end; ++i) {
-        QString k, v;
-        if (SplitEntry(lines[i], k, v) && Same(k, key)) {
-            lines.removeAt(i);
-            return SaveLines(fileName_, lines);
+    return EditSection(fileName_, section, [&](QStringList& lines, int begin, int end) {
+        for (int i = begin + 1; i < end; ++i) {
+            QString k, v;
+            if (SplitEntry(lines[i], k, v) && Same(k, key)) {
+                lines.removeAt(i);
+                return true;
+            }
         }
-    }
-    return true;
+        return false;
+    });
 }
 
 } // namespace kui

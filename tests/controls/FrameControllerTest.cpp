@@ -4,7 +4,7 @@
 
 #include "controls/DcLabel.h"
 
-#include <QSettings>
+#include "platform/ui/IniFile.h"
 #include <QTemporaryDir>
 
 #include <memory>
@@ -41,18 +41,6 @@ public:
 } // namespace
 
 class FrameControllerTest : public QtTest {};
-
-TEST_F(FrameControllerTest, Defaults)
-{
-    TDcFrameController fc;
-    EXPECT_EQ(fc.Color(), clWindow);
-    EXPECT_EQ(fc.FocusColor(), clWindow);
-    EXPECT_EQ(fc.FrameStyle(), fsFlat);
-    EXPECT_EQ(fc.FrameHotStyle(), fsFlatBold);
-    EXPECT_EQ(fc.FrameSides(), sdsAll);
-    EXPECT_FALSE(fc.FrameVisible());
-    EXPECT_EQ(fc.FramingPreference(), fpXPThemes);
-}
 
 TEST_F(FrameControllerTest, ColourDragsTheFocusColourAlong)
 {
@@ -242,13 +230,9 @@ TEST_F(FrameControllerTest, RegIniFileReferenceIsDropped)
 
 class RegIniFileTest : public QtTest {};
 
-TEST_F(RegIniFileTest, DefaultsAndStaleness)
+TEST_F(RegIniFileTest, OnlyAChangedPropertyMakesTheStorageStale)
 {
     TDcRegIniFile f;
-    EXPECT_TRUE(f.Path().isEmpty());
-    EXPECT_EQ(f.PathType(), ptIniFile);
-    EXPECT_EQ(f.RegKey(), hkeyCurrentUser);
-    EXPECT_EQ(f.RegAccess(), 0x200);
     EXPECT_TRUE(f.StorageStale());
     EXPECT_EQ(f.Storage(), nullptr) << "no path, no storage";
     EXPECT_FALSE(f.StorageStale());
@@ -263,19 +247,17 @@ TEST_F(RegIniFileTest, DefaultsAndStaleness)
     EXPECT_TRUE(f.StorageStale());
 }
 
-TEST_F(RegIniFileTest, IniAndTreeStorage)
+TEST_F(RegIniFileTest, IniAndTreeStorageAreProgramIniFiles)
 {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     TDcRegIniFile f;
     f.setPath(dir.filePath(QStringLiteral("reglages.ini")));
-    QSettings *ini = f.Storage();
+    kui::TIniFile *ini = f.Storage();
     ASSERT_NE(ini, nullptr);
-    ini->setValue(QStringLiteral("Cadre/Couleur"), 42);
-    ini->sync();
-    EXPECT_EQ(QSettings(dir.filePath(QStringLiteral("reglages.ini")), QSettings::IniFormat)
-                  .value(QStringLiteral("Cadre/Couleur"))
-                  .toInt(),
+    ASSERT_TRUE(ini->WriteInteger(f.SectionName(QStringLiteral("Cadre")), QStringLiteral("Couleur"), 42));
+    EXPECT_EQ(kui::TIniFile(dir.filePath(QStringLiteral("reglages.ini")))
+                  .ReadInteger(QStringLiteral("Cadre"), QStringLiteral("Couleur"), 0),
               42);
     EXPECT_EQ(f.Storage(), ini) << "kept while nothing changes";
 
@@ -283,12 +265,12 @@ TEST_F(RegIniFileTest, IniAndTreeStorage)
     f.setPath(QStringLiteral("\\Software\\Cabinet"));
     EXPECT_EQ(f.Storage(), nullptr) << "the tree needs a directory";
     f.setRegistryDirectory(dir.path());
-    QSettings *tree = f.Storage();
+    kui::TIniFile *tree = f.Storage();
     ASSERT_NE(tree, nullptr);
-    tree->setValue(QStringLiteral("Valeur"), QStringLiteral("oui"));
-    tree->sync();
-    QSettings check(dir.filePath(QStringLiteral("CurrentUser.ini")), QSettings::IniFormat);
-    EXPECT_EQ(check.value(QStringLiteral("Software/Cabinet/Valeur")).toString(), QStringLiteral("oui"));
+    ASSERT_TRUE(tree->WriteString(f.SectionName(QString()), QStringLiteral("Valeur"), QStringLiteral("oui")));
+    EXPECT_EQ(kui::TIniFile(dir.filePath(QStringLiteral("CurrentUser.ini")))
+                  .ReadString(QStringLiteral("Software/Cabinet"), QStringLiteral("Valeur")),
+              QStringLiteral("oui"));
 }
 
 #include "FrameControllerTest.moc"

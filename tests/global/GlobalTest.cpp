@@ -1,7 +1,7 @@
 #include "app/global/global.h"
 #include "platform/ui/IniFile.h"
 #include "platform/ui/Messages.h"
-#include "tests/ui/TestApplication.h"
+#include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
 

@@ -8,7 +8,7 @@
 #include "platform/os/Abort.h"
 #include "platform/ui/Messages.h"
 #include "resources/schema/SchemaText.h"
-#include "tests/ui/TestApplication.h"
+#include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
 

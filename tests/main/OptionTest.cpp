@@ -1,23 +1,32 @@
-#include "MainFixture.h"
-
+// The settings dialog, driven as a user would: the model of a screen test.
+#include "UCalendar.h"
 #include "UOption.h"
+#include "UPassWord.h"
 #include "USplash.h"
 #include "USplashEx.h"
+#include "app/global/global.h"
 #include "platform/ui/IniFile.h"
+#include "tests/support/TempPractice.h"
+#include "tests/support/TestApplication.h"
 
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
+
+namespace {
 
 class OptionTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        TestApplication();
-        ASSERT_TRUE(dir_.isValid());
-        saved_ = {AppDir, PractitionerName, SpecialityLine, PracticeDetail, PracticeEmail};
-        AppDir = dir_.path() + "/";
         PractitionerName = "Dr Martin";
         SpecialityLine = "Chirurgie générale";
         PracticeDetail = "avant";
@@ -30,50 +39,41 @@ protected:
         ini.WriteString("PARAMS", "TEL", "0400000000");
         ini.WriteString("PARAMS", "EMAIL", "cabinet@example.org");
     }
-    void TearDown() override
-    {
-        AppDir = saved_[0];
-        PractitionerName = saved_[1];
-        SpecialityLine = saved_[2];
-        PracticeDetail = saved_[3];
-        PracticeEmail = saved_[4];
-    }
     QByteArray File() const
     {
         QFile f(AppDir + "KORVALE.INI");
         return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
     }
+    static void Retype(QLineEdit* edit, const QString& text)
+    {
+        edit->setFocus();
+        edit->selectAll();
+        QTest::keyClick(edit, Qt::Key_Delete);
+        // One key press per character, accented ones included.
+        for (const QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, edit, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
 
-    QTemporaryDir dir_;
-    QStringList saved_;
+    TempPractice practice_;
 };
 
-TEST_F(OptionTest, ShowingFillsTheFieldsFromTheSettingsAndTheSharedNames)
+TEST_F(OptionTest, OkWritesTheFiveTypedDetailsInOrderAndSharesThem)
 {
-    TfrmOption dlg;
+    TfrmOption dlg(practice_.context());
     dlg.show();
-    EXPECT_EQ(dlg.windowTitle(), "Paramètres");
     EXPECT_EQ(dlg.edDoc()->text(), "Dr Martin");
     EXPECT_EQ(dlg.edSpec()->text(), "Chirurgie générale");
-    EXPECT_TRUE(dlg.edDoc()->isReadOnly());
-    EXPECT_TRUE(dlg.edSpec()->isReadOnly());
     EXPECT_EQ(dlg.edDet()->text(), "Cabinet");
-    EXPECT_EQ(dlg.edAdr()->text(), "1 rue Haute");
-    EXPECT_EQ(dlg.edVille()->text(), "Lyon");
     EXPECT_EQ(dlg.edTel()->text(), "0400000000");
     EXPECT_EQ(dlg.edEmail()->text(), "cabinet@example.org");
-}
 
-TEST_F(OptionTest, OkWritesTheFiveKeysAndTheSharedDetails)
-{
-    TfrmOption dlg;
-    dlg.show();
-    dlg.edDet()->setText("Médecine du sport");
-    dlg.edAdr()->setText("2 place Basse");
-    dlg.edVille()->setText("Nice");
-    dlg.edTel()->setText("0493000000");
-    dlg.edEmail()->clear();
-    dlg.findChild<QPushButton*>("btnOk")->click();
+    Retype(dlg.edDet(), "Médecine du sport");
+    Retype(dlg.edAdr(), "2 place Basse");
+    Retype(dlg.edVille(), "Nice");
+    Retype(dlg.edTel(), "0493000000");
+    Retype(dlg.edEmail(), "");
+    QTest::mouseClick(dlg.findChild<QPushButton*>("btnOk"), Qt::LeftButton);
+
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_EQ(QString::fromUtf8(File()), "[PARAMS]\nIMAGE=fond.bmp\nDETAIL=Médecine du sport\nADRESSE=2 place Basse\n"
                                          "VILLE=Nice\nTEL=0493000000\nEMAIL=\n");
@@ -82,30 +82,49 @@ TEST_F(OptionTest, OkWritesTheFiveKeysAndTheSharedDetails)
     EXPECT_EQ(PracticeCity, "Nice");
     EXPECT_EQ(PracticePhone, "0493000000");
     EXPECT_EQ(PracticeEmail, "");
+    EXPECT_EQ(practice_.messages().Count(), 0);
+}
+
+TEST_F(OptionTest, ASettingsFileThatCannotBeWrittenIsReportedAndTheDialogStays)
+{
+    TfrmOption dlg(practice_.context());
+    dlg.show();
+    // The settings file cannot be replaced: a directory stands in its place.
+    ASSERT_TRUE(QFile::remove(AppDir + "KORVALE.INI"));
+    ASSERT_TRUE(QDir().mkdir(AppDir + "KORVALE.INI"));
+    Retype(dlg.edDet(), "Médecine du sport");
+    QTest::mouseClick(dlg.findChild<QPushButton*>("btnOk"), Qt::LeftButton);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.edDet()->text(), "Médecine du sport");
+    const auto& messages = practice_.messages();
+    ASSERT_EQ(messages.Count(), 1);
+    EXPECT_EQ(messages.Last().kind, kui::MsgKind::Error);
+    EXPECT_TRUE(messages.Last().text.contains(AppDir + "KORVALE.INI"));
+    EXPECT_EQ(PracticeDetail, "avant");
 }
 
 TEST_F(OptionTest, CancelWritesNothingAndChangesNoSharedDetail)
 {
     const QByteArray before = File();
-    TfrmOption dlg;
+    TfrmOption dlg(practice_.context());
     dlg.show();
-    dlg.edDet()->setText("changé");
-    dlg.edEmail()->setText("autre@example.org");
-    dlg.findChild<QPushButton*>("btnCancel")->click();
+    Retype(dlg.edDet(), "changé");
+    Retype(dlg.edEmail(), "autre@example.org");
+    QTest::mouseClick(dlg.findChild<QPushButton*>("btnCancel"), Qt::LeftButton);
     EXPECT_EQ(dlg.result(), QDialog::Rejected);
     EXPECT_EQ(File(), before);
     EXPECT_EQ(PracticeDetail, "avant");
     EXPECT_EQ(PracticeEmail, "avant@example.org");
 }
 
-TEST_F(OptionTest, TheReadOnlyFieldsAreNeverWritten)
+TEST_F(OptionTest, TheReadOnlyFieldsCannotBeTypedIntoAndAreNeverWritten)
 {
-    TfrmOption dlg;
+    TfrmOption dlg(practice_.context());
     dlg.show();
     dlg.edDoc()->setFocus();
     QTest::keyClicks(dlg.edDoc(), "XYZ");
     EXPECT_EQ(dlg.edDoc()->text(), "Dr Martin");
-    dlg.findChild<QPushButton*>("btnOk")->click();
+    QTest::mouseClick(dlg.findChild<QPushButton*>("btnOk"), Qt::LeftButton);
     const kui::TIniFile ini(AppDir + "KORVALE.INI");
     EXPECT_EQ(ini.ReadSection("PARAMS"), (QStringList{"IMAGE", "DETAIL", "ADRESSE", "VILLE", "TEL", "EMAIL"}));
     EXPECT_FALSE(File().contains("Dr Martin"));
@@ -115,7 +134,7 @@ TEST_F(OptionTest, TheReadOnlyFieldsAreNeverWritten)
 
 TEST_F(OptionTest, EnterMovesToTheNextFieldInsteadOfClosing)
 {
-    TfrmOption dlg;
+    TfrmOption dlg(practice_.context());
     dlg.show();
     QApplication::setActiveWindow(&dlg);
     dlg.edDet()->setFocus();
@@ -128,6 +147,8 @@ TEST_F(OptionTest, EnterMovesToTheNextFieldInsteadOfClosing)
     EXPECT_TRUE(dlg.findChild<QPushButton*>("btnOk")->hasFocus());
 }
 
+} // namespace
+
 TEST(SplashWindows, ShowTheVersionText)
 {
     TestApplication();
@@ -139,6 +160,65 @@ TEST(SplashWindows, ShowTheVersionText)
     TfrmSplashEx about;
     EXPECT_EQ(about.VersionText(), "Korvale 3.1");
     EXPECT_EQ(about.windowTitle(), "A propos ...");
-    EXPECT_EQ(about.minimumSize(), about.maximumSize());
     AppVersion = saved;
+}
+
+// Counts paint events.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+TEST(SplashWindows, PaintsAndRepaintsWhileItIsShown)
+{
+    TestApplication();
+    PaintCounter counter;
+    QPointer<TfrmSplash> shown;
+    int paintsBefore = -1, paintsAfter = -1;
+    // The window system asks for a repaint while the splash is up.
+    QTimer::singleShot(50, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* s = qobject_cast<TfrmSplash*>(w))
+                shown = s;
+        if (!shown)
+            return;
+        paintsBefore = counter.paints;
+        // Its gradient and labels cover the whole window.
+        for (QWidget* child : shown->findChildren<QWidget*>()) {
+            child->installEventFilter(&counter);
+            child->update();
+        }
+        QTimer::singleShot(100, [&] { paintsAfter = counter.paints; });
+    });
+    QElapsedTimer clock;
+    clock.start();
+    TfrmSplash::ShowDuring(300);
+    EXPECT_GE(clock.elapsed(), 300);
+    ASSERT_GE(paintsBefore, 0) << "the splash was not on the screen";
+    EXPECT_GT(paintsAfter, paintsBefore);
+    EXPECT_TRUE(shown.isNull()) << "freed afterwards";
+}
+
+TEST(FixedDialogs, CannotBeResized)
+{
+    TempPractice practice;  // the login may report its user table
+    TfrmPassWord login;
+    TfrmOption settings(practice.context());
+    TfrmSplashEx about;
+    TfrmCalendar calendar;
+    for (QWidget* w : std::initializer_list<QWidget*>{&login, &settings, &about, &calendar}) {
+        w->show();
+        const QSize before = w->size();
+        EXPECT_FALSE(before.isEmpty()) << w->metaObject()->className();
+        w->resize(before + QSize(120, 80));
+        EXPECT_EQ(w->size(), before) << w->metaObject()->className();
+        EXPECT_FALSE(w->windowFlags().testFlag(Qt::WindowMaximizeButtonHint)) << w->metaObject()->className();
+        w->close();
+    }
 }

@@ -10,7 +10,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/IniFile.h"
 #include "platform/ui/Messages.h"
-#include "tests/ui/TestApplication.h"
+#include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
 
@@ -256,6 +256,24 @@ TEST_F(PassWordTest, InstallsTheHandlersAndEmptiesTheSessionPasswordsAtClose)
     ASSERT_EQ(messages_.Count(), 1);
     EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Plain);
     EXPECT_EQ(messages_.Last().text, "Table verrouillée");
+}
+
+TEST_F(PassWordTest, ADamagedUserTableKeepsThePasswordMaskedAndSaysWhichFileToRestore)
+{
+    {
+        QFile f(AppDir + "USERS.DB");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(3000, '\x5a'));
+    }
+    TfrmPassWord dlg;
+    dlg.Tag = 0;
+    dlg.show();
+    EXPECT_EQ(dlg.edPassword()->echoMode(), QLineEdit::Password);
+    ASSERT_EQ(messages_.Count(), 1);
+    const QString text = messages_.Last().text;
+    EXPECT_TRUE(text.contains(AppDir + "USERS.DB")) << text.toStdString();
+    EXPECT_TRUE(text.contains("sauvegarde")) << text.toStdString();
+    dlg.reject();
 }
 
 TEST(PasswordHash, HashesAreSaltedAndVerified)

@@ -1,14 +1,19 @@
 #include "MainFixture.h"
 
 #include "controls/DcLabel.h"
+#include "platform/db/core/Session.h"
 #include "platform/os/Files.h"
 #include "platform/os/Paths.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/IniFile.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+
+#include <unistd.h>
 #include <QImage>
 
 #include <sys/stat.h>
@@ -36,13 +41,15 @@ TEST_F(StartupTest, FirstStartCreatesTheDirectoriesAndTheDatabaseBeforeTheLogin)
     EXPECT_EQ(DataPath, home_ + "Data/");
     EXPECT_EQ(ProtDir, home_ + "PROT/");
     EXPECT_EQ(PhotoDir, home_ + "PHOTOS/");
-    EXPECT_EQ(TempPath, kos::PrivateTempDir());
-    EXPECT_TRUE(TempPath.startsWith(root_.path() + "/tmp/korvale-"));
+    EXPECT_EQ(TempPath, kos::ProcessTempDir());
+    EXPECT_TRUE(TempPath.startsWith(practice_.root() + "/tmp/korvale-"));
     for (const QString& d : {IniDir, AppDir, DataPath, ProtDir, PhotoDir, TempPath})
         EXPECT_TRUE(QFileInfo(d).isDir()) << d.toStdString();
 
-    const QString privateDir = TempPath.chopped(1);
-    EXPECT_EQ(steps_, (QStringList{"check:" + DataPath, "session:" + privateDir + "|" + AppDir, "login"}));
+    EXPECT_EQ(steps_, (QStringList{"check:" + DataPath, "login"}));
+    const auto& session = *practice_.context().session;
+    EXPECT_EQ(QString::fromStdString(session.privateDir()), TempPath.chopped(1));
+    EXPECT_EQ(QString::fromStdString(session.netDir()), AppDir);
     ASSERT_GE(messages_.Count(), 1);
     EXPECT_EQ(messages_.Records()[0].kind, kui::MsgKind::Information);
     EXPECT_EQ(messages_.Records()[0].text, "Création de la base de données terminée !");
@@ -107,7 +114,7 @@ TEST_F(StartupTest, AnUncreatableDirectoryShowsTheErrorAndAbandonsTheRest)
 
 TEST_F(StartupTest, AnUncreatableConfigurationHomeStopsAtTheFirstStep)
 {
-    Touch(root_.path() + "/config");
+    Touch(practice_.root() + "/config");
     TfrmMain& frm = Create();
     ASSERT_EQ(messages_.Count(), 1);
     EXPECT_EQ(messages_.Last().text, "Impossible de créer le répertoire : " + config_ + "korvale/\r");
@@ -127,10 +134,20 @@ TEST_F(StartupTest, EngineLeftoversAndThePrivateDirectoryAreCleaned)
 {
     ASSERT_TRUE(QDir().mkpath(home_ + "Data"));
     ASSERT_TRUE(kos::EnsureDirectory(kos::PrivateTempDir(), true));
-    const QString temp = kos::PrivateTempDir();
+    // This program's work directory, left by an earlier program of the same
+    // number; that of another program still running (the parent of this
+    // test); that of a program that has ended.
+    const QString temp = kos::ProcessTempDir();
+    const QString running = kos::PrivateTempDir() + QString::number(::getppid()) + "/";
+    QProcess ended;
+    ended.start("/bin/true");
+    ASSERT_TRUE(ended.waitForStarted());
+    const QString gone = kos::PrivateTempDir() + QString::number(ended.processId()) + "/";
+    ASSERT_TRUE(ended.waitForFinished());
     for (const QString& f : {home_ + "_QS001.DBF", home_ + "DelX.tmp", home_ + "PDOXUSRS.NET", home_ + "Patient.TXT",
                              home_ + "Data/_tmp.DBF", home_ + "Data/PARADOX.LCK", home_ + "Data/Patient.DBF",
-                             temp + "work.tmp", config_ + "korvale/PDOXUSRS.LCK"}) {
+                             temp + "work.tmp", running + "work.tmp", gone + "work.tmp",
+                             config_ + "korvale/PDOXUSRS.LCK"}) {
         QDir().mkpath(QFileInfo(f).path());
         Touch(f);
     }
@@ -141,6 +158,8 @@ TEST_F(StartupTest, EngineLeftoversAndThePrivateDirectoryAreCleaned)
     EXPECT_FALSE(QFileInfo::exists(home_ + "Data/_tmp.DBF"));
     EXPECT_FALSE(QFileInfo::exists(home_ + "Data/PARADOX.LCK"));
     EXPECT_FALSE(QFileInfo::exists(temp + "work.tmp"));
+    EXPECT_TRUE(QFileInfo::exists(running + "work.tmp"));
+    EXPECT_FALSE(QFileInfo::exists(gone));
     EXPECT_FALSE(QFileInfo::exists(config_ + "korvale/PDOXUSRS.LCK"));
     EXPECT_TRUE(QFileInfo::exists(home_ + "Patient.TXT"));
     EXPECT_TRUE(QFileInfo::exists(home_ + "Data/Patient.DBF"));
@@ -196,7 +215,7 @@ TEST_F(StartupTest, ADamagedWelcomePictureIsReportedAndTheLastStepsSkipped)
 
 TEST_F(StartupTest, AFailingTableCheckIsReportedAndTheProgramDoesNotOpenWithoutLogin)
 {
-    TfrmMain::Bind().checkDatabase = [] { throw std::runtime_error("Création impossible"); };
+    practice_.context().checkDatabase = [] { throw std::runtime_error("Création impossible"); };
     TfrmMain& frm = Create();
     ASSERT_EQ(messages_.Count(), 1);
     EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Plain);

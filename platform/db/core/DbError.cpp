@@ -151,6 +151,31 @@ EDBEngineError EDBEngineError::endOfData(const std::string& file)
 {
     return {DBERR_EOF, file, "end of data"};
 }
+EDBEngineError EDBEngineError::sqlSyntax(std::string_view what)
+{
+    return {DBERR_SQLSYNTAX, std::string(), "Invalid SQL syntax: " + std::string(what)};
+}
+EDBEngineError EDBEngineError::unknownField(std::string_view name)
+{
+    return {DBERR_SQLUNKNOWNFIELD, std::string(), "Invalid field name: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::unknownTableAlias(std::string_view name)
+{
+    return {DBERR_SQLUNKNOWNFIELD, std::string(), "Unknown table or alias: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::typeMismatch(std::string_view value, std::string_view column)
+{
+    return {DBERR_SQLTYPEMISMATCH, std::string(),
+            "Type mismatch in expression: '" + std::string(value) + "' for " + std::string(column)};
+}
+EDBEngineError EDBEngineError::noParamValue(std::string_view name)
+{
+    return {DBERR_SQLNOPARAMVALUE, std::string(), "No value for parameter: " + std::string(name)};
+}
+EDBEngineError EDBEngineError::ambiguousField(std::string_view name)
+{
+    return {DBERR_SQLAMBIGUOUS, std::string(), "Ambiguous field name: " + std::string(name)};
+}
 EDBEngineError EDBEngineError::invalidPassword(const std::string& file)
 {
     return {DBERR_INVALIDPASSWORD, file, "invalid password"};
@@ -182,29 +207,4 @@ EDBEngineError EDBEngineError::readOnly(const std::string& file)
 EDBEngineError EDBEngineError::invalidKey(const std::string& file, std::string_view what)
 {
     return {DBERR_INVALIDKEY, file, std::string(what)};
-}
-EDBEngineError EDBEngineError::sqlSyntax(std::string_view what)
-{
-    return {DBERR_SQLSYNTAX, std::string(), "Invalid SQL syntax: " + std::string(what)};
-}
-EDBEngineError EDBEngineError::unknownField(std::string_view name)
-{
-    return {DBERR_SQLUNKNOWNFIELD, std::string(), "Invalid field name: " + std::string(name)};
-}
-EDBEngineError EDBEngineError::unknownTableAlias(std::string_view name)
-{
-    return {DBERR_SQLUNKNOWNFIELD, std::string(), "Unknown table or alias: " + std::string(name)};
-}
-EDBEngineError EDBEngineError::typeMismatch(std::string_view value, std::string_view column)
-{
-    return {DBERR_SQLTYPEMISMATCH, std::string(),
-            "Type mismatch in expression: '" + std::string(value) + "' for " + std::string(column)};
-}
-EDBEngineError EDBEngineError::noParamValue(std::string_view name)
-{
-    return {DBERR_SQLNOPARAMVALUE, std::string(), "No value for parameter: " + std::string(name)};
-}
-EDBEngineError EDBEngineError::ambiguousField(std::string_view name)
-{
-    return {DBERR_SQLAMBIGUOUS, std::string(), "Ambiguous field name: " + std::string(name)};
 }

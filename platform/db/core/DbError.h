@@ -101,6 +101,13 @@ public:
     static EDBEngineError needExclusive(const std::string& file, std::string_view what);
     static EDBEngineError notSupported(const std::string& file, std::string_view what);
     static EDBEngineError endOfData(const std::string& file);
+    // Local SQL: errors of a statement, about no file.
+    static EDBEngineError sqlSyntax(std::string_view what);
+    static EDBEngineError unknownField(std::string_view name);
+    static EDBEngineError unknownTableAlias(std::string_view name);
+    static EDBEngineError typeMismatch(std::string_view value, std::string_view column);
+    static EDBEngineError noParamValue(std::string_view name);
+    static EDBEngineError ambiguousField(std::string_view name);
     static EDBEngineError invalidPassword(const std::string& file);
     static EDBEngineError noSuchFile(const std::string& file);
     static EDBEngineError noSuchIndex(const std::string& file, std::string_view tag);
@@ -109,13 +116,6 @@ public:
     static EDBEngineError duplicateTag(const std::string& file, std::string_view tag);
     static EDBEngineError readOnly(const std::string& file);
     static EDBEngineError invalidKey(const std::string& file, std::string_view what);
-    // Local SQL: errors of a statement, about no file.
-    static EDBEngineError sqlSyntax(std::string_view what);
-    static EDBEngineError unknownField(std::string_view name);
-    static EDBEngineError unknownTableAlias(std::string_view name);
-    static EDBEngineError typeMismatch(std::string_view value, std::string_view column);
-    static EDBEngineError noParamValue(std::string_view name);
-    static EDBEngineError ambiguousField(std::string_view name);
 
 private:
     int code_;

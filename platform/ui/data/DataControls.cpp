@@ -7,7 +7,11 @@
 
 #include "platform/os/Abort.h"
 
-namespace kdb::ui {
+namespace kui {
+
+using kdb::Dataset;
+using kdb::DatasetState;
+using kdb::Field;
 
 // ---- FieldLink -------------------------------------------------------------------
 
@@ -44,7 +48,7 @@ bool FieldLink::write(const QString& text, QString* error) {
     if (!f) return false;
     try {
         if (dataset_->state() == DatasetState::Browse) dataset_->edit();
-        if (f->dataType() == fldDATE && !text.trimmed().isEmpty() && !sql::parseDisplayDate(text).isValid())
+        if (f->dataType() == kdb::fldDATE && !text.trimmed().isEmpty() && !kdb::sql::parseDisplayDate(text).isValid())
             return true;  // a date being typed is written once it is whole
         f->setAsString(text);
         return true;
@@ -56,9 +60,71 @@ bool FieldLink::write(const QString& text, QString* error) {
     }
 }
 
-void FocusColour::applyFocus(QWidget* w, bool focused) {
+// ---- DataEditor --------------------------------------------------------------------
+
+namespace {
+
+// Tells the editor body when its widget gains or loses the focus.
+class FocusWatcher : public QObject {
+public:
+    FocusWatcher(QWidget* editor, std::function<void(bool)> changed) : QObject(editor), changed_(std::move(changed))
+    {
+        editor->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::FocusIn || event->type() == QEvent::FocusOut)
+            changed_(event->type() == QEvent::FocusIn);
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void(bool)> changed_;
+};
+
+}  // namespace
+
+DataEditor::DataEditor(QWidget* editor, std::function<void()> show, std::function<void(const QString&)> report)
+    : editor_(editor),
+      link_(new FieldLink(editor)),
+      focusWatcher_(new FocusWatcher(editor, [this](bool focused) { applyFocus(focused); })),
+      show_(std::move(show)),
+      report_(std::move(report)) {
+    QObject::connect(link_, &FieldLink::changed, editor, [this] { refresh(); });
+}
+
+DataEditor::~DataEditor() {
+    // The widget's children outlive this part of the editor: no more calls.
+    QObject::disconnect(link_, nullptr, editor_, nullptr);
+    editor_->removeEventFilter(focusWatcher_);
+}
+
+void DataEditor::refresh() {
+    if (!updating_) quietly(show_);
+}
+
+void DataEditor::quietly(const std::function<void()>& change) {
+    const bool was = updating_;
+    updating_ = true;
+    change();
+    updating_ = was;
+}
+
+void DataEditor::writeTyped(const QString& text) {
+    QString error;
+    bool ok = false;
+    quietly([&] { ok = link_->write(text, &error); });
+    if (!ok) {
+        refresh();
+        if (!error.isEmpty()) report_(error);
+    }
+}
+
+void DataEditor::applyFocus(bool focused) {
     if (!focusColour_.isValid()) return;
-    QPalette p = w->palette();
+    QPalette p = editor_->palette();
     if (focused) {
         if (!saved_) {
             normal_ = p.color(QPalette::Base);
@@ -69,90 +135,58 @@ void FocusColour::applyFocus(QWidget* w, bool focused) {
         p.setColor(QPalette::Base, normal_);  // back to the window colour
         saved_ = false;
     }
-    w->setPalette(p);
+    editor_->setPalette(p);
 }
 
 // ---- DataLineEdit --------------------------------------------------------------
 
-DataLineEdit::DataLineEdit(QWidget* parent) : QLineEdit(parent), link_(new FieldLink(this)) {
-    connect(link_, &FieldLink::changed, this, &DataLineEdit::refresh);
+DataLineEdit::DataLineEdit(QWidget* parent)
+    : QLineEdit(parent),
+      DataEditor(this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); }) {
     connect(this, &QLineEdit::textEdited, this, &DataLineEdit::onEdited);
 }
 
-void DataLineEdit::bind(Dataset* dataset, const std::string& fieldName) { link_->bind(dataset, fieldName); }
-
-void DataLineEdit::refresh() {
-    if (updating_) return;
-    updating_ = true;
-    QString t = link_->text();
+void DataLineEdit::showField() {
+    QString t = link()->text();
     if (t != text()) setText(t);
-    if (Field* f = link_->field())
-        if (f->dataType() == fldZSTRING && f->size() > 0) setMaxLength(f->size());
-    updating_ = false;
+    if (kdb::Field* f = link()->field())
+        if (f->dataType() == kdb::fldZSTRING && f->size() > 0) setMaxLength(f->size());
 }
 
 void DataLineEdit::onEdited(const QString& typed) {
-    if (updating_) return;
+    if (updating()) return;
     QString t = typed;
-    if (upper_ && t != t.toUpper()) {
+    if (upperCase() && t != t.toUpper()) {
         int pos = cursorPosition();
         t = t.toUpper();
-        updating_ = true;
-        setText(t);
-        setCursorPosition(pos);
-        updating_ = false;
+        quietly([&] {
+            setText(t);
+            setCursorPosition(pos);
+        });
     }
-    QString error;
-    updating_ = true;
-    bool ok = link_->write(t, &error);
-    updating_ = false;
-    if (!ok) {
-        refresh();
-        if (!error.isEmpty()) emit writeFailed(error);
-    }
-}
-
-void DataLineEdit::focusInEvent(QFocusEvent* e) {
-    applyFocus(this, true);
-    QLineEdit::focusInEvent(e);
-}
-
-void DataLineEdit::focusOutEvent(QFocusEvent* e) {
-    applyFocus(this, false);
-    QLineEdit::focusOutEvent(e);
+    writeTyped(t);
 }
 
 // ---- DataMemo -------------------------------------------------------------------
 
-DataMemo::DataMemo(QWidget* parent) : QPlainTextEdit(parent), link_(new FieldLink(this)) {
-    connect(link_, &FieldLink::changed, this, &DataMemo::refresh);
+DataMemo::DataMemo(QWidget* parent)
+    : QPlainTextEdit(parent),
+      DataEditor(this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); }) {
     connect(this, &QPlainTextEdit::textChanged, this, &DataMemo::onChanged);
 }
 
-void DataMemo::bind(Dataset* dataset, const std::string& fieldName) { link_->bind(dataset, fieldName); }
-
-void DataMemo::refresh() {
-    if (updating_) return;
-    updating_ = true;
-    QString t = link_->text();
+void DataMemo::showField() {
+    QString t = link()->text();
     if (t != toPlainText()) setPlainText(t);
-    updating_ = false;
 }
 
 void DataMemo::onChanged() {
-    if (updating_ || isReadOnly()) return;
-    QString error;
-    updating_ = true;
-    bool ok = link_->write(toPlainText(), &error);
-    updating_ = false;
-    if (!ok) {
-        refresh();
-        if (!error.isEmpty()) emit writeFailed(error);
-    }
+    if (updating() || isReadOnly()) return;
+    writeTyped(toPlainText());
 }
 
 void DataMemo::keyPressEvent(QKeyEvent* e) {
-    if (upper_ && !e->text().isEmpty() && e->text() != e->text().toUpper()) {
+    if (upperCase() && !e->text().isEmpty() && e->text() != e->text().toUpper()) {
         QKeyEvent up(e->type(), e->key(), e->modifiers(), e->text().toUpper(), e->isAutoRepeat(),
                      static_cast<ushort>(e->count()));
         QPlainTextEdit::keyPressEvent(&up);
@@ -161,108 +195,78 @@ void DataMemo::keyPressEvent(QKeyEvent* e) {
     QPlainTextEdit::keyPressEvent(e);
 }
 
-void DataMemo::focusInEvent(QFocusEvent* e) {
-    applyFocus(this, true);
-    QPlainTextEdit::focusInEvent(e);
-}
-
-void DataMemo::focusOutEvent(QFocusEvent* e) {
-    applyFocus(this, false);
-    QPlainTextEdit::focusOutEvent(e);
-}
-
 // ---- DataComboBox -----------------------------------------------------------------
 
-DataComboBox::DataComboBox(QWidget* parent) : QComboBox(parent), link_(new FieldLink(this)) {
+DataComboBox::DataComboBox(QWidget* parent)
+    : QComboBox(parent),
+      DataEditor(this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); }) {
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
-    connect(link_, &FieldLink::changed, this, &DataComboBox::refresh);
     connect(this, &QComboBox::currentTextChanged, this, &DataComboBox::onText);
 }
-
-void DataComboBox::bind(Dataset* dataset, const std::string& fieldName) { link_->bind(dataset, fieldName); }
 
 void DataComboBox::setReadOnly(bool on) {
     readOnly_ = on;
     if (lineEdit()) lineEdit()->setReadOnly(on);
 }
 
-void DataComboBox::refresh() {
-    if (updating_) return;
-    updating_ = true;
-    QString t = link_->text();
+void DataComboBox::showField() {
+    QString t = link()->text();
     if (t != currentText()) setCurrentText(t);
-    updating_ = false;
 }
 
 void DataComboBox::onText(const QString& typed) {
-    if (updating_) return;
+    if (updating()) return;
     if (readOnly_) {
         refresh();
         return;
     }
-    QString t = upper_ ? typed.toUpper() : typed;
-    updating_ = true;
+    QString t = upperCase() ? typed.toUpper() : typed;
     if (t != typed && lineEdit()) {
-        int pos = lineEdit()->cursorPosition();
-        setCurrentText(t);
-        lineEdit()->setCursorPosition(pos);
+        quietly([&] {
+            int pos = lineEdit()->cursorPosition();
+            setCurrentText(t);
+            lineEdit()->setCursorPosition(pos);
+        });
     }
-    QString error;
-    bool ok = link_->write(t, &error);
-    updating_ = false;
-    if (!ok) {
-        refresh();
-        if (!error.isEmpty()) emit writeFailed(error);
-    }
-}
-
-void DataComboBox::focusInEvent(QFocusEvent* e) {
-    applyFocus(this, true);
-    QComboBox::focusInEvent(e);
-}
-
-void DataComboBox::focusOutEvent(QFocusEvent* e) {
-    applyFocus(this, false);
-    QComboBox::focusOutEvent(e);
+    writeTyped(t);
 }
 
 // ---- DataLookupComboBox ----------------------------------------------------------
 
-DataLookupComboBox::DataLookupComboBox(QWidget* parent) : QComboBox(parent), link_(new FieldLink(this)) {
+DataLookupComboBox::DataLookupComboBox(QWidget* parent)
+    : QComboBox(parent),
+      DataEditor(this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); }) {
     setEditable(false);
-    connect(link_, &FieldLink::changed, this, &DataLookupComboBox::refresh);
     connect(this, &QComboBox::activated, this, &DataLookupComboBox::onChosen);
 }
 
-void DataLookupComboBox::setListSource(Dataset* list, const std::string& keyField, const std::string& displayField) {
+void DataLookupComboBox::setListSource(kdb::Dataset* list, const std::string& keyField,
+                                       const std::string& displayField) {
     if (list_) disconnect(list_, nullptr, this, nullptr);
     list_ = list;
     keyField_ = keyField;
     displayField_ = displayField;
-    if (list) connect(list, &Dataset::rowsReset, this, &DataLookupComboBox::reload);
+    if (list) connect(list, &kdb::Dataset::rowsReset, this, &DataLookupComboBox::reload);
     reload();
 }
 
 void DataLookupComboBox::reload() {
     QVariant key = keyValue();
-    updating_ = true;
-    clear();
-    if (list_ && list_->active()) {
-        Field* k = list_->findField(keyField_);
-        Field* d = list_->findField(displayField_);
-        if (k && d) {
-            list_->loadMoreRows(1 << 30);
-            for (int r = 0; r < list_->loadedRowCount(); ++r) {
-                QVariant kv = list_->valueAt(r, k->index());
-                QVariant dv = list_->valueAt(r, d->index());
-                addItem(dv.toString(), kv);
+    quietly([&] {
+        clear();
+        if (list_ && list_->active()) {
+            kdb::Field* k = list_->findField(keyField_);
+            kdb::Field* d = list_->findField(displayField_);
+            if (k && d) {
+                list_->loadMoreRows(1 << 30);
+                for (int r = 0; r < list_->loadedRowCount(); ++r)
+                    addItem(list_->valueAt(r, d->index()).toString(), list_->valueAt(r, k->index()));
             }
         }
-    }
-    setCurrentIndex(-1);
-    updating_ = false;
-    if (link_->field()) refresh();
+        setCurrentIndex(-1);
+    });
+    if (link()->field()) refresh();
     else setKeyValue(key);
 }
 
@@ -271,43 +275,20 @@ QVariant DataLookupComboBox::keyValue() const {
 }
 
 void DataLookupComboBox::setKeyValue(const QVariant& key) {
-    bool was = updating_;
-    updating_ = true;
     int found = -1;
-    QString want = sql::trimRight(key.toString());
+    QString want = kdb::sql::trimRight(key.toString());
     for (int i = 0; i < count() && key.isValid() && !key.isNull(); ++i)
-        if (sql::trimRight(itemData(i).toString()) == want) { found = i; break; }
-    setCurrentIndex(found);
-    updating_ = was;
+        if (kdb::sql::trimRight(itemData(i).toString()) == want) { found = i; break; }
+    quietly([&] { setCurrentIndex(found); });
 }
 
-void DataLookupComboBox::bind(Dataset* dataset, const std::string& fieldName) { link_->bind(dataset, fieldName); }
-
-void DataLookupComboBox::refresh() {
-    if (updating_ || !link_->field()) return;
-    setKeyValue(link_->field()->value());
+void DataLookupComboBox::showField() {
+    if (link()->field()) setKeyValue(link()->field()->value());
 }
 
 void DataLookupComboBox::onChosen(int index) {
-    if (updating_ || !link_->field() || index < 0) return;
-    QString error;
-    updating_ = true;
-    bool ok = link_->write(itemData(index).toString(), &error);
-    updating_ = false;
-    if (!ok) {
-        refresh();
-        if (!error.isEmpty()) emit writeFailed(error);
-    }
-}
-
-void DataLookupComboBox::focusInEvent(QFocusEvent* e) {
-    applyFocus(this, true);
-    QComboBox::focusInEvent(e);
-}
-
-void DataLookupComboBox::focusOutEvent(QFocusEvent* e) {
-    applyFocus(this, false);
-    QComboBox::focusOutEvent(e);
+    if (updating() || !link()->field() || index < 0) return;
+    writeTyped(itemData(index).toString());
 }
 
 // ---- DataNavigator ---------------------------------------------------------------
@@ -363,4 +344,4 @@ void DataNavigator::update() {
     last_->setEnabled(has && !atLast);
 }
 
-}  // namespace kdb::ui
+}  // namespace kui

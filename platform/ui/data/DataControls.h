@@ -10,23 +10,24 @@
 #include <QPointer>
 #include <QWidget>
 
+#include <functional>
 #include <string>
 
 #include "dataset/Dataset.h"
 
 class QToolButton;
 
-namespace kdb::ui {
+namespace kui {
 
 // The link between one editor and one field.
 class FieldLink : public QObject {
     Q_OBJECT
 public:
     FieldLink(QObject* parent) : QObject(parent) {}
-    void bind(Dataset* dataset, const std::string& fieldName);
-    Dataset* dataset() const { return dataset_; }
+    void bind(kdb::Dataset* dataset, const std::string& fieldName);
+    kdb::Dataset* dataset() const { return dataset_; }
     const std::string& fieldName() const { return fieldName_; }
-    Field* field() const;
+    kdb::Field* field() const;
     // Current text of the field (empty without a record).
     QString text() const;
     // Writes typed text; answers false (and sets error) when it is refused.
@@ -37,132 +38,127 @@ signals:
     void changed();  // the field's value or the cursor changed
 
 private:
-    QPointer<Dataset> dataset_;
+    QPointer<kdb::Dataset> dataset_;
     std::string fieldName_;
 };
 
-// Shared focus-colour behaviour.
-class FocusColour {
+// The body every data-aware editor shares, held by composition beside the
+// editor's widget class: the link to its field, the guard that keeps the
+// editor's own display updates from being written back, the writing of what
+// the user typed (a refused text puts the field's value back and is
+// reported through the editor's writeFailed), the upper-case option and the
+// background colour while the editor has the focus.
+class DataEditor {
 public:
+    void bind(kdb::Dataset* dataset, const std::string& fieldName) { link_->bind(dataset, fieldName); }
+    FieldLink* link() const { return link_; }
+    void setUpperCase(bool on) { upper_ = on; }
+    bool upperCase() const { return upper_; }
     void setFocusColour(const QColor& c) { focusColour_ = c; }
     const QColor& focusColour() const { return focusColour_; }
 
 protected:
-    void applyFocus(QWidget* w, bool focused);
+    // show: puts the field's value on the editor; report: emits the
+    // editor's writeFailed. Both are called only after construction.
+    DataEditor(QWidget* editor, std::function<void()> show, std::function<void(const QString&)> report);
+    ~DataEditor();
+    DataEditor(const DataEditor&) = delete;
+    DataEditor& operator=(const DataEditor&) = delete;
+
+    bool updating() const { return updating_; }
+    // Shows the field's value, unless the editor is writing it.
+    void refresh();
+    // Runs a change of the editor's display that must not be written back.
+    void quietly(const std::function<void()>& change);
+    // Writes text to the field; a refusal shows the field's value again and
+    // reports the error (a silent abort reports nothing).
+    void writeTyped(const QString& text);
 
 private:
+    void applyFocus(bool focused);
+
+    QWidget* editor_;
+    FieldLink* link_;
+    QObject* focusWatcher_;
+    std::function<void()> show_;
+    std::function<void(const QString&)> report_;
     QColor focusColour_;
     QColor normal_;
     bool saved_ = false;
+    bool upper_ = false;
+    bool updating_ = false;
 };
 
-class DataLineEdit : public QLineEdit, public FocusColour {
+class DataLineEdit : public QLineEdit, public DataEditor {
     Q_OBJECT
 public:
     explicit DataLineEdit(QWidget* parent = nullptr);
-    void bind(Dataset* dataset, const std::string& fieldName);
-    void setUpperCase(bool on) { upper_ = on; }
-    bool upperCase() const { return upper_; }
-    FieldLink* link() const { return link_; }
 
 signals:
     void writeFailed(const QString& message);
 
-protected:
-    void focusInEvent(QFocusEvent* e) override;
-    void focusOutEvent(QFocusEvent* e) override;
-
 private:
-    void refresh();
+    void showField();
     void onEdited(const QString& text);
-    FieldLink* link_;
-    bool upper_ = false;
-    bool updating_ = false;
 };
 
-class DataMemo : public QPlainTextEdit, public FocusColour {
+class DataMemo : public QPlainTextEdit, public DataEditor {
     Q_OBJECT
 public:
     explicit DataMemo(QWidget* parent = nullptr);
-    void bind(Dataset* dataset, const std::string& fieldName);
-    void setUpperCase(bool on) { upper_ = on; }
-    FieldLink* link() const { return link_; }
 
 signals:
     void writeFailed(const QString& message);
 
 protected:
-    void focusInEvent(QFocusEvent* e) override;
-    void focusOutEvent(QFocusEvent* e) override;
     void keyPressEvent(QKeyEvent* e) override;
 
 private:
-    void refresh();
+    void showField();
     void onChanged();
-    FieldLink* link_;
-    bool upper_ = false;
-    bool updating_ = false;
 };
 
 // An editable combo box over a text field, its list filled by the caller.
-class DataComboBox : public QComboBox, public FocusColour {
+class DataComboBox : public QComboBox, public DataEditor {
     Q_OBJECT
 public:
     explicit DataComboBox(QWidget* parent = nullptr);
-    void bind(Dataset* dataset, const std::string& fieldName);
-    void setUpperCase(bool on) { upper_ = on; }
     void setReadOnly(bool on);
     bool isReadOnly() const { return readOnly_; }
-    FieldLink* link() const { return link_; }
 
 signals:
     void writeFailed(const QString& message);
 
-protected:
-    void focusInEvent(QFocusEvent* e) override;
-    void focusOutEvent(QFocusEvent* e) override;
-
 private:
-    void refresh();
+    void showField();
     void onText(const QString& text);
-    FieldLink* link_;
-    bool upper_ = false;
     bool readOnly_ = false;
-    bool updating_ = false;
 };
 
 // A pick list filled from a dataset: each item shows displayField and keeps
 // keyField. Bound to a field (optional), choosing an item writes its key
 // there and the field's key selects the item; without a binding the caller
 // reads and sets the key itself.
-class DataLookupComboBox : public QComboBox, public FocusColour {
+class DataLookupComboBox : public QComboBox, public DataEditor {
     Q_OBJECT
 public:
     explicit DataLookupComboBox(QWidget* parent = nullptr);
     // Reads the items from the list dataset now and whenever it is reopened.
-    void setListSource(Dataset* list, const std::string& keyField, const std::string& displayField);
-    void bind(Dataset* dataset, const std::string& fieldName);
+    void setListSource(kdb::Dataset* list, const std::string& keyField, const std::string& displayField);
     // The key of the chosen item (null when none is chosen).
     QVariant keyValue() const;
     // Chooses the item of that key (none when it is not listed).
     void setKeyValue(const QVariant& key);
-    FieldLink* link() const { return link_; }
 
 signals:
     void writeFailed(const QString& message);
 
-protected:
-    void focusInEvent(QFocusEvent* e) override;
-    void focusOutEvent(QFocusEvent* e) override;
-
 private:
     void reload();
-    void refresh();
+    void showField();
     void onChosen(int index);
-    QPointer<Dataset> list_;
+    QPointer<kdb::Dataset> list_;
     std::string keyField_, displayField_;
-    FieldLink* link_;
-    bool updating_ = false;
 };
 
 // First / previous / next / last buttons, enabled by the cursor's place.
@@ -170,7 +166,7 @@ class DataNavigator : public QWidget {
     Q_OBJECT
 public:
     explicit DataNavigator(QWidget* parent = nullptr);
-    void bind(Dataset* dataset);
+    void bind(kdb::Dataset* dataset);
     QToolButton* firstButton() const { return first_; }
     QToolButton* priorButton() const { return prior_; }
     QToolButton* nextButton() const { return next_; }
@@ -181,9 +177,9 @@ signals:
 
 private:
     void update();
-    void run(void (Dataset::*move)());
-    QPointer<Dataset> dataset_;
+    void run(void (kdb::Dataset::*move)());
+    QPointer<kdb::Dataset> dataset_;
     QToolButton *first_, *prior_, *next_, *last_;
 };
 
-}  // namespace kdb::ui
+}  // namespace kui

@@ -5,7 +5,11 @@
 
 #include "platform/os/Abort.h"
 
-namespace kdb::ui {
+namespace kui {
+
+using kdb::Dataset;
+using kdb::DatasetState;
+using kdb::Field;
 
 DataGrid::DataGrid(QWidget* parent) : QTableView(parent) {
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -63,4 +67,4 @@ void DataGrid::onSelectionChanged() {
     if (!error.isEmpty()) emit moveFailed(error);
 }
 
-}  // namespace kdb::ui
+}  // namespace kui

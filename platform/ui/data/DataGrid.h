@@ -6,7 +6,7 @@
 
 #include "ui/data/DatasetModel.h"
 
-namespace kdb::ui {
+namespace kui {
 
 class DataGrid : public QTableView {
     Q_OBJECT
@@ -14,7 +14,7 @@ public:
     explicit DataGrid(QWidget* parent = nullptr);
 
     // Binds the grid to a dataset (the model is owned by the grid).
-    DatasetModel* bind(Dataset* dataset, std::vector<GridColumn> columns = {});
+    DatasetModel* bind(kdb::Dataset* dataset, std::vector<GridColumn> columns = {});
     DatasetModel* datasetModel() const { return model_; }
 
 signals:
@@ -29,4 +29,4 @@ private:
     bool syncing_ = false;
 };
 
-}  // namespace kdb::ui
+}  // namespace kui

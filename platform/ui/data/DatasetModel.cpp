@@ -2,7 +2,11 @@
 
 #include <QBrush>
 
-namespace kdb::ui {
+namespace kui {
+
+using kdb::Dataset;
+using kdb::DatasetState;
+using kdb::Field;
 
 RowPaintHook alternateRowColors() {
     return [](RowPaint& p) {
@@ -182,4 +186,4 @@ bool DatasetModel::setData(const QModelIndex& index, const QVariant& value, int 
     return true;
 }
 
-}  // namespace kdb::ui
+}  // namespace kui

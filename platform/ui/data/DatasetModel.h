@@ -12,7 +12,7 @@
 
 #include "dataset/Dataset.h"
 
-namespace kdb::ui {
+namespace kui {
 
 struct GridColumn {
     std::string fieldName;
@@ -42,9 +42,9 @@ RowPaintHook selectedRowColors();
 class DatasetModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    explicit DatasetModel(Dataset* dataset, QObject* parent = nullptr);
+    explicit DatasetModel(kdb::Dataset* dataset, QObject* parent = nullptr);
 
-    Dataset* dataset() const { return dataset_; }
+    kdb::Dataset* dataset() const { return dataset_; }
     // Columns shown, in order; without any, every visible field.
     void setColumns(std::vector<GridColumn> columns);
     const std::vector<GridColumn>& columns() const { return columns_; }
@@ -65,7 +65,7 @@ public:
     void fetchMore(const QModelIndex& parent) override;
 
     // The field behind a column, or nullptr.
-    Field* fieldOf(int column) const;
+    kdb::Field* fieldOf(int column) const;
 
 signals:
     // The dataset's current row changed (-1 when there is none).
@@ -77,7 +77,7 @@ private:
     void onCurrentChanged();
     std::vector<GridColumn> effectiveColumns() const;
 
-    QPointer<Dataset> dataset_;
+    QPointer<kdb::Dataset> dataset_;
     std::vector<GridColumn> columns_;
     std::vector<GridColumn> shown_;
     RowPaintHook paint_;
@@ -88,4 +88,4 @@ private:
     QString lastError_;
 };
 
-}  // namespace kdb::ui
+}  // namespace kui

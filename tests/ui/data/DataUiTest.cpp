@@ -14,7 +14,7 @@
 #include "ui/data/DatasetModel.h"
 
 using namespace kdb;
-using namespace kdb::ui;
+using namespace kui;
 using namespace kdbtest;
 
 namespace {
