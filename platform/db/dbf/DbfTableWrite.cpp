@@ -304,13 +304,18 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
         guardKeys([&] { mdx_->insertRecord(tagNames(), keys, recNo); }, rec.data(), recNo);
     rec.push_back(0x1A);
     // Record first, then the count: a program killed in between leaves the
-    // table as it was; a write refused leaves it so too, and the index.
+    // table as it was. A write refused, of the table or of its index, leaves
+    // it so too; the index goes back unless its own write failed (it then
+    // stays marked "in update" and is made again from the table).
     try {
         file_.writeAt(headerLen_ + uint64_t(count_) * recLen_, rec.data(), rec.size());
         writeCount(recNo);
+        indexWritten();
     } catch (const EDBEngineError&) {
-        // What part of the record was written goes, the end mark comes back.
+        // The count back, what part of the record was written goes, the end
+        // mark comes back.
         try {
+            writeCount(count_);
             const uint64_t end = headerLen_ + uint64_t(count_) * recLen_;
             const char eof = 0x1A;
             file_.truncate(end + 1);
@@ -321,10 +326,10 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
             undoIndexChange(*mdx_, tagNames(), keys, Keys(keys.size()), recNo);
             indexWrittenAfterFailure();
         }
+        invalidateCache();
         throw;
     }
     count_ = recNo;
-    indexWritten();
     invalidateCache();
     return recNo;
 }
@@ -391,6 +396,7 @@ void DbfTable::update(uint32_t recNo, const std::vector<QVariant>& values)
     const uint64_t at = headerLen_ + uint64_t(recNo - 1) * recLen_;
     try {
         file_.writeAt(at, rec.data(), rec.size());
+        indexWritten();
     } catch (const EDBEngineError&) {
         // Part of the record may be written: the old one goes back.
         try {
@@ -404,7 +410,6 @@ void DbfTable::update(uint32_t recNo, const std::vector<QVariant>& values)
         invalidateCache();
         throw;
     }
-    indexWritten();
     invalidateCache();
 }
 
@@ -425,14 +430,20 @@ void DbfTable::setRecordDeleted(uint32_t recNo, bool deleted)
     const char flag = deleted ? '*' : ' ';
     try {
         file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &flag, 1);
+        indexWritten();
     } catch (const EDBEngineError&) {
+        try {
+            const char was = deleted ? ' ' : '*';
+            file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &was, 1);
+        } catch (const EDBEngineError&) {
+        }
         if (mdx_) {
             undoIndexChange(*mdx_, tagNames(), deleted ? none : keys, deleted ? keys : none, recNo);
             indexWrittenAfterFailure();
         }
+        invalidateCache();
         throw;
     }
-    indexWritten();
     invalidateCache();
 }
 

@@ -116,6 +116,14 @@ TEST(FailureTest, PostsRefusedByTheDiskLeaveTheTableAndItsIndexAsTheyWere)
              Case{"update, short read", false, rule(Op::Read, ".DBF", EIO, 2), update, DBERR_HEADERCORRUPT,
                   "PATIENT.DBF"},
              Case{"delete, write refused", false, rule(Op::Write, ".DBF"), deleteOne, DBERR_WRITEERR, "PATIENT.DBF"},
+             // The index takes its mark, then refuses its blocks: the post
+             // does not happen, the index is made again at the next open.
+             Case{"append, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), append,
+                  DBERR_WRITEERR, "PATIENT.MDX", true},
+             Case{"update, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), update,
+                  DBERR_WRITEERR, "PATIENT.MDX", true},
+             Case{"delete, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), deleteOne,
+                  DBERR_WRITEERR, "PATIENT.MDX", true},
          })
         run(c);
 }
