@@ -36,14 +36,7 @@ bool endsWithNoCase(const std::string& s, const std::string& tail)
 FaultFileSystem::Rule rule(Op op, const char* path, int err = EIO, int64_t bytes = -1, bool lasting = true,
                            int after = 0)
 {
-    FaultFileSystem::Rule r;
-    r.op = op;
-    r.after = after;
-    r.path = path;
-    r.err = err;
-    r.bytes = bytes;
-    r.lasting = lasting;
-    return r;
+    return {op, path, after, err, bytes, lasting};
 }
 
 void run(const Case& c)
