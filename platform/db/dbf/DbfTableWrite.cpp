@@ -464,7 +464,7 @@ void DbfTable::flush()
     std::optional<HeaderLock> lock;
     if (mdx_ && !mode_.exclusive && readHold_ == 0)
         lock.emplace(*this, true);
-    const bool marked = mdx_ && (mode_.exclusive || lock) && mdx_->beginSync();
+    const bool marked = mdx_ && (mode_.exclusive || lock.has_value()) && mdx_->beginSync();
     try {
         if (dbt_.isOpen())
             dbt_.sync();
