@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "core/Codepage.h"
+#include "core/FileSystem.h"
 
 #include "dbf/DbfTableDetail.h"
 
@@ -59,7 +60,7 @@ void DbfTable::readHeader(bool checkRebuild)
     unsigned char h[32];
     // Size and identity in one call (the identity of an open file never changes).
     struct stat fst {};
-    if (::fstat(file_.fd(), &fst) != 0)
+    if (fileSystem().fstat(file_.fd(), &fst) != 0)
         throw EDBEngineError::readFailed(path_, errno, "cannot read the size");
     const uint64_t fsize = static_cast<uint64_t>(fst.st_size);
     fileDev_ = static_cast<uint64_t>(fst.st_dev);

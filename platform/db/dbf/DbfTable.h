@@ -222,6 +222,7 @@ private:
     void lockForWrite(uint32_t recNo, bool& tookRecordLock);
     void setRebuildFlag(bool on);
     void indexWritten();
+    void indexWrittenAfterFailure() noexcept;  // indexWritten() with its errors dropped
     void retireIndex();
     void guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo);
     void rebuildIndexFile(const std::vector<Tag>& tags);
