@@ -197,7 +197,7 @@ QVariant DbfTable::value(uint32_t recNo, int field)
         const auto t = trimRight(raw);
         if (t.empty())
             return {};
-        return fromCp1252(t);
+        return fromCodePage(codePage_, t);
     }
     case 'D': {
         const QDate d = parseDate(raw);
@@ -236,7 +236,7 @@ QVariant DbfTable::value(uint32_t recNo, int field)
         if (text.empty())
             return {};
         if (f.nativeType == 'M')
-            return fromCp1252(text);
+            return fromCodePage(codePage_, text);
         return QVariant(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
     }
     case 'I': case '+': {
@@ -261,7 +261,7 @@ QVariant DbfTable::value(uint32_t recNo, int field)
     case '@':
         return {};  // level 7 timestamps are not read (their layout is not settled)
     default:
-        return fromCp1252(trimRight(raw));
+        return fromCodePage(codePage_, trimRight(raw));
     }
 }
 

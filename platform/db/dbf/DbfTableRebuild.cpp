@@ -67,7 +67,7 @@ void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
     };
     mdx::RegenerateResult result;
     // Built beside the old file and renamed over it when complete.
-    mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl), source, &result)->flush(true);
+    mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl, codePage_), source, &result)->flush(true);
     // A unique tag keeps the first record of a key and drops the others:
     // say so rather than leave records out of the tag silently.
     for (size_t i = 0; i < result.duplicatesDropped.size(); ++i)
@@ -212,18 +212,20 @@ void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std:
                 const int src = sources[k];
                 const bool newMemo = nf.nativeType == 'M';
                 if (src < 0) {
-                    encodeField(nf, QVariant(), dst, newFields[k].int16);
+                    encodeField(nf, QVariant(), dst, newFields[k].int16, kCodePage1252);
                     continue;
                 }
                 const FieldInfo& of = fields_.at(static_cast<size_t>(src));
                 const bool oldMemo = of.nativeType == 'M';
-                if (newMemo && oldMemo) {
+                // The new file is Windows-1252: text of another code page
+                // is converted, memos included.
+                if (newMemo && oldMemo && codePage_ == kCodePage1252) {
                     std::memcpy(dst, oldRec.data() + of.offset, 10);
                     continue;
                 }
                 QVariant v;
                 try {
-                    v = oldMemo ? QVariant(fromCp1252(memoText(oldRec.data() + of.offset)))
+                    v = oldMemo ? QVariant(fromCodePage(codePage_, memoText(oldRec.data() + of.offset)))
                                 : value(r, src);
                 } catch (const EDBEngineError&) {
                     v = QVariant();  // unreadable memo: the new column stays empty
@@ -242,9 +244,9 @@ void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std:
                 // A value the new type cannot hold (text into a number, a
                 // number too wide) leaves the new column empty.
                 try {
-                    encodeField(nf, v, dst, newFields[k].int16);
+                    encodeField(nf, v, dst, newFields[k].int16, kCodePage1252);
                 } catch (const EDBEngineError&) {
-                    encodeField(nf, QVariant(), dst, newFields[k].int16);
+                    encodeField(nf, QVariant(), dst, newFields[k].int16, kCodePage1252);
                 }
             }
             w.add(rec.data(), rec.size());

@@ -28,7 +28,7 @@ void DbfTable::requireExclusive(const char* what) const
     checkWritable();
 }
 
-void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const
+void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16, int codePage) const
 {
     const size_t w = static_cast<size_t>(f.width);
     const bool empty = v.isNull() || !v.isValid() ||
@@ -43,7 +43,7 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
             if (v.typeId() == QMetaType::QDate)
                 s = v.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
             else
-                s = toCp1252(v.toString());
+                s = toCodePage(codePage, v.toString());
         }
         if (s.size() > w)
             s.resize(w);
@@ -186,7 +186,7 @@ void DbfTable::encodeRecord(const std::vector<QVariant>& values, std::string& re
         if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
             std::string data;
             if (!v.isNull() && v.isValid())
-                data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCp1252(v.toString());
+                data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCodePage(codePage_, v.toString());
             if (old && memoText(old->data() + f.offset) == data)
                 continue;  // unchanged: keep the pointer
             if (data.empty()) {
