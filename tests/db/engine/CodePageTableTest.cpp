@@ -1,0 +1,103 @@
+// A table in code page 850 (language driver 0x02): its text read and written
+// in that code page, its tags in the order of that code page's letters, an
+// index ordered for another code page refused, and a restructure into the
+// engine's own driver converting the text, memos included.
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "core/DbError.h"
+#include "dbf/DbfTable.h"
+#include "engine/Engine.h"
+#include "mdx/MdxKey.h"
+
+using namespace kdb;
+
+namespace {
+
+QByteArray readFile(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const std::string& path, const QByteArray& data)
+{
+    QFile f(QString::fromStdString(path));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    f.write(data);
+}
+
+// Sets the code page recorded in every tag header of an index file.
+void setTagCodePage(const std::string& mdx, uint16_t codePage)
+{
+    QByteArray d = readFile(mdx);
+    const auto* u = reinterpret_cast<const unsigned char*>(d.constData());
+    const int tags = u[28] | u[29] << 8;
+    for (int i = 0; i < tags; ++i) {
+        const unsigned char* e = u + 544 + 32 * i;
+        const qsizetype at = qsizetype(e[0] | e[1] << 8 | e[2] << 16 | uint32_t(e[3]) << 24) * 512 +
+                             mdx::kCollationMarkOffset + 2;
+        d[at] = static_cast<char>(codePage & 0xFF);
+        d[at + 1] = static_cast<char>(codePage >> 8);
+    }
+    writeFile(mdx, d);
+}
+
+std::vector<QString> walk(Table& t, const char* tag)
+{
+    std::vector<QString> out;
+    auto c = t.openTag(tag);
+    for (uint32_t r = c->first(); r != 0; r = c->next())
+        out.push_back(t.value(r, 0).toString());
+    return out;
+}
+
+}  // namespace
+
+TEST(CodePageTable, Cp850TableIsReadWrittenAndRestructuredWithItsAccents)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    const std::string dir = tmp.path().toStdString(), dbf = dir + "/DOS.DBF", mdx = dir + "/DOS.MDX";
+    DbfTable::create(dbf, {{"NOM", 'C', 10, 0, false}, {"NOTE", 'M', 10, 0, false}},
+                     {{"NOM", "NOM", 'C', false, false}});
+    QByteArray h = readFile(dbf);
+    h[29] = 0x02;  // code page 850
+    writeFile(dbf, h);
+    // Its index is ordered for Windows-1252: out of date for this table.
+    EXPECT_EQ(engine::openTableResult(dir, "DOS.DBF", "DBASE", false), DBERR_INDEXOUTOFDATE);
+    setTagCodePage(mdx, 850);
+
+    const std::vector<QString> names = {"FABIEN", "ÉMILE", "EVA", "zoé", "ÇA"};
+    {
+        auto t = DbfTable::open(dbf);
+        for (const QString& n : names)
+            t->append({n, n + " – «note» ÿ"});
+        t->flush();
+        EXPECT_EQ(t->rawField(2, 0).substr(0, 5), "\x90MILE");
+        EXPECT_EQ(t->value(2, 0).toString(), "ÉMILE");
+        EXPECT_EQ(t->value(5, 1).toString(), "ÇA ? «note» ÿ");   // code page 850 has no "–"
+        EXPECT_EQ(walk(*t, "NOM"), (std::vector<QString>{"ÇA", "EVA", "ÉMILE", "FABIEN", "zoé"}));
+        EXPECT_EQ(t->findKey("NOM", QStringLiteral("ÉMILE")), 2u);
+    }
+    // A file read by another program in code page 850: the bytes decoded there.
+    EXPECT_TRUE(readFile(dbf).contains("\x90MILE"));
+    EXPECT_TRUE(readFile(dir + "/DOS.DBT").contains("\x80" "A ? \xAEnote\xAF \x98"));
+
+    TableDesc keep;
+    keep.tableName = "DOS.DBF";
+    keep.tableType = "DBASE";
+    ASSERT_EQ(engine::restructureTable(dir, keep), 0);
+    EXPECT_EQ(static_cast<unsigned char>(readFile(dbf)[29]), 0x57);
+    auto t = DbfTable::open(dbf);
+    ASSERT_EQ(t->recordCount(), names.size());
+    for (uint32_t r = 1; r <= names.size(); ++r) {
+        EXPECT_EQ(t->value(r, 0).toString(), names[r - 1]);
+        EXPECT_EQ(t->value(r, 1).toString(), names[r - 1] + " ? «note» ÿ");
+    }
+    EXPECT_EQ(t->rawField(2, 0).substr(0, 5), "\xC9MILE");
+    EXPECT_EQ(walk(*t, "NOM"), (std::vector<QString>{"ÇA", "EVA", "ÉMILE", "FABIEN", "zoé"}));
+    EXPECT_EQ(t->findKey("NOM", QStringLiteral("zoé")), 4u);
+}
