@@ -21,7 +21,8 @@
 //     symbols.
 // So accented capitals sort with their letter ("ÉMILE" after "EVA" and
 // before "FABIEN", "ŒUVRE" before "PAUL", "ŠKODA" before "TANIA"), and
-// distinct texts never compare equal.
+// distinct texts never compare equal.  The first differing character
+// decides: "DUPONT" < "DUPONTEL" < "Dupont" < "DÛPONT" < "dupont".
 //
 // The order is defined on characters, so bytes of any code page sort as
 // the characters they stand for: a tag's keys (the field's bytes) walk in

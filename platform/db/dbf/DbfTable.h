@@ -89,6 +89,8 @@ public:
     bool isDeleted(uint32_t recNo) override;
     QVariant value(uint32_t recNo, int field) override;
     std::string_view rawField(uint32_t recNo, int field) override;
+    // The layout's text is Windows-1252: a table of another code page is
+    // read through its values.
     bool hasDbfLayout() const override { return codePage_ == kCodePage1252; }
     const char* rawRecord(uint32_t recNo) override
     {
