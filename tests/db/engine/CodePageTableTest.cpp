@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include "core/DbError.h"
@@ -82,8 +83,18 @@ TEST(CodePageTable, Cp850TableIsReadWrittenAndRestructuredWithItsAccents)
         EXPECT_EQ(walk(*t, "NOM"), (std::vector<QString>{"ÇA", "EVA", "ÉMILE", "FABIEN", "zoé"}));
         EXPECT_EQ(t->findKey("NOM", QStringLiteral("ÉMILE")), 2u);
     }
-    // A file read by another program in code page 850: the bytes decoded there.
+    // The bytes are code page 850 ones, as an outside reader that follows
+    // the language-driver byte also finds.
     EXPECT_TRUE(readFile(dbf).contains("\x90MILE"));
+    // (python3-dbfread, when installed, picks the code page from that byte)
+    QProcess py;
+    py.start("/usr/bin/python3", {"-c", "import dbfread, json, sys; "
+                                        "print(json.dumps([r['NOM'] for r in dbfread.DBF(sys.argv[1])]))",
+                                  QString::fromStdString(dbf)});
+    if (py.waitForFinished(30000) && py.exitStatus() == QProcess::NormalExit && py.exitCode() == 0) {
+        EXPECT_EQ(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
+                  QStringLiteral("[\"FABIEN\", \"\\u00c9MILE\", \"EVA\", \"zo\\u00e9\", \"\\u00c7A\"]"));
+    }
     EXPECT_TRUE(readFile(dir + "/DOS.DBT").contains("\x80" "A ? \xAEnote\xAF \x98"));
 
     TableDesc keep;
