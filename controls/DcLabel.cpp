@@ -26,10 +26,6 @@ TDcLabel::TDcLabel(QWidget *parent) : QWidget(parent)
     if (parentWidget())
         m_color = parentColorValue();
     m_updatingColor = false;
-    // The painted colour starts as the font colour (what reading a layout
-    // would give).
-    m_normalTextColor = m_fontColor;
-    m_textColor = m_fontColor;
 }
 
 TDcLabel::~TDcLabel()
@@ -260,7 +256,9 @@ void TDcLabel::setFlyByEnabled(bool value)
 {
     if (!StoreChanged(m_flyByEnabled, value))
         return;
-    if (!value && m_flyByShown) {
+    // Turning it off always puts the saved colour back (black when the mouse
+    // never came over the label).
+    if (!value) {
         m_flyByShown = false;
         setFontColor(m_flyBySavedColor);
     }

@@ -15,6 +15,7 @@
 
 #include <exception>
 #include <memory>
+#include <stdexcept>
 
 namespace {
 
@@ -52,6 +53,7 @@ void TfrmMain::MaintainDatabase(bool reindex)
     // The appointment list, once it exists, is released here so that the
     // exclusive openings below can succeed.
     std::exception_ptr failure;
+    int treated = 0;
     try {
         QCoreApplication::processEvents();
         const std::string directory = DataPath.toStdString();
@@ -74,6 +76,7 @@ void TfrmMain::MaintainDatabase(bool reindex)
                 table.reset();
             }
             QCoreApplication::processEvents();
+            ++treated;
         }
         QCoreApplication::processEvents();
     } catch (...) {
@@ -81,9 +84,33 @@ void TfrmMain::MaintainDatabase(bool reindex)
     }
     wait.reset();
     QCoreApplication::processEvents();
+    if (failure)
+        closing = QStringLiteral("Contrôle de la base de données incomplet !");
     kui::MsgInformation(closing, this);
     if (failure)
+        throw std::runtime_error(WalkFailureText(reindex, treated, failure).toStdString());
+}
+
+// The failure box of the walk: where it stopped, the tables left untreated
+// and the cause.
+QString TfrmMain::WalkFailureText(bool reindex, int treated, const std::exception_ptr& failure) const
+{
+    QStringList untreated;
+    for (const QString& line : DbCheckData->Descriptor)
+        if (line.contains(QLatin1String("object Table:")))
+            untreated << TableFileName(line);
+    untreated = untreated.mid(treated);
+    QString cause;
+    try {
         std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+        cause = kui::ExceptionText(e);
+    } catch (...) {
+        cause = QStringLiteral("Erreur inconnue");
+    }
+    return (reindex ? QStringLiteral("Réindexation interrompue à la table %1.\rTables non réindexées : %2.\r%3")
+                    : QStringLiteral("Compactage interrompu à la table %1.\rTables non compactées : %2.\r%3"))
+        .arg(untreated.value(0), untreated.join(QStringLiteral(", ")), cause);
 }
 
 void TfrmMain::PackTable(std::unique_ptr<kdb::Table>& table)

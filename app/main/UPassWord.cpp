@@ -32,11 +32,15 @@ TfrmPassWord::TfrmPassWord(QWidget* parent)
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    // Masked from the start: a failure while the dialog is being prepared
+    // must not leave the password readable.
+    ui->edPassword->setEchoMode(QLineEdit::Password);
     User->setObjectName(QStringLiteral("User"));
     User->setSql(QString::fromLatin1(kSelectUsers));
     connect(ui->btnOk, &QPushButton::clicked, this, &TfrmPassWord::btnOkClick);
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmPassWord::btnCancelClick);
     connect(ui->edUserId, &QLineEdit::textEdited, this, &TfrmPassWord::edUserIdEdited);
+    kui::SetFixedBorder(this);
 }
 
 TfrmPassWord::~TfrmPassWord() = default;
@@ -86,12 +90,19 @@ void TfrmPassWord::FormShow()
         // A table that cannot be read counts as empty.
     }
     if (!User->active() || User->isEmpty()) {
-        User->close();
-        User->setSql(QString::fromLatin1(kInsertManager));
-        User->execSql();
-        QCoreApplication::processEvents();
-        User->setSql(QString::fromLatin1(kSelectUsersAgain));
-        User->open();
+        try {
+            User->close();
+            User->setSql(QString::fromLatin1(kInsertManager));
+            User->execSql();
+            QCoreApplication::processEvents();
+            User->setSql(QString::fromLatin1(kSelectUsersAgain));
+            User->open();
+        } catch (const EDBEngineError& e) {
+            // The user sees which file to restore.
+            if (!e.file().empty())
+                throw;
+            throw EDBEngineError(e.code(), (AppDir + QStringLiteral("USERS.DB")).toStdString(), e.detail());
+        }
     }
     QCoreApplication::processEvents();
 
@@ -204,5 +215,5 @@ void TfrmPassWord::SessionPassword(bool& Continue)
 
 void TfrmPassWord::AppException(const std::exception& E)
 {
-    kui::MsgPlain(QString::fromUtf8(E.what()));
+    kui::MsgPlain(kui::ExceptionText(E));
 }

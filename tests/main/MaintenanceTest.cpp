@@ -113,8 +113,11 @@ TEST_F(MaintenanceTest, ATableInUseEndsTheWalkAfterTheClosingMessage)
     messages_.Clear();
     auto busy = Open("FRDV.DBF");  // held open by "another window"
     Run(&TfrmMain::mnCheckDBClick);
-    EXPECT_EQ(Texts(), QStringList{kDone});
-    ASSERT_EQ(errors_.size(), 1);  // the engine's message, after the box
+    EXPECT_EQ(Texts(), QStringList{kIncomplete});
+    ASSERT_EQ(errors_.size(), 1);  // what was not done, after the box
+    EXPECT_TRUE(errors_[0].contains("FRDV.DBF, FBIO.DBF, FRADIO.DBF, Patient.DBF, FPROT.DBF"))
+        << errors_[0].toStdString();
+    EXPECT_TRUE(errors_[0].contains("utilisée par un autre programme")) << errors_[0].toStdString();
 }
 
 TEST_F(MaintenanceTest, AFailingCheckMakesTheClosingMessageIncompleteAndTheWalkStillRuns)
@@ -152,9 +155,10 @@ TEST_F(MaintenanceTest, PackTableRefusesATableThatIsNotOpenOrNotExclusive)
 
 TEST_F(MaintenanceTest, EngineErrorsOfTheCheckAreShownInTheirOwnBox)
 {
-    frm_->DbCheckData->OnError(frm_->DbCheckData, EDBEngineError(10024, "Table introuvable"));
+    frm_->DbCheckData->OnError(frm_->DbCheckData, EDBEngineError::noSuchTable("/cabinet/Data/FRDV.DBF"));
     ASSERT_EQ(messages_.Count(), 1);
-    EXPECT_EQ(messages_.Last().text, "[Error] Table introuvable");
+    EXPECT_TRUE(messages_.Last().text.startsWith("[Error] Table introuvable"));
+    EXPECT_TRUE(messages_.Last().text.contains("/cabinet/Data/FRDV.DBF"));
     EXPECT_EQ(messages_.Last().caption, "Error");
     EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Error);
     bool correct = false;

@@ -258,6 +258,24 @@ TEST_F(PassWordTest, InstallsTheHandlersAndEmptiesTheSessionPasswordsAtClose)
     EXPECT_EQ(messages_.Last().text, "Table verrouillée");
 }
 
+TEST_F(PassWordTest, ADamagedUserTableKeepsThePasswordMaskedAndSaysWhichFileToRestore)
+{
+    {
+        QFile f(AppDir + "USERS.DB");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(QByteArray(3000, '\x5a'));
+    }
+    TfrmPassWord dlg;
+    dlg.Tag = 0;
+    dlg.show();
+    EXPECT_EQ(dlg.edPassword()->echoMode(), QLineEdit::Password);
+    ASSERT_EQ(messages_.Count(), 1);
+    const QString text = messages_.Last().text;
+    EXPECT_TRUE(text.contains(AppDir + "USERS.DB")) << text.toStdString();
+    EXPECT_TRUE(text.contains("sauvegarde")) << text.toStdString();
+    dlg.reject();
+}
+
 TEST(PasswordHash, HashesAreSaltedAndVerified)
 {
     const QString a = kpw::HashPassword("motdepasse"), b = kpw::HashPassword("motdepasse");

@@ -3,6 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <unistd.h>
 
 #include <cstdlib>
 #include <optional>
@@ -72,4 +78,35 @@ TEST(PrivateTempDir, IsPerUserUnderTheSystemTemporaryDirectory)
     EXPECT_TRUE(dir.startsWith(QDir::tempPath() + "/korvale-"));
     EXPECT_TRUE(dir.endsWith('/'));
     EXPECT_TRUE(dir.contains(QString::number(::getuid())));
+}
+
+TEST(ProcessTempDir, EachProgramHasItsOwnAndOnlyEndedOnesAreRemoved)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    ScopedEnv tmpdir("TMPDIR", tmp.path().toLocal8Bit().constData());
+    const QString mine = kos::ProcessTempDir();
+    EXPECT_TRUE(mine.startsWith(kos::PrivateTempDir()));
+    EXPECT_EQ(mine, kos::PrivateTempDir() + QString::number(::getpid()) + "/");
+
+    // A program that has ended, one still running (the parent of this one),
+    // and a directory that is nobody's.
+    QProcess ended;
+    ended.start("/bin/true");
+    ASSERT_TRUE(ended.waitForStarted());
+    const qint64 endedPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    const QString gone = kos::PrivateTempDir() + QString::number(endedPid) + "/";
+    const QString running = kos::PrivateTempDir() + QString::number(::getppid()) + "/";
+    const QString other = kos::PrivateTempDir() + "notes/";
+    for (const QString& d : {mine, gone, running, other}) {
+        ASSERT_TRUE(QDir().mkpath(d));
+        QFile f(d + "_QSQL001.DBF");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    kos::RemoveEndedProcessTempDirs();
+    EXPECT_FALSE(QFileInfo::exists(gone));
+    EXPECT_TRUE(QFileInfo::exists(mine + "_QSQL001.DBF"));
+    EXPECT_TRUE(QFileInfo::exists(running + "_QSQL001.DBF"));
+    EXPECT_TRUE(QFileInfo::exists(other + "_QSQL001.DBF"));
 }

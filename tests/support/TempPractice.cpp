@@ -37,7 +37,7 @@ TempPractice::TempPractice(Layout layout)
     DataPath = AppDir + "Data/";
     ProtDir = AppDir + "PROT/";
     PhotoDir = AppDir + "PHOTOS/";
-    TempPath = kos::PrivateTempDir();
+    TempPath = kos::ProcessTempDir();
     for (const QString& dir : {IniDir, DataPath, ProtDir, PhotoDir, TempPath})
         QDir().mkpath(dir);
 }
