@@ -1,5 +1,6 @@
 // A table in code page 850 (language driver 0x02): its text read and written
-// in that code page, its tags in the order of that code page's letters, an
+// in that code page, its tags in the order of that code page's letters (also
+// for the statements of the local SQL), an
 // index ordered for another code page refused, and a restructure into the
 // engine's own driver converting the text, memos included.
 #include <gtest/gtest.h>
@@ -12,6 +13,7 @@
 #include "dbf/DbfTable.h"
 #include "engine/Engine.h"
 #include "mdx/MdxKey.h"
+#include "sql/Sql.h"
 
 using namespace kdb;
 
@@ -83,6 +85,19 @@ TEST(CodePageTable, Cp850TableIsReadWrittenAndRestructuredWithItsAccents)
         EXPECT_EQ(walk(*t, "NOM"), (std::vector<QString>{"ÇA", "EVA", "ÉMILE", "FABIEN", "zoé"}));
         EXPECT_EQ(t->findKey("NOM", QStringLiteral("ÉMILE")), 2u);
     }
+    // Statements read the tag of such a table in the same order as they sort.
+    auto noms = [&](const std::string& sql) {
+        const sql::ExecResult r = sql::execute(dir, sql);
+        EXPECT_NE(r.plan.find("tag NOM"), std::string::npos) << sql << ": " << r.plan;
+        std::vector<QString> out;
+        for (const auto& row : r.result.rows)
+            out.push_back(row.at(0).toString());
+        return out;
+    };
+    EXPECT_EQ(noms("SELECT NOM FROM DOS ORDER BY NOM"),
+              (std::vector<QString>{"ÇA", "EVA", "ÉMILE", "FABIEN", "zoé"}));
+    EXPECT_EQ(noms("SELECT NOM FROM DOS WHERE NOM LIKE 'É%' ORDER BY NOM"), std::vector<QString>{"ÉMILE"});
+    EXPECT_EQ(noms("SELECT NOM FROM DOS WHERE NOM = 'zoé'"), std::vector<QString>{"zoé"});
     // The bytes are code page 850 ones, as an outside reader that follows
     // the language-driver byte also finds.
     EXPECT_TRUE(readFile(dbf).contains("\x90MILE"));
