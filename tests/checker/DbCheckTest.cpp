@@ -148,6 +148,46 @@ TEST_F(CheckerTest, WidenedColumnIsRestructuredKeepingTheData)
     EXPECT_TRUE(log.about("diff:").empty());
 }
 
+TEST_F(CheckerTest, DamagedTablesAreKeptRepairedAndReported)
+{
+    check();
+    {
+        const auto cons = open(QStringLiteral("Cons.DBF"));
+        for (int i = 1; i <= 3; ++i)
+            cons->append({QStringLiteral("00000%1").arg(i), QDate(2024, 3, i), QStringLiteral("37.%1").arg(i)});
+        const auto patient = open(QStringLiteral("Patient.DBF"));
+        patient->append({QStringLiteral("000001"), QStringLiteral("A1"), QStringLiteral("DUPONT")});
+    }
+    // Cons: the date of its second record does not read, its file ends
+    // inside the third; Patient: a declared name narrower than its data.
+    {
+        QFile f(dir + findFile(QStringLiteral("Cons.DBF")));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        const QByteArray h = f.read(12);
+        const int header = static_cast<unsigned char>(h[8]) | (static_cast<unsigned char>(h[9]) << 8);
+        const int recLen = static_cast<unsigned char>(h[10]) | (static_cast<unsigned char>(h[11]) << 8);
+        f.seek(header + recLen + 1 + 10);
+        f.write("2024XX01");
+        ASSERT_TRUE(f.resize(header + 2 * recLen + 30));
+    }
+    replaceLine(QStringLiteral("  field(NOM;NOM;1;0;30;0)"), QStringLiteral("  field(NOM;NOM;1;0;4;0)"));
+    check();
+    EXPECT_EQ(log.about("damage"),
+              (std::vector<std::string>{"damage:Cons.DBF:short,values=1", "damage:Patient.DBF:cut=1"}));
+    EXPECT_EQ(log.about("Patient"),
+              (std::vector<std::string>{"before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF",
+                                        "damage:Patient.DBF:cut=1", "modifytable:Patient.DBF", "after:2:Patient.DBF"}));
+    const auto cons = open(QStringLiteral("Cons.DBF"));
+    ASSERT_EQ(cons->recordCount(), 3u);
+    EXPECT_TRUE(cons->value(2, cons->fieldIndex("DCONS")).isNull());
+    EXPECT_EQ(cons->value(3, cons->fieldIndex("DCONS")).toDate(), QDate(2024, 3, 3));
+    EXPECT_EQ(cons->findKey("DCONS", QDate(2024, 3, 3)), 3u);
+    EXPECT_EQ(open(QStringLiteral("Patient.DBF"))->value(1, 2).toString(), QStringLiteral("DUPO"));
+
+    check();
+    EXPECT_TRUE(log.about("damage").empty());
+}
+
 TEST_F(CheckerTest, RefusedRestructureLeavesTheTableAsItIs)
 {
     check();
@@ -223,7 +263,7 @@ TEST_F(CheckerTest, OutOfDateIndexFileIsRebuiltAndTheDataKept)
               kdb::DBERR_INDEXOUTOFDATE);
 
     check();
-    EXPECT_EQ(log.about("Cons"), (std::vector<std::string>{"before:0:Cons.DBF", "diff:2:Cons.DBF",
+    EXPECT_EQ(log.about("Cons"), (std::vector<std::string>{"damage:Cons.DBF:stale,tags-lost", "before:0:Cons.DBF", "diff:2:Cons.DBF",
                                                            "modifytable:Cons.DBF", "after:2:Cons.DBF"}));
     EXPECT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Cons.DBF", "DBASE", false), 0);
     const auto cons = open(QStringLiteral("Cons.DBF"));
