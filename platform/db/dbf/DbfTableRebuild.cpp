@@ -76,7 +76,7 @@ void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
     };
     mdx::RegenerateResult result;
     // Built beside the old file and renamed over it when complete.
-    mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl), source, &result)->flush(true);
+    mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl, codePage_), source, &result)->flush(true);
     // A unique tag keeps the first record of a key and drops the others:
     // say so rather than leave records out of the tag silently.
     for (size_t i = 0; i < result.duplicatesDropped.size(); ++i)
