@@ -46,7 +46,7 @@ void DbfTable::requireExclusive(const char* what) const
     checkWritable();
 }
 
-void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const
+void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16, int codePage) const
 {
     const size_t w = static_cast<size_t>(f.width);
     const bool empty = v.isNull() || !v.isValid() ||
@@ -61,7 +61,7 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
             if (v.typeId() == QMetaType::QDate)
                 s = v.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
             else
-                s = toCp1252(v.toString());
+                s = toCodePage(codePage, v.toString());
         }
         if (s.size() > w)
             s.resize(w);
@@ -228,7 +228,7 @@ void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const s
     if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
         std::string data;
         if (!emptyValue(v))
-            data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCp1252(v.toString());
+            data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCodePage(codePage_, v.toString());
         if (old && memoText(std::string_view(old->data() + f.offset, static_cast<size_t>(f.width))) == data)
             return;
         if (data.empty()) {

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "core/Codepage.h"
+#include "core/Collation.h"
 
 namespace kdb::sql {
 
@@ -73,14 +74,8 @@ bool toRawText(const QString& s, std::string& out) {
 
 // Orders two stored texts as their decoded texts order.
 int compareRawText(std::string_view a, std::string_view b) {
-    const auto& unit = cp1252().unit;
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        if (a[i] == b[i]) continue;
-        const char16_t x = unit[static_cast<unsigned char>(a[i])], y = unit[static_cast<unsigned char>(b[i])];
-        return x < y ? -1 : 1;
-    }
-    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+    static const Collation& c = Collation::forCodePage(kCodePage1252);
+    return c.compare(a, b);
 }
 
 bool likeMatchRaw(std::string_view s, std::string_view p) {

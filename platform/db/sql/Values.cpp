@@ -3,6 +3,7 @@
 
 #include <QStringList>
 
+#include "core/Collation.h"
 #include "core/DbError.h"
 
 namespace kdb::sql {
@@ -145,13 +146,11 @@ int compareValues(const QVariant& a, const QVariant& b, Kind k) {
     if (a.isNull() || b.isNull()) return a.isNull() ? (b.isNull() ? 0 : -1) : 1;
     switch (k) {
         case Kind::Text: {
-            if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString) {  // no copies
-                int c = QString::compare(*static_cast<const QString*>(a.constData()),
-                                         *static_cast<const QString*>(b.constData()), Qt::CaseSensitive);
-                return c < 0 ? -1 : (c > 0 ? 1 : 0);
-            }
-            int c = QString::compare(a.toString(), b.toString(), Qt::CaseSensitive);
-            return c < 0 ? -1 : (c > 0 ? 1 : 0);
+            // The order of the tags (core/Collation.h).
+            if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString)  // no copies
+                return compareCollated(*static_cast<const QString*>(a.constData()),
+                                       *static_cast<const QString*>(b.constData()));
+            return compareCollated(a.toString(), b.toString());
         }
         case Kind::Date: {
             QDate x = a.toDate(), y = b.toDate();
