@@ -18,7 +18,9 @@ std::string_view rawTrimRight(std::string_view s);
 bool rawHasText(std::string_view s);
 // Text as stored bytes (Windows-1252); false when a character has no byte.
 bool toRawText(const QString& s, std::string& out);
-// Orders two stored texts as their decoded texts order.
+// The UTF-16 units of stored text (out holds s.size() units).
+void rawToUtf16(std::string_view s, char16_t* out);
+// Orders two stored texts as compareText orders their decoded texts.
 int compareRawText(std::string_view a, std::string_view b);
 // LIKE on stored bytes ('%' any run, '_' one byte).
 bool likeMatchRaw(std::string_view s, std::string_view p);
