@@ -10,7 +10,7 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ pkg-config make \
 	qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-qpa-plugins \
 	libgl1-mesa-dev libjpeg-dev libsodium-dev libsqlite3-dev \
-	libgtest-dev libgmock-dev fonts-dejavu-core \
+	libgtest-dev libgmock-dev fonts-dejavu-core fonts-liberation poppler-utils \
 	python3 python3-dbfread python3-dbf libdbd-xbase-perl
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
