@@ -100,6 +100,8 @@ void TfrmPreview::FormCreate()
         ui->cmbZoom->setCurrentIndex(entry >= 0 && entry < ui->cmbZoom->count() ? entry : -1);
     }
     ui->sePage->setMinimum(1);
+    // A page number typed beyond either end goes to that end.
+    ui->sePage->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     setWindowState(windowState() | Qt::WindowMaximized);
     ui->ToolBar->setEnabled(false);
     QApplication::processEvents();
@@ -253,6 +255,8 @@ bool TfrmPreview::FormShortCut(int key)
 
 void TfrmPreview::FormClose()
 {
+    if (frmPreview == this)
+        frmPreview = nullptr;
     ui->RptPreview->detach();
     kui::TIniFile(AppDir + IniKeys::FileName)
         .WriteInteger(IniKeys::Informations, IniKeys::NbLigne, ui->cmbZoom->currentIndex());
