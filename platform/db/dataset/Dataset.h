@@ -48,6 +48,7 @@ public:
     bool isMemo() const { return info_.type == fldBLOB; }
     bool isLookup() const { return lookup_; }
     int size() const { return info_.width; }
+    int decimals() const { return info_.decimals; }
     Dataset& dataset() const { return *owner_; }
 
     QVariant value() const;

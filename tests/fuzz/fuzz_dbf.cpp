@@ -1,5 +1,5 @@
 // Fuzz target: the table file reader.
-#include "FuzzCommon.h"
+#include "DbfFuzzCommon.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -3,7 +3,7 @@
 // input byte).
 #include <cstring>
 
-#include "FuzzCommon.h"
+#include "DbfFuzzCommon.h"
 
 namespace {
 std::string table(bool oldLayout)
