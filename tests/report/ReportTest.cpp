@@ -27,7 +27,6 @@ class RowsReport {
 public:
     explicit RowsReport(int count, double rowHeight = 20) : count_(count)
     {
-        TestApplication();
         report.needData = [this] { return row_ < count_ ? (++row_, true) : false; };
         report.beforePrint = [this] { row_ = 0; ++opened; };
         report.afterPrint = [this] { ++closed; };
@@ -70,6 +69,7 @@ QRect DarkBounds(const QImage& image)
 
 class ReportTest : public ::testing::Test {
 protected:
+    void SetUp() override { TestApplication(); }
     QTemporaryDir dir_;
     QString Pdf(const QString& name) const { return dir_.filePath(name + ".pdf"); }
 };
@@ -127,7 +127,6 @@ TEST_F(ReportTest, FirstPageHeaderAndLastPageFooterOptionsAndAnEmptyReport)
 
 TEST_F(ReportTest, AGrowingTextPushesWhatIsBelowItAndNotWhatIsBesideIt)
 {
-    TestApplication();
     Report report;
     Band& detail = report.band(BandKind::Detail);
     detail.height = 60;
@@ -277,7 +276,6 @@ TEST_F(ReportTest, PrintingARangeWithCopiesPrintsThoseStoredPagesInOrderEachTime
 
 TEST_F(ReportTest, LayoutFontsAreOutlineFacesWithTheMetricsOfTheirNames)
 {
-    TestApplication();
     EXPECT_EQ(QFontInfo(LayoutFont("Arial", 10)).family(), "Liberation Sans");
     Report report;
     Band& title = report.band(BandKind::Title);
@@ -290,7 +288,6 @@ TEST_F(ReportTest, LayoutFontsAreOutlineFacesWithTheMetricsOfTheirNames)
 
 TEST_F(ReportTest, ATextLineHasTheSameLengthOnScreenAndInThePdf)
 {
-    TestApplication();
     Report report;
     report.band(BandKind::Title).addLabel("a", QString("Rapport médical de DUPONT Jean ").repeated(3),
                                           {0, 0, 700, 20}, LayoutFont("Arial", 10));
@@ -306,7 +303,6 @@ TEST_F(ReportTest, ATextLineHasTheSameLengthOnScreenAndInThePdf)
 
 TEST_F(ReportTest, PicturesShapesAndRichTextArePrinted)
 {
-    TestApplication();
     QImage red(40, 20, QImage::Format_RGB32);
     red.fill(Qt::red);
     const QString file = dir_.filePath("red.png");
