@@ -1,6 +1,8 @@
 #pragma once
 // Reading back what was printed into a PDF file: its text as pdftotext
-// lays it out (one string per page), its page sizes and its fonts.
+// lays it out (one string per page), its page sizes and its fonts; where
+// the ink falls on a page image.
+#include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSizeF>
@@ -63,6 +65,17 @@ inline QList<QSizeF> PageSizes(const QString& pdf)
 inline QString Fonts(const QString& pdf)
 {
     return Run("pdffonts", {pdf});
+}
+
+// The bounds of the pixels darker than mid-grey.
+inline QRect DarkBounds(const QImage& image)
+{
+    QRect bounds;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 128)
+                bounds |= QRect(x, y, 1, 1);
+    return bounds;
 }
 
 } // namespace pdftest

@@ -56,16 +56,7 @@ QString PrintToPdf(const PageStore& store, const QString& file, PrinterSettings 
     return file;
 }
 
-// The bounds of the pixels darker than mid-grey.
-QRect DarkBounds(const QImage& image)
-{
-    QRect bounds;
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            if (qGray(image.pixel(x, y)) < 128)
-                bounds |= QRect(x, y, 1, 1);
-    return bounds;
-}
+using pdftest::DarkBounds;
 
 class ReportTest : public ::testing::Test {
 protected:
