@@ -91,8 +91,12 @@ void TfrmRptConsul::rptConsulBeforePrint()
     Consul->setFiltered(true);
     Consul->onFilterRecord = [](kdb::Dataset&) { return true; };
     Consul->open();
-    Patient->locate("CODE", CurrentPatientCode);
-    rptConsul_->title = "Rapport médical de " + Patient->fieldByName("NOM").asString().trimmed();
+    // A patient that is not there gives an empty block, never another
+    // patient's details.
+    if (!Patient->locate("CODE", CurrentPatientCode))
+        Patient->close();
+    rptConsul_->title =
+        "Rapport médical de " + (Patient->active() ? Patient->fieldByName("NOM").asString().trimmed() : QString());
 }
 
 void TfrmRptConsul::rptConsulAfterPrint()

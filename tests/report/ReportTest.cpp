@@ -312,7 +312,11 @@ TEST_F(ReportTest, PicturesShapesAndRichTextArePrinted)
     circle.fill = Qt::blue;
     RichText& rich = title.add<RichText>("rich", {300, 150, 200, 20});
     rich.document().setHtml("<p><b>Texte riche</b></p><p>deuxième paragraphe</p><p>troisième</p>");
-    report.band(BandKind::Summary).addLabel("after", "Suite", {0, 0, 100, 18});
+    Band& summary = report.band(BandKind::Summary);
+    summary.addLabel("after", "Suite", {0, 0, 100, 18});
+    summary.frame.top = summary.frame.left = true;
+    summary.frame.color = Qt::green;
+    summary.frame.width = 2;
 
     const auto store = report.build();
     const QImage page = store->renderPage(0, 96);
@@ -323,6 +327,14 @@ TEST_F(ReportTest, PicturesShapesAndRichTextArePrinted)
     EXPECT_EQ(at(345, 25), QColor(Qt::white));    // ... and no more
     EXPECT_EQ(at(50, 200), QColor(Qt::blue));     // inside the circle
     EXPECT_EQ(at(3, 153), QColor(Qt::white));     // outside it, in the corner
+    // The summary's frame: along its top edge across the page, and its left edge.
+    int greenRow = -1;
+    for (int y = int(o.y() + 300); y < int(o.y() + 400) && greenRow < 0; ++y)
+        if (QColor(page.pixel(int(o.x() + 400), y)) == QColor(Qt::green))
+            greenRow = y;
+    EXPECT_GE(greenRow - o.y(), 300);
+    EXPECT_EQ(QColor(page.pixel(int(report.page.contentRect().right() - 2), greenRow)), QColor(Qt::green));
+    EXPECT_EQ(QColor(page.pixel(int(o.x()), greenRow + 10)), QColor(Qt::green));
     const QStringList lines = pdftest::Words(pdftest::Pages(PrintToPdf(*store, Pdf("pictures"))).value(0));
     ASSERT_GE(lines.size(), 4);
     EXPECT_EQ(lines.mid(lines.size() - 4),

@@ -69,6 +69,25 @@ TEST_F(MedicalReportTest, APatientWithoutConsultationsStillGetsHisPage)
     const QStringList lines = pdftest::Words(pages[0]);
     EXPECT_TRUE(lines.contains("Nom : DURAND Sexe : M"));
     EXPECT_EQ(lines.mid(lines.size() - 2), QStringList({"Date Motif Diagnostic Traitement", "1"}));
+
+    // An unknown code prints an empty patient block, not the first patient's.
+    const QStringList unknown = PrintedPages([&] { PrintMedicalReport(practice_.context(), "999999"); }, "unknown");
+    ASSERT_EQ(unknown.size(), 1);
+    EXPECT_TRUE(pdftest::Words(unknown[0]).contains("Nom : Sexe :"));
+    EXPECT_FALSE(unknown[0].contains("DURAND"));
+}
+
+TEST_F(MedicalReportTest, ATableThatCannotBeReadIsReportedAndLeavesNoPreviewOpen)
+{
+    AddPatient("000001", "DURAND");
+    ASSERT_TRUE(QFile::remove(DataPath + "Cons.DBF"));
+    PreviewWatcher watcher;
+    PrintMedicalReport(practice_.context(), "000001");
+    EXPECT_EQ(watcher.seen, 0);
+    EXPECT_EQ(frmPreview, nullptr);
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    EXPECT_TRUE(practice_.messages().Last().text.contains("Cons", Qt::CaseInsensitive))
+        << practice_.messages().Last().text.toStdString();
 }
 
 } // namespace
