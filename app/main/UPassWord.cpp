@@ -133,10 +133,10 @@ bool TfrmPassWord::CheckUser(const QString& UserId, const QString& Password)
     bool ok = false;
     if (User->active() && User->locate("USERID", UserId)) {
         const QString stored = User->fieldByName("PW").asString();
-        const kpw::PasswordMatch match = kpw::CheckPassword(stored, Password);
-        if (match != kpw::PasswordMatch::No) {
+        const PasswordMatch match = CheckPassword(stored, Password);
+        if (match != PasswordMatch::No) {
             CurrentUserId = User->fieldByName("USERID").asString();
-            if (match == kpw::PasswordMatch::YesClearText)
+            if (match == PasswordMatch::YesClearText)
                 StorePassword(CurrentUserId, Password);
             ok = true;
         }
@@ -155,7 +155,7 @@ void TfrmPassWord::StorePassword(const QString& UserId, const QString& Password)
     kdb::QueryDataset update;
     update.setDatabaseName(AppDir.toStdString());
     update.setSql(QString::fromLatin1(kUpdatePassword));
-    update.setParamText("PW", kpw::HashPassword(Password));
+    update.setParamText("PW", HashPassword(Password));
     update.setParamText("USERID", UserId);
     update.execSql();
 }

@@ -42,6 +42,14 @@ std::vector<QVariant> Table::record(uint32_t recNo)
     return out;
 }
 
+void Table::updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values)
+{
+    std::vector<QVariant> rec = record(recNo);
+    for (const auto& [field, v] : values)
+        rec.at(static_cast<size_t>(field)) = v;
+    update(recNo, rec);
+}
+
 int Table::tagIndex(std::string_view tagName) const
 {
     const auto t = tags();

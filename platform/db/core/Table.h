@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <QVariant>
@@ -59,6 +60,10 @@ struct TagInfo {
 struct TableOpenMode {
     bool exclusive = false;    // fails with DBERR_FILELOCKED while another program has it open
     bool readOnly = false;
+    // dBASE: opens a damaged table to repair it (exclusive): its production
+    // index is neither opened nor kept up to date, a missing memo file is no
+    // error (every memo pointer is then bad).
+    bool forRepair = false;
 };
 
 // Ordered walk over one tag. Every call answers a 1-based record number, or
@@ -143,8 +148,14 @@ public:
     // duplicate key in a unique tag raises EDBEngineError DBERR_KEYVIOL and
     // appends nothing.
     virtual uint32_t append(const std::vector<QVariant>& values) = 0;
-    // Replaces every field of the record (same rules as append).
+    // Replaces every field of the record (same rules as append). A field
+    // given the value its stored bytes read as keeps those bytes: a value
+    // that does not read (a damaged date or number, read as empty) is not
+    // blanked by handing back what was read.
     virtual void update(uint32_t recNo, const std::vector<QVariant>& values) = 0;
+    // Changes only the given fields (0-based position, value) of the record;
+    // every other field keeps its stored bytes.
+    virtual void updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values);
     // Marks the record deleted / live again.
     virtual void deleteRecord(uint32_t recNo) = 0;
     virtual void undeleteRecord(uint32_t recNo) = 0;

@@ -26,7 +26,10 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const TableOpe
     bool ok = mode.exclusive ? t->file_.tryLock(kLockOpen, 1, true) : t->file_.tryLock(kLockOpen, 1, false);
     if (!ok)
         throw EDBEngineError::tableInUse(path);
-    t->readHeader(true);
+    if (mode.exclusive && t->file_.writable() && !mode.readOnly)
+        t->removeLeftovers();
+    const bool repair = mode.forRepair && mode.exclusive;
+    t->readHeader(!repair);
     // Memo file.
     bool hasMemo = false;
     for (const auto& f : t->fields_)
@@ -34,13 +37,20 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const TableOpe
             hasMemo = true;
     if (hasMemo) {
         const std::string dbtPath = companionPath(path, ".DBT");
-        if (!fileExists(dbtPath))
+        if (!fileExists(dbtPath) && !repair)
             throw EDBEngineError::memoCorrupt(dbtPath, "memo file missing");
         const bool oldLayout = !t->level7_ && (t->version_ & 0x08) == 0;
-        t->dbt_ = DbtFile::open(dbtPath, oldLayout ? DbtFile::Layout::Old : DbtFile::Layout::New,
-                                t->file_.writable());
+        try {
+            if (fileExists(dbtPath))
+                t->dbt_ = DbtFile::open(dbtPath, oldLayout ? DbtFile::Layout::Old : DbtFile::Layout::New,
+                                        t->file_.writable());
+        } catch (const EDBEngineError& e) {
+            if (!repair || e.code() != DBERR_MEMOCORRUPT)
+                throw;
+        }
     }
-    t->openIndex();
+    if (!repair)
+        t->openIndex();
     return t;
 }
 

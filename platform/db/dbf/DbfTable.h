@@ -24,7 +24,14 @@
 // marked "in update" before it changes and cleared after; pack, restructure
 // and regeneration write new files and rename them over the old ones, with
 // header byte 14 set while the table's index is being rebuilt after such a
-// replacement (a table found with it set opens with DBERR_INDEXOUTOFDATE).
+// replacement (a table found with it set opens with DBERR_INDEXOUTOFDATE);
+// the ".tmp~" files a killed rewrite leaves are removed at the next
+// exclusive open.
+//
+// Damage: a memo pointer to nothing reads as an empty memo (the record can
+// still be changed); a value that does not read is kept as stored by every
+// write that does not assign it. survey() finds such damage and a short
+// file, repair() mends it (engine/Damage.h keeps a copy of the files first).
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -91,6 +98,7 @@ public:
     }
     uint32_t append(const std::vector<QVariant>& values) override;
     void update(uint32_t recNo, const std::vector<QVariant>& values) override;
+    void updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values) override;
     void deleteRecord(uint32_t recNo) override;
     void undeleteRecord(uint32_t recNo) override;
     void flush() override;
@@ -110,6 +118,7 @@ public:
     uint8_t versionByte() const { return version_; }
     bool hasMemoFile() const { return dbt_.isOpen(); }
     bool hasIndex() const { return mdx_ != nullptr; }
+    bool hasIndexFlag() const { return mdxFlag_ != 0; }  // the header says the table has a production index
     std::string indexPath() const;     // path of the .MDX (whether it exists or not)
     // Rebuilds every tag from the records (exclusive open needed).
     void regenerateIndexes();
@@ -123,9 +132,37 @@ public:
     // sources[k] is the position of the existing field whose values fill new
     // field k (converted), or -1 for an empty new field. Memo columns keep
     // their memo blocks. Deleted records are dropped when packIt is set. The
-    // tags are then rebuilt from newTags.
-    void restructure(const std::vector<FieldSpec>& newFields, const std::vector<int>& sources,
-                     const std::vector<TagInfo>& newTags, bool packIt);
+    // tags are then rebuilt from newTags. A column whose type, width and
+    // decimals stay keeps its stored bytes. Answers how many values did not
+    // fit their new column (cut, or left empty), calling beforeCut with that
+    // count, when there are any, while the old files are still in place.
+    uint32_t restructure(const std::vector<FieldSpec>& newFields, const std::vector<int>& sources,
+                         const std::vector<TagInfo>& newTags, bool packIt,
+                         const std::function<void(uint32_t cut)>& beforeCut = {});
+    // What a look over every stored record finds.
+    struct Survey {
+        uint32_t countInHeader = 0;   // records the header announces
+        uint32_t recordsInFile = 0;   // whole records the file holds
+        bool partialRecord = false;   // the file ends inside an announced record
+        bool memoFileLost = false;    // memo columns without a memo file that opens
+        uint32_t badMemoPointers = 0; // pointers to no memo (or to a damaged one)
+        uint32_t unreadableValues = 0;  // dates, numbers, logicals that do not read
+        uint32_t records = 0;         // records the table holds (once repaired)
+        uint64_t values = 0;          // values (not empty) they hold
+        bool damaged() const;
+    };
+    // Reads every record, changes nothing.
+    Survey survey();
+    // Exclusive open needed. Repairs what survey() finds: a short file gets
+    // its partial last record completed with blanks and the count of the
+    // records it holds; bad memo pointers and values that do not read are
+    // blanked; a missing memo file is made anew (empty). The index, when
+    // open, is regenerated. Answers what was found.
+    Survey repair();
+    // Exclusive open needed: rebuilds the index from the tag descriptions
+    // its file holds even when it does not open; without readable ones the
+    // index file is removed. Answers whether tags were kept.
+    bool rebuildIndexFromFile();
     // The key bytes of a record for a tag (as handed to the index).
     std::string keyOf(int tag, const char* record) const;
 
@@ -172,7 +209,14 @@ private:
     void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);
     void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const;
     void takeOver(const std::string& tmp);
-    std::string memoText(const char* ptr10) const;
+    std::string memoText(std::string_view pointer, bool* bad = nullptr) const;
+    QVariant decodeField(const FieldInfo& f, const char* record) const;
+    static QVariant decodeNumber(const FieldInfo& f, std::string_view raw);
+    // False for stored bytes that do not read as a value of the field's type
+    // (a date "20231399", a number "  1.2.3" or "****"); blanks read.
+    static bool fieldReadable(const FieldInfo& f, std::string_view raw);
+    void encodeInto(size_t field, const QVariant& v, std::string& rec, const std::string* old);
+    void writeChanged(uint32_t recNo, const std::string& old, const std::string& rec);
     std::vector<std::optional<std::string>> keysOf(const char* record) const;
     std::vector<std::string> tagNames() const;
     void lockForWrite(uint32_t recNo, bool& tookRecordLock);
@@ -182,6 +226,8 @@ private:
     void guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo);
     void rebuildIndexFile(const std::vector<Tag>& tags);
     void setRecordDeleted(uint32_t recNo, bool deleted);
+    void removeLeftovers();
+    Survey walkStored(const std::function<void(uint32_t recNo, std::string& rec)>& visit);
     std::string keyForSeek(const Tag& tag, const QVariant& key, bool partial) const;
 
     static inline int lockTimeoutMs_ = 15000;

@@ -3,6 +3,7 @@
 // lock, the guard of a record write and the pieces that write new files.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -107,6 +108,16 @@ inline QDate dateFromText(const QString& t)
             return d;
     }
     return {};
+}
+
+// A memo block number, right-aligned in the field's bytes.
+inline void putMemoPointer(char* dst, int width, uint32_t block)
+{
+    char buf[16];
+    const int n = std::snprintf(buf, sizeof buf, "%u", block);
+    const int w = std::max(width, n);
+    std::memset(dst, ' ', static_cast<size_t>(w - n));
+    std::memcpy(dst + (w - n), buf, static_cast<size_t>(n));
 }
 
 // The header of a new level IV table.

@@ -166,31 +166,83 @@ std::string_view DbfTable::rawField(uint32_t recNo, int field)
     return std::string_view(recordPtr(recNo) + f.offset, static_cast<size_t>(f.width));
 }
 
-std::string DbfTable::memoText(const char* ptr10) const
+// The memo text a stored pointer designates. A pointer that is not a block
+// number, a block beyond the memo file or a damaged block (or no memo file)
+// reads as empty and sets *bad.
+std::string DbfTable::memoText(std::string_view pointer, bool* bad) const
 {
-    const std::string_view p = trim(std::string_view(ptr10, 10));
+    if (bad)
+        *bad = false;
+    const std::string_view p = trim(pointer);
     if (p.empty())
         return {};
     uint64_t block = 0;
+    bool ok = true;
     for (char c : p) {
-        if (c < '0' || c > '9')
-            throw EDBEngineError::memoCorrupt(path_, "bad memo pointer");
+        if (c < '0' || c > '9' || block > 0xFFFFFFFFull) {
+            ok = false;
+            break;
+        }
         block = block * 10 + static_cast<uint64_t>(c - '0');
-        if (block > 0xFFFFFFFFull)
-            throw EDBEngineError::memoCorrupt(path_, "bad memo pointer");
     }
-    if (block == 0)
+    ok = ok && block <= 0xFFFFFFFFull;
+    if (ok && block == 0)
         return {};
-    if (!dbt_.isOpen())
-        throw EDBEngineError::memoCorrupt(path_, "memo file missing");
-    return dbt_.read(static_cast<uint32_t>(block));
+    if (ok && dbt_.isOpen()) {
+        try {
+            return dbt_.read(static_cast<uint32_t>(block));
+        } catch (const EDBEngineError& e) {
+            if (e.code() != DBERR_MEMOCORRUPT)
+                throw;
+        }
+    }
+    if (bad)
+        *bad = true;
+    return {};
 }
 
 QVariant DbfTable::value(uint32_t recNo, int field)
 {
     checkField(field);
-    const auto& f = fields_[field];
-    const char* rec = recordPtr(recNo);
+    return decodeField(fields_[field], recordPtr(recNo));
+}
+
+bool DbfTable::fieldReadable(const FieldInfo& f, std::string_view raw)
+{
+    if (trim(raw).empty())
+        return true;
+    switch (f.nativeType) {
+    case 'D': return parseDate(raw).isValid();
+    case 'N': case 'F': return !decodeNumber(f, raw).isNull();
+    case 'L': return std::string_view("TtYyFfNn?").find(raw[0]) != std::string_view::npos;
+    default: return true;
+    }
+}
+
+QVariant DbfTable::decodeNumber(const FieldInfo& f, std::string_view raw)
+{
+    const auto t = trim(raw);
+    if (t.empty())
+        return {};
+    const std::string s(t);
+    char* end = nullptr;
+    if (f.decimals == 0 && s.find_first_of(".eE") == std::string::npos) {
+        errno = 0;
+        const long long v = std::strtoll(s.c_str(), &end, 10);
+        if (end == s.c_str() || *end != '\0' || errno == ERANGE)
+            return {};
+        if (v >= INT32_MIN && v <= INT32_MAX)
+            return QVariant(static_cast<int>(v));
+        return QVariant(static_cast<qlonglong>(v));
+    }
+    const double v = std::strtod(s.c_str(), &end);
+    if (end == s.c_str() || *end != '\0' || !std::isfinite(v))
+        return {};
+    return QVariant(v);
+}
+
+QVariant DbfTable::decodeField(const FieldInfo& f, const char* rec) const
+{
     const std::string_view raw(rec + f.offset, static_cast<size_t>(f.width));
     switch (f.nativeType) {
     case 'C': {
@@ -203,26 +255,8 @@ QVariant DbfTable::value(uint32_t recNo, int field)
         const QDate d = parseDate(raw);
         return d.isValid() ? QVariant(d) : QVariant();
     }
-    case 'N': case 'F': {
-        const auto t = trim(raw);
-        if (t.empty())
-            return {};
-        const std::string s(t);
-        char* end = nullptr;
-        if (f.decimals == 0 && s.find_first_of(".eE") == std::string::npos) {
-            errno = 0;
-            const long long v = std::strtoll(s.c_str(), &end, 10);
-            if (end == s.c_str() || *end != '\0' || errno == ERANGE)
-                return {};
-            if (v >= INT32_MIN && v <= INT32_MAX)
-                return QVariant(static_cast<int>(v));
-            return QVariant(static_cast<qlonglong>(v));
-        }
-        const double v = std::strtod(s.c_str(), &end);
-        if (end == s.c_str() || *end != '\0' || !std::isfinite(v))
-            return {};
-        return QVariant(v);
-    }
+    case 'N': case 'F':
+        return decodeNumber(f, raw);
     case 'L': {
         const char c = raw[0];
         if (c == 'T' || c == 't' || c == 'Y' || c == 'y')
@@ -232,7 +266,7 @@ QVariant DbfTable::value(uint32_t recNo, int field)
         return {};
     }
     case 'M': case 'B': case 'G': {
-        const std::string text = memoText(raw.data());
+        const std::string text = memoText(raw);
         if (text.empty())
             return {};
         if (f.nativeType == 'M')

@@ -8,6 +8,15 @@
 
 namespace kdb {
 
+namespace {
+// The same column layout: the stored bytes mean the same in both.
+bool sameLayout(const FieldInfo& a, const FieldInfo& b)
+{
+    auto kind = [](char t) { return t == 'F' ? 'N' : t; };
+    return kind(a.nativeType) == kind(b.nativeType) && a.width == b.width && a.decimals == b.decimals;
+}
+}  // namespace
+
 // The index file object is replaced (pack, regeneration, restructure): the
 // old one is kept until the table closes, so that cursors opened on it stay
 // harmless; they move to the new one on their next call.
@@ -159,8 +168,9 @@ void DbfTable::pack()
     }
 }
 
-void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std::vector<int>& sources,
-                           const std::vector<TagInfo>& newTags, bool packIt)
+uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std::vector<int>& sources,
+                               const std::vector<TagInfo>& newTags, bool packIt,
+                               const std::function<void(uint32_t)>& beforeCut)
 {
     requireExclusive("Restructure");
     refreshCount();
@@ -195,6 +205,7 @@ void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std:
         newLen += static_cast<uint32_t>(f.width);
     const std::string tmp = path_ + ".tmp~";
     uint32_t written = 0;
+    uint32_t cut = 0;
     {
         File f = File::open(tmp, File::Mode::Create);
         RecordWriter w(f, hdr0.size());
@@ -216,36 +227,36 @@ void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std:
                     continue;
                 }
                 const FieldInfo& of = fields_.at(static_cast<size_t>(src));
+                const std::string_view oldBytes(oldRec.data() + of.offset, static_cast<size_t>(of.width));
                 const bool oldMemo = of.nativeType == 'M';
-                if (newMemo && oldMemo) {
-                    std::memcpy(dst, oldRec.data() + of.offset, 10);
+                if ((newMemo && oldMemo) || sameLayout(of, nf)) {
+                    // unchanged column: its bytes as stored
+                    std::memcpy(dst, oldBytes.data(), std::min(oldBytes.size(), static_cast<size_t>(nf.width)));
                     continue;
                 }
-                QVariant v;
-                try {
-                    v = oldMemo ? QVariant(fromCp1252(memoText(oldRec.data() + of.offset)))
-                                : value(r, src);
-                } catch (const EDBEngineError&) {
-                    v = QVariant();  // unreadable memo: the new column stays empty
-                }
+                // A value that does not fit the new column (text longer than
+                // it, a number too wide, text into a number) or does not read
+                // leaves the new column empty or cut: counted.
+                const bool had = !trim(oldBytes).empty();
+                const QVariant v = oldMemo ? QVariant(fromCp1252(memoText(oldBytes))) : decodeField(of, oldRec.data());
+                bool lost = had && (v.isNull() || (!oldMemo && !fieldReadable(of, oldBytes)));
                 if (newMemo) {
                     const std::string data = v.isNull() ? std::string() : toCp1252(v.toString());
-                    if (data.empty()) {
-                        std::memset(dst, ' ', 10);
-                    } else {
-                        char buf[16];
-                        std::snprintf(buf, sizeof buf, "%10u", target->append(data));
-                        std::memcpy(dst, buf, 10);
+                    if (!data.empty())
+                        putMemoPointer(dst, nf.width, target->append(data));
+                } else {
+                    try {
+                        encodeField(nf, v, dst, newFields[k].int16);
+                        if (nf.nativeType == 'C' && !v.isNull() && v.typeId() != QMetaType::QDate &&
+                            toCp1252(v.toString()).size() > static_cast<size_t>(nf.width))
+                            lost = true;
+                    } catch (const EDBEngineError&) {
+                        encodeField(nf, QVariant(), dst, newFields[k].int16);
+                        lost = lost || !v.isNull();
                     }
-                    continue;
                 }
-                // A value the new type cannot hold (text into a number, a
-                // number too wide) leaves the new column empty.
-                try {
-                    encodeField(nf, v, dst, newFields[k].int16);
-                } catch (const EDBEngineError&) {
-                    encodeField(nf, QVariant(), dst, newFields[k].int16);
-                }
+                if (lost)
+                    ++cut;
             }
             w.add(rec.data(), rec.size());
             ++written;
@@ -258,6 +269,8 @@ void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std:
     }
     if (target->isOpen())
         target->sync();
+    if (cut > 0 && beforeCut)
+        beforeCut(cut);  // the table's files are still the old ones here
     retireIndex();
     tags_.clear();
     const bool hadMemo = dbt_.isOpen();
@@ -276,6 +289,7 @@ void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std:
     compileTags(specs, recompiled);
     rebuildIndexFile(recompiled);
     setRebuildFlag(false);
+    return cut;
 }
 
 }  // namespace kdb

@@ -169,40 +169,67 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
     }
 }
 
-// Builds the record bytes; memo texts are appended to the memo file (a memo
-// unchanged from `old` keeps its blocks).
+namespace {
+bool emptyValue(const QVariant& v)
+{
+    if (!v.isValid() || v.isNull())
+        return true;
+    switch (v.typeId()) {
+    case QMetaType::QString: return v.toString().trimmed().isEmpty();
+    case QMetaType::QByteArray: return v.toByteArray().isEmpty();
+    case QMetaType::QDate: return !v.toDate().isValid();
+    default: return false;
+    }
+}
+}  // namespace
+
+// Builds the record bytes; memo texts are appended to the memo file. Against
+// the record as stored (`old`), a field given the value its stored bytes read
+// as keeps those bytes (see encodeInto).
 void DbfTable::encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old)
 {
     if (values.size() > fields_.size())
         throw EDBEngineError::invalidParam(path_, "more values than fields");
-    rec.assign(recLen_, ' ');
     if (old)
         rec = *old;
-    rec[0] = old ? (*old)[0] : ' ';
-    for (size_t i = 0; i < fields_.size(); ++i) {
-        const auto& f = fields_[i];
-        const QVariant v = i < values.size() ? values[i] : QVariant();
-        char* dst = rec.data() + f.offset;
-        if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
-            std::string data;
-            if (!v.isNull() && v.isValid())
-                data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCp1252(v.toString());
-            if (old && memoText(old->data() + f.offset) == data)
-                continue;  // unchanged: keep the pointer
-            if (data.empty()) {
-                std::memset(dst, ' ', 10);
-                continue;
-            }
-            if (!dbt_.isOpen())
-                throw EDBEngineError::memoCorrupt(path_, "memo file missing");
-            const uint32_t block = dbt_.append(data);
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "%10u", block);
-            std::memcpy(dst, buf, 10);
-            continue;
+    else
+        rec.assign(recLen_, ' ');
+    for (size_t i = 0; i < fields_.size(); ++i)
+        encodeInto(i, i < values.size() ? values[i] : QVariant(), rec, old);
+}
+
+// Writes one field's value at its place in rec. With the stored record: a
+// value equal to what the stored bytes read as leaves them untouched, so a
+// date or a number that does not read (given back empty) and the spacing of
+// a stored number survive; a memo whose text is unchanged (or whose pointer
+// is damaged and no text is given) keeps its pointer.
+void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const std::string* old)
+{
+    const auto& f = fields_[i];
+    char* dst = rec.data() + f.offset;
+    if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
+        std::string data;
+        if (!emptyValue(v))
+            data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCp1252(v.toString());
+        if (old && memoText(std::string_view(old->data() + f.offset, static_cast<size_t>(f.width))) == data)
+            return;
+        if (data.empty()) {
+            std::memset(dst, ' ', static_cast<size_t>(f.width));
+            return;
         }
-        encodeField(f, v, dst, int16_[i]);
+        if (!dbt_.isOpen())
+            throw EDBEngineError::memoCorrupt(path_, "memo file missing");
+        if (f.width < 10)
+            throw EDBEngineError::notSupported(path_, "field " + f.name + ": memo pointer narrower than 10 bytes");
+        putMemoPointer(dst, f.width, dbt_.append(data));
+        return;
     }
+    if (old) {
+        const QVariant stored = decodeField(f, old->data());
+        if (stored.isNull() ? emptyValue(v) : stored == v)
+            return;
+    }
+    encodeField(f, v, dst, int16_[i]);
 }
 
 std::string DbfTable::keyOf(int tagIdx, const char* record) const
@@ -341,6 +368,28 @@ void DbfTable::update(uint32_t recNo, const std::vector<QVariant>& values)
     readRecordFresh(recNo, old);
     std::string rec;
     encodeRecord(values, rec, &old);
+    writeChanged(recNo, old, rec);
+}
+
+void DbfTable::updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values)
+{
+    for (const auto& [field, v] : values)
+        checkField(field);
+    RecordWrite write(*this, recNo);
+    std::string old;
+    readRecordFresh(recNo, old);
+    std::string rec = old;
+    for (const auto& [field, v] : values)
+        encodeInto(static_cast<size_t>(field), v, rec, &old);
+    writeChanged(recNo, old, rec);
+}
+
+// The record's new bytes reach the index and the file (under the caller's
+// RecordWrite).
+void DbfTable::writeChanged(uint32_t recNo, const std::string& old, const std::string& rec)
+{
+    if (rec == old)
+        return;
     if (mdx_ && old[0] != '*')
         guardKeys([&] { mdx_->updateRecord(tagNames(), keysOf(old.data()), keysOf(rec.data()), recNo); }, rec.data(), recNo);
     file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, rec.data(), rec.size());

@@ -389,7 +389,7 @@ int createTable(const std::string& directory, const TableDesc& desc)
     });
 }
 
-int restructureTable(const std::string& directory, const TableDesc& desc)
+int restructureTable(const std::string& directory, const TableDesc& desc, DamageReport* damage)
 {
     return codeOf([&] {
         const std::string path = resolve(directory, desc.tableName, desc.tableType);
@@ -482,7 +482,16 @@ int restructureTable(const std::string& directory, const TableDesc& desc)
             else
                 tags.push_back(tagOf(path, i, names));
         }
-        table->restructure(fields, sources, tags, desc.pack);
+        const uint32_t cut = table->restructure(fields, sources, tags, desc.pack, [&](uint32_t) {
+            const std::string copy = keepDamagedCopy(path);
+            if (damage)
+                damage->copyDir = copy;
+        });
+        if (damage && cut > 0) {
+            damage->table = path;
+            damage->valuesCut = cut;
+            damage->records = table->recordCount();
+        }
     });
 }
 

@@ -94,9 +94,7 @@ std::unique_ptr<TagIterator> TableSource::openTag(int tag) {
 }
 
 void TableSource::update(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values) {
-    std::vector<QVariant> rec = table_->record(recNo);
-    for (const auto& [f, v] : values) rec.at(static_cast<size_t>(f)) = v;
-    table_->update(recNo, rec);
+    table_->updateFields(recNo, values);
 }
 
 #ifdef KORVALE_SQL_HAVE_ENGINE

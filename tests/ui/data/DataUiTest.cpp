@@ -12,6 +12,7 @@
 #include "ui/data/DataControls.h"
 #include "ui/data/DataGrid.h"
 #include "ui/data/DatasetModel.h"
+#include "tests/support/TestApplication.h"
 
 using namespace kdb;
 using namespace kui;
@@ -19,20 +20,10 @@ using namespace kdbtest;
 
 namespace {
 
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "korvale_dataui_tests";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: the application must outlive every widget, static
-    // ones included, until the process ends.
-    static auto* a = new QApplication(argc, argv);
-    return *a;
-}
-
 class DataAwareUi : public ::testing::Test {
 protected:
     void SetUp() override {
-        app();
+        TestApplication();
         addPracticeTables(db);
         fillPractice(db);
         db.install();
@@ -196,6 +187,24 @@ TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
     QFocusEvent out(QEvent::FocusOut);
     QApplication::sendEvent(&ed, &out);
     EXPECT_NE(ed.palette().color(QPalette::Base), QColor(0xAA, 0xEE, 0xFF));
+}
+
+TEST_F(DataAwareUi, ARefusedValueIsReportedAndTheFieldShownAgain) {
+    TableDataset ord;
+    ord.setTableName("FORD");
+    ord.open();
+    DataLineEdit ed;
+    ed.bind(&ord, "NUM");
+    const QString before = ed.text();
+    ASSERT_FALSE(before.isEmpty());
+    QSignalSpy failed(&ed, &DataLineEdit::writeFailed);
+    ed.setFocus();
+    ed.end(false);
+    QTest::keyClicks(&ed, "x");
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_FALSE(failed.at(0).at(0).toString().isEmpty());
+    EXPECT_EQ(ed.text(), before);
+    EXPECT_EQ(ord.fieldByName("NUM").asString(), before);
 }
 
 TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
