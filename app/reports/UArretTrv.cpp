@@ -91,7 +91,7 @@ void TfrmArretTrv::btnOkClick()
     accept();
 }
 
-void IssueWorkCertificate(AppContext& context, QWidget* parent)
+void PrintWorkCertificate(AppContext& context, QWidget* parent)
 {
     TfrmArretTrv dialog(context, parent);
     dialog.exec();

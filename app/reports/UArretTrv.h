@@ -35,4 +35,4 @@ private:
 };
 
 // Shows the certificate dialog modally.
-void IssueWorkCertificate(AppContext& context, QWidget* parent = nullptr);
+void PrintWorkCertificate(AppContext& context, QWidget* parent = nullptr);

@@ -24,7 +24,7 @@ public:
     QString PatientCode;
     QString Libelle;     // the certificate phrase
     QString Duree;       // the duration, or the return date as text
-    QDate DateCertif;    // date of issue
+    QDate DateCertif;    // the date the certificate is made out
     QDate DateEffet;     // start date; invalid: the start-date lines do not print
 
     krpt::Report& RptARPTravail() { return *report_; }
