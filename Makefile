@@ -13,7 +13,8 @@ PACKAGES := cmake ninja-build g++ pkg-config make \
 	qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-qpa-plugins \
 	libgl1-mesa-dev libjpeg-dev libsodium-dev libsqlite3-dev \
 	libgtest-dev libgmock-dev fonts-dejavu-core fonts-liberation poppler-utils \
-	python3 python3-dbfread python3-dbf libdbd-xbase-perl
+	python3 python3-dbfread python3-dbf libdbd-xbase-perl \
+	zlib1g-dev libisal-dev zip unzip p7zip-full
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
