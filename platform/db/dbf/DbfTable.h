@@ -4,7 +4,13 @@
 //
 // Reads tables of level III, IV and 7; writes level IV tables (version byte
 // 0x03, or 0x8B with a memo file; a table opened in another level keeps its
-// level). Text is stored in Windows-1252, language driver byte 0x57.
+// level). Text is read and written in the code page the table's language
+// driver byte names (437, 850 or Windows-1252; core/Codepage.h); the tables
+// created here are Windows-1252, driver byte 0x57.  Restructuring a table
+// of another code page converts its text to Windows-1252.  Character tags
+// are ordered by the collation of the table's code page (core/Collation.h);
+// an index ordered otherwise (an older file in byte order) opens with
+// DBERR_INDEXOUTOFDATE so that it is regenerated.
 //
 // The 16-bit integer column is stored as a numeric field N(6,0) whose
 // descriptor carries the marker byte 'S' at offset 24 (a byte the format
@@ -40,6 +46,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Codepage.h"
 #include "core/File.h"
 #include "core/Table.h"
 #include "dbf/DbtFile.h"
@@ -91,7 +98,9 @@ public:
     QVariant valueOf(int field, std::string_view stored) const override;
     void releaseBehindReads(bool on) override { releaseBehind_ = on; }
     std::string_view rawField(uint32_t recNo, int field) override;
-    bool hasDbfLayout() const override { return true; }
+    // The layout's text is Windows-1252: a table of another code page is
+    // read through its values.
+    bool hasDbfLayout() const override { return codePage_ == kCodePage1252; }
     const char* rawRecord(uint32_t recNo) override
     {
         if (map_ && recNo >= 1 && recNo <= count_ && headerLen_ + uint64_t(recNo) * recLen_ <= mapLen_) {
@@ -213,7 +222,11 @@ private:
     void refreshCount();
     void writeCount(uint32_t count);
     void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);
-    void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const;
+    void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const
+    {
+        encodeField(f, v, dst, int16, codePage_);
+    }
+    void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16, int codePage) const;
     void takeOver(const std::string& tmp);
     std::string memoText(std::string_view pointer, bool* bad = nullptr) const;
     QVariant decodeField(const FieldInfo& f, const char* record) const;
@@ -229,6 +242,7 @@ private:
     void lockForWrite(uint32_t recNo, bool& tookRecordLock);
     void setRebuildFlag(bool on);
     void indexWritten();
+    void indexWrittenAfterFailure() noexcept;  // indexWritten() with its errors dropped
     void retireIndex();
     void guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo);
     void rebuildIndexFile(const std::vector<Tag>& tags);
@@ -250,6 +264,7 @@ private:
     std::vector<Tag> tags_;
     uint8_t version_ = 0x03;
     uint8_t mdxFlag_ = 0;   // header byte 28: the table has a production index
+    int codePage_ = kCodePage1252;   // of header byte 29, the language driver
     uint16_t headerLen_ = 0;
     uint16_t recLen_ = 0;
     uint32_t count_ = 0;

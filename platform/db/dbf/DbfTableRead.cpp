@@ -297,7 +297,7 @@ QVariant DbfTable::decodeBytes(const FieldInfo& f, std::string_view raw) const
         const auto t = trimRight(raw);
         if (t.empty())
             return {};
-        return fromCp1252(t);
+        return fromCodePage(codePage_, t);
     }
     case 'D': {
         const QDate d = parseDate(raw);
@@ -318,7 +318,7 @@ QVariant DbfTable::decodeBytes(const FieldInfo& f, std::string_view raw) const
         if (text.empty())
             return {};
         if (f.nativeType == 'M')
-            return fromCp1252(text);
+            return fromCodePage(codePage_, text);
         return QVariant(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
     }
     case 'I': case '+': {
@@ -343,7 +343,7 @@ QVariant DbfTable::decodeBytes(const FieldInfo& f, std::string_view raw) const
     case '@':
         return {};  // level 7 timestamps are not read (their layout is not settled)
     default:
-        return fromCp1252(trimRight(raw));
+        return fromCodePage(codePage_, trimRight(raw));
     }
 }
 

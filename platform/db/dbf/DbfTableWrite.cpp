@@ -4,14 +4,32 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 #include <sys/stat.h>
 
 #include "core/Codepage.h"
+#include "core/FileSystem.h"
 
 #include "dbf/DbfTableDetail.h"
 
 namespace kdb {
+
+namespace {
+using Keys = std::vector<std::optional<std::string>>;
+
+// A record write failed after the index took its change: the index goes back
+// to the record as the table holds it. Should that fail too, the index stays
+// marked "in update" and the next open reports it out of date.
+void undoIndexChange(mdx::MdxFile& index, const std::vector<std::string>& tags, const Keys& applied,
+                     const Keys& previous, uint32_t recNo) noexcept
+{
+    try {
+        index.updateRecord(tags, applied, previous, recNo);
+    } catch (const EDBEngineError&) {
+    }
+}
+}  // namespace
 
 // ---- writing ---------------------------------------------------------------------
 
@@ -28,7 +46,7 @@ void DbfTable::requireExclusive(const char* what) const
     checkWritable();
 }
 
-void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const
+void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16, int codePage) const
 {
     const size_t w = static_cast<size_t>(f.width);
     const bool empty = v.isNull() || !v.isValid() ||
@@ -43,7 +61,7 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
             if (v.typeId() == QMetaType::QDate)
                 s = v.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
             else
-                s = toCp1252(v.toString());
+                s = toCodePage(codePage, v.toString());
         }
         if (s.size() > w)
             s.resize(w);
@@ -210,7 +228,7 @@ void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const s
     if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
         std::string data;
         if (!emptyValue(v))
-            data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCp1252(v.toString());
+            data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCodePage(codePage_, v.toString());
         if (old && memoText(std::string_view(old->data() + f.offset, static_cast<size_t>(f.width))) == data)
             return;
         if (data.empty()) {
@@ -308,15 +326,37 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
     const uint32_t recNo = count_ + 1;
     if (recNo == 0)
         throw EDBEngineError::writeFailed(path_, 0, "table full");
+    const Keys keys = mdx_ ? keysOf(rec.data()) : Keys();
     if (mdx_)
-        guardKeys([&] { mdx_->insertRecord(tagNames(), keysOf(rec.data()), recNo); }, rec.data(), recNo);
+        guardKeys([&] { mdx_->insertRecord(tagNames(), keys, recNo); }, rec.data(), recNo);
     rec.push_back(0x1A);
     // Record first, then the count: a program killed in between leaves the
-    // table as it was.
-    file_.writeAt(headerLen_ + uint64_t(count_) * recLen_, rec.data(), rec.size());
-    writeCount(recNo);
+    // table as it was. A write refused, of the table or of its index, leaves
+    // it so too; the index goes back unless its own write failed (it then
+    // stays marked "in update" and is made again from the table).
+    try {
+        file_.writeAt(headerLen_ + uint64_t(count_) * recLen_, rec.data(), rec.size());
+        writeCount(recNo);
+        indexWritten();
+    } catch (const EDBEngineError&) {
+        // The count back, what part of the record was written goes, the end
+        // mark comes back.
+        try {
+            writeCount(count_);
+            const uint64_t end = headerLen_ + uint64_t(count_) * recLen_;
+            const char eof = 0x1A;
+            file_.truncate(end + 1);
+            file_.writeAt(end, &eof, 1);
+        } catch (const EDBEngineError&) {
+        }
+        if (mdx_) {
+            undoIndexChange(*mdx_, tagNames(), keys, Keys(keys.size()), recNo);
+            indexWrittenAfterFailure();
+        }
+        invalidateCache();
+        throw;
+    }
     count_ = recNo;
-    indexWritten();
     invalidateCache();
     return recNo;
 }
@@ -330,6 +370,14 @@ void DbfTable::indexWritten()
 {
     if (mdx_ && !mode_.exclusive)
         mdx_->flush(false);
+}
+
+void DbfTable::indexWrittenAfterFailure() noexcept
+{
+    try {
+        indexWritten();
+    } catch (const EDBEngineError&) {
+    }
 }
 
 // Runs an index change; a refusal of a unique tag is reported naming the tag
@@ -385,15 +433,32 @@ void DbfTable::updateFields(uint32_t recNo, const std::vector<std::pair<int, QVa
 }
 
 // The record's new bytes reach the index and the file (under the caller's
-// RecordWrite).
+// RecordWrite). A failed write puts the old record and its keys back.
 void DbfTable::writeChanged(uint32_t recNo, const std::string& old, const std::string& rec)
 {
     if (rec == old)
         return;
-    if (mdx_ && old[0] != '*')
-        guardKeys([&] { mdx_->updateRecord(tagNames(), keysOf(old.data()), keysOf(rec.data()), recNo); }, rec.data(), recNo);
-    file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, rec.data(), rec.size());
-    indexWritten();
+    const bool indexed = mdx_ && old[0] != '*';
+    const Keys oldKeys = indexed ? keysOf(old.data()) : Keys(), newKeys = indexed ? keysOf(rec.data()) : Keys();
+    if (indexed)
+        guardKeys([&] { mdx_->updateRecord(tagNames(), oldKeys, newKeys, recNo); }, rec.data(), recNo);
+    const uint64_t at = headerLen_ + uint64_t(recNo - 1) * recLen_;
+    try {
+        file_.writeAt(at, rec.data(), rec.size());
+        indexWritten();
+    } catch (const EDBEngineError&) {
+        // Part of the record may be written: the old one goes back.
+        try {
+            file_.writeAt(at, old.data(), old.size());
+        } catch (const EDBEngineError&) {
+        }
+        if (indexed) {
+            undoIndexChange(*mdx_, tagNames(), newKeys, oldKeys, recNo);
+            indexWrittenAfterFailure();
+        }
+        invalidateCache();
+        throw;
+    }
     invalidateCache();
 }
 
@@ -404,33 +469,65 @@ void DbfTable::setRecordDeleted(uint32_t recNo, bool deleted)
     readRecordFresh(recNo, rec);
     if ((rec[0] == '*') == deleted)
         return;
+    const Keys keys = mdx_ ? keysOf(rec.data()) : Keys(), none(keys.size());
     if (mdx_) {
-        const auto keys = keysOf(rec.data());
-        if (deleted) {
-            // The record leaves the index before it is marked.
-            std::vector<std::optional<std::string>> none(keys.size());
+        if (deleted)   // the record leaves the index before it is marked
             mdx_->updateRecord(tagNames(), keys, none, recNo);
-        } else {
-            std::vector<std::optional<std::string>> none(keys.size());
+        else
             guardKeys([&] { mdx_->updateRecord(tagNames(), none, keys, recNo); }, rec.data(), recNo);
-        }
     }
     const char flag = deleted ? '*' : ' ';
-    file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &flag, 1);
-    indexWritten();
+    try {
+        file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &flag, 1);
+        indexWritten();
+    } catch (const EDBEngineError&) {
+        try {
+            const char was = deleted ? ' ' : '*';
+            file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &was, 1);
+        } catch (const EDBEngineError&) {
+        }
+        if (mdx_) {
+            undoIndexChange(*mdx_, tagNames(), deleted ? none : keys, deleted ? keys : none, recNo);
+            indexWrittenAfterFailure();
+        }
+        invalidateCache();
+        throw;
+    }
     invalidateCache();
 }
 
 void DbfTable::deleteRecord(uint32_t recNo) { setRecordDeleted(recNo, true); }
 void DbfTable::undeleteRecord(uint32_t recNo) { setRecordDeleted(recNo, false); }
 
+// Forced to the disk in an order that a power cut cannot turn into a stale
+// index: the index first, marked "in update"; then the memo file and the
+// table; then the index again, the mark cleared. A cut in between leaves the
+// mark on the disk: the next open answers DBERR_INDEXOUTOFDATE and the index
+// is made again. On a shared open the header stays locked meanwhile (others
+// would find the index marked); within a batch of reads, which holds the
+// header shared, the index is forced after the table without the mark.
 void DbfTable::flush()
 {
     if (isReadOnly())
         return;
-    if (dbt_.isOpen())
-        dbt_.sync();
-    file_.sync();
+    std::optional<HeaderLock> lock;
+    if (mdx_ && !mode_.exclusive && readHold_ == 0)
+        lock.emplace(*this, true);
+    const bool marked = mdx_ && (mode_.exclusive || lock.has_value()) && mdx_->beginSync();
+    try {
+        if (dbt_.isOpen())
+            dbt_.sync();
+        file_.sync();
+    } catch (const EDBEngineError&) {
+        if (marked) {
+            // Not forced, but usable by the others again.
+            try {
+                mdx_->flush(false);
+            } catch (const EDBEngineError&) {
+            }
+        }
+        throw;
+    }
     if (mdx_)
         mdx_->flush(true);
 }
@@ -453,13 +550,13 @@ bool DbfTable::park()
     if (mayHaveWritten_) {
         if (mdx_) {
             struct stat st {};
-            if (::stat(mdx_->path().c_str(), &st) != 0)
+            if (fileSystem().stat(mdx_->path(), &st) != 0)
                 return false;
             parkedIndex_ = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
                             static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
         }
         struct stat fs {};
-        if (::fstat(file_.fd(), &fs) != 0)
+        if (fileSystem().fstat(file_.fd(), &fs) != 0)
             return false;
         parkedFile_ = {static_cast<int64_t>(fs.st_size), static_cast<int64_t>(fs.st_mtim.tv_sec),
                        static_cast<int64_t>(fs.st_mtim.tv_nsec)};
@@ -482,7 +579,7 @@ bool DbfTable::unpark()
     try {
         // Still the file at our path (a pack or a restructure renames a new one there)?
         struct stat st {};
-        if (::stat(path_.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_dev) != fileDev_ ||
+        if (fileSystem().stat(path_, &st) != 0 || static_cast<uint64_t>(st.st_dev) != fileDev_ ||
             static_cast<uint64_t>(st.st_ino) != fileIno_)
             return false;
         const std::array<int64_t, 3> file = {static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
@@ -499,7 +596,7 @@ bool DbfTable::unpark()
         // the next read checks it again under the header lock.
         if (mdx_) {
             struct stat ist {};
-            if (::stat(mdx_->path().c_str(), &ist) != 0)
+            if (fileSystem().stat(mdx_->path(), &ist) != 0)
                 return false;
             const std::array<int64_t, 4> now = {static_cast<int64_t>(ist.st_ino), static_cast<int64_t>(ist.st_size),
                                                 static_cast<int64_t>(ist.st_mtim.tv_sec),

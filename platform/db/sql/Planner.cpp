@@ -64,21 +64,13 @@ std::string Executor::describe(int table, const Access& a) const {
 
 // The key just above every key that equals `key` (or starts with it, for
 // a prefix): where a tag walk for that key stops. Null when there is none.
-// A character key stands for itself padded with blanks to the column's
-// width, so the key above it is that padded key with its last blank
-// raised to "!"; a key that fills the width has none.
+// Character keys have none here: the key next above a text in the tags'
+// collation depends on the table's code page, so their walks compare the
+// keys they read.
 QVariant Executor::successor(const QVariant& key, Kind kind, bool prefix, int width) {
+    (void)width;
     if (kind == Kind::Date && !prefix) return key.toDate().addDays(1);
-    if (kind != Kind::Text) return {};
-    QString k = key.toString();
-    if (!prefix) {
-        if (width <= 0 || k.size() >= width) return {};
-        return k + QString(width - k.size() - 1, QLatin1Char(' ')) + QLatin1Char('!');
-    }
-    while (!k.isEmpty() && k.back().unicode() == 0xFFFF) k.chop(1);
-    if (k.isEmpty()) return {};
-    k.back() = QChar(k.back().unicode() + 1);
-    return k;
+    return {};
 }
 
 // Record numbers an access path yields, in its order, read from the tag

@@ -7,6 +7,7 @@
 #include <unordered_map>
 
 #include "core/Codepage.h"
+#include "core/Collation.h"
 #include "sql/Values.h"
 
 namespace kdb::sql {
@@ -79,19 +80,14 @@ bool toRawText(const QString& s, std::string& out) {
 }
 
 // Orders two stored texts as their decoded texts order.
+int compareRawText(std::string_view a, std::string_view b) {
+    static const Collation& c = Collation::forCodePage(kCodePage1252);
+    return c.compare(a, b);
+}
+
 void rawToUtf16(std::string_view s, char16_t* out) {
     const auto& unit = cp1252().unit;
     for (size_t i = 0; i < s.size(); ++i) out[i] = unit[static_cast<unsigned char>(s[i])];
-}
-
-int compareRawText(std::string_view a, std::string_view b) {
-    constexpr size_t kShort = 256;
-    if (a.size() > kShort || b.size() > kShort) return compareText(fromCp1252(a), fromCp1252(b));
-    const auto& unit = cp1252().unit;
-    char16_t x[kShort], y[kShort];
-    for (size_t i = 0; i < a.size(); ++i) x[i] = unit[static_cast<unsigned char>(a[i])];
-    for (size_t i = 0; i < b.size(); ++i) y[i] = unit[static_cast<unsigned char>(b[i])];
-    return compareText(QStringView(x, static_cast<qsizetype>(a.size())), QStringView(y, static_cast<qsizetype>(b.size())));
 }
 
 bool likeMatchRaw(std::string_view s, std::string_view p) {

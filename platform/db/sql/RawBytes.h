@@ -3,7 +3,7 @@
 // DISTINCT and MAX read the stored bytes of the fields where the table gives
 // them, with the rules of the values they stand for: a character field is
 // its text with trailing blanks ignored (all blanks: no value), texts order
-// by their UTF-16 units; a date is "yyyyMMdd" (anything else: no date); a
+// by the collation of the tags (core/Collation.h); a date is "yyyyMMdd" (anything else: no date); a
 // number is its ASCII text (blank: no value).
 #include <QString>
 

@@ -3,6 +3,7 @@
 
 #include <QStringList>
 
+#include "core/Collation.h"
 #include "core/DbError.h"
 
 namespace kdb::sql {
@@ -141,8 +142,9 @@ QVariant coerce(const QVariant& v, Kind k, const std::string& what) {
     return {};
 }
 
+// The order of the tags (core/Collation.h).
 int compareText(QStringView a, QStringView b) {
-    const int c = a.compare(b, Qt::CaseSensitive);
+    const int c = compareCollated(a, b);
     return c < 0 ? -1 : (c > 0 ? 1 : 0);
 }
 
