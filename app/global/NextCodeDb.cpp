@@ -131,6 +131,12 @@ void ReleaseCodeAllocation()
     heldLock.reset();
 }
 
+void TakeCodeAllocation(const QString& TableName, const QString& DatabaseName)
+{
+    auto table = kdb::engine::openTable(DatabaseName.toStdString(), TableName.toStdString());
+    TakeAllocationLock(*table);
+}
+
 void InstallDatabaseKeyColumns()
 {
     SetKeyColumnOpener(&OpenKeyColumn);

@@ -11,6 +11,11 @@
 // - BeforePost may raise the silent abort (EAbort): the post is cancelled,
 //   the edits and the Edit/Insert state are kept, and the abort goes on to
 //   the caller, which ends its action silently.
+// - Edit takes the record's multi-user lock (for a table) and reads the
+//   record again under it, so the edits start from its current values; the
+//   lock is given back when the record is posted, cancelled or the dataset
+//   closes. A record another program holds locked raises EDBEngineError
+//   DBERR_LOCKED and the dataset stays in Browse.
 // - Rows are read on demand: a table's rows come from its tag (or physical
 //   order) as the cursor or a view needs them; RecordCount reads them all.
 #include <QDate>
@@ -207,6 +212,10 @@ protected:
     virtual bool keepsPlace(const std::vector<QVariant>& before, const std::vector<QVariant>& after) const;
     // The table's or query's name for messages.
     virtual std::string displayName() const = 0;
+    // The multi-user lock of a record about to be edited: false when another
+    // program holds it. The default takes none.
+    virtual bool lockRow(uint32_t handle);
+    virtual void unlockRow(uint32_t handle);
 
     uint32_t currentHandle() const;
     static QVariant toColumnValue(const QVariant& v, const sql::ColumnInfo& c);
@@ -224,6 +233,7 @@ private:
     QVariant fieldValue(int field, uint32_t handle, const std::vector<QVariant>* buffer);
     void buildFields();
     void requireBrowse(const char* what);
+    void releaseRowLock();
     void repositionOn(uint32_t handle, int fallbackRow);
     void newRecord();
     bool matches(int field, uint32_t handle, const QVariant& value, LocateOptions options);
@@ -254,6 +264,7 @@ private:
     std::vector<QVariant> buffer_; // edit buffer (base fields)
     std::vector<QVariant> original_; // the record as it was when the edit began
     bool modified_ = false;
+    uint32_t lockedRow_ = 0;       // the record whose lock the edit holds
     int insertPos_ = -1;
     int beforeInsert_ = -1;
 
@@ -304,6 +315,8 @@ protected:
     void deleteRecord(uint32_t handle) override;
     bool keepsPlace(const std::vector<QVariant>& before, const std::vector<QVariant>& after) const override;
     std::string displayName() const override { return tableName_; }
+    bool lockRow(uint32_t handle) override;
+    void unlockRow(uint32_t handle) override;
 
 private:
     std::string directory_, tableName_, indexFields_, indexName_;

@@ -1,4 +1,5 @@
 #include "dataset/Dataset.h"
+#include "sql/TableSource.h"
 
 namespace kdb {
 
@@ -109,6 +110,15 @@ bool TableDataset::keepsPlace(const std::vector<QVariant>& before, const std::ve
 void TableDataset::deleteRecord(uint32_t handle) {
     source_->remove(handle);
     if (flushOnPost_) source_->flush();
+}
+
+bool TableDataset::lockRow(uint32_t handle) {
+    auto* table = dynamic_cast<sql::TableSource*>(source_.get());
+    return !table || table->table().lockRecord(handle);
+}
+
+void TableDataset::unlockRow(uint32_t handle) {
+    if (auto* table = dynamic_cast<sql::TableSource*>(source_.get())) table->table().unlockRecord(handle);
 }
 
 void TableDataset::flushTable() {
