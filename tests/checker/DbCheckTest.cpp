@@ -292,10 +292,10 @@ TEST_F(CheckerTest, ParseAndKeywordFollowTheLinePosition)
     std::vector<kdb::IndexDesc> indexes(3);
     chk.ParseTableDescriptor(fieldCount, indexCount, fields, indexes);
     EXPECT_EQ(fieldCount, 12);
-    EXPECT_EQ(indexCount, 1);
+    EXPECT_EQ(indexCount, 3);
     EXPECT_EQ(fields.size(), 12u);
     EXPECT_EQ(chk.ReadKeyword(), QStringLiteral("END"));
-    EXPECT_EQ(chk.LinePosition(), 14);
+    EXPECT_EQ(chk.LinePosition(), 16);
 
     chk.SetLinePosition(1);
     chk.ParseTableDescriptor(fieldCount, indexCount, fields, indexes);
