@@ -6,6 +6,7 @@
 #include "UFind.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
+#include "platform/db/sql/TableSource.h"
 #include "platform/os/Abort.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/Messages.h"
@@ -219,7 +220,7 @@ void TfrmPatient::showEvent(QShowEvent* event)
 void TfrmPatient::FormShow()
 {
     records::Guarded([this] {
-        if (Patient_.active() && (CodePatient.isEmpty() || !Patient_.locate("CODE", CodePatient)))
+        if (Patient_.active() && !LocateCode(CodePatient))
             Patient_.first();
     });
     ui->btnFind->setFocus();
@@ -467,13 +468,26 @@ void TfrmPatient::Timer1Timer()
             Patient_.close();
             Patient_.open();
             if (!code.isEmpty())
-                Patient_.locate("CODE", code);
+                LocateCode(code);
         } catch (...) {
             Patient_.enableControls();
             throw;
         }
         Patient_.enableControls();
     });
+}
+
+// The record of that CODE through the table's tag on CODE (exact).
+bool TfrmPatient::LocateCode(const QString& code)
+{
+    if (code.isEmpty() || !Patient_.active())
+        return false;
+    auto* table = dynamic_cast<kdb::sql::TableSource*>(Patient_.source());
+    if (!table)
+        return Patient_.locate("CODE", code);
+    const uint32_t rec = table->table().findKey("CODE", code);
+    // A key left by a deleted record: the rows are searched instead.
+    return rec && (Patient_.gotoRecord(rec) || Patient_.locate("CODE", code));
 }
 
 void TfrmPatient::ShowRecordCount()

@@ -75,6 +75,7 @@ private:
     void dsPatientDataChange();
     void UpdateButtons();
     void ShowRecordCount();
+    bool LocateCode(const QString& code);
     void LoadAddresses();
     bool StartEditing();
     void Failed(QWidget* editor, const QString& message);

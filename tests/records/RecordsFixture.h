@@ -17,6 +17,7 @@
 #include <QWidget>
 
 #include <functional>
+#include <vector>
 #include <ostream>
 
 // Readable texts in the failure messages.
@@ -33,6 +34,38 @@ inline void ShowActive(QWidget* w)
     w->activateWindow();
     (void)QTest::qWaitForWindowActive(w, 1000);
 }
+
+// Answers the modal dialogs a command opens, in order: each new dialog gets
+// the next act; one beyond the acts is recorded and closed. classes lists
+// the class of every dialog met.
+class DialogScript : public QObject {
+public:
+    explicit DialogScript(std::vector<std::function<void(QWidget*)>> acts) : acts_(std::move(acts))
+    {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
+        timer_.start();
+    }
+    QStringList classes;
+
+private:
+    void Poll()
+    {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w || w == last_)
+            return;
+        last_ = w;
+        classes << QString::fromLatin1(w->metaObject()->className());
+        if (next_ < acts_.size())
+            acts_[next_++](w);
+        else if (auto* d = qobject_cast<QDialog*>(w))
+            d->reject();
+    }
+    std::vector<std::function<void(QWidget*)>> acts_;
+    size_t next_ = 0;
+    QPointer<QWidget> last_;
+    QTimer timer_;
+};
 
 class RecordsTest : public ::testing::Test {
 protected:

@@ -537,6 +537,19 @@ bool Dataset::locate(const std::string& fieldName, const QVariant& value, Locate
     return false;
 }
 
+bool Dataset::gotoRecord(uint32_t physicalRecNo) {
+    if (!active() || physicalRecNo == 0) return false;
+    checkBrowseMode();
+    for (int row = 0; loadUpTo(row); ++row) {
+        if (rows_[static_cast<size_t>(row)] != physicalRecNo) continue;
+        cur_ = row;
+        bof_ = eof_ = false;
+        scrolled();
+        return true;
+    }
+    return false;
+}
+
 QVariant Dataset::lookup(const std::string& keyField, const QVariant& key, const std::string& resultField) {
     if (!active()) return {};
     Field& k = fieldByName(keyField);

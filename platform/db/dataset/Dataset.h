@@ -131,6 +131,9 @@ public:
     virtual uint32_t physicalRecNo() const;
 
     bool locate(const std::string& fieldName, const QVariant& value, LocateOptions options = {});
+    // Moves to the row of this physicalRecNo() (found by the rows' handles,
+    // no field is read); false, not moving, when no row holds it.
+    bool gotoRecord(uint32_t physicalRecNo);
     // Finds a row without moving the cursor: the matching row's value of
     // resultField, or a null QVariant.
     QVariant lookup(const std::string& keyField, const QVariant& key, const std::string& resultField);
