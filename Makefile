@@ -1,5 +1,7 @@
 # make run   builds and starts the program
 # make test  builds and runs every test
+# make bench builds and runs the benchmarks (BENCH_SCALE, BENCH_DIR)
+# make fuzz  builds the fuzz targets with clang and runs each (FUZZ_SECONDS)
 # Both install the missing Debian packages first (apt-get, through sudo when
 # not run as root).
 
@@ -10,8 +12,9 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ pkg-config make \
 	qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-qpa-plugins \
 	libgl1-mesa-dev libjpeg-dev libsodium-dev libsqlite3-dev \
-	libgtest-dev libgmock-dev fonts-dejavu-core \
-	python3 python3-dbfread python3-dbf libdbd-xbase-perl
+	libgtest-dev libgmock-dev fonts-dejavu-core fonts-liberation poppler-utils \
+	python3 python3-dbfread python3-dbf libdbd-xbase-perl \
+	zlib1g-dev libisal-dev zip unzip p7zip-full
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -41,11 +44,20 @@ run: build
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
 
-# The benchmarks (not part of the tests): see bench/.
+# The benchmarks (not part of the tests; see README.md), side by side with
+# SQLite, on the practice database of BENCH_SCALE (1: 500 000 consultations)
+# kept in BENCH_DIR for the next run.
+BENCH_SCALE ?= 1
+BENCH_DIR ?= $(BUILD_DIR)/bench-data
 bench: build
-	@echo "Benchmarks are in $(BUILD_DIR)/bench/; see README.md"
+	$(BUILD_DIR)/bench/memory/bench_memory $(BENCH_SCALE) $(BENCH_DIR)
+	$(BUILD_DIR)/bench/sql/korvale_sql_bench $(BENCH_SCALE) $(BENCH_DIR)
+	$(BUILD_DIR)/bench/storage/bench_storage
+	$(BUILD_DIR)/bench/mdx/mdx_bench
+	$(BUILD_DIR)/bench/report/korvale_report_bench
 
-# The file readers under libFuzzer (clang); FUZZ_SECONDS per target.
+# The file readers under libFuzzer (clang): the targets of tests/fuzz (every
+# executable named fuzz_* or *_fuzz), FUZZ_SECONDS each.
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	@dpkg-query -W -f='$${Status}' clang libclang-rt-14-dev 2>/dev/null | grep -q "install ok installed" || \

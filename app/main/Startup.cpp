@@ -109,12 +109,16 @@ void TStartup::EnsureWorkDirectories()
     EnsureDir(ProtDir);
     PhotoDir = AppDir + QStringLiteral("PHOTOS/");
     EnsureDir(PhotoDir);
-    TempPath = kos::PrivateTempDir();
+    // This program's own work directory inside the user's private one: a
+    // second program of the same user works beside it.
+    EnsureDir(kos::PrivateTempDir(), true);
+    TempPath = kos::ProcessTempDir();
     EnsureDir(TempPath, true);
 }
 
 void TStartup::CleanUpEngineLeftovers()
 {
+    kos::RemoveEndedProcessTempDirs();
     CleanUpEngineFiles(true);
 }
 

@@ -1,9 +1,9 @@
 #include "UCalendar.h"
 #include "ui_UCalendar.h"
 
+#include "platform/ui/Application.h"
+
 #include <QCloseEvent>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QTextCharFormat>
 
 TfrmCalendar::TfrmCalendar(QWidget* parent) : QWidget(parent), ui(new Ui::TfrmCalendar)
@@ -57,12 +57,9 @@ void TfrmCalendar::FormCreate()
 
     // Not resizable; centred on the screen.
     adjustSize();
-    setFixedSize(sizeHint().expandedTo(QSize(440, 260)));
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect r = frameGeometry();
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
-    }
+    resize(sizeHint().expandedTo(QSize(440, 260)));
+    kui::SetFixedBorder(this);
+    kui::CentreOnScreen(this);
 }
 
 void TfrmCalendar::myCalendDblClick()

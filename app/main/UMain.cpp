@@ -60,7 +60,7 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent)
         DbCheckDataFoundDiff(message, tableName, correct);
     };
     DbCheckData->OnError = [this](QObject*, const EDBEngineError& error) {
-        DbCheckDataError(QString::fromUtf8(error.what()));
+        DbCheckDataError(kui::ExceptionText(error));
     };
 
     // The toolbar and the banner.
@@ -81,14 +81,14 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent)
     bannerFont.setPointSize(12);
     ui->lUser->setFont(bannerFont);
 
-    QStyle* st = style();
-    ui->btnPatient->setIcon(st->standardIcon(QStyle::SP_FileDialogDetailedView));
-    ui->btnRDV->setIcon(st->standardIcon(QStyle::SP_FileDialogInfoView));
-    ui->btnConsul->setIcon(st->standardIcon(QStyle::SP_FileDialogContentsView));
-    ui->btnPhoto->setIcon(st->standardIcon(QStyle::SP_DesktopIcon));
-    ui->btnRadio->setIcon(st->standardIcon(QStyle::SP_FileDialogListView));
-    ui->btnBio->setIcon(st->standardIcon(QStyle::SP_FileDialogListView));
-    ui->btnFermer->setIcon(st->standardIcon(QStyle::SP_DialogCloseButton));
+    // One glyph per command, from the desktop's icon theme.
+    ui->btnPatient->setIcon(kui::ThemeIcon(QStringLiteral("x-office-address-book"), QStyle::SP_FileDialogDetailedView));
+    ui->btnRDV->setIcon(kui::ThemeIcon(QStringLiteral("x-office-calendar"), QStyle::SP_FileDialogInfoView));
+    ui->btnConsul->setIcon(kui::ThemeIcon(QStringLiteral("x-office-document"), QStyle::SP_FileDialogContentsView));
+    ui->btnPhoto->setIcon(kui::ThemeIcon(QStringLiteral("camera-photo"), QStyle::SP_DesktopIcon));
+    ui->btnRadio->setIcon(kui::ThemeIcon(QStringLiteral("image-x-generic"), QStyle::SP_FileDialogListView));
+    ui->btnBio->setIcon(kui::ThemeIcon(QStringLiteral("x-office-spreadsheet"), QStyle::SP_FileIcon));
+    ui->btnFermer->setIcon(kui::ThemeIcon(QStringLiteral("application-exit"), QStyle::SP_DialogCloseButton));
 
     // The separator after "Restaurer l'image d'accueil" is hidden with it.
     const QList<QAction*> fileActions = ui->mnFichier->actions();
@@ -266,8 +266,18 @@ bool TfrmMain::FormShortCut(int key)
 
 void TfrmMain::RunCalculator()
 {
-    if (kos::StartCalculator() != kos::CalculatorStart::Started)
+    switch (kos::StartCalculator()) {
+    case kos::CalculatorStart::Started: break;
+    case kos::CalculatorStart::NotFound:
         kui::MsgError(QStringLiteral("Le fichier : 'Calc.exe' est introuvable."), this);
+        break;
+    case kos::CalculatorStart::OutOfMemory:
+        kui::MsgError(QStringLiteral("Mémoire insuffisante pour cette opération."), this);
+        break;
+    case kos::CalculatorStart::CannotRun:
+        kui::MsgError(QStringLiteral("Ce programme ne peut pas être exécuté par Microsoft Windows."), this);
+        break;
+    }
 }
 
 bool TfrmMain::ShowCalendar()

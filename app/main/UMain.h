@@ -2,6 +2,8 @@
 #include <QImage>
 #include <QMainWindow>
 
+#include <exception>
+
 class QLabel;
 class QMdiArea;
 class QStatusBar;
@@ -106,6 +108,7 @@ private:
     // Runs the table check, then reindexes (reindex true) or packs every
     // table of the schema.
     void MaintainDatabase(bool reindex);
+    QString WalkFailureText(bool reindex, int treated, const std::exception_ptr& failure) const;
 
     AppContext& context_;
     Ui::TfrmMain* ui;

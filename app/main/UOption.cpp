@@ -3,11 +3,15 @@
 
 #include "app/global/global.h"
 #include "controls/Gradient.h"
+#include "platform/ui/Application.h"
 #include "platform/ui/IniFile.h"
+#include "platform/ui/Messages.h"
 #include "platform/ui/WaitCursor.h"
 
 #include <QKeyEvent>
 #include <QShowEvent>
+
+#include <optional>
 
 TfrmOption::TfrmOption(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmOption)
@@ -32,6 +36,7 @@ TfrmOption::TfrmOption(AppContext& context, QWidget* parent)
     connect(ui->btnOk, &QPushButton::clicked, this, &TfrmOption::btnOkClick);
     connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    kui::SetFixedBorder(this);
 }
 
 TfrmOption::~TfrmOption()
@@ -72,7 +77,7 @@ void TfrmOption::FormShow()
 void TfrmOption::btnOkClick()
 {
     {
-        kui::WaitCursor wait;
+        std::optional<kui::WaitCursor> wait(std::in_place);
         // Prepared by FormShow; a dialog never shown still writes the file
         // of the program directory.
         if (section_.isEmpty()) {
@@ -80,11 +85,21 @@ void TfrmOption::btnOkClick()
             fileName_ = AppDir + IniKeys::FileName;
         }
         kui::TIniFile ini(fileName_);
-        ini.WriteString(section_, IniKeys::Detail, ui->edDet->text());
-        ini.WriteString(section_, IniKeys::Adresse, ui->edAdr->text());
-        ini.WriteString(section_, IniKeys::Ville, ui->edVille->text());
-        ini.WriteString(section_, IniKeys::Tel, ui->edTel->text());
-        ini.WriteString(section_, IniKeys::Email, ui->edEmail->text());
+        const bool written = ini.WriteString(section_, IniKeys::Detail, ui->edDet->text())
+                             && ini.WriteString(section_, IniKeys::Adresse, ui->edAdr->text())
+                             && ini.WriteString(section_, IniKeys::Ville, ui->edVille->text())
+                             && ini.WriteString(section_, IniKeys::Tel, ui->edTel->text())
+                             && ini.WriteString(section_, IniKeys::Email, ui->edEmail->text());
+        if (!written) {
+            // Nothing is taken over: the dialog stays open with what was typed.
+            wait.reset();
+            kui::MsgError(QStringLiteral("Les paramètres n'ont pas pu être enregistrés : le fichier « %1 » "
+                                         "ne peut pas être écrit (disque plein ou répertoire en lecture "
+                                         "seule ?).")
+                              .arg(fileName_),
+                          this);
+            return;
+        }
         PracticeDetail = ui->edDet->text();
         PracticeAddress = ui->edAdr->text();
         PracticeCity = ui->edVille->text();

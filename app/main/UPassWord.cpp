@@ -32,11 +32,15 @@ TfrmPassWord::TfrmPassWord(QWidget* parent)
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    // Masked from the start: a failure while the dialog is being prepared
+    // must not leave the password readable.
+    ui->edPassword->setEchoMode(QLineEdit::Password);
     User->setObjectName(QStringLiteral("User"));
     User->setSql(QString::fromLatin1(kSelectUsers));
     connect(ui->btnOk, &QPushButton::clicked, this, &TfrmPassWord::btnOkClick);
     connect(ui->btnCancel, &QPushButton::clicked, this, &TfrmPassWord::btnCancelClick);
     connect(ui->edUserId, &QLineEdit::textEdited, this, &TfrmPassWord::edUserIdEdited);
+    kui::SetFixedBorder(this);
 }
 
 TfrmPassWord::~TfrmPassWord() = default;
@@ -77,7 +81,7 @@ void TfrmPassWord::FormShow()
     // The session's password handler goes in before the user table is first
     // opened: the engine has no prompt of its own to ask for the table's
     // password.
-    kdb::engine::Session::instance().setPasswordHandler(&TfrmPassWord::SessionPassword);
+    kdb::Session::instance().setPasswordHandler(&TfrmPassWord::SessionPassword);
 
     User->setDatabaseName(AppDir.toStdString());
     try {
@@ -86,12 +90,19 @@ void TfrmPassWord::FormShow()
         // A table that cannot be read counts as empty.
     }
     if (!User->active() || User->isEmpty()) {
-        User->close();
-        User->setSql(QString::fromLatin1(kInsertManager));
-        User->execSql();
-        QCoreApplication::processEvents();
-        User->setSql(QString::fromLatin1(kSelectUsersAgain));
-        User->open();
+        try {
+            User->close();
+            User->setSql(QString::fromLatin1(kInsertManager));
+            User->execSql();
+            QCoreApplication::processEvents();
+            User->setSql(QString::fromLatin1(kSelectUsersAgain));
+            User->open();
+        } catch (const EDBEngineError& e) {
+            // The user sees which file to restore.
+            if (!e.file().empty())
+                throw;
+            throw EDBEngineError(e.code(), (AppDir + QStringLiteral("USERS.DB")).toStdString(), e.detail());
+        }
     }
     QCoreApplication::processEvents();
 
@@ -122,10 +133,10 @@ bool TfrmPassWord::CheckUser(const QString& UserId, const QString& Password)
     bool ok = false;
     if (User->active() && User->locate("USERID", UserId)) {
         const QString stored = User->fieldByName("PW").asString();
-        const kpw::PasswordMatch match = kpw::CheckPassword(stored, Password);
-        if (match != kpw::PasswordMatch::No) {
+        const PasswordMatch match = CheckPassword(stored, Password);
+        if (match != PasswordMatch::No) {
             CurrentUserId = User->fieldByName("USERID").asString();
-            if (match == kpw::PasswordMatch::YesClearText)
+            if (match == PasswordMatch::YesClearText)
                 StorePassword(CurrentUserId, Password);
             ok = true;
         }
@@ -144,7 +155,7 @@ void TfrmPassWord::StorePassword(const QString& UserId, const QString& Password)
     kdb::QueryDataset update;
     update.setDatabaseName(AppDir.toStdString());
     update.setSql(QString::fromLatin1(kUpdatePassword));
-    update.setParamText("PW", kpw::HashPassword(Password));
+    update.setParamText("PW", HashPassword(Password));
     update.setParamText("USERID", UserId);
     update.execSql();
 }
@@ -191,12 +202,12 @@ void TfrmPassWord::FormClose()
         ini.WriteString(IniKeys::Params, IniKeys::UserId, ui->edUserId->text().toUpper());
     }
     User->close();
-    kdb::engine::Session::instance().removeAllPasswords();
+    kdb::Session::instance().removeAllPasswords();
 }
 
 void TfrmPassWord::SessionPassword(bool& Continue)
 {
-    auto& session = kdb::engine::Session::instance();
+    auto& session = kdb::Session::instance();
     session.addPassword("/Kelvar/");
     session.addPassword("/TAVEN/");
     Continue = true;
@@ -204,5 +215,5 @@ void TfrmPassWord::SessionPassword(bool& Continue)
 
 void TfrmPassWord::AppException(const std::exception& E)
 {
-    kui::MsgPlain(QString::fromUtf8(E.what()));
+    kui::MsgPlain(kui::ExceptionText(E));
 }

@@ -4,9 +4,11 @@
 #include "app/global/global.h"
 #include "controls/DcLabel.h"
 #include "controls/Gradient.h"
+#include "platform/ui/Application.h"
 
-#include <QGuiApplication>
-#include <QScreen>
+#include <QEventLoop>
+#include <QTimer>
+
 
 TfrmSplash::TfrmSplash(QWidget* parent) : QWidget(parent), ui(new Ui::TfrmSplash)
 {
@@ -28,12 +30,18 @@ TfrmSplash::TfrmSplash(QWidget* parent) : QWidget(parent), ui(new Ui::TfrmSplash
     f.setBold(true);
     f.setPointSize(14);
     ui->lblVersion->setFont(f);
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect r(QPoint(0, 0), size());
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
-    }
+    kui::CentreOnScreen(this);
     FormCreate();
+}
+
+void TfrmSplash::ShowDuring(int milliseconds)
+{
+    TfrmSplash splash;
+    splash.show();
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    // Only what the splash needs: no key or mouse reaches a window meanwhile.
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 TfrmSplash::~TfrmSplash()

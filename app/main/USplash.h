@@ -14,6 +14,11 @@ public:
 
     QString VersionText() const;
 
+    // Shows the splash window for that many milliseconds while the event
+    // loop runs, so that it paints and repaints whenever the window system
+    // asks, then frees it.
+    static void ShowDuring(int milliseconds);
+
 private:
     void FormCreate();
 

@@ -4,11 +4,10 @@
 #include "app/global/global.h"
 #include "controls/DcLabel.h"
 #include "controls/Gradient.h"
+#include "platform/ui/Application.h"
 
-#include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
-#include <QScreen>
 
 namespace {
 
@@ -51,12 +50,9 @@ TfrmSplashEx::TfrmSplashEx(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmSp
     FormCreate();
     // Every resize is refused.
     adjustSize();
-    setFixedSize(size().expandedTo(QSize(400, 220)));
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        QRect r(QPoint(0, 0), size());
-        r.moveCenter(screen->availableGeometry().center());
-        move(r.topLeft());
-    }
+    resize(size().expandedTo(QSize(400, 220)));
+    kui::SetFixedBorder(this);
+    kui::CentreOnScreen(this);
 }
 
 TfrmSplashEx::~TfrmSplashEx()

@@ -7,8 +7,6 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Formats.h"
 
-#include <QThread>
-
 int main(int argc, char* argv[])
 {
     kui::InstallProcessFormats();
@@ -18,13 +16,7 @@ int main(int argc, char* argv[])
     AppVersion = QStringLiteral("Korvale 3.1");
     InstallDatabaseKeyColumns();
 
-    {
-        TfrmSplash splash;
-        splash.show();
-        splash.repaint();
-        QCoreApplication::processEvents();
-        QThread::msleep(1500);
-    }
+    TfrmSplash::ShowDuring(1500);
     QCoreApplication::processEvents();
 
     kui::TApplication::SetTitle(QStringLiteral("Suivi des patients"));

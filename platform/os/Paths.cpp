@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <cerrno>
+#include <csignal>
 #include <unistd.h>
 
 namespace kos {
@@ -54,6 +56,26 @@ QString PrivateTempDir()
 {
     return WithTrailingSlash(QDir::cleanPath(QDir::tempPath() + QStringLiteral("/korvale-")
                                              + QString::number(static_cast<qulonglong>(::getuid()))));
+}
+
+QString ProcessTempDir()
+{
+    return PrivateTempDir() + QString::number(static_cast<qint64>(::getpid())) + QLatin1Char('/');
+}
+
+void RemoveEndedProcessTempDirs()
+{
+    const QDir dir(PrivateTempDir());
+    for (const QString& name : dir.entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks)) {
+        bool numeric = false;
+        const qint64 pid = name.toLongLong(&numeric);
+        if (!numeric || pid <= 0 || name != QString::number(pid))
+            continue;
+        // The process is gone when no signal can reach it at all.
+        if (::kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH)
+            continue;
+        QDir(dir.filePath(name)).removeRecursively();
+    }
 }
 
 QStringList ShippedDirs()

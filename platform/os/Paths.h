@@ -17,6 +17,16 @@ QString ConfigHomeDir();
 // <temp>/korvale-<uid>/. Trailing "/". Not created here (see EnsureDirectory).
 QString PrivateTempDir();
 
+// The work directory of this process inside the private one:
+// <temp>/korvale-<uid>/<pid>/, so that two programs of one user never share
+// work files. Trailing "/". Not created here.
+QString ProcessTempDir();
+
+// Removes, inside the private work directory, the work directories of
+// processes that have ended, with their content. Those of running programs
+// and anything not named after a process are left alone.
+void RemoveEndedProcessTempDirs();
+
 // Directories searched for the files that are installed with the program
 // (the user table): the build tree's directory given at compile time, then
 // <program dir>/../share/korvale/. Only existing directories are listed;

@@ -2,8 +2,12 @@
 #include "platform/ui/Messages.h"
 #include "platform/os/Abort.h"
 
+#include <QGuiApplication>
 #include <QLibraryInfo>
+#include <QScreen>
 #include <QTranslator>
+
+#include <clocale>
 
 namespace kui {
 
@@ -30,10 +34,37 @@ public:
 
 void DefaultExceptionHandler(const std::exception& e)
 {
-    MsgPlain(QString::fromUtf8(e.what()));
+    MsgPlain(ExceptionText(e));
 }
 
-TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+void SetFixedBorder(QWidget* window)
+{
+    window->setWindowFlag(Qt::MSWindowsFixedSizeDialogHint, true);
+    window->setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+    window->setFixedSize(window->size().expandedTo(window->sizeHint()));
+}
+
+QIcon ThemeIcon(const QString& name, QStyle::StandardPixmap fallback)
+{
+    return QIcon::fromTheme(name, QApplication::style()->standardIcon(fallback));
+}
+
+void CentreOnScreen(QWidget* window)
+{
+    const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    QRect r = window->frameGeometry();
+    r.moveCenter(screen->availableGeometry().center());
+    window->move(r.topLeft());
+}
+
+TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    // The application object takes the desktop's locale for the C library;
+    // numbers keep the process formats' "." (tables, SQL texts, printing).
+    std::setlocale(LC_NUMERIC, "C");
+}
 
 TApplication::~TApplication() = default;
 

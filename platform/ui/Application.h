@@ -1,6 +1,8 @@
 #pragma once
 #include <QApplication>
+#include <QIcon>
 #include <QString>
+#include <QStyle>
 
 #include <exception>
 #include <functional>
@@ -38,6 +40,16 @@ public:
     // Returns false when they are not installed.
     bool LoadFrenchTranslations();
 };
+
+// A window with a fixed border: the larger of its current size and its
+// layout's size, which the user cannot change (no maximise button either).
+void SetFixedBorder(QWidget* window);
+// Moves a top-level window to the middle of the screen.
+void CentreOnScreen(QWidget* window);
+
+// The desktop icon theme's glyph of that freedesktop name, else the style's
+// standard picture.
+QIcon ThemeIcon(const QString& name, QStyle::StandardPixmap fallback);
 
 // The default handler: the message alone in a plain box.
 void DefaultExceptionHandler(const std::exception& e);

@@ -20,7 +20,9 @@ inline const QString CurrencyString = QStringLiteral(" ");
 
 // Sets up the process for these formats: the default locale becomes French
 // (France) for day and month names shown by the standard widgets. Numbers
-// must go through the routines below, not through the locale.
+// must go through the routines below, not through the locale. The C
+// library's numeric conventions are set back to "." by the application
+// object (kui::TApplication), whatever the desktop's locale.
 void InstallProcessFormats();
 
 // "05/12/2026"; an invalid date gives an empty text.

@@ -1,5 +1,6 @@
 #include "platform/ui/Messages.h"
 #include "platform/ui/Application.h"
+#include "core/DbError.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -46,7 +47,9 @@ QString DefaultCaption(MsgKind kind)
 
 MsgButton DialogMessageService::Show(const MsgRequest& request)
 {
-    QMessageBox box(request.parent);
+    // A box over a window that is not on the screen (the main window while
+    // the program starts) stands in the middle of the screen instead.
+    QMessageBox box(request.parent && request.parent->isVisible() ? request.parent : nullptr);
     switch (request.kind) {
     case MsgKind::Error: box.setIcon(QMessageBox::Critical); break;
     case MsgKind::Information: box.setIcon(QMessageBox::Information); break;
@@ -136,6 +139,75 @@ MsgButton MsgYesNoCancel(const QString& text, MsgKind kind, QWidget* parent)
 {
     return ShowMessageBox(kind, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, {}, parent,
                           QMessageBox::Yes);
+}
+
+namespace {
+
+struct EngineText {
+    int code;
+    const char* lead;   // what happened, followed by the file's name
+    const char* advice; // what to do; nullptr when there is nothing to do
+};
+
+const char* const kRestore = "Restaurez ce fichier depuis une sauvegarde.";
+const char* const kReindex = "Lancez « Outils / Réindexation ».";
+
+const EngineText kEngineTexts[] = {
+    {kdb::DBERR_EOF, "Fin des données atteinte", nullptr},
+    {kdb::DBERR_READERR, "Lecture impossible du fichier", kRestore},
+    {kdb::DBERR_WRITEERR, "Écriture impossible dans le fichier",
+     "Vérifiez qu'il reste de la place sur le disque et que le fichier n'est pas protégé."},
+    {kdb::DBERR_HEADERCORRUPT, "Table endommagée ou d'un autre programme (en-tête incorrect)", kRestore},
+    {kdb::DBERR_FILECORRUPT, "Données endommagées dans la table", kRestore},
+    {kdb::DBERR_MEMOCORRUPT, "Textes longs (mémos) endommagés pour la table", kRestore},
+    {kdb::DBERR_INDEXCORRUPT, "Index endommagé pour la table", kReindex},
+    {kdb::DBERR_INDEXOUTOFDATE, "Un index ne correspond plus à la table", kReindex},
+    {kdb::DBERR_KEYVIOL, "Cette valeur existe déjà dans la table", "Saisissez-en une autre."},
+    {kdb::DBERR_INVALIDPARAM, "Valeur ou paramètre incorrect pour la table", nullptr},
+    {kdb::DBERR_INVALIDHNDL, "Table non ouverte", nullptr},
+    {kdb::DBERR_NOSUCHTABLE, "Table introuvable",
+     "Vérifiez qu'elle n'a pas été déplacée ou supprimée, ou restaurez-la depuis une sauvegarde."},
+    {kdb::DBERR_LOCKED, "Enregistrement verrouillé par un autre programme dans la table",
+     "Réessayez dans un instant."},
+    {kdb::DBERR_OPENFAILED, "Impossible d'ouvrir le fichier",
+     "Vérifiez qu'il existe et que vous avez le droit de le lire."},
+    {kdb::DBERR_NOTSUFFTABLERIGHTS, "Impossible d'écrire dans le fichier",
+     "Le fichier ou son répertoire est en lecture seule : vérifiez ses droits d'accès."},
+    {kdb::DBERR_FILELOCKED, "Table utilisée par un autre programme ou une autre fenêtre",
+     "Fermez-les puis recommencez."},
+    {kdb::DBERR_NEEDEXCLACCESS, "Accès exclusif nécessaire à la table",
+     "Fermez les autres fenêtres et programmes qui l'utilisent puis recommencez."},
+    {kdb::DBERR_NOTSUPPORTED, "Opération non prise en charge pour la table", nullptr},
+};
+
+} // namespace
+
+QString EngineErrorText(int code, const QString& file)
+{
+    QString text;
+    const char* advice = nullptr;
+    for (const EngineText& t : kEngineTexts) {
+        if (t.code == code) {
+            text = QString::fromUtf8(t.lead);
+            advice = t.advice;
+            break;
+        }
+    }
+    if (text.isEmpty())
+        text = QStringLiteral("Erreur de la base de données (code %1)").arg(code);
+    if (!file.isEmpty())
+        text += QStringLiteral(" : « %1 »").arg(file);
+    text += QLatin1Char('.');
+    if (advice)
+        text += QLatin1Char(' ') + QString::fromUtf8(advice);
+    return text;
+}
+
+QString ExceptionText(const std::exception& e)
+{
+    if (const auto* engine = dynamic_cast<const EDBEngineError*>(&e))
+        return EngineErrorText(engine->code(), QString::fromStdString(engine->file()));
+    return QString::fromUtf8(e.what());
 }
 
 MsgButton RecordingMessageService::Show(const MsgRequest& request)

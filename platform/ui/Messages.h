@@ -3,6 +3,8 @@
 #include <QString>
 #include <QVector>
 
+#include <exception>
+
 class QWidget;
 
 namespace kui {
@@ -64,6 +66,15 @@ void MsgPlain(const QString& text, QWidget* parent = nullptr);
 bool MsgConfirm(const QString& text, QWidget* parent = nullptr);
 // Yes/No/Cancel (question icon unless kind says otherwise): the button chosen.
 MsgButton MsgYesNoCancel(const QString& text, MsgKind kind = MsgKind::Confirmation, QWidget* parent = nullptr);
+
+// The French sentence the user reads for an engine error: what happened, to
+// which table or file (its full name), and what to do when there is
+// something to do. A code without a sentence of its own gives a general one
+// that keeps the code.
+QString EngineErrorText(int code, const QString& file);
+// The text shown for an exception: an engine error as above, any other
+// exception's own message.
+QString ExceptionText(const std::exception& e);
 
 // A service that records every box and answers it without a person. The
 // answers queued with Answer() are used in order; when none is left the

@@ -170,14 +170,24 @@ TEST_F(LabelTest, FlyBy)
     EXPECT_EQ(l.FontColor(), clNavy);
     EXPECT_EQ(l.TextColor(), clNavy);
 
-    // Turning it off while the mouse is over the label restores the colour;
-    // turning it off otherwise changes nothing.
+    // Turning it off restores the saved colour, the mouse over the label
+    // or not.
     QApplication::sendEvent(&l, &enter);
     l.setFlyByEnabled(false);
     EXPECT_EQ(l.FontColor(), clNavy);
     l.setFlyByEnabled(true);
     l.setFlyByEnabled(false);
     EXPECT_EQ(l.FontColor(), clNavy);
+
+    // A label the mouse never came over: the saved colour is the first black.
+    TDcLabel fresh;
+    EXPECT_EQ(fresh.TextColor(), clBlack);
+    EXPECT_EQ(fresh.NormalTextColor(), clBlack);
+    fresh.setFontColor(clNavy);
+    fresh.setFlyByEnabled(true);
+    fresh.setFlyByEnabled(false);
+    EXPECT_EQ(fresh.FontColor(), clBlack);
+    EXPECT_EQ(fresh.TextColor(), clBlack);
 }
 
 class LabelLayoutTest : public QtTest {

@@ -6,6 +6,8 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QIcon>
+#include <QImage>
 
 #include <QAction>
 #include <QApplication>
@@ -152,7 +154,7 @@ TEST_F(MainWindowTest, ADoubleClickedDayClosesTheCalendar)
     EXPECT_FALSE(cal->isVisible());
 }
 
-TEST_F(MainWindowTest, F5WithoutACalculatorShowsTheMissingFileError)
+TEST_F(MainWindowTest, F5ShowsTheMessageOfEachCalculatorStartFailure)
 {
     QTemporaryDir empty;
     ScopedEnv path("PATH", empty.path());
@@ -163,6 +165,15 @@ TEST_F(MainWindowTest, F5WithoutACalculatorShowsTheMissingFileError)
     ASSERT_EQ(messages_.Count(), 1);
     EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Error);
     EXPECT_EQ(messages_.Last().text, "Le fichier : 'Calc.exe' est introuvable.");
+    // A calculator file that is no program.
+    QFile broken(empty.path() + "/xcalc");
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write(QByteArray(64, '\x01'));
+    broken.close();
+    broken.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    QTest::keyClick(&frm, Qt::Key_F5);
+    ASSERT_EQ(messages_.Count(), 2);
+    EXPECT_EQ(messages_.Last().text, "Ce programme ne peut pas être exécuté par Microsoft Windows.");
 }
 
 TEST_F(MainWindowTest, TheSeparatorAfterTheHiddenPictureCommandsIsHiddenWithThem)
@@ -172,6 +183,47 @@ TEST_F(MainWindowTest, TheSeparatorAfterTheHiddenPictureCommandsIsHiddenWithThem
     const qsizetype restore = texts.indexOf("Restaurer l'image d'accueil (caché)");
     ASSERT_GE(restore, 0);
     EXPECT_EQ(texts.value(restore + 1), "- (caché)");
+}
+
+TEST_F(MainWindowTest, ToolbarGlyphsComeFromTheIconThemeOnePerCommand)
+{
+    const QStringList buttons{"btnPatient", "btnRDV", "btnConsul", "btnPhoto", "btnRadio", "btnBio", "btnFermer"};
+    const auto images = [&](TfrmMain& frm) {
+        QList<QImage> list;
+        for (const QString& name : buttons) {
+            auto* b = frm.findChild<QToolButton*>(name);
+            list << (b ? b->icon().pixmap(16, 16).toImage() : QImage());
+        }
+        return list;
+    };
+    // No theme: the style's pictures, all different.
+    const QList<QImage> plain = images(Create());
+    for (int i = 0; i < plain.size(); ++i) {
+        EXPECT_FALSE(plain[i].isNull()) << buttons[i].toStdString();
+        for (int j = 0; j < i; ++j)
+            EXPECT_NE(plain[i], plain[j]) << buttons[i].toStdString() << " " << buttons[j].toStdString();
+    }
+    frm_.reset();
+
+    // A theme that has the exit glyph: the close button takes it.
+    const QString themes = practice_.root() + "/icons";
+    ASSERT_TRUE(QDir().mkpath(themes + "/essai/16x16/actions"));
+    QFile index(themes + "/essai/index.theme");
+    ASSERT_TRUE(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=essai\nDirectories=16x16/actions\n\n[16x16/actions]\nSize=16\n");
+    index.close();
+    QImage red(16, 16, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    ASSERT_TRUE(red.save(themes + "/essai/16x16/actions/application-exit.png"));
+    const QStringList savedPaths = QIcon::themeSearchPaths();
+    const QString savedTheme = QIcon::themeName();
+    QIcon::setThemeSearchPaths({themes});
+    QIcon::setThemeName("essai");
+    const QList<QImage> themed = images(Create());
+    QIcon::setThemeSearchPaths(savedPaths);
+    QIcon::setThemeName(savedTheme);
+    EXPECT_EQ(themed.last().pixelColor(8, 8), QColor(Qt::red));
+    EXPECT_EQ(themed.first(), plain.first());  // not in the theme: the style's picture
 }
 
 TEST_F(MainWindowTest, TheToolbarCloseButtonClosesTheWindow)
@@ -217,20 +269,6 @@ TEST_F(MainWindowTest, ChangingAndRestoringTheWelcomePicture)
     EXPECT_EQ(messages_.Last().text, "L'image sera active au prochain démarrage du programme");
     EXPECT_TRUE(kui::TIniFile(AppDir + "KORVALE.INI").ValueExists("PARAMS", "IMAGE"));
     EXPECT_EQ(kui::TIniFile(AppDir + "KORVALE.INI").ReadString("PARAMS", "IMAGE", "x"), "");
-}
-
-TEST_F(MainWindowTest, CheckerEventsAgreeAndReportEngineErrors)
-{
-    TfrmMain& frm = Create();
-    messages_.Clear();
-    bool correct = false;
-    frm.DbCheckDataFoundDiff(1, "Patient.DBF", correct);
-    EXPECT_TRUE(correct);
-    frm.DbCheckDataError("Table corrompue");
-    ASSERT_EQ(messages_.Count(), 1);
-    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Error);
-    EXPECT_EQ(messages_.Last().text, "[Error] Table corrompue");
-    EXPECT_EQ(messages_.Last().caption, "Error");
 }
 
 TEST_F(MainWindowTest, TheHiddenCleanUpCommandIsNotAvailable)

@@ -1,5 +1,7 @@
 // The settings dialog, driven as a user would: the model of a screen test.
+#include "UCalendar.h"
 #include "UOption.h"
+#include "UPassWord.h"
 #include "USplash.h"
 #include "USplashEx.h"
 #include "app/global/global.h"
@@ -10,10 +12,14 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QElapsedTimer>
+#include <QPointer>
 #include <QTest>
+#include <QTimer>
 
 namespace {
 
@@ -79,6 +85,24 @@ TEST_F(OptionTest, OkWritesTheFiveTypedDetailsInOrderAndSharesThem)
     EXPECT_EQ(practice_.messages().Count(), 0);
 }
 
+TEST_F(OptionTest, ASettingsFileThatCannotBeWrittenIsReportedAndTheDialogStays)
+{
+    TfrmOption dlg(practice_.context());
+    dlg.show();
+    // The settings file cannot be replaced: a directory stands in its place.
+    ASSERT_TRUE(QFile::remove(AppDir + "KORVALE.INI"));
+    ASSERT_TRUE(QDir().mkdir(AppDir + "KORVALE.INI"));
+    Retype(dlg.edDet(), "Médecine du sport");
+    QTest::mouseClick(dlg.findChild<QPushButton*>("btnOk"), Qt::LeftButton);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.edDet()->text(), "Médecine du sport");
+    const auto& messages = practice_.messages();
+    ASSERT_EQ(messages.Count(), 1);
+    EXPECT_EQ(messages.Last().kind, kui::MsgKind::Error);
+    EXPECT_TRUE(messages.Last().text.contains(AppDir + "KORVALE.INI"));
+    EXPECT_EQ(PracticeDetail, "avant");
+}
+
 TEST_F(OptionTest, CancelWritesNothingAndChangesNoSharedDetail)
 {
     const QByteArray before = File();
@@ -132,10 +156,67 @@ TEST(SplashWindows, ShowTheVersionText)
     AppVersion = "Korvale 3.1";
     TfrmSplash splash;
     EXPECT_EQ(splash.VersionText(), "Korvale 3.1");
-    EXPECT_EQ(splash.size(), QSize(337, 104));
     TfrmSplashEx about;
     EXPECT_EQ(about.VersionText(), "Korvale 3.1");
-    EXPECT_EQ(about.windowTitle(), "A propos ...");
-    EXPECT_EQ(about.minimumSize(), about.maximumSize());
     AppVersion = saved;
+}
+
+// Counts paint events.
+class PaintCounter : public QObject {
+public:
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* e) override
+    {
+        if (e->type() == QEvent::Paint)
+            ++paints;
+        return false;
+    }
+};
+
+TEST(SplashWindows, PaintsAndRepaintsWhileItIsShown)
+{
+    TestApplication();
+    PaintCounter counter;
+    QPointer<TfrmSplash> shown;
+    int paintsBefore = -1, paintsAfter = -1;
+    // The window system asks for a repaint while the splash is up.
+    QTimer::singleShot(50, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* s = qobject_cast<TfrmSplash*>(w))
+                shown = s;
+        if (!shown)
+            return;
+        paintsBefore = counter.paints;
+        // Its gradient and labels cover the whole window.
+        for (QWidget* child : shown->findChildren<QWidget*>()) {
+            child->installEventFilter(&counter);
+            child->update();
+        }
+        QTimer::singleShot(100, [&] { paintsAfter = counter.paints; });
+    });
+    QElapsedTimer clock;
+    clock.start();
+    TfrmSplash::ShowDuring(300);
+    EXPECT_GE(clock.elapsed(), 300);
+    ASSERT_GE(paintsBefore, 0) << "the splash was not on the screen";
+    EXPECT_GT(paintsAfter, paintsBefore);
+    EXPECT_TRUE(shown.isNull()) << "freed afterwards";
+}
+
+TEST(FixedDialogs, CannotBeResized)
+{
+    TempPractice practice;  // the login may report its user table
+    TfrmPassWord login;
+    TfrmOption settings(practice.context());
+    TfrmSplashEx about;
+    TfrmCalendar calendar;
+    for (QWidget* w : std::initializer_list<QWidget*>{&login, &settings, &about, &calendar}) {
+        w->show();
+        const QSize before = w->size();
+        EXPECT_FALSE(before.isEmpty()) << w->metaObject()->className();
+        w->resize(before + QSize(120, 80));
+        EXPECT_EQ(w->size(), before) << w->metaObject()->className();
+        EXPECT_FALSE(w->windowFlags().testFlag(Qt::WindowMaximizeButtonHint)) << w->metaObject()->className();
+        w->close();
+    }
 }

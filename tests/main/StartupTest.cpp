@@ -1,4 +1,5 @@
 #include "MainFixture.h"
+#include "tests/support/TestFiles.h"
 
 #include "controls/DcLabel.h"
 #include "platform/db/core/Session.h"
@@ -11,20 +12,12 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+
+#include <unistd.h>
 #include <QImage>
 
 #include <sys/stat.h>
-
-namespace {
-
-void Touch(const QString& path)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write("x");
-}
-
-} // namespace
 
 using StartupTest = MainFixture;
 
@@ -38,7 +31,7 @@ TEST_F(StartupTest, FirstStartCreatesTheDirectoriesAndTheDatabaseBeforeTheLogin)
     EXPECT_EQ(DataPath, home_ + "Data/");
     EXPECT_EQ(ProtDir, home_ + "PROT/");
     EXPECT_EQ(PhotoDir, home_ + "PHOTOS/");
-    EXPECT_EQ(TempPath, kos::PrivateTempDir());
+    EXPECT_EQ(TempPath, kos::ProcessTempDir());
     EXPECT_TRUE(TempPath.startsWith(practice_.root() + "/tmp/korvale-"));
     for (const QString& d : {IniDir, AppDir, DataPath, ProtDir, PhotoDir, TempPath})
         EXPECT_TRUE(QFileInfo(d).isDir()) << d.toStdString();
@@ -131,10 +124,20 @@ TEST_F(StartupTest, EngineLeftoversAndThePrivateDirectoryAreCleaned)
 {
     ASSERT_TRUE(QDir().mkpath(home_ + "Data"));
     ASSERT_TRUE(kos::EnsureDirectory(kos::PrivateTempDir(), true));
-    const QString temp = kos::PrivateTempDir();
+    // This program's work directory, left by an earlier program of the same
+    // number; that of another program still running (the parent of this
+    // test); that of a program that has ended.
+    const QString temp = kos::ProcessTempDir();
+    const QString running = kos::PrivateTempDir() + QString::number(::getppid()) + "/";
+    QProcess ended;
+    ended.start("/bin/true");
+    ASSERT_TRUE(ended.waitForStarted());
+    const QString gone = kos::PrivateTempDir() + QString::number(ended.processId()) + "/";
+    ASSERT_TRUE(ended.waitForFinished());
     for (const QString& f : {home_ + "_QS001.DBF", home_ + "DelX.tmp", home_ + "PDOXUSRS.NET", home_ + "Patient.TXT",
                              home_ + "Data/_tmp.DBF", home_ + "Data/PARADOX.LCK", home_ + "Data/Patient.DBF",
-                             temp + "work.tmp", config_ + "korvale/PDOXUSRS.LCK"}) {
+                             temp + "work.tmp", running + "work.tmp", gone + "work.tmp",
+                             config_ + "korvale/PDOXUSRS.LCK"}) {
         QDir().mkpath(QFileInfo(f).path());
         Touch(f);
     }
@@ -145,6 +148,8 @@ TEST_F(StartupTest, EngineLeftoversAndThePrivateDirectoryAreCleaned)
     EXPECT_FALSE(QFileInfo::exists(home_ + "Data/_tmp.DBF"));
     EXPECT_FALSE(QFileInfo::exists(home_ + "Data/PARADOX.LCK"));
     EXPECT_FALSE(QFileInfo::exists(temp + "work.tmp"));
+    EXPECT_TRUE(QFileInfo::exists(running + "work.tmp"));
+    EXPECT_FALSE(QFileInfo::exists(gone));
     EXPECT_FALSE(QFileInfo::exists(config_ + "korvale/PDOXUSRS.LCK"));
     EXPECT_TRUE(QFileInfo::exists(home_ + "Patient.TXT"));
     EXPECT_TRUE(QFileInfo::exists(home_ + "Data/Patient.DBF"));

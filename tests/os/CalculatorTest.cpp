@@ -4,14 +4,15 @@
 
 #include <QFile>
 #include <QTemporaryDir>
+#include <QThread>
 
 namespace {
 
-void MakeExecutable(const QString& path)
+void MakeExecutable(const QString& path, const QByteArray& content = "#!/bin/sh\nexit 0\n")
 {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write("#!/bin/sh\nexit 0\n");
+    f.write(content);
     f.close();
     f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
@@ -45,4 +46,19 @@ TEST(Calculator, ANonExecutableFileIsNotACalculator)
     f.close();
     f.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
     EXPECT_TRUE(kos::FindCalculator({dir.path()}).isEmpty());
+}
+
+TEST(Calculator, AStartIsReportedAsStartedOrAsAFileThatCannotRun)
+{
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    // The calculator leaves a mark to show that it ran.
+    MakeExecutable(dir.path() + "/kcalc", "#!/bin/sh\ntouch \"$(dirname \"$0\")/ran\"\n");
+    EXPECT_EQ(kos::StartCalculator({dir.path()}), kos::CalculatorStart::Started);
+    for (int i = 0; i < 200 && !QFile::exists(dir.path() + "/ran"); ++i)
+        QThread::msleep(10);
+    EXPECT_TRUE(QFile::exists(dir.path() + "/ran"));
+    // An executable file that is no program at all.
+    MakeExecutable(dir.path() + "/gnome-calculator", QByteArray(64, '\x01'));
+    EXPECT_EQ(kos::StartCalculator({dir.path()}), kos::CalculatorStart::CannotRun);
 }

@@ -1,41 +1,16 @@
 #include "platform/os/Paths.h"
+#include "tests/support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 
-#include <cstdlib>
-#include <optional>
-#include <string>
+#include <unistd.h>
 
-namespace {
-
-// Sets an environment variable for the life of the object.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, const char* value) : name_(name)
-    {
-        if (const char* old = std::getenv(name))
-            old_ = old;
-        if (value)
-            ::setenv(name, value, 1);
-        else
-            ::unsetenv(name);
-    }
-    ~ScopedEnv()
-    {
-        if (old_)
-            ::setenv(name_, old_->c_str(), 1);
-        else
-            ::unsetenv(name_);
-    }
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
-
-} // namespace
 
 TEST(ProgramHomeDir, TakesTheVariableWithATrailingSlash)
 {
@@ -72,4 +47,35 @@ TEST(PrivateTempDir, IsPerUserUnderTheSystemTemporaryDirectory)
     EXPECT_TRUE(dir.startsWith(QDir::tempPath() + "/korvale-"));
     EXPECT_TRUE(dir.endsWith('/'));
     EXPECT_TRUE(dir.contains(QString::number(::getuid())));
+}
+
+TEST(ProcessTempDir, EachProgramHasItsOwnAndOnlyEndedOnesAreRemoved)
+{
+    QTemporaryDir tmp;
+    ASSERT_TRUE(tmp.isValid());
+    ScopedEnv tmpdir("TMPDIR", tmp.path().toLocal8Bit().constData());
+    const QString mine = kos::ProcessTempDir();
+    EXPECT_TRUE(mine.startsWith(kos::PrivateTempDir()));
+    EXPECT_EQ(mine, kos::PrivateTempDir() + QString::number(::getpid()) + "/");
+
+    // A program that has ended, one still running (the parent of this one),
+    // and a directory that is nobody's.
+    QProcess ended;
+    ended.start("/bin/true");
+    ASSERT_TRUE(ended.waitForStarted());
+    const qint64 endedPid = ended.processId();
+    ASSERT_TRUE(ended.waitForFinished());
+    const QString gone = kos::PrivateTempDir() + QString::number(endedPid) + "/";
+    const QString running = kos::PrivateTempDir() + QString::number(::getppid()) + "/";
+    const QString other = kos::PrivateTempDir() + "notes/";
+    for (const QString& d : {mine, gone, running, other}) {
+        ASSERT_TRUE(QDir().mkpath(d));
+        QFile f(d + "_QSQL001.DBF");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    kos::RemoveEndedProcessTempDirs();
+    EXPECT_FALSE(QFileInfo::exists(gone));
+    EXPECT_TRUE(QFileInfo::exists(mine + "_QSQL001.DBF"));
+    EXPECT_TRUE(QFileInfo::exists(running + "_QSQL001.DBF"));
+    EXPECT_TRUE(QFileInfo::exists(other + "_QSQL001.DBF"));
 }

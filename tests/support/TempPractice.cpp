@@ -23,7 +23,7 @@ TempPractice::TempPractice(Layout layout)
     QDir().mkpath(root() + "/tmp");
     tmpEnv_ = std::make_unique<ScopedEnv>("TMPDIR", root() + "/tmp");
 
-    context_.session = &kdb::engine::Session::instance();
+    context_.session = &kdb::Session::instance();
     context_.schema = SchemaText();
     context_.messages = &messages_;
     context_.login = [] { return true; };
@@ -37,7 +37,7 @@ TempPractice::TempPractice(Layout layout)
     DataPath = AppDir + "Data/";
     ProtDir = AppDir + "PROT/";
     PhotoDir = AppDir + "PHOTOS/";
-    TempPath = kos::PrivateTempDir();
+    TempPath = kos::ProcessTempDir();
     for (const QString& dir : {IniDir, DataPath, ProtDir, PhotoDir, TempPath})
         QDir().mkpath(dir);
 }

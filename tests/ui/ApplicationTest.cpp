@@ -1,6 +1,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
 #include "platform/os/Abort.h"
+#include "core/DbError.h"
 #include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <QEvent>
 #include <QObject>
 
+#include <cerrno>
 #include <stdexcept>
 
 using namespace kui;
@@ -92,6 +94,32 @@ TEST(ExceptionRouting, TheDefaultHandlerShowsThePlainBox)
     EXPECT_EQ(rec.Last().kind, MsgKind::Plain);
     EXPECT_EQ(rec.Last().text, "Fichier endommagé");
     EXPECT_EQ(rec.Last().caption, "Suivi des patients");
+}
+
+TEST(ExceptionRouting, EngineErrorsReachTheUserInFrenchNamingTheirFile)
+{
+    TestApplication();
+    HandlerGuard guard(nullptr);
+    ScopedMessageRecorder rec;
+    const EDBEngineError errors[] = {
+        EDBEngineError::tableInUse("/cabinet/Data/FRDV.DBF"),
+        EDBEngineError::headerCorrupt("/cabinet/USERS.DB", "bad header length"),
+        EDBEngineError::notWritable("/cabinet/USERS.DB", EROFS),
+        EDBEngineError(4242, "/cabinet/Data/Cons.DBF", "something new"),
+    };
+    for (const EDBEngineError& error : errors) {
+        TApplication::HandleException(error);
+        ASSERT_EQ(rec.Count(), 1);
+        const QString text = rec.Last().text;
+        rec.Clear();
+        EXPECT_TRUE(text.contains(QString::fromStdString(error.file()))) << text.toStdString();
+        EXPECT_FALSE(text.contains(QString::fromStdString(error.detail()))) << text.toStdString();
+        EXPECT_NE(text.toStdString(), error.what());
+    }
+    // A code without a sentence of its own keeps its number.
+    EXPECT_TRUE(ExceptionText(errors[3]).contains("4242"));
+    // The damaged header tells what to do.
+    EXPECT_TRUE(ExceptionText(errors[1]).contains("sauvegarde"));
 }
 
 TEST(ExceptionRouting, AThrowingHandlerDoesNotEscape)

@@ -2,7 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/TestApplication.h"
+
 #include <QDateTime>
+#include <QLocale>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
 
 using namespace kui;
 
@@ -68,4 +77,44 @@ TEST(Formats, TextToNumberAcceptsOnlyThePointForm)
     EXPECT_TRUE(ok);
     EXPECT_EQ(StrToInt("4.2", &ok), 0);
     EXPECT_FALSE(ok);
+}
+
+// Run in a child process started with a French desktop locale: the C
+// library's conversions and printing keep the process formats' ".".
+TEST(FrenchDesktop, DISABLED_Child)
+{
+    InstallProcessFormats();
+    TestApplication();
+    EXPECT_STREQ(std::localeconv()->decimal_point, ".");
+    char printed[32];
+    std::snprintf(printed, sizeof printed, "%.2f", 1234.5);
+    EXPECT_STREQ(printed, "1234.50");
+    EXPECT_EQ(std::strtod("12.75", nullptr), 12.75);
+    EXPECT_EQ(FormatFloat(1234.5, 2, true), "1 234.50");
+    EXPECT_EQ(StrToFloat("12.75"), 12.75);
+    // Day names still come from the French locale.
+    EXPECT_EQ(QLocale().dayName(1), "lundi");
+}
+
+TEST(Formats, TheDecimalSeparatorStaysADotUnderAFrenchDesktop)
+{
+    TestApplication();
+    QTemporaryDir locales;
+    ASSERT_TRUE(locales.isValid());
+    QProcess localedef;
+    localedef.start("localedef", {"-i", "fr_FR", "-f", "UTF-8", locales.path() + "/fr_FR.UTF-8"});
+    if (!localedef.waitForFinished(30000) || localedef.exitCode() != 0)
+        GTEST_SKIP() << "no French locale can be built here";
+    QProcess child;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("LOCPATH", locales.path());
+    env.insert("LC_ALL", "fr_FR.UTF-8");
+    env.insert("LANG", "fr_FR.UTF-8");
+    child.setProcessEnvironment(env);
+    child.start(QCoreApplication::applicationFilePath(),
+                {"--gtest_also_run_disabled_tests", "--gtest_filter=FrenchDesktop.DISABLED_Child"});
+    ASSERT_TRUE(child.waitForFinished(30000));
+    const QByteArray output = child.readAllStandardOutput();
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test")) << output.toStdString();
 }

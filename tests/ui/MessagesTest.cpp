@@ -8,6 +8,7 @@
 #include <QDialogButtonBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
 #include <QTimer>
 
 using namespace kui;
@@ -96,4 +97,27 @@ TEST(DialogMessageService, ShowsFrenchButtonsAndTheGivenCaption)
     EXPECT_EQ(text, "Ligne 1\nLigne 2");
     buttons.sort();
     EXPECT_EQ(buttons, (QStringList{"&Non", "&Oui", "Annuler"}));
+}
+
+TEST(DialogMessageService, ABoxOverAHiddenWindowStandsInTheMiddleOfTheScreen)
+{
+    TestApplication();
+    QWidget hidden;
+    hidden.setGeometry(0, 0, 900, 700);
+    QPoint centre;
+    QTimer::singleShot(0, [&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* b = qobject_cast<QMessageBox*>(w); b && b->isVisible()) {
+                centre = b->frameGeometry().center();
+                b->button(QMessageBox::Ok)->click();
+            }
+    });
+    DialogMessageService service;
+    MsgRequest request;
+    request.kind = MsgKind::Information;
+    request.text = "Création de la base de données terminée !";
+    request.parent = &hidden;
+    service.Show(request);
+    const QPoint screen = QApplication::primaryScreen()->availableGeometry().center();
+    EXPECT_LE((centre - screen).manhattanLength(), 4) << centre.x() << "," << centre.y();
 }

@@ -1,0 +1,163 @@
+// korvale-sql DIR [STATEMENT]
+//
+// Runs one statement of the local SQL on the tables of the data directory
+// DIR, or, without STATEMENT, each non-blank line of the standard input in
+// turn (stopping at the first that fails). Each statement runs as the
+// program runs it: a SELECT through a query dataset, any other statement
+// through execSql (a write flushes its table).
+//
+// Standard output, UTF-8:
+//   - a SELECT: a header line of the column names, then one line per row,
+//     values separated by tabs: a date as YYYY-MM-DD, a number with the
+//     column's decimals, a logical value as T or F, a blank value empty; a
+//     tab, line feed, carriage return or backslash inside a text is written
+//     \t, \n, \r or \\;
+//   - any other statement: the number of rows it changed.
+// A failure writes "error CODE: MESSAGE" (the engine's code and message; no
+// code for an error outside the engine) on standard error and exits with 1.
+#include <QDate>
+#include <QString>
+#include <QTemporaryDir>
+#include <QVariant>
+
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+#include "core/DbError.h"
+#include "core/Session.h"
+#include "dataset/Dataset.h"
+
+namespace {
+
+QString escaped(const QString& text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        switch (c.unicode()) {
+        case u'\t': out += QLatin1String("\\t"); break;
+        case u'\n': out += QLatin1String("\\n"); break;
+        case u'\r': out += QLatin1String("\\r"); break;
+        case u'\\': out += QLatin1String("\\\\"); break;
+        default: out += c;
+        }
+    }
+    return out;
+}
+
+QString valueText(const QVariant& v, const kdb::Field& field)
+{
+    if (!v.isValid() || v.isNull())
+        return {};
+    switch (v.typeId()) {
+    case QMetaType::QDate: return v.toDate().toString(QStringLiteral("yyyy-MM-dd"));
+    case QMetaType::Bool: return v.toBool() ? QStringLiteral("T") : QStringLiteral("F");
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+        if (field.decimals() > 0)
+            return QString::number(v.toDouble(), 'f', field.decimals());
+        return v.toString();
+    case QMetaType::Double:
+    case QMetaType::Float: {
+        const double d = v.toDouble();
+        if (field.decimals() > 0)
+            return QString::number(d, 'f', field.decimals());
+        if (d == std::floor(d) && std::fabs(d) < 1e15)
+            return QString::number(static_cast<qlonglong>(d));
+        return QString::number(d, 'g', 15);
+    }
+    case QMetaType::QByteArray: return escaped(QString::fromLatin1(v.toByteArray()));
+    default: return escaped(v.toString());
+    }
+}
+
+void write(const QString& line)
+{
+    const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), stdout);
+    std::fputc('\n', stdout);
+}
+
+bool isSelect(const QString& statement)
+{
+    const QString s = statement.trimmed();
+    return s.startsWith(QLatin1String("SELECT"), Qt::CaseInsensitive) &&
+           (s.size() == 6 || !s.at(6).isLetterOrNumber());
+}
+
+// Runs one statement; false (after the message) when it fails.
+bool run(const std::string& directory, const QString& statement)
+{
+    try {
+        kdb::QueryDataset query;
+        query.setDatabaseName(directory);
+        query.setSql(statement);
+        if (!isSelect(statement)) {
+            const int changed = query.execSql();
+            write(QString::number(changed));
+            return true;
+        }
+        query.open();
+        QString line;
+        for (int f = 0; f < query.fieldCount(); ++f) {
+            if (f)
+                line += u'\t';
+            line += QString::fromStdString(query.field(f).fieldName());
+        }
+        write(line);
+        for (; !query.eof(); query.next()) {
+            line.clear();
+            for (int f = 0; f < query.fieldCount(); ++f) {
+                if (f)
+                    line += u'\t';
+                kdb::Field& field = query.field(f);
+                line += valueText(field.value(), field);
+            }
+            write(line);
+        }
+        return true;
+    } catch (const EDBEngineError& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "error %d: %s\n", e.code(), e.what());
+    } catch (const std::exception& e) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "error: %s\n", e.what());
+    }
+    return false;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: %s DIR [STATEMENT]\n"
+                             "  without STATEMENT, each line of the standard input is run in turn\n",
+                     argc ? argv[0] : "korvale-sql");
+        return 2;
+    }
+    static char buffer[1 << 16];
+    std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
+    // The engine's work files go to a directory of this run, as the
+    // program's go to its own.
+    QTemporaryDir work;
+    if (work.isValid())
+        kdb::Session::instance().setPrivateDir(work.path().toStdString());
+    const std::string directory = argv[1];
+    if (argc == 3)
+        return run(directory, QString::fromLocal8Bit(argv[2])) ? 0 : 1;
+    std::string line;
+    while (std::getline(std::cin, line)) {
+        const QString statement = QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size()));
+        if (statement.trimmed().isEmpty())
+            continue;
+        if (!run(directory, statement))
+            return 1;
+        std::fflush(stdout);
+    }
+    return 0;
+}
