@@ -154,7 +154,7 @@ void ReleaseCodeAllocation()
 
 void TakeCodeAllocation(const QString& TableName, const QString& DatabaseName)
 {
-    auto table = kdb::engine::openTable(DatabaseName.toStdString(), TableName.toStdString());
+    auto table = kdb::Database::of(DatabaseName.toStdString()).openTable(TableName.toStdString());
     TakeAllocationLock(*table);
 }
 

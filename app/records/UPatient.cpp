@@ -6,7 +6,6 @@
 #include "UFind.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
-#include "platform/db/sql/TableSource.h"
 #include "platform/os/Abort.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/Messages.h"
@@ -482,10 +481,10 @@ bool TfrmPatient::LocateCode(const QString& code)
 {
     if (code.isEmpty() || !Patient_.active())
         return false;
-    auto* table = dynamic_cast<kdb::sql::TableSource*>(Patient_.source());
+    kdb::Table* table = Patient_.table();
     if (!table)
-        return Patient_.locate("CODE", code);
-    const uint32_t rec = table->table().findKey("CODE", code);
+        return false;
+    const uint32_t rec = table->findKey("CODE", code);
     // A key left by a deleted record: the rows are searched instead.
     return rec && (Patient_.gotoRecord(rec) || Patient_.locate("CODE", code));
 }

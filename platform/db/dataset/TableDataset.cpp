@@ -1,5 +1,4 @@
 #include "dataset/Dataset.h"
-#include "sql/TableSource.h"
 
 namespace kdb {
 
@@ -111,13 +110,10 @@ void TableDataset::deleteRecord(uint32_t handle) {
     if (flushOnPost_) table_->flush();
 }
 
-bool TableDataset::lockRow(uint32_t handle) {
-    auto* table = dynamic_cast<sql::TableSource*>(source_.get());
-    return !table || table->table().lockRecord(handle);
-}
+bool TableDataset::lockRow(uint32_t handle) { return !table_ || table_->lockRecord(handle); }
 
 void TableDataset::unlockRow(uint32_t handle) {
-    if (auto* table = dynamic_cast<sql::TableSource*>(source_.get())) table->table().unlockRecord(handle);
+    if (table_) table_->unlockRecord(handle);
 }
 
 void TableDataset::flushTable() {
