@@ -166,6 +166,24 @@ bool setLock(int fd, uint64_t start, uint64_t len, short type, bool wait)
 }
 }  // namespace
 
+bool File::lockedByOthers(uint64_t start, uint64_t len) const
+{
+    struct flock fl {};
+    fl.l_type = F_WRLCK;
+    fl.l_whence = SEEK_SET;
+    fl.l_start = static_cast<off_t>(start);
+    fl.l_len = static_cast<off_t>(len);
+    fl.l_pid = 0;
+    if (::fcntl(fd_, F_OFD_GETLK, &fl) != 0) {
+        if (errno != EINVAL)
+            return true;   // unknown: as if held
+        fl.l_type = F_WRLCK;
+        if (::fcntl(fd_, F_GETLK, &fl) != 0)
+            return true;
+    }
+    return fl.l_type != F_UNLCK;
+}
+
 bool File::tryLock(uint64_t start, uint64_t len, bool exclusive)
 {
     return setLock(fd_, start, len, exclusive ? F_WRLCK : F_RDLCK, false);
