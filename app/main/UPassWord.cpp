@@ -81,7 +81,7 @@ void TfrmPassWord::FormShow()
     // The session's password handler goes in before the user table is first
     // opened: the engine has no prompt of its own to ask for the table's
     // password.
-    kdb::engine::Session::instance().setPasswordHandler(&TfrmPassWord::SessionPassword);
+    kdb::Session::instance().setPasswordHandler(&TfrmPassWord::SessionPassword);
 
     User->setDatabaseName(AppDir.toStdString());
     try {
@@ -202,12 +202,12 @@ void TfrmPassWord::FormClose()
         ini.WriteString(IniKeys::Params, IniKeys::UserId, ui->edUserId->text().toUpper());
     }
     User->close();
-    kdb::engine::Session::instance().removeAllPasswords();
+    kdb::Session::instance().removeAllPasswords();
 }
 
 void TfrmPassWord::SessionPassword(bool& Continue)
 {
-    auto& session = kdb::engine::Session::instance();
+    auto& session = kdb::Session::instance();
     session.addPassword("/Kelvar/");
     session.addPassword("/TAVEN/");
     Continue = true;

@@ -284,6 +284,44 @@ TEST_F(CheckerTest, OutOfDateIndexFileIsRebuiltAndTheDataKept)
     EXPECT_EQ(cons->findKey("DCONS", QDate(2024, 3, 1)), 1u);
 }
 
+TEST_F(CheckerTest, IndexInByteOrderIsRebuiltInTheCollationOfTheTable)
+{
+    check();
+    {
+        const auto patient = open(QStringLiteral("Patient.DBF"));
+        for (const char* nom : {"FABIEN", "ÉMILE", "EVA", "ŒUVRE", "PAUL"})
+            patient->append({QStringLiteral("00000%1").arg(patient->recordCount() + 1), QStringLiteral("A1"),
+                             QString::fromUtf8(nom)});
+        patient->flush();
+    }
+    // Tag headers without the mark of their collation: an index written in
+    // byte order by an earlier version.
+    const QString mdx = dir + findFile(QStringLiteral("PATIENT.MDX"));
+    QFile f(mdx);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    QByteArray d = f.readAll();
+    const auto* u = reinterpret_cast<const unsigned char*>(d.constData());
+    for (int i = 0; i < (u[28] | u[29] << 8); ++i) {
+        const unsigned char* e = u + 544 + 32 * i;
+        const qsizetype page = e[0] | e[1] << 8 | e[2] << 16 | qsizetype(e[3]) << 24;
+        d.replace(page * 512 + 260, 4, QByteArray(4, '\0'));
+    }
+    f.seek(0);
+    f.write(d);
+    f.close();
+    ASSERT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Patient.DBF", "DBASE", false),
+              kdb::DBERR_INDEXOUTOFDATE);
+
+    check();
+    EXPECT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Patient.DBF", "DBASE", false), 0);
+    const auto patient = open(QStringLiteral("Patient.DBF"));
+    std::vector<QString> noms;
+    auto c = patient->openTag("NOM");
+    for (uint32_t r = c->first(); r != 0; r = c->next())
+        noms.push_back(patient->value(r, patient->fieldIndex("NOM")).toString());
+    EXPECT_EQ(noms, (std::vector<QString>{"EVA", "ÉMILE", "FABIEN", "ŒUVRE", "PAUL"}));
+}
+
 // ---------------------------------------------------------------------------
 // Display names, failures, the Descriptor
 

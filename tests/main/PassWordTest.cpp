@@ -33,19 +33,19 @@ protected:
         ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALE_BINARY_DIR "/shipped/USERS.DB"), AppDir + "USERS.DB"));
         QFile::setPermissions(AppDir + "USERS.DB", QFile::ReadOwner | QFile::WriteOwner);
         CurrentUserId.clear();
-        kdb::engine::Session::instance().removeAllPasswords();
+        kdb::Session::instance().removeAllPasswords();
         previousHandler_ = kui::TApplication::SetExceptionHandler({});
     }
     void TearDown() override
     {
         kui::TApplication::SetExceptionHandler(previousHandler_);
-        kdb::engine::Session::instance().removeAllPasswords();
+        kdb::Session::instance().removeAllPasswords();
     }
 
     // Rows of the user table as USERID -> PW, read straight through the engine.
     QMap<QString, QString> Users()
     {
-        auto& session = kdb::engine::Session::instance();
+        auto& session = kdb::Session::instance();
         session.addPassword("/Kelvar/");
         auto table = kdb::engine::openTable(AppDir.toStdString(), "USERS.DB");
         QMap<QString, QString> rows;
@@ -59,14 +59,14 @@ protected:
     }
     void AddUser(const QString& id, const QString& pw)
     {
-        kdb::engine::Session::instance().addPassword("/TAVEN/");
+        kdb::Session::instance().addPassword("/TAVEN/");
         kdb::QueryDataset q;
         q.setDatabaseName(AppDir.toStdString());
         q.setSql("INSERT INTO USERS (USERID, NOM, PRENOM, ACCES, PW) VALUES (:ID, 'X', 'Y', 'Z', :PW)");
         q.setParamText("ID", id);
         q.setParamText("PW", pw);
         q.execSql();
-        kdb::engine::Session::instance().removeAllPasswords();
+        kdb::Session::instance().removeAllPasswords();
     }
     // Shows a login dialog, types the password and presses OK.
     int Login(const QString& userId, const QString& password)
@@ -236,12 +236,12 @@ TEST_F(PassWordTest, InstallsTheHandlersAndEmptiesTheSessionPasswordsAtClose)
         TfrmPassWord dlg;
         dlg.show();
         bool retry = false;
-        kdb::engine::Session::instance().passwordHandler()(retry);
+        kdb::Session::instance().passwordHandler()(retry);
         EXPECT_TRUE(retry);
-        EXPECT_TRUE(kdb::engine::Session::instance().hasPassword("/Kelvar/"));
-        EXPECT_TRUE(kdb::engine::Session::instance().hasPassword("/TAVEN/"));
+        EXPECT_TRUE(kdb::Session::instance().hasPassword("/Kelvar/"));
+        EXPECT_TRUE(kdb::Session::instance().hasPassword("/TAVEN/"));
         dlg.reject();
-        EXPECT_TRUE(kdb::engine::Session::instance().passwords().empty());
+        EXPECT_TRUE(kdb::Session::instance().passwords().empty());
     }
     // The exception handler stays installed after the dialog is gone.
     messages_.Clear();

@@ -36,6 +36,9 @@
 
 namespace kdb {
 
+// Names of fields, tags and tables compared ignoring case.
+bool sameName(std::string_view a, std::string_view b);
+
 // One column of an open table.
 struct FieldInfo {
     std::string name;          // as stored (dBASE: upper case)
@@ -141,6 +144,21 @@ public:
     // fields at their offsets), valid until the next call on this table;
     // nullptr from a table without that layout.
     virtual const char* rawRecord(uint32_t recNo) { (void)recNo; return nullptr; }
+    // The value of a field from its stored bytes as rawField() answers them
+    // (the same value value() gives for a record holding them), for a field
+    // that is no memo. The default raises EDBEngineError DBERR_NOTSUPPORTED:
+    // such a table answers values from its records only.
+    virtual QVariant valueOf(int field, std::string_view stored) const;
+    // While on, a walk forward through the records gives back, behind it,
+    // the memory that held the records it read (they are not read again
+    // soon: a long scan then holds a bounded part of a large table);
+    // reads stay valid. Off by default.
+    virtual void releaseBehindReads(bool on) { (void)on; }
+    // How rawField() reads for the field with the .DBF layout: 'C' character
+    // bytes, 'D' a date "yyyyMMdd" (anything else is no date), 'N' a number
+    // as ASCII text (blank for none); 0 when its bytes are not read directly
+    // (memo, logical, a table without that layout).
+    char rawKind(int field) const;
 
     // Appends a record from values given in field order (missing trailing
     // values are empty) and answers its record number. The record reaches
@@ -179,6 +197,14 @@ public:
     virtual std::vector<TagInfo> tags() const = 0;
     // 0-based position of the tag, ignoring case; -1 when none.
     int tagIndex(std::string_view tagName) const;
+    // The field a tag's key is made of alone, -1 for a key of several fields.
+    int tagField(const TagInfo& tag) const { return fieldIndex(tag.keyExpr); }
+    // The ascending tag whose key is the field alone (a unique one first);
+    // -1 when there is none.
+    int tagOnField(int field) const;
+    // The tag's keys (currentKey()) are its one character field's bytes as
+    // rawField() reads them, padded with blanks.
+    bool tagKeysAreFieldBytes(int tag) const;
     // A cursor over the tag (EDBEngineError when there is no such tag). The
     // cursor reads the tag as it is when each call is made.
     virtual std::unique_ptr<TagCursor> openTag(std::string_view tagName) = 0;

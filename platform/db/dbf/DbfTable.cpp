@@ -80,6 +80,7 @@ void DbfTable::readHeader(bool checkRebuild)
     if (checkRebuild && h[14] == 1 && h[28] != 0 && fileExists(indexPath()))
         throw EDBEngineError::indexOutOfDate(indexPath(), "index rebuild was interrupted");
     mdxFlag_ = h[28];
+    codePage_ = codePageOfDriver(h[29]);
     count_ = le32(h + 4);
     headerLen_ = le16(h + 8);
     recLen_ = le16(h + 10);
@@ -195,6 +196,8 @@ void DbfTable::openIndex()
             const int len = stored[i].keyLength;
             if (keyTypeOf(c.info.keyType) != stored[i].type || (len != 0 && len != c.keyLen))
                 throw EDBEngineError::indexOutOfDate(ipath, "tag " + c.info.name + " does not match the table");
+            if (stored[i].type == mdx::KeyType::Character && stored[i].codePage != codePage_)
+                throw EDBEngineError::indexOutOfDate(ipath, "tag " + c.info.name + " is not in the table's collation");
         }
         tags_ = std::move(compiled);
     } catch (const EDBEngineError& e) {
@@ -364,7 +367,7 @@ std::string baseNameOf(const std::string& path)
 }
 
 std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std::vector<std::vector<int>>& fieldLists,
-                                   const std::vector<int>& keyLens)
+                                   const std::vector<int>& keyLens, int codePage)
 {
     std::vector<mdx::TagSpec> out;
     for (size_t i = 0; i < infos.size(); ++i) {
@@ -376,6 +379,7 @@ std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std:
         s.unique = infos[i].unique;
         s.descending = infos[i].descending;
         s.isField = fieldLists[i].size() == 1;
+        s.codePage = codePage;
         out.push_back(s);
     }
     return out;
@@ -439,7 +443,7 @@ void DbfTable::create(const std::string& path, const std::vector<FieldSpec>& fie
         }
         const std::string tmp = mdxPath + ".tmp~";
         {
-            auto m = mdx::MdxFile::create(tmp, baseNameOf(path), mdxSpecs(ti, fl, kl));
+            auto m = mdx::MdxFile::create(tmp, baseNameOf(path), mdxSpecs(ti, fl, kl, kCodePage1252));
             m->flush(true);
         }
         replaceFile(tmp, mdxPath);

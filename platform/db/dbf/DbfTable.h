@@ -4,7 +4,13 @@
 //
 // Reads tables of level III, IV and 7; writes level IV tables (version byte
 // 0x03, or 0x8B with a memo file; a table opened in another level keeps its
-// level). Text is stored in Windows-1252, language driver byte 0x57.
+// level). Text is read and written in the code page the table's language
+// driver byte names (437, 850 or Windows-1252; core/Codepage.h); the tables
+// created here are Windows-1252, driver byte 0x57.  Restructuring a table
+// of another code page converts its text to Windows-1252.  Character tags
+// are ordered by the collation of the table's code page (core/Collation.h);
+// an index ordered otherwise (an older file in byte order) opens with
+// DBERR_INDEXOUTOFDATE so that it is regenerated.
 //
 // The 16-bit integer column is stored as a numeric field N(6,0) whose
 // descriptor carries the marker byte 'S' at offset 24 (a byte the format
@@ -43,6 +49,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Codepage.h"
 #include "core/File.h"
 #include "core/Table.h"
 #include "dbf/DbtFile.h"
@@ -91,12 +98,20 @@ public:
     uint32_t recordCount() const override { return count_; }
     bool isDeleted(uint32_t recNo) override;
     QVariant value(uint32_t recNo, int field) override;
+    QVariant valueOf(int field, std::string_view stored) const override;
+    void releaseBehindReads(bool on) override { releaseBehind_ = on; }
     std::string_view rawField(uint32_t recNo, int field) override;
-    bool hasDbfLayout() const override { return true; }
+    // The layout's text is Windows-1252: a table of another code page is
+    // read through its values.
+    bool hasDbfLayout() const override { return codePage_ == kCodePage1252; }
     const char* rawRecord(uint32_t recNo) override
     {
-        if (map_ && recNo >= 1 && recNo <= count_ && headerLen_ + uint64_t(recNo) * recLen_ <= mapLen_)
-            return map_ + headerLen_ + size_t(recNo - 1) * recLen_;
+        if (map_ && recNo >= 1 && recNo <= count_ && headerLen_ + uint64_t(recNo) * recLen_ <= mapLen_) {
+            const size_t at = headerLen_ + size_t(recNo - 1) * recLen_;
+            if ((at >> kMapChunkShift) != mapChunk_)
+                touchMapChunk(at >> kMapChunkShift);
+            return map_ + at;
+        }
         return recordPtr(recNo);
     }
     uint32_t append(const std::vector<QVariant>& values) override;
@@ -210,10 +225,15 @@ private:
     void refreshCount();
     void writeCount(uint32_t count);
     void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);
-    void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const;
+    void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const
+    {
+        encodeField(f, v, dst, int16, codePage_);
+    }
+    void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16, int codePage) const;
     void takeOver(const std::string& tmp);
     std::string memoText(std::string_view pointer, bool* bad = nullptr) const;
     QVariant decodeField(const FieldInfo& f, const char* record) const;
+    QVariant decodeBytes(const FieldInfo& f, std::string_view stored) const;
     static QVariant decodeNumber(const FieldInfo& f, std::string_view raw);
     // False for stored bytes that do not read as a value of the field's type
     // (a date "20231399", a number "  1.2.3" or "****"); blanks read.
@@ -248,6 +268,7 @@ private:
     std::vector<Tag> tags_;
     uint8_t version_ = 0x03;
     uint8_t mdxFlag_ = 0;   // header byte 28: the table has a production index
+    int codePage_ = kCodePage1252;   // of header byte 29, the language driver
     uint16_t headerLen_ = 0;
     uint16_t recLen_ = 0;
     uint32_t count_ = 0;
@@ -264,10 +285,23 @@ private:
     // seen through the map at once).
     const char* map_ = nullptr;
     size_t mapLen_ = 0;
+    // With releaseBehindReads(), the pages of the map a read walks through
+    // are given back behind it: the map holds a few chunks of the file at a
+    // time, so that reading a large table from end to end does not keep all
+    // of it in memory.
+    static constexpr int kMapChunkShift = 23;  // 8 MiB
+    static constexpr size_t kMapChunksHeld = 6;
+    size_t mapChunk_ = SIZE_MAX;               // the chunk read last
+    std::array<size_t, kMapChunksHeld> mapChunks_{};
+    size_t mapChunkCount_ = 0, mapChunkNext_ = 0;
+    uint64_t mapChunkSwitches_ = 0, mapChunkBackward_ = 0;
+    bool releaseBehind_ = false;
+    void touchMapChunk(size_t chunk);
     uint64_t mapDev_ = 0, mapIno_ = 0;
     uint64_t fileDev_ = 0, fileIno_ = 0;   // identity of file_, read with the header
     bool parked_ = false;
     std::array<int64_t, 4> parkedIndex_{};   // index file when parked: inode, size, time (s, ns)
+    std::array<int64_t, 3> parkedFile_{};    // table file when parked: size, time (s, ns)
     bool mapFailed_ = false;
     // Batched index reads (beginIndexRead): depth, and whether the shared
     // header lock is held for them.

@@ -159,7 +159,7 @@ void normaliseSpecs(const std::string& path, std::vector<DbfTable::FieldSpec>& f
 std::vector<FieldInfo> infosOf(const std::vector<DbfTable::FieldSpec>& specs);
 std::string baseNameOf(const std::string& path);
 std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std::vector<std::vector<int>>& fieldLists,
-                                   const std::vector<int>& keyLens);
+                                   const std::vector<int>& keyLens, int codePage);
 
 }  // namespace dbfimpl
 

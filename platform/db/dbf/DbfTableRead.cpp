@@ -88,6 +88,35 @@ void DbfTable::dropMap()
     }
     map_ = nullptr;
     mapLen_ = 0;
+    mapChunk_ = SIZE_MAX;
+    mapChunkCount_ = mapChunkNext_ = 0;
+    mapChunkSwitches_ = mapChunkBackward_ = 0;
+}
+
+void DbfTable::touchMapChunk(size_t chunk)
+{
+    ++mapChunkSwitches_;
+    if (mapChunk_ != SIZE_MAX && chunk + 1 < mapChunk_)  // a step back to the previous chunk is still a walk forward
+        ++mapChunkBackward_;
+    mapChunk_ = chunk;
+    for (size_t i = 0; i < mapChunkCount_; ++i)
+        if (mapChunks_[i] == chunk)
+            return;
+    if (mapChunkCount_ < kMapChunksHeld) {
+        mapChunks_[mapChunkCount_++] = chunk;
+        return;
+    }
+    const size_t old = mapChunks_[mapChunkNext_];
+    mapChunks_[mapChunkNext_] = chunk;
+    mapChunkNext_ = (mapChunkNext_ + 1) % kMapChunksHeld;
+    // A walk that jumps about the file (an index order) would read the
+    // released pages again and again: only a walk that goes forward
+    // releases the chunks behind it.
+    if (!releaseBehind_ || mapChunkBackward_ * 16 > mapChunkSwitches_)
+        return;
+    const size_t from = old << kMapChunkShift;
+    if (from < mapLen_)
+        ::madvise(const_cast<char*>(map_) + from, std::min(size_t(1) << kMapChunkShift, mapLen_ - from), MADV_DONTNEED);
 }
 
 // Maps the file so that it covers recNo; false when the file cannot be
@@ -131,8 +160,12 @@ bool DbfTable::mapRecords(uint32_t recNo)
 const char* DbfTable::recordPtr(uint32_t recNo)
 {
     checkRecNo(recNo);
-    if (mapRecords(recNo))
-        return map_ + headerLen_ + size_t(recNo - 1) * recLen_;
+    if (mapRecords(recNo)) {
+        const size_t at = headerLen_ + size_t(recNo - 1) * recLen_;
+        if ((at >> kMapChunkShift) != mapChunk_)
+            touchMapChunk(at >> kMapChunkShift);
+        return map_ + at;
+    }
     if (cacheCount_ == 0 || recNo < cacheFirst_ || recNo >= cacheFirst_ + cacheCount_) {
         // A run of records for a scan (the record right after the cached
         // ones), one record for a random access.
@@ -243,13 +276,28 @@ QVariant DbfTable::decodeNumber(const FieldInfo& f, std::string_view raw)
 
 QVariant DbfTable::decodeField(const FieldInfo& f, const char* rec) const
 {
-    const std::string_view raw(rec + f.offset, static_cast<size_t>(f.width));
+    return decodeBytes(f, std::string_view(rec + f.offset, static_cast<size_t>(f.width)));
+}
+
+QVariant DbfTable::valueOf(int field, std::string_view stored) const
+{
+    checkField(field);
+    const auto& f = fields_[field];
+    if (stored.size() != static_cast<size_t>(f.width))
+        throw EDBEngineError::invalidParam(path_, "stored bytes of another width");
+    if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G')
+        throw EDBEngineError::notSupported(path_, "a memo is read from its record");
+    return decodeBytes(f, stored);
+}
+
+QVariant DbfTable::decodeBytes(const FieldInfo& f, std::string_view raw) const
+{
     switch (f.nativeType) {
     case 'C': {
         const auto t = trimRight(raw);
         if (t.empty())
             return {};
-        return fromCp1252(t);
+        return fromCodePage(codePage_, t);
     }
     case 'D': {
         const QDate d = parseDate(raw);
@@ -270,7 +318,7 @@ QVariant DbfTable::decodeField(const FieldInfo& f, const char* rec) const
         if (text.empty())
             return {};
         if (f.nativeType == 'M')
-            return fromCp1252(text);
+            return fromCodePage(codePage_, text);
         return QVariant(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
     }
     case 'I': case '+': {
@@ -295,7 +343,7 @@ QVariant DbfTable::decodeField(const FieldInfo& f, const char* rec) const
     case '@':
         return {};  // level 7 timestamps are not read (their layout is not settled)
     default:
-        return fromCp1252(trimRight(raw));
+        return fromCodePage(codePage_, trimRight(raw));
     }
 }
 

@@ -86,7 +86,7 @@ void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
     };
     mdx::RegenerateResult result;
     // Built beside the old file and renamed over it when complete.
-    mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl), source, &result)->flush(true);
+    mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl, codePage_), source, &result)->flush(true);
     // A unique tag keeps the first record of a key and drops the others:
     // say so rather than leave records out of the tag silently.
     for (size_t i = 0; i < result.duplicatesDropped.size(); ++i)
@@ -241,13 +241,16 @@ uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const 
                     const int src = sources[k];
                     const bool newMemo = nf.nativeType == 'M';
                     if (src < 0) {
-                        encodeField(nf, QVariant(), dst, newFields[k].int16);
+                        encodeField(nf, QVariant(), dst, newFields[k].int16, kCodePage1252);
                         continue;
                     }
                     const FieldInfo& of = fields_.at(static_cast<size_t>(src));
                     const std::string_view oldBytes(oldRec.data() + of.offset, static_cast<size_t>(of.width));
                     const bool oldMemo = of.nativeType == 'M';
-                    if ((newMemo && oldMemo) || sameLayout(of, nf)) {
+                    // The new file is Windows-1252: the text of another code page
+                    // is converted, memos included.
+                    const bool convert = codePage_ != kCodePage1252 && (of.nativeType == 'C' || oldMemo);
+                    if (!convert && ((newMemo && oldMemo) || sameLayout(of, nf))) {
                         // unchanged column: its bytes as stored
                         std::memcpy(dst, oldBytes.data(), std::min(oldBytes.size(), static_cast<size_t>(nf.width)));
                         continue;
@@ -256,7 +259,7 @@ uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const 
                     // it, a number too wide, text into a number) or does not read
                     // leaves the new column empty or cut: counted.
                     const bool had = !trim(oldBytes).empty();
-                    const QVariant v = oldMemo ? QVariant(fromCp1252(memoText(oldBytes))) : decodeField(of, oldRec.data());
+                    const QVariant v = oldMemo ? QVariant(fromCodePage(codePage_, memoText(oldBytes))) : decodeField(of, oldRec.data());
                     bool lost = had && (v.isNull() || (!oldMemo && !fieldReadable(of, oldBytes)));
                     if (newMemo) {
                         const std::string data = v.isNull() ? std::string() : toCp1252(v.toString());
@@ -264,12 +267,12 @@ uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const 
                             putMemoPointer(dst, nf.width, target->append(data));
                     } else {
                         try {
-                            encodeField(nf, v, dst, newFields[k].int16);
+                            encodeField(nf, v, dst, newFields[k].int16, kCodePage1252);
                             if (nf.nativeType == 'C' && !v.isNull() && v.typeId() != QMetaType::QDate &&
                                 toCp1252(v.toString()).size() > static_cast<size_t>(nf.width))
                                 lost = true;
                         } catch (const EDBEngineError&) {
-                            encodeField(nf, QVariant(), dst, newFields[k].int16);
+                            encodeField(nf, QVariant(), dst, newFields[k].int16, kCodePage1252);
                             lost = lost || !v.isNull();
                         }
                     }

@@ -46,7 +46,7 @@ void DbfTable::requireExclusive(const char* what) const
     checkWritable();
 }
 
-void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const
+void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16, int codePage) const
 {
     const size_t w = static_cast<size_t>(f.width);
     const bool empty = v.isNull() || !v.isValid() ||
@@ -61,7 +61,7 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
             if (v.typeId() == QMetaType::QDate)
                 s = v.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
             else
-                s = toCp1252(v.toString());
+                s = toCodePage(codePage, v.toString());
         }
         if (s.size() > w)
             s.resize(w);
@@ -228,7 +228,7 @@ void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const s
     if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
         std::string data;
         if (!emptyValue(v))
-            data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCp1252(v.toString());
+            data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCodePage(codePage_, v.toString());
         if (old && memoText(std::string_view(old->data() + f.offset, static_cast<size_t>(f.width))) == data)
             return;
         if (data.empty()) {
@@ -554,6 +554,13 @@ bool DbfTable::park()
         parkedIndex_ = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
                         static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
     }
+    // The table file as we leave it: the same size and time when it is
+    // back means that its header need not be read again.
+    struct stat fs {};
+    if (::fstat(file_.fd(), &fs) != 0)
+        return false;
+    parkedFile_ = {static_cast<int64_t>(fs.st_size), static_cast<int64_t>(fs.st_mtim.tv_sec),
+                   static_cast<int64_t>(fs.st_mtim.tv_nsec)};
     file_.unlock(kLockOpen, 1);
     parked_ = true;
     return true;
@@ -574,11 +581,18 @@ bool DbfTable::unpark()
         if (fileSystem().stat(path_, &st) != 0 || static_cast<uint64_t>(st.st_dev) != fileDev_ ||
             static_cast<uint64_t>(st.st_ino) != fileIno_)
             return false;
-        const uint8_t flag = mdxFlag_;
-        readHeader(true);
-        // An index dropped or added meanwhile: open anew.
-        if ((mdxFlag_ != 0) != (flag != 0))
-            return false;
+        const std::array<int64_t, 3> file = {static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
+                                             static_cast<int64_t>(st.st_mtim.tv_nsec)};
+        if (file != parkedFile_) {  // changed meanwhile: its header again
+            const uint8_t flag = mdxFlag_;
+            readHeader(true);
+            // An index dropped or added meanwhile: open anew.
+            if ((mdxFlag_ != 0) != (flag != 0))
+                return false;
+        }
+        // The index must be the file we left, unchanged (a change by
+        // another program means a file written without us: open anew);
+        // the next read checks it again under the header lock.
         if (mdx_) {
             struct stat ist {};
             if (fileSystem().stat(mdx_->path(), &ist) != 0)
@@ -586,11 +600,8 @@ bool DbfTable::unpark()
             const std::array<int64_t, 4> now = {static_cast<int64_t>(ist.st_ino), static_cast<int64_t>(ist.st_size),
                                                 static_cast<int64_t>(ist.st_mtim.tv_sec),
                                                 static_cast<int64_t>(ist.st_mtim.tv_nsec)};
-            for (size_t i = 0; i < 4; ++i)
-                if (now[i] != parkedIndex_[i])
-                    return false;
-            HeaderLock lock(*this, false);
-            mdx_->refresh();   // the index as another program left it
+            if (now != parkedIndex_)
+                return false;
         }
         return true;
     } catch (const std::exception&) {

@@ -8,9 +8,7 @@
 #include "dbf/DbfTable.h"
 #include "engine/TableDrivers.h"
 
-#if KORVALE_HAVE_PARADOX
 #include "paradox/ParadoxTable.h"
-#endif
 
 namespace kdb::engine {
 
@@ -176,13 +174,8 @@ namespace {
 std::unique_ptr<Table> openExistingFile(const std::string& path, const std::string& driverType,
                                         const TableOpenMode& mode)
 {
-    if (isParadoxPath(path, driverType)) {
-#if KORVALE_HAVE_PARADOX
+    if (isParadoxPath(path, driverType))
         return ParadoxTable::open(path, mode);
-#else
-        throw EDBEngineError::notSupported(path, "Paradox tables are not available");
-#endif
-    }
     return DbfTable::open(path, mode);
 }
 }  // namespace
@@ -364,12 +357,8 @@ int createTable(const std::string& directory, const TableDesc& desc)
         }
         const std::string path = findFileNoCase(dirOf(directory), name);
         if (ext == ".DB") {
-#if KORVALE_HAVE_PARADOX
             ParadoxTable::create(path, desc);
             return;
-#else
-            throw EDBEngineError::notSupported(path, "Paradox tables are not available");
-#endif
         }
         if (ext != ".DBF")
             throw EDBEngineError::notSupported(path, "unknown table kind");

@@ -26,7 +26,7 @@ void Store::sortRun(const TagState& tag, Run& run, uint64_t& dropped)
         return std::string_view(reinterpret_cast<const char*>(run.keys.data() + size_t(i) * kl), kl);
     };
     auto cmpKey = [&](std::string_view a, std::string_view b) {
-        const int c = compareKeys(tag.type, a, b);
+        const int c = compareKeys(tag.type, a, b, tag.collation);
         return tag.descending ? -c : c;
     };
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {

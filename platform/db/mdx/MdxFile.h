@@ -65,6 +65,9 @@ struct TagSpec {
     bool unique = false;
     bool descending = false;
     bool isField = true;         // key is one plain field (else an expression)
+    // Character tags: the code page whose collation orders the keys
+    // (core/Collation.h); 0 = binary byte order (a tag without the mark).
+    int codePage = 1252;
 };
 
 // One index entry.

@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <unordered_set>
 
+#include "core/Collation.h"
 #include "core/DbError.h"
 #include "core/FileSystem.h"
 
@@ -175,7 +176,19 @@ void fillTagHeader(uint8_t* b, uint32_t blockBytes, const TagState& t, uint32_t 
     wr32(b + TH_LASTLEAF, lastLeaf);
     writeToday(b + TH_DATE);
     b[TH_ISFIELD] = t.spec.isField ? 1 : 0;
+    if (t.collation) {
+        std::memcpy(b + kCollationMarkOffset, kCollationMark, sizeof kCollationMark);
+        wr16(b + kCollationMarkOffset + 2, static_cast<uint16_t>(t.collation->codePage()));
+    }
 }
+
+namespace {
+// The collation of a Character tag of a code page (0: byte order).
+const Collation* collationFor(KeyType type, int codePage)
+{
+    return type == KeyType::Character && codePage != 0 ? &Collation::forCodePage(codePage) : nullptr;
+}
+}  // namespace
 
 TagState Store::makeTagState(const TagSpec& spec, uint32_t blockBytes)
 {
@@ -189,6 +202,9 @@ TagState Store::makeTagState(const TagSpec& spec, uint32_t blockBytes)
     t.capInterior = t.maxKeysStored;
     t.descending = spec.descending;
     t.unique = spec.unique;
+    t.collation = collationFor(spec.type, spec.codePage);
+    if (t.collation)
+        t.spec.codePage = t.collation->codePage();
     return t;
 }
 
@@ -334,6 +350,9 @@ void Store::loadTags()
         t.spec.descending = t.descending;
         t.spec.unique = t.unique;
         t.spec.isField = b[TH_ISFIELD] == 1;
+        const bool marked = std::memcmp(b + kCollationMarkOffset, kCollationMark, sizeof kCollationMark) == 0;
+        t.spec.codePage = marked && t.type == KeyType::Character ? rd16(b + kCollationMarkOffset + 2) : 0;
+        t.collation = collationFor(t.type, t.spec.codePage);
         const uint32_t root = rd32(b + TH_ROOT);
         if (!validPage(root) || root == t.headerPage)
             throwCorrupt(path_, "root of tag " + name + " outside the file");
@@ -577,7 +596,7 @@ void Store::freeBlock(TagState& t, uint32_t page)
 
 int Store::compareKey(const TagState& t, std::string_view a, std::string_view b) const
 {
-    const int c = compareKeys(t.type, a, b);
+    const int c = compareKeys(t.type, a, b, t.collation);
     return t.descending ? -c : c;
 }
 

@@ -82,6 +82,7 @@ struct TagState {
     bool descending = false;
     bool unique = false;
     KeyType type = KeyType::Character;
+    const Collation* collation = nullptr;   // Character keys; null = byte order
     bool countKnown = false;
     uint64_t count = 0;
 };

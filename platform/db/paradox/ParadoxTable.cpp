@@ -210,12 +210,12 @@ void PxTable::unlockProtection()
     const uint8_t* area = hdr_.raw.data() + hdr_.cryptInfoOffset;
     if (!isOwnProtection(area, hdr_.raw.size() - hdr_.cryptInfoOffset) || protectionChecksum(area) != hdr_.checksum)
         throw EDBEngineError::notSupported(path_, "the table is protected by a scheme this engine does not know");
-    auto& session = engine::Session::instance();
+    auto& session = Session::instance();
     for (int calls = 0;; ++calls) {
         key_ = unlock(area, kCryptInfoSize, session.passwords());
         if (key_)
             return;
-        const engine::Session::PasswordHandler handler = session.passwordHandler();
+        const Session::PasswordHandler handler = session.passwordHandler();
         if (!handler || calls >= kMaxHandlerCalls)
             break;
         const std::set<std::string> before(session.passwords().begin(), session.passwords().end());

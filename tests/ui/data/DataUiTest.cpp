@@ -26,10 +26,7 @@ protected:
         TestApplication();
         addPracticeTables(db);
         fillPractice(db);
-        db.install();
     }
-    // the catalog forgets this fixture's tables
-    void TearDown() override { kdb::sql::Catalog::instance().setOpener(kdb::sql::openEngineTable); }
     MemDatabase db;
 };
 
@@ -43,6 +40,7 @@ std::vector<GridColumn> pickerColumns() {
 
 TEST_F(DataAwareUi, ModelShowsColumnsTitlesAndValues) {
     QueryDataset q;
+    q.setDatabase(db.database);
     q.setSql("SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM");
     q.open();
     DatasetModel m(&q);
@@ -65,6 +63,7 @@ TEST_F(DataAwareUi, ModelShowsColumnsTitlesAndValues) {
 
 TEST_F(DataAwareUi, RowPaintHooks) {
     QueryDataset q;
+    q.setDatabase(db.database);
     q.setSql("SELECT * FROM FBIO ORDER BY CODE");
     q.open();
     db.get("FBIO")->append({"003", "UREE"});
@@ -92,6 +91,7 @@ TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
     auto big = db.add("BIG.DBF", {{"CODE", 'C', 6}, {"NOM", 'C', 30}});
     for (int i = 0; i < 200000; ++i) big->append({QString::number(i).rightJustified(6, '0'), "X"});
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("BIG");
     big->valueReads = 0;
     t.open();
@@ -115,6 +115,7 @@ TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
 
 TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
     TableDataset lines;
+    lines.setDatabase(db.database);
     lines.setTableName("FORD.DBF");
     lines.setFilter("CODE='1'");
     lines.setFiltered(true);
@@ -138,6 +139,7 @@ TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
     EXPECT_EQ(grid.currentIndex().row(), 1);  // the selection follows the cursor
 
     QueryDataset ro;
+    ro.setDatabase(db.database);
     ro.setSql("SELECT * FROM FORD");
     ro.open();
     DataGrid roGrid;
@@ -147,6 +149,7 @@ TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
 
 TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage) {
     TableDataset rdv;
+    rdv.setDatabase(db.database);
     rdv.setTableName("FRDV");
     rdv.open();
     DatasetModel m(&rdv);
@@ -162,6 +165,7 @@ TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage) {
 
 TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
     TableDataset p;
+    p.setDatabase(db.database);
     p.setTableName("Patient");
     p.setIndexFieldNames("NOM");
     p.open();
@@ -191,6 +195,7 @@ TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
 
 TEST_F(DataAwareUi, ARefusedValueIsReportedAndTheFieldShownAgain) {
     TableDataset ord;
+    ord.setDatabase(db.database);
     ord.setTableName("FORD");
     ord.open();
     DataLineEdit ed;
@@ -209,6 +214,7 @@ TEST_F(DataAwareUi, ARefusedValueIsReportedAndTheFieldShownAgain) {
 
 TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
     TableDataset prot;
+    prot.setDatabase(db.database);
     prot.setTableName("FPROT");
     prot.open();
     DataMemo memo;
@@ -235,9 +241,11 @@ TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
 
 TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes) {
     QueryDataset bio;
+    bio.setDatabase(db.database);
     bio.setSql("SELECT * FROM FBIO.DBF ORDER BY LIBELLE");
     bio.open();
     TableDataset exams;
+    exams.setDatabase(db.database);
     exams.setTableName("EXCOMP");
     exams.open();
     DataLookupComboBox cmb;
@@ -264,6 +272,7 @@ TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes) {
 
 TEST_F(DataAwareUi, NavigatorEnablesByPosition) {
     QueryDataset ord;
+    ord.setDatabase(db.database);
     ord.setSql(QStringList{"SELECT DISTINCT CODE FROM FORD", "ORDER BY CODE"});
     ord.open();
     DataNavigator nav;
