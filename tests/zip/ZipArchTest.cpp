@@ -397,3 +397,98 @@ TEST_F(ZipArch, CorpusReplayThroughList)
 }
 
 } // namespace
+
+#include "platform/zipeng/ZipEngAbi.h"
+#include "zip/ZipJobTexts.h"
+
+namespace {
+
+TEST_F(ZipArch, BlocksCarryTheOptionsAndTheFileSpecifications)
+{
+    TZipArchiver::JobTexts texts;
+    zipeng::ZipParams p {};
+    z.AddOptions = {AddFreshen, AddUpdate, AddEncrypt, AddRecurseDirs};
+    z.AddStoreSuffixes = {};
+    z.Password = "pw";
+    z.RootDir = dir.path();
+    z.SetFSpecArgs({">*.DBF<own", "|sub/*.MDX<", "plain"});
+    z.SetZipSwitches(p, texts, "x.zip", 171);
+    z.FillZipSpecs(p, texts);
+    EXPECT_EQ(p.update, -1);
+    EXPECT_EQ(p.freshen, 0);          // update wins
+    EXPECT_EQ(p.storeSuffixes, nullptr);
+    EXPECT_EQ(p.junkDirs, -1);        // AddDirNames absent
+    EXPECT_EQ(p.recurse, 0xFFFF);
+    ASSERT_NE(p.specs, nullptr);
+    EXPECT_STREQ(p.specs[0].spec, "*.DBF");
+    EXPECT_STREQ(p.specs[0].password, "own");
+    EXPECT_EQ(p.specs[0].encrypt, 65535);
+    EXPECT_EQ(p.specs[0].recurse, 0xFFFF);
+    EXPECT_STREQ(p.specs[1].spec, "sub/*.MDX");
+    EXPECT_EQ(p.specs[1].password, nullptr);
+    EXPECT_EQ(p.specs[1].encrypt, 0);
+    EXPECT_EQ(p.specs[1].recurse, 0);
+    EXPECT_STREQ(p.specs[2].password, "pw");
+    EXPECT_EQ(p.specs[2].encrypt, -1);
+    EXPECT_STREQ(p.specs[2].rootDir, dir.path().toUtf8().constData());
+    EXPECT_EQ(TZipArchiver::StoreSuffixList({assGZIP}), ".gzip");
+}
+
+TEST_F(ZipArch, CallbackAnswersPasswordsAndFollowsCancel)
+{
+    zipeng::CallbackRecord r {};
+    r.caller = &z;
+    r.action = zipeng::actPassword;
+    r.value2 = 3;
+    EXPECT_EQ(TZipArchiver::ZCallback(&r), 0);   // unattended, no handler: no dialog
+    EXPECT_EQ(r.value1, 0);
+    EXPECT_EQ(r.value2, 0);
+    EXPECT_EQ(z.ErrCode, 10151);
+    r.value1 = 1;
+    TZipArchiver::ZCallback(&r);
+    EXPECT_EQ(z.ErrCode, 10150);
+
+    z.OnPasswordError = [](TZipArchiver*, bool, QString& pw, const QString&, unsigned& repeat, TPasswordButton& a) {
+        pw = "typed";
+        repeat = 20;
+        a = pwbOk;
+    };
+    r = {};
+    r.caller = &z;
+    r.action = zipeng::actPassword;
+    TZipArchiver::ZCallback(&r);
+    EXPECT_STREQ(r.text, "typed");
+    EXPECT_EQ(r.value1, 1);
+    EXPECT_EQ(r.value2, 15);
+    z.OnPasswordError = [](TZipArchiver*, bool, QString&, const QString&, unsigned&, TPasswordButton& a) { a = pwbAbort; };
+    EXPECT_EQ(TZipArchiver::ZCallback(&r), -1);
+    EXPECT_TRUE(z.Cancel);
+    r.action = 14;
+    EXPECT_EQ(TZipArchiver::ZCallback(&r), -1);
+    z.Cancel = false;
+    EXPECT_EQ(TZipArchiver::ZCallback(&r), 0);
+
+    // a library message keeps its code
+    r = {};
+    r.caller = &z;
+    r.action = zipeng::actMessage;
+    r.value1 = 0x1234;
+    std::strcpy(r.text, "dir/name  \n");
+    TZipArchiver::ZCallback(&r);
+    EXPECT_EQ(z.ErrCode, 0x34);
+    EXPECT_EQ(z.FullErrCode, 0x1234);
+    EXPECT_EQ(z.Message, "dir\\name");
+}
+
+TEST_F(ZipArch, EraseToTheTrash)
+{
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.path().toUtf8());
+    PutFile(P("old.zip"), "old");
+    EXPECT_EQ(z.EraseFile(P("old.zip"), htdAllowUndo), 0);
+    EXPECT_FALSE(QFile::exists(P("old.zip")));
+    EXPECT_EQ(FileBytes(home.filePath("Trash/files/old.zip")), "old");
+    qunsetenv("XDG_DATA_HOME");
+}
+
+} // namespace
