@@ -419,18 +419,18 @@ TEST_F(ZipArch, BlocksCarryTheOptionsAndTheFileSpecifications)
     EXPECT_EQ(p.storeSuffixes, nullptr);
     EXPECT_EQ(p.junkDirs, -1);        // AddDirNames absent
     EXPECT_EQ(p.recurse, 0xFFFF);
-    ASSERT_NE(p.specs, nullptr);
-    EXPECT_STREQ(p.specs[0].spec, "*.DBF");
-    EXPECT_STREQ(p.specs[0].password, "own");
-    EXPECT_EQ(p.specs[0].encrypt, 65535);
-    EXPECT_EQ(p.specs[0].recurse, 0xFFFF);
-    EXPECT_STREQ(p.specs[1].spec, "sub/*.MDX");
-    EXPECT_EQ(p.specs[1].password, nullptr);
-    EXPECT_EQ(p.specs[1].encrypt, 0);
-    EXPECT_EQ(p.specs[1].recurse, 0);
-    EXPECT_STREQ(p.specs[2].password, "pw");
-    EXPECT_EQ(p.specs[2].encrypt, -1);
-    EXPECT_STREQ(p.specs[2].rootDir, dir.path().toUtf8().constData());
+    ASSERT_NE(p.fileSpecs, nullptr);
+    EXPECT_STREQ(p.fileSpecs[0].fileSpec, "*.DBF");
+    EXPECT_STREQ(p.fileSpecs[0].password, "own");
+    EXPECT_EQ(p.fileSpecs[0].encrypt, 65535);
+    EXPECT_EQ(p.fileSpecs[0].recurse, 0xFFFF);
+    EXPECT_STREQ(p.fileSpecs[1].fileSpec, "sub/*.MDX");
+    EXPECT_EQ(p.fileSpecs[1].password, nullptr);
+    EXPECT_EQ(p.fileSpecs[1].encrypt, 0);
+    EXPECT_EQ(p.fileSpecs[1].recurse, 0);
+    EXPECT_STREQ(p.fileSpecs[2].password, "pw");
+    EXPECT_EQ(p.fileSpecs[2].encrypt, -1);
+    EXPECT_STREQ(p.fileSpecs[2].rootDir, dir.path().toUtf8().constData());
     EXPECT_EQ(TZipArchiver::StoreSuffixList({assGZIP}), ".gzip");
 }
 

@@ -43,7 +43,7 @@ TEST(ZipEng, OurArchivesPassTheDebianToolsAndComeBackIdentical)
     Calls add;
     AddRequest q;
     q.archive = t / "a.zip";
-    q.specs = {"*"};
+    q.fileSpecs = {"*"};
     q.root = t / "src";
     ASSERT_EQ(RunAdd(q, add), 4) << add.Messages();
     EXPECT_EQ(Sh("unzip -tq " + q.archive), 0);
@@ -129,7 +129,7 @@ TEST(ZipEng, EncryptionAsksForThePasswordAndRetries)
     Calls add;
     AddRequest q;
     q.archive = t / "c.zip";
-    q.specs = {"*.DBF"};
+    q.fileSpecs = {"*.DBF"};
     q.root = t / "src";
     q.encrypt = true;
     // no password in the block: the library asks once, with the add flag
@@ -248,7 +248,7 @@ TEST(ZipEng, UpdateFreshenAndMove)
     WriteFile(t.path / "src/B", "two");
     AddRequest q;
     q.archive = t / "u.zip";
-    q.specs = {"*"};
+    q.fileSpecs = {"*"};
     q.root = t / "src";
     Calls c1;
     ASSERT_EQ(RunAdd(q, c1), 2);
@@ -288,7 +288,7 @@ TEST(ZipEng, UpdateFreshenAndMove)
     Calls m;
     AddRequest mv;
     mv.archive = t / "m.zip";
-    mv.specs = {"*"};
+    mv.fileSpecs = {"*"};
     mv.root = t / "src";
     mv.move = true;
     EXPECT_EQ(RunAdd(mv, m), 3);
@@ -302,7 +302,7 @@ TEST(ZipEng, ClassicLimitsGiveAnErrorAndKeepTheOldArchive)
     WriteFile(t.path / "src/small", "x");
     AddRequest q;
     q.archive = t / "l.zip";
-    q.specs = {"*"};
+    q.fileSpecs = {"*"};
     q.root = t / "src";
     Calls c0;
     ASSERT_EQ(RunAdd(q, c0), 1);
@@ -335,7 +335,7 @@ TEST(ZipEng, CancelFromTheCallbackLeavesNothingBehind)
     WriteFile(t.path / "src/T.DBF", TableLike(5'000'000, 9));
     AddRequest q;
     q.archive = t / "x.zip";
-    q.specs = {"*"};
+    q.fileSpecs = {"*"};
     q.root = t / "src";
     Calls c;
     c.cancelAtProgress = true;
