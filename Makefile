@@ -12,7 +12,7 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ pkg-config make \
 	qt6-base-dev qt6-base-dev-tools qt6-translations-l10n qt6-qpa-plugins \
 	libgl1-mesa-dev libjpeg-dev libsodium-dev libsqlite3-dev \
-	libgtest-dev libgmock-dev fonts-dejavu-core \
+	libgtest-dev libgmock-dev fonts-dejavu-core fonts-liberation poppler-utils \
 	python3 python3-dbfread python3-dbf libdbd-xbase-perl \
 	zlib1g-dev libisal-dev zip unzip p7zip-full
 
@@ -54,6 +54,7 @@ bench: build
 	$(BUILD_DIR)/bench/sql/korvale_sql_bench $(BENCH_SCALE) $(BENCH_DIR)
 	$(BUILD_DIR)/bench/storage/bench_storage
 	$(BUILD_DIR)/bench/mdx/mdx_bench
+	$(BUILD_DIR)/bench/report/korvale_report_bench
 
 # The file readers under libFuzzer (clang): the targets of tests/fuzz (every
 # executable named fuzz_* or *_fuzz), FUZZ_SECONDS each.

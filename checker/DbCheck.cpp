@@ -282,7 +282,11 @@ int TDbCheck::RestructureTable(const std::vector<kdb::FieldDesc>& fields, const 
     desc.indexes = indexes;
     lastError_.reset();
     try {
-        return kdb::engine::restructureTable(directory_.toStdString(), desc);
+        kdb::engine::DamageReport damage;
+        const int rc = kdb::engine::restructureTable(directory_.toStdString(), desc, &damage);
+        if (damage.damaged())
+            reportDamage(damage);
+        return rc;
     } catch (const EDBEngineError& e) {
         lastError_ = e;
         return e.code() != 0 ? e.code() : kdb::DBERR_WRITEERR;
@@ -315,6 +319,12 @@ void TDbCheck::reportError(int code)
     lastError_.reset();
     if (OnError)
         OnError(this, error);
+}
+
+void TDbCheck::reportDamage(const kdb::engine::DamageReport& report)
+{
+    if (OnDamage)
+        OnDamage(this, report);
 }
 
 void TDbCheck::repairAutoIncrement(const QString& filePath, const QString& displayName, int64_t lastValue)
@@ -365,7 +375,7 @@ void TDbCheck::checkTable(const QString& fileName, const QString& driver, std::v
                           std::vector<kdb::IndexDesc>& indexes, TChkMessage& result)
 {
     const QString displayName = GetDisplayTableName(fileName);
-    const int code = dbcheck::OpenTableResult(directory_, fileName, driver, false);
+    int code = dbcheck::OpenTableResult(directory_, fileName, driver, false);
 
     if (code == kdb::DBERR_NOSUCHTABLE) {
         if (!foundDiff(CHK_TABLECREATE, displayName))
@@ -379,6 +389,19 @@ void TDbCheck::checkTable(const QString& fileName, const QString& driver, std::v
             reportError(rc);
         }
         return;
+    }
+    if (code != 0 && code != kdb::DBERR_INDEXOUTOFDATE && code != kdb::DBERR_MEMOCORRUPT)
+        return;
+
+    // A damaged table (short file, bad memo pointers, values that do not
+    // read, a stale index) is kept as it is in a copy, repaired and reported.
+    const kdb::engine::DamageReport damage = kdb::engine::repairTable(
+        directory_.toStdString(), fileName.toStdString(), code == kdb::DBERR_INDEXOUTOFDATE);
+    if (damage.damaged() && damage.error == 0) {
+        reportDamage(damage);
+        code = dbcheck::OpenTableResult(directory_, fileName, driver, false);
+    } else if (damage.error != 0 && damage.error != kdb::DBERR_FILELOCKED) {
+        reportError(damage.error);  // found damaged, not repaired: said so
     }
     if (code != 0 && code != kdb::DBERR_INDEXOUTOFDATE)
         return;

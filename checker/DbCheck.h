@@ -18,6 +18,7 @@
 
 #include "core/DbError.h"
 #include "core/EngineTypes.h"
+#include "engine/Damage.h"
 
 namespace kdb {
 class Table;
@@ -34,6 +35,9 @@ using TErrorEvent = std::function<void(QObject* sender, const EDBEngineError& me
 using TAddFieldEvent = std::function<void(QObject* sender, const QString& tblName, const QString& fldName)>;
 using TTableEvent = std::function<void(QObject* sender, const QString& tblName)>;
 using TNotifyEvent = std::function<void(QObject* sender)>;
+// A damaged table was found, a copy of its files kept and the table repaired
+// (or a restructure cut values): what was wrong and what was kept.
+using TDamageEvent = std::function<void(QObject* sender, const kdb::engine::DamageReport& report)>;
 
 class TDbCheck : public QObject {
     Q_OBJECT
@@ -63,6 +67,7 @@ public:
     TAddFieldEvent OnModifyField; // a declared field differs or stands elsewhere
     TTableEvent OnCreateTable;    // a table was created
     TTableEvent OnModifyTable;    // a table was restructured
+    TDamageEvent OnDamage;        // a damaged table was kept, repaired and is reported
 
     // Runs the whole check. The Descriptor is read in full before any table
     // is touched: a Descriptor outside the grammar raises
@@ -110,6 +115,7 @@ private:
     void closeWorkingTable();
     bool foundDiff(TChkMessage message, const QString& displayName);
     void reportError(int code);
+    void reportDamage(const kdb::engine::DamageReport& report);
 
     int linePos_ = 0;
     bool running_ = false;

@@ -15,30 +15,30 @@ TDcBlinkingControlsList *g_blinkingList = nullptr;
 
 TDcBlinkingControlsList::TDcBlinkingControlsList()
 {
-    m_timer = new QTimer;
-    m_timer->setInterval(m_intervalOff);
-    connect(m_timer, &QTimer::timeout, this, &TDcBlinkingControlsList::TimerExpired);
-    m_timer->start();
+    timer_ = new QTimer;
+    timer_->setInterval(intervalOff_);
+    connect(timer_, &QTimer::timeout, this, &TDcBlinkingControlsList::TimerExpired);
+    timer_->start();
 }
 
 TDcBlinkingControlsList::~TDcBlinkingControlsList()
 {
-    delete m_timer;
+    delete timer_;
 }
 
 void TDcBlinkingControlsList::Add(IDcBlinkingControl *control)
 {
-    m_controls.append(control);
+    controls_.append(control);
 }
 
 void TDcBlinkingControlsList::Remove(IDcBlinkingControl *control)
 {
-    m_controls.removeOne(control);
+    controls_.removeOne(control);
 }
 
 int TDcBlinkingControlsList::Count() const
 {
-    return int(m_controls.size());
+    return int(controls_.size());
 }
 
 void TDcBlinkingControlsList::TimerExpired()
@@ -46,27 +46,27 @@ void TDcBlinkingControlsList::TimerExpired()
     // The system's timers run at least 10 ms apart; a zero interval would
     // otherwise keep the event loop busy.
     constexpr int minimumInterval = 10;
-    if (m_blinkState) {
-        m_blinkState = false;
-        m_timer->setInterval(std::max<int>(m_intervalOff, minimumInterval));
+    if (blinkState_) {
+        blinkState_ = false;
+        timer_->setInterval(std::max<int>(intervalOff_, minimumInterval));
     } else {
-        m_blinkState = true;
-        m_timer->setInterval(std::max<int>(m_intervalOn, minimumInterval));
+        blinkState_ = true;
+        timer_->setInterval(std::max<int>(intervalOn_, minimumInterval));
     }
     // A control may leave the list while being told (and the last one may
     // release the list): walk a copy, skip the ones that left, stop when the
     // list was released.
-    m_ticking = true;
-    const QList<IDcBlinkingControl *> controls = m_controls;
+    ticking_ = true;
+    const QList<IDcBlinkingControl *> controls = controls_;
     for (IDcBlinkingControl *control : controls) {
         if (g_blinkingList != this)
             break;
-        if (!m_controls.contains(control))
+        if (!controls_.contains(control))
             continue;
         if (control->CMIsBlinking())
-            control->CMBlink(m_blinkState);
+            control->CMBlink(blinkState_);
     }
-    m_ticking = false;
+    ticking_ = false;
 }
 
 TDcBlinkingControlsList *BlinkingControlsList()

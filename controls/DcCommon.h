@@ -233,25 +233,25 @@ public:
     void Remove(IDcBlinkingControl *control);
     virtual int Count() const;
 
-    bool BlinkState() const { return m_blinkState; }
-    std::uint16_t IntervalOff() const { return m_intervalOff; }
-    std::uint16_t IntervalOn() const { return m_intervalOn; }
-    void setIntervalOff(std::uint16_t v) { m_intervalOff = v; }
-    void setIntervalOn(std::uint16_t v) { m_intervalOn = v; }
-    QTimer *Timer() const { return m_timer; }
+    bool BlinkState() const { return blinkState_; }
+    std::uint16_t IntervalOff() const { return intervalOff_; }
+    std::uint16_t IntervalOn() const { return intervalOn_; }
+    void setIntervalOff(std::uint16_t v) { intervalOff_ = v; }
+    void setIntervalOn(std::uint16_t v) { intervalOn_ = v; }
+    QTimer *Timer() const { return timer_; }
     // True while a tick is telling the controls.
-    bool Ticking() const { return m_ticking; }
+    bool Ticking() const { return ticking_; }
 
 public slots:
     void TimerExpired();
 
 private:
-    bool m_blinkState = true;
-    bool m_ticking = false;
-    QList<IDcBlinkingControl *> m_controls;
-    QTimer *m_timer = nullptr;
-    std::uint16_t m_intervalOff = 500;
-    std::uint16_t m_intervalOn = 500;
+    bool blinkState_ = true;
+    bool ticking_ = false;
+    QList<IDcBlinkingControl *> controls_;
+    QTimer *timer_ = nullptr;
+    std::uint16_t intervalOff_ = 500;
+    std::uint16_t intervalOn_ = 500;
 };
 
 // The one list, or null.
@@ -295,11 +295,11 @@ public:
     explicit TDcRegIniFile(QObject *owner = nullptr);
     ~TDcRegIniFile() override;
 
-    QString Path() const { return m_path; }
-    TDcPathType PathType() const { return m_pathType; }
-    TDcRegKey RegKey() const { return m_regKey; }
-    TDcRegAccess RegAccess() const { return m_regAccess; }
-    bool StorageStale() const { return m_storageStale; }
+    QString Path() const { return path_; }
+    TDcPathType PathType() const { return pathType_; }
+    TDcRegKey RegKey() const { return regKey_; }
+    TDcRegAccess RegAccess() const { return regAccess_; }
+    bool StorageStale() const { return storageStale_; }
 
     virtual void setPath(const QString &value);
     virtual void setPathType(TDcPathType value);
@@ -307,7 +307,7 @@ public:
     virtual void setRegAccess(TDcRegAccess value);
 
     // Directory of the INI files that stand for the settings tree.
-    QString RegistryDirectory() const { return m_registryDirectory; }
+    QString RegistryDirectory() const { return registryDirectory_; }
     void setRegistryDirectory(const QString &dir);
 
     // The file of the current properties (made anew when stale), or null
@@ -320,21 +320,21 @@ public:
     QString SectionName(const QString &section) const;
 
 private:
-    int pathTypeInt() const { return m_pathType; }
+    int pathTypeInt() const { return pathType_; }
     void setPathTypeInt(int v) { setPathType(TDcPathType(v)); }
-    int regKeyInt() const { return m_regKey; }
+    int regKeyInt() const { return regKey_; }
     void setRegKeyInt(int v) { setRegKey(TDcRegKey(v)); }
-    int regAccessInt() const { return m_regAccess; }
+    int regAccessInt() const { return regAccess_; }
     void setRegAccessInt(int v) { setRegAccess(TDcRegAccess(v)); }
 
-    QString m_path;
-    TDcPathType m_pathType = ptIniFile;
-    TDcRegKey m_regKey = hkeyCurrentUser;
-    TDcRegAccess m_regAccess = RegAccessAll;
-    bool m_storageStale = true;
-    QString m_registryDirectory;
-    std::unique_ptr<kui::TIniFile> m_iniStorage;
-    std::unique_ptr<kui::TIniFile> m_regStorage;
+    QString path_;
+    TDcPathType pathType_ = ptIniFile;
+    TDcRegKey regKey_ = hkeyCurrentUser;
+    TDcRegAccess regAccess_ = RegAccessAll;
+    bool storageStale_ = true;
+    QString registryDirectory_;
+    std::unique_ptr<kui::TIniFile> iniStorage_;
+    std::unique_ptr<kui::TIniFile> regStorage_;
 };
 
 // ---------------------------------------------------------------------------
@@ -373,22 +373,22 @@ public:
     explicit TDcFrameController(QObject *owner = nullptr);
     ~TDcFrameController() override;
 
-    TColor Color() const { return m_color; }
-    TColor DisabledColor() const { return m_disabledColor; }
-    TColor ReadOnlyColor() const { return m_readOnlyColor; }
-    TColor FlatButtonColor() const { return m_flatButtonColor; }
-    bool FlatButtons() const { return m_flatButtons; }
-    TColor FocusColor() const { return m_focusColor; }
-    TColor FrameColor() const { return m_frameColor; }
-    TColor FrameHotColor() const { return m_frameHotColor; }
-    TFrameStyle FrameHotStyle() const { return m_frameHotStyle; }
-    bool FrameHotTrack() const { return m_frameHotTrack; }
-    TSides FrameSides() const { return m_frameSides; }
-    TFrameStyle FrameStyle() const { return m_frameStyle; }
-    bool FrameVisible() const { return m_frameVisible; }
-    TFramingPreference FramingPreference() const { return m_framingPreference; }
-    bool ParentColor() const { return m_parentColor; }
-    TDcRegIniFile *RegIniFile() const { return m_regIniFile; }
+    TColor Color() const { return color_; }
+    TColor DisabledColor() const { return disabledColor_; }
+    TColor ReadOnlyColor() const { return readOnlyColor_; }
+    TColor FlatButtonColor() const { return flatButtonColor_; }
+    bool FlatButtons() const { return flatButtons_; }
+    TColor FocusColor() const { return focusColor_; }
+    TColor FrameColor() const { return frameColor_; }
+    TColor FrameHotColor() const { return frameHotColor_; }
+    TFrameStyle FrameHotStyle() const { return frameHotStyle_; }
+    bool FrameHotTrack() const { return frameHotTrack_; }
+    TSides FrameSides() const { return frameSides_; }
+    TFrameStyle FrameStyle() const { return frameStyle_; }
+    bool FrameVisible() const { return frameVisible_; }
+    TFramingPreference FramingPreference() const { return framingPreference_; }
+    bool ParentColor() const { return parentColor_; }
+    TDcRegIniFile *RegIniFile() const { return regIniFile_; }
 
     virtual void setColor(TColor value);
     virtual void setParentColor(bool value);
@@ -413,36 +413,36 @@ public:
 
     void AddControl(QWidget *control);
     void RemoveControl(QWidget *control);
-    int ControlCount() const { return m_controls ? int(m_controls->size()) : 0; }
+    int ControlCount() const { return controls_ ? int(controls_->size()) : 0; }
     void BeginUpdate();
     void EndUpdate();
     // Copies every setting of another controller.
     void Assign(const TDcFrameController &source);
     // Called once the controller's own layout has been read.
     void Loaded();
-    void setLoading(bool loading) { m_loading = loading; }
+    void setLoading(bool loading) { loading_ = loading; }
 
     virtual void UpdateControl(QWidget *control, TDcFrameControllerProperty notification);
     virtual void UpdateControls(TDcFrameControllerProperty notification);
 
 private:
-    TColor m_color = clWindow;
-    TColor m_disabledColor = clBtnFace;
-    TColor m_readOnlyColor = clInfoBk;
-    TColor m_flatButtonColor = clBtnFace;
-    bool m_flatButtons = true;
-    TColor m_focusColor = clWindow;
-    TColor m_frameColor = clBtnShadow;
-    TColor m_frameHotColor = clBtnShadow;
-    TFrameStyle m_frameHotStyle = fsFlatBold;
-    bool m_frameHotTrack = false;
-    TSides m_frameSides = sdsAll;
-    TFrameStyle m_frameStyle = fsFlat;
-    bool m_frameVisible = false;
-    TFramingPreference m_framingPreference = fpXPThemes;
-    bool m_parentColor = false;
-    QPointer<TDcRegIniFile> m_regIniFile;
-    std::unique_ptr<QList<QPointer<QWidget>>> m_controls;
-    int m_updateCount = 0;
-    bool m_loading = false;
+    TColor color_ = clWindow;
+    TColor disabledColor_ = clBtnFace;
+    TColor readOnlyColor_ = clInfoBk;
+    TColor flatButtonColor_ = clBtnFace;
+    bool flatButtons_ = true;
+    TColor focusColor_ = clWindow;
+    TColor frameColor_ = clBtnShadow;
+    TColor frameHotColor_ = clBtnShadow;
+    TFrameStyle frameHotStyle_ = fsFlatBold;
+    bool frameHotTrack_ = false;
+    TSides frameSides_ = sdsAll;
+    TFrameStyle frameStyle_ = fsFlat;
+    bool frameVisible_ = false;
+    TFramingPreference framingPreference_ = fpXPThemes;
+    bool parentColor_ = false;
+    QPointer<TDcRegIniFile> regIniFile_;
+    std::unique_ptr<QList<QPointer<QWidget>>> controls_;
+    int updateCount_ = 0;
+    bool loading_ = false;
 };

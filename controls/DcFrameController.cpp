@@ -32,29 +32,29 @@ void TDcFrameController::AddControl(QWidget *control)
 {
     if (!control)
         return;
-    if (!m_controls)
-        m_controls = std::make_unique<QList<QPointer<QWidget>>>();
-    if (m_controls->contains(control))
+    if (!controls_)
+        controls_ = std::make_unique<QList<QPointer<QWidget>>>();
+    if (controls_->contains(control))
         return;
-    m_controls->append(control);
+    controls_->append(control);
     UpdateControl(control, fcpAll);
 }
 
 void TDcFrameController::RemoveControl(QWidget *control)
 {
-    if (!m_controls)
+    if (!controls_)
         return;
-    m_controls->removeAll(control);
-    m_controls->removeAll(QPointer<QWidget>());
-    if (m_controls->isEmpty())
-        m_controls.reset();
+    controls_->removeAll(control);
+    controls_->removeAll(QPointer<QWidget>());
+    if (controls_->isEmpty())
+        controls_.reset();
 }
 
 void TDcFrameController::UpdateControls(TDcFrameControllerProperty notification)
 {
-    if (m_updateCount >= 1 || !m_controls)
+    if (updateCount_ >= 1 || !controls_)
         return;
-    const QList<QPointer<QWidget>> controls = *m_controls;
+    const QList<QPointer<QWidget>> controls = *controls_;
     for (const QPointer<QWidget> &control : controls)
         if (control)
             UpdateControl(control, notification);
@@ -62,14 +62,14 @@ void TDcFrameController::UpdateControls(TDcFrameControllerProperty notification)
 
 void TDcFrameController::BeginUpdate()
 {
-    ++m_updateCount;
+    ++updateCount_;
 }
 
 void TDcFrameController::EndUpdate()
 {
-    --m_updateCount;
-    if (m_updateCount < 1) {
-        m_updateCount = 0;
+    --updateCount_;
+    if (updateCount_ < 1) {
+        updateCount_ = 0;
         UpdateControls(fcpAll);
     }
 }
@@ -106,61 +106,61 @@ void TDcFrameController::UpdateControl(QWidget *control, TDcFrameControllerPrope
     const auto sides = [&]() -> QVariant {
         const int index = meta->indexOfProperty("FrameSides");
         if (index >= 0 && meta->property(index).metaType().id() == QMetaType::QString)
-            return SidesToText(m_frameSides);
-        return int(m_frameSides);
+            return SidesToText(frameSides_);
+        return int(frameSides_);
     };
 
     switch (n) {
-    case fcpColor: put(n, "Color", color(m_color)); break;
-    case fcpFocusColor: put(n, "FocusColor", color(m_focusColor)); break;
-    case fcpDisabledColor: put(n, "DisabledColor", color(m_disabledColor)); break;
-    case fcpReadOnlyColor: put(n, "ReadOnlyColor", color(m_readOnlyColor)); break;
-    case fcpParentColor: put(n, "ParentColor", m_parentColor); break;
-    case fcpFlatButtonColor: put(n, "FlatButtonColor", color(m_flatButtonColor)); break;
-    case fcpFlatButtons: put(n, "FlatButtons", m_flatButtons); break;
-    case fcpFrameColor: put(n, "FrameColor", color(m_frameColor)); break;
-    case fcpFrameHotColor: put(n, "FrameHotColor", color(m_frameHotColor)); break;
-    case fcpFrameHotTrack: put(n, "FrameHotTrack", m_frameHotTrack); break;
-    case fcpFrameHotStyle: put(n, "FrameHotStyle", int(m_frameHotStyle)); break;
+    case fcpColor: put(n, "Color", color(color_)); break;
+    case fcpFocusColor: put(n, "FocusColor", color(focusColor_)); break;
+    case fcpDisabledColor: put(n, "DisabledColor", color(disabledColor_)); break;
+    case fcpReadOnlyColor: put(n, "ReadOnlyColor", color(readOnlyColor_)); break;
+    case fcpParentColor: put(n, "ParentColor", parentColor_); break;
+    case fcpFlatButtonColor: put(n, "FlatButtonColor", color(flatButtonColor_)); break;
+    case fcpFlatButtons: put(n, "FlatButtons", flatButtons_); break;
+    case fcpFrameColor: put(n, "FrameColor", color(frameColor_)); break;
+    case fcpFrameHotColor: put(n, "FrameHotColor", color(frameHotColor_)); break;
+    case fcpFrameHotTrack: put(n, "FrameHotTrack", frameHotTrack_); break;
+    case fcpFrameHotStyle: put(n, "FrameHotStyle", int(frameHotStyle_)); break;
     case fcpFrameSides: put(n, "FrameSides", sides()); break;
-    case fcpFrameStyle: put(n, "FrameStyle", int(m_frameStyle)); break;
-    case fcpFrameVisible: put(n, "FrameVisible", m_frameVisible); break;
-    case fcpFramingPreference: put(n, "FramingPreference", int(m_framingPreference)); break;
+    case fcpFrameStyle: put(n, "FrameStyle", int(frameStyle_)); break;
+    case fcpFrameVisible: put(n, "FrameVisible", frameVisible_); break;
+    case fcpFramingPreference: put(n, "FramingPreference", int(framingPreference_)); break;
     case fcpAll:
-        put(fcpParentColor, "ParentColor", m_parentColor);
-        if (!m_parentColor)
-            put(fcpColor, "Color", color(m_color));
-        put(fcpDisabledColor, "DisabledColor", color(m_disabledColor));
-        put(fcpReadOnlyColor, "ReadOnlyColor", color(m_readOnlyColor));
-        put(fcpFocusColor, "FocusColor", color(m_focusColor));
-        put(fcpFlatButtonColor, "FlatButtonColor", color(m_flatButtonColor));
-        put(fcpFlatButtons, "FlatButtons", m_flatButtons);
-        put(fcpFrameColor, "FrameColor", color(m_frameColor));
-        put(fcpFrameHotColor, "FrameHotColor", color(m_frameHotColor));
-        put(fcpFrameHotTrack, "FrameHotTrack", m_frameHotTrack);
-        put(fcpFrameHotStyle, "FrameHotStyle", int(m_frameHotStyle));
+        put(fcpParentColor, "ParentColor", parentColor_);
+        if (!parentColor_)
+            put(fcpColor, "Color", color(color_));
+        put(fcpDisabledColor, "DisabledColor", color(disabledColor_));
+        put(fcpReadOnlyColor, "ReadOnlyColor", color(readOnlyColor_));
+        put(fcpFocusColor, "FocusColor", color(focusColor_));
+        put(fcpFlatButtonColor, "FlatButtonColor", color(flatButtonColor_));
+        put(fcpFlatButtons, "FlatButtons", flatButtons_);
+        put(fcpFrameColor, "FrameColor", color(frameColor_));
+        put(fcpFrameHotColor, "FrameHotColor", color(frameHotColor_));
+        put(fcpFrameHotTrack, "FrameHotTrack", frameHotTrack_);
+        put(fcpFrameHotStyle, "FrameHotStyle", int(frameHotStyle_));
         put(fcpFrameSides, "FrameSides", sides());
-        put(fcpFrameStyle, "FrameStyle", int(m_frameStyle));
-        put(fcpFrameVisible, "FrameVisible", m_frameVisible);
-        put(fcpFramingPreference, "FramingPreference", int(m_framingPreference));
+        put(fcpFrameStyle, "FrameStyle", int(frameStyle_));
+        put(fcpFrameVisible, "FrameVisible", frameVisible_);
+        put(fcpFramingPreference, "FramingPreference", int(framingPreference_));
         break;
     }
 }
 
 void TDcFrameController::setColor(TColor value)
 {
-    if (value == m_color)
+    if (value == color_)
         return;
-    if (m_color == m_focusColor)
-        m_focusColor = value;
-    m_color = value;
-    m_parentColor = false;
+    if (color_ == focusColor_)
+        focusColor_ = value;
+    color_ = value;
+    parentColor_ = false;
     UpdateControls(fcpColor);
 }
 
 void TDcFrameController::setParentColor(bool value)
 {
-    if (!StoreChanged(m_parentColor, value))
+    if (!StoreChanged(parentColor_, value))
         return;
     UpdateControls(fcpParentColor);
     if (!value)
@@ -175,36 +175,36 @@ void TDcFrameController::setParentColor(bool value)
             UpdateControls(member);                     \
     }
 
-DC_CONTROLLER_SETTER(FlatButtonColor, TColor, m_flatButtonColor, fcpFlatButtonColor)
-DC_CONTROLLER_SETTER(FlatButtons, bool, m_flatButtons, fcpFlatButtons)
-DC_CONTROLLER_SETTER(DisabledColor, TColor, m_disabledColor, fcpDisabledColor)
-DC_CONTROLLER_SETTER(ReadOnlyColor, TColor, m_readOnlyColor, fcpReadOnlyColor)
-DC_CONTROLLER_SETTER(FocusColor, TColor, m_focusColor, fcpFocusColor)
-DC_CONTROLLER_SETTER(FrameColor, TColor, m_frameColor, fcpFrameColor)
-DC_CONTROLLER_SETTER(FrameHotColor, TColor, m_frameHotColor, fcpFrameHotColor)
-DC_CONTROLLER_SETTER(FrameHotStyle, TFrameStyle, m_frameHotStyle, fcpFrameHotStyle)
-DC_CONTROLLER_SETTER(FrameSides, TSides, m_frameSides, fcpFrameSides)
-DC_CONTROLLER_SETTER(FrameStyle, TFrameStyle, m_frameStyle, fcpFrameStyle)
-DC_CONTROLLER_SETTER(FrameVisible, bool, m_frameVisible, fcpFrameVisible)
-DC_CONTROLLER_SETTER(FramingPreference, TFramingPreference, m_framingPreference, fcpFramingPreference)
+DC_CONTROLLER_SETTER(FlatButtonColor, TColor, flatButtonColor_, fcpFlatButtonColor)
+DC_CONTROLLER_SETTER(FlatButtons, bool, flatButtons_, fcpFlatButtons)
+DC_CONTROLLER_SETTER(DisabledColor, TColor, disabledColor_, fcpDisabledColor)
+DC_CONTROLLER_SETTER(ReadOnlyColor, TColor, readOnlyColor_, fcpReadOnlyColor)
+DC_CONTROLLER_SETTER(FocusColor, TColor, focusColor_, fcpFocusColor)
+DC_CONTROLLER_SETTER(FrameColor, TColor, frameColor_, fcpFrameColor)
+DC_CONTROLLER_SETTER(FrameHotColor, TColor, frameHotColor_, fcpFrameHotColor)
+DC_CONTROLLER_SETTER(FrameHotStyle, TFrameStyle, frameHotStyle_, fcpFrameHotStyle)
+DC_CONTROLLER_SETTER(FrameSides, TSides, frameSides_, fcpFrameSides)
+DC_CONTROLLER_SETTER(FrameStyle, TFrameStyle, frameStyle_, fcpFrameStyle)
+DC_CONTROLLER_SETTER(FrameVisible, bool, frameVisible_, fcpFrameVisible)
+DC_CONTROLLER_SETTER(FramingPreference, TFramingPreference, framingPreference_, fcpFramingPreference)
 
 #undef DC_CONTROLLER_SETTER
 
 void TDcFrameController::setFrameHotTrack(bool value)
 {
-    if (!StoreChanged(m_frameHotTrack, value))
+    if (!StoreChanged(frameHotTrack_, value))
         return;
     if (value) {
         setFrameVisible(true);
-        if (!m_loading)
-            m_frameSides = sdsAll;
+        if (!loading_)
+            frameSides_ = sdsAll;
     }
     UpdateControls(fcpFrameHotTrack);
 }
 
 void TDcFrameController::setRegIniFile(TDcRegIniFile *value)
 {
-    m_regIniFile = value;
+    regIniFile_ = value;
 }
 
 void TDcFrameController::ReadFrameFlat(bool value)
@@ -226,26 +226,26 @@ void TDcFrameController::Assign(const TDcFrameController &source)
     if (&source == this)
         return;
     BeginUpdate();
-    m_color = source.m_color;
-    m_disabledColor = source.m_disabledColor;
-    m_readOnlyColor = source.m_readOnlyColor;
-    m_focusColor = source.m_focusColor;
-    m_flatButtonColor = source.m_flatButtonColor;
-    m_flatButtons = source.m_flatButtons;
-    m_frameColor = source.m_frameColor;
-    m_frameHotColor = source.m_frameHotColor;
-    m_frameHotTrack = source.m_frameHotTrack;
-    m_frameHotStyle = source.m_frameHotStyle;
-    m_frameSides = source.m_frameSides;
-    m_frameStyle = source.m_frameStyle;
-    m_frameVisible = source.m_frameVisible;
-    m_framingPreference = source.m_framingPreference;
-    m_parentColor = source.m_parentColor;
+    color_ = source.color_;
+    disabledColor_ = source.disabledColor_;
+    readOnlyColor_ = source.readOnlyColor_;
+    focusColor_ = source.focusColor_;
+    flatButtonColor_ = source.flatButtonColor_;
+    flatButtons_ = source.flatButtons_;
+    frameColor_ = source.frameColor_;
+    frameHotColor_ = source.frameHotColor_;
+    frameHotTrack_ = source.frameHotTrack_;
+    frameHotStyle_ = source.frameHotStyle_;
+    frameSides_ = source.frameSides_;
+    frameStyle_ = source.frameStyle_;
+    frameVisible_ = source.frameVisible_;
+    framingPreference_ = source.framingPreference_;
+    parentColor_ = source.parentColor_;
     EndUpdate();
 }
 
 void TDcFrameController::Loaded()
 {
-    m_loading = false;
+    loading_ = false;
     UpdateControls(fcpAll);
 }

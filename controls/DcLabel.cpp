@@ -20,18 +20,18 @@ TDcLabel::TDcLabel(QWidget *parent) : QWidget(parent)
 {
     InitializeDcCommon();
     EnsureBlinkingControlsList()->Add(this);
-    m_updatingColor = true;
-    m_color = clBtnFace;
-    m_parentColor = true;
+    updatingColor_ = true;
+    color_ = clBtnFace;
+    parentColor_ = true;
     if (parentWidget())
-        m_color = parentColorValue();
-    m_updatingColor = false;
+        color_ = parentColorValue();
+    updatingColor_ = false;
 }
 
 TDcLabel::~TDcLabel()
 {
-    if (m_frameController)
-        m_frameController->RemoveControl(this);
+    if (frameController_)
+        frameController_->RemoveControl(this);
     if (TDcBlinkingControlsList *list = BlinkingControlsList())
         list->Remove(this);
     ReleaseBlinkingControlsList();
@@ -43,7 +43,7 @@ TDcLabel::~TDcLabel()
 
 void TDcLabel::setText(const QString &text)
 {
-    if (StoreChanged(m_caption, text))
+    if (StoreChanged(caption_, text))
         CMTextChanged();
 }
 
@@ -55,10 +55,10 @@ void TDcLabel::CMTextChanged()
 
 Qt::Alignment TDcLabel::alignment() const
 {
-    Qt::Alignment a = m_alignment == taRightJustify ? Qt::AlignRight
-                    : m_alignment == taCenter       ? Qt::AlignHCenter
+    Qt::Alignment a = alignment_ == taRightJustify ? Qt::AlignRight
+                    : alignment_ == taCenter       ? Qt::AlignHCenter
                                                     : Qt::AlignLeft;
-    a |= m_layout == tlBottom ? Qt::AlignBottom : m_layout == tlCenter ? Qt::AlignVCenter : Qt::AlignTop;
+    a |= layout_ == tlBottom ? Qt::AlignBottom : layout_ == tlCenter ? Qt::AlignVCenter : Qt::AlignTop;
     return a;
 }
 
@@ -80,19 +80,19 @@ void TDcLabel::setAlignment(Qt::Alignment alignment)
 
 void TDcLabel::setAlignment(TAlignment value)
 {
-    if (value <= taCenter && StoreChanged(m_alignment, value))
+    if (value <= taCenter && StoreChanged(alignment_, value))
         update();
 }
 
 void TDcLabel::setLayout(TTextLayout value)
 {
-    if (value <= tlBottom && StoreChanged(m_layout, value))
+    if (value <= tlBottom && StoreChanged(layout_, value))
         update();
 }
 
 void TDcLabel::setAutoSize(bool value)
 {
-    if (!StoreChanged(m_autoSize, value))
+    if (!StoreChanged(autoSize_, value))
         return;
     updateGeometry();
     AdjustBounds();
@@ -100,7 +100,7 @@ void TDcLabel::setAutoSize(bool value)
 
 void TDcLabel::setWordWrap(bool value)
 {
-    if (!StoreChanged(m_wordWrap, value))
+    if (!StoreChanged(wordWrap_, value))
         return;
     AdjustBounds();
     update();
@@ -108,7 +108,7 @@ void TDcLabel::setWordWrap(bool value)
 
 void TDcLabel::setShowAccelChar(bool value)
 {
-    if (!StoreChanged(m_showAccelChar, value))
+    if (!StoreChanged(showAccelChar_, value))
         return;
     AdjustBounds();
     update();
@@ -116,27 +116,27 @@ void TDcLabel::setShowAccelChar(bool value)
 
 void TDcLabel::setTransparent(bool value)
 {
-    if (StoreChanged(m_transparent, value))
+    if (StoreChanged(transparent_, value))
         update();
 }
 
 void TDcLabel::setColor(TColor value)
 {
-    if (!StoreChanged(m_color, value))
+    if (!StoreChanged(color_, value))
         return;
-    m_parentColor = false;
+    parentColor_ = false;
     update();
 }
 
 void TDcLabel::setParentColor(bool value)
 {
-    if (StoreChanged(m_parentColor, value) && value)
+    if (StoreChanged(parentColor_, value) && value)
         CMParentColorChanged();
 }
 
 void TDcLabel::setFontColor(TColor value)
 {
-    if (StoreChanged(m_fontColor, value))
+    if (StoreChanged(fontColor_, value))
         CMFontChanged();
 }
 
@@ -155,29 +155,29 @@ void TDcLabel::setFontName(const QString &name)
 
 void TDcLabel::setAngle(int value)
 {
-    if (value == m_angle)
+    if (value == angle_)
         return;
     value = value < 0 ? 360 - std::abs(value) : value % 360;
-    m_angle = value;
-    if (!m_loading && value != 0 && !IsTrueTypeFont(font()))
+    angle_ = value;
+    if (!loading_ && value != 0 && !IsTrueTypeFont(font()))
         setFontName(QStringLiteral("Verdana"));
-    if (m_angle != 0 && m_rotation == roNone)
-        m_rotation = roFlat;
+    if (angle_ != 0 && rotation_ == roNone)
+        rotation_ = roFlat;
     AdjustBounds();
     Repaint();
 }
 
 void TDcLabel::setBlinking(bool value)
 {
-    if (!StoreChanged(m_blinking, value) || value)
+    if (!StoreChanged(blinking_, value) || value)
         return;
-    m_textColor = m_normalTextColor;
+    textColor_ = normalTextColor_;
     Repaint();
 }
 
 void TDcLabel::setBlinkColor(TColor value)
 {
-    if (StoreChanged(m_blinkColor, value))
+    if (StoreChanged(blinkColor_, value))
         update();
 }
 
@@ -210,28 +210,28 @@ void TDcLabel::setBlinkIntervalOn(int value)
 }
 
 // The properties that only change how the label is painted.
-void TDcLabel::setBevelWidth(int value) { if (StoreChanged(m_bevelWidth, value)) update(); }
-void TDcLabel::setBorderInner(TFrameStyleEx value) { if (StoreChanged(m_borderInner, value)) update(); }
-void TDcLabel::setBorderOuter(TFrameStyleEx value) { if (StoreChanged(m_borderOuter, value)) update(); }
-void TDcLabel::setBorderColor(TColor value) { if (StoreChanged(m_borderColor, value)) update(); }
-void TDcLabel::setBorderHighlight(TColor value) { if (StoreChanged(m_borderHighlight, value)) update(); }
-void TDcLabel::setBorderShadow(TColor value) { if (StoreChanged(m_borderShadow, value)) update(); }
-void TDcLabel::setBorderWidth(int value) { if (StoreChanged(m_borderWidth, value)) update(); }
-void TDcLabel::setFlatColor(TColor value) { if (StoreChanged(m_flatColor, value)) update(); }
-void TDcLabel::setFlatColorAdjustment(int value) { if (StoreChanged(m_flatColorAdjustment, value)) update(); }
-void TDcLabel::setCenterPoint(TCenterPoint value) { if (StoreChanged(m_centerPoint, value)) update(); }
-void TDcLabel::setFlyByColor(TColor value) { if (StoreChanged(m_flyByColor, value)) update(); }
-void TDcLabel::setLightTextStyle(bool value) { if (StoreChanged(m_lightTextStyle, value)) update(); }
-void TDcLabel::setHighlightColor(TColor value) { if (StoreChanged(m_highlightColor, value)) update(); }
-void TDcLabel::setShadowColor(TColor value) { if (StoreChanged(m_shadowColor, value)) update(); }
-void TDcLabel::setShadowDepth(int value) { if (StoreChanged(m_shadowDepth, value)) update(); }
-void TDcLabel::setTextMargin(int value) { if (StoreChanged(m_textMargin, value)) update(); }
-void TDcLabel::setTextStyle(TTextStyle value) { if (StoreChanged(m_textStyle, value)) update(); }
-void TDcLabel::setBorderSides(int value) { if (StoreChanged(m_borderSides, TSides(value & sdsAll))) update(); }
+void TDcLabel::setBevelWidth(int value) { if (StoreChanged(bevelWidth_, value)) update(); }
+void TDcLabel::setBorderInner(TFrameStyleEx value) { if (StoreChanged(borderInner_, value)) update(); }
+void TDcLabel::setBorderOuter(TFrameStyleEx value) { if (StoreChanged(borderOuter_, value)) update(); }
+void TDcLabel::setBorderColor(TColor value) { if (StoreChanged(borderColor_, value)) update(); }
+void TDcLabel::setBorderHighlight(TColor value) { if (StoreChanged(borderHighlight_, value)) update(); }
+void TDcLabel::setBorderShadow(TColor value) { if (StoreChanged(borderShadow_, value)) update(); }
+void TDcLabel::setBorderWidth(int value) { if (StoreChanged(borderWidth_, value)) update(); }
+void TDcLabel::setFlatColor(TColor value) { if (StoreChanged(flatColor_, value)) update(); }
+void TDcLabel::setFlatColorAdjustment(int value) { if (StoreChanged(flatColorAdjustment_, value)) update(); }
+void TDcLabel::setCenterPoint(TCenterPoint value) { if (StoreChanged(centerPoint_, value)) update(); }
+void TDcLabel::setFlyByColor(TColor value) { if (StoreChanged(flyByColor_, value)) update(); }
+void TDcLabel::setLightTextStyle(bool value) { if (StoreChanged(lightTextStyle_, value)) update(); }
+void TDcLabel::setHighlightColor(TColor value) { if (StoreChanged(highlightColor_, value)) update(); }
+void TDcLabel::setShadowColor(TColor value) { if (StoreChanged(shadowColor_, value)) update(); }
+void TDcLabel::setShadowDepth(int value) { if (StoreChanged(shadowDepth_, value)) update(); }
+void TDcLabel::setTextMargin(int value) { if (StoreChanged(textMargin_, value)) update(); }
+void TDcLabel::setTextStyle(TTextStyle value) { if (StoreChanged(textStyle_, value)) update(); }
+void TDcLabel::setBorderSides(int value) { if (StoreChanged(borderSides_, TSides(value & sdsAll))) update(); }
 
 void TDcLabel::setCondenseCaption(TDcCondenseCaption value)
 {
-    if (value > ccWithinPath || !StoreChanged(m_condenseCaption, value))
+    if (value > ccWithinPath || !StoreChanged(condenseCaption_, value))
         return;
     if (value != ccNone)
         setAutoSize(false);
@@ -240,43 +240,43 @@ void TDcLabel::setCondenseCaption(TDcCondenseCaption value)
 
 void TDcLabel::setFrameControllerNotifications(int value)
 {
-    m_frameControllerNotifications = TDcFrameControllerNotifications(value & fcnAll);
+    frameControllerNotifications_ = TDcFrameControllerNotifications(value & fcnAll);
 }
 
 void TDcLabel::setFrameController(TDcFrameController *value)
 {
-    if (m_frameController)
-        m_frameController->RemoveControl(this);
-    m_frameController = value;
+    if (frameController_)
+        frameController_->RemoveControl(this);
+    frameController_ = value;
     if (value)
         value->AddControl(this);
 }
 
 void TDcLabel::setFlyByEnabled(bool value)
 {
-    if (!StoreChanged(m_flyByEnabled, value))
+    if (!StoreChanged(flyByEnabled_, value))
         return;
     // Turning it off always puts the saved colour back (black when the mouse
     // never came over the label).
     if (!value) {
-        m_flyByShown = false;
-        setFontColor(m_flyBySavedColor);
+        flyByShown_ = false;
+        setFontColor(flyBySavedColor_);
     }
     update();
 }
 
 void TDcLabel::setRotation(TRotation value)
 {
-    if (value == m_rotation || value > roCurve)
+    if (value == rotation_ || value > roCurve)
         return;
-    if (!m_loading && value != roNone && !IsTrueTypeFont(font()))
+    if (!loading_ && value != roNone && !IsTrueTypeFont(font()))
         setFontName(QStringLiteral("Verdana"));
-    m_rotation = value;
+    rotation_ = value;
     if (value == roNone) {
-        m_angle = 0;
+        angle_ = 0;
     } else if (value == roFlat) {
-        m_angle = 0;
-        m_centerPoint = cpCenter;
+        angle_ = 0;
+        centerPoint_ = cpCenter;
     }
     update();
 }
@@ -287,27 +287,27 @@ void TDcLabel::setRotation(TRotation value)
 
 void TDcLabel::Loaded()
 {
-    m_loading = false;
+    loading_ = false;
     AdjustBounds();
-    if (m_rotation == roNone && m_angle != 0)
-        m_rotation = roFlat;
-    if (m_rotation != roNone && !IsTrueTypeFont(font()))
+    if (rotation_ == roNone && angle_ != 0)
+        rotation_ = roFlat;
+    if (rotation_ != roNone && !IsTrueTypeFont(font()))
         setFontName(QStringLiteral("Verdana"));
-    m_normalTextColor = m_fontColor;
-    m_textColor = m_fontColor;
+    normalTextColor_ = fontColor_;
+    textColor_ = fontColor_;
     update();
 }
 
 void TDcLabel::CMFontChanged()
 {
     AdjustBounds();
-    if (!m_loading) {
-        if (!m_blinking) {
-            m_normalTextColor = m_fontColor;
-            m_textColor = m_fontColor;
+    if (!loading_) {
+        if (!blinking_) {
+            normalTextColor_ = fontColor_;
+            textColor_ = fontColor_;
         }
-        if (m_angle != 0 && !IsTrueTypeFont(font()))
-            m_angle = 0;
+        if (angle_ != 0 && !IsTrueTypeFont(font()))
+            angle_ = 0;
     }
     update();
 }
@@ -316,7 +316,7 @@ TColor TDcLabel::parentColorValue() const
 {
     const QWidget *p = parentWidget();
     if (!p)
-        return m_color;
+        return color_;
     const QVariant own = p->property("Color");
     if (own.isValid()) {
         if (own.metaType().id() == QMetaType::QColor)
@@ -331,11 +331,11 @@ TColor TDcLabel::parentColorValue() const
 
 void TDcLabel::CMParentColorChanged()
 {
-    if (m_updatingColor || !m_parentColor)
+    if (updatingColor_ || !parentColor_)
         return;
     const TColor c = parentColorValue();
-    if (c != m_color) {
-        m_color = c;
+    if (c != color_) {
+        color_ = c;
         update();
     }
 }
@@ -381,19 +381,19 @@ void TDcLabel::leaveEvent(QEvent *event)
 
 void TDcLabel::CMMouseEnter()
 {
-    if (m_flyByEnabled && !m_flyByShown) {
-        m_flyBySavedColor = m_fontColor;
-        m_flyByShown = true;
-        setFontColor(m_flyByColor);
+    if (flyByEnabled_ && !flyByShown_) {
+        flyBySavedColor_ = fontColor_;
+        flyByShown_ = true;
+        setFontColor(flyByColor_);
     }
     emit OnMouseEnter(this);
 }
 
 void TDcLabel::CMMouseLeave()
 {
-    if (m_flyByEnabled && m_flyByShown) {
-        m_flyByShown = false;
-        setFontColor(m_flyBySavedColor);
+    if (flyByEnabled_ && flyByShown_) {
+        flyByShown_ = false;
+        setFontColor(flyBySavedColor_);
     }
     emit OnMouseLeave(this);
 }
@@ -404,37 +404,37 @@ void TDcLabel::CMMouseLeave()
 
 void TDcLabel::Blink(bool state)
 {
-    m_textColor = state ? m_blinkColor : m_normalTextColor;
+    textColor_ = state ? blinkColor_ : normalTextColor_;
     Repaint();
 }
 
 void TDcLabel::CMBlink(bool state)
 {
-    if (m_blinking)
+    if (blinking_)
         Blink(state);
 }
 
 void TDcLabel::FrameControllerChanged()
 {
-    const TDcFrameController *fc = m_frameController;
+    const TDcFrameController *fc = frameController_;
     if (!fc || !fc->FrameVisible())
         return;
-    const TDcFrameControllerNotifications n = m_frameControllerNotifications;
+    const TDcFrameControllerNotifications n = frameControllerNotifications_;
     if (n & fcnOf(fcpFrameStyle))
-        m_borderOuter = fc->FrameStyle();
+        borderOuter_ = fc->FrameStyle();
     if (n & fcnOf(fcpFrameSides))
-        m_borderSides = fc->FrameSides();
+        borderSides_ = fc->FrameSides();
     if (n & fcnOf(fcpFrameColor)) {
-        m_flatColor = fc->FrameColor();
-        m_flatColorAdjustment = 0;
+        flatColor_ = fc->FrameColor();
+        flatColorAdjustment_ = 0;
     }
     if (n & fcnOf(fcpColor))
-        m_color = fc->Color();
+        color_ = fc->Color();
     if (n & fcnOf(fcpParentColor))
-        m_parentColor = fc->ParentColor();
+        parentColor_ = fc->ParentColor();
     if (n & fcnOf(fcpColor)) {
-        m_borderHighlight = LighterColor(m_color, 100);
-        m_borderShadow = DarkerColor(m_color, 50);
+        borderHighlight_ = LighterColor(color_, 100);
+        borderShadow_ = DarkerColor(color_, 50);
     }
     update();
 }
@@ -454,45 +454,45 @@ void TDcLabel::Repaint()
 void TDcLabel::ShrinkByBorders(TDcRect &rect, bool includeBorderWidth) const
 {
     if (includeBorderWidth) {
-        rect.Left += m_borderWidth;
-        rect.Top += m_borderWidth;
-        rect.Right -= m_borderWidth;
-        rect.Bottom -= m_borderWidth;
+        rect.Left += borderWidth_;
+        rect.Top += borderWidth_;
+        rect.Right -= borderWidth_;
+        rect.Bottom -= borderWidth_;
     }
-    const int by = frameExtent(m_borderOuter, m_bevelWidth) + frameExtent(m_borderInner, m_bevelWidth);
-    if (HasSide(m_borderSides, sdLeft))
+    const int by = frameExtent(borderOuter_, bevelWidth_) + frameExtent(borderInner_, bevelWidth_);
+    if (HasSide(borderSides_, sdLeft))
         rect.Left += by;
-    if (HasSide(m_borderSides, sdTop))
+    if (HasSide(borderSides_, sdTop))
         rect.Top += by;
-    if (HasSide(m_borderSides, sdRight))
+    if (HasSide(borderSides_, sdRight))
         rect.Right -= by;
-    if (HasSide(m_borderSides, sdBottom))
+    if (HasSide(borderSides_, sdBottom))
         rect.Bottom -= by;
 }
 
 void TDcLabel::GrowByBorders(QSize &size) const
 {
-    const int by = frameExtent(m_borderOuter, m_bevelWidth) + m_borderWidth +
-                   frameExtent(m_borderInner, m_bevelWidth);
+    const int by = frameExtent(borderOuter_, bevelWidth_) + borderWidth_ +
+                   frameExtent(borderInner_, bevelWidth_);
     int w = size.width(), h = size.height();
-    if (HasSide(m_borderSides, sdLeft))
+    if (HasSide(borderSides_, sdLeft))
         w += by;
-    if (HasSide(m_borderSides, sdRight))
+    if (HasSide(borderSides_, sdRight))
         w += by;
-    if (HasSide(m_borderSides, sdTop))
+    if (HasSide(borderSides_, sdTop))
         h += by;
-    if (HasSide(m_borderSides, sdBottom))
+    if (HasSide(borderSides_, sdBottom))
         h += by;
-    if (m_rotation == roNone && m_textStyle == tsShadow) {
-        w += m_shadowDepth;
-        h += m_shadowDepth;
-    } else if (m_rotation == roFlat && m_angle != 0 && m_angle != 180) {
-        if (m_textStyle == tsShadow) {
-            w += m_shadowDepth / 2;
-            h += m_shadowDepth / 2;
+    if (rotation_ == roNone && textStyle_ == tsShadow) {
+        w += shadowDepth_;
+        h += shadowDepth_;
+    } else if (rotation_ == roFlat && angle_ != 0 && angle_ != 180) {
+        if (textStyle_ == tsShadow) {
+            w += shadowDepth_ / 2;
+            h += shadowDepth_ / 2;
         }
-        double b = (m_angle % 90) * std::numbers::pi / 180.0;
-        if (m_angle == 90 || m_angle == 270)
+        double b = (angle_ % 90) * std::numbers::pi / 180.0;
+        if (angle_ == 90 || angle_ == 270)
             b += std::numbers::pi / 2;
         const double W = w, H = h;
         w = nearest(W * std::cos(b) + H * std::sin(b));
@@ -506,33 +506,33 @@ QSize TDcLabel::AutoSizeExtent() const
     TDcRect r = TDcRect::fromQRect(rect());
     ShrinkByBorders(r, true);
     const int width = std::max(r.Width(), 0);
-    const QSize text = measure(QFontMetrics(font()), m_caption, textFlags() | condenseFlag(m_condenseCaption), width);
-    QSize size(m_condenseCaption != ccNone ? std::min(text.width(), width) : text.width(), text.height());
+    const QSize text = measure(QFontMetrics(font()), caption_, textFlags() | condenseFlag(condenseCaption_), width);
+    QSize size(condenseCaption_ != ccNone ? std::min(text.width(), width) : text.width(), text.height());
     GrowByBorders(size);
     return size.expandedTo(QSize(0, 0));
 }
 
 void TDcLabel::AdjustBounds()
 {
-    if (!m_autoSize || m_loading || m_adjusting)
+    if (!autoSize_ || loading_ || adjusting_)
         return;
-    m_adjusting = true;
+    adjusting_ = true;
     // A label placed by a layout is sized through its size hint.
     if (parentWidget() && inLayout(parentWidget()->layout(), this)) {
         updateGeometry();
-        m_adjusting = false;
+        adjusting_ = false;
         return;
     }
     const QSize size = AutoSizeExtent();
     int left = x();
-    TAlignment align = m_alignment;
+    TAlignment align = alignment_;
     if (layoutDirection() == Qt::RightToLeft && align != taCenter)
         align = align == taLeftJustify ? taRightJustify : taLeftJustify;
     if (align == taRightJustify)
         left += width() - size.width();
     setGeometry(left, y(), size.width(), size.height());
     updateGeometry();
-    m_adjusting = false;
+    adjusting_ = false;
 }
 
 QSize TDcLabel::sizeHint() const
@@ -542,15 +542,15 @@ QSize TDcLabel::sizeHint() const
 
 QSize TDcLabel::minimumSizeHint() const
 {
-    return m_autoSize ? AutoSizeExtent() : QSize(0, 0);
+    return autoSize_ ? AutoSizeExtent() : QSize(0, 0);
 }
 
 QPoint TDcLabel::GetCenterPoint() const
 {
-    const int W = width(), H = height(), B = m_borderWidth;
-    if (m_rotation == roFlat)
+    const int W = width(), H = height(), B = borderWidth_;
+    if (rotation_ == roFlat)
         return {W / 2, H / 2};
-    switch (m_centerPoint) {
+    switch (centerPoint_) {
     case cpUpperLeft: return {B, B};
     case cpUpperCenter: return {W / 2, B};
     case cpUpperRight: return {W - B, B};
@@ -566,8 +566,8 @@ QPoint TDcLabel::GetCenterPoint() const
 
 QPoint TDcLabel::GetCurveRadius() const
 {
-    const int W = width(), H = height(), B2 = 2 * m_borderWidth;
-    switch (m_centerPoint) {
+    const int W = width(), H = height(), B2 = 2 * borderWidth_;
+    switch (centerPoint_) {
     case cpUpperCenter:
     case cpLowerCenter: return {W / 2 - B2, H - B2};
     case cpLeftCenter:

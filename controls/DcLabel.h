@@ -81,109 +81,109 @@ public:
     ~TDcLabel() override;
 
     // --- caption and inherited label properties ---
-    QString text() const { return m_caption; }
+    QString text() const { return caption_; }
     void setText(const QString &text);
-    virtual QString GetLabelText() const { return m_caption; }
+    virtual QString GetLabelText() const { return caption_; }
     Qt::Alignment alignment() const;
     void setAlignment(Qt::Alignment alignment);
-    TAlignment Alignment() const { return m_alignment; }
+    TAlignment Alignment() const { return alignment_; }
     void setAlignment(TAlignment value);
-    TTextLayout Layout() const { return m_layout; }
+    TTextLayout Layout() const { return layout_; }
     void setLayout(TTextLayout value);
-    bool AutoSize() const { return m_autoSize; }
+    bool AutoSize() const { return autoSize_; }
     void setAutoSize(bool value);
-    bool WordWrap() const { return m_wordWrap; }
+    bool WordWrap() const { return wordWrap_; }
     void setWordWrap(bool value);
-    bool ShowAccelChar() const { return m_showAccelChar; }
+    bool ShowAccelChar() const { return showAccelChar_; }
     void setShowAccelChar(bool value);
-    bool Transparent() const { return m_transparent; }
+    bool Transparent() const { return transparent_; }
     void setTransparent(bool value);
-    TColor Color() const { return m_color; }
+    TColor Color() const { return color_; }
     void setColor(TColor value);
     void setColor(const QColor &value) { setColor(QColorToTColor(value)); }
-    bool ParentColor() const { return m_parentColor; }
+    bool ParentColor() const { return parentColor_; }
     void setParentColor(bool value);
-    TColor FontColor() const { return m_fontColor; }
+    TColor FontColor() const { return fontColor_; }
     void setFontColor(TColor value);
     void setFontColor(const QColor &value) { setFontColor(QColorToTColor(value)); }
     QString FontName() const { return font().family(); }
     void setFontName(const QString &name);
 
     // --- decorated label properties ---
-    int Angle() const { return m_angle; }
+    int Angle() const { return angle_; }
     virtual void setAngle(int value);
-    bool Blinking() const { return m_blinking; }
+    bool Blinking() const { return blinking_; }
     virtual void setBlinking(bool value);
-    TColor BlinkColor() const { return m_blinkColor; }
+    TColor BlinkColor() const { return blinkColor_; }
     virtual void setBlinkColor(TColor value);
     void setBlinkColor(const QColor &value) { setBlinkColor(QColorToTColor(value)); }
     virtual int BlinkIntervalOff() const;
     virtual void setBlinkIntervalOff(int value);
     virtual int BlinkIntervalOn() const;
     virtual void setBlinkIntervalOn(int value);
-    int BevelWidth() const { return m_bevelWidth; }
+    int BevelWidth() const { return bevelWidth_; }
     virtual void setBevelWidth(int value);
-    TFrameStyleEx BorderInner() const { return m_borderInner; }
+    TFrameStyleEx BorderInner() const { return borderInner_; }
     virtual void setBorderInner(TFrameStyleEx value);
-    TFrameStyleEx BorderOuter() const { return m_borderOuter; }
+    TFrameStyleEx BorderOuter() const { return borderOuter_; }
     virtual void setBorderOuter(TFrameStyleEx value);
-    TSides BorderSides() const { return m_borderSides; }
+    TSides BorderSides() const { return borderSides_; }
     virtual void setBorderSides(int value);
-    TColor BorderColor() const { return m_borderColor; }
+    TColor BorderColor() const { return borderColor_; }
     virtual void setBorderColor(TColor value);
     void setBorderColor(const QColor &value) { setBorderColor(QColorToTColor(value)); }
-    TColor BorderHighlight() const { return m_borderHighlight; }
+    TColor BorderHighlight() const { return borderHighlight_; }
     virtual void setBorderHighlight(TColor value);
     void setBorderHighlight(const QColor &value) { setBorderHighlight(QColorToTColor(value)); }
-    TColor BorderShadow() const { return m_borderShadow; }
+    TColor BorderShadow() const { return borderShadow_; }
     virtual void setBorderShadow(TColor value);
     void setBorderShadow(const QColor &value) { setBorderShadow(QColorToTColor(value)); }
-    int BorderWidth() const { return m_borderWidth; }
+    int BorderWidth() const { return borderWidth_; }
     virtual void setBorderWidth(int value);
-    TDcCondenseCaption CondenseCaption() const { return m_condenseCaption; }
+    TDcCondenseCaption CondenseCaption() const { return condenseCaption_; }
     virtual void setCondenseCaption(TDcCondenseCaption value);
-    TColor FlatColor() const { return m_flatColor; }
+    TColor FlatColor() const { return flatColor_; }
     virtual void setFlatColor(TColor value);
     void setFlatColor(const QColor &value) { setFlatColor(QColorToTColor(value)); }
-    int FlatColorAdjustment() const { return m_flatColorAdjustment; }
+    int FlatColorAdjustment() const { return flatColorAdjustment_; }
     virtual void setFlatColorAdjustment(int value);
-    TDcFrameControllerNotifications FrameControllerNotifications() const { return m_frameControllerNotifications; }
+    TDcFrameControllerNotifications FrameControllerNotifications() const { return frameControllerNotifications_; }
     void setFrameControllerNotifications(int value);
-    TDcFrameController *FrameController() const { return m_frameController; }
+    TDcFrameController *FrameController() const { return frameController_; }
     virtual void setFrameController(TDcFrameController *value);
-    TCenterPoint CenterPoint() const { return m_centerPoint; }
+    TCenterPoint CenterPoint() const { return centerPoint_; }
     virtual void setCenterPoint(TCenterPoint value);
-    TColor FlyByColor() const { return m_flyByColor; }
+    TColor FlyByColor() const { return flyByColor_; }
     virtual void setFlyByColor(TColor value);
     void setFlyByColor(const QColor &value) { setFlyByColor(QColorToTColor(value)); }
-    bool FlyByEnabled() const { return m_flyByEnabled; }
+    bool FlyByEnabled() const { return flyByEnabled_; }
     virtual void setFlyByEnabled(bool value);
-    bool LightTextStyle() const { return m_lightTextStyle; }
+    bool LightTextStyle() const { return lightTextStyle_; }
     virtual void setLightTextStyle(bool value);
-    TRotation Rotation() const { return m_rotation; }
+    TRotation Rotation() const { return rotation_; }
     virtual void setRotation(TRotation value);
-    TColor HighlightColor() const { return m_highlightColor; }
+    TColor HighlightColor() const { return highlightColor_; }
     virtual void setHighlightColor(TColor value);
     void setHighlightColor(const QColor &value) { setHighlightColor(QColorToTColor(value)); }
-    TColor ShadowColor() const { return m_shadowColor; }
+    TColor ShadowColor() const { return shadowColor_; }
     virtual void setShadowColor(TColor value);
     void setShadowColor(const QColor &value) { setShadowColor(QColorToTColor(value)); }
-    int ShadowDepth() const { return m_shadowDepth; }
+    int ShadowDepth() const { return shadowDepth_; }
     virtual void setShadowDepth(int value);
-    int TextMargin() const { return m_textMargin; }
+    int TextMargin() const { return textMargin_; }
     virtual void setTextMargin(int value);
-    TTextStyle TextStyle() const { return m_textStyle; }
+    TTextStyle TextStyle() const { return textStyle_; }
     virtual void setTextStyle(TTextStyle value);
 
     // The colour the caption is painted in (the normal or the blink colour).
-    TColor TextColor() const { return m_textColor; }
-    TColor NormalTextColor() const { return m_normalTextColor; }
+    TColor TextColor() const { return textColor_; }
+    TColor NormalTextColor() const { return normalTextColor_; }
 
     // --- loading from a layout ---
     // While loading, the font fallback and the font bookkeeping are skipped
     // and the label is not sized; Loaded() finishes the job.
-    void setLoading(bool loading) { m_loading = loading; }
-    bool Loading() const { return m_loading; }
+    void setLoading(bool loading) { loading_ = loading; }
+    bool Loading() const { return loading_; }
     virtual void Loaded();
 
     // --- layout ---
@@ -200,7 +200,7 @@ public:
 
     // --- blinking and frame controller ---
     virtual void Blink(bool state);
-    bool CMIsBlinking() const override { return m_blinking; }
+    bool CMIsBlinking() const override { return blinking_; }
     void CMBlink(bool state) override;
     void FrameControllerChanged() override;
 
@@ -232,61 +232,61 @@ private:
     void DrawCurvedText(QPainter &painter);
     TColor parentColorValue() const;
     int textFlags() const;
-    QColor colorQ() const { return TColorToQColor(m_color); }
-    QColor fontColorQ() const { return TColorToQColor(m_fontColor); }
-    QColor blinkColorQ() const { return TColorToQColor(m_blinkColor); }
-    QColor borderColorQ() const { return TColorToQColor(m_borderColor); }
-    QColor borderHighlightQ() const { return TColorToQColor(m_borderHighlight); }
-    QColor borderShadowQ() const { return TColorToQColor(m_borderShadow); }
-    QColor flatColorQ() const { return TColorToQColor(m_flatColor); }
-    QColor flyByColorQ() const { return TColorToQColor(m_flyByColor); }
-    QColor highlightColorQ() const { return TColorToQColor(m_highlightColor); }
-    QColor shadowColorQ() const { return TColorToQColor(m_shadowColor); }
-    int borderSidesInt() const { return m_borderSides; }
-    int frameControllerNotificationsInt() const { return m_frameControllerNotifications; }
+    QColor colorQ() const { return TColorToQColor(color_); }
+    QColor fontColorQ() const { return TColorToQColor(fontColor_); }
+    QColor blinkColorQ() const { return TColorToQColor(blinkColor_); }
+    QColor borderColorQ() const { return TColorToQColor(borderColor_); }
+    QColor borderHighlightQ() const { return TColorToQColor(borderHighlight_); }
+    QColor borderShadowQ() const { return TColorToQColor(borderShadow_); }
+    QColor flatColorQ() const { return TColorToQColor(flatColor_); }
+    QColor flyByColorQ() const { return TColorToQColor(flyByColor_); }
+    QColor highlightColorQ() const { return TColorToQColor(highlightColor_); }
+    QColor shadowColorQ() const { return TColorToQColor(shadowColor_); }
+    int borderSidesInt() const { return borderSides_; }
+    int frameControllerNotificationsInt() const { return frameControllerNotifications_; }
 
-    QString m_caption;
-    TAlignment m_alignment = taLeftJustify;
-    TTextLayout m_layout = tlTop;
-    bool m_autoSize = true;
-    bool m_wordWrap = false;
-    bool m_showAccelChar = true;
-    bool m_transparent = false;
-    TColor m_color = clBtnFace;
-    bool m_parentColor = true;
-    TColor m_fontColor = clWindowText;
+    QString caption_;
+    TAlignment alignment_ = taLeftJustify;
+    TTextLayout layout_ = tlTop;
+    bool autoSize_ = true;
+    bool wordWrap_ = false;
+    bool showAccelChar_ = true;
+    bool transparent_ = false;
+    TColor color_ = clBtnFace;
+    bool parentColor_ = true;
+    TColor fontColor_ = clWindowText;
 
-    int m_angle = 0;
-    TColor m_blinkColor = clHighlight;
-    bool m_blinking = false;
-    int m_bevelWidth = 1;
-    TFrameStyleEx m_borderInner = fsNone;
-    TFrameStyleEx m_borderOuter = fsNone;
-    TSides m_borderSides = sdsAll;
-    TColor m_borderColor = clBtnFace;
-    TColor m_borderHighlight = clBtnHighlight;
-    TColor m_borderShadow = clBtnShadow;
-    int m_borderWidth = 0;
-    TColor m_flatColor = clBtnShadow;
-    int m_flatColorAdjustment = 30;
-    TColor m_normalTextColor = clBlack;
-    QPointer<TDcFrameController> m_frameController;
-    TDcFrameControllerNotifications m_frameControllerNotifications = fcnAll;
-    TCenterPoint m_centerPoint = cpCenter;
-    TColor m_flyBySavedColor = clBlack;
-    bool m_updatingColor = false;
-    bool m_flyByEnabled = false;
-    TColor m_flyByColor = clHighlight;
-    bool m_lightTextStyle = false;
-    TTextStyle m_textStyle = tsNormal;
-    TRotation m_rotation = roNone;
-    TColor m_highlightColor = clBtnHighlight;
-    TColor m_shadowColor = clBtnShadow;
-    int m_shadowDepth = 2;
-    int m_textMargin = 0;
-    TDcCondenseCaption m_condenseCaption = ccNone;
-    TColor m_textColor = clBlack;
-    bool m_loading = false;
-    bool m_adjusting = false;
-    bool m_flyByShown = false;  // the fly-by colour is shown (mouse over the label)
+    int angle_ = 0;
+    TColor blinkColor_ = clHighlight;
+    bool blinking_ = false;
+    int bevelWidth_ = 1;
+    TFrameStyleEx borderInner_ = fsNone;
+    TFrameStyleEx borderOuter_ = fsNone;
+    TSides borderSides_ = sdsAll;
+    TColor borderColor_ = clBtnFace;
+    TColor borderHighlight_ = clBtnHighlight;
+    TColor borderShadow_ = clBtnShadow;
+    int borderWidth_ = 0;
+    TColor flatColor_ = clBtnShadow;
+    int flatColorAdjustment_ = 30;
+    TColor normalTextColor_ = clBlack;
+    QPointer<TDcFrameController> frameController_;
+    TDcFrameControllerNotifications frameControllerNotifications_ = fcnAll;
+    TCenterPoint centerPoint_ = cpCenter;
+    TColor flyBySavedColor_ = clBlack;
+    bool updatingColor_ = false;
+    bool flyByEnabled_ = false;
+    TColor flyByColor_ = clHighlight;
+    bool lightTextStyle_ = false;
+    TTextStyle textStyle_ = tsNormal;
+    TRotation rotation_ = roNone;
+    TColor highlightColor_ = clBtnHighlight;
+    TColor shadowColor_ = clBtnShadow;
+    int shadowDepth_ = 2;
+    int textMargin_ = 0;
+    TDcCondenseCaption condenseCaption_ = ccNone;
+    TColor textColor_ = clBlack;
+    bool loading_ = false;
+    bool adjusting_ = false;
+    bool flyByShown_ = false;  // the fly-by colour is shown (mouse over the label)
 };

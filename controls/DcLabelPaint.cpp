@@ -23,35 +23,35 @@ using namespace dclabel;
 
 int TDcLabel::textFlags() const
 {
-    TAlignment align = m_alignment;
+    TAlignment align = alignment_;
     const bool rtl = layoutDirection() == Qt::RightToLeft;
     if (rtl && align != taCenter)
         align = align == taLeftJustify ? taRightJustify : taLeftJustify;
     int flags = (align == taRightJustify ? kTextRight : align == taCenter ? kTextCenter : kTextLeft) | kTextExpandTabs;
     if (rtl)
         flags |= kTextRtlReading;
-    if (m_wordWrap)
+    if (wordWrap_)
         flags |= kTextWordBreak;
-    if (!m_showAccelChar)
+    if (!showAccelChar_)
         flags |= kTextNoPrefix;
     return flags;
 }
 
 void TDcLabel::ApplyLayout(const QString &text, int flags, TDcRect &rect) const
 {
-    if (m_layout != tlTop) {
-        const QSize m = measure(QFontMetrics(font()), text, flags | condenseFlag(m_condenseCaption), rect.Width());
-        const int dy = m_layout == tlBottom ? rect.Height() - m.height() : (rect.Height() - m.height()) / 2;
+    if (layout_ != tlTop) {
+        const QSize m = measure(QFontMetrics(font()), text, flags | condenseFlag(condenseCaption_), rect.Width());
+        const int dy = layout_ == tlBottom ? rect.Height() - m.height() : (rect.Height() - m.height()) / 2;
         rect.Top += dy;
         rect.Bottom += dy;
     }
-    if ((flags & kTextRight) && m_textStyle == tsShadow) {
-        rect.Left -= m_shadowDepth;
-        rect.Right -= m_shadowDepth;
+    if ((flags & kTextRight) && textStyle_ == tsShadow) {
+        rect.Left -= shadowDepth_;
+        rect.Right -= shadowDepth_;
     }
-    if (m_layout == tlBottom && m_textStyle == tsShadow) {
-        rect.Top -= m_shadowDepth;
-        rect.Bottom -= m_shadowDepth;
+    if (layout_ == tlBottom && textStyle_ == tsShadow) {
+        rect.Top -= shadowDepth_;
+        rect.Bottom -= shadowDepth_;
     }
 }
 
@@ -59,13 +59,13 @@ void TDcLabel::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     TDcRect r{0, 0, width(), height()};
-    r = DrawFrameStyle(painter, r, m_borderOuter, m_borderInner, m_borderWidth, m_borderSides, m_bevelWidth,
-                       m_borderColor, m_borderHighlight, m_borderShadow, m_flatColor, m_flatColorAdjustment,
-                       m_color, parentColorValue(), m_transparent, false);
-    if (!m_transparent && r.Width() > 0 && r.Height() > 0 && m_color != clNone)
-        painter.fillRect(r.toQRect(), TColorToQColor(m_color));
+    r = DrawFrameStyle(painter, r, borderOuter_, borderInner_, borderWidth_, borderSides_, bevelWidth_,
+                       borderColor_, borderHighlight_, borderShadow_, flatColor_, flatColorAdjustment_,
+                       color_, parentColorValue(), transparent_, false);
+    if (!transparent_ && r.Width() > 0 && r.Height() > 0 && color_ != clNone)
+        painter.fillRect(r.toQRect(), TColorToQColor(color_));
     painter.setBrush(Qt::NoBrush);
-    if (m_rotation == roCurve)
+    if (rotation_ == roCurve)
         DrawCurvedText(painter);
     else
         DrawStyledText(painter);
@@ -73,32 +73,32 @@ void TDcLabel::paintEvent(QPaintEvent *)
 
 void TDcLabel::DrawStyledText(QPainter &painter)
 {
-    const int s = m_shadowDepth / 2;
+    const int s = shadowDepth_ / 2;
     TDcRect r = TDcRect::fromQRect(rect());
     ShrinkByBorders(r, true);
-    r.Left += m_textMargin;
-    r.Top += m_textMargin;
-    r.Right -= m_textMargin;
-    r.Bottom -= m_textMargin;
+    r.Left += textMargin_;
+    r.Top += textMargin_;
+    r.Right -= textMargin_;
+    r.Bottom -= textMargin_;
 
     const int flags = textFlags();
-    const int condenseBits = condenseFlag(m_condenseCaption);
+    const int condenseBits = condenseFlag(condenseCaption_);
     painter.setFont(font());
     const QFontMetrics fm(font());
     QPoint p = GetCenterPoint();
     const QString caption = GetLabelText();
-    const bool flat = m_rotation == roFlat;
+    const bool flat = rotation_ == roFlat;
     TextAlign align = TextAlign::LeftTop;
 
     if (flat) {
-        const double a = m_angle * std::numbers::pi / 180.0 + std::numbers::pi / 2;
+        const double a = angle_ * std::numbers::pi / 180.0 + std::numbers::pi / 2;
         const double q = fm.height() / 4.0;
-        const int t = m_textStyle == tsShadow ? s : 0;
+        const int t = textStyle_ == tsShadow ? s : 0;
         const int W = fm.horizontalAdvance(caption) + t;
         const int H = fm.height() + t;
         const bool centred = flags & kTextCenter;
         const bool right = flags & kTextRight;
-        switch (m_angle) {
+        switch (angle_) {
         case 0:
             if (centred)
                 align = TextAlign::CenterTop;
@@ -129,11 +129,11 @@ void TDcLabel::DrawStyledText(QPainter &painter)
             align = TextAlign::CenterBaseline;
             break;
         }
-        painter.setFont(CreateRotatedFont(font(), m_angle).toQFont());
+        painter.setFont(CreateRotatedFont(font(), angle_).toQFont());
     }
 
     const QRect clip = r.toQRect();
-    const double turn = CreateRotatedFont(font(), m_angle).Escapement / 10.0;
+    const double turn = CreateRotatedFont(font(), angle_).Escapement / 10.0;
     // One pass of the caption in `color`, moved by (dx, dy).
     const auto pass = [&](TColor color, int dx, int dy) {
         painter.setPen(TColorToQColor(color));
@@ -168,17 +168,17 @@ void TDcLabel::DrawStyledText(QPainter &painter)
         return;
     }
 
-    reliefPasses(m_textStyle, m_lightTextStyle, m_highlightColor, m_shadowColor, pass);
-    if (m_textStyle == tsShadow) {
+    reliefPasses(textStyle_, lightTextStyle_, highlightColor_, shadowColor_, pass);
+    if (textStyle_ == tsShadow) {
         if (flat)
-            flatPass(m_shadowColor, s, s);
+            flatPass(shadowColor_, s, s);
         else
-            pass(m_shadowColor, m_shadowDepth, m_shadowDepth);
+            pass(shadowColor_, shadowDepth_, shadowDepth_);
     }
     if (flat)
-        flatPass(m_textColor, m_textStyle == tsShadow ? -s : 0, m_textStyle == tsShadow ? -s : 0);
+        flatPass(textColor_, textStyle_ == tsShadow ? -s : 0, textStyle_ == tsShadow ? -s : 0);
     else
-        pass(m_textColor, 0, 0);
+        pass(textColor_, 0, 0);
 }
 
 void TDcLabel::DrawCurvedText(QPainter &painter)
@@ -188,7 +188,7 @@ void TDcLabel::DrawCurvedText(QPainter &painter)
     const QPoint radius = GetCurveRadius();
     painter.setFont(font());
     const QFontMetrics fm(font());
-    double a = m_angle * std::numbers::pi / 180.0;
+    double a = angle_ * std::numbers::pi / 180.0;
     const TDcFontDescription description = CreateRotatedFont(font(), 0);
     const int yy = fm.height();
     const int step = fm.horizontalAdvance(QLatin1Char('w')) + 2;
@@ -207,10 +207,10 @@ void TDcLabel::DrawCurvedText(QPainter &painter)
         painter.setFont(lf.toQFont());
         const double turn = lf.Escapement / 10.0;
         const auto shifted = [&](TColor color, int dx, int dy) { out(color, x + dx, y + dy, c, turn); };
-        reliefPasses(m_textStyle, m_lightTextStyle, m_highlightColor, m_shadowColor, shifted);
-        if (m_textStyle == tsShadow)
-            shifted(m_shadowColor, m_shadowDepth, m_shadowDepth);
-        TColor color = m_textColor;
+        reliefPasses(textStyle_, lightTextStyle_, highlightColor_, shadowColor_, shifted);
+        if (textStyle_ == tsShadow)
+            shifted(shadowColor_, shadowDepth_, shadowDepth_);
+        TColor color = textColor_;
         if (!isEnabled()) {
             out(clBtnHighlight, x + 1, y + 1, c, turn);
             color = clBtnShadow;

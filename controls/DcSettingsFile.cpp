@@ -14,64 +14,64 @@ TDcRegIniFile::~TDcRegIniFile() = default;
 
 void TDcRegIniFile::setPath(const QString &value)
 {
-    if (StoreChanged(m_path, value))
-        m_storageStale = true;
+    if (StoreChanged(path_, value))
+        storageStale_ = true;
 }
 
 void TDcRegIniFile::setPathType(TDcPathType value)
 {
-    if (StoreChanged(m_pathType, value))
-        m_storageStale = true;
+    if (StoreChanged(pathType_, value))
+        storageStale_ = true;
 }
 
 void TDcRegIniFile::setRegKey(TDcRegKey value)
 {
-    if (StoreChanged(m_regKey, value))
-        m_storageStale = true;
+    if (StoreChanged(regKey_, value))
+        storageStale_ = true;
 }
 
 void TDcRegIniFile::setRegAccess(TDcRegAccess value)
 {
-    if (StoreChanged(m_regAccess, value))
-        m_storageStale = true;
+    if (StoreChanged(regAccess_, value))
+        storageStale_ = true;
 }
 
 void TDcRegIniFile::setRegistryDirectory(const QString &dir)
 {
-    if (StoreChanged(m_registryDirectory, dir))
-        m_storageStale = true;
+    if (StoreChanged(registryDirectory_, dir))
+        storageStale_ = true;
 }
 
 kui::TIniFile *TDcRegIniFile::Storage()
 {
-    if (m_storageStale) {
-        m_iniStorage.reset();
-        m_regStorage.reset();
-        m_storageStale = false;
+    if (storageStale_) {
+        iniStorage_.reset();
+        regStorage_.reset();
+        storageStale_ = false;
     }
-    if (m_path.isEmpty())
+    if (path_.isEmpty())
         return nullptr;
-    if (m_pathType == ptIniFile) {
-        if (!m_iniStorage)
-            m_iniStorage = std::make_unique<kui::TIniFile>(m_path);
-        return m_iniStorage.get();
+    if (pathType_ == ptIniFile) {
+        if (!iniStorage_)
+            iniStorage_ = std::make_unique<kui::TIniFile>(path_);
+        return iniStorage_.get();
     }
-    if (m_registryDirectory.isEmpty())
+    if (registryDirectory_.isEmpty())
         return nullptr;
-    if (!m_regStorage) {
+    if (!regStorage_) {
         static const char *const roots[] = {"ClassesRoot", "CurrentUser", "LocalMachine", "Users",
                                             "PerformanceData", "CurrentConfig", "DynData"};
-        m_regStorage = std::make_unique<kui::TIniFile>(m_registryDirectory + QLatin1Char('/') +
-                                                       QLatin1String(roots[m_regKey]) + QLatin1String(".ini"));
+        regStorage_ = std::make_unique<kui::TIniFile>(registryDirectory_ + QLatin1Char('/') +
+                                                       QLatin1String(roots[regKey_]) + QLatin1String(".ini"));
     }
-    return m_regStorage.get();
+    return regStorage_.get();
 }
 
 QString TDcRegIniFile::SectionName(const QString &section) const
 {
-    if (m_pathType == ptIniFile)
+    if (pathType_ == ptIniFile)
         return section;
-    QString key = m_path;
+    QString key = path_;
     key.replace(QLatin1Char('\\'), QLatin1Char('/'));
     while (key.startsWith(QLatin1Char('/')))
         key.remove(0, 1);

@@ -60,73 +60,73 @@ TGradient::~TGradient() = default;
 
 void TGradient::setColorBegin(TColor value)
 {
-    if (!StoreChanged(m_colorBegin, value))
+    if (!StoreChanged(colorBegin_, value))
         return;
-    m_useSysColors = false;
+    useSysColors_ = false;
     UpdatePattern();
 }
 
 void TGradient::setColorEnd(TColor value)
 {
-    if (!StoreChanged(m_colorEnd, value))
+    if (!StoreChanged(colorEnd_, value))
         return;
-    m_useSysColors = false;
+    useSysColors_ = false;
     UpdatePattern();
 }
 
 void TGradient::setUseSysColors(bool value)
 {
-    if (StoreChanged(m_useSysColors, value) && value)
+    if (StoreChanged(useSysColors_, value) && value)
         UpdateSysColors();
 }
 
 void TGradient::setStyle(TGradientStyle value)
 {
-    if (value <= gsButterfly && StoreChanged(m_style, value))
+    if (value <= gsButterfly && StoreChanged(style_, value))
         UpdatePattern();
 }
 
 void TGradient::setShift(int value)
 {
-    if (StoreChanged(m_shift, std::clamp(value, -100, 100)))
+    if (StoreChanged(shift_, std::clamp(value, -100, 100)))
         UpdatePattern();
 }
 
 void TGradient::setRotation(int value)
 {
-    if (StoreChanged(m_rotation, std::clamp(value, -100, 100)))
+    if (StoreChanged(rotation_, std::clamp(value, -100, 100)))
         UpdatePattern();
 }
 
 void TGradient::setReverse(bool value)
 {
-    if (StoreChanged(m_reverse, value))
+    if (StoreChanged(reverse_, value))
         UpdatePattern();
 }
 
 void TGradient::setOnCustom(TCustomGradientEvent handler)
 {
-    m_onCustom = std::move(handler);
-    if (m_style == gsCustom)
+    onCustom_ = std::move(handler);
+    if (style_ == gsCustom)
         UpdatePattern();
 }
 
 void TGradient::BeginUpdate()
 {
-    ++m_updateCount;
+    ++updateCount_;
 }
 
 void TGradient::EndUpdate()
 {
-    if (m_updateCount > 0)
-        --m_updateCount;
-    if (m_updateCount == 0 && m_dirty)
+    if (updateCount_ > 0)
+        --updateCount_;
+    if (updateCount_ == 0 && dirty_)
         UpdatePattern();
 }
 
 void TGradient::Loaded()
 {
-    m_loading = false;
+    loading_ = false;
     UpdatePattern();
 }
 
@@ -135,7 +135,7 @@ void TGradient::UpdateSysColors()
     BeginUpdate();
     setColorBegin(SystemColor(SysColorActiveCaption));
     setColorEnd(SystemColor(SysColorGradientActiveCaption));
-    m_useSysColors = true;
+    useSysColors_ = true;
     EndUpdate();
 }
 
@@ -232,49 +232,49 @@ void TGradient::BuildPattern(TGradientStyle style, const TGradientColors &c, QIm
 
 void TGradient::UpdatePattern()
 {
-    m_dirty = true;
-    if (m_loading || m_updateCount != 0)
+    dirty_ = true;
+    if (loading_ || updateCount_ != 0)
         return;
-    m_dirty = false;
+    dirty_ = false;
 
-    TColor color1 = m_colorBegin, color2 = m_colorEnd;
-    if (m_reverse)
+    TColor color1 = colorBegin_, color2 = colorEnd_;
+    if (reverse_)
         std::swap(color1, color2);
     // The ramp's ends after the shift: the custom checker uses them too.
-    const TGradientColors shifted = MakeRamp(color1, color2, m_shift, 0);
-    m_colors = MakeRamp(color1, color2, m_shift, m_rotation);
+    const TGradientColors shifted = MakeRamp(color1, color2, shift_, 0);
+    colors_ = MakeRamp(color1, color2, shift_, rotation_);
 
-    m_busy = true;
-    if (m_style != gsCustom) {
-        BuildPattern(m_style, m_colors, m_pattern);
-    } else if (m_onCustom || isSignalConnected(QMetaMethod::fromSignal(&TGradient::Custom))) {
-        if (m_pattern.format() != QImage::Format_BGR888)
-            m_pattern = QImage(1, 1, QImage::Format_BGR888);
-        if (m_onCustom)
-            m_onCustom(this, m_colors, m_pattern);
-        emit Custom(m_colors, &m_pattern);
+    busy_ = true;
+    if (style_ != gsCustom) {
+        BuildPattern(style_, colors_, pattern_);
+    } else if (onCustom_ || isSignalConnected(QMetaMethod::fromSignal(&TGradient::Custom))) {
+        if (pattern_.format() != QImage::Format_BGR888)
+            pattern_ = QImage(1, 1, QImage::Format_BGR888);
+        if (onCustom_)
+            onCustom_(this, colors_, pattern_);
+        emit Custom(colors_, &pattern_);
     } else {
         const TGradientColor first = shifted[0], last = shifted[255];
-        m_pattern = QImage(2, 2, QImage::Format_BGR888);
-        std::memcpy(m_pattern.scanLine(0), &first, 3);
-        std::memcpy(m_pattern.scanLine(0) + 3, &last, 3);
-        std::memcpy(m_pattern.scanLine(1), &last, 3);
-        std::memcpy(m_pattern.scanLine(1) + 3, &first, 3);
+        pattern_ = QImage(2, 2, QImage::Format_BGR888);
+        std::memcpy(pattern_.scanLine(0), &first, 3);
+        std::memcpy(pattern_.scanLine(0) + 3, &last, 3);
+        std::memcpy(pattern_.scanLine(1), &last, 3);
+        std::memcpy(pattern_.scanLine(1) + 3, &first, 3);
     }
     // Kept in the screen's pixel format so that painting is one stretched
     // copy.
-    m_display = m_pattern.isNull() ? QImage() : m_pattern.convertToFormat(QImage::Format_RGB32);
-    m_busy = false;
-    ++m_buildCount;
+    display_ = pattern_.isNull() ? QImage() : pattern_.convertToFormat(QImage::Format_RGB32);
+    busy_ = false;
+    ++buildCount_;
     update();
 }
 
 void TGradient::paintEvent(QPaintEvent *)
 {
-    if (m_busy || m_display.isNull())
+    if (busy_ || display_.isNull())
         return;
     QPainter painter(this);
-    painter.drawImage(rect(), m_display);
+    painter.drawImage(rect(), display_);
 }
 
 bool TGradient::event(QEvent *event)
@@ -282,7 +282,7 @@ bool TGradient::event(QEvent *event)
     const bool result = QWidget::event(event);
     // The system's colours changed: the palette of the application.
     const QEvent::Type type = event->type();
-    if ((type == QEvent::ApplicationPaletteChange || type == QEvent::PaletteChange) && m_useSysColors)
+    if ((type == QEvent::ApplicationPaletteChange || type == QEvent::PaletteChange) && useSysColors_)
         UpdateSysColors();
     return result;
 }

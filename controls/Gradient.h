@@ -47,24 +47,24 @@ public:
     explicit TGradient(QWidget *parent = nullptr);
     ~TGradient() override;
 
-    TColor ColorBegin() const { return m_colorBegin; }
+    TColor ColorBegin() const { return colorBegin_; }
     void setColorBegin(TColor value);
     void setColorBegin(const QColor &value) { setColorBegin(QColorToTColor(value)); }
-    TColor ColorEnd() const { return m_colorEnd; }
+    TColor ColorEnd() const { return colorEnd_; }
     void setColorEnd(TColor value);
     void setColorEnd(const QColor &value) { setColorEnd(QColorToTColor(value)); }
-    bool UseSysColors() const { return m_useSysColors; }
+    bool UseSysColors() const { return useSysColors_; }
     void setUseSysColors(bool value);
-    TGradientStyle Style() const { return m_style; }
+    TGradientStyle Style() const { return style_; }
     void setStyle(TGradientStyle value);
     void setStyle(int value) { setStyle(TGradientStyle(value)); }
-    int Shift() const { return m_shift; }
+    int Shift() const { return shift_; }
     void setShift(int value);
-    int Rotation() const { return m_rotation; }
+    int Rotation() const { return rotation_; }
     void setRotation(int value);
-    bool Reverse() const { return m_reverse; }
+    bool Reverse() const { return reverse_; }
     void setReverse(bool value);
-    const TCustomGradientEvent &OnCustom() const { return m_onCustom; }
+    const TCustomGradientEvent &OnCustom() const { return onCustom_; }
     void setOnCustom(TCustomGradientEvent handler);
 
     void BeginUpdate();
@@ -72,15 +72,15 @@ public:
 
     // While loading, property changes do not build the pattern; Loaded()
     // builds it once.
-    void setLoading(bool loading) { m_loading = loading; }
+    void setLoading(bool loading) { loading_ = loading; }
     virtual void Loaded();
 
     // The current pattern (24-bit, blue-green-red bytes) and ramp.
-    const QImage &Pattern() const { return m_pattern; }
-    const TGradientColors &Colors() const { return m_colors; }
+    const QImage &Pattern() const { return pattern_; }
+    const TGradientColors &Colors() const { return colors_; }
     // Number of times the pattern was built (for callers that check that
     // updates were grouped).
-    int PatternBuildCount() const { return m_buildCount; }
+    int PatternBuildCount() const { return buildCount_; }
 
     virtual void UpdatePattern();
     virtual void UpdateSysColors();
@@ -99,23 +99,23 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    QColor colorBeginQ() const { return TColorToQColor(m_colorBegin); }
-    QColor colorEndQ() const { return TColorToQColor(m_colorEnd); }
+    QColor colorBeginQ() const { return TColorToQColor(colorBegin_); }
+    QColor colorEndQ() const { return TColorToQColor(colorEnd_); }
 
-    TColor m_colorBegin = clWhite;
-    TColor m_colorEnd = clBtnFace;
-    bool m_useSysColors = false;
-    TGradientStyle m_style = gsRadialC;
-    int m_shift = 0;
-    int m_rotation = 0;
-    bool m_reverse = false;
-    TCustomGradientEvent m_onCustom;
-    QImage m_pattern;
-    QImage m_display;  // the pattern in the painting format
-    TGradientColors m_colors{};
-    int m_updateCount = 0;
-    bool m_dirty = false;
-    bool m_busy = false;
-    bool m_loading = false;
-    int m_buildCount = 0;
+    TColor colorBegin_ = clWhite;
+    TColor colorEnd_ = clBtnFace;
+    bool useSysColors_ = false;
+    TGradientStyle style_ = gsRadialC;
+    int shift_ = 0;
+    int rotation_ = 0;
+    bool reverse_ = false;
+    TCustomGradientEvent onCustom_;
+    QImage pattern_;
+    QImage display_;  // the pattern in the painting format
+    TGradientColors colors_{};
+    int updateCount_ = 0;
+    bool dirty_ = false;
+    bool busy_ = false;
+    bool loading_ = false;
+    int buildCount_ = 0;
 };

@@ -7,7 +7,7 @@ AppContext& ProgramContext()
 {
     static AppContext context = [] {
         AppContext c;
-        c.session = &kdb::engine::Session::instance();
+        c.session = &kdb::Session::instance();
         c.schema = SchemaText();
         return c;
     }();

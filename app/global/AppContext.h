@@ -12,7 +12,7 @@
 
 class QWidget;
 
-namespace kdb::engine {
+namespace kdb {
 class Session;
 }
 namespace kui {
@@ -22,7 +22,7 @@ class MessageService;
 struct AppContext {
     // The engine session whose private and network directories the start-up
     // sets.
-    kdb::engine::Session* session = nullptr;
+    kdb::Session* session = nullptr;
     // The catalog of the practice database: the schema text of its tables,
     // which the table checker keeps the data directory in line with.
     QStringList schema;

@@ -3,14 +3,20 @@
 
 #include "platform/db/core/File.h"
 #include "platform/db/core/Table.h"
+#include "platform/db/database/Database.h"
 #include "platform/db/dataset/Dataset.h"
-#include "platform/db/engine/Engine.h"
 
 #include <memory>
 
+#include <sys/stat.h>
+
 namespace {
 
-std::unique_ptr<kdb::File> heldLock;
+// The file the allocation lock is taken on, kept open between codes (its
+// path in lockPath), and whether the lock is held.
+std::unique_ptr<kdb::File> lockFile;
+std::string lockPath;
+bool lockHeld = false;
 int allocationTimeoutMs = 15000;
 
 // The key column through a query ordered by the column.
@@ -47,8 +53,9 @@ private:
 // and one seek per lookup.
 class TagKeyColumn : public KeyColumn {
 public:
-    TagKeyColumn(std::unique_ptr<kdb::Table> table, std::string tag, int field)
-        : table_(std::move(table)), tag_(std::move(tag)), field_(field)
+    // The few reads of a code are made under one hold of the index.
+    TagKeyColumn(std::shared_ptr<kdb::Table> table, std::string tag, int field)
+        : table_(std::move(table)), hold_(*table_), tag_(std::move(tag)), field_(field)
     {
     }
     QString LastValue() override
@@ -74,7 +81,8 @@ public:
     void Abandon() override { ReleaseCodeAllocation(); }
 
 private:
-    std::unique_ptr<kdb::Table> table_;
+    std::shared_ptr<kdb::Table> table_;
+    kdb::IndexReadHold hold_;
     std::string tag_;
     int field_;
 };
@@ -82,11 +90,22 @@ private:
 // Waits for the allocation lock of the table's file and keeps it.
 void TakeAllocationLock(const kdb::Table& table)
 {
-    heldLock.reset();
-    auto lock = std::make_unique<kdb::File>(kdb::File::open(table.filePath(), kdb::File::Mode::ReadWrite));
-    if (!lock->lockWait(CodeAllocationLockOffset(), 1, true, allocationTimeoutMs))
+    ReleaseCodeAllocation();
+    // kept open only while it is still the file at the table's path (a
+    // pack or a restructure puts a new file there)
+    struct stat atPath {}, kept {};
+    if (lockFile && (lockPath != table.filePath() || ::stat(lockPath.c_str(), &atPath) != 0 ||
+                     ::fstat(lockFile->fd(), &kept) != 0 || atPath.st_ino != kept.st_ino ||
+                     atPath.st_dev != kept.st_dev))
+        lockFile.reset();
+    if (!lockFile) {
+        lockFile.reset();
+        lockFile = std::make_unique<kdb::File>(kdb::File::open(table.filePath(), kdb::File::Mode::ReadWrite));
+        lockPath = table.filePath();
+    }
+    if (!lockFile->lockWait(CodeAllocationLockOffset(), 1, true, allocationTimeoutMs))
         throw EDBEngineError::locked(table.filePath(), "code allocation lock held by another program");
-    heldLock = std::move(lock);
+    lockHeld = true;
 }
 
 // Takes the allocation lock, then opens the key column: through an
@@ -95,7 +114,7 @@ void TakeAllocationLock(const kdb::Table& table)
 std::unique_ptr<KeyColumn> OpenKeyColumn(const QString& tableName, const QString& databaseName,
                                          const QString& fieldName)
 {
-    auto table = kdb::engine::openTable(databaseName.toStdString(), tableName.toStdString());
+    auto table = kdb::Database::of(databaseName.toStdString()).openTable(tableName.toStdString());
     TakeAllocationLock(*table);
     try {
         const int field = table->fieldIndex(fieldName.toStdString());
@@ -128,7 +147,9 @@ void SetCodeAllocationTimeout(int ms)
 
 void ReleaseCodeAllocation()
 {
-    heldLock.reset();
+    if (lockHeld && lockFile)
+        lockFile->unlock(CodeAllocationLockOffset(), 1);
+    lockHeld = false;
 }
 
 void InstallDatabaseKeyColumns()

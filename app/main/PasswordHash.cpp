@@ -4,7 +4,6 @@
 
 #include <stdexcept>
 
-namespace kpw {
 namespace {
 
 void initSodium()
@@ -46,5 +45,3 @@ PasswordMatch CheckPassword(const QString& stored, const QString& typed)
     }
     return stored == typed ? PasswordMatch::YesClearText : PasswordMatch::No;
 }
-
-}  // namespace kpw

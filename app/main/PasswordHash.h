@@ -5,8 +5,6 @@
 // password-hashing function (the text form carries its own parameters and
 // salt). A table written by an older version may still hold a password in
 // clear: it is accepted once and replaced by its hash at that login.
-namespace kpw {
-
 // The hash text of a password; raises std::runtime_error when the system
 // cannot hash (out of memory).
 QString HashPassword(const QString& password);
@@ -22,5 +20,3 @@ enum class PasswordMatch {
 
 // Compares a typed password with the stored value (case-sensitive).
 PasswordMatch CheckPassword(const QString& stored, const QString& typed);
-
-}  // namespace kpw

@@ -12,6 +12,7 @@
 #include "platform/ui/WaitCursor.h"
 
 #include <QApplication>
+#include <QStringList>
 
 #include <exception>
 #include <memory>
@@ -24,6 +25,47 @@ namespace {
 QString TableFileName(const QString& line)
 {
     return line.mid(13, 50).trimmed();
+}
+
+QString Count(uint64_t n, const char* one, const char* many)
+{
+    return QStringLiteral("%1 %2").arg(n).arg(QString::fromUtf8(n > 1 ? many : one));
+}
+
+// What the user reads of a damaged table: which table, what was wrong, what
+// was kept and where the copy of its files is.
+QString DamageText(const kdb::engine::DamageReport& d)
+{
+    const QString table = QString::fromStdString(d.table).section(QLatin1Char('/'), -1);
+    const QString copy = d.copyDir.empty() ? QString()
+                                           : QStringLiteral("\nUne copie des fichiers endommagés est gardée dans %1.")
+                                                 .arg(QString::fromStdString(d.copyDir));
+    QStringList wrong;
+    if (d.shortFile())
+        wrong << QStringLiteral("le fichier est tronqué : %1 annoncés, %2 complet%3%4")
+                     .arg(Count(d.recordsAnnounced, "enregistrement", "enregistrements"))
+                     .arg(d.recordsInFile)
+                     .arg(d.recordsInFile > 1 ? "s" : "")
+                     .arg(d.partialRecord ? QStringLiteral(" et un dernier incomplet, complété par des blancs")
+                                          : QString());
+    if (d.memoFileLost)
+        wrong << QStringLiteral("le fichier des mémos manquait ou était illisible : il a été recréé vide");
+    if (d.badMemoPointers > 0)
+        wrong << Count(d.badMemoPointers, "renvoi vers un mémo invalide, vidé", "renvois vers des mémos invalides, vidés");
+    if (d.unreadableValues > 0)
+        wrong << Count(d.unreadableValues, "valeur illisible (date, nombre ou logique), vidée",
+                       "valeurs illisibles (dates, nombres ou logiques), vidées");
+    if (d.staleIndex)
+        wrong << (d.indexTagsLost ? QStringLiteral("l'index était illisible : il a été supprimé puis recréé")
+                                  : QStringLiteral("l'index ne correspondait plus à la table : il a été reconstruit"));
+    if (wrong.isEmpty())  // a restructure that cut values of a sound table
+        return QStringLiteral("La modification de la structure de la table %1 a coupé ou vidé %2 ; %3.%4")
+            .arg(table, Count(d.valuesCut, "valeur qui n'entrait pas dans sa nouvelle colonne",
+                              "valeurs qui n'entraient pas dans leur nouvelle colonne"),
+                 Count(d.records, "enregistrement conservé", "enregistrements conservés"), copy);
+    return QStringLiteral("La table %1 était endommagée :\n- %2.\nElle a été réparée : %3 et %4 conservés.%5")
+        .arg(table, wrong.join(QStringLiteral(" ;\n- ")), Count(d.records, "enregistrement", "enregistrements"),
+             Count(d.values, "valeur", "valeurs"), copy);
 }
 
 }  // namespace
@@ -42,11 +84,20 @@ void TfrmMain::MaintainDatabase(bool reindex)
 {
     auto wait = std::make_unique<kui::WaitCursor>();
     QString closing = QStringLiteral("Contrôle de la base de données terminé !");
+    // A damaged table the check or the walk finds is kept in a copy,
+    // repaired, and reported in a box of its own.
+    auto reportDamage = [this](const kdb::engine::DamageReport& d) {
+        if (d.damaged() && d.error == 0)
+            kui::MsgInformation(DamageText(d), this);
+    };
+    DbCheckData->OnDamage = [reportDamage](QObject*, const kdb::engine::DamageReport& d) { reportDamage(d); };
+    bool checked = true;
     try {
         DbCheckData->CorrectPath = DataPath;
         DbCheckData->CheckDatabase();
     } catch (const std::exception&) {
         closing = QStringLiteral("Contrôle de la base de données incomplet !");
+        checked = false;
     }
     QCoreApplication::processEvents();
 
@@ -63,6 +114,8 @@ void TfrmMain::MaintainDatabase(bool reindex)
             if (!line.contains(QLatin1String("object Table:")))
                 continue;
             const QString name = TableFileName(line);
+            if (!checked)  // the check did not look the table over
+                reportDamage(kdb::engine::repairTable(directory, name.toStdString()));
             std::unique_ptr<kdb::Table> table = kdb::engine::openTable(directory, name.toStdString(), exclusive);
             if (reindex) {
                 const int status = kdb::engine::regenerateIndexes(*table);

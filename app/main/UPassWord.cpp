@@ -81,7 +81,7 @@ void TfrmPassWord::FormShow()
     // The session's password handler goes in before the user table is first
     // opened: the engine has no prompt of its own to ask for the table's
     // password.
-    kdb::engine::Session::instance().setPasswordHandler(&TfrmPassWord::SessionPassword);
+    kdb::Session::instance().setPasswordHandler(&TfrmPassWord::SessionPassword);
 
     User->setDatabaseName(AppDir.toStdString());
     try {
@@ -133,10 +133,10 @@ bool TfrmPassWord::CheckUser(const QString& UserId, const QString& Password)
     bool ok = false;
     if (User->active() && User->locate("USERID", UserId)) {
         const QString stored = User->fieldByName("PW").asString();
-        const kpw::PasswordMatch match = kpw::CheckPassword(stored, Password);
-        if (match != kpw::PasswordMatch::No) {
+        const PasswordMatch match = CheckPassword(stored, Password);
+        if (match != PasswordMatch::No) {
             CurrentUserId = User->fieldByName("USERID").asString();
-            if (match == kpw::PasswordMatch::YesClearText)
+            if (match == PasswordMatch::YesClearText)
                 StorePassword(CurrentUserId, Password);
             ok = true;
         }
@@ -155,7 +155,7 @@ void TfrmPassWord::StorePassword(const QString& UserId, const QString& Password)
     kdb::QueryDataset update;
     update.setDatabaseName(AppDir.toStdString());
     update.setSql(QString::fromLatin1(kUpdatePassword));
-    update.setParamText("PW", kpw::HashPassword(Password));
+    update.setParamText("PW", HashPassword(Password));
     update.setParamText("USERID", UserId);
     update.execSql();
 }
@@ -202,12 +202,12 @@ void TfrmPassWord::FormClose()
         ini.WriteString(IniKeys::Params, IniKeys::UserId, ui->edUserId->text().toUpper());
     }
     User->close();
-    kdb::engine::Session::instance().removeAllPasswords();
+    kdb::Session::instance().removeAllPasswords();
 }
 
 void TfrmPassWord::SessionPassword(bool& Continue)
 {
-    auto& session = kdb::engine::Session::instance();
+    auto& session = kdb::Session::instance();
     session.addPassword("/Kelvar/");
     session.addPassword("/TAVEN/");
     Continue = true;

@@ -63,6 +63,30 @@ public:
             EXPECT_EQ(s, &chk);
             add("modifytable:" + t.toStdString());
         };
+        // "damage:Cons.DBF:short,memos=1,values=2,stale,tags-lost,cut=3" (what
+        // was found), when the copy of the damaged files is there.
+        chk.OnDamage = [this, &chk](QObject* s, const kdb::engine::DamageReport& d) {
+            EXPECT_EQ(s, &chk);
+            const QString table = QString::fromStdString(d.table).section(u'/', -1);
+            EXPECT_TRUE(QFile::exists(QString::fromStdString(d.copyDir) + u'/' + table)) << d.copyDir;
+            std::vector<std::string> what;
+            if (d.shortFile())
+                what.push_back("short");
+            if (d.badMemoPointers)
+                what.push_back("memos=" + std::to_string(d.badMemoPointers));
+            if (d.unreadableValues)
+                what.push_back("values=" + std::to_string(d.unreadableValues));
+            if (d.staleIndex)
+                what.push_back("stale");
+            if (d.indexTagsLost)
+                what.push_back("tags-lost");
+            if (d.valuesCut)
+                what.push_back("cut=" + std::to_string(d.valuesCut));
+            std::string text = "damage:" + table.toStdString() + ":";
+            for (size_t i = 0; i < what.size(); ++i)
+                text += (i ? "," : "") + what[i];
+            add(text);
+        };
         chk.OnComplete = [this, &chk](QObject* s) {
             EXPECT_EQ(s, &chk);
             add("complete");

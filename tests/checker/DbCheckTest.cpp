@@ -55,11 +55,23 @@ TEST_F(CheckerTest, EmptyDirectoryGetsTheNineTablesFphotoWithoutIndex)
         EXPECT_EQ(findFile(mdx).isEmpty(), t == "FPHOTO.DBF") << t;
         EXPECT_EQ(kdb::engine::openTableResult(dir.toStdString(), t, "DBASE", false), 0) << t;
     }
-    const auto patient = open(QStringLiteral("Patient.DBF"));
-    EXPECT_EQ(tagNames(*patient), (std::set<std::string>{"CODE", "NOM"}));
-    const auto ford = open(QStringLiteral("FORD.DBF"));
-    ASSERT_EQ(ford->tags().size(), 1u);
-    EXPECT_TRUE(ford->tags()[0].unique);
+    // Every table carries the tags its block declares, unique where declared.
+    for (const dbcheck::TableBlock& b : dbcheck::ParseDescriptor(SchemaText())) {
+        const auto table = open(b.fileName);
+        std::set<std::string> declared, declaredUnique, made, madeUnique;
+        for (const kdb::IndexDesc& x : b.indexes) {
+            declared.insert(x.tagName);
+            if (x.unique)
+                declaredUnique.insert(x.tagName);
+        }
+        for (const kdb::TagInfo& tag : table->tags()) {
+            made.insert(tag.name);
+            if (tag.unique)
+                madeUnique.insert(tag.name);
+        }
+        EXPECT_EQ(made, declared) << b.fileName.toStdString();
+        EXPECT_EQ(madeUnique, declaredUnique) << b.fileName.toStdString();
+    }
 }
 
 TEST_F(CheckerTest, DeletedTableFileIsCreatedAgain)
@@ -148,6 +160,46 @@ TEST_F(CheckerTest, WidenedColumnIsRestructuredKeepingTheData)
     EXPECT_TRUE(log.about("diff:").empty());
 }
 
+TEST_F(CheckerTest, DamagedTablesAreKeptRepairedAndReported)
+{
+    check();
+    {
+        const auto cons = open(QStringLiteral("Cons.DBF"));
+        for (int i = 1; i <= 3; ++i)
+            cons->append({QStringLiteral("00000%1").arg(i), QDate(2024, 3, i), QStringLiteral("37.%1").arg(i)});
+        const auto patient = open(QStringLiteral("Patient.DBF"));
+        patient->append({QStringLiteral("000001"), QStringLiteral("A1"), QStringLiteral("DUPONT")});
+    }
+    // Cons: the date of its second record does not read, its file ends
+    // inside the third; Patient: a declared name narrower than its data.
+    {
+        QFile f(dir + findFile(QStringLiteral("Cons.DBF")));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        const QByteArray h = f.read(12);
+        const int header = static_cast<unsigned char>(h[8]) | (static_cast<unsigned char>(h[9]) << 8);
+        const int recLen = static_cast<unsigned char>(h[10]) | (static_cast<unsigned char>(h[11]) << 8);
+        f.seek(header + recLen + 1 + 10);
+        f.write("2024XX01");
+        ASSERT_TRUE(f.resize(header + 2 * recLen + 30));
+    }
+    replaceLine(QStringLiteral("  field(NOM;NOM;1;0;30;0)"), QStringLiteral("  field(NOM;NOM;1;0;4;0)"));
+    check();
+    EXPECT_EQ(log.about("damage"),
+              (std::vector<std::string>{"damage:Cons.DBF:short,values=1", "damage:Patient.DBF:cut=1"}));
+    EXPECT_EQ(log.about("Patient"),
+              (std::vector<std::string>{"before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF",
+                                        "damage:Patient.DBF:cut=1", "modifytable:Patient.DBF", "after:2:Patient.DBF"}));
+    const auto cons = open(QStringLiteral("Cons.DBF"));
+    ASSERT_EQ(cons->recordCount(), 3u);
+    EXPECT_TRUE(cons->value(2, cons->fieldIndex("DCONS")).isNull());
+    EXPECT_EQ(cons->value(3, cons->fieldIndex("DCONS")).toDate(), QDate(2024, 3, 3));
+    EXPECT_EQ(cons->findKey("DCONS", QDate(2024, 3, 3)), 3u);
+    EXPECT_EQ(open(QStringLiteral("Patient.DBF"))->value(1, 2).toString(), QStringLiteral("DUPO"));
+
+    check();
+    EXPECT_TRUE(log.about("damage").empty());
+}
+
 TEST_F(CheckerTest, RefusedRestructureLeavesTheTableAsItIs)
 {
     check();
@@ -223,13 +275,51 @@ TEST_F(CheckerTest, OutOfDateIndexFileIsRebuiltAndTheDataKept)
               kdb::DBERR_INDEXOUTOFDATE);
 
     check();
-    EXPECT_EQ(log.about("Cons"), (std::vector<std::string>{"before:0:Cons.DBF", "diff:2:Cons.DBF",
+    EXPECT_EQ(log.about("Cons"), (std::vector<std::string>{"damage:Cons.DBF:stale,tags-lost", "before:0:Cons.DBF", "diff:2:Cons.DBF",
                                                            "modifytable:Cons.DBF", "after:2:Cons.DBF"}));
     EXPECT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Cons.DBF", "DBASE", false), 0);
     const auto cons = open(QStringLiteral("Cons.DBF"));
     ASSERT_EQ(cons->recordCount(), 1u);
     EXPECT_EQ(cons->value(1, cons->fieldIndex("TEMP")).toString(), QStringLiteral("37.5"));
     EXPECT_EQ(cons->findKey("DCONS", QDate(2024, 3, 1)), 1u);
+}
+
+TEST_F(CheckerTest, IndexInByteOrderIsRebuiltInTheCollationOfTheTable)
+{
+    check();
+    {
+        const auto patient = open(QStringLiteral("Patient.DBF"));
+        for (const char* nom : {"FABIEN", "ÉMILE", "EVA", "ŒUVRE", "PAUL"})
+            patient->append({QStringLiteral("00000%1").arg(patient->recordCount() + 1), QStringLiteral("A1"),
+                             QString::fromUtf8(nom)});
+        patient->flush();
+    }
+    // Tag headers without the mark of their collation: an index written in
+    // byte order by an earlier version.
+    const QString mdx = dir + findFile(QStringLiteral("PATIENT.MDX"));
+    QFile f(mdx);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    QByteArray d = f.readAll();
+    const auto* u = reinterpret_cast<const unsigned char*>(d.constData());
+    for (int i = 0; i < (u[28] | u[29] << 8); ++i) {
+        const unsigned char* e = u + 544 + 32 * i;
+        const qsizetype page = e[0] | e[1] << 8 | e[2] << 16 | qsizetype(e[3]) << 24;
+        d.replace(page * 512 + 260, 4, QByteArray(4, '\0'));
+    }
+    f.seek(0);
+    f.write(d);
+    f.close();
+    ASSERT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Patient.DBF", "DBASE", false),
+              kdb::DBERR_INDEXOUTOFDATE);
+
+    check();
+    EXPECT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Patient.DBF", "DBASE", false), 0);
+    const auto patient = open(QStringLiteral("Patient.DBF"));
+    std::vector<QString> noms;
+    auto c = patient->openTag("NOM");
+    for (uint32_t r = c->first(); r != 0; r = c->next())
+        noms.push_back(patient->value(r, patient->fieldIndex("NOM")).toString());
+    EXPECT_EQ(noms, (std::vector<QString>{"EVA", "ÉMILE", "FABIEN", "ŒUVRE", "PAUL"}));
 }
 
 // ---------------------------------------------------------------------------
@@ -291,11 +381,13 @@ TEST_F(CheckerTest, ParseAndKeywordFollowTheLinePosition)
     std::vector<kdb::FieldDesc> fields(3);
     std::vector<kdb::IndexDesc> indexes(3);
     chk.ParseTableDescriptor(fieldCount, indexCount, fields, indexes);
-    EXPECT_EQ(fieldCount, 12);
-    EXPECT_EQ(indexCount, 1);
-    EXPECT_EQ(fields.size(), 12u);
+    // The first block of the schema, as the whole-text reader sees it.
+    const dbcheck::TableBlock first = dbcheck::ParseDescriptor(chk.Descriptor).front();
+    EXPECT_EQ(fieldCount, first.fields.size());
+    EXPECT_EQ(indexCount, first.indexes.size());
+    EXPECT_EQ(fields.size(), first.fields.size());
     EXPECT_EQ(chk.ReadKeyword(), QStringLiteral("END"));
-    EXPECT_EQ(chk.LinePosition(), 14);
+    EXPECT_EQ(chk.LinePosition(), chk.Descriptor.indexOf(QStringLiteral("end")));
 
     chk.SetLinePosition(1);
     chk.ParseTableDescriptor(fieldCount, indexCount, fields, indexes);

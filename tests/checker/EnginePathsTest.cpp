@@ -5,20 +5,10 @@
 
 #include "CheckerFixture.h"
 #include "EnginePaths.h"
+#include "tests/support/TestFiles.h"
 
 using namespace checkertest;
 using namespace dbcheck;
-
-namespace {
-
-void touch(const QString& path)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write("x");
-}
-
-}  // namespace
 
 TEST(CheckerPaths, DelimiterIsAppendedOnlyWhenMissing)
 {
@@ -66,7 +56,7 @@ TEST_F(CheckerTest, CompanionFilesGoButTableMemoAndOtherFilesStay)
                            "Consult.MDX", "Cons.old.MDX", "Other.MDX", "Cons"};
     const QStringList removed{"CONS.MDX", "cons.px", "Cons.X02", "CONS.YG1", "Cons.NDX"};
     for (const QString& name : kept + removed)
-        touch(dir + name);
+        Touch(dir + name);
     const QString table = QStringLiteral("Cons.DBF");
 
     EXPECT_TRUE(DeleteTableCompanionFiles(dir, table));
@@ -85,8 +75,8 @@ TEST_F(CheckerTest, CompanionFileThatCannotBeDeletedIsReported)
 {
     if (geteuid() == 0)
         GTEST_SKIP() << "permissions do not bind the super-user";
-    touch(dir + QStringLiteral("Cons.DBF"));
-    touch(dir + QStringLiteral("CONS.MDX"));
+    Touch(dir + QStringLiteral("Cons.DBF"));
+    Touch(dir + QStringLiteral("CONS.MDX"));
     ASSERT_EQ(::chmod(dir.toLocal8Bit().constData(), 0555), 0);
     const bool ok = DeleteTableCompanionFiles(dir, QStringLiteral("Cons.DBF"));
     ::chmod(dir.toLocal8Bit().constData(), 0755);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "controls/DcCommon.h"
+#include "tests/support/TestApplication.h"
 
 #include <QApplication>
 #include <QFont>
@@ -12,13 +13,11 @@
 
 namespace ctltest {
 
+// The test application, with a fixed font for every measurement.
 inline QApplication *App()
 {
-    static int argc = 1;
-    static char name[] = "korvale-controls-test";
-    static char *argv[] = {name, nullptr};
     static QApplication *app = [] {
-        auto *a = new QApplication(argc, argv);
+        QApplication *a = TestApplication();
         QFont f(QStringLiteral("DejaVu Sans"));
         f.setPixelSize(13);
         QApplication::setFont(f);

@@ -1,9 +1,8 @@
-// Rotated font descriptions, the outline-font test and the start-up facts.
+// Rotated font descriptions and the outline-font test.
 #include "ControlsTestSupport.h"
 
 #include <QFontDatabase>
 #include <QGuiApplication>
-#include <QScreen>
 
 using ctltest::FixedFont;
 using ctltest::QtTest;
@@ -52,27 +51,8 @@ TEST_F(FontsTest, DescriptionGivesTheFontBack)
     EXPECT_FALSE(back.italic());
 }
 
-TEST_F(FontsTest, HeightOfAPointSizedFont)
-{
-    QFont f(QStringLiteral("DejaVu Sans"));
-    f.setPointSize(12);
-    const double dpi = QGuiApplication::primaryScreen()->logicalDotsPerInchY();
-    EXPECT_EQ(FontHeight(f), -int(std::nearbyint(12 * dpi / 72.0)));
-}
-
 TEST_F(FontsTest, OutlineFontsAreTrueType)
 {
     EXPECT_TRUE(IsTrueTypeFont(FixedFont()));
     EXPECT_TRUE(IsTrueTypeFont(QFont(QStringLiteral("DejaVu Serif"))));
-}
-
-TEST_F(FontsTest, StartUpFacts)
-{
-    EXPECT_EQ(GetXPColorScheme(), 0);
-    const QScreen *screen = QGuiApplication::primaryScreen();
-    ASSERT_NE(screen, nullptr);
-    EXPECT_EQ(IsHighColorDisplay(), screen->depth() > 8);
-    InitializeDcCommon();
-    EXPECT_EQ(HighColorDisplay, IsHighColorDisplay());
-    EXPECT_EQ(XPColorScheme, 0);
 }

@@ -48,4 +48,26 @@ inline void readAll(const std::string& path)
     }
 }
 
+// Repairs the table as the maintenance does; a repaired table must survey
+// clean and open.
+inline void repairAll(const std::string& path)
+{
+    try {
+        kdb::TableOpenMode mode;
+        mode.exclusive = true;
+        mode.forRepair = true;
+        auto t = kdb::DbfTable::open(path, mode);
+        if (!t->survey().damaged())
+            return;
+        t->repair();
+        if (t->hasIndexFlag())
+            t->rebuildIndexFromFile();
+        if (t->survey().damaged())
+            __builtin_trap();
+    } catch (const EDBEngineError&) {
+        return;
+    }
+    readAll(path);
+}
+
 }  // namespace fuzzing

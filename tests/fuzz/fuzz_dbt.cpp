@@ -37,5 +37,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzzing::writeFile(dir + "/M.DBF", reinterpret_cast<const uint8_t*>(t.data()), t.size());
     fuzzing::writeFile(dir + "/M.DBT", data + 1, size - 1);
     fuzzing::readAll(dir + "/M.DBF");
+    fuzzing::repairAll(dir + "/M.DBF");
     return 0;
 }

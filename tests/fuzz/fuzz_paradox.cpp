@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static const std::string path = scratchPath();
     static bool ready = [] {
         // The passwords of the corpus's protected seeds.
-        kdb::engine::Session::instance().addPassword("/Kelvar/");
+        kdb::Session::instance().addPassword("/Kelvar/");
         return true;
     }();
     (void)ready;

@@ -1,14 +1,13 @@
 // NextCode on real tables of a data directory, and its allocation lock.
 #include "app/global/NextCode.h"
 #include "app/global/NextCodeDb.h"
-#include "checker/DbCheck.h"
+#include "app/global/global.h"
 #include "platform/db/core/File.h"
 #include "platform/db/core/Table.h"
 #include "platform/db/engine/Engine.h"
 #include "platform/os/Abort.h"
 #include "platform/ui/Messages.h"
-#include "resources/schema/SchemaText.h"
-#include "tests/support/TestApplication.h"
+#include "tests/support/TempPractice.h"
 
 #include <gtest/gtest.h>
 
@@ -20,13 +19,7 @@ class NextCodeDbTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        TestApplication();
-        ASSERT_TRUE(dir_.isValid());
-        data_ = dir_.path() + "/";
-        TDbCheck check;
-        check.Descriptor = SchemaText();
-        check.CorrectPath = data_;
-        check.CheckDatabase();
+        practice_.CreateTables();
         InstallDatabaseKeyColumns();
         SetCodeAllocationTimeout(300);
     }
@@ -44,9 +37,9 @@ protected:
     }
     QString Next() { return NextCode("PATIENT", data_, "CODE", 6); }
 
-    QTemporaryDir dir_;
-    QString data_;
-    kui::ScopedMessageRecorder messages_;
+    TempPractice practice_;
+    const QString data_ = DataPath;
+    kui::RecordingMessageService& messages_ = practice_.messages();
 };
 
 TEST_F(NextCodeDbTest, FollowsTheGreatestCodeOfTheTable)

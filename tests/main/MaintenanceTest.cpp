@@ -7,6 +7,7 @@
 #include "platform/db/core/Table.h"
 #include "platform/db/engine/Engine.h"
 
+#include <QDate>
 #include <QFile>
 
 #include <stdexcept>
@@ -151,6 +152,109 @@ TEST_F(MaintenanceTest, PackTableRefusesATableThatIsNotOpenOrNotExclusive)
     auto exclusive = Open("Cons.DBF", true);
     frm_->PackTable(exclusive);
     EXPECT_TRUE(exclusive);  // a dBASE table stays open
+}
+
+// Overwrites the stored bytes of one field of a record.
+void PatchField(const QString& file, uint32_t recNo, const char* field, const QByteArray& b)
+{
+    int offset = 0, recLen = 0;
+    {
+        auto t = kdb::engine::openTable(DataPath.toStdString(), file.toStdString());
+        offset = t->fields()[t->fieldIndex(field)].offset;
+        recLen = static_cast<int>(t->recordSize());
+    }
+    QFile f(DataPath + file);
+    ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+    const QByteArray h = f.read(12);
+    const int header = static_cast<unsigned char>(h[8]) | (static_cast<unsigned char>(h[9]) << 8);
+    f.seek(header + qint64(recNo - 1) * recLen + offset);
+    f.write(b);
+}
+
+QByteArray Bytes(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+TEST_F(MaintenanceTest, ADamagedTableIsKeptRepairedAndReportedBeforeTheClosingMessage)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    {
+        auto patient = Open("Patient.DBF");
+        for (int i = 1; i <= 3; ++i)
+            patient->append({QString("00000%1").arg(i), QString("ID%1").arg(i), QString("NOM%1").arg(i)});
+        auto prot = Open("FPROT.DBF");
+        for (int i = 1; i <= 2; ++i)
+            prot->append({QString::number(i), QDate(2024, 3, i), "C", "N", "P", "40", "", "", "", "",
+                          QString("diagnostic %1").arg(i), QString("intervention %1").arg(i)});
+    }
+    PatchField("FPROT.DBF", 1, "DIAG", "   9999999");   // a memo pointer to nothing
+    PatchField("FPROT.DBF", 2, "DATE_PRT", "20231399"); // a date that does not read
+    const int patientRec = static_cast<int>(Open("Patient.DBF")->recordSize());
+    QFile patient(DataPath + "Patient.DBF");
+    ASSERT_TRUE(patient.resize(patient.size() - 1 - patientRec + 20));  // the third record cut short
+    const QByteArray damagedPatient = Bytes(DataPath + "Patient.DBF");
+    const QByteArray damagedProt = Bytes(DataPath + "FPROT.DBF");
+    const QByteArray damagedMemos = Bytes(DataPath + "FPROT.DBT");
+
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    const QString copy = DataPath + "Damaged/" + QDate::currentDate().toString("yyyy-MM-dd");
+    const QStringList texts = Texts();
+    ASSERT_EQ(texts.size(), 3) << texts.join("\n").toStdString();
+    for (const auto& r : messages_.Records())
+        EXPECT_EQ(r.kind, kui::MsgKind::Information);
+    EXPECT_EQ(texts[0].toStdString(), QString("La table Patient.DBF était endommagée :\n"
+                        "- le fichier est tronqué : 3 enregistrements annoncés, 2 complets et un dernier "
+                        "incomplet, complété par des blancs.\n"
+                        "Elle a été réparée : 3 enregistrements et 9 valeurs conservés.\n"
+                        "Une copie des fichiers endommagés est gardée dans " + copy + ".").toStdString());
+    EXPECT_TRUE(texts[1].startsWith("La table FPROT.DBF était endommagée :\n"
+                                    "- 1 renvoi vers un mémo invalide, vidé ;\n"
+                                    "- 1 valeur illisible (date, nombre ou logique), vidée.\n"
+                                    "Elle a été réparée : 2 enregistrements et "))
+        << texts[1].toStdString();
+    EXPECT_EQ(texts[2], kDone);
+
+    EXPECT_EQ(Bytes(copy + "/Patient.DBF"), damagedPatient);
+    EXPECT_EQ(Bytes(copy + "/FPROT.DBF"), damagedProt);
+    EXPECT_EQ(Bytes(copy + "/FPROT.DBT"), damagedMemos);
+    auto repaired = Open("Patient.DBF");
+    ASSERT_EQ(repaired->recordCount(), 3u);
+    EXPECT_EQ(repaired->value(3, repaired->fieldIndex("NOM")).toString(), "NOM3");
+    EXPECT_NE(repaired->findKey("CODE", "000003"), 0u);
+    auto prot = Open("FPROT.DBF");
+    EXPECT_TRUE(prot->value(1, prot->fieldIndex("DIAG")).isNull());
+    EXPECT_EQ(prot->value(1, prot->fieldIndex("INTERV")).toString(), "intervention 1");
+    EXPECT_EQ(prot->value(2, prot->fieldIndex("DIAG")).toString(), "diagnostic 2");
+
+    // Sound again: the next command reports nothing but its end.
+    repaired.reset();
+    prot.reset();
+    messages_.Clear();
+    Run(&TfrmMain::mnReindexationClick);
+    EXPECT_EQ(Texts(), QStringList{kDone});
+}
+
+TEST_F(MaintenanceTest, AColumnNarrowedBelowItsDataIsReportedWithTheCopyOfTheTable)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    Open("Patient.DBF")->append({"000001", "ID1", "DUPONT-DURAND"});
+    const QByteArray before = Bytes(DataPath + "Patient.DBF");
+    QStringList& schema = frm_->DbCheckData->Descriptor;
+    schema[schema.indexOf("  field(NOM;NOM;1;0;30;0)")] = "  field(NOM;NOM;1;0;6;0)";
+    messages_.Clear();
+    Run(&TfrmMain::mnReindexationClick);
+    const QString copy = DataPath + "Damaged/" + QDate::currentDate().toString("yyyy-MM-dd");
+    EXPECT_EQ(Texts(), (QStringList{"La modification de la structure de la table Patient.DBF a coupé ou vidé "
+                                    "1 valeur qui n'entrait pas dans sa nouvelle colonne ; 1 enregistrement conservé.\n"
+                                    "Une copie des fichiers endommagés est gardée dans " + copy + ".",
+                                    kDone}));
+    EXPECT_EQ(Bytes(copy + "/Patient.DBF"), before);
+    EXPECT_EQ(Open("Patient.DBF")->value(1, 2).toString(), "DUPONT");
 }
 
 TEST_F(MaintenanceTest, EngineErrorsOfTheCheckAreShownInTheirOwnBox)

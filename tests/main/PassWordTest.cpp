@@ -10,16 +10,14 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/IniFile.h"
 #include "platform/ui/Messages.h"
-#include "tests/support/TestApplication.h"
+#include "tests/support/TempPractice.h"
 
 #include <gtest/gtest.h>
 
-#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <stdexcept>
@@ -32,27 +30,22 @@ class PassWordTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        TestApplication();
-        ASSERT_TRUE(root_.isValid());
-        AppDir = root_.path() + "/";
-        DataPath = AppDir + "Data/";
-        ASSERT_TRUE(QDir().mkpath(DataPath));
         ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALE_BINARY_DIR "/shipped/USERS.DB"), AppDir + "USERS.DB"));
         QFile::setPermissions(AppDir + "USERS.DB", QFile::ReadOwner | QFile::WriteOwner);
         CurrentUserId.clear();
-        kdb::engine::Session::instance().removeAllPasswords();
+        kdb::Session::instance().removeAllPasswords();
         previousHandler_ = kui::TApplication::SetExceptionHandler({});
     }
     void TearDown() override
     {
         kui::TApplication::SetExceptionHandler(previousHandler_);
-        kdb::engine::Session::instance().removeAllPasswords();
+        kdb::Session::instance().removeAllPasswords();
     }
 
     // Rows of the user table as USERID -> PW, read straight through the engine.
     QMap<QString, QString> Users()
     {
-        auto& session = kdb::engine::Session::instance();
+        auto& session = kdb::Session::instance();
         session.addPassword("/Kelvar/");
         auto table = kdb::engine::openTable(AppDir.toStdString(), "USERS.DB");
         QMap<QString, QString> rows;
@@ -66,14 +59,14 @@ protected:
     }
     void AddUser(const QString& id, const QString& pw)
     {
-        kdb::engine::Session::instance().addPassword("/TAVEN/");
+        kdb::Session::instance().addPassword("/TAVEN/");
         kdb::QueryDataset q;
         q.setDatabaseName(AppDir.toStdString());
         q.setSql("INSERT INTO USERS (USERID, NOM, PRENOM, ACCES, PW) VALUES (:ID, 'X', 'Y', 'Z', :PW)");
         q.setParamText("ID", id);
         q.setParamText("PW", pw);
         q.execSql();
-        kdb::engine::Session::instance().removeAllPasswords();
+        kdb::Session::instance().removeAllPasswords();
     }
     // Shows a login dialog, types the password and presses OK.
     int Login(const QString& userId, const QString& password)
@@ -87,8 +80,8 @@ protected:
         return dlg.isVisible() ? -1 : dlg.result();
     }
 
-    QTemporaryDir root_;
-    kui::ScopedMessageRecorder messages_;
+    TempPractice practice_;
+    kui::RecordingMessageService& messages_ = practice_.messages();
     kui::TApplication::ExceptionHandler previousHandler_;
 };
 
@@ -101,7 +94,7 @@ TEST_F(PassWordTest, EmptyUserTableGetsManagerWithEmptyPasswordStoredAsHashAtLog
     const auto users = Users();
     ASSERT_EQ(users.size(), 1);
     // The clear-text empty password of the new row is replaced by its hash.
-    EXPECT_TRUE(kpw::IsPasswordHash(users.value("MANAGER"))) << users.value("MANAGER").toStdString();
+    EXPECT_TRUE(IsPasswordHash(users.value("MANAGER"))) << users.value("MANAGER").toStdString();
     // ... which still opens the door, and only to the empty password.
     EXPECT_EQ(Login("MANAGER", ""), QDialog::Accepted);
     EXPECT_EQ(Login("MANAGER", "x"), -1);
@@ -171,7 +164,7 @@ TEST_F(PassWordTest, ThirdFailureEndsTheLoginTwoFailuresThenRightOneEnters)
 
 TEST_F(PassWordTest, UserIdAndPasswordAreCaseSensitive)
 {
-    AddUser("DUPONT", kpw::HashPassword("Secret"));
+    AddUser("DUPONT", HashPassword("Secret"));
     EXPECT_EQ(Login("DUPONT", "secret"), -1);
     EXPECT_EQ(Login("DUPONT", "Secret"), QDialog::Accepted);
     EXPECT_EQ(CurrentUserId, "DUPONT");
@@ -184,14 +177,14 @@ TEST_F(PassWordTest, ClearTextPasswordOfAnOlderTableIsAcceptedOnceAndReplacedByI
     EXPECT_EQ(Users().value("MARTIN"), "ancien");  // a failure changes nothing
     EXPECT_EQ(Login("MARTIN", "ancien"), QDialog::Accepted);
     const QString stored = Users().value("MARTIN");
-    EXPECT_TRUE(kpw::IsPasswordHash(stored));
-    EXPECT_EQ(kpw::CheckPassword(stored, "ancien"), kpw::PasswordMatch::Yes);
+    EXPECT_TRUE(IsPasswordHash(stored));
+    EXPECT_EQ(CheckPassword(stored, "ancien"), PasswordMatch::Yes);
     EXPECT_EQ(Login("MARTIN", "ancien"), QDialog::Accepted);
 }
 
 TEST_F(PassWordTest, ChangeModeWithWrongOldPasswordChangesNothing)
 {
-    AddUser("DUPONT", kpw::HashPassword("vieux"));
+    AddUser("DUPONT", HashPassword("vieux"));
     ASSERT_EQ(Login("DUPONT", "vieux"), QDialog::Accepted);
     const QString before = Users().value("DUPONT");
     messages_.Clear();
@@ -217,7 +210,7 @@ TEST_F(PassWordTest, ChangeModeWithWrongOldPasswordChangesNothing)
 
 TEST_F(PassWordTest, ChangeModeStoresTheNewPasswordWhichLoginThenRequiresExactly)
 {
-    AddUser("DUPONT", kpw::HashPassword("vieux"));
+    AddUser("DUPONT", HashPassword("vieux"));
     ASSERT_EQ(Login("DUPONT", "vieux"), QDialog::Accepted);
     {
         TfrmPassWord dlg;
@@ -231,7 +224,7 @@ TEST_F(PassWordTest, ChangeModeStoresTheNewPasswordWhichLoginThenRequiresExactly
         dlg.btnOk()->click();
         EXPECT_EQ(dlg.result(), QDialog::Accepted);
     }
-    EXPECT_TRUE(kpw::IsPasswordHash(Users().value("DUPONT")));
+    EXPECT_TRUE(IsPasswordHash(Users().value("DUPONT")));
     EXPECT_EQ(Login("DUPONT", "vieux"), -1);
     EXPECT_EQ(Login("DUPONT", "l'été 2026"), -1);
     EXPECT_EQ(Login("DUPONT", "l'Été 2026"), QDialog::Accepted);
@@ -243,12 +236,12 @@ TEST_F(PassWordTest, InstallsTheHandlersAndEmptiesTheSessionPasswordsAtClose)
         TfrmPassWord dlg;
         dlg.show();
         bool retry = false;
-        kdb::engine::Session::instance().passwordHandler()(retry);
+        kdb::Session::instance().passwordHandler()(retry);
         EXPECT_TRUE(retry);
-        EXPECT_TRUE(kdb::engine::Session::instance().hasPassword("/Kelvar/"));
-        EXPECT_TRUE(kdb::engine::Session::instance().hasPassword("/TAVEN/"));
+        EXPECT_TRUE(kdb::Session::instance().hasPassword("/Kelvar/"));
+        EXPECT_TRUE(kdb::Session::instance().hasPassword("/TAVEN/"));
         dlg.reject();
-        EXPECT_TRUE(kdb::engine::Session::instance().passwords().empty());
+        EXPECT_TRUE(kdb::Session::instance().passwords().empty());
     }
     // The exception handler stays installed after the dialog is gone.
     messages_.Clear();
@@ -278,14 +271,14 @@ TEST_F(PassWordTest, ADamagedUserTableKeepsThePasswordMaskedAndSaysWhichFileToRe
 
 TEST(PasswordHash, HashesAreSaltedAndVerified)
 {
-    const QString a = kpw::HashPassword("motdepasse"), b = kpw::HashPassword("motdepasse");
+    const QString a = HashPassword("motdepasse"), b = HashPassword("motdepasse");
     EXPECT_NE(a, b);
-    EXPECT_TRUE(kpw::IsPasswordHash(a));
-    EXPECT_EQ(kpw::CheckPassword(a, "motdepasse"), kpw::PasswordMatch::Yes);
-    EXPECT_EQ(kpw::CheckPassword(b, "motdepasse"), kpw::PasswordMatch::Yes);
-    EXPECT_EQ(kpw::CheckPassword(a, "Motdepasse"), kpw::PasswordMatch::No);
-    EXPECT_EQ(kpw::CheckPassword("clair", "clair"), kpw::PasswordMatch::YesClearText);
-    EXPECT_EQ(kpw::CheckPassword("clair", "Clair"), kpw::PasswordMatch::No);
+    EXPECT_TRUE(IsPasswordHash(a));
+    EXPECT_EQ(CheckPassword(a, "motdepasse"), PasswordMatch::Yes);
+    EXPECT_EQ(CheckPassword(b, "motdepasse"), PasswordMatch::Yes);
+    EXPECT_EQ(CheckPassword(a, "Motdepasse"), PasswordMatch::No);
+    EXPECT_EQ(CheckPassword("clair", "clair"), PasswordMatch::YesClearText);
+    EXPECT_EQ(CheckPassword("clair", "Clair"), PasswordMatch::No);
     EXPECT_LE(a.size(), 128);
 }
 

@@ -1,4 +1,5 @@
 #include "MainFixture.h"
+#include "tests/support/TestFiles.h"
 
 #include "controls/DcLabel.h"
 #include "platform/db/core/Session.h"
@@ -17,17 +18,6 @@
 #include <QImage>
 
 #include <sys/stat.h>
-
-namespace {
-
-void Touch(const QString& path)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write("x");
-}
-
-} // namespace
 
 using StartupTest = MainFixture;
 

@@ -1,4 +1,5 @@
 #include "platform/os/Files.h"
+#include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
 
@@ -14,13 +15,6 @@
 using kos::MatchesDosMask;
 
 namespace {
-
-void Touch(const QString& path, const QByteArray& content = "x")
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly)) << path.toStdString();
-    f.write(content);
-}
 
 // The permission bits of a file.
 unsigned ModeOf(const QString& path)

@@ -23,7 +23,7 @@ TempPractice::TempPractice(Layout layout)
     QDir().mkpath(root() + "/tmp");
     tmpEnv_ = std::make_unique<ScopedEnv>("TMPDIR", root() + "/tmp");
 
-    context_.session = &kdb::engine::Session::instance();
+    context_.session = &kdb::Session::instance();
     context_.schema = SchemaText();
     context_.messages = &messages_;
     context_.login = [] { return true; };

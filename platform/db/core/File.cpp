@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "core/DbError.h"
+#include "core/FileSystem.h"
 
 namespace kdb {
 
@@ -41,7 +42,7 @@ File& File::operator=(File&& other) noexcept
 void File::close()
 {
     if (fd_ >= 0) {
-        ::close(fd_);
+        fileSystem().close(fd_);
         fd_ = -1;
     }
 }
@@ -55,7 +56,7 @@ File File::tryOpen(const std::string& path, Mode mode)
     case Mode::ReadWrite: flags |= O_RDWR; break;
     case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
     }
-    f.fd_ = ::open(path.c_str(), flags, 0666);
+    f.fd_ = fileSystem().open(path, flags, 0666);
     f.writable_ = mode != Mode::ReadOnly;
     f.path_ = path;
     return f;
@@ -72,7 +73,7 @@ File File::open(const std::string& path, Mode mode)
         throw EDBEngineError::openFailed(path, errno);
     }
     struct stat st {};
-    if (::fstat(f.fd_, &st) == 0 && S_ISDIR(st.st_mode))
+    if (fileSystem().fstat(f.fd_, &st) == 0 && S_ISDIR(st.st_mode))
         throw EDBEngineError::openFailed(path, 0, "not a file");
     return f;
 }
@@ -80,7 +81,7 @@ File File::open(const std::string& path, Mode mode)
 uint64_t File::size() const
 {
     struct stat st {};
-    if (::fstat(fd_, &st) != 0)
+    if (fileSystem().fstat(fd_, &st) != 0)
         throw EDBEngineError::readFailed(path_, errno, "cannot read the size");
     return static_cast<uint64_t>(st.st_size);
 }
@@ -90,7 +91,7 @@ size_t File::readAt(uint64_t offset, void* buf, size_t n) const
     size_t done = 0;
     auto* p = static_cast<char*>(buf);
     while (done < n) {
-        const ssize_t r = ::pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+        const ssize_t r = fileSystem().pread(fd_, p + done, n - done, static_cast<off_t>(offset + done));
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -114,7 +115,7 @@ void File::writeAt(uint64_t offset, const void* buf, size_t n)
     size_t done = 0;
     const auto* p = static_cast<const char*>(buf);
     while (done < n) {
-        const ssize_t r = ::pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
+        const ssize_t r = fileSystem().pwrite(fd_, p + done, n - done, static_cast<off_t>(offset + done));
         if (r < 0) {
             if (errno == EINTR)
                 continue;
@@ -126,13 +127,13 @@ void File::writeAt(uint64_t offset, const void* buf, size_t n)
 
 void File::truncate(uint64_t size)
 {
-    if (::ftruncate(fd_, static_cast<off_t>(size)) != 0)
+    if (fileSystem().ftruncate(fd_, static_cast<off_t>(size)) != 0)
         throw EDBEngineError::writeFailed(path_, errno, "cannot resize");
 }
 
 void File::sync()
 {
-    if (::fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
+    if (fileSystem().fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
         throw EDBEngineError::writeFailed(path_, errno, "cannot flush");
 }
 
@@ -192,12 +193,12 @@ void File::unlock(uint64_t start, uint64_t len)
 bool fileExists(const std::string& path)
 {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return fileSystem().stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 void removeFile(const std::string& path)
 {
-    if (::unlink(path.c_str()) != 0 && errno != ENOENT)
+    if (fileSystem().unlink(path) != 0 && errno != ENOENT)
         throw EDBEngineError::writeFailed(path, errno, "cannot delete");
 }
 
@@ -205,16 +206,17 @@ void syncDirectory(const std::string& path)
 {
     const auto slash = path.find_last_of('/');
     const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    FileSystem& fs = fileSystem();
+    const int fd = fs.open(dir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd >= 0) {
-        ::fsync(fd);
-        ::close(fd);
+        fs.fsync(fd);
+        fs.close(fd);
     }
 }
 
 void replaceFile(const std::string& source, const std::string& target)
 {
-    if (::rename(source.c_str(), target.c_str()) != 0)
+    if (fileSystem().rename(source, target) != 0)
         throw EDBEngineError::writeFailed(target, errno, "cannot replace");
     syncDirectory(target);
 }

@@ -3,7 +3,8 @@
 // reads and writes whole ranges (retrying short transfers), flushes with
 // fsync, and takes byte-range locks that belong to this open file (open-file-
 // description locks: they are not lost when another descriptor of the same
-// file is closed in this process). Failures raise EDBEngineError.
+// file is closed in this process). Failures raise EDBEngineError. Every call
+// that moves data goes through the engine's FileSystem (core/FileSystem.h).
 #include <cstdint>
 #include <string>
 

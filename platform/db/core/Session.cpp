@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace kdb::engine {
+namespace kdb {
 
 Session& Session::instance()
 {
@@ -29,4 +29,4 @@ const std::vector<std::string>& Session::passwords() const { return passwords_; 
 void Session::setPasswordHandler(PasswordHandler handler) { handler_ = std::move(handler); }
 const Session::PasswordHandler& Session::passwordHandler() const { return handler_; }
 
-}  // namespace kdb::engine
+}  // namespace kdb

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace kdb::engine {
+namespace kdb {
 
 class Session {
 public:
@@ -35,4 +35,4 @@ private:
     PasswordHandler handler_;
 };
 
-}  // namespace kdb::engine
+}  // namespace kdb

@@ -1,12 +1,21 @@
 #include "core/Table.h"
 
+#include <QString>
+
 #include <cctype>
 
 namespace kdb {
 
-namespace {
-bool sameNoCase(std::string_view a, std::string_view b)
+bool sameName(std::string_view a, std::string_view b)
 {
+    bool ascii = true;
+    for (char c : a)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    for (char c : b)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (!ascii)
+        return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
+                   .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())), Qt::CaseInsensitive) == 0;
     if (a.size() != b.size())
         return false;
     for (size_t i = 0; i < a.size(); ++i)
@@ -14,7 +23,6 @@ bool sameNoCase(std::string_view a, std::string_view b)
             return false;
     return true;
 }
-}  // namespace
 
 std::string Table::fileName() const
 {
@@ -27,7 +35,7 @@ int Table::fieldIndex(std::string_view name) const
 {
     const auto& f = fields();
     for (size_t i = 0; i < f.size(); ++i)
-        if (sameNoCase(f[i].name, name))
+        if (sameName(f[i].name, name))
             return static_cast<int>(i);
     return -1;
 }
@@ -42,13 +50,69 @@ std::vector<QVariant> Table::record(uint32_t recNo)
     return out;
 }
 
+void Table::updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values)
+{
+    std::vector<QVariant> rec = record(recNo);
+    for (const auto& [field, v] : values)
+        rec.at(static_cast<size_t>(field)) = v;
+    update(recNo, rec);
+}
+
 int Table::tagIndex(std::string_view tagName) const
 {
     const auto t = tags();
     for (size_t i = 0; i < t.size(); ++i)
-        if (sameNoCase(t[i].name, tagName))
+        if (sameName(t[i].name, tagName))
             return static_cast<int>(i);
     return -1;
+}
+
+QVariant Table::valueOf(int field, std::string_view stored) const
+{
+    (void)field;
+    (void)stored;
+    throw EDBEngineError::notSupported(filePath(), "values are read from the records");
+}
+
+char Table::rawKind(int field) const
+{
+    if (!hasDbfLayout())
+        return 0;
+    switch (fields().at(static_cast<size_t>(field)).nativeType) {
+    case 'C':
+        return 'C';
+    case 'D':
+        return 'D';
+    case 'N':
+    case 'F':
+        return 'N';
+    default:
+        return 0;
+    }
+}
+
+int Table::tagOnField(int field) const
+{
+    int found = -1;
+    bool foundUnique = false;
+    const auto all = tags();
+    for (size_t i = 0; i < all.size(); ++i) {
+        if (all[i].descending || tagField(all[i]) != field)
+            continue;
+        if (found < 0 || (all[i].unique && !foundUnique)) {
+            found = static_cast<int>(i);
+            foundUnique = all[i].unique;
+        }
+    }
+    return found;
+}
+
+bool Table::tagKeysAreFieldBytes(int tag) const
+{
+    const auto all = tags();
+    const TagInfo& t = all.at(static_cast<size_t>(tag));
+    const int f = tagField(t);
+    return f >= 0 && t.keyType == 'C' && !t.descending && rawKind(f) == 'C';
 }
 
 void TagCursor::scanForward(const std::function<bool(uint32_t recNo, std::string_view key)>& visit)

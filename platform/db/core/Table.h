@@ -26,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <QVariant>
@@ -34,6 +35,9 @@
 #include "core/EngineTypes.h"
 
 namespace kdb {
+
+// Names of fields, tags and tables compared ignoring case.
+bool sameName(std::string_view a, std::string_view b);
 
 // One column of an open table.
 struct FieldInfo {
@@ -59,6 +63,10 @@ struct TagInfo {
 struct TableOpenMode {
     bool exclusive = false;    // fails with DBERR_FILELOCKED while another program has it open
     bool readOnly = false;
+    // dBASE: opens a damaged table to repair it (exclusive): its production
+    // index is neither opened nor kept up to date, a missing memo file is no
+    // error (every memo pointer is then bad).
+    bool forRepair = false;
 };
 
 // Ordered walk over one tag. Every call answers a 1-based record number, or
@@ -136,6 +144,21 @@ public:
     // fields at their offsets), valid until the next call on this table;
     // nullptr from a table without that layout.
     virtual const char* rawRecord(uint32_t recNo) { (void)recNo; return nullptr; }
+    // The value of a field from its stored bytes as rawField() answers them
+    // (the same value value() gives for a record holding them), for a field
+    // that is no memo. The default raises EDBEngineError DBERR_NOTSUPPORTED:
+    // such a table answers values from its records only.
+    virtual QVariant valueOf(int field, std::string_view stored) const;
+    // While on, a walk forward through the records gives back, behind it,
+    // the memory that held the records it read (they are not read again
+    // soon: a long scan then holds a bounded part of a large table);
+    // reads stay valid. Off by default.
+    virtual void releaseBehindReads(bool on) { (void)on; }
+    // How rawField() reads for the field with the .DBF layout: 'C' character
+    // bytes, 'D' a date "yyyyMMdd" (anything else is no date), 'N' a number
+    // as ASCII text (blank for none); 0 when its bytes are not read directly
+    // (memo, logical, a table without that layout).
+    char rawKind(int field) const;
 
     // Appends a record from values given in field order (missing trailing
     // values are empty) and answers its record number. The record reaches
@@ -143,8 +166,14 @@ public:
     // duplicate key in a unique tag raises EDBEngineError DBERR_KEYVIOL and
     // appends nothing.
     virtual uint32_t append(const std::vector<QVariant>& values) = 0;
-    // Replaces every field of the record (same rules as append).
+    // Replaces every field of the record (same rules as append). A field
+    // given the value its stored bytes read as keeps those bytes: a value
+    // that does not read (a damaged date or number, read as empty) is not
+    // blanked by handing back what was read.
     virtual void update(uint32_t recNo, const std::vector<QVariant>& values) = 0;
+    // Changes only the given fields (0-based position, value) of the record;
+    // every other field keeps its stored bytes.
+    virtual void updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values);
     // Marks the record deleted / live again.
     virtual void deleteRecord(uint32_t recNo) = 0;
     virtual void undeleteRecord(uint32_t recNo) = 0;
@@ -168,6 +197,14 @@ public:
     virtual std::vector<TagInfo> tags() const = 0;
     // 0-based position of the tag, ignoring case; -1 when none.
     int tagIndex(std::string_view tagName) const;
+    // The field a tag's key is made of alone, -1 for a key of several fields.
+    int tagField(const TagInfo& tag) const { return fieldIndex(tag.keyExpr); }
+    // The ascending tag whose key is the field alone (a unique one first);
+    // -1 when there is none.
+    int tagOnField(int field) const;
+    // The tag's keys (currentKey()) are its one character field's bytes as
+    // rawField() reads them, padded with blanks.
+    bool tagKeysAreFieldBytes(int tag) const;
     // A cursor over the tag (EDBEngineError when there is no such tag). The
     // cursor reads the tag as it is when each call is made.
     virtual std::unique_ptr<TagCursor> openTag(std::string_view tagName) = 0;

@@ -8,8 +8,6 @@
 
 namespace kdb {
 
-using sql::ColumnInfo;
-
 namespace {
 
 constexpr int kBatch = 64;  // rows read at a time when the cursor runs past the rows read
@@ -35,7 +33,7 @@ std::string upper(const std::string& s) { return QString::fromStdString(s).toUpp
 
 // ---- Field ---------------------------------------------------------------------
 
-Field::Field(Dataset* owner, int index, sql::ColumnInfo info)
+Field::Field(Dataset* owner, int index, FieldInfo info)
     : owner_(owner), index_(index), info_(std::move(info)) {
     displayLabel = QString::fromStdString(info_.name);
     if (isNumberType(info_.type)) alignment = Qt::AlignRight | Qt::AlignVCenter;
@@ -125,7 +123,7 @@ void Field::setAsDate(const QDate& d) {
 Dataset::Dataset(QObject* parent) : QObject(parent) {}
 Dataset::~Dataset() = default;
 
-QVariant Dataset::toColumnValue(const QVariant& v, const ColumnInfo& c) {
+QVariant Dataset::toColumnValue(const QVariant& v, const FieldInfo& c) {
     if (!v.isValid() || v.isNull()) return {};
     switch (c.type) {
         case fldZSTRING: {
@@ -192,12 +190,12 @@ void Dataset::enableControls() {
 
 void Dataset::buildFields() {
     fields_.clear();
-    std::vector<ColumnInfo> cols = baseColumns();
+    std::vector<FieldInfo> cols = baseColumns();
     baseFieldCount_ = static_cast<int>(cols.size());
     for (size_t i = 0; i < cols.size(); ++i)
         fields_.push_back(std::make_unique<Field>(this, static_cast<int>(i), cols[i]));
     for (const LookupDef& l : lookups_) {
-        ColumnInfo c;
+        FieldInfo c;
         c.name = l.name;
         c.width = l.width;
         auto f = std::make_unique<Field>(this, static_cast<int>(fields_.size()), c);
@@ -330,7 +328,7 @@ bool Dataset::accepts(uint32_t handle) {
     if (!filtered_) return true;
     if (filterField_ >= 0) {
         QVariant v = baseValue(handle, filterField_);
-        const ColumnInfo& c = fields_[static_cast<size_t>(filterField_)]->info_;
+        const FieldInfo& c = fields_[static_cast<size_t>(filterField_)]->info_;
         if (c.type == fldDATE) {
             if (filterValue_.isNull() != (!v.isValid() || v.isNull())) return false;
             if (!filterValue_.isNull() && v.toDate() != filterValue_.toDate()) return false;
@@ -505,7 +503,7 @@ int Dataset::currentRow() const {
 
 bool Dataset::matches(int field, uint32_t handle, const QVariant& value, LocateOptions o) {
     QVariant v = baseValue(handle, field);
-    const ColumnInfo& c = fields_[static_cast<size_t>(field)]->info_;
+    const FieldInfo& c = fields_[static_cast<size_t>(field)]->info_;
     if (c.type == fldDATE) {
         QDate want = value.typeId() == QMetaType::QDate ? value.toDate() : sql::parseDisplayDate(value.toString());
         return v.isValid() && !v.isNull() && v.toDate() == want;

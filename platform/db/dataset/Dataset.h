@@ -12,7 +12,8 @@
 //   the edits and the Edit/Insert state are kept, and the abort goes on to
 //   the caller, which ends its action silently.
 // - Rows are read on demand: a table's rows come from its tag (or physical
-//   order) as the cursor or a view needs them; RecordCount reads them all.
+//   order), a query's as its statement reads them (sql::Query), as the
+//   cursor or a view needs them; RecordCount reads them all.
 #include <QDate>
 #include <QObject>
 #include <QString>
@@ -24,7 +25,8 @@
 #include <vector>
 
 #include "core/DbError.h"
-#include "sql/Source.h"
+#include "core/Table.h"
+#include "database/Database.h"
 #include "sql/Sql.h"
 
 namespace kdb {
@@ -40,7 +42,7 @@ struct LocateOptions {
 
 class Field {
 public:
-    Field(Dataset* owner, int index, sql::ColumnInfo info);
+    Field(Dataset* owner, int index, FieldInfo info);
 
     const std::string& fieldName() const { return info_.name; }
     int index() const { return index_; }
@@ -80,7 +82,7 @@ private:
     friend class Dataset;
     Dataset* owner_;
     int index_;
-    sql::ColumnInfo info_;
+    FieldInfo info_;
     bool lookup_ = false;
     // lookup definition
     std::string keyField_, lookupKeyField_, lookupResultField_;
@@ -100,6 +102,12 @@ public:
     std::function<bool(Dataset&)> onFilterRecord;
 
     // ---- opening -------------------------------------------------------------
+    // The database whose tables the dataset reads (it must outlive the
+    // dataset's openings). Without one, the program's database of the
+    // directory set by setDatabaseName (Database::of).
+    void setDatabase(Database& db) { database_ = &db; }
+    void setDatabaseName(const std::string& directory) { directory_ = directory; }
+    const std::string& databaseName() const { return database_ ? database_->directory() : directory_; }
     void open();
     void close();
     bool active() const { return state_ != DatasetState::Inactive; }
@@ -194,7 +202,7 @@ protected:
     // ---- what a kind of dataset provides ------------------------------------
     virtual void doOpen() = 0;   // raises on failure
     virtual void doClose() = 0;
-    virtual std::vector<sql::ColumnInfo> baseColumns() const = 0;
+    virtual std::vector<FieldInfo> baseColumns() const = 0;
     // Appends up to `max` more base rows (handles) in order; false when none are left.
     virtual bool fetchBase(std::vector<uint32_t>& out, int max) = 0;
     // Starts the reading of the base rows again from the first.
@@ -210,7 +218,8 @@ protected:
     virtual std::string displayName() const = 0;
 
     uint32_t currentHandle() const;
-    static QVariant toColumnValue(const QVariant& v, const sql::ColumnInfo& c);
+    static QVariant toColumnValue(const QVariant& v, const FieldInfo& c);
+    Database& database() { return database_ ? *database_ : Database::of(directory_); }
 
 private:
     friend class Field;
@@ -230,6 +239,8 @@ private:
     bool matches(int field, uint32_t handle, const QVariant& value, LocateOptions options);
 
     DatasetState state_ = DatasetState::Inactive;
+    Database* database_ = nullptr;
+    std::string directory_;
     std::vector<std::unique_ptr<Field>> fields_;
     int baseFieldCount_ = 0;
     struct LookupDef {
@@ -276,8 +287,6 @@ class TableDataset : public Dataset {
 public:
     explicit TableDataset(QObject* parent = nullptr);
 
-    void setDatabaseName(const std::string& directory) { directory_ = directory; }
-    const std::string& databaseName() const { return directory_; }
     void setTableName(const std::string& name) { tableName_ = name; }
     const std::string& tableName() const { return tableName_; }
     void setExclusive(bool on) { exclusive_ = on; }
@@ -291,13 +300,13 @@ public:
 
     bool canModify() const override { return active() && !readOnly_; }
     uint32_t physicalRecNo() const override { return currentHandle(); }
-    sql::Source* source() { return source_.get(); }
+    Table* table() { return table_.get(); }
     void flushTable();
 
 protected:
     void doOpen() override;
     void doClose() override;
-    std::vector<sql::ColumnInfo> baseColumns() const override;
+    std::vector<FieldInfo> baseColumns() const override;
     bool fetchBase(std::vector<uint32_t>& out, int max) override;
     void rewindBase() override;
     QVariant baseValue(uint32_t handle, int field) override;
@@ -307,10 +316,10 @@ protected:
     std::string displayName() const override { return tableName_; }
 
 private:
-    std::string directory_, tableName_, indexFields_, indexName_;
+    std::string tableName_, indexFields_, indexName_;
     bool exclusive_ = false, readOnly_ = false, flushOnPost_ = false;
-    std::shared_ptr<sql::Source> source_;
-    std::unique_ptr<sql::TagIterator> tag_;
+    std::shared_ptr<Table> table_;
+    std::unique_ptr<TagCursor> tag_;
     int tagField_ = -1;            // the order's key field, -1 for a key of several fields
     bool tagStarted_ = false;
     uint32_t nextPhysical_ = 1;
@@ -322,8 +331,6 @@ class QueryDataset : public Dataset {
 public:
     explicit QueryDataset(QObject* parent = nullptr);
 
-    void setDatabaseName(const std::string& directory) { directory_ = directory; }
-    const std::string& databaseName() const { return directory_; }
     // Replaces the statement (lines are joined with CR LF), closing an open dataset.
     void setSql(const QString& text);
     void setSql(const QStringList& lines);
@@ -342,17 +349,17 @@ public:
 protected:
     void doOpen() override;
     void doClose() override;
-    std::vector<sql::ColumnInfo> baseColumns() const override;
+    std::vector<FieldInfo> baseColumns() const override;
     bool fetchBase(std::vector<uint32_t>& out, int max) override;
-    void rewindBase() override {}
+    void rewindBase() override { handed_ = 0; }
     QVariant baseValue(uint32_t handle, int field) override;
     std::string displayName() const override { return "query"; }
 
 private:
-    std::string directory_;
     QString sql_;
     sql::Params params_;
-    sql::ResultSet result_;
+    std::unique_ptr<sql::Query> query_;  // the open statement, its rows read on demand
+    size_t handed_ = 0;                  // rows given to the dataset since the last rewind
     std::string plan_;
 };
 

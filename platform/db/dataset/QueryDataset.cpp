@@ -16,45 +16,34 @@ void QueryDataset::setSql(const QString& text) {
 void QueryDataset::setSql(const QStringList& lines) { setSql(lines.join("\r\n")); }
 
 void QueryDataset::doOpen() {
-    result_ = {};
-    sql::ExecResult r = sql::execute(directory_, sql_.toStdString(), params_);
-    if (!r.isSelect) throw EDatabaseError("The statement does not return rows; use execSql");
-    result_ = std::move(r.result);
-    plan_ = r.plan;
+    query_.reset();
+    auto q = std::make_unique<sql::Query>(database(), sql_.toStdString(), params_);
+    if (!q->isSelect()) throw EDatabaseError("The statement does not return rows; use execSql");
+    plan_ = q->plan();
+    query_ = std::move(q);
+    handed_ = 0;
 }
 
-void QueryDataset::doClose() { result_ = {}; }
+void QueryDataset::doClose() { query_.reset(); }
 
 int QueryDataset::execSql() {
     if (active()) close();
-    sql::ExecResult r = sql::execute(directory_, sql_.toStdString(), params_);
+    sql::ExecResult r = sql::execute(database(), sql_.toStdString(), params_);
     plan_ = r.plan;
     return r.rowsAffected;
 }
 
-std::vector<sql::ColumnInfo> QueryDataset::baseColumns() const {
-    std::vector<sql::ColumnInfo> cols;
-    for (const sql::ResultColumn& c : result_.columns) {
-        sql::ColumnInfo ci;
-        ci.name = c.name;
-        ci.type = c.type;
-        ci.subType = c.subType;
-        ci.width = c.width;
-        ci.decimals = c.decimals;
-        cols.push_back(ci);
-    }
-    return cols;
-}
+std::vector<FieldInfo> QueryDataset::baseColumns() const { return query_->columns(); }
 
-bool QueryDataset::fetchBase(std::vector<uint32_t>& out, int) {
-    // the result is in memory: every row at once
-    for (size_t i = 0; i < result_.rows.size(); ++i) out.push_back(static_cast<uint32_t>(i + 1));
-    return false;
+bool QueryDataset::fetchBase(std::vector<uint32_t>& out, int max) {
+    const size_t have = query_->fetch(handed_ + static_cast<size_t>(max));
+    for (; handed_ < have; ++handed_) out.push_back(static_cast<uint32_t>(handed_ + 1));
+    return !query_->complete() || handed_ < query_->fetch(0);
 }
 
 QVariant QueryDataset::baseValue(uint32_t handle, int field) {
-    if (handle == 0 || handle > result_.rows.size()) return {};
-    return result_.rows[handle - 1].at(static_cast<size_t>(field));
+    if (!query_ || handle == 0 || handle > handed_) return {};
+    return query_->value(handle - 1, field);
 }
 
 }  // namespace kdb

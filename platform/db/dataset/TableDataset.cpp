@@ -20,29 +20,30 @@ void TableDataset::setIndexName(const std::string& tagName) {
 
 void TableDataset::doOpen() {
     if (tableName_.empty()) throw EDatabaseError("No table name");
-    sql::OpenMode mode;
+    TableOpenMode mode;
     mode.exclusive = exclusive_;
     mode.readOnly = readOnly_;
-    source_ = sql::Catalog::instance().open(directory_, tableName_, mode);
+    table_ = database().openTable(tableName_, mode);
     tag_.reset();
     int tag = -1;
     if (!indexFields_.empty()) {
-        int f = source_->fieldIndex(QString::fromStdString(indexFields_).trimmed().toStdString());
-        tag = f >= 0 ? source_->tagOnField(f) : -1;
+        int f = table_->fieldIndex(QString::fromStdString(indexFields_).trimmed().toStdString());
+        tag = f >= 0 ? table_->tagOnField(f) : -1;
         if (tag < 0) {
-            source_.reset();
+            table_.reset();
             throw EDatabaseError("Index not found for fields: " + indexFields_);
         }
     } else if (!indexName_.empty()) {
-        tag = source_->tagByName(indexName_);
+        tag = table_->tagIndex(indexName_);
         if (tag < 0) {
-            source_.reset();
+            table_.reset();
             throw EDatabaseError("Index not found: " + indexName_);
         }
     }
     if (tag >= 0) {
-        tag_ = source_->openTag(tag);
-        tagField_ = source_->tags()[static_cast<size_t>(tag)].field;
+        const TagInfo info = table_->tags()[static_cast<size_t>(tag)];
+        tag_ = table_->openTag(info.name);
+        tagField_ = table_->tagField(info);
     }
     tagStarted_ = false;
     nextPhysical_ = 1;
@@ -55,46 +56,44 @@ void TableDataset::rewindBase() {
 
 void TableDataset::doClose() {
     tag_.reset();
-    source_.reset();
+    table_.reset();
 }
 
-std::vector<sql::ColumnInfo> TableDataset::baseColumns() const { return source_->columns(); }
+std::vector<FieldInfo> TableDataset::baseColumns() const { return table_->fields(); }
 
 bool TableDataset::fetchBase(std::vector<uint32_t>& out, int max) {
     if (tag_) {
-        bool ok = tagStarted_ ? tag_->next() : tag_->first();
+        const uint32_t at = tagStarted_ ? tag_->next() : tag_->first();
         tagStarted_ = true;
-        if (!ok) return false;
+        if (!at) return false;
         // the entries of a batch read under one hold of the index
         int taken = 0;
         tag_->scanForward([&](uint32_t r, std::string_view) {
-            if (!source_->isDeleted(r)) out.push_back(r);
+            if (!table_->isDeleted(r)) out.push_back(r);
             return ++taken < max;
         });
-        return tag_->recNo() != 0;  // off the end: no more
+        return tag_->current() != 0;  // off the end: no more
     }
-    uint32_t n = source_->recordCount();
+    uint32_t n = table_->recordCount();
     for (int i = 0; i < max; ++i) {
-        while (nextPhysical_ <= n && source_->isDeleted(nextPhysical_)) ++nextPhysical_;
+        while (nextPhysical_ <= n && table_->isDeleted(nextPhysical_)) ++nextPhysical_;
         if (nextPhysical_ > n) return false;
         out.push_back(nextPhysical_++);
     }
     return nextPhysical_ <= n;
 }
 
-QVariant TableDataset::baseValue(uint32_t handle, int field) { return source_->value(handle, field); }
+QVariant TableDataset::baseValue(uint32_t handle, int field) { return table_->value(handle, field); }
 
 uint32_t TableDataset::writeRecord(uint32_t handle, const std::vector<QVariant>& values) {
     uint32_t r;
     if (handle == 0) {
-        r = source_->append(values);
+        r = table_->append(values);
     } else {
-        std::vector<std::pair<int, QVariant>> all;
-        for (size_t i = 0; i < values.size(); ++i) all.emplace_back(static_cast<int>(i), values[i]);
-        source_->update(handle, all);
+        table_->update(handle, values);
         r = handle;
     }
-    if (flushOnPost_) source_->flush();
+    if (flushOnPost_) table_->flush();
     return r;
 }
 
@@ -107,12 +106,12 @@ bool TableDataset::keepsPlace(const std::vector<QVariant>& before, const std::ve
 }
 
 void TableDataset::deleteRecord(uint32_t handle) {
-    source_->remove(handle);
-    if (flushOnPost_) source_->flush();
+    table_->deleteRecord(handle);
+    if (flushOnPost_) table_->flush();
 }
 
 void TableDataset::flushTable() {
-    if (source_) source_->flush();
+    if (table_) table_->flush();
 }
 
 }  // namespace kdb

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include "core/Codepage.h"
+#include "core/FileSystem.h"
 
 #include "dbf/DbfTableDetail.h"
 
@@ -26,7 +27,10 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const TableOpe
     bool ok = mode.exclusive ? t->file_.tryLock(kLockOpen, 1, true) : t->file_.tryLock(kLockOpen, 1, false);
     if (!ok)
         throw EDBEngineError::tableInUse(path);
-    t->readHeader(true);
+    if (mode.exclusive && t->file_.writable() && !mode.readOnly)
+        t->removeLeftovers();
+    const bool repair = mode.forRepair && mode.exclusive;
+    t->readHeader(!repair);
     // Memo file.
     bool hasMemo = false;
     for (const auto& f : t->fields_)
@@ -34,13 +38,20 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const TableOpe
             hasMemo = true;
     if (hasMemo) {
         const std::string dbtPath = companionPath(path, ".DBT");
-        if (!fileExists(dbtPath))
+        if (!fileExists(dbtPath) && !repair)
             throw EDBEngineError::memoCorrupt(dbtPath, "memo file missing");
         const bool oldLayout = !t->level7_ && (t->version_ & 0x08) == 0;
-        t->dbt_ = DbtFile::open(dbtPath, oldLayout ? DbtFile::Layout::Old : DbtFile::Layout::New,
-                                t->file_.writable());
+        try {
+            if (fileExists(dbtPath))
+                t->dbt_ = DbtFile::open(dbtPath, oldLayout ? DbtFile::Layout::Old : DbtFile::Layout::New,
+                                        t->file_.writable());
+        } catch (const EDBEngineError& e) {
+            if (!repair || e.code() != DBERR_MEMOCORRUPT)
+                throw;
+        }
     }
-    t->openIndex();
+    if (!repair)
+        t->openIndex();
     return t;
 }
 
@@ -49,7 +60,7 @@ void DbfTable::readHeader(bool checkRebuild)
     unsigned char h[32];
     // Size and identity in one call (the identity of an open file never changes).
     struct stat fst {};
-    if (::fstat(file_.fd(), &fst) != 0)
+    if (fileSystem().fstat(file_.fd(), &fst) != 0)
         throw EDBEngineError::readFailed(path_, errno, "cannot read the size");
     const uint64_t fsize = static_cast<uint64_t>(fst.st_size);
     fileDev_ = static_cast<uint64_t>(fst.st_dev);
@@ -69,6 +80,7 @@ void DbfTable::readHeader(bool checkRebuild)
     if (checkRebuild && h[14] == 1 && h[28] != 0 && fileExists(indexPath()))
         throw EDBEngineError::indexOutOfDate(indexPath(), "index rebuild was interrupted");
     mdxFlag_ = h[28];
+    codePage_ = codePageOfDriver(h[29]);
     count_ = le32(h + 4);
     headerLen_ = le16(h + 8);
     recLen_ = le16(h + 10);
@@ -179,6 +191,8 @@ void DbfTable::openIndex()
             const int len = stored[i].keyLength;
             if (keyTypeOf(c.info.keyType) != stored[i].type || (len != 0 && len != c.keyLen))
                 throw EDBEngineError::indexOutOfDate(ipath, "tag " + c.info.name + " does not match the table");
+            if (stored[i].type == mdx::KeyType::Character && stored[i].codePage != codePage_)
+                throw EDBEngineError::indexOutOfDate(ipath, "tag " + c.info.name + " is not in the table's collation");
         }
         tags_ = std::move(compiled);
     } catch (const EDBEngineError& e) {
@@ -348,7 +362,7 @@ std::string baseNameOf(const std::string& path)
 }
 
 std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std::vector<std::vector<int>>& fieldLists,
-                                   const std::vector<int>& keyLens)
+                                   const std::vector<int>& keyLens, int codePage)
 {
     std::vector<mdx::TagSpec> out;
     for (size_t i = 0; i < infos.size(); ++i) {
@@ -360,6 +374,7 @@ std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std:
         s.unique = infos[i].unique;
         s.descending = infos[i].descending;
         s.isField = fieldLists[i].size() == 1;
+        s.codePage = codePage;
         out.push_back(s);
     }
     return out;
@@ -423,7 +438,7 @@ void DbfTable::create(const std::string& path, const std::vector<FieldSpec>& fie
         }
         const std::string tmp = mdxPath + ".tmp~";
         {
-            auto m = mdx::MdxFile::create(tmp, baseNameOf(path), mdxSpecs(ti, fl, kl));
+            auto m = mdx::MdxFile::create(tmp, baseNameOf(path), mdxSpecs(ti, fl, kl, kCodePage1252));
             m->flush(true);
         }
         replaceFile(tmp, mdxPath);

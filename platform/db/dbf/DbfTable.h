@@ -4,7 +4,13 @@
 //
 // Reads tables of level III, IV and 7; writes level IV tables (version byte
 // 0x03, or 0x8B with a memo file; a table opened in another level keeps its
-// level). Text is stored in Windows-1252, language driver byte 0x57.
+// level). Text is read and written in the code page the table's language
+// driver byte names (437, 850 or Windows-1252; core/Codepage.h); the tables
+// created here are Windows-1252, driver byte 0x57.  Restructuring a table
+// of another code page converts its text to Windows-1252.  Character tags
+// are ordered by the collation of the table's code page (core/Collation.h);
+// an index ordered otherwise (an older file in byte order) opens with
+// DBERR_INDEXOUTOFDATE so that it is regenerated.
 //
 // The 16-bit integer column is stored as a numeric field N(6,0) whose
 // descriptor carries the marker byte 'S' at offset 24 (a byte the format
@@ -24,7 +30,14 @@
 // marked "in update" before it changes and cleared after; pack, restructure
 // and regeneration write new files and rename them over the old ones, with
 // header byte 14 set while the table's index is being rebuilt after such a
-// replacement (a table found with it set opens with DBERR_INDEXOUTOFDATE).
+// replacement (a table found with it set opens with DBERR_INDEXOUTOFDATE);
+// the ".tmp~" files a killed rewrite leaves are removed at the next
+// exclusive open.
+//
+// Damage: a memo pointer to nothing reads as an empty memo (the record can
+// still be changed); a value that does not read is kept as stored by every
+// write that does not assign it. survey() finds such damage and a short
+// file, repair() mends it (engine/Damage.h keeps a copy of the files first).
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -33,6 +46,7 @@
 #include <string>
 #include <vector>
 
+#include "core/Codepage.h"
 #include "core/File.h"
 #include "core/Table.h"
 #include "dbf/DbtFile.h"
@@ -81,16 +95,25 @@ public:
     uint32_t recordCount() const override { return count_; }
     bool isDeleted(uint32_t recNo) override;
     QVariant value(uint32_t recNo, int field) override;
+    QVariant valueOf(int field, std::string_view stored) const override;
+    void releaseBehindReads(bool on) override { releaseBehind_ = on; }
     std::string_view rawField(uint32_t recNo, int field) override;
-    bool hasDbfLayout() const override { return true; }
+    // The layout's text is Windows-1252: a table of another code page is
+    // read through its values.
+    bool hasDbfLayout() const override { return codePage_ == kCodePage1252; }
     const char* rawRecord(uint32_t recNo) override
     {
-        if (map_ && recNo >= 1 && recNo <= count_ && headerLen_ + uint64_t(recNo) * recLen_ <= mapLen_)
-            return map_ + headerLen_ + size_t(recNo - 1) * recLen_;
+        if (map_ && recNo >= 1 && recNo <= count_ && headerLen_ + uint64_t(recNo) * recLen_ <= mapLen_) {
+            const size_t at = headerLen_ + size_t(recNo - 1) * recLen_;
+            if ((at >> kMapChunkShift) != mapChunk_)
+                touchMapChunk(at >> kMapChunkShift);
+            return map_ + at;
+        }
         return recordPtr(recNo);
     }
     uint32_t append(const std::vector<QVariant>& values) override;
     void update(uint32_t recNo, const std::vector<QVariant>& values) override;
+    void updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values) override;
     void deleteRecord(uint32_t recNo) override;
     void undeleteRecord(uint32_t recNo) override;
     void flush() override;
@@ -110,6 +133,7 @@ public:
     uint8_t versionByte() const { return version_; }
     bool hasMemoFile() const { return dbt_.isOpen(); }
     bool hasIndex() const { return mdx_ != nullptr; }
+    bool hasIndexFlag() const { return mdxFlag_ != 0; }  // the header says the table has a production index
     std::string indexPath() const;     // path of the .MDX (whether it exists or not)
     // Rebuilds every tag from the records (exclusive open needed).
     void regenerateIndexes();
@@ -123,9 +147,37 @@ public:
     // sources[k] is the position of the existing field whose values fill new
     // field k (converted), or -1 for an empty new field. Memo columns keep
     // their memo blocks. Deleted records are dropped when packIt is set. The
-    // tags are then rebuilt from newTags.
-    void restructure(const std::vector<FieldSpec>& newFields, const std::vector<int>& sources,
-                     const std::vector<TagInfo>& newTags, bool packIt);
+    // tags are then rebuilt from newTags. A column whose type, width and
+    // decimals stay keeps its stored bytes. Answers how many values did not
+    // fit their new column (cut, or left empty), calling beforeCut with that
+    // count, when there are any, while the old files are still in place.
+    uint32_t restructure(const std::vector<FieldSpec>& newFields, const std::vector<int>& sources,
+                         const std::vector<TagInfo>& newTags, bool packIt,
+                         const std::function<void(uint32_t cut)>& beforeCut = {});
+    // What a look over every stored record finds.
+    struct Survey {
+        uint32_t countInHeader = 0;   // records the header announces
+        uint32_t recordsInFile = 0;   // whole records the file holds
+        bool partialRecord = false;   // the file ends inside an announced record
+        bool memoFileLost = false;    // memo columns without a memo file that opens
+        uint32_t badMemoPointers = 0; // pointers to no memo (or to a damaged one)
+        uint32_t unreadableValues = 0;  // dates, numbers, logicals that do not read
+        uint32_t records = 0;         // records the table holds (once repaired)
+        uint64_t values = 0;          // values (not empty) they hold
+        bool damaged() const;
+    };
+    // Reads every record, changes nothing.
+    Survey survey();
+    // Exclusive open needed. Repairs what survey() finds: a short file gets
+    // its partial last record completed with blanks and the count of the
+    // records it holds; bad memo pointers and values that do not read are
+    // blanked; a missing memo file is made anew (empty). The index, when
+    // open, is regenerated. Answers what was found.
+    Survey repair();
+    // Exclusive open needed: rebuilds the index from the tag descriptions
+    // its file holds even when it does not open; without readable ones the
+    // index file is removed. Answers whether tags were kept.
+    bool rebuildIndexFromFile();
     // The key bytes of a record for a tag (as handed to the index).
     std::string keyOf(int tag, const char* record) const;
 
@@ -170,18 +222,33 @@ private:
     void refreshCount();
     void writeCount(uint32_t count);
     void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);
-    void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const;
+    void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const
+    {
+        encodeField(f, v, dst, int16, codePage_);
+    }
+    void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16, int codePage) const;
     void takeOver(const std::string& tmp);
-    std::string memoText(const char* ptr10) const;
+    std::string memoText(std::string_view pointer, bool* bad = nullptr) const;
+    QVariant decodeField(const FieldInfo& f, const char* record) const;
+    QVariant decodeBytes(const FieldInfo& f, std::string_view stored) const;
+    static QVariant decodeNumber(const FieldInfo& f, std::string_view raw);
+    // False for stored bytes that do not read as a value of the field's type
+    // (a date "20231399", a number "  1.2.3" or "****"); blanks read.
+    static bool fieldReadable(const FieldInfo& f, std::string_view raw);
+    void encodeInto(size_t field, const QVariant& v, std::string& rec, const std::string* old);
+    void writeChanged(uint32_t recNo, const std::string& old, const std::string& rec);
     std::vector<std::optional<std::string>> keysOf(const char* record) const;
     std::vector<std::string> tagNames() const;
     void lockForWrite(uint32_t recNo, bool& tookRecordLock);
     void setRebuildFlag(bool on);
     void indexWritten();
+    void indexWrittenAfterFailure() noexcept;  // indexWritten() with its errors dropped
     void retireIndex();
     void guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo);
     void rebuildIndexFile(const std::vector<Tag>& tags);
     void setRecordDeleted(uint32_t recNo, bool deleted);
+    void removeLeftovers();
+    Survey walkStored(const std::function<void(uint32_t recNo, std::string& rec)>& visit);
     std::string keyForSeek(const Tag& tag, const QVariant& key, bool partial) const;
 
     static inline int lockTimeoutMs_ = 15000;
@@ -197,6 +264,7 @@ private:
     std::vector<Tag> tags_;
     uint8_t version_ = 0x03;
     uint8_t mdxFlag_ = 0;   // header byte 28: the table has a production index
+    int codePage_ = kCodePage1252;   // of header byte 29, the language driver
     uint16_t headerLen_ = 0;
     uint16_t recLen_ = 0;
     uint32_t count_ = 0;
@@ -213,10 +281,23 @@ private:
     // seen through the map at once).
     const char* map_ = nullptr;
     size_t mapLen_ = 0;
+    // With releaseBehindReads(), the pages of the map a read walks through
+    // are given back behind it: the map holds a few chunks of the file at a
+    // time, so that reading a large table from end to end does not keep all
+    // of it in memory.
+    static constexpr int kMapChunkShift = 23;  // 8 MiB
+    static constexpr size_t kMapChunksHeld = 6;
+    size_t mapChunk_ = SIZE_MAX;               // the chunk read last
+    std::array<size_t, kMapChunksHeld> mapChunks_{};
+    size_t mapChunkCount_ = 0, mapChunkNext_ = 0;
+    uint64_t mapChunkSwitches_ = 0, mapChunkBackward_ = 0;
+    bool releaseBehind_ = false;
+    void touchMapChunk(size_t chunk);
     uint64_t mapDev_ = 0, mapIno_ = 0;
     uint64_t fileDev_ = 0, fileIno_ = 0;   // identity of file_, read with the header
     bool parked_ = false;
     std::array<int64_t, 4> parkedIndex_{};   // index file when parked: inode, size, time (s, ns)
+    std::array<int64_t, 3> parkedFile_{};    // table file when parked: size, time (s, ns)
     bool mapFailed_ = false;
     // Batched index reads (beginIndexRead): depth, and whether the shared
     // header lock is held for them.

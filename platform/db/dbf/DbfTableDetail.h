@@ -3,6 +3,7 @@
 // lock, the guard of a record write and the pieces that write new files.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -109,6 +110,16 @@ inline QDate dateFromText(const QString& t)
     return {};
 }
 
+// A memo block number, right-aligned in the field's bytes.
+inline void putMemoPointer(char* dst, int width, uint32_t block)
+{
+    char buf[16];
+    const int n = std::snprintf(buf, sizeof buf, "%u", block);
+    const int w = std::max(width, n);
+    std::memset(dst, ' ', static_cast<size_t>(w - n));
+    std::memcpy(dst + (w - n), buf, static_cast<size_t>(n));
+}
+
 // The header of a new level IV table.
 std::string newHeader(const std::string& path, const std::vector<DbfTable::FieldSpec>& fields, bool memo, bool indexed,
                       const std::vector<std::string>& keyFields, bool oldMemoLayout, uint32_t count,
@@ -148,7 +159,7 @@ void normaliseSpecs(const std::string& path, std::vector<DbfTable::FieldSpec>& f
 std::vector<FieldInfo> infosOf(const std::vector<DbfTable::FieldSpec>& specs);
 std::string baseNameOf(const std::string& path);
 std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std::vector<std::vector<int>>& fieldLists,
-                                   const std::vector<int>& keyLens);
+                                   const std::vector<int>& keyLens, int codePage);
 
 }  // namespace dbfimpl
 

@@ -40,7 +40,7 @@ std::string DbfTable::keyForSeek(const Tag& tag, const QVariant& key, bool parti
     }
     default: {
         std::string s = key.typeId() == QMetaType::QDate ? key.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString()
-                                                          : toCp1252(key.toString());
+                                                          : toCodePage(codePage_, key.toString());
         if (s.size() > static_cast<size_t>(tag.keyLen))
             s.resize(static_cast<size_t>(tag.keyLen));
         return partial ? s : mdx::encodeCharacter(s, tag.keyLen);

@@ -88,6 +88,35 @@ void DbfTable::dropMap()
     }
     map_ = nullptr;
     mapLen_ = 0;
+    mapChunk_ = SIZE_MAX;
+    mapChunkCount_ = mapChunkNext_ = 0;
+    mapChunkSwitches_ = mapChunkBackward_ = 0;
+}
+
+void DbfTable::touchMapChunk(size_t chunk)
+{
+    ++mapChunkSwitches_;
+    if (mapChunk_ != SIZE_MAX && chunk + 1 < mapChunk_)  // a step back to the previous chunk is still a walk forward
+        ++mapChunkBackward_;
+    mapChunk_ = chunk;
+    for (size_t i = 0; i < mapChunkCount_; ++i)
+        if (mapChunks_[i] == chunk)
+            return;
+    if (mapChunkCount_ < kMapChunksHeld) {
+        mapChunks_[mapChunkCount_++] = chunk;
+        return;
+    }
+    const size_t old = mapChunks_[mapChunkNext_];
+    mapChunks_[mapChunkNext_] = chunk;
+    mapChunkNext_ = (mapChunkNext_ + 1) % kMapChunksHeld;
+    // A walk that jumps about the file (an index order) would read the
+    // released pages again and again: only a walk that goes forward
+    // releases the chunks behind it.
+    if (!releaseBehind_ || mapChunkBackward_ * 16 > mapChunkSwitches_)
+        return;
+    const size_t from = old << kMapChunkShift;
+    if (from < mapLen_)
+        ::madvise(const_cast<char*>(map_) + from, std::min(size_t(1) << kMapChunkShift, mapLen_ - from), MADV_DONTNEED);
 }
 
 // Maps the file so that it covers recNo; false when the file cannot be
@@ -131,8 +160,12 @@ bool DbfTable::mapRecords(uint32_t recNo)
 const char* DbfTable::recordPtr(uint32_t recNo)
 {
     checkRecNo(recNo);
-    if (mapRecords(recNo))
-        return map_ + headerLen_ + size_t(recNo - 1) * recLen_;
+    if (mapRecords(recNo)) {
+        const size_t at = headerLen_ + size_t(recNo - 1) * recLen_;
+        if ((at >> kMapChunkShift) != mapChunk_)
+            touchMapChunk(at >> kMapChunkShift);
+        return map_ + at;
+    }
     if (cacheCount_ == 0 || recNo < cacheFirst_ || recNo >= cacheFirst_ + cacheCount_) {
         // A run of records for a scan (the record right after the cached
         // ones), one record for a random access.
@@ -166,63 +199,112 @@ std::string_view DbfTable::rawField(uint32_t recNo, int field)
     return std::string_view(recordPtr(recNo) + f.offset, static_cast<size_t>(f.width));
 }
 
-std::string DbfTable::memoText(const char* ptr10) const
+// The memo text a stored pointer designates. A pointer that is not a block
+// number, a block beyond the memo file or a damaged block (or no memo file)
+// reads as empty and sets *bad.
+std::string DbfTable::memoText(std::string_view pointer, bool* bad) const
 {
-    const std::string_view p = trim(std::string_view(ptr10, 10));
+    if (bad)
+        *bad = false;
+    const std::string_view p = trim(pointer);
     if (p.empty())
         return {};
     uint64_t block = 0;
+    bool ok = true;
     for (char c : p) {
-        if (c < '0' || c > '9')
-            throw EDBEngineError::memoCorrupt(path_, "bad memo pointer");
+        if (c < '0' || c > '9' || block > 0xFFFFFFFFull) {
+            ok = false;
+            break;
+        }
         block = block * 10 + static_cast<uint64_t>(c - '0');
-        if (block > 0xFFFFFFFFull)
-            throw EDBEngineError::memoCorrupt(path_, "bad memo pointer");
     }
-    if (block == 0)
+    ok = ok && block <= 0xFFFFFFFFull;
+    if (ok && block == 0)
         return {};
-    if (!dbt_.isOpen())
-        throw EDBEngineError::memoCorrupt(path_, "memo file missing");
-    return dbt_.read(static_cast<uint32_t>(block));
+    if (ok && dbt_.isOpen()) {
+        try {
+            return dbt_.read(static_cast<uint32_t>(block));
+        } catch (const EDBEngineError& e) {
+            if (e.code() != DBERR_MEMOCORRUPT)
+                throw;
+        }
+    }
+    if (bad)
+        *bad = true;
+    return {};
 }
 
 QVariant DbfTable::value(uint32_t recNo, int field)
 {
     checkField(field);
+    return decodeField(fields_[field], recordPtr(recNo));
+}
+
+bool DbfTable::fieldReadable(const FieldInfo& f, std::string_view raw)
+{
+    if (trim(raw).empty())
+        return true;
+    switch (f.nativeType) {
+    case 'D': return parseDate(raw).isValid();
+    case 'N': case 'F': return !decodeNumber(f, raw).isNull();
+    case 'L': return std::string_view("TtYyFfNn?").find(raw[0]) != std::string_view::npos;
+    default: return true;
+    }
+}
+
+QVariant DbfTable::decodeNumber(const FieldInfo& f, std::string_view raw)
+{
+    const auto t = trim(raw);
+    if (t.empty())
+        return {};
+    const std::string s(t);
+    char* end = nullptr;
+    if (f.decimals == 0 && s.find_first_of(".eE") == std::string::npos) {
+        errno = 0;
+        const long long v = std::strtoll(s.c_str(), &end, 10);
+        if (end == s.c_str() || *end != '\0' || errno == ERANGE)
+            return {};
+        if (v >= INT32_MIN && v <= INT32_MAX)
+            return QVariant(static_cast<int>(v));
+        return QVariant(static_cast<qlonglong>(v));
+    }
+    const double v = std::strtod(s.c_str(), &end);
+    if (end == s.c_str() || *end != '\0' || !std::isfinite(v))
+        return {};
+    return QVariant(v);
+}
+
+QVariant DbfTable::decodeField(const FieldInfo& f, const char* rec) const
+{
+    return decodeBytes(f, std::string_view(rec + f.offset, static_cast<size_t>(f.width)));
+}
+
+QVariant DbfTable::valueOf(int field, std::string_view stored) const
+{
+    checkField(field);
     const auto& f = fields_[field];
-    const char* rec = recordPtr(recNo);
-    const std::string_view raw(rec + f.offset, static_cast<size_t>(f.width));
+    if (stored.size() != static_cast<size_t>(f.width))
+        throw EDBEngineError::invalidParam(path_, "stored bytes of another width");
+    if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G')
+        throw EDBEngineError::notSupported(path_, "a memo is read from its record");
+    return decodeBytes(f, stored);
+}
+
+QVariant DbfTable::decodeBytes(const FieldInfo& f, std::string_view raw) const
+{
     switch (f.nativeType) {
     case 'C': {
         const auto t = trimRight(raw);
         if (t.empty())
             return {};
-        return fromCp1252(t);
+        return fromCodePage(codePage_, t);
     }
     case 'D': {
         const QDate d = parseDate(raw);
         return d.isValid() ? QVariant(d) : QVariant();
     }
-    case 'N': case 'F': {
-        const auto t = trim(raw);
-        if (t.empty())
-            return {};
-        const std::string s(t);
-        char* end = nullptr;
-        if (f.decimals == 0 && s.find_first_of(".eE") == std::string::npos) {
-            errno = 0;
-            const long long v = std::strtoll(s.c_str(), &end, 10);
-            if (end == s.c_str() || *end != '\0' || errno == ERANGE)
-                return {};
-            if (v >= INT32_MIN && v <= INT32_MAX)
-                return QVariant(static_cast<int>(v));
-            return QVariant(static_cast<qlonglong>(v));
-        }
-        const double v = std::strtod(s.c_str(), &end);
-        if (end == s.c_str() || *end != '\0' || !std::isfinite(v))
-            return {};
-        return QVariant(v);
-    }
+    case 'N': case 'F':
+        return decodeNumber(f, raw);
     case 'L': {
         const char c = raw[0];
         if (c == 'T' || c == 't' || c == 'Y' || c == 'y')
@@ -232,11 +314,11 @@ QVariant DbfTable::value(uint32_t recNo, int field)
         return {};
     }
     case 'M': case 'B': case 'G': {
-        const std::string text = memoText(raw.data());
+        const std::string text = memoText(raw);
         if (text.empty())
             return {};
         if (f.nativeType == 'M')
-            return fromCp1252(text);
+            return fromCodePage(codePage_, text);
         return QVariant(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
     }
     case 'I': case '+': {
@@ -261,7 +343,7 @@ QVariant DbfTable::value(uint32_t recNo, int field)
     case '@':
         return {};  // level 7 timestamps are not read (their layout is not settled)
     default:
-        return fromCp1252(trimRight(raw));
+        return fromCodePage(codePage_, trimRight(raw));
     }
 }
 

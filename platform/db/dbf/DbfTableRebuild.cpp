@@ -8,6 +8,25 @@
 
 namespace kdb {
 
+namespace {
+// Removes a file left behind by a rewrite that failed; the failure itself is
+// what the caller reports.
+void discard(const std::string& path) noexcept
+{
+    try {
+        removeFile(path);
+    } catch (const EDBEngineError&) {
+    }
+}
+
+// The same column layout: the stored bytes mean the same in both.
+bool sameLayout(const FieldInfo& a, const FieldInfo& b)
+{
+    auto kind = [](char t) { return t == 'F' ? 'N' : t; };
+    return kind(a.nativeType) == kind(b.nativeType) && a.width == b.width && a.decimals == b.decimals;
+}
+}  // namespace
+
 // The index file object is replaced (pack, regeneration, restructure): the
 // old one is kept until the table closes, so that cursors opened on it stay
 // harmless; they move to the new one on their next call.
@@ -67,7 +86,7 @@ void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
     };
     mdx::RegenerateResult result;
     // Built beside the old file and renamed over it when complete.
-    mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl), source, &result)->flush(true);
+    mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl, codePage_), source, &result)->flush(true);
     // A unique tag keeps the first record of a key and drops the others:
     // say so rather than leave records out of the tag silently.
     for (size_t i = 0; i < result.duplicatesDropped.size(); ++i)
@@ -135,7 +154,7 @@ void DbfTable::pack()
     // New file beside the old, renamed over it when complete.
     const std::string tmp = path_ + ".tmp~";
     uint32_t live = 0;
-    {
+    try {
         File f = File::open(tmp, File::Mode::Create);
         RecordWriter w(f, hdr.size());
         for (uint32_t r = 1; r <= count_; ++r) {
@@ -149,18 +168,23 @@ void DbfTable::pack()
         put32(h + 4, live);
         f.writeAt(0, hdr.data(), hdr.size());
         f.sync();
+        f.close();
+        takeOver(tmp);
+    } catch (const EDBEngineError&) {
+        discard(tmp);   // the table and its index stay as they were
+        throw;
     }
+    // The old index goes with the records it numbered.
     const auto tags = tags_;
-    retireIndex();
-    takeOver(tmp);
     if (indexed) {
         rebuildIndexFile(tags);
         setRebuildFlag(false);
     }
 }
 
-void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std::vector<int>& sources,
-                           const std::vector<TagInfo>& newTags, bool packIt)
+uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std::vector<int>& sources,
+                               const std::vector<TagInfo>& newTags, bool packIt,
+                               const std::function<void(uint32_t)>& beforeCut)
 {
     requireExclusive("Restructure");
     refreshCount();
@@ -180,88 +204,106 @@ void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std:
     bool oldLayout = dbt_.isOpen() && dbt_.layout() == DbtFile::Layout::Old;
     DbtFile newDbt;
     DbtFile* target = &dbt_;
-    if (memo && !dbt_.isOpen()) {
-        newDbt = DbtFile::create(companionPath(path_, ".DBT"), baseNameOf(path_));
-        target = &newDbt;
-        oldLayout = false;
-    }
-    std::vector<std::string> keyFields;
-    for (const auto& t : compiled)
-        if (t.fields.size() == 1)
-            keyFields.push_back(infos[t.fields[0]].name);
-    const std::string hdr0 = newHeader(path_, newFields, memo, !compiled.empty(), keyFields, oldLayout, 0, !compiled.empty());
-    uint32_t newLen = 1;
-    for (const auto& f : newFields)
-        newLen += static_cast<uint32_t>(f.width);
+    const std::string newDbtPath = memo && !dbt_.isOpen() ? companionPath(path_, ".DBT") : std::string();
     const std::string tmp = path_ + ".tmp~";
-    uint32_t written = 0;
-    {
-        File f = File::open(tmp, File::Mode::Create);
-        RecordWriter w(f, hdr0.size());
-        std::string rec(newLen, ' ');
-        for (uint32_t r = 1; r <= count_; ++r) {
-            const char* old = recordPtr(r);
-            if (packIt && old[0] == '*')
-                continue;
-            const std::string oldRec(old, recLen_);
-            rec.assign(newLen, ' ');
-            rec[0] = oldRec[0] == '*' ? '*' : ' ';
-            for (size_t k = 0; k < newFields.size(); ++k) {
-                const FieldInfo& nf = infos[k];
-                char* dst = rec.data() + nf.offset;
-                const int src = sources[k];
-                const bool newMemo = nf.nativeType == 'M';
-                if (src < 0) {
-                    encodeField(nf, QVariant(), dst, newFields[k].int16);
-                    continue;
-                }
-                const FieldInfo& of = fields_.at(static_cast<size_t>(src));
-                const bool oldMemo = of.nativeType == 'M';
-                if (newMemo && oldMemo) {
-                    std::memcpy(dst, oldRec.data() + of.offset, 10);
-                    continue;
-                }
-                QVariant v;
-                try {
-                    v = oldMemo ? QVariant(fromCp1252(memoText(oldRec.data() + of.offset)))
-                                : value(r, src);
-                } catch (const EDBEngineError&) {
-                    v = QVariant();  // unreadable memo: the new column stays empty
-                }
-                if (newMemo) {
-                    const std::string data = v.isNull() ? std::string() : toCp1252(v.toString());
-                    if (data.empty()) {
-                        std::memset(dst, ' ', 10);
-                    } else {
-                        char buf[16];
-                        std::snprintf(buf, sizeof buf, "%10u", target->append(data));
-                        std::memcpy(dst, buf, 10);
-                    }
-                    continue;
-                }
-                // A value the new type cannot hold (text into a number, a
-                // number too wide) leaves the new column empty.
-                try {
-                    encodeField(nf, v, dst, newFields[k].int16);
-                } catch (const EDBEngineError&) {
-                    encodeField(nf, QVariant(), dst, newFields[k].int16);
-                }
-            }
-            w.add(rec.data(), rec.size());
-            ++written;
+    uint32_t cut = 0;
+    // Until the new table takes over, a failure leaves the table, its memo
+    // file and its index as they were, and no new file behind.
+    try {
+        if (!newDbtPath.empty()) {
+            newDbt = DbtFile::create(newDbtPath, baseNameOf(path_));
+            target = &newDbt;
+            oldLayout = false;
         }
-        w.finish();
-        std::string hdr = hdr0;
-        put32(reinterpret_cast<unsigned char*>(hdr.data()) + 4, written);
-        f.writeAt(0, hdr.data(), hdr.size());
-        f.sync();
+        std::vector<std::string> keyFields;
+        for (const auto& t : compiled)
+            if (t.fields.size() == 1)
+                keyFields.push_back(infos[t.fields[0]].name);
+        const std::string hdr0 = newHeader(path_, newFields, memo, !compiled.empty(), keyFields, oldLayout, 0, !compiled.empty());
+        uint32_t newLen = 1;
+        for (const auto& f : newFields)
+            newLen += static_cast<uint32_t>(f.width);
+        uint32_t written = 0;
+        {
+            File f = File::open(tmp, File::Mode::Create);
+            RecordWriter w(f, hdr0.size());
+            std::string rec(newLen, ' ');
+            for (uint32_t r = 1; r <= count_; ++r) {
+                const char* old = recordPtr(r);
+                if (packIt && old[0] == '*')
+                    continue;
+                const std::string oldRec(old, recLen_);
+                rec.assign(newLen, ' ');
+                rec[0] = oldRec[0] == '*' ? '*' : ' ';
+                for (size_t k = 0; k < newFields.size(); ++k) {
+                    const FieldInfo& nf = infos[k];
+                    char* dst = rec.data() + nf.offset;
+                    const int src = sources[k];
+                    const bool newMemo = nf.nativeType == 'M';
+                    if (src < 0) {
+                        encodeField(nf, QVariant(), dst, newFields[k].int16, kCodePage1252);
+                        continue;
+                    }
+                    const FieldInfo& of = fields_.at(static_cast<size_t>(src));
+                    const std::string_view oldBytes(oldRec.data() + of.offset, static_cast<size_t>(of.width));
+                    const bool oldMemo = of.nativeType == 'M';
+                    // The new file is Windows-1252: the text of another code page
+                    // is converted, memos included.
+                    const bool convert = codePage_ != kCodePage1252 && (of.nativeType == 'C' || oldMemo);
+                    if (!convert && ((newMemo && oldMemo) || sameLayout(of, nf))) {
+                        // unchanged column: its bytes as stored
+                        std::memcpy(dst, oldBytes.data(), std::min(oldBytes.size(), static_cast<size_t>(nf.width)));
+                        continue;
+                    }
+                    // A value that does not fit the new column (text longer than
+                    // it, a number too wide, text into a number) or does not read
+                    // leaves the new column empty or cut: counted.
+                    const bool had = !trim(oldBytes).empty();
+                    const QVariant v = oldMemo ? QVariant(fromCodePage(codePage_, memoText(oldBytes))) : decodeField(of, oldRec.data());
+                    bool lost = had && (v.isNull() || (!oldMemo && !fieldReadable(of, oldBytes)));
+                    if (newMemo) {
+                        const std::string data = v.isNull() ? std::string() : toCp1252(v.toString());
+                        if (!data.empty())
+                            putMemoPointer(dst, nf.width, target->append(data));
+                    } else {
+                        try {
+                            encodeField(nf, v, dst, newFields[k].int16, kCodePage1252);
+                            if (nf.nativeType == 'C' && !v.isNull() && v.typeId() != QMetaType::QDate &&
+                                toCp1252(v.toString()).size() > static_cast<size_t>(nf.width))
+                                lost = true;
+                        } catch (const EDBEngineError&) {
+                            encodeField(nf, QVariant(), dst, newFields[k].int16, kCodePage1252);
+                            lost = lost || !v.isNull();
+                        }
+                    }
+                    if (lost)
+                        ++cut;
+                }
+                w.add(rec.data(), rec.size());
+                ++written;
+            }
+            w.finish();
+            std::string hdr = hdr0;
+            put32(reinterpret_cast<unsigned char*>(hdr.data()) + 4, written);
+            f.writeAt(0, hdr.data(), hdr.size());
+            f.sync();
+        }
+        if (target->isOpen())
+            target->sync();
+        if (cut > 0 && beforeCut)
+            beforeCut(cut);  // the table's files are still the old ones here
+        takeOver(tmp);
+    } catch (...) {
+        discard(tmp);
+        if (!newDbtPath.empty()) {
+            newDbt.close();
+            discard(newDbtPath);
+        }
+        throw;
     }
-    if (target->isOpen())
-        target->sync();
     retireIndex();
     tags_.clear();
     const bool hadMemo = dbt_.isOpen();
-    takeOver(tmp);
     if (memo && !hadMemo)
         dbt_ = std::move(newDbt);
     if (!memo && hadMemo) {
@@ -276,6 +318,7 @@ void DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std:
     compileTags(specs, recompiled);
     rebuildIndexFile(recompiled);
     setRebuildFlag(false);
+    return cut;
 }
 
 }  // namespace kdb

@@ -4,14 +4,32 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <optional>
 
 #include <sys/stat.h>
 
 #include "core/Codepage.h"
+#include "core/FileSystem.h"
 
 #include "dbf/DbfTableDetail.h"
 
 namespace kdb {
+
+namespace {
+using Keys = std::vector<std::optional<std::string>>;
+
+// A record write failed after the index took its change: the index goes back
+// to the record as the table holds it. Should that fail too, the index stays
+// marked "in update" and the next open reports it out of date.
+void undoIndexChange(mdx::MdxFile& index, const std::vector<std::string>& tags, const Keys& applied,
+                     const Keys& previous, uint32_t recNo) noexcept
+{
+    try {
+        index.updateRecord(tags, applied, previous, recNo);
+    } catch (const EDBEngineError&) {
+    }
+}
+}  // namespace
 
 // ---- writing ---------------------------------------------------------------------
 
@@ -28,7 +46,7 @@ void DbfTable::requireExclusive(const char* what) const
     checkWritable();
 }
 
-void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const
+void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16, int codePage) const
 {
     const size_t w = static_cast<size_t>(f.width);
     const bool empty = v.isNull() || !v.isValid() ||
@@ -43,7 +61,7 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
             if (v.typeId() == QMetaType::QDate)
                 s = v.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString();
             else
-                s = toCp1252(v.toString());
+                s = toCodePage(codePage, v.toString());
         }
         if (s.size() > w)
             s.resize(w);
@@ -169,40 +187,67 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
     }
 }
 
-// Builds the record bytes; memo texts are appended to the memo file (a memo
-// unchanged from `old` keeps its blocks).
+namespace {
+bool emptyValue(const QVariant& v)
+{
+    if (!v.isValid() || v.isNull())
+        return true;
+    switch (v.typeId()) {
+    case QMetaType::QString: return v.toString().trimmed().isEmpty();
+    case QMetaType::QByteArray: return v.toByteArray().isEmpty();
+    case QMetaType::QDate: return !v.toDate().isValid();
+    default: return false;
+    }
+}
+}  // namespace
+
+// Builds the record bytes; memo texts are appended to the memo file. Against
+// the record as stored (`old`), a field given the value its stored bytes read
+// as keeps those bytes (see encodeInto).
 void DbfTable::encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old)
 {
     if (values.size() > fields_.size())
         throw EDBEngineError::invalidParam(path_, "more values than fields");
-    rec.assign(recLen_, ' ');
     if (old)
         rec = *old;
-    rec[0] = old ? (*old)[0] : ' ';
-    for (size_t i = 0; i < fields_.size(); ++i) {
-        const auto& f = fields_[i];
-        const QVariant v = i < values.size() ? values[i] : QVariant();
-        char* dst = rec.data() + f.offset;
-        if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
-            std::string data;
-            if (!v.isNull() && v.isValid())
-                data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCp1252(v.toString());
-            if (old && memoText(old->data() + f.offset) == data)
-                continue;  // unchanged: keep the pointer
-            if (data.empty()) {
-                std::memset(dst, ' ', 10);
-                continue;
-            }
-            if (!dbt_.isOpen())
-                throw EDBEngineError::memoCorrupt(path_, "memo file missing");
-            const uint32_t block = dbt_.append(data);
-            char buf[16];
-            std::snprintf(buf, sizeof buf, "%10u", block);
-            std::memcpy(dst, buf, 10);
-            continue;
+    else
+        rec.assign(recLen_, ' ');
+    for (size_t i = 0; i < fields_.size(); ++i)
+        encodeInto(i, i < values.size() ? values[i] : QVariant(), rec, old);
+}
+
+// Writes one field's value at its place in rec. With the stored record: a
+// value equal to what the stored bytes read as leaves them untouched, so a
+// date or a number that does not read (given back empty) and the spacing of
+// a stored number survive; a memo whose text is unchanged (or whose pointer
+// is damaged and no text is given) keeps its pointer.
+void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const std::string* old)
+{
+    const auto& f = fields_[i];
+    char* dst = rec.data() + f.offset;
+    if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
+        std::string data;
+        if (!emptyValue(v))
+            data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCodePage(codePage_, v.toString());
+        if (old && memoText(std::string_view(old->data() + f.offset, static_cast<size_t>(f.width))) == data)
+            return;
+        if (data.empty()) {
+            std::memset(dst, ' ', static_cast<size_t>(f.width));
+            return;
         }
-        encodeField(f, v, dst, int16_[i]);
+        if (!dbt_.isOpen())
+            throw EDBEngineError::memoCorrupt(path_, "memo file missing");
+        if (f.width < 10)
+            throw EDBEngineError::notSupported(path_, "field " + f.name + ": memo pointer narrower than 10 bytes");
+        putMemoPointer(dst, f.width, dbt_.append(data));
+        return;
     }
+    if (old) {
+        const QVariant stored = decodeField(f, old->data());
+        if (stored.isNull() ? emptyValue(v) : stored == v)
+            return;
+    }
+    encodeField(f, v, dst, int16_[i]);
 }
 
 std::string DbfTable::keyOf(int tagIdx, const char* record) const
@@ -281,15 +326,37 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
     const uint32_t recNo = count_ + 1;
     if (recNo == 0)
         throw EDBEngineError::writeFailed(path_, 0, "table full");
+    const Keys keys = mdx_ ? keysOf(rec.data()) : Keys();
     if (mdx_)
-        guardKeys([&] { mdx_->insertRecord(tagNames(), keysOf(rec.data()), recNo); }, rec.data(), recNo);
+        guardKeys([&] { mdx_->insertRecord(tagNames(), keys, recNo); }, rec.data(), recNo);
     rec.push_back(0x1A);
     // Record first, then the count: a program killed in between leaves the
-    // table as it was.
-    file_.writeAt(headerLen_ + uint64_t(count_) * recLen_, rec.data(), rec.size());
-    writeCount(recNo);
+    // table as it was. A write refused, of the table or of its index, leaves
+    // it so too; the index goes back unless its own write failed (it then
+    // stays marked "in update" and is made again from the table).
+    try {
+        file_.writeAt(headerLen_ + uint64_t(count_) * recLen_, rec.data(), rec.size());
+        writeCount(recNo);
+        indexWritten();
+    } catch (const EDBEngineError&) {
+        // The count back, what part of the record was written goes, the end
+        // mark comes back.
+        try {
+            writeCount(count_);
+            const uint64_t end = headerLen_ + uint64_t(count_) * recLen_;
+            const char eof = 0x1A;
+            file_.truncate(end + 1);
+            file_.writeAt(end, &eof, 1);
+        } catch (const EDBEngineError&) {
+        }
+        if (mdx_) {
+            undoIndexChange(*mdx_, tagNames(), keys, Keys(keys.size()), recNo);
+            indexWrittenAfterFailure();
+        }
+        invalidateCache();
+        throw;
+    }
     count_ = recNo;
-    indexWritten();
     invalidateCache();
     return recNo;
 }
@@ -303,6 +370,14 @@ void DbfTable::indexWritten()
 {
     if (mdx_ && !mode_.exclusive)
         mdx_->flush(false);
+}
+
+void DbfTable::indexWrittenAfterFailure() noexcept
+{
+    try {
+        indexWritten();
+    } catch (const EDBEngineError&) {
+    }
 }
 
 // Runs an index change; a refusal of a unique tag is reported naming the tag
@@ -341,10 +416,49 @@ void DbfTable::update(uint32_t recNo, const std::vector<QVariant>& values)
     readRecordFresh(recNo, old);
     std::string rec;
     encodeRecord(values, rec, &old);
-    if (mdx_ && old[0] != '*')
-        guardKeys([&] { mdx_->updateRecord(tagNames(), keysOf(old.data()), keysOf(rec.data()), recNo); }, rec.data(), recNo);
-    file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, rec.data(), rec.size());
-    indexWritten();
+    writeChanged(recNo, old, rec);
+}
+
+void DbfTable::updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values)
+{
+    for (const auto& [field, v] : values)
+        checkField(field);
+    RecordWrite write(*this, recNo);
+    std::string old;
+    readRecordFresh(recNo, old);
+    std::string rec = old;
+    for (const auto& [field, v] : values)
+        encodeInto(static_cast<size_t>(field), v, rec, &old);
+    writeChanged(recNo, old, rec);
+}
+
+// The record's new bytes reach the index and the file (under the caller's
+// RecordWrite). A failed write puts the old record and its keys back.
+void DbfTable::writeChanged(uint32_t recNo, const std::string& old, const std::string& rec)
+{
+    if (rec == old)
+        return;
+    const bool indexed = mdx_ && old[0] != '*';
+    const Keys oldKeys = indexed ? keysOf(old.data()) : Keys(), newKeys = indexed ? keysOf(rec.data()) : Keys();
+    if (indexed)
+        guardKeys([&] { mdx_->updateRecord(tagNames(), oldKeys, newKeys, recNo); }, rec.data(), recNo);
+    const uint64_t at = headerLen_ + uint64_t(recNo - 1) * recLen_;
+    try {
+        file_.writeAt(at, rec.data(), rec.size());
+        indexWritten();
+    } catch (const EDBEngineError&) {
+        // Part of the record may be written: the old one goes back.
+        try {
+            file_.writeAt(at, old.data(), old.size());
+        } catch (const EDBEngineError&) {
+        }
+        if (indexed) {
+            undoIndexChange(*mdx_, tagNames(), newKeys, oldKeys, recNo);
+            indexWrittenAfterFailure();
+        }
+        invalidateCache();
+        throw;
+    }
     invalidateCache();
 }
 
@@ -355,33 +469,65 @@ void DbfTable::setRecordDeleted(uint32_t recNo, bool deleted)
     readRecordFresh(recNo, rec);
     if ((rec[0] == '*') == deleted)
         return;
+    const Keys keys = mdx_ ? keysOf(rec.data()) : Keys(), none(keys.size());
     if (mdx_) {
-        const auto keys = keysOf(rec.data());
-        if (deleted) {
-            // The record leaves the index before it is marked.
-            std::vector<std::optional<std::string>> none(keys.size());
+        if (deleted)   // the record leaves the index before it is marked
             mdx_->updateRecord(tagNames(), keys, none, recNo);
-        } else {
-            std::vector<std::optional<std::string>> none(keys.size());
+        else
             guardKeys([&] { mdx_->updateRecord(tagNames(), none, keys, recNo); }, rec.data(), recNo);
-        }
     }
     const char flag = deleted ? '*' : ' ';
-    file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &flag, 1);
-    indexWritten();
+    try {
+        file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &flag, 1);
+        indexWritten();
+    } catch (const EDBEngineError&) {
+        try {
+            const char was = deleted ? ' ' : '*';
+            file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &was, 1);
+        } catch (const EDBEngineError&) {
+        }
+        if (mdx_) {
+            undoIndexChange(*mdx_, tagNames(), deleted ? none : keys, deleted ? keys : none, recNo);
+            indexWrittenAfterFailure();
+        }
+        invalidateCache();
+        throw;
+    }
     invalidateCache();
 }
 
 void DbfTable::deleteRecord(uint32_t recNo) { setRecordDeleted(recNo, true); }
 void DbfTable::undeleteRecord(uint32_t recNo) { setRecordDeleted(recNo, false); }
 
+// Forced to the disk in an order that a power cut cannot turn into a stale
+// index: the index first, marked "in update"; then the memo file and the
+// table; then the index again, the mark cleared. A cut in between leaves the
+// mark on the disk: the next open answers DBERR_INDEXOUTOFDATE and the index
+// is made again. On a shared open the header stays locked meanwhile (others
+// would find the index marked); within a batch of reads, which holds the
+// header shared, the index is forced after the table without the mark.
 void DbfTable::flush()
 {
     if (isReadOnly())
         return;
-    if (dbt_.isOpen())
-        dbt_.sync();
-    file_.sync();
+    std::optional<HeaderLock> lock;
+    if (mdx_ && !mode_.exclusive && readHold_ == 0)
+        lock.emplace(*this, true);
+    const bool marked = mdx_ && (mode_.exclusive || lock.has_value()) && mdx_->beginSync();
+    try {
+        if (dbt_.isOpen())
+            dbt_.sync();
+        file_.sync();
+    } catch (const EDBEngineError&) {
+        if (marked) {
+            // Not forced, but usable by the others again.
+            try {
+                mdx_->flush(false);
+            } catch (const EDBEngineError&) {
+            }
+        }
+        throw;
+    }
     if (mdx_)
         mdx_->flush(true);
 }
@@ -400,11 +546,18 @@ bool DbfTable::park()
         // The index as we leave it: another size or time when it is back
         // means a change made without us (a copy, a damage): open anew.
         struct stat st {};
-        if (::stat(mdx_->path().c_str(), &st) != 0)
+        if (fileSystem().stat(mdx_->path(), &st) != 0)
             return false;
         parkedIndex_ = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
                         static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
     }
+    // The table file as we leave it: the same size and time when it is
+    // back means that its header need not be read again.
+    struct stat fs {};
+    if (::fstat(file_.fd(), &fs) != 0)
+        return false;
+    parkedFile_ = {static_cast<int64_t>(fs.st_size), static_cast<int64_t>(fs.st_mtim.tv_sec),
+                   static_cast<int64_t>(fs.st_mtim.tv_nsec)};
     file_.unlock(kLockOpen, 1);
     parked_ = true;
     return true;
@@ -422,26 +575,30 @@ bool DbfTable::unpark()
     try {
         // Still the file at our path (a pack or a restructure renames a new one there)?
         struct stat st {};
-        if (::stat(path_.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_dev) != fileDev_ ||
+        if (fileSystem().stat(path_, &st) != 0 || static_cast<uint64_t>(st.st_dev) != fileDev_ ||
             static_cast<uint64_t>(st.st_ino) != fileIno_)
             return false;
-        const uint8_t flag = mdxFlag_;
-        readHeader(true);
-        // An index dropped or added meanwhile: open anew.
-        if ((mdxFlag_ != 0) != (flag != 0))
-            return false;
+        const std::array<int64_t, 3> file = {static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
+                                             static_cast<int64_t>(st.st_mtim.tv_nsec)};
+        if (file != parkedFile_) {  // changed meanwhile: its header again
+            const uint8_t flag = mdxFlag_;
+            readHeader(true);
+            // An index dropped or added meanwhile: open anew.
+            if ((mdxFlag_ != 0) != (flag != 0))
+                return false;
+        }
+        // The index must be the file we left, unchanged (a change by
+        // another program means a file written without us: open anew);
+        // the next read checks it again under the header lock.
         if (mdx_) {
             struct stat ist {};
-            if (::stat(mdx_->path().c_str(), &ist) != 0)
+            if (fileSystem().stat(mdx_->path(), &ist) != 0)
                 return false;
             const std::array<int64_t, 4> now = {static_cast<int64_t>(ist.st_ino), static_cast<int64_t>(ist.st_size),
                                                 static_cast<int64_t>(ist.st_mtim.tv_sec),
                                                 static_cast<int64_t>(ist.st_mtim.tv_nsec)};
-            for (size_t i = 0; i < 4; ++i)
-                if (now[i] != parkedIndex_[i])
-                    return false;
-            HeaderLock lock(*this, false);
-            mdx_->refresh();   // the index as another program left it
+            if (now != parkedIndex_)
+                return false;
         }
         return true;
     } catch (const std::exception&) {

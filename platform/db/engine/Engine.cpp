@@ -8,9 +8,7 @@
 #include "dbf/DbfTable.h"
 #include "engine/TableDrivers.h"
 
-#if KORVALE_HAVE_PARADOX
 #include "paradox/ParadoxTable.h"
-#endif
 
 namespace kdb::engine {
 
@@ -176,13 +174,8 @@ namespace {
 std::unique_ptr<Table> openExistingFile(const std::string& path, const std::string& driverType,
                                         const TableOpenMode& mode)
 {
-    if (isParadoxPath(path, driverType)) {
-#if KORVALE_HAVE_PARADOX
+    if (isParadoxPath(path, driverType))
         return ParadoxTable::open(path, mode);
-#else
-        throw EDBEngineError::notSupported(path, "Paradox tables are not available");
-#endif
-    }
     return DbfTable::open(path, mode);
 }
 }  // namespace
@@ -364,12 +357,8 @@ int createTable(const std::string& directory, const TableDesc& desc)
         }
         const std::string path = findFileNoCase(dirOf(directory), name);
         if (ext == ".DB") {
-#if KORVALE_HAVE_PARADOX
             ParadoxTable::create(path, desc);
             return;
-#else
-            throw EDBEngineError::notSupported(path, "Paradox tables are not available");
-#endif
         }
         if (ext != ".DBF")
             throw EDBEngineError::notSupported(path, "unknown table kind");
@@ -389,7 +378,7 @@ int createTable(const std::string& directory, const TableDesc& desc)
     });
 }
 
-int restructureTable(const std::string& directory, const TableDesc& desc)
+int restructureTable(const std::string& directory, const TableDesc& desc, DamageReport* damage)
 {
     return codeOf([&] {
         const std::string path = resolve(directory, desc.tableName, desc.tableType);
@@ -482,7 +471,16 @@ int restructureTable(const std::string& directory, const TableDesc& desc)
             else
                 tags.push_back(tagOf(path, i, names));
         }
-        table->restructure(fields, sources, tags, desc.pack);
+        const uint32_t cut = table->restructure(fields, sources, tags, desc.pack, [&](uint32_t) {
+            const std::string copy = keepDamagedCopy(path);
+            if (damage)
+                damage->copyDir = copy;
+        });
+        if (damage && cut > 0) {
+            damage->table = path;
+            damage->valuesCut = cut;
+            damage->records = table->recordCount();
+        }
     });
 }
 

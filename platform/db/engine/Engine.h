@@ -10,6 +10,7 @@
 #include "core/DbError.h"
 #include "core/EngineTypes.h"
 #include "core/Session.h"
+#include "engine/Damage.h"
 
 namespace kdb {
 
@@ -66,8 +67,11 @@ int createTable(const std::string& directory, const TableDesc& desc);
 
 // Restructures an existing table keeping its data, following the operation
 // code of each field and index record; packs it when desc.pack is set.
-// The table must not be open. Answers the engine code.
-int restructureTable(const std::string& directory, const TableDesc& desc);
+// The table must not be open. Answers the engine code. A column whose type,
+// width and decimals stay keeps its stored bytes; when values do not fit
+// their new column (cut, or left empty), a copy of the table's files is kept
+// first (keepDamagedCopy) and *damage, when given, says so.
+int restructureTable(const std::string& directory, const TableDesc& desc, DamageReport* damage = nullptr);
 
 }  // namespace engine
 }  // namespace kdb

@@ -11,7 +11,7 @@
 //   public:
 //       // Opens the .DB file at path; raises EDBEngineError (DBERR_NOSUCHTABLE,
 //       // DBERR_FILELOCKED, ...). A password-protected table consults
-//       // engine::Session::instance() (passwords, password handler).
+//       // Session::instance() (passwords, password handler).
 //       static std::unique_ptr<Table> open(const std::string& path, const TableOpenMode& mode);
 //       // Creates (overwrites) the .DB file at path from the descriptors;
 //       // raises EDBEngineError.

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include "core/DbError.h"
+#include "core/File.h"
+#include "core/FileSystem.h"
 
 namespace kdb::mdx::detail {
 
@@ -24,7 +26,7 @@ void Store::sortRun(const TagState& tag, Run& run, uint64_t& dropped)
         return std::string_view(reinterpret_cast<const char*>(run.keys.data() + size_t(i) * kl), kl);
     };
     auto cmpKey = [&](std::string_view a, std::string_view b) {
-        const int c = compareKeys(tag.type, a, b);
+        const int c = compareKeys(tag.type, a, b, tag.collation);
         return tag.descending ? -c : c;
     };
     std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
@@ -75,20 +77,7 @@ public:
         offset_ += buf_.size();
         buf_.clear();
     }
-    void writeAt(const uint8_t* data, size_t len, uint64_t off)
-    {
-        while (len > 0) {
-            const ssize_t w = ::pwrite(fd_, data, len, static_cast<off_t>(off));
-            if (w < 0) {
-                if (errno == EINTR)
-                    continue;
-                throw EDBEngineError::writeFailed(path_, errno);
-            }
-            data += w;
-            len -= size_t(w);
-            off += uint64_t(w);
-        }
-    }
+    void writeAt(const uint8_t* data, size_t len, uint64_t off) { writeAll(fd_, path_, data, len, off); }
     void setOffset(uint64_t off) { offset_ = off; }
 
 private:
@@ -102,11 +91,11 @@ private:
 }  // namespace
 
 void Store::buildFile(const std::string& path, const std::string& dataName, const uint8_t* created,
-                      const std::vector<TagSpec>& specs, const std::vector<Run>& runs, uint32_t counter,
-                      int oldFd)
+                      const std::vector<TagSpec>& specs, const std::vector<Run>& runs, uint32_t counter)
 {
+    kdb::FileSystem& fs = kdb::fileSystem();
     const std::string tmp = path + ".new";
-    const int fd = ::open(tmp.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int fd = fs.open(tmp, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0) {
         if (errno == EACCES || errno == EROFS || errno == EPERM)
             throw EDBEngineError::notWritable(tmp, errno);
@@ -206,41 +195,41 @@ void Store::buildFile(const std::string& path, const std::string& dataName, cons
         rebuildThreads(hdr.data(), static_cast<int>(specs.size()));
         wr32(hdr.data() + H_PAGES, next);
         out.writeAt(hdr.data(), hdr.size(), 0);
-        if (::fsync(fd) != 0)
-            throw EDBEngineError::writeFailed(tmp, errno);
+        if (fs.fsync(fd) != 0)
+            throw EDBEngineError::writeFailed(tmp, errno, "cannot flush");
     } catch (...) {
-        ::close(fd);
-        ::unlink(tmp.c_str());
+        fs.close(fd);
+        fs.unlink(tmp);
         throw;
     }
-    ::close(fd);
+    fs.close(fd);
 
-    // Tell readers of the old file that it is being replaced.
-    const uint8_t replaced = MARK_REPLACED;
-    if (oldFd >= 0) {
-        (void)!::pwrite(oldFd, &replaced, 1, H_MARK);
-    } else {
-        const int ofd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
-        if (ofd >= 0) {
-            uint8_t probe[32];
-            if (::pread(ofd, probe, sizeof probe, 0) == static_cast<ssize_t>(sizeof probe)
-                && probe[H_ENTRIES] == 0x30 && probe[H_ENTRYLEN] == H_TAGENTRY)
-                (void)!::pwrite(ofd, &replaced, 1, H_MARK);
-            ::close(ofd);
+    // Tell readers of the old file that it is being replaced; a failed
+    // rename gives the old file its mark back (it stays in use).
+    const int ofd = fs.open(path, O_RDWR | O_CLOEXEC);
+    uint8_t oldMark = MARK_CLEAN;
+    bool marked = false;
+    if (ofd >= 0) {
+        uint8_t probe[64];
+        const uint8_t replaced = MARK_REPLACED;
+        if (fs.pread(ofd, probe, sizeof probe, 0) == static_cast<ssize_t>(sizeof probe)
+            && probe[H_ENTRIES] == 0x30 && probe[H_ENTRYLEN] == H_TAGENTRY) {
+            oldMark = probe[H_MARK];
+            marked = fs.pwrite(ofd, &replaced, 1, H_MARK) == 1;
         }
     }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
+    if (fs.rename(tmp, path) != 0) {
         const int err = errno;
-        ::unlink(tmp.c_str());
+        if (marked)
+            (void)!fs.pwrite(ofd, &oldMark, 1, H_MARK);
+        if (ofd >= 0)
+            fs.close(ofd);
+        fs.unlink(tmp);
         throw EDBEngineError::writeFailed(path, err, "cannot replace");
     }
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);
-        ::close(dfd);
-    }
+    if (ofd >= 0)
+        fs.close(ofd);
+    kdb::syncDirectory(path);
 }
 
 }  // namespace kdb::mdx::detail

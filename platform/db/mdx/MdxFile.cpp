@@ -209,7 +209,7 @@ MdxFile::MdxFile(std::unique_ptr<detail::Store> store) : st_(std::move(store)) {
 MdxFile::~MdxFile()
 {
     try {
-        st_->flush(true);
+        st_->flush(false);
     } catch (...) {
         // The "in update" mark stays in the file: the next open asks for regeneration.
     }
@@ -296,7 +296,7 @@ std::unique_ptr<MdxFile> MdxFile::create(const std::string& path, const std::str
     std::vector<detail::Run> runs(specs.size());
     for (size_t i = 0; i < specs.size(); ++i)
         runs[i].keyLen = specs[i].keyLength;
-    Store::buildFile(path, checkedDataName(dataFileName), nullptr, specs, runs, 1, -1);
+    Store::buildFile(path, checkedDataName(dataFileName), nullptr, specs, runs, 1);
     return open(path);
 }
 
@@ -325,7 +325,7 @@ std::unique_ptr<MdxFile> MdxFile::rebuild(const std::string& path, const std::st
     std::vector<detail::Run> runs;
     collect(states, source, runs);
     RegenerateResult r = sortAll(states, runs, std::vector<bool>(states.size(), true));
-    Store::buildFile(path, checkedDataName(dataFileName), nullptr, specs, runs, 1, -1);
+    Store::buildFile(path, checkedDataName(dataFileName), nullptr, specs, runs, 1);
     if (result)
         *result = std::move(r);
     return open(path);
@@ -558,7 +558,7 @@ RegenerateResult MdxFile::regenerateTag(std::string_view tag, const EntrySource&
     for (const TagState& t : tags)
         specs.push_back(t.spec);
     Store::buildFile(path(), st_->dataName(), st_->header() + detail::H_CREATED, specs, runs,
-                     st_->counter() + 1, -1);
+                     st_->counter() + 1);
     st_->reopen();
     return r;
 }
@@ -576,12 +576,14 @@ RegenerateResult MdxFile::regenerateAll(const RecordSource& source)
     for (const TagState& t : tags)
         specs.push_back(t.spec);
     Store::buildFile(path(), st_->dataName(), st_->header() + detail::H_CREATED, specs, runs,
-                     st_->counter() + 1, -1);
+                     st_->counter() + 1);
     st_->reopen();
     return r;
 }
 
 void MdxFile::flush(bool sync) { st_->flush(sync); }
+
+bool MdxFile::beginSync() { return st_->beginSync(); }
 
 void MdxFile::refresh() { st_->syncWithDisk(true); }
 

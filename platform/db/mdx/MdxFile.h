@@ -18,7 +18,10 @@
 // Crash safety: the first change after a clean state writes an "in update"
 // mark into the file header before any node is touched; flush() writes the
 // changed nodes, then clears the mark.  A file found with the mark (a program
-// killed between the two) is refused with DBERR_INDEXOUTOFDATE.  Regeneration
+// killed between the two) is refused with DBERR_INDEXOUTOFDATE.  Against a
+// power cut, the table layer forces the index and its own file to the disk
+// in the order beginSync(), its own file, flush(true): the index is marked
+// on the disk while the table's changes are on their way there.  Regeneration
 // builds a complete new file beside the old one and renames it over it.
 //
 // Several processes: every public call (cursor moves by next/prior excepted)
@@ -58,6 +61,9 @@ struct TagSpec {
     bool unique = false;
     bool descending = false;
     bool isField = true;         // key is one plain field (else an expression)
+    // Character tags: the code page whose collation orders the keys
+    // (core/Collation.h); 0 = binary byte order (a tag without the mark).
+    int codePage = 1252;
 };
 
 // One index entry.
@@ -157,7 +163,9 @@ public:
                                             const RecordSource& source,
                                             RegenerateResult* result = nullptr);
 
-    ~MdxFile();   // flushes pending changes (errors are swallowed; call flush() to see them)
+    // Writes pending changes without forcing them to the disk (errors are
+    // swallowed; call flush() to see them).
+    ~MdxFile();
     MdxFile(const MdxFile&) = delete;
     MdxFile& operator=(const MdxFile&) = delete;
 
@@ -218,8 +226,19 @@ public:
 
     // ---- durability ----
     // Writes the changed nodes and the header, clears the "in update" mark,
-    // and (sync) forces everything to the disk.
+    // and (sync) forces everything written since the last forced flush to
+    // the disk, the nodes before the header that clears the mark.
     void flush(bool sync = true);
+    // First half of a flush forced to the disk together with another file
+    // (the table): writes the pending changes with the "in update" mark set
+    // and forces them to the disk.  The caller then forces its own file and
+    // ends with flush(true); a power cut in between leaves the index refused
+    // (DBERR_INDEXOUTOFDATE), never stale.  Answers false, having done
+    // nothing, when the file is as this handle last forced it to the disk
+    // (changes of other processes included).  While
+    // the mark is set other processes refuse the file: hold the lock that
+    // keeps them from reading it.
+    bool beginSync();
     // Drops the node cache when another process changed the file (automatic
     // on every public call; exposed for the table layer after taking a lock).
     void refresh();

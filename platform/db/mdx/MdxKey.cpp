@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "core/Collation.h"
+
 namespace kdb::mdx {
 
 namespace {
@@ -245,11 +247,13 @@ double decodeNumeric(std::string_view key)
     return v;
 }
 
-int compareKeys(KeyType type, std::string_view a, std::string_view b)
+int compareKeys(KeyType type, std::string_view a, std::string_view b, const Collation* collation)
 {
     switch (type) {
     case KeyType::Character: {
         const size_t n = std::min(a.size(), b.size());
+        if (collation)
+            return collation->compare(a.substr(0, n), b.substr(0, n));
         const int c = n ? std::memcmp(a.data(), b.data(), n) : 0;
         return signum(c);
     }

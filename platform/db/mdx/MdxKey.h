@@ -1,7 +1,12 @@
 #pragma once
 // Key bytes of the index tags and their order.
 //
-//   Character: the text, right-padded with blanks to the key length; binary byte order.
+//   Character: the text, right-padded with blanks to the key length (the
+//              field's bytes, in the table's code page), in the order of the
+//              table's collation (core/Collation.h).  A tag header records
+//              the code page its keys are ordered by (kCollationMark); a
+//              tag without the mark (an older file, another writer) is in
+//              binary byte order.
 //   Date:      8-byte little-endian double holding the Julian Day Number
 //              (2000-01-01 = 2451545.0); a blank date is encoded as 0.0 and
 //              sorts before every real date.
@@ -13,6 +18,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+namespace kdb {
+class Collation;
+}
 
 namespace kdb::mdx {
 
@@ -52,9 +61,15 @@ std::string numericKeyText(std::string_view key);
 // ---- Order ----
 // Three-way comparison of two keys of the given type in ascending order
 // (negative, zero, positive).  For Character keys a shorter key compares on
-// its own length only (prefix).  Keys of a wrong size for Date/Numeric
-// compare by bytes (they never come from a sound file).
-int compareKeys(KeyType type, std::string_view a, std::string_view b);
+// its own length only (prefix), in the order of `collation` (binary byte
+// order when null).  Keys of a wrong size for Date/Numeric compare by bytes
+// (they never come from a sound file).
+int compareKeys(KeyType type, std::string_view a, std::string_view b, const Collation* collation = nullptr);
+
+// Tag header bytes 260-263 (reserved in the format) of a Character tag
+// ordered by a collation: 'K', 'C', then the code page (uint16 LE).
+inline constexpr int kCollationMarkOffset = 260;
+inline constexpr char kCollationMark[2] = {'K', 'C'};
 
 // Fixed key length of a type (Date 8, Numeric 12), or 0 for Character.
 int fixedKeyLength(KeyType type);

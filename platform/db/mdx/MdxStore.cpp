@@ -12,7 +12,9 @@
 #include <unistd.h>
 #include <unordered_set>
 
+#include "core/Collation.h"
 #include "core/DbError.h"
+#include "core/FileSystem.h"
 
 namespace kdb::mdx::detail {
 
@@ -174,7 +176,19 @@ void fillTagHeader(uint8_t* b, uint32_t blockBytes, const TagState& t, uint32_t 
     wr32(b + TH_LASTLEAF, lastLeaf);
     writeToday(b + TH_DATE);
     b[TH_ISFIELD] = t.spec.isField ? 1 : 0;
+    if (t.collation) {
+        std::memcpy(b + kCollationMarkOffset, kCollationMark, sizeof kCollationMark);
+        wr16(b + kCollationMarkOffset + 2, static_cast<uint16_t>(t.collation->codePage()));
+    }
 }
+
+namespace {
+// The collation of a Character tag of a code page (0: byte order).
+const Collation* collationFor(KeyType type, int codePage)
+{
+    return type == KeyType::Character && codePage != 0 ? &Collation::forCodePage(codePage) : nullptr;
+}
+}  // namespace
 
 TagState Store::makeTagState(const TagSpec& spec, uint32_t blockBytes)
 {
@@ -188,6 +202,9 @@ TagState Store::makeTagState(const TagSpec& spec, uint32_t blockBytes)
     t.capInterior = t.maxKeysStored;
     t.descending = spec.descending;
     t.unique = spec.unique;
+    t.collation = collationFor(spec.type, spec.codePage);
+    if (t.collation)
+        t.spec.codePage = t.collation->codePage();
     return t;
 }
 
@@ -196,7 +213,7 @@ TagState Store::makeTagState(const TagSpec& spec, uint32_t blockBytes)
 Store::~Store()
 {
     if (fd_ >= 0)
-        ::close(fd_);
+        kdb::fileSystem().close(fd_);
 }
 
 std::unique_ptr<Store> Store::openPath(const std::string& path, MdxFile::Mode mode, bool ignoreMark)
@@ -204,7 +221,7 @@ std::unique_ptr<Store> Store::openPath(const std::string& path, MdxFile::Mode mo
     std::unique_ptr<Store> st(new Store);
     st->path_ = path;
     st->readOnly_ = mode == MdxFile::Mode::ReadOnly;
-    st->fd_ = ::open(path.c_str(), (st->readOnly_ ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    st->fd_ = kdb::fileSystem().open(path, (st->readOnly_ ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (st->fd_ < 0) {
         if (errno == ENOENT)
             throw EDBEngineError::noSuchFile(path);
@@ -220,7 +237,7 @@ std::unique_ptr<Store> Store::openPath(const std::string& path, MdxFile::Mode mo
 void Store::loadHeader(bool ignoreMark)
 {
     struct stat sb{};
-    if (::fstat(fd_, &sb) != 0)
+    if (kdb::fileSystem().fstat(fd_, &sb) != 0)
         throw EDBEngineError::readFailed(path_, errno);
     diskBytes_ = static_cast<uint64_t>(sb.st_size);
     inode_ = static_cast<uint64_t>(sb.st_ino);
@@ -230,7 +247,7 @@ void Store::loadHeader(bool ignoreMark)
     constexpr size_t kFirstRead = 8192;
     std::unique_ptr<uint8_t[]> first(new uint8_t[kFirstRead]);
     uint8_t* h = first.get();
-    const ssize_t got = ::pread(fd_, h, kFirstRead, 0);
+    const ssize_t got = kdb::fileSystem().pread(fd_, h, kFirstRead, 0);
     if (got < 0)
         throw EDBEngineError::readFailed(path_, errno);
     if (static_cast<size_t>(got) < kHeaderBytes)
@@ -328,6 +345,9 @@ void Store::loadTags()
         t.spec.descending = t.descending;
         t.spec.unique = t.unique;
         t.spec.isField = b[TH_ISFIELD] == 1;
+        const bool marked = std::memcmp(b + kCollationMarkOffset, kCollationMark, sizeof kCollationMark) == 0;
+        t.spec.codePage = marked && t.type == KeyType::Character ? rd16(b + kCollationMarkOffset + 2) : 0;
+        t.collation = collationFor(t.type, t.spec.codePage);
         const uint32_t root = rd32(b + TH_ROOT);
         if (!validPage(root) || root == t.headerPage)
             throwCorrupt(path_, "root of tag " + name + " outside the file");
@@ -374,13 +394,13 @@ void Store::syncWithDisk(bool force)
     checkedInHold_ = false;
     // Another file put in place under the same name (a restore, a copy).
     struct stat sb{};
-    if (::stat(path_.c_str(), &sb) == 0
+    if (kdb::fileSystem().stat(path_, &sb) == 0
         && (static_cast<uint64_t>(sb.st_ino) != inode_ || static_cast<uint64_t>(sb.st_dev) != device_)) {
         reopen();
         return;
     }
     uint8_t b[64];
-    const ssize_t got = ::pread(fd_, b, sizeof b, 0);
+    const ssize_t got = kdb::fileSystem().pread(fd_, b, sizeof b, 0);
     if (got != static_cast<ssize_t>(sizeof b))
         throwCorrupt(path_, "truncated file");
     if (b[H_MARK] == MARK_REPLACED) {
@@ -415,11 +435,12 @@ void Store::reload()
 
 void Store::reopen()
 {
-    const int nfd = ::open(path_.c_str(), (readOnly_ ? O_RDONLY : O_RDWR) | O_CLOEXEC);
+    const int nfd = kdb::fileSystem().open(path_, (readOnly_ ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (nfd < 0)
         throw errno == ENOENT ? EDBEngineError::noSuchFile(path_) : EDBEngineError::openFailed(path_, errno, "cannot reopen");
-    ::close(fd_);
+    kdb::fileSystem().close(fd_);
     fd_ = nfd;
+    unsynced_ = false;
     broken_ = false;
     reload();
 }
@@ -463,8 +484,8 @@ const uint8_t* Store::readBlock(uint32_t page)
         iov[i].iov_base = fresh[i].data.get();
         iov[i].iov_len = blockBytes_;
     }
-    ssize_t got = count == 1 ? ::pread(fd_, iov[0].iov_base, blockBytes_, static_cast<off_t>(off))
-                             : ::preadv(fd_, iov.data(), static_cast<int>(count), static_cast<off_t>(off));
+    ssize_t got = count == 1 ? kdb::fileSystem().pread(fd_, iov[0].iov_base, blockBytes_, static_cast<off_t>(off))
+                             : kdb::fileSystem().preadv(fd_, iov.data(), static_cast<int>(count), static_cast<off_t>(off));
     if (got < 0)
         throw EDBEngineError::readFailed(path_, errno);
     const uint32_t whole = static_cast<uint32_t>(static_cast<size_t>(got) / blockBytes_);
@@ -569,7 +590,7 @@ void Store::freeBlock(TagState& t, uint32_t page)
 
 int Store::compareKey(const TagState& t, std::string_view a, std::string_view b) const
 {
-    const int c = compareKeys(t.type, a, b);
+    const int c = compareKeys(t.type, a, b, t.collation);
     return t.descending ? -c : c;
 }
 
@@ -583,19 +604,25 @@ int Store::compareEntry(const TagState& t, std::string_view key, uint32_t recno,
 
 // ---------------------------------------------------------------- writing
 
-void Store::pwriteAll(const uint8_t* data, size_t len, uint64_t offset)
+void writeAll(int fd, const std::string& path, const uint8_t* data, size_t len, uint64_t offset)
 {
     while (len > 0) {
-        const ssize_t w = ::pwrite(fd_, data, len, static_cast<off_t>(offset));
+        const ssize_t w = kdb::fileSystem().pwrite(fd, data, len, static_cast<off_t>(offset));
         if (w < 0) {
             if (errno == EINTR)
                 continue;
-            throw EDBEngineError::writeFailed(path_, errno);
+            throw EDBEngineError::writeFailed(path, errno);
         }
         data += w;
         len -= static_cast<size_t>(w);
         offset += static_cast<uint64_t>(w);
     }
+}
+
+void Store::pwriteAll(const uint8_t* data, size_t len, uint64_t offset)
+{
+    unsynced_ = true;
+    writeAll(fd_, path_, data, len, offset);
 }
 
 void Store::beginChange()
@@ -615,43 +642,99 @@ void Store::beginChange()
     ++generation_;
 }
 
+void Store::forceToDisk()
+{
+    if (kdb::fileSystem().fdatasync(fd_) != 0)
+        throw EDBEngineError::writeFailed(path_, errno, "cannot flush");
+    unsynced_ = false;
+}
+
+// The changed blocks, in runs of neighbours; they count as written only when
+// every run is.
+void Store::writeNodes()
+{
+    std::sort(dirtyPages_.begin(), dirtyPages_.end());
+    dirtyPages_.erase(std::unique(dirtyPages_.begin(), dirtyPages_.end()), dirtyPages_.end());
+    std::vector<uint8_t> run;
+    uint32_t runStart = 0, runNext = 0;
+    auto writeRun = [&] {
+        if (!run.empty())
+            pwriteAll(run.data(), run.size(), uint64_t(runStart) * kPageBytes);
+        run.clear();
+    };
+    for (uint32_t p : dirtyPages_) {
+        auto it = cache_.find(p);
+        if (it == cache_.end())
+            continue;
+        if (run.empty() || p != runNext || run.size() >= (1u << 20)) {
+            writeRun();
+            runStart = p;
+        }
+        run.insert(run.end(), it->second.data.get(), it->second.data.get() + blockBytes_);
+        runNext = p + blockPages_;
+    }
+    writeRun();
+    for (uint32_t p : dirtyPages_) {
+        auto it = cache_.find(p);
+        if (it != cache_.end())
+            it->second.dirty = false;
+    }
+    dirtyPages_.clear();
+}
+
+bool Store::beginSync()
+{
+    if (readOnly_)
+        return false;
+    if (broken_) {
+        // Refused until regenerated: the mark goes to the disk so that the
+        // table's changes may follow it there (flush() then reports the
+        // index out of date).
+        const uint8_t mark = MARK_INUPDATE;
+        writeAll(fd_, path_, &mark, 1, H_MARK);
+        forceToDisk();
+        return true;
+    }
+    // Changes of other processes count too: forcing the table forces theirs.
+    syncWithDisk(true);
+    if (!dirty_ && !unsynced_ && forcedKnown_ && counter() == forcedCounter_)
+        return false;
+    // Marked again when a flush without sync cleared the mark already; the
+    // file counts as changed until flush() clears it.
+    hdr_[H_MARK] = MARK_INUPDATE;
+    markOnDisk_ = true;
+    dirty_ = true;
+    writeNodes();
+    pwriteAll(hdr_, kPageBytes, 0);
+    forceToDisk();
+    return true;
+}
+
 void Store::flush(bool sync)
 {
     checkUsable();
-    if (!dirty_)
-        return;
-    try {
-        std::sort(dirtyPages_.begin(), dirtyPages_.end());
-        dirtyPages_.erase(std::unique(dirtyPages_.begin(), dirtyPages_.end()), dirtyPages_.end());
-        std::vector<uint8_t> run;
-        uint32_t runStart = 0, runNext = 0;
-        auto writeRun = [&] {
-            if (!run.empty())
-                pwriteAll(run.data(), run.size(), uint64_t(runStart) * kPageBytes);
-            run.clear();
-        };
-        for (uint32_t p : dirtyPages_) {
-            auto it = cache_.find(p);
-            if (it == cache_.end())
-                continue;
-            if (run.empty() || p != runNext || run.size() >= (1u << 20)) {
-                writeRun();
-                runStart = p;
-            }
-            run.insert(run.end(), it->second.data.get(), it->second.data.get() + blockBytes_);
-            runNext = p + blockPages_;
-            it->second.dirty = false;
+    if (!dirty_) {
+        if (sync && unsynced_) {
+            forceToDisk();
+            forcedKnown_ = true;
+            forcedCounter_ = counter();
         }
-        writeRun();
-        dirtyPages_.clear();
-        if (sync && ::fdatasync(fd_) != 0)
-            throw EDBEngineError::writeFailed(path_, errno);
+        return;
+    }
+    try {
+        writeNodes();
+        // The blocks are on the disk before the header that clears the mark.
+        if (sync && unsynced_)
+            forceToDisk();
         hdr_[H_MARK] = MARK_CLEAN;
         wr32(hdr_ + H_COUNTER, rd32(hdr_ + H_COUNTER) + 1);
         writeToday(hdr_ + H_UPDATED);
         pwriteAll(hdr_, kHeaderBytes, 0);
-        if (sync && ::fdatasync(fd_) != 0)
-            throw EDBEngineError::writeFailed(path_, errno);
+        if (sync) {
+            forceToDisk();
+            forcedKnown_ = true;
+            forcedCounter_ = counter();
+        }
         diskBytes_ = std::max<uint64_t>(diskBytes_, uint64_t(rd32(hdr_ + H_PAGES)) * kPageBytes);
         markOnDisk_ = false;
         dirty_ = false;

@@ -52,6 +52,8 @@ inline uint16_t rd16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); retu
 inline void wr32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
 inline void wr16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
 
+// Writes the whole range or throws DBERR_WRITEERR naming `path`.
+void writeAll(int fd, const std::string& path, const uint8_t* data, size_t len, uint64_t offset);
 // Throws DBERR_INDEXOUTOFDATE for the file at `path`.
 [[noreturn]] void throwCorrupt(const std::string& path, const std::string& why);
 
@@ -78,6 +80,7 @@ struct TagState {
     bool descending = false;
     bool unique = false;
     KeyType type = KeyType::Character;
+    const Collation* collation = nullptr;   // Character keys; null = byte order
     bool countKnown = false;
     uint64_t count = 0;
 };
@@ -131,7 +134,7 @@ public:
     // it).  runs[i] holds the sorted entries of specs[i].
     static void buildFile(const std::string& path, const std::string& dataName, const uint8_t* created,
                           const std::vector<TagSpec>& specs, const std::vector<Run>& runs,
-                          uint32_t counter, int oldFd);
+                          uint32_t counter);
     // Sorts and de-duplicates entries for a tag; counts unique keys dropped.
     static void sortRun(const TagState& tag, Run& run, uint64_t& dropped);
     static TagState makeTagState(const TagSpec& spec, uint32_t blockBytes);
@@ -187,6 +190,10 @@ public:
     void addTag(const TagSpec& spec);
     void dropTag(std::string_view name);
     void flush(bool sync);
+    // Writes the pending changes with the "in update" mark set and forces
+    // them to the disk; false when nothing was written since the last time
+    // the file was forced there.
+    bool beginSync();
     void verify();
     void markBroken() { broken_ = true; }
 
@@ -223,6 +230,8 @@ private:
     void touchTag(TagState& t);
     void collectPages(const TagState& t, std::vector<uint32_t>& pages);
     void pwriteAll(const uint8_t* data, size_t len, uint64_t offset);
+    void writeNodes();
+    void forceToDisk();
 
     struct Block {
         std::unique_ptr<uint8_t[]> data;
@@ -246,7 +255,10 @@ private:
     uint32_t nextSeqPage_ = 0;        // page after the last read from the disk
     uint32_t readAhead_ = 1;          // blocks of the last read
     bool markOnDisk_ = false;
-    bool dirty_ = false;
+    bool dirty_ = false;              // changes in the cache not in the file yet
+    bool unsynced_ = false;           // written since the file was last forced to the disk
+    bool forcedKnown_ = false;        // forcedCounter_ is known
+    uint32_t forcedCounter_ = 0;      // change counter when this store last forced the file
     bool broken_ = false;
 };
 

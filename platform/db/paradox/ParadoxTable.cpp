@@ -119,6 +119,9 @@ private:
     uint32_t capacity() const { return (hdr_.blockSize - kBlockHeader) / hdr_.recordSize; }
     void readBlock(uint16_t b, std::vector<uint8_t>& buf) const;
     void writeBlock(uint16_t b, const std::vector<uint8_t>& buf);
+    // Writes the changed block `now`; should the write fail, part written
+    // or not, the block as it `was` goes back before the error goes on.
+    void rewriteBlock(uint16_t b, const std::vector<uint8_t>& now, const std::vector<uint8_t>& was);
     void writeHeader();
     std::pair<size_t, uint32_t> locate(uint32_t ordinal) const;
     const uint8_t* recordPtr(uint32_t recNo);
@@ -207,12 +210,12 @@ void PxTable::unlockProtection()
     const uint8_t* area = hdr_.raw.data() + hdr_.cryptInfoOffset;
     if (!isOwnProtection(area, hdr_.raw.size() - hdr_.cryptInfoOffset) || protectionChecksum(area) != hdr_.checksum)
         throw EDBEngineError::notSupported(path_, "the table is protected by a scheme this engine does not know");
-    auto& session = engine::Session::instance();
+    auto& session = Session::instance();
     for (int calls = 0;; ++calls) {
         key_ = unlock(area, kCryptInfoSize, session.passwords());
         if (key_)
             return;
-        const engine::Session::PasswordHandler handler = session.passwordHandler();
+        const Session::PasswordHandler handler = session.passwordHandler();
         if (!handler || calls >= kMaxHandlerCalls)
             break;
         const std::set<std::string> before(session.passwords().begin(), session.passwords().end());
@@ -322,6 +325,19 @@ void PxTable::writeBlock(uint16_t b, const std::vector<uint8_t>& buf)
     }
     if (b == cacheBlock_)
         cacheBlock_ = 0;
+}
+
+void PxTable::rewriteBlock(uint16_t b, const std::vector<uint8_t>& now, const std::vector<uint8_t>& was)
+{
+    try {
+        writeBlock(b, now);
+    } catch (const EDBEngineError&) {
+        try {
+            writeBlock(b, was);
+        } catch (const EDBEngineError&) {
+        }
+        throw;
+    }
 }
 
 void PxTable::writeHeader()
@@ -589,11 +605,12 @@ uint32_t PxTable::appendRaw(const std::vector<uint8_t>& rec)
     if (!chain_.empty() && chain_.back().count < capacity()) {
         ChainEntry& e = chain_.back();
         readBlock(e.block, buf);
+        const std::vector<uint8_t> was = buf;
         std::memcpy(buf.data() + kBlockHeader + size_t{e.count} * rs, rec.data(), rs);
         BlockHead h = getBlockHead(buf.data());
         h.addDataSize = static_cast<int16_t>(e.count * rs);
         putBlockHead(buf.data(), h);
-        writeBlock(e.block, buf);
+        rewriteBlock(e.block, buf, was);
         ++e.count;
     } else {
         const uint16_t nb = allocateBlock();
@@ -604,10 +621,11 @@ uint32_t PxTable::appendRaw(const std::vector<uint8_t>& rec)
         if (!chain_.empty()) {
             const uint16_t last = chain_.back().block;
             readBlock(last, buf);
+            const std::vector<uint8_t> was = buf;
             BlockHead h = getBlockHead(buf.data());
             h.next = nb;
             putBlockHead(buf.data(), h);
-            writeBlock(last, buf);
+            rewriteBlock(last, buf, was);
         }
         chain_.push_back({nb, 1});
     }
@@ -623,6 +641,7 @@ void PxTable::removeAt(uint32_t ordinal)
     ChainEntry& e = chain_[ci];
     std::vector<uint8_t> buf;
     readBlock(e.block, buf);
+    const std::vector<uint8_t> was = buf;
     uint8_t* recs = buf.data() + kBlockHeader;
     std::memmove(recs + size_t{slot} * rs, recs + size_t{slot + 1u} * rs, size_t{e.count - slot - 1u} * rs);
     std::memset(recs + size_t{e.count - 1u} * rs, 0, rs);
@@ -631,7 +650,7 @@ void PxTable::removeAt(uint32_t ordinal)
     h.addDataSize = static_cast<int16_t>((static_cast<int32_t>(e.count) - 1) * static_cast<int32_t>(rs));
     if (e.count > 0 || chain_.size() == 1) {
         putBlockHead(buf.data(), h);
-        writeBlock(e.block, buf);
+        rewriteBlock(e.block, buf, was);
     } else if (ci == 0) {
         // The first block stays first: the next block's records move into it.
         const ChainEntry nextEntry = chain_[1];
@@ -709,12 +728,13 @@ void PxTable::update(uint32_t recNo, const std::vector<QVariant>& values)
         const uint16_t b = chain_[ci].block;
         std::vector<uint8_t> buf;
         readBlock(b, buf);
+        const std::vector<uint8_t> was = buf;
         uint8_t* p = buf.data() + kBlockHeader + size_t{slot} * hdr_.recordSize;
         int32_t counter = hdr_.autoInc;
         std::vector<uint8_t> rec;
         encodeRecord(values, rec, p, counter);
         std::memcpy(p, rec.data(), rec.size());
-        writeBlock(b, buf);
+        rewriteBlock(b, buf, was);
         if (counter != hdr_.autoInc) {
             hdr_.autoInc = counter;
             writeHeader();

@@ -38,7 +38,7 @@
 //     password; its first four bytes (never 0) are stored as the header's
 //     password checksum (0x5C, 0x25 = FF00FF00), which marks the table as
 //     protected for every reader. The number of extra passwords is at 0x3D.
-//   * Opening: each password of engine::Session is tried against each slot;
+//   * Opening: each password of Session is tried against each slot;
 //     when none fits the session's password handler is called, and the open
 //     is tried again each time it answers retry (at most 8 calls, and only
 //     while the handler changes the session's passwords). When nothing fits
@@ -79,7 +79,7 @@ public:
 
     // Opens the .DB file at path; raises EDBEngineError (DBERR_NOSUCHTABLE,
     // DBERR_FILELOCKED, DBERR_HEADERCORRUPT, kInvalidPassword, ...). A
-    // protected table consults engine::Session::instance().
+    // protected table consults Session::instance().
     static std::unique_ptr<Table> open(const std::string& path, const TableOpenMode& mode = {});
     // Creates (overwrites) the .DB file at path from the descriptors:
     // fldZSTRING (units1 = width), fldDATE, fldINT16, fldINT32 (subType

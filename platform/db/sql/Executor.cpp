@@ -10,11 +10,18 @@
 namespace kdb::sql {
 
 ExecResult Executor::run(bool planOnly) {
+    ExecResult r;
+    if (isSelect()) {
+        openSelect(planOnly);
+        r.isSelect = true;
+        if (!planOnly) materialise(r.result);
+        r.plan = plan_;
+        return r;
+    }
     planOnly_ = planOnly;
     openTables();
-    ExecResult r;
     switch (st_.kind) {
-        case Statement::Select: r.isSelect = true; select(r); break;
+        case Statement::Select: break;
         case Statement::Insert: insert(r); break;
         case Statement::Update: update(r); break;
         case Statement::Delete: remove(r); break;
@@ -24,28 +31,49 @@ ExecResult Executor::run(bool planOnly) {
 }
 
 // ---- tables and names --------------------------------------------------
+StmtTable::StmtTable(std::shared_ptr<Table> t) : table(std::move(t)) {
+    tags = table->tags();
+    for (const TagInfo& tag : tags) tagField.push_back(table->tagField(tag));
+    for (int f = 0; f < table->fieldCount(); ++f) rawKind.push_back(table->rawKind(f));
+    rawRecords = table->hasDbfLayout();
+}
+
+int StmtTable::tagOnField(int field) const {
+    int found = -1;
+    for (size_t i = 0; i < tags.size(); ++i) {
+        if (tagField[i] != field || tags[i].descending) continue;
+        if (found < 0 || (tags[i].unique && !tags[static_cast<size_t>(found)].unique)) found = static_cast<int>(i);
+    }
+    return found;
+}
+
+Executor::~Executor() {
+    for (StmtTable& s : tabs_) s.table->releaseBehindReads(false);
+}
+
 void Executor::openTables() {
     for (const TableRef& t : st_.tables) {
-        OpenMode mode;
+        TableOpenMode mode;
         mode.readOnly = st_.kind == Statement::Select;
-        src_.push_back(catalog_.open(dir_, t.name, mode));
-        names_.push_back(Catalog::baseName(t.name));
-        aliases_.push_back(t.alias);
+        StmtTable& s = tabs_.emplace_back(db_.openTable(t.name, mode));
+        if (releaseBehind_) s.table->releaseBehindReads(true);
+        s.name = Database::baseName(t.name);
+        s.alias = t.alias;
         RowCache rc;
-        rc.values.resize(src_.back()->columns().size());
-        rc.have.assign(src_.back()->columns().size(), 0);
+        rc.values.resize(s.fieldCount());
+        rc.have.assign(s.fieldCount(), 0);
         cache_.push_back(std::move(rc));
     }
 }
 
-const ColumnInfo& Executor::column(int table, int field) const {
-    return src_[static_cast<size_t>(table)]->columns()[static_cast<size_t>(field)];
+const FieldInfo& Executor::column(int table, int field) const {
+    return tabs_[static_cast<size_t>(table)].field(field);
 }
 
 int Executor::tableOfQualifier(const std::string& q) const {
-    for (size_t i = 0; i < names_.size(); ++i)
-        if (aliases_[i] == q || (aliases_[i].empty() && names_[i] == Catalog::baseName(q)) ||
-            names_[i] == q)
+    for (size_t i = 0; i < tabs_.size(); ++i)
+        if (tabs_[i].alias == q || (tabs_[i].alias.empty() && tabs_[i].name == Database::baseName(q)) ||
+            tabs_[i].name == q)
             return static_cast<int>(i);
     throw EDBEngineError::unknownTableAlias(q);
 }
@@ -55,13 +83,13 @@ void Executor::bind(Expr& e) {
         case Expr::Column: {
             if (!e.qualifier.empty()) {
                 e.table = tableOfQualifier(e.qualifier);
-                e.field = src_[static_cast<size_t>(e.table)]->fieldIndex(e.name);
+                e.field = tabs_[static_cast<size_t>(e.table)].table->fieldIndex(e.name);
                 if (e.field < 0)
                     throw EDBEngineError::unknownField(e.text);
                 return;
             }
-            for (size_t i = 0; i < src_.size(); ++i) {
-                int f = src_[i]->fieldIndex(e.name);
+            for (size_t i = 0; i < tabs_.size(); ++i) {
+                int f = tabs_[i].table->fieldIndex(e.name);
                 if (f < 0) continue;
                 if (e.table >= 0)
                     throw EDBEngineError::ambiguousField(e.name);
@@ -123,18 +151,21 @@ QVariant Executor::columnValue(int table, int field, uint32_t rec) {
     }
     size_t f = static_cast<size_t>(field);
     if (!rc.have[f]) {
-        Source& s = *src_[static_cast<size_t>(table)];
-        rc.values[f] = s.rawKind(field) == 'C' ? textValue(s, table, field, rec) : s.value(rec, field);
+        StmtTable& s = tabs_[static_cast<size_t>(table)];
+        rc.values[f] = s.rawKind[f] == 'C' ? textValue(s, table, field, rec) : s.table->value(rec, field);
         rc.have[f] = 1;
     }
     return rc.values[f];
 }
 
-QVariant Executor::textValue(Source& s, int table, int field, uint32_t rec) {
-    const std::string_view t = rawTrimRight(rawOf(s, rec, field));
+QVariant Executor::textValue(StmtTable& s, int table, int field, uint32_t rec) {
+    return textOf(table, field, rawTrimRight(rawOf(s, rec, field)));
+}
+
+QVariant Executor::textOf(int table, int field, std::string_view t) {
     if (t.empty()) return {};
     auto& memos = memo_[table];
-    if (memos.empty()) memos.resize(s.columns().size());
+    if (memos.empty()) memos.resize(tabs_[static_cast<size_t>(table)].fieldCount());
     TextMemo& m = memos[static_cast<size_t>(field)];
     if (m.off) return fromCp1252(t);
     ++m.lookups;
@@ -206,7 +237,7 @@ void Executor::prepareRaw(Compiled& k) {
         return;
     }
     const int table = col->expr->table, field = col->expr->field;
-    const char rk = src_[static_cast<size_t>(table)]->rawKind(field);
+    const char rk = tabs_[static_cast<size_t>(table)].rawKind[static_cast<size_t>(field)];
     RawTest r;
     r.table = table;
     r.field = field;
@@ -233,22 +264,23 @@ void Executor::prepareRaw(Compiled& k) {
 }
 
 // The stored bytes of a field of rawKind() != 0.
-std::string_view Executor::rawOf(Source& s, uint32_t rec, int field) {
-    if (const char* p = s.rawRecord(rec))
-        return std::string_view(p + s.rawOffset(field),
-                                static_cast<size_t>(s.columns()[static_cast<size_t>(field)].width));
-    return s.rawField(rec, field);
+std::string_view Executor::rawOf(StmtTable& s, uint32_t rec, int field) {
+    if (s.rawRecords) {
+        const FieldInfo& f = s.field(field);
+        return std::string_view(s.table->rawRecord(rec) + f.offset, static_cast<size_t>(f.width));
+    }
+    return s.table->rawField(rec, field);
 }
 
 void Executor::addHot(int table, int field) {
-    Source& s = *src_[static_cast<size_t>(table)];
-    const int off = s.rawOffset(field);
-    if (off < 0) return;
-    hot_[table].emplace_back(off, s.columns()[static_cast<size_t>(field)].width);
+    StmtTable& s = tabs_[static_cast<size_t>(table)];
+    if (!s.rawRecords) return;
+    hot_[table].emplace_back(s.field(field).offset, s.field(field).width);
 }
 
-void Executor::prefetchRec(Source& s, int table, uint32_t rec) {
-    const char* p = s.rawRecord(rec);
+void Executor::prefetchRec(StmtTable& s, int table, uint32_t rec) {
+    if (!s.rawRecords) return;
+    const char* p = s.table->rawRecord(rec);
     if (!p) return;
     __builtin_prefetch(p);
     for (const auto& [off, w] : hot_[table]) {
@@ -260,8 +292,7 @@ void Executor::prefetchRec(Source& s, int table, uint32_t rec) {
 bool Executor::testRaw(const Compiled& k, const Ctx& c) {
     const RawTest& r = k.raw;
     if (r.never) return false;
-    Source& s = *src_[static_cast<size_t>(r.table)];
-    const std::string_view v = rawOf(s, c.rec[r.table], r.field);
+    const std::string_view v = rawOf(tabs_[static_cast<size_t>(r.table)], c.rec[r.table], r.field);
     int cmp = 0;
     switch (r.mode) {
         case 'C': {
@@ -343,15 +374,17 @@ bool Executor::passes(const Ctx& c, unsigned available, const Compiled* met) {
     return true;
 }
 
-ExecResult execute(const std::string& directory, const std::string& sqlText, const Params& params,
-                   const Catalog& catalog) {
-    Executor ex(directory, sqlText, params, catalog);
+ExecResult execute(Database& db, const std::string& sqlText, const Params& params) {
+    Executor ex(db, sqlText, params);
     return ex.run(false);
 }
 
-std::string explain(const std::string& directory, const std::string& sqlText, const Params& params,
-                    const Catalog& catalog) {
-    Executor ex(directory, sqlText, params, catalog);
+ExecResult execute(const std::string& directory, const std::string& sqlText, const Params& params) {
+    return execute(Database::of(directory), sqlText, params);
+}
+
+std::string explain(Database& db, const std::string& sqlText, const Params& params) {
+    Executor ex(db, sqlText, params);
     return ex.run(true).plan;
 }
 

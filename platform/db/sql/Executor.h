@@ -4,6 +4,7 @@
 // (Select.cpp), INSERT, UPDATE and DELETE (Write.cpp).
 #include <QVariant>
 
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +15,7 @@
 #include "sql/Sql.h"
 #include "sql/SqlAst.h"
 #include "sql/Values.h"
+#include "database/Database.h"
 
 namespace kdb::sql {
 
@@ -21,16 +23,21 @@ struct Ctx {
     uint32_t rec[2] = {0, 0};
 };
 
-// Reads of a source's index under one hold (Source::beginIndexRead).
-class IndexHold {
-public:
-    explicit IndexHold(Source& s) : s_(s) { s_.beginIndexRead(); }
-    ~IndexHold() { s_.endIndexRead(); }
-    IndexHold(const IndexHold&) = delete;
-    IndexHold& operator=(const IndexHold&) = delete;
+// A table of the statement, with what the executor asks of it at every row.
+struct StmtTable {
+    std::shared_ptr<Table> table;
+    std::string name;              // base name, upper case
+    std::string alias;             // upper case, empty when none
+    std::vector<TagInfo> tags;
+    std::vector<int> tagField;     // per tag: the field of a key on one field, -1 for an expression
+    std::vector<char> rawKind;     // per field: Table::rawKind
+    bool rawRecords = false;       // rawRecord() answers (the .DBF layout)
 
-private:
-    Source& s_;
+    explicit StmtTable(std::shared_ptr<Table> t);
+    const FieldInfo& field(int f) const { return table->fields()[static_cast<size_t>(f)]; }
+    size_t fieldCount() const { return table->fields().size(); }
+    // See Table::tagOnField.
+    int tagOnField(int field) const;
 };
 
 struct Side {
@@ -67,17 +74,37 @@ struct Access {
 
 class Executor {
 public:
-    Executor(const std::string& dir, const std::string& sqlText, const Params& params,
-             const Catalog& catalog)
-        : dir_(dir), params_(params), catalog_(catalog), st_(parse(sqlText)) {}
+    Executor(Database& db, const std::string& sqlText, const Params& params)
+        : db_(db), params_(params), st_(parse(sqlText)) {}
+    ~Executor();
+    Executor(const Executor&) = delete;
+    Executor& operator=(const Executor&) = delete;
+
+    // The rows are kept for a reader that goes through them after the
+    // statement (a query dataset): long scans give back the tables' memory
+    // behind them (Table::releaseBehindReads). Set before openSelect().
+    void keepRowsForLater() { releaseBehind_ = true; }
 
     // Runs the statement; with planOnly, only chooses how the tables are read.
     ExecResult run(bool planOnly);
 
+    // ---- SELECT read on demand (Select.cpp) -------------------------------
+    bool isSelect() const { return st_.kind == Statement::Select; }
+    // Opens the tables and plans the SELECT; reads no row yet (but the one
+    // row of MAX).
+    void openSelect(bool planOnly);
+    // Reads rows until `count` are there or none is left; answers how many
+    // are there.
+    size_t fetch(size_t count);
+    bool complete() const { return done_; }
+    QVariant value(size_t row, int column);
+    const std::vector<FieldInfo>& columns() const { return columns_; }
+    const std::string& plan() const { return plan_; }
+
 private:
     // ---- tables and names --------------------------------------------------
     void openTables();
-    const ColumnInfo& column(int table, int field) const;
+    const FieldInfo& column(int table, int field) const;
     int tableOfQualifier(const std::string& q) const;
     void bind(Expr& e);
     Kind kindOf(const Expr& e) const;
@@ -103,7 +130,10 @@ private:
         uint32_t lookups = 0, hits = 0;
         bool off = false;
     };
-    QVariant textValue(Source& s, int table, int field, uint32_t rec);
+    QVariant textValue(StmtTable& s, int table, int field, uint32_t rec);
+    // A character column's value from its stored bytes without their
+    // trailing blanks.
+    QVariant textOf(int table, int field, std::string_view trimmed);
     // Forgets what was read (after a write).
     void dropCache();
 
@@ -112,12 +142,12 @@ private:
     // Sets up the test on stored bytes of a column against a constant.
     void prepareRaw(Compiled& k);
     // The stored bytes of a field of rawKind() != 0.
-    std::string_view rawOf(Source& s, uint32_t rec, int field);
+    std::string_view rawOf(StmtTable& s, uint32_t rec, int field);
     // Scans fetch the bytes they will read a few records ahead: the records
     // are wide, and the memory is read faster when asked for in advance.
     static constexpr uint32_t kAhead = 16;
     void addHot(int table, int field);
-    void prefetchRec(Source& s, int table, uint32_t rec);
+    void prefetchRec(StmtTable& s, int table, uint32_t rec);
     bool testRaw(const Compiled& k, const Ctx& c);
     bool test(const Compiled& k, const Ctx& c);
     // Tables a condition reads.
@@ -148,29 +178,82 @@ private:
     std::vector<Ctx> gather(const Expr* orderFirst, bool& orderedOn);
 
     // ---- SELECT ------------------------------------------------------------
-    void select(ExecResult& out);
-    void addColumn(ResultSet& rs, const Expr& e, const std::string& alias);
-    void selectMax(ExecResult& out, size_t count);
+    // Whether an access path gives the rows in the order of `orderFirst`.
+    bool orderedBy(int table, const Access& a, const Expr* orderFirst) const;
+    void streamMore(size_t count);
+    void gatherAll(const Expr* orderFirst);
+    void distinctRows();
+    void materialise(ResultSet& out);
+    // The value of an item for a row.
+    QVariant rowValue(const Expr& e, size_t row);
+
+    // ---- rows kept as stored bytes (Select.cpp) ---------------------------
+    // The fields a result reads that have stored bytes (Table::rawKind) are
+    // kept with each row when it is read, a character field without its
+    // trailing blanks: a row's values are then made from its own bytes,
+    // whatever the table holds later and without reading it again. Other
+    // fields (memos, logicals) are read from the record when asked.
+    struct Slot {
+        int table;
+        int field;
+        char kind;   // the field's raw kind
+    };
+    void addSlots(const Expr& e);
+    void capture(size_t row);  // keeps the slots' bytes of rows_[row]
+    std::string_view slotBytes(size_t row, int slot);
+    void addColumn(const Expr& e, const std::string& alias);
+    void selectMax(size_t count);
+
+    // ---- sorting (Sort.cpp) ------------------------------------------------
+    struct SortKey {
+        const Expr* expr;
+        Kind kind;
+        bool descending;
+    };
+    // Orders rows_ on the keys; withinFirst: the rows come ordered on the
+    // first key already, only each run of equal first keys is sorted.
+    void sortRows(const std::vector<SortKey>& keys, bool withinFirst);
+    char keyForm(const SortKey& k) const;
+    void appendKey(std::string& out, const SortKey& k, char form, const Ctx& c);
 
     // ---- writes ------------------------------------------------------------
-    QVariant forColumn(const QVariant& v, const ColumnInfo& ci);
+    QVariant forColumn(const QVariant& v, const FieldInfo& ci);
     void insert(ExecResult& out);
     std::vector<uint32_t> matching();
     void update(ExecResult& out);
     void remove(ExecResult& out);
 
-    std::string dir_;
+    Database& db_;
     const Params& params_;
-    const Catalog& catalog_;
     Statement st_;
     bool planOnly_ = false;
-    std::vector<std::shared_ptr<Source>> src_;
-    std::vector<std::string> names_, aliases_;
+    bool releaseBehind_ = false;
+    std::vector<StmtTable> tabs_;
     std::vector<Compiled> conds_;
     std::vector<RowCache> cache_;
     std::vector<std::pair<int, int>> hot_[2];  // per table: (offset, width) of the fields scans read
     std::vector<TextMemo> memo_[2];            // per table and field
     std::string plan_;
+    // the SELECT's result
+    std::deque<Expr> starExprs_;               // the columns of * and T.*
+    std::vector<const Expr*> items_;           // one per result column
+    std::vector<FieldInfo> columns_;
+    std::vector<Ctx> rows_;                    // the rows read so far
+    bool isMax_ = false;
+    std::vector<QVariant> maxRow_;             // the one row of MAX
+    bool done_ = false;                        // every row is in rows_
+    Access stream_;                            // rows read on demand on this path
+    uint32_t nextRec_ = 1;                     // a scan's next record
+    std::unique_ptr<TagCursor> walk_;          // a tag walk's cursor
+    std::vector<Slot> slots_;
+    std::vector<int> slotOf_[2];               // per table and field: its slot, -1 for none
+    std::vector<std::unique_ptr<char[]>> blocks_;  // the rows' bytes
+    size_t blockSize_ = 0, blockUsed_ = 0;
+    std::vector<const char*> at_;              // per row: its bytes (null before capture)
+    std::vector<std::string_view> scratch_;
+    size_t lastRow_ = SIZE_MAX;                // the slot read last (slotBytes)
+    int lastSlot_ = 0;
+    const char* lastAt_ = nullptr;
 };
 
 }  // namespace kdb::sql

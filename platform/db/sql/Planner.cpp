@@ -21,8 +21,8 @@ bool Executor::columnVsConst(const Compiled& k, int table, const Side*& col, con
 }
 
 Access Executor::chooseAccess(int table, const Expr* orderFirst) {
-    Source& s = *src_[static_cast<size_t>(table)];
-    const auto tags = s.tags();
+    const StmtTable& s = tabs_[static_cast<size_t>(table)];
+    const auto& tags = s.tags;
     Access best;
     bool otherEquality = false;
     for (const Compiled& k : conds_) {
@@ -37,7 +37,7 @@ Access Executor::chooseAccess(int table, const Expr* orderFirst) {
                           (tags[static_cast<size_t>(tag)].unique && !tags[static_cast<size_t>(best.tag)].unique);
             if (better) { best.type = Access::Eq; best.tag = tag; best.key = cst->value; }
         } else if (k.op == CmpOp::Like && tag >= 0 && best.type == Access::Scan &&
-                   kindOfColumn(s.columns()[static_cast<size_t>(col->expr->field)]) == Kind::Text &&
+                   kindOfColumn(s.field(col->expr->field)) == Kind::Text &&
                    !cst->value.isNull()) {
             QString p = likePrefix(cst->value.toString());
             if (!p.isEmpty()) { best.type = Access::Prefix; best.tag = tag; best.prefix = p; }
@@ -51,8 +51,8 @@ Access Executor::chooseAccess(int table, const Expr* orderFirst) {
 }
 
 std::string Executor::describe(int table, const Access& a) const {
-    const Source& s = *src_[static_cast<size_t>(table)];
-    std::string tag = a.tag >= 0 ? s.tags()[static_cast<size_t>(a.tag)].name : "";
+    const StmtTable& s = tabs_[static_cast<size_t>(table)];
+    std::string tag = a.tag >= 0 ? s.tags[static_cast<size_t>(a.tag)].name : "";
     switch (a.type) {
         case Access::Scan: return "scan";
         case Access::Eq: return "seek tag " + tag + " = '" + displayText(a.key).toStdString() + "'";
@@ -64,54 +64,47 @@ std::string Executor::describe(int table, const Access& a) const {
 
 // The key just above every key that equals `key` (or starts with it, for
 // a prefix): where a tag walk for that key stops. Null when there is none.
-// A character key stands for itself padded with blanks to the column's
-// width, so the key above it is that padded key with its last blank
-// raised to "!"; a key that fills the width has none.
+// Character keys have none here: the key next above a text in the tags'
+// collation depends on the table's code page, so their walks compare the
+// keys they read.
 QVariant Executor::successor(const QVariant& key, Kind kind, bool prefix, int width) {
+    (void)width;
     if (kind == Kind::Date && !prefix) return key.toDate().addDays(1);
-    if (kind != Kind::Text) return {};
-    QString k = key.toString();
-    if (!prefix) {
-        if (width <= 0 || k.size() >= width) return {};
-        return k + QString(width - k.size() - 1, QLatin1Char(' ')) + QLatin1Char('!');
-    }
-    while (!k.isEmpty() && k.back().unicode() == 0xFFFF) k.chop(1);
-    if (k.isEmpty()) return {};
-    k.back() = QChar(k.back().unicode() + 1);
-    return k;
+    return {};
 }
 
 // Record numbers an access path yields, in its order, read from the tag
 // alone where the walk's end can be found by a second seek.
 std::vector<uint32_t> Executor::candidates(int table, const Access& a) {
-    Source& s = *src_[static_cast<size_t>(table)];
+    StmtTable& s = tabs_[static_cast<size_t>(table)];
     std::vector<uint32_t> out;
     if (a.type == Access::Scan) {
-        uint32_t n = s.recordCount();
+        uint32_t n = s.table->recordCount();
         out.reserve(n);
         for (uint32_t r = 1; r <= n; ++r) out.push_back(r);
         return out;
     }
-    const TagInfo tag = s.tags()[static_cast<size_t>(a.tag)];
-    auto it = s.openTag(a.tag);
+    const TagInfo& tag = s.tags[static_cast<size_t>(a.tag)];
+    const int field = s.tagField[static_cast<size_t>(a.tag)];
+    auto it = s.table->openTag(tag.name);
     if (a.type == Access::Order) {
-        if (it->first())
-            it->scanForward([&](uint32_t r, std::string_view) { out.push_back(r); return true; });
+        it->first();
+        it->scanForward([&](uint32_t r, std::string_view) { out.push_back(r); return true; });
         return out;
     }
-    Kind kind = kindOfColumn(s.columns()[static_cast<size_t>(tag.field)]);
+    Kind kind = kindOfColumn(s.field(field));
     if (a.type == Access::Eq && tag.unique) {
-        if (it->seekExact(a.key)) out.push_back(it->recNo());
+        if (const uint32_t r = it->seek(a.key)) out.push_back(r);
         return out;
     }
     const QVariant start = a.type == Access::Eq ? a.key : QVariant(a.prefix);
     // A character tag holding the field's bytes: the walk stops on the
     // first key that no longer matches.
     std::string rawStart;
-    if (s.rawKeysOf(a.tag) && toRawText(start.toString(), rawStart)) {
+    if (s.table->tagKeysAreFieldBytes(a.tag) && toRawText(start.toString(), rawStart)) {
         const bool prefix = a.type == Access::Prefix;
-        if (it->seek(start))
-            it->scanForward([&](uint32_t r, std::string_view key) {
+        it->seek(start);
+        it->scanForward([&](uint32_t r, std::string_view key) {
                 const std::string_view k = prefix ? key.substr(0, std::min(key.size(), rawStart.size()))
                                                   : rawTrimRight(key);
                 if (k != rawStart) return false;
@@ -120,26 +113,26 @@ std::vector<uint32_t> Executor::candidates(int table, const Access& a) {
             });
         return out;
     }
-    const QVariant end = successor(start, kind, a.type == Access::Prefix,
-                                   s.columns()[static_cast<size_t>(tag.field)].width);
+    const QVariant end = successor(start, kind, a.type == Access::Prefix, s.field(field).width);
     if (!end.isNull()) {
-        uint32_t endRec = 0;
-        auto bound = s.openTag(a.tag);
-        if (bound->seek(end)) endRec = bound->recNo();
-        if (it->seek(start))
-            it->scanForward([&](uint32_t r, std::string_view) {
+        auto bound = s.table->openTag(tag.name);
+        bound->seek(end);
+        const uint32_t endRec = bound->current();
+        it->seek(start);
+        it->scanForward([&](uint32_t r, std::string_view) {
                 if (r == endRec) return false;
                 out.push_back(r);
                 return true;
             });
         return out;
     }
-    for (bool ok = it->seek(start); ok; ok = it->next()) {  // compare every key read
-        QVariant k = coerce(it->key(), kind, "");
+    it->seek(start);
+    for (uint32_t r = it->current(); r; r = it->next()) {  // compare every key read
+        QVariant k = coerce(s.table->value(r, field), kind, "");
         bool in = a.type == Access::Eq ? compareValues(k, a.key, kind) == 0
                                        : k.toString().startsWith(a.prefix);
         if (!in) break;
-        out.push_back(it->recNo());
+        out.push_back(r);
     }
     return out;
 }
@@ -147,14 +140,15 @@ std::vector<uint32_t> Executor::candidates(int table, const Access& a) {
 // The live records of an access path that `keep` accepts, in the path's
 // order; the records are read in file order.
 std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::function<bool(uint32_t)>& keep) {
-    Source& s = *src_[static_cast<size_t>(table)];
+    StmtTable& s = tabs_[static_cast<size_t>(table)];
+    Table& t = *s.table;
     if (a.type == Access::Scan) {  // file order: nothing to sort
         std::vector<uint32_t> out;
-        const uint32_t n = s.recordCount();
-        const bool raw = n > 0 && s.rawRecord(1) != nullptr;
+        const uint32_t n = t.recordCount();
+        const bool raw = s.rawRecords;
         for (uint32_t r = 1; r <= n; ++r) {
             if (raw && r + kAhead <= n) prefetchRec(s, table, r + kAhead);
-            const bool deleted = raw ? *s.rawRecord(r) == '*' : s.isDeleted(r);
+            const bool deleted = raw ? *t.rawRecord(r) == '*' : t.isDeleted(r);
             if (!deleted && keep(r)) out.push_back(r);
         }
         return out;
@@ -164,7 +158,7 @@ std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::f
         recs = candidates(table, a);  // a long walk: read in batches
     } else {
         // a seek and the short walk after it under one hold of the index
-        IndexHold hold(s);
+        IndexReadHold hold(t);
         recs = candidates(table, a);
     }
     std::vector<char> ok(recs.size(), 0);
@@ -172,7 +166,7 @@ std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::f
     for (size_t i = 0; i < perm.size(); ++i) perm[i] = i;
     if (a.type != Access::Scan)
         std::sort(perm.begin(), perm.end(), [&](size_t x, size_t y) { return recs[x] < recs[y]; });
-    for (size_t i : perm) ok[i] = !s.isDeleted(recs[i]) && keep(recs[i]);
+    for (size_t i : perm) ok[i] = !t.isDeleted(recs[i]) && keep(recs[i]);
     std::vector<uint32_t> out;
     for (size_t i = 0; i < recs.size(); ++i)
         if (ok[i]) out.push_back(recs[i]);
@@ -184,11 +178,11 @@ std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::f
 std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
     orderedOn = false;
     std::vector<Ctx> rows;
-    if (src_.size() == 1) {
+    if (tabs_.size() == 1) {
         Access a = chooseAccess(0, orderFirst);
-        plan_ = names_[0] + ": " + describe(0, a);
+        plan_ = tabs_[0].name + ": " + describe(0, a);
         orderedOn = a.type == Access::Order || (orderFirst && a.type != Access::Scan &&
-                                                a.tag == src_[0]->tagOnField(orderFirst->field) &&
+                                                a.tag == tabs_[0].tagOnField(orderFirst->field) &&
                                                 orderFirst->table == 0);
         if (planOnly_) return rows;
         for (uint32_t r : iterate(0, a, [&](uint32_t r) {
@@ -213,8 +207,9 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
         if (tl == tr) continue;
         for (int cand : {tr, tl}) {
             const Expr* e = cand == tl ? k.lhs.expr : k.rhs.expr;
-            int tag = src_[static_cast<size_t>(cand)]->tagOnField(e->field);
-            if (tag >= 0 && (innerTag < 0 || src_[static_cast<size_t>(cand)]->tags()[static_cast<size_t>(tag)].unique)) {
+            const StmtTable& ct = tabs_[static_cast<size_t>(cand)];
+            int tag = ct.tagOnField(e->field);
+            if (tag >= 0 && (innerTag < 0 || ct.tags[static_cast<size_t>(tag)].unique)) {
                 join = &k; inner = cand; outer = 1 - cand; innerTag = tag;
             }
         }
@@ -223,7 +218,7 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
     Access oa = chooseAccess(outer, orderFirst);
     orderedOn = orderFirst && orderFirst->table == outer &&
                 (oa.type == Access::Order ||
-                 (oa.type != Access::Scan && oa.tag == src_[static_cast<size_t>(outer)]->tagOnField(orderFirst->field)));
+                 (oa.type != Access::Scan && oa.tag == tabs_[static_cast<size_t>(outer)].tagOnField(orderFirst->field)));
     const Expr* outerCol = nullptr;
     const Expr* innerCol = nullptr;
     if (join) {
@@ -231,16 +226,17 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
         innerCol = join->lhs.expr->table == inner ? join->lhs.expr : join->rhs.expr;
     }
     Kind innerKind = innerCol ? kindOfColumn(column(inner, innerCol->field)) : Kind::Text;
+    StmtTable& os = tabs_[static_cast<size_t>(outer)];
+    StmtTable& is = tabs_[static_cast<size_t>(inner)];
+    Table& in = *is.table;
     std::string innerDesc;
     if (join && innerTag >= 0)
-        innerDesc = "seek tag " + src_[static_cast<size_t>(inner)]->tags()[static_cast<size_t>(innerTag)].name +
-                    " per row of " + names_[static_cast<size_t>(outer)];
+        innerDesc = "seek tag " + is.tags[static_cast<size_t>(innerTag)].name + " per row of " + os.name;
     else if (join)
-        innerDesc = "hash join with " + names_[static_cast<size_t>(outer)];
+        innerDesc = "hash join with " + os.name;
     else
-        innerDesc = "scan per row of " + names_[static_cast<size_t>(outer)];
-    plan_ = names_[static_cast<size_t>(outer)] + ": " + describe(outer, oa) + "\n" +
-            names_[static_cast<size_t>(inner)] + ": " + innerDesc;
+        innerDesc = "scan per row of " + os.name;
+    plan_ = os.name + ": " + describe(outer, oa) + "\n" + is.name + ": " + innerDesc;
     if (planOnly_) return rows;
 
     const unsigned outerMask = 1u << outer;
@@ -258,13 +254,12 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
             return true;
         });
     }
-    std::unique_ptr<TagIterator> it;
+    std::unique_ptr<TagCursor> it;
     bool innerUnique = false;
     if (innerTag >= 0) {
-        it = src_[static_cast<size_t>(inner)]->openTag(innerTag);
-        innerUnique = src_[static_cast<size_t>(inner)]->tags()[static_cast<size_t>(innerTag)].unique;
+        it = in.openTag(is.tags[static_cast<size_t>(innerTag)].name);
+        innerUnique = is.tags[static_cast<size_t>(innerTag)].unique;
     }
-    Source& in = *src_[static_cast<size_t>(inner)];
     std::vector<uint32_t> outerRecs = iterate(outer, oa, [&](uint32_t r) {
         Ctx c;
         c.rec[outer] = r;
@@ -274,7 +269,7 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
     // column's bytes: the tag is read once into a table of keys, each
     // outer row then finds its inner rows there without a seek.
     std::string rawKey;
-    bool keyTable = join && innerTag >= 0 && in.rawKeysOf(innerTag) &&
+    bool keyTable = join && innerTag >= 0 && in.tagKeysAreFieldBytes(innerTag) &&
                     uint64_t(outerRecs.size()) * 16 >= uint64_t(in.recordCount());
     std::vector<uint32_t> byKey;  // inner records in tag order
     std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> keyRange;  // key -> [begin, end) in byKey
@@ -283,8 +278,8 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
         keyRange.reserve(in.recordCount());
         std::pair<uint32_t, uint32_t>* cur = nullptr;
         std::string last;
-        if (it->first())
-            it->scanForward([&](uint32_t ir, std::string_view key) {
+        it->first();
+        it->scanForward([&](uint32_t ir, std::string_view key) {
                 const std::string_view k = rawTrimRight(key);
                 if (k.empty()) return true;  // a blank key joins nothing
                 if (!cur || k != last) {
@@ -301,7 +296,7 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
                 return true;
             });
     }
-    const char outerRaw = outerCol ? src_[static_cast<size_t>(outer)]->rawKind(outerCol->field) : 0;
+    const char outerRaw = outerCol ? os.rawKind[static_cast<size_t>(outerCol->field)] : 0;
     size_t sinceHold = 0;
     bool held = false;
     auto releaseHold = [&] {
@@ -325,7 +320,7 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
         if (keyTable) {
             std::string_view k;
             if (outerRaw == 'C' && innerKind == Kind::Text) {
-                k = rawTrimRight(rawOf(*src_[static_cast<size_t>(outer)], r, outerCol->field));
+                k = rawTrimRight(rawOf(os, r, outerCol->field));
             } else {
                 QVariant key = coerce(eval(*outerCol, c), innerKind, "");
                 if (key.isNull() || !toRawText(key.toString(), rawKey)) continue;
@@ -349,11 +344,14 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
                 held = true;
                 sinceHold = 0;
             }
-            if (!it->seekExact(key)) continue;
-            if (!in.isDeleted(it->recNo())) addPair(it->recNo());
+            const uint32_t first = it->seek(key);
+            if (!first) continue;
+            if (!in.isDeleted(first)) addPair(first);
             if (innerUnique) continue;  // one entry per key
-            while (it->next() && compareValues(coerce(it->key(), innerKind, ""), key, innerKind) == 0)
-                if (!in.isDeleted(it->recNo())) addPair(it->recNo());
+            for (uint32_t ir = it->next();
+                 ir && compareValues(coerce(in.value(ir, innerCol->field), innerKind, ""), key, innerKind) == 0;
+                 ir = it->next())
+                if (!in.isDeleted(ir)) addPair(ir);
         } else {
             auto range = hash.equal_range(key.toString());
             std::vector<uint32_t> matches;

@@ -7,6 +7,8 @@
 #include <unordered_map>
 
 #include "core/Codepage.h"
+#include "core/Collation.h"
+#include "sql/Values.h"
 
 namespace kdb::sql {
 
@@ -36,6 +38,12 @@ const Cp1252Units& cp1252() {
 // character columns are mostly blanks.
 std::string_view rawTrimRight(std::string_view s) {
     size_t n = s.size();
+    while (n >= 32) {  // four words at a time
+        uint64_t w[4];
+        std::memcpy(w, s.data() + n - 32, 32);
+        if (((w[0] | w[1] | w[2] | w[3]) & 0xDFDFDFDFDFDFDFDFull) != 0) break;
+        n -= 32;
+    }
     while (n >= 8) {
         uint64_t w;
         std::memcpy(&w, s.data() + n - 8, 8);
@@ -73,14 +81,13 @@ bool toRawText(const QString& s, std::string& out) {
 
 // Orders two stored texts as their decoded texts order.
 int compareRawText(std::string_view a, std::string_view b) {
+    static const Collation& c = Collation::forCodePage(kCodePage1252);
+    return c.compare(a, b);
+}
+
+void rawToUtf16(std::string_view s, char16_t* out) {
     const auto& unit = cp1252().unit;
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        if (a[i] == b[i]) continue;
-        const char16_t x = unit[static_cast<unsigned char>(a[i])], y = unit[static_cast<unsigned char>(b[i])];
-        return x < y ? -1 : 1;
-    }
-    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
+    for (size_t i = 0; i < s.size(); ++i) out[i] = unit[static_cast<unsigned char>(s[i])];
 }
 
 bool likeMatchRaw(std::string_view s, std::string_view p) {

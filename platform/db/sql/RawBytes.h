@@ -3,7 +3,7 @@
 // DISTINCT and MAX read the stored bytes of the fields where the table gives
 // them, with the rules of the values they stand for: a character field is
 // its text with trailing blanks ignored (all blanks: no value), texts order
-// by their UTF-16 units; a date is "yyyyMMdd" (anything else: no date); a
+// by the collation of the tags (core/Collation.h); a date is "yyyyMMdd" (anything else: no date); a
 // number is its ASCII text (blank: no value).
 #include <QString>
 
@@ -18,7 +18,9 @@ std::string_view rawTrimRight(std::string_view s);
 bool rawHasText(std::string_view s);
 // Text as stored bytes (Windows-1252); false when a character has no byte.
 bool toRawText(const QString& s, std::string& out);
-// Orders two stored texts as their decoded texts order.
+// The UTF-16 units of stored text (out holds s.size() units).
+void rawToUtf16(std::string_view s, char16_t* out);
+// Orders two stored texts as compareText orders their decoded texts.
 int compareRawText(std::string_view a, std::string_view b);
 // LIKE on stored bytes ('%' any run, '_' one byte).
 bool likeMatchRaw(std::string_view s, std::string_view p);

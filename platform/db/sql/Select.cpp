@@ -1,5 +1,6 @@
 // SELECT: the result columns and rows, DISTINCT, ORDER BY and MAX.
 #include <algorithm>
+#include <cstring>
 #include <unordered_set>
 
 #include "core/DbError.h"
@@ -18,7 +19,7 @@ struct RawMax {
     uint32_t bestRec = 0;
     std::string bestText;
     double bestNum = 0;
-    void add(Source& s, uint32_t r, std::string_view v) {
+    void add(Table& t, uint32_t r, std::string_view v) {
         if (rk == 'C') {
             v = rawTrimRight(v);
             if (v.empty()) return;
@@ -31,7 +32,7 @@ struct RawMax {
             const int got = rawNumber(v, d);
             if (got == 0) return;
             if (got < 0) {  // a text that needs the full reading
-                const QVariant x = s.value(r, field);
+                const QVariant x = t.value(r, field);
                 if (x.isNull()) return;
                 d = x.toDouble();
             }
@@ -42,115 +43,271 @@ struct RawMax {
 
 }  // namespace
 
-// ---- SELECT ------------------------------------------------------------
-void Executor::select(ExecResult& out) {
+// A SELECT keeps its rows as the record numbers they come from (Ctx) and
+// reads their values when they are asked for. Rows come on demand where the
+// order of the access path is the result's order (one table, no DISTINCT, no
+// sort); otherwise every row is gathered at the first fetch, then
+// deduplicated and sorted on keys made of stored bytes.
+
+void Executor::openSelect(bool planOnly) {
+    planOnly_ = planOnly;
+    openTables();
     compile();
     // select list
-    struct Item { const Expr* expr; };
-    std::vector<Expr> starExprs;
-    std::vector<Item> items;
     size_t maxCount = 0;
     for (SelectItem& si : st_.items) {
         if (si.star) {
-            for (size_t t = 0; t < src_.size(); ++t) {
+            for (size_t t = 0; t < tabs_.size(); ++t) {
                 if (!si.starQualifier.empty() && tableOfQualifier(si.starQualifier) != static_cast<int>(t))
                     continue;
-                const auto& cols = src_[t]->columns();
+                const auto& cols = tabs_[t].table->fields();
                 for (size_t f = 0; f < cols.size(); ++f) {
-                    Expr e;
+                    Expr& e = starExprs_.emplace_back();
                     e.kind = Expr::Column;
                     e.name = cols[f].name;
                     e.text = cols[f].name;
                     e.table = static_cast<int>(t);
                     e.field = static_cast<int>(f);
-                    starExprs.push_back(e);
+                    items_.push_back(&e);
+                    addColumn(e, "");
                 }
-            }
-        } else {
-            bind(si.expr);
-            if (si.expr.kind == Expr::Max) ++maxCount;
-        }
-    }
-    size_t starPos = 0;
-    for (SelectItem& si : st_.items) {
-        ResultColumn rc;
-        if (si.star) {
-            size_t count = 0;
-            for (size_t t = 0; t < src_.size(); ++t)
-                if (si.starQualifier.empty() || tableOfQualifier(si.starQualifier) == static_cast<int>(t))
-                    count += src_[t]->columns().size();
-            for (size_t k = 0; k < count; ++k, ++starPos) {
-                const Expr& e = starExprs[starPos];
-                items.push_back({&e});
-                addColumn(out.result, e, "");
             }
             continue;
         }
-        items.push_back({&si.expr});
-        addColumn(out.result, si.expr, si.alias);
+        bind(si.expr);
+        if (si.expr.kind == Expr::Max) ++maxCount;
+        items_.push_back(&si.expr);
+        addColumn(si.expr, si.alias);
     }
-    if (maxCount > 0 && maxCount != items.size())
+    if (maxCount > 0 && maxCount != items_.size())
         throw EDBEngineError::sqlSyntax("MAX cannot be mixed with plain columns");
     for (OrderItem& o : st_.orderBy) bind(o.column);
 
     if (maxCount > 0) {
-        selectMax(out, items.size());
+        isMax_ = true;
+        selectMax(items_.size());
+        rows_.assign(planOnly_ ? 0 : 1, Ctx{});
+        done_ = true;
         return;
     }
-
-    if (st_.distinct && src_.size() == 1)
-        for (const Item& it : items)
-            if (it.expr->kind == Expr::Column) addHot(0, it.expr->field);
-    const Expr* orderFirst = st_.orderBy.empty() || st_.orderBy[0].descending ? nullptr
-                                                                             : &st_.orderBy[0].column;
-    bool orderedOn = false;
-    std::vector<Ctx> rows = gather(orderFirst, orderedOn);
-
-    // DISTINCT without ORDER BY returns its rows sorted on every column.
-    std::vector<OrderItem> order = st_.orderBy;
-    bool sortOnOutput = st_.distinct && order.empty();
-
-    struct Row {
-        std::vector<QVariant> values;
-        std::vector<QVariant> keys;
-    };
-    std::vector<Row> result;
-    result.reserve(std::min<size_t>(rows.size(), 4096));
-    std::vector<Kind> orderKinds;
-    for (const OrderItem& o : order) orderKinds.push_back(kindOf(o.column));
-    // An ORDER BY column that is also selected is sorted on its value.
-    std::vector<int> orderFrom(order.size(), -1), keyPos(order.size(), -1);
-    for (size_t i = 0, k = 0; i < order.size(); ++i) {
-        const Expr& oc = order[i].column;
-        for (size_t j = 0; j < items.size() && oc.kind == Expr::Column; ++j)
-            if (items[j].expr->kind == Expr::Column && items[j].expr->table == oc.table &&
-                items[j].expr->field == oc.field) {
-                orderFrom[i] = static_cast<int>(j);
-                break;
-            }
-        if (orderFrom[i] < 0) keyPos[i] = static_cast<int>(k++);
+    for (size_t t = 0; t < tabs_.size(); ++t) slotOf_[t].assign(tabs_[t].fieldCount(), -1);
+    for (const Expr* e : items_) addSlots(*e);
+    const Expr* orderFirst = st_.orderBy.empty() || st_.orderBy[0].descending ? nullptr : &st_.orderBy[0].column;
+    if (tabs_.size() == 1 && !st_.distinct) {
+        const Access a = chooseAccess(0, orderFirst);
+        const bool orderedOn = orderedBy(0, a, orderFirst);
+        if (st_.orderBy.empty() || (orderedOn && st_.orderBy.size() == 1)) {
+            plan_ = tabs_[0].name + ": " + describe(0, a);
+            if (!st_.orderBy.empty()) plan_ += "; order by tag";
+            stream_ = a;
+            done_ = planOnly_;
+            return;
+        }
     }
-    auto keyOf = [&](const Row& r, size_t i) -> const QVariant& {
-        return orderFrom[i] >= 0 ? r.values[static_cast<size_t>(orderFrom[i])]
-                                 : r.keys[static_cast<size_t>(keyPos[i])];
+    gatherAll(orderFirst);
+}
+
+bool Executor::orderedBy(int table, const Access& a, const Expr* orderFirst) const {
+    if (a.type == Access::Order) return true;
+    return orderFirst && orderFirst->table == table && a.type != Access::Scan &&
+           a.tag == tabs_[static_cast<size_t>(table)].tagOnField(orderFirst->field);
+}
+
+size_t Executor::fetch(size_t count) {
+    if (!done_ && rows_.size() < count) streamMore(count);
+    return rows_.size();
+}
+
+void Executor::streamMore(size_t count) {
+    StmtTable& s = tabs_[0];
+    Table& t = *s.table;
+    auto take = [&](uint32_t r) {
+        Ctx c;
+        c.rec[0] = r;
+        if (!passes(c, 1u)) return;
+        rows_.push_back(c);
+        capture(rows_.size() - 1);
     };
-    // DISTINCT on stored bytes where every item is a character or date
-    // column of the one table: only the rows kept are read as values.
-    std::vector<char> keep(rows.size(), 1);
-    bool rawDistinct = st_.distinct && src_.size() == 1;
-    for (const Item& it : items)
-        rawDistinct = rawDistinct && it.expr->kind == Expr::Column &&
-                      (src_[0]->rawKind(it.expr->field) == 'C' || src_[0]->rawKind(it.expr->field) == 'D');
+    switch (stream_.type) {
+        case Access::Scan: {  // file order, from where the last fetch stopped
+            const uint32_t n = t.recordCount();
+            const bool raw = s.rawRecords;
+            uint32_t r = nextRec_;
+            for (; r <= n && rows_.size() < count; ++r) {
+                if (raw && r + kAhead <= n) prefetchRec(s, 0, r + kAhead);
+                if (!(raw ? *t.rawRecord(r) == '*' : t.isDeleted(r))) take(r);
+            }
+            nextRec_ = r;
+            done_ = r > n;
+            return;
+        }
+        case Access::Order: {  // the tag walked on, a batch of entries per fetch
+            if (!walk_) {
+                walk_ = t.openTag(s.tags[static_cast<size_t>(stream_.tag)].name);
+                walk_->first();
+            } else {
+                walk_->next();
+            }
+            walk_->scanForward([&](uint32_t r, std::string_view) {
+                if (!t.isDeleted(r)) take(r);
+                return rows_.size() < count;
+            });
+            done_ = walk_->current() == 0;
+            return;
+        }
+        case Access::Eq:
+        case Access::Prefix:  // a seek and a short walk: every row at once
+            for (uint32_t r : iterate(0, stream_, [&](uint32_t r) {
+                     Ctx c;
+                     c.rec[0] = r;
+                     return passes(c, 1u);
+                 })) {
+                Ctx c;
+                c.rec[0] = r;
+                rows_.push_back(c);
+                capture(rows_.size() - 1);
+            }
+            done_ = true;
+            return;
+    }
+}
+
+void Executor::gatherAll(const Expr* orderFirst) {
+    if (st_.distinct && tabs_.size() == 1)
+        for (const Expr* e : items_)
+            if (e->kind == Expr::Column) addHot(0, e->field);
+    bool orderedOn = false;
+    rows_ = gather(orderFirst, orderedOn);
+    done_ = true;
+    if (st_.distinct) distinctRows();
+    // the rows' bytes, kept in the order the rows were read (file order for
+    // a scan); a sort moves them with their rows
+    for (size_t j = 0; j < rows_.size(); ++j) {
+        if (tabs_.size() == 1 && j + kAhead < rows_.size()) prefetchRec(tabs_[0], 0, rows_[j + kAhead].rec[0]);
+        capture(j);
+    }
+
+    std::vector<SortKey> keys;
+    if (st_.distinct && st_.orderBy.empty()) {
+        // DISTINCT without ORDER BY returns its rows sorted on every column.
+        for (const Expr* e : items_) keys.push_back({e, kindOf(*e), false});
+        plan_ += "; sort";
+        sortRows(keys, false);
+    } else if (!st_.orderBy.empty()) {
+        for (const OrderItem& o : st_.orderBy) keys.push_back({&o.column, kindOf(o.column), o.descending});
+        if (orderedOn && keys.size() == 1) {
+            plan_ += "; order by tag";
+        } else if (orderedOn) {
+            plan_ += "; sort within equal keys";
+            sortRows(keys, true);
+        } else {
+            plan_ += "; sort";
+            sortRows(keys, false);
+        }
+    }
+}
+
+void Executor::addSlots(const Expr& e) {
+    if (e.kind == Expr::Column) {
+        const StmtTable& s = tabs_[static_cast<size_t>(e.table)];
+        const char rk = s.rawKind[static_cast<size_t>(e.field)];
+        int& slot = slotOf_[e.table][static_cast<size_t>(e.field)];
+        if (rk && s.rawRecords && slot < 0) {
+            slot = static_cast<int>(slots_.size());
+            slots_.push_back({e.table, e.field, rk});
+        }
+    }
+    for (const Expr& p : e.parts) addSlots(p);
+}
+
+// A row's bytes: per slot, a two-byte length and the bytes.
+void Executor::capture(size_t row) {
+    if (at_.size() <= row) at_.resize(std::max(row + 1, rows_.size()), nullptr);
+    if (slots_.empty()) return;
+    const Ctx& c = rows_[row];
+    scratch_.clear();
+    size_t need = 0;
+    for (const Slot& sl : slots_) {
+        std::string_view v = rawOf(tabs_[static_cast<size_t>(sl.table)], c.rec[sl.table], sl.field);
+        if (sl.kind == 'C') v = rawTrimRight(v);
+        scratch_.push_back(v);
+        need += 2 + v.size();
+    }
+    if (blocks_.empty() || blockSize_ - blockUsed_ < need) {
+        // blocks grow from a small one (a statement of a few rows) to 1 MiB
+        blockSize_ = std::max(std::min<size_t>(blockSize_ ? blockSize_ * 2 : 4096, size_t(1) << 20), need);
+        blocks_.emplace_back(new char[blockSize_]);
+        blockUsed_ = 0;
+    }
+    char* p = blocks_.back().get() + blockUsed_;
+    at_[row] = p;
+    for (std::string_view v : scratch_) {
+        const auto n = static_cast<uint16_t>(v.size());
+        std::memcpy(p, &n, 2);
+        std::memcpy(p + 2, v.data(), v.size());
+        p += 2 + v.size();
+    }
+    blockUsed_ += need;
+}
+
+std::string_view Executor::slotBytes(size_t row, int slot) {
+    // the fields of a row are mostly read in order: go on from the last one
+    const char* p = at_[row];
+    int k = 0;
+    if (lastRow_ == row && lastSlot_ <= slot) {
+        p = lastAt_;
+        k = lastSlot_;
+    }
+    uint16_t n;
+    for (; k < slot; ++k) {
+        std::memcpy(&n, p, 2);
+        p += 2 + n;
+    }
+    lastRow_ = row;
+    lastSlot_ = slot;
+    lastAt_ = p;
+    std::memcpy(&n, p, 2);
+    return std::string_view(p + 2, n);
+}
+
+QVariant Executor::rowValue(const Expr& e, size_t row) {
+    switch (e.kind) {
+        case Expr::Column: {
+            const int slot = slotOf_[e.table][static_cast<size_t>(e.field)];
+            if (slot < 0 || row >= at_.size() || !at_[row]) return columnValue(e.table, e.field, rows_[row].rec[e.table]);
+            const std::string_view v = slotBytes(row, slot);
+            if (slots_[static_cast<size_t>(slot)].kind == 'C') return textOf(e.table, e.field, v);
+            return tabs_[static_cast<size_t>(e.table)].table->valueOf(e.field, v);
+        }
+        case Expr::Concat: {
+            QString s;
+            for (const Expr& p : e.parts) s += displayText(rowValue(p, row));
+            return s;
+        }
+        default: return eval(e, Ctx{});
+    }
+}
+
+// Keeps the first row of each list of values, in the rows' order.
+void Executor::distinctRows() {
+    // on stored bytes where every item is a character or date column of
+    // the one table
+    bool rawDistinct = tabs_.size() == 1;
+    for (const Expr* e : items_)
+        rawDistinct = rawDistinct && e->kind == Expr::Column &&
+                      (tabs_[0].rawKind[static_cast<size_t>(e->field)] == 'C' ||
+                       tabs_[0].rawKind[static_cast<size_t>(e->field)] == 'D');
+    size_t kept = 0;
     if (rawDistinct) {
-        Source& s = *src_[0];
-        std::unordered_set<std::string> seenRaw;
+        StmtTable& s = tabs_[0];
+        std::unordered_set<std::string> seen;
         std::string sig;
-        for (size_t i = 0; i < rows.size(); ++i) {
-            if (i + kAhead < rows.size()) prefetchRec(s, 0, rows[i + kAhead].rec[0]);
+        for (size_t i = 0; i < rows_.size(); ++i) {
+            if (i + kAhead < rows_.size()) prefetchRec(s, 0, rows_[i + kAhead].rec[0]);
             sig.clear();
-            for (const Item& it : items) {
-                std::string_view v = rawOf(s, rows[i].rec[0], it.expr->field);
-                if (s.rawKind(it.expr->field) == 'C') v = rawTrimRight(v);
+            for (const Expr* e : items_) {
+                std::string_view v = rawOf(s, rows_[i].rec[0], e->field);
+                if (s.rawKind[static_cast<size_t>(e->field)] == 'C') v = rawTrimRight(v);
                 else if (!rawDateValid(v)) v = {};
                 // length first: no two lists of values give the same text
                 const size_t n = v.empty() ? 0xFFFF : v.size();
@@ -158,175 +315,130 @@ void Executor::select(ExecResult& out) {
                 sig.push_back(static_cast<char>(n & 0xFF));
                 sig.append(v);
             }
-            keep[i] = seenRaw.insert(sig).second ? 1 : 0;
+            if (seen.insert(sig).second) rows_[kept++] = rows_[i];
         }
-    }
-    // values are read in file order, then kept in the rows' order
-    std::vector<size_t> kept;
-    kept.reserve(rows.size());
-    for (size_t i = 0; i < rows.size(); ++i)
-        if (keep[i]) kept.push_back(i);
-    std::vector<Row> all(kept.size());
-    {
-        std::vector<size_t> perm(kept.size());
-        for (size_t j = 0; j < perm.size(); ++j) perm[j] = j;
-        if (src_.size() == 1)
-            std::sort(perm.begin(), perm.end(),
-                      [&](size_t x, size_t y) { return rows[kept[x]].rec[0] < rows[kept[y]].rec[0]; });
-        for (size_t j : perm) {
-            Row& row = all[j];
-            const Ctx& c = rows[kept[j]];
-            row.values.reserve(items.size());
-            for (const Item& it : items) row.values.push_back(eval(*it.expr, c));
-            for (size_t i = 0; i < order.size(); ++i)
-                if (orderFrom[i] < 0) row.keys.push_back(eval(order[i].column, c));
-        }
-    }
-    std::unordered_set<QString> seen;
-    for (Row& row : all) {
-        if (st_.distinct && !rawDistinct) {
+    } else {
+        std::unordered_set<QString> seen;
+        for (size_t i = 0; i < rows_.size(); ++i) {
             QString sig;
-            if (row.values.size() == 1 && (row.values[0].isNull() || row.values[0].typeId() == QMetaType::QString)) {
-                sig = row.values[0].isNull() ? QString(QChar(0x1E)) : row.values[0].toString();
+            if (items_.size() == 1) {
+                const QVariant v = eval(*items_[0], rows_[i]);
+                sig = v.isNull() ? QString(QChar(0x1E)) : displayText(v);
             } else {
-                for (const QVariant& v : row.values) {
+                for (const Expr* e : items_) {
+                    const QVariant v = eval(*e, rows_[i]);
                     if (v.isNull()) sig += QChar(0x1E);
                     else sig += displayText(v);
                     sig += QChar(0x1F);
                 }
             }
-            if (!seen.insert(sig).second) continue;
-        }
-        result.push_back(std::move(row));
-    }
-
-    if (sortOnOutput) {
-        std::vector<Kind> kinds;
-        for (const Item& it : items) kinds.push_back(kindOf(*it.expr));
-        std::stable_sort(result.begin(), result.end(), [&](const Row& a, const Row& b) {
-            for (size_t i = 0; i < kinds.size(); ++i) {
-                int c = compareValues(coerce(a.values[i], kinds[i], ""), coerce(b.values[i], kinds[i], ""), kinds[i]);
-                if (c != 0) return c < 0;
-            }
-            return false;
-        });
-        plan_ += "; sort";
-    } else if (!order.empty()) {
-        auto less = [&](size_t from) {
-            return [&, from](const Row& a, const Row& b) {
-                for (size_t i = from; i < order.size(); ++i) {
-                    int c = compareValues(keyOf(a, i), keyOf(b, i), orderKinds[i]);
-                    if (order[i].descending) c = -c;
-                    if (c != 0) return c < 0;
-                }
-                return false;
-            };
-        };
-        if (orderedOn && order.size() == 1) {
-            plan_ += "; order by tag";
-        } else if (orderedOn) {
-            plan_ += "; sort within equal keys";
-            size_t i = 0;
-            while (i < result.size()) {
-                size_t j = i + 1;
-                while (j < result.size() &&
-                       compareValues(keyOf(result[i], 0), keyOf(result[j], 0), orderKinds[0]) == 0)
-                    ++j;
-                if (j - i > 1) std::stable_sort(result.begin() + static_cast<long>(i),
-                                                result.begin() + static_cast<long>(j), less(1));
-                i = j;
-            }
-        } else {
-            plan_ += "; sort";
-            std::stable_sort(result.begin(), result.end(), less(0));
+            if (seen.insert(sig).second) rows_[kept++] = rows_[i];
         }
     }
-    out.result.rows.reserve(result.size());
-    for (Row& r : result) out.result.rows.push_back(std::move(r.values));
+    rows_.resize(kept);
 }
 
-void Executor::addColumn(ResultSet& rs, const Expr& e, const std::string& alias) {
-    ResultColumn rc;
-    rc.name = alias;
+QVariant Executor::value(size_t row, int column) {
+    if (isMax_) return maxRow_.at(static_cast<size_t>(column));
+    if (row >= rows_.size()) throw EDBEngineError::invalidParam(std::string(), "no such row");
+    return rowValue(*items_.at(static_cast<size_t>(column)), row);
+}
+
+void Executor::materialise(ResultSet& out) {
+    fetch(SIZE_MAX);
+    out.columns = columns_;
+    out.rows.assign(rows_.size(), {});
+    for (size_t j = 0; j < rows_.size(); ++j) {
+        auto& row = out.rows[j];
+        row.reserve(items_.size());
+        for (size_t c = 0; c < items_.size(); ++c) row.push_back(value(j, static_cast<int>(c)));
+    }
+}
+
+void Executor::addColumn(const Expr& e, const std::string& alias) {
+    FieldInfo rc;
     if (e.kind == Expr::Column || e.kind == Expr::Max) {
         const Expr& c = e.kind == Expr::Max ? e.parts[0] : e;
-        const ColumnInfo& ci = column(c.table, c.field);
-        rc.type = ci.type;
-        rc.subType = ci.subType;
-        rc.width = ci.width;
-        rc.decimals = ci.decimals;
-        if (rc.name.empty()) rc.name = e.kind == Expr::Max ? "MAX OF " + ci.name : ci.name;
+        rc = column(c.table, c.field);
+        rc.name = alias.empty() ? (e.kind == Expr::Max ? "MAX OF " + rc.name : rc.name) : alias;
     } else {
+        rc.name = alias;
         Kind k = kindOf(e);
         rc.type = k == Kind::Date ? fldDATE : k == Kind::Number ? fldFLOAT : fldZSTRING;
         if (rc.name.empty()) rc.name = e.text;
     }
     // a name already taken gets a numbered suffix
+    auto taken = [&](const std::string& n) {
+        for (const FieldInfo& c : columns_)
+            if (sameName(c.name, n)) return true;
+        return false;
+    };
     std::string base = rc.name;
-    for (int n = 1; rs.columnIndex(rc.name) >= 0; ++n) rc.name = base + "_" + std::to_string(n);
-    rs.columns.push_back(rc);
+    for (int n = 1; taken(rc.name); ++n) rc.name = base + "_" + std::to_string(n);
+    columns_.push_back(rc);
 }
 
-void Executor::selectMax(ExecResult& out, size_t count) {
+void Executor::selectMax(size_t count) {
     std::vector<QVariant> values(count);
     std::vector<const Expr*> cols;
     for (const SelectItem& si : st_.items) cols.push_back(&si.expr.parts[0]);
     // One table, no WHERE, every MAX on an ascending tag: read the last key.
-    bool fromTags = src_.size() == 1 && conds_.empty();
-    for (const Expr* c : cols) fromTags = fromTags && src_[0]->tagOnField(c->field) >= 0;
+    StmtTable& s = tabs_[0];
+    Table& t = *s.table;
+    bool fromTags = tabs_.size() == 1 && conds_.empty();
+    for (const Expr* c : cols) fromTags = fromTags && s.tagOnField(c->field) >= 0;
     if (fromTags) {
-        plan_ = names_[0] + ": max from tag";
-        for (const Expr* c : cols) plan_ += " " + src_[0]->tags()[static_cast<size_t>(src_[0]->tagOnField(c->field))].name;
+        plan_ = s.name + ": max from tag";
+        for (const Expr* c : cols) plan_ += " " + s.tags[static_cast<size_t>(s.tagOnField(c->field))].name;
         if (planOnly_) return;
-        IndexHold hold(*src_[0]);
+        IndexReadHold hold(t);
         for (size_t i = 0; i < cols.size(); ++i) {
-            auto it = src_[0]->openTag(src_[0]->tagOnField(cols[i]->field));
+            auto it = t.openTag(s.tags[static_cast<size_t>(s.tagOnField(cols[i]->field))].name);
             Kind k = kindOf(*cols[i]);
-            for (bool ok = it->last(); ok; ok = it->prior()) {
-                if (src_[0]->isDeleted(it->recNo())) continue;
-                QVariant v = src_[0]->value(it->recNo(), cols[i]->field);
+            for (uint32_t r = it->last(); r; r = it->prior()) {
+                if (t.isDeleted(r)) continue;
+                QVariant v = t.value(r, cols[i]->field);
                 if (v.isNull() || (k == Kind::Text && v.toString().isEmpty())) break;
                 values[i] = v;
                 break;
             }
         }
-        out.result.rows.push_back(values);
+        maxRow_ = std::move(values);
         return;
     }
     // Every MAX on a column of the one table read on stored bytes: one
     // pass over the records, only the records holding the results are
     // read as values.
-    bool allRaw = src_.size() == 1;
+    bool allRaw = tabs_.size() == 1;
     for (const Expr* c : cols) {
         if (!allRaw) break;
         const Kind k = kindOf(*c);
-        const char rk = src_[0]->rawKind(c->field);
+        const char rk = s.rawKind[static_cast<size_t>(c->field)];
         allRaw = allRaw && ((k == Kind::Text && rk == 'C') || (k == Kind::Date && rk == 'D') ||
                             (k == Kind::Number && rk == 'N'));
     }
     if (allRaw) {
         for (const Expr* c : cols) addHot(0, c->field);
         Access a = chooseAccess(0, nullptr);
-        plan_ = names_[0] + ": " + describe(0, a);
+        plan_ = s.name + ": " + describe(0, a);
         if (planOnly_) return;
         std::vector<RawMax> acc;
         for (const Expr* c : cols) {
             RawMax m;
-            m.rk = src_[0]->rawKind(c->field);
+            m.rk = s.rawKind[static_cast<size_t>(c->field)];
             m.field = c->field;
             acc.push_back(m);
         }
-        Source& s = *src_[0];
         iterate(0, a, [&](uint32_t r) {
             Ctx c;
             c.rec[0] = r;
             if (!passes(c, 1u)) return false;
-            for (RawMax& m : acc) m.add(s, r, rawOf(s, r, m.field));
+            for (RawMax& m : acc) m.add(t, r, rawOf(s, r, m.field));
             return false;  // nothing to keep
         });
         for (size_t i = 0; i < cols.size(); ++i)
-            values[i] = acc[i].bestRec ? s.value(acc[i].bestRec, cols[i]->field) : QVariant();
-        out.result.rows.push_back(values);
+            values[i] = acc[i].bestRec ? t.value(acc[i].bestRec, cols[i]->field) : QVariant();
+        maxRow_ = std::move(values);
         return;
     }
     bool ordered = false;
@@ -342,7 +454,24 @@ void Executor::selectMax(ExecResult& out, size_t count) {
         }
         values[i] = best;
     }
-    out.result.rows.push_back(values);
+    maxRow_ = std::move(values);
 }
+
+// ---- Query --------------------------------------------------------------
+
+Query::Query(Database& db, const std::string& sqlText, const Params& params)
+    : params_(params), ex_(std::make_unique<Executor>(db, sqlText, params_)) {
+    ex_->keepRowsForLater();
+    if (ex_->isSelect()) ex_->openSelect(false);
+}
+
+Query::~Query() = default;
+
+bool Query::isSelect() const { return ex_->isSelect(); }
+const std::vector<FieldInfo>& Query::columns() const { return ex_->columns(); }
+size_t Query::fetch(size_t count) { return ex_->fetch(count); }
+bool Query::complete() const { return ex_->complete(); }
+QVariant Query::value(size_t row, int column) { return ex_->value(row, column); }
+const std::string& Query::plan() const { return ex_->plan(); }
 
 }  // namespace kdb::sql

@@ -1,6 +1,6 @@
 #pragma once
 // Local SQL: the statements the screens build as text, run on the tables of
-// one directory.
+// one database (database/Database.h).
 //
 // Error codes (EDBEngineError, see core/DbError.h):
 //   kSqlSyntax       invalid syntax; the detail names the token
@@ -14,11 +14,13 @@
 #include <QVariant>
 
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/DbError.h"
-#include "sql/Source.h"
+#include "core/Table.h"
+#include "database/Database.h"
 
 namespace kdb::sql {
 
@@ -46,16 +48,11 @@ private:
     std::map<std::string, QVariant> values_;  // keys upper case
 };
 
-struct ResultColumn {
-    std::string name;
-    uint16_t type = fldZSTRING;
-    uint16_t subType = fldstNONE;
-    int width = 0;
-    int decimals = 0;
-};
-
+// The columns of a result are described as a table's fields are (name,
+// type, width, decimals; a column computed from others is a character,
+// date or floating-point one).
 struct ResultSet {
-    std::vector<ResultColumn> columns;
+    std::vector<FieldInfo> columns;
     std::vector<std::vector<QVariant>> rows;
     int columnIndex(const std::string& name) const;  // case-insensitive, -1 when absent
 };
@@ -67,17 +64,51 @@ struct ExecResult {
     std::string plan;        // how the tables were read
 };
 
+class Executor;
+
+// The rows of one SELECT, read as they are asked for. A row is kept as the
+// records it comes from; its values are read from the tables when asked
+// (so a row shows what its records hold at that moment). The tables stay
+// open while the query lives. A query that must sort or deduplicate reads
+// every row at the first fetch.
+class Query {
+public:
+    // Parses the statement and, for a SELECT, opens its tables and plans it;
+    // raises what execute() raises for the statement's names and values.
+    // Another statement is neither run nor planned (see isSelect()).
+    Query(Database& db, const std::string& sqlText, const Params& params = {});
+    ~Query();
+    Query(const Query&) = delete;
+    Query& operator=(const Query&) = delete;
+
+    bool isSelect() const;
+    const std::vector<FieldInfo>& columns() const;
+    // Reads rows until `count` are there or none is left; answers how many
+    // are there.
+    size_t fetch(size_t count);
+    // Every row has been read.
+    bool complete() const;
+    // A value of a row already fetched (see Table for the kinds).
+    QVariant value(size_t row, int column);
+    // How the tables are read (see explain()).
+    const std::string& plan() const;
+
+private:
+    Params params_;
+    std::unique_ptr<Executor> ex_;
+};
+
 // Names of the parameters of a statement, in order of first appearance.
 std::vector<std::string> parameterNames(const std::string& sqlText);
 
-// Parses and runs one statement on the tables of `directory`.
-ExecResult execute(const std::string& directory, const std::string& sqlText,
-                   const Params& params = {}, const Catalog& catalog = Catalog::instance());
+// Parses and runs one statement on the tables of `db`.
+ExecResult execute(Database& db, const std::string& sqlText, const Params& params = {});
+// The same on the program's database of `directory` (Database::of).
+ExecResult execute(const std::string& directory, const std::string& sqlText, const Params& params = {});
 
 // Describes how a statement would read its tables, without running it:
 // one line per table, e.g. "PATIENT: seek tag NOM prefix 'DU'; order by tag NOM".
-std::string explain(const std::string& directory, const std::string& sqlText,
-                    const Params& params = {}, const Catalog& catalog = Catalog::instance());
+std::string explain(Database& db, const std::string& sqlText, const Params& params = {});
 
 // Date helpers shared with the datasets.
 // Month/day/year text (leading zeros optional) or yyyy-mm-dd; invalid gives a null date.

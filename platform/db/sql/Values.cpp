@@ -3,6 +3,7 @@
 
 #include <QStringList>
 
+#include "core/Collation.h"
 #include "core/DbError.h"
 
 namespace kdb::sql {
@@ -42,7 +43,8 @@ QDate parseDisplayDate(const QString& text) {
     return dateFromParts(p, 0, 1, 2);
 }
 
-// ---- parameters and results ------------------------------------------------
+// ---- names, parameters and results ------------------------------------------------
+
 
 namespace {
 std::string upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
@@ -65,7 +67,7 @@ int ResultSet::columnIndex(const std::string& name) const {
     return -1;
 }
 
-Kind kindOfColumn(const ColumnInfo& c) {
+Kind kindOfColumn(const FieldInfo& c) {
     switch (c.type) {
         case fldDATE: return Kind::Date;
         case fldINT16: case fldINT32: case fldFLOAT: case fldBCD: return Kind::Number;
@@ -140,19 +142,21 @@ QVariant coerce(const QVariant& v, Kind k, const std::string& what) {
     return {};
 }
 
+// The order of the tags (core/Collation.h).
+int compareText(QStringView a, QStringView b) {
+    const int c = compareCollated(a, b);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
 // Orders two normalised values of one kind; a null sorts first.
 int compareValues(const QVariant& a, const QVariant& b, Kind k) {
     if (a.isNull() || b.isNull()) return a.isNull() ? (b.isNull() ? 0 : -1) : 1;
     switch (k) {
-        case Kind::Text: {
-            if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString) {  // no copies
-                int c = QString::compare(*static_cast<const QString*>(a.constData()),
-                                         *static_cast<const QString*>(b.constData()), Qt::CaseSensitive);
-                return c < 0 ? -1 : (c > 0 ? 1 : 0);
-            }
-            int c = QString::compare(a.toString(), b.toString(), Qt::CaseSensitive);
-            return c < 0 ? -1 : (c > 0 ? 1 : 0);
-        }
+        case Kind::Text:
+            if (a.typeId() == QMetaType::QString && b.typeId() == QMetaType::QString)  // no copies
+                return compareText(*static_cast<const QString*>(a.constData()),
+                                   *static_cast<const QString*>(b.constData()));
+            return compareText(a.toString(), b.toString());
         case Kind::Date: {
             QDate x = a.toDate(), y = b.toDate();
             return x < y ? -1 : (y < x ? 1 : 0);

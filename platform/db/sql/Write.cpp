@@ -7,7 +7,7 @@
 namespace kdb::sql {
 
 // ---- writes ------------------------------------------------------------
-QVariant Executor::forColumn(const QVariant& v, const ColumnInfo& ci) {
+QVariant Executor::forColumn(const QVariant& v, const FieldInfo& ci) {
     if (v.isNull()) return {};
     switch (ci.type) {
         case fldBLOB: return displayText(v);
@@ -38,8 +38,8 @@ QVariant Executor::forColumn(const QVariant& v, const ColumnInfo& ci) {
 }
 
 void Executor::insert(ExecResult& out) {
-    Source& s = *src_[0];
-    std::vector<QVariant> values(s.columns().size());
+    Table& s = *tabs_[0].table;
+    std::vector<QVariant> values(s.fields().size());
     for (size_t i = 0; i < st_.insertColumns.size(); ++i) {
         int f = s.fieldIndex(st_.insertColumns[i]);
         if (f < 0) throw EDBEngineError::unknownField(st_.insertColumns[i]);
@@ -47,9 +47,9 @@ void Executor::insert(ExecResult& out) {
         bind(e);
         if (hasColumn(e))
             throw EDBEngineError::sqlSyntax("a column name in VALUES near '" + e.text + "'");
-        values[static_cast<size_t>(f)] = forColumn(eval(e, Ctx{}), s.columns()[static_cast<size_t>(f)]);
+        values[static_cast<size_t>(f)] = forColumn(eval(e, Ctx{}), s.fields()[static_cast<size_t>(f)]);
     }
-    plan_ = names_[0] + ": append";
+    plan_ = tabs_[0].name + ": append";
     if (planOnly_) return;
     s.append(values);
     s.flush();
@@ -67,7 +67,7 @@ std::vector<uint32_t> Executor::matching() {
 }
 
 void Executor::update(ExecResult& out) {
-    Source& s = *src_[0];
+    Table& s = *tabs_[0].table;
     std::vector<int> fields;
     for (Assignment& a : st_.assignments) {
         int f = s.fieldIndex(a.column);
@@ -83,18 +83,18 @@ void Executor::update(ExecResult& out) {
         std::vector<std::pair<int, QVariant>> changes;
         for (size_t i = 0; i < fields.size(); ++i)
             changes.emplace_back(fields[i], forColumn(eval(st_.assignments[i].value, c),
-                                                      s.columns()[static_cast<size_t>(fields[i])]));
-        s.update(r, changes);
+                                                      s.fields()[static_cast<size_t>(fields[i])]));
+        s.updateFields(r, changes);
     }
     if (!recs.empty()) s.flush();
     out.rowsAffected = static_cast<int>(recs.size());
 }
 
 void Executor::remove(ExecResult& out) {
-    Source& s = *src_[0];
+    Table& s = *tabs_[0].table;
     std::vector<uint32_t> recs = matching();
     if (planOnly_) return;
-    for (uint32_t r : recs) s.remove(r);
+    for (uint32_t r : recs) s.deleteRecord(r);
     if (!recs.empty()) s.flush();
     out.rowsAffected = static_cast<int>(recs.size());
 }

@@ -146,7 +146,7 @@ int main(int argc, char** argv)
     // program's go to its own.
     QTemporaryDir work;
     if (work.isValid())
-        kdb::engine::Session::instance().setPrivateDir(work.path().toStdString());
+        kdb::Session::instance().setPrivateDir(work.path().toStdString());
     const std::string directory = argv[1];
     if (argc == 3)
         return run(directory, QString::fromLocal8Bit(argv[2])) ? 0 : 1;

@@ -4,27 +4,63 @@
 
 using namespace kdb;
 
-TEST(Codepage, FrenchAccentsRoundTrip)
-{
-    const QString text = QStringLiteral("Hélène Çà œuvre € – «déjà» ÿ");
-    const std::string bytes = toCp1252(text);
-    EXPECT_EQ(bytes.size(), static_cast<size_t>(text.size()));
-    EXPECT_EQ(static_cast<unsigned char>(bytes[1]), 0xE9);   // é
-    EXPECT_EQ(static_cast<unsigned char>(bytes[bytes.find('\x80')]), 0x80);  // €
-    EXPECT_EQ(fromCp1252(bytes), text);
-}
+namespace {
+const int kPages[] = {kCodePage437, kCodePage850, kCodePage1252};
 
-TEST(Codepage, EveryByteRoundTrips)
+std::string allBytes()
 {
     std::string all;
     for (int b = 0; b < 256; ++b)
         all.push_back(static_cast<char>(b));
+    return all;
+}
+}  // namespace
+
+TEST(Codepage, FrenchTextInEachCodePage)
+{
+    const QString text = QStringLiteral("Hélène Çà ÉÈÊ ù «déjà»");
+    // The same letters sit on other bytes in the MS-DOS code pages.
+    EXPECT_EQ(static_cast<unsigned char>(toCodePage(kCodePage1252, text)[1]), 0xE9);
+    EXPECT_EQ(static_cast<unsigned char>(toCodePage(kCodePage850, text)[1]), 0x82);
+    EXPECT_EQ(static_cast<unsigned char>(toCodePage(kCodePage437, text)[1]), 0x82);
+    EXPECT_EQ(fromCodePage(kCodePage850, "\x90\xD4\xD2"), QStringLiteral("ÉÈÊ"));
+    EXPECT_EQ(fromCodePage(kCodePage437, "\x90\x9C"), QStringLiteral("É£"));
+    EXPECT_EQ(fromCodePage(kCodePage1252, "\x80\x8C\x92\xC9"), QStringLiteral("€Œ’É"));
+    for (int cp : {kCodePage850, kCodePage1252})
+        EXPECT_EQ(fromCodePage(cp, toCodePage(cp, text)), text) << cp;
+    // Code page 437 has no "È" nor "Ê".
+    EXPECT_EQ(fromCodePage(kCodePage437, toCodePage(kCodePage437, text)), QStringLiteral("Hélène Çà É?? ù «déjà»"));
+}
+
+TEST(Codepage, EveryByteRoundTripsAndStandsForItsOwnCharacter)
+{
+    const std::string all = allBytes();
+    for (int cp : kPages) {
+        const QString text = fromCodePage(cp, all);
+        EXPECT_EQ(toCodePage(cp, text), all) << cp;
+        for (int b = 0; b < 256; ++b) {
+            char back = 0;
+            ASSERT_TRUE(byteOfUnit(cp, text[b].unicode(), back)) << cp << " " << b;
+            EXPECT_EQ(static_cast<unsigned char>(back), b) << cp;
+        }
+    }
     EXPECT_EQ(toCp1252(fromCp1252(all)), all);
+}
+
+TEST(Codepage, DriverBytes)
+{
+    EXPECT_EQ(codePageOfDriver(0x01), kCodePage437);
+    EXPECT_EQ(codePageOfDriver(0x1B), kCodePage437);
+    EXPECT_EQ(codePageOfDriver(0x02), kCodePage850);
+    EXPECT_EQ(codePageOfDriver(0x37), kCodePage850);
+    for (uint8_t d : {0x00, 0x03, 0x57, 0x58, 0xC8})
+        EXPECT_EQ(codePageOfDriver(d), kCodePage1252) << int(d);
 }
 
 TEST(Codepage, UnmappableCharacterBecomesQuestionMark)
 {
     EXPECT_EQ(toCp1252(QStringLiteral("a\u4e2db")), "a?b");
+    EXPECT_EQ(toCodePage(kCodePage850, QStringLiteral("€")), "?");
 }
 
 TEST(Codepage, UpperCaseOfAccentedLetters)

@@ -18,10 +18,7 @@ protected:
     void SetUp() override {
         addPracticeTables(db);
         fillPractice(db);
-        db.install();
     }
-    // the catalog forgets this fixture's tables
-    void TearDown() override { kdb::sql::Catalog::instance().setOpener(kdb::sql::openEngineTable); }
     MemDatabase db;
 };
 
@@ -46,7 +43,7 @@ struct FakeScreen {
 
 TEST_F(DatasetLayer, TableInIndexOrderNavigates) {
     TableDataset t;
-    t.setDatabaseName("/data");
+    t.setDatabase(db.database);
     t.setTableName("Patient");
     t.setIndexFieldNames("NOM");
     FakeScreen screen(t);
@@ -71,7 +68,7 @@ TEST_F(DatasetLayer, TableInIndexOrderNavigates) {
 
 TEST_F(DatasetLayer, OpeningFailuresAreClear) {
     TableDataset t;
-    t.setDatabaseName("/data");
+    t.setDatabase(db.database);
     t.setTableName("NOTHERE.DBF");
     EXPECT_THROW(t.open(), EDBEngineError);
     EXPECT_FALSE(t.active());
@@ -80,6 +77,7 @@ TEST_F(DatasetLayer, OpeningFailuresAreClear) {
     t.setIndexFieldNames("PRENOM");  // no tag on it
     EXPECT_THROW(t.open(), EDatabaseError);
     TableDataset empty;
+    empty.setDatabase(db.database);
     empty.setTableName("USERS.DB");
     empty.open();
     EXPECT_TRUE(empty.isEmpty());
@@ -90,6 +88,7 @@ TEST_F(DatasetLayer, OpeningFailuresAreClear) {
 
 TEST_F(DatasetLayer, LocateExactOrCaseInsensitivePrefix) {
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("PATIENT.DBF");
     t.setIndexFieldNames("NOM");
     t.open();
@@ -105,6 +104,7 @@ TEST_F(DatasetLayer, LocateExactOrCaseInsensitivePrefix) {
 
 TEST_F(DatasetLayer, EditPostFlushAndCutToWidth) {
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("Patient");
     t.setFlushOnPost(true);
     FakeScreen screen(t);
@@ -129,6 +129,7 @@ TEST_F(DatasetLayer, EditPostFlushAndCutToWidth) {
 
 TEST_F(DatasetLayer, SilentAbortInBeforePostKeepsTheEdits) {
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("Patient");
     int afterPosts = 0;
     t.beforePost = [](Dataset& d) {
@@ -154,6 +155,7 @@ TEST_F(DatasetLayer, SilentAbortInBeforePostKeepsTheEdits) {
 
 TEST_F(DatasetLayer, InsertNewRecordEventAndCancel) {
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("Patient");
     t.setIndexFieldNames("NOM");
     int cancels = 0;
@@ -183,6 +185,7 @@ TEST_F(DatasetLayer, InsertNewRecordEventAndCancel) {
 
 TEST_F(DatasetLayer, PostedRecordKeepsOrMovesToItsPlace) {
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("Patient");
     t.setIndexFieldNames("NOM");
     t.open();
@@ -202,6 +205,7 @@ TEST_F(DatasetLayer, PostedRecordKeepsOrMovesToItsPlace) {
     EXPECT_EQ(t.fieldByName("NOM").asString(), "D'ARC");
 
     TableDataset lines;  // a post that takes the record out of the filter
+    lines.setDatabase(db.database);
     lines.setTableName("FORD");
     lines.setFilter("CODE='1'");
     lines.setFiltered(true);
@@ -215,6 +219,7 @@ TEST_F(DatasetLayer, PostedRecordKeepsOrMovesToItsPlace) {
 
 TEST_F(DatasetLayer, KeyViolationKeepsInsertState) {
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("Patient");
     t.open();
     t.append();
@@ -226,6 +231,7 @@ TEST_F(DatasetLayer, KeyViolationKeepsInsertState) {
 
 TEST_F(DatasetLayer, FilterTextAndRecordFilter) {
     TableDataset lines;
+    lines.setDatabase(db.database);
     lines.setTableName("FORD.DBF");
     lines.setFilter("CODE='1'");
     lines.setFiltered(true);
@@ -240,6 +246,7 @@ TEST_F(DatasetLayer, FilterTextAndRecordFilter) {
     EXPECT_EQ(lines.fieldByName("NUM").asInteger(), 1);
 
     QueryDataset rdv;
+    rdv.setDatabase(db.database);
     rdv.setSql(QStringList{"SELECT * FROM FRDV", "ORDER BY DATE_RDV, HRE_RDV"});
     rdv.setFilter("DATE_RDV='05/03/2024'");
     rdv.setFiltered(true);
@@ -251,6 +258,7 @@ TEST_F(DatasetLayer, FilterTextAndRecordFilter) {
     EXPECT_THROW(rdv.setFilter("DATE_RDV='31/02/2024'"), EDatabaseError);
 
     TableDataset patients;
+    patients.setDatabase(db.database);
     patients.setTableName("Patient");
     patients.setIndexFieldNames("NOM");
     patients.onFilterRecord = [](Dataset& d) { return d.fieldByName("NOM").asString().startsWith('M'); };
@@ -262,6 +270,7 @@ TEST_F(DatasetLayer, FilterTextAndRecordFilter) {
 
 TEST_F(DatasetLayer, DeleteMovesToTheNextRow) {
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("FBIO");
     t.setIndexFieldNames("CODE");
     t.setFlushOnPost(true);
@@ -275,6 +284,7 @@ TEST_F(DatasetLayer, DeleteMovesToTheNextRow) {
 
 TEST_F(DatasetLayer, QueryParametersFieldsAndFailures) {
     QueryDataset q;
+    q.setDatabase(db.database);
     q.setSql("SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT\r\nORDER BY DCONS");
     q.setParamText("PATIENT", "000001");
     q.open();
@@ -287,6 +297,7 @@ TEST_F(DatasetLayer, QueryParametersFieldsAndFailures) {
     EXPECT_EQ(q.recNo(), 3);
 
     QueryDataset bad;
+    bad.setDatabase(db.database);
     bad.setSql("SELECT * FROM NOWHERE");
     EXPECT_THROW(bad.open(), EDBEngineError);
     EXPECT_TRUE(bad.isEmpty());
@@ -294,12 +305,14 @@ TEST_F(DatasetLayer, QueryParametersFieldsAndFailures) {
     EXPECT_TRUE(bad.eof());
 
     QueryDataset dn;
+    dn.setDatabase(db.database);
     dn.setSql("SELECT DN FROM PATIENT WHERE CODE='000002'");
     dn.open();
     EXPECT_EQ(dn.fieldByName("DN").asString(), "00/00/1975");
     EXPECT_THROW(dn.fieldByName("DN").asDate(), EDatabaseError);
 
     QueryDataset ins;
+    ins.setDatabase(db.database);
     ins.setSql("INSERT INTO FBIO (CODE, LIBELLE) VALUES ('003', 'UREE')");
     EXPECT_EQ(ins.execSql(), 1);
     ins.setSql("SELECT * FROM FBIO ORDER BY LIBELLE");
@@ -310,9 +323,11 @@ TEST_F(DatasetLayer, QueryParametersFieldsAndFailures) {
 
 TEST_F(DatasetLayer, LookupFieldTakesItsLabelFromAnotherDataset) {
     QueryDataset bio;
+    bio.setDatabase(db.database);
     bio.setSql("SELECT * FROM FBIO");
     bio.open();
     TableDataset exams;
+    exams.setDatabase(db.database);
     exams.setTableName("EXCOMP");
     exams.addLookupField("LIBELLE", "CODE", &bio, "CODE", "LIBELLE", 60);
     exams.open();
@@ -329,6 +344,7 @@ TEST_F(DatasetLayer, LookupFieldTakesItsLabelFromAnotherDataset) {
 
 TEST_F(DatasetLayer, NotificationsForTheWidgets) {
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("FBIO");
     QSignalSpy reset(&t, &Dataset::rowsReset);
     QSignalSpy current(&t, &Dataset::currentChanged);
@@ -351,7 +367,6 @@ TEST(DatasetOnFiles, TableAndQueryOverEngineTables) {
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
     const std::string dir = tmp.path().toStdString();
-    sql::Catalog::instance().setOpener(sql::openEngineTable);
     ASSERT_EQ(createPracticeFiles(dir), 0);
     fillPracticeFiles(dir);
 

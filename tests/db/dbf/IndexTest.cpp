@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 
 #include "core/Codepage.h"
+#include "core/Collation.h"
 #include "core/File.h"
 #include "TestTables.h"
 
@@ -76,10 +77,11 @@ std::vector<uint32_t> expectedOrder(const std::vector<Row>& rows, const std::str
             const double x = number(a), y = number(b);
             return x != y ? x < y : a < b;
         }
-        const std::string x = text(a), y = text(b);
+        // Character tags follow the table's collation.
+        const int c = kdb::Collation::forCodePage(kdb::kCodePage1252).compare(text(a), text(b));
         if (tag == "NOMDESC")
-            return x > y;
-        return x != y ? x < y : a < b;
+            return c > 0;
+        return c != 0 ? c < 0 : a < b;
     });
     return recs;
 }

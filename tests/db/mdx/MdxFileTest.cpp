@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "MdxTestUtil.h"
+#include "core/Codepage.h"
 #include "core/DbError.h"
 
 using namespace kdb::mdx;
@@ -49,6 +50,51 @@ TEST(MdxTags, CreateListReopenAndDescriptions)
     EXPECT_EQ(f->count("CODE"), 0u);
     EXPECT_EQ(codeOf([&] { f->count("PRENOM"); }), kdb::DBERR_NOSUCHINDEX);
     f->verify();
+}
+
+TEST(MdxTags, CharacterTagsRecordTheCollationOfTheirOrder)
+{
+    TempDir dir;
+    const std::string path = dir.file("NOMS.MDX");
+    TagSpec dos = charTag("DOS", 6), bytes = charTag("BYTES", 6);
+    dos.codePage = kdb::kCodePage850;
+    bytes.codePage = 0;
+    // "EVA", "ÉMILE" and "FABIEN" in Windows-1252 and in code page 850.
+    const std::vector<std::pair<std::string, std::string>> names = {
+        {"FABIEN", "FABIEN"}, {"\xC9MILE", "\x90MILE"}, {"EVA   ", "EVA   "}, {"zo\xE9  ", "zo\x82  "}};
+    {
+        auto f = MdxFile::create(path, "NOMS", {charTag("NOM", 6), dos, bytes, numTag("N")});
+        for (uint32_t r = 1; r <= names.size(); ++r)
+            f->insertRecord({"NOM", "DOS", "BYTES", "N"},
+                            {names[r - 1].first, names[r - 1].second, names[r - 1].first, *encodeNumeric(r)}, r);
+        f->flush();
+    }
+    auto recnos = [](MdxFile& f, const std::string& tag) {
+        std::vector<uint32_t> out;
+        for (const Entry& e : scan(f, tag))
+            out.push_back(e.recno);
+        return out;
+    };
+    {
+        auto f = MdxFile::open(path);
+        const auto tags = f->tags();
+        EXPECT_EQ(tags[0].codePage, kdb::kCodePage1252);
+        EXPECT_EQ(tags[1].codePage, kdb::kCodePage850);
+        EXPECT_EQ(tags[2].codePage, 0);
+        EXPECT_EQ(recnos(*f, "NOM"), (std::vector<uint32_t>{3, 2, 1, 4}));
+        EXPECT_EQ(recnos(*f, "DOS"), (std::vector<uint32_t>{3, 2, 1, 4}));
+        EXPECT_EQ(recnos(*f, "BYTES"), (std::vector<uint32_t>{3, 1, 4, 2}));
+        f->verify();
+    }
+    // Without its mark the NOM tag reads as byte order: its keys are then
+    // out of order, which the check reports instead of using them.
+    auto data = readAll(path);
+    const uint32_t headerPage = data[544] | data[545] << 8 | data[546] << 16 | uint32_t(data[547]) << 24;
+    std::fill_n(data.begin() + headerPage * 512 + kCollationMarkOffset, 4, 0);
+    writeAll(path, data);
+    auto f = MdxFile::open(path);
+    EXPECT_EQ(f->tags()[0].codePage, 0);
+    EXPECT_EQ(codeOf([&] { f->verify(); }), kdb::DBERR_INDEXOUTOFDATE);
 }
 
 TEST(MdxTags, BadDescriptionsAreRefusedBeforeAnyFileIsWritten)

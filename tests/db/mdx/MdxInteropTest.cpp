@@ -53,8 +53,10 @@ void expectSameAsOtherReader(MdxFile& f, const std::string& file, const std::str
 
 std::string name(int i)
 {
-    static const char* first[] = {"BERNARD", "DUBOIS", "DURAND", "LEROY", "MARTIN", "MOREAU", "PETIT", "ROUX"};
-    return std::string(first[i % 8]) + " " + std::to_string(i / 8);
+    // Windows-1252 bytes: "ÉMILE", "ŒUVRE", "D’ARC" sort with their letters.
+    static const char* first[] = {"BERNARD", "DUBOIS", "DURAND", "LEROY", "MARTIN", "MOREAU", "PETIT", "ROUX",
+                                  "\xC9MILE", "\x8CUVRE", "D\x92" "ARC", "zo\xE9"};
+    return std::string(first[i % 12]) + " " + std::to_string(i / 12);
 }
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <random>
 
 #include "MdxTestUtil.h"
+#include "core/Codepage.h"
+#include "core/Collation.h"
 #include "mdx/MdxKey.h"
 
 using namespace kdb::mdx;
@@ -25,6 +27,23 @@ TEST(MdxKeyCharacter, OrderIsBinaryAndShortKeysCompareAsPrefixes)
     EXPECT_GT(compareKeys(KeyType::Character, "\xE9", "z"), 0); // high bytes unsigned
     EXPECT_EQ(compareKeys(KeyType::Character, "DUPONT    ", "DUP"), 0);
     EXPECT_LT(compareKeys(KeyType::Character, "DUPONT    ", "DUR"), 0);
+}
+
+TEST(MdxKeyCharacter, CollatedOrderKeepsPrefixes)
+{
+    const kdb::Collation& c = kdb::Collation::forCodePage(kdb::kCodePage1252);
+    EXPECT_LT(compareKeys(KeyType::Character, "a", "Z", &c), 0);
+    EXPECT_LT(compareKeys(KeyType::Character, "\xC9MILE", "FABIEN", &c), 0);  // ÉMILE
+    EXPECT_LT(compareKeys(KeyType::Character, "EVA   ", "\xC9MILE", &c), 0);
+    EXPECT_LT(compareKeys(KeyType::Character, "\x8CUVRE", "PAUL  ", &c), 0);   // ŒUVRE
+    EXPECT_EQ(compareKeys(KeyType::Character, "D\xDBPONT", "D\xDB", &c), 0);    // DÛ... as a prefix
+    EXPECT_GT(compareKeys(KeyType::Character, "D\xDBPONT", "DU", &c), 0);
+    // Blanks pad: a shorter name sorts first.
+    EXPECT_LT(compareKeys(KeyType::Character, "DUPONT  ", "DUPONTEL", &c), 0);
+    // Code page 850 bytes sort as their letters: 0x90 is "É" there.
+    const kdb::Collation& c850 = kdb::Collation::forCodePage(kdb::kCodePage850);
+    EXPECT_LT(compareKeys(KeyType::Character, "\x90MILE", "FABIEN", &c850), 0);
+    EXPECT_GT(compareKeys(KeyType::Character, "\x90MILE", "EVA   ", &c850), 0);
 }
 
 TEST(MdxKeyDate, JulianDayNumbersOfKnownDates)

@@ -164,7 +164,7 @@ TEST_F(ParadoxDamagedTableTest, EveryTruncationAndRandomDamageEndsCleanly)
 
 TEST_F(ParadoxKeptCorpus, ValidFilesOpenWithTheirRecordsAndBadOnesAreRefused)
 {
-    kdb::engine::Session::instance().addPassword("/Kelvar/");  // valid-protected-*
+    kdb::Session::instance().addPassword("/Kelvar/");  // valid-protected-*
     const std::string work = path("C.DB");
     int valid = 0, bad = 0;
     for (const auto& entry : std::filesystem::directory_iterator(PX_CORPUS_DIR)) {

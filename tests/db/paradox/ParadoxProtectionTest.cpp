@@ -11,7 +11,7 @@
 #include "paradox/ParadoxTable.h"
 
 using kdb::ParadoxTable;
-using kdb::engine::Session;
+using kdb::Session;
 using namespace pxtest;
 
 namespace {

@@ -56,7 +56,7 @@ std::vector<std::string> readAll(kdb::Table& t)
 
 void resetSession()
 {
-    auto& s = kdb::engine::Session::instance();
+    auto& s = kdb::Session::instance();
     s.removeAllPasswords();
     s.setPasswordHandler({});
 }

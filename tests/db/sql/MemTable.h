@@ -11,8 +11,7 @@
 #include <vector>
 
 #include "core/Table.h"
-#include "sql/Source.h"
-#include "sql/TableSource.h"
+#include "database/Database.h"
 
 namespace kdbtest {
 
@@ -102,7 +101,7 @@ public:
 
     std::unique_ptr<kdb::TagCursor> openTag(std::string_view tagName) override {
         int t = tagIndex(tagName);
-        if (t < 0) throw EDBEngineError(10022, "No such tag");
+        if (t < 0) throw EDBEngineError::invalidParam(filePath(), "no such tag");
         rebuild();
         return std::make_unique<Cursor>(this, t);
     }
@@ -137,14 +136,14 @@ private:
                 case 'I': {
                     bool ok = false;
                     int n = v.toString().trimmed().toInt(&ok);
-                    if (!ok) throw EDBEngineError(kdb::DBERR_INVALIDPARAM, "Cannot convert");
+                    if (!ok) throw EDBEngineError::invalidParam(filePath(), "cannot convert");
                     out[i] = n;
                     break;
                 }
                 default: {
                     bool ok = false;
                     double d = v.toString().trimmed().toDouble(&ok);
-                    if (!ok) throw EDBEngineError(kdb::DBERR_INVALIDPARAM, "Cannot convert");
+                    if (!ok) throw EDBEngineError::invalidParam(filePath(), "cannot convert");
                     if (d == static_cast<double>(static_cast<int>(d))) out[i] = static_cast<int>(d);
                     else out[i] = d;
                 }
@@ -160,7 +159,7 @@ private:
             if (f < 0) continue;
             for (size_t r = 0; r < rows_.size(); ++r)
                 if (!deleted_[r] && r + 1 != self && cmp(rows_[r][static_cast<size_t>(f)], rec[static_cast<size_t>(f)]) == 0)
-                    throw EDBEngineError(kdb::DBERR_KEYVIOL, "Key violation");
+                    throw EDBEngineError::keyViolation(filePath(), t.name);
         }
     }
 
@@ -225,28 +224,60 @@ private:
     bool dirty_ = true;
 };
 
-// Tables by (upper-case) base name, served through the catalog.
+// A table seen through another one: every call goes to it. Tests derive
+// from it to hide what a table offers (its tags, its stored bytes).
+class ForwardTable : public kdb::Table {
+public:
+    explicit ForwardTable(std::shared_ptr<kdb::Table> t) : t_(std::move(t)) {}
+    std::string tableType() const override { return t_->tableType(); }
+    std::string filePath() const override { return t_->filePath(); }
+    bool isExclusive() const override { return t_->isExclusive(); }
+    bool isReadOnly() const override { return t_->isReadOnly(); }
+    const std::vector<FieldInfo>& fields() const override { return t_->fields(); }
+    uint32_t recordSize() const override { return t_->recordSize(); }
+    uint32_t recordCount() const override { return t_->recordCount(); }
+    bool isDeleted(uint32_t r) override { return t_->isDeleted(r); }
+    QVariant value(uint32_t r, int f) override { return t_->value(r, f); }
+    std::string_view rawField(uint32_t r, int f) override { return t_->rawField(r, f); }
+    bool hasDbfLayout() const override { return t_->hasDbfLayout(); }
+    const char* rawRecord(uint32_t r) override { return t_->rawRecord(r); }
+    uint32_t append(const std::vector<QVariant>& v) override { return t_->append(v); }
+    void update(uint32_t r, const std::vector<QVariant>& v) override { t_->update(r, v); }
+    void deleteRecord(uint32_t r) override { t_->deleteRecord(r); }
+    void undeleteRecord(uint32_t r) override { t_->undeleteRecord(r); }
+    void flush() override { t_->flush(); }
+    void refresh() override { t_->refresh(); }
+    bool lockRecord(uint32_t r) override { return t_->lockRecord(r); }
+    void unlockRecord(uint32_t r) override { t_->unlockRecord(r); }
+    bool lockTable() override { return t_->lockTable(); }
+    void unlockTable() override { t_->unlockTable(); }
+    std::vector<kdb::TagInfo> tags() const override { return t_->tags(); }
+    std::unique_ptr<kdb::TagCursor> openTag(std::string_view tag) override { return t_->openTag(tag); }
+    void beginIndexRead() override { t_->beginIndexRead(); }
+    void endIndexRead() override { t_->endIndexRead(); }
+
+private:
+    std::shared_ptr<kdb::Table> t_;
+};
+
+// Tables by (upper-case) base name, reached through `database`.
 class MemDatabase {
 public:
     std::shared_ptr<MemTable> add(const std::string& name, const std::vector<MemColumn>& cols,
                                   const std::vector<MemTag>& tags = {}) {
         auto t = std::make_shared<MemTable>(name, cols, tags);
-        tables_[kdb::sql::Catalog::baseName(name)] = t;
+        tables_[kdb::Database::baseName(name)] = t;
         return t;
     }
     std::shared_ptr<MemTable> get(const std::string& name) {
-        auto it = tables_.find(kdb::sql::Catalog::baseName(name));
+        auto it = tables_.find(kdb::Database::baseName(name));
         return it == tables_.end() ? nullptr : it->second;
     }
-    // Installs this database as the catalog's opener.
-    void install(kdb::sql::Catalog& c = kdb::sql::Catalog::instance()) {
-        c.setOpener([this](const std::string&, const std::string& name, const kdb::sql::OpenMode&)
-                        -> std::shared_ptr<kdb::sql::Source> {
-            auto t = get(name);
-            if (!t) return nullptr;
-            return std::make_shared<kdb::sql::TableSource>(t);
-        });
-    }
+
+    kdb::Database database{"/mem", [this](const std::string&, const std::string& name,
+                                          const kdb::TableOpenMode&) -> std::shared_ptr<kdb::Table> {
+                               return get(name);
+                           }};
 
 private:
     std::map<std::string, std::shared_ptr<MemTable>> tables_;

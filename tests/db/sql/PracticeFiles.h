@@ -6,7 +6,7 @@
 
 #include "PracticeSchema.h"
 #include "engine/Engine.h"
-#include "sql/TableSource.h"
+#include "database/Database.h"
 
 namespace kdbtest {
 
@@ -26,7 +26,7 @@ inline kdb::TableDesc descOf(const TableDef& t) {
         }
         d.fields.push_back(f);
     }
-    std::string base = kdb::sql::Catalog::baseName(t.name);
+    std::string base = kdb::Database::baseName(t.name);
     for (const MemTag& tag : t.tags) {
         kdb::IndexDesc i;
         i.name = base + ".MDX";
@@ -50,10 +50,10 @@ inline int createPracticeFiles(const std::string& dir) {
 }
 
 inline void fillPracticeFiles(const std::string& dir) {
-    std::map<std::string, std::shared_ptr<kdb::sql::Source>> open;
+    std::map<std::string, std::unique_ptr<kdb::Table>> open;
     fillPractice([&](const std::string& t, const std::vector<QVariant>& v) {
         auto& s = open[t];
-        if (!s) s = kdb::sql::openEngineTable(dir, t, {});
+        if (!s) s = kdb::engine::openTable(dir, t);
         s->append(v);
     });
     for (auto& [n, s] : open) s->flush();

@@ -18,26 +18,26 @@ protected:
         if (files) {
             ASSERT_TRUE(tmp.isValid());
             dir = tmp.path().toStdString();
-            Catalog::instance().setOpener(openEngineTable);
+            files_ = std::make_unique<kdb::Database>(dir);
+            database = files_.get();
             ASSERT_EQ(createPracticeFiles(dir), 0);
             fillPracticeFiles(dir);
         } else {
             dir = "/data";
             addPracticeTables(db);
             fillPractice(db);
-            db.install();
+            database = &db.database;
         }
         corpus = loadCorpus(QString(KORVALE_SOURCE_DIR) + "/tests/db/sql/data/corpus.sql");
     }
-    void TearDown() override { Catalog::instance().setOpener(openEngineTable); }
     ExecResult run(const std::string& name) {
         auto it = corpus.find(name);
         if (it == corpus.end()) throw std::runtime_error("no statement " + name);
-        return execute(dir, it->second.sql, it->second.params);
+        return execute(*database, it->second.sql, it->second.params);
     }
     // A stored value, read back from the table.
     QVariant cell(const std::string& table, uint32_t rec, int field) {
-        return Catalog::instance().open(dir, table)->value(rec, field);
+        return database->openTable(table)->value(rec, field);
     }
     bool files = false;
     QTemporaryDir tmp;
@@ -52,12 +52,14 @@ protected:
     }
     using V = std::vector<QString>;
     MemDatabase db;
+    std::unique_ptr<kdb::Database> files_;
+    kdb::Database* database = nullptr;
     std::map<std::string, CorpusEntry> corpus;
 };
 
 TEST_P(SqlCorpus, EveryStatementParses) {
     ASSERT_GE(corpus.size(), 50u);
-    for (const auto& [name, e] : corpus) EXPECT_NO_THROW(explain(dir, e.sql, e.params)) << name;
+    for (const auto& [name, e] : corpus) EXPECT_NO_THROW(explain(*database, e.sql, e.params)) << name;
 }
 
 TEST_P(SqlCorpus, PatientPickerAndPatientQueries) {
@@ -174,18 +176,18 @@ TEST_P(SqlCorpus, ProtocolsAndPhotos) {
 // Equal keys of a tag that is not unique, on both kinds of tables: the
 // walk stops after the last equal key, before longer names that begin alike.
 TEST_P(SqlCorpus, EqualKeysOfATagThatIsNotUnique) {
-    execute(dir, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000006', 'DUPONT JEAN', 'X')");
-    execute(dir, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000007', 'DUPONT!', 'Y')");
-    execute(dir, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000008', 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123', 'Z')");
-    auto r = execute(dir, "SELECT CODE FROM PATIENT WHERE NOM = 'DUPONT' ORDER BY CODE");
+    execute(*database, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000006', 'DUPONT JEAN', 'X')");
+    execute(*database, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000007', 'DUPONT!', 'Y')");
+    execute(*database, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000008', 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123', 'Z')");
+    auto r = execute(*database, "SELECT CODE FROM PATIENT WHERE NOM = 'DUPONT' ORDER BY CODE");
     EXPECT_NE(r.plan.find("seek tag NOM"), std::string::npos) << r.plan;
     EXPECT_EQ(col(r, "CODE"), (V{"000001", "000005"}));
-    EXPECT_EQ(col(execute(dir, "SELECT CODE FROM PATIENT WHERE NOM = 'DUPONT JEAN'"), "CODE"), (V{"000006"}));
-    EXPECT_EQ(col(execute(dir, "SELECT CODE FROM PATIENT WHERE NOM = 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123'"), "CODE"),
+    EXPECT_EQ(col(execute(*database, "SELECT CODE FROM PATIENT WHERE NOM = 'DUPONT JEAN'"), "CODE"), (V{"000006"}));
+    EXPECT_EQ(col(execute(*database, "SELECT CODE FROM PATIENT WHERE NOM = 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123'"), "CODE"),
               (V{"000008"}));  // a key as wide as the column
-    EXPECT_EQ(col(execute(dir, "SELECT CODE FROM PATIENT WHERE NOM LIKE 'DUPONT%' ORDER BY CODE"), "CODE"),
+    EXPECT_EQ(col(execute(*database, "SELECT CODE FROM PATIENT WHERE NOM LIKE 'DUPONT%' ORDER BY CODE"), "CODE"),
               (V{"000001", "000005", "000006", "000007"}));
-    EXPECT_EQ(col(execute(dir, "SELECT NUM FROM EXCOMP WHERE DATE_EX = '3/5/2024' ORDER BY NUM"), "NUM"),
+    EXPECT_EQ(col(execute(*database, "SELECT NUM FROM EXCOMP WHERE DATE_EX = '3/5/2024' ORDER BY NUM"), "NUM"),
               (V{"000001", "000002", "000004"}));
 }
 

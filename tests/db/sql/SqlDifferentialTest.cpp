@@ -17,22 +17,13 @@ using namespace kdbtest;
 namespace {
 
 // The same table with no tags: the executor can only scan it.
-class Untagged : public Source {
+class Untagged : public ForwardTable {
 public:
-    explicit Untagged(std::shared_ptr<Source> s) : s_(std::move(s)) {}
-    const std::vector<ColumnInfo>& columns() const override { return s_->columns(); }
-    std::vector<TagInfo> tags() const override { return {}; }
-    uint32_t recordCount() override { return s_->recordCount(); }
-    bool isDeleted(uint32_t r) override { return s_->isDeleted(r); }
-    QVariant value(uint32_t r, int f) override { return s_->value(r, f); }
-    std::unique_ptr<TagIterator> openTag(int) override { return nullptr; }
-    uint32_t append(const std::vector<QVariant>& v) override { return s_->append(v); }
-    void update(uint32_t r, const std::vector<std::pair<int, QVariant>>& v) override { s_->update(r, v); }
-    void remove(uint32_t r) override { s_->remove(r); }
-    void flush() override {}
-
-private:
-    std::shared_ptr<Source> s_;
+    using ForwardTable::ForwardTable;
+    std::vector<kdb::TagInfo> tags() const override { return {}; }
+    std::unique_ptr<kdb::TagCursor> openTag(std::string_view) override {
+        throw EDBEngineError::invalidParam(filePath(), "no such tag");
+    }
 };
 
 struct Lite {
@@ -106,11 +97,6 @@ protected:
             t->deleteRecord(r);
             lite.exec("DELETE FROM PERS WHERE rowid = " + std::to_string(r));
         }
-        mem.install(tagged);
-        untagged.setOpener([this](const std::string&, const std::string& name, const OpenMode&) -> std::shared_ptr<Source> {
-            auto m = mem.get(name);
-            return m ? std::make_shared<Untagged>(std::make_shared<TableSource>(m)) : nullptr;
-        });
     }
 
     int rnd(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
@@ -145,9 +131,9 @@ protected:
         }
     }
 
-    std::vector<std::vector<std::string>> ours(const std::string& s, const Catalog& c) {
+    std::vector<std::vector<std::string>> ours(const std::string& s, kdb::Database& db) {
         std::vector<std::vector<std::string>> out;
-        for (const auto& row : execute("/d", s, {}, c).result.rows) {
+        for (const auto& row : execute(db, s).result.rows) {
             std::vector<std::string> r;
             for (const QVariant& v : row) r.push_back(norm(v));
             out.push_back(r);
@@ -157,7 +143,12 @@ protected:
 
     std::mt19937 rng;
     MemDatabase mem;
-    Catalog tagged, untagged;
+    kdb::Database& tagged = mem.database;
+    kdb::Database untagged{"/mem", [this](const std::string&, const std::string& name,
+                                          const kdb::TableOpenMode&) -> std::shared_ptr<kdb::Table> {
+                               auto m = mem.get(name);
+                               return m ? std::make_shared<Untagged>(m) : nullptr;
+                           }};
     Lite lite;
     std::vector<QString> codes;
     const std::vector<QString> noms = {"DUPONT", "DURAND", "DUVAL", "MARTIN", "MARTINEZ", "", "BERNARD", "PETIT", "D'ARC"};
@@ -211,7 +202,7 @@ TEST_P(SqlDifferential, SelectsAgreeWithSqliteAndWithScans) {
             std::sort(got.begin(), got.end());
             std::sort(scanned.begin(), scanned.end());
         }
-        ASSERT_EQ(got, expected) << mine << "\nplan: " << explain("/d", mine, {}, tagged);
+        ASSERT_EQ(got, expected) << mine << "\nplan: " << explain(tagged, mine);
         ASSERT_EQ(scanned, expected) << mine;
         ++compared;
         if (!expected.empty() && expected[0][0] != "<null>") ++nonEmpty;

@@ -17,11 +17,8 @@ protected:
     void SetUp() override {
         addPracticeTables(db);
         fillPractice(db);
-        db.install();
     }
-    // the catalog forgets this fixture's tables
-    void TearDown() override { kdb::sql::Catalog::instance().setOpener(kdb::sql::openEngineTable); }
-    ExecResult run(const std::string& s, const Params& p = {}) { return execute("/d", s, p); }
+    ExecResult run(const std::string& s, const Params& p = {}) { return execute(db.database, s, p); }
     std::vector<QString> col0(const std::string& s, const Params& p = {}) {
         std::vector<QString> out;
         for (const auto& r : run(s, p).result.rows) out.push_back(r[0].toString());
@@ -107,7 +104,7 @@ TEST_F(SqlEngine, ValueRules) {
 
 TEST_F(SqlEngine, MaxReadsOneKeyAndSkipsDeletedRecords) {
     EXPECT_EQ(run("SELECT MAX(DCONS) AS D FROM CONS").result.rows[0][0].toDate(), QDate(2024, 6, 1));
-    EXPECT_NE(explain("/d", "SELECT MAX(DCONS) AS D FROM CONS").find("max from tag DCONS"), std::string::npos);
+    EXPECT_NE(explain(db.database, "SELECT MAX(DCONS) AS D FROM CONS").find("max from tag DCONS"), std::string::npos);
     db.get("CONS")->deleteRecord(4);
     EXPECT_EQ(run("SELECT MAX(DCONS) AS D FROM CONS").result.rows[0][0].toDate(), QDate(2024, 3, 5));
     EXPECT_EQ(run("SELECT MAX(DCONS) AS D FROM CONS WHERE PATIENT='000002'").result.rows[0][0].toDate(),
@@ -117,7 +114,7 @@ TEST_F(SqlEngine, MaxReadsOneKeyAndSkipsDeletedRecords) {
 }
 
 TEST_F(SqlEngine, PlannerUsesTheTags) {
-    auto plan = [&](const std::string& s) { return explain("/d", s); };
+    auto plan = [&](const std::string& s) { return explain(db.database, s); };
     EXPECT_EQ(plan("SELECT * FROM PATIENT WHERE CODE='000001'"), "PATIENT: seek tag CODE = '000001'");
     EXPECT_EQ(plan("SELECT CODE, NOM FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM"),
               "PATIENT: seek tag NOM prefix 'DU'; sort within equal keys");
@@ -171,7 +168,7 @@ TEST_F(SqlEngine, DamagedStatementsFailCleanly) {
             }
         }
         try {
-            execute("/d", s);
+            execute(db.database, s);
             ++runs;
         } catch (const EDBEngineError& e) {
             EXPECT_FALSE(std::string(e.what()).empty());

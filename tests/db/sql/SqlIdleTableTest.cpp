@@ -29,14 +29,12 @@ protected:
     void SetUp() override {
         ASSERT_TRUE(tmp.isValid());
         dir = tmp.path().toStdString();
-        Catalog::instance().setOpener(openEngineTable);
         ASSERT_EQ(createPracticeFiles(dir), 0);
         fillPracticeFiles(dir);
         auto t = engine::openTable(dir, "PATIENT", {});
         dbf = t->filePath();
         mdx = companionPath(dbf, ".MDX");
     }
-    void TearDown() override { Catalog::instance().setOpener(openEngineTable); }
     size_t patients() { return execute(dir, "SELECT * FROM PATIENT").result.rows.size(); }
     size_t byCode(const std::string& code) {
         return execute(dir, "SELECT * FROM PATIENT WHERE CODE = '" + code + "'").result.rows.size();

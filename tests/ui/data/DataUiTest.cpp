@@ -12,6 +12,7 @@
 #include "ui/data/DataControls.h"
 #include "ui/data/DataGrid.h"
 #include "ui/data/DatasetModel.h"
+#include "tests/support/TestApplication.h"
 
 using namespace kdb;
 using namespace kui;
@@ -19,26 +20,13 @@ using namespace kdbtest;
 
 namespace {
 
-QApplication& app() {
-    static int argc = 1;
-    static char name[] = "korvale_dataui_tests";
-    static char* argv[] = {name, nullptr};
-    // Never destroyed: the application must outlive every widget, static
-    // ones included, until the process ends.
-    static auto* a = new QApplication(argc, argv);
-    return *a;
-}
-
 class DataAwareUi : public ::testing::Test {
 protected:
     void SetUp() override {
-        app();
+        TestApplication();
         addPracticeTables(db);
         fillPractice(db);
-        db.install();
     }
-    // the catalog forgets this fixture's tables
-    void TearDown() override { kdb::sql::Catalog::instance().setOpener(kdb::sql::openEngineTable); }
     MemDatabase db;
 };
 
@@ -52,6 +40,7 @@ std::vector<GridColumn> pickerColumns() {
 
 TEST_F(DataAwareUi, ModelShowsColumnsTitlesAndValues) {
     QueryDataset q;
+    q.setDatabase(db.database);
     q.setSql("SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM");
     q.open();
     DatasetModel m(&q);
@@ -74,6 +63,7 @@ TEST_F(DataAwareUi, ModelShowsColumnsTitlesAndValues) {
 
 TEST_F(DataAwareUi, RowPaintHooks) {
     QueryDataset q;
+    q.setDatabase(db.database);
     q.setSql("SELECT * FROM FBIO ORDER BY CODE");
     q.open();
     db.get("FBIO")->append({"003", "UREE"});
@@ -101,6 +91,7 @@ TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
     auto big = db.add("BIG.DBF", {{"CODE", 'C', 6}, {"NOM", 'C', 30}});
     for (int i = 0; i < 200000; ++i) big->append({QString::number(i).rightJustified(6, '0'), "X"});
     TableDataset t;
+    t.setDatabase(db.database);
     t.setTableName("BIG");
     big->valueReads = 0;
     t.open();
@@ -124,6 +115,7 @@ TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
 
 TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
     TableDataset lines;
+    lines.setDatabase(db.database);
     lines.setTableName("FORD.DBF");
     lines.setFilter("CODE='1'");
     lines.setFiltered(true);
@@ -147,6 +139,7 @@ TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
     EXPECT_EQ(grid.currentIndex().row(), 1);  // the selection follows the cursor
 
     QueryDataset ro;
+    ro.setDatabase(db.database);
     ro.setSql("SELECT * FROM FORD");
     ro.open();
     DataGrid roGrid;
@@ -156,6 +149,7 @@ TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
 
 TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage) {
     TableDataset rdv;
+    rdv.setDatabase(db.database);
     rdv.setTableName("FRDV");
     rdv.open();
     DatasetModel m(&rdv);
@@ -171,6 +165,7 @@ TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage) {
 
 TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
     TableDataset p;
+    p.setDatabase(db.database);
     p.setTableName("Patient");
     p.setIndexFieldNames("NOM");
     p.open();
@@ -198,8 +193,28 @@ TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
     EXPECT_NE(ed.palette().color(QPalette::Base), QColor(0xAA, 0xEE, 0xFF));
 }
 
+TEST_F(DataAwareUi, ARefusedValueIsReportedAndTheFieldShownAgain) {
+    TableDataset ord;
+    ord.setDatabase(db.database);
+    ord.setTableName("FORD");
+    ord.open();
+    DataLineEdit ed;
+    ed.bind(&ord, "NUM");
+    const QString before = ed.text();
+    ASSERT_FALSE(before.isEmpty());
+    QSignalSpy failed(&ed, &DataLineEdit::writeFailed);
+    ed.setFocus();
+    ed.end(false);
+    QTest::keyClicks(&ed, "x");
+    ASSERT_EQ(failed.count(), 1);
+    EXPECT_FALSE(failed.at(0).at(0).toString().isEmpty());
+    EXPECT_EQ(ed.text(), before);
+    EXPECT_EQ(ord.fieldByName("NUM").asString(), before);
+}
+
 TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
     TableDataset prot;
+    prot.setDatabase(db.database);
     prot.setTableName("FPROT");
     prot.open();
     DataMemo memo;
@@ -226,9 +241,11 @@ TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
 
 TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes) {
     QueryDataset bio;
+    bio.setDatabase(db.database);
     bio.setSql("SELECT * FROM FBIO.DBF ORDER BY LIBELLE");
     bio.open();
     TableDataset exams;
+    exams.setDatabase(db.database);
     exams.setTableName("EXCOMP");
     exams.open();
     DataLookupComboBox cmb;
@@ -255,6 +272,7 @@ TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes) {
 
 TEST_F(DataAwareUi, NavigatorEnablesByPosition) {
     QueryDataset ord;
+    ord.setDatabase(db.database);
     ord.setSql(QStringList{"SELECT DISTINCT CODE FROM FORD", "ORDER BY CODE"});
     ord.open();
     DataNavigator nav;

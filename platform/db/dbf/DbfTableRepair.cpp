@@ -1,0 +1,170 @@
+#include "dbf/DbfTable.h"
+
+#include "dbf/DbfTableDetail.h"
+
+namespace kdb {
+
+// ---- damage: survey and repair ---------------------------------------------------
+
+bool DbfTable::Survey::damaged() const
+{
+    return countInHeader > recordsInFile || badMemoPointers > 0 || unreadableValues > 0 || memoFileLost;
+}
+
+// The files a pack, a restructure or a creation writes beside the table and
+// renames over it when complete: one left behind by a program killed before
+// the rename is only a part of the work (the table is still the old one).
+void DbfTable::removeLeftovers()
+{
+    for (const std::string& tmp : {path_ + ".tmp~", indexPath() + ".tmp~"})
+        if (fileExists(tmp))
+            removeFile(tmp);
+}
+
+// Walks the records as stored (the partial record a short file ends with
+// included); calls visit with each record's bytes and its number (0 for the
+// partial one).
+DbfTable::Survey DbfTable::walkStored(const std::function<void(uint32_t recNo, std::string& rec)>& visit)
+{
+    Survey s;
+    unsigned char c[4];
+    file_.readExact(4, c, 4, DBERR_HEADERCORRUPT);
+    s.countInHeader = le32(c);
+    const uint64_t fsize = file_.size();
+    const uint64_t body = fsize > headerLen_ ? fsize - headerLen_ : 0;
+    s.recordsInFile = static_cast<uint32_t>(std::min<uint64_t>(body / recLen_, UINT32_MAX));
+    count_ = std::min(s.countInHeader, s.recordsInFile);
+    invalidateCache();
+    // The bytes of a record the file ends inside of (an end marker alone is
+    // no record).
+    std::string partial;
+    if (s.countInHeader > s.recordsInFile) {
+        partial.resize(static_cast<size_t>(body - uint64_t(s.recordsInFile) * recLen_));
+        if (!partial.empty())
+            file_.readExact(headerLen_ + uint64_t(s.recordsInFile) * recLen_, partial.data(), partial.size(),
+                            DBERR_FILECORRUPT);
+        if (partial.size() == 1 && partial[0] == 0x1A)
+            partial.clear();
+        s.partialRecord = !partial.empty();
+    }
+    s.memoFileLost = !dbt_.isOpen() && std::any_of(fields_.begin(), fields_.end(), [](const FieldInfo& f) {
+        return f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G';
+    });
+    std::string rec;
+    auto look = [&](uint32_t recNo) {
+        for (const FieldInfo& f : fields_) {
+            const std::string_view raw(rec.data() + f.offset, static_cast<size_t>(f.width));
+            if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
+                bool bad = false;
+                const bool some = !memoText(raw, &bad).empty();
+                s.badMemoPointers += bad;
+                s.values += some;
+            } else if (!fieldReadable(f, raw)) {
+                ++s.unreadableValues;
+            } else if (!trim(raw).empty()) {
+                ++s.values;
+            }
+        }
+        ++s.records;
+        visit(recNo, rec);
+    };
+    for (uint32_t r = 1; r <= count_; ++r) {
+        rec.assign(recordPtr(r), recLen_);
+        look(r);
+    }
+    if (s.partialRecord) {
+        rec = partial;
+        rec.resize(recLen_, ' ');
+        look(0);
+    }
+    return s;
+}
+
+DbfTable::Survey DbfTable::survey()
+{
+    return walkStored([](uint32_t, std::string&) {});
+}
+
+DbfTable::Survey DbfTable::repair()
+{
+    requireExclusive("Repair");
+    const bool memo = std::any_of(fields_.begin(), fields_.end(), [](const FieldInfo& f) { return f.nativeType == 'M'; });
+    if (memo && !dbt_.isOpen()) {
+        // A memo file that is missing or does not open: a new empty one (every
+        // pointer is bad and blanked below).
+        dbt_ = DbtFile::create(companionPath(path_, ".DBT"), baseNameOf(path_));
+    }
+    uint32_t partialAt = 0;
+    const Survey s = walkStored([&](uint32_t recNo, std::string& rec) {
+        std::string fixed = rec;
+        for (const FieldInfo& f : fields_) {
+            char* dst = fixed.data() + f.offset;
+            const std::string_view raw(rec.data() + f.offset, static_cast<size_t>(f.width));
+            bool bad = false;
+            if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G')
+                memoText(raw, &bad);
+            else
+                bad = !fieldReadable(f, raw);
+            if (bad)
+                std::memset(dst, f.nativeType == 'I' || f.nativeType == '+' || f.nativeType == 'O' ? 0 : ' ',
+                            static_cast<size_t>(f.width));
+        }
+        if (recNo == 0) {
+            // The partial record the file ends with, completed with blanks.
+            fixed.push_back(0x1A);
+            partialAt = 1;
+            file_.writeAt(headerLen_ + uint64_t(count_) * recLen_, fixed.data(), fixed.size());
+        } else if (fixed != rec) {
+            file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, fixed.data(), recLen_);
+        }
+    });
+    if (s.countInHeader > s.recordsInFile) {
+        if (!partialAt) {
+            const char eof = 0x1A;
+            file_.writeAt(headerLen_ + uint64_t(count_) * recLen_, &eof, 1);
+        }
+        writeCount(s.records);
+    }
+    if (dbt_.isOpen())
+        dbt_.sync();
+    file_.sync();
+    count_ = s.records;
+    invalidateCache();
+    dropMap();
+    mapFailed_ = false;
+    if (mdx_)
+        regenerateIndexes();
+    return s;
+}
+
+// An index that does not open (damaged, half written, out of date): rebuilt
+// from the tag descriptions its file still holds; without readable ones (or
+// with tags that no longer fit the table) the index file is removed. Answers
+// whether the tags were kept.
+bool DbfTable::rebuildIndexFromFile()
+{
+    requireExclusive("Index regeneration");
+    std::vector<TagInfo> specs;
+    bool kept = false;
+    try {
+        for (const mdx::TagSpec& t : mdx::MdxFile::readTagSpecs(indexPath())) {
+            if (!t.forExpression.empty())
+                throw EDBEngineError::indexOutOfDate(indexPath(), "tag with a condition");
+            TagInfo ti;
+            ti.name = t.name;
+            ti.keyExpr = t.expression;
+            ti.unique = t.unique;
+            ti.descending = t.descending;
+            specs.push_back(ti);
+        }
+        std::vector<Tag> compiled;
+        compileTags(specs, compiled);
+        kept = !specs.empty();
+    } catch (const EDBEngineError&) {
+        specs.clear();
+    }
+    setTags(specs);
+    return kept;
+}
+
+}  // namespace kdb

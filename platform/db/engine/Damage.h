@@ -1,0 +1,50 @@
+#pragma once
+// Damaged tables: what a look over a table found, the copy of its files
+// kept before any repair, and the repair itself. The engine repairs; the
+// program tells the user from the report.
+#include <cstdint>
+#include <string>
+
+namespace kdb::engine {
+
+struct DamageReport {
+    std::string table;              // path of the table file
+    std::string copyDir;            // directory holding the copy of the damaged files ("" when none)
+    // What was wrong.
+    uint32_t recordsAnnounced = 0;  // the header's count, when the file holds fewer records
+    uint32_t recordsInFile = 0;     // whole records the file held then
+    bool partialRecord = false;     // the file ended inside a record (completed with blanks)
+    bool memoFileLost = false;      // the memo file was missing or did not open (made anew)
+    uint32_t badMemoPointers = 0;   // memo pointers to no memo (blanked)
+    uint32_t unreadableValues = 0;  // dates, numbers, logicals that did not read (blanked)
+    bool staleIndex = false;        // the index did not match the table (rebuilt)
+    bool indexTagsLost = false;     // ... and its tags could not be read back
+    uint32_t valuesCut = 0;         // values a restructure cut or could not carry over
+    // What the table holds afterwards.
+    uint32_t records = 0;
+    uint64_t values = 0;            // values that are not empty
+    int error = 0;                  // engine code of a repair that failed (0: none)
+
+    bool shortFile() const { return recordsAnnounced > recordsInFile; }
+    bool damaged() const
+    {
+        return shortFile() || memoFileLost || badMemoPointers > 0 || unreadableValues > 0 || staleIndex ||
+               valuesCut > 0;
+    }
+};
+
+// Copies the table file and its memo and index files, as they are, into
+// "Damaged/<yyyy-MM-dd>" beside the table (a new "-2", "-3" ... directory
+// when that one holds the table's files already). Answers the directory.
+// Raises EDBEngineError when the copy cannot be made.
+std::string keepDamagedCopy(const std::string& tablePath);
+
+// Looks a dBASE table of the directory over, opened exclusively, and when
+// it finds damage (a file shorter than its header says, bad memo pointers
+// or a lost memo file, values that do not read; indexStale: an index that
+// does not match the table) keeps a copy of its files (keepDamagedCopy),
+// repairs it and rebuilds its index. Never raises: a table that cannot be
+// opened exclusively or repaired gives its code in `error`.
+DamageReport repairTable(const std::string& directory, const std::string& tableName, bool indexStale = false);
+
+}  // namespace kdb::engine

@@ -1,0 +1,120 @@
+#include "platform/report/PageStore.h"
+
+#include <QPageLayout>
+#include <QPageSize>
+#include <QPainter>
+#include <QPrinter>
+
+#include <stdexcept>
+
+namespace krpt {
+
+PageStore::PageStore(const QString& title, const PageSetup& setup) : title_(title), setup_(setup) {}
+
+qint64 PageStore::storedBytes() const
+{
+    qint64 total = 0;
+    for (const QPicture& page : pages_)
+        total += page.size();
+    return total;
+}
+
+namespace {
+
+// Plays recorded commands in the painter's current units. Playing a
+// recording scales it by the device's resolution over the default one;
+// that scale is undone here, the caller having set its own.
+void Play(QPainter& painter, const QPicture& page)
+{
+    const QPaintDevice* device = painter.device();
+    painter.save();
+    if (device && device->logicalDpiX() > 0 && device->logicalDpiY() > 0)
+        painter.scale(double(page.logicalDpiX()) / device->logicalDpiX(),
+                      double(page.logicalDpiY()) / device->logicalDpiY());
+    painter.drawPicture(0, 0, page);
+    painter.restore();
+}
+
+} // namespace
+
+void PageStore::paintPage(int index, QPainter& painter) const
+{
+    if (index < 0 || index >= pageCount())
+        return;
+    painter.fillRect(QRectF(QPointF(0, 0), setup_.pageSize()), Qt::white);
+    Play(painter, pages_[static_cast<size_t>(index)]);
+}
+
+QImage PageStore::renderPage(int index, double dpi) const
+{
+    const double scale = dpi / 96.0;
+    const QSizeF size = setup_.pageSize() * scale;
+    QImage image(size.toSize(), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.scale(scale, scale);
+    paintPage(index, painter);
+    return image;
+}
+
+void PageStore::print(QPrinter& printer, const PrinterSettings& settings) const
+{
+    const int first = std::max(1, settings.firstPage);
+    const int last = settings.lastPage <= 0 ? pageCount() : std::min(settings.lastPage, pageCount());
+    if (first > last)
+        return;
+    const QPageSize paper(setup_.paper == PageSetup::A5 ? QPageSize::A5 : QPageSize::A4);
+    printer.setPageLayout(QPageLayout(paper, setup_.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
+                                      QMarginsF(0, 0, 0, 0)));
+    printer.setFullPage(true);
+    printer.setDocName(title_);
+    // The copies are printed here, in order, so that every output (a file
+    // included) gets them.
+    const int copyCount = printer.copyCount();
+    printer.setCopyCount(1);
+    QPainter painter;
+    if (!painter.begin(&printer)) {
+        printer.setCopyCount(copyCount);
+        throw std::runtime_error("L'impression n'a pas pu commencer sur " +
+                                 (printer.outputFileName().isEmpty() ? printer.printerName()
+                                                                     : printer.outputFileName())
+                                     .toStdString());
+    }
+    const double scale = printer.resolution() / 96.0;
+    bool firstSheet = true;
+    for (int copy = 0; copy < std::max(1, settings.copies); ++copy)
+        for (int page = first; page <= last; ++page) {
+            if (!firstSheet)
+                printer.newPage();
+            firstSheet = false;
+            painter.save();
+            painter.scale(scale, scale);
+            Play(painter, pages_[static_cast<size_t>(page - 1)]);
+            painter.restore();
+        }
+    painter.end();
+    printer.setCopyCount(copyCount);
+}
+
+void PageStore::addPage(const QPicture& page)
+{
+    pages_.push_back(page);
+    emit pageAdded(pageCount());
+}
+
+void PageStore::finish()
+{
+    finished_ = true;
+    emit generationFinished(pageCount());
+}
+
+void PageStore::release()
+{
+    if (released_)
+        return;
+    released_ = true;
+    emit releasedByPreview();
+}
+
+} // namespace krpt

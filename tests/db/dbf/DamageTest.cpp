@@ -1,0 +1,182 @@
+// Damaged values and files: writes keep the stored bytes of what they do not
+// change, a bad memo pointer reads as empty, a survey finds the damage and a
+// repair mends it; leftovers of a killed rewrite go at the exclusive open.
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "core/File.h"
+#include "TestTables.h"
+
+using namespace kdb;
+using kdbtest::sampleFields;
+
+namespace {
+
+// sampleFields(true): NOM C20, DN D8, NB N6 (16-bit), PRIX N8.2, OK L1, NOTE M10.
+constexpr int kHeader = 32 + 6 * 32 + 1;
+constexpr int kRecLen = 1 + 20 + 8 + 6 + 8 + 1 + 10;
+constexpr int kOffDn = 21, kOffNb = 29, kOffPrix = 35, kOffNote = 44;
+
+class DamageTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    std::string p = dir.path().toStdString() + "/D.DBF";
+
+    std::string bytes() const
+    {
+        QFile f(QString::fromStdString(p));
+        f.open(QIODevice::ReadOnly);
+        return f.readAll().toStdString();
+    }
+    void patch(uint32_t recNo, int offset, const std::string& b) const
+    {
+        QFile f(QString::fromStdString(p));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(kHeader + qint64(recNo - 1) * kRecLen + offset);
+        f.write(b.data(), static_cast<qint64>(b.size()));
+    }
+    std::string record(uint32_t recNo) const { return bytes().substr(kHeader + (recNo - 1) * kRecLen, kRecLen); }
+    // Three records; the second holds a date, two numbers and a memo pointer
+    // that do not read.
+    void makeDamaged()
+    {
+        DbfTable::create(p, sampleFields(true), {{"NOM", "NOM", 'C', false, false}});
+        {
+            auto t = DbfTable::open(p);
+            for (int i = 1; i <= 3; ++i)
+                t->append({QStringLiteral("nom%1").arg(i), QDate(2020, 1, i), i, i * 1.5, true,
+                           QStringLiteral("mémo %1").arg(i)});
+        }
+        patch(2, kOffDn, "20231399");
+        patch(2, kOffNb, " 1.2.3");
+        patch(2, kOffPrix, "********");
+        patch(2, kOffNote, "     99999");
+    }
+    static TableOpenMode exclusive(bool forRepair = false)
+    {
+        TableOpenMode m;
+        m.exclusive = true;
+        m.forRepair = forRepair;
+        return m;
+    }
+};
+
+TEST_F(DamageTest, WritesKeepTheStoredBytesOfWhatTheyDoNotChange)
+{
+    makeDamaged();
+    auto t = DbfTable::open(p);
+    // The record reads (a bad memo as empty) and its list does not fail.
+    EXPECT_TRUE(t->value(2, 1).isNull());
+    EXPECT_TRUE(t->value(2, 3).isNull());
+    EXPECT_TRUE(t->value(2, 5).isNull());
+    EXPECT_EQ(t->value(3, 5).toString(), QStringLiteral("mémo 3"));
+    const std::string before = record(2);
+
+    // One field assigned: every other field keeps its bytes.
+    t->updateFields(2, {{0, QStringLiteral("Dupont")}});
+    std::string after = record(2);
+    EXPECT_EQ(after.substr(1, 20), std::string("Dupont") + std::string(14, ' '));
+    EXPECT_EQ(after.substr(21), before.substr(21));
+
+    // The whole record handed back as read: the values that do not read stay.
+    auto rec = t->record(2);
+    rec[0] = QStringLiteral("Durand");
+    t->update(2, rec);
+    after = record(2);
+    EXPECT_EQ(after.substr(21), before.substr(21));
+    EXPECT_EQ(t->value(2, 0).toString(), QStringLiteral("Durand"));
+    EXPECT_EQ(t->findKey("NOM", QStringLiteral("Durand")), 2u);
+
+    // Assigned fields are written, the memo behind a bad pointer included.
+    t->updateFields(2, {{1, QDate(2023, 12, 13)}, {5, QStringLiteral("réparé")}});
+    EXPECT_EQ(t->value(2, 1).toDate(), QDate(2023, 12, 13));
+    EXPECT_EQ(t->value(2, 5).toString(), QStringLiteral("réparé"));
+    EXPECT_EQ(record(2).substr(kOffNb, 14), before.substr(kOffNb, 14));
+    EXPECT_THROW(t->updateFields(2, {{9, 1}}), EDBEngineError);
+}
+
+TEST_F(DamageTest, RestructureCopiesUnchangedColumnsAsStoredAndCountsCutValues)
+{
+    makeDamaged();
+    patch(1, 1, "un nom bien plus long");
+    auto t = DbfTable::open(p, exclusive());
+    const std::string before = record(2);
+    // NOM narrowed to 5, DN, NB, PRIX, OK and NOTE unchanged, a new column.
+    std::vector<DbfTable::FieldSpec> f = sampleFields(true);
+    f[0].width = 5;
+    f.push_back({"EXTRA", 'C', 4, 0, false});
+    std::string seen;
+    const uint32_t cut = t->restructure(f, {0, 1, 2, 3, 4, 5, -1}, {}, false, [&](uint32_t n) {
+        seen = bytes();  // still the old file
+        EXPECT_EQ(n, 1u);
+    });
+    EXPECT_EQ(cut, 1u);  // "un nom bien plus long" (the others fit)
+    EXPECT_EQ(seen.substr(kHeader + 1, 21), "un nom bien plus long");
+    // The new record: flag, NOM(5), then the unchanged columns as stored.
+    const int newHeader = 32 + 7 * 32 + 1, newLen = kRecLen - 15 + 4;
+    const std::string rec2 = bytes().substr(newHeader + newLen, newLen);
+    EXPECT_EQ(rec2.substr(6, 33), before.substr(21, 33));
+    EXPECT_EQ(t->value(1, 0).toString(), QStringLiteral("un no"));
+    EXPECT_EQ(t->value(3, 5).toString(), QStringLiteral("mémo 3"));
+}
+
+TEST_F(DamageTest, SurveyAndRepairOfATruncatedTableWithBadValues)
+{
+    makeDamaged();
+    {
+        // Two records appended later, the file then cut inside the fourth.
+        auto t = DbfTable::open(p);
+        t->append({QStringLiteral("nom4"), QDate(2021, 4, 4), 4, 4.0, false, QVariant()});
+        t->append({QStringLiteral("nom5"), QDate(2021, 5, 5), 5, 5.0, false, QVariant()});
+    }
+    ASSERT_TRUE(QFile::resize(QString::fromStdString(p), kHeader + 3 * kRecLen + 25));
+    {
+        auto t = DbfTable::open(p);
+        EXPECT_EQ(t->recordCount(), 3u);  // the whole records only
+        const DbfTable::Survey s = t->survey();
+        EXPECT_EQ(s.countInHeader, 5u);
+        EXPECT_EQ(s.recordsInFile, 3u);
+        EXPECT_TRUE(s.partialRecord);
+        EXPECT_EQ(s.badMemoPointers, 1u);
+        EXPECT_EQ(s.unreadableValues, 4u);  // the fourth: a date cut short ("2021")
+        EXPECT_TRUE(s.damaged());
+        EXPECT_THROW(t->repair(), EDBEngineError);  // exclusive only
+    }
+    {
+        auto t = DbfTable::open(p, exclusive(true));
+        const DbfTable::Survey s = t->repair();
+        EXPECT_EQ(s.records, 4u);
+    }
+    auto t = DbfTable::open(p);
+    ASSERT_EQ(t->recordCount(), 4u);
+    EXPECT_EQ(t->value(4, 0).toString(), QStringLiteral("nom4"));
+    EXPECT_TRUE(t->value(4, 1).isNull());
+    EXPECT_EQ(t->rawField(2, 1), "        ");
+    EXPECT_EQ(t->rawField(2, 5), "          ");
+    EXPECT_EQ(t->value(3, 5).toString(), QStringLiteral("mémo 3"));
+    EXPECT_EQ(t->findKey("NOM", QStringLiteral("nom4")), 4u);
+    EXPECT_EQ(bytes().size(), size_t(kHeader + 4 * kRecLen + 1));
+    EXPECT_FALSE(t->survey().damaged());
+}
+
+TEST_F(DamageTest, LeftoversOfAKilledRewriteGoAtTheExclusiveOpen)
+{
+    DbfTable::create(p, sampleFields(false), {{"NOM", "NOM", 'C', false, false}});
+    const QString tmp = QString::fromStdString(p + ".tmp~");
+    const QString itmp = QString::fromStdString(companionPath(p, ".MDX") + ".tmp~");
+    for (const QString& f : {tmp, itmp}) {
+        QFile out(f);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write("half");
+    }
+    DbfTable::open(p);
+    EXPECT_TRUE(QFile::exists(tmp));  // a shared open may meet a rewrite under way
+    DbfTable::open(p, exclusive());
+    EXPECT_FALSE(QFile::exists(tmp));
+    EXPECT_FALSE(QFile::exists(itmp));
+}
+
+}  // namespace

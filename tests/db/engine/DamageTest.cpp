@@ -1,0 +1,155 @@
+// Damaged tables at the engine's level: an UPDATE statement writes only the
+// columns it names; a repair keeps a copy of the damaged files beside the
+// data and reports what was wrong and what was kept; a restructure that cuts
+// values keeps a copy too.
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include "core/File.h"
+#include "dbf/DbfTable.h"
+#include "engine/Engine.h"
+#include "sql/Sql.h"
+
+using namespace kdb;
+using namespace kdb::engine;
+
+namespace {
+
+// T.DBF: NOM C10 (tag NOM), DN D8, NB N6, NOTE M.
+constexpr int kHeader = 32 + 4 * 32 + 1;
+constexpr int kRecLen = 1 + 10 + 8 + 6 + 10;
+
+class EngineDamageTest : public ::testing::Test {
+protected:
+    QTemporaryDir tmp;
+    std::string dir() const { return tmp.path().toStdString(); }
+    QString file(const char* name) const { return tmp.path() + "/" + name; }
+    QByteArray bytes(const QString& f) const
+    {
+        QFile in(f);
+        in.open(QIODevice::ReadOnly);
+        return in.readAll();
+    }
+    void patch(uint32_t recNo, int offset, const QByteArray& b) const
+    {
+        QFile f(file("T.DBF"));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(kHeader + qint64(recNo - 1) * kRecLen + offset);
+        f.write(b);
+    }
+    void SetUp() override
+    {
+        DbfTable::create(dir() + "/T.DBF", {{"NOM", 'C', 10, 0, false}, {"DN", 'D', 8, 0, false},
+                                            {"NB", 'N', 6, 0, false}, {"NOTE", 'M', 10, 0, false}},
+                         {{"NOM", "NOM", 'C', false, false}});
+        auto t = DbfTable::open(dir() + "/T.DBF");
+        for (int i = 1; i <= 4; ++i)
+            t->append({QStringLiteral("nom%1").arg(i), QDate(2020, 2, i), i * 10, QStringLiteral("mémo %1").arg(i)});
+    }
+    QString today() const { return QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")); }
+};
+
+TEST_F(EngineDamageTest, AnUpdateStatementWritesOnlyTheColumnsItNames)
+{
+    patch(2, 11, "20231399");
+    patch(3, 19, "******");
+    patch(4, 19, " 1.2.3");
+    const QByteArray before = bytes(file("T.DBF"));
+    const auto r = sql::execute(dir(), "UPDATE T SET NOM = 'Neuf'");
+    EXPECT_EQ(r.rowsAffected, 4);
+    const QByteArray after = bytes(file("T.DBF"));
+    for (int rec = 0; rec < 4; ++rec) {
+        const qsizetype at = kHeader + rec * kRecLen;
+        EXPECT_EQ(after.mid(at + 1, 10), QByteArray("Neuf      "));
+        EXPECT_EQ(after.mid(at + 11, kRecLen - 11), before.mid(at + 11, kRecLen - 11)) << rec;
+    }
+}
+
+TEST_F(EngineDamageTest, ARepairKeepsACopyOfTheDamagedFilesAndSaysWhatWasKept)
+{
+    patch(2, 25, "   7777777");  // memo pointer beyond the memo file
+    patch(3, 11, "2023AB01");    // date that does not read
+    ASSERT_TRUE(QFile::resize(file("T.DBF"), kHeader + 3 * kRecLen + 12));  // the fourth cut short
+    const QByteArray dbf = bytes(file("T.DBF")), dbt = bytes(file("T.DBT")), mdx = bytes(file("T.MDX"));
+
+    const DamageReport d = repairTable(dir(), "t.dbf");
+    ASSERT_TRUE(d.damaged());
+    EXPECT_EQ(d.error, 0);
+    EXPECT_EQ(d.recordsAnnounced, 4u);
+    EXPECT_EQ(d.recordsInFile, 3u);
+    EXPECT_TRUE(d.partialRecord);
+    EXPECT_EQ(d.badMemoPointers, 1u);
+    EXPECT_EQ(d.unreadableValues, 2u);  // the third's date, and the "2" the fourth's date was cut to
+    EXPECT_EQ(d.records, 4u);
+    EXPECT_EQ(d.values, 4u * 4 - 1 - 1 - 3);  // the fourth keeps its name only
+    const QString copy = tmp.path() + "/Damaged/" + today();
+    EXPECT_EQ(QString::fromStdString(d.copyDir), copy);
+    EXPECT_EQ(bytes(copy + "/T.DBF"), dbf);
+    EXPECT_EQ(bytes(copy + "/T.DBT"), dbt);
+    EXPECT_EQ(bytes(copy + "/T.MDX"), mdx);
+
+    EXPECT_EQ(openTableResult(dir(), "T.DBF", "DBASE", false), 0);
+    {
+        auto t = openTable(dir(), "T.DBF");
+        ASSERT_EQ(t->recordCount(), 4u);
+        EXPECT_EQ(t->value(1, 3).toString(), QStringLiteral("mémo 1"));
+        EXPECT_TRUE(t->value(2, 3).isNull());
+        EXPECT_EQ(t->findKey("NOM", QStringLiteral("nom4")), 4u);
+    }
+    // Sound now: nothing found, no second copy.
+    EXPECT_FALSE(repairTable(dir(), "T.DBF").damaged());
+    EXPECT_FALSE(QDir(copy + "-2").exists());
+
+    // An index that missed a record: rebuilt with its tags, copied first.
+    {
+        TableOpenMode m;
+        m.exclusive = true;
+        m.forRepair = true;
+        DbfTable::open(dir() + "/T.DBF", m)->append({QStringLiteral("oublié")});
+    }
+    ASSERT_EQ(openTableResult(dir(), "T.DBF", "DBASE", false), DBERR_INDEXOUTOFDATE);
+    const DamageReport stale = repairTable(dir(), "T.DBF", true);
+    EXPECT_TRUE(stale.staleIndex);
+    EXPECT_FALSE(stale.indexTagsLost);
+    EXPECT_EQ(QString::fromStdString(stale.copyDir), copy + "-2");
+    EXPECT_EQ(openTableResult(dir(), "T.DBF", "DBASE", false), 0);
+    EXPECT_EQ(openTable(dir(), "T.DBF")->findKey("NOM", QStringLiteral("oublié")), 5u);
+}
+
+TEST_F(EngineDamageTest, ARestructureThatCutsValuesKeepsACopyAndCountsThem)
+{
+    TableDesc req;
+    req.tableName = "T.DBF";
+    req.tableType = "DBASE";
+    FieldDesc nom;
+    nom.name = "NOM";
+    nom.type = fldZSTRING;
+    nom.units1 = 3;
+    nom.fieldNum = 1;
+    nom.restructOp = crMODIFY;
+    req.fields = {nom};
+    const QByteArray before = bytes(file("T.DBF"));
+    DamageReport d;
+    ASSERT_EQ(restructureTable(dir(), req, &d), 0);
+    EXPECT_EQ(d.valuesCut, 4u);
+    EXPECT_EQ(d.records, 4u);
+    EXPECT_EQ(bytes(QString::fromStdString(d.copyDir) + "/T.DBF"), before);
+    auto t = openTable(dir(), "T.DBF");
+    EXPECT_EQ(t->value(1, 0).toString(), QStringLiteral("nom"));
+    EXPECT_EQ(t->value(2, 1).toDate(), QDate(2020, 2, 2));
+
+    // Widened again: nothing cut, no report, no copy.
+    t.reset();
+    nom.units1 = 12;
+    req.fields = {nom};
+    DamageReport none;
+    ASSERT_EQ(restructureTable(dir(), req, &none), 0);
+    EXPECT_FALSE(none.damaged());
+    EXPECT_TRUE(none.copyDir.empty());
+}
+
+}  // namespace

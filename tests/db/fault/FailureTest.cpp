@@ -1,0 +1,268 @@
+// A disk that refuses a write, fills up, reads short, or fails a sync or a
+// rename: the change fails with an engine error naming the file, and the
+// table comes out whole: every record it held (those written just before
+// the failure too), an index that matches them, no half-written file left.
+#include <functional>
+
+#include <QTemporaryDir>
+
+#include "FaultFileSystem.h"
+#include "FaultTables.h"
+#include "paradox/ParadoxTable.h"
+
+using namespace kdb;
+using namespace kdbtest;
+using Op = FaultFileSystem::Op;
+
+namespace {
+
+struct Case {
+    const char* name;
+    bool exclusive;
+    FaultFileSystem::Rule rule;
+    std::function<void(DbfTable&)> change;   // what the disk refuses
+    int code;                                // the error it raises
+    const char* file;                        // the end of the file name the error names
+    bool outOfDateAfter = false;             // the next open finds the index out of date
+};
+
+bool endsWithNoCase(const std::string& s, const std::string& tail)
+{
+    return s.size() >= tail.size()
+           && std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
+                         [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b)); });
+}
+
+FaultFileSystem::Rule rule(Op op, const char* path, int err = EIO, int64_t bytes = -1, bool lasting = true,
+                           int after = 0)
+{
+    return {op, path, after, err, bytes, lasting};
+}
+
+void run(const Case& c)
+{
+    SCOPED_TRACE(c.name);
+    QTemporaryDir tmp;
+    const std::string dir = tmp.path().toStdString();
+    const std::string path = dir + "/PATIENT.DBF";
+    DbfTable::create(path, faultFields(), faultTags());
+    {
+        auto t = DbfTable::open(path, {true, false});
+        for (int i = 1; i <= 200; ++i)
+            t->append(faultRecord(i));
+        for (uint32_t r = 10; r <= 50; r += 10)
+            t->deleteRecord(r);
+        t->flush();
+    }
+    auto t = DbfTable::open(path, {c.exclusive, false});
+    // Written just before the failure, not flushed.
+    t->append(faultRecord(900));
+    t->update(2, faultRecord(901));
+    const Records expected = recordsOf(*t);
+
+    FaultFileSystem fs;
+    fs.add(c.rule);
+    {
+        ScopedFileSystem use(fs);
+        try {
+            c.change(*t);
+            ADD_FAILURE() << "the change did not fail";
+        } catch (const EDBEngineError& e) {
+            EXPECT_EQ(e.code(), c.code) << e.what();
+            EXPECT_TRUE(endsWithNoCase(e.file(), c.file)) << e.what();
+        }
+        EXPECT_GT(fs.faults(), 0);
+    }
+    t.reset();
+    EXPECT_EQ(filesIn(dir), (std::set<std::string>{"PATIENT.DBF", "PATIENT.MDX"}));
+    bool outOfDate = false;
+    auto back = reopen(path, &outOfDate);
+    EXPECT_EQ(outOfDate, c.outOfDateAfter);
+    EXPECT_EQ(recordsOf(*back), expected);
+    expectIndexMatches(*back);
+}
+
+void append(DbfTable& t) { t.append(faultRecord(999)); }
+void update(DbfTable& t) { t.update(3, faultRecord(998)); }
+void deleteOne(DbfTable& t) { t.deleteRecord(4); }
+void flush(DbfTable& t) { t.flush(); }
+void pack(DbfTable& t) { t.pack(); }
+void regenerate(DbfTable& t) { t.regenerateIndexes(); }
+void restructure(DbfTable& t)
+{
+    auto fields = faultFields();
+    fields.push_back({"VILLE", 'C', 20, 0, false});
+    t.restructure(fields, {0, 1, 2, -1}, faultTags(), true);
+}
+
+}  // namespace
+
+TEST(FailureTest, PostsRefusedByTheDiskLeaveTheTableAndItsIndexAsTheyWere)
+{
+    for (const Case& c : {
+             Case{"append, write refused", false, rule(Op::Write, ".DBF"), append, DBERR_WRITEERR, "PATIENT.DBF"},
+             Case{"append, disk full in the record", true, rule(Op::Write, ".DBF", ENOSPC, 10), append,
+                  DBERR_WRITEERR, "PATIENT.DBF"},
+             Case{"update, write refused", false, rule(Op::Write, ".DBF"), update, DBERR_WRITEERR, "PATIENT.DBF"},
+             Case{"update, part of the record written", true, rule(Op::Write, ".DBF", EIO, 10, false), update,
+                  DBERR_WRITEERR, "PATIENT.DBF"},
+             Case{"update, short read", false, rule(Op::Read, ".DBF", EIO, 2), update, DBERR_HEADERCORRUPT,
+                  "PATIENT.DBF"},
+             Case{"delete, write refused", false, rule(Op::Write, ".DBF"), deleteOne, DBERR_WRITEERR, "PATIENT.DBF"},
+             // The index takes its mark, then refuses its blocks: the post
+             // does not happen, the index is made again at the next open.
+             Case{"append, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), append,
+                  DBERR_WRITEERR, "PATIENT.MDX", true},
+             Case{"update, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), update,
+                  DBERR_WRITEERR, "PATIENT.MDX", true},
+             Case{"delete, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), deleteOne,
+                  DBERR_WRITEERR, "PATIENT.MDX", true},
+         })
+        run(c);
+}
+
+TEST(FailureTest, AFailedFlushLosesNothing)
+{
+    for (const Case& c : {
+             Case{"shared, table sync refused", false, rule(Op::Sync, ".DBF"), flush, DBERR_WRITEERR, "PATIENT.DBF"},
+             Case{"exclusive, table sync refused", true, rule(Op::Sync, ".DBF"), flush, DBERR_WRITEERR, "PATIENT.DBF"},
+             Case{"shared, index sync refused", false, rule(Op::Sync, ".MDX"), flush, DBERR_WRITEERR, "PATIENT.MDX"},
+             Case{"exclusive, index write refused", true, rule(Op::Write, ".MDX"), flush, DBERR_WRITEERR,
+                  "PATIENT.MDX"},
+             Case{"exclusive, last index sync refused", true, rule(Op::Sync, ".MDX", EIO, -1, true, 1), flush,
+                  DBERR_WRITEERR, "PATIENT.MDX"},
+         })
+        run(c);
+}
+
+TEST(FailureTest, PackRestructureAndRegenerationFailCleanly)
+{
+    for (const Case& c : {
+             Case{"pack, disk full in the new table", true, rule(Op::Write, ".tmp~", ENOSPC, 5000), pack,
+                  DBERR_WRITEERR, ".DBF.tmp~"},
+             Case{"pack, new table not synced", true, rule(Op::Sync, ".tmp~"), pack, DBERR_WRITEERR, ".DBF.tmp~"},
+             Case{"pack, rename refused", true, rule(Op::Rename, ".tmp~"), pack, DBERR_WRITEERR, "PATIENT.DBF"},
+             // The table is packed; its index is made again at the next open.
+             Case{"pack, disk full in the new index", true, rule(Op::Write, ".MDX.new", ENOSPC, 3000), pack,
+                  DBERR_WRITEERR, "PATIENT.MDX.new", true},
+             Case{"restructure, write refused", true, rule(Op::Write, ".tmp~"), restructure, DBERR_WRITEERR,
+                  ".DBF.tmp~"},
+             Case{"restructure, rename refused", true, rule(Op::Rename, ".tmp~"), restructure, DBERR_WRITEERR,
+                  "PATIENT.DBF"},
+             Case{"regeneration, disk full", true, rule(Op::Write, ".MDX.new", ENOSPC, 3000), regenerate,
+                  DBERR_WRITEERR, "PATIENT.MDX.new", true},
+             Case{"regeneration, rename refused", true, rule(Op::Rename, ".MDX"), regenerate, DBERR_WRITEERR,
+                  "PATIENT.MDX", true},
+         })
+        run(c);
+}
+
+// After a refused write the open table goes on: the next changes reach the
+// table and its index.
+TEST(FailureTest, TheTableGoesOnAfterARefusedWrite)
+{
+    QTemporaryDir tmp;
+    const std::string path = tmp.path().toStdString() + "/PATIENT.DBF";
+    DbfTable::create(path, faultFields(), faultTags());
+    auto t = DbfTable::open(path, {false, false});
+    for (int i = 1; i <= 50; ++i)
+        t->append(faultRecord(i));
+    FaultFileSystem fs;
+    fs.add(rule(Op::Write, ".DBF", EIO, -1, false));
+    {
+        ScopedFileSystem use(fs);
+        EXPECT_THROW(t->update(7, faultRecord(700)), EDBEngineError);
+        t->update(8, faultRecord(800));   // the fault was a passing one
+        t->append(faultRecord(801));
+        t->flush();
+    }
+    Records expected = recordsOf(*t);
+    EXPECT_EQ(expected.count("C000800"), 1u);
+    EXPECT_EQ(expected.count("C000700"), 0u);
+    t.reset();
+    auto back = DbfTable::open(path, {true, false});
+    EXPECT_EQ(recordsOf(*back), expected);
+    expectIndexMatches(*back);
+}
+
+// A regeneration whose new file cannot take the old one's place leaves the
+// old index in use, for this handle and for any other.
+TEST(FailureTest, ARefusedIndexReplacementLeavesTheOldIndexInUse)
+{
+    QTemporaryDir tmp;
+    const std::string path = tmp.path().toStdString() + "/T.MDX";
+    mdx::TagSpec spec;
+    spec.name = "K";
+    spec.expression = "K";
+    spec.keyLength = 8;
+    auto f = mdx::MdxFile::create(path, "T", {spec});
+    for (uint32_t i = 1; i <= 100; ++i)
+        f->insert("K", "K" + std::to_string(1000 + i), i);
+    f->flush();
+    uint32_t next = 0;
+    const mdx::RecordSource half = [&](mdx::RecordKeys& r) {
+        if (++next > 50)
+            return false;
+        r.recno = next;
+        r.keys = {std::string("K") + std::to_string(1000 + next)};
+        return true;
+    };
+    FaultFileSystem fs;
+    fs.add(rule(Op::Rename, ".MDX"));
+    {
+        ScopedFileSystem use(fs);
+        try {
+            f->regenerateAll(half);
+            ADD_FAILURE() << "the regeneration did not fail";
+        } catch (const EDBEngineError& e) {
+            EXPECT_EQ(e.code(), DBERR_WRITEERR);
+            EXPECT_EQ(e.file(), path);
+        }
+    }
+    EXPECT_EQ(f->count("K"), 100u);
+    auto other = mdx::MdxFile::open(path);
+    EXPECT_EQ(other->count("K"), 100u);
+    other->verify();
+    EXPECT_EQ(filesIn(tmp.path().toStdString()), std::set<std::string>{"T.MDX"});
+}
+
+// A Paradox table: a post the disk refuses, part-written or not at all,
+// leaves every record as it was.
+TEST(FailureTest, AParadoxPostRefusedByTheDiskLosesNothing)
+{
+    QTemporaryDir tmp;
+    const std::string path = tmp.path().toStdString() + "/USERS.DB";
+    ParadoxTable::create(path, std::vector<ParadoxField>{{"NOM", 'A', 20}, {"NUM", 'I', 0}});
+    Records expected;
+    {
+        auto t = ParadoxTable::open(path, {false, false});
+        for (int i = 1; i <= 120; ++i)
+            t->append({QString("U%1").arg(i, 4, 10, QChar('0')), i});
+        t->update(5, {QString("U9005"), 9005});
+        expected = recordsOf(*t);
+        const std::function<void()> posts[] = {[&] { t->append({QString("U0999"), 999}); },
+                                               [&] { t->update(7, {QString("U0998"), 998}); }};
+        for (const auto& r : {rule(Op::Write, ".DB"), rule(Op::Write, ".DB", ENOSPC, 30, false)}) {
+            for (const auto& post : posts) {
+                FaultFileSystem fs;
+                fs.add(r);
+                ScopedFileSystem use(fs);
+                try {
+                    post();
+                    ADD_FAILURE() << "the post did not fail";
+                } catch (const EDBEngineError& e) {
+                    EXPECT_EQ(e.code(), DBERR_WRITEERR);
+                    EXPECT_EQ(e.file(), path);
+                }
+                EXPECT_GT(fs.faults(), 0);
+            }
+        }
+        // The table goes on.
+        t->append({QString("U1000"), 1000});
+        expected["U1000"] = {"U1000", "1000"};
+        EXPECT_EQ(recordsOf(*t), expected);
+    }
+    auto back = ParadoxTable::open(path, {true, false});
+    EXPECT_EQ(recordsOf(*back), expected);
+    EXPECT_EQ(filesIn(tmp.path().toStdString()), std::set<std::string>{"USERS.DB"});
+}

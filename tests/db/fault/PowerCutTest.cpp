@@ -1,0 +1,119 @@
+// The files a power cut can leave: every file as its last sync forced it to
+// the disk. Whatever the instant, the table opens with an index that matches
+// it, or its open answers DBERR_INDEXOUTOFDATE; never with a stale index.
+// Right after a flush, every post flushed is there.
+#include <functional>
+
+#include <QTemporaryDir>
+
+#include "FaultFileSystem.h"
+#include "FaultTables.h"
+
+using namespace kdb;
+using namespace kdbtest;
+
+namespace {
+
+struct Flushed {
+    size_t events;     // journal length when the flush returned
+    Records records;   // what the table held then
+};
+
+using Posts = std::function<void(const std::string& path, SyncJournal& journal, std::vector<Flushed>& flushed)>;
+
+void postAndFlush(const std::string& path, bool exclusive, SyncJournal& journal, std::vector<Flushed>& flushed)
+{
+    auto t = DbfTable::open(path, {exclusive, false});
+    auto flush = [&] {
+        t->flush();
+        flushed.push_back({journal.size(), recordsOf(*t)});
+    };
+    for (int k = 0; k < 6; ++k) {
+        t->append(faultRecord(1000 + k));
+        flush();
+        // A change of every key of a record.
+        t->update(static_cast<uint32_t>(3 + k), faultRecord(2000 + k));
+        flush();
+        t->deleteRecord(static_cast<uint32_t>(20 + k));
+        if (k % 2 == 0)
+            flush();
+        t->append(faultRecord(3000 + k));   // left to the next flush
+    }
+    flush();
+}
+
+// Two opens of the table in shared mode: the flush of one forces the
+// changes of the other, which it did not make, to the disk as well.
+void postHereFlushThere(const std::string& path, SyncJournal& journal, std::vector<Flushed>& flushed)
+{
+    auto writer = DbfTable::open(path, {false, false});
+    auto flusher = DbfTable::open(path, {false, false});
+    for (int k = 0; k < 4; ++k) {
+        writer->append(faultRecord(4000 + k));
+        writer->update(static_cast<uint32_t>(30 + k), faultRecord(5000 + k));
+        flusher->flush();
+        flushed.push_back({journal.size(), recordsOf(*writer)});
+    }
+}
+
+void checkEveryCut(const Posts& posts)
+{
+    QTemporaryDir tmp;
+    const std::string dir = tmp.path().toStdString() + "/data";
+    std::filesystem::create_directories(dir);
+    const std::string path = dir + "/PATIENT.DBF";
+    DbfTable::create(path, faultFields(), faultTags());
+    {
+        auto t = DbfTable::open(path, {true, false});
+        for (int i = 1; i <= 300; ++i)
+            t->append(faultRecord(i));
+        t->flush();
+    }
+    SyncJournal journal(dir);
+    std::vector<Flushed> flushed;
+    {
+        ScopedFileSystem use(journal);
+        posts(path, journal, flushed);
+    }
+    ASSERT_FALSE(flushed.empty());
+
+    int matching = 0, outOfDate = 0;
+    for (size_t i = 0; i <= journal.size(); ++i) {
+        SCOPED_TRACE("cut after " + std::to_string(i) + " of " + std::to_string(journal.size()) + " syncs");
+        const std::string cut = tmp.path().toStdString() + "/cut" + std::to_string(i);
+        writeState(cut, journal.stateAfter(i));
+        std::unique_ptr<DbfTable> t;
+        try {
+            t = DbfTable::open(cut + "/PATIENT.DBF", {true, false});
+        } catch (const EDBEngineError& e) {
+            ASSERT_EQ(e.code(), DBERR_INDEXOUTOFDATE) << e.what();
+            ++outOfDate;
+            continue;
+        }
+        ++matching;
+        expectIndexMatches(*t);
+        for (const Flushed& f : flushed) {
+            if (f.events != i)
+                continue;
+            EXPECT_EQ(recordsOf(*t), f.records);
+        }
+    }
+    // Every flush left a state that opens with its posts, and the cuts in
+    // the middle of a flush were seen.
+    EXPECT_GE(matching, static_cast<int>(flushed.size()));
+    EXPECT_GT(outOfDate, 0);
+}
+
+}  // namespace
+
+TEST(PowerCutTest, SharedOpenLeavesAMatchingIndexOrOneOutOfDate)
+{
+    checkEveryCut([](const std::string& p, SyncJournal& j, std::vector<Flushed>& f) { postAndFlush(p, false, j, f); });
+}
+
+TEST(PowerCutTest, ExclusiveOpenLeavesAMatchingIndexOrOneOutOfDate)
+{
+    checkEveryCut([](const std::string& p, SyncJournal& j, std::vector<Flushed>& f) { postAndFlush(p, true, j, f); });
+}
+
+TEST(PowerCutTest, AFlushForcesTheIndexChangesOfAnotherOpenToo) { checkEveryCut(postHereFlushThere); }

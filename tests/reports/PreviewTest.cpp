@@ -1,0 +1,202 @@
+// The preview window over reports of known page counts: filling in while
+// the pages are built, navigation, page number, zoom kept between windows,
+// F10 and the print button with a range and copies, several windows.
+#include "ReportCommon.h"
+#include "ReportsFixture.h"
+#include "platform/report/Report.h"
+#include "platform/ui/IniFile.h"
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QToolButton>
+
+namespace {
+
+// A report whose rows "Ligne n" take a page each.
+class PagesReport {
+public:
+    explicit PagesReport(int pages)
+    {
+        report.title = "Essai";
+        report.needData = [this, pages] { return row < pages ? (++row, true) : false; };
+        krpt::Band& detail = report.band(krpt::BandKind::Detail);
+        detail.height = report.page.contentRect().height();
+        detail.addLabel("lRow", {}, {0, 0, 300, 20});
+        detail.beforePrint = [this](krpt::Band& band) {
+            band.label("lRow")->caption = "Ligne " + QString::number(row);
+            if (onRow)
+                onRow(row);
+        };
+    }
+    krpt::Report report;
+    int row = 0;
+    std::function<void(int)> onRow;
+};
+
+class PreviewTest : public ReportsFixture {
+protected:
+    // Opens the report in a preview; `action` runs once its last page is in.
+    void Preview(PagesReport& pages, const std::function<void(TfrmPreview&)>& action)
+    {
+        PreviewWatcher watcher(action);
+        PreviewReport(practice_.context(), pages.report);
+        EXPECT_EQ(watcher.seen, 1);
+    }
+    static QStringList PrintedRows(const QString& pdf)
+    {
+        QStringList rows;
+        for (const QString& page : pdftest::Pages(pdf))
+            rows << pdftest::Lines(page).value(0);
+        return rows;
+    }
+    static void TypePage(TfrmPreview& w, const QString& page)
+    {
+        w.sePage()->setFocus();
+        w.sePage()->selectAll();
+        QTest::keyClicks(w.sePage(), page);
+        QTest::keyClick(w.sePage(), Qt::Key_Return);
+    }
+};
+
+TEST_F(PreviewTest, TheWindowShowsPageOneWhileLaterPagesAreStillBeingBuilt)
+{
+    PagesReport pages(12);
+    QString caption, status;
+    bool toolbar = true;
+    int shown = 0;
+    pages.onRow = [&](int row) {
+        if (row == 5 && frmPreview) {
+            caption = frmPreview->windowTitle();
+            status = frmPreview->StatusText(1);
+            toolbar = frmPreview->ToolBar()->isEnabled();
+            shown = frmPreview->RptPreview()->pageNumber();
+        }
+    };
+    Preview(pages, [&](TfrmPreview& w) {
+        EXPECT_EQ(w.windowTitle(), "Essai - 12 pages");
+        EXPECT_EQ(w.StatusText(1), "");
+        EXPECT_EQ(w.cursor().shape(), Qt::ArrowCursor);
+    });
+    // Row 5 is being laid out: pages 1 to 3 are done.
+    EXPECT_EQ(caption, "Essai - 3 pages");
+    EXPECT_EQ(status, "Impression en cours ...");
+    EXPECT_FALSE(toolbar);
+    EXPECT_EQ(shown, 1);
+    EXPECT_EQ(frmPreview, nullptr);
+}
+
+TEST_F(PreviewTest, NavigationOfOneAndOfFivePagesAndThePageNumberKeptWithinBounds)
+{
+    PagesReport one(1);
+    Preview(one, [](TfrmPreview& w) {
+        EXPECT_EQ(w.windowTitle(), "Essai - 1 page");
+        for (QWidget* off : std::initializer_list<QWidget*>{w.sePage(), w.sbFirstPage(), w.sbPreviousPage(),
+                                                            w.sbNextPage(), w.sbLastPage()})
+            EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
+        EXPECT_TRUE(w.Print()->isEnabled());
+        EXPECT_TRUE(w.SpinEditCopies()->isEnabled());
+        EXPECT_EQ(w.StatusText(0), "Page : 1/1");
+    });
+
+    PagesReport five(5);
+    Preview(five, [](TfrmPreview& w) {
+        const auto state = [&w] {
+            return QString("%1%2%3%4 %5 %6")
+                .arg(w.sbFirstPage()->isEnabled())
+                .arg(w.sbPreviousPage()->isEnabled())
+                .arg(w.sbNextPage()->isEnabled())
+                .arg(w.sbLastPage()->isEnabled())
+                .arg(w.StatusText(0))
+                .arg(w.RptPreview()->pageNumber());
+        };
+        EXPECT_EQ(state(), "0011 Page : 1/5 1");
+        QTest::mouseClick(w.sbLastPage(), Qt::LeftButton);
+        EXPECT_EQ(state(), "1100 Page : 5/5 5");
+        QTest::mouseClick(w.sbPreviousPage(), Qt::LeftButton);
+        EXPECT_EQ(state(), "1111 Page : 4/5 4");
+        QTest::mouseClick(w.sbFirstPage(), Qt::LeftButton);
+        QTest::mouseClick(w.sbNextPage(), Qt::LeftButton);
+        EXPECT_EQ(state(), "1111 Page : 2/5 2");
+        TypePage(w, "9");
+        EXPECT_EQ(state(), "1100 Page : 5/5 5");
+        TypePage(w, "0");
+        EXPECT_EQ(state(), "0011 Page : 1/5 1");
+        TypePage(w, "3");
+        EXPECT_EQ(state(), "1111 Page : 3/5 3");
+    });
+}
+
+TEST_F(PreviewTest, TheZoomChosenIsTheOneOfTheNextWindow)
+{
+    PagesReport first(1);
+    Preview(first, [](TfrmPreview& w) {
+        EXPECT_EQ(w.cmbZoom()->currentText(), " 75 %");
+        EXPECT_EQ(w.RptPreview()->zoom(), 75);
+        w.cmbZoom()->setCurrentIndex(1);
+        EXPECT_EQ(w.RptPreview()->zoom(), 150);
+    });
+    EXPECT_EQ(kui::TIniFile(AppDir + "KORVALE.INI").ReadInteger("INFORMATIONS", "NBLIGNE", -1), 1);
+    PagesReport second(1);
+    Preview(second, [](TfrmPreview& w) {
+        EXPECT_EQ(w.cmbZoom()->currentIndex(), 1);
+        EXPECT_EQ(w.RptPreview()->zoom(), 150);
+        w.resize(900, 700);
+        w.cmbZoom()->setCurrentIndex(6);
+        // The page fills the visible width.
+        const int pageWidth = w.RptPreview()->widget()->width();
+        EXPECT_NEAR(pageWidth, w.RptPreview()->viewport()->width(), 40);
+    });
+    PagesReport third(1);
+    Preview(third, [](TfrmPreview& w) { EXPECT_EQ(w.cmbZoom()->currentText(), "Largeur de page"); });
+}
+
+TEST_F(PreviewTest, PrintWritesTheRangeTheCopiesTimesAndF10PrintsToo)
+{
+    PagesReport five(5);
+    const QString ranged = Pdf("ranged"), f10 = Pdf("f10"), cancelled = Pdf("cancelled");
+    Preview(five, [&](TfrmPreview& w) {
+        w.SpinEditCopies()->setValue(2);
+        PrintToPdf(w, ranged, 2, 3);
+        EXPECT_EQ(w.Report->printerSettings.copies, 2);
+        EXPECT_EQ(w.Report->printerSettings.firstPage, 2);
+        EXPECT_EQ(w.Report->printerSettings.lastPage, 3);
+
+        w.SpinEditCopies()->setValue(1);
+        TfrmPreview::RunPrintDialog = [&](QPrintDialog& dialog) {
+            dialog.printer()->setOutputFileName(f10);
+            return true;
+        };
+        QTest::keyClick(&w, Qt::Key_F10);
+
+        TfrmPreview::RunPrintDialog = [&](QPrintDialog& dialog) {
+            dialog.printer()->setOutputFileName(cancelled);
+            return false;
+        };
+        QTest::mouseClick(w.Print(), Qt::LeftButton);
+    });
+    EXPECT_EQ(PrintedRows(ranged), QStringList({"Ligne 2", "Ligne 3", "Ligne 2", "Ligne 3"}));
+    EXPECT_EQ(PrintedRows(f10), QStringList({"Ligne 1", "Ligne 2", "Ligne 3", "Ligne 4", "Ligne 5"}));
+    EXPECT_FALSE(QFile::exists(cancelled));
+}
+
+TEST_F(PreviewTest, SeveralPreviewsAreOpenAtOnceEachWithItsOwnPages)
+{
+    PagesReport outer(2), inner(3);
+    int windowsOpen = 0;
+    QString innerCaption;
+    Preview(outer, [&](TfrmPreview& first) {
+        // A second document asked for while the first is shown.
+        PreviewWatcher watcher([&](TfrmPreview& second) {
+            windowsOpen = first.isVisible() + second.isVisible();
+            innerCaption = second.windowTitle();
+        });
+        PreviewReport(practice_.context(), inner.report);
+        EXPECT_TRUE(first.isVisible());
+        EXPECT_EQ(first.windowTitle(), "Essai - 2 pages");
+    });
+    EXPECT_EQ(windowsOpen, 2);
+    EXPECT_EQ(innerCaption, "Essai - 3 pages");
+    EXPECT_EQ(outer.report.pageStore(), nullptr);
+}
+
+} // namespace

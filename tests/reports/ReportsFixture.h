@@ -1,0 +1,148 @@
+#pragma once
+// What the document tests share: a practice with its tables and practice
+// details, rows written through the engine, and the preview window driven
+// as a user does (wait for the last page, print to a PDF file through the
+// print button, close).
+#include "UPreview.h"
+#include "app/global/global.h"
+#include "platform/db/dataset/Dataset.h"
+#include "platform/report/PageStore.h"
+#include "platform/report/PreviewView.h"
+#include "platform/ui/Printer.h"
+#include "tests/report/PdfText.h"
+#include "tests/support/TempPractice.h"
+
+#include <gtest/gtest.h>
+
+#include <QPrintDialog>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTest>
+#include <QTimer>
+
+#include <functional>
+
+// Runs `action` on the preview window once its last page is in, then
+// closes the window (unless the action did). Counts the windows it saw.
+class PreviewWatcher : public QObject {
+public:
+    explicit PreviewWatcher(std::function<void(TfrmPreview&)> action = {}) : action_(std::move(action))
+    {
+        connect(&timer_, &QTimer::timeout, this, &PreviewWatcher::Tick);
+        timer_.start(5);
+    }
+    int seen = 0;
+
+private:
+    void Tick()
+    {
+        TfrmPreview* window = frmPreview;
+        if (!window || window == last_ || !window->isVisible() || !window->ToolBar()->isEnabled())
+            return;
+        last_ = window;
+        ++seen;
+        QPointer<TfrmPreview> guard(window);
+        if (action_)
+            action_(*window);
+        if (guard)
+            guard->close();
+    }
+    std::function<void(TfrmPreview&)> action_;
+    QTimer timer_;
+    TfrmPreview* last_ = nullptr;
+};
+
+class ReportsFixture : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        practice_.CreateTables();
+        PractitionerName = "Dr Martin";
+        SpecialityLine = "Chirurgie générale";
+        PracticeDetail = "Cabinet des Tilleuls";
+        PracticeAddress = "1 rue Haute";
+        PracticeCity = "Lyon";
+        PracticePhone = "0400000000";
+        PracticeEmail = "";
+    }
+    void TearDown() override
+    {
+        TfrmPreview::RunPrintDialog = [](QPrintDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+        kui::CurrentPrinter().setOutputFileName({});
+    }
+
+    static void Exec(const QString& sql, const std::function<void(kdb::QueryDataset&)>& bind)
+    {
+        kdb::QueryDataset q;
+        q.setDatabaseName(DataPath.toStdString());
+        q.setSql(sql);
+        bind(q);
+        q.execSql();
+    }
+    static void AddPatient(const QString& code, const QString& nom, const QString& prenom = "Jean",
+                           const QString& sexe = "M", const QString& age = "40 Ans", const QString& dn = {})
+    {
+        Exec("INSERT INTO PATIENT (CODE, NOM, PRENOM, SEXE, ADR, AGE, GS, DN) "
+             "VALUES (:C, :N, :P, :S, :A, :AGE, :GS, :DN)",
+             [&](kdb::QueryDataset& q) {
+                 q.setParamText("C", code);
+                 q.setParamText("N", nom);
+                 q.setParamText("P", prenom);
+                 q.setParamText("S", sexe);
+                 q.setParamText("A", "3 rue Basse");
+                 q.setParamText("AGE", age);
+                 q.setParamText("GS", "A+");
+                 q.setParamText("DN", dn);
+             });
+    }
+    static void AddConsultation(const QString& patient, const QDate& date, const QString& motif,
+                                const QString& diag, const QString& trt)
+    {
+        Exec("INSERT INTO CONS (PATIENT, DCONS, MOTIF, DIAG, TRT1) VALUES (:P, :D, :M, :G, :T)",
+             [&](kdb::QueryDataset& q) {
+                 q.setParamText("P", patient);
+                 q.setParamDate("D", date);
+                 q.setParamText("M", motif);
+                 q.setParamText("G", diag);
+                 q.setParamText("T", trt);
+             });
+    }
+
+    // The file name of a PDF in the practice's temporary directory.
+    QString Pdf(const QString& name) const { return practice_.root() + "/" + name + ".pdf"; }
+
+    // Clicks Print in the preview; the print dialog, as a user would, sends
+    // the pages to a PDF file, with a page range when `from` is not 0.
+    static void PrintToPdf(TfrmPreview& window, const QString& file, int from = 0, int to = 0)
+    {
+        TfrmPreview::RunPrintDialog = [=](QPrintDialog& dialog) {
+            dialog.printer()->setOutputFormat(QPrinter::PdfFormat);
+            dialog.printer()->setOutputFileName(file);
+            if (from > 0) {
+                dialog.setPrintRange(QAbstractPrintDialog::PageRange);
+                dialog.setFromTo(from, to);
+            }
+            return true;
+        };
+        QTest::mouseClick(window.Print(), Qt::LeftButton);
+    }
+
+    // Runs a print command; the preview it opens is printed to a PDF file
+    // and closed. The pages' text as pdftotext lays it out.
+    QStringList PrintedPages(const std::function<void()>& command, const QString& name,
+                             const std::function<void(TfrmPreview&)>& look = {})
+    {
+        const QString file = Pdf(name);
+        PreviewWatcher watcher([&](TfrmPreview& window) {
+            if (look)
+                look(window);
+            PrintToPdf(window, file);
+        });
+        command();
+        EXPECT_EQ(watcher.seen, 1);
+        return pdftest::Pages(file);
+    }
+
+    TempPractice practice_;
+};
