@@ -9,6 +9,7 @@
 
 #include "app/global/AppContext.h"
 #include "app/global/global.h"
+#include "app/records/UListProt.h"
 #include "checker/DbCheck.h"
 #include "platform/db/engine/Engine.h"
 #include "controls/DcLabel.h"
@@ -335,7 +336,8 @@ void TfrmMain::mnRDVClick()
 
 void TfrmMain::mnProtocoleClick()
 {
-    // Protocol list.
+    TfrmListProt list(context_, nullptr);
+    list.exec();
 }
 
 void TfrmMain::mnSaveRestoreClick()
