@@ -210,13 +210,7 @@ TEST_F(ConsulTest, ExamsPageListsTheDatesAndDeletesAnExam)
     const auto exam = [](const char* num, const char* kind, const char* code, QDate date, const char* result) {
         Exec("INSERT INTO EXCOMP (NUM, PATIENT, DATE_EX, RADIOBIO, CODE, RESULTAT) VALUES "
              "(:NUM, '000001', :D, :K, :C, :R)",
-             [&](kdb::QueryDataset& q) {
-                 q.setParamText("NUM", num);
-                 q.setParamDate("D", date);
-                 q.setParamText("K", kind);
-                 q.setParamText("C", code);
-                 q.setParamText("R", result);
-             });
+             {{"NUM", num}, {"D", date}, {"K", kind}, {"C", code}, {"R", result}});
     };
     exam("000001", "B", "001", QDate(2024, 1, 10), "1.0");
     exam("000002", "R", "002", QDate(2024, 1, 10), "normal");
