@@ -201,6 +201,11 @@ TEST_F(ConsulTest, CancelledPickerLeavesAnEmptyScreenAndPhotosLoadSkippingBadFil
     EXPECT_EQ(frm.form()->lName->text(), "");
     EXPECT_EQ(frm.qConsul().recordCount(), 0);
     EXPECT_TRUE(frm.Image(3)->pixmap().isNull()); // reloaded for no patient
+    // No consultation is started for no patient.
+    ShowActive(&frm);
+    QTest::keyClick(&frm, Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    EXPECT_FALSE(frm.form()->btnAdd->isEnabled());
 }
 
 TEST_F(ConsulTest, ExamsPageListsTheDatesAndDeletesAnExam)
