@@ -7,6 +7,8 @@
 #include "UPassWord.h"
 #include "USplashEx.h"
 
+#include "app/backup/UAutoSave.h"
+#include "app/backup/USaveRestore.h"
 #include "app/global/AppContext.h"
 #include "app/records/UConsul.h"
 #include "app/records/UGetPatient.h"
@@ -230,6 +232,8 @@ void TfrmMain::AutoBackup()
 {
     if (context_.autoBackup)
         context_.autoBackup();
+    else
+        RunAutoSave(context_, this);
 }
 
 void TfrmMain::FormDestroy()
@@ -360,12 +364,14 @@ void TfrmMain::mnProtocoleClick()
 
 void TfrmMain::mnSaveRestoreClick()
 {
-    // Backup screen in backup mode.
+    TfrmSaveRestore screen(context_, TfrmSaveRestore::Mode::Backup, nullptr);
+    screen.exec();
 }
 
 void TfrmMain::Restaurer1Click()
 {
-    // Backup screen in restore mode.
+    TfrmSaveRestore screen(context_, TfrmSaveRestore::Mode::Restore, nullptr);
+    screen.exec();
 }
 
 void TfrmMain::mnChangePasswordClick()
