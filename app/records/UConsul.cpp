@@ -160,8 +160,8 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     connect(ui->btnPrint, &QToolButton::clicked, this,
             [this] { PopMnPrint_->popup(ui->btnPrint->mapToGlobal(QPoint(0, ui->btnPrint->height()))); });
     connect(ui->pgControl, &QTabWidget::currentChanged, this, &TfrmConsul::pgControlChange);
-    // The exam entry, the reference tables, the prescription and the printed
-    // documents come with their own screens.
+    // The exam entry, the reference tables and the prescription come with
+    // their own screens.
     for (QWidget* w : std::initializer_list<QWidget*>{ui->btnOrdonnance, ui->btnBio, ui->btnRadio,
                                                       ui->btnAddBio, ui->btnEditBio, ui->btnAddRadio,
                                                       ui->btnEditRadio})
