@@ -296,6 +296,45 @@ TEST(ZipEng, UpdateFreshenAndMove)
     EXPECT_EQ(Sh("unzip -tq " + mv.archive), 0);
 }
 
+// The names an add job takes: exclusions, hidden files, the date limit,
+// names with or without their directories.
+TEST(ZipEng, SelectionOfTheFilesToAdd)
+{
+    TempDir t;
+    WriteFile(t.path / "src/A.DBF", "a");
+    WriteFile(t.path / "src/B.TMP", "b");
+    WriteFile(t.path / "src/.hidden", "h");
+    WriteFile(t.path / "src/sub/C.DBF", "c");
+    WriteFile(t.path / "src/OLD.DBF", "o");
+    fs::last_write_time(t.path / "src/OLD.DBF", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    auto names = [&](const AddRequest& q) {
+        Calls c;
+        EXPECT_GT(RunAdd(q, c), 0) << c.Messages();
+        std::vector<std::string> n;
+        for (const auto& r : c.records) if (r.action == actNewFile) n.push_back(r.text);
+        fs::remove(q.archive);
+        return n;
+    };
+    AddRequest q;
+    q.archive = t / "s.zip";
+    q.fileSpecs = {"*"};
+    q.root = t / "src";
+    q.excl = {"*.TMP"};
+    EXPECT_EQ(names(q), (std::vector<std::string> {"A.DBF", "OLD.DBF", "sub/C.DBF"}));
+    q.excl.clear();
+    q.hidden = true;
+    q.recurse = false;
+    EXPECT_EQ(names(q), (std::vector<std::string> {".hidden", "A.DBF", "B.TMP", "OLD.DBF"}));
+    time_t now = time(nullptr) - 24 * 3600 * 30;
+    char date[9];
+    strftime(date, sizeof date, "%m %d %y", localtime(&now));
+    q.fromDate = date;
+    q.fileSpecs = {"*.DBF"};
+    q.recurse = true;
+    q.junk = true;
+    EXPECT_EQ(names(q), (std::vector<std::string> {"A.DBF", "C.DBF"}));
+}
+
 TEST(ZipEng, ClassicLimitsGiveAnErrorAndKeepTheOldArchive)
 {
     TempDir t;
