@@ -284,16 +284,28 @@ TEST(ZipEng, UpdateFreshenAndMove)
     EXPECT_EQ(ask.Count(actOverwrite), 3);
     EXPECT_EQ(ReadFile(t.path / "out/A"), "local");
 
-    // move: the sources go once the archive is complete
+    // move: the sources go once the archive is complete, to the trash when undo is allowed
     Calls m;
     AddRequest mv;
     mv.archive = t / "m.zip";
     mv.fileSpecs = {"*"};
     mv.root = t / "src";
     mv.move = true;
-    EXPECT_EQ(RunAdd(mv, m), 3);
+    setenv("XDG_DATA_HOME", (t / "data").c_str(), 1);
+    mv.trash = true;
+    EXPECT_EQ(RunAdd(mv, m), 3) << m.Messages();
     EXPECT_FALSE(fs::exists(t.path / "src/A"));
+    EXPECT_EQ(ReadFile(t.path / "data/Trash/files/A"), "one, newer");
+    EXPECT_NE(ReadFile(t.path / "data/Trash/info/A.trashinfo").find("Path=" + (t / "src/A")), std::string::npos);
+    unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(Sh("unzip -tq " + mv.archive), 0);
+    WriteFile(t.path / "src/D", "d");
+    Calls m2;
+    mv.trash = false;
+    mv.archive = t / "m2.zip";
+    EXPECT_EQ(RunAdd(mv, m2), 1);
+    EXPECT_FALSE(fs::exists(t.path / "src/D"));
+    EXPECT_FALSE(fs::exists(t.path / "data/Trash/files/D"));
 }
 
 // The names an add job takes: exclusions, hidden files, the date limit,

@@ -49,7 +49,7 @@ struct AddRequest {
     std::string fromDate;   // "mm dd yy", empty for none
     bool hidden = false;
     int level = 9;
-    bool encrypt = false, recurse = true, junk = false, update = false, freshen = false, move = false;
+    bool encrypt = false, recurse = true, junk = false, update = false, freshen = false, move = false, trash = false;
 };
 
 inline int32_t RunAdd(const AddRequest& q, Calls& calls)
@@ -68,6 +68,7 @@ inline int32_t RunAdd(const AddRequest& q, Calls& calls)
     p.update = q.update ? -1 : 0;
     p.freshen = q.freshen ? -1 : 0;
     p.move = q.move ? -1 : 0;
+    p.howToDelete = q.trash ? -1 : 0;
     std::vector<zipeng::ZipFileSpec> fileSpecs(q.fileSpecs.size());
     for (size_t i = 0; i < fileSpecs.size(); ++i) {
         fileSpecs[i] = {};
