@@ -187,13 +187,16 @@ TEST(ZipEng, HostileArchivesAreRefusedWithoutHarm)
             "z=zipfile.ZipFile(p,\"w\")\nz.writestr(\"../evil.txt\",\"x\")\nz.writestr(\"/tmp/abs-evil.txt\",\"x\")\n"
             "z.writestr(\"a/../../evil2.txt\",\"x\")\nz.writestr(\"ok.txt\",\"fine\")\n"
             "i=zipfile.ZipInfo(\"link\")\ni.create_system=3\ni.external_attr=(0o120777<<16)\nz.writestr(i,\"/etc\")\n"
-            "j=zipfile.ZipInfo(\"link2\")\nj.create_system=3\nj.external_attr=(0o120777<<16)\nz.writestr(j,\"../..\")\nz.close()");
+            "j=zipfile.ZipInfo(\"link2\")\nj.create_system=3\nj.external_attr=(0o120777<<16)\nz.writestr(j,\"../..\")\n"
+            "k=zipfile.ZipInfo(\"d/inside\")\nk.create_system=3\nk.external_attr=(0o120777<<16)\nk.compress_type=zipfile.ZIP_DEFLATED\n"
+            "z.writestr(k,\"../ok.txt\")\nz.close()");
     Calls c;
     ExtractRequest x;
     x.archive = t / "names.zip";
     x.baseDir = base;
-    EXPECT_EQ(RunExtract(x, c), 1);
+    EXPECT_EQ(RunExtract(x, c), 2);
     EXPECT_EQ(ReadFile(base + "/ok.txt"), "fine");
+    EXPECT_EQ(fs::read_symlink(base + "/d/inside"), "../ok.txt");   // a link inside the base is kept
     EXPECT_FALSE(fs::exists(t.path / "evil.txt"));
     EXPECT_FALSE(fs::exists(t.path / "evil2.txt"));
     EXPECT_FALSE(fs::exists(base + "/link"));
