@@ -135,9 +135,11 @@ TEST_F(ProtocolReportTest, ALongDetailTextFlowsOverThePagesBeforeTheSignature)
         EXPECT_EQ(lines.last(), QString::number(p + 1)) << "page number on every page";
         EXPECT_EQ(lines.contains("Protocole Opératoire"), p == 0);
         static const QRegularExpression paragraph("Temps (\\d+) :");
-        for (const QString& line : lines)
-            if (const auto m = paragraph.match(line); m.hasMatch())
+        for (const QString& line : lines) {
+            if (const auto m = paragraph.match(line); m.hasMatch()) {
                 EXPECT_EQ(m.captured(1).toInt(), next++) << line.toStdString();
+            }
+        }
     }
     EXPECT_EQ(next, 151) << "every paragraph printed once, in order";
     const QString last = pages.last();
