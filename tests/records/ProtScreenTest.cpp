@@ -213,6 +213,22 @@ TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)
     practice_.messages().Answer(QMessageBox::No);
     QTest::mouseClick(list.btnDelete(), Qt::LeftButton);
     EXPECT_EQ(Column("NUM").size(), 3);
+    // A DELETE refused by the database keeps the row and its text.
+    {
+        kdb::TableDataset held;
+        held.setDatabaseName(DataPath.toStdString());
+        held.setTableName("FPROT.DBF");
+        held.open();
+        ASSERT_TRUE(held.locate("NUM", "000003"));
+        held.edit(); // the row is locked by another user
+        const int before = practice_.messages().Count();
+        practice_.messages().Answer(QMessageBox::Yes);
+        list.btnDeleteClick();
+        EXPECT_EQ(practice_.messages().Count(), before + 2) << "the question, then the error";
+        EXPECT_TRUE(QFile::exists(ProtDir + "PROT000003.RTF"));
+        held.cancel();
+    }
+    EXPECT_EQ(Column("NUM").size(), 3);
     practice_.messages().Answer(QMessageBox::Yes);
     QTest::mouseClick(list.btnDelete(), Qt::LeftButton);
     EXPECT_EQ(practice_.messages().Last().text,
