@@ -7,8 +7,14 @@
 #include "UPassWord.h"
 #include "USplashEx.h"
 
+#include "app/backup/UAutoSave.h"
+#include "app/backup/USaveRestore.h"
 #include "app/global/AppContext.h"
+#include "app/records/UConsul.h"
+#include "app/records/UGetPatient.h"
+#include "app/records/UPatient.h"
 #include "app/global/global.h"
+#include "app/records/UListProt.h"
 #include "checker/DbCheck.h"
 #include "platform/db/engine/Engine.h"
 #include "controls/DcLabel.h"
@@ -227,6 +233,8 @@ void TfrmMain::AutoBackup()
 {
     if (context_.autoBackup)
         context_.autoBackup();
+    else
+        RunAutoSave(context_, this);
 }
 
 void TfrmMain::FormDestroy()
@@ -301,11 +309,28 @@ bool TfrmMain::ShowCalendar()
 void TfrmMain::btnPatientClick()
 {
     // Patient picker, then the patient file.
+    {
+        TfrmGetPatient picker(context_, this);
+        picker.exec();
+    }
+    if (CurrentPatientCode.isEmpty())
+        return;
+    TfrmPatient frm(context_, this);
+    frm.CodePatient = CurrentPatientCode;
+    frm.exec();
 }
 
 void TfrmMain::btnConsulClick()
 {
     // Patient picker, then the consultation screen.
+    {
+        TfrmGetPatient picker(context_, this);
+        picker.exec();
+    }
+    if (CurrentPatientCode.isEmpty())
+        return;
+    TfrmConsul frm(context_, this);
+    frm.exec();
 }
 
 void TfrmMain::mnPhotoClick()
@@ -335,17 +360,20 @@ void TfrmMain::mnRDVClick()
 
 void TfrmMain::mnProtocoleClick()
 {
-    // Protocol list.
+    TfrmListProt list(context_, nullptr);
+    list.exec();
 }
 
 void TfrmMain::mnSaveRestoreClick()
 {
-    // Backup screen in backup mode.
+    TfrmSaveRestore screen(context_, TfrmSaveRestore::Mode::Backup, nullptr);
+    screen.exec();
 }
 
 void TfrmMain::Restaurer1Click()
 {
-    // Backup screen in restore mode.
+    TfrmSaveRestore screen(context_, TfrmSaveRestore::Mode::Restore, nullptr);
+    screen.exec();
 }
 
 void TfrmMain::mnChangePasswordClick()

@@ -1,0 +1,58 @@
+#pragma once
+// The choice of the backup archive to restore: the archives named like
+// "Korvale??.zip" of a folder, newest first.
+#include <QDialog>
+
+#include <functional>
+
+class QComboBox;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QTreeWidget;
+
+namespace Ui {
+class TfrmRestorFiles;
+}
+
+class TfrmRestorFiles : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmRestorFiles(QWidget* parent = nullptr);
+    ~TfrmRestorFiles() override;
+
+    // Results once closed with OK.
+    QString FileName;
+    QString DateText;
+
+    QTreeWidget* myListView() const;
+    QListWidget* DirList() const;
+    QPushButton* btnOk() const;
+    QAction* mnSelect() const { return mnSelect_; }
+
+    // The folder whose archives are listed (trailing "/").
+    QString Directory() const { return directory_; }
+    // Changes the folder and fills the list again.
+    void SetDirectory(const QString& dir);
+
+    // The folder browser ("" = cancelled); the dialog by default.
+    std::function<QString(QWidget* parent)> ChooseFolder;
+
+public slots:
+    void ListBackupFiles();
+    void btnGetDirClick();
+    void btnOkClick();
+    void myListViewSelectItem();
+    void Annuler1Click();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FillDirList();
+    Ui::TfrmRestorFiles* ui;
+    QString directory_;
+    QMenu* menu_ = nullptr;
+    QAction* mnSelect_ = nullptr;
+};
