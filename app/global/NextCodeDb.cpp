@@ -152,6 +152,12 @@ void ReleaseCodeAllocation()
     lockHeld = false;
 }
 
+void TakeCodeAllocation(const QString& TableName, const QString& DatabaseName)
+{
+    auto table = kdb::Database::of(DatabaseName.toStdString()).openTable(TableName.toStdString());
+    TakeAllocationLock(*table);
+}
+
 void InstallDatabaseKeyColumns()
 {
     SetKeyColumnOpener(&OpenKeyColumn);

@@ -9,6 +9,11 @@
 // this program, or its end). Another program's allocation waits for it.
 void InstallDatabaseKeyColumns();
 
+// The same allocation lock for a key the caller computes itself (a MAX + 1
+// number): waits for another program's allocation, then holds the lock of
+// TableName in DatabaseName until ReleaseCodeAllocation().
+void TakeCodeAllocation(const QString& TableName, const QString& DatabaseName);
+
 // The row carrying the last allocated code is written (or abandoned).
 void ReleaseCodeAllocation();
 

@@ -10,6 +10,9 @@
 #include "app/backup/UAutoSave.h"
 #include "app/backup/USaveRestore.h"
 #include "app/global/AppContext.h"
+#include "app/records/UConsul.h"
+#include "app/records/UGetPatient.h"
+#include "app/records/UPatient.h"
 #include "app/global/global.h"
 #include "checker/DbCheck.h"
 #include "platform/db/engine/Engine.h"
@@ -305,11 +308,28 @@ bool TfrmMain::ShowCalendar()
 void TfrmMain::btnPatientClick()
 {
     // Patient picker, then the patient file.
+    {
+        TfrmGetPatient picker(context_, this);
+        picker.exec();
+    }
+    if (CurrentPatientCode.isEmpty())
+        return;
+    TfrmPatient frm(context_, this);
+    frm.CodePatient = CurrentPatientCode;
+    frm.exec();
 }
 
 void TfrmMain::btnConsulClick()
 {
     // Patient picker, then the consultation screen.
+    {
+        TfrmGetPatient picker(context_, this);
+        picker.exec();
+    }
+    if (CurrentPatientCode.isEmpty())
+        return;
+    TfrmConsul frm(context_, this);
+    frm.exec();
 }
 
 void TfrmMain::mnPhotoClick()

@@ -138,7 +138,7 @@ void File::sync()
 }
 
 namespace {
-bool setLock(int fd, uint64_t start, uint64_t len, short type, bool wait)
+struct flock lockRange(uint64_t start, uint64_t len, short type)
 {
     struct flock fl {};
     fl.l_type = type;
@@ -146,6 +146,12 @@ bool setLock(int fd, uint64_t start, uint64_t len, short type, bool wait)
     fl.l_start = static_cast<off_t>(start);
     fl.l_len = static_cast<off_t>(len);
     fl.l_pid = 0;
+    return fl;
+}
+
+bool setLock(int fd, uint64_t start, uint64_t len, short type, bool wait)
+{
+    struct flock fl = lockRange(start, len, type);
     for (;;) {
         if (::fcntl(fd, wait ? F_OFD_SETLKW : F_OFD_SETLK, &fl) == 0)
             return true;
@@ -165,6 +171,19 @@ bool setLock(int fd, uint64_t start, uint64_t len, short type, bool wait)
     }
 }
 }  // namespace
+
+bool File::lockedByOthers(uint64_t start, uint64_t len) const
+{
+    struct flock fl = lockRange(start, len, F_WRLCK);
+    if (::fcntl(fd_, F_OFD_GETLK, &fl) != 0) {
+        if (errno != EINVAL)
+            return true;   // unknown: as if held
+        fl = lockRange(start, len, F_WRLCK);
+        if (::fcntl(fd_, F_GETLK, &fl) != 0)
+            return true;
+    }
+    return fl.l_type != F_UNLCK;
+}
 
 bool File::tryLock(uint64_t start, uint64_t len, bool exclusive)
 {

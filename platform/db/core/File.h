@@ -48,6 +48,9 @@ public:
     bool tryLock(uint64_t start, uint64_t len, bool exclusive);
     bool lockWait(uint64_t start, uint64_t len, bool exclusive, int timeoutMs);
     void unlock(uint64_t start, uint64_t len);
+    // Whether another open file holds any lock on the range (nothing is
+    // taken; the locks of this open file do not count).
+    bool lockedByOthers(uint64_t start, uint64_t len) const;
 
 private:
     int fd_ = -1;

@@ -245,6 +245,7 @@ void Dataset::open() {
 
 void Dataset::close() {
     if (!active()) return;
+    releaseRowLock();
     doClose();
     state_ = DatasetState::Inactive;
     rows_.clear();
@@ -534,6 +535,19 @@ bool Dataset::locate(const std::string& fieldName, const QVariant& value, Locate
     return false;
 }
 
+bool Dataset::gotoRecord(uint32_t physicalRecNo) {
+    if (!active() || physicalRecNo == 0) return false;
+    checkBrowseMode();
+    for (int row = 0; loadUpTo(row); ++row) {
+        if (rows_[static_cast<size_t>(row)] != physicalRecNo) continue;
+        cur_ = row;
+        bof_ = eof_ = false;
+        scrolled();
+        return true;
+    }
+    return false;
+}
+
 QVariant Dataset::lookup(const std::string& keyField, const QVariant& key, const std::string& resultField) {
     if (!active()) return {};
     Field& k = fieldByName(keyField);
@@ -628,8 +642,13 @@ void Dataset::edit() {
         append();
         return;
     }
+    const uint32_t handle = currentHandle();
+    if (!lockRow(handle))
+        throw EDBEngineError::locked(displayName(), "record being changed by another program");
+    lockedRow_ = handle;
+    // read under the lock: the edits start from the record as it is now
     buffer_.assign(static_cast<size_t>(baseFieldCount_), QVariant());
-    for (int i = 0; i < baseFieldCount_; ++i) buffer_[static_cast<size_t>(i)] = baseValue(currentHandle(), i);
+    for (int i = 0; i < baseFieldCount_; ++i) buffer_[static_cast<size_t>(i)] = baseValue(handle, i);
     original_ = buffer_;
     modified_ = false;
     setState(DatasetState::Edit);
@@ -689,6 +708,7 @@ void Dataset::post() {
     if (beforePost) beforePost(*this);  // EAbort leaves the edits as they are
     bool inserting = state_ == DatasetState::Insert;
     uint32_t handle = writeRecord(inserting ? 0 : currentHandle(), buffer_);
+    releaseRowLock();
     int fallback = inserting ? insertPos_ : cur_;
     bool inPlace = !inserting && keepsPlace(original_, buffer_);
     buffer_.clear();
@@ -708,6 +728,7 @@ void Dataset::post() {
 void Dataset::cancel() {
     if (state_ != DatasetState::Edit && state_ != DatasetState::Insert) return;
     bool inserting = state_ == DatasetState::Insert;
+    releaseRowLock();
     buffer_.clear();
     original_.clear();
     modified_ = false;
@@ -754,6 +775,17 @@ void Dataset::remove() {
 
 uint32_t Dataset::writeRecord(uint32_t, const std::vector<QVariant>&) {
     throw EDatabaseError("Cannot modify a read-only dataset");
+}
+
+bool Dataset::lockRow(uint32_t) { return true; }
+
+void Dataset::unlockRow(uint32_t) {}
+
+void Dataset::releaseRowLock() {
+    if (!lockedRow_) return;
+    const uint32_t row = lockedRow_;
+    lockedRow_ = 0;
+    unlockRow(row);
 }
 
 void Dataset::deleteRecord(uint32_t) { throw EDatabaseError("Cannot modify a read-only dataset"); }

@@ -11,6 +11,11 @@
 // - BeforePost may raise the silent abort (EAbort): the post is cancelled,
 //   the edits and the Edit/Insert state are kept, and the abort goes on to
 //   the caller, which ends its action silently.
+// - Edit takes the record's multi-user lock (for a table) and reads the
+//   record again under it, so the edits start from its current values; the
+//   lock is given back when the record is posted, cancelled or the dataset
+//   closes. A record another program holds locked raises EDBEngineError
+//   DBERR_LOCKED and the dataset stays in Browse.
 // - Rows are read on demand: a table's rows come from its tag (or physical
 //   order), a query's as its statement reads them (sql::Query), as the
 //   cursor or a view needs them; RecordCount reads them all.
@@ -135,6 +140,9 @@ public:
     virtual uint32_t physicalRecNo() const;
 
     bool locate(const std::string& fieldName, const QVariant& value, LocateOptions options = {});
+    // Moves to the row of this physicalRecNo() (found by the rows' handles,
+    // no field is read); false, not moving, when no row holds it.
+    bool gotoRecord(uint32_t physicalRecNo);
     // Finds a row without moving the cursor: the matching row's value of
     // resultField, or a null QVariant.
     QVariant lookup(const std::string& keyField, const QVariant& key, const std::string& resultField);
@@ -216,6 +224,10 @@ protected:
     virtual bool keepsPlace(const std::vector<QVariant>& before, const std::vector<QVariant>& after) const;
     // The table's or query's name for messages.
     virtual std::string displayName() const = 0;
+    // The multi-user lock of a record about to be edited: false when another
+    // program holds it. The default takes none.
+    virtual bool lockRow(uint32_t handle);
+    virtual void unlockRow(uint32_t handle);
 
     uint32_t currentHandle() const;
     static QVariant toColumnValue(const QVariant& v, const FieldInfo& c);
@@ -234,6 +246,7 @@ private:
     QVariant fieldValue(int field, uint32_t handle, const std::vector<QVariant>* buffer);
     void buildFields();
     void requireBrowse(const char* what);
+    void releaseRowLock();
     void repositionOn(uint32_t handle, int fallbackRow);
     void newRecord();
     bool matches(int field, uint32_t handle, const QVariant& value, LocateOptions options);
@@ -266,6 +279,7 @@ private:
     std::vector<QVariant> buffer_; // edit buffer (base fields)
     std::vector<QVariant> original_; // the record as it was when the edit began
     bool modified_ = false;
+    uint32_t lockedRow_ = 0;       // the record whose lock the edit holds
     int insertPos_ = -1;
     int beforeInsert_ = -1;
 
@@ -314,6 +328,8 @@ protected:
     void deleteRecord(uint32_t handle) override;
     bool keepsPlace(const std::vector<QVariant>& before, const std::vector<QVariant>& after) const override;
     std::string displayName() const override { return tableName_; }
+    bool lockRow(uint32_t handle) override;
+    void unlockRow(uint32_t handle) override;
 
 private:
     std::string tableName_, indexFields_, indexName_;

@@ -110,6 +110,12 @@ void TableDataset::deleteRecord(uint32_t handle) {
     if (flushOnPost_) table_->flush();
 }
 
+bool TableDataset::lockRow(uint32_t handle) { return !table_ || table_->lockRecord(handle); }
+
+void TableDataset::unlockRow(uint32_t handle) {
+    if (table_) table_->unlockRecord(handle);
+}
+
 void TableDataset::flushTable() {
     if (table_) table_->flush();
 }

@@ -162,8 +162,13 @@ void DbfTable::openIndex()
     try {
         HeaderLock lock(*this, false);
         try {
-            mdx_ = mdx::MdxFile::open(ipath, file_.writable() && !mode_.readOnly ? mdx::MdxFile::Mode::ReadWrite
-                                                                                   : mdx::MdxFile::Mode::ReadOnly);
+            // Alone at the table, an index marked "pending" is what a power
+            // cut (or a program killed before its forced flush) left.
+            const bool alone = mode_.exclusive || !file_.lockedByOthers(kLockOpen, 1);
+            mdx_ = mdx::MdxFile::open(ipath,
+                                      file_.writable() && !mode_.readOnly ? mdx::MdxFile::Mode::ReadWrite
+                                                                          : mdx::MdxFile::Mode::ReadOnly,
+                                      alone);
         } catch (const EDBEngineError& e) {
             if (e.code() == DBERR_NOSUCHFILE)
                 return;   // no index file: the table opens without tags
@@ -483,6 +488,7 @@ int DbfTable::probe(const std::string& path, bool exclusive)
 DbfTable::~DbfTable()
 {
     dropMap();
+    forceOwnChanges();
     try {
         if (mdx_)
             mdx_->flush(false);

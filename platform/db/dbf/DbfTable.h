@@ -27,7 +27,10 @@
 // DbfTable.cpp) for the open mode, the header (held while appending and
 // while the index changes) and each record. Crash safety: the record is
 // written before the header count, memos before the record, the index is
-// marked "in update" before it changes and cleared after; pack, restructure
+// marked "in update" before it changes and cleared after; against a power
+// cut the mark is forced to the disk before the table changes and cleared
+// only by flush() once the table is forced (mdx/MdxFile.h; an open with
+// changes not forced forces them when it closes or parks); pack, restructure
 // and regeneration write new files and rename them over the old ones, with
 // header byte 14 set while the table's index is being rebuilt after such a
 // replacement (a table found with it set opens with DBERR_INDEXOUTOFDATE);
@@ -243,6 +246,7 @@ private:
     void setRebuildFlag(bool on);
     void indexWritten();
     void indexWrittenAfterFailure() noexcept;  // indexWritten() with its errors dropped
+    void forceOwnChanges() noexcept;   // flush() when this open changed the index since its last one
     void retireIndex();
     void guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo);
     void rebuildIndexFile(const std::vector<Tag>& tags);
@@ -298,6 +302,9 @@ private:
     bool parked_ = false;
     std::array<int64_t, 4> parkedIndex_{};   // index file when parked: inode, size, time (s, ns)
     std::array<int64_t, 3> parkedFile_{};    // table file when parked: size, time (s, ns)
+    // Whether a change may have been made since the files were last looked
+    // at (parkedIndex_, parkedFile_): park() then looks at them again.
+    bool mayHaveWritten_ = true;
     bool mapFailed_ = false;
     // Batched index reads (beginIndexRead): depth, and whether the shared
     // header lock is held for them.

@@ -175,6 +175,8 @@ class DbfTable::HeaderLock {
 public:
     HeaderLock(DbfTable& t, bool exclusive) : t_(t)
     {
+        if (exclusive)
+            t.mayHaveWritten_ = true;  // park() looks at the files again
         if (t.readHold_ > 0) {
             // The batch of reads holds the header already; a change in the
             // middle of it would give the hold away.

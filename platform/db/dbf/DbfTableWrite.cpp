@@ -362,10 +362,11 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
 }
 
 // After a change of the index: others must see it complete before the
-// header lock goes, so it is written out at once on a shared open. On an
-// exclusive open it is written by flush() or on close; a program killed
-// before leaves the index marked "in update" (DBERR_INDEXOUTOFDATE, then
-// regenerated) and every record intact.
+// header lock goes, so it is written out at once on a shared open (its mark
+// left "pending" until a forced flush). On an exclusive open it is written
+// by flush() or on close; a program killed before leaves the index marked
+// "in update" (DBERR_INDEXOUTOFDATE, then regenerated) and every record
+// intact.
 void DbfTable::indexWritten()
 {
     if (mdx_ && !mode_.exclusive)
@@ -500,12 +501,15 @@ void DbfTable::deleteRecord(uint32_t recNo) { setRecordDeleted(recNo, true); }
 void DbfTable::undeleteRecord(uint32_t recNo) { setRecordDeleted(recNo, false); }
 
 // Forced to the disk in an order that a power cut cannot turn into a stale
-// index: the index first, marked "in update"; then the memo file and the
-// table; then the index again, the mark cleared. A cut in between leaves the
-// mark on the disk: the next open answers DBERR_INDEXOUTOFDATE and the index
-// is made again. On a shared open the header stays locked meanwhile (others
-// would find the index marked); within a batch of reads, which holds the
-// header shared, the index is forced after the table without the mark.
+// index. The index carries its mark on the disk since the first change after
+// the last forced flush (mdx/MdxFile.h: set and forced before the table
+// changed); here the memo file and the table are forced, then the index's
+// nodes, then its header that clears the mark. A cut in between leaves the
+// mark: the next open answers DBERR_INDEXOUTOFDATE and the index is made
+// again. On a shared open the header stays locked meanwhile: every change
+// of every program is made under it, so that forcing the files forces the
+// changes of the others too, and clearing the mark cannot overtake a change
+// under way (a batch of reads holds the header shared: no change either).
 void DbfTable::flush()
 {
     if (isReadOnly())
@@ -513,23 +517,22 @@ void DbfTable::flush()
     std::optional<HeaderLock> lock;
     if (mdx_ && !mode_.exclusive && readHold_ == 0)
         lock.emplace(*this, true);
-    const bool marked = mdx_ && (mode_.exclusive || lock.has_value()) && mdx_->beginSync();
-    try {
-        if (dbt_.isOpen())
-            dbt_.sync();
-        file_.sync();
-    } catch (const EDBEngineError&) {
-        if (marked) {
-            // Not forced, but usable by the others again.
-            try {
-                mdx_->flush(false);
-            } catch (const EDBEngineError&) {
-            }
-        }
-        throw;
-    }
+    if (dbt_.isOpen())
+        dbt_.sync();
+    file_.sync();
     if (mdx_)
         mdx_->flush(true);
+}
+
+// Changes of this open not forced to the disk: forced now (a table left
+// with the index's mark on the disk and nobody at it opens out of date).
+void DbfTable::forceOwnChanges() noexcept
+{
+    try {
+        if (mdx_ && mdx_->unforced())
+            flush();
+    } catch (const EDBEngineError&) {
+    }
 }
 
 bool DbfTable::park()
@@ -537,27 +540,31 @@ bool DbfTable::park()
     if (parked_ || mode_.exclusive || readHold_ > 0 || tableLocked_ || !recordLocks_.empty() || dbt_.isOpen())
         return false;
     try {
-        if (mdx_)
-            mdx_->flush(false);
+        if (mdx_ && mdx_->unforced())
+            flush();
     } catch (const EDBEngineError&) {
         return false;
     }
-    if (mdx_) {
-        // The index as we leave it: another size or time when it is back
-        // means a change made without us (a copy, a damage): open anew.
-        struct stat st {};
-        if (fileSystem().stat(mdx_->path(), &st) != 0)
+    // The files as we leave them (as unpark() last saw them when nothing was
+    // changed through this table since). The index: another size or time
+    // when it is back means a change made without us (a copy, a damage):
+    // open anew. The table file: the same size and time when it is back
+    // means that its header need not be read again.
+    if (mayHaveWritten_) {
+        if (mdx_) {
+            struct stat st {};
+            if (fileSystem().stat(mdx_->path(), &st) != 0)
+                return false;
+            parkedIndex_ = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
+                            static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
+        }
+        struct stat fs {};
+        if (fileSystem().fstat(file_.fd(), &fs) != 0)
             return false;
-        parkedIndex_ = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
-                        static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
+        parkedFile_ = {static_cast<int64_t>(fs.st_size), static_cast<int64_t>(fs.st_mtim.tv_sec),
+                       static_cast<int64_t>(fs.st_mtim.tv_nsec)};
+        mayHaveWritten_ = false;
     }
-    // The table file as we leave it: the same size and time when it is
-    // back means that its header need not be read again.
-    struct stat fs {};
-    if (::fstat(file_.fd(), &fs) != 0)
-        return false;
-    parkedFile_ = {static_cast<int64_t>(fs.st_size), static_cast<int64_t>(fs.st_mtim.tv_sec),
-                   static_cast<int64_t>(fs.st_mtim.tv_nsec)};
     file_.unlock(kLockOpen, 1);
     parked_ = true;
     return true;
@@ -600,6 +607,7 @@ bool DbfTable::unpark()
             if (now != parkedIndex_)
                 return false;
         }
+        parkedFile_ = file;  // the header as it was just read (or known)
         return true;
     } catch (const std::exception&) {
         return false;

@@ -209,9 +209,9 @@ MdxFile::MdxFile(std::unique_ptr<detail::Store> store) : st_(std::move(store)) {
 MdxFile::~MdxFile()
 {
     try {
-        st_->flush(false);
+        st_->flush(st_->unforced());
     } catch (...) {
-        // The "in update" mark stays in the file: the next open asks for regeneration.
+        // The mark stays in the file: the next open asks for regeneration.
     }
 }
 
@@ -300,9 +300,9 @@ std::unique_ptr<MdxFile> MdxFile::create(const std::string& path, const std::str
     return open(path);
 }
 
-std::unique_ptr<MdxFile> MdxFile::open(const std::string& path, Mode mode)
+std::unique_ptr<MdxFile> MdxFile::open(const std::string& path, Mode mode, bool alone)
 {
-    return std::unique_ptr<MdxFile>(new MdxFile(Store::openPath(path, mode, false)));
+    return std::unique_ptr<MdxFile>(new MdxFile(Store::openPath(path, mode, false, alone)));
 }
 
 std::vector<TagSpec> MdxFile::readTagSpecs(const std::string& path)
@@ -583,7 +583,7 @@ RegenerateResult MdxFile::regenerateAll(const RecordSource& source)
 
 void MdxFile::flush(bool sync) { st_->flush(sync); }
 
-bool MdxFile::beginSync() { return st_->beginSync(); }
+bool MdxFile::unforced() const { return st_->unforced(); }
 
 void MdxFile::refresh() { st_->syncWithDisk(true); }
 

@@ -16,13 +16,17 @@
 //     write or rename the system refused DBERR_READERR / DBERR_WRITEERR.
 //
 // Crash safety: the first change after a clean state writes an "in update"
-// mark into the file header before any node is touched; flush() writes the
-// changed nodes, then clears the mark.  A file found with the mark (a program
-// killed between the two) is refused with DBERR_INDEXOUTOFDATE.  Against a
-// power cut, the table layer forces the index and its own file to the disk
-// in the order beginSync(), its own file, flush(true): the index is marked
-// on the disk while the table's changes are on their way there.  Regeneration
-// builds a complete new file beside the old one and renames it over it.
+// mark into the file header, and forces it to the disk, before any node is
+// touched (and before the table writes the record the change is for).  The
+// mark stays on the disk until flush(true), which the table layer calls once
+// it has forced its own files: the nodes are forced, then the header that
+// clears the mark.  flush(false) writes the changes and leaves the mark as
+// "pending": programs that have the file open read it; an open made alone
+// (after a power cut, or a program killed before its forced flush) refuses
+// it with DBERR_INDEXOUTOFDATE, as it refuses a file left "in update".  So a
+// power cut at any instant leaves an index that matches its table, or one
+// refused.  Regeneration builds a complete new file beside the old one and
+// renames it over it.
 //
 // Several processes: every public call (cursor moves by next/prior excepted)
 // first compares the header's change counter with the one it last saw (one
@@ -149,7 +153,11 @@ public:
                                            const std::vector<TagSpec>& tags);
     // Opens an existing file; checks the file header, the tag table and every
     // tag header.  Damaged, foreign or half-written: DBERR_INDEXOUTOFDATE.
-    static std::unique_ptr<MdxFile> open(const std::string& path, Mode mode = Mode::ReadWrite);
+    // alone: the caller knows that no other program has the file open; a
+    // file marked "pending" (changes not forced to the disk) is then refused
+    // too (DBERR_INDEXOUTOFDATE).
+    static std::unique_ptr<MdxFile> open(const std::string& path, Mode mode = Mode::ReadWrite,
+                                         bool alone = false);
     // The tag descriptions of a file whose nodes may be damaged or half
     // written (the "in update" mark is ignored); only the file header, the tag
     // table and the tag headers must be sound.  For regenerating a file that
@@ -163,8 +171,8 @@ public:
                                             const RecordSource& source,
                                             RegenerateResult* result = nullptr);
 
-    // Writes pending changes without forcing them to the disk (errors are
-    // swallowed; call flush() to see them).
+    // Writes pending changes, forced to the disk when this handle made
+    // changes not forced yet (errors are swallowed; call flush() to see them).
     ~MdxFile();
     MdxFile(const MdxFile&) = delete;
     MdxFile& operator=(const MdxFile&) = delete;
@@ -225,20 +233,15 @@ public:
     RegenerateResult regenerateAll(const RecordSource& source);
 
     // ---- durability ----
-    // Writes the changed nodes and the header, clears the "in update" mark,
-    // and (sync) forces everything written since the last forced flush to
-    // the disk, the nodes before the header that clears the mark.
+    // Writes the changed nodes and the header.  sync: forces the nodes (of
+    // every program: call it under the lock that keeps the others from
+    // changing the file) to the disk, then the header that clears the mark;
+    // the table's own files must be forced before.  Without sync the mark is
+    // left "pending".
     void flush(bool sync = true);
-    // First half of a flush forced to the disk together with another file
-    // (the table): writes the pending changes with the "in update" mark set
-    // and forces them to the disk.  The caller then forces its own file and
-    // ends with flush(true); a power cut in between leaves the index refused
-    // (DBERR_INDEXOUTOFDATE), never stale.  Answers false, having done
-    // nothing, when the file is as this handle last forced it to the disk
-    // (changes of other processes included).  While
-    // the mark is set other processes refuse the file: hold the lock that
-    // keeps them from reading it.
-    bool beginSync();
+    // Changes made through this handle and not yet forced to the disk by a
+    // flush(true) (of this handle).
+    bool unforced() const;
     // Drops the node cache when another process changed the file (automatic
     // on every public call; exposed for the table layer after taking a lock).
     void refresh();

@@ -216,10 +216,11 @@ Store::~Store()
         kdb::fileSystem().close(fd_);
 }
 
-std::unique_ptr<Store> Store::openPath(const std::string& path, MdxFile::Mode mode, bool ignoreMark)
+std::unique_ptr<Store> Store::openPath(const std::string& path, MdxFile::Mode mode, bool ignoreMark, bool alone)
 {
     std::unique_ptr<Store> st(new Store);
     st->path_ = path;
+    st->acceptPending_ = !alone;
     st->readOnly_ = mode == MdxFile::Mode::ReadOnly;
     st->fd_ = kdb::fileSystem().open(path, (st->readOnly_ ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (st->fd_ < 0) {
@@ -231,6 +232,8 @@ std::unique_ptr<Store> Store::openPath(const std::string& path, MdxFile::Mode mo
     }
     st->loadHeader(ignoreMark);
     st->loadTags();
+    // From now on a pending mark is another open's: a power cut ends this one too.
+    st->acceptPending_ = true;
     return st;
 }
 
@@ -265,9 +268,11 @@ void Store::loadHeader(bool ignoreMark)
         throwCorrupt(path_, "truncated file");
     if (rd16(h + H_TAGSINUSE) > kMaxTags)
         throwCorrupt(path_, "bad tag count");
-    if (!ignoreMark && h[H_MARK] != MARK_CLEAN)
-        throwCorrupt(path_, h[H_MARK] == MARK_REPLACED ? "file replaced"
-                                                       : "update interrupted");
+    if (!ignoreMark && h[H_MARK] != MARK_CLEAN && !(h[H_MARK] == MARK_PENDING && acceptPending_))
+        throwCorrupt(path_, h[H_MARK] == MARK_REPLACED  ? "file replaced"
+                            : h[H_MARK] == MARK_PENDING ? "changes not forced to the disk"
+                                                        : "update interrupted");
+    diskMark_ = h[H_MARK];
     std::memcpy(hdr_, h, kHeaderBytes);
     blockPages_ = bp;
     blockBytes_ = bb;
@@ -407,8 +412,9 @@ void Store::syncWithDisk(bool force)
         reopen();
         return;
     }
-    if (b[H_MARK] != MARK_CLEAN)
+    if (b[H_MARK] != MARK_CLEAN && b[H_MARK] != MARK_PENDING)
         throwCorrupt(path_, "update in progress or interrupted");
+    diskMark_ = b[H_MARK];
     if (rd32(b + H_COUNTER) != rd32(hdr_ + H_COUNTER))
         reload();
     checkedInHold_ = held_;
@@ -625,19 +631,40 @@ void Store::pwriteAll(const uint8_t* data, size_t len, uint64_t offset)
     writeAll(fd_, path_, data, len, offset);
 }
 
+// The order of the writes against a power cut (whatever part of the writes
+// not forced to the disk reaches it): the first change after a clean state
+// writes the "in update" mark and forces it to the disk before any node, and
+// before the table writes the record the change is for. The mark then stays
+// set on the disk, as "in update" while a change runs (a killed program
+// leaves it) or as "pending" between changes (other programs read the file;
+// only an open that finds no other program at the table refuses it), until
+// a forced flush has forced the table, then the nodes, and clears it. Later
+// changes before that flush force nothing.
+//
+// Several programs: changes and forced flushes run under the table's header
+// lock, and forcing a file forces every program's writes to it; so a flush
+// that clears the mark covers the changes of the others too, and the next
+// change, reading the header, finds the mark cleared and sets it again.
 void Store::beginChange()
 {
     checkUsable();
     if (readOnly_)
         throw EDBEngineError::readOnly(path_);
     if (!markOnDisk_) {
-        // The mark is in the file before any node changes and before the
-        // table writes the record the change is for (a killed program leaves
-        // it behind; the system's cache keeps the write order for readers).
         hdr_[H_MARK] = MARK_INUPDATE;
         pwriteAll(hdr_, kPageBytes, 0);
+        if (diskMark_ == MARK_CLEAN) {
+            try {
+                forceToDisk();
+            } catch (...) {
+                broken_ = true;   // the others find the mark: regenerated
+                throw;
+            }
+        }
+        diskMark_ = MARK_INUPDATE;
         markOnDisk_ = true;
     }
+    unforced_ = true;
     dirty_ = true;
     ++generation_;
 }
@@ -682,60 +709,36 @@ void Store::writeNodes()
     dirtyPages_.clear();
 }
 
-bool Store::beginSync()
-{
-    if (readOnly_)
-        return false;
-    if (broken_) {
-        // Refused until regenerated: the mark goes to the disk so that the
-        // table's changes may follow it there (flush() then reports the
-        // index out of date).
-        const uint8_t mark = MARK_INUPDATE;
-        writeAll(fd_, path_, &mark, 1, H_MARK);
-        forceToDisk();
-        return true;
-    }
-    // Changes of other processes count too: forcing the table forces theirs.
-    syncWithDisk(true);
-    if (!dirty_ && !unsynced_ && forcedKnown_ && counter() == forcedCounter_)
-        return false;
-    // Marked again when a flush without sync cleared the mark already; the
-    // file counts as changed until flush() clears it.
-    hdr_[H_MARK] = MARK_INUPDATE;
-    markOnDisk_ = true;
-    dirty_ = true;
-    writeNodes();
-    pwriteAll(hdr_, kPageBytes, 0);
-    forceToDisk();
-    return true;
-}
-
 void Store::flush(bool sync)
 {
     checkUsable();
-    if (!dirty_) {
-        if (sync && unsynced_) {
+    if (sync && !dirty_)
+        syncWithDisk(true);   // the mark another program's changes left
+    if (!dirty_ && !(sync && diskMark_ == MARK_PENDING)) {
+        if (sync && unsynced_)
             forceToDisk();
-            forcedKnown_ = true;
-            forcedCounter_ = counter();
-        }
+        if (sync)
+            unforced_ = false;
         return;
     }
     try {
+        const bool changed = dirty_;
         writeNodes();
         // The blocks are on the disk before the header that clears the mark.
-        if (sync && unsynced_)
+        if (sync)
             forceToDisk();
-        hdr_[H_MARK] = MARK_CLEAN;
-        wr32(hdr_ + H_COUNTER, rd32(hdr_ + H_COUNTER) + 1);
-        writeToday(hdr_ + H_UPDATED);
+        hdr_[H_MARK] = sync ? MARK_CLEAN : MARK_PENDING;
+        if (changed) {
+            wr32(hdr_ + H_COUNTER, rd32(hdr_ + H_COUNTER) + 1);
+            writeToday(hdr_ + H_UPDATED);
+        }
         pwriteAll(hdr_, kHeaderBytes, 0);
         if (sync) {
             forceToDisk();
-            forcedKnown_ = true;
-            forcedCounter_ = counter();
+            unforced_ = false;
         }
         diskBytes_ = std::max<uint64_t>(diskBytes_, uint64_t(rd32(hdr_ + H_PAGES)) * kPageBytes);
+        diskMark_ = hdr_[H_MARK];
         markOnDisk_ = false;
         dirty_ = false;
     } catch (...) {

@@ -30,7 +30,9 @@ enum : uint32_t {
     H_COUNTER = 48,   // in the unused area: change counter, raised on every flush
     H_TAGTABLE = 544, H_TAGENTRY = 32
 };
-enum : uint8_t { MARK_CLEAN = 0, MARK_INUPDATE = 1, MARK_REPLACED = 2 };
+// MARK_PENDING: changes complete in the file, not all forced to the disk yet
+// (see Store::beginChange).
+enum : uint8_t { MARK_CLEAN = 0, MARK_INUPDATE = 1, MARK_REPLACED = 2, MARK_PENDING = 3 };
 
 // Tag table entry offsets.
 enum : uint32_t {
@@ -129,7 +131,10 @@ class Store {
 public:
     ~Store();
 
-    static std::unique_ptr<Store> openPath(const std::string& path, MdxFile::Mode mode, bool ignoreMark);
+    // alone: no other program has the file open (a pending mark is then left
+    // over and refused).
+    static std::unique_ptr<Store> openPath(const std::string& path, MdxFile::Mode mode, bool ignoreMark,
+                                           bool alone = false);
     // Builds a complete file at `path` (through a temporary file renamed over
     // it).  runs[i] holds the sorted entries of specs[i].
     static void buildFile(const std::string& path, const std::string& dataName, const uint8_t* created,
@@ -190,10 +195,8 @@ public:
     void addTag(const TagSpec& spec);
     void dropTag(std::string_view name);
     void flush(bool sync);
-    // Writes the pending changes with the "in update" mark set and forces
-    // them to the disk; false when nothing was written since the last time
-    // the file was forced there.
-    bool beginSync();
+    // Changes made through this store not forced to the disk yet.
+    bool unforced() const { return unforced_; }
     void verify();
     void markBroken() { broken_ = true; }
 
@@ -254,11 +257,12 @@ private:
     bool checkedInHold_ = false;
     uint32_t nextSeqPage_ = 0;        // page after the last read from the disk
     uint32_t readAhead_ = 1;          // blocks of the last read
-    bool markOnDisk_ = false;
+    bool markOnDisk_ = false;         // this store wrote the "in update" mark since its last flush
+    uint8_t diskMark_ = MARK_CLEAN;   // the mark as the file holds it (last read or written)
+    bool acceptPending_ = true;       // a pending mark is another open's (false: left over)
+    bool unforced_ = false;           // changed the file since its last forced flush
     bool dirty_ = false;              // changes in the cache not in the file yet
     bool unsynced_ = false;           // written since the file was last forced to the disk
-    bool forcedKnown_ = false;        // forcedCounter_ is known
-    uint32_t forcedCounter_ = 0;      // change counter when this store last forced the file
     bool broken_ = false;
 };
 

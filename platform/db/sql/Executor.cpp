@@ -48,7 +48,8 @@ int StmtTable::tagOnField(int field) const {
 }
 
 Executor::~Executor() {
-    for (StmtTable& s : tabs_) s.table->releaseBehindReads(false);
+    for (StmtTable& s : tabs_)
+        if (s.releasing) s.table->releaseBehindReads(false);
 }
 
 void Executor::openTables() {
@@ -56,7 +57,6 @@ void Executor::openTables() {
         TableOpenMode mode;
         mode.readOnly = st_.kind == Statement::Select;
         StmtTable& s = tabs_.emplace_back(db_.openTable(t.name, mode));
-        if (releaseBehind_) s.table->releaseBehindReads(true);
         s.name = Database::baseName(t.name);
         s.alias = t.alias;
         RowCache rc;

@@ -32,6 +32,7 @@ struct StmtTable {
     std::vector<int> tagField;     // per tag: the field of a key on one field, -1 for an expression
     std::vector<char> rawKind;     // per field: Table::rawKind
     bool rawRecords = false;       // rawRecord() answers (the .DBF layout)
+    bool releasing = false;        // Table::releaseBehindReads is on
 
     explicit StmtTable(std::shared_ptr<Table> t);
     const FieldInfo& field(int f) const { return table->fields()[static_cast<size_t>(f)]; }
@@ -81,8 +82,10 @@ public:
     Executor& operator=(const Executor&) = delete;
 
     // The rows are kept for a reader that goes through them after the
-    // statement (a query dataset): long scans give back the tables' memory
-    // behind them (Table::releaseBehindReads). Set before openSelect().
+    // statement (a query dataset): once a result grows long, the scans give
+    // back the tables' memory behind them (Table::releaseBehindReads), as
+    // the rows' own bytes hold what is read; a short result keeps the map
+    // warm for the next statement. Set before openSelect().
     void keepRowsForLater() { releaseBehind_ = true; }
 
     // Runs the statement; with planOnly, only chooses how the tables are read.
@@ -147,6 +150,15 @@ private:
     // are wide, and the memory is read faster when asked for in advance.
     static constexpr uint32_t kAhead = 16;
     void addHot(int table, int field);
+    // A result of `rows` rows read from the table: a long one gives back
+    // the memory behind its scans (see keepRowsForLater).
+    static constexpr size_t kLongResult = 4096;
+    void noteRows(StmtTable& s, size_t rows) {
+        if (releaseBehind_ && !s.releasing && rows >= kLongResult) {
+            s.table->releaseBehindReads(true);
+            s.releasing = true;
+        }
+    }
     void prefetchRec(StmtTable& s, int table, uint32_t rec);
     bool testRaw(const Compiled& k, const Ctx& c);
     bool test(const Compiled& k, const Ctx& c);

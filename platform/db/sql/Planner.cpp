@@ -149,7 +149,10 @@ std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::f
         for (uint32_t r = 1; r <= n; ++r) {
             if (raw && r + kAhead <= n) prefetchRec(s, table, r + kAhead);
             const bool deleted = raw ? *t.rawRecord(r) == '*' : t.isDeleted(r);
-            if (!deleted && keep(r)) out.push_back(r);
+            if (!deleted && keep(r)) {
+                out.push_back(r);
+                if (!st_.distinct) noteRows(s, out.size());  // DISTINCT keeps few of what it reads
+            }
         }
         return out;
     }

@@ -126,6 +126,7 @@ void Executor::streamMore(size_t count) {
         c.rec[0] = r;
         if (!passes(c, 1u)) return;
         rows_.push_back(c);
+        noteRows(s, rows_.size());
         capture(rows_.size() - 1);
     };
     switch (stream_.type) {
@@ -182,6 +183,7 @@ void Executor::gatherAll(const Expr* orderFirst) {
     if (st_.distinct) distinctRows();
     // the rows' bytes, kept in the order the rows were read (file order for
     // a scan); a sort moves them with their rows
+    for (StmtTable& s : tabs_) noteRows(s, rows_.size());
     for (size_t j = 0; j < rows_.size(); ++j) {
         if (tabs_.size() == 1 && j + kAhead < rows_.size()) prefetchRec(tabs_[0], 0, rows_[j + kAhead].rec[0]);
         capture(j);

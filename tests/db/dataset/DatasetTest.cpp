@@ -6,6 +6,7 @@
 
 #include "PracticeFiles.h"
 #include "dataset/Dataset.h"
+#include "engine/Engine.h"
 #include "platform/os/Abort.h"
 
 using namespace kdb;
@@ -362,13 +363,21 @@ TEST_F(DatasetLayer, NotificationsForTheWidgets) {
     EXPECT_EQ(reset.count(), resets + 1);
 }
 
+// The practice tables as files in a temporary directory.
+struct PracticeDir {
+    QTemporaryDir tmp;
+    std::string dir = tmp.path().toStdString();
+    PracticeDir() {
+        EXPECT_TRUE(tmp.isValid());
+        EXPECT_EQ(createPracticeFiles(dir), 0);
+        fillPracticeFiles(dir);
+    }
+};
+
 // The same uses on table files created through the engine.
 TEST(DatasetOnFiles, TableAndQueryOverEngineTables) {
-    QTemporaryDir tmp;
-    ASSERT_TRUE(tmp.isValid());
-    const std::string dir = tmp.path().toStdString();
-    ASSERT_EQ(createPracticeFiles(dir), 0);
-    fillPracticeFiles(dir);
+    PracticeDir practice;
+    const std::string& dir = practice.dir;
 
     TableDataset t;
     t.setDatabaseName(dir);
@@ -417,6 +426,45 @@ TEST(DatasetOnFiles, TableAndQueryOverEngineTables) {
     check.setSql("SELECT POSOLOGIE FROM FORD WHERE CODE='1' AND NUM=1");
     check.open();
     EXPECT_EQ(check.fieldByName("POSOLOGIE").asString(), "MATIN ET SOIR");
+}
+
+// A query reads its rows as the cursor needs them, each row keeping what
+// its record held when it was read; a statement that returns no rows is not
+// run by open().
+TEST(DatasetOnFiles, QueryRowsAreReadOnDemandAndKeepWhatTheyRead) {
+    PracticeDir practice;
+    const std::string& dir = practice.dir;
+    {
+        auto ex = engine::openTable(dir, "EXCOMP");
+        for (int i = 5; i <= 400; ++i)
+            ex->append({QString::number(i).rightJustified(6, '0'), "000003", QDate(2024, 5, 1), "B", "001", "RAS"});
+        ex->flush();
+    }
+    QueryDataset q;
+    q.setDatabaseName(dir);
+    q.setSql("SELECT NUM, RESULTAT, DATE_EX FROM EXCOMP");
+    q.open();
+    EXPECT_FALSE(q.allRowsLoaded());
+    EXPECT_EQ(q.fieldByName("RESULTAT").asString(), "NORMAL");
+    EXPECT_EQ(q.recordCount(), 400);
+    QueryDataset change;
+    change.setDatabaseName(dir);
+    change.setSql("UPDATE EXCOMP SET RESULTAT='REVU' WHERE NUM='000001'");
+    EXPECT_EQ(change.execSql(), 1);
+    q.first();
+    EXPECT_EQ(q.fieldByName("RESULTAT").asString(), "NORMAL");
+    EXPECT_EQ(q.fieldByName("DATE_EX").asDate(), QDate(2024, 3, 5));
+    q.last();
+    EXPECT_EQ(q.fieldByName("NUM").asString(), "000400");
+    q.close();  // run again: the rows as the table holds them now
+    q.open();
+    EXPECT_EQ(q.fieldByName("RESULTAT").asString(), "REVU");
+
+    QueryDataset notRows;
+    notRows.setDatabaseName(dir);
+    notRows.setSql("DELETE FROM EXCOMP");
+    EXPECT_THROW(notRows.open(), EDatabaseError);
+    EXPECT_EQ(sql::execute(dir, "SELECT NUM FROM EXCOMP").result.rows.size(), 400u);
 }
 
 }  // namespace

@@ -142,7 +142,9 @@ TEST_F(ProcessTest, WriterKilledAtRandomInstantsLosesNoFlushedRecord)
         ASSERT_EQ(t->findKey("NUM", QString::number(t->recordCount())), t->recordCount());
         lastFlushed = t->recordCount();
     }
-    EXPECT_GT(lastFlushed, 40u);
+    // The writers got on (each flush forces the index's mark, the memo file,
+    // the table and the index: a few records per round on a busy machine).
+    EXPECT_GT(lastFlushed, 20u);
     fprintf(stderr, "records %u, index rebuilt %d times\n", lastFlushed, outOfDate);
 }
 
@@ -158,9 +160,11 @@ TEST_F(ProcessTest, TwoProcessesAppendingLoseAndDoubleNothing)
         ASSERT_GE(pid, 0);
         if (pid == 0) {
             try {
-                auto t = DbfTable::open(p);
-                for (int i = 0; i < perWriter; ++i)
-                    t->append({QString::fromLatin1(who), i});
+                {
+                    auto t = DbfTable::open(p);
+                    for (int i = 0; i < perWriter; ++i)
+                        t->append({QString::fromLatin1(who), i});
+                }   // closed: its changes forced (a program gone without it leaves the index to remake)
                 _exit(0);
             } catch (const std::exception& e) {
                 fprintf(stderr, "%s\n", e.what());

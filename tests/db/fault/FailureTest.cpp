@@ -126,9 +126,13 @@ TEST(FailureTest, AFailedFlushLosesNothing)
     for (const Case& c : {
              Case{"shared, table sync refused", false, rule(Op::Sync, ".DBF"), flush, DBERR_WRITEERR, "PATIENT.DBF"},
              Case{"exclusive, table sync refused", true, rule(Op::Sync, ".DBF"), flush, DBERR_WRITEERR, "PATIENT.DBF"},
-             Case{"shared, index sync refused", false, rule(Op::Sync, ".MDX"), flush, DBERR_WRITEERR, "PATIENT.MDX"},
+             // The index refused: it keeps its mark (the system may have
+             // dropped the pages it could not write) and is made again.
+             Case{"shared, index sync refused", false, rule(Op::Sync, ".MDX"), flush, DBERR_WRITEERR, "PATIENT.MDX",
+                  true},
              Case{"exclusive, index write refused", true, rule(Op::Write, ".MDX"), flush, DBERR_WRITEERR,
-                  "PATIENT.MDX"},
+                  "PATIENT.MDX", true},
+             // Only the cleared mark is not forced: the nodes were.
              Case{"exclusive, last index sync refused", true, rule(Op::Sync, ".MDX", EIO, -1, true, 1), flush,
                   DBERR_WRITEERR, "PATIENT.MDX"},
          })

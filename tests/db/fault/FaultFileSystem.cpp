@@ -233,18 +233,42 @@ size_t SyncJournal::size() const
 
 std::map<std::string, std::string> SyncJournal::stateAfter(size_t count) const
 {
-    std::lock_guard<std::mutex> g(m_);
-    std::map<std::string, std::string> files = start_;
-    for (size_t i = 0; i < count && i < events_.size(); ++i) {
-        if (events_[i].removed)
-            files.erase(events_[i].path);
-        else
-            files[events_[i].path] = events_[i].content;
-    }
-    return files;
+    return statesAfter(count).front();
 }
 
-void SyncJournal::record(int fd)
+std::vector<std::map<std::string, std::string>> SyncJournal::statesAfter(size_t count) const
+{
+    std::lock_guard<std::mutex> g(m_);
+    std::map<std::string, std::string> synced = start_, written = start_;
+    for (size_t i = 0; i < count && i < events_.size(); ++i) {
+        const Event& e = events_[i];
+        if (e.removed) {
+            synced.erase(e.path);
+            written.erase(e.path);
+            continue;
+        }
+        if (e.synced)
+            synced[e.path] = e.content;
+        written[e.path] = e.content;
+    }
+    std::vector<std::string> open;   // files whose writes may or may not be on the disk
+    for (const auto& [name, content] : written) {
+        const auto s = synced.find(name);
+        if (s == synced.end() || s->second != content)
+            open.push_back(name);
+    }
+    std::vector<std::map<std::string, std::string>> states;
+    for (size_t pick = 0; pick < (size_t(1) << open.size()); ++pick) {
+        std::map<std::string, std::string> files = synced;
+        for (size_t k = 0; k < open.size(); ++k)
+            if (pick & (size_t(1) << k))
+                files[open[k]] = written.at(open[k]);
+        states.push_back(std::move(files));
+    }
+    return states;
+}
+
+void SyncJournal::record(int fd, bool synced)
 {
     const std::string n = name(pathOf(fd));
     std::lock_guard<std::mutex> g(m_);
@@ -260,14 +284,14 @@ void SyncJournal::record(int fd)
         done += static_cast<size_t>(r);
     }
     content.resize(done);
-    events_.push_back({n, std::move(content), false});
+    events_.push_back({n, std::move(content), false, synced});
 }
 
 int SyncJournal::fsync(int fd)
 {
     const int rc = FileSystem::fsync(fd);
     if (rc == 0)
-        record(fd);
+        record(fd, true);
     return rc;
 }
 
@@ -275,7 +299,23 @@ int SyncJournal::fdatasync(int fd)
 {
     const int rc = FileSystem::fdatasync(fd);
     if (rc == 0)
-        record(fd);
+        record(fd, true);
+    return rc;
+}
+
+ssize_t SyncJournal::pwrite(int fd, const void* buf, size_t n, off_t offset)
+{
+    const ssize_t rc = FileSystem::pwrite(fd, buf, n, offset);
+    if (rc > 0)
+        record(fd, false);
+    return rc;
+}
+
+int SyncJournal::ftruncate(int fd, off_t size)
+{
+    const int rc = FileSystem::ftruncate(fd, size);
+    if (rc == 0)
+        record(fd, false);
     return rc;
 }
 
@@ -288,18 +328,28 @@ int SyncJournal::rename(const std::string& from, const std::string& to)
     const std::string a = name(from), b = name(to);
     if (a.empty() || b.empty())
         return rc;
-    // The source as last synced (or as it was at the start).
-    std::optional<std::string> content;
-    const auto last = std::find_if(events_.rbegin(), events_.rend(), [&](const Event& e) { return e.path == a; });
-    if (last != events_.rend()) {
-        if (!last->removed)
-            content = last->content;
-    } else if (auto s = start_.find(a); s != start_.end()) {
-        content = s->second;
+    // The source as last synced (or as it was at the start), and as written.
+    bool exists = false, changed = false;
+    std::string synced, written;
+    if (auto st = start_.find(a); st != start_.end()) {
+        exists = true;
+        synced = written = st->second;
+    }
+    for (const Event& e : events_) {
+        if (e.path != a)
+            continue;
+        exists = !e.removed;
+        changed = !e.removed && !e.synced;
+        written = e.content;
+        if (e.synced)
+            synced = e.content;
     }
     events_.push_back({a, {}, true});
-    if (content)
-        events_.push_back({b, std::move(*content), false});
+    if (exists) {
+        events_.push_back({b, synced, false, true});
+        if (changed)
+            events_.push_back({b, written, false, false});
+    }
     return rc;
 }
 

@@ -76,15 +76,17 @@ private:
     int faults_ = 0;
 };
 
-// Keeps, at every sync of a file, the file's whole content: what a power cut
-// right after it would find of that file. A rename takes the synced content
-// of its source along.
+// Keeps, at every write and every sync of a file, the file's whole content.
+// A power cut at any instant finds each file as its last sync left it, or as
+// the writes since made it (the system may have written them out already).
+// A rename takes the synced and the written content of its source along.
 class SyncJournal : public TrackingFileSystem {
 public:
     struct Event {
         std::string path;
         std::string content;
         bool removed = false;
+        bool synced = true;   // false: written, not forced to the disk
     };
     // Takes the files of `directory` as they are now as the starting point.
     explicit SyncJournal(const std::string& directory);
@@ -93,6 +95,13 @@ public:
     // Every file as a power cut right after event `count - 1` leaves it
     // (count 0: the starting point): file name -> content.
     std::map<std::string, std::string> stateAfter(size_t count) const;
+    // Every state a power cut right after event `count - 1` may leave: each
+    // file written since its last sync as synced or as written, in every
+    // combination; the first state is stateAfter(count).
+    std::vector<std::map<std::string, std::string>> statesAfter(size_t count) const;
+
+    ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) override;
+    int ftruncate(int fd, off_t size) override;
 
     int fsync(int fd) override;
     int fdatasync(int fd) override;
@@ -100,7 +109,7 @@ public:
     int unlink(const std::string& path) override;
 
 private:
-    void record(int fd);
+    void record(int fd, bool synced);
     std::string name(const std::string& path) const;
 
     mutable std::mutex m_;

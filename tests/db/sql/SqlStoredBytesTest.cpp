@@ -149,6 +149,9 @@ TEST_F(StoredBytes, TagWalksDistinctMaxAndJoinAgreeWithValues) {
         agree("SELECT ID FROM T WHERE NAME LIKE " + quoted(t + "%"));
     }
     agree("SELECT ID, NAME FROM T ORDER BY NAME");
+    agree("SELECT ID, AMT FROM T ORDER BY AMT DESC, ID");
+    agree("SELECT ID FROM T ORDER BY CNT, NAME DESC, ID");
+    agree("SELECT ID, DAT FROM T ORDER BY DAT DESC, REF, ID");
     agree("SELECT DISTINCT NAME FROM T ORDER BY NAME");
     agree("SELECT DISTINCT NAME FROM T WHERE NAME <> '' ORDER BY NAME");
     agree("SELECT DISTINCT NAME, DAT FROM T");

@@ -1,0 +1,58 @@
+#include "RecordsCommon.h"
+
+#include "app/global/global.h"
+#include "platform/db/core/DbError.h"
+#include "platform/os/Abort.h"
+#include "platform/ui/Formats.h"
+
+#include <QDate>
+#include <QLineEdit>
+
+namespace records {
+
+QString LockedRecordMessage()
+{
+    return QStringLiteral("Cet enregistrement est en cours de modification sur un autre poste.\n"
+                          "Réessayez quand il aura été enregistré.");
+}
+
+void ForceUpperCase(QLineEdit* edit)
+{
+    QObject::connect(edit, &QLineEdit::textEdited, edit, [edit](const QString& text) {
+        const QString upper = text.toUpper();
+        if (upper == text)
+            return;
+        const int pos = edit->cursorPosition();
+        edit->setText(upper);
+        edit->setCursorPosition(pos);
+    });
+}
+
+void Guarded(const std::function<void()>& action)
+{
+    try {
+        action();
+    } catch (const EAbort&) {
+    } catch (const EDBEngineError& e) {
+        ShowError(e.code() == kdb::DBERR_LOCKED ? LockedRecordMessage() : QString::fromUtf8(e.what()));
+    } catch (const std::exception& e) {
+        ShowError(QString::fromUtf8(e.what()));
+    }
+}
+
+QDate ReadDate(const QString& text)
+{
+    return kui::StrToDate(text);
+}
+
+QWidget* NextInTabOrder(QWidget* w)
+{
+    QWidget* next = w->nextInFocusChain();
+    while (next && next != w
+           && (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled() || !next->isVisibleTo(w->window())
+               || next->window() != w->window()))
+        next = next->nextInFocusChain();
+    return next ? next : w;
+}
+
+} // namespace records

@@ -1,0 +1,38 @@
+#pragma once
+// Small pieces the record screens share.
+#include <QColor>
+#include <QDate>
+#include <QString>
+
+#include <functional>
+
+class QLineEdit;
+class QWidget;
+
+namespace records {
+
+// Colours of the screens (the designer's $BBGGRR values as RGB).
+inline const QColor ReadOnlyGrey(0xE6, 0xE6, 0xE6); // $E6E6E6
+inline const QColor FocusColour(0xAA, 0xEE, 0xFF);  // $FFEEAA
+inline const QColor LockedEditor(0xEC, 0xEB, 0xEA); // $EAEBEC
+inline const QColor HistoryRed(Qt::red);
+
+// The message shown when another workstation is changing the record.
+QString LockedRecordMessage();
+
+// Every letter typed into the edit comes out in upper case (accented ones
+// included); the cursor stays where it was.
+void ForceUpperCase(QLineEdit* edit);
+
+// Runs an action of a screen: the silent abort ends it quietly, any other
+// failure is shown in the error box, so no exception leaves the slot.
+void Guarded(const std::function<void()>& action);
+
+// A day of the calendar from dd/mm/yyyy; invalid when the text is none.
+QDate ReadDate(const QString& text);
+
+// The next control in tab order after w that takes the focus, inside the
+// same window; w itself when there is none.
+QWidget* NextInTabOrder(QWidget* w);
+
+} // namespace records

@@ -1,0 +1,649 @@
+#include "UConsul.h"
+#include "ui_UConsul.h"
+
+#include "RecordsCommon.h"
+#include "UGetOldInfos.h"
+#include "UGetPatient.h"
+#include "UImage.h"
+#include "app/global/NextCodeDb.h"
+#include "app/global/global.h"
+#include "platform/ui/Formats.h"
+#include "platform/ui/Messages.h"
+#include "platform/ui/WaitCursor.h"
+#include "platform/ui/data/DataGrid.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QStyle>
+
+namespace {
+
+// A text longer than its column of CONS.DBF is cut to the width.
+QString Cut(const QString& text, int width)
+{
+    return text.trimmed().left(width);
+}
+
+} // namespace
+
+TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
+    : QDialog(parent), context_(context), ui(new Ui::TfrmConsul), PopMenu_(new QMenu(this)),
+      PopMnPrint_(new QMenu(QStringLiteral("Imprimer "), this))
+{
+    ui->setupUi(this);
+    QStyle* st = style();
+    ui->btnAdd->setIcon(st->standardIcon(QStyle::SP_FileIcon));
+    ui->btnEdit->setIcon(st->standardIcon(QStyle::SP_FileDialogDetailedView));
+    ui->btnPost->setIcon(st->standardIcon(QStyle::SP_DialogSaveButton));
+    ui->btnCancel->setIcon(st->standardIcon(QStyle::SP_DialogCancelButton));
+    ui->btnDelete->setIcon(st->standardIcon(QStyle::SP_TrashIcon));
+    ui->btnGetPatient->setIcon(st->standardIcon(QStyle::SP_FileDialogContentsView));
+    ui->btnPatient->setIcon(st->standardIcon(QStyle::SP_DirHomeIcon));
+    ui->btnOrdonnance->setIcon(st->standardIcon(QStyle::SP_FileDialogInfoView));
+    ui->btnBio->setIcon(st->standardIcon(QStyle::SP_FileDialogListView));
+    ui->btnRadio->setIcon(st->standardIcon(QStyle::SP_FileDialogListView));
+    ui->btnPrint->setIcon(st->standardIcon(QStyle::SP_DriveHDIcon));
+    ui->btnFermer->setIcon(st->standardIcon(QStyle::SP_DialogCloseButton));
+    QFont bold = ui->lName->font();
+    bold.setBold(true);
+    bold.setPointSize(bold.pointSize() + 2);
+    ui->lName->setFont(bold);
+    ui->lName->installEventFilter(this);
+    for (QPlainTextEdit* memo : {ui->mmAntFam, ui->mmAntPers}) {
+        QPalette p = memo->palette();
+        p.setColor(QPalette::Text, records::HistoryRed);
+        memo->setPalette(p);
+    }
+    for (int i = 1; i <= 21; ++i) {
+        QLabel* slot = Image(i);
+        slot->setProperty("Tag", i);
+        slot->installEventFilter(this);
+    }
+
+    // Datasets.
+    qConsul_.setSql(QStringList{QStringLiteral("SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT"),
+                                QStringLiteral("ORDER BY DCONS")});
+    Patient_.setSql(QStringLiteral("SELECT *  FROM PATIENT WHERE CODE=:CODE"));
+    qExRadioBio_.setSql(QStringList{QStringLiteral("SELECT DISTINCT PATIENT, DATE_EX FROM EXCOMP"),
+                                    QStringLiteral("WHERE PATIENT=:MyPatient"), QStringLiteral("ORDER BY DATE_EX")});
+    qExBio_.setSql(QStringList{QStringLiteral("SELECT * FROM EXCOMP"), QStringLiteral("WHERE   RADIOBIO='B' AND "),
+                               QStringLiteral("PATIENT=:MyPatient AND "), QStringLiteral("DATE_EX=:MyDateEx")});
+    qExRadio_.setSql(QStringList{QStringLiteral("SELECT * FROM EXCOMP"), QStringLiteral("WHERE   RADIOBIO='R' AND "),
+                                 QStringLiteral("PATIENT=:MyPatient AND "), QStringLiteral("DATE_EX=:MyDateEx")});
+    qBio_.setSql(QStringLiteral("SELECT * FROM FBIO"));
+    qRadio_.setSql(QStringLiteral("SELECT * FROM FRADIO"));
+    qExBio_.addLookupField("LibExamen", "CODE", &qBio_, "CODE", "LIBELLE", 30);
+    qExRadio_.addLookupField("libExamen", "CODE", &qRadio_, "CODE", "LIBELLE", 30);
+    for (kdb::QueryDataset* q : {&qConsul_, &Patient_, &qExRadioBio_, &qExBio_, &qExRadio_, &qBio_, &qRadio_})
+        q->setDatabaseName(DataPath.toStdString());
+
+    auto grid = [](kui::DataGrid* g, kdb::Dataset* ds, std::vector<kui::GridColumn> cols) {
+        kui::DatasetModel* m = g->bind(ds, std::move(cols));
+        m->setReadOnly(true);
+        m->setRowPaint(kui::selectedRowColors());
+        g->setEditTriggers(QAbstractItemView::NoEditTriggers);
+        g->setSelectionBehavior(QAbstractItemView::SelectRows);
+        g->verticalHeader()->hide();
+        g->horizontalHeader()->setStretchLastSection(true);
+    };
+    grid(ui->grdConsul, &qConsul_, {{"DCONS", QStringLiteral("Date")}, {"MOTIF", QStringLiteral("Motif")}});
+    grid(ui->grdDates, &qExRadioBio_, {{"DATE_EX", QStringLiteral("Date"), Qt::AlignCenter, Qt::AlignCenter}});
+    grid(ui->grdBio, &qExBio_, {{"LibExamen", QStringLiteral("Examen")}, {"RESULTAT", QStringLiteral("Résultat")}});
+    grid(ui->grdRadio, &qExRadio_, {{"libExamen", QStringLiteral("Examen")}, {"RESULTAT", QStringLiteral("Résultat")}});
+    qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
+    qExRadioBio_.afterScroll = [this](kdb::Dataset&) { qExRadioBioAfterScroll(); };
+
+    // The pop-up menu.
+    auto add = [this](QMenu* menu, const char* name, const QString& text, const QKeySequence& key,
+                      void (TfrmConsul::*slot)()) {
+        QAction* a = menu->addAction(text);
+        a->setObjectName(QString::fromLatin1(name));
+        if (!key.isEmpty()) {
+            a->setShortcut(key);
+            a->setShortcutContext(Qt::WindowShortcut);
+            addAction(a);
+        }
+        if (slot)
+            connect(a, &QAction::triggered, this, slot);
+        else
+            a->setEnabled(false); // comes with its own screen
+        return a;
+    };
+    add(PopMenu_, "mnAdd", QStringLiteral("Nouvelle consultation"), QKeySequence(Qt::CTRL | Qt::Key_Insert),
+        &TfrmConsul::btnAddClick);
+    add(PopMenu_, "mnEdit", QStringLiteral("Modifier"), {}, &TfrmConsul::btnEditClick);
+    add(PopMenu_, "mnPost", QStringLiteral("Enregistrer les modifications"), QKeySequence(Qt::CTRL | Qt::Key_S),
+        &TfrmConsul::btnPostClick);
+    add(PopMenu_, "mnCancel", QStringLiteral("Annuler les modifications"), QKeySequence(Qt::CTRL | Qt::Key_A),
+        &TfrmConsul::btnCancelClick);
+    add(PopMenu_, "mnDelete", QStringLiteral("Supprimer la consultation"), QKeySequence(Qt::CTRL | Qt::Key_Delete),
+        &TfrmConsul::btnDeleteClick);
+    PopMenu_->addSeparator();
+    add(PopMenu_, "mnGetMotif", QStringLiteral("Afficher les motifs"), {}, &TfrmConsul::btnGetMotifClick);
+    add(PopMenu_, "mnGetDiag", QStringLiteral("Afficher les diagnostics"), {}, &TfrmConsul::btnGetDiagClick);
+    add(PopMenu_, "mnGetTrt", QStringLiteral("Afficher les traitements"), {}, &TfrmConsul::btnGetTrtClick);
+    PopMenu_->addSeparator();
+    add(PopMenu_, "mnGetPatient", QStringLiteral("Chercher un patient"), QKeySequence(Qt::Key_F3),
+        &TfrmConsul::btnGetPatientClick);
+    add(PopMenu_, "mnOrdonnance", QStringLiteral("Ordonnance"), {}, nullptr);
+    add(PopMenu_, "mnBio", QStringLiteral("Examens Biologiques"), {}, nullptr);
+    add(PopMenu_, "mnRadio", QStringLiteral("Examens Radiologiques"), {}, nullptr);
+    PopMenu_->addMenu(PopMnPrint_)->setObjectName(QStringLiteral("mnPrint"));
+    add(PopMnPrint_, "mnArretTrv", QStringLiteral("Arrêt de travai / Reprise de travail"), {}, nullptr);
+    add(PopMnPrint_, "mnRapport", QStringLiteral("Rapport médical"), {}, nullptr);
+    PopMenu_->addSeparator();
+    add(PopMenu_, "mnFermer", QStringLiteral("Fermer"), QKeySequence(Qt::Key_F4), &TfrmConsul::btnFermerClick);
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(this, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& p) { PopMenu_->popup(mapToGlobal(p)); });
+
+    connect(ui->btnAdd, &QToolButton::clicked, this, &TfrmConsul::btnAddClick);
+    connect(ui->btnEdit, &QToolButton::clicked, this, &TfrmConsul::btnEditClick);
+    connect(ui->btnPost, &QToolButton::clicked, this, &TfrmConsul::btnPostClick);
+    connect(ui->btnCancel, &QToolButton::clicked, this, &TfrmConsul::btnCancelClick);
+    connect(ui->btnDelete, &QToolButton::clicked, this, &TfrmConsul::btnDeleteClick);
+    connect(ui->btnGetMotif, &QToolButton::clicked, this, &TfrmConsul::btnGetMotifClick);
+    connect(ui->btnGetDiag, &QToolButton::clicked, this, &TfrmConsul::btnGetDiagClick);
+    connect(ui->btnGetTrt, &QToolButton::clicked, this, &TfrmConsul::btnGetTrtClick);
+    connect(ui->btnGetPatient, &QToolButton::clicked, this, &TfrmConsul::btnGetPatientClick);
+    connect(ui->btnPatient, &QToolButton::clicked, this, &TfrmConsul::btnGetPatientClick);
+    connect(ui->btnMenu, &QPushButton::clicked, this, &TfrmConsul::btnMenuClick);
+    connect(ui->btnDelBio, &QToolButton::clicked, this, &TfrmConsul::btnDelBioClick);
+    connect(ui->btnDelRadio, &QToolButton::clicked, this, &TfrmConsul::btnDelRadioClick);
+    connect(ui->btnFermer, &QToolButton::clicked, this, &TfrmConsul::btnFermerClick);
+    connect(ui->btnPrint, &QToolButton::clicked, this,
+            [this] { PopMnPrint_->popup(ui->btnPrint->mapToGlobal(QPoint(0, ui->btnPrint->height()))); });
+    connect(ui->pgControl, &QTabWidget::currentChanged, this, &TfrmConsul::pgControlChange);
+    // The exam entry, the reference tables, the prescription and the printed
+    // documents come with their own screens.
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnOrdonnance, ui->btnBio, ui->btnRadio, ui->btnPrint,
+                                                      ui->btnAddBio, ui->btnEditBio, ui->btnAddRadio,
+                                                      ui->btnEditRadio})
+        w->setEnabled(false);
+
+    FormCreate();
+}
+
+TfrmConsul::~TfrmConsul()
+{
+    for (kdb::QueryDataset* q : {&qConsul_, &Patient_, &qExRadioBio_, &qExBio_, &qExRadio_, &qBio_, &qRadio_})
+        q->close();
+    delete ui;
+}
+
+QAction* TfrmConsul::action(const QString& objectName) const
+{
+    return findChild<QAction*>(objectName);
+}
+
+QLabel* TfrmConsul::Image(int number) const
+{
+    return findChild<QLabel*>(QStringLiteral("Image%1").arg(number));
+}
+
+void TfrmConsul::FormCreate()
+{
+    records::Guarded([this] { LoadPatient(); });
+    ShowConsultation();
+    ui->pgControl->setCurrentIndex(0);
+    QApplication::processEvents();
+}
+
+// ---------------------------------------------------------------------------
+// The patient and the history.
+
+void TfrmConsul::OpenHistory()
+{
+    qConsul_.close();
+    qConsul_.setParamText("PATIENT", CurrentPatientCode);
+    qConsul_.open();
+    qConsul_.last();
+}
+
+void TfrmConsul::LoadPatient()
+{
+    kui::WaitCursor wait;
+    OpenHistory();
+    ui->lName->clear();
+    Patient_.close();
+    Patient_.setParamText("CODE", CurrentPatientCode);
+    Patient_.open();
+    if (!Patient_.isEmpty()) {
+        const QDate birth = records::ReadDate(Patient_.fieldByName("DN").asString());
+        const QString age = birth.isValid() ? QString::number(YearOf(QDate::currentDate()) - YearOf(birth))
+                                            : Patient_.fieldByName("AGE").asString();
+        ui->lName->setText(Patient_.fieldByName("CODE").asString() + QStringLiteral(" - ")
+                           + Patient_.fieldByName("NOM").asString() + QStringLiteral(" ")
+                           + Patient_.fieldByName("PRENOM").asString() + QStringLiteral(", ") + age);
+        ui->mmAntFam->setPlainText(Patient_.fieldByName("ANTFAM").asString());
+        ui->mmAntPers->setPlainText(Patient_.fieldByName("ANTPERS").asString());
+    } else {
+        ui->mmAntFam->clear();
+        ui->mmAntPers->clear();
+    }
+    if (qExRadioBio_.active() && examsPatient_ != CurrentPatientCode)
+        OpenExamDates();
+    if (photosLoaded_ && photosPatient_ != CurrentPatientCode)
+        LoadPhotos();
+    UpdateButtons();
+}
+
+void TfrmConsul::ShowConsultation()
+{
+    const bool none = !qConsul_.active() || qConsul_.isEmpty() || qConsul_.recNo() == 0;
+    if (none) {
+        for (QLineEdit* e : {ui->edDate, ui->edPoids, ui->edTA, ui->edTemp, ui->edDEP})
+            e->clear();
+        for (QPlainTextEdit* e : {ui->edMotif, ui->edDiag, ui->edTrt, ui->edNB})
+            e->clear();
+        ConsId_.clear();
+    } else {
+        auto text = [this](const char* f) { return qConsul_.fieldByName(f).asString(); };
+        ui->edDate->setText(kui::DateToStr(qConsul_.fieldByName("DCONS").asDate()));
+        ui->edMotif->setPlainText(text("MOTIF"));
+        ui->edDiag->setPlainText(text("DIAG"));
+        ui->edTrt->setPlainText(text("TRT1"));
+        ui->edPoids->setText(text("POIDS"));
+        ui->edTA->setText(text("TA"));
+        ui->edDEP->setText(text("DEP"));
+        ui->edTemp->setText(text("TEMP"));
+        ui->edNB->setPlainText(text("NB"));
+        ConsId_ = text("ID_CONS");
+    }
+    ConsState_ = u'B';
+    UpdateButtons();
+}
+
+void TfrmConsul::UpdateButtons()
+{
+    const bool editing = ConsState_ != u'B';
+    const bool empty = !qConsul_.active() || qConsul_.isEmpty();
+    ui->btnAdd->setEnabled(!editing);
+    action(QStringLiteral("mnAdd"))->setEnabled(!editing);
+    ui->btnEdit->setEnabled(!editing && !empty);
+    action(QStringLiteral("mnEdit"))->setEnabled(!editing && !empty);
+    ui->btnDelete->setEnabled(!editing && !empty);
+    action(QStringLiteral("mnDelete"))->setEnabled(!editing);
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnPost, ui->btnCancel, ui->btnGetMotif, ui->btnGetDiag,
+                                                      ui->btnGetTrt})
+        w->setEnabled(editing);
+    for (const char* name : {"mnPost", "mnCancel", "mnGetMotif", "mnGetDiag", "mnGetTrt"})
+        action(QString::fromLatin1(name))->setEnabled(editing);
+    const QColor colour = editing ? palette().color(QPalette::Base) : records::LockedEditor;
+    for (QLineEdit* e : {ui->edDate, ui->edPoids, ui->edTA, ui->edTemp, ui->edDEP}) {
+        e->setReadOnly(!editing);
+        QPalette p = e->palette();
+        p.setColor(QPalette::Base, colour);
+        e->setPalette(p);
+    }
+    for (QPlainTextEdit* e : {ui->edMotif, ui->edDiag, ui->edTrt, ui->edNB}) {
+        e->setReadOnly(!editing);
+        QPalette p = e->palette();
+        p.setColor(QPalette::Base, colour);
+        e->setPalette(p);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Editing.
+
+void TfrmConsul::btnAddClick()
+{
+    ConsState_ = u'I';
+    UpdateButtons();
+    ConsId_.clear();
+    for (QLineEdit* e : {ui->edPoids, ui->edTA, ui->edTemp, ui->edDEP})
+        e->clear();
+    for (QPlainTextEdit* e : {ui->edMotif, ui->edDiag, ui->edTrt, ui->edNB})
+        e->clear();
+    ui->edDate->setText(kui::DateToStr(QDate::currentDate()));
+    ui->edMotif->setFocus();
+}
+
+void TfrmConsul::btnEditClick()
+{
+    if (ConsId_.isEmpty())
+        return;
+    // The edits start from the consultation as it is now (another
+    // workstation may have changed it since it was shown).
+    records::Guarded([this] {
+        const QString id = ConsId_;
+        qConsul_.afterScroll = nullptr;
+        try {
+            OpenHistory();
+            for (qConsul_.first(); !qConsul_.eof(); qConsul_.next())
+                if (qConsul_.fieldByName("ID_CONS").asString() == id)
+                    break;
+        } catch (...) {
+            qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
+            throw;
+        }
+        qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
+        ShowConsultation();
+        if (ConsId_ != id)
+            return; // deleted meanwhile
+        ConsState_ = u'E';
+        UpdateButtons();
+        ui->edMotif->setFocus();
+    });
+}
+
+void TfrmConsul::btnCancelClick()
+{
+    ShowConsultation();
+}
+
+void TfrmConsul::btnPostClick()
+{
+    if (ConsState_ == u'B')
+        return;
+    bool dateOk = false;
+    const QDate date = kui::StrToDate(ui->edDate->text(), &dateOk);
+    if (!dateOk || date.year() < 100) {
+        kui::MsgPlain(QStringLiteral("Date de consultation incorrecte !"), this);
+        ui->edDate->setFocus();
+        return;
+    }
+    records::Guarded([&] {
+        kui::WaitCursor wait;
+        kdb::QueryDataset q;
+        q.setDatabaseName(DataPath.toStdString());
+        qint64 id = 0;
+        const bool inserting = ConsState_ == u'I';
+        try {
+            if (inserting) {
+                // The number is reserved until its row is written.
+                TakeCodeAllocation(QStringLiteral("CONS.DBF"), DataPath);
+                q.setSql(QStringLiteral("SELECT MAX(ID_CONS) AS NEXT_ID FROM CONS.DBF "));
+                q.open();
+                const QVariant max = q.isEmpty() ? QVariant() : q.fieldByName("NEXT_ID").value();
+                q.close();
+                const qint64 highest = max.isNull() ? 0 : static_cast<qint64>(max.toDouble());
+                id = highest > 0 ? highest + 1 : 1;
+                q.setSql(QStringLiteral(
+                    "INSERT INTO CONS.DBF        (ID_CONS, PATIENT, DCONS, MOTIF, TA,         DIAG, TRT1, POIDS, "
+                    "DEP, TEMP, NB ) VALUES (:ID_CONS, :PATIENT, :DCONS, :MOTIF, :TA,         :DIAG, :TRT1, :POIDS, "
+                    ":DEP, :TEMP, :NB )"));
+            } else {
+                id = ConsId_.toLongLong();
+                q.setSql(QStringLiteral("UPDATE CONS.DBF SET        DCONS=:DCONS, MOTIF=:MOTIF, TA=:TA,        "
+                                        "DIAG=:DIAG, TRT1=:TRT1, DEP=:DEP,        POIDS=:POIDS, TEMP=:TEMP, NB=:NB "
+                                        "WHERE ID_CONS=:ID_CONS AND PATIENT=:PATIENT"));
+            }
+            q.setParamInteger("ID_CONS", id);
+            q.setParamText("PATIENT", CurrentPatientCode.trimmed());
+            q.setParamDate("DCONS", date);
+            q.setParamText("MOTIF", Cut(ui->edMotif->toPlainText(), 100));
+            q.setParamText("TA", Cut(ui->edTA->text(), 10));
+            q.setParamText("DIAG", Cut(ui->edDiag->toPlainText(), 250));
+            q.setParamText("TRT1", Cut(ui->edTrt->toPlainText(), 250));
+            q.setParamText("POIDS", Cut(ui->edPoids->text(), 10));
+            q.setParamText("DEP", Cut(ui->edDEP->text(), 20));
+            q.setParamText("TEMP", Cut(ui->edTemp->text(), 10));
+            q.setParamText("NB", Cut(ui->edNB->toPlainText(), 250));
+            q.execSql();
+        } catch (...) {
+            if (inserting)
+                ReleaseCodeAllocation();
+            throw;
+        }
+        if (inserting)
+            ReleaseCodeAllocation();
+        // Reselect the saved consultation, wherever its date puts it.
+        qConsul_.afterScroll = nullptr;
+        try {
+            OpenHistory();
+            for (qConsul_.first(); !qConsul_.eof(); qConsul_.next())
+                if (qConsul_.fieldByName("ID_CONS").asString() == QString::number(id))
+                    break;
+        } catch (...) {
+            qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
+            throw;
+        }
+        ShowConsultation();
+        qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
+    });
+}
+
+void TfrmConsul::btnDeleteClick()
+{
+    if (ConsId_.isEmpty())
+        return;
+    if (!kui::MsgConfirm(QStringLiteral("Etes-vous sûr de vouloir supprimer cette consultation ?"), this))
+        return;
+    records::Guarded([this] {
+        kdb::QueryDataset q;
+        q.setDatabaseName(DataPath.toStdString());
+        q.setSql(QStringLiteral("DELETE FROM CONS.DBF WHERE ID_CONS=:ID_CONS AND PATIENT=:PATIENT"));
+        q.setParamInteger("ID_CONS", ConsId_.toLongLong());
+        q.setParamText("PATIENT", CurrentPatientCode.trimmed());
+        q.execSql();
+        OpenHistory();
+    });
+    UpdateButtons();
+}
+
+void TfrmConsul::PickList(const QString& title, const QString& sql, QPlainTextEdit* editor)
+{
+    TfrmGetOldInfos frm(this);
+    frm.Title = title;
+    frm.SQL = sql;
+    const int result = frm.exec();
+    if (result == QDialog::Accepted && ConsState_ != u'B')
+        editor->setPlainText(frm.Selected.trimmed());
+}
+
+void TfrmConsul::btnGetMotifClick()
+{
+    PickList(QStringLiteral("Motifs"),
+             QStringLiteral("SELECT DISTINCT MOTIF FROM CONS.DBF WHERE MOTIF <> '' ORDER BY MOTIF"), ui->edMotif);
+}
+
+void TfrmConsul::btnGetDiagClick()
+{
+    PickList(QStringLiteral("Diagnostics"),
+             QStringLiteral("SELECT DISTINCT DIAG FROM CONS.DBF WHERE DIAG <> '' ORDER BY DIAG"), ui->edDiag);
+}
+
+void TfrmConsul::btnGetTrtClick()
+{
+    PickList(QStringLiteral("Traitements"),
+             QStringLiteral("SELECT DISTINCT TRT1 FROM CONS.DBF WHERE TRT1 <> '' ORDER BY TRT1"), ui->edTrt);
+}
+
+void TfrmConsul::btnGetPatientClick()
+{
+    {
+        TfrmGetPatient frm(context_, this);
+        frm.exec();
+    }
+    records::Guarded([this] { LoadPatient(); });
+    ShowConsultation();
+}
+
+void TfrmConsul::btnMenuClick()
+{
+    PopMenu_->popup(ui->btnMenu->mapToGlobal(QPoint(0, ui->btnMenu->height() + 5)));
+}
+
+void TfrmConsul::btnFermerClick()
+{
+    close();
+}
+
+void TfrmConsul::done(int result)
+{
+    for (kdb::QueryDataset* q : {&qConsul_, &Patient_, &qExRadioBio_, &qExBio_, &qExRadio_, &qBio_, &qRadio_})
+        q->close();
+    QDialog::done(result);
+}
+
+// ---------------------------------------------------------------------------
+// Exams.
+
+void TfrmConsul::pgControlChange(int page)
+{
+    QWidget* w = ui->pgControl->widget(page);
+    records::Guarded([&] {
+        if (w == ui->tsExams && !qExRadioBio_.active())
+            OpenExamDates();
+        else if (w == ui->tsPhotos)
+            LoadPhotos();
+    });
+}
+
+void TfrmConsul::OpenExamDates()
+{
+    if (!qBio_.active())
+        qBio_.open();
+    if (!qRadio_.active())
+        qRadio_.open();
+    qExRadioBio_.close();
+    qExRadioBio_.setParamText("MyPatient", CurrentPatientCode);
+    examsPatient_ = CurrentPatientCode;
+    qExRadioBio_.open();
+    qExRadioBio_.last();
+    if (qExRadioBio_.isEmpty()) {
+        qExBio_.close();
+        qExRadio_.close();
+    }
+    SetExamButtons();
+}
+
+void TfrmConsul::qExRadioBioAfterScroll()
+{
+    records::Guarded([this] {
+        qExBio_.close();
+        qExRadio_.close();
+        if (qExRadioBio_.isEmpty() || qExRadioBio_.recNo() == 0)
+            return;
+        for (kdb::QueryDataset* q : {&qExBio_, &qExRadio_}) {
+            q->setParamText("MyPatient", qExRadioBio_.fieldByName("PATIENT").asString());
+            q->setParamDate("MyDateEx", qExRadioBio_.fieldByName("DATE_EX").asDate());
+            q->open();
+        }
+    });
+}
+
+void TfrmConsul::SetExamButtons()
+{
+    ui->btnDelBio->setEnabled(qExBio_.active() && !qExBio_.isEmpty());
+    ui->btnDelRadio->setEnabled(qExRadio_.active() && !qExRadio_.isEmpty());
+}
+
+void TfrmConsul::RefreshExamDates()
+{
+    const QDate remembered = qExRadioBio_.active() && !qExRadioBio_.isEmpty()
+                                 ? qExRadioBio_.fieldByName("DATE_EX").asDate()
+                                 : QDate();
+    qExRadioBio_.afterScroll = nullptr;
+    qExRadioBio_.close();
+    try {
+        qExRadioBio_.open();
+    } catch (...) {
+        qExRadioBio_.afterScroll = [this](kdb::Dataset&) { qExRadioBioAfterScroll(); };
+        throw;
+    }
+    qExRadioBio_.afterScroll = [this](kdb::Dataset&) { qExRadioBioAfterScroll(); };
+    // The remembered date, else the last one; the lists follow the row.
+    bool found = false;
+    if (remembered.isValid())
+        for (qExRadioBio_.first(); !qExRadioBio_.eof(); qExRadioBio_.next())
+            if ((found = qExRadioBio_.fieldByName("DATE_EX").asDate() == remembered))
+                break;
+    if (!found)
+        qExRadioBio_.last();
+    qExRadioBioAfterScroll();
+    SetExamButtons();
+}
+
+void TfrmConsul::DeleteExam(kdb::QueryDataset& list)
+{
+    if (!list.active() || list.isEmpty())
+        return;
+    if (!kui::MsgConfirm(QStringLiteral("Etes-vous sûr de vouloir supprimer cet examen ?"), this))
+        return;
+    records::Guarded([&] {
+        kdb::QueryDataset q;
+        q.setDatabaseName(DataPath.toStdString());
+        QString num = list.fieldByName("NUM").asString();
+        num.replace(QStringLiteral("'"), QStringLiteral("''"));
+        q.setSql(QStringLiteral("DELETE FROM EXCOMP WHERE NUM='") + num + QStringLiteral("'"));
+        q.execSql();
+        RefreshExamDates();
+    });
+}
+
+void TfrmConsul::btnDelBioClick()
+{
+    DeleteExam(qExBio_);
+}
+
+void TfrmConsul::btnDelRadioClick()
+{
+    DeleteExam(qExRadio_);
+}
+
+// ---------------------------------------------------------------------------
+// Photos.
+
+void TfrmConsul::LoadPhotos()
+{
+    for (int i = 1; i <= 21; ++i) {
+        Image(i)->clear();
+        Image(i)->setToolTip(QString());
+        Image(i)->setProperty("picture", QVariant());
+    }
+    photosLoaded_ = true;
+    photosPatient_ = CurrentPatientCode;
+    kui::WaitCursor wait;
+    kdb::QueryDataset q;
+    q.setDatabaseName(DataPath.toStdString());
+    q.setSql(QStringLiteral("SELECT * FROM FPHOTO WHERE CODE=:CODE"));
+    q.setParamText("CODE", CurrentPatientCode);
+    q.open();
+    for (q.first(); !q.eof(); q.next()) {
+        const QString name = QStringLiteral("IMAGE") + q.fieldByName("NUM").asString().trimmed();
+        const QString file = q.fieldByName("PHOTO").asString().trimmed();
+        for (int i = 1; i <= 21; ++i) {
+            QLabel* slot = Image(i);
+            if (slot->objectName().compare(name, Qt::CaseInsensitive) != 0)
+                continue;
+            const QString path = PhotoDir + file;
+            QPixmap picture;
+            if (file.isEmpty() || !QFileInfo(path).isFile() || !picture.load(path))
+                break; // a picture that cannot be read is skipped
+            slot->setProperty("picture", picture);
+            slot->setPixmap(picture.scaled(slot->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            slot->setToolTip(file);
+            break;
+        }
+    }
+}
+
+void TfrmConsul::ImageDblClick(QLabel* slot)
+{
+    const QPixmap picture = slot->property("picture").value<QPixmap>();
+    if (picture.isNull())
+        return;
+    TfrmImage frm(picture, ui->lName->text(), this);
+    frm.exec();
+}
+
+bool TfrmConsul::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::MouseButtonDblClick) {
+        if (watched == ui->lName) {
+            btnGetPatientClick();
+            return true;
+        }
+        if (auto* slot = qobject_cast<QLabel*>(watched); slot && slot->property("Tag").isValid()) {
+            ImageDblClick(slot);
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
+}

@@ -1,0 +1,83 @@
+#pragma once
+// The consultation screen: the consultations of CurrentPatientCode, with
+// the patient's exams, history and photos around them. Consultations are
+// written with parameterised statements; the number of a new one (the
+// highest ID_CONS + 1) is taken under the table's allocation lock, held
+// until its row is written, so two workstations never share a number.
+#include <QDialog>
+
+#include "platform/db/dataset/Dataset.h"
+
+struct AppContext;
+class QAction;
+class QLabel;
+class QMenu;
+
+namespace Ui {
+class TfrmConsul;
+}
+
+class TfrmConsul : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmConsul(AppContext& context, QWidget* parent = nullptr);
+    ~TfrmConsul() override;
+
+    Ui::TfrmConsul* form() const { return ui; }
+    QMenu* PopMenu() const { return PopMenu_; }
+    QAction* action(const QString& objectName) const;
+    QChar ConsState() const { return ConsState_; }
+    const QString& ConsId() const { return ConsId_; }
+    kdb::QueryDataset& qConsul() { return qConsul_; }
+    kdb::QueryDataset& qExRadioBio() { return qExRadioBio_; }
+    kdb::QueryDataset& qExBio() { return qExBio_; }
+    kdb::QueryDataset& qExRadio() { return qExRadio_; }
+    // The slot Image1 .. Image21.
+    QLabel* Image(int number) const;
+
+public slots:
+    void btnAddClick();
+    void btnEditClick();
+    void btnPostClick();
+    void btnCancelClick();
+    void btnDeleteClick();
+    void btnGetMotifClick();
+    void btnGetDiagClick();
+    void btnGetTrtClick();
+    void btnGetPatientClick();
+    void btnMenuClick();
+    void btnDelBioClick();
+    void btnDelRadioClick();
+    void pgControlChange(int page);
+    void btnFermerClick();
+    void done(int result) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void LoadPatient();
+    void OpenHistory();
+    void ShowConsultation();
+    void UpdateButtons();
+    void PickList(const QString& title, const QString& sql, class QPlainTextEdit* editor);
+    void OpenExamDates();
+    void qExRadioBioAfterScroll();
+    void RefreshExamDates();
+    void SetExamButtons();
+    void DeleteExam(kdb::QueryDataset& list);
+    void LoadPhotos();
+    void ImageDblClick(QLabel* slot);
+
+    AppContext& context_;
+    Ui::TfrmConsul* ui;
+    QMenu* PopMenu_;
+    QMenu* PopMnPrint_;
+    kdb::QueryDataset qConsul_, Patient_, qExRadioBio_, qExBio_, qExRadio_, qBio_, qRadio_;
+    QChar ConsState_ = u'B';
+    QString ConsId_;
+    QString examsPatient_ = QStringLiteral("\x01"); // patient of the exam lists
+    QString photosPatient_ = QStringLiteral("\x01");
+    bool photosLoaded_ = false;
+};

@@ -1,0 +1,93 @@
+#pragma once
+// The patient file: creates, edits, browses and deletes the records of
+// Patient.DBF in name order. Every way of posting (button, menu, Enter on
+// the blood group, closing the form) runs the checks of PatientBeforePost.
+// Starting to type in a record takes its record lock and reads it again, so
+// two workstations never overwrite each other's changes; the refresh timer
+// shows the other workstations' changes every 5 s while nothing is edited.
+#include <QDialog>
+#include <QStringList>
+
+#include "platform/db/dataset/Dataset.h"
+
+struct AppContext;
+class QAction;
+class QMenu;
+class QTimer;
+class QToolButton;
+
+namespace Ui {
+class TfrmPatient;
+}
+namespace kui {
+class DataLineEdit;
+class DataComboBox;
+class DataMemo;
+}
+
+class TfrmPatient : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmPatient(AppContext& context, QWidget* parent = nullptr);
+    ~TfrmPatient() override;
+
+    // The CODE shown when the form opens; set by the caller before showing it.
+    QString CodePatient;
+
+    kdb::TableDataset& Patient() { return Patient_; }
+    Ui::TfrmPatient* form() const { return ui; }
+    QMenu* PopupMenu1() const { return PopupMenu1_; }
+    QMenu* PopMenuPrint() const { return PopMenuPrint_; }
+    QAction* action(const QString& objectName) const;
+    QTimer* Timer1() const { return Timer1_; }
+    bool IsNewPatient() const { return IsNewPatient_; }
+    QString statusText() const;
+    QStringList addresses() const { return adrList_; }
+
+    // Birth-date check: text of the form dd/mm/yyyy, where "00" stands for an
+    // unknown day or an unknown day and month. Shows its own message.
+    static bool CheckBirthDate(const QString& T);
+
+public slots:
+    void btnPrevClick();
+    void btnNextClick();
+    void btnAddClick();
+    void btnPostClick();
+    void btnCancelClick();
+    void btnDeleteClick();
+    void btnFindClick();
+    void btnConsulClick();
+    void btnPrintClick();
+    void btnFermerClick();
+    void Timer1Timer();
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormShow();
+    void PatientBeforePost(kdb::Dataset& ds);
+    void PatientAfterPost(kdb::Dataset& ds);
+    void PatientNewRecord(kdb::Dataset& ds);
+    void dsPatientDataChange();
+    void UpdateButtons();
+    void ShowRecordCount();
+    bool LocateCode(const QString& code);
+    void LoadAddresses();
+    bool StartEditing();
+    void Failed(QWidget* editor, const QString& message);
+
+    AppContext& context_;
+    Ui::TfrmPatient* ui;
+    kdb::TableDataset Patient_;
+    QTimer* Timer1_;
+    QMenu* PopupMenu1_;
+    QMenu* PopMenuPrint_;
+    bool IsNewPatient_ = false;
+    QString AdrFileName;
+    QStringList adrList_;
+    bool closing_ = false;
+};

@@ -1,0 +1,190 @@
+// The consultation screen with its pick lists and photos, driven as a user
+// does.
+#include "RecordsFixture.h"
+
+#include "UConsul.h"
+#include "UGetOldInfos.h"
+#include "UGetPatient.h"
+#include "UMain.h"
+#include "ui_UConsul.h"
+
+#include <QAction>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QToolButton>
+
+namespace {
+
+class ConsulTest : public RecordsTest {
+protected:
+    void SetUp() override
+    {
+        RecordsTest::SetUp();
+        AddPatient("000001", "D'ALMEIDA", "ANA", "00/00/1950", "74");
+        AddPatient("000002", "DUPONT", "JEAN", "10/10/1980");
+    }
+    // A new consultation typed and saved.
+    static void NewConsultation(TfrmConsul& frm, const QString& date, const QString& motif, const QString& diag = {})
+    {
+        Ui::TfrmConsul* ui = frm.form();
+        ShowActive(&frm);
+        QTest::keyClick(&frm, Qt::Key_Insert, Qt::ControlModifier);
+        ui->edDate->selectAll();
+        Type(ui->edDate, date);
+        Type(ui->edMotif, motif);
+        Type(ui->edDiag, diag);
+        QTest::keyClick(&frm, Qt::Key_S, Qt::ControlModifier);
+    }
+};
+
+TEST_F(ConsulTest, StatesNumberingAndReselectionOfTheSavedRow)
+{
+    CurrentPatientCode = "000001";
+    TfrmConsul frm(practice_.context());
+    ShowActive(&frm);
+    Ui::TfrmConsul* ui = frm.form();
+    EXPECT_EQ(ui->lName->text(), "000001 - D'ALMEIDA ANA, 74"); // 00/00/1950: the stored AGE
+    // No consultation: New only.
+    EXPECT_TRUE(ui->btnAdd->isEnabled());
+    EXPECT_FALSE(ui->btnEdit->isEnabled());
+    EXPECT_FALSE(ui->btnDelete->isEnabled());
+    EXPECT_FALSE(ui->btnPost->isEnabled());
+    EXPECT_TRUE(ui->edMotif->isReadOnly());
+
+    NewConsultation(frm, "15/03/2024", "toux d'hiver", "bronchite");
+    EXPECT_EQ(frm.ConsState(), u'B');
+    EXPECT_EQ(frm.ConsId(), "1");
+    // A bad date keeps the state and shows the plain box.
+    QTest::keyClick(&frm, Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'I');
+    EXPECT_EQ(ui->edDate->text(), QDate::currentDate().toString("dd/MM/yyyy"));
+    ui->edDate->setText("31/02/2024");
+    frm.btnPostClick();
+    EXPECT_EQ(practice_.messages().Last().text, "Date de consultation incorrecte !");
+    EXPECT_EQ(practice_.messages().Last().kind, kui::MsgKind::Plain);
+    EXPECT_EQ(frm.ConsState(), u'I');
+    QTest::keyClick(&frm, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    EXPECT_EQ(ui->edMotif->toPlainText(), "toux d'hiver");
+
+    // Another patient's consultation takes the next number.
+    {
+        CurrentPatientCode = "000002";
+        TfrmConsul second(practice_.context());
+        ShowActive(&second);
+        NewConsultation(second, "01/01/2024", QString(300, u'x'));
+        EXPECT_EQ(second.ConsId(), "2");
+    }
+    CurrentPatientCode = "000001";
+    ShowActive(&frm);
+    // An earlier date is saved and stays selected although it sorts first.
+    NewConsultation(frm, "01/02/2020", "ancienne");
+    EXPECT_EQ(frm.ConsId(), "3");
+    EXPECT_EQ(frm.qConsul().recNo(), 1);
+    EXPECT_EQ(ui->edMotif->toPlainText(), "ancienne");
+    EXPECT_EQ(Rows("SELECT ID_CONS, PATIENT, MOTIF FROM CONS.DBF ORDER BY ID_CONS"),
+              (QStringList{"1|000001|toux d'hiver", "2|000002|" + QString(100, u'x'), "3|000001|ancienne"}));
+
+    // Modify: the editors open, the save updates that row only.
+    frm.btnEditClick();
+    EXPECT_EQ(frm.ConsState(), u'E');
+    EXPECT_FALSE(ui->edMotif->isReadOnly());
+    ui->edMotif->moveCursor(QTextCursor::End);
+    Type(ui->edMotif, " bis");
+    frm.btnPostClick();
+    EXPECT_EQ(Rows("SELECT MOTIF FROM CONS.DBF WHERE ID_CONS=3"), QStringList{"ancienne bis"});
+
+    // Delete asks, then removes the shown one.
+    practice_.messages().Answer(QMessageBox::Yes);
+    frm.btnDeleteClick();
+    EXPECT_EQ(practice_.messages().Last().text, "Etes-vous sûr de vouloir supprimer cette consultation ?");
+    EXPECT_EQ(Rows("SELECT ID_CONS FROM CONS.DBF ORDER BY ID_CONS"), (QStringList{"1", "2"}));
+    EXPECT_EQ(frm.ConsId(), "1");
+}
+
+TEST_F(ConsulTest, PickListsOfferEarlierValuesOnlyWhileEditing)
+{
+    CurrentPatientCode = "000001";
+    TfrmConsul frm(practice_.context());
+    ShowActive(&frm);
+    Ui::TfrmConsul* ui = frm.form();
+
+    // No earlier value: the title row and one empty row; the empty row empties.
+    QTest::keyClick(&frm, Qt::Key_Insert, Qt::ControlModifier);
+    Type(ui->edMotif, "a effacer");
+    int rows = -1;
+    OnNextDialog([&](QWidget* w) {
+        auto* dlg = static_cast<TfrmGetOldInfos*>(w);
+        rows = dlg->grid()->rowCount();
+        EXPECT_EQ(dlg->windowTitle(), "Motifs");
+        dlg->grid()->setCurrentCell(1, 0);
+        dlg->accept();
+    });
+    frm.btnGetMotifClick();
+    EXPECT_EQ(rows, 2);
+    EXPECT_EQ(ui->edMotif->toPlainText(), "");
+    Type(ui->edMotif, "grippe");
+    frm.btnPostClick();
+    NewConsultation(frm, "02/02/2024", "angine");
+
+    // While browsing, a chosen value changes nothing.
+    OnNextDialog([](QWidget* w) {
+        auto* dlg = static_cast<TfrmGetOldInfos*>(w);
+        dlg->grid()->setCurrentCell(1, 0);
+        dlg->accept();
+    });
+    frm.btnGetMotifClick();
+    EXPECT_EQ(ui->edMotif->toPlainText(), "angine");
+    // While editing, the list spans every earlier reason, sorted.
+    frm.btnEditClick();
+    QStringList listed;
+    OnNextDialog([&](QWidget* w) {
+        auto* dlg = static_cast<TfrmGetOldInfos*>(w);
+        for (int r = 1; r < dlg->grid()->rowCount() - 1; ++r)
+            listed << dlg->grid()->item(r, 0)->text();
+        dlg->grid()->setCurrentCell(2, 0);
+        QTest::mouseDClick(dlg->grid()->viewport(), Qt::LeftButton, {},
+                           dlg->grid()->visualItemRect(dlg->grid()->item(2, 0)).center());
+    });
+    frm.btnGetMotifClick();
+    EXPECT_EQ(listed, (QStringList{"angine", "grippe"}));
+    EXPECT_EQ(ui->edMotif->toPlainText(), "grippe");
+}
+
+TEST_F(ConsulTest, CancelledPickerLeavesAnEmptyScreenAndPhotosLoadSkippingBadFiles)
+{
+    QImage img(40, 30, QImage::Format_RGB32);
+    img.fill(Qt::red);
+    ASSERT_TRUE(img.save(PhotoDir + "a.png"));
+    QFile bad(PhotoDir + "bad.png");
+    ASSERT_TRUE(bad.open(QIODevice::WriteOnly));
+    bad.write("not a picture");
+    bad.close();
+    Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000001', '3', 'a.png')");
+    Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000001', '4', 'bad.png')");
+    Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000001', '5', 'missing.png')");
+    Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000002', '6', 'a.png')");
+
+    CurrentPatientCode = "000001";
+    TfrmConsul frm(practice_.context());
+    ShowActive(&frm);
+    frm.form()->pgControl->setCurrentWidget(frm.form()->tsPhotos);
+    EXPECT_FALSE(frm.Image(3)->pixmap().isNull());
+    EXPECT_EQ(frm.Image(3)->toolTip(), "a.png");
+    EXPECT_TRUE(frm.Image(4)->pixmap().isNull());
+    EXPECT_TRUE(frm.Image(5)->pixmap().isNull());
+    EXPECT_TRUE(frm.Image(6)->pixmap().isNull());
+
+    OnNextDialog([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
+    QTest::keyClick(&frm, Qt::Key_F3);
+    EXPECT_EQ(CurrentPatientCode, "");
+    EXPECT_EQ(frm.form()->lName->text(), "");
+    EXPECT_EQ(frm.qConsul().recordCount(), 0);
+    EXPECT_TRUE(frm.Image(3)->pixmap().isNull()); // reloaded for no patient
+}
+
+} // namespace

@@ -1,0 +1,281 @@
+// The patient picker, the patient file and its find dialog, driven as a
+// user does on a practice whose tables the table check created.
+#include "RecordsFixture.h"
+
+#include "UFind.h"
+#include "UGetPatient.h"
+#include "UPatient.h"
+#include "platform/ui/data/DataControls.h"
+#include "platform/ui/data/DataGrid.h"
+#include "ui_UPatient.h"
+
+#include <QAction>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QToolButton>
+
+namespace {
+
+using Msg = kui::RecordingMessageService;
+
+QString FileText(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+}
+
+class PatientTest : public RecordsTest {
+protected:
+    // A new patient typed into the form and saved; answers the messages shown.
+    QStringList Save(TfrmPatient& frm, const QString& id, const QString& nom, const QString& dn,
+                     const QString& sexe = QStringLiteral("m"))
+    {
+        practice_.messages().Clear();
+        Ui::TfrmPatient* ui = frm.form();
+        QTest::keyClick(&frm, Qt::Key_Insert, Qt::ControlModifier);
+        Type(ui->edID, id);
+        Type(ui->edNom, nom);
+        Type(ui->edDN, dn);
+        Type(ui->edSexe, sexe);
+        QTest::keyClick(ui->edGSanguin, Qt::Key_Return); // Enter on the blood group posts
+        QStringList texts;
+        for (const Msg::Record& r : practice_.messages().Records())
+            texts << r.text;
+        return texts;
+    }
+    void Retype(QLineEdit* e, const QString& text)
+    {
+        e->setFocus();
+        e->selectAll();
+        QTest::keyClick(e, Qt::Key_Backspace);
+        Type(e, text);
+    }
+};
+
+TEST_F(PatientTest, PickerFindsByTheTypedBeginningQuotesIncludedAndReturnsOnlyAChosenRow)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    AddPatient("000002", "D'ALMEIDA", "ANA");
+    AddPatient("000003", "DUPONT", "ALAIN");
+    AddPatient("000004", "MARTIN", "LUC");
+    CurrentPatientCode = "999999";
+
+    TfrmGetPatient dlg(practice_.context());
+    ShowActive(&dlg);
+    Type(dlg.edNom(), "d'");
+    EXPECT_EQ(dlg.edNom()->text(), "D'");
+    QTest::keyClick(dlg.edNom(), Qt::Key_Return);
+    EXPECT_EQ(dlg.statusText(), "  1 Patients");
+    EXPECT_EQ(dlg.qPatient().fieldByName("NOM").asString(), "D'ALMEIDA");
+
+    dlg.edNom()->clear();
+    QTest::mouseClick(dlg.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton);
+    EXPECT_EQ(dlg.statusText(), "  4 Patients");
+    QStringList order;
+    for (dlg.qPatient().first(); !dlg.qPatient().eof(); dlg.qPatient().next())
+        order << dlg.qPatient().fieldByName("NOM").asString() + " " + dlg.qPatient().fieldByName("PRENOM").asString();
+    EXPECT_EQ(order, (QStringList{"D'ALMEIDA ANA", "DUPONT ALAIN", "DUPONT JEAN", "MARTIN LUC"}));
+
+    Type(dlg.edNom(), "ZZ");
+    QTest::keyClick(dlg.edNom(), Qt::Key_Return);
+    EXPECT_EQ(dlg.statusText(), "  0 Patients");
+    // A double-click with no row closes with no patient.
+    dlg.grdPatientDblClick();
+    EXPECT_EQ(CurrentPatientCode, "");
+
+    TfrmGetPatient again(practice_.context());
+    ShowActive(&again);
+    Type(again.edNom(), "DUP");
+    QTest::keyClick(again.edNom(), Qt::Key_Return);
+    again.qPatient().last();
+    const QRect row = again.grdPatient()->visualRect(again.grdPatient()->model()->index(1, 0));
+    QTest::mouseDClick(again.grdPatient()->viewport(), Qt::LeftButton, {}, row.center());
+    EXPECT_EQ(again.result(), QDialog::Accepted);
+    EXPECT_EQ(CurrentPatientCode, "000001");
+
+    TfrmGetPatient closed(practice_.context());
+    ShowActive(&closed);
+    QTest::keyClick(closed.edNom(), Qt::Key_Return);
+    QTest::mouseClick(closed.findChild<QPushButton*>("btnClose"), Qt::LeftButton);
+    EXPECT_EQ(CurrentPatientCode, "");
+}
+
+TEST_F(PatientTest, BirthDateRulesAgeAndNewCodes)
+{
+    const int year = QDate::currentDate().year();
+    TfrmPatient frm(practice_.context());
+    ShowActive(&frm);
+
+    const QString format = "La date de naissance doit être sous la forme DD/MM/YYYY";
+    const QString separator = "Le séparateur de date doit être la barre oblique '/'.";
+    const QString wrong = "La date de naissance est incorrecte !";
+    EXPECT_EQ(Save(frm, "a1", "dupont", "1/5/1950"), QStringList{format});
+    // The refused post keeps the record being inserted, focus on the date.
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Insert);
+    EXPECT_TRUE(frm.form()->edDN->hasFocus());
+    QTest::keyClick(&frm, Qt::Key_A, Qt::ControlModifier); // cancel
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    EXPECT_EQ(Save(frm, "a1", "dupont", "12-05-1950"), QStringList{separator});
+    frm.btnCancelClick();
+    EXPECT_EQ(Save(frm, "a1", "dupont", "12/00/1950"), QStringList{wrong});
+    frm.btnCancelClick();
+    EXPECT_EQ(Save(frm, "a1", "dupont", "12/13/1950"), QStringList{wrong});
+    frm.btnCancelClick();
+    EXPECT_EQ(Save(frm, "a1", "dupont", "31/02/1950"), QStringList{wrong});
+    frm.btnCancelClick();
+    EXPECT_EQ(Save(frm, "a1", "dupont", "01/02/1950", "x"), QStringList{"Le Sexe du patient est erroné !"});
+    frm.btnCancelClick();
+    EXPECT_EQ(Save(frm, "", "dupont", "01/02/1950"), QStringList{"Le code du patient est manquant !"});
+    frm.btnCancelClick();
+    EXPECT_TRUE(Rows("SELECT CODE FROM PATIENT").isEmpty());
+
+    EXPECT_EQ(Save(frm, "a1", "  dupont", "00/00/1950"), QStringList{});
+    EXPECT_EQ(Save(frm, "a2", "martin", "00/05/1960"), QStringList{});
+    EXPECT_EQ(Save(frm, "a3", "d'almeida", "14/07/1970", "f"), QStringList{});
+    EXPECT_EQ(Rows("SELECT CODE, ID, NOM, AGE, SEXE FROM PATIENT ORDER BY CODE"),
+              (QStringList{QString("000001|A1|DUPONT|%1|M").arg(year - 1950),
+                           QString("000002|A2|MARTIN|%1|M").arg(year - 1960),
+                           QString("000003|A3|D'ALMEIDA|%1|F").arg(year - 1970)}));
+
+    // 00/00/ABCD passes the check and leaves AGE as it was; the code stays.
+    frm.Patient().locate("CODE", "000002");
+    Retype(frm.form()->edAGE, "77");
+    Retype(frm.form()->edDN, "00/00/ABCD");
+    QTest::keyClick(&frm, Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(Rows("SELECT CODE, DN, AGE FROM PATIENT WHERE NOM = 'MARTIN'"), QStringList{"000002|00/00/ABCD|77"});
+    EXPECT_EQ(frm.Patient().fieldByName("NOM").asString(), "MARTIN");
+}
+
+TEST_F(PatientTest, AddressesAreKeptSortedInUpperCaseAndWrittenOnlyWhenNew)
+{
+    QFile f(AppDir + "ADR.TXT");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("LYON\nPARIS\n");
+    f.close();
+    TfrmPatient frm(practice_.context());
+    ShowActive(&frm);
+    EXPECT_EQ(frm.form()->cmbAdr->count(), 2);
+    QTest::keyClick(&frm, Qt::Key_Insert, Qt::ControlModifier);
+    Type(frm.form()->edID, "x");
+    Type(frm.form()->edNom, "nom");
+    Type(frm.form()->edDN, "01/01/1980");
+    Type(frm.form()->edSexe, "f");
+    Type(frm.form()->cmbAdr->lineEdit(), "marseille é");
+    frm.btnPostClick();
+    EXPECT_EQ(practice_.messages().Count(), 0);
+    EXPECT_EQ(FileText(AppDir + "ADR.TXT"), "LYON\nMARSEILLE É\nPARIS\n");
+    EXPECT_EQ(Rows("SELECT ADR FROM PATIENT"), QStringList{"MARSEILLE É"});
+
+    // An address already listed leaves the file alone.
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("LYON\nMARSEILLE É\nPARIS\nzz-not-rewritten\n");
+    f.close();
+    Type(frm.form()->edTel, "0102");
+    frm.btnPostClick();
+    EXPECT_EQ(FileText(AppDir + "ADR.TXT"), "LYON\nMARSEILLE É\nPARIS\nzz-not-rewritten\n");
+}
+
+TEST_F(PatientTest, DeleteIsRefusedForAPatientWithConsultationsOnly)
+{
+    AddPatient("000001", "D'ALMEIDA");
+    AddPatient("000002", "DUPONT");
+    Exec("INSERT INTO CONS.DBF (ID_CONS, PATIENT, DCONS) VALUES (1, '000002', :D)",
+         [](kdb::QueryDataset& q) { q.setParamDate("D", QDate(2020, 1, 1)); });
+    Exec("INSERT INTO EXCOMP (NUM, PATIENT, RADIOBIO) VALUES ('000001', '000001', 'B')");
+
+    TfrmPatient frm(practice_.context());
+    frm.CodePatient = "000002";
+    ShowActive(&frm);
+    EXPECT_EQ(frm.form()->edNom->text(), "DUPONT");
+    practice_.messages().SetDefaultAnswer(QMessageBox::Yes);
+    QTest::keyClick(&frm, Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(practice_.messages().Last().text,
+              "Ce patient a déjà eu des consultations !\rSupprimez d'abord ses consultations.");
+    EXPECT_EQ(Rows("SELECT CODE FROM PATIENT ORDER BY CODE"), (QStringList{"000001", "000002"}));
+
+    frm.btnPrevClick();
+    EXPECT_EQ(frm.form()->edNom->text(), "D'ALMEIDA");
+    practice_.messages().Answer(QMessageBox::No);
+    frm.btnDeleteClick();
+    EXPECT_EQ(practice_.messages().Last().text, "Etes-vous sûr de vouloir supprimer cet enregistrement ?");
+    EXPECT_EQ(Rows("SELECT CODE FROM PATIENT ORDER BY CODE").size(), 2);
+    frm.btnDeleteClick();
+    EXPECT_EQ(Rows("SELECT CODE FROM PATIENT ORDER BY CODE"), QStringList{"000002"});
+    EXPECT_EQ(frm.statusText(), "1  Enregistrementss");
+}
+
+TEST_F(PatientTest, FindByNameIgnoresCaseAndByCodeIsExact)
+{
+    AddPatient("000001", "MARTIN");
+    AddPatient("000002", "DURAND");
+    AddPatient("000003", "DUBOIS");
+    AddPatient("000004", "ABEL");
+    TfrmPatient frm(practice_.context());
+    ShowActive(&frm);
+    {
+        TfrmFind find(frm.Patient(), &frm);
+        ShowActive(&find);
+        Type(find.sName(), "du");
+        QTest::keyClick(find.sName(), Qt::Key_Return);
+        EXPECT_EQ(find.result(), QDialog::Accepted);
+        EXPECT_EQ(frm.form()->edNom->text(), "DUBOIS");
+    }
+    {
+        TfrmFind find(frm.Patient(), &frm);
+        ShowActive(&find);
+        Type(find.sCode(), "00000");
+        QTest::keyClick(find.sCode(), Qt::Key_Return);
+        EXPECT_EQ(practice_.messages().Last().text, "Code patient Introuvable !");
+        EXPECT_TRUE(find.isVisible());
+        Type(find.sName(), "ZZ");
+        QTest::keyClick(find.sName(), Qt::Key_Return);
+        EXPECT_EQ(practice_.messages().Last().text, "Nom patient Introuvable !");
+        Type(find.sCode(), "4");
+        QTest::keyClick(find.sCode(), Qt::Key_Return);
+        EXPECT_EQ(frm.form()->edNom->text(), "ABEL");
+    }
+}
+
+// Two workstations on one patient: the second is told another one is
+// changing it; once the first has saved, the second starts from its values.
+TEST_F(PatientTest, EditingTakesTheRecordLockAndStartsFromTheCurrentValues)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    AddPatient("000002", "MARTIN", "LUC");
+    TfrmPatient frm(practice_.context());
+    frm.CodePatient = "000001";
+    ShowActive(&frm);
+
+    kdb::TableDataset other;
+    other.setDatabaseName(DataPath.toStdString());
+    other.setTableName("Patient.DBF");
+    other.setIndexFieldNames("NOM");
+    other.open();
+    other.edit();
+    other.fieldByName("PRENOM").setAsString("PAUL");
+
+    Type(frm.form()->edTel, "5");
+    EXPECT_EQ(practice_.messages().Last().text.left(40), "Cet enregistrement est en cours de modif");
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    EXPECT_EQ(frm.form()->edTel->text(), "");
+
+    other.post();
+    Type(frm.form()->edTel, "5");
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Edit);
+    EXPECT_EQ(frm.form()->edPrenom->text(), "PAUL"); // read again under the lock
+    EXPECT_THROW(other.edit(), EDBEngineError);
+    frm.btnPostClick();
+    EXPECT_EQ(Rows("SELECT PRENOM, TEL FROM PATIENT WHERE CODE='000001'"), QStringList{"PAUL|5"});
+    other.edit(); // the lock is free again
+    other.fieldByName("NOM").setAsString("DUPONTEL");
+    other.post();
+
+    // The refresh shows the other workstation's change on the same patient.
+    frm.Timer1Timer();
+    EXPECT_EQ(frm.form()->edNom->text(), "DUPONTEL");
+    EXPECT_EQ(frm.form()->edCode->text(), "000001");
+}
+
+} // namespace

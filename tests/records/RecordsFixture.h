@@ -1,0 +1,148 @@
+#pragma once
+// A practice with its tables for the record screens' tests, and the small
+// acts of a user: typing into a widget, answering the next modal dialog.
+#include "app/global/NextCodeDb.h"
+#include "app/global/global.h"
+#include "platform/db/dataset/Dataset.h"
+#include "tests/support/TempPractice.h"
+#include "tests/support/TestApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QPointer>
+#include <QTest>
+#include <QTimer>
+#include <QWidget>
+
+#include <functional>
+#include <vector>
+#include <ostream>
+
+// Readable texts in the failure messages.
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}
+
+// Shows a screen as the active window, so its shortcuts and focus work.
+inline void ShowActive(QWidget* w)
+{
+    w->show();
+    QApplication::setActiveWindow(w);
+    w->activateWindow();
+    (void)QTest::qWaitForWindowActive(w, 1000);
+}
+
+// Answers the modal dialogs a command opens, in order: each new dialog gets
+// the next act; one beyond the acts is recorded and closed. classes lists
+// the class of every dialog met.
+class DialogScript : public QObject {
+public:
+    explicit DialogScript(std::vector<std::function<void(QWidget*)>> acts) : acts_(std::move(acts))
+    {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
+        timer_.start();
+    }
+    QStringList classes;
+
+private:
+    void Poll()
+    {
+        QWidget* w = QApplication::activeModalWidget();
+        if (!w || w == last_)
+            return;
+        last_ = w;
+        classes << QString::fromLatin1(w->metaObject()->className());
+        if (next_ < acts_.size())
+            acts_[next_++](w);
+        else if (auto* d = qobject_cast<QDialog*>(w))
+            d->reject();
+    }
+    std::vector<std::function<void(QWidget*)>> acts_;
+    size_t next_ = 0;
+    QPointer<QWidget> last_;
+    QTimer timer_;
+};
+
+class RecordsTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TestApplication();
+        InstallDatabaseKeyColumns();
+        practice_.CreateTables();
+        CurrentPatientCode.clear();
+    }
+
+    // Runs a statement on the practice's data directory.
+    static void Exec(const QString& sql, const std::function<void(kdb::QueryDataset&)>& bind = {})
+    {
+        kdb::QueryDataset q;
+        q.setDatabaseName(DataPath.toStdString());
+        q.setSql(sql);
+        if (bind)
+            bind(q);
+        q.execSql();
+    }
+    static void AddPatient(const QString& code, const QString& nom, const QString& prenom = QString(),
+                           const QString& dn = QStringLiteral("01/02/1960"), const QString& age = QString())
+    {
+        Exec(QStringLiteral("INSERT INTO PATIENT (CODE, ID, NOM, PRENOM, DN, AGE, SEXE) VALUES "
+                            "(:CODE, :ID, :NOM, :PRENOM, :DN, :AGE, 'M')"),
+             [&](kdb::QueryDataset& q) {
+                 q.setParamText("CODE", code);
+                 q.setParamText("ID", code);
+                 q.setParamText("NOM", nom);
+                 q.setParamText("PRENOM", prenom);
+                 q.setParamText("DN", dn);
+                 q.setParamText("AGE", age);
+             });
+    }
+    // The rows of a SELECT, each as its fields' texts joined by "|".
+    static QStringList Rows(const QString& sql)
+    {
+        kdb::QueryDataset q;
+        q.setDatabaseName(DataPath.toStdString());
+        q.setSql(sql);
+        q.open();
+        QStringList rows;
+        for (q.first(); !q.eof(); q.next()) {
+            QStringList f;
+            for (int i = 0; i < q.fieldCount(); ++i)
+                f << q.field(i).asString().trimmed();
+            rows << f.join('|');
+        }
+        return rows;
+    }
+
+    // Types text into the focused widget w, key by key.
+    static void Type(QWidget* w, const QString& text)
+    {
+        w->setFocus();
+        for (const QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+    // Acts on the next modal dialog once it is shown.
+    static void OnNextDialog(const std::function<void(QWidget*)>& act)
+    {
+        QTimer::singleShot(0, [act] {
+            QWidget* w = QApplication::activeModalWidget();
+            if (!w)
+                return;
+            act(w);
+            // A dialog the act left open is closed, so the test goes on.
+            QPointer<QDialog> left = qobject_cast<QDialog*>(w);
+            QTimer::singleShot(0, [left] {
+                if (left && left->isVisible()) {
+                    ADD_FAILURE() << "the dialog stayed open";
+                    left->reject();
+                }
+            });
+        });
+    }
+
+    TempPractice practice_;
+};
