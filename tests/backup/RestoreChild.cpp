@@ -1,6 +1,8 @@
 // The second program of the restore tests:
 //   backup_test_child hold <dataPath> <table>   opens the table (shared),
 //       prints "ready" and keeps it open until its input closes;
+//   backup_test_child append <dataPath>   holds the patient table's lock
+//       while it appends 200 patients one by one, then lets it go;
 //   backup_test_child restore <dataPath> <tempDir> <archive>
 //       restores the archive, prints "done" when the files are replaced.
 #include "app/backup/BackupSet.h"
@@ -10,6 +12,7 @@
 #include "zip/ZipArch.h"
 
 #include <QApplication>
+#include <QThread>
 
 #include <cstdio>
 #include <iostream>
@@ -25,6 +28,21 @@ int main(int argc, char** argv)
         std::fflush(stdout);
         std::string line;
         std::getline(std::cin, line);
+        return 0;
+    }
+    if (args.size() == 3 && args[1] == "append") {
+        auto table = kdb::engine::openTable(args[2].toStdString(), "Patient.DBF");
+        if (!table->lockTable())
+            return 1;
+        std::printf("ready\n");
+        std::fflush(stdout);
+        for (int i = 0; i < 200; ++i) {
+            const QString code = QString::number(900000 + i);
+            table->append({code, code, QStringLiteral("LOCKED%1").arg(i)});
+            QThread::msleep(5);
+        }
+        table->flush();
+        table->unlockTable();
         return 0;
     }
     if (args.size() == 5 && args[1] == "restore") {

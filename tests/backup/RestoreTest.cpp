@@ -6,6 +6,7 @@
 #include "app/backup/BackupSet.h"
 #include "app/backup/USaveRestore.h"
 #include "checker/DbCheck.h"
+#include "platform/db/core/Table.h"
 #include "platform/db/engine/Engine.h"
 #include "resources/schema/SchemaText.h"
 
@@ -191,4 +192,20 @@ TEST_F(Restore, KilledAtAnyMomentLeavesTheOldOrTheNewSet)
     // The next restore clears what a stopped one left beside the data.
     backup::TableSetRestore::RemoveLeftovers(DataPath);
     EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
+}
+
+TEST_F(Restore, BackupWaitsForATableChangedByAnotherProgram)
+{
+    QProcess writer;
+    writer.start(kChild, {"append", DataPath});
+    ASSERT_TRUE(writer.waitForReadyRead(10000));
+    Backup(); // waits for the table lock, then reads the table whole
+    ASSERT_TRUE(writer.waitForFinished(30000));
+    EXPECT_EQ(messages_.Count(), 0);
+    const QString unzipped = practice_.root() + "/unzipped/";
+    ASSERT_EQ(QProcess::execute("unzip", {"-q", dest_ + "Korvale.zip", "-d", unzipped}), 0);
+    ASSERT_EQ(kdb::engine::openTableResult(unzipped.toStdString(), "Patient.DBF", "DBASE", false), 0);
+    auto patients = kdb::engine::openTable(unzipped.toStdString(), "Patient.DBF");
+    EXPECT_EQ(patients->recordCount(), 40u + 200u);
+    EXPECT_NE(patients->findKey("CODE", QStringLiteral("900199")), 0u);
 }
