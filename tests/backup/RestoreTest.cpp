@@ -148,7 +148,8 @@ TEST_F(Restore, KilledAtAnyMomentLeavesTheOldOrTheNewSet)
     const QString temp = AppDir + "Temp/";
     QDir().mkpath(temp);
 
-    // How long a whole restore takes, then kills spread over it.
+    // How long a whole restore takes, then kills spread over it and a
+    // little beyond.
     QElapsedTimer timer;
     timer.start();
     {
@@ -174,7 +175,7 @@ TEST_F(Restore, KilledAtAnyMomentLeavesTheOldOrTheNewSet)
         QProcess child;
         child.start(kChild, {"restore", DataPath, temp, archive});
         ASSERT_TRUE(child.waitForStarted());
-        QThread::usleep(quint64(QRandomGenerator::global()->bounded(int(full * 1000 + 1))));
+        QThread::usleep(quint64(QRandomGenerator::global()->bounded(int(full * 1500 + 1))));
         ::kill(pid_t(child.processId()), SIGKILL);
         child.waitForFinished();
         const auto now = DataFiles();
