@@ -356,7 +356,7 @@ TableSetRestore::Result TableSetRestore::Replace()
         QDir(staging).removeRecursively();
         return Result::Failed;
     }
-    if (!ExchangeDirectories(staging) && !SwapFileByFile(staging, restored_)) {
+    if (!(UseExchange && ExchangeDirectories(staging)) && !SwapFileByFile(staging, restored_)) {
         QDir(staging).removeRecursively();
         return Result::Failed;
     }

@@ -82,6 +82,21 @@ TEST_F(Restore, GivesBackTheBackedUpTablesByteForByte)
     ExpectSound();
 }
 
+TEST_F(Restore, FileByFileWhereDirectoriesCannotBeExchanged)
+{
+    Backup();
+    const auto saved = DataFiles();
+    ChangeRows();
+    AddPatients(500, 30);
+    backup::TableSetRestore::UseExchange = false;
+    RestoreThroughScreen(dest_ + "Korvale.zip");
+    backup::TableSetRestore::UseExchange = true;
+    EXPECT_EQ(messages_.Count(), 2);
+    EXPECT_EQ(DataFiles(), saved);
+    EXPECT_FALSE(QFileInfo::exists(backup::PreviousDir(DataPath)));
+    ExpectSound();
+}
+
 TEST_F(Restore, LeavesOutTheFilesThatAreNoTable)
 {
     const QString extraDir = practice_.root() + "/extra/";
@@ -162,7 +177,7 @@ TEST_F(Restore, KilledAtAnyMomentLeavesTheOldOrTheNewSet)
     ASSERT_EQ(DataFiles(), newSet);
     int sawOld = 0, sawNew = 0;
     for (int run = 0; run < 40; ++run) {
-        // Back to the old set through a restore of it.
+        // Back to the old set.
         {
             QDir(DataPath).removeRecursively();
             QDir().mkpath(DataPath);
@@ -201,8 +216,9 @@ TEST_F(Restore, BackupWaitsForATableChangedByAnotherProgram)
     writer.start(kChild, {"append", DataPath});
     ASSERT_TRUE(writer.waitForReadyRead(10000));
     Backup(); // waits for the table lock, then reads the table whole
-    if (writer.state() != QProcess::NotRunning)
+    if (writer.state() != QProcess::NotRunning) {
         ASSERT_TRUE(writer.waitForFinished(30000));
+    }
     EXPECT_EQ(writer.exitCode(), 0);
     EXPECT_EQ(messages_.Count(), 0);
     const QString unzipped = practice_.root() + "/unzipped/";
