@@ -97,6 +97,24 @@ TEST_F(Restore, FileByFileWhereDirectoriesCannotBeExchanged)
     ExpectSound();
 }
 
+TEST_F(Restore, AReplacementThatFailsLeavesEveryFileAndSaysSo)
+{
+    Backup();
+    ChangeRows();
+    // A folder in the way of one restored file.
+    ASSERT_TRUE(QFile::remove(DataPath + "FPHOTO.DBF"));
+    QDir().mkpath(DataPath + "FPHOTO.DBF/inside");
+    const auto before = DataFiles();
+    RestoreThroughScreen(dest_ + "Korvale.zip");
+    EXPECT_EQ(DataFiles(), before);
+    EXPECT_TRUE(QFileInfo(DataPath + "FPHOTO.DBF/inside").isDir());
+    ASSERT_EQ(messages_.Count(), 3);
+    EXPECT_TRUE(messages_.Last().text.startsWith("Les fichiers n'ont pas pu être remplacés (FPHOTO.DBF"))
+        << messages_.Last().text.toStdString();
+    EXPECT_TRUE(messages_.Last().text.contains("La restauration n'a pas été faite"));
+    EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
+}
+
 TEST_F(Restore, LeavesOutTheFilesThatAreNoTable)
 {
     const QString extraDir = practice_.root() + "/extra/";
