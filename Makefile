@@ -14,7 +14,7 @@ PACKAGES := cmake ninja-build g++ pkg-config make \
 	libgl1-mesa-dev libjpeg-dev libsodium-dev libsqlite3-dev \
 	libgtest-dev libgmock-dev fonts-dejavu-core fonts-liberation poppler-utils \
 	python3 python3-dbfread python3-dbf libdbd-xbase-perl \
-	zlib1g-dev libisal-dev zip unzip p7zip-full
+	zlib1g-dev libisal-dev zip unzip p7zip-full pandoc
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 
@@ -55,6 +55,8 @@ bench: build
 	$(BUILD_DIR)/bench/storage/bench_storage
 	$(BUILD_DIR)/bench/mdx/mdx_bench
 	$(BUILD_DIR)/bench/report/korvale_report_bench
+	$(BUILD_DIR)/bench/rtf/korvale_rtf_bench
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/records/korvale_records_bench
 
 # The file readers under libFuzzer (clang): the targets of tests/fuzz (every
 # executable named fuzz_* or *_fuzz), FUZZ_SECONDS each.

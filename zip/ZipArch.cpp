@@ -314,6 +314,12 @@ void TZipArchiver::List()
             p = recorded;
         } else {
             p = FileSize - cdSize - 22 - Get16(end + 20);
+            // a 64-bit end record and its locator between the directory and the end record
+            unsigned char z64[4];
+            if (ZipEOC >= 76 && InHandle->seek(ZipEOC - 20) && InHandle->read(reinterpret_cast<char*>(z64), 4) == 4 &&
+                Get32(z64) == 0x07064B50 && InHandle->seek(ZipEOC - 76) &&
+                InHandle->read(reinterpret_cast<char*>(z64), 4) == 4 && Get32(z64) == 0x06064B50)
+                p -= 76;
         }
         ZipSOC = p;
         SFXOffset = FileSize == 22 ? 0 : FileSize;

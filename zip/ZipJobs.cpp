@@ -124,8 +124,8 @@ void TZipArchiver::Extract()
             block.baseDir = ExtrBaseDir.isEmpty() ? nullptr : texts.Text(ExtrBaseDir);
             if (!fspecArgs_.isEmpty() && fspecArgs_.first() != QLatin1String("*.*")) {
                 texts.unzSpecs.assign(size_t(fspecArgs_.size()), zipeng::UnzFileSpec {});
-                for (int i = 0; i < fspecArgs_.size(); ++i) texts.unzSpecs[size_t(i)].spec = texts.Text(fspecArgs_[i]);
-                block.specs = texts.unzSpecs.data();
+                for (int i = 0; i < fspecArgs_.size(); ++i) texts.unzSpecs[size_t(i)].fileSpec = texts.Text(fspecArgs_[i]);
+                block.fileSpecs = texts.unzSpecs.data();
                 block.specCount = int32_t(fspecArgs_.size());
             } else {
                 block.specCount = 0;

@@ -200,10 +200,10 @@ void TZipArchiver::FillZipSpecs(zipeng::ZipParams& p, JobTexts& t)
             else s.encrypt = 0;
             line.truncate(lt);
         }
-        s.spec = t.Text(line);
+        s.fileSpec = t.Text(line);
         s.rootDir = root;
     }
-    p.specs = t.zipSpecs.empty() ? nullptr : t.zipSpecs.data();
+    p.fileSpecs = t.zipSpecs.empty() ? nullptr : t.zipSpecs.data();
 }
 
 void TZipArchiver::SetUnzSwitches(zipeng::UnzParams& p, JobTexts& t, const QString& archive, int version)

@@ -14,6 +14,7 @@
 #include "app/records/UGetPatient.h"
 #include "app/records/UPatient.h"
 #include "app/global/global.h"
+#include "app/records/UListProt.h"
 #include "checker/DbCheck.h"
 #include "platform/db/engine/Engine.h"
 #include "controls/DcLabel.h"
@@ -359,7 +360,8 @@ void TfrmMain::mnRDVClick()
 
 void TfrmMain::mnProtocoleClick()
 {
-    // Protocol list.
+    TfrmListProt list(context_, nullptr);
+    list.exec();
 }
 
 void TfrmMain::mnSaveRestoreClick()

@@ -261,8 +261,10 @@ void TfrmConsul::UpdateButtons()
 {
     const bool editing = ConsState_ != u'B';
     const bool empty = !qConsul_.active() || qConsul_.isEmpty();
-    ui->btnAdd->setEnabled(!editing);
-    action(QStringLiteral("mnAdd"))->setEnabled(!editing);
+    // A consultation belongs to a patient: none is started without one.
+    const bool patient = Patient_.active() && !Patient_.isEmpty();
+    ui->btnAdd->setEnabled(!editing && patient);
+    action(QStringLiteral("mnAdd"))->setEnabled(!editing && patient);
     ui->btnEdit->setEnabled(!editing && !empty);
     action(QStringLiteral("mnEdit"))->setEnabled(!editing && !empty);
     ui->btnDelete->setEnabled(!editing && !empty);
@@ -292,6 +294,8 @@ void TfrmConsul::UpdateButtons()
 
 void TfrmConsul::btnAddClick()
 {
+    if (!Patient_.active() || Patient_.isEmpty())
+        return;
     ConsState_ = u'I';
     UpdateButtons();
     ConsId_.clear();

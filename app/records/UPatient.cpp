@@ -392,8 +392,7 @@ void TfrmPatient::btnDeleteClick()
         }
         Timer1_->stop();
         if (kui::MsgConfirm(QStringLiteral("Etes-vous sûr de vouloir supprimer cet enregistrement ?"), this)) {
-            // Nobody else may be changing it.
-            Patient_.edit();
+            // Refused (locked) while another workstation is changing it.
             Patient_.remove();
         }
         ShowRecordCount();

@@ -81,9 +81,9 @@ private:
 
 bool ExtractJob::Selected(const CdEntry& e) const
 {
-    if (p_->specCount <= 0 || !p_->specs) return true;
+    if (p_->specCount <= 0 || !p_->fileSpecs) return true;
     for (int i = 0; i < p_->specCount; ++i) {
-        std::string m = Str(p_->specs[i].spec);
+        std::string m = Str(p_->fileSpecs[i].fileSpec);
         if (m.empty()) continue;
         if (MatchMask(e.name, m)) return true;
         if (m.find_first_of("/\\") == std::string::npos) {

@@ -104,18 +104,27 @@ CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
     if (at < 0) throw JobError(errFormat, "not a zip archive (no end of central directory)");
     const unsigned char* e = &tail[size_t(at)];
     uint64_t endPos = size - n + uint64_t(at);
-    if (endPos >= 20 && at >= 20 && Get32(e - 20) == kZip64LocatorSig)
-        throw JobError(errLimit, "archive in the 64-bit format: more than 4 GB or 65 535 entries");
     if (Get16(e + 4) != 0 || Get16(e + 6) != 0)
         throw JobError(errFormat, "multi-volume archive: join its volumes first");
     CentralDirectory cd;
     uint32_t count = Get16(e + 10);
     uint64_t cdSize = Get32(e + 12), cdOffset = Get32(e + 16);
+    // A 64-bit end record (written by tools that stream) is accepted while
+    // the classic record still holds the true values.
+    unsigned char loc[20], rec[4];
+    uint64_t dirEnd = endPos;
+    if (endPos >= 20 && ReadAt(fd, loc, 20, endPos - 20) && Get32(loc) == kZip64LocatorSig) {
+        if (count == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF)
+            throw JobError(errLimit, "archive in the 64-bit format: more than 4 GB or 65 535 entries");
+        if (endPos < 76 || !ReadAt(fd, rec, 4, endPos - 76) || Get32(rec) != kZip64EndSig)
+            throw JobError(errFormat, "damaged 64-bit end of central directory");
+        dirEnd = endPos - 76;
+    }
     uint32_t commentLen = std::min<uint64_t>(Get16(e + 20), n - uint64_t(at) - kEndSize);
     cd.comment.assign(reinterpret_cast<const char*>(e + kEndSize), commentLen);
-    if (cdSize > endPos || uint64_t(count) * kCentralSize > cdSize)
+    if (cdSize > dirEnd || uint64_t(count) * kCentralSize > cdSize)
         throw JobError(errFormat, "central directory size out of the file");
-    uint64_t cdStart = endPos - cdSize;
+    uint64_t cdStart = dirEnd - cdSize;
     if (cdOffset > cdStart) throw JobError(errFormat, "central directory offset out of the file");
     cd.shift = cdStart - cdOffset;
     std::vector<unsigned char> dir(cdSize);

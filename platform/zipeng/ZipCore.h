@@ -1,6 +1,6 @@
 #pragma once
 // What the two archive libraries share: the record layouts of the zip
-// format, CRC-32, MS-DOS dates, the traditional PKWARE encryption, the
+// format, CRC-32, MS-DOS dates, the traditional zip encryption, the
 // central-directory reader and the callback helper.
 #include "platform/zipeng/ZipEngAbi.h"
 
@@ -33,7 +33,7 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t len);
 uint32_t ToDosTime(time_t t);
 time_t FromDosTime(uint32_t dos);
 
-// The traditional PKWARE stream cipher.
+// The traditional zip stream cipher.
 class ZipCrypto {
 public:
     explicit ZipCrypto(const std::string& password);

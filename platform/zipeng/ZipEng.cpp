@@ -37,7 +37,7 @@ struct SourceFile {
     time_t mtime = 0;
     mode_t mode = 0;
     bool isDir = false;
-    const ZipFileSpec* spec = nullptr;
+    const ZipFileSpec* fileSpec = nullptr;
     std::string password; // empty: not encrypted
 };
 
@@ -154,10 +154,10 @@ public:
 
 private:
     void Collect();
-    void Walk(const std::string& dir, const std::string& mask, bool recurse, const ZipFileSpec& spec, int depth);
-    void AddPath(const std::string& path, const struct stat& st, const ZipFileSpec& spec);
+    void Walk(const std::string& dir, const std::string& mask, bool recurse, const ZipFileSpec& fileSpec, int depth);
+    void AddPath(const std::string& path, const struct stat& st, const ZipFileSpec& fileSpec);
     bool Excluded(const SourceFile& f) const;
-    std::string PasswordFor(const ZipFileSpec& spec, const std::string& name);
+    std::string PasswordFor(const ZipFileSpec& fileSpec, const std::string& name);
     void WriteArchive(int out, const CentralDirectory* old, int oldFd);
     void CopyOld(int out, int oldFd, CdEntry e, uint64_t shift, uint64_t& pos);
     void CompressAll(int out, uint64_t& pos);
@@ -182,12 +182,12 @@ private:
     std::vector<std::string> suffixes_;
 };
 
-void AddJob::AddPath(const std::string& path, const struct stat& st, const ZipFileSpec& spec)
+void AddJob::AddPath(const std::string& path, const struct stat& st, const ZipFileSpec& fileSpec)
 {
     SourceFile f;
     f.path = path;
     f.isDir = S_ISDIR(st.st_mode);
-    f.name = StoredName(path, Str(spec.rootDir), p_->junkDirs != 0);
+    f.name = StoredName(path, Str(fileSpec.rootDir), p_->junkDirs != 0);
     if (f.isDir) {
         if (p_->junkDirs || f.name.empty()) return;
         f.name += "/";
@@ -196,7 +196,7 @@ void AddJob::AddPath(const std::string& path, const struct stat& st, const ZipFi
     f.size = f.isDir ? 0 : uint64_t(st.st_size);
     f.mtime = st.st_mtime;
     f.mode = st.st_mode;
-    f.spec = &spec;
+    f.fileSpec = &fileSpec;
     if (p_->fromDate && !f.isDir && f.mtime < fromDate_) return;
     if (Excluded(f)) return;
     if (byName_.count(f.name)) return;
@@ -213,7 +213,7 @@ bool AddJob::Excluded(const SourceFile& f) const
     return false;
 }
 
-void AddJob::Walk(const std::string& dir, const std::string& mask, bool recurse, const ZipFileSpec& spec, int depth)
+void AddJob::Walk(const std::string& dir, const std::string& mask, bool recurse, const ZipFileSpec& fileSpec, int depth)
 {
     if (depth > 64) return;
     DIR* d = opendir(dir.empty() ? "." : dir.c_str());
@@ -233,11 +233,11 @@ void AddJob::Walk(const std::string& dir, const std::string& mask, bool recurse,
         if (lstat(path.c_str(), &st) != 0) continue;
         if (S_ISDIR(st.st_mode)) {
             if (recurse) {
-                if (!p_->noDirEntries) AddPath(path, st, spec);
-                Walk(path, mask, recurse, spec, depth + 1);
+                if (!p_->noDirEntries) AddPath(path, st, fileSpec);
+                Walk(path, mask, recurse, fileSpec, depth + 1);
             }
         } else if (S_ISREG(st.st_mode) && MatchMask(n, mask)) {
-            AddPath(path, st, spec);
+            AddPath(path, st, fileSpec);
         }
     }
 }
@@ -245,12 +245,12 @@ void AddJob::Walk(const std::string& dir, const std::string& mask, bool recurse,
 void AddJob::Collect()
 {
     for (int i = 0; i < p_->specCount; ++i) {
-        const ZipFileSpec& s = p_->specs[i];
-        std::string spec = Str(s.spec);
-        std::replace(spec.begin(), spec.end(), '\\', '/');
-        if (spec.empty()) continue;
+        const ZipFileSpec& s = p_->fileSpecs[i];
+        std::string fileSpec = Str(s.fileSpec);
+        std::replace(fileSpec.begin(), fileSpec.end(), '\\', '/');
+        if (fileSpec.empty()) continue;
         std::string root = Str(s.rootDir);
-        std::string path = (spec[0] != '/' && !root.empty()) ? (root.back() == '/' ? root : root + "/") + spec : spec;
+        std::string path = (fileSpec[0] != '/' && !root.empty()) ? (root.back() == '/' ? root : root + "/") + fileSpec : fileSpec;
         bool recurse = s.recurse != 0;
         struct stat st;
         if (!HasWildcard(path) && stat(path.c_str(), &st) == 0) {
@@ -266,20 +266,20 @@ void AddJob::Collect()
         std::string dir = k == std::string::npos ? "" : path.substr(0, k == 0 ? 1 : k);
         std::string mask = k == std::string::npos ? path : path.substr(k + 1);
         if (HasWildcard(dir)) {
-            rep_.Message(errParams, "wildcards in a directory are not supported: " + spec);
+            rep_.Message(errParams, "wildcards in a directory are not supported: " + fileSpec);
             continue;
         }
         size_t before = files_.size();
         Walk(dir, mask, recurse, s, 0);
         if (files_.size() == before && !HasWildcard(mask))
-            rep_.Message(errOpen, "file not found: " + spec);
+            rep_.Message(errOpen, "file not found: " + fileSpec);
     }
 }
 
-std::string AddJob::PasswordFor(const ZipFileSpec& spec, const std::string& name)
+std::string AddJob::PasswordFor(const ZipFileSpec& fileSpec, const std::string& name)
 {
-    if (spec.encrypt == 0) return {};
-    if (spec.password && *spec.password) return spec.password;
+    if (fileSpec.encrypt == 0) return {};
+    if (fileSpec.password && *fileSpec.password) return fileSpec.password;
     if (p_->password && *p_->password) return p_->password;
     if (!askedOnce_) {
         askedOnce_ = true;
@@ -424,7 +424,7 @@ void AddJob::CompressAll(int out, uint64_t& pos)
     for (size_t i = 0; i < files_.size(); ++i) {
         SourceFile& f = files_[i];
         FileState& fs = st[i];
-        fs.password = f.isDir ? std::string() : PasswordFor(*f.spec, f.name);
+        fs.password = f.isDir ? std::string() : PasswordFor(*f.fileSpec, f.name);
         fs.stored = f.isDir || level == 0 || storedSuffix(f.name);
         if (!f.isDir) {
             fs.fd = open(f.path.c_str(), O_RDONLY | O_CLOEXEC);

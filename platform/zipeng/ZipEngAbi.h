@@ -23,9 +23,9 @@ using Callback = int32_t (*)(CallbackRecord*);
 
 // One file specification of an add job.
 struct ZipFileSpec {
-    const char* spec;          // old 0: the spec (mask or file), no prefix, no password
+    const char* fileSpec;          // old 0: the fileSpec (mask or file), no prefix, no password
     char reserved1[8];         // old 4..11
-    const char* password;      // old 12: this spec's password, or null
+    const char* password;      // old 12: this fileSpec's password, or null
     int32_t encrypt;           // old 16: the block's flag, 65535 with an own password, 0 with an empty one
     uint16_t recurse;          // old 20: 0xFFFF recurse into sub-directories
     char reserved2[14];        // old 22..35
@@ -75,7 +75,7 @@ struct ZipParams {
     uint16_t archiveOnly;      // old 136: 1 or 0
     uint16_t resetArchive;     // old 138: 1 or 0
     int32_t pad3;
-    ZipFileSpec* specs;        // old 140
+    ZipFileSpec* fileSpecs;        // old 140
     int32_t unused144;         // old 144
     int32_t exclCount;         // old 148
     const char* const* excl;   // old 152
@@ -88,7 +88,7 @@ struct ZipParams {
 
 // One file specification of an extract job.
 struct UnzFileSpec {
-    const char* spec;          // old 0
+    const char* fileSpec;          // old 0
     char reserved[68];         // old 4..71
 };
 
@@ -113,7 +113,7 @@ struct UnzParams {
     int32_t overwrite;         // old 60
     int32_t specCount;         // old 64: 0 = every entry
     const char* archive;       // old 68
-    UnzFileSpec* specs;        // old 72
+    UnzFileSpec* fileSpecs;        // old 72
     char reserved76[28];       // old 76..103
     int32_t passwordReqCount;  // old 104
     int32_t pad2;
@@ -159,7 +159,7 @@ enum ErrorCode : int32_t {
 
 #define ZE_OFF(T, f, n) static_assert(offsetof(T, f) == (n), #T "." #f)
 static_assert(sizeof(void*) == 8, "the offsets below are those of a 64-bit system");
-ZE_OFF(ZipFileSpec, spec, 0); ZE_OFF(ZipFileSpec, password, 16); ZE_OFF(ZipFileSpec, encrypt, 24);
+ZE_OFF(ZipFileSpec, fileSpec, 0); ZE_OFF(ZipFileSpec, password, 16); ZE_OFF(ZipFileSpec, encrypt, 24);
 ZE_OFF(ZipFileSpec, recurse, 28); ZE_OFF(ZipFileSpec, rootDir, 48);
 static_assert(sizeof(ZipFileSpec) == 120);
 ZE_OFF(ZipParams, handle, 0); ZE_OFF(ZipParams, caller, 8); ZE_OFF(ZipParams, version, 16);
@@ -173,19 +173,19 @@ ZE_OFF(ZipParams, forceDos, 112); ZE_OFF(ZipParams, move, 116); ZE_OFF(ZipParams
 ZE_OFF(ZipParams, update, 124); ZE_OFF(ZipParams, freshen, 128); ZE_OFF(ZipParams, unused104, 132);
 ZE_OFF(ZipParams, zipTime, 136); ZE_OFF(ZipParams, date, 140); ZE_OFF(ZipParams, specCount, 148);
 ZE_OFF(ZipParams, archive, 160); ZE_OFF(ZipParams, tempDir, 168); ZE_OFF(ZipParams, comment, 176);
-ZE_OFF(ZipParams, archiveOnly, 184); ZE_OFF(ZipParams, resetArchive, 186); ZE_OFF(ZipParams, specs, 192);
+ZE_OFF(ZipParams, archiveOnly, 184); ZE_OFF(ZipParams, resetArchive, 186); ZE_OFF(ZipParams, fileSpecs, 192);
 ZE_OFF(ZipParams, unused144, 200); ZE_OFF(ZipParams, exclCount, 204); ZE_OFF(ZipParams, excl, 208);
 ZE_OFF(ZipParams, reserved156, 216); ZE_OFF(ZipParams, howToDelete, 248); ZE_OFF(ZipParams, codePage, 252);
 ZE_OFF(ZipParams, check, 272);
 static_assert(sizeof(ZipParams) == 280);
-ZE_OFF(UnzFileSpec, spec, 0);
+ZE_OFF(UnzFileSpec, fileSpec, 0);
 static_assert(sizeof(UnzFileSpec) == 80);
 ZE_OFF(UnzParams, handle, 0); ZE_OFF(UnzParams, caller, 8); ZE_OFF(UnzParams, version, 16);
 ZE_OFF(UnzParams, callback, 24); ZE_OFF(UnzParams, trace, 32); ZE_OFF(UnzParams, password, 40);
 ZE_OFF(UnzParams, test, 48); ZE_OFF(UnzParams, always40, 60); ZE_OFF(UnzParams, verbose, 64);
 ZE_OFF(UnzParams, update, 68); ZE_OFF(UnzParams, freshen, 72); ZE_OFF(UnzParams, dirNames, 76);
 ZE_OFF(UnzParams, overwrite, 80); ZE_OFF(UnzParams, specCount, 84); ZE_OFF(UnzParams, archive, 88);
-ZE_OFF(UnzParams, specs, 96); ZE_OFF(UnzParams, passwordReqCount, 132); ZE_OFF(UnzParams, baseDir, 144);
+ZE_OFF(UnzParams, fileSpecs, 96); ZE_OFF(UnzParams, passwordReqCount, 132); ZE_OFF(UnzParams, baseDir, 144);
 ZE_OFF(UnzParams, check, 184);
 static_assert(sizeof(UnzParams) == 192);
 ZE_OFF(CallbackRecord, handle, 0); ZE_OFF(CallbackRecord, caller, 8); ZE_OFF(CallbackRecord, version, 16);

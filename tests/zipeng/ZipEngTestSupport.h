@@ -42,7 +42,7 @@ struct Calls {
 
 struct AddRequest {
     std::string archive;
-    std::vector<std::string> specs;
+    std::vector<std::string> fileSpecs;
     std::string root;
     std::string password;
     int level = 9;
@@ -65,16 +65,16 @@ inline int32_t RunAdd(const AddRequest& q, Calls& calls)
     p.update = q.update ? -1 : 0;
     p.freshen = q.freshen ? -1 : 0;
     p.move = q.move ? -1 : 0;
-    std::vector<zipeng::ZipFileSpec> specs(q.specs.size());
-    for (size_t i = 0; i < specs.size(); ++i) {
-        specs[i] = {};
-        specs[i].spec = q.specs[i].c_str();
-        specs[i].encrypt = p.encrypt;
-        specs[i].recurse = p.recurse;
-        specs[i].rootDir = q.root.empty() ? nullptr : q.root.c_str();
+    std::vector<zipeng::ZipFileSpec> fileSpecs(q.fileSpecs.size());
+    for (size_t i = 0; i < fileSpecs.size(); ++i) {
+        fileSpecs[i] = {};
+        fileSpecs[i].fileSpec = q.fileSpecs[i].c_str();
+        fileSpecs[i].encrypt = p.encrypt;
+        fileSpecs[i].recurse = p.recurse;
+        fileSpecs[i].rootDir = q.root.empty() ? nullptr : q.root.c_str();
     }
-    p.specs = specs.data();
-    p.specCount = int32_t(specs.size());
+    p.fileSpecs = fileSpecs.data();
+    p.specCount = int32_t(fileSpecs.size());
     p.archive = q.archive.c_str();
     p.check = zipeng::kBlockCheck;
     return ZipEngExec(&p);
@@ -82,7 +82,7 @@ inline int32_t RunAdd(const AddRequest& q, Calls& calls)
 
 struct ExtractRequest {
     std::string archive, baseDir, password;
-    std::vector<std::string> specs;
+    std::vector<std::string> fileSpecs;
     bool dirNames = true, overwrite = true, test = false, update = false, freshen = false;
     int passwordReqCount = 1;
 };
@@ -100,10 +100,10 @@ inline int32_t RunExtract(const ExtractRequest& q, Calls& calls)
     p.freshen = q.freshen ? -1 : 0;
     p.dirNames = q.dirNames ? -1 : 0;
     p.overwrite = q.overwrite ? -1 : 0;
-    std::vector<zipeng::UnzFileSpec> specs(q.specs.size());
-    for (size_t i = 0; i < specs.size(); ++i) { specs[i] = {}; specs[i].spec = q.specs[i].c_str(); }
-    p.specs = specs.empty() ? nullptr : specs.data();
-    p.specCount = int32_t(specs.size());
+    std::vector<zipeng::UnzFileSpec> fileSpecs(q.fileSpecs.size());
+    for (size_t i = 0; i < fileSpecs.size(); ++i) { fileSpecs[i] = {}; fileSpecs[i].fileSpec = q.fileSpecs[i].c_str(); }
+    p.fileSpecs = fileSpecs.empty() ? nullptr : fileSpecs.data();
+    p.specCount = int32_t(fileSpecs.size());
     p.archive = q.archive.c_str();
     p.passwordReqCount = q.passwordReqCount;
     p.baseDir = q.baseDir.empty() ? nullptr : q.baseDir.c_str();

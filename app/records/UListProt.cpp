@@ -1,0 +1,182 @@
+#include "UListProt.h"
+#include "ui_UListProt.h"
+
+#include "UPROT.h"
+#include "app/global/global.h"
+#include "app/reports/URptProtocole.h"
+#include "platform/db/dataset/Dataset.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Messages.h"
+#include "platform/ui/data/DataGrid.h"
+
+#include <QContextMenuEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QMenu>
+#include <QShowEvent>
+
+TfrmListProt::TfrmListProt(AppContext& context, QWidget* parent)
+    : QDialog(parent), context_(context), ui(new Ui::TfrmListProt), qPROT_(new kdb::QueryDataset(this))
+{
+    ui->setupUi(this);
+    setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    qPROT_->setSql(QStringList{"SELECT * FROM FPROT", "ORDER BY DATE_PRT"});
+
+    ui->btnAdd->setIcon(kui::ThemeIcon("list-add", QStyle::SP_FileIcon));
+    ui->btnDelete->setIcon(kui::ThemeIcon("list-remove", QStyle::SP_TrashIcon));
+    ui->btnModif->setIcon(kui::ThemeIcon("document-edit", QStyle::SP_FileDialogDetailedView));
+
+    kui::DatasetModel* model = ui->grdRDV->bind(qPROT_, {{"NOM", "Patient", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 172},
+                                                         {"DATE_PRT", "Date", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 83},
+                                                         {"CLINIQUE", "Heure", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 59},
+                                                         {"OPERATEUR", "Motif", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 252}});
+    model->setReadOnly(true);
+    model->setRowPaint(kui::alternateRowColors());
+    ui->grdRDV->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    ui->grdRDV->setSelectionBehavior(QAbstractItemView::SelectRows);
+    ui->grdRDV->horizontalHeader()->setVisible(true);
+
+    PopMnProt_ = new QMenu(this);
+    mnNew = PopMnProt_->addAction("Nouveau ", this, &TfrmListProt::btnAddClick);
+    mnDelete = PopMnProt_->addAction("Supprimer", this, &TfrmListProt::btnDeleteClick);
+    mnModif = PopMnProt_->addAction("Modifier les informations", this, &TfrmListProt::btnModifClick);
+    mnPrint = PopMnProt_->addAction("Imprimer", this, &TfrmListProt::mnPrintClick);
+    mnClose = PopMnProt_->addAction("Fermer", this, &TfrmListProt::mnCloseClick);
+
+    connect(ui->btnAdd, &QToolButton::clicked, this, &TfrmListProt::btnAddClick);
+    connect(ui->btnDelete, &QToolButton::clicked, this, &TfrmListProt::btnDeleteClick);
+    connect(ui->btnModif, &QToolButton::clicked, this, &TfrmListProt::btnModifClick);
+    connect(ui->btnClose, &QPushButton::clicked, this, &TfrmListProt::mnCloseClick);
+    connect(ui->grdRDV, &QAbstractItemView::doubleClicked, this, [this] { btnModifClick(); });
+}
+
+TfrmListProt::~TfrmListProt()
+{
+    delete ui;
+}
+
+kui::DataGrid* TfrmListProt::grdRDV() const { return ui->grdRDV; }
+QToolButton* TfrmListProt::btnAdd() const { return ui->btnAdd; }
+QToolButton* TfrmListProt::btnDelete() const { return ui->btnDelete; }
+QToolButton* TfrmListProt::btnModif() const { return ui->btnModif; }
+QPushButton* TfrmListProt::btnClose() const { return ui->btnClose; }
+
+void TfrmListProt::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TfrmListProt::FormShow()
+{
+    try {
+        qPROT_->close();
+        qPROT_->setDatabaseName(DataPath.toStdString());
+        qPROT_->open();
+    } catch (const std::exception& e) {
+        kui::TApplication::HandleException(e);
+    }
+    UpdateButtons();
+}
+
+void TfrmListProt::UpdateButtons()
+{
+    const bool any = qPROT_->active() && !qPROT_->isEmpty();
+    ui->btnDelete->setEnabled(any);
+    ui->btnModif->setEnabled(any);
+    mnDelete->setEnabled(any);
+    mnModif->setEnabled(any);
+}
+
+QString TfrmListProt::CurrentNum() const
+{
+    if (!qPROT_->active() || qPROT_->isEmpty())
+        return {};
+    return qPROT_->fieldByName("NUM").asString().trimmed();
+}
+
+void TfrmListProt::RefreshList(const QString& num)
+{
+    qPROT_->disableControls();
+    try {
+        qPROT_->close();
+        qPROT_->setDatabaseName(DataPath.toStdString());
+        qPROT_->open();
+        if (num.isEmpty() || !qPROT_->locate("NUM", num))
+            qPROT_->first();
+    } catch (const std::exception& e) {
+        qPROT_->enableControls();
+        kui::TApplication::HandleException(e);
+        UpdateButtons();
+        return;
+    }
+    qPROT_->enableControls();
+    UpdateButtons();
+}
+
+void TfrmListProt::btnAddClick()
+{
+    QString num;
+    {
+        TfrmPROT frm(context_, this);
+        frm.NumProt.clear();
+        frm.exec();
+        num = frm.NumProt;
+    }
+    RefreshList(num);
+}
+
+void TfrmListProt::btnModifClick()
+{
+    const QString num = CurrentNum();
+    if (num.isEmpty())
+        return;
+    {
+        TfrmPROT frm(context_, this);
+        frm.NumProt = num;
+        frm.exec();
+    }
+    RefreshList(num);
+}
+
+void TfrmListProt::btnDeleteClick()
+{
+    if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?"), this))
+        return;
+    const QString num = CurrentNum();
+    try {
+        const QString file = ProtDir + "PROT" + num + ".RTF";
+        if (QFile::exists(file))
+            QFile::remove(file); // a file that stays is no error
+        kdb::QueryDataset query;
+        query.setDatabaseName(DataPath.toStdString());
+        query.setSql("DELETE FROM FPROT WHERE NUM='" + num + "'");
+        query.execSql();
+        RefreshList({});
+    } catch (const std::exception& e) {
+        kui::TApplication::HandleException(e);
+    }
+    QCoreApplication::processEvents();
+}
+
+void TfrmListProt::mnPrintClick()
+{
+    PrintProtocol(context_, CurrentNum());
+}
+
+void TfrmListProt::mnCloseClick()
+{
+    close();
+}
+
+void TfrmListProt::closeEvent(QCloseEvent* event)
+{
+    qPROT_->close();
+    QDialog::closeEvent(event);
+}
+
+void TfrmListProt::contextMenuEvent(QContextMenuEvent* event)
+{
+    PopMnProt_->popup(event->globalPos());
+}

@@ -1,0 +1,48 @@
+#pragma once
+// Rich-text files (RTF 1.x) and QTextDocument.
+//
+// The reader takes what rich-edit controls and word processors write: the
+// ANSI code pages (\ansicpg, the fonts' \fcharset) with \'xx escapes,
+// \uN with its fallback (\uc), the font and colour tables, sizes (\fs),
+// bold, italic, underline and strike on and off, colours, paragraphs,
+// alignment, indents, spacing, tab stops, line breaks, tabs and the
+// special characters. Destinations it does not show (\*, pictures,
+// objects, document information, headers, style sheets, ...) and \bin
+// data are skipped; unknown control words are ignored. A damaged file is
+// read as far as it goes: unbalanced braces, huge numbers, deep nesting or
+// binary data never stop it. Data that does not start with a group is read
+// as Windows-1252 plain text.
+//
+// The writer produces RTF 1 in Windows-1252 with \uN escapes for the
+// characters outside it: one font table entry per family used, a colour
+// table when a colour is set, every run with its font, size, bold, italic,
+// underline, strike and colour, every paragraph with its alignment,
+// indents, spacing and tab stops.
+//
+// Lengths: RTF twips (1/1440 inch) map to document pixels at 96 per inch
+// (15 twips a pixel); font sizes stay in points.
+#include <QByteArray>
+#include <QString>
+
+class QTextDocument;
+
+namespace krtf {
+
+// Replaces the document's content with the RTF data.
+void ReadRtf(const QByteArray& data, QTextDocument& document);
+
+// The document as RTF.
+QByteArray WriteRtf(const QTextDocument& document);
+
+// Reads an RTF file into the document. False (the document emptied, the
+// reason in French in *error) when the file cannot be read.
+bool LoadRtfFile(const QString& fileName, QTextDocument& document, QString* error = nullptr);
+
+// Writes the document to an RTF file without ever leaving half a file: the
+// text goes to a temporary file in the same directory, is flushed to disk,
+// then replaces the old file in one rename. False, with the reason in
+// French in *error, when it could not be written; the old file is then as
+// it was and no temporary file is left.
+bool SaveRtfFile(const QString& fileName, const QTextDocument& document, QString* error = nullptr);
+
+} // namespace krtf

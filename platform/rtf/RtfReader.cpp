@@ -1,0 +1,614 @@
+#include "Rtf.h"
+#include "RtfCodePage.h"
+
+#include <QColor>
+#include <QHash>
+#include <QList>
+#include <QTextBlockFormat>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextOption>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace krtf {
+
+namespace {
+
+// Groups nested deeper than this share the state of the deepest one kept.
+constexpr int kMaxDepth = 512;
+// The longest control word kept; longer words are read and ignored.
+constexpr int kMaxWord = 32;
+// Twips kept in a length (22 inches either way).
+constexpr int kMaxTwips = 31680;
+
+enum class Dest { Text, Skip, FontTable, ColorTable };
+
+struct CharState {
+    int font = -1;
+    int halfPoints = 24;
+    bool bold = false, italic = false, underline = false, strike = false, hidden = false;
+    int color = 0;
+    bool operator==(const CharState&) const = default;
+};
+
+struct ParaState {
+    Qt::Alignment alignment = Qt::AlignLeft;
+    int li = 0, ri = 0, fi = 0, sb = 0, sa = 0;
+    QList<QTextOption::Tab> tabs;
+    QTextOption::TabType nextTab = QTextOption::LeftTab;
+};
+
+struct State {
+    CharState ch;
+    ParaState para;
+    Dest dest = Dest::Text;
+    int uc = 1;
+};
+
+struct Font {
+    QString name;
+    int codePage = 0;
+};
+
+int Clamp(int64_t v, int lo, int hi)
+{
+    return static_cast<int>(std::clamp<int64_t>(v, lo, hi));
+}
+
+// \uN: a signed 16-bit value; anything beyond is no character.
+char16_t UnicodeValue(int v)
+{
+    if (v < -32768 || v > 65535)
+        return u'\uFFFD';
+    return static_cast<char16_t>(v < 0 ? v + 65536 : v);
+}
+
+bool IsLetter(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+int HexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// The destinations whose text is not shown.
+bool IsSkippedDestination(const char* w)
+{
+    static const char* const words[] = {
+        "stylesheet", "info", "pict", "object", "header", "headerl", "headerr", "headerf", "footer", "footerl",
+        "footerr", "footerf", "footnote", "fldinst", "nonshppict", "listtable", "listoverridetable", "revtbl",
+        "rsidtbl", "xmlnstbl", "themedata", "colorschememapping", "latentstyles", "datastore", "filetbl",
+        "generator", "txe", "xe", "tc", "userprops", "docvar", "template", "comment", "annotation", "atnid",
+        "atnauthor", "private", "bkmkstart", "bkmkend", "objdata", "result", "shpinst", "sp", "sn", "sv",
+        "fontemb", "fontfile", "mmathPr", "pgdsctbl", "protusertbl", "ftnsep", "ftnsepc", "ftncn", "aftnsep",
+        "aftnsepc", "aftncn", "wgrffmtfilter", "passwordhash", "defchp", "defpap", "title", "author", "operator"};
+    for (const char* word : words)
+        if (std::strcmp(w, word) == 0)
+            return true;
+    return false;
+}
+
+class Reader {
+public:
+    Reader(const QByteArray& data, QTextDocument& document)
+        : p_(data.constData()), end_(data.constData() + data.size()), cursor_(&document)
+    {
+        stack_.reserve(64);
+        stack_.push_back(State{});
+    }
+
+    void run()
+    {
+        while (p_ < end_) {
+            const char c = *p_++;
+            switch (c) {
+            case '{':
+                openGroup();
+                break;
+            case '}':
+                closeGroup();
+                break;
+            case '\\':
+                control();
+                break;
+            case '\r':
+            case '\n':
+                break;
+            case '\t':
+                symbol(u'\t');
+                break;
+            default:
+                if (static_cast<unsigned char>(c) >= 0x20)
+                    byte(static_cast<unsigned char>(c));
+                break;
+            }
+        }
+        finish();
+    }
+
+private:
+    State& st() { return stack_.back(); }
+
+    void openGroup()
+    {
+        ucSkip_ = 0;
+        if (static_cast<int>(stack_.size()) >= kMaxDepth) {
+            ++overflow_;
+            return;
+        }
+        stack_.push_back(stack_.back());
+    }
+
+    void closeGroup()
+    {
+        ucSkip_ = 0;
+        if (overflow_ > 0) {
+            --overflow_;
+            return;
+        }
+        if (stack_.size() <= 1)
+            return; // a brace too many: ignored
+        if (st().dest == Dest::FontTable)
+            commitFont();
+        const Dest closed = st().dest;
+        stack_.pop_back();
+        if (closed == Dest::ColorTable && st().dest != Dest::ColorTable)
+            commitColor(false);
+    }
+
+    // A character of the text, given as a byte of the current code page.
+    void byte(unsigned char b)
+    {
+        if (ucSkip_ > 0) {
+            --ucSkip_;
+            return;
+        }
+        switch (st().dest) {
+        case Dest::Text:
+            if (b >= 0x20)
+                append(QChar(table()[b]));
+            else if (b == '\t')
+                append(QChar(u'\t'));
+            break;
+        case Dest::FontTable:
+            if (b == ';')
+                commitFont();
+            else
+                fontName_.append(QChar(fontTable()[b]));
+            break;
+        case Dest::ColorTable:
+            if (b == ';')
+                commitColor(true);
+            break;
+        case Dest::Skip:
+            break;
+        }
+    }
+
+    // A character given by a control word or its Unicode value.
+    void symbol(char16_t u)
+    {
+        if (ucSkip_ > 0) {
+            --ucSkip_;
+            return;
+        }
+        if (u < 0x20 && u != u'\t')
+            return;
+        if (st().dest == Dest::Text)
+            append(QChar(u));
+        else if (st().dest == Dest::FontTable)
+            fontName_.append(QChar(u));
+    }
+
+    const ByteTable& table()
+    {
+        const int f = st().ch.font;
+        if (f != lastFont_) {
+            lastFont_ = f;
+            const auto it = fonts_.constFind(f);
+            currentTable_ = &CodePageTable(it != fonts_.cend() && it->codePage ? it->codePage : codePage_);
+        }
+        return *currentTable_;
+    }
+    const ByteTable& fontTable() { return CodePageTable(fontCodePage_ ? fontCodePage_ : codePage_); }
+
+    void control()
+    {
+        if (p_ >= end_)
+            return;
+        const char c = *p_;
+        if (!IsLetter(c)) {
+            ++p_;
+            controlSymbol(c);
+            return;
+        }
+        char word[kMaxWord + 1];
+        int n = 0;
+        while (p_ < end_ && IsLetter(*p_)) {
+            if (n < kMaxWord)
+                word[n++] = *p_;
+            ++p_;
+        }
+        word[n] = '\0';
+        bool hasParam = false;
+        int64_t value = 0;
+        bool negative = false;
+        if (p_ < end_ && *p_ == '-' && p_ + 1 < end_ && *(p_ + 1) >= '0' && *(p_ + 1) <= '9') {
+            negative = true;
+            ++p_;
+        }
+        int digits = 0;
+        while (p_ < end_ && *p_ >= '0' && *p_ <= '9') {
+            if (digits < 10)
+                value = value * 10 + (*p_ - '0');
+            ++digits;
+            ++p_;
+        }
+        if (digits > 0) {
+            hasParam = true;
+            value = std::clamp<int64_t>(negative ? -value : value, INT32_MIN, INT32_MAX);
+        }
+        if (p_ < end_ && *p_ == ' ')
+            ++p_;
+        if (ucSkip_ > 0 && std::strcmp(word, "bin") != 0) {
+            --ucSkip_;
+            return;
+        }
+        controlWord(word, hasParam, static_cast<int>(value));
+    }
+
+    void controlSymbol(char c)
+    {
+        switch (c) {
+        case '\'': {
+            int v = -1;
+            if (end_ - p_ >= 2) {
+                const int h = HexValue(p_[0]), l = HexValue(p_[1]);
+                if (h >= 0 && l >= 0)
+                    v = h * 16 + l;
+            }
+            if (v < 0)
+                return;
+            p_ += 2;
+            byte(static_cast<unsigned char>(v));
+            return;
+        }
+        case '*':
+            st().dest = Dest::Skip;
+            return;
+        case '\\':
+        case '{':
+        case '}':
+            byte(static_cast<unsigned char>(c));
+            return;
+        case '~':
+            symbol(u'\u00A0');
+            return;
+        case '_':
+            symbol(u'\u2011');
+            return;
+        case '\r':
+        case '\n':
+            if (ucSkip_ > 0) {
+                --ucSkip_;
+                return;
+            }
+            paragraph();
+            return;
+        default: // \- \: \| and anything else: nothing shown
+            if (ucSkip_ > 0)
+                --ucSkip_;
+            return;
+        }
+    }
+
+    void controlWord(const char* w, bool hasParam, int v)
+    {
+        State& s = st();
+        const bool on = !hasParam || v != 0;
+        const auto is = [w](const char* name) { return std::strcmp(w, name) == 0; };
+
+        // Binary data: skipped whatever the destination.
+        if (is("bin")) {
+            if (hasParam && v > 0)
+                p_ += std::min<int64_t>(v, end_ - p_);
+            return;
+        }
+        // Destinations.
+        if (is("fonttbl")) {
+            s.dest = s.dest == Dest::Skip ? Dest::Skip : Dest::FontTable;
+            fontId_ = -1;
+            fontName_.clear();
+            return;
+        }
+        if (is("colortbl")) {
+            s.dest = s.dest == Dest::Skip ? Dest::Skip : Dest::ColorTable;
+            red_ = green_ = blue_ = 0;
+            colorSet_ = false;
+            return;
+        }
+        if (IsSkippedDestination(w)) {
+            s.dest = Dest::Skip;
+            return;
+        }
+        if (s.dest == Dest::Skip)
+            return;
+        if (s.dest == Dest::FontTable) {
+            if (is("f")) {
+                if (!fontName_.isEmpty())
+                    commitFont();
+                fontId_ = v;
+                fontCodePage_ = 0;
+            } else if (is("fcharset")) {
+                fontCodePage_ = CharsetCodePage(v);
+            } else if (is("cpg")) {
+                fontCodePage_ = v;
+            } else if (is("u") && hasParam) {
+                symbol(UnicodeValue(v));
+                ucSkip_ = s.uc;
+            }
+            return;
+        }
+        if (s.dest == Dest::ColorTable) {
+            if (is("red"))
+                red_ = Clamp(v, 0, 255), colorSet_ = true;
+            else if (is("green"))
+                green_ = Clamp(v, 0, 255), colorSet_ = true;
+            else if (is("blue"))
+                blue_ = Clamp(v, 0, 255), colorSet_ = true;
+            return;
+        }
+
+        // Document.
+        if (is("ansi")) { codePage_ = 1252; lastFont_ = INT32_MIN; return; }
+        if (is("ansicpg")) { codePage_ = v; lastFont_ = INT32_MIN; return; }
+        if (is("mac")) { codePage_ = 10000; lastFont_ = INT32_MIN; return; }
+        if (is("pc")) { codePage_ = 437; lastFont_ = INT32_MIN; return; }
+        if (is("pca")) { codePage_ = 850; lastFont_ = INT32_MIN; return; }
+        if (is("deff")) {
+            defaultFont_ = v;
+            for (State& each : stack_)
+                if (each.ch.font == -1)
+                    each.ch.font = v;
+            return;
+        }
+        // Unicode.
+        if (is("u")) {
+            if (!hasParam)
+                return;
+            symbol(UnicodeValue(v));
+            ucSkip_ = s.uc;
+            return;
+        }
+        if (is("uc")) { s.uc = Clamp(v, 0, 8); return; }
+        // Characters.
+        if (is("par") || is("sect") || is("page") || is("row") || is("nestrow")) { paragraph(); return; }
+        if (is("line")) { symbol(u'\u2028'); return; }
+        if (is("tab") || is("cell") || is("nestcell")) { symbol(u'\t'); return; }
+        if (is("emdash")) { symbol(u'\u2014'); return; }
+        if (is("endash")) { symbol(u'\u2013'); return; }
+        if (is("bullet")) { symbol(u'\u2022'); return; }
+        if (is("lquote")) { symbol(u'\u2018'); return; }
+        if (is("rquote")) { symbol(u'\u2019'); return; }
+        if (is("ldblquote")) { symbol(u'\u201C'); return; }
+        if (is("rdblquote")) { symbol(u'\u201D'); return; }
+        if (is("emspace")) { symbol(u'\u2003'); return; }
+        if (is("enspace")) { symbol(u'\u2002'); return; }
+        if (is("qmspace")) { symbol(u'\u2005'); return; }
+        // Characters' format.
+        if (is("plain")) { s.ch = CharState{}; s.ch.font = defaultFont_; return; }
+        if (is("f")) { s.ch.font = v; return; }
+        if (is("fs")) { s.ch.halfPoints = hasParam && v > 0 ? Clamp(v, 2, 3276) : 24; return; }
+        if (is("b")) { s.ch.bold = on; return; }
+        if (is("i")) { s.ch.italic = on; return; }
+        if (is("strike")) { s.ch.strike = on; return; }
+        if (is("v")) { s.ch.hidden = on; return; }
+        if (is("ulnone")) { s.ch.underline = false; return; }
+        if (w[0] == 'u' && w[1] == 'l' && !is("ulc")) { s.ch.underline = on; return; }
+        if (is("cf")) { s.ch.color = std::max(v, 0); return; }
+        // Paragraphs' format.
+        if (is("pard")) { s.para = ParaState{}; return; }
+        if (is("ql")) { s.para.alignment = Qt::AlignLeft; return; }
+        if (is("qr")) { s.para.alignment = Qt::AlignRight; return; }
+        if (is("qc")) { s.para.alignment = Qt::AlignHCenter; return; }
+        if (is("qj") || is("qd")) { s.para.alignment = Qt::AlignJustify; return; }
+        if (is("li") || is("lin")) { s.para.li = Clamp(v, -kMaxTwips, kMaxTwips); return; }
+        if (is("ri") || is("rin")) { s.para.ri = Clamp(v, -kMaxTwips, kMaxTwips); return; }
+        if (is("fi")) { s.para.fi = Clamp(v, -kMaxTwips, kMaxTwips); return; }
+        if (is("sb")) { s.para.sb = Clamp(v, 0, kMaxTwips); return; }
+        if (is("sa")) { s.para.sa = Clamp(v, 0, kMaxTwips); return; }
+        if (is("tqr")) { s.para.nextTab = QTextOption::RightTab; return; }
+        if (is("tqc")) { s.para.nextTab = QTextOption::CenterTab; return; }
+        if (is("tqdec")) { s.para.nextTab = QTextOption::DelimiterTab; return; }
+        if (is("tx") || is("tb")) {
+            if (s.para.tabs.size() < 64) {
+                QTextOption::Tab tab(Clamp(v, 0, kMaxTwips) / 15.0, s.para.nextTab);
+                if (tab.type == QTextOption::DelimiterTab)
+                    tab.delimiter = QLatin1Char('.');
+                s.para.tabs.append(tab);
+            }
+            s.para.nextTab = QTextOption::LeftTab;
+            return;
+        }
+        // Anything else is ignored.
+    }
+
+    void commitFont()
+    {
+        if (fontId_ != INT32_MIN) {
+            Font f;
+            f.name = fontName_.trimmed();
+            f.codePage = fontCodePage_;
+            if (!fonts_.contains(fontId_) || !f.name.isEmpty())
+                fonts_.insert(fontId_, f);
+        }
+        fontName_.clear();
+        fontCodePage_ = 0;
+        lastFont_ = INT32_MIN;
+    }
+
+    void commitColor(bool fromSemicolon)
+    {
+        if (fromSemicolon)
+            colors_.append(colorSet_ ? QColor(red_, green_, blue_) : QColor());
+        red_ = green_ = blue_ = 0;
+        colorSet_ = false;
+    }
+
+    // Text of the document.
+    void append(QChar c)
+    {
+        if (st().ch.hidden)
+            return;
+        if (pendingBreak_)
+            realizeBreak();
+        if (!(st().ch == runState_)) {
+            flushRun();
+            runState_ = st().ch;
+        }
+        run_.append(c);
+    }
+
+    void flushRun()
+    {
+        if (run_.isEmpty())
+            return;
+        cursor_.insertText(run_, charFormat(runState_));
+        run_.clear();
+    }
+
+    QTextCharFormat charFormat(const CharState& c)
+    {
+        QTextCharFormat f;
+        const auto it = fonts_.constFind(c.font);
+        const QString family = it != fonts_.cend() && !it->name.isEmpty() ? it->name : QStringLiteral("Times New Roman");
+        f.setFontFamilies({family});
+        f.setFontPointSize(c.halfPoints / 2.0);
+        f.setFontWeight(c.bold ? QFont::Bold : QFont::Normal);
+        f.setFontItalic(c.italic);
+        f.setFontUnderline(c.underline);
+        f.setFontStrikeOut(c.strike);
+        if (c.color > 0 && c.color < colors_.size() && colors_.at(c.color).isValid())
+            f.setForeground(colors_.at(c.color));
+        return f;
+    }
+
+    QTextBlockFormat blockFormat(const ParaState& p) const
+    {
+        QTextBlockFormat f;
+        f.setAlignment(p.alignment);
+        f.setLeftMargin(p.li / 15.0);
+        f.setRightMargin(p.ri / 15.0);
+        f.setTextIndent(p.fi / 15.0);
+        f.setTopMargin(p.sb / 15.0);
+        f.setBottomMargin(p.sa / 15.0);
+        if (!p.tabs.isEmpty())
+            f.setTabPositions(p.tabs);
+        return f;
+    }
+
+    // The end of a paragraph: the next one starts with the next text.
+    void paragraph()
+    {
+        if (st().dest != Dest::Text)
+            return;
+        if (pendingBreak_)
+            realizeBreak();
+        flushRun();
+        pendingFormat_ = blockFormat(st().para);
+        pendingCharFormat_ = charFormat(st().ch);
+        pendingBreak_ = true;
+    }
+
+    void realizeBreak()
+    {
+        flushRun();
+        cursor_.setBlockFormat(pendingFormat_);
+        cursor_.setBlockCharFormat(pendingCharFormat_);
+        cursor_.insertBlock();
+        pendingBreak_ = false;
+    }
+
+    // The last paragraph mark ends the last paragraph: it opens no empty
+    // one after it.
+    void finish()
+    {
+        flushRun();
+        if (pendingBreak_) {
+            cursor_.setBlockFormat(pendingFormat_);
+            cursor_.setBlockCharFormat(pendingCharFormat_);
+        } else {
+            cursor_.setBlockFormat(blockFormat(st().para));
+        }
+    }
+
+    const char* p_;
+    const char* end_;
+    QTextCursor cursor_;
+    std::vector<State> stack_;
+    int overflow_ = 0;
+    int ucSkip_ = 0;
+    int codePage_ = 1252;
+    int defaultFont_ = -1;
+    QHash<int, Font> fonts_;
+    int fontId_ = INT32_MIN;
+    int fontCodePage_ = 0;
+    QString fontName_;
+    QList<QColor> colors_;
+    int red_ = 0, green_ = 0, blue_ = 0;
+    bool colorSet_ = false;
+    int lastFont_ = INT32_MIN;
+    const ByteTable* currentTable_ = nullptr;
+    CharState runState_;
+    QString run_;
+    bool pendingBreak_ = false;
+    QTextBlockFormat pendingFormat_;
+    QTextCharFormat pendingCharFormat_;
+};
+
+// A file that opens a group is read as RTF, however damaged its header.
+bool LooksLikeRtf(const QByteArray& data)
+{
+    int i = 0;
+    while (i < data.size() && (data[i] == ' ' || data[i] == '\r' || data[i] == '\n' || data[i] == '\t'))
+        ++i;
+    return i < data.size() && data[i] == '{';
+}
+
+} // namespace
+
+void ReadRtf(const QByteArray& data, QTextDocument& document)
+{
+    document.clear();
+    if (!LooksLikeRtf(data)) {
+        const ByteTable& t = CodePageTable(1252);
+        QString text;
+        text.reserve(data.size());
+        for (const char c : data) {
+            const auto b = static_cast<unsigned char>(c);
+            if (b == '\r')
+                continue;
+            if (b >= 0x20 || b == '\n' || b == '\t')
+                text.append(QChar(t[b]));
+        }
+        document.setPlainText(text);
+        return;
+    }
+    Reader reader(data, document);
+    reader.run();
+}
+
+} // namespace krtf

@@ -1,0 +1,28 @@
+// Fuzz target: the rich-text reader, then the writer and the reader again
+// on what was read. The damaged files it finds go to tests/rtf/corpus.
+#include "platform/rtf/Rtf.h"
+
+#include <QGuiApplication>
+#include <QTextDocument>
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static QGuiApplication* app = [] {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "fuzz_rtf";
+        static char* argv[] = {name, nullptr};
+        return new QGuiApplication(argc, argv);
+    }();
+    (void)app;
+    QTextDocument doc;
+    krtf::ReadRtf(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)), doc);
+    QTextDocument again;
+    krtf::ReadRtf(krtf::WriteRtf(doc), again);
+    if (again.toPlainText() != doc.toPlainText())
+        std::abort();
+    return 0;
+}

@@ -1,0 +1,228 @@
+// The protocol screen and the protocol list driven as a user does: a new
+// protocol with its patient copied from the patient file, the checks
+// before a post, the close guard, the detail text, and the list's open,
+// new and delete with the detail file.
+#include "ProtFixture.h"
+#include "UListProt.h"
+#include "UPROT.h"
+#include "UProtText.h"
+#include "platform/rtf/Rtf.h"
+#include "platform/ui/data/DataGrid.h"
+
+#include <QDateEdit>
+#include <QDir>
+#include <QFile>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QTest>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QToolButton>
+
+namespace {
+
+void Type(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(widget, &press);
+    }
+}
+
+void FillPractice(TfrmPROT& frm)
+{
+    frm.edClinique()->clear();
+    QTest::keyClicks(frm.edClinique(), "les tilleuls");
+    frm.edAnest()->setText("DR ANEST");
+    frm.edDiag()->setPlainText("  Appendicite aigue\n\n");
+    frm.edInterv()->setPlainText("\tAppendicectomie ");
+}
+
+} // namespace
+
+using ProtScreenTest = ProtFixture;
+
+TEST_F(ProtScreenTest, NewProtocolTakesItsPatientAndANumber)
+{
+    AddPatient("000123", "DURAND", "PAUL", "00/00/1975", "40 Ans");
+    AddPatient("000200", "PETIT", "LEA", QDate::currentDate().toString("dd/MM/yyyy"), "7 Ans");
+    AddProtocol("000041", QDate(2007, 3, 1), "ANCIEN", "CLINIQUE A");
+    QString picked = "000123";
+    TfrmPROT::RunPatientPicker = [&picked](AppContext&, QWidget*) { CurrentPatientCode = picked; };
+
+    TfrmPROT frm(practice_.context());
+    frm.show();
+    EXPECT_TRUE(frm.ProtEditing);
+    EXPECT_TRUE(frm.btnPost()->isEnabled() && frm.btnCancel()->isEnabled());
+    EXPECT_FALSE(frm.btnNew()->isEnabled() || frm.btnPrint()->isEnabled() || frm.btnModifDesc()->isEnabled());
+    EXPECT_EQ(frm.edOperateur()->text(), "DR MARTIN");
+    EXPECT_EQ(frm.edDate_PRT()->date(), QDate::currentDate());
+    EXPECT_TRUE(frm.edNom()->text().isEmpty()) << "no patient until one is fetched";
+
+    // Checks in order, nothing written.
+    EXPECT_FALSE(frm.btnPostClick());
+    EXPECT_EQ(practice_.messages().Last().text, "La Clinique est manquante !");
+    FillPractice(frm);
+    EXPECT_EQ(frm.edClinique()->text(), "LES TILLEULS");
+    EXPECT_FALSE(frm.btnPostClick());
+    EXPECT_EQ(practice_.messages().Last().text, "Le Nom est manquant !");
+    EXPECT_EQ(Column("NUM"), QStringList{"000041"});
+
+    // A cancelled picker changes nothing; then the patient is fetched.
+    picked.clear();
+    QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
+    EXPECT_TRUE(frm.edCode()->text().isEmpty());
+    picked = "000123";
+    QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
+    EXPECT_EQ(frm.edCode()->text(), "000123");
+    EXPECT_EQ(frm.edNom()->text(), "DURAND");
+    EXPECT_EQ(frm.edAge()->text(), QString::number(QDate::currentDate().year() - 1975) + " Ans");
+
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(frm.NumProt, "000042");
+    EXPECT_FALSE(frm.ProtEditing);
+    EXPECT_TRUE(frm.btnModifDesc()->isEnabled() && frm.btnEdit()->isEnabled() && frm.btnNew()->isEnabled());
+    EXPECT_FALSE(frm.edClinique()->isEnabled());
+    EXPECT_EQ(Column("NUM"), (QStringList{"000041", "000042"}));
+    EXPECT_EQ(Column("AGE").last().left(2), QString::number(QDate::currentDate().year() - 1975));
+    EXPECT_EQ(Column("DIAG").last(), "Appendicite aigue");
+    EXPECT_EQ(Column("INTERV").last(), "Appendicectomie");
+    EXPECT_EQ(Column("CLINIQUE").last().trimmed(), "LES TILLEULS");
+    EXPECT_FALSE(QFile::exists(ProtDir + "PROT000042.RTF")) << "no detail text yet";
+
+    // New: a fresh protocol with the current patient; a child born this
+    // year shows its stored age, and keeps its first three characters.
+    picked = "000200";
+    CurrentPatientCode = "000200";
+    QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    EXPECT_TRUE(frm.NumProt.isEmpty());
+    EXPECT_EQ(frm.edNom()->text(), "PETIT");
+    EXPECT_EQ(frm.edAge()->text(), "7 Ans");
+    FillPractice(frm);
+    ASSERT_TRUE(frm.btnPostClick());
+    EXPECT_EQ(frm.NumProt, "000043");
+    EXPECT_EQ(Column("AGE").last(), "7 A");
+    TfrmPROT::RunPatientPicker = nullptr;
+}
+
+TEST_F(ProtScreenTest, CloseGuardAndDetailText)
+{
+    AddProtocol("000007", QDate(2024, 5, 2), "DURAND", "CLINIQUE DU PARC");
+    AddProtocol("000008", QDate(2024, 5, 3), "MARTIN", "");
+    {
+        TfrmPROT frm(practice_.context());
+        frm.NumProt = "000008";
+        frm.show();
+        EXPECT_FALSE(frm.btnEdit()->isEnabled()) << "a protocol without clinic cannot be edited";
+    }
+    TfrmPROT frm(practice_.context());
+    frm.NumProt = "000007";
+    frm.show();
+    EXPECT_FALSE(frm.ProtEditing);
+    EXPECT_EQ(frm.edNom()->text(), "DURAND");
+    EXPECT_EQ(frm.edDate_PRT()->date(), QDate(2024, 5, 2));
+    EXPECT_TRUE(frm.mmDetail()->toPlainText().isEmpty());
+
+    // Editing, then closing: the question; Cancel keeps every typed value.
+    QTest::mouseClick(frm.btnEdit(), Qt::LeftButton);
+    EXPECT_TRUE(frm.edClinique()->hasFocus() || !frm.isActiveWindow());
+    frm.edClinique()->setText("AUTRE CLINIQUE");
+    practice_.messages().Answer(QMessageBox::Cancel);
+    frm.close();
+    EXPECT_TRUE(frm.isVisible());
+    EXPECT_EQ(practice_.messages().Last().text,
+              QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"));
+    EXPECT_EQ(practice_.messages().Last().kind, kui::MsgKind::Warning);
+    EXPECT_EQ(frm.edClinique()->text(), "AUTRE CLINIQUE");
+    // Esc while editing cancels: the stored values come back.
+    QTest::keyClick(&frm, Qt::Key_Escape);
+    EXPECT_TRUE(frm.isVisible());
+    EXPECT_EQ(frm.edClinique()->text(), "CLINIQUE DU PARC");
+    // Yes posts.
+    QTest::mouseClick(frm.btnEdit(), Qt::LeftButton);
+    frm.edClinique()->setText("NOUVELLE CLINIQUE");
+    practice_.messages().Answer(QMessageBox::Yes);
+    frm.close();
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_EQ(Column("CLINIQUE").first().trimmed(), "NOUVELLE CLINIQUE");
+
+    // The detail text: the editor writes the file, the screen shows it.
+    frm.show();
+    const int asked = practice_.messages().Count();
+    OnModal<TfrmProtText>([](TfrmProtText& editor) {
+        EXPECT_EQ(editor.FileName, "PROT000007.RTF");
+        Type(editor.RichDesc(), QString::fromUtf8("Incision de Mac Burney, ça saigne peu."));
+        QTest::keyClick(editor.RichDesc(), Qt::Key_Escape);
+    });
+    QTest::mouseClick(frm.btnModifDesc(), Qt::LeftButton);
+    EXPECT_EQ(frm.mmDetail()->toPlainText(), QString::fromUtf8("Incision de Mac Burney, ça saigne peu."));
+    // Closing while browsing asks nothing.
+    frm.close();
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_EQ(practice_.messages().Count(), asked);
+}
+
+TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)
+{
+    TfrmListProt list(practice_.context());
+    list.show();
+    EXPECT_FALSE(list.btnDelete()->isEnabled());
+    EXPECT_FALSE(list.btnModif()->isEnabled());
+
+    // New from an empty list: the new protocol becomes the current row.
+    AddPatient("000123", "DURAND", "PAUL", "12/04/1980", "");
+    CurrentPatientCode = "000123";
+    TfrmPROT::RunPatientPicker = [](AppContext&, QWidget*) {};
+    OnModal<TfrmPROT>([](TfrmPROT& frm) {
+        QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
+        FillPractice(frm);
+        QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+        frm.close();
+    });
+    QTest::mouseClick(list.btnAdd(), Qt::LeftButton);
+    ASSERT_EQ(Column("NUM"), QStringList{"000001"});
+    EXPECT_TRUE(list.btnDelete()->isEnabled() && list.btnModif()->isEnabled());
+    EXPECT_EQ(list.qPROT()->fieldByName("NUM").asString(), "000001");
+    TfrmPROT::RunPatientPicker = nullptr;
+
+    // Three more, in date order; the one opened stays current.
+    AddProtocol("000002", QDate(2020, 1, 1), "ALPHA", "C1");
+    AddProtocol("000003", QDate(2021, 1, 1), "BETA", "C2");
+    list.RefreshList("000003");
+    EXPECT_EQ(list.qPROT()->fieldByName("NOM").asString().trimmed(), "BETA");
+    EXPECT_EQ(list.grdRDV()->model()->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "Heure");
+    OnModal<TfrmPROT>([](TfrmPROT& frm) {
+        EXPECT_EQ(frm.NumProt, "000003");
+        EXPECT_EQ(frm.edNom()->text(), "BETA");
+        QTest::keyClick(&frm, Qt::Key_Escape);
+    });
+    QTest::mouseClick(list.btnModif(), Qt::LeftButton);
+    EXPECT_EQ(list.qPROT()->fieldByName("NUM").asString(), "000003");
+
+    // Delete with its file; No deletes nothing.
+    QTextDocument text;
+    text.setPlainText("detail");
+    ASSERT_TRUE(krtf::SaveRtfFile(ProtDir + "PROT000003.RTF", text));
+    practice_.messages().Answer(QMessageBox::No);
+    QTest::mouseClick(list.btnDelete(), Qt::LeftButton);
+    EXPECT_EQ(Column("NUM").size(), 3);
+    practice_.messages().Answer(QMessageBox::Yes);
+    QTest::mouseClick(list.btnDelete(), Qt::LeftButton);
+    EXPECT_EQ(practice_.messages().Last().text,
+              QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?"));
+    EXPECT_EQ(Column("NUM"), (QStringList{"000001", "000002"}));
+    EXPECT_FALSE(QFile::exists(ProtDir + "PROT000003.RTF"));
+    EXPECT_EQ(list.qPROT()->fieldByName("NUM").asString(), "000002") << "the first row in date order";
+
+    // A protocol without a file is deleted all the same; the last one
+    // leaves an empty list.
+    for (int i = 0; i < 2; ++i) {
+        practice_.messages().Answer(QMessageBox::Yes);
+        list.btnDeleteClick();
+    }
+    EXPECT_TRUE(Column("NUM").isEmpty());
+    EXPECT_FALSE(list.btnDelete()->isEnabled());
+    EXPECT_FALSE(list.btnModif()->isEnabled());
+}

@@ -1,0 +1,184 @@
+// The protocol detail-text editor driven as a user does: typing, styles
+// from the tool panel, the font and size boxes following the caret, the
+// saves on Esc and on the Save button, and a save that cannot be written.
+#include "UProtText.h"
+#include "app/global/global.h"
+#include "platform/rtf/Rtf.h"
+#include "tests/support/TempPractice.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QPushButton>
+#include <QKeyEvent>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextEdit>
+#include <QToolButton>
+
+namespace {
+
+QTextDocument* Read(const QString& file, QTextDocument& doc)
+{
+    EXPECT_TRUE(krtf::LoadRtfFile(file, doc));
+    return &doc;
+}
+
+QFont FontAt(const QTextDocument& doc, int position)
+{
+    const QTextBlock b = doc.findBlock(position);
+    for (auto it = b.begin(); !it.atEnd(); ++it)
+        if (it.fragment().contains(position))
+            return it.fragment().charFormat().font().resolve(doc.defaultFont());
+    return {};
+}
+
+// Types the text as key presses carrying their characters (accents too).
+void Type(QWidget* widget, const QString& text)
+{
+    for (const QChar c : text) {
+        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(widget, &press);
+        QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
+        QCoreApplication::sendEvent(widget, &release);
+    }
+}
+
+void Select(QTextEdit* edit, int from, int to)
+{
+    QTextCursor c = edit->textCursor();
+    c.setPosition(from);
+    c.setPosition(to, QTextCursor::KeepAnchor);
+    edit->setTextCursor(c);
+}
+
+} // namespace
+
+class ProtTextTest : public ::testing::Test {
+protected:
+    TempPractice practice_;
+    QString File(const QString& name = "PROT000007.RTF") const { return ProtDir + name; }
+};
+
+TEST_F(ProtTextTest, TypingThenEscWritesTheFileWithoutAQuestion)
+{
+    TfrmProtText frm(practice_.context());
+    frm.FileName = "PROT000007.RTF";
+    frm.show();
+    EXPECT_TRUE(frm.RichDesc()->toPlainText().isEmpty());
+    EXPECT_FALSE(frm.btnSave()->isEnabled());
+    // Closing without a change writes nothing.
+    QTest::keyClick(&frm, Qt::Key_Escape);
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_FALSE(QFile::exists(File()));
+
+    frm.show();
+    Type(frm.RichDesc(), QString::fromUtf8("Anesthésie générale"));
+    EXPECT_TRUE(frm.btnSave()->isEnabled());
+    QTest::keyClick(frm.RichDesc(), Qt::Key_Escape);
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_EQ(practice_.messages().Count(), 0);
+    QTextDocument saved;
+    EXPECT_EQ(Read(File(), saved)->toPlainText(), QString::fromUtf8("Anesthésie générale"));
+    // Written in the editor's default font.
+    EXPECT_EQ(FontAt(saved, 1).family(), "Verdana");
+    EXPECT_EQ(FontAt(saved, 1).pointSizeF(), 8);
+    EXPECT_EQ(QDir(ProtDir).entryList(QDir::Files), QStringList{"PROT000007.RTF"});
+
+    // Opened again: the text is there; Save, then close: written once.
+    frm.show();
+    EXPECT_EQ(frm.RichDesc()->toPlainText(), QString::fromUtf8("Anesthésie générale"));
+    QTest::keyClick(frm.RichDesc(), Qt::Key_End, Qt::ControlModifier);
+    QTest::keyClicks(frm.RichDesc(), " OK");
+    QTest::mouseClick(frm.btnSave(), Qt::LeftButton);
+    EXPECT_FALSE(frm.btnSave()->isEnabled());
+    QFile::remove(File());
+    QTest::mouseClick(frm.BitBtn1(), Qt::LeftButton);
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_FALSE(QFile::exists(File())) << "closing after a save writes nothing more";
+}
+
+TEST_F(ProtTextTest, StylesCombineAndTheBoxesFollowTheSelection)
+{
+    TfrmProtText frm(practice_.context());
+    frm.FileName = "PROT000007.RTF";
+    frm.show();
+    QTextEdit* edit = frm.RichDesc();
+    QTest::keyClicks(edit, "abcdef ghij");
+
+    // Bold, italic, underline on "cdef"; italic released: bold and
+    // underline stay.
+    Select(edit, 2, 6);
+    QTest::mouseClick(frm.btnGras(), Qt::LeftButton);
+    QTest::mouseClick(frm.btnItalic(), Qt::LeftButton);
+    QTest::mouseClick(frm.btnSouligne(), Qt::LeftButton);
+    Select(edit, 3, 5);
+    EXPECT_TRUE(frm.btnGras()->isChecked() && frm.btnItalic()->isChecked() && frm.btnSouligne()->isChecked());
+    QTest::mouseClick(frm.btnItalic(), Qt::LeftButton);
+
+    // "ghij" in another size through the size box.
+    Select(edit, 7, 11);
+    frm.cmbSize()->setCurrentIndex(frm.cmbSize()->findText("14"));
+    frm.cmbSizeChange();
+    Select(edit, 0, 1);
+    EXPECT_EQ(frm.cmbSize()->currentText(), "8");
+    EXPECT_FALSE(frm.btnGras()->isChecked());
+    Select(edit, 8, 9);
+    EXPECT_EQ(frm.cmbSize()->currentText(), "14");
+    // A selection over both sizes leaves the box on its last item.
+    Select(edit, 0, 10);
+    EXPECT_EQ(frm.cmbSize()->currentText(), "14");
+    EXPECT_FALSE(frm.btnGras()->isChecked());
+    // A size outside the list (20) leaves the box as it was.
+    Select(edit, 0, 1);
+    QTextCharFormat big;
+    big.setFontPointSize(20);
+    edit->mergeCurrentCharFormat(big);
+    Select(edit, 7, 8);
+    Select(edit, 0, 1);
+    EXPECT_EQ(frm.cmbSize()->currentText(), "14");
+
+    QTest::keyClick(edit, Qt::Key_Escape);
+    QTextDocument saved;
+    Read(File(), saved);
+    EXPECT_EQ(saved.toPlainText(), "abcdef ghij");
+    const QFont styled = FontAt(saved, 4);
+    EXPECT_TRUE(styled.bold());
+    EXPECT_FALSE(styled.italic());
+    EXPECT_TRUE(styled.underline());
+    EXPECT_FALSE(FontAt(saved, 1).bold());
+    EXPECT_EQ(FontAt(saved, 0).pointSizeF(), 20);
+    EXPECT_EQ(FontAt(saved, 1).pointSizeF(), 8);
+    EXPECT_EQ(FontAt(saved, 9).pointSizeF(), 14);
+    EXPECT_FALSE(FontAt(saved, 9).bold());
+}
+
+TEST_F(ProtTextTest, AFailedSaveKeepsTheEditorOpenWithItsText)
+{
+    TfrmProtText frm(practice_.context());
+    frm.FileName = "PROT000009.RTF";
+    frm.show();
+    Type(frm.RichDesc(), QString::fromUtf8("texte précieux"));
+    ASSERT_TRUE(QDir(ProtDir).removeRecursively());
+
+    QTest::keyClick(frm.RichDesc(), Qt::Key_Escape);
+    EXPECT_TRUE(frm.isVisible());
+    EXPECT_EQ(frm.RichDesc()->toPlainText(), QString::fromUtf8("texte précieux"));
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    EXPECT_TRUE(practice_.messages().Last().text.startsWith("Impossible d'enregistrer le fichier"))
+        << practice_.messages().Last().text.toStdString();
+    EXPECT_TRUE(frm.btnSave()->isEnabled());
+    EXPECT_FALSE(frm.btnSaveClick());
+
+    // Once the directory is back, closing writes the text.
+    QDir().mkpath(ProtDir);
+    frm.close();
+    EXPECT_FALSE(frm.isVisible());
+    QTextDocument saved;
+    EXPECT_EQ(Read(File("PROT000009.RTF"), saved)->toPlainText(), QString::fromUtf8("texte précieux"));
+}
