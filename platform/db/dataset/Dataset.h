@@ -375,9 +375,10 @@ protected:
     void rereadBase() override;
 
 private:
-    // The tag cursor on this record's entry, found by its key: false when
-    // the key cannot be built or the entry is not there.
-    bool positionOn(TagCursor& cursor, uint32_t handle);
+    // The tag cursor on this record's entry, found by its key: 1 on it; 0
+    // on the entry that follows where it would be (an index that dropped
+    // it); -1 when the key cannot be built.
+    int positionOn(TagCursor& cursor, uint32_t handle);
 
     std::string tableName_, indexFields_, indexName_;
     std::string tagName_;          // the order's tag

@@ -90,12 +90,12 @@ bool TableDataset::fetchBase(std::vector<uint32_t>& out, int max) {
     return nextPhysical_ <= n;
 }
 
-bool TableDataset::positionOn(TagCursor& cursor, uint32_t handle) {
-    if (tagField_ < 0 || handle == 0 || handle > table_->recordCount()) return false;
+int TableDataset::positionOn(TagCursor& cursor, uint32_t handle) {
+    if (tagField_ < 0 || handle == 0 || handle > table_->recordCount()) return -1;
     const QVariant key = table_->value(handle, tagField_);
-    if (!cursor.seek(key)) return false;
-    if (cursor.current() == handle) return true;
-    // among the entries of the same key
+    if (!cursor.seek(key)) return 0;  // no entry of that key: on the one that follows
+    if (cursor.current() == handle) return 1;
+    // among the entries of the same key, in record order
     const std::string first(cursor.currentKey());
     bool found = false;
     cursor.scanForward([&](uint32_t r, std::string_view k) {
@@ -103,9 +103,10 @@ bool TableDataset::positionOn(TagCursor& cursor, uint32_t handle) {
             found = true;
             return false;
         }
-        return first.empty() ? table_->value(r, tagField_) == key : k == first;
+        const bool same = first.empty() ? table_->value(r, tagField_) == key : k == first;
+        return same && r < handle;
     });
-    return found;
+    return found ? 1 : 0;
 }
 
 bool TableDataset::seekBase(uint32_t handle) {
@@ -113,7 +114,7 @@ bool TableDataset::seekBase(uint32_t handle) {
     if (tag_) {
         // a cursor of its own: the reading goes on as it was when the record is not found
         std::unique_ptr<TagCursor> probe = table_->openTag(tagName_);
-        if (!positionOn(*probe, handle)) return false;
+        if (positionOn(*probe, handle) < 0) return false;
         tag_ = std::move(probe);
         tagStarted_ = true;
         tagPositioned_ = true;
@@ -140,7 +141,7 @@ bool TableDataset::fetchBaseBackward(std::vector<uint32_t>& out, int max) {
     IndexReadHold hold(*table_);
     if (!backPositioned_) {
         if (!back_) back_ = table_->openTag(tagName_);
-        if (!positionOn(*back_, backAnchor_)) return false;
+        if (positionOn(*back_, backAnchor_) < 0) return false;
         backPositioned_ = true;
     }
     for (int taken = 0; taken < max;) {
