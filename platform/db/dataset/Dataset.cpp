@@ -632,8 +632,11 @@ bool Dataset::gotoRecord(uint32_t physicalRecNo) {
     const int wasRow = cur_;
     const int sought = windowOn(physicalRecNo);
     if (sought > 0) {
+        // a batch before it too, so that a view shows the row with some before it
+        cur_ = 0;
+        loadBefore(kBatch, false);
         notifyReset();
-        return on(0);
+        return on(cur_);
     }
     if (sought == 0) {
         // no such row (deleted, filtered out): back on the row the cursor was on
