@@ -4,7 +4,9 @@
 #include "RecordsCommon.h"
 #include "UGetOldInfos.h"
 #include "UGetPatient.h"
+#include "UArretTrv.h"
 #include "UImage.h"
+#include "UrptConsul.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/ui/Formats.h"
@@ -132,8 +134,9 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     add(PopMenu_, "mnBio", QStringLiteral("Examens Biologiques"), {}, nullptr);
     add(PopMenu_, "mnRadio", QStringLiteral("Examens Radiologiques"), {}, nullptr);
     PopMenu_->addMenu(PopMnPrint_)->setObjectName(QStringLiteral("mnPrint"));
-    add(PopMnPrint_, "mnArretTrv", QStringLiteral("Arrêt de travai / Reprise de travail"), {}, nullptr);
-    add(PopMnPrint_, "mnRapport", QStringLiteral("Rapport médical"), {}, nullptr);
+    add(PopMnPrint_, "mnArretTrv", QStringLiteral("Arrêt de travai / Reprise de travail"), {},
+        &TfrmConsul::mnArretTrvClick);
+    add(PopMnPrint_, "mnRapport", QStringLiteral("Rapport médical"), {}, &TfrmConsul::mnRapportClick);
     PopMenu_->addSeparator();
     add(PopMenu_, "mnFermer", QStringLiteral("Fermer"), QKeySequence(Qt::Key_F4), &TfrmConsul::btnFermerClick);
     setContextMenuPolicy(Qt::CustomContextMenu);
@@ -157,9 +160,9 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     connect(ui->btnPrint, &QToolButton::clicked, this,
             [this] { PopMnPrint_->popup(ui->btnPrint->mapToGlobal(QPoint(0, ui->btnPrint->height()))); });
     connect(ui->pgControl, &QTabWidget::currentChanged, this, &TfrmConsul::pgControlChange);
-    // The exam entry, the reference tables, the prescription and the printed
-    // documents come with their own screens.
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnOrdonnance, ui->btnBio, ui->btnRadio, ui->btnPrint,
+    // The exam entry, the reference tables and the prescription come with
+    // their own screens.
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnOrdonnance, ui->btnBio, ui->btnRadio,
                                                       ui->btnAddBio, ui->btnEditBio, ui->btnAddRadio,
                                                       ui->btnEditRadio})
         w->setEnabled(false);
@@ -517,6 +520,16 @@ void TfrmConsul::btnGetPatientClick()
 void TfrmConsul::btnMenuClick()
 {
     PopMenu_->popup(ui->btnMenu->mapToGlobal(QPoint(0, ui->btnMenu->height() + 5)));
+}
+
+void TfrmConsul::mnArretTrvClick()
+{
+    records::Guarded([this] { PrintWorkCertificate(context_, this); });
+}
+
+void TfrmConsul::mnRapportClick()
+{
+    records::Guarded([this] { PrintMedicalReport(context_, CurrentPatientCode); });
 }
 
 void TfrmConsul::btnFermerClick()

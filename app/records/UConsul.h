@@ -52,6 +52,9 @@ public slots:
     void btnDelRadioClick();
     void pgControlChange(int page);
     void btnFermerClick();
+    // The print menu: work certificate, medical report of CurrentPatientCode.
+    void mnArretTrvClick();
+    void mnRapportClick();
     void done(int result) override;
 
 protected:

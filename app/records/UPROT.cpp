@@ -1,6 +1,7 @@
 #include "UPROT.h"
 #include "ui_UPROT.h"
 
+#include "UGetPatient.h"
 #include "UProtText.h"
 #include "app/global/NextCode.h"
 #include "app/global/NextCodeDb.h"
@@ -266,8 +267,12 @@ void TfrmPROT::btnCancelClick()
 
 void TfrmPROT::btnFindPatientClick()
 {
-    if (RunPatientPicker)
+    if (RunPatientPicker) {
         RunPatientPicker(context_, this);
+    } else {
+        TfrmGetPatient picker(context_, this);
+        picker.exec();
+    }
     PatientHandOff();
 }
 
