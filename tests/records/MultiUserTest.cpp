@@ -1,6 +1,6 @@
-// Two programs on one data directory: each edits the same patient and
-// saves consultations at the same time. No update is lost and no two
-// consultations share a number.
+// Two programs on one data directory: each edits the same patient, saves
+// consultations and modifies one consultation at the same time. No update
+// is lost and no two consultations share a number.
 #include "RecordsFixture.h"
 
 #include "UConsul.h"
@@ -66,11 +66,31 @@ TEST(MultiUserWorker, DISABLED_Workstation)
         frm.btnPostClick();
     }
     EXPECT_EQ(messages.Count(), 0);
+
+    // the first consultation modified by both, each retrying while the
+    // other holds it
+    saved = false;
+    for (int attempt = 0; attempt < 400 && !saved; ++attempt) {
+        messages.Clear();
+        frm.qConsul().locate("ID_CONS", 1);
+        frm.btnEditClick();
+        if (frm.ConsState() == u'E') {
+            frm.form()->edDiag->moveCursor(QTextCursor::End);
+            QTest::sendKeyEvent(QTest::Click, frm.form()->edDiag, Qt::Key_unknown, mark, Qt::NoModifier);
+            QThread::msleep(30); // hold the record a while
+            frm.btnPostClick();
+            saved = messages.Count() == 0;
+        }
+        if (!saved)
+            QThread::msleep(10);
+    }
+    EXPECT_TRUE(saved);
 }
 
 TEST_F(RecordsTest, TwoProgramsOnOnePatientLoseNoUpdateAndShareNoNumber)
 {
     AddPatient("000001", "DUPONT");
+    Exec("INSERT INTO CONS.DBF (ID_CONS, PATIENT, DCONS) VALUES (1, '000001', :D)", {{"D", QDate(2001, 1, 1)}});
     QList<QProcess*> workers;
     for (const QString mark : {"A", "B"}) {
         auto* p = new QProcess;
@@ -92,9 +112,12 @@ TEST_F(RecordsTest, TwoProgramsOnOnePatientLoseNoUpdateAndShareNoNumber)
     ASSERT_EQ(hist.size(), 1);
     EXPECT_TRUE(hist[0] == "AB" || hist[0] == "BA") << hist[0].toStdString();
     const QStringList ids = Rows("SELECT ID_CONS FROM CONS.DBF");
-    EXPECT_EQ(ids.size(), 2 * kSaves);
-    EXPECT_EQ(QSet<QString>(ids.begin(), ids.end()).size(), 2 * kSaves);
+    EXPECT_EQ(ids.size(), 2 * kSaves + 1);
+    EXPECT_EQ(QSet<QString>(ids.begin(), ids.end()).size(), 2 * kSaves + 1);
     EXPECT_EQ(Rows("SELECT MOTIF FROM CONS.DBF WHERE MOTIF='A'").size(), kSaves);
+    const QStringList diag = Rows("SELECT DIAG FROM CONS.DBF WHERE ID_CONS=1");
+    ASSERT_EQ(diag.size(), 1);
+    EXPECT_TRUE(diag[0] == "AB" || diag[0] == "BA") << diag[0].toStdString();
 }
 
 } // namespace
