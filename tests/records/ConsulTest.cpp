@@ -269,6 +269,7 @@ TEST_F(ConsulTest, ModifyTakesTheRecordLockAndStartsFromTheCurrentValues)
     ASSERT_EQ(first.ConsState(), u'E');
     ShowActive(&second);
     second.btnEditClick();
+    ASSERT_GT(practice_.messages().Count(), 0);
     EXPECT_EQ(practice_.messages().Last().text.left(40), "Cet enregistrement est en cours de modif");
     EXPECT_EQ(second.ConsState(), u'B');
     EXPECT_TRUE(second.form()->edMotif->isReadOnly());
