@@ -15,9 +15,30 @@
 #include <QSet>
 #include <QThread>
 
+#include <functional>
+#include <memory>
+
 namespace {
 
 constexpr int kSaves = 15;
+
+// Starts an edit until the other workstation lets the record go: start
+// answers whether the edit began, save ends it; true once saved without a box.
+bool SaveWhenFree(kui::ScopedMessageRecorder& messages, const std::function<bool()>& start,
+                  const std::function<void()>& save)
+{
+    for (int attempt = 0; attempt < 400; ++attempt) {
+        messages.Clear();
+        if (start()) {
+            QThread::msleep(30); // hold the record a while
+            save();
+            if (messages.Count() == 0)
+                return true;
+        }
+        QThread::msleep(10);
+    }
+    return false;
+}
 
 // One workstation (run in its own process by the test below): appends its
 // mark to the patient's history through the patient file, retrying while
@@ -37,25 +58,22 @@ TEST(MultiUserWorker, DISABLED_Workstation)
     kui::ScopedMessageRecorder messages;
     AppContext context;
 
-    bool saved = false;
-    for (int attempt = 0; attempt < 400 && !saved; ++attempt) {
-        TfrmPatient frm(context);
-        frm.CodePatient = "000001";
-        ShowActive(&frm);
-        messages.Clear();
-        QPlainTextEdit* memo = frm.form()->mmAntPers;
-        memo->setFocus();
-        memo->moveCursor(QTextCursor::End);
-        QTest::sendKeyEvent(QTest::Click, memo, Qt::Key_unknown, mark, Qt::NoModifier);
-        if (frm.Patient().state() == kdb::DatasetState::Edit) {
-            QThread::msleep(30); // hold the record a while
-            frm.btnPostClick();
-            saved = messages.Count() == 0;
-        }
-        if (!saved)
-            QThread::msleep(10);
+    {
+        std::unique_ptr<TfrmPatient> patient;
+        ASSERT_TRUE(SaveWhenFree(
+            messages,
+            [&] {
+                patient = std::make_unique<TfrmPatient>(context);
+                patient->CodePatient = "000001";
+                ShowActive(patient.get());
+                QPlainTextEdit* memo = patient->form()->mmAntPers;
+                memo->setFocus();
+                memo->moveCursor(QTextCursor::End);
+                QTest::sendKeyEvent(QTest::Click, memo, Qt::Key_unknown, mark, Qt::NoModifier);
+                return patient->Patient().state() == kdb::DatasetState::Edit;
+            },
+            [&] { patient->btnPostClick(); }));
     }
-    ASSERT_TRUE(saved);
 
     CurrentPatientCode = "000001";
     TfrmConsul frm(context);
@@ -69,22 +87,18 @@ TEST(MultiUserWorker, DISABLED_Workstation)
 
     // the first consultation modified by both, each retrying while the
     // other holds it
-    saved = false;
-    for (int attempt = 0; attempt < 400 && !saved; ++attempt) {
-        messages.Clear();
-        frm.qConsul().locate("ID_CONS", 1);
-        frm.btnEditClick();
-        if (frm.ConsState() == u'E') {
+    EXPECT_TRUE(SaveWhenFree(
+        messages,
+        [&] {
+            frm.qConsul().locate("ID_CONS", 1);
+            frm.btnEditClick();
+            if (frm.ConsState() != u'E')
+                return false;
             frm.form()->edDiag->moveCursor(QTextCursor::End);
             QTest::sendKeyEvent(QTest::Click, frm.form()->edDiag, Qt::Key_unknown, mark, Qt::NoModifier);
-            QThread::msleep(30); // hold the record a while
-            frm.btnPostClick();
-            saved = messages.Count() == 0;
-        }
-        if (!saved)
-            QThread::msleep(10);
-    }
-    EXPECT_TRUE(saved);
+            return true;
+        },
+        [&] { frm.btnPostClick(); }));
 }
 
 TEST_F(RecordsTest, TwoProgramsOnOnePatientLoseNoUpdateAndShareNoNumber)
