@@ -4,6 +4,7 @@
 #include "UMain.h"
 
 #include "app/global/global.h"
+#include "app/records/UListRDV.h"
 #include "checker/DbCheck.h"
 #include "platform/db/core/Table.h"
 #include "platform/db/engine/Engine.h"
@@ -101,8 +102,9 @@ void TfrmMain::MaintainDatabase(bool reindex)
     }
     QCoreApplication::processEvents();
 
-    // The appointment list, once it exists, is released here so that the
-    // exclusive openings below can succeed.
+    // The appointment list is released so that the exclusive openings
+    // below can succeed.
+    ReleaseAppointmentList();
     std::exception_ptr failure;
     int treated = 0;
     try {

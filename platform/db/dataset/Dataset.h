@@ -367,11 +367,17 @@ protected:
     void doClose() override;
     std::vector<FieldInfo> baseColumns() const override;
     bool fetchBase(std::vector<uint32_t>& out, int max) override;
-    void rewindBase() override { handed_ = 0; }
+    // Reopens the statement when the filter it reads through changed.
+    void rewindBase() override;
     QVariant baseValue(uint32_t handle, int field) override;
     std::string displayName() const override { return "query"; }
 
 private:
+    // The statement with the dataset's filter as a condition of its own
+    // (sql::ColumnFilter), so a tag on the column reads only those rows.
+    void openStatement();
+    QString statementFilter() const { return filtered() ? filter().trimmed() : QString(); }
+    QString openFilter_;                 // the filter the open statement reads through
     QString sql_;
     sql::Params params_;
     std::unique_ptr<sql::Query> query_;  // the open statement, its rows read on demand

@@ -467,4 +467,36 @@ TEST(DatasetOnFiles, QueryRowsAreReadOnDemandAndKeepWhatTheyRead) {
     EXPECT_EQ(sql::execute(dir, "SELECT NUM FROM EXCOMP").result.rows.size(), 400u);
 }
 
+// A filter COLUMN='value' on a query is read through the column's tag: the
+// join reads that day's appointments only, and switching the filter off or
+// to another day gives the other rows back.
+TEST_F(DatasetLayer, QueryFilterIsReadThroughTheTag) {
+    QueryDataset q;
+    q.setDatabase(db.database);
+    q.setSql(QStringList{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM + ', ' + PRENOM)",
+                         "FROM FRDV, PATIENT", "WHERE PATIENT=CODE", "ORDER BY DATE_RDV, HRE_RDV"});
+    q.setFilter("DATE_RDV='05/03/2024'");
+    q.setFiltered(true);
+    q.open();
+    const auto nums = [&q] {
+        QStringList out;
+        for (q.first(); !q.eof(); q.next()) out << q.fieldByName("NUM").asString();
+        return out;
+    };
+    EXPECT_EQ(nums(), (QStringList{"000002", "000001"}));
+    EXPECT_NE(q.plan().find("FRDV: seek tag DATE_RDV"), std::string::npos) << q.plan();
+    q.setFilter("DATE_RDV='01/03/2024'");
+    EXPECT_EQ(nums(), QStringList{"000004"});
+    q.setFiltered(false);
+    EXPECT_EQ(nums(), (QStringList{"000004", "000002", "000001"}));  // 000003 has no patient
+    EXPECT_EQ(q.plan().find("seek tag DATE_RDV"), std::string::npos) << q.plan();
+    // A filter on a computed column or a text the statement cannot say is
+    // still applied by the dataset.
+    q.setFilter("MOTIF='BILAN'");
+    q.setFiltered(true);
+    EXPECT_EQ(nums(), QStringList{"000004"});
+    q.setFilter("(NOM + ', ' + PRENOM)='DUPONT, JEAN'");
+    EXPECT_EQ(nums(), QStringList{"000002"});
+}
+
 }  // namespace
