@@ -6,7 +6,6 @@
 #include "app/global/NextCode.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
-#include "app/reports/ReportCommon.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
@@ -195,7 +194,11 @@ void TfrmRDV::ShowPatient(const QString& code)
     if (!Patient->active() || !Patient->locate("CODE", code))
         return;
     const auto text = [this](const char* field) { return Patient->fieldByName(field).asString().trimmed(); };
-    ui->lPatient->setText(text("CODE") + " - " + text("NOM") + ", " + AgeText(text("DN"), text("AGE")));
+    // The age in years from the birth date when it reads as a date, else
+    // the stored age.
+    const QDate born = records::ReadDate(text("DN"));
+    const QString age = born.isValid() ? QString::number(QDate::currentDate().year() - born.year()) : text("AGE");
+    ui->lPatient->setText(text("CODE") + " - " + text("NOM") + ", " + age);
 }
 
 void TfrmRDV::EnableEdit()
@@ -380,16 +383,16 @@ void TfrmRDV::closeEvent(QCloseEvent* event)
     const kui::MsgButton answer = kui::MsgYesNoCancel(
         QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"), kui::MsgKind::Warning,
         this);
+    int code = QDialog::Rejected;
     if (answer == QMessageBox::Yes) {
         if (!btnPostClick()) {
             event->ignore();
             return;
         }
-        setResult(QDialog::Accepted);
+        code = QDialog::Accepted;
     } else if (answer == QMessageBox::No) {
         if (!NumRDV.isEmpty())
             btnCancelClick();
-        setResult(QDialog::Rejected);
     } else {
         event->ignore();
         return;
@@ -398,6 +401,7 @@ void TfrmRDV::closeEvent(QCloseEvent* event)
     closing_ = true;
     event->accept();
     QDialog::closeEvent(event);
+    setResult(code); // the answer is the modal result
 }
 
 void TfrmRDV::keyPressEvent(QKeyEvent* event)
