@@ -380,20 +380,11 @@ void TfrmRDV::closeEvent(QCloseEvent* event)
         QDialog::closeEvent(event);
         return;
     }
-    const kui::MsgButton answer = kui::MsgYesNoCancel(
-        QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"), kui::MsgKind::Warning,
-        this);
-    int code = QDialog::Rejected;
-    if (answer == QMessageBox::Yes) {
-        if (!btnPostClick()) {
-            event->ignore();
-            return;
-        }
-        code = QDialog::Accepted;
-    } else if (answer == QMessageBox::No) {
+    const int code = records::AskUnsavedClose(this, [this] { return btnPostClick(); }, [this] {
         if (!NumRDV.isEmpty())
             btnCancelClick();
-    } else {
+    });
+    if (code < 0) {
         event->ignore();
         return;
     }

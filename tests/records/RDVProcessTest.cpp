@@ -81,23 +81,7 @@ TEST_F(RDVProcessTest, OneAppointmentPerSlotBetweenTwoPrograms)
 {
     AddPatient("000001", "DUPONT");
     AddPatient("000002", "MARTIN");
-    QList<QProcess*> workers;
-    for (const QString mark : {"A", "B"}) {
-        auto* p = new QProcess;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KORVALE_WORKER_HOME", AppDir);
-        env.insert("KORVALE_WORKER_MARK", mark);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        p->setProcessEnvironment(env);
-        p->setProcessChannelMode(QProcess::MergedChannels);
-        p->start(QCoreApplication::applicationFilePath(), {"--gtest_filter=RdvWorker.*", "--gtest_also_run_disabled_tests"});
-        workers << p;
-    }
-    for (QProcess* p : workers) {
-        ASSERT_TRUE(p->waitForFinished(300000));
-        EXPECT_EQ(p->exitCode(), 0) << p->readAll().toStdString();
-        delete p;
-    }
+    RunWorkers("RdvWorker", {"A", "B"});
     const QStringList booked = Rows("SELECT DATE_RDV, HRE_RDV FROM FRDV ORDER BY DATE_RDV");
     EXPECT_EQ(booked.size(), kRounds);
     EXPECT_EQ(QSet<QString>(booked.begin(), booked.end()).size(), kRounds);

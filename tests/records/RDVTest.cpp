@@ -25,17 +25,7 @@ const QString kBadTime = QStringLiteral("L'Heure du Rendez-vous est incorrecte !
 
 class RDVTest : public RecordsTest {
 protected:
-    // Picks the patient whose name starts with text in the picker.
-    static std::function<void(QWidget*)> Pick(const QString& text)
-    {
-        return [text](QWidget* w) {
-            auto* picker = qobject_cast<TfrmGetPatient*>(w);
-            ASSERT_NE(picker, nullptr);
-            picker->edNom()->setText(text);
-            QTest::keyClick(picker->edNom(), Qt::Key_Return);
-            picker->grdPatientDblClick();
-        };
-    }
+    static std::function<void(QWidget*)> Pick(const QString& text) { return PickPatient(text); }
     static void Cancel(QWidget* w) { static_cast<QDialog*>(w)->reject(); }
     static void AddRdv(const QString& num, const QString& patient, const QDate& day, const QString& time,
                        const QString& motif)
@@ -81,7 +71,7 @@ TEST_F(RDVTest, TimesAreReadAndOneAppointmentHoldsASlot)
     EXPECT_FALSE(frm.btnNew()->isEnabled());
 
     frm.edMotif()->setText("  CONTROLE ");
-    for (const QString& bad : {"25:00", "9h30", "0930", "", "12:60", "13 PM"}) {
+    for (const QString bad : {"25:00", "9h30", "0930", "", "12:60", "13 PM"}) {
         frm.edHre()->setText(bad);
         EXPECT_FALSE(frm.btnPostClick()) << bad.toStdString();
         EXPECT_EQ(LastMessage(), kBadTime) << bad.toStdString();
