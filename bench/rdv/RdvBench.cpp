@@ -117,15 +117,22 @@ void runPractice(const char* label, const std::string& dir, kbench::Lite& lite, 
     r.theirs = medianMs([&] { return lite.rows(kLiteJoin + " ORDER BY DATE_RDV, HRE_RDV"); }, r.rowsTheirs);
     out.push_back(r);
 
-    // Each booking takes another slot: one minute later each time.
+    // Each booking takes another slot: one minute later each time, from the
+    // day after the last appointment of each side.
     int ourRun = 0, theirRun = 0;
     const auto slot = [](int run) { return QTime(0, 0).addSecs(60 * (run % 1440)).toString("hh:mm"); };
-    const QDate bookedDay(2031, 1, 1);
+    const auto after = [](const QVariant& last) {
+        return last.toDate().isValid() ? last.toDate().addDays(1) : QDate(2031, 1, 1);
+    };
+    const auto lastOurs = kdb::sql::execute(dir, "SELECT MAX(DATE_RDV) AS D FROM FRDV").result.rows;
+    const QDate ourDay = after(lastOurs.empty() ? QVariant() : lastOurs[0][0]);
+    const QDate theirDay =
+        after(QDate::fromString(QString::fromStdString(lite.first("SELECT MAX(DATE_RDV) FROM FRDV")), "yyyy-MM-dd"));
     r = {"booking", 0, 0, 2.0, 0, 0};
     r.ours = medianMs(
         [&] {
             const QString time = slot(ourRun);
-            const QDate d = bookedDay.addDays(ourRun++ / 1440);
+            const QDate d = ourDay.addDays(ourRun++ / 1440);
             const QString num = NextCode("FRDV", DataPath, "NUM", 6);
             size_t n = 0;
             if (!TfrmRDV::RdvExists(QString(), DateToSqlString(d), time)) {
@@ -137,7 +144,7 @@ void runPractice(const char* label, const std::string& dir, kbench::Lite& lite, 
                 if (!t.locate("NUM", num))
                     t.append();
                 t.fieldByName("NUM").setAsString(num);
-                t.fieldByName("PATIENT").setAsString("000001");
+                t.fieldByName("PATIENT").setAsString("BENCH1"); // no such patient: the list does not show it
                 t.fieldByName("DATE_RDV").setAsDate(d);
                 t.fieldByName("HRE_RDV").setAsString(time);
                 t.fieldByName("MOTIF").setAsString("CONTROLE");
@@ -151,14 +158,14 @@ void runPractice(const char* label, const std::string& dir, kbench::Lite& lite, 
     r.theirs = medianMs(
         [&] {
             const std::string time = slot(theirRun).toStdString();
-            const std::string d = bookedDay.addDays(theirRun++ / 1440).toString("yyyy-MM-dd").toStdString();
+            const std::string d = theirDay.addDays(theirRun++ / 1440).toString("yyyy-MM-dd").toStdString();
             lite.exec("BEGIN IMMEDIATE");
             const std::string last = lite.first("SELECT NUM FROM FRDV ORDER BY NUM DESC LIMIT 1");
             const std::string num =
                 QString::number(QString::fromStdString(last).toInt() + 1).rightJustified(6, '0').toStdString();
             size_t n = 0;
             if (lite.rows("SELECT * FROM FRDV WHERE NUM<>'' AND DATE_RDV=? AND HRE_RDV=?", {d, time}) == 0) {
-                lite.rows("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES (?, '000001', ?, ?, "
+                lite.rows("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES (?, 'BENCH1', ?, ?, "
                           "'CONTROLE')",
                           {num, d, time});
                 n = 1;
