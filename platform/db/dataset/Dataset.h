@@ -230,6 +230,10 @@ protected:
     virtual void unlockRow(uint32_t handle);
 
     uint32_t currentHandle() const;
+    // The filter FIELD='value' in force (field -1 when none or not
+    // filtered); a date field's value is a QDate, a text field's its text.
+    int filterFieldInForce() const { return filtered_ ? filterField_ : -1; }
+    const QVariant& filterValueInForce() const { return filterValue_; }
     static QVariant toColumnValue(const QVariant& v, const FieldInfo& c);
     Database& database() { return database_ ? *database_ : Database::of(directory_); }
 
@@ -322,6 +326,8 @@ protected:
     void doClose() override;
     std::vector<FieldInfo> baseColumns() const override;
     bool fetchBase(std::vector<uint32_t>& out, int max) override;
+    // Reads a filter FIELD='value' through the tag on FIELD when the order
+    // allows it (physical order or that tag's).
     void rewindBase() override;
     QVariant baseValue(uint32_t handle, int field) override;
     uint32_t writeRecord(uint32_t handle, const std::vector<QVariant>& values) override;
@@ -339,6 +345,9 @@ private:
     int tagField_ = -1;            // the order's key field, -1 for a key of several fields
     bool tagStarted_ = false;
     uint32_t nextPhysical_ = 1;
+    bool restricted_ = false;      // the rows come from restrictedRecs_
+    std::vector<uint32_t> restrictedRecs_;
+    size_t nextRestricted_ = 0;
 };
 
 // The rows of a SELECT; INSERT, UPDATE and DELETE run through execSql().

@@ -499,4 +499,37 @@ TEST_F(DatasetLayer, QueryFilterIsReadThroughTheTag) {
     EXPECT_EQ(nums(), QStringList{"000002"});
 }
 
+// The same filter on a table, read through its tag: physical order kept,
+// the tag's order kept, a deleted record left out, another order's tag
+// filtered row by row.
+TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag) {
+    sql::execute(db.database, "INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES "
+                              "('000005', '000003', '3/5/2024', '07:00', 'PREMIER')");
+    sql::execute(db.database, "INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES "
+                              "('000006', '000003', '3/5/2024', '07:30', 'ANNULE')");
+    sql::execute(db.database, "DELETE FROM FRDV WHERE NUM='000006'");
+    for (const char* order : {"", "DATE_RDV"}) {
+        TableDataset t;
+        t.setDatabase(db.database);
+        t.setTableName("FRDV");
+        t.setIndexFieldNames(order);
+        t.setFilter("DATE_RDV='05/03/2024'");
+        t.setFiltered(true);
+        t.open();
+        QStringList nums;
+        for (t.first(); !t.eof(); t.next()) nums << t.fieldByName("NUM").asString();
+        EXPECT_EQ(nums, (QStringList{"000001", "000002", "000005"})) << order;
+        t.setFilter("DATE_RDV='04/03/2024'");
+        EXPECT_EQ(t.recordCount(), 1);
+        EXPECT_EQ(t.fieldByName("MOTIF").asString(), "ORPHELIN");
+    }
+    TableDataset t;
+    t.setDatabase(db.database);
+    t.setTableName("FRDV");
+    t.setFilter("PATIENT='000003'");  // no tag on it
+    t.setFiltered(true);
+    t.open();
+    EXPECT_EQ(t.recordCount(), 2);
+}
+
 }  // namespace
