@@ -2,6 +2,7 @@
 #include "ui_UPROT.h"
 
 #include "RecordsCommon.h"
+#include "UGetPatient.h"
 #include "UProtText.h"
 #include "app/global/NextCode.h"
 #include "app/global/NextCodeDb.h"
@@ -267,8 +268,12 @@ void TfrmPROT::btnCancelClick()
 
 void TfrmPROT::btnFindPatientClick()
 {
-    if (RunPatientPicker)
+    if (RunPatientPicker) {
         RunPatientPicker(context_, this);
+    } else {
+        TfrmGetPatient picker(context_, this);
+        picker.exec();
+    }
     PatientHandOff();
 }
 

@@ -31,13 +31,7 @@ protected:
                        const QString& motif)
     {
         Exec("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES (:N, :P, :D, :H, :M)",
-             [&](kdb::QueryDataset& q) {
-                 q.setParamText("N", num);
-                 q.setParamText("P", patient);
-                 q.setParamDate("D", day);
-                 q.setParamText("H", time);
-                 q.setParamText("M", motif);
-             });
+             {{"N", num}, {"P", patient}, {"D", day}, {"H", time}, {"M", motif}});
     }
     static QStringList Stored() { return Rows("SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF FROM FRDV ORDER BY NUM"); }
     // The list's rows as NUM values, in its order.

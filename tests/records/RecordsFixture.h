@@ -20,6 +20,8 @@
 #include <QWidget>
 
 #include <functional>
+#include <initializer_list>
+#include <utility>
 #include <vector>
 #include <ostream>
 
@@ -80,29 +82,22 @@ protected:
         CurrentPatientCode.clear();
     }
 
-    // Runs a statement on the practice's data directory.
-    static void Exec(const QString& sql, const std::function<void(kdb::QueryDataset&)>& bind = {})
+    // Runs a statement on the practice's data directory with its parameters.
+    static void Exec(const QString& sql, std::initializer_list<std::pair<const char*, QVariant>> params = {})
     {
         kdb::QueryDataset q;
         q.setDatabaseName(DataPath.toStdString());
         q.setSql(sql);
-        if (bind)
-            bind(q);
+        for (const auto& [name, value] : params)
+            q.params().set(name, value);
         q.execSql();
     }
     static void AddPatient(const QString& code, const QString& nom, const QString& prenom = QString(),
                            const QString& dn = QStringLiteral("01/02/1960"), const QString& age = QString())
     {
         Exec(QStringLiteral("INSERT INTO PATIENT (CODE, ID, NOM, PRENOM, DN, AGE, SEXE) VALUES "
-                            "(:CODE, :ID, :NOM, :PRENOM, :DN, :AGE, 'M')"),
-             [&](kdb::QueryDataset& q) {
-                 q.setParamText("CODE", code);
-                 q.setParamText("ID", code);
-                 q.setParamText("NOM", nom);
-                 q.setParamText("PRENOM", prenom);
-                 q.setParamText("DN", dn);
-                 q.setParamText("AGE", age);
-             });
+                            "(:CODE, :CODE, :NOM, :PRENOM, :DN, :AGE, 'M')"),
+             {{"CODE", code}, {"NOM", nom}, {"PRENOM", prenom}, {"DN", dn}, {"AGE", age}});
     }
     // The rows of a SELECT, each as its fields' texts joined by "|".
     static QStringList Rows(const QString& sql)

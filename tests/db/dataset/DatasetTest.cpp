@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 
+#include "MemTable.h"
 #include "PracticeFiles.h"
 #include "dataset/Dataset.h"
 #include "engine/Engine.h"
@@ -530,6 +531,106 @@ TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag) {
     t.setFiltered(true);
     t.open();
     EXPECT_EQ(t.recordCount(), 2);
+}
+
+// A table whose tag cursors count the index entries they reach.
+class CountingTable : public ForwardTable {
+public:
+    using ForwardTable::ForwardTable;
+    std::unique_ptr<TagCursor> openTag(std::string_view tag) override {
+        return std::make_unique<Cursor>(ForwardTable::openTag(tag), entries);
+    }
+    long entries = 0;
+
+private:
+    class Cursor : public TagCursor {
+    public:
+        Cursor(std::unique_ptr<TagCursor> c, long& n) : c_(std::move(c)), n_(n) {}
+        uint32_t first() override { return step(c_->first()); }
+        uint32_t last() override { return step(c_->last()); }
+        uint32_t next() override { return step(c_->next()); }
+        uint32_t prior() override { return step(c_->prior()); }
+        uint32_t current() const override { return c_->current(); }
+        uint32_t seek(const QVariant& key, bool partial) override { return step(c_->seek(key, partial)); }
+        std::string_view currentKey() const override { return c_->currentKey(); }
+
+    private:
+        uint32_t step(uint32_t r) { ++n_; return r; }
+        std::unique_ptr<TagCursor> c_;
+        long& n_;
+    };
+};
+
+// A large table in name order: moving to a record, going on either way
+// from it, refreshing and counting read a bounded part of the tag.
+TEST(DatasetOnLargeTable, PositioningByKeyReadsABoundedPartOfTheTag) {
+    constexpr int kRows = 50000;
+    MemDatabase mem;
+    auto big = mem.add("BIG", {{"CODE", 'C', 6}, {"NOM", 'C', 20}}, {{"NOM", "NOM"}});
+    std::vector<std::pair<QString, uint32_t>> order;  // (name, record) in name order
+    for (int i = 0; i < kRows; ++i) {
+        const QString nom = QString("NOM%1").arg((i * 7919) % 20000, 5, 10, QChar('0'));  // names shared by 2 or 3
+        const uint32_t r = big->append({QString::number(i + 1).rightJustified(6, '0'), nom});
+        order.push_back({nom, r});
+    }
+    big->deleteRecord(order[100].second);
+    std::stable_sort(order.begin(), order.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    order.erase(std::remove_if(order.begin(), order.end(), [&](auto& e) { return big->isDeleted(e.second); }),
+                order.end());
+    std::shared_ptr<CountingTable> counting;
+    Database db("/mem", [&](const std::string&, const std::string&, const TableOpenMode&) {
+        counting = std::make_shared<CountingTable>(big);
+        return counting;
+    });
+    TableDataset t;
+    t.setDatabase(db);
+    t.setTableName("BIG");
+    t.setIndexFieldNames("NOM");
+    t.open();
+    QSignalSpy resets(&t, &Dataset::rowsReset);
+
+    // the second record of a name shared by several, in the middle of the tag
+    size_t at = kRows / 2;
+    while (order[at].first != order[at - 1].first) ++at;
+    counting->entries = 0;
+    ASSERT_TRUE(t.gotoRecord(order[at].second));
+    EXPECT_LT(counting->entries, 200);
+    EXPECT_EQ(t.physicalRecNo(), order[at].second);
+    EXPECT_GE(resets.count(), 1);
+
+    // going on both ways from it follows the tag's order
+    counting->entries = 0;
+    for (int i = 1; i <= 70; ++i) {
+        t.prior();
+        ASSERT_EQ(t.physicalRecNo(), order[at - i].second) << i;
+    }
+    EXPECT_FALSE(t.atFirstRow());
+    for (int i = -69; i <= 80; ++i) {
+        t.next();
+        ASSERT_EQ(t.physicalRecNo(), order[at + i].second) << i;
+    }
+    EXPECT_LT(counting->entries, 600);
+
+    // another program appends a record that comes first and deletes the
+    // current one: the refresh stays on the one that followed it
+    const uint32_t cur = t.physicalRecNo();
+    big->append({"999999", "AAA"});
+    big->deleteRecord(cur);
+    counting->entries = 0;
+    t.refresh();
+    EXPECT_LT(counting->entries, 800);
+    EXPECT_EQ(t.physicalRecNo(), order[at + 81].second);
+    t.prior();
+    EXPECT_EQ(t.physicalRecNo(), order[at + 79].second);
+
+    counting->entries = 0;
+    EXPECT_EQ(t.approximateRecordCount(), kRows + 1);  // records deleted elsewhere are counted
+    EXPECT_EQ(counting->entries, 0);
+    t.first();
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "AAA");
+    EXPECT_TRUE(t.atFirstRow());
+    EXPECT_LT(counting->entries, 200);
+    EXPECT_EQ(t.recordCount(), kRows - 1);  // the exact count reads them all
 }
 
 }  // namespace
