@@ -105,23 +105,7 @@ TEST_F(RecordsTest, TwoProgramsOnOnePatientLoseNoUpdateAndShareNoNumber)
 {
     AddPatient("000001", "DUPONT");
     Exec("INSERT INTO CONS.DBF (ID_CONS, PATIENT, DCONS) VALUES (1, '000001', :D)", {{"D", QDate(2001, 1, 1)}});
-    QList<QProcess*> workers;
-    for (const QString mark : {"A", "B"}) {
-        auto* p = new QProcess;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KORVALE_WORKER_HOME", AppDir);
-        env.insert("KORVALE_WORKER_MARK", mark);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        p->setProcessEnvironment(env);
-        p->setProcessChannelMode(QProcess::MergedChannels);
-        p->start(QCoreApplication::applicationFilePath(), {"--gtest_filter=MultiUserWorker.*", "--gtest_also_run_disabled_tests"});
-        workers << p;
-    }
-    for (QProcess* p : workers) {
-        ASSERT_TRUE(p->waitForFinished(120000));
-        EXPECT_EQ(p->exitCode(), 0) << p->readAll().toStdString();
-        delete p;
-    }
+    RunWorkers("MultiUserWorker", {"A", "B"});
     const QStringList hist = Rows("SELECT ANTPERS FROM PATIENT WHERE CODE='000001'");
     ASSERT_EQ(hist.size(), 1);
     EXPECT_TRUE(hist[0] == "AB" || hist[0] == "BA") << hist[0].toStdString();

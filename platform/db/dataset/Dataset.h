@@ -261,6 +261,10 @@ protected:
     virtual void unlockRow(uint32_t handle);
 
     uint32_t currentHandle() const;
+    // The filter FIELD='value' in force (field -1 when none or not
+    // filtered); a date field's value is a QDate, a text field's its text.
+    int filterFieldInForce() const { return filtered_ ? filterField_ : -1; }
+    const QVariant& filterValueInForce() const { return filterValue_; }
     static QVariant toColumnValue(const QVariant& v, const FieldInfo& c);
     Database& database() { return database_ ? *database_ : Database::of(directory_); }
 
@@ -361,6 +365,8 @@ protected:
     void doClose() override;
     std::vector<FieldInfo> baseColumns() const override;
     bool fetchBase(std::vector<uint32_t>& out, int max) override;
+    // Reads a filter FIELD='value' through the tag on FIELD when the order
+    // allows it (physical order or that tag's).
     void rewindBase() override;
     QVariant baseValue(uint32_t handle, int field) override;
     uint32_t writeRecord(uint32_t handle, const std::vector<QVariant>& values) override;
@@ -395,6 +401,9 @@ private:
     bool backPositioned_ = false;
     uint32_t prevPhysical_ = 0;    // physical order: the next record backward
     uint32_t deletedHere_ = 0;     // records deleted through this dataset since it opened
+    bool restricted_ = false;      // the rows come from restrictedRecs_
+    std::vector<uint32_t> restrictedRecs_;
+    size_t nextRestricted_ = 0;
 };
 
 // The rows of a SELECT; INSERT, UPDATE and DELETE run through execSql().
@@ -423,11 +432,17 @@ protected:
     void doClose() override;
     std::vector<FieldInfo> baseColumns() const override;
     bool fetchBase(std::vector<uint32_t>& out, int max) override;
-    void rewindBase() override { handed_ = 0; }
+    // Reopens the statement when the filter it reads through changed.
+    void rewindBase() override;
     QVariant baseValue(uint32_t handle, int field) override;
     std::string displayName() const override { return "query"; }
 
 private:
+    // The statement with the dataset's filter as a condition of its own
+    // (sql::ColumnFilter), so a tag on the column reads only those rows.
+    void openStatement();
+    QString statementFilter() const { return filtered() ? filter().trimmed() : QString(); }
+    QString openFilter_;                 // the filter the open statement reads through
     QString sql_;
     sql::Params params_;
     std::unique_ptr<sql::Query> query_;  // the open statement, its rows read on demand

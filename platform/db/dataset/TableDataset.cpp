@@ -1,5 +1,7 @@
 #include "dataset/Dataset.h"
 
+#include <algorithm>
+
 namespace kdb {
 
 // ---- TableDataset ---------------------------------------------------------------
@@ -57,6 +59,27 @@ void TableDataset::rewindBase() {
     backAnchor_ = 0;
     backPositioned_ = false;
     prevPhysical_ = 0;
+    restricted_ = false;
+    restrictedRecs_.clear();
+    nextRestricted_ = 0;
+    const int field = filterFieldInForce();
+    const QVariant& value = filterValueInForce();
+    if (!table_ || field < 0 || field >= table_->fieldCount() || value.isNull() || (tag_ && tagField_ != field))
+        return;
+    const bool isDate = value.typeId() == QMetaType::QDate;
+    if (!isDate && (table_->fields()[static_cast<size_t>(field)].type != fldZSTRING || value.toString().isEmpty()))
+        return;
+    const int tag = table_->tagOnField(field);
+    if (tag < 0) return;
+    auto cursor = table_->openTag(table_->tags()[static_cast<size_t>(tag)].name);
+    IndexReadHold hold(*table_);
+    for (uint32_t r = cursor->seek(value); r; r = cursor->next()) {
+        const QVariant v = table_->value(r, field);
+        if (isDate ? v.toDate() != value.toDate() : sql::trimRight(v.toString()) != value.toString()) break;
+        restrictedRecs_.push_back(r);
+    }
+    if (!tag_) std::sort(restrictedRecs_.begin(), restrictedRecs_.end());  // physical order
+    restricted_ = true;
 }
 
 void TableDataset::doClose() {
@@ -68,6 +91,16 @@ void TableDataset::doClose() {
 std::vector<FieldInfo> TableDataset::baseColumns() const { return table_->fields(); }
 
 bool TableDataset::fetchBase(std::vector<uint32_t>& out, int max) {
+    if (restricted_) {
+        for (int taken = 0; taken < max && nextRestricted_ < restrictedRecs_.size(); ++nextRestricted_) {
+            const uint32_t r = restrictedRecs_[nextRestricted_];
+            if (!table_->isDeleted(r)) {
+                out.push_back(r);
+                ++taken;
+            }
+        }
+        return nextRestricted_ < restrictedRecs_.size();
+    }
     if (tag_) {
         const uint32_t at = tagPositioned_ ? tag_->current() : tagStarted_ ? tag_->next() : tag_->first();
         tagStarted_ = true;
@@ -110,7 +143,7 @@ int TableDataset::positionOn(TagCursor& cursor, uint32_t handle) {
 }
 
 bool TableDataset::seekBase(uint32_t handle) {
-    if (!table_) return false;
+    if (!table_ || restricted_) return false;  // the filter's rows are read from the first
     if (tag_) {
         // a cursor of its own: the reading goes on as it was when the record is not found
         std::unique_ptr<TagCursor> probe = table_->openTag(tagName_);

@@ -468,6 +468,70 @@ TEST(DatasetOnFiles, QueryRowsAreReadOnDemandAndKeepWhatTheyRead) {
     EXPECT_EQ(sql::execute(dir, "SELECT NUM FROM EXCOMP").result.rows.size(), 400u);
 }
 
+// A filter COLUMN='value' on a query is read through the column's tag: the
+// join reads that day's appointments only, and switching the filter off or
+// to another day gives the other rows back.
+TEST_F(DatasetLayer, QueryFilterIsReadThroughTheTag) {
+    QueryDataset q;
+    q.setDatabase(db.database);
+    q.setSql(QStringList{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM + ', ' + PRENOM)",
+                         "FROM FRDV, PATIENT", "WHERE PATIENT=CODE", "ORDER BY DATE_RDV, HRE_RDV"});
+    q.setFilter("DATE_RDV='05/03/2024'");
+    q.setFiltered(true);
+    q.open();
+    const auto nums = [&q] {
+        QStringList out;
+        for (q.first(); !q.eof(); q.next()) out << q.fieldByName("NUM").asString();
+        return out;
+    };
+    EXPECT_EQ(nums(), (QStringList{"000002", "000001"}));
+    EXPECT_NE(q.plan().find("FRDV: seek tag DATE_RDV"), std::string::npos) << q.plan();
+    q.setFilter("DATE_RDV='01/03/2024'");
+    EXPECT_EQ(nums(), QStringList{"000004"});
+    q.setFiltered(false);
+    EXPECT_EQ(nums(), (QStringList{"000004", "000002", "000001"}));  // 000003 has no patient
+    EXPECT_EQ(q.plan().find("seek tag DATE_RDV"), std::string::npos) << q.plan();
+    // A filter on a computed column or a text the statement cannot say is
+    // still applied by the dataset.
+    q.setFilter("MOTIF='BILAN'");
+    q.setFiltered(true);
+    EXPECT_EQ(nums(), QStringList{"000004"});
+    q.setFilter("(NOM + ', ' + PRENOM)='DUPONT, JEAN'");
+    EXPECT_EQ(nums(), QStringList{"000002"});
+}
+
+// The same filter on a table, read through its tag: physical order kept,
+// the tag's order kept, a deleted record left out, another order's tag
+// filtered row by row.
+TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag) {
+    sql::execute(db.database, "INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES "
+                              "('000005', '000003', '3/5/2024', '07:00', 'PREMIER')");
+    sql::execute(db.database, "INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES "
+                              "('000006', '000003', '3/5/2024', '07:30', 'ANNULE')");
+    sql::execute(db.database, "DELETE FROM FRDV WHERE NUM='000006'");
+    for (const char* order : {"", "DATE_RDV"}) {
+        TableDataset t;
+        t.setDatabase(db.database);
+        t.setTableName("FRDV");
+        t.setIndexFieldNames(order);
+        t.setFilter("DATE_RDV='05/03/2024'");
+        t.setFiltered(true);
+        t.open();
+        QStringList nums;
+        for (t.first(); !t.eof(); t.next()) nums << t.fieldByName("NUM").asString();
+        EXPECT_EQ(nums, (QStringList{"000001", "000002", "000005"})) << order;
+        t.setFilter("DATE_RDV='04/03/2024'");
+        EXPECT_EQ(t.recordCount(), 1);
+        EXPECT_EQ(t.fieldByName("MOTIF").asString(), "ORPHELIN");
+    }
+    TableDataset t;
+    t.setDatabase(db.database);
+    t.setTableName("FRDV");
+    t.setFilter("PATIENT='000003'");  // no tag on it
+    t.setFiltered(true);
+    t.open();
+    EXPECT_EQ(t.recordCount(), 2);
+}
 
 // A table whose tag cursors count the index entries they reach.
 class CountingTable : public ForwardTable {
