@@ -3,9 +3,8 @@
 // them, and the user table, as in-memory tables.
 #include <functional>
 
-#include "Descriptor.h"
 #include "MemTable.h"
-#include "SchemaText.h"
+#include "tests/support/SchemaTables.h"
 
 namespace kdbtest {
 
@@ -15,11 +14,11 @@ struct TableDef {
     std::vector<MemTag> tags;
 };
 
-// A table block of the schema text in the in-memory table's terms.
-inline TableDef tableDefOf(const dbcheck::TableBlock& block) {
+// A table of the schema text in the in-memory table's terms.
+inline TableDef tableDefOf(const kdb::TableDesc& table) {
     TableDef t;
-    t.name = block.fileName.toStdString();
-    for (const kdb::FieldDesc& f : block.fields) {
+    t.name = table.tableName;
+    for (const kdb::FieldDesc& f : table.fields) {
         char kind = 'N';
         switch (f.type) {
             case kdb::fldZSTRING: kind = 'C'; break;
@@ -30,7 +29,7 @@ inline TableDef tableDefOf(const dbcheck::TableBlock& block) {
         }
         t.columns.push_back({f.name, kind, kind == 'C' || kind == 'N' ? f.units1 : 0});
     }
-    for (const kdb::IndexDesc& x : block.indexes) t.tags.push_back({x.tagName, x.keyExpr, x.unique != 0});
+    for (const kdb::IndexDesc& x : table.indexes) t.tags.push_back({x.tagName, x.keyExpr, x.unique != 0});
     return t;
 }
 
@@ -38,7 +37,7 @@ inline TableDef tableDefOf(const dbcheck::TableBlock& block) {
 // schema text does not hold).
 inline std::vector<TableDef> practiceTables() {
     std::vector<TableDef> tables;
-    for (const dbcheck::TableBlock& block : dbcheck::ParseDescriptor(SchemaText())) tables.push_back(tableDefOf(block));
+    for (const kdb::TableDesc& table : schemaTables()) tables.push_back(tableDefOf(table));
     tables.push_back({"USERS.DB",
                       {{"USERID", 'C', 10}, {"NOM", 'C', 30}, {"PRENOM", 'C', 30}, {"ACCES", 'C', 10}, {"PW", 'C', 20}},
                       {}});
