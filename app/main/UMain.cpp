@@ -15,6 +15,7 @@
 #include "app/records/UPatient.h"
 #include "app/global/global.h"
 #include "app/records/UListProt.h"
+#include "app/records/UTable.h"
 #include "checker/DbCheck.h"
 #include "platform/db/engine/Engine.h"
 #include "controls/DcLabel.h"
@@ -340,12 +341,22 @@ void TfrmMain::mnPhotoClick()
 
 void TfrmMain::mnExRadioClick()
 {
-    // Reference-table editor on FRADIO.
+    TfrmTable frm(context_, this);
+    frm.TableName = "FRADIO";
+    frm.DatabaseName = DataPath;
+    frm.Title = "Examens Radiologiques";
+    frm.CodeLength = 3;
+    frm.exec();
 }
 
 void TfrmMain::mnExBioClick()
 {
-    // Reference-table editor on FBIO.
+    TfrmTable frm(context_, this);
+    frm.TableName = "FBIO";
+    frm.DatabaseName = DataPath;
+    frm.Title = "Examens Biologiques";
+    frm.CodeLength = 3;
+    frm.exec();
 }
 
 void TfrmMain::mnOrdonnancesClick()

@@ -5,6 +5,7 @@
 #include "UGetOldInfos.h"
 #include "UGetPatient.h"
 #include "UImage.h"
+#include "UTable.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/ui/Formats.h"
@@ -129,8 +130,8 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     add(PopMenu_, "mnGetPatient", QStringLiteral("Chercher un patient"), QKeySequence(Qt::Key_F3),
         &TfrmConsul::btnGetPatientClick);
     add(PopMenu_, "mnOrdonnance", QStringLiteral("Ordonnance"), {}, nullptr);
-    add(PopMenu_, "mnBio", QStringLiteral("Examens Biologiques"), {}, nullptr);
-    add(PopMenu_, "mnRadio", QStringLiteral("Examens Radiologiques"), {}, nullptr);
+    add(PopMenu_, "mnBio", QStringLiteral("Examens Biologiques"), {}, &TfrmConsul::btnBioClick);
+    add(PopMenu_, "mnRadio", QStringLiteral("Examens Radiologiques"), {}, &TfrmConsul::btnRadioClick);
     PopMenu_->addMenu(PopMnPrint_)->setObjectName(QStringLiteral("mnPrint"));
     add(PopMnPrint_, "mnArretTrv", QStringLiteral("Arrêt de travai / Reprise de travail"), {}, nullptr);
     add(PopMnPrint_, "mnRapport", QStringLiteral("Rapport médical"), {}, nullptr);
@@ -154,12 +155,14 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     connect(ui->btnDelBio, &QToolButton::clicked, this, &TfrmConsul::btnDelBioClick);
     connect(ui->btnDelRadio, &QToolButton::clicked, this, &TfrmConsul::btnDelRadioClick);
     connect(ui->btnFermer, &QToolButton::clicked, this, &TfrmConsul::btnFermerClick);
+    connect(ui->btnBio, &QToolButton::clicked, this, &TfrmConsul::btnBioClick);
+    connect(ui->btnRadio, &QToolButton::clicked, this, &TfrmConsul::btnRadioClick);
     connect(ui->btnPrint, &QToolButton::clicked, this,
             [this] { PopMnPrint_->popup(ui->btnPrint->mapToGlobal(QPoint(0, ui->btnPrint->height()))); });
     connect(ui->pgControl, &QTabWidget::currentChanged, this, &TfrmConsul::pgControlChange);
     // The exam entry, the reference tables, the prescription and the printed
     // documents come with their own screens.
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnOrdonnance, ui->btnBio, ui->btnRadio, ui->btnPrint,
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnOrdonnance, ui->btnPrint,
                                                       ui->btnAddBio, ui->btnEditBio, ui->btnAddRadio,
                                                       ui->btnEditRadio})
         w->setEnabled(false);
@@ -585,6 +588,26 @@ void TfrmConsul::btnDelBioClick()
 void TfrmConsul::btnDelRadioClick()
 {
     DeleteExam(qExRadio_);
+}
+
+void TfrmConsul::OpenTable(const QString& table, const QString& title)
+{
+    TfrmTable frm(context_, this);
+    frm.TableName = table;
+    frm.DatabaseName = DataPath;
+    frm.Title = title;
+    frm.CodeLength = 3;
+    frm.exec();
+}
+
+void TfrmConsul::btnBioClick()
+{
+    OpenTable(QStringLiteral("FBIO"), QStringLiteral("Examens Biologiques"));
+}
+
+void TfrmConsul::btnRadioClick()
+{
+    OpenTable(QStringLiteral("FRADIO"), QStringLiteral("Examens Radiologiques"));
 }
 
 // ---------------------------------------------------------------------------

@@ -48,6 +48,8 @@ public slots:
     void btnMenuClick();
     void btnDelBioClick();
     void btnDelRadioClick();
+    void btnBioClick();
+    void btnRadioClick();
     void pgControlChange(int page);
     void btnFermerClick();
     void done(int result) override;
@@ -67,6 +69,7 @@ private:
     void RefreshExamDates();
     void SetExamButtons();
     void DeleteExam(kdb::QueryDataset& list);
+    void OpenTable(const QString& table, const QString& title);
     void LoadPhotos();
     void ImageDblClick(QLabel* slot);
 
