@@ -5,6 +5,7 @@
 #include "UGetOldInfos.h"
 #include "UGetPatient.h"
 #include "UImage.h"
+#include "UExComp.h"
 #include "UTable.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
@@ -156,14 +157,17 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     connect(ui->btnDelRadio, &QToolButton::clicked, this, &TfrmConsul::btnDelRadioClick);
     connect(ui->btnFermer, &QToolButton::clicked, this, &TfrmConsul::btnFermerClick);
     connect(ui->btnBio, &QToolButton::clicked, this, &TfrmConsul::btnBioClick);
+    connect(ui->btnAddBio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("B"), false); });
+    connect(ui->btnEditBio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("B"), true); });
+    connect(ui->btnAddRadio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("R"), false); });
+    connect(ui->btnEditRadio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("R"), true); });
     connect(ui->btnRadio, &QToolButton::clicked, this, &TfrmConsul::btnRadioClick);
     connect(ui->btnPrint, &QToolButton::clicked, this,
             [this] { PopMnPrint_->popup(ui->btnPrint->mapToGlobal(QPoint(0, ui->btnPrint->height()))); });
     connect(ui->pgControl, &QTabWidget::currentChanged, this, &TfrmConsul::pgControlChange);
     // The exam entry, the reference tables, the prescription and the printed
     // documents come with their own screens.
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnOrdonnance, ui->btnPrint,
-                                                      ui->btnAddBio, ui->btnEditBio, ui->btnAddRadio,
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnOrdonnance, ui->btnPrint, ui->btnEditBio,
                                                       ui->btnEditRadio})
         w->setEnabled(false);
 
@@ -535,6 +539,8 @@ void TfrmConsul::SetExamButtons()
 {
     ui->btnDelBio->setEnabled(qExBio_.active() && !qExBio_.isEmpty());
     ui->btnDelRadio->setEnabled(qExRadio_.active() && !qExRadio_.isEmpty());
+    ui->btnEditBio->setEnabled(ui->btnDelBio->isEnabled());
+    ui->btnEditRadio->setEnabled(ui->btnDelRadio->isEnabled());
 }
 
 void TfrmConsul::RefreshExamDates()
@@ -588,6 +594,31 @@ void TfrmConsul::btnDelBioClick()
 void TfrmConsul::btnDelRadioClick()
 {
     DeleteExam(qExRadio_);
+}
+
+void TfrmConsul::OpenExam(const QString& kind, bool change)
+{
+    kdb::QueryDataset& list = kind == QStringLiteral("B") ? qExBio_ : qExRadio_;
+    if (change && (!list.active() || list.isEmpty()))
+        return;
+    {
+        TfrmExComp frm(context_, this);
+        frm.Num = change ? list.fieldByName("NUM").asString().trimmed() : QString();
+        frm.Patient = CurrentPatientCode;
+        frm.RadioBio = kind;
+        frm.lPatient()->setText(ui->lName->text());
+        frm.exec();
+    }
+    records::Guarded([this] {
+        // The reference lists may have changed under the exam entry.
+        qBio_.close();
+        qBio_.open();
+        qRadio_.close();
+        qRadio_.open();
+        qExRadioBio_.setParamText("MyPatient", CurrentPatientCode);
+        examsPatient_ = CurrentPatientCode;
+        RefreshExamDates();
+    });
 }
 
 void TfrmConsul::OpenTable(const QString& table, const QString& title)

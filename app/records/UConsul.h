@@ -70,6 +70,7 @@ private:
     void SetExamButtons();
     void DeleteExam(kdb::QueryDataset& list);
     void OpenTable(const QString& table, const QString& title);
+    void OpenExam(const QString& kind, bool change);
     void LoadPhotos();
     void ImageDblClick(QLabel* slot);
 
