@@ -15,6 +15,7 @@
 #include "app/records/UPatient.h"
 #include "app/global/global.h"
 #include "app/records/UListProt.h"
+#include "app/records/UOrd.h"
 #include "app/records/UTable.h"
 #include "checker/DbCheck.h"
 #include "platform/db/engine/Engine.h"
@@ -361,7 +362,8 @@ void TfrmMain::mnExBioClick()
 
 void TfrmMain::mnOrdonnancesClick()
 {
-    // Prescription screen.
+    TfrmOrd frm(context_, this);
+    frm.exec();
 }
 
 void TfrmMain::mnRDVClick()
