@@ -6,6 +6,7 @@
 #include "UGetPatient.h"
 #include "UImage.h"
 #include "UExComp.h"
+#include "USelectOrd.h"
 #include "UTable.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
@@ -130,7 +131,7 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     PopMenu_->addSeparator();
     add(PopMenu_, "mnGetPatient", QStringLiteral("Chercher un patient"), QKeySequence(Qt::Key_F3),
         &TfrmConsul::btnGetPatientClick);
-    add(PopMenu_, "mnOrdonnance", QStringLiteral("Ordonnance"), {}, nullptr);
+    add(PopMenu_, "mnOrdonnance", QStringLiteral("Ordonnance"), {}, &TfrmConsul::btnOrdonnanceClick);
     add(PopMenu_, "mnBio", QStringLiteral("Examens Biologiques"), {}, &TfrmConsul::btnBioClick);
     add(PopMenu_, "mnRadio", QStringLiteral("Examens Radiologiques"), {}, &TfrmConsul::btnRadioClick);
     PopMenu_->addMenu(PopMnPrint_)->setObjectName(QStringLiteral("mnPrint"));
@@ -157,6 +158,7 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     connect(ui->btnDelRadio, &QToolButton::clicked, this, &TfrmConsul::btnDelRadioClick);
     connect(ui->btnFermer, &QToolButton::clicked, this, &TfrmConsul::btnFermerClick);
     connect(ui->btnBio, &QToolButton::clicked, this, &TfrmConsul::btnBioClick);
+    connect(ui->btnOrdonnance, &QToolButton::clicked, this, &TfrmConsul::btnOrdonnanceClick);
     connect(ui->btnAddBio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("B"), false); });
     connect(ui->btnEditBio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("B"), true); });
     connect(ui->btnAddRadio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("R"), false); });
@@ -167,7 +169,7 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     connect(ui->pgControl, &QTabWidget::currentChanged, this, &TfrmConsul::pgControlChange);
     // The exam entry, the reference tables, the prescription and the printed
     // documents come with their own screens.
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnOrdonnance, ui->btnPrint, ui->btnEditBio,
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnPrint, ui->btnEditBio,
                                                       ui->btnEditRadio})
         w->setEnabled(false);
 
@@ -628,6 +630,12 @@ void TfrmConsul::OpenTable(const QString& table, const QString& title)
     frm.DatabaseName = DataPath;
     frm.Title = title;
     frm.CodeLength = 3;
+    frm.exec();
+}
+
+void TfrmConsul::btnOrdonnanceClick()
+{
+    TfrmSelectOrd frm(context_, this);
     frm.exec();
 }
 

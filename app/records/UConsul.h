@@ -49,6 +49,7 @@ public slots:
     void btnDelBioClick();
     void btnDelRadioClick();
     void btnBioClick();
+    void btnOrdonnanceClick();
     void btnRadioClick();
     void pgControlChange(int page);
     void btnFermerClick();
