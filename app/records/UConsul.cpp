@@ -603,24 +603,41 @@ void TfrmConsul::OpenExam(const QString& kind, bool change)
     kdb::QueryDataset& list = kind == QStringLiteral("B") ? qExBio_ : qExRadio_;
     if (change && (!list.active() || list.isEmpty()))
         return;
+    const QDate remembered = qExRadioBio_.active() && !qExRadioBio_.isEmpty()
+                                 ? qExRadioBio_.fieldByName("DATE_EX").asDate()
+                                 : QDate();
     {
         TfrmExComp frm(context_, this);
         frm.Num = change ? list.fieldByName("NUM").asString().trimmed() : QString();
         frm.Patient = CurrentPatientCode;
         frm.RadioBio = kind;
         frm.lPatient()->setText(ui->lName->text());
+        // The exam lists stay closed while the entry writes EXCOMP: a list
+        // left open then would not show the new rows when reopened.
+        qExRadioBio_.afterScroll = nullptr;
+        for (kdb::QueryDataset* q : {&qExRadioBio_, &qExBio_, &qExRadio_})
+            q->close();
         frm.exec();
     }
-    records::Guarded([this] {
+    records::Guarded([&] {
         // The reference lists may have changed under the exam entry.
-        qBio_.close();
-        qBio_.open();
-        qRadio_.close();
-        qRadio_.open();
+        for (kdb::QueryDataset* q : {&qBio_, &qRadio_}) {
+            q->close();
+            q->open();
+        }
         qExRadioBio_.setParamText("MyPatient", CurrentPatientCode);
         examsPatient_ = CurrentPatientCode;
-        RefreshExamDates();
+        qExRadioBio_.open();
+        bool found = false;
+        if (remembered.isValid())
+            for (qExRadioBio_.first(); !qExRadioBio_.eof(); qExRadioBio_.next())
+                if ((found = qExRadioBio_.fieldByName("DATE_EX").asDate() == remembered))
+                    break;
+        if (!found)
+            qExRadioBio_.last();
     });
+    qExRadioBio_.afterScroll = [this](kdb::Dataset&) { qExRadioBioAfterScroll(); };
+    records::Guarded([this] { RefreshExamDates(); });
 }
 
 void TfrmConsul::OpenTable(const QString& table, const QString& title)

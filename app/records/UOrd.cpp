@@ -81,11 +81,7 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
     connect(tMedic_, &kdb::Dataset::stateChanged, this, &TfrmOrd::UpdateButtons);
 
     kui::DatasetModel* model =
-        ui->grdDetail->bind(tMedic_, {{"MEDIC", QString::fromUtf8("Médicament"), {}, Qt::AlignLeft | Qt::AlignVCenter, true, 220},
-                                      {"FORME", "Forme", {}, Qt::AlignLeft | Qt::AlignVCenter, true, 100},
-                                      {"DOSAGE", "Dosage", {}, Qt::AlignLeft | Qt::AlignVCenter, true, 100},
-                                      {"QTE", QString::fromUtf8("Quantité"), {}, Qt::AlignLeft | Qt::AlignVCenter, true, 80},
-                                      {"POSOLOGIE", "Posologie", {}, Qt::AlignLeft | Qt::AlignVCenter, true, 140}});
+        ui->grdDetail->bind(tMedic_, LineColumns(true));
     model->setRowPaint(kui::alternateRowColors());
     ui->grdDetail->horizontalHeader()->setVisible(true);
     ui->grdDetail->setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -134,6 +130,16 @@ QToolButton* TfrmOrd::btnCancel() const { return ui->btnCancel; }
 QToolButton* TfrmOrd::btnAddLine() const { return ui->btnAddLine; }
 QToolButton* TfrmOrd::btnDelLine() const { return ui->btnDelLine; }
 QPushButton* TfrmOrd::btnClose() const { return ui->btnClose; }
+
+std::vector<kui::GridColumn> TfrmOrd::LineColumns(bool editable)
+{
+    const Qt::Alignment left = Qt::AlignLeft | Qt::AlignVCenter;
+    return {{"MEDIC", QString::fromUtf8("Médicament"), {}, left, editable, 220},
+            {"FORME", "Forme", {}, left, editable, 100},
+            {"DOSAGE", "Dosage", {}, left, editable, 100},
+            {"QTE", QString::fromUtf8("Quantité"), {}, left, editable, 80},
+            {"POSOLOGIE", "Posologie", {}, left, editable, 140}};
+}
 
 int TfrmOrd::NewOrdCode()
 {

@@ -6,6 +6,8 @@
 // never write into the same prescription by mistake nor the same line.
 #include <QDialog>
 
+#include <vector>
+
 class QAction;
 class QLineEdit;
 class QMenu;
@@ -20,6 +22,7 @@ class TableDataset;
 namespace kui {
 class DataGrid;
 class DataNavigator;
+struct GridColumn;
 } // namespace kui
 namespace Ui {
 class TfrmOrd;
@@ -39,6 +42,8 @@ public:
     static int NewOrdCode();
     // The next line number of a prescription: its greatest NUM + 1, or 1.
     static int NewLineNum(const QString& code);
+    // The grid columns of a prescription's lines (also the choice screen's).
+    static std::vector<kui::GridColumn> LineColumns(bool editable);
 
     QLineEdit* edCode() const;
     kui::DataGrid* grdDetail() const;

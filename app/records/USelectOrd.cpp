@@ -34,11 +34,7 @@ TfrmSelectOrd::TfrmSelectOrd(AppContext& context, QWidget* parent)
     ui->navOrd->bind(qOrd_);
     qOrd_->afterScroll = [this](kdb::Dataset&) { qOrdAfterScroll(); };
     kui::DatasetModel* model =
-        ui->grdDetail->bind(qMedic_, {{"MEDIC", QString::fromUtf8("Médicament"), {}, Qt::AlignLeft | Qt::AlignVCenter, false, 220},
-                                      {"FORME", "Forme", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 100},
-                                      {"DOSAGE", "Dosage", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 100},
-                                      {"QTE", QString::fromUtf8("Quantité"), {}, Qt::AlignLeft | Qt::AlignVCenter, false, 80},
-                                      {"POSOLOGIE", "Posologie", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 140}});
+        ui->grdDetail->bind(qMedic_, TfrmOrd::LineColumns(false));
     model->setReadOnly(true);
     ui->grdDetail->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->grdDetail->horizontalHeader()->setVisible(true);
