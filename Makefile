@@ -52,10 +52,12 @@ BENCH_DIR ?= $(BUILD_DIR)/bench-data
 bench: build
 	$(BUILD_DIR)/bench/memory/bench_memory $(BENCH_SCALE) $(BENCH_DIR)
 	$(BUILD_DIR)/bench/sql/korvale_sql_bench $(BENCH_SCALE) $(BENCH_DIR)
+	$(BUILD_DIR)/bench/rdv/korvale_rdv_bench $(BENCH_SCALE) $(BENCH_DIR)
 	$(BUILD_DIR)/bench/storage/bench_storage
 	$(BUILD_DIR)/bench/mdx/mdx_bench
 	$(BUILD_DIR)/bench/report/korvale_report_bench
 	$(BUILD_DIR)/bench/rtf/korvale_rtf_bench
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/records/korvale_records_bench
 
 # The file readers under libFuzzer (clang): the targets of tests/fuzz (every
 # executable named fuzz_* or *_fuzz), FUZZ_SECONDS each.

@@ -210,6 +210,15 @@ bool TableHold::Take(const QStringList& schema, const QString& dataPath, Mode mo
 
 bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& target, QString& failure)
 {
+    // The files the specifications take, counted before: an archive that
+    // holds fewer (a file that could not be read) is no backup.
+    int expected = 0;
+    for (const QString& spec : specs) {
+        const QFileInfo fi(spec);
+        for (const QString& name : QDir(fi.path()).entryList(QDir::Files | QDir::Hidden))
+            if (kos::MatchesDosMask(name, fi.fileName()))
+                ++expected;
+    }
     const QString part = target + QStringLiteral(".part");
     QFile::remove(part);
     zip.SetZipFileName(part);
@@ -217,11 +226,13 @@ bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& ta
     zip.ErrCode = 0;
     zip.Add();
     const int added = zip.SuccessCnt;
-    const bool complete = added > 0 && QFileInfo(part).isFile();
+    const bool complete = added > 0 && added == expected && QFileInfo(part).isFile();
     zip.SetZipFileName(QString());
     if (!complete) {
         QFile::remove(part);
-        failure = zip.Message.isEmpty() ? QStringLiteral("aucun fichier n'a été archivé") : zip.Message;
+        failure = added > 0 ? QStringLiteral("%1 fichiers sur %2 ont été archivés").arg(added).arg(expected)
+                  : zip.Message.isEmpty() ? QStringLiteral("aucun fichier n'a été archivé")
+                                          : zip.Message;
         return false;
     }
     if (QFileInfo::exists(target) && zip.EraseFile(target, htdAllowUndo) != 0 && !QFile::remove(target)) {
@@ -345,7 +356,7 @@ TableSetRestore::Result TableSetRestore::Replace()
         QDir(staging).removeRecursively();
         return Result::Failed;
     }
-    if (!ExchangeDirectories(staging) && !SwapFileByFile(staging, restored_)) {
+    if (!(UseExchange && ExchangeDirectories(staging)) && !SwapFileByFile(staging, restored_)) {
         QDir(staging).removeRecursively();
         return Result::Failed;
     }

@@ -88,6 +88,10 @@ public:
     // The table or entry a failure is about, and the system's reason.
     QString Detail() const { return detail_; }
 
+    // False: the file-by-file replacement even where the file system can
+    // exchange the directories (the path of the other file systems).
+    static inline bool UseExchange = true;
+
     // Leftovers of a restore that was stopped (staging directories beside
     // the data directory) are removed.
     static void RemoveLeftovers(const QString& dataPath);

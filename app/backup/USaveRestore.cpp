@@ -98,6 +98,13 @@ void TfrmSaveRestore::closeEvent(QCloseEvent* event)
     QDialog::closeEvent(event);
 }
 
+void TfrmSaveRestore::reject()
+{
+    // Esc does not close the screen while the work runs either.
+    if (ui->btnClose->isEnabled())
+        QDialog::reject();
+}
+
 void TfrmSaveRestore::Busy(bool busy)
 {
     ui->btnSave->setEnabled(!busy);

@@ -55,6 +55,7 @@ public slots:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void reject() override;
 
 private:
     void FormCreate();

@@ -13,6 +13,7 @@
 class QWidget;
 
 namespace kdb {
+class Database;
 class Session;
 }
 namespace kui {
@@ -26,6 +27,9 @@ struct AppContext {
     // The catalog of the practice database: the schema text of its tables,
     // which the table checker keeps the data directory in line with.
     QStringList schema;
+    // The practice database: the tables of DataPath, the one every dataset
+    // given DataPath reads through (kdb::Database::of).
+    kdb::Database& PracticeDatabase() const;
     // The service every message box of the screens goes through; whoever
     // builds the context installs it (kui::SetMessageService). Null: the
     // dialog boxes.

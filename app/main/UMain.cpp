@@ -15,6 +15,7 @@
 #include "app/records/UPatient.h"
 #include "app/global/global.h"
 #include "app/records/UListProt.h"
+#include "app/records/UListRDV.h"
 #include "app/records/UOrd.h"
 #include "app/records/UTable.h"
 #include "checker/DbCheck.h"
@@ -368,7 +369,7 @@ void TfrmMain::mnOrdonnancesClick()
 
 void TfrmMain::mnRDVClick()
 {
-    // The appointment list, one instance.
+    ShowAppointmentList(context_, ui->ClientArea);
 }
 
 void TfrmMain::mnProtocoleClick()

@@ -3,9 +3,12 @@
 // treat every table the schema names.
 #include "UMain.h"
 
+#include "app/global/AppContext.h"
 #include "app/global/global.h"
+#include "app/records/UListRDV.h"
 #include "checker/DbCheck.h"
 #include "platform/db/core/Table.h"
+#include "platform/db/database/Database.h"
 #include "platform/db/engine/Engine.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
@@ -101,12 +104,15 @@ void TfrmMain::MaintainDatabase(bool reindex)
     }
     QCoreApplication::processEvents();
 
-    // The appointment list, once it exists, is released here so that the
-    // exclusive openings below can succeed.
+    // The appointment list is released so that the exclusive openings
+    // below can succeed; the tables kept open between statements are
+    // closed too, the files being rewritten below.
+    ReleaseAppointmentList();
     std::exception_ptr failure;
     int treated = 0;
     try {
         QCoreApplication::processEvents();
+        context_.PracticeDatabase().closeIdleTables();
         const std::string directory = DataPath.toStdString();
         kdb::engine::OpenOptions exclusive;
         exclusive.exclusive = true;

@@ -4,10 +4,12 @@
 #include "RecordsCommon.h"
 #include "UGetOldInfos.h"
 #include "UGetPatient.h"
+#include "UArretTrv.h"
 #include "UImage.h"
 #include "UExComp.h"
 #include "USelectOrd.h"
 #include "UTable.h"
+#include "UrptConsul.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/ui/Formats.h"
@@ -135,8 +137,9 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     add(PopMenu_, "mnBio", QStringLiteral("Examens Biologiques"), {}, &TfrmConsul::btnBioClick);
     add(PopMenu_, "mnRadio", QStringLiteral("Examens Radiologiques"), {}, &TfrmConsul::btnRadioClick);
     PopMenu_->addMenu(PopMnPrint_)->setObjectName(QStringLiteral("mnPrint"));
-    add(PopMnPrint_, "mnArretTrv", QStringLiteral("Arrêt de travai / Reprise de travail"), {}, nullptr);
-    add(PopMnPrint_, "mnRapport", QStringLiteral("Rapport médical"), {}, nullptr);
+    add(PopMnPrint_, "mnArretTrv", QStringLiteral("Arrêt de travai / Reprise de travail"), {},
+        &TfrmConsul::mnArretTrvClick);
+    add(PopMnPrint_, "mnRapport", QStringLiteral("Rapport médical"), {}, &TfrmConsul::mnRapportClick);
     PopMenu_->addSeparator();
     add(PopMenu_, "mnFermer", QStringLiteral("Fermer"), QKeySequence(Qt::Key_F4), &TfrmConsul::btnFermerClick);
     setContextMenuPolicy(Qt::CustomContextMenu);
@@ -167,9 +170,8 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     connect(ui->btnPrint, &QToolButton::clicked, this,
             [this] { PopMnPrint_->popup(ui->btnPrint->mapToGlobal(QPoint(0, ui->btnPrint->height()))); });
     connect(ui->pgControl, &QTabWidget::currentChanged, this, &TfrmConsul::pgControlChange);
-    // The exam entry, the reference tables, the prescription and the printed
-    // documents come with their own screens.
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnPrint, ui->btnEditBio,
+    // The exam change buttons follow the exam lists (SetExamButtons).
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnEditBio,
                                                       ui->btnEditRadio})
         w->setEnabled(false);
 
@@ -242,6 +244,22 @@ void TfrmConsul::LoadPatient()
 
 void TfrmConsul::ShowConsultation()
 {
+    ReleaseConsLock();
+    FillEditors();
+    ConsState_ = u'B';
+    UpdateButtons();
+}
+
+void TfrmConsul::ReleaseConsLock()
+{
+    if (!consEdit_.active())
+        return;
+    consEdit_.cancel();
+    consEdit_.close();
+}
+
+void TfrmConsul::FillEditors()
+{
     const bool none = !qConsul_.active() || qConsul_.isEmpty() || qConsul_.recNo() == 0;
     if (none) {
         for (QLineEdit* e : {ui->edDate, ui->edPoids, ui->edTA, ui->edTemp, ui->edDEP})
@@ -262,16 +280,16 @@ void TfrmConsul::ShowConsultation()
         ui->edNB->setPlainText(text("NB"));
         ConsId_ = text("ID_CONS");
     }
-    ConsState_ = u'B';
-    UpdateButtons();
 }
 
 void TfrmConsul::UpdateButtons()
 {
     const bool editing = ConsState_ != u'B';
     const bool empty = !qConsul_.active() || qConsul_.isEmpty();
-    ui->btnAdd->setEnabled(!editing);
-    action(QStringLiteral("mnAdd"))->setEnabled(!editing);
+    // A consultation belongs to a patient: none is started without one.
+    const bool patient = Patient_.active() && !Patient_.isEmpty();
+    ui->btnAdd->setEnabled(!editing && patient);
+    action(QStringLiteral("mnAdd"))->setEnabled(!editing && patient);
     ui->btnEdit->setEnabled(!editing && !empty);
     action(QStringLiteral("mnEdit"))->setEnabled(!editing && !empty);
     ui->btnDelete->setEnabled(!editing && !empty);
@@ -301,6 +319,8 @@ void TfrmConsul::UpdateButtons()
 
 void TfrmConsul::btnAddClick()
 {
+    if (!Patient_.active() || Patient_.isEmpty())
+        return;
     ConsState_ = u'I';
     UpdateButtons();
     ConsId_.clear();
@@ -316,10 +336,29 @@ void TfrmConsul::btnEditClick()
 {
     if (ConsId_.isEmpty())
         return;
-    // The edits start from the consultation as it is now (another
-    // workstation may have changed it since it was shown).
+    // The consultation's record lock is taken first: another workstation
+    // changing it is told so; the edits then start from the consultation as
+    // it is now (another workstation may have changed it since it was shown).
     records::Guarded([this] {
         const QString id = ConsId_;
+        ReleaseConsLock();
+        consEdit_.setDatabaseName(DataPath.toStdString());
+        consEdit_.setTableName("Cons.DBF");
+        consEdit_.setIndexFieldNames("ID_CONS");
+        consEdit_.open();
+        const uint32_t rec = consEdit_.table()->findKey("ID_CONS", id.toLongLong());
+        if (!rec || !consEdit_.gotoRecord(rec)
+            || consEdit_.fieldByName("PATIENT").asString().trimmed() != CurrentPatientCode.trimmed()) {
+            consEdit_.close();
+            ShowConsultation(); // deleted meanwhile
+            return;
+        }
+        try {
+            consEdit_.edit();
+        } catch (...) {
+            consEdit_.close();
+            throw;
+        }
         qConsul_.afterScroll = nullptr;
         try {
             OpenHistory();
@@ -331,9 +370,11 @@ void TfrmConsul::btnEditClick()
             throw;
         }
         qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
-        ShowConsultation();
-        if (ConsId_ != id)
-            return; // deleted meanwhile
+        FillEditors();
+        if (ConsId_ != id) {
+            ShowConsultation(); // not among the patient's consultations any more
+            return;
+        }
         ConsState_ = u'E';
         UpdateButtons();
         ui->edMotif->setFocus();
@@ -376,24 +417,35 @@ void TfrmConsul::btnPostClick()
                     "INSERT INTO CONS.DBF        (ID_CONS, PATIENT, DCONS, MOTIF, TA,         DIAG, TRT1, POIDS, "
                     "DEP, TEMP, NB ) VALUES (:ID_CONS, :PATIENT, :DCONS, :MOTIF, :TA,         :DIAG, :TRT1, :POIDS, "
                     ":DEP, :TEMP, :NB )"));
-            } else {
+                q.setParamInteger("ID_CONS", id);
+                q.setParamText("PATIENT", CurrentPatientCode.trimmed());
+                q.setParamDate("DCONS", date);
+                q.setParamText("MOTIF", Cut(ui->edMotif->toPlainText(), 100));
+                q.setParamText("TA", Cut(ui->edTA->text(), 10));
+                q.setParamText("DIAG", Cut(ui->edDiag->toPlainText(), 250));
+                q.setParamText("TRT1", Cut(ui->edTrt->toPlainText(), 250));
+                q.setParamText("POIDS", Cut(ui->edPoids->text(), 10));
+                q.setParamText("DEP", Cut(ui->edDEP->text(), 20));
+                q.setParamText("TEMP", Cut(ui->edTemp->text(), 10));
+                q.setParamText("NB", Cut(ui->edNB->toPlainText(), 250));
+                q.execSql();
+            } else if (consEdit_.state() == kdb::DatasetState::Edit) {
+                // written through the record lock the edit holds
                 id = ConsId_.toLongLong();
-                q.setSql(QStringLiteral("UPDATE CONS.DBF SET        DCONS=:DCONS, MOTIF=:MOTIF, TA=:TA,        "
-                                        "DIAG=:DIAG, TRT1=:TRT1, DEP=:DEP,        POIDS=:POIDS, TEMP=:TEMP, NB=:NB "
-                                        "WHERE ID_CONS=:ID_CONS AND PATIENT=:PATIENT"));
+                consEdit_.fieldByName("DCONS").setAsDate(date);
+                consEdit_.fieldByName("MOTIF").setAsString(Cut(ui->edMotif->toPlainText(), 100));
+                consEdit_.fieldByName("TA").setAsString(Cut(ui->edTA->text(), 10));
+                consEdit_.fieldByName("DIAG").setAsString(Cut(ui->edDiag->toPlainText(), 250));
+                consEdit_.fieldByName("TRT1").setAsString(Cut(ui->edTrt->toPlainText(), 250));
+                consEdit_.fieldByName("POIDS").setAsString(Cut(ui->edPoids->text(), 10));
+                consEdit_.fieldByName("DEP").setAsString(Cut(ui->edDEP->text(), 20));
+                consEdit_.fieldByName("TEMP").setAsString(Cut(ui->edTemp->text(), 10));
+                consEdit_.fieldByName("NB").setAsString(Cut(ui->edNB->toPlainText(), 250));
+                consEdit_.post();
+                consEdit_.close();
+            } else {
+                return; // no lock held: nothing is written
             }
-            q.setParamInteger("ID_CONS", id);
-            q.setParamText("PATIENT", CurrentPatientCode.trimmed());
-            q.setParamDate("DCONS", date);
-            q.setParamText("MOTIF", Cut(ui->edMotif->toPlainText(), 100));
-            q.setParamText("TA", Cut(ui->edTA->text(), 10));
-            q.setParamText("DIAG", Cut(ui->edDiag->toPlainText(), 250));
-            q.setParamText("TRT1", Cut(ui->edTrt->toPlainText(), 250));
-            q.setParamText("POIDS", Cut(ui->edPoids->text(), 10));
-            q.setParamText("DEP", Cut(ui->edDEP->text(), 20));
-            q.setParamText("TEMP", Cut(ui->edTemp->text(), 10));
-            q.setParamText("NB", Cut(ui->edNB->toPlainText(), 250));
-            q.execSql();
         } catch (...) {
             if (inserting)
                 ReleaseCodeAllocation();
@@ -478,6 +530,16 @@ void TfrmConsul::btnMenuClick()
     PopMenu_->popup(ui->btnMenu->mapToGlobal(QPoint(0, ui->btnMenu->height() + 5)));
 }
 
+void TfrmConsul::mnArretTrvClick()
+{
+    records::Guarded([this] { PrintWorkCertificate(context_, this); });
+}
+
+void TfrmConsul::mnRapportClick()
+{
+    records::Guarded([this] { PrintMedicalReport(context_, CurrentPatientCode); });
+}
+
 void TfrmConsul::btnFermerClick()
 {
     close();
@@ -485,6 +547,7 @@ void TfrmConsul::btnFermerClick()
 
 void TfrmConsul::done(int result)
 {
+    ReleaseConsLock();
     for (kdb::QueryDataset* q : {&qConsul_, &Patient_, &qExRadioBio_, &qExBio_, &qExRadio_, &qBio_, &qRadio_})
         q->close();
     QDialog::done(result);

@@ -18,6 +18,9 @@ TfrmImage::TfrmImage(const QPixmap& picture, const QString& patient, QWidget* pa
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(box);
+    layout->setSizeConstraint(QLayout::SetNoConstraint);
+    box->setMinimumSize(1, 1);
+    setMinimumSize(1, 1);
     int w = 640, h = 480;
     bool heightChanged = false;
     if (picture.height() < h) {

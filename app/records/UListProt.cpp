@@ -146,13 +146,15 @@ void TfrmListProt::btnDeleteClick()
         return;
     const QString num = CurrentNum();
     try {
-        const QString file = ProtDir + "PROT" + num + ".RTF";
-        if (QFile::exists(file))
-            QFile::remove(file); // a file that stays is no error
+        // The row first: a DELETE that fails leaves the protocol with its
+        // detail text.
         kdb::QueryDataset query;
         query.setDatabaseName(DataPath.toStdString());
         query.setSql("DELETE FROM FPROT WHERE NUM='" + num + "'");
         query.execSql();
+        const QString file = ProtDir + "PROT" + num + ".RTF";
+        if (QFile::exists(file))
+            QFile::remove(file); // a file that stays is no error
         RefreshList({});
     } catch (const std::exception& e) {
         kui::TApplication::HandleException(e);

@@ -37,8 +37,8 @@ public:
     bool ProtEditing = false;
     QString ProtFileName;
 
-    // Shows the patient picker modally (CurrentPatientCode then holds the
-    // chosen code or is empty). Replaceable, for the tests.
+    // Replaces the patient picker (TfrmGetPatient, shown modally); either
+    // leaves the chosen code, or nothing, in CurrentPatientCode.
     static std::function<void(AppContext&, QWidget*)> RunPatientPicker;
 
     QDateEdit* edDate_PRT() const;

@@ -4,6 +4,8 @@
 #include "RecordsCommon.h"
 #include "UConsul.h"
 #include "UFind.h"
+#include "UPrint.h"
+#include "UrptConsul.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/os/Abort.h"
@@ -118,16 +120,16 @@ TfrmPatient::TfrmPatient(AppContext& context, QWidget* parent)
     add(PopupMenu1_, "mnFind", QStringLiteral("Chercher un patient"), QKeySequence(Qt::Key_F3),
         &TfrmPatient::btnFindClick);
     PopupMenu1_->addSeparator();
-    // The printed documents come with the report forms: shown, disabled.
     add(PopupMenu1_, "mnPrintReport", QStringLiteral("Imprimer le rapport médical"),
-        QKeySequence(Qt::CTRL | Qt::Key_R), nullptr)->setEnabled(false);
+        QKeySequence(Qt::CTRL | Qt::Key_R), &TfrmPatient::mnPrintReportClick);
     add(PopupMenu1_, "mnPrintList", QStringLiteral("Imprimer le listing des patients"),
-        QKeySequence(Qt::CTRL | Qt::Key_L), nullptr)->setEnabled(false);
+        QKeySequence(Qt::CTRL | Qt::Key_L), &TfrmPatient::mnPrintListClick);
     PopupMenu1_->addSeparator();
     add(PopupMenu1_, "mnFermer", QStringLiteral("Fermer"), QKeySequence(Qt::Key_F4), &TfrmPatient::btnFermerClick);
-    PopMenuPrint_->addAction(QStringLiteral("Rapport Médical"))->setEnabled(false);
-    PopMenuPrint_->addAction(QStringLiteral("Listing des patients"))->setEnabled(false);
-    ui->btnPrint->setEnabled(false);
+    connect(PopMenuPrint_->addAction(QStringLiteral("Rapport Médical")), &QAction::triggered, this,
+            &TfrmPatient::mnPrintReportClick);
+    connect(PopMenuPrint_->addAction(QStringLiteral("Listing des patients")), &QAction::triggered, this,
+            &TfrmPatient::mnPrintListClick);
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& p) { PopupMenu1_->popup(mapToGlobal(p)); });
@@ -392,8 +394,7 @@ void TfrmPatient::btnDeleteClick()
         }
         Timer1_->stop();
         if (kui::MsgConfirm(QStringLiteral("Etes-vous sûr de vouloir supprimer cet enregistrement ?"), this)) {
-            // Nobody else may be changing it.
-            Patient_.edit();
+            // Refused (locked) while another workstation is changing it.
             Patient_.remove();
         }
         ShowRecordCount();
@@ -423,6 +424,19 @@ void TfrmPatient::btnConsulClick()
 void TfrmPatient::btnPrintClick()
 {
     PopMenuPrint_->popup(ui->btnPrint->mapToGlobal(QPoint(0, ui->btnPrint->height())));
+}
+
+void TfrmPatient::mnPrintReportClick()
+{
+    records::Guarded([this] {
+        CurrentPatientCode = Patient_.active() ? Patient_.fieldByName("CODE").asString() : QString();
+        PrintMedicalReport(context_, CurrentPatientCode);
+    });
+}
+
+void TfrmPatient::mnPrintListClick()
+{
+    records::Guarded([this] { PrintPatientList(context_, this); });
 }
 
 void TfrmPatient::btnFermerClick()
@@ -460,20 +474,8 @@ void TfrmPatient::Timer1Timer()
 {
     if (Editing(Patient_) || !Patient_.active())
         return;
-    records::Guarded([this] {
-        Patient_.disableControls();
-        try {
-            const QString code = Patient_.isEmpty() ? QString() : Patient_.fieldByName("CODE").asString();
-            Patient_.close();
-            Patient_.open();
-            if (!code.isEmpty())
-                LocateCode(code);
-        } catch (...) {
-            Patient_.enableControls();
-            throw;
-        }
-        Patient_.enableControls();
-    });
+    // the rows around the current one, read again through the tag
+    records::Guarded([this] { Patient_.refresh(); });
 }
 
 // The record of that CODE through the table's tag on CODE (exact).
@@ -491,7 +493,7 @@ bool TfrmPatient::LocateCode(const QString& code)
 
 void TfrmPatient::ShowRecordCount()
 {
-    const int count = Patient_.active() ? Patient_.recordCount() : 0;
+    const int count = Patient_.active() ? Patient_.approximateRecordCount() : 0;
     // A currency amount without decimals: blanks between the thousands.
     ui->stBar->showMessage(kui::FormatFloat(count, 0, true) + QStringLiteral("  Enregistrementss"));
 }

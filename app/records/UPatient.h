@@ -58,6 +58,9 @@ public slots:
     void btnFindClick();
     void btnConsulClick();
     void btnPrintClick();
+    // The medical report of the shown patient; the patient-list dialog.
+    void mnPrintReportClick();
+    void mnPrintListClick();
     void btnFermerClick();
     void Timer1Timer();
     void done(int result) override;

@@ -8,7 +8,10 @@
 
 #include <QFile>
 #include <QFontMetricsF>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
+#include <QTextDocumentFragment>
 
 using krpt::BandKind;
 using krpt::LayoutFont;
@@ -35,14 +38,15 @@ double MeasuredHeight(const QString& text, const QFont& font, double width)
 } // namespace
 
 TfrmRptProtocole::TfrmRptProtocole(QObject* parent)
-    : QObject(parent), qProt(new kdb::QueryDataset(this)), RptProtocole_(std::make_unique<krpt::Report>())
+    : QObject(parent), qProt(new kdb::QueryDataset(this)), RptProtocole_(std::make_unique<krpt::Report>()),
+      detail_(std::make_unique<QTextDocument>())
 {
     qProt->setSql(QStringList{"SELECT * FROM FPROT", "WHERE NUM=:MYNUM"});
 
     krpt::Report& r = *RptProtocole_;
     r.title = "Listing des articles";
     r.page = krpt::PageSetup::FromValues(krpt::PageSetup::A4, false, {100, 2970, 100, 2100, 100, 100, 0});
-    r.dataset = qProt;
+    r.needData = [this] { return RptProtocoleNeedData(); };
     r.beforePrint = [this] { RptProtocoleBeforePrint(); };
     r.afterPrint = [this] { RptProtocoleAfterPrint(); };
     const double width = r.page.contentRect().width();
@@ -122,6 +126,23 @@ void TfrmRptProtocole::RptProtocoleBeforePrint()
     qProt->setDatabaseName(DataPath.toStdString());
     qProt->setParamText("MYNUM", ProtNum);
     qProt->open();
+    // The protocol's detail text, when it has one.
+    detail_->clear();
+    hasDetail_ = false;
+    paragraph_ = -1;
+    paragraphs_ = 0;
+    if (qProt->isEmpty())
+        return;
+    const QString file = ProtDir + "PROT" + qProt->fieldByName("NUM").asString().trimmed() + ".RTF";
+    hasDetail_ = QFile::exists(file) && krtf::LoadRtfFile(file, *detail_);
+    paragraphs_ = hasDetail_ ? detail_->blockCount() : 1;
+}
+
+// One detail band for each paragraph of the text (one band with the label
+// alone without a text); none without a protocol.
+bool TfrmRptProtocole::RptProtocoleNeedData()
+{
+    return ++paragraph_ < paragraphs_;
 }
 
 void TfrmRptProtocole::RptProtocoleAfterPrint()
@@ -167,9 +188,20 @@ void TfrmRptProtocole::bdDetailBeforePrint(krpt::Band& band)
     auto* rich = static_cast<krpt::RichText*>(band.find("mmDetail"));
     rich->background = QColor(0xFF, 0xFF, 0xFF);
     rich->document().clear();
-    const QString file = ProtDir + "PROT" + qProt->fieldByName("NUM").asString().trimmed() + ".RTF";
-    if (QFile::exists(file))
-        krtf::LoadRtfFile(file, rich->document());
+    // The label and the space above it on the first paragraph only.
+    const bool first = paragraph_ == 0;
+    band.find("lblDetails")->enabled = first;
+    rich->rect.moveTop(first ? 6 : 0);
+    band.height = rich->rect.bottom();
+    if (!hasDetail_)
+        return;
+    const QTextBlock block = detail_->findBlockByNumber(paragraph_);
+    QTextCursor from(block);
+    from.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    QTextCursor to(&rich->document());
+    to.setBlockFormat(block.blockFormat());
+    to.setBlockCharFormat(block.charFormat());
+    to.insertFragment(from.selection());
 }
 
 void PrintProtocol(AppContext& context, const QString& num)

@@ -119,6 +119,8 @@ void Run(int consultations, bool quiet = false)
                 total > 0 ? 100.0 * watch.firstPaintedMs / total : 0.0, watch.pages / (total / 1000.0),
                 total / watch.pages, watch.storedBytes / 1024.0, watch.storedBytes / 1024.0 / watch.pages,
                 100.0 * watch.storedBytes / bitmapBytes, PeakKb());
+    const double share = total > 0 ? watch.firstPaintedMs / total : 1;
+    std::printf("        goal page 1 before a tenth of the run: %s\n", share < 0.1 ? "met" : "not met");
 }
 
 } // namespace

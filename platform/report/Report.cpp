@@ -42,6 +42,11 @@ void Report::preview()
 {
     store_ = std::make_unique<PageStore>(title, page);
     PageStore& store = *store_;
+    if (!onPreview) {
+        // Nobody to show the pages to: they are built, and not waited on.
+        generate(store, false);
+        return;
+    }
     QEventLoop wait;
     connect(&store, &PageStore::releasedByPreview, &wait, &QEventLoop::quit);
     generate(store, true);

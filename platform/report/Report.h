@@ -261,8 +261,9 @@ public:
 
     // Builds the pages into a new page store handed to onPreview, page
     // after page while the event loop keeps running, and returns once the
-    // store is released (PageStore::release). The store stays with the
-    // report until freePageStore() or the report's end.
+    // store is released (PageStore::release); without onPreview, returns
+    // once the pages are built. The store stays with the report until
+    // freePageStore() or the report's end.
     void preview();
     // Builds every page at once, without preview (no events processed).
     std::unique_ptr<PageStore> build();

@@ -205,8 +205,12 @@ private:
             --ucSkip_;
             return;
         }
-        if (u < 0x20 && u != u'\t')
+        // Control characters and the characters a text document keeps for
+        // its own structure (objects, frames) are not text.
+        if ((u < 0x20 && u != u'\t') || u == 0xFFFC || u == 0xFDD0 || u == 0xFDD1)
             return;
+        if (u == 0x2029)
+            u = 0x2028;
         if (st().dest == Dest::Text)
             append(QChar(u));
         else if (st().dest == Dest::FontTable)
@@ -479,6 +483,17 @@ private:
             flushRun();
             runState_ = st().ch;
         }
+        // A surrogate that is not half of a pair is no character.
+        const bool afterHigh = !run_.isEmpty() && run_.back().isHighSurrogate();
+        if (c.isLowSurrogate()) {
+            if (afterHigh) {
+                run_.append(c);
+                return;
+            }
+            c = QChar(u'\uFFFD');
+        } else if (afterHigh) {
+            run_.back() = QChar(u'\uFFFD');
+        }
         run_.append(c);
     }
 
@@ -486,6 +501,8 @@ private:
     {
         if (run_.isEmpty())
             return;
+        if (run_.back().isHighSurrogate())
+            run_.back() = QChar(u'\uFFFD');
         cursor_.insertText(run_, charFormat(runState_));
         run_.clear();
     }

@@ -45,6 +45,26 @@ std::string SafeRelative(std::string name)
     return out;
 }
 
+// A link's target joined to the link's directory stays inside the base
+// directory: ".." may climb back only as far as the base.
+bool LinkStaysInside(const std::string& linkDir, const std::string& target)
+{
+    if (target.empty() || target[0] == '/') return false;
+    int depth = 0;
+    std::string all = linkDir + target;
+    size_t i = 0;
+    while (i <= all.size()) {
+        size_t k = all.find('/', i);
+        if (k == std::string::npos) k = all.size();
+        std::string part = all.substr(i, k - i);
+        i = k + 1;
+        if (part.empty() || part == ".") continue;
+        depth += part == ".." ? -1 : 1;
+        if (depth < 0) return false;
+    }
+    return true;
+}
+
 bool Within(const std::string& real, const std::string& base)
 {
     return real == base || (real.size() > base.size() && real.compare(0, base.size(), base) == 0 && real[base.size()] == '/');
@@ -255,15 +275,15 @@ bool ExtractJob::One(CdEntry& e, int index)
     }
     uint32_t crc = 0;
     std::string why;
-    bool ok = Stream(e, crypto.get(), isLink ? -1 : outFd, crc, why);
-    if (ok && isLink) {
-        // the link's target, read again: it must stay inside the base directory
-        std::vector<unsigned char> t(size_t(e.usize));
-        std::string linkTo;
-        if (e.method == 0 && !crypto && ReadAt(fd_, t.data(), t.size(), e.dataOffset)) linkTo.assign(t.begin(), t.end());
-        std::string joined = SafeRelative(rel.substr(0, rel.find_last_of('/') + 1) + linkTo);
-        if (linkTo.empty() || linkTo[0] == '/' || joined.empty()) {
-            if (outFd >= 0) { close(outFd); unlink(tmp.c_str()); }
+    bool ok = Stream(e, crypto.get(), outFd, crc, why);
+    std::string linkTo;
+    if (ok && isLink && outFd >= 0) {
+        // the link's target, as extracted: it must stay inside the base directory
+        std::vector<char> t(size_t(e.usize));
+        if (ReadAt(outFd, t.data(), t.size(), 0)) linkTo.assign(t.begin(), t.end());
+        if (!LinkStaysInside(rel.substr(0, rel.find_last_of('/') + 1), linkTo)) {
+            close(outFd);
+            unlink(tmp.c_str());
             Skip(e, skipGeneralError, errUnsafeName, "link refused: " + e.name);
             return false;
         }
@@ -287,11 +307,9 @@ bool ExtractJob::One(CdEntry& e, int index)
         }
         if (close(outFd) != 0) keep = false;
         if (keep && isLink) {
-            std::vector<unsigned char> t(size_t(e.usize));
-            ReadAt(fd_, t.data(), t.size(), e.dataOffset);
             unlink(tmp.c_str());
             unlink(target.c_str());
-            keep = symlink(std::string(t.begin(), t.end()).c_str(), target.c_str()) == 0;
+            keep = symlink(linkTo.c_str(), target.c_str()) == 0;
         } else if (keep) {
             keep = rename(tmp.c_str(), target.c_str()) == 0;
         }

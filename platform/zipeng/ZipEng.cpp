@@ -10,6 +10,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -145,6 +146,37 @@ std::string StoredName(const std::string& path, const std::string& root, bool ju
     while (r.compare(0, 2, "./") == 0) r.erase(0, 2);
     while (!r.empty() && r[0] == '/') r.erase(0, 1);
     return r;
+}
+
+// Moves a file to the user's trash (the freedesktop layout: files/ and
+// info/*.trashinfo under $XDG_DATA_HOME/Trash); false when it cannot be
+// moved there by a rename (another file system), the file being left alone.
+bool MoveToTrash(const std::string& path)
+{
+    const char* xdg = getenv("XDG_DATA_HOME");
+    const char* home = getenv("HOME");
+    std::string trash = xdg && *xdg ? std::string(xdg) + "/Trash" : home ? std::string(home) + "/.local/share/Trash" : "";
+    if (trash.empty()) return false;
+    for (const std::string& d : {trash.substr(0, trash.rfind('/')), trash, trash + "/files", trash + "/info"})
+        mkdir(d.c_str(), 0700);
+    char real[PATH_MAX];
+    if (!realpath(path.c_str(), real)) return false;
+    std::string base = BaseName(path), name = base;
+    for (int k = 2; k < 10000; ++k) {
+        std::string info = trash + "/info/" + name + ".trashinfo";
+        int fd = open(info.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        if (fd < 0) { name = base + "." + std::to_string(k); continue; }
+        char when[32];
+        time_t now = time(nullptr);
+        strftime(when, sizeof when, "%Y-%m-%dT%H:%M:%S", localtime(&now));
+        std::string text = std::string("[Trash Info]\nPath=") + real + "\nDeletionDate=" + when + "\n";
+        bool ok = WriteAll(fd, text.data(), text.size());
+        close(fd);
+        if (ok && rename(path.c_str(), (trash + "/files/" + name).c_str()) == 0) return true;
+        unlink(info.c_str());
+        return false;
+    }
+    return false;
 }
 
 class AddJob {
@@ -607,8 +639,11 @@ int32_t AddJob::Run()
             utimensat(AT_FDCWD, archive.c_str(), ts, 0);
         }
         if (p_->move)
-            for (const auto& f : files_)
-                if (!f.isDir) unlink(f.path.c_str());
+            for (const auto& f : files_) {
+                if (f.isDir) continue;
+                if (p_->howToDelete ? !MoveToTrash(f.path) : unlink(f.path.c_str()) != 0)
+                    rep_.Message(errWrite, "archived but not removed: " + f.path);
+            }
         rep_.Send(actEndOfBatch, 0, 0, "");
         return int32_t(files_.size());
     } catch (const JobError& e) {

@@ -27,7 +27,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static const std::string dir = [] {
         char tmpl[] = "/tmp/fuzz-unzip-XXXXXX";
-        return std::string(mkdtemp(tmpl));
+        static std::string made = mkdtemp(tmpl) ? tmpl : "/tmp";
+        std::atexit([] {
+            std::error_code ec;
+            if (made != "/tmp") std::filesystem::remove_all(made, ec);
+        });
+        return made;
     }();
     const std::string archive = dir + "/in.zip", out = dir + "/out";
     FILE* f = std::fopen(archive.c_str(), "wb");

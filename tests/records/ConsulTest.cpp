@@ -175,16 +175,135 @@ TEST_F(ConsulTest, CancelledPickerLeavesAnEmptyScreenAndPhotosLoadSkippingBadFil
     frm.form()->pgControl->setCurrentWidget(frm.form()->tsPhotos);
     EXPECT_FALSE(frm.Image(3)->pixmap().isNull());
     EXPECT_EQ(frm.Image(3)->toolTip(), "a.png");
+    // The viewer fits a small picture.
+    QString caption;
+    QSize size;
+    {
+        DialogScript script({[&](QWidget* w) {
+            caption = w->windowTitle();
+            size = w->size();
+            static_cast<QDialog*>(w)->reject();
+        }});
+        QTest::mouseDClick(frm.Image(3), Qt::LeftButton);
+        QTest::mouseDClick(frm.Image(4), Qt::LeftButton); // no picture: no viewer
+        EXPECT_EQ(script.classes, QStringList{"TfrmImage"});
+    }
+    EXPECT_EQ(caption, "Photo - " + frm.form()->lName->text());
+    EXPECT_EQ(size, QSize(40 + 13, 30 + 40));
     EXPECT_TRUE(frm.Image(4)->pixmap().isNull());
     EXPECT_TRUE(frm.Image(5)->pixmap().isNull());
     EXPECT_TRUE(frm.Image(6)->pixmap().isNull());
 
+    ShowActive(&frm);
     OnNextDialog([](QWidget* w) { static_cast<QDialog*>(w)->reject(); });
     QTest::keyClick(&frm, Qt::Key_F3);
     EXPECT_EQ(CurrentPatientCode, "");
     EXPECT_EQ(frm.form()->lName->text(), "");
     EXPECT_EQ(frm.qConsul().recordCount(), 0);
     EXPECT_TRUE(frm.Image(3)->pixmap().isNull()); // reloaded for no patient
+    // No consultation is started for no patient.
+    ShowActive(&frm);
+    QTest::keyClick(&frm, Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    EXPECT_FALSE(frm.form()->btnAdd->isEnabled());
+}
+
+TEST_F(ConsulTest, ExamsPageListsTheDatesAndDeletesAnExam)
+{
+    Exec("INSERT INTO FBIO (CODE, LIBELLE) VALUES ('001', 'Glycémie')");
+    Exec("INSERT INTO FRADIO (CODE, LIBELLE) VALUES ('002', 'Thorax')");
+    const auto exam = [](const char* num, const char* kind, const char* code, QDate date, const char* result) {
+        Exec("INSERT INTO EXCOMP (NUM, PATIENT, DATE_EX, RADIOBIO, CODE, RESULTAT) VALUES "
+             "(:NUM, '000001', :D, :K, :C, :R)",
+             {{"NUM", num}, {"D", date}, {"K", kind}, {"C", code}, {"R", result}});
+    };
+    exam("000001", "B", "001", QDate(2024, 1, 10), "1.0");
+    exam("000002", "R", "002", QDate(2024, 1, 10), "normal");
+    exam("000003", "B", "001", QDate(2024, 3, 5), "1.2");
+    exam("000004", "B", "001", QDate(2024, 3, 5), "other patient");
+    Exec("UPDATE EXCOMP SET PATIENT='000002' WHERE NUM='000004'");
+
+    CurrentPatientCode = "000001";
+    TfrmConsul frm(practice_.context());
+    ShowActive(&frm);
+    Ui::TfrmConsul* ui = frm.form();
+    // Add is always there; Modify waits for the exam lists.
+    EXPECT_TRUE(ui->btnAddBio->isEnabled());
+    EXPECT_FALSE(ui->btnEditRadio->isEnabled());
+    ui->pgControl->setCurrentWidget(ui->tsExams);
+    EXPECT_EQ(frm.qExRadioBio().recordCount(), 2);
+    EXPECT_EQ(frm.qExRadioBio().fieldByName("DATE_EX").asDate(), QDate(2024, 3, 5));
+    EXPECT_EQ(Rows("SELECT NUM FROM EXCOMP WHERE PATIENT='000001'").size(), 3);
+    ASSERT_EQ(frm.qExBio().recordCount(), 1);
+    EXPECT_EQ(frm.qExBio().fieldByName("LibExamen").asString(), "Glycémie");
+    EXPECT_EQ(frm.qExRadio().recordCount(), 0);
+    EXPECT_TRUE(ui->btnDelBio->isEnabled());
+    EXPECT_FALSE(ui->btnDelRadio->isEnabled());
+
+    practice_.messages().Answer(QMessageBox::Yes);
+    frm.btnDelBioClick();
+    EXPECT_EQ(practice_.messages().Last().text, "Etes-vous sûr de vouloir supprimer cet examen ?");
+    EXPECT_EQ(Rows("SELECT NUM FROM EXCOMP ORDER BY NUM"), (QStringList{"000001", "000002", "000004"}));
+    // The date is gone: the lists follow the last remaining date.
+    EXPECT_EQ(frm.qExRadioBio().fieldByName("DATE_EX").asDate(), QDate(2024, 1, 10));
+    EXPECT_EQ(frm.qExRadio().fieldByName("libExamen").asString(), "Thorax");
+    EXPECT_TRUE(ui->btnDelBio->isEnabled());
+    EXPECT_TRUE(ui->btnDelRadio->isEnabled());
+}
+
+
+// Two workstations modifying one consultation: the second is told another
+// one is changing it and writes nothing; once the first has saved (or
+// cancelled, or closed), the second starts from the saved values.
+TEST_F(ConsulTest, ModifyTakesTheRecordLockAndStartsFromTheCurrentValues)
+{
+    CurrentPatientCode = "000001";
+    TfrmConsul first(practice_.context());
+    NewConsultation(first, "15/03/2024", "toux", "rhume");
+    TfrmConsul second(practice_.context());
+    ShowActive(&second);
+    ASSERT_EQ(second.ConsId(), "1");
+
+    ShowActive(&first);
+    first.btnEditClick();
+    ASSERT_EQ(first.ConsState(), u'E');
+    ShowActive(&second);
+    second.btnEditClick();
+    ASSERT_GT(practice_.messages().Count(), 0);
+    EXPECT_EQ(practice_.messages().Last().text.left(40), "Cet enregistrement est en cours de modif");
+    EXPECT_EQ(second.ConsState(), u'B');
+    EXPECT_TRUE(second.form()->edMotif->isReadOnly());
+
+    ShowActive(&first);
+    first.form()->edMotif->moveCursor(QTextCursor::End);
+    Type(first.form()->edMotif, " grasse");
+    first.btnPostClick();
+    EXPECT_EQ(first.ConsState(), u'B');
+
+    // the second starts from the first's save, and its own is kept
+    ShowActive(&second);
+    second.btnEditClick();
+    ASSERT_EQ(second.ConsState(), u'E');
+    EXPECT_EQ(second.form()->edMotif->toPlainText(), "toux grasse");
+    second.form()->edDiag->selectAll();
+    Type(second.form()->edDiag, "bronchite");
+    ShowActive(&first);
+    first.btnEditClick(); // held by the second now
+    EXPECT_EQ(first.ConsState(), u'B');
+    ShowActive(&second);
+    second.btnPostClick();
+    EXPECT_EQ(Rows("SELECT MOTIF, DIAG FROM CONS.DBF WHERE ID_CONS=1"), QStringList{"toux grasse|bronchite"});
+
+    // cancel and close give the lock back
+    second.btnEditClick();
+    second.btnCancelClick();
+    ShowActive(&first);
+    first.btnEditClick();
+    EXPECT_EQ(first.ConsState(), u'E');
+    first.close();
+    ShowActive(&second);
+    second.btnEditClick();
+    EXPECT_EQ(second.ConsState(), u'E');
 }
 
 } // namespace

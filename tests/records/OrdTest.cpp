@@ -17,12 +17,8 @@ class OrdTest : public RecordsTest {
 protected:
     static void AddLine(const QString& code, int num, const QString& medic, const QString& dosage = {})
     {
-        Exec("INSERT INTO FORD (CODE, NUM, MEDIC, DOSAGE) VALUES (:C, :N, :M, :D)", [&](kdb::QueryDataset& q) {
-            q.setParamText("C", code);
-            q.setParamInteger("N", num);
-            q.setParamText("M", medic);
-            q.setParamText("D", dosage);
-        });
+        Exec("INSERT INTO FORD (CODE, NUM, MEDIC, DOSAGE) VALUES (:C, :N, :M, :D)",
+             {{"C", code}, {"N", num}, {"M", medic}, {"D", dosage}});
     }
     // Types into the cell editor the grid has opened and leaves the cell
     // as Enter does: the text is handed to the grid, the editor closed.

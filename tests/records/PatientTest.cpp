@@ -181,8 +181,7 @@ TEST_F(PatientTest, DeleteIsRefusedForAPatientWithConsultationsOnly)
 {
     AddPatient("000001", "D'ALMEIDA");
     AddPatient("000002", "DUPONT");
-    Exec("INSERT INTO CONS.DBF (ID_CONS, PATIENT, DCONS) VALUES (1, '000002', :D)",
-         [](kdb::QueryDataset& q) { q.setParamDate("D", QDate(2020, 1, 1)); });
+    Exec("INSERT INTO CONS.DBF (ID_CONS, PATIENT, DCONS) VALUES (1, '000002', :D)", {{"D", QDate(2020, 1, 1)}});
     Exec("INSERT INTO EXCOMP (NUM, PATIENT, RADIOBIO) VALUES ('000001', '000001', 'B')");
 
     TfrmPatient frm(practice_.context());

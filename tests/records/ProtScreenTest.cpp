@@ -3,6 +3,7 @@
 // before a post, the close guard, the detail text, and the list's open,
 // new and delete with the detail file.
 #include "ProtFixture.h"
+#include "UGetPatient.h"
 #include "UListProt.h"
 #include "UPROT.h"
 #include "UProtText.h"
@@ -70,11 +71,15 @@ TEST_F(ProtScreenTest, NewProtocolTakesItsPatientAndANumber)
     EXPECT_EQ(practice_.messages().Last().text, "Le Nom est manquant !");
     EXPECT_EQ(Column("NUM"), QStringList{"000041"});
 
-    // A cancelled picker changes nothing; then the patient is fetched.
-    picked.clear();
+    // A cancelled picker (the program's own) changes nothing; then the
+    // patient is fetched.
+    TfrmPROT::RunPatientPicker = nullptr;
+    CurrentPatientCode = "000123";
+    OnModal<TfrmGetPatient>([](TfrmGetPatient& picker) { QTest::keyClick(&picker, Qt::Key_Escape); });
     QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
+    EXPECT_TRUE(CurrentPatientCode.isEmpty());
     EXPECT_TRUE(frm.edCode()->text().isEmpty());
-    picked = "000123";
+    TfrmPROT::RunPatientPicker = [&picked](AppContext&, QWidget*) { CurrentPatientCode = picked; };
     QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
     EXPECT_EQ(frm.edCode()->text(), "000123");
     EXPECT_EQ(frm.edNom()->text(), "DURAND");
@@ -207,6 +212,22 @@ TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)
     ASSERT_TRUE(krtf::SaveRtfFile(ProtDir + "PROT000003.RTF", text));
     practice_.messages().Answer(QMessageBox::No);
     QTest::mouseClick(list.btnDelete(), Qt::LeftButton);
+    EXPECT_EQ(Column("NUM").size(), 3);
+    // A DELETE refused by the database keeps the row and its text.
+    {
+        kdb::TableDataset held;
+        held.setDatabaseName(DataPath.toStdString());
+        held.setTableName("FPROT.DBF");
+        held.open();
+        ASSERT_TRUE(held.locate("NUM", "000003"));
+        held.edit(); // the row is locked by another user
+        const int before = practice_.messages().Count();
+        practice_.messages().Answer(QMessageBox::Yes);
+        list.btnDeleteClick();
+        EXPECT_EQ(practice_.messages().Count(), before + 2) << "the question, then the error";
+        EXPECT_TRUE(QFile::exists(ProtDir + "PROT000003.RTF"));
+        held.cancel();
+    }
     EXPECT_EQ(Column("NUM").size(), 3);
     practice_.messages().Answer(QMessageBox::Yes);
     QTest::mouseClick(list.btnDelete(), Qt::LeftButton);

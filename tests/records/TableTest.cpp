@@ -30,10 +30,7 @@ protected:
     }
     static void AddRow(const QString& table, const QString& code, const QString& label)
     {
-        Exec("INSERT INTO " + table + " (CODE, LIBELLE) VALUES (:C, :L)", [&](kdb::QueryDataset& q) {
-            q.setParamText("C", code);
-            q.setParamText("L", label);
-        });
+        Exec("INSERT INTO " + table + " (CODE, LIBELLE) VALUES (:C, :L)", {{"C", code}, {"L", label}});
     }
     // Nouveau, the label typed, Enter (Valider is the default button).
     void Add(const QString& label)

@@ -110,11 +110,41 @@ TEST_F(ProtocolReportTest, ShortTextsKeepTheDesignedLayoutAndAnUnknownNumberPrin
     EXPECT_EQ(title.find("lInterv")->rect.top(), title.find("dbInterv")->rect.top());
     EXPECT_EQ(title.height, 400 + grown);
 
+    // Without a detail file the band prints its label alone.
+    const QStringList plain = PrintedPages([&] { PrintProtocol(practice_.context(), "000001"); }, "plain");
+    ASSERT_EQ(plain.size(), 1);
+    EXPECT_EQ(pdftest::Words(plain[0]).mid(pdftest::Words(plain[0]).indexOf("Détails :")),
+              (QStringList{"Détails :", "Dr Martin", "1"}));
+
     const QStringList pages = PrintedPages([&] { PrintProtocol(practice_.context(), "999999"); }, "none");
     ASSERT_EQ(pages.size(), 1);
     EXPECT_TRUE(pages[0].contains("Protocole Opératoire"));
     EXPECT_FALSE(pages[0].contains("000123"));
     EXPECT_FALSE(pages[0].contains("Détails"));
+}
+
+TEST_F(ProtocolReportTest, ALongDetailTextFlowsOverThePagesBeforeTheSignature)
+{
+    AddProtocol("000005", QDate(2024, 1, 2), "Hernie", "Cure");
+    WriteDetail("000005", 150);
+    const QStringList pages = PrintedPages([&] { PrintProtocol(practice_.context(), "000005"); }, "long");
+    ASSERT_GE(pages.size(), 3);
+    int next = 1;
+    for (int p = 0; p < pages.size(); ++p) {
+        const QStringList lines = pdftest::Words(pages[p]);
+        EXPECT_EQ(lines.last(), QString::number(p + 1)) << "page number on every page";
+        EXPECT_EQ(lines.contains("Protocole Opératoire"), p == 0);
+        static const QRegularExpression paragraph("Temps (\\d+) :");
+        for (const QString& line : lines) {
+            if (const auto m = paragraph.match(line); m.hasMatch()) {
+                EXPECT_EQ(m.captured(1).toInt(), next++) << line.toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(next, 151) << "every paragraph printed once, in order";
+    const QString last = pages.last();
+    EXPECT_GT(last.indexOf("Dr Martin"), last.indexOf("Temps 150"));
+    EXPECT_EQ(QString(pages.join("")).count("Détails :"), 1);
 }
 
 } // namespace

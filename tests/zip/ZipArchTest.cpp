@@ -492,3 +492,51 @@ TEST_F(ZipArch, EraseToTheTrash)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(ZipArch, ExceptionsRecordListAndWaitCursor)
+{
+    EXPECT_EQ(EZipArchiver::CreateResFmtInt(11038, 3).Message(),
+              QString::fromUtf8("Ceci est le 3ème disque d'une sauvegarde,\ninsérer le dernier disque"));
+    EZipArchiver missing = EZipArchiver::CreateResDisp(10304, false);
+    EXPECT_EQ(missing.Message(), QString::fromUtf8(kZipMissingText) + "10304");
+    EXPECT_FALSE(missing.DisplayMsg);
+    EXPECT_EQ(EZipArchiver::CreateResFmtStr(11004, "/mnt").Message(), "Lecteur non défini: /mnt");
+
+    TMZipDataList list(3);
+    std::strcpy(reinterpret_cast<char*>(list.GetItem(2) + 10), "Cons.DBF");
+    EXPECT_EQ(list.IndexOf("CONS.dbf"), 2);
+    try {
+        list.IndexOf("other");
+        ADD_FAILURE();
+    } catch (const EZipArchiver& e) {
+        EXPECT_EQ(e.ResId, 11026);
+    }
+    try {
+        list.GetItem(3);
+        ADD_FAILURE();
+    } catch (const std::out_of_range& e) {
+        EXPECT_STREQ(e.what(), "Index (3) outside range 1..2");
+    }
+
+    // nested waits restore the cursor at the outermost stop only; a stray stop changes nothing
+    z.StopWaitCursor();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+    z.StartWaitCursor();
+    z.StartWaitCursor();
+    z.StopWaitCursor();
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    z.StopWaitCursor();
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+
+    // with the designer flag, setting the name reads nothing
+    MakeZip();
+    z.Designing = true;
+    z.SetZipFileName(P("a.zip"));
+    EXPECT_EQ(z.Count(), 0);
+    EXPECT_EQ(events.dirUpdates, 0);
+}
+
+} // namespace

@@ -187,13 +187,16 @@ TEST(ZipEng, HostileArchivesAreRefusedWithoutHarm)
             "z=zipfile.ZipFile(p,\"w\")\nz.writestr(\"../evil.txt\",\"x\")\nz.writestr(\"/tmp/abs-evil.txt\",\"x\")\n"
             "z.writestr(\"a/../../evil2.txt\",\"x\")\nz.writestr(\"ok.txt\",\"fine\")\n"
             "i=zipfile.ZipInfo(\"link\")\ni.create_system=3\ni.external_attr=(0o120777<<16)\nz.writestr(i,\"/etc\")\n"
-            "j=zipfile.ZipInfo(\"link2\")\nj.create_system=3\nj.external_attr=(0o120777<<16)\nz.writestr(j,\"../..\")\nz.close()");
+            "j=zipfile.ZipInfo(\"link2\")\nj.create_system=3\nj.external_attr=(0o120777<<16)\nz.writestr(j,\"../..\")\n"
+            "k=zipfile.ZipInfo(\"d/inside\")\nk.create_system=3\nk.external_attr=(0o120777<<16)\nk.compress_type=zipfile.ZIP_DEFLATED\n"
+            "z.writestr(k,\"../ok.txt\")\nz.close()");
     Calls c;
     ExtractRequest x;
     x.archive = t / "names.zip";
     x.baseDir = base;
-    EXPECT_EQ(RunExtract(x, c), 1);
+    EXPECT_EQ(RunExtract(x, c), 2);
     EXPECT_EQ(ReadFile(base + "/ok.txt"), "fine");
+    EXPECT_EQ(fs::read_symlink(base + "/d/inside"), "../ok.txt");   // a link inside the base is kept
     EXPECT_FALSE(fs::exists(t.path / "evil.txt"));
     EXPECT_FALSE(fs::exists(t.path / "evil2.txt"));
     EXPECT_FALSE(fs::exists(base + "/link"));
@@ -284,16 +287,67 @@ TEST(ZipEng, UpdateFreshenAndMove)
     EXPECT_EQ(ask.Count(actOverwrite), 3);
     EXPECT_EQ(ReadFile(t.path / "out/A"), "local");
 
-    // move: the sources go once the archive is complete
+    // move: the sources go once the archive is complete, to the trash when undo is allowed
     Calls m;
     AddRequest mv;
     mv.archive = t / "m.zip";
     mv.fileSpecs = {"*"};
     mv.root = t / "src";
     mv.move = true;
-    EXPECT_EQ(RunAdd(mv, m), 3);
+    setenv("XDG_DATA_HOME", (t / "data").c_str(), 1);
+    mv.trash = true;
+    EXPECT_EQ(RunAdd(mv, m), 3) << m.Messages();
     EXPECT_FALSE(fs::exists(t.path / "src/A"));
+    EXPECT_EQ(ReadFile(t.path / "data/Trash/files/A"), "one, newer");
+    EXPECT_NE(ReadFile(t.path / "data/Trash/info/A.trashinfo").find("Path=" + (t / "src/A")), std::string::npos);
+    unsetenv("XDG_DATA_HOME");
     EXPECT_EQ(Sh("unzip -tq " + mv.archive), 0);
+    WriteFile(t.path / "src/D", "d");
+    Calls m2;
+    mv.trash = false;
+    mv.archive = t / "m2.zip";
+    EXPECT_EQ(RunAdd(mv, m2), 1);
+    EXPECT_FALSE(fs::exists(t.path / "src/D"));
+    EXPECT_FALSE(fs::exists(t.path / "data/Trash/files/D"));
+}
+
+// The names an add job takes: exclusions, hidden files, the date limit,
+// names with or without their directories.
+TEST(ZipEng, SelectionOfTheFilesToAdd)
+{
+    TempDir t;
+    WriteFile(t.path / "src/A.DBF", "a");
+    WriteFile(t.path / "src/B.TMP", "b");
+    WriteFile(t.path / "src/.hidden", "h");
+    WriteFile(t.path / "src/sub/C.DBF", "c");
+    WriteFile(t.path / "src/OLD.DBF", "o");
+    fs::last_write_time(t.path / "src/OLD.DBF", fs::file_time_type::clock::now() - std::chrono::hours(24 * 400));
+    auto names = [&](const AddRequest& q) {
+        Calls c;
+        EXPECT_GT(RunAdd(q, c), 0) << c.Messages();
+        std::vector<std::string> n;
+        for (const auto& r : c.records) if (r.action == actNewFile) n.push_back(r.text);
+        fs::remove(q.archive);
+        return n;
+    };
+    AddRequest q;
+    q.archive = t / "s.zip";
+    q.fileSpecs = {"*"};
+    q.root = t / "src";
+    q.excl = {"*.TMP"};
+    EXPECT_EQ(names(q), (std::vector<std::string> {"A.DBF", "OLD.DBF", "sub/C.DBF"}));
+    q.excl.clear();
+    q.hidden = true;
+    q.recurse = false;
+    EXPECT_EQ(names(q), (std::vector<std::string> {".hidden", "A.DBF", "B.TMP", "OLD.DBF"}));
+    time_t now = time(nullptr) - 24 * 3600 * 30;
+    char date[9];
+    strftime(date, sizeof date, "%m %d %y", localtime(&now));
+    q.fromDate = date;
+    q.fileSpecs = {"*.DBF"};
+    q.recurse = true;
+    q.junk = true;
+    EXPECT_EQ(names(q), (std::vector<std::string> {"A.DBF", "C.DBF"}));
 }
 
 TEST(ZipEng, ClassicLimitsGiveAnErrorAndKeepTheOldArchive)

@@ -45,8 +45,11 @@ struct AddRequest {
     std::vector<std::string> fileSpecs;
     std::string root;
     std::string password;
+    std::vector<std::string> excl;
+    std::string fromDate;   // "mm dd yy", empty for none
+    bool hidden = false;
     int level = 9;
-    bool encrypt = false, recurse = true, junk = false, update = false, freshen = false, move = false;
+    bool encrypt = false, recurse = true, junk = false, update = false, freshen = false, move = false, trash = false;
 };
 
 inline int32_t RunAdd(const AddRequest& q, Calls& calls)
@@ -65,6 +68,7 @@ inline int32_t RunAdd(const AddRequest& q, Calls& calls)
     p.update = q.update ? -1 : 0;
     p.freshen = q.freshen ? -1 : 0;
     p.move = q.move ? -1 : 0;
+    p.howToDelete = q.trash ? -1 : 0;
     std::vector<zipeng::ZipFileSpec> fileSpecs(q.fileSpecs.size());
     for (size_t i = 0; i < fileSpecs.size(); ++i) {
         fileSpecs[i] = {};
@@ -76,6 +80,12 @@ inline int32_t RunAdd(const AddRequest& q, Calls& calls)
     p.fileSpecs = fileSpecs.data();
     p.specCount = int32_t(fileSpecs.size());
     p.archive = q.archive.c_str();
+    std::vector<const char*> excl;
+    for (const auto& e : q.excl) excl.push_back(e.c_str());
+    p.excl = excl.empty() ? nullptr : excl.data();
+    p.exclCount = int32_t(excl.size());
+    p.hiddenFiles = q.hidden ? -1 : 0;
+    if (!q.fromDate.empty()) { p.fromDate = -1; std::memcpy(p.date, q.fromDate.data(), 8); }
     p.check = zipeng::kBlockCheck;
     return ZipEngExec(&p);
 }

@@ -1,0 +1,60 @@
+// The second program of the restore tests:
+//   backup_test_child hold <dataPath> <table>   opens the table (shared),
+//       prints "ready" and keeps it open until its input closes;
+//   backup_test_child append <dataPath>   holds the patient table's lock
+//       while it appends 200 patients one by one, then lets it go;
+//   backup_test_child restore <dataPath> <tempDir> <archive>
+//       restores the archive, prints "done" when the files are replaced.
+#include "app/backup/BackupSet.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/engine/Engine.h"
+#include "resources/schema/SchemaText.h"
+#include "zip/ZipArch.h"
+
+#include <QApplication>
+#include <QThread>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() == 4 && args[1] == "hold") {
+        auto table = kdb::engine::openTable(args[2].toStdString(), args[3].toStdString());
+        std::printf("ready\n");
+        std::fflush(stdout);
+        std::string line;
+        std::getline(std::cin, line);
+        return 0;
+    }
+    if (args.size() == 3 && args[1] == "append") {
+        auto table = kdb::engine::openTable(args[2].toStdString(), "Patient.DBF");
+        if (!table->lockTable())
+            return 1;
+        std::printf("ready\n");
+        std::fflush(stdout);
+        for (int i = 0; i < 200; ++i) {
+            const QString code = QString::number(900000 + i);
+            table->append({code, code, QStringLiteral("LOCKED%1").arg(i)});
+            QThread::msleep(5);
+        }
+        table->flush();
+        table->unlockTable();
+        return 0;
+    }
+    if (args.size() == 5 && args[1] == "restore") {
+        TZipArchiver zip;
+        zip.Unattended = true;
+        zip.SetZipFileName(args[4]);
+        backup::TableSetRestore restore(SchemaText(), args[2], args[3]);
+        auto r = restore.Extract(zip);
+        if (r == backup::TableSetRestore::Result::Done)
+            r = restore.Replace();
+        std::printf(r == backup::TableSetRestore::Result::Done ? "done\n" : "failed\n");
+        return r == backup::TableSetRestore::Result::Done ? 0 : 1;
+    }
+    return 2;
+}

@@ -1,0 +1,208 @@
+// The backup screen, the archive list and the automatic backup, driven as
+// the user drives them; the archives are read back by the outside unzip.
+#include "tests/backup/BackupFixture.h"
+
+#include "app/backup/BackupSet.h"
+#include "app/backup/UAutoSave.h"
+#include "app/backup/URestorFiles.h"
+#include "app/backup/USaveRestore.h"
+#include "UMain.h"
+
+#include <QPushButton>
+#include <QProgressBar>
+#include "platform/ui/Formats.h"
+#include <QTest>
+#include <QTreeWidget>
+
+namespace {
+
+void WriteFile(const QString& path, const QByteArray& bytes, const QDateTime& time = {})
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+    f.close();
+    if (time.isValid()) {
+        f.open(QIODevice::ReadWrite);
+        f.setFileTime(time, QFileDevice::FileModificationTime);
+    }
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile f(path);
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+} // namespace
+
+using Backup = BackupFixture;
+
+TEST_F(Backup, WritesTheSchemaTablesAndTrashesTheOlderArchive)
+{
+    WriteFile(dest_ + "Korvale.zip", "older");
+    WriteFile(DataPath + "Notes.txt", "not a table");
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    EXPECT_TRUE(screen.btnRestore()->isHidden());
+    QString started;
+    screen.ChooseFolder = [&](QWidget*, const QString& start) {
+        started = start;
+        return dest_;
+    };
+    QTest::mouseClick(screen.btnSave(), Qt::LeftButton);
+
+    EXPECT_EQ(started, DataPath);
+    EXPECT_EQ(messages_.Count(), 0);
+    QStringList tableFiles = DataFiles().keys();
+    tableFiles.removeAll("Notes.txt");
+    tableFiles.sort();
+    EXPECT_GE(tableFiles.size(), 9 + 7); // tables, indexes, memo
+    EXPECT_EQ(ArchiveNames(dest_ + "Korvale.zip"), tableFiles);
+    EXPECT_EQ(ReadFile(practice_.root() + "/share/Trash/files/Korvale.zip"), "older");
+    // One backup per opening of the screen.
+    EXPECT_FALSE(screen.btnSave()->isEnabled());
+    EXPECT_TRUE(screen.btnClose()->isEnabled());
+    EXPECT_TRUE(screen.pBar()->isHidden());
+    EXPECT_FALSE(QFileInfo::exists(dest_ + "Korvale.zip.part"));
+}
+
+TEST_F(Backup, AFailedBackupSaysSoAndKeepsThePreviousArchive)
+{
+    WriteFile(dest_ + "Korvale.zip", "previous");
+    QDir().mkpath(dest_ + "Korvale.zip.part"); // the archive cannot be written
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
+    screen.DoBackup();
+    ASSERT_GE(messages_.Count(), 1);
+    EXPECT_TRUE(messages_.Last().text.startsWith("La sauvegarde n'a pas été faite"));
+    EXPECT_EQ(ReadFile(dest_ + "Korvale.zip"), "previous");
+}
+
+TEST_F(Backup, CancelledFolderChoiceWritesNothing)
+{
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.ChooseFolder = [](QWidget*, const QString&) { return QString(); };
+    screen.DoBackup();
+    EXPECT_TRUE(screen.btnSave()->isEnabled());
+    EXPECT_TRUE(QDir(dest_).isEmpty());
+}
+
+TEST_F(Backup, ProgressMovesInManySteps)
+{
+    AddPatients(1000, 3000);
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
+    screen.show();
+    QSet<int> positions;
+    QObject::connect(screen.pBar(), &QProgressBar::valueChanged, [&](int v) {
+        // Esc in the middle of the work does not close the screen.
+        if (positions.isEmpty())
+            QTest::keyClick(&screen, Qt::Key_Escape);
+        positions.insert(v);
+    });
+    screen.DoBackup();
+    EXPECT_TRUE(screen.isVisible());
+    EXPECT_TRUE(QFileInfo::exists(dest_ + "Korvale.zip"));
+    EXPECT_EQ(screen.pBar()->maximum(), 10001);
+    EXPECT_TRUE(positions.contains(10001));
+    EXPECT_GT(positions.size(), 3);
+}
+
+TEST(RestoreList, NewestFirstWithoutRegardToCaseAndOkOnlyWithASelection)
+{
+    TempPractice practice;
+    const QString dir = practice.root() + "/archives/";
+    QDir().mkpath(dir);
+    const QDateTime t0 = QDateTime::currentDateTime().addDays(-10);
+    WriteFile(dir + "Korvale.zip", "a", t0);
+    WriteFile(dir + "korvale_3.zip", "b", t0.addDays(3));
+    WriteFile(dir + "KORVALE12.ZIP", "c", t0.addDays(1));
+    WriteFile(dir + "Korvale123.zip", "d", t0.addDays(5));
+    WriteFile(dir + "Korvale.a.zip", "e", t0.addDays(5));
+    WriteFile(dir + "Korvale.txt", "f", t0.addDays(5));
+    WriteFile(dir + "other.zip", "g", t0.addDays(5));
+
+    TfrmRestorFiles dialog;
+    dialog.SetDirectory(dir);
+    QTreeWidget* list = dialog.myListView();
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "korvale_3.zip");
+    EXPECT_EQ(list->topLevelItem(1)->text(0), "KORVALE12.ZIP");
+    EXPECT_EQ(list->topLevelItem(2)->text(0), "Korvale.zip");
+    EXPECT_EQ(list->topLevelItem(0)->text(1), kui::DateTimeToStr(QFileInfo(dir + "korvale_3.zip").lastModified()));
+
+    EXPECT_FALSE(dialog.btnOk()->isEnabled());
+    EXPECT_FALSE(dialog.mnSelect()->isEnabled());
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, QPoint(5, list->viewport()->height() - 3));
+    ASSERT_EQ(practice.messages().Count(), 1);
+    EXPECT_EQ(practice.messages().Last().text, "Veuillez sélectionner un fichier SVP !");
+    EXPECT_EQ(dialog.result(), 0);
+
+    list->setCurrentItem(list->topLevelItem(1));
+    EXPECT_TRUE(dialog.btnOk()->isEnabled());
+    QTest::mouseClick(dialog.btnOk(), Qt::LeftButton);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.FileName, dir + "KORVALE12.ZIP");
+    EXPECT_EQ(dialog.DateText, list->topLevelItem(1)->text(1));
+}
+
+using AutoSave = BackupFixture;
+
+TEST_F(AutoSave, WeekdayFolderAndSlotRotation)
+{
+    TfrmAutoSave window(practice_.context());
+    const QString base = window.BaseName();
+    const QString folder = DataPath + DayNames[size_t(DayOfWeek(QDate::currentDate()))] + "/";
+    ASSERT_TRUE(window.DoAutoSave());
+    EXPECT_FALSE(ArchiveNames(folder + base + "_0.zip").isEmpty());
+    for (int k = 1; k <= 4; ++k)
+        WriteFile(TfrmAutoSave::SlotName(folder, base, k), "old");
+    ASSERT_TRUE(window.DoAutoSave());
+    EXPECT_FALSE(ArchiveNames(TfrmAutoSave::SlotName(folder, base, 5)).isEmpty());
+    EXPECT_EQ(messages_.Count(), 0);
+
+    // All ten present: the first of 1..9 older than slot 0, else slot 0.
+    const QDateTime now = QDateTime::currentDateTime();
+    for (int k = 0; k <= 9; ++k)
+        WriteFile(TfrmAutoSave::SlotName(folder, base, k), "x", now.addSecs(-100 + k));
+    EXPECT_EQ(TfrmAutoSave::ChooseSlot(folder, base), 0);
+    WriteFile(TfrmAutoSave::SlotName(folder, base, 0), "x", now.addSecs(-50));
+    EXPECT_EQ(TfrmAutoSave::ChooseSlot(folder, base), 1);
+    WriteFile(TfrmAutoSave::SlotName(folder, base, 3), "x", now.addSecs(-200));
+    EXPECT_EQ(TfrmAutoSave::ChooseSlot(folder, base), 1);
+    ASSERT_TRUE(window.DoAutoSave());
+    EXPECT_FALSE(ArchiveNames(TfrmAutoSave::SlotName(folder, base, 1)).isEmpty());
+}
+
+TEST(AutoSaveName, ProgramNameWithoutADotIsKeptWhole)
+{
+    EXPECT_EQ(TfrmAutoSave::ArchiveBaseName("/opt/korvale/korvale"), "korvale");
+    EXPECT_EQ(TfrmAutoSave::ArchiveBaseName("C:/Korvale/Korvale.exe"), "Korvale");
+    // So the automatic backups are offered by the restore list.
+    EXPECT_TRUE(backup::IsBackupArchiveName(QFileInfo(TfrmAutoSave::SlotName("", "korvale", 7)).fileName()));
+}
+
+TEST_F(AutoSave, ClosingTheMainWindowWithYesWritesTheBackup)
+{
+    const QString folder = DataPath + DayNames[size_t(DayOfWeek(QDate::currentDate()))] + "/";
+    {
+        TfrmMain main(practice_.context());
+        messages_.Clear();
+        messages_.Answer(QMessageBox::Yes);
+        EXPECT_TRUE(main.close());
+    }
+    const QString base = TfrmAutoSave::ArchiveBaseName(QCoreApplication::applicationFilePath());
+    EXPECT_FALSE(ArchiveNames(TfrmAutoSave::SlotName(folder, base, 0)).isEmpty());
+
+    // A weekday folder that cannot be made: the message, and the window stays.
+    QDir(folder).removeRecursively();
+    WriteFile(DataPath + DayNames[size_t(DayOfWeek(QDate::currentDate()))], "in the way");
+    TfrmMain main(practice_.context());
+    main.show();
+    messages_.Clear();
+    messages_.Answer(QMessageBox::Yes);
+    EXPECT_FALSE(main.close());
+    EXPECT_TRUE(main.isVisible());
+    EXPECT_TRUE(messages_.Last().text.startsWith("Impossible de créer le répertoire : " + folder));
+}
