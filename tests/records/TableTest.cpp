@@ -2,6 +2,8 @@
 // deletion, bad labels, driven as a user does.
 #include "RecordsFixture.h"
 
+#include "UMain.h"
+#include "UOrd.h"
 #include "UTable.h"
 
 #include "platform/ui/Messages.h"
@@ -149,6 +151,33 @@ TEST_F(TableTest, EveryCodeTakenGivesAMessageAndWritesNothing)
     EXPECT_EQ(messages_.Last().text, "Plus aucun code libre dans la table FRADIO");
     EXPECT_EQ(Rows("SELECT CODE FROM FRADIO").size(), 10);
     EXPECT_TRUE(frm_->pnlSaisie()->isVisible());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(RecordsTest, TheMainWindowOpensTheExamListsAndThePrescriptions)
+{
+    TfrmMain main(practice_.context());
+    QStringList titles;
+    DialogScript script({[&](QWidget* w) {
+                             titles << w->windowTitle();
+                             static_cast<QDialog*>(w)->close();
+                         },
+                         [&](QWidget* w) {
+                             titles << w->windowTitle();
+                             static_cast<QDialog*>(w)->close();
+                         },
+                         [&](QWidget* w) {
+                             titles << w->windowTitle();
+                             static_cast<QDialog*>(w)->close();
+                         }});
+    main.mnExRadioClick();
+    main.mnExBioClick();
+    main.mnOrdonnancesClick();
+    EXPECT_EQ(script.classes, (QStringList{"TfrmTable", "TfrmTable", "TfrmOrd"}));
+    EXPECT_EQ(titles, (QStringList{"Examens Radiologiques", "Examens Biologiques", "Saisie des Ordonnances"}));
 }
 
 } // namespace
