@@ -16,6 +16,8 @@
 #include "app/global/global.h"
 #include "app/records/UListProt.h"
 #include "app/records/UListRDV.h"
+#include "app/records/UOrd.h"
+#include "app/records/UTable.h"
 #include "checker/DbCheck.h"
 #include "platform/db/engine/Engine.h"
 #include "controls/DcLabel.h"
@@ -341,17 +343,28 @@ void TfrmMain::mnPhotoClick()
 
 void TfrmMain::mnExRadioClick()
 {
-    // Reference-table editor on FRADIO.
+    TfrmTable frm(context_, this);
+    frm.TableName = "FRADIO";
+    frm.DatabaseName = DataPath;
+    frm.Title = "Examens Radiologiques";
+    frm.CodeLength = 3;
+    frm.exec();
 }
 
 void TfrmMain::mnExBioClick()
 {
-    // Reference-table editor on FBIO.
+    TfrmTable frm(context_, this);
+    frm.TableName = "FBIO";
+    frm.DatabaseName = DataPath;
+    frm.Title = "Examens Biologiques";
+    frm.CodeLength = 3;
+    frm.exec();
 }
 
 void TfrmMain::mnOrdonnancesClick()
 {
-    // Prescription screen.
+    TfrmOrd frm(context_, this);
+    frm.exec();
 }
 
 void TfrmMain::mnRDVClick()

@@ -6,6 +6,9 @@
 #include "UGetPatient.h"
 #include "UArretTrv.h"
 #include "UImage.h"
+#include "UExComp.h"
+#include "USelectOrd.h"
+#include "UTable.h"
 #include "UrptConsul.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
@@ -130,9 +133,9 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     PopMenu_->addSeparator();
     add(PopMenu_, "mnGetPatient", QStringLiteral("Chercher un patient"), QKeySequence(Qt::Key_F3),
         &TfrmConsul::btnGetPatientClick);
-    add(PopMenu_, "mnOrdonnance", QStringLiteral("Ordonnance"), {}, nullptr);
-    add(PopMenu_, "mnBio", QStringLiteral("Examens Biologiques"), {}, nullptr);
-    add(PopMenu_, "mnRadio", QStringLiteral("Examens Radiologiques"), {}, nullptr);
+    add(PopMenu_, "mnOrdonnance", QStringLiteral("Ordonnance"), {}, &TfrmConsul::btnOrdonnanceClick);
+    add(PopMenu_, "mnBio", QStringLiteral("Examens Biologiques"), {}, &TfrmConsul::btnBioClick);
+    add(PopMenu_, "mnRadio", QStringLiteral("Examens Radiologiques"), {}, &TfrmConsul::btnRadioClick);
     PopMenu_->addMenu(PopMnPrint_)->setObjectName(QStringLiteral("mnPrint"));
     add(PopMnPrint_, "mnArretTrv", QStringLiteral("Arrêt de travai / Reprise de travail"), {},
         &TfrmConsul::mnArretTrvClick);
@@ -157,13 +160,18 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     connect(ui->btnDelBio, &QToolButton::clicked, this, &TfrmConsul::btnDelBioClick);
     connect(ui->btnDelRadio, &QToolButton::clicked, this, &TfrmConsul::btnDelRadioClick);
     connect(ui->btnFermer, &QToolButton::clicked, this, &TfrmConsul::btnFermerClick);
+    connect(ui->btnBio, &QToolButton::clicked, this, &TfrmConsul::btnBioClick);
+    connect(ui->btnOrdonnance, &QToolButton::clicked, this, &TfrmConsul::btnOrdonnanceClick);
+    connect(ui->btnAddBio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("B"), false); });
+    connect(ui->btnEditBio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("B"), true); });
+    connect(ui->btnAddRadio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("R"), false); });
+    connect(ui->btnEditRadio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("R"), true); });
+    connect(ui->btnRadio, &QToolButton::clicked, this, &TfrmConsul::btnRadioClick);
     connect(ui->btnPrint, &QToolButton::clicked, this,
             [this] { PopMnPrint_->popup(ui->btnPrint->mapToGlobal(QPoint(0, ui->btnPrint->height()))); });
     connect(ui->pgControl, &QTabWidget::currentChanged, this, &TfrmConsul::pgControlChange);
-    // The exam entry, the reference tables and the prescription come with
-    // their own screens.
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnOrdonnance, ui->btnBio, ui->btnRadio,
-                                                      ui->btnAddBio, ui->btnEditBio, ui->btnAddRadio,
+    // The exam change buttons follow the exam lists (SetExamButtons).
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnEditBio,
                                                       ui->btnEditRadio})
         w->setEnabled(false);
 
@@ -596,6 +604,8 @@ void TfrmConsul::SetExamButtons()
 {
     ui->btnDelBio->setEnabled(qExBio_.active() && !qExBio_.isEmpty());
     ui->btnDelRadio->setEnabled(qExRadio_.active() && !qExRadio_.isEmpty());
+    ui->btnEditBio->setEnabled(ui->btnDelBio->isEnabled());
+    ui->btnEditRadio->setEnabled(ui->btnDelRadio->isEnabled());
 }
 
 void TfrmConsul::RefreshExamDates()
@@ -649,6 +659,74 @@ void TfrmConsul::btnDelBioClick()
 void TfrmConsul::btnDelRadioClick()
 {
     DeleteExam(qExRadio_);
+}
+
+void TfrmConsul::OpenExam(const QString& kind, bool change)
+{
+    kdb::QueryDataset& list = kind == QStringLiteral("B") ? qExBio_ : qExRadio_;
+    if (change && (!list.active() || list.isEmpty()))
+        return;
+    const QDate remembered = qExRadioBio_.active() && !qExRadioBio_.isEmpty()
+                                 ? qExRadioBio_.fieldByName("DATE_EX").asDate()
+                                 : QDate();
+    {
+        TfrmExComp frm(context_, this);
+        frm.Num = change ? list.fieldByName("NUM").asString().trimmed() : QString();
+        frm.Patient = CurrentPatientCode;
+        frm.RadioBio = kind;
+        frm.lPatient()->setText(ui->lName->text());
+        // The exam lists stay closed while the entry writes EXCOMP: a list
+        // left open then would not show the new rows when reopened.
+        qExRadioBio_.afterScroll = nullptr;
+        for (kdb::QueryDataset* q : {&qExRadioBio_, &qExBio_, &qExRadio_})
+            q->close();
+        frm.exec();
+    }
+    records::Guarded([&] {
+        // The reference lists may have changed under the exam entry.
+        for (kdb::QueryDataset* q : {&qBio_, &qRadio_}) {
+            q->close();
+            q->open();
+        }
+        qExRadioBio_.setParamText("MyPatient", CurrentPatientCode);
+        examsPatient_ = CurrentPatientCode;
+        qExRadioBio_.open();
+        bool found = false;
+        if (remembered.isValid())
+            for (qExRadioBio_.first(); !qExRadioBio_.eof(); qExRadioBio_.next())
+                if ((found = qExRadioBio_.fieldByName("DATE_EX").asDate() == remembered))
+                    break;
+        if (!found)
+            qExRadioBio_.last();
+    });
+    qExRadioBio_.afterScroll = [this](kdb::Dataset&) { qExRadioBioAfterScroll(); };
+    records::Guarded([this] { RefreshExamDates(); });
+}
+
+void TfrmConsul::OpenTable(const QString& table, const QString& title)
+{
+    TfrmTable frm(context_, this);
+    frm.TableName = table;
+    frm.DatabaseName = DataPath;
+    frm.Title = title;
+    frm.CodeLength = 3;
+    frm.exec();
+}
+
+void TfrmConsul::btnOrdonnanceClick()
+{
+    TfrmSelectOrd frm(context_, this);
+    frm.exec();
+}
+
+void TfrmConsul::btnBioClick()
+{
+    OpenTable(QStringLiteral("FBIO"), QStringLiteral("Examens Biologiques"));
+}
+
+void TfrmConsul::btnRadioClick()
+{
+    OpenTable(QStringLiteral("FRADIO"), QStringLiteral("Examens Radiologiques"));
 }
 
 // ---------------------------------------------------------------------------

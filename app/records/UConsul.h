@@ -50,6 +50,9 @@ public slots:
     void btnMenuClick();
     void btnDelBioClick();
     void btnDelRadioClick();
+    void btnBioClick();
+    void btnOrdonnanceClick();
+    void btnRadioClick();
     void pgControlChange(int page);
     void btnFermerClick();
     // The print menu: work certificate, medical report of CurrentPatientCode.
@@ -74,6 +77,8 @@ private:
     void RefreshExamDates();
     void SetExamButtons();
     void DeleteExam(kdb::QueryDataset& list);
+    void OpenTable(const QString& table, const QString& title);
+    void OpenExam(const QString& kind, bool change);
     void LoadPhotos();
     void ImageDblClick(QLabel* slot);
 

@@ -227,8 +227,8 @@ TEST_F(ConsulTest, ExamsPageListsTheDatesAndDeletesAnExam)
     TfrmConsul frm(practice_.context());
     ShowActive(&frm);
     Ui::TfrmConsul* ui = frm.form();
-    // The exam entry comes with its own screen: visibly disabled.
-    EXPECT_FALSE(ui->btnAddBio->isEnabled());
+    // Add is always there; Modify waits for the exam lists.
+    EXPECT_TRUE(ui->btnAddBio->isEnabled());
     EXPECT_FALSE(ui->btnEditRadio->isEnabled());
     ui->pgControl->setCurrentWidget(ui->tsExams);
     EXPECT_EQ(frm.qExRadioBio().recordCount(), 2);

@@ -1,0 +1,375 @@
+#include "UExComp.h"
+#include "ui_UExComp.h"
+
+#include "RecordsCommon.h"
+#include "UTable.h"
+#include "app/global/NextCode.h"
+#include "app/global/NextCodeDb.h"
+#include "app/global/global.h"
+#include "platform/db/dataset/Dataset.h"
+#include "platform/ui/Application.h"
+#include "platform/ui/Messages.h"
+#include "platform/ui/data/DataControls.h"
+
+#include <QCloseEvent>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QShowEvent>
+
+namespace {
+
+constexpr int kResultWidth = 100;
+
+void SetTextColour(QWidget* w, const QColor& colour)
+{
+    QPalette p = w->palette();
+    p.setColor(QPalette::Text, colour);
+    p.setColor(QPalette::ButtonText, colour);
+    p.setColor(QPalette::Disabled, QPalette::Text, colour);
+    p.setColor(QPalette::Disabled, QPalette::ButtonText, colour);
+    w->setPalette(p);
+}
+
+} // namespace
+
+TfrmExComp::TfrmExComp(AppContext& context, QWidget* parent)
+    : QDialog(parent), context_(context), ui(new Ui::TfrmExComp), qExamen(new kdb::QueryDataset(this))
+{
+    ui->setupUi(this);
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint);
+    QFont heading = ui->lExamen->font();
+    heading.setBold(true);
+    heading.setUnderline(true);
+    ui->lExamen->setFont(heading);
+    QPalette hp = ui->lExamen->palette();
+    hp.setColor(QPalette::WindowText, QColor(0x00, 0x00, 0x80));
+    ui->lExamen->setPalette(hp);
+    ui->btnNew->setIcon(kui::ThemeIcon("document-new", QStyle::SP_FileIcon));
+    ui->btnEdit->setIcon(kui::ThemeIcon("document-edit", QStyle::SP_FileDialogDetailedView));
+    ui->btnPost->setIcon(kui::ThemeIcon("document-save", QStyle::SP_DialogSaveButton));
+    ui->btnCancel->setIcon(kui::ThemeIcon("edit-undo", QStyle::SP_DialogCancelButton));
+    ui->cmbExamen->setListSource(qExamen, "CODE", "LIBELLE");
+
+    PopMenu_ = new QMenu(this);
+    mnNew = PopMenu_->addAction("Nouveau ", this, &TfrmExComp::btnNewClick);
+    mnEdit = PopMenu_->addAction("Modifier les informations", this, &TfrmExComp::btnEditClick);
+    mnPost = PopMenu_->addAction("Enregistrer", this, [this] { btnPostClick(); });
+    mnCancel = PopMenu_->addAction("Annuler", this, &TfrmExComp::btnCancelClick);
+    PopMenu_->addSeparator();
+    mnClose = PopMenu_->addAction("Fermer", this, &TfrmExComp::mnCloseClick);
+
+    connect(ui->btnNew, &QToolButton::clicked, this, &TfrmExComp::btnNewClick);
+    connect(ui->btnEdit, &QToolButton::clicked, this, &TfrmExComp::btnEditClick);
+    connect(ui->btnPost, &QToolButton::clicked, this, [this] { btnPostClick(); });
+    connect(ui->btnCancel, &QToolButton::clicked, this, &TfrmExComp::btnCancelClick);
+    connect(ui->btnRadioBio, &QPushButton::clicked, this, &TfrmExComp::btnRadioBioClick);
+    connect(ui->btnClose, &QPushButton::clicked, this, &TfrmExComp::mnCloseClick);
+}
+
+TfrmExComp::~TfrmExComp()
+{
+    delete ui;
+}
+
+QLabel* TfrmExComp::lPatient() const { return ui->lPatient; }
+QLabel* TfrmExComp::lExamen() const { return ui->lExamen; }
+QDateEdit* TfrmExComp::edDate() const { return ui->edDate; }
+kui::DataLookupComboBox* TfrmExComp::cmbExamen() const { return ui->cmbExamen; }
+QPlainTextEdit* TfrmExComp::mmResultat() const { return ui->mmResultat; }
+QToolButton* TfrmExComp::btnNew() const { return ui->btnNew; }
+QToolButton* TfrmExComp::btnEdit() const { return ui->btnEdit; }
+QToolButton* TfrmExComp::btnPost() const { return ui->btnPost; }
+QToolButton* TfrmExComp::btnCancel() const { return ui->btnCancel; }
+QPushButton* TfrmExComp::btnRadioBio() const { return ui->btnRadioBio; }
+QPushButton* TfrmExComp::btnClose() const { return ui->btnClose; }
+
+void TfrmExComp::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TfrmExComp::OpenExamList()
+{
+    qExamen->close();
+    qExamen->setDatabaseName(DataPath.toStdString());
+    qExamen->setSql(RadioBio == "B" ? "SELECT * FROM FBIO.DBF ORDER BY LIBELLE"
+                                    : "SELECT * FROM FRADIO.DBF ORDER BY LIBELLE");
+    qExamen->open();
+}
+
+void TfrmExComp::FormShow()
+{
+    closing_ = false;
+    const bool bio = RadioBio == "B";
+    ui->lExamen->setText(bio ? QString::fromUtf8("Examens complémentaires Biologiques")
+                             : QString::fromUtf8("Examens complémentaires Radiologiques"));
+    ui->btnRadioBio->setText(bio ? "Ex. Bio." : "Ex. Radio.");
+    ui->mmResultat->setFixedHeight(bio ? 21 + 8 : 90);
+    resize(width(), bio ? 265 : 335);
+    records::Guarded([this] {
+        OpenExamList();
+        LoadExam(Num);
+    });
+    ExCompEditing = true;
+    UpdateButtons();
+    EnableEditors();
+    if (!Num.isEmpty())
+        ui->mmResultat->setFocus();
+    else
+        ui->edDate->setFocus();
+}
+
+void TfrmExComp::LoadExam(const QString& num)
+{
+    ui->edDate->setDate(QDate::currentDate());
+    ui->cmbExamen->setKeyValue(QVariant());
+    ui->mmResultat->clear();
+    if (!num.isEmpty()) {
+        kdb::TableDataset FExComp;
+        FExComp.setDatabaseName(DataPath.toStdString());
+        FExComp.setTableName("EXCOMP.DBF");
+        FExComp.open();
+        if (FExComp.locate("NUM", num)) {
+            ui->edDate->setDate(FExComp.fieldByName("DATE_EX").asDate());
+            ui->cmbExamen->setKeyValue(FExComp.fieldByName("CODE").asString());
+            ui->mmResultat->setPlainText(FExComp.fieldByName("RESULTAT").asString().trimmed());
+        }
+        FExComp.close();
+    }
+    QCoreApplication::processEvents();
+}
+
+void TfrmExComp::SetEditors(bool on)
+{
+    const QColor colour = on ? palette().color(QPalette::Active, QPalette::WindowText) : QColor(0x80, 0x80, 0x80);
+    for (QWidget* w : {static_cast<QWidget*>(ui->edDate), static_cast<QWidget*>(ui->cmbExamen),
+                       static_cast<QWidget*>(ui->mmResultat)}) {
+        w->setEnabled(on);
+        SetTextColour(w, colour);
+    }
+}
+
+void TfrmExComp::EnableEditors()
+{
+    SetEditors(true);
+}
+
+void TfrmExComp::DisableEditors()
+{
+    SetEditors(false);
+}
+
+void TfrmExComp::UpdateButtons()
+{
+    const bool e = ExCompEditing;
+    const bool r = !ui->mmResultat->toPlainText().isEmpty();
+    ui->btnNew->setEnabled(!e);
+    mnNew->setEnabled(!e);
+    ui->btnEdit->setEnabled(!e && r);
+    mnEdit->setEnabled(!e && r);
+    for (QWidget* w : {ui->btnPost, ui->btnCancel})
+        w->setEnabled(e);
+    mnPost->setEnabled(e);
+    mnCancel->setEnabled(e);
+}
+
+void TfrmExComp::btnNewClick()
+{
+    Num.clear();
+    records::Guarded([this] { LoadExam({}); });
+    EnableEditors();
+    ExCompEditing = true;
+    UpdateButtons();
+    ui->edDate->setFocus();
+}
+
+void TfrmExComp::btnEditClick()
+{
+    records::Guarded([this] { LoadExam(Num); });
+    EnableEditors();
+    ExCompEditing = true;
+    UpdateButtons();
+    ui->cmbExamen->setFocus();
+}
+
+bool TfrmExComp::ExamExists(const QString& patient, const QDate& date, const QString& code, const QString& kind)
+{
+    kdb::QueryDataset q;
+    q.setDatabaseName(DataPath.toStdString());
+    q.setSql("SELECT * FROM EXCOMP WHERE PATIENT=:PATIENT AND       DATE_EX=:DATE_EX AND       CODE=:CODE AND "
+             "      RADIOBIO=:RADIOBIO ");
+    q.setParamText("PATIENT", patient);
+    q.setParamDate("DATE_EX", date);
+    q.setParamText("CODE", code);
+    q.setParamText("RADIOBIO", kind);
+    q.open();
+    return !q.isEmpty();
+}
+
+bool TfrmExComp::btnPostClick()
+{
+    const QVariant key = ui->cmbExamen->keyValue();
+    if (!key.isValid() || key.isNull()) {
+        ShowError(QString::fromUtf8("L'Examen complémentaire est manquant !"));
+        ui->cmbExamen->setFocus();
+        return false;
+    }
+    const QString code = key.toString().trimmed();
+    ui->mmResultat->setPlainText(ui->mmResultat->toPlainText().trimmed());
+    if (ui->mmResultat->toPlainText().isEmpty()) {
+        ShowError(QString::fromUtf8("Le résultat de l'examen est manquant !"));
+        ui->mmResultat->setFocus();
+        return false;
+    }
+    bool written = false;
+    bool duplicate = false;
+    records::Guarded([&] {
+        const bool allocated = Num.trimmed().isEmpty();
+        // A new exam: its number is taken first, so that the lock also
+        // covers the check that the exam is not there already.
+        if (allocated)
+            Num = NextCode("EXCOMP", DataPath, "NUM", 6);
+        try {
+            if (allocated && ExamExists(Patient, ui->edDate->date(), code, RadioBio)) {
+                duplicate = true;
+                ReleaseCodeAllocation();
+                Num.clear();
+                return;
+            }
+            kdb::TableDataset FExComp;
+            FExComp.setDatabaseName(DataPath.toStdString());
+            FExComp.setTableName("EXCOMP.DBF");
+            FExComp.setFlushOnPost(true);
+            FExComp.open();
+            if (FExComp.locate("NUM", Num))
+                FExComp.edit();
+            else
+                FExComp.append();
+            try {
+                FExComp.fieldByName("NUM").setAsString(Num);
+                FExComp.fieldByName("PATIENT").setAsString(Patient);
+                FExComp.fieldByName("DATE_EX").setAsDate(ui->edDate->date());
+                FExComp.fieldByName("CODE").setAsString(code);
+                FExComp.fieldByName("RADIOBIO").setAsString(RadioBio);
+                FExComp.fieldByName("RESULTAT").setAsString(ui->mmResultat->toPlainText().left(kResultWidth));
+                FExComp.post();
+            } catch (...) {
+                FExComp.cancel();
+                throw;
+            }
+            FExComp.close();
+        } catch (...) {
+            if (allocated) {
+                ReleaseCodeAllocation();
+                Num.clear();
+            }
+            throw;
+        }
+        if (allocated)
+            ReleaseCodeAllocation();
+        written = true;
+    });
+    if (duplicate) {
+        ShowError(QString::fromUtf8("Cet examen a déjà été saisi !\rVeuillez vérifier S.V.P."));
+        ui->cmbExamen->setFocus();
+        return false;
+    }
+    if (!written)
+        return false;
+    records::Guarded([this] { LoadExam(Num); });
+    DisableEditors();
+    ExCompEditing = false;
+    UpdateButtons();
+    QCoreApplication::processEvents();
+    return true;
+}
+
+void TfrmExComp::btnCancelClick()
+{
+    if (Num.isEmpty()) {
+        close();
+        return;
+    }
+    records::Guarded([this] { LoadExam(Num); });
+    DisableEditors();
+    ExCompEditing = false;
+    UpdateButtons();
+}
+
+void TfrmExComp::btnRadioBioClick()
+{
+    {
+        TfrmTable frm(context_, this);
+        const bool bio = RadioBio == "B";
+        frm.TableName = bio ? "FBIO" : "FRADIO";
+        frm.Title = bio ? "Examens Biologiques" : "Examens Radiologiques";
+        frm.DatabaseName = DataPath;
+        frm.CodeLength = 3;
+        frm.exec();
+    }
+    const QVariant key = ui->cmbExamen->keyValue();
+    records::Guarded([this] { OpenExamList(); });
+    ui->cmbExamen->setKeyValue(key);
+}
+
+void TfrmExComp::mnCloseClick()
+{
+    close();
+}
+
+void TfrmExComp::closeEvent(QCloseEvent* event)
+{
+    if (closing_ || !ui->btnPost->isEnabled()) {
+        qExamen->close();
+        closing_ = true;
+        QDialog::closeEvent(event);
+        return;
+    }
+    const kui::MsgButton answer = kui::MsgYesNoCancel(
+        QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"), kui::MsgKind::Warning,
+        this);
+    if (answer == QMessageBox::Yes) {
+        if (!btnPostClick()) {
+            event->ignore();
+            return;
+        }
+        setResult(QDialog::Accepted);
+    } else if (answer == QMessageBox::No) {
+        closing_ = true;
+        if (!Num.isEmpty())
+            btnCancelClick();
+        setResult(QDialog::Rejected);
+    } else {
+        event->ignore();
+        return;
+    }
+    qExamen->close();
+    closing_ = true;
+    QDialog::closeEvent(event);
+}
+
+void TfrmExComp::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        if (ui->btnPost->isEnabled())
+            btnCancelClick();
+        else
+            close();
+        return;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TfrmExComp::contextMenuEvent(QContextMenuEvent* event)
+{
+    PopMenu_->popup(event->globalPos());
+}

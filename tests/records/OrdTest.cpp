@@ -1,0 +1,129 @@
+// The prescription editor: numbers of prescriptions and lines, lines typed
+// in the grid, deletions, driven as a user does.
+#include "RecordsFixture.h"
+
+#include "UOrd.h"
+
+#include "platform/ui/Messages.h"
+#include "platform/ui/data/DataGrid.h"
+
+#include <QLineEdit>
+#include <QMenu>
+#include <QToolButton>
+
+namespace {
+
+class OrdTest : public RecordsTest {
+protected:
+    static void AddLine(const QString& code, int num, const QString& medic, const QString& dosage = {})
+    {
+        Exec("INSERT INTO FORD (CODE, NUM, MEDIC, DOSAGE) VALUES (:C, :N, :M, :D)",
+             {{"C", code}, {"N", num}, {"M", medic}, {"D", dosage}});
+    }
+    // Types into the cell editor the grid has opened and leaves the cell
+    // as Enter does: the text is handed to the grid, the editor closed.
+    static void TypeInCell(QAbstractItemView* grid, const QString& text)
+    {
+        QApplication::processEvents();
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        ASSERT_NE(editor, nullptr);
+        for (const QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, editor, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        if (editor->text() != text)
+            editor->setText(text);
+        emit grid->itemDelegate()->commitData(editor);
+        emit grid->itemDelegate()->closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+    kui::ScopedMessageRecorder messages_;
+};
+
+TEST_F(OrdTest, ANewPrescriptionTypedInTheGridWithItsNumbers)
+{
+    TfrmOrd frm(practice_.context());
+    ShowActive(&frm);
+    EXPECT_TRUE(frm.edCode()->text().isEmpty());
+    EXPECT_FALSE(frm.grdDetail()->isEnabled());
+    EXPECT_FALSE(frm.btnAddLine()->isEnabled());
+
+    QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    EXPECT_EQ(frm.edCode()->text(), "1");
+    EXPECT_TRUE(frm.btnPost()->isEnabled());
+    EXPECT_FALSE(frm.btnAddLine()->isEnabled()); // the list is still empty
+    TypeInCell(frm.grdDetail(), "doliprane l'été");
+        QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(Rows("SELECT CODE, NUM, MEDIC FROM FORD"), QStringList{"1|1|DOLIPRANE L'éTé"});
+    EXPECT_TRUE(frm.btnAddLine()->isEnabled());
+    EXPECT_FALSE(frm.OrdIsNew);
+
+    // A second line by the button, a third by Down past the last one.
+    QTest::mouseClick(frm.btnAddLine(), Qt::LeftButton);
+    TypeInCell(frm.grdDetail(), "amoxicilline");
+    QTest::keyClick(frm.grdDetail(), Qt::Key_Down);
+    TypeInCell(frm.grdDetail(), "ventoline");
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(Rows("SELECT NUM, MEDIC FROM FORD WHERE CODE='1' ORDER BY NUM"),
+              (QStringList{"1|DOLIPRANE L'éTé", "2|AMOXICILLINE", "3|VENTOLINE"}));
+    EXPECT_EQ(Rows("SELECT MEDIC FROM FORD WHERE MEDIC='DOLIPRANE L''éTé'").size(), 1);
+
+    // Cancelling the first line of a new prescription goes back to the last.
+    QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    EXPECT_EQ(frm.edCode()->text(), "2");
+    messages_.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnCancel(), Qt::LeftButton);
+    EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Etes-vous sûr de vouloir annuler ?"));
+    EXPECT_EQ(frm.edCode()->text(), "1");
+    EXPECT_EQ(Rows("SELECT DISTINCT CODE FROM FORD"), QStringList{"1"});
+}
+
+TEST_F(OrdTest, NumbersFollowTheGreatestAndAChangedLineMovesToTheEnd)
+{
+    for (int i = 1; i <= 10; ++i)
+        AddLine(QString::number(i), 1, "MEDIC " + QString::number(i));
+    AddLine("9", 2, "SIROP", "5ML");
+    AddLine("9", 3, "GOUTTES");
+    TfrmOrd frm(practice_.context());
+    ShowActive(&frm);
+    EXPECT_EQ(frm.edCode()->text(), "9"); // the last in text order
+    EXPECT_EQ(TfrmOrd::NewOrdCode(), 11);
+
+    // Line 1 of prescription 9 changed: it becomes line 4.
+    frm.tMedic()->first();
+    ASSERT_EQ(frm.tMedic()->fieldByName("NUM").asInteger(), 1);
+    frm.grdDetail()->setFocus();
+    frm.grdDetail()->setCurrentIndex(frm.grdDetail()->model()->index(0, 2));
+    QTest::keyClick(frm.grdDetail(), Qt::Key_F2);
+    TypeInCell(frm.grdDetail(), "1CP");
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(Rows("SELECT NUM, MEDIC, DOSAGE FROM FORD WHERE CODE='9' ORDER BY NUM"),
+              (QStringList{"2|SIROP|5ML", "3|GOUTTES|", "4|MEDIC 9|1CP"}));
+}
+
+TEST_F(OrdTest, DeletingALineAndAWholePrescription)
+{
+    AddLine("1", 1, "A");
+    AddLine("2", 1, "B");
+    AddLine("2", 2, "C");
+    TfrmOrd frm(practice_.context());
+    ShowActive(&frm);
+    ASSERT_EQ(frm.edCode()->text(), "2");
+
+    frm.tMedic()->last();
+    messages_.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnDelLine(), Qt::LeftButton);
+    EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Etes-vous sûr de vouloir supprimer ce médicament ?"));
+    EXPECT_EQ(Rows("SELECT CODE, NUM, MEDIC FROM FORD ORDER BY MEDIC"), (QStringList{"1|1|A", "2|1|B"}));
+
+    // Yes then No deletes nothing; two Yes delete the prescription.
+    messages_.Answer(QMessageBox::Yes);
+    messages_.Answer(QMessageBox::No);
+    QTest::mouseClick(frm.btnDelete(), Qt::LeftButton);
+    EXPECT_EQ(Rows("SELECT CODE FROM FORD").size(), 2);
+    messages_.Answer(QMessageBox::Yes);
+    messages_.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnDelete(), Qt::LeftButton);
+    EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Confirmer la suppression de cette Ordonnance ?"));
+    EXPECT_EQ(Rows("SELECT CODE, MEDIC FROM FORD"), QStringList{"1|A"});
+    EXPECT_EQ(frm.edCode()->text(), "1");
+}
+
+} // namespace
