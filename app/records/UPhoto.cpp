@@ -5,6 +5,8 @@
 #include "UPatient.h"
 #include "app/global/AppContext.h"
 #include "app/global/global.h"
+#include "app/reports/ReportCommon.h"
+#include "app/reports/URptPhotos.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/Picture.h"
@@ -558,4 +560,16 @@ void TfrmPhoto::mnDelAllClick()
 
 void TfrmPhoto::btnPrintClick()
 {
+    kdb::QueryDataset patient;
+    patient.setDatabaseName(DataPath.toStdString());
+    patient.setSql(QStringLiteral("SELECT * FROM PATIENT\nWHERE CODE=:MyPatient"));
+    patient.setParamText("MyPatient", CurrentPatientCode);
+    patient.open();
+    const auto field = [&](const char* name) {
+        return patient.isEmpty() ? QString() : patient.fieldByName(name).asString().trimmed();
+    };
+    const QString age = AgeText(field("DN"), field("AGE"));
+    const QString name = PatientNameLine(field("SEXE"), field("NOM"), field("PRENOM"));
+    patient.close();
+    PrintPhotos(context_, PrintList, name, age);
 }
