@@ -150,8 +150,9 @@ TfrmPhoto::TfrmPhoto(AppContext& context, QWidget* parent) : QDialog(parent), co
     setObjectName(QStringLiteral("frmPhoto"));
     setWindowTitle(QStringLiteral("Photos"));
     BuildLayout();
-    // FormCreate
-    Image1Click(Image(1));
+    // FormCreate: the frame on slot 1, then the patient (which selects slot 1).
+    sqShape_->move(Image(1)->pos() - QPoint(2, 2));
+    selected_ = Image(1);
     ShowPatient();
 }
 

@@ -94,7 +94,11 @@ bool DecodeJpeg(const QByteArray& data, QSize fit, QImage& out)
     cinfo.scale_num = 1;
     cinfo.scale_denom = static_cast<unsigned>(
         ScaleDenominator(int(cinfo.image_width), int(cinfo.image_height), fit));
-    cinfo.dct_method = JDCT_ISLOW;
+    // A reduced picture is scaled again afterwards: the fast transform and
+    // plain upsampling lose nothing visible there.
+    const bool reduced = cinfo.scale_denom > 1;
+    cinfo.dct_method = reduced ? JDCT_IFAST : JDCT_ISLOW;
+    cinfo.do_fancy_upsampling = reduced ? FALSE : TRUE;
     jpeg_start_decompress(&cinfo);
     if (cinfo.output_components != 4) {
         jpeg_destroy_decompress(&cinfo);
