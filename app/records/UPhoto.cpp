@@ -374,8 +374,9 @@ void TfrmPhoto::Image1Click(TPhotoSlot* slot)
     QImage big;
     if (!slot->FileName.isEmpty())
         big = kui::LoadPicture(PhotoDir + slot->FileName);
-    imageX_->setPixmap(QPixmap::fromImage(big));
-    imageX_->resize(big.isNull() ? QSize(0, 0) : big.size());
+    const QSize size = big.isNull() ? QSize(0, 0) : big.size();
+    imageX_->setPixmap(QPixmap::fromImage(std::move(big)));
+    imageX_->resize(size);
     btnDelete_->setEnabled(slot->HasPicture());
     SelectedPhotoName = slot->FileName;
     panels_[0]->setText(slot->FileName);

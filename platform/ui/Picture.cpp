@@ -90,7 +90,12 @@ bool DecodeJpeg(const QByteArray& data, QSize fit, QImage& out)
         return false;
     }
     const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
-    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_RGBX;
+    // The rows land in QImage::Format_RGB32 (0xffRRGGBB words) as they are.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
+#else
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_XRGB;
+#endif
     cinfo.scale_num = 1;
     cinfo.scale_denom = static_cast<unsigned>(
         ScaleDenominator(int(cinfo.image_width), int(cinfo.image_height), fit));
@@ -104,8 +109,7 @@ bool DecodeJpeg(const QByteArray& data, QSize fit, QImage& out)
         jpeg_destroy_decompress(&cinfo);
         return false;
     }
-    image = new QImage(int(cinfo.output_width), int(cinfo.output_height),
-                       cmyk ? QImage::Format_RGB32 : QImage::Format_RGBX8888);
+    image = new QImage(int(cinfo.output_width), int(cinfo.output_height), QImage::Format_RGB32);
     if (image->isNull()) {
         delete image;
         jpeg_destroy_decompress(&cinfo);
