@@ -16,6 +16,7 @@
 #include "app/records/UPhoto.h"
 #include "app/global/global.h"
 #include "app/records/UListProt.h"
+#include "app/records/UListRDV.h"
 #include "checker/DbCheck.h"
 #include "platform/db/engine/Engine.h"
 #include "controls/DcLabel.h"
@@ -364,7 +365,7 @@ void TfrmMain::mnOrdonnancesClick()
 
 void TfrmMain::mnRDVClick()
 {
-    // The appointment list, one instance.
+    ShowAppointmentList(context_, ui->ClientArea);
 }
 
 void TfrmMain::mnProtocoleClick()
