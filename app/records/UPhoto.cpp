@@ -74,6 +74,15 @@ void ExecSql(const QString& sql, std::initializer_list<std::pair<const char*, QS
     q.execSql();
 }
 
+// The query `Patient` on the current patient.
+void OpenPatient(kdb::QueryDataset& patient)
+{
+    patient.setDatabaseName(DataPath.toStdString());
+    patient.setSql(QStringLiteral("SELECT * FROM PATIENT\nWHERE CODE=:MyPatient"));
+    patient.setParamText("MyPatient", CurrentPatientCode);
+    patient.open();
+}
+
 void InsertPhotoRow(int slot, const QString& name)
 {
     ExecSql(QStringLiteral("INSERT INTO FPHOTO  (CODE, NUM, PHOTO) VALUES (:CODE, :NUM, :PHOTO)"),
@@ -309,10 +318,7 @@ void TfrmPhoto::ShowPatient()
     kui::WaitCursor wait;
     lName_->clear();
     kdb::QueryDataset patient;
-    patient.setDatabaseName(DataPath.toStdString());
-    patient.setSql(QStringLiteral("SELECT * FROM PATIENT\nWHERE CODE=:MyPatient"));
-    patient.setParamText("MyPatient", CurrentPatientCode);
-    patient.open();
+    OpenPatient(patient);
     for (patient.first(); !patient.eof(); patient.next()) {
         if (patient.fieldByName("CODE").asString().trimmed() != CurrentPatientCode)
             continue;
@@ -563,10 +569,7 @@ void TfrmPhoto::mnDelAllClick()
 void TfrmPhoto::btnPrintClick()
 {
     kdb::QueryDataset patient;
-    patient.setDatabaseName(DataPath.toStdString());
-    patient.setSql(QStringLiteral("SELECT * FROM PATIENT\nWHERE CODE=:MyPatient"));
-    patient.setParamText("MyPatient", CurrentPatientCode);
-    patient.open();
+    OpenPatient(patient);
     const auto field = [&](const char* name) {
         return patient.isEmpty() ? QString() : patient.fieldByName(name).asString().trimmed();
     };
