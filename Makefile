@@ -58,6 +58,7 @@ bench: build
 	$(BUILD_DIR)/bench/report/korvale_report_bench
 	$(BUILD_DIR)/bench/rtf/korvale_rtf_bench
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/records/korvale_records_bench
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/photo/korvale_photo_bench
 
 # The file readers under libFuzzer (clang): the targets of tests/fuzz (every
 # executable named fuzz_* or *_fuzz), FUZZ_SECONDS each.

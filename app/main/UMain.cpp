@@ -13,6 +13,7 @@
 #include "app/records/UConsul.h"
 #include "app/records/UGetPatient.h"
 #include "app/records/UPatient.h"
+#include "app/records/UPhoto.h"
 #include "app/global/global.h"
 #include "app/records/UListProt.h"
 #include "app/records/UListRDV.h"
@@ -339,6 +340,14 @@ void TfrmMain::btnConsulClick()
 void TfrmMain::mnPhotoClick()
 {
     // Patient picker, then the photo slots.
+    {
+        TfrmGetPatient picker(context_, this);
+        picker.exec();
+    }
+    if (CurrentPatientCode.isEmpty())
+        return;
+    TfrmPhoto frm(context_, this);
+    frm.exec();
 }
 
 void TfrmMain::mnExRadioClick()

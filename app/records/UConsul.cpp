@@ -9,6 +9,7 @@
 #include "UExComp.h"
 #include "USelectOrd.h"
 #include "UTable.h"
+#include "platform/ui/Picture.h"
 #include "UrptConsul.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
@@ -755,11 +756,13 @@ void TfrmConsul::LoadPhotos()
             if (slot->objectName().compare(name, Qt::CaseInsensitive) != 0)
                 continue;
             const QString path = PhotoDir + file;
-            QPixmap picture;
-            if (file.isEmpty() || !QFileInfo(path).isFile() || !picture.load(path))
+            // The thumbnail is decoded at its own size; the viewer reads the file again.
+            const QImage thumb = file.isEmpty() || !QFileInfo(path).isFile() ? QImage()
+                                                                              : kui::LoadPicture(path, slot->size());
+            if (thumb.isNull())
                 break; // a picture that cannot be read is skipped
-            slot->setProperty("picture", picture);
-            slot->setPixmap(picture.scaled(slot->size(), Qt::KeepAspectRatio, Qt::SmoothTransformation));
+            slot->setProperty("picture", path);
+            slot->setPixmap(QPixmap::fromImage(thumb));
             slot->setToolTip(file);
             break;
         }
@@ -768,7 +771,8 @@ void TfrmConsul::LoadPhotos()
 
 void TfrmConsul::ImageDblClick(QLabel* slot)
 {
-    const QPixmap picture = slot->property("picture").value<QPixmap>();
+    const QString path = slot->property("picture").toString();
+    const QPixmap picture = path.isEmpty() ? QPixmap() : QPixmap::fromImage(kui::LoadPicture(path));
     if (picture.isNull())
         return;
     TfrmImage frm(picture, ui->lName->text(), this);

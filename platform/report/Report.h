@@ -156,6 +156,8 @@ class Image : public Element {
 public:
     // Reads the picture; false when the file cannot be read (nothing prints).
     bool loadFromFile(const QString& fileName);
+    // Takes a picture already read (null: nothing prints).
+    void setPicture(const QImage& picture) { picture_ = picture; }
     const QImage& picture() const { return picture_; }
     int pictureWidth() const { return picture_.width(); }
     int pictureHeight() const { return picture_.height(); }

@@ -1,0 +1,580 @@
+#include "UPhoto.h"
+
+#include "RecordsCommon.h"
+#include "UGetPatient.h"
+#include "UPatient.h"
+#include "app/global/AppContext.h"
+#include "app/global/global.h"
+#include "app/reports/ReportCommon.h"
+#include "app/reports/URptPhotos.h"
+#include "platform/db/dataset/Dataset.h"
+#include "platform/ui/Messages.h"
+#include "platform/ui/Picture.h"
+#include "platform/ui/WaitCursor.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QSaveFile>
+#include <QScrollArea>
+#include <QStatusBar>
+#include <QStyle>
+#include <QThread>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+const QSize TfrmPhoto::kThumbSize(51, 56);
+
+namespace {
+
+const char* kDragMime = "application/x-korvale-photo-slot";
+
+// The selection frame: a red dotted rectangle 2 pixels wide.
+class SelectionFrame : public QWidget {
+public:
+    using QWidget::QWidget;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QPainter p(this);
+        p.setPen(QPen(Qt::red, 2, Qt::DotLine));
+        p.drawRect(rect().adjusted(1, 1, -1, -1));
+    }
+};
+
+bool SameBytes(const QString& a, const QString& b)
+{
+    QFile fa(a), fb(b);
+    if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size())
+        return false;
+    while (!fa.atEnd())
+        if (fa.read(1 << 20) != fb.read(1 << 20))
+            return false;
+    return true;
+}
+
+void ExecSql(const QString& sql, std::initializer_list<std::pair<const char*, QString>> params)
+{
+    kdb::QueryDataset q;
+    q.setDatabaseName(DataPath.toStdString());
+    q.setSql(sql);
+    for (const auto& [name, value] : params)
+        q.setParamText(name, value);
+    q.execSql();
+}
+
+// The query `Patient` on the current patient.
+void OpenPatient(kdb::QueryDataset& patient)
+{
+    patient.setDatabaseName(DataPath.toStdString());
+    patient.setSql(QStringLiteral("SELECT * FROM PATIENT\nWHERE CODE=:MyPatient"));
+    patient.setParamText("MyPatient", CurrentPatientCode);
+    patient.open();
+}
+
+void InsertPhotoRow(int slot, const QString& name)
+{
+    ExecSql(QStringLiteral("INSERT INTO FPHOTO  (CODE, NUM, PHOTO) VALUES (:CODE, :NUM, :PHOTO)"),
+            {{"CODE", CurrentPatientCode}, {"NUM", QString::number(slot)}, {"PHOTO", name}});
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// A thumbnail.
+
+TPhotoSlot::TPhotoSlot(int tag, QWidget* parent) : QLabel(parent), tag_(tag)
+{
+    setObjectName(QStringLiteral("Image%1").arg(tag));
+    setFixedSize(TfrmPhoto::kThumbSize);
+    setAlignment(Qt::AlignCenter);
+    setAcceptDrops(true);
+}
+
+void TPhotoSlot::SetPicture(const QImage& image)
+{
+    setPixmap(QPixmap::fromImage(image));
+}
+
+void TPhotoSlot::Clear()
+{
+    clear();
+    FileName.clear();
+}
+
+void TPhotoSlot::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        pressed_ = true;
+        pressPos_ = event->position().toPoint();
+        emit clicked(this);
+    }
+}
+
+void TPhotoSlot::mouseMoveEvent(QMouseEvent* event)
+{
+    if (!pressed_ || !(event->buttons() & Qt::LeftButton) || !HasPicture())
+        return;
+    if ((event->position().toPoint() - pressPos_).manhattanLength() < 40)
+        return;
+    pressed_ = false;
+    auto* drag = new QDrag(this);
+    auto* mime = new QMimeData;
+    mime->setData(kDragMime, objectName().toUtf8());
+    drag->setMimeData(mime);
+    drag->exec(Qt::MoveAction);
+}
+
+void TPhotoSlot::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->mimeData()->hasFormat(kDragMime))
+        event->acceptProposedAction();
+}
+
+void TPhotoSlot::dropEvent(QDropEvent* event)
+{
+    auto* source = qobject_cast<TPhotoSlot*>(event->source());
+    if (!source)
+        return;
+    event->acceptProposedAction();
+    emit dropped(this, source);
+}
+
+// ---------------------------------------------------------------------------
+// The screen.
+
+TfrmPhoto::TfrmPhoto(AppContext& context, QWidget* parent) : QDialog(parent), context_(context)
+{
+    setObjectName(QStringLiteral("frmPhoto"));
+    setWindowTitle(QStringLiteral("Photos"));
+    BuildLayout();
+    // FormCreate: the frame on slot 1, then the patient (which selects slot 1).
+    sqShape_->move(Image(1)->pos() - QPoint(2, 2));
+    selected_ = Image(1);
+    ShowPatient();
+}
+
+TfrmPhoto::~TfrmPhoto() = default;
+
+void TfrmPhoto::BuildLayout()
+{
+    auto* root = new QVBoxLayout(this);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    auto* bar = new QToolBar(this);
+    auto button = [&](const char* name, const QString& hint, QStyle::StandardPixmap icon, auto slot) {
+        auto* b = new QToolButton(bar);
+        b->setObjectName(QString::fromLatin1(name));
+        b->setToolTip(hint);
+        b->setIcon(style()->standardIcon(icon));
+        connect(b, &QToolButton::clicked, this, slot);
+        bar->addWidget(b);
+        return b;
+    };
+    button("btnAdd", QStringLiteral("Ajouter une photo"), QStyle::SP_FileDialogNewFolder, &TfrmPhoto::btnAddClick);
+    btnDelete_ = button("btnDelete", QStringLiteral("Supprimer une photo"), QStyle::SP_TrashIcon,
+                        &TfrmPhoto::btnDeleteClick);
+    btnPost_ = button("btnPost", QStringLiteral("Enregistrer la photo"), QStyle::SP_DialogSaveButton,
+                      &TfrmPhoto::btnPostClick);
+    btnCancel_ = button("btnCancel", QStringLiteral("Annuler les modifications"), QStyle::SP_DialogCancelButton,
+                        &TfrmPhoto::btnCancelClick);
+    button("btnGetPatient", QStringLiteral("Sélectionner un patient"), QStyle::SP_FileDialogContentsView,
+           &TfrmPhoto::btnGetPatientClick);
+    button("btnPatient", QStringLiteral("Saisie des patients"), QStyle::SP_FileDialogDetailedView,
+           &TfrmPhoto::btnPatientClick);
+    button("btnAddtoPrint", QStringLiteral("Ajouter la photo à la file d'attente d'impression"),
+           QStyle::SP_ArrowDown, &TfrmPhoto::btnAddtoPrintClick);
+    btnPrint_ = button("btnPrint", QStringLiteral("Imprimer les photos"), QStyle::SP_FileIcon,
+                       &TfrmPhoto::btnPrintClick);
+    button("btnFermer", QStringLiteral("Fermer"), QStyle::SP_DialogCloseButton, &TfrmPhoto::reject);
+    root->addWidget(bar);
+
+    lName_ = new QLabel(this);
+    lName_->setObjectName(QStringLiteral("lName"));
+    lName_->setAlignment(Qt::AlignCenter);
+    lName_->setStyleSheet(QStringLiteral("background: black; color: white; font: bold 10pt \"Verdana\";"));
+    root->addWidget(lName_);
+
+    auto* body = new QHBoxLayout;
+    auto* thumbs = new QScrollArea(this);
+    auto* grid = new QWidget;
+    grid->setFixedSize(3 * 63 + 8, 7 * 68 + 8);
+    // The order in which a free slot is looked for is the container's.
+    const int order[kSlots] = {3, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 16, 18, 19, 20, 21};
+    for (int i = 0; i < kSlots; ++i) {
+        const int n = order[i];
+        auto* tile = new QWidget(grid);
+        tile->setStyleSheet(QStringLiteral("background: #E6E6E6;"));
+        const QPoint at(6 + ((n - 1) % 3) * 63, 6 + ((n - 1) / 3) * 68);
+        tile->setGeometry(QRect(at - QPoint(2, 2), QSize(55, 60)));
+        auto* slot = new TPhotoSlot(n, grid);
+        slot->move(at);
+        slots_[n - 1] = slot;
+        containerOrder_[i] = slot;
+        connect(slot, &TPhotoSlot::clicked, this, &TfrmPhoto::Image1Click);
+        connect(slot, &TPhotoSlot::dropped, this, &TfrmPhoto::Image1DragDrop);
+    }
+    sqShape_ = new SelectionFrame(grid);
+    sqShape_->setAttribute(Qt::WA_TransparentForMouseEvents);
+    sqShape_->resize(55, 60);
+    thumbs->setWidget(grid);
+    thumbs->setFixedWidth(grid->width() + 20);
+    body->addWidget(thumbs);
+    auto* big = new QScrollArea(this);
+    imageX_ = new QLabel;
+    imageX_->setObjectName(QStringLiteral("ImageX"));
+    big->setWidget(imageX_);
+    body->addWidget(big, 1);
+    root->addLayout(body, 1);
+
+    stBar_ = new QStatusBar(this);
+    for (int i = 0; i < 3; ++i) {
+        panels_[i] = new QLabel(stBar_);
+        panels_[i]->setMinimumWidth(i == 2 ? 300 : 100);
+        stBar_->addWidget(panels_[i]);
+    }
+    root->addWidget(stBar_);
+
+    // The popup menu.
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    auto action = [&](QWidget* owner, const QString& text, auto slot) {
+        auto* a = new QAction(text, owner);
+        connect(a, &QAction::triggered, this, slot);
+        owner->addAction(a);
+        return a;
+    };
+    action(this, QStringLiteral("Ajouter une photo"), &TfrmPhoto::btnAddClick);
+    action(this, QStringLiteral("Supprimer la photo"), &TfrmPhoto::btnDeleteClick);
+    mnPost_ = action(this, QStringLiteral("Enregistrer"), &TfrmPhoto::btnPostClick);
+    mnCancel_ = action(this, QStringLiteral("Annuler"), &TfrmPhoto::btnCancelClick);
+    action(this, QStringLiteral("Sélectionner un patient"), &TfrmPhoto::btnGetPatientClick);
+    action(this, QStringLiteral("Patients"), &TfrmPhoto::btnPatientClick);
+    auto* sub = new QMenu(QStringLiteral("Impression de photos ..."), this);
+    action(sub, QStringLiteral("Ajouter la photo à la file d'impression"), &TfrmPhoto::btnAddtoPrintClick);
+    action(sub, QStringLiteral("Ajouter toutes les photos à la file"), [this] {
+        for (TPhotoSlot* s : slots_)
+            if (!s->FileName.isEmpty() && !PrintList.contains(s->FileName))
+                PrintList.append(s->FileName);
+        ShowQueueSize();
+        UpdateButtons();
+    });
+    action(sub, QStringLiteral("Retirer la photo de la file d'impression"), &TfrmPhoto::mnDelFromSpoolClick);
+    action(sub, QStringLiteral("Retirer toutes les photos de la file"), &TfrmPhoto::mnDelAllClick);
+    action(sub, QStringLiteral("Imprimer les photos"), &TfrmPhoto::btnPrintClick);
+    addAction(sub->menuAction());
+    action(this, QStringLiteral("Fermer"), &TfrmPhoto::reject);
+    resize(760, 560);
+}
+
+QString TfrmPhoto::StatusPanel(int n) const
+{
+    return panels_[n]->text();
+}
+
+TPhotoSlot* TfrmPhoto::FindImage(const QString& name) const
+{
+    for (TPhotoSlot* s : slots_)
+        if (s->objectName().compare(name, Qt::CaseInsensitive) == 0)
+            return s;
+    return nullptr;
+}
+
+TPhotoSlot* TfrmPhoto::FirstFreeImage() const
+{
+    for (TPhotoSlot* s : containerOrder_)
+        if (!s->HasPicture())
+            return s;
+    return nullptr;
+}
+
+void TfrmPhoto::UpdateButtons()
+{
+    btnPost_->setEnabled(PhotosModified);
+    btnCancel_->setEnabled(PhotosModified);
+    mnPost_->setEnabled(PhotosModified);
+    mnCancel_->setEnabled(PhotosModified);
+    btnPrint_->setEnabled(!PrintList.isEmpty());
+}
+
+void TfrmPhoto::ShowQueueSize()
+{
+    panels_[2]->setText(QString::number(PrintList.size()) + QStringLiteral(" Photos à imprimer"));
+}
+
+void TfrmPhoto::ShowPatient()
+{
+    kui::WaitCursor wait;
+    lName_->clear();
+    kdb::QueryDataset patient;
+    OpenPatient(patient);
+    for (patient.first(); !patient.eof(); patient.next()) {
+        if (patient.fieldByName("CODE").asString().trimmed() != CurrentPatientCode)
+            continue;
+        const QDate birth = records::ReadDate(patient.fieldByName("DN").asString());
+        const QString code = patient.fieldByName("CODE").asString().trimmed();
+        const QString nom = patient.fieldByName("NOM").asString().trimmed();
+        if (birth.isValid())
+            lName_->setText(code + " - " + nom + ", " + QString::number(YearOf(QDate::currentDate()) - YearOf(birth)));
+        else
+            lName_->setText(code + " - " + nom + " " + patient.fieldByName("PRENOM").asString().trimmed() + ", "
+                            + patient.fieldByName("AGE").asString().trimmed());
+        break;
+    }
+    LoadPhotos();
+    Image1Click(Image(1));
+}
+
+void TfrmPhoto::LoadPhotos()
+{
+    for (TPhotoSlot* s : slots_)
+        s->Clear();
+    kdb::QueryDataset q;
+    q.setDatabaseName(DataPath.toStdString());
+    q.setSql(QStringLiteral("SELECT * FROM FPHOTO WHERE CODE=:CODE"));
+    q.setParamText("CODE", CurrentPatientCode);
+    q.open();
+    for (q.first(); !q.eof(); q.next()) {
+        TPhotoSlot* slot = FindImage(QStringLiteral("IMAGE") + q.fieldByName("NUM").asString().trimmed());
+        const QString name = q.fieldByName("PHOTO").asString().trimmed();
+        if (!slot || name.isEmpty() || !QFileInfo(PhotoDir + name).isFile())
+            continue;
+        const QImage thumb = kui::LoadPicture(PhotoDir + name, kThumbSize);
+        if (thumb.isNull())
+            continue;  // a file that is not a picture leaves its slot empty
+        slot->SetPicture(thumb);
+        slot->FileName = name;
+    }
+    PhotosModified = false;
+    UpdateButtons();
+}
+
+void TfrmPhoto::SavePhotos()
+{
+    kui::WaitCursor wait;
+    ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE"), {{"CODE", CurrentPatientCode}});
+    QApplication::processEvents();
+    for (TPhotoSlot* s : slots_)
+        if (!s->FileName.isEmpty())
+            InsertPhotoRow(s->Tag(), s->FileName);
+    PhotosModified = false;
+    UpdateButtons();
+}
+
+void TfrmPhoto::Image1Click(TPhotoSlot* slot)
+{
+    sqShape_->move(slot->pos() - QPoint(2, 2));
+    sqShape_->raise();
+    selected_ = slot;
+    QImage big;
+    if (!slot->FileName.isEmpty())
+        big = kui::LoadPicture(PhotoDir + slot->FileName);
+    const QSize size = big.isNull() ? QSize(0, 0) : big.size();
+    imageX_->setPixmap(QPixmap::fromImage(std::move(big)));
+    imageX_->resize(size);
+    btnDelete_->setEnabled(slot->HasPicture());
+    SelectedPhotoName = slot->FileName;
+    panels_[0]->setText(slot->FileName);
+}
+
+QString TfrmPhoto::StorePhoto(const QString& source)
+{
+    const QFileInfo info(source);
+    QString name = info.fileName();
+    const QString suffix = info.suffix().isEmpty() ? QString() : "." + info.suffix();
+    QString stem = name.left(name.size() - suffix.size());
+    auto fits = [&](const QString& n) { return n.size() <= kNameWidth; };
+    if (fits(name) && QFileInfo(PhotoDir + name).absoluteFilePath() == info.absoluteFilePath())
+        return name;  // already in PhotoDir
+    // A name that is free, or holds these very bytes already.
+    auto usable = [&](const QString& n) {
+        return fits(n) && (!QFileInfo::exists(PhotoDir + n) || SameBytes(PhotoDir + n, source));
+    };
+    if (!usable(name)) {
+        name.clear();
+        for (int i = 1; i < 100000 && name.isEmpty(); ++i) {
+            const QString tail = QStringLiteral("_%1").arg(i) + suffix;
+            const QString candidate = stem.left(kNameWidth - tail.size()) + tail;
+            if (usable(candidate))
+                name = candidate;
+        }
+        if (name.isEmpty())
+            return {};
+    }
+    if (QFileInfo::exists(PhotoDir + name))
+        return name;  // same bytes
+    QFile in(source);
+    if (!in.open(QIODevice::ReadOnly))
+        return {};
+    QSaveFile out(PhotoDir + name);
+    if (!out.open(QIODevice::WriteOnly))
+        return {};
+    while (!in.atEnd()) {
+        const QByteArray chunk = in.read(1 << 20);
+        if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
+            out.cancelWriting();
+            return {};
+        }
+    }
+    return out.commit() ? name : QString();
+}
+
+void TfrmPhoto::btnAddClick()
+{
+    const QString file = context_.choosePicture ? context_.choosePicture(this) : QString();
+    if (file.isEmpty())
+        return;
+    {
+        kui::WaitCursor wait;
+        QString oldName;
+        bool go = true;
+        if (selected_->HasPicture()) {
+            if (TPhotoSlot* free = FirstFreeImage()) {
+                selected_ = free;
+            } else {
+                oldName = selected_->FileName;
+                go = kui::MsgConfirm(QStringLiteral("Voulez-vous remplacer la photo ?"), this);
+            }
+        }
+        if (go) {
+            try {
+                const QImage thumb = kui::LoadPicture(file, kThumbSize);
+                const QString name = thumb.isNull() ? QString() : StorePhoto(file);
+                if (name.isEmpty()) {
+                    kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
+                } else {
+                    selected_->SetPicture(thumb);
+                    selected_->FileName = name;
+                    const QImage big = kui::LoadPicture(PhotoDir + name);
+                    imageX_->setPixmap(QPixmap::fromImage(big));
+                    imageX_->resize(big.size());
+                    ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE AND       PHOTO=:OLD"),
+                            {{"CODE", CurrentPatientCode}, {"OLD", oldName}});
+                    QApplication::processEvents();
+                    InsertPhotoRow(selected_->Tag(), name);
+                }
+            } catch (const std::exception&) {
+                kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
+            }
+        }
+        QThread::msleep(200);
+    }
+    QApplication::processEvents();
+}
+
+void TfrmPhoto::btnDeleteClick()
+{
+    if (!selected_)
+        return;
+    if (!kui::MsgConfirm(QStringLiteral("Etes-vous sûr de vouloir supprimer la photo ?"), this))
+        return;
+    selected_->Clear();
+    PhotosModified = true;
+    UpdateButtons();
+}
+
+void TfrmPhoto::btnPostClick()
+{
+    try {
+        SavePhotos();
+    } catch (const std::exception& e) {
+        kui::MsgPlain(kui::ExceptionText(e), this);
+    }
+}
+
+void TfrmPhoto::btnCancelClick()
+{
+    LoadPhotos();
+}
+
+void TfrmPhoto::btnGetPatientClick()
+{
+    {
+        TfrmGetPatient picker(context_, this);
+        picker.exec();
+    }
+    ShowPatient();
+}
+
+void TfrmPhoto::btnPatientClick()
+{
+    TfrmPatient frm(context_, this);
+    frm.CodePatient = CurrentPatientCode;
+    frm.exec();
+}
+
+void TfrmPhoto::Image1DragDrop(TPhotoSlot* target, TPhotoSlot* source)
+{
+    if (target == source)
+        return;
+    const QPixmap picture = source->pixmap();
+    const QString name = source->FileName;
+    source->setPixmap(target->pixmap());
+    source->FileName = target->FileName;
+    target->setPixmap(picture);
+    target->FileName = name;
+    PhotosModified = true;
+    UpdateButtons();
+}
+
+void TfrmPhoto::btnAddtoPrintClick()
+{
+    if (SelectedPhotoName.isEmpty())
+        return;
+    if (!PrintList.contains(SelectedPhotoName))
+        PrintList.append(SelectedPhotoName);
+    else
+        kui::MsgInformation(QStringLiteral("La photo est dèjà dans la file d'impression !"), this);
+    ShowQueueSize();
+    UpdateButtons();
+}
+
+void TfrmPhoto::mnDelFromSpoolClick()
+{
+    const qsizetype at = PrintList.indexOf(SelectedPhotoName);
+    if (!SelectedPhotoName.isEmpty() && at >= 0) {
+        PrintList.removeAt(at);
+        kui::MsgInformation(QStringLiteral("La photo est retirée de la file d'impression !"), this);
+        ShowQueueSize();
+        UpdateButtons();
+    } else {
+        kui::MsgInformation(QStringLiteral("La photo n'est pas dans la file d'impression !"), this);
+    }
+    QApplication::processEvents();
+}
+
+void TfrmPhoto::mnDelAllClick()
+{
+    if (PrintList.isEmpty())
+        return;
+    if (!kui::MsgConfirm(
+            QStringLiteral("Etes-vous sûr de vouloir retirer toutes les photos de la file d'impression ?"), this))
+        return;
+    PrintList.clear();
+    panels_[2]->setText(QStringLiteral("0 Photos à imprimer"));
+    UpdateButtons();
+}
+
+void TfrmPhoto::btnPrintClick()
+{
+    kdb::QueryDataset patient;
+    OpenPatient(patient);
+    const auto field = [&](const char* name) {
+        return patient.isEmpty() ? QString() : patient.fieldByName(name).asString().trimmed();
+    };
+    const QString age = AgeText(field("DN"), field("AGE"));
+    const QString name = PatientNameLine(field("SEXE"), field("NOM"), field("PRENOM"));
+    patient.close();
+    PrintPhotos(context_, PrintList, name, age);
+}

@@ -1,0 +1,118 @@
+#pragma once
+// The photo slots of a patient: 21 numbered thumbnails (FPHOTO rows, files in
+// PhotoDir), the selected photo at full size, add / replace / delete, reorder
+// by drag and drop, and the print queue of the photo sheets.
+// Added files are copied byte for byte into PhotoDir (written under a
+// temporary name, then renamed); a different file already stored under the
+// same name, or a name longer than the PHOTO column, gives the copy a free
+// name of its own, which is the one recorded.
+#include <QDialog>
+#include <QImage>
+#include <QLabel>
+#include <QStringList>
+
+#include <array>
+
+class QScrollArea;
+class QStatusBar;
+class QToolButton;
+class QAction;
+struct AppContext;
+
+// One thumbnail: the picture as shown and the file's name inside PhotoDir.
+class TPhotoSlot : public QLabel {
+    Q_OBJECT
+public:
+    TPhotoSlot(int tag, QWidget* parent);
+    int Tag() const { return tag_; }
+    QString FileName;
+    bool HasPicture() const { return !pixmap().isNull(); }
+    void SetPicture(const QImage& image);
+    void Clear();
+
+signals:
+    void clicked(TPhotoSlot* slot);
+    void dropped(TPhotoSlot* target, TPhotoSlot* source);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    int tag_;
+    QPoint pressPos_;
+    bool pressed_ = false;
+};
+
+class TfrmPhoto : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfrmPhoto(AppContext& context, QWidget* parent = nullptr);
+    ~TfrmPhoto() override;
+
+    static constexpr int kSlots = 21;
+    static constexpr int kNameWidth = 60;  // the PHOTO column
+    static const QSize kThumbSize;
+
+    // The thumbnail of slot n (1 to 21).
+    TPhotoSlot* Image(int n) const { return slots_[n - 1]; }
+    QLabel* ImageX() const { return imageX_; }
+    QLabel* lName() const { return lName_; }
+    QStatusBar* stBar() const { return stBar_; }
+    QString StatusPanel(int n) const;
+    QToolButton* btnDelete() const { return btnDelete_; }
+    QToolButton* btnPost() const { return btnPost_; }
+    QToolButton* btnCancel() const { return btnCancel_; }
+    QToolButton* btnPrint() const { return btnPrint_; }
+    TPhotoSlot* SelectedImage() const { return selected_; }
+    QString SelectedPhotoName;
+    bool PhotosModified = false;
+    // The print queue: file names inside PhotoDir, without duplicates.
+    QStringList PrintList;
+
+    TPhotoSlot* FindImage(const QString& name) const;
+    TPhotoSlot* FirstFreeImage() const;
+
+public slots:
+    void btnAddClick();
+    void btnDeleteClick();
+    void btnPostClick();
+    void btnCancelClick();
+    void btnGetPatientClick();
+    void btnPatientClick();
+    void btnAddtoPrintClick();
+    void mnDelFromSpoolClick();
+    void mnDelAllClick();
+    void btnPrintClick();
+    void Image1Click(TPhotoSlot* slot);
+    void Image1DragDrop(TPhotoSlot* target, TPhotoSlot* source);
+
+    void UpdateButtons();
+    void SavePhotos();
+    void LoadPhotos();
+    void ShowPatient();
+
+private:
+    void BuildLayout();
+    void ShowQueueSize();
+    // Copies the file into PhotoDir; the name it is stored under, empty on failure.
+    QString StorePhoto(const QString& source);
+
+    AppContext& context_;
+    std::array<TPhotoSlot*, kSlots> slots_{};
+    std::array<TPhotoSlot*, kSlots> containerOrder_{};
+    TPhotoSlot* selected_ = nullptr;
+    QLabel* imageX_ = nullptr;
+    QLabel* lName_ = nullptr;
+    QWidget* sqShape_ = nullptr;
+    QStatusBar* stBar_ = nullptr;
+    std::array<QLabel*, 3> panels_{};
+    QToolButton* btnDelete_ = nullptr;
+    QToolButton* btnPost_ = nullptr;
+    QToolButton* btnCancel_ = nullptr;
+    QToolButton* btnPrint_ = nullptr;
+    QAction* mnPost_ = nullptr;
+    QAction* mnCancel_ = nullptr;
+};

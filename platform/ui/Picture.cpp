@@ -1,0 +1,224 @@
+#include "platform/ui/Picture.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+
+#include <csetjmp>
+#include <cstdio>
+#include <jpeglib.h>
+
+namespace kui {
+
+namespace {
+
+struct JpegError {
+    jpeg_error_mgr mgr;
+    std::jmp_buf jump;
+};
+
+[[noreturn]] void JpegErrorExit(j_common_ptr cinfo)
+{
+    std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
+}
+
+void JpegSilent(j_common_ptr) {}
+
+// A progressive stream may carry thousands of tiny scans, each a pass over
+// the whole coefficient buffer: more than this many is refused.
+constexpr int kMaxScans = 500;
+
+void JpegProgress(j_common_ptr common)
+{
+    auto* cinfo = reinterpret_cast<j_decompress_ptr>(common);
+    if (cinfo->is_decompressor && cinfo->input_scan_number > kMaxScans)
+        JpegErrorExit(common);
+}
+
+bool SizeAllowed(qint64 w, qint64 h)
+{
+    return w > 0 && h > 0 && w <= kMaxPictureSide && h <= kMaxPictureSide
+        && w * h <= kMaxPicturePixels;
+}
+
+// The denominator d in {8, 4, 2, 1}, largest first, whose 1/d scale still
+// covers the reduction that fits w x h into `fit`.
+int ScaleDenominator(int w, int h, QSize fit)
+{
+    if (fit.isEmpty())
+        return 1;
+    const double s = std::min(double(fit.width()) / w, double(fit.height()) / h);
+    for (int d : {8, 4, 2})
+        if (1.0 / d >= s)
+            return d;
+    return 1;
+}
+
+QImage Reduce(QImage image, QSize fit)
+{
+    if (image.isNull() || fit.isEmpty())
+        return image;
+    if (image.width() <= fit.width() && image.height() <= fit.height())
+        return image;
+    return image.scaled(fit, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+}
+
+// setjmp/longjmp: no object with a destructor may live between the two,
+// hence the plain output buffer filled here and wrapped afterwards.
+bool DecodeJpeg(const QByteArray& data, QSize fit, QImage& out)
+{
+    jpeg_decompress_struct cinfo;
+    JpegError err;
+    jpeg_progress_mgr progress;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = JpegErrorExit;
+    err.mgr.output_message = JpegSilent;
+    progress.progress_monitor = JpegProgress;
+    QImage* volatile image = nullptr;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        delete image;
+        return false;
+    }
+    jpeg_create_decompress(&cinfo);
+    cinfo.progress = &progress;
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
+                 static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    if (!SizeAllowed(cinfo.image_width, cinfo.image_height)) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    const bool cmyk = cinfo.jpeg_color_space == JCS_CMYK || cinfo.jpeg_color_space == JCS_YCCK;
+    // The rows land in QImage::Format_RGB32 (0xffRRGGBB words) as they are.
+#if Q_BYTE_ORDER == Q_LITTLE_ENDIAN
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_BGRX;
+#else
+    cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_XRGB;
+#endif
+    cinfo.scale_num = 1;
+    cinfo.scale_denom = static_cast<unsigned>(
+        ScaleDenominator(int(cinfo.image_width), int(cinfo.image_height), fit));
+    // A reduced picture is scaled again afterwards: the fast transform and
+    // plain upsampling lose nothing visible there.
+    const bool reduced = cinfo.scale_denom > 1;
+    cinfo.dct_method = reduced ? JDCT_IFAST : JDCT_ISLOW;
+    cinfo.do_fancy_upsampling = reduced ? FALSE : TRUE;
+    jpeg_start_decompress(&cinfo);
+    if (cinfo.output_components != 4) {
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    image = new QImage(int(cinfo.output_width), int(cinfo.output_height), QImage::Format_RGB32);
+    if (image->isNull()) {
+        delete image;
+        jpeg_destroy_decompress(&cinfo);
+        return false;
+    }
+    while (cinfo.output_scanline < cinfo.output_height) {
+        JSAMPROW row = image->scanLine(int(cinfo.output_scanline));
+        jpeg_read_scanlines(&cinfo, &row, 1);
+    }
+    jpeg_finish_decompress(&cinfo);
+    const bool adobeInverted = cinfo.saw_Adobe_marker;
+    jpeg_destroy_decompress(&cinfo);
+    if (cmyk) {
+        // Adobe writes CMYK inverted: each byte is 255 - ink.
+        for (int y = 0; y < image->height(); ++y) {
+            uchar* p = image->scanLine(y);
+            auto* px = reinterpret_cast<QRgb*>(p);
+            for (int x = 0; x < image->width(); ++x, p += 4) {
+                int c = p[0], m = p[1], yy = p[2], k = p[3];
+                if (!adobeInverted) {
+                    c = 255 - c; m = 255 - m; yy = 255 - yy; k = 255 - k;
+                }
+                px[x] = qRgb(c * k / 255, m * k / 255, yy * k / 255);
+            }
+        }
+    }
+    out = std::move(*image);
+    delete image;
+    return true;
+}
+
+QImage DecodeOther(const QByteArray& data, QSize fit)
+{
+    QBuffer buffer;
+    buffer.setData(data);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setAllocationLimit(int(kMaxPicturePixels * 4 / (1 << 20)) + 1);
+    const QSize size = reader.size();
+    if (size.isValid() && !SizeAllowed(size.width(), size.height()))
+        return {};
+    if (size.isValid() && !fit.isEmpty()
+        && (size.width() > fit.width() || size.height() > fit.height())
+        && reader.supportsOption(QImageIOHandler::ScaledSize))
+        reader.setScaledSize(size.scaled(fit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    QImage image;
+    if (!reader.read(&image))
+        return {};
+    if (!SizeAllowed(image.width(), image.height()))
+        return {};
+    return image;
+}
+
+}  // namespace
+
+bool IsJpeg(const QByteArray& data)
+{
+    return data.size() >= 3 && uchar(data[0]) == 0xFF && uchar(data[1]) == 0xD8
+        && uchar(data[2]) == 0xFF;
+}
+
+QImage ReadPicture(const QByteArray& data, QSize fit)
+{
+    if (data.isEmpty() || data.size() > kMaxPictureFileBytes)
+        return {};
+    if (IsJpeg(data)) {
+        QImage image;
+        if (!DecodeJpeg(data, fit, image))
+            return {};
+        return Reduce(std::move(image), fit);
+    }
+    return Reduce(DecodeOther(data, fit), fit);
+}
+
+QImage LoadPicture(const QString& path, QSize fit)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxPictureFileBytes)
+        return {};
+    return ReadPicture(file.readAll(), fit);
+}
+
+QSize PictureSize(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray head = file.peek(3);
+    if (!IsJpeg(head)) {
+        QImageReader reader(&file);
+        return reader.size();
+    }
+    const QByteArray data = file.readAll();
+    jpeg_decompress_struct cinfo;
+    JpegError err;
+    cinfo.err = jpeg_std_error(&err.mgr);
+    err.mgr.error_exit = JpegErrorExit;
+    err.mgr.output_message = JpegSilent;
+    if (setjmp(err.jump)) {
+        jpeg_destroy_decompress(&cinfo);
+        return {};
+    }
+    jpeg_create_decompress(&cinfo);
+    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
+                 static_cast<unsigned long>(data.size()));
+    jpeg_read_header(&cinfo, TRUE);
+    const QSize size(int(cinfo.image_width), int(cinfo.image_height));
+    jpeg_destroy_decompress(&cinfo);
+    return size;
+}
+
+}  // namespace kui

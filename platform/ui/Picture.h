@@ -1,0 +1,33 @@
+#pragma once
+#include <QByteArray>
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+namespace kui {
+
+// Picture files of the screens: JPEG through the JPEG library, decoded at the
+// smallest of its scales (1/1, 1/2, 1/4, 1/8) that still covers the size the
+// picture is shown at; the bitmap formats through Qt's image reader.
+// A damaged or hostile file gives a null image: its dimensions are checked
+// against kMaxPictureSide / kMaxPicturePixels before anything is allocated.
+
+inline constexpr int kMaxPictureSide = 30000;
+inline constexpr qint64 kMaxPicturePixels = 120'000'000;   // 120 megapixels
+inline constexpr qint64 kMaxPictureFileBytes = 256LL << 20;
+
+// Reads the picture held in `data`. `fit` empty: full size. Otherwise the
+// picture is reduced (proportions kept) to fit within `fit`; it is never
+// enlarged.
+QImage ReadPicture(const QByteArray& data, QSize fit = {});
+
+// The same for a file; a missing, unreadable or over-large file gives a null image.
+QImage LoadPicture(const QString& path, QSize fit = {});
+
+// The picture's size as stored in the file (no decoding); invalid when unknown.
+QSize PictureSize(const QString& path);
+
+// True when the data begin like a JPEG stream.
+bool IsJpeg(const QByteArray& data);
+
+}  // namespace kui

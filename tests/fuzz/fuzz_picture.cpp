@@ -1,0 +1,28 @@
+// Fuzz target: the picture reader, full size and reduced to a thumbnail.
+// The damaged files it finds go to tests/ui/picture-corpus.
+#include "platform/ui/Picture.h"
+
+#include <QGuiApplication>
+
+#include <cstdint>
+#include <cstdlib>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static QGuiApplication* app = [] {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        static int argc = 1;
+        static char name[] = "fuzz_picture";
+        static char* argv[] = {name, nullptr};
+        return new QGuiApplication(argc, argv);
+    }();
+    (void)app;
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    const QImage full = kui::ReadPicture(bytes);
+    const QImage thumb = kui::ReadPicture(bytes, QSize(51, 56));
+    if (!thumb.isNull() && (thumb.width() > 51 || thumb.height() > 56))
+        std::abort();
+    if (!full.isNull() && (full.width() > kui::kMaxPictureSide || full.height() > kui::kMaxPictureSide))
+        std::abort();
+    return 0;
+}

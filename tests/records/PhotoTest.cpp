@@ -1,0 +1,244 @@
+// The photo slots driven as a user does: pictures chosen through the
+// context's picture step, boxes answered by the recording message service,
+// FPHOTO rows and PhotoDir files checked afterwards.
+#include "RecordsFixture.h"
+#include "app/records/UPhoto.h"
+#include "platform/ui/Messages.h"
+
+#include <QDir>
+#include <QFile>
+#include <QImage>
+#include <QPainter>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+namespace {
+
+class PhotoTest : public RecordsTest {
+protected:
+    void SetUp() override
+    {
+        RecordsTest::SetUp();
+        AddPatient("000001", "DUPONT", "Marie");
+        AddPatient("000002", "MARTIN", "Paul");
+        CurrentPatientCode = "000001";
+        practice_.context().choosePicture = [this](QWidget*) {
+            return chosen_.isEmpty() ? QString() : chosen_.takeFirst();
+        };
+    }
+
+    // A JPEG file of w x h in the camera folder; `tint` tells pictures apart.
+    QString Camera(const QString& name, int tint = 0, int w = 64, int h = 48)
+    {
+        QDir().mkpath(camera_.path() + "/" + QString::number(tint));
+        const QString path = camera_.path() + "/" + QString::number(tint) + "/" + name;
+        QImage im(w, h, QImage::Format_RGB32);
+        im.fill(QColor(tint * 10 % 256, 100, 200));
+        EXPECT_TRUE(im.save(path, "JPG"));
+        return path;
+    }
+    void Add(TfrmPhoto& frm, const QString& file)
+    {
+        chosen_ << file;
+        frm.btnAddClick();
+    }
+    QStringList Photos(const QString& code = "000001")
+    {
+        return Rows("SELECT NUM, PHOTO FROM FPHOTO WHERE CODE='" + code + "' ORDER BY NUM");
+    }
+    static QByteArray Bytes(const QString& path)
+    {
+        QFile f(path);
+        f.open(QIODevice::ReadOnly);
+        return f.readAll();
+    }
+
+    QStringList chosen_;
+    QTemporaryDir camera_;
+    kui::ScopedMessageRecorder messages_;
+};
+
+}  // namespace
+
+TEST_F(PhotoTest, SlotsFillInContainerOrderThenReplace)
+{
+    TfrmPhoto frm(practice_.context());
+    EXPECT_EQ(frm.lName()->text(), QStringLiteral("000001 - DUPONT, %1").arg(QDate::currentDate().year() - 1960));
+    EXPECT_FALSE(frm.btnDelete()->isEnabled());
+    EXPECT_FALSE(frm.btnPost()->isEnabled());
+    EXPECT_FALSE(frm.btnPrint()->isEnabled());
+
+    for (int i = 0; i < 4; ++i)
+        Add(frm, Camera(QStringLiteral("P%1.JPG").arg(i), i));
+    EXPECT_EQ(Photos(), QStringList({"1|P0.JPG", "2|P2.JPG", "3|P1.JPG", "4|P3.JPG"}));
+    EXPECT_EQ(messages_.Count(), 0);
+
+    for (int i = 4; i < 21; ++i)
+        Add(frm, Camera(QStringLiteral("P%1.JPG").arg(i), i));
+    EXPECT_EQ(Photos().size(), 21);
+    EXPECT_EQ(frm.FirstFreeImage(), nullptr);
+
+    // All full: the selected slot is replaced on Yes only.
+    frm.Image1Click(frm.Image(7));
+    messages_.Answer(QMessageBox::No);
+    Add(frm, Camera("NEW.JPG", 30));
+    EXPECT_EQ(messages_.Last().text, QStringLiteral("Voulez-vous remplacer la photo ?"));
+    EXPECT_FALSE(Photos().contains("7|NEW.JPG"));
+    messages_.Answer(QMessageBox::Yes);
+    Add(frm, Camera("NEW.JPG", 30));
+    const QStringList rows = Photos();
+    EXPECT_EQ(rows.size(), 21);
+    EXPECT_TRUE(rows.contains("7|NEW.JPG"));
+    EXPECT_FALSE(rows.contains("7|P7.JPG"));
+    EXPECT_EQ(frm.Image(7)->FileName, QStringLiteral("NEW.JPG"));
+
+    // A reopened screen reads them back into the same slots.
+    TfrmPhoto again(practice_.context());
+    EXPECT_EQ(again.Image(3)->FileName, QStringLiteral("P1.JPG"));
+    EXPECT_TRUE(again.Image(21)->HasPicture());
+    EXPECT_LE(again.Image(21)->pixmap().width(), TfrmPhoto::kThumbSize.width());
+    EXPECT_EQ(again.ImageX()->pixmap().size(), QSize(64, 48));  // slot 1 at full size
+}
+
+TEST_F(PhotoTest, DeleteSaveCancelAndDragDrop)
+{
+    TfrmPhoto frm(practice_.context());
+    for (int i = 0; i < 5; ++i)
+        Add(frm, Camera(QStringLiteral("P%1.JPG").arg(i), i));  // slots 1, 3, 2, 4, 5
+    frm.Image1Click(frm.Image(2));
+    messages_.Answer(QMessageBox::Yes);
+    frm.btnDeleteClick();
+    EXPECT_TRUE(frm.btnPost()->isEnabled());
+    frm.btnCancelClick();
+    EXPECT_EQ(frm.Image(2)->FileName, QStringLiteral("P2.JPG"));
+    EXPECT_FALSE(frm.btnPost()->isEnabled());
+
+    messages_.Answer(QMessageBox::Yes);
+    frm.btnDeleteClick();
+    frm.btnPostClick();
+    EXPECT_EQ(Photos(), QStringList({"1|P0.JPG", "3|P1.JPG", "4|P3.JPG", "5|P4.JPG"}));
+    EXPECT_TRUE(QFile::exists(PhotoDir + "P2.JPG"));  // the file stays
+
+    frm.Image1DragDrop(frm.Image(9), frm.Image(5));
+    EXPECT_FALSE(frm.Image(5)->HasPicture());
+    EXPECT_TRUE(frm.Image(9)->HasPicture());
+    frm.btnPostClick();
+    EXPECT_EQ(Photos(), QStringList({"1|P0.JPG", "3|P1.JPG", "4|P3.JPG", "9|P4.JPG"}));
+}
+
+TEST_F(PhotoTest, PrintQueue)
+{
+    TfrmPhoto frm(practice_.context());
+    Add(frm, Camera("A.JPG", 1));
+    frm.Image1Click(frm.Image(2));
+    frm.btnAddtoPrintClick();  // empty slot: nothing
+    EXPECT_TRUE(frm.PrintList.isEmpty());
+    frm.mnDelFromSpoolClick();
+    EXPECT_EQ(messages_.Last().text, QStringLiteral("La photo n'est pas dans la file d'impression !"));
+
+    frm.Image1Click(frm.Image(1));
+    frm.btnAddtoPrintClick();
+    frm.btnAddtoPrintClick();
+    EXPECT_EQ(messages_.Last().text, QStringLiteral("La photo est dèjà dans la file d'impression !"));
+    EXPECT_EQ(frm.PrintList, QStringList({"A.JPG"}));
+    EXPECT_EQ(frm.StatusPanel(2), QStringLiteral("1 Photos à imprimer"));
+    EXPECT_TRUE(frm.btnPrint()->isEnabled());
+    frm.mnDelFromSpoolClick();
+    EXPECT_EQ(messages_.Last().text, QStringLiteral("La photo est retirée de la file d'impression !"));
+    EXPECT_EQ(frm.StatusPanel(2), QStringLiteral("0 Photos à imprimer"));
+    EXPECT_FALSE(frm.btnPrint()->isEnabled());
+
+    // A queue of 200: the entry at position 150 is removed like the first.
+    for (int i = 0; i < 200; ++i)
+        frm.PrintList << QStringLiteral("Q%1.JPG").arg(i);
+    frm.Image1Click(frm.Image(1));
+    frm.PrintList[150] = "A.JPG";
+    frm.mnDelFromSpoolClick();
+    EXPECT_EQ(frm.PrintList.size(), 199);
+    EXPECT_FALSE(frm.PrintList.contains("A.JPG"));
+    EXPECT_EQ(frm.StatusPanel(2), QStringLiteral("199 Photos à imprimer"));
+
+    messages_.Answer(QMessageBox::No);
+    frm.mnDelAllClick();
+    EXPECT_EQ(frm.PrintList.size(), 199);
+    messages_.Answer(QMessageBox::Yes);
+    frm.mnDelAllClick();
+    EXPECT_TRUE(frm.PrintList.isEmpty());
+    EXPECT_EQ(frm.StatusPanel(2), QStringLiteral("0 Photos à imprimer"));
+}
+
+TEST_F(PhotoTest, FilesAreCopiedAsTheyAreUnderAFreeName)
+{
+    // Bytes after the picture's end (as cameras leave) survive: no re-encoding.
+    const QString first = Camera("IMG_0001.JPG", 1);
+    {
+        QFile f(first);
+        f.open(QIODevice::Append);
+        f.write("trailing camera data");
+    }
+    {
+        TfrmPhoto frm(practice_.context());
+        Add(frm, first);
+    }
+    EXPECT_EQ(Bytes(PhotoDir + "IMG_0001.JPG"), Bytes(first));
+
+    // Another patient's camera reuses the name: a free name, the first file kept.
+    CurrentPatientCode = "000002";
+    const QString second = Camera("IMG_0001.JPG", 2);
+    const QString quoted = Camera("l'épaule.jpg", 3);
+    const QString longName = Camera(QString(70, 'x') + ".jpg", 4);
+    const QString damaged = camera_.path() + "/broken.jpg";
+    {
+        QFile f(damaged);
+        f.open(QIODevice::WriteOnly);
+        f.write(Bytes(second).left(200));
+    }
+    TfrmPhoto frm(practice_.context());
+    Add(frm, second);
+    Add(frm, quoted);
+    Add(frm, longName);
+    EXPECT_EQ(Bytes(PhotoDir + "IMG_0001.JPG"), Bytes(first));
+    const QStringList rows = Photos("000002");
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[0], "1|IMG_0001_1.JPG");
+    EXPECT_EQ(Bytes(PhotoDir + "IMG_0001_1.JPG"), Bytes(second));
+    EXPECT_EQ(rows[1], "2|" + QString(70, 'x').left(TfrmPhoto::kNameWidth - 6) + "_1.jpg");
+    EXPECT_EQ(rows[2], QStringLiteral("3|l'épaule.jpg"));
+    EXPECT_EQ(Photos("000001"), QStringList({"1|IMG_0001.JPG"}));
+
+    // The same file added again is not copied twice.
+    Add(frm, first);
+    EXPECT_TRUE(Photos("000002").contains("4|IMG_0001.JPG"));
+    EXPECT_FALSE(QFile::exists(PhotoDir + "IMG_0001_2.JPG"));
+
+    // A damaged picture: the message, no row, no file.
+    Add(frm, damaged);
+    EXPECT_EQ(messages_.Last().text, QStringLiteral("Format d'image incorrect !"));
+    EXPECT_EQ(Photos("000002").size(), 4);
+    EXPECT_FALSE(QFile::exists(PhotoDir + "broken.jpg"));
+
+    // Reloaded with the quoted name, then saved and read again.
+    TfrmPhoto again(practice_.context());
+    EXPECT_EQ(again.Image(3)->FileName, QStringLiteral("l'épaule.jpg"));
+    again.Image1DragDrop(again.Image(6), again.Image(3));
+    again.btnPostClick();
+    EXPECT_TRUE(Photos("000002").contains(QStringLiteral("6|l'épaule.jpg")));
+}
+
+TEST_F(PhotoTest, PatientWithoutBirthDateAndMissingFiles)
+{
+    AddPatient("000003", "BERNARD", "Luc", "00/00/1950", "74");
+    CurrentPatientCode = "000003";
+    Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000003', '4', 'gone.jpg')");
+    QFile junk(PhotoDir + "junk.jpg");
+    junk.open(QIODevice::WriteOnly);
+    junk.write("not a picture");
+    junk.close();
+    Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000003', '5', 'junk.jpg')");
+    TfrmPhoto frm(practice_.context());
+    EXPECT_EQ(frm.lName()->text(), QStringLiteral("000003 - BERNARD Luc, 74"));
+    EXPECT_FALSE(frm.Image(4)->HasPicture());
+    EXPECT_FALSE(frm.Image(5)->HasPicture());
+    EXPECT_EQ(messages_.Count(), 0);
+}

@@ -1,0 +1,104 @@
+// Pictures of the photo screens: JPEG decoded at a reduced scale keeps its
+// content and proportions; damaged, truncated and hostile files (corpus/ and
+// every cut of a sound file) give a null picture, never a crash or a huge
+// allocation.
+#include "platform/ui/Picture.h"
+#include "tests/support/TestApplication.h"
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPainter>
+
+namespace {
+
+// A 1600 x 1200 picture: red with a blue lower-right quarter.
+QByteArray QuarterJpeg(int w = 1600, int h = 1200)
+{
+    QImage im(w, h, QImage::Format_RGB32);
+    im.fill(Qt::red);
+    QPainter(&im).fillRect(w / 2, h / 2, w - w / 2, h - h / 2, Qt::blue);
+    QByteArray out;
+    QBuffer buf(&out);
+    buf.open(QIODevice::WriteOnly);
+    im.save(&buf, "JPG", 90);
+    return out;
+}
+
+bool Near(QRgb c, QColor want)
+{
+    return std::abs(qRed(c) - want.red()) < 40 && std::abs(qGreen(c) - want.green()) < 40
+        && std::abs(qBlue(c) - want.blue()) < 40;
+}
+
+const QString kCorpus = QStringLiteral(KORVALE_SOURCE_DIR "/tests/ui/picture-corpus/");
+
+}  // namespace
+
+TEST(Picture, JpegReducedToItsFrameKeepsContentAndProportions)
+{
+    TestApplication();
+    const QByteArray jpeg = QuarterJpeg();
+    for (QSize fit : {QSize(51, 56), QSize(365, 378), QSize(800, 600), QSize(1000, 1000)}) {
+        const QImage im = kui::ReadPicture(jpeg, fit);
+        ASSERT_FALSE(im.isNull());
+        const QSize want = QSize(1600, 1200).scaled(fit, Qt::KeepAspectRatio);
+        EXPECT_LE(std::abs(im.width() - want.width()), 1) << fit.width();
+        EXPECT_LE(std::abs(im.height() - want.height()), 1) << fit.width();
+        EXPECT_TRUE(Near(im.pixel(im.width() / 4, im.height() / 4), Qt::red));
+        EXPECT_TRUE(Near(im.pixel(im.width() * 3 / 4, im.height() * 3 / 4), Qt::blue));
+    }
+    // Full size, and a frame larger than the picture: never enlarged.
+    EXPECT_EQ(kui::ReadPicture(jpeg).size(), QSize(1600, 1200));
+    EXPECT_EQ(kui::ReadPicture(jpeg, QSize(4000, 4000)).size(), QSize(1600, 1200));
+}
+
+TEST(Picture, CorpusFilesReadOrRefuse)
+{
+    TestApplication();
+    struct Want { const char* file; QSize size; };
+    const Want wants[] = {
+        {"sound.jpg", {40, 30}}, {"progressive.jpg", {40, 30}}, {"gray.jpg", {40, 30}},
+        {"sound.png", {40, 30}}, {"huge.jpg", {0, 0}}, {"huge.bmp", {0, 0}}, {"garbage.jpg", {0, 0}},
+    };
+    for (const Want& w : wants) {
+        const QImage im = kui::LoadPicture(kCorpus + w.file);
+        EXPECT_EQ(im.size(), w.size) << w.file;
+        if (!im.isNull()) {
+            EXPECT_TRUE(Near(im.pixel(35, 25), Qt::blue) || QString(w.file) == "gray.jpg") << w.file;
+        }
+    }
+    // Whatever else lies in the corpus (files found by fuzzing) reads without harm.
+    for (const QString& f : QDir(kCorpus).entryList(QDir::Files)) {
+        const QImage im = kui::LoadPicture(kCorpus + f, QSize(51, 56));
+        EXPECT_LE(im.width(), 51) << f.toStdString();
+    }
+    EXPECT_TRUE(kui::LoadPicture(kCorpus + "absent.jpg").isNull());
+    EXPECT_EQ(kui::PictureSize(kCorpus + "sound.jpg"), QSize(40, 30));
+}
+
+TEST(Picture, EveryCutAndDamageOfAJpegIsHarmless)
+{
+    TestApplication();
+    const QByteArray jpeg = QuarterJpeg(160, 120);
+    QElapsedTimer t;
+    t.start();
+    for (qsizetype n = 0; n < jpeg.size(); n += 7) {
+        const QImage im = kui::ReadPicture(jpeg.left(n), QSize(51, 56));
+        if (!im.isNull()) {
+            EXPECT_LE(im.width(), 51);
+        }
+        QByteArray damaged = jpeg;
+        damaged[n] = char(~damaged[n]);
+        const QImage d = kui::ReadPicture(damaged);
+        if (!d.isNull()) {
+            EXPECT_EQ(d.size(), QSize(160, 120));
+        }
+    }
+    // A hostile header claiming 65000 x 65000 is refused before any allocation.
+    const QImage huge = kui::LoadPicture(kCorpus + "huge.jpg");
+    EXPECT_TRUE(huge.isNull());
+}
