@@ -70,6 +70,26 @@ bool Filled()
     }
 }
 
+void AppendPatient(kdb::Table& t, long n, std::mt19937& rng)
+{
+    const QString nom = QString::fromLatin1(kNoms[rng() % 26]) + QString::number(rng() % 1000);
+    t.append({Code6(n), QString::number(n), nom, QStringLiteral("JEAN"), QStringLiteral("%1 RUE HAUTE").arg(rng() % 200),
+              QStringLiteral("0102030405"),
+              QDate(2000, 1, 1).addDays(-static_cast<int>(rng() % 30000)).toString(QStringLiteral("dd/MM/yyyy")),
+              QStringLiteral("40"), QString(), rng() % 2 ? "M" : "F", QStringLiteral("A+"),
+              QStringLiteral("ENSEIGNANT"), QStringLiteral("RAS"), QStringLiteral("RAS")});
+}
+
+// The practice of one patient, without any consultation: the consultation
+// saved on it writes the same rows and syncs as on the big one.
+void FillOnePatient(long code)
+{
+    std::mt19937 rng(7);
+    auto t = kdb::engine::openTable(DataPath.toStdString(), "Patient.DBF");
+    AppendPatient(*t, code, rng);
+    t->flush();
+}
+
 void Fill(long patients)
 {
     std::mt19937 rng(7);
@@ -78,14 +98,8 @@ void Fill(long patients)
     ex.exclusive = true;
     {
         auto t = kdb::engine::openTable(DataPath.toStdString(), "Patient.DBF", ex);
-        for (long i = 0; i < patients; ++i) {
-            const QString nom = QString::fromLatin1(kNoms[rng() % 26]) + QString::number(rng() % 1000);
-            t->append({Code6(i + 1), QString::number(i + 1), nom, QStringLiteral("JEAN"),
-                       QStringLiteral("%1 RUE HAUTE").arg(rng() % 200), QStringLiteral("0102030405"),
-                       base.addDays(-static_cast<int>(rng() % 30000)).toString(QStringLiteral("dd/MM/yyyy")),
-                       QStringLiteral("40"), QString(), rng() % 2 ? "M" : "F", QStringLiteral("A+"),
-                       QStringLiteral("ENSEIGNANT"), QStringLiteral("RAS"), QStringLiteral("RAS")});
-        }
+        for (long i = 0; i < patients; ++i)
+            AppendPatient(*t, i + 1, rng);
         t->flush();
     }
     auto t = kdb::engine::openTable(DataPath.toStdString(), "Cons.DBF", ex);
@@ -114,8 +128,11 @@ struct Action {
     std::function<void()> run;
 };
 
-// The actions, each on the practice in use; patient is a CODE that exists
-// in the big practice and not in the empty one.
+// The patient a consultation is saved for: in both practices, so that the
+// save writes on both (the other actions' patient is only in the big one).
+constexpr long kSavingPatient = 25001;
+
+// The actions, each on the practice in use.
 std::vector<double> RunActions(const std::vector<Action>& actions)
 {
     std::vector<double> ms;
@@ -151,7 +168,7 @@ std::vector<Action> Actions(AppContext& context)
              TfrmConsul frm(context);
          }},
         {"consultations: save a new one", [&] {
-             CurrentPatientCode = Code6(25001);
+             CurrentPatientCode = Code6(kSavingPatient);
              TfrmConsul frm(context);
              frm.btnAddClick();
              frm.btnPostClick();
@@ -175,6 +192,7 @@ int main(int argc, char** argv)
     try {
         UsePractice(emptyHome);
         CreateTables();
+        FillOnePatient(kSavingPatient);
         const std::vector<Action> actions = Actions(context);
         const std::vector<double> empty = RunActions(actions);
 
