@@ -52,6 +52,7 @@ BENCH_DIR ?= $(BUILD_DIR)/bench-data
 bench: build
 	$(BUILD_DIR)/bench/memory/bench_memory $(BENCH_SCALE) $(BENCH_DIR)
 	$(BUILD_DIR)/bench/sql/korvale_sql_bench $(BENCH_SCALE) $(BENCH_DIR)
+	$(BUILD_DIR)/bench/rdv/korvale_rdv_bench $(BENCH_SCALE) $(BENCH_DIR)
 	$(BUILD_DIR)/bench/storage/bench_storage
 	$(BUILD_DIR)/bench/mdx/mdx_bench
 	$(BUILD_DIR)/bench/report/korvale_report_bench

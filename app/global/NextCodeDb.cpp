@@ -19,34 +19,41 @@ std::string lockPath;
 bool lockHeld = false;
 int allocationTimeoutMs = 15000;
 
-// The key column through a query ordered by the column.
+// The key column without a tag on it: its greatest value and each lookup
+// through a statement of their own (one pass over the table each, no sort).
 class QueryKeyColumn : public KeyColumn {
 public:
     QueryKeyColumn(const QString& tableName, const QString& databaseName, const QString& fieldName)
-        : field_(fieldName.toStdString())
+        : table_(tableName), database_(databaseName.toStdString()), field_(fieldName)
     {
-        query_.setDatabaseName(databaseName.toStdString());
-        query_.setSql(QStringLiteral("SELECT ") + fieldName + QStringLiteral(" FROM ") + tableName +
-                      QStringLiteral(" ") + QStringLiteral("ORDER BY ") + fieldName);
-        query_.open();
     }
     QString LastValue() override
     {
-        if (query_.isEmpty())
-            return {};
-        query_.last();
-        return query_.fieldByName(field_).asString().trimmed();
+        kdb::QueryDataset query;
+        query.setDatabaseName(database_);
+        query.setSql(QStringLiteral("SELECT MAX(") + field_ + QStringLiteral(") AS LAST_CODE FROM ") + table_);
+        query.open();
+        return query.isEmpty() ? QString() : query.field(0).asString().trimmed();
     }
     bool Contains(const QString& value) override
     {
-        query_.first();
-        return query_.locate(field_, value);
+        kdb::QueryDataset query;
+        query.setDatabaseName(database_);
+        query.setSql(QStringLiteral("SELECT ") + field_ + QStringLiteral(" FROM ") + table_ + QStringLiteral(" WHERE ") +
+                     field_ + QStringLiteral("=:CODE"));
+        query.setParamText("CODE", value);
+        query.open();
+        for (query.first(); !query.eof(); query.next())
+            if (query.field(0).asString() == value)
+                return true;
+        return false;
     }
     void Abandon() override { ReleaseCodeAllocation(); }
 
 private:
-    kdb::QueryDataset query_;
-    std::string field_;
+    QString table_;
+    std::string database_;
+    QString field_;
 };
 
 // The key column through the table's tag on it: the last key in tag order

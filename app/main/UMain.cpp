@@ -15,6 +15,7 @@
 #include "app/records/UPatient.h"
 #include "app/global/global.h"
 #include "app/records/UListProt.h"
+#include "app/records/UListRDV.h"
 #include "checker/DbCheck.h"
 #include "platform/db/engine/Engine.h"
 #include "controls/DcLabel.h"
@@ -355,7 +356,7 @@ void TfrmMain::mnOrdonnancesClick()
 
 void TfrmMain::mnRDVClick()
 {
-    // The appointment list, one instance.
+    ShowAppointmentList(context_, ui->ClientArea);
 }
 
 void TfrmMain::mnProtocoleClick()

@@ -5,6 +5,7 @@
 
 #include "app/global/AppContext.h"
 #include "app/global/global.h"
+#include "app/records/UListRDV.h"
 #include "checker/DbCheck.h"
 #include "platform/db/core/Table.h"
 #include "platform/db/database/Database.h"
@@ -103,9 +104,10 @@ void TfrmMain::MaintainDatabase(bool reindex)
     }
     QCoreApplication::processEvents();
 
-    // The appointment list, once it exists, is released here so that the
-    // exclusive openings below can succeed; the tables kept open between
-    // statements are closed too, the files being rewritten below.
+    // The appointment list is released so that the exclusive openings
+    // below can succeed; the tables kept open between statements are
+    // closed too, the files being rewritten below.
+    ReleaseAppointmentList();
     std::exception_ptr failure;
     int treated = 0;
     try {

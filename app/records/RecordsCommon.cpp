@@ -4,8 +4,10 @@
 #include "platform/db/core/DbError.h"
 #include "platform/os/Abort.h"
 #include "platform/ui/Formats.h"
+#include "platform/ui/Messages.h"
 
 #include <QDate>
+#include <QDialog>
 #include <QLineEdit>
 
 namespace records {
@@ -38,6 +40,20 @@ void Guarded(const std::function<void()>& action)
     } catch (const std::exception& e) {
         ShowError(QString::fromUtf8(e.what()));
     }
+}
+
+int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const std::function<void()>& discard)
+{
+    const kui::MsgButton answer = kui::MsgYesNoCancel(
+        QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"), kui::MsgKind::Warning,
+        parent);
+    if (answer == QMessageBox::Yes)
+        return save() ? QDialog::Accepted : -1;
+    if (answer == QMessageBox::No) {
+        discard();
+        return QDialog::Rejected;
+    }
+    return -1;
 }
 
 QDate ReadDate(const QString& text)

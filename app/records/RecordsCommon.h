@@ -28,6 +28,13 @@ void ForceUpperCase(QLineEdit* edit);
 // failure is shown in the error box, so no exception leaves the slot.
 void Guarded(const std::function<void()>& action);
 
+// The close guard of an entry screen whose edits are not saved: asks
+// "Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"
+// (warning, Yes/No/Cancel). Yes runs save (false: the screen stays), No
+// runs discard. Answers the dialog's result (Accepted for Yes, Rejected
+// for No), or -1 when the screen stays open.
+int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const std::function<void()>& discard);
+
 // A day of the calendar from dd/mm/yyyy; invalid when the text is none.
 QDate ReadDate(const QString& text);
 

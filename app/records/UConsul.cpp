@@ -236,6 +236,22 @@ void TfrmConsul::LoadPatient()
 
 void TfrmConsul::ShowConsultation()
 {
+    ReleaseConsLock();
+    FillEditors();
+    ConsState_ = u'B';
+    UpdateButtons();
+}
+
+void TfrmConsul::ReleaseConsLock()
+{
+    if (!consEdit_.active())
+        return;
+    consEdit_.cancel();
+    consEdit_.close();
+}
+
+void TfrmConsul::FillEditors()
+{
     const bool none = !qConsul_.active() || qConsul_.isEmpty() || qConsul_.recNo() == 0;
     if (none) {
         for (QLineEdit* e : {ui->edDate, ui->edPoids, ui->edTA, ui->edTemp, ui->edDEP})
@@ -256,8 +272,6 @@ void TfrmConsul::ShowConsultation()
         ui->edNB->setPlainText(text("NB"));
         ConsId_ = text("ID_CONS");
     }
-    ConsState_ = u'B';
-    UpdateButtons();
 }
 
 void TfrmConsul::UpdateButtons()
@@ -314,10 +328,29 @@ void TfrmConsul::btnEditClick()
 {
     if (ConsId_.isEmpty())
         return;
-    // The edits start from the consultation as it is now (another
-    // workstation may have changed it since it was shown).
+    // The consultation's record lock is taken first: another workstation
+    // changing it is told so; the edits then start from the consultation as
+    // it is now (another workstation may have changed it since it was shown).
     records::Guarded([this] {
         const QString id = ConsId_;
+        ReleaseConsLock();
+        consEdit_.setDatabaseName(DataPath.toStdString());
+        consEdit_.setTableName("Cons.DBF");
+        consEdit_.setIndexFieldNames("ID_CONS");
+        consEdit_.open();
+        const uint32_t rec = consEdit_.table()->findKey("ID_CONS", id.toLongLong());
+        if (!rec || !consEdit_.gotoRecord(rec)
+            || consEdit_.fieldByName("PATIENT").asString().trimmed() != CurrentPatientCode.trimmed()) {
+            consEdit_.close();
+            ShowConsultation(); // deleted meanwhile
+            return;
+        }
+        try {
+            consEdit_.edit();
+        } catch (...) {
+            consEdit_.close();
+            throw;
+        }
         qConsul_.afterScroll = nullptr;
         try {
             OpenHistory();
@@ -329,9 +362,11 @@ void TfrmConsul::btnEditClick()
             throw;
         }
         qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
-        ShowConsultation();
-        if (ConsId_ != id)
-            return; // deleted meanwhile
+        FillEditors();
+        if (ConsId_ != id) {
+            ShowConsultation(); // not among the patient's consultations any more
+            return;
+        }
         ConsState_ = u'E';
         UpdateButtons();
         ui->edMotif->setFocus();
@@ -374,24 +409,35 @@ void TfrmConsul::btnPostClick()
                     "INSERT INTO CONS.DBF        (ID_CONS, PATIENT, DCONS, MOTIF, TA,         DIAG, TRT1, POIDS, "
                     "DEP, TEMP, NB ) VALUES (:ID_CONS, :PATIENT, :DCONS, :MOTIF, :TA,         :DIAG, :TRT1, :POIDS, "
                     ":DEP, :TEMP, :NB )"));
-            } else {
+                q.setParamInteger("ID_CONS", id);
+                q.setParamText("PATIENT", CurrentPatientCode.trimmed());
+                q.setParamDate("DCONS", date);
+                q.setParamText("MOTIF", Cut(ui->edMotif->toPlainText(), 100));
+                q.setParamText("TA", Cut(ui->edTA->text(), 10));
+                q.setParamText("DIAG", Cut(ui->edDiag->toPlainText(), 250));
+                q.setParamText("TRT1", Cut(ui->edTrt->toPlainText(), 250));
+                q.setParamText("POIDS", Cut(ui->edPoids->text(), 10));
+                q.setParamText("DEP", Cut(ui->edDEP->text(), 20));
+                q.setParamText("TEMP", Cut(ui->edTemp->text(), 10));
+                q.setParamText("NB", Cut(ui->edNB->toPlainText(), 250));
+                q.execSql();
+            } else if (consEdit_.state() == kdb::DatasetState::Edit) {
+                // written through the record lock the edit holds
                 id = ConsId_.toLongLong();
-                q.setSql(QStringLiteral("UPDATE CONS.DBF SET        DCONS=:DCONS, MOTIF=:MOTIF, TA=:TA,        "
-                                        "DIAG=:DIAG, TRT1=:TRT1, DEP=:DEP,        POIDS=:POIDS, TEMP=:TEMP, NB=:NB "
-                                        "WHERE ID_CONS=:ID_CONS AND PATIENT=:PATIENT"));
+                consEdit_.fieldByName("DCONS").setAsDate(date);
+                consEdit_.fieldByName("MOTIF").setAsString(Cut(ui->edMotif->toPlainText(), 100));
+                consEdit_.fieldByName("TA").setAsString(Cut(ui->edTA->text(), 10));
+                consEdit_.fieldByName("DIAG").setAsString(Cut(ui->edDiag->toPlainText(), 250));
+                consEdit_.fieldByName("TRT1").setAsString(Cut(ui->edTrt->toPlainText(), 250));
+                consEdit_.fieldByName("POIDS").setAsString(Cut(ui->edPoids->text(), 10));
+                consEdit_.fieldByName("DEP").setAsString(Cut(ui->edDEP->text(), 20));
+                consEdit_.fieldByName("TEMP").setAsString(Cut(ui->edTemp->text(), 10));
+                consEdit_.fieldByName("NB").setAsString(Cut(ui->edNB->toPlainText(), 250));
+                consEdit_.post();
+                consEdit_.close();
+            } else {
+                return; // no lock held: nothing is written
             }
-            q.setParamInteger("ID_CONS", id);
-            q.setParamText("PATIENT", CurrentPatientCode.trimmed());
-            q.setParamDate("DCONS", date);
-            q.setParamText("MOTIF", Cut(ui->edMotif->toPlainText(), 100));
-            q.setParamText("TA", Cut(ui->edTA->text(), 10));
-            q.setParamText("DIAG", Cut(ui->edDiag->toPlainText(), 250));
-            q.setParamText("TRT1", Cut(ui->edTrt->toPlainText(), 250));
-            q.setParamText("POIDS", Cut(ui->edPoids->text(), 10));
-            q.setParamText("DEP", Cut(ui->edDEP->text(), 20));
-            q.setParamText("TEMP", Cut(ui->edTemp->text(), 10));
-            q.setParamText("NB", Cut(ui->edNB->toPlainText(), 250));
-            q.execSql();
         } catch (...) {
             if (inserting)
                 ReleaseCodeAllocation();
@@ -493,6 +539,7 @@ void TfrmConsul::btnFermerClick()
 
 void TfrmConsul::done(int result)
 {
+    ReleaseConsLock();
     for (kdb::QueryDataset* q : {&qConsul_, &Patient_, &qExRadioBio_, &qExBio_, &qExRadio_, &qBio_, &qRadio_})
         q->close();
     QDialog::done(result);

@@ -3,7 +3,9 @@
 // the patient's exams, history and photos around them. Consultations are
 // written with parameterised statements; the number of a new one (the
 // highest ID_CONS + 1) is taken under the table's allocation lock, held
-// until its row is written, so two workstations never share a number.
+// until its row is written, so two workstations never share a number. A
+// consultation being modified is held under its record lock, read again
+// under it and written through it.
 #include <QDialog>
 
 #include "platform/db/dataset/Dataset.h"
@@ -63,6 +65,8 @@ private:
     void LoadPatient();
     void OpenHistory();
     void ShowConsultation();
+    void FillEditors();
+    void ReleaseConsLock();
     void UpdateButtons();
     void PickList(const QString& title, const QString& sql, class QPlainTextEdit* editor);
     void OpenExamDates();
@@ -78,6 +82,9 @@ private:
     QMenu* PopMenu_;
     QMenu* PopMnPrint_;
     kdb::QueryDataset qConsul_, Patient_, qExRadioBio_, qExBio_, qExRadio_, qBio_, qRadio_;
+    // The consultation being modified, held under its record lock (in Edit)
+    // from Modifier until it is saved or the edit ends.
+    kdb::TableDataset consEdit_;
     QChar ConsState_ = u'B';
     QString ConsId_;
     QString examsPatient_ = QStringLiteral("\x01"); // patient of the exam lists

@@ -1,6 +1,7 @@
 #include "UPROT.h"
 #include "ui_UPROT.h"
 
+#include "RecordsCommon.h"
 #include "UGetPatient.h"
 #include "UProtText.h"
 #include "app/global/NextCode.h"
@@ -400,23 +401,15 @@ void TfrmPROT::closeEvent(QCloseEvent* event)
         QDialog::closeEvent(event);
         return;
     }
-    const kui::MsgButton answer = kui::MsgYesNoCancel(
-        QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"), kui::MsgKind::Warning,
-        this);
-    if (answer == QMessageBox::Yes) {
-        if (!btnPostClick()) {
-            event->ignore();
-            return;
-        }
-        setResult(QDialog::Accepted);
-    } else if (answer == QMessageBox::No) {
+    const int code = records::AskUnsavedClose(this, [this] { return btnPostClick(); }, [this] {
         if (!NumProt.isEmpty())
             btnCancelClick();
-        setResult(QDialog::Rejected);
-    } else {
+    });
+    if (code < 0) {
         event->ignore();
         return;
     }
+    setResult(code);
     Patient->close();
     closing_ = true;
     event->accept();

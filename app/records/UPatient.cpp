@@ -474,20 +474,8 @@ void TfrmPatient::Timer1Timer()
 {
     if (Editing(Patient_) || !Patient_.active())
         return;
-    records::Guarded([this] {
-        Patient_.disableControls();
-        try {
-            const QString code = Patient_.isEmpty() ? QString() : Patient_.fieldByName("CODE").asString();
-            Patient_.close();
-            Patient_.open();
-            if (!code.isEmpty())
-                LocateCode(code);
-        } catch (...) {
-            Patient_.enableControls();
-            throw;
-        }
-        Patient_.enableControls();
-    });
+    // the rows around the current one, read again through the tag
+    records::Guarded([this] { Patient_.refresh(); });
 }
 
 // The record of that CODE through the table's tag on CODE (exact).
@@ -505,7 +493,7 @@ bool TfrmPatient::LocateCode(const QString& code)
 
 void TfrmPatient::ShowRecordCount()
 {
-    const int count = Patient_.active() ? Patient_.recordCount() : 0;
+    const int count = Patient_.active() ? Patient_.approximateRecordCount() : 0;
     // A currency amount without decimals: blanks between the thousands.
     ui->stBar->showMessage(kui::FormatFloat(count, 0, true) + QStringLiteral("  Enregistrementss"));
 }

@@ -61,6 +61,14 @@ QStringList MenuTexts(QMenu* menu)
 
 class MainWindowTest : public MainFixture {
 protected:
+    // The practice has no tables here: the appointment list is not opened
+    // when the window is shown.
+    TfrmMain& Create()
+    {
+        TfrmMain& frm = MainFixture::Create();
+        DisplayRdv = false;
+        return frm;
+    }
     void TearDown() override
     {
         MainFixture::TearDown();

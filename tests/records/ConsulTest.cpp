@@ -251,4 +251,59 @@ TEST_F(ConsulTest, ExamsPageListsTheDatesAndDeletesAnExam)
     EXPECT_TRUE(ui->btnDelRadio->isEnabled());
 }
 
+
+// Two workstations modifying one consultation: the second is told another
+// one is changing it and writes nothing; once the first has saved (or
+// cancelled, or closed), the second starts from the saved values.
+TEST_F(ConsulTest, ModifyTakesTheRecordLockAndStartsFromTheCurrentValues)
+{
+    CurrentPatientCode = "000001";
+    TfrmConsul first(practice_.context());
+    NewConsultation(first, "15/03/2024", "toux", "rhume");
+    TfrmConsul second(practice_.context());
+    ShowActive(&second);
+    ASSERT_EQ(second.ConsId(), "1");
+
+    ShowActive(&first);
+    first.btnEditClick();
+    ASSERT_EQ(first.ConsState(), u'E');
+    ShowActive(&second);
+    second.btnEditClick();
+    ASSERT_GT(practice_.messages().Count(), 0);
+    EXPECT_EQ(practice_.messages().Last().text.left(40), "Cet enregistrement est en cours de modif");
+    EXPECT_EQ(second.ConsState(), u'B');
+    EXPECT_TRUE(second.form()->edMotif->isReadOnly());
+
+    ShowActive(&first);
+    first.form()->edMotif->moveCursor(QTextCursor::End);
+    Type(first.form()->edMotif, " grasse");
+    first.btnPostClick();
+    EXPECT_EQ(first.ConsState(), u'B');
+
+    // the second starts from the first's save, and its own is kept
+    ShowActive(&second);
+    second.btnEditClick();
+    ASSERT_EQ(second.ConsState(), u'E');
+    EXPECT_EQ(second.form()->edMotif->toPlainText(), "toux grasse");
+    second.form()->edDiag->selectAll();
+    Type(second.form()->edDiag, "bronchite");
+    ShowActive(&first);
+    first.btnEditClick(); // held by the second now
+    EXPECT_EQ(first.ConsState(), u'B');
+    ShowActive(&second);
+    second.btnPostClick();
+    EXPECT_EQ(Rows("SELECT MOTIF, DIAG FROM CONS.DBF WHERE ID_CONS=1"), QStringList{"toux grasse|bronchite"});
+
+    // cancel and close give the lock back
+    second.btnEditClick();
+    second.btnCancelClick();
+    ShowActive(&first);
+    first.btnEditClick();
+    EXPECT_EQ(first.ConsState(), u'E');
+    first.close();
+    ShowActive(&second);
+    second.btnEditClick();
+    EXPECT_EQ(second.ConsState(), u'E');
+}
+
 } // namespace

@@ -17,17 +17,7 @@ namespace {
 
 class MainCommandsTest : public RecordsTest {
 protected:
-    // Picks the patient whose name starts with text in the picker.
-    static std::function<void(QWidget*)> Pick(const QString& text)
-    {
-        return [text](QWidget* w) {
-            auto* picker = qobject_cast<TfrmGetPatient*>(w);
-            ASSERT_NE(picker, nullptr);
-            picker->edNom()->setText(text);
-            QTest::keyClick(picker->edNom(), Qt::Key_Return);
-            picker->grdPatientDblClick();
-        };
-    }
+    static std::function<void(QWidget*)> Pick(const QString& text) { return PickPatient(text); }
 };
 
 TEST_F(MainCommandsTest, PatientsAndConsultationsOpenTheChosenPatientAndNothingWhenCancelled)

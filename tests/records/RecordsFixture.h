@@ -1,6 +1,7 @@
 #pragma once
 // A practice with its tables for the record screens' tests, and the small
 // acts of a user: typing into a widget, answering the next modal dialog.
+#include "UGetPatient.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/db/dataset/Dataset.h"
@@ -11,7 +12,9 @@
 
 #include <QApplication>
 #include <QDialog>
+#include <QLineEdit>
 #include <QPointer>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 #include <QWidget>
@@ -111,6 +114,43 @@ protected:
             rows << f.join('|');
         }
         return rows;
+    }
+
+    // Picks, in the patient picker, the patient whose name starts with text.
+    static std::function<void(QWidget*)> PickPatient(const QString& text)
+    {
+        return [text](QWidget* w) {
+            auto* picker = qobject_cast<TfrmGetPatient*>(w);
+            ASSERT_NE(picker, nullptr);
+            picker->edNom()->setText(text);
+            QTest::keyClick(picker->edNom(), Qt::Key_Return);
+            picker->grdPatientDblClick();
+        };
+    }
+
+    // Runs the disabled test group `group` of this program once per mark,
+    // each in a process of its own on this practice (KORVALE_WORKER_HOME,
+    // KORVALE_WORKER_MARK), all at once; waits for them, each must pass.
+    static void RunWorkers(const QString& group, const QStringList& marks)
+    {
+        QList<QProcess*> workers;
+        for (const QString& mark : marks) {
+            auto* p = new QProcess;
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("KORVALE_WORKER_HOME", AppDir);
+            env.insert("KORVALE_WORKER_MARK", mark);
+            env.insert("QT_QPA_PLATFORM", "offscreen");
+            p->setProcessEnvironment(env);
+            p->setProcessChannelMode(QProcess::MergedChannels);
+            p->start(QCoreApplication::applicationFilePath(),
+                     {"--gtest_filter=" + group + ".*", "--gtest_also_run_disabled_tests"});
+            workers << p;
+        }
+        for (QProcess* p : workers) {
+            EXPECT_TRUE(p->waitForFinished(300000));
+            EXPECT_EQ(p->exitCode(), 0) << p->readAll().toStdString();
+            delete p;
+        }
     }
 
     // Types text into the focused widget w, key by key.

@@ -264,16 +264,71 @@ void Dataset::refresh() {
     checkBrowseMode();
     uint32_t h = currentHandle();
     int row = cur_;
-    resetRows();
-    repositionOn(h, row);
+    // the rows before the current one that were read, read again (bounded)
+    const int before = std::min(row, 4 * kBatch);
+    rereadBase();
+    const int sought = windowOn(h);
+    if (sought > 0) {
+        cur_ = 0;
+    } else if (sought == 0 && !rows_.empty()) {
+        cur_ = 0;  // the row is gone: the one that follows it
+    } else if (sought == 0 && loadBefore(1, false) > 0) {
+        cur_ = static_cast<int>(rows_.size()) - 1;  // it was the last one
+    } else {
+        resetRows();
+        repositionOn(h, row);
+    }
+    if (cur_ >= 0 && !headLoaded_ && before > 0) loadBefore(before, false);
+    bof_ = cur_ <= 0 && headLoaded_;
+    eof_ = cur_ < 0;
     notifyReset();
 }
 
 void Dataset::resetRows() {
     rows_.clear();
     exhausted_ = false;
+    headLoaded_ = true;
     rewindBase();
 }
+
+int Dataset::windowOn(uint32_t handle) {
+    if (!handle || !seekBase(handle)) return -1;
+    rows_.clear();
+    exhausted_ = false;
+    headLoaded_ = false;
+    cur_ = -1;
+    loadUpTo(0);
+    return !rows_.empty() && rows_.front() == handle ? 1 : 0;
+}
+
+int Dataset::loadBefore(int count, bool notify) {
+    int added = 0;
+    std::vector<uint32_t> batch, taken;
+    while (!headLoaded_ && (count < 0 || added < count)) {
+        batch.clear();
+        const int want = count < 0 ? 4 * kBatch : std::max(1, std::min(kBatch, count - added));
+        const bool more = fetchBaseBackward(batch, want);
+        for (uint32_t h : batch)
+            if (accepts(h)) { taken.push_back(h); ++added; }
+        if (!more) headLoaded_ = true;
+    }
+    if (added == 0) return 0;
+    std::reverse(taken.begin(), taken.end());
+    rows_.insert(rows_.begin(), taken.begin(), taken.end());
+    if (cur_ >= 0) cur_ += added;
+    if (insertPos_ >= 0) insertPos_ += added;
+    if (beforeInsert_ >= 0) beforeInsert_ += added;
+    if (notify) notifyReset();
+    return added;
+}
+
+void Dataset::loadRowsBefore(int count) {
+    if (active() && count > 0) loadBefore(count);
+}
+
+bool Dataset::seekBase(uint32_t) { return false; }
+
+bool Dataset::fetchBaseBackward(std::vector<uint32_t>&, int) { return false; }
 
 bool Dataset::loadUpTo(int row) {
     std::vector<uint32_t> batch;
@@ -408,6 +463,10 @@ void Dataset::scrolled() {
 void Dataset::first() {
     if (!active()) return;
     checkBrowseMode();
+    if (!headLoaded_) {
+        resetRows();
+        notifyReset();
+    }
     bof_ = true;
     eof_ = !loadUpTo(0);
     cur_ = eof_ ? -1 : 0;
@@ -442,6 +501,10 @@ int Dataset::moveBy(int distance) {
         }
         bof_ = false;
     } else {
+        if (target < 0 && !headLoaded_) {
+            const int added = loadBefore(-target + kBatch);
+            target += added;  // cur_ moved up as well
+        }
         if (target < 0) {
             target = 0;
             bof_ = true;
@@ -468,6 +531,12 @@ bool Dataset::isEmpty() {
     return !loadUpTo(0);
 }
 
+bool Dataset::atFirstRow() {
+    if (!active() || cur_ < 0 || state_ != DatasetState::Browse) return false;
+    if (cur_ == 0 && !headLoaded_) loadBefore(kBatch);
+    return cur_ == 0;
+}
+
 bool Dataset::atLastRow() {
     if (!active() || cur_ < 0 || state_ != DatasetState::Browse) return false;
     return !loadUpTo(cur_ + 1);
@@ -475,12 +544,23 @@ bool Dataset::atLastRow() {
 
 int Dataset::recordCount() {
     if (!active()) return 0;
+    loadBefore(-1);
     loadAll();
     return static_cast<int>(rows_.size());
 }
 
+int Dataset::approximateRecordCount() {
+    if (!active()) return 0;
+    if (!filtered_ && state_ == DatasetState::Browse) {
+        const int n = quickCount();
+        if (n >= 0) return n;
+    }
+    return recordCount();
+}
+
 int Dataset::recNo() const {
     if (state_ == DatasetState::Insert) return 0;
+    if (cur_ >= 0 && !headLoaded_) const_cast<Dataset*>(this)->loadBefore(-1);
     return cur_ >= 0 ? cur_ + 1 : 0;
 }
 
@@ -525,6 +605,7 @@ bool Dataset::locate(const std::string& fieldName, const QVariant& value, Locate
     checkBrowseMode();
     Field& f = fieldByName(fieldName);
     if (f.isLookup()) throw EDatabaseError("Field '" + fieldName + "' cannot be searched");
+    loadBefore(-1);
     for (int row = 0; loadUpTo(row); ++row) {
         if (!matches(f.index(), rows_[static_cast<size_t>(row)], value, options)) continue;
         cur_ = row;
@@ -538,13 +619,39 @@ bool Dataset::locate(const std::string& fieldName, const QVariant& value, Locate
 bool Dataset::gotoRecord(uint32_t physicalRecNo) {
     if (!active() || physicalRecNo == 0) return false;
     checkBrowseMode();
-    for (int row = 0; loadUpTo(row); ++row) {
-        if (rows_[static_cast<size_t>(row)] != physicalRecNo) continue;
+    auto on = [&](int row) {
         cur_ = row;
-        bof_ = eof_ = false;
+        bof_ = row == 0 && headLoaded_;
+        eof_ = false;
         scrolled();
         return true;
+    };
+    const auto it = std::find(rows_.begin(), rows_.end(), physicalRecNo);
+    if (it != rows_.end()) return on(static_cast<int>(it - rows_.begin()));
+    const uint32_t was = currentHandle();
+    const int wasRow = cur_;
+    const int sought = windowOn(physicalRecNo);
+    if (sought > 0) {
+        // a batch before it too, so that a view shows the row with some before it
+        cur_ = 0;
+        loadBefore(kBatch, false);
+        notifyReset();
+        return on(cur_);
     }
+    if (sought == 0) {
+        // no such row (deleted, filtered out): back on the row the cursor was on
+        if (windowOn(was) > 0) {
+            cur_ = 0;
+        } else {
+            resetRows();
+            repositionOn(was, wasRow);
+        }
+        notifyReset();
+        return false;
+    }
+    // no seeking here: the rest of the rows are read
+    for (int row = static_cast<int>(rows_.size()); loadUpTo(row); ++row)
+        if (rows_[static_cast<size_t>(row)] == physicalRecNo) return on(row);
     return false;
 }
 
@@ -553,6 +660,7 @@ QVariant Dataset::lookup(const std::string& keyField, const QVariant& key, const
     Field& k = fieldByName(keyField);
     Field& r = fieldByName(resultField);
     if (key.isNull() || !key.isValid()) return {};
+    loadBefore(-1);
     for (int row = 0; loadUpTo(row); ++row)
         if (matches(k.index(), rows_[static_cast<size_t>(row)], key, {}))
             return fieldValue(r.index(), rows_[static_cast<size_t>(row)], nullptr);

@@ -19,6 +19,12 @@
 // - Rows are read on demand: a table's rows come from its tag (or physical
 //   order), a query's as its statement reads them (sql::Query), as the
 //   cursor or a view needs them; RecordCount reads them all.
+// - The rows read form a window. A table dataset moved to a record
+//   (gotoRecord, refresh) finds it through its tag, O(log n), and reads the
+//   rows around it as the cursor or a view goes on in either direction: the
+//   window then starts at that record and grows at its front when the
+//   cursor goes back before it (the rows' numbers move up by the rows read;
+//   rowsReset tells the views).
 #include <QDate>
 #include <QObject>
 #include <QString>
@@ -118,7 +124,10 @@ public:
     bool active() const { return state_ != DatasetState::Inactive; }
     void setActive(bool a) { a ? open() : close(); }
     DatasetState state() const { return state_; }
-    // Closes and reopens, keeping the current row when it still exists.
+    // Reads the rows again (a table re-reads its header first, so records
+    // another program appended are seen), keeping the current row when it
+    // still exists, else the one that follows it. A table dataset finds the
+    // row through its tag and reads again only the rows around it.
     void refresh();
 
     // ---- navigation ----------------------------------------------------------
@@ -131,17 +140,24 @@ public:
     bool bof() const;
     bool isEmpty();
     // The cursor is on the first / last row (false without a row).
-    bool atFirstRow() const { return active() && cur_ == 0 && state_ == DatasetState::Browse; }
+    bool atFirstRow();
     bool atLastRow();
     int recordCount();         // reads every row
-    int recNo() const;         // 1-based position, 0 when there is no current row
+    // Without a filter, a table's physical record count less the records
+    // deleted through this dataset (no row read: records another program
+    // deleted are still counted); else recordCount().
+    int approximateRecordCount();
+    // 1-based position, 0 when there is no current row. With a window that
+    // does not start at the first row, the rows before it are read first.
+    int recNo() const;
     void setRecNo(int recNo);
     // A table's record number of the current row (the position for a query).
     virtual uint32_t physicalRecNo() const;
 
     bool locate(const std::string& fieldName, const QVariant& value, LocateOptions options = {});
-    // Moves to the row of this physicalRecNo() (found by the rows' handles,
-    // no field is read); false, not moving, when no row holds it.
+    // Moves to the row of this physicalRecNo(): among the rows read, else
+    // through a table's tag (the window then starts at that row); false,
+    // not moving, when no row holds it.
     bool gotoRecord(uint32_t physicalRecNo);
     // Finds a row without moving the cursor: the matching row's value of
     // resultField, or a null QVariant.
@@ -189,6 +205,10 @@ public:
     int loadedRowCount() const;        // rows read so far, plus the row being inserted
     bool allRowsLoaded() const { return exhausted_; }
     void loadMoreRows(int count);
+    // Rows before the window: whether all are read, and reading up to count
+    // more of them (the rows' numbers then move up: rowsReset).
+    bool allRowsBeforeLoaded() const { return headLoaded_; }
+    void loadRowsBefore(int count);
     QVariant valueAt(int row, int field);
     int currentRow() const;            // -1 when there is none
     // Moves the cursor to the row (posting a modified record first).
@@ -215,6 +235,17 @@ protected:
     virtual bool fetchBase(std::vector<uint32_t>& out, int max) = 0;
     // Starts the reading of the base rows again from the first.
     virtual void rewindBase() = 0;
+    // Positions the reading on this record: the next fetchBase starts with
+    // it and fetchBaseBackward reads the rows before it, nearest first.
+    // False when the dataset cannot (the rows are then read from the first).
+    virtual bool seekBase(uint32_t handle);
+    // Appends up to `max` base rows before those read, nearest first; false
+    // when none are left.
+    virtual bool fetchBaseBackward(std::vector<uint32_t>& out, int max);
+    // The rows without a filter, counted without reading them; -1 unknown.
+    virtual int quickCount() { return -1; }
+    // Called by refresh() before the rows are read again.
+    virtual void rereadBase() {}
     virtual QVariant baseValue(uint32_t handle, int field) = 0;
     // Writes the record; handle 0 for a new one. Answers the record's handle.
     virtual uint32_t writeRecord(uint32_t handle, const std::vector<QVariant>& values);
@@ -230,6 +261,10 @@ protected:
     virtual void unlockRow(uint32_t handle);
 
     uint32_t currentHandle() const;
+    // The filter FIELD='value' in force (field -1 when none or not
+    // filtered); a date field's value is a QDate, a text field's its text.
+    int filterFieldInForce() const { return filtered_ ? filterField_ : -1; }
+    const QVariant& filterValueInForce() const { return filterValue_; }
     static QVariant toColumnValue(const QVariant& v, const FieldInfo& c);
     Database& database() { return database_ ? *database_ : Database::of(directory_); }
 
@@ -238,6 +273,13 @@ private:
     bool accepts(uint32_t handle);
     bool loadUpTo(int row);      // makes row available; false when there is no such row
     void loadAll();
+    // Reads up to count rows before the window (all when count < 0) and
+    // answers how many were added; notifies the views when some were.
+    int loadBefore(int count, bool notify = true);
+    // A window starting at this record through seekBase: 1 when it is its
+    // first row; 0 leaves the window at the row that follows; -1 when the
+    // dataset cannot seek (the rows are left as they are).
+    int windowOn(uint32_t handle);
     void resetRows();
     void scrolled();
     void notifyReset();
@@ -273,6 +315,7 @@ private:
 
     std::vector<uint32_t> rows_;   // handles of the visible rows read so far
     bool exhausted_ = false;
+    bool headLoaded_ = true;       // the window starts at the first row
     int cur_ = -1;                 // current row, -1 when none
     bool bof_ = true, eof_ = true;
 
@@ -322,6 +365,8 @@ protected:
     void doClose() override;
     std::vector<FieldInfo> baseColumns() const override;
     bool fetchBase(std::vector<uint32_t>& out, int max) override;
+    // Reads a filter FIELD='value' through the tag on FIELD when the order
+    // allows it (physical order or that tag's).
     void rewindBase() override;
     QVariant baseValue(uint32_t handle, int field) override;
     uint32_t writeRecord(uint32_t handle, const std::vector<QVariant>& values) override;
@@ -330,15 +375,35 @@ protected:
     std::string displayName() const override { return tableName_; }
     bool lockRow(uint32_t handle) override;
     void unlockRow(uint32_t handle) override;
+    bool seekBase(uint32_t handle) override;
+    bool fetchBaseBackward(std::vector<uint32_t>& out, int max) override;
+    int quickCount() override;
+    void rereadBase() override;
 
 private:
+    // The tag cursor on this record's entry, found by its key: 1 on it; 0
+    // on the entry that follows where it would be (an index that dropped
+    // it); -1 when the key cannot be built.
+    int positionOn(TagCursor& cursor, uint32_t handle);
+
     std::string tableName_, indexFields_, indexName_;
+    std::string tagName_;          // the order's tag
     bool exclusive_ = false, readOnly_ = false, flushOnPost_ = false;
     std::shared_ptr<Table> table_;
     std::unique_ptr<TagCursor> tag_;
     int tagField_ = -1;            // the order's key field, -1 for a key of several fields
     bool tagStarted_ = false;
+    bool tagPositioned_ = false;   // tag_ is on the next row to hand
     uint32_t nextPhysical_ = 1;
+    // reading backward from a record found by seekBase
+    std::unique_ptr<TagCursor> back_;
+    uint32_t backAnchor_ = 0;      // the record the backward reading starts before
+    bool backPositioned_ = false;
+    uint32_t prevPhysical_ = 0;    // physical order: the next record backward
+    uint32_t deletedHere_ = 0;     // records deleted through this dataset since it opened
+    bool restricted_ = false;      // the rows come from restrictedRecs_
+    std::vector<uint32_t> restrictedRecs_;
+    size_t nextRestricted_ = 0;
 };
 
 // The rows of a SELECT; INSERT, UPDATE and DELETE run through execSql().
@@ -367,11 +432,17 @@ protected:
     void doClose() override;
     std::vector<FieldInfo> baseColumns() const override;
     bool fetchBase(std::vector<uint32_t>& out, int max) override;
-    void rewindBase() override { handed_ = 0; }
+    // Reopens the statement when the filter it reads through changed.
+    void rewindBase() override;
     QVariant baseValue(uint32_t handle, int field) override;
     std::string displayName() const override { return "query"; }
 
 private:
+    // The statement with the dataset's filter as a condition of its own
+    // (sql::ColumnFilter), so a tag on the column reads only those rows.
+    void openStatement();
+    QString statementFilter() const { return filtered() ? filter().trimmed() : QString(); }
+    QString openFilter_;                 // the filter the open statement reads through
     QString sql_;
     sql::Params params_;
     std::unique_ptr<sql::Query> query_;  // the open statement, its rows read on demand

@@ -15,12 +15,31 @@ void QueryDataset::setSql(const QString& text) {
 
 void QueryDataset::setSql(const QStringList& lines) { setSql(lines.join("\r\n")); }
 
-void QueryDataset::doOpen() {
+void QueryDataset::doOpen() { openStatement(); }
+
+void QueryDataset::openStatement() {
     query_.reset();
-    auto q = std::make_unique<sql::Query>(database(), sql_.toStdString(), params_);
+    const QString filter = statementFilter();
+    sql::ColumnFilter cf;
+    const int eq = filter.indexOf('=');
+    if (eq > 0) {
+        const QString value = filter.mid(eq + 1).trimmed();
+        if (value.size() >= 2 && value.startsWith('\'') && value.endsWith('\'')) {
+            cf.column = filter.left(eq).trimmed().toStdString();
+            cf.value = value.mid(1, value.size() - 2).replace("''", "'");
+        }
+    }
+    auto q = std::make_unique<sql::Query>(database(), sql_.toStdString(), params_,
+                                          cf.column.empty() ? nullptr : &cf);
     if (!q->isSelect()) throw EDatabaseError("The statement does not return rows; use execSql");
     plan_ = q->plan();
     query_ = std::move(q);
+    openFilter_ = filter;
+    handed_ = 0;
+}
+
+void QueryDataset::rewindBase() {
+    if (query_ && statementFilter() != openFilter_) openStatement();
     handed_ = 0;
 }
 

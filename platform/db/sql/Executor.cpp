@@ -81,6 +81,7 @@ int Executor::tableOfQualifier(const std::string& q) const {
 void Executor::bind(Expr& e) {
     switch (e.kind) {
         case Expr::Column: {
+            if (e.table >= 0 && e.field >= 0) return;  // bound already
             if (!e.qualifier.empty()) {
                 e.table = tableOfQualifier(e.qualifier);
                 e.field = tabs_[static_cast<size_t>(e.table)].table->fieldIndex(e.name);

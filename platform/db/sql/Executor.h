@@ -87,6 +87,9 @@ public:
     // the rows' own bytes hold what is read; a short result keeps the map
     // warm for the next statement. Set before openSelect().
     void keepRowsForLater() { releaseBehind_ = true; }
+    // The rows whose result column equals the value (see Query); set
+    // before openSelect().
+    void filterOn(const ColumnFilter& filter) { filter_ = filter; }
 
     // Runs the statement; with planOnly, only chooses how the tables are read.
     ExecResult run(bool planOnly);
@@ -107,6 +110,8 @@ public:
 private:
     // ---- tables and names --------------------------------------------------
     void openTables();
+    // Adds the condition of filter_ to the WHERE clause when it can be one.
+    void addFilterCondition();
     const FieldInfo& column(int table, int field) const;
     int tableOfQualifier(const std::string& q) const;
     void bind(Expr& e);
@@ -240,6 +245,7 @@ private:
     Statement st_;
     bool planOnly_ = false;
     bool releaseBehind_ = false;
+    ColumnFilter filter_;
     std::vector<StmtTable> tabs_;
     std::vector<Compiled> conds_;
     std::vector<RowCache> cache_;

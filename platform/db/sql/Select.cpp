@@ -52,6 +52,7 @@ struct RawMax {
 void Executor::openSelect(bool planOnly) {
     planOnly_ = planOnly;
     openTables();
+    addFilterCondition();
     compile();
     // select list
     size_t maxCount = 0;
@@ -105,6 +106,55 @@ void Executor::openSelect(bool planOnly) {
         }
     }
     gatherAll(orderFirst);
+}
+
+void Executor::addFilterCondition() {
+    if (filter_.column.empty()) return;
+    for (const SelectItem& si : st_.items)
+        if (!si.star && si.expr.kind == Expr::Max) return;
+    Expr col;
+    bool found = false;
+    for (const SelectItem& si : st_.items) {
+        if (si.star) continue;
+        const std::string name = !si.alias.empty() ? si.alias : si.expr.kind == Expr::Column ? si.expr.name : si.expr.text;
+        if (!sameName(name, filter_.column)) continue;
+        if (si.expr.kind != Expr::Column) return;
+        col = si.expr;
+        found = true;
+        break;
+    }
+    if (!found) {
+        bool star = false;
+        for (const SelectItem& si : st_.items) star = star || si.star;
+        if (!star) return;
+        col.kind = Expr::Column;
+        col.name = QString::fromStdString(filter_.column).toUpper().toStdString();
+        col.text = filter_.column;
+    }
+    try {
+        bind(col);
+    } catch (const EDBEngineError&) {
+        return;  // not a column of one table: the caller filters
+    }
+    Expr value;
+    value.kind = Expr::Literal;
+    const Kind kind = kindOfColumn(column(col.table, col.field));
+    if (kind == Kind::Date) {
+        const QDate d = parseDisplayDate(filter_.value);
+        if (!d.isValid()) return;
+        value.literal = d;
+    } else if (kind == Kind::Text && tabs_[static_cast<size_t>(col.table)].rawKind[static_cast<size_t>(col.field)] == 'C') {
+        const QString text = trimRight(filter_.value);
+        if (text.isEmpty()) return;
+        value.literal = text;
+        value.literalIsText = true;
+    } else {
+        return;
+    }
+    Condition c;
+    c.lhs = std::move(col);
+    c.rhs = std::move(value);
+    st_.where.push_back(std::move(c));
 }
 
 bool Executor::orderedBy(int table, const Access& a, const Expr* orderFirst) const {
@@ -461,9 +511,10 @@ void Executor::selectMax(size_t count) {
 
 // ---- Query --------------------------------------------------------------
 
-Query::Query(Database& db, const std::string& sqlText, const Params& params)
+Query::Query(Database& db, const std::string& sqlText, const Params& params, const ColumnFilter* filter)
     : params_(params), ex_(std::make_unique<Executor>(db, sqlText, params_)) {
     ex_->keepRowsForLater();
+    if (filter) ex_->filterOn(*filter);
     if (ex_->isSelect()) ex_->openSelect(false);
 }
 

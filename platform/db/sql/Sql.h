@@ -71,12 +71,25 @@ class Executor;
 // (so a row shows what its records hold at that moment). The tables stay
 // open while the query lives. A query that must sort or deduplicate reads
 // every row at the first fetch.
+// A dataset's filter "COLUMN='value'" handed to a query: the rows whose
+// result column equals the value (a date column's value as dd/mm/yyyy).
+struct ColumnFilter {
+    std::string column;
+    QString value;
+};
+
 class Query {
 public:
     // Parses the statement and, for a SELECT, opens its tables and plans it;
     // raises what execute() raises for the statement's names and values.
     // Another statement is neither run nor planned (see isSelect()).
-    Query(Database& db, const std::string& sqlText, const Params& params = {});
+    // With a filter, the statement reads only the rows whose column equals
+    // the value where it can say so as a condition (a plain character or
+    // date column of a statement without MAX; then a tag on that column
+    // is used), and all of them otherwise: the caller filters the rows
+    // all the same.
+    Query(Database& db, const std::string& sqlText, const Params& params = {},
+          const ColumnFilter* filter = nullptr);
     ~Query();
     Query(const Query&) = delete;
     Query& operator=(const Query&) = delete;

@@ -2,6 +2,7 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QScrollBar>
 
 #include "platform/os/Abort.h"
 
@@ -31,8 +32,21 @@ DatasetModel* DataGrid::bind(Dataset* dataset, std::vector<GridColumn> columns) 
     connect(m, &DatasetModel::currentRowChanged, this, &DataGrid::followDataset);
     connect(m, &QAbstractItemModel::modelReset, this, [this] { followDataset(model_->dataset()->currentRow()); });
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, &DataGrid::onSelectionChanged);
+    connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &DataGrid::onScrolled, Qt::UniqueConnection);
     followDataset(dataset->currentRow());
     return m;
+}
+
+// At the top of rows that do not start at the dataset's first row, the rows
+// before them are read (the model is reset on them, the current row kept).
+void DataGrid::onScrolled(int value) {
+    Dataset* ds = model_ ? model_->dataset() : nullptr;
+    if (!ds || !ds->active() || ds->allRowsBeforeLoaded() || value != verticalScrollBar()->minimum()) return;
+    try {
+        ds->loadRowsBefore(model_->fetchSize());
+    } catch (const std::exception& e) {
+        emit moveFailed(QString::fromUtf8(e.what()));
+    }
 }
 
 void DataGrid::followDataset(int row) {

@@ -24,6 +24,7 @@ signals:
 private:
     void followDataset(int row);
     void onSelectionChanged();
+    void onScrolled(int value);
 
     DatasetModel* model_ = nullptr;
     bool syncing_ = false;

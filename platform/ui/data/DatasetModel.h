@@ -52,6 +52,7 @@ public:
     void setReadOnly(bool on) { readOnly_ = on; }
     // Rows read per fetch.
     void setFetchSize(int rows) { fetchSize_ = rows; }
+    int fetchSize() const { return fetchSize_; }
     // Text of the last refused edit (a bad date, a number, an engine error).
     const QString& lastError() const { return lastError_; }
 

@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 
+#include "MemTable.h"
 #include "PracticeFiles.h"
 #include "dataset/Dataset.h"
 #include "engine/Engine.h"
@@ -465,6 +466,171 @@ TEST(DatasetOnFiles, QueryRowsAreReadOnDemandAndKeepWhatTheyRead) {
     notRows.setSql("DELETE FROM EXCOMP");
     EXPECT_THROW(notRows.open(), EDatabaseError);
     EXPECT_EQ(sql::execute(dir, "SELECT NUM FROM EXCOMP").result.rows.size(), 400u);
+}
+
+// A filter COLUMN='value' on a query is read through the column's tag: the
+// join reads that day's appointments only, and switching the filter off or
+// to another day gives the other rows back.
+TEST_F(DatasetLayer, QueryFilterIsReadThroughTheTag) {
+    QueryDataset q;
+    q.setDatabase(db.database);
+    q.setSql(QStringList{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM + ', ' + PRENOM)",
+                         "FROM FRDV, PATIENT", "WHERE PATIENT=CODE", "ORDER BY DATE_RDV, HRE_RDV"});
+    q.setFilter("DATE_RDV='05/03/2024'");
+    q.setFiltered(true);
+    q.open();
+    const auto nums = [&q] {
+        QStringList out;
+        for (q.first(); !q.eof(); q.next()) out << q.fieldByName("NUM").asString();
+        return out;
+    };
+    EXPECT_EQ(nums(), (QStringList{"000002", "000001"}));
+    EXPECT_NE(q.plan().find("FRDV: seek tag DATE_RDV"), std::string::npos) << q.plan();
+    q.setFilter("DATE_RDV='01/03/2024'");
+    EXPECT_EQ(nums(), QStringList{"000004"});
+    q.setFiltered(false);
+    EXPECT_EQ(nums(), (QStringList{"000004", "000002", "000001"}));  // 000003 has no patient
+    EXPECT_EQ(q.plan().find("seek tag DATE_RDV"), std::string::npos) << q.plan();
+    // A filter on a computed column or a text the statement cannot say is
+    // still applied by the dataset.
+    q.setFilter("MOTIF='BILAN'");
+    q.setFiltered(true);
+    EXPECT_EQ(nums(), QStringList{"000004"});
+    q.setFilter("(NOM + ', ' + PRENOM)='DUPONT, JEAN'");
+    EXPECT_EQ(nums(), QStringList{"000002"});
+}
+
+// The same filter on a table, read through its tag: physical order kept,
+// the tag's order kept, a deleted record left out, another order's tag
+// filtered row by row.
+TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag) {
+    sql::execute(db.database, "INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES "
+                              "('000005', '000003', '3/5/2024', '07:00', 'PREMIER')");
+    sql::execute(db.database, "INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES "
+                              "('000006', '000003', '3/5/2024', '07:30', 'ANNULE')");
+    sql::execute(db.database, "DELETE FROM FRDV WHERE NUM='000006'");
+    for (const char* order : {"", "DATE_RDV"}) {
+        TableDataset t;
+        t.setDatabase(db.database);
+        t.setTableName("FRDV");
+        t.setIndexFieldNames(order);
+        t.setFilter("DATE_RDV='05/03/2024'");
+        t.setFiltered(true);
+        t.open();
+        QStringList nums;
+        for (t.first(); !t.eof(); t.next()) nums << t.fieldByName("NUM").asString();
+        EXPECT_EQ(nums, (QStringList{"000001", "000002", "000005"})) << order;
+        t.setFilter("DATE_RDV='04/03/2024'");
+        EXPECT_EQ(t.recordCount(), 1);
+        EXPECT_EQ(t.fieldByName("MOTIF").asString(), "ORPHELIN");
+    }
+    TableDataset t;
+    t.setDatabase(db.database);
+    t.setTableName("FRDV");
+    t.setFilter("PATIENT='000003'");  // no tag on it
+    t.setFiltered(true);
+    t.open();
+    EXPECT_EQ(t.recordCount(), 2);
+}
+
+// A table whose tag cursors count the index entries they reach.
+class CountingTable : public ForwardTable {
+public:
+    using ForwardTable::ForwardTable;
+    std::unique_ptr<TagCursor> openTag(std::string_view tag) override {
+        return std::make_unique<Cursor>(ForwardTable::openTag(tag), entries);
+    }
+    long entries = 0;
+
+private:
+    class Cursor : public TagCursor {
+    public:
+        Cursor(std::unique_ptr<TagCursor> c, long& n) : c_(std::move(c)), n_(n) {}
+        uint32_t first() override { return step(c_->first()); }
+        uint32_t last() override { return step(c_->last()); }
+        uint32_t next() override { return step(c_->next()); }
+        uint32_t prior() override { return step(c_->prior()); }
+        uint32_t current() const override { return c_->current(); }
+        uint32_t seek(const QVariant& key, bool partial) override { return step(c_->seek(key, partial)); }
+        std::string_view currentKey() const override { return c_->currentKey(); }
+
+    private:
+        uint32_t step(uint32_t r) { ++n_; return r; }
+        std::unique_ptr<TagCursor> c_;
+        long& n_;
+    };
+};
+
+// A large table in name order: moving to a record, going on either way
+// from it, refreshing and counting read a bounded part of the tag.
+TEST(DatasetOnLargeTable, PositioningByKeyReadsABoundedPartOfTheTag) {
+    constexpr int kRows = 50000;
+    MemDatabase mem;
+    auto big = mem.add("BIG", {{"CODE", 'C', 6}, {"NOM", 'C', 20}}, {{"NOM", "NOM"}});
+    std::vector<std::pair<QString, uint32_t>> order;  // (name, record) in name order
+    for (int i = 0; i < kRows; ++i) {
+        const QString nom = QString("NOM%1").arg((i * 7919) % 20000, 5, 10, QChar('0'));  // names shared by 2 or 3
+        const uint32_t r = big->append({QString::number(i + 1).rightJustified(6, '0'), nom});
+        order.push_back({nom, r});
+    }
+    big->deleteRecord(order[100].second);
+    std::stable_sort(order.begin(), order.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    order.erase(std::remove_if(order.begin(), order.end(), [&](auto& e) { return big->isDeleted(e.second); }),
+                order.end());
+    std::shared_ptr<CountingTable> counting;
+    Database db("/mem", [&](const std::string&, const std::string&, const TableOpenMode&) {
+        counting = std::make_shared<CountingTable>(big);
+        return counting;
+    });
+    TableDataset t;
+    t.setDatabase(db);
+    t.setTableName("BIG");
+    t.setIndexFieldNames("NOM");
+    t.open();
+    QSignalSpy resets(&t, &Dataset::rowsReset);
+
+    // the second record of a name shared by several, in the middle of the tag
+    size_t at = kRows / 2;
+    while (order[at].first != order[at - 1].first) ++at;
+    counting->entries = 0;
+    ASSERT_TRUE(t.gotoRecord(order[at].second));
+    EXPECT_LT(counting->entries, 200);
+    EXPECT_EQ(t.physicalRecNo(), order[at].second);
+    EXPECT_GE(resets.count(), 1);
+
+    // going on both ways from it follows the tag's order
+    counting->entries = 0;
+    for (int i = 1; i <= 70; ++i) {
+        t.prior();
+        ASSERT_EQ(t.physicalRecNo(), order[at - i].second) << i;
+    }
+    EXPECT_FALSE(t.atFirstRow());
+    for (int i = -69; i <= 80; ++i) {
+        t.next();
+        ASSERT_EQ(t.physicalRecNo(), order[at + i].second) << i;
+    }
+    EXPECT_LT(counting->entries, 600);
+
+    // another program appends a record that comes first and deletes the
+    // current one: the refresh stays on the one that followed it
+    const uint32_t cur = t.physicalRecNo();
+    big->append({"999999", "AAA"});
+    big->deleteRecord(cur);
+    counting->entries = 0;
+    t.refresh();
+    EXPECT_LT(counting->entries, 800);
+    EXPECT_EQ(t.physicalRecNo(), order[at + 81].second);
+    t.prior();
+    EXPECT_EQ(t.physicalRecNo(), order[at + 79].second);
+
+    counting->entries = 0;
+    EXPECT_EQ(t.approximateRecordCount(), kRows + 1);  // records deleted elsewhere are counted
+    EXPECT_EQ(counting->entries, 0);
+    t.first();
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "AAA");
+    EXPECT_TRUE(t.atFirstRow());
+    EXPECT_LT(counting->entries, 200);
+    EXPECT_EQ(t.recordCount(), kRows - 1);  // the exact count reads them all
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "core/Table.h"
 #include "dbf/DbfTable.h"
 #include "engine/Engine.h"
+#include "tests/support/SchemaTables.h"
 
 using namespace kdb;
 using namespace kdb::engine;
@@ -30,9 +31,8 @@ FieldDesc field(const char* name, uint16_t type, int16_t size, uint16_t subType 
 FieldDesc C(const char* n, int16_t w) { return field(n, fldZSTRING, w); }
 FieldDesc D(const char* n) { return field(n, fldDATE, 1); }
 FieldDesc M(const char* n) { return field(n, fldBLOB, 1, fldstMEMO); }
-FieldDesc I(const char* n) { return field(n, fldINT16, 4); }
 
-// An index record as the schema text declares it.
+// An index record in the form the schema text gives its indexes.
 IndexDesc index(const std::string& table, const char* tag, uint16_t keyField, bool unique, uint16_t keyType,
                 const char* expr)
 {
@@ -51,38 +51,15 @@ IndexDesc index(const std::string& table, const char* tag, uint16_t keyField, bo
     return i;
 }
 
-// The nine tables of the practice.
-std::vector<TableDesc> schema()
+// The nine tables of the practice, as the schema text declares them.
+std::vector<TableDesc> schema() { return kdbtest::schemaTables(); }
+TableDesc schemaTable(const std::string& fileName)
 {
-    std::vector<TableDesc> t(9);
-    t[0] = {"Cons.DBF", "PARADOX", false,
-            {C("PATIENT", 10), D("DCONS"), C("TEMP", 10), C("TA", 10), C("POIDS", 10), C("DEP", 20), C("MOTIF", 100),
-             C("DIAG", 250), C("KEYWORD", 30), C("TRT1", 250), C("NB", 250)},
-            {index("CONS", "DCONS", 2, false, 528, "DCONS")}};
-    t[1] = {"EXCOMP.DBF", "PARADOX", false,
-            {C("NUM", 6), C("PATIENT", 6), D("DATE_EX"), C("RADIOBIO", 1), C("CODE", 3), C("RESULTAT", 100)},
-            {index("EXCOMP", "DATE_EX", 3, false, 528, "DATE_EX")}};
-    t[2] = {"FORD.DBF", "PARADOX", false,
-            {C("CODE", 3), I("NUM"), C("MEDIC", 40), C("FORME", 20), C("DOSAGE", 20), C("QTE", 20), C("POSOLOGIE", 20)},
-            {index("FORD", "CODENUM", 0, true, 513, "CODE+NUM")}};
-    t[3] = {"FPHOTO.DBF", "PARADOX", false, {C("CODE", 6), C("NUM", 2), C("PHOTO", 60)}, {}};
-    t[4] = {"FRDV.DBF", "PARADOX", false,
-            {C("NUM", 6), C("PATIENT", 6), D("DATE_RDV"), C("HRE_RDV", 5), C("MOTIF", 50)},
-            {index("FRDV", "DATE_RDV", 3, false, 528, "DATE_RDV")}};
-    t[5] = {"FBIO.DBF", "PARADOX", false, {C("CODE", 3), C("LIBELLE", 60)},
-            {index("FBIO", "NOM", 2, false, 513, "LIBELLE"), index("FBIO", "CODE", 1, true, 513, "CODE")}};
-    t[6] = {"FRADIO.DBF", "PARADOX", false, {C("CODE", 3), C("LIBELLE", 60)},
-            {index("FRADIO", "NOM", 2, false, 513, "LIBELLE"), index("FRADIO", "CODE", 1, true, 513, "CODE")}};
-    t[7] = {"Patient.DBF", "PARADOX", false,
-            {C("CODE", 6), C("ID", 6), C("NOM", 30), C("PRENOM", 30), C("ADR", 40), C("TEL", 20), C("DN", 10),
-             C("AGE", 10), C("TAILLE", 10), C("SEXE", 1), C("GS", 5), C("PROFES", 60), C("ANTPERS", 100),
-             C("ANTFAM", 100)},
-            {index("PATIENT", "CODE", 1, true, 513, "CODE"), index("PATIENT", "NOM", 3, false, 513, "NOM")}};
-    t[8] = {"FPROT.DBF", "PARADOX", false,
-            {C("NUM", 6), D("DATE_PRT"), C("CODE", 10), C("NOM", 30), C("PRENOM", 30), C("AGE", 3), C("CLINIQUE", 50),
-             C("OPERATEUR", 40), C("AIDE", 40), C("ANEST", 40), M("DIAG"), M("INTERV"), C("ANTECED", 250)},
-            {index("FPROT", "DATE_RDV", 2, false, 528, "DATE_PRT")}};
-    return t;
+    for (const TableDesc& t : schema())
+        if (t.tableName == fileName)
+            return t;
+    ADD_FAILURE() << fileName << " not in the schema text";
+    return {};
 }
 
 class EngineTest : public ::testing::Test {
@@ -131,8 +108,8 @@ TEST_F(EngineTest, NineSchemaTablesAreCreatedAsDbaseTablesWithTheirTags)
             EXPECT_EQ(fields[i].name, w.name);
             EXPECT_EQ(fields[i].type, w.type);
             EXPECT_EQ(fields[i].subType, w.subType);
-            EXPECT_EQ(fields[i].units1, w.type == fldZSTRING ? w.units1 : 0);
-            EXPECT_EQ(fields[i].units2, 0);
+            EXPECT_EQ(fields[i].units1, w.type == fldZSTRING || w.type == fldFLOAT ? w.units1 : 0);
+            EXPECT_EQ(fields[i].units2, w.units2);
         }
         const auto idx = indexDescs(*t);
         ASSERT_EQ(idx.size(), want.indexes.size());
@@ -141,7 +118,10 @@ TEST_F(EngineTest, NineSchemaTablesAreCreatedAsDbaseTablesWithTheirTags)
             EXPECT_EQ(idx[i].name, w.name.substr(w.name.rfind('\\') + 1));
             EXPECT_EQ(idx[i].tagName, w.tagName);
             EXPECT_EQ(idx[i].keyExpr, w.keyExpr);
-            EXPECT_EQ(idx[i].keyExpType, w.keyExpType);
+            // The text declares the ID_CONS tag, on a numeric column, with
+            // character keys (513); the tag is built on the column's numeric
+            // keys and reported so (514).
+            EXPECT_EQ(idx[i].keyExpType, w.tagName == "ID_CONS" ? 514 : w.keyExpType);
             EXPECT_EQ(idx[i].unique, w.unique);
             EXPECT_EQ(idx[i].descending, 0);
             EXPECT_EQ(idx[i].maintained, kTrue);
@@ -232,18 +212,18 @@ TEST_F(EngineTest, RestructureKeepsDataAndAppliesFieldAndIndexOperations)
     req.tableName = "Patient.DBF";
     req.tableType = "DBASE";
     req.pack = true;
-    auto want = schema()[7].fields;
-    for (size_t i = 0; i < want.size(); ++i) {
-        want[i].fieldNum = static_cast<uint16_t>(i + 1);
-        want[i].restructOp = crNOOP;
-    }
+    // The schema's records carry their positions and no operation.
+    const TableDesc patient = schemaTable("Patient.DBF");
+    auto want = patient.fields;
     want[2].units1 = 40;
     want[2].restructOp = crMODIFY;
     want[4].restructOp = crDROP;
     auto added = C("MUTUELLE", 30);
     want.push_back(added);
     req.fields = want;
-    IndexDesc drop = index("PATIENT", "NOM", 3, false, 513, "NOM");
+    ASSERT_EQ(patient.indexes.size(), 2u);
+    IndexDesc drop = patient.indexes[1];
+    ASSERT_EQ(drop.tagName, "NOM");
     drop.restructOp = crDROP;
     IndexDesc desc = index("PATIENT", "PRENOM", 4, false, 513, "PRENOM");
     desc.descending = kTrue;
@@ -281,11 +261,9 @@ TEST_F(EngineTest, RestructureDroppingAndReaddingTheSameTagsKeepsThem)
     }
     // Existing indexes reported under another index name: the request adds
     // the declared ones and drops the existing ones (appended last).
-    TableDesc req = schema()[5];
-    for (size_t i = 0; i < req.fields.size(); ++i) {
-        req.fields[i].fieldNum = static_cast<uint16_t>(i + 1);
-        req.fields[i].restructOp = crNOOP;
-    }
+    TableDesc req = schemaTable("FBIO.DBF");
+    for (IndexDesc& x : req.indexes)
+        x.restructOp = crADD;
     std::vector<IndexDesc> existing;
     {
         auto t = openTable(dir(), "FBIO.DBF");

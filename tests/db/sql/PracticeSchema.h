@@ -1,9 +1,10 @@
 #pragma once
-// The nine tables of the practice (with the consultation number ID_CONS)
-// and the user table, as in-memory tables.
+// The nine tables of the practice, as the program's schema text declares
+// them, and the user table, as in-memory tables.
 #include <functional>
 
 #include "MemTable.h"
+#include "tests/support/SchemaTables.h"
 
 namespace kdbtest {
 
@@ -13,41 +14,34 @@ struct TableDef {
     std::vector<MemTag> tags;
 };
 
+// A table of the schema text in the in-memory table's terms.
+inline TableDef tableDefOf(const kdb::TableDesc& table) {
+    TableDef t;
+    t.name = table.tableName;
+    for (const kdb::FieldDesc& f : table.fields) {
+        char kind = 'N';
+        switch (f.type) {
+            case kdb::fldZSTRING: kind = 'C'; break;
+            case kdb::fldDATE: kind = 'D'; break;
+            case kdb::fldBLOB: kind = 'M'; break;
+            case kdb::fldINT16: kind = 'I'; break;
+            default: break;
+        }
+        t.columns.push_back({f.name, kind, kind == 'C' || kind == 'N' ? f.units1 : 0});
+    }
+    for (const kdb::IndexDesc& x : table.indexes) t.tags.push_back({x.tagName, x.keyExpr, x.unique != 0});
+    return t;
+}
+
+// The tables of the schema text, then the user table (a Paradox table the
+// schema text does not hold).
 inline std::vector<TableDef> practiceTables() {
-    return {
-        {"Cons.DBF",
-         {{"PATIENT", 'C', 10}, {"DCONS", 'D'}, {"TEMP", 'C', 10}, {"TA", 'C', 10}, {"POIDS", 'C', 10},
-          {"DEP", 'C', 20}, {"MOTIF", 'C', 100}, {"DIAG", 'C', 250}, {"KEYWORD", 'C', 30},
-          {"TRT1", 'C', 250}, {"NB", 'C', 250}, {"ID_CONS", 'N', 10}},
-         {{"DCONS", "DCONS"}}},
-        {"EXCOMP.DBF",
-         {{"NUM", 'C', 6}, {"PATIENT", 'C', 6}, {"DATE_EX", 'D'}, {"RADIOBIO", 'C', 1}, {"CODE", 'C', 3},
-          {"RESULTAT", 'C', 100}},
-         {{"DATE_EX", "DATE_EX"}}},
-        {"FORD.DBF",
-         {{"CODE", 'C', 3}, {"NUM", 'I'}, {"MEDIC", 'C', 40}, {"FORME", 'C', 20}, {"DOSAGE", 'C', 20},
-          {"QTE", 'C', 20}, {"POSOLOGIE", 'C', 20}},
-         {{"CODENUM", "CODE+NUM", true}}},
-        {"FPHOTO.DBF", {{"CODE", 'C', 6}, {"NUM", 'C', 2}, {"PHOTO", 'C', 60}}, {}},
-        {"FRDV.DBF",
-         {{"NUM", 'C', 6}, {"PATIENT", 'C', 6}, {"DATE_RDV", 'D'}, {"HRE_RDV", 'C', 5}, {"MOTIF", 'C', 50}},
-         {{"DATE_RDV", "DATE_RDV"}}},
-        {"FBIO.DBF", {{"CODE", 'C', 3}, {"LIBELLE", 'C', 60}}, {{"NOM", "LIBELLE"}, {"CODE", "CODE", true}}},
-        {"FRADIO.DBF", {{"CODE", 'C', 3}, {"LIBELLE", 'C', 60}}, {{"NOM", "LIBELLE"}, {"CODE", "CODE", true}}},
-        {"Patient.DBF",
-         {{"CODE", 'C', 6}, {"ID", 'C', 6}, {"NOM", 'C', 30}, {"PRENOM", 'C', 30}, {"ADR", 'C', 40},
-          {"TEL", 'C', 20}, {"DN", 'C', 10}, {"AGE", 'C', 10}, {"TAILLE", 'C', 10}, {"SEXE", 'C', 1},
-          {"GS", 'C', 5}, {"PROFES", 'C', 60}, {"ANTPERS", 'C', 100}, {"ANTFAM", 'C', 100}},
-         {{"CODE", "CODE", true}, {"NOM", "NOM"}}},
-        {"FPROT.DBF",
-         {{"NUM", 'C', 6}, {"DATE_PRT", 'D'}, {"CODE", 'C', 10}, {"NOM", 'C', 30}, {"PRENOM", 'C', 30},
-          {"AGE", 'C', 3}, {"CLINIQUE", 'C', 50}, {"OPERATEUR", 'C', 40}, {"AIDE", 'C', 40},
-          {"ANEST", 'C', 40}, {"DIAG", 'M'}, {"INTERV", 'M'}, {"ANTECED", 'C', 250}},
-         {{"DATE_RDV", "DATE_PRT"}}},
-        {"USERS.DB",
-         {{"USERID", 'C', 10}, {"NOM", 'C', 30}, {"PRENOM", 'C', 30}, {"ACCES", 'C', 10}, {"PW", 'C', 20}},
-         {}},
-    };
+    std::vector<TableDef> tables;
+    for (const kdb::TableDesc& table : schemaTables()) tables.push_back(tableDefOf(table));
+    tables.push_back({"USERS.DB",
+                      {{"USERID", 'C', 10}, {"NOM", 'C', 30}, {"PRENOM", 'C', 30}, {"ACCES", 'C', 10}, {"PW", 'C', 20}},
+                      {}});
+    return tables;
 }
 
 inline void addPracticeTables(MemDatabase& db) {

@@ -120,7 +120,7 @@ TEST_F(SqlEngine, PlannerUsesTheTags) {
               "PATIENT: seek tag NOM prefix 'DU'; sort within equal keys");
     EXPECT_EQ(plan("SELECT CODE FROM PATIENT ORDER BY CODE"), "PATIENT: read tag CODE in order; order by tag");
     EXPECT_EQ(plan("SELECT * FROM PATIENT WHERE NOM LIKE '%U%'"), "PATIENT: scan");
-    EXPECT_EQ(plan("SELECT * FROM CONS WHERE PATIENT='1' ORDER BY DCONS"), "CONS: scan; sort");
+    EXPECT_EQ(plan("SELECT * FROM CONS WHERE PATIENT='1' ORDER BY DCONS"), "CONS: seek tag PATIENT = '1'; sort");
     EXPECT_EQ(plan("SELECT DISTINCT MOTIF FROM CONS WHERE MOTIF <> '' ORDER BY MOTIF"), "CONS: scan; sort");
     EXPECT_EQ(plan("SELECT * FROM CONS ORDER BY DCONS DESC"), "CONS: scan; sort");
     EXPECT_EQ(plan("SELECT NUM FROM FRDV, PATIENT WHERE PATIENT=CODE ORDER BY DATE_RDV, HRE_RDV"),

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QBrush>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -111,6 +112,24 @@ TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
     t.last();
     EXPECT_EQ(m.rowCount(), 200000);
     EXPECT_FALSE(m.canFetchMore({}));
+
+    // Moved to a record far on, the grid shows the rows around it and reads
+    // those before them when it is scrolled to its top.
+    t.close();
+    t.open();
+    DataGrid grid;
+    grid.bind(&t, {{"CODE", "Code"}});
+    grid.resize(300, 200);
+    big->valueReads = 0;
+    ASSERT_TRUE(t.gotoRecord(150001));
+    EXPECT_LT(big->valueReads, 1000);
+    EXPECT_EQ(grid.model()->data(grid.model()->index(t.currentRow(), 0)).toString(), "150000");
+    const int before = t.currentRow();
+    grid.verticalScrollBar()->setValue(grid.verticalScrollBar()->minimum());
+    EXPECT_GT(t.currentRow(), before);
+    EXPECT_EQ(grid.currentIndex().row(), t.currentRow());
+    EXPECT_EQ(grid.model()->data(grid.model()->index(t.currentRow() - 1, 0)).toString(), "149999");
+    EXPECT_EQ(t.fieldByName("CODE").asString(), "150000");
 }
 
 TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {

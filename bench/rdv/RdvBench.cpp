@@ -1,0 +1,225 @@
+// The appointment list and a booking on the practice database, side by
+// side with SQLite running the same join with the same day condition and
+// the same indexes:
+//
+//   korvale_rdv_bench [scale] [directory]
+//
+// scale 1 (the default) is the practice size: 100 000 appointments. Each
+// figure is given on that practice and on an empty one (no appointment):
+// - day view: the list opened as the screen opens it (the join filtered on
+//   one day), every value of the day's rows read; goal: at most SQLite's
+//   time;
+// - all appointments: the filter switched off on the open list and every
+//   value of every row read; goal: at most twice SQLite's time;
+// - booking: a new number, the slot check and the row written and flushed
+//   under the allocation lock; SQLite: the same reads and the insert,
+//   committed and synced.
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "Practice.h"
+#include "PracticeLite.h"
+#include "URDV.h"
+#include "app/global/NextCode.h"
+#include "app/global/NextCodeDb.h"
+#include "app/global/global.h"
+#include "dataset/Dataset.h"
+#include "sql/Sql.h"
+
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+const QStringList kListSql{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV,  ",
+                           "               MOTIF, CODE, (NOM + ', ' + PRENOM)", "FROM FRDV, PATIENT",
+                           "WHERE PATIENT=CODE", "", "ORDER BY DATE_RDV, HRE_RDV"};
+const std::string kLiteJoin = "SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM || ', ' || PRENOM) "
+                              "FROM FRDV, PATIENT WHERE PATIENT=CODE";
+
+double medianMs(const std::function<size_t()>& f, size_t& rows)
+{
+    std::vector<double> t;
+    int runs = 5;
+    for (int i = 0; i < runs; ++i) {
+        auto a = Clock::now();
+        rows = f();
+        t.push_back(std::chrono::duration<double, std::milli>(Clock::now() - a).count());
+        if (i == 0 && t[0] < 10)
+            runs = std::clamp(static_cast<int>(50 / std::max(t[0], 0.01)), 5, 501);
+    }
+    std::sort(t.begin(), t.end());
+    return t[t.size() / 2];
+}
+
+size_t readAll(kdb::Dataset& q)
+{
+    size_t n = 0;
+    for (q.first(); !q.eof(); q.next(), ++n)
+        for (int f = 0; f < q.fieldCount(); ++f)
+            (void)q.field(f).value();
+    return n;
+}
+
+struct Result {
+    const char* name;
+    double ours, theirs, goal;
+    size_t rowsOurs, rowsTheirs;
+};
+
+void runPractice(const char* label, const std::string& dir, kbench::Lite& lite, const QDate& day,
+                 std::vector<Result>& out)
+{
+    DataPath = QString::fromStdString(dir) + "/";
+    const QString filter = "DATE_RDV='" + day.toString("dd/MM/yyyy") + "'";
+    const std::string liteDay = day.toString("yyyy-MM-dd").toStdString();
+    std::printf("%s: day %s\n", label, liteDay.c_str());
+    Result r{"", 0, 0, 0, 0, 0};
+
+    r = {"day view", 0, 0, 1.0, 0, 0};
+    r.ours = medianMs(
+        [&] {
+            kdb::QueryDataset q;
+            q.setDatabaseName(dir);
+            q.setSql(kListSql);
+            q.setFilter(filter);
+            q.setFiltered(true);
+            q.open();
+            return readAll(q);
+        },
+        r.rowsOurs);
+    r.theirs = medianMs([&] { return lite.rows(kLiteJoin + " AND DATE_RDV=? ORDER BY DATE_RDV, HRE_RDV", {liteDay}); },
+                        r.rowsTheirs);
+    out.push_back(r);
+
+    r = {"all appointments", 0, 0, 2.0, 0, 0};
+    {
+        kdb::QueryDataset q;
+        q.setDatabaseName(dir);
+        q.setSql(kListSql);
+        q.setFilter(filter);
+        r.ours = medianMs(
+            [&] {
+                q.close();
+                q.setFiltered(true);
+                q.open();
+                q.setFiltered(false);  // the "Tous les RDV" switch
+                return readAll(q);
+            },
+            r.rowsOurs);
+    }
+    r.theirs = medianMs([&] { return lite.rows(kLiteJoin + " ORDER BY DATE_RDV, HRE_RDV"); }, r.rowsTheirs);
+    out.push_back(r);
+
+    // Each booking takes another slot: one minute later each time, from the
+    // day after the last appointment of each side.
+    int ourRun = 0, theirRun = 0;
+    const auto slot = [](int run) { return QTime(0, 0).addSecs(60 * (run % 1440)).toString("hh:mm"); };
+    const auto after = [](const QVariant& last) {
+        return last.toDate().isValid() ? last.toDate().addDays(1) : QDate(2031, 1, 1);
+    };
+    const auto lastOurs = kdb::sql::execute(dir, "SELECT MAX(DATE_RDV) AS D FROM FRDV").result.rows;
+    const QDate ourDay = after(lastOurs.empty() ? QVariant() : lastOurs[0][0]);
+    const QDate theirDay =
+        after(QDate::fromString(QString::fromStdString(lite.first("SELECT MAX(DATE_RDV) FROM FRDV")), "yyyy-MM-dd"));
+    r = {"booking", 0, 0, 2.0, 0, 0};
+    r.ours = medianMs(
+        [&] {
+            const QString time = slot(ourRun);
+            const QDate d = ourDay.addDays(ourRun++ / 1440);
+            const QString num = NextCode("FRDV", DataPath, "NUM", 6);
+            size_t n = 0;
+            if (!TfrmRDV::RdvExists(QString(), DateToSqlString(d), time)) {
+                kdb::TableDataset t;
+                t.setDatabaseName(dir);
+                t.setTableName("FRDV.DBF");
+                t.setFlushOnPost(true);
+                t.open();
+                if (!t.locate("NUM", num))
+                    t.append();
+                t.fieldByName("NUM").setAsString(num);
+                t.fieldByName("PATIENT").setAsString("BENCH1"); // no such patient: the list does not show it
+                t.fieldByName("DATE_RDV").setAsDate(d);
+                t.fieldByName("HRE_RDV").setAsString(time);
+                t.fieldByName("MOTIF").setAsString("CONTROLE");
+                t.post();
+                n = 1;
+            }
+            ReleaseCodeAllocation();
+            return n;
+        },
+        r.rowsOurs);
+    r.theirs = medianMs(
+        [&] {
+            const std::string time = slot(theirRun).toStdString();
+            const std::string d = theirDay.addDays(theirRun++ / 1440).toString("yyyy-MM-dd").toStdString();
+            lite.exec("BEGIN IMMEDIATE");
+            const std::string last = lite.first("SELECT NUM FROM FRDV ORDER BY NUM DESC LIMIT 1");
+            const std::string num =
+                QString::number(QString::fromStdString(last).toInt() + 1).rightJustified(6, '0').toStdString();
+            size_t n = 0;
+            if (lite.rows("SELECT * FROM FRDV WHERE NUM<>'' AND DATE_RDV=? AND HRE_RDV=?", {d, time}) == 0) {
+                lite.rows("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES (?, 'BENCH1', ?, ?, "
+                          "'CONTROLE')",
+                          {num, d, time});
+                n = 1;
+            }
+            lite.exec("COMMIT");
+            return n;
+        },
+        r.rowsTheirs);
+    out.push_back(r);
+    // The practice is left as it was found (for the other benchmarks).
+    kdb::sql::execute(dir, "DELETE FROM FRDV WHERE PATIENT='BENCH1'");
+    lite.exec("DELETE FROM FRDV WHERE PATIENT='BENCH1'");
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    InstallDatabaseKeyColumns();
+    const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
+    if (!(scale > 0)) {
+        std::fprintf(stderr, "bad scale\n");
+        return 2;
+    }
+    QTemporaryDir tmp;
+    const std::string dir = argc > 2 ? argv[2] : tmp.path().toStdString();
+    kbench::Lite lite(kbench::preparePractice(dir, scale, true));
+    // The busiest day of the practice.
+    const std::string busiest =
+        lite.first("SELECT DATE_RDV FROM FRDV GROUP BY DATE_RDV ORDER BY COUNT(*) DESC, DATE_RDV LIMIT 1");
+    const QDate day = QDate::fromString(QString::fromStdString(busiest), "yyyy-MM-dd");
+
+    // The empty practice: the same tables without appointments.
+    const std::string empty = tmp.path().toStdString() + "/empty";
+    kbench::Lite emptyLite(kbench::preparePractice(empty, 0.001, false));
+    kdb::sql::execute(empty, "DELETE FROM FRDV");
+    emptyLite.exec("DELETE FROM FRDV");
+
+    std::vector<Result> results;
+    runPractice("practice", dir, lite, day, results);
+    runPractice("empty practice", empty, emptyLite, day, results);
+
+    std::printf("\n%-20s %-16s %10s %10s %7s %8s %8s  %s\n", "practice", "step", "engine ms", "sqlite ms", "ratio",
+                "rows", "sqlite", "goal");
+    int missed = 0;
+    for (size_t i = 0; i < results.size(); ++i) {
+        const Result& r = results[i];
+        const double ratio = r.theirs > 0 ? r.ours / r.theirs : 0;
+        const bool meets = ratio <= r.goal;
+        missed += meets ? 0 : 1;
+        std::printf("%-20s %-16s %10.3f %10.3f %7.2f %8zu %8zu  at most %.0f x: %s\n", i < 3 ? "generated" : "empty",
+                    r.name, r.ours, r.theirs, ratio, r.rowsOurs, r.rowsTheirs, r.goal, meets ? "meets" : "MISSES");
+    }
+    std::printf("\n%d missing the goal\n", missed);
+    return 0;
+}
