@@ -19,6 +19,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
+#include <atomic>
+#include <filesystem>
+#include <mutex>
+#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -47,6 +52,65 @@ bool SyncPath(const QString& path, bool directory)
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
+}
+
+// Forces the files' data to the disk: the writing of every one is started
+// first, then each is waited for, the disk working on all of them at once.
+bool SyncFiles(const QStringList& paths, QString& failed)
+{
+    std::vector<int> fds;
+    bool ok = true;
+    for (const QString& path : paths) {
+        const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+        if (fd < 0) {
+            failed = path;
+            ok = false;
+            break;
+        }
+        ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+        fds.push_back(fd);
+    }
+    for (size_t i = 0; i < fds.size(); ++i) {
+        if (ok && ::fdatasync(fds[i]) != 0) {
+            failed = paths[qsizetype(i)];
+            ok = false;
+        }
+        ::close(fds[i]);
+    }
+    return ok;
+}
+
+// The removal of a replaced data directory, away from the user's wait. One
+// at a time; the program waits for it before it ends.
+class Remover {
+public:
+    ~Remover() { Wait(); }
+    void Start(const QString& dir)
+    {
+        Wait();
+        const std::filesystem::path path(QFile::encodeName(dir).toStdString());
+        std::lock_guard lock(mutex_);
+        thread_ = std::thread([path] {
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec); // what stays goes at the next start
+        });
+    }
+    void Wait()
+    {
+        std::lock_guard lock(mutex_);
+        if (thread_.joinable())
+            thread_.join();
+    }
+
+private:
+    std::mutex mutex_;
+    std::thread thread_;
+};
+
+Remover& TheRemover()
+{
+    static Remover remover;
+    return remover;
 }
 
 // Copies a file and forces it to the disk.
@@ -82,6 +146,17 @@ bool LinkTree(const QString& from, const QString& to, const QStringList& skip)
         }
     }
     return true;
+}
+
+// Starts writing a file's data to the disk without waiting: the wait in
+// SyncFiles then finds most of it done.
+void StartWriting(const QString& path)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
+    if (fd < 0)
+        return;
+    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+    ::close(fd);
 }
 
 uint32_t FileCrc(const QString& path, qint64& size)
@@ -253,12 +328,31 @@ bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& ta
 
 QString StagingDir(const QString& dataPath) { return WithoutSlash(dataPath) + QStringLiteral(".restaure"); }
 QString PreviousDir(const QString& dataPath) { return WithoutSlash(dataPath) + QStringLiteral(".precedent"); }
+QString ReplacedDir(const QString& dataPath) { return WithoutSlash(dataPath) + QStringLiteral(".ancien"); }
 
 void TableSetRestore::RemoveLeftovers(const QString& dataPath)
 {
-    for (const QString& dir : {StagingDir(dataPath), PreviousDir(dataPath)})
+    TheRemover().Wait();
+    for (const QString& dir : {StagingDir(dataPath), PreviousDir(dataPath), ReplacedDir(dataPath)})
         if (QFileInfo(dir).isDir())
             QDir(dir).removeRecursively();
+}
+
+void TableSetRestore::RemoveReplacedSet(const QString& dataPath)
+{
+    if (QFileInfo(ReplacedDir(dataPath)).isDir())
+        TheRemover().Start(ReplacedDir(dataPath));
+}
+
+void TableSetRestore::WaitForRemoval() { TheRemover().Wait(); }
+
+void TableSetRestore::Discard(const QString& dir)
+{
+    const QString replaced = ReplacedDir(dataPath_);
+    if (std::rename(QFile::encodeName(dir).constData(), QFile::encodeName(replaced).constData()) == 0)
+        TheRemover().Start(replaced);
+    else
+        QDir(dir).removeRecursively();
 }
 
 void TableSetRestore::ClearTemp() const
@@ -293,10 +387,28 @@ TableSetRestore::Result TableSetRestore::Extract(TZipArchiver& zip)
     zip.ExtrBaseDir = tempDir_;
     zip.SetFSpecArgs({QStringLiteral("*.*")});
     zip.Extract();
-    for (const Expected& e : expected) {
-        qint64 size = -1;
-        const uint32_t crc = FileCrc(tempDir_ + e.name, size);
-        if (size != e.size || crc != e.crc) {
+    // Every extracted file read back for its check, several at a time, its
+    // writing to the disk started meanwhile (no window is touched there).
+    std::vector<uint32_t> crcs(expected.size());
+    std::vector<qint64> sizes(expected.size(), -1);
+    std::atomic<size_t> next{0};
+    auto check = [&] {
+        for (size_t i; (i = next++) < expected.size();) {
+            const QString path = tempDir_ + expected[i].name;
+            crcs[i] = FileCrc(path, sizes[i]);
+            StartWriting(path);
+        }
+    };
+    std::vector<std::thread> workers;
+    const size_t count = std::min<size_t>(expected.size(), std::max(2u, std::thread::hardware_concurrency()));
+    for (size_t i = 1; i < count; ++i)
+        workers.emplace_back(check);
+    check();
+    for (std::thread& w : workers)
+        w.join();
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const Expected& e = expected[i];
+        if (sizes[i] != e.size || crcs[i] != e.crc) {
             detail_ = e.name;
             ClearTemp();
             return Result::Damaged;
@@ -340,14 +452,21 @@ TableSetRestore::Result TableSetRestore::Replace()
     // The new data directory beside the present one: the other entries
     // linked, the restored files moved in and forced to the disk.
     bool ok = LinkTree(WithoutSlash(dataPath_), staging, replaced);
+    QStringList moved;
     for (int i = 0; ok && i < restored_.size(); ++i) {
         const QString from = tempDir_ + restored_[i];
         const QString to = staging + QLatin1Char('/') + restored_[i];
-        ok = (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0 &&
-              SyncPath(to, false)) ||
-             CopyDurably(from, to);
-        if (!ok)
+        if (std::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+            moved << to;
+        else if (!CopyDurably(from, to)) {
+            ok = false;
             detail_ = restored_[i] + QStringLiteral(" : ") + SystemReason();
+        }
+    }
+    QString unsynced;
+    if (ok && !SyncFiles(moved, unsynced)) {
+        ok = false;
+        detail_ = QFileInfo(unsynced).fileName() + QStringLiteral(" : ") + SystemReason();
     }
     ok = ok && SyncPath(staging, true);
     if (!ok) {
@@ -356,13 +475,18 @@ TableSetRestore::Result TableSetRestore::Replace()
         QDir(staging).removeRecursively();
         return Result::Failed;
     }
-    if (!(UseExchange && ExchangeDirectories(staging)) && !SwapFileByFile(staging, restored_)) {
+    if (UseExchange && ExchangeDirectories(staging)) {
+        // The staging directory now holds the replaced set.
+        hold.Release();
+        Discard(staging);
+    } else if (SwapFileByFile(staging, restored_)) {
+        hold.Release();
+        QDir(staging).removeRecursively();
+        Discard(PreviousDir(dataPath_));
+    } else {
         QDir(staging).removeRecursively();
         return Result::Failed;
     }
-    hold.Release();
-    QDir(staging).removeRecursively();
-    QDir(PreviousDir(dataPath_)).removeRecursively();
     ClearTemp();
     return Result::Done;
 }

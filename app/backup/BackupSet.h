@@ -95,8 +95,17 @@ public:
     // Leftovers of a restore that was stopped (staging directories beside
     // the data directory) are removed.
     static void RemoveLeftovers(const QString& dataPath);
+    // A replaced set still beside the data directory (a program stopped
+    // while removing it) is removed in the background, as after a restore.
+    static void RemoveReplacedSet(const QString& dataPath);
+    // Waits for the removal of a replaced set to end.
+    static void WaitForRemoval();
 
 private:
+    // Renames `dir` (the replaced set, the tables released) beside the data
+    // directory and removes it in the background; removed at once where
+    // the renaming fails.
+    void Discard(const QString& dir);
     bool ExchangeDirectories(const QString& staging);
     bool SwapFileByFile(const QString& staging, const QStringList& newFiles);
 
@@ -109,5 +118,7 @@ private:
 // The staging directory names beside the data directory.
 QString StagingDir(const QString& dataPath);
 QString PreviousDir(const QString& dataPath);
+// Where the set a restore replaced waits for its removal.
+QString ReplacedDir(const QString& dataPath);
 
 } // namespace backup

@@ -3,6 +3,7 @@
 #include "UMain.h"
 #include "UPassWord.h"
 
+#include "app/backup/BackupSet.h"
 #include "app/global/AppContext.h"
 #include "app/global/global.h"
 #include "checker/DbCheck.h"
@@ -120,6 +121,7 @@ void TStartup::CleanUpEngineLeftovers()
 {
     kos::RemoveEndedProcessTempDirs();
     CleanUpEngineFiles(true);
+    backup::TableSetRestore::RemoveReplacedSet(DataPath);
 }
 
 void TStartup::SetSessionDirectories()

@@ -79,6 +79,8 @@ TEST_F(Restore, GivesBackTheBackedUpTablesByteForByte)
     EXPECT_EQ(DataFiles(), saved);
     EXPECT_TRUE(QDir(AppDir + "Temp/").isEmpty());
     EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
+    backup::TableSetRestore::WaitForRemoval();
+    EXPECT_FALSE(QFileInfo::exists(backup::ReplacedDir(DataPath)));
     ExpectSound();
 }
 
@@ -94,6 +96,8 @@ TEST_F(Restore, FileByFileWhereDirectoriesCannotBeExchanged)
     EXPECT_EQ(messages_.Count(), 2);
     EXPECT_EQ(DataFiles(), saved);
     EXPECT_FALSE(QFileInfo::exists(backup::PreviousDir(DataPath)));
+    backup::TableSetRestore::WaitForRemoval();
+    EXPECT_FALSE(QFileInfo::exists(backup::ReplacedDir(DataPath)));
     ExpectSound();
 }
 
@@ -226,6 +230,7 @@ TEST_F(Restore, KilledAtAnyMomentLeavesTheOldOrTheNewSet)
     // The next restore clears what a stopped one left beside the data.
     backup::TableSetRestore::RemoveLeftovers(DataPath);
     EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
+    EXPECT_FALSE(QFileInfo::exists(backup::ReplacedDir(DataPath)));
 }
 
 TEST_F(Restore, BackupWaitsForATableChangedByAnotherProgram)
