@@ -59,7 +59,7 @@ bench: build
 	$(BUILD_DIR)/bench/rtf/korvale_rtf_bench
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/records/korvale_records_bench
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/photo/korvale_photo_bench
-	$(BUILD_DIR)/bench/zip/zip_bench $(BENCH_DIR)
+	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/zip/zip_bench $(BENCH_DIR)
 	QT_QPA_PLATFORM=offscreen $(BUILD_DIR)/bench/backup/bench_backup $(BENCH_SCALE)
 
 # The file readers under libFuzzer (clang): the targets of tests/fuzz (every
