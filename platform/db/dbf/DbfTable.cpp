@@ -65,6 +65,10 @@ void DbfTable::readHeader(bool checkRebuild)
     const uint64_t fsize = static_cast<uint64_t>(fst.st_size);
     fileDev_ = static_cast<uint64_t>(fst.st_dev);
     fileIno_ = static_cast<uint64_t>(fst.st_ino);
+    // The file as the header below shows it (or newer).
+    knownChanges_ = changeCount(fileDev_, fileIno_);
+    knownFile_ = {static_cast<int64_t>(fst.st_size), static_cast<int64_t>(fst.st_mtim.tv_sec),
+                  static_cast<int64_t>(fst.st_mtim.tv_nsec)};
     // The header with its field descriptions in one read as a rule.
     std::string hdr(static_cast<size_t>(std::min<uint64_t>(fsize, 2048)), '\0');
     const size_t got = hdr.empty() ? 0 : file_.readAt(0, hdr.data(), hdr.size());
@@ -161,6 +165,9 @@ void DbfTable::openIndex()
         return;
     try {
         HeaderLock lock(*this, false);
+        // The index as read below (or newer); none: it is not opened.
+        if (!lookAtIndex(ipath, knownIndex_))
+            knownIndex_ = {-1, -1, -1, -1};
         try {
             // Alone at the table, an index marked "pending" is what a power
             // cut (or a program killed before its forced flush) left.

@@ -300,11 +300,23 @@ private:
     uint64_t mapDev_ = 0, mapIno_ = 0;
     uint64_t fileDev_ = 0, fileIno_ = 0;   // identity of file_, read with the header
     bool parked_ = false;
-    std::array<int64_t, 4> parkedIndex_{};   // index file when parked: inode, size, time (s, ns)
-    std::array<int64_t, 3> parkedFile_{};    // table file when parked: size, time (s, ns)
-    // Whether a change may have been made since the files were last looked
-    // at (parkedIndex_, parkedFile_): park() then looks at them again.
-    bool mayHaveWritten_ = true;
+    // The files as this open last knew them: looked at just before its
+    // header (the table file) or its index was read, and at the end of each
+    // change made through it, under the header lock (so that no change of
+    // another program falls in between). The index: inode, size, time (s,
+    // ns); the table file: size, time (s, ns).
+    std::array<int64_t, 4> knownIndex_{};
+    std::array<int64_t, 3> knownFile_{};
+    // The file's change count in this program (see changeCount) when this
+    // open last knew its files: another open of the file in this program
+    // that changed it since makes it count again, whatever the file times
+    // (too coarse for two changes close together) say.
+    uint64_t knownChanges_ = 0;
+    // Changes made to the file of this identity through any open of this
+    // program; noteOwnChange() counts one more.
+    static uint64_t changeCount(uint64_t dev, uint64_t ino);
+    void noteOwnChange() noexcept;
+    static bool lookAtIndex(const std::string& path, std::array<int64_t, 4>& out);
     bool mapFailed_ = false;
     // Batched index reads (beginIndexRead): depth, and whether the shared
     // header lock is held for them.

@@ -175,8 +175,6 @@ class DbfTable::HeaderLock {
 public:
     HeaderLock(DbfTable& t, bool exclusive) : t_(t)
     {
-        if (exclusive)
-            t.mayHaveWritten_ = true;  // park() looks at the files again
         if (t.readHold_ > 0) {
             // The batch of reads holds the header already; a change in the
             // middle of it would give the hold away.
@@ -184,8 +182,10 @@ public:
                 throw EDBEngineError::locked(t.path_, "table is being read in a batch");
             return;
         }
-        if (t.mode_.exclusive)
+        if (t.mode_.exclusive) {
+            changing_ = exclusive && t.file_.writable();
             return;
+        }
         const bool write = exclusive && t.file_.writable();
         if (write && !t.tableLocked_) {
             if (!t.file_.lockWait(kLockTable, 1, false, lockTimeoutMs_))
@@ -207,6 +207,7 @@ public:
             throw EDBEngineError::locked(t.path_, "table is locked by another user");
         }
         headerHeld_ = true;
+        changing_ = write;
         if (t.mdx_)
             t.mdx_->setLockedByCaller(true);
     }
@@ -218,6 +219,9 @@ public:
 private:
     void release()
     {
+        if (changing_)
+            t_.noteOwnChange();  // still under the header lock
+        changing_ = false;
         if (headerHeld_ && t_.mdx_)
             t_.mdx_->setLockedByCaller(false);
         if (headerHeld_)
@@ -229,6 +233,7 @@ private:
     DbfTable& t_;
     bool tableHeld_ = false;
     bool headerHeld_ = false;
+    bool changing_ = false;   // a change of the table: noted on release
 };
 
 // What a change of one existing record holds while it runs: the header

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 
 #include <sys/stat.h>
@@ -17,6 +19,19 @@ namespace kdb {
 
 namespace {
 using Keys = std::vector<std::optional<std::string>>;
+
+// Changes made through the opens of this program, per file identity (device,
+// inode); kept for the program's life (a few files).
+std::mutex& changeCountsMutex()
+{
+    static std::mutex m;
+    return m;
+}
+std::map<std::pair<uint64_t, uint64_t>, uint64_t>& changeCounts()
+{
+    static auto* counts = new std::map<std::pair<uint64_t, uint64_t>, uint64_t>;  // used until the program ends
+    return *counts;
+}
 
 // A record write failed after the index took its change: the index goes back
 // to the record as the table holds it. Should that fail too, the index stays
@@ -535,6 +550,46 @@ void DbfTable::forceOwnChanges() noexcept
     }
 }
 
+uint64_t DbfTable::changeCount(uint64_t dev, uint64_t ino)
+{
+    std::lock_guard<std::mutex> g(changeCountsMutex());
+    const auto it = changeCounts().find({dev, ino});
+    return it == changeCounts().end() ? 0 : it->second;
+}
+
+void DbfTable::noteOwnChange() noexcept
+{
+    uint64_t before = 0;
+    {
+        std::lock_guard<std::mutex> g(changeCountsMutex());
+        before = changeCounts()[{fileDev_, fileIno_}]++;
+    }
+    // Nothing changed through another open since this one last knew the
+    // files: it knows them as its own change leaves them. Otherwise it
+    // stays behind and is opened anew when it is taken back from idle.
+    if (before != knownChanges_)
+        return;
+    knownChanges_ = before + 1;
+    struct stat fs {};
+    if (fileSystem().fstat(file_.fd(), &fs) == 0)
+        knownFile_ = {static_cast<int64_t>(fs.st_size), static_cast<int64_t>(fs.st_mtim.tv_sec),
+                      static_cast<int64_t>(fs.st_mtim.tv_nsec)};
+    else
+        knownFile_ = {-1, -1, -1};
+    if (mdx_ && !lookAtIndex(mdx_->path(), knownIndex_))
+        knownIndex_ = {-1, -1, -1, -1};
+}
+
+bool DbfTable::lookAtIndex(const std::string& path, std::array<int64_t, 4>& out)
+{
+    struct stat st {};
+    if (fileSystem().stat(path, &st) != 0)
+        return false;
+    out = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
+           static_cast<int64_t>(st.st_mtim.tv_nsec)};
+    return true;
+}
+
 bool DbfTable::park()
 {
     if (parked_ || mode_.exclusive || readHold_ > 0 || tableLocked_ || !recordLocks_.empty() || dbt_.isOpen())
@@ -544,26 +599,6 @@ bool DbfTable::park()
             flush();
     } catch (const EDBEngineError&) {
         return false;
-    }
-    // The files as we leave them (as unpark() last saw them when nothing was
-    // changed through this table since). The index: another size or time
-    // when it is back means a change made without us (a copy, a damage):
-    // open anew. The table file: the same size and time when it is back
-    // means that its header need not be read again.
-    if (mayHaveWritten_) {
-        if (mdx_) {
-            struct stat st {};
-            if (fileSystem().stat(mdx_->path(), &st) != 0)
-                return false;
-            parkedIndex_ = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size),
-                            static_cast<int64_t>(st.st_mtim.tv_sec), static_cast<int64_t>(st.st_mtim.tv_nsec)};
-        }
-        struct stat fs {};
-        if (fileSystem().fstat(file_.fd(), &fs) != 0)
-            return false;
-        parkedFile_ = {static_cast<int64_t>(fs.st_size), static_cast<int64_t>(fs.st_mtim.tv_sec),
-                       static_cast<int64_t>(fs.st_mtim.tv_nsec)};
-        mayHaveWritten_ = false;
     }
     file_.unlock(kLockOpen, 1);
     parked_ = true;
@@ -580,6 +615,9 @@ bool DbfTable::unpark()
         return false;
     parked_ = false;
     try {
+        // Changed through another open of this program since: open anew.
+        if (changeCount(fileDev_, fileIno_) != knownChanges_)
+            return false;
         // Still the file at our path (a pack or a restructure renames a new one there)?
         struct stat st {};
         if (fileSystem().stat(path_, &st) != 0 || static_cast<uint64_t>(st.st_dev) != fileDev_ ||
@@ -587,27 +625,21 @@ bool DbfTable::unpark()
             return false;
         const std::array<int64_t, 3> file = {static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
                                              static_cast<int64_t>(st.st_mtim.tv_nsec)};
-        if (file != parkedFile_) {  // changed meanwhile: its header again
+        if (file != knownFile_) {  // changed by another program: its header again
             const uint8_t flag = mdxFlag_;
             readHeader(true);
             // An index dropped or added meanwhile: open anew.
             if ((mdxFlag_ != 0) != (flag != 0))
                 return false;
         }
-        // The index must be the file we left, unchanged (a change by
+        // The index must be the file we knew, unchanged (a change by
         // another program means a file written without us: open anew);
         // the next read checks it again under the header lock.
         if (mdx_) {
-            struct stat ist {};
-            if (fileSystem().stat(mdx_->path(), &ist) != 0)
-                return false;
-            const std::array<int64_t, 4> now = {static_cast<int64_t>(ist.st_ino), static_cast<int64_t>(ist.st_size),
-                                                static_cast<int64_t>(ist.st_mtim.tv_sec),
-                                                static_cast<int64_t>(ist.st_mtim.tv_nsec)};
-            if (now != parkedIndex_)
+            std::array<int64_t, 4> now{};
+            if (!lookAtIndex(mdx_->path(), now) || now != knownIndex_)
                 return false;
         }
-        parkedFile_ = file;  // the header as it was just read (or known)
         return true;
     } catch (const std::exception&) {
         return false;

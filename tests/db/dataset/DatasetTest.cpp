@@ -364,17 +364,6 @@ TEST_F(DatasetLayer, NotificationsForTheWidgets) {
     EXPECT_EQ(reset.count(), resets + 1);
 }
 
-// The practice tables as files in a temporary directory.
-struct PracticeDir {
-    QTemporaryDir tmp;
-    std::string dir = tmp.path().toStdString();
-    PracticeDir() {
-        EXPECT_TRUE(tmp.isValid());
-        EXPECT_EQ(createPracticeFiles(dir), 0);
-        fillPracticeFiles(dir);
-    }
-};
-
 // The same uses on table files created through the engine.
 TEST(DatasetOnFiles, TableAndQueryOverEngineTables) {
     PracticeDir practice;

@@ -1,8 +1,15 @@
 #pragma once
 // The practice tables as files: created through the engine from the same
 // definitions, filled with the same rows.
+#include <gtest/gtest.h>
+
 #include <QDir>
 #include <QTemporaryDir>
+
+#include <functional>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "PracticeSchema.h"
 #include "engine/Engine.h"
@@ -57,6 +64,35 @@ inline void fillPracticeFiles(const std::string& dir) {
         s->append(v);
     });
     for (auto& [n, s] : open) s->flush();
+}
+
+// The practice tables as files in a temporary directory.
+struct PracticeDir {
+    QTemporaryDir tmp;
+    std::string dir = tmp.path().toStdString();
+    PracticeDir() {
+        EXPECT_TRUE(tmp.isValid());
+        EXPECT_EQ(createPracticeFiles(dir), 0);
+        fillPracticeFiles(dir);
+    }
+};
+
+// Runs `work` in a child process (another program at the same files): its
+// exit status, 1 when it raised anything, -1 when it did not end normally.
+inline int inOtherProcess(const std::function<void()>& work) {
+    const pid_t pid = fork();
+    if (pid < 0) return -1;
+    if (pid == 0) {
+        try {
+            work();
+            _exit(0);
+        } catch (...) {
+            _exit(1);
+        }
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
 }
 
 }  // namespace kdbtest

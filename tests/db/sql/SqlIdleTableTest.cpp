@@ -9,9 +9,6 @@
 #include <chrono>
 #include <thread>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "PracticeFiles.h"
 #include "core/DbError.h"
 #include "core/File.h"
@@ -27,10 +24,6 @@ namespace {
 class IdleTable : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(tmp.isValid());
-        dir = tmp.path().toStdString();
-        ASSERT_EQ(createPracticeFiles(dir), 0);
-        fillPracticeFiles(dir);
         auto t = engine::openTable(dir, "PATIENT", {});
         dbf = t->filePath();
         mdx = companionPath(dbf, ".MDX");
@@ -49,29 +42,21 @@ protected:
     }
     // Another program: appends one patient through an exclusive open.
     void appendElsewhere(const std::string& code) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            try {
-                engine::OpenOptions ex;
-                ex.exclusive = true;
-                auto t = engine::openTable(dir, "PATIENT", ex);
-                std::vector<QVariant> row(static_cast<size_t>(t->fieldCount()));
-                row[0] = QString::fromStdString(code);
-                t->append(row);
-                t->flush();
-                _exit(0);
-            } catch (...) {
-                _exit(1);
-            }
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status));
-        ASSERT_EQ(WEXITSTATUS(status), 0) << "the exclusive open in the other process failed";
+        ASSERT_EQ(inOtherProcess([&] {
+                      engine::OpenOptions ex;
+                      ex.exclusive = true;
+                      auto t = engine::openTable(dir, "PATIENT", ex);
+                      std::vector<QVariant> row(static_cast<size_t>(t->fieldCount()));
+                      row[0] = QString::fromStdString(code);
+                      t->append(row);
+                      t->flush();
+                  }),
+                  0)
+            << "the exclusive open in the other process failed";
     }
-    QTemporaryDir tmp;
-    std::string dir, dbf, mdx;
+    PracticeDir practice;
+    const std::string& dir = practice.dir;
+    std::string dbf, mdx;
 };
 
 TEST_F(IdleTable, LeavesTheTableFreeAndSeesAnotherProgramsAppends) {
