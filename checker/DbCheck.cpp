@@ -10,8 +10,8 @@
 
 #include "Descriptor.h"
 #include "EnginePaths.h"
-#include "core/Table.h"
-#include "engine/Engine.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/engine/Engine.h"
 
 namespace {
 

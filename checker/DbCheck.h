@@ -16,9 +16,9 @@
 #include <QString>
 #include <QStringList>
 
-#include "core/DbError.h"
-#include "core/EngineTypes.h"
-#include "engine/Damage.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/EngineTypes.h"
+#include "platform/db/engine/Damage.h"
 
 namespace kdb {
 class Table;

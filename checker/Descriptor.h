@@ -20,7 +20,7 @@
 #include <QString>
 #include <QStringList>
 
-#include "core/EngineTypes.h"
+#include "platform/db/core/EngineTypes.h"
 
 namespace dbcheck {
 

@@ -5,7 +5,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
-#include "engine/Engine.h"
+#include "platform/db/engine/Engine.h"
 
 namespace dbcheck {
 

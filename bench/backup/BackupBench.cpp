@@ -11,7 +11,7 @@
 #include "platform/ui/Messages.h"
 #include "resources/schema/SchemaText.h"
 
-#include "Practice.h"
+#include "bench/gen/Practice.h"
 
 #include <QApplication>
 #include <QDir>

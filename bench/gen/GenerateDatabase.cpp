@@ -10,7 +10,7 @@
 #include <exception>
 
 #include "Practice.h"
-#include "engine/Engine.h"
+#include "platform/db/engine/Engine.h"
 
 int main(int argc, char** argv)
 {

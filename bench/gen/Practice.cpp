@@ -10,10 +10,10 @@
 #include <random>
 #include <stdexcept>
 
-#include "DbCheck.h"
-#include "SchemaText.h"
-#include "core/Table.h"
-#include "engine/Engine.h"
+#include "checker/DbCheck.h"
+#include "resources/schema/SchemaText.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/engine/Engine.h"
 
 namespace kbench {
 

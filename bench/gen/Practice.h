@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "Descriptor.h"
+#include "checker/Descriptor.h"
 
 namespace kbench {
 

@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 #include "Practice.h"
-#include "SchemaText.h"
-#include "core/EngineTypes.h"
+#include "resources/schema/SchemaText.h"
+#include "platform/db/core/EngineTypes.h"
 
 namespace kbench {
 

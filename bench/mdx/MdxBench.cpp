@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "mdx/MdxFile.h"
+#include "platform/db/mdx/MdxFile.h"
 
 using namespace kdb::mdx;
 using Clock = std::chrono::steady_clock;

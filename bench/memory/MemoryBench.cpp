@@ -30,8 +30,8 @@
 #include <string>
 #include <vector>
 
-#include "PracticeLite.h"
-#include "dataset/Dataset.h"
+#include "bench/gen/PracticeLite.h"
+#include "platform/db/dataset/Dataset.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "SchemaText.h"
+#include "resources/schema/SchemaText.h"
 #include "app/global/AppContext.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"

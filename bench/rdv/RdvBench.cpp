@@ -24,14 +24,14 @@
 #include <string>
 #include <vector>
 
-#include "Practice.h"
-#include "PracticeLite.h"
-#include "URDV.h"
+#include "bench/gen/Practice.h"
+#include "bench/gen/PracticeLite.h"
+#include "app/records/URDV.h"
 #include "app/global/NextCode.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
-#include "dataset/Dataset.h"
-#include "sql/Sql.h"
+#include "platform/db/dataset/Dataset.h"
+#include "platform/db/sql/Sql.h"
 
 using Clock = std::chrono::steady_clock;
 

@@ -7,8 +7,8 @@
 // until the last page is built, pages per second, milliseconds per page,
 // the page store's size (recorded drawing commands) against the same pages
 // as 300 dpi bitmaps, and the process's peak memory.
-#include "UPreview.h"
-#include "UrptConsul.h"
+#include "app/reports/UPreview.h"
+#include "app/reports/UrptConsul.h"
 #include "app/global/global.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/report/PageStore.h"

@@ -24,11 +24,11 @@
 #include <string>
 #include <vector>
 
-#include "Practice.h"
-#include "PracticeLite.h"
+#include "bench/gen/Practice.h"
+#include "bench/gen/PracticeLite.h"
 #include "app/global/NextCode.h"
 #include "app/global/NextCodeDb.h"
-#include "dataset/Dataset.h"
+#include "platform/db/dataset/Dataset.h"
 
 using Clock = std::chrono::steady_clock;
 

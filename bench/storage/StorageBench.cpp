@@ -16,9 +16,9 @@
 
 #include <sqlite3.h>
 
-#include "core/Table.h"
-#include "dbf/DbfTable.h"
-#include "engine/Engine.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/dbf/DbfTable.h"
+#include "platform/db/engine/Engine.h"
 
 using namespace kdb;
 

@@ -1,6 +1,6 @@
 #include "platform/ui/Messages.h"
 #include "platform/ui/Application.h"
-#include "core/DbError.h"
+#include "platform/db/core/DbError.h"
 
 #include <QAbstractButton>
 #include <QApplication>

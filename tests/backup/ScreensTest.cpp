@@ -6,7 +6,7 @@
 #include "app/backup/UAutoSave.h"
 #include "app/backup/URestorFiles.h"
 #include "app/backup/USaveRestore.h"
-#include "UMain.h"
+#include "app/main/UMain.h"
 
 #include <QPushButton>
 #include <QProgressBar>

@@ -10,11 +10,11 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "DbCheck.h"
-#include "Descriptor.h"
-#include "SchemaText.h"
-#include "core/Table.h"
-#include "engine/Engine.h"
+#include "checker/DbCheck.h"
+#include "checker/Descriptor.h"
+#include "resources/schema/SchemaText.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/engine/Engine.h"
 
 namespace checkertest {
 

@@ -2,7 +2,7 @@
 // lines, table blocks, and the text that falls outside the grammar.
 #include <gtest/gtest.h>
 
-#include "Descriptor.h"
+#include "checker/Descriptor.h"
 
 using namespace dbcheck;
 

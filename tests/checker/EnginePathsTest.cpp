@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 
 #include "CheckerFixture.h"
-#include "EnginePaths.h"
+#include "checker/EnginePaths.h"
 #include "tests/support/TestFiles.h"
 
 using namespace checkertest;

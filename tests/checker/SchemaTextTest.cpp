@@ -2,8 +2,8 @@
 // rely on it, and the consistency of its declarations.
 #include <gtest/gtest.h>
 
-#include "Descriptor.h"
-#include "SchemaText.h"
+#include "checker/Descriptor.h"
+#include "resources/schema/SchemaText.h"
 
 using namespace dbcheck;
 

@@ -7,8 +7,8 @@
 
 #include <unistd.h>
 
-#include "core/File.h"
-#include "dbf/DbfTable.h"
+#include "platform/db/core/File.h"
+#include "platform/db/dbf/DbfTable.h"
 
 namespace fuzzing {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <unistd.h>
 
-#include "MdxExercise.h"
+#include "tests/db/mdx/MdxExercise.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {

@@ -6,9 +6,9 @@
 
 #include <unistd.h>
 
-#include "core/DbError.h"
-#include "engine/Engine.h"
-#include "paradox/ParadoxTable.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/engine/Engine.h"
+#include "platform/db/paradox/ParadoxTable.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #pragma once
-#include "UMain.h"
+#include "app/main/UMain.h"
 #include "app/global/global.h"
 #include "tests/support/TempPractice.h"
 

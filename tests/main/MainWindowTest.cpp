@@ -1,7 +1,7 @@
 #include "MainFixture.h"
 #include "tests/support/ScopedEnv.h"
 
-#include "UCalendar.h"
+#include "app/main/UCalendar.h"
 #include "platform/ui/IniFile.h"
 
 #include <QFile>

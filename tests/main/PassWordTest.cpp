@@ -1,7 +1,7 @@
 // The login dialog and the password change, on a copy of the user table
 // shipped with the program.
-#include "UPassWord.h"
-#include "PasswordHash.h"
+#include "app/main/UPassWord.h"
+#include "app/main/PasswordHash.h"
 
 #include "app/global/global.h"
 #include "platform/db/core/Table.h"

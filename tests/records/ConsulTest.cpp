@@ -2,10 +2,10 @@
 // does.
 #include "RecordsFixture.h"
 
-#include "UConsul.h"
-#include "UGetOldInfos.h"
-#include "UGetPatient.h"
-#include "UMain.h"
+#include "app/records/UConsul.h"
+#include "app/records/UGetOldInfos.h"
+#include "app/records/UGetPatient.h"
+#include "app/main/UMain.h"
 #include "ui_UConsul.h"
 
 #include <QAction>

@@ -2,8 +2,8 @@
 // screen: checks, numbering, the duplicate guard and the close guard.
 #include "RecordsFixture.h"
 
-#include "UConsul.h"
-#include "UExComp.h"
+#include "app/records/UConsul.h"
+#include "app/records/UExComp.h"
 #include "ui_UConsul.h"
 
 #include "platform/ui/Messages.h"

@@ -2,10 +2,10 @@
 // first, then the screen for the chosen patient, nothing when cancelled.
 #include "RecordsFixture.h"
 
-#include "UConsul.h"
-#include "UGetPatient.h"
-#include "UMain.h"
-#include "UPatient.h"
+#include "app/records/UConsul.h"
+#include "app/records/UGetPatient.h"
+#include "app/main/UMain.h"
+#include "app/records/UPatient.h"
 #include "platform/ui/data/DataControls.h"
 #include "ui_UConsul.h"
 #include "ui_UPatient.h"

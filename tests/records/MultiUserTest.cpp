@@ -3,8 +3,8 @@
 // is lost and no two consultations share a number.
 #include "RecordsFixture.h"
 
-#include "UConsul.h"
-#include "UPatient.h"
+#include "app/records/UConsul.h"
+#include "app/records/UPatient.h"
 #include "ui_UConsul.h"
 #include "ui_UPatient.h"
 

@@ -2,7 +2,7 @@
 // in the grid, deletions, driven as a user does.
 #include "RecordsFixture.h"
 
-#include "UOrd.h"
+#include "app/records/UOrd.h"
 
 #include "platform/ui/Messages.h"
 #include "platform/ui/data/DataGrid.h"

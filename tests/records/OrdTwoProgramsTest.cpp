@@ -3,8 +3,8 @@
 // twice, and nothing is lost.
 #include "RecordsFixture.h"
 
-#include "UExComp.h"
-#include "UOrd.h"
+#include "app/records/UExComp.h"
+#include "app/records/UOrd.h"
 
 #include "app/global/AppContext.h"
 #include "platform/ui/Messages.h"

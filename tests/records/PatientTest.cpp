@@ -2,9 +2,9 @@
 // user does on a practice whose tables the table check created.
 #include "RecordsFixture.h"
 
-#include "UFind.h"
-#include "UGetPatient.h"
-#include "UPatient.h"
+#include "app/records/UFind.h"
+#include "app/records/UGetPatient.h"
+#include "app/records/UPatient.h"
 #include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
 #include "ui_UPatient.h"

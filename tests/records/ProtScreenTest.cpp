@@ -3,10 +3,10 @@
 // before a post, the close guard, the detail text, and the list's open,
 // new and delete with the detail file.
 #include "ProtFixture.h"
-#include "UGetPatient.h"
-#include "UListProt.h"
-#include "UPROT.h"
-#include "UProtText.h"
+#include "app/records/UGetPatient.h"
+#include "app/records/UListProt.h"
+#include "app/records/UPROT.h"
+#include "app/records/UProtText.h"
 #include "platform/rtf/Rtf.h"
 #include "platform/ui/data/DataGrid.h"
 

@@ -1,7 +1,7 @@
 // The protocol detail-text editor driven as a user does: typing, styles
 // from the tool panel, the font and size boxes following the caret, the
 // saves on Esc and on the Save button, and a save that cannot be written.
-#include "UProtText.h"
+#include "app/records/UProtText.h"
 #include "app/global/global.h"
 #include "platform/rtf/Rtf.h"
 #include "tests/support/TempPractice.h"

@@ -3,7 +3,7 @@
 // told the slot is taken.
 #include "RecordsFixture.h"
 
-#include "URDV.h"
+#include "app/records/URDV.h"
 
 #include <QCoreApplication>
 #include <QDateEdit>

@@ -4,10 +4,10 @@
 // its add and delete, its one instance in the main window.
 #include "RecordsFixture.h"
 
-#include "UGetPatient.h"
-#include "UListRDV.h"
-#include "UMain.h"
-#include "URDV.h"
+#include "app/records/UGetPatient.h"
+#include "app/records/UListRDV.h"
+#include "app/main/UMain.h"
+#include "app/records/URDV.h"
 #include "platform/ui/IniFile.h"
 
 #include <QDateEdit>

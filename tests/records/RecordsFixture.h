@@ -1,7 +1,7 @@
 #pragma once
 // A practice with its tables for the record screens' tests, and the small
 // acts of a user: typing into a widget, answering the next modal dialog.
-#include "UGetPatient.h"
+#include "app/records/UGetPatient.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/db/dataset/Dataset.h"

@@ -2,9 +2,9 @@
 // deletion, bad labels, driven as a user does.
 #include "RecordsFixture.h"
 
-#include "UMain.h"
-#include "UOrd.h"
-#include "UTable.h"
+#include "app/main/UMain.h"
+#include "app/records/UOrd.h"
+#include "app/records/UTable.h"
 
 #include "platform/ui/Messages.h"
 #include "platform/ui/data/DataGrid.h"

@@ -1,8 +1,8 @@
 // The work certificate dialog and its two copies side by side, printed
 // through the preview; the shared name line and age rules.
-#include "ReportCommon.h"
+#include "app/reports/ReportCommon.h"
 #include "ReportsFixture.h"
-#include "UArretTrv.h"
+#include "app/reports/UArretTrv.h"
 
 #include <QComboBox>
 #include <QDateEdit>

@@ -1,9 +1,9 @@
 // The documents asked for from the patient file and the consultation screen
 // as a user does: the command, the preview, the printed page.
 #include "ReportsFixture.h"
-#include "UArretTrv.h"
-#include "UConsul.h"
-#include "UPatient.h"
+#include "app/reports/UArretTrv.h"
+#include "app/records/UConsul.h"
+#include "app/records/UPatient.h"
 #include "app/global/NextCodeDb.h"
 
 #include <QAction>

@@ -1,6 +1,6 @@
 // The medical report printed through the preview's Print button into a PDF.
 #include "ReportsFixture.h"
-#include "UrptConsul.h"
+#include "app/reports/UrptConsul.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The patient list: the dialog's choices, printed through the preview.
 #include "ReportsFixture.h"
-#include "UPrint.h"
+#include "app/reports/UPrint.h"
 
 #include <QLineEdit>
 #include <QToolButton>

@@ -1,9 +1,9 @@
 // Where each document's blocks fall on its page, as the preview shows it:
 // inside the margins of its own page setup.
 #include "ReportsFixture.h"
-#include "UArretTrv.h"
-#include "UPrint.h"
-#include "UrptConsul.h"
+#include "app/reports/UArretTrv.h"
+#include "app/reports/UPrint.h"
+#include "app/reports/UrptConsul.h"
 
 namespace {
 

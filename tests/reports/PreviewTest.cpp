@@ -1,7 +1,7 @@
 // The preview window over reports of known page counts: filling in while
 // the pages are built, navigation, page number, zoom kept between windows,
 // F10 and the print button with a range and copies, several windows.
-#include "ReportCommon.h"
+#include "app/reports/ReportCommon.h"
 #include "ReportsFixture.h"
 #include "platform/report/Report.h"
 #include "platform/ui/IniFile.h"

@@ -1,7 +1,7 @@
 // The printed operative protocol, printed from the protocol list through
 // the preview's Print button into a PDF.
 #include "ReportsFixture.h"
-#include "URptProtocole.h"
+#include "app/reports/URptProtocole.h"
 #include "app/records/UListProt.h"
 #include "platform/rtf/Rtf.h"
 

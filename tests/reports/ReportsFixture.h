@@ -3,7 +3,7 @@
 // details, rows written through the engine, and the preview window driven
 // as a user does (wait for the last page, print to a PDF file through the
 // print button, close).
-#include "UPreview.h"
+#include "app/reports/UPreview.h"
 #include "app/global/global.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/report/PageStore.h"

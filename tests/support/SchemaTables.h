@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "Descriptor.h"
-#include "SchemaText.h"
+#include "checker/Descriptor.h"
+#include "resources/schema/SchemaText.h"
 
 namespace kdbtest {
 

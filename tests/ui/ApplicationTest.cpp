@@ -1,7 +1,7 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
 #include "platform/os/Abort.h"
-#include "core/DbError.h"
+#include "platform/db/core/DbError.h"
 #include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>

@@ -2,7 +2,7 @@
 // of the Debian tools and on damaged ones, add and extract jobs with their
 // checks, messages, password dialog and questions.
 #include "ZipTestSupport.h"
-#include "ZipEngTestSupport.h"
+#include "tests/zipeng/ZipEngTestSupport.h"
 #include "zip/ZipPasswordDlg.h"
 
 #include <QApplication>

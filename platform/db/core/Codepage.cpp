@@ -1,4 +1,4 @@
-#include "core/Codepage.h"
+#include "platform/db/core/Codepage.h"
 
 #include <algorithm>
 #include <utility>

@@ -1,9 +1,9 @@
-#include "core/Collation.h"
+#include "platform/db/core/Collation.h"
 
 #include <memory>
 #include <vector>
 
-#include "core/Codepage.h"
+#include "platform/db/core/Codepage.h"
 
 namespace kdb {
 

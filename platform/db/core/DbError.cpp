@@ -1,4 +1,4 @@
-#include "core/DbError.h"
+#include "platform/db/core/DbError.h"
 
 #include <cstring>
 #include <iterator>

@@ -1,4 +1,4 @@
-#include "core/File.h"
+#include "platform/db/core/File.h"
 
 #include <cctype>
 #include <map>
@@ -14,8 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/DbError.h"
-#include "core/FileSystem.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/FileSystem.h"
 
 namespace kdb {
 

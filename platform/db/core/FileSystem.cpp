@@ -1,4 +1,4 @@
-#include "core/FileSystem.h"
+#include "platform/db/core/FileSystem.h"
 
 #include <atomic>
 

@@ -1,4 +1,4 @@
-#include "core/Session.h"
+#include "platform/db/core/Session.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "core/Table.h"
+#include "platform/db/core/Table.h"
 
 #include <QString>
 

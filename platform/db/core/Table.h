@@ -31,8 +31,8 @@
 
 #include <QVariant>
 
-#include "core/DbError.h"
-#include "core/EngineTypes.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/EngineTypes.h"
 
 namespace kdb {
 

@@ -1,4 +1,4 @@
-#include "database/Database.h"
+#include "platform/db/database/Database.h"
 
 #include <QString>
 
@@ -8,8 +8,8 @@
 #include <mutex>
 #include <vector>
 
-#include "core/DbError.h"
-#include "engine/Engine.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/engine/Engine.h"
 
 namespace kdb {
 

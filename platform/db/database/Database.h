@@ -14,7 +14,7 @@
 #include <memory>
 #include <string>
 
-#include "core/Table.h"
+#include "platform/db/core/Table.h"
 
 namespace kdb {
 

@@ -35,10 +35,10 @@
 #include <string>
 #include <vector>
 
-#include "core/DbError.h"
-#include "core/Table.h"
-#include "database/Database.h"
-#include "sql/Sql.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/database/Database.h"
+#include "platform/db/sql/Sql.h"
 
 namespace kdb {
 

@@ -1,4 +1,4 @@
-#include "dataset/Dataset.h"
+#include "platform/db/dataset/Dataset.h"
 
 #include <QStringList>
 

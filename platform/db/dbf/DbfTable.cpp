@@ -1,13 +1,13 @@
-#include "dbf/DbfTable.h"
+#include "platform/db/dbf/DbfTable.h"
 
 #include <cerrno>
 
 #include <sys/stat.h>
 
-#include "core/Codepage.h"
-#include "core/FileSystem.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/FileSystem.h"
 
-#include "dbf/DbfTableDetail.h"
+#include "platform/db/dbf/DbfTableDetail.h"
 
 namespace kdb {
 

@@ -49,10 +49,10 @@
 #include <string>
 #include <vector>
 
-#include "core/Codepage.h"
-#include "core/File.h"
-#include "core/Table.h"
-#include "dbf/DbtFile.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/File.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/dbf/DbtFile.h"
 
 namespace kdb {
 

@@ -12,8 +12,8 @@
 
 #include <QDate>
 
-#include "dbf/DbfTable.h"
-#include "mdx/MdxFile.h"
+#include "platform/db/dbf/DbfTable.h"
+#include "platform/db/mdx/MdxFile.h"
 
 namespace kdb {
 

@@ -1,8 +1,8 @@
-#include "dbf/DbfTable.h"
+#include "platform/db/dbf/DbfTable.h"
 
-#include "core/Codepage.h"
+#include "platform/db/core/Codepage.h"
 
-#include "dbf/DbfTableDetail.h"
+#include "platform/db/dbf/DbfTableDetail.h"
 
 namespace kdb {
 

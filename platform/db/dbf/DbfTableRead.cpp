@@ -1,4 +1,4 @@
-#include "dbf/DbfTable.h"
+#include "platform/db/dbf/DbfTable.h"
 
 #include <cerrno>
 #include <cmath>
@@ -9,9 +9,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "core/Codepage.h"
+#include "platform/db/core/Codepage.h"
 
-#include "dbf/DbfTableDetail.h"
+#include "platform/db/dbf/DbfTableDetail.h"
 
 namespace kdb {
 

@@ -1,6 +1,6 @@
-#include "dbf/DbfTable.h"
+#include "platform/db/dbf/DbfTable.h"
 
-#include "dbf/DbfTableDetail.h"
+#include "platform/db/dbf/DbfTableDetail.h"
 
 namespace kdb {
 

@@ -1,4 +1,4 @@
-#include "dbf/DbfTable.h"
+#include "platform/db/dbf/DbfTable.h"
 
 #include <array>
 #include <cmath>
@@ -10,10 +10,10 @@
 
 #include <sys/stat.h>
 
-#include "core/Codepage.h"
-#include "core/FileSystem.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/FileSystem.h"
 
-#include "dbf/DbfTableDetail.h"
+#include "platform/db/dbf/DbfTableDetail.h"
 
 namespace kdb {
 

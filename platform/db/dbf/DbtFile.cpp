@@ -1,10 +1,10 @@
-#include "dbf/DbtFile.h"
+#include "platform/db/dbf/DbtFile.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
-#include "core/DbError.h"
+#include "platform/db/core/DbError.h"
 
 namespace kdb {
 

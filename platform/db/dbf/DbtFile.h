@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "core/File.h"
+#include "platform/db/core/File.h"
 
 namespace kdb {
 

@@ -1,11 +1,11 @@
-#include "engine/Damage.h"
+#include "platform/db/engine/Damage.h"
 
 #include <ctime>
 #include <filesystem>
 #include <system_error>
 
-#include "core/File.h"
-#include "dbf/DbfTable.h"
+#include "platform/db/core/File.h"
+#include "platform/db/dbf/DbfTable.h"
 
 namespace kdb::engine {
 

@@ -1,14 +1,14 @@
-#include "engine/Engine.h"
+#include "platform/db/engine/Engine.h"
 
 #include <algorithm>
 #include <cctype>
 
-#include "core/File.h"
-#include "core/Table.h"
-#include "dbf/DbfTable.h"
-#include "engine/TableDrivers.h"
+#include "platform/db/core/File.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/dbf/DbfTable.h"
+#include "platform/db/engine/TableDrivers.h"
 
-#include "paradox/ParadoxTable.h"
+#include "platform/db/paradox/ParadoxTable.h"
 
 namespace kdb::engine {
 

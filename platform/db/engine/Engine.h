@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "core/DbError.h"
-#include "core/EngineTypes.h"
-#include "core/Session.h"
-#include "engine/Damage.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/EngineTypes.h"
+#include "platform/db/core/Session.h"
+#include "platform/db/engine/Damage.h"
 
 namespace kdb {
 

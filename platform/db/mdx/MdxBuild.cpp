@@ -7,9 +7,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "core/DbError.h"
-#include "core/File.h"
-#include "core/FileSystem.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/File.h"
+#include "platform/db/core/FileSystem.h"
 
 namespace kdb::mdx::detail {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "MdxStore.h"
-#include "core/DbError.h"
+#include "platform/db/core/DbError.h"
 
 namespace kdb::mdx {
 

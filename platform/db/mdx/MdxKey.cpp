@@ -4,7 +4,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/Collation.h"
+#include "platform/db/core/Collation.h"
 
 namespace kdb::mdx {
 

@@ -12,9 +12,9 @@
 #include <unistd.h>
 #include <unordered_set>
 
-#include "core/Collation.h"
-#include "core/DbError.h"
-#include "core/FileSystem.h"
+#include "platform/db/core/Collation.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/FileSystem.h"
 
 namespace kdb::mdx::detail {
 

@@ -6,7 +6,7 @@
 #include <functional>
 #include <unordered_set>
 
-#include "core/DbError.h"
+#include "platform/db/core/DbError.h"
 
 namespace kdb::mdx::detail {
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <exception>
 
-#include "paradox/ParadoxTable.h"
+#include "platform/db/paradox/ParadoxTable.h"
 
 int main(int argc, char** argv)
 {

@@ -3,11 +3,11 @@
 
 #include <QString>
 
-#include "core/Codepage.h"
-#include "core/File.h"
-#include "paradox/ParadoxTable.h"
-#include "paradox/PxCrypt.h"
-#include "paradox/PxFormat.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/File.h"
+#include "platform/db/paradox/ParadoxTable.h"
+#include "platform/db/paradox/PxCrypt.h"
+#include "platform/db/paradox/PxFormat.h"
 
 namespace kdb {
 

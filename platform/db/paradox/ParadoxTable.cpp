@@ -1,4 +1,4 @@
-#include "paradox/ParadoxTable.h"
+#include "platform/db/paradox/ParadoxTable.h"
 
 #include <algorithm>
 #include <cstring>
@@ -6,11 +6,11 @@
 #include <optional>
 #include <set>
 
-#include "core/Codepage.h"
-#include "core/File.h"
-#include "engine/Engine.h"
-#include "paradox/PxCrypt.h"
-#include "paradox/PxFormat.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/File.h"
+#include "platform/db/engine/Engine.h"
+#include "platform/db/paradox/PxCrypt.h"
+#include "platform/db/paradox/PxFormat.h"
 
 namespace kdb {
 

@@ -50,9 +50,9 @@
 #include <string>
 #include <vector>
 
-#include "core/DbError.h"
-#include "core/EngineTypes.h"
-#include "core/Table.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/EngineTypes.h"
+#include "platform/db/core/Table.h"
 
 namespace kdb {
 

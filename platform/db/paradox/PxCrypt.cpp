@@ -1,4 +1,4 @@
-#include "paradox/PxCrypt.h"
+#include "platform/db/paradox/PxCrypt.h"
 
 #include <cstring>
 #include <map>
@@ -7,8 +7,8 @@
 
 #include <sodium.h>
 
-#include "core/DbError.h"
-#include "paradox/PxFormat.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/paradox/PxFormat.h"
 
 namespace kdb::paradox {
 

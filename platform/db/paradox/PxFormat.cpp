@@ -1,4 +1,4 @@
-#include "paradox/PxFormat.h"
+#include "platform/db/paradox/PxFormat.h"
 
 #include <algorithm>
 #include <array>
@@ -10,8 +10,8 @@
 #include <QDateTime>
 #include <QTime>
 
-#include "core/Codepage.h"
-#include "core/DbError.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/DbError.h"
 
 namespace kdb::paradox {
 

@@ -1,11 +1,11 @@
 // Binding and conditions of the local SQL statements, and their entry points.
-#include "sql/Executor.h"
+#include "platform/db/sql/Executor.h"
 
 #include <algorithm>
 
-#include "core/Codepage.h"
-#include "core/DbError.h"
-#include "sql/RawBytes.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/sql/RawBytes.h"
 
 namespace kdb::sql {
 

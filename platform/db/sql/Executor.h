@@ -12,10 +12,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "sql/Sql.h"
-#include "sql/SqlAst.h"
-#include "sql/Values.h"
-#include "database/Database.h"
+#include "platform/db/sql/Sql.h"
+#include "platform/db/sql/SqlAst.h"
+#include "platform/db/sql/Values.h"
+#include "platform/db/database/Database.h"
 
 namespace kdb::sql {
 

@@ -2,9 +2,9 @@
 #include <cctype>
 #include <set>
 
-#include "core/DbError.h"
-#include "sql/Sql.h"
-#include "sql/SqlAst.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/sql/Sql.h"
+#include "platform/db/sql/SqlAst.h"
 
 namespace kdb::sql {
 

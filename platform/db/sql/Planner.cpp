@@ -2,8 +2,8 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "sql/Executor.h"
-#include "sql/RawBytes.h"
+#include "platform/db/sql/Executor.h"
+#include "platform/db/sql/RawBytes.h"
 
 namespace kdb::sql {
 

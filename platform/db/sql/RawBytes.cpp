@@ -1,4 +1,4 @@
-#include "sql/RawBytes.h"
+#include "platform/db/sql/RawBytes.h"
 
 #include <QDate>
 
@@ -6,9 +6,9 @@
 #include <cstring>
 #include <unordered_map>
 
-#include "core/Codepage.h"
-#include "core/Collation.h"
-#include "sql/Values.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/Collation.h"
+#include "platform/db/sql/Values.h"
 
 namespace kdb::sql {
 

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <unordered_set>
 
-#include "core/DbError.h"
-#include "sql/Executor.h"
-#include "sql/RawBytes.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/sql/Executor.h"
+#include "platform/db/sql/RawBytes.h"
 
 namespace kdb::sql {
 

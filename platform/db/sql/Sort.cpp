@@ -7,8 +7,8 @@
 #include <bit>
 #include <cstring>
 
-#include "sql/Executor.h"
-#include "sql/RawBytes.h"
+#include "platform/db/sql/Executor.h"
+#include "platform/db/sql/RawBytes.h"
 
 namespace kdb::sql {
 

@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "core/DbError.h"
-#include "core/Table.h"
-#include "database/Database.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/database/Database.h"
 
 namespace kdb::sql {
 

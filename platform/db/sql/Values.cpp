@@ -1,10 +1,10 @@
 // Values of the local SQL: parameters, dates, the kinds values compare in.
-#include "sql/Values.h"
+#include "platform/db/sql/Values.h"
 
 #include <QStringList>
 
-#include "core/Collation.h"
-#include "core/DbError.h"
+#include "platform/db/core/Collation.h"
+#include "platform/db/core/DbError.h"
 
 namespace kdb::sql {
 

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "sql/Sql.h"
+#include "platform/db/sql/Sql.h"
 
 namespace kdb::sql {
 

@@ -1,8 +1,8 @@
 // INSERT, UPDATE and DELETE.
 #include <cmath>
 
-#include "core/DbError.h"
-#include "sql/Executor.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/sql/Executor.h"
 
 namespace kdb::sql {
 

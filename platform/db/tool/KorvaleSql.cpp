@@ -25,9 +25,9 @@
 #include <iostream>
 #include <string>
 
-#include "core/DbError.h"
-#include "core/Session.h"
-#include "dataset/Dataset.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/Session.h"
+#include "platform/db/dataset/Dataset.h"
 
 namespace {
 

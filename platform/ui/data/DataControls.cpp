@@ -1,4 +1,4 @@
-#include "ui/data/DataControls.h"
+#include "platform/ui/data/DataControls.h"
 
 #include <QHBoxLayout>
 #include <QKeyEvent>

@@ -13,7 +13,7 @@
 #include <functional>
 #include <string>
 
-#include "dataset/Dataset.h"
+#include "platform/db/dataset/Dataset.h"
 
 class QToolButton;
 

@@ -1,4 +1,4 @@
-#include "ui/data/DataGrid.h"
+#include "platform/ui/data/DataGrid.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>

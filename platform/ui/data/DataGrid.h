@@ -4,7 +4,7 @@
 // record first, as moving off an edited row does).
 #include <QTableView>
 
-#include "ui/data/DatasetModel.h"
+#include "platform/ui/data/DatasetModel.h"
 
 namespace kui {
 

@@ -1,4 +1,4 @@
-#include "ui/data/DatasetModel.h"
+#include "platform/ui/data/DatasetModel.h"
 
 #include <QBrush>
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "dataset/Dataset.h"
+#include "platform/db/dataset/Dataset.h"
 
 namespace kui {
 

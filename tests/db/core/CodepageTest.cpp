@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "core/Codepage.h"
+#include "platform/db/core/Codepage.h"
 
 using namespace kdb;
 

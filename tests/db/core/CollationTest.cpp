@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "core/Codepage.h"
-#include "core/Collation.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/Collation.h"
 
 using namespace kdb;
 

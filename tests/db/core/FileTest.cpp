@@ -3,8 +3,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "core/DbError.h"
-#include "core/File.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/File.h"
 
 using namespace kdb;
 

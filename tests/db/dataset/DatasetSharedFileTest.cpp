@@ -3,11 +3,11 @@
 // sees that change, though its table was kept open between uses.
 #include <gtest/gtest.h>
 
-#include "PracticeFiles.h"
-#include "database/Database.h"
-#include "dataset/Dataset.h"
-#include "engine/Engine.h"
-#include "sql/Sql.h"
+#include "tests/db/sql/PracticeFiles.h"
+#include "platform/db/database/Database.h"
+#include "platform/db/dataset/Dataset.h"
+#include "platform/db/engine/Engine.h"
+#include "platform/db/sql/Sql.h"
 
 using namespace kdb;
 using namespace kdbtest;

@@ -4,10 +4,10 @@
 
 #include <QSignalSpy>
 
-#include "MemTable.h"
-#include "PracticeFiles.h"
-#include "dataset/Dataset.h"
-#include "engine/Engine.h"
+#include "tests/db/sql/MemTable.h"
+#include "tests/db/sql/PracticeFiles.h"
+#include "platform/db/dataset/Dataset.h"
+#include "platform/db/engine/Engine.h"
 #include "platform/os/Abort.h"
 
 using namespace kdb;

@@ -7,7 +7,7 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "core/File.h"
+#include "platform/db/core/File.h"
 #include "TestTables.h"
 
 using namespace kdb;

@@ -4,7 +4,7 @@
 #include <QDate>
 #include <QTemporaryDir>
 
-#include "core/File.h"
+#include "platform/db/core/File.h"
 #include "TestTables.h"
 
 using namespace kdb;

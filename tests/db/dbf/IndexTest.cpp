@@ -10,9 +10,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "core/Codepage.h"
-#include "core/Collation.h"
-#include "core/File.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/Collation.h"
+#include "platform/db/core/File.h"
 #include "TestTables.h"
 
 using namespace kdb;

@@ -12,7 +12,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include "core/File.h"
+#include "platform/db/core/File.h"
 #include "TestTables.h"
 
 using namespace kdb;

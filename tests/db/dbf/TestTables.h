@@ -8,7 +8,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "dbf/DbfTable.h"
+#include "platform/db/dbf/DbfTable.h"
 
 namespace kdbtest {
 

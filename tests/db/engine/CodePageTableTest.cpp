@@ -9,11 +9,11 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "core/DbError.h"
-#include "dbf/DbfTable.h"
-#include "engine/Engine.h"
-#include "mdx/MdxKey.h"
-#include "sql/Sql.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/dbf/DbfTable.h"
+#include "platform/db/engine/Engine.h"
+#include "platform/db/mdx/MdxKey.h"
+#include "platform/db/sql/Sql.h"
 
 using namespace kdb;
 

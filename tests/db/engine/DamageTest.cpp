@@ -9,10 +9,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "core/File.h"
-#include "dbf/DbfTable.h"
-#include "engine/Engine.h"
-#include "sql/Sql.h"
+#include "platform/db/core/File.h"
+#include "platform/db/dbf/DbfTable.h"
+#include "platform/db/engine/Engine.h"
+#include "platform/db/sql/Sql.h"
 
 using namespace kdb;
 using namespace kdb::engine;

@@ -7,10 +7,10 @@
 #include <QFile>
 #include <QTemporaryDir>
 
-#include "core/File.h"
-#include "core/Table.h"
-#include "dbf/DbfTable.h"
-#include "engine/Engine.h"
+#include "platform/db/core/File.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/dbf/DbfTable.h"
+#include "platform/db/engine/Engine.h"
 #include "tests/support/SchemaTables.h"
 
 using namespace kdb;

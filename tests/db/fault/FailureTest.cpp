@@ -8,7 +8,7 @@
 
 #include "FaultFileSystem.h"
 #include "FaultTables.h"
-#include "paradox/ParadoxTable.h"
+#include "platform/db/paradox/ParadoxTable.h"
 
 using namespace kdb;
 using namespace kdbtest;

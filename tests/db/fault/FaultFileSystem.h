@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "core/FileSystem.h"
+#include "platform/db/core/FileSystem.h"
 
 namespace kdbtest {
 

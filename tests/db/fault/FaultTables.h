@@ -12,10 +12,10 @@
 
 #include <QVariant>
 
-#include "core/DbError.h"
-#include "core/File.h"
-#include "dbf/DbfTable.h"
-#include "mdx/MdxFile.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/File.h"
+#include "platform/db/dbf/DbfTable.h"
+#include "platform/db/mdx/MdxFile.h"
 
 namespace kdbtest {
 

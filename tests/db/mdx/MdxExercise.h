@@ -6,8 +6,8 @@
 #include <memory>
 #include <string>
 
-#include "core/DbError.h"
-#include "mdx/MdxFile.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/mdx/MdxFile.h"
 
 namespace mdxtest {
 

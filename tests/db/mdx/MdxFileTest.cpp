@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include "MdxTestUtil.h"
-#include "core/Codepage.h"
-#include "core/DbError.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/DbError.h"
 
 using namespace kdb::mdx;
 using namespace mdxtest;

@@ -6,9 +6,9 @@
 #include <random>
 
 #include "MdxTestUtil.h"
-#include "core/Codepage.h"
-#include "core/Collation.h"
-#include "mdx/MdxKey.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/Collation.h"
+#include "platform/db/mdx/MdxKey.h"
 
 using namespace kdb::mdx;
 using mdxtest::hex;

@@ -7,7 +7,7 @@
 #include <set>
 
 #include "MdxTestUtil.h"
-#include "core/DbError.h"
+#include "platform/db/core/DbError.h"
 
 using namespace kdb::mdx;
 using namespace mdxtest;

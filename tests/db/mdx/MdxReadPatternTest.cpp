@@ -8,7 +8,7 @@
 #include <random>
 
 #include "MdxTestUtil.h"
-#include "core/DbError.h"
+#include "platform/db/core/DbError.h"
 
 using namespace kdb::mdx;
 using namespace mdxtest;

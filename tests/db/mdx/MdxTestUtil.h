@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "core/DbError.h"
-#include "mdx/MdxFile.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/mdx/MdxFile.h"
 
 namespace mdxtest {
 

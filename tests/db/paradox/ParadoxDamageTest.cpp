@@ -10,9 +10,9 @@
 #include <gtest/gtest.h>
 
 #include "PxTestUtil.h"
-#include "core/DbError.h"
-#include "engine/Engine.h"
-#include "paradox/ParadoxTable.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/engine/Engine.h"
+#include "platform/db/paradox/ParadoxTable.h"
 
 using kdb::ParadoxTable;
 using namespace pxtest;

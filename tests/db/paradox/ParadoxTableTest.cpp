@@ -14,8 +14,8 @@
 #include <QDate>
 
 #include "PxTestUtil.h"
-#include "core/DbError.h"
-#include "paradox/ParadoxTable.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/paradox/ParadoxTable.h"
 
 using kdb::ParadoxField;
 using kdb::ParadoxTable;

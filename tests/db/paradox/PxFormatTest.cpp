@@ -10,7 +10,7 @@
 #include <QTime>
 
 #include "PxTestUtil.h"
-#include "paradox/PxFormat.h"
+#include "platform/db/paradox/PxFormat.h"
 
 using namespace kdb::paradox;
 using pxtest::engineCode;

@@ -4,7 +4,7 @@
 #include <iterator>
 #include <stdexcept>
 
-#include "engine/Engine.h"
+#include "platform/db/engine/Engine.h"
 
 namespace pxtest {
 

@@ -9,9 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include "core/DbError.h"
-#include "core/Table.h"
-#include "paradox/ParadoxTable.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/paradox/ParadoxTable.h"
 
 namespace pxtest {
 

@@ -9,7 +9,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "sql/Sql.h"
+#include "platform/db/sql/Sql.h"
 
 namespace kdbtest {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "core/Table.h"
-#include "database/Database.h"
+#include "platform/db/core/Table.h"
+#include "platform/db/database/Database.h"
 
 namespace kdbtest {
 

@@ -12,8 +12,8 @@
 #include <unistd.h>
 
 #include "PracticeSchema.h"
-#include "engine/Engine.h"
-#include "database/Database.h"
+#include "platform/db/engine/Engine.h"
+#include "platform/db/database/Database.h"
 
 namespace kdbtest {
 

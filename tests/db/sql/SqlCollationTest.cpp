@@ -8,9 +8,9 @@
 
 #include <random>
 
-#include "core/Codepage.h"
-#include "dbf/DbfTable.h"
-#include "sql/Sql.h"
+#include "platform/db/core/Codepage.h"
+#include "platform/db/dbf/DbfTable.h"
+#include "platform/db/sql/Sql.h"
 
 using namespace kdb;
 using namespace kdb::sql;

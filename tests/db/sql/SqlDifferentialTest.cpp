@@ -9,7 +9,7 @@
 #include <random>
 
 #include "MemTable.h"
-#include "sql/Sql.h"
+#include "platform/db/sql/Sql.h"
 
 using namespace kdb::sql;
 using namespace kdbtest;

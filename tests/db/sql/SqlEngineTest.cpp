@@ -4,7 +4,7 @@
 #include <random>
 
 #include "PracticeSchema.h"
-#include "sql/Sql.h"
+#include "platform/db/sql/Sql.h"
 
 using namespace kdb;
 using namespace kdb::sql;

@@ -10,10 +10,10 @@
 #include <thread>
 
 #include "PracticeFiles.h"
-#include "core/DbError.h"
-#include "core/File.h"
-#include "engine/Engine.h"
-#include "sql/Sql.h"
+#include "platform/db/core/DbError.h"
+#include "platform/db/core/File.h"
+#include "platform/db/engine/Engine.h"
+#include "platform/db/sql/Sql.h"
 
 using namespace kdb;
 using namespace kdb::sql;

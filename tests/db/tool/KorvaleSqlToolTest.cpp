@@ -5,7 +5,7 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
-#include "engine/Engine.h"
+#include "platform/db/engine/Engine.h"
 
 namespace {
 

@@ -9,10 +9,10 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "PracticeSchema.h"
-#include "ui/data/DataControls.h"
-#include "ui/data/DataGrid.h"
-#include "ui/data/DatasetModel.h"
+#include "tests/db/sql/PracticeSchema.h"
+#include "platform/ui/data/DataControls.h"
+#include "platform/ui/data/DataGrid.h"
+#include "platform/ui/data/DatasetModel.h"
 #include "tests/support/TestApplication.h"
 
 using namespace kdb;
