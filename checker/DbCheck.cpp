@@ -17,7 +17,10 @@ namespace {
 
 constexpr qint64 kAutoIncOffset = 0x49;  // the Paradox header's auto-increment counter
 
-bool truth(uint16_t flag) { return flag != 0; }
+bool truth(uint16_t flag)
+{
+    return flag != 0;
+}
 
 bool sameText(const std::string& a, const std::string& b)
 {
@@ -28,7 +31,7 @@ bool sameText(const std::string& a, const std::string& b)
 bool sameIndexKey(const kdb::IndexDesc& a, const kdb::IndexDesc& b)
 {
     return dbcheck::IndexFileName(a.name).compare(dbcheck::IndexFileName(b.name), Qt::CaseInsensitive) == 0 &&
-           sameText(a.tagName, b.tagName);
+        sameText(a.tagName, b.tagName);
 }
 
 QString withoutExtension(const QString& name)
@@ -79,33 +82,64 @@ QString IndexFileName(const std::string& indexName)
 bool SameIndexDesc(const kdb::IndexDesc& a, const kdb::IndexDesc& b)
 {
     return sameIndexKey(a, b) && a.keyFields == b.keyFields && truth(a.primary) == truth(b.primary) &&
-           truth(a.expression) == truth(b.expression) && truth(a.unique) == truth(b.unique) &&
-           truth(a.descending) == truth(b.descending) && truth(a.caseInsensitive) == truth(b.caseInsensitive) &&
-           truth(a.subset) == truth(b.subset) && truth(a.outOfDate) == truth(b.outOfDate) &&
-           a.fieldsInKey == b.fieldsInKey && sameText(a.format, b.format) && sameText(a.keyExpr, b.keyExpr) &&
-           sameText(a.keyCond, b.keyCond);
+        truth(a.expression) == truth(b.expression) && truth(a.unique) == truth(b.unique) &&
+        truth(a.descending) == truth(b.descending) && truth(a.caseInsensitive) == truth(b.caseInsensitive) &&
+        truth(a.subset) == truth(b.subset) && truth(a.outOfDate) == truth(b.outOfDate) &&
+        a.fieldsInKey == b.fieldsInKey && sameText(a.format, b.format) && sameText(a.keyExpr, b.keyExpr) &&
+        sameText(a.keyCond, b.keyCond);
 }
 
 EDBEngineError EngineError(int code, const std::string& file)
 {
     const char* text = nullptr;
     switch (code) {
-    case kdb::DBERR_NOSUCHTABLE: text = "Table does not exist"; break;
-    case kdb::DBERR_NOTSUFFTABLERIGHTS: text = "Insufficient table rights: the table file cannot be written"; break;
-    case kdb::DBERR_INDEXOUTOFDATE: text = "Index is out of date"; break;
-    case kdb::DBERR_NEEDEXCLACCESS: text = "Exclusive access to the table is needed"; break;
-    case kdb::DBERR_FILELOCKED: text = "Table is in use"; break;
-    case kdb::DBERR_LOCKED: text = "Table or record is locked"; break;
-    case kdb::DBERR_OPENFAILED: text = "Table file cannot be opened"; break;
-    case kdb::DBERR_KEYVIOL: text = "Key violation"; break;
-    case kdb::DBERR_HEADERCORRUPT: text = "Table header is damaged"; break;
-    case kdb::DBERR_FILECORRUPT: text = "Table data are damaged"; break;
-    case kdb::DBERR_INDEXCORRUPT: text = "Index file is damaged"; break;
-    case kdb::DBERR_WRITEERR: text = "Write error on a table file"; break;
-    case kdb::DBERR_READERR: text = "Read error on a table file"; break;
-    case kdb::DBERR_INVALIDPARAM: text = "Invalid parameter"; break;
-    case kdb::DBERR_NOTSUPPORTED: text = "Operation not supported"; break;
-    default: break;
+    case kdb::DBERR_NOSUCHTABLE:
+        text = "Table does not exist";
+        break;
+    case kdb::DBERR_NOTSUFFTABLERIGHTS:
+        text = "Insufficient table rights: the table file cannot be written";
+        break;
+    case kdb::DBERR_INDEXOUTOFDATE:
+        text = "Index is out of date";
+        break;
+    case kdb::DBERR_NEEDEXCLACCESS:
+        text = "Exclusive access to the table is needed";
+        break;
+    case kdb::DBERR_FILELOCKED:
+        text = "Table is in use";
+        break;
+    case kdb::DBERR_LOCKED:
+        text = "Table or record is locked";
+        break;
+    case kdb::DBERR_OPENFAILED:
+        text = "Table file cannot be opened";
+        break;
+    case kdb::DBERR_KEYVIOL:
+        text = "Key violation";
+        break;
+    case kdb::DBERR_HEADERCORRUPT:
+        text = "Table header is damaged";
+        break;
+    case kdb::DBERR_FILECORRUPT:
+        text = "Table data are damaged";
+        break;
+    case kdb::DBERR_INDEXCORRUPT:
+        text = "Index file is damaged";
+        break;
+    case kdb::DBERR_WRITEERR:
+        text = "Write error on a table file";
+        break;
+    case kdb::DBERR_READERR:
+        text = "Read error on a table file";
+        break;
+    case kdb::DBERR_INVALIDPARAM:
+        text = "Invalid parameter";
+        break;
+    case kdb::DBERR_NOTSUPPORTED:
+        text = "Operation not supported";
+        break;
+    default:
+        break;
     }
     std::string message = text ? text : "Engine error";
     message += " (" + std::to_string(code) + ")";
@@ -117,7 +151,9 @@ EDBEngineError EngineError(int code, const std::string& file)
 // ---------------------------------------------------------------------------
 // TDbCheck
 
-TDbCheck::TDbCheck(QObject* owner) : QObject(owner) {}
+TDbCheck::TDbCheck(QObject* owner) : QObject(owner)
+{
+}
 
 TDbCheck::~TDbCheck() = default;
 
@@ -129,7 +165,7 @@ QString TDbCheck::ReadKeyword() const
 }
 
 void TDbCheck::ParseTableDescriptor(uint16_t& fieldCount, uint16_t& indexCount, std::vector<kdb::FieldDesc>& fields,
-                                    std::vector<kdb::IndexDesc>& indexes)
+    std::vector<kdb::IndexDesc>& indexes)
 {
     fieldCount = 0;
     indexCount = 0;
@@ -302,7 +338,10 @@ void TDbCheck::openWorkingTable()
     table_ = kdb::engine::openTable(directory_.toStdString(), tableFileName_.toStdString(), options);
 }
 
-void TDbCheck::closeWorkingTable() { table_.reset(); }
+void TDbCheck::closeWorkingTable()
+{
+    table_.reset();
+}
 
 bool TDbCheck::foundDiff(TChkMessage message, const QString& displayName)
 {
@@ -314,8 +353,9 @@ bool TDbCheck::foundDiff(TChkMessage message, const QString& displayName)
 
 void TDbCheck::reportError(int code)
 {
-    const EDBEngineError error =
-        lastError_ && lastError_->code() == code ? *lastError_ : dbcheck::EngineError(code, (QDir(directory_).filePath(tableFileName_)).toStdString());
+    const EDBEngineError error = lastError_ && lastError_->code() == code
+        ? *lastError_
+        : dbcheck::EngineError(code, (QDir(directory_).filePath(tableFileName_)).toStdString());
     lastError_.reset();
     if (OnError)
         OnError(this, error);
@@ -339,8 +379,8 @@ void TDbCheck::repairAutoIncrement(const QString& filePath, const QString& displ
     if (bytes.size() != 4)
         return;  // a file too short to hold the counter is left alone
     const auto* b = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const int32_t counter = static_cast<int32_t>(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 |
-                                                 uint32_t(b[3]) << 24);
+    const int32_t counter =
+        static_cast<int32_t>(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
     if (counter >= lastValue)
         return;
 
@@ -364,7 +404,7 @@ void TDbCheck::repairAutoIncrement(const QString& filePath, const QString& displ
     const char out[4] = {char(v & 0xFF), char((v >> 8) & 0xFF), char((v >> 16) & 0xFF), char((v >> 24) & 0xFF)};
     QFile file(filePath);
     bool written = file.open(QIODevice::ReadWrite) && file.seek(kAutoIncOffset) && file.write(out, 4) == 4 &&
-                   file.flush() && ::fsync(file.handle()) == 0;
+        file.flush() && ::fsync(file.handle()) == 0;
     file.close();
     exclusive.reset();
     if (!written)
@@ -372,7 +412,7 @@ void TDbCheck::repairAutoIncrement(const QString& filePath, const QString& displ
 }
 
 void TDbCheck::checkTable(const QString& fileName, const QString& driver, std::vector<kdb::FieldDesc>& fields,
-                          std::vector<kdb::IndexDesc>& indexes, TChkMessage& result)
+    std::vector<kdb::IndexDesc>& indexes, TChkMessage& result)
 {
     const QString displayName = GetDisplayTableName(fileName);
     int code = dbcheck::OpenTableResult(directory_, fileName, driver, false);
@@ -395,8 +435,8 @@ void TDbCheck::checkTable(const QString& fileName, const QString& driver, std::v
 
     // A damaged table (short file, bad memo pointers, values that do not
     // read, a stale index) is kept as it is in a copy, repaired and reported.
-    const kdb::engine::DamageReport damage = kdb::engine::repairTable(
-        directory_.toStdString(), fileName.toStdString(), code == kdb::DBERR_INDEXOUTOFDATE);
+    const kdb::engine::DamageReport damage =
+        kdb::engine::repairTable(directory_.toStdString(), fileName.toStdString(), code == kdb::DBERR_INDEXOUTOFDATE);
     if (damage.damaged() && damage.error == 0) {
         reportDamage(damage);
         code = dbcheck::OpenTableResult(directory_, fileName, driver, false);

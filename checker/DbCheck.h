@@ -51,23 +51,23 @@ public:
     ~TDbCheck() override;
 
     // ---- published properties ----------------------------------------------
-    QString ReadPath;        // kept, not used by the check
-    QString CorrectPath;     // directory of the tables (or an engine alias)
+    QString ReadPath;  // kept, not used by the check
+    QString CorrectPath;  // directory of the tables (or an engine alias)
     QStringList Descriptor;  // the schema text, one line per entry
     // Display names: "file name=display name" or "file name|display name".
     QStringList ReadFiles;
 
     // ---- events (an unassigned event is skipped) ---------------------------
-    TCheckEvent OnAfterCheck;     // after each table
-    TCheckEvent OnBeforeCheck;    // before an existing table is examined / repaired
-    TNotifyEvent OnComplete;      // after the last table
-    TErrorEvent OnError;          // an engine failure of a creation, restructuring or repair
-    TFindDiffEvent OnFoundDiff;   // a table must be created or restructured
-    TAddFieldEvent OnAddField;    // a declared field is missing
-    TAddFieldEvent OnModifyField; // a declared field differs or stands elsewhere
-    TTableEvent OnCreateTable;    // a table was created
-    TTableEvent OnModifyTable;    // a table was restructured
-    TDamageEvent OnDamage;        // a damaged table was kept, repaired and is reported
+    TCheckEvent OnAfterCheck;  // after each table
+    TCheckEvent OnBeforeCheck;  // before an existing table is examined / repaired
+    TNotifyEvent OnComplete;  // after the last table
+    TErrorEvent OnError;  // an engine failure of a creation, restructuring or repair
+    TFindDiffEvent OnFoundDiff;  // a table must be created or restructured
+    TAddFieldEvent OnAddField;  // a declared field is missing
+    TAddFieldEvent OnModifyField;  // a declared field differs or stands elsewhere
+    TTableEvent OnCreateTable;  // a table was created
+    TTableEvent OnModifyTable;  // a table was restructured
+    TDamageEvent OnDamage;  // a damaged table was kept, repaired and is reported
 
     // Runs the whole check. The Descriptor is read in full before any table
     // is touched: a Descriptor outside the grammar raises
@@ -84,7 +84,7 @@ public:
     // Parses the table block at the line position (see dbcheck::ParseTableDescriptor),
     // leaving the position on its "end" line.
     void ParseTableDescriptor(uint16_t& fieldCount, uint16_t& indexCount, std::vector<kdb::FieldDesc>& fields,
-                              std::vector<kdb::IndexDesc>& indexes);
+        std::vector<kdb::IndexDesc>& indexes);
 
     // Marks each wanted field unchanged, modified or added (field number and
     // restructure operation), firing OnModifyField / OnAddField with the
@@ -109,7 +109,7 @@ public:
 
 private:
     void checkTable(const QString& fileName, const QString& driver, std::vector<kdb::FieldDesc>& fields,
-                    std::vector<kdb::IndexDesc>& indexes, TChkMessage& result);
+        std::vector<kdb::IndexDesc>& indexes, TChkMessage& result);
     void repairAutoIncrement(const QString& filePath, const QString& displayName, int64_t lastValue);
     void openWorkingTable();
     void closeWorkingTable();
@@ -119,9 +119,9 @@ private:
 
     int linePos_ = 0;
     bool running_ = false;
-    QString directory_;             // the check directory
-    QString tableFileName_;         // current table, as the schema writes it
-    QString tableNameUpper_;        // the same, upper-cased
+    QString directory_;  // the check directory
+    QString tableFileName_;  // current table, as the schema writes it
+    QString tableNameUpper_;  // the same, upper-cased
     std::unique_ptr<kdb::Table> table_;  // the working table, open only while examined
     std::optional<EDBEngineError> lastError_;  // raised by the last creation or restructuring
 };

@@ -51,14 +51,13 @@ std::array<uint16_t, kdb::kMaxKeyFields> keyFieldList(const QString& text, int l
     std::array<uint16_t, kdb::kMaxKeyFields> keys{};
     const QStringList entries = text.split(u',');
     if (static_cast<size_t>(entries.size()) > kdb::kMaxKeyFields)
-        throw EDescriptorError(lineNo, QStringLiteral("liste de champs de clé de plus de %1 entrées : \"%2\"")
-                                           .arg(kdb::kMaxKeyFields)
-                                           .arg(text));
+        throw EDescriptorError(lineNo,
+            QStringLiteral("liste de champs de clé de plus de %1 entrées : \"%2\"").arg(kdb::kMaxKeyFields).arg(text));
     for (int i = 0; i < entries.size(); ++i) {
         const int32_t v = toInteger(entries[i]).value_or(0);
         if (v < 0 || v > std::numeric_limits<uint16_t>::max())
-            throw EDescriptorError(lineNo, QStringLiteral("numéro de champ de clé hors limites : \"%1\"")
-                                               .arg(entries[i]));
+            throw EDescriptorError(
+                lineNo, QStringLiteral("numéro de champ de clé hors limites : \"%1\"").arg(entries[i]));
         keys[static_cast<size_t>(i)] = static_cast<uint16_t>(v);
     }
     return keys;
@@ -67,16 +66,17 @@ std::array<uint16_t, kdb::kMaxKeyFields> keyFieldList(const QString& text, int l
 // The arguments of a line with the defaults of missing positions.
 class Arguments {
 public:
-    Arguments(const QString& line, int lineNo) : args_(LineArguments(line)), lineNo_(lineNo) {}
+    Arguments(const QString& line, int lineNo) : args_(LineArguments(line)), lineNo_(lineNo) { }
 
     QString text(int pos, size_t maxLen, const char* what) const
     {
         const QString value = pos <= args_.size() ? args_[pos - 1] : QString();
         if (static_cast<size_t>(value.size()) > maxLen)
-            throw EDescriptorError(lineNo_, QStringLiteral("%1 trop long (%2 caractères au plus) : \"%3\"")
-                                                .arg(QString::fromUtf8(what))
-                                                .arg(maxLen)
-                                                .arg(value));
+            throw EDescriptorError(lineNo_,
+                QStringLiteral("%1 trop long (%2 caractères au plus) : \"%3\"")
+                    .arg(QString::fromUtf8(what))
+                    .arg(maxLen)
+                    .arg(value));
         return value;
     }
 
@@ -111,9 +111,8 @@ public:
 private:
     EDescriptorError outOfRange(int pos, const char* what) const
     {
-        return EDescriptorError(lineNo_, QStringLiteral("%1 hors limites : \"%2\"")
-                                             .arg(QString::fromUtf8(what))
-                                             .arg(args_[pos - 1]));
+        return EDescriptorError(
+            lineNo_, QStringLiteral("%1 hors limites : \"%2\"").arg(QString::fromUtf8(what)).arg(args_[pos - 1]));
     }
 
     QStringList args_;
@@ -124,8 +123,7 @@ void need(const QStringList& lines, int p, const TableBlock& block)
 {
     if (p >= lines.size())
         throw EDescriptorError(block.tableLine,
-                               QStringLiteral("le bloc de la table \"%1\" se termine sans ligne end")
-                                   .arg(block.fileName));
+            QStringLiteral("le bloc de la table \"%1\" se termine sans ligne end").arg(block.fileName));
 }
 
 }  // namespace
@@ -233,9 +231,8 @@ kdb::IndexDesc ParseIndexLine(const QString& line, int lineNo)
     if (a.all().size() >= 4)
         x.keyFields = keyFieldList(a.all()[3], lineNo);
     if (x.fieldsInKey > kdb::kMaxKeyFields)
-        throw EDescriptorError(lineNo, QStringLiteral("plus de %1 champs de clé : \"%2\"")
-                                           .arg(kdb::kMaxKeyFields)
-                                           .arg(x.fieldsInKey));
+        throw EDescriptorError(
+            lineNo, QStringLiteral("plus de %1 champs de clé : \"%2\"").arg(kdb::kMaxKeyFields).arg(x.fieldsInKey));
     x.primary = a.flag(5);
     x.unique = a.flag(6);
     x.descending = a.flag(7);
@@ -294,8 +291,9 @@ bool ParseTableDescriptor(const QStringList& lines, int& pos, TableBlock& block)
             progressed = true;
         }
         if (!progressed)
-            throw EDescriptorError(p, QStringLiteral("ligne hors grammaire dans le bloc de la table \"%1\" : \"%2\"")
-                                          .arg(block.fileName, lines[p]));
+            throw EDescriptorError(p,
+                QStringLiteral("ligne hors grammaire dans le bloc de la table \"%1\" : \"%2\"")
+                    .arg(block.fileName, lines[p]));
     }
     block.endLine = p;
     pos = p;

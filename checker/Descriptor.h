@@ -70,9 +70,9 @@ kdb::IndexDesc ParseIndexLine(const QString& line, int lineNo);
 
 // One parsed table block: the records in line order.
 struct TableBlock {
-    QString fileName;                    // as the table line writes it
-    int tableLine = -1;                  // 0-based line of the table line
-    int endLine = -1;                    // 0-based line of its "end" line
+    QString fileName;  // as the table line writes it
+    int tableLine = -1;  // 0-based line of the table line
+    int endLine = -1;  // 0-based line of its "end" line
     std::vector<kdb::FieldDesc> fields;
     std::vector<kdb::IndexDesc> indexes;
 };

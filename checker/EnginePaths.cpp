@@ -43,13 +43,12 @@ QString GetAliasDirectory(const QString& alias)
     return AddPathDelimiter(QString::fromStdString(kdb::engine::aliasDirectory(name)));
 }
 
-int OpenTableResult(const QString& databaseName, const QString& tableName, const QString& driverType,
-                    bool exclusive)
+int OpenTableResult(const QString& databaseName, const QString& tableName, const QString& driverType, bool exclusive)
 {
     const QString directory = databaseDirectory(databaseName);
     try {
-        return kdb::engine::openTableResult(directory.toStdString(), tableName.toStdString(),
-                                            driverType.toStdString(), exclusive);
+        return kdb::engine::openTableResult(
+            directory.toStdString(), tableName.toStdString(), driverType.toStdString(), exclusive);
     } catch (const EDBEngineError& e) {
         // The probe answers codes; an engine that raises anyway is answered so.
         return e.code();
@@ -67,8 +66,7 @@ bool DeleteTableCompanionFiles(const QString& databaseName, const QString& table
     const QString directory = databaseDirectory(databaseName);
     const QString base = withoutExtension(tableName);
     const QDir dir(directory.isEmpty() ? QStringLiteral(".") : directory);
-    const QFileInfoList entries =
-        dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    const QFileInfoList entries = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
     bool ok = true;
     for (const QFileInfo& entry : entries) {
         const QString name = entry.fileName();

@@ -20,8 +20,7 @@ QString GetAliasDirectory(const QString& alias);
 // or 0: 10024 no such table, 12034 an index of the table is out of date.
 // databaseName is a directory or an alias; driverType "DBASE", "PARADOX" or
 // empty. Nothing stays open.
-int OpenTableResult(const QString& databaseName, const QString& tableName, const QString& driverType,
-                    bool exclusive);
+int OpenTableResult(const QString& databaseName, const QString& tableName, const QString& driverType, bool exclusive);
 
 // Removes the index files of a table: every file of the table's directory
 // named as the table (ignoring case) with the extension of an index file

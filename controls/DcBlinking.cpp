@@ -10,7 +10,7 @@
 // ---------------------------------------------------------------------------
 
 namespace {
-TDcBlinkingControlsList *g_blinkingList = nullptr;
+TDcBlinkingControlsList* g_blinkingList = nullptr;
 }
 
 TDcBlinkingControlsList::TDcBlinkingControlsList()
@@ -26,12 +26,12 @@ TDcBlinkingControlsList::~TDcBlinkingControlsList()
     delete timer_;
 }
 
-void TDcBlinkingControlsList::Add(IDcBlinkingControl *control)
+void TDcBlinkingControlsList::Add(IDcBlinkingControl* control)
 {
     controls_.append(control);
 }
 
-void TDcBlinkingControlsList::Remove(IDcBlinkingControl *control)
+void TDcBlinkingControlsList::Remove(IDcBlinkingControl* control)
 {
     controls_.removeOne(control);
 }
@@ -57,8 +57,8 @@ void TDcBlinkingControlsList::TimerExpired()
     // release the list): walk a copy, skip the ones that left, stop when the
     // list was released.
     ticking_ = true;
-    const QList<IDcBlinkingControl *> controls = controls_;
-    for (IDcBlinkingControl *control : controls) {
+    const QList<IDcBlinkingControl*> controls = controls_;
+    for (IDcBlinkingControl* control : controls) {
         if (g_blinkingList != this)
             break;
         if (!controls_.contains(control))
@@ -69,12 +69,12 @@ void TDcBlinkingControlsList::TimerExpired()
     ticking_ = false;
 }
 
-TDcBlinkingControlsList *BlinkingControlsList()
+TDcBlinkingControlsList* BlinkingControlsList()
 {
     return g_blinkingList;
 }
 
-TDcBlinkingControlsList *EnsureBlinkingControlsList()
+TDcBlinkingControlsList* EnsureBlinkingControlsList()
 {
     if (!g_blinkingList)
         g_blinkingList = new TDcBlinkingControlsList;
@@ -85,7 +85,7 @@ void ReleaseBlinkingControlsList()
 {
     if (!g_blinkingList || g_blinkingList->Count() != 0)
         return;
-    TDcBlinkingControlsList *list = g_blinkingList;
+    TDcBlinkingControlsList* list = g_blinkingList;
     g_blinkingList = nullptr;
     // Released from within its own tick: freed once the tick is over.
     if (list->Ticking()) {

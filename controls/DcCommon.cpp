@@ -22,13 +22,13 @@ namespace {
 
 QPalette systemPalette()
 {
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return QGuiApplication::palette();
     return QPalette();
 }
 
 // The colour halfway between two colours.
-QColor blend(const QColor &a, const QColor &b)
+QColor blend(const QColor& a, const QColor& b)
 {
     return QColor((a.red() + b.red()) / 2, (a.green() + b.green()) / 2, (a.blue() + b.blue()) / 2);
 }
@@ -38,50 +38,109 @@ int roundEven(double x)
     return int(std::nearbyint(x));
 }
 
-} // namespace
+}  // namespace
 
 TColor SystemColor(int index)
 {
     const QPalette pal = systemPalette();
-    const auto c = [&pal](QPalette::ColorGroup group, QPalette::ColorRole role) {
-        return pal.color(group, role);
-    };
+    const auto c = [&pal](QPalette::ColorGroup group, QPalette::ColorRole role) { return pal.color(group, role); };
     constexpr auto A = QPalette::Active;
     constexpr auto I = QPalette::Inactive;
     constexpr auto D = QPalette::Disabled;
     QColor q;
     switch (index) {
-    case 0: q = c(A, QPalette::Button); break;                 // scroll bar
-    case 1: q = c(A, QPalette::Dark); break;                   // desktop
-    case 2: q = c(A, QPalette::Highlight); break;              // active caption
-    case 3: q = c(I, QPalette::Highlight); break;              // inactive caption
-    case 4: q = c(A, QPalette::Window); break;                 // menu
-    case 5: q = c(A, QPalette::Base); break;                   // window
-    case 6: q = c(A, QPalette::Shadow); break;                 // window frame
-    case 7: q = c(A, QPalette::WindowText); break;             // menu text
-    case 8: q = c(A, QPalette::WindowText); break;             // window text
-    case 9: q = c(A, QPalette::HighlightedText); break;        // caption text
-    case 10: q = c(A, QPalette::Button); break;                // active border
-    case 11: q = c(I, QPalette::Button); break;                // inactive border
-    case 12: q = c(A, QPalette::Mid); break;                   // application work space
-    case 13: q = c(A, QPalette::Highlight); break;             // highlight
-    case 14: q = c(A, QPalette::HighlightedText); break;       // highlight text
-    case 15: q = c(A, QPalette::Button); break;                // button face
-    case 16: q = c(A, QPalette::Dark); break;                  // button shadow
-    case 17: q = c(D, QPalette::WindowText); break;            // grey text
-    case 18: q = c(A, QPalette::ButtonText); break;            // button text
-    case 19: q = c(I, QPalette::HighlightedText); break;       // inactive caption text
-    case 20: q = c(A, QPalette::Light); break;                 // button highlight
-    case 21: q = c(A, QPalette::Shadow); break;                // 3D dark shadow
-    case 22: q = c(A, QPalette::Midlight); break;              // 3D light
-    case 23: q = c(A, QPalette::ToolTipText); break;           // info text
-    case 24: q = c(A, QPalette::ToolTipBase); break;           // info background
-    case 26: q = c(A, QPalette::Link); break;                  // hot-tracked item
-    case 27: q = blend(c(A, QPalette::Highlight), c(A, QPalette::Base)); break; // active caption gradient end
-    case 28: q = blend(c(I, QPalette::Highlight), c(I, QPalette::Base)); break; // inactive caption gradient end
-    case 29: q = c(A, QPalette::Highlight); break;             // menu highlight
-    case 30: q = c(A, QPalette::Window); break;                // menu bar
-    default: return 0;
+    case 0:
+        q = c(A, QPalette::Button);
+        break;  // scroll bar
+    case 1:
+        q = c(A, QPalette::Dark);
+        break;  // desktop
+    case 2:
+        q = c(A, QPalette::Highlight);
+        break;  // active caption
+    case 3:
+        q = c(I, QPalette::Highlight);
+        break;  // inactive caption
+    case 4:
+        q = c(A, QPalette::Window);
+        break;  // menu
+    case 5:
+        q = c(A, QPalette::Base);
+        break;  // window
+    case 6:
+        q = c(A, QPalette::Shadow);
+        break;  // window frame
+    case 7:
+        q = c(A, QPalette::WindowText);
+        break;  // menu text
+    case 8:
+        q = c(A, QPalette::WindowText);
+        break;  // window text
+    case 9:
+        q = c(A, QPalette::HighlightedText);
+        break;  // caption text
+    case 10:
+        q = c(A, QPalette::Button);
+        break;  // active border
+    case 11:
+        q = c(I, QPalette::Button);
+        break;  // inactive border
+    case 12:
+        q = c(A, QPalette::Mid);
+        break;  // application work space
+    case 13:
+        q = c(A, QPalette::Highlight);
+        break;  // highlight
+    case 14:
+        q = c(A, QPalette::HighlightedText);
+        break;  // highlight text
+    case 15:
+        q = c(A, QPalette::Button);
+        break;  // button face
+    case 16:
+        q = c(A, QPalette::Dark);
+        break;  // button shadow
+    case 17:
+        q = c(D, QPalette::WindowText);
+        break;  // grey text
+    case 18:
+        q = c(A, QPalette::ButtonText);
+        break;  // button text
+    case 19:
+        q = c(I, QPalette::HighlightedText);
+        break;  // inactive caption text
+    case 20:
+        q = c(A, QPalette::Light);
+        break;  // button highlight
+    case 21:
+        q = c(A, QPalette::Shadow);
+        break;  // 3D dark shadow
+    case 22:
+        q = c(A, QPalette::Midlight);
+        break;  // 3D light
+    case 23:
+        q = c(A, QPalette::ToolTipText);
+        break;  // info text
+    case 24:
+        q = c(A, QPalette::ToolTipBase);
+        break;  // info background
+    case 26:
+        q = c(A, QPalette::Link);
+        break;  // hot-tracked item
+    case 27:
+        q = blend(c(A, QPalette::Highlight), c(A, QPalette::Base));
+        break;  // active caption gradient end
+    case 28:
+        q = blend(c(I, QPalette::Highlight), c(I, QPalette::Base));
+        break;  // inactive caption gradient end
+    case 29:
+        q = c(A, QPalette::Highlight);
+        break;  // menu highlight
+    case 30:
+        q = c(A, QPalette::Window);
+        break;  // menu bar
+    default:
+        return 0;
     }
     return RGBColor(q.red(), q.green(), q.blue());
 }
@@ -101,14 +160,14 @@ QColor TColorToQColor(TColor color)
     return QColor(RedOf(rgb), GreenOf(rgb), BlueOf(rgb));
 }
 
-TColor QColorToTColor(const QColor &color)
+TColor QColorToTColor(const QColor& color)
 {
     if (!color.isValid() || color.alpha() == 0)
         return clNone;
     return RGBColor(color.red(), color.green(), color.blue());
 }
 
-void ColorToHLS(TColor color, std::uint8_t &h, std::uint8_t &s, std::uint8_t &l)
+void ColorToHLS(TColor color, std::uint8_t& h, std::uint8_t& s, std::uint8_t& l)
 {
     const TColor rgb = ResolveColor(color);
     const double r = RedOf(rgb) / 255.0;
@@ -154,12 +213,36 @@ TColor HLSToColor(std::uint8_t H, std::uint8_t S, std::uint8_t L)
     const double falling = v - t;
     double r, g, b;
     switch (sextant) {
-    case 1: r = falling; g = v; b = m; break;
-    case 2: r = m; g = v; b = rising; break;
-    case 3: r = m; g = falling; b = v; break;
-    case 4: r = rising; g = m; b = v; break;
-    case 5: r = v; g = m; b = falling; break;
-    default: r = v; g = rising; b = m; break;
+    case 1:
+        r = falling;
+        g = v;
+        b = m;
+        break;
+    case 2:
+        r = m;
+        g = v;
+        b = rising;
+        break;
+    case 3:
+        r = m;
+        g = falling;
+        b = v;
+        break;
+    case 4:
+        r = rising;
+        g = m;
+        b = v;
+        break;
+    case 5:
+        r = v;
+        g = m;
+        b = falling;
+        break;
+    default:
+        r = v;
+        g = rising;
+        b = m;
+        break;
     }
     const auto part = [](double x) { return std::clamp(roundEven(255 * std::min(x, 1.0)), 0, 255); };
     return RGBColor(part(r), part(g), part(b));
@@ -192,26 +275,40 @@ TColor AdjustColor(TColor color, int amount)
 TColor ULFrameColor(TFrameStyle style)
 {
     switch (style) {
-    case fsFlat: return cl3DDkShadow;
-    case fsGroove: return clBtnShadow;
-    case fsBump: return clBtnHighlight;
-    case fsStatus: return clBtnShadow;
-    case fsPopup: return clBtnHighlight;
-    case fsFlatBold: return clBtnShadow;
-    default: return clNone;
+    case fsFlat:
+        return cl3DDkShadow;
+    case fsGroove:
+        return clBtnShadow;
+    case fsBump:
+        return clBtnHighlight;
+    case fsStatus:
+        return clBtnShadow;
+    case fsPopup:
+        return clBtnHighlight;
+    case fsFlatBold:
+        return clBtnShadow;
+    default:
+        return clNone;
     }
 }
 
 TColor LRFrameColor(TFrameStyle style)
 {
     switch (style) {
-    case fsFlat: return cl3DDkShadow;
-    case fsGroove: return clBtnHighlight;
-    case fsBump: return clBtnShadow;
-    case fsStatus: return clBtnHighlight;
-    case fsPopup: return clBtnShadow;
-    case fsFlatBold: return clBtnShadow;
-    default: return clNone;
+    case fsFlat:
+        return cl3DDkShadow;
+    case fsGroove:
+        return clBtnHighlight;
+    case fsBump:
+        return clBtnShadow;
+    case fsStatus:
+        return clBtnHighlight;
+    case fsPopup:
+        return clBtnShadow;
+    case fsFlatBold:
+        return clBtnShadow;
+    default:
+        return clNone;
     }
 }
 
@@ -222,7 +319,7 @@ TColor LRFrameColor(TFrameStyle style)
 namespace {
 
 // A line from (x1, y) towards (x2, y), end point excluded.
-void hLine(QPainter &p, int x1, int x2, int y, const QColor &c)
+void hLine(QPainter& p, int x1, int x2, int y, const QColor& c)
 {
     if (x2 > x1)
         p.fillRect(x1, y, x2 - x1, 1, c);
@@ -231,7 +328,7 @@ void hLine(QPainter &p, int x1, int x2, int y, const QColor &c)
 }
 
 // A line from (x, y1) towards (x, y2), end point excluded.
-void vLine(QPainter &p, int x, int y1, int y2, const QColor &c)
+void vLine(QPainter& p, int x, int y1, int y2, const QColor& c)
 {
     if (y2 > y1)
         p.fillRect(x, y1, 1, y2 - y1, c);
@@ -239,7 +336,7 @@ void vLine(QPainter &p, int x, int y1, int y2, const QColor &c)
         p.fillRect(x, y2 + 1, 1, y1 - y2, c);
 }
 
-void pixel(QPainter &p, int x, int y, const QColor &c)
+void pixel(QPainter& p, int x, int y, const QColor& c)
 {
     p.fillRect(x, y, 1, 1, c);
 }
@@ -258,14 +355,14 @@ TDcRect shrink(TDcRect r, TSides sides, int by)
 }
 
 // Corner fill of a rounded flat frame: a one-pixel ring.
-TDcRect ring(QPainter &p, const TDcRect &r, TColor color, TSides sides)
+TDcRect ring(QPainter& p, const TDcRect& r, TColor color, TSides sides)
 {
     return DrawBevel(p, r, color, color, 1, sides);
 }
 
-} // namespace
+}  // namespace
 
-TDcRect DrawSides(QPainter &canvas, const TDcRect &b, TColor ulColor, TColor lrColor, TSides sides)
+TDcRect DrawSides(QPainter& canvas, const TDcRect& b, TColor ulColor, TColor lrColor, TSides sides)
 {
     if (ulColor != clNone) {
         const QColor c = TColorToQColor(ulColor);
@@ -284,7 +381,7 @@ TDcRect DrawSides(QPainter &canvas, const TDcRect &b, TColor ulColor, TColor lrC
     return shrink(b, sides, 1);
 }
 
-TDcRect DrawBevel(QPainter &canvas, const TDcRect &bounds, TColor ulColor, TColor lrColor, int width, TSides sides)
+TDcRect DrawBevel(QPainter& canvas, const TDcRect& bounds, TColor ulColor, TColor lrColor, int width, TSides sides)
 {
     TDcRect r = bounds;
     for (int i = 0; i < width; ++i)
@@ -292,7 +389,7 @@ TDcRect DrawBevel(QPainter &canvas, const TDcRect &bounds, TColor ulColor, TColo
     return r;
 }
 
-TDcRect Draw3DBorder(QPainter &canvas, const TDcRect &bounds, bool sunken, TSides sides)
+TDcRect Draw3DBorder(QPainter& canvas, const TDcRect& bounds, bool sunken, TSides sides)
 {
     TDcRect r = sunken ? DrawBevel(canvas, bounds, clBtnShadow, clBtnHighlight, 1, sides)
                        : DrawBevel(canvas, bounds, cl3DLight, cl3DDkShadow, 1, sides);
@@ -300,7 +397,7 @@ TDcRect Draw3DBorder(QPainter &canvas, const TDcRect &bounds, bool sunken, TSide
                   : DrawBevel(canvas, r, clBtnHighlight, clBtnShadow, 1, sides);
 }
 
-TDcRect DrawButtonBorder(QPainter &canvas, const TDcRect &bounds, bool down, TSides sides)
+TDcRect DrawButtonBorder(QPainter& canvas, const TDcRect& bounds, bool down, TSides sides)
 {
     TDcRect r = down ? DrawBevel(canvas, bounds, clBtnText, clBtnText, 1, sides)
                      : DrawBevel(canvas, bounds, clBtnHighlight, cl3DDkShadow, 1, sides);
@@ -308,7 +405,7 @@ TDcRect DrawButtonBorder(QPainter &canvas, const TDcRect &bounds, bool down, TSi
                 : DrawBevel(canvas, r, cl3DLight, clBtnShadow, 1, sides);
 }
 
-TDcRect DrawFrame(QPainter &canvas, const TDcRect &b, TFrameStyle style, TSides sides)
+TDcRect DrawFrame(QPainter& canvas, const TDcRect& b, TFrameStyle style, TSides sides)
 {
     const TColor ul = ULFrameColor(style);
     const TColor lr = LRFrameColor(style);
@@ -356,7 +453,7 @@ TDcRect DrawFrame(QPainter &canvas, const TDcRect &b, TFrameStyle style, TSides 
     }
 }
 
-TDcRect DrawRoundedFlatBorder(QPainter &canvas, const TDcRect &b, TColor color, TSides sides)
+TDcRect DrawRoundedFlatBorder(QPainter& canvas, const TDcRect& b, TColor color, TSides sides)
 {
     const bool left = HasSide(sides, sdLeft), top = HasSide(sides, sdTop);
     const bool right = HasSide(sides, sdRight), bottom = HasSide(sides, sdBottom);
@@ -383,11 +480,10 @@ TDcRect DrawRoundedFlatBorder(QPainter &canvas, const TDcRect &b, TColor color, 
     return {b.Left + l2, b.Top + t2, b.Right - r2, b.Bottom - b2};
 }
 
-TDcRect DrawFrameStyle(QPainter &canvas, const TDcRect &bounds, TFrameStyleEx borderOuter,
-                       TFrameStyleEx borderInner, int borderWidth, TSides borderSides, int bevelWidth,
-                       TColor borderColor, TColor borderHighlight, TColor borderShadow, TColor flatColor,
-                       int flatColorAdjustment, TColor color, TColor parentColor, bool transparent,
-                       bool softInnerFlat)
+TDcRect DrawFrameStyle(QPainter& canvas, const TDcRect& bounds, TFrameStyleEx borderOuter, TFrameStyleEx borderInner,
+    int borderWidth, TSides borderSides, int bevelWidth, TColor borderColor, TColor borderHighlight,
+    TColor borderShadow, TColor flatColor, int flatColorAdjustment, TColor color, TColor parentColor, bool transparent,
+    bool softInnerFlat)
 {
     TDcRect r = bounds;
     const TSides sides = borderSides;
@@ -395,8 +491,12 @@ TDcRect DrawFrameStyle(QPainter &canvas, const TDcRect &bounds, TFrameStyleEx bo
 
     // Outer frame.
     switch (borderOuter) {
-    case fsFlat: r = DrawBevel(canvas, r, flat(), flat(), 1, sides); break;
-    case fsFlatBold: r = DrawBevel(canvas, r, flat(), flat(), 2, sides); break;
+    case fsFlat:
+        r = DrawBevel(canvas, r, flat(), flat(), 1, sides);
+        break;
+    case fsFlatBold:
+        r = DrawBevel(canvas, r, flat(), flat(), 2, sides);
+        break;
     case fsFlatRounded: {
         const bool band = borderWidth > 0 || borderInner != fsNone;
         if (!transparent) {
@@ -408,9 +508,15 @@ TDcRect DrawFrameStyle(QPainter &canvas, const TDcRect &bounds, TFrameStyleEx bo
         r = DrawRoundedFlatBorder(canvas, r, flat(), sides);
         break;
     }
-    case fsPopup: r = DrawBevel(canvas, r, borderHighlight, borderShadow, bevelWidth, sides); break;
-    case fsStatus: r = DrawBevel(canvas, r, borderShadow, borderHighlight, bevelWidth, sides); break;
-    default: r = DrawFrame(canvas, r, borderOuter, sides); break;
+    case fsPopup:
+        r = DrawBevel(canvas, r, borderHighlight, borderShadow, bevelWidth, sides);
+        break;
+    case fsStatus:
+        r = DrawBevel(canvas, r, borderShadow, borderHighlight, bevelWidth, sides);
+        break;
+    default:
+        r = DrawFrame(canvas, r, borderOuter, sides);
+        break;
     }
 
     // Band.
@@ -433,7 +539,9 @@ TDcRect DrawFrameStyle(QPainter &canvas, const TDcRect &bounds, TFrameStyleEx bo
             r = DrawBevel(canvas, r, flat(), flat(), 1, sides);
         }
         break;
-    case fsFlatBold: r = DrawBevel(canvas, r, flat(), flat(), 2, sides); break;
+    case fsFlatBold:
+        r = DrawBevel(canvas, r, flat(), flat(), 2, sides);
+        break;
     case fsFlatRounded: {
         const TDcRect inner = ring(canvas, r, borderColor, sides);
         if (!transparent)
@@ -441,9 +549,15 @@ TDcRect DrawFrameStyle(QPainter &canvas, const TDcRect &bounds, TFrameStyleEx bo
         r = DrawRoundedFlatBorder(canvas, r, flat(), sides);
         break;
     }
-    case fsPopup: r = DrawBevel(canvas, r, borderHighlight, borderShadow, bevelWidth, sides); break;
-    case fsStatus: r = DrawBevel(canvas, r, borderShadow, borderHighlight, bevelWidth, sides); break;
-    default: r = DrawFrame(canvas, r, borderInner, sides); break;
+    case fsPopup:
+        r = DrawBevel(canvas, r, borderHighlight, borderShadow, bevelWidth, sides);
+        break;
+    case fsStatus:
+        r = DrawBevel(canvas, r, borderShadow, borderHighlight, bevelWidth, sides);
+        break;
+    default:
+        r = DrawFrame(canvas, r, borderInner, sides);
+        break;
     }
     return r;
 }
@@ -456,16 +570,16 @@ namespace {
 
 double screenDpiY()
 {
-    if (qobject_cast<QGuiApplication *>(QCoreApplication::instance())) {
-        if (const QScreen *screen = QGuiApplication::primaryScreen())
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        if (const QScreen* screen = QGuiApplication::primaryScreen())
             return screen->logicalDotsPerInchY();
     }
     return 96.0;
 }
 
-} // namespace
+}  // namespace
 
-int FontHeight(const QFont &font)
+int FontHeight(const QFont& font)
 {
     if (font.pixelSize() > 0)
         return -font.pixelSize();
@@ -486,7 +600,7 @@ QFont TDcFontDescription::toQFont() const
     return f;
 }
 
-TDcFontDescription CreateRotatedFont(const QFont &font, int angle)
+TDcFontDescription CreateRotatedFont(const QFont& font, int angle)
 {
     TDcFontDescription lf;
     lf.Height = FontHeight(font);
@@ -508,7 +622,7 @@ TDcFontDescription CreateRotatedFont(const QFont &font, int angle)
     return lf;
 }
 
-bool IsTrueTypeFont(const QFont &font)
+bool IsTrueTypeFont(const QFont& font)
 {
     const QFontInfo info(font);
     return QFontDatabase::isSmoothlyScalable(info.family(), info.styleName());
@@ -529,9 +643,9 @@ std::uint8_t GetXPColorScheme()
 
 bool IsHighColorDisplay()
 {
-    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
         return false;
-    const QScreen *screen = QGuiApplication::primaryScreen();
+    const QScreen* screen = QGuiApplication::primaryScreen();
     return screen && screen->depth() > 8;
 }
 

@@ -85,9 +85,18 @@ inline constexpr int SysColorActiveCaption = 2;
 inline constexpr int SysColorGradientActiveCaption = 27;
 
 // Red, green and blue parts of an RGB colour (no system colour resolved).
-constexpr int RedOf(TColor c) { return int(c & 0xFF); }
-constexpr int GreenOf(TColor c) { return int((c >> 8) & 0xFF); }
-constexpr int BlueOf(TColor c) { return int((c >> 16) & 0xFF); }
+constexpr int RedOf(TColor c)
+{
+    return int(c & 0xFF);
+}
+constexpr int GreenOf(TColor c)
+{
+    return int((c >> 8) & 0xFF);
+}
+constexpr int BlueOf(TColor c)
+{
+    return int((c >> 16) & 0xFF);
+}
 constexpr TColor RGBColor(int r, int g, int b)
 {
     return TColor(r & 0xFF) | (TColor(g & 0xFF) << 8) | (TColor(b & 0xFF) << 16);
@@ -102,9 +111,9 @@ TColor ResolveColor(TColor color);
 // Conversions between TColor and QColor (a system colour is resolved; an
 // invalid QColor gives clNone, clNone gives an invalid QColor).
 QColor TColorToQColor(TColor color);
-TColor QColorToTColor(const QColor &color);
+TColor QColorToTColor(const QColor& color);
 
-void ColorToHLS(TColor color, std::uint8_t &h, std::uint8_t &s, std::uint8_t &l);
+void ColorToHLS(TColor color, std::uint8_t& h, std::uint8_t& s, std::uint8_t& l);
 TColor HLSToColor(std::uint8_t h, std::uint8_t s, std::uint8_t l);
 TColor DarkerColor(TColor color, std::uint8_t amount);
 TColor LighterColor(TColor color, std::uint8_t amount);
@@ -118,8 +127,18 @@ TColor AdjustColor(TColor color, int amount);
 enum TTextStyle : std::uint8_t { tsNormal, tsRaised, tsRecessed, tsShadow };
 
 enum TFrameStyleEx : std::uint8_t {
-    fsNone, fsFlat, fsGroove, fsBump, fsLowered, fsButtonDown, fsRaised,
-    fsButtonUp, fsStatus, fsPopup, fsFlatBold, fsFlatRounded
+    fsNone,
+    fsFlat,
+    fsGroove,
+    fsBump,
+    fsLowered,
+    fsButtonDown,
+    fsRaised,
+    fsButtonUp,
+    fsStatus,
+    fsPopup,
+    fsFlatBold,
+    fsFlatRounded
 };
 // The subrange fsNone..fsFlatBold.
 using TFrameStyle = TFrameStyleEx;
@@ -129,7 +148,10 @@ enum TSide : std::uint8_t { sdLeft, sdTop, sdRight, sdBottom };
 using TSides = std::uint8_t;
 inline constexpr TSides sdsLeft = 1, sdsTop = 2, sdsRight = 4, sdsBottom = 8;
 inline constexpr TSides sdsAll = 15;
-constexpr bool HasSide(TSides sides, TSide side) { return (sides >> side) & 1; }
+constexpr bool HasSide(TSides sides, TSide side)
+{
+    return (sides >> side) & 1;
+}
 
 enum TFramingPreference : std::uint8_t { fpCustomFraming, fpXPThemes };
 
@@ -152,21 +174,20 @@ struct TDcRect {
     int Width() const { return Right - Left; }
     int Height() const { return Bottom - Top; }
     QRect toQRect() const { return QRect(Left, Top, Right - Left, Bottom - Top); }
-    static TDcRect fromQRect(const QRect &r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
-    bool operator==(const TDcRect &) const = default;
+    static TDcRect fromQRect(const QRect& r) { return {r.left(), r.top(), r.left() + r.width(), r.top() + r.height()}; }
+    bool operator==(const TDcRect&) const = default;
 };
 
-TDcRect DrawSides(QPainter &canvas, const TDcRect &bounds, TColor ulColor, TColor lrColor, TSides sides);
-TDcRect DrawBevel(QPainter &canvas, const TDcRect &bounds, TColor ulColor, TColor lrColor, int width, TSides sides);
-TDcRect Draw3DBorder(QPainter &canvas, const TDcRect &bounds, bool sunken, TSides sides);
-TDcRect DrawButtonBorder(QPainter &canvas, const TDcRect &bounds, bool down, TSides sides);
-TDcRect DrawFrame(QPainter &canvas, const TDcRect &bounds, TFrameStyle style, TSides sides);
-TDcRect DrawRoundedFlatBorder(QPainter &canvas, const TDcRect &bounds, TColor color, TSides sides);
-TDcRect DrawFrameStyle(QPainter &canvas, const TDcRect &bounds, TFrameStyleEx borderOuter,
-                       TFrameStyleEx borderInner, int borderWidth, TSides borderSides, int bevelWidth,
-                       TColor borderColor, TColor borderHighlight, TColor borderShadow, TColor flatColor,
-                       int flatColorAdjustment, TColor color, TColor parentColor, bool transparent,
-                       bool softInnerFlat);
+TDcRect DrawSides(QPainter& canvas, const TDcRect& bounds, TColor ulColor, TColor lrColor, TSides sides);
+TDcRect DrawBevel(QPainter& canvas, const TDcRect& bounds, TColor ulColor, TColor lrColor, int width, TSides sides);
+TDcRect Draw3DBorder(QPainter& canvas, const TDcRect& bounds, bool sunken, TSides sides);
+TDcRect DrawButtonBorder(QPainter& canvas, const TDcRect& bounds, bool down, TSides sides);
+TDcRect DrawFrame(QPainter& canvas, const TDcRect& bounds, TFrameStyle style, TSides sides);
+TDcRect DrawRoundedFlatBorder(QPainter& canvas, const TDcRect& bounds, TColor color, TSides sides);
+TDcRect DrawFrameStyle(QPainter& canvas, const TDcRect& bounds, TFrameStyleEx borderOuter, TFrameStyleEx borderInner,
+    int borderWidth, TSides borderSides, int bevelWidth, TColor borderColor, TColor borderHighlight,
+    TColor borderShadow, TColor flatColor, int flatColorAdjustment, TColor color, TColor parentColor, bool transparent,
+    bool softInnerFlat);
 
 // ---------------------------------------------------------------------------
 // Fonts
@@ -174,11 +195,11 @@ TDcRect DrawFrameStyle(QPainter &canvas, const TDcRect &bounds, TFrameStyleEx bo
 
 // A font description: what a rotated font is made from.
 struct TDcFontDescription {
-    int Height = 0;         // negative: character height in pixels
+    int Height = 0;  // negative: character height in pixels
     int Width = 0;
-    int Escapement = 0;     // tenths of a degree, counter-clockwise
+    int Escapement = 0;  // tenths of a degree, counter-clockwise
     int Orientation = 0;
-    int Weight = 0;         // 400 normal, 700 bold
+    int Weight = 0;  // 400 normal, 700 bold
     bool Italic = false;
     bool Underline = false;
     bool StrikeOut = false;
@@ -195,11 +216,11 @@ struct TDcFontDescription {
 };
 
 // The height of a font in the system's convention (negative pixel size).
-int FontHeight(const QFont &font);
+int FontHeight(const QFont& font);
 // A description of `font` whose escapement is angle * 10.
-TDcFontDescription CreateRotatedFont(const QFont &font, int angle);
+TDcFontDescription CreateRotatedFont(const QFont& font, int angle);
 // True for a scalable outline font.
-bool IsTrueTypeFont(const QFont &font);
+bool IsTrueTypeFont(const QFont& font);
 
 // Start-up facts.
 std::uint8_t GetXPColorScheme();
@@ -229,8 +250,8 @@ public:
     TDcBlinkingControlsList();
     ~TDcBlinkingControlsList() override;
 
-    void Add(IDcBlinkingControl *control);
-    void Remove(IDcBlinkingControl *control);
+    void Add(IDcBlinkingControl* control);
+    void Remove(IDcBlinkingControl* control);
     virtual int Count() const;
 
     bool BlinkState() const { return blinkState_; }
@@ -238,7 +259,7 @@ public:
     std::uint16_t IntervalOn() const { return intervalOn_; }
     void setIntervalOff(std::uint16_t v) { intervalOff_ = v; }
     void setIntervalOn(std::uint16_t v) { intervalOn_ = v; }
-    QTimer *Timer() const { return timer_; }
+    QTimer* Timer() const { return timer_; }
     // True while a tick is telling the controls.
     bool Ticking() const { return ticking_; }
 
@@ -248,16 +269,16 @@ public slots:
 private:
     bool blinkState_ = true;
     bool ticking_ = false;
-    QList<IDcBlinkingControl *> controls_;
-    QTimer *timer_ = nullptr;
+    QList<IDcBlinkingControl*> controls_;
+    QTimer* timer_ = nullptr;
     std::uint16_t intervalOff_ = 500;
     std::uint16_t intervalOn_ = 500;
 };
 
 // The one list, or null.
-TDcBlinkingControlsList *BlinkingControlsList();
+TDcBlinkingControlsList* BlinkingControlsList();
 // Makes the list when there is none; returns it.
-TDcBlinkingControlsList *EnsureBlinkingControlsList();
+TDcBlinkingControlsList* EnsureBlinkingControlsList();
 // Frees the list when it holds no control.
 void ReleaseBlinkingControlsList();
 
@@ -267,12 +288,25 @@ void ReleaseBlinkingControlsList();
 
 enum TDcPathType : std::uint8_t { ptIniFile, ptRegistry };
 enum TDcRegKey : std::uint8_t {
-    hkeyClassesRoot, hkeyCurrentUser, hkeyLocalMachine, hkeyUsers,
-    hkeyPerformanceData, hkeyCurrentConfig, hkeyDynData
+    hkeyClassesRoot,
+    hkeyCurrentUser,
+    hkeyLocalMachine,
+    hkeyUsers,
+    hkeyPerformanceData,
+    hkeyCurrentConfig,
+    hkeyDynData
 };
 enum TDcRegAccessKey : std::uint8_t {
-    keyQueryValue, keySetValue, keyCreateSubKey, keyEnumerateSubKeys, keyNotify,
-    keyCreateLink, keyRead, keyWrite, keyExecute, keyAllAccess
+    keyQueryValue,
+    keySetValue,
+    keyCreateSubKey,
+    keyEnumerateSubKeys,
+    keyNotify,
+    keyCreateLink,
+    keyRead,
+    keyWrite,
+    keyExecute,
+    keyAllAccess
 };
 // A set of TDcRegAccessKey, one bit each.
 using TDcRegAccess = std::uint16_t;
@@ -292,7 +326,7 @@ public:
     using enum TDcPathType;
     using enum TDcRegKey;
 
-    explicit TDcRegIniFile(QObject *owner = nullptr);
+    explicit TDcRegIniFile(QObject* owner = nullptr);
     ~TDcRegIniFile() override;
 
     QString Path() const { return path_; }
@@ -301,23 +335,23 @@ public:
     TDcRegAccess RegAccess() const { return regAccess_; }
     bool StorageStale() const { return storageStale_; }
 
-    virtual void setPath(const QString &value);
+    virtual void setPath(const QString& value);
     virtual void setPathType(TDcPathType value);
     virtual void setRegKey(TDcRegKey value);
     virtual void setRegAccess(TDcRegAccess value);
 
     // Directory of the INI files that stand for the settings tree.
     QString RegistryDirectory() const { return registryDirectory_; }
-    void setRegistryDirectory(const QString &dir);
+    void setRegistryDirectory(const QString& dir);
 
     // The file of the current properties (made anew when stale), or null
     // when no path is set (or, for the tree, no directory). The object stays
     // owned by this component.
-    kui::TIniFile *Storage();
+    kui::TIniFile* Storage();
     // The section of Storage() that holds `section`: the name itself in an
     // INI file; in the tree, the key path ("\\" or "/" separated) then the
     // name, joined by "/".
-    QString SectionName(const QString &section) const;
+    QString SectionName(const QString& section) const;
 
 private:
     int pathTypeInt() const { return pathType_; }
@@ -342,10 +376,22 @@ private:
 // ---------------------------------------------------------------------------
 
 enum TDcFrameControllerProperty : std::uint8_t {
-    fcpColor, fcpFocusColor, fcpDisabledColor, fcpReadOnlyColor, fcpParentColor,
-    fcpFlatButtonColor, fcpFlatButtons, fcpFrameColor, fcpFrameHotColor,
-    fcpFrameHotTrack, fcpFrameHotStyle, fcpFrameSides, fcpFrameStyle,
-    fcpFrameVisible, fcpFramingPreference, fcpAll
+    fcpColor,
+    fcpFocusColor,
+    fcpDisabledColor,
+    fcpReadOnlyColor,
+    fcpParentColor,
+    fcpFlatButtonColor,
+    fcpFlatButtons,
+    fcpFrameColor,
+    fcpFrameHotColor,
+    fcpFrameHotTrack,
+    fcpFrameHotStyle,
+    fcpFrameSides,
+    fcpFrameStyle,
+    fcpFrameVisible,
+    fcpFramingPreference,
+    fcpAll
 };
 // A set of fcpColor..fcpFramingPreference, one bit each.
 using TDcFrameControllerNotifications = std::uint16_t;
@@ -370,7 +416,7 @@ class TDcFrameController : public QObject {
 public:
     using enum TDcFrameControllerProperty;
 
-    explicit TDcFrameController(QObject *owner = nullptr);
+    explicit TDcFrameController(QObject* owner = nullptr);
     ~TDcFrameController() override;
 
     TColor Color() const { return color_; }
@@ -388,7 +434,7 @@ public:
     bool FrameVisible() const { return frameVisible_; }
     TFramingPreference FramingPreference() const { return framingPreference_; }
     bool ParentColor() const { return parentColor_; }
-    TDcRegIniFile *RegIniFile() const { return regIniFile_; }
+    TDcRegIniFile* RegIniFile() const { return regIniFile_; }
 
     virtual void setColor(TColor value);
     virtual void setParentColor(bool value);
@@ -405,24 +451,24 @@ public:
     virtual void setFrameStyle(TFrameStyle value);
     virtual void setFrameVisible(bool value);
     virtual void setFramingPreference(TFramingPreference value);
-    virtual void setRegIniFile(TDcRegIniFile *value);
+    virtual void setRegIniFile(TDcRegIniFile* value);
 
     // Obsolete settings of older layouts.
     void ReadFrameFlat(bool value);
     void ReadFrameFocusStyle(TFrameStyle value);
 
-    void AddControl(QWidget *control);
-    void RemoveControl(QWidget *control);
+    void AddControl(QWidget* control);
+    void RemoveControl(QWidget* control);
     int ControlCount() const { return controls_ ? int(controls_->size()) : 0; }
     void BeginUpdate();
     void EndUpdate();
     // Copies every setting of another controller.
-    void Assign(const TDcFrameController &source);
+    void Assign(const TDcFrameController& source);
     // Called once the controller's own layout has been read.
     void Loaded();
     void setLoading(bool loading) { loading_ = loading; }
 
-    virtual void UpdateControl(QWidget *control, TDcFrameControllerProperty notification);
+    virtual void UpdateControl(QWidget* control, TDcFrameControllerProperty notification);
     virtual void UpdateControls(TDcFrameControllerProperty notification);
 
 private:

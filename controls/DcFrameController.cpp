@@ -14,7 +14,7 @@ namespace {
 // The text of a set of sides, as layouts write it.
 QString SidesToText(TSides sides)
 {
-    static const char *const names[] = {"sdLeft", "sdTop", "sdRight", "sdBottom"};
+    static const char* const names[] = {"sdLeft", "sdTop", "sdRight", "sdBottom"};
     QStringList parts;
     for (int i = 0; i < 4; ++i)
         if ((sides >> i) & 1)
@@ -22,13 +22,15 @@ QString SidesToText(TSides sides)
     return QLatin1Char('[') + parts.join(QLatin1Char(',')) + QLatin1Char(']');
 }
 
-} // namespace
+}  // namespace
 
-TDcFrameController::TDcFrameController(QObject *owner) : QObject(owner) {}
+TDcFrameController::TDcFrameController(QObject* owner) : QObject(owner)
+{
+}
 
 TDcFrameController::~TDcFrameController() = default;
 
-void TDcFrameController::AddControl(QWidget *control)
+void TDcFrameController::AddControl(QWidget* control)
 {
     if (!control)
         return;
@@ -40,7 +42,7 @@ void TDcFrameController::AddControl(QWidget *control)
     UpdateControl(control, fcpAll);
 }
 
-void TDcFrameController::RemoveControl(QWidget *control)
+void TDcFrameController::RemoveControl(QWidget* control)
 {
     if (!controls_)
         return;
@@ -55,7 +57,7 @@ void TDcFrameController::UpdateControls(TDcFrameControllerProperty notification)
     if (updateCount_ >= 1 || !controls_)
         return;
     const QList<QPointer<QWidget>> controls = *controls_;
-    for (const QPointer<QWidget> &control : controls)
+    for (const QPointer<QWidget>& control : controls)
         if (control)
             UpdateControl(control, notification);
 }
@@ -74,23 +76,23 @@ void TDcFrameController::EndUpdate()
     }
 }
 
-void TDcFrameController::UpdateControl(QWidget *control, TDcFrameControllerProperty n)
+void TDcFrameController::UpdateControl(QWidget* control, TDcFrameControllerProperty n)
 {
     if (!control)
         return;
-    if (auto *client = dynamic_cast<IFrameControllerClient *>(control)) {
+    if (auto* client = dynamic_cast<IFrameControllerClient*>(control)) {
         client->FrameControllerChanged();
         return;
     }
 
     TDcFrameControllerNotifications wanted = fcnAll;
-    const QMetaObject *meta = control->metaObject();
+    const QMetaObject* meta = control->metaObject();
     if (meta->indexOfProperty("FrameControllerNotifications") >= 0)
         wanted = TDcFrameControllerNotifications(control->property("FrameControllerNotifications").toUInt()) & fcnAll;
 
     // Sets the control's property `name` when it has one, in the type the
     // property takes.
-    const auto put = [&](TDcFrameControllerProperty member, const char *name, const QVariant &value) {
+    const auto put = [&](TDcFrameControllerProperty member, const char* name, const QVariant& value) {
         if (!(wanted & fcnOf(member)))
             return;
         const int index = meta->indexOfProperty(name);
@@ -111,21 +113,51 @@ void TDcFrameController::UpdateControl(QWidget *control, TDcFrameControllerPrope
     };
 
     switch (n) {
-    case fcpColor: put(n, "Color", color(color_)); break;
-    case fcpFocusColor: put(n, "FocusColor", color(focusColor_)); break;
-    case fcpDisabledColor: put(n, "DisabledColor", color(disabledColor_)); break;
-    case fcpReadOnlyColor: put(n, "ReadOnlyColor", color(readOnlyColor_)); break;
-    case fcpParentColor: put(n, "ParentColor", parentColor_); break;
-    case fcpFlatButtonColor: put(n, "FlatButtonColor", color(flatButtonColor_)); break;
-    case fcpFlatButtons: put(n, "FlatButtons", flatButtons_); break;
-    case fcpFrameColor: put(n, "FrameColor", color(frameColor_)); break;
-    case fcpFrameHotColor: put(n, "FrameHotColor", color(frameHotColor_)); break;
-    case fcpFrameHotTrack: put(n, "FrameHotTrack", frameHotTrack_); break;
-    case fcpFrameHotStyle: put(n, "FrameHotStyle", int(frameHotStyle_)); break;
-    case fcpFrameSides: put(n, "FrameSides", sides()); break;
-    case fcpFrameStyle: put(n, "FrameStyle", int(frameStyle_)); break;
-    case fcpFrameVisible: put(n, "FrameVisible", frameVisible_); break;
-    case fcpFramingPreference: put(n, "FramingPreference", int(framingPreference_)); break;
+    case fcpColor:
+        put(n, "Color", color(color_));
+        break;
+    case fcpFocusColor:
+        put(n, "FocusColor", color(focusColor_));
+        break;
+    case fcpDisabledColor:
+        put(n, "DisabledColor", color(disabledColor_));
+        break;
+    case fcpReadOnlyColor:
+        put(n, "ReadOnlyColor", color(readOnlyColor_));
+        break;
+    case fcpParentColor:
+        put(n, "ParentColor", parentColor_);
+        break;
+    case fcpFlatButtonColor:
+        put(n, "FlatButtonColor", color(flatButtonColor_));
+        break;
+    case fcpFlatButtons:
+        put(n, "FlatButtons", flatButtons_);
+        break;
+    case fcpFrameColor:
+        put(n, "FrameColor", color(frameColor_));
+        break;
+    case fcpFrameHotColor:
+        put(n, "FrameHotColor", color(frameHotColor_));
+        break;
+    case fcpFrameHotTrack:
+        put(n, "FrameHotTrack", frameHotTrack_);
+        break;
+    case fcpFrameHotStyle:
+        put(n, "FrameHotStyle", int(frameHotStyle_));
+        break;
+    case fcpFrameSides:
+        put(n, "FrameSides", sides());
+        break;
+    case fcpFrameStyle:
+        put(n, "FrameStyle", int(frameStyle_));
+        break;
+    case fcpFrameVisible:
+        put(n, "FrameVisible", frameVisible_);
+        break;
+    case fcpFramingPreference:
+        put(n, "FramingPreference", int(framingPreference_));
+        break;
     case fcpAll:
         put(fcpParentColor, "ParentColor", parentColor_);
         if (!parentColor_)
@@ -168,11 +200,11 @@ void TDcFrameController::setParentColor(bool value)
 }
 
 // The settings whose change is only passed on to the controls.
-#define DC_CONTROLLER_SETTER(Name, Type, field, member) \
-    void TDcFrameController::set##Name(Type value)      \
-    {                                                   \
-        if (StoreChanged(field, value))                 \
-            UpdateControls(member);                     \
+#define DC_CONTROLLER_SETTER(Name, Type, field, member)                                                                \
+    void TDcFrameController::set##Name(Type value)                                                                     \
+    {                                                                                                                  \
+        if (StoreChanged(field, value))                                                                                \
+            UpdateControls(member);                                                                                    \
     }
 
 DC_CONTROLLER_SETTER(FlatButtonColor, TColor, flatButtonColor_, fcpFlatButtonColor)
@@ -202,7 +234,7 @@ void TDcFrameController::setFrameHotTrack(bool value)
     UpdateControls(fcpFrameHotTrack);
 }
 
-void TDcFrameController::setRegIniFile(TDcRegIniFile *value)
+void TDcFrameController::setRegIniFile(TDcRegIniFile* value)
 {
     regIniFile_ = value;
 }
@@ -221,7 +253,7 @@ void TDcFrameController::ReadFrameFocusStyle(TFrameStyle value)
     setFrameHotStyle(value);
 }
 
-void TDcFrameController::Assign(const TDcFrameController &source)
+void TDcFrameController::Assign(const TDcFrameController& source)
 {
     if (&source == this)
         return;

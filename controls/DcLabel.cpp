@@ -16,7 +16,7 @@
 
 using namespace dclabel;
 
-TDcLabel::TDcLabel(QWidget *parent) : QWidget(parent)
+TDcLabel::TDcLabel(QWidget* parent) : QWidget(parent)
 {
     InitializeDcCommon();
     EnsureBlinkingControlsList()->Add(this);
@@ -32,7 +32,7 @@ TDcLabel::~TDcLabel()
 {
     if (frameController_)
         frameController_->RemoveControl(this);
-    if (TDcBlinkingControlsList *list = BlinkingControlsList())
+    if (TDcBlinkingControlsList* list = BlinkingControlsList())
         list->Remove(this);
     ReleaseBlinkingControlsList();
 }
@@ -41,7 +41,7 @@ TDcLabel::~TDcLabel()
 // Caption and inherited label properties
 // ---------------------------------------------------------------------------
 
-void TDcLabel::setText(const QString &text)
+void TDcLabel::setText(const QString& text)
 {
     if (StoreChanged(caption_, text))
         CMTextChanged();
@@ -56,8 +56,8 @@ void TDcLabel::CMTextChanged()
 Qt::Alignment TDcLabel::alignment() const
 {
     Qt::Alignment a = alignment_ == taRightJustify ? Qt::AlignRight
-                    : alignment_ == taCenter       ? Qt::AlignHCenter
-                                                    : Qt::AlignLeft;
+        : alignment_ == taCenter                   ? Qt::AlignHCenter
+                                                   : Qt::AlignLeft;
     a |= layout_ == tlBottom ? Qt::AlignBottom : layout_ == tlCenter ? Qt::AlignVCenter : Qt::AlignTop;
     return a;
 }
@@ -140,7 +140,7 @@ void TDcLabel::setFontColor(TColor value)
         CMFontChanged();
 }
 
-void TDcLabel::setFontName(const QString &name)
+void TDcLabel::setFontName(const QString& name)
 {
     if (name == font().family())
         return;
@@ -183,51 +183,123 @@ void TDcLabel::setBlinkColor(TColor value)
 
 int TDcLabel::BlinkIntervalOff() const
 {
-    const TDcBlinkingControlsList *list = BlinkingControlsList();
+    const TDcBlinkingControlsList* list = BlinkingControlsList();
     return list ? list->IntervalOff() : 500;
 }
 
 void TDcLabel::setBlinkIntervalOff(int value)
 {
     const auto v = std::uint16_t(std::clamp(value, 0, 65535));
-    TDcBlinkingControlsList *list = EnsureBlinkingControlsList();
+    TDcBlinkingControlsList* list = EnsureBlinkingControlsList();
     if (v != list->IntervalOff())
         list->setIntervalOff(v);
 }
 
 int TDcLabel::BlinkIntervalOn() const
 {
-    const TDcBlinkingControlsList *list = BlinkingControlsList();
+    const TDcBlinkingControlsList* list = BlinkingControlsList();
     return list ? list->IntervalOn() : 500;
 }
 
 void TDcLabel::setBlinkIntervalOn(int value)
 {
     const auto v = std::uint16_t(std::clamp(value, 0, 65535));
-    TDcBlinkingControlsList *list = EnsureBlinkingControlsList();
+    TDcBlinkingControlsList* list = EnsureBlinkingControlsList();
     if (v != list->IntervalOn())
         list->setIntervalOn(v);
 }
 
 // The properties that only change how the label is painted.
-void TDcLabel::setBevelWidth(int value) { if (StoreChanged(bevelWidth_, value)) update(); }
-void TDcLabel::setBorderInner(TFrameStyleEx value) { if (StoreChanged(borderInner_, value)) update(); }
-void TDcLabel::setBorderOuter(TFrameStyleEx value) { if (StoreChanged(borderOuter_, value)) update(); }
-void TDcLabel::setBorderColor(TColor value) { if (StoreChanged(borderColor_, value)) update(); }
-void TDcLabel::setBorderHighlight(TColor value) { if (StoreChanged(borderHighlight_, value)) update(); }
-void TDcLabel::setBorderShadow(TColor value) { if (StoreChanged(borderShadow_, value)) update(); }
-void TDcLabel::setBorderWidth(int value) { if (StoreChanged(borderWidth_, value)) update(); }
-void TDcLabel::setFlatColor(TColor value) { if (StoreChanged(flatColor_, value)) update(); }
-void TDcLabel::setFlatColorAdjustment(int value) { if (StoreChanged(flatColorAdjustment_, value)) update(); }
-void TDcLabel::setCenterPoint(TCenterPoint value) { if (StoreChanged(centerPoint_, value)) update(); }
-void TDcLabel::setFlyByColor(TColor value) { if (StoreChanged(flyByColor_, value)) update(); }
-void TDcLabel::setLightTextStyle(bool value) { if (StoreChanged(lightTextStyle_, value)) update(); }
-void TDcLabel::setHighlightColor(TColor value) { if (StoreChanged(highlightColor_, value)) update(); }
-void TDcLabel::setShadowColor(TColor value) { if (StoreChanged(shadowColor_, value)) update(); }
-void TDcLabel::setShadowDepth(int value) { if (StoreChanged(shadowDepth_, value)) update(); }
-void TDcLabel::setTextMargin(int value) { if (StoreChanged(textMargin_, value)) update(); }
-void TDcLabel::setTextStyle(TTextStyle value) { if (StoreChanged(textStyle_, value)) update(); }
-void TDcLabel::setBorderSides(int value) { if (StoreChanged(borderSides_, TSides(value & sdsAll))) update(); }
+void TDcLabel::setBevelWidth(int value)
+{
+    if (StoreChanged(bevelWidth_, value))
+        update();
+}
+void TDcLabel::setBorderInner(TFrameStyleEx value)
+{
+    if (StoreChanged(borderInner_, value))
+        update();
+}
+void TDcLabel::setBorderOuter(TFrameStyleEx value)
+{
+    if (StoreChanged(borderOuter_, value))
+        update();
+}
+void TDcLabel::setBorderColor(TColor value)
+{
+    if (StoreChanged(borderColor_, value))
+        update();
+}
+void TDcLabel::setBorderHighlight(TColor value)
+{
+    if (StoreChanged(borderHighlight_, value))
+        update();
+}
+void TDcLabel::setBorderShadow(TColor value)
+{
+    if (StoreChanged(borderShadow_, value))
+        update();
+}
+void TDcLabel::setBorderWidth(int value)
+{
+    if (StoreChanged(borderWidth_, value))
+        update();
+}
+void TDcLabel::setFlatColor(TColor value)
+{
+    if (StoreChanged(flatColor_, value))
+        update();
+}
+void TDcLabel::setFlatColorAdjustment(int value)
+{
+    if (StoreChanged(flatColorAdjustment_, value))
+        update();
+}
+void TDcLabel::setCenterPoint(TCenterPoint value)
+{
+    if (StoreChanged(centerPoint_, value))
+        update();
+}
+void TDcLabel::setFlyByColor(TColor value)
+{
+    if (StoreChanged(flyByColor_, value))
+        update();
+}
+void TDcLabel::setLightTextStyle(bool value)
+{
+    if (StoreChanged(lightTextStyle_, value))
+        update();
+}
+void TDcLabel::setHighlightColor(TColor value)
+{
+    if (StoreChanged(highlightColor_, value))
+        update();
+}
+void TDcLabel::setShadowColor(TColor value)
+{
+    if (StoreChanged(shadowColor_, value))
+        update();
+}
+void TDcLabel::setShadowDepth(int value)
+{
+    if (StoreChanged(shadowDepth_, value))
+        update();
+}
+void TDcLabel::setTextMargin(int value)
+{
+    if (StoreChanged(textMargin_, value))
+        update();
+}
+void TDcLabel::setTextStyle(TTextStyle value)
+{
+    if (StoreChanged(textStyle_, value))
+        update();
+}
+void TDcLabel::setBorderSides(int value)
+{
+    if (StoreChanged(borderSides_, TSides(value & sdsAll)))
+        update();
+}
 
 void TDcLabel::setCondenseCaption(TDcCondenseCaption value)
 {
@@ -243,7 +315,7 @@ void TDcLabel::setFrameControllerNotifications(int value)
     frameControllerNotifications_ = TDcFrameControllerNotifications(value & fcnAll);
 }
 
-void TDcLabel::setFrameController(TDcFrameController *value)
+void TDcLabel::setFrameController(TDcFrameController* value)
 {
     if (frameController_)
         frameController_->RemoveControl(this);
@@ -314,7 +386,7 @@ void TDcLabel::CMFontChanged()
 
 TColor TDcLabel::parentColorValue() const
 {
-    const QWidget *p = parentWidget();
+    const QWidget* p = parentWidget();
     if (!p)
         return color_;
     const QVariant own = p->property("Color");
@@ -340,7 +412,7 @@ void TDcLabel::CMParentColorChanged()
     }
 }
 
-void TDcLabel::changeEvent(QEvent *event)
+void TDcLabel::changeEvent(QEvent* event)
 {
     QWidget::changeEvent(event);
     switch (event->type()) {
@@ -359,7 +431,7 @@ void TDcLabel::changeEvent(QEvent *event)
     }
 }
 
-bool TDcLabel::event(QEvent *event)
+bool TDcLabel::event(QEvent* event)
 {
     const bool result = QWidget::event(event);
     if (event->type() == QEvent::ParentChange)
@@ -367,13 +439,13 @@ bool TDcLabel::event(QEvent *event)
     return result;
 }
 
-void TDcLabel::enterEvent(QEnterEvent *event)
+void TDcLabel::enterEvent(QEnterEvent* event)
 {
     QWidget::enterEvent(event);
     CMMouseEnter();
 }
 
-void TDcLabel::leaveEvent(QEvent *event)
+void TDcLabel::leaveEvent(QEvent* event)
 {
     QWidget::leaveEvent(event);
     CMMouseLeave();
@@ -416,7 +488,7 @@ void TDcLabel::CMBlink(bool state)
 
 void TDcLabel::FrameControllerChanged()
 {
-    const TDcFrameController *fc = frameController_;
+    const TDcFrameController* fc = frameController_;
     if (!fc || !fc->FrameVisible())
         return;
     const TDcFrameControllerNotifications n = frameControllerNotifications_;
@@ -451,7 +523,7 @@ void TDcLabel::Repaint()
 // Layout
 // ---------------------------------------------------------------------------
 
-void TDcLabel::ShrinkByBorders(TDcRect &rect, bool includeBorderWidth) const
+void TDcLabel::ShrinkByBorders(TDcRect& rect, bool includeBorderWidth) const
 {
     if (includeBorderWidth) {
         rect.Left += borderWidth_;
@@ -470,10 +542,9 @@ void TDcLabel::ShrinkByBorders(TDcRect &rect, bool includeBorderWidth) const
         rect.Bottom -= by;
 }
 
-void TDcLabel::GrowByBorders(QSize &size) const
+void TDcLabel::GrowByBorders(QSize& size) const
 {
-    const int by = frameExtent(borderOuter_, bevelWidth_) + borderWidth_ +
-                   frameExtent(borderInner_, bevelWidth_);
+    const int by = frameExtent(borderOuter_, bevelWidth_) + borderWidth_ + frameExtent(borderInner_, bevelWidth_);
     int w = size.width(), h = size.height();
     if (HasSide(borderSides_, sdLeft))
         w += by;
@@ -551,16 +622,25 @@ QPoint TDcLabel::GetCenterPoint() const
     if (rotation_ == roFlat)
         return {W / 2, H / 2};
     switch (centerPoint_) {
-    case cpUpperLeft: return {B, B};
-    case cpUpperCenter: return {W / 2, B};
-    case cpUpperRight: return {W - B, B};
-    case cpLeftCenter: return {B, H / 2};
-    case cpRightCenter: return {W - B, H / 2};
-    case cpLowerLeft: return {B, H - B};
-    case cpLowerCenter: return {W / 2, H - B};
-    case cpLowerRight: return {W - B, H - B};
+    case cpUpperLeft:
+        return {B, B};
+    case cpUpperCenter:
+        return {W / 2, B};
+    case cpUpperRight:
+        return {W - B, B};
+    case cpLeftCenter:
+        return {B, H / 2};
+    case cpRightCenter:
+        return {W - B, H / 2};
+    case cpLowerLeft:
+        return {B, H - B};
+    case cpLowerCenter:
+        return {W / 2, H - B};
+    case cpLowerRight:
+        return {W - B, H - B};
     case cpCenter:
-    default: return {W / 2, H / 2};
+    default:
+        return {W / 2, H / 2};
     }
 }
 
@@ -569,10 +649,14 @@ QPoint TDcLabel::GetCurveRadius() const
     const int W = width(), H = height(), B2 = 2 * borderWidth_;
     switch (centerPoint_) {
     case cpUpperCenter:
-    case cpLowerCenter: return {W / 2 - B2, H - B2};
+    case cpLowerCenter:
+        return {W / 2 - B2, H - B2};
     case cpLeftCenter:
-    case cpRightCenter: return {W - B2, H / 2 - B2};
-    case cpCenter: return {W / 2 - B2, H / 2 - B2};
-    default: return {W - B2, H - B2};
+    case cpRightCenter:
+        return {W - B2, H / 2 - B2};
+    case cpCenter:
+        return {W / 2 - B2, H / 2 - B2};
+    default:
+        return {W - B2, H - B2};
     }
 }

@@ -10,8 +10,15 @@
 
 enum TRotation : std::uint8_t { roNone, roFlat, roCurve };
 enum TCenterPoint : std::uint8_t {
-    cpUpperLeft, cpUpperCenter, cpUpperRight, cpLeftCenter, cpCenter,
-    cpRightCenter, cpLowerLeft, cpLowerCenter, cpLowerRight
+    cpUpperLeft,
+    cpUpperCenter,
+    cpUpperRight,
+    cpLeftCenter,
+    cpCenter,
+    cpRightCenter,
+    cpLowerLeft,
+    cpLowerCenter,
+    cpLowerRight
 };
 enum TDcCondenseCaption : std::uint8_t { ccNone, ccAtEnd, ccWithinPath };
 
@@ -53,7 +60,8 @@ class TDcLabel : public QWidget, public IDcBlinkingControl, public IFrameControl
     Q_PROPERTY(TDcCondenseCaption CondenseCaption READ CondenseCaption WRITE setCondenseCaption)
     Q_PROPERTY(QColor FlatColor READ flatColorQ WRITE setFlatColor)
     Q_PROPERTY(int FlatColorAdjustment READ FlatColorAdjustment WRITE setFlatColorAdjustment)
-    Q_PROPERTY(int FrameControllerNotifications READ frameControllerNotificationsInt WRITE setFrameControllerNotifications)
+    Q_PROPERTY(
+        int FrameControllerNotifications READ frameControllerNotificationsInt WRITE setFrameControllerNotifications)
     Q_PROPERTY(TCenterPoint CenterPoint READ CenterPoint WRITE setCenterPoint)
     Q_PROPERTY(QColor FlyByColor READ flyByColorQ WRITE setFlyByColor)
     Q_PROPERTY(bool FlyByEnabled READ FlyByEnabled WRITE setFlyByEnabled)
@@ -77,12 +85,12 @@ public:
     using enum TAlignment;
     using QWidget::setLayout;
 
-    explicit TDcLabel(QWidget *parent = nullptr);
+    explicit TDcLabel(QWidget* parent = nullptr);
     ~TDcLabel() override;
 
     // --- caption and inherited label properties ---
     QString text() const { return caption_; }
-    void setText(const QString &text);
+    void setText(const QString& text);
     virtual QString GetLabelText() const { return caption_; }
     Qt::Alignment alignment() const;
     void setAlignment(Qt::Alignment alignment);
@@ -100,14 +108,14 @@ public:
     void setTransparent(bool value);
     TColor Color() const { return color_; }
     void setColor(TColor value);
-    void setColor(const QColor &value) { setColor(QColorToTColor(value)); }
+    void setColor(const QColor& value) { setColor(QColorToTColor(value)); }
     bool ParentColor() const { return parentColor_; }
     void setParentColor(bool value);
     TColor FontColor() const { return fontColor_; }
     void setFontColor(TColor value);
-    void setFontColor(const QColor &value) { setFontColor(QColorToTColor(value)); }
+    void setFontColor(const QColor& value) { setFontColor(QColorToTColor(value)); }
     QString FontName() const { return font().family(); }
-    void setFontName(const QString &name);
+    void setFontName(const QString& name);
 
     // --- decorated label properties ---
     int Angle() const { return angle_; }
@@ -116,7 +124,7 @@ public:
     virtual void setBlinking(bool value);
     TColor BlinkColor() const { return blinkColor_; }
     virtual void setBlinkColor(TColor value);
-    void setBlinkColor(const QColor &value) { setBlinkColor(QColorToTColor(value)); }
+    void setBlinkColor(const QColor& value) { setBlinkColor(QColorToTColor(value)); }
     virtual int BlinkIntervalOff() const;
     virtual void setBlinkIntervalOff(int value);
     virtual int BlinkIntervalOn() const;
@@ -131,31 +139,31 @@ public:
     virtual void setBorderSides(int value);
     TColor BorderColor() const { return borderColor_; }
     virtual void setBorderColor(TColor value);
-    void setBorderColor(const QColor &value) { setBorderColor(QColorToTColor(value)); }
+    void setBorderColor(const QColor& value) { setBorderColor(QColorToTColor(value)); }
     TColor BorderHighlight() const { return borderHighlight_; }
     virtual void setBorderHighlight(TColor value);
-    void setBorderHighlight(const QColor &value) { setBorderHighlight(QColorToTColor(value)); }
+    void setBorderHighlight(const QColor& value) { setBorderHighlight(QColorToTColor(value)); }
     TColor BorderShadow() const { return borderShadow_; }
     virtual void setBorderShadow(TColor value);
-    void setBorderShadow(const QColor &value) { setBorderShadow(QColorToTColor(value)); }
+    void setBorderShadow(const QColor& value) { setBorderShadow(QColorToTColor(value)); }
     int BorderWidth() const { return borderWidth_; }
     virtual void setBorderWidth(int value);
     TDcCondenseCaption CondenseCaption() const { return condenseCaption_; }
     virtual void setCondenseCaption(TDcCondenseCaption value);
     TColor FlatColor() const { return flatColor_; }
     virtual void setFlatColor(TColor value);
-    void setFlatColor(const QColor &value) { setFlatColor(QColorToTColor(value)); }
+    void setFlatColor(const QColor& value) { setFlatColor(QColorToTColor(value)); }
     int FlatColorAdjustment() const { return flatColorAdjustment_; }
     virtual void setFlatColorAdjustment(int value);
     TDcFrameControllerNotifications FrameControllerNotifications() const { return frameControllerNotifications_; }
     void setFrameControllerNotifications(int value);
-    TDcFrameController *FrameController() const { return frameController_; }
-    virtual void setFrameController(TDcFrameController *value);
+    TDcFrameController* FrameController() const { return frameController_; }
+    virtual void setFrameController(TDcFrameController* value);
     TCenterPoint CenterPoint() const { return centerPoint_; }
     virtual void setCenterPoint(TCenterPoint value);
     TColor FlyByColor() const { return flyByColor_; }
     virtual void setFlyByColor(TColor value);
-    void setFlyByColor(const QColor &value) { setFlyByColor(QColorToTColor(value)); }
+    void setFlyByColor(const QColor& value) { setFlyByColor(QColorToTColor(value)); }
     bool FlyByEnabled() const { return flyByEnabled_; }
     virtual void setFlyByEnabled(bool value);
     bool LightTextStyle() const { return lightTextStyle_; }
@@ -164,10 +172,10 @@ public:
     virtual void setRotation(TRotation value);
     TColor HighlightColor() const { return highlightColor_; }
     virtual void setHighlightColor(TColor value);
-    void setHighlightColor(const QColor &value) { setHighlightColor(QColorToTColor(value)); }
+    void setHighlightColor(const QColor& value) { setHighlightColor(QColorToTColor(value)); }
     TColor ShadowColor() const { return shadowColor_; }
     virtual void setShadowColor(TColor value);
-    void setShadowColor(const QColor &value) { setShadowColor(QColorToTColor(value)); }
+    void setShadowColor(const QColor& value) { setShadowColor(QColorToTColor(value)); }
     int ShadowDepth() const { return shadowDepth_; }
     virtual void setShadowDepth(int value);
     int TextMargin() const { return textMargin_; }
@@ -187,8 +195,8 @@ public:
     virtual void Loaded();
 
     // --- layout ---
-    virtual void GrowByBorders(QSize &size) const;
-    virtual void ShrinkByBorders(TDcRect &rect, bool includeBorderWidth) const;
+    virtual void GrowByBorders(QSize& size) const;
+    virtual void ShrinkByBorders(TDcRect& rect, bool includeBorderWidth) const;
     QPoint GetCenterPoint() const;
     QPoint GetCurveRadius() const;
     // Sizes the label to its caption (only with AutoSize).
@@ -208,15 +216,15 @@ public:
     void Repaint();
 
 signals:
-    void OnMouseEnter(QObject *sender);
-    void OnMouseLeave(QObject *sender);
+    void OnMouseEnter(QObject* sender);
+    void OnMouseLeave(QObject* sender);
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
-    void changeEvent(QEvent *event) override;
-    void enterEvent(QEnterEvent *event) override;
-    void leaveEvent(QEvent *event) override;
-    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
 
     // Notification handlers.
     virtual void CMFontChanged();
@@ -225,11 +233,11 @@ protected:
     virtual void CMMouseLeave();
     virtual void CMParentColorChanged();
     // Places the text of one pass within rect (layout and shadow shifts).
-    void ApplyLayout(const QString &text, int flags, TDcRect &rect) const;
+    void ApplyLayout(const QString& text, int flags, TDcRect& rect) const;
 
 private:
-    void DrawStyledText(QPainter &painter);
-    void DrawCurvedText(QPainter &painter);
+    void DrawStyledText(QPainter& painter);
+    void DrawCurvedText(QPainter& painter);
     TColor parentColorValue() const;
     int textFlags() const;
     QColor colorQ() const { return TColorToQColor(color_); }

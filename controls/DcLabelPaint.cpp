@@ -37,7 +37,7 @@ int TDcLabel::textFlags() const
     return flags;
 }
 
-void TDcLabel::ApplyLayout(const QString &text, int flags, TDcRect &rect) const
+void TDcLabel::ApplyLayout(const QString& text, int flags, TDcRect& rect) const
 {
     if (layout_ != tlTop) {
         const QSize m = measure(QFontMetrics(font()), text, flags | condenseFlag(condenseCaption_), rect.Width());
@@ -55,13 +55,13 @@ void TDcLabel::ApplyLayout(const QString &text, int flags, TDcRect &rect) const
     }
 }
 
-void TDcLabel::paintEvent(QPaintEvent *)
+void TDcLabel::paintEvent(QPaintEvent*)
 {
     QPainter painter(this);
     TDcRect r{0, 0, width(), height()};
-    r = DrawFrameStyle(painter, r, borderOuter_, borderInner_, borderWidth_, borderSides_, bevelWidth_,
-                       borderColor_, borderHighlight_, borderShadow_, flatColor_, flatColorAdjustment_,
-                       color_, parentColorValue(), transparent_, false);
+    r = DrawFrameStyle(painter, r, borderOuter_, borderInner_, borderWidth_, borderSides_, bevelWidth_, borderColor_,
+        borderHighlight_, borderShadow_, flatColor_, flatColorAdjustment_, color_, parentColorValue(), transparent_,
+        false);
     if (!transparent_ && r.Width() > 0 && r.Height() > 0 && color_ != clNone)
         painter.fillRect(r.toQRect(), TColorToQColor(color_));
     painter.setBrush(Qt::NoBrush);
@@ -71,7 +71,7 @@ void TDcLabel::paintEvent(QPaintEvent *)
         DrawStyledText(painter);
 }
 
-void TDcLabel::DrawStyledText(QPainter &painter)
+void TDcLabel::DrawStyledText(QPainter& painter)
 {
     const int s = shadowDepth_ / 2;
     TDcRect r = TDcRect::fromQRect(rect());
@@ -181,7 +181,7 @@ void TDcLabel::DrawStyledText(QPainter &painter)
         pass(textColor_, 0, 0);
 }
 
-void TDcLabel::DrawCurvedText(QPainter &painter)
+void TDcLabel::DrawCurvedText(QPainter& painter)
 {
     const QString text = GetLabelText();
     const QPoint p = GetCenterPoint();
@@ -193,7 +193,7 @@ void TDcLabel::DrawCurvedText(QPainter &painter)
     const int yy = fm.height();
     const int step = fm.horizontalAdvance(QLatin1Char('w')) + 2;
     const QRect all = rect();
-    const auto out = [&](TColor color, int x, int y, const QString &c, double turn) {
+    const auto out = [&](TColor color, int x, int y, const QString& c, double turn) {
         painter.setPen(TColorToQColor(color));
         drawTurned(painter, all, QPoint(x, y), c, turn, TextAlign::CenterBaseline);
     };

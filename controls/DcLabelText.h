@@ -55,16 +55,19 @@ inline int qtTextFlags(int flags)
 inline int condenseFlag(TDcCondenseCaption condense)
 {
     switch (condense) {
-    case ccAtEnd: return kTextEndEllipsis;
-    case ccWithinPath: return kTextPathEllipsis;
-    default: return 0;
+    case ccAtEnd:
+        return kTextEndEllipsis;
+    case ccWithinPath:
+        return kTextPathEllipsis;
+    default:
+        return 0;
     }
 }
 
 // Shortens a one-line caption that does not fit `width` as the condense flag
 // says: the end replaced by an ellipsis, or the middle of a path, keeping its
 // last component.
-inline QString condense(const QString &text, const QFontMetrics &fm, int width, int flags)
+inline QString condense(const QString& text, const QFontMetrics& fm, int width, int flags)
 {
     if ((flags & kTextWordBreak) || !(flags & (kTextEndEllipsis | kTextPathEllipsis)) ||
         text.contains(QLatin1Char('\n')) || fm.horizontalAdvance(text) <= width)
@@ -83,19 +86,21 @@ inline QString condense(const QString &text, const QFontMetrics &fm, int width, 
 
 // The width and height the caption takes when drawn with `flags` in a
 // rectangle `width` wide (an empty caption measures as one blank).
-inline QSize measure(const QFontMetrics &fm, QString text, int flags, int width)
+inline QSize measure(const QFontMetrics& fm, QString text, int flags, int width)
 {
     if (text.isEmpty() || (!(flags & kTextNoPrefix) && text == QLatin1String("&")))
         text += QLatin1Char(' ');
     const int limit = (flags & kTextWordBreak) ? std::max(width, 1) : INT_MAX / 4;
     const QString shown = condense(text, fm, width, flags);
-    const QRect r = fm.boundingRect(QRect(0, 0, limit, INT_MAX / 4), qtTextFlags(flags & ~(kTextRight | kTextCenter)), shown);
+    const QRect r =
+        fm.boundingRect(QRect(0, 0, limit, INT_MAX / 4), qtTextFlags(flags & ~(kTextRight | kTextCenter)), shown);
     return r.size();
 }
 
 // Draws `text` with its reference point at `p`, turned by `angle` degrees
 // counter-clockwise, clipped to `clip`.
-inline void drawTurned(QPainter &painter, const QRect &clip, QPoint p, const QString &text, double angle, TextAlign align)
+inline void drawTurned(
+    QPainter& painter, const QRect& clip, QPoint p, const QString& text, double angle, TextAlign align)
 {
     const QFontMetrics fm(painter.font());
     painter.save();
@@ -130,12 +135,12 @@ inline void reliefPasses(TTextStyle style, bool light, TColor highlight, TColor 
 }
 
 // True when `widget` is placed by a layout of its parent.
-inline bool inLayout(const QLayout *layout, const QWidget *widget)
+inline bool inLayout(const QLayout* layout, const QWidget* widget)
 {
     if (!layout)
         return false;
     for (int i = 0; i < layout->count(); ++i) {
-        QLayoutItem *item = layout->itemAt(i);
+        QLayoutItem* item = layout->itemAt(i);
         if (item->widget() == widget || inLayout(item->layout(), widget))
             return true;
     }
@@ -145,12 +150,16 @@ inline bool inLayout(const QLayout *layout, const QWidget *widget)
 inline int frameExtent(TFrameStyleEx style, int bevelWidth)
 {
     switch (style) {
-    case fsNone: return 0;
-    case fsFlat: return 1;
+    case fsNone:
+        return 0;
+    case fsFlat:
+        return 1;
     case fsStatus:
-    case fsPopup: return bevelWidth;
-    default: return 2;
+    case fsPopup:
+        return bevelWidth;
+    default:
+        return 2;
     }
 }
 
-} // namespace dclabel
+}  // namespace dclabel

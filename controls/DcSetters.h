@@ -5,8 +5,7 @@
 #include <type_traits>
 
 // Stores `value` in `field` when it differs; answers whether it did.
-template <typename T>
-bool StoreChanged(T &field, const std::type_identity_t<T> &value)
+template <typename T> bool StoreChanged(T& field, const std::type_identity_t<T>& value)
 {
     if (field == value)
         return false;

@@ -8,11 +8,13 @@
 // Settings file
 // ---------------------------------------------------------------------------
 
-TDcRegIniFile::TDcRegIniFile(QObject *owner) : QObject(owner) {}
+TDcRegIniFile::TDcRegIniFile(QObject* owner) : QObject(owner)
+{
+}
 
 TDcRegIniFile::~TDcRegIniFile() = default;
 
-void TDcRegIniFile::setPath(const QString &value)
+void TDcRegIniFile::setPath(const QString& value)
 {
     if (StoreChanged(path_, value))
         storageStale_ = true;
@@ -36,13 +38,13 @@ void TDcRegIniFile::setRegAccess(TDcRegAccess value)
         storageStale_ = true;
 }
 
-void TDcRegIniFile::setRegistryDirectory(const QString &dir)
+void TDcRegIniFile::setRegistryDirectory(const QString& dir)
 {
     if (StoreChanged(registryDirectory_, dir))
         storageStale_ = true;
 }
 
-kui::TIniFile *TDcRegIniFile::Storage()
+kui::TIniFile* TDcRegIniFile::Storage()
 {
     if (storageStale_) {
         iniStorage_.reset();
@@ -59,15 +61,15 @@ kui::TIniFile *TDcRegIniFile::Storage()
     if (registryDirectory_.isEmpty())
         return nullptr;
     if (!regStorage_) {
-        static const char *const roots[] = {"ClassesRoot", "CurrentUser", "LocalMachine", "Users",
-                                            "PerformanceData", "CurrentConfig", "DynData"};
-        regStorage_ = std::make_unique<kui::TIniFile>(registryDirectory_ + QLatin1Char('/') +
-                                                       QLatin1String(roots[regKey_]) + QLatin1String(".ini"));
+        static const char* const roots[] = {
+            "ClassesRoot", "CurrentUser", "LocalMachine", "Users", "PerformanceData", "CurrentConfig", "DynData"};
+        regStorage_ = std::make_unique<kui::TIniFile>(
+            registryDirectory_ + QLatin1Char('/') + QLatin1String(roots[regKey_]) + QLatin1String(".ini"));
     }
     return regStorage_.get();
 }
 
-QString TDcRegIniFile::SectionName(const QString &section) const
+QString TDcRegIniFile::SectionName(const QString& section) const
 {
     if (pathType_ == ptIniFile)
         return section;

@@ -31,12 +31,11 @@ int radial(int dx, int dy)
 }
 
 // Fills a pattern of w x h pixels, each the ramp entry of index(x, y).
-template <typename Index>
-void fill(QImage &pattern, int w, int h, const TGradientColors &colors, Index index)
+template <typename Index> void fill(QImage& pattern, int w, int h, const TGradientColors& colors, Index index)
 {
     pattern = QImage(w, h, QImage::Format_BGR888);
     for (int y = 0; y < h; ++y) {
-        uchar *line = pattern.scanLine(y);
+        uchar* line = pattern.scanLine(y);
         for (int x = 0; x < w; ++x) {
             const int i = std::clamp(index(x, y), 0, 255);
             std::memcpy(line + 3 * x, &colors[std::size_t(i)], 3);
@@ -44,11 +43,11 @@ void fill(QImage &pattern, int w, int h, const TGradientColors &colors, Index in
     }
 }
 
-} // namespace
+}  // namespace
 
 static_assert(sizeof(TGradientColor) == 3, "a ramp entry is one 24-bit pixel");
 
-TGradient::TGradient(QWidget *parent) : QWidget(parent)
+TGradient::TGradient(QWidget* parent) : QWidget(parent)
 {
     setAttribute(Qt::WA_OpaquePaintEvent);
     resize(100, 100);
@@ -170,35 +169,67 @@ TGradientColors TGradient::MakeRamp(TColor color1, TColor color2, int shift, int
                 v = i <= a ? e - (i * d) / a : e - (d * (255 - i)) / (255 - a);
             }
             const auto byte = std::uint8_t(v & 0xFF);
-            TGradientColor &entry = ramp[std::size_t(i)];
+            TGradientColor& entry = ramp[std::size_t(i)];
             (k == 0 ? entry.Red : k == 1 ? entry.Green : entry.Blue) = byte;
         }
     }
     return ramp;
 }
 
-void TGradient::BuildPattern(TGradientStyle style, const TGradientColors &c, QImage &p)
+void TGradient::BuildPattern(TGradientStyle style, const TGradientColors& c, QImage& p)
 {
     switch (style) {
-    case gsRadialC: fill(p, 362, 362, c, [](int x, int y) { return radial(mid(x), 180 - y); }); break;
-    case gsRadialT: fill(p, 362, 181, c, [](int x, int y) { return radial(mid(x), y); }); break;
-    case gsRadialB: fill(p, 362, 181, c, [](int x, int y) { return radial(mid(x), 180 - y); }); break;
-    case gsRadialL: fill(p, 181, 362, c, [](int x, int y) { return radial(x, mid(y)); }); break;
-    case gsRadialR: fill(p, 181, 362, c, [](int x, int y) { return radial(180 - x, mid(y)); }); break;
-    case gsRadialTL: fill(p, 181, 181, c, [](int x, int y) { return radial(x, y); }); break;
-    case gsRadialTR: fill(p, 181, 181, c, [](int x, int y) { return radial(180 - x, y); }); break;
-    case gsRadialBL: fill(p, 181, 181, c, [](int x, int y) { return radial(x, 180 - y); }); break;
-    case gsRadialBR: fill(p, 181, 181, c, [](int x, int y) { return radial(180 - x, 180 - y); }); break;
-    case gsLinearH: fill(p, 256, 1, c, [](int x, int) { return x; }); break;
-    case gsLinearV: fill(p, 1, 256, c, [](int, int y) { return y; }); break;
-    case gsReflectedH: fill(p, 1, 512, c, [](int, int y) { return y <= 255 ? 255 - y : y - 256; }); break;
-    case gsReflectedV: fill(p, 512, 1, c, [](int x, int) { return x <= 255 ? 255 - x : x - 256; }); break;
-    case gsDiagonalLF: fill(p, 128, 129, c, [](int x, int y) { return x + y; }); break;
-    case gsDiagonalLB: fill(p, 128, 129, c, [](int x, int y) { return y - x + 127; }); break;
+    case gsRadialC:
+        fill(p, 362, 362, c, [](int x, int y) { return radial(mid(x), 180 - y); });
+        break;
+    case gsRadialT:
+        fill(p, 362, 181, c, [](int x, int y) { return radial(mid(x), y); });
+        break;
+    case gsRadialB:
+        fill(p, 362, 181, c, [](int x, int y) { return radial(mid(x), 180 - y); });
+        break;
+    case gsRadialL:
+        fill(p, 181, 362, c, [](int x, int y) { return radial(x, mid(y)); });
+        break;
+    case gsRadialR:
+        fill(p, 181, 362, c, [](int x, int y) { return radial(180 - x, mid(y)); });
+        break;
+    case gsRadialTL:
+        fill(p, 181, 181, c, [](int x, int y) { return radial(x, y); });
+        break;
+    case gsRadialTR:
+        fill(p, 181, 181, c, [](int x, int y) { return radial(180 - x, y); });
+        break;
+    case gsRadialBL:
+        fill(p, 181, 181, c, [](int x, int y) { return radial(x, 180 - y); });
+        break;
+    case gsRadialBR:
+        fill(p, 181, 181, c, [](int x, int y) { return radial(180 - x, 180 - y); });
+        break;
+    case gsLinearH:
+        fill(p, 256, 1, c, [](int x, int) { return x; });
+        break;
+    case gsLinearV:
+        fill(p, 1, 256, c, [](int, int y) { return y; });
+        break;
+    case gsReflectedH:
+        fill(p, 1, 512, c, [](int, int y) { return y <= 255 ? 255 - y : y - 256; });
+        break;
+    case gsReflectedV:
+        fill(p, 512, 1, c, [](int x, int) { return x <= 255 ? 255 - x : x - 256; });
+        break;
+    case gsDiagonalLF:
+        fill(p, 128, 129, c, [](int x, int y) { return x + y; });
+        break;
+    case gsDiagonalLB:
+        fill(p, 128, 129, c, [](int x, int y) { return y - x + 127; });
+        break;
     case gsDiagonalRF:
         fill(p, 256, 256, c, [](int x, int y) { return x + y < 255 ? 255 - (x + y) : x + y - 255; });
         break;
-    case gsDiagonalRB: fill(p, 256, 256, c, [](int x, int y) { return std::abs(x - y); }); break;
+    case gsDiagonalRB:
+        fill(p, 256, 256, c, [](int x, int y) { return std::abs(x - y); });
+        break;
     case gsArrowL:
         fill(p, 129, 256, c, [](int x, int y) { return y <= 127 ? 255 - (x + y) : y - x; });
         break;
@@ -269,7 +300,7 @@ void TGradient::UpdatePattern()
     update();
 }
 
-void TGradient::paintEvent(QPaintEvent *)
+void TGradient::paintEvent(QPaintEvent*)
 {
     if (busy_ || display_.isNull())
         return;
@@ -277,7 +308,7 @@ void TGradient::paintEvent(QPaintEvent *)
     painter.drawImage(rect(), display_);
 }
 
-bool TGradient::event(QEvent *event)
+bool TGradient::event(QEvent* event)
 {
     const bool result = QWidget::event(event);
     // The system's colours changed: the palette of the application.

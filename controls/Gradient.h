@@ -12,23 +12,43 @@
 #include <functional>
 
 enum TGradientStyle : std::uint8_t {
-    gsCustom, gsRadialC, gsRadialT, gsRadialB, gsRadialL, gsRadialR,
-    gsRadialTL, gsRadialTR, gsRadialBL, gsRadialBR, gsLinearH, gsLinearV,
-    gsReflectedH, gsReflectedV, gsDiagonalLF, gsDiagonalLB, gsDiagonalRF,
-    gsDiagonalRB, gsArrowL, gsArrowR, gsArrowU, gsArrowD, gsDiamond, gsButterfly
+    gsCustom,
+    gsRadialC,
+    gsRadialT,
+    gsRadialB,
+    gsRadialL,
+    gsRadialR,
+    gsRadialTL,
+    gsRadialTR,
+    gsRadialBL,
+    gsRadialBR,
+    gsLinearH,
+    gsLinearV,
+    gsReflectedH,
+    gsReflectedV,
+    gsDiagonalLF,
+    gsDiagonalLB,
+    gsDiagonalRF,
+    gsDiagonalRB,
+    gsArrowL,
+    gsArrowR,
+    gsArrowU,
+    gsArrowD,
+    gsDiamond,
+    gsButterfly
 };
 
 // One ramp entry: blue, green, red, the byte order of a 24-bit pattern pixel.
 struct TGradientColor {
     std::uint8_t Blue = 0, Green = 0, Red = 0;
-    bool operator==(const TGradientColor &) const = default;
+    bool operator==(const TGradientColor&) const = default;
 };
 using TGradientColors = std::array<TGradientColor, 256>;
 
 class TGradient;
 // Builds the pattern of the custom style: resize `pattern` (24-bit pixels,
 // blue-green-red bytes) and fill it from the ramp.
-using TCustomGradientEvent = std::function<void(TGradient *sender, const TGradientColors &colors, QImage &pattern)>;
+using TCustomGradientEvent = std::function<void(TGradient* sender, const TGradientColors& colors, QImage& pattern)>;
 
 class TGradient : public QWidget {
     Q_OBJECT
@@ -44,15 +64,15 @@ public:
     using enum TGradientStyle;
     using QWidget::setStyle;
 
-    explicit TGradient(QWidget *parent = nullptr);
+    explicit TGradient(QWidget* parent = nullptr);
     ~TGradient() override;
 
     TColor ColorBegin() const { return colorBegin_; }
     void setColorBegin(TColor value);
-    void setColorBegin(const QColor &value) { setColorBegin(QColorToTColor(value)); }
+    void setColorBegin(const QColor& value) { setColorBegin(QColorToTColor(value)); }
     TColor ColorEnd() const { return colorEnd_; }
     void setColorEnd(TColor value);
-    void setColorEnd(const QColor &value) { setColorEnd(QColorToTColor(value)); }
+    void setColorEnd(const QColor& value) { setColorEnd(QColorToTColor(value)); }
     bool UseSysColors() const { return useSysColors_; }
     void setUseSysColors(bool value);
     TGradientStyle Style() const { return style_; }
@@ -64,7 +84,7 @@ public:
     void setRotation(int value);
     bool Reverse() const { return reverse_; }
     void setReverse(bool value);
-    const TCustomGradientEvent &OnCustom() const { return onCustom_; }
+    const TCustomGradientEvent& OnCustom() const { return onCustom_; }
     void setOnCustom(TCustomGradientEvent handler);
 
     void BeginUpdate();
@@ -76,8 +96,8 @@ public:
     virtual void Loaded();
 
     // The current pattern (24-bit, blue-green-red bytes) and ramp.
-    const QImage &Pattern() const { return pattern_; }
-    const TGradientColors &Colors() const { return colors_; }
+    const QImage& Pattern() const { return pattern_; }
+    const TGradientColors& Colors() const { return colors_; }
     // Number of times the pattern was built (for callers that check that
     // updates were grouped).
     int PatternBuildCount() const { return buildCount_; }
@@ -88,15 +108,15 @@ public:
     // The 256-entry ramp between two RGB colours with shift and rotation.
     static TGradientColors MakeRamp(TColor color1, TColor color2, int shift, int rotation);
     // Fills `pattern` by the built-in builder of `style` (not gsCustom).
-    static void BuildPattern(TGradientStyle style, const TGradientColors &colors, QImage &pattern);
+    static void BuildPattern(TGradientStyle style, const TGradientColors& colors, QImage& pattern);
 
 signals:
     // Emitted while the custom pattern is built, after OnCustom.
-    void Custom(const TGradientColors &colors, QImage *pattern);
+    void Custom(const TGradientColors& colors, QImage* pattern);
 
 protected:
-    void paintEvent(QPaintEvent *event) override;
-    bool event(QEvent *event) override;
+    void paintEvent(QPaintEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
     QColor colorBeginQ() const { return TColorToQColor(colorBegin_); }

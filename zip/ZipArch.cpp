@@ -16,8 +16,14 @@ namespace {
 constexpr uint32_t kEndSig = 0x06054B50;
 constexpr uint32_t kCentralSig = 0x02014B50;
 
-uint16_t Get16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
-uint32_t Get32(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
+uint16_t Get16(const unsigned char* p)
+{
+    return uint16_t(p[0] | p[1] << 8);
+}
+uint32_t Get32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
 
 // The OEM code page of the archives' FAT hosts (850), upper half.
 const char16_t kOem850[129] =
@@ -30,9 +36,12 @@ const char16_t kOem850[129] =
     u"\u00d3\u00df\u00d4\u00d2\u00f5\u00d5\u00b5\u00fe\u00de\u00da\u00db\u00d9\u00fd\u00dd\u00af\u00b4"
     u"\u00ad\u00b1\u2017\u00be\u00b6\u00a7\u00f7\u00b8\u00b0\u00a8\u00b7\u00b9\u00b3\u00b2\u25a0\u00a0";
 
-QString Fallback(int id) { return QString::fromUtf8(kZipMissingText) + QString::number(id); }
+QString Fallback(int id)
+{
+    return QString::fromUtf8(kZipMissingText) + QString::number(id);
+}
 
-} // namespace
+}  // namespace
 
 // ---------------------------------------------------------------- exception
 
@@ -50,14 +59,16 @@ EZipArchiver EZipArchiver::CreateResDisp(int id, bool display)
 EZipArchiver EZipArchiver::CreateResFmtInt(int id, int arg)
 {
     QString t = ZipMessageText(id);
-    if (t.isNull()) return EZipArchiver(id, Fallback(id), true);
+    if (t.isNull())
+        return EZipArchiver(id, Fallback(id), true);
     return EZipArchiver(id, QString::asprintf(t.toUtf8().constData(), arg), true);
 }
 
 EZipArchiver EZipArchiver::CreateResFmtStr(int id, const QString& arg)
 {
     QString t = ZipMessageText(id);
-    if (t.isNull()) return EZipArchiver(id, Fallback(id), true);
+    if (t.isNull())
+        return EZipArchiver(id, Fallback(id), true);
     return EZipArchiver(id, QString(t).replace(QStringLiteral("%s"), arg), true);
 }
 
@@ -100,7 +111,8 @@ int TMZipDataList::IndexOf(const QString& name) const
 {
     for (int i = 0; i < Count(); ++i) {
         const char* n = reinterpret_cast<const char*>(records_[size_t(i)].get() + 10);
-        if (QString::fromLocal8Bit(n, int(strnlen(n, 255))).compare(name, Qt::CaseInsensitive) == 0) return i;
+        if (QString::fromLocal8Bit(n, int(strnlen(n, 255))).compare(name, Qt::CaseInsensitive) == 0)
+            return i;
     }
     throw EZipArchiver::CreateResDisp(11026, true);
 }
@@ -109,7 +121,8 @@ int TMZipDataList::IndexOf(const QString& name) const
 
 TZipArchiver::TZipArchiver(QObject* owner) : QObject(owner)
 {
-    for (int e = assGIF; e < assEXE; ++e) AddStoreSuffixes << AddStoreSuffixEnum(e);
+    for (int e = assGIF; e < assEXE; ++e)
+        AddStoreSuffixes << AddStoreSuffixEnum(e);
     Handle = QApplication::activeWindow();
 }
 
@@ -122,32 +135,39 @@ TZipArchiver::~TZipArchiver()
 
 void TZipArchiver::FreeContents()
 {
-    while (!zipContents_.isEmpty()) delete zipContents_.takeLast();
+    while (!zipContents_.isEmpty())
+        delete zipContents_.takeLast();
 }
 
 void TZipArchiver::SetZipFileName(const QString& name)
 {
     zipFileName_ = name;
-    if (!Designing) List();
+    if (!Designing)
+        List();
 }
 
 void TZipArchiver::SetDLLDirectory(const QString& dir)
 {
-    if (dir == dllDirectory_) return;
+    if (dir == dllDirectory_)
+        return;
     QString d = dir;
-    if (d.endsWith(QLatin1Char('/')) || d.endsWith(QLatin1Char('\\'))) d.chop(1);
+    if (d.endsWith(QLatin1Char('/')) || d.endsWith(QLatin1Char('\\')))
+        d.chop(1);
     dllDirectory_ = d;
 }
 
 void TZipArchiver::ShowZipMessage(int id, const QString& extra)
 {
     QString text = ZipMessageText(id);
-    if (text.isNull()) text = Fallback(id);
+    if (text.isNull())
+        text = Fallback(id);
     text += extra;
     Message = text;
     ErrCode = id;
-    if (!Unattended) kui::MsgPlain(text);
-    if (OnMessage) OnMessage(this, 0, text);
+    if (!Unattended)
+        kui::MsgPlain(text);
+    if (OnMessage)
+        OnMessage(this, 0, text);
 }
 
 QString TZipArchiver::LoadZipStr(int id, const QString& defaultText)
@@ -158,23 +178,27 @@ QString TZipArchiver::LoadZipStr(int id, const QString& defaultText)
 
 void TZipArchiver::TraceMessage(const QString& text)
 {
-    if (Trace && OnMessage) OnMessage(this, 0, text);
+    if (Trace && OnMessage)
+        OnMessage(this, 0, text);
 }
 
 void TZipArchiver::ShowExceptionError(const EZipArchiver& e)
 {
-    if (e.DisplayMsg && !Unattended) kui::MsgPlain(e.Message());
+    if (e.DisplayMsg && !Unattended)
+        kui::MsgPlain(e.Message());
     ErrCode = e.ResId;
     Message = e.Message();
-    if (OnMessage) OnMessage(this, 0, e.Message());
+    if (OnMessage)
+        OnMessage(this, 0, e.Message());
 }
 
 QString TZipArchiver::ConvertOemName(const QByteArray& name, bool toOem) const
 {
     bool convert = CodePage == cpOEM || HostSystem == 6 || (HostSystem == 11 && HostVersion == 50) ||
-                   (HostSystem == 0 && CodePage == cpAuto);
+        (HostSystem == 0 && CodePage == cpAuto);
     if (!convert) {
-        if (toOem) return QString::fromLatin1(name);
+        if (toOem)
+            return QString::fromLatin1(name);
         QString utf = QString::fromUtf8(name);
         return utf.contains(QChar::ReplacementCharacter) ? QString::fromLatin1(name) : utf;
     }
@@ -182,8 +206,14 @@ QString TZipArchiver::ConvertOemName(const QByteArray& name, bool toOem) const
     out.reserve(name.size());
     for (char c : name) {
         auto b = static_cast<unsigned char>(c);
-        if (b < 128) { out += QChar(b); continue; }
-        if (!toOem) { out += QChar(kOem850[b - 128]); continue; }
+        if (b < 128) {
+            out += QChar(b);
+            continue;
+        }
+        if (!toOem) {
+            out += QChar(kOem850[b - 128]);
+            continue;
+        }
         // the Latin-1 character b as its OEM byte, kept as a character of the same code
         const char16_t* hit = std::char_traits<char16_t>::find(kOem850, 128, char16_t(b));
         out += hit ? QChar(ushort(128 + (hit - kOem850))) : QChar('_');
@@ -193,14 +223,17 @@ QString TZipArchiver::ConvertOemName(const QByteArray& name, bool toOem) const
 
 void TZipArchiver::StartWaitCursor()
 {
-    if (waitCount_ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (waitCount_ == 0)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
     ++waitCount_;
 }
 
 void TZipArchiver::StopWaitCursor()
 {
-    if (waitCount_ <= 0) return;
-    if (--waitCount_ == 0) QApplication::restoreOverrideCursor();
+    if (waitCount_ <= 0)
+        return;
+    if (--waitCount_ == 0)
+        QApplication::restoreOverrideCursor();
 }
 
 // ---------------------------------------------------------------- directory reader
@@ -214,12 +247,14 @@ bool TZipArchiver::CheckIfLastDisk(unsigned char endRecord[22], bool raise)
     InHandle = std::make_unique<QFile>(InFileName);
     if (!InHandle->open(QIODevice::ReadOnly)) {
         InHandle.reset();
-        if (raise) throw EZipArchiver::CreateResDisp(11001, true);
+        if (raise)
+            throw EZipArchiver::CreateResDisp(11001, true);
         ShowZipMessage(11002);
         return false;
     }
     QFile& f = *InHandle;
-    if (VolumeLabel.startsWith(QLatin1String("PKBACK# "))) volume = VolumeLabel.mid(8, 3).toInt();
+    if (VolumeLabel.startsWith(QLatin1String("PKBACK# ")))
+        volume = VolumeLabel.mid(8, 3).toInt();
     unsigned char sig[4];
     if (f.read(reinterpret_cast<char*>(sig), 4) == 4 && Get32(sig) == 0x08074B50 &&
         f.read(reinterpret_cast<char*>(sig), 4) == 4 && Get32(sig) == 0x04034B50) {
@@ -237,21 +272,27 @@ bool TZipArchiver::CheckIfLastDisk(unsigned char endRecord[22], bool raise)
     FileSize = RealFileSize = size;
     try {
         qint64 n = qMin<qint64>(65557, FileSize);
-        if (!f.seek(FileSize - n)) throw EZipArchiver::CreateResDisp(11008, true);
+        if (!f.seek(FileSize - n))
+            throw EZipArchiver::CreateResDisp(11008, true);
         QByteArray buf = f.read(n);
-        if (buf.size() != n) throw EZipArchiver::CreateResDisp(11011, true);
+        if (buf.size() != n)
+            throw EZipArchiver::CreateResDisp(11011, true);
         const auto* b = reinterpret_cast<const unsigned char*>(buf.constData());
         for (qint64 i = n - 23; i >= 0; --i) {
-            if (Get32(b + i) != kEndSig) continue;
+            if (Get32(b + i) != kEndSig)
+                continue;
             ZipEOC = FileSize - n + i;
             std::memcpy(endRecord, b + i, 22);
             qint64 commentLen = Get16(b + i + 20);
             qint64 d = (i + 22 + commentLen) - n;
             if (d != 0) {
                 FileSize += d;
-                bool padding = RealFileSize % 512 == 0 && RealFileSize - FileSize >= 1 && RealFileSize - FileSize <= 511;
-                for (qint64 k = i + 22 + commentLen; padding && k < n; ++k) padding = b[k] == 0;
-                if (!padding) ShowZipMessage(10204);
+                bool padding =
+                    RealFileSize % 512 == 0 && RealFileSize - FileSize >= 1 && RealFileSize - FileSize <= 511;
+                for (qint64 k = i + 22 + commentLen; padding && k < n; ++k)
+                    padding = b[k] == 0;
+                if (!padding)
+                    ShowZipMessage(10204);
             }
             if (commentLen != 0) {
                 qint64 avail = qMin(commentLen, n - i - 22);
@@ -261,12 +302,16 @@ bool TZipArchiver::CheckIfLastDisk(unsigned char endRecord[22], bool raise)
             return true;
         }
     } catch (const EZipArchiver&) {
-        if (raise) throw;
+        if (raise)
+            throw;
         return false;
     }
-    if (!raise) return false;
-    if (!firstVolume && volume != 0) throw EZipArchiver::CreateResFmtInt(11038, volume);
-    if (!firstVolume) throw EZipArchiver::CreateResDisp(11036, true);
+    if (!raise)
+        return false;
+    if (!firstVolume && volume != 0)
+        throw EZipArchiver::CreateResFmtInt(11038, volume);
+    if (!firstVolume)
+        throw EZipArchiver::CreateResDisp(11036, true);
     throw EZipArchiver::CreateResDisp(volume == 1 ? 11037 : 11045, true);
 }
 
@@ -284,7 +329,8 @@ void TZipArchiver::GetNewDisk(int)
 
 void TZipArchiver::List()
 {
-    if (Designing) return;
+    if (Designing)
+        return;
     FreeContents();
     RealFileSize = ZipSOC = SFXOffset = 0;
     ZipComment.clear();
@@ -292,7 +338,8 @@ void TZipArchiver::List()
     DirOnlyCount = 0;
     OffsetsDiffer = false;
     if (zipFileName_.isEmpty() || !QFileInfo(zipFileName_).isFile()) {
-        if (OnDirUpdate) OnDirUpdate(this);
+        if (OnDirUpdate)
+            OnDirUpdate(this);
         return;
     }
     StartWaitCursor();
@@ -301,11 +348,13 @@ void TZipArchiver::List()
     try {
         InFileName = zipFileName_;
         Drive = QStringLiteral("/");
-        if (!CheckForDisk()) throw EZipArchiver::CreateResFmtStr(11004, Drive);
+        if (!CheckForDisk())
+            throw EZipArchiver::CreateResFmtStr(11004, Drive);
         unsigned char end[22];
         CheckIfLastDisk(end, true);
         TotalDisks = Get16(end + 4);
-        if (TotalDisks != 0) IsSpanned = true;
+        if (TotalDisks != 0)
+            IsSpanned = true;
         qint64 cdSize = Get32(end + 12);
         recorded = Get32(end + 16);
         if (Get16(end + 6) != Get16(end + 4)) {
@@ -328,46 +377,65 @@ void TZipArchiver::List()
             ShowZipMessage(10203);
         }
         QFile& f = *InHandle;
-        if (p < 0 || !f.seek(p)) throw EZipArchiver::CreateResDisp(10201, true);
+        if (p < 0 || !f.seek(p))
+            throw EZipArchiver::CreateResDisp(10201, true);
         int total = Get16(end + 10);
         for (int k = 1; k <= total; ++k) {
             unsigned char h[46];
             if (f.read(reinterpret_cast<char*>(h), 46) != 46) {
-                if (DiskNr >= TotalDisks) throw EZipArchiver::CreateResDisp(11013, true);
+                if (DiskNr >= TotalDisks)
+                    throw EZipArchiver::CreateResDisp(11013, true);
                 GetNewDisk(DiskNr + 1);
-                if (InHandle->read(reinterpret_cast<char*>(h), 46) != 46) throw EZipArchiver::CreateResDisp(11013, true);
+                if (InHandle->read(reinterpret_cast<char*>(h), 46) != 46)
+                    throw EZipArchiver::CreateResDisp(11013, true);
             }
-            if (Get32(h) != kCentralSig) throw EZipArchiver::CreateResDisp(11015, true);
+            if (Get32(h) != kCentralSig)
+                throw EZipArchiver::CreateResDisp(11015, true);
             auto e = std::make_unique<ZipDirEntry>();
             const unsigned char* r = h + 4;
-            e->VersionMadeBy = Get16(r); e->VersionNeeded = Get16(r + 2); e->Flags = Get16(r + 4);
-            e->Method = Get16(r + 6); e->ModDateTime = Get32(r + 8); e->Crc32 = Get32(r + 12);
-            e->CompressedSize = Get32(r + 16); e->UncompressedSize = Get32(r + 20); e->NameLength = Get16(r + 24);
-            e->ExtraLength = Get16(r + 26); e->CommentLength = Get16(r + 28); e->DiskStart = Get16(r + 30);
-            e->InternalAttrs = Get16(r + 32); e->ExternalAttrs = Get32(r + 34); e->LocalHeaderOffset = Get32(r + 38);
+            e->VersionMadeBy = Get16(r);
+            e->VersionNeeded = Get16(r + 2);
+            e->Flags = Get16(r + 4);
+            e->Method = Get16(r + 6);
+            e->ModDateTime = Get32(r + 8);
+            e->Crc32 = Get32(r + 12);
+            e->CompressedSize = Get32(r + 16);
+            e->UncompressedSize = Get32(r + 20);
+            e->NameLength = Get16(r + 24);
+            e->ExtraLength = Get16(r + 26);
+            e->CommentLength = Get16(r + 28);
+            e->DiskStart = Get16(r + 30);
+            e->InternalAttrs = Get16(r + 32);
+            e->ExternalAttrs = Get32(r + 34);
+            e->LocalHeaderOffset = Get32(r + 38);
             QByteArray name = f.read(e->NameLength);
-            if (name.size() != e->NameLength) throw EZipArchiver::CreateResDisp(11017, true);
+            if (name.size() != e->NameLength)
+                throw EZipArchiver::CreateResDisp(11017, true);
             HostVersion = h[4];
             HostSystem = h[5];
             e->FileName = ConvertOemName(name, false).replace(QLatin1Char('/'), QLatin1Char('\\'));
             e->Encrypted = e->Flags & 1;
             if (e->ExtraLength > 0) {
                 e->ExtraData = f.read(e->ExtraLength);
-                if (e->ExtraData.size() != e->ExtraLength) throw EZipArchiver::CreateResDisp(10201, true);
+                if (e->ExtraData.size() != e->ExtraLength)
+                    throw EZipArchiver::CreateResDisp(10201, true);
             }
             if (e->CommentLength > 0) {
                 QByteArray c = f.read(e->CommentLength);
-                if (c.size() != e->CommentLength) throw EZipArchiver::CreateResDisp(11022, true);
+                if (c.size() != e->CommentLength)
+                    throw EZipArchiver::CreateResDisp(11022, true);
                 e->FileComment = ConvertOemName(c, false);
             }
             SFXOffset = qMin<quint64>(quint64(SFXOffset), e->LocalHeaderOffset);
-            if (!UseDirOnlyEntries && (e->FileName.isEmpty() || e->FileName.endsWith(QLatin1Char('\\')) ||
-                                       e->FileName.endsWith(QLatin1Char(':')))) {
+            if (!UseDirOnlyEntries &&
+                (e->FileName.isEmpty() || e->FileName.endsWith(QLatin1Char('\\')) ||
+                    e->FileName.endsWith(QLatin1Char(':')))) {
                 ++DirOnlyCount;
                 continue;
             }
             zipContents_.append(e.release());
-            if (OnNewName) OnNewName(this, k, *zipContents_.last());
+            if (OnNewName)
+                OnNewName(this, k, *zipContents_.last());
         }
         TotalDisks = Get16(end + 4);
     } catch (const EZipArchiver& e) {
@@ -388,5 +456,6 @@ void TZipArchiver::List()
     } else {
         SFXOffset += p - recorded;
     }
-    if (OnDirUpdate) OnDirUpdate(this);
+    if (OnDirUpdate)
+        OnDirUpdate(this);
 }

@@ -26,7 +26,7 @@ namespace zipeng {
 struct CallbackRecord;
 struct ZipParams;
 struct UnzParams;
-}
+}  // namespace zipeng
 
 // The component's exception: a message id of its table, and whether the
 // text is meant for a box.
@@ -61,7 +61,7 @@ struct ZipDirEntry {
     uint16_t InternalAttrs = 0;
     uint32_t ExternalAttrs = 0;
     uint32_t LocalHeaderOffset = 0;
-    QString FileName;      // "/" turned into "\"
+    QString FileName;  // "/" turned into "\"
     QString FileComment;
     bool Encrypted = false;
     QByteArray ExtraData;  // empty when ExtraLength is 0
@@ -95,17 +95,59 @@ private:
     std::vector<std::unique_ptr<unsigned char[]>> records_;
 };
 
-enum AddOptsEnum { AddDirNames, AddRecurseDirs, AddMove, AddFreshen, AddUpdate, AddZipTime, AddForceDOS,
-                   AddHiddenFiles, AddArchiveOnly, AddResetArchive, AddEncrypt, AddSeparateDirs, AddVolume,
-                   AddFromDate, AddDiskSpan, AddDiskSpanErase };
+enum AddOptsEnum {
+    AddDirNames,
+    AddRecurseDirs,
+    AddMove,
+    AddFreshen,
+    AddUpdate,
+    AddZipTime,
+    AddForceDOS,
+    AddHiddenFiles,
+    AddArchiveOnly,
+    AddResetArchive,
+    AddEncrypt,
+    AddSeparateDirs,
+    AddVolume,
+    AddFromDate,
+    AddDiskSpan,
+    AddDiskSpanErase
+};
 enum ExtrOptsEnum { ExtrDirNames, ExtrOverWrite, ExtrFreshen, ExtrUpdate, ExtrTest };
-enum AddStoreSuffixEnum { assGIF, assPNG, assZ, assZIP, assZOO, assARC, assLZH, assARJ, assTAZ, assTGZ, assLHA,
-                          assRAR, assACE, assCAB, assGZ, assGZIP, assJAR, assEXE };
+enum AddStoreSuffixEnum {
+    assGIF,
+    assPNG,
+    assZ,
+    assZIP,
+    assZOO,
+    assARC,
+    assLZH,
+    assARJ,
+    assTAZ,
+    assTGZ,
+    assLHA,
+    assRAR,
+    assACE,
+    assCAB,
+    assGZ,
+    assGZIP,
+    assJAR,
+    assEXE
+};
 enum CodePageOpts { cpAuto, cpNone, cpOEM };
 enum DeleteOpts { htdFinal, htdAllowUndo };
 enum ProgressType { NewFile, ProgressUpdate, EndOfBatch, TotalFiles2Process, TotalSize2Process };
-enum UnZipSkipTypes { stOnFreshen, stNoOverwrite, stFileExists, stBadPassword, stNoEncryptionDLL,
-                      stCompressionUnknown, stUnknownZipHost, stZipFileFormatWrong, stGeneralExtractError };
+enum UnZipSkipTypes {
+    stOnFreshen,
+    stNoOverwrite,
+    stFileExists,
+    stBadPassword,
+    stNoEncryptionDLL,
+    stCompressionUnknown,
+    stUnknownZipHost,
+    stZipFileFormatWrong,
+    stGeneralExtractError
+};
 enum TPasswordButton { pwbOk, pwbCancel, pwbCancelAll, pwbAbort };
 enum ZipDiskStatusEnum { zdsEmpty, zdsHasFiles, zdsPreviousDisk, zdsSameFileName, zdsNotEnoughSpace };
 enum TZipDiskAction { zdaOk, zdaErase, zdaReject, zdaCancel };
@@ -113,14 +155,25 @@ enum SFXOptsEnum { SFXAskCmdLine, SFXAskFiles, SFXAutoRun, SFXHideOverWriteBox, 
 enum OvrOpts { OvrConfirm, OvrAlways, OvrNever };
 
 // A set of enumeration members, a member's bit being its ordinal.
-template <typename E>
-struct ZSet {
+template <typename E> struct ZSet {
     uint32_t bits = 0;
     ZSet() = default;
-    ZSet(std::initializer_list<E> l) { for (E e : l) bits |= 1u << e; }
+    ZSet(std::initializer_list<E> l)
+    {
+        for (E e : l)
+            bits |= 1u << e;
+    }
     bool Has(E e) const { return bits & (1u << e); }
-    ZSet& operator<<(E e) { bits |= 1u << e; return *this; }
-    ZSet& operator>>(E e) { bits &= ~(1u << e); return *this; }
+    ZSet& operator<<(E e)
+    {
+        bits |= 1u << e;
+        return *this;
+    }
+    ZSet& operator>>(E e)
+    {
+        bits &= ~(1u << e);
+        return *this;
+    }
     bool operator==(const ZSet&) const = default;
     bool Empty() const { return bits == 0; }
 };
@@ -146,7 +199,7 @@ public:
     QString ExtrBaseDir;
     ExtrOpts ExtrOptions;
     bool Unattended = false;
-    QString Password;                   // at most 255 characters
+    QString Password;  // at most 255 characters
     QString TempDir;
     CodePageOpts CodePage = cpAuto;
     DeleteOpts HowToDelete = htdAllowUndo;
@@ -163,7 +216,7 @@ public:
     QString SFXDefaultDir;
     QIcon SFXIcon;
     QString SFXMessage;
-    SFXOpts SFXOptions {SFXCheckSize};
+    SFXOpts SFXOptions{SFXCheckSize};
     OvrOpts SFXOverWriteMode = OvrConfirm;
     QString SFXPath = QStringLiteral("SfxStub.bin");
 
@@ -177,11 +230,19 @@ public:
     QString DLLDirectory() const { return dllDirectory_; }
     void SetDLLDirectory(const QString& dir);
     int MinZipEngVers() const { return minZipEngVers_; }
-    void SetMinZipEngVers(int v) { if (v >= 170) minZipEngVers_ = v; }
+    void SetMinZipEngVers(int v)
+    {
+        if (v >= 170)
+            minZipEngVers_ = v;
+    }
     int MinUnzEngVers() const { return minUnzEngVers_; }
-    void SetMinUnzEngVers(int v) { if (v >= 170) minUnzEngVers_ = v; }
+    void SetMinUnzEngVers(int v)
+    {
+        if (v >= 170)
+            minUnzEngVers_ = v;
+    }
     QString VersionInfo() const { return QStringLiteral("1.70"); }
-    void SetVersionInfo(const QString&) {}
+    void SetVersionInfo(const QString&) { }
     unsigned PasswordReqCount() const { return passwordReqCount_; }
     void SetPasswordReqCount(unsigned v) { passwordReqCount_ = qMin(v, 15u); }
     // The form designer flag: nothing is read while it is set.
@@ -193,15 +254,21 @@ public:
     std::function<void(TZipArchiver*, int errCode, const QString& message)> OnMessage;
     std::function<void(TZipArchiver*, QString& oldFileName, bool& isChanged)> OnSetNewName;
     std::function<void(TZipArchiver*, int seqNo, const ZipDirEntry& entry)> OnNewName;
-    std::function<void(TZipArchiver*, const QString& forFile, uint32_t foundCrc, uint32_t expectedCrc, bool& doExtract)> OnCRC32Error;
+    std::function<void(TZipArchiver*, const QString& forFile, uint32_t foundCrc, uint32_t expectedCrc, bool& doExtract)>
+        OnCRC32Error;
     std::function<void(TZipArchiver*, bool isZipAction, QString& newPassword, const QString& forFile,
-                       unsigned& repeatCount, TPasswordButton& action)> OnPasswordError;
-    std::function<void(TZipArchiver*, const QString& forFile, bool isOlder, bool& doOverwrite, int dirIndex)> OnExtractOverwrite;
+        unsigned& repeatCount, TPasswordButton& action)>
+        OnPasswordError;
+    std::function<void(TZipArchiver*, const QString& forFile, bool isOlder, bool& doOverwrite, int dirIndex)>
+        OnExtractOverwrite;
     std::function<void(TZipArchiver*, const QString& forFile, UnZipSkipTypes skipType, int extError)> OnExtractSkipped;
     std::function<void(TZipArchiver*, const QString& forFile, bool& doOverwrite)> OnCopyZipOverwrite;
     std::function<void(TZipArchiver*, const QString& forFile, QString& fileComment, bool& isChanged)> OnFileComment;
-    std::function<void(TZipArchiver*, int diskSeqNo, int diskTotal, const QString& drive, bool& abortAction)> OnGetNextDisk;
-    std::function<void(TZipArchiver*, int previousDisk, const QString& previousFile, TZipDiskStatus status, TZipDiskAction& action)> OnStatusDisk;
+    std::function<void(TZipArchiver*, int diskSeqNo, int diskTotal, const QString& drive, bool& abortAction)>
+        OnGetNextDisk;
+    std::function<void(
+        TZipArchiver*, int previousDisk, const QString& previousFile, TZipDiskStatus status, TZipDiskAction& action)>
+        OnStatusDisk;
 
     // --- public state
     void* Handle = nullptr;
@@ -302,7 +369,7 @@ private:
     QList<ZipDirEntry*> zipContents_;
     int waitCount_ = 0;
     int lastModalResult_ = 0;
-    std::exception_ptr pending_;   // raised by an event handler during a library call
+    std::exception_ptr pending_;  // raised by an event handler during a library call
 };
 
 // The message table: the text of an id, or a null string when it has none.

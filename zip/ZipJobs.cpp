@@ -19,25 +19,45 @@ namespace {
 using ZipExecFn = int32_t (*)(zipeng::ZipParams*);
 using UnzExecFn = int32_t (*)(zipeng::UnzParams*);
 
-QString Upper(const QString& name) { return QFileInfo(name).suffix().toUpper(); }
+QString Upper(const QString& name)
+{
+    return QFileInfo(name).suffix().toUpper();
+}
 
-} // namespace
+}  // namespace
 
 void TZipArchiver::Add()
 {
     SuccessCnt = 0;
-    if (fspecArgs_.isEmpty()) { ShowZipMessage(10301); return; }
-    if (zipFileName_.isEmpty()) { ShowZipMessage(10102); return; }
-    if (Unattended && AddOptions.Has(AddEncrypt) && Password.isEmpty()) { ShowZipMessage(10302); return; }
+    if (fspecArgs_.isEmpty()) {
+        ShowZipMessage(10301);
+        return;
+    }
+    if (zipFileName_.isEmpty()) {
+        ShowZipMessage(10102);
+        return;
+    }
+    if (Unattended && AddOptions.Has(AddEncrypt) && Password.isEmpty()) {
+        ShowZipMessage(10302);
+        return;
+    }
     const bool spanned = AddOptions.Has(AddDiskSpan) || AddOptions.Has(AddDiskSpanErase);
     QString workFile = zipFileName_;
     if (spanned) {
-        if (AddOptions.Has(AddFreshen) || AddOptions.Has(AddUpdate)) { ShowZipMessage(10303); return; }
-        if (Upper(zipFileName_) == QLatin1String("EXE")) { ShowZipMessage(11041); return; }
+        if (AddOptions.Has(AddFreshen) || AddOptions.Has(AddUpdate)) {
+            ShowZipMessage(10303);
+            return;
+        }
+        if (Upper(zipFileName_) == QLatin1String("EXE")) {
+            ShowZipMessage(11041);
+            return;
+        }
         workFile = MakeTempFileName();
-        if (Verbose && OnMessage) OnMessage(this, 0, QStringLiteral("Temporary zipfile: ") + workFile);
+        if (Verbose && OnMessage)
+            OnMessage(this, 0, QStringLiteral("Temporary zipfile: ") + workFile);
     }
-    if (ZipBusy) return;
+    if (ZipBusy)
+        return;
     if (Upper(zipFileName_) == QLatin1String("EXE") && SFXOffset == 0 && !QFileInfo::exists(zipFileName_)) {
         SFXCreating = true;
         int r = ConvertSFX();
@@ -49,13 +69,14 @@ void TZipArchiver::Add()
     }
     bool loadedHere = false;
     int version = EnsureZipEng(loadedHere);
-    if (version == 0) return;
+    if (version == 0)
+        return;
     ZipBusy = true;
     Cancel = false;
     {
         JobTexts texts;
         try {
-            zipeng::ZipParams block {};
+            zipeng::ZipParams block{};
             SetZipSwitches(block, texts, workFile, version);
             FillZipSpecs(block, texts);
             block.check = zipeng::kBlockCheck;
@@ -71,8 +92,8 @@ void TZipArchiver::Add()
                 if (r == 0) {
                     QFileInfo fi(zipFileName_);
                     zipFileName_ = fi.path() + QLatin1Char('/') + fi.completeBaseName() +
-                                   QString::asprintf("%03d", DiskNr + 1) +
-                                   (fi.suffix().isEmpty() ? QString() : QLatin1Char('.') + fi.suffix());
+                        QString::asprintf("%03d", DiskNr + 1) +
+                        (fi.suffix().isEmpty() ? QString() : QLatin1Char('.') + fi.suffix());
                 } else {
                     SuccessCnt = 0;
                 }
@@ -84,18 +105,24 @@ void TZipArchiver::Add()
         fspecArgs_.clear();
         fspecArgsExcl_.clear();
     }
-    if (loadedHere) UnloadZipEng();
+    if (loadedHere)
+        UnloadZipEng();
     Cancel = false;
     ZipBusy = false;
-    if (SuccessCnt > 0) List();
+    if (SuccessCnt > 0)
+        List();
 }
 
 void TZipArchiver::Extract()
 {
     SuccessCnt = 0;
     const unsigned savedCount = passwordReqCount_;
-    if (zipFileName_.isEmpty() || !QFileInfo(zipFileName_).isFile()) { ShowZipMessage(10102); return; }
-    if (UnzBusy) return;
+    if (zipFileName_.isEmpty() || !QFileInfo(zipFileName_).isFile()) {
+        ShowZipMessage(10102);
+        return;
+    }
+    if (UnzBusy)
+        return;
     const bool restore = Unattended && Password.isEmpty() && !OnPasswordError;
     if (restore) {
         passwordReqCount_ = 0;
@@ -105,26 +132,35 @@ void TZipArchiver::Extract()
     UnzBusy = true;
     bool loadedHere = false;
     auto finish = [&] {
-        if (restore) passwordReqCount_ = savedCount;
-        if (loadedHere) UnloadUnzEng();
+        if (restore)
+            passwordReqCount_ = savedCount;
+        if (loadedHere)
+            UnloadUnzEng();
         Cancel = false;
         UnzBusy = false;
     };
     QString archive = zipFileName_;
     if (TotalDisks != 0) {
-        if (ReadSpan(zipFileName_, archive) != 0) { finish(); return; }
+        if (ReadSpan(zipFileName_, archive) != 0) {
+            finish();
+            return;
+        }
     }
     int version = EnsureUnzEng(loadedHere);
-    if (version == 0) { finish(); return; }
+    if (version == 0) {
+        finish();
+        return;
+    }
     {
         JobTexts texts;
         try {
-            zipeng::UnzParams block {};
+            zipeng::UnzParams block{};
             SetUnzSwitches(block, texts, archive, version);
             block.baseDir = ExtrBaseDir.isEmpty() ? nullptr : texts.Text(ExtrBaseDir);
             if (!fspecArgs_.isEmpty() && fspecArgs_.first() != QLatin1String("*.*")) {
-                texts.unzSpecs.assign(size_t(fspecArgs_.size()), zipeng::UnzFileSpec {});
-                for (int i = 0; i < fspecArgs_.size(); ++i) texts.unzSpecs[size_t(i)].fileSpec = texts.Text(fspecArgs_[i]);
+                texts.unzSpecs.assign(size_t(fspecArgs_.size()), zipeng::UnzFileSpec{});
+                for (int i = 0; i < fspecArgs_.size(); ++i)
+                    texts.unzSpecs[size_t(i)].fileSpec = texts.Text(fspecArgs_[i]);
                 block.fileSpecs = texts.unzSpecs.data();
                 block.specCount = int32_t(fspecArgs_.size());
             } else {
@@ -133,7 +169,8 @@ void TZipArchiver::Extract()
             block.check = zipeng::kBlockCheck;
             pending_ = nullptr;
             SuccessCnt = reinterpret_cast<UnzExecFn>(unzLib_.exec)(&block);
-            if (TotalDisks > 0) QFile::remove(archive);
+            if (TotalDisks > 0)
+                QFile::remove(archive);
             if (pending_) {
                 SuccessCnt = 0;
                 std::rethrow_exception(std::exchange(pending_, nullptr));
@@ -166,37 +203,51 @@ int TZipArchiver::ConvertSFX()
 
 // ---------------------------------------------------------------- passwords
 
-QString TZipArchiver::GetPassword(const QString& title, const QString& prompt, TPasswordButtons buttons, TPasswordButton& answer)
+QString TZipArchiver::GetPassword(
+    const QString& title, const QString& prompt, TPasswordButtons buttons, TPasswordButton& answer)
 {
     TPasswordDlg dlg(qobject_cast<QWidget*>(parent()), buttons);
     dlg.setWindowTitle(title);
     dlg.SetPrompt(prompt);
     int result = dlg.exec();
     lastModalResult_ = result;
-    answer = result == QDialog::Accepted ? pwbOk : result == 2 ? pwbCancel
-           : result == TPasswordDlg::kResultCancelAll ? pwbCancelAll : pwbAbort;
+    answer = result == QDialog::Accepted           ? pwbOk
+        : result == 2                              ? pwbCancel
+        : result == TPasswordDlg::kResultCancelAll ? pwbCancelAll
+                                                   : pwbAbort;
     return answer == pwbOk ? dlg.edPassword()->text() : QString();
 }
 
 QString TZipArchiver::GetAddPassword()
 {
-    if (Unattended) { ShowZipMessage(10150); return {}; }
+    if (Unattended) {
+        ShowZipMessage(10150);
+        return {};
+    }
     const QString title = LoadZipStr(10154, QString::fromUtf8(kZipMissingText));
     TPasswordButton answer;
     QString first = GetPassword(title, LoadZipStr(10155, QString()), {pwbOk, pwbCancel}, answer);
-    if (answer != pwbOk || first.isEmpty()) return {};
+    if (answer != pwbOk || first.isEmpty())
+        return {};
     QString second = GetPassword(title, LoadZipStr(10156, QString()), {pwbOk, pwbCancel}, answer);
-    if (answer != pwbOk || second.isEmpty()) return {};
-    if (first != second) { ShowZipMessage(10104); return {}; }
+    if (answer != pwbOk || second.isEmpty())
+        return {};
+    if (first != second) {
+        ShowZipMessage(10104);
+        return {};
+    }
     return first;
 }
 
 QString TZipArchiver::GetExtrPassword()
 {
-    if (Unattended) { ShowZipMessage(10151); return {}; }
+    if (Unattended) {
+        ShowZipMessage(10151);
+        return {};
+    }
     TPasswordButton answer;
     return GetPassword(LoadZipStr(10154, QString::fromUtf8(kZipMissingText)), LoadZipStr(10155, QString()),
-                       {pwbOk, pwbCancel, pwbCancelAll}, answer);
+        {pwbOk, pwbCancel, pwbCancelAll}, answer);
 }
 
 // ---------------------------------------------------------------- files
@@ -204,9 +255,11 @@ QString TZipArchiver::GetExtrPassword()
 int TZipArchiver::EraseFile(const QString& name, DeleteOpts how)
 {
     QString full = name;
-    if (!name.contains(QLatin1Char('/'))) full = QDir::currentPath() + QLatin1Char('/') + name;
+    if (!name.contains(QLatin1Char('/')))
+        full = QDir::currentPath() + QLatin1Char('/') + name;
     QFileInfo fi(full);
-    if (!fi.exists() && !fi.isSymLink()) return -1;
+    if (!fi.exists() && !fi.isSymLink())
+        return -1;
     bool ok = how == htdAllowUndo ? QFile::moveToTrash(full) : QFile::remove(full);
     return ok ? 0 : (errno ? errno : 1);
 }
@@ -217,14 +270,16 @@ QString TZipArchiver::MakeTempFileName(const QString& prefix, const QString& ext
     const QString ext = extension.isEmpty() ? QStringLiteral(".zip") : extension;
     QString dir;
     if (!TempDir.isEmpty()) {
-        if (!TempDir.endsWith(QLatin1Char('/'))) TempDir += QLatin1Char('/');
+        if (!TempDir.endsWith(QLatin1Char('/')))
+            TempDir += QLatin1Char('/');
         dir = TempDir;
     } else {
         dir = QDir::tempPath() + QLatin1Char('/');
     }
     QByteArray tmpl = QFile::encodeName(dir + pre + QStringLiteral("XXXXXX"));
     int fd = mkstemp(tmpl.data());
-    if (fd < 0) return {};
+    if (fd < 0)
+        return {};
     close(fd);
     QString made = QFile::decodeName(tmpl);
     QFile::remove(made);
@@ -239,12 +294,17 @@ int TZipArchiver::CopyBuffer(QFile& in, QFile& out, qint64 length)
         for (;;) {
             qint64 want = left < 0 ? 8192 : qMin<qint64>(8192, left);
             qint64 got = in.read(buf.data(), want);
-            if (got < 0) got = 0;
-            if (out.write(buf.constData(), got) < got) return -2;
-            if (ShowProgress && OnProgress) OnProgress(this, ProgressUpdate, QString(), got);
-            if (left > 0) left -= got;
+            if (got < 0)
+                got = 0;
+            if (out.write(buf.constData(), got) < got)
+                return -2;
+            if (ShowProgress && OnProgress)
+                OnProgress(this, ProgressUpdate, QString(), got);
+            if (left > 0)
+                left -= got;
             QCoreApplication::processEvents();
-            if (left == 0 || got < want) return 0;
+            if (left == 0 || got < want)
+                return 0;
         }
     } catch (...) {
         return -2;

@@ -22,17 +22,20 @@ const int kIdBase[2] = {10700, 10600};
 
 using VersionFn = int32_t (*)();
 
-const char* const kSuffix[18] = {"gif", "png", "z", "zip", "zoo", "arc", "lzh", "arj", "taz", "tgz",
-                                 "lha", "rar", "ace", "cab", "gz", "gzip", "jar", "exe"};
+const char* const kSuffix[18] = {"gif", "png", "z", "zip", "zoo", "arc", "lzh", "arj", "taz", "tgz", "lha", "rar",
+    "ace", "cab", "gz", "gzip", "jar", "exe"};
 
-} // namespace
+}  // namespace
 
 QString TZipArchiver::JoinPath(const QString& dir, const QString& name)
 {
-    if (dir.isEmpty() || name.isEmpty() || dir.endsWith(QLatin1Char(':'))) return dir + name;
+    if (dir.isEmpty() || name.isEmpty() || dir.endsWith(QLatin1Char(':')))
+        return dir + name;
     bool a = dir.endsWith(QLatin1Char('/')), b = name.startsWith(QLatin1Char('/'));
-    if (!a && !b) return dir + QLatin1Char('/') + name;
-    if (a && b) return dir + name.mid(1);
+    if (!a && !b)
+        return dir + QLatin1Char('/') + name;
+    if (a && b)
+        return dir + name.mid(1);
     return dir + name;
 }
 
@@ -45,19 +48,24 @@ int TZipArchiver::LoadLib(bool zip)
         path = JoinPath(dllDirectory_, QLatin1Char('/') + file);
         if (!QFileInfo::exists(path)) {
             path = JoinPath(QCoreApplication::applicationDirPath(), path);
-            if (!(dllDirectory_.startsWith(QLatin1Char('.')) && QFileInfo::exists(path))) path.clear();
+            if (!(dllDirectory_.startsWith(QLatin1Char('.')) && QFileInfo::exists(path)))
+                path.clear();
         }
     }
-    if (path.isEmpty()) path = file;
+    if (path.isEmpty())
+        path = file;
     try {
         void* h = dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_LOCAL);
         if (h) {
             lib.module = h;
-            if (Trace) ShowZipMessage(kIdBase[zip] + 1, QLatin1Char(' ') + LibPath(zip, h));
+            if (Trace)
+                ShowZipMessage(kIdBase[zip] + 1, QLatin1Char(' ') + LibPath(zip, h));
             lib.exec = dlsym(h, kExecName[zip]);
-            if (!lib.exec) ShowZipMessage(kIdBase[zip] + 2);
+            if (!lib.exec)
+                ShowZipMessage(kIdBase[zip] + 2);
             lib.version = dlsym(h, kVersionName[zip]);
-            if (!lib.version) ShowZipMessage(kIdBase[zip] + 3);
+            if (!lib.version)
+                ShowZipMessage(kIdBase[zip] + 3);
         } else {
             lib.module = nullptr;
             ShowZipMessage(kIdBase[zip] + 4);
@@ -75,8 +83,9 @@ int TZipArchiver::LoadLib(bool zip)
 void TZipArchiver::UnloadLib(bool zip)
 {
     Lib& lib = zip ? zipLib_ : unzLib_;
-    if (lib.module) dlclose(lib.module);
-    lib = Lib {};
+    if (lib.module)
+        dlclose(lib.module);
+    lib = Lib{};
 }
 
 int TZipArchiver::EnsureLib(bool zip, bool& loadedHere)
@@ -97,34 +106,63 @@ int TZipArchiver::EnsureLib(bool zip, bool& loadedHere)
         return 0;
     }
     if (Verbose && OnMessage)
-        OnMessage(this, 0, QStringLiteral("Loaded %1 ver: %2 from %3")
-                               .arg(zip ? QStringLiteral("ZipEng") : QStringLiteral("UnzEng"))
-                               .arg(version).arg(LibPath(zip, lib.module)));
+        OnMessage(this, 0,
+            QStringLiteral("Loaded %1 ver: %2 from %3")
+                .arg(zip ? QStringLiteral("ZipEng") : QStringLiteral("UnzEng"))
+                .arg(version)
+                .arg(LibPath(zip, lib.module)));
     return version;
 }
 
 QString TZipArchiver::LibPath(bool zip, void* module)
 {
     if (!module) {
-        if ((zip ? zipLib_ : unzLib_).module) return LibPath(zip, (zip ? zipLib_ : unzLib_).module);
-        if (LoadLib(zip) == 0) return {};
+        if ((zip ? zipLib_ : unzLib_).module)
+            return LibPath(zip, (zip ? zipLib_ : unzLib_).module);
+        if (LoadLib(zip) == 0)
+            return {};
         QString p = LibPath(zip, (zip ? zipLib_ : unzLib_).module);
         UnloadLib(zip);
         return p;
     }
     link_map* map = nullptr;
-    if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name) return {};
+    if (dlinfo(module, RTLD_DI_LINKMAP, &map) != 0 || !map || !map->l_name)
+        return {};
     return QFileInfo(QFile::decodeName(map->l_name)).absoluteFilePath().left(4096);
 }
 
-int TZipArchiver::LoadZipEng() { return LoadLib(true); }
-int TZipArchiver::LoadUnzEng() { return LoadLib(false); }
-void TZipArchiver::UnloadZipEng() { UnloadLib(true); }
-void TZipArchiver::UnloadUnzEng() { UnloadLib(false); }
-int TZipArchiver::EnsureZipEng(bool& loadedHere) { return EnsureLib(true, loadedHere); }
-int TZipArchiver::EnsureUnzEng(bool& loadedHere) { return EnsureLib(false, loadedHere); }
-QString TZipArchiver::GetZipEngPath(void* module) { return LibPath(true, module); }
-QString TZipArchiver::GetUnzEngPath(void* module) { return LibPath(false, module); }
+int TZipArchiver::LoadZipEng()
+{
+    return LoadLib(true);
+}
+int TZipArchiver::LoadUnzEng()
+{
+    return LoadLib(false);
+}
+void TZipArchiver::UnloadZipEng()
+{
+    UnloadLib(true);
+}
+void TZipArchiver::UnloadUnzEng()
+{
+    UnloadLib(false);
+}
+int TZipArchiver::EnsureZipEng(bool& loadedHere)
+{
+    return EnsureLib(true, loadedHere);
+}
+int TZipArchiver::EnsureUnzEng(bool& loadedHere)
+{
+    return EnsureLib(false, loadedHere);
+}
+QString TZipArchiver::GetZipEngPath(void* module)
+{
+    return LibPath(true, module);
+}
+QString TZipArchiver::GetUnzEngPath(void* module)
+{
+    return LibPath(false, module);
+}
 
 // ---------------------------------------------------------------- blocks
 
@@ -132,7 +170,8 @@ QString TZipArchiver::StoreSuffixList(AddStoreExts set)
 {
     QString s;
     for (int e = assGIF; e <= assEXE; ++e)
-        if (set.Has(AddStoreSuffixEnum(e))) s += QLatin1Char('.') + QLatin1String(kSuffix[e]) + QLatin1Char(':');
+        if (set.Has(AddStoreSuffixEnum(e)))
+            s += QLatin1Char('.') + QLatin1String(kSuffix[e]) + QLatin1Char(':');
     s.chop(s.isEmpty() ? 0 : 1);
     return s;
 }
@@ -174,7 +213,8 @@ void TZipArchiver::SetZipSwitches(zipeng::ZipParams& p, JobTexts& t, const QStri
     p.archiveOnly = o.Has(AddArchiveOnly) ? 1 : 0;
     p.resetArchive = o.Has(AddResetArchive) ? 1 : 0;
     p.exclCount = int32_t(fspecArgsExcl_.size());
-    for (const QString& line : fspecArgsExcl_) t.excl.push_back(t.Text(line));
+    for (const QString& line : fspecArgsExcl_)
+        t.excl.push_back(t.Text(line));
     p.excl = t.excl.empty() ? nullptr : t.excl.data();
     p.howToDelete = HowToDelete == htdAllowUndo ? -1 : 0;
     p.codePage = CodePage == cpOEM ? 2 : 0;
@@ -182,22 +222,30 @@ void TZipArchiver::SetZipSwitches(zipeng::ZipParams& p, JobTexts& t, const QStri
 
 void TZipArchiver::FillZipSpecs(zipeng::ZipParams& p, JobTexts& t)
 {
-    t.zipSpecs.assign(size_t(fspecArgs_.size()), zipeng::ZipFileSpec {});
+    t.zipSpecs.assign(size_t(fspecArgs_.size()), zipeng::ZipFileSpec{});
     const char* root = RootDir.isEmpty() ? nullptr : t.Text(QFileInfo(RootDir).absoluteFilePath());
     for (int i = 0; i < fspecArgs_.size(); ++i) {
         zipeng::ZipFileSpec& s = t.zipSpecs[size_t(i)];
         QString line = fspecArgs_[i];
         s.recurse = p.recurse;
-        if (line.startsWith(QLatin1Char('>'))) { s.recurse = 0xFFFF; line.remove(0, 1); }
-        else if (line.startsWith(QLatin1Char('|'))) { s.recurse = 0; line.remove(0, 1); }
+        if (line.startsWith(QLatin1Char('>'))) {
+            s.recurse = 0xFFFF;
+            line.remove(0, 1);
+        } else if (line.startsWith(QLatin1Char('|'))) {
+            s.recurse = 0;
+            line.remove(0, 1);
+        }
         s.encrypt = p.encrypt;
         s.password = p.password ? t.Text(QString::fromUtf8(p.password)) : nullptr;
         int lt = line.indexOf(QLatin1Char('<'));
         if (lt >= 0) {
             QString pw = line.mid(lt + 1);
             s.password = nullptr;
-            if (!pw.isEmpty()) { s.password = t.Text(pw); s.encrypt = 65535; }
-            else s.encrypt = 0;
+            if (!pw.isEmpty()) {
+                s.password = t.Text(pw);
+                s.encrypt = 65535;
+            } else
+                s.encrypt = 0;
             line.truncate(lt);
         }
         s.fileSpec = t.Text(line);
@@ -234,7 +282,8 @@ int32_t TZipArchiver::ZCallback(zipeng::CallbackRecord* r)
     // No exception may cross the library: one raised here is kept, the job
     // is stopped, and the component raises it again once the library returns.
     auto* self = r ? qobject_cast<TZipArchiver*>(static_cast<QObject*>(r->caller)) : nullptr;
-    if (!self) return -1;
+    if (!self)
+        return -1;
     try {
         self->DoCallback(r);
     } catch (...) {
@@ -249,7 +298,8 @@ int32_t TZipArchiver::ZCallback(zipeng::CallbackRecord* r)
 void TZipArchiver::DoCallback(zipeng::CallbackRecord* r)
 {
     QString name = QString::fromUtf8(r->text, int(strnlen(r->text, sizeof r->text)));
-    while (!name.isEmpty() && name.back().unicode() <= 32) name.chop(1);
+    while (!name.isEmpty() && name.back().unicode() <= 32)
+        name.chop(1);
     name.replace(QLatin1Char('/'), QLatin1Char('\\'));
     auto writeText = [r](const QString& s, int max) {
         QByteArray b = s.toUtf8().left(max);
@@ -258,33 +308,45 @@ void TZipArchiver::DoCallback(zipeng::CallbackRecord* r)
     };
     switch (r->action) {
     case zipeng::actNewFile:
-        if (OnProgress) OnProgress(this, NewFile, name, r->value2);
+        if (OnProgress)
+            OnProgress(this, NewFile, name, r->value2);
         break;
     case zipeng::actProgress:
-        if (OnProgress) OnProgress(this, ProgressUpdate, QString(), r->value2);
+        if (OnProgress)
+            OnProgress(this, ProgressUpdate, QString(), r->value2);
         break;
     case zipeng::actEndOfBatch:
-        if (OnProgress) OnProgress(this, EndOfBatch, QString(), 0);
+        if (OnProgress)
+            OnProgress(this, EndOfBatch, QString(), 0);
         break;
     case zipeng::actMessage:
         Message = name;
-        if (r->value1 != 0) { ErrCode = r->value1 & 0xFF; FullErrCode = r->value1; }
-        if (OnMessage) OnMessage(this, r->value1, name);
+        if (r->value1 != 0) {
+            ErrCode = r->value1 & 0xFF;
+            FullErrCode = r->value1;
+        }
+        if (OnMessage)
+            OnMessage(this, r->value1, name);
         break;
     case zipeng::actTotalFiles:
-        if (OnProgress) OnProgress(this, TotalFiles2Process, QString(), r->value2);
+        if (OnProgress)
+            OnProgress(this, TotalFiles2Process, QString(), r->value2);
         break;
     case zipeng::actTotalSize:
         TotalSizeToProcess = r->value2;
-        if (OnProgress) OnProgress(this, TotalSize2Process, QString(), r->value2);
+        if (OnProgress)
+            OnProgress(this, TotalSize2Process, QString(), r->value2);
         break;
     case zipeng::actNewName:
         if (OnSetNewName) {
             bool changed = false;
             QString n = name;
             OnSetNewName(this, n, changed);
-            if (changed) { writeText(n, 511); r->value1 = 1; }
-            else r->value1 = 0;
+            if (changed) {
+                writeText(n, 511);
+                r->value1 = 1;
+            } else
+                r->value1 = 0;
         }
         break;
     case zipeng::actPassword: {
@@ -294,7 +356,8 @@ void TZipArchiver::DoCallback(zipeng::CallbackRecord* r)
         if (OnPasswordError) {
             TPasswordButton action = pwbOk;
             OnPasswordError(this, r->isZip != 0, pw, name, repeat, action);
-            if (action != pwbOk) pw.clear();
+            if (action != pwbOk)
+                pw.clear();
             cancelAll = action == pwbCancelAll;
             abort = action == pwbAbort;
         } else {
@@ -303,11 +366,18 @@ void TZipArchiver::DoCallback(zipeng::CallbackRecord* r)
             cancelAll = lastModalResult_ == 9;
             abort = lastModalResult_ == 3;
         }
-        if (!pw.isEmpty()) { writeText(pw, 80); r->value1 = 1; }
-        else { r->value1 = 0; repeat = 0; }
+        if (!pw.isEmpty()) {
+            writeText(pw, 80);
+            r->value1 = 1;
+        } else {
+            r->value1 = 0;
+            repeat = 0;
+        }
         r->value2 = intptr_t(qMin(repeat, 15u));
-        if (cancelAll) r->action = 0;
-        if (abort) Cancel = true;
+        if (cancelAll)
+            r->action = 0;
+        if (abort)
+            Cancel = true;
         break;
     }
     case zipeng::actCrcError: {
@@ -328,8 +398,12 @@ void TZipArchiver::DoCallback(zipeng::CallbackRecord* r)
         }
         break;
     case zipeng::actSkipped:
-        if (r->value1 != 0) { ErrCode = r->value1 & 0xFF; FullErrCode = r->value1; }
-        if (OnExtractSkipped) OnExtractSkipped(this, name, UnZipSkipTypes((r->value2 & 0xFF) - 1), r->value1);
+        if (r->value1 != 0) {
+            ErrCode = r->value1 & 0xFF;
+            FullErrCode = r->value1;
+        }
+        if (OnExtractSkipped)
+            OnExtractSkipped(this, name, UnZipSkipTypes((r->value2 & 0xFF) - 1), r->value1);
         break;
     case zipeng::actComment:
         if (OnFileComment) {
@@ -344,7 +418,8 @@ void TZipArchiver::DoCallback(zipeng::CallbackRecord* r)
         break;
     case zipeng::actBuffer:
         if (ZipStream.SetSize(r->value2)) {
-            if (r->value1 != 1) r->value2 = reinterpret_cast<intptr_t>(ZipStream.Memory());
+            if (r->value1 != 1)
+                r->value2 = reinterpret_cast<intptr_t>(ZipStream.Memory());
         } else {
             r->value1 = 1;
             r->value2 = 0;

@@ -11,7 +11,13 @@ TPasswordDlg::TPasswordDlg(QWidget* parent, TPasswordButtons buttons) : QDialog(
     f.setPixelSize(12);
     setFont(f);
     buttons << pwbOk;
-    const struct { QPushButton* button; TPasswordButton which; int caption; QStyle::StandardPixmap glyph; int result; } rows[] = {
+    const struct {
+        QPushButton* button;
+        TPasswordButton which;
+        int caption;
+        QStyle::StandardPixmap glyph;
+        int result;
+    } rows[] = {
         {ui->btnOk, pwbOk, 10152, QStyle::SP_DialogOkButton, QDialog::Accepted},
         {ui->btnCancel, pwbCancel, 10153, QStyle::SP_DialogCancelButton, 2},
         {ui->btnCancelAll, pwbCancelAll, 10157, QStyle::SP_DialogNoButton, kResultCancelAll},
@@ -28,18 +34,31 @@ TPasswordDlg::TPasswordDlg(QWidget* parent, TPasswordButtons buttons) : QDialog(
     setFixedWidth(40 + kWidthPerButton * buttonCount_);
 }
 
-TPasswordDlg::~TPasswordDlg() { delete ui; }
+TPasswordDlg::~TPasswordDlg()
+{
+    delete ui;
+}
 
-QLineEdit* TPasswordDlg::edPassword() const { return ui->edPassword; }
+QLineEdit* TPasswordDlg::edPassword() const
+{
+    return ui->edPassword;
+}
 
-void TPasswordDlg::SetPrompt(const QString& prompt) { ui->lblPrompt->setText(prompt); }
+void TPasswordDlg::SetPrompt(const QString& prompt)
+{
+    ui->lblPrompt->setText(prompt);
+}
 
 QPushButton* TPasswordDlg::Button(TPasswordButton which) const
 {
     switch (which) {
-    case pwbOk: return ui->btnOk;
-    case pwbCancel: return ui->btnCancel;
-    case pwbCancelAll: return ui->btnCancelAll;
-    default: return ui->btnAbort;
+    case pwbOk:
+        return ui->btnOk;
+    case pwbCancel:
+        return ui->btnCancel;
+    case pwbCancelAll:
+        return ui->btnCancelAll;
+    default:
+        return ui->btnAbort;
     }
 }

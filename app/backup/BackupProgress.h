@@ -10,7 +10,7 @@ namespace backup {
 
 class Progress {
 public:
-    explicit Progress(QProgressBar* bar) : bar_(bar) {}
+    explicit Progress(QProgressBar* bar) : bar_(bar) { }
     void Event(ProgressType type, qint64 size)
     {
         QCoreApplication::processEvents();
@@ -39,4 +39,4 @@ private:
     qint64 total_ = 0, done_ = 0;
 };
 
-} // namespace backup
+}  // namespace backup

@@ -42,7 +42,10 @@ QString WithoutSlash(const QString& dir)
     return d;
 }
 
-QString SystemReason() { return QString::fromLocal8Bit(std::strerror(errno)); }
+QString SystemReason()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 bool SyncPath(const QString& path, bool directory)
 {
@@ -92,7 +95,7 @@ public:
         std::lock_guard lock(mutex_);
         thread_ = std::thread([path] {
             std::error_code ec;
-            std::filesystem::remove_all(path, ec); // what stays goes at the next start
+            std::filesystem::remove_all(path, ec);  // what stays goes at the next start
         });
     }
     void Wait()
@@ -141,7 +144,7 @@ bool LinkTree(const QString& from, const QString& to, const QStringList& skip)
             if (!LinkTree(fi.filePath(), target, {}))
                 return false;
         } else if (::link(QFile::encodeName(fi.filePath()).constData(), QFile::encodeName(target).constData()) != 0 &&
-                   !CopyDurably(fi.filePath(), target)) {
+            !CopyDurably(fi.filePath(), target)) {
             return false;
         }
     }
@@ -182,7 +185,7 @@ uint32_t FileCrc(const QString& path, qint64& size)
     return uint32_t(crc);
 }
 
-} // namespace
+}  // namespace
 
 QStringList SchemaTableNames(const QStringList& schema)
 {
@@ -228,7 +231,10 @@ bool IsBackupArchiveName(const QString& name)
 // ---------------------------------------------------------------- TableHold
 
 TableHold::TableHold() = default;
-TableHold::~TableHold() { Release(); }
+TableHold::~TableHold()
+{
+    Release();
+}
 
 void TableHold::Release()
 {
@@ -305,9 +311,9 @@ bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& ta
     zip.SetZipFileName(QString());
     if (!complete) {
         QFile::remove(part);
-        failure = added > 0 ? QStringLiteral("%1 fichiers sur %2 ont été archivés").arg(added).arg(expected)
-                  : zip.Message.isEmpty() ? QStringLiteral("aucun fichier n'a été archivé")
-                                          : zip.Message;
+        failure = added > 0         ? QStringLiteral("%1 fichiers sur %2 ont été archivés").arg(added).arg(expected)
+            : zip.Message.isEmpty() ? QStringLiteral("aucun fichier n'a été archivé")
+                                    : zip.Message;
         return false;
     }
     if (QFileInfo::exists(target) && zip.EraseFile(target, htdAllowUndo) != 0 && !QFile::remove(target)) {
@@ -326,9 +332,18 @@ bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& ta
 
 // ---------------------------------------------------------------- restore
 
-QString StagingDir(const QString& dataPath) { return WithoutSlash(dataPath) + QStringLiteral(".restaure"); }
-QString PreviousDir(const QString& dataPath) { return WithoutSlash(dataPath) + QStringLiteral(".precedent"); }
-QString ReplacedDir(const QString& dataPath) { return WithoutSlash(dataPath) + QStringLiteral(".ancien"); }
+QString StagingDir(const QString& dataPath)
+{
+    return WithoutSlash(dataPath) + QStringLiteral(".restaure");
+}
+QString PreviousDir(const QString& dataPath)
+{
+    return WithoutSlash(dataPath) + QStringLiteral(".precedent");
+}
+QString ReplacedDir(const QString& dataPath)
+{
+    return WithoutSlash(dataPath) + QStringLiteral(".ancien");
+}
 
 void TableSetRestore::RemoveLeftovers(const QString& dataPath)
 {
@@ -344,7 +359,10 @@ void TableSetRestore::RemoveReplacedSet(const QString& dataPath)
         TheRemover().Start(ReplacedDir(dataPath));
 }
 
-void TableSetRestore::WaitForRemoval() { TheRemover().Wait(); }
+void TableSetRestore::WaitForRemoval()
+{
+    TheRemover().Wait();
+}
 
 void TableSetRestore::Discard(const QString& dir)
 {
@@ -553,4 +571,4 @@ bool TableSetRestore::SwapFileByFile(const QString& staging, const QStringList& 
     return false;
 }
 
-} // namespace backup
+}  // namespace backup

@@ -68,14 +68,16 @@ class TableSetRestore {
 public:
     enum class Result {
         Done,
-        Damaged,      // extraction failed or an entry's CRC does not match
-        NoTables,     // the archive holds no table of the schema
-        TableBusy,    // a table is open on another workstation
-        Failed        // the replacement failed; the previous files are back
+        Damaged,  // extraction failed or an entry's CRC does not match
+        NoTables,  // the archive holds no table of the schema
+        TableBusy,  // a table is open on another workstation
+        Failed  // the replacement failed; the previous files are back
     };
 
     TableSetRestore(const QStringList& schema, const QString& dataPath, const QString& tempDir)
-        : schema_(schema), dataPath_(dataPath), tempDir_(tempDir) {}
+        : schema_(schema), dataPath_(dataPath), tempDir_(tempDir)
+    {
+    }
 
     // Extracts the archive of zip.ZipFileName() into the temporary folder and
     // checks every entry against the archive's directory.
@@ -111,7 +113,7 @@ private:
 
     QStringList schema_;
     QString dataPath_, tempDir_;
-    QStringList restored_;   // extracted names to restore
+    QStringList restored_;  // extracted names to restore
     QString detail_;
 };
 
@@ -121,4 +123,4 @@ QString PreviousDir(const QString& dataPath);
 // Where the set a restore replaced waits for its removal.
 QString ReplacedDir(const QString& dataPath);
 
-} // namespace backup
+}  // namespace backup

@@ -34,10 +34,19 @@ TfrmAutoSave::TfrmAutoSave(AppContext& context, QWidget* parent)
     base_ = ArchiveBaseName(QCoreApplication::applicationFilePath());
 }
 
-TfrmAutoSave::~TfrmAutoSave() { delete ui; }
+TfrmAutoSave::~TfrmAutoSave()
+{
+    delete ui;
+}
 
-QProgressBar* TfrmAutoSave::pBar() const { return ui->pBar; }
-QLabel* TfrmAutoSave::lPbar() const { return ui->lPbar; }
+QProgressBar* TfrmAutoSave::pBar() const
+{
+    return ui->pBar;
+}
+QLabel* TfrmAutoSave::lPbar() const
+{
+    return ui->lPbar;
+}
 
 QString TfrmAutoSave::ArchiveBaseName(const QString& programFile)
 {
@@ -83,10 +92,11 @@ bool TfrmAutoSave::DoAutoSave()
         QCoreApplication::processEvents();
         backup::TableHold hold;
         if (!hold.Take(context_.schema, DataPath, backup::TableHold::Mode::TableLock))
-            failure = QStringLiteral("la table %1 est en cours de modification sur un autre poste").arg(hold.BusyTable());
+            failure =
+                QStringLiteral("la table %1 est en cours de modification sur un autre poste").arg(hold.BusyTable());
         else
-            ok = backup::WriteArchive(*zip_, backup::BackupFileSpecs(context_.schema, DataPath),
-                                      SlotName(folder, base_, slot), failure);
+            ok = backup::WriteArchive(
+                *zip_, backup::BackupFileSpecs(context_.schema, DataPath), SlotName(folder, base_, slot), failure);
         QCoreApplication::processEvents();
     }
     if (!ok)

@@ -27,7 +27,7 @@ TfrmRestorFiles::TfrmRestorFiles(QWidget* parent) : QDialog(parent), ui(new Ui::
     menu_->addAction(QStringLiteral("Annuler"), this, &TfrmRestorFiles::Annuler1Click)
         ->setObjectName(QStringLiteral("Annuler1"));
     connect(ui->myListView, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& pos) { menu_->popup(ui->myListView->viewport()->mapToGlobal(pos)); });
+        [this](const QPoint& pos) { menu_->popup(ui->myListView->viewport()->mapToGlobal(pos)); });
     connect(ui->myListView, &QTreeWidget::itemSelectionChanged, this, &TfrmRestorFiles::myListViewSelectItem);
     ui->myListView->viewport()->installEventFilter(this);
     connect(ui->btnOk, &QPushButton::clicked, this, &TfrmRestorFiles::btnOkClick);
@@ -36,14 +36,28 @@ TfrmRestorFiles::TfrmRestorFiles(QWidget* parent) : QDialog(parent), ui(new Ui::
     connect(ui->DirList, &QListWidget::itemDoubleClicked, this, [this](QListWidgetItem* item) {
         SetDirectory(QDir(directory_ + item->data(Qt::UserRole).toString()).absolutePath());
     });
-    ChooseFolder = [](QWidget* parent) { return QFileDialog::getExistingDirectory(parent, QString(), QDir::rootPath()); };
+    ChooseFolder = [](QWidget* parent) {
+        return QFileDialog::getExistingDirectory(parent, QString(), QDir::rootPath());
+    };
 }
 
-TfrmRestorFiles::~TfrmRestorFiles() { delete ui; }
+TfrmRestorFiles::~TfrmRestorFiles()
+{
+    delete ui;
+}
 
-QTreeWidget* TfrmRestorFiles::myListView() const { return ui->myListView; }
-QListWidget* TfrmRestorFiles::DirList() const { return ui->DirList; }
-QPushButton* TfrmRestorFiles::btnOk() const { return ui->btnOk; }
+QTreeWidget* TfrmRestorFiles::myListView() const
+{
+    return ui->myListView;
+}
+QListWidget* TfrmRestorFiles::DirList() const
+{
+    return ui->DirList;
+}
+QPushButton* TfrmRestorFiles::btnOk() const
+{
+    return ui->btnOk;
+}
 
 bool TfrmRestorFiles::eventFilter(QObject* watched, QEvent* event)
 {
@@ -78,7 +92,8 @@ void TfrmRestorFiles::FillDirList()
         auto* up = new QListWidgetItem(QStringLiteral(".."), ui->DirList);
         up->setData(Qt::UserRole, QStringLiteral(".."));
     }
-    const QStringList subDirs = QDir(directory_).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
+    const QStringList subDirs =
+        QDir(directory_).entryList(QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name | QDir::IgnoreCase);
     for (const QString& name : subDirs) {
         auto* item = new QListWidgetItem(name, ui->DirList);
         item->setData(Qt::UserRole, name);
@@ -93,7 +108,7 @@ void TfrmRestorFiles::ListBackupFiles()
         if (backup::IsBackupArchiveName(fi.fileName()))
             archives << fi;
     std::stable_sort(archives.begin(), archives.end(),
-                     [](const QFileInfo& a, const QFileInfo& b) { return a.lastModified() > b.lastModified(); });
+        [](const QFileInfo& a, const QFileInfo& b) { return a.lastModified() > b.lastModified(); });
     for (const QFileInfo& fi : archives)
         new QTreeWidgetItem(ui->myListView, {fi.fileName(), kui::DateTimeToStr(fi.lastModified())});
     myListViewSelectItem();
@@ -126,4 +141,7 @@ void TfrmRestorFiles::btnOkClick()
     accept();
 }
 
-void TfrmRestorFiles::Annuler1Click() { reject(); }
+void TfrmRestorFiles::Annuler1Click()
+{
+    reject();
+}

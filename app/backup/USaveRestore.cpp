@@ -23,9 +23,12 @@ std::function<void()> CloseAppointmentListForRestore;
 
 namespace {
 
-QString WithSlash(const QString& dir) { return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/'); }
+QString WithSlash(const QString& dir)
+{
+    return dir.endsWith(QLatin1Char('/')) ? dir : dir + QLatin1Char('/');
+}
 
-} // namespace
+}  // namespace
 
 TfrmSaveRestore::TfrmSaveRestore(AppContext& context, Mode mode, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmSaveRestore), zip_(std::make_unique<TZipArchiver>(this))
@@ -50,9 +53,18 @@ TfrmSaveRestore::~TfrmSaveRestore()
     delete ui;
 }
 
-QPushButton* TfrmSaveRestore::btnSave() const { return ui->btnSave; }
-QPushButton* TfrmSaveRestore::btnRestore() const { return ui->btnRestore; }
-QPushButton* TfrmSaveRestore::btnClose() const { return ui->btnClose; }
+QPushButton* TfrmSaveRestore::btnSave() const
+{
+    return ui->btnSave;
+}
+QPushButton* TfrmSaveRestore::btnRestore() const
+{
+    return ui->btnRestore;
+}
+QPushButton* TfrmSaveRestore::btnClose() const
+{
+    return ui->btnClose;
+}
 
 void TfrmSaveRestore::FormCreate()
 {
@@ -114,7 +126,10 @@ void TfrmSaveRestore::Busy(bool busy)
     QCoreApplication::processEvents();
 }
 
-void TfrmSaveRestore::btnSaveClick() { DoBackup(); }
+void TfrmSaveRestore::btnSaveClick()
+{
+    DoBackup();
+}
 
 void TfrmSaveRestore::DoBackup()
 {
@@ -130,10 +145,11 @@ void TfrmSaveRestore::DoBackup()
         Busy(true);
         backup::TableHold hold;
         if (!hold.Take(context_.schema, DataPath, backup::TableHold::Mode::TableLock))
-            failure = QStringLiteral("la table %1 est en cours de modification sur un autre poste").arg(hold.BusyTable());
+            failure =
+                QStringLiteral("la table %1 est en cours de modification sur un autre poste").arg(hold.BusyTable());
         else
             ok = backup::WriteArchive(*zip_, backup::BackupFileSpecs(context_.schema, DataPath),
-                                      WithSlash(folder) + QStringLiteral("Korvale.zip"), failure);
+                WithSlash(folder) + QStringLiteral("Korvale.zip"), failure);
         QCoreApplication::processEvents();
         pBar_->hide();
         ui->btnClose->setEnabled(true);
@@ -141,9 +157,9 @@ void TfrmSaveRestore::DoBackup()
     // One backup per opening of the screen.
     ui->btnSave->setEnabled(false);
     if (!ok)
-        kui::MsgError(QStringLiteral("La sauvegarde n'a pas été faite : %1.\rL'ancienne sauvegarde reste en place.")
-                          .arg(failure),
-                      this);
+        kui::MsgError(
+            QStringLiteral("La sauvegarde n'a pas été faite : %1.\rL'ancienne sauvegarde reste en place.").arg(failure),
+            this);
 }
 
 void TfrmSaveRestore::btnRestoreClick()
@@ -165,8 +181,8 @@ void TfrmSaveRestore::DoRestore()
     const QString archive = zip_->ZipFileName();
     if (archive.isEmpty() || !QFileInfo(archive).isFile()) {
         kui::MsgError(QStringLiteral("Le fichier de sauvegarde est introuvable à l'endroit indiqué ! ") + archive +
-                          QLatin1Char('\r'),
-                      this);
+                QLatin1Char('\r'),
+            this);
         return;
     }
     const QString temp = AppDir + QStringLiteral("Temp/");
@@ -175,8 +191,8 @@ void TfrmSaveRestore::DoRestore()
         return;
     }
     if (!kui::MsgConfirm(QStringLiteral("Toutes les données seront remplacées par celles contenues dans le fichier !") +
-                             QStringLiteral("\r\r") + QStringLiteral("Procéder à la restauration ?"),
-                         this))
+                QStringLiteral("\r\r") + QStringLiteral("Procéder à la restauration ?"),
+            this))
         return;
     using Result = backup::TableSetRestore::Result;
     backup::TableSetRestore restore(context_.schema, DataPath, temp);
@@ -192,28 +208,30 @@ void TfrmSaveRestore::DoRestore()
         QCoreApplication::processEvents();
         Busy(false);
     }
-    const QString untouched = QStringLiteral("\rLa restauration n'a pas été faite : vos données n'ont pas été modifiées.");
+    const QString untouched =
+        QStringLiteral("\rLa restauration n'a pas été faite : vos données n'ont pas été modifiées.");
     switch (result) {
     case Result::Done:
         break;
     case Result::Damaged:
-        kui::MsgError(QStringLiteral("Le fichier de sauvegarde est endommagé (%1).").arg(restore.Detail()) + untouched,
-                      this);
+        kui::MsgError(
+            QStringLiteral("Le fichier de sauvegarde est endommagé (%1).").arg(restore.Detail()) + untouched, this);
         break;
     case Result::NoTables:
-        kui::MsgError(QStringLiteral("Le fichier de sauvegarde ne contient aucune table de la base de données.") + untouched,
-                      this);
+        kui::MsgError(
+            QStringLiteral("Le fichier de sauvegarde ne contient aucune table de la base de données.") + untouched,
+            this);
         break;
     case Result::TableBusy:
         kui::MsgError(QStringLiteral("La table %1 est ouverte sur un autre poste.\rFermez le programme sur les autres "
                                      "postes puis recommencez.")
-                              .arg(restore.Detail()) +
-                          untouched,
-                      this);
+                          .arg(restore.Detail()) +
+                untouched,
+            this);
         break;
     case Result::Failed:
-        kui::MsgError(QStringLiteral("Les fichiers n'ont pas pu être remplacés (%1).").arg(restore.Detail()) + untouched,
-                      this);
+        kui::MsgError(
+            QStringLiteral("Les fichiers n'ont pas pu être remplacés (%1).").arg(restore.Detail()) + untouched, this);
         break;
     }
 }

@@ -15,7 +15,7 @@ class QWidget;
 namespace kdb {
 class Database;
 class Session;
-}
+}  // namespace kdb
 namespace kui {
 class MessageService;
 }

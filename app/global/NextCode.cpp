@@ -15,7 +15,7 @@ KeyColumnOpener& Opener()
     return opener;
 }
 
-} // namespace
+}  // namespace
 
 bool AdvanceCode(QString& code)
 {
@@ -35,9 +35,9 @@ bool AdvanceCode(QString& code)
             code[i] = QChar(c.unicode() + 1);
             return true;
         }
-        code[i] = first; // carry to the left
+        code[i] = first;  // carry to the left
     }
-    return true; // wrapped round
+    return true;  // wrapped round
 }
 
 QString NextCodeIn(KeyColumn& column, const QString& TableName, int Width)

@@ -15,7 +15,7 @@ public:
     // True when a row holds exactly this value (whole value, case-sensitive).
     virtual bool Contains(const QString& value) = 0;
     // The allocation failed: whatever the column reserved is given back.
-    virtual void Abandon() {}
+    virtual void Abandon() { }
 };
 
 // Advances a code by one step: from the rightmost position leftwards, a

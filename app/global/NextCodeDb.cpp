@@ -39,8 +39,8 @@ public:
     {
         kdb::QueryDataset query;
         query.setDatabaseName(database_);
-        query.setSql(QStringLiteral("SELECT ") + field_ + QStringLiteral(" FROM ") + table_ + QStringLiteral(" WHERE ") +
-                     field_ + QStringLiteral("=:CODE"));
+        query.setSql(QStringLiteral("SELECT ") + field_ + QStringLiteral(" FROM ") + table_ +
+            QStringLiteral(" WHERE ") + field_ + QStringLiteral("=:CODE"));
         query.setParamText("CODE", value);
         query.open();
         for (query.first(); !query.eof(); query.next())
@@ -100,10 +100,11 @@ void TakeAllocationLock(const kdb::Table& table)
     ReleaseCodeAllocation();
     // kept open only while it is still the file at the table's path (a
     // pack or a restructure puts a new file there)
-    struct stat atPath {}, kept {};
-    if (lockFile && (lockPath != table.filePath() || ::stat(lockPath.c_str(), &atPath) != 0 ||
-                     ::fstat(lockFile->fd(), &kept) != 0 || atPath.st_ino != kept.st_ino ||
-                     atPath.st_dev != kept.st_dev))
+    struct stat atPath {
+    }, kept{};
+    if (lockFile &&
+        (lockPath != table.filePath() || ::stat(lockPath.c_str(), &atPath) != 0 ||
+            ::fstat(lockFile->fd(), &kept) != 0 || atPath.st_ino != kept.st_ino || atPath.st_dev != kept.st_dev))
         lockFile.reset();
     if (!lockFile) {
         lockFile.reset();
@@ -118,8 +119,8 @@ void TakeAllocationLock(const kdb::Table& table)
 // Takes the allocation lock, then opens the key column: through an
 // ascending tag whose key is the column alone when the table has one, else
 // through the ordered query.
-std::unique_ptr<KeyColumn> OpenKeyColumn(const QString& tableName, const QString& databaseName,
-                                         const QString& fieldName)
+std::unique_ptr<KeyColumn> OpenKeyColumn(
+    const QString& tableName, const QString& databaseName, const QString& fieldName)
 {
     auto table = kdb::Database::of(databaseName.toStdString()).openTable(tableName.toStdString());
     TakeAllocationLock(*table);

@@ -64,8 +64,8 @@ int YearOf(const QDate& date)
 
 QString DateToSqlString(const QDate& date)
 {
-    return QString::number(date.month()) + QLatin1Char('/') + QString::number(date.day()) + QLatin1Char('/')
-        + QString::number(date.year());
+    return QString::number(date.month()) + QLatin1Char('/') + QString::number(date.day()) + QLatin1Char('/') +
+        QString::number(date.year());
 }
 
 void ShowError(const QString& Msg)
@@ -88,7 +88,7 @@ bool HasFixedBorder(const QWidget* form)
     return form->minimumSize() == form->maximumSize();
 }
 
-} // namespace
+}  // namespace
 
 void SaveFormPosition(QWidget* Form)
 {

@@ -11,15 +11,15 @@ class QWidget;
 
 // The process-wide variables every screen reads, filled by the start-up,
 // the login, the settings dialog and the patient picker.
-extern QString AppDir;             // program home, trailing "/"
-extern QString DataPath;           // AppDir + "Data/"
-extern QString ProtDir;            // AppDir + "PROT/"
-extern QString PhotoDir;           // AppDir + "PHOTOS/"
-extern QString IniDir;             // home of the first settings file, trailing "/"
-extern QString TempPath;           // the engine's private directory, trailing "/"
-extern QString AppVersion;         // "Korvale 3.1"
-extern QString CurrentPatientCode; // CODE of the current patient, or empty
-extern QString CurrentUserId;      // USERID of the logged-in user
+extern QString AppDir;  // program home, trailing "/"
+extern QString DataPath;  // AppDir + "Data/"
+extern QString ProtDir;  // AppDir + "PROT/"
+extern QString PhotoDir;  // AppDir + "PHOTOS/"
+extern QString IniDir;  // home of the first settings file, trailing "/"
+extern QString TempPath;  // the engine's private directory, trailing "/"
+extern QString AppVersion;  // "Korvale 3.1"
+extern QString CurrentPatientCode;  // CODE of the current patient, or empty
+extern QString CurrentUserId;  // USERID of the logged-in user
 extern QString PractitionerName;
 extern QString SpecialityLine;
 extern QString PracticeDetail;
@@ -39,22 +39,22 @@ namespace IniKeys {
 inline const QString FileName = QStringLiteral("KORVALE.INI");
 inline const QString Params = QStringLiteral("PARAMS");
 inline const QString Informations = QStringLiteral("INFORMATIONS");
-inline const QString DisplayRdv = QStringLiteral("DISPLAYRDV"); // IniDir file
-inline const QString Image = QStringLiteral("IMAGE");           // AppDir file
+inline const QString DisplayRdv = QStringLiteral("DISPLAYRDV");  // IniDir file
+inline const QString Image = QStringLiteral("IMAGE");  // AppDir file
 inline const QString Detail = QStringLiteral("DETAIL");
 inline const QString Adresse = QStringLiteral("ADRESSE");
 inline const QString Ville = QStringLiteral("VILLE");
 inline const QString Tel = QStringLiteral("TEL");
 inline const QString Email = QStringLiteral("EMAIL");
-inline const QString Docteur = QStringLiteral("DOCTEUR");       // practitioner's name
-inline const QString Specialite = QStringLiteral("SPECIALITE"); // speciality line
-inline const QString NbLigne = QStringLiteral("NBLIGNE");       // INFORMATIONS section
-inline const QString UserId = QStringLiteral("USERID");         // DataPath file
+inline const QString Docteur = QStringLiteral("DOCTEUR");  // practitioner's name
+inline const QString Specialite = QStringLiteral("SPECIALITE");  // speciality line
+inline const QString NbLigne = QStringLiteral("NBLIGNE");  // INFORMATIONS section
+inline const QString UserId = QStringLiteral("USERID");  // DataPath file
 inline const QString Top = QStringLiteral("TOP");
 inline const QString Left = QStringLiteral("LEFT");
 inline const QString Width = QStringLiteral("WIDTH");
 inline const QString Height = QStringLiteral("HEIGHT");
-} // namespace IniKeys
+}  // namespace IniKeys
 
 // S with Pad put in front of it (Width - length of S) times when positive;
 // never cut.

@@ -13,8 +13,8 @@ QString HashPassword(const QString& password);
 bool IsPasswordHash(const QString& stored);
 
 enum class PasswordMatch {
-    No,           // wrong password
-    Yes,          // right password, stored as a hash
+    No,  // wrong password
+    Yes,  // right password, stored as a hash
     YesClearText  // right password stored in clear: to be replaced by its hash
 };
 

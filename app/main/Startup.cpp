@@ -24,7 +24,9 @@
 
 #include <stdexcept>
 
-TStartup::TStartup(AppContext& context, TfrmMain& window) : context_(context), window_(window) {}
+TStartup::TStartup(AppContext& context, TfrmMain& window) : context_(context), window_(window)
+{
+}
 
 void TStartup::Run()
 {
@@ -183,8 +185,7 @@ void TStartup::LoadWelcomePicture()
     const QString path = AppDir + QFileInfo(imageName_).fileName();
     QImage picture;
     if (!picture.load(path))
-        throw std::runtime_error(
-            (QStringLiteral("Impossible de charger l'image d'accueil : ") + path).toStdString());
+        throw std::runtime_error((QStringLiteral("Impossible de charger l'image d'accueil : ") + path).toStdString());
     window_.SetBackground(picture);
 }
 

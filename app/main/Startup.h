@@ -19,18 +19,18 @@ public:
     void Run();
 
     // The steps, in order.
-    void ReadDisplaySetting();     // IniDir and DISPLAYRDV
-    void FindProgramDirectory();   // AppDir, with the files shipped with the program
-    void OpenDataDirectory();      // DataPath; a fresh one gets its tables
+    void ReadDisplaySetting();  // IniDir and DISPLAYRDV
+    void FindProgramDirectory();  // AppDir, with the files shipped with the program
+    void OpenDataDirectory();  // DataPath; a fresh one gets its tables
     void EnsureWorkDirectories();  // ProtDir, PhotoDir, TempPath
-    void CleanUpEngineLeftovers(); // the engine's temporary and lock files
+    void CleanUpEngineLeftovers();  // the engine's temporary and lock files
     void SetSessionDirectories();  // the engine session's private and network directories
-    void ShowPractitioner();       // PractitionerName, SpecialityLine, the banner
-    void Login();                  // the login dialog
-    void ReadPracticeSettings();   // IMAGE and the practice details
-    void ShowCaptionAndStatus();   // caption, date and version in the status bar
-    void LoadWelcomePicture();     // the IMAGE picture, or the built-in one
-    void ClearReadOnlyFlags();     // files of AppDir and DataPath made writable
+    void ShowPractitioner();  // PractitionerName, SpecialityLine, the banner
+    void Login();  // the login dialog
+    void ReadPracticeSettings();  // IMAGE and the practice details
+    void ShowCaptionAndStatus();  // caption, date and version in the status bar
+    void LoadWelcomePicture();  // the IMAGE picture, or the built-in one
+    void ClearReadOnlyFlags();  // files of AppDir and DataPath made writable
     void Maximise();
 
     // Runs the table check over a freshly created DataPath, then says so.

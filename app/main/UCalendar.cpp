@@ -10,8 +10,8 @@ TfrmCalendar::TfrmCalendar(QWidget* parent) : QWidget(parent), ui(new Ui::TfrmCa
 {
     ui->setupUi(this);
     // Only the system menu and the close button in the title bar.
-    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+        Qt::WindowCloseButtonHint);
     connect(ui->myCalend, &QCalendarWidget::activated, this, &TfrmCalendar::myCalendDblClick);
     FormCreate();
 }
@@ -36,12 +36,11 @@ void TfrmCalendar::FormCreate()
     cal->setFont(f);
     // Teal surround with white text, a white title with blue text, and the
     // month itself on light blue (#5EAFFF).
-    cal->setStyleSheet(QStringLiteral(
-        "QCalendarWidget { background-color: teal; }"
-        "QCalendarWidget QWidget#qt_calendar_navigationbar { background-color: white; }"
-        "QCalendarWidget QToolButton { color: blue; background-color: white; }"
-        "QCalendarWidget QAbstractItemView { background-color: #5EAFFF; color: white;"
-        " selection-background-color: teal; selection-color: white; }"));
+    cal->setStyleSheet(QStringLiteral("QCalendarWidget { background-color: teal; }"
+                                      "QCalendarWidget QWidget#qt_calendar_navigationbar { background-color: white; }"
+                                      "QCalendarWidget QToolButton { color: blue; background-color: white; }"
+                                      "QCalendarWidget QAbstractItemView { background-color: #5EAFFF; color: white;"
+                                      " selection-background-color: teal; selection-color: white; }"));
     // Day names on teal, every day in white (no weekend colour).
     QTextCharFormat header;
     header.setForeground(QColor(Qt::white));

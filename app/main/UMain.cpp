@@ -50,10 +50,9 @@ namespace {
 
 const QString kBuiltInPicture = QStringLiteral(":/korvale/welcome.png");
 
-} // namespace
+}  // namespace
 
-TfrmMain::TfrmMain(AppContext& context, QWidget* parent)
-    : QMainWindow(parent), context_(context), ui(new Ui::TfrmMain)
+TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), context_(context), ui(new Ui::TfrmMain)
 {
     InitMainResources();
     ui->setupUi(this);
@@ -66,9 +65,8 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent)
     DbCheckData->OnFoundDiff = [this](QObject*, TChkMessage message, const QString& tableName, bool& correct) {
         DbCheckDataFoundDiff(message, tableName, correct);
     };
-    DbCheckData->OnError = [this](QObject*, const EDBEngineError& error) {
-        DbCheckDataError(kui::ExceptionText(error));
-    };
+    DbCheckData->OnError = [this](
+                               QObject*, const EDBEngineError& error) { DbCheckDataError(kui::ExceptionText(error)); };
 
     // The toolbar and the banner.
     ui->pnlButton->setColorBegin(QColor(0xE8, 0xEE, 0xF8));
@@ -130,8 +128,7 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent)
     connect(ui->mnOrdonnances, &QAction::triggered, this, &TfrmMain::mnOrdonnancesClick);
     connect(ui->mnPhoto, &QAction::triggered, this, &TfrmMain::mnPhotoClick);
     connect(ui->mnImprimer, &QAction::triggered, this, &TfrmMain::mnImprimerClick);
-    connect(ui->Configurationdelimprimante1, &QAction::triggered, this,
-            &TfrmMain::Configurationdelimprimante1Click);
+    connect(ui->Configurationdelimprimante1, &QAction::triggered, this, &TfrmMain::Configurationdelimprimante1Click);
     connect(ui->mnChangerImage, &QAction::triggered, this, &TfrmMain::mnChangerImageClick);
     connect(ui->mnRestaurerImage, &QAction::triggered, this, &TfrmMain::mnRestaurerImageClick);
     connect(ui->mnQuitter, &QAction::triggered, this, &TfrmMain::mnQuitterClick);
@@ -163,9 +160,18 @@ TfrmMain::~TfrmMain()
     delete ui;
 }
 
-QMdiArea* TfrmMain::ClientArea() const { return ui->ClientArea; }
-QStatusBar* TfrmMain::StatusBar() const { return ui->stBar; }
-TDcLabel* TfrmMain::UserLabel() const { return ui->lUser; }
+QMdiArea* TfrmMain::ClientArea() const
+{
+    return ui->ClientArea;
+}
+QStatusBar* TfrmMain::StatusBar() const
+{
+    return ui->stBar;
+}
+TDcLabel* TfrmMain::UserLabel() const
+{
+    return ui->lUser;
+}
 
 QString TfrmMain::StatusPanelText(int index) const
 {
@@ -276,7 +282,8 @@ bool TfrmMain::FormShortCut(int key)
 void TfrmMain::RunCalculator()
 {
     switch (kos::StartCalculator()) {
-    case kos::CalculatorStart::Started: break;
+    case kos::CalculatorStart::Started:
+        break;
     case kos::CalculatorStart::NotFound:
         kui::MsgError(QStringLiteral("Le fichier : 'Calc.exe' est introuvable."), this);
         break;
@@ -406,9 +413,13 @@ void TfrmMain::mnChangePasswordClick()
     dialog.exec();
 }
 
-void TfrmMain::mnImprimerClick() {}
+void TfrmMain::mnImprimerClick()
+{
+}
 
-void TfrmMain::mnAideClick() {}
+void TfrmMain::mnAideClick()
+{
+}
 
 void TfrmMain::mnEpurationClick()
 {
@@ -440,8 +451,8 @@ void TfrmMain::mnChangerImageClick()
     if (context_.choosePicture)
         fileName = context_.choosePicture(this);
     else
-        fileName = QFileDialog::getOpenFileName(this, QString(), QString(),
-                                                QStringLiteral("Fichiers bitmap (*.bmp *.BMP)"));
+        fileName =
+            QFileDialog::getOpenFileName(this, QString(), QString(), QStringLiteral("Fichiers bitmap (*.bmp *.BMP)"));
     if (fileName.isEmpty())
         return;
     QImage picture;
@@ -488,6 +499,6 @@ void TfrmMain::DbCheckDataFoundDiff(int /*message*/, const QString& /*tableName*
 
 void TfrmMain::DbCheckDataError(const QString& message)
 {
-    kui::ShowMessageBox(kui::MsgKind::Error, QStringLiteral("[Error] %1").arg(message), QMessageBox::Ok,
-                        QStringLiteral("Error"), this);
+    kui::ShowMessageBox(
+        kui::MsgKind::Error, QStringLiteral("[Error] %1").arg(message), QMessageBox::Ok, QStringLiteral("Error"), this);
 }

@@ -54,21 +54,23 @@ QString DamageText(const kdb::engine::DamageReport& d)
     if (d.memoFileLost)
         wrong << QStringLiteral("le fichier des mémos manquait ou était illisible : il a été recréé vide");
     if (d.badMemoPointers > 0)
-        wrong << Count(d.badMemoPointers, "renvoi vers un mémo invalide, vidé", "renvois vers des mémos invalides, vidés");
+        wrong << Count(
+            d.badMemoPointers, "renvoi vers un mémo invalide, vidé", "renvois vers des mémos invalides, vidés");
     if (d.unreadableValues > 0)
         wrong << Count(d.unreadableValues, "valeur illisible (date, nombre ou logique), vidée",
-                       "valeurs illisibles (dates, nombres ou logiques), vidées");
+            "valeurs illisibles (dates, nombres ou logiques), vidées");
     if (d.staleIndex)
         wrong << (d.indexTagsLost ? QStringLiteral("l'index était illisible : il a été supprimé puis recréé")
                                   : QStringLiteral("l'index ne correspondait plus à la table : il a été reconstruit"));
     if (wrong.isEmpty())  // a restructure that cut values of a sound table
         return QStringLiteral("La modification de la structure de la table %1 a coupé ou vidé %2 ; %3.%4")
-            .arg(table, Count(d.valuesCut, "valeur qui n'entrait pas dans sa nouvelle colonne",
-                              "valeurs qui n'entraient pas dans leur nouvelle colonne"),
-                 Count(d.records, "enregistrement conservé", "enregistrements conservés"), copy);
+            .arg(table,
+                Count(d.valuesCut, "valeur qui n'entrait pas dans sa nouvelle colonne",
+                    "valeurs qui n'entraient pas dans leur nouvelle colonne"),
+                Count(d.records, "enregistrement conservé", "enregistrements conservés"), copy);
     return QStringLiteral("La table %1 était endommagée :\n- %2.\nElle a été réparée : %3 et %4 conservés.%5")
         .arg(table, wrong.join(QStringLiteral(" ;\n- ")), Count(d.records, "enregistrement", "enregistrements"),
-             Count(d.values, "valeur", "valeurs"), copy);
+            Count(d.values, "valeur", "valeurs"), copy);
 }
 
 }  // namespace

@@ -44,13 +44,34 @@ TfrmOption::~TfrmOption()
     delete ui;
 }
 
-QLineEdit* TfrmOption::edDoc() const { return ui->edDoc; }
-QLineEdit* TfrmOption::edSpec() const { return ui->edSpec; }
-QLineEdit* TfrmOption::edDet() const { return ui->edDet; }
-QLineEdit* TfrmOption::edAdr() const { return ui->edAdr; }
-QLineEdit* TfrmOption::edVille() const { return ui->edVille; }
-QLineEdit* TfrmOption::edTel() const { return ui->edTel; }
-QLineEdit* TfrmOption::edEmail() const { return ui->edEmail; }
+QLineEdit* TfrmOption::edDoc() const
+{
+    return ui->edDoc;
+}
+QLineEdit* TfrmOption::edSpec() const
+{
+    return ui->edSpec;
+}
+QLineEdit* TfrmOption::edDet() const
+{
+    return ui->edDet;
+}
+QLineEdit* TfrmOption::edAdr() const
+{
+    return ui->edAdr;
+}
+QLineEdit* TfrmOption::edVille() const
+{
+    return ui->edVille;
+}
+QLineEdit* TfrmOption::edTel() const
+{
+    return ui->edTel;
+}
+QLineEdit* TfrmOption::edEmail() const
+{
+    return ui->edEmail;
+}
 
 void TfrmOption::showEvent(QShowEvent* event)
 {
@@ -85,11 +106,11 @@ void TfrmOption::btnOkClick()
             fileName_ = AppDir + IniKeys::FileName;
         }
         kui::TIniFile ini(fileName_);
-        const bool written = ini.WriteString(section_, IniKeys::Detail, ui->edDet->text())
-                             && ini.WriteString(section_, IniKeys::Adresse, ui->edAdr->text())
-                             && ini.WriteString(section_, IniKeys::Ville, ui->edVille->text())
-                             && ini.WriteString(section_, IniKeys::Tel, ui->edTel->text())
-                             && ini.WriteString(section_, IniKeys::Email, ui->edEmail->text());
+        const bool written = ini.WriteString(section_, IniKeys::Detail, ui->edDet->text()) &&
+            ini.WriteString(section_, IniKeys::Adresse, ui->edAdr->text()) &&
+            ini.WriteString(section_, IniKeys::Ville, ui->edVille->text()) &&
+            ini.WriteString(section_, IniKeys::Tel, ui->edTel->text()) &&
+            ini.WriteString(section_, IniKeys::Email, ui->edEmail->text());
         if (!written) {
             // Nothing is taken over: the dialog stays open with what was typed.
             wait.reset();
@@ -97,7 +118,7 @@ void TfrmOption::btnOkClick()
                                          "ne peut pas être écrit (disque plein ou répertoire en lecture "
                                          "seule ?).")
                               .arg(fileName_),
-                          this);
+                this);
             return;
         }
         PracticeDetail = ui->edDet->text();
@@ -125,9 +146,9 @@ bool TfrmOption::edStatutKeyPress(QWidget* edit, int key)
         return false;
     // The next control in tab order that takes the focus, wrapping round.
     QWidget* next = edit->nextInFocusChain();
-    while (next && next != edit
-           && (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled() || !next->isVisibleTo(this)
-               || next->window() != this))
+    while (next && next != edit &&
+        (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled() || !next->isVisibleTo(this) ||
+            next->window() != this))
         next = next->nextInFocusChain();
     if (next)
         next->setFocus(Qt::TabFocusReason);

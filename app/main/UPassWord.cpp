@@ -45,13 +45,34 @@ TfrmPassWord::TfrmPassWord(QWidget* parent)
 
 TfrmPassWord::~TfrmPassWord() = default;
 
-QLineEdit* TfrmPassWord::edUserId() const { return ui->edUserId; }
-QLineEdit* TfrmPassWord::edPassword() const { return ui->edPassword; }
-QLabel* TfrmPassWord::lblUserId() const { return ui->lblUserId; }
-QLabel* TfrmPassWord::lblPassword() const { return ui->lblPassword; }
-QPushButton* TfrmPassWord::btnOk() const { return ui->btnOk; }
-QPushButton* TfrmPassWord::btnCancel() const { return ui->btnCancel; }
-int TfrmPassWord::FailedAttempts() { return failedAttempts; }
+QLineEdit* TfrmPassWord::edUserId() const
+{
+    return ui->edUserId;
+}
+QLineEdit* TfrmPassWord::edPassword() const
+{
+    return ui->edPassword;
+}
+QLabel* TfrmPassWord::lblUserId() const
+{
+    return ui->lblUserId;
+}
+QLabel* TfrmPassWord::lblPassword() const
+{
+    return ui->lblPassword;
+}
+QPushButton* TfrmPassWord::btnOk() const
+{
+    return ui->btnOk;
+}
+QPushButton* TfrmPassWord::btnCancel() const
+{
+    return ui->btnCancel;
+}
+int TfrmPassWord::FailedAttempts()
+{
+    return failedAttempts;
+}
 
 // In login mode the user id is typed in capitals. In change mode the first
 // field holds the old password, which is taken exactly as typed.

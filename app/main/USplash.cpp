@@ -9,7 +9,6 @@
 #include <QEventLoop>
 #include <QTimer>
 
-
 TfrmSplash::TfrmSplash(QWidget* parent) : QWidget(parent), ui(new Ui::TfrmSplash)
 {
     ui->setupUi(this);

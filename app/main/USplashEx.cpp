@@ -27,13 +27,13 @@ QPixmap Logo()
     return pixmap;
 }
 
-} // namespace
+}  // namespace
 
 TfrmSplashEx::TfrmSplashEx(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmSplashEx)
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+        Qt::WindowCloseButtonHint);
     ui->Gradient1->setColorBegin(QColor(0xFF, 0xFF, 0xFF));
     ui->Gradient1->setColorEnd(QColor(0x80, 0xA0, 0xD0));
     ui->Gradient1->setStyle(TGradient::gsDiagonalLF);

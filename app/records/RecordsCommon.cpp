@@ -44,9 +44,9 @@ void Guarded(const std::function<void()>& action)
 
 int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const std::function<void()>& discard)
 {
-    const kui::MsgButton answer = kui::MsgYesNoCancel(
-        QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"), kui::MsgKind::Warning,
-        parent);
+    const kui::MsgButton answer =
+        kui::MsgYesNoCancel(QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"),
+            kui::MsgKind::Warning, parent);
     if (answer == QMessageBox::Yes)
         return save() ? QDialog::Accepted : -1;
     if (answer == QMessageBox::No) {
@@ -64,11 +64,11 @@ QDate ReadDate(const QString& text)
 QWidget* NextInTabOrder(QWidget* w)
 {
     QWidget* next = w->nextInFocusChain();
-    while (next && next != w
-           && (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled() || !next->isVisibleTo(w->window())
-               || next->window() != w->window()))
+    while (next && next != w &&
+        (!(next->focusPolicy() & Qt::TabFocus) || !next->isEnabled() || !next->isVisibleTo(w->window()) ||
+            next->window() != w->window()))
         next = next->nextInFocusChain();
     return next ? next : w;
 }
 
-} // namespace records
+}  // namespace records

@@ -12,9 +12,9 @@ class QWidget;
 namespace records {
 
 // Colours of the screens (the designer's $BBGGRR values as RGB).
-inline const QColor ReadOnlyGrey(0xE6, 0xE6, 0xE6); // $E6E6E6
+inline const QColor ReadOnlyGrey(0xE6, 0xE6, 0xE6);  // $E6E6E6
 inline const QColor FocusColour(0xAA, 0xEE, 0xFF);  // $FFEEAA
-inline const QColor LockedEditor(0xEC, 0xEB, 0xEA); // $EAEBEC
+inline const QColor LockedEditor(0xEC, 0xEB, 0xEA);  // $EAEBEC
 inline const QColor HistoryRed(Qt::red);
 
 // The message shown when another workstation is changing the record.
@@ -42,4 +42,4 @@ QDate ReadDate(const QString& text);
 // same window; w itself when there is none.
 QWidget* NextInTabOrder(QWidget* w);
 
-} // namespace records
+}  // namespace records

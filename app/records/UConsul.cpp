@@ -33,7 +33,7 @@ QString Cut(const QString& text, int width)
     return text.trimmed().left(width);
 }
 
-} // namespace
+}  // namespace
 
 TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmConsul), PopMenu_(new QMenu(this)),
@@ -70,15 +70,15 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     }
 
     // Datasets.
-    qConsul_.setSql(QStringList{QStringLiteral("SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT"),
-                                QStringLiteral("ORDER BY DCONS")});
+    qConsul_.setSql(
+        QStringList{QStringLiteral("SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT"), QStringLiteral("ORDER BY DCONS")});
     Patient_.setSql(QStringLiteral("SELECT *  FROM PATIENT WHERE CODE=:CODE"));
     qExRadioBio_.setSql(QStringList{QStringLiteral("SELECT DISTINCT PATIENT, DATE_EX FROM EXCOMP"),
-                                    QStringLiteral("WHERE PATIENT=:MyPatient"), QStringLiteral("ORDER BY DATE_EX")});
+        QStringLiteral("WHERE PATIENT=:MyPatient"), QStringLiteral("ORDER BY DATE_EX")});
     qExBio_.setSql(QStringList{QStringLiteral("SELECT * FROM EXCOMP"), QStringLiteral("WHERE   RADIOBIO='B' AND "),
-                               QStringLiteral("PATIENT=:MyPatient AND "), QStringLiteral("DATE_EX=:MyDateEx")});
+        QStringLiteral("PATIENT=:MyPatient AND "), QStringLiteral("DATE_EX=:MyDateEx")});
     qExRadio_.setSql(QStringList{QStringLiteral("SELECT * FROM EXCOMP"), QStringLiteral("WHERE   RADIOBIO='R' AND "),
-                                 QStringLiteral("PATIENT=:MyPatient AND "), QStringLiteral("DATE_EX=:MyDateEx")});
+        QStringLiteral("PATIENT=:MyPatient AND "), QStringLiteral("DATE_EX=:MyDateEx")});
     qBio_.setSql(QStringLiteral("SELECT * FROM FBIO"));
     qRadio_.setSql(QStringLiteral("SELECT * FROM FRADIO"));
     qExBio_.addLookupField("LibExamen", "CODE", &qBio_, "CODE", "LIBELLE", 30);
@@ -104,7 +104,7 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
 
     // The pop-up menu.
     auto add = [this](QMenu* menu, const char* name, const QString& text, const QKeySequence& key,
-                      void (TfrmConsul::*slot)()) {
+                   void (TfrmConsul::*slot)()) {
         QAction* a = menu->addAction(text);
         a->setObjectName(QString::fromLatin1(name));
         if (!key.isEmpty()) {
@@ -115,7 +115,7 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
         if (slot)
             connect(a, &QAction::triggered, this, slot);
         else
-            a->setEnabled(false); // comes with its own screen
+            a->setEnabled(false);  // comes with its own screen
         return a;
     };
     add(PopMenu_, "mnAdd", QStringLiteral("Nouvelle consultation"), QKeySequence(Qt::CTRL | Qt::Key_Insert),
@@ -144,8 +144,8 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     PopMenu_->addSeparator();
     add(PopMenu_, "mnFermer", QStringLiteral("Fermer"), QKeySequence(Qt::Key_F4), &TfrmConsul::btnFermerClick);
     setContextMenuPolicy(Qt::CustomContextMenu);
-    connect(this, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { PopMenu_->popup(mapToGlobal(p)); });
+    connect(
+        this, &QWidget::customContextMenuRequested, this, [this](const QPoint& p) { PopMenu_->popup(mapToGlobal(p)); });
 
     connect(ui->btnAdd, &QToolButton::clicked, this, &TfrmConsul::btnAddClick);
     connect(ui->btnEdit, &QToolButton::clicked, this, &TfrmConsul::btnEditClick);
@@ -169,11 +169,10 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     connect(ui->btnEditRadio, &QToolButton::clicked, this, [this] { OpenExam(QStringLiteral("R"), true); });
     connect(ui->btnRadio, &QToolButton::clicked, this, &TfrmConsul::btnRadioClick);
     connect(ui->btnPrint, &QToolButton::clicked, this,
-            [this] { PopMnPrint_->popup(ui->btnPrint->mapToGlobal(QPoint(0, ui->btnPrint->height()))); });
+        [this] { PopMnPrint_->popup(ui->btnPrint->mapToGlobal(QPoint(0, ui->btnPrint->height()))); });
     connect(ui->pgControl, &QTabWidget::currentChanged, this, &TfrmConsul::pgControlChange);
     // The exam change buttons follow the exam lists (SetExamButtons).
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnEditBio,
-                                                      ui->btnEditRadio})
+    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnEditBio, ui->btnEditRadio})
         w->setEnabled(false);
 
     FormCreate();
@@ -227,9 +226,9 @@ void TfrmConsul::LoadPatient()
         const QDate birth = records::ReadDate(Patient_.fieldByName("DN").asString());
         const QString age = birth.isValid() ? QString::number(YearOf(QDate::currentDate()) - YearOf(birth))
                                             : Patient_.fieldByName("AGE").asString();
-        ui->lName->setText(Patient_.fieldByName("CODE").asString() + QStringLiteral(" - ")
-                           + Patient_.fieldByName("NOM").asString() + QStringLiteral(" ")
-                           + Patient_.fieldByName("PRENOM").asString() + QStringLiteral(", ") + age);
+        ui->lName->setText(Patient_.fieldByName("CODE").asString() + QStringLiteral(" - ") +
+            Patient_.fieldByName("NOM").asString() + QStringLiteral(" ") + Patient_.fieldByName("PRENOM").asString() +
+            QStringLiteral(", ") + age);
         ui->mmAntFam->setPlainText(Patient_.fieldByName("ANTFAM").asString());
         ui->mmAntPers->setPlainText(Patient_.fieldByName("ANTPERS").asString());
     } else {
@@ -295,8 +294,8 @@ void TfrmConsul::UpdateButtons()
     action(QStringLiteral("mnEdit"))->setEnabled(!editing && !empty);
     ui->btnDelete->setEnabled(!editing && !empty);
     action(QStringLiteral("mnDelete"))->setEnabled(!editing);
-    for (QWidget* w : std::initializer_list<QWidget*>{ui->btnPost, ui->btnCancel, ui->btnGetMotif, ui->btnGetDiag,
-                                                      ui->btnGetTrt})
+    for (QWidget* w :
+        std::initializer_list<QWidget*>{ui->btnPost, ui->btnCancel, ui->btnGetMotif, ui->btnGetDiag, ui->btnGetTrt})
         w->setEnabled(editing);
     for (const char* name : {"mnPost", "mnCancel", "mnGetMotif", "mnGetDiag", "mnGetTrt"})
         action(QString::fromLatin1(name))->setEnabled(editing);
@@ -348,10 +347,10 @@ void TfrmConsul::btnEditClick()
         consEdit_.setIndexFieldNames("ID_CONS");
         consEdit_.open();
         const uint32_t rec = consEdit_.table()->findKey("ID_CONS", id.toLongLong());
-        if (!rec || !consEdit_.gotoRecord(rec)
-            || consEdit_.fieldByName("PATIENT").asString().trimmed() != CurrentPatientCode.trimmed()) {
+        if (!rec || !consEdit_.gotoRecord(rec) ||
+            consEdit_.fieldByName("PATIENT").asString().trimmed() != CurrentPatientCode.trimmed()) {
             consEdit_.close();
-            ShowConsultation(); // deleted meanwhile
+            ShowConsultation();  // deleted meanwhile
             return;
         }
         try {
@@ -373,7 +372,7 @@ void TfrmConsul::btnEditClick()
         qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
         FillEditors();
         if (ConsId_ != id) {
-            ShowConsultation(); // not among the patient's consultations any more
+            ShowConsultation();  // not among the patient's consultations any more
             return;
         }
         ConsState_ = u'E';
@@ -445,7 +444,7 @@ void TfrmConsul::btnPostClick()
                 consEdit_.post();
                 consEdit_.close();
             } else {
-                return; // no lock held: nothing is written
+                return;  // no lock held: nothing is written
             }
         } catch (...) {
             if (inserting)
@@ -501,19 +500,19 @@ void TfrmConsul::PickList(const QString& title, const QString& sql, QPlainTextEd
 void TfrmConsul::btnGetMotifClick()
 {
     PickList(QStringLiteral("Motifs"),
-             QStringLiteral("SELECT DISTINCT MOTIF FROM CONS.DBF WHERE MOTIF <> '' ORDER BY MOTIF"), ui->edMotif);
+        QStringLiteral("SELECT DISTINCT MOTIF FROM CONS.DBF WHERE MOTIF <> '' ORDER BY MOTIF"), ui->edMotif);
 }
 
 void TfrmConsul::btnGetDiagClick()
 {
     PickList(QStringLiteral("Diagnostics"),
-             QStringLiteral("SELECT DISTINCT DIAG FROM CONS.DBF WHERE DIAG <> '' ORDER BY DIAG"), ui->edDiag);
+        QStringLiteral("SELECT DISTINCT DIAG FROM CONS.DBF WHERE DIAG <> '' ORDER BY DIAG"), ui->edDiag);
 }
 
 void TfrmConsul::btnGetTrtClick()
 {
     PickList(QStringLiteral("Traitements"),
-             QStringLiteral("SELECT DISTINCT TRT1 FROM CONS.DBF WHERE TRT1 <> '' ORDER BY TRT1"), ui->edTrt);
+        QStringLiteral("SELECT DISTINCT TRT1 FROM CONS.DBF WHERE TRT1 <> '' ORDER BY TRT1"), ui->edTrt);
 }
 
 void TfrmConsul::btnGetPatientClick()
@@ -611,9 +610,8 @@ void TfrmConsul::SetExamButtons()
 
 void TfrmConsul::RefreshExamDates()
 {
-    const QDate remembered = qExRadioBio_.active() && !qExRadioBio_.isEmpty()
-                                 ? qExRadioBio_.fieldByName("DATE_EX").asDate()
-                                 : QDate();
+    const QDate remembered =
+        qExRadioBio_.active() && !qExRadioBio_.isEmpty() ? qExRadioBio_.fieldByName("DATE_EX").asDate() : QDate();
     qExRadioBio_.afterScroll = nullptr;
     qExRadioBio_.close();
     try {
@@ -667,9 +665,8 @@ void TfrmConsul::OpenExam(const QString& kind, bool change)
     kdb::QueryDataset& list = kind == QStringLiteral("B") ? qExBio_ : qExRadio_;
     if (change && (!list.active() || list.isEmpty()))
         return;
-    const QDate remembered = qExRadioBio_.active() && !qExRadioBio_.isEmpty()
-                                 ? qExRadioBio_.fieldByName("DATE_EX").asDate()
-                                 : QDate();
+    const QDate remembered =
+        qExRadioBio_.active() && !qExRadioBio_.isEmpty() ? qExRadioBio_.fieldByName("DATE_EX").asDate() : QDate();
     {
         TfrmExComp frm(context_, this);
         frm.Num = change ? list.fieldByName("NUM").asString().trimmed() : QString();
@@ -757,10 +754,10 @@ void TfrmConsul::LoadPhotos()
                 continue;
             const QString path = PhotoDir + file;
             // The thumbnail is decoded at its own size; the viewer reads the file again.
-            const QImage thumb = file.isEmpty() || !QFileInfo(path).isFile() ? QImage()
-                                                                              : kui::LoadPicture(path, slot->size());
+            const QImage thumb =
+                file.isEmpty() || !QFileInfo(path).isFile() ? QImage() : kui::LoadPicture(path, slot->size());
             if (thumb.isNull())
-                break; // a picture that cannot be read is skipped
+                break;  // a picture that cannot be read is skipped
             slot->setProperty("picture", path);
             slot->setPixmap(QPixmap::fromImage(thumb));
             slot->setToolTip(file);

@@ -92,7 +92,7 @@ private:
     kdb::TableDataset consEdit_;
     QChar ConsState_ = u'B';
     QString ConsId_;
-    QString examsPatient_ = QStringLiteral("\x01"); // patient of the exam lists
+    QString examsPatient_ = QStringLiteral("\x01");  // patient of the exam lists
     QString photosPatient_ = QStringLiteral("\x01");
     bool photosLoaded_ = false;
 };

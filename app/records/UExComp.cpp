@@ -31,14 +31,14 @@ void SetTextColour(QWidget* w, const QColor& colour)
     w->setPalette(p);
 }
 
-} // namespace
+}  // namespace
 
 TfrmExComp::TfrmExComp(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmExComp), qExamen(new kdb::QueryDataset(this))
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+        Qt::WindowCloseButtonHint);
     QFont heading = ui->lExamen->font();
     heading.setBold(true);
     heading.setUnderline(true);
@@ -73,17 +73,50 @@ TfrmExComp::~TfrmExComp()
     delete ui;
 }
 
-QLabel* TfrmExComp::lPatient() const { return ui->lPatient; }
-QLabel* TfrmExComp::lExamen() const { return ui->lExamen; }
-QDateEdit* TfrmExComp::edDate() const { return ui->edDate; }
-kui::DataLookupComboBox* TfrmExComp::cmbExamen() const { return ui->cmbExamen; }
-QPlainTextEdit* TfrmExComp::mmResultat() const { return ui->mmResultat; }
-QToolButton* TfrmExComp::btnNew() const { return ui->btnNew; }
-QToolButton* TfrmExComp::btnEdit() const { return ui->btnEdit; }
-QToolButton* TfrmExComp::btnPost() const { return ui->btnPost; }
-QToolButton* TfrmExComp::btnCancel() const { return ui->btnCancel; }
-QPushButton* TfrmExComp::btnRadioBio() const { return ui->btnRadioBio; }
-QPushButton* TfrmExComp::btnClose() const { return ui->btnClose; }
+QLabel* TfrmExComp::lPatient() const
+{
+    return ui->lPatient;
+}
+QLabel* TfrmExComp::lExamen() const
+{
+    return ui->lExamen;
+}
+QDateEdit* TfrmExComp::edDate() const
+{
+    return ui->edDate;
+}
+kui::DataLookupComboBox* TfrmExComp::cmbExamen() const
+{
+    return ui->cmbExamen;
+}
+QPlainTextEdit* TfrmExComp::mmResultat() const
+{
+    return ui->mmResultat;
+}
+QToolButton* TfrmExComp::btnNew() const
+{
+    return ui->btnNew;
+}
+QToolButton* TfrmExComp::btnEdit() const
+{
+    return ui->btnEdit;
+}
+QToolButton* TfrmExComp::btnPost() const
+{
+    return ui->btnPost;
+}
+QToolButton* TfrmExComp::btnCancel() const
+{
+    return ui->btnCancel;
+}
+QPushButton* TfrmExComp::btnRadioBio() const
+{
+    return ui->btnRadioBio;
+}
+QPushButton* TfrmExComp::btnClose() const
+{
+    return ui->btnClose;
+}
 
 void TfrmExComp::showEvent(QShowEvent* event)
 {
@@ -96,8 +129,8 @@ void TfrmExComp::OpenExamList()
 {
     qExamen->close();
     qExamen->setDatabaseName(DataPath.toStdString());
-    qExamen->setSql(RadioBio == "B" ? "SELECT * FROM FBIO.DBF ORDER BY LIBELLE"
-                                    : "SELECT * FROM FRADIO.DBF ORDER BY LIBELLE");
+    qExamen->setSql(
+        RadioBio == "B" ? "SELECT * FROM FBIO.DBF ORDER BY LIBELLE" : "SELECT * FROM FRADIO.DBF ORDER BY LIBELLE");
     qExamen->open();
 }
 
@@ -147,7 +180,7 @@ void TfrmExComp::SetEditors(bool on)
 {
     const QColor colour = on ? palette().color(QPalette::Active, QPalette::WindowText) : QColor(0x80, 0x80, 0x80);
     for (QWidget* w : {static_cast<QWidget*>(ui->edDate), static_cast<QWidget*>(ui->cmbExamen),
-                       static_cast<QWidget*>(ui->mmResultat)}) {
+             static_cast<QWidget*>(ui->mmResultat)}) {
         w->setEnabled(on);
         SetTextColour(w, colour);
     }
@@ -329,9 +362,9 @@ void TfrmExComp::closeEvent(QCloseEvent* event)
         QDialog::closeEvent(event);
         return;
     }
-    const kui::MsgButton answer = kui::MsgYesNoCancel(
-        QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"), kui::MsgKind::Warning,
-        this);
+    const kui::MsgButton answer =
+        kui::MsgYesNoCancel(QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"),
+            kui::MsgKind::Warning, this);
     if (answer == QMessageBox::Yes) {
         if (!btnPostClick()) {
             event->ignore();

@@ -32,9 +32,9 @@ public:
     explicit TfrmExComp(AppContext& context, QWidget* parent = nullptr);
     ~TfrmExComp() override;
 
-    QString Num;      // EXCOMP.NUM of the exam; empty for a new one
+    QString Num;  // EXCOMP.NUM of the exam; empty for a new one
     QString Patient;  // the patient's CODE
-    QString RadioBio; // "R" or "B"
+    QString RadioBio;  // "R" or "B"
     bool ExCompEditing = false;
 
     // True when the patient has an exam of that code and kind on that date.

@@ -6,8 +6,7 @@
 
 #include <QKeyEvent>
 
-TfrmFind::TfrmFind(kdb::Dataset& patient, QWidget* parent)
-    : QDialog(parent), patient_(patient), ui(new Ui::TfrmFind)
+TfrmFind::TfrmFind(kdb::Dataset& patient, QWidget* parent) : QDialog(parent), patient_(patient), ui(new Ui::TfrmFind)
 {
     ui->setupUi(this);
     lastEdit_ = ui->sCode;
@@ -26,8 +25,14 @@ TfrmFind::~TfrmFind()
     delete ui;
 }
 
-QLineEdit* TfrmFind::sName() const { return ui->sName; }
-QLineEdit* TfrmFind::sCode() const { return ui->sCode; }
+QLineEdit* TfrmFind::sName() const
+{
+    return ui->sName;
+}
+QLineEdit* TfrmFind::sCode() const
+{
+    return ui->sCode;
+}
 
 bool TfrmFind::eventFilter(QObject* watched, QEvent* event)
 {

@@ -23,22 +23,23 @@ public:
     {
         const bool selected = option.state & QStyle::State_Selected;
         const QPalette& pal = option.palette;
-        p->fillRect(option.rect, selected                 ? pal.color(QPalette::Highlight)
-                                 : (index.row() % 2 == 1) ? QColor(Qt::white)
-                                                          : records::ReadOnlyGrey);
+        p->fillRect(option.rect,
+            selected                     ? pal.color(QPalette::Highlight)
+                : (index.row() % 2 == 1) ? QColor(Qt::white)
+                                         : records::ReadOnlyGrey);
         p->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::WindowText));
         p->drawText(option.rect.adjusted(2, 2, -2, -2), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
-                    index.data().toString().trimmed());
+            index.data().toString().trimmed());
     }
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {
         const QRect r = option.fontMetrics.boundingRect(QRect(0, 0, std::max(option.rect.width(), 50) - 4, 10000),
-                                                        Qt::TextWordWrap, index.data().toString().trimmed());
+            Qt::TextWordWrap, index.data().toString().trimmed());
         return {option.rect.width(), r.height() + 5};
     }
 };
 
-} // namespace
+}  // namespace
 
 TfrmGetOldInfos::TfrmGetOldInfos(QWidget* parent) : QDialog(parent), grid_(new QTableWidget(this))
 {

@@ -22,12 +22,10 @@ TfrmGetPatient::TfrmGetPatient(AppContext& context, QWidget* parent)
     records::ForceUpperCase(ui->edNom);
 
     qPatient_.setFieldDisplay("DN", QString(), Qt::AlignCenter);
-    kui::DatasetModel* model = ui->grdPatient->bind(
-        &qPatient_, {{"NOM", QStringLiteral("Nom")},
-                     {"PRENOM", QStringLiteral("Prénom")},
-                     {"DN", QStringLiteral("Date Nais."), Qt::AlignCenter, Qt::AlignCenter},
-                     {"PROFES", QStringLiteral("Profession")},
-                     {"ADR", QStringLiteral("Adresse")}});
+    kui::DatasetModel* model = ui->grdPatient->bind(&qPatient_,
+        {{"NOM", QStringLiteral("Nom")}, {"PRENOM", QStringLiteral("Prénom")},
+            {"DN", QStringLiteral("Date Nais."), Qt::AlignCenter, Qt::AlignCenter},
+            {"PROFES", QStringLiteral("Profession")}, {"ADR", QStringLiteral("Adresse")}});
     model->setReadOnly(true);
     model->setRowPaint(kui::selectedRowColors());
     ui->grdPatient->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -48,10 +46,19 @@ TfrmGetPatient::~TfrmGetPatient()
     delete ui;
 }
 
-QLineEdit* TfrmGetPatient::edNom() const { return ui->edNom; }
-kui::DataGrid* TfrmGetPatient::grdPatient() const { return ui->grdPatient; }
+QLineEdit* TfrmGetPatient::edNom() const
+{
+    return ui->edNom;
+}
+kui::DataGrid* TfrmGetPatient::grdPatient() const
+{
+    return ui->grdPatient;
+}
 
-QString TfrmGetPatient::statusText() const { return ui->stBar->currentMessage(); }
+QString TfrmGetPatient::statusText() const
+{
+    return ui->stBar->currentMessage();
+}
 
 void TfrmGetPatient::showEvent(QShowEvent* event)
 {
@@ -75,8 +82,8 @@ void TfrmGetPatient::BitBtn1Click()
         QString pattern = ui->edNom->text() + QStringLiteral("%");
         pattern.replace(QStringLiteral("'"), QStringLiteral("''"));
         qPatient_.setDatabaseName(DataPath.toStdString());
-        qPatient_.setSql(QStringLiteral("SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE '")
-                         + pattern + QStringLiteral("' ORDER BY NOM, PRENOM"));
+        qPatient_.setSql(QStringLiteral("SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE '") +
+            pattern + QStringLiteral("' ORDER BY NOM, PRENOM"));
         qPatient_.open();
         const int count = qPatient_.recordCount();
         qPatient_.first();
@@ -106,8 +113,8 @@ void TfrmGetPatient::grdPatientDblClick()
 void TfrmGetPatient::btnPatientClick()
 {
     records::Guarded([this] {
-        const QString code = qPatient_.active() && !qPatient_.isEmpty() ? qPatient_.fieldByName("CODE").asString()
-                                                                        : QString();
+        const QString code =
+            qPatient_.active() && !qPatient_.isEmpty() ? qPatient_.fieldByName("CODE").asString() : QString();
         TfrmPatient frm(context_, this);
         frm.CodePatient = code;
         frm.exec();

@@ -26,10 +26,11 @@ TfrmListProt::TfrmListProt(AppContext& context, QWidget* parent)
     ui->btnDelete->setIcon(kui::ThemeIcon("list-remove", QStyle::SP_TrashIcon));
     ui->btnModif->setIcon(kui::ThemeIcon("document-edit", QStyle::SP_FileDialogDetailedView));
 
-    kui::DatasetModel* model = ui->grdRDV->bind(qPROT_, {{"NOM", "Patient", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 172},
-                                                         {"DATE_PRT", "Date", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 83},
-                                                         {"CLINIQUE", "Heure", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 59},
-                                                         {"OPERATEUR", "Motif", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 252}});
+    kui::DatasetModel* model = ui->grdRDV->bind(qPROT_,
+        {{"NOM", "Patient", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 172},
+            {"DATE_PRT", "Date", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 83},
+            {"CLINIQUE", "Heure", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 59},
+            {"OPERATEUR", "Motif", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 252}});
     model->setReadOnly(true);
     model->setRowPaint(kui::alternateRowColors());
     ui->grdRDV->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -55,11 +56,26 @@ TfrmListProt::~TfrmListProt()
     delete ui;
 }
 
-kui::DataGrid* TfrmListProt::grdRDV() const { return ui->grdRDV; }
-QToolButton* TfrmListProt::btnAdd() const { return ui->btnAdd; }
-QToolButton* TfrmListProt::btnDelete() const { return ui->btnDelete; }
-QToolButton* TfrmListProt::btnModif() const { return ui->btnModif; }
-QPushButton* TfrmListProt::btnClose() const { return ui->btnClose; }
+kui::DataGrid* TfrmListProt::grdRDV() const
+{
+    return ui->grdRDV;
+}
+QToolButton* TfrmListProt::btnAdd() const
+{
+    return ui->btnAdd;
+}
+QToolButton* TfrmListProt::btnDelete() const
+{
+    return ui->btnDelete;
+}
+QToolButton* TfrmListProt::btnModif() const
+{
+    return ui->btnModif;
+}
+QPushButton* TfrmListProt::btnClose() const
+{
+    return ui->btnClose;
+}
 
 void TfrmListProt::showEvent(QShowEvent* event)
 {
@@ -154,7 +170,7 @@ void TfrmListProt::btnDeleteClick()
         query.execSql();
         const QString file = ProtDir + "PROT" + num + ".RTF";
         if (QFile::exists(file))
-            QFile::remove(file); // a file that stays is no error
+            QFile::remove(file);  // a file that stays is no error
         RefreshList({});
     } catch (const std::exception& e) {
         kui::TApplication::HandleException(e);

@@ -23,25 +23,25 @@ namespace {
 
 const QString kNameColumn = QStringLiteral("(NOM + ', ' + PRENOM)");
 
-} // namespace
+}  // namespace
 
 TfrmListRDV::TfrmListRDV(AppContext& context, QWidget* parent)
     : QWidget(parent), context_(context), ui(new Ui::TfrmListRDV), qRDV_(new kdb::QueryDataset(this))
 {
     ui->setupUi(this);
-    qRDV_->setSql(QStringList{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV,  ",
-                              "               MOTIF, CODE, (NOM + ', ' + PRENOM)", "FROM FRDV, PATIENT",
-                              "WHERE PATIENT=CODE", "", "ORDER BY DATE_RDV, HRE_RDV"});
+    qRDV_->setSql(
+        QStringList{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV,  ", "               MOTIF, CODE, (NOM + ', ' + PRENOM)",
+            "FROM FRDV, PATIENT", "WHERE PATIENT=CODE", "", "ORDER BY DATE_RDV, HRE_RDV"});
 
     ui->btnAdd->setIcon(kui::ThemeIcon("list-add", QStyle::SP_FileIcon));
     ui->btnDelete->setIcon(kui::ThemeIcon("list-remove", QStyle::SP_TrashIcon));
     ui->btnModif->setIcon(kui::ThemeIcon("document-edit", QStyle::SP_FileDialogDetailedView));
 
-    kui::DatasetModel* model =
-        ui->grdRDV->bind(qRDV_, {{kNameColumn.toStdString(), "Patient", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 172},
-                                 {"DATE_RDV", "Date", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 83},
-                                 {"HRE_RDV", "Heure", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 59},
-                                 {"MOTIF", "Motif", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 252}});
+    kui::DatasetModel* model = ui->grdRDV->bind(qRDV_,
+        {{kNameColumn.toStdString(), "Patient", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 172},
+            {"DATE_RDV", "Date", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 83},
+            {"HRE_RDV", "Heure", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 59},
+            {"MOTIF", "Motif", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 252}});
     model->setReadOnly(true);
     model->setRowPaint(kui::alternateRowColors());
     ui->grdRDV->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -61,8 +61,8 @@ TfrmListRDV::TfrmListRDV(AppContext& context, QWidget* parent)
     });
     mnAll_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_T));
     PopMnRDV_->addSeparator();
-    mnAutoDisplay_ = PopMnRDV_->addAction(QString::fromUtf8("Afficher automatiquement au démarrage"), this,
-                                          &TfrmListRDV::mnAutoDisplayClick);
+    mnAutoDisplay_ = PopMnRDV_->addAction(
+        QString::fromUtf8("Afficher automatiquement au démarrage"), this, &TfrmListRDV::mnAutoDisplayClick);
     mnAutoDisplay_->setCheckable(true);
     PopMnRDV_->addSeparator();
     mnClose_ = PopMnRDV_->addAction("Fermer", this, &TfrmListRDV::CloseWindow);
@@ -89,14 +89,38 @@ TfrmListRDV::~TfrmListRDV()
     delete ui;
 }
 
-kui::DataGrid* TfrmListRDV::grdRDV() const { return ui->grdRDV; }
-QToolButton* TfrmListRDV::btnAdd() const { return ui->btnAdd; }
-QToolButton* TfrmListRDV::btnDelete() const { return ui->btnDelete; }
-QToolButton* TfrmListRDV::btnModif() const { return ui->btnModif; }
-QPushButton* TfrmListRDV::btnAll() const { return ui->btnAll; }
-QPushButton* TfrmListRDV::btnClose() const { return ui->btnClose; }
-QDateEdit* TfrmListRDV::edDate() const { return ui->edDate; }
-QLabel* TfrmListRDV::lDate() const { return ui->lDate; }
+kui::DataGrid* TfrmListRDV::grdRDV() const
+{
+    return ui->grdRDV;
+}
+QToolButton* TfrmListRDV::btnAdd() const
+{
+    return ui->btnAdd;
+}
+QToolButton* TfrmListRDV::btnDelete() const
+{
+    return ui->btnDelete;
+}
+QToolButton* TfrmListRDV::btnModif() const
+{
+    return ui->btnModif;
+}
+QPushButton* TfrmListRDV::btnAll() const
+{
+    return ui->btnAll;
+}
+QPushButton* TfrmListRDV::btnClose() const
+{
+    return ui->btnClose;
+}
+QDateEdit* TfrmListRDV::edDate() const
+{
+    return ui->edDate;
+}
+QLabel* TfrmListRDV::lDate() const
+{
+    return ui->lDate;
+}
 
 void TfrmListRDV::showEvent(QShowEvent* event)
 {

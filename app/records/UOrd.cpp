@@ -29,7 +29,7 @@ QString Quoted(QString text)
     return text.replace("'", "''");
 }
 
-} // namespace
+}  // namespace
 
 TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmOrd), qOrd_(new kdb::QueryDataset(this)),
@@ -37,7 +37,7 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint);
+        Qt::WindowCloseButtonHint);
     ui->btnNew->setIcon(kui::ThemeIcon("document-new", QStyle::SP_FileIcon));
     ui->btnDelete->setIcon(kui::ThemeIcon("edit-delete", QStyle::SP_TrashIcon));
     ui->btnPost->setIcon(kui::ThemeIcon("document-save", QStyle::SP_DialogSaveButton));
@@ -80,8 +80,7 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
     tMedic_->afterCancel = [this](kdb::Dataset&) { tMedicAfterCancel(); };
     connect(tMedic_, &kdb::Dataset::stateChanged, this, &TfrmOrd::UpdateButtons);
 
-    kui::DatasetModel* model =
-        ui->grdDetail->bind(tMedic_, LineColumns(true));
+    kui::DatasetModel* model = ui->grdDetail->bind(tMedic_, LineColumns(true));
     model->setRowPaint(kui::alternateRowColors());
     ui->grdDetail->horizontalHeader()->setVisible(true);
     ui->grdDetail->setSelectionBehavior(QAbstractItemView::SelectItems);
@@ -120,25 +119,54 @@ TfrmOrd::~TfrmOrd()
     delete ui;
 }
 
-QLineEdit* TfrmOrd::edCode() const { return ui->edCode; }
-kui::DataGrid* TfrmOrd::grdDetail() const { return ui->grdDetail; }
-kui::DataNavigator* TfrmOrd::navOrd() const { return ui->navOrd; }
-QToolButton* TfrmOrd::btnNew() const { return ui->btnNew; }
-QToolButton* TfrmOrd::btnDelete() const { return ui->btnDelete; }
-QToolButton* TfrmOrd::btnPost() const { return ui->btnPost; }
-QToolButton* TfrmOrd::btnCancel() const { return ui->btnCancel; }
-QToolButton* TfrmOrd::btnAddLine() const { return ui->btnAddLine; }
-QToolButton* TfrmOrd::btnDelLine() const { return ui->btnDelLine; }
-QPushButton* TfrmOrd::btnClose() const { return ui->btnClose; }
+QLineEdit* TfrmOrd::edCode() const
+{
+    return ui->edCode;
+}
+kui::DataGrid* TfrmOrd::grdDetail() const
+{
+    return ui->grdDetail;
+}
+kui::DataNavigator* TfrmOrd::navOrd() const
+{
+    return ui->navOrd;
+}
+QToolButton* TfrmOrd::btnNew() const
+{
+    return ui->btnNew;
+}
+QToolButton* TfrmOrd::btnDelete() const
+{
+    return ui->btnDelete;
+}
+QToolButton* TfrmOrd::btnPost() const
+{
+    return ui->btnPost;
+}
+QToolButton* TfrmOrd::btnCancel() const
+{
+    return ui->btnCancel;
+}
+QToolButton* TfrmOrd::btnAddLine() const
+{
+    return ui->btnAddLine;
+}
+QToolButton* TfrmOrd::btnDelLine() const
+{
+    return ui->btnDelLine;
+}
+QPushButton* TfrmOrd::btnClose() const
+{
+    return ui->btnClose;
+}
 
 std::vector<kui::GridColumn> TfrmOrd::LineColumns(bool editable)
 {
     const Qt::Alignment left = Qt::AlignLeft | Qt::AlignVCenter;
     return {{"MEDIC", QString::fromUtf8("Médicament"), {}, left, editable, 220},
-            {"FORME", "Forme", {}, left, editable, 100},
-            {"DOSAGE", "Dosage", {}, left, editable, 100},
-            {"QTE", QString::fromUtf8("Quantité"), {}, left, editable, 80},
-            {"POSOLOGIE", "Posologie", {}, left, editable, 140}};
+        {"FORME", "Forme", {}, left, editable, 100}, {"DOSAGE", "Dosage", {}, left, editable, 100},
+        {"QTE", QString::fromUtf8("Quantité"), {}, left, editable, 80},
+        {"POSOLOGIE", "Posologie", {}, left, editable, 140}};
 }
 
 int TfrmOrd::NewOrdCode()

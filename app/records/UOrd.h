@@ -18,12 +18,12 @@ struct AppContext;
 namespace kdb {
 class QueryDataset;
 class TableDataset;
-} // namespace kdb
+}  // namespace kdb
 namespace kui {
 class DataGrid;
 class DataNavigator;
 struct GridColumn;
-} // namespace kui
+}  // namespace kui
 namespace Ui {
 class TfrmOrd;
 }
@@ -90,6 +90,6 @@ private:
     kdb::TableDataset* tMedic_;
     QMenu* PopMenu_;
     QAction *mnNew, *mnDelete, *mnPost, *mnCancel, *mnAddLine, *mnDelLine, *mnClose;
-    bool newOrdWritten_ = false; // a line of the new prescription is in FORD
+    bool newOrdWritten_ = false;  // a line of the new prescription is in FORD
     bool holdsLock_ = false;
 };

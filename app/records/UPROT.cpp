@@ -40,7 +40,7 @@ QString Cut(const QString& text, int width)
     return text.left(width);
 }
 
-} // namespace
+}  // namespace
 
 TfrmPROT::TfrmPROT(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmPROT), FPROT(new kdb::TableDataset(this)),
@@ -106,26 +106,86 @@ TfrmPROT::~TfrmPROT()
     delete ui;
 }
 
-QDateEdit* TfrmPROT::edDate_PRT() const { return ui->edDate_PRT; }
-QLineEdit* TfrmPROT::edClinique() const { return ui->edClinique; }
-QLineEdit* TfrmPROT::edOperateur() const { return ui->edOperateur; }
-QLineEdit* TfrmPROT::edAnest() const { return ui->edAnest; }
-QLineEdit* TfrmPROT::edAide() const { return ui->edAide; }
-QLineEdit* TfrmPROT::edCode() const { return ui->edCode; }
-QLineEdit* TfrmPROT::edNom() const { return ui->edNom; }
-QLineEdit* TfrmPROT::edPrenom() const { return ui->edPrenom; }
-QLineEdit* TfrmPROT::edAge() const { return ui->edAge; }
-QTextEdit* TfrmPROT::edDiag() const { return ui->edDiag; }
-QTextEdit* TfrmPROT::edInterv() const { return ui->edInterv; }
-QTextEdit* TfrmPROT::mmDetail() const { return ui->mmDetail; }
-QToolButton* TfrmPROT::btnNew() const { return ui->btnNew; }
-QToolButton* TfrmPROT::btnEdit() const { return ui->btnEdit; }
-QToolButton* TfrmPROT::btnPost() const { return ui->btnPost; }
-QToolButton* TfrmPROT::btnCancel() const { return ui->btnCancel; }
-QToolButton* TfrmPROT::btnFindPatient() const { return ui->btnFindPatient; }
-QPushButton* TfrmPROT::btnModifDesc() const { return ui->btnModifDesc; }
-QPushButton* TfrmPROT::btnPrint() const { return ui->btnPrint; }
-QPushButton* TfrmPROT::btnClose() const { return ui->btnClose; }
+QDateEdit* TfrmPROT::edDate_PRT() const
+{
+    return ui->edDate_PRT;
+}
+QLineEdit* TfrmPROT::edClinique() const
+{
+    return ui->edClinique;
+}
+QLineEdit* TfrmPROT::edOperateur() const
+{
+    return ui->edOperateur;
+}
+QLineEdit* TfrmPROT::edAnest() const
+{
+    return ui->edAnest;
+}
+QLineEdit* TfrmPROT::edAide() const
+{
+    return ui->edAide;
+}
+QLineEdit* TfrmPROT::edCode() const
+{
+    return ui->edCode;
+}
+QLineEdit* TfrmPROT::edNom() const
+{
+    return ui->edNom;
+}
+QLineEdit* TfrmPROT::edPrenom() const
+{
+    return ui->edPrenom;
+}
+QLineEdit* TfrmPROT::edAge() const
+{
+    return ui->edAge;
+}
+QTextEdit* TfrmPROT::edDiag() const
+{
+    return ui->edDiag;
+}
+QTextEdit* TfrmPROT::edInterv() const
+{
+    return ui->edInterv;
+}
+QTextEdit* TfrmPROT::mmDetail() const
+{
+    return ui->mmDetail;
+}
+QToolButton* TfrmPROT::btnNew() const
+{
+    return ui->btnNew;
+}
+QToolButton* TfrmPROT::btnEdit() const
+{
+    return ui->btnEdit;
+}
+QToolButton* TfrmPROT::btnPost() const
+{
+    return ui->btnPost;
+}
+QToolButton* TfrmPROT::btnCancel() const
+{
+    return ui->btnCancel;
+}
+QToolButton* TfrmPROT::btnFindPatient() const
+{
+    return ui->btnFindPatient;
+}
+QPushButton* TfrmPROT::btnModifDesc() const
+{
+    return ui->btnModifDesc;
+}
+QPushButton* TfrmPROT::btnPrint() const
+{
+    return ui->btnPrint;
+}
+QPushButton* TfrmPROT::btnClose() const
+{
+    return ui->btnClose;
+}
 
 QList<QWidget*> TfrmPROT::EntryControls() const
 {
@@ -284,7 +344,8 @@ void TfrmPROT::PatientHandOff()
     ui->edCode->setText(Patient->fieldByName("CODE").asString().trimmed());
     ui->edNom->setText(Patient->fieldByName("NOM").asString().trimmed());
     ui->edPrenom->setText(Patient->fieldByName("PRENOM").asString().trimmed());
-    ui->edAge->setText(AgeText(Patient->fieldByName("DN").asString(), Patient->fieldByName("AGE").asString().trimmed()));
+    ui->edAge->setText(
+        AgeText(Patient->fieldByName("DN").asString(), Patient->fieldByName("AGE").asString().trimmed()));
 }
 
 bool TfrmPROT::btnPostClick()
@@ -297,8 +358,8 @@ bool TfrmPROT::btnPostClick()
     };
     ui->edDiag->setPlainText(ui->edDiag->toPlainText().trimmed());
     ui->edInterv->setPlainText(ui->edInterv->toPlainText().trimmed());
-    for (QLineEdit* e : {ui->edClinique, ui->edOperateur, ui->edAnest, ui->edNom, ui->edPrenom, ui->edAge, ui->edAide,
-                         ui->edCode})
+    for (QLineEdit* e :
+        {ui->edClinique, ui->edOperateur, ui->edAnest, ui->edNom, ui->edPrenom, ui->edAge, ui->edAide, ui->edCode})
         e->setText(e->text().trimmed());
     const Check checks[] = {
         {ui->edClinique, "La Clinique est manquante !", true},
@@ -401,10 +462,12 @@ void TfrmPROT::closeEvent(QCloseEvent* event)
         QDialog::closeEvent(event);
         return;
     }
-    const int code = records::AskUnsavedClose(this, [this] { return btnPostClick(); }, [this] {
-        if (!NumProt.isEmpty())
-            btnCancelClick();
-    });
+    const int code = records::AskUnsavedClose(
+        this, [this] { return btnPostClick(); },
+        [this] {
+            if (!NumProt.isEmpty())
+                btnCancelClick();
+        });
     if (code < 0) {
         event->ignore();
         return;

@@ -20,7 +20,7 @@ struct AppContext;
 namespace kdb {
 class QueryDataset;
 class TableDataset;
-} // namespace kdb
+}  // namespace kdb
 
 namespace Ui {
 class TfrmPROT;

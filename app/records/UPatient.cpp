@@ -39,15 +39,15 @@ bool IsAsciiNumber(const QString& s)
     return ok;
 }
 
-} // namespace
+}  // namespace
 
 TfrmPatient::TfrmPatient(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmPatient), Timer1_(new QTimer(this)),
       PopupMenu1_(new QMenu(this)), PopMenuPrint_(new QMenu(this))
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint
-                   | Qt::WindowCloseButtonHint);
+    setWindowFlags(
+        Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     QStyle* st = style();
@@ -67,10 +67,9 @@ TfrmPatient::TfrmPatient(AppContext& context, QWidget* parent)
         kui::DataLineEdit* edit;
         const char* field;
         bool upper;
-    } edits[] = {{ui->edID, "ID", true},     {ui->edCode, "CODE", false},    {ui->edNom, "NOM", true},
-                 {ui->edPrenom, "PRENOM", true}, {ui->edDN, "DN", false},     {ui->edAGE, "AGE", false},
-                 {ui->edSexe, "SEXE", true}, {ui->edGSanguin, "GS", true},   {ui->edTel, "TEL", false},
-                 {ui->edProf, "PROFES", true}};
+    } edits[] = {{ui->edID, "ID", true}, {ui->edCode, "CODE", false}, {ui->edNom, "NOM", true},
+        {ui->edPrenom, "PRENOM", true}, {ui->edDN, "DN", false}, {ui->edAGE, "AGE", false}, {ui->edSexe, "SEXE", true},
+        {ui->edGSanguin, "GS", true}, {ui->edTel, "TEL", false}, {ui->edProf, "PROFES", true}};
     for (const auto& e : edits) {
         e.edit->bind(&Patient_, e.field);
         e.edit->setUpperCase(e.upper);
@@ -98,7 +97,7 @@ TfrmPatient::TfrmPatient(AppContext& context, QWidget* parent)
 
     // The pop-up menu and the print menu.
     auto add = [this](QMenu* menu, const char* name, const QString& text, const QKeySequence& key,
-                      void (TfrmPatient::*slot)()) {
+                   void (TfrmPatient::*slot)()) {
         QAction* a = menu->addAction(text);
         a->setObjectName(QString::fromLatin1(name));
         a->setShortcut(key);
@@ -114,25 +113,25 @@ TfrmPatient::TfrmPatient(AppContext& context, QWidget* parent)
         &TfrmPatient::btnPostClick);
     add(PopupMenu1_, "mnCancel", QStringLiteral("Annuler les modifications"), QKeySequence(Qt::CTRL | Qt::Key_A),
         &TfrmPatient::btnCancelClick);
-    add(PopupMenu1_, "mnDelete", QStringLiteral("Supprimer l'enregistrement"),
-        QKeySequence(Qt::CTRL | Qt::Key_Delete), &TfrmPatient::btnDeleteClick);
+    add(PopupMenu1_, "mnDelete", QStringLiteral("Supprimer l'enregistrement"), QKeySequence(Qt::CTRL | Qt::Key_Delete),
+        &TfrmPatient::btnDeleteClick);
     PopupMenu1_->addSeparator();
     add(PopupMenu1_, "mnFind", QStringLiteral("Chercher un patient"), QKeySequence(Qt::Key_F3),
         &TfrmPatient::btnFindClick);
     PopupMenu1_->addSeparator();
-    add(PopupMenu1_, "mnPrintReport", QStringLiteral("Imprimer le rapport médical"),
-        QKeySequence(Qt::CTRL | Qt::Key_R), &TfrmPatient::mnPrintReportClick);
+    add(PopupMenu1_, "mnPrintReport", QStringLiteral("Imprimer le rapport médical"), QKeySequence(Qt::CTRL | Qt::Key_R),
+        &TfrmPatient::mnPrintReportClick);
     add(PopupMenu1_, "mnPrintList", QStringLiteral("Imprimer le listing des patients"),
         QKeySequence(Qt::CTRL | Qt::Key_L), &TfrmPatient::mnPrintListClick);
     PopupMenu1_->addSeparator();
     add(PopupMenu1_, "mnFermer", QStringLiteral("Fermer"), QKeySequence(Qt::Key_F4), &TfrmPatient::btnFermerClick);
     connect(PopMenuPrint_->addAction(QStringLiteral("Rapport Médical")), &QAction::triggered, this,
-            &TfrmPatient::mnPrintReportClick);
+        &TfrmPatient::mnPrintReportClick);
     connect(PopMenuPrint_->addAction(QStringLiteral("Listing des patients")), &QAction::triggered, this,
-            &TfrmPatient::mnPrintListClick);
+        &TfrmPatient::mnPrintListClick);
     setContextMenuPolicy(Qt::CustomContextMenu);
     connect(this, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& p) { PopupMenu1_->popup(mapToGlobal(p)); });
+        [this](const QPoint& p) { PopupMenu1_->popup(mapToGlobal(p)); });
 
     connect(ui->btnPrev, &QToolButton::clicked, this, &TfrmPatient::btnPrevClick);
     connect(ui->btnNext, &QToolButton::clicked, this, &TfrmPatient::btnNextClick);
@@ -171,7 +170,10 @@ QAction* TfrmPatient::action(const QString& objectName) const
     return findChild<QAction*>(objectName);
 }
 
-QString TfrmPatient::statusText() const { return ui->stBar->currentMessage(); }
+QString TfrmPatient::statusText() const
+{
+    return ui->stBar->currentMessage();
+}
 
 void TfrmPatient::FormCreate()
 {
@@ -561,8 +563,9 @@ bool TfrmPatient::eventFilter(QObject* watched, QEvent* event)
         }
         return true;
     }
-    const bool changes = (!key->text().isEmpty() && key->text().at(0).isPrint() && !(key->modifiers() & Qt::ControlModifier))
-                         || key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace || (enter && memo);
+    const bool changes =
+        (!key->text().isEmpty() && key->text().at(0).isPrint() && !(key->modifiers() & Qt::ControlModifier)) ||
+        key->key() == Qt::Key_Delete || key->key() == Qt::Key_Backspace || (enter && memo);
     if (changes && watched != ui->edCode && Patient_.active() && !Editing(Patient_)) {
         // The record read again under its lock shows on the editors; where
         // the value is unchanged the user's selection is kept for the key.

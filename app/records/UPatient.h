@@ -23,7 +23,7 @@ namespace kui {
 class DataLineEdit;
 class DataComboBox;
 class DataMemo;
-}
+}  // namespace kui
 
 class TfrmPatient : public QDialog {
     Q_OBJECT

@@ -86,7 +86,7 @@ void OpenPatient(kdb::QueryDataset& patient)
 void InsertPhotoRow(int slot, const QString& name)
 {
     ExecSql(QStringLiteral("INSERT INTO FPHOTO  (CODE, NUM, PHOTO) VALUES (:CODE, :NUM, :PHOTO)"),
-            {{"CODE", CurrentPatientCode}, {"NUM", QString::number(slot)}, {"PHOTO", name}});
+        {{"CODE", CurrentPatientCode}, {"NUM", QString::number(slot)}, {"PHOTO", name}});
 }
 
 }  // namespace
@@ -184,20 +184,20 @@ void TfrmPhoto::BuildLayout()
         return b;
     };
     button("btnAdd", QStringLiteral("Ajouter une photo"), QStyle::SP_FileDialogNewFolder, &TfrmPhoto::btnAddClick);
-    btnDelete_ = button("btnDelete", QStringLiteral("Supprimer une photo"), QStyle::SP_TrashIcon,
-                        &TfrmPhoto::btnDeleteClick);
-    btnPost_ = button("btnPost", QStringLiteral("Enregistrer la photo"), QStyle::SP_DialogSaveButton,
-                      &TfrmPhoto::btnPostClick);
+    btnDelete_ =
+        button("btnDelete", QStringLiteral("Supprimer une photo"), QStyle::SP_TrashIcon, &TfrmPhoto::btnDeleteClick);
+    btnPost_ = button(
+        "btnPost", QStringLiteral("Enregistrer la photo"), QStyle::SP_DialogSaveButton, &TfrmPhoto::btnPostClick);
     btnCancel_ = button("btnCancel", QStringLiteral("Annuler les modifications"), QStyle::SP_DialogCancelButton,
-                        &TfrmPhoto::btnCancelClick);
+        &TfrmPhoto::btnCancelClick);
     button("btnGetPatient", QStringLiteral("Sélectionner un patient"), QStyle::SP_FileDialogContentsView,
-           &TfrmPhoto::btnGetPatientClick);
+        &TfrmPhoto::btnGetPatientClick);
     button("btnPatient", QStringLiteral("Saisie des patients"), QStyle::SP_FileDialogDetailedView,
-           &TfrmPhoto::btnPatientClick);
-    button("btnAddtoPrint", QStringLiteral("Ajouter la photo à la file d'attente d'impression"),
-           QStyle::SP_ArrowDown, &TfrmPhoto::btnAddtoPrintClick);
-    btnPrint_ = button("btnPrint", QStringLiteral("Imprimer les photos"), QStyle::SP_FileIcon,
-                       &TfrmPhoto::btnPrintClick);
+        &TfrmPhoto::btnPatientClick);
+    button("btnAddtoPrint", QStringLiteral("Ajouter la photo à la file d'attente d'impression"), QStyle::SP_ArrowDown,
+        &TfrmPhoto::btnAddtoPrintClick);
+    btnPrint_ =
+        button("btnPrint", QStringLiteral("Imprimer les photos"), QStyle::SP_FileIcon, &TfrmPhoto::btnPrintClick);
     button("btnFermer", QStringLiteral("Fermer"), QStyle::SP_DialogCloseButton, &TfrmPhoto::reject);
     root->addWidget(bar);
 
@@ -328,8 +328,8 @@ void TfrmPhoto::ShowPatient()
         if (birth.isValid())
             lName_->setText(code + " - " + nom + ", " + QString::number(YearOf(QDate::currentDate()) - YearOf(birth)));
         else
-            lName_->setText(code + " - " + nom + " " + patient.fieldByName("PRENOM").asString().trimmed() + ", "
-                            + patient.fieldByName("AGE").asString().trimmed());
+            lName_->setText(code + " - " + nom + " " + patient.fieldByName("PRENOM").asString().trimmed() + ", " +
+                patient.fieldByName("AGE").asString().trimmed());
         break;
     }
     LoadPhotos();
@@ -460,7 +460,7 @@ void TfrmPhoto::btnAddClick()
                     imageX_->setPixmap(QPixmap::fromImage(big));
                     imageX_->resize(big.size());
                     ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE AND       PHOTO=:OLD"),
-                            {{"CODE", CurrentPatientCode}, {"OLD", oldName}});
+                        {{"CODE", CurrentPatientCode}, {"OLD", oldName}});
                     QApplication::processEvents();
                     InsertPhotoRow(selected_->Tag(), name);
                 }

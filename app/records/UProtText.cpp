@@ -40,14 +40,38 @@ TfrmProtText::~TfrmProtText()
     delete ui;
 }
 
-QTextEdit* TfrmProtText::RichDesc() const { return ui->RichDesc; }
-QComboBox* TfrmProtText::cmbFont() const { return ui->cmbFont; }
-QComboBox* TfrmProtText::cmbSize() const { return ui->cmbSize; }
-QToolButton* TfrmProtText::btnGras() const { return ui->btnGras; }
-QToolButton* TfrmProtText::btnItalic() const { return ui->btnItalic; }
-QToolButton* TfrmProtText::btnSouligne() const { return ui->btnSouligne; }
-QToolButton* TfrmProtText::btnSave() const { return ui->btnSave; }
-QPushButton* TfrmProtText::BitBtn1() const { return ui->BitBtn1; }
+QTextEdit* TfrmProtText::RichDesc() const
+{
+    return ui->RichDesc;
+}
+QComboBox* TfrmProtText::cmbFont() const
+{
+    return ui->cmbFont;
+}
+QComboBox* TfrmProtText::cmbSize() const
+{
+    return ui->cmbSize;
+}
+QToolButton* TfrmProtText::btnGras() const
+{
+    return ui->btnGras;
+}
+QToolButton* TfrmProtText::btnItalic() const
+{
+    return ui->btnItalic;
+}
+QToolButton* TfrmProtText::btnSouligne() const
+{
+    return ui->btnSouligne;
+}
+QToolButton* TfrmProtText::btnSave() const
+{
+    return ui->btnSave;
+}
+QPushButton* TfrmProtText::BitBtn1() const
+{
+    return ui->BitBtn1;
+}
 
 void TfrmProtText::showEvent(QShowEvent* event)
 {

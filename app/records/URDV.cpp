@@ -54,7 +54,7 @@ bool ReadTimePart(const QString& text, QTime& time)
     return time.isValid();
 }
 
-} // namespace
+}  // namespace
 
 bool ReadTimeOfDay(const QString& text, QTime& time)
 {
@@ -84,7 +84,7 @@ TfrmRDV::TfrmRDV(AppContext& context, QWidget* parent)
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint);
+        Qt::WindowCloseButtonHint);
     Patient->setSql("SELECT * FROM PATIENT");
     FRDV->setTableName("FRDV.DBF");
     FRDV->setFlushOnPost(true);
@@ -110,7 +110,7 @@ TfrmRDV::TfrmRDV(AppContext& context, QWidget* parent)
         b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
 
     for (QWidget* w : {static_cast<QWidget*>(ui->edCode), static_cast<QWidget*>(ui->edDate),
-                       static_cast<QWidget*>(ui->edHre), static_cast<QWidget*>(ui->edMotif)})
+             static_cast<QWidget*>(ui->edHre), static_cast<QWidget*>(ui->edMotif)})
         w->installEventFilter(this);
 
     connect(ui->btnNew, &QToolButton::clicked, this, &TfrmRDV::btnNewClick);
@@ -127,17 +127,50 @@ TfrmRDV::~TfrmRDV()
     delete ui;
 }
 
-QLabel* TfrmRDV::lPatient() const { return ui->lPatient; }
-QLineEdit* TfrmRDV::edCode() const { return ui->edCode; }
-QDateEdit* TfrmRDV::edDate() const { return ui->edDate; }
-QLineEdit* TfrmRDV::edHre() const { return ui->edHre; }
-QLineEdit* TfrmRDV::edMotif() const { return ui->edMotif; }
-QToolButton* TfrmRDV::btnFindPatient() const { return ui->btnFindPatient; }
-QToolButton* TfrmRDV::btnNew() const { return ui->btnNew; }
-QToolButton* TfrmRDV::btnEdit() const { return ui->btnEdit; }
-QToolButton* TfrmRDV::btnPost() const { return ui->btnPost; }
-QToolButton* TfrmRDV::btnCancel() const { return ui->btnCancel; }
-QPushButton* TfrmRDV::btnClose() const { return ui->btnClose; }
+QLabel* TfrmRDV::lPatient() const
+{
+    return ui->lPatient;
+}
+QLineEdit* TfrmRDV::edCode() const
+{
+    return ui->edCode;
+}
+QDateEdit* TfrmRDV::edDate() const
+{
+    return ui->edDate;
+}
+QLineEdit* TfrmRDV::edHre() const
+{
+    return ui->edHre;
+}
+QLineEdit* TfrmRDV::edMotif() const
+{
+    return ui->edMotif;
+}
+QToolButton* TfrmRDV::btnFindPatient() const
+{
+    return ui->btnFindPatient;
+}
+QToolButton* TfrmRDV::btnNew() const
+{
+    return ui->btnNew;
+}
+QToolButton* TfrmRDV::btnEdit() const
+{
+    return ui->btnEdit;
+}
+QToolButton* TfrmRDV::btnPost() const
+{
+    return ui->btnPost;
+}
+QToolButton* TfrmRDV::btnCancel() const
+{
+    return ui->btnCancel;
+}
+QPushButton* TfrmRDV::btnClose() const
+{
+    return ui->btnClose;
+}
 
 void TfrmRDV::showEvent(QShowEvent* event)
 {
@@ -204,8 +237,8 @@ void TfrmRDV::ShowPatient(const QString& code)
 void TfrmRDV::EnableEdit()
 {
     ui->btnFindPatient->setEnabled(true);
-    for (QWidget* w : {static_cast<QWidget*>(ui->edDate), static_cast<QWidget*>(ui->edHre),
-                       static_cast<QWidget*>(ui->edMotif)}) {
+    for (QWidget* w :
+        {static_cast<QWidget*>(ui->edDate), static_cast<QWidget*>(ui->edHre), static_cast<QWidget*>(ui->edMotif)}) {
         w->setEnabled(true);
         SetTextColour(w, palette().color(QPalette::Active, QPalette::WindowText));
     }
@@ -214,8 +247,8 @@ void TfrmRDV::EnableEdit()
 void TfrmRDV::DisableEdit()
 {
     ui->btnFindPatient->setEnabled(false);
-    for (QWidget* w : {static_cast<QWidget*>(ui->edDate), static_cast<QWidget*>(ui->edHre),
-                       static_cast<QWidget*>(ui->edMotif)}) {
+    for (QWidget* w :
+        {static_cast<QWidget*>(ui->edDate), static_cast<QWidget*>(ui->edHre), static_cast<QWidget*>(ui->edMotif)}) {
         w->setEnabled(false);
         SetTextColour(w, kGreyText);
     }
@@ -279,8 +312,8 @@ bool TfrmRDV::RdvExists(const QString& num, const QString& dateText, const QStri
 {
     kdb::QueryDataset query;
     query.setDatabaseName(DataPath.toStdString());
-    query.setSql(QStringLiteral("SELECT * FROM FRDV WHERE NUM<>'") + num + "' AND " + "      DATE_RDV='" +
-                 dateText + "' AND " + "      HRE_RDV='" + timeText + "' ");
+    query.setSql(QStringLiteral("SELECT * FROM FRDV WHERE NUM<>'") + num + "' AND " + "      DATE_RDV='" + dateText +
+        "' AND " + "      HRE_RDV='" + timeText + "' ");
     query.open();
     return !query.isEmpty();
 }
@@ -380,10 +413,12 @@ void TfrmRDV::closeEvent(QCloseEvent* event)
         QDialog::closeEvent(event);
         return;
     }
-    const int code = records::AskUnsavedClose(this, [this] { return btnPostClick(); }, [this] {
-        if (!NumRDV.isEmpty())
-            btnCancelClick();
-    });
+    const int code = records::AskUnsavedClose(
+        this, [this] { return btnPostClick(); },
+        [this] {
+            if (!NumRDV.isEmpty())
+                btnCancelClick();
+        });
     if (code < 0) {
         event->ignore();
         return;
@@ -392,7 +427,7 @@ void TfrmRDV::closeEvent(QCloseEvent* event)
     closing_ = true;
     event->accept();
     QDialog::closeEvent(event);
-    setResult(code); // the answer is the modal result
+    setResult(code);  // the answer is the modal result
 }
 
 void TfrmRDV::keyPressEvent(QKeyEvent* event)

@@ -17,7 +17,7 @@ struct AppContext;
 namespace kdb {
 class QueryDataset;
 class TableDataset;
-} // namespace kdb
+}  // namespace kdb
 
 namespace Ui {
 class TfrmRDV;

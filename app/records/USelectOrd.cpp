@@ -33,8 +33,7 @@ TfrmSelectOrd::TfrmSelectOrd(AppContext& context, QWidget* parent)
     qMedic_->setSql("SELECT * FROM FORD.DBF WHERE CODE=:CODE ORDER BY NUM");
     ui->navOrd->bind(qOrd_);
     qOrd_->afterScroll = [this](kdb::Dataset&) { qOrdAfterScroll(); };
-    kui::DatasetModel* model =
-        ui->grdDetail->bind(qMedic_, TfrmOrd::LineColumns(false));
+    kui::DatasetModel* model = ui->grdDetail->bind(qMedic_, TfrmOrd::LineColumns(false));
     model->setReadOnly(true);
     ui->grdDetail->setEditTriggers(QAbstractItemView::NoEditTriggers);
     ui->grdDetail->horizontalHeader()->setVisible(true);
@@ -55,13 +54,34 @@ TfrmSelectOrd::~TfrmSelectOrd()
     delete ui;
 }
 
-QLineEdit* TfrmSelectOrd::edCode() const { return ui->edCode; }
-QLineEdit* TfrmSelectOrd::edNum() const { return ui->edNum; }
-QDateEdit* TfrmSelectOrd::edDate() const { return ui->edDate; }
-kui::DataGrid* TfrmSelectOrd::grdDetail() const { return ui->grdDetail; }
-QToolButton* TfrmSelectOrd::btnOrd() const { return ui->btnOrd; }
-QPushButton* TfrmSelectOrd::btnPrint() const { return ui->btnPrint; }
-QPushButton* TfrmSelectOrd::btnClose() const { return ui->btnClose; }
+QLineEdit* TfrmSelectOrd::edCode() const
+{
+    return ui->edCode;
+}
+QLineEdit* TfrmSelectOrd::edNum() const
+{
+    return ui->edNum;
+}
+QDateEdit* TfrmSelectOrd::edDate() const
+{
+    return ui->edDate;
+}
+kui::DataGrid* TfrmSelectOrd::grdDetail() const
+{
+    return ui->grdDetail;
+}
+QToolButton* TfrmSelectOrd::btnOrd() const
+{
+    return ui->btnOrd;
+}
+QPushButton* TfrmSelectOrd::btnPrint() const
+{
+    return ui->btnPrint;
+}
+QPushButton* TfrmSelectOrd::btnClose() const
+{
+    return ui->btnClose;
+}
 
 void TfrmSelectOrd::showEvent(QShowEvent* event)
 {

@@ -41,14 +41,14 @@ QSet<QString> Values(const QString& databaseName, const QString& sql)
     return values;
 }
 
-} // namespace
+}  // namespace
 
 TfrmTable::TfrmTable(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmTable), qTable_(new kdb::QueryDataset(this))
 {
     ui->setupUi(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+        Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     ui->btnAdd->setIcon(kui::ThemeIcon("list-add", QStyle::SP_FileIcon));
     ui->btnDelete->setIcon(kui::ThemeIcon("list-remove", QStyle::SP_TrashIcon));
     ui->btnModif->setIcon(kui::ThemeIcon("document-edit", QStyle::SP_FileDialogDetailedView));
@@ -69,10 +69,9 @@ TfrmTable::TfrmTable(AppContext& context, QWidget* parent)
     records::ForceUpperCase(ui->edDesig);
     ui->pnlSaisie->hide();
 
-    kui::DatasetModel* model =
-        ui->grdTable->bind(qTable_, {{"CODE", "Code", Qt::AlignCenter, Qt::AlignCenter, false, 60},
-                                     {"LIBELLE", QString::fromUtf8("Libellé"), {}, Qt::AlignLeft | Qt::AlignVCenter,
-                                      false, 400}});
+    kui::DatasetModel* model = ui->grdTable->bind(qTable_,
+        {{"CODE", "Code", Qt::AlignCenter, Qt::AlignCenter, false, 60},
+            {"LIBELLE", QString::fromUtf8("Libellé"), {}, Qt::AlignLeft | Qt::AlignVCenter, false, 400}});
     model->setReadOnly(true);
     model->setRowPaint(kui::alternateRowColors());
     ui->grdTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -103,18 +102,54 @@ TfrmTable::~TfrmTable()
     delete ui;
 }
 
-kui::DataGrid* TfrmTable::grdTable() const { return ui->grdTable; }
-QWidget* TfrmTable::pnlSaisie() const { return ui->pnlSaisie; }
-QLabel* TfrmTable::lMode() const { return ui->lMode; }
-QLineEdit* TfrmTable::edCode() const { return ui->edCode; }
-QLineEdit* TfrmTable::edDesig() const { return ui->edDesig; }
-QPushButton* TfrmTable::btnOk() const { return ui->btnOk; }
-QPushButton* TfrmTable::btnCancel() const { return ui->btnCancel; }
-QToolButton* TfrmTable::btnAdd() const { return ui->btnAdd; }
-QToolButton* TfrmTable::btnDelete() const { return ui->btnDelete; }
-QToolButton* TfrmTable::btnModif() const { return ui->btnModif; }
-QPushButton* TfrmTable::btnClose() const { return ui->btnClose; }
-QStatusBar* TfrmTable::stBar() const { return ui->stBar; }
+kui::DataGrid* TfrmTable::grdTable() const
+{
+    return ui->grdTable;
+}
+QWidget* TfrmTable::pnlSaisie() const
+{
+    return ui->pnlSaisie;
+}
+QLabel* TfrmTable::lMode() const
+{
+    return ui->lMode;
+}
+QLineEdit* TfrmTable::edCode() const
+{
+    return ui->edCode;
+}
+QLineEdit* TfrmTable::edDesig() const
+{
+    return ui->edDesig;
+}
+QPushButton* TfrmTable::btnOk() const
+{
+    return ui->btnOk;
+}
+QPushButton* TfrmTable::btnCancel() const
+{
+    return ui->btnCancel;
+}
+QToolButton* TfrmTable::btnAdd() const
+{
+    return ui->btnAdd;
+}
+QToolButton* TfrmTable::btnDelete() const
+{
+    return ui->btnDelete;
+}
+QToolButton* TfrmTable::btnModif() const
+{
+    return ui->btnModif;
+}
+QPushButton* TfrmTable::btnClose() const
+{
+    return ui->btnClose;
+}
+QStatusBar* TfrmTable::stBar() const
+{
+    return ui->stBar;
+}
 
 QString TfrmTable::ListSql() const
 {
@@ -210,8 +245,8 @@ QString TfrmTable::NextFreeCode(const QString& TableName, const QString& Databas
     // A code still named by exams stays taken, so that those exams never
     // come to show another exam's label.
     const QString kind = TableName.compare("FRADIO", Qt::CaseInsensitive) == 0 ? "R"
-                         : TableName.compare("FBIO", Qt::CaseInsensitive) == 0 ? "B"
-                                                                                 : QString();
+        : TableName.compare("FBIO", Qt::CaseInsensitive) == 0                  ? "B"
+                                                                               : QString();
     if (!kind.isEmpty()) {
         try {
             taken.unite(Values(DatabaseName, "SELECT DISTINCT CODE FROM EXCOMP WHERE RADIOBIO='" + kind + "'"));

@@ -32,13 +32,13 @@ void FillPracticeHeader(const HeaderLabels& labels, PhoneLine phone)
     set(labels.tel, PracticePhoneLine(phone));
 }
 
-HeaderLabels AddPracticeHeader(krpt::Band& band, double x, double y, double width, const QString& suffix,
-                               bool withAddress)
+HeaderLabels AddPracticeHeader(
+    krpt::Band& band, double x, double y, double width, const QString& suffix, bool withAddress)
 {
     const double line = 19;
     HeaderLabels labels;
-    labels.statut = &band.addLabel("lblStatut" + suffix, {}, {x, y, width, line},
-                                   krpt::LayoutFont("Arial", 12, true, true));
+    labels.statut =
+        &band.addLabel("lblStatut" + suffix, {}, {x, y, width, line}, krpt::LayoutFont("Arial", 12, true, true));
     labels.spec = &band.addLabel("lSpec" + suffix, {}, {x, y + line, width, line}, krpt::LayoutFont("Arial", 10, true));
     labels.detail = &band.addLabel("lDetail" + suffix, {}, {x, y + 2 * line, width, line});
     double next = y + 3 * line;

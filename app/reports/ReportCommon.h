@@ -12,7 +12,7 @@ namespace krpt {
 class Band;
 class Label;
 class Report;
-} // namespace krpt
+}  // namespace krpt
 
 // The header labels of a layout (lblStatut, lSpec, lDetail, lAdr, lTel).
 struct HeaderLabels {
@@ -25,8 +25,8 @@ struct HeaderLabels {
 
 // How a document prints the telephone line.
 enum class PhoneLine {
-    Plain,        // the telephone alone
-    WithEmail,    // always followed by "   Email : " and the e-mail
+    Plain,  // the telephone alone
+    WithEmail,  // always followed by "   Email : " and the e-mail
     EmailWhenSet  // the e-mail form only when an e-mail is set
 };
 
@@ -39,8 +39,8 @@ QString PracticePhoneLine(PhoneLine phone);
 // underlined), speciality, detail, "Adresse : " + address, "Tél.: " +
 // telephone, one line each; `suffix` is appended to the labels' names.
 // Without `withAddress` the address lines are left out.
-HeaderLabels AddPracticeHeader(krpt::Band& band, double x, double y, double width, const QString& suffix = {},
-                               bool withAddress = true);
+HeaderLabels AddPracticeHeader(
+    krpt::Band& band, double x, double y, double width, const QString& suffix = {}, bool withAddress = true);
 
 // "Mme " for SEXE "F", otherwise "Mr ", then NOM, two blanks and PRENOM.
 QString PatientNameLine(const QString& sexe, const QString& nom, const QString& prenom);

@@ -26,17 +26,32 @@ TfrmArretTrv::~TfrmArretTrv()
     delete ui;
 }
 
-QComboBox* TfrmArretTrv::cmbType() const { return ui->cmbType; }
-QLineEdit* TfrmArretTrv::edNbDays() const { return ui->edNbDays; }
-QComboBox* TfrmArretTrv::cmbDays() const { return ui->cmbDays; }
-QDateEdit* TfrmArretTrv::edDate() const { return ui->edDate; }
-QDateEdit* TfrmArretTrv::edDateEtab() const { return ui->edDateEtab; }
+QComboBox* TfrmArretTrv::cmbType() const
+{
+    return ui->cmbType;
+}
+QLineEdit* TfrmArretTrv::edNbDays() const
+{
+    return ui->edNbDays;
+}
+QComboBox* TfrmArretTrv::cmbDays() const
+{
+    return ui->cmbDays;
+}
+QDateEdit* TfrmArretTrv::edDate() const
+{
+    return ui->edDate;
+}
+QDateEdit* TfrmArretTrv::edDateEtab() const
+{
+    return ui->edDateEtab;
+}
 
 void TfrmArretTrv::cmbTypeChange()
 {
     const bool duration = ui->cmbType->currentIndex() != 2;
-    for (QWidget* w : {static_cast<QWidget*>(ui->lDe), static_cast<QWidget*>(ui->edNbDays),
-                       static_cast<QWidget*>(ui->cmbDays)})
+    for (QWidget* w :
+        {static_cast<QWidget*>(ui->lDe), static_cast<QWidget*>(ui->edNbDays), static_cast<QWidget*>(ui->cmbDays)})
         w->setEnabled(duration);
 }
 

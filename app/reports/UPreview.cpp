@@ -30,7 +30,7 @@ std::function<bool(QPrintDialog&)> TfrmPreview::RunPrintDialog = [](QPrintDialog
 namespace {
 const int ZoomPercents[] = {200, 150, 100, 75, 50, 25};
 const int PageWidthEntry = 6;
-} // namespace
+}  // namespace
 
 TfrmPreview::TfrmPreview(AppContext& context, QWidget* owner)
     : QWidget(owner, Qt::Window), context_(context), ui(new Ui::TfrmPreview)
@@ -75,17 +75,50 @@ TfrmPreview::~TfrmPreview()
     delete ui;
 }
 
-krpt::PreviewView* TfrmPreview::RptPreview() const { return ui->RptPreview; }
-QSpinBox* TfrmPreview::sePage() const { return ui->sePage; }
-QSpinBox* TfrmPreview::SpinEditCopies() const { return ui->SpinEditCopies; }
-QComboBox* TfrmPreview::cmbZoom() const { return ui->cmbZoom; }
-QToolButton* TfrmPreview::sbFirstPage() const { return ui->sbFirstPage; }
-QToolButton* TfrmPreview::sbPreviousPage() const { return ui->sbPreviousPage; }
-QToolButton* TfrmPreview::sbNextPage() const { return ui->sbNextPage; }
-QToolButton* TfrmPreview::sbLastPage() const { return ui->sbLastPage; }
-QPushButton* TfrmPreview::Print() const { return ui->Print; }
-QWidget* TfrmPreview::ToolBar() const { return ui->ToolBar; }
-QStatusBar* TfrmPreview::stBar() const { return ui->stBar; }
+krpt::PreviewView* TfrmPreview::RptPreview() const
+{
+    return ui->RptPreview;
+}
+QSpinBox* TfrmPreview::sePage() const
+{
+    return ui->sePage;
+}
+QSpinBox* TfrmPreview::SpinEditCopies() const
+{
+    return ui->SpinEditCopies;
+}
+QComboBox* TfrmPreview::cmbZoom() const
+{
+    return ui->cmbZoom;
+}
+QToolButton* TfrmPreview::sbFirstPage() const
+{
+    return ui->sbFirstPage;
+}
+QToolButton* TfrmPreview::sbPreviousPage() const
+{
+    return ui->sbPreviousPage;
+}
+QToolButton* TfrmPreview::sbNextPage() const
+{
+    return ui->sbNextPage;
+}
+QToolButton* TfrmPreview::sbLastPage() const
+{
+    return ui->sbLastPage;
+}
+QPushButton* TfrmPreview::Print() const
+{
+    return ui->Print;
+}
+QWidget* TfrmPreview::ToolBar() const
+{
+    return ui->ToolBar;
+}
+QStatusBar* TfrmPreview::stBar() const
+{
+    return ui->stBar;
+}
 
 QString TfrmPreview::StatusText(int panel) const
 {
@@ -231,8 +264,8 @@ void TfrmPreview::PrintClick()
             return;
         krpt::PrinterSettings settings;
         settings.printerIndex = printer.outputFileName().isEmpty()
-                                    ? QPrinterInfo::availablePrinterNames().indexOf(printer.printerName())
-                                    : -1;
+            ? QPrinterInfo::availablePrinterNames().indexOf(printer.printerName())
+            : -1;
         settings.copies = printer.copyCount();
         const bool range = dialog.printRange() == QAbstractPrintDialog::PageRange && dialog.fromPage() > 0;
         settings.firstPage = range ? dialog.fromPage() : 1;

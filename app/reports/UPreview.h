@@ -21,7 +21,7 @@ namespace krpt {
 class Report;
 class PageStore;
 class PreviewView;
-} // namespace krpt
+}  // namespace krpt
 
 namespace Ui {
 class TfrmPreview;

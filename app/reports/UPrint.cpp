@@ -8,8 +8,7 @@
 
 TfrmPrint* frmPrint = nullptr;
 
-TfrmPrint::TfrmPrint(AppContext& context, QWidget* parent)
-    : QDialog(parent), context_(context), ui(new Ui::TfrmPrint)
+TfrmPrint::TfrmPrint(AppContext& context, QWidget* parent) : QDialog(parent), context_(context), ui(new Ui::TfrmPrint)
 {
     ui->setupUi(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -57,7 +56,8 @@ QLineEdit* TfrmPrint::edTextSearch() const
 void TfrmPrint::btnLetterClick(QToolButton* button)
 {
     QPalette palette = button->palette();
-    palette.setColor(QPalette::ButtonText, button->isChecked() ? QColor(Qt::red) : this->palette().color(QPalette::WindowText));
+    palette.setColor(
+        QPalette::ButtonText, button->isChecked() ? QColor(Qt::red) : this->palette().color(QPalette::WindowText));
     button->setPalette(palette);
 }
 

@@ -13,7 +13,7 @@ using krpt::LayoutFont;
 namespace {
 const double CopyWidth = 520;
 const double SecondCopy = 550;
-} // namespace
+}  // namespace
 
 TfrmRptARPTravail::TfrmRptARPTravail(QObject* parent)
     : QObject(parent), qPatient(new kdb::QueryDataset(this)), report_(std::make_unique<krpt::Report>())
@@ -40,7 +40,7 @@ TfrmRptARPTravail::TfrmRptARPTravail(QObject* parent)
     for (const double x : {0.0, SecondCopy}) {
         const QString s = x > 0 ? "1" : "";
         detail.addLabel("lblTitre" + s, "PROLONGATION D'ARRET DE TRAVAIL", {x, 10, CopyWidth, 26},
-                        LayoutFont("Arial", 14, true, true), Qt::AlignCenter);
+            LayoutFont("Arial", 14, true, true), Qt::AlignCenter);
         HeaderLabels header = AddPracticeHeader(detail, x, 60, CopyWidth, s, false);
         // The address of each copy prints in the page footer.
         footer.addLabel("lblAdr" + s, "Adresse : ", {x, 4, 62, 19});
@@ -57,15 +57,15 @@ TfrmRptARPTravail::TfrmRptARPTravail(QObject* parent)
         detail.addLabel("lDate" + s, {}, {x, 380, CopyWidth, 19}, LayoutFont(), Qt::AlignRight | Qt::AlignTop);
     }
     for (krpt::Band* band : {&detail, &footer}) {
-        krpt::Shape& rule = band->addShape("shpSep", krpt::Shape::VerticalLine, {(CopyWidth + SecondCopy) / 2 - 1, 0, 2, band->height});
+        krpt::Shape& rule =
+            band->addShape("shpSep", krpt::Shape::VerticalLine, {(CopyWidth + SecondCopy) / 2 - 1, 0, 2, band->height});
         rule.penColor = Qt::red;
         rule.penStyle = Qt::DotLine;
         rule.stretchToBand = true;
     }
     detail.beforePrint = [this, headers](krpt::Band& band) {
         const QString name = PatientNameLine(qPatient->fieldByName("SEXE").asString().trimmed(),
-                                             qPatient->fieldByName("NOM").asString().trimmed(),
-                                             qPatient->fieldByName("PRENOM").asString().trimmed());
+            qPatient->fieldByName("NOM").asString().trimmed(), qPatient->fieldByName("PRENOM").asString().trimmed());
         for (const QString s : {"", "1"}) {
             FillPracticeHeader(headers[s.isEmpty() ? 0 : 1], PhoneLine::EmailWhenSet);
             band.label("lNom" + s)->caption = name;

@@ -22,10 +22,10 @@ public:
     ~TfrmRptARPTravail() override;
 
     QString PatientCode;
-    QString Libelle;     // the certificate phrase
-    QString Duree;       // the duration, or the return date as text
-    QDate DateCertif;    // the date the certificate is made out
-    QDate DateEffet;     // start date; invalid: the start-date lines do not print
+    QString Libelle;  // the certificate phrase
+    QString Duree;  // the duration, or the return date as text
+    QDate DateCertif;  // the date the certificate is made out
+    QDate DateEffet;  // start date; invalid: the start-date lines do not print
 
     krpt::Report& RptARPTravail() { return *report_; }
     void Preview(AppContext& context);

@@ -27,7 +27,7 @@ TfrmRptListPatient::TfrmRptListPatient(QObject* parent)
     r.page = krpt::PageSetup::FromValues(krpt::PageSetup::A4, false, {100, 2970, 100, 2100, 300, 200, 0});
     r.beforePrint = [this] { RptListPatientBeforePrint(); };
     r.afterPrint = [this] { RptListPatientAfterPrint(); };
-    const double width = r.page.contentRect().width(); // 605 px
+    const double width = r.page.contentRect().width();  // 605 px
 
     krpt::Band& title = r.band(BandKind::Title);
     title.height = 190;
@@ -36,8 +36,8 @@ TfrmRptListPatient::TfrmRptListPatient(QObject* parent)
         hidden->enabled = false;
     for (const char* fixed : {"lblAdr", "lblTel"})
         title.find(fixed)->enabled = false;
-    title.addLabel("lblTitre", "Listing des patients", {0, 110, width, 30}, LayoutFont("Arial", 16, true),
-                   Qt::AlignCenter);
+    title.addLabel(
+        "lblTitre", "Listing des patients", {0, 110, width, 30}, LayoutFont("Arial", 16, true), Qt::AlignCenter);
     krpt::Shape& bar = title.addShape("shpBar", krpt::Shape::Rectangle, {0, 160, width, 24});
     bar.fill = QColor(0xC0, 0xC0, 0xC0);
     bar.penColor = QColor(0xC0, 0xC0, 0xC0);

@@ -12,7 +12,7 @@ struct AppContext;
 namespace kdb {
 class TableDataset;
 class Dataset;
-} // namespace kdb
+}  // namespace kdb
 namespace krpt {
 class Report;
 }

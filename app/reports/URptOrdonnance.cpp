@@ -55,7 +55,7 @@ TfrmRptOrdonnance::TfrmRptOrdonnance(QObject* parent)
         static_cast<krpt::Label*>(e)->font = LayoutFont("Arial", 8);
     }
     header.addLabel("lTitre", "Ordonnance", {0, 130, width, 32}, LayoutFont("Arial", 18, true, true),
-                    Qt::AlignHCenter | Qt::AlignTop);
+        Qt::AlignHCenter | Qt::AlignTop);
     header.addLabel("lDate", {}, {0, 170, width, 19}, LayoutFont("Arial", 10), Qt::AlignRight | Qt::AlignTop);
     header.addLabel("lNom", {}, {0, 200, width - 120, 19}, LayoutFont("Arial", 10, true));
     header.addLabel("lAge", {}, {width - 120, 200, 120, 19}, LayoutFont("Arial", 10, true));
@@ -76,9 +76,7 @@ TfrmRptOrdonnance::TfrmRptOrdonnance(QObject* parent)
     footer.height = 24;
     footer.addShape("shpFooter", krpt::Shape::HorizontalLine, {0, 0, width, 2}).penWidth = 2;
     footer.addLabel("lAdr", {}, {0, 4, width, 18}, LayoutFont("Arial", 8));
-    footer.beforePrint = [](krpt::Band& band) {
-        band.label("lAdr")->caption = PracticeAddress + ", " + PracticeCity;
-    };
+    footer.beforePrint = [](krpt::Band& band) { band.label("lAdr")->caption = PracticeAddress + ", " + PracticeCity; };
 }
 
 TfrmRptOrdonnance::~TfrmRptOrdonnance()

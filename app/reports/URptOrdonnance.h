@@ -15,7 +15,7 @@ class QueryDataset;
 namespace krpt {
 class Band;
 class Report;
-} // namespace krpt
+}  // namespace krpt
 
 class TfrmRptOrdonnance : public QObject {
     Q_OBJECT

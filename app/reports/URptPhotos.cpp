@@ -55,7 +55,7 @@ TfrmRptPhotos::TfrmRptPhotos(const QStringList& printList, QObject* parent)
     for (int p = 0; p < 4; ++p) {
         const Position at = kImages[p];
         krpt::Shape& frame = detail.addShape(QStringLiteral("RptShape%1").arg(p), krpt::Shape::Rectangle,
-                                             {at.x - 2, at.y - 2, kImageWidth + 5, kImageHeight + 5});
+            {at.x - 2, at.y - 2, kImageWidth + 5, kImageHeight + 5});
         frame.penWidth = p == 2 ? 1 : 2;
         detail.add<krpt::Image>(QStringLiteral("RptImage%1").arg(p), {at.x, at.y, kImageWidth, kImageHeight});
     }
@@ -77,9 +77,9 @@ bool TfrmRptPhotos::RptPhotosNeedData()
 
 void TfrmRptPhotos::pgHeaderBeforePrint(krpt::Band& band)
 {
-    FillPracticeHeader({band.label("lblStatut"), band.label("lSpec"), band.label("lDetail"), band.label("lAdr"),
-                        band.label("lTel")},
-                       PhoneLine::EmailWhenSet);
+    FillPracticeHeader(
+        {band.label("lblStatut"), band.label("lSpec"), band.label("lDetail"), band.label("lAdr"), band.label("lTel")},
+        PhoneLine::EmailWhenSet);
     if (krpt::Label* l = detail_->label("lPatient"))
         l->caption = PatientText;
     if (krpt::Label* l = detail_->label("lAge"))
@@ -139,8 +139,7 @@ void TfrmRptPhotos::bdDetailBeforePrint(krpt::Band& band)
     }
 }
 
-void PrintPhotos(AppContext& context, const QStringList& printList, const QString& patientText,
-                 const QString& ageText)
+void PrintPhotos(AppContext& context, const QStringList& printList, const QString& patientText, const QString& ageText)
 {
     TfrmRptPhotos report(printList);
     report.PatientText = patientText;

@@ -48,5 +48,4 @@ private:
 };
 
 // Previews the sheets of the queue; returns when the preview window is closed.
-void PrintPhotos(AppContext& context, const QStringList& printList, const QString& patientText,
-                 const QString& ageText);
+void PrintPhotos(AppContext& context, const QStringList& printList, const QString& patientText, const QString& ageText);

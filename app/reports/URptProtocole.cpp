@@ -35,7 +35,7 @@ double MeasuredHeight(const QString& text, const QFont& font, double width)
     return metrics.boundingRect(QRectF(0, 0, width, 0), Qt::TextWordWrap | Qt::TextExpandTabs, text).height();
 }
 
-} // namespace
+}  // namespace
 
 TfrmRptProtocole::TfrmRptProtocole(QObject* parent)
     : QObject(parent), qProt(new kdb::QueryDataset(this)), RptProtocole_(std::make_unique<krpt::Report>()),
@@ -62,7 +62,7 @@ TfrmRptProtocole::TfrmRptProtocole(QObject* parent)
     title.addShape("shpRule1", krpt::Shape::HorizontalLine, {0, 104, width, 2}).penWidth = 1;
     title.addShape("shpRule2", krpt::Shape::HorizontalLine, {0, 108, width, 4}).penWidth = 4;
     title.addLabel("lTitre", QString::fromUtf8("Protocole Opératoire"), {0, 122, width, 32},
-                   LayoutFont("Arial", 18, true, true), Qt::AlignHCenter | Qt::AlignTop);
+        LayoutFont("Arial", 18, true, true), Qt::AlignHCenter | Qt::AlignTop);
 
     const auto pair = [&](const QString& name, const QString& caption, double x, double y, double captionWidth,
                           double valueWidth, const char* field) -> krpt::Label& {
@@ -82,19 +82,19 @@ TfrmRptProtocole::TfrmRptProtocole(QObject* parent)
     // The practitioners word-wrap in a 220-pixel column.
     double y = 170;
     for (const auto& [name, caption, field] :
-         {std::tuple{"Clinique", "Clinique : ", "CLINIQUE"}, std::tuple{"Operateur", "Opérateur : ", "OPERATEUR"},
-          std::tuple{"Aide", "Aide : ", "AIDE"}, std::tuple{"Anest", "Anesthésiste : ", "ANEST"}}) {
+        {std::tuple{"Clinique", "Clinique : ", "CLINIQUE"}, std::tuple{"Operateur", "Opérateur : ", "OPERATEUR"},
+            std::tuple{"Aide", "Aide : ", "AIDE"}, std::tuple{"Anest", "Anesthésiste : ", "ANEST"}}) {
         krpt::Label& v = pair(name, QString::fromUtf8(caption), 380, y, 118, 220, field);
         v.wordWrap = true;
         v.autoStretch = true;
         y += 34;
     }
     title.addLabel("lblDiag", "Diagnostic : ", {0, kDiagTop, kValueX, 19}, label);
-    krpt::DbText& diag = title.addDbText("dbDiag", qProt, "DIAG", {kValueX, kDiagTop, kValueWidth, kDesignedHeight}, value);
+    krpt::DbText& diag =
+        title.addDbText("dbDiag", qProt, "DIAG", {kValueX, kDiagTop, kValueWidth, kDesignedHeight}, value);
     title.addLabel("lInterv", "Intervention : ", {0, kDiagTop + kDesignedHeight + kIntervGap, kValueX, 19}, label);
     krpt::DbText& interv = title.addDbText("dbInterv", qProt, "INTERV",
-                                           {kValueX, kDiagTop + kDesignedHeight + kIntervGap, kValueWidth, kDesignedHeight},
-                                           value);
+        {kValueX, kDiagTop + kDesignedHeight + kIntervGap, kValueWidth, kDesignedHeight}, value);
     for (krpt::DbText* t : {&diag, &interv}) {
         t->wordWrap = true;
         t->autoStretch = true;
@@ -109,8 +109,8 @@ TfrmRptProtocole::TfrmRptProtocole(QObject* parent)
 
     krpt::Band& summary = r.band(BandKind::Summary);
     summary.height = 40;
-    summary.addLabel("lStatut1", {}, {0, 14, width, 20}, LayoutFont("Verdana", 10, true, true),
-                     Qt::AlignRight | Qt::AlignTop);
+    summary.addLabel(
+        "lStatut1", {}, {0, 14, width, 20}, LayoutFont("Verdana", 10, true, true), Qt::AlignRight | Qt::AlignTop);
 
     krpt::Band& footer = r.band(BandKind::PageFooter);
     footer.height = 24;
@@ -175,9 +175,9 @@ void TfrmRptProtocole::bdTitleBeforePrint(krpt::Band& band)
         interv->rect.setHeight(intervHeight + 5);
     band.height = diag->rect.height() + 340 + interv->rect.height() + 20;
 
-    FillPracticeHeader({band.label("lblStatut"), band.label("lSpec"), band.label("lDetail"), band.label("lAdr"),
-                        band.label("lTel")},
-                       PhoneLine::WithEmail);
+    FillPracticeHeader(
+        {band.label("lblStatut"), band.label("lSpec"), band.label("lDetail"), band.label("lAdr"), band.label("lTel")},
+        PhoneLine::WithEmail);
     RptProtocole_->band(BandKind::Summary).label("lStatut1")->caption = PractitionerName;
     band.label("lCode")->caption =
         found ? text("CODE") + "/" + QString::number(qProt->fieldByName("DATE_PRT").asDate().year()) : QString();

@@ -20,7 +20,7 @@ class QueryDataset;
 namespace krpt {
 class Band;
 class Report;
-} // namespace krpt
+}  // namespace krpt
 
 class TfrmRptProtocole : public QObject {
     Q_OBJECT

@@ -23,21 +23,22 @@ TfrmRptConsul::TfrmRptConsul(QObject* parent)
     r.dataset = Consul;
     r.beforePrint = [this] { rptConsulBeforePrint(); };
     r.afterPrint = [this] { rptConsulAfterPrint(); };
-    const double width = r.page.contentRect().width(); // 718 px
+    const double width = r.page.contentRect().width();  // 718 px
 
     // Title band: header, date, the boxed title, the patient block, column titles.
     krpt::Band& title = r.band(BandKind::Title);
     title.height = 300;
     const HeaderLabels header = AddPracticeHeader(title, 0, 0, 470);
-    title.addLabel("lblDate", {}, {width - 200, 0, 200, 19}, LayoutFont("Arial", 10, true), Qt::AlignRight | Qt::AlignTop);
+    title.addLabel(
+        "lblDate", {}, {width - 200, 0, 200, 19}, LayoutFont("Arial", 10, true), Qt::AlignRight | Qt::AlignTop);
     krpt::Shape& box = title.addShape("shpTitre", krpt::Shape::Rectangle, {width / 2 - 150, 110, 300, 32});
     box.penWidth = 2;
-    title.addLabel("lblTitre", "RAPPORT MEDICAL", {width / 2 - 150, 110, 300, 32}, LayoutFont("Arial", 14, true),
-                   Qt::AlignCenter);
+    title.addLabel(
+        "lblTitre", "RAPPORT MEDICAL", {width / 2 - 150, 110, 300, 32}, LayoutFont("Arial", 14, true), Qt::AlignCenter);
     const auto field = [&](const QString& caption, const std::string& column, double x, double y, double w) {
         title.addLabel("lbl" + QString::fromStdString(column), caption, {x, y, 80, 19});
-        title.addDbText("db" + QString::fromStdString(column), Patient, column, {x + 80, y, w, 19},
-                        LayoutFont("Arial", 10, true));
+        title.addDbText(
+            "db" + QString::fromStdString(column), Patient, column, {x + 80, y, w, 19}, LayoutFont("Arial", 10, true));
     };
     field("Nom : ", "NOM", 0, 160, 320);
     field("Sexe : ", "SEXE", 420, 160, 120);

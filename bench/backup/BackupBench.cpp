@@ -36,7 +36,7 @@ double Run(const QString& program, const QStringList& args)
     return t.nsecsElapsed() / 1e9;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -99,10 +99,10 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "unexpected message: %s\n", qPrintable(messages.Last().text));
 
     std::printf("backup  : %.2f s, %lld bytes | zip -9: %.2f s, %lld bytes | %.1fx faster, %+.3f %% bytes\n",
-                backupTime, qlonglong(ours), zipTime, qlonglong(theirs), zipTime / backupTime,
-                100.0 * double(ours - theirs) / double(theirs));
-    std::printf("restore : %.2f s | unzip: %.2f s | %.2f of unzip's time\n", restoreTime, unzipTime,
-                restoreTime / unzipTime);
+        backupTime, qlonglong(ours), zipTime, qlonglong(theirs), zipTime / backupTime,
+        100.0 * double(ours - theirs) / double(theirs));
+    std::printf(
+        "restore : %.2f s | unzip: %.2f s | %.2f of unzip's time\n", restoreTime, unzipTime, restoreTime / unzipTime);
     const bool met = zipTime / backupTime >= 6 && ours <= theirs * 1.005 && restoreTime <= unzipTime / 3;
     std::printf("goals %s\n", met ? "met" : "NOT met");
     return 0;

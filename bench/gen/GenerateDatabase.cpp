@@ -34,7 +34,7 @@ int main(int argc, char** argv)
                 return 1;
             }
         std::printf("probe of the nine tables: %.3f s\n",
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
         const QStringList changed = kbench::tablesTheCheckWouldChange(dir);
         if (!changed.isEmpty()) {
             std::fprintf(stderr, "the table check would change: %s\n", qPrintable(changed.join(QStringLiteral(", "))));

@@ -20,13 +20,16 @@ namespace kbench {
 namespace {
 
 const char* const kNoms[] = {"MARTIN", "BERNARD", "THOMAS", "PETIT", "ROBERT", "RICHARD", "DURAND", "DUBOIS", "MOREAU",
-                             "LAURENT", "SIMON", "MICHEL", "LEFÈVRE", "LEROY", "ROUX", "DAVID", "BERTRAND", "MOREL",
-                             "FOURNIER", "GIRARD", "BONNET", "DUPONT", "LAMBERT", "FONTAINE", "ROUSSEAU", "DUVAL"};
-const char* const kPrenoms[] = {"Jean", "Marie", "Pierre", "Françoise", "Michel", "Hélène",
-                                "Éric", "Nathalie", "Loïc", "Zoé", "André", "Chloé"};
+    "LAURENT", "SIMON", "MICHEL", "LEFÈVRE", "LEROY", "ROUX", "DAVID", "BERTRAND", "MOREL", "FOURNIER", "GIRARD",
+    "BONNET", "DUPONT", "LAMBERT", "FONTAINE", "ROUSSEAU", "DUVAL"};
+const char* const kPrenoms[] = {
+    "Jean", "Marie", "Pierre", "Françoise", "Michel", "Hélène", "Éric", "Nathalie", "Loïc", "Zoé", "André", "Chloé"};
 const char* const kMotifs[] = {"FIÈVRE", "TOUX", "CONTRÔLE", "DOULEUR", "VACCIN", "BILAN", "", "FATIGUE"};
 
-QString code6(long n) { return QStringLiteral("%1").arg(n, 6, 10, QLatin1Char('0')); }
+QString code6(long n)
+{
+    return QStringLiteral("%1").arg(n, 6, 10, QLatin1Char('0'));
+}
 
 struct Counts {
     long patients, consultations, exams, appointments, protocols, prescriptions, photos;
@@ -63,11 +66,11 @@ long tableRows(const QString& table, const Counts& c, const RowSink& sink)
     if (name == u"PATIENT")
         return produce(c.patients, [&](long i) -> Row {
             return {code6(i + 1), QString::number(i + 1), QString::fromUtf8(kNoms[rnd(26)]),
-                    QString::fromUtf8(kPrenoms[rnd(12)]), QStringLiteral("%1 rue de la République").arg(rnd(200)),
-                    QStringLiteral("01%1").arg(rnd(100000000), 8, 10, QLatin1Char('0')),
-                    base.addDays(-rnd(30000)).toString(QStringLiteral("dd/MM/yyyy")), QString::number(rnd(90)),
-                    QString::number(150 + rnd(50)), rnd(2) ? QStringLiteral("M") : QStringLiteral("F"),
-                    QStringLiteral("A+"), QStringLiteral("Enseignant"), QStringLiteral("RAS"), QString()};
+                QString::fromUtf8(kPrenoms[rnd(12)]), QStringLiteral("%1 rue de la République").arg(rnd(200)),
+                QStringLiteral("01%1").arg(rnd(100000000), 8, 10, QLatin1Char('0')),
+                base.addDays(-rnd(30000)).toString(QStringLiteral("dd/MM/yyyy")), QString::number(rnd(90)),
+                QString::number(150 + rnd(50)), rnd(2) ? QStringLiteral("M") : QStringLiteral("F"),
+                QStringLiteral("A+"), QStringLiteral("Enseignant"), QStringLiteral("RAS"), QString()};
         });
     if (name == u"CONS")
         return produce(c.consultations, [&](long i) -> Row {
@@ -75,42 +78,43 @@ long tableRows(const QString& table, const Counts& c, const RowSink& sink)
             if (!motif.isEmpty() && rnd(4) == 0)
                 motif += QStringLiteral(" %1").arg(rnd(200));
             return {code6(1 + rnd(c.patients)), day(9000), QStringLiteral("37.2"), QStringLiteral("12/8"),
-                    QString::number(50 + rnd(50)), QString(), motif,
-                    QStringLiteral("Diagnostic %1 : examen clinique sans particularité").arg(rnd(300)), QString(),
-                    QStringLiteral("Traitement %1 : paracétamol 1 g si douleur").arg(rnd(300)), QString(),
-                    static_cast<int>(i + 1)};
+                QString::number(50 + rnd(50)), QString(), motif,
+                QStringLiteral("Diagnostic %1 : examen clinique sans particularité").arg(rnd(300)), QString(),
+                QStringLiteral("Traitement %1 : paracétamol 1 g si douleur").arg(rnd(300)), QString(),
+                static_cast<int>(i + 1)};
         });
     if (name == u"EXCOMP")
         return produce(c.exams, [&](long i) -> Row {
             return {code6(i + 1), code6(1 + rnd(c.patients)), day(9000),
-                    rnd(2) ? QStringLiteral("B") : QStringLiteral("R"),
-                    QStringLiteral("%1").arg(rnd(100), 3, 10, QLatin1Char('0')),
-                    QStringLiteral("Résultat dans les normes")};
+                rnd(2) ? QStringLiteral("B") : QStringLiteral("R"),
+                QStringLiteral("%1").arg(rnd(100), 3, 10, QLatin1Char('0')),
+                QStringLiteral("Résultat dans les normes")};
         });
     if (name == u"FRDV")  // some appointments are for people without a file yet
         return produce(c.appointments, [&](long i) -> Row {
             return {code6(i + 1), code6(1 + rnd(c.patients + c.patients / 20)), day(9500),
-                    QStringLiteral("%1:%2")
-                        .arg(8 + rnd(10), 2, 10, QLatin1Char('0'))
-                        .arg(rnd(4) * 15, 2, 10, QLatin1Char('0')),
-                    QStringLiteral("Consultation")};
+                QStringLiteral("%1:%2")
+                    .arg(8 + rnd(10), 2, 10, QLatin1Char('0'))
+                    .arg(rnd(4) * 15, 2, 10, QLatin1Char('0')),
+                QStringLiteral("Consultation")};
         });
     if (name == u"FPROT")
         return produce(c.protocols, [&](long i) -> Row {
             return {code6(i + 1), day(9000), code6(1 + rnd(c.patients)), QString::fromUtf8(kNoms[rnd(26)]),
-                    QString::fromUtf8(kPrenoms[rnd(12)]), QStringLiteral("54"), QStringLiteral("Clinique du Parc"),
-                    QStringLiteral("Dr Martin"), QStringLiteral("Dr Petit"), QStringLiteral("Dr Roux"),
-                    QStringLiteral("Diagnostic préopératoire détaillé. ").repeated(5),
-                    QStringLiteral("Compte rendu opératoire.\r\n").repeated(20), QString()};
+                QString::fromUtf8(kPrenoms[rnd(12)]), QStringLiteral("54"), QStringLiteral("Clinique du Parc"),
+                QStringLiteral("Dr Martin"), QStringLiteral("Dr Petit"), QStringLiteral("Dr Roux"),
+                QStringLiteral("Diagnostic préopératoire détaillé. ").repeated(5),
+                QStringLiteral("Compte rendu opératoire.\r\n").repeated(20), QString()};
         });
     if (name == u"FORD")
         return produce(c.prescriptions, [&](long i) -> Row {
             return {QStringLiteral("%1").arg(i / 5, 3, 36, QLatin1Char('0')).right(3), static_cast<int>(i % 5 + 1),
-                    QStringLiteral("Médicament %1").arg(i % 300), QStringLiteral("Comprimé"),
-                    QStringLiteral("500 mg"), QStringLiteral("1 boîte"), QStringLiteral("3 fois par jour")};
+                QStringLiteral("Médicament %1").arg(i % 300), QStringLiteral("Comprimé"), QStringLiteral("500 mg"),
+                QStringLiteral("1 boîte"), QStringLiteral("3 fois par jour")};
         });
     if (name == u"FBIO" || name == u"FRADIO") {
-        const QString what = name == u"FBIO" ? QStringLiteral("Analyse biologique") : QStringLiteral("Examen radiologique");
+        const QString what =
+            name == u"FBIO" ? QStringLiteral("Analyse biologique") : QStringLiteral("Examen radiologique");
         return produce(name == u"FBIO" ? 300 : 200, [&](long i) -> Row {
             return {QStringLiteral("%1").arg(i, 3, 10, QLatin1Char('0')), QStringLiteral("%1 %2").arg(what).arg(i)};
         });
@@ -169,8 +173,8 @@ QStringList tablesTheCheckWouldChange(const std::string& directory)
     return changed;
 }
 
-void generatePractice(double scale, const std::function<void(const dbcheck::TableBlock&, long)>& begin,
-                      const RowSink& sink)
+void generatePractice(
+    double scale, const std::function<void(const dbcheck::TableBlock&, long)>& begin, const RowSink& sink)
 {
     const Counts counts(scale);
     for (const dbcheck::TableBlock& block : practiceSchema()) {
@@ -203,7 +207,7 @@ void writePractice(const std::string& directory, double scale, bool verbose, Pra
         const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (verbose)
             std::printf("%-12s %8ld records%s  %7.2f s  %9.0f records/s\n", qPrintable(name), rows,
-                        copy ? " (and the copy)" : "", s, rows / (s > 0 ? s : 1e-9));
+                copy ? " (and the copy)" : "", s, rows / (s > 0 ? s : 1e-9));
     };
     generatePractice(
         scale,

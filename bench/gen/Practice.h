@@ -37,8 +37,8 @@ using RowSink = std::function<void(const Row&)>;
 // Generates the rows of every table, table after table in the schema's
 // order: `begin` is told each table and its row count before its rows go to
 // `sink`. The same scale always gives the same rows.
-void generatePractice(double scale, const std::function<void(const dbcheck::TableBlock& table, long rows)>& begin,
-                      const RowSink& sink);
+void generatePractice(
+    double scale, const std::function<void(const dbcheck::TableBlock& table, long rows)>& begin, const RowSink& sink);
 
 // Another store given the same rows as the engine's tables, table by table.
 class PracticeCopy {

@@ -26,7 +26,10 @@ Lite::Lite(const std::string& path)
     exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL");
 }
 
-Lite::~Lite() { sqlite3_close(db_); }
+Lite::~Lite()
+{
+    sqlite3_close(db_);
+}
 
 void Lite::exec(const std::string& sql)
 {
@@ -87,7 +90,10 @@ std::string Lite::plan(const std::string& sql)
     return out;
 }
 
-std::string liteTableName(const QString& fileName) { return fileName.section(u'.', 0, 0).toUpper().toStdString(); }
+std::string liteTableName(const QString& fileName)
+{
+    return fileName.section(u'.', 0, 0).toUpper().toStdString();
+}
 
 namespace {
 
@@ -95,10 +101,13 @@ std::string liteType(const kdb::FieldDesc& f)
 {
     switch (f.type) {
     case kdb::fldINT16:
-    case kdb::fldINT32: return "INTEGER";
+    case kdb::fldINT32:
+        return "INTEGER";
     case kdb::fldFLOAT:
-    case kdb::fldBCD: return f.units2 ? "REAL" : "INTEGER";
-    default: return "TEXT";  // characters, dates (YYYY-MM-DD), memos
+    case kdb::fldBCD:
+        return f.units2 ? "REAL" : "INTEGER";
+    default:
+        return "TEXT";  // characters, dates (YYYY-MM-DD), memos
     }
 }
 
@@ -130,7 +139,7 @@ void createLiteSchema(Lite& lite)
             for (const std::string& c : keyColumns(x, block.fields))
                 cols += (cols.empty() ? "" : ", ") + c;
             lite.exec(std::string("CREATE ") + (x.unique ? "UNIQUE " : "") + "INDEX " + table + "_" + x.tagName +
-                      " ON " + table + " (" + cols + ")");
+                " ON " + table + " (" + cols + ")");
         }
     }
 }
@@ -143,8 +152,12 @@ void bind(sqlite3_stmt* st, int i, const QVariant& v)
     }
     switch (v.typeId()) {
     case QMetaType::Int:
-    case QMetaType::LongLong: sqlite3_bind_int64(st, i, v.toLongLong()); break;
-    case QMetaType::Double: sqlite3_bind_double(st, i, v.toDouble()); break;
+    case QMetaType::LongLong:
+        sqlite3_bind_int64(st, i, v.toLongLong());
+        break;
+    case QMetaType::Double:
+        sqlite3_bind_double(st, i, v.toDouble());
+        break;
     case QMetaType::QDate: {
         const QByteArray d = v.toDate().toString(QStringLiteral("yyyy-MM-dd")).toUtf8();
         sqlite3_bind_text(st, i, d.constData(), static_cast<int>(d.size()), SQLITE_TRANSIENT);
@@ -161,7 +174,7 @@ void bind(sqlite3_stmt* st, int i, const QVariant& v)
 // engine flushes each table once.
 class LiteCopy : public PracticeCopy {
 public:
-    explicit LiteCopy(Lite& lite) : lite_(lite) {}
+    explicit LiteCopy(Lite& lite) : lite_(lite) { }
     void begin(const dbcheck::TableBlock& table) override
     {
         std::string sql = "INSERT INTO " + liteTableName(table.fileName) + " VALUES (";
@@ -202,11 +215,12 @@ std::string preparePractice(const std::string& directory, double scale, bool ver
     const QString marker = dir.filePath(QStringLiteral("practice.scale"));
     // The scale, the schema and the generation the files were made from.
     const QByteArray scaleText = QByteArray::number(scale, 'g', 10) + " schema " +
-                                 QCryptographicHash::hash(SchemaText().join(u'\n').toUtf8(), QCryptographicHash::Sha1).toHex() +
-                                 " generation " + QByteArray::number(kGeneration);
+        QCryptographicHash::hash(SchemaText().join(u'\n').toUtf8(), QCryptographicHash::Sha1).toHex() + " generation " +
+        QByteArray::number(kGeneration);
     {
         QFile m(marker);
-        if (m.open(QIODevice::ReadOnly) && m.readAll() == scaleText && QFile::exists(QString::fromStdString(litePath))) {
+        if (m.open(QIODevice::ReadOnly) && m.readAll() == scaleText &&
+            QFile::exists(QString::fromStdString(litePath))) {
             if (verbose)
                 std::printf("practice at scale %g already in %s\n", scale, directory.c_str());
             return litePath;

@@ -46,28 +46,28 @@ int main(int argc, char** argv)
         ++next;
         return true;
     });
-    std::printf("bulk build      %u keys: %.3f s, file %.1f MB\n", n, since(t0),
-                std::filesystem::file_size(path) / 1e6);
+    std::printf(
+        "bulk build      %u keys: %.3f s, file %.1f MB\n", n, since(t0), std::filesystem::file_size(path) / 1e6);
 
     std::mt19937 rng(1);
     const int seeks = 200000;
     auto c = f->cursor("NOM");
-    c.first();   // loads the cache
+    c.first();  // loads the cache
     t0 = Clock::now();
     uint64_t found = 0;
     for (int i = 0; i < seeks; ++i)
         found += c.seekExact(encodeCharacter(keyOf(rng() % n + 1), 30));
     double s = since(t0);
     std::printf("seekExact       %d: %.3f us each (%llu found)\n", seeks, s * 1e6 / seeks,
-                static_cast<unsigned long long>(found));
+        static_cast<unsigned long long>(found));
 
     t0 = Clock::now();
     uint64_t count = 0;
     for (bool ok = c.first(); ok; ok = c.next())
         ++count;
     s = since(t0);
-    std::printf("ordered scan    %llu entries: %.3f s (%.1f M entries/s)\n",
-                static_cast<unsigned long long>(count), s, count / s / 1e6);
+    std::printf("ordered scan    %llu entries: %.3f s (%.1f M entries/s)\n", static_cast<unsigned long long>(count), s,
+        count / s / 1e6);
 
     t0 = Clock::now();
     count = 0;

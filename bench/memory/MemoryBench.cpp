@@ -46,7 +46,7 @@ struct Statement {
 const Statement kStatements[] = {
     {"SELECT * FROM Cons", "SELECT * FROM Cons", "SELECT * FROM CONS"},
     {"SELECT * FROM Cons ORDER BY PATIENT (no tag)", "SELECT * FROM Cons ORDER BY PATIENT",
-     "SELECT * FROM CONS ORDER BY PATIENT"},
+        "SELECT * FROM CONS ORDER BY PATIENT"},
 };
 
 long statusKb(const char* key)
@@ -65,11 +65,15 @@ long statusKb(const char* key)
 QVariant liteValue(sqlite3_stmt* st, int c)
 {
     switch (sqlite3_column_type(st, c)) {
-    case SQLITE_INTEGER: return QVariant(static_cast<qlonglong>(sqlite3_column_int64(st, c)));
-    case SQLITE_FLOAT: return QVariant(sqlite3_column_double(st, c));
-    case SQLITE_NULL: return {};
+    case SQLITE_INTEGER:
+        return QVariant(static_cast<qlonglong>(sqlite3_column_int64(st, c)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(st, c));
+    case SQLITE_NULL:
+        return {};
     default:
-        return QString::fromUtf8(reinterpret_cast<const char*>(sqlite3_column_text(st, c)), sqlite3_column_bytes(st, c));
+        return QString::fromUtf8(
+            reinterpret_cast<const char*>(sqlite3_column_text(st, c)), sqlite3_column_bytes(st, c));
     }
 }
 
@@ -131,9 +135,9 @@ int child(const std::string& mode, const std::string& dir, int statement)
 // ---- the parent: runs the measurements and compares -------------------------
 
 struct Figures {
-    double ms = 0;       // median time
+    double ms = 0;  // median time
     size_t rows = 0;
-    long peakKb = 0;     // the largest peak of the runs
+    long peakKb = 0;  // the largest peak of the runs
     long startKb = 0;
 };
 
@@ -143,8 +147,9 @@ Figures measure(const QString& self, const std::string& mode, const std::string&
     Figures f;
     for (int i = 0; i < runs; ++i) {
         QProcess p;
-        p.start(self, {QStringLiteral("--child"), QString::fromStdString(mode), QString::fromStdString(dir),
-                       QString::number(statement)});
+        p.start(self,
+            {QStringLiteral("--child"), QString::fromStdString(mode), QString::fromStdString(dir),
+                QString::number(statement)});
         if (!p.waitForFinished(-1) || p.exitCode() != 0) {
             std::fprintf(stderr, "%s run failed: %s\n", mode.c_str(), p.readAllStandardError().constData());
             std::exit(1);
@@ -166,7 +171,7 @@ Figures measure(const QString& self, const std::string& mode, const std::string&
 void line(const char* who, const Figures& f)
 {
     std::printf("  %-26s %10.1f ms  peak %8.1f MiB  (from %6.1f MiB)  %8zu rows\n", who, f.ms, f.peakKb / 1024.0,
-                f.startKb / 1024.0, f.rows);
+        f.startKb / 1024.0, f.rows);
 }
 
 }  // namespace
@@ -204,9 +209,9 @@ int main(int argc, char** argv)
         const bool memOk = memRatio <= 1.0, timeOk = timeRatio <= kTimeGoal;
         missed += (memOk ? 0 : 1) + (timeOk ? 0 : 1);
         std::printf("  memory: engine / sqlite keeping the rows = %.2f  (goal at most 1): %s\n", memRatio,
-                    memOk ? "meets" : "MISSES");
+            memOk ? "meets" : "MISSES");
         std::printf("  time:   engine / sqlite's better time    = %.2f  (goal at most 1.5): %s\n", timeRatio,
-                    timeOk ? "meets" : "MISSES");
+            timeOk ? "meets" : "MISSES");
         if (ours.rows != keep.rows || ours.rows != stream.rows) {
             std::printf("  ROWS DIFFER\n");
             same = false;

@@ -52,7 +52,9 @@ long StatusKb(const char* key)
 // The growth of the peak resident size while `action` runs, in MB.
 double PeakGrowthMb(const std::function<void()>& action)
 {
-    { std::ofstream("/proc/self/clear_refs") << "5"; }  // resets the peak
+    {
+        std::ofstream("/proc/self/clear_refs") << "5";
+    }  // resets the peak
     const long before = StatusKb("VmRSS:");
     action();
     return (StatusKb("VmHWM:") - before) / 1024.0;
@@ -115,7 +117,8 @@ int main(int argc, char** argv)
             const QString name = QStringLiteral("IMG_%1.JPG").arg(i, 4, 10, QLatin1Char('0'));
             im.save(PhotoDir + name, "JPG", 90);
             files << PhotoDir + name;
-            Exec(QStringLiteral("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000001', '%1', '%2')").arg(i).arg(name));
+            Exec(
+                QStringLiteral("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000001', '%1', '%2')").arg(i).arg(name));
         }
         CurrentPatientCode = "000001";
         std::printf("21 photos of %d x %d (%.1f megapixels)\n", w, h, w * h / 1e6);

@@ -38,8 +38,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const QStringList kListSql{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV,  ",
-                           "               MOTIF, CODE, (NOM + ', ' + PRENOM)", "FROM FRDV, PATIENT",
-                           "WHERE PATIENT=CODE", "", "ORDER BY DATE_RDV, HRE_RDV"};
+    "               MOTIF, CODE, (NOM + ', ' + PRENOM)", "FROM FRDV, PATIENT", "WHERE PATIENT=CODE", "",
+    "ORDER BY DATE_RDV, HRE_RDV"};
 const std::string kLiteJoin = "SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM || ', ' || PRENOM) "
                               "FROM FRDV, PATIENT WHERE PATIENT=CODE";
 
@@ -73,8 +73,8 @@ struct Result {
     size_t rowsOurs, rowsTheirs;
 };
 
-void runPractice(const char* label, const std::string& dir, kbench::Lite& lite, const QDate& day,
-                 std::vector<Result>& out)
+void runPractice(
+    const char* label, const std::string& dir, kbench::Lite& lite, const QDate& day, std::vector<Result>& out)
 {
     DataPath = QString::fromStdString(dir) + "/";
     const QString filter = "DATE_RDV='" + day.toString("dd/MM/yyyy") + "'";
@@ -94,8 +94,8 @@ void runPractice(const char* label, const std::string& dir, kbench::Lite& lite, 
             return readAll(q);
         },
         r.rowsOurs);
-    r.theirs = medianMs([&] { return lite.rows(kLiteJoin + " AND DATE_RDV=? ORDER BY DATE_RDV, HRE_RDV", {liteDay}); },
-                        r.rowsTheirs);
+    r.theirs = medianMs(
+        [&] { return lite.rows(kLiteJoin + " AND DATE_RDV=? ORDER BY DATE_RDV, HRE_RDV", {liteDay}); }, r.rowsTheirs);
     out.push_back(r);
 
     r = {"all appointments", 0, 0, 2.0, 0, 0};
@@ -144,7 +144,7 @@ void runPractice(const char* label, const std::string& dir, kbench::Lite& lite, 
                 if (!t.locate("NUM", num))
                     t.append();
                 t.fieldByName("NUM").setAsString(num);
-                t.fieldByName("PATIENT").setAsString("BENCH1"); // no such patient: the list does not show it
+                t.fieldByName("PATIENT").setAsString("BENCH1");  // no such patient: the list does not show it
                 t.fieldByName("DATE_RDV").setAsDate(d);
                 t.fieldByName("HRE_RDV").setAsString(time);
                 t.fieldByName("MOTIF").setAsString("CONTROLE");
@@ -167,7 +167,7 @@ void runPractice(const char* label, const std::string& dir, kbench::Lite& lite, 
             if (lite.rows("SELECT * FROM FRDV WHERE NUM<>'' AND DATE_RDV=? AND HRE_RDV=?", {d, time}) == 0) {
                 lite.rows("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES (?, 'BENCH1', ?, ?, "
                           "'CONTROLE')",
-                          {num, d, time});
+                    {num, d, time});
                 n = 1;
             }
             lite.exec("COMMIT");
@@ -210,7 +210,7 @@ int main(int argc, char** argv)
     runPractice("empty practice", empty, emptyLite, day, results);
 
     std::printf("\n%-20s %-16s %10s %10s %7s %8s %8s  %s\n", "practice", "step", "engine ms", "sqlite ms", "ratio",
-                "rows", "sqlite", "goal");
+        "rows", "sqlite", "goal");
     int missed = 0;
     for (size_t i = 0; i < results.size(); ++i) {
         const Result& r = results[i];
@@ -218,7 +218,7 @@ int main(int argc, char** argv)
         const bool meets = ratio <= r.goal;
         missed += meets ? 0 : 1;
         std::printf("%-20s %-16s %10.3f %10.3f %7.2f %8zu %8zu  at most %.0f x: %s\n", i < 3 ? "generated" : "empty",
-                    r.name, r.ours, r.theirs, ratio, r.rowsOurs, r.rowsTheirs, r.goal, meets ? "meets" : "MISSES");
+            r.name, r.ours, r.theirs, ratio, r.rowsOurs, r.rowsTheirs, r.goal, meets ? "meets" : "MISSES");
     }
     std::printf("\n%d missing the goal\n", missed);
     return 0;

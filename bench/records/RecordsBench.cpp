@@ -36,8 +36,8 @@ using Clock = std::chrono::steady_clock;
 namespace {
 
 const char* kNoms[] = {"MARTIN", "BERNARD", "THOMAS", "PETIT", "ROBERT", "RICHARD", "DURAND", "DUBOIS", "MOREAU",
-                       "LAURENT", "SIMON", "MICHEL", "LEFEVRE", "LEROY", "ROUX", "DAVID", "BERTRAND", "MOREL",
-                       "FOURNIER", "GIRARD", "BONNET", "DUPONT", "LAMBERT", "FONTAINE", "ROUSSEAU", "VINCENT"};
+    "LAURENT", "SIMON", "MICHEL", "LEFEVRE", "LEROY", "ROUX", "DAVID", "BERTRAND", "MOREL", "FOURNIER", "GIRARD",
+    "BONNET", "DUPONT", "LAMBERT", "FONTAINE", "ROUSSEAU", "VINCENT"};
 
 QString Code6(long n)
 {
@@ -73,11 +73,11 @@ bool Filled()
 void AppendPatient(kdb::Table& t, long n, std::mt19937& rng)
 {
     const QString nom = QString::fromLatin1(kNoms[rng() % 26]) + QString::number(rng() % 1000);
-    t.append({Code6(n), QString::number(n), nom, QStringLiteral("JEAN"), QStringLiteral("%1 RUE HAUTE").arg(rng() % 200),
-              QStringLiteral("0102030405"),
-              QDate(2000, 1, 1).addDays(-static_cast<int>(rng() % 30000)).toString(QStringLiteral("dd/MM/yyyy")),
-              QStringLiteral("40"), QString(), rng() % 2 ? "M" : "F", QStringLiteral("A+"),
-              QStringLiteral("ENSEIGNANT"), QStringLiteral("RAS"), QStringLiteral("RAS")});
+    t.append({Code6(n), QString::number(n), nom, QStringLiteral("JEAN"),
+        QStringLiteral("%1 RUE HAUTE").arg(rng() % 200), QStringLiteral("0102030405"),
+        QDate(2000, 1, 1).addDays(-static_cast<int>(rng() % 30000)).toString(QStringLiteral("dd/MM/yyyy")),
+        QStringLiteral("40"), QString(), rng() % 2 ? "M" : "F", QStringLiteral("A+"), QStringLiteral("ENSEIGNANT"),
+        QStringLiteral("RAS"), QStringLiteral("RAS")});
 }
 
 // The practice of one patient, without any consultation: the consultation
@@ -105,9 +105,9 @@ void Fill(long patients)
     auto t = kdb::engine::openTable(DataPath.toStdString(), "Cons.DBF", ex);
     for (long i = 0; i < patients * 10; ++i)
         t->append({Code6(1 + static_cast<long>(rng() % patients)), base.addDays(static_cast<int>(rng() % 9000)),
-                   QStringLiteral("37.2"), QStringLiteral("12/8"), QStringLiteral("72"), QString(),
-                   QStringLiteral("Contrôle %1").arg(rng() % 50), QStringLiteral("Examen clinique normal."),
-                   QString(), QStringLiteral("Paracétamol 1 g si douleur"), QString(), static_cast<double>(i + 1)});
+            QStringLiteral("37.2"), QStringLiteral("12/8"), QStringLiteral("72"), QString(),
+            QStringLiteral("Contrôle %1").arg(rng() % 50), QStringLiteral("Examen clinique normal."), QString(),
+            QStringLiteral("Paracétamol 1 g si douleur"), QString(), static_cast<double>(i + 1)});
     t->flush();
 }
 
@@ -144,39 +144,48 @@ std::vector<double> RunActions(const std::vector<Action>& actions)
 std::vector<Action> Actions(AppContext& context)
 {
     return {
-        {"picker: open", [&] { TfrmGetPatient dlg(context); dlg.show(); }},
-        {"picker: search a name", [&] {
-             TfrmGetPatient dlg(context);
-             dlg.edNom()->setText(QStringLiteral("DURAND12"));
-             dlg.BitBtn1Click();
-         }},
-        {"patient file: open on a patient", [&] {
-             TfrmPatient frm(context);
-             frm.CodePatient = Code6(25000);
-             frm.show();
-         }},
-        {"patient file: next record x10 and refresh", [&] {
-             TfrmPatient frm(context);
-             frm.CodePatient = Code6(25000);
-             frm.show();
-             for (int i = 0; i < 10; ++i)
-                 frm.btnNextClick();
-             frm.Timer1Timer();
-         }},
-        {"consultations: open for a patient", [&] {
-             CurrentPatientCode = Code6(25000);
-             TfrmConsul frm(context);
-         }},
-        {"consultations: save a new one", [&] {
-             CurrentPatientCode = Code6(kSavingPatient);
-             TfrmConsul frm(context);
-             frm.btnAddClick();
-             frm.btnPostClick();
-         }},
+        {"picker: open",
+            [&] {
+                TfrmGetPatient dlg(context);
+                dlg.show();
+            }},
+        {"picker: search a name",
+            [&] {
+                TfrmGetPatient dlg(context);
+                dlg.edNom()->setText(QStringLiteral("DURAND12"));
+                dlg.BitBtn1Click();
+            }},
+        {"patient file: open on a patient",
+            [&] {
+                TfrmPatient frm(context);
+                frm.CodePatient = Code6(25000);
+                frm.show();
+            }},
+        {"patient file: next record x10 and refresh",
+            [&] {
+                TfrmPatient frm(context);
+                frm.CodePatient = Code6(25000);
+                frm.show();
+                for (int i = 0; i < 10; ++i)
+                    frm.btnNextClick();
+                frm.Timer1Timer();
+            }},
+        {"consultations: open for a patient",
+            [&] {
+                CurrentPatientCode = Code6(25000);
+                TfrmConsul frm(context);
+            }},
+        {"consultations: save a new one",
+            [&] {
+                CurrentPatientCode = Code6(kSavingPatient);
+                TfrmConsul frm(context);
+                frm.btnAddClick();
+                frm.btnPostClick();
+            }},
     };
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -184,7 +193,8 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     const long patients = argc > 1 ? std::max(1L, std::atol(argv[1])) : 50000;
     QTemporaryDir temp;
-    const QString bigHome = argc > 2 ? QDir(QString::fromLocal8Bit(argv[2])).absolutePath() + "/" : temp.path() + "/big/";
+    const QString bigHome =
+        argc > 2 ? QDir(QString::fromLocal8Bit(argv[2])).absolutePath() + "/" : temp.path() + "/big/";
     const QString emptyHome = temp.path() + "/empty/";
     InstallDatabaseKeyColumns();
     kui::ScopedMessageRecorder messages;
@@ -202,7 +212,7 @@ int main(int argc, char** argv)
             const auto a = Clock::now();
             Fill(patients);
             std::printf("generated %ld patients, %ld consultations in %.1f s\n", patients, patients * 10,
-                        std::chrono::duration<double>(Clock::now() - a).count());
+                std::chrono::duration<double>(Clock::now() - a).count());
         }
         const std::vector<double> big = RunActions(actions);
 
@@ -212,12 +222,12 @@ int main(int argc, char** argv)
             const double ratio = big[i] / std::max(empty[i], 1e-3);
             met = met && ratio <= 1.5;
             std::printf("%-44s %10.3f %10.3f %7.2f%s\n", actions[i].name, empty[i], big[i], ratio,
-                        ratio <= 1.5 ? "" : "  (above 1.5)");
+                ratio <= 1.5 ? "" : "  (above 1.5)");
         }
         std::printf("goal (every ratio at most 1.5): %s\n", met ? "met" : "not met");
         if (messages.Count() > 0)
             std::printf("messages shown: %d, first: %s\n", messages.Count(),
-                        messages.Records().first().text.toUtf8().constData());
+                messages.Records().first().text.toUtf8().constData());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "error: %s\n", e.what());
         return 1;

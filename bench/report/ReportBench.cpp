@@ -115,15 +115,14 @@ void Run(int consultations, bool quiet = false)
     std::printf("%6d consultations: %4d pages; page 1 painted %6lld ms; last page %7.0f ms (page 1 at %4.1f %%); "
                 "%6.1f pages/s, %5.2f ms/page; store %7.1f kB (%5.1f kB/page, %.4f %% of 300 dpi bitmaps); "
                 "peak memory %ld kB\n",
-                consultations, watch.pages, watch.firstPaintedMs, total,
-                total > 0 ? 100.0 * watch.firstPaintedMs / total : 0.0, watch.pages / (total / 1000.0),
-                total / watch.pages, watch.storedBytes / 1024.0, watch.storedBytes / 1024.0 / watch.pages,
-                100.0 * watch.storedBytes / bitmapBytes, PeakKb());
+        consultations, watch.pages, watch.firstPaintedMs, total, total > 0 ? 100.0 * watch.firstPaintedMs / total : 0.0,
+        watch.pages / (total / 1000.0), total / watch.pages, watch.storedBytes / 1024.0,
+        watch.storedBytes / 1024.0 / watch.pages, 100.0 * watch.storedBytes / bitmapBytes, PeakKb());
     const double share = total > 0 ? watch.firstPaintedMs / total : 1;
     std::printf("        goal page 1 before a tenth of the run: %s\n", share < 0.1 ? "met" : "not met");
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {

@@ -28,9 +28,9 @@ namespace {
 void Build(QTextDocument& doc, int pages)
 {
     static const char* words[] = {"incision", "médiane", "sus-ombilicale", "hémostase", "soigneuse", "à",
-                                  "l'électrocoagulation", "péritoine", "ouvert", "sans", "difficulté", "caecum",
-                                  "extériorisé", "appendice", "inflammatoire", "lié", "et", "sectionné", "moignon",
-                                  "enfoui", "fermeture", "plan", "par", "plan", "drain", "de", "Redon", "ç"};
+        "l'électrocoagulation", "péritoine", "ouvert", "sans", "difficulté", "caecum", "extériorisé", "appendice",
+        "inflammatoire", "lié", "et", "sectionné", "moignon", "enfoui", "fermeture", "plan", "par", "plan", "drain",
+        "de", "Redon", "ç"};
     const int nWords = sizeof words / sizeof *words;
     QTextCursor c(&doc);
     QTextCharFormat plain;
@@ -72,7 +72,7 @@ double BestMs(int runs, const std::function<void()>& step)
     return best;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -92,7 +92,7 @@ int main(int argc, char** argv)
             return 1;
     }
     std::printf("document: %d pages, %lld characters, RTF %.1f KiB\n", pages,
-                static_cast<long long>(source.characterCount()), rtf.size() / 1024.0);
+        static_cast<long long>(source.characterCount()), rtf.size() / 1024.0);
 
     QTextDocument read;
     const double readMs = BestMs(runs, [&] { krtf::LoadRtfFile(file, read); });
@@ -104,7 +104,7 @@ int main(int argc, char** argv)
         krtf::SaveRtfFile(dir.filePath("out.rtf"), doc);
     });
     std::printf("korvale: read %.1f ms, write %.1f ms, read + save %.1f ms (same text back: %s)\n", readMs, writeMs,
-                bothMs, read.toPlainText() == source.toPlainText() ? "yes" : "NO");
+        bothMs, read.toPlainText() == source.toPlainText() ? "yes" : "NO");
 
     const QString pandoc = QStandardPaths::findExecutable("pandoc");
     if (pandoc.isEmpty()) {

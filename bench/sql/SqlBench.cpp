@@ -11,8 +11,8 @@
 // query dataset read to its end, every value of every row; a write through
 // execSql (which flushes the table), while SQLite commits and syncs each
 // write. SQLite runs the same statement and, where another form of it is
-// read by a better plan, that form too: the better time counts. Prints, per statement, the median times, their ratio and
-// whether it meets the goal (at most twice SQLite's time).
+// read by a better plan, that form too: the better time counts. Prints, per statement, the median times, their ratio
+// and whether it meets the goal (at most twice SQLite's time).
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -59,8 +59,8 @@ double medianMs(const std::function<size_t()>& f, int runs, size_t& rows)
 
 struct Statement {
     const char* name;
-    QString sql;                      // as the screen writes it
-    std::vector<std::string> lite;    // SQLite's forms: the same statement first
+    QString sql;  // as the screen writes it
+    std::vector<std::string> lite;  // SQLite's forms: the same statement first
     kdb::sql::Params params;
     std::vector<std::string> binds;
 };
@@ -100,32 +100,33 @@ int main(int argc, char** argv)
     patient.setText("PATIENT", "000042");
     std::vector<Statement> statements = {
         {"picker: NOM LIKE 'DUP%' ORDER BY NOM, PRENOM",
-         "SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DUP%' ORDER BY NOM, PRENOM",
-         {"SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DUP%' ORDER BY NOM, PRENOM",
-          "SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM >= 'DUP' AND NOM < 'DUQ' ORDER BY NOM, PRENOM"},
-         {}, {}},
+            "SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DUP%' ORDER BY NOM, PRENOM",
+            {"SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DUP%' ORDER BY NOM, PRENOM",
+                "SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM >= 'DUP' AND NOM < 'DUQ' ORDER BY "
+                "NOM, PRENOM"},
+            {}, {}},
         {"patient header: CODE=:CODE", "SELECT *  FROM PATIENT WHERE CODE='000042'",
-         {"SELECT * FROM PATIENT WHERE CODE='000042'"}, {}, {}},
+            {"SELECT * FROM PATIENT WHERE CODE='000042'"}, {}, {}},
         {"history: PATIENT=:PATIENT ORDER BY DCONS", "SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT\r\nORDER BY DCONS",
-         {"SELECT * FROM CONS WHERE PATIENT=? ORDER BY DCONS", "SELECT * FROM CONS WHERE PATIENT=? ORDER BY +DCONS"},
-         patient, {"000042"}},
+            {"SELECT * FROM CONS WHERE PATIENT=? ORDER BY DCONS", "SELECT * FROM CONS WHERE PATIENT=? ORDER BY +DCONS"},
+            patient, {"000042"}},
         {"SELECT MAX(ID_CONS) (no tag)", "SELECT MAX(ID_CONS) AS NEXT_ID FROM CONS.DBF ",
-         {"SELECT MAX(ID_CONS) AS NEXT_ID FROM CONS"}, {}, {}},
+            {"SELECT MAX(ID_CONS) AS NEXT_ID FROM CONS"}, {}, {}},
         {"SELECT MAX(DCONS) (tag)", "SELECT MAX(DCONS) AS D FROM CONS", {"SELECT MAX(DCONS) AS D FROM CONS"}, {}, {}},
         {"pick list MOTIF", "SELECT DISTINCT MOTIF FROM CONS.DBF WHERE MOTIF <> '' ORDER BY MOTIF",
-         {"SELECT DISTINCT MOTIF FROM CONS WHERE MOTIF <> '' ORDER BY MOTIF"}, {}, {}},
+            {"SELECT DISTINCT MOTIF FROM CONS WHERE MOTIF <> '' ORDER BY MOTIF"}, {}, {}},
         {"pick list DIAG", "SELECT DISTINCT DIAG FROM CONS.DBF WHERE DIAG <> '' ORDER BY DIAG",
-         {"SELECT DISTINCT DIAG FROM CONS WHERE DIAG <> '' ORDER BY DIAG"}, {}, {}},
+            {"SELECT DISTINCT DIAG FROM CONS WHERE DIAG <> '' ORDER BY DIAG"}, {}, {}},
         {"pick list TRT1", "SELECT DISTINCT TRT1 FROM CONS.DBF WHERE TRT1 <> '' ORDER BY TRT1",
-         {"SELECT DISTINCT TRT1 FROM CONS WHERE TRT1 <> '' ORDER BY TRT1"}, {}, {}},
+            {"SELECT DISTINCT TRT1 FROM CONS WHERE TRT1 <> '' ORDER BY TRT1"}, {}, {}},
         {"appointment list join",
-         "SELECT NUM, PATIENT, DATE_RDV, HRE_RDV,  \r\n               MOTIF, CODE, (NOM + ', ' + PRENOM)\r\n"
-         "FROM FRDV, PATIENT\r\nWHERE PATIENT=CODE\r\n\r\nORDER BY DATE_RDV, HRE_RDV",
-         {"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM || ', ' || PRENOM) "
-          "FROM FRDV, PATIENT WHERE PATIENT=CODE ORDER BY DATE_RDV, HRE_RDV",
-          "SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM || ', ' || PRENOM) "
-          "FROM FRDV, PATIENT WHERE PATIENT=CODE ORDER BY +DATE_RDV, HRE_RDV"},
-         {}, {}},
+            "SELECT NUM, PATIENT, DATE_RDV, HRE_RDV,  \r\n               MOTIF, CODE, (NOM + ', ' + PRENOM)\r\n"
+            "FROM FRDV, PATIENT\r\nWHERE PATIENT=CODE\r\n\r\nORDER BY DATE_RDV, HRE_RDV",
+            {"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM || ', ' || PRENOM) "
+             "FROM FRDV, PATIENT WHERE PATIENT=CODE ORDER BY DATE_RDV, HRE_RDV",
+                "SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM || ', ' || PRENOM) "
+                "FROM FRDV, PATIENT WHERE PATIENT=CODE ORDER BY +DATE_RDV, HRE_RDV"},
+            {}, {}},
     };
 
     struct Case {
@@ -146,33 +147,33 @@ int main(int argc, char** argv)
     int ourRuns = 0, theirRuns = 0;
     auto phone = [](int run) { return QStringLiteral("01020304%1").arg(run % 100, 2, 10, QLatin1Char('0')); };
     cases.push_back({"patient edit: UPDATE PATIENT SET TEL WHERE CODE",
-                     [&] {
-                         kdb::QueryDataset q;
-                         q.setDatabaseName(dir);
-                         q.setSql(QStringLiteral("UPDATE PATIENT SET TEL=:TEL WHERE CODE=:CODE"));
-                         q.setParamText("TEL", phone(++ourRuns));
-                         q.setParamText("CODE", QStringLiteral("000042"));
-                         return static_cast<size_t>(q.execSql());
-                     },
-                     {[&] {
-                         lite.rows("UPDATE PATIENT SET TEL=? WHERE CODE=?", {phone(++theirRuns).toStdString(), "000042"});
-                         return static_cast<size_t>(sqlite3_changes(lite.db()));
-                     }},
-                     {"UPDATE PATIENT SET TEL=? WHERE CODE=?"}});
+        [&] {
+            kdb::QueryDataset q;
+            q.setDatabaseName(dir);
+            q.setSql(QStringLiteral("UPDATE PATIENT SET TEL=:TEL WHERE CODE=:CODE"));
+            q.setParamText("TEL", phone(++ourRuns));
+            q.setParamText("CODE", QStringLiteral("000042"));
+            return static_cast<size_t>(q.execSql());
+        },
+        {[&] {
+            lite.rows("UPDATE PATIENT SET TEL=? WHERE CODE=?", {phone(++theirRuns).toStdString(), "000042"});
+            return static_cast<size_t>(sqlite3_changes(lite.db()));
+        }},
+        {"UPDATE PATIENT SET TEL=? WHERE CODE=?"}});
     cases.push_back({"NextCode on PATIENT (CODE, width 6)",
-                     [&] {
-                         QString code = NextCode("PATIENT", QString::fromStdString(dir), "CODE", 6);
-                         ReleaseCodeAllocation();
-                         return static_cast<size_t>(code.toInt());
-                     },
-                     {[&] {
-                         std::string last = lite.first("SELECT CODE FROM PATIENT ORDER BY CODE DESC LIMIT 1");
-                         const std::string next =
-                             QString::number(QString::fromStdString(last).toInt() + 1).rightJustified(6, '0').toStdString();
-                         const size_t taken = lite.rows("SELECT CODE FROM PATIENT WHERE CODE=?", {next});
-                         return static_cast<size_t>(std::stoi(next)) + taken;
-                     }},
-                     {"SELECT CODE FROM PATIENT ORDER BY CODE DESC LIMIT 1"}});
+        [&] {
+            QString code = NextCode("PATIENT", QString::fromStdString(dir), "CODE", 6);
+            ReleaseCodeAllocation();
+            return static_cast<size_t>(code.toInt());
+        },
+        {[&] {
+            std::string last = lite.first("SELECT CODE FROM PATIENT ORDER BY CODE DESC LIMIT 1");
+            const std::string next =
+                QString::number(QString::fromStdString(last).toInt() + 1).rightJustified(6, '0').toStdString();
+            const size_t taken = lite.rows("SELECT CODE FROM PATIENT WHERE CODE=?", {next});
+            return static_cast<size_t>(std::stoi(next)) + taken;
+        }},
+        {"SELECT CODE FROM PATIENT ORDER BY CODE DESC LIMIT 1"}});
 
     if (argc > 3) {  // profiling: one statement of ours, many times
         size_t rows = 0;
@@ -203,11 +204,11 @@ int main(int argc, char** argv)
         const double big = medianMs([&] { return screenful(dir); }, 5, a);
         const double small = medianMs([&] { return screenful(few); }, 5, b);
         std::printf("grid: open Patient in NOM order + 40 rows: %.2f ms, %.2f ms on 50 patients (%.2f x)\n\n", big,
-                    small, small > 0 ? big / small : 0);
+            small, small > 0 ? big / small : 0);
     }
 
-    std::printf("%-48s %10s %10s %7s %8s  %s\n", "statement", "engine ms", "sqlite ms", "ratio", "rows",
-                "goal: at most 2 x");
+    std::printf(
+        "%-48s %10s %10s %7s %8s  %s\n", "statement", "engine ms", "sqlite ms", "ratio", "rows", "goal: at most 2 x");
     bool same = true;
     int missed = 0;
     for (const Case& c : cases) {
@@ -232,13 +233,13 @@ int main(int argc, char** argv)
         missed += meets ? 0 : 1;
         same = same && !rowsDiffer;
         std::printf("%-48s %10.3f %10.3f %7.2f %8zu  %s%s\n", c.name, ta, best, ratio, a, meets ? "meets" : "MISSES",
-                    rowsDiffer ? "  ROWS DIFFER" : "");
+            rowsDiffer ? "  ROWS DIFFER" : "");
         if (c.theirs.size() > 1)
             for (size_t i = 0; i < c.theirs.size(); ++i)
                 std::printf("    sqlite form %zu%s: %.3f ms, plan: %s\n", i + 1, i == bestForm ? " (best)" : "",
-                            times[i], lite.plan(c.liteSql[i]).c_str());
+                    times[i], lite.plan(c.liteSql[i]).c_str());
     }
     std::printf("\n%zu statements, %d missing the goal%s\n", cases.size(), missed,
-                same ? "" : "; some results differ from SQLite's");
+        same ? "" : "; some results differ from SQLite's");
     return same ? 0 : 1;
 }

@@ -34,7 +34,7 @@ double seconds(const std::function<void()>& f)
 void report(const char* what, long ops, double engine, double sqlite)
 {
     std::printf("%-28s %8ld ops  engine %9.4f s (%10.0f ops/s)  sqlite %9.4f s (%10.0f ops/s)  ratio %.2f\n", what, ops,
-                engine, ops / engine, sqlite, ops / sqlite, engine / sqlite);
+        engine, ops / engine, sqlite, ops / sqlite, engine / sqlite);
 }
 
 void exec(sqlite3* db, const char* sql)
@@ -67,20 +67,20 @@ int main(int argc, char** argv)
         char code[24];
         std::snprintf(code, sizeof code, "%06ld", i + 1);
         data.push_back({code, std::string(noms[rng() % 9]) + std::to_string(rng() % 1000), "Prénom",
-                        std::to_string(rng() % 300) + " rue de la Paix", QDate(1930, 1, 1).addDays(rng() % 30000),
-                        static_cast<int>(rng() % 1000)});
+            std::to_string(rng() % 300) + " rue de la Paix", QDate(1930, 1, 1).addDays(rng() % 30000),
+            static_cast<int>(rng() % 1000)});
     }
     auto values = [](const Row& r) -> std::vector<QVariant> {
         return {QString::fromStdString(r.code), QString::fromUtf8(r.nom.c_str()), QString::fromUtf8(r.prenom.c_str()),
-                QString::fromStdString(r.adr), r.dn, r.nb};
+            QString::fromStdString(r.adr), r.dn, r.nb};
     };
 
     // ---- set-up: the same rows in both -----------------------------------------
     const std::string tablePath = dir + "/BENCH.DBF";
     DbfTable::create(tablePath,
-                     {{"CODE", 'C', 6, 0, false}, {"NOM", 'C', 30, 0, false}, {"PRENOM", 'C', 30, 0, false},
-                      {"ADR", 'C', 40, 0, false}, {"DN", 'D', 8, 0, false}, {"NB", 'N', 6, 0, false}},
-                     {{"CODE", "CODE", 'C', true, false}, {"NOM", "NOM", 'C', false, false}});
+        {{"CODE", 'C', 6, 0, false}, {"NOM", 'C', 30, 0, false}, {"PRENOM", 'C', 30, 0, false},
+            {"ADR", 'C', 40, 0, false}, {"DN", 'D', 8, 0, false}, {"NB", 'N', 6, 0, false}},
+        {{"CODE", "CODE", 'C', true, false}, {"NOM", "NOM", 'C', false, false}});
     const std::string sqlPath = dir + "/bench.sqlite";
     QFile::remove(QString::fromStdString(sqlPath));
     sqlite3* db = nullptr;

@@ -22,21 +22,25 @@ double Shell(const QString& cmd)
     QElapsedTimer t;
     t.start();
     int rc = std::system((cmd + " >/dev/null 2>&1").toLocal8Bit().constData());
-    if (rc != 0) std::fprintf(stderr, "failed (%d): %s\n", rc, qPrintable(cmd));
+    if (rc != 0)
+        std::fprintf(stderr, "failed (%d): %s\n", rc, qPrintable(cmd));
     return t.elapsed() / 1000.0;
 }
 
-qint64 Size(const QString& f) { return QFileInfo(f).size(); }
+qint64 Size(const QString& f)
+{
+    return QFileInfo(f).size();
+}
 
 // Processor time (user + system) of this process or of its ended children.
 double Cpu(int who)
 {
-    rusage ru {};
+    rusage ru{};
     getrusage(who, &ru);
     return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
-} // namespace
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -59,11 +63,11 @@ int main(int argc, char** argv)
     }
     QDir(work).removeRecursively();
     QDir().mkpath(work);
-    Shell("cat " + src + "/* > /dev/null");   // every tool starts with the tables in the page cache
+    Shell("cat " + src + "/* > /dev/null");  // every tool starts with the tables in the page cache
     double load[3] = {0, 0, 0};
     getloadavg(load, 3);
     std::printf("%d files, %.1f MB, %d threads, load average %.1f (times are shared with it)\n", int(files.size()),
-                total / 1e6, QThread::idealThreadCount(), load[0]);
+        total / 1e6, QThread::idealThreadCount(), load[0]);
 
     TZipArchiver z;
     z.Unattended = true;
@@ -91,11 +95,12 @@ int main(int argc, char** argv)
     t.restart();
     z.Extract();
     const double exOurs = t.elapsed() / 1000.0;
-    if (z.SuccessCnt != files.size()) std::fprintf(stderr, "extract failed: %s\n", qPrintable(z.Message));
+    if (z.SuccessCnt != files.size())
+        std::fprintf(stderr, "extract failed: %s\n", qPrintable(z.Message));
     const double exUnzip = Shell("unzip -q -o " + ours + " -d " + work + "/x-unzip");
     const double ex7z = Shell("7z x -y -o" + work + "/x-7z " + ours);
     const bool same = Shell("cmp " + work + "/x-ours/Cons.DBF " + src + "/Cons.DBF") >= 0 &&
-                      std::system(("cmp -s " + work + "/x-ours/Cons.DBF " + src + "/Cons.DBF").toLocal8Bit().constData()) == 0;
+        std::system(("cmp -s " + work + "/x-ours/Cons.DBF " + src + "/Cons.DBF").toLocal8Bit().constData()) == 0;
 
     const qint64 sOurs = Size(ours), sZip = Size(work + "/zip.zip"), s7z = Size(work + "/7z.zip");
     std::printf("\n%-22s %10s %10s %10s\n", "", "ours", "zip -9", "7z -mx=9");
@@ -103,13 +108,14 @@ int main(int argc, char** argv)
     std::printf("%-22s %10.2f %10.2f\n", "add processor (s)", cpuOurs, cpuZip);
     std::printf("%-22s %10lld %10lld %10lld\n", "archive (bytes)", sOurs, sZip, s7z);
     std::printf("%-22s %10s %10.2f %10.2f\n", "add time ratio", "", addZip / addOurs, add7z / addOurs);
-    std::printf("%-22s %10s %+9.2f%% %+9.2f%%\n", "our size vs", "", 100.0 * (sOurs - sZip) / sZip, 100.0 * (sOurs - s7z) / s7z);
+    std::printf("%-22s %10s %+9.2f%% %+9.2f%%\n", "our size vs", "", 100.0 * (sOurs - sZip) / sZip,
+        100.0 * (sOurs - s7z) / s7z);
     std::printf("%-22s %10.2f %10.2f %10.2f\n", "extract (s)", exOurs, exUnzip, ex7z);
     std::printf("%-22s %10s %10.2f %10.2f\n", "extract time ratio", "", exUnzip / exOurs, ex7z / exOurs);
-    rusage ru {};
+    rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
     std::printf("peak memory of this process: %.1f MB; Cons.DBF extracted identical: %s\n", ru.ru_maxrss / 1024.0,
-                same ? "yes" : "NO");
+        same ? "yes" : "NO");
     QDir(work).removeRecursively();
     return same ? 0 : 1;
 }

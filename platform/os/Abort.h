@@ -9,4 +9,7 @@ public:
 };
 
 // Raise the silent abort.
-[[noreturn]] inline void Abort() { throw EAbort(); }
+[[noreturn]] inline void Abort()
+{
+    throw EAbort();
+}

@@ -52,17 +52,16 @@ int SpawnDetached(const char* file)
         n = ::read(fds[0], &err, sizeof err);
     while (n < 0 && errno == EINTR);
     ::close(fds[0]);
-    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(child, nullptr, 0) < 0 && errno == EINTR) { }
     return n == static_cast<ssize_t>(sizeof err) ? err : 0;
 }
 
-} // namespace
+}  // namespace
 
 QStringList CalculatorCandidates()
 {
-    return {QStringLiteral("gnome-calculator"), QStringLiteral("kcalc"),   QStringLiteral("galculator"),
-            QStringLiteral("qalculate-gtk"),    QStringLiteral("mate-calc"), QStringLiteral("xcalc")};
+    return {QStringLiteral("gnome-calculator"), QStringLiteral("kcalc"), QStringLiteral("galculator"),
+        QStringLiteral("qalculate-gtk"), QStringLiteral("mate-calc"), QStringLiteral("xcalc")};
 }
 
 QString FindCalculator(const QStringList& searchPaths)
@@ -81,12 +80,16 @@ CalculatorStart StartCalculator(const QStringList& searchPaths)
     if (path.isEmpty())
         return CalculatorStart::NotFound;
     switch (SpawnDetached(QFile::encodeName(path).constData())) {
-    case 0: return CalculatorStart::Started;
+    case 0:
+        return CalculatorStart::Started;
     case ENOMEM:
-    case EAGAIN: return CalculatorStart::OutOfMemory;
-    case ENOENT: return CalculatorStart::NotFound;
-    default: return CalculatorStart::CannotRun;
+    case EAGAIN:
+        return CalculatorStart::OutOfMemory;
+    case ENOENT:
+        return CalculatorStart::NotFound;
+    default:
+        return CalculatorStart::CannotRun;
     }
 }
 
-} // namespace kos
+}  // namespace kos

@@ -13,12 +13,12 @@ QString FindCalculator(const QStringList& searchPaths = {});
 
 enum class CalculatorStart {
     Started,
-    NotFound,    // no calculator installed (or its file went away)
-    OutOfMemory, // the system could not make a new process
-    CannotRun    // the file found is not a program this system can run
+    NotFound,  // no calculator installed (or its file went away)
+    OutOfMemory,  // the system could not make a new process
+    CannotRun  // the file found is not a program this system can run
 };
 
 // Starts the first calculator found, detached from this process.
 CalculatorStart StartCalculator(const QStringList& searchPaths = {});
 
-} // namespace kos
+}  // namespace kos

@@ -22,8 +22,8 @@ bool Glob(QStringView name, QStringView mask)
         if (m < mask.size() && mask[m] == QLatin1Char('*')) {
             starMask = m++;
             starName = n;
-        } else if (m < mask.size()
-                   && (mask[m] == QLatin1Char('?') || mask[m].toCaseFolded() == name[n].toCaseFolded())) {
+        } else if (m < mask.size() &&
+            (mask[m] == QLatin1Char('?') || mask[m].toCaseFolded() == name[n].toCaseFolded())) {
             ++m;
             ++n;
         } else if (starMask >= 0) {
@@ -38,9 +38,12 @@ bool Glob(QStringView name, QStringView mask)
     return m == mask.size();
 }
 
-QByteArray Native(const QString& path) { return QFile::encodeName(path); }
+QByteArray Native(const QString& path)
+{
+    return QFile::encodeName(path);
+}
 
-} // namespace
+}  // namespace
 
 bool MatchesDosMask(const QString& name, const QString& mask)
 {
@@ -75,7 +78,7 @@ void ClearReadOnlyFlags(const QString& dir)
     const QStringList names = d.entryList(QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& name : names) {
         const QByteArray path = Native(dir + name);
-        struct stat st {};
+        struct stat st { };
         if (::lstat(path.constData(), &st) != 0 || !S_ISREG(st.st_mode))
             continue;
         if (st.st_uid != ::geteuid())
@@ -91,11 +94,11 @@ bool EnsureDirectory(const QString& dir, bool privateDir)
         return false;
     const QString clean = QDir::cleanPath(dir);
     const QByteArray path = Native(clean);
-    struct stat st {};
+    struct stat st { };
     if (::lstat(path.constData(), &st) == 0) {
         if (!privateDir) {
             // A link to a directory is accepted for the ordinary directories.
-            struct stat target {};
+            struct stat target { };
             return ::stat(path.constData(), &target) == 0 && S_ISDIR(target.st_mode);
         }
         if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid())
@@ -109,7 +112,7 @@ bool EnsureDirectory(const QString& dir, bool privateDir)
         return false;
     if (::mkdir(path.constData(), privateDir ? 0700 : 0777) != 0 && errno != EEXIST)
         return false;
-    struct stat created {};
+    struct stat created { };
     if (::stat(path.constData(), &created) != 0 || !S_ISDIR(created.st_mode))
         return false;
     if (privateDir)
@@ -144,4 +147,4 @@ int CopyMissingShippedFiles(const QString& mask, const QString& destDir, const Q
     return copied;
 }
 
-} // namespace kos
+}  // namespace kos

@@ -34,4 +34,4 @@ bool EnsureDirectory(const QString& dir, bool privateDir = false);
 int CopyMissingShippedFiles(const QString& mask, const QString& destDir, const QStringList& sourceDirs);
 int CopyMissingShippedFiles(const QString& mask, const QString& destDir);
 
-} // namespace kos
+}  // namespace kos

@@ -24,7 +24,7 @@ QString EnvPath(const char* name)
     return path;
 }
 
-} // namespace
+}  // namespace
 
 QString WithTrailingSlash(const QString& path)
 {
@@ -54,8 +54,8 @@ QString ConfigHomeDir()
 
 QString PrivateTempDir()
 {
-    return WithTrailingSlash(QDir::cleanPath(QDir::tempPath() + QStringLiteral("/korvale-")
-                                             + QString::number(static_cast<qulonglong>(::getuid()))));
+    return WithTrailingSlash(QDir::cleanPath(
+        QDir::tempPath() + QStringLiteral("/korvale-") + QString::number(static_cast<qulonglong>(::getuid()))));
 }
 
 QString ProcessTempDir()
@@ -98,4 +98,4 @@ QStringList ShippedDirs()
     return result;
 }
 
-} // namespace kos
+}  // namespace kos

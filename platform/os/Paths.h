@@ -36,4 +36,4 @@ QStringList ShippedDirs();
 // Appends a "/" to a non-empty path that lacks one.
 QString WithTrailingSlash(const QString& path);
 
-} // namespace kos
+}  // namespace kos

@@ -187,8 +187,8 @@ void RichText::draw(QPainter& painter, const QRectF& area, const PrintContext&) 
 
 // ---- Band ------------------------------------------------------------------
 
-Label& Band::addLabel(const QString& name, const QString& caption, const QRectF& rect, const QFont& font,
-                      Qt::Alignment alignment)
+Label& Band::addLabel(
+    const QString& name, const QString& caption, const QRectF& rect, const QFont& font, Qt::Alignment alignment)
 {
     Label& label = add<Label>(name, rect);
     label.caption = caption;
@@ -197,8 +197,8 @@ Label& Band::addLabel(const QString& name, const QString& caption, const QRectF&
     return label;
 }
 
-DbText& Band::addDbText(const QString& name, kdb::Dataset* source, const std::string& fieldName, const QRectF& rect,
-                        const QFont& font)
+DbText& Band::addDbText(
+    const QString& name, kdb::Dataset* source, const std::string& fieldName, const QRectF& rect, const QFont& font)
 {
     DbText& text = add<DbText>(name, rect);
     text.dataset = source;
@@ -222,4 +222,4 @@ Element* Band::find(const QString& name) const
     return nullptr;
 }
 
-} // namespace krpt
+}  // namespace krpt

@@ -9,7 +9,9 @@
 
 namespace krpt {
 
-PageStore::PageStore(const QString& title, const PageSetup& setup) : title_(title), setup_(setup) {}
+PageStore::PageStore(const QString& title, const PageSetup& setup) : title_(title), setup_(setup)
+{
+}
 
 qint64 PageStore::storedBytes() const
 {
@@ -29,13 +31,13 @@ void Play(QPainter& painter, const QPicture& page)
     const QPaintDevice* device = painter.device();
     painter.save();
     if (device && device->logicalDpiX() > 0 && device->logicalDpiY() > 0)
-        painter.scale(double(page.logicalDpiX()) / device->logicalDpiX(),
-                      double(page.logicalDpiY()) / device->logicalDpiY());
+        painter.scale(
+            double(page.logicalDpiX()) / device->logicalDpiX(), double(page.logicalDpiY()) / device->logicalDpiY());
     painter.drawPicture(0, 0, page);
     painter.restore();
 }
 
-} // namespace
+}  // namespace
 
 void PageStore::paintPage(int index, QPainter& painter) const
 {
@@ -65,8 +67,8 @@ void PageStore::print(QPrinter& printer, const PrinterSettings& settings) const
     if (first > last)
         return;
     const QPageSize paper(setup_.paper == PageSetup::A5 ? QPageSize::A5 : QPageSize::A4);
-    printer.setPageLayout(QPageLayout(paper, setup_.landscape ? QPageLayout::Landscape : QPageLayout::Portrait,
-                                      QMarginsF(0, 0, 0, 0)));
+    printer.setPageLayout(
+        QPageLayout(paper, setup_.landscape ? QPageLayout::Landscape : QPageLayout::Portrait, QMarginsF(0, 0, 0, 0)));
     printer.setFullPage(true);
     printer.setDocName(title_);
     // The copies are printed here, in order, so that every output (a file
@@ -77,9 +79,7 @@ void PageStore::print(QPrinter& printer, const PrinterSettings& settings) const
     if (!painter.begin(&printer)) {
         printer.setCopyCount(copyCount);
         throw std::runtime_error("L'impression n'a pas pu commencer sur " +
-                                 (printer.outputFileName().isEmpty() ? printer.printerName()
-                                                                     : printer.outputFileName())
-                                     .toStdString());
+            (printer.outputFileName().isEmpty() ? printer.printerName() : printer.outputFileName()).toStdString());
     }
     const double scale = printer.resolution() / 96.0;
     bool firstSheet = true;
@@ -117,4 +117,4 @@ void PageStore::release()
     emit releasedByPreview();
 }
 
-} // namespace krpt
+}  // namespace krpt

@@ -65,4 +65,4 @@ private:
     bool released_ = false;
 };
 
-} // namespace krpt
+}  // namespace krpt

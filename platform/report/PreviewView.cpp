@@ -12,7 +12,7 @@ namespace krpt {
 // The page at the current zoom, on a grey ground.
 class PreviewView::PageWidget : public QWidget {
 public:
-    explicit PageWidget(PreviewView* view) : view_(view) {}
+    explicit PageWidget(PreviewView* view) : view_(view) { }
 
 protected:
     void paintEvent(QPaintEvent*) override
@@ -122,8 +122,8 @@ void PreviewView::relayout()
     }
     const double scale = zoom_ / 100.0;
     pageWidget_->resize(static_cast<int>(std::ceil(page.width() * scale)) + 2 * PageWidget::Margin,
-                        static_cast<int>(std::ceil(page.height() * scale)) + 2 * PageWidget::Margin);
+        static_cast<int>(std::ceil(page.height() * scale)) + 2 * PageWidget::Margin);
     pageWidget_->update();
 }
 
-} // namespace krpt
+}  // namespace krpt

@@ -22,7 +22,7 @@ public:
 
     int pageNumber() const { return page_; }  // 1-based, 0 without pages
     void setPageNumber(int page);
-    int zoom() const { return zoom_; }         // percent
+    int zoom() const { return zoom_; }  // percent
     void setZoom(int percent);
     // Zoom at which the page's width fills the visible width.
     void zoomToWidth();
@@ -44,4 +44,4 @@ private:
     bool fitWidth_ = false;
 };
 
-} // namespace krpt
+}  // namespace krpt

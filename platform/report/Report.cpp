@@ -13,7 +13,9 @@
 
 namespace krpt {
 
-Report::Report(QObject* parent) : QObject(parent) {}
+Report::Report(QObject* parent) : QObject(parent)
+{
+}
 
 Report::~Report() = default;
 
@@ -82,7 +84,7 @@ BandLayout LayOut(const Band& band, const PrintContext& context)
         if (e->enabled)
             elements.push_back(e.get());
     std::stable_sort(elements.begin(), elements.end(),
-                     [](const Element* a, const Element* b) { return a->rect.top() < b->rect.top(); });
+        [](const Element* a, const Element* b) { return a->rect.top() < b->rect.top(); });
     // An element moves down by the largest growth of the elements that end
     // above its top (each counted with its own move).
     struct Grower {
@@ -114,8 +116,7 @@ BandLayout LayOut(const Band& band, const PrintContext& context)
 class PageBuilder {
 public:
     PageBuilder(Report& report, PageStore& store, bool interactive)
-        : report_(report), store_(store), interactive_(interactive),
-          content_(report.page.contentRect())
+        : report_(report), store_(store), interactive_(interactive), content_(report.page.contentRect())
     {
         context_.printedAt = QDateTime::currentDateTime();
     }
@@ -123,10 +124,7 @@ public:
     // False once the preview has let the store go: building stops.
     bool alive() const { return !store_.released(); }
 
-    void start()
-    {
-        openPage();
-    }
+    void start() { openPage(); }
 
     void print(Band* band)
     {
@@ -235,7 +233,7 @@ private:
     double pageTop_ = 0;
 };
 
-} // namespace
+}  // namespace
 
 void Report::generate(PageStore& store, bool interactive)
 {
@@ -275,4 +273,4 @@ void Report::generate(PageStore& store, bool interactive)
     store.finish();
 }
 
-} // namespace krpt
+}  // namespace krpt

@@ -72,7 +72,7 @@ struct PageSetup {
 // that its widths scale linearly from one device to another. Arial resolves
 // through fontconfig to a face of the same metrics (Liberation Sans).
 QFont LayoutFont(const QString& family = QStringLiteral("Arial"), double pointSize = 10, bool bold = false,
-                 bool underline = false, bool italic = false);
+    bool underline = false, bool italic = false);
 
 // What an element knows of the page it is printed on.
 struct PrintContext {
@@ -86,8 +86,8 @@ public:
     virtual ~Element() = default;
 
     QString name;
-    QRectF rect;             // inside its band, layout pixels
-    bool enabled = true;     // a disabled element does not print
+    QRectF rect;  // inside its band, layout pixels
+    bool enabled = true;  // a disabled element does not print
     // A grown band stretches the element to its bottom (vertical rules).
     bool stretchToBand = false;
 
@@ -105,7 +105,7 @@ public:
     QFont font = LayoutFont();
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop;
     QColor color = Qt::black;
-    QColor background;       // invalid: transparent
+    QColor background;  // invalid: transparent
     bool wordWrap = false;
     bool autoStretch = false;
 
@@ -146,7 +146,7 @@ public:
     double penWidth = 1;
     QColor penColor = Qt::black;
     Qt::PenStyle penStyle = Qt::SolidLine;
-    QColor fill;             // invalid: not filled
+    QColor fill;  // invalid: not filled
     void draw(QPainter& painter, const QRectF& area, const PrintContext& context) const override;
 };
 
@@ -186,10 +186,10 @@ enum class BandKind { Title, PageHeader, Detail, SubDetail, Summary, PageFooter 
 
 class Band {
 public:
-    explicit Band(BandKind kind) : kind(kind) {}
+    explicit Band(BandKind kind) : kind(kind) { }
     const BandKind kind;
-    double height = 20;      // layout pixels
-    QColor background;       // invalid: transparent
+    double height = 20;  // layout pixels
+    QColor background;  // invalid: transparent
     struct Frame {
         bool top = false, bottom = false, left = false, right = false;
         double width = 1;
@@ -202,8 +202,7 @@ public:
     std::function<void(Band&)> beforePrint;
 
     // Adds an element; the band owns it.
-    template <class T>
-    T& add(const QString& name, const QRectF& rect)
+    template <class T> T& add(const QString& name, const QRectF& rect)
     {
         auto element = std::make_unique<T>();
         element->name = name;
@@ -213,9 +212,9 @@ public:
         return ref;
     }
     Label& addLabel(const QString& name, const QString& caption, const QRectF& rect, const QFont& font = LayoutFont(),
-                    Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop);
+        Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignTop);
     DbText& addDbText(const QString& name, kdb::Dataset* dataset, const std::string& field, const QRectF& rect,
-                      const QFont& font = LayoutFont());
+        const QFont& font = LayoutFont());
     Shape& addShape(const QString& name, Shape::Kind kind, const QRectF& rect);
 
     Element* find(const QString& name) const;
@@ -232,7 +231,7 @@ struct PrinterSettings {
     int printerIndex = -1;
     int copies = 1;
     int firstPage = 1;
-    int lastPage = 0;        // 0: the last page
+    int lastPage = 0;  // 0: the last page
 };
 
 class Report : public QObject {
@@ -241,7 +240,7 @@ public:
     explicit Report(QObject* parent = nullptr);
     ~Report() override;
 
-    QString title;           // shown by the preview window
+    QString title;  // shown by the preview window
     PageSetup page;
     bool firstPageHeader = true;
     bool lastPageFooter = true;
@@ -252,7 +251,7 @@ public:
     // ... or one per true answer, asked before each detail band.
     std::function<bool()> needData;
 
-    std::function<void()> beforePrint; // before the first page (open the datasets)
+    std::function<void()> beforePrint;  // before the first page (open the datasets)
     std::function<void()> afterPrint;  // after the last page (close them)
     // Receives the page store of a preview request, before its first page.
     std::function<void(PageStore&)> onPreview;
@@ -280,4 +279,4 @@ private:
     std::unique_ptr<PageStore> store_;
 };
 
-} // namespace krpt
+}  // namespace krpt

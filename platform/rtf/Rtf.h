@@ -45,4 +45,4 @@ bool LoadRtfFile(const QString& fileName, QTextDocument& document, QString* erro
 // it was and no temporary file is left.
 bool SaveRtfFile(const QString& fileName, const QTextDocument& document, QString* error = nullptr);
 
-} // namespace krtf
+}  // namespace krtf

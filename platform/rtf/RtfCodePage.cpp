@@ -12,10 +12,9 @@ namespace {
 
 ByteTable Windows1252()
 {
-    static const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-                                      0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-                                      0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-                                      0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+    static const char16_t high[32] = {0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030,
+        0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+        0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
     ByteTable t{};
     for (int b = 0; b < 256; ++b)
         t[b] = static_cast<char16_t>(b);
@@ -27,10 +26,14 @@ ByteTable Windows1252()
 QByteArray DecoderName(int codePage)
 {
     switch (codePage) {
-    case 437: return "IBM437";
-    case 850: return "IBM850";
-    case 10000: return "macintosh";
-    case 874: return "windows-874";
+    case 437:
+        return "IBM437";
+    case 850:
+        return "IBM850";
+    case 10000:
+        return "macintosh";
+    case 874:
+        return "windows-874";
     default:
         if (codePage >= 1250 && codePage <= 1258)
             return "windows-" + QByteArray::number(codePage);
@@ -38,7 +41,7 @@ QByteArray DecoderName(int codePage)
     }
 }
 
-} // namespace
+}  // namespace
 
 const ByteTable& CodePageTable(int codePage)
 {
@@ -72,21 +75,35 @@ const ByteTable& CodePageTable(int codePage)
 int CharsetCodePage(int charset)
 {
     switch (charset) {
-    case 0: return 1252;
-    case 77: return 10000;
-    case 161: return 1253;
-    case 162: return 1254;
-    case 163: return 1258;
-    case 177: return 1255;
-    case 178: return 1256;
-    case 186: return 1257;
-    case 204: return 1251;
-    case 222: return 874;
-    case 238: return 1250;
-    case 254: return 437;
-    case 255: return 850;
-    default: return 0;
+    case 0:
+        return 1252;
+    case 77:
+        return 10000;
+    case 161:
+        return 1253;
+    case 162:
+        return 1254;
+    case 163:
+        return 1258;
+    case 177:
+        return 1255;
+    case 178:
+        return 1256;
+    case 186:
+        return 1257;
+    case 204:
+        return 1251;
+    case 222:
+        return 874;
+    case 238:
+        return 1250;
+    case 254:
+        return 437;
+    case 255:
+        return 850;
+    default:
+        return 0;
     }
 }
 
-} // namespace krtf
+}  // namespace krtf

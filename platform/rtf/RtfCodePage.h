@@ -14,4 +14,4 @@ const ByteTable& CodePageTable(int codePage);
 // The code page of a font character set (\fcharset); 0 when it has none.
 int CharsetCodePage(int charset);
 
-} // namespace krtf
+}  // namespace krtf

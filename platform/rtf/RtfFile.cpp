@@ -26,7 +26,8 @@ QString Reason(QFileDevice::FileError error, const QString& fileName)
         return QStringLiteral("erreur d'écriture sur le disque (disque plein ?)");
     default:
         if (!QFileInfo(QFileInfo(fileName).absolutePath()).isDir())
-            return QStringLiteral("le dossier « %1 » n'existe pas").arg(QDir::toNativeSeparators(QFileInfo(fileName).absolutePath()));
+            return QStringLiteral("le dossier « %1 » n'existe pas")
+                .arg(QDir::toNativeSeparators(QFileInfo(fileName).absolutePath()));
         return QStringLiteral("le fichier ne peut pas être créé");
     }
 }
@@ -40,7 +41,7 @@ void SyncDirectory(const QString& fileName)
     }
 }
 
-} // namespace
+}  // namespace
 
 bool LoadRtfFile(const QString& fileName, QTextDocument& document, QString* error)
 {
@@ -64,8 +65,7 @@ bool SaveRtfFile(const QString& fileName, const QTextDocument& document, QString
         return false;
     };
     // A read-only file stays as it is, whoever runs the program.
-    if (QFileInfo::exists(fileName) &&
-        !(QFile::permissions(fileName) & QFileDevice::WriteOwner))
+    if (QFileInfo::exists(fileName) && !(QFile::permissions(fileName) & QFileDevice::WriteOwner))
         return fail(QStringLiteral("le fichier est en lecture seule"));
 
     const QByteArray data = WriteRtf(document);
@@ -87,4 +87,4 @@ bool SaveRtfFile(const QString& fileName, const QTextDocument& document, QString
     return true;
 }
 
-} // namespace krtf
+}  // namespace krtf

@@ -87,14 +87,14 @@ int HexValue(char c)
 // The destinations whose text is not shown.
 bool IsSkippedDestination(const char* w)
 {
-    static const char* const words[] = {
-        "stylesheet", "info", "pict", "object", "header", "headerl", "headerr", "headerf", "footer", "footerl",
-        "footerr", "footerf", "footnote", "fldinst", "nonshppict", "listtable", "listoverridetable", "revtbl",
-        "rsidtbl", "xmlnstbl", "themedata", "colorschememapping", "latentstyles", "datastore", "filetbl",
-        "generator", "txe", "xe", "tc", "userprops", "docvar", "template", "comment", "annotation", "atnid",
-        "atnauthor", "private", "bkmkstart", "bkmkend", "objdata", "result", "shpinst", "sp", "sn", "sv",
-        "fontemb", "fontfile", "mmathPr", "pgdsctbl", "protusertbl", "ftnsep", "ftnsepc", "ftncn", "aftnsep",
-        "aftnsepc", "aftncn", "wgrffmtfilter", "passwordhash", "defchp", "defpap", "title", "author", "operator"};
+    static const char* const words[] = {"stylesheet", "info", "pict", "object", "header", "headerl", "headerr",
+        "headerf", "footer", "footerl", "footerr", "footerf", "footnote", "fldinst", "nonshppict", "listtable",
+        "listoverridetable", "revtbl", "rsidtbl", "xmlnstbl", "themedata", "colorschememapping", "latentstyles",
+        "datastore", "filetbl", "generator", "txe", "xe", "tc", "userprops", "docvar", "template", "comment",
+        "annotation", "atnid", "atnauthor", "private", "bkmkstart", "bkmkend", "objdata", "result", "shpinst", "sp",
+        "sn", "sv", "fontemb", "fontfile", "mmathPr", "pgdsctbl", "protusertbl", "ftnsep", "ftnsepc", "ftncn",
+        "aftnsep", "aftnsepc", "aftncn", "wgrffmtfilter", "passwordhash", "defchp", "defpap", "title", "author",
+        "operator"};
     for (const char* word : words)
         if (std::strcmp(w, word) == 0)
             return true;
@@ -160,7 +160,7 @@ private:
             return;
         }
         if (stack_.size() <= 1)
-            return; // a brace too many: ignored
+            return;  // a brace too many: ignored
         if (st().dest == Dest::FontTable)
             commitFont();
         const Dest closed = st().dest;
@@ -312,7 +312,7 @@ private:
             }
             paragraph();
             return;
-        default: // \- \: \| and anything else: nothing shown
+        default:  // \- \: \| and anything else: nothing shown
             if (ucSkip_ > 0)
                 --ucSkip_;
             return;
@@ -377,11 +377,31 @@ private:
         }
 
         // Document.
-        if (is("ansi")) { codePage_ = 1252; lastFont_ = INT32_MIN; return; }
-        if (is("ansicpg")) { codePage_ = v; lastFont_ = INT32_MIN; return; }
-        if (is("mac")) { codePage_ = 10000; lastFont_ = INT32_MIN; return; }
-        if (is("pc")) { codePage_ = 437; lastFont_ = INT32_MIN; return; }
-        if (is("pca")) { codePage_ = 850; lastFont_ = INT32_MIN; return; }
+        if (is("ansi")) {
+            codePage_ = 1252;
+            lastFont_ = INT32_MIN;
+            return;
+        }
+        if (is("ansicpg")) {
+            codePage_ = v;
+            lastFont_ = INT32_MIN;
+            return;
+        }
+        if (is("mac")) {
+            codePage_ = 10000;
+            lastFont_ = INT32_MIN;
+            return;
+        }
+        if (is("pc")) {
+            codePage_ = 437;
+            lastFont_ = INT32_MIN;
+            return;
+        }
+        if (is("pca")) {
+            codePage_ = 850;
+            lastFont_ = INT32_MIN;
+            return;
+        }
         if (is("deff")) {
             defaultFont_ = v;
             for (State& each : stack_)
@@ -397,46 +417,158 @@ private:
             ucSkip_ = s.uc;
             return;
         }
-        if (is("uc")) { s.uc = Clamp(v, 0, 8); return; }
+        if (is("uc")) {
+            s.uc = Clamp(v, 0, 8);
+            return;
+        }
         // Characters.
-        if (is("par") || is("sect") || is("page") || is("row") || is("nestrow")) { paragraph(); return; }
-        if (is("line")) { symbol(u'\u2028'); return; }
-        if (is("tab") || is("cell") || is("nestcell")) { symbol(u'\t'); return; }
-        if (is("emdash")) { symbol(u'\u2014'); return; }
-        if (is("endash")) { symbol(u'\u2013'); return; }
-        if (is("bullet")) { symbol(u'\u2022'); return; }
-        if (is("lquote")) { symbol(u'\u2018'); return; }
-        if (is("rquote")) { symbol(u'\u2019'); return; }
-        if (is("ldblquote")) { symbol(u'\u201C'); return; }
-        if (is("rdblquote")) { symbol(u'\u201D'); return; }
-        if (is("emspace")) { symbol(u'\u2003'); return; }
-        if (is("enspace")) { symbol(u'\u2002'); return; }
-        if (is("qmspace")) { symbol(u'\u2005'); return; }
+        if (is("par") || is("sect") || is("page") || is("row") || is("nestrow")) {
+            paragraph();
+            return;
+        }
+        if (is("line")) {
+            symbol(u'\u2028');
+            return;
+        }
+        if (is("tab") || is("cell") || is("nestcell")) {
+            symbol(u'\t');
+            return;
+        }
+        if (is("emdash")) {
+            symbol(u'\u2014');
+            return;
+        }
+        if (is("endash")) {
+            symbol(u'\u2013');
+            return;
+        }
+        if (is("bullet")) {
+            symbol(u'\u2022');
+            return;
+        }
+        if (is("lquote")) {
+            symbol(u'\u2018');
+            return;
+        }
+        if (is("rquote")) {
+            symbol(u'\u2019');
+            return;
+        }
+        if (is("ldblquote")) {
+            symbol(u'\u201C');
+            return;
+        }
+        if (is("rdblquote")) {
+            symbol(u'\u201D');
+            return;
+        }
+        if (is("emspace")) {
+            symbol(u'\u2003');
+            return;
+        }
+        if (is("enspace")) {
+            symbol(u'\u2002');
+            return;
+        }
+        if (is("qmspace")) {
+            symbol(u'\u2005');
+            return;
+        }
         // Characters' format.
-        if (is("plain")) { s.ch = CharState{}; s.ch.font = defaultFont_; return; }
-        if (is("f")) { s.ch.font = v; return; }
-        if (is("fs")) { s.ch.halfPoints = hasParam && v > 0 ? Clamp(v, 2, 3276) : 24; return; }
-        if (is("b")) { s.ch.bold = on; return; }
-        if (is("i")) { s.ch.italic = on; return; }
-        if (is("strike")) { s.ch.strike = on; return; }
-        if (is("v")) { s.ch.hidden = on; return; }
-        if (is("ulnone")) { s.ch.underline = false; return; }
-        if (w[0] == 'u' && w[1] == 'l' && !is("ulc")) { s.ch.underline = on; return; }
-        if (is("cf")) { s.ch.color = std::max(v, 0); return; }
+        if (is("plain")) {
+            s.ch = CharState{};
+            s.ch.font = defaultFont_;
+            return;
+        }
+        if (is("f")) {
+            s.ch.font = v;
+            return;
+        }
+        if (is("fs")) {
+            s.ch.halfPoints = hasParam && v > 0 ? Clamp(v, 2, 3276) : 24;
+            return;
+        }
+        if (is("b")) {
+            s.ch.bold = on;
+            return;
+        }
+        if (is("i")) {
+            s.ch.italic = on;
+            return;
+        }
+        if (is("strike")) {
+            s.ch.strike = on;
+            return;
+        }
+        if (is("v")) {
+            s.ch.hidden = on;
+            return;
+        }
+        if (is("ulnone")) {
+            s.ch.underline = false;
+            return;
+        }
+        if (w[0] == 'u' && w[1] == 'l' && !is("ulc")) {
+            s.ch.underline = on;
+            return;
+        }
+        if (is("cf")) {
+            s.ch.color = std::max(v, 0);
+            return;
+        }
         // Paragraphs' format.
-        if (is("pard")) { s.para = ParaState{}; return; }
-        if (is("ql")) { s.para.alignment = Qt::AlignLeft; return; }
-        if (is("qr")) { s.para.alignment = Qt::AlignRight; return; }
-        if (is("qc")) { s.para.alignment = Qt::AlignHCenter; return; }
-        if (is("qj") || is("qd")) { s.para.alignment = Qt::AlignJustify; return; }
-        if (is("li") || is("lin")) { s.para.li = Clamp(v, -kMaxTwips, kMaxTwips); return; }
-        if (is("ri") || is("rin")) { s.para.ri = Clamp(v, -kMaxTwips, kMaxTwips); return; }
-        if (is("fi")) { s.para.fi = Clamp(v, -kMaxTwips, kMaxTwips); return; }
-        if (is("sb")) { s.para.sb = Clamp(v, 0, kMaxTwips); return; }
-        if (is("sa")) { s.para.sa = Clamp(v, 0, kMaxTwips); return; }
-        if (is("tqr")) { s.para.nextTab = QTextOption::RightTab; return; }
-        if (is("tqc")) { s.para.nextTab = QTextOption::CenterTab; return; }
-        if (is("tqdec")) { s.para.nextTab = QTextOption::DelimiterTab; return; }
+        if (is("pard")) {
+            s.para = ParaState{};
+            return;
+        }
+        if (is("ql")) {
+            s.para.alignment = Qt::AlignLeft;
+            return;
+        }
+        if (is("qr")) {
+            s.para.alignment = Qt::AlignRight;
+            return;
+        }
+        if (is("qc")) {
+            s.para.alignment = Qt::AlignHCenter;
+            return;
+        }
+        if (is("qj") || is("qd")) {
+            s.para.alignment = Qt::AlignJustify;
+            return;
+        }
+        if (is("li") || is("lin")) {
+            s.para.li = Clamp(v, -kMaxTwips, kMaxTwips);
+            return;
+        }
+        if (is("ri") || is("rin")) {
+            s.para.ri = Clamp(v, -kMaxTwips, kMaxTwips);
+            return;
+        }
+        if (is("fi")) {
+            s.para.fi = Clamp(v, -kMaxTwips, kMaxTwips);
+            return;
+        }
+        if (is("sb")) {
+            s.para.sb = Clamp(v, 0, kMaxTwips);
+            return;
+        }
+        if (is("sa")) {
+            s.para.sa = Clamp(v, 0, kMaxTwips);
+            return;
+        }
+        if (is("tqr")) {
+            s.para.nextTab = QTextOption::RightTab;
+            return;
+        }
+        if (is("tqc")) {
+            s.para.nextTab = QTextOption::CenterTab;
+            return;
+        }
+        if (is("tqdec")) {
+            s.para.nextTab = QTextOption::DelimiterTab;
+            return;
+        }
         if (is("tx") || is("tb")) {
             if (s.para.tabs.size() < 64) {
                 QTextOption::Tab tab(Clamp(v, 0, kMaxTwips) / 15.0, s.para.nextTab);
@@ -511,7 +643,8 @@ private:
     {
         QTextCharFormat f;
         const auto it = fonts_.constFind(c.font);
-        const QString family = it != fonts_.cend() && !it->name.isEmpty() ? it->name : QStringLiteral("Times New Roman");
+        const QString family =
+            it != fonts_.cend() && !it->name.isEmpty() ? it->name : QStringLiteral("Times New Roman");
         f.setFontFamilies({family});
         f.setFontPointSize(c.halfPoints / 2.0);
         f.setFontWeight(c.bold ? QFont::Bold : QFont::Normal);
@@ -605,7 +738,7 @@ bool LooksLikeRtf(const QByteArray& data)
     return i < data.size() && data[i] == '{';
 }
 
-} // namespace
+}  // namespace
 
 void ReadRtf(const QByteArray& data, QTextDocument& document)
 {
@@ -628,4 +761,4 @@ void ReadRtf(const QByteArray& data, QTextDocument& document)
     reader.run();
 }
 
-} // namespace krtf
+}  // namespace krtf

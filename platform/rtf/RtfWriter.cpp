@@ -70,8 +70,8 @@ public:
         if (!colors_.isEmpty()) {
             out_ += "{\\colortbl ;";
             for (const QColor& c : colors_)
-                out_ += "\\red" + QByteArray::number(c.red()) + "\\green" + QByteArray::number(c.green()) +
-                        "\\blue" + QByteArray::number(c.blue()) + ";";
+                out_ += "\\red" + QByteArray::number(c.red()) + "\\green" + QByteArray::number(c.green()) + "\\blue" +
+                    QByteArray::number(c.blue()) + ";";
             out_ += "}\n";
         }
         out_ += "\\viewkind4\\uc1\n";
@@ -197,11 +197,11 @@ private:
     QHash<char16_t, unsigned char> encode_;
 };
 
-} // namespace
+}  // namespace
 
 QByteArray WriteRtf(const QTextDocument& document)
 {
     return Writer(document).run();
 }
 
-} // namespace krtf
+}  // namespace krtf

@@ -30,7 +30,7 @@ public:
     const char* what() const noexcept override { return "Erreur inconnue"; }
 };
 
-} // namespace
+}  // namespace
 
 void DefaultExceptionHandler(const std::exception& e)
 {
@@ -125,7 +125,7 @@ bool TApplication::LoadFrenchTranslations()
 {
     auto* translator = new QTranslator(this);
     if (translator->load(QLocale(QLocale::French, QLocale::France), QStringLiteral("qtbase"), QStringLiteral("_"),
-                         QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+            QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         installTranslator(translator);
         return true;
     }
@@ -133,4 +133,4 @@ bool TApplication::LoadFrenchTranslations()
     return false;
 }
 
-} // namespace kui
+}  // namespace kui

@@ -30,7 +30,7 @@ public:
     // Routes an exception as notify() does: silent abort swallowed, anything
     // else to the handler. For code that catches outside of an event.
     static void HandleException(const std::exception& e);
-    static void HandleCurrentException(); // inside a catch block
+    static void HandleCurrentException();  // inside a catch block
 
     // The application title ("Suivi des patients"), caption of plain boxes.
     static QString Title();
@@ -54,4 +54,4 @@ QIcon ThemeIcon(const QString& name, QStyle::StandardPixmap fallback);
 // The default handler: the message alone in a plain box.
 void DefaultExceptionHandler(const std::exception& e);
 
-} // namespace kui
+}  // namespace kui

@@ -45,8 +45,8 @@ QTime StrToTime(const QString& text, bool* ok)
     const auto m = re.match(text.trimmed());
     QTime result;
     if (m.hasMatch())
-        result = QTime(m.captured(1).toInt(), m.captured(2).toInt(),
-                       m.capturedLength(3) > 0 ? m.captured(3).toInt() : 0);
+        result =
+            QTime(m.captured(1).toInt(), m.captured(2).toInt(), m.capturedLength(3) > 0 ? m.captured(3).toInt() : 0);
     if (ok)
         *ok = result.isValid();
     return result.isValid() ? result : QTime();
@@ -88,8 +88,7 @@ QString FormatFloat(double value, int decimals, bool thousands)
 
 double StrToFloat(const QString& text, bool* ok)
 {
-    static const QRegularExpression re(
-        QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
+    static const QRegularExpression re(QStringLiteral("^[+-]?(\\d+\\.?\\d*|\\.\\d+)([eE][+-]?\\d+)?$"));
     const QString t = text.trimmed();
     bool good = re.match(t).hasMatch();
     double value = 0;
@@ -120,4 +119,4 @@ qint64 StrToInt(const QString& text, bool* ok)
     return good ? value : 0;
 }
 
-} // namespace kui
+}  // namespace kui

@@ -55,4 +55,4 @@ QString IntToStr(qint64 value);
 // Optional sign and decimal digits, blanks around ignored.
 qint64 StrToInt(const QString& text, bool* ok = nullptr);
 
-} // namespace kui
+}  // namespace kui

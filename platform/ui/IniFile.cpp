@@ -89,8 +89,9 @@ bool Same(const QString& a, const QString& b)
 
 QString Unquote(const QString& value)
 {
-    if (value.size() >= 2 && ((value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"')))
-                              || (value.startsWith(QLatin1Char('\'')) && value.endsWith(QLatin1Char('\'')))))
+    if (value.size() >= 2 &&
+        ((value.startsWith(QLatin1Char('"')) && value.endsWith(QLatin1Char('"'))) ||
+            (value.startsWith(QLatin1Char('\'')) && value.endsWith(QLatin1Char('\'')))))
         return value.mid(1, value.size() - 2);
     return value;
 }
@@ -141,7 +142,7 @@ std::optional<QString> Lookup(const QString& fileName, const QString& section, c
     return std::nullopt;
 }
 
-} // namespace
+}  // namespace
 
 QString TIniFile::ReadString(const QString& section, const QString& key, const QString& defaultValue) const
 {
@@ -254,8 +255,7 @@ namespace {
 // Loads the file and, when the section exists, lets edit change its lines
 // [begin, end); the file is saved when edit answers that it changed them.
 // False when the file cannot be read or written.
-template <typename Edit>
-bool EditSection(const QString& fileName, const QString& section, Edit edit)
+template <typename Edit> bool EditSection(const QString& fileName, const QString& section, Edit edit)
 {
     bool readable = false;
     QStringList lines = LoadLines(fileName, &readable);
@@ -267,7 +267,7 @@ bool EditSection(const QString& fileName, const QString& section, Edit edit)
     return !edit(lines, begin, end) || SaveLines(fileName, lines);
 }
 
-} // namespace
+}  // namespace
 
 bool TIniFile::EraseSection(const QString& section)
 {
@@ -291,4 +291,4 @@ bool TIniFile::DeleteKey(const QString& section, const QString& key)
     });
 }
 
-} // namespace kui
+}  // namespace kui

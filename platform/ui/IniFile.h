@@ -12,7 +12,7 @@ namespace kui {
 // place and replace the file atomically (a temporary file renamed over it).
 class TIniFile {
 public:
-    explicit TIniFile(const QString& fileName) : fileName_(fileName) {}
+    explicit TIniFile(const QString& fileName) : fileName_(fileName) { }
 
     const QString& FileName() const { return fileName_; }
 
@@ -25,12 +25,12 @@ public:
     // Write operations return false when the file could not be written.
     bool WriteString(const QString& section, const QString& key, const QString& value);
     bool WriteInteger(const QString& section, const QString& key, int value);
-    bool WriteBool(const QString& section, const QString& key, bool value); // "1" or "0"
+    bool WriteBool(const QString& section, const QString& key, bool value);  // "1" or "0"
 
     bool SectionExists(const QString& section) const;
     bool ValueExists(const QString& section, const QString& key) const;
     QStringList ReadSections() const;
-    QStringList ReadSection(const QString& section) const; // key names, in file order
+    QStringList ReadSection(const QString& section) const;  // key names, in file order
     bool EraseSection(const QString& section);
     bool DeleteKey(const QString& section, const QString& key);
 
@@ -38,4 +38,4 @@ private:
     QString fileName_;
 };
 
-} // namespace kui
+}  // namespace kui

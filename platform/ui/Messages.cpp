@@ -20,27 +20,40 @@ MessageService* g_service = nullptr;
 QString FrenchText(MsgButton button)
 {
     switch (button) {
-    case QMessageBox::Ok: return QStringLiteral("OK");
-    case QMessageBox::Cancel: return QStringLiteral("Annuler");
-    case QMessageBox::Yes: return QStringLiteral("&Oui");
-    case QMessageBox::No: return QStringLiteral("&Non");
-    case QMessageBox::Abort: return QStringLiteral("&Abandonner");
-    case QMessageBox::Retry: return QStringLiteral("&Réessayer");
-    case QMessageBox::Ignore: return QStringLiteral("&Ignorer");
-    default: return {};
+    case QMessageBox::Ok:
+        return QStringLiteral("OK");
+    case QMessageBox::Cancel:
+        return QStringLiteral("Annuler");
+    case QMessageBox::Yes:
+        return QStringLiteral("&Oui");
+    case QMessageBox::No:
+        return QStringLiteral("&Non");
+    case QMessageBox::Abort:
+        return QStringLiteral("&Abandonner");
+    case QMessageBox::Retry:
+        return QStringLiteral("&Réessayer");
+    case QMessageBox::Ignore:
+        return QStringLiteral("&Ignorer");
+    default:
+        return {};
     }
 }
 
-} // namespace
+}  // namespace
 
 QString DefaultCaption(MsgKind kind)
 {
     switch (kind) {
-    case MsgKind::Error: return QStringLiteral("Erreur");
-    case MsgKind::Information: return QStringLiteral("Information");
-    case MsgKind::Warning: return QStringLiteral("Avertissement");
-    case MsgKind::Confirmation: return QStringLiteral("Confirmation");
-    case MsgKind::Plain: break;
+    case MsgKind::Error:
+        return QStringLiteral("Erreur");
+    case MsgKind::Information:
+        return QStringLiteral("Information");
+    case MsgKind::Warning:
+        return QStringLiteral("Avertissement");
+    case MsgKind::Confirmation:
+        return QStringLiteral("Confirmation");
+    case MsgKind::Plain:
+        break;
     }
     return TApplication::Title();
 }
@@ -51,11 +64,21 @@ MsgButton DialogMessageService::Show(const MsgRequest& request)
     // the program starts) stands in the middle of the screen instead.
     QMessageBox box(request.parent && request.parent->isVisible() ? request.parent : nullptr);
     switch (request.kind) {
-    case MsgKind::Error: box.setIcon(QMessageBox::Critical); break;
-    case MsgKind::Information: box.setIcon(QMessageBox::Information); break;
-    case MsgKind::Warning: box.setIcon(QMessageBox::Warning); break;
-    case MsgKind::Confirmation: box.setIcon(QMessageBox::Question); break;
-    case MsgKind::Plain: box.setIcon(QMessageBox::NoIcon); break;
+    case MsgKind::Error:
+        box.setIcon(QMessageBox::Critical);
+        break;
+    case MsgKind::Information:
+        box.setIcon(QMessageBox::Information);
+        break;
+    case MsgKind::Warning:
+        box.setIcon(QMessageBox::Warning);
+        break;
+    case MsgKind::Confirmation:
+        box.setIcon(QMessageBox::Question);
+        break;
+    case MsgKind::Plain:
+        box.setIcon(QMessageBox::NoIcon);
+        break;
     }
     box.setWindowTitle(request.caption);
     box.setTextFormat(Qt::PlainText);
@@ -95,8 +118,8 @@ MessageService& CurrentMessageService()
     return g_service ? *g_service : DialogService();
 }
 
-MsgButton ShowMessageBox(MsgKind kind, const QString& text, MsgButtons buttons, const QString& caption,
-                         QWidget* parent, MsgButton defaultButton)
+MsgButton ShowMessageBox(MsgKind kind, const QString& text, MsgButtons buttons, const QString& caption, QWidget* parent,
+    MsgButton defaultButton)
 {
     MsgRequest request;
     request.kind = kind;
@@ -131,22 +154,21 @@ void MsgPlain(const QString& text, QWidget* parent)
 bool MsgConfirm(const QString& text, QWidget* parent)
 {
     return ShowMessageBox(MsgKind::Confirmation, text, QMessageBox::Yes | QMessageBox::No, {}, parent,
-                          QMessageBox::Yes)
-        == QMessageBox::Yes;
+               QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 MsgButton MsgYesNoCancel(const QString& text, MsgKind kind, QWidget* parent)
 {
-    return ShowMessageBox(kind, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, {}, parent,
-                          QMessageBox::Yes);
+    return ShowMessageBox(
+        kind, text, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, {}, parent, QMessageBox::Yes);
 }
 
 namespace {
 
 struct EngineText {
     int code;
-    const char* lead;   // what happened, followed by the file's name
-    const char* advice; // what to do; nullptr when there is nothing to do
+    const char* lead;  // what happened, followed by the file's name
+    const char* advice;  // what to do; nullptr when there is nothing to do
 };
 
 const char* const kRestore = "Restaurez ce fichier depuis une sauvegarde.";
@@ -156,7 +178,7 @@ const EngineText kEngineTexts[] = {
     {kdb::DBERR_EOF, "Fin des données atteinte", nullptr},
     {kdb::DBERR_READERR, "Lecture impossible du fichier", kRestore},
     {kdb::DBERR_WRITEERR, "Écriture impossible dans le fichier",
-     "Vérifiez qu'il reste de la place sur le disque et que le fichier n'est pas protégé."},
+        "Vérifiez qu'il reste de la place sur le disque et que le fichier n'est pas protégé."},
     {kdb::DBERR_HEADERCORRUPT, "Table endommagée ou d'un autre programme (en-tête incorrect)", kRestore},
     {kdb::DBERR_FILECORRUPT, "Données endommagées dans la table", kRestore},
     {kdb::DBERR_MEMOCORRUPT, "Textes longs (mémos) endommagés pour la table", kRestore},
@@ -166,21 +188,20 @@ const EngineText kEngineTexts[] = {
     {kdb::DBERR_INVALIDPARAM, "Valeur ou paramètre incorrect pour la table", nullptr},
     {kdb::DBERR_INVALIDHNDL, "Table non ouverte", nullptr},
     {kdb::DBERR_NOSUCHTABLE, "Table introuvable",
-     "Vérifiez qu'elle n'a pas été déplacée ou supprimée, ou restaurez-la depuis une sauvegarde."},
-    {kdb::DBERR_LOCKED, "Enregistrement verrouillé par un autre programme dans la table",
-     "Réessayez dans un instant."},
+        "Vérifiez qu'elle n'a pas été déplacée ou supprimée, ou restaurez-la depuis une sauvegarde."},
+    {kdb::DBERR_LOCKED, "Enregistrement verrouillé par un autre programme dans la table", "Réessayez dans un instant."},
     {kdb::DBERR_OPENFAILED, "Impossible d'ouvrir le fichier",
-     "Vérifiez qu'il existe et que vous avez le droit de le lire."},
+        "Vérifiez qu'il existe et que vous avez le droit de le lire."},
     {kdb::DBERR_NOTSUFFTABLERIGHTS, "Impossible d'écrire dans le fichier",
-     "Le fichier ou son répertoire est en lecture seule : vérifiez ses droits d'accès."},
+        "Le fichier ou son répertoire est en lecture seule : vérifiez ses droits d'accès."},
     {kdb::DBERR_FILELOCKED, "Table utilisée par un autre programme ou une autre fenêtre",
-     "Fermez-les puis recommencez."},
+        "Fermez-les puis recommencez."},
     {kdb::DBERR_NEEDEXCLACCESS, "Accès exclusif nécessaire à la table",
-     "Fermez les autres fenêtres et programmes qui l'utilisent puis recommencez."},
+        "Fermez les autres fenêtres et programmes qui l'utilisent puis recommencez."},
     {kdb::DBERR_NOTSUPPORTED, "Opération non prise en charge pour la table", nullptr},
 };
 
-} // namespace
+}  // namespace
 
 QString EngineErrorText(int code, const QString& file)
 {
@@ -227,4 +248,4 @@ MsgButton RecordingMessageService::Show(const MsgRequest& request)
     return QMessageBox::Ok;
 }
 
-} // namespace kui
+}  // namespace kui

@@ -11,11 +11,11 @@ namespace kui {
 
 // The kinds of message boxes the program shows.
 enum class MsgKind {
-    Error,        // error icon (the box of ShowError)
+    Error,  // error icon (the box of ShowError)
     Information,  // information icon
-    Warning,      // warning icon
-    Confirmation, // question icon
-    Plain         // no icon, the application title as caption
+    Warning,  // warning icon
+    Confirmation,  // question icon
+    Plain  // no icon, the application title as caption
 };
 
 using MsgButtons = QMessageBox::StandardButtons;
@@ -24,7 +24,7 @@ using MsgButton = QMessageBox::StandardButton;
 struct MsgRequest {
     MsgKind kind = MsgKind::Plain;
     QString text;
-    QString caption;      // the caption actually shown
+    QString caption;  // the caption actually shown
     MsgButtons buttons = QMessageBox::Ok;
     MsgButton defaultButton = QMessageBox::NoButton;
     QWidget* parent = nullptr;
@@ -54,8 +54,7 @@ QString DefaultCaption(MsgKind kind);
 
 // Shows a box through the current service.
 MsgButton ShowMessageBox(MsgKind kind, const QString& text, MsgButtons buttons = QMessageBox::Ok,
-                         const QString& caption = {}, QWidget* parent = nullptr,
-                         MsgButton defaultButton = QMessageBox::NoButton);
+    const QString& caption = {}, QWidget* parent = nullptr, MsgButton defaultButton = QMessageBox::NoButton);
 
 // The four kinds with their usual buttons.
 void MsgError(const QString& text, QWidget* parent = nullptr);
@@ -97,7 +96,11 @@ public:
     const QVector<Record>& Records() const { return records_; }
     int Count() const { return records_.size(); }
     const Record& Last() const { return records_.last(); }
-    void Clear() { records_.clear(); answers_.clear(); }
+    void Clear()
+    {
+        records_.clear();
+        answers_.clear();
+    }
 
 private:
     QVector<Record> records_;
@@ -108,7 +111,7 @@ private:
 // Installs a recording service for the life of the object.
 class ScopedMessageRecorder : public RecordingMessageService {
 public:
-    ScopedMessageRecorder() : previous_(SetMessageService(this)) {}
+    ScopedMessageRecorder() : previous_(SetMessageService(this)) { }
     ~ScopedMessageRecorder() override { SetMessageService(previous_); }
     ScopedMessageRecorder(const ScopedMessageRecorder&) = delete;
     ScopedMessageRecorder& operator=(const ScopedMessageRecorder&) = delete;
@@ -117,4 +120,4 @@ private:
     MessageService* previous_;
 };
 
-} // namespace kui
+}  // namespace kui

@@ -22,7 +22,9 @@ struct JpegError {
     std::longjmp(reinterpret_cast<JpegError*>(cinfo->err)->jump, 1);
 }
 
-void JpegSilent(j_common_ptr) {}
+void JpegSilent(j_common_ptr)
+{
+}
 
 // A progressive stream may carry thousands of tiny scans, each a pass over
 // the whole coefficient buffer: more than this many is refused.
@@ -37,8 +39,7 @@ void JpegProgress(j_common_ptr common)
 
 bool SizeAllowed(qint64 w, qint64 h)
 {
-    return w > 0 && h > 0 && w <= kMaxPictureSide && h <= kMaxPictureSide
-        && w * h <= kMaxPicturePixels;
+    return w > 0 && h > 0 && w <= kMaxPictureSide && h <= kMaxPictureSide && w * h <= kMaxPicturePixels;
 }
 
 // The denominator d in {8, 4, 2, 1}, largest first, whose 1/d scale still
@@ -82,8 +83,8 @@ bool DecodeJpeg(const QByteArray& data, QSize fit, QImage& out)
     }
     jpeg_create_decompress(&cinfo);
     cinfo.progress = &progress;
-    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
-                 static_cast<unsigned long>(data.size()));
+    jpeg_mem_src(
+        &cinfo, reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&cinfo, TRUE);
     if (!SizeAllowed(cinfo.image_width, cinfo.image_height)) {
         jpeg_destroy_decompress(&cinfo);
@@ -97,8 +98,7 @@ bool DecodeJpeg(const QByteArray& data, QSize fit, QImage& out)
     cinfo.out_color_space = cmyk ? JCS_CMYK : JCS_EXT_XRGB;
 #endif
     cinfo.scale_num = 1;
-    cinfo.scale_denom = static_cast<unsigned>(
-        ScaleDenominator(int(cinfo.image_width), int(cinfo.image_height), fit));
+    cinfo.scale_denom = static_cast<unsigned>(ScaleDenominator(int(cinfo.image_width), int(cinfo.image_height), fit));
     // A reduced picture is scaled again afterwards: the fast transform and
     // plain upsampling lose nothing visible there.
     const bool reduced = cinfo.scale_denom > 1;
@@ -130,7 +130,10 @@ bool DecodeJpeg(const QByteArray& data, QSize fit, QImage& out)
             for (int x = 0; x < image->width(); ++x, p += 4) {
                 int c = p[0], m = p[1], yy = p[2], k = p[3];
                 if (!adobeInverted) {
-                    c = 255 - c; m = 255 - m; yy = 255 - yy; k = 255 - k;
+                    c = 255 - c;
+                    m = 255 - m;
+                    yy = 255 - yy;
+                    k = 255 - k;
                 }
                 px[x] = qRgb(c * k / 255, m * k / 255, yy * k / 255);
             }
@@ -151,9 +154,8 @@ QImage DecodeOther(const QByteArray& data, QSize fit)
     const QSize size = reader.size();
     if (size.isValid() && !SizeAllowed(size.width(), size.height()))
         return {};
-    if (size.isValid() && !fit.isEmpty()
-        && (size.width() > fit.width() || size.height() > fit.height())
-        && reader.supportsOption(QImageIOHandler::ScaledSize))
+    if (size.isValid() && !fit.isEmpty() && (size.width() > fit.width() || size.height() > fit.height()) &&
+        reader.supportsOption(QImageIOHandler::ScaledSize))
         reader.setScaledSize(size.scaled(fit, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
     QImage image;
     if (!reader.read(&image))
@@ -167,8 +169,7 @@ QImage DecodeOther(const QByteArray& data, QSize fit)
 
 bool IsJpeg(const QByteArray& data)
 {
-    return data.size() >= 3 && uchar(data[0]) == 0xFF && uchar(data[1]) == 0xD8
-        && uchar(data[2]) == 0xFF;
+    return data.size() >= 3 && uchar(data[0]) == 0xFF && uchar(data[1]) == 0xD8 && uchar(data[2]) == 0xFF;
 }
 
 QImage ReadPicture(const QByteArray& data, QSize fit)
@@ -213,8 +214,8 @@ QSize PictureSize(const QString& path)
         return {};
     }
     jpeg_create_decompress(&cinfo);
-    jpeg_mem_src(&cinfo, reinterpret_cast<const unsigned char*>(data.constData()),
-                 static_cast<unsigned long>(data.size()));
+    jpeg_mem_src(
+        &cinfo, reinterpret_cast<const unsigned char*>(data.constData()), static_cast<unsigned long>(data.size()));
     jpeg_read_header(&cinfo, TRUE);
     const QSize size(int(cinfo.image_width), int(cinfo.image_height));
     jpeg_destroy_decompress(&cinfo);

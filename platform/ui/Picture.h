@@ -13,7 +13,7 @@ namespace kui {
 // against kMaxPictureSide / kMaxPicturePixels before anything is allocated.
 
 inline constexpr int kMaxPictureSide = 30000;
-inline constexpr qint64 kMaxPicturePixels = 120'000'000;   // 120 megapixels
+inline constexpr qint64 kMaxPicturePixels = 120'000'000;  // 120 megapixels
 inline constexpr qint64 kMaxPictureFileBytes = 256LL << 20;
 
 // Reads the picture held in `data`. `fit` empty: full size. Otherwise the

@@ -11,4 +11,4 @@ QPrinter& CurrentPrinter()
     return *printer;
 }
 
-} // namespace kui
+}  // namespace kui

@@ -8,4 +8,4 @@ namespace kui {
 // dialog of the main window, used by every printed document.
 QPrinter& CurrentPrinter();
 
-} // namespace kui
+}  // namespace kui

@@ -22,24 +22,32 @@ namespace {
 
 constexpr size_t kBlock = 1 << 20;
 
-std::string Str(const char* s) { return s ? s : ""; }
+std::string Str(const char* s)
+{
+    return s ? s : "";
+}
 
 // The entry's name as a safe relative path, or empty when it would leave
 // the base directory (absolute, drive letter, "..").
 std::string SafeRelative(std::string name)
 {
     std::replace(name.begin(), name.end(), '\\', '/');
-    if (name.empty() || name[0] == '/' || (name.size() >= 2 && name[1] == ':')) return {};
+    if (name.empty() || name[0] == '/' || (name.size() >= 2 && name[1] == ':'))
+        return {};
     std::string out, part;
     size_t i = 0;
     while (i <= name.size()) {
         size_t k = name.find('/', i);
-        if (k == std::string::npos) k = name.size();
+        if (k == std::string::npos)
+            k = name.size();
         part = name.substr(i, k - i);
         i = k + 1;
-        if (part.empty() || part == ".") continue;
-        if (part == ".." || part.find('\0') != std::string::npos) return {};
-        if (!out.empty()) out += '/';
+        if (part.empty() || part == ".")
+            continue;
+        if (part == ".." || part.find('\0') != std::string::npos)
+            return {};
+        if (!out.empty())
+            out += '/';
         out += part;
     }
     return out;
@@ -49,30 +57,35 @@ std::string SafeRelative(std::string name)
 // directory: ".." may climb back only as far as the base.
 bool LinkStaysInside(const std::string& linkDir, const std::string& target)
 {
-    if (target.empty() || target[0] == '/') return false;
+    if (target.empty() || target[0] == '/')
+        return false;
     int depth = 0;
     std::string all = linkDir + target;
     size_t i = 0;
     while (i <= all.size()) {
         size_t k = all.find('/', i);
-        if (k == std::string::npos) k = all.size();
+        if (k == std::string::npos)
+            k = all.size();
         std::string part = all.substr(i, k - i);
         i = k + 1;
-        if (part.empty() || part == ".") continue;
+        if (part.empty() || part == ".")
+            continue;
         depth += part == ".." ? -1 : 1;
-        if (depth < 0) return false;
+        if (depth < 0)
+            return false;
     }
     return true;
 }
 
 bool Within(const std::string& real, const std::string& base)
 {
-    return real == base || (real.size() > base.size() && real.compare(0, base.size(), base) == 0 && real[base.size()] == '/');
+    return real == base ||
+        (real.size() > base.size() && real.compare(0, base.size(), base) == 0 && real[base.size()] == '/');
 }
 
 class ExtractJob {
 public:
-    explicit ExtractJob(UnzParams* p) : p_(p), rep_(p->callback, p->handle, p->caller, kVersion, false) {}
+    explicit ExtractJob(UnzParams* p) : p_(p), rep_(p->callback, p->handle, p->caller, kVersion, false) { }
     int32_t Run();
 
 private:
@@ -83,7 +96,8 @@ private:
     bool Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t& crc, std::string& why);
     void Skip(const CdEntry& e, int reason, int32_t code, const std::string& text)
     {
-        if (!text.empty()) rep_.Message(code, text);
+        if (!text.empty())
+            rep_.Message(code, text);
         rep_.Send(actSkipped, code, reason, e.name);
     }
 
@@ -101,14 +115,18 @@ private:
 
 bool ExtractJob::Selected(const CdEntry& e) const
 {
-    if (p_->specCount <= 0 || !p_->fileSpecs) return true;
+    if (p_->specCount <= 0 || !p_->fileSpecs)
+        return true;
     for (int i = 0; i < p_->specCount; ++i) {
         std::string m = Str(p_->fileSpecs[i].fileSpec);
-        if (m.empty()) continue;
-        if (MatchMask(e.name, m)) return true;
+        if (m.empty())
+            continue;
+        if (MatchMask(e.name, m))
+            return true;
         if (m.find_first_of("/\\") == std::string::npos) {
             auto k = e.name.find_last_of('/');
-            if (k != std::string::npos && MatchMask(e.name.substr(k + 1), m)) return true;
+            if (k != std::string::npos && MatchMask(e.name.substr(k + 1), m))
+                return true;
         }
     }
     return false;
@@ -120,12 +138,15 @@ bool ExtractJob::MakeDirs(const std::string& dir)
     size_t i = 0;
     while (i < dir.size()) {
         size_t k = dir.find('/', i + 1);
-        if (k == std::string::npos) k = dir.size();
+        if (k == std::string::npos)
+            k = dir.size();
         path = dir.substr(0, k);
         i = k;
-        if (path.empty()) continue;
+        if (path.empty())
+            continue;
         struct stat st;
-        if (lstat(path.c_str(), &st) != 0 && mkdir(path.c_str(), 0777) != 0) return false;
+        if (lstat(path.c_str(), &st) != 0 && mkdir(path.c_str(), 0777) != 0)
+            return false;
     }
     char real[PATH_MAX];
     return realpath(dir.c_str(), real) && Within(real, realBase_);
@@ -134,28 +155,41 @@ bool ExtractJob::MakeDirs(const std::string& dir)
 bool ExtractJob::Password(const CdEntry& e, std::unique_ptr<ZipCrypto>& crypto)
 {
     unsigned char head[12];
-    if (!ReadAt(fd_, head, 12, e.dataOffset)) return false;
+    if (!ReadAt(fd_, head, 12, e.dataOffset))
+        return false;
     unsigned char check = (e.flags & 8) ? uint8_t(e.dosTime >> 8) : uint8_t(e.crc >> 24);
     auto tryOne = [&](const std::string& pw) {
         auto c = std::make_unique<ZipCrypto>(pw);
         unsigned char h[12];
         std::memcpy(h, head, 12);
         c->Decrypt(h, 12);
-        if (h[11] != check) return false;
+        if (h[11] != check)
+            return false;
         crypto = std::move(c);
         return true;
     };
-    if (!lastPassword_.empty() && tryOne(lastPassword_)) return true;
+    if (!lastPassword_.empty() && tryOne(lastPassword_))
+        return true;
     std::string given = Str(p_->password);
-    if (!given.empty() && given != lastPassword_ && tryOne(given)) return true;
+    if (!given.empty() && given != lastPassword_ && tryOne(given))
+        return true;
     while (!noMoreAsking_ && askLeft_ > 0) {
         CallbackRecord r = rep_.Send(actPassword, 0, askLeft_, e.name);
-        if (rep_.Cancelled()) return false;
-        if (r.action == 0) noMoreAsking_ = true;
+        if (rep_.Cancelled())
+            return false;
+        if (r.action == 0)
+            noMoreAsking_ = true;
         askLeft_ = int(std::min<intptr_t>(r.value2, 15));
-        if (r.value1 != 1) { if (r.value2 == 0) askLeft_ = 0; break; }
+        if (r.value1 != 1) {
+            if (r.value2 == 0)
+                askLeft_ = 0;
+            break;
+        }
         std::string pw(r.text, strnlen(r.text, sizeof r.text));
-        if (tryOne(pw)) { lastPassword_ = pw; return true; }
+        if (tryOne(pw)) {
+            lastPassword_ = pw;
+            return true;
+        }
         --askLeft_;
     }
     return false;
@@ -168,23 +202,37 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
     uint64_t produced = 0;
     crc = 0;
     inflate_state* st = inflater_.get();
-    if (e.method == 8) isal_inflate_init(st);
+    if (e.method == 8)
+        isal_inflate_init(st);
     bool finished = false;
     while (!finished) {
         size_t n = size_t(std::min<uint64_t>(left, kBlock));
-        if (n && !ReadAt(fd_, in_.data(), n, pos)) { why = "cannot read the compressed data"; return false; }
-        pos += n; left -= n;
-        if (crypto) crypto->Decrypt(in_.data(), n);
+        if (n && !ReadAt(fd_, in_.data(), n, pos)) {
+            why = "cannot read the compressed data";
+            return false;
+        }
+        pos += n;
+        left -= n;
+        if (crypto)
+            crypto->Decrypt(in_.data(), n);
         auto emit = [&](const unsigned char* d, size_t m) {
-            if (produced + m > e.usize) { why = "more data than the entry declares"; return false; }
+            if (produced + m > e.usize) {
+                why = "more data than the entry declares";
+                return false;
+            }
             produced += m;
             crc = Crc32(crc, d, m);
-            if (outFd >= 0 && !WriteAll(outFd, d, m)) { why = "cannot write the file (disk full?)"; return false; }
-            if (m) rep_.Send(actProgress, 0, intptr_t(m), "");
+            if (outFd >= 0 && !WriteAll(outFd, d, m)) {
+                why = "cannot write the file (disk full?)";
+                return false;
+            }
+            if (m)
+                rep_.Send(actProgress, 0, intptr_t(m), "");
             return !rep_.Cancelled();
         };
         if (e.method == 0) {
-            if (!emit(in_.data(), n)) return false;
+            if (!emit(in_.data(), n))
+                return false;
             finished = left == 0;
             continue;
         }
@@ -194,13 +242,26 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
             st->next_out = out_.data();
             st->avail_out = uint32_t(out_.size());
             int r = isal_inflate(st);
-            if (r < 0) { why = "damaged compressed data"; return false; }
-            if (!emit(out_.data(), out_.size() - st->avail_out)) return false;
-            if (st->block_state == ISAL_BLOCK_FINISH) { finished = true; break; }
+            if (r < 0) {
+                why = "damaged compressed data";
+                return false;
+            }
+            if (!emit(out_.data(), out_.size() - st->avail_out))
+                return false;
+            if (st->block_state == ISAL_BLOCK_FINISH) {
+                finished = true;
+                break;
+            }
         } while (st->avail_out == 0 || st->avail_in > 0);
-        if (!finished && left == 0) { why = "compressed data end too early"; return false; }
+        if (!finished && left == 0) {
+            why = "compressed data end too early";
+            return false;
+        }
     }
-    if (produced != e.usize) { why = "size differs from the one the entry declares"; return false; }
+    if (produced != e.usize) {
+        why = "size differs from the one the entry declares";
+        return false;
+    }
     return true;
 }
 
@@ -210,30 +271,41 @@ bool ExtractJob::One(CdEntry& e, int index)
     std::string rel = SafeRelative(e.name);
     bool isDir = !e.name.empty() && (e.name.back() == '/' || e.name.back() == '\\');
     if (rel.empty()) {
-        if (isDir && e.usize == 0) return false;
+        if (isDir && e.usize == 0)
+            return false;
         Skip(e, skipGeneralError, errUnsafeName, "unsafe name refused: " + e.name);
         return false;
     }
     if (!p_->dirNames) {
-        if (isDir) return false;
+        if (isDir)
+            return false;
         auto k = rel.find_last_of('/');
-        if (k != std::string::npos) rel = rel.substr(k + 1);
+        if (k != std::string::npos)
+            rel = rel.substr(k + 1);
     }
     std::string target = base_ + "/" + rel;
     if (isDir) {
-        if (!test && !MakeDirs(target)) Skip(e, skipGeneralError, errUnsafeName, "directory refused: " + e.name);
+        if (!test && !MakeDirs(target))
+            Skip(e, skipGeneralError, errUnsafeName, "directory refused: " + e.name);
         return false;
     }
     if (e.method != 0 && e.method != 8) {
-        Skip(e, skipCompressionUnknown, errMethod, "unknown compression method " + std::to_string(e.method) + ": " + e.name);
+        Skip(e, skipCompressionUnknown, errMethod,
+            "unknown compression method " + std::to_string(e.method) + ": " + e.name);
         return false;
     }
     uint32_t host = e.madeBy >> 8;
     bool isLink = host == 3 && ((e.externalAttrs >> 16) & S_IFMT) == S_IFLNK;
-    if (isLink && e.usize > 4096) { Skip(e, skipGeneralError, errUnsafeName, "link refused: " + e.name); return false; }
+    if (isLink && e.usize > 4096) {
+        Skip(e, skipGeneralError, errUnsafeName, "link refused: " + e.name);
+        return false;
+    }
     std::string dir = target.substr(0, target.find_last_of('/'));
     if (!test) {
-        if (!MakeDirs(dir)) { Skip(e, skipGeneralError, errUnsafeName, "name leaves the base directory: " + e.name); return false; }
+        if (!MakeDirs(dir)) {
+            Skip(e, skipGeneralError, errUnsafeName, "name leaves the base directory: " + e.name);
+            return false;
+        }
         struct stat st;
         bool exists = lstat(target.c_str(), &st) == 0;
         if (exists && !S_ISREG(st.st_mode)) {
@@ -242,12 +314,22 @@ bool ExtractJob::One(CdEntry& e, int index)
         }
         time_t etime = FromDosTime(e.dosTime);
         bool older = exists && st.st_mtime < etime;
-        if ((p_->freshen || p_->update) && exists && !older) { Skip(e, skipOnFreshen, 0, ""); return false; }
-        if (p_->freshen && !p_->update && !exists) { Skip(e, skipOnFreshen, 0, ""); return false; }
+        if ((p_->freshen || p_->update) && exists && !older) {
+            Skip(e, skipOnFreshen, 0, "");
+            return false;
+        }
+        if (p_->freshen && !p_->update && !exists) {
+            Skip(e, skipOnFreshen, 0, "");
+            return false;
+        }
         if (exists && !p_->overwrite && !p_->freshen && !p_->update) {
             CallbackRecord r = rep_.Send(actOverwrite, (older ? 1 << 16 : 0) | (index & 0xFFFF), 0, e.name);
-            if (rep_.Cancelled()) return false;
-            if ((r.value2 & 0xFF) == 0) { Skip(e, skipNoOverwrite, 0, ""); return false; }
+            if (rep_.Cancelled())
+                return false;
+            if ((r.value2 & 0xFF) == 0) {
+                Skip(e, skipNoOverwrite, 0, "");
+                return false;
+            }
         }
         struct statvfs vs;
         if (statvfs(dir.c_str(), &vs) == 0 && uint64_t(vs.f_bavail) * vs.f_frsize < e.usize) {
@@ -256,11 +338,13 @@ bool ExtractJob::One(CdEntry& e, int index)
         }
     }
     rep_.Send(actNewFile, 0, intptr_t(std::min<uint64_t>(e.usize, INTPTR_MAX)), e.name);
-    if (rep_.Cancelled()) return false;
+    if (rep_.Cancelled())
+        return false;
     std::unique_ptr<ZipCrypto> crypto;
     if (e.flags & 1) {
         if (e.csize < 12 || !Password(e, crypto)) {
-            if (!rep_.Cancelled()) Skip(e, skipBadPassword, errPassword, "wrong or missing password: " + e.name);
+            if (!rep_.Cancelled())
+                Skip(e, skipBadPassword, errPassword, "wrong or missing password: " + e.name);
             return false;
         }
     }
@@ -280,7 +364,8 @@ bool ExtractJob::One(CdEntry& e, int index)
     if (ok && isLink && outFd >= 0) {
         // the link's target, as extracted: it must stay inside the base directory
         std::vector<char> t(size_t(e.usize));
-        if (ReadAt(outFd, t.data(), t.size(), 0)) linkTo.assign(t.begin(), t.end());
+        if (ReadAt(outFd, t.data(), t.size(), 0))
+            linkTo.assign(t.begin(), t.end());
         if (!LinkStaysInside(rel.substr(0, rel.find_last_of('/') + 1), linkTo)) {
             close(outFd);
             unlink(tmp.c_str());
@@ -292,20 +377,24 @@ bool ExtractJob::One(CdEntry& e, int index)
     if (ok && crc != e.crc) {
         CallbackRecord r = rep_.Send(actCrcError, int32_t(crc), intptr_t(e.crc), e.name);
         keep = r.value1 == 1 && !test;
-        if (!keep) rep_.Send(actSkipped, errCrc, skipGeneralError, e.name);
+        if (!keep)
+            rep_.Send(actSkipped, errCrc, skipGeneralError, e.name);
     }
-    if (!ok && !rep_.Cancelled()) Skip(e, skipGeneralError, errFormat, why + ": " + e.name);
+    if (!ok && !rep_.Cancelled())
+        Skip(e, skipGeneralError, errFormat, why + ": " + e.name);
     if (outFd >= 0) {
         if (keep) {
             struct timespec ts[2];
             ts[0].tv_sec = ts[1].tv_sec = FromDosTime(e.dosTime);
             ts[0].tv_nsec = ts[1].tv_nsec = 0;
             futimens(outFd, ts);
-            mode_t um = umask(0); umask(um);
+            mode_t um = umask(0);
+            umask(um);
             mode_t mode = host == 3 && (e.externalAttrs >> 16) ? ((e.externalAttrs >> 16) & 0777) : 0666;
             fchmod(outFd, mode & ~um);
         }
-        if (close(outFd) != 0) keep = false;
+        if (close(outFd) != 0)
+            keep = false;
         if (keep && isLink) {
             unlink(tmp.c_str());
             unlink(target.c_str());
@@ -313,7 +402,8 @@ bool ExtractJob::One(CdEntry& e, int index)
         } else if (keep) {
             keep = rename(tmp.c_str(), target.c_str()) == 0;
         }
-        if (!keep) unlink(tmp.c_str());
+        if (!keep)
+            unlink(tmp.c_str());
     }
     return keep || (test && ok && crc == e.crc);
 }
@@ -321,19 +411,25 @@ bool ExtractJob::One(CdEntry& e, int index)
 int32_t ExtractJob::Run()
 {
     std::string archive = Str(p_->archive);
-    if (p_->check != kBlockCheck || archive.empty()) { rep_.Message(errParams, "bad parameter block"); return 0; }
+    if (p_->check != kBlockCheck || archive.empty()) {
+        rep_.Message(errParams, "bad parameter block");
+        return 0;
+    }
     askLeft_ = std::clamp(p_->passwordReqCount, 0, 15);
     int count = 0;
     try {
         fd_ = open(archive.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd_ < 0) throw JobError(errOpen, "cannot open " + archive);
+        if (fd_ < 0)
+            throw JobError(errOpen, "cannot open " + archive);
         struct stat st;
         fstat(fd_, &st);
         size_ = uint64_t(st.st_size);
         CentralDirectory cd = ReadCentralDirectory(fd_, size_);
         std::vector<size_t> order(cd.entries.size());
-        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-        std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return cd.entries[a].localOffset < cd.entries[b].localOffset; });
+        for (size_t i = 0; i < order.size(); ++i)
+            order[i] = i;
+        std::sort(order.begin(), order.end(),
+            [&](size_t a, size_t b) { return cd.entries[a].localOffset < cd.entries[b].localOffset; });
         uint64_t cdStart = size_;
         for (size_t k = 0; k < order.size(); ++k) {
             uint64_t next = k + 1 < order.size() ? cd.entries[order[k + 1]].localOffset : cdStart - cd.shift;
@@ -341,45 +437,59 @@ int32_t ExtractJob::Run()
         }
         base_ = Str(p_->baseDir);
         std::replace(base_.begin(), base_.end(), '\\', '/');
-        if (base_.empty()) base_ = ".";
-        while (base_.size() > 1 && base_.back() == '/') base_.pop_back();
+        if (base_.empty())
+            base_ = ".";
+        while (base_.size() > 1 && base_.back() == '/')
+            base_.pop_back();
         if (!p_->test) {
             mkdir(base_.c_str(), 0777);
             char real[PATH_MAX];
-            if (!realpath(base_.c_str(), real)) throw JobError(errOpen, "cannot use the directory " + base_);
+            if (!realpath(base_.c_str(), real))
+                throw JobError(errOpen, "cannot use the directory " + base_);
             realBase_ = real;
             base_ = real;
         }
         std::vector<size_t> chosen;
         uint64_t total = 0;
         for (size_t i = 0; i < cd.entries.size(); ++i)
-            if (Selected(cd.entries[i])) { chosen.push_back(i); total += cd.entries[i].usize; }
+            if (Selected(cd.entries[i])) {
+                chosen.push_back(i);
+                total += cd.entries[i].usize;
+            }
         rep_.Send(actTotalFiles, 0, intptr_t(chosen.size()), "");
         rep_.Send(actTotalSize, 0, intptr_t(std::min<uint64_t>(total, INT32_MAX)), "");
         for (size_t i : chosen) {
-            if (rep_.Cancelled()) break;
-            if (One(cd.entries[i], int(i))) ++count;
+            if (rep_.Cancelled())
+                break;
+            if (One(cd.entries[i], int(i)))
+                ++count;
         }
-        if (!rep_.Cancelled()) rep_.Send(actEndOfBatch, 0, 0, "");
+        if (!rep_.Cancelled())
+            rep_.Send(actEndOfBatch, 0, 0, "");
     } catch (const JobError& e) {
         rep_.Message(e.code, e.what());
     } catch (const std::exception& e) {
         rep_.Message(errParams, e.what());
     }
-    if (fd_ >= 0) close(fd_);
+    if (fd_ >= 0)
+        close(fd_);
     return rep_.Cancelled() ? 0 : count;
 }
 
-} // namespace
-} // namespace zipeng
+}  // namespace
+}  // namespace zipeng
 
 extern "C" {
 __attribute__((visibility("default"))) int32_t UnzEngExec(zipeng::UnzParams* params)
 {
-    if (!params) return 0;
+    if (!params)
+        return 0;
     zipeng::ExtractJob job(params);
     return job.Run();
 }
 
-__attribute__((visibility("default"))) int32_t GetUnzEngVersion() { return zipeng::kVersion; }
+__attribute__((visibility("default"))) int32_t GetUnzEngVersion()
+{
+    return zipeng::kVersion;
+}
 }

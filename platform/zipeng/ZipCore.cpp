@@ -17,17 +17,19 @@ uint32_t Crc32(uint32_t crc, const void* data, size_t len)
 
 uint32_t ToDosTime(time_t t)
 {
-    struct tm tm {};
+    struct tm tm { };
     localtime_r(&t, &tm);
-    if (tm.tm_year < 80) return (1 << 21) | (1 << 16);   // 1980-01-01 00:00
-    if (tm.tm_year > 207) tm.tm_year = 207;
+    if (tm.tm_year < 80)
+        return (1 << 21) | (1 << 16);  // 1980-01-01 00:00
+    if (tm.tm_year > 207)
+        tm.tm_year = 207;
     return uint32_t(tm.tm_year - 80) << 25 | uint32_t(tm.tm_mon + 1) << 21 | uint32_t(tm.tm_mday) << 16 |
-           uint32_t(tm.tm_hour) << 11 | uint32_t(tm.tm_min) << 5 | uint32_t(tm.tm_sec / 2);
+        uint32_t(tm.tm_hour) << 11 | uint32_t(tm.tm_min) << 5 | uint32_t(tm.tm_sec / 2);
 }
 
 time_t FromDosTime(uint32_t dos)
 {
-    struct tm tm {};
+    struct tm tm { };
     tm.tm_year = int((dos >> 25) & 0x7F) + 80;
     tm.tm_mon = std::max(0, int((dos >> 21) & 0x0F) - 1);
     tm.tm_mday = std::max(1, int((dos >> 16) & 0x1F));
@@ -40,7 +42,8 @@ time_t FromDosTime(uint32_t dos)
 
 ZipCrypto::ZipCrypto(const std::string& password) : keys_{0x12345678, 0x23456789, 0x34567890}
 {
-    for (unsigned char c : password) Update(c);
+    for (unsigned char c : password)
+        Update(c);
 }
 
 void ZipCrypto::Update(unsigned char c)
@@ -73,9 +76,13 @@ bool ReadAt(int fd, void* buf, size_t n, uint64_t off)
     auto* p = static_cast<char*>(buf);
     while (n > 0) {
         ssize_t r = pread(fd, p, n, off_t(off));
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r; n -= size_t(r); off += uint64_t(r);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= size_t(r);
+        off += uint64_t(r);
     }
     return true;
 }
@@ -85,23 +92,32 @@ bool WriteAll(int fd, const void* buf, size_t n)
     auto* p = static_cast<const char*>(buf);
     while (n > 0) {
         ssize_t r = write(fd, p, n);
-        if (r < 0 && errno == EINTR) continue;
-        if (r <= 0) return false;
-        p += r; n -= size_t(r);
+        if (r < 0 && errno == EINTR)
+            continue;
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= size_t(r);
     }
     return true;
 }
 
 CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
 {
-    if (size < kEndSize) throw JobError(errFormat, "not a zip archive (no end of central directory)");
+    if (size < kEndSize)
+        throw JobError(errFormat, "not a zip archive (no end of central directory)");
     uint64_t n = std::min<uint64_t>(size, 65535 + kEndSize);
     std::vector<unsigned char> tail(n);
-    if (!ReadAt(fd, tail.data(), n, size - n)) throw JobError(errRead, "cannot read the end of the archive");
+    if (!ReadAt(fd, tail.data(), n, size - n))
+        throw JobError(errRead, "cannot read the end of the archive");
     int64_t at = -1;
     for (int64_t i = int64_t(n) - kEndSize; i >= 0; --i)
-        if (Get32(&tail[size_t(i)]) == kEndSig) { at = i; break; }
-    if (at < 0) throw JobError(errFormat, "not a zip archive (no end of central directory)");
+        if (Get32(&tail[size_t(i)]) == kEndSig) {
+            at = i;
+            break;
+        }
+    if (at < 0)
+        throw JobError(errFormat, "not a zip archive (no end of central directory)");
     const unsigned char* e = &tail[size_t(at)];
     uint64_t endPos = size - n + uint64_t(at);
     if (Get16(e + 4) != 0 || Get16(e + 6) != 0)
@@ -125,10 +141,12 @@ CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
     if (cdSize > dirEnd || uint64_t(count) * kCentralSize > cdSize)
         throw JobError(errFormat, "central directory size out of the file");
     uint64_t cdStart = dirEnd - cdSize;
-    if (cdOffset > cdStart) throw JobError(errFormat, "central directory offset out of the file");
+    if (cdOffset > cdStart)
+        throw JobError(errFormat, "central directory offset out of the file");
     cd.shift = cdStart - cdOffset;
     std::vector<unsigned char> dir(cdSize);
-    if (cdSize && !ReadAt(fd, dir.data(), cdSize, cdStart)) throw JobError(errRead, "cannot read the central directory");
+    if (cdSize && !ReadAt(fd, dir.data(), cdSize, cdStart))
+        throw JobError(errRead, "cannot read the central directory");
     size_t p = 0;
     cd.entries.reserve(count);
     for (uint32_t k = 0; k < count; ++k) {
@@ -136,19 +154,29 @@ CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
             throw JobError(errFormat, "damaged central directory header");
         const unsigned char* h = &dir[p];
         CdEntry en;
-        en.madeBy = Get16(h + 4); en.needed = Get16(h + 6); en.flags = Get16(h + 8); en.method = Get16(h + 10);
-        en.dosTime = Get32(h + 12); en.crc = Get32(h + 16); en.csize = Get32(h + 20); en.usize = Get32(h + 24);
+        en.madeBy = Get16(h + 4);
+        en.needed = Get16(h + 6);
+        en.flags = Get16(h + 8);
+        en.method = Get16(h + 10);
+        en.dosTime = Get32(h + 12);
+        en.crc = Get32(h + 16);
+        en.csize = Get32(h + 20);
+        en.usize = Get32(h + 24);
         size_t nl = Get16(h + 28), xl = Get16(h + 30), cl = Get16(h + 32);
-        en.diskStart = Get16(h + 34); en.internalAttrs = Get16(h + 36); en.externalAttrs = Get32(h + 38);
+        en.diskStart = Get16(h + 34);
+        en.internalAttrs = Get16(h + 36);
+        en.externalAttrs = Get32(h + 38);
         en.localOffset = Get32(h + 42);
-        if (p + kCentralSize + nl + xl + cl > cdSize) throw JobError(errFormat, "central directory header out of the directory");
+        if (p + kCentralSize + nl + xl + cl > cdSize)
+            throw JobError(errFormat, "central directory header out of the directory");
         const char* s = reinterpret_cast<const char*>(h + kCentralSize);
         en.name.assign(s, nl);
         en.extra.assign(s + nl, xl);
         en.comment.assign(s + nl + xl, cl);
         if (en.csize == 0xFFFFFFFF || en.usize == 0xFFFFFFFF || en.localOffset == 0xFFFFFFFF)
             throw JobError(errLimit, "entry in the 64-bit format: more than 4 GB");
-        if (en.localOffset + kLocalSize > cdOffset) throw JobError(errFormat, "local header offset out of the archive");
+        if (en.localOffset + kLocalSize > cdOffset)
+            throw JobError(errFormat, "local header offset out of the archive");
         p += kCentralSize + nl + xl + cl;
         cd.entries.push_back(std::move(en));
     }
@@ -162,7 +190,8 @@ void CheckLocal(int fd, uint64_t size, CdEntry& e, uint64_t shift, uint64_t next
     if (off + kLocalSize > size || !ReadAt(fd, h, kLocalSize, off) || Get32(h) != kLocalSig)
         throw JobError(errFormat, "bad local header: " + e.name);
     uint64_t data = off + kLocalSize + Get16(h + 26) + Get16(h + 28);
-    if (Get16(h + 26) != e.name.size()) throw JobError(errFormat, "local and central names differ: " + e.name);
+    if (Get16(h + 26) != e.name.size())
+        throw JobError(errFormat, "local and central names differ: " + e.name);
     if (data + e.csize > next + shift || data + e.csize > size)
         throw JobError(errFormat, "entry data overlap or pass the end of the archive: " + e.name);
     e.dataOffset = data;
@@ -173,24 +202,39 @@ bool MatchMask(const std::string& name, const std::string& mask)
     auto norm = [](char c) { return c == '\\' ? '/' : char(std::tolower(static_cast<unsigned char>(c))); };
     size_t n = 0, m = 0, starM = std::string::npos, starN = 0;
     while (n < name.size()) {
-        if (m < mask.size() && (mask[m] == '?' || norm(mask[m]) == norm(name[n]))) { ++n; ++m; }
-        else if (m < mask.size() && mask[m] == '*') { starM = m++; starN = n; }
-        else if (starM != std::string::npos) { m = starM + 1; n = ++starN; }
-        else return false;
+        if (m < mask.size() && (mask[m] == '?' || norm(mask[m]) == norm(name[n]))) {
+            ++n;
+            ++m;
+        } else if (m < mask.size() && mask[m] == '*') {
+            starM = m++;
+            starN = n;
+        } else if (starM != std::string::npos) {
+            m = starM + 1;
+            n = ++starN;
+        } else
+            return false;
     }
-    while (m < mask.size() && mask[m] == '*') ++m;
-    if (m + 2 == mask.size() && mask[m] == '.' && mask[m + 1] == '*') return true;
+    while (m < mask.size() && mask[m] == '*')
+        ++m;
+    if (m + 2 == mask.size() && mask[m] == '.' && mask[m + 1] == '*')
+        return true;
     return m == mask.size();
 }
 
 CallbackRecord Reporter::Send(int32_t action, int32_t v1, intptr_t v2, const std::string& text)
 {
-    CallbackRecord r {};
-    r.handle = handle_; r.caller = caller_; r.version = version_; r.isZip = isZip_ ? 1 : 0;
-    r.action = action; r.value1 = v1; r.value2 = v2;
+    CallbackRecord r{};
+    r.handle = handle_;
+    r.caller = caller_;
+    r.version = version_;
+    r.isZip = isZip_ ? 1 : 0;
+    r.action = action;
+    r.value1 = v1;
+    r.value2 = v2;
     std::memcpy(r.text, text.data(), std::min(text.size(), sizeof r.text - 1));
-    if (cb_ && cb_(&r) == -1) cancelled_ = true;
+    if (cb_ && cb_(&r) == -1)
+        cancelled_ = true;
     return r;
 }
 
-} // namespace zipeng
+}  // namespace zipeng

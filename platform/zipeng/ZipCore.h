@@ -19,13 +19,27 @@ constexpr uint32_t kDescriptorSig = 0x08074B50;
 constexpr uint32_t kZip64EndSig = 0x06064B50;
 constexpr uint32_t kZip64LocatorSig = 0x07064B50;
 constexpr int kLocalSize = 30, kCentralSize = 46, kEndSize = 22;
-constexpr uint64_t kMaxClassic = 0xFFFFFFFEull;   // largest size or offset of the classic format
+constexpr uint64_t kMaxClassic = 0xFFFFFFFEull;  // largest size or offset of the classic format
 constexpr int kMaxEntries = 65535;
 
-inline uint16_t Get16(const unsigned char* p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t Get32(const unsigned char* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24; }
-inline void Put16(unsigned char* p, uint32_t v) { p[0] = uint8_t(v); p[1] = uint8_t(v >> 8); }
-inline void Put32(unsigned char* p, uint32_t v) { Put16(p, v); Put16(p + 2, v >> 16); }
+inline uint16_t Get16(const unsigned char* p)
+{
+    return uint16_t(p[0] | p[1] << 8);
+}
+inline uint32_t Get32(const unsigned char* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+inline void Put16(unsigned char* p, uint32_t v)
+{
+    p[0] = uint8_t(v);
+    p[1] = uint8_t(v >> 8);
+}
+inline void Put32(unsigned char* p, uint32_t v)
+{
+    Put16(p, v);
+    Put16(p + 2, v >> 16);
+}
 
 uint32_t Crc32(uint32_t crc, const void* data, size_t len);
 
@@ -37,9 +51,14 @@ time_t FromDosTime(uint32_t dos);
 class ZipCrypto {
 public:
     explicit ZipCrypto(const std::string& password);
-    unsigned char DecryptByte() const { unsigned t = (keys_[2] & 0xFFFF) | 2; return uint8_t((t * (t ^ 1)) >> 8); }
+    unsigned char DecryptByte() const
+    {
+        unsigned t = (keys_[2] & 0xFFFF) | 2;
+        return uint8_t((t * (t ^ 1)) >> 8);
+    }
     void Encrypt(unsigned char* p, size_t n);
     void Decrypt(unsigned char* p, size_t n);
+
 private:
     void Update(unsigned char c);
     uint32_t keys_[3];
@@ -47,7 +66,7 @@ private:
 
 // An error of a job: the code sent with action 4 and the text.
 struct JobError : std::runtime_error {
-    JobError(int32_t code, const std::string& text) : std::runtime_error(text), code(code) {}
+    JobError(int32_t code, const std::string& text) : std::runtime_error(text), code(code) { }
     int32_t code;
 };
 
@@ -60,13 +79,13 @@ struct CdEntry {
     uint32_t externalAttrs = 0;
     uint64_t localOffset = 0;
     std::string name, extra, comment;
-    uint64_t dataOffset = 0;   // filled by CheckLocal: first byte of the data
+    uint64_t dataOffset = 0;  // filled by CheckLocal: first byte of the data
 };
 
 struct CentralDirectory {
     std::vector<CdEntry> entries;
     std::string comment;
-    uint64_t shift = 0;        // bytes in front of the archive (a self-extractor's stub)
+    uint64_t shift = 0;  // bytes in front of the archive (a self-extractor's stub)
 };
 
 // Reads the central directory of an archive (fd open for reading, size its
@@ -90,12 +109,15 @@ bool MatchMask(const std::string& name, const std::string& mask);
 class Reporter {
 public:
     Reporter(Callback cb, void* handle, void* caller, int32_t version, bool isZip)
-        : cb_(cb), handle_(handle), caller_(caller), version_(version), isZip_(isZip) {}
+        : cb_(cb), handle_(handle), caller_(caller), version_(version), isZip_(isZip)
+    {
+    }
     // Sends a record; returns it (answers included). Sets Cancelled() when
     // the component answers -1.
     CallbackRecord Send(int32_t action, int32_t v1, intptr_t v2, const std::string& text);
     void Message(int32_t code, const std::string& text) { Send(actMessage, code, 0, text); }
     bool Cancelled() const { return cancelled_; }
+
 private:
     Callback cb_;
     void* handle_;
@@ -105,4 +127,4 @@ private:
     bool cancelled_ = false;
 };
 
-} // namespace zipeng
+}  // namespace zipeng

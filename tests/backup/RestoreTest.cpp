@@ -23,7 +23,7 @@ namespace {
 
 const QString kChild = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_test_child");
 
-} // namespace
+}  // namespace
 
 class Restore : public BackupFixture {
 protected:
@@ -75,7 +75,7 @@ TEST_F(Restore, GivesBackTheBackedUpTablesByteForByte)
     AddPatients(500, 30);
     ASSERT_NE(DataFiles(), saved);
     RestoreThroughScreen(dest_ + "Korvale.zip");
-    EXPECT_EQ(messages_.Count(), 2); // the two questions, nothing else
+    EXPECT_EQ(messages_.Count(), 2);  // the two questions, nothing else
     EXPECT_EQ(DataFiles(), saved);
     EXPECT_TRUE(QDir(AppDir + "Temp/").isEmpty());
     EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
@@ -143,7 +143,8 @@ TEST_F(Restore, ADamagedArchiveTouchesNothing)
     QFile zip(dest_ + "Korvale.zip");
     zip.open(QIODevice::ReadWrite);
     QByteArray bytes = zip.readAll();
-    const int data = 30 + qFromLittleEndian<quint16>(bytes.constData() + 26) + qFromLittleEndian<quint16>(bytes.constData() + 28);
+    const int data =
+        30 + qFromLittleEndian<quint16>(bytes.constData() + 26) + qFromLittleEndian<quint16>(bytes.constData() + 28);
     bytes[data + 40] = char(bytes[data + 40] ^ 0x55);
     zip.seek(0);
     zip.write(bytes);
@@ -238,7 +239,7 @@ TEST_F(Restore, BackupWaitsForATableChangedByAnotherProgram)
     QProcess writer;
     writer.start(kChild, {"append", DataPath});
     ASSERT_TRUE(writer.waitForReadyRead(10000));
-    Backup(); // waits for the table lock, then reads the table whole
+    Backup();  // waits for the table lock, then reads the table whole
     if (writer.state() != QProcess::NotRunning) {
         ASSERT_TRUE(writer.waitForFinished(30000));
     }

@@ -35,7 +35,7 @@ QByteArray ReadFile(const QString& path)
     return f.readAll();
 }
 
-} // namespace
+}  // namespace
 
 using Backup = BackupFixture;
 
@@ -57,7 +57,7 @@ TEST_F(Backup, WritesTheSchemaTablesAndTrashesTheOlderArchive)
     QStringList tableFiles = DataFiles().keys();
     tableFiles.removeAll("Notes.txt");
     tableFiles.sort();
-    EXPECT_GE(tableFiles.size(), 9 + 7); // tables, indexes, memo
+    EXPECT_GE(tableFiles.size(), 9 + 7);  // tables, indexes, memo
     EXPECT_EQ(ArchiveNames(dest_ + "Korvale.zip"), tableFiles);
     EXPECT_EQ(ReadFile(practice_.root() + "/share/Trash/files/Korvale.zip"), "older");
     // One backup per opening of the screen.
@@ -70,7 +70,7 @@ TEST_F(Backup, WritesTheSchemaTablesAndTrashesTheOlderArchive)
 TEST_F(Backup, AFailedBackupSaysSoAndKeepsThePreviousArchive)
 {
     WriteFile(dest_ + "Korvale.zip", "previous");
-    QDir().mkpath(dest_ + "Korvale.zip.part"); // the archive cannot be written
+    QDir().mkpath(dest_ + "Korvale.zip.part");  // the archive cannot be written
     TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
     screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
     screen.DoBackup();

@@ -135,8 +135,8 @@ TEST_F(CheckerTest, WidenedColumnIsRestructuredKeepingTheData)
     check();
     {
         const auto patient = open(QStringLiteral("Patient.DBF"));
-        patient->append({QStringLiteral("000001"), QStringLiteral("A1"), QStringLiteral("DUPONT"),
-                         QStringLiteral("Jérôme")});
+        patient->append(
+            {QStringLiteral("000001"), QStringLiteral("A1"), QStringLiteral("DUPONT"), QStringLiteral("Jérôme")});
         patient->append({QStringLiteral("000002"), QStringLiteral("B2"), QStringLiteral("MARTIN")});
         patient->deleteRecord(2);
         patient->flush();
@@ -144,8 +144,8 @@ TEST_F(CheckerTest, WidenedColumnIsRestructuredKeepingTheData)
     replaceLine(QStringLiteral("  field(NOM;NOM;1;0;30;0)"), QStringLiteral("  field(NOM;NOM;1;0;40;0)"));
     check();
     EXPECT_EQ(log.about("Patient"),
-              (std::vector<std::string>{"before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF",
-                                        "modifytable:Patient.DBF", "after:2:Patient.DBF"}));
+        (std::vector<std::string>{"before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF",
+            "modifytable:Patient.DBF", "after:2:Patient.DBF"}));
     EXPECT_EQ(log.about("diff:").size(), 1u);
 
     const auto patient = open(QStringLiteral("Patient.DBF"));
@@ -184,11 +184,11 @@ TEST_F(CheckerTest, DamagedTablesAreKeptRepairedAndReported)
     }
     replaceLine(QStringLiteral("  field(NOM;NOM;1;0;30;0)"), QStringLiteral("  field(NOM;NOM;1;0;4;0)"));
     check();
-    EXPECT_EQ(log.about("damage"),
-              (std::vector<std::string>{"damage:Cons.DBF:short,values=1", "damage:Patient.DBF:cut=1"}));
+    EXPECT_EQ(
+        log.about("damage"), (std::vector<std::string>{"damage:Cons.DBF:short,values=1", "damage:Patient.DBF:cut=1"}));
     EXPECT_EQ(log.about("Patient"),
-              (std::vector<std::string>{"before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF",
-                                        "damage:Patient.DBF:cut=1", "modifytable:Patient.DBF", "after:2:Patient.DBF"}));
+        (std::vector<std::string>{"before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF",
+            "damage:Patient.DBF:cut=1", "modifytable:Patient.DBF", "after:2:Patient.DBF"}));
     const auto cons = open(QStringLiteral("Cons.DBF"));
     ASSERT_EQ(cons->recordCount(), 3u);
     EXPECT_TRUE(cons->value(2, cons->fieldIndex("DCONS")).isNull());
@@ -207,8 +207,8 @@ TEST_F(CheckerTest, RefusedRestructureLeavesTheTableAsItIs)
     log.refuse = true;
     check();
     EXPECT_EQ(log.about("Patient"),
-              (std::vector<std::string>{"before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF",
-                                        "after:0:Patient.DBF"}));
+        (std::vector<std::string>{
+            "before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF", "after:0:Patient.DBF"}));
     EXPECT_EQ(fieldWidth(*open(QStringLiteral("Patient.DBF")), "NOM"), 30);
 }
 
@@ -218,8 +218,8 @@ TEST_F(CheckerTest, MissingColumnIsAddedAndUndeclaredIndexDropped)
     // no longer declares.
     replaceLine(QStringLiteral("  field(ANTFAM;ANTFAM;1;0;100;0)"), QString());
     chk.Descriptor.insert(chk.Descriptor.indexOf(QStringLiteral("object Table: FPROT.DBF")) - 1,
-                          QStringLiteral("  index(H:\\KORVALE_D7\\DATA\\PATIENT.MDX;PRENOM;1;4;0;0;0;1;0;0;0;PRENOM;"
-                                         "BTREE;513;PRENOM;)"));
+        QStringLiteral("  index(H:\\KORVALE_D7\\DATA\\PATIENT.MDX;PRENOM;1;4;0;0;0;1;0;0;0;PRENOM;"
+                       "BTREE;513;PRENOM;)"));
     check();
     {
         const auto patient = open(QStringLiteral("Patient.DBF"));
@@ -232,8 +232,8 @@ TEST_F(CheckerTest, MissingColumnIsAddedAndUndeclaredIndexDropped)
     chk.Descriptor = SchemaText();
     check();
     EXPECT_EQ(log.about("Patient"),
-              (std::vector<std::string>{"before:0:Patient.DBF", "addfield:Patient.DBF:ANTFAM", "diff:2:Patient.DBF",
-                                        "modifytable:Patient.DBF", "after:2:Patient.DBF"}));
+        (std::vector<std::string>{"before:0:Patient.DBF", "addfield:Patient.DBF:ANTFAM", "diff:2:Patient.DBF",
+            "modifytable:Patient.DBF", "after:2:Patient.DBF"}));
     const auto patient = open(QStringLiteral("Patient.DBF"));
     EXPECT_EQ(tagNames(*patient), (std::set<std::string>{"CODE", "NOM"}));
     EXPECT_EQ(fieldWidth(*patient, "ANTFAM"), 100);
@@ -247,10 +247,11 @@ TEST_F(CheckerTest, ChangedIndexIsModified)
 {
     check();
     replaceLine(QStringLiteral("  index(H:\\KORVALE_D7\\DATA\\PATIENT.MDX;NOM;1;3;0;0;0;1;0;0;0;NOM;BTREE;513;NOM;)"),
-                QStringLiteral("  index(H:\\KORVALE_D7\\DATA\\PATIENT.MDX;NOM;1;3;0;33;0;1;0;0;0;NOM;BTREE;513;NOM;)"));
+        QStringLiteral("  index(H:\\KORVALE_D7\\DATA\\PATIENT.MDX;NOM;1;3;0;33;0;1;0;0;0;NOM;BTREE;513;NOM;)"));
     check();
-    EXPECT_EQ(log.about("Patient"), (std::vector<std::string>{"before:0:Patient.DBF", "diff:2:Patient.DBF",
-                                                              "modifytable:Patient.DBF", "after:2:Patient.DBF"}));
+    EXPECT_EQ(log.about("Patient"),
+        (std::vector<std::string>{
+            "before:0:Patient.DBF", "diff:2:Patient.DBF", "modifytable:Patient.DBF", "after:2:Patient.DBF"}));
     const auto patient = open(QStringLiteral("Patient.DBF"));
     const std::vector<kdb::TagInfo> tags = patient->tags();
     const auto nom = std::find_if(tags.begin(), tags.end(), [](const kdb::TagInfo& t) { return t.name == "NOM"; });
@@ -271,12 +272,12 @@ TEST_F(CheckerTest, OutOfDateIndexFileIsRebuiltAndTheDataKept)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(QByteArray(1024, '\x5A'));
     f.close();
-    ASSERT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Cons.DBF", "DBASE", false),
-              kdb::DBERR_INDEXOUTOFDATE);
+    ASSERT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Cons.DBF", "DBASE", false), kdb::DBERR_INDEXOUTOFDATE);
 
     check();
-    EXPECT_EQ(log.about("Cons"), (std::vector<std::string>{"damage:Cons.DBF:stale,tags-lost", "before:0:Cons.DBF", "diff:2:Cons.DBF",
-                                                           "modifytable:Cons.DBF", "after:2:Cons.DBF"}));
+    EXPECT_EQ(log.about("Cons"),
+        (std::vector<std::string>{"damage:Cons.DBF:stale,tags-lost", "before:0:Cons.DBF", "diff:2:Cons.DBF",
+            "modifytable:Cons.DBF", "after:2:Cons.DBF"}));
     EXPECT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Cons.DBF", "DBASE", false), 0);
     const auto cons = open(QStringLiteral("Cons.DBF"));
     ASSERT_EQ(cons->recordCount(), 1u);
@@ -291,7 +292,7 @@ TEST_F(CheckerTest, IndexInByteOrderIsRebuiltInTheCollationOfTheTable)
         const auto patient = open(QStringLiteral("Patient.DBF"));
         for (const char* nom : {"FABIEN", "ÉMILE", "EVA", "ŒUVRE", "PAUL"})
             patient->append({QStringLiteral("00000%1").arg(patient->recordCount() + 1), QStringLiteral("A1"),
-                             QString::fromUtf8(nom)});
+                QString::fromUtf8(nom)});
         patient->flush();
     }
     // Tag headers without the mark of their collation: an index written in
@@ -309,8 +310,8 @@ TEST_F(CheckerTest, IndexInByteOrderIsRebuiltInTheCollationOfTheTable)
     f.seek(0);
     f.write(d);
     f.close();
-    ASSERT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Patient.DBF", "DBASE", false),
-              kdb::DBERR_INDEXOUTOFDATE);
+    ASSERT_EQ(
+        kdb::engine::openTableResult(dir.toStdString(), "Patient.DBF", "DBASE", false), kdb::DBERR_INDEXOUTOFDATE);
 
     check();
     EXPECT_EQ(kdb::engine::openTableResult(dir.toStdString(), "Patient.DBF", "DBASE", false), 0);
@@ -328,24 +329,23 @@ TEST_F(CheckerTest, IndexInByteOrderIsRebuiltInTheCollationOfTheTable)
 TEST_F(CheckerTest, EventsOfTheCheckCarryDisplayNamesAndFileNames)
 {
     chk.ReadFiles = QStringList{QStringLiteral("CONS=Consultations"), QStringLiteral("patient.dbf|Patients"),
-                                QStringLiteral("FBIO="), QStringLiteral("FBIO.DBF|Biologie")};
+        QStringLiteral("FBIO="), QStringLiteral("FBIO.DBF|Biologie")};
     chk.Descriptor = chk.Descriptor.mid(0, chk.Descriptor.indexOf(QStringLiteral("object Table: EXCOMP.DBF")));
     chk.Descriptor << SchemaText().mid(SchemaText().indexOf(QStringLiteral("object Table: FBIO.DBF")), 6)
                    << SchemaText().mid(SchemaText().indexOf(QStringLiteral("object Table: Patient.DBF")));
     ASSERT_EQ(dbcheck::ParseDescriptor(chk.Descriptor).size(), 4u);
     check();
     EXPECT_EQ(log.events,
-              (std::vector<std::string>{"diff:1:Consultations", "create:Cons.DBF", "after:1:Consultations",
-                                        "diff:1:Biologie", "create:FBIO.DBF", "after:1:Biologie",
-                                        "diff:1:Patients", "create:Patient.DBF", "after:1:Patients",
-                                        "diff:1:FPROT.DBF", "create:FPROT.DBF", "after:1:FPROT.DBF", "complete"}));
+        (std::vector<std::string>{"diff:1:Consultations", "create:Cons.DBF", "after:1:Consultations", "diff:1:Biologie",
+            "create:FBIO.DBF", "after:1:Biologie", "diff:1:Patients", "create:Patient.DBF", "after:1:Patients",
+            "diff:1:FPROT.DBF", "create:FPROT.DBF", "after:1:FPROT.DBF", "complete"}));
 }
 
 TEST_F(CheckerTest, FailedCreationIsReportedAndTheCheckGoesOn)
 {
     chk.Descriptor = QStringList{QStringLiteral("object Table: BAD.DBF"), QStringLiteral("  field(X;X;99;0;5;0)"),
-                                 QStringLiteral("end")} +
-                     SchemaText().mid(0, SchemaText().indexOf(QStringLiteral("object Table: EXCOMP.DBF")));
+                         QStringLiteral("end")} +
+        SchemaText().mid(0, SchemaText().indexOf(QStringLiteral("object Table: EXCOMP.DBF")));
     check();
     ASSERT_EQ(log.events.size(), 7u);
     EXPECT_EQ(log.events[0], "diff:1:BAD.DBF");
@@ -353,7 +353,7 @@ TEST_F(CheckerTest, FailedCreationIsReportedAndTheCheckGoesOn)
     EXPECT_NE(log.events[1], "error:0");
     EXPECT_EQ(log.events[2], "after:0:BAD.DBF");
     EXPECT_EQ(std::vector<std::string>(log.events.begin() + 3, log.events.end()),
-              (std::vector<std::string>{"diff:1:Cons.DBF", "create:Cons.DBF", "after:1:Cons.DBF", "complete"}));
+        (std::vector<std::string>{"diff:1:Cons.DBF", "create:Cons.DBF", "after:1:Cons.DBF", "complete"}));
 }
 
 TEST_F(CheckerTest, DescriptorOutsideTheGrammarChangesNothing)
@@ -409,8 +409,9 @@ protected:
     void SetUp() override
     {
         CheckerTest::SetUp();
-        chk.Descriptor = QStringList{QStringLiteral("object Table: USERS.DB"), QStringLiteral("  field(NUM;NUM;6;29;4;0)"),
-                                     QStringLiteral("  field(NOM;NOM;1;0;20;0)"), QStringLiteral("end")};
+        chk.Descriptor =
+            QStringList{QStringLiteral("object Table: USERS.DB"), QStringLiteral("  field(NUM;NUM;6;29;4;0)"),
+                QStringLiteral("  field(NOM;NOM;1;0;20;0)"), QStringLiteral("end")};
         log.refuse = true;  // only the repair is looked at here
     }
 
@@ -530,11 +531,21 @@ TEST_F(CheckerTest, OutsideReaderSeesTheDeclaredFieldsAndWidths)
         for (const kdb::FieldDesc& f : b.fields) {
             QString kind;
             switch (f.type) {
-            case kdb::fldZSTRING: kind = QStringLiteral("C %1 0").arg(f.units1); break;
-            case kdb::fldDATE: kind = QStringLiteral("D 8 0"); break;
-            case kdb::fldBLOB: kind = QStringLiteral("M 10 0"); break;
-            case kdb::fldINT16: kind = QStringLiteral("N *"); break;  // numeric, width of the engine's choice
-            case kdb::fldFLOAT: kind = QStringLiteral("N %1 %2").arg(f.units1).arg(f.units2); break;
+            case kdb::fldZSTRING:
+                kind = QStringLiteral("C %1 0").arg(f.units1);
+                break;
+            case kdb::fldDATE:
+                kind = QStringLiteral("D 8 0");
+                break;
+            case kdb::fldBLOB:
+                kind = QStringLiteral("M 10 0");
+                break;
+            case kdb::fldINT16:
+                kind = QStringLiteral("N *");
+                break;  // numeric, width of the engine's choice
+            case kdb::fldFLOAT:
+                kind = QStringLiteral("N %1 %2").arg(f.units1).arg(f.units2);
+                break;
             }
             expected << table + u' ' + QString::fromStdString(f.name) + u' ' + kind;
         }

@@ -12,8 +12,7 @@ const QString kConsIndex =
     QStringLiteral("  index(H:\\KORVALE_D7\\DATA\\CONS.MDX;DCONS;1;2;0;0;0;1;0;0;0;DCONS;BTREE;528;DCONS;)");
 
 // The message of the error raised by f (empty when none is raised).
-template <typename F>
-std::string errorOf(F f)
+template <typename F> std::string errorOf(F f)
 {
     try {
         f();
@@ -67,10 +66,10 @@ TEST(DescriptorWords, TableFileNameAndDriver)
 TEST(DescriptorArguments, RunsBetweenSeparatorsKeepBlanksAndEmptyRuns)
 {
     EXPECT_EQ(LineArguments(QStringLiteral("field(A; B ;;x)")),
-              (QStringList{QStringLiteral("A"), QStringLiteral(" B "), QString(), QStringLiteral("x")}));
+        (QStringList{QStringLiteral("A"), QStringLiteral(" B "), QString(), QStringLiteral("x")}));
     // Characters after ")" are read as further arguments.
     EXPECT_EQ(LineArguments(QStringLiteral("field(A;A)1;0")),
-              (QStringList{QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("0")}));
+        (QStringList{QStringLiteral("A"), QStringLiteral("A"), QStringLiteral("1"), QStringLiteral("0")}));
     EXPECT_TRUE(LineArguments(QStringLiteral("field")).isEmpty());
     // Only the first "(" opens the arguments.
     EXPECT_EQ(LineArguments(QStringLiteral("index(a(b;c)")), (QStringList{QStringLiteral("a(b"), QStringLiteral("c")}));
@@ -155,7 +154,7 @@ TEST(DescriptorFieldLine, ValuesThatDoNotFitTheRecordAreRejectedNamingTheLine)
     EXPECT_NE(tooLong.find("ligne 7"), std::string::npos) << tooLong;
 
     EXPECT_NE(errorOf([] { ParseFieldLine(QStringLiteral("field(A;A;1;0;70000;0)"), 0); }).find("ligne 1"),
-              std::string::npos);
+        std::string::npos);
     EXPECT_NE(errorOf([] { ParseFieldLine(QStringLiteral("field(A;A;-1;0;5;0)"), 0); }), "");
     EXPECT_NE(errorOf([] { ParseFieldLine(QStringLiteral("field(A;A;1;65536;5;0)"), 0); }), "");
     // A number beyond 32 bits is no integer: the default applies.
@@ -201,9 +200,8 @@ TEST(DescriptorIndexLine, EveryPositionLandsInItsMember)
 TEST(DescriptorIndexLine, FlagsUseTheLowEightBits)
 {
     const auto unique = [](const char* flag) {
-        return ParseIndexLine(QStringLiteral("index(F.MDX;T;1;1;0;%1;0;1;0;0;0;T;BTREE;513;A;)")
-                                  .arg(QString::fromLatin1(flag)),
-                              0)
+        return ParseIndexLine(
+            QStringLiteral("index(F.MDX;T;1;1;0;%1;0;1;0;0;0;T;BTREE;513;A;)").arg(QString::fromLatin1(flag)), 0)
             .unique;
     };
     EXPECT_EQ(unique("33"), kdb::kTrue);
@@ -234,25 +232,24 @@ TEST(DescriptorIndexLine, OverlongMembersAreRejected)
     };
     const QString ok = QStringLiteral("T");
     EXPECT_NO_THROW(ParseIndexLine(line(QString(260, u'p'), QString(31, u't'), QString(220, u'e'), "1"), 0));
-    EXPECT_NE(errorOf([&] { ParseIndexLine(line(QString(261, u'p'), ok, ok, "1"), 2); }).find("ligne 3"),
-              std::string::npos);
+    EXPECT_NE(
+        errorOf([&] { ParseIndexLine(line(QString(261, u'p'), ok, ok, "1"), 2); }).find("ligne 3"), std::string::npos);
     EXPECT_NE(errorOf([&] { ParseIndexLine(line("F", QString(32, u't'), ok, "1"), 0); }), "");
     EXPECT_NE(errorOf([&] { ParseIndexLine(line("F", ok, QString(221, u'e'), "1"), 0); }), "");
-    EXPECT_NE(errorOf([&] { ParseIndexLine(line("F", ok, ok, "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"), 4); })
-                  .find("ligne 5"),
-              std::string::npos);
+    EXPECT_NE(errorOf([&] {
+        ParseIndexLine(line("F", ok, ok, "1,2,3,4,5,6,7,8,9,10,11,12,13,14,15,16,17"), 4);
+    }).find("ligne 5"),
+        std::string::npos);
     EXPECT_NE(errorOf([] { ParseIndexLine(QStringLiteral("index(F;T;17;1)"), 0); }), "");
 }
 
 TEST(DescriptorBlock, FieldsAndIndexesInLineOrderWithTheirNumbers)
 {
     const QStringList lines{QStringLiteral("object Table: Cons.DBF"),
-                            QStringLiteral("  field(PATIENT;PATIENT;1;0;10;0)"),
-                            QStringLiteral("  index(CONS.MDX;P;1;1;0;0;0;1;0;0;0;P;BTREE;513;PATIENT;)"),
-                            QStringLiteral("  FIELD(DCONS;DCONS;2;0;1;0)"),
-                            kConsIndex,
-                            QStringLiteral("END"),
-                            QStringLiteral("object Table: Other.DBF")};
+        QStringLiteral("  field(PATIENT;PATIENT;1;0;10;0)"),
+        QStringLiteral("  index(CONS.MDX;P;1;1;0;0;0;1;0;0;0;P;BTREE;513;PATIENT;)"),
+        QStringLiteral("  FIELD(DCONS;DCONS;2;0;1;0)"), kConsIndex, QStringLiteral("END"),
+        QStringLiteral("object Table: Other.DBF")};
     int pos = 0;
     TableBlock block;
     ASSERT_TRUE(ParseTableDescriptor(lines, pos, block));
@@ -300,10 +297,9 @@ TEST(DescriptorBlock, TextOutsideTheGrammarIsAnErrorNamingItsLine)
     EXPECT_NE(parse({QStringLiteral("object Table: A.DBF"), kConsIndex}), "");
 
     const std::string stray = parse({QStringLiteral("object Table: A.DBF"), QStringLiteral("  field(A;A;1;0;5;0)"),
-                                     QStringLiteral("  key(A)"), QStringLiteral("end")});
+        QStringLiteral("  key(A)"), QStringLiteral("end")});
     EXPECT_NE(stray.find("ligne 3"), std::string::npos) << stray;
-    const std::string empty =
-        parse({QStringLiteral("object Table: A.DBF"), QString(), QStringLiteral("end")});
+    const std::string empty = parse({QStringLiteral("object Table: A.DBF"), QString(), QStringLiteral("end")});
     EXPECT_NE(empty.find("ligne 2"), std::string::npos) << empty;
     EXPECT_NE(parse({QStringLiteral("object Table:"), QStringLiteral("end")}), "");
 }
@@ -311,8 +307,7 @@ TEST(DescriptorBlock, TextOutsideTheGrammarIsAnErrorNamingItsLine)
 TEST(DescriptorWhole, BlocksFollowOneAnother)
 {
     const QStringList lines{QStringLiteral("object Table: A.DBF"), QStringLiteral("  field(A;A;1;0;5;0)"),
-                            QStringLiteral("end"),
-                            QStringLiteral("object Table: B.DB"), QStringLiteral("end")};
+        QStringLiteral("end"), QStringLiteral("object Table: B.DB"), QStringLiteral("end")};
     const auto blocks = ParseDescriptor(lines);
     ASSERT_EQ(blocks.size(), 2u);
     EXPECT_EQ(blocks[0].fileName, QStringLiteral("A.DBF"));
@@ -330,8 +325,8 @@ TEST(DescriptorWhole, DamagedTextGivesADescriptorErrorOrAParse)
 {
     // Random damage to a valid block (fixed seed): every outcome is either a
     // parse or a Descriptor error, never another failure.
-    const QStringList valid{QStringLiteral("object Table: Cons.DBF"), QStringLiteral("  field(PATIENT;PATIENT;1;0;10;0)"),
-                            kConsIndex, QStringLiteral("end")};
+    const QStringList valid{QStringLiteral("object Table: Cons.DBF"),
+        QStringLiteral("  field(PATIENT;PATIENT;1;0;10;0)"), kConsIndex, QStringLiteral("end")};
     const QString alphabet = QStringLiteral("();,:. \t0123456789-AZaz\\");
     uint32_t seed = 12345;
     const auto next = [&seed](uint32_t n) {
@@ -345,10 +340,18 @@ TEST(DescriptorWhole, DamagedTextGivesADescriptorErrorOrAParse)
             QString& line = lines[int(next(uint32_t(lines.size())))];
             const int at = line.isEmpty() ? 0 : int(next(uint32_t(line.size())));
             switch (next(4)) {
-            case 0: line.insert(at, alphabet[int(next(uint32_t(alphabet.size())))]); break;
-            case 1: line.remove(at, 1); break;
-            case 2: line.insert(at, QString(int(next(300)), alphabet[int(next(uint32_t(alphabet.size())))])); break;
-            default: lines.removeAt(int(next(uint32_t(lines.size())))); break;
+            case 0:
+                line.insert(at, alphabet[int(next(uint32_t(alphabet.size())))]);
+                break;
+            case 1:
+                line.remove(at, 1);
+                break;
+            case 2:
+                line.insert(at, QString(int(next(300)), alphabet[int(next(uint32_t(alphabet.size())))]));
+                break;
+            default:
+                lines.removeAt(int(next(uint32_t(lines.size()))));
+                break;
             }
             if (lines.isEmpty())
                 break;

@@ -29,8 +29,7 @@ TEST(CheckerPaths, DirectoryIsNoAlias)
 
 TEST_F(CheckerTest, ProbeAnswersTheEngineCodesAndLeavesNothingOpen)
 {
-    EXPECT_EQ(OpenTableResult(dir, QStringLiteral("Cons.DBF"), QStringLiteral("DBASE"), false),
-              kdb::DBERR_NOSUCHTABLE);
+    EXPECT_EQ(OpenTableResult(dir, QStringLiteral("Cons.DBF"), QStringLiteral("DBASE"), false), kdb::DBERR_NOSUCHTABLE);
     check();
     EXPECT_EQ(OpenTableResult(dir, QStringLiteral("Cons.DBF"), QStringLiteral("DBASE"), false), 0);
     // The directory given without its delimiter works as well.
@@ -44,16 +43,16 @@ TEST_F(CheckerTest, ProbeAnswersTheEngineCodesAndLeavesNothingOpen)
     ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
     f.write(QByteArray(600, '\x01'));
     f.close();
-    EXPECT_EQ(OpenTableResult(dir, QStringLiteral("Cons.DBF"), QStringLiteral("DBASE"), false),
-              kdb::DBERR_INDEXOUTOFDATE);
+    EXPECT_EQ(
+        OpenTableResult(dir, QStringLiteral("Cons.DBF"), QStringLiteral("DBASE"), false), kdb::DBERR_INDEXOUTOFDATE);
     EXPECT_TRUE(DeleteTableCompanionFiles(dir, QStringLiteral("Cons.DBF")));
     EXPECT_EQ(OpenTableResult(dir, QStringLiteral("Cons.DBF"), QStringLiteral("DBASE"), false), 0);
 }
 
 TEST_F(CheckerTest, CompanionFilesGoButTableMemoAndOtherFilesStay)
 {
-    const QStringList kept{"Cons.DBF", "Cons.DB", "Cons.DBT", "CONS.MB", "Cons.VAL", "Cons.TXT",
-                           "Consult.MDX", "Cons.old.MDX", "Other.MDX", "Cons"};
+    const QStringList kept{"Cons.DBF", "Cons.DB", "Cons.DBT", "CONS.MB", "Cons.VAL", "Cons.TXT", "Consult.MDX",
+        "Cons.old.MDX", "Other.MDX", "Cons"};
     const QStringList removed{"CONS.MDX", "cons.px", "Cons.X02", "CONS.YG1", "Cons.NDX"};
     for (const QString& name : kept + removed)
         Touch(dir + name);
@@ -141,11 +140,11 @@ TEST(CheckerCompare, IndexesAreKnownByTheirFileNameAndTag)
 
     kdb::IndexDesc reported = declared;
     reported.name = "cons.mdx";
-    reported.maintained = 0;       // not compared
-    reported.keyExpType = 0;       // not compared
-    reported.keyLen = 8;           // not compared
-    reported.blockSize = 1024;     // not compared
-    reported.indexId = 4;          // not compared
+    reported.maintained = 0;  // not compared
+    reported.keyExpType = 0;  // not compared
+    reported.keyLen = 8;  // not compared
+    reported.blockSize = 1024;  // not compared
+    reported.indexId = 4;  // not compared
     reported.keyExpr = "dcons";
     EXPECT_EQ(IndexFileName(declared.name), QStringLiteral("CONS.MDX"));
     EXPECT_EQ(IndexFileName("/data/CONS.MDX"), QStringLiteral("CONS.MDX"));
@@ -182,11 +181,10 @@ TEST(CheckerCompare, IndexOperationsAndTheirRestructureNumbers)
         x.format = "BTREE";
         return x;
     };
-    const std::vector<kdb::IndexDesc> existing{index("FBIO.MDX", "CODE", "CODE"), index("FBIO.MDX", "OLD", "OLD"),
-                                               index("FBIO.MDX", "NOM", "LIBELLE")};
+    const std::vector<kdb::IndexDesc> existing{
+        index("FBIO.MDX", "CODE", "CODE"), index("FBIO.MDX", "OLD", "OLD"), index("FBIO.MDX", "NOM", "LIBELLE")};
     std::vector<kdb::IndexDesc> wanted{index("H:\\X\\FBIO.MDX", "NOM", "LIBELLE"),
-                                       index("H:\\X\\FBIO.MDX", "CODE", "CODE+LIBELLE"),
-                                       index("H:\\X\\FBIO.MDX", "NEW", "NEW")};
+        index("H:\\X\\FBIO.MDX", "CODE", "CODE+LIBELLE"), index("H:\\X\\FBIO.MDX", "NEW", "NEW")};
     EXPECT_FALSE(chk.CompareIndexes(wanted, existing));
     ASSERT_EQ(wanted.size(), 4u);
     EXPECT_EQ(wanted[0].restructOp, kdb::crNOOP);
@@ -199,8 +197,8 @@ TEST(CheckerCompare, IndexOperationsAndTheirRestructureNumbers)
     EXPECT_EQ(wanted[3].tagName, "OLD");
     EXPECT_EQ(wanted[3].restructNum, 2);
 
-    std::vector<kdb::IndexDesc> same{index("H:\\X\\FBIO.MDX", "CODE", "CODE"), index("fbio.mdx", "OLD", "OLD"),
-                                     index("FBIO.MDX", "nom", "LIBELLE")};
+    std::vector<kdb::IndexDesc> same{
+        index("H:\\X\\FBIO.MDX", "CODE", "CODE"), index("fbio.mdx", "OLD", "OLD"), index("FBIO.MDX", "nom", "LIBELLE")};
     EXPECT_TRUE(chk.CompareIndexes(same, existing));
     EXPECT_EQ(same.size(), 3u);
 }
@@ -221,9 +219,9 @@ TEST(CheckerCompare, FieldOperationsFollowNamesAndPositions)
         return f;
     };
     const std::vector<kdb::FieldDesc> existing{field("CODE", kdb::fldZSTRING, 6), field("EXTRA", kdb::fldZSTRING, 3),
-                                               field("NOM", kdb::fldZSTRING, 30), field("DN", kdb::fldDATE, 0)};
+        field("NOM", kdb::fldZSTRING, 30), field("DN", kdb::fldDATE, 0)};
     std::vector<kdb::FieldDesc> wanted{field("CODE", kdb::fldZSTRING, 6), field("NOM", kdb::fldZSTRING, 30),
-                                       field("NEW", kdb::fldZSTRING, 5), field("DN", kdb::fldDATE, 1)};
+        field("NEW", kdb::fldZSTRING, 5), field("DN", kdb::fldDATE, 1)};
     wanted[1].subType = kdb::fldstAUTOINC;
     EXPECT_FALSE(chk.CompareFields(wanted, existing));
     EXPECT_EQ(events, (std::vector<std::string>{"modify:NOM", "add:NEW"}));

@@ -78,12 +78,23 @@ TEST(SchemaText, FieldLinesRepeatTheNameAndUseTheKnownKinds)
         EXPECT_EQ(args[5], QStringLiteral("0")) << line.toStdString();
         const kdb::FieldDesc f = ParseFieldLine(line, 0);
         switch (f.type) {
-        case kdb::fldZSTRING: EXPECT_TRUE(f.subType == 0 && f.units1 >= 1 && f.units1 <= 254); break;
-        case kdb::fldDATE: EXPECT_TRUE(f.subType == 0 && f.units1 == 1); break;
-        case kdb::fldBLOB: EXPECT_TRUE(f.subType == kdb::fldstMEMO && f.units1 == 1); break;
-        case kdb::fldINT16: EXPECT_TRUE(f.subType == 0 && f.units1 == 4); break;
-        case kdb::fldFLOAT: EXPECT_EQ(f.name, "ID_CONS"); break;
-        default: ADD_FAILURE() << "unexpected type in " << line.toStdString();
+        case kdb::fldZSTRING:
+            EXPECT_TRUE(f.subType == 0 && f.units1 >= 1 && f.units1 <= 254);
+            break;
+        case kdb::fldDATE:
+            EXPECT_TRUE(f.subType == 0 && f.units1 == 1);
+            break;
+        case kdb::fldBLOB:
+            EXPECT_TRUE(f.subType == kdb::fldstMEMO && f.units1 == 1);
+            break;
+        case kdb::fldINT16:
+            EXPECT_TRUE(f.subType == 0 && f.units1 == 4);
+            break;
+        case kdb::fldFLOAT:
+            EXPECT_EQ(f.name, "ID_CONS");
+            break;
+        default:
+            ADD_FAILURE() << "unexpected type in " << line.toStdString();
         }
     }
 }
@@ -106,7 +117,7 @@ TEST(SchemaText, IndexesNameTheirKeysConsistently)
     size_t indexCount = 0;
     for (const TableBlock& b : blocks()) {
         const QString mdx = QStringLiteral("H:\\KORVALE_D7\\DATA\\") +
-                            b.fileName.left(b.fileName.indexOf(u'.')).toUpper() + QStringLiteral(".MDX");
+            b.fileName.left(b.fileName.indexOf(u'.')).toUpper() + QStringLiteral(".MDX");
         for (const kdb::IndexDesc& x : b.indexes) {
             ++indexCount;
             SCOPED_TRACE(b.fileName.toStdString() + " " + x.tagName);

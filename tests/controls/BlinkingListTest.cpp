@@ -19,7 +19,7 @@ protected:
 TEST_F(BlinkingListTest, LivesFromFirstToLastLabel)
 {
     auto a = std::make_unique<TDcLabel>();
-    TDcBlinkingControlsList *list = BlinkingControlsList();
+    TDcBlinkingControlsList* list = BlinkingControlsList();
     ASSERT_NE(list, nullptr);
     EXPECT_EQ(list->Count(), 1);
     EXPECT_TRUE(list->BlinkState());
@@ -63,7 +63,7 @@ TEST_F(BlinkingListTest, TicksAlternateStatesAndIntervals)
     blinking.setBlinkIntervalOff(200);
     EXPECT_EQ(blinking.TextColor(), clBlack) << "turning blinking on waits for the next tick";
 
-    TDcBlinkingControlsList *list = BlinkingControlsList();
+    TDcBlinkingControlsList* list = BlinkingControlsList();
     list->TimerExpired();  // shows the normal colour
     EXPECT_FALSE(list->BlinkState());
     EXPECT_EQ(list->Timer()->interval(), 200);
@@ -90,12 +90,12 @@ TEST_F(BlinkingListTest, TicksAlternateStatesAndIntervals)
 TEST_F(BlinkingListTest, TwoLabelsBlinkTogether)
 {
     TDcLabel a, b;
-    for (TDcLabel *l : {&a, &b}) {
+    for (TDcLabel* l : {&a, &b}) {
         l->setFontColor(clNavy);
         l->setBlinkColor(clYellow);
         l->setBlinking(true);
     }
-    TDcBlinkingControlsList *list = BlinkingControlsList();
+    TDcBlinkingControlsList* list = BlinkingControlsList();
     list->TimerExpired();
     list->TimerExpired();
     EXPECT_EQ(a.TextColor(), clYellow);
@@ -135,7 +135,7 @@ TEST_F(BlinkingListTest, ControlLeavingDuringATickIsSkipped)
     Killer killer;
     killer.victim = std::make_unique<TDcLabel>();
     killer.victim->setBlinking(true);
-    TDcBlinkingControlsList *list = BlinkingControlsList();
+    TDcBlinkingControlsList* list = BlinkingControlsList();
     list->Remove(killer.victim.get());
     list->Add(&killer);
     list->Add(killer.victim.get());

@@ -20,8 +20,7 @@ TColor Sys(TColor c)
 }
 
 // Paints with `draw` on a white 10 x 10 canvas and returns it.
-template <typename Draw>
-QImage Paint(Draw draw, TDcRect *result = nullptr, int w = 10, int h = 10)
+template <typename Draw> QImage Paint(Draw draw, TDcRect* result = nullptr, int w = 10, int h = 10)
 {
     QImage image = Canvas(w, h);
     QPainter p(&image);
@@ -38,9 +37,9 @@ struct Px {
 };
 
 // Checks the colour of each listed pixel.
-void ExpectPixels(const QImage &img, std::initializer_list<Px> pixels)
+void ExpectPixels(const QImage& img, std::initializer_list<Px> pixels)
 {
-    for (const Px &p : pixels)
+    for (const Px& p : pixels)
         EXPECT_EQ(PixelColor(img, p.x, p.y), p.color) << "pixel " << p.x << "," << p.y;
 }
 
@@ -58,25 +57,24 @@ struct FrameArgs {
 };
 
 // Paints DrawFrameStyle with `a` on a white w x h canvas.
-QImage PaintFrame(const FrameArgs &a, TDcRect *result = nullptr, int w = 10, int h = 10)
+QImage PaintFrame(const FrameArgs& a, TDcRect* result = nullptr, int w = 10, int h = 10)
 {
     return Paint(
-        [&a](QPainter &p, TDcRect b) {
+        [&a](QPainter& p, TDcRect b) {
             return DrawFrameStyle(p, b, a.outer, a.inner, a.bandWidth, a.sides, a.bevelWidth, a.band, a.highlight,
-                                  a.shadow, a.flat, a.flatAdjustment, a.color, a.parent, a.transparent,
-                                  a.softInnerFlat);
+                a.shadow, a.flat, a.flatAdjustment, a.color, a.parent, a.transparent, a.softInnerFlat);
         },
         result, w, h);
 }
 
-} // namespace
+}  // namespace
 
-class BordersTest : public QtTest {};
+class BordersTest : public QtTest { };
 
 TEST_F(BordersTest, DrawSidesCornersTakeLowerRightColour)
 {
     TDcRect r;
-    const QImage img = Paint([](QPainter &p, TDcRect b) { return DrawSides(p, b, UL, LR, sdsAll); }, &r);
+    const QImage img = Paint([](QPainter& p, TDcRect b) { return DrawSides(p, b, UL, LR, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{1, 1, 9, 9}));
     ExpectPixels(img, {{0, 0, UL}, {0, 8, UL}, {8, 0, UL}});
     EXPECT_EQ(PixelColor(img, 9, 0), LR) << "top-right corner";
@@ -90,18 +88,18 @@ TEST_F(BordersTest, DrawSidesCornersTakeLowerRightColour)
 TEST_F(BordersTest, DrawSidesOnlyChosenSides)
 {
     TDcRect r;
-    QImage img = Paint([](QPainter &p, TDcRect b) { return DrawSides(p, b, UL, LR, 0); }, &r);
+    QImage img = Paint([](QPainter& p, TDcRect b) { return DrawSides(p, b, UL, LR, 0); }, &r);
     EXPECT_EQ(r, (TDcRect{0, 0, 10, 10}));
     EXPECT_EQ(CountColor(img, W), 100);
 
-    img = Paint([](QPainter &p, TDcRect b) { return DrawSides(p, b, UL, LR, sdsLeft | sdsBottom); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawSides(p, b, UL, LR, sdsLeft | sdsBottom); }, &r);
     EXPECT_EQ(r, (TDcRect{1, 0, 10, 9}));
     ExpectPixels(img, {{0, 0, UL}, {0, 9, LR}, {9, 9, LR}, {9, 0, W}});
     EXPECT_EQ(CountColor(img, UL), 9);
     EXPECT_EQ(CountColor(img, LR), 10);
 
     // clNone draws no line of that colour.
-    img = Paint([](QPainter &p, TDcRect b) { return DrawSides(p, b, clNone, LR, sdsAll); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawSides(p, b, clNone, LR, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{1, 1, 9, 9}));
     EXPECT_EQ(PixelColor(img, 0, 0), W);
     EXPECT_EQ(CountColor(img, LR), 19);
@@ -110,14 +108,14 @@ TEST_F(BordersTest, DrawSidesOnlyChosenSides)
 TEST_F(BordersTest, DrawBevelRings)
 {
     TDcRect r;
-    QImage img = Paint([](QPainter &p, TDcRect b) { return DrawBevel(p, b, UL, LR, 3, sdsAll); }, &r);
+    QImage img = Paint([](QPainter& p, TDcRect b) { return DrawBevel(p, b, UL, LR, 3, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{3, 3, 7, 7}));
     ExpectPixels(img, {{2, 2, UL}, {7, 2, LR}, {3, 3, W}});
 
-    img = Paint([](QPainter &p, TDcRect b) { return DrawBevel(p, b, UL, LR, 0, sdsAll); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawBevel(p, b, UL, LR, 0, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{0, 0, 10, 10}));
     EXPECT_EQ(CountColor(img, W), 100);
-    img = Paint([](QPainter &p, TDcRect b) { return DrawBevel(p, b, UL, LR, -2, sdsAll); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawBevel(p, b, UL, LR, -2, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{0, 0, 10, 10}));
     EXPECT_EQ(CountColor(img, W), 100);
 }
@@ -125,21 +123,21 @@ TEST_F(BordersTest, DrawBevelRings)
 TEST_F(BordersTest, ThreeDAndButtonBorders)
 {
     TDcRect r;
-    QImage img = Paint([](QPainter &p, TDcRect b) { return Draw3DBorder(p, b, false, sdsAll); }, &r);
+    QImage img = Paint([](QPainter& p, TDcRect b) { return Draw3DBorder(p, b, false, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 2, 8, 8}));
-    ExpectPixels(img, {{0, 4, Sys(cl3DLight)}, {9, 4, Sys(cl3DDkShadow)}, {1, 4, Sys(clBtnHighlight)},
-                       {8, 4, Sys(clBtnShadow)}});
+    ExpectPixels(img,
+        {{0, 4, Sys(cl3DLight)}, {9, 4, Sys(cl3DDkShadow)}, {1, 4, Sys(clBtnHighlight)}, {8, 4, Sys(clBtnShadow)}});
 
-    img = Paint([](QPainter &p, TDcRect b) { return Draw3DBorder(p, b, true, sdsAll); }, &r);
-    ExpectPixels(img, {{4, 0, Sys(clBtnShadow)}, {4, 9, Sys(clBtnHighlight)}, {4, 1, Sys(cl3DDkShadow)},
-                       {4, 8, Sys(cl3DLight)}});
+    img = Paint([](QPainter& p, TDcRect b) { return Draw3DBorder(p, b, true, sdsAll); }, &r);
+    ExpectPixels(img,
+        {{4, 0, Sys(clBtnShadow)}, {4, 9, Sys(clBtnHighlight)}, {4, 1, Sys(cl3DDkShadow)}, {4, 8, Sys(cl3DLight)}});
 
-    img = Paint([](QPainter &p, TDcRect b) { return DrawButtonBorder(p, b, false, sdsAll); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawButtonBorder(p, b, false, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 2, 8, 8}));
-    ExpectPixels(img, {{0, 4, Sys(clBtnHighlight)}, {9, 4, Sys(cl3DDkShadow)}, {1, 4, Sys(cl3DLight)},
-                       {8, 4, Sys(clBtnShadow)}});
+    ExpectPixels(img,
+        {{0, 4, Sys(clBtnHighlight)}, {9, 4, Sys(cl3DDkShadow)}, {1, 4, Sys(cl3DLight)}, {8, 4, Sys(clBtnShadow)}});
 
-    img = Paint([](QPainter &p, TDcRect b) { return DrawButtonBorder(p, b, true, sdsTop); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawButtonBorder(p, b, true, sdsTop); }, &r);
     EXPECT_EQ(r, (TDcRect{0, 2, 10, 10}));
     ExpectPixels(img, {{4, 0, Sys(clBtnText)}, {4, 1, Sys(clBtnShadow)}, {4, 2, W}});
 }
@@ -147,28 +145,28 @@ TEST_F(BordersTest, ThreeDAndButtonBorders)
 TEST_F(BordersTest, DrawFrameSingleLineStyles)
 {
     TDcRect r;
-    QImage img = Paint([](QPainter &p, TDcRect b) { return DrawFrame(p, b, fsNone, sdsAll); }, &r);
+    QImage img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsNone, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{0, 0, 10, 10}));
     EXPECT_EQ(CountColor(img, W), 100);
 
-    img = Paint([](QPainter &p, TDcRect b) { return DrawFrame(p, b, fsStatus, sdsAll); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsStatus, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{1, 1, 9, 9}));
     ExpectPixels(img, {{0, 4, Sys(clBtnShadow)}, {9, 4, Sys(clBtnHighlight)}});
 
-    img = Paint([](QPainter &p, TDcRect b) { return DrawFrame(p, b, fsPopup, sdsAll); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsPopup, sdsAll); }, &r);
     ExpectPixels(img, {{0, 4, Sys(clBtnHighlight)}, {9, 4, Sys(clBtnShadow)}});
 
-    img = Paint([](QPainter &p, TDcRect b) { return DrawFrame(p, b, fsFlat, sdsAll); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsFlat, sdsAll); }, &r);
     ExpectPixels(img, {{0, 0, Sys(cl3DDkShadow)}, {9, 9, Sys(cl3DDkShadow)}});
 
-    img = Paint([](QPainter &p, TDcRect b) { return DrawFrame(p, b, fsFlatBold, sdsAll); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsFlatBold, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 2, 8, 8}));
     ExpectPixels(img, {{1, 1, Sys(clBtnShadow)}, {2, 2, W}});
 
-    img = Paint([](QPainter &p, TDcRect b) { return DrawFrame(p, b, fsLowered, sdsAll); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsLowered, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 2, 8, 8}));
     EXPECT_EQ(PixelColor(img, 4, 1), Sys(cl3DDkShadow));
-    img = Paint([](QPainter &p, TDcRect b) { return DrawFrame(p, b, fsButtonUp, sdsAll); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsButtonUp, sdsAll); }, &r);
     EXPECT_EQ(PixelColor(img, 4, 1), Sys(cl3DLight));
 }
 
@@ -177,10 +175,11 @@ TEST_F(BordersTest, GrooveCornersAllSides)
     const TColor ul = Sys(clBtnShadow), lr = Sys(clBtnHighlight);
     ASSERT_NE(ul, lr);
     TDcRect r;
-    const QImage img = Paint([](QPainter &p, TDcRect b) { return DrawFrame(p, b, fsGroove, sdsAll); }, &r);
+    const QImage img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsGroove, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 2, 8, 8}));
-    ExpectPixels(img, {{0, 0, ul}, {9, 0, lr}, {0, 9, lr}, {9, 9, lr}, {1, 1, lr}, {8, 1, ul}, {1, 8, ul}, {8, 8, ul},
-                       {0, 5, ul}, {1, 5, lr}, {8, 5, ul}, {9, 5, lr}});
+    ExpectPixels(img,
+        {{0, 0, ul}, {9, 0, lr}, {0, 9, lr}, {9, 9, lr}, {1, 1, lr}, {8, 1, ul}, {1, 8, ul}, {8, 8, ul}, {0, 5, ul},
+            {1, 5, lr}, {8, 5, ul}, {9, 5, lr}});
     EXPECT_EQ(CountColor(img, W, QRect(2, 2, 6, 6)), 36);
 }
 
@@ -188,7 +187,7 @@ TEST_F(BordersTest, BumpCornersLeftSideOnly)
 {
     const TColor ul = Sys(clBtnHighlight), lr = Sys(clBtnShadow);
     TDcRect r;
-    const QImage img = Paint([](QPainter &p, TDcRect b) { return DrawFrame(p, b, fsBump, sdsLeft); }, &r);
+    const QImage img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsBump, sdsLeft); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 0, 10, 10}));
     ExpectPixels(img, {{0, 0, ul}, {0, 8, ul}});
     EXPECT_EQ(PixelColor(img, 0, 9), ul) << "left without bottom: bottom-left corner in the upper-left colour";
@@ -200,7 +199,7 @@ TEST_F(BordersTest, BumpCornersLeftSideOnly)
 TEST_F(BordersTest, GrooveCornersTopSideOnly)
 {
     const TColor ul = Sys(clBtnShadow), lr = Sys(clBtnHighlight);
-    const QImage img = Paint([](QPainter &p, TDcRect b) { return DrawFrame(p, b, fsGroove, sdsTop | sdsRight); });
+    const QImage img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsGroove, sdsTop | sdsRight); });
     EXPECT_EQ(PixelColor(img, 0, 1), lr) << "top without left";
     EXPECT_EQ(PixelColor(img, 8, 9), ul) << "right without bottom";
     EXPECT_EQ(PixelColor(img, 9, 0), lr);
@@ -210,16 +209,16 @@ TEST_F(BordersTest, RoundedFlatBorder)
 {
     constexpr TColor C = 0x408020;
     TDcRect r;
-    QImage img = Paint([](QPainter &p, TDcRect b) { return DrawRoundedFlatBorder(p, b, C, sdsAll); }, &r);
+    QImage img = Paint([](QPainter& p, TDcRect b) { return DrawRoundedFlatBorder(p, b, C, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 2, 8, 8}));
     for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {0, 1}, {9, 0}, {8, 0}, {9, 1}, {0, 9}, {9, 9}})
         EXPECT_EQ(PixelColor(img, x, y), W) << x << "," << y;
-    for (auto [x, y] : {std::pair{1, 1}, {8, 1}, {8, 8}, {1, 8}, {2, 0}, {7, 0}, {0, 2}, {0, 7}, {9, 2}, {9, 7},
-                        {2, 9}, {7, 9}})
+    for (auto [x, y] :
+        {std::pair{1, 1}, {8, 1}, {8, 8}, {1, 8}, {2, 0}, {7, 0}, {0, 2}, {0, 7}, {9, 2}, {9, 7}, {2, 9}, {7, 9}})
         EXPECT_EQ(PixelColor(img, x, y), C) << x << "," << y;
     EXPECT_EQ(CountColor(img, C), 28);
 
-    img = Paint([](QPainter &p, TDcRect b) { return DrawRoundedFlatBorder(p, b, C, sdsLeft); }, &r);
+    img = Paint([](QPainter& p, TDcRect b) { return DrawRoundedFlatBorder(p, b, C, sdsLeft); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 0, 10, 10}));
     EXPECT_EQ(CountColor(img, C), 10) << "a full line, no corner";
 }
@@ -236,11 +235,20 @@ TEST_F(BordersTest, FrameStylePopupBandAndFlatInner)
 {
     constexpr TColor hi = 0x00FF00, sh = 0x0000FF, band = 0xFF0000, flat = 0x808080;
     TDcRect r;
-    const QImage img = PaintFrame({.outer = fsPopup, .inner = fsFlat, .bandWidth = 2, .bevelWidth = 3, .band = band,
-                                   .highlight = hi, .shadow = sh, .flat = flat, .color = clYellow, .parent = clAqua},
-                                  &r, 20, 20);
+    const QImage img = PaintFrame({.outer = fsPopup,
+                                      .inner = fsFlat,
+                                      .bandWidth = 2,
+                                      .bevelWidth = 3,
+                                      .band = band,
+                                      .highlight = hi,
+                                      .shadow = sh,
+                                      .flat = flat,
+                                      .color = clYellow,
+                                      .parent = clAqua},
+        &r, 20, 20);
     EXPECT_EQ(r, (TDcRect{6, 6, 14, 14}));
-    ExpectPixels(img, {{0, 10, hi}, {2, 10, hi}, {19, 10, sh}, {17, 10, sh}, {3, 10, band}, {4, 10, band}, {5, 10, flat}});
+    ExpectPixels(
+        img, {{0, 10, hi}, {2, 10, hi}, {19, 10, sh}, {17, 10, sh}, {3, 10, band}, {4, 10, band}, {5, 10, flat}});
     EXPECT_EQ(PixelColor(img, 6, 10), W) << "the frame leaves the inside alone";
 }
 

@@ -18,9 +18,9 @@ Hls ToHls(TColor c)
     return {h, s, l};
 }
 
-} // namespace
+}  // namespace
 
-class ColorHlsTest : public QtTest {};
+class ColorHlsTest : public QtTest { };
 
 TEST_F(ColorHlsTest, PureColoursAndGreys)
 {
@@ -29,11 +29,11 @@ TEST_F(ColorHlsTest, PureColoursAndGreys)
         Hls hls;
     } cases[] = {
         {0x0000FF, {0, 240, 120}},  // red
-        {0x00FF00, {80, 240, 120}}, // green
-        {0xFF0000, {160, 240, 120}}, // blue
-        {0xC0C0C0, {0, 0, 181}},    // silver
+        {0x00FF00, {80, 240, 120}},  // green
+        {0xFF0000, {160, 240, 120}},  // blue
+        {0xC0C0C0, {0, 0, 181}},  // silver
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         const Hls x = ToHls(c.color);
         EXPECT_EQ(x.h, c.hls.h) << std::hex << c.color;
         EXPECT_EQ(x.s, c.hls.s) << std::hex << c.color;
@@ -106,18 +106,25 @@ TEST_F(ColorHlsTest, AdjustColor)
     EXPECT_EQ(AdjustColor(0x123456, -1000), clBlack);
 }
 
-class SystemColorTest : public QtTest {};
+class SystemColorTest : public QtTest { };
 
 TEST_F(SystemColorTest, SystemColoursFollowThePalette)
 {
     const QPalette pal = QApplication::palette();
     const std::pair<TColor, QPalette::ColorRole> roles[] = {
-        {clBtnFace, QPalette::Button},       {clBtnShadow, QPalette::Dark},      {clBtnHighlight, QPalette::Light},
-        {cl3DDkShadow, QPalette::Shadow},    {cl3DLight, QPalette::Midlight},    {clWindow, QPalette::Base},
-        {clWindowText, QPalette::WindowText}, {clHighlight, QPalette::Highlight},
-        {clActiveCaption, QPalette::Highlight}, {clBtnText, QPalette::ButtonText}, {clInfoBk, QPalette::ToolTipBase},
+        {clBtnFace, QPalette::Button},
+        {clBtnShadow, QPalette::Dark},
+        {clBtnHighlight, QPalette::Light},
+        {cl3DDkShadow, QPalette::Shadow},
+        {cl3DLight, QPalette::Midlight},
+        {clWindow, QPalette::Base},
+        {clWindowText, QPalette::WindowText},
+        {clHighlight, QPalette::Highlight},
+        {clActiveCaption, QPalette::Highlight},
+        {clBtnText, QPalette::ButtonText},
+        {clInfoBk, QPalette::ToolTipBase},
     };
-    for (const auto &[color, role] : roles) {
+    for (const auto& [color, role] : roles) {
         const QColor c = pal.color(QPalette::Active, role);
         EXPECT_EQ(ResolveColor(color), RGBColor(c.red(), c.green(), c.blue())) << std::hex << color;
     }

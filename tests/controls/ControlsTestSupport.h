@@ -14,10 +14,10 @@
 namespace ctltest {
 
 // The test application, with a fixed font for every measurement.
-inline QApplication *App()
+inline QApplication* App()
 {
-    static QApplication *app = [] {
-        QApplication *a = TestApplication();
+    static QApplication* app = [] {
+        QApplication* a = TestApplication();
         QFont f(QStringLiteral("DejaVu Sans"));
         f.setPixelSize(13);
         QApplication::setFont(f);
@@ -41,7 +41,7 @@ inline QFont FixedFont(int pixelSize = 13, bool bold = false)
 }
 
 // The RGB value of a pixel as a TColor.
-inline TColor PixelColor(const QImage &image, int x, int y)
+inline TColor PixelColor(const QImage& image, int x, int y)
 {
     const QColor c = image.pixelColor(x, y);
     return RGBColor(c.red(), c.green(), c.blue());
@@ -56,7 +56,7 @@ inline QImage Canvas(int w, int h, TColor fill = clWhite)
 }
 
 // Number of pixels of `color` in the rectangle.
-inline int CountColor(const QImage &image, TColor color, QRect area = QRect())
+inline int CountColor(const QImage& image, TColor color, QRect area = QRect())
 {
     if (area.isNull())
         area = image.rect();
@@ -69,7 +69,7 @@ inline int CountColor(const QImage &image, TColor color, QRect area = QRect())
 }
 
 // The bounding box of the pixels of `color` (null when there is none).
-inline QRect BoxOf(const QImage &image, TColor color)
+inline QRect BoxOf(const QImage& image, TColor color)
 {
     QRect box;
     for (int y = 0; y < image.height(); ++y)
@@ -79,4 +79,4 @@ inline QRect BoxOf(const QImage &image, TColor color)
     return box;
 }
 
-} // namespace ctltest
+}  // namespace ctltest

@@ -7,7 +7,7 @@
 using ctltest::FixedFont;
 using ctltest::QtTest;
 
-class FontsTest : public QtTest {};
+class FontsTest : public QtTest { };
 
 TEST_F(FontsTest, RotatedFontDescription)
 {

@@ -38,9 +38,9 @@ public:
     int notifications = 0x7FFF;
 };
 
-} // namespace
+}  // namespace
 
-class FrameControllerTest : public QtTest {};
+class FrameControllerTest : public QtTest { };
 
 TEST_F(FrameControllerTest, ColourDragsTheFocusColourAlong)
 {
@@ -228,7 +228,7 @@ TEST_F(FrameControllerTest, RegIniFileReferenceIsDropped)
     EXPECT_EQ(fc.RegIniFile(), nullptr);
 }
 
-class RegIniFileTest : public QtTest {};
+class RegIniFileTest : public QtTest { };
 
 TEST_F(RegIniFileTest, OnlyAChangedPropertyMakesTheStorageStale)
 {
@@ -253,24 +253,24 @@ TEST_F(RegIniFileTest, IniAndTreeStorageAreProgramIniFiles)
     ASSERT_TRUE(dir.isValid());
     TDcRegIniFile f;
     f.setPath(dir.filePath(QStringLiteral("reglages.ini")));
-    kui::TIniFile *ini = f.Storage();
+    kui::TIniFile* ini = f.Storage();
     ASSERT_NE(ini, nullptr);
     ASSERT_TRUE(ini->WriteInteger(f.SectionName(QStringLiteral("Cadre")), QStringLiteral("Couleur"), 42));
     EXPECT_EQ(kui::TIniFile(dir.filePath(QStringLiteral("reglages.ini")))
                   .ReadInteger(QStringLiteral("Cadre"), QStringLiteral("Couleur"), 0),
-              42);
+        42);
     EXPECT_EQ(f.Storage(), ini) << "kept while nothing changes";
 
     f.setPathType(ptRegistry);
     f.setPath(QStringLiteral("\\Software\\Cabinet"));
     EXPECT_EQ(f.Storage(), nullptr) << "the tree needs a directory";
     f.setRegistryDirectory(dir.path());
-    kui::TIniFile *tree = f.Storage();
+    kui::TIniFile* tree = f.Storage();
     ASSERT_NE(tree, nullptr);
     ASSERT_TRUE(tree->WriteString(f.SectionName(QString()), QStringLiteral("Valeur"), QStringLiteral("oui")));
     EXPECT_EQ(kui::TIniFile(dir.filePath(QStringLiteral("CurrentUser.ini")))
                   .ReadString(QStringLiteral("Software/Cabinet"), QStringLiteral("Valeur")),
-              QStringLiteral("oui"));
+        QStringLiteral("oui"));
 }
 
 #include "FrameControllerTest.moc"

@@ -11,31 +11,31 @@ using ctltest::QtTest;
 
 namespace {
 
-TColor Entry(const TGradientColors &ramp, int i)
+TColor Entry(const TGradientColors& ramp, int i)
 {
-    const TGradientColor &e = ramp[std::size_t(i)];
+    const TGradientColor& e = ramp[std::size_t(i)];
     return RGBColor(e.Red, e.Green, e.Blue);
 }
 
 // A ramp whose entry i is the grey 255 - i, so that a pixel tells its index.
-const TGradientColors &IndexRamp()
+const TGradientColors& IndexRamp()
 {
     static const TGradientColors ramp = TGradient::MakeRamp(clWhite, clBlack, 0, 0);
     return ramp;
 }
 
-int IndexAt(const QImage &pattern, int x, int y)
+int IndexAt(const QImage& pattern, int x, int y)
 {
     return 255 - pattern.pixelColor(x, y).red();
 }
 
-} // namespace
+}  // namespace
 
-class GradientRampTest : public QtTest {};
+class GradientRampTest : public QtTest { };
 
 TEST_F(GradientRampTest, PlainRamp)
 {
-    const TGradientColors &r = IndexRamp();
+    const TGradientColors& r = IndexRamp();
     for (int i = 0; i < 256; ++i)
         ASSERT_EQ(Entry(r, i), RGBColor(255 - i, 255 - i, 255 - i)) << i;
 
@@ -53,7 +53,7 @@ TEST_F(GradientRampTest, EntryBytesAreBlueGreenRed)
     EXPECT_EQ(r[0].Blue, 30);
     EXPECT_EQ(r[0].Green, 20);
     EXPECT_EQ(r[0].Red, 10);
-    const auto *bytes = reinterpret_cast<const std::uint8_t *>(r.data());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(r.data());
     EXPECT_EQ(bytes[0], 30);
     EXPECT_EQ(bytes[1], 20);
     EXPECT_EQ(bytes[2], 10);
@@ -113,7 +113,7 @@ TEST_F(GradientRampTest, SystemColoursAreResolved)
     EXPECT_EQ(Entry(r, 255), ResolveColor(clBtnShadow));
 }
 
-class GradientPatternTest : public QtTest {};
+class GradientPatternTest : public QtTest { };
 
 TEST_F(GradientPatternTest, ReflectedRowsMirror)
 {
@@ -128,7 +128,7 @@ TEST_F(GradientPatternTest, ScanLinesHoldRampEntries)
     const TGradientColors ramp = TGradient::MakeRamp(RGBColor(10, 20, 30), RGBColor(250, 150, 50), 0, 0);
     QImage p;
     TGradient::BuildPattern(gsLinearH, ramp, p);
-    const uchar *line = p.constScanLine(0);
+    const uchar* line = p.constScanLine(0);
     for (int x : {0, 17, 255}) {
         EXPECT_EQ(line[3 * x], ramp[std::size_t(x)].Blue);
         EXPECT_EQ(line[3 * x + 1], ramp[std::size_t(x)].Green);
@@ -139,7 +139,7 @@ TEST_F(GradientPatternTest, ScanLinesHoldRampEntries)
 
 class GradientControlTest : public QtTest {
 protected:
-    static QImage Render(TGradient &g)
+    static QImage Render(TGradient& g)
     {
         QImage image(g.size(), QImage::Format_RGB32);
         image.fill(Qt::magenta);
@@ -263,13 +263,14 @@ TEST_F(GradientControlTest, CustomStyle)
     EXPECT_EQ(PixelColor(img, 7, 7), clRed);
 
     int calls = 0;
-    g.setOnCustom([&calls](TGradient *sender, const TGradientColors &colors, QImage &pattern) {
+    g.setOnCustom([&calls](TGradient* sender, const TGradientColors& colors, QImage& pattern) {
         ++calls;
         EXPECT_NE(sender, nullptr);
         pattern = QImage(3, 1, QImage::Format_BGR888);
         for (int x = 0; x < 3; ++x)
-            pattern.setPixelColor(x, 0, QColor(colors[std::size_t(x * 127)].Red, colors[std::size_t(x * 127)].Green,
-                                               colors[std::size_t(x * 127)].Blue));
+            pattern.setPixelColor(x, 0,
+                QColor(colors[std::size_t(x * 127)].Red, colors[std::size_t(x * 127)].Green,
+                    colors[std::size_t(x * 127)].Blue));
     });
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(g.Pattern().size(), QSize(3, 1));
@@ -312,7 +313,7 @@ TEST_F(GradientControlTest, ChildrenArePaintedOverIt)
     g.setStyle(gsLinearH);
     g.setColorBegin(clBlack);
     g.setColorEnd(clBlack);
-    auto *child = new QWidget(&g);
+    auto* child = new QWidget(&g);
     child->setGeometry(10, 10, 20, 20);
     child->setAutoFillBackground(true);
     QPalette pal = child->palette();

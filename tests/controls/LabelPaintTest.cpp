@@ -17,14 +17,14 @@ using ctltest::QtTest;
 
 namespace {
 
-constexpr TColor BG = 0x563412;       // canvas behind a transparent label
+constexpr TColor BG = 0x563412;  // canvas behind a transparent label
 constexpr TColor TEXT = 0x0000FF;
 constexpr TColor SHADOW = 0xFF00FF;
 constexpr TColor LIGHT = 0x00FF00;
 
 using Points = QSet<std::pair<int, int>>;
 
-Points PixelsOf(const QImage &image, TColor color)
+Points PixelsOf(const QImage& image, TColor color)
 {
     Points set;
     for (int y = 0; y < image.height(); ++y)
@@ -34,10 +34,10 @@ Points PixelsOf(const QImage &image, TColor color)
     return set;
 }
 
-Points Shifted(const Points &points, int dx, int dy)
+Points Shifted(const Points& points, int dx, int dy)
 {
     Points out;
-    for (const auto &[x, y] : points)
+    for (const auto& [x, y] : points)
         out.insert({x + dx, y + dy});
     return out;
 }
@@ -86,7 +86,7 @@ protected:
     std::unique_ptr<TDcLabel> label;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(LabelPaintTest, PlainTextIsPaintedInTheTextColour)
 {
@@ -108,7 +108,7 @@ TEST_F(LabelPaintTest, ShadowSitsShadowDepthBelowRight)
     ASSERT_FALSE(shadow.isEmpty());
     const Points expected = Shifted(plain, 3, 3);
     EXPECT_TRUE(expected.contains(shadow));
-    for (const auto &p : expected)
+    for (const auto& p : expected)
         EXPECT_TRUE(PixelColor(img, p.first, p.second) == SHADOW || PixelColor(img, p.first, p.second) == TEXT);
 }
 
@@ -126,7 +126,7 @@ TEST_F(LabelPaintTest, ShadowOfRightBottomTextSitsWherePlainTextWould)
     const QImage img = Render();
     EXPECT_EQ(PixelsOf(img, TEXT), Shifted(plain, -4, -4));
     EXPECT_TRUE(plain.contains(PixelsOf(img, SHADOW)));
-    for (const auto &p : plain)
+    for (const auto& p : plain)
         EXPECT_TRUE(PixelColor(img, p.first, p.second) == SHADOW || PixelColor(img, p.first, p.second) == TEXT);
 }
 
@@ -137,14 +137,14 @@ TEST_F(LabelPaintTest, RaisedAndRecessedPasses)
         TTextStyle style;
         bool light;
         int shadowAt;  // offset of the ShadowColor copy, 0 = none
-        int lightAt;   // offset of the HighlightColor copy, 0 = none
+        int lightAt;  // offset of the HighlightColor copy, 0 = none
     } cases[] = {
         {tsRaised, false, +1, -1},
         {tsRecessed, false, -1, +1},
         {tsRaised, true, 0, -1},
         {tsRecessed, true, 0, +1},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         label->setTextStyle(c.style);
         label->setLightTextStyle(c.light);
         const QImage img = Render();

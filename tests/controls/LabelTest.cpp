@@ -14,7 +14,7 @@
 using ctltest::FixedFont;
 using ctltest::QtTest;
 
-class LabelTest : public QtTest {};
+class LabelTest : public QtTest { };
 
 TEST_F(LabelTest, AngleIsNormalised)
 {
@@ -115,7 +115,7 @@ TEST_F(LabelTest, ParentColour)
     QPalette pal = parent.palette();
     pal.setColor(QPalette::Window, QColor(10, 20, 30));
     parent.setPalette(pal);
-    auto *l = new TDcLabel(&parent);
+    auto* l = new TDcLabel(&parent);
     EXPECT_TRUE(l->ParentColor());
     EXPECT_EQ(l->Color(), RGBColor(10, 20, 30));
 
@@ -193,7 +193,7 @@ TEST_F(LabelTest, FlyBy)
 class LabelLayoutTest : public QtTest {
 protected:
     // What the label's borders and turn make of a 100 x 20 caption.
-    static QSize Grown(const TDcLabel &l)
+    static QSize Grown(const TDcLabel& l)
     {
         QSize s(100, 20);
         l.GrowByBorders(s);
@@ -229,8 +229,8 @@ TEST_F(LabelLayoutTest, GrowByBordersRotated)
 {
     TDcLabel l;
     l.setAutoSize(false);
-    for (auto [angle, grown] : {std::pair{90, QSize(20, 100)}, {270, QSize(20, 100)}, {180, QSize(100, 20)},
-                                {45, QSize(85, 85)}}) {
+    for (auto [angle, grown] :
+        {std::pair{90, QSize(20, 100)}, {270, QSize(20, 100)}, {180, QSize(100, 20)}, {45, QSize(85, 85)}}) {
         l.setAngle(angle);
         EXPECT_EQ(Grown(l), grown) << angle;
     }
@@ -269,13 +269,14 @@ TEST_F(LabelLayoutTest, ShrinkByBorders)
 TEST_F(LabelLayoutTest, AutoSizeMeasuresTheCaption)
 {
     QWidget parent;
-    auto *l = new TDcLabel(&parent);
+    auto* l = new TDcLabel(&parent);
     l->setFont(FixedFont(15));
     l->move(30, 40);
     l->setText(QStringLiteral("Suivi des patients"));
     const QFontMetrics fm(FixedFont(15));
     const QSize text = fm.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft | Qt::AlignTop | Qt::TextShowMnemonic,
-                                       QStringLiteral("Suivi des patients")).size();
+                             QStringLiteral("Suivi des patients"))
+                           .size();
     EXPECT_EQ(l->size(), text);
     EXPECT_EQ(l->pos(), QPoint(30, 40));
 
@@ -290,7 +291,8 @@ TEST_F(LabelLayoutTest, AutoSizeMeasuresTheCaption)
     l->setBevelWidth(3);
     l->setText(QStringLiteral("Suivi des patients!"));
     const QSize longer = fm.boundingRect(QRect(0, 0, 100000, 100000), Qt::AlignLeft | Qt::AlignTop,
-                                         QStringLiteral("Suivi des patients!")).size();
+                               QStringLiteral("Suivi des patients!"))
+                             .size();
     EXPECT_EQ(l->size(), longer + QSize(6, 6));
 
     // Right-justified: the right edge stays.
@@ -307,7 +309,7 @@ TEST_F(LabelLayoutTest, AutoSizeMeasuresTheCaption)
 TEST_F(LabelLayoutTest, AutoSizeOffKeepsTheBounds)
 {
     QWidget parent;
-    auto *l = new TDcLabel(&parent);
+    auto* l = new TDcLabel(&parent);
     l->setAutoSize(false);
     l->setGeometry(5, 5, 200, 50);
     l->setText(QStringLiteral("Patients"));
@@ -318,8 +320,8 @@ TEST_F(LabelLayoutTest, AutoSizeOffKeepsTheBounds)
 TEST_F(LabelLayoutTest, LabelInALayoutIsSizedByItsHint)
 {
     QWidget parent;
-    auto *box = new QVBoxLayout(&parent);
-    auto *l = new TDcLabel;
+    auto* box = new QVBoxLayout(&parent);
+    auto* l = new TDcLabel;
     box->addWidget(l);
     l->setFont(FixedFont(15));
     l->setText(QStringLiteral("Bonjour"));
@@ -346,13 +348,17 @@ TEST_F(LabelLayoutTest, CentrePointAndCurveRadius)
         TCenterPoint cp;
         QPoint centre, radius;
     } cases[] = {
-        {cpUpperLeft, {3, 3}, {95, 45}},      {cpUpperCenter, {50, 3}, {44, 45}},
-        {cpUpperRight, {98, 3}, {95, 45}},    {cpLeftCenter, {3, 25}, {95, 19}},
-        {cpCenter, {50, 25}, {44, 19}},       {cpRightCenter, {98, 25}, {95, 19}},
-        {cpLowerLeft, {3, 48}, {95, 45}},     {cpLowerCenter, {50, 48}, {44, 45}},
+        {cpUpperLeft, {3, 3}, {95, 45}},
+        {cpUpperCenter, {50, 3}, {44, 45}},
+        {cpUpperRight, {98, 3}, {95, 45}},
+        {cpLeftCenter, {3, 25}, {95, 19}},
+        {cpCenter, {50, 25}, {44, 19}},
+        {cpRightCenter, {98, 25}, {95, 19}},
+        {cpLowerLeft, {3, 48}, {95, 45}},
+        {cpLowerCenter, {50, 48}, {44, 45}},
         {cpLowerRight, {98, 48}, {95, 45}},
     };
-    for (const auto &c : cases) {
+    for (const auto& c : cases) {
         l.setCenterPoint(c.cp);
         EXPECT_EQ(l.GetCenterPoint(), c.centre) << int(c.cp);
         EXPECT_EQ(l.GetCurveRadius(), c.radius) << int(c.cp);

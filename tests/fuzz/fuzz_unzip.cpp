@@ -15,13 +15,18 @@ namespace {
 
 int32_t Answer(zipeng::CallbackRecord* r)
 {
-    if (r->action == zipeng::actOverwrite) r->value2 = 1;
-    if (r->action == zipeng::actPassword) { std::strcpy(r->text, "pw"); r->value1 = 1; }
-    if (r->action == zipeng::actCrcError) r->value1 = 1;
+    if (r->action == zipeng::actOverwrite)
+        r->value2 = 1;
+    if (r->action == zipeng::actPassword) {
+        std::strcpy(r->text, "pw");
+        r->value1 = 1;
+    }
+    if (r->action == zipeng::actCrcError)
+        r->value1 = 1;
     return 0;
 }
 
-} // namespace
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -30,17 +35,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         static std::string made = mkdtemp(tmpl) ? tmpl : "/tmp";
         std::atexit([] {
             std::error_code ec;
-            if (made != "/tmp") std::filesystem::remove_all(made, ec);
+            if (made != "/tmp")
+                std::filesystem::remove_all(made, ec);
         });
         return made;
     }();
     const std::string archive = dir + "/in.zip", out = dir + "/out";
     FILE* f = std::fopen(archive.c_str(), "wb");
-    if (!f) return 0;
+    if (!f)
+        return 0;
     std::fwrite(data, 1, size, f);
     std::fclose(f);
     for (int test = 0; test < 2; ++test) {
-        zipeng::UnzParams p {};
+        zipeng::UnzParams p{};
         p.callback = &Answer;
         p.password = "";
         p.test = test ? -1 : 0;

@@ -20,13 +20,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     static QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("in.zip"));
     QFile f(file);
-    if (!f.open(QIODevice::WriteOnly)) return 0;
+    if (!f.open(QIODevice::WriteOnly))
+        return 0;
     f.write(reinterpret_cast<const char*>(data), qint64(size));
     f.close();
     TZipArchiver z;
     z.Unattended = true;
     z.UseDirOnlyEntries = (size & 1) != 0;
     z.SetZipFileName(file);
-    for (const ZipDirEntry* e : z.ZipContents()) (void)e->FileName.size();
+    for (const ZipDirEntry* e : z.ZipContents())
+        (void)e->FileName.size();
     return 0;
 }

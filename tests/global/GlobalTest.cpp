@@ -16,7 +16,7 @@ TEST(PadLeft, PadsToTheWidthAndNeverCuts)
     EXPECT_EQ(PadLeft("1234567", "0", 6), "1234567");
     EXPECT_EQ(PadLeft("123456", "0", 6), "123456");
     EXPECT_EQ(PadLeft("", "0", 3), "000");
-    EXPECT_EQ(PadLeft("7", "ab", 3), "abab7"); // the pad is prepended whole
+    EXPECT_EQ(PadLeft("7", "ab", 3), "abab7");  // the pad is prepended whole
     EXPECT_EQ(PadLeft("7", "0", -2), "7");
 }
 
@@ -41,7 +41,7 @@ TEST(Dates, YearAndSqlForm)
 
 TEST(DayNames, SundayFirstInTheWeekdayNumbering)
 {
-    EXPECT_EQ(DayNames[DayOfWeek(QDate(2026, 12, 6))], "Dimanche"); // a Sunday
+    EXPECT_EQ(DayNames[DayOfWeek(QDate(2026, 12, 6))], "Dimanche");  // a Sunday
     EXPECT_EQ(DayNames[DayOfWeek(QDate(2026, 12, 7))], "Lundi");
     EXPECT_EQ(DayNames[DayOfWeek(QDate(2026, 12, 5))], "Samedi");
 }
@@ -64,7 +64,7 @@ protected:
     TempPractice practice_;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(FormPositionTest, SaveWritesTheFourKeysInOrderUnderTheWindowName)
 {

@@ -68,7 +68,7 @@ TEST_F(NextCodeDbTest, AColumnWithoutATagIsReadThroughTheOrderedQuery)
 TEST_F(NextCodeDbTest, CodesDifferingOnlyByCaseAreDifferentValues)
 {
     AddPatients({"0000AZ", "0000Az"});  // "0000Az" sorts last in byte order
-    EXPECT_THROW(Next(), EAbort);       // ... and holds a small letter
+    EXPECT_THROW(Next(), EAbort);  // ... and holds a small letter
     ASSERT_EQ(messages_.Count(), 1);
     EXPECT_EQ(messages_.Last().text, "Code Incorrect ! 0000Az");
 }

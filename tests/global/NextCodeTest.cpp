@@ -43,7 +43,7 @@ protected:
     ScopedMessageRecorder messages;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(NextCodeTest, EmptyTableGivesThePaddedOne)
 {
@@ -64,7 +64,7 @@ TEST_F(NextCodeTest, OneLookupPerCandidate)
 {
     MemoryColumn column({"000041", "000042", "000043"});
     EXPECT_EQ(NextCodeIn(column, "PATIENT", 6), "000044");
-    EXPECT_EQ(column.lookups, 2); // 000043 taken, 000044 free
+    EXPECT_EQ(column.lookups, 2);  // 000043 taken, 000044 free
 }
 
 TEST_F(NextCodeTest, DigitsAndLettersKeepTheirClassWithCarry)
@@ -94,7 +94,7 @@ TEST_F(NextCodeTest, TheGreatestIsTakenInTextOrder)
 TEST_F(NextCodeTest, AShortGreatestValueIsPaddedBeforeTheSearch)
 {
     EXPECT_EQ(Next({"42"}), "000042");
-    EXPECT_EQ(Next({"  42  "}), "000042"); // trimmed first
+    EXPECT_EQ(Next({"  42  "}), "000042");  // trimmed first
 }
 
 TEST_F(NextCodeTest, ASmallLetterPaddedAndAbsentIsReturnedAsItIs)

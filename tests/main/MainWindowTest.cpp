@@ -57,7 +57,7 @@ QStringList MenuTexts(QMenu* menu)
     return texts;
 }
 
-} // namespace
+}  // namespace
 
 class MainWindowTest : public MainFixture {
 protected:
@@ -106,7 +106,7 @@ TEST_F(MainWindowTest, ClosingWithNoEndsWithoutBackupButCleansUp)
     EXPECT_TRUE(frm.close());
     EXPECT_TRUE(steps_.isEmpty());
     EXPECT_FALSE(QFileInfo::exists(AppDir + "PDOXUSRS.LCK"));
-    EXPECT_TRUE(QFileInfo::exists(TempPath + "keep.tmp")); // kept at close
+    EXPECT_TRUE(QFileInfo::exists(TempPath + "keep.tmp"));  // kept at close
 }
 
 TEST_F(MainWindowTest, AFailingBackupKeepsTheWindowOpenAndReportsTheError)

@@ -68,8 +68,8 @@ TEST_F(MaintenanceTest, BothCommandsCreateTheMissingTablesAndEndWithTheClosingMe
     EXPECT_EQ(Texts(), QStringList{kDone});
     EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Information);
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
-    for (const char* f : {"Cons.DBF", "EXCOMP.DBF", "FORD.DBF", "FPHOTO.DBF", "FRDV.DBF", "FBIO.DBF",
-                          "FRADIO.DBF", "Patient.DBF", "FPROT.DBF"})
+    for (const char* f : {"Cons.DBF", "EXCOMP.DBF", "FORD.DBF", "FPHOTO.DBF", "FRDV.DBF", "FBIO.DBF", "FRADIO.DBF",
+             "Patient.DBF", "FPROT.DBF"})
         EXPECT_TRUE(QFile::exists(DataPath + f)) << f;
 
     messages_.Clear();
@@ -85,7 +85,7 @@ TEST_F(MaintenanceTest, PackRemovesDeletedRecordsAndKeepsTheIndexesRight)
         auto patient = Open("Patient.DBF");
         for (int i = 1; i <= 30; ++i)
             patient->append({QString("%1").arg(i, 6, 10, QChar('0')), QString("ID%1").arg(i),
-                             QString("NOM%1").arg(i, 2, 10, QChar('0'))});
+                QString("NOM%1").arg(i, 2, 10, QChar('0'))});
         for (uint32_t r = 1; r <= 30; r += 3)
             patient->deleteRecord(r);
         patient->flush();
@@ -188,10 +188,10 @@ TEST_F(MaintenanceTest, ADamagedTableIsKeptRepairedAndReportedBeforeTheClosingMe
         auto prot = Open("FPROT.DBF");
         for (int i = 1; i <= 2; ++i)
             prot->append({QString::number(i), QDate(2024, 3, i), "C", "N", "P", "40", "", "", "", "",
-                          QString("diagnostic %1").arg(i), QString("intervention %1").arg(i)});
+                QString("diagnostic %1").arg(i), QString("intervention %1").arg(i)});
     }
-    PatchField("FPROT.DBF", 1, "DIAG", "   9999999");   // a memo pointer to nothing
-    PatchField("FPROT.DBF", 2, "DATE_PRT", "20231399"); // a date that does not read
+    PatchField("FPROT.DBF", 1, "DIAG", "   9999999");  // a memo pointer to nothing
+    PatchField("FPROT.DBF", 2, "DATE_PRT", "20231399");  // a date that does not read
     const int patientRec = static_cast<int>(Open("Patient.DBF")->recordSize());
     QFile patient(DataPath + "Patient.DBF");
     ASSERT_TRUE(patient.resize(patient.size() - 1 - patientRec + 20));  // the third record cut short
@@ -207,11 +207,14 @@ TEST_F(MaintenanceTest, ADamagedTableIsKeptRepairedAndReportedBeforeTheClosingMe
     ASSERT_EQ(texts.size(), 3) << texts.join("\n").toStdString();
     for (const auto& r : messages_.Records())
         EXPECT_EQ(r.kind, kui::MsgKind::Information);
-    EXPECT_EQ(texts[0].toStdString(), QString("La table Patient.DBF était endommagée :\n"
-                        "- le fichier est tronqué : 3 enregistrements annoncés, 2 complets et un dernier "
-                        "incomplet, complété par des blancs.\n"
-                        "Elle a été réparée : 3 enregistrements et 9 valeurs conservés.\n"
-                        "Une copie des fichiers endommagés est gardée dans " + copy + ".").toStdString());
+    EXPECT_EQ(texts[0].toStdString(),
+        QString("La table Patient.DBF était endommagée :\n"
+                "- le fichier est tronqué : 3 enregistrements annoncés, 2 complets et un dernier "
+                "incomplet, complété par des blancs.\n"
+                "Elle a été réparée : 3 enregistrements et 9 valeurs conservés.\n"
+                "Une copie des fichiers endommagés est gardée dans " +
+            copy + ".")
+            .toStdString());
     EXPECT_TRUE(texts[1].startsWith("La table FPROT.DBF était endommagée :\n"
                                     "- 1 renvoi vers un mémo invalide, vidé ;\n"
                                     "- 1 valeur illisible (date, nombre ou logique), vidée.\n"
@@ -249,10 +252,12 @@ TEST_F(MaintenanceTest, AColumnNarrowedBelowItsDataIsReportedWithTheCopyOfTheTab
     messages_.Clear();
     Run(&TfrmMain::mnReindexationClick);
     const QString copy = DataPath + "Damaged/" + QDate::currentDate().toString("yyyy-MM-dd");
-    EXPECT_EQ(Texts(), (QStringList{"La modification de la structure de la table Patient.DBF a coupé ou vidé "
-                                    "1 valeur qui n'entrait pas dans sa nouvelle colonne ; 1 enregistrement conservé.\n"
-                                    "Une copie des fichiers endommagés est gardée dans " + copy + ".",
-                                    kDone}));
+    EXPECT_EQ(Texts(),
+        (QStringList{"La modification de la structure de la table Patient.DBF a coupé ou vidé "
+                     "1 valeur qui n'entrait pas dans sa nouvelle colonne ; 1 enregistrement conservé.\n"
+                     "Une copie des fichiers endommagés est gardée dans " +
+                copy + ".",
+            kDone}));
     EXPECT_EQ(Bytes(copy + "/Patient.DBF"), before);
     EXPECT_EQ(Open("Patient.DBF")->value(1, 2).toString(), "DUPONT");
 }
@@ -274,7 +279,7 @@ TEST_F(MaintenanceTest, EngineErrorsOfTheCheckAreShownInTheirOwnBox)
 
 namespace {
 
-class FirstStartTest : public MainFixture {};
+class FirstStartTest : public MainFixture { };
 
 TEST_F(FirstStartTest, CreatesTheNineTablesWithTheirIndexFilesBeforeTheLogin)
 {

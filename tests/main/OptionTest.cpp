@@ -75,8 +75,9 @@ TEST_F(OptionTest, OkWritesTheFiveTypedDetailsInOrderAndSharesThem)
     QTest::mouseClick(dlg.findChild<QPushButton*>("btnOk"), Qt::LeftButton);
 
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
-    EXPECT_EQ(QString::fromUtf8(File()), "[PARAMS]\nIMAGE=fond.bmp\nDETAIL=Médecine du sport\nADRESSE=2 place Basse\n"
-                                         "VILLE=Nice\nTEL=0493000000\nEMAIL=\n");
+    EXPECT_EQ(QString::fromUtf8(File()),
+        "[PARAMS]\nIMAGE=fond.bmp\nDETAIL=Médecine du sport\nADRESSE=2 place Basse\n"
+        "VILLE=Nice\nTEL=0493000000\nEMAIL=\n");
     EXPECT_EQ(PracticeDetail, "Médecine du sport");
     EXPECT_EQ(PracticeAddress, "2 place Basse");
     EXPECT_EQ(PracticeCity, "Nice");
@@ -147,7 +148,7 @@ TEST_F(OptionTest, EnterMovesToTheNextFieldInsteadOfClosing)
     EXPECT_TRUE(dlg.findChild<QPushButton*>("btnOk")->hasFocus());
 }
 
-} // namespace
+}  // namespace
 
 TEST(SplashWindows, ShowTheVersionText)
 {

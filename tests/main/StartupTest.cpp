@@ -95,7 +95,7 @@ TEST_F(StartupTest, AnUncreatableDirectoryShowsTheErrorAndAbandonsTheRest)
     ASSERT_EQ(messages_.Count(), 1);
     EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Error);
     EXPECT_EQ(messages_.Last().text, "Impossible de créer le répertoire : " + home_ + "Data/\r");
-    EXPECT_TRUE(steps_.isEmpty()); // no check, no session, no login
+    EXPECT_TRUE(steps_.isEmpty());  // no check, no session, no login
     EXPECT_FALSE(QFileInfo::exists(home_ + "PROT"));
     EXPECT_FALSE(frm.CreationCompleted());
     EXPECT_TRUE(frm.TerminateRequested());
@@ -135,9 +135,8 @@ TEST_F(StartupTest, EngineLeftoversAndThePrivateDirectoryAreCleaned)
     const QString gone = kos::PrivateTempDir() + QString::number(ended.processId()) + "/";
     ASSERT_TRUE(ended.waitForFinished());
     for (const QString& f : {home_ + "_QS001.DBF", home_ + "DelX.tmp", home_ + "PDOXUSRS.NET", home_ + "Patient.TXT",
-                             home_ + "Data/_tmp.DBF", home_ + "Data/PARADOX.LCK", home_ + "Data/Patient.DBF",
-                             temp + "work.tmp", running + "work.tmp", gone + "work.tmp",
-                             config_ + "korvale/PDOXUSRS.LCK"}) {
+             home_ + "Data/_tmp.DBF", home_ + "Data/PARADOX.LCK", home_ + "Data/Patient.DBF", temp + "work.tmp",
+             running + "work.tmp", gone + "work.tmp", config_ + "korvale/PDOXUSRS.LCK"}) {
         QDir().mkpath(QFileInfo(f).path());
         Touch(f);
     }
@@ -199,7 +198,7 @@ TEST_F(StartupTest, ADamagedWelcomePictureIsReportedAndTheLastStepsSkipped)
     EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Plain);
     EXPECT_TRUE(messages_.Last().text.contains("fond.bmp"));
     EXPECT_FALSE(frm.CreationCompleted());
-    EXPECT_FALSE(frm.TerminateRequested()); // logged in: the window opens
+    EXPECT_FALSE(frm.TerminateRequested());  // logged in: the window opens
     EXPECT_FALSE(QFileInfo(home_ + "ro.txt").permissions() & QFile::WriteOwner);
 }
 
@@ -210,17 +209,17 @@ TEST_F(StartupTest, AFailingTableCheckIsReportedAndTheProgramDoesNotOpenWithoutL
     ASSERT_EQ(messages_.Count(), 1);
     EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Plain);
     EXPECT_EQ(messages_.Last().text, "Création impossible");
-    EXPECT_TRUE(steps_.isEmpty()); // no login
+    EXPECT_TRUE(steps_.isEmpty());  // no login
     EXPECT_TRUE(frm.TerminateRequested());
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr); // cursor restored
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // cursor restored
 }
 
 TEST_F(StartupTest, DirectoriesAreCreatedInOrderUpToTheFirstFailure)
 {
     ASSERT_TRUE(QDir().mkpath(home_));
-    Touch(home_ + "PHOTOS"); // PROT comes before, the private directory after
+    Touch(home_ + "PHOTOS");  // PROT comes before, the private directory after
     TfrmMain& frm = Create();
-    ASSERT_EQ(messages_.Count(), 2); // the database creation, then the error
+    ASSERT_EQ(messages_.Count(), 2);  // the database creation, then the error
     EXPECT_EQ(messages_.Last().text, "Impossible de créer le répertoire : " + home_ + "PHOTOS/\r");
     EXPECT_TRUE(QFileInfo(home_ + "Data").isDir());
     EXPECT_TRUE(QFileInfo(home_ + "PROT").isDir());

@@ -17,7 +17,7 @@ void MakeExecutable(const QString& path, const QByteArray& content = "#!/bin/sh\
     f.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 }
 
-} // namespace
+}  // namespace
 
 TEST(Calculator, NoneOnTheSearchPathIsNotFound)
 {

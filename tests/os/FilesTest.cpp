@@ -19,7 +19,7 @@ namespace {
 // The permission bits of a file.
 unsigned ModeOf(const QString& path)
 {
-    struct stat st {};
+    struct stat st { };
     EXPECT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
     return st.st_mode & 0777;
 }
@@ -31,7 +31,7 @@ QStringList Entries(const QString& dir)
     return names;
 }
 
-} // namespace
+}  // namespace
 
 TEST(DosMask, MatchesLikeTheOlderSystemsFileSearch)
 {
@@ -149,7 +149,7 @@ TEST(EnsureDirectory, CreatesMissingDirectoriesWithTheirParents)
     const QString dir = tmp.path() + "/a/b/c/";
     EXPECT_TRUE(kos::EnsureDirectory(dir));
     EXPECT_TRUE(QFileInfo(dir).isDir());
-    EXPECT_TRUE(kos::EnsureDirectory(dir)); // already there
+    EXPECT_TRUE(kos::EnsureDirectory(dir));  // already there
 }
 
 TEST(EnsureDirectory, FailsWhereAFileStandsOrNothingCanBeCreated)
@@ -193,8 +193,7 @@ TEST(CopyMissingShippedFiles, CopiesOnlyMissingMatchingFilesFirstSourceFirst)
     Touch(dest.path() + "/USERS.VAL", "kept");
     QFile::setPermissions(first.path() + "/USERS.DB", QFile::ReadOwner);
 
-    const int copied =
-        kos::CopyMissingShippedFiles("USERS.*", dest.path() + "/", {first.path(), second.path()});
+    const int copied = kos::CopyMissingShippedFiles("USERS.*", dest.path() + "/", {first.path(), second.path()});
     EXPECT_EQ(copied, 2);
     EXPECT_EQ(Entries(dest.path()), (QStringList{"USERS.DB", "USERS.PX", "USERS.VAL"}));
     QFile db(dest.path() + "/USERS.DB");

@@ -11,7 +11,6 @@
 
 #include <unistd.h>
 
-
 TEST(ProgramHomeDir, TakesTheVariableWithATrailingSlash)
 {
     ScopedEnv home("KORVALE_HOME", "/srv/practice//cabinet");

@@ -47,7 +47,7 @@ TEST_F(ConsulTest, StatesNumberingAndReselectionOfTheSavedRow)
     TfrmConsul frm(practice_.context());
     ShowActive(&frm);
     Ui::TfrmConsul* ui = frm.form();
-    EXPECT_EQ(ui->lName->text(), "000001 - D'ALMEIDA ANA, 74"); // 00/00/1950: the stored AGE
+    EXPECT_EQ(ui->lName->text(), "000001 - D'ALMEIDA ANA, 74");  // 00/00/1950: the stored AGE
     // No consultation: New only.
     EXPECT_TRUE(ui->btnAdd->isEnabled());
     EXPECT_FALSE(ui->btnEdit->isEnabled());
@@ -87,7 +87,7 @@ TEST_F(ConsulTest, StatesNumberingAndReselectionOfTheSavedRow)
     EXPECT_EQ(frm.qConsul().recNo(), 1);
     EXPECT_EQ(ui->edMotif->toPlainText(), "ancienne");
     EXPECT_EQ(Rows("SELECT ID_CONS, PATIENT, MOTIF FROM CONS.DBF ORDER BY ID_CONS"),
-              (QStringList{"1|000001|toux d'hiver", "2|000002|" + QString(100, u'x'), "3|000001|ancienne"}));
+        (QStringList{"1|000001|toux d'hiver", "2|000002|" + QString(100, u'x'), "3|000001|ancienne"}));
 
     // Modify: the editors open, the save updates that row only.
     frm.btnEditClick();
@@ -147,8 +147,8 @@ TEST_F(ConsulTest, PickListsOfferEarlierValuesOnlyWhileEditing)
         for (int r = 1; r < dlg->grid()->rowCount() - 1; ++r)
             listed << dlg->grid()->item(r, 0)->text();
         dlg->grid()->setCurrentCell(2, 0);
-        QTest::mouseDClick(dlg->grid()->viewport(), Qt::LeftButton, {},
-                           dlg->grid()->visualItemRect(dlg->grid()->item(2, 0)).center());
+        QTest::mouseDClick(
+            dlg->grid()->viewport(), Qt::LeftButton, {}, dlg->grid()->visualItemRect(dlg->grid()->item(2, 0)).center());
     });
     frm.btnGetMotifClick();
     EXPECT_EQ(listed, (QStringList{"angine", "grippe"}));
@@ -185,7 +185,7 @@ TEST_F(ConsulTest, CancelledPickerLeavesAnEmptyScreenAndPhotosLoadSkippingBadFil
             static_cast<QDialog*>(w)->reject();
         }});
         QTest::mouseDClick(frm.Image(3), Qt::LeftButton);
-        QTest::mouseDClick(frm.Image(4), Qt::LeftButton); // no picture: no viewer
+        QTest::mouseDClick(frm.Image(4), Qt::LeftButton);  // no picture: no viewer
         EXPECT_EQ(script.classes, QStringList{"TfrmImage"});
     }
     EXPECT_EQ(caption, "Photo - " + frm.form()->lName->text());
@@ -200,7 +200,7 @@ TEST_F(ConsulTest, CancelledPickerLeavesAnEmptyScreenAndPhotosLoadSkippingBadFil
     EXPECT_EQ(CurrentPatientCode, "");
     EXPECT_EQ(frm.form()->lName->text(), "");
     EXPECT_EQ(frm.qConsul().recordCount(), 0);
-    EXPECT_TRUE(frm.Image(3)->pixmap().isNull()); // reloaded for no patient
+    EXPECT_TRUE(frm.Image(3)->pixmap().isNull());  // reloaded for no patient
     // No consultation is started for no patient.
     ShowActive(&frm);
     QTest::keyClick(&frm, Qt::Key_Insert, Qt::ControlModifier);
@@ -215,7 +215,7 @@ TEST_F(ConsulTest, ExamsPageListsTheDatesAndDeletesAnExam)
     const auto exam = [](const char* num, const char* kind, const char* code, QDate date, const char* result) {
         Exec("INSERT INTO EXCOMP (NUM, PATIENT, DATE_EX, RADIOBIO, CODE, RESULTAT) VALUES "
              "(:NUM, '000001', :D, :K, :C, :R)",
-             {{"NUM", num}, {"D", date}, {"K", kind}, {"C", code}, {"R", result}});
+            {{"NUM", num}, {"D", date}, {"K", kind}, {"C", code}, {"R", result}});
     };
     exam("000001", "B", "001", QDate(2024, 1, 10), "1.0");
     exam("000002", "R", "002", QDate(2024, 1, 10), "normal");
@@ -250,7 +250,6 @@ TEST_F(ConsulTest, ExamsPageListsTheDatesAndDeletesAnExam)
     EXPECT_TRUE(ui->btnDelBio->isEnabled());
     EXPECT_TRUE(ui->btnDelRadio->isEnabled());
 }
-
 
 // Two workstations modifying one consultation: the second is told another
 // one is changing it and writes nothing; once the first has saved (or
@@ -288,7 +287,7 @@ TEST_F(ConsulTest, ModifyTakesTheRecordLockAndStartsFromTheCurrentValues)
     second.form()->edDiag->selectAll();
     Type(second.form()->edDiag, "bronchite");
     ShowActive(&first);
-    first.btnEditClick(); // held by the second now
+    first.btnEditClick();  // held by the second now
     EXPECT_EQ(first.ConsState(), u'B');
     ShowActive(&second);
     second.btnPostClick();
@@ -306,4 +305,4 @@ TEST_F(ConsulTest, ModifyTakesTheRecordLockAndStartsFromTheCurrentValues)
     EXPECT_EQ(second.ConsState(), u'E');
 }
 
-} // namespace
+}  // namespace

@@ -81,7 +81,7 @@ TEST_F(ExCompTest, ChecksNumbersAndTheDuplicateGuard)
     QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
     EXPECT_EQ(frm.Num, "000001");
     EXPECT_EQ(Rows("SELECT NUM, PATIENT, DATE_EX, RADIOBIO, CODE, RESULTAT FROM EXCOMP"),
-              QStringList{"000001|000001|05/03/2024|R|001|Pas d'opacité"});
+        QStringList{"000001|000001|05/03/2024|R|001|Pas d'opacité"});
     EXPECT_FALSE(frm.btnPost()->isEnabled());
     EXPECT_TRUE(frm.btnEdit()->isEnabled());
     EXPECT_FALSE(frm.mmResultat()->isEnabled());
@@ -111,8 +111,8 @@ TEST_F(ExCompTest, ChecksNumbersAndTheDuplicateGuard)
     QTest::mouseClick(frm.btnEdit(), Qt::LeftButton);
     frm.edDate()->setDate({2024, 3, 5});
     QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
-    EXPECT_EQ(Rows("SELECT NUM, DATE_EX FROM EXCOMP ORDER BY NUM"),
-              (QStringList{"000001|05/03/2024", "000002|05/03/2024"}));
+    EXPECT_EQ(
+        Rows("SELECT NUM, DATE_EX FROM EXCOMP ORDER BY NUM"), (QStringList{"000001|05/03/2024", "000002|05/03/2024"}));
 }
 
 TEST_F(ExCompTest, NewThenEscapeAsksAndNoWritesNothing)
@@ -129,7 +129,7 @@ TEST_F(ExCompTest, NewThenEscapeAsksAndNoWritesNothing)
     QTest::keyClick(&frm, Qt::Key_Escape);
     EXPECT_TRUE(frm.isVisible());
     EXPECT_EQ(messages_.Last().text,
-              QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"));
+        QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"));
     messages_.Answer(QMessageBox::No);
     QTest::keyClick(&frm, Qt::Key_Escape);
     EXPECT_FALSE(frm.isVisible());
@@ -184,4 +184,4 @@ TEST_F(ExCompTest, TheConsultationScreenAddsAndChangesExamsWithTheirLabels)
     EXPECT_EQ(Rows("SELECT NUM FROM EXCOMP").size(), 1);
 }
 
-} // namespace
+}  // namespace

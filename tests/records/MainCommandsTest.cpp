@@ -63,4 +63,4 @@ TEST_F(MainCommandsTest, PatientsAndConsultationsOpenTheChosenPatientAndNothingW
     }
 }
 
-} // namespace
+}  // namespace

@@ -24,13 +24,13 @@ constexpr int kSaves = 15;
 
 // Starts an edit until the other workstation lets the record go: start
 // answers whether the edit began, save ends it; true once saved without a box.
-bool SaveWhenFree(kui::ScopedMessageRecorder& messages, const std::function<bool()>& start,
-                  const std::function<void()>& save)
+bool SaveWhenFree(
+    kui::ScopedMessageRecorder& messages, const std::function<bool()>& start, const std::function<void()>& save)
 {
     for (int attempt = 0; attempt < 400; ++attempt) {
         messages.Clear();
         if (start()) {
-            QThread::msleep(30); // hold the record a while
+            QThread::msleep(30);  // hold the record a while
             save();
             if (messages.Count() == 0)
                 return true;
@@ -118,4 +118,4 @@ TEST_F(RecordsTest, TwoProgramsOnOnePatientLoseNoUpdateAndShareNoNumber)
     EXPECT_TRUE(diag[0] == "AB" || diag[0] == "BA") << diag[0].toStdString();
 }
 
-} // namespace
+}  // namespace

@@ -18,7 +18,7 @@ protected:
     static void AddLine(const QString& code, int num, const QString& medic, const QString& dosage = {})
     {
         Exec("INSERT INTO FORD (CODE, NUM, MEDIC, DOSAGE) VALUES (:C, :N, :M, :D)",
-             {{"C", code}, {"N", num}, {"M", medic}, {"D", dosage}});
+            {{"C", code}, {"N", num}, {"M", medic}, {"D", dosage}});
     }
     // Types into the cell editor the grid has opened and leaves the cell
     // as Enter does: the text is handed to the grid, the editor closed.
@@ -48,9 +48,9 @@ TEST_F(OrdTest, ANewPrescriptionTypedInTheGridWithItsNumbers)
     QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
     EXPECT_EQ(frm.edCode()->text(), "1");
     EXPECT_TRUE(frm.btnPost()->isEnabled());
-    EXPECT_FALSE(frm.btnAddLine()->isEnabled()); // the list is still empty
+    EXPECT_FALSE(frm.btnAddLine()->isEnabled());  // the list is still empty
     TypeInCell(frm.grdDetail(), "doliprane l'été");
-        QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
     EXPECT_EQ(Rows("SELECT CODE, NUM, MEDIC FROM FORD"), QStringList{"1|1|DOLIPRANE L'éTé"});
     EXPECT_TRUE(frm.btnAddLine()->isEnabled());
     EXPECT_FALSE(frm.OrdIsNew);
@@ -62,7 +62,7 @@ TEST_F(OrdTest, ANewPrescriptionTypedInTheGridWithItsNumbers)
     TypeInCell(frm.grdDetail(), "ventoline");
     QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
     EXPECT_EQ(Rows("SELECT NUM, MEDIC FROM FORD WHERE CODE='1' ORDER BY NUM"),
-              (QStringList{"1|DOLIPRANE L'éTé", "2|AMOXICILLINE", "3|VENTOLINE"}));
+        (QStringList{"1|DOLIPRANE L'éTé", "2|AMOXICILLINE", "3|VENTOLINE"}));
     EXPECT_EQ(Rows("SELECT MEDIC FROM FORD WHERE MEDIC='DOLIPRANE L''éTé'").size(), 1);
 
     // Cancelling the first line of a new prescription goes back to the last.
@@ -83,7 +83,7 @@ TEST_F(OrdTest, NumbersFollowTheGreatestAndAChangedLineMovesToTheEnd)
     AddLine("9", 3, "GOUTTES");
     TfrmOrd frm(practice_.context());
     ShowActive(&frm);
-    EXPECT_EQ(frm.edCode()->text(), "9"); // the last in text order
+    EXPECT_EQ(frm.edCode()->text(), "9");  // the last in text order
     EXPECT_EQ(TfrmOrd::NewOrdCode(), 11);
 
     // Line 1 of prescription 9 changed: it becomes line 4.
@@ -95,7 +95,7 @@ TEST_F(OrdTest, NumbersFollowTheGreatestAndAChangedLineMovesToTheEnd)
     TypeInCell(frm.grdDetail(), "1CP");
     QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
     EXPECT_EQ(Rows("SELECT NUM, MEDIC, DOSAGE FROM FORD WHERE CODE='9' ORDER BY NUM"),
-              (QStringList{"2|SIROP|5ML", "3|GOUTTES|", "4|MEDIC 9|1CP"}));
+        (QStringList{"2|SIROP|5ML", "3|GOUTTES|", "4|MEDIC 9|1CP"}));
 }
 
 TEST_F(OrdTest, DeletingALineAndAWholePrescription)
@@ -126,4 +126,4 @@ TEST_F(OrdTest, DeletingALineAndAWholePrescription)
     EXPECT_EQ(frm.edCode()->text(), "1");
 }
 
-} // namespace
+}  // namespace

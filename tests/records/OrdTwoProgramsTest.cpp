@@ -74,8 +74,8 @@ TEST_F(RecordsTest, TwoProgramsAddExamsAndPrescriptionsWithoutSharingANumber)
         env.insert("QT_QPA_PLATFORM", "offscreen");
         p->setProcessEnvironment(env);
         p->setProcessChannelMode(QProcess::MergedChannels);
-        p->start(QCoreApplication::applicationFilePath(),
-                 {"--gtest_filter=OrdWorker.*", "--gtest_also_run_disabled_tests"});
+        p->start(
+            QCoreApplication::applicationFilePath(), {"--gtest_filter=OrdWorker.*", "--gtest_also_run_disabled_tests"});
         workers << p;
     }
     for (QProcess* p : workers) {
@@ -104,4 +104,4 @@ TEST_F(RecordsTest, TwoProgramsAddExamsAndPrescriptionsWithoutSharingANumber)
         EXPECT_EQ(it.value().size(), 1) << it.key().toStdString();
 }
 
-} // namespace
+}  // namespace

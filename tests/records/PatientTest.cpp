@@ -30,7 +30,7 @@ class PatientTest : public RecordsTest {
 protected:
     // A new patient typed into the form and saved; answers the messages shown.
     QStringList Save(TfrmPatient& frm, const QString& id, const QString& nom, const QString& dn,
-                     const QString& sexe = QStringLiteral("m"))
+        const QString& sexe = QStringLiteral("m"))
     {
         practice_.messages().Clear();
         Ui::TfrmPatient* ui = frm.form();
@@ -39,7 +39,7 @@ protected:
         Type(ui->edNom, nom);
         Type(ui->edDN, dn);
         Type(ui->edSexe, sexe);
-        QTest::keyClick(ui->edGSanguin, Qt::Key_Return); // Enter on the blood group posts
+        QTest::keyClick(ui->edGSanguin, Qt::Key_Return);  // Enter on the blood group posts
         QStringList texts;
         for (const Msg::Record& r : practice_.messages().Records())
             texts << r.text;
@@ -115,7 +115,7 @@ TEST_F(PatientTest, BirthDateRulesAgeAndNewCodes)
     // The refused post keeps the record being inserted, focus on the date.
     EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Insert);
     EXPECT_TRUE(frm.form()->edDN->hasFocus());
-    QTest::keyClick(&frm, Qt::Key_A, Qt::ControlModifier); // cancel
+    QTest::keyClick(&frm, Qt::Key_A, Qt::ControlModifier);  // cancel
     EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
     EXPECT_EQ(Save(frm, "a1", "dupont", "12-05-1950"), QStringList{separator});
     frm.btnCancelClick();
@@ -135,9 +135,8 @@ TEST_F(PatientTest, BirthDateRulesAgeAndNewCodes)
     EXPECT_EQ(Save(frm, "a2", "martin", "00/05/1960"), QStringList{});
     EXPECT_EQ(Save(frm, "a3", "d'almeida", "14/07/1970", "f"), QStringList{});
     EXPECT_EQ(Rows("SELECT CODE, ID, NOM, AGE, SEXE FROM PATIENT ORDER BY CODE"),
-              (QStringList{QString("000001|A1|DUPONT|%1|M").arg(year - 1950),
-                           QString("000002|A2|MARTIN|%1|M").arg(year - 1960),
-                           QString("000003|A3|D'ALMEIDA|%1|F").arg(year - 1970)}));
+        (QStringList{QString("000001|A1|DUPONT|%1|M").arg(year - 1950),
+            QString("000002|A2|MARTIN|%1|M").arg(year - 1960), QString("000003|A3|D'ALMEIDA|%1|F").arg(year - 1970)}));
 
     // 00/00/ABCD passes the check and leaves AGE as it was; the code stays.
     frm.Patient().locate("CODE", "000002");
@@ -191,7 +190,7 @@ TEST_F(PatientTest, DeleteIsRefusedForAPatientWithConsultationsOnly)
     practice_.messages().SetDefaultAnswer(QMessageBox::Yes);
     QTest::keyClick(&frm, Qt::Key_Delete, Qt::ControlModifier);
     EXPECT_EQ(practice_.messages().Last().text,
-              "Ce patient a déjà eu des consultations !\rSupprimez d'abord ses consultations.");
+        "Ce patient a déjà eu des consultations !\rSupprimez d'abord ses consultations.");
     EXPECT_EQ(Rows("SELECT CODE FROM PATIENT ORDER BY CODE"), (QStringList{"000001", "000002"}));
 
     frm.btnPrevClick();
@@ -263,11 +262,11 @@ TEST_F(PatientTest, EditingTakesTheRecordLockAndStartsFromTheCurrentValues)
     other.post();
     Type(frm.form()->edTel, "5");
     EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Edit);
-    EXPECT_EQ(frm.form()->edPrenom->text(), "PAUL"); // read again under the lock
+    EXPECT_EQ(frm.form()->edPrenom->text(), "PAUL");  // read again under the lock
     EXPECT_THROW(other.edit(), EDBEngineError);
     frm.btnPostClick();
     EXPECT_EQ(Rows("SELECT PRENOM, TEL FROM PATIENT WHERE CODE='000001'"), QStringList{"PAUL|5"});
-    other.edit(); // the lock is free again
+    other.edit();  // the lock is free again
     other.fieldByName("NOM").setAsString("DUPONTEL");
     other.post();
 
@@ -277,4 +276,4 @@ TEST_F(PatientTest, EditingTakesTheRecordLockAndStartsFromTheCurrentValues)
     EXPECT_EQ(frm.form()->edCode->text(), "000001");
 }
 
-} // namespace
+}  // namespace

@@ -31,19 +31,20 @@ protected:
         q.setSql(sql);
         q.execSql();
     }
-    static void AddPatient(const QString& code, const QString& nom, const QString& prenom, const QString& dn,
-                           const QString& age)
+    static void AddPatient(
+        const QString& code, const QString& nom, const QString& prenom, const QString& dn, const QString& age)
     {
         Exec(QString("INSERT INTO PATIENT (CODE, NOM, PRENOM, DN, AGE) VALUES ('%1', '%2', '%3', '%4', '%5')")
                  .arg(code, nom, prenom, dn, age));
     }
     static void AddProtocol(const QString& num, const QDate& date, const QString& nom, const QString& clinique,
-                            const QString& diag = "APPENDICITE", const QString& interv = "APPENDICECTOMIE")
+        const QString& diag = "APPENDICITE", const QString& interv = "APPENDICECTOMIE")
     {
         kdb::QueryDataset q;
         q.setDatabaseName(DataPath.toStdString());
-        q.setSql("INSERT INTO FPROT (NUM, DATE_PRT, CODE, NOM, PRENOM, AGE, CLINIQUE, OPERATEUR, AIDE, ANEST, DIAG, "
-                 "INTERV) VALUES (:N, :D, '000123', :NOM, 'JEAN', '40', :C, 'DR MARTIN', 'DR AIDE', 'DR ANEST', :G, :I)");
+        q.setSql(
+            "INSERT INTO FPROT (NUM, DATE_PRT, CODE, NOM, PRENOM, AGE, CLINIQUE, OPERATEUR, AIDE, ANEST, DIAG, "
+            "INTERV) VALUES (:N, :D, '000123', :NOM, 'JEAN', '40', :C, 'DR MARTIN', 'DR AIDE', 'DR ANEST', :G, :I)");
         q.setParamText("N", num);
         q.setParamDate("D", date);
         q.setParamText("NOM", nom);
@@ -66,8 +67,7 @@ protected:
     }
 
     // Runs `action` on the next modal window of class T once it is shown.
-    template <class T>
-    static void OnModal(std::function<void(T&)> action)
+    template <class T> static void OnModal(std::function<void(T&)> action)
     {
         auto* timer = new QTimer;
         QObject::connect(timer, &QTimer::timeout, [timer, action] {

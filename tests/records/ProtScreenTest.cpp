@@ -41,7 +41,7 @@ void FillPractice(TfrmPROT& frm)
     frm.edInterv()->setPlainText("\tAppendicectomie ");
 }
 
-} // namespace
+}  // namespace
 
 using ProtScreenTest = ProtFixture;
 
@@ -138,7 +138,7 @@ TEST_F(ProtScreenTest, CloseGuardAndDetailText)
     frm.close();
     EXPECT_TRUE(frm.isVisible());
     EXPECT_EQ(practice_.messages().Last().text,
-              QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"));
+        QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"));
     EXPECT_EQ(practice_.messages().Last().kind, kui::MsgKind::Warning);
     EXPECT_EQ(frm.edClinique()->text(), "AUTRE CLINIQUE");
     // Esc while editing cancels: the stored values come back.
@@ -220,7 +220,7 @@ TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)
         held.setTableName("FPROT.DBF");
         held.open();
         ASSERT_TRUE(held.locate("NUM", "000003"));
-        held.edit(); // the row is locked by another user
+        held.edit();  // the row is locked by another user
         const int before = practice_.messages().Count();
         practice_.messages().Answer(QMessageBox::Yes);
         list.btnDeleteClick();
@@ -231,8 +231,8 @@ TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)
     EXPECT_EQ(Column("NUM").size(), 3);
     practice_.messages().Answer(QMessageBox::Yes);
     QTest::mouseClick(list.btnDelete(), Qt::LeftButton);
-    EXPECT_EQ(practice_.messages().Last().text,
-              QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?"));
+    EXPECT_EQ(
+        practice_.messages().Last().text, QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?"));
     EXPECT_EQ(Column("NUM"), (QStringList{"000001", "000002"}));
     EXPECT_FALSE(QFile::exists(ProtDir + "PROT000003.RTF"));
     EXPECT_EQ(list.qPROT()->fieldByName("NUM").asString(), "000002") << "the first row in date order";

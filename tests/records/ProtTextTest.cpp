@@ -57,7 +57,7 @@ void Select(QTextEdit* edit, int from, int to)
     edit->setTextCursor(c);
 }
 
-} // namespace
+}  // namespace
 
 class ProtTextTest : public ::testing::Test {
 protected:

@@ -49,7 +49,7 @@ TEST(RdvWorker, DISABLED_Workstation)
     DataPath = home + "Data/";
     kui::ScopedMessageRecorder messages;
     AppContext context;
-    DialogScript pickerCancelled({}); // every picker is cancelled
+    DialogScript pickerCancelled({});  // every picker is cancelled
 
     TfrmRDV frm(context);
     frm.show();
@@ -68,7 +68,8 @@ TEST(RdvWorker, DISABLED_Workstation)
             ++booked;
         } else {
             ASSERT_EQ(messages.Count(), 1);
-            ASSERT_EQ(messages.Last().text, QString::fromUtf8("Ce rendez-vous a déjà été pris !\rVeuillez vérifier S.V.P."));
+            ASSERT_EQ(
+                messages.Last().text, QString::fromUtf8("Ce rendez-vous a déjà été pris !\rVeuillez vérifier S.V.P."));
             ++refused;
         }
     }
@@ -89,4 +90,4 @@ TEST_F(RDVProcessTest, OneAppointmentPerSlotBetweenTwoPrograms)
     EXPECT_EQ(QSet<QString>(nums.begin(), nums.end()).size(), kRounds);
 }
 
-} // namespace
+}  // namespace

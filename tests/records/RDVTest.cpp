@@ -27,11 +27,11 @@ class RDVTest : public RecordsTest {
 protected:
     static std::function<void(QWidget*)> Pick(const QString& text) { return PickPatient(text); }
     static void Cancel(QWidget* w) { static_cast<QDialog*>(w)->reject(); }
-    static void AddRdv(const QString& num, const QString& patient, const QDate& day, const QString& time,
-                       const QString& motif)
+    static void AddRdv(
+        const QString& num, const QString& patient, const QDate& day, const QString& time, const QString& motif)
     {
         Exec("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES (:N, :P, :D, :H, :M)",
-             {{"N", num}, {"P", patient}, {"D", day}, {"H", time}, {"M", motif}});
+            {{"N", num}, {"P", patient}, {"D", day}, {"H", time}, {"M", motif}});
     }
     static QStringList Stored() { return Rows("SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF FROM FRDV ORDER BY NUM"); }
     // The list's rows as NUM values, in its order.
@@ -135,7 +135,8 @@ TEST_F(RDVTest, CancelledPickerAndTheCloseGuard)
         practice_.messages().Answer(QMessageBox::Cancel);
         frm.close();
         EXPECT_TRUE(frm.isVisible());
-        EXPECT_EQ(LastMessage(), QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"));
+        EXPECT_EQ(
+            LastMessage(), QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"));
         // Esc while editing a new appointment is Cancel: it closes through
         // the guard.
         practice_.messages().Answer(QMessageBox::No);
@@ -176,7 +177,7 @@ TEST_F(RDVTest, ListOfTheDayAllAppointmentsAddAndDelete)
     AddRdv("000001", "000001", today, "10:00", "CONTROLE");
     AddRdv("000002", "000002", today, "09:00", "VACCIN");
     AddRdv("000003", "000002", today.addDays(1), "08:00", "BILAN");
-    AddRdv("000004", "000099", today, "08:00", "ORPHELIN"); // no such patient
+    AddRdv("000004", "000099", today, "08:00", "ORPHELIN");  // no such patient
     DisplayRdv = true;
 
     TfrmMain main(practice_.context());
@@ -280,7 +281,7 @@ TEST_F(RDVTest, EmptyDayAndDoubleClickOnAnEmptyList)
     list.show();
     EXPECT_TRUE(Listed(list).isEmpty());
     EXPECT_FALSE(list.btnDelete()->isEnabled() || list.btnModif()->isEnabled() || list.mnDelete()->isEnabled() ||
-                 list.mnModif()->isEnabled());
+        list.mnModif()->isEnabled());
     DialogScript script({&Cancel, [](QWidget* w) {
                              auto* frm = qobject_cast<TfrmRDV*>(w);
                              ASSERT_NE(frm, nullptr);
@@ -294,4 +295,4 @@ TEST_F(RDVTest, EmptyDayAndDoubleClickOnAnEmptyList)
     EXPECT_EQ(Rows("SELECT NUM FROM FRDV").size(), 1);
 }
 
-} // namespace
+}  // namespace

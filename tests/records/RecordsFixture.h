@@ -93,11 +93,11 @@ protected:
         q.execSql();
     }
     static void AddPatient(const QString& code, const QString& nom, const QString& prenom = QString(),
-                           const QString& dn = QStringLiteral("01/02/1960"), const QString& age = QString())
+        const QString& dn = QStringLiteral("01/02/1960"), const QString& age = QString())
     {
         Exec(QStringLiteral("INSERT INTO PATIENT (CODE, ID, NOM, PRENOM, DN, AGE, SEXE) VALUES "
                             "(:CODE, :CODE, :NOM, :PRENOM, :DN, :AGE, 'M')"),
-             {{"CODE", code}, {"NOM", nom}, {"PRENOM", prenom}, {"DN", dn}, {"AGE", age}});
+            {{"CODE", code}, {"NOM", nom}, {"PRENOM", prenom}, {"DN", dn}, {"AGE", age}});
     }
     // The rows of a SELECT, each as its fields' texts joined by "|".
     static QStringList Rows(const QString& sql)
@@ -143,7 +143,7 @@ protected:
             p->setProcessEnvironment(env);
             p->setProcessChannelMode(QProcess::MergedChannels);
             p->start(QCoreApplication::applicationFilePath(),
-                     {"--gtest_filter=" + group + ".*", "--gtest_also_run_disabled_tests"});
+                {"--gtest_filter=" + group + ".*", "--gtest_also_run_disabled_tests"});
             workers << p;
         }
         for (QProcess* p : workers) {

@@ -79,8 +79,8 @@ TEST_F(TableTest, CodesFillGapsLabelsAreUpperCaseCutAndKeepTheirQuotes)
     Add("l'abdomen sans préparation");
     Add(QString(70, 'X'));
     EXPECT_EQ(Rows("SELECT CODE, LIBELLE FROM FRADIO ORDER BY CODE"),
-              (QStringList{"001|RADIO DU THORAX", "002|ECHOGRAPHIE", "003|L'ABDOMEN SANS PRÉPARATION", "004|SCANNER",
-                           "005|" + QString(60, 'X')}));
+        (QStringList{"001|RADIO DU THORAX", "002|ECHOGRAPHIE", "003|L'ABDOMEN SANS PRÉPARATION", "004|SCANNER",
+            "005|" + QString(60, 'X')}));
     // The list shows the row just written; a quote is found as typed.
     EXPECT_EQ(Current("CODE"), "005");
     EXPECT_EQ(Rows("SELECT CODE FROM FRADIO WHERE LIBELLE='L''ABDOMEN SANS PRÉPARATION'"), QStringList{"003"});
@@ -93,7 +93,7 @@ TEST_F(TableTest, RenamingKeepsTheCodeAndTheChosenOrderStays)
     frm_->TableName = "FBIO";
     frm_->Title = "Examens Biologiques";
     ShowActive(frm_.get());
-    EXPECT_EQ(Current("CODE"), "002"); // label order
+    EXPECT_EQ(Current("CODE"), "002");  // label order
 
     // Code order from the title, kept after a change.
     frm_->grdTable()->horizontalHeader()->sectionClicked(0);
@@ -107,7 +107,7 @@ TEST_F(TableTest, RenamingKeepsTheCodeAndTheChosenOrderStays)
     EXPECT_EQ(Rows("SELECT CODE, LIBELLE FROM FBIO ORDER BY CODE"), (QStringList{"001|ZINC", "002|GLYCEMIE"}));
     EXPECT_EQ(Current("CODE"), "001");
     frm_->qTable()->first();
-    EXPECT_EQ(Current("CODE"), "001"); // still in code order, ZINC first
+    EXPECT_EQ(Current("CODE"), "001");  // still in code order, ZINC first
 }
 
 TEST_F(TableTest, DeletionAsksAndAFreedCodeStillUsedByExamsIsNotGivenAgain)
@@ -153,7 +153,7 @@ TEST_F(TableTest, EveryCodeTakenGivesAMessageAndWritesNothing)
     EXPECT_TRUE(frm_->pnlSaisie()->isVisible());
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -165,14 +165,14 @@ TEST_F(RecordsTest, TheMainWindowOpensTheExamListsAndThePrescriptions)
                              titles << w->windowTitle();
                              static_cast<QDialog*>(w)->close();
                          },
-                         [&](QWidget* w) {
-                             titles << w->windowTitle();
-                             static_cast<QDialog*>(w)->close();
-                         },
-                         [&](QWidget* w) {
-                             titles << w->windowTitle();
-                             static_cast<QDialog*>(w)->close();
-                         }});
+        [&](QWidget* w) {
+            titles << w->windowTitle();
+            static_cast<QDialog*>(w)->close();
+        },
+        [&](QWidget* w) {
+            titles << w->windowTitle();
+            static_cast<QDialog*>(w)->close();
+        }});
     main.mnExRadioClick();
     main.mnExBioClick();
     main.mnOrdonnancesClick();
@@ -180,4 +180,4 @@ TEST_F(RecordsTest, TheMainWindowOpensTheExamListsAndThePrescriptions)
     EXPECT_EQ(titles, (QStringList{"Examens Radiologiques", "Examens Biologiques", "Saisie des Ordonnances"}));
 }
 
-} // namespace
+}  // namespace

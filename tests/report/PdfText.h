@@ -78,4 +78,4 @@ inline QRect DarkBounds(const QImage& image)
     return bounds;
 }
 
-} // namespace pdftest
+}  // namespace pdftest

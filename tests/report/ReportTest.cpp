@@ -28,7 +28,10 @@ public:
     explicit RowsReport(int count, double rowHeight = 20) : count_(count)
     {
         report.needData = [this] { return row_ < count_ ? (++row_, true) : false; };
-        report.beforePrint = [this] { row_ = 0; ++opened; };
+        report.beforePrint = [this] {
+            row_ = 0;
+            ++opened;
+        };
         report.afterPrint = [this] { ++closed; };
         report.band(BandKind::PageHeader).addLabel("lHeader", "En-tête", {0, 0, 300, 18});
         report.band(BandKind::Title).addLabel("lTitle", "Titre du rapport", {0, 0, 300, 18});
@@ -177,8 +180,8 @@ TEST_F(ReportTest, EachPageSetupPutsTheContentInsideItsMarginsOnScreenAndInThePd
         // Millimetres of the setup, at 96 pixels per inch.
         const auto px = [](int tenths) { return tenths / 254.0 * 96; };
         const QRectF expected(px(c.setup.leftMargin), px(c.setup.topMargin),
-                              px(c.setup.pageWidth - c.setup.leftMargin - c.setup.rightMargin),
-                              px(c.setup.pageLength - c.setup.topMargin - c.setup.bottomMargin));
+            px(c.setup.pageWidth - c.setup.leftMargin - c.setup.rightMargin),
+            px(c.setup.pageLength - c.setup.topMargin - c.setup.bottomMargin));
         const QImage screen = store->renderPage(0, 96);
         EXPECT_NEAR(screen.width(), px(c.setup.pageWidth), 1);
         EXPECT_NEAR(screen.height(), px(c.setup.pageLength), 1);
@@ -207,10 +210,10 @@ TEST_F(ReportTest, EachPageSetupPutsTheContentInsideItsMarginsOnScreenAndInThePd
 
 TEST_F(ReportTest, PreviewShowsPageOneWhileTheRestIsBuiltAndReturnsOnlyWhenReleased)
 {
-    RowsReport rows(30, 2000); // one row per page
+    RowsReport rows(30, 2000);  // one row per page
     PreviewView view;
     view.resize(600, 800);
-    std::vector<std::pair<int, bool>> available; // count, generation finished
+    std::vector<std::pair<int, bool>> available;  // count, generation finished
     bool detached = false;
     rows.report.onPreview = [&](PageStore& store) {
         view.attach(&store);
@@ -230,7 +233,7 @@ TEST_F(ReportTest, PreviewShowsPageOneWhileTheRestIsBuiltAndReturnsOnlyWhenRelea
     EXPECT_EQ(available.front(), std::make_pair(1, false));
     for (int i = 0; i < 30; ++i)
         EXPECT_EQ(available[i].first, i + 1);
-    EXPECT_EQ(available.back(), std::make_pair(32, true)); // title and summary pages included
+    EXPECT_EQ(available.back(), std::make_pair(32, true));  // title and summary pages included
     ASSERT_NE(rows.report.pageStore(), nullptr);
     EXPECT_TRUE(rows.report.pageStore()->released());
 
@@ -280,8 +283,9 @@ TEST_F(ReportTest, LayoutFontsAreOutlineFacesWithTheMetricsOfTheirNames)
 TEST_F(ReportTest, ATextLineHasTheSameLengthOnScreenAndInThePdf)
 {
     Report report;
-    report.band(BandKind::Title).addLabel("a", QString("Rapport médical de DUPONT Jean ").repeated(3),
-                                          {0, 0, 700, 20}, LayoutFont("Arial", 10));
+    report.band(BandKind::Title)
+        .addLabel(
+            "a", QString("Rapport médical de DUPONT Jean ").repeated(3), {0, 0, 700, 20}, LayoutFont("Arial", 10));
     const auto store = report.build();
     const QRect screen = DarkBounds(store->renderPage(0, 96));
     const QString png = dir_.filePath("line");
@@ -322,11 +326,11 @@ TEST_F(ReportTest, PicturesShapesAndRichTextArePrinted)
     const QImage page = store->renderPage(0, 96);
     const QPointF o = report.page.contentRect().topLeft();
     const auto at = [&](double x, double y) { return QColor(page.pixel(QPointF(o.x() + x, o.y() + y).toPoint())); };
-    EXPECT_EQ(at(190, 90), QColor(Qt::red));      // stretched over the element
-    EXPECT_EQ(at(335, 15), QColor(Qt::red));      // own size ...
-    EXPECT_EQ(at(345, 25), QColor(Qt::white));    // ... and no more
-    EXPECT_EQ(at(50, 200), QColor(Qt::blue));     // inside the circle
-    EXPECT_EQ(at(3, 153), QColor(Qt::white));     // outside it, in the corner
+    EXPECT_EQ(at(190, 90), QColor(Qt::red));  // stretched over the element
+    EXPECT_EQ(at(335, 15), QColor(Qt::red));  // own size ...
+    EXPECT_EQ(at(345, 25), QColor(Qt::white));  // ... and no more
+    EXPECT_EQ(at(50, 200), QColor(Qt::blue));  // inside the circle
+    EXPECT_EQ(at(3, 153), QColor(Qt::white));  // outside it, in the corner
     // The summary's frame: along its top edge across the page, and its left edge.
     int greenRow = -1;
     for (int y = int(o.y() + 300); y < int(o.y() + 400) && greenRow < 0; ++y)
@@ -337,8 +341,7 @@ TEST_F(ReportTest, PicturesShapesAndRichTextArePrinted)
     EXPECT_EQ(QColor(page.pixel(int(o.x()), greenRow + 10)), QColor(Qt::green));
     const QStringList lines = pdftest::Words(pdftest::Pages(PrintToPdf(*store, Pdf("pictures"))).value(0));
     ASSERT_GE(lines.size(), 4);
-    EXPECT_EQ(lines.mid(lines.size() - 4),
-              QStringList({"Texte riche", "deuxième paragraphe", "troisième", "Suite"}));
+    EXPECT_EQ(lines.mid(lines.size() - 4), QStringList({"Texte riche", "deuxième paragraphe", "troisième", "Suite"}));
 }
 
-} // namespace
+}  // namespace

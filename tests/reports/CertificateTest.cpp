@@ -29,7 +29,8 @@ protected:
         dialog.cmbDays()->setCurrentIndex(unit);
         dialog.edDate()->setDate({2025, 4, 2});
         dialog.edDateEtab()->setDate({2025, 4, 1});
-        const QStringList pages = PrintedPages([&] { QTest::mouseClick(dialog.findChild<QPushButton*>("btnOk"), Qt::LeftButton); }, name);
+        const QStringList pages =
+            PrintedPages([&] { QTest::mouseClick(dialog.findChild<QPushButton*>("btnOk"), Qt::LeftButton); }, name);
         EXPECT_EQ(dialog.result(), QDialog::Accepted);
         if (paper)
             *paper = pdftest::PageSizes(Pdf(name)).value(0);
@@ -45,12 +46,11 @@ TEST_F(CertificateTest, TheThreeKindsPrintTwoCopiesSideBySideOnALandscapeSheet)
     QSizeF paper;
     const QStringList leave = Certificate(0, "10", 0, "leave", &paper);
     EXPECT_GT(paper.width(), paper.height());
-    EXPECT_EQ(leave, QStringList({Twice("PROLONGATION D'ARRET DE TRAVAIL"), Twice("Dr Martin"),
-                                  Twice("Chirurgie générale"), Twice("Cabinet des Tilleuls"),
-                                  Twice("Tél.: 0400000000"), Twice("Je soussigné cerifie que :"),
-                                  Twice("Mme DURAND Marie"), Twice("Nécessite un arrêt de travail de :"),
-                                  Twice("10 Jours"), Twice("A compter du : 02/04/2025"),
-                                  Twice("Lyon, le 01/04/2025"), Twice("Adresse : 1 rue Haute, Lyon")}));
+    EXPECT_EQ(leave,
+        QStringList({Twice("PROLONGATION D'ARRET DE TRAVAIL"), Twice("Dr Martin"), Twice("Chirurgie générale"),
+            Twice("Cabinet des Tilleuls"), Twice("Tél.: 0400000000"), Twice("Je soussigné cerifie que :"),
+            Twice("Mme DURAND Marie"), Twice("Nécessite un arrêt de travail de :"), Twice("10 Jours"),
+            Twice("A compter du : 02/04/2025"), Twice("Lyon, le 01/04/2025"), Twice("Adresse : 1 rue Haute, Lyon")}));
 
     PracticeEmail = "cabinet@example.org";
     CurrentPatientCode = "000002";
@@ -78,8 +78,8 @@ TEST_F(CertificateTest, OneDayIsSingularAndDurationsThatAreNotWholeDaysAreRefuse
     EXPECT_TRUE(Certificate(0, "1.5", 1, "months").contains(Twice("1.5 Mois")));
 
     for (const auto& [text, message] :
-         {std::pair<QString, QString>{"abc", "Le nombre de jours ou de mois doit être numérique !"},
-          {"1.5", "Le nombre de jours doit être un nombre entier !"}}) {
+        {std::pair<QString, QString>{"abc", "Le nombre de jours ou de mois doit être numérique !"},
+            {"1.5", "Le nombre de jours doit être un nombre entier !"}}) {
         TfrmArretTrv dialog(practice_.context());
         dialog.show();
         dialog.edNbDays()->setText(text);
@@ -123,4 +123,4 @@ TEST(DocumentTexts, NameLineAndAgeRules)
     EXPECT_EQ(AgeText("", "stocké", today), "stocké");
 }
 
-} // namespace
+}  // namespace

@@ -61,4 +61,4 @@ TEST_F(FromTheScreensTest, TheConsultationScreensPrintMenuPrintsTheCertificate)
     EXPECT_TRUE(lines.contains("2 Jours 2 Jours"));
 }
 
-} // namespace
+}  // namespace

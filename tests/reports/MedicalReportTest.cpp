@@ -4,7 +4,7 @@
 
 namespace {
 
-class MedicalReportTest : public ReportsFixture {};
+class MedicalReportTest : public ReportsFixture { };
 
 const QString Today = QDate::currentDate().toString("dd/MM/yyyy");
 
@@ -18,17 +18,17 @@ TEST_F(MedicalReportTest, HeaderPatientBlockAndConsultationsInTheOrderTheyWereRe
     AddConsultation("000001", {2023, 1, 1}, "Entorse", "Cheville", "Attelle");
     QString caption;
     const QStringList pages = PrintedPages([&] { PrintMedicalReport(practice_.context(), "000001"); }, "consul",
-                                           [&](TfrmPreview& w) { caption = w.windowTitle(); });
+        [&](TfrmPreview& w) { caption = w.windowTitle(); });
     EXPECT_EQ(CurrentPatientCode, "000001");
     EXPECT_EQ(caption, "Rapport médical de DURAND - 1 page");
     ASSERT_EQ(pages.size(), 1);
     // The telephone line ends with the e-mail form even without an e-mail.
     EXPECT_EQ(pdftest::Words(pages[0]),
-              QStringList({"Dr Martin Le " + Today, "Chirurgie générale", "Cabinet des Tilleuls",
-                           "Adresse : 1 rue Haute, Lyon", "Tél.: 0400000000 Email :", "RAPPORT MEDICAL",
-                           "Nom : DURAND Sexe : F", "Adresse : 3 rue Basse", "Age : 52 Ans G.Sanguin : A+",
-                           "Date Motif Diagnostic Traitement", "10/01/2024 Toux Bronchite Sirop",
-                           "05/03/2024 Fièvre Grippe Repos", "01/01/2023 Entorse Cheville Attelle", "1"}));
+        QStringList(
+            {"Dr Martin Le " + Today, "Chirurgie générale", "Cabinet des Tilleuls", "Adresse : 1 rue Haute, Lyon",
+                "Tél.: 0400000000 Email :", "RAPPORT MEDICAL", "Nom : DURAND Sexe : F", "Adresse : 3 rue Basse",
+                "Age : 52 Ans G.Sanguin : A+", "Date Motif Diagnostic Traitement", "10/01/2024 Toux Bronchite Sirop",
+                "05/03/2024 Fièvre Grippe Repos", "01/01/2023 Entorse Cheville Attelle", "1"}));
 }
 
 TEST_F(MedicalReportTest, ManyConsultationsFlowOverPagesAndLongTextsGrowTheirRow)
@@ -37,7 +37,7 @@ TEST_F(MedicalReportTest, ManyConsultationsFlowOverPagesAndLongTextsGrowTheirRow
     const QString longTreatment = QString("comprimé matin et soir ").repeated(8).trimmed();
     for (int i = 1; i <= 100; ++i)
         AddConsultation("000001", QDate(2020, 1, 1).addDays(i), "Motif " + QString::number(i), "Diag",
-                        i == 2 ? longTreatment : "Trt");
+            i == 2 ? longTreatment : "Trt");
     const QStringList pages = PrintedPages([&] { PrintMedicalReport(practice_.context(), "000001"); }, "many");
     ASSERT_GE(pages.size(), 3);
     int next = 1;
@@ -90,4 +90,4 @@ TEST_F(MedicalReportTest, ATableThatCannotBeReadIsReportedAndLeavesNoPreviewOpen
         << practice_.messages().Last().text.toStdString();
 }
 
-} // namespace
+}  // namespace

@@ -24,18 +24,18 @@ protected:
         Line("1", 1, "VENTOLINE");
     }
     static void Line(const QString& code, int num, const QString& medic, const QString& forme = {},
-                     const QString& dosage = {}, const QString& qte = {}, const QString& poso = {})
+        const QString& dosage = {}, const QString& qte = {}, const QString& poso = {})
     {
         Exec("INSERT INTO FORD (CODE, NUM, MEDIC, FORME, DOSAGE, QTE, POSOLOGIE) VALUES (:C, :N, :M, :F, :D, :Q, :P)",
-             [&](kdb::QueryDataset& q) {
-                 q.setParamText("C", code);
-                 q.setParamInteger("N", num);
-                 q.setParamText("M", medic);
-                 q.setParamText("F", forme);
-                 q.setParamText("D", dosage);
-                 q.setParamText("Q", qte);
-                 q.setParamText("P", poso);
-             });
+            [&](kdb::QueryDataset& q) {
+                q.setParamText("C", code);
+                q.setParamInteger("N", num);
+                q.setParamText("M", medic);
+                q.setParamText("F", forme);
+                q.setParamText("D", dosage);
+                q.setParamText("Q", qte);
+                q.setParamText("P", poso);
+            });
     }
 };
 
@@ -44,7 +44,7 @@ TEST_F(OrdonnanceTest, TheChosenPrescriptionPrintsOnAnA5SheetWithItsLinesInOrder
     CurrentPatientCode = "000001";
     TfrmSelectOrd frm(practice_.context());
     frm.show();
-    EXPECT_EQ(frm.edCode()->text(), "2"); // the last in text order
+    EXPECT_EQ(frm.edCode()->text(), "2");  // the last in text order
     EXPECT_EQ(frm.qMedic()->recordCount(), 1);
     // Only digits reach the search; 1 finds the first number beginning with 1.
     QTest::keyClicks(frm.edNum(), "a1");
@@ -59,16 +59,14 @@ TEST_F(OrdonnanceTest, TheChosenPrescriptionPrintsOnAnA5SheetWithItsLinesInOrder
     const QStringList pages = PrintedPages([&] { QTest::keyClick(&frm, Qt::Key_Escape); }, "ordonnance");
     ASSERT_EQ(pages.size(), 1);
     const QSizeF paper = pdftest::PageSizes(Pdf("ordonnance")).value(0);
-    EXPECT_NEAR(paper.width(), 148 / 25.4 * 72, 2); // points
+    EXPECT_NEAR(paper.width(), 148 / 25.4 * 72, 2);  // points
     EXPECT_NEAR(paper.height(), 210 / 25.4 * 72, 2);
     const QStringList words = pdftest::Words(pages.value(0));
     const int age = QDate::currentDate().year() - 1950;
-    EXPECT_EQ(words, (QStringList{"Dr Martin", "Chirurgie générale", "Cabinet des Tilleuls", "Tél.: 0400000000",
-                                  "Ordonnance", "Lyon, le 30/06/2025",
-                                  "Mme DURAND Marie " + QString::number(age) + " Ans",
-                                  "1 - DOLIPRANE, SI DOULEUR",
-                                  "2 - AMOXICILLINE, GELULE, 500MG, 1 BOITE, 3 PAR JOUR",
-                                  "3 - L'EAU THERMALE, SPRAY", "1 rue Haute, Lyon"}));
+    EXPECT_EQ(words,
+        (QStringList{"Dr Martin", "Chirurgie générale", "Cabinet des Tilleuls", "Tél.: 0400000000", "Ordonnance",
+            "Lyon, le 30/06/2025", "Mme DURAND Marie " + QString::number(age) + " Ans", "1 - DOLIPRANE, SI DOULEUR",
+            "2 - AMOXICILLINE, GELULE, 500MG, 1 BOITE, 3 PAR JOUR", "3 - L'EAU THERMALE, SPRAY", "1 rue Haute, Lyon"}));
 }
 
 TEST_F(OrdonnanceTest, EmailLineStoredAgeAndAPatientWithoutRow)
@@ -77,8 +75,7 @@ TEST_F(OrdonnanceTest, EmailLineStoredAgeAndAPatientWithoutRow)
     CurrentPatientCode = "000002";
     TfrmSelectOrd frm(practice_.context());
     frm.show();
-    QStringList words = pdftest::Words(
-        PrintedPages([&] { QTest::keyClick(&frm, Qt::Key_Return); }, "petit").value(0));
+    QStringList words = pdftest::Words(PrintedPages([&] { QTest::keyClick(&frm, Qt::Key_Return); }, "petit").value(0));
     EXPECT_TRUE(words.contains("Tél.: 0400000000 Email : cabinet@example.org"));
     EXPECT_TRUE(words.contains("Mr PETIT Paul 8 mois"));
     EXPECT_TRUE(words.contains("1 - SIROP"));
@@ -91,4 +88,4 @@ TEST_F(OrdonnanceTest, EmailLineStoredAgeAndAPatientWithoutRow)
     EXPECT_FALSE(words.join(' ').contains("Mr "));
 }
 
-} // namespace
+}  // namespace

@@ -23,11 +23,13 @@ protected:
     // Prints from the dialog; the list rows ("code name age") of its pages.
     QStringList Rows(TfrmPrint& dialog, int* pageCount = nullptr, QImage* firstPage = nullptr)
     {
-        const QStringList pages = PrintedPages([&] { QTest::mouseClick(dialog.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton); },
-                                               "list" + QString::number(++prints_), [&](TfrmPreview& w) {
-                                                   if (firstPage)
-                                                       *firstPage = w.RptPreview()->store()->renderPage(0, 96);
-                                               });
+        const QStringList pages =
+            PrintedPages([&] { QTest::mouseClick(dialog.findChild<QPushButton*>("BitBtn1"), Qt::LeftButton); },
+                "list" + QString::number(++prints_),
+                [&](TfrmPreview& w) {
+                    if (firstPage)
+                        *firstPage = w.RptPreview()->store()->renderPage(0, 96);
+                });
         if (pageCount)
             *pageCount = pages.size();
         QStringList rows;
@@ -46,9 +48,9 @@ TEST_F(PatientListTest, LettersAndPrefixChooseThePatientsInNameOrderAndTheDialog
     dialog.show();
     int pages = 0;
     const QStringList all = Rows(dialog, &pages);
-    EXPECT_EQ(all, QStringList({"000002 BERNARD 41 Ans", "000005 BLANC 5 Ans", "000006 DE LA TOUR 33 Ans",
-                                "000007 DELMAS 71 Ans", "000003 DUPONT 12 Ans", "000001 MARTIN 30 Ans",
-                                "000004 MOREAU 67 Ans"}));
+    EXPECT_EQ(all,
+        QStringList({"000002 BERNARD 41 Ans", "000005 BLANC 5 Ans", "000006 DE LA TOUR 33 Ans", "000007 DELMAS 71 Ans",
+            "000003 DUPONT 12 Ans", "000001 MARTIN 30 Ans", "000004 MOREAU 67 Ans"}));
     EXPECT_EQ(pages, 1);
     EXPECT_TRUE(dialog.isVisible());
 
@@ -56,15 +58,15 @@ TEST_F(PatientListTest, LettersAndPrefixChooseThePatientsInNameOrderAndTheDialog
     QTest::mouseClick(dialog.btnLetter('M'), Qt::LeftButton);
     EXPECT_EQ(dialog.btnLetter('B')->palette().color(QPalette::ButtonText), QColor(Qt::red));
     QImage page;
-    EXPECT_EQ(Rows(dialog, nullptr, &page), QStringList({"000002 BERNARD 41 Ans", "000005 BLANC 5 Ans",
-                                                         "000001 MARTIN 30 Ans", "000004 MOREAU 67 Ans"}));
+    EXPECT_EQ(Rows(dialog, nullptr, &page),
+        QStringList({"000002 BERNARD 41 Ans", "000005 BLANC 5 Ans", "000001 MARTIN 30 Ans", "000004 MOREAU 67 Ans"}));
     // Rows alternate white and grey from the first; sampled in the gap
     // between the name and age columns. The title band ends 190 pixels
     // under the 10 mm top margin; rows are 20 pixels high.
     const double left = 300 / 254.0 * 96, top = 100 / 254.0 * 96 + 190;
     for (int row = 0; row < 4; ++row)
         EXPECT_EQ(QColor(page.pixel(int(left + 475), int(top + 20 * row + 10))),
-                  row % 2 == 0 ? QColor(0xFF, 0xFF, 0xFF) : QColor(0xE5, 0xE5, 0xE5))
+            row % 2 == 0 ? QColor(0xFF, 0xFF, 0xFF) : QColor(0xE5, 0xE5, 0xE5))
             << row;
 
     // A prefix decides alone; typed letters are upper case; a trailing blank counts.
@@ -86,4 +88,4 @@ TEST_F(PatientListTest, LettersAndPrefixChooseThePatientsInNameOrderAndTheDialog
     EXPECT_TRUE(lines[3].endsWith(" 1"));
 }
 
-} // namespace
+}  // namespace

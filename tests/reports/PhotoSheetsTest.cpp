@@ -27,8 +27,8 @@ protected:
     QImage Render(const QString& pdf, int page)
     {
         const QString out = practice_.root() + "/page";
-        QProcess::execute("pdftoppm", {"-r", "96", "-png", "-singlefile", "-f", QString::number(page), "-l",
-                                       QString::number(page), pdf, out});
+        QProcess::execute("pdftoppm",
+            {"-r", "96", "-png", "-singlefile", "-f", QString::number(page), "-l", QString::number(page), pdf, out});
         return QImage(out + ".png");
     }
     // The bounding box of the pixels near a colour.
@@ -38,8 +38,8 @@ protected:
         for (int y = 0; y < page.height(); ++y)
             for (int x = 0; x < page.width(); ++x) {
                 const QColor c = page.pixelColor(x, y);
-                if (std::abs(c.red() - colour.red()) < 30 && std::abs(c.green() - colour.green()) < 30
-                    && std::abs(c.blue() - colour.blue()) < 30)
+                if (std::abs(c.red() - colour.red()) < 30 && std::abs(c.green() - colour.green()) < 30 &&
+                    std::abs(c.blue() - colour.blue()) < 30)
                     box |= QRect(x, y, 1, 1);
             }
         return box;
@@ -73,9 +73,9 @@ TEST_F(PhotoSheetsTest, FivePhotosOnTwoPagesInQueueOrderWithTheirProportions)
     for (const QString& page : pages) {
         const QStringList lines = pdftest::Words(page);
         ASSERT_GE(lines.size(), 7);
-        EXPECT_EQ(lines.mid(0, 7), QStringList({"Dr Martin", "Chirurgie générale", "Cabinet des Tilleuls",
-                                                "Adresse : 1 rue Haute, Lyon", "Tél.: 0400000000",
-                                                "Patient : Mme DURAND Marie", QStringLiteral("Age : %1 Ans").arg(age)}));
+        EXPECT_EQ(lines.mid(0, 7),
+            QStringList({"Dr Martin", "Chirurgie générale", "Cabinet des Tilleuls", "Adresse : 1 rue Haute, Lyon",
+                "Tél.: 0400000000", "Patient : Mme DURAND Marie", QStringLiteral("Age : %1 Ans").arg(age)}));
     }
 
     const QString pdf = Pdf("photos");

@@ -33,7 +33,7 @@ TEST_F(PlacementTest, EachDocumentKeepsToItsPaperAndMargins)
     EXPECT_NEAR(ink.left(), Mm(10), 3);
     EXPECT_NEAR(ink.top(), Mm(10), 5);
     EXPECT_NEAR(ink.right(), Mm(200), 3);
-    EXPECT_NEAR(ink.bottom(), Mm(287), 12); // the page number of the footer
+    EXPECT_NEAR(ink.bottom(), Mm(287), 12);  // the page number of the footer
 
     // Patient list: 30 mm at the left, 20 mm at the right (the shaded bar).
     TfrmPrint dialog(practice_.context());
@@ -64,4 +64,4 @@ TEST_F(PlacementTest, EachDocumentKeepsToItsPaperAndMargins)
     EXPECT_NEAR(right.top(), pdftest::DarkBounds(sheet.copy(0, 0, sheet.width() / 2, sheet.height())).top(), 1);
 }
 
-} // namespace
+}  // namespace

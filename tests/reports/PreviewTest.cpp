@@ -90,8 +90,8 @@ TEST_F(PreviewTest, NavigationOfOneAndOfFivePagesAndThePageNumberKeptWithinBound
     PagesReport one(1);
     Preview(one, [](TfrmPreview& w) {
         EXPECT_EQ(w.windowTitle(), "Essai - 1 page");
-        for (QWidget* off : std::initializer_list<QWidget*>{w.sePage(), w.sbFirstPage(), w.sbPreviousPage(),
-                                                            w.sbNextPage(), w.sbLastPage()})
+        for (QWidget* off : std::initializer_list<QWidget*>{
+                 w.sePage(), w.sbFirstPage(), w.sbPreviousPage(), w.sbNextPage(), w.sbLastPage()})
             EXPECT_FALSE(off->isEnabled()) << off->objectName().toStdString();
         EXPECT_TRUE(w.Print()->isEnabled());
         EXPECT_TRUE(w.SpinEditCopies()->isEnabled());
@@ -199,4 +199,4 @@ TEST_F(PreviewTest, SeveralPreviewsAreOpenAtOnceEachWithItsOwnPages)
     EXPECT_EQ(outer.report.pageStore(), nullptr);
 }
 
-} // namespace
+}  // namespace

@@ -14,15 +14,16 @@ class ProtocolReportTest : public ReportsFixture {
 protected:
     static void AddProtocol(const QString& num, const QDate& date, const QString& diag, const QString& interv)
     {
-        Exec("INSERT INTO FPROT (NUM, DATE_PRT, CODE, NOM, PRENOM, AGE, CLINIQUE, OPERATEUR, AIDE, ANEST, DIAG, INTERV) "
-             "VALUES (:N, :D, '000123', 'DURAND', 'PAUL', '47', 'CLINIQUE DU PARC', 'DR MARTIN', 'DR AIDE', "
-             "'DR SOMMEIL', :G, :I)",
-             [&](kdb::QueryDataset& q) {
-                 q.setParamText("N", num);
-                 q.setParamDate("D", date);
-                 q.setParamText("G", diag);
-                 q.setParamText("I", interv);
-             });
+        Exec(
+            "INSERT INTO FPROT (NUM, DATE_PRT, CODE, NOM, PRENOM, AGE, CLINIQUE, OPERATEUR, AIDE, ANEST, DIAG, INTERV) "
+            "VALUES (:N, :D, '000123', 'DURAND', 'PAUL', '47', 'CLINIQUE DU PARC', 'DR MARTIN', 'DR AIDE', "
+            "'DR SOMMEIL', :G, :I)",
+            [&](kdb::QueryDataset& q) {
+                q.setParamText("N", num);
+                q.setParamDate("D", date);
+                q.setParamText("G", diag);
+                q.setParamText("I", interv);
+            });
     }
     // The detail text as the editor writes it.
     static void WriteDetail(const QString& num, int paragraphs)
@@ -55,15 +56,16 @@ TEST_F(ProtocolReportTest, HeadingBlockWrappedTextsDetailAndSignature)
     list.show();
     list.RefreshList("000002");
     QString caption;
-    const QStringList pages = PrintedPages([&] { list.mnPrintClick(); }, "protocole",
-                                           [&](TfrmPreview& w) { caption = w.windowTitle(); });
+    const QStringList pages =
+        PrintedPages([&] { list.mnPrintClick(); }, "protocole", [&](TfrmPreview& w) { caption = w.windowTitle(); });
     ASSERT_EQ(pages.size(), 1);
     EXPECT_TRUE(caption.startsWith("Listing des articles")) << caption.toStdString();
     const QStringList lines = pdftest::Words(pages[0]);
     // The heading: the e-mail part is always there.
     ASSERT_GE(lines.size(), 12) << pages[0].toStdString();
-    EXPECT_EQ(lines.mid(0, 5), (QStringList{"Dr Martin", "Chirurgie générale", "Cabinet des Tilleuls",
-                                            "Adresse : 1 rue Haute, Lyon", "Tél.: 0400000000 Email :"}));
+    EXPECT_EQ(lines.mid(0, 5),
+        (QStringList{"Dr Martin", "Chirurgie générale", "Cabinet des Tilleuls", "Adresse : 1 rue Haute, Lyon",
+            "Tél.: 0400000000 Email :"}));
     EXPECT_TRUE(lines.contains("Protocole Opératoire"));
     EXPECT_TRUE(lines.contains("Code : 000123/2007") || pages[0].contains(QRegularExpression("Code :\\s+000123/2007")));
     EXPECT_TRUE(pages[0].contains("CLINIQUE DU PARC"));
@@ -114,7 +116,7 @@ TEST_F(ProtocolReportTest, ShortTextsKeepTheDesignedLayoutAndAnUnknownNumberPrin
     const QStringList plain = PrintedPages([&] { PrintProtocol(practice_.context(), "000001"); }, "plain");
     ASSERT_EQ(plain.size(), 1);
     EXPECT_EQ(pdftest::Words(plain[0]).mid(pdftest::Words(plain[0]).indexOf("Détails :")),
-              (QStringList{"Détails :", "Dr Martin", "1"}));
+        (QStringList{"Détails :", "Dr Martin", "1"}));
 
     const QStringList pages = PrintedPages([&] { PrintProtocol(practice_.context(), "999999"); }, "none");
     ASSERT_EQ(pages.size(), 1);
@@ -147,4 +149,4 @@ TEST_F(ProtocolReportTest, ALongDetailTextFlowsOverThePagesBeforeTheSignature)
     EXPECT_EQ(QString(pages.join("")).count("Détails :"), 1);
 }
 
-} // namespace
+}  // namespace

@@ -81,32 +81,32 @@ protected:
         q.execSql();
     }
     static void AddPatient(const QString& code, const QString& nom, const QString& prenom = "Jean",
-                           const QString& sexe = "M", const QString& age = "40 Ans", const QString& dn = {})
+        const QString& sexe = "M", const QString& age = "40 Ans", const QString& dn = {})
     {
         Exec("INSERT INTO PATIENT (CODE, NOM, PRENOM, SEXE, ADR, AGE, GS, DN) "
              "VALUES (:C, :N, :P, :S, :A, :AGE, :GS, :DN)",
-             [&](kdb::QueryDataset& q) {
-                 q.setParamText("C", code);
-                 q.setParamText("N", nom);
-                 q.setParamText("P", prenom);
-                 q.setParamText("S", sexe);
-                 q.setParamText("A", "3 rue Basse");
-                 q.setParamText("AGE", age);
-                 q.setParamText("GS", "A+");
-                 q.setParamText("DN", dn);
-             });
+            [&](kdb::QueryDataset& q) {
+                q.setParamText("C", code);
+                q.setParamText("N", nom);
+                q.setParamText("P", prenom);
+                q.setParamText("S", sexe);
+                q.setParamText("A", "3 rue Basse");
+                q.setParamText("AGE", age);
+                q.setParamText("GS", "A+");
+                q.setParamText("DN", dn);
+            });
     }
-    static void AddConsultation(const QString& patient, const QDate& date, const QString& motif,
-                                const QString& diag, const QString& trt)
+    static void AddConsultation(
+        const QString& patient, const QDate& date, const QString& motif, const QString& diag, const QString& trt)
     {
         Exec("INSERT INTO CONS (PATIENT, DCONS, MOTIF, DIAG, TRT1) VALUES (:P, :D, :M, :G, :T)",
-             [&](kdb::QueryDataset& q) {
-                 q.setParamText("P", patient);
-                 q.setParamDate("D", date);
-                 q.setParamText("M", motif);
-                 q.setParamText("G", diag);
-                 q.setParamText("T", trt);
-             });
+            [&](kdb::QueryDataset& q) {
+                q.setParamText("P", patient);
+                q.setParamDate("D", date);
+                q.setParamText("M", motif);
+                q.setParamText("G", diag);
+                q.setParamText("T", trt);
+            });
     }
 
     // The file name of a PDF in the practice's temporary directory.
@@ -130,8 +130,8 @@ protected:
 
     // Runs a print command; the preview it opens is printed to a PDF file
     // and closed. The pages' text as pdftotext lays it out.
-    QStringList PrintedPages(const std::function<void()>& command, const QString& name,
-                             const std::function<void(TfrmPreview&)>& look = {})
+    QStringList PrintedPages(
+        const std::function<void()>& command, const QString& name, const std::function<void(TfrmPreview&)>& look = {})
     {
         const QString file = Pdf(name);
         PreviewWatcher watcher([&](TfrmPreview& window) {

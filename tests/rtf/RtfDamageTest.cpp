@@ -26,12 +26,11 @@ QString ReadAndRewrite(const QByteArray& data)
     return doc.toPlainText();
 }
 
-const QByteArray kSound =
-    "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Verdana;}}"
-    "{\\colortbl ;\\red0\\green0\\blue255;}\\uc1\\pard\\f0\\fs16 Incision m\\'e9diane\\par"
-    "{\\b\\i suture \\u8364?} \\cf1 fin\\tab x\\line y\\par}";
+const QByteArray kSound = "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Verdana;}}"
+                          "{\\colortbl ;\\red0\\green0\\blue255;}\\uc1\\pard\\f0\\fs16 Incision m\\'e9diane\\par"
+                          "{\\b\\i suture \\u8364?} \\cf1 fin\\tab x\\line y\\par}";
 
-} // namespace
+}  // namespace
 
 TEST(RtfDamage, CorpusFilesOpen)
 {
@@ -59,7 +58,8 @@ TEST(RtfDamage, TruncatedFileKeepsWhatCameBeforeTheCut)
         EXPECT_LE(part.size(), whole.size() + 1) << n;
     }
     // Cut in the middle of the second paragraph: the first one is whole.
-    EXPECT_TRUE(ReadAndRewrite(kSound.left(kSound.indexOf("suture") + 3)).startsWith(QString::fromUtf8("Incision médiane\nsut")));
+    EXPECT_TRUE(ReadAndRewrite(kSound.left(kSound.indexOf("suture") + 3))
+                    .startsWith(QString::fromUtf8("Incision médiane\nsut")));
 }
 
 TEST(RtfDamage, HostileFilesOpen)
@@ -74,8 +74,9 @@ TEST(RtfDamage, HostileFilesOpen)
     EXPECT_EQ(ReadAndRewrite(deep), "profond fin");
     // Huge numbers and long words.
     EXPECT_EQ(ReadAndRewrite("{\\rtf1\\fs99999999999999999999 a\\li-99999999999 b\\uc1\\u99999999999 c"
-                             "\\f-2147483648 d\\" + QByteArray(100000, 'x') + "12 e\\bin99999999999}"),
-              QString("ab") + QChar(0xFFFD) + "de");
+                             "\\f-2147483648 d\\" +
+                  QByteArray(100000, 'x') + "12 e\\bin99999999999}"),
+        QString("ab") + QChar(0xFFFD) + "de");
     // \bin data with braces and backslashes inside.
     EXPECT_EQ(ReadAndRewrite("{\\rtf1 a{\\*\\blip\\bin6 }}{\\x}}b}"), "ab");
     EXPECT_EQ(ReadAndRewrite(QByteArray("{\\rtf1 a\\bin4 \x00\x01}\\b}", 20)), "ab");

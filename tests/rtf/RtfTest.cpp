@@ -37,11 +37,11 @@ QList<QList<Span>> Spans(const QTextDocument& doc)
         for (auto it = b.begin(); !it.atEnd(); ++it) {
             const QTextCharFormat f = it.fragment().charFormat();
             const QFont font = f.font().resolve(doc.defaultFont());
-            Span s{it.fragment().text(), font.family(), font.pointSizeF(), font.bold(), font.italic(),
-                   font.underline(), f.hasProperty(QTextFormat::ForegroundBrush) ? f.foreground().color() : QColor()};
+            Span s{it.fragment().text(), font.family(), font.pointSizeF(), font.bold(), font.italic(), font.underline(),
+                f.hasProperty(QTextFormat::ForegroundBrush) ? f.foreground().color() : QColor()};
             if (!line.isEmpty() && line.last().family == s.family && line.last().points == s.points &&
-                line.last().bold == s.bold && line.last().italic == s.italic &&
-                line.last().underline == s.underline && line.last().color == s.color)
+                line.last().bold == s.bold && line.last().italic == s.italic && line.last().underline == s.underline &&
+                line.last().color == s.color)
                 line.last().text += s.text;
             else
                 line.append(s);
@@ -78,8 +78,8 @@ void ExpectSameDocument(const QTextDocument& a, const QTextDocument& b)
     }
 }
 
-QTextCharFormat Fmt(const QString& family, double points, bool bold = false, bool italic = false,
-                    bool underline = false)
+QTextCharFormat Fmt(
+    const QString& family, double points, bool bold = false, bool italic = false, bool underline = false)
 {
     QTextCharFormat f;
     f.setFontFamilies({family});
@@ -113,10 +113,10 @@ void BuildSample(QTextDocument& doc)
     c.insertBlock(QTextBlockFormat());
     c.insertBlock(QTextBlockFormat());
     c.insertText(QString::fromUtf8("Œdème, 5 € — α β, ligne") + QChar(0x2028) + QString::fromUtf8("suite 😀 ç"),
-                 Fmt("Courier New", 12, false, true));
+        Fmt("Courier New", 12, false, true));
 }
 
-} // namespace
+}  // namespace
 
 class RtfTest : public ::testing::Test {
 protected:
@@ -152,13 +152,15 @@ TEST_F(RtfTest, RichEditFileShowsAccentsSizesAndBreaks)
     // Verdana at 8 points), with the things word processors add.
     const QByteArray file =
         "{\\rtf1\\ansi\\ansicpg1252\\deff0\\deflang1036{\\fonttbl{\\f0\\fswiss\\fcharset0 Verdana;}"
-        "{\\f1\\fnil\\fcharset0 Arial;}{\\f2\\froman\\fcharset204{\\*\\panose 02020603050405020304}Times New Roman CYR;}}\r\n"
+        "{\\f1\\fnil\\fcharset0 Arial;}{\\f2\\froman\\fcharset204{\\*\\panose 02020603050405020304}Times New Roman "
+        "CYR;}}\r\n"
         "{\\colortbl ;\\red255\\green0\\blue0;}\r\n"
         "{\\*\\generator Riched20 10.0.19041}{\\info{\\author Dr X}{\\title Secret}}\\viewkind4\\uc1 \r\n"
         "\\pard\\f0\\fs16 Op\\'e9r\\'e9 \\'e0 l'h\\'f4pital, le\\tab gar\\'e7on\\par\r\n"
         "\\b Gras \\b0\\i italique\\i0  \\ul soulign\\'e9\\ulnone  \\cf1 rouge\\cf0\\par\r\n"
         "\\pard\\qc\\li720\\fi-360\\f1\\fs24 centr\\'e9\\line suite\\par\r\n"
-        "\\pard\\f2\\fs20 \\'c4\\'e0 {\\pict\\wmetafile8\\picw10 0102ff7d7b}\\u8364\\'80 \\uc2\\u945 xyz\\emdash\\foo12 fin\\par\r\n"
+        "\\pard\\f2\\fs20 \\'c4\\'e0 {\\pict\\wmetafile8\\picw10 0102ff7d7b}\\u8364\\'80 \\uc2\\u945 "
+        "xyz\\emdash\\foo12 fin\\par\r\n"
         "}\r\n";
     QTextDocument doc;
     krtf::ReadRtf(file, doc);
@@ -203,7 +205,10 @@ TEST_F(RtfTest, FileThatIsNoRtfOpensAsText)
 }
 
 namespace {
-QString Pandoc() { return QStandardPaths::findExecutable("pandoc"); }
+QString Pandoc()
+{
+    return QStandardPaths::findExecutable("pandoc");
+}
 
 QByteArray RunPandoc(const QStringList& args, const QByteArray& input)
 {
@@ -215,7 +220,7 @@ QByteArray RunPandoc(const QStringList& args, const QByteArray& input)
         return {};
     return p.readAllStandardOutput();
 }
-} // namespace
+}  // namespace
 
 TEST_F(RtfTest, ConverterFilesOpenAndOursReadThere)
 {

@@ -15,7 +15,7 @@ inline std::vector<kdb::TableDesc> schemaTables()
     std::vector<kdb::TableDesc> tables;
     for (const dbcheck::TableBlock& block : dbcheck::ParseDescriptor(SchemaText()))
         tables.push_back({block.fileName.toStdString(), dbcheck::DriverForTable(block.fileName).toStdString(), false,
-                          block.fields, block.indexes});
+            block.fields, block.indexes});
     return tables;
 }
 

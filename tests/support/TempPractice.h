@@ -21,7 +21,7 @@
 class TempPractice {
 public:
     enum class Layout {
-        Ready, // the directories exist and the shared variables name them
+        Ready,  // the directories exist and the shared variables name them
         Empty  // nothing on disk yet: the start-up sequence makes it
     };
     explicit TempPractice(Layout layout = Layout::Ready);

@@ -31,10 +31,14 @@ protected:
             return QObject::event(e);
         ++handled;
         switch (what) {
-        case Silent: Abort();
-        case Error: throw std::runtime_error("Fichier endommagé");
-        case Foreign: throw 42;
-        case Nothing: break;
+        case Silent:
+            Abort();
+        case Error:
+            throw std::runtime_error("Fichier endommagé");
+        case Foreign:
+            throw 42;
+        case Nothing:
+            break;
         }
         return true;
     }
@@ -42,14 +46,16 @@ protected:
 
 class HandlerGuard {
 public:
-    explicit HandlerGuard(TApplication::ExceptionHandler h) : previous_(TApplication::SetExceptionHandler(std::move(h))) {}
+    explicit HandlerGuard(TApplication::ExceptionHandler h) : previous_(TApplication::SetExceptionHandler(std::move(h)))
+    {
+    }
     ~HandlerGuard() { TApplication::SetExceptionHandler(std::move(previous_)); }
 
 private:
     TApplication::ExceptionHandler previous_;
 };
 
-} // namespace
+}  // namespace
 
 TEST(ExceptionRouting, TheSilentAbortEndsTheActionWithoutAnyMessage)
 {

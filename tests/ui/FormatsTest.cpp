@@ -29,7 +29,7 @@ TEST(Formats, DatesAreDayMonthYearWithLeadingZeros)
 TEST(Formats, MalformedOrImpossibleDatesAreRefused)
 {
     for (const char* text : {"", "31/02/2024", "2024-03-05", "5.3.2024", "00/01/2020", "12/13/2020", "1/1/123",
-                             "aa/bb/cccc", "1/1/2020x"}) {
+             "aa/bb/cccc", "1/1/2020x"}) {
         bool ok = true;
         EXPECT_FALSE(StrToDate(text, &ok).isValid()) << text;
         EXPECT_FALSE(ok) << text;
@@ -112,7 +112,7 @@ TEST(Formats, TheDecimalSeparatorStaysADotUnderAFrenchDesktop)
     env.insert("LANG", "fr_FR.UTF-8");
     child.setProcessEnvironment(env);
     child.start(QCoreApplication::applicationFilePath(),
-                {"--gtest_also_run_disabled_tests", "--gtest_filter=FrenchDesktop.DISABLED_Child"});
+        {"--gtest_also_run_disabled_tests", "--gtest_filter=FrenchDesktop.DISABLED_Child"});
     ASSERT_TRUE(child.waitForFinished(30000));
     const QByteArray output = child.readAllStandardOutput();
     EXPECT_EQ(child.exitCode(), 0) << output.toStdString();

@@ -28,7 +28,7 @@ protected:
     QTemporaryDir dir_;
 };
 
-} // namespace
+}  // namespace
 
 TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault)
 {
@@ -36,7 +36,7 @@ TEST_F(IniFileTest, MissingFileSectionOrKeyGivesTheDefault)
     EXPECT_EQ(ini.ReadString("PARAMS", "IMAGE", "def"), "def");
     EXPECT_EQ(ini.ReadInteger("INFORMATIONS", "NBLIGNE", 3), 3);
     EXPECT_TRUE(ini.ReadBool("PARAMS", "DISPLAYRDV", true));
-    EXPECT_FALSE(QFileInfo::exists(Path())); // reading creates nothing
+    EXPECT_FALSE(QFileInfo::exists(Path()));  // reading creates nothing
 
     Write("[PARAMS]\nDETAIL=x\n");
     EXPECT_EQ(ini.ReadString("OTHER", "DETAIL", "d"), "d");
@@ -76,7 +76,7 @@ TEST_F(IniFileTest, BooleansAreWrittenAsOneOrZeroAndReadAsIntegers)
     Write("[PARAMS]\nA=2\nB=-1\nC=yes\nD=0\n");
     EXPECT_TRUE(ini.ReadBool("PARAMS", "A", false));
     EXPECT_TRUE(ini.ReadBool("PARAMS", "B", false));
-    EXPECT_FALSE(ini.ReadBool("PARAMS", "C", false)); // not a number: default
+    EXPECT_FALSE(ini.ReadBool("PARAMS", "C", false));  // not a number: default
     EXPECT_TRUE(ini.ReadBool("PARAMS", "C", true));
     EXPECT_FALSE(ini.ReadBool("PARAMS", "D", true));
 }
@@ -90,8 +90,8 @@ TEST_F(IniFileTest, WritingKeepsOtherSectionsKeysCommentsAndTheirOrder)
     ASSERT_TRUE(ini.WriteInteger("frmChoix", "LEFT", 20));
     ASSERT_TRUE(ini.WriteString("INFORMATIONS", "NBLIGNE", "4"));
     EXPECT_EQ(QString::fromUtf8(Read()),
-              QString("; practice settings\n[PARAMS]\nIMAGE=fond.bmp\nDETAIL=Médecine générale\nVILLE=Nice\n"
-                      "EMAIL=cabinet@example.org\n\n[frmChoix]\nTOP=10\nLEFT=20\n\n[INFORMATIONS]\nNBLIGNE=4\n"));
+        QString("; practice settings\n[PARAMS]\nIMAGE=fond.bmp\nDETAIL=Médecine générale\nVILLE=Nice\n"
+                "EMAIL=cabinet@example.org\n\n[frmChoix]\nTOP=10\nLEFT=20\n\n[INFORMATIONS]\nNBLIGNE=4\n"));
     EXPECT_EQ(ini.ReadSections(), (QStringList{"PARAMS", "frmChoix", "INFORMATIONS"}));
     EXPECT_EQ(ini.ReadSection("PARAMS"), (QStringList{"IMAGE", "DETAIL", "VILLE", "EMAIL"}));
 }

@@ -40,7 +40,7 @@ TEST(MessageService, QuestionsAreAnsweredInOrderThenByTheNegativeButton)
     rec.Answer(QMessageBox::No);
     EXPECT_TRUE(MsgConfirm("Supprimer ?"));
     EXPECT_FALSE(MsgConfirm("Supprimer ?"));
-    EXPECT_FALSE(MsgConfirm("Supprimer ?")); // nothing queued: No
+    EXPECT_FALSE(MsgConfirm("Supprimer ?"));  // nothing queued: No
     EXPECT_EQ(MsgYesNoCancel("Enregistrer ?", MsgKind::Warning), QMessageBox::Cancel);
     rec.SetDefaultAnswer(QMessageBox::Yes);
     EXPECT_TRUE(MsgConfirm("Encore ?"));

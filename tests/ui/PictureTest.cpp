@@ -30,8 +30,8 @@ QByteArray QuarterJpeg(int w = 1600, int h = 1200)
 
 bool Near(QRgb c, QColor want)
 {
-    return std::abs(qRed(c) - want.red()) < 40 && std::abs(qGreen(c) - want.green()) < 40
-        && std::abs(qBlue(c) - want.blue()) < 40;
+    return std::abs(qRed(c) - want.red()) < 40 && std::abs(qGreen(c) - want.green()) < 40 &&
+        std::abs(qBlue(c) - want.blue()) < 40;
 }
 
 const QString kCorpus = QStringLiteral(KORVALE_SOURCE_DIR "/tests/ui/picture-corpus/");
@@ -59,10 +59,18 @@ TEST(Picture, JpegReducedToItsFrameKeepsContentAndProportions)
 TEST(Picture, CorpusFilesReadOrRefuse)
 {
     TestApplication();
-    struct Want { const char* file; QSize size; };
+    struct Want {
+        const char* file;
+        QSize size;
+    };
     const Want wants[] = {
-        {"sound.jpg", {40, 30}}, {"progressive.jpg", {40, 30}}, {"gray.jpg", {40, 30}},
-        {"sound.png", {40, 30}}, {"huge.jpg", {0, 0}}, {"huge.bmp", {0, 0}}, {"garbage.jpg", {0, 0}},
+        {"sound.jpg", {40, 30}},
+        {"progressive.jpg", {40, 30}},
+        {"gray.jpg", {40, 30}},
+        {"sound.png", {40, 30}},
+        {"huge.jpg", {0, 0}},
+        {"huge.bmp", {0, 0}},
+        {"garbage.jpg", {0, 0}},
     };
     for (const Want& w : wants) {
         const QImage im = kui::LoadPicture(kCorpus + w.file);

@@ -4,7 +4,13 @@
 
 extern "C" {
 #ifndef FAKE_NO_EXEC
-__attribute__((visibility("default"))) int32_t ZipEngExec(void*) { return 0; }
+__attribute__((visibility("default"))) int32_t ZipEngExec(void*)
+{
+    return 0;
+}
 #endif
-__attribute__((visibility("default"))) int32_t GetZipEngVersion() { return FAKE_VERSION; }
+__attribute__((visibility("default"))) int32_t GetZipEngVersion()
+{
+    return FAKE_VERSION;
+}
 }

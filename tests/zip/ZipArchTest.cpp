@@ -45,7 +45,7 @@ TEST_F(ZipArch, ListReadsTheCentralDirectory)
     EXPECT_EQ(z.ZipContents()[1]->FileName, "sub\\B.MDX");
     EXPECT_EQ(z.ZipContents()[0]->UncompressedSize, 5000u);
     EXPECT_EQ(z.DirOnlyCount, 1);
-    EXPECT_EQ(events.seqNos, (QList<int> {1, 3}));   // the directory entry still counts
+    EXPECT_EQ(events.seqNos, (QList<int>{1, 3}));  // the directory entry still counts
     EXPECT_TRUE(z.ZipComment.isEmpty());
     EXPECT_EQ(z.SFXOffset, 0);
     EXPECT_TRUE(events.messages.isEmpty());
@@ -71,7 +71,8 @@ TEST_F(ZipArch, ListWarnsOnTrailingBytesAndFindsTheStub)
     PutFile(P("g.zip"), zip + QByteArray(10, 'x'));
     z.SetZipFileName(P("g.zip"));
     EXPECT_EQ(z.Count(), 2);
-    EXPECT_EQ(events.messages, QStringList {QString::fromUtf8("Avertissement - Symbols incorrects à la fin du fichier ZIP!")});
+    EXPECT_EQ(
+        events.messages, QStringList{QString::fromUtf8("Avertissement - Symbols incorrects à la fin du fichier ZIP!")});
     EXPECT_EQ(z.FileSize, z.RealFileSize - 10);
 
     // zero padding to a 512-byte block: silent
@@ -95,7 +96,7 @@ TEST_F(ZipArch, ListOfDamagedFilesGivesOneMessageAndForgetsTheName)
     const QString wrong = QString::fromUtf8("L'archive sélectionnée n'a pas un format ZIP correct");
     PutFile(P("short.zip"), "PK\5\6 short");
     z.SetZipFileName(P("short.zip"));
-    EXPECT_EQ(events.messages, QStringList {wrong});
+    EXPECT_EQ(events.messages, QStringList{wrong});
     EXPECT_TRUE(z.ZipFileName().isEmpty());
     EXPECT_EQ(z.Count(), 0);
 
@@ -103,12 +104,17 @@ TEST_F(ZipArch, ListOfDamagedFilesGivesOneMessageAndForgetsTheName)
     events.messages.clear();
     PutFile(P("vol1.zip"), QByteArray("PK\7\10PK\3\4") + QByteArray(3000, 'v'));
     z.SetZipFileName(P("vol1.zip"));
-    EXPECT_EQ(events.messages, QStringList {QString::fromUtf8("Ceci est le premier fichier d'une sauvegarde,\nsélectionner le dernier fichier")});
+    EXPECT_EQ(events.messages,
+        QStringList{
+            QString::fromUtf8("Ceci est le premier fichier d'une sauvegarde,\nsélectionner le dernier fichier")});
 
     // an end record of 22 bytes alone: an empty archive
     events.messages.clear();
     QByteArray end(22, '\0');
-    end[0] = 'P'; end[1] = 'K'; end[2] = 5; end[3] = 6;
+    end[0] = 'P';
+    end[1] = 'K';
+    end[2] = 5;
+    end[3] = 6;
     PutFile(P("empty.zip"), end);
     z.SetZipFileName(P("empty.zip"));
     EXPECT_EQ(z.ZipFileName(), P("empty.zip"));
@@ -143,9 +149,12 @@ TEST_F(ZipArch, ListOfDamagedFilesGivesOneMessageAndForgetsTheName)
 TEST_F(ZipArch, OemNamesOfFatHostsAreConverted)
 {
     // a name byte 0x82 written by a FAT host (version made by 0x0014)
-    ASSERT_EQ(Shell("python3 -c 'import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],\"w\")\ni=zipfile.ZipInfo(\"caf\\xe9\")\n"
-                  "i.create_system=0\nz.writestr(i,\"x\")\nz.close()\nd=bytearray(open(sys.argv[1],\"rb\").read())\n"
-                  "open(sys.argv[1],\"wb\").write(d.replace(b\"caf\\xc3\\xa9\",b\"caf\\x82\\x82\"))' " + P("oem.zip")), 0);
+    ASSERT_EQ(
+        Shell("python3 -c 'import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],\"w\")\ni=zipfile.ZipInfo(\"caf\\xe9\")\n"
+              "i.create_system=0\nz.writestr(i,\"x\")\nz.close()\nd=bytearray(open(sys.argv[1],\"rb\").read())\n"
+              "open(sys.argv[1],\"wb\").write(d.replace(b\"caf\\xc3\\xa9\",b\"caf\\x82\\x82\"))' " +
+            P("oem.zip")),
+        0);
     z.SetZipFileName(P("oem.zip"));
     ASSERT_EQ(z.Count(), 1) << events.messages.join("|").toStdString();
     EXPECT_EQ(z.ZipContents()[0]->FileName.left(4), QString::fromUtf8("café"));
@@ -170,7 +179,7 @@ TEST_F(ZipArch, AddAndExtractReportThroughTheEvents)
     EXPECT_TRUE(z.FSpecArgsExcl().isEmpty());
     ASSERT_EQ(z.Count(), 2);
     EXPECT_EQ(z.ZipContents()[1]->FileName, "sub\\EXAMEN.MDX");
-    EXPECT_FALSE(z.ZipEngLoaded());   // loaded by the job, unloaded by it
+    EXPECT_FALSE(z.ZipEngLoaded());  // loaded by the job, unloaded by it
     EXPECT_EQ(Shell("unzip -tq " + P("b.zip")), 0);
     // files and bytes announced, then each file, then the end
     ASSERT_GE(events.progress.size(), 5);
@@ -194,16 +203,22 @@ TEST_F(ZipArch, AddAndExtractReportThroughTheEvents)
     // the overwrite question and the skipped entry
     z.ExtrOptions = {ExtrDirNames};
     QStringList asked;
-    z.OnExtractOverwrite = [&](TZipArchiver*, const QString& f, bool, bool& doIt, int) { asked << f; doIt = f.startsWith("sub"); };
+    z.OnExtractOverwrite = [&](TZipArchiver*, const QString& f, bool, bool& doIt, int) {
+        asked << f;
+        doIt = f.startsWith("sub");
+    };
     z.Extract();
     EXPECT_EQ(z.SuccessCnt, 1);
-    EXPECT_EQ(asked, (QStringList {"PATIENT.DBF", "sub\\EXAMEN.MDX"}));
-    EXPECT_EQ(events.skipped, QStringList {"PATIENT.DBF:1"});   // stNoOverwrite
+    EXPECT_EQ(asked, (QStringList{"PATIENT.DBF", "sub\\EXAMEN.MDX"}));
+    EXPECT_EQ(events.skipped, QStringList{"PATIENT.DBF:1"});  // stNoOverwrite
 
     // a job cancelled from the progress event: nothing extracted, flags cleared
     QDir(P("out")).removeRecursively();
     z.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
-    z.OnProgress = [&](TZipArchiver* s, ProgressType t, const QString&, qint64) { if (t == ProgressUpdate) s->Cancel = true; };
+    z.OnProgress = [&](TZipArchiver* s, ProgressType t, const QString&, qint64) {
+        if (t == ProgressUpdate)
+            s->Cancel = true;
+    };
     z.Extract();
     EXPECT_EQ(z.SuccessCnt, 0);
     EXPECT_FALSE(QFile::exists(P("out/PATIENT.DBF")));
@@ -219,7 +234,7 @@ TEST_F(ZipArch, InputChecksKeepTheJobOut)
     z.SetFSpecArgs({"x"});
     z.Add();
     EXPECT_EQ(z.ErrCode, 10102);
-    EXPECT_EQ(z.FSpecArgs(), QStringList {"x"});
+    EXPECT_EQ(z.FSpecArgs(), QStringList{"x"});
     z.SetZipFileName(P("c.zip"));
     z.AddOptions = {AddEncrypt};
     z.Add();
@@ -231,7 +246,7 @@ TEST_F(ZipArch, InputChecksKeepTheJobOut)
     z.SetZipFileName(P("c.ExE"));
     z.Add();
     EXPECT_EQ(z.ErrCode, 11041);
-    EXPECT_EQ(z.FSpecArgs(), QStringList {"x"});
+    EXPECT_EQ(z.FSpecArgs(), QStringList{"x"});
     EXPECT_EQ(z.SuccessCnt, 0);
     z.SetZipFileName(P("missing.zip"));
     z.Extract();
@@ -244,7 +259,8 @@ TEST_F(ZipArch, InputChecksKeepTheJobOut)
     z.SetFSpecArgs({P("f.txt")});
     int inner = -1;
     z.OnProgress = [&](TZipArchiver* s, ProgressType t, const QString&, qint64) {
-        if (t != NewFile) return;
+        if (t != NewFile)
+            return;
         int before = events.messages.size();
         s->SetFSpecArgs({P("f.txt")});
         s->Add();
@@ -279,14 +295,17 @@ TEST_F(ZipArch, PasswordsDialogRetriesAndUnattendedExtraction)
     EXPECT_EQ(z.PasswordReqCount(), 15u);
     z.Extract();
     EXPECT_EQ(z.SuccessCnt, 0);
-    EXPECT_EQ(events.messages.first(), QString::fromUtf8("Avertissement - Extraction effectuée sans surveillance: il est possible que certains fichiers n'aient pas été extraits"));
-    EXPECT_EQ(events.skipped, QStringList {"S.DBF:3"});   // stBadPassword
+    EXPECT_EQ(events.messages.first(),
+        QString::fromUtf8("Avertissement - Extraction effectuée sans surveillance: il est possible que certains "
+                          "fichiers n'aient pas été extraits"));
+    EXPECT_EQ(events.skipped, QStringList{"S.DBF:3"});  // stBadPassword
     EXPECT_EQ(z.PasswordReqCount(), 15u);
 
     // the handler answers wrong, then right
-    QStringList answers {"wrong", "right"};
+    QStringList answers{"wrong", "right"};
     int calls = 0;
-    z.OnPasswordError = [&](TZipArchiver*, bool isZip, QString& pw, const QString& file, unsigned& repeat, TPasswordButton&) {
+    z.OnPasswordError = [&](TZipArchiver*, bool isZip, QString& pw, const QString& file, unsigned& repeat,
+                            TPasswordButton&) {
         EXPECT_FALSE(isZip);
         EXPECT_EQ(file, "S.DBF");
         pw = answers[calls++];
@@ -303,7 +322,10 @@ TEST_F(ZipArch, PasswordsDialogRetriesAndUnattendedExtraction)
     int width3 = 0;
     std::function<void()> type = [&] {
         auto* dlg = qobject_cast<TPasswordDlg*>(QApplication::activeModalWidget());
-        if (!dlg) { QTimer::singleShot(10, type); return; }
+        if (!dlg) {
+            QTimer::singleShot(10, type);
+            return;
+        }
         width3 = dlg->width();
         EXPECT_EQ(dlg->ButtonCount(), 3);
         dlg->edPassword()->setText("right");
@@ -320,11 +342,15 @@ TEST_F(ZipArch, PasswordsDialogRetriesAndUnattendedExtraction)
     int shown = 0, width2 = 0;
     std::function<void()> answer = [&] {
         auto* dlg = qobject_cast<TPasswordDlg*>(QApplication::activeModalWidget());
-        if (!dlg) { QTimer::singleShot(10, answer); return; }
+        if (!dlg) {
+            QTimer::singleShot(10, answer);
+            return;
+        }
         width2 = dlg->width();
         dlg->edPassword()->setText(++shown == 1 ? "one" : "two");
         dlg->Button(pwbOk)->click();
-        if (shown == 1) QTimer::singleShot(0, answer);
+        if (shown == 1)
+            QTimer::singleShot(0, answer);
     };
     QTimer::singleShot(0, answer);
     z.AddOptions = {AddEncrypt};
@@ -367,7 +393,7 @@ TEST_F(ZipArch, EraseFileAndTemporaryNames)
     EXPECT_EQ(FileBytes(P("out.bin")), QByteArray(20000, 'c'));
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -377,8 +403,8 @@ TEST_F(ZipArch, CorpusReplayThroughList)
 {
     QDir corpus(QStringLiteral(KORVALE_SOURCE_DIR "/tests/zipeng/corpus"));
     // the named ones are sound enough to list; the others (cut, lying, found by fuzzing) may fail
-    const QStringList valid {"7z.zip", "zip_plain.zip", "zip_comment.zip", "zip_crypt.zip", "zip_descriptor.zip",
-                             "end_only.zip", "py_hostile_names.zip", "py_bomb.zip", "py_overlap.zip"};
+    const QStringList valid{"7z.zip", "zip_plain.zip", "zip_comment.zip", "zip_crypt.zip", "zip_descriptor.zip",
+        "end_only.zip", "py_hostile_names.zip", "py_bomb.zip", "py_overlap.zip"};
     int seen = 0;
     for (const QFileInfo& fi : corpus.entryInfoList(QDir::Files)) {
         SCOPED_TRACE(fi.fileName().toStdString());
@@ -387,7 +413,7 @@ TEST_F(ZipArch, CorpusReplayThroughList)
         if (valid.contains(fi.fileName())) {
             EXPECT_EQ(z.ZipFileName(), fi.absoluteFilePath()) << events.messages.join("|").toStdString();
         } else if (z.ZipFileName().isEmpty()) {
-            EXPECT_GE(events.messages.size(), 1);   // a damaged file: at least its error
+            EXPECT_GE(events.messages.size(), 1);  // a damaged file: at least its error
         }
         ++seen;
     }
@@ -396,7 +422,7 @@ TEST_F(ZipArch, CorpusReplayThroughList)
     EXPECT_EQ(z.ZipComment.toStdString(), "un commentaire");
 }
 
-} // namespace
+}  // namespace
 
 #include "platform/zipeng/ZipEngAbi.h"
 #include "zip/ZipJobTexts.h"
@@ -406,7 +432,7 @@ namespace {
 TEST_F(ZipArch, BlocksCarryTheOptionsAndTheFileSpecifications)
 {
     TZipArchiver::JobTexts texts;
-    zipeng::ZipParams p {};
+    zipeng::ZipParams p{};
     z.AddOptions = {AddFreshen, AddUpdate, AddEncrypt, AddRecurseDirs};
     z.AddStoreSuffixes = {};
     z.Password = "pw";
@@ -415,9 +441,9 @@ TEST_F(ZipArch, BlocksCarryTheOptionsAndTheFileSpecifications)
     z.SetZipSwitches(p, texts, "x.zip", 171);
     z.FillZipSpecs(p, texts);
     EXPECT_EQ(p.update, -1);
-    EXPECT_EQ(p.freshen, 0);          // update wins
+    EXPECT_EQ(p.freshen, 0);  // update wins
     EXPECT_EQ(p.storeSuffixes, nullptr);
-    EXPECT_EQ(p.junkDirs, -1);        // AddDirNames absent
+    EXPECT_EQ(p.junkDirs, -1);  // AddDirNames absent
     EXPECT_EQ(p.recurse, 0xFFFF);
     ASSERT_NE(p.fileSpecs, nullptr);
     EXPECT_STREQ(p.fileSpecs[0].fileSpec, "*.DBF");
@@ -436,11 +462,11 @@ TEST_F(ZipArch, BlocksCarryTheOptionsAndTheFileSpecifications)
 
 TEST_F(ZipArch, CallbackAnswersPasswordsAndFollowsCancel)
 {
-    zipeng::CallbackRecord r {};
+    zipeng::CallbackRecord r{};
     r.caller = &z;
     r.action = zipeng::actPassword;
     r.value2 = 3;
-    EXPECT_EQ(TZipArchiver::ZCallback(&r), 0);   // unattended, no handler: no dialog
+    EXPECT_EQ(TZipArchiver::ZCallback(&r), 0);  // unattended, no handler: no dialog
     EXPECT_EQ(r.value1, 0);
     EXPECT_EQ(r.value2, 0);
     EXPECT_EQ(z.ErrCode, 10151);
@@ -460,7 +486,9 @@ TEST_F(ZipArch, CallbackAnswersPasswordsAndFollowsCancel)
     EXPECT_STREQ(r.text, "typed");
     EXPECT_EQ(r.value1, 1);
     EXPECT_EQ(r.value2, 15);
-    z.OnPasswordError = [](TZipArchiver*, bool, QString&, const QString&, unsigned&, TPasswordButton& a) { a = pwbAbort; };
+    z.OnPasswordError = [](TZipArchiver*, bool, QString&, const QString&, unsigned&, TPasswordButton& a) {
+        a = pwbAbort;
+    };
     EXPECT_EQ(TZipArchiver::ZCallback(&r), -1);
     EXPECT_TRUE(z.Cancel);
     r.action = 14;
@@ -491,14 +519,14 @@ TEST_F(ZipArch, EraseToTheTrash)
     qunsetenv("XDG_DATA_HOME");
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
 TEST_F(ZipArch, ExceptionsRecordListAndWaitCursor)
 {
     EXPECT_EQ(EZipArchiver::CreateResFmtInt(11038, 3).Message(),
-              QString::fromUtf8("Ceci est le 3ème disque d'une sauvegarde,\ninsérer le dernier disque"));
+        QString::fromUtf8("Ceci est le 3ème disque d'une sauvegarde,\ninsérer le dernier disque"));
     EZipArchiver missing = EZipArchiver::CreateResDisp(10304, false);
     EXPECT_EQ(missing.Message(), QString::fromUtf8(kZipMissingText) + "10304");
     EXPECT_FALSE(missing.DisplayMsg);
@@ -539,4 +567,4 @@ TEST_F(ZipArch, ExceptionsRecordListAndWaitCursor)
     EXPECT_EQ(events.dirUpdates, 0);
 }
 
-} // namespace
+}  // namespace

@@ -5,7 +5,10 @@
 
 namespace {
 
-QString BuiltLibDir() { return QStringLiteral(KORVALE_BINARY_DIR "/lib"); }
+QString BuiltLibDir()
+{
+    return QStringLiteral(KORVALE_BINARY_DIR "/lib");
+}
 
 TEST(ZipLoading, MissingLibraryGivesItsMessagesTwiceAndNoJob)
 {
@@ -14,15 +17,17 @@ TEST(ZipLoading, MissingLibraryGivesItsMessagesTwiceAndNoJob)
     PutFile(t.filePath("a.txt"), "a");
     kui::ScopedMessageRecorder boxes;
     TZipArchiver z;
-    z.SetDLLDirectory(t.path());    // an absolute directory without the file: the bare name, not found
+    z.SetDLLDirectory(t.path());  // an absolute directory without the file: the bare name, not found
     z.SetZipFileName(t.filePath("a.zip"));
     z.SetFSpecArgs({t.filePath("a.txt")});
     z.Add();
     QStringList texts;
-    for (const auto& r : boxes.Records()) texts << r.text;
+    for (const auto& r : boxes.Records())
+        texts << r.text;
     const QString missing = QString::fromUtf8("ZIPENG.DLL : librairie introuvable!");
-    EXPECT_EQ(texts, (QStringList {missing, missing + " unloaded", missing, missing + " unloaded",
-                                   QString::fromUtf8("A tenté de charger vieux ZipEng de ")}));
+    EXPECT_EQ(texts,
+        (QStringList{missing, missing + " unloaded", missing, missing + " unloaded",
+            QString::fromUtf8("A tenté de charger vieux ZipEng de ")}));
     EXPECT_EQ(z.SuccessCnt, 0);
     EXPECT_FALSE(QFile::exists(t.filePath("a.zip")));
     EXPECT_FALSE(z.ZipEngLoaded());
@@ -71,9 +76,10 @@ TEST(ZipLoading, DefectiveLibrariesAreRefused)
     got.clear();
     z.SetDLLDirectory(QStringLiteral(KORVALE_BINARY_DIR "/tests/zip/fake-broken"));
     EXPECT_EQ(z.LoadZipEng(), 0);
-    EXPECT_EQ(got, (QStringList {QString::fromUtf8("ZipEngExec : fonction introuvable dans ZIPENG.DLL!"),
-                                 QString::fromUtf8("ZIPENG.DLL : librairie introuvable! unloaded")}));
+    EXPECT_EQ(got,
+        (QStringList{QString::fromUtf8("ZipEngExec : fonction introuvable dans ZIPENG.DLL!"),
+            QString::fromUtf8("ZIPENG.DLL : librairie introuvable! unloaded")}));
     EXPECT_FALSE(z.ZipEngLoaded());
 }
 
-} // namespace
+}  // namespace

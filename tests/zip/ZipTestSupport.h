@@ -14,11 +14,11 @@
 #include <string>
 
 struct ZipEvents {
-    QStringList messages;          // OnMessage texts, with their code when not 0
-    QStringList progress;          // "kind:name:size"
+    QStringList messages;  // OnMessage texts, with their code when not 0
+    QStringList progress;  // "kind:name:size"
     int dirUpdates = 0;
     QList<int> seqNos;
-    QStringList skipped;           // "name:type"
+    QStringList skipped;  // "name:type"
 
     void Attach(TZipArchiver& z)
     {
@@ -37,7 +37,10 @@ struct ZipEvents {
     }
 };
 
-inline int Shell(const QString& cmd) { return std::system((cmd + QStringLiteral(" >/dev/null 2>&1")).toLocal8Bit().constData()); }
+inline int Shell(const QString& cmd)
+{
+    return std::system((cmd + QStringLiteral(" >/dev/null 2>&1")).toLocal8Bit().constData());
+}
 
 inline QByteArray FileBytes(const QString& path)
 {

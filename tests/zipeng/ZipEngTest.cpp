@@ -18,7 +18,8 @@ void MakeTree(const fs::path& root)
     WriteFile(root / "PATIENT.DBF", TableLike(3'500'000, 1));
     std::string noise(200'000, '\0');
     std::mt19937 g(7);
-    for (auto& c : noise) c = char(g());
+    for (auto& c : noise)
+        c = char(g());
     WriteFile(root / "photo.png", noise);
     WriteFile(root / "EMPTY.TXT", "");
     WriteFile(root / "sub/CONSULT.MDX", TableLike(70'000, 2));
@@ -27,14 +28,18 @@ void MakeTree(const fs::path& root)
 void ExpectSameTree(const fs::path& a, const fs::path& b)
 {
     for (const auto& e : fs::recursive_directory_iterator(a)) {
-        if (!e.is_regular_file()) continue;
+        if (!e.is_regular_file())
+            continue;
         fs::path rel = fs::relative(e.path(), a);
         ASSERT_TRUE(fs::exists(b / rel)) << rel;
         EXPECT_EQ(ReadFile(e.path()), ReadFile(b / rel)) << rel;
     }
 }
 
-std::string Py(const std::string& code) { return "python3 -c '" + code + "'"; }
+std::string Py(const std::string& code)
+{
+    return "python3 -c '" + code + "'";
+}
 
 TEST(ZipEng, OurArchivesPassTheDebianToolsAndComeBackIdentical)
 {
@@ -48,7 +53,9 @@ TEST(ZipEng, OurArchivesPassTheDebianToolsAndComeBackIdentical)
     ASSERT_EQ(RunAdd(q, add), 4) << add.Messages();
     EXPECT_EQ(Sh("unzip -tq " + q.archive), 0);
     EXPECT_EQ(Sh("7z t " + q.archive), 0);
-    ASSERT_EQ(Sh(Py("import zipfile,sys; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])") + " " + q.archive + " " + (t / "py")), 0);
+    ASSERT_EQ(Sh(Py("import zipfile,sys; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])") + " " + q.archive +
+                  " " + (t / "py")),
+        0);
     ExpectSameTree(t.path / "src", t.path / "py");
 
     // the progress sequence: totals first, each file announced in archive order, bytes adding up
@@ -59,11 +66,13 @@ TEST(ZipEng, OurArchivesPassTheDebianToolsAndComeBackIdentical)
     intptr_t bytes = 0;
     std::vector<std::string> names;
     for (const auto& r : add.records) {
-        if (r.action == actProgress) bytes += r.value2;
-        if (r.action == actNewFile) names.push_back(r.text);
+        if (r.action == actProgress)
+            bytes += r.value2;
+        if (r.action == actNewFile)
+            names.push_back(r.text);
     }
     EXPECT_EQ(bytes, add.records[1].value2);
-    EXPECT_EQ(names, (std::vector<std::string> {"EMPTY.TXT", "PATIENT.DBF", "photo.png", "sub/CONSULT.MDX"}));
+    EXPECT_EQ(names, (std::vector<std::string>{"EMPTY.TXT", "PATIENT.DBF", "photo.png", "sub/CONSULT.MDX"}));
     EXPECT_EQ(add.records.back().action, actEndOfBatch);
 
     Calls ex;
@@ -76,7 +85,8 @@ TEST(ZipEng, OurArchivesPassTheDebianToolsAndComeBackIdentical)
     EXPECT_EQ(ex.records.back().action, actEndOfBatch);
     // nothing is left beside the extracted files
     int files = 0;
-    for (const auto& e : fs::recursive_directory_iterator(t.path / "out")) files += e.is_regular_file();
+    for (const auto& e : fs::recursive_directory_iterator(t.path / "out"))
+        files += e.is_regular_file();
     EXPECT_EQ(files, 4);
 
     // the png is stored, the table deflated to much less than its size
@@ -96,8 +106,10 @@ TEST(ZipEng, ArchivesOfTheDebianToolsExtractByteForByte)
         {"stream.zip", "cd " + src + " && cat PATIENT.DBF | zip -q ../stream.zip -"},
         {"crypt.zip", "cd " + src + " && zip -qr -P s3cret ../crypt.zip ."},
         {"7z.zip", "cd " + src + " && 7z a -tzip -mx=9 ../7z.zip ."},
-        {"py.zip", "cd " + src + " && " + Py("import zipfile,os\nz=zipfile.ZipFile(\"../py.zip\",\"w\",zipfile.ZIP_DEFLATED)\n"
-                                               "for d,_,fs in os.walk(\".\"):\n  for f in fs: z.write(os.path.join(d,f))\nz.close()")},
+        {"py.zip",
+            "cd " + src + " && " +
+                Py("import zipfile,os\nz=zipfile.ZipFile(\"../py.zip\",\"w\",zipfile.ZIP_DEFLATED)\n"
+                   "for d,_,fs in os.walk(\".\"):\n  for f in fs: z.write(os.path.join(d,f))\nz.close()")},
     };
     for (const auto& [name, cmd] : makers) {
         SCOPED_TRACE(name);
@@ -112,7 +124,8 @@ TEST(ZipEng, ArchivesOfTheDebianToolsExtractByteForByte)
         if (name == "desc.zip" || name == "stream.zip") {
             EXPECT_EQ(ReadFile(t.path / ("out-" + name) / "-"), ReadFile(t.path / "src/PATIENT.DBF"));
             if (name == "desc.zip") {
-                EXPECT_EQ(ReadFile(t.path / ("out-" + name) / "sub/CONSULT.MDX"), ReadFile(t.path / "src/sub/CONSULT.MDX"));
+                EXPECT_EQ(
+                    ReadFile(t.path / ("out-" + name) / "sub/CONSULT.MDX"), ReadFile(t.path / "src/sub/CONSULT.MDX"));
             }
         } else {
             EXPECT_EQ(n, 4) << c.Messages();
@@ -134,20 +147,27 @@ TEST(ZipEng, EncryptionAsksForThePasswordAndRetries)
     q.encrypt = true;
     // no password in the block: the library asks once, with the add flag
     add.answer = [](CallbackRecord& r) {
-        if (r.action == actPassword) { EXPECT_EQ(r.value1 & 1, 1); std::strcpy(r.text, "pw"); r.value1 = 1; }
+        if (r.action == actPassword) {
+            EXPECT_EQ(r.value1 & 1, 1);
+            std::strcpy(r.text, "pw");
+            r.value1 = 1;
+        }
     };
     ASSERT_EQ(RunAdd(q, add), 2) << add.Messages();
     EXPECT_EQ(add.Count(actPassword), 1);
     EXPECT_EQ(Sh("unzip -tq -P pw " + q.archive), 0);
     EXPECT_NE(Sh("unzip -tq -P wrong " + q.archive), 0);
-    ASSERT_EQ(Sh(Py("import zipfile,sys; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2], pwd=b\"pw\")") + " " + q.archive + " " + (t / "py")), 0);
+    ASSERT_EQ(Sh(Py("import zipfile,sys; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2], pwd=b\"pw\")") + " " +
+                  q.archive + " " + (t / "py")),
+        0);
     EXPECT_EQ(ReadFile(t.path / "py/B.DBF"), ReadFile(t.path / "src/B.DBF"));
 
     // a wrong password in the block, two answers: wrong then right
     Calls ex;
     int asked = 0;
     ex.answer = [&](CallbackRecord& r) {
-        if (r.action != actPassword) return;
+        if (r.action != actPassword)
+            return;
         std::strcpy(r.text, ++asked == 1 ? "nope" : "pw");
         r.value1 = 1;
     };
@@ -167,7 +187,8 @@ TEST(ZipEng, EncryptionAsksForThePasswordAndRetries)
     x.passwordReqCount = 0;
     EXPECT_EQ(RunExtract(x, none), 0);
     int bad = 0;
-    for (const auto& r : none.records) bad += r.action == actSkipped && r.value2 == skipBadPassword;
+    for (const auto& r : none.records)
+        bad += r.action == actSkipped && r.value2 == skipBadPassword;
     EXPECT_EQ(bad, 2);
     EXPECT_FALSE(fs::exists(t.path / "none/A.DBF"));
 }
@@ -184,19 +205,20 @@ TEST(ZipEng, HostileArchivesAreRefusedWithoutHarm)
     std::string base = t / "base";
     // names leaving the base directory, and a link pointing out of it
     Hostile(t / "names.zip",
-            "z=zipfile.ZipFile(p,\"w\")\nz.writestr(\"../evil.txt\",\"x\")\nz.writestr(\"/tmp/abs-evil.txt\",\"x\")\n"
-            "z.writestr(\"a/../../evil2.txt\",\"x\")\nz.writestr(\"ok.txt\",\"fine\")\n"
-            "i=zipfile.ZipInfo(\"link\")\ni.create_system=3\ni.external_attr=(0o120777<<16)\nz.writestr(i,\"/etc\")\n"
-            "j=zipfile.ZipInfo(\"link2\")\nj.create_system=3\nj.external_attr=(0o120777<<16)\nz.writestr(j,\"../..\")\n"
-            "k=zipfile.ZipInfo(\"d/inside\")\nk.create_system=3\nk.external_attr=(0o120777<<16)\nk.compress_type=zipfile.ZIP_DEFLATED\n"
-            "z.writestr(k,\"../ok.txt\")\nz.close()");
+        "z=zipfile.ZipFile(p,\"w\")\nz.writestr(\"../evil.txt\",\"x\")\nz.writestr(\"/tmp/abs-evil.txt\",\"x\")\n"
+        "z.writestr(\"a/../../evil2.txt\",\"x\")\nz.writestr(\"ok.txt\",\"fine\")\n"
+        "i=zipfile.ZipInfo(\"link\")\ni.create_system=3\ni.external_attr=(0o120777<<16)\nz.writestr(i,\"/etc\")\n"
+        "j=zipfile.ZipInfo(\"link2\")\nj.create_system=3\nj.external_attr=(0o120777<<16)\nz.writestr(j,\"../..\")\n"
+        "k=zipfile.ZipInfo(\"d/"
+        "inside\")\nk.create_system=3\nk.external_attr=(0o120777<<16)\nk.compress_type=zipfile.ZIP_DEFLATED\n"
+        "z.writestr(k,\"../ok.txt\")\nz.close()");
     Calls c;
     ExtractRequest x;
     x.archive = t / "names.zip";
     x.baseDir = base;
     EXPECT_EQ(RunExtract(x, c), 2);
     EXPECT_EQ(ReadFile(base + "/ok.txt"), "fine");
-    EXPECT_EQ(fs::read_symlink(base + "/d/inside"), "../ok.txt");   // a link inside the base is kept
+    EXPECT_EQ(fs::read_symlink(base + "/d/inside"), "../ok.txt");  // a link inside the base is kept
     EXPECT_FALSE(fs::exists(t.path / "evil.txt"));
     EXPECT_FALSE(fs::exists(t.path / "evil2.txt"));
     EXPECT_FALSE(fs::exists(base + "/link"));
@@ -205,16 +227,18 @@ TEST(ZipEng, HostileArchivesAreRefusedWithoutHarm)
 
     // a bomb: the entry declares 1000 bytes and inflates to 50 MB; two entries sharing their data
     Hostile(t / "bomb.zip",
-            "z=zipfile.ZipFile(p,\"w\",zipfile.ZIP_DEFLATED)\nz.writestr(\"big\",b\"\\0\"*50000000)\nz.close()\n"
-            "d=bytearray(open(p,\"rb\").read())\nc=d.rfind(b\"PK\\x01\\x02\")\nl=0\n"
-            "struct.pack_into(\"<I\",d,c+24,1000)\nstruct.pack_into(\"<I\",d,l+22,1000)\nopen(p,\"wb\").write(d)");
+        "z=zipfile.ZipFile(p,\"w\",zipfile.ZIP_DEFLATED)\nz.writestr(\"big\",b\"\\0\"*50000000)\nz.close()\n"
+        "d=bytearray(open(p,\"rb\").read())\nc=d.rfind(b\"PK\\x01\\x02\")\nl=0\n"
+        "struct.pack_into(\"<I\",d,c+24,1000)\nstruct.pack_into(\"<I\",d,l+22,1000)\nopen(p,\"wb\").write(d)");
     Calls b;
     x.archive = t / "bomb.zip";
     EXPECT_EQ(RunExtract(x, b), 0);
     EXPECT_FALSE(fs::exists(base + "/big"));
     Hostile(t / "overlap.zip",
-            "z=zipfile.ZipFile(p,\"w\",zipfile.ZIP_DEFLATED)\nz.writestr(\"a\",b\"\\0\"*100000)\nz.writestr(\"b\",b\"y\")\nz.close()\n"
-            "d=bytearray(open(p,\"rb\").read())\nc=d.rfind(b\"PK\\x01\\x02\")\nstruct.pack_into(\"<I\",d,c+42,0)\nopen(p,\"wb\").write(d)");
+        "z=zipfile.ZipFile(p,\"w\",zipfile.ZIP_DEFLATED)\nz.writestr(\"a\",b\"\\0\"*100000)\nz.writestr(\"b\",b\"y\")"
+        "\nz.close()\n"
+        "d=bytearray(open(p,\"rb\").read())\nc=d.rfind(b\"PK\\x01\\x02\")\nstruct.pack_into(\"<I\",d,c+42,0)\nopen(p,"
+        "\"wb\").write(d)");
     Calls o;
     x.archive = t / "overlap.zip";
     EXPECT_EQ(RunExtract(x, o), 0);
@@ -222,7 +246,9 @@ TEST(ZipEng, HostileArchivesAreRefusedWithoutHarm)
 
     // truncated archives of every length and random bytes: a message, never a crash
     std::string good = t / "good.zip";
-    Hostile(good, "z=zipfile.ZipFile(p,\"w\",zipfile.ZIP_DEFLATED)\nz.writestr(\"a\",\"hello \"*1000)\nz.comment=b\"c\"\nz.close()");
+    Hostile(good,
+        "z=zipfile.ZipFile(p,\"w\",zipfile.ZIP_DEFLATED)\nz.writestr(\"a\",\"hello "
+        "\"*1000)\nz.comment=b\"c\"\nz.close()");
     std::string bytes = ReadFile(good);
     for (size_t n = 0; n < bytes.size(); n += 7) {
         WriteFile(t.path / "cut.zip", bytes.substr(0, n));
@@ -256,18 +282,18 @@ TEST(ZipEng, UpdateFreshenAndMove)
     Calls c1;
     ASSERT_EQ(RunAdd(q, c1), 2);
     auto past = fs::last_write_time(t.path / "src/A") - std::chrono::hours(1);
-    fs::last_write_time(t.path / "src/B", past);   // B older than its entry: not taken again
+    fs::last_write_time(t.path / "src/B", past);  // B older than its entry: not taken again
     WriteFile(t.path / "src/A", "one, newer");
     fs::last_write_time(t.path / "src/A", fs::last_write_time(t.path / "src/A") + std::chrono::hours(1));
     WriteFile(t.path / "src/C", "three");
     Calls f;
     q.freshen = true;
-    EXPECT_EQ(RunAdd(q, f), 1) << f.Messages();                 // A only; C is new
+    EXPECT_EQ(RunAdd(q, f), 1) << f.Messages();  // A only; C is new
     ASSERT_EQ(Sh("unzip -l " + q.archive + " | grep -q ' C$'"), 256);
     Calls u;
     q.freshen = false;
     q.update = true;
-    EXPECT_EQ(RunAdd(q, u), 1) << u.Messages();                 // C
+    EXPECT_EQ(RunAdd(q, u), 1) << u.Messages();  // C
     Calls ex;
     ExtractRequest x;
     x.archive = q.archive;
@@ -280,7 +306,8 @@ TEST(ZipEng, UpdateFreshenAndMove)
     WriteFile(t.path / "out/A", "local");
     Calls ask;
     ask.answer = [](CallbackRecord& r) {
-        if (r.action == actOverwrite) r.value2 = std::string(r.text) == "B" ? 1 : 0;
+        if (r.action == actOverwrite)
+            r.value2 = std::string(r.text) == "B" ? 1 : 0;
     };
     x.overwrite = false;
     EXPECT_EQ(RunExtract(x, ask), 1);
@@ -326,7 +353,9 @@ TEST(ZipEng, SelectionOfTheFilesToAdd)
         Calls c;
         EXPECT_GT(RunAdd(q, c), 0) << c.Messages();
         std::vector<std::string> n;
-        for (const auto& r : c.records) if (r.action == actNewFile) n.push_back(r.text);
+        for (const auto& r : c.records)
+            if (r.action == actNewFile)
+                n.push_back(r.text);
         fs::remove(q.archive);
         return n;
     };
@@ -335,11 +364,11 @@ TEST(ZipEng, SelectionOfTheFilesToAdd)
     q.fileSpecs = {"*"};
     q.root = t / "src";
     q.excl = {"*.TMP"};
-    EXPECT_EQ(names(q), (std::vector<std::string> {"A.DBF", "OLD.DBF", "sub/C.DBF"}));
+    EXPECT_EQ(names(q), (std::vector<std::string>{"A.DBF", "OLD.DBF", "sub/C.DBF"}));
     q.excl.clear();
     q.hidden = true;
     q.recurse = false;
-    EXPECT_EQ(names(q), (std::vector<std::string> {".hidden", "A.DBF", "B.TMP", "OLD.DBF"}));
+    EXPECT_EQ(names(q), (std::vector<std::string>{".hidden", "A.DBF", "B.TMP", "OLD.DBF"}));
     time_t now = time(nullptr) - 24 * 3600 * 30;
     char date[9];
     strftime(date, sizeof date, "%m %d %y", localtime(&now));
@@ -347,7 +376,7 @@ TEST(ZipEng, SelectionOfTheFilesToAdd)
     q.fileSpecs = {"*.DBF"};
     q.recurse = true;
     q.junk = true;
-    EXPECT_EQ(names(q), (std::vector<std::string> {"A.DBF", "C.DBF"}));
+    EXPECT_EQ(names(q), (std::vector<std::string>{"A.DBF", "C.DBF"}));
 }
 
 TEST(ZipEng, ClassicLimitsGiveAnErrorAndKeepTheOldArchive)
@@ -397,7 +426,8 @@ TEST(ZipEng, CancelFromTheCallbackLeavesNothingBehind)
     EXPECT_EQ(c.Count(actProgress), 1);
     EXPECT_FALSE(fs::exists(q.archive));
     int left = 0;
-    for (const auto& e : fs::directory_iterator(t.path)) left += e.is_regular_file();
+    for (const auto& e : fs::directory_iterator(t.path))
+        left += e.is_regular_file();
     EXPECT_EQ(left, 0);
 
     c.cancelAtProgress = false;
@@ -410,11 +440,12 @@ TEST(ZipEng, CancelFromTheCallbackLeavesNothingBehind)
     EXPECT_EQ(RunExtract(x, e), 0);
     EXPECT_FALSE(fs::exists(t.path / "out/T.DBF"));
     int tmp = 0;
-    for (const auto& f : fs::directory_iterator(t.path / "out")) tmp += 1, (void)f;
+    for (const auto& f : fs::directory_iterator(t.path / "out"))
+        tmp += 1, (void)f;
     EXPECT_EQ(tmp, 0);
 }
 
-} // namespace
+}  // namespace
 
 namespace {
 
@@ -430,8 +461,12 @@ TEST(ZipEng, CorpusReplay)
         for (bool test : {true, false}) {
             Calls c;
             c.answer = [](CallbackRecord& r) {
-                if (r.action == actOverwrite) r.value2 = 1;
-                if (r.action == actPassword) { std::strcpy(r.text, "pw"); r.value1 = 1; }
+                if (r.action == actOverwrite)
+                    r.value2 = 1;
+                if (r.action == actPassword) {
+                    std::strcpy(r.text, "pw");
+                    r.value1 = 1;
+                }
             };
             ExtractRequest x;
             x.archive = f.path().string();
@@ -444,10 +479,11 @@ TEST(ZipEng, CorpusReplay)
                 EXPECT_GE(c.Count(actMessage) + c.Count(actSkipped), 1);
             }
         }
-        for (const auto& e : fs::directory_iterator(t.path)) EXPECT_EQ(e.path().filename(), "base");
+        for (const auto& e : fs::directory_iterator(t.path))
+            EXPECT_EQ(e.path().filename(), "base");
         ++seen;
     }
     EXPECT_GE(seen, 10);
 }
 
-} // namespace
+}  // namespace

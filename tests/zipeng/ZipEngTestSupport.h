@@ -21,21 +21,24 @@ struct Calls {
     static int32_t Callback(zipeng::CallbackRecord* r)
     {
         auto* self = static_cast<Calls*>(r->caller);
-        if (self->answer) self->answer(*r);
+        if (self->answer)
+            self->answer(*r);
         self->records.push_back(*r);
         return self->cancelAtProgress && r->action == zipeng::actProgress ? -1 : 0;
     }
     int Count(int action) const
     {
         int n = 0;
-        for (const auto& r : records) n += r.action == action;
+        for (const auto& r : records)
+            n += r.action == action;
         return n;
     }
     std::string Messages() const
     {
         std::string s;
         for (const auto& r : records)
-            if (r.action == zipeng::actMessage) s += std::string(r.text) + "\n";
+            if (r.action == zipeng::actMessage)
+                s += std::string(r.text) + "\n";
         return s;
     }
 };
@@ -46,7 +49,7 @@ struct AddRequest {
     std::string root;
     std::string password;
     std::vector<std::string> excl;
-    std::string fromDate;   // "mm dd yy", empty for none
+    std::string fromDate;  // "mm dd yy", empty for none
     bool hidden = false;
     int level = 9;
     bool encrypt = false, recurse = true, junk = false, update = false, freshen = false, move = false, trash = false;
@@ -54,7 +57,7 @@ struct AddRequest {
 
 inline int32_t RunAdd(const AddRequest& q, Calls& calls)
 {
-    zipeng::ZipParams p {};
+    zipeng::ZipParams p{};
     p.caller = &calls;
     p.callback = &Calls::Callback;
     p.version = zipeng::kVersion;
@@ -81,11 +84,15 @@ inline int32_t RunAdd(const AddRequest& q, Calls& calls)
     p.specCount = int32_t(fileSpecs.size());
     p.archive = q.archive.c_str();
     std::vector<const char*> excl;
-    for (const auto& e : q.excl) excl.push_back(e.c_str());
+    for (const auto& e : q.excl)
+        excl.push_back(e.c_str());
     p.excl = excl.empty() ? nullptr : excl.data();
     p.exclCount = int32_t(excl.size());
     p.hiddenFiles = q.hidden ? -1 : 0;
-    if (!q.fromDate.empty()) { p.fromDate = -1; std::memcpy(p.date, q.fromDate.data(), 8); }
+    if (!q.fromDate.empty()) {
+        p.fromDate = -1;
+        std::memcpy(p.date, q.fromDate.data(), 8);
+    }
     p.check = zipeng::kBlockCheck;
     return ZipEngExec(&p);
 }
@@ -99,7 +106,7 @@ struct ExtractRequest {
 
 inline int32_t RunExtract(const ExtractRequest& q, Calls& calls)
 {
-    zipeng::UnzParams p {};
+    zipeng::UnzParams p{};
     p.caller = &calls;
     p.callback = &Calls::Callback;
     p.version = zipeng::kVersion;
@@ -111,7 +118,10 @@ inline int32_t RunExtract(const ExtractRequest& q, Calls& calls)
     p.dirNames = q.dirNames ? -1 : 0;
     p.overwrite = q.overwrite ? -1 : 0;
     std::vector<zipeng::UnzFileSpec> fileSpecs(q.fileSpecs.size());
-    for (size_t i = 0; i < fileSpecs.size(); ++i) { fileSpecs[i] = {}; fileSpecs[i].fileSpec = q.fileSpecs[i].c_str(); }
+    for (size_t i = 0; i < fileSpecs.size(); ++i) {
+        fileSpecs[i] = {};
+        fileSpecs[i].fileSpec = q.fileSpecs[i].c_str();
+    }
     p.fileSpecs = fileSpecs.empty() ? nullptr : fileSpecs.data();
     p.specCount = int32_t(fileSpecs.size());
     p.archive = q.archive.c_str();
@@ -138,7 +148,8 @@ inline std::string TableLike(size_t n, unsigned seed)
 {
     std::mt19937 g(seed);
     std::string s;
-    static const char* words[] = {"DUPONT", "MARTIN", "Consultation ", "toux ", "fievre ", "RAS ", "Paracetamol 1g ", "  "};
+    static const char* words[] = {
+        "DUPONT", "MARTIN", "Consultation ", "toux ", "fievre ", "RAS ", "Paracetamol 1g ", "  "};
     while (s.size() < n) {
         s += std::to_string(g() % 100000);
         s += words[g() % 8];
@@ -149,7 +160,10 @@ inline std::string TableLike(size_t n, unsigned seed)
     return s;
 }
 
-inline int Sh(const std::string& cmd) { return std::system((cmd + " >/dev/null 2>&1").c_str()); }
+inline int Sh(const std::string& cmd)
+{
+    return std::system((cmd + " >/dev/null 2>&1").c_str());
+}
 
 struct TempDir {
     fs::path path;
@@ -158,6 +172,10 @@ struct TempDir {
         char tmpl[] = "/tmp/kzipXXXXXX";
         path = mkdtemp(tmpl);
     }
-    ~TempDir() { std::error_code ec; fs::remove_all(path, ec); }
+    ~TempDir()
+    {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
     std::string operator/(const std::string& s) const { return (path / s).string(); }
 };

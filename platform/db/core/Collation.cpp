@@ -10,12 +10,34 @@ namespace kdb {
 namespace {
 
 // The letters in order: each base letter, then its variants.
-constexpr char16_t kLetters[] =
-    u"AaÀàÁáÂâÃãÄäÅåÆæ" u"Bb" u"CcÇç" u"DdÐð" u"EeÈèÉéÊêËë" u"Ffƒ" u"Gg" u"Hh"
-    u"IiÌìÍíÎîÏïı" u"Jj" u"Kk" u"Ll" u"Mm" u"NnÑñ" u"OoÒòÓóÔôÕõÖöØøŒœ" u"Pp" u"Qq" u"Rr"
-    u"SsŠšß" u"TtÞþ" u"UuÙùÚúÛûÜü" u"Vv" u"Ww" u"Xx" u"YyÝýŸÿ" u"ZzŽž";
+constexpr char16_t kLetters[] = u"AaÀàÁáÂâÃãÄäÅåÆæ"
+                                u"Bb"
+                                u"CcÇç"
+                                u"DdÐð"
+                                u"EeÈèÉéÊêËë"
+                                u"Ffƒ"
+                                u"Gg"
+                                u"Hh"
+                                u"IiÌìÍíÎîÏïı"
+                                u"Jj"
+                                u"Kk"
+                                u"Ll"
+                                u"Mm"
+                                u"NnÑñ"
+                                u"OoÒòÓóÔôÕõÖöØøŒœ"
+                                u"Pp"
+                                u"Qq"
+                                u"Rr"
+                                u"SsŠšß"
+                                u"TtÞþ"
+                                u"UuÙùÚúÛûÜü"
+                                u"Vv"
+                                u"Ww"
+                                u"Xx"
+                                u"YyÝýŸÿ"
+                                u"ZzŽž";
 
-constexpr uint32_t kDigitBase = 0x10001;   // above every symbol (1 + unit)
+constexpr uint32_t kDigitBase = 0x10001;  // above every symbol (1 + unit)
 constexpr uint32_t kLetterBase = 0x10100;  // above the digits
 
 struct Weights {
@@ -39,11 +61,17 @@ const std::vector<uint32_t>& weights()
     return w.w;
 }
 
-int threeWay(uint32_t x, uint32_t y) { return x < y ? -1 : (x > y ? 1 : 0); }
+int threeWay(uint32_t x, uint32_t y)
+{
+    return x < y ? -1 : (x > y ? 1 : 0);
+}
 
 }  // namespace
 
-uint32_t collationWeight(char16_t unit) { return weights()[unit]; }
+uint32_t collationWeight(char16_t unit)
+{
+    return weights()[unit];
+}
 
 int compareCollated(QStringView a, QStringView b)
 {
@@ -68,9 +96,12 @@ const Collation& Collation::forCodePage(int codePage)
 {
     static const Collation c437(kCodePage437), c850(kCodePage850), c1252(kCodePage1252);
     switch (codePage) {
-    case kCodePage437: return c437;
-    case kCodePage850: return c850;
-    default: return c1252;
+    case kCodePage437:
+        return c437;
+    case kCodePage850:
+        return c850;
+    default:
+        return c1252;
     }
 }
 

@@ -166,7 +166,7 @@ EDBEngineError EDBEngineError::unknownTableAlias(std::string_view name)
 EDBEngineError EDBEngineError::typeMismatch(std::string_view value, std::string_view column)
 {
     return {DBERR_SQLTYPEMISMATCH, std::string(),
-            "Type mismatch in expression: '" + std::string(value) + "' for " + std::string(column)};
+        "Type mismatch in expression: '" + std::string(value) + "' for " + std::string(column)};
 }
 EDBEngineError EDBEngineError::noParamValue(std::string_view name)
 {

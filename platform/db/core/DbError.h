@@ -22,38 +22,38 @@ namespace kdb {
 // Engine result codes.
 enum : int {
     DBERR_NONE = 0,
-    DBERR_EOF = 8706,                 // end of data
-    DBERR_READERR = 8449,             // a read of a table file failed
-    DBERR_WRITEERR = 8450,            // a write (or flush) of a table file failed
-    DBERR_HEADERCORRUPT = 8961,       // damaged or foreign table header
-    DBERR_FILECORRUPT = 8962,         // damaged record data
-    DBERR_MEMOCORRUPT = 8963,         // damaged memo file or memo pointer
-    DBERR_INDEXCORRUPT = 8965,        // damaged index file
-    DBERR_KEYVIOL = 9729,             // duplicate key in a unique tag
-    DBERR_INVALIDPARAM = 9986,        // bad argument (record number, field, value, tag)
-    DBERR_INVALIDHNDL = 0x2706,       // invalid handle (a table that is not open)
-    DBERR_INVALIDPASSWORD = 10015,    // wrong or missing password for a protected table
-    DBERR_NOSUCHINDEX = 0x2720,       // no index (tag) of that name
-    DBERR_INVALIDTAG = 0x2721,        // bad index description (name, expression, key length, type)
-    DBERR_TOOMANYTAGS = 0x2722,       // the index file holds the most tags it can
-    DBERR_DUPTAG = 0x2723,            // an index of that name exists already
-    DBERR_READONLY = 0x2724,          // change asked on a file opened read-only
-    DBERR_NOSUCHFILE = 0x2726,        // a companion file (index, memo) does not exist
-    DBERR_INVALIDKEY = 0x2727,        // key of the wrong size for its index, or record number 0
-    DBERR_NOSUCHTABLE = 10024,        // no such table
-    DBERR_LOCKED = 10241,             // record or table locked by another program
-    DBERR_OPENFAILED = 10242,         // a table file cannot be opened
-    DBERR_NOTSUFFTABLERIGHTS = 10243, // cannot open the file for writing
-    DBERR_FILELOCKED = 10245,         // table in use (exclusive open refused)
-    DBERR_NEEDEXCLACCESS = 0x280D,    // exclusive access needed
-    DBERR_INDEXOUTOFDATE = 12034,     // an index of the table does not match it
-    DBERR_NOTSUPPORTED = 12289,       // operation or table kind not supported
+    DBERR_EOF = 8706,  // end of data
+    DBERR_READERR = 8449,  // a read of a table file failed
+    DBERR_WRITEERR = 8450,  // a write (or flush) of a table file failed
+    DBERR_HEADERCORRUPT = 8961,  // damaged or foreign table header
+    DBERR_FILECORRUPT = 8962,  // damaged record data
+    DBERR_MEMOCORRUPT = 8963,  // damaged memo file or memo pointer
+    DBERR_INDEXCORRUPT = 8965,  // damaged index file
+    DBERR_KEYVIOL = 9729,  // duplicate key in a unique tag
+    DBERR_INVALIDPARAM = 9986,  // bad argument (record number, field, value, tag)
+    DBERR_INVALIDHNDL = 0x2706,  // invalid handle (a table that is not open)
+    DBERR_INVALIDPASSWORD = 10015,  // wrong or missing password for a protected table
+    DBERR_NOSUCHINDEX = 0x2720,  // no index (tag) of that name
+    DBERR_INVALIDTAG = 0x2721,  // bad index description (name, expression, key length, type)
+    DBERR_TOOMANYTAGS = 0x2722,  // the index file holds the most tags it can
+    DBERR_DUPTAG = 0x2723,  // an index of that name exists already
+    DBERR_READONLY = 0x2724,  // change asked on a file opened read-only
+    DBERR_NOSUCHFILE = 0x2726,  // a companion file (index, memo) does not exist
+    DBERR_INVALIDKEY = 0x2727,  // key of the wrong size for its index, or record number 0
+    DBERR_NOSUCHTABLE = 10024,  // no such table
+    DBERR_LOCKED = 10241,  // record or table locked by another program
+    DBERR_OPENFAILED = 10242,  // a table file cannot be opened
+    DBERR_NOTSUFFTABLERIGHTS = 10243,  // cannot open the file for writing
+    DBERR_FILELOCKED = 10245,  // table in use (exclusive open refused)
+    DBERR_NEEDEXCLACCESS = 0x280D,  // exclusive access needed
+    DBERR_INDEXOUTOFDATE = 12034,  // an index of the table does not match it
+    DBERR_NOTSUPPORTED = 12289,  // operation or table kind not supported
     // local SQL
-    DBERR_SQLSYNTAX = 11790,          // invalid statement syntax
-    DBERR_SQLUNKNOWNFIELD = 11791,    // unknown column (or table alias) name
-    DBERR_SQLTYPEMISMATCH = 11792,    // a value that does not fit the column's kind
-    DBERR_SQLNOPARAMVALUE = 11793,    // a parameter without a value
-    DBERR_SQLAMBIGUOUS = 11794,       // a column name found in both joined tables
+    DBERR_SQLSYNTAX = 11790,  // invalid statement syntax
+    DBERR_SQLUNKNOWNFIELD = 11791,  // unknown column (or table alias) name
+    DBERR_SQLTYPEMISMATCH = 11792,  // a value that does not fit the column's kind
+    DBERR_SQLNOPARAMVALUE = 11793,  // a parameter without a value
+    DBERR_SQLAMBIGUOUS = 11794,  // a column name found in both joined tables
 };
 
 // One entry of the registry: the code, its symbol and a short English
@@ -76,7 +76,7 @@ public:
     EDBEngineError(int code, std::string file, std::string detail);
     // Older form (a message that names no file apart): being replaced by the
     // named constructors below.
-    EDBEngineError(int code, const std::string& message) : EDBEngineError(code, std::string(), message) {}
+    EDBEngineError(int code, const std::string& message) : EDBEngineError(code, std::string(), message) { }
 
     int code() const noexcept { return code_; }
     const std::string& file() const noexcept { return file_; }

@@ -19,10 +19,12 @@
 
 namespace kdb {
 
-File::~File() { close(); }
+File::~File()
+{
+    close();
+}
 
-File::File(File&& other) noexcept
-    : fd_(other.fd_), writable_(other.writable_), path_(std::move(other.path_))
+File::File(File&& other) noexcept : fd_(other.fd_), writable_(other.writable_), path_(std::move(other.path_))
 {
     other.fd_ = -1;
 }
@@ -52,9 +54,15 @@ File File::tryOpen(const std::string& path, Mode mode)
     File f;
     int flags = O_CLOEXEC;
     switch (mode) {
-    case Mode::ReadOnly: flags |= O_RDONLY; break;
-    case Mode::ReadWrite: flags |= O_RDWR; break;
-    case Mode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case Mode::ReadOnly:
+        flags |= O_RDONLY;
+        break;
+    case Mode::ReadWrite:
+        flags |= O_RDWR;
+        break;
+    case Mode::Create:
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        break;
     }
     f.fd_ = fileSystem().open(path, flags, 0666);
     f.writable_ = mode != Mode::ReadOnly;
@@ -72,7 +80,7 @@ File File::open(const std::string& path, Mode mode)
             throw EDBEngineError::notWritable(path, errno);
         throw EDBEngineError::openFailed(path, errno);
     }
-    struct stat st {};
+    struct stat st { };
     if (fileSystem().fstat(f.fd_, &st) == 0 && S_ISDIR(st.st_mode))
         throw EDBEngineError::openFailed(path, 0, "not a file");
     return f;
@@ -80,7 +88,7 @@ File File::open(const std::string& path, Mode mode)
 
 uint64_t File::size() const
 {
-    struct stat st {};
+    struct stat st { };
     if (fileSystem().fstat(fd_, &st) != 0)
         throw EDBEngineError::readFailed(path_, errno, "cannot read the size");
     return static_cast<uint64_t>(st.st_size);
@@ -140,7 +148,7 @@ void File::sync()
 namespace {
 struct flock lockRange(uint64_t start, uint64_t len, short type)
 {
-    struct flock fl {};
+    struct flock fl { };
     fl.l_type = type;
     fl.l_whence = SEEK_SET;
     fl.l_start = static_cast<off_t>(start);
@@ -177,7 +185,7 @@ bool File::lockedByOthers(uint64_t start, uint64_t len) const
     struct flock fl = lockRange(start, len, F_WRLCK);
     if (::fcntl(fd_, F_OFD_GETLK, &fl) != 0) {
         if (errno != EINVAL)
-            return true;   // unknown: as if held
+            return true;  // unknown: as if held
         fl = lockRange(start, len, F_WRLCK);
         if (::fcntl(fd_, F_GETLK, &fl) != 0)
             return true;
@@ -211,7 +219,7 @@ void File::unlock(uint64_t start, uint64_t len)
 
 bool fileExists(const std::string& path)
 {
-    struct stat st {};
+    struct stat st { };
     return fileSystem().stat(path, &st) == 0 && S_ISREG(st.st_mode);
 }
 
@@ -313,7 +321,8 @@ std::string companionPath(const std::string& tablePath, const std::string& ext)
     const bool lower = !tableExt.empty() && std::islower(static_cast<unsigned char>(tableExt.back()));
     std::string e = ext;
     for (auto& c : e)
-        c = static_cast<char>(lower ? std::tolower(static_cast<unsigned char>(c)) : std::toupper(static_cast<unsigned char>(c)));
+        c = static_cast<char>(
+            lower ? std::tolower(static_cast<unsigned char>(c)) : std::toupper(static_cast<unsigned char>(c)));
     return findFileNoCase(dir, base + e);
 }
 

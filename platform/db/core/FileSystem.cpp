@@ -7,28 +7,64 @@
 
 namespace kdb {
 
-int FileSystem::open(const std::string& path, int flags, mode_t mode) { return ::open(path.c_str(), flags, mode); }
-int FileSystem::close(int fd) { return ::close(fd); }
-ssize_t FileSystem::pread(int fd, void* buf, size_t n, off_t offset) { return ::pread(fd, buf, n, offset); }
+int FileSystem::open(const std::string& path, int flags, mode_t mode)
+{
+    return ::open(path.c_str(), flags, mode);
+}
+int FileSystem::close(int fd)
+{
+    return ::close(fd);
+}
+ssize_t FileSystem::pread(int fd, void* buf, size_t n, off_t offset)
+{
+    return ::pread(fd, buf, n, offset);
+}
 ssize_t FileSystem::preadv(int fd, const struct iovec* iov, int count, off_t offset)
 {
     return ::preadv(fd, iov, count, offset);
 }
-ssize_t FileSystem::pwrite(int fd, const void* buf, size_t n, off_t offset) { return ::pwrite(fd, buf, n, offset); }
-int FileSystem::ftruncate(int fd, off_t size) { return ::ftruncate(fd, size); }
-int FileSystem::fsync(int fd) { return ::fsync(fd); }
-int FileSystem::fdatasync(int fd) { return ::fdatasync(fd); }
-int FileSystem::fstat(int fd, struct stat* st) { return ::fstat(fd, st); }
-int FileSystem::stat(const std::string& path, struct stat* st) { return ::stat(path.c_str(), st); }
-int FileSystem::rename(const std::string& from, const std::string& to) { return ::rename(from.c_str(), to.c_str()); }
-int FileSystem::unlink(const std::string& path) { return ::unlink(path.c_str()); }
+ssize_t FileSystem::pwrite(int fd, const void* buf, size_t n, off_t offset)
+{
+    return ::pwrite(fd, buf, n, offset);
+}
+int FileSystem::ftruncate(int fd, off_t size)
+{
+    return ::ftruncate(fd, size);
+}
+int FileSystem::fsync(int fd)
+{
+    return ::fsync(fd);
+}
+int FileSystem::fdatasync(int fd)
+{
+    return ::fdatasync(fd);
+}
+int FileSystem::fstat(int fd, struct stat* st)
+{
+    return ::fstat(fd, st);
+}
+int FileSystem::stat(const std::string& path, struct stat* st)
+{
+    return ::stat(path.c_str(), st);
+}
+int FileSystem::rename(const std::string& from, const std::string& to)
+{
+    return ::rename(from.c_str(), to.c_str());
+}
+int FileSystem::unlink(const std::string& path)
+{
+    return ::unlink(path.c_str());
+}
 
 namespace {
 FileSystem systemFs;
 std::atomic<FileSystem*> current{&systemFs};
 }  // namespace
 
-FileSystem& fileSystem() { return *current.load(std::memory_order_acquire); }
+FileSystem& fileSystem()
+{
+    return *current.load(std::memory_order_acquire);
+}
 
 FileSystem* installFileSystem(FileSystem* fs)
 {

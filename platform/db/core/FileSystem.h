@@ -46,7 +46,7 @@ FileSystem* installFileSystem(FileSystem* fs);
 // Installs a file system for the lifetime of the object.
 class ScopedFileSystem {
 public:
-    explicit ScopedFileSystem(FileSystem& fs) : previous_(installFileSystem(&fs)) {}
+    explicit ScopedFileSystem(FileSystem& fs) : previous_(installFileSystem(&fs)) { }
     ~ScopedFileSystem() { installFileSystem(previous_); }
     ScopedFileSystem(const ScopedFileSystem&) = delete;
     ScopedFileSystem& operator=(const ScopedFileSystem&) = delete;

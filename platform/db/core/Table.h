@@ -41,27 +41,27 @@ bool sameName(std::string_view a, std::string_view b);
 
 // One column of an open table.
 struct FieldInfo {
-    std::string name;          // as stored (dBASE: upper case)
-    uint16_t type = fldUNKNOWN;    // logical type: fldZSTRING, fldDATE, fldBLOB, ...
+    std::string name;  // as stored (dBASE: upper case)
+    uint16_t type = fldUNKNOWN;  // logical type: fldZSTRING, fldDATE, fldBLOB, ...
     uint16_t subType = fldstNONE;  // fldstMEMO for a memo, ...
-    char nativeType = 0;       // the file's own type letter ('C','D','N','L','M', ...)
-    int width = 0;             // bytes in the record (dBASE: the descriptor length)
-    int decimals = 0;          // numeric decimals
-    int offset = 0;            // offset of the field in the raw record (after the deletion flag for dBASE)
+    char nativeType = 0;  // the file's own type letter ('C','D','N','L','M', ...)
+    int width = 0;  // bytes in the record (dBASE: the descriptor length)
+    int decimals = 0;  // numeric decimals
+    int offset = 0;  // offset of the field in the raw record (after the deletion flag for dBASE)
 };
 
 // One tag of the table's production index.
 struct TagInfo {
-    std::string name;          // tag name, upper case
-    std::string keyExpr;       // "FIELD" or "FIELD+FIELD"
-    char keyType = 'C';        // 'C' character, 'D' date, 'N' numeric
+    std::string name;  // tag name, upper case
+    std::string keyExpr;  // "FIELD" or "FIELD+FIELD"
+    char keyType = 'C';  // 'C' character, 'D' date, 'N' numeric
     bool unique = false;
     bool descending = false;
 };
 
 // How a table is opened.
 struct TableOpenMode {
-    bool exclusive = false;    // fails with DBERR_FILELOCKED while another program has it open
+    bool exclusive = false;  // fails with DBERR_FILELOCKED while another program has it open
     bool readOnly = false;
     // dBASE: opens a damaged table to repair it (exclusive): its production
     // index is neither opened nor kept up to date, a missing memo file is no
@@ -109,9 +109,9 @@ public:
     Table& operator=(const Table&) = delete;
 
     // ---- identity -----------------------------------------------------------
-    virtual std::string tableType() const = 0;      // "DBASE" or "PARADOX"
-    virtual std::string filePath() const = 0;       // full path of the table file
-    std::string fileName() const;                   // file name without directory
+    virtual std::string tableType() const = 0;  // "DBASE" or "PARADOX"
+    virtual std::string filePath() const = 0;  // full path of the table file
+    std::string fileName() const;  // file name without directory
     virtual bool isExclusive() const = 0;
     virtual bool isReadOnly() const = 0;
 
@@ -143,7 +143,11 @@ public:
     // With the .DBF layout: the stored record (deletion flag first, then the
     // fields at their offsets), valid until the next call on this table;
     // nullptr from a table without that layout.
-    virtual const char* rawRecord(uint32_t recNo) { (void)recNo; return nullptr; }
+    virtual const char* rawRecord(uint32_t recNo)
+    {
+        (void)recNo;
+        return nullptr;
+    }
     // The value of a field from its stored bytes as rawField() answers them
     // (the same value value() gives for a record holding them), for a field
     // that is no memo. The default raises EDBEngineError DBERR_NOTSUPPORTED:
@@ -215,8 +219,8 @@ public:
     // taken by the outermost begin, instead of one per call; another program's
     // change waits meanwhile, so hold it over a bounded batch of reads only.
     // No change may be made through this table while it is held.
-    virtual void beginIndexRead() {}
-    virtual void endIndexRead() {}
+    virtual void beginIndexRead() { }
+    virtual void endIndexRead() { }
 
     // Idle keeping of a shared open between uses. park() gives back every
     // lock of the table (another program may then open it exclusively, pack

@@ -77,10 +77,11 @@ private:
     std::vector<Kept> idle_;
 };
 
-Database::Database(std::string directory) : directory_(std::move(directory)), pool_(std::make_shared<Pool>()) {}
+Database::Database(std::string directory) : directory_(std::move(directory)), pool_(std::make_shared<Pool>())
+{
+}
 
-Database::Database(std::string directory, Opener opener)
-    : directory_(std::move(directory)), opener_(std::move(opener))
+Database::Database(std::string directory, Opener opener) : directory_(std::move(directory)), opener_(std::move(opener))
 {
 }
 

@@ -58,7 +58,7 @@ public:
 private:
     class Pool;
     std::string directory_;
-    Opener opener_;               // empty: the engine, through the pool
+    Opener opener_;  // empty: the engine, through the pool
     std::shared_ptr<Pool> pool_;  // shared with the tables handed out
 };
 

@@ -12,174 +12,257 @@ namespace {
 
 constexpr int kBatch = 64;  // rows read at a time when the cursor runs past the rows read
 
-bool isTextType(uint16_t t) { return t == fldZSTRING || t == fldBLOB || t == fldUNKNOWN; }
-bool isNumberType(uint16_t t) { return t == fldINT16 || t == fldINT32 || t == fldFLOAT || t == fldBCD; }
+bool isTextType(uint16_t t)
+{
+    return t == fldZSTRING || t == fldBLOB || t == fldUNKNOWN;
+}
+bool isNumberType(uint16_t t)
+{
+    return t == fldINT16 || t == fldINT32 || t == fldFLOAT || t == fldBCD;
+}
 
-QString textOf(const QVariant& v) {
-    if (!v.isValid() || v.isNull()) return {};
-    if (v.typeId() == QMetaType::QDate) return v.toDate().toString("dd/MM/yyyy");
-    if (v.typeId() == QMetaType::Bool) return v.toBool() ? "True" : "False";
+QString textOf(const QVariant& v)
+{
+    if (!v.isValid() || v.isNull())
+        return {};
+    if (v.typeId() == QMetaType::QDate)
+        return v.toDate().toString("dd/MM/yyyy");
+    if (v.typeId() == QMetaType::Bool)
+        return v.toBool() ? "True" : "False";
     if (v.typeId() == QMetaType::Double) {
         double d = v.toDouble();
-        if (d == static_cast<double>(static_cast<qint64>(d))) return QString::number(static_cast<qint64>(d));
+        if (d == static_cast<double>(static_cast<qint64>(d)))
+            return QString::number(static_cast<qint64>(d));
         return QString::number(d, 'g', 15);
     }
     return v.toString();
 }
 
-std::string upper(const std::string& s) { return QString::fromStdString(s).toUpper().toStdString(); }
+std::string upper(const std::string& s)
+{
+    return QString::fromStdString(s).toUpper().toStdString();
+}
 
 }  // namespace
 
 // ---- Field ---------------------------------------------------------------------
 
-Field::Field(Dataset* owner, int index, FieldInfo info)
-    : owner_(owner), index_(index), info_(std::move(info)) {
+Field::Field(Dataset* owner, int index, FieldInfo info) : owner_(owner), index_(index), info_(std::move(info))
+{
     displayLabel = QString::fromStdString(info_.name);
-    if (isNumberType(info_.type)) alignment = Qt::AlignRight | Qt::AlignVCenter;
+    if (isNumberType(info_.type))
+        alignment = Qt::AlignRight | Qt::AlignVCenter;
 }
 
-QVariant Field::value() const { return owner_->currentValue(index_); }
+QVariant Field::value() const
+{
+    return owner_->currentValue(index_);
+}
 
-bool Field::isNull() const {
+bool Field::isNull() const
+{
     QVariant v = value();
     return !v.isValid() || v.isNull() || (v.typeId() == QMetaType::QString && v.toString().isEmpty());
 }
 
-QString Field::asString() const { return textOf(value()); }
+QString Field::asString() const
+{
+    return textOf(value());
+}
 
-int Field::asInteger() const {
+int Field::asInteger() const
+{
     QVariant v = value();
-    if (!v.isValid() || v.isNull()) return 0;
-    if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong) return v.toInt();
-    if (v.typeId() == QMetaType::Double) return static_cast<int>(v.toDouble());
+    if (!v.isValid() || v.isNull())
+        return 0;
+    if (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong)
+        return v.toInt();
+    if (v.typeId() == QMetaType::Double)
+        return static_cast<int>(v.toDouble());
     QString t = textOf(v).trimmed();
-    if (t.isEmpty()) return 0;
+    if (t.isEmpty())
+        return 0;
     bool ok = false;
     int n = t.toInt(&ok);
-    if (!ok) throw EDatabaseError("'" + t.toStdString() + "' is not a valid integer value");
+    if (!ok)
+        throw EDatabaseError("'" + t.toStdString() + "' is not a valid integer value");
     return n;
 }
 
-double Field::asFloat() const {
+double Field::asFloat() const
+{
     QVariant v = value();
-    if (!v.isValid() || v.isNull()) return 0;
+    if (!v.isValid() || v.isNull())
+        return 0;
     QString t = textOf(v).trimmed();
-    if (t.isEmpty()) return 0;
+    if (t.isEmpty())
+        return 0;
     bool ok = false;
     double d = t.toDouble(&ok);
-    if (!ok) throw EDatabaseError("'" + t.toStdString() + "' is not a valid floating point value");
+    if (!ok)
+        throw EDatabaseError("'" + t.toStdString() + "' is not a valid floating point value");
     return d;
 }
 
-QDate Field::asDate() const {
+QDate Field::asDate() const
+{
     QVariant v = value();
-    if (!v.isValid() || v.isNull()) return {};
-    if (v.typeId() == QMetaType::QDate) return v.toDate();
+    if (!v.isValid() || v.isNull())
+        return {};
+    if (v.typeId() == QMetaType::QDate)
+        return v.toDate();
     QString t = textOf(v).trimmed();
-    if (t.isEmpty()) return {};
+    if (t.isEmpty())
+        return {};
     QDate d = sql::parseDisplayDate(t);
-    if (!d.isValid()) throw EDatabaseError("'" + t.toStdString() + "' is not a valid date");
+    if (!d.isValid())
+        throw EDatabaseError("'" + t.toStdString() + "' is not a valid date");
     return d;
 }
 
-void Field::setValue(const QVariant& v) {
+void Field::setValue(const QVariant& v)
+{
     if (lookup_ || readOnly)
         throw EDatabaseError("Field '" + info_.name + "' cannot be modified");
     owner_->setCurrentValue(index_, Dataset::toColumnValue(v, info_));
 }
 
-void Field::setAsString(const QString& s) {
+void Field::setAsString(const QString& s)
+{
     if (info_.type == fldDATE) {
-        if (s.trimmed().isEmpty()) { setValue(QVariant()); return; }
+        if (s.trimmed().isEmpty()) {
+            setValue(QVariant());
+            return;
+        }
         QDate d = sql::parseDisplayDate(s);
-        if (!d.isValid()) throw EDatabaseError("'" + s.toStdString() + "' is not a valid date");
+        if (!d.isValid())
+            throw EDatabaseError("'" + s.toStdString() + "' is not a valid date");
         setValue(d);
         return;
     }
     if (isNumberType(info_.type)) {
-        if (s.trimmed().isEmpty()) { setValue(QVariant()); return; }
+        if (s.trimmed().isEmpty()) {
+            setValue(QVariant());
+            return;
+        }
         bool ok = false;
         double d = s.trimmed().toDouble(&ok);
-        if (!ok) throw EDatabaseError("'" + s.toStdString() + "' is not a valid number");
+        if (!ok)
+            throw EDatabaseError("'" + s.toStdString() + "' is not a valid number");
         setValue(d);
         return;
     }
     setValue(s);
 }
 
-void Field::setAsInteger(int v) {
-    if (isTextType(info_.type)) setValue(QString::number(v));
-    else setValue(v);
+void Field::setAsInteger(int v)
+{
+    if (isTextType(info_.type))
+        setValue(QString::number(v));
+    else
+        setValue(v);
 }
 
-void Field::setAsDate(const QDate& d) {
-    if (info_.type == fldDATE) setValue(d.isValid() ? QVariant(d) : QVariant());
-    else setValue(d.isValid() ? d.toString("dd/MM/yyyy") : QString());
+void Field::setAsDate(const QDate& d)
+{
+    if (info_.type == fldDATE)
+        setValue(d.isValid() ? QVariant(d) : QVariant());
+    else
+        setValue(d.isValid() ? d.toString("dd/MM/yyyy") : QString());
 }
 
 // ---- Dataset -------------------------------------------------------------------
 
-Dataset::Dataset(QObject* parent) : QObject(parent) {}
+Dataset::Dataset(QObject* parent) : QObject(parent)
+{
+}
 Dataset::~Dataset() = default;
 
-QVariant Dataset::toColumnValue(const QVariant& v, const FieldInfo& c) {
-    if (!v.isValid() || v.isNull()) return {};
+QVariant Dataset::toColumnValue(const QVariant& v, const FieldInfo& c)
+{
+    if (!v.isValid() || v.isNull())
+        return {};
     switch (c.type) {
-        case fldZSTRING: {
-            QString s = sql::trimRight(textOf(v));
-            if (c.width > 0 && s.size() > c.width) s = s.left(c.width);
-            return s.isEmpty() ? QVariant() : QVariant(s);
-        }
-        case fldBLOB: {
-            QString s = textOf(v);
-            return s.isEmpty() ? QVariant() : QVariant(s);
-        }
-        case fldDATE: {
-            if (v.typeId() == QMetaType::QDate) return v.toDate().isValid() ? v : QVariant();
-            QDate d = sql::parseDisplayDate(v.toString());
-            if (!d.isValid()) d = sql::parseSqlDate(v.toString());
-            if (!d.isValid()) throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid date");
-            return d;
-        }
-        case fldINT16: case fldINT32: {
-            bool ok = false;
-            double d = v.toString().trimmed().toDouble(&ok);
-            if (!ok) throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid integer value");
+    case fldZSTRING: {
+        QString s = sql::trimRight(textOf(v));
+        if (c.width > 0 && s.size() > c.width)
+            s = s.left(c.width);
+        return s.isEmpty() ? QVariant() : QVariant(s);
+    }
+    case fldBLOB: {
+        QString s = textOf(v);
+        return s.isEmpty() ? QVariant() : QVariant(s);
+    }
+    case fldDATE: {
+        if (v.typeId() == QMetaType::QDate)
+            return v.toDate().isValid() ? v : QVariant();
+        QDate d = sql::parseDisplayDate(v.toString());
+        if (!d.isValid())
+            d = sql::parseSqlDate(v.toString());
+        if (!d.isValid())
+            throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid date");
+        return d;
+    }
+    case fldINT16:
+    case fldINT32: {
+        bool ok = false;
+        double d = v.toString().trimmed().toDouble(&ok);
+        if (!ok)
+            throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid integer value");
+        return static_cast<int>(d);
+    }
+    case fldFLOAT:
+    case fldBCD: {
+        bool ok = false;
+        double d = v.toString().trimmed().toDouble(&ok);
+        if (!ok)
+            throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid number");
+        if (c.decimals == 0 && d == static_cast<double>(static_cast<int>(d)))
             return static_cast<int>(d);
-        }
-        case fldFLOAT: case fldBCD: {
-            bool ok = false;
-            double d = v.toString().trimmed().toDouble(&ok);
-            if (!ok) throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid number");
-            if (c.decimals == 0 && d == static_cast<double>(static_cast<int>(d))) return static_cast<int>(d);
-            return d;
-        }
-        case fldBOOL: return v.toBool();
-        default: return v;
+        return d;
+    }
+    case fldBOOL:
+        return v.toBool();
+    default:
+        return v;
     }
 }
 
-void Dataset::setState(DatasetState s) {
-    if (state_ == s) return;
+void Dataset::setState(DatasetState s)
+{
+    if (state_ == s)
+        return;
     state_ = s;
-    if (!disabled_) emit stateChanged();
+    if (!disabled_)
+        emit stateChanged();
 }
 
-void Dataset::notifyReset() {
-    if (disabled_) { pendingReset_ = true; return; }
+void Dataset::notifyReset()
+{
+    if (disabled_) {
+        pendingReset_ = true;
+        return;
+    }
     emit rowsReset();
     emit currentChanged();
 }
 
-void Dataset::notifyCurrent() {
-    if (disabled_) { pendingReset_ = true; return; }
+void Dataset::notifyCurrent()
+{
+    if (disabled_) {
+        pendingReset_ = true;
+        return;
+    }
     emit currentChanged();
 }
 
-void Dataset::disableControls() { ++disabled_; }
+void Dataset::disableControls()
+{
+    ++disabled_;
+}
 
-void Dataset::enableControls() {
+void Dataset::enableControls()
+{
     if (disabled_ > 0 && --disabled_ == 0 && pendingReset_) {
         pendingReset_ = false;
         emit stateChanged();
@@ -188,7 +271,8 @@ void Dataset::enableControls() {
     }
 }
 
-void Dataset::buildFields() {
+void Dataset::buildFields()
+{
     fields_.clear();
     std::vector<FieldInfo> cols = baseColumns();
     baseFieldCount_ = static_cast<int>(cols.size());
@@ -209,16 +293,22 @@ void Dataset::buildFields() {
     }
     for (const DisplayDef& d : displays_) {
         Field* f = findField(d.name);
-        if (!f) continue;
-        if (!d.label.isEmpty()) f->displayLabel = d.label;
-        if (d.alignment) f->alignment = d.alignment;
-        if (d.width) f->displayWidth = d.width;
+        if (!f)
+            continue;
+        if (!d.label.isEmpty())
+            f->displayLabel = d.label;
+        if (d.alignment)
+            f->alignment = d.alignment;
+        if (d.width)
+            f->displayWidth = d.width;
         f->visible = d.visible;
     }
 }
 
-void Dataset::open() {
-    if (active()) return;
+void Dataset::open()
+{
+    if (active())
+        return;
     try {
         doOpen();
     } catch (...) {
@@ -237,14 +327,18 @@ void Dataset::open() {
     bof_ = true;
     eof_ = !loadUpTo(0);
     cur_ = eof_ ? -1 : 0;
-    if (!disabled_) emit stateChanged();
+    if (!disabled_)
+        emit stateChanged();
     notifyReset();
-    if (afterOpen) afterOpen(*this);
+    if (afterOpen)
+        afterOpen(*this);
     scrolled();
 }
 
-void Dataset::close() {
-    if (!active()) return;
+void Dataset::close()
+{
+    if (!active())
+        return;
     releaseRowLock();
     doClose();
     state_ = DatasetState::Inactive;
@@ -255,12 +349,15 @@ void Dataset::close() {
     exhausted_ = true;
     bof_ = eof_ = true;
     fields_.clear();
-    if (!disabled_) emit stateChanged();
+    if (!disabled_)
+        emit stateChanged();
     notifyReset();
 }
 
-void Dataset::refresh() {
-    if (!active()) return;
+void Dataset::refresh()
+{
+    if (!active())
+        return;
     checkBrowseMode();
     uint32_t h = currentHandle();
     int row = cur_;
@@ -278,21 +375,25 @@ void Dataset::refresh() {
         resetRows();
         repositionOn(h, row);
     }
-    if (cur_ >= 0 && !headLoaded_ && before > 0) loadBefore(before, false);
+    if (cur_ >= 0 && !headLoaded_ && before > 0)
+        loadBefore(before, false);
     bof_ = cur_ <= 0 && headLoaded_;
     eof_ = cur_ < 0;
     notifyReset();
 }
 
-void Dataset::resetRows() {
+void Dataset::resetRows()
+{
     rows_.clear();
     exhausted_ = false;
     headLoaded_ = true;
     rewindBase();
 }
 
-int Dataset::windowOn(uint32_t handle) {
-    if (!handle || !seekBase(handle)) return -1;
+int Dataset::windowOn(uint32_t handle)
+{
+    if (!handle || !seekBase(handle))
+        return -1;
     rows_.clear();
     exhausted_ = false;
     headLoaded_ = false;
@@ -301,7 +402,8 @@ int Dataset::windowOn(uint32_t handle) {
     return !rows_.empty() && rows_.front() == handle ? 1 : 0;
 }
 
-int Dataset::loadBefore(int count, bool notify) {
+int Dataset::loadBefore(int count, bool notify)
+{
     int added = 0;
     std::vector<uint32_t> batch, taken;
     while (!headLoaded_ && (count < 0 || added < count)) {
@@ -309,66 +411,95 @@ int Dataset::loadBefore(int count, bool notify) {
         const int want = count < 0 ? 4 * kBatch : std::max(1, std::min(kBatch, count - added));
         const bool more = fetchBaseBackward(batch, want);
         for (uint32_t h : batch)
-            if (accepts(h)) { taken.push_back(h); ++added; }
-        if (!more) headLoaded_ = true;
+            if (accepts(h)) {
+                taken.push_back(h);
+                ++added;
+            }
+        if (!more)
+            headLoaded_ = true;
     }
-    if (added == 0) return 0;
+    if (added == 0)
+        return 0;
     std::reverse(taken.begin(), taken.end());
     rows_.insert(rows_.begin(), taken.begin(), taken.end());
-    if (cur_ >= 0) cur_ += added;
-    if (insertPos_ >= 0) insertPos_ += added;
-    if (beforeInsert_ >= 0) beforeInsert_ += added;
-    if (notify) notifyReset();
+    if (cur_ >= 0)
+        cur_ += added;
+    if (insertPos_ >= 0)
+        insertPos_ += added;
+    if (beforeInsert_ >= 0)
+        beforeInsert_ += added;
+    if (notify)
+        notifyReset();
     return added;
 }
 
-void Dataset::loadRowsBefore(int count) {
-    if (active() && count > 0) loadBefore(count);
+void Dataset::loadRowsBefore(int count)
+{
+    if (active() && count > 0)
+        loadBefore(count);
 }
 
-bool Dataset::seekBase(uint32_t) { return false; }
+bool Dataset::seekBase(uint32_t)
+{
+    return false;
+}
 
-bool Dataset::fetchBaseBackward(std::vector<uint32_t>&, int) { return false; }
+bool Dataset::fetchBaseBackward(std::vector<uint32_t>&, int)
+{
+    return false;
+}
 
-bool Dataset::loadUpTo(int row) {
+bool Dataset::loadUpTo(int row)
+{
     std::vector<uint32_t> batch;
     while (static_cast<int>(rows_.size()) <= row && !exhausted_) {
         batch.clear();
         bool more = fetchBase(batch, std::max(kBatch, row + 1 - static_cast<int>(rows_.size())));
         for (uint32_t h : batch)
-            if (accepts(h)) rows_.push_back(h);
-        if (!more) exhausted_ = true;
+            if (accepts(h))
+                rows_.push_back(h);
+        if (!more)
+            exhausted_ = true;
     }
     return row >= 0 && static_cast<int>(rows_.size()) > row;
 }
 
-void Dataset::loadAll() {
-    while (!exhausted_) loadUpTo(static_cast<int>(rows_.size()) + 4 * kBatch);
+void Dataset::loadAll()
+{
+    while (!exhausted_)
+        loadUpTo(static_cast<int>(rows_.size()) + 4 * kBatch);
 }
 
-void Dataset::loadMoreRows(int count) {
-    if (active()) loadUpTo(static_cast<int>(rows_.size()) + count - 1);
+void Dataset::loadMoreRows(int count)
+{
+    if (active())
+        loadUpTo(static_cast<int>(rows_.size()) + count - 1);
 }
 
-int Dataset::loadedRowCount() const {
+int Dataset::loadedRowCount() const
+{
     return static_cast<int>(rows_.size()) + (state_ == DatasetState::Insert ? 1 : 0);
 }
 
-void Dataset::parseFilter() {
+void Dataset::parseFilter()
+{
     filterField_ = -1;
     filterValue_ = QVariant();
     filterParsed_ = true;
     QString t = filterText_.trimmed();
-    if (t.isEmpty() || fields_.empty()) return;
+    if (t.isEmpty() || fields_.empty())
+        return;
     int eq = t.indexOf('=');
-    if (eq <= 0) throw EDatabaseError("Invalid filter: " + t.toStdString());
+    if (eq <= 0)
+        throw EDatabaseError("Invalid filter: " + t.toStdString());
     QString name = t.left(eq).trimmed();
     QString val = t.mid(eq + 1).trimmed();
     if (val.size() < 2 || !val.startsWith('\'') || !val.endsWith('\''))
         throw EDatabaseError("Invalid filter: " + t.toStdString());
     val = val.mid(1, val.size() - 2).replace("''", "'");
     Field* f = findField(name.toStdString());
-    if (!f || f->isLookup()) throw EDatabaseError("Field '" + name.toStdString() + "' not found");
+    if (!f || f->isLookup())
+        throw EDatabaseError("Field '" + name.toStdString() + "' not found");
     filterField_ = f->index();
     if (f->dataType() == fldDATE) {
         QDate d = sql::parseDisplayDate(val);
@@ -380,18 +511,23 @@ void Dataset::parseFilter() {
     }
 }
 
-bool Dataset::accepts(uint32_t handle) {
-    if (!filtered_) return true;
+bool Dataset::accepts(uint32_t handle)
+{
+    if (!filtered_)
+        return true;
     if (filterField_ >= 0) {
         QVariant v = baseValue(handle, filterField_);
         const FieldInfo& c = fields_[static_cast<size_t>(filterField_)]->info_;
         if (c.type == fldDATE) {
-            if (filterValue_.isNull() != (!v.isValid() || v.isNull())) return false;
-            if (!filterValue_.isNull() && v.toDate() != filterValue_.toDate()) return false;
+            if (filterValue_.isNull() != (!v.isValid() || v.isNull()))
+                return false;
+            if (!filterValue_.isNull() && v.toDate() != filterValue_.toDate())
+                return false;
         } else if (isNumberType(c.type)) {
             bool ok = false;
             double want = filterValue_.toString().toDouble(&ok);
-            if (!ok || v.isNull() || v.toDouble() != want) return false;
+            if (!ok || v.isNull() || v.toDouble() != want)
+                return false;
         } else if (sql::trimRight(textOf(v)) != filterValue_.toString()) {
             return false;
         }
@@ -426,10 +562,13 @@ bool Dataset::accepts(uint32_t handle) {
     return true;
 }
 
-void Dataset::setFilter(const QString& text) {
-    if (text == filterText_) return;
+void Dataset::setFilter(const QString& text)
+{
+    if (text == filterText_)
+        return;
     filterText_ = text;
-    if (!active()) return;
+    if (!active())
+        return;
     parseFilter();
     if (filtered_) {
         checkBrowseMode();
@@ -439,29 +578,40 @@ void Dataset::setFilter(const QString& text) {
     }
 }
 
-void Dataset::setFiltered(bool on) {
-    if (on == filtered_) return;
+void Dataset::setFiltered(bool on)
+{
+    if (on == filtered_)
+        return;
     filtered_ = on;
-    if (!active()) return;
+    if (!active())
+        return;
     checkBrowseMode();
     resetRows();
     notifyReset();
     first();
 }
 
-uint32_t Dataset::currentHandle() const {
+uint32_t Dataset::currentHandle() const
+{
     return cur_ >= 0 && cur_ < static_cast<int>(rows_.size()) ? rows_[static_cast<size_t>(cur_)] : 0;
 }
 
-uint32_t Dataset::physicalRecNo() const { return static_cast<uint32_t>(recNo()); }
-
-void Dataset::scrolled() {
-    notifyCurrent();
-    if (afterScroll) afterScroll(*this);
+uint32_t Dataset::physicalRecNo() const
+{
+    return static_cast<uint32_t>(recNo());
 }
 
-void Dataset::first() {
-    if (!active()) return;
+void Dataset::scrolled()
+{
+    notifyCurrent();
+    if (afterScroll)
+        afterScroll(*this);
+}
+
+void Dataset::first()
+{
+    if (!active())
+        return;
     checkBrowseMode();
     if (!headLoaded_) {
         resetRows();
@@ -473,8 +623,10 @@ void Dataset::first() {
     scrolled();
 }
 
-void Dataset::last() {
-    if (!active()) return;
+void Dataset::last()
+{
+    if (!active())
+        return;
     checkBrowseMode();
     loadAll();
     eof_ = true;
@@ -483,8 +635,10 @@ void Dataset::last() {
     scrolled();
 }
 
-int Dataset::moveBy(int distance) {
-    if (!active() || distance == 0) return 0;
+int Dataset::moveBy(int distance)
+{
+    if (!active() || distance == 0)
+        return 0;
     checkBrowseMode();
     if (cur_ < 0) {
         eof_ = bof_ = true;
@@ -515,74 +669,114 @@ int Dataset::moveBy(int distance) {
     }
     moved = target - cur_;
     cur_ = target;
-    if (moved != 0) scrolled();
+    if (moved != 0)
+        scrolled();
     return moved;
 }
 
-void Dataset::next() { moveBy(1); }
-void Dataset::prior() { moveBy(-1); }
+void Dataset::next()
+{
+    moveBy(1);
+}
+void Dataset::prior()
+{
+    moveBy(-1);
+}
 
-bool Dataset::eof() const { return !active() || eof_; }
-bool Dataset::bof() const { return !active() || bof_; }
+bool Dataset::eof() const
+{
+    return !active() || eof_;
+}
+bool Dataset::bof() const
+{
+    return !active() || bof_;
+}
 
-bool Dataset::isEmpty() {
-    if (!active()) return true;
-    if (state_ == DatasetState::Insert) return false;
+bool Dataset::isEmpty()
+{
+    if (!active())
+        return true;
+    if (state_ == DatasetState::Insert)
+        return false;
     return !loadUpTo(0);
 }
 
-bool Dataset::atFirstRow() {
-    if (!active() || cur_ < 0 || state_ != DatasetState::Browse) return false;
-    if (cur_ == 0 && !headLoaded_) loadBefore(kBatch);
+bool Dataset::atFirstRow()
+{
+    if (!active() || cur_ < 0 || state_ != DatasetState::Browse)
+        return false;
+    if (cur_ == 0 && !headLoaded_)
+        loadBefore(kBatch);
     return cur_ == 0;
 }
 
-bool Dataset::atLastRow() {
-    if (!active() || cur_ < 0 || state_ != DatasetState::Browse) return false;
+bool Dataset::atLastRow()
+{
+    if (!active() || cur_ < 0 || state_ != DatasetState::Browse)
+        return false;
     return !loadUpTo(cur_ + 1);
 }
 
-int Dataset::recordCount() {
-    if (!active()) return 0;
+int Dataset::recordCount()
+{
+    if (!active())
+        return 0;
     loadBefore(-1);
     loadAll();
     return static_cast<int>(rows_.size());
 }
 
-int Dataset::approximateRecordCount() {
-    if (!active()) return 0;
+int Dataset::approximateRecordCount()
+{
+    if (!active())
+        return 0;
     if (!filtered_ && state_ == DatasetState::Browse) {
         const int n = quickCount();
-        if (n >= 0) return n;
+        if (n >= 0)
+            return n;
     }
     return recordCount();
 }
 
-int Dataset::recNo() const {
-    if (state_ == DatasetState::Insert) return 0;
-    if (cur_ >= 0 && !headLoaded_) const_cast<Dataset*>(this)->loadBefore(-1);
+int Dataset::recNo() const
+{
+    if (state_ == DatasetState::Insert)
+        return 0;
+    if (cur_ >= 0 && !headLoaded_)
+        const_cast<Dataset*>(this)->loadBefore(-1);
     return cur_ >= 0 ? cur_ + 1 : 0;
 }
 
-void Dataset::setRecNo(int recNo) { moveToRow(recNo - 1); }
+void Dataset::setRecNo(int recNo)
+{
+    moveToRow(recNo - 1);
+}
 
-void Dataset::moveToRow(int row) {
-    if (!active()) return;
-    if (state_ == DatasetState::Insert && row == insertPos_) return;
+void Dataset::moveToRow(int row)
+{
+    if (!active())
+        return;
+    if (state_ == DatasetState::Insert && row == insertPos_)
+        return;
     checkBrowseMode();
-    if (row < 0 || !loadUpTo(row)) return;
-    if (row == cur_) return;
+    if (row < 0 || !loadUpTo(row))
+        return;
+    if (row == cur_)
+        return;
     cur_ = row;
     bof_ = eof_ = false;
     scrolled();
 }
 
-int Dataset::currentRow() const {
-    if (state_ == DatasetState::Insert) return insertPos_;
+int Dataset::currentRow() const
+{
+    if (state_ == DatasetState::Insert)
+        return insertPos_;
     return cur_;
 }
 
-bool Dataset::matches(int field, uint32_t handle, const QVariant& value, LocateOptions o) {
+bool Dataset::matches(int field, uint32_t handle, const QVariant& value, LocateOptions o)
+{
     QVariant v = baseValue(handle, field);
     const FieldInfo& c = fields_[static_cast<size_t>(field)]->info_;
     if (c.type == fldDATE) {
@@ -600,14 +794,18 @@ bool Dataset::matches(int field, uint32_t handle, const QVariant& value, LocateO
     return o.partialKey ? have.startsWith(want, cs) : have.compare(want, cs) == 0;
 }
 
-bool Dataset::locate(const std::string& fieldName, const QVariant& value, LocateOptions options) {
-    if (!active()) return false;
+bool Dataset::locate(const std::string& fieldName, const QVariant& value, LocateOptions options)
+{
+    if (!active())
+        return false;
     checkBrowseMode();
     Field& f = fieldByName(fieldName);
-    if (f.isLookup()) throw EDatabaseError("Field '" + fieldName + "' cannot be searched");
+    if (f.isLookup())
+        throw EDatabaseError("Field '" + fieldName + "' cannot be searched");
     loadBefore(-1);
     for (int row = 0; loadUpTo(row); ++row) {
-        if (!matches(f.index(), rows_[static_cast<size_t>(row)], value, options)) continue;
+        if (!matches(f.index(), rows_[static_cast<size_t>(row)], value, options))
+            continue;
         cur_ = row;
         bof_ = eof_ = false;
         scrolled();
@@ -616,8 +814,10 @@ bool Dataset::locate(const std::string& fieldName, const QVariant& value, Locate
     return false;
 }
 
-bool Dataset::gotoRecord(uint32_t physicalRecNo) {
-    if (!active() || physicalRecNo == 0) return false;
+bool Dataset::gotoRecord(uint32_t physicalRecNo)
+{
+    if (!active() || physicalRecNo == 0)
+        return false;
     checkBrowseMode();
     auto on = [&](int row) {
         cur_ = row;
@@ -627,7 +827,8 @@ bool Dataset::gotoRecord(uint32_t physicalRecNo) {
         return true;
     };
     const auto it = std::find(rows_.begin(), rows_.end(), physicalRecNo);
-    if (it != rows_.end()) return on(static_cast<int>(it - rows_.begin()));
+    if (it != rows_.end())
+        return on(static_cast<int>(it - rows_.begin()));
     const uint32_t was = currentHandle();
     const int wasRow = cur_;
     const int sought = windowOn(physicalRecNo);
@@ -651,15 +852,19 @@ bool Dataset::gotoRecord(uint32_t physicalRecNo) {
     }
     // no seeking here: the rest of the rows are read
     for (int row = static_cast<int>(rows_.size()); loadUpTo(row); ++row)
-        if (rows_[static_cast<size_t>(row)] == physicalRecNo) return on(row);
+        if (rows_[static_cast<size_t>(row)] == physicalRecNo)
+            return on(row);
     return false;
 }
 
-QVariant Dataset::lookup(const std::string& keyField, const QVariant& key, const std::string& resultField) {
-    if (!active()) return {};
+QVariant Dataset::lookup(const std::string& keyField, const QVariant& key, const std::string& resultField)
+{
+    if (!active())
+        return {};
     Field& k = fieldByName(keyField);
     Field& r = fieldByName(resultField);
-    if (key.isNull() || !key.isValid()) return {};
+    if (key.isNull() || !key.isValid())
+        return {};
     loadBefore(-1);
     for (int row = 0; loadUpTo(row); ++row)
         if (matches(k.index(), rows_[static_cast<size_t>(row)], key, {}))
@@ -667,84 +872,114 @@ QVariant Dataset::lookup(const std::string& keyField, const QVariant& key, const
     return {};
 }
 
-Field* Dataset::findField(const std::string& name) {
+Field* Dataset::findField(const std::string& name)
+{
     QString n = QString::fromStdString(name).trimmed();
     for (auto& f : fields_)
-        if (QString::fromStdString(f->fieldName()).compare(n, Qt::CaseInsensitive) == 0) return f.get();
+        if (QString::fromStdString(f->fieldName()).compare(n, Qt::CaseInsensitive) == 0)
+            return f.get();
     return nullptr;
 }
 
-Field& Dataset::fieldByName(const std::string& name) {
+Field& Dataset::fieldByName(const std::string& name)
+{
     Field* f = findField(name);
-    if (!f) throw EDatabaseError("Field '" + name + "' not found");
+    if (!f)
+        throw EDatabaseError("Field '" + name + "' not found");
     return *f;
 }
 
 void Dataset::addLookupField(const std::string& name, const std::string& keyField, Dataset* source,
-                             const std::string& lookupKeyField, const std::string& resultField, int width) {
-    if (active()) throw EDatabaseError("Cannot add a field to an open dataset");
+    const std::string& lookupKeyField, const std::string& resultField, int width)
+{
+    if (active())
+        throw EDatabaseError("Cannot add a field to an open dataset");
     lookups_.push_back({upper(name), keyField, lookupKeyField, resultField, source, width});
 }
 
-void Dataset::setFieldDisplay(const std::string& name, const QString& label, Qt::Alignment alignment,
-                              int width, bool visible) {
+void Dataset::setFieldDisplay(
+    const std::string& name, const QString& label, Qt::Alignment alignment, int width, bool visible)
+{
     displays_.push_back({name, label, alignment, width, visible});
     if (Field* f = findField(name)) {
-        if (!label.isEmpty()) f->displayLabel = label;
-        if (alignment) f->alignment = alignment;
-        if (width) f->displayWidth = width;
+        if (!label.isEmpty())
+            f->displayLabel = label;
+        if (alignment)
+            f->alignment = alignment;
+        if (width)
+            f->displayWidth = width;
         f->visible = visible;
     }
 }
 
-QVariant Dataset::fieldValue(int field, uint32_t handle, const std::vector<QVariant>* buffer) {
+QVariant Dataset::fieldValue(int field, uint32_t handle, const std::vector<QVariant>* buffer)
+{
     const Field& f = *fields_.at(static_cast<size_t>(field));
     if (f.lookup_) {
-        if (!f.lookupDataset_) return {};
+        if (!f.lookupDataset_)
+            return {};
         Field* key = findField(f.keyField_);
-        if (!key || key->isLookup()) return {};
-        QVariant k = buffer ? (*buffer)[static_cast<size_t>(key->index())] : (handle ? baseValue(handle, key->index()) : QVariant());
+        if (!key || key->isLookup())
+            return {};
+        QVariant k = buffer ? (*buffer)[static_cast<size_t>(key->index())]
+                            : (handle ? baseValue(handle, key->index()) : QVariant());
         return f.lookupDataset_->lookup(f.lookupKeyField_, k, f.lookupResultField_);
     }
-    if (buffer) return (*buffer)[static_cast<size_t>(field)];
+    if (buffer)
+        return (*buffer)[static_cast<size_t>(field)];
     return handle ? baseValue(handle, field) : QVariant();
 }
 
-QVariant Dataset::currentValue(int field) const {
+QVariant Dataset::currentValue(int field) const
+{
     auto* self = const_cast<Dataset*>(this);
-    if (!active() || field < 0 || field >= fieldCount()) return {};
-    if (state_ == DatasetState::Edit || state_ == DatasetState::Insert) return self->fieldValue(field, 0, &buffer_);
+    if (!active() || field < 0 || field >= fieldCount())
+        return {};
+    if (state_ == DatasetState::Edit || state_ == DatasetState::Insert)
+        return self->fieldValue(field, 0, &buffer_);
     return self->fieldValue(field, currentHandle(), nullptr);
 }
 
-QVariant Dataset::valueAt(int row, int field) {
-    if (!active() || field < 0 || field >= fieldCount()) return {};
+QVariant Dataset::valueAt(int row, int field)
+{
+    if (!active() || field < 0 || field >= fieldCount())
+        return {};
     if (state_ == DatasetState::Insert) {
-        if (row == insertPos_) return fieldValue(field, 0, &buffer_);
-        if (row > insertPos_) --row;
+        if (row == insertPos_)
+            return fieldValue(field, 0, &buffer_);
+        if (row > insertPos_)
+            --row;
     } else if (state_ == DatasetState::Edit && row == cur_) {
         return fieldValue(field, 0, &buffer_);
     }
-    if (!loadUpTo(row)) return {};
+    if (!loadUpTo(row))
+        return {};
     return fieldValue(field, rows_[static_cast<size_t>(row)], nullptr);
 }
 
-void Dataset::setCurrentValue(int field, const QVariant& v) {
+void Dataset::setCurrentValue(int field, const QVariant& v)
+{
     if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
         throw EDatabaseError("Dataset not in edit or insert mode");
     buffer_.at(static_cast<size_t>(field)) = v;
     modified_ = true;
-    if (!disabled_) emit fieldChanged(field);
+    if (!disabled_)
+        emit fieldChanged(field);
     notifyCurrent();
 }
 
-void Dataset::requireBrowse(const char* what) {
-    if (!active()) throw EDatabaseError(std::string("Cannot ") + what + " a closed dataset");
-    if (!canModify()) throw EDatabaseError("Cannot modify a read-only dataset");
+void Dataset::requireBrowse(const char* what)
+{
+    if (!active())
+        throw EDatabaseError(std::string("Cannot ") + what + " a closed dataset");
+    if (!canModify())
+        throw EDatabaseError("Cannot modify a read-only dataset");
 }
 
-void Dataset::edit() {
-    if (state_ == DatasetState::Edit || state_ == DatasetState::Insert) return;
+void Dataset::edit()
+{
+    if (state_ == DatasetState::Edit || state_ == DatasetState::Insert)
+        return;
     requireBrowse("edit");
     if (cur_ < 0) {  // an empty dataset edits a new record
         append();
@@ -756,14 +991,16 @@ void Dataset::edit() {
     lockedRow_ = handle;
     // read under the lock: the edits start from the record as it is now
     buffer_.assign(static_cast<size_t>(baseFieldCount_), QVariant());
-    for (int i = 0; i < baseFieldCount_; ++i) buffer_[static_cast<size_t>(i)] = baseValue(handle, i);
+    for (int i = 0; i < baseFieldCount_; ++i)
+        buffer_[static_cast<size_t>(i)] = baseValue(handle, i);
     original_ = buffer_;
     modified_ = false;
     setState(DatasetState::Edit);
     notifyCurrent();
 }
 
-void Dataset::insert() {
+void Dataset::insert()
+{
     requireBrowse("insert into");
     checkBrowseMode();
     beforeInsert_ = cur_;
@@ -775,7 +1012,8 @@ void Dataset::insert() {
     newRecord();
 }
 
-void Dataset::append() {
+void Dataset::append()
+{
     requireBrowse("append to");
     checkBrowseMode();
     loadAll();
@@ -790,20 +1028,27 @@ void Dataset::append() {
 
 // Values set by the new-record event are defaults: an inserted record that
 // holds nothing else is dropped, not posted, when the cursor moves.
-void Dataset::newRecord() {
-    if (onNewRecord) onNewRecord(*this);
+void Dataset::newRecord()
+{
+    if (onNewRecord)
+        onNewRecord(*this);
     modified_ = false;
 }
 
-void Dataset::repositionOn(uint32_t handle, int fallbackRow) {
+void Dataset::repositionOn(uint32_t handle, int fallbackRow)
+{
     int found = -1;
     if (handle) {
         for (int row = 0; loadUpTo(row); ++row)
-            if (rows_[static_cast<size_t>(row)] == handle) { found = row; break; }
+            if (rows_[static_cast<size_t>(row)] == handle) {
+                found = row;
+                break;
+            }
     }
     if (found < 0) {
         int row = std::max(0, fallbackRow);
-        if (!loadUpTo(row)) row = static_cast<int>(rows_.size()) - 1;
+        if (!loadUpTo(row))
+            row = static_cast<int>(rows_.size()) - 1;
         found = row;
     }
     cur_ = found;
@@ -811,9 +1056,12 @@ void Dataset::repositionOn(uint32_t handle, int fallbackRow) {
     eof_ = cur_ < 0;
 }
 
-void Dataset::post() {
-    if (state_ != DatasetState::Edit && state_ != DatasetState::Insert) return;
-    if (beforePost) beforePost(*this);  // EAbort leaves the edits as they are
+void Dataset::post()
+{
+    if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
+        return;
+    if (beforePost)
+        beforePost(*this);  // EAbort leaves the edits as they are
     bool inserting = state_ == DatasetState::Insert;
     uint32_t handle = writeRecord(inserting ? 0 : currentHandle(), buffer_);
     releaseRowLock();
@@ -828,13 +1076,17 @@ void Dataset::post() {
         resetRows();
         repositionOn(handle, fallback);
     }
-    if (!disabled_) emit stateChanged();
+    if (!disabled_)
+        emit stateChanged();
     notifyReset();
-    if (afterPost) afterPost(*this);
+    if (afterPost)
+        afterPost(*this);
 }
 
-void Dataset::cancel() {
-    if (state_ != DatasetState::Edit && state_ != DatasetState::Insert) return;
+void Dataset::cancel()
+{
+    if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
+        return;
     bool inserting = state_ == DatasetState::Insert;
     releaseRowLock();
     buffer_.clear();
@@ -844,30 +1096,41 @@ void Dataset::cancel() {
     state_ = DatasetState::Browse;
     if (inserting) {
         cur_ = beforeInsert_;
-        if (cur_ >= static_cast<int>(rows_.size())) cur_ = static_cast<int>(rows_.size()) - 1;
+        if (cur_ >= static_cast<int>(rows_.size()))
+            cur_ = static_cast<int>(rows_.size()) - 1;
         bof_ = cur_ <= 0;
         eof_ = cur_ < 0;
     }
-    if (!disabled_) emit stateChanged();
+    if (!disabled_)
+        emit stateChanged();
     notifyReset();
-    if (afterCancel) afterCancel(*this);
+    if (afterCancel)
+        afterCancel(*this);
 }
 
-void Dataset::checkBrowseMode() {
-    if (state_ != DatasetState::Edit && state_ != DatasetState::Insert) return;
-    if (modified_) post();
-    else cancel();
+void Dataset::checkBrowseMode()
+{
+    if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
+        return;
+    if (modified_)
+        post();
+    else
+        cancel();
 }
 
-void Dataset::remove() {
+void Dataset::remove()
+{
     if (state_ == DatasetState::Insert) {
         cancel();
         return;
     }
-    if (state_ == DatasetState::Edit) cancel();
+    if (state_ == DatasetState::Edit)
+        cancel();
     requireBrowse("delete from");
-    if (cur_ < 0) throw EDatabaseError("Cannot perform this operation on an empty dataset");
-    if (beforeDelete) beforeDelete(*this);
+    if (cur_ < 0)
+        throw EDatabaseError("Cannot perform this operation on an empty dataset");
+    if (beforeDelete)
+        beforeDelete(*this);
     uint32_t h = currentHandle();
     int row = cur_;
     deleteRecord(h);
@@ -877,27 +1140,42 @@ void Dataset::remove() {
     bof_ = cur_ <= 0;
     eof_ = cur_ < 0;
     notifyReset();
-    if (afterDelete) afterDelete(*this);
+    if (afterDelete)
+        afterDelete(*this);
     scrolled();
 }
 
-uint32_t Dataset::writeRecord(uint32_t, const std::vector<QVariant>&) {
+uint32_t Dataset::writeRecord(uint32_t, const std::vector<QVariant>&)
+{
     throw EDatabaseError("Cannot modify a read-only dataset");
 }
 
-bool Dataset::lockRow(uint32_t) { return true; }
+bool Dataset::lockRow(uint32_t)
+{
+    return true;
+}
 
-void Dataset::unlockRow(uint32_t) {}
+void Dataset::unlockRow(uint32_t)
+{
+}
 
-void Dataset::releaseRowLock() {
-    if (!lockedRow_) return;
+void Dataset::releaseRowLock()
+{
+    if (!lockedRow_)
+        return;
     const uint32_t row = lockedRow_;
     lockedRow_ = 0;
     unlockRow(row);
 }
 
-void Dataset::deleteRecord(uint32_t) { throw EDatabaseError("Cannot modify a read-only dataset"); }
+void Dataset::deleteRecord(uint32_t)
+{
+    throw EDatabaseError("Cannot modify a read-only dataset");
+}
 
-bool Dataset::keepsPlace(const std::vector<QVariant>&, const std::vector<QVariant>&) const { return false; }
+bool Dataset::keepsPlace(const std::vector<QVariant>&, const std::vector<QVariant>&) const
+{
+    return false;
+}
 
 }  // namespace kdb

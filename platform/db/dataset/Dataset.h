@@ -84,7 +84,7 @@ public:
 
     // Presentation, read by the grids and the data-aware controls.
     QString displayLabel;
-    int displayWidth = 0;          // characters; 0: from the column width
+    int displayWidth = 0;  // characters; 0: from the column width
     Qt::Alignment alignment = Qt::AlignLeft | Qt::AlignVCenter;
     bool readOnly = false;
     bool visible = true;
@@ -107,8 +107,8 @@ public:
     ~Dataset() override;
 
     // ---- events ------------------------------------------------------------
-    std::function<void(Dataset&)> beforePost, afterPost, afterCancel, onNewRecord, afterScroll,
-        afterOpen, beforeDelete, afterDelete;
+    std::function<void(Dataset&)> beforePost, afterPost, afterCancel, onNewRecord, afterScroll, afterOpen, beforeDelete,
+        afterDelete;
     // Called for every row while Filtered is on; answer false to hide it.
     std::function<bool(Dataset&)> onFilterRecord;
 
@@ -142,7 +142,7 @@ public:
     // The cursor is on the first / last row (false without a row).
     bool atFirstRow();
     bool atLastRow();
-    int recordCount();         // reads every row
+    int recordCount();  // reads every row
     // Without a filter, a table's physical record count less the records
     // deleted through this dataset (no row read: records another program
     // deleted are still counted); else recordCount().
@@ -169,7 +169,7 @@ public:
     void append();
     void post();
     void cancel();
-    void remove();             // deletes the current row
+    void remove();  // deletes the current row
     bool modified() const { return modified_; }
     void checkBrowseMode();
     virtual bool canModify() const { return false; }
@@ -183,11 +183,10 @@ public:
     // A lookup field, kept across openings: its value is resultField of the
     // row of `source` whose lookupKeyField equals this dataset's keyField.
     void addLookupField(const std::string& name, const std::string& keyField, Dataset* source,
-                        const std::string& lookupKeyField, const std::string& resultField,
-                        int width = 0);
+        const std::string& lookupKeyField, const std::string& resultField, int width = 0);
     // Presentation set before opening, applied to the field at every opening.
-    void setFieldDisplay(const std::string& name, const QString& label, Qt::Alignment alignment = {},
-                         int width = 0, bool visible = true);
+    void setFieldDisplay(const std::string& name, const QString& label, Qt::Alignment alignment = {}, int width = 0,
+        bool visible = true);
 
     // ---- filtering -----------------------------------------------------------
     // "FIELD='value'" (a date field compares with dd/mm/yyyy text); empty for none.
@@ -202,7 +201,7 @@ public:
     bool controlsDisabled() const { return disabled_ > 0; }
 
     // ---- row access for views (0-based rows, no cursor move) ----------------
-    int loadedRowCount() const;        // rows read so far, plus the row being inserted
+    int loadedRowCount() const;  // rows read so far, plus the row being inserted
     bool allRowsLoaded() const { return exhausted_; }
     void loadMoreRows(int count);
     // Rows before the window: whether all are read, and reading up to count
@@ -210,7 +209,7 @@ public:
     bool allRowsBeforeLoaded() const { return headLoaded_; }
     void loadRowsBefore(int count);
     QVariant valueAt(int row, int field);
-    int currentRow() const;            // -1 when there is none
+    int currentRow() const;  // -1 when there is none
     // Moves the cursor to the row (posting a modified record first).
     void moveToRow(int row);
     // The row shown for the record being inserted (-1 outside Insert).
@@ -222,13 +221,13 @@ public:
 
 signals:
     void stateChanged();
-    void currentChanged();     // cursor moved or the current record's values changed
-    void rowsReset();          // rows re-read: opened, closed, filtered, posted, deleted
+    void currentChanged();  // cursor moved or the current record's values changed
+    void rowsReset();  // rows re-read: opened, closed, filtered, posted, deleted
     void fieldChanged(int field);
 
 protected:
     // ---- what a kind of dataset provides ------------------------------------
-    virtual void doOpen() = 0;   // raises on failure
+    virtual void doOpen() = 0;  // raises on failure
     virtual void doClose() = 0;
     virtual std::vector<FieldInfo> baseColumns() const = 0;
     // Appends up to `max` more base rows (handles) in order; false when none are left.
@@ -245,7 +244,7 @@ protected:
     // The rows without a filter, counted without reading them; -1 unknown.
     virtual int quickCount() { return -1; }
     // Called by refresh() before the rows are read again.
-    virtual void rereadBase() {}
+    virtual void rereadBase() { }
     virtual QVariant baseValue(uint32_t handle, int field) = 0;
     // Writes the record; handle 0 for a new one. Answers the record's handle.
     virtual uint32_t writeRecord(uint32_t handle, const std::vector<QVariant>& values);
@@ -271,7 +270,7 @@ protected:
 private:
     friend class Field;
     bool accepts(uint32_t handle);
-    bool loadUpTo(int row);      // makes row available; false when there is no such row
+    bool loadUpTo(int row);  // makes row available; false when there is no such row
     void loadAll();
     // Reads up to count rows before the window (all when count < 0) and
     // answers how many were added; notifies the views when some were.
@@ -313,16 +312,16 @@ private:
     };
     std::vector<DisplayDef> displays_;
 
-    std::vector<uint32_t> rows_;   // handles of the visible rows read so far
+    std::vector<uint32_t> rows_;  // handles of the visible rows read so far
     bool exhausted_ = false;
-    bool headLoaded_ = true;       // the window starts at the first row
-    int cur_ = -1;                 // current row, -1 when none
+    bool headLoaded_ = true;  // the window starts at the first row
+    int cur_ = -1;  // current row, -1 when none
     bool bof_ = true, eof_ = true;
 
-    std::vector<QVariant> buffer_; // edit buffer (base fields)
-    std::vector<QVariant> original_; // the record as it was when the edit began
+    std::vector<QVariant> buffer_;  // edit buffer (base fields)
+    std::vector<QVariant> original_;  // the record as it was when the edit began
     bool modified_ = false;
-    uint32_t lockedRow_ = 0;       // the record whose lock the edit holds
+    uint32_t lockedRow_ = 0;  // the record whose lock the edit holds
     int insertPos_ = -1;
     int beforeInsert_ = -1;
 
@@ -387,21 +386,21 @@ private:
     int positionOn(TagCursor& cursor, uint32_t handle);
 
     std::string tableName_, indexFields_, indexName_;
-    std::string tagName_;          // the order's tag
+    std::string tagName_;  // the order's tag
     bool exclusive_ = false, readOnly_ = false, flushOnPost_ = false;
     std::shared_ptr<Table> table_;
     std::unique_ptr<TagCursor> tag_;
-    int tagField_ = -1;            // the order's key field, -1 for a key of several fields
+    int tagField_ = -1;  // the order's key field, -1 for a key of several fields
     bool tagStarted_ = false;
-    bool tagPositioned_ = false;   // tag_ is on the next row to hand
+    bool tagPositioned_ = false;  // tag_ is on the next row to hand
     uint32_t nextPhysical_ = 1;
     // reading backward from a record found by seekBase
     std::unique_ptr<TagCursor> back_;
-    uint32_t backAnchor_ = 0;      // the record the backward reading starts before
+    uint32_t backAnchor_ = 0;  // the record the backward reading starts before
     bool backPositioned_ = false;
-    uint32_t prevPhysical_ = 0;    // physical order: the next record backward
-    uint32_t deletedHere_ = 0;     // records deleted through this dataset since it opened
-    bool restricted_ = false;      // the rows come from restrictedRecs_
+    uint32_t prevPhysical_ = 0;  // physical order: the next record backward
+    uint32_t deletedHere_ = 0;  // records deleted through this dataset since it opened
+    bool restricted_ = false;  // the rows come from restrictedRecs_
     std::vector<uint32_t> restrictedRecs_;
     size_t nextRestricted_ = 0;
 };
@@ -442,11 +441,11 @@ private:
     // (sql::ColumnFilter), so a tag on the column reads only those rows.
     void openStatement();
     QString statementFilter() const { return filtered() ? filter().trimmed() : QString(); }
-    QString openFilter_;                 // the filter the open statement reads through
+    QString openFilter_;  // the filter the open statement reads through
     QString sql_;
     sql::Params params_;
     std::unique_ptr<sql::Query> query_;  // the open statement, its rows read on demand
-    size_t handed_ = 0;                  // rows given to the dataset since the last rewind
+    size_t handed_ = 0;  // rows given to the dataset since the last rewind
     std::string plan_;
 };
 

@@ -6,18 +6,29 @@ namespace kdb {
 
 // ---- QueryDataset ---------------------------------------------------------------
 
-QueryDataset::QueryDataset(QObject* parent) : Dataset(parent) {}
+QueryDataset::QueryDataset(QObject* parent) : Dataset(parent)
+{
+}
 
-void QueryDataset::setSql(const QString& text) {
-    if (active()) close();
+void QueryDataset::setSql(const QString& text)
+{
+    if (active())
+        close();
     sql_ = text;
 }
 
-void QueryDataset::setSql(const QStringList& lines) { setSql(lines.join("\r\n")); }
+void QueryDataset::setSql(const QStringList& lines)
+{
+    setSql(lines.join("\r\n"));
+}
 
-void QueryDataset::doOpen() { openStatement(); }
+void QueryDataset::doOpen()
+{
+    openStatement();
+}
 
-void QueryDataset::openStatement() {
+void QueryDataset::openStatement()
+{
     query_.reset();
     const QString filter = statementFilter();
     sql::ColumnFilter cf;
@@ -29,39 +40,53 @@ void QueryDataset::openStatement() {
             cf.value = value.mid(1, value.size() - 2).replace("''", "'");
         }
     }
-    auto q = std::make_unique<sql::Query>(database(), sql_.toStdString(), params_,
-                                          cf.column.empty() ? nullptr : &cf);
-    if (!q->isSelect()) throw EDatabaseError("The statement does not return rows; use execSql");
+    auto q = std::make_unique<sql::Query>(database(), sql_.toStdString(), params_, cf.column.empty() ? nullptr : &cf);
+    if (!q->isSelect())
+        throw EDatabaseError("The statement does not return rows; use execSql");
     plan_ = q->plan();
     query_ = std::move(q);
     openFilter_ = filter;
     handed_ = 0;
 }
 
-void QueryDataset::rewindBase() {
-    if (query_ && statementFilter() != openFilter_) openStatement();
+void QueryDataset::rewindBase()
+{
+    if (query_ && statementFilter() != openFilter_)
+        openStatement();
     handed_ = 0;
 }
 
-void QueryDataset::doClose() { query_.reset(); }
+void QueryDataset::doClose()
+{
+    query_.reset();
+}
 
-int QueryDataset::execSql() {
-    if (active()) close();
+int QueryDataset::execSql()
+{
+    if (active())
+        close();
     sql::ExecResult r = sql::execute(database(), sql_.toStdString(), params_);
     plan_ = r.plan;
     return r.rowsAffected;
 }
 
-std::vector<FieldInfo> QueryDataset::baseColumns() const { return query_->columns(); }
+std::vector<FieldInfo> QueryDataset::baseColumns() const
+{
+    return query_->columns();
+}
 
-bool QueryDataset::fetchBase(std::vector<uint32_t>& out, int max) {
+bool QueryDataset::fetchBase(std::vector<uint32_t>& out, int max)
+{
     const size_t have = query_->fetch(handed_ + static_cast<size_t>(max));
-    for (; handed_ < have; ++handed_) out.push_back(static_cast<uint32_t>(handed_ + 1));
+    for (; handed_ < have; ++handed_)
+        out.push_back(static_cast<uint32_t>(handed_ + 1));
     return !query_->complete() || handed_ < query_->fetch(0);
 }
 
-QVariant QueryDataset::baseValue(uint32_t handle, int field) {
-    if (!query_ || handle == 0 || handle > handed_) return {};
+QVariant QueryDataset::baseValue(uint32_t handle, int field)
+{
+    if (!query_ || handle == 0 || handle > handed_)
+        return {};
     return query_->value(handle - 1, field);
 }
 

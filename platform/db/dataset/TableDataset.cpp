@@ -6,22 +6,30 @@ namespace kdb {
 
 // ---- TableDataset ---------------------------------------------------------------
 
-TableDataset::TableDataset(QObject* parent) : Dataset(parent) {}
+TableDataset::TableDataset(QObject* parent) : Dataset(parent)
+{
+}
 
-void TableDataset::setIndexFieldNames(const std::string& fieldName) {
-    if (active()) throw EDatabaseError("Cannot change the order of an open table");
+void TableDataset::setIndexFieldNames(const std::string& fieldName)
+{
+    if (active())
+        throw EDatabaseError("Cannot change the order of an open table");
     indexFields_ = fieldName;
     indexName_.clear();
 }
 
-void TableDataset::setIndexName(const std::string& tagName) {
-    if (active()) throw EDatabaseError("Cannot change the order of an open table");
+void TableDataset::setIndexName(const std::string& tagName)
+{
+    if (active())
+        throw EDatabaseError("Cannot change the order of an open table");
     indexName_ = tagName;
     indexFields_.clear();
 }
 
-void TableDataset::doOpen() {
-    if (tableName_.empty()) throw EDatabaseError("No table name");
+void TableDataset::doOpen()
+{
+    if (tableName_.empty())
+        throw EDatabaseError("No table name");
     TableOpenMode mode;
     mode.exclusive = exclusive_;
     mode.readOnly = readOnly_;
@@ -51,11 +59,13 @@ void TableDataset::doOpen() {
     rewindBase();
 }
 
-void TableDataset::rewindBase() {
+void TableDataset::rewindBase()
+{
     tagStarted_ = false;
     tagPositioned_ = false;
     nextPhysical_ = 1;
-    if (!active()) deletedHere_ = 0;
+    if (!active())
+        deletedHere_ = 0;
     backAnchor_ = 0;
     backPositioned_ = false;
     prevPhysical_ = 0;
@@ -70,27 +80,35 @@ void TableDataset::rewindBase() {
     if (!isDate && (table_->fields()[static_cast<size_t>(field)].type != fldZSTRING || value.toString().isEmpty()))
         return;
     const int tag = table_->tagOnField(field);
-    if (tag < 0) return;
+    if (tag < 0)
+        return;
     auto cursor = table_->openTag(table_->tags()[static_cast<size_t>(tag)].name);
     IndexReadHold hold(*table_);
     for (uint32_t r = cursor->seek(value); r; r = cursor->next()) {
         const QVariant v = table_->value(r, field);
-        if (isDate ? v.toDate() != value.toDate() : sql::trimRight(v.toString()) != value.toString()) break;
+        if (isDate ? v.toDate() != value.toDate() : sql::trimRight(v.toString()) != value.toString())
+            break;
         restrictedRecs_.push_back(r);
     }
-    if (!tag_) std::sort(restrictedRecs_.begin(), restrictedRecs_.end());  // physical order
+    if (!tag_)
+        std::sort(restrictedRecs_.begin(), restrictedRecs_.end());  // physical order
     restricted_ = true;
 }
 
-void TableDataset::doClose() {
+void TableDataset::doClose()
+{
     back_.reset();
     tag_.reset();
     table_.reset();
 }
 
-std::vector<FieldInfo> TableDataset::baseColumns() const { return table_->fields(); }
+std::vector<FieldInfo> TableDataset::baseColumns() const
+{
+    return table_->fields();
+}
 
-bool TableDataset::fetchBase(std::vector<uint32_t>& out, int max) {
+bool TableDataset::fetchBase(std::vector<uint32_t>& out, int max)
+{
     if (restricted_) {
         for (int taken = 0; taken < max && nextRestricted_ < restrictedRecs_.size(); ++nextRestricted_) {
             const uint32_t r = restrictedRecs_[nextRestricted_];
@@ -105,29 +123,37 @@ bool TableDataset::fetchBase(std::vector<uint32_t>& out, int max) {
         const uint32_t at = tagPositioned_ ? tag_->current() : tagStarted_ ? tag_->next() : tag_->first();
         tagStarted_ = true;
         tagPositioned_ = false;
-        if (!at) return false;
+        if (!at)
+            return false;
         // the entries of a batch read under one hold of the index
         int taken = 0;
         tag_->scanForward([&](uint32_t r, std::string_view) {
-            if (!table_->isDeleted(r)) out.push_back(r);
+            if (!table_->isDeleted(r))
+                out.push_back(r);
             return ++taken < max;
         });
         return tag_->current() != 0;  // off the end: no more
     }
     uint32_t n = table_->recordCount();
     for (int i = 0; i < max; ++i) {
-        while (nextPhysical_ <= n && table_->isDeleted(nextPhysical_)) ++nextPhysical_;
-        if (nextPhysical_ > n) return false;
+        while (nextPhysical_ <= n && table_->isDeleted(nextPhysical_))
+            ++nextPhysical_;
+        if (nextPhysical_ > n)
+            return false;
         out.push_back(nextPhysical_++);
     }
     return nextPhysical_ <= n;
 }
 
-int TableDataset::positionOn(TagCursor& cursor, uint32_t handle) {
-    if (tagField_ < 0 || handle == 0 || handle > table_->recordCount()) return -1;
+int TableDataset::positionOn(TagCursor& cursor, uint32_t handle)
+{
+    if (tagField_ < 0 || handle == 0 || handle > table_->recordCount())
+        return -1;
     const QVariant key = table_->value(handle, tagField_);
-    if (!cursor.seek(key)) return 0;  // no entry of that key: on the one that follows
-    if (cursor.current() == handle) return 1;
+    if (!cursor.seek(key))
+        return 0;  // no entry of that key: on the one that follows
+    if (cursor.current() == handle)
+        return 1;
     // among the entries of the same key, in record order
     const std::string first(cursor.currentKey());
     bool found = false;
@@ -142,12 +168,15 @@ int TableDataset::positionOn(TagCursor& cursor, uint32_t handle) {
     return found ? 1 : 0;
 }
 
-bool TableDataset::seekBase(uint32_t handle) {
-    if (!table_ || restricted_) return false;  // the filter's rows are read from the first
+bool TableDataset::seekBase(uint32_t handle)
+{
+    if (!table_ || restricted_)
+        return false;  // the filter's rows are read from the first
     if (tag_) {
         // a cursor of its own: the reading goes on as it was when the record is not found
         std::unique_ptr<TagCursor> probe = table_->openTag(tagName_);
-        if (positionOn(*probe, handle) < 0) return false;
+        if (positionOn(*probe, handle) < 0)
+            return false;
         tag_ = std::move(probe);
         tagStarted_ = true;
         tagPositioned_ = true;
@@ -155,13 +184,15 @@ bool TableDataset::seekBase(uint32_t handle) {
         backPositioned_ = false;
         return true;
     }
-    if (handle == 0 || handle > table_->recordCount()) return false;
+    if (handle == 0 || handle > table_->recordCount())
+        return false;
     nextPhysical_ = handle;
     prevPhysical_ = handle - 1;
     return true;
 }
 
-bool TableDataset::fetchBaseBackward(std::vector<uint32_t>& out, int max) {
+bool TableDataset::fetchBaseBackward(std::vector<uint32_t>& out, int max)
+{
     if (!tag_) {
         for (int taken = 0; taken < max && prevPhysical_ >= 1; --prevPhysical_)
             if (!table_->isDeleted(prevPhysical_)) {
@@ -170,16 +201,20 @@ bool TableDataset::fetchBaseBackward(std::vector<uint32_t>& out, int max) {
             }
         return prevPhysical_ >= 1;
     }
-    if (!backAnchor_) return false;
+    if (!backAnchor_)
+        return false;
     IndexReadHold hold(*table_);
     if (!backPositioned_) {
-        if (!back_) back_ = table_->openTag(tagName_);
-        if (positionOn(*back_, backAnchor_) < 0) return false;
+        if (!back_)
+            back_ = table_->openTag(tagName_);
+        if (positionOn(*back_, backAnchor_) < 0)
+            return false;
         backPositioned_ = true;
     }
     for (int taken = 0; taken < max;) {
         const uint32_t r = back_->prior();
-        if (!r) return false;
+        if (!r)
+            return false;
         if (!table_->isDeleted(r)) {
             out.push_back(r);
             ++taken;
@@ -188,17 +223,24 @@ bool TableDataset::fetchBaseBackward(std::vector<uint32_t>& out, int max) {
     return true;
 }
 
-int TableDataset::quickCount() {
+int TableDataset::quickCount()
+{
     return table_ ? static_cast<int>(table_->recordCount() - deletedHere_) : -1;
 }
 
-void TableDataset::rereadBase() {
-    if (table_) table_->refresh();
+void TableDataset::rereadBase()
+{
+    if (table_)
+        table_->refresh();
 }
 
-QVariant TableDataset::baseValue(uint32_t handle, int field) { return table_->value(handle, field); }
+QVariant TableDataset::baseValue(uint32_t handle, int field)
+{
+    return table_->value(handle, field);
+}
 
-uint32_t TableDataset::writeRecord(uint32_t handle, const std::vector<QVariant>& values) {
+uint32_t TableDataset::writeRecord(uint32_t handle, const std::vector<QVariant>& values)
+{
     uint32_t r;
     if (handle == 0) {
         r = table_->append(values);
@@ -206,32 +248,45 @@ uint32_t TableDataset::writeRecord(uint32_t handle, const std::vector<QVariant>&
         table_->update(handle, values);
         r = handle;
     }
-    if (flushOnPost_) table_->flush();
+    if (flushOnPost_)
+        table_->flush();
     return r;
 }
 
-bool TableDataset::keepsPlace(const std::vector<QVariant>& before, const std::vector<QVariant>& after) const {
-    if (!tag_) return true;  // physical order
-    if (tagField_ < 0) return false;
+bool TableDataset::keepsPlace(const std::vector<QVariant>& before, const std::vector<QVariant>& after) const
+{
+    if (!tag_)
+        return true;  // physical order
+    if (tagField_ < 0)
+        return false;
     const QVariant& a = before.at(static_cast<size_t>(tagField_));
     const QVariant& b = after.at(static_cast<size_t>(tagField_));
     return a == b;
 }
 
-void TableDataset::deleteRecord(uint32_t handle) {
+void TableDataset::deleteRecord(uint32_t handle)
+{
     table_->deleteRecord(handle);
     ++deletedHere_;
-    if (flushOnPost_) table_->flush();
+    if (flushOnPost_)
+        table_->flush();
 }
 
-bool TableDataset::lockRow(uint32_t handle) { return !table_ || table_->lockRecord(handle); }
-
-void TableDataset::unlockRow(uint32_t handle) {
-    if (table_) table_->unlockRecord(handle);
+bool TableDataset::lockRow(uint32_t handle)
+{
+    return !table_ || table_->lockRecord(handle);
 }
 
-void TableDataset::flushTable() {
-    if (table_) table_->flush();
+void TableDataset::unlockRow(uint32_t handle)
+{
+    if (table_)
+        table_->unlockRecord(handle);
+}
+
+void TableDataset::flushTable()
+{
+    if (table_)
+        table_->flush();
 }
 
 }  // namespace kdb

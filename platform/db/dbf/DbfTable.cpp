@@ -43,8 +43,8 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const TableOpe
         const bool oldLayout = !t->level7_ && (t->version_ & 0x08) == 0;
         try {
             if (fileExists(dbtPath))
-                t->dbt_ = DbtFile::open(dbtPath, oldLayout ? DbtFile::Layout::Old : DbtFile::Layout::New,
-                                        t->file_.writable());
+                t->dbt_ = DbtFile::open(
+                    dbtPath, oldLayout ? DbtFile::Layout::Old : DbtFile::Layout::New, t->file_.writable());
         } catch (const EDBEngineError& e) {
             if (!repair || e.code() != DBERR_MEMOCORRUPT)
                 throw;
@@ -59,7 +59,7 @@ void DbfTable::readHeader(bool checkRebuild)
 {
     unsigned char h[32];
     // Size and identity in one call (the identity of an open file never changes).
-    struct stat fst {};
+    struct stat fst { };
     if (fileSystem().fstat(file_.fd(), &fst) != 0)
         throw EDBEngineError::readFailed(path_, errno, "cannot read the size");
     const uint64_t fsize = static_cast<uint64_t>(fst.st_size);
@@ -68,7 +68,7 @@ void DbfTable::readHeader(bool checkRebuild)
     // The file as the header below shows it (or newer).
     knownChanges_ = changeCount(fileDev_, fileIno_);
     knownFile_ = {static_cast<int64_t>(fst.st_size), static_cast<int64_t>(fst.st_mtim.tv_sec),
-                  static_cast<int64_t>(fst.st_mtim.tv_nsec)};
+        static_cast<int64_t>(fst.st_mtim.tv_nsec)};
     // The header with its field descriptions in one read as a rule.
     std::string hdr(static_cast<size_t>(std::min<uint64_t>(fsize, 2048)), '\0');
     const size_t got = hdr.empty() ? 0 : file_.readAt(0, hdr.data(), hdr.size());
@@ -122,22 +122,56 @@ void DbfTable::readHeader(bool checkRebuild)
         off += static_cast<size_t>(f.width);
         bool isInt16 = false;
         switch (f.nativeType) {
-        case 'C': f.type = fldZSTRING; break;
-        case 'D': f.type = fldDATE; if (f.width != 8) headerCorrupt(path_, "bad date width"); break;
-        case 'L': f.type = fldBOOL; break;
-        case 'M': f.type = fldBLOB; f.subType = fldstMEMO; break;
-        case 'B': case 'G': f.type = fldBLOB; break;
-        case 'N': case 'F':
+        case 'C':
+            f.type = fldZSTRING;
+            break;
+        case 'D':
+            f.type = fldDATE;
+            if (f.width != 8)
+                headerCorrupt(path_, "bad date width");
+            break;
+        case 'L':
+            f.type = fldBOOL;
+            break;
+        case 'M':
+            f.type = fldBLOB;
+            f.subType = fldstMEMO;
+            break;
+        case 'B':
+        case 'G':
+            f.type = fldBLOB;
+            break;
+        case 'N':
+        case 'F':
             isInt16 = !level7_ && f.decimals == 0 && f.width <= 6 && d[kInt16MarkerOffset] == kInt16Marker;
             f.type = isInt16 ? fldINT16 : fldFLOAT;
             if (f.width > 32 || f.decimals >= f.width + 1)
                 headerCorrupt(path_, "bad numeric field " + f.name);
             break;
-        case 'I': f.type = fldINT32; if (f.width != 4) headerCorrupt(path_, "bad integer width"); break;
-        case '+': f.type = fldINT32; f.subType = fldstAUTOINC; if (f.width != 4) headerCorrupt(path_, "bad integer width"); break;
-        case 'O': f.type = fldFLOAT; if (f.width != 8) headerCorrupt(path_, "bad double width"); break;
-        case '@': f.type = fldTIMESTAMP; if (f.width != 8) headerCorrupt(path_, "bad timestamp width"); break;
-        default: f.type = fldUNKNOWN; break;
+        case 'I':
+            f.type = fldINT32;
+            if (f.width != 4)
+                headerCorrupt(path_, "bad integer width");
+            break;
+        case '+':
+            f.type = fldINT32;
+            f.subType = fldstAUTOINC;
+            if (f.width != 4)
+                headerCorrupt(path_, "bad integer width");
+            break;
+        case 'O':
+            f.type = fldFLOAT;
+            if (f.width != 8)
+                headerCorrupt(path_, "bad double width");
+            break;
+        case '@':
+            f.type = fldTIMESTAMP;
+            if (f.width != 8)
+                headerCorrupt(path_, "bad timestamp width");
+            break;
+        default:
+            f.type = fldUNKNOWN;
+            break;
         }
         fields_.push_back(std::move(f));
         int16_.push_back(isInt16);
@@ -153,13 +187,16 @@ void DbfTable::readHeader(bool checkRebuild)
     invalidateCache();
 }
 
-std::string DbfTable::indexPath() const { return companionPath(path_, ".MDX"); }
+std::string DbfTable::indexPath() const
+{
+    return companionPath(path_, ".MDX");
+}
 
 void DbfTable::openIndex()
 {
     mdx_.reset();
     tags_.clear();
-    const unsigned char flag = mdxFlag_;   // read with the header just before
+    const unsigned char flag = mdxFlag_;  // read with the header just before
     const std::string ipath = indexPath();
     if (flag == 0)
         return;
@@ -173,12 +210,11 @@ void DbfTable::openIndex()
             // cut (or a program killed before its forced flush) left.
             const bool alone = mode_.exclusive || !file_.lockedByOthers(kLockOpen, 1);
             mdx_ = mdx::MdxFile::open(ipath,
-                                      file_.writable() && !mode_.readOnly ? mdx::MdxFile::Mode::ReadWrite
-                                                                          : mdx::MdxFile::Mode::ReadOnly,
-                                      alone);
+                file_.writable() && !mode_.readOnly ? mdx::MdxFile::Mode::ReadWrite : mdx::MdxFile::Mode::ReadOnly,
+                alone);
         } catch (const EDBEngineError& e) {
             if (e.code() == DBERR_NOSUCHFILE)
-                return;   // no index file: the table opens without tags
+                return;  // no index file: the table opens without tags
             throw;
         }
         if (lock.holds())
@@ -228,7 +264,8 @@ DbfTable::Tag DbfTable::compileTag(const std::string& path, const std::vector<Fi
     size_t start = 0;
     for (;;) {
         const size_t plus = expr.find('+', start);
-        std::string name(trim(std::string_view(expr).substr(start, plus == std::string::npos ? std::string::npos : plus - start)));
+        std::string name(
+            trim(std::string_view(expr).substr(start, plus == std::string::npos ? std::string::npos : plus - start)));
         int idx = -1;
         for (size_t i = 0; i < fields.size(); ++i)
             if (fields[i].name == name)
@@ -247,7 +284,8 @@ DbfTable::Tag DbfTable::compileTag(const std::string& path, const std::vector<Fi
     if (t.fields.size() == 1 && fields[t.fields[0]].nativeType == 'D') {
         t.info.keyType = 'D';
         t.keyLen = mdx::kDateKeyLen;
-    } else if (t.fields.size() == 1 && (fields[t.fields[0]].nativeType == 'N' || fields[t.fields[0]].nativeType == 'F')) {
+    } else if (t.fields.size() == 1 &&
+        (fields[t.fields[0]].nativeType == 'N' || fields[t.fields[0]].nativeType == 'F')) {
         t.info.keyType = 'N';
         t.keyLen = mdx::kNumericKeyLen;
     } else {
@@ -273,8 +311,7 @@ namespace dbfimpl {
 
 // The header of a new level IV table.
 std::string newHeader(const std::string& path, const std::vector<DbfTable::FieldSpec>& fields, bool memo, bool indexed,
-                      const std::vector<std::string>& keyFields, bool oldMemoLayout, uint32_t count,
-                      bool rebuildFlag)
+    const std::vector<std::string>& keyFields, bool oldMemoLayout, uint32_t count, bool rebuildFlag)
 {
     std::string hdr(32 + 32 * fields.size() + 1, '\0');
     auto* h = reinterpret_cast<unsigned char*>(hdr.data());
@@ -327,11 +364,24 @@ void normaliseSpecs(const std::string& path, std::vector<DbfTable::FieldSpec>& f
                 throw EDBEngineError::invalidParam(path, "bad width for field " + f.name);
             f.decimals = 0;
             break;
-        case 'D': f.width = 8; f.decimals = 0; break;
-        case 'L': f.width = 1; f.decimals = 0; break;
-        case 'M': f.width = 10; f.decimals = 0; break;
-        case 'N': case 'F':
-            if (f.int16) { f.width = 6; f.decimals = 0; }
+        case 'D':
+            f.width = 8;
+            f.decimals = 0;
+            break;
+        case 'L':
+            f.width = 1;
+            f.decimals = 0;
+            break;
+        case 'M':
+            f.width = 10;
+            f.decimals = 0;
+            break;
+        case 'N':
+        case 'F':
+            if (f.int16) {
+                f.width = 6;
+                f.decimals = 0;
+            }
             if (f.width < 1 || f.width > 20 || f.decimals < 0 || (f.decimals > 0 && f.decimals > f.width - 2))
                 throw EDBEngineError::invalidParam(path, "bad width for field " + f.name);
             break;
@@ -374,7 +424,7 @@ std::string baseNameOf(const std::string& path)
 }
 
 std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std::vector<std::vector<int>>& fieldLists,
-                                   const std::vector<int>& keyLens, int codePage)
+    const std::vector<int>& keyLens, int codePage)
 {
     std::vector<mdx::TagSpec> out;
     for (size_t i = 0; i < infos.size(); ++i) {
@@ -393,8 +443,8 @@ std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std:
 }
 }  // namespace dbfimpl
 
-void DbfTable::create(const std::string& path, const std::vector<FieldSpec>& fieldsIn,
-                      const std::vector<TagInfo>& tagsIn)
+void DbfTable::create(
+    const std::string& path, const std::vector<FieldSpec>& fieldsIn, const std::vector<TagInfo>& tagsIn)
 {
     std::vector<FieldSpec> fields = fieldsIn;
     normaliseSpecs(path, fields);
@@ -481,7 +531,8 @@ int DbfTable::probe(const std::string& path, bool exclusive)
                             ++*live;
                 }
                 if (n != *live)
-                    throw EDBEngineError::indexOutOfDate(t->indexPath(), "tag " + tag.info.name + " does not match the table");
+                    throw EDBEngineError::indexOutOfDate(
+                        t->indexPath(), "tag " + tag.info.name + " does not match the table");
             }
         }
         return 0;

@@ -64,11 +64,11 @@ class DbfTable : public Table {
 public:
     // A column to create.
     struct FieldSpec {
-        std::string name;   // at most 10 characters, stored upper case
-        char type = 'C';    // 'C', 'D', 'N', 'F', 'L', 'M'
-        int width = 0;      // C: 1..254; N/F: 1..20; D, L, M: fixed (ignored)
+        std::string name;  // at most 10 characters, stored upper case
+        char type = 'C';  // 'C', 'D', 'N', 'F', 'L', 'M'
+        int width = 0;  // C: 1..254; N/F: 1..20; D, L, M: fixed (ignored)
         int decimals = 0;
-        bool int16 = false; // N(6,0) reported as fldINT16
+        bool int16 = false;  // N(6,0) reported as fldINT16
     };
 
     // Opens the table file at path. Raises EDBEngineError: DBERR_NOSUCHTABLE,
@@ -79,8 +79,7 @@ public:
     static std::unique_ptr<DbfTable> open(const std::string& path, const TableOpenMode& mode = {});
     // Creates the table (overwriting the table, its memo file and its index)
     // with the given tags (none: no index file).
-    static void create(const std::string& path, const std::vector<FieldSpec>& fields,
-                       const std::vector<TagInfo>& tags);
+    static void create(const std::string& path, const std::vector<FieldSpec>& fields, const std::vector<TagInfo>& tags);
     // Probe: the engine code of opening the table (0 when it opens). Checks
     // the index deeper than open(): every tag's entry count against the
     // table.
@@ -137,7 +136,7 @@ public:
     bool hasMemoFile() const { return dbt_.isOpen(); }
     bool hasIndex() const { return mdx_ != nullptr; }
     bool hasIndexFlag() const { return mdxFlag_ != 0; }  // the header says the table has a production index
-    std::string indexPath() const;     // path of the .MDX (whether it exists or not)
+    std::string indexPath() const;  // path of the .MDX (whether it exists or not)
     // Rebuilds every tag from the records (exclusive open needed).
     void regenerateIndexes();
     // Removes the deleted records (exclusive open needed) and rebuilds the
@@ -155,18 +154,17 @@ public:
     // fit their new column (cut, or left empty), calling beforeCut with that
     // count, when there are any, while the old files are still in place.
     uint32_t restructure(const std::vector<FieldSpec>& newFields, const std::vector<int>& sources,
-                         const std::vector<TagInfo>& newTags, bool packIt,
-                         const std::function<void(uint32_t cut)>& beforeCut = {});
+        const std::vector<TagInfo>& newTags, bool packIt, const std::function<void(uint32_t cut)>& beforeCut = {});
     // What a look over every stored record finds.
     struct Survey {
-        uint32_t countInHeader = 0;   // records the header announces
-        uint32_t recordsInFile = 0;   // whole records the file holds
-        bool partialRecord = false;   // the file ends inside an announced record
-        bool memoFileLost = false;    // memo columns without a memo file that opens
-        uint32_t badMemoPointers = 0; // pointers to no memo (or to a damaged one)
+        uint32_t countInHeader = 0;  // records the header announces
+        uint32_t recordsInFile = 0;  // whole records the file holds
+        bool partialRecord = false;  // the file ends inside an announced record
+        bool memoFileLost = false;  // memo columns without a memo file that opens
+        uint32_t badMemoPointers = 0;  // pointers to no memo (or to a damaged one)
         uint32_t unreadableValues = 0;  // dates, numbers, logicals that do not read
-        uint32_t records = 0;         // records the table holds (once repaired)
-        uint64_t values = 0;          // values (not empty) they hold
+        uint32_t records = 0;  // records the table holds (once repaired)
+        uint64_t values = 0;  // values (not empty) they hold
         bool damaged() const;
     };
     // Reads every record, changes nothing.
@@ -190,11 +188,13 @@ public:
 
     // Locks live at these offsets of the .DBF (far beyond any data).
     static constexpr uint64_t kLockBase = uint64_t(1) << 40;
-    static constexpr uint64_t kLockOpen = kLockBase;        // shared by every open, exclusive for an exclusive one
-    static constexpr uint64_t kLockTable = kLockBase + 1;   // lockTable(): exclusive; every change takes it shared
-    static constexpr uint64_t kLockHeader = kLockBase + 2;  // exclusive while the count or the index change, shared while the index is read
-    static constexpr uint64_t kLockTurn = kLockBase + 3;    // turnstile: taken before the header lock, so that a waiting reader gets its turn
-    static constexpr uint64_t kLockRecord = kLockBase + 16; // + record number
+    static constexpr uint64_t kLockOpen = kLockBase;  // shared by every open, exclusive for an exclusive one
+    static constexpr uint64_t kLockTable = kLockBase + 1;  // lockTable(): exclusive; every change takes it shared
+    static constexpr uint64_t kLockHeader =
+        kLockBase + 2;  // exclusive while the count or the index change, shared while the index is read
+    static constexpr uint64_t kLockTurn =
+        kLockBase + 3;  // turnstile: taken before the header lock, so that a waiting reader gets its turn
+    static constexpr uint64_t kLockRecord = kLockBase + 16;  // + record number
 
 private:
     struct Tag {
@@ -246,7 +246,7 @@ private:
     void setRebuildFlag(bool on);
     void indexWritten();
     void indexWrittenAfterFailure() noexcept;  // indexWritten() with its errors dropped
-    void forceOwnChanges() noexcept;   // flush() when this open changed the index since its last one
+    void forceOwnChanges() noexcept;  // flush() when this open changed the index since its last one
     void retireIndex();
     void guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo);
     void rebuildIndexFile(const std::vector<Tag>& tags);
@@ -267,8 +267,8 @@ private:
     std::vector<bool> int16_;
     std::vector<Tag> tags_;
     uint8_t version_ = 0x03;
-    uint8_t mdxFlag_ = 0;   // header byte 28: the table has a production index
-    int codePage_ = kCodePage1252;   // of header byte 29, the language driver
+    uint8_t mdxFlag_ = 0;  // header byte 28: the table has a production index
+    int codePage_ = kCodePage1252;  // of header byte 29, the language driver
     uint16_t headerLen_ = 0;
     uint16_t recLen_ = 0;
     uint32_t count_ = 0;
@@ -291,14 +291,14 @@ private:
     // of it in memory.
     static constexpr int kMapChunkShift = 23;  // 8 MiB
     static constexpr size_t kMapChunksHeld = 6;
-    size_t mapChunk_ = SIZE_MAX;               // the chunk read last
+    size_t mapChunk_ = SIZE_MAX;  // the chunk read last
     std::array<size_t, kMapChunksHeld> mapChunks_{};
     size_t mapChunkCount_ = 0, mapChunkNext_ = 0;
     uint64_t mapChunkSwitches_ = 0, mapChunkBackward_ = 0;
     bool releaseBehind_ = false;
     void touchMapChunk(size_t chunk);
     uint64_t mapDev_ = 0, mapIno_ = 0;
-    uint64_t fileDev_ = 0, fileIno_ = 0;   // identity of file_, read with the header
+    uint64_t fileDev_ = 0, fileIno_ = 0;  // identity of file_, read with the header
     bool parked_ = false;
     // The files as this open last knew them: looked at just before its
     // header (the table file) or its index was read, and at the end of each

@@ -24,13 +24,26 @@ inline constexpr char kInt16Marker = 'S';
 inline constexpr size_t kInt16MarkerOffset = 24;
 inline constexpr size_t kCacheBytes = 64 * 1024;
 
-inline uint32_t le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-inline uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+inline uint32_t le32(const unsigned char* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+inline uint16_t le16(const unsigned char* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 inline void put32(unsigned char* p, uint32_t v)
 {
-    p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; p[2] = (v >> 16) & 0xFF; p[3] = (v >> 24) & 0xFF;
+    p[0] = v & 0xFF;
+    p[1] = (v >> 8) & 0xFF;
+    p[2] = (v >> 16) & 0xFF;
+    p[3] = (v >> 24) & 0xFF;
 }
-inline void put16(unsigned char* p, uint16_t v) { p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; }
+inline void put16(unsigned char* p, uint16_t v)
+{
+    p[0] = v & 0xFF;
+    p[1] = (v >> 8) & 0xFF;
+}
 
 inline std::string upper(std::string s)
 {
@@ -71,7 +84,7 @@ inline std::string_view trim(std::string_view s)
 inline void todayBytes(unsigned char* p)
 {
     const std::time_t t = std::time(nullptr);
-    std::tm tm {};
+    std::tm tm{};
     localtime_r(&t, &tm);
     p[0] = static_cast<unsigned char>(std::clamp(tm.tm_year, 0, 255));
     p[1] = static_cast<unsigned char>(tm.tm_mon + 1);
@@ -122,13 +135,12 @@ inline void putMemoPointer(char* dst, int width, uint32_t block)
 
 // The header of a new level IV table.
 std::string newHeader(const std::string& path, const std::vector<DbfTable::FieldSpec>& fields, bool memo, bool indexed,
-                      const std::vector<std::string>& keyFields, bool oldMemoLayout, uint32_t count,
-                      bool rebuildFlag);
+    const std::vector<std::string>& keyFields, bool oldMemoLayout, uint32_t count, bool rebuildFlag);
 
 // Writes records to a new table file in large chunks.
 class RecordWriter {
 public:
-    RecordWriter(File& f, uint64_t start) : f_(f), pos_(start) {}
+    RecordWriter(File& f, uint64_t start) : f_(f), pos_(start) { }
     void add(const char* rec, size_t n)
     {
         buf_.append(rec, n);
@@ -159,7 +171,7 @@ void normaliseSpecs(const std::string& path, std::vector<DbfTable::FieldSpec>& f
 std::vector<FieldInfo> infosOf(const std::vector<DbfTable::FieldSpec>& specs);
 std::string baseNameOf(const std::string& path);
 std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std::vector<std::vector<int>>& fieldLists,
-                                   const std::vector<int>& keyLens, int codePage);
+    const std::vector<int>& keyLens, int codePage);
 
 }  // namespace dbfimpl
 
@@ -233,7 +245,7 @@ private:
     DbfTable& t_;
     bool tableHeld_ = false;
     bool headerHeld_ = false;
-    bool changing_ = false;   // a change of the table: noted on release
+    bool changing_ = false;  // a change of the table: noted on release
 };
 
 // What a change of one existing record holds while it runs: the header

@@ -21,7 +21,8 @@ std::string DbfTable::keyForSeek(const Tag& tag, const QVariant& key, bool parti
     switch (tag.info.keyType) {
     case 'D': {
         QDate d = key.typeId() == QMetaType::QDate || key.typeId() == QMetaType::QDateTime
-                      ? key.toDate() : dateFromText(key.toString().trimmed());
+            ? key.toDate()
+            : dateFromText(key.toString().trimmed());
         if (key.isNull() || !key.isValid())
             return mdx::encodeBlankDate();
         if (!d.isValid())
@@ -39,8 +40,9 @@ std::string DbfTable::keyForSeek(const Tag& tag, const QVariant& key, bool parti
         return *k;
     }
     default: {
-        std::string s = key.typeId() == QMetaType::QDate ? key.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString()
-                                                          : toCodePage(codePage_, key.toString());
+        std::string s = key.typeId() == QMetaType::QDate
+            ? key.toDate().toString(QStringLiteral("yyyyMMdd")).toStdString()
+            : toCodePage(codePage_, key.toString());
         if (s.size() > static_cast<size_t>(tag.keyLen))
             s.resize(static_cast<size_t>(tag.keyLen));
         return partial ? s : mdx::encodeCharacter(s, tag.keyLen);
@@ -51,9 +53,17 @@ std::string DbfTable::keyForSeek(const Tag& tag, const QVariant& key, bool parti
 class DbfTable::Cursor : public TagCursor {
 public:
     Cursor(DbfTable& t, size_t tag, mdx::MdxCursor c)
-        : t_(t), tag_(tag), c_(std::move(c)), generation_(t.indexGeneration_), name_(t.tags_.at(tag).info.name) {}
-    uint32_t first() override { return run([&] { return c_.first(); }); }
-    uint32_t last() override { return run([&] { return c_.last(); }); }
+        : t_(t), tag_(tag), c_(std::move(c)), generation_(t.indexGeneration_), name_(t.tags_.at(tag).info.name)
+    {
+    }
+    uint32_t first() override
+    {
+        return run([&] { return c_.first(); });
+    }
+    uint32_t last() override
+    {
+        return run([&] { return c_.last(); });
+    }
     uint32_t next() override
     {
         if (!on_)
@@ -101,8 +111,7 @@ public:
     }
 
 private:
-    template <class F>
-    uint32_t run(F f, bool fromPosition = false)
+    template <class F> uint32_t run(F f, bool fromPosition = false)
     {
         HeaderLock lock(t_, false);
         if (generation_ != t_.indexGeneration_) {

@@ -79,7 +79,7 @@ void DbfTable::dropMap()
     if (map_) {
         // Kept only while the file is still the one at the table's path
         // (not after a pack or a restructure put a new file there).
-        struct stat st {};
+        struct stat st { };
         if (::stat(path_.c_str(), &st) == 0 && static_cast<uint64_t>(st.st_dev) == mapDev_ &&
             static_cast<uint64_t>(st.st_ino) == mapIno_)
             keepMap(mapDev_, mapIno_, map_, mapLen_);
@@ -130,7 +130,7 @@ bool DbfTable::mapRecords(uint32_t recNo)
     if (mapFailed_)
         return false;
     dropMap();
-    mapDev_ = fileDev_;   // known since the header was read
+    mapDev_ = fileDev_;  // known since the header was read
     mapIno_ = fileIno_;
     if (takeKeptMap(mapDev_, mapIno_, need, map_, mapLen_))
         return true;
@@ -141,7 +141,7 @@ bool DbfTable::mapRecords(uint32_t recNo)
     // alive, and the table's locks belong to the table's open file, which
     // must go away when the table closes.
     const int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat same {};
+    struct stat same { };
     void* p = MAP_FAILED;
     if (fd >= 0 && ::fstat(fd, &same) == 0 && static_cast<uint64_t>(same.st_dev) == mapDev_ &&
         static_cast<uint64_t>(same.st_ino) == mapIno_)
@@ -190,7 +190,10 @@ void DbfTable::readRecordFresh(uint32_t recNo, std::string& out) const
     file_.readExact(headerLen_ + uint64_t(recNo - 1) * recLen_, out.data(), recLen_, DBERR_FILECORRUPT);
 }
 
-bool DbfTable::isDeleted(uint32_t recNo) { return recordPtr(recNo)[0] == '*'; }
+bool DbfTable::isDeleted(uint32_t recNo)
+{
+    return recordPtr(recNo)[0] == '*';
+}
 
 std::string_view DbfTable::rawField(uint32_t recNo, int field)
 {
@@ -245,10 +248,15 @@ bool DbfTable::fieldReadable(const FieldInfo& f, std::string_view raw)
     if (trim(raw).empty())
         return true;
     switch (f.nativeType) {
-    case 'D': return parseDate(raw).isValid();
-    case 'N': case 'F': return !decodeNumber(f, raw).isNull();
-    case 'L': return std::string_view("TtYyFfNn?").find(raw[0]) != std::string_view::npos;
-    default: return true;
+    case 'D':
+        return parseDate(raw).isValid();
+    case 'N':
+    case 'F':
+        return !decodeNumber(f, raw).isNull();
+    case 'L':
+        return std::string_view("TtYyFfNn?").find(raw[0]) != std::string_view::npos;
+    default:
+        return true;
     }
 }
 
@@ -303,7 +311,8 @@ QVariant DbfTable::decodeBytes(const FieldInfo& f, std::string_view raw) const
         const QDate d = parseDate(raw);
         return d.isValid() ? QVariant(d) : QVariant();
     }
-    case 'N': case 'F':
+    case 'N':
+    case 'F':
         return decodeNumber(f, raw);
     case 'L': {
         const char c = raw[0];
@@ -313,7 +322,9 @@ QVariant DbfTable::decodeBytes(const FieldInfo& f, std::string_view raw) const
             return QVariant(false);
         return {};
     }
-    case 'M': case 'B': case 'G': {
+    case 'M':
+    case 'B':
+    case 'G': {
         const std::string text = memoText(raw);
         if (text.empty())
             return {};
@@ -321,7 +332,8 @@ QVariant DbfTable::decodeBytes(const FieldInfo& f, std::string_view raw) const
             return fromCodePage(codePage_, text);
         return QVariant(QByteArray(text.data(), static_cast<qsizetype>(text.size())));
     }
-    case 'I': case '+': {
+    case 'I':
+    case '+': {
         const auto* p = reinterpret_cast<const unsigned char*>(raw.data());
         if (!p[0] && !p[1] && !p[2] && !p[3])
             return {};

@@ -171,7 +171,7 @@ void DbfTable::pack()
         f.close();
         takeOver(tmp);
     } catch (const EDBEngineError&) {
-        discard(tmp);   // the table and its index stay as they were
+        discard(tmp);  // the table and its index stay as they were
         throw;
     }
     // The old index goes with the records it numbered.
@@ -183,8 +183,7 @@ void DbfTable::pack()
 }
 
 uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std::vector<int>& sources,
-                               const std::vector<TagInfo>& newTags, bool packIt,
-                               const std::function<void(uint32_t)>& beforeCut)
+    const std::vector<TagInfo>& newTags, bool packIt, const std::function<void(uint32_t)>& beforeCut)
 {
     requireExclusive("Restructure");
     refreshCount();
@@ -219,7 +218,8 @@ uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const 
         for (const auto& t : compiled)
             if (t.fields.size() == 1)
                 keyFields.push_back(infos[t.fields[0]].name);
-        const std::string hdr0 = newHeader(path_, newFields, memo, !compiled.empty(), keyFields, oldLayout, 0, !compiled.empty());
+        const std::string hdr0 =
+            newHeader(path_, newFields, memo, !compiled.empty(), keyFields, oldLayout, 0, !compiled.empty());
         uint32_t newLen = 1;
         for (const auto& f : newFields)
             newLen += static_cast<uint32_t>(f.width);
@@ -259,7 +259,8 @@ uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const 
                     // it, a number too wide, text into a number) or does not read
                     // leaves the new column empty or cut: counted.
                     const bool had = !trim(oldBytes).empty();
-                    const QVariant v = oldMemo ? QVariant(fromCodePage(codePage_, memoText(oldBytes))) : decodeField(of, oldRec.data());
+                    const QVariant v = oldMemo ? QVariant(fromCodePage(codePage_, memoText(oldBytes)))
+                                               : decodeField(of, oldRec.data());
                     bool lost = had && (v.isNull() || (!oldMemo && !fieldReadable(of, oldBytes)));
                     if (newMemo) {
                         const std::string data = v.isNull() ? std::string() : toCp1252(v.toString());

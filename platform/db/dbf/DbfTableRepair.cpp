@@ -41,8 +41,8 @@ DbfTable::Survey DbfTable::walkStored(const std::function<void(uint32_t recNo, s
     if (s.countInHeader > s.recordsInFile) {
         partial.resize(static_cast<size_t>(body - uint64_t(s.recordsInFile) * recLen_));
         if (!partial.empty())
-            file_.readExact(headerLen_ + uint64_t(s.recordsInFile) * recLen_, partial.data(), partial.size(),
-                            DBERR_FILECORRUPT);
+            file_.readExact(
+                headerLen_ + uint64_t(s.recordsInFile) * recLen_, partial.data(), partial.size(), DBERR_FILECORRUPT);
         if (partial.size() == 1 && partial[0] == 0x1A)
             partial.clear();
         s.partialRecord = !partial.empty();
@@ -88,7 +88,8 @@ DbfTable::Survey DbfTable::survey()
 DbfTable::Survey DbfTable::repair()
 {
     requireExclusive("Repair");
-    const bool memo = std::any_of(fields_.begin(), fields_.end(), [](const FieldInfo& f) { return f.nativeType == 'M'; });
+    const bool memo =
+        std::any_of(fields_.begin(), fields_.end(), [](const FieldInfo& f) { return f.nativeType == 'M'; });
     if (memo && !dbt_.isOpen()) {
         // A memo file that is missing or does not open: a new empty one (every
         // pointer is bad and blanked below).
@@ -107,7 +108,7 @@ DbfTable::Survey DbfTable::repair()
                 bad = !fieldReadable(f, raw);
             if (bad)
                 std::memset(dst, f.nativeType == 'I' || f.nativeType == '+' || f.nativeType == 'O' ? 0 : ' ',
-                            static_cast<size_t>(f.width));
+                    static_cast<size_t>(f.width));
         }
         if (recNo == 0) {
             // The partial record the file ends with, completed with blanks.

@@ -37,7 +37,7 @@ std::map<std::pair<uint64_t, uint64_t>, uint64_t>& changeCounts()
 // to the record as the table holds it. Should that fail too, the index stays
 // marked "in update" and the next open reports it out of date.
 void undoIndexChange(mdx::MdxFile& index, const std::vector<std::string>& tags, const Keys& applied,
-                     const Keys& previous, uint32_t recNo) noexcept
+    const Keys& previous, uint32_t recNo) noexcept
 {
     try {
         index.updateRecord(tags, applied, previous, recNo);
@@ -65,10 +65,8 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
 {
     const size_t w = static_cast<size_t>(f.width);
     const bool empty = v.isNull() || !v.isValid() ||
-                       (v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty() && f.nativeType != 'C');
-    auto bad = [&](const char* why) {
-        throw EDBEngineError::invalidParam(path_, "field " + f.name + ": " + why);
-    };
+        (v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty() && f.nativeType != 'C');
+    auto bad = [&](const char* why) { throw EDBEngineError::invalidParam(path_, "field " + f.name + ": " + why); };
     switch (f.nativeType) {
     case 'C': {
         std::string s;
@@ -89,22 +87,26 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
             std::memset(dst, ' ', 8);
             return;
         }
-        QDate d = v.typeId() == QMetaType::QDate || v.typeId() == QMetaType::QDateTime ? v.toDate() : dateFromText(v.toString().trimmed());
+        QDate d = v.typeId() == QMetaType::QDate || v.typeId() == QMetaType::QDateTime
+            ? v.toDate()
+            : dateFromText(v.toString().trimmed());
         if (!d.isValid() || d.year() < 1 || d.year() > 9999)
             bad("not a date");
         const std::string s = d.toString(QStringLiteral("yyyyMMdd")).toStdString();
         std::memcpy(dst, s.data(), 8);
         return;
     }
-    case 'N': case 'F': {
+    case 'N':
+    case 'F': {
         if (empty) {
             std::memset(dst, ' ', w);
             return;
         }
         std::string s;
         bool ok = false;
-        if (f.decimals == 0 && (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong ||
-                                v.typeId() == QMetaType::UInt || v.typeId() == QMetaType::Short)) {
+        if (f.decimals == 0 &&
+            (v.typeId() == QMetaType::Int || v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::UInt ||
+                v.typeId() == QMetaType::Short)) {
             s = std::to_string(v.toLongLong());
             ok = true;
         } else {
@@ -155,7 +157,7 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
                 t == QLatin1String("1") || t == QLatin1String("O") || t == QLatin1String("OUI"))
                 b = true;
             else if (t == QLatin1String("F") || t == QLatin1String("N") || t == QLatin1String("FALSE") ||
-                     t == QLatin1String("0") || t == QLatin1String("NON"))
+                t == QLatin1String("0") || t == QLatin1String("NON"))
                 b = false;
             else
                 bad("not a logical value");
@@ -165,7 +167,8 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
         *dst = b ? 'T' : 'F';
         return;
     }
-    case 'I': case '+': {
+    case 'I':
+    case '+': {
         if (empty) {
             std::memset(dst, 0, 4);
             return;
@@ -175,8 +178,10 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
         if (!ok || iv < INT32_MIN || iv > INT32_MAX)
             bad("not a 32-bit integer");
         const uint32_t u = static_cast<uint32_t>(static_cast<int32_t>(iv)) ^ 0x80000000u;
-        dst[0] = static_cast<char>(u >> 24); dst[1] = static_cast<char>(u >> 16);
-        dst[2] = static_cast<char>(u >> 8); dst[3] = static_cast<char>(u);
+        dst[0] = static_cast<char>(u >> 24);
+        dst[1] = static_cast<char>(u >> 16);
+        dst[2] = static_cast<char>(u >> 8);
+        dst[3] = static_cast<char>(u);
         return;
     }
     case 'O': {
@@ -208,10 +213,14 @@ bool emptyValue(const QVariant& v)
     if (!v.isValid() || v.isNull())
         return true;
     switch (v.typeId()) {
-    case QMetaType::QString: return v.toString().trimmed().isEmpty();
-    case QMetaType::QByteArray: return v.toByteArray().isEmpty();
-    case QMetaType::QDate: return !v.toDate().isValid();
-    default: return false;
+    case QMetaType::QString:
+        return v.toString().trimmed().isEmpty();
+    case QMetaType::QByteArray:
+        return v.toByteArray().isEmpty();
+    case QMetaType::QDate:
+        return !v.toDate().isValid();
+    default:
+        return false;
     }
 }
 }  // namespace
@@ -243,7 +252,8 @@ void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const s
     if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
         std::string data;
         if (!emptyValue(v))
-            data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString() : toCodePage(codePage_, v.toString());
+            data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString()
+                                                       : toCodePage(codePage_, v.toString());
         if (old && memoText(std::string_view(old->data() + f.offset, static_cast<size_t>(f.width))) == data)
             return;
         if (data.empty()) {
@@ -407,7 +417,8 @@ void DbfTable::guardKeys(const std::function<void()>& change, const char* record
             throw;
         std::string tag;
         for (size_t i = 0; i < tags_.size() && tag.empty(); ++i)
-            if (tags_[i].info.unique && mdx_->wouldViolate(tags_[i].info.name, keyOf(static_cast<int>(i), record), recNo))
+            if (tags_[i].info.unique &&
+                mdx_->wouldViolate(tags_[i].info.name, keyOf(static_cast<int>(i), record), recNo))
                 tag = tags_[i].info.name;
         throw EDBEngineError::keyViolation(path_, tag.empty() ? std::string("?") : tag);
     }
@@ -487,7 +498,7 @@ void DbfTable::setRecordDeleted(uint32_t recNo, bool deleted)
         return;
     const Keys keys = mdx_ ? keysOf(rec.data()) : Keys(), none(keys.size());
     if (mdx_) {
-        if (deleted)   // the record leaves the index before it is marked
+        if (deleted)  // the record leaves the index before it is marked
             mdx_->updateRecord(tagNames(), keys, none, recNo);
         else
             guardKeys([&] { mdx_->updateRecord(tagNames(), none, keys, recNo); }, rec.data(), recNo);
@@ -512,8 +523,14 @@ void DbfTable::setRecordDeleted(uint32_t recNo, bool deleted)
     invalidateCache();
 }
 
-void DbfTable::deleteRecord(uint32_t recNo) { setRecordDeleted(recNo, true); }
-void DbfTable::undeleteRecord(uint32_t recNo) { setRecordDeleted(recNo, false); }
+void DbfTable::deleteRecord(uint32_t recNo)
+{
+    setRecordDeleted(recNo, true);
+}
+void DbfTable::undeleteRecord(uint32_t recNo)
+{
+    setRecordDeleted(recNo, false);
+}
 
 // Forced to the disk in an order that a power cut cannot turn into a stale
 // index. The index carries its mark on the disk since the first change after
@@ -570,10 +587,10 @@ void DbfTable::noteOwnChange() noexcept
     if (before != knownChanges_)
         return;
     knownChanges_ = before + 1;
-    struct stat fs {};
+    struct stat fs { };
     if (fileSystem().fstat(file_.fd(), &fs) == 0)
         knownFile_ = {static_cast<int64_t>(fs.st_size), static_cast<int64_t>(fs.st_mtim.tv_sec),
-                      static_cast<int64_t>(fs.st_mtim.tv_nsec)};
+            static_cast<int64_t>(fs.st_mtim.tv_nsec)};
     else
         knownFile_ = {-1, -1, -1};
     if (mdx_ && !lookAtIndex(mdx_->path(), knownIndex_))
@@ -582,11 +599,11 @@ void DbfTable::noteOwnChange() noexcept
 
 bool DbfTable::lookAtIndex(const std::string& path, std::array<int64_t, 4>& out)
 {
-    struct stat st {};
+    struct stat st { };
     if (fileSystem().stat(path, &st) != 0)
         return false;
     out = {static_cast<int64_t>(st.st_ino), static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
-           static_cast<int64_t>(st.st_mtim.tv_nsec)};
+        static_cast<int64_t>(st.st_mtim.tv_nsec)};
     return true;
 }
 
@@ -619,12 +636,12 @@ bool DbfTable::unpark()
         if (changeCount(fileDev_, fileIno_) != knownChanges_)
             return false;
         // Still the file at our path (a pack or a restructure renames a new one there)?
-        struct stat st {};
+        struct stat st { };
         if (fileSystem().stat(path_, &st) != 0 || static_cast<uint64_t>(st.st_dev) != fileDev_ ||
             static_cast<uint64_t>(st.st_ino) != fileIno_)
             return false;
         const std::array<int64_t, 3> file = {static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
-                                             static_cast<int64_t>(st.st_mtim.tv_nsec)};
+            static_cast<int64_t>(st.st_mtim.tv_nsec)};
         if (file != knownFile_) {  // changed by another program: its header again
             const uint8_t flag = mdxFlag_;
             readHeader(true);

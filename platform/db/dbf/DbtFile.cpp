@@ -9,11 +9,20 @@
 namespace kdb {
 
 namespace {
-uint32_t le32(const unsigned char* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t le32(const unsigned char* p)
+{
+    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
+}
+uint16_t le16(const unsigned char* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 void put32(unsigned char* p, uint32_t v)
 {
-    p[0] = v & 0xFF; p[1] = (v >> 8) & 0xFF; p[2] = (v >> 16) & 0xFF; p[3] = (v >> 24) & 0xFF;
+    p[0] = v & 0xFF;
+    p[1] = (v >> 8) & 0xFF;
+    p[2] = (v >> 16) & 0xFF;
+    p[3] = (v >> 24) & 0xFF;
 }
 
 [[noreturn]] void corrupt(const std::string& path, const std::string& what)
@@ -50,7 +59,9 @@ DbtFile DbtFile::create(const std::string& path, const std::string& tableBaseNam
     std::vector<unsigned char> h(blockSize, 0);
     put32(h.data(), 1);
     for (size_t i = 0; i < 8; ++i)
-        h[8 + i] = i < tableBaseName.size() ? static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(tableBaseName[i]))) : 0;
+        h[8 + i] = i < tableBaseName.size()
+            ? static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(tableBaseName[i])))
+            : 0;
     h[20] = blockSize & 0xFF;
     h[21] = (blockSize >> 8) & 0xFF;
     d.file_.writeAt(0, h.data(), h.size());
@@ -110,7 +121,10 @@ uint32_t DbtFile::append(const std::string& data)
     if (layout_ == Layout::New) {
         block.resize(8);
         auto* p = reinterpret_cast<unsigned char*>(block.data());
-        p[0] = 0xFF; p[1] = 0xFF; p[2] = 0x08; p[3] = 0x00;
+        p[0] = 0xFF;
+        p[1] = 0xFF;
+        p[2] = 0x08;
+        p[3] = 0x00;
         put32(p + 4, static_cast<uint32_t>(data.size() + 8));
         block += data;
         // Not counted in the length: an end mark for readers that look for

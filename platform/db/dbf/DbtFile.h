@@ -23,8 +23,7 @@ public:
     // for a damaged header).
     static DbtFile open(const std::string& path, Layout layout, bool writable);
     // Creates (truncates) an empty memo file of the new layout.
-    static DbtFile create(const std::string& path, const std::string& tableBaseName,
-                          uint32_t blockSize = 512);
+    static DbtFile create(const std::string& path, const std::string& tableBaseName, uint32_t blockSize = 512);
 
     DbtFile() = default;
     bool isOpen() const { return file_.isOpen(); }

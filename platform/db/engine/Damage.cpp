@@ -13,7 +13,7 @@ namespace {
 std::string today()
 {
     const std::time_t t = std::time(nullptr);
-    std::tm tm {};
+    std::tm tm{};
     localtime_r(&t, &tm);
     char buf[16];
     std::strftime(buf, sizeof buf, "%Y-%m-%d", &tm);

@@ -8,28 +8,28 @@
 namespace kdb::engine {
 
 struct DamageReport {
-    std::string table;              // path of the table file
-    std::string copyDir;            // directory holding the copy of the damaged files ("" when none)
+    std::string table;  // path of the table file
+    std::string copyDir;  // directory holding the copy of the damaged files ("" when none)
     // What was wrong.
     uint32_t recordsAnnounced = 0;  // the header's count, when the file holds fewer records
-    uint32_t recordsInFile = 0;     // whole records the file held then
-    bool partialRecord = false;     // the file ended inside a record (completed with blanks)
-    bool memoFileLost = false;      // the memo file was missing or did not open (made anew)
-    uint32_t badMemoPointers = 0;   // memo pointers to no memo (blanked)
+    uint32_t recordsInFile = 0;  // whole records the file held then
+    bool partialRecord = false;  // the file ended inside a record (completed with blanks)
+    bool memoFileLost = false;  // the memo file was missing or did not open (made anew)
+    uint32_t badMemoPointers = 0;  // memo pointers to no memo (blanked)
     uint32_t unreadableValues = 0;  // dates, numbers, logicals that did not read (blanked)
-    bool staleIndex = false;        // the index did not match the table (rebuilt)
-    bool indexTagsLost = false;     // ... and its tags could not be read back
-    uint32_t valuesCut = 0;         // values a restructure cut or could not carry over
+    bool staleIndex = false;  // the index did not match the table (rebuilt)
+    bool indexTagsLost = false;  // ... and its tags could not be read back
+    uint32_t valuesCut = 0;  // values a restructure cut or could not carry over
     // What the table holds afterwards.
     uint32_t records = 0;
-    uint64_t values = 0;            // values that are not empty
-    int error = 0;                  // engine code of a repair that failed (0: none)
+    uint64_t values = 0;  // values that are not empty
+    int error = 0;  // engine code of a repair that failed (0: none)
 
     bool shortFile() const { return recordsAnnounced > recordsInFile; }
     bool damaged() const
     {
         return shortFile() || memoFileLost || badMemoPointers > 0 || unreadableValues > 0 || staleIndex ||
-               valuesCut > 0;
+            valuesCut > 0;
     }
 };
 

@@ -41,11 +41,14 @@ std::string baseOf(const std::string& name)
     return b;
 }
 
-std::string dirOf(const std::string& directory) { return directory.empty() ? std::string(".") : directory; }
+std::string dirOf(const std::string& directory)
+{
+    return directory.empty() ? std::string(".") : directory;
+}
 
 // The table file a directory and name designate.
-std::string resolve(const std::string& directory, const std::string& tableName, const std::string& driverType,
-                    bool& exists)
+std::string resolve(
+    const std::string& directory, const std::string& tableName, const std::string& driverType, bool& exists)
 {
     const std::string dir = dirOf(directory);
     if (!extensionOf(tableName).empty())
@@ -83,12 +86,21 @@ bool isParadoxPath(const std::string& path, const std::string& driverType)
 char letterOf(uint16_t type)
 {
     switch (type) {
-    case fldZSTRING: return 'C';
-    case fldDATE: return 'D';
-    case fldBLOB: return 'M';
-    case fldBOOL: return 'L';
-    case fldINT16: case fldINT32: case fldFLOAT: case fldBCD: return 'N';
-    default: return 0;
+    case fldZSTRING:
+        return 'C';
+    case fldDATE:
+        return 'D';
+    case fldBLOB:
+        return 'M';
+    case fldBOOL:
+        return 'L';
+    case fldINT16:
+    case fldINT32:
+    case fldFLOAT:
+    case fldBCD:
+        return 'N';
+    default:
+        return 0;
     }
 }
 
@@ -101,14 +113,23 @@ DbfTable::FieldSpec specOf(const std::string& path, const FieldDesc& d)
         throw EDBEngineError::notSupported(
             path, "field " + d.name + ": type " + std::to_string(d.type) + " not supported in a dBASE table");
     switch (d.type) {
-    case fldZSTRING: s.width = d.units1; break;
-    case fldINT16: s.width = 6; s.int16 = true; break;
-    case fldINT32: s.width = 11; break;
-    case fldFLOAT: case fldBCD:
+    case fldZSTRING:
+        s.width = d.units1;
+        break;
+    case fldINT16:
+        s.width = 6;
+        s.int16 = true;
+        break;
+    case fldINT32:
+        s.width = 11;
+        break;
+    case fldFLOAT:
+    case fldBCD:
         s.width = d.units1 > 0 ? d.units1 : 20;
         s.decimals = std::max<int>(0, d.units2);
         break;
-    default: break;
+    default:
+        break;
     }
     return s;
 }
@@ -135,11 +156,13 @@ TagInfo tagOf(const std::string& path, const IndexDesc& d, const std::vector<std
     return t;
 }
 
-bool sameName(const std::string& a, const std::string& b) { return upper(a) == upper(b); }
+bool sameName(const std::string& a, const std::string& b)
+{
+    return upper(a) == upper(b);
+}
 
 // Runs f, answering the engine code of what it raised (0 when nothing).
-template <class F>
-int codeOf(F f)
+template <class F> int codeOf(F f)
 {
     try {
         f();
@@ -164,15 +187,21 @@ std::string addPathDelimiter(const std::string& path)
     return path + "/";
 }
 
-bool isAlias(const std::string&) { return false; }
-std::string aliasDirectory(const std::string&) { return {}; }
+bool isAlias(const std::string&)
+{
+    return false;
+}
+std::string aliasDirectory(const std::string&)
+{
+    return {};
+}
 
 // ---- opening -----------------------------------------------------------------------
 
 namespace {
 // Opens a table file whose existence the caller has just seen.
-std::unique_ptr<Table> openExistingFile(const std::string& path, const std::string& driverType,
-                                        const TableOpenMode& mode)
+std::unique_ptr<Table> openExistingFile(
+    const std::string& path, const std::string& driverType, const TableOpenMode& mode)
 {
     if (isParadoxPath(path, driverType))
         return ParadoxTable::open(path, mode);
@@ -180,16 +209,14 @@ std::unique_ptr<Table> openExistingFile(const std::string& path, const std::stri
 }
 }  // namespace
 
-std::unique_ptr<Table> openTableFile(const std::string& path, const std::string& driverType,
-                                     const TableOpenMode& mode)
+std::unique_ptr<Table> openTableFile(const std::string& path, const std::string& driverType, const TableOpenMode& mode)
 {
     if (!fileExists(path))
         throw EDBEngineError::noSuchTable(path);
     return openExistingFile(path, driverType, mode);
 }
 
-std::unique_ptr<Table> openTable(const std::string& directory, const std::string& tableName,
-                                 const OpenOptions& options)
+std::unique_ptr<Table> openTable(const std::string& directory, const std::string& tableName, const OpenOptions& options)
 {
     bool exists = false;
     const std::string path = resolve(directory, tableName, options.driverType, exists);
@@ -201,8 +228,8 @@ std::unique_ptr<Table> openTable(const std::string& directory, const std::string
     return openExistingFile(path, options.driverType, mode);
 }
 
-int openTableResult(const std::string& directory, const std::string& tableName,
-                    const std::string& driverType, bool exclusive)
+int openTableResult(
+    const std::string& directory, const std::string& tableName, const std::string& driverType, bool exclusive)
 {
     return codeOf([&] {
         const std::string path = resolve(directory, tableName, driverType);
@@ -252,7 +279,8 @@ std::vector<FieldDesc> fieldDescs(Table& table)
         case fldZSTRING:
             d.units1 = static_cast<int16_t>(f.width);
             break;
-        case fldFLOAT: case fldBCD:
+        case fldFLOAT:
+        case fldBCD:
             d.units1 = static_cast<int16_t>(f.width);
             d.units2 = static_cast<int16_t>(f.decimals);
             break;
@@ -442,7 +470,8 @@ int restructureTable(const std::string& directory, const TableDesc& desc, Damage
                 continue;
             const char t = existing[j].nativeType;
             if (t != 'C' && t != 'D' && t != 'N' && t != 'F' && t != 'L' && t != 'M')
-                throw EDBEngineError::notSupported(path, "column " + existing[j].name + " of a type this engine cannot rewrite");
+                throw EDBEngineError::notSupported(
+                    path, "column " + existing[j].name + " of a type this engine cannot rewrite");
             fields.push_back(specOfExisting(j));
             sources.push_back(static_cast<int>(j));
         }

@@ -31,8 +31,8 @@ std::string aliasDirectory(const std::string& alias);
 // production index is damaged or does not match it; any other code for
 // other failures. driverType is "DBASE", "PARADOX" or empty (from the
 // extension). Leaves nothing open.
-int openTableResult(const std::string& directory, const std::string& tableName,
-                    const std::string& driverType, bool exclusive);
+int openTableResult(
+    const std::string& directory, const std::string& tableName, const std::string& driverType, bool exclusive);
 
 // ---- open tables -----------------------------------------------------------
 struct OpenOptions {
@@ -41,8 +41,8 @@ struct OpenOptions {
     std::string driverType;  // empty: from the extension (.DBF / .DB); none: try .DBF then .DB
 };
 // Opens a table; raises EDBEngineError on failure.
-std::unique_ptr<Table> openTable(const std::string& directory, const std::string& tableName,
-                                 const OpenOptions& options = {});
+std::unique_ptr<Table> openTable(
+    const std::string& directory, const std::string& tableName, const OpenOptions& options = {});
 
 CursorProps cursorProps(Table& table);
 std::vector<FieldDesc> fieldDescs(Table& table);

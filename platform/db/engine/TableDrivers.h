@@ -30,7 +30,6 @@ namespace kdb::engine {
 
 // Opens the table file at path (full path with extension), choosing the
 // layer by driverType ("DBASE", "PARADOX") or, when empty, by the extension.
-std::unique_ptr<Table> openTableFile(const std::string& path, const std::string& driverType,
-                                     const TableOpenMode& mode);
+std::unique_ptr<Table> openTableFile(const std::string& path, const std::string& driverType, const TableOpenMode& mode);
 
 }  // namespace kdb::engine

@@ -45,7 +45,7 @@ void Store::sortRun(const TagState& tag, Run& run, uint64_t& dropped)
             const std::string_view last(reinterpret_cast<const char*>(out.keys.data() + out.keys.size() - kl), kl);
             if (cmpKey(last, keyOf(cur)) == 0) {
                 if (out.recnos.back() == run.recnos[cur])
-                    continue;   // the same entry twice
+                    continue;  // the same entry twice
                 if (tag.unique) {
                     ++dropped;
                     continue;
@@ -53,7 +53,7 @@ void Store::sortRun(const TagState& tag, Run& run, uint64_t& dropped)
             }
         }
         out.keys.insert(out.keys.end(), run.keys.begin() + static_cast<long>(size_t(cur) * kl),
-                        run.keys.begin() + static_cast<long>(size_t(cur) * kl + kl));
+            run.keys.begin() + static_cast<long>(size_t(cur) * kl + kl));
         out.recnos.push_back(run.recnos[cur]);
     }
     run = std::move(out);
@@ -64,7 +64,7 @@ namespace {
 // Appends blocks to a new file through a buffer.
 class BlockWriter {
 public:
-    BlockWriter(int fd, const std::string& path, uint32_t blockBytes) : fd_(fd), path_(path), bb_(blockBytes) {}
+    BlockWriter(int fd, const std::string& path, uint32_t blockBytes) : fd_(fd), path_(path), bb_(blockBytes) { }
     void append(const uint8_t* block)
     {
         buf_.insert(buf_.end(), block, block + bb_);
@@ -91,7 +91,7 @@ private:
 }  // namespace
 
 void Store::buildFile(const std::string& path, const std::string& dataName, const uint8_t* created,
-                      const std::vector<TagSpec>& specs, const std::vector<Run>& runs, uint32_t counter)
+    const std::vector<TagSpec>& specs, const std::vector<Run>& runs, uint32_t counter)
 {
     kdb::FileSystem& fs = kdb::fileSystem();
     const std::string tmp = path + ".new";
@@ -124,7 +124,10 @@ void Store::buildFile(const std::string& path, const std::string& dataName, cons
         uint32_t next = kFirstBlockPage;
         std::vector<std::pair<uint32_t, std::vector<uint8_t>>> tagHeaders;
         std::vector<uint8_t> block(bb);
-        struct Node { uint32_t page; int64_t maxEntry; };
+        struct Node {
+            uint32_t page;
+            int64_t maxEntry;
+        };
 
         for (size_t ti = 0; ti < specs.size(); ++ti) {
             const TagState t = makeTagState(specs[ti], bb);
@@ -133,7 +136,7 @@ void Store::buildFile(const std::string& path, const std::string& dataName, cons
             const uint32_t headerPage = next;
             next += bp;
             std::memset(block.data(), 0, bb);
-            out.append(block.data());   // placeholder, written at the end
+            out.append(block.data());  // placeholder, written at the end
             uint64_t nodes = 0;
 
             const size_t n = run.size();
@@ -185,7 +188,7 @@ void Store::buildFile(const std::string& path, const std::string& dataName, cons
             }
             std::vector<uint8_t> th(bb);
             fillTagHeader(th.data(), bb, t, level.front().page, static_cast<uint32_t>((nodes + 1) * bp), firstLeaf,
-                          lastLeaf, n > 0);
+                lastLeaf, n > 0);
             tagHeaders.emplace_back(headerPage, std::move(th));
             fillTagEntry(hdr.data() + H_TAGTABLE + H_TAGENTRY * ti, t, headerPage);
         }
@@ -212,8 +215,8 @@ void Store::buildFile(const std::string& path, const std::string& dataName, cons
     if (ofd >= 0) {
         uint8_t probe[64];
         const uint8_t replaced = MARK_REPLACED;
-        if (fs.pread(ofd, probe, sizeof probe, 0) == static_cast<ssize_t>(sizeof probe)
-            && probe[H_ENTRIES] == 0x30 && probe[H_ENTRYLEN] == H_TAGENTRY) {
+        if (fs.pread(ofd, probe, sizeof probe, 0) == static_cast<ssize_t>(sizeof probe) && probe[H_ENTRIES] == 0x30 &&
+            probe[H_ENTRYLEN] == H_TAGENTRY) {
             oldMark = probe[H_MARK];
             marked = fs.pwrite(ofd, &replaced, 1, H_MARK) == 1;
         }

@@ -21,9 +21,9 @@ namespace {
 std::string fitKey(const TagState& t, std::string_view key, bool prefixAllowed = false)
 {
     if (key.size() > size_t(t.keyLen))
-        throw EDBEngineError::invalidKey(std::string(), "key too long for tag " + t.spec.name + " ("
-                                                            + std::to_string(key.size()) + " bytes, "
-                                                            + std::to_string(t.keyLen) + " at most)");
+        throw EDBEngineError::invalidKey(std::string(),
+            "key too long for tag " + t.spec.name + " (" + std::to_string(key.size()) + " bytes, " +
+                std::to_string(t.keyLen) + " at most)");
     if (t.type == KeyType::Character)
         return prefixAllowed ? std::string(key) : encodeCharacter(key, t.keyLen);
     if (key.size() != size_t(t.keyLen))
@@ -44,8 +44,7 @@ void checkRecno(uint32_t recno)
 
 // Runs a change; a failure once blocks began to change leaves the file marked
 // for regeneration (a refusal before that changes nothing).
-template <class F>
-auto mutate(Store& st, F&& f)
+template <class F> auto mutate(Store& st, F&& f)
 {
     const uint64_t before = st.generation();
     try {
@@ -141,15 +140,29 @@ struct MdxCursor::State {
     }
 };
 
-MdxCursor::MdxCursor(std::unique_ptr<State> state) : s_(std::move(state)) {}
+MdxCursor::MdxCursor(std::unique_ptr<State> state) : s_(std::move(state))
+{
+}
 MdxCursor::MdxCursor(MdxCursor&&) noexcept = default;
 MdxCursor& MdxCursor::operator=(MdxCursor&&) noexcept = default;
 MdxCursor::~MdxCursor() = default;
 
-bool MdxCursor::first() { return s_->toEdge(false); }
-bool MdxCursor::last() { return s_->toEdge(true); }
-bool MdxCursor::next() { return s_->step(true); }
-bool MdxCursor::prior() { return s_->step(false); }
+bool MdxCursor::first()
+{
+    return s_->toEdge(false);
+}
+bool MdxCursor::last()
+{
+    return s_->toEdge(true);
+}
+bool MdxCursor::next()
+{
+    return s_->step(true);
+}
+bool MdxCursor::prior()
+{
+    return s_->step(false);
+}
 
 bool MdxCursor::seek(std::string_view key)
 {
@@ -196,15 +209,32 @@ bool MdxCursor::seekLast(std::string_view key)
     return s_->take(t, s_->stepBeforePlace(t), false);
 }
 
-bool MdxCursor::valid() const { return s_->pos == State::Pos::On; }
-const std::string& MdxCursor::key() const { return s_->key; }
-uint32_t MdxCursor::recno() const { return s_->recno; }
-Entry MdxCursor::entry() const { return Entry{s_->key, s_->recno}; }
-const std::string& MdxCursor::tagName() const { return s_->tag; }
+bool MdxCursor::valid() const
+{
+    return s_->pos == State::Pos::On;
+}
+const std::string& MdxCursor::key() const
+{
+    return s_->key;
+}
+uint32_t MdxCursor::recno() const
+{
+    return s_->recno;
+}
+Entry MdxCursor::entry() const
+{
+    return Entry{s_->key, s_->recno};
+}
+const std::string& MdxCursor::tagName() const
+{
+    return s_->tag;
+}
 
 // ====================================================================== file
 
-MdxFile::MdxFile(std::unique_ptr<detail::Store> store) : st_(std::move(store)) {}
+MdxFile::MdxFile(std::unique_ptr<detail::Store> store) : st_(std::move(store))
+{
+}
 
 MdxFile::~MdxFile()
 {
@@ -271,8 +301,8 @@ void collect(const std::vector<TagState>& tags, const RecordSource& source, std:
     }
 }
 
-RegenerateResult sortAll(const std::vector<TagState>& tags, std::vector<detail::Run>& runs,
-                         const std::vector<bool>& which)
+RegenerateResult sortAll(
+    const std::vector<TagState>& tags, std::vector<detail::Run>& runs, const std::vector<bool>& which)
 {
     RegenerateResult r;
     for (size_t i = 0; i < tags.size(); ++i) {
@@ -289,8 +319,8 @@ RegenerateResult sortAll(const std::vector<TagState>& tags, std::vector<detail::
 
 }  // namespace
 
-std::unique_ptr<MdxFile> MdxFile::create(const std::string& path, const std::string& dataFileName,
-                                         const std::vector<TagSpec>& tags)
+std::unique_ptr<MdxFile> MdxFile::create(
+    const std::string& path, const std::string& dataFileName, const std::vector<TagSpec>& tags)
 {
     const std::vector<TagSpec> specs = checkedSpecs(tags, path);
     std::vector<detail::Run> runs(specs.size());
@@ -315,8 +345,7 @@ std::vector<TagSpec> MdxFile::readTagSpecs(const std::string& path)
 }
 
 std::unique_ptr<MdxFile> MdxFile::rebuild(const std::string& path, const std::string& dataFileName,
-                                          const std::vector<TagSpec>& tags, const RecordSource& source,
-                                          RegenerateResult* result)
+    const std::vector<TagSpec>& tags, const RecordSource& source, RegenerateResult* result)
 {
     const std::vector<TagSpec> specs = checkedSpecs(tags, path);
     std::vector<TagState> states;
@@ -331,9 +360,18 @@ std::unique_ptr<MdxFile> MdxFile::rebuild(const std::string& path, const std::st
     return open(path);
 }
 
-const std::string& MdxFile::path() const { return st_->path(); }
-std::string MdxFile::dataFileName() const { return st_->dataName(); }
-bool MdxFile::readOnly() const { return st_->readOnly(); }
+const std::string& MdxFile::path() const
+{
+    return st_->path();
+}
+std::string MdxFile::dataFileName() const
+{
+    return st_->dataName();
+}
+bool MdxFile::readOnly() const
+{
+    return st_->readOnly();
+}
 
 std::vector<TagSpec> MdxFile::tags() const
 {
@@ -374,7 +412,7 @@ TagSpec MdxFile::tag(std::string_view name) const
 void MdxFile::addTag(const TagSpec& spec)
 {
     st_->syncWithDisk();
-    detail::normaliseSpec(spec, path());   // refuse a bad description before any change
+    detail::normaliseSpec(spec, path());  // refuse a bad description before any change
     mutate(*st_, [&] { st_->addTag(spec); });
 }
 
@@ -435,16 +473,15 @@ bool MdxFile::remove(std::string_view tag, std::string_view key, uint32_t recno)
     return mutate(*st_, [&] { return st_->removeEntry(t, k, recno); });
 }
 
-void MdxFile::insertRecord(const std::vector<std::string>& tags,
-                           const std::vector<std::optional<std::string>>& keys, uint32_t recno)
+void MdxFile::insertRecord(
+    const std::vector<std::string>& tags, const std::vector<std::optional<std::string>>& keys, uint32_t recno)
 {
     const std::vector<std::optional<std::string>> none(tags.size());
     updateRecord(tags, none, keys, recno);
 }
 
-void MdxFile::updateRecord(const std::vector<std::string>& tags,
-                           const std::vector<std::optional<std::string>>& oldKeys,
-                           const std::vector<std::optional<std::string>>& newKeys, uint32_t recno)
+void MdxFile::updateRecord(const std::vector<std::string>& tags, const std::vector<std::optional<std::string>>& oldKeys,
+    const std::vector<std::optional<std::string>>& newKeys, uint32_t recno)
 {
     st_->syncWithDisk();
     checkRecno(recno);
@@ -557,8 +594,7 @@ RegenerateResult MdxFile::regenerateTag(std::string_view tag, const EntrySource&
     std::vector<TagSpec> specs;
     for (const TagState& t : tags)
         specs.push_back(t.spec);
-    Store::buildFile(path(), st_->dataName(), st_->header() + detail::H_CREATED, specs, runs,
-                     st_->counter() + 1);
+    Store::buildFile(path(), st_->dataName(), st_->header() + detail::H_CREATED, specs, runs, st_->counter() + 1);
     st_->reopen();
     return r;
 }
@@ -575,19 +611,30 @@ RegenerateResult MdxFile::regenerateAll(const RecordSource& source)
     std::vector<TagSpec> specs;
     for (const TagState& t : tags)
         specs.push_back(t.spec);
-    Store::buildFile(path(), st_->dataName(), st_->header() + detail::H_CREATED, specs, runs,
-                     st_->counter() + 1);
+    Store::buildFile(path(), st_->dataName(), st_->header() + detail::H_CREATED, specs, runs, st_->counter() + 1);
     st_->reopen();
     return r;
 }
 
-void MdxFile::flush(bool sync) { st_->flush(sync); }
+void MdxFile::flush(bool sync)
+{
+    st_->flush(sync);
+}
 
-bool MdxFile::unforced() const { return st_->unforced(); }
+bool MdxFile::unforced() const
+{
+    return st_->unforced();
+}
 
-void MdxFile::refresh() { st_->syncWithDisk(true); }
+void MdxFile::refresh()
+{
+    st_->syncWithDisk(true);
+}
 
-void MdxFile::setLockedByCaller(bool held, bool justChecked) { st_->setHeld(held, justChecked); }
+void MdxFile::setLockedByCaller(bool held, bool justChecked)
+{
+    st_->setHeld(held, justChecked);
+}
 
 void MdxFile::verify()
 {

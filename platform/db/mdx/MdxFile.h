@@ -58,13 +58,13 @@ inline constexpr int kMaxExpressionLen = 220;
 // Numeric (0 there means "the fixed length").
 struct TagSpec {
     std::string name;
-    std::string expression;      // key expression text, e.g. "CODE+NUM"
-    std::string forExpression;   // FOR condition text, empty = none
+    std::string expression;  // key expression text, e.g. "CODE+NUM"
+    std::string forExpression;  // FOR condition text, empty = none
     KeyType type = KeyType::Character;
     int keyLength = 0;
     bool unique = false;
     bool descending = false;
-    bool isField = true;         // key is one plain field (else an expression)
+    bool isField = true;  // key is one plain field (else an expression)
     // Character tags: the code page whose collation orders the keys
     // (core/Collation.h); 0 = binary byte order (a tag without the mark).
     int codePage = 1252;
@@ -91,13 +91,15 @@ using RecordSource = std::function<bool(RecordKeys& record)>;
 // What a regeneration did.  A unique tag keeps the first record (lowest
 // record number) of each key; the others are counted here.
 struct RegenerateResult {
-    std::vector<std::string> tags;            // regenerated tags
-    std::vector<uint64_t> entries;            // entries written, per tag
+    std::vector<std::string> tags;  // regenerated tags
+    std::vector<uint64_t> entries;  // entries written, per tag
     std::vector<uint64_t> duplicatesDropped;  // unique tags: records left out
 };
 
 class MdxFile;
-namespace detail { class Store; }
+namespace detail {
+class Store;
+}
 
 // Ordered iteration over one tag.  Positions are in the tag's own order
 // (a descending tag runs from the highest key to the lowest).  A cursor stays
@@ -109,10 +111,10 @@ public:
     MdxCursor& operator=(MdxCursor&&) noexcept;
     ~MdxCursor();
 
-    bool first();                          // false when the tag is empty
+    bool first();  // false when the tag is empty
     bool last();
-    bool next();                           // false at the end (cursor then invalid)
-    bool prior();                          // false at the start (cursor then invalid)
+    bool next();  // false at the end (cursor then invalid)
+    bool prior();  // false at the start (cursor then invalid)
 
     // First entry not before `key` in the tag's order.  A key shorter than the
     // key length compares on its own length (prefix seek).  Answers valid().
@@ -128,8 +130,8 @@ public:
     bool seekLast(std::string_view key);
 
     bool valid() const;
-    const std::string& key() const;         // valid() only
-    uint32_t recno() const;                 // valid() only
+    const std::string& key() const;  // valid() only
+    uint32_t recno() const;  // valid() only
     Entry entry() const;
 
     const std::string& tagName() const;
@@ -148,16 +150,14 @@ public:
     // A new file at `path` (replacing any file there) for the table named
     // dataFileName (base name without directory or extension, at most 16
     // characters kept), with empty tags.  The file is complete on disk on return.
-    static std::unique_ptr<MdxFile> create(const std::string& path,
-                                           const std::string& dataFileName,
-                                           const std::vector<TagSpec>& tags);
+    static std::unique_ptr<MdxFile> create(
+        const std::string& path, const std::string& dataFileName, const std::vector<TagSpec>& tags);
     // Opens an existing file; checks the file header, the tag table and every
     // tag header.  Damaged, foreign or half-written: DBERR_INDEXOUTOFDATE.
     // alone: the caller knows that no other program has the file open; a
     // file marked "pending" (changes not forced to the disk) is then refused
     // too (DBERR_INDEXOUTOFDATE).
-    static std::unique_ptr<MdxFile> open(const std::string& path, Mode mode = Mode::ReadWrite,
-                                         bool alone = false);
+    static std::unique_ptr<MdxFile> open(const std::string& path, Mode mode = Mode::ReadWrite, bool alone = false);
     // The tag descriptions of a file whose nodes may be damaged or half
     // written (the "in update" mark is ignored); only the file header, the tag
     // table and the tag headers must be sound.  For regenerating a file that
@@ -165,11 +165,8 @@ public:
     static std::vector<TagSpec> readTagSpecs(const std::string& path);
     // A complete new file from scratch: create() and regenerateAll() in one
     // step, renamed over any file at `path` only when complete.
-    static std::unique_ptr<MdxFile> rebuild(const std::string& path,
-                                            const std::string& dataFileName,
-                                            const std::vector<TagSpec>& tags,
-                                            const RecordSource& source,
-                                            RegenerateResult* result = nullptr);
+    static std::unique_ptr<MdxFile> rebuild(const std::string& path, const std::string& dataFileName,
+        const std::vector<TagSpec>& tags, const RecordSource& source, RegenerateResult* result = nullptr);
 
     // Writes pending changes, forced to the disk when this handle made
     // changes not forced yet (errors are swallowed; call flush() to see them).
@@ -182,10 +179,10 @@ public:
     bool readOnly() const;
 
     // ---- tags ----
-    std::vector<TagSpec> tags() const;       // in tag-table order
+    std::vector<TagSpec> tags() const;  // in tag-table order
     std::vector<std::string> tagNames() const;
     int tagCount() const;
-    bool hasTag(std::string_view name) const;   // names compare case-insensitively
+    bool hasTag(std::string_view name) const;  // names compare case-insensitively
     TagSpec tag(std::string_view name) const;
     // Adds an empty tag (fill it with regenerateTag).
     void addTag(const TagSpec& spec);
@@ -197,22 +194,21 @@ public:
     // unique and holds the key for a record other than `exceptRecno`.
     bool wouldViolate(std::string_view tag, std::string_view key, uint32_t exceptRecno = 0);
     // Inserts (key, recno); the same entry twice changes nothing.  A unique tag
-    // that holds the key for another record throws DBERR_KEYVIOL and stays unchanged.  A key shorter than the key length is padded
-    // (blanks for Character); a longer key, or a Date/Numeric key of the
-    // wrong size, is refused (DBERR_INVALIDKEY).
+    // that holds the key for another record throws DBERR_KEYVIOL and stays unchanged.  A key shorter than the key
+    // length is padded (blanks for Character); a longer key, or a Date/Numeric key of the wrong size, is refused
+    // (DBERR_INVALIDKEY).
     void insert(std::string_view tag, std::string_view key, uint32_t recno);
     // Removes (key, recno); false when the tag has no such entry.
     bool remove(std::string_view tag, std::string_view key, uint32_t recno);
     // The keys of one record for several tags at once: checks every unique tag
     // first and changes nothing when one refuses.  tags and keys run in
     // parallel; an empty optional leaves the record out of that tag.
-    void insertRecord(const std::vector<std::string>& tags,
-                      const std::vector<std::optional<std::string>>& keys, uint32_t recno);
+    void insertRecord(
+        const std::vector<std::string>& tags, const std::vector<std::optional<std::string>>& keys, uint32_t recno);
     // Replaces a record's keys (remove old, insert new) atomically: unique
     // checks first, nothing changed on refusal.
-    void updateRecord(const std::vector<std::string>& tags,
-                      const std::vector<std::optional<std::string>>& oldKeys,
-                      const std::vector<std::optional<std::string>>& newKeys, uint32_t recno);
+    void updateRecord(const std::vector<std::string>& tags, const std::vector<std::optional<std::string>>& oldKeys,
+        const std::vector<std::optional<std::string>>& newKeys, uint32_t recno);
 
     // ---- lookups ----
     MdxCursor cursor(std::string_view tag);

@@ -11,16 +11,19 @@ namespace kdb::mdx {
 namespace {
 
 constexpr int kExponentBias = 0x34;
-constexpr int kMaxDigits = 20;   // ten bytes of packed digits
+constexpr int kMaxDigits = 20;  // ten bytes of packed digits
 
-int signum(int v) { return (v > 0) - (v < 0); }
+int signum(int v)
+{
+    return (v > 0) - (v < 0);
+}
 
 // A numeric key split into its parts; nullopt when the bytes are no numeric key.
 struct Bcd {
     bool negative = false;
     bool zero = true;
     uint8_t exponent = 0;
-    const uint8_t* digits = nullptr;   // 10 bytes
+    const uint8_t* digits = nullptr;  // 10 bytes
 };
 
 Bcd splitBcd(std::string_view key)
@@ -30,7 +33,10 @@ Bcd splitBcd(std::string_view key)
     b.exponent = p[0];
     b.digits = p + 2;
     for (int i = 0; i < 10; ++i)
-        if (b.digits[i] != 0) { b.zero = false; break; }
+        if (b.digits[i] != 0) {
+            b.zero = false;
+            break;
+        }
     b.negative = !b.zero && (p[1] & 0x80) != 0;
     return b;
 }
@@ -81,7 +87,7 @@ void calendarDate(int64_t jdn, int& year, int& month, int& day)
 std::string encodeDateJdn(double jdn)
 {
     std::string out(kDateKeyLen, '\0');
-    std::memcpy(out.data(), &jdn, sizeof jdn);   // the host is little-endian
+    std::memcpy(out.data(), &jdn, sizeof jdn);  // the host is little-endian
     return out;
 }
 
@@ -90,13 +96,19 @@ std::string encodeDate(int year, int month, int day)
     return encodeDateJdn(static_cast<double>(julianDayNumber(year, month, day)));
 }
 
-std::string encodeBlankDate() { return encodeDateJdn(0.0); }
+std::string encodeBlankDate()
+{
+    return encodeDateJdn(0.0);
+}
 
 std::optional<std::string> encodeDateText(std::string_view s)
 {
     bool blank = true;
     for (char c : s)
-        if (c != ' ' && c != '\0' && c != '0') { blank = false; break; }
+        if (c != ' ' && c != '\0' && c != '0') {
+            blank = false;
+            break;
+        }
     if (blank)
         return encodeBlankDate();
     if (s.size() != 8)
@@ -177,7 +189,7 @@ std::optional<std::string> encodeNumericText(std::string_view text)
         digits.pop_back();
 
     std::string key(kNumericKeyLen, '\0');
-    if (digits.empty()) {   // zero (also blank and "-0")
+    if (digits.empty()) {  // zero (also blank and "-0")
         key[0] = static_cast<char>(kExponentBias);
         key[1] = 0x01;
         return key;
@@ -287,9 +299,12 @@ int compareKeys(KeyType type, std::string_view a, std::string_view b, const Coll
 int fixedKeyLength(KeyType type)
 {
     switch (type) {
-    case KeyType::Date: return kDateKeyLen;
-    case KeyType::Numeric: return kNumericKeyLen;
-    case KeyType::Character: return 0;
+    case KeyType::Date:
+        return kDateKeyLen;
+    case KeyType::Numeric:
+        return kNumericKeyLen;
+    case KeyType::Character:
+        return 0;
     }
     return 0;
 }

@@ -45,7 +45,7 @@ std::string encodeDate(int year, int month, int day);
 // empty) gives the blank date key; a malformed text gives nullopt.
 std::optional<std::string> encodeDateText(std::string_view yyyymmdd);
 std::string encodeBlankDate();
-double decodeDate(std::string_view key);      // the Julian Day Number
+double decodeDate(std::string_view key);  // the Julian Day Number
 
 // ---- Numeric ----
 // The number text of a table record ("  -12.50", "1e3" is refused); blank

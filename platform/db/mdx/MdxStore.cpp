@@ -62,9 +62,15 @@ bool hasNul(const uint8_t* p, size_t max)
 
 }  // namespace
 
-int itemLength(int keyLength) { return (4 + keyLength + 3) & ~3; }
+int itemLength(int keyLength)
+{
+    return (4 + keyLength + 3) & ~3;
+}
 
-int maxKeysFor(uint32_t blockBytes, int itemLen) { return static_cast<int>((blockBytes - 12) / itemLen); }
+int maxKeysFor(uint32_t blockBytes, int itemLen)
+{
+    return static_cast<int>((blockBytes - 12) / itemLen);
+}
 
 void writeToday(uint8_t* p)
 {
@@ -80,16 +86,15 @@ TagSpec normaliseSpec(const TagSpec& in, const std::string& path)
 {
     TagSpec s = in;
     s.name = upperAscii(in.name);
-    bool nameOk = !s.name.empty() && s.name.size() <= static_cast<size_t>(kMaxTagNameLen)
-                  && !(s.name[0] >= '0' && s.name[0] <= '9');
+    bool nameOk = !s.name.empty() && s.name.size() <= static_cast<size_t>(kMaxTagNameLen) &&
+        !(s.name[0] >= '0' && s.name[0] <= '9');
     for (char c : s.name)
         if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'))
             nameOk = false;
     if (!nameOk)
-        throw EDBEngineError::invalidTag(path, "bad tag name \"" + in.name
-                                                   + "\" (1 to 10 letters, digits or _)");
-    if (s.expression.empty() || s.expression.size() > static_cast<size_t>(kMaxExpressionLen)
-        || !printableText(s.expression))
+        throw EDBEngineError::invalidTag(path, "bad tag name \"" + in.name + "\" (1 to 10 letters, digits or _)");
+    if (s.expression.empty() || s.expression.size() > static_cast<size_t>(kMaxExpressionLen) ||
+        !printableText(s.expression))
         throw EDBEngineError::invalidTag(path, "bad key expression for tag " + s.name);
     if (s.forExpression.size() > static_cast<size_t>(kMaxExpressionLen) || !printableText(s.forExpression))
         throw EDBEngineError::invalidTag(path, "bad condition for tag " + s.name);
@@ -122,7 +127,7 @@ void rebuildThreads(uint8_t* header, int tagCount)
         for (;;) {
             uint8_t* ce = header + H_TAGTABLE + H_TAGENTRY * cur;
             const bool left = std::strncmp(reinterpret_cast<const char*>(nameOf(i)),
-                                           reinterpret_cast<const char*>(nameOf(cur)), 11) < 0;
+                                  reinterpret_cast<const char*>(nameOf(cur)), 11) < 0;
             uint8_t& link = ce[left ? TE_LEFT : TE_RIGHT];
             if (link == 0) {
                 link = static_cast<uint8_t>(i + 1);
@@ -145,7 +150,7 @@ void fillTagEntry(uint8_t* e, const TagState& t, uint32_t headerPage)
 }
 
 void fillTagHeader(uint8_t* b, uint32_t blockBytes, const TagState& t, uint32_t root, uint32_t sizePages,
-                   uint32_t firstLeaf, uint32_t lastLeaf, bool hasKeys)
+    uint32_t firstLeaf, uint32_t lastLeaf, bool hasKeys)
 {
     std::memset(b, 0, blockBytes);
     wr32(b + TH_ROOT, root);
@@ -169,7 +174,7 @@ void fillTagHeader(uint8_t* b, uint32_t blockBytes, const TagState& t, uint32_t 
     if (!t.spec.forExpression.empty()) {
         b[TH_HASFOR] = 1;
         std::memcpy(b + TH_FOREXPR, t.spec.forExpression.data(),
-                    std::min<size_t>(t.spec.forExpression.size(), blockBytes - TH_FOREXPR - 1));
+            std::min<size_t>(t.spec.forExpression.size(), blockBytes - TH_FOREXPR - 1));
     }
     b[TH_HASKEYS] = hasKeys ? 1 : 0;
     wr32(b + TH_FIRSTLEAF, firstLeaf);
@@ -239,7 +244,7 @@ std::unique_ptr<Store> Store::openPath(const std::string& path, MdxFile::Mode mo
 
 void Store::loadHeader(bool ignoreMark)
 {
-    struct stat sb{};
+    struct stat sb { };
     if (kdb::fileSystem().fstat(fd_, &sb) != 0)
         throw EDBEngineError::readFailed(path_, errno);
     diskBytes_ = static_cast<uint64_t>(sb.st_size);
@@ -269,9 +274,10 @@ void Store::loadHeader(bool ignoreMark)
     if (rd16(h + H_TAGSINUSE) > kMaxTags)
         throwCorrupt(path_, "bad tag count");
     if (!ignoreMark && h[H_MARK] != MARK_CLEAN && !(h[H_MARK] == MARK_PENDING && acceptPending_))
-        throwCorrupt(path_, h[H_MARK] == MARK_REPLACED  ? "file replaced"
-                            : h[H_MARK] == MARK_PENDING ? "changes not forced to the disk"
-                                                        : "update interrupted");
+        throwCorrupt(path_,
+            h[H_MARK] == MARK_REPLACED      ? "file replaced"
+                : h[H_MARK] == MARK_PENDING ? "changes not forced to the disk"
+                                            : "update interrupted");
     diskMark_ = h[H_MARK];
     std::memcpy(hdr_, h, kHeaderBytes);
     blockPages_ = bp;
@@ -364,7 +370,10 @@ void Store::loadTags()
     }
 }
 
-std::string Store::dataName() const { return cString(hdr_ + H_DATANAME, 16); }
+std::string Store::dataName() const
+{
+    return cString(hdr_ + H_DATANAME, 16);
+}
 
 int Store::tagIndex(std::string_view name) const
 {
@@ -393,14 +402,14 @@ void Store::syncWithDisk(bool force)
 {
     checkUsable();
     if (dirty_)
-        return;   // the file is ours until the next flush
+        return;  // the file is ours until the next flush
     if (held_ && checkedInHold_ && !force)
-        return;   // nobody else can have changed it since the last check
+        return;  // nobody else can have changed it since the last check
     checkedInHold_ = false;
     // Another file put in place under the same name (a restore, a copy).
-    struct stat sb{};
-    if (kdb::fileSystem().stat(path_, &sb) == 0
-        && (static_cast<uint64_t>(sb.st_ino) != inode_ || static_cast<uint64_t>(sb.st_dev) != device_)) {
+    struct stat sb { };
+    if (kdb::fileSystem().stat(path_, &sb) == 0 &&
+        (static_cast<uint64_t>(sb.st_ino) != inode_ || static_cast<uint64_t>(sb.st_dev) != device_)) {
         reopen();
         return;
     }
@@ -443,7 +452,8 @@ void Store::reopen()
 {
     const int nfd = kdb::fileSystem().open(path_, (readOnly_ ? O_RDONLY : O_RDWR) | O_CLOEXEC);
     if (nfd < 0)
-        throw errno == ENOENT ? EDBEngineError::noSuchFile(path_) : EDBEngineError::openFailed(path_, errno, "cannot reopen");
+        throw errno == ENOENT ? EDBEngineError::noSuchFile(path_)
+                              : EDBEngineError::openFailed(path_, errno, "cannot reopen");
     kdb::fileSystem().close(fd_);
     fd_ = nfd;
     unsynced_ = false;
@@ -456,8 +466,8 @@ void Store::reopen()
 bool Store::validPage(uint32_t page) const
 {
     const uint32_t pages = rd32(hdr_ + H_PAGES);
-    return page >= kFirstBlockPage && (page - kFirstBlockPage) % blockPages_ == 0
-           && uint64_t(page) + blockPages_ <= pages;
+    return page >= kFirstBlockPage && (page - kFirstBlockPage) % blockPages_ == 0 &&
+        uint64_t(page) + blockPages_ <= pages;
 }
 
 const uint8_t* Store::readBlock(uint32_t page)
@@ -490,8 +500,9 @@ const uint8_t* Store::readBlock(uint32_t page)
         iov[i].iov_base = fresh[i].data.get();
         iov[i].iov_len = blockBytes_;
     }
-    ssize_t got = count == 1 ? kdb::fileSystem().pread(fd_, iov[0].iov_base, blockBytes_, static_cast<off_t>(off))
-                             : kdb::fileSystem().preadv(fd_, iov.data(), static_cast<int>(count), static_cast<off_t>(off));
+    ssize_t got = count == 1
+        ? kdb::fileSystem().pread(fd_, iov[0].iov_base, blockBytes_, static_cast<off_t>(off))
+        : kdb::fileSystem().preadv(fd_, iov.data(), static_cast<int>(count), static_cast<off_t>(off));
     if (got < 0)
         throw EDBEngineError::readFailed(path_, errno);
     const uint32_t whole = static_cast<uint32_t>(static_cast<size_t>(got) / blockBytes_);
@@ -657,7 +668,7 @@ void Store::beginChange()
             try {
                 forceToDisk();
             } catch (...) {
-                broken_ = true;   // the others find the mark: regenerated
+                broken_ = true;  // the others find the mark: regenerated
                 throw;
             }
         }
@@ -713,7 +724,7 @@ void Store::flush(bool sync)
 {
     checkUsable();
     if (sync && !dirty_)
-        syncWithDisk(true);   // the mark another program's changes left
+        syncWithDisk(true);  // the mark another program's changes left
     if (!dirty_ && !(sync && diskMark_ == MARK_PENDING)) {
         if (sync && unsynced_)
             forceToDisk();

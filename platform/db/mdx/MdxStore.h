@@ -16,19 +16,30 @@ namespace kdb::mdx::detail {
 
 // ---- layout ----
 inline constexpr uint32_t kPageBytes = 512;
-inline constexpr uint32_t kHeaderBytes = 2048;   // pages 0-3
+inline constexpr uint32_t kHeaderBytes = 2048;  // pages 0-3
 inline constexpr uint32_t kFirstBlockPage = 4;
 inline constexpr uint32_t kDefaultBlockPages = 2;
 inline constexpr int kMaxDepth = 40;
 
 // File header offsets.
 enum : uint32_t {
-    H_VERSION = 0, H_CREATED = 1, H_DATANAME = 4, H_BLOCKPAGES = 20, H_BLOCKBYTES = 22,
-    H_PRODUCTION = 24, H_ENTRIES = 25, H_ENTRYLEN = 26, H_TAGSINUSE = 28, H_PAGES = 32,
-    H_FREEHEAD = 36, H_FREECOUNT = 40, H_UPDATED = 44,
-    H_MARK = 47,      // reserved byte of the format: 0 clean, 1 in update, 2 replaced
-    H_COUNTER = 48,   // in the unused area: change counter, raised on every flush
-    H_TAGTABLE = 544, H_TAGENTRY = 32
+    H_VERSION = 0,
+    H_CREATED = 1,
+    H_DATANAME = 4,
+    H_BLOCKPAGES = 20,
+    H_BLOCKBYTES = 22,
+    H_PRODUCTION = 24,
+    H_ENTRIES = 25,
+    H_ENTRYLEN = 26,
+    H_TAGSINUSE = 28,
+    H_PAGES = 32,
+    H_FREEHEAD = 36,
+    H_FREECOUNT = 40,
+    H_UPDATED = 44,
+    H_MARK = 47,  // reserved byte of the format: 0 clean, 1 in update, 2 replaced
+    H_COUNTER = 48,  // in the unused area: change counter, raised on every flush
+    H_TAGTABLE = 544,
+    H_TAGENTRY = 32
 };
 // MARK_PENDING: changes complete in the file, not all forced to the disk yet
 // (see Store::beginChange).
@@ -36,23 +47,60 @@ enum : uint8_t { MARK_CLEAN = 0, MARK_INUPDATE = 1, MARK_REPLACED = 2, MARK_PEND
 
 // Tag table entry offsets.
 enum : uint32_t {
-    TE_HEADER = 0, TE_NAME = 4, TE_FORMAT = 15, TE_LEFT = 16, TE_RIGHT = 17, TE_PARENT = 18,
-    TE_RESERVED19 = 19, TE_TYPE = 20
+    TE_HEADER = 0,
+    TE_NAME = 4,
+    TE_FORMAT = 15,
+    TE_LEFT = 16,
+    TE_RIGHT = 17,
+    TE_PARENT = 18,
+    TE_RESERVED19 = 19,
+    TE_TYPE = 20
 };
 
 // Tag header block offsets.
 enum : uint32_t {
-    TH_ROOT = 0, TH_SIZE = 4, TH_FLAGS = 8, TH_TYPE = 9, TH_KEYLEN = 12, TH_MAXKEYS = 14,
-    TH_SECTYPE = 16, TH_ITEMLEN = 18, TH_SERIAL = 20, TH_UNIQUE = 23, TH_EXPR = 24,
-    TH_EXPRLEN = 221, TH_HASFOR = 245, TH_HASKEYS = 246, TH_FIRSTLEAF = 248, TH_LASTLEAF = 252,
-    TH_DATE = 257, TH_ISFIELD = 480, TH_FOREXPR = 762
+    TH_ROOT = 0,
+    TH_SIZE = 4,
+    TH_FLAGS = 8,
+    TH_TYPE = 9,
+    TH_KEYLEN = 12,
+    TH_MAXKEYS = 14,
+    TH_SECTYPE = 16,
+    TH_ITEMLEN = 18,
+    TH_SERIAL = 20,
+    TH_UNIQUE = 23,
+    TH_EXPR = 24,
+    TH_EXPRLEN = 221,
+    TH_HASFOR = 245,
+    TH_HASKEYS = 246,
+    TH_FIRSTLEAF = 248,
+    TH_LASTLEAF = 252,
+    TH_DATE = 257,
+    TH_ISFIELD = 480,
+    TH_FOREXPR = 762
 };
 enum : uint8_t { FLAG_DESCENDING = 0x08, FLAG_STRING = 0x10, FLAG_DISTINCT = 0x20, FLAG_UNIQUE = 0x40 };
 
-inline uint32_t rd32(const uint8_t* p) { uint32_t v; std::memcpy(&v, p, 4); return v; }
-inline uint16_t rd16(const uint8_t* p) { uint16_t v; std::memcpy(&v, p, 2); return v; }
-inline void wr32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
-inline void wr16(uint8_t* p, uint16_t v) { std::memcpy(p, &v, 2); }
+inline uint32_t rd32(const uint8_t* p)
+{
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+inline uint16_t rd16(const uint8_t* p)
+{
+    uint16_t v;
+    std::memcpy(&v, p, 2);
+    return v;
+}
+inline void wr32(uint8_t* p, uint32_t v)
+{
+    std::memcpy(p, &v, 4);
+}
+inline void wr16(uint8_t* p, uint16_t v)
+{
+    std::memcpy(p, &v, 2);
+}
 
 // Writes the whole range or throws DBERR_WRITEERR naming `path`.
 void writeAll(int fd, const std::string& path, const uint8_t* data, size_t len, uint64_t offset);
@@ -76,24 +124,27 @@ struct TagState {
     uint32_t headerPage = 0;
     int keyLen = 0;
     int itemLen = 0;
-    int capLeaf = 0;       // keys a leaf may hold when this library writes it
-    int capInterior = 0;   // keys an interior node may hold (plus its last child)
-    int maxKeysStored = 0; // limit a node read from the file must respect
+    int capLeaf = 0;  // keys a leaf may hold when this library writes it
+    int capInterior = 0;  // keys an interior node may hold (plus its last child)
+    int maxKeysStored = 0;  // limit a node read from the file must respect
     bool descending = false;
     bool unique = false;
     KeyType type = KeyType::Character;
-    const Collation* collation = nullptr;   // Character keys; null = byte order
+    const Collation* collation = nullptr;  // Character keys; null = byte order
     bool countKnown = false;
     uint64_t count = 0;
 };
 
 // Nodes: a key count, then items of (record number or child page, key bytes);
 // an interior node ends with the page of its last child.
-inline uint32_t nkeys(const uint8_t* b) { return rd32(b); }
+inline uint32_t nkeys(const uint8_t* b)
+{
+    return rd32(b);
+}
 inline std::string_view keyAt(const TagState& t, const uint8_t* b, uint32_t i)
 {
-    return std::string_view(reinterpret_cast<const char*>(b + 8 + size_t(i) * t.itemLen + 4),
-                            static_cast<size_t>(t.keyLen));
+    return std::string_view(
+        reinterpret_cast<const char*>(b + 8 + size_t(i) * t.itemLen + 4), static_cast<size_t>(t.keyLen));
 }
 inline uint32_t ptrAt(const TagState& t, const uint8_t* b, uint32_t i)
 {
@@ -103,7 +154,7 @@ inline uint32_t ptrAt(const TagState& t, const uint8_t* b, uint32_t i)
 // The tag table entry and the tag header block of a tag.
 void fillTagEntry(uint8_t* e, const TagState& t, uint32_t headerPage);
 void fillTagHeader(uint8_t* b, uint32_t blockBytes, const TagState& t, uint32_t root, uint32_t sizePages,
-                   uint32_t firstLeaf, uint32_t lastLeaf, bool hasKeys);
+    uint32_t firstLeaf, uint32_t lastLeaf, bool hasKeys);
 
 // A position target: (key, recno); recno 0 = before every entry of the key,
 // kAfterAll = after every entry of the key.  `key` may be shorter than the
@@ -116,13 +167,13 @@ struct Target {
 
 struct Level {
     uint32_t page = 0;
-    int idx = 0;   // entry (leaf) or child (interior) index
+    int idx = 0;  // entry (leaf) or child (interior) index
 };
 
 // Sorted entries of one tag for the bulk builder.
 struct Run {
     int keyLen = 0;
-    std::vector<uint8_t> keys;     // n * keyLen
+    std::vector<uint8_t> keys;  // n * keyLen
     std::vector<uint32_t> recnos;  // n
     size_t size() const { return recnos.size(); }
 };
@@ -133,13 +184,12 @@ public:
 
     // alone: no other program has the file open (a pending mark is then left
     // over and refused).
-    static std::unique_ptr<Store> openPath(const std::string& path, MdxFile::Mode mode, bool ignoreMark,
-                                           bool alone = false);
+    static std::unique_ptr<Store> openPath(
+        const std::string& path, MdxFile::Mode mode, bool ignoreMark, bool alone = false);
     // Builds a complete file at `path` (through a temporary file renamed over
     // it).  runs[i] holds the sorted entries of specs[i].
     static void buildFile(const std::string& path, const std::string& dataName, const uint8_t* created,
-                          const std::vector<TagSpec>& specs, const std::vector<Run>& runs,
-                          uint32_t counter);
+        const std::vector<TagSpec>& specs, const std::vector<Run>& runs, uint32_t counter);
     // Sorts and de-duplicates entries for a tag; counts unique keys dropped.
     static void sortRun(const TagState& tag, Run& run, uint64_t& dropped);
     static TagState makeTagState(const TagSpec& spec, uint32_t blockBytes);
@@ -152,10 +202,10 @@ public:
     uint64_t generation() const { return generation_; }
     uint32_t counter() const { return rd32(hdr_ + H_COUNTER); }
     const std::vector<TagState>& tags() const { return tags_; }
-    TagState& tagRef(std::string_view name);   // throws DBERR_NOSUCHINDEX
-    int tagIndex(std::string_view name) const; // -1 when missing
-    void checkUsable() const;                  // throws when broken
-    void syncWithDisk(bool force = false);     // refresh check of every public call
+    TagState& tagRef(std::string_view name);  // throws DBERR_NOSUCHINDEX
+    int tagIndex(std::string_view name) const;  // -1 when missing
+    void checkUsable() const;  // throws when broken
+    void syncWithDisk(bool force = false);  // refresh check of every public call
     // While held, the caller keeps other processes from changing the file:
     // only the first check of the hold goes to the disk.
     void setHeld(bool held, bool justChecked)
@@ -163,8 +213,8 @@ public:
         held_ = held;
         checkedInHold_ = held && justChecked;
     }
-    void reload();                             // re-reads header and tags, drops the cache
-    void reopen();                             // after the file was replaced
+    void reload();  // re-reads header and tags, drops the cache
+    void reopen();  // after the file was replaced
 
     // ---- tag header fields ----
     uint32_t root(const TagState& t) { return rd32(readBlock(t.headerPage) + TH_ROOT); }
@@ -226,7 +276,7 @@ private:
     // Largest entry below a node (key, recno); false for an empty subtree.
     bool maxEntry(const TagState& t, uint32_t page, std::string& key, uint32_t& recno);
     void insertIntoParent(TagState& t, std::vector<Level>& path, size_t level, const std::string& sepKey,
-                          uint32_t leftPage, bool appendHint);
+        uint32_t leftPage, bool appendHint);
     void removeChild(TagState& t, std::vector<Level>& path, size_t level);
     void updateSeparator(TagState& t, std::vector<Level>& path, size_t level, const std::string& newMax);
     void refreshEdges(TagState& t);
@@ -247,22 +297,22 @@ private:
     uint8_t hdr_[kHeaderBytes] = {};
     uint32_t blockPages_ = kDefaultBlockPages;
     uint32_t blockBytes_ = kDefaultBlockPages * kPageBytes;
-    uint64_t diskBytes_ = 0;          // size of the file on disk
-    uint64_t inode_ = 0, device_ = 0; // identity of the open file
+    uint64_t diskBytes_ = 0;  // size of the file on disk
+    uint64_t inode_ = 0, device_ = 0;  // identity of the open file
     std::vector<TagState> tags_;
     std::unordered_map<uint32_t, Block> cache_;
     std::vector<uint32_t> dirtyPages_;
     uint64_t generation_ = 1;
     bool held_ = false;
     bool checkedInHold_ = false;
-    uint32_t nextSeqPage_ = 0;        // page after the last read from the disk
-    uint32_t readAhead_ = 1;          // blocks of the last read
-    bool markOnDisk_ = false;         // this store wrote the "in update" mark since its last flush
-    uint8_t diskMark_ = MARK_CLEAN;   // the mark as the file holds it (last read or written)
-    bool acceptPending_ = true;       // a pending mark is another open's (false: left over)
-    bool unforced_ = false;           // changed the file since its last forced flush
-    bool dirty_ = false;              // changes in the cache not in the file yet
-    bool unsynced_ = false;           // written since the file was last forced to the disk
+    uint32_t nextSeqPage_ = 0;  // page after the last read from the disk
+    uint32_t readAhead_ = 1;  // blocks of the last read
+    bool markOnDisk_ = false;  // this store wrote the "in update" mark since its last flush
+    uint8_t diskMark_ = MARK_CLEAN;  // the mark as the file holds it (last read or written)
+    bool acceptPending_ = true;  // a pending mark is another open's (false: left over)
+    bool unforced_ = false;  // changed the file since its last forced flush
+    bool dirty_ = false;  // changes in the cache not in the file yet
+    bool unsynced_ = false;  // written since the file was last forced to the disk
     bool broken_ = false;
 };
 

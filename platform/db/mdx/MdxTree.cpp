@@ -14,8 +14,7 @@ namespace kdb::mdx::detail {
 
 // The first index of [lo, hi) where `before` no longer holds (it holds on a
 // leading run of the range): the binary searches of a descent.
-template <typename Before>
-uint32_t firstNotBefore(uint32_t lo, uint32_t hi, Before before)
+template <typename Before> uint32_t firstNotBefore(uint32_t lo, uint32_t hi, Before before)
 {
     while (lo < hi) {
         const uint32_t mid = (lo + hi) / 2;
@@ -67,22 +66,19 @@ void Store::descend(const TagState& t, const Target& target, std::vector<Level>&
         const uint8_t* b = readNode(t, page, path.size());
         const uint32_t n = nkeys(b);
         if (isLeaf(t, b)) {
-            const uint32_t at = firstNotBefore(0, n, [&](uint32_t i) {
-                return compareEntry(t, keyAt(t, b, i), ptrAt(t, b, i), target) < 0;
-            });
+            const uint32_t at = firstNotBefore(
+                0, n, [&](uint32_t i) { return compareEntry(t, keyAt(t, b, i), ptrAt(t, b, i), target) < 0; });
             path.push_back({page, static_cast<int>(at)});
             return;
         }
         // First key not before the target's key.
-        const uint32_t lo = firstNotBefore(0, n, [&](uint32_t i) {
-            return compareKey(t, keyAt(t, b, i), target.key) < 0;
-        });
+        const uint32_t lo =
+            firstNotBefore(0, n, [&](uint32_t i) { return compareKey(t, keyAt(t, b, i), target.key) < 0; });
         uint32_t idx = lo;
         if (lo < n && target.recno != 0 && compareKey(t, keyAt(t, b, lo), target.key) == 0) {
             // Equal keys: the record number decides among the children.
-            const uint32_t end = firstNotBefore(lo, n, [&](uint32_t i) {
-                return compareKey(t, keyAt(t, b, i), target.key) <= 0;
-            });
+            const uint32_t end =
+                firstNotBefore(lo, n, [&](uint32_t i) { return compareKey(t, keyAt(t, b, i), target.key) <= 0; });
             if (target.recno == kAfterAll) {
                 idx = end;
             } else {
@@ -188,7 +184,7 @@ bool Store::gotoLast(const TagState& t, std::vector<Level>& path)
     descendEdge(t, path, true);
     if (path.back().idx >= 0)
         return true;
-    path.back().idx = 0;   // empty leaf: step back from it
+    path.back().idx = 0;  // empty leaf: step back from it
     return stepBackward(t, path);
 }
 
@@ -231,8 +227,8 @@ Interior decodeInterior(const TagState& t, const uint8_t* b)
     return in;
 }
 
-void encodeInterior(const TagState& t, uint8_t* w, uint32_t blockBytes, const std::string* keys,
-                    const uint32_t* children, size_t nKeys)
+void encodeInterior(
+    const TagState& t, uint8_t* w, uint32_t blockBytes, const std::string* keys, const uint32_t* children, size_t nKeys)
 {
     if (8 + nKeys * size_t(t.itemLen) + 4 > blockBytes)
         throwCorrupt(std::string(), "block too full in tag " + t.spec.name);
@@ -311,8 +307,8 @@ bool Store::insertEntry(TagState& t, std::string_view key, uint32_t recno)
     return true;
 }
 
-void Store::insertIntoParent(TagState& t, std::vector<Level>& path, size_t level, const std::string& sepKey,
-                             uint32_t leftPage, bool appendHint)
+void Store::insertIntoParent(
+    TagState& t, std::vector<Level>& path, size_t level, const std::string& sepKey, uint32_t leftPage, bool appendHint)
 {
     if (level == 0) {
         const uint32_t newRoot = allocBlock(t);
@@ -337,8 +333,8 @@ void Store::insertIntoParent(TagState& t, std::vector<Level>& path, size_t level
     const size_t m = appendHint ? total - 2 : total / 2;
     const uint32_t left = allocBlock(t);
     encodeInterior(t, writeBlock(left), blockBytes_, in.keys.data(), in.children.data(), m);
-    encodeInterior(t, writeBlock(parent.page), blockBytes_, in.keys.data() + m + 1, in.children.data() + m + 1,
-                   total - m - 1);
+    encodeInterior(
+        t, writeBlock(parent.page), blockBytes_, in.keys.data() + m + 1, in.children.data() + m + 1, total - m - 1);
     insertIntoParent(t, path, level - 1, in.keys[m], left, appendHint);
 }
 
@@ -397,7 +393,7 @@ void Store::removeChild(TagState& t, std::vector<Level>& path, size_t level)
     Interior in = decodeInterior(t, readBlock(node.page));
     const size_t i = static_cast<size_t>(node.idx);
     if (in.children.size() == 1) {
-        if (level == 0) {   // the root lost its last child: it becomes an empty leaf
+        if (level == 0) {  // the root lost its last child: it becomes an empty leaf
             std::memset(writeBlock(node.page), 0, blockBytes_);
             return;
         }
@@ -453,7 +449,10 @@ void Store::collectPages(const TagState& t, std::vector<uint32_t>& pages)
 {
     // Depth-first walk; a page met twice means a loop or a shared block.
     std::unordered_set<uint32_t> seen;
-    struct Frame { uint32_t page; int depth; };
+    struct Frame {
+        uint32_t page;
+        int depth;
+    };
     std::vector<Frame> stack{{root(t), 0}};
     while (!stack.empty()) {
         const Frame f = stack.back();
@@ -524,8 +523,8 @@ void Store::dropTag(std::string_view name)
     freeBlock(t, headerPage);
     const int n = static_cast<int>(tags_.size());
     uint8_t* table = hdr_ + H_TAGTABLE;
-    std::memmove(table + H_TAGENTRY * index, table + H_TAGENTRY * (index + 1),
-                 size_t(H_TAGENTRY) * size_t(n - index - 1));
+    std::memmove(
+        table + H_TAGENTRY * index, table + H_TAGENTRY * (index + 1), size_t(H_TAGENTRY) * size_t(n - index - 1));
     std::memset(table + H_TAGENTRY * (n - 1), 0, H_TAGENTRY);
     wr16(hdr_ + H_TAGSINUSE, static_cast<uint16_t>(n - 1));
     rebuildThreads(hdr_, n - 1);

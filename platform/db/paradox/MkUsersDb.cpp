@@ -16,12 +16,8 @@ int main(int argc, char** argv)
         kdb::ParadoxCreateOptions options;
         options.passwords = {"/Kelvar/", "/TAVEN/"};
         kdb::ParadoxTable::create(argv[1],
-                                  {{"USERID", 'A', 20},
-                                   {"NOM", 'A', 30},
-                                   {"PRENOM", 'A', 30},
-                                   {"ACCES", 'A', 20},
-                                   {"PW", 'A', 128}},
-                                  options);
+            {{"USERID", 'A', 20}, {"NOM", 'A', 30}, {"PRENOM", 'A', 30}, {"ACCES", 'A', 20}, {"PW", 'A', 128}},
+            options);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "%s: %s\n", argv[0], e.what());
         return 1;

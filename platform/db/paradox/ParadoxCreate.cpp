@@ -39,17 +39,38 @@ PxField pxFieldOf(const ParadoxField& in)
         f.code = ftAlpha;
         f.size = static_cast<uint8_t>(in.size);
         break;
-    case 'D': f.code = ftDate; f.size = 4; break;
-    case 'S': f.code = ftShort; f.size = 2; break;
-    case 'I': f.code = ftLong; f.size = 4; break;
-    case '+': f.code = ftAutoInc; f.size = 4; break;
-    case 'N': f.code = ftNumber; f.size = 8; break;
-    case '$': f.code = ftMoney; f.size = 8; break;
-    case 'L': f.code = ftLogical; f.size = 1; break;
+    case 'D':
+        f.code = ftDate;
+        f.size = 4;
+        break;
+    case 'S':
+        f.code = ftShort;
+        f.size = 2;
+        break;
+    case 'I':
+        f.code = ftLong;
+        f.size = 4;
+        break;
+    case '+':
+        f.code = ftAutoInc;
+        f.size = 4;
+        break;
+    case 'N':
+        f.code = ftNumber;
+        f.size = 8;
+        break;
+    case '$':
+        f.code = ftMoney;
+        f.size = 8;
+        break;
+    case 'L':
+        f.code = ftLogical;
+        f.size = 1;
+        break;
     default:
-        throw EDBEngineError::notSupported(std::string(), "cannot create the table: field type '" +
-                                                              std::string(1, in.type) + "' of '" + in.name +
-                                                              "' cannot be written");
+        throw EDBEngineError::notSupported(std::string(),
+            "cannot create the table: field type '" + std::string(1, in.type) + "' of '" + in.name +
+                "' cannot be written");
     }
     f.length = fieldLength(f.code, f.size);
     return f;
@@ -63,8 +84,8 @@ std::string baseName(const std::string& path)
 
 }  // namespace
 
-void ParadoxTable::create(const std::string& path, const std::vector<ParadoxField>& fields,
-                          const ParadoxCreateOptions& options)
+void ParadoxTable::create(
+    const std::string& path, const std::vector<ParadoxField>& fields, const ParadoxCreateOptions& options)
 {
     if (fields.empty() || fields.size() > kMaxFields)
         refuse("a table has 1 to 255 fields");
@@ -93,7 +114,7 @@ void ParadoxTable::create(const std::string& path, const std::vector<ParadoxFiel
     } else {
         const NewProtection prot = protect(options.passwords);
         header = buildHeader(baseName(path), px, options.blockSizeKiB, prot.area, prot.checksum,
-                             static_cast<int>(options.passwords.size()) - 1);
+            static_cast<int>(options.passwords.size()) - 1);
     }
 
     // Written beside the target and renamed over it: an existing table is
@@ -114,21 +135,35 @@ void ParadoxTable::create(const std::string& path, const std::vector<ParadoxFiel
 void ParadoxTable::create(const std::string& path, const TableDesc& desc)
 {
     if (!desc.indexes.empty())
-        throw EDBEngineError::notSupported(path, "cannot create the table: this engine makes Paradox tables without indexes");
+        throw EDBEngineError::notSupported(
+            path, "cannot create the table: this engine makes Paradox tables without indexes");
     std::vector<ParadoxField> fields;
     for (const FieldDesc& d : desc.fields) {
         ParadoxField f;
         f.name = d.name;
         switch (d.type) {
-        case fldZSTRING: f.type = 'A'; f.size = d.units1; break;
-        case fldDATE: f.type = 'D'; break;
-        case fldINT16: f.type = 'S'; break;
-        case fldINT32: f.type = d.subType == fldstAUTOINC ? '+' : 'I'; break;
-        case fldFLOAT: f.type = 'N'; break;
-        case fldBOOL: f.type = 'L'; break;
+        case fldZSTRING:
+            f.type = 'A';
+            f.size = d.units1;
+            break;
+        case fldDATE:
+            f.type = 'D';
+            break;
+        case fldINT16:
+            f.type = 'S';
+            break;
+        case fldINT32:
+            f.type = d.subType == fldstAUTOINC ? '+' : 'I';
+            break;
+        case fldFLOAT:
+            f.type = 'N';
+            break;
+        case fldBOOL:
+            f.type = 'L';
+            break;
         default:
-            throw EDBEngineError::notSupported(path, "cannot create the table: field '" + d.name +
-                                                         "' has a type this engine does not write");
+            throw EDBEngineError::notSupported(
+                path, "cannot create the table: field '" + d.name + "' has a type this engine does not write");
         }
         fields.push_back(std::move(f));
     }

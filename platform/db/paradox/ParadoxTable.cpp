@@ -20,7 +20,7 @@ namespace {
 
 // Lock bytes far beyond any table data (the locks are advisory).
 constexpr uint64_t kLockBase = uint64_t{1} << 40;
-constexpr uint64_t kOpenLock = kLockBase;       // shared by every open, exclusive for an exclusive open
+constexpr uint64_t kOpenLock = kLockBase;  // shared by every open, exclusive for an exclusive open
 constexpr uint64_t kTableLock = kLockBase + 1;  // lockTable(); appends take it shared for a moment
 constexpr uint64_t kWriteLock = kLockBase + 2;  // held while the file is being changed
 constexpr uint64_t kRecordLocks = kLockBase + 16;
@@ -46,24 +46,81 @@ FieldInfo fieldInfoOf(const PxField& f)
     i.width = f.length;
     i.offset = f.offset;
     switch (f.code) {
-    case ftAlpha: i.type = fldZSTRING; i.nativeType = 'A'; break;
-    case ftDate: i.type = fldDATE; i.nativeType = 'D'; break;
-    case ftShort: i.type = fldINT16; i.nativeType = 'S'; break;
-    case ftLong: i.type = fldINT32; i.nativeType = 'I'; break;
-    case ftAutoInc: i.type = fldINT32; i.subType = fldstAUTOINC; i.nativeType = '+'; break;
-    case ftMoney: i.type = fldFLOAT; i.nativeType = '$'; i.decimals = 2; break;
-    case ftNumber: i.type = fldFLOAT; i.nativeType = 'N'; break;
-    case ftLogical: i.type = fldBOOL; i.nativeType = 'L'; break;
-    case ftMemo: i.type = fldBLOB; i.subType = fldstMEMO; i.nativeType = 'M'; break;
-    case ftFmtMemo: i.type = fldBLOB; i.subType = fldstMEMO; i.nativeType = 'F'; break;
-    case ftBlob: i.type = fldBLOB; i.nativeType = 'B'; break;
-    case ftOle: i.type = fldBLOB; i.nativeType = 'O'; break;
-    case ftGraphic: i.type = fldBLOB; i.nativeType = 'G'; break;
-    case ftTime: i.type = fldTIME; i.nativeType = 'T'; break;
-    case ftTimestamp: i.type = fldTIMESTAMP; i.nativeType = '@'; break;
-    case ftBcd: i.type = fldBCD; i.nativeType = '#'; i.decimals = f.size; break;
-    case ftBytes: i.type = fldUNKNOWN; i.nativeType = 'Y'; break;
-    default: break;
+    case ftAlpha:
+        i.type = fldZSTRING;
+        i.nativeType = 'A';
+        break;
+    case ftDate:
+        i.type = fldDATE;
+        i.nativeType = 'D';
+        break;
+    case ftShort:
+        i.type = fldINT16;
+        i.nativeType = 'S';
+        break;
+    case ftLong:
+        i.type = fldINT32;
+        i.nativeType = 'I';
+        break;
+    case ftAutoInc:
+        i.type = fldINT32;
+        i.subType = fldstAUTOINC;
+        i.nativeType = '+';
+        break;
+    case ftMoney:
+        i.type = fldFLOAT;
+        i.nativeType = '$';
+        i.decimals = 2;
+        break;
+    case ftNumber:
+        i.type = fldFLOAT;
+        i.nativeType = 'N';
+        break;
+    case ftLogical:
+        i.type = fldBOOL;
+        i.nativeType = 'L';
+        break;
+    case ftMemo:
+        i.type = fldBLOB;
+        i.subType = fldstMEMO;
+        i.nativeType = 'M';
+        break;
+    case ftFmtMemo:
+        i.type = fldBLOB;
+        i.subType = fldstMEMO;
+        i.nativeType = 'F';
+        break;
+    case ftBlob:
+        i.type = fldBLOB;
+        i.nativeType = 'B';
+        break;
+    case ftOle:
+        i.type = fldBLOB;
+        i.nativeType = 'O';
+        break;
+    case ftGraphic:
+        i.type = fldBLOB;
+        i.nativeType = 'G';
+        break;
+    case ftTime:
+        i.type = fldTIME;
+        i.nativeType = 'T';
+        break;
+    case ftTimestamp:
+        i.type = fldTIMESTAMP;
+        i.nativeType = '@';
+        break;
+    case ftBcd:
+        i.type = fldBCD;
+        i.nativeType = '#';
+        i.decimals = f.size;
+        break;
+    case ftBytes:
+        i.type = fldUNKNOWN;
+        i.nativeType = 'Y';
+        break;
+    default:
+        break;
     }
     return i;
 }
@@ -75,7 +132,7 @@ bool isBlobCode(uint8_t c)
 
 class PxTable final : public ParadoxTable {
 public:
-    PxTable(std::string path, const TableOpenMode& mode) : path_(std::move(path)), mode_(mode) {}
+    PxTable(std::string path, const TableOpenMode& mode) : path_(std::move(path)), mode_(mode) { }
     ~PxTable() override = default;
 
     void openFile();
@@ -137,8 +194,8 @@ private:
     // Takes the header and the block chain from the file again.
     void reloadHeader();
     void syncWithDisk();
-    void encodeRecord(const std::vector<QVariant>& values, std::vector<uint8_t>& rec, const uint8_t* old,
-                      int32_t& counter) const;
+    void encodeRecord(
+        const std::vector<QVariant>& values, std::vector<uint8_t>& rec, const uint8_t* old, int32_t& counter) const;
     uint32_t appendRaw(const std::vector<uint8_t>& rec);
     void removeAt(uint32_t ordinal);
     uint16_t allocateBlock();
@@ -155,7 +212,7 @@ private:
     std::vector<ChainEntry> chain_;
     std::vector<uint32_t> start_;  // first ordinal of each chain entry
     uint32_t physCount_ = 0;
-    std::vector<uint32_t> map_;    // record number - 1 -> ordinal in chain order, or kGone
+    std::vector<uint32_t> map_;  // record number - 1 -> ordinal in chain order, or kGone
     std::map<uint32_t, std::vector<uint8_t>> gone_;  // removed records, by record number
     uint16_t cacheBlock_ = 0;
     std::vector<uint8_t> cache_;
@@ -518,7 +575,7 @@ void PxTable::syncWithDisk()
     for (size_t i = 0; appendsOnly && i < old.size(); ++i) {
         const bool last = i + 1 == old.size();
         appendsOnly = chain_[i].block == old[i].block &&
-                      (last ? chain_[i].count >= old[i].count : chain_[i].count == old[i].count);
+            (last ? chain_[i].count >= old[i].count : chain_[i].count == old[i].count);
     }
     if (appendsOnly) {
         for (uint32_t ord = oldCount; ord < physCount_; ++ord)
@@ -529,8 +586,8 @@ void PxTable::syncWithDisk()
     }
 }
 
-void PxTable::encodeRecord(const std::vector<QVariant>& values, std::vector<uint8_t>& rec, const uint8_t* old,
-                           int32_t& counter) const
+void PxTable::encodeRecord(
+    const std::vector<QVariant>& values, std::vector<uint8_t>& rec, const uint8_t* old, int32_t& counter) const
 {
     rec.assign(hdr_.recordSize, 0);
     for (size_t i = 0; i < hdr_.fields.size(); ++i) {
@@ -538,7 +595,7 @@ void PxTable::encodeRecord(const std::vector<QVariant>& values, std::vector<uint
         const QVariant v = i < values.size() ? values[i] : QVariant();
         uint8_t* p = rec.data() + f.offset;
         const bool blank = v.isNull() || !v.isValid() ||
-                           (v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty() && f.code != ftAlpha);
+            (v.typeId() == QMetaType::QString && v.toString().trimmed().isEmpty() && f.code != ftAlpha);
         if (f.code == ftAutoInc) {
             if (!blank) {
                 encodeValue(f, v, p);

@@ -86,8 +86,8 @@ public:
     // fldstAUTOINC: autoincrement), fldFLOAT, fldBOOL. Indexes are refused.
     static void create(const std::string& path, const TableDesc& desc);
     // Creates (overwrites) the .DB file at path.
-    static void create(const std::string& path, const std::vector<ParadoxField>& fields,
-                       const ParadoxCreateOptions& options = {});
+    static void create(
+        const std::string& path, const std::vector<ParadoxField>& fields, const ParadoxCreateOptions& options = {});
 };
 
 }  // namespace kdb

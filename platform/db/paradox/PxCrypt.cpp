@@ -51,7 +51,7 @@ TableKey deriveSlotKey(const std::string& password, const uint8_t* salt)
     }
     TableKey out{};
     if (crypto_pwhash(out.data(), out.size(), password.data(), password.size(), salt, kOpsLimit, kMemLimit,
-                      crypto_pwhash_ALG_ARGON2ID13) != 0)
+            crypto_pwhash_ALG_ARGON2ID13) != 0)
         throw EDBEngineError::notSupported(std::string(), "out of memory while checking a table password");
     std::lock_guard<std::mutex> lock(mutex);
     if (cache.size() >= kMaxCachedKeys)
@@ -65,7 +65,7 @@ std::array<uint8_t, kCheckSize> keyCheck(const TableKey& key)
     static const char kContext[] = "table key check";
     std::array<uint8_t, kCheckSize> out{};
     crypto_generichash(out.data(), out.size(), reinterpret_cast<const uint8_t*>(kContext), sizeof(kContext) - 1,
-                       key.data(), key.size());
+        key.data(), key.size());
     return out;
 }
 
@@ -101,8 +101,8 @@ NewProtection protect(const std::vector<std::string>& passwords)
 
 bool isOwnProtection(const uint8_t* area, size_t size)
 {
-    return size >= kCryptInfoSize && std::memcmp(area, kMagic, sizeof(kMagic)) == 0 &&
-           area[oSlotCount] >= 1 && area[oSlotCount] <= kMaxSlots && area[oKdf] == kKdfArgon2id;
+    return size >= kCryptInfoSize && std::memcmp(area, kMagic, sizeof(kMagic)) == 0 && area[oSlotCount] >= 1 &&
+        area[oSlotCount] <= kMaxSlots && area[oKdf] == kKdfArgon2id;
 }
 
 uint32_t protectionChecksum(const uint8_t* area)

@@ -14,7 +14,7 @@ using TableKey = std::array<uint8_t, 32>;
 
 struct NewProtection {
     std::vector<uint8_t> area;  // kCryptInfoSize bytes for the header
-    uint32_t checksum = 0;      // non-zero value for the header's checksum field
+    uint32_t checksum = 0;  // non-zero value for the header's checksum field
     TableKey key{};
 };
 

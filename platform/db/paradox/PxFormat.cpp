@@ -53,8 +53,8 @@ bool allZero(const uint8_t* p, size_t n)
 
 // Names in field order, NUL-terminated, starting at pos. Answers the
 // position after the last terminator, or nothing when they do not parse.
-std::optional<size_t> parseNames(const std::vector<uint8_t>& d, size_t pos, size_t end, size_t n,
-                                 std::vector<std::string>& names)
+std::optional<size_t> parseNames(
+    const std::vector<uint8_t>& d, size_t pos, size_t end, size_t n, std::vector<std::string>& names)
 {
     names.clear();
     for (size_t i = 0; i < n; ++i) {
@@ -250,11 +250,14 @@ void encodeBcd(const PxField& f, const QVariant& v, uint8_t* p)
 
 }  // namespace
 
-uint16_t getU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint16_t getU16(const uint8_t* p)
+{
+    return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 uint32_t getU32(const uint8_t* p)
 {
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+        (static_cast<uint32_t>(p[3]) << 24);
 }
 void putU16(uint8_t* p, uint16_t v)
 {
@@ -388,16 +391,16 @@ PxHeader parseHeader(const std::vector<uint8_t>& d, uint64_t fileSize)
         h.fields[i].name = chosen->second[i];
     if (h.checksum != 0) {
         if (chosen->first + kCryptInfoSize > end)
-            throw EDBEngineError::notSupported(std::string(), "the table is protected by a scheme this engine does not know");
+            throw EDBEngineError::notSupported(
+                std::string(), "the table is protected by a scheme this engine does not know");
         h.cryptInfoOffset = chosen->first;
     }
     h.raw.assign(d.begin(), d.begin() + h.headerSize);
     return h;
 }
 
-std::vector<uint8_t> buildHeader(const std::string& tableName, const std::vector<PxField>& fields,
-                                 int blockSizeKiB, const std::vector<uint8_t>& cryptInfo,
-                                 uint32_t checksum, int extraPasswords)
+std::vector<uint8_t> buildHeader(const std::string& tableName, const std::vector<PxField>& fields, int blockSizeKiB,
+    const std::vector<uint8_t>& cryptInfo, uint32_t checksum, int extraPasswords)
 {
     const size_t n = fields.size();
     bool newer = false;
@@ -423,8 +426,8 @@ std::vector<uint8_t> buildHeader(const std::string& tableName, const std::vector
     const uint8_t version = newer ? 12 : 9;
     const size_t nameSlot = newer ? 261 : 79;
     static const char kSortName[] = "ascii";
-    const size_t used = hFixedEnd + 2 * n + 4 + 4 * n + nameSlot + namesSize + cryptInfo.size() +
-                        2 * n + sizeof(kSortName);
+    const size_t used =
+        hFixedEnd + 2 * n + 4 + 4 * n + nameSlot + namesSize + cryptInfo.size() + 2 * n + sizeof(kSortName);
     const size_t headerSize = (used + 0x7FF) / 0x800 * 0x800;
     if (headerSize > 0xF800)
         throw EDBEngineError::invalidParam(std::string(), "too many fields for one table");
@@ -492,7 +495,10 @@ int32_t dayNumberFromDate(const QDate& d)
     return static_cast<int32_t>(d.toJulianDay() - base + 1);
 }
 
-bool isBlank(const PxField& f, const uint8_t* p) { return allZero(p, f.length); }
+bool isBlank(const PxField& f, const uint8_t* p)
+{
+    return allZero(p, f.length);
+}
 
 QVariant decodeValue(const PxField& f, const uint8_t* p)
 {
@@ -579,8 +585,8 @@ void encodeValue(const PxField& f, const QVariant& v, uint8_t* p)
         return;  // an empty text is the blank value of every other type
     switch (f.code) {
     case ftAlpha: {
-        const QString text = v.typeId() == QMetaType::QDate ? v.toDate().toString(QStringLiteral("yyyyMMdd"))
-                                                            : v.toString();
+        const QString text =
+            v.typeId() == QMetaType::QDate ? v.toDate().toString(QStringLiteral("yyyyMMdd")) : v.toString();
         const std::string bytes = toCp1252(text);
         std::memcpy(p, bytes.data(), std::min<size_t>(bytes.size(), f.length));
         return;
@@ -622,8 +628,8 @@ void encodeValue(const PxField& f, const QVariant& v, uint8_t* p)
             dt = QDateTime(*d, QTime(0, 0));
         if (!dt.isValid() || dt.date().year() < 1)
             badValue(f, "not a date and time");
-        const double ms = static_cast<double>(dayNumberFromDate(dt.date())) * kMsPerDay +
-                          dt.time().msecsSinceStartOfDay();
+        const double ms =
+            static_cast<double>(dayNumberFromDate(dt.date())) * kMsPerDay + dt.time().msecsSinceStartOfDay();
         encodeDouble(p, ms);
         return;
     }
@@ -635,7 +641,7 @@ void encodeValue(const PxField& f, const QVariant& v, uint8_t* p)
                 s == QLatin1String("1"))
                 b = true;
             else if (s == QLatin1String("F") || s == QLatin1String("FALSE") || s == QLatin1String("N") ||
-                     s == QLatin1String("0"))
+                s == QLatin1String("0"))
                 b = false;
             else
                 badValue(f, "not a logical value");
@@ -657,7 +663,8 @@ void encodeValue(const PxField& f, const QVariant& v, uint8_t* p)
         return;
     }
     default:
-        throw EDBEngineError::notSupported(std::string(), "field " + f.name + ": memo and binary values cannot be written");
+        throw EDBEngineError::notSupported(
+            std::string(), "field " + f.name + ": memo and binary values cannot be written");
     }
 }
 

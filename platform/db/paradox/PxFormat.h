@@ -58,16 +58,16 @@ enum : size_t {
     hHiFieldId = 0x64,
     hSometimesNumFields = 0x68,
     hCodePage = 0x6A,
-    hFixedEnd = 0x78,   // end of the fixed part of a v4+ data header
+    hFixedEnd = 0x78,  // end of the fixed part of a v4+ data header
 };
 
 constexpr size_t kBlockHeader = 6;
 constexpr size_t kCryptInfoSize = 256;
 
 struct PxField {
-    std::string name;     // as stored (Windows-1252 bytes)
-    uint8_t code = 0;     // type code
-    uint8_t size = 0;     // size byte of the header (BCD: decimals)
+    std::string name;  // as stored (Windows-1252 bytes)
+    uint8_t code = 0;  // type code
+    uint8_t size = 0;  // size byte of the header (BCD: decimals)
     uint16_t length = 0;  // bytes in the record
     uint16_t offset = 0;  // offset in the record
 };
@@ -84,11 +84,11 @@ struct PxHeader {
     uint16_t lastBlock = 0;
     uint16_t keyFields = 0;
     uint8_t version = 0;
-    bool v4 = false;            // header has the 0x58-0x77 extension
+    bool v4 = false;  // header has the 0x58-0x77 extension
     int32_t autoInc = 0;
     uint16_t firstFree = 0;
-    uint32_t checksum = 0;      // password checksum; 0 = not protected
-    size_t cryptInfoOffset = 0; // this engine's protection area, 0 = none
+    uint32_t checksum = 0;  // password checksum; 0 = not protected
+    size_t cryptInfoOffset = 0;  // this engine's protection area, 0 = none
     std::vector<PxField> fields;
 };
 
@@ -110,9 +110,8 @@ PxHeader parseHeader(const std::vector<uint8_t>& data, uint64_t fileSize);
 
 // Builds the header of a new empty table. tableName is stored in the name
 // slot; cryptInfo is empty or kCryptInfoSize bytes, checksum non-zero then.
-std::vector<uint8_t> buildHeader(const std::string& tableName, const std::vector<PxField>& fields,
-                                 int blockSizeKiB, const std::vector<uint8_t>& cryptInfo,
-                                 uint32_t checksum, int extraPasswords);
+std::vector<uint8_t> buildHeader(const std::string& tableName, const std::vector<PxField>& fields, int blockSizeKiB,
+    const std::vector<uint8_t>& cryptInfo, uint32_t checksum, int extraPasswords);
 
 // Block header words.
 struct BlockHead {

@@ -26,13 +26,13 @@ struct Ctx {
 // A table of the statement, with what the executor asks of it at every row.
 struct StmtTable {
     std::shared_ptr<Table> table;
-    std::string name;              // base name, upper case
-    std::string alias;             // upper case, empty when none
+    std::string name;  // base name, upper case
+    std::string alias;  // upper case, empty when none
     std::vector<TagInfo> tags;
-    std::vector<int> tagField;     // per tag: the field of a key on one field, -1 for an expression
-    std::vector<char> rawKind;     // per field: Table::rawKind
-    bool rawRecords = false;       // rawRecord() answers (the .DBF layout)
-    bool releasing = false;        // Table::releaseBehindReads is on
+    std::vector<int> tagField;  // per tag: the field of a key on one field, -1 for an expression
+    std::vector<char> rawKind;  // per field: Table::rawKind
+    bool rawRecords = false;  // rawRecord() answers (the .DBF layout)
+    bool releasing = false;  // Table::releaseBehindReads is on
 
     explicit StmtTable(std::shared_ptr<Table> t);
     const FieldInfo& field(int f) const { return table->fields()[static_cast<size_t>(f)]; }
@@ -49,12 +49,12 @@ struct Side {
 
 // A condition of one column against a constant, tested on stored bytes.
 struct RawTest {
-    char mode = 0;        // the field's raw kind; 0 when tested on values
+    char mode = 0;  // the field's raw kind; 0 when tested on values
     int table = -1, field = -1;
-    CmpOp op = CmpOp::Eq; // with the column on the left
-    bool never = false;   // no stored value can pass
-    bool anyValue = false;// every stored value passes (a text that has no bytes, with <>)
-    std::string text;     // constant text (or "yyyyMMdd")
+    CmpOp op = CmpOp::Eq;  // with the column on the left
+    bool never = false;  // no stored value can pass
+    bool anyValue = false;  // every stored value passes (a text that has no bytes, with <>)
+    std::string text;  // constant text (or "yyyyMMdd")
     double num = 0;
 };
 
@@ -76,7 +76,9 @@ struct Access {
 class Executor {
 public:
     Executor(Database& db, const std::string& sqlText, const Params& params)
-        : db_(db), params_(params), st_(parse(sqlText)) {}
+        : db_(db), params_(params), st_(parse(sqlText))
+    {
+    }
     ~Executor();
     Executor(const Executor&) = delete;
     Executor& operator=(const Executor&) = delete;
@@ -158,7 +160,8 @@ private:
     // A result of `rows` rows read from the table: a long one gives back
     // the memory behind its scans (see keepRowsForLater).
     static constexpr size_t kLongResult = 4096;
-    void noteRows(StmtTable& s, size_t rows) {
+    void noteRows(StmtTable& s, size_t rows)
+    {
         if (releaseBehind_ && !s.releasing && rows >= kLongResult) {
             s.table->releaseBehindReads(true);
             s.releasing = true;
@@ -213,7 +216,7 @@ private:
     struct Slot {
         int table;
         int field;
-        char kind;   // the field's raw kind
+        char kind;  // the field's raw kind
     };
     void addSlots(const Expr& e);
     void capture(size_t row);  // keeps the slots' bytes of rows_[row]
@@ -250,26 +253,26 @@ private:
     std::vector<Compiled> conds_;
     std::vector<RowCache> cache_;
     std::vector<std::pair<int, int>> hot_[2];  // per table: (offset, width) of the fields scans read
-    std::vector<TextMemo> memo_[2];            // per table and field
+    std::vector<TextMemo> memo_[2];  // per table and field
     std::string plan_;
     // the SELECT's result
-    std::deque<Expr> starExprs_;               // the columns of * and T.*
-    std::vector<const Expr*> items_;           // one per result column
+    std::deque<Expr> starExprs_;  // the columns of * and T.*
+    std::vector<const Expr*> items_;  // one per result column
     std::vector<FieldInfo> columns_;
-    std::vector<Ctx> rows_;                    // the rows read so far
+    std::vector<Ctx> rows_;  // the rows read so far
     bool isMax_ = false;
-    std::vector<QVariant> maxRow_;             // the one row of MAX
-    bool done_ = false;                        // every row is in rows_
-    Access stream_;                            // rows read on demand on this path
-    uint32_t nextRec_ = 1;                     // a scan's next record
-    std::unique_ptr<TagCursor> walk_;          // a tag walk's cursor
+    std::vector<QVariant> maxRow_;  // the one row of MAX
+    bool done_ = false;  // every row is in rows_
+    Access stream_;  // rows read on demand on this path
+    uint32_t nextRec_ = 1;  // a scan's next record
+    std::unique_ptr<TagCursor> walk_;  // a tag walk's cursor
     std::vector<Slot> slots_;
-    std::vector<int> slotOf_[2];               // per table and field: its slot, -1 for none
+    std::vector<int> slotOf_[2];  // per table and field: its slot, -1 for none
     std::vector<std::unique_ptr<char[]>> blocks_;  // the rows' bytes
     size_t blockSize_ = 0, blockUsed_ = 0;
-    std::vector<const char*> at_;              // per row: its bytes (null before capture)
+    std::vector<const char*> at_;  // per row: its bytes (null before capture)
     std::vector<std::string_view> scratch_;
-    size_t lastRow_ = SIZE_MAX;                // the slot read last (slotBytes)
+    size_t lastRow_ = SIZE_MAX;  // the slot read last (slotBytes)
     int lastSlot_ = 0;
     const char* lastAt_ = nullptr;
 };

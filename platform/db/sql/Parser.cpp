@@ -10,113 +10,161 @@ namespace kdb::sql {
 
 namespace {
 
-std::string upperOf(const std::string& s) {
+std::string upperOf(const std::string& s)
+{
     std::string u = s;
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    for (char& c : u)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return u;
 }
 
-bool identStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
-bool identChar(unsigned char c) { return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80; }
+bool identStart(unsigned char c)
+{
+    return std::isalpha(c) || c == '_' || c >= 0x80;
+}
+bool identChar(unsigned char c)
+{
+    return std::isalnum(c) || c == '_' || c == '$' || c >= 0x80;
+}
 
-[[noreturn]] void syntaxError(const std::string& what, const Token& t) {
+[[noreturn]] void syntaxError(const std::string& what, const Token& t)
+{
     std::string tok = t.kind == Token::End ? std::string("end of statement")
                                            : "'" + (t.kind == Token::String ? t.text : t.text) + "'";
     throw EDBEngineError::sqlSyntax(what + " near " + tok + " (position " + std::to_string(t.pos + 1) + ")");
 }
 
-const std::set<std::string>& keywords() {
-    static const std::set<std::string> k = {"SELECT", "DISTINCT", "FROM", "WHERE", "AND", "ORDER",
-                                            "BY", "AS", "LIKE", "INSERT", "INTO", "VALUES",
-                                            "UPDATE", "SET", "DELETE", "ASC", "DESC", "OR", "NOT"};
+const std::set<std::string>& keywords()
+{
+    static const std::set<std::string> k = {"SELECT", "DISTINCT", "FROM", "WHERE", "AND", "ORDER", "BY", "AS", "LIKE",
+        "INSERT", "INTO", "VALUES", "UPDATE", "SET", "DELETE", "ASC", "DESC", "OR", "NOT"};
     return k;
 }
 
 class Parser {
 public:
-    explicit Parser(const std::string& text) : text_(text), toks_(tokenize(text)) {}
+    explicit Parser(const std::string& text) : text_(text), toks_(tokenize(text)) { }
 
-    Statement statement() {
+    Statement statement()
+    {
         Statement st;
         const Token& t = peek();
-        if (isKw("SELECT")) st = select();
-        else if (isKw("INSERT")) st = insert();
-        else if (isKw("UPDATE")) st = update();
-        else if (isKw("DELETE")) st = del();
-        else syntaxError("a statement must begin with SELECT, INSERT, UPDATE or DELETE", t);
-        if (isSym(";")) ++i_;
-        if (peek().kind != Token::End) syntaxError("unexpected token", peek());
+        if (isKw("SELECT"))
+            st = select();
+        else if (isKw("INSERT"))
+            st = insert();
+        else if (isKw("UPDATE"))
+            st = update();
+        else if (isKw("DELETE"))
+            st = del();
+        else
+            syntaxError("a statement must begin with SELECT, INSERT, UPDATE or DELETE", t);
+        if (isSym(";"))
+            ++i_;
+        if (peek().kind != Token::End)
+            syntaxError("unexpected token", peek());
         return st;
     }
 
 private:
-    const Token& peek(size_t ahead = 0) const {
+    const Token& peek(size_t ahead = 0) const
+    {
         size_t k = std::min(i_ + ahead, toks_.size() - 1);
         return toks_[k];
     }
-    bool isKw(const char* kw, size_t ahead = 0) const {
+    bool isKw(const char* kw, size_t ahead = 0) const
+    {
         const Token& t = peek(ahead);
         return t.kind == Token::Ident && t.upper == kw;
     }
-    bool isSym(const char* s, size_t ahead = 0) const {
+    bool isSym(const char* s, size_t ahead = 0) const
+    {
         const Token& t = peek(ahead);
         return t.kind == Token::Symbol && t.text == s;
     }
-    void expectKw(const char* kw) {
-        if (!isKw(kw)) syntaxError(std::string("expected ") + kw, peek());
+    void expectKw(const char* kw)
+    {
+        if (!isKw(kw))
+            syntaxError(std::string("expected ") + kw, peek());
         ++i_;
     }
-    void expectSym(const char* s) {
-        if (!isSym(s)) syntaxError(std::string("expected '") + s + "'", peek());
+    void expectSym(const char* s)
+    {
+        if (!isSym(s))
+            syntaxError(std::string("expected '") + s + "'", peek());
         ++i_;
     }
-    bool isName(size_t ahead = 0) const {
+    bool isName(size_t ahead = 0) const
+    {
         const Token& t = peek(ahead);
-        if (t.kind == Token::QuotedIdent) return true;
+        if (t.kind == Token::QuotedIdent)
+            return true;
         return t.kind == Token::Ident && !keywords().count(t.upper);
     }
-    std::string name(const char* what) {
-        if (!isName()) syntaxError(std::string("expected ") + what, peek());
+    std::string name(const char* what)
+    {
+        if (!isName())
+            syntaxError(std::string("expected ") + what, peek());
         return toks_[i_++].upper;
     }
 
-    Statement select() {
+    Statement select()
+    {
         Statement st;
         st.kind = Statement::Select;
         expectKw("SELECT");
-        if (isKw("DISTINCT")) { st.distinct = true; ++i_; }
+        if (isKw("DISTINCT")) {
+            st.distinct = true;
+            ++i_;
+        }
         for (;;) {
             st.items.push_back(selectItem());
-            if (!isSym(",")) break;
+            if (!isSym(","))
+                break;
             ++i_;
         }
         expectKw("FROM");
         for (;;) {
             st.tables.push_back(tableRef(true));
-            if (!isSym(",")) break;
+            if (!isSym(","))
+                break;
             ++i_;
         }
-        if (st.tables.size() > 2) syntaxError("at most two tables may be joined", peek());
-        if (isKw("WHERE")) { ++i_; st.where = conditions(); }
+        if (st.tables.size() > 2)
+            syntaxError("at most two tables may be joined", peek());
+        if (isKw("WHERE")) {
+            ++i_;
+            st.where = conditions();
+        }
         if (isKw("ORDER")) {
             ++i_;
             expectKw("BY");
             for (;;) {
                 OrderItem o;
                 o.column = columnRef();
-                if (isKw("ASC")) ++i_;
-                else if (isKw("DESC")) { o.descending = true; ++i_; }
+                if (isKw("ASC"))
+                    ++i_;
+                else if (isKw("DESC")) {
+                    o.descending = true;
+                    ++i_;
+                }
                 st.orderBy.push_back(o);
-                if (!isSym(",")) break;
+                if (!isSym(","))
+                    break;
                 ++i_;
             }
         }
         return st;
     }
 
-    SelectItem selectItem() {
+    SelectItem selectItem()
+    {
         SelectItem it;
-        if (isSym("*")) { ++i_; it.star = true; return it; }
+        if (isSym("*")) {
+            ++i_;
+            it.star = true;
+            return it;
+        }
         if (isName() && isSym(".", 1) && isSym("*", 2)) {
             it.star = true;
             it.starQualifier = name("a table name");
@@ -124,30 +172,37 @@ private:
             return it;
         }
         it.expr = concat();
-        if (isKw("AS")) { ++i_; it.alias = name("a column alias"); }
-        else if (isName()) it.alias = name("a column alias");
+        if (isKw("AS")) {
+            ++i_;
+            it.alias = name("a column alias");
+        } else if (isName())
+            it.alias = name("a column alias");
         return it;
     }
 
-    TableRef tableRef(bool allowAlias) {
+    TableRef tableRef(bool allowAlias)
+    {
         TableRef r;
         const Token& t = peek();
         if (t.kind == Token::QuotedIdent || t.kind == Token::String) {
             r.name = t.text;
             ++i_;
         } else {
-            if (!isName()) syntaxError("expected a table name", t);
+            if (!isName())
+                syntaxError("expected a table name", t);
             r.name = toks_[i_++].text;
             if (isSym(".") && (peek(1).kind == Token::Ident)) {
                 r.name += "." + peek(1).text;
                 i_ += 2;
             }
         }
-        if (allowAlias && isName()) r.alias = name("an alias");
+        if (allowAlias && isName())
+            r.alias = name("an alias");
         return r;
     }
 
-    Expr columnRef() {
+    Expr columnRef()
+    {
         Expr e;
         e.kind = Expr::Column;
         size_t start = peek().pos;
@@ -163,16 +218,20 @@ private:
         return e;
     }
 
-    std::string sourceText(size_t start) const {
+    std::string sourceText(size_t start) const
+    {
         size_t end = i_ > 0 ? toks_[i_ - 1].end : start;
-        if (end < start) end = start;
+        if (end < start)
+            end = start;
         return text_.substr(start, end - start);
     }
 
-    Expr concat() {
+    Expr concat()
+    {
         size_t start = peek().pos;
         Expr first = primary();
-        if (!isSym("+")) return first;
+        if (!isSym("+"))
+            return first;
         Expr c;
         c.kind = Expr::Concat;
         c.parts.push_back(std::move(first));
@@ -184,11 +243,13 @@ private:
         return c;
     }
 
-    Expr primary() {
+    Expr primary()
+    {
         const Token& t = peek();
         size_t start = t.pos;
         if (isSym("(")) {
-            if (++depth_ > kMaxDepth) syntaxError("too many nested parentheses", t);
+            if (++depth_ > kMaxDepth)
+                syntaxError("too many nested parentheses", t);
             ++i_;
             Expr inner = concat();
             expectSym(")");
@@ -238,37 +299,50 @@ private:
             e.text = sourceText(start);
             return e;
         }
-        if (isName()) return columnRef();
+        if (isName())
+            return columnRef();
         syntaxError("expected a value or a column name", t);
     }
 
-    std::vector<Condition> conditions() {
+    std::vector<Condition> conditions()
+    {
         std::vector<Condition> out;
         for (;;) {
             Condition c;
             c.lhs = concat();
             const Token& op = peek();
-            if (isKw("LIKE")) c.op = CmpOp::Like;
-            else if (isSym("=")) c.op = CmpOp::Eq;
-            else if (isSym("<>") || isSym("!=")) c.op = CmpOp::Ne;
-            else if (isSym("<")) c.op = CmpOp::Lt;
-            else if (isSym("<=")) c.op = CmpOp::Le;
-            else if (isSym(">")) c.op = CmpOp::Gt;
-            else if (isSym(">=")) c.op = CmpOp::Ge;
-            else syntaxError("expected a comparison operator", op);
+            if (isKw("LIKE"))
+                c.op = CmpOp::Like;
+            else if (isSym("="))
+                c.op = CmpOp::Eq;
+            else if (isSym("<>") || isSym("!="))
+                c.op = CmpOp::Ne;
+            else if (isSym("<"))
+                c.op = CmpOp::Lt;
+            else if (isSym("<="))
+                c.op = CmpOp::Le;
+            else if (isSym(">"))
+                c.op = CmpOp::Gt;
+            else if (isSym(">="))
+                c.op = CmpOp::Ge;
+            else
+                syntaxError("expected a comparison operator", op);
             ++i_;
             c.rhs = concat();
             if (c.lhs.kind == Expr::Max || c.rhs.kind == Expr::Max)
                 syntaxError("MAX is not allowed in WHERE", op);
             out.push_back(std::move(c));
-            if (isKw("OR")) syntaxError("OR is not supported", peek());
-            if (!isKw("AND")) break;
+            if (isKw("OR"))
+                syntaxError("OR is not supported", peek());
+            if (!isKw("AND"))
+                break;
             ++i_;
         }
         return out;
     }
 
-    Statement insert() {
+    Statement insert()
+    {
         Statement st;
         st.kind = Statement::Insert;
         expectKw("INSERT");
@@ -277,7 +351,8 @@ private:
         expectSym("(");
         for (;;) {
             st.insertColumns.push_back(name("a column name"));
-            if (!isSym(",")) break;
+            if (!isSym(","))
+                break;
             ++i_;
         }
         expectSym(")");
@@ -285,7 +360,8 @@ private:
         expectSym("(");
         for (;;) {
             st.insertValues.push_back(concat());
-            if (!isSym(",")) break;
+            if (!isSym(","))
+                break;
             ++i_;
         }
         expectSym(")");
@@ -294,7 +370,8 @@ private:
         return st;
     }
 
-    Statement update() {
+    Statement update()
+    {
         Statement st;
         st.kind = Statement::Update;
         expectKw("UPDATE");
@@ -307,20 +384,28 @@ private:
             expectSym("=");
             a.value = concat();
             st.assignments.push_back(std::move(a));
-            if (!isSym(",")) break;
+            if (!isSym(","))
+                break;
             ++i_;
         }
-        if (isKw("WHERE")) { ++i_; st.where = conditions(); }
+        if (isKw("WHERE")) {
+            ++i_;
+            st.where = conditions();
+        }
         return st;
     }
 
-    Statement del() {
+    Statement del()
+    {
         Statement st;
         st.kind = Statement::Delete;
         expectKw("DELETE");
         expectKw("FROM");
         st.tables.push_back(tableRef(false));
-        if (isKw("WHERE")) { ++i_; st.where = conditions(); }
+        if (isKw("WHERE")) {
+            ++i_;
+            st.where = conditions();
+        }
         return st;
     }
 
@@ -333,7 +418,8 @@ private:
 
 }  // namespace
 
-std::vector<Token> tokenize(const std::string& text) {
+std::vector<Token> tokenize(const std::string& text)
+{
     std::vector<Token> out;
     size_t i = 0, n = text.size();
     auto fail = [&](const std::string& msg, size_t pos) {
@@ -341,7 +427,10 @@ std::vector<Token> tokenize(const std::string& text) {
     };
     while (i < n) {
         unsigned char c = static_cast<unsigned char>(text[i]);
-        if (std::isspace(c)) { ++i; continue; }
+        if (std::isspace(c)) {
+            ++i;
+            continue;
+        }
         Token t;
         t.pos = i;
         if (c == '\'') {
@@ -350,43 +439,54 @@ std::vector<Token> tokenize(const std::string& text) {
             bool closed = false;
             while (j < n) {
                 if (text[j] == '\'') {
-                    if (j + 1 < n && text[j + 1] == '\'') { v += '\''; j += 2; continue; }
+                    if (j + 1 < n && text[j + 1] == '\'') {
+                        v += '\'';
+                        j += 2;
+                        continue;
+                    }
                     closed = true;
                     break;
                 }
                 v += text[j++];
             }
-            if (!closed) fail("unterminated text literal", i);
+            if (!closed)
+                fail("unterminated text literal", i);
             t.kind = Token::String;
             t.text = v;
             t.upper = v;
             i = j + 1;
         } else if (c == '"') {
             size_t j = text.find('"', i + 1);
-            if (j == std::string::npos) fail("unterminated quoted name", i);
+            if (j == std::string::npos)
+                fail("unterminated quoted name", i);
             t.kind = Token::QuotedIdent;
             t.text = text.substr(i + 1, j - i - 1);
             t.upper = upperOf(t.text);
             i = j + 1;
         } else if (c == ':' && i + 1 < n && identStart(static_cast<unsigned char>(text[i + 1]))) {
             size_t j = i + 1;
-            while (j < n && identChar(static_cast<unsigned char>(text[j]))) ++j;
+            while (j < n && identChar(static_cast<unsigned char>(text[j])))
+                ++j;
             t.kind = Token::Param;
             t.text = text.substr(i + 1, j - i - 1);
             t.upper = upperOf(t.text);
             i = j;
-        } else if (std::isdigit(c) || (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(text[i + 1])) &&
-                                       (out.empty() || out.back().kind == Token::Symbol))) {
+        } else if (std::isdigit(c) ||
+            (c == '.' && i + 1 < n && std::isdigit(static_cast<unsigned char>(text[i + 1])) &&
+                (out.empty() || out.back().kind == Token::Symbol))) {
             size_t j = i;
-            while (j < n && (std::isdigit(static_cast<unsigned char>(text[j])) || text[j] == '.')) ++j;
+            while (j < n && (std::isdigit(static_cast<unsigned char>(text[j])) || text[j] == '.'))
+                ++j;
             t.kind = Token::Number;
             t.text = text.substr(i, j - i);
             t.upper = t.text;
-            if (t.text.find('.') != t.text.rfind('.')) fail("malformed number '" + t.text + "'", i);
+            if (t.text.find('.') != t.text.rfind('.'))
+                fail("malformed number '" + t.text + "'", i);
             i = j;
         } else if (identStart(c)) {
             size_t j = i;
-            while (j < n && identChar(static_cast<unsigned char>(text[j]))) ++j;
+            while (j < n && identChar(static_cast<unsigned char>(text[j])))
+                ++j;
             t.kind = Token::Ident;
             t.text = text.substr(i, j - i);
             t.upper = upperOf(t.text);
@@ -421,18 +521,23 @@ std::vector<Token> tokenize(const std::string& text) {
     return out;
 }
 
-Statement parse(const std::string& text) {
+Statement parse(const std::string& text)
+{
     Parser p(text);
     return p.statement();
 }
 
-std::vector<std::string> parameterNames(const std::string& sqlText) {
+std::vector<std::string> parameterNames(const std::string& sqlText)
+{
     std::vector<std::string> names;
     for (const Token& t : tokenize(sqlText)) {
-        if (t.kind != Token::Param) continue;
+        if (t.kind != Token::Param)
+            continue;
         bool seen = false;
-        for (const auto& n : names) seen = seen || n == t.upper;
-        if (!seen) names.push_back(t.upper);
+        for (const auto& n : names)
+            seen = seen || n == t.upper;
+        if (!seen)
+            names.push_back(t.upper);
     }
     return names;
 }

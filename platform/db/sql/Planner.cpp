@@ -9,18 +9,23 @@ namespace kdb::sql {
 
 // ---- access paths ------------------------------------------------------
 // A column side of this table against a constant side.
-bool Executor::columnVsConst(const Compiled& k, int table, const Side*& col, const Side*& cst) {
+bool Executor::columnVsConst(const Compiled& k, int table, const Side*& col, const Side*& cst)
+{
     if (k.lhs.expr->kind == Expr::Column && k.lhs.expr->table == table && k.rhs.constant) {
-        col = &k.lhs; cst = &k.rhs; return true;
+        col = &k.lhs;
+        cst = &k.rhs;
+        return true;
     }
-    if (k.rhs.expr->kind == Expr::Column && k.rhs.expr->table == table && k.lhs.constant &&
-        k.op != CmpOp::Like) {
-        col = &k.rhs; cst = &k.lhs; return true;
+    if (k.rhs.expr->kind == Expr::Column && k.rhs.expr->table == table && k.lhs.constant && k.op != CmpOp::Like) {
+        col = &k.rhs;
+        cst = &k.lhs;
+        return true;
     }
     return false;
 }
 
-Access Executor::chooseAccess(int table, const Expr* orderFirst) {
+Access Executor::chooseAccess(int table, const Expr* orderFirst)
+{
     const StmtTable& s = tabs_[static_cast<size_t>(table)];
     const auto& tags = s.tags;
     Access best;
@@ -28,36 +33,56 @@ Access Executor::chooseAccess(int table, const Expr* orderFirst) {
     for (const Compiled& k : conds_) {
         const Side* col = nullptr;
         const Side* cst = nullptr;
-        if (!columnVsConst(k, table, col, cst)) continue;
+        if (!columnVsConst(k, table, col, cst))
+            continue;
         int tag = s.tagOnField(col->expr->field);
         if (k.op == CmpOp::Eq) {
-            if (tag < 0) { otherEquality = true; continue; }
-            if (cst->value.isNull()) continue;
+            if (tag < 0) {
+                otherEquality = true;
+                continue;
+            }
+            if (cst->value.isNull())
+                continue;
             bool better = best.type != Access::Eq ||
-                          (tags[static_cast<size_t>(tag)].unique && !tags[static_cast<size_t>(best.tag)].unique);
-            if (better) { best.type = Access::Eq; best.tag = tag; best.key = cst->value; }
+                (tags[static_cast<size_t>(tag)].unique && !tags[static_cast<size_t>(best.tag)].unique);
+            if (better) {
+                best.type = Access::Eq;
+                best.tag = tag;
+                best.key = cst->value;
+            }
         } else if (k.op == CmpOp::Like && tag >= 0 && best.type == Access::Scan &&
-                   kindOfColumn(s.field(col->expr->field)) == Kind::Text &&
-                   !cst->value.isNull()) {
+            kindOfColumn(s.field(col->expr->field)) == Kind::Text && !cst->value.isNull()) {
             QString p = likePrefix(cst->value.toString());
-            if (!p.isEmpty()) { best.type = Access::Prefix; best.tag = tag; best.prefix = p; }
+            if (!p.isEmpty()) {
+                best.type = Access::Prefix;
+                best.tag = tag;
+                best.prefix = p;
+            }
         }
     }
     if (best.type == Access::Scan && orderFirst && orderFirst->table == table && !otherEquality) {
         int tag = s.tagOnField(orderFirst->field);
-        if (tag >= 0) { best.type = Access::Order; best.tag = tag; }
+        if (tag >= 0) {
+            best.type = Access::Order;
+            best.tag = tag;
+        }
     }
     return best;
 }
 
-std::string Executor::describe(int table, const Access& a) const {
+std::string Executor::describe(int table, const Access& a) const
+{
     const StmtTable& s = tabs_[static_cast<size_t>(table)];
     std::string tag = a.tag >= 0 ? s.tags[static_cast<size_t>(a.tag)].name : "";
     switch (a.type) {
-        case Access::Scan: return "scan";
-        case Access::Eq: return "seek tag " + tag + " = '" + displayText(a.key).toStdString() + "'";
-        case Access::Prefix: return "seek tag " + tag + " prefix '" + a.prefix.toStdString() + "'";
-        case Access::Order: return "read tag " + tag + " in order";
+    case Access::Scan:
+        return "scan";
+    case Access::Eq:
+        return "seek tag " + tag + " = '" + displayText(a.key).toStdString() + "'";
+    case Access::Prefix:
+        return "seek tag " + tag + " prefix '" + a.prefix.toStdString() + "'";
+    case Access::Order:
+        return "read tag " + tag + " in order";
     }
     return {};
 }
@@ -67,21 +92,25 @@ std::string Executor::describe(int table, const Access& a) const {
 // Character keys have none here: the key next above a text in the tags'
 // collation depends on the table's code page, so their walks compare the
 // keys they read.
-QVariant Executor::successor(const QVariant& key, Kind kind, bool prefix, int width) {
+QVariant Executor::successor(const QVariant& key, Kind kind, bool prefix, int width)
+{
     (void)width;
-    if (kind == Kind::Date && !prefix) return key.toDate().addDays(1);
+    if (kind == Kind::Date && !prefix)
+        return key.toDate().addDays(1);
     return {};
 }
 
 // Record numbers an access path yields, in its order, read from the tag
 // alone where the walk's end can be found by a second seek.
-std::vector<uint32_t> Executor::candidates(int table, const Access& a) {
+std::vector<uint32_t> Executor::candidates(int table, const Access& a)
+{
     StmtTable& s = tabs_[static_cast<size_t>(table)];
     std::vector<uint32_t> out;
     if (a.type == Access::Scan) {
         uint32_t n = s.table->recordCount();
         out.reserve(n);
-        for (uint32_t r = 1; r <= n; ++r) out.push_back(r);
+        for (uint32_t r = 1; r <= n; ++r)
+            out.push_back(r);
         return out;
     }
     const TagInfo& tag = s.tags[static_cast<size_t>(a.tag)];
@@ -89,12 +118,16 @@ std::vector<uint32_t> Executor::candidates(int table, const Access& a) {
     auto it = s.table->openTag(tag.name);
     if (a.type == Access::Order) {
         it->first();
-        it->scanForward([&](uint32_t r, std::string_view) { out.push_back(r); return true; });
+        it->scanForward([&](uint32_t r, std::string_view) {
+            out.push_back(r);
+            return true;
+        });
         return out;
     }
     Kind kind = kindOfColumn(s.field(field));
     if (a.type == Access::Eq && tag.unique) {
-        if (const uint32_t r = it->seek(a.key)) out.push_back(r);
+        if (const uint32_t r = it->seek(a.key))
+            out.push_back(r);
         return out;
     }
     const QVariant start = a.type == Access::Eq ? a.key : QVariant(a.prefix);
@@ -105,12 +138,13 @@ std::vector<uint32_t> Executor::candidates(int table, const Access& a) {
         const bool prefix = a.type == Access::Prefix;
         it->seek(start);
         it->scanForward([&](uint32_t r, std::string_view key) {
-                const std::string_view k = prefix ? key.substr(0, std::min(key.size(), rawStart.size()))
-                                                  : rawTrimRight(key);
-                if (k != rawStart) return false;
-                out.push_back(r);
-                return true;
-            });
+            const std::string_view k =
+                prefix ? key.substr(0, std::min(key.size(), rawStart.size())) : rawTrimRight(key);
+            if (k != rawStart)
+                return false;
+            out.push_back(r);
+            return true;
+        });
         return out;
     }
     const QVariant end = successor(start, kind, a.type == Access::Prefix, s.field(field).width);
@@ -120,18 +154,19 @@ std::vector<uint32_t> Executor::candidates(int table, const Access& a) {
         const uint32_t endRec = bound->current();
         it->seek(start);
         it->scanForward([&](uint32_t r, std::string_view) {
-                if (r == endRec) return false;
-                out.push_back(r);
-                return true;
-            });
+            if (r == endRec)
+                return false;
+            out.push_back(r);
+            return true;
+        });
         return out;
     }
     it->seek(start);
     for (uint32_t r = it->current(); r; r = it->next()) {  // compare every key read
         QVariant k = coerce(s.table->value(r, field), kind, "");
-        bool in = a.type == Access::Eq ? compareValues(k, a.key, kind) == 0
-                                       : k.toString().startsWith(a.prefix);
-        if (!in) break;
+        bool in = a.type == Access::Eq ? compareValues(k, a.key, kind) == 0 : k.toString().startsWith(a.prefix);
+        if (!in)
+            break;
         out.push_back(r);
     }
     return out;
@@ -139,7 +174,8 @@ std::vector<uint32_t> Executor::candidates(int table, const Access& a) {
 
 // The live records of an access path that `keep` accepts, in the path's
 // order; the records are read in file order.
-std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::function<bool(uint32_t)>& keep) {
+std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::function<bool(uint32_t)>& keep)
+{
     StmtTable& s = tabs_[static_cast<size_t>(table)];
     Table& t = *s.table;
     if (a.type == Access::Scan) {  // file order: nothing to sort
@@ -147,11 +183,13 @@ std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::f
         const uint32_t n = t.recordCount();
         const bool raw = s.rawRecords;
         for (uint32_t r = 1; r <= n; ++r) {
-            if (raw && r + kAhead <= n) prefetchRec(s, table, r + kAhead);
+            if (raw && r + kAhead <= n)
+                prefetchRec(s, table, r + kAhead);
             const bool deleted = raw ? *t.rawRecord(r) == '*' : t.isDeleted(r);
             if (!deleted && keep(r)) {
                 out.push_back(r);
-                if (!st_.distinct) noteRows(s, out.size());  // DISTINCT keeps few of what it reads
+                if (!st_.distinct)
+                    noteRows(s, out.size());  // DISTINCT keeps few of what it reads
             }
         }
         return out;
@@ -166,28 +204,33 @@ std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::f
     }
     std::vector<char> ok(recs.size(), 0);
     std::vector<size_t> perm(recs.size());
-    for (size_t i = 0; i < perm.size(); ++i) perm[i] = i;
+    for (size_t i = 0; i < perm.size(); ++i)
+        perm[i] = i;
     if (a.type != Access::Scan)
         std::sort(perm.begin(), perm.end(), [&](size_t x, size_t y) { return recs[x] < recs[y]; });
-    for (size_t i : perm) ok[i] = !t.isDeleted(recs[i]) && keep(recs[i]);
+    for (size_t i : perm)
+        ok[i] = !t.isDeleted(recs[i]) && keep(recs[i]);
     std::vector<uint32_t> out;
     for (size_t i = 0; i < recs.size(); ++i)
-        if (ok[i]) out.push_back(recs[i]);
+        if (ok[i])
+            out.push_back(recs[i]);
     return out;
 }
 
 // Rows of the FROM clause that pass the WHERE clause, in access order;
 // sets orderedOn when they come ordered by the first ORDER BY column.
-std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
+std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn)
+{
     orderedOn = false;
     std::vector<Ctx> rows;
     if (tabs_.size() == 1) {
         Access a = chooseAccess(0, orderFirst);
         plan_ = tabs_[0].name + ": " + describe(0, a);
-        orderedOn = a.type == Access::Order || (orderFirst && a.type != Access::Scan &&
-                                                a.tag == tabs_[0].tagOnField(orderFirst->field) &&
-                                                orderFirst->table == 0);
-        if (planOnly_) return rows;
+        orderedOn = a.type == Access::Order ||
+            (orderFirst && a.type != Access::Scan && a.tag == tabs_[0].tagOnField(orderFirst->field) &&
+                orderFirst->table == 0);
+        if (planOnly_)
+            return rows;
         for (uint32_t r : iterate(0, a, [&](uint32_t r) {
                  Ctx c;
                  c.rec[0] = r;
@@ -207,21 +250,26 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
         if (k.op != CmpOp::Eq || k.lhs.expr->kind != Expr::Column || k.rhs.expr->kind != Expr::Column)
             continue;
         int tl = k.lhs.expr->table, tr = k.rhs.expr->table;
-        if (tl == tr) continue;
+        if (tl == tr)
+            continue;
         for (int cand : {tr, tl}) {
             const Expr* e = cand == tl ? k.lhs.expr : k.rhs.expr;
             const StmtTable& ct = tabs_[static_cast<size_t>(cand)];
             int tag = ct.tagOnField(e->field);
             if (tag >= 0 && (innerTag < 0 || ct.tags[static_cast<size_t>(tag)].unique)) {
-                join = &k; inner = cand; outer = 1 - cand; innerTag = tag;
+                join = &k;
+                inner = cand;
+                outer = 1 - cand;
+                innerTag = tag;
             }
         }
-        if (!join) join = &k;
+        if (!join)
+            join = &k;
     }
     Access oa = chooseAccess(outer, orderFirst);
     orderedOn = orderFirst && orderFirst->table == outer &&
-                (oa.type == Access::Order ||
-                 (oa.type != Access::Scan && oa.tag == tabs_[static_cast<size_t>(outer)].tagOnField(orderFirst->field)));
+        (oa.type == Access::Order ||
+            (oa.type != Access::Scan && oa.tag == tabs_[static_cast<size_t>(outer)].tagOnField(orderFirst->field)));
     const Expr* outerCol = nullptr;
     const Expr* innerCol = nullptr;
     if (join) {
@@ -240,7 +288,8 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
     else
         innerDesc = "scan per row of " + os.name;
     plan_ = os.name + ": " + describe(outer, oa) + "\n" + is.name + ": " + innerDesc;
-    if (planOnly_) return rows;
+    if (planOnly_)
+        return rows;
 
     const unsigned outerMask = 1u << outer;
     // inner rows that pass their own conditions, for the hash join or the plain loop
@@ -251,9 +300,12 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
         iterate(inner, all, [&](uint32_t r) {
             Ctx c;
             c.rec[inner] = r;
-            if (!passes(c, 1u << inner)) return false;
-            if (join) hash.emplace(coerce(eval(*innerCol, c), innerKind, "").toString(), r);
-            else innerRows.push_back(r);
+            if (!passes(c, 1u << inner))
+                return false;
+            if (join)
+                hash.emplace(coerce(eval(*innerCol, c), innerKind, "").toString(), r);
+            else
+                innerRows.push_back(r);
             return true;
         });
     }
@@ -273,7 +325,7 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
     // outer row then finds its inner rows there without a seek.
     std::string rawKey;
     bool keyTable = join && innerTag >= 0 && in.tagKeysAreFieldBytes(innerTag) &&
-                    uint64_t(outerRecs.size()) * 16 >= uint64_t(in.recordCount());
+        uint64_t(outerRecs.size()) * 16 >= uint64_t(in.recordCount());
     std::vector<uint32_t> byKey;  // inner records in tag order
     std::unordered_map<std::string, std::pair<uint32_t, uint32_t>> keyRange;  // key -> [begin, end) in byKey
     if (keyTable) {
@@ -283,86 +335,103 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn) {
         std::string last;
         it->first();
         it->scanForward([&](uint32_t ir, std::string_view key) {
-                const std::string_view k = rawTrimRight(key);
-                if (k.empty()) return true;  // a blank key joins nothing
-                if (!cur || k != last) {
-                    last.assign(k);
-                    const auto pos = static_cast<uint32_t>(byKey.size());
-                    cur = &keyRange.try_emplace(last, pos, pos).first->second;
-                    // entries of one key are adjacent in the tag
-                    if (cur->second != pos) cur = nullptr;
-                }
-                if (cur) {
-                    byKey.push_back(ir);
-                    ++cur->second;
-                }
-                return true;
-            });
+            const std::string_view k = rawTrimRight(key);
+            if (k.empty())
+                return true;  // a blank key joins nothing
+            if (!cur || k != last) {
+                last.assign(k);
+                const auto pos = static_cast<uint32_t>(byKey.size());
+                cur = &keyRange.try_emplace(last, pos, pos).first->second;
+                // entries of one key are adjacent in the tag
+                if (cur->second != pos)
+                    cur = nullptr;
+            }
+            if (cur) {
+                byKey.push_back(ir);
+                ++cur->second;
+            }
+            return true;
+        });
     }
     const char outerRaw = outerCol ? os.rawKind[static_cast<size_t>(outerCol->field)] : 0;
     size_t sinceHold = 0;
     bool held = false;
     auto releaseHold = [&] {
-        if (held) in.endIndexRead();
+        if (held)
+            in.endIndexRead();
         held = false;
     };
     try {
-    for (uint32_t r : outerRecs) {
-        Ctx c;
-        c.rec[outer] = r;
-        // the table of keys matches on the whole stored text: the join's
-        // equality holds for its pairs; a seek's pairs are checked again
-        auto addPair = [&](uint32_t ir) {
-            c.rec[inner] = ir;
-            if (passes(c, 3u, keyTable ? join : nullptr)) rows.push_back(c);
-        };
-        if (!join) {
-            for (uint32_t ir : innerRows) addPair(ir);
-            continue;
-        }
-        if (keyTable) {
-            std::string_view k;
-            if (outerRaw == 'C' && innerKind == Kind::Text) {
-                k = rawTrimRight(rawOf(os, r, outerCol->field));
+        for (uint32_t r : outerRecs) {
+            Ctx c;
+            c.rec[outer] = r;
+            // the table of keys matches on the whole stored text: the join's
+            // equality holds for its pairs; a seek's pairs are checked again
+            auto addPair = [&](uint32_t ir) {
+                c.rec[inner] = ir;
+                if (passes(c, 3u, keyTable ? join : nullptr))
+                    rows.push_back(c);
+            };
+            if (!join) {
+                for (uint32_t ir : innerRows)
+                    addPair(ir);
+                continue;
+            }
+            if (keyTable) {
+                std::string_view k;
+                if (outerRaw == 'C' && innerKind == Kind::Text) {
+                    k = rawTrimRight(rawOf(os, r, outerCol->field));
+                } else {
+                    QVariant key = coerce(eval(*outerCol, c), innerKind, "");
+                    if (key.isNull() || !toRawText(key.toString(), rawKey))
+                        continue;
+                    k = rawKey;
+                }
+                if (k.empty())
+                    continue;
+                if (k.data() != rawKey.data())
+                    rawKey.assign(k);
+                auto found = keyRange.find(rawKey);
+                if (found == keyRange.end())
+                    continue;
+                for (uint32_t i = found->second.first; i < found->second.second; ++i)
+                    if (!in.isDeleted(byKey[i]))
+                        addPair(byKey[i]);
+                continue;
+            }
+            QVariant key = coerce(eval(*outerCol, c), innerKind, "");
+            if (key.isNull())
+                continue;
+            if (innerTag >= 0) {
+                // the seeks of a batch of outer rows share one hold of the index
+                if (!held || ++sinceHold >= 512) {
+                    releaseHold();
+                    in.beginIndexRead();
+                    held = true;
+                    sinceHold = 0;
+                }
+                const uint32_t first = it->seek(key);
+                if (!first)
+                    continue;
+                if (!in.isDeleted(first))
+                    addPair(first);
+                if (innerUnique)
+                    continue;  // one entry per key
+                for (uint32_t ir = it->next();
+                     ir && compareValues(coerce(in.value(ir, innerCol->field), innerKind, ""), key, innerKind) == 0;
+                     ir = it->next())
+                    if (!in.isDeleted(ir))
+                        addPair(ir);
             } else {
-                QVariant key = coerce(eval(*outerCol, c), innerKind, "");
-                if (key.isNull() || !toRawText(key.toString(), rawKey)) continue;
-                k = rawKey;
+                auto range = hash.equal_range(key.toString());
+                std::vector<uint32_t> matches;
+                for (auto m = range.first; m != range.second; ++m)
+                    matches.push_back(m->second);
+                std::sort(matches.begin(), matches.end());
+                for (uint32_t ir : matches)
+                    addPair(ir);
             }
-            if (k.empty()) continue;
-            if (k.data() != rawKey.data()) rawKey.assign(k);
-            auto found = keyRange.find(rawKey);
-            if (found == keyRange.end()) continue;
-            for (uint32_t i = found->second.first; i < found->second.second; ++i)
-                if (!in.isDeleted(byKey[i])) addPair(byKey[i]);
-            continue;
         }
-        QVariant key = coerce(eval(*outerCol, c), innerKind, "");
-        if (key.isNull()) continue;
-        if (innerTag >= 0) {
-            // the seeks of a batch of outer rows share one hold of the index
-            if (!held || ++sinceHold >= 512) {
-                releaseHold();
-                in.beginIndexRead();
-                held = true;
-                sinceHold = 0;
-            }
-            const uint32_t first = it->seek(key);
-            if (!first) continue;
-            if (!in.isDeleted(first)) addPair(first);
-            if (innerUnique) continue;  // one entry per key
-            for (uint32_t ir = it->next();
-                 ir && compareValues(coerce(in.value(ir, innerCol->field), innerKind, ""), key, innerKind) == 0;
-                 ir = it->next())
-                if (!in.isDeleted(ir)) addPair(ir);
-        } else {
-            auto range = hash.equal_range(key.toString());
-            std::vector<uint32_t> matches;
-            for (auto m = range.first; m != range.second; ++m) matches.push_back(m->second);
-            std::sort(matches.begin(), matches.end());
-            for (uint32_t ir : matches) addPair(ir);
-        }
-    }
     } catch (...) {
         releaseHold();
         throw;

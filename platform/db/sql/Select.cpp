@@ -19,24 +19,38 @@ struct RawMax {
     uint32_t bestRec = 0;
     std::string bestText;
     double bestNum = 0;
-    void add(Table& t, uint32_t r, std::string_view v) {
+    void add(Table& t, uint32_t r, std::string_view v)
+    {
         if (rk == 'C') {
             v = rawTrimRight(v);
-            if (v.empty()) return;
-            if (bestRec == 0 || compareRawText(v, bestText) > 0) { bestRec = r; bestText.assign(v); }
+            if (v.empty())
+                return;
+            if (bestRec == 0 || compareRawText(v, bestText) > 0) {
+                bestRec = r;
+                bestText.assign(v);
+            }
         } else if (rk == 'D') {
-            if (!rawDateValid(v)) return;
-            if (bestRec == 0 || v.compare(bestText) > 0) { bestRec = r; bestText.assign(v); }
+            if (!rawDateValid(v))
+                return;
+            if (bestRec == 0 || v.compare(bestText) > 0) {
+                bestRec = r;
+                bestText.assign(v);
+            }
         } else {
             double d = 0;
             const int got = rawNumber(v, d);
-            if (got == 0) return;
+            if (got == 0)
+                return;
             if (got < 0) {  // a text that needs the full reading
                 const QVariant x = t.value(r, field);
-                if (x.isNull()) return;
+                if (x.isNull())
+                    return;
                 d = x.toDouble();
             }
-            if (bestRec == 0 || d > bestNum) { bestRec = r; bestNum = d; }
+            if (bestRec == 0 || d > bestNum) {
+                bestRec = r;
+                bestNum = d;
+            }
         }
     }
 };
@@ -49,7 +63,8 @@ struct RawMax {
 // sort); otherwise every row is gathered at the first fetch, then
 // deduplicated and sorted on keys made of stored bytes.
 
-void Executor::openSelect(bool planOnly) {
+void Executor::openSelect(bool planOnly)
+{
     planOnly_ = planOnly;
     openTables();
     addFilterCondition();
@@ -76,13 +91,15 @@ void Executor::openSelect(bool planOnly) {
             continue;
         }
         bind(si.expr);
-        if (si.expr.kind == Expr::Max) ++maxCount;
+        if (si.expr.kind == Expr::Max)
+            ++maxCount;
         items_.push_back(&si.expr);
         addColumn(si.expr, si.alias);
     }
     if (maxCount > 0 && maxCount != items_.size())
         throw EDBEngineError::sqlSyntax("MAX cannot be mixed with plain columns");
-    for (OrderItem& o : st_.orderBy) bind(o.column);
+    for (OrderItem& o : st_.orderBy)
+        bind(o.column);
 
     if (maxCount > 0) {
         isMax_ = true;
@@ -91,15 +108,18 @@ void Executor::openSelect(bool planOnly) {
         done_ = true;
         return;
     }
-    for (size_t t = 0; t < tabs_.size(); ++t) slotOf_[t].assign(tabs_[t].fieldCount(), -1);
-    for (const Expr* e : items_) addSlots(*e);
+    for (size_t t = 0; t < tabs_.size(); ++t)
+        slotOf_[t].assign(tabs_[t].fieldCount(), -1);
+    for (const Expr* e : items_)
+        addSlots(*e);
     const Expr* orderFirst = st_.orderBy.empty() || st_.orderBy[0].descending ? nullptr : &st_.orderBy[0].column;
     if (tabs_.size() == 1 && !st_.distinct) {
         const Access a = chooseAccess(0, orderFirst);
         const bool orderedOn = orderedBy(0, a, orderFirst);
         if (st_.orderBy.empty() || (orderedOn && st_.orderBy.size() == 1)) {
             plan_ = tabs_[0].name + ": " + describe(0, a);
-            if (!st_.orderBy.empty()) plan_ += "; order by tag";
+            if (!st_.orderBy.empty())
+                plan_ += "; order by tag";
             stream_ = a;
             done_ = planOnly_;
             return;
@@ -108,25 +128,35 @@ void Executor::openSelect(bool planOnly) {
     gatherAll(orderFirst);
 }
 
-void Executor::addFilterCondition() {
-    if (filter_.column.empty()) return;
+void Executor::addFilterCondition()
+{
+    if (filter_.column.empty())
+        return;
     for (const SelectItem& si : st_.items)
-        if (!si.star && si.expr.kind == Expr::Max) return;
+        if (!si.star && si.expr.kind == Expr::Max)
+            return;
     Expr col;
     bool found = false;
     for (const SelectItem& si : st_.items) {
-        if (si.star) continue;
-        const std::string name = !si.alias.empty() ? si.alias : si.expr.kind == Expr::Column ? si.expr.name : si.expr.text;
-        if (!sameName(name, filter_.column)) continue;
-        if (si.expr.kind != Expr::Column) return;
+        if (si.star)
+            continue;
+        const std::string name = !si.alias.empty() ? si.alias
+            : si.expr.kind == Expr::Column         ? si.expr.name
+                                                   : si.expr.text;
+        if (!sameName(name, filter_.column))
+            continue;
+        if (si.expr.kind != Expr::Column)
+            return;
         col = si.expr;
         found = true;
         break;
     }
     if (!found) {
         bool star = false;
-        for (const SelectItem& si : st_.items) star = star || si.star;
-        if (!star) return;
+        for (const SelectItem& si : st_.items)
+            star = star || si.star;
+        if (!star)
+            return;
         col.kind = Expr::Column;
         col.name = QString::fromStdString(filter_.column).toUpper().toStdString();
         col.text = filter_.column;
@@ -141,11 +171,14 @@ void Executor::addFilterCondition() {
     const Kind kind = kindOfColumn(column(col.table, col.field));
     if (kind == Kind::Date) {
         const QDate d = parseDisplayDate(filter_.value);
-        if (!d.isValid()) return;
+        if (!d.isValid())
+            return;
         value.literal = d;
-    } else if (kind == Kind::Text && tabs_[static_cast<size_t>(col.table)].rawKind[static_cast<size_t>(col.field)] == 'C') {
+    } else if (kind == Kind::Text &&
+        tabs_[static_cast<size_t>(col.table)].rawKind[static_cast<size_t>(col.field)] == 'C') {
         const QString text = trimRight(filter_.value);
-        if (text.isEmpty()) return;
+        if (text.isEmpty())
+            return;
         value.literal = text;
         value.literalIsText = true;
     } else {
@@ -157,96 +190,112 @@ void Executor::addFilterCondition() {
     st_.where.push_back(std::move(c));
 }
 
-bool Executor::orderedBy(int table, const Access& a, const Expr* orderFirst) const {
-    if (a.type == Access::Order) return true;
+bool Executor::orderedBy(int table, const Access& a, const Expr* orderFirst) const
+{
+    if (a.type == Access::Order)
+        return true;
     return orderFirst && orderFirst->table == table && a.type != Access::Scan &&
-           a.tag == tabs_[static_cast<size_t>(table)].tagOnField(orderFirst->field);
+        a.tag == tabs_[static_cast<size_t>(table)].tagOnField(orderFirst->field);
 }
 
-size_t Executor::fetch(size_t count) {
-    if (!done_ && rows_.size() < count) streamMore(count);
+size_t Executor::fetch(size_t count)
+{
+    if (!done_ && rows_.size() < count)
+        streamMore(count);
     return rows_.size();
 }
 
-void Executor::streamMore(size_t count) {
+void Executor::streamMore(size_t count)
+{
     StmtTable& s = tabs_[0];
     Table& t = *s.table;
     auto take = [&](uint32_t r) {
         Ctx c;
         c.rec[0] = r;
-        if (!passes(c, 1u)) return;
+        if (!passes(c, 1u))
+            return;
         rows_.push_back(c);
         noteRows(s, rows_.size());
         capture(rows_.size() - 1);
     };
     switch (stream_.type) {
-        case Access::Scan: {  // file order, from where the last fetch stopped
-            const uint32_t n = t.recordCount();
-            const bool raw = s.rawRecords;
-            uint32_t r = nextRec_;
-            for (; r <= n && rows_.size() < count; ++r) {
-                if (raw && r + kAhead <= n) prefetchRec(s, 0, r + kAhead);
-                if (!(raw ? *t.rawRecord(r) == '*' : t.isDeleted(r))) take(r);
-            }
-            nextRec_ = r;
-            done_ = r > n;
-            return;
+    case Access::Scan: {  // file order, from where the last fetch stopped
+        const uint32_t n = t.recordCount();
+        const bool raw = s.rawRecords;
+        uint32_t r = nextRec_;
+        for (; r <= n && rows_.size() < count; ++r) {
+            if (raw && r + kAhead <= n)
+                prefetchRec(s, 0, r + kAhead);
+            if (!(raw ? *t.rawRecord(r) == '*' : t.isDeleted(r)))
+                take(r);
         }
-        case Access::Order: {  // the tag walked on, a batch of entries per fetch
-            if (!walk_) {
-                walk_ = t.openTag(s.tags[static_cast<size_t>(stream_.tag)].name);
-                walk_->first();
-            } else {
-                walk_->next();
-            }
-            walk_->scanForward([&](uint32_t r, std::string_view) {
-                if (!t.isDeleted(r)) take(r);
-                return rows_.size() < count;
-            });
-            done_ = walk_->current() == 0;
-            return;
+        nextRec_ = r;
+        done_ = r > n;
+        return;
+    }
+    case Access::Order: {  // the tag walked on, a batch of entries per fetch
+        if (!walk_) {
+            walk_ = t.openTag(s.tags[static_cast<size_t>(stream_.tag)].name);
+            walk_->first();
+        } else {
+            walk_->next();
         }
-        case Access::Eq:
-        case Access::Prefix:  // a seek and a short walk: every row at once
-            for (uint32_t r : iterate(0, stream_, [&](uint32_t r) {
-                     Ctx c;
-                     c.rec[0] = r;
-                     return passes(c, 1u);
-                 })) {
-                Ctx c;
-                c.rec[0] = r;
-                rows_.push_back(c);
-                capture(rows_.size() - 1);
-            }
-            done_ = true;
-            return;
+        walk_->scanForward([&](uint32_t r, std::string_view) {
+            if (!t.isDeleted(r))
+                take(r);
+            return rows_.size() < count;
+        });
+        done_ = walk_->current() == 0;
+        return;
+    }
+    case Access::Eq:
+    case Access::Prefix:  // a seek and a short walk: every row at once
+        for (uint32_t r : iterate(0, stream_, [&](uint32_t r) {
+                 Ctx c;
+                 c.rec[0] = r;
+                 return passes(c, 1u);
+             })) {
+            Ctx c;
+            c.rec[0] = r;
+            rows_.push_back(c);
+            capture(rows_.size() - 1);
+        }
+        done_ = true;
+        return;
     }
 }
 
-void Executor::gatherAll(const Expr* orderFirst) {
+void Executor::gatherAll(const Expr* orderFirst)
+{
     if (st_.distinct && tabs_.size() == 1)
         for (const Expr* e : items_)
-            if (e->kind == Expr::Column) addHot(0, e->field);
+            if (e->kind == Expr::Column)
+                addHot(0, e->field);
     bool orderedOn = false;
     rows_ = gather(orderFirst, orderedOn);
     done_ = true;
-    if (st_.distinct) distinctRows();
+    if (st_.distinct)
+        distinctRows();
     // the rows' bytes, kept in the order the rows were read (file order for
     // a scan); a sort moves them with their rows
-    for (StmtTable& s : tabs_) noteRows(s, rows_.size());
+    for (StmtTable& s : tabs_)
+        noteRows(s, rows_.size());
     for (size_t j = 0; j < rows_.size(); ++j) {
-        if (tabs_.size() == 1 && j + kAhead < rows_.size()) prefetchRec(tabs_[0], 0, rows_[j + kAhead].rec[0]);
+        if (tabs_.size() == 1 && j + kAhead < rows_.size())
+            prefetchRec(tabs_[0], 0, rows_[j + kAhead].rec[0]);
         capture(j);
     }
 
     std::vector<SortKey> keys;
     if (st_.distinct && st_.orderBy.empty()) {
         // DISTINCT without ORDER BY returns its rows sorted on every column.
-        for (const Expr* e : items_) keys.push_back({e, kindOf(*e), false});
+        for (const Expr* e : items_)
+            keys.push_back({e, kindOf(*e), false});
         plan_ += "; sort";
         sortRows(keys, false);
     } else if (!st_.orderBy.empty()) {
-        for (const OrderItem& o : st_.orderBy) keys.push_back({&o.column, kindOf(o.column), o.descending});
+        for (const OrderItem& o : st_.orderBy)
+            keys.push_back({&o.column, kindOf(o.column), o.descending});
         if (orderedOn && keys.size() == 1) {
             plan_ += "; order by tag";
         } else if (orderedOn) {
@@ -259,7 +308,8 @@ void Executor::gatherAll(const Expr* orderFirst) {
     }
 }
 
-void Executor::addSlots(const Expr& e) {
+void Executor::addSlots(const Expr& e)
+{
     if (e.kind == Expr::Column) {
         const StmtTable& s = tabs_[static_cast<size_t>(e.table)];
         const char rk = s.rawKind[static_cast<size_t>(e.field)];
@@ -269,19 +319,24 @@ void Executor::addSlots(const Expr& e) {
             slots_.push_back({e.table, e.field, rk});
         }
     }
-    for (const Expr& p : e.parts) addSlots(p);
+    for (const Expr& p : e.parts)
+        addSlots(p);
 }
 
 // A row's bytes: per slot, a two-byte length and the bytes.
-void Executor::capture(size_t row) {
-    if (at_.size() <= row) at_.resize(std::max(row + 1, rows_.size()), nullptr);
-    if (slots_.empty()) return;
+void Executor::capture(size_t row)
+{
+    if (at_.size() <= row)
+        at_.resize(std::max(row + 1, rows_.size()), nullptr);
+    if (slots_.empty())
+        return;
     const Ctx& c = rows_[row];
     scratch_.clear();
     size_t need = 0;
     for (const Slot& sl : slots_) {
         std::string_view v = rawOf(tabs_[static_cast<size_t>(sl.table)], c.rec[sl.table], sl.field);
-        if (sl.kind == 'C') v = rawTrimRight(v);
+        if (sl.kind == 'C')
+            v = rawTrimRight(v);
         scratch_.push_back(v);
         need += 2 + v.size();
     }
@@ -302,7 +357,8 @@ void Executor::capture(size_t row) {
     blockUsed_ += need;
 }
 
-std::string_view Executor::slotBytes(size_t row, int slot) {
+std::string_view Executor::slotBytes(size_t row, int slot)
+{
     // the fields of a row are mostly read in order: go on from the last one
     const char* p = at_[row];
     int k = 0;
@@ -322,52 +378,62 @@ std::string_view Executor::slotBytes(size_t row, int slot) {
     return std::string_view(p + 2, n);
 }
 
-QVariant Executor::rowValue(const Expr& e, size_t row) {
+QVariant Executor::rowValue(const Expr& e, size_t row)
+{
     switch (e.kind) {
-        case Expr::Column: {
-            const int slot = slotOf_[e.table][static_cast<size_t>(e.field)];
-            if (slot < 0 || row >= at_.size() || !at_[row]) return columnValue(e.table, e.field, rows_[row].rec[e.table]);
-            const std::string_view v = slotBytes(row, slot);
-            if (slots_[static_cast<size_t>(slot)].kind == 'C') return textOf(e.table, e.field, v);
-            return tabs_[static_cast<size_t>(e.table)].table->valueOf(e.field, v);
-        }
-        case Expr::Concat: {
-            QString s;
-            for (const Expr& p : e.parts) s += displayText(rowValue(p, row));
-            return s;
-        }
-        default: return eval(e, Ctx{});
+    case Expr::Column: {
+        const int slot = slotOf_[e.table][static_cast<size_t>(e.field)];
+        if (slot < 0 || row >= at_.size() || !at_[row])
+            return columnValue(e.table, e.field, rows_[row].rec[e.table]);
+        const std::string_view v = slotBytes(row, slot);
+        if (slots_[static_cast<size_t>(slot)].kind == 'C')
+            return textOf(e.table, e.field, v);
+        return tabs_[static_cast<size_t>(e.table)].table->valueOf(e.field, v);
+    }
+    case Expr::Concat: {
+        QString s;
+        for (const Expr& p : e.parts)
+            s += displayText(rowValue(p, row));
+        return s;
+    }
+    default:
+        return eval(e, Ctx{});
     }
 }
 
 // Keeps the first row of each list of values, in the rows' order.
-void Executor::distinctRows() {
+void Executor::distinctRows()
+{
     // on stored bytes where every item is a character or date column of
     // the one table
     bool rawDistinct = tabs_.size() == 1;
     for (const Expr* e : items_)
         rawDistinct = rawDistinct && e->kind == Expr::Column &&
-                      (tabs_[0].rawKind[static_cast<size_t>(e->field)] == 'C' ||
-                       tabs_[0].rawKind[static_cast<size_t>(e->field)] == 'D');
+            (tabs_[0].rawKind[static_cast<size_t>(e->field)] == 'C' ||
+                tabs_[0].rawKind[static_cast<size_t>(e->field)] == 'D');
     size_t kept = 0;
     if (rawDistinct) {
         StmtTable& s = tabs_[0];
         std::unordered_set<std::string> seen;
         std::string sig;
         for (size_t i = 0; i < rows_.size(); ++i) {
-            if (i + kAhead < rows_.size()) prefetchRec(s, 0, rows_[i + kAhead].rec[0]);
+            if (i + kAhead < rows_.size())
+                prefetchRec(s, 0, rows_[i + kAhead].rec[0]);
             sig.clear();
             for (const Expr* e : items_) {
                 std::string_view v = rawOf(s, rows_[i].rec[0], e->field);
-                if (s.rawKind[static_cast<size_t>(e->field)] == 'C') v = rawTrimRight(v);
-                else if (!rawDateValid(v)) v = {};
+                if (s.rawKind[static_cast<size_t>(e->field)] == 'C')
+                    v = rawTrimRight(v);
+                else if (!rawDateValid(v))
+                    v = {};
                 // length first: no two lists of values give the same text
                 const size_t n = v.empty() ? 0xFFFF : v.size();
                 sig.push_back(static_cast<char>(n >> 8));
                 sig.push_back(static_cast<char>(n & 0xFF));
                 sig.append(v);
             }
-            if (seen.insert(sig).second) rows_[kept++] = rows_[i];
+            if (seen.insert(sig).second)
+                rows_[kept++] = rows_[i];
         }
     } else {
         std::unordered_set<QString> seen;
@@ -379,35 +445,44 @@ void Executor::distinctRows() {
             } else {
                 for (const Expr* e : items_) {
                     const QVariant v = eval(*e, rows_[i]);
-                    if (v.isNull()) sig += QChar(0x1E);
-                    else sig += displayText(v);
+                    if (v.isNull())
+                        sig += QChar(0x1E);
+                    else
+                        sig += displayText(v);
                     sig += QChar(0x1F);
                 }
             }
-            if (seen.insert(sig).second) rows_[kept++] = rows_[i];
+            if (seen.insert(sig).second)
+                rows_[kept++] = rows_[i];
         }
     }
     rows_.resize(kept);
 }
 
-QVariant Executor::value(size_t row, int column) {
-    if (isMax_) return maxRow_.at(static_cast<size_t>(column));
-    if (row >= rows_.size()) throw EDBEngineError::invalidParam(std::string(), "no such row");
+QVariant Executor::value(size_t row, int column)
+{
+    if (isMax_)
+        return maxRow_.at(static_cast<size_t>(column));
+    if (row >= rows_.size())
+        throw EDBEngineError::invalidParam(std::string(), "no such row");
     return rowValue(*items_.at(static_cast<size_t>(column)), row);
 }
 
-void Executor::materialise(ResultSet& out) {
+void Executor::materialise(ResultSet& out)
+{
     fetch(SIZE_MAX);
     out.columns = columns_;
     out.rows.assign(rows_.size(), {});
     for (size_t j = 0; j < rows_.size(); ++j) {
         auto& row = out.rows[j];
         row.reserve(items_.size());
-        for (size_t c = 0; c < items_.size(); ++c) row.push_back(value(j, static_cast<int>(c)));
+        for (size_t c = 0; c < items_.size(); ++c)
+            row.push_back(value(j, static_cast<int>(c)));
     }
 }
 
-void Executor::addColumn(const Expr& e, const std::string& alias) {
+void Executor::addColumn(const Expr& e, const std::string& alias)
+{
     FieldInfo rc;
     if (e.kind == Expr::Column || e.kind == Expr::Max) {
         const Expr& c = e.kind == Expr::Max ? e.parts[0] : e;
@@ -417,40 +492,50 @@ void Executor::addColumn(const Expr& e, const std::string& alias) {
         rc.name = alias;
         Kind k = kindOf(e);
         rc.type = k == Kind::Date ? fldDATE : k == Kind::Number ? fldFLOAT : fldZSTRING;
-        if (rc.name.empty()) rc.name = e.text;
+        if (rc.name.empty())
+            rc.name = e.text;
     }
     // a name already taken gets a numbered suffix
     auto taken = [&](const std::string& n) {
         for (const FieldInfo& c : columns_)
-            if (sameName(c.name, n)) return true;
+            if (sameName(c.name, n))
+                return true;
         return false;
     };
     std::string base = rc.name;
-    for (int n = 1; taken(rc.name); ++n) rc.name = base + "_" + std::to_string(n);
+    for (int n = 1; taken(rc.name); ++n)
+        rc.name = base + "_" + std::to_string(n);
     columns_.push_back(rc);
 }
 
-void Executor::selectMax(size_t count) {
+void Executor::selectMax(size_t count)
+{
     std::vector<QVariant> values(count);
     std::vector<const Expr*> cols;
-    for (const SelectItem& si : st_.items) cols.push_back(&si.expr.parts[0]);
+    for (const SelectItem& si : st_.items)
+        cols.push_back(&si.expr.parts[0]);
     // One table, no WHERE, every MAX on an ascending tag: read the last key.
     StmtTable& s = tabs_[0];
     Table& t = *s.table;
     bool fromTags = tabs_.size() == 1 && conds_.empty();
-    for (const Expr* c : cols) fromTags = fromTags && s.tagOnField(c->field) >= 0;
+    for (const Expr* c : cols)
+        fromTags = fromTags && s.tagOnField(c->field) >= 0;
     if (fromTags) {
         plan_ = s.name + ": max from tag";
-        for (const Expr* c : cols) plan_ += " " + s.tags[static_cast<size_t>(s.tagOnField(c->field))].name;
-        if (planOnly_) return;
+        for (const Expr* c : cols)
+            plan_ += " " + s.tags[static_cast<size_t>(s.tagOnField(c->field))].name;
+        if (planOnly_)
+            return;
         IndexReadHold hold(t);
         for (size_t i = 0; i < cols.size(); ++i) {
             auto it = t.openTag(s.tags[static_cast<size_t>(s.tagOnField(cols[i]->field))].name);
             Kind k = kindOf(*cols[i]);
             for (uint32_t r = it->last(); r; r = it->prior()) {
-                if (t.isDeleted(r)) continue;
+                if (t.isDeleted(r))
+                    continue;
                 QVariant v = t.value(r, cols[i]->field);
-                if (v.isNull() || (k == Kind::Text && v.toString().isEmpty())) break;
+                if (v.isNull() || (k == Kind::Text && v.toString().isEmpty()))
+                    break;
                 values[i] = v;
                 break;
             }
@@ -463,17 +548,20 @@ void Executor::selectMax(size_t count) {
     // read as values.
     bool allRaw = tabs_.size() == 1;
     for (const Expr* c : cols) {
-        if (!allRaw) break;
+        if (!allRaw)
+            break;
         const Kind k = kindOf(*c);
         const char rk = s.rawKind[static_cast<size_t>(c->field)];
-        allRaw = allRaw && ((k == Kind::Text && rk == 'C') || (k == Kind::Date && rk == 'D') ||
-                            (k == Kind::Number && rk == 'N'));
+        allRaw = allRaw &&
+            ((k == Kind::Text && rk == 'C') || (k == Kind::Date && rk == 'D') || (k == Kind::Number && rk == 'N'));
     }
     if (allRaw) {
-        for (const Expr* c : cols) addHot(0, c->field);
+        for (const Expr* c : cols)
+            addHot(0, c->field);
         Access a = chooseAccess(0, nullptr);
         plan_ = s.name + ": " + describe(0, a);
-        if (planOnly_) return;
+        if (planOnly_)
+            return;
         std::vector<RawMax> acc;
         for (const Expr* c : cols) {
             RawMax m;
@@ -484,8 +572,10 @@ void Executor::selectMax(size_t count) {
         iterate(0, a, [&](uint32_t r) {
             Ctx c;
             c.rec[0] = r;
-            if (!passes(c, 1u)) return false;
-            for (RawMax& m : acc) m.add(t, r, rawOf(s, r, m.field));
+            if (!passes(c, 1u))
+                return false;
+            for (RawMax& m : acc)
+                m.add(t, r, rawOf(s, r, m.field));
             return false;  // nothing to keep
         });
         for (size_t i = 0; i < cols.size(); ++i)
@@ -495,14 +585,17 @@ void Executor::selectMax(size_t count) {
     }
     bool ordered = false;
     std::vector<Ctx> rows = gather(nullptr, ordered);
-    if (planOnly_) return;
+    if (planOnly_)
+        return;
     for (size_t i = 0; i < cols.size(); ++i) {
         Kind k = kindOf(*cols[i]);
         QVariant best;
         for (const Ctx& c : rows) {
             QVariant v = eval(*cols[i], c);
-            if (v.isNull() || (k == Kind::Text && v.toString().isEmpty())) continue;
-            if (best.isNull() || compareValues(coerce(v, k, ""), coerce(best, k, ""), k) > 0) best = v;
+            if (v.isNull() || (k == Kind::Text && v.toString().isEmpty()))
+                continue;
+            if (best.isNull() || compareValues(coerce(v, k, ""), coerce(best, k, ""), k) > 0)
+                best = v;
         }
         values[i] = best;
     }
@@ -512,19 +605,40 @@ void Executor::selectMax(size_t count) {
 // ---- Query --------------------------------------------------------------
 
 Query::Query(Database& db, const std::string& sqlText, const Params& params, const ColumnFilter* filter)
-    : params_(params), ex_(std::make_unique<Executor>(db, sqlText, params_)) {
+    : params_(params), ex_(std::make_unique<Executor>(db, sqlText, params_))
+{
     ex_->keepRowsForLater();
-    if (filter) ex_->filterOn(*filter);
-    if (ex_->isSelect()) ex_->openSelect(false);
+    if (filter)
+        ex_->filterOn(*filter);
+    if (ex_->isSelect())
+        ex_->openSelect(false);
 }
 
 Query::~Query() = default;
 
-bool Query::isSelect() const { return ex_->isSelect(); }
-const std::vector<FieldInfo>& Query::columns() const { return ex_->columns(); }
-size_t Query::fetch(size_t count) { return ex_->fetch(count); }
-bool Query::complete() const { return ex_->complete(); }
-QVariant Query::value(size_t row, int column) { return ex_->value(row, column); }
-const std::string& Query::plan() const { return ex_->plan(); }
+bool Query::isSelect() const
+{
+    return ex_->isSelect();
+}
+const std::vector<FieldInfo>& Query::columns() const
+{
+    return ex_->columns();
+}
+size_t Query::fetch(size_t count)
+{
+    return ex_->fetch(count);
+}
+bool Query::complete() const
+{
+    return ex_->complete();
+}
+QVariant Query::value(size_t row, int column)
+{
+    return ex_->value(row, column);
+}
+const std::string& Query::plan() const
+{
+    return ex_->plan();
+}
 
 }  // namespace kdb::sql

@@ -59,9 +59,9 @@ struct ResultSet {
 
 struct ExecResult {
     bool isSelect = false;
-    ResultSet result;        // rows of a SELECT
-    int rowsAffected = 0;    // INSERT, UPDATE, DELETE
-    std::string plan;        // how the tables were read
+    ResultSet result;  // rows of a SELECT
+    int rowsAffected = 0;  // INSERT, UPDATE, DELETE
+    std::string plan;  // how the tables were read
 };
 
 class Executor;
@@ -88,8 +88,7 @@ public:
     // date column of a statement without MAX; then a tag on that column
     // is used), and all of them otherwise: the caller filters the rows
     // all the same.
-    Query(Database& db, const std::string& sqlText, const Params& params = {},
-          const ColumnFilter* filter = nullptr);
+    Query(Database& db, const std::string& sqlText, const Params& params = {}, const ColumnFilter* filter = nullptr);
     ~Query();
     Query(const Query&) = delete;
     Query& operator=(const Query&) = delete;

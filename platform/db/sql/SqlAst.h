@@ -10,10 +10,10 @@ namespace kdb::sql {
 struct Token {
     enum Kind { End, Ident, QuotedIdent, String, Number, Param, Symbol };
     Kind kind = End;
-    std::string text;   // as written (a string literal: its value, quotes undone)
+    std::string text;  // as written (a string literal: its value, quotes undone)
     std::string upper;  // upper-case text, for keywords and names
-    size_t pos = 0;     // 0-based offset in the statement
-    size_t end = 0;     // offset just past the token
+    size_t pos = 0;  // 0-based offset in the statement
+    size_t end = 0;  // offset just past the token
 };
 
 // Splits a statement into tokens; raises EDBEngineError kSqlSyntax on an
@@ -23,12 +23,12 @@ std::vector<Token> tokenize(const std::string& text);
 struct Expr {
     enum Kind { Literal, Param, Column, Concat, Max };
     Kind kind = Literal;
-    QVariant literal;            // QString or double
+    QVariant literal;  // QString or double
     bool literalIsText = false;
-    std::string name;            // parameter or column name, upper case
-    std::string qualifier;       // table name or alias of a column, upper case
-    std::vector<Expr> parts;     // Concat operands; Max: its one column
-    std::string text;            // source text, for result column names
+    std::string name;  // parameter or column name, upper case
+    std::string qualifier;  // table name or alias of a column, upper case
+    std::vector<Expr> parts;  // Concat operands; Max: its one column
+    std::string text;  // source text, for result column names
     // bound by the executor
     int table = -1;
     int field = -1;
@@ -44,14 +44,14 @@ struct Condition {
 
 struct SelectItem {
     bool star = false;
-    std::string starQualifier;   // "P" of P.*, empty for *
+    std::string starQualifier;  // "P" of P.*, empty for *
     Expr expr;
     std::string alias;
 };
 
 struct TableRef {
-    std::string name;            // as written, extension included
-    std::string alias;           // upper case, empty when none
+    std::string name;  // as written, extension included
+    std::string alias;  // upper case, empty when none
 };
 
 struct OrderItem {
@@ -60,7 +60,7 @@ struct OrderItem {
 };
 
 struct Assignment {
-    std::string column;          // upper case
+    std::string column;  // upper case
     Expr value;
 };
 
@@ -70,7 +70,7 @@ struct Statement {
     bool distinct = false;
     std::vector<SelectItem> items;
     std::vector<TableRef> tables;
-    std::vector<Condition> where;     // joined by AND
+    std::vector<Condition> where;  // joined by AND
     std::vector<OrderItem> orderBy;
     std::vector<std::string> insertColumns;
     std::vector<Expr> insertValues;

@@ -37,11 +37,20 @@ QString escaped(const QString& text)
     out.reserve(text.size());
     for (const QChar c : text) {
         switch (c.unicode()) {
-        case u'\t': out += QLatin1String("\\t"); break;
-        case u'\n': out += QLatin1String("\\n"); break;
-        case u'\r': out += QLatin1String("\\r"); break;
-        case u'\\': out += QLatin1String("\\\\"); break;
-        default: out += c;
+        case u'\t':
+            out += QLatin1String("\\t");
+            break;
+        case u'\n':
+            out += QLatin1String("\\n");
+            break;
+        case u'\r':
+            out += QLatin1String("\\r");
+            break;
+        case u'\\':
+            out += QLatin1String("\\\\");
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -52,8 +61,10 @@ QString valueText(const QVariant& v, const kdb::Field& field)
     if (!v.isValid() || v.isNull())
         return {};
     switch (v.typeId()) {
-    case QMetaType::QDate: return v.toDate().toString(QStringLiteral("yyyy-MM-dd"));
-    case QMetaType::Bool: return v.toBool() ? QStringLiteral("T") : QStringLiteral("F");
+    case QMetaType::QDate:
+        return v.toDate().toString(QStringLiteral("yyyy-MM-dd"));
+    case QMetaType::Bool:
+        return v.toBool() ? QStringLiteral("T") : QStringLiteral("F");
     case QMetaType::Int:
     case QMetaType::UInt:
     case QMetaType::LongLong:
@@ -70,8 +81,10 @@ QString valueText(const QVariant& v, const kdb::Field& field)
             return QString::number(static_cast<qlonglong>(d));
         return QString::number(d, 'g', 15);
     }
-    case QMetaType::QByteArray: return escaped(QString::fromLatin1(v.toByteArray()));
-    default: return escaped(v.toString());
+    case QMetaType::QByteArray:
+        return escaped(QString::fromLatin1(v.toByteArray()));
+    default:
+        return escaped(v.toString());
     }
 }
 
@@ -85,8 +98,7 @@ void write(const QString& line)
 bool isSelect(const QString& statement)
 {
     const QString s = statement.trimmed();
-    return s.startsWith(QLatin1String("SELECT"), Qt::CaseInsensitive) &&
-           (s.size() == 6 || !s.at(6).isLetterOrNumber());
+    return s.startsWith(QLatin1String("SELECT"), Qt::CaseInsensitive) && (s.size() == 6 || !s.at(6).isLetterOrNumber());
 }
 
 // Runs one statement; false (after the message) when it fails.
@@ -135,9 +147,10 @@ bool run(const std::string& directory, const QString& statement)
 int main(int argc, char** argv)
 {
     if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: %s DIR [STATEMENT]\n"
-                             "  without STATEMENT, each line of the standard input is run in turn\n",
-                     argc ? argv[0] : "korvale-sql");
+        std::fprintf(stderr,
+            "usage: %s DIR [STATEMENT]\n"
+            "  without STATEMENT, each line of the standard input is run in turn\n",
+            argc ? argv[0] : "korvale-sql");
         return 2;
     }
     static char buffer[1 << 16];

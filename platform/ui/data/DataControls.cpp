@@ -15,8 +15,10 @@ using kdb::Field;
 
 // ---- FieldLink -------------------------------------------------------------------
 
-void FieldLink::bind(Dataset* dataset, const std::string& fieldName) {
-    if (dataset_) disconnect(dataset_, nullptr, this, nullptr);
+void FieldLink::bind(Dataset* dataset, const std::string& fieldName)
+{
+    if (dataset_)
+        disconnect(dataset_, nullptr, this, nullptr);
     dataset_ = dataset;
     fieldName_ = fieldName;
     if (dataset) {
@@ -27,27 +29,35 @@ void FieldLink::bind(Dataset* dataset, const std::string& fieldName) {
     emit changed();
 }
 
-Field* FieldLink::field() const {
+Field* FieldLink::field() const
+{
     return dataset_ && dataset_->active() ? dataset_->findField(fieldName_) : nullptr;
 }
 
-QString FieldLink::text() const {
+QString FieldLink::text() const
+{
     Field* f = field();
-    if (!f) return {};
-    if (dataset_->state() == DatasetState::Browse && dataset_->currentRow() < 0) return {};
+    if (!f)
+        return {};
+    if (dataset_->state() == DatasetState::Browse && dataset_->currentRow() < 0)
+        return {};
     return f->asString();
 }
 
-bool FieldLink::editable() const {
+bool FieldLink::editable() const
+{
     Field* f = field();
     return f && !f->readOnly && !f->isLookup() && dataset_->canModify();
 }
 
-bool FieldLink::write(const QString& text, QString* error) {
+bool FieldLink::write(const QString& text, QString* error)
+{
     Field* f = field();
-    if (!f) return false;
+    if (!f)
+        return false;
     try {
-        if (dataset_->state() == DatasetState::Browse) dataset_->edit();
+        if (dataset_->state() == DatasetState::Browse)
+            dataset_->edit();
         if (f->dataType() == kdb::fldDATE && !text.trimmed().isEmpty() && !kdb::sql::parseDisplayDate(text).isValid())
             return true;  // a date being typed is written once it is whole
         f->setAsString(text);
@@ -55,7 +65,8 @@ bool FieldLink::write(const QString& text, QString* error) {
     } catch (const EAbort&) {
         return false;
     } catch (const std::exception& e) {
-        if (error) *error = QString::fromUtf8(e.what());
+        if (error)
+            *error = QString::fromUtf8(e.what());
         return false;
     }
 }
@@ -87,43 +98,50 @@ private:
 }  // namespace
 
 DataEditor::DataEditor(QWidget* editor, std::function<void()> show, std::function<void(const QString&)> report)
-    : editor_(editor),
-      link_(new FieldLink(editor)),
-      focusWatcher_(new FocusWatcher(editor, [this](bool focused) { applyFocus(focused); })),
-      show_(std::move(show)),
-      report_(std::move(report)) {
+    : editor_(editor), link_(new FieldLink(editor)),
+      focusWatcher_(new FocusWatcher(editor, [this](bool focused) { applyFocus(focused); })), show_(std::move(show)),
+      report_(std::move(report))
+{
     QObject::connect(link_, &FieldLink::changed, editor, [this] { refresh(); });
 }
 
-DataEditor::~DataEditor() {
+DataEditor::~DataEditor()
+{
     // The widget's children outlive this part of the editor: no more calls.
     QObject::disconnect(link_, nullptr, editor_, nullptr);
     editor_->removeEventFilter(focusWatcher_);
 }
 
-void DataEditor::refresh() {
-    if (!updating_) quietly(show_);
+void DataEditor::refresh()
+{
+    if (!updating_)
+        quietly(show_);
 }
 
-void DataEditor::quietly(const std::function<void()>& change) {
+void DataEditor::quietly(const std::function<void()>& change)
+{
     const bool was = updating_;
     updating_ = true;
     change();
     updating_ = was;
 }
 
-void DataEditor::writeTyped(const QString& text) {
+void DataEditor::writeTyped(const QString& text)
+{
     QString error;
     bool ok = false;
     quietly([&] { ok = link_->write(text, &error); });
     if (!ok) {
         refresh();
-        if (!error.isEmpty()) report_(error);
+        if (!error.isEmpty())
+            report_(error);
     }
 }
 
-void DataEditor::applyFocus(bool focused) {
-    if (!focusColour_.isValid()) return;
+void DataEditor::applyFocus(bool focused)
+{
+    if (!focusColour_.isValid())
+        return;
     QPalette p = editor_->palette();
     if (focused) {
         if (!saved_) {
@@ -141,20 +159,26 @@ void DataEditor::applyFocus(bool focused) {
 // ---- DataLineEdit --------------------------------------------------------------
 
 DataLineEdit::DataLineEdit(QWidget* parent)
-    : QLineEdit(parent),
-      DataEditor(this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); }) {
+    : QLineEdit(parent), DataEditor(
+                             this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); })
+{
     connect(this, &QLineEdit::textEdited, this, &DataLineEdit::onEdited);
 }
 
-void DataLineEdit::showField() {
+void DataLineEdit::showField()
+{
     QString t = link()->text();
-    if (t != text()) setText(t);
+    if (t != text())
+        setText(t);
     if (kdb::Field* f = link()->field())
-        if (f->dataType() == kdb::fldZSTRING && f->size() > 0) setMaxLength(f->size());
+        if (f->dataType() == kdb::fldZSTRING && f->size() > 0)
+            setMaxLength(f->size());
 }
 
-void DataLineEdit::onEdited(const QString& typed) {
-    if (updating()) return;
+void DataLineEdit::onEdited(const QString& typed)
+{
+    if (updating())
+        return;
     QString t = typed;
     if (upperCase() && t != t.toUpper()) {
         int pos = cursorPosition();
@@ -170,25 +194,31 @@ void DataLineEdit::onEdited(const QString& typed) {
 // ---- DataMemo -------------------------------------------------------------------
 
 DataMemo::DataMemo(QWidget* parent)
-    : QPlainTextEdit(parent),
-      DataEditor(this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); }) {
+    : QPlainTextEdit(parent), DataEditor(
+                                  this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); })
+{
     connect(this, &QPlainTextEdit::textChanged, this, &DataMemo::onChanged);
 }
 
-void DataMemo::showField() {
+void DataMemo::showField()
+{
     QString t = link()->text();
-    if (t != toPlainText()) setPlainText(t);
+    if (t != toPlainText())
+        setPlainText(t);
 }
 
-void DataMemo::onChanged() {
-    if (updating() || isReadOnly()) return;
+void DataMemo::onChanged()
+{
+    if (updating() || isReadOnly())
+        return;
     writeTyped(toPlainText());
 }
 
-void DataMemo::keyPressEvent(QKeyEvent* e) {
+void DataMemo::keyPressEvent(QKeyEvent* e)
+{
     if (upperCase() && !e->text().isEmpty() && e->text() != e->text().toUpper()) {
         QKeyEvent up(e->type(), e->key(), e->modifiers(), e->text().toUpper(), e->isAutoRepeat(),
-                     static_cast<ushort>(e->count()));
+            static_cast<ushort>(e->count()));
         QPlainTextEdit::keyPressEvent(&up);
         return;
     }
@@ -198,25 +228,32 @@ void DataMemo::keyPressEvent(QKeyEvent* e) {
 // ---- DataComboBox -----------------------------------------------------------------
 
 DataComboBox::DataComboBox(QWidget* parent)
-    : QComboBox(parent),
-      DataEditor(this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); }) {
+    : QComboBox(parent), DataEditor(
+                             this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); })
+{
     setEditable(true);
     setInsertPolicy(QComboBox::NoInsert);
     connect(this, &QComboBox::currentTextChanged, this, &DataComboBox::onText);
 }
 
-void DataComboBox::setReadOnly(bool on) {
+void DataComboBox::setReadOnly(bool on)
+{
     readOnly_ = on;
-    if (lineEdit()) lineEdit()->setReadOnly(on);
+    if (lineEdit())
+        lineEdit()->setReadOnly(on);
 }
 
-void DataComboBox::showField() {
+void DataComboBox::showField()
+{
     QString t = link()->text();
-    if (t != currentText()) setCurrentText(t);
+    if (t != currentText())
+        setCurrentText(t);
 }
 
-void DataComboBox::onText(const QString& typed) {
-    if (updating()) return;
+void DataComboBox::onText(const QString& typed)
+{
+    if (updating())
+        return;
     if (readOnly_) {
         refresh();
         return;
@@ -235,23 +272,27 @@ void DataComboBox::onText(const QString& typed) {
 // ---- DataLookupComboBox ----------------------------------------------------------
 
 DataLookupComboBox::DataLookupComboBox(QWidget* parent)
-    : QComboBox(parent),
-      DataEditor(this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); }) {
+    : QComboBox(parent), DataEditor(
+                             this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); })
+{
     setEditable(false);
     connect(this, &QComboBox::activated, this, &DataLookupComboBox::onChosen);
 }
 
-void DataLookupComboBox::setListSource(kdb::Dataset* list, const std::string& keyField,
-                                       const std::string& displayField) {
-    if (list_) disconnect(list_, nullptr, this, nullptr);
+void DataLookupComboBox::setListSource(kdb::Dataset* list, const std::string& keyField, const std::string& displayField)
+{
+    if (list_)
+        disconnect(list_, nullptr, this, nullptr);
     list_ = list;
     keyField_ = keyField;
     displayField_ = displayField;
-    if (list) connect(list, &kdb::Dataset::rowsReset, this, &DataLookupComboBox::reload);
+    if (list)
+        connect(list, &kdb::Dataset::rowsReset, this, &DataLookupComboBox::reload);
     reload();
 }
 
-void DataLookupComboBox::reload() {
+void DataLookupComboBox::reload()
+{
     QVariant key = keyValue();
     quietly([&] {
         clear();
@@ -266,34 +307,46 @@ void DataLookupComboBox::reload() {
         }
         setCurrentIndex(-1);
     });
-    if (link()->field()) refresh();
-    else setKeyValue(key);
+    if (link()->field())
+        refresh();
+    else
+        setKeyValue(key);
 }
 
-QVariant DataLookupComboBox::keyValue() const {
+QVariant DataLookupComboBox::keyValue() const
+{
     return currentIndex() >= 0 ? itemData(currentIndex()) : QVariant();
 }
 
-void DataLookupComboBox::setKeyValue(const QVariant& key) {
+void DataLookupComboBox::setKeyValue(const QVariant& key)
+{
     int found = -1;
     QString want = kdb::sql::trimRight(key.toString());
     for (int i = 0; i < count() && key.isValid() && !key.isNull(); ++i)
-        if (kdb::sql::trimRight(itemData(i).toString()) == want) { found = i; break; }
+        if (kdb::sql::trimRight(itemData(i).toString()) == want) {
+            found = i;
+            break;
+        }
     quietly([&] { setCurrentIndex(found); });
 }
 
-void DataLookupComboBox::showField() {
-    if (link()->field()) setKeyValue(link()->field()->value());
+void DataLookupComboBox::showField()
+{
+    if (link()->field())
+        setKeyValue(link()->field()->value());
 }
 
-void DataLookupComboBox::onChosen(int index) {
-    if (updating() || !link()->field() || index < 0) return;
+void DataLookupComboBox::onChosen(int index)
+{
+    if (updating() || !link()->field() || index < 0)
+        return;
     writeTyped(itemData(index).toString());
 }
 
 // ---- DataNavigator ---------------------------------------------------------------
 
-DataNavigator::DataNavigator(QWidget* parent) : QWidget(parent) {
+DataNavigator::DataNavigator(QWidget* parent) : QWidget(parent)
+{
     auto* lay = new QHBoxLayout(this);
     lay->setContentsMargins(0, 0, 0, 0);
     lay->setSpacing(0);
@@ -312,8 +365,10 @@ DataNavigator::DataNavigator(QWidget* parent) : QWidget(parent) {
     update();
 }
 
-void DataNavigator::bind(Dataset* dataset) {
-    if (dataset_) disconnect(dataset_, nullptr, this, nullptr);
+void DataNavigator::bind(Dataset* dataset)
+{
+    if (dataset_)
+        disconnect(dataset_, nullptr, this, nullptr);
     dataset_ = dataset;
     if (dataset) {
         connect(dataset, &Dataset::currentChanged, this, &DataNavigator::update);
@@ -322,8 +377,10 @@ void DataNavigator::bind(Dataset* dataset) {
     update();
 }
 
-void DataNavigator::run(void (Dataset::*move)()) {
-    if (!dataset_) return;
+void DataNavigator::run(void (Dataset::*move)())
+{
+    if (!dataset_)
+        return;
     try {
         (dataset_->*move)();
     } catch (const EAbort&) {
@@ -333,7 +390,8 @@ void DataNavigator::run(void (Dataset::*move)()) {
     update();
 }
 
-void DataNavigator::update() {
+void DataNavigator::update()
+{
     bool has = dataset_ && dataset_->active() && dataset_->currentRow() >= 0;
     bool browsing = has && dataset_->state() == DatasetState::Browse;
     bool atFirst = !has || dataset_->currentRow() == 0;

@@ -23,7 +23,7 @@ namespace kui {
 class FieldLink : public QObject {
     Q_OBJECT
 public:
-    FieldLink(QObject* parent) : QObject(parent) {}
+    FieldLink(QObject* parent) : QObject(parent) { }
     void bind(kdb::Dataset* dataset, const std::string& fieldName);
     kdb::Dataset* dataset() const { return dataset_; }
     const std::string& fieldName() const { return fieldName_; }

@@ -12,23 +12,27 @@ using kdb::Dataset;
 using kdb::DatasetState;
 using kdb::Field;
 
-DataGrid::DataGrid(QWidget* parent) : QTableView(parent) {
+DataGrid::DataGrid(QWidget* parent) : QTableView(parent)
+{
     setSelectionBehavior(QAbstractItemView::SelectRows);
     setSelectionMode(QAbstractItemView::SingleSelection);
     verticalHeader()->setVisible(false);
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
-    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
-                    QAbstractItemView::AnyKeyPressed);
+    setEditTriggers(
+        QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
 }
 
-DatasetModel* DataGrid::bind(Dataset* dataset, std::vector<GridColumn> columns) {
+DatasetModel* DataGrid::bind(Dataset* dataset, std::vector<GridColumn> columns)
+{
     auto* m = new DatasetModel(dataset, this);
     m->setColumns(std::move(columns));
-    if (model_) model_->deleteLater();
+    if (model_)
+        model_->deleteLater();
     model_ = m;
     setModel(m);
     for (int c = 0; c < static_cast<int>(m->columns().size()); ++c)
-        if (m->columns()[static_cast<size_t>(c)].width > 0) setColumnWidth(c, m->columns()[static_cast<size_t>(c)].width);
+        if (m->columns()[static_cast<size_t>(c)].width > 0)
+            setColumnWidth(c, m->columns()[static_cast<size_t>(c)].width);
     connect(m, &DatasetModel::currentRowChanged, this, &DataGrid::followDataset);
     connect(m, &QAbstractItemModel::modelReset, this, [this] { followDataset(model_->dataset()->currentRow()); });
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, &DataGrid::onSelectionChanged);
@@ -39,9 +43,11 @@ DatasetModel* DataGrid::bind(Dataset* dataset, std::vector<GridColumn> columns) 
 
 // At the top of rows that do not start at the dataset's first row, the rows
 // before them are read (the model is reset on them, the current row kept).
-void DataGrid::onScrolled(int value) {
+void DataGrid::onScrolled(int value)
+{
     Dataset* ds = model_ ? model_->dataset() : nullptr;
-    if (!ds || !ds->active() || ds->allRowsBeforeLoaded() || value != verticalScrollBar()->minimum()) return;
+    if (!ds || !ds->active() || ds->allRowsBeforeLoaded() || value != verticalScrollBar()->minimum())
+        return;
     try {
         ds->loadRowsBefore(model_->fetchSize());
     } catch (const std::exception& e) {
@@ -49,8 +55,10 @@ void DataGrid::onScrolled(int value) {
     }
 }
 
-void DataGrid::followDataset(int row) {
-    if (syncing_ || !selectionModel()) return;
+void DataGrid::followDataset(int row)
+{
+    if (syncing_ || !selectionModel())
+        return;
     syncing_ = true;
     if (row < 0 || row >= model_->rowCount()) {
         selectionModel()->clearSelection();
@@ -62,11 +70,14 @@ void DataGrid::followDataset(int row) {
     syncing_ = false;
 }
 
-void DataGrid::onSelectionChanged() {
-    if (syncing_ || !model_) return;
+void DataGrid::onSelectionChanged()
+{
+    if (syncing_ || !model_)
+        return;
     int row = currentIndex().row();
     Dataset* ds = model_->dataset();
-    if (!ds || row < 0 || row == ds->currentRow()) return;
+    if (!ds || row < 0 || row == ds->currentRow())
+        return;
     syncing_ = true;
     QString error;
     try {
@@ -78,7 +89,8 @@ void DataGrid::onSelectionChanged() {
     }
     syncing_ = false;
     followDataset(ds->currentRow());
-    if (!error.isEmpty()) emit moveFailed(error);
+    if (!error.isEmpty())
+        emit moveFailed(error);
 }
 
 }  // namespace kui

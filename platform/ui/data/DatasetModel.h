@@ -16,19 +16,19 @@ namespace kui {
 
 struct GridColumn {
     std::string fieldName;
-    QString title;                 // empty: the field's display label
+    QString title;  // empty: the field's display label
     Qt::Alignment alignment = {};  // empty: the field's alignment
     Qt::Alignment titleAlignment = Qt::AlignLeft | Qt::AlignVCenter;
     bool editable = false;
-    int width = 0;                 // pixels, 0: from the field
+    int width = 0;  // pixels, 0: from the field
 };
 
 // What a row paint hook receives and may set.
 struct RowPaint {
-    int row = 0;                   // 0-based row of the view
-    int recNo = 0;                 // 1-based record number in the dataset's order
-    bool selected = false;         // the dataset's current row
-    QColor background;             // invalid: the view's default
+    int row = 0;  // 0-based row of the view
+    int recNo = 0;  // 1-based record number in the dataset's order
+    bool selected = false;  // the dataset's current row
+    QColor background;  // invalid: the view's default
     QColor foreground;
 };
 using RowPaintHook = std::function<void(RowPaint&)>;

@@ -9,21 +9,23 @@
 using namespace kdb;
 
 namespace {
-int sign(int v) { return (v > 0) - (v < 0); }
+int sign(int v)
+{
+    return (v > 0) - (v < 0);
+}
 }  // namespace
 
 TEST(Collation, FrenchNamesInTheDocumentedOrder)
 {
-    const std::vector<QString> expected = {
-        // Character by character: at the first difference a capital comes
+    const std::vector<QString> expected = {// Character by character: at the first difference a capital comes
         // before its small letter and a plain letter before its accented forms.
-        "D'ARC", "D’ARC", "DA", "DUPONT", "DUPONTEL", "Dupont", "DÛPONT", "dupont", "EVA", "ÈVE", "ÉMILE",
-        "Émile", "FABIEN", "MORAND", "ŒUVRE", "œuvre", "PAUL", "SYLVIE", "ŠKODA", "TANIA", "YVES", "ŸVON", "ZOÉ",
-        "ŽELKO"};
+        "D'ARC", "D’ARC", "DA", "DUPONT", "DUPONTEL", "Dupont", "DÛPONT", "dupont", "EVA", "ÈVE", "ÉMILE", "Émile",
+        "FABIEN", "MORAND", "ŒUVRE", "œuvre", "PAUL", "SYLVIE", "ŠKODA", "TANIA", "YVES", "ŸVON", "ZOÉ", "ŽELKO"};
     std::vector<QString> shuffled = expected;
     std::reverse(shuffled.begin(), shuffled.end());
     std::rotate(shuffled.begin(), shuffled.begin() + 7, shuffled.end());
-    std::sort(shuffled.begin(), shuffled.end(), [](const QString& a, const QString& b) { return compareCollated(a, b) < 0; });
+    std::sort(
+        shuffled.begin(), shuffled.end(), [](const QString& a, const QString& b) { return compareCollated(a, b) < 0; });
     EXPECT_EQ(shuffled, expected);
     // Blanks sort below everything, so a padded value sorts as itself.
     EXPECT_LT(compareCollated(u"AB  ", u"AB\u0001"), 0);
@@ -58,7 +60,8 @@ TEST(Collation, TextsSharingAStartSitTogether)
     for (int x = 0x20; x < 256; ++x)
         for (const char* start : {"DU", "Du", "D\xDB", "DV", "D"})
             keys.push_back(std::string(start) + static_cast<char>(x));
-    std::sort(keys.begin(), keys.end(), [&](const std::string& a, const std::string& b) { return c.compare(a, b) < 0; });
+    std::sort(
+        keys.begin(), keys.end(), [&](const std::string& a, const std::string& b) { return c.compare(a, b) < 0; });
     size_t first = keys.size(), last = 0;
     for (size_t i = 0; i < keys.size(); ++i)
         if (keys[i].compare(0, 2, "DU") == 0) {

@@ -17,32 +17,38 @@ namespace {
 class SharedFile : public ::testing::Test {
 protected:
     // The codes a query dataset shows, in order.
-    static std::vector<QString> codes(QueryDataset& q) {
+    static std::vector<QString> codes(QueryDataset& q)
+    {
         std::vector<QString> out;
-        for (q.first(); !q.eof(); q.next()) out.push_back(q.fieldByName("CODE").asString());
+        for (q.first(); !q.eof(); q.next())
+            out.push_back(q.fieldByName("CODE").asString());
         return out;
     }
-    static std::vector<QString> reopened(QueryDataset& q) {
+    static std::vector<QString> reopened(QueryDataset& q)
+    {
         q.close();
         q.open();
         return codes(q);
     }
     // The medicine on a prescription's first line, read by a statement.
-    QString medicOf(const std::string& code) {
+    QString medicOf(const std::string& code)
+    {
         auto r = sql::execute(*db, "SELECT MEDIC FROM FORD WHERE CODE = '" + code + "' AND NUM = 1");
         return r.result.rows.empty() ? QString() : r.result.rows[0][0].toString();
     }
     // Another program: changes FORD through an open of its own.
-    void elsewhere(const std::function<void(Table&)>& change) {
+    void elsewhere(const std::function<void(Table&)>& change)
+    {
         ASSERT_EQ(inOtherProcess([&] {
-                      auto t = engine::openTable(dir, "FORD", {});
-                      change(*t);
-                      t->flush();
-                  }),
-                  0);
+            auto t = engine::openTable(dir, "FORD", {});
+            change(*t);
+            t->flush();
+        }),
+            0);
     }
     // The distinct prescription codes, read by a query dataset kept open.
-    void openCodes(QueryDataset& q) {
+    void openCodes(QueryDataset& q)
+    {
         q.setDatabase(*db);
         q.setSql("SELECT DISTINCT CODE FROM FORD ORDER BY CODE");
         q.open();
@@ -52,7 +58,8 @@ protected:
     std::unique_ptr<Database> db = std::make_unique<Database>(dir);
 };
 
-TEST_F(SharedFile, AQueryReopenedSeesRowsWrittenThroughAnotherOpen) {
+TEST_F(SharedFile, AQueryReopenedSeesRowsWrittenThroughAnotherOpen)
+{
     QueryDataset q;
     openCodes(q);
     const size_t n = codes(q).size();
@@ -107,7 +114,8 @@ TEST_F(SharedFile, AQueryReopenedSeesRowsWrittenThroughAnotherOpen) {
     t.close();
 }
 
-TEST_F(SharedFile, KeptTablesSeeAnotherProgramsAppendsAndUpdates) {
+TEST_F(SharedFile, KeptTablesSeeAnotherProgramsAppendsAndUpdates)
+{
     QueryDataset q;
     openCodes(q);
     const size_t n = codes(q).size();
@@ -130,7 +138,8 @@ TEST_F(SharedFile, KeptTablesSeeAnotherProgramsAppendsAndUpdates) {
         for (uint32_t r = 1; r <= t.recordCount(); ++r)
             if (t.value(r, 0).toString() == "10") {
                 std::vector<QVariant> row(static_cast<size_t>(t.fieldCount()));
-                for (int f = 0; f < t.fieldCount(); ++f) row[static_cast<size_t>(f)] = t.value(r, f);
+                for (int f = 0; f < t.fieldCount(); ++f)
+                    row[static_cast<size_t>(f)] = t.value(r, f);
                 row[2] = QString("SALBUTAMOL");
                 t.update(r, row);
             }

@@ -17,7 +17,8 @@ namespace {
 
 class DatasetLayer : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         addPracticeTables(db);
         fillPractice(db);
     }
@@ -27,12 +28,17 @@ protected:
 // A screen in miniature: an editing flag and the button states that follow
 // the dataset, as the record screens keep them.
 struct FakeScreen {
-    explicit FakeScreen(Dataset& ds) : ds(ds) {
+    explicit FakeScreen(Dataset& ds) : ds(ds)
+    {
         QObject::connect(&ds, &Dataset::stateChanged, [this] { updateButtons(); });
-        ds.afterScroll = [this](Dataset& d) { shownName = d.fieldByName("NOM").asString(); ++scrolls; };
+        ds.afterScroll = [this](Dataset& d) {
+            shownName = d.fieldByName("NOM").asString();
+            ++scrolls;
+        };
         updateButtons();
     }
-    void updateButtons() {
+    void updateButtons()
+    {
         bool editing = ds.state() == DatasetState::Edit || ds.state() == DatasetState::Insert;
         newEnabled = !editing;
         postEnabled = editing;
@@ -43,7 +49,8 @@ struct FakeScreen {
     int scrolls = 0;
 };
 
-TEST_F(DatasetLayer, TableInIndexOrderNavigates) {
+TEST_F(DatasetLayer, TableInIndexOrderNavigates)
+{
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("Patient");
@@ -55,7 +62,8 @@ TEST_F(DatasetLayer, TableInIndexOrderNavigates) {
     EXPECT_TRUE(t.bof());
     EXPECT_FALSE(t.eof());
     std::vector<QString> names;
-    for (t.first(); !t.eof(); t.next()) names.push_back(t.fieldByName("NOM").asString());
+    for (t.first(); !t.eof(); t.next())
+        names.push_back(t.fieldByName("NOM").asString());
     EXPECT_EQ(names, (std::vector<QString>{"D'ARC", "DUPONT", "DUPONT", "DURAND", "MARTIN"}));
     EXPECT_EQ(t.recordCount(), 5);
     EXPECT_EQ(t.recNo(), 5);
@@ -68,7 +76,8 @@ TEST_F(DatasetLayer, TableInIndexOrderNavigates) {
     EXPECT_THROW(t.fieldByName("NOPE"), EDatabaseError);
 }
 
-TEST_F(DatasetLayer, OpeningFailuresAreClear) {
+TEST_F(DatasetLayer, OpeningFailuresAreClear)
+{
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("NOTHERE.DBF");
@@ -88,7 +97,8 @@ TEST_F(DatasetLayer, OpeningFailuresAreClear) {
     EXPECT_EQ(empty.recNo(), 0);
 }
 
-TEST_F(DatasetLayer, LocateExactOrCaseInsensitivePrefix) {
+TEST_F(DatasetLayer, LocateExactOrCaseInsensitivePrefix)
+{
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("PATIENT.DBF");
@@ -104,7 +114,8 @@ TEST_F(DatasetLayer, LocateExactOrCaseInsensitivePrefix) {
     EXPECT_EQ(t.fieldByName("PRENOM").asString(), "JEAN");  // first in tag order: record 1 was written first
 }
 
-TEST_F(DatasetLayer, EditPostFlushAndCutToWidth) {
+TEST_F(DatasetLayer, EditPostFlushAndCutToWidth)
+{
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("Patient");
@@ -129,13 +140,15 @@ TEST_F(DatasetLayer, EditPostFlushAndCutToWidth) {
     EXPECT_THROW(t.fieldByName("NOM").setAsString("X"), EDatabaseError);  // browse state
 }
 
-TEST_F(DatasetLayer, SilentAbortInBeforePostKeepsTheEdits) {
+TEST_F(DatasetLayer, SilentAbortInBeforePostKeepsTheEdits)
+{
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("Patient");
     int afterPosts = 0;
     t.beforePost = [](Dataset& d) {
-        if (d.fieldByName("ID").asString().isEmpty()) Abort();
+        if (d.fieldByName("ID").asString().isEmpty())
+            Abort();
     };
     t.afterPost = [&](Dataset&) { ++afterPosts; };
     t.open();
@@ -155,7 +168,8 @@ TEST_F(DatasetLayer, SilentAbortInBeforePostKeepsTheEdits) {
     EXPECT_EQ(t.recordCount(), 6);
 }
 
-TEST_F(DatasetLayer, InsertNewRecordEventAndCancel) {
+TEST_F(DatasetLayer, InsertNewRecordEventAndCancel)
+{
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("Patient");
@@ -185,7 +199,8 @@ TEST_F(DatasetLayer, InsertNewRecordEventAndCancel) {
     EXPECT_EQ(t.fieldByName("NOM").asString(), "AAA");  // placed by its key
 }
 
-TEST_F(DatasetLayer, PostedRecordKeepsOrMovesToItsPlace) {
+TEST_F(DatasetLayer, PostedRecordKeepsOrMovesToItsPlace)
+{
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("Patient");
@@ -219,7 +234,8 @@ TEST_F(DatasetLayer, PostedRecordKeepsOrMovesToItsPlace) {
     EXPECT_EQ(lines.fieldByName("MEDIC").asString(), "SPASFON");
 }
 
-TEST_F(DatasetLayer, KeyViolationKeepsInsertState) {
+TEST_F(DatasetLayer, KeyViolationKeepsInsertState)
+{
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("Patient");
@@ -231,7 +247,8 @@ TEST_F(DatasetLayer, KeyViolationKeepsInsertState) {
     t.cancel();
 }
 
-TEST_F(DatasetLayer, FilterTextAndRecordFilter) {
+TEST_F(DatasetLayer, FilterTextAndRecordFilter)
+{
     TableDataset lines;
     lines.setDatabase(db.database);
     lines.setTableName("FORD.DBF");
@@ -270,7 +287,8 @@ TEST_F(DatasetLayer, FilterTextAndRecordFilter) {
     EXPECT_EQ(patients.fieldByName("NOM").asString(), "MARTIN");
 }
 
-TEST_F(DatasetLayer, DeleteMovesToTheNextRow) {
+TEST_F(DatasetLayer, DeleteMovesToTheNextRow)
+{
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("FBIO");
@@ -284,7 +302,8 @@ TEST_F(DatasetLayer, DeleteMovesToTheNextRow) {
     EXPECT_GE(db.get("FBIO")->flushes, 1);
 }
 
-TEST_F(DatasetLayer, QueryParametersFieldsAndFailures) {
+TEST_F(DatasetLayer, QueryParametersFieldsAndFailures)
+{
     QueryDataset q;
     q.setDatabase(db.database);
     q.setSql("SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT\r\nORDER BY DCONS");
@@ -323,7 +342,8 @@ TEST_F(DatasetLayer, QueryParametersFieldsAndFailures) {
     EXPECT_NE(ins.plan().find("read tag NOM"), std::string::npos);
 }
 
-TEST_F(DatasetLayer, LookupFieldTakesItsLabelFromAnotherDataset) {
+TEST_F(DatasetLayer, LookupFieldTakesItsLabelFromAnotherDataset)
+{
     QueryDataset bio;
     bio.setDatabase(db.database);
     bio.setSql("SELECT * FROM FBIO");
@@ -344,7 +364,8 @@ TEST_F(DatasetLayer, LookupFieldTakesItsLabelFromAnotherDataset) {
     exams.cancel();
 }
 
-TEST_F(DatasetLayer, NotificationsForTheWidgets) {
+TEST_F(DatasetLayer, NotificationsForTheWidgets)
+{
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("FBIO");
@@ -365,7 +386,8 @@ TEST_F(DatasetLayer, NotificationsForTheWidgets) {
 }
 
 // The same uses on table files created through the engine.
-TEST(DatasetOnFiles, TableAndQueryOverEngineTables) {
+TEST(DatasetOnFiles, TableAndQueryOverEngineTables)
+{
     PracticeDir practice;
     const std::string& dir = practice.dir;
 
@@ -376,7 +398,8 @@ TEST(DatasetOnFiles, TableAndQueryOverEngineTables) {
     t.setFlushOnPost(true);
     t.open();
     std::vector<QString> names;
-    for (t.first(); !t.eof(); t.next()) names.push_back(t.fieldByName("NOM").asString());
+    for (t.first(); !t.eof(); t.next())
+        names.push_back(t.fieldByName("NOM").asString());
     EXPECT_EQ(names, (std::vector<QString>{"D'ARC", "DUPONT", "DUPONT", "DURAND", "MARTIN"}));
     EXPECT_TRUE(t.locate("NOM", "mar", {true, true}));
     t.insert();
@@ -421,7 +444,8 @@ TEST(DatasetOnFiles, TableAndQueryOverEngineTables) {
 // A query reads its rows as the cursor needs them, each row keeping what
 // its record held when it was read; a statement that returns no rows is not
 // run by open().
-TEST(DatasetOnFiles, QueryRowsAreReadOnDemandAndKeepWhatTheyRead) {
+TEST(DatasetOnFiles, QueryRowsAreReadOnDemandAndKeepWhatTheyRead)
+{
     PracticeDir practice;
     const std::string& dir = practice.dir;
     {
@@ -460,17 +484,19 @@ TEST(DatasetOnFiles, QueryRowsAreReadOnDemandAndKeepWhatTheyRead) {
 // A filter COLUMN='value' on a query is read through the column's tag: the
 // join reads that day's appointments only, and switching the filter off or
 // to another day gives the other rows back.
-TEST_F(DatasetLayer, QueryFilterIsReadThroughTheTag) {
+TEST_F(DatasetLayer, QueryFilterIsReadThroughTheTag)
+{
     QueryDataset q;
     q.setDatabase(db.database);
     q.setSql(QStringList{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM + ', ' + PRENOM)",
-                         "FROM FRDV, PATIENT", "WHERE PATIENT=CODE", "ORDER BY DATE_RDV, HRE_RDV"});
+        "FROM FRDV, PATIENT", "WHERE PATIENT=CODE", "ORDER BY DATE_RDV, HRE_RDV"});
     q.setFilter("DATE_RDV='05/03/2024'");
     q.setFiltered(true);
     q.open();
     const auto nums = [&q] {
         QStringList out;
-        for (q.first(); !q.eof(); q.next()) out << q.fieldByName("NUM").asString();
+        for (q.first(); !q.eof(); q.next())
+            out << q.fieldByName("NUM").asString();
         return out;
     };
     EXPECT_EQ(nums(), (QStringList{"000002", "000001"}));
@@ -492,11 +518,14 @@ TEST_F(DatasetLayer, QueryFilterIsReadThroughTheTag) {
 // The same filter on a table, read through its tag: physical order kept,
 // the tag's order kept, a deleted record left out, another order's tag
 // filtered row by row.
-TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag) {
-    sql::execute(db.database, "INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES "
-                              "('000005', '000003', '3/5/2024', '07:00', 'PREMIER')");
-    sql::execute(db.database, "INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES "
-                              "('000006', '000003', '3/5/2024', '07:30', 'ANNULE')");
+TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag)
+{
+    sql::execute(db.database,
+        "INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES "
+        "('000005', '000003', '3/5/2024', '07:00', 'PREMIER')");
+    sql::execute(db.database,
+        "INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES "
+        "('000006', '000003', '3/5/2024', '07:30', 'ANNULE')");
     sql::execute(db.database, "DELETE FROM FRDV WHERE NUM='000006'");
     for (const char* order : {"", "DATE_RDV"}) {
         TableDataset t;
@@ -507,7 +536,8 @@ TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag) {
         t.setFiltered(true);
         t.open();
         QStringList nums;
-        for (t.first(); !t.eof(); t.next()) nums << t.fieldByName("NUM").asString();
+        for (t.first(); !t.eof(); t.next())
+            nums << t.fieldByName("NUM").asString();
         EXPECT_EQ(nums, (QStringList{"000001", "000002", "000005"})) << order;
         t.setFilter("DATE_RDV='04/03/2024'");
         EXPECT_EQ(t.recordCount(), 1);
@@ -526,7 +556,8 @@ TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag) {
 class CountingTable : public ForwardTable {
 public:
     using ForwardTable::ForwardTable;
-    std::unique_ptr<TagCursor> openTag(std::string_view tag) override {
+    std::unique_ptr<TagCursor> openTag(std::string_view tag) override
+    {
         return std::make_unique<Cursor>(ForwardTable::openTag(tag), entries);
     }
     long entries = 0;
@@ -534,7 +565,7 @@ public:
 private:
     class Cursor : public TagCursor {
     public:
-        Cursor(std::unique_ptr<TagCursor> c, long& n) : c_(std::move(c)), n_(n) {}
+        Cursor(std::unique_ptr<TagCursor> c, long& n) : c_(std::move(c)), n_(n) { }
         uint32_t first() override { return step(c_->first()); }
         uint32_t last() override { return step(c_->last()); }
         uint32_t next() override { return step(c_->next()); }
@@ -544,7 +575,11 @@ private:
         std::string_view currentKey() const override { return c_->currentKey(); }
 
     private:
-        uint32_t step(uint32_t r) { ++n_; return r; }
+        uint32_t step(uint32_t r)
+        {
+            ++n_;
+            return r;
+        }
         std::unique_ptr<TagCursor> c_;
         long& n_;
     };
@@ -552,7 +587,8 @@ private:
 
 // A large table in name order: moving to a record, going on either way
 // from it, refreshing and counting read a bounded part of the tag.
-TEST(DatasetOnLargeTable, PositioningByKeyReadsABoundedPartOfTheTag) {
+TEST(DatasetOnLargeTable, PositioningByKeyReadsABoundedPartOfTheTag)
+{
     constexpr int kRows = 50000;
     MemDatabase mem;
     auto big = mem.add("BIG", {{"CODE", 'C', 6}, {"NOM", 'C', 20}}, {{"NOM", "NOM"}});
@@ -564,8 +600,8 @@ TEST(DatasetOnLargeTable, PositioningByKeyReadsABoundedPartOfTheTag) {
     }
     big->deleteRecord(order[100].second);
     std::stable_sort(order.begin(), order.end(), [](auto& a, auto& b) { return a.first < b.first; });
-    order.erase(std::remove_if(order.begin(), order.end(), [&](auto& e) { return big->isDeleted(e.second); }),
-                order.end());
+    order.erase(
+        std::remove_if(order.begin(), order.end(), [&](auto& e) { return big->isDeleted(e.second); }), order.end());
     std::shared_ptr<CountingTable> counting;
     Database db("/mem", [&](const std::string&, const std::string&, const TableOpenMode&) {
         counting = std::make_shared<CountingTable>(big);
@@ -580,7 +616,8 @@ TEST(DatasetOnLargeTable, PositioningByKeyReadsABoundedPartOfTheTag) {
 
     // the second record of a name shared by several, in the middle of the tag
     size_t at = kRows / 2;
-    while (order[at].first != order[at - 1].first) ++at;
+    while (order[at].first != order[at - 1].first)
+        ++at;
     counting->entries = 0;
     ASSERT_TRUE(t.gotoRecord(order[at].second));
     EXPECT_LT(counting->entries, 200);

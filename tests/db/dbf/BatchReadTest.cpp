@@ -16,9 +16,18 @@ using namespace kdb;
 
 namespace {
 
-std::vector<DbfTable::FieldSpec> keyFields() { return {{"NUM", 'C', 6, 0, false}, {"TXT", 'C', 200, 0, false}}; }
-std::vector<TagInfo> keyTags() { return {{"NUM", "NUM", 'C', true, false}}; }
-QString key(int n) { return QStringLiteral("%1").arg(n, 6, 10, QLatin1Char('0')); }
+std::vector<DbfTable::FieldSpec> keyFields()
+{
+    return {{"NUM", 'C', 6, 0, false}, {"TXT", 'C', 200, 0, false}};
+}
+std::vector<TagInfo> keyTags()
+{
+    return {{"NUM", "NUM", 'C', true, false}};
+}
+QString key(int n)
+{
+    return QStringLiteral("%1").arg(n, 6, 10, QLatin1Char('0'));
+}
 
 // Runs f in a child process; answers its exit code (0: f returned, 1: it
 // raised DBERR_LOCKED, 2: any other error).
@@ -123,16 +132,15 @@ TEST_F(BatchRead, StepsAndBatchesSeeChangesFlushedByAnotherProgram)
     ASSERT_EQ(c->seek(key(2)), 1u);
     // Every node of the tag read once in this program, then another program
     // adds the odd keys between.
-    for (uint32_t r = c->first(); r; r = c->next()) {
-    }
+    for (uint32_t r = c->first(); r; r = c->next()) { }
     ASSERT_EQ(c->seek(key(2)), 1u);
     ASSERT_EQ(inChild([&] {
-                  auto other = DbfTable::open(path);
-                  for (int i = 1; i < 400; i += 2)
-                      other->append({key(i), QStringLiteral("odd")});
-                  other->flush();
-              }),
-              0);
+        auto other = DbfTable::open(path);
+        for (int i = 1; i < 400; i += 2)
+            other->append({key(i), QStringLiteral("odd")});
+        other->flush();
+    }),
+        0);
     // The next step sees the new entry right after its position.
     const uint32_t r = c->next();
     ASSERT_NE(r, 0u);
@@ -158,13 +166,13 @@ TEST_F(BatchRead, MappedRecordsFollowOtherProgramsAndNeverHoldTheTable)
         EXPECT_EQ(t->value(1, 1).toString(), QStringLiteral("row 1"));
         EXPECT_EQ(std::string(t->rawRecord(2) + t->fields()[0].offset, 6), key(2).toStdString());
         ASSERT_EQ(inChild([&] {
-                      auto other = DbfTable::open(path);
-                      other->update(1, {key(1), QStringLiteral("changed")});
-                      for (int i = 51; i <= 3000; ++i)
-                          other->append({key(i), QStringLiteral("row %1").arg(i)});
-                      other->flush();
-                  }),
-                  0);
+            auto other = DbfTable::open(path);
+            other->update(1, {key(1), QStringLiteral("changed")});
+            for (int i = 51; i <= 3000; ++i)
+                other->append({key(i), QStringLiteral("row %1").arg(i)});
+            other->flush();
+        }),
+            0);
         // A record rewritten in place is seen at once; appended ones after refresh().
         EXPECT_EQ(t->value(1, 1).toString(), QStringLiteral("changed"));
         EXPECT_EQ(t->recordCount(), 50u);
@@ -176,14 +184,14 @@ TEST_F(BatchRead, MappedRecordsFollowOtherProgramsAndNeverHoldTheTable)
     // The table is closed: another program opens it exclusively and packs
     // it into a new file; this program then reads the new file.
     ASSERT_EQ(inChild([&] {
-                  TableOpenMode ex;
-                  ex.exclusive = true;
-                  auto other = DbfTable::open(path, ex);
-                  for (uint32_t r = 1; r <= 2000; ++r)
-                      other->deleteRecord(r);
-                  other->pack();
-              }),
-              0);
+        TableOpenMode ex;
+        ex.exclusive = true;
+        auto other = DbfTable::open(path, ex);
+        for (uint32_t r = 1; r <= 2000; ++r)
+            other->deleteRecord(r);
+        other->pack();
+    }),
+        0);
     auto t = DbfTable::open(path);
     ASSERT_EQ(t->recordCount(), 1000u);
     EXPECT_EQ(t->value(1, 0).toString(), key(2001));

@@ -106,7 +106,7 @@ TEST_F(CorpusTest, StoredDamagedFilesGiveEngineErrors)
         if (name == QLatin1String("good.dbf")) {
             EXPECT_EQ(code, 0);
         } else if (name == QLatin1String("foxpro.dbf") || name == QLatin1String("empty.dbf") ||
-                   name == QLatin1String("short-header.dbf") || name == QLatin1String("reclen-zero.dbf")) {
+            name == QLatin1String("short-header.dbf") || name == QLatin1String("reclen-zero.dbf")) {
             EXPECT_EQ(code, DBERR_HEADERCORRUPT);
         } else if (name == QLatin1String("bad-index.dbf")) {
             EXPECT_EQ(code, DBERR_INDEXOUTOFDATE);
@@ -130,12 +130,13 @@ TEST_F(CorpusTest, CountBeyondTheFileIsCappedToWholeRecords)
 TEST_F(CorpusTest, EveryTruncationAndRandomDamageOfASoundTable)
 {
     const std::string base = dir.path().toStdString() + "/SOUND.DBF";
-    DbfTable::create(base, kdbtest::sampleFields(true), {{"NOM", "NOM", 'C', false, false}, {"DN", "DN", 'D', false, false}});
+    DbfTable::create(
+        base, kdbtest::sampleFields(true), {{"NOM", "NOM", 'C', false, false}, {"DN", "DN", 'D', false, false}});
     {
         auto t = DbfTable::open(base);
         for (int i = 0; i < 20; ++i)
             t->append({QStringLiteral("nom %1").arg(i), QDate(2000, 1, 1).addDays(i * 37), i, i / 4.0, i % 2 == 0,
-                       QStringLiteral("mémo %1").arg(i).repeated(i * 10)});
+                QStringLiteral("mémo %1").arg(i).repeated(i * 10)});
     }
     QFile f(QString::fromStdString(base));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));

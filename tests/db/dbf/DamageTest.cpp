@@ -48,7 +48,7 @@ protected:
             auto t = DbfTable::open(p);
             for (int i = 1; i <= 3; ++i)
                 t->append({QStringLiteral("nom%1").arg(i), QDate(2020, 1, i), i, i * 1.5, true,
-                           QStringLiteral("mémo %1").arg(i)});
+                    QStringLiteral("mémo %1").arg(i)});
         }
         patch(2, kOffDn, "20231399");
         patch(2, kOffNb, " 1.2.3");

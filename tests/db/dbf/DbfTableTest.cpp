@@ -31,7 +31,8 @@ TEST_F(DbfTableTest, RoundTripOfEveryColumnKind)
     {
         auto t = DbfTable::open(p);
         EXPECT_EQ(t->append({QStringLiteral("Hélène"), QDate(1960, 10, 7), 42, 12.5, true,
-                             QStringLiteral("ligne 1\r\nligne 2 é")}), 1u);
+                      QStringLiteral("ligne 1\r\nligne 2 é")}),
+            1u);
         EXPECT_EQ(t->append({QStringLiteral("  espaces  "), QVariant(), -32768, -0.25, false, QVariant()}), 2u);
         EXPECT_EQ(t->append({}), 3u);
         t->flush();
@@ -99,7 +100,7 @@ TEST_F(DbfTableTest, BadValuesAreRefusedWithoutChangingTheTable)
     auto t = DbfTable::open(p);
     t->append({QStringLiteral("x"), QDate(2020, 1, 2), 1, 1.0, true});
     EXPECT_THROW(t->append({QStringLiteral("y"), QStringLiteral("pas une date")}), EDBEngineError);
-    EXPECT_THROW(t->append({QStringLiteral("y"), QVariant(), 40000}), EDBEngineError);       // beyond 16 bits
+    EXPECT_THROW(t->append({QStringLiteral("y"), QVariant(), 40000}), EDBEngineError);  // beyond 16 bits
     EXPECT_THROW(t->append({QStringLiteral("y"), QVariant(), 1, 123456789.0}), EDBEngineError);  // too wide
     EXPECT_THROW(t->append({QStringLiteral("y"), QVariant(), QStringLiteral("douze")}), EDBEngineError);
     EXPECT_THROW(t->update(1, {QStringLiteral("y"), QVariant(), 1, 1.0, QStringLiteral("peut-être")}), EDBEngineError);

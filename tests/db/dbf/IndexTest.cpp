@@ -20,10 +20,10 @@ using namespace kdb;
 namespace {
 
 struct Row {
-    QString code;   // C(6)
-    QVariant num;   // N(6,0), may be null
-    QDate date;     // may be null
-    QString nom;    // C(20)
+    QString code;  // C(6)
+    QVariant num;  // N(6,0), may be null
+    QDate date;  // may be null
+    QString nom;  // C(20)
     bool deleted = false;
 };
 
@@ -34,12 +34,9 @@ std::vector<DbfTable::FieldSpec> modelFields()
 
 std::vector<TagInfo> modelTags()
 {
-    return {{"CODE", "CODE", 'C', true, false},
-            {"NOM", "NOM", 'C', false, false},
-            {"DT", "DT", 'D', false, false},
-            {"CODENUM", "CODE+NUM", 'C', false, false},
-            {"NUM", "NUM", 'N', false, false},
-            {"NOMDESC", "NOM", 'C', false, true}};
+    return {{"CODE", "CODE", 'C', true, false}, {"NOM", "NOM", 'C', false, false}, {"DT", "DT", 'D', false, false},
+        {"CODENUM", "CODE+NUM", 'C', false, false}, {"NUM", "NUM", 'N', false, false},
+        {"NOMDESC", "NOM", 'C', false, true}};
 }
 
 std::string pad(const std::string& s, size_t w)
@@ -62,7 +59,9 @@ std::vector<uint32_t> expectedOrder(const std::vector<Row>& rows, const std::str
             return pad(toCp1252(x.code), 6);
         if (tag == "NOM" || tag == "NOMDESC")
             return pad(toCp1252(x.nom), 20);
-        const std::string num = x.num.isNull() ? std::string(6, ' ') : pad(std::string(6, ' '), 6 - std::to_string(x.num.toInt()).size()) + std::to_string(x.num.toInt());
+        const std::string num = x.num.isNull()
+            ? std::string(6, ' ')
+            : pad(std::string(6, ' '), 6 - std::to_string(x.num.toInt()).size()) + std::to_string(x.num.toInt());
         return pad(toCp1252(x.code), 6) + num;
     };
     auto number = [&](uint32_t r) {
@@ -150,7 +149,7 @@ TEST_F(IndexTest, TagsFollowRandomOperationsAgainstAReferenceModel)
         std::vector<Row> rows;
         std::mt19937 rng(seed);
         const QStringList noms = {QStringLiteral("Dupont"), QStringLiteral("Émile"), QStringLiteral("Zoé"),
-                                  QStringLiteral("dupont"), QStringLiteral("Martin"), QString()};
+            QStringLiteral("dupont"), QStringLiteral("Martin"), QString()};
         auto randomRow = [&] {
             Row r;
             r.code = QStringLiteral("C%1").arg(rng() % 400);
@@ -351,7 +350,8 @@ TEST_F(IndexTest, DamagedOrInterruptedIndexIsOutOfDateUntilDeleted)
         const uint32_t count = h[4] | h[5] << 8;
         const uint32_t hl = h[8] | h[9] << 8, rl = h[10] | h[11] << 8;
         f.writeAt(hl + uint64_t(count) * rl, rec.data(), rec.size());
-        const unsigned char c[4] = {static_cast<unsigned char>(count + 1), static_cast<unsigned char>((count + 1) >> 8), 0, 0};
+        const unsigned char c[4] = {
+            static_cast<unsigned char>(count + 1), static_cast<unsigned char>((count + 1) >> 8), 0, 0};
         f.writeAt(4, c, 4);
     }
     EXPECT_EQ(DbfTable::probe(p, false), DBERR_INDEXOUTOFDATE);
@@ -370,7 +370,7 @@ TEST_F(IndexTest, CursorOutlivesARebuildOfTheIndex)
     EXPECT_EQ(c->first(), 1u);
     t->deleteRecord(1);
     t->pack();
-    EXPECT_EQ(c->next(), 0u);   // the old position is gone
+    EXPECT_EQ(c->next(), 0u);  // the old position is gone
     EXPECT_EQ(c->first(), 1u);  // and the cursor works on the new index
     EXPECT_EQ(t->value(c->current(), 0).toString(), QStringLiteral("K01"));
     EXPECT_EQ(c->next(), 2u);

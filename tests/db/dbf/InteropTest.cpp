@@ -106,7 +106,7 @@ TEST_F(InteropTest, BothReadersAgreeWithEachOther)
         GTEST_SKIP() << "python modules missing";
     const std::string p = writeSample(false);
     EXPECT_EQ(dump("dump_dbf.py", p).value(QStringLiteral("records")),
-              dump("dump_dbfread.py", p).value(QStringLiteral("records")));
+        dump("dump_dbfread.py", p).value(QStringLiteral("records")));
 }
 
 TEST_F(InteropTest, TableWrittenByDbfModuleReadByEngine)
@@ -150,10 +150,12 @@ TEST_F(InteropTest, IndexedTableReadAlikeByEngineAndBothReaders)
     if (!kdbtest::pythonModuleAvailable("dbf") || !kdbtest::pythonModuleAvailable("dbfread"))
         GTEST_SKIP() << "python modules missing";
     const std::string p = path("IDX.DBF");
-    DbfTable::create(p, kdbtest::sampleFields(false), {{"NOM", "NOM", 'C', false, false}, {"NB", "NB", 'N', true, false}});
+    DbfTable::create(
+        p, kdbtest::sampleFields(false), {{"NOM", "NOM", 'C', false, false}, {"NB", "NB", 'N', true, false}});
     auto t = DbfTable::open(p);
     for (int i = 0; i < 200; ++i)
-        t->append({QStringLiteral("Nom n°%1").arg(i * 7 % 200), QDate(1950, 1, 1).addDays(i * 91), i, i * 1.25, i % 3 == 0});
+        t->append(
+            {QStringLiteral("Nom n°%1").arg(i * 7 % 200), QDate(1950, 1, 1).addDays(i * 91), i, i * 1.25, i % 3 == 0});
     for (uint32_t r = 5; r <= 200; r += 17)
         t->deleteRecord(r);
     t->flush();

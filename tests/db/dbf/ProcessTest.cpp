@@ -21,15 +21,20 @@ namespace {
 
 std::vector<DbfTable::FieldSpec> crashFields()
 {
-    return {{"NUM", 'C', 6, 0, false}, {"DATE_PRT", 'D', 8, 0, false}, {"DIAG", 'M', 10, 0, false}, {"N", 'N', 8, 0, false}};
+    return {{"NUM", 'C', 6, 0, false}, {"DATE_PRT", 'D', 8, 0, false}, {"DIAG", 'M', 10, 0, false},
+        {"N", 'N', 8, 0, false}};
 }
 
 std::vector<TagInfo> crashTags()
 {
-    return {{"NUM", "NUM", 'C', true, false}, {"DATE_RDV", "DATE_PRT", 'D', false, false}, {"N", "N", 'N', false, false}};
+    return {
+        {"NUM", "NUM", 'C', true, false}, {"DATE_RDV", "DATE_PRT", 'D', false, false}, {"N", "N", 'N', false, false}};
 }
 
-QString memoOf(uint32_t n) { return QStringLiteral("diagnostic n°%1 ").arg(n).repeated(static_cast<int>(n % 97)); }
+QString memoOf(uint32_t n)
+{
+    return QStringLiteral("diagnostic n°%1 ").arg(n).repeated(static_cast<int>(n % 97));
+}
 
 std::vector<QVariant> rowOf(uint32_t n)
 {
@@ -151,8 +156,8 @@ TEST_F(ProcessTest, WriterKilledAtRandomInstantsLosesNoFlushedRecord)
 TEST_F(ProcessTest, TwoProcessesAppendingLoseAndDoubleNothing)
 {
     const std::string p = path("BOTH.DBF");
-    DbfTable::create(p, {{"WHO", 'C', 1, 0, false}, {"SEQ", 'N', 6, 0, false}},
-                     {{"WHOSEQ", "WHO+SEQ", 'C', true, false}});
+    DbfTable::create(
+        p, {{"WHO", 'C', 1, 0, false}, {"SEQ", 'N', 6, 0, false}}, {{"WHOSEQ", "WHO+SEQ", 'C', true, false}});
     const int perWriter = 400;
     std::vector<pid_t> pids;
     for (const char* who : {"A", "B"}) {
@@ -164,7 +169,7 @@ TEST_F(ProcessTest, TwoProcessesAppendingLoseAndDoubleNothing)
                     auto t = DbfTable::open(p);
                     for (int i = 0; i < perWriter; ++i)
                         t->append({QString::fromLatin1(who), i});
-                }   // closed: its changes forced (a program gone without it leaves the index to remake)
+                }  // closed: its changes forced (a program gone without it leaves the index to remake)
                 _exit(0);
             } catch (const std::exception& e) {
                 fprintf(stderr, "%s\n", e.what());

@@ -40,8 +40,8 @@ void setTagCodePage(const std::string& mdx, uint16_t codePage)
     const int tags = u[28] | u[29] << 8;
     for (int i = 0; i < tags; ++i) {
         const unsigned char* e = u + 544 + 32 * i;
-        const qsizetype at = qsizetype(e[0] | e[1] << 8 | e[2] << 16 | uint32_t(e[3]) << 24) * 512 +
-                             mdx::kCollationMarkOffset + 2;
+        const qsizetype at =
+            qsizetype(e[0] | e[1] << 8 | e[2] << 16 | uint32_t(e[3]) << 24) * 512 + mdx::kCollationMarkOffset + 2;
         d[at] = static_cast<char>(codePage & 0xFF);
         d[at + 1] = static_cast<char>(codePage >> 8);
     }
@@ -64,8 +64,8 @@ TEST(CodePageTable, Cp850TableIsReadWrittenAndRestructuredWithItsAccents)
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
     const std::string dir = tmp.path().toStdString(), dbf = dir + "/DOS.DBF", mdx = dir + "/DOS.MDX";
-    DbfTable::create(dbf, {{"NOM", 'C', 10, 0, false}, {"NOTE", 'M', 10, 0, false}},
-                     {{"NOM", "NOM", 'C', false, false}});
+    DbfTable::create(
+        dbf, {{"NOM", 'C', 10, 0, false}, {"NOTE", 'M', 10, 0, false}}, {{"NOM", "NOM", 'C', false, false}});
     QByteArray h = readFile(dbf);
     h[29] = 0x02;  // code page 850
     writeFile(dbf, h);
@@ -81,7 +81,7 @@ TEST(CodePageTable, Cp850TableIsReadWrittenAndRestructuredWithItsAccents)
         t->flush();
         EXPECT_EQ(t->rawField(2, 0).substr(0, 5), "\x90MILE");
         EXPECT_EQ(t->value(2, 0).toString(), "ÉMILE");
-        EXPECT_EQ(t->value(5, 1).toString(), "ÇA ? «note» ÿ");   // code page 850 has no "–"
+        EXPECT_EQ(t->value(5, 1).toString(), "ÇA ? «note» ÿ");  // code page 850 has no "–"
         EXPECT_EQ(walk(*t, "NOM"), (std::vector<QString>{"ÇA", "EVA", "ÉMILE", "FABIEN", "zoé"}));
         EXPECT_EQ(t->findKey("NOM", QStringLiteral("ÉMILE")), 2u);
     }
@@ -94,8 +94,7 @@ TEST(CodePageTable, Cp850TableIsReadWrittenAndRestructuredWithItsAccents)
             out.push_back(row.at(0).toString());
         return out;
     };
-    EXPECT_EQ(noms("SELECT NOM FROM DOS ORDER BY NOM"),
-              (std::vector<QString>{"ÇA", "EVA", "ÉMILE", "FABIEN", "zoé"}));
+    EXPECT_EQ(noms("SELECT NOM FROM DOS ORDER BY NOM"), (std::vector<QString>{"ÇA", "EVA", "ÉMILE", "FABIEN", "zoé"}));
     EXPECT_EQ(noms("SELECT NOM FROM DOS WHERE NOM LIKE 'É%' ORDER BY NOM"), std::vector<QString>{"ÉMILE"});
     EXPECT_EQ(noms("SELECT NOM FROM DOS WHERE NOM = 'zoé'"), std::vector<QString>{"zoé"});
     // The bytes are code page 850 ones, as an outside reader that follows
@@ -103,14 +102,18 @@ TEST(CodePageTable, Cp850TableIsReadWrittenAndRestructuredWithItsAccents)
     EXPECT_TRUE(readFile(dbf).contains("\x90MILE"));
     // (python3-dbfread, when installed, picks the code page from that byte)
     QProcess py;
-    py.start("/usr/bin/python3", {"-c", "import dbfread, json, sys; "
-                                        "print(json.dumps([r['NOM'] for r in dbfread.DBF(sys.argv[1])]))",
-                                  QString::fromStdString(dbf)});
+    py.start("/usr/bin/python3",
+        {"-c",
+            "import dbfread, json, sys; "
+            "print(json.dumps([r['NOM'] for r in dbfread.DBF(sys.argv[1])]))",
+            QString::fromStdString(dbf)});
     if (py.waitForFinished(30000) && py.exitStatus() == QProcess::NormalExit && py.exitCode() == 0) {
         EXPECT_EQ(QString::fromUtf8(py.readAllStandardOutput()).trimmed(),
-                  QStringLiteral("[\"FABIEN\", \"\\u00c9MILE\", \"EVA\", \"zo\\u00e9\", \"\\u00c7A\"]"));
+            QStringLiteral("[\"FABIEN\", \"\\u00c9MILE\", \"EVA\", \"zo\\u00e9\", \"\\u00c7A\"]"));
     }
-    EXPECT_TRUE(readFile(dir + "/DOS.DBT").contains("\x80" "A ? \xAEnote\xAF \x98"));
+    EXPECT_TRUE(readFile(dir + "/DOS.DBT")
+                    .contains("\x80"
+                              "A ? \xAEnote\xAF \x98"));
 
     TableDesc keep;
     keep.tableName = "DOS.DBF";

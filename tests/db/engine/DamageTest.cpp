@@ -43,9 +43,10 @@ protected:
     }
     void SetUp() override
     {
-        DbfTable::create(dir() + "/T.DBF", {{"NOM", 'C', 10, 0, false}, {"DN", 'D', 8, 0, false},
-                                            {"NB", 'N', 6, 0, false}, {"NOTE", 'M', 10, 0, false}},
-                         {{"NOM", "NOM", 'C', false, false}});
+        DbfTable::create(dir() + "/T.DBF",
+            {{"NOM", 'C', 10, 0, false}, {"DN", 'D', 8, 0, false}, {"NB", 'N', 6, 0, false},
+                {"NOTE", 'M', 10, 0, false}},
+            {{"NOM", "NOM", 'C', false, false}});
         auto t = DbfTable::open(dir() + "/T.DBF");
         for (int i = 1; i <= 4; ++i)
             t->append({QStringLiteral("nom%1").arg(i), QDate(2020, 2, i), i * 10, QStringLiteral("mémo %1").arg(i)});
@@ -72,7 +73,7 @@ TEST_F(EngineDamageTest, AnUpdateStatementWritesOnlyTheColumnsItNames)
 TEST_F(EngineDamageTest, ARepairKeepsACopyOfTheDamagedFilesAndSaysWhatWasKept)
 {
     patch(2, 25, "   7777777");  // memo pointer beyond the memo file
-    patch(3, 11, "2023AB01");    // date that does not read
+    patch(3, 11, "2023AB01");  // date that does not read
     ASSERT_TRUE(QFile::resize(file("T.DBF"), kHeader + 3 * kRecLen + 12));  // the fourth cut short
     const QByteArray dbf = bytes(file("T.DBF")), dbt = bytes(file("T.DBT")), mdx = bytes(file("T.MDX"));
 

@@ -28,13 +28,22 @@ FieldDesc field(const char* name, uint16_t type, int16_t size, uint16_t subType 
     f.restructOp = crADD;
     return f;
 }
-FieldDesc C(const char* n, int16_t w) { return field(n, fldZSTRING, w); }
-FieldDesc D(const char* n) { return field(n, fldDATE, 1); }
-FieldDesc M(const char* n) { return field(n, fldBLOB, 1, fldstMEMO); }
+FieldDesc C(const char* n, int16_t w)
+{
+    return field(n, fldZSTRING, w);
+}
+FieldDesc D(const char* n)
+{
+    return field(n, fldDATE, 1);
+}
+FieldDesc M(const char* n)
+{
+    return field(n, fldBLOB, 1, fldstMEMO);
+}
 
 // An index record in the form the schema text gives its indexes.
-IndexDesc index(const std::string& table, const char* tag, uint16_t keyField, bool unique, uint16_t keyType,
-                const char* expr)
+IndexDesc index(
+    const std::string& table, const char* tag, uint16_t keyField, bool unique, uint16_t keyType, const char* expr)
 {
     IndexDesc i;
     i.name = "H:\\KORVALE_D7\\DATA\\" + table + ".MDX";
@@ -52,7 +61,10 @@ IndexDesc index(const std::string& table, const char* tag, uint16_t keyField, bo
 }
 
 // The nine tables of the practice, as the schema text declares them.
-std::vector<TableDesc> schema() { return kdbtest::schemaTables(); }
+std::vector<TableDesc> schema()
+{
+    return kdbtest::schemaTables();
+}
 TableDesc schemaTable(const std::string& fileName)
 {
     for (const TableDesc& t : schema())
@@ -88,8 +100,8 @@ TEST_F(EngineTest, NineSchemaTablesAreCreatedAsDbaseTablesWithTheirTags)
     createAll();
     const QStringList files = QDir(tmp.path()).entryList(QDir::Files, QDir::Name);
     for (const char* f : {"Cons.DBF", "CONS.MDX", "EXCOMP.DBF", "EXCOMP.MDX", "FORD.DBF", "FORD.MDX", "FPHOTO.DBF",
-                          "FRDV.DBF", "FRDV.MDX", "FBIO.DBF", "FBIO.MDX", "FRADIO.DBF", "FRADIO.MDX", "Patient.DBF",
-                          "PATIENT.MDX", "FPROT.DBF", "FPROT.MDX", "FPROT.DBT"})
+             "FRDV.DBF", "FRDV.MDX", "FBIO.DBF", "FBIO.MDX", "FRADIO.DBF", "FRADIO.MDX", "Patient.DBF", "PATIENT.MDX",
+             "FPROT.DBF", "FPROT.MDX", "FPROT.DBT"})
         EXPECT_TRUE(files.contains(QString::fromLatin1(f), Qt::CaseInsensitive)) << f;
     EXPECT_FALSE(files.contains(QStringLiteral("FPHOTO.MDX"), Qt::CaseInsensitive));
     for (const auto& want : schema()) {
@@ -188,8 +200,8 @@ TEST_F(EngineTest, RestructureKeepsDataAndAppliesFieldAndIndexOperations)
     {
         auto t = openTable(dir(), "Patient.DBF");
         t->append({QStringLiteral("000001"), QStringLiteral("1"), QStringLiteral("Durand"), QStringLiteral("Éloïse"),
-                   QStringLiteral("1 rue de la Paix"), QStringLiteral("0102030405"), QStringLiteral("01/02/1960"),
-                   QStringLiteral("64"), QStringLiteral("170"), QStringLiteral("F"), QStringLiteral("A+")});
+            QStringLiteral("1 rue de la Paix"), QStringLiteral("0102030405"), QStringLiteral("01/02/1960"),
+            QStringLiteral("64"), QStringLiteral("170"), QStringLiteral("F"), QStringLiteral("A+")});
         t->append({QStringLiteral("000002"), QStringLiteral("2"), QStringLiteral("Martin"), QStringLiteral("Paul")});
         t->deleteRecord(2);
     }
@@ -204,7 +216,11 @@ TEST_F(EngineTest, RestructureKeepsDataAndAppliesFieldAndIndexOperations)
         EXPECT_EQ(t->value(1, t->fieldIndex("NOM")).toString(), QStringLiteral("Durand"));
         const int rem = t->fieldIndex("REMARQUE");
         ASSERT_GE(rem, 0);
-        t->update(1, [&] { auto r = t->record(1); r[rem] = QStringLiteral("à garder"); return r; }());
+        t->update(1, [&] {
+            auto r = t->record(1);
+            r[rem] = QStringLiteral("à garder");
+            return r;
+        }());
     }
     // What the checker sends: NOM widened 30 -> 40, ADR dropped, a new
     // column, NOM tag dropped, a descending tag added; pack requested.
@@ -294,7 +310,8 @@ TEST_F(EngineTest, RestructureConvertsTypesAndMemos)
     ASSERT_EQ(createTable(dir(), d), 0);
     {
         auto t = openTable(dir(), "CONV.DBF");
-        t->append({QStringLiteral("12"), QStringLiteral("20240131"), QStringLiteral("long mémo"), QStringLiteral("texte")});
+        t->append(
+            {QStringLiteral("12"), QStringLiteral("20240131"), QStringLiteral("long mémo"), QStringLiteral("texte")});
         t->append({QStringLiteral("abc"), QStringLiteral("pas date"), QVariant(), QString(60, QLatin1Char('z'))});
     }
     TableDesc r;
@@ -328,7 +345,7 @@ TEST_F(EngineTest, PackAndRegenerateNeedExclusiveAccess)
         auto t = openTable(dir(), "FRDV.DBF");
         for (int i = 0; i < 30; ++i)
             t->append({QString::number(i), QStringLiteral("P%1").arg(i % 5), QDate(2026, 1, 1).addDays(30 - i),
-                       QStringLiteral("09:00"), QStringLiteral("contrôle")});
+                QStringLiteral("09:00"), QStringLiteral("contrôle")});
         for (uint32_t r = 1; r <= 30; r += 3)
             t->deleteRecord(r);
         EXPECT_EQ(regenerateIndexes(*t), DBERR_NEEDEXCLACCESS);

@@ -20,21 +20,21 @@ struct Case {
     const char* name;
     bool exclusive;
     FaultFileSystem::Rule rule;
-    std::function<void(DbfTable&)> change;   // what the disk refuses
-    int code;                                // the error it raises
-    const char* file;                        // the end of the file name the error names
-    bool outOfDateAfter = false;             // the next open finds the index out of date
+    std::function<void(DbfTable&)> change;  // what the disk refuses
+    int code;  // the error it raises
+    const char* file;  // the end of the file name the error names
+    bool outOfDateAfter = false;  // the next open finds the index out of date
 };
 
 bool endsWithNoCase(const std::string& s, const std::string& tail)
 {
-    return s.size() >= tail.size()
-           && std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
-                         [](char a, char b) { return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b)); });
+    return s.size() >= tail.size() && std::equal(tail.rbegin(), tail.rend(), s.rbegin(), [](char a, char b) {
+        return std::toupper(static_cast<unsigned char>(a)) == std::toupper(static_cast<unsigned char>(b));
+    });
 }
 
-FaultFileSystem::Rule rule(Op op, const char* path, int err = EIO, int64_t bytes = -1, bool lasting = true,
-                           int after = 0)
+FaultFileSystem::Rule rule(
+    Op op, const char* path, int err = EIO, int64_t bytes = -1, bool lasting = true, int after = 0)
 {
     return {op, path, after, err, bytes, lasting};
 }
@@ -82,12 +82,30 @@ void run(const Case& c)
     expectIndexMatches(*back);
 }
 
-void append(DbfTable& t) { t.append(faultRecord(999)); }
-void update(DbfTable& t) { t.update(3, faultRecord(998)); }
-void deleteOne(DbfTable& t) { t.deleteRecord(4); }
-void flush(DbfTable& t) { t.flush(); }
-void pack(DbfTable& t) { t.pack(); }
-void regenerate(DbfTable& t) { t.regenerateIndexes(); }
+void append(DbfTable& t)
+{
+    t.append(faultRecord(999));
+}
+void update(DbfTable& t)
+{
+    t.update(3, faultRecord(998));
+}
+void deleteOne(DbfTable& t)
+{
+    t.deleteRecord(4);
+}
+void flush(DbfTable& t)
+{
+    t.flush();
+}
+void pack(DbfTable& t)
+{
+    t.pack();
+}
+void regenerate(DbfTable& t)
+{
+    t.regenerateIndexes();
+}
 void restructure(DbfTable& t)
 {
     auto fields = faultFields();
@@ -101,22 +119,22 @@ TEST(FailureTest, PostsRefusedByTheDiskLeaveTheTableAndItsIndexAsTheyWere)
 {
     for (const Case& c : {
              Case{"append, write refused", false, rule(Op::Write, ".DBF"), append, DBERR_WRITEERR, "PATIENT.DBF"},
-             Case{"append, disk full in the record", true, rule(Op::Write, ".DBF", ENOSPC, 10), append,
-                  DBERR_WRITEERR, "PATIENT.DBF"},
+             Case{"append, disk full in the record", true, rule(Op::Write, ".DBF", ENOSPC, 10), append, DBERR_WRITEERR,
+                 "PATIENT.DBF"},
              Case{"update, write refused", false, rule(Op::Write, ".DBF"), update, DBERR_WRITEERR, "PATIENT.DBF"},
              Case{"update, part of the record written", true, rule(Op::Write, ".DBF", EIO, 10, false), update,
-                  DBERR_WRITEERR, "PATIENT.DBF"},
+                 DBERR_WRITEERR, "PATIENT.DBF"},
              Case{"update, short read", false, rule(Op::Read, ".DBF", EIO, 2), update, DBERR_HEADERCORRUPT,
-                  "PATIENT.DBF"},
+                 "PATIENT.DBF"},
              Case{"delete, write refused", false, rule(Op::Write, ".DBF"), deleteOne, DBERR_WRITEERR, "PATIENT.DBF"},
              // The index takes its mark, then refuses its blocks: the post
              // does not happen, the index is made again at the next open.
              Case{"append, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), append,
-                  DBERR_WRITEERR, "PATIENT.MDX", true},
+                 DBERR_WRITEERR, "PATIENT.MDX", true},
              Case{"update, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), update,
-                  DBERR_WRITEERR, "PATIENT.MDX", true},
+                 DBERR_WRITEERR, "PATIENT.MDX", true},
              Case{"delete, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), deleteOne,
-                  DBERR_WRITEERR, "PATIENT.MDX", true},
+                 DBERR_WRITEERR, "PATIENT.MDX", true},
          })
         run(c);
 }
@@ -129,12 +147,12 @@ TEST(FailureTest, AFailedFlushLosesNothing)
              // The index refused: it keeps its mark (the system may have
              // dropped the pages it could not write) and is made again.
              Case{"shared, index sync refused", false, rule(Op::Sync, ".MDX"), flush, DBERR_WRITEERR, "PATIENT.MDX",
-                  true},
-             Case{"exclusive, index write refused", true, rule(Op::Write, ".MDX"), flush, DBERR_WRITEERR,
-                  "PATIENT.MDX", true},
+                 true},
+             Case{"exclusive, index write refused", true, rule(Op::Write, ".MDX"), flush, DBERR_WRITEERR, "PATIENT.MDX",
+                 true},
              // Only the cleared mark is not forced: the nodes were.
              Case{"exclusive, last index sync refused", true, rule(Op::Sync, ".MDX", EIO, -1, true, 1), flush,
-                  DBERR_WRITEERR, "PATIENT.MDX"},
+                 DBERR_WRITEERR, "PATIENT.MDX"},
          })
         run(c);
 }
@@ -143,20 +161,20 @@ TEST(FailureTest, PackRestructureAndRegenerationFailCleanly)
 {
     for (const Case& c : {
              Case{"pack, disk full in the new table", true, rule(Op::Write, ".tmp~", ENOSPC, 5000), pack,
-                  DBERR_WRITEERR, ".DBF.tmp~"},
+                 DBERR_WRITEERR, ".DBF.tmp~"},
              Case{"pack, new table not synced", true, rule(Op::Sync, ".tmp~"), pack, DBERR_WRITEERR, ".DBF.tmp~"},
              Case{"pack, rename refused", true, rule(Op::Rename, ".tmp~"), pack, DBERR_WRITEERR, "PATIENT.DBF"},
              // The table is packed; its index is made again at the next open.
              Case{"pack, disk full in the new index", true, rule(Op::Write, ".MDX.new", ENOSPC, 3000), pack,
-                  DBERR_WRITEERR, "PATIENT.MDX.new", true},
+                 DBERR_WRITEERR, "PATIENT.MDX.new", true},
              Case{"restructure, write refused", true, rule(Op::Write, ".tmp~"), restructure, DBERR_WRITEERR,
-                  ".DBF.tmp~"},
+                 ".DBF.tmp~"},
              Case{"restructure, rename refused", true, rule(Op::Rename, ".tmp~"), restructure, DBERR_WRITEERR,
-                  "PATIENT.DBF"},
+                 "PATIENT.DBF"},
              Case{"regeneration, disk full", true, rule(Op::Write, ".MDX.new", ENOSPC, 3000), regenerate,
-                  DBERR_WRITEERR, "PATIENT.MDX.new", true},
+                 DBERR_WRITEERR, "PATIENT.MDX.new", true},
              Case{"regeneration, rename refused", true, rule(Op::Rename, ".MDX"), regenerate, DBERR_WRITEERR,
-                  "PATIENT.MDX", true},
+                 "PATIENT.MDX", true},
          })
         run(c);
 }
@@ -176,7 +194,7 @@ TEST(FailureTest, TheTableGoesOnAfterARefusedWrite)
     {
         ScopedFileSystem use(fs);
         EXPECT_THROW(t->update(7, faultRecord(700)), EDBEngineError);
-        t->update(8, faultRecord(800));   // the fault was a passing one
+        t->update(8, faultRecord(800));  // the fault was a passing one
         t->append(faultRecord(801));
         t->flush();
     }
@@ -244,8 +262,12 @@ TEST(FailureTest, AParadoxPostRefusedByTheDiskLosesNothing)
             t->append({QString("U%1").arg(i, 4, 10, QChar('0')), i});
         t->update(5, {QString("U9005"), 9005});
         expected = recordsOf(*t);
-        const std::function<void()> posts[] = {[&] { t->append({QString("U0999"), 999}); },
-                                               [&] { t->update(7, {QString("U0998"), 998}); }};
+        const std::function<void()> posts[] = {[&] {
+                                                   t->append({QString("U0999"), 999});
+                                               },
+            [&] {
+                t->update(7, {QString("U0998"), 998});
+            }};
         for (const auto& r : {rule(Op::Write, ".DB"), rule(Op::Write, ".DB", ENOSPC, 30, false)}) {
             for (const auto& post : posts) {
                 FaultFileSystem fs;

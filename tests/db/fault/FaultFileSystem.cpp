@@ -251,7 +251,7 @@ std::vector<std::map<std::string, std::string>> SyncJournal::statesAfter(size_t 
             synced[e.path] = e.content;
         written[e.path] = e.content;
     }
-    std::vector<std::string> open;   // files whose writes may or may not be on the disk
+    std::vector<std::string> open;  // files whose writes may or may not be on the disk
     for (const auto& [name, content] : written) {
         const auto s = synced.find(name);
         if (s == synced.end() || s->second != content)
@@ -272,7 +272,7 @@ void SyncJournal::record(int fd, bool synced)
 {
     const std::string n = name(pathOf(fd));
     std::lock_guard<std::mutex> g(m_);
-    struct stat st {};
+    struct stat st { };
     if (n.empty() || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return;
     std::string content(static_cast<size_t>(st.st_size), '\0');

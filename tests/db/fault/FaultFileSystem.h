@@ -36,8 +36,8 @@ public:
         // Part of the file's name (for a rename: either name), compared
         // ignoring case; empty for every file.
         std::string path;
-        int after = 0;        // matching calls that succeed before the first fault
-        int err = EIO;        // errno of a failed call
+        int after = 0;  // matching calls that succeed before the first fault
+        int err = EIO;  // errno of a failed call
         // Write: bytes the disk still takes (the call that crosses the limit
         // writes up to it, the next ones fail with err). Read: bytes the
         // faulted call hands back, the file then seeming to end. -1: none.
@@ -47,7 +47,7 @@ public:
 
     void add(const Rule& rule);
     void clear();
-    int faults() const;   // calls failed or cut short so far
+    int faults() const;  // calls failed or cut short so far
 
     int open(const std::string& path, int flags, mode_t mode) override;
     ssize_t pread(int fd, void* buf, size_t n, off_t offset) override;
@@ -86,7 +86,7 @@ public:
         std::string path;
         std::string content;
         bool removed = false;
-        bool synced = true;   // false: written, not forced to the disk
+        bool synced = true;  // false: written, not forced to the disk
     };
     // Takes the files of `directory` as they are now as the starting point.
     explicit SyncJournal(const std::string& directory);

@@ -26,13 +26,14 @@ inline std::vector<kdb::DbfTable::FieldSpec> faultFields()
 
 inline std::vector<kdb::TagInfo> faultTags()
 {
-    return {{"CODE", "CODE", 'C', true, false}, {"NOM", "NOM+CODE", 'C', false, false}, {"NUM", "NUM", 'N', false, false}};
+    return {
+        {"CODE", "CODE", 'C', true, false}, {"NOM", "NOM+CODE", 'C', false, false}, {"NUM", "NUM", 'N', false, false}};
 }
 
 inline std::vector<QVariant> faultRecord(int i)
 {
     return {QString("C%1").arg(i, 6, 10, QChar('0')), QString("Nom %1").arg((i * 7919) % 1000, 4, 10, QChar('0')),
-            (i * 37) % 500};
+        (i * 37) % 500};
 }
 
 // Live records by code (field values as text), as a table holds them.

@@ -16,8 +16,8 @@ using namespace kdbtest;
 namespace {
 
 struct Flushed {
-    size_t events;     // journal length when the flush returned
-    Records records;   // what the table held then
+    size_t events;  // journal length when the flush returned
+    Records records;  // what the table held then
 };
 
 using Posts = std::function<void(const std::string& path, SyncJournal& journal, std::vector<Flushed>& flushed)>;
@@ -38,7 +38,7 @@ void postAndFlush(const std::string& path, bool exclusive, SyncJournal& journal,
         t->deleteRecord(static_cast<uint32_t>(20 + k));
         if (k % 2 == 0)
             flush();
-        t->append(faultRecord(3000 + k));   // left to the next flush
+        t->append(faultRecord(3000 + k));  // left to the next flush
     }
     flush();
 }
@@ -109,7 +109,7 @@ void checkEveryCut(const Posts& posts)
         const auto states = journal.statesAfter(i);
         for (size_t k = 0; k < states.size(); ++k) {
             SCOPED_TRACE("cut after " + std::to_string(i) + " of " + std::to_string(journal.size()) +
-                         " writes and syncs, state " + std::to_string(k));
+                " writes and syncs, state " + std::to_string(k));
             const std::string cut = tmp.path().toStdString() + "/cut";
             writeState(cut, states[k]);
             std::unique_ptr<DbfTable> t;
@@ -125,7 +125,7 @@ void checkEveryCut(const Posts& posts)
             if (::testing::Test::HasFailure())
                 return;
             for (const Flushed& f : flushed) {
-                if (f.events == i && k == 0) {   // every file as synced
+                if (f.events == i && k == 0) {  // every file as synced
                     EXPECT_EQ(recordsOf(*t), f.records);
                 }
             }
@@ -149,7 +149,10 @@ TEST(PowerCutTest, ExclusiveOpenLeavesAMatchingIndexOrOneOutOfDate)
     checkEveryCut([](const std::string& p, SyncJournal& j, std::vector<Flushed>& f) { postAndFlush(p, true, j, f); });
 }
 
-TEST(PowerCutTest, AFlushForcesTheIndexChangesOfAnotherOpenToo) { checkEveryCut(postHereFlushThere); }
+TEST(PowerCutTest, AFlushForcesTheIndexChangesOfAnotherOpenToo)
+{
+    checkEveryCut(postHereFlushThere);
+}
 
 TEST(PowerCutTest, PackRegenerationAndRestructureLeaveAMatchingIndexOrOneOutOfDate)
 {

@@ -18,7 +18,10 @@ uint32_t rd32(const std::vector<unsigned char>& d, size_t off)
     std::memcpy(&v, d.data() + off, 4);
     return v;
 }
-void wr32(std::vector<unsigned char>& d, size_t off, uint32_t v) { std::memcpy(d.data() + off, &v, 4); }
+void wr32(std::vector<unsigned char>& d, size_t off, uint32_t v)
+{
+    std::memcpy(d.data() + off, &v, 4);
+}
 
 // A sound file with three tags several levels deep and some free blocks.
 std::string makeSample(const TempDir& dir)
@@ -83,7 +86,7 @@ TEST(MdxDamage, RandomByteFlipsGiveCleanErrors)
         if (codeOf([&] { MdxFile::open(copy)->verify(); }) == kdb::DBERR_INDEXOUTOFDATE)
             ++refused;
     }
-    EXPECT_GT(refused, 100);   // most damage is noticed by open or verify
+    EXPECT_GT(refused, 100);  // most damage is noticed by open or verify
 }
 
 TEST(MdxDamage, LoopsInNodePointersAreDetected)
@@ -121,11 +124,10 @@ TEST(MdxDamage, LoopsInNodePointersAreDetected)
         auto f = MdxFile::open(copy);
         EXPECT_EQ(codeOf([&] { f->verify(); }), kdb::DBERR_INDEXOUTOFDATE);
         EXPECT_EQ(codeOf([&] {
-                      auto c = f->cursor("NOM");
-                      for (bool ok = c.first(); ok; ok = c.next()) {
-                      }
-                  }),
-                  kdb::DBERR_INDEXOUTOFDATE);
+            auto c = f->cursor("NOM");
+            for (bool ok = c.first(); ok; ok = c.next()) { }
+        }),
+            kdb::DBERR_INDEXOUTOFDATE);
     }
     exerciseFile(copy);
 
@@ -145,7 +147,7 @@ TEST(MdxDamage, ForeignFilesAreRefused)
     TempDir dir;
     const std::string path = dir.file("F.MDX");
     std::vector<unsigned char> table(4096, 0);
-    table[0] = 0x03;   // looks like a table file
+    table[0] = 0x03;  // looks like a table file
     table[8] = 0x61;
     writeAll(path, table);
     EXPECT_EQ(codeOf([&] { MdxFile::open(path); }), kdb::DBERR_INDEXOUTOFDATE);

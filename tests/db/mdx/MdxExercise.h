@@ -15,9 +15,12 @@ inline std::string probeKey(const kdb::mdx::TagSpec& t, int i)
 {
     using namespace kdb::mdx;
     switch (t.type) {
-    case KeyType::Date: return encodeDateJdn(2450000.0 + i * 17);
-    case KeyType::Numeric: return *encodeNumeric(i * 3.5 - 40);
-    case KeyType::Character: break;
+    case KeyType::Date:
+        return encodeDateJdn(2450000.0 + i * 17);
+    case KeyType::Numeric:
+        return *encodeNumeric(i * 3.5 - 40);
+    case KeyType::Character:
+        break;
     }
     return encodeCharacter("P" + std::to_string(i * 131), t.keyLength);
 }
@@ -52,10 +55,8 @@ inline void exerciseFile(const std::string& path)
         }
         try {
             auto c = f->cursor(t.name);
-            for (bool ok = c.first(); ok; ok = c.next()) {
-            }
-            for (bool ok = c.last(); ok; ok = c.prior()) {
-            }
+            for (bool ok = c.first(); ok; ok = c.next()) { }
+            for (bool ok = c.last(); ok; ok = c.prior()) { }
         } catch (const EDBEngineError&) {
         }
         try {

@@ -28,8 +28,8 @@ TEST(MdxTags, CreateListReopenAndDescriptions)
     const std::string path = dir.file("PATIENT.MDX");
     {
         TagSpec expr{"codenum", "CODE+NUM", "", KeyType::Character, 9, true, false, false};
-        auto f = MdxFile::create(path, "Patient.DBF", {charTag("CODE", 6, true), charTag("NOM", 30), expr,
-                                                       dateTag("DN", false, true), numTag("AGE")});
+        auto f = MdxFile::create(path, "Patient.DBF",
+            {charTag("CODE", 6, true), charTag("NOM", 30), expr, dateTag("DN", false, true), numTag("AGE")});
         EXPECT_EQ(f->tagCount(), 5);
         EXPECT_EQ(f->dataFileName(), "Patient");
     }
@@ -66,7 +66,7 @@ TEST(MdxTags, CharacterTagsRecordTheCollationOfTheirOrder)
         auto f = MdxFile::create(path, "NOMS", {charTag("NOM", 6), dos, bytes, numTag("N")});
         for (uint32_t r = 1; r <= names.size(); ++r)
             f->insertRecord({"NOM", "DOS", "BYTES", "N"},
-                            {names[r - 1].first, names[r - 1].second, names[r - 1].first, *encodeNumeric(r)}, r);
+                {names[r - 1].first, names[r - 1].second, names[r - 1].first, *encodeNumeric(r)}, r);
         f->flush();
     }
     auto recnos = [](MdxFile& f, const std::string& tag) {
@@ -147,7 +147,7 @@ TEST(MdxTags, AddAndDropKeepOtherTagsAndFreeBlocks)
     EXPECT_EQ(entry(2, 16), 3);
     EXPECT_EQ(entry(2, 18), 1);
     EXPECT_EQ(entry(3, 18), 2);
-    EXPECT_EQ(entry(4, 4), 0);   // no fourth entry left behind by the drop
+    EXPECT_EQ(entry(4, 4), 0);  // no fourth entry left behind by the drop
 
     auto g = MdxFile::open(path);
     EXPECT_EQ(g->tagNames(), (std::vector<std::string>{"B", "N", "C"}));
@@ -186,7 +186,7 @@ TEST(MdxEntries, DuplicatesStayInRecordOrderAndRemoveIsExact)
         const uint32_t r = (i * 769) % 2000 + 1;
         f->insert("NOM", r % 3 == 0 ? "MARTIN" : "DURAND", r);
     }
-    f->insert("NOM", "MARTIN", 3);   // the same entry again changes nothing
+    f->insert("NOM", "MARTIN", 3);  // the same entry again changes nothing
     EXPECT_EQ(f->count("NOM"), 2000u);
     f->verify();
     auto all = scan(*f, "NOM");
@@ -225,7 +225,7 @@ TEST(MdxEntries, WrongKeysAreRefused)
     EXPECT_EQ(codeOf([&] { f->insert("C", "AB", 0); }), kdb::DBERR_INVALIDKEY);
     EXPECT_EQ(codeOf([&] { f->insert("Z", "AB", 1); }), kdb::DBERR_NOSUCHINDEX);
     EXPECT_EQ(f->count("C"), 0u);
-    f->insert("C", "AB", 1);   // short character keys are padded
+    f->insert("C", "AB", 1);  // short character keys are padded
     EXPECT_EQ(f->findExact("C", "AB  ")->recno, 1u);
 }
 
@@ -236,9 +236,9 @@ TEST(MdxUnique, DuplicateKeyIsAViolationNamingTheTagAndChangesNothing)
     f->insertRecord({"CODE", "NOM"}, {code(1), std::string("DUPONT")}, 1);
     f->insertRecord({"CODE", "NOM"}, {code(2), std::string("DURAND")}, 2);
     EXPECT_TRUE(f->wouldViolate("CODE", code(1)));
-    EXPECT_FALSE(f->wouldViolate("CODE", code(1), 1));   // the record's own key
+    EXPECT_FALSE(f->wouldViolate("CODE", code(1), 1));  // the record's own key
     EXPECT_FALSE(f->wouldViolate("CODE", code(3)));
-    EXPECT_FALSE(f->wouldViolate("NOM", "DUPONT"));     // not unique
+    EXPECT_FALSE(f->wouldViolate("NOM", "DUPONT"));  // not unique
     try {
         f->insertRecord({"NOM", "CODE"}, {std::string("MARTIN"), code(1)}, 3);
         FAIL() << "no key violation";
@@ -254,10 +254,9 @@ TEST(MdxUnique, DuplicateKeyIsAViolationNamingTheTagAndChangesNothing)
 
     // Update: moving record 2 onto record 1's key is refused, its own key is fine.
     EXPECT_EQ(codeOf([&] {
-                  f->updateRecord({"CODE", "NOM"}, {code(2), std::string("DURAND")},
-                                  {code(1), std::string("DURANT")}, 2);
-              }),
-              kdb::DBERR_KEYVIOL);
+        f->updateRecord({"CODE", "NOM"}, {code(2), std::string("DURAND")}, {code(1), std::string("DURANT")}, 2);
+    }),
+        kdb::DBERR_KEYVIOL);
     EXPECT_TRUE(f->findExact("NOM", "DURAND"));
     f->updateRecord({"CODE", "NOM"}, {code(2), std::string("DURAND")}, {code(2), std::string("DURANT")}, 2);
     EXPECT_FALSE(f->findExact("NOM", "DURAND"));
@@ -280,10 +279,10 @@ TEST(MdxSeek, AscendingCharacterTag)
     auto c = f->cursor("NOM");
     ASSERT_TRUE(c.seek("DUP"));
     EXPECT_EQ(c.key(), "DUPONT    ");
-    EXPECT_EQ(c.recno(), 3u);   // the first record of the key
+    EXPECT_EQ(c.recno(), 3u);  // the first record of the key
     ASSERT_TRUE(c.seekPrefix("DUP"));
     EXPECT_FALSE(c.seekPrefix("DUQ"));
-    EXPECT_TRUE(c.valid());     // positioned on the following entry
+    EXPECT_TRUE(c.valid());  // positioned on the following entry
     EXPECT_EQ(c.key(), "DURAND    ");
     EXPECT_FALSE(c.seekExact("DUP"));
     ASSERT_TRUE(c.seekLast("DUP"));
@@ -293,7 +292,7 @@ TEST(MdxSeek, AscendingCharacterTag)
     EXPECT_EQ(c.key(), "DURAND    ");
     EXPECT_EQ(c.recno(), 5u);
     EXPECT_FALSE(c.seek("ZZZ"));
-    EXPECT_TRUE(c.prior());     // from past the end back onto the last entry
+    EXPECT_TRUE(c.prior());  // from past the end back onto the last entry
     EXPECT_EQ(c.key(), "PETIT     ");
     EXPECT_FALSE(c.seekLast("AAA"));
     EXPECT_TRUE(c.next());
@@ -307,8 +306,8 @@ TEST(MdxSeek, AscendingCharacterTag)
 TEST(MdxSeek, DescendingTagsRunFromHighToLow)
 {
     TempDir dir;
-    auto f = MdxFile::create(dir.file("S.MDX"), "S", {dateTag("D", false, true), charTag("C", 4, false, true),
-                                                      numTag("N", true, true)});
+    auto f = MdxFile::create(
+        dir.file("S.MDX"), "S", {dateTag("D", false, true), charTag("C", 4, false, true), numTag("N", true, true)});
     for (int i = 1; i <= 500; ++i) {
         f->insert("D", encodeDate(2020, 1, 1 + i % 28), static_cast<uint32_t>(i));
         f->insert("C", code(i).substr(2), static_cast<uint32_t>(i));
@@ -323,7 +322,7 @@ TEST(MdxSeek, DescendingTagsRunFromHighToLow)
     auto c = f->cursor("N");
     ASSERT_TRUE(c.first());
     EXPECT_DOUBLE_EQ(decodeNumeric(c.key()), 150.0);
-    ASSERT_TRUE(c.seek(*encodeNumeric(0.25)));   // not before 0.25 in descending order: 0
+    ASSERT_TRUE(c.seek(*encodeNumeric(0.25)));  // not before 0.25 in descending order: 0
     EXPECT_DOUBLE_EQ(decodeNumeric(c.key()), 0.0);
     ASSERT_TRUE(c.next());
     EXPECT_DOUBLE_EQ(decodeNumeric(c.key()), -0.5);
@@ -349,7 +348,7 @@ TEST(MdxCursor, WalksBothWaysAndSurvivesChanges)
         ++seen;
     EXPECT_EQ(seen, 2500);
     EXPECT_FALSE(c.valid());
-    EXPECT_TRUE(c.next());   // from before the start onto the first entry
+    EXPECT_TRUE(c.next());  // from before the start onto the first entry
     EXPECT_EQ(c.key(), code(0));
 
     ASSERT_TRUE(c.seekExact(code(1000)));
@@ -393,7 +392,7 @@ TEST(MdxDurability, ReopenKeepsEverythingAfterFlush)
             f->insert("K", code(i % 7000), static_cast<uint32_t>(i));
             f->insert("D", encodeDate(1990 + i % 30, 1 + i % 12, 1 + i % 28), static_cast<uint32_t>(i));
         }
-    }   // the destructor flushes
+    }  // the destructor flushes
     auto f = MdxFile::open(path);
     f->verify();
     EXPECT_EQ(f->count("K"), 20000u);
@@ -416,7 +415,7 @@ TEST(MdxDurability, ProgramKilledBeforeFlushLeavesAFileThatIsRefused)
         for (int i = 2; i < 3000; ++i)
             f->insert("K", code(i), static_cast<uint32_t>(i));
         f->flush(false);
-        f->insert("K", code(5000), 5000);   // the table wrote its record; then the program dies
+        f->insert("K", code(5000), 5000);  // the table wrote its record; then the program dies
         ::_exit(0);
     }
     int status = 0;
@@ -435,21 +434,22 @@ TEST(MdxDurability, ProgramKilledBeforeFlushLeavesAFileThatIsRefused)
     EXPECT_TRUE(specs[0].unique);
     uint32_t next = 1;
     RegenerateResult result;
-    auto f = MdxFile::rebuild(path, "P", specs,
-                              [&](RecordKeys& rec) {
-                                  if (next > 10)
-                                      return false;
-                                  rec.recno = next;
-                                  rec.keys = {code(next == 10 ? 1 : static_cast<int>(next))};
-                                  ++next;
-                                  return true;
-                              },
-                              &result);
+    auto f = MdxFile::rebuild(
+        path, "P", specs,
+        [&](RecordKeys& rec) {
+            if (next > 10)
+                return false;
+            rec.recno = next;
+            rec.keys = {code(next == 10 ? 1 : static_cast<int>(next))};
+            ++next;
+            return true;
+        },
+        &result);
     f->verify();
     EXPECT_EQ(f->count("K"), 9u);
     ASSERT_EQ(result.duplicatesDropped.size(), 1u);
     EXPECT_EQ(result.duplicatesDropped[0], 1u);
-    EXPECT_EQ(f->findExact("K", code(1))->recno, 1u);   // the first record keeps the key
+    EXPECT_EQ(f->findExact("K", code(1))->recno, 1u);  // the first record keeps the key
 }
 
 TEST(MdxDurability, KilledAtRandomMomentsNeverLeavesASilentlyWrongFile)
@@ -555,7 +555,7 @@ TEST(MdxRegenerate, RegenerateAllBuildsCompactTreesWithTheSameAnswers)
     TempDir dir;
     const std::string path = dir.file("G.MDX");
     auto f = MdxFile::create(path, "G", {charTag("K", 8), numTag("N", false, true), charTag("U", 6, true)});
-    std::vector<std::pair<std::string, std::string>> recs;   // record keys (K, N)
+    std::vector<std::pair<std::string, std::string>> recs;  // record keys (K, N)
     for (int i = 1; i <= 30000; ++i) {
         const std::string k = code((i * 37) % 9000);
         const std::string nk = *encodeNumeric((i % 1000) - 500.25);

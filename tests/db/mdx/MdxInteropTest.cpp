@@ -55,7 +55,10 @@ std::string name(int i)
 {
     // Windows-1252 bytes: "ÉMILE", "ŒUVRE", "D’ARC" sort with their letters.
     static const char* first[] = {"BERNARD", "DUBOIS", "DURAND", "LEROY", "MARTIN", "MOREAU", "PETIT", "ROUX",
-                                  "\xC9MILE", "\x8CUVRE", "D\x92" "ARC", "zo\xE9"};
+        "\xC9MILE", "\x8CUVRE",
+        "D\x92"
+        "ARC",
+        "zo\xE9"};
     return std::string(first[i % 12]) + " " + std::to_string(i / 12);
 }
 
@@ -74,9 +77,9 @@ TEST_F(MdxInterop, TagsBuiltByInsertsAndRemovalsReadTheSame)
 {
     TempDir dir;
     const std::string path = dir.file("CONS.MDX");
-    auto f = MdxFile::create(path, "CONS", {charTag("NOM", 30), dateTag("DCONS"), numTag("MONTANT"),
-                                            charTag("CODE", 6, true), charTag("WIDE", 100, true, true),
-                                            dateTag("DDESC", false, true), numTag("NDESC", true, true)});
+    auto f = MdxFile::create(path, "CONS",
+        {charTag("NOM", 30), dateTag("DCONS"), numTag("MONTANT"), charTag("CODE", 6, true),
+            charTag("WIDE", 100, true, true), dateTag("DDESC", false, true), numTag("NDESC", true, true)});
     std::mt19937 rng(7);
     const int n = 6000;
     std::vector<uint32_t> order(n);
@@ -88,18 +91,22 @@ TEST_F(MdxInterop, TagsBuiltByInsertsAndRemovalsReadTheSame)
         char code[8];
         std::snprintf(code, sizeof code, "%06d", (i * 7919) % 1000000);
         f->insertRecord({"NOM", "DCONS", "MONTANT", "CODE", "WIDE", "DDESC", "NDESC"},
-                        {name(i % 700), encodeDate(1995 + i % 25, 1 + i % 12, 1 + i % 28),
-                         *encodeNumeric((i % 400) * 2.5 - 300), std::string(code), std::string(80, 'W') + code,
-                         encodeDate(2001, 1 + i % 12, 1 + i % 28), *encodeNumeric(i * -0.125)},
-                        r);
+            {name(i % 700), encodeDate(1995 + i % 25, 1 + i % 12, 1 + i % 28), *encodeNumeric((i % 400) * 2.5 - 300),
+                std::string(code), std::string(80, 'W') + code, encodeDate(2001, 1 + i % 12, 1 + i % 28),
+                *encodeNumeric(i * -0.125)},
+            r);
     }
     // Removals free blocks and move separators.
     for (int i = 1; i <= n; i += 3)
-        f->remove("WIDE", std::string(80, 'W') + [&] {
-            char code[8];
-            std::snprintf(code, sizeof code, "%06d", (i * 7919) % 1000000);
-            return std::string(code);
-        }(), static_cast<uint32_t>(i));
+        f->remove(
+            "WIDE",
+            std::string(80, 'W') +
+                [&] {
+                    char code[8];
+                    std::snprintf(code, sizeof code, "%06d", (i * 7919) % 1000000);
+                    return std::string(code);
+                }(),
+            static_cast<uint32_t>(i));
     f->flush();
     f->verify();
     for (const char* tag : {"NOM", "DCONS", "MONTANT", "CODE", "WIDE", "DDESC", "NDESC"})
@@ -117,15 +124,14 @@ TEST_F(MdxInterop, RegeneratedTagsReadTheSame)
         recs.emplace_back(code, name(i));
     }
     size_t i = 0;
-    auto f = MdxFile::rebuild(path, "Patient", {charTag("CODE", 6, true), charTag("NOM", 30)},
-                              [&](RecordKeys& rec) {
-                                  if (i >= recs.size())
-                                      return false;
-                                  rec.recno = static_cast<uint32_t>(i + 1);
-                                  rec.keys = {recs[i].first, recs[i].second};
-                                  ++i;
-                                  return true;
-                              });
+    auto f = MdxFile::rebuild(path, "Patient", {charTag("CODE", 6, true), charTag("NOM", 30)}, [&](RecordKeys& rec) {
+        if (i >= recs.size())
+            return false;
+        rec.recno = static_cast<uint32_t>(i + 1);
+        rec.keys = {recs[i].first, recs[i].second};
+        ++i;
+        return true;
+    });
     f->verify();
     expectSameAsOtherReader(*f, path, "CODE");
     expectSameAsOtherReader(*f, path, "NOM");

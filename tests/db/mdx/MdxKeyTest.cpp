@@ -23,8 +23,8 @@ TEST(MdxKeyCharacter, PadsAndCutsToTheKeyLength)
 TEST(MdxKeyCharacter, OrderIsBinaryAndShortKeysCompareAsPrefixes)
 {
     EXPECT_LT(compareKeys(KeyType::Character, "ABC", "ABD"), 0);
-    EXPECT_GT(compareKeys(KeyType::Character, "a", "Z"), 0);   // binary: lower case after upper
-    EXPECT_GT(compareKeys(KeyType::Character, "\xE9", "z"), 0); // high bytes unsigned
+    EXPECT_GT(compareKeys(KeyType::Character, "a", "Z"), 0);  // binary: lower case after upper
+    EXPECT_GT(compareKeys(KeyType::Character, "\xE9", "z"), 0);  // high bytes unsigned
     EXPECT_EQ(compareKeys(KeyType::Character, "DUPONT    ", "DUP"), 0);
     EXPECT_LT(compareKeys(KeyType::Character, "DUPONT    ", "DUR"), 0);
 }
@@ -35,8 +35,8 @@ TEST(MdxKeyCharacter, CollatedOrderKeepsPrefixes)
     EXPECT_LT(compareKeys(KeyType::Character, "a", "Z", &c), 0);
     EXPECT_LT(compareKeys(KeyType::Character, "\xC9MILE", "FABIEN", &c), 0);  // ÉMILE
     EXPECT_LT(compareKeys(KeyType::Character, "EVA   ", "\xC9MILE", &c), 0);
-    EXPECT_LT(compareKeys(KeyType::Character, "\x8CUVRE", "PAUL  ", &c), 0);   // ŒUVRE
-    EXPECT_EQ(compareKeys(KeyType::Character, "D\xDBPONT", "D\xDB", &c), 0);    // DÛ... as a prefix
+    EXPECT_LT(compareKeys(KeyType::Character, "\x8CUVRE", "PAUL  ", &c), 0);  // ŒUVRE
+    EXPECT_EQ(compareKeys(KeyType::Character, "D\xDBPONT", "D\xDB", &c), 0);  // DÛ... as a prefix
     EXPECT_GT(compareKeys(KeyType::Character, "D\xDBPONT", "DU", &c), 0);
     // Blanks pad: a shorter name sorts first.
     EXPECT_LT(compareKeys(KeyType::Character, "DUPONT  ", "DUPONTEL", &c), 0);
@@ -79,7 +79,7 @@ TEST(MdxKeyDate, TextOfTableRecords)
     EXPECT_EQ(encodeDateText("        "), encodeBlankDate());
     EXPECT_EQ(encodeDateText("00000000"), encodeBlankDate());
     EXPECT_EQ(encodeDateText(""), encodeBlankDate());
-    EXPECT_FALSE(encodeDateText("19970229"));   // not a leap year
+    EXPECT_FALSE(encodeDateText("19970229"));  // not a leap year
     EXPECT_FALSE(encodeDateText("20001301"));
     EXPECT_FALSE(encodeDateText("2000011"));
     EXPECT_FALSE(encodeDateText("2000-1-1"));
@@ -103,7 +103,7 @@ TEST(MdxKeyNumeric, TextForms)
     EXPECT_EQ(encodeNumericText("  .50"), encodeNumericText("0.5"));
     EXPECT_EQ(encodeNumericText("+3"), encodeNumericText("3"));
     EXPECT_EQ(encodeNumericText("-0.00"), encodeNumericText("0"));
-    EXPECT_EQ(encodeNumericText("        "), encodeNumericText("0"));   // blank counts as zero
+    EXPECT_EQ(encodeNumericText("        "), encodeNumericText("0"));  // blank counts as zero
     EXPECT_EQ(encodeNumericText("007"), encodeNumericText("7"));
     EXPECT_FALSE(encodeNumericText("1e3"));
     EXPECT_FALSE(encodeNumericText("12a"));
@@ -111,7 +111,7 @@ TEST(MdxKeyNumeric, TextForms)
     EXPECT_FALSE(encodeNumericText("+"));
     EXPECT_FALSE(encodeNumericText("."));
     EXPECT_FALSE(encodeNumericText("1.2.3"));
-    EXPECT_FALSE(encodeNumericText("123456789012345678901"));   // 21 digits
+    EXPECT_FALSE(encodeNumericText("123456789012345678901"));  // 21 digits
     EXPECT_TRUE(encodeNumericText("12345678901234567890"));
     EXPECT_FALSE(encodeNumeric(std::nan("")));
     EXPECT_FALSE(encodeNumeric(INFINITY));

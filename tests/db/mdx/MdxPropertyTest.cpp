@@ -17,10 +17,13 @@ namespace {
 struct Config {
     const char* name;
     TagSpec spec;
-    int keySpace;   // distinct keys drawn from
+    int keySpace;  // distinct keys drawn from
 };
 
-void PrintTo(const Config& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const Config& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 // Key i of a configuration (i < keySpace), encoded for the tag's type.
 std::string keyOf(const TagSpec& s, int i)
@@ -77,7 +80,7 @@ void checkSame(MdxFile& f, const std::string& tag, const Model& model)
     EXPECT_EQ(f.count(tag), model.size());
 }
 
-class MdxRandom : public ::testing::TestWithParam<Config> {};
+class MdxRandom : public ::testing::TestWithParam<Config> { };
 
 TEST_P(MdxRandom, MatchesTheReferenceModel)
 {
@@ -87,7 +90,7 @@ TEST_P(MdxRandom, MatchesTheReferenceModel)
     const std::string path = dir.file("R.MDX");
     auto f = MdxFile::create(path, "R", {spec});
     Model model(Less{&spec});
-    std::map<uint32_t, std::string> live;   // recno -> key
+    std::map<uint32_t, std::string> live;  // recno -> key
     std::mt19937 rng(1234 + static_cast<unsigned>(cfg.keySpace));
     uint32_t nextRecno = 1;
 
@@ -172,15 +175,12 @@ TEST_P(MdxRandom, MatchesTheReferenceModel)
     checkSame(*f, spec.name, model);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    KeyKinds, MdxRandom,
+INSTANTIATE_TEST_SUITE_P(KeyKinds, MdxRandom,
     ::testing::Values(Config{"CharAsc", charTag("NOM", 12), 300},
-                      Config{"CharDescUnique", charTag("CODE", 6, true, true), 5000},
-                      Config{"CharWideUnique", charTag("LONG", 100, true), 800},
-                      Config{"DateAsc", dateTag("D"), 400},
-                      Config{"DateDescUnique", dateTag("DU", true, true), 3000},
-                      Config{"NumAsc", numTag("N"), 1000},
-                      Config{"NumDesc", numTag("ND", false, true), 50}),
+        Config{"CharDescUnique", charTag("CODE", 6, true, true), 5000},
+        Config{"CharWideUnique", charTag("LONG", 100, true), 800}, Config{"DateAsc", dateTag("D"), 400},
+        Config{"DateDescUnique", dateTag("DU", true, true), 3000}, Config{"NumAsc", numTag("N"), 1000},
+        Config{"NumDesc", numTag("ND", false, true), 50}),
     [](const ::testing::TestParamInfo<Config>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -26,11 +26,12 @@ TEST(MdxReadPattern, LookupsScansAndWalksSeeEveryEntryInOrder)
 {
     TempDir dir;
     const std::string path = dir.file("READS.MDX");
-    const int n = 6000;   // hundreds of leaves per tag
+    const int n = 6000;  // hundreds of leaves per tag
     {
         auto f = MdxFile::create(path, "READS", {charTag("A", 7), charTag("B", 7)});
         std::vector<int> order(n);
-        for (int i = 0; i < n; ++i) order[static_cast<size_t>(i)] = i;
+        for (int i = 0; i < n; ++i)
+            order[static_cast<size_t>(i)] = i;
         std::shuffle(order.begin(), order.end(), std::mt19937(7));
         for (int i : order) {
             f->insert("A", key(i), static_cast<uint32_t>(i + 1));

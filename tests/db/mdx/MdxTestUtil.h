@@ -79,8 +79,7 @@ inline std::string numberedKey(const char* prefix, int width, int i)
     return buf;
 }
 
-template <class F>
-int codeOf(F&& f)
+template <class F> int codeOf(F&& f)
 {
     try {
         f();

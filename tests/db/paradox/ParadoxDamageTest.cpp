@@ -88,9 +88,9 @@ TEST_F(ParadoxDamagedTableTest, CountsThatLieAreCorrectedFromTheChain)
 {
     auto bytes = good;
     put32(bytes, 0x06, 1000000);
-    put16(bytes, 0x0C, 1);   // fewer blocks than the chain uses
-    put16(bytes, 0x10, 1);   // wrong last block
-    put16(bytes, 0x4D, 2);   // a "free" block that is in use
+    put16(bytes, 0x0C, 1);  // fewer blocks than the chain uses
+    put16(bytes, 0x10, 1);  // wrong last block
+    put16(bytes, 0x4D, 2);  // a "free" block that is in use
     writeFile(file, bytes);
     {
         auto t = ParadoxTable::open(file);
@@ -118,11 +118,11 @@ TEST_F(ParadoxDamagedTableTest, HeaderFaultsAreReported)
     EXPECT_EQ(codeAfter([](auto& b) { put32(b, 0x5C, 0x12345678); }), kdb::DBERR_NOTSUPPORTED)
         << "protected by an unknown scheme";
     EXPECT_EQ(codeAfter([](auto& b) {
-                  b.assign(4096, 0);
-                  std::string text = "Ceci n'est pas une table.";
-                  std::copy(text.begin(), text.end(), b.begin());
-              }),
-              kdb::DBERR_HEADERCORRUPT);
+        b.assign(4096, 0);
+        std::string text = "Ceci n'est pas une table.";
+        std::copy(text.begin(), text.end(), b.begin());
+    }),
+        kdb::DBERR_HEADERCORRUPT);
 }
 
 TEST_F(ParadoxDamagedTableTest, KeyedTablesReadButRefuseWrites)
@@ -144,7 +144,8 @@ TEST_F(ParadoxDamagedTableTest, EveryTruncationAndRandomDamageEndsCleanly)
         bytes.resize(len);
         writeFile(file, bytes);
         const int code = exercise(file);
-        EXPECT_TRUE(code == 0 || code == kdb::DBERR_HEADERCORRUPT || code == kdb::DBERR_FILECORRUPT) << len << " " << code;
+        EXPECT_TRUE(code == 0 || code == kdb::DBERR_HEADERCORRUPT || code == kdb::DBERR_FILECORRUPT)
+            << len << " " << code;
     }
     std::mt19937 rng(77);
     for (int round = 0; round < 300; ++round) {

@@ -27,7 +27,10 @@ protected:
         ParadoxTable::create(file, Fields{{"USERID", 'A', 20}, {"PW", 'A', 128}, {"N", '+', 0}}, options);
     }
 
-    int openCode() { return engineCode([&] { ParadoxTable::open(file); }); }
+    int openCode()
+    {
+        return engineCode([&] { ParadoxTable::open(file); });
+    }
 
     std::string file;
 };

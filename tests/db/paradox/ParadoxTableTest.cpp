@@ -26,11 +26,20 @@ namespace {
 using ParadoxTableTest = PxTest;
 
 const std::vector<ParadoxField> kAllTypes = {
-    {"NOM", 'A', 30}, {"DN", 'D', 0},    {"AGE", 'S', 0}, {"POIDS", 'I', 0},
-    {"TAILLE", 'N', 0}, {"PRIX", '$', 0}, {"ACTIF", 'L', 0}, {"NUM", '+', 0},
+    {"NOM", 'A', 30},
+    {"DN", 'D', 0},
+    {"AGE", 'S', 0},
+    {"POIDS", 'I', 0},
+    {"TAILLE", 'N', 0},
+    {"PRIX", '$', 0},
+    {"ACTIF", 'L', 0},
+    {"NUM", '+', 0},
 };
 
-int32_t counterAt73(const std::string& file) { return static_cast<int32_t>(u32(readFile(file), 73)); }
+int32_t counterAt73(const std::string& file)
+{
+    return static_cast<int32_t>(u32(readFile(file), 73));
+}
 
 }  // namespace
 
@@ -119,8 +128,7 @@ TEST_F(ParadoxTableTest, RecordsSpreadOverBlocksFollowARandomHistory)
             } else if (kind < 7) {
                 const size_t i = rng() % model.size();
                 model[i].first += "u";
-                t->update(static_cast<uint32_t>(i + 1),
-                          {QString::fromStdString(model[i].first), model[i].second});
+                t->update(static_cast<uint32_t>(i + 1), {QString::fromStdString(model[i].first), model[i].second});
             } else {
                 const size_t i = rng() % model.size();
                 t->deleteRecord(static_cast<uint32_t>(i + 1));
@@ -301,10 +309,11 @@ TEST_F(ParadoxTableTest, CreationRefusesWhatItCannotWrite)
     EXPECT_THROW(ParadoxTable::create(p, Fields{{"NOM", 'A', 5}, {"nom", 'S', 0}}), EDBEngineError);
     EXPECT_THROW(ParadoxTable::create(p, Fields{{"UN_NOM_BEAUCOUP_TROP_LONG_", 'A', 5}}), EDBEngineError);
     EXPECT_THROW(ParadoxTable::create(p, Fields{{"M", 'M', 20}}), EDBEngineError);
-    EXPECT_THROW(ParadoxTable::create(p, Fields{{"A", 'A', 200}, {"B", 'A', 200}, {"C", 'A', 200}, {"D", 'A', 200},
-                                          {"E", 'A', 200}, {"F", 'A', 200}},
-                                      {{}, 1}),
-                 EDBEngineError);
+    EXPECT_THROW(ParadoxTable::create(p,
+                     Fields{{"A", 'A', 200}, {"B", 'A', 200}, {"C", 'A', 200}, {"D", 'A', 200}, {"E", 'A', 200},
+                         {"F", 'A', 200}},
+                     {{}, 1}),
+        EDBEngineError);
     EXPECT_THROW(ParadoxTable::create(p, Fields{{"A", 'A', 5}}, {{"1", "2", "3"}, 2}), EDBEngineError);
 
     kdb::TableDesc desc;

@@ -34,7 +34,10 @@ std::vector<uint8_t> enc(const PxField& f, const QVariant& v)
     return out;
 }
 
-QVariant dec(const PxField& f, const std::vector<uint8_t>& bytes) { return decodeValue(f, bytes.data()); }
+QVariant dec(const PxField& f, const std::vector<uint8_t>& bytes)
+{
+    return decodeValue(f, bytes.data());
+}
 
 using Bytes = std::vector<uint8_t>;
 
@@ -72,7 +75,7 @@ TEST(ParadoxValues, DatesCountDaysFromTheFirstOfJanuaryOfYearOne)
     const PxField d = field(ftDate, 4);
     const uint32_t stored = 728783u ^ 0x80000000u;
     EXPECT_EQ(enc(d, QDate(1996, 5, 4)),
-              (Bytes{uint8_t(stored >> 24), uint8_t(stored >> 16), uint8_t(stored >> 8), uint8_t(stored)}));
+        (Bytes{uint8_t(stored >> 24), uint8_t(stored >> 16), uint8_t(stored >> 8), uint8_t(stored)}));
     EXPECT_EQ(dec(d, enc(d, QDate(2024, 2, 29))).toDate(), QDate(2024, 2, 29));
     EXPECT_EQ(dec(d, enc(d, QString("04/05/1996"))).toDate(), QDate(1996, 5, 4)) << "dd/MM/yyyy text";
     EXPECT_THROW(enc(d, QString("pas une date")), EDBEngineError);
@@ -97,8 +100,8 @@ TEST(ParadoxValues, NumbersCompareBytewiseInValueOrder)
 TEST(ParadoxValues, AllZeroBytesAreTheBlankOfEveryType)
 {
     for (const PxField& f : {field(ftAlpha, 10), field(ftDate, 4), field(ftShort, 2), field(ftLong, 4),
-                             field(ftNumber, 8), field(ftMoney, 8), field(ftLogical, 1), field(ftAutoInc, 4),
-                             field(ftTime, 4), field(ftTimestamp, 8), field(ftBcd, 2)}) {
+             field(ftNumber, 8), field(ftMoney, 8), field(ftLogical, 1), field(ftAutoInc, 4), field(ftTime, 4),
+             field(ftTimestamp, 8), field(ftBcd, 2)}) {
         const Bytes b = enc(f, QVariant());
         EXPECT_TRUE(std::all_of(b.begin(), b.end(), [](uint8_t c) { return c == 0; })) << int(f.code);
         EXPECT_TRUE(dec(f, b).isNull()) << int(f.code);

@@ -24,8 +24,14 @@ void writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
         throw std::runtime_error("cannot write " + path);
 }
 
-uint16_t u16(const std::vector<uint8_t>& b, size_t off) { return static_cast<uint16_t>(b.at(off) | (b.at(off + 1) << 8)); }
-uint32_t u32(const std::vector<uint8_t>& b, size_t off) { return u16(b, off) | (uint32_t{u16(b, off + 2)} << 16); }
+uint16_t u16(const std::vector<uint8_t>& b, size_t off)
+{
+    return static_cast<uint16_t>(b.at(off) | (b.at(off + 1) << 8));
+}
+uint32_t u32(const std::vector<uint8_t>& b, size_t off)
+{
+    return u16(b, off) | (uint32_t{u16(b, off + 2)} << 16);
+}
 void put16(std::vector<uint8_t>& b, size_t off, uint16_t v)
 {
     b.at(off) = static_cast<uint8_t>(v);

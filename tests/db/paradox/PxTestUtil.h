@@ -32,8 +32,7 @@ std::vector<std::string> readAll(kdb::Table& t);
 void resetSession();
 
 // The engine error code `f` throws, 0 when it throws none.
-template <class F>
-int engineCode(F&& f)
+template <class F> int engineCode(F&& f)
 {
     try {
         f();

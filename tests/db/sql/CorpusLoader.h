@@ -18,15 +18,19 @@ struct CorpusEntry {
     kdb::sql::Params params;
 };
 
-inline std::map<std::string, CorpusEntry> loadCorpus(const QString& path) {
+inline std::map<std::string, CorpusEntry> loadCorpus(const QString& path)
+{
     QFile f(path);
-    if (!f.open(QIODevice::ReadOnly)) throw std::runtime_error("cannot read " + path.toStdString());
+    if (!f.open(QIODevice::ReadOnly))
+        throw std::runtime_error("cannot read " + path.toStdString());
     std::map<std::string, CorpusEntry> out;
     std::string current;
     QStringList lines;
     auto finish = [&] {
-        if (current.empty()) return;
-        while (!lines.isEmpty() && lines.back().isEmpty()) lines.removeLast();
+        if (current.empty())
+            return;
+        while (!lines.isEmpty() && lines.back().isEmpty())
+            lines.removeLast();
         out[current].sql = lines.join("\r\n").toStdString();
         lines.clear();
     };
@@ -42,9 +46,12 @@ inline std::map<std::string, CorpusEntry> loadCorpus(const QString& path) {
             QString name = parts.value(0), kind = parts.value(1);
             QString value = parts.mid(2).join(' ');
             auto& p = out[current].params;
-            if (kind == "date") p.setDate(name.toStdString(), QDate::fromString(value, "yyyy-MM-dd"));
-            else if (kind == "int") p.setInteger(name.toStdString(), value.toLongLong());
-            else p.setText(name.toStdString(), value);
+            if (kind == "date")
+                p.setDate(name.toStdString(), QDate::fromString(value, "yyyy-MM-dd"));
+            else if (kind == "int")
+                p.setInteger(name.toStdString(), value.toLongLong());
+            else
+                p.setText(name.toStdString(), value);
         } else if (line.startsWith("-- ") && current.empty()) {
             continue;  // file heading
         } else {

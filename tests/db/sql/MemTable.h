@@ -19,7 +19,7 @@ using kdb::FieldInfo;
 
 struct MemColumn {
     std::string name;
-    char kind;      // 'C' character, 'D' date, 'M' memo, 'I' 16-bit integer, 'N' numeric
+    char kind;  // 'C' character, 'D' date, 'M' memo, 'I' 16-bit integer, 'N' numeric
     int width = 0;
 };
 
@@ -32,18 +32,33 @@ struct MemTag {
 class MemTable : public kdb::Table {
 public:
     MemTable(std::string name, const std::vector<MemColumn>& cols, const std::vector<MemTag>& tags)
-        : name_(std::move(name)) {
+        : name_(std::move(name))
+    {
         for (const MemColumn& c : cols) {
             FieldInfo f;
             f.name = c.name;
             f.nativeType = c.kind;
             f.width = c.width;
             switch (c.kind) {
-                case 'C': f.type = kdb::fldZSTRING; break;
-                case 'D': f.type = kdb::fldDATE; f.width = 8; break;
-                case 'M': f.type = kdb::fldBLOB; f.subType = kdb::fldstMEMO; f.width = 10; break;
-                case 'I': f.type = kdb::fldINT16; f.width = 6; break;
-                default: f.type = kdb::fldFLOAT; break;
+            case 'C':
+                f.type = kdb::fldZSTRING;
+                break;
+            case 'D':
+                f.type = kdb::fldDATE;
+                f.width = 8;
+                break;
+            case 'M':
+                f.type = kdb::fldBLOB;
+                f.subType = kdb::fldstMEMO;
+                f.width = 10;
+                break;
+            case 'I':
+                f.type = kdb::fldINT16;
+                f.width = 6;
+                break;
+            default:
+                f.type = kdb::fldFLOAT;
+                break;
             }
             fields_.push_back(f);
         }
@@ -69,13 +84,15 @@ public:
     uint32_t recordSize() const override { return 1; }
     uint32_t recordCount() const override { return static_cast<uint32_t>(rows_.size()); }
     bool isDeleted(uint32_t r) override { return deleted_.at(r - 1); }
-    QVariant value(uint32_t r, int f) override {
+    QVariant value(uint32_t r, int f) override
+    {
         ++valueReads;
         return rows_.at(r - 1).at(static_cast<size_t>(f));
     }
     std::string_view rawField(uint32_t, int) override { return {}; }
 
-    uint32_t append(const std::vector<QVariant>& values) override {
+    uint32_t append(const std::vector<QVariant>& values) override
+    {
         std::vector<QVariant> rec = normalise(values);
         checkUnique(rec, 0);
         rows_.push_back(rec);
@@ -83,25 +100,36 @@ public:
         dirty_ = true;
         return static_cast<uint32_t>(rows_.size());
     }
-    void update(uint32_t r, const std::vector<QVariant>& values) override {
+    void update(uint32_t r, const std::vector<QVariant>& values) override
+    {
         std::vector<QVariant> rec = normalise(values);
         checkUnique(rec, r);
         rows_.at(r - 1) = rec;
         dirty_ = true;
     }
-    void deleteRecord(uint32_t r) override { deleted_.at(r - 1) = true; dirty_ = true; }
-    void undeleteRecord(uint32_t r) override { deleted_.at(r - 1) = false; dirty_ = true; }
+    void deleteRecord(uint32_t r) override
+    {
+        deleted_.at(r - 1) = true;
+        dirty_ = true;
+    }
+    void undeleteRecord(uint32_t r) override
+    {
+        deleted_.at(r - 1) = false;
+        dirty_ = true;
+    }
     void flush() override { ++flushes; }
-    void refresh() override {}
+    void refresh() override { }
     bool lockRecord(uint32_t) override { return true; }
-    void unlockRecord(uint32_t) override {}
+    void unlockRecord(uint32_t) override { }
     bool lockTable() override { return true; }
-    void unlockTable() override {}
+    void unlockTable() override { }
     std::vector<kdb::TagInfo> tags() const override { return tags_; }
 
-    std::unique_ptr<kdb::TagCursor> openTag(std::string_view tagName) override {
+    std::unique_ptr<kdb::TagCursor> openTag(std::string_view tagName) override
+    {
         int t = tagIndex(tagName);
-        if (t < 0) throw EDBEngineError::invalidParam(filePath(), "no such tag");
+        if (t < 0)
+            throw EDBEngineError::invalidParam(filePath(), "no such tag");
         rebuild();
         return std::make_unique<Cursor>(this, t);
     }
@@ -109,107 +137,159 @@ public:
 private:
     using Entry = std::pair<QVariant, uint32_t>;
 
-    static int cmp(const QVariant& a, const QVariant& b) {
-        if (a.isNull() || b.isNull()) return a.isNull() ? (b.isNull() ? 0 : -1) : 1;
-        if (a.typeId() == QMetaType::QDate) return a.toDate() < b.toDate() ? -1 : (b.toDate() < a.toDate() ? 1 : 0);
+    static int cmp(const QVariant& a, const QVariant& b)
+    {
+        if (a.isNull() || b.isNull())
+            return a.isNull() ? (b.isNull() ? 0 : -1) : 1;
+        if (a.typeId() == QMetaType::QDate)
+            return a.toDate() < b.toDate() ? -1 : (b.toDate() < a.toDate() ? 1 : 0);
         if (a.typeId() == QMetaType::Int || a.typeId() == QMetaType::Double)
             return a.toDouble() < b.toDouble() ? -1 : (b.toDouble() < a.toDouble() ? 1 : 0);
         int c = a.toString().compare(b.toString());
         return c < 0 ? -1 : (c > 0 ? 1 : 0);
     }
 
-    std::vector<QVariant> normalise(const std::vector<QVariant>& in) const {
+    std::vector<QVariant> normalise(const std::vector<QVariant>& in) const
+    {
         std::vector<QVariant> out(fields_.size());
         for (size_t i = 0; i < fields_.size() && i < in.size(); ++i) {
             const QVariant& v = in[i];
-            if (!v.isValid() || v.isNull()) continue;
+            if (!v.isValid() || v.isNull())
+                continue;
             switch (fields_[i].nativeType) {
-                case 'C': {
-                    QString s = v.typeId() == QMetaType::QDate ? v.toDate().toString("yyyyMMdd") : v.toString();
-                    while (!s.isEmpty() && s.back() == ' ') s.chop(1);
-                    s = s.left(fields_[i].width);
-                    if (!s.isEmpty()) out[i] = s;
-                    break;
-                }
-                case 'D': if (v.toDate().isValid()) out[i] = v.toDate(); break;
-                case 'M': if (!v.toString().isEmpty()) out[i] = v.toString(); break;
-                case 'I': {
-                    bool ok = false;
-                    int n = v.toString().trimmed().toInt(&ok);
-                    if (!ok) throw EDBEngineError::invalidParam(filePath(), "cannot convert");
-                    out[i] = n;
-                    break;
-                }
-                default: {
-                    bool ok = false;
-                    double d = v.toString().trimmed().toDouble(&ok);
-                    if (!ok) throw EDBEngineError::invalidParam(filePath(), "cannot convert");
-                    if (d == static_cast<double>(static_cast<int>(d))) out[i] = static_cast<int>(d);
-                    else out[i] = d;
-                }
+            case 'C': {
+                QString s = v.typeId() == QMetaType::QDate ? v.toDate().toString("yyyyMMdd") : v.toString();
+                while (!s.isEmpty() && s.back() == ' ')
+                    s.chop(1);
+                s = s.left(fields_[i].width);
+                if (!s.isEmpty())
+                    out[i] = s;
+                break;
+            }
+            case 'D':
+                if (v.toDate().isValid())
+                    out[i] = v.toDate();
+                break;
+            case 'M':
+                if (!v.toString().isEmpty())
+                    out[i] = v.toString();
+                break;
+            case 'I': {
+                bool ok = false;
+                int n = v.toString().trimmed().toInt(&ok);
+                if (!ok)
+                    throw EDBEngineError::invalidParam(filePath(), "cannot convert");
+                out[i] = n;
+                break;
+            }
+            default: {
+                bool ok = false;
+                double d = v.toString().trimmed().toDouble(&ok);
+                if (!ok)
+                    throw EDBEngineError::invalidParam(filePath(), "cannot convert");
+                if (d == static_cast<double>(static_cast<int>(d)))
+                    out[i] = static_cast<int>(d);
+                else
+                    out[i] = d;
+            }
             }
         }
         return out;
     }
 
-    void checkUnique(const std::vector<QVariant>& rec, uint32_t self) {
+    void checkUnique(const std::vector<QVariant>& rec, uint32_t self)
+    {
         for (const kdb::TagInfo& t : tags_) {
-            if (!t.unique) continue;
+            if (!t.unique)
+                continue;
             int f = fieldIndex(t.keyExpr);
-            if (f < 0) continue;
+            if (f < 0)
+                continue;
             for (size_t r = 0; r < rows_.size(); ++r)
-                if (!deleted_[r] && r + 1 != self && cmp(rows_[r][static_cast<size_t>(f)], rec[static_cast<size_t>(f)]) == 0)
+                if (!deleted_[r] && r + 1 != self &&
+                    cmp(rows_[r][static_cast<size_t>(f)], rec[static_cast<size_t>(f)]) == 0)
                     throw EDBEngineError::keyViolation(filePath(), t.name);
         }
     }
 
-    void rebuild() {
-        if (!dirty_ && index_.size() == tags_.size()) return;
+    void rebuild()
+    {
+        if (!dirty_ && index_.size() == tags_.size())
+            return;
         index_.assign(tags_.size(), {});
         for (size_t t = 0; t < tags_.size(); ++t) {
             int f = fieldIndex(tags_[t].keyExpr);
             auto& idx = index_[t];
             for (size_t r = 0; r < rows_.size(); ++r) {
-                if (deleted_[r]) continue;
+                if (deleted_[r])
+                    continue;
                 QVariant key;
-                if (f >= 0) key = rows_[r][static_cast<size_t>(f)];
+                if (f >= 0)
+                    key = rows_[r][static_cast<size_t>(f)];
                 else {  // "A+B": concatenated texts
                     QString s;
                     for (const QString& part : QString::fromStdString(tags_[t].keyExpr).split('+')) {
                         int pf = fieldIndex(part.trimmed().toStdString());
-                        s += rows_[r][static_cast<size_t>(pf)].toString().leftJustified(fields_[static_cast<size_t>(pf)].width, ' ');
+                        s += rows_[r][static_cast<size_t>(pf)].toString().leftJustified(
+                            fields_[static_cast<size_t>(pf)].width, ' ');
                     }
                     key = s;
                 }
                 idx.emplace_back(key, static_cast<uint32_t>(r + 1));
             }
-            std::stable_sort(idx.begin(), idx.end(), [](const Entry& a, const Entry& b) { return cmp(a.first, b.first) < 0; });
+            std::stable_sort(
+                idx.begin(), idx.end(), [](const Entry& a, const Entry& b) { return cmp(a.first, b.first) < 0; });
         }
         dirty_ = false;
     }
 
     class Cursor : public kdb::TagCursor {
     public:
-        Cursor(MemTable* t, int tag) : t_(t), tag_(tag) {}
-        uint32_t first() override { pos_ = 0; return current(); }
-        uint32_t last() override { pos_ = static_cast<long>(idx().size()) - 1; return current(); }
-        uint32_t next() override { if (pos_ < static_cast<long>(idx().size())) ++pos_; return current(); }
-        uint32_t prior() override { if (pos_ >= 0) --pos_; return current(); }
-        uint32_t current() const override {
+        Cursor(MemTable* t, int tag) : t_(t), tag_(tag) { }
+        uint32_t first() override
+        {
+            pos_ = 0;
+            return current();
+        }
+        uint32_t last() override
+        {
+            pos_ = static_cast<long>(idx().size()) - 1;
+            return current();
+        }
+        uint32_t next() override
+        {
+            if (pos_ < static_cast<long>(idx().size()))
+                ++pos_;
+            return current();
+        }
+        uint32_t prior() override
+        {
+            if (pos_ >= 0)
+                --pos_;
+            return current();
+        }
+        uint32_t current() const override
+        {
             return pos_ >= 0 && pos_ < static_cast<long>(idx().size()) ? idx()[static_cast<size_t>(pos_)].second : 0;
         }
-        uint32_t seek(const QVariant& key, bool partial) override {
+        uint32_t seek(const QVariant& key, bool partial) override
+        {
             const auto& v = idx();
-            auto it = std::lower_bound(v.begin(), v.end(), key,
-                                       [](const Entry& e, const QVariant& k) { return cmp(e.first, k) < 0; });
+            auto it = std::lower_bound(
+                v.begin(), v.end(), key, [](const Entry& e, const QVariant& k) { return cmp(e.first, k) < 0; });
             pos_ = it - v.begin();
-            if (it == v.end()) return 0;
+            if (it == v.end())
+                return 0;
             bool match = partial ? it->first.toString().startsWith(key.toString()) : cmp(it->first, key) == 0;
             return match ? it->second : 0;
         }
 
     private:
-        const std::vector<Entry>& idx() const { t_->rebuild(); return t_->index_[static_cast<size_t>(tag_)]; }
+        const std::vector<Entry>& idx() const
+        {
+            t_->rebuild();
+            return t_->index_[static_cast<size_t>(tag_)];
+        }
         MemTable* t_;
         int tag_;
         long pos_ = -1;
@@ -228,7 +308,7 @@ private:
 // from it to hide what a table offers (its tags, its stored bytes).
 class ForwardTable : public kdb::Table {
 public:
-    explicit ForwardTable(std::shared_ptr<kdb::Table> t) : t_(std::move(t)) {}
+    explicit ForwardTable(std::shared_ptr<kdb::Table> t) : t_(std::move(t)) { }
     std::string tableType() const override { return t_->tableType(); }
     std::string filePath() const override { return t_->filePath(); }
     bool isExclusive() const override { return t_->isExclusive(); }
@@ -263,21 +343,23 @@ private:
 // Tables by (upper-case) base name, reached through `database`.
 class MemDatabase {
 public:
-    std::shared_ptr<MemTable> add(const std::string& name, const std::vector<MemColumn>& cols,
-                                  const std::vector<MemTag>& tags = {}) {
+    std::shared_ptr<MemTable> add(
+        const std::string& name, const std::vector<MemColumn>& cols, const std::vector<MemTag>& tags = {})
+    {
         auto t = std::make_shared<MemTable>(name, cols, tags);
         tables_[kdb::Database::baseName(name)] = t;
         return t;
     }
-    std::shared_ptr<MemTable> get(const std::string& name) {
+    std::shared_ptr<MemTable> get(const std::string& name)
+    {
         auto it = tables_.find(kdb::Database::baseName(name));
         return it == tables_.end() ? nullptr : it->second;
     }
 
-    kdb::Database database{"/mem", [this](const std::string&, const std::string& name,
-                                          const kdb::TableOpenMode&) -> std::shared_ptr<kdb::Table> {
-                               return get(name);
-                           }};
+    kdb::Database database{"/mem",
+        [this](const std::string&, const std::string& name, const kdb::TableOpenMode&) -> std::shared_ptr<kdb::Table> {
+            return get(name);
+        }};
 
 private:
     std::map<std::string, std::shared_ptr<MemTable>> tables_;

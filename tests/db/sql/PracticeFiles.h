@@ -17,7 +17,8 @@
 
 namespace kdbtest {
 
-inline kdb::TableDesc descOf(const TableDef& t) {
+inline kdb::TableDesc descOf(const TableDef& t)
+{
     kdb::TableDesc d;
     d.tableName = t.name;
     d.tableType = QString::fromStdString(t.name).endsWith(".DB") ? "PARADOX" : "DBASE";
@@ -25,11 +26,27 @@ inline kdb::TableDesc descOf(const TableDef& t) {
         kdb::FieldDesc f;
         f.name = c.name;
         switch (c.kind) {
-            case 'C': f.type = kdb::fldZSTRING; f.units1 = static_cast<int16_t>(c.width); break;
-            case 'D': f.type = kdb::fldDATE; f.units1 = 1; break;
-            case 'M': f.type = kdb::fldBLOB; f.subType = kdb::fldstMEMO; f.units1 = 1; break;
-            case 'I': f.type = kdb::fldINT16; f.units1 = 4; break;
-            default: f.type = kdb::fldFLOAT; f.units1 = static_cast<int16_t>(c.width); break;
+        case 'C':
+            f.type = kdb::fldZSTRING;
+            f.units1 = static_cast<int16_t>(c.width);
+            break;
+        case 'D':
+            f.type = kdb::fldDATE;
+            f.units1 = 1;
+            break;
+        case 'M':
+            f.type = kdb::fldBLOB;
+            f.subType = kdb::fldstMEMO;
+            f.units1 = 1;
+            break;
+        case 'I':
+            f.type = kdb::fldINT16;
+            f.units1 = 4;
+            break;
+        default:
+            f.type = kdb::fldFLOAT;
+            f.units1 = static_cast<int16_t>(c.width);
+            break;
         }
         d.fields.push_back(f);
     }
@@ -48,29 +65,35 @@ inline kdb::TableDesc descOf(const TableDef& t) {
 }
 
 // Creates the tables in dir; answers the first engine code that is not 0.
-inline int createPracticeFiles(const std::string& dir) {
+inline int createPracticeFiles(const std::string& dir)
+{
     for (const TableDef& t : practiceTables()) {
         int rc = kdb::engine::createTable(dir, descOf(t));
-        if (rc != 0) return rc;
+        if (rc != 0)
+            return rc;
     }
     return 0;
 }
 
-inline void fillPracticeFiles(const std::string& dir) {
+inline void fillPracticeFiles(const std::string& dir)
+{
     std::map<std::string, std::unique_ptr<kdb::Table>> open;
     fillPractice([&](const std::string& t, const std::vector<QVariant>& v) {
         auto& s = open[t];
-        if (!s) s = kdb::engine::openTable(dir, t);
+        if (!s)
+            s = kdb::engine::openTable(dir, t);
         s->append(v);
     });
-    for (auto& [n, s] : open) s->flush();
+    for (auto& [n, s] : open)
+        s->flush();
 }
 
 // The practice tables as files in a temporary directory.
 struct PracticeDir {
     QTemporaryDir tmp;
     std::string dir = tmp.path().toStdString();
-    PracticeDir() {
+    PracticeDir()
+    {
         EXPECT_TRUE(tmp.isValid());
         EXPECT_EQ(createPracticeFiles(dir), 0);
         fillPracticeFiles(dir);
@@ -79,9 +102,11 @@ struct PracticeDir {
 
 // Runs `work` in a child process (another program at the same files): its
 // exit status, 1 when it raised anything, -1 when it did not end normally.
-inline int inOtherProcess(const std::function<void()>& work) {
+inline int inOtherProcess(const std::function<void()>& work)
+{
     const pid_t pid = fork();
-    if (pid < 0) return -1;
+    if (pid < 0)
+        return -1;
     if (pid == 0) {
         try {
             work();
@@ -91,7 +116,8 @@ inline int inOtherProcess(const std::function<void()>& work) {
         }
     }
     int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
     return WEXITSTATUS(status);
 }
 

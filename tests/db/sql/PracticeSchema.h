@@ -15,47 +15,65 @@ struct TableDef {
 };
 
 // A table of the schema text in the in-memory table's terms.
-inline TableDef tableDefOf(const kdb::TableDesc& table) {
+inline TableDef tableDefOf(const kdb::TableDesc& table)
+{
     TableDef t;
     t.name = table.tableName;
     for (const kdb::FieldDesc& f : table.fields) {
         char kind = 'N';
         switch (f.type) {
-            case kdb::fldZSTRING: kind = 'C'; break;
-            case kdb::fldDATE: kind = 'D'; break;
-            case kdb::fldBLOB: kind = 'M'; break;
-            case kdb::fldINT16: kind = 'I'; break;
-            default: break;
+        case kdb::fldZSTRING:
+            kind = 'C';
+            break;
+        case kdb::fldDATE:
+            kind = 'D';
+            break;
+        case kdb::fldBLOB:
+            kind = 'M';
+            break;
+        case kdb::fldINT16:
+            kind = 'I';
+            break;
+        default:
+            break;
         }
         t.columns.push_back({f.name, kind, kind == 'C' || kind == 'N' ? f.units1 : 0});
     }
-    for (const kdb::IndexDesc& x : table.indexes) t.tags.push_back({x.tagName, x.keyExpr, x.unique != 0});
+    for (const kdb::IndexDesc& x : table.indexes)
+        t.tags.push_back({x.tagName, x.keyExpr, x.unique != 0});
     return t;
 }
 
 // The tables of the schema text, then the user table (a Paradox table the
 // schema text does not hold).
-inline std::vector<TableDef> practiceTables() {
+inline std::vector<TableDef> practiceTables()
+{
     std::vector<TableDef> tables;
-    for (const kdb::TableDesc& table : schemaTables()) tables.push_back(tableDefOf(table));
+    for (const kdb::TableDesc& table : schemaTables())
+        tables.push_back(tableDefOf(table));
     tables.push_back({"USERS.DB",
-                      {{"USERID", 'C', 10}, {"NOM", 'C', 30}, {"PRENOM", 'C', 30}, {"ACCES", 'C', 10}, {"PW", 'C', 20}},
-                      {}});
+        {{"USERID", 'C', 10}, {"NOM", 'C', 30}, {"PRENOM", 'C', 30}, {"ACCES", 'C', 10}, {"PW", 'C', 20}}, {}});
     return tables;
 }
 
-inline void addPracticeTables(MemDatabase& db) {
-    for (const TableDef& t : practiceTables()) db.add(t.name, t.columns, t.tags);
+inline void addPracticeTables(MemDatabase& db)
+{
+    for (const TableDef& t : practiceTables())
+        db.add(t.name, t.columns, t.tags);
 }
 
-inline QDate d(int y, int m, int day) { return QDate(y, m, day); }
+inline QDate d(int y, int m, int day)
+{
+    return QDate(y, m, day);
+}
 
 // A small practice: five patients, four consultations, exams, prescriptions,
 // photos, appointments and protocols.
 // Appends one record to a table of the practice.
 using Appender = std::function<void(const std::string& table, const std::vector<QVariant>& values)>;
 
-inline void fillPractice(const Appender& add) {
+inline void fillPractice(const Appender& add)
+{
     add("PATIENT", {"000001", "A1", "DUPONT", "JEAN", "1 RUE A", "", "01/02/1960", "", "", "M", "", "MAÇON"});
     add("PATIENT", {"000002", "A2", "DURAND", "MARIE", "2 RUE B", "", "00/00/1975", "", "", "F", "", "INSTITUTRICE"});
     add("PATIENT", {"000003", "A3", "MARTIN", "PAUL", "3 RUE C", "", "15/08/1990", "", "", "M", "", ""});
@@ -84,12 +102,14 @@ inline void fillPractice(const Appender& add) {
     add("FBIO", {"002", "GLYCEMIE"});
     add("FRADIO", {"001", "THORAX"});
     add("FRADIO", {"002", "ABDOMEN"});
-    add("FPROT", {"000001", d(2024, 2, 1), "000001", "DUPONT", "JEAN", "64", "CLINIQUE DU PARC", "DR X", "", "",
-                "APPENDICITE", "APPENDICECTOMIE"});
+    add("FPROT",
+        {"000001", d(2024, 2, 1), "000001", "DUPONT", "JEAN", "64", "CLINIQUE DU PARC", "DR X", "", "", "APPENDICITE",
+            "APPENDICECTOMIE"});
     add("FPROT", {"000002", d(2023, 5, 1), "000003", "MARTIN", "PAUL", "33"});
 }
 
-inline void fillPractice(MemDatabase& db) {
+inline void fillPractice(MemDatabase& db)
+{
     fillPractice([&db](const std::string& t, const std::vector<QVariant>& v) { db.get(t)->append(v); });
 }
 

@@ -25,13 +25,13 @@ protected:
         dir = tmp.path().toStdString();
         const std::vector<DbfTable::FieldSpec> fields = {
             {"ID", 'N', 6, 0, false}, {"NOM", 'C', 12, 0, false}, {"PRENOM", 'C', 10, 0, false}};
-        DbfTable::create(dir + "/TAGGED.DBF", fields,
-                         {{"NOM", "NOM", 'C', false, false}, {"PRENOM", "PRENOM", 'C', false, false}});
+        DbfTable::create(
+            dir + "/TAGGED.DBF", fields, {{"NOM", "NOM", 'C', false, false}, {"PRENOM", "PRENOM", 'C', false, false}});
         DbfTable::create(dir + "/PLAIN.DBF", fields, {});
         // Every byte of the upper half, first and inside a name, beside
         // plain names and names differing only by case.
         std::vector<QString> noms = {"DUPONT", "Dupont", "dupont", "DA", "D", "EVA", "FABIEN", "ÉMILE", "ŒUVRE",
-                                     "OZANNE", "PAUL", "SYLVIE", "TANIA", "D'ARC", "D’ARC", "ZOÉ"};
+            "OZANNE", "PAUL", "SYLVIE", "TANIA", "D'ARC", "D’ARC", "ZOÉ"};
         for (int b = 0x80; b <= 0xFF; ++b) {
             const QString c = fromCp1252(std::string(1, static_cast<char>(b)));
             noms.push_back(c + "NOM");

@@ -13,7 +13,8 @@ namespace {
 // Runs on in-memory tables and on table files created through the engine.
 class SqlCorpus : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         files = GetParam();
         if (files) {
             ASSERT_TRUE(tmp.isValid());
@@ -30,24 +31,29 @@ protected:
         }
         corpus = loadCorpus(QString(KORVALE_SOURCE_DIR) + "/tests/db/sql/data/corpus.sql");
     }
-    ExecResult run(const std::string& name) {
+    ExecResult run(const std::string& name)
+    {
         auto it = corpus.find(name);
-        if (it == corpus.end()) throw std::runtime_error("no statement " + name);
+        if (it == corpus.end())
+            throw std::runtime_error("no statement " + name);
         return execute(*database, it->second.sql, it->second.params);
     }
     // A stored value, read back from the table.
-    QVariant cell(const std::string& table, uint32_t rec, int field) {
+    QVariant cell(const std::string& table, uint32_t rec, int field)
+    {
         return database->openTable(table)->value(rec, field);
     }
     bool files = false;
     QTemporaryDir tmp;
     std::string dir;
     // One column of a result as texts.
-    static std::vector<QString> col(const ExecResult& r, const std::string& name) {
+    static std::vector<QString> col(const ExecResult& r, const std::string& name)
+    {
         int c = r.result.columnIndex(name);
         EXPECT_GE(c, 0) << name;
         std::vector<QString> out;
-        for (const auto& row : r.result.rows) out.push_back(row[static_cast<size_t>(c)].toString());
+        for (const auto& row : r.result.rows)
+            out.push_back(row[static_cast<size_t>(c)].toString());
         return out;
     }
     using V = std::vector<QString>;
@@ -57,12 +63,15 @@ protected:
     std::map<std::string, CorpusEntry> corpus;
 };
 
-TEST_P(SqlCorpus, EveryStatementParses) {
+TEST_P(SqlCorpus, EveryStatementParses)
+{
     ASSERT_GE(corpus.size(), 50u);
-    for (const auto& [name, e] : corpus) EXPECT_NO_THROW(explain(*database, e.sql, e.params)) << name;
+    for (const auto& [name, e] : corpus)
+        EXPECT_NO_THROW(explain(*database, e.sql, e.params)) << name;
 }
 
-TEST_P(SqlCorpus, PatientPickerAndPatientQueries) {
+TEST_P(SqlCorpus, PatientPickerAndPatientQueries)
+{
     auto r = run("picker_du");
     EXPECT_EQ(col(r, "NOM"), (V{"DUPONT", "DUPONT", "DURAND"}));
     EXPECT_EQ(col(r, "PRENOM"), (V{"ALAIN", "JEAN", "MARIE"}));
@@ -78,7 +87,8 @@ TEST_P(SqlCorpus, PatientPickerAndPatientQueries) {
     EXPECT_EQ(run("patient_delete_guard").result.rows.size(), 4u);
 }
 
-TEST_P(SqlCorpus, ConsultationScreen) {
+TEST_P(SqlCorpus, ConsultationScreen)
+{
     auto h = run("consul_history");
     EXPECT_EQ(col(h, "ID_CONS"), (V{"3", "1", "4"}));
     EXPECT_EQ(h.result.rows[0][static_cast<size_t>(h.result.columnIndex("DCONS"))].toDate(), QDate(2023, 12, 1));
@@ -112,13 +122,15 @@ TEST_P(SqlCorpus, ConsultationScreen) {
     EXPECT_EQ(cell("CONS", 2, 6).toString(), "TOUX");  // other rows untouched
 }
 
-TEST_P(SqlCorpus, PickListsSpanAllPatientsSortedWithoutBlanks) {
+TEST_P(SqlCorpus, PickListsSpanAllPatientsSortedWithoutBlanks)
+{
     EXPECT_EQ(col(run("picklist_motif"), "MOTIF"), (V{"FIEVRE", "TOUX"}));
     EXPECT_EQ(col(run("picklist_diag"), "DIAG"), (V{"ANGINE", "GRIPPE"}));
     EXPECT_EQ(col(run("picklist_trt"), "TRT1"), (V{"AMOXICILLINE", "REPOS", "SIROP"}));
 }
 
-TEST_P(SqlCorpus, ExamsAndReferenceTables) {
+TEST_P(SqlCorpus, ExamsAndReferenceTables)
+{
     EXPECT_EQ(run("exam_exists").result.rows.size(), 1u);
     EXPECT_EQ(run("exam_exists_not").result.rows.size(), 0u);
     EXPECT_EQ(run("exam_delete").rowsAffected, 1);
@@ -130,7 +142,8 @@ TEST_P(SqlCorpus, ExamsAndReferenceTables) {
     EXPECT_EQ(col(run("exam_list_bio"), "LIBELLE"), (V{"NFS"}));
 }
 
-TEST_P(SqlCorpus, Prescriptions) {
+TEST_P(SqlCorpus, Prescriptions)
+{
     EXPECT_EQ(col(run("ord_numbers"), "CODE"), (V{"1", "10", "2"}));  // text order
     auto next = run("ord_next_line");
     EXPECT_EQ(next.result.columns[0].name, "MYNUM");
@@ -146,7 +159,8 @@ TEST_P(SqlCorpus, Prescriptions) {
     EXPECT_EQ(col(run("ord_numbers"), "CODE"), (V{"1", "2"}));
 }
 
-TEST_P(SqlCorpus, AppointmentsJoinAndExistence) {
+TEST_P(SqlCorpus, AppointmentsJoinAndExistence)
+{
     auto r = run("rdv_list");
     EXPECT_EQ(col(r, "NUM"), (V{"000004", "000002", "000001"}));  // the orphan appointment is left out
     ASSERT_EQ(r.result.columns.size(), 7u);
@@ -159,7 +173,8 @@ TEST_P(SqlCorpus, AppointmentsJoinAndExistence) {
     EXPECT_EQ(run("rdv_list").result.rows.size(), 2u);
 }
 
-TEST_P(SqlCorpus, ProtocolsAndPhotos) {
+TEST_P(SqlCorpus, ProtocolsAndPhotos)
+{
     EXPECT_EQ(col(run("prot_list"), "NUM"), (V{"000002", "000001"}));
     auto rep = run("prot_report");
     EXPECT_EQ(col(rep, "DIAG"), (V{"APPENDICITE"}));  // memo as plain text
@@ -175,23 +190,26 @@ TEST_P(SqlCorpus, ProtocolsAndPhotos) {
 
 // Equal keys of a tag that is not unique, on both kinds of tables: the
 // walk stops after the last equal key, before longer names that begin alike.
-TEST_P(SqlCorpus, EqualKeysOfATagThatIsNotUnique) {
+TEST_P(SqlCorpus, EqualKeysOfATagThatIsNotUnique)
+{
     execute(*database, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000006', 'DUPONT JEAN', 'X')");
     execute(*database, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000007', 'DUPONT!', 'Y')");
-    execute(*database, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000008', 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123', 'Z')");
+    execute(
+        *database, "INSERT INTO PATIENT (CODE, NOM, PRENOM) VALUES ('000008', 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123', 'Z')");
     auto r = execute(*database, "SELECT CODE FROM PATIENT WHERE NOM = 'DUPONT' ORDER BY CODE");
     EXPECT_NE(r.plan.find("seek tag NOM"), std::string::npos) << r.plan;
     EXPECT_EQ(col(r, "CODE"), (V{"000001", "000005"}));
     EXPECT_EQ(col(execute(*database, "SELECT CODE FROM PATIENT WHERE NOM = 'DUPONT JEAN'"), "CODE"), (V{"000006"}));
     EXPECT_EQ(col(execute(*database, "SELECT CODE FROM PATIENT WHERE NOM = 'ABCDEFGHIJKLMNOPQRSTUVWXYZ0123'"), "CODE"),
-              (V{"000008"}));  // a key as wide as the column
+        (V{"000008"}));  // a key as wide as the column
     EXPECT_EQ(col(execute(*database, "SELECT CODE FROM PATIENT WHERE NOM LIKE 'DUPONT%' ORDER BY CODE"), "CODE"),
-              (V{"000001", "000005", "000006", "000007"}));
+        (V{"000001", "000005", "000006", "000007"}));
     EXPECT_EQ(col(execute(*database, "SELECT NUM FROM EXCOMP WHERE DATE_EX = '3/5/2024' ORDER BY NUM"), "NUM"),
-              (V{"000001", "000002", "000004"}));
+        (V{"000001", "000002", "000004"}));
 }
 
-TEST_P(SqlCorpus, LoginTable) {
+TEST_P(SqlCorpus, LoginTable)
+{
     EXPECT_EQ(run("users_select").result.rows.size(), 0u);
     EXPECT_EQ(run("users_insert_manager").rowsAffected, 1);
     auto r = run("users_select_again");
@@ -203,6 +221,6 @@ TEST_P(SqlCorpus, LoginTable) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, SqlCorpus, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Files" : "Memory"; });
+    [](const ::testing::TestParamInfo<bool>& i) { return i.param ? "Files" : "Memory"; });
 
 }  // namespace

@@ -21,7 +21,8 @@ class Untagged : public ForwardTable {
 public:
     using ForwardTable::ForwardTable;
     std::vector<kdb::TagInfo> tags() const override { return {}; }
-    std::unique_ptr<kdb::TagCursor> openTag(std::string_view) override {
+    std::unique_ptr<kdb::TagCursor> openTag(std::string_view) override
+    {
         throw EDBEngineError::invalidParam(filePath(), "no such tag");
     }
 };
@@ -30,7 +31,8 @@ struct Lite {
     sqlite3* db = nullptr;
     Lite() { sqlite3_open(":memory:", &db); }
     ~Lite() { sqlite3_close(db); }
-    void exec(const std::string& s) {
+    void exec(const std::string& s)
+    {
         char* err = nullptr;
         if (sqlite3_exec(db, s.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
             std::string m = err ? err : "?";
@@ -38,7 +40,8 @@ struct Lite {
             throw std::runtime_error(m + " in " + s);
         }
     }
-    std::vector<std::vector<std::string>> rows(const std::string& s) {
+    std::vector<std::vector<std::string>> rows(const std::string& s)
+    {
         sqlite3_stmt* st = nullptr;
         if (sqlite3_prepare_v2(db, s.c_str(), -1, &st, nullptr) != SQLITE_OK)
             throw std::runtime_error(std::string(sqlite3_errmsg(db)) + " in " + s);
@@ -46,8 +49,10 @@ struct Lite {
         while (sqlite3_step(st) == SQLITE_ROW) {
             std::vector<std::string> row;
             for (int c = 0; c < sqlite3_column_count(st); ++c) {
-                if (sqlite3_column_type(st, c) == SQLITE_NULL) row.push_back("<null>");
-                else row.push_back(reinterpret_cast<const char*>(sqlite3_column_text(st, c)));
+                if (sqlite3_column_type(st, c) == SQLITE_NULL)
+                    row.push_back("<null>");
+                else
+                    row.push_back(reinterpret_cast<const char*>(sqlite3_column_text(st, c)));
             }
             out.push_back(row);
         }
@@ -56,19 +61,25 @@ struct Lite {
     }
 };
 
-std::string norm(const QVariant& v) {
-    if (!v.isValid() || v.isNull()) return "<null>";
-    if (v.typeId() == QMetaType::QDate) return v.toDate().toString("yyyy-MM-dd").toStdString();
-    if (v.typeId() == QMetaType::Double) return QString::number(static_cast<qint64>(v.toDouble())).toStdString();
+std::string norm(const QVariant& v)
+{
+    if (!v.isValid() || v.isNull())
+        return "<null>";
+    if (v.typeId() == QMetaType::QDate)
+        return v.toDate().toString("yyyy-MM-dd").toStdString();
+    if (v.typeId() == QMetaType::Double)
+        return QString::number(static_cast<qint64>(v.toDouble())).toStdString();
     return v.toString().toStdString();
 }
 
 class SqlDifferential : public ::testing::TestWithParam<unsigned> {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         rng.seed(GetParam());
-        auto t = mem.add("PERS.DBF", {{"CODE", 'C', 6}, {"NOM", 'C', 10}, {"PRENOM", 'C', 8}, {"DN", 'D'}, {"N", 'N', 4}},
-                         {{"CODE", "CODE", true}, {"NOM", "NOM"}, {"DN", "DN"}});
+        auto t =
+            mem.add("PERS.DBF", {{"CODE", 'C', 6}, {"NOM", 'C', 10}, {"PRENOM", 'C', 8}, {"DN", 'D'}, {"N", 'N', 4}},
+                {{"CODE", "CODE", true}, {"NOM", "NOM"}, {"DN", "DN"}});
         auto v = mem.add("VISIT.DBF", {{"PAT", 'C', 10}, {"MOT", 'C', 10}, {"DV", 'D'}}, {{"DV", "DV"}});
         lite.exec("CREATE TABLE PERS (CODE TEXT, NOM TEXT, PRENOM TEXT, DN TEXT, N INTEGER)");
         lite.exec("CREATE UNIQUE INDEX PC ON PERS(CODE)");
@@ -82,7 +93,7 @@ protected:
             QVariant n = rnd(6) == 0 ? QVariant() : QVariant(rnd(12));
             t->append({code, nom, prenom, dn, n});
             lite.exec("INSERT INTO PERS VALUES (" + lit(code) + "," + lit(nom) + "," + lit(prenom) + "," + lit(dn) +
-                      "," + (n.isNull() ? "NULL" : std::to_string(n.toInt())) + ")");
+                "," + (n.isNull() ? "NULL" : std::to_string(n.toInt())) + ")");
             codes.push_back(code);
         }
         for (int i = 0; i < 300; ++i) {
@@ -100,42 +111,58 @@ protected:
     }
 
     int rnd(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng); }
-    QVariant pick(const std::vector<QString>& pool) {
+    QVariant pick(const std::vector<QString>& pool)
+    {
         const QString& s = pool[static_cast<size_t>(rnd(static_cast<int>(pool.size())))];
         return s.isEmpty() ? QVariant() : QVariant(s);
     }
-    static std::string lit(const QVariant& v) {
-        if (v.isNull()) return "NULL";
-        if (v.typeId() == QMetaType::QDate) return "'" + v.toDate().toString("yyyy-MM-dd").toStdString() + "'";
+    static std::string lit(const QVariant& v)
+    {
+        if (v.isNull())
+            return "NULL";
+        if (v.typeId() == QMetaType::QDate)
+            return "'" + v.toDate().toString("yyyy-MM-dd").toStdString() + "'";
         return "'" + v.toString().replace("'", "''").toStdString() + "'";
     }
 
     static std::string quoted(const QString& s) { return "'" + QString(s).replace("'", "''").toStdString() + "'"; }
 
     // One condition in both dialects.
-    std::pair<std::string, std::string> condition(bool join) {
+    std::pair<std::string, std::string> condition(bool join)
+    {
         auto same = [](const std::string& c) { return std::make_pair(c, c); };
         switch (rnd(join ? 8 : 7)) {
-            case 0: return same("NOM = " + quoted(pick(noms).toString()));
-            case 1: return same("PRENOM <> " + quoted(pick(prenoms).toString()));
-            case 2: return same("NOM LIKE " + quoted(pick(noms).toString().left(1 + rnd(2)) + "%"));
-            case 3: return same("PRENOM LIKE " + quoted("%" + pick(prenoms).toString().mid(1, 2) + "%"));
-            case 4: {
-                QDate d = QDate(2020, 1, 1).addDays(rnd(40));
-                return {"DN = " + quoted(QString("%1/%2/%3").arg(d.month()).arg(d.day()).arg(d.year())),
-                        "DN = " + quoted(d.toString("yyyy-MM-dd"))};
-            }
-            case 5: { int n = rnd(12); return {"N = '" + std::to_string(n) + "'", "N = " + std::to_string(n)}; }
-            case 6: return same("CODE = " + quoted(codes[static_cast<size_t>(rnd(400))]));
-            default: return same("MOT <> " + quoted(pick(noms).toString()));
+        case 0:
+            return same("NOM = " + quoted(pick(noms).toString()));
+        case 1:
+            return same("PRENOM <> " + quoted(pick(prenoms).toString()));
+        case 2:
+            return same("NOM LIKE " + quoted(pick(noms).toString().left(1 + rnd(2)) + "%"));
+        case 3:
+            return same("PRENOM LIKE " + quoted("%" + pick(prenoms).toString().mid(1, 2) + "%"));
+        case 4: {
+            QDate d = QDate(2020, 1, 1).addDays(rnd(40));
+            return {"DN = " + quoted(QString("%1/%2/%3").arg(d.month()).arg(d.day()).arg(d.year())),
+                "DN = " + quoted(d.toString("yyyy-MM-dd"))};
+        }
+        case 5: {
+            int n = rnd(12);
+            return {"N = '" + std::to_string(n) + "'", "N = " + std::to_string(n)};
+        }
+        case 6:
+            return same("CODE = " + quoted(codes[static_cast<size_t>(rnd(400))]));
+        default:
+            return same("MOT <> " + quoted(pick(noms).toString()));
         }
     }
 
-    std::vector<std::vector<std::string>> ours(const std::string& s, kdb::Database& db) {
+    std::vector<std::vector<std::string>> ours(const std::string& s, kdb::Database& db)
+    {
         std::vector<std::vector<std::string>> out;
         for (const auto& row : execute(db, s).result.rows) {
             std::vector<std::string> r;
-            for (const QVariant& v : row) r.push_back(norm(v));
+            for (const QVariant& v : row)
+                r.push_back(norm(v));
             out.push_back(r);
         }
         return out;
@@ -144,18 +171,20 @@ protected:
     std::mt19937 rng;
     MemDatabase mem;
     kdb::Database& tagged = mem.database;
-    kdb::Database untagged{"/mem", [this](const std::string&, const std::string& name,
-                                          const kdb::TableOpenMode&) -> std::shared_ptr<kdb::Table> {
-                               auto m = mem.get(name);
-                               return m ? std::make_shared<Untagged>(m) : nullptr;
-                           }};
+    kdb::Database untagged{"/mem",
+        [this](const std::string&, const std::string& name, const kdb::TableOpenMode&) -> std::shared_ptr<kdb::Table> {
+            auto m = mem.get(name);
+            return m ? std::make_shared<Untagged>(m) : nullptr;
+        }};
     Lite lite;
     std::vector<QString> codes;
-    const std::vector<QString> noms = {"DUPONT", "DURAND", "DUVAL", "MARTIN", "MARTINEZ", "", "BERNARD", "PETIT", "D'ARC"};
+    const std::vector<QString> noms = {
+        "DUPONT", "DURAND", "DUVAL", "MARTIN", "MARTINEZ", "", "BERNARD", "PETIT", "D'ARC"};
     const std::vector<QString> prenoms = {"JEAN", "MARIE", "PAUL", "", "ANNE", "JEANNE", "LUC"};
 };
 
-TEST_P(SqlDifferential, SelectsAgreeWithSqliteAndWithScans) {
+TEST_P(SqlDifferential, SelectsAgreeWithSqliteAndWithScans)
+{
     const std::vector<std::string> cols = {"CODE", "NOM", "PRENOM", "DN", "N"};
     int compared = 0, nonEmpty = 0;
     for (int q = 0; q < 300; ++q) {
@@ -205,7 +234,8 @@ TEST_P(SqlDifferential, SelectsAgreeWithSqliteAndWithScans) {
         ASSERT_EQ(got, expected) << mine << "\nplan: " << explain(tagged, mine);
         ASSERT_EQ(scanned, expected) << mine;
         ++compared;
-        if (!expected.empty() && expected[0][0] != "<null>") ++nonEmpty;
+        if (!expected.empty() && expected[0][0] != "<null>")
+            ++nonEmpty;
     }
     EXPECT_EQ(compared, 300);
     EXPECT_GT(nonEmpty, 60);  // the generator does produce matching rows

@@ -14,21 +14,26 @@ namespace {
 
 class SqlEngine : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         addPracticeTables(db);
         fillPractice(db);
     }
     ExecResult run(const std::string& s, const Params& p = {}) { return execute(db.database, s, p); }
-    std::vector<QString> col0(const std::string& s, const Params& p = {}) {
+    std::vector<QString> col0(const std::string& s, const Params& p = {})
+    {
         std::vector<QString> out;
-        for (const auto& r : run(s, p).result.rows) out.push_back(r[0].toString());
+        for (const auto& r : run(s, p).result.rows)
+            out.push_back(r[0].toString());
         return out;
     }
-    static int codeOf(const std::function<void()>& f, std::string* message = nullptr) {
+    static int codeOf(const std::function<void()>& f, std::string* message = nullptr)
+    {
         try {
             f();
         } catch (const EDBEngineError& e) {
-            if (message) *message = e.what();
+            if (message)
+                *message = e.what();
             return e.code();
         }
         return 0;
@@ -37,7 +42,8 @@ protected:
     using V = std::vector<QString>;
 };
 
-TEST_F(SqlEngine, SyntaxErrorsNameTheToken) {
+TEST_F(SqlEngine, SyntaxErrorsNameTheToken)
+{
     std::string msg;
     EXPECT_EQ(codeOf([&] { run("SELEC * FROM PATIENT"); }, &msg), kSqlSyntax);
     EXPECT_NE(msg.find("'SELEC'"), std::string::npos) << msg;
@@ -54,14 +60,15 @@ TEST_F(SqlEngine, SyntaxErrorsNameTheToken) {
     EXPECT_EQ(codeOf([&] { run("SELECT * FROM PATIENT; SELECT"); }), kSqlSyntax);
 }
 
-TEST_F(SqlEngine, UnknownNamesAndMissingValues) {
+TEST_F(SqlEngine, UnknownNamesAndMissingValues)
+{
     std::string msg;
     EXPECT_EQ(codeOf([&] { run("SELECT * FROM NOWHERE"); }, &msg), DBERR_NOSUCHTABLE);
     EXPECT_NE(msg.find("NOWHERE"), std::string::npos);
     EXPECT_EQ(codeOf([&] { run("SELECT AGEX FROM PATIENT"); }, &msg), kSqlUnknownField);
     EXPECT_NE(msg.find("AGEX"), std::string::npos);
-    EXPECT_EQ(codeOf([&] { run("SELECT NOM FROM PATIENT, FPROT WHERE PATIENT.CODE = FPROT.CODE"); }, &msg),
-              kSqlAmbiguous);
+    EXPECT_EQ(
+        codeOf([&] { run("SELECT NOM FROM PATIENT, FPROT WHERE PATIENT.CODE = FPROT.CODE"); }, &msg), kSqlAmbiguous);
     EXPECT_EQ(codeOf([&] { run("SELECT * FROM PATIENT WHERE CODE=:CODE"); }, &msg), kSqlNoParamValue);
     EXPECT_NE(msg.find("CODE"), std::string::npos);
     EXPECT_EQ(codeOf([&] { run("SELECT * FROM EXCOMP WHERE DATE_EX='yesterday'"); }, &msg), kSqlTypeMismatch);
@@ -71,21 +78,23 @@ TEST_F(SqlEngine, UnknownNamesAndMissingValues) {
     EXPECT_EQ(db.get("FORD")->recordCount(), 4u);  // nothing written by the failed statements
 }
 
-TEST_F(SqlEngine, TableAndColumnNames) {
+TEST_F(SqlEngine, TableAndColumnNames)
+{
     EXPECT_EQ(col0("select nom from patient.dbf where code = '000003'"), (V{"MARTIN"}));
     EXPECT_EQ(col0("SELECT P.NOM FROM PATIENT P WHERE P.CODE='000003'"), (V{"MARTIN"}));
     EXPECT_EQ(col0("SELECT CONS.PATIENT FROM CONS WHERE CONS.DCONS='6/1/2024'"), (V{"000001"}));
-    EXPECT_EQ(col0("SELECT F.MOTIF, P.NOM FROM FRDV F, PATIENT P WHERE F.PATIENT = P.CODE AND P.NOM='MARTIN'"),
-              (V{"BILAN"}));
+    EXPECT_EQ(
+        col0("SELECT F.MOTIF, P.NOM FROM FRDV F, PATIENT P WHERE F.PATIENT = P.CODE AND P.NOM='MARTIN'"), (V{"BILAN"}));
     auto r = run("SELECT NOM + ' ' + PRENOM AS FULLNAME, P.* FROM PATIENT P WHERE CODE='000001'");
     EXPECT_EQ(r.result.columns[0].name, "FULLNAME");
     EXPECT_EQ(r.result.rows[0][0].toString(), "DUPONT JEAN");
     EXPECT_EQ(r.result.columns.size(), 15u);
 }
 
-TEST_F(SqlEngine, ValueRules) {
+TEST_F(SqlEngine, ValueRules)
+{
     EXPECT_EQ(col0("SELECT CODE FROM PATIENT WHERE NOM = 'MARTIN    '"), (V{"000003"}));  // trailing blanks
-    EXPECT_EQ(col0("SELECT CODE FROM PATIENT WHERE NOM = 'martin'"), (V{}));             // case counts
+    EXPECT_EQ(col0("SELECT CODE FROM PATIENT WHERE NOM = 'martin'"), (V{}));  // case counts
     EXPECT_EQ(col0("SELECT NUM FROM EXCOMP WHERE DATE_EX='03/05/2024' AND RADIOBIO='R'"), (V{"000002"}));
     EXPECT_EQ(col0("SELECT NUM FROM EXCOMP WHERE DATE_EX='2024-04-01'"), (V{"000003"}));
     EXPECT_EQ(col0("SELECT MEDIC FROM FORD WHERE NUM='2'"), (V{"SPASFON"}));
@@ -102,37 +111,40 @@ TEST_F(SqlEngine, ValueRules) {
     EXPECT_EQ(col0("SELECT CODE FROM FBIO WHERE LIBELLE='L''ANALYSE'"), (V{"004"}));  // cut to width
 }
 
-TEST_F(SqlEngine, MaxReadsOneKeyAndSkipsDeletedRecords) {
+TEST_F(SqlEngine, MaxReadsOneKeyAndSkipsDeletedRecords)
+{
     EXPECT_EQ(run("SELECT MAX(DCONS) AS D FROM CONS").result.rows[0][0].toDate(), QDate(2024, 6, 1));
     EXPECT_NE(explain(db.database, "SELECT MAX(DCONS) AS D FROM CONS").find("max from tag DCONS"), std::string::npos);
     db.get("CONS")->deleteRecord(4);
     EXPECT_EQ(run("SELECT MAX(DCONS) AS D FROM CONS").result.rows[0][0].toDate(), QDate(2024, 3, 5));
-    EXPECT_EQ(run("SELECT MAX(DCONS) AS D FROM CONS WHERE PATIENT='000002'").result.rows[0][0].toDate(),
-              QDate(2024, 1, 10));
+    EXPECT_EQ(
+        run("SELECT MAX(DCONS) AS D FROM CONS WHERE PATIENT='000002'").result.rows[0][0].toDate(), QDate(2024, 1, 10));
     EXPECT_EQ(run("SELECT MAX(LIBELLE) AS L FROM FRADIO").result.rows[0][0].toString(), "THORAX");
     EXPECT_TRUE(run("SELECT MAX(DATE_PRT) AS L FROM FPROT WHERE NUM='X'").result.rows[0][0].isNull());
 }
 
-TEST_F(SqlEngine, PlannerUsesTheTags) {
+TEST_F(SqlEngine, PlannerUsesTheTags)
+{
     auto plan = [&](const std::string& s) { return explain(db.database, s); };
     EXPECT_EQ(plan("SELECT * FROM PATIENT WHERE CODE='000001'"), "PATIENT: seek tag CODE = '000001'");
     EXPECT_EQ(plan("SELECT CODE, NOM FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM"),
-              "PATIENT: seek tag NOM prefix 'DU'; sort within equal keys");
+        "PATIENT: seek tag NOM prefix 'DU'; sort within equal keys");
     EXPECT_EQ(plan("SELECT CODE FROM PATIENT ORDER BY CODE"), "PATIENT: read tag CODE in order; order by tag");
     EXPECT_EQ(plan("SELECT * FROM PATIENT WHERE NOM LIKE '%U%'"), "PATIENT: scan");
     EXPECT_EQ(plan("SELECT * FROM CONS WHERE PATIENT='1' ORDER BY DCONS"), "CONS: seek tag PATIENT = '1'; sort");
     EXPECT_EQ(plan("SELECT DISTINCT MOTIF FROM CONS WHERE MOTIF <> '' ORDER BY MOTIF"), "CONS: scan; sort");
     EXPECT_EQ(plan("SELECT * FROM CONS ORDER BY DCONS DESC"), "CONS: scan; sort");
     EXPECT_EQ(plan("SELECT NUM FROM FRDV, PATIENT WHERE PATIENT=CODE ORDER BY DATE_RDV, HRE_RDV"),
-              "FRDV: read tag DATE_RDV in order\nPATIENT: seek tag CODE per row of FRDV; sort within equal keys");
+        "FRDV: read tag DATE_RDV in order\nPATIENT: seek tag CODE per row of FRDV; sort within equal keys");
     EXPECT_EQ(plan("SELECT FRDV.NUM FROM FRDV, FPHOTO WHERE FRDV.PATIENT=FPHOTO.CODE"),
-              "FRDV: scan\nFPHOTO: hash join with FRDV");
+        "FRDV: scan\nFPHOTO: hash join with FRDV");
     EXPECT_EQ(plan("SELECT FRDV.NUM FROM FPHOTO, FRDV WHERE FPHOTO.CODE=FRDV.PATIENT AND DATE_RDV='3/5/2024'"),
-              "FPHOTO: scan\nFRDV: hash join with FPHOTO");
+        "FPHOTO: scan\nFRDV: hash join with FPHOTO");
     EXPECT_EQ(plan("DELETE FROM FBIO WHERE CODE='001'"), "FBIO: seek tag CODE = '001'");
 }
 
-TEST_F(SqlEngine, ColumnOfTenHoldsTheSixCharacterCode) {
+TEST_F(SqlEngine, ColumnOfTenHoldsTheSixCharacterCode)
+{
     // CONS.PATIENT is 10 wide: the join and the equality ignore the blanks after the code
     auto r = run("SELECT ID_CONS, NOM FROM CONS, PATIENT WHERE PATIENT=CODE AND NOM='DURAND'");
     ASSERT_EQ(r.result.rows.size(), 1u);
@@ -145,7 +157,8 @@ namespace {
 
 // Damaged statements: every one ends in a clear engine error or runs; none
 // crashes, hangs or changes a table it should not.
-TEST_F(SqlEngine, DamagedStatementsFailCleanly) {
+TEST_F(SqlEngine, DamagedStatementsFailCleanly)
+{
     const std::vector<std::string> seeds = {
         "SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM",
         "SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM + ', ' + PRENOM) FROM FRDV, PATIENT "
@@ -161,10 +174,18 @@ TEST_F(SqlEngine, DamagedStatementsFailCleanly) {
         for (int e = 0; e < edits && !s.empty(); ++e) {
             size_t at = rng() % s.size();
             switch (rng() % 4) {
-                case 0: s.erase(at, 1 + rng() % 6); break;
-                case 1: s.insert(at, 1, "'(),.:%*+=<>;\"\x01\xC3"[rng() % 17]); break;
-                case 2: s[at] = static_cast<char>(rng() % 256); break;
-                default: s.insert(at, s.substr(rng() % s.size(), 1 + rng() % 8)); break;
+            case 0:
+                s.erase(at, 1 + rng() % 6);
+                break;
+            case 1:
+                s.insert(at, 1, "'(),.:%*+=<>;\"\x01\xC3"[rng() % 17]);
+                break;
+            case 2:
+                s[at] = static_cast<char>(rng() % 256);
+                break;
+            default:
+                s.insert(at, s.substr(rng() % s.size(), 1 + rng() % 8));
+                break;
             }
         }
         try {

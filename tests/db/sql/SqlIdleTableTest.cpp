@@ -23,16 +23,19 @@ namespace {
 
 class IdleTable : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         auto t = engine::openTable(dir, "PATIENT", {});
         dbf = t->filePath();
         mdx = companionPath(dbf, ".MDX");
     }
     size_t patients() { return execute(dir, "SELECT * FROM PATIENT").result.rows.size(); }
-    size_t byCode(const std::string& code) {
+    size_t byCode(const std::string& code)
+    {
         return execute(dir, "SELECT * FROM PATIENT WHERE CODE = '" + code + "'").result.rows.size();
     }
-    static int codeOf(const std::function<void()>& f) {
+    static int codeOf(const std::function<void()>& f)
+    {
         try {
             f();
         } catch (const EDBEngineError& e) {
@@ -41,17 +44,18 @@ protected:
         return 0;
     }
     // Another program: appends one patient through an exclusive open.
-    void appendElsewhere(const std::string& code) {
+    void appendElsewhere(const std::string& code)
+    {
         ASSERT_EQ(inOtherProcess([&] {
-                      engine::OpenOptions ex;
-                      ex.exclusive = true;
-                      auto t = engine::openTable(dir, "PATIENT", ex);
-                      std::vector<QVariant> row(static_cast<size_t>(t->fieldCount()));
-                      row[0] = QString::fromStdString(code);
-                      t->append(row);
-                      t->flush();
-                  }),
-                  0)
+            engine::OpenOptions ex;
+            ex.exclusive = true;
+            auto t = engine::openTable(dir, "PATIENT", ex);
+            std::vector<QVariant> row(static_cast<size_t>(t->fieldCount()));
+            row[0] = QString::fromStdString(code);
+            t->append(row);
+            t->flush();
+        }),
+            0)
             << "the exclusive open in the other process failed";
     }
     PracticeDir practice;
@@ -59,11 +63,12 @@ protected:
     std::string dbf, mdx;
 };
 
-TEST_F(IdleTable, LeavesTheTableFreeAndSeesAnotherProgramsAppends) {
+TEST_F(IdleTable, LeavesTheTableFreeAndSeesAnotherProgramsAppends)
+{
     const size_t n = patients();
     ASSERT_GT(n, 0u);
     EXPECT_EQ(byCode("900001"), 0u);
-    appendElsewhere("900001");   // opens exclusively: fails if our idle table held a lock
+    appendElsewhere("900001");  // opens exclusively: fails if our idle table held a lock
     EXPECT_EQ(patients(), n + 1);
     EXPECT_EQ(byCode("900001"), 1u);
     // Exclusive in this process as well, and seen again after it closes.
@@ -73,7 +78,8 @@ TEST_F(IdleTable, LeavesTheTableFreeAndSeesAnotherProgramsAppends) {
     EXPECT_EQ(patients(), n + 2);
 }
 
-TEST_F(IdleTable, AFileReplacedByARenameIsReadAfresh) {
+TEST_F(IdleTable, AFileReplacedByARenameIsReadAfresh)
+{
     ASSERT_TRUE(QFile::copy(QString::fromStdString(dbf), QString::fromStdString(dbf + ".keep")));
     ASSERT_TRUE(QFile::copy(QString::fromStdString(mdx), QString::fromStdString(mdx + ".keep")));
     const size_t n = patients();
@@ -85,7 +91,8 @@ TEST_F(IdleTable, AFileReplacedByARenameIsReadAfresh) {
     EXPECT_EQ(byCode("900003"), 0u);
 }
 
-TEST_F(IdleTable, ADamagedIndexIsReportedAsBeforeByTheProbeAndTheStatement) {
+TEST_F(IdleTable, ADamagedIndexIsReportedAsBeforeByTheProbeAndTheStatement)
+{
     ASSERT_EQ(byCode("000001") + byCode("999999"), byCode("000001"));  // tag used, table kept
     {
         QFile f(QString::fromStdString(mdx));
@@ -95,7 +102,8 @@ TEST_F(IdleTable, ADamagedIndexIsReportedAsBeforeByTheProbeAndTheStatement) {
     EXPECT_EQ(engine::openTableResult(dir, "PATIENT", "", false), DBERR_INDEXOUTOFDATE);
 }
 
-TEST_F(IdleTable, AnIndexChangedInPlaceWithoutItsCounterIsNotTrustedFromMemory) {
+TEST_F(IdleTable, AnIndexChangedInPlaceWithoutItsCounterIsNotTrustedFromMemory)
+{
     EXPECT_EQ(byCode("000001"), byCode("000001"));
     // Every block past the file header overwritten with garbage, the header
     // (and its change counter) and the size left alone: a kept table must

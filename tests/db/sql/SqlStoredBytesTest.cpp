@@ -29,32 +29,34 @@ public:
     const char* rawRecord(uint32_t) override { return nullptr; }
 };
 
-const std::vector<QString> kTexts = {
-    "ABC", "ABC ", "", " ", "abc", "ÉLAN", "élan", "œuvre", "Œuvre", "€uro", "€", "A_C", "A%C", "AB",
-    "ABCD", "Zèbre", "zebre", "ÿ", "Š", "naïve", "MARTIN", "MART", "ABCDEFGHIJ", "A'B"};
+const std::vector<QString> kTexts = {"ABC", "ABC ", "", " ", "abc", "ÉLAN", "élan", "œuvre", "Œuvre", "€uro", "€",
+    "A_C", "A%C", "AB", "ABCD", "Zèbre", "zebre", "ÿ", "Š", "naïve", "MARTIN", "MART", "ABCDEFGHIJ", "A'B"};
 
 class StoredBytes : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         ASSERT_TRUE(tmp.isValid());
         dir = tmp.path().toStdString();
         DbfTable::create(dir + "/T.DBF",
-                         {{"ID", 'N', 6, 0, false}, {"NAME", 'C', 10, 0, false}, {"DAT", 'D', 8, 0, false},
-                          {"AMT", 'N', 8, 2, false}, {"CNT", 'N', 6, 0, false}, {"REF", 'C', 6, 0, false}},
-                         {{"NAME", "NAME", 'C', false, false}, {"DAT", "DAT", 'D', false, false}});
+            {{"ID", 'N', 6, 0, false}, {"NAME", 'C', 10, 0, false}, {"DAT", 'D', 8, 0, false},
+                {"AMT", 'N', 8, 2, false}, {"CNT", 'N', 6, 0, false}, {"REF", 'C', 6, 0, false}},
+            {{"NAME", "NAME", 'C', false, false}, {"DAT", "DAT", 'D', false, false}});
         DbfTable::create(dir + "/U.DBF", {{"KEY", 'C', 6, 0, false}, {"LABEL", 'C', 10, 0, false}},
-                         {{"KEY", "KEY", 'C', true, false}});
+            {{"KEY", "KEY", 'C', true, false}});
         std::mt19937 rng(7);
         auto pick = [&](size_t n) { return static_cast<size_t>(rng() % n); };
         {
             auto t = DbfTable::open(dir + "/T.DBF");
             for (int i = 1; i <= 300; ++i) {
-                QVariant dat = pick(5) == 0 ? QVariant() : QVariant(QDate(2020, 1, 1).addDays(static_cast<int>(pick(40))));
+                QVariant dat =
+                    pick(5) == 0 ? QVariant() : QVariant(QDate(2020, 1, 1).addDays(static_cast<int>(pick(40))));
                 QVariant amt = pick(6) == 0 ? QVariant() : QVariant((static_cast<double>(pick(400)) - 200.0) / 4.0);
                 QVariant cnt = pick(6) == 0 ? QVariant() : QVariant(static_cast<int>(pick(30)) - 10);
                 t->append({i, kTexts[pick(kTexts.size())], dat, amt, cnt, kTexts[pick(kTexts.size())].left(6)});
             }
-            for (uint32_t r = 5; r <= 300; r += 37) t->deleteRecord(r);
+            for (uint32_t r = 5; r <= 300; r += 37)
+                t->deleteRecord(r);
             t->flush();
             auto u = DbfTable::open(dir + "/U.DBF");
             int n = 0;
@@ -89,31 +91,36 @@ protected:
     }
 
     // Rows of a statement, as text, read with stored bytes or through values.
-    std::vector<std::vector<QString>> rows(const std::string& sql, bool valuesOnly) {
-        Database byValues(dir, [](const std::string& d, const std::string& n,
-                                  const TableOpenMode& m) -> std::shared_ptr<Table> {
-            engine::OpenOptions o;
-            o.exclusive = m.exclusive;
-            o.readOnly = m.readOnly;
-            return std::make_shared<ValuesOnly>(engine::openTable(d, n, o));
-        });
+    std::vector<std::vector<QString>> rows(const std::string& sql, bool valuesOnly)
+    {
+        Database byValues(
+            dir, [](const std::string& d, const std::string& n, const TableOpenMode& m) -> std::shared_ptr<Table> {
+                engine::OpenOptions o;
+                o.exclusive = m.exclusive;
+                o.readOnly = m.readOnly;
+                return std::make_shared<ValuesOnly>(engine::openTable(d, n, o));
+            });
         Database byBytes(dir);
         std::vector<std::vector<QString>> out;
         for (const auto& r : execute(valuesOnly ? byValues : byBytes, sql).result.rows) {
             std::vector<QString> row;
-            for (const QVariant& v : r) row.push_back(v.isNull() ? QStringLiteral("<null>") : v.toString());
+            for (const QVariant& v : r)
+                row.push_back(v.isNull() ? QStringLiteral("<null>") : v.toString());
             out.push_back(row);
         }
         return out;
     }
 
-    std::vector<QString> ids(const std::string& sql) {
+    std::vector<QString> ids(const std::string& sql)
+    {
         std::vector<QString> out;
-        for (const auto& r : rows(sql, false)) out.push_back(r.at(0));
+        for (const auto& r : rows(sql, false))
+            out.push_back(r.at(0));
         return out;
     }
 
-    void agree(const std::string& sql) {
+    void agree(const std::string& sql)
+    {
         SCOPED_TRACE(sql);
         EXPECT_EQ(rows(sql, false), rows(sql, true));
     }
@@ -122,9 +129,13 @@ protected:
     std::string dir;
 };
 
-std::string quoted(const QString& s) { return "'" + QString(s).replace("'", "''").toStdString() + "'"; }
+std::string quoted(const QString& s)
+{
+    return "'" + QString(s).replace("'", "''").toStdString() + "'";
+}
 
-TEST_F(StoredBytes, ConditionsAgreeWithValues) {
+TEST_F(StoredBytes, ConditionsAgreeWithValues)
+{
     for (const char* op : {"=", "<>", "<", "<=", ">", ">="}) {
         for (const QString& t : kTexts) {
             agree("SELECT ID FROM T WHERE NAME " + std::string(op) + " " + quoted(t) + " ORDER BY ID");
@@ -138,12 +149,13 @@ TEST_F(StoredBytes, ConditionsAgreeWithValues) {
             agree("SELECT ID FROM T WHERE CNT " + std::string(op) + " " + n + " ORDER BY ID");
         }
     }
-    for (const char* p : {"'A%'", "'%C'", "'A_C'", "'É%'", "'œ%'", "'%'", "'_'", "'ABC'", "'€%'", "'%u%'",
-                          "'MART%'", "'Ā%'", "'ABC %'"})
+    for (const char* p :
+        {"'A%'", "'%C'", "'A_C'", "'É%'", "'œ%'", "'%'", "'_'", "'ABC'", "'€%'", "'%u%'", "'MART%'", "'Ā%'", "'ABC %'"})
         agree(std::string("SELECT ID, NAME FROM T WHERE NAME LIKE ") + p + " ORDER BY NAME, ID");
 }
 
-TEST_F(StoredBytes, TagWalksDistinctMaxAndJoinAgreeWithValues) {
+TEST_F(StoredBytes, TagWalksDistinctMaxAndJoinAgreeWithValues)
+{
     for (const QString& t : kTexts) {
         agree("SELECT ID FROM T WHERE NAME = " + quoted(t));
         agree("SELECT ID FROM T WHERE NAME LIKE " + quoted(t + "%"));
@@ -166,23 +178,28 @@ TEST_F(StoredBytes, TagWalksDistinctMaxAndJoinAgreeWithValues) {
     agree("SELECT ID, LABEL FROM T, U WHERE KEY = NAME ORDER BY LABEL, ID");
 }
 
-TEST_F(StoredBytes, TextRulesOnStoredBytes) {
+TEST_F(StoredBytes, TextRulesOnStoredBytes)
+{
     // Trailing blanks are ignored on both sides; blank is no value.
     const auto abc = ids("SELECT NAME FROM T WHERE NAME = 'ABC  '");
     ASSERT_FALSE(abc.empty());
-    for (const QString& n : abc) EXPECT_EQ(n, "ABC");
+    for (const QString& n : abc)
+        EXPECT_EQ(n, "ABC");
     EXPECT_TRUE(ids("SELECT ID FROM T WHERE NAME = ''").empty());
-    for (const QString& n : ids("SELECT NAME FROM T WHERE NAME <> ''")) EXPECT_FALSE(n.trimmed().isEmpty());
+    for (const QString& n : ids("SELECT NAME FROM T WHERE NAME <> ''"))
+        EXPECT_FALSE(n.trimmed().isEmpty());
     // Case and accents count; bytes 0x80..0x9F are read as their letters.
-    for (const QString& n : ids("SELECT NAME FROM T WHERE NAME LIKE 'œ%'")) EXPECT_EQ(n, "œuvre");
-    for (const QString& n : ids("SELECT NAME FROM T WHERE NAME = '€'")) EXPECT_EQ(n, "€");
+    for (const QString& n : ids("SELECT NAME FROM T WHERE NAME LIKE 'œ%'"))
+        EXPECT_EQ(n, "œuvre");
+    for (const QString& n : ids("SELECT NAME FROM T WHERE NAME = '€'"))
+        EXPECT_EQ(n, "€");
     EXPECT_TRUE(ids("SELECT ID FROM T WHERE NAME = 'Ā'").empty());
     // Comparisons follow the collation of the tags (REF has no tag: the
     // rows are sorted): symbols before letters, capitals before small
     // letters, accented letters after their plain letter.
     std::vector<QString> present;
     for (const char* w : {"€", "€uro", "A%C", "A'B", "A_C", "AB", "ABC", "ABCD", "ABCDEF", "abc", "ÉLAN", "élan",
-                          "MART", "MARTIN", "naïve", "Œuvre", "œuvre", "Š", "ÿ", "Zèbre", "zebre"})
+             "MART", "MARTIN", "naïve", "Œuvre", "œuvre", "Š", "ÿ", "Zèbre", "zebre"})
         if (!ids("SELECT ID FROM T WHERE REF = " + quoted(QString::fromUtf8(w))).empty())
             present.push_back(QString::fromUtf8(w));
     ASSERT_GE(present.size(), 6u);
@@ -190,7 +207,8 @@ TEST_F(StoredBytes, TextRulesOnStoredBytes) {
     EXPECT_EQ(ids("SELECT MAX(REF) AS M FROM T"), std::vector<QString>{present.back()});
 }
 
-TEST_F(StoredBytes, DamagedDatesAndNumbersAreNoValue) {
+TEST_F(StoredBytes, DamagedDatesAndNumbersAreNoValue)
+{
     // Record 3 holds no date ("2024023X"), record 4 an impossible one.
     auto withDate = ids("SELECT ID FROM T WHERE DAT >= '1/1/1900' ORDER BY ID");
     EXPECT_EQ(std::count(withDate.begin(), withDate.end(), "3"), 0);
@@ -202,7 +220,8 @@ TEST_F(StoredBytes, DamagedDatesAndNumbersAreNoValue) {
     EXPECT_EQ(ids("SELECT ID FROM T WHERE ID = 8 AND AMT = 15"), std::vector<QString>{"8"});
 }
 
-TEST_F(StoredBytes, JoinKeyLongerThanTheColumnMatchesNothing) {
+TEST_F(StoredBytes, JoinKeyLongerThanTheColumnMatchesNothing)
+{
     // NAME "ABCDEFGHIJ" must not meet KEY "ABCDEF" (no such key) nor any key cut to six letters.
     auto u = DbfTable::open(dir + "/U.DBF");
     u->append({"ABCDEF", "CUT"});
@@ -210,7 +229,8 @@ TEST_F(StoredBytes, JoinKeyLongerThanTheColumnMatchesNothing) {
     u.reset();
     for (bool valuesOnly : {false, true}) {
         auto r = rows("SELECT ID, NAME, LABEL FROM T, U WHERE NAME = KEY", valuesOnly);
-        for (const auto& row : r) EXPECT_NE(row.at(2), "CUT") << row.at(1).toStdString();
+        for (const auto& row : r)
+            EXPECT_NE(row.at(2), "CUT") << row.at(1).toStdString();
     }
 }
 

@@ -34,8 +34,8 @@ protected:
         d.tableName = "VISITE.DBF";
         d.tableType = "DBASE";
         d.fields = {field("NOM", kdb::fldZSTRING, 20), field("DV", kdb::fldDATE, 1),
-                    field("MONTANT", kdb::fldFLOAT, 8, 2), field("NUM", kdb::fldFLOAT, 10),
-                    field("NOTE", kdb::fldBLOB, 1, 0, kdb::fldstMEMO)};
+            field("MONTANT", kdb::fldFLOAT, 8, 2), field("NUM", kdb::fldFLOAT, 10),
+            field("NOTE", kdb::fldBLOB, 1, 0, kdb::fldstMEMO)};
         ASSERT_EQ(kdb::engine::createTable(dir_.path().toStdString(), d), 0);
     }
 
@@ -49,7 +49,8 @@ protected:
         p.closeWriteChannel();
         EXPECT_TRUE(p.waitForFinished(60000));
         EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-        return {p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
+        return {
+            p.exitCode(), QString::fromUtf8(p.readAllStandardOutput()), QString::fromUtf8(p.readAllStandardError())};
     }
     Outcome run(const QString& statement) { return run(QStringList{statement}); }
 
@@ -61,16 +62,17 @@ protected:
 TEST_F(KorvaleSqlTool, WritesOfOneRunAreReadByTheNextInTheirTextForms)
 {
     Outcome ins = run(QStringLiteral("INSERT INTO VISITE (NOM, DV, MONTANT, NUM, NOTE) "
-                                 "VALUES ('Hélène', '2024-03-01', 12.5, 42, 'ligne 1\nligne\t2 \\ fin')"));
+                                     "VALUES ('Hélène', '2024-03-01', 12.5, 42, 'ligne 1\nligne\t2 \\ fin')"));
     EXPECT_EQ(ins.status, 0) << ins.err.toStdString();
     EXPECT_EQ(ins.out, QStringLiteral("1\n"));
     EXPECT_EQ(run(QStringLiteral("INSERT INTO VISITE (NOM) VALUES ('Zoë')")).out, QStringLiteral("1\n"));
 
     Outcome sel = run(QStringLiteral("SELECT NOM, DV, MONTANT, NUM, NOTE FROM VISITE ORDER BY NOM"));
     EXPECT_EQ(sel.status, 0) << sel.err.toStdString();
-    EXPECT_EQ(sel.out, QStringLiteral("NOM\tDV\tMONTANT\tNUM\tNOTE\n"
-                                      "Hélène\t2024-03-01\t12.50\t42\tligne 1\\nligne\\t2 \\\\ fin\n"
-                                      "Zoë\t\t\t\t\n"));
+    EXPECT_EQ(sel.out,
+        QStringLiteral("NOM\tDV\tMONTANT\tNUM\tNOTE\n"
+                       "Hélène\t2024-03-01\t12.50\t42\tligne 1\\nligne\\t2 \\\\ fin\n"
+                       "Zoë\t\t\t\t\n"));
     EXPECT_TRUE(sel.err.isEmpty());
 
     Outcome none = run(QStringLiteral("SELECT NOM FROM VISITE WHERE NUM > 100"));
@@ -82,13 +84,14 @@ TEST_F(KorvaleSqlTool, WritesOfOneRunAreReadByTheNextInTheirTextForms)
 // with the engine's code on standard error and status 1.
 TEST_F(KorvaleSqlTool, StandardInputRunsEachLineAndStopsAtTheFirstFailure)
 {
-    Outcome r = run({}, "INSERT INTO VISITE (NOM, MONTANT) VALUES ('A', 7)\n"
-                    "\n"
-                    "INSERT INTO VISITE (NOM, MONTANT) VALUES ('B', 3)\r\n"
-                    "UPDATE VISITE SET MONTANT = 4 WHERE MONTANT < 5\n"
-                    "SELECT NOM, MONTANT FROM VISITE ORDER BY MONTANT\n"
-                    "SELECT * FROM ABSENTE\n"
-                    "DELETE FROM VISITE\n");
+    Outcome r = run({},
+        "INSERT INTO VISITE (NOM, MONTANT) VALUES ('A', 7)\n"
+        "\n"
+        "INSERT INTO VISITE (NOM, MONTANT) VALUES ('B', 3)\r\n"
+        "UPDATE VISITE SET MONTANT = 4 WHERE MONTANT < 5\n"
+        "SELECT NOM, MONTANT FROM VISITE ORDER BY MONTANT\n"
+        "SELECT * FROM ABSENTE\n"
+        "DELETE FROM VISITE\n");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, QStringLiteral("1\n1\n1\nNOM\tMONTANT\nB\t4.00\nA\t7.00\n"));
     EXPECT_TRUE(r.err.startsWith(QStringLiteral("error %1: ").arg(kdb::DBERR_NOSUCHTABLE))) << r.err.toStdString();

@@ -23,7 +23,8 @@ namespace {
 
 class DataAwareUi : public ::testing::Test {
 protected:
-    void SetUp() override {
+    void SetUp() override
+    {
         TestApplication();
         addPracticeTables(db);
         fillPractice(db);
@@ -31,15 +32,14 @@ protected:
     MemDatabase db;
 };
 
-std::vector<GridColumn> pickerColumns() {
-    return {{"NOM", "Nom"},
-            {"PRENOM", "Prénom"},
-            {"DN", "Date Nais.", Qt::AlignCenter, Qt::AlignCenter},
-            {"PROFES", "Profession"},
-            {"ADR", "Adresse"}};
+std::vector<GridColumn> pickerColumns()
+{
+    return {{"NOM", "Nom"}, {"PRENOM", "Prénom"}, {"DN", "Date Nais.", Qt::AlignCenter, Qt::AlignCenter},
+        {"PROFES", "Profession"}, {"ADR", "Adresse"}};
 }
 
-TEST_F(DataAwareUi, ModelShowsColumnsTitlesAndValues) {
+TEST_F(DataAwareUi, ModelShowsColumnsTitlesAndValues)
+{
     QueryDataset q;
     q.setDatabase(db.database);
     q.setSql("SELECT CODE, NOM,PRENOM, DN, ADR, PROFES FROM PATIENT WHERE NOM LIKE 'DU%' ORDER BY NOM, PRENOM");
@@ -62,7 +62,8 @@ TEST_F(DataAwareUi, ModelShowsColumnsTitlesAndValues) {
     EXPECT_EQ(m.data(m.index(0, 0)).toString(), "MARTIN");
 }
 
-TEST_F(DataAwareUi, RowPaintHooks) {
+TEST_F(DataAwareUi, RowPaintHooks)
+{
     QueryDataset q;
     q.setDatabase(db.database);
     q.setSql("SELECT * FROM FBIO ORDER BY CODE");
@@ -88,9 +89,11 @@ TEST_F(DataAwareUi, RowPaintHooks) {
     EXPECT_FALSE(m.data(m.index(2, 0), Qt::BackgroundRole).isValid());
 }
 
-TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
+TEST_F(DataAwareUi, LargeTableIsReadOnDemand)
+{
     auto big = db.add("BIG.DBF", {{"CODE", 'C', 6}, {"NOM", 'C', 30}});
-    for (int i = 0; i < 200000; ++i) big->append({QString::number(i).rightJustified(6, '0'), "X"});
+    for (int i = 0; i < 200000; ++i)
+        big->append({QString::number(i).rightJustified(6, '0'), "X"});
     TableDataset t;
     t.setDatabase(db.database);
     t.setTableName("BIG");
@@ -102,7 +105,8 @@ TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
     EXPECT_LE(first, 512);
     EXPECT_TRUE(m.canFetchMore({}));
     for (int r = 0; r < 40; ++r)
-        for (int c = 0; c < m.columnCount(); ++c) (void)m.data(m.index(r, c));
+        for (int c = 0; c < m.columnCount(); ++c)
+            (void)m.data(m.index(r, c));
     EXPECT_LT(big->valueReads, 1000);  // what a screenful costs, not the table
     m.fetchMore({});
     EXPECT_EQ(m.rowCount(), first + 256);
@@ -132,7 +136,8 @@ TEST_F(DataAwareUi, LargeTableIsReadOnDemand) {
     EXPECT_EQ(t.fieldByName("CODE").asString(), "150000");
 }
 
-TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
+TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges)
+{
     TableDataset lines;
     lines.setDatabase(db.database);
     lines.setTableName("FORD.DBF");
@@ -140,9 +145,8 @@ TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
     lines.setFiltered(true);
     lines.open();
     DataGrid grid;
-    DatasetModel* m = grid.bind(&lines, {{"MEDIC", "Médicament", {}, Qt::AlignLeft, true},
-                                         {"FORME", "Forme", {}, Qt::AlignLeft, true},
-                                         {"NUM", "N°"}});
+    DatasetModel* m = grid.bind(&lines,
+        {{"MEDIC", "Médicament", {}, Qt::AlignLeft, true}, {"FORME", "Forme", {}, Qt::AlignLeft, true}, {"NUM", "N°"}});
     ASSERT_EQ(m->rowCount(), 2);
     EXPECT_TRUE(m->flags(m->index(0, 0)) & Qt::ItemIsEditable);
     EXPECT_FALSE(m->flags(m->index(0, 2)) & Qt::ItemIsEditable);
@@ -166,7 +170,8 @@ TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges) {
     EXPECT_FALSE(rm->setData(rm->index(0, 0), "X"));
 }
 
-TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage) {
+TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage)
+{
     TableDataset rdv;
     rdv.setDatabase(db.database);
     rdv.setTableName("FRDV");
@@ -182,7 +187,8 @@ TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage) {
     EXPECT_EQ(db.get("FRDV")->value(1, 2).toDate(), QDate(2024, 3, 6));
 }
 
-TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
+TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase)
+{
     TableDataset p;
     p.setDatabase(db.database);
     p.setTableName("Patient");
@@ -212,7 +218,8 @@ TEST_F(DataAwareUi, LineEditFollowsTheRecordAndWritesUpperCase) {
     EXPECT_NE(ed.palette().color(QPalette::Base), QColor(0xAA, 0xEE, 0xFF));
 }
 
-TEST_F(DataAwareUi, ARefusedValueIsReportedAndTheFieldShownAgain) {
+TEST_F(DataAwareUi, ARefusedValueIsReportedAndTheFieldShownAgain)
+{
     TableDataset ord;
     ord.setDatabase(db.database);
     ord.setTableName("FORD");
@@ -231,7 +238,8 @@ TEST_F(DataAwareUi, ARefusedValueIsReportedAndTheFieldShownAgain) {
     EXPECT_EQ(ord.fieldByName("NUM").asString(), before);
 }
 
-TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
+TEST_F(DataAwareUi, MemoAndComboWriteTheirField)
+{
     TableDataset prot;
     prot.setDatabase(db.database);
     prot.setTableName("FPROT");
@@ -258,7 +266,8 @@ TEST_F(DataAwareUi, MemoAndComboWriteTheirField) {
     EXPECT_EQ(combo.currentText(), "CLINIQUE DU PARC");
 }
 
-TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes) {
+TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes)
+{
     QueryDataset bio;
     bio.setDatabase(db.database);
     bio.setSql("SELECT * FROM FBIO.DBF ORDER BY LIBELLE");
@@ -289,7 +298,8 @@ TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes) {
     EXPECT_FALSE(unbound.keyValue().isValid());
 }
 
-TEST_F(DataAwareUi, NavigatorEnablesByPosition) {
+TEST_F(DataAwareUi, NavigatorEnablesByPosition)
+{
     QueryDataset ord;
     ord.setDatabase(db.database);
     ord.setSql(QStringList{"SELECT DISTINCT CODE FROM FORD", "ORDER BY CODE"});
