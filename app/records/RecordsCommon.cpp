@@ -5,9 +5,13 @@
 #include "platform/os/Abort.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/data/DataGrid.h"
+#include "platform/ui/data/DatasetModel.h"
 
 #include <QDate>
 #include <QDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
 
 namespace records {
@@ -54,6 +58,33 @@ int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const st
         return QDialog::Rejected;
     }
     return -1;
+}
+
+bool EntryScreenKey(QWidget* screen, QKeyEvent* event, bool editing, const std::function<void()>& cancel)
+{
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        if (editing)
+            cancel();
+        else
+            screen->close();
+        return true;
+    }
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        event->accept();
+        return true;
+    }
+    return false;
+}
+
+void ReadOnlyList(kui::DataGrid* grid, kui::DatasetModel* model, bool wholeRows)
+{
+    model->setReadOnly(true);
+    model->setRowPaint(kui::alternateRowColors());
+    grid->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    if (wholeRows)
+        grid->setSelectionBehavior(QAbstractItemView::SelectRows);
+    grid->horizontalHeader()->setVisible(true);
 }
 
 QDate ReadDate(const QString& text)

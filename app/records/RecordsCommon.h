@@ -6,8 +6,14 @@
 
 #include <functional>
 
+class QKeyEvent;
 class QLineEdit;
 class QWidget;
+
+namespace kui {
+class DataGrid;
+class DatasetModel;
+}  // namespace kui
 
 namespace records {
 
@@ -34,6 +40,16 @@ void Guarded(const std::function<void()>& action);
 // runs discard. Answers the dialog's result (Accepted for Yes, Rejected
 // for No), or -1 when the screen stays open.
 int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const std::function<void()>& discard);
+
+// Esc and Enter on an entry screen: Esc runs cancel while an edit is under
+// way (editing) and closes the screen otherwise; Enter never posts and is
+// swallowed. Answers whether the key was one of these (the event is then
+// accepted).
+bool EntryScreenKey(QWidget* screen, QKeyEvent* event, bool editing, const std::function<void()>& cancel);
+
+// The grid of a list screen: read-only, rows in alternate colours, titles
+// shown; wholeRows selects whole rows.
+void ReadOnlyList(kui::DataGrid* grid, kui::DatasetModel* model, bool wholeRows);
 
 // A day of the calendar from dd/mm/yyyy; invalid when the text is none.
 QDate ReadDate(const QString& text);

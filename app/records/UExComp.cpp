@@ -362,24 +362,18 @@ void TfrmExComp::closeEvent(QCloseEvent* event)
         QDialog::closeEvent(event);
         return;
     }
-    const kui::MsgButton answer =
-        kui::MsgYesNoCancel(QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"),
-            kui::MsgKind::Warning, this);
-    if (answer == QMessageBox::Yes) {
-        if (!btnPostClick()) {
-            event->ignore();
-            return;
-        }
-        setResult(QDialog::Accepted);
-    } else if (answer == QMessageBox::No) {
-        closing_ = true;
-        if (!Num.isEmpty())
-            btnCancelClick();
-        setResult(QDialog::Rejected);
-    } else {
+    const int code = records::AskUnsavedClose(
+        this, [this] { return btnPostClick(); },
+        [this] {
+            closing_ = true;
+            if (!Num.isEmpty())
+                btnCancelClick();
+        });
+    if (code < 0) {
         event->ignore();
         return;
     }
+    setResult(code);
     qExamen->close();
     closing_ = true;
     QDialog::closeEvent(event);
@@ -387,19 +381,8 @@ void TfrmExComp::closeEvent(QCloseEvent* event)
 
 void TfrmExComp::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        if (ui->btnPost->isEnabled())
-            btnCancelClick();
-        else
-            close();
-        return;
-    }
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!records::EntryScreenKey(this, event, ui->btnPost->isEnabled(), [this] { btnCancelClick(); }))
+        QDialog::keyPressEvent(event);
 }
 
 void TfrmExComp::contextMenuEvent(QContextMenuEvent* event)

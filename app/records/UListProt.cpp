@@ -1,6 +1,7 @@
 #include "UListProt.h"
 #include "ui_UListProt.h"
 
+#include "RecordsCommon.h"
 #include "UPROT.h"
 #include "app/global/global.h"
 #include "app/reports/URptProtocole.h"
@@ -31,11 +32,7 @@ TfrmListProt::TfrmListProt(AppContext& context, QWidget* parent)
             {"DATE_PRT", "Date", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 83},
             {"CLINIQUE", "Heure", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 59},
             {"OPERATEUR", "Motif", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 252}});
-    model->setReadOnly(true);
-    model->setRowPaint(kui::alternateRowColors());
-    ui->grdRDV->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ui->grdRDV->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ui->grdRDV->horizontalHeader()->setVisible(true);
+    records::ReadOnlyList(ui->grdRDV, model, true);
 
     PopMnProt_ = new QMenu(this);
     mnNew = PopMnProt_->addAction("Nouveau ", this, &TfrmListProt::btnAddClick);

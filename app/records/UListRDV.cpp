@@ -42,11 +42,7 @@ TfrmListRDV::TfrmListRDV(AppContext& context, QWidget* parent)
             {"DATE_RDV", "Date", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 83},
             {"HRE_RDV", "Heure", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 59},
             {"MOTIF", "Motif", {}, Qt::AlignLeft | Qt::AlignVCenter, false, 252}});
-    model->setReadOnly(true);
-    model->setRowPaint(kui::alternateRowColors());
-    ui->grdRDV->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ui->grdRDV->setSelectionBehavior(QAbstractItemView::SelectRows);
-    ui->grdRDV->horizontalHeader()->setVisible(true);
+    records::ReadOnlyList(ui->grdRDV, model, true);
 
     PopMnRDV_ = new QMenu(this);
     mnNew_ = PopMnRDV_->addAction("Nouveau ", this, &TfrmListRDV::btnAddClick);

@@ -481,20 +481,8 @@ void TfrmPROT::closeEvent(QCloseEvent* event)
 
 void TfrmPROT::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        if (ui->btnPost->isEnabled())
-            btnCancelClick();
-        else
-            close();
-        return;
-    }
-    // Enter never posts.
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!records::EntryScreenKey(this, event, ui->btnPost->isEnabled(), [this] { btnCancelClick(); }))
+        QDialog::keyPressEvent(event);
 }
 
 bool TfrmPROT::eventFilter(QObject* watched, QEvent* event)

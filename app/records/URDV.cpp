@@ -432,19 +432,8 @@ void TfrmRDV::closeEvent(QCloseEvent* event)
 
 void TfrmRDV::keyPressEvent(QKeyEvent* event)
 {
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        if (ui->btnPost->isEnabled())
-            btnCancelClick();
-        else
-            close();
-        return;
-    }
-    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
-        event->accept();
-        return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!records::EntryScreenKey(this, event, ui->btnPost->isEnabled(), [this] { btnCancelClick(); }))
+        QDialog::keyPressEvent(event);
 }
 
 bool TfrmRDV::eventFilter(QObject* watched, QEvent* event)

@@ -72,10 +72,7 @@ TfrmTable::TfrmTable(AppContext& context, QWidget* parent)
     kui::DatasetModel* model = ui->grdTable->bind(qTable_,
         {{"CODE", "Code", Qt::AlignCenter, Qt::AlignCenter, false, 60},
             {"LIBELLE", QString::fromUtf8("Libellé"), {}, Qt::AlignLeft | Qt::AlignVCenter, false, 400}});
-    model->setReadOnly(true);
-    model->setRowPaint(kui::alternateRowColors());
-    ui->grdTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ui->grdTable->horizontalHeader()->setVisible(true);
+    records::ReadOnlyList(ui->grdTable, model, false);
     ui->grdTable->horizontalHeader()->setStretchLastSection(true);
     ui->grdTable->horizontalHeader()->setSectionsClickable(true);
     connect(ui->grdTable->horizontalHeader(), &QHeaderView::sectionClicked, this, &TfrmTable::grdTableTitleClick);
