@@ -489,15 +489,24 @@ TDcRect DrawFrameStyle(QPainter& canvas, const TDcRect& bounds, TFrameStyleEx bo
     const TSides sides = borderSides;
     const auto flat = [&] { return AdjustColor(flatColor, flatColorAdjustment); };
 
+    // The frame styles drawn alike by the outer and the inner frame.
+    const auto plainFrame = [&](TFrameStyleEx style) -> TDcRect {
+        switch (style) {
+        case fsFlat:
+            return DrawBevel(canvas, r, flat(), flat(), 1, sides);
+        case fsFlatBold:
+            return DrawBevel(canvas, r, flat(), flat(), 2, sides);
+        case fsPopup:
+            return DrawBevel(canvas, r, borderHighlight, borderShadow, bevelWidth, sides);
+        case fsStatus:
+            return DrawBevel(canvas, r, borderShadow, borderHighlight, bevelWidth, sides);
+        default:
+            return DrawFrame(canvas, r, style, sides);
+        }
+    };
+
     // Outer frame.
-    switch (borderOuter) {
-    case fsFlat:
-        r = DrawBevel(canvas, r, flat(), flat(), 1, sides);
-        break;
-    case fsFlatBold:
-        r = DrawBevel(canvas, r, flat(), flat(), 2, sides);
-        break;
-    case fsFlatRounded: {
+    if (borderOuter == fsFlatRounded) {
         const bool band = borderWidth > 0 || borderInner != fsNone;
         if (!transparent) {
             const TDcRect inner = ring(canvas, r, parentColor, sides);
@@ -506,17 +515,8 @@ TDcRect DrawFrameStyle(QPainter& canvas, const TDcRect& bounds, TFrameStyleEx bo
             ring(canvas, {r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1}, borderColor, sides);
         }
         r = DrawRoundedFlatBorder(canvas, r, flat(), sides);
-        break;
-    }
-    case fsPopup:
-        r = DrawBevel(canvas, r, borderHighlight, borderShadow, bevelWidth, sides);
-        break;
-    case fsStatus:
-        r = DrawBevel(canvas, r, borderShadow, borderHighlight, bevelWidth, sides);
-        break;
-    default:
-        r = DrawFrame(canvas, r, borderOuter, sides);
-        break;
+    } else {
+        r = plainFrame(borderOuter);
     }
 
     // Band.
@@ -524,40 +524,22 @@ TDcRect DrawFrameStyle(QPainter& canvas, const TDcRect& bounds, TFrameStyleEx bo
         r = DrawBevel(canvas, r, borderColor, borderColor, borderWidth, sides);
 
     // Inner frame.
-    switch (borderInner) {
-    case fsFlat:
-        if (softInnerFlat) {
-            const QColor c = TColorToQColor(flat());
-            if (flat() != clNone) {
-                vLine(canvas, r.Left, r.Top + 1, r.Bottom - 1, c);
-                hLine(canvas, r.Left + 1, r.Right - 1, r.Top, c);
-                vLine(canvas, r.Right - 1, r.Top + 1, r.Bottom - 1, c);
-                hLine(canvas, r.Left + 1, r.Right - 1, r.Bottom - 1, c);
-            }
-            r = {r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1};
-        } else {
-            r = DrawBevel(canvas, r, flat(), flat(), 1, sides);
+    if (borderInner == fsFlat && softInnerFlat) {
+        const QColor c = TColorToQColor(flat());
+        if (flat() != clNone) {
+            vLine(canvas, r.Left, r.Top + 1, r.Bottom - 1, c);
+            hLine(canvas, r.Left + 1, r.Right - 1, r.Top, c);
+            vLine(canvas, r.Right - 1, r.Top + 1, r.Bottom - 1, c);
+            hLine(canvas, r.Left + 1, r.Right - 1, r.Bottom - 1, c);
         }
-        break;
-    case fsFlatBold:
-        r = DrawBevel(canvas, r, flat(), flat(), 2, sides);
-        break;
-    case fsFlatRounded: {
+        r = {r.Left + 1, r.Top + 1, r.Right - 1, r.Bottom - 1};
+    } else if (borderInner == fsFlatRounded) {
         const TDcRect inner = ring(canvas, r, borderColor, sides);
         if (!transparent)
             ring(canvas, inner, color, sides);
         r = DrawRoundedFlatBorder(canvas, r, flat(), sides);
-        break;
-    }
-    case fsPopup:
-        r = DrawBevel(canvas, r, borderHighlight, borderShadow, bevelWidth, sides);
-        break;
-    case fsStatus:
-        r = DrawBevel(canvas, r, borderShadow, borderHighlight, bevelWidth, sides);
-        break;
-    default:
-        r = DrawFrame(canvas, r, borderInner, sides);
-        break;
+    } else {
+        r = plainFrame(borderInner);
     }
     return r;
 }

@@ -10,6 +10,7 @@
 
 #include <sys/stat.h>
 
+#include <initializer_list>
 #include <vector>
 
 using kos::MatchesDosMask;
@@ -29,6 +30,13 @@ QStringList Entries(const QString& dir)
     QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     names.sort();
     return names;
+}
+
+// Makes an empty-ish file of each name in dir.
+void TouchAll(const QString& dir, std::initializer_list<const char*> names)
+{
+    for (const char* name : names)
+        Touch(dir + name);
 }
 
 }  // namespace
@@ -67,12 +75,7 @@ TEST(DeleteFilesByMask, DeletesOnlyMatchingEntriesAndSkipsDirectories)
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
     const QString dir = tmp.path() + "/";
-    Touch(dir + "_QS1.DBF");
-    Touch(dir + "_qs2");
-    Touch(dir + "Patient.DBF");
-    Touch(dir + "PDOXUSRS.NET");
-    Touch(dir + "PDOXUSRS");
-    Touch(dir + "paradox.lck");
+    TouchAll(dir, {"_QS1.DBF", "_qs2", "Patient.DBF", "PDOXUSRS.NET", "PDOXUSRS", "paradox.lck"});
     ASSERT_TRUE(QDir().mkdir(dir + "_QSDIR"));
 
     kos::DeleteFilesByMask(dir, "_QS*.*");
@@ -87,10 +90,7 @@ TEST(DeleteFilesByMask, StarDotStarEmptiesTheDirectoryIncludingHiddenAndReadOnly
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
     const QString dir = tmp.path() + "/";
-    Touch(dir + "a.txt");
-    Touch(dir + "noext");
-    Touch(dir + ".hidden");
-    Touch(dir + "ro.dat");
+    TouchAll(dir, {"a.txt", "noext", ".hidden", "ro.dat"});
     QFile::setPermissions(dir + "ro.dat", QFile::ReadOwner);
 
     kos::DeleteFilesByMask(dir, "*.*");
@@ -117,8 +117,7 @@ TEST(ClearReadOnlyFlags, GivesWritePermissionOnlyToReadOnlyFiles)
     QTemporaryDir tmp;
     ASSERT_TRUE(tmp.isValid());
     const QString dir = tmp.path() + "/";
-    Touch(dir + "ro.dbf");
-    Touch(dir + "rw.dbf");
+    TouchAll(dir, {"ro.dbf", "rw.dbf"});
     ::chmod(QFile::encodeName(dir + "ro.dbf").constData(), 0444);
     ::chmod(QFile::encodeName(dir + "rw.dbf").constData(), 0640);
 

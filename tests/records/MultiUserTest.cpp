@@ -45,16 +45,10 @@ bool SaveWhenFree(
 // the other holds the record, and saves consultations.
 TEST(MultiUserWorker, DISABLED_Workstation)
 {
-    const QString home = qEnvironmentVariable("KORVALE_WORKER_HOME");
-    if (home.isEmpty())
+    const QString mark = StartWorker();
+    if (mark.isEmpty())
         GTEST_SKIP() << "run by RecordsTest.TwoProgramsOnOnePatientLoseNoUpdateAndShareNoNumber";
-    const QString mark = qEnvironmentVariable("KORVALE_WORKER_MARK");
-    TestApplication();
-    InstallDatabaseKeyColumns();
-    SetCodeAllocationTimeout(60000);
-    AppDir = home;
-    DataPath = home + "Data/";
-    PhotoDir = home + "PHOTOS/";
+    PhotoDir = AppDir + "PHOTOS/";
     kui::ScopedMessageRecorder messages;
     AppContext context;
 

@@ -10,10 +10,8 @@
 #include "platform/ui/Messages.h"
 #include "platform/ui/data/DataControls.h"
 
-#include <QCoreApplication>
 #include <QDateEdit>
 #include <QPlainTextEdit>
-#include <QProcess>
 #include <QSet>
 
 namespace {
@@ -23,15 +21,9 @@ constexpr int kRounds = 12;
 // One workstation, run in its own process by the test below.
 TEST(OrdWorker, DISABLED_Workstation)
 {
-    const QString home = qEnvironmentVariable("KORVALE_WORKER_HOME");
-    if (home.isEmpty())
+    const QString mark = StartWorker();
+    if (mark.isEmpty())
         GTEST_SKIP() << "run by RecordsTest.TwoProgramsAddExamsAndPrescriptionsWithoutSharingANumber";
-    const QString mark = qEnvironmentVariable("KORVALE_WORKER_MARK");
-    TestApplication();
-    InstallDatabaseKeyColumns();
-    SetCodeAllocationTimeout(60000);
-    AppDir = home;
-    DataPath = home + "Data/";
     kui::ScopedMessageRecorder messages;
     AppContext context;
     const QDate first = mark == "A" ? QDate(2020, 1, 1) : QDate(2021, 1, 1);
@@ -65,24 +57,7 @@ TEST_F(RecordsTest, TwoProgramsAddExamsAndPrescriptionsWithoutSharingANumber)
 {
     AddPatient("000001", "DUPONT");
     Exec("INSERT INTO FRADIO (CODE, LIBELLE) VALUES ('001', 'THORAX')");
-    QList<QProcess*> workers;
-    for (const QString mark : {"A", "B"}) {
-        auto* p = new QProcess;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KORVALE_WORKER_HOME", AppDir);
-        env.insert("KORVALE_WORKER_MARK", mark);
-        env.insert("QT_QPA_PLATFORM", "offscreen");
-        p->setProcessEnvironment(env);
-        p->setProcessChannelMode(QProcess::MergedChannels);
-        p->start(
-            QCoreApplication::applicationFilePath(), {"--gtest_filter=OrdWorker.*", "--gtest_also_run_disabled_tests"});
-        workers << p;
-    }
-    for (QProcess* p : workers) {
-        ASSERT_TRUE(p->waitForFinished(120000));
-        EXPECT_EQ(p->exitCode(), 0) << p->readAll().toStdString();
-        delete p;
-    }
+    RunWorkers("OrdWorker", {"A", "B"});
     const QStringList nums = Rows("SELECT NUM FROM EXCOMP");
     EXPECT_EQ(nums.size(), 2 * kRounds);
     EXPECT_EQ(QSet<QString>(nums.begin(), nums.end()).size(), 2 * kRounds);

@@ -37,16 +37,10 @@ void Touch(const QString& path)
 // round, waits for the other one, then books 09:00 of the round's day.
 TEST(RdvWorker, DISABLED_Workstation)
 {
-    const QString home = qEnvironmentVariable("KORVALE_WORKER_HOME");
-    if (home.isEmpty())
+    const QString mark = StartWorker();
+    if (mark.isEmpty())
         GTEST_SKIP() << "run by RDVProcessTest.OneAppointmentPerSlotBetweenTwoPrograms";
-    const QString mark = qEnvironmentVariable("KORVALE_WORKER_MARK");
     const QString other = mark == "A" ? "B" : "A";
-    TestApplication();
-    InstallDatabaseKeyColumns();
-    SetCodeAllocationTimeout(60000);
-    AppDir = home;
-    DataPath = home + "Data/";
     kui::ScopedMessageRecorder messages;
     AppContext context;
     DialogScript pickerCancelled({});  // every picker is cancelled
@@ -62,8 +56,8 @@ TEST(RdvWorker, DISABLED_Workstation)
         frm.edHre()->setText("09:00");
         frm.edMotif()->setText(mark);
         messages.Clear();
-        Touch(home + "ready-" + mark + QString::number(round));
-        ASSERT_TRUE(WaitFor(home + "ready-" + other + QString::number(round)));
+        Touch(AppDir + "ready-" + mark + QString::number(round));
+        ASSERT_TRUE(WaitFor(AppDir + "ready-" + other + QString::number(round)));
         if (frm.btnPostClick()) {
             ++booked;
         } else {

@@ -40,6 +40,22 @@ inline void ShowActive(QWidget* w)
     (void)QTest::qWaitForWindowActive(w, 1000);
 }
 
+// Prepares a workstation process started by RecordsTest::RunWorkers on the
+// data directory of the test that started it, and returns its mark; returns
+// an empty mark when the worker test is run on its own.
+inline QString StartWorker()
+{
+    const QString home = qEnvironmentVariable("KORVALE_WORKER_HOME");
+    if (home.isEmpty())
+        return {};
+    TestApplication();
+    InstallDatabaseKeyColumns();
+    SetCodeAllocationTimeout(60000);
+    AppDir = home;
+    DataPath = home + "Data/";
+    return qEnvironmentVariable("KORVALE_WORKER_MARK");
+}
+
 // Answers the modal dialogs a command opens, in order: each new dialog gets
 // the next act; one beyond the acts is recorded and closed. classes lists
 // the class of every dialog met.

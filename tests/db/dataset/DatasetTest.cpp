@@ -4,6 +4,7 @@
 
 #include <QSignalSpy>
 
+#include "tests/db/dataset/PracticeDatasets.h"
 #include "tests/db/sql/MemTable.h"
 #include "tests/db/sql/PracticeFiles.h"
 #include "platform/db/dataset/Dataset.h"
@@ -15,15 +16,7 @@ using namespace kdbtest;
 
 namespace {
 
-class DatasetLayer : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        addPracticeTables(db);
-        fillPractice(db);
-    }
-    MemDatabase db;
-};
+using DatasetLayer = PracticeDatasets;
 
 // A screen in miniature: an editing flag and the button states that follow
 // the dataset, as the record screens keep them.
@@ -222,11 +215,7 @@ TEST_F(DatasetLayer, PostedRecordKeepsOrMovesToItsPlace)
     EXPECT_EQ(t.fieldByName("NOM").asString(), "D'ARC");
 
     TableDataset lines;  // a post that takes the record out of the filter
-    lines.setDatabase(db.database);
-    lines.setTableName("FORD");
-    lines.setFilter("CODE='1'");
-    lines.setFiltered(true);
-    lines.open();
+    openPrescriptionOne(lines, "FORD");
     lines.edit();
     lines.fieldByName("CODE").setAsString("3");
     lines.post();
@@ -250,11 +239,7 @@ TEST_F(DatasetLayer, KeyViolationKeepsInsertState)
 TEST_F(DatasetLayer, FilterTextAndRecordFilter)
 {
     TableDataset lines;
-    lines.setDatabase(db.database);
-    lines.setTableName("FORD.DBF");
-    lines.setFilter("CODE='1'");
-    lines.setFiltered(true);
-    lines.open();
+    openPrescriptionOne(lines);
     EXPECT_EQ(lines.recordCount(), 2);
     int scrolls = 0;
     lines.afterScroll = [&](Dataset&) { ++scrolls; };

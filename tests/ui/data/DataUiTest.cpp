@@ -9,7 +9,7 @@
 #include <QTest>
 #include <QToolButton>
 
-#include "tests/db/sql/PracticeSchema.h"
+#include "tests/db/dataset/PracticeDatasets.h"
 #include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
 #include "platform/ui/data/DatasetModel.h"
@@ -21,15 +21,13 @@ using namespace kdbtest;
 
 namespace {
 
-class DataAwareUi : public ::testing::Test {
+class DataAwareUi : public PracticeDatasets {
 protected:
     void SetUp() override
     {
         TestApplication();
-        addPracticeTables(db);
-        fillPractice(db);
+        PracticeDatasets::SetUp();
     }
-    MemDatabase db;
 };
 
 std::vector<GridColumn> pickerColumns()
@@ -139,11 +137,7 @@ TEST_F(DataAwareUi, LargeTableIsReadOnDemand)
 TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges)
 {
     TableDataset lines;
-    lines.setDatabase(db.database);
-    lines.setTableName("FORD.DBF");
-    lines.setFilter("CODE='1'");
-    lines.setFiltered(true);
-    lines.open();
+    openPrescriptionOne(lines);
     DataGrid grid;
     DatasetModel* m = grid.bind(&lines,
         {{"MEDIC", "Médicament", {}, Qt::AlignLeft, true}, {"FORME", "Forme", {}, Qt::AlignLeft, true}, {"NUM", "N°"}});

@@ -1,0 +1,33 @@
+#pragma once
+// The practice tables in memory, filled with the same rows, for the tests of
+// the datasets and of the data-aware widgets.
+#include <gtest/gtest.h>
+
+#include "platform/db/dataset/Dataset.h"
+#include "tests/db/sql/PracticeSchema.h"
+
+namespace kdbtest {
+
+class PracticeDatasets : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        addPracticeTables(db);
+        fillPractice(db);
+    }
+
+    // Opens on `lines` the lines of prescription 1 (two rows) through a
+    // filter, the table named as `table`.
+    void openPrescriptionOne(kdb::TableDataset& lines, const std::string& table = "FORD.DBF")
+    {
+        lines.setDatabase(db.database);
+        lines.setTableName(table);
+        lines.setFilter("CODE='1'");
+        lines.setFiltered(true);
+        lines.open();
+    }
+
+    MemDatabase db;
+};
+
+}  // namespace kdbtest
