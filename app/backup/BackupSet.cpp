@@ -291,7 +291,7 @@ bool TableHold::Take(const QStringList& schema, const QString& dataPath, Mode mo
 
 bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& target, QString& failure)
 {
-    // The files the specifications take, counted before: an archive that
+    // The files the masks take, counted before: an archive that
     // holds fewer (a file that could not be read) is no backup.
     int expected = 0;
     for (const QString& spec : specs) {

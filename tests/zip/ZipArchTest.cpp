@@ -429,7 +429,7 @@ TEST_F(ZipArch, CorpusReplayThroughList)
 
 namespace {
 
-TEST_F(ZipArch, BlocksCarryTheOptionsAndTheFileSpecifications)
+TEST_F(ZipArch, BlocksCarryTheOptionsAndTheFileMasks)
 {
     TZipArchiver::JobTexts texts;
     zipeng::ZipParams p{};
