@@ -437,13 +437,11 @@ void TfrmPhoto::btnAddClick()
         return;
     {
         kui::WaitCursor wait;
-        QString oldName;
         bool go = true;
         if (selected_->HasPicture()) {
             if (TPhotoSlot* free = FirstFreeImage()) {
                 selected_ = free;
             } else {
-                oldName = selected_->FileName;
                 go = kui::MsgConfirm(QStringLiteral("Voulez-vous remplacer la photo ?"), this);
             }
         }
@@ -459,8 +457,9 @@ void TfrmPhoto::btnAddClick()
                     const QImage big = kui::LoadPicture(PhotoDir + name);
                     imageX_->setPixmap(QPixmap::fromImage(big));
                     imageX_->resize(big.size());
-                    ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE AND       PHOTO=:OLD"),
-                        {{"CODE", CurrentPatientCode}, {"OLD", oldName}});
+                    // The slot's own row only: the same file may fill another slot too.
+                    ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE AND NUM=:NUM"),
+                        {{"CODE", CurrentPatientCode}, {"NUM", QString::number(selected_->Tag())}});
                     QApplication::processEvents();
                     InsertPhotoRow(selected_->Tag(), name);
                 }

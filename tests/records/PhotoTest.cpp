@@ -74,24 +74,31 @@ TEST_F(PhotoTest, SlotsFillInContainerOrderThenReplace)
     EXPECT_EQ(Photos(), QStringList({"1|P0.JPG", "2|P2.JPG", "3|P1.JPG", "4|P3.JPG"}));
     EXPECT_EQ(messages_.Count(), 0);
 
-    for (int i = 4; i < 21; ++i)
+    for (int i = 4; i < 20; ++i)
         Add(frm, Camera(QStringLiteral("P%1.JPG").arg(i), i));
+    Add(frm, Camera("P0.JPG", 0));  // the same file again: reused in a second slot
     EXPECT_EQ(Photos().size(), 21);
     EXPECT_EQ(frm.FirstFreeImage(), nullptr);
+    int twin = 0;
+    for (int tag = 2; tag <= 21; ++tag)
+        if (frm.Image(tag)->FileName == QStringLiteral("P0.JPG"))
+            twin = tag;
+    ASSERT_NE(twin, 0);
 
-    // All full: the selected slot is replaced on Yes only.
-    frm.Image1Click(frm.Image(7));
+    // All full: the selected slot is replaced on Yes only, its twin keeps its row.
+    frm.Image1Click(frm.Image(1));
     messages_.Answer(QMessageBox::No);
     Add(frm, Camera("NEW.JPG", 30));
     EXPECT_EQ(messages_.Last().text, QStringLiteral("Voulez-vous remplacer la photo ?"));
-    EXPECT_FALSE(Photos().contains("7|NEW.JPG"));
+    EXPECT_FALSE(Photos().contains("1|NEW.JPG"));
     messages_.Answer(QMessageBox::Yes);
     Add(frm, Camera("NEW.JPG", 30));
     const QStringList rows = Photos();
     EXPECT_EQ(rows.size(), 21);
-    EXPECT_TRUE(rows.contains("7|NEW.JPG"));
-    EXPECT_FALSE(rows.contains("7|P7.JPG"));
-    EXPECT_EQ(frm.Image(7)->FileName, QStringLiteral("NEW.JPG"));
+    EXPECT_TRUE(rows.contains("1|NEW.JPG"));
+    EXPECT_FALSE(rows.contains("1|P0.JPG"));
+    EXPECT_TRUE(rows.contains(QStringLiteral("%1|P0.JPG").arg(twin)));
+    EXPECT_EQ(frm.Image(1)->FileName, QStringLiteral("NEW.JPG"));
 
     // A reopened screen reads them back into the same slots.
     TfrmPhoto again(practice_.context());
