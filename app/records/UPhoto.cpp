@@ -345,16 +345,23 @@ void TfrmPhoto::LoadPhotos()
     q.setSql(QStringLiteral("SELECT * FROM FPHOTO WHERE CODE=:CODE"));
     q.setParamText("CODE", CurrentPatientCode);
     q.open();
+    QList<TPhotoSlot*> found;
+    QStringList names, paths;
     for (q.first(); !q.eof(); q.next()) {
         TPhotoSlot* slot = FindImage(QStringLiteral("IMAGE") + q.fieldByName("NUM").asString().trimmed());
         const QString name = q.fieldByName("PHOTO").asString().trimmed();
         if (!slot || name.isEmpty() || !QFileInfo(PhotoDir + name).isFile())
             continue;
-        const QImage thumb = kui::LoadPicture(PhotoDir + name, kThumbSize);
-        if (thumb.isNull())
+        found << slot;
+        names << name;
+        paths << PhotoDir + name;
+    }
+    const QList<QImage> thumbs = kui::LoadPictures(paths, kThumbSize);
+    for (qsizetype i = 0; i < found.size(); ++i) {
+        if (thumbs[i].isNull())
             continue;  // a file that is not a picture leaves its slot empty
-        slot->SetPicture(thumb);
-        slot->FileName = name;
+        found[i]->SetPicture(thumbs[i]);
+        found[i]->FileName = names[i];
     }
     PhotosModified = false;
     UpdateButtons();

@@ -4,9 +4,14 @@
 #include <QFile>
 #include <QImageReader>
 
+#include <algorithm>
+#include <atomic>
 #include <csetjmp>
 #include <cstdio>
 #include <jpeglib.h>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace kui {
 
@@ -191,6 +196,33 @@ QImage LoadPicture(const QString& path, QSize fit)
     if (!file.open(QIODevice::ReadOnly) || file.size() > kMaxPictureFileBytes)
         return {};
     return ReadPicture(file.readAll(), fit);
+}
+
+QList<QImage> LoadPictures(const QStringList& paths, QSize fit)
+{
+    QList<QImage> images(paths.size());
+    std::atomic<qsizetype> next{0};
+    const auto work = [&] {
+        for (qsizetype i = next++; i < paths.size(); i = next++) {
+            try {
+                images[i] = LoadPicture(paths[i], fit);
+            } catch (const std::exception&) {
+                // out of memory: that picture stays null
+            }
+        }
+    };
+    const qsizetype count = std::min<qsizetype>(paths.size(), std::max(1u, std::thread::hardware_concurrency()));
+    std::vector<std::thread> workers;
+    try {
+        for (qsizetype i = 1; i < count; ++i)
+            workers.emplace_back(work);
+    } catch (const std::system_error&) {
+        // fewer workers: the others share the remaining pictures
+    }
+    work();  // the calling thread takes its share
+    for (std::thread& t : workers)
+        t.join();
+    return images;
 }
 
 QSize PictureSize(const QString& path)

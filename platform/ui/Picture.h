@@ -1,8 +1,10 @@
 #pragma once
 #include <QByteArray>
 #include <QImage>
+#include <QList>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 namespace kui {
 
@@ -23,6 +25,10 @@ QImage ReadPicture(const QByteArray& data, QSize fit = {});
 
 // The same for a file; a missing, unreadable or over-large file gives a null image.
 QImage LoadPicture(const QString& path, QSize fit = {});
+
+// LoadPicture for each of `paths`, decoded side by side on worker threads
+// (images only); returns once all are done, the images in the order of `paths`.
+QList<QImage> LoadPictures(const QStringList& paths, QSize fit = {});
 
 // The picture's size as stored in the file (no decoding); invalid when unknown.
 QSize PictureSize(const QString& path);

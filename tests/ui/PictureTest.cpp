@@ -12,6 +12,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QPainter>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -54,6 +55,33 @@ TEST(Picture, JpegReducedToItsFrameKeepsContentAndProportions)
     // Full size, and a frame larger than the picture: never enlarged.
     EXPECT_EQ(kui::ReadPicture(jpeg).size(), QSize(1600, 1200));
     EXPECT_EQ(kui::ReadPicture(jpeg, QSize(4000, 4000)).size(), QSize(1600, 1200));
+}
+
+TEST(Picture, ManyFilesDecodedSideBySideComeBackInTheirOrder)
+{
+    TestApplication();
+    QTemporaryDir dir;
+    QStringList paths;
+    for (int i = 0; i < 30; ++i) {
+        const QString path = dir.filePath(QStringLiteral("%1.jpg").arg(i));
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(i % 7 == 3 ? QByteArray("not a picture") : QuarterJpeg(200 + 10 * i, 100));
+        paths << path;
+    }
+    paths << dir.filePath("missing.jpg");
+    const QList<QImage> images = kui::LoadPictures(paths, QSize(100, 100));
+    ASSERT_EQ(images.size(), paths.size());
+    for (int i = 0; i < 30; ++i) {
+        if (i % 7 == 3) {
+            EXPECT_TRUE(images[i].isNull()) << i;
+            continue;
+        }
+        ASSERT_FALSE(images[i].isNull()) << i;
+        EXPECT_EQ(images[i].size(), QSize(200 + 10 * i, 100).scaled(100, 100, Qt::KeepAspectRatio)) << i;
+    }
+    EXPECT_TRUE(images.last().isNull());
+    EXPECT_TRUE(kui::LoadPictures({}).isEmpty());
 }
 
 TEST(Picture, CorpusFilesReadOrRefuse)
