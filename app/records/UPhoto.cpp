@@ -1,4 +1,5 @@
 #include "UPhoto.h"
+#include "ui_UPhoto.h"
 
 #include "RecordsCommon.h"
 #include "UGetPatient.h"
@@ -19,19 +20,15 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QFileInfo>
-#include <QHBoxLayout>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSaveFile>
-#include <QScrollArea>
 #include <QStatusBar>
 #include <QStyle>
 #include <QThread>
-#include <QToolBar>
 #include <QToolButton>
-#include <QVBoxLayout>
 
 const QSize TfrmPhoto::kThumbSize(51, 56);
 
@@ -94,9 +91,8 @@ void InsertPhotoRow(int slot, const QString& name)
 // ---------------------------------------------------------------------------
 // A thumbnail.
 
-TPhotoSlot::TPhotoSlot(int tag, QWidget* parent) : QLabel(parent), tag_(tag)
+TPhotoSlot::TPhotoSlot(QWidget* parent) : QLabel(parent)
 {
-    setObjectName(QStringLiteral("Image%1").arg(tag));
     setFixedSize(TfrmPhoto::kThumbSize);
     setAlignment(Qt::AlignCenter);
     setAcceptDrops(true);
@@ -154,10 +150,9 @@ void TPhotoSlot::dropEvent(QDropEvent* event)
 // ---------------------------------------------------------------------------
 // The screen.
 
-TfrmPhoto::TfrmPhoto(AppContext& context, QWidget* parent) : QDialog(parent), context_(context)
+TfrmPhoto::TfrmPhoto(AppContext& context, QWidget* parent)
+    : QDialog(parent), context_(context), ui(std::make_unique<Ui::TfrmPhoto>())
 {
-    setObjectName(QStringLiteral("frmPhoto"));
-    setWindowTitle(QStringLiteral("Photos"));
     BuildLayout();
     // FormCreate: the frame on slot 1, then the patient (which selects slot 1).
     sqShape_->move(Image(1)->pos() - QPoint(2, 2));
@@ -169,83 +164,44 @@ TfrmPhoto::~TfrmPhoto() = default;
 
 void TfrmPhoto::BuildLayout()
 {
-    auto* root = new QVBoxLayout(this);
-    root->setContentsMargins(0, 0, 0, 0);
-    root->setSpacing(0);
-
-    auto* bar = new QToolBar(this);
-    auto button = [&](const char* name, const QString& hint, QStyle::StandardPixmap icon, auto slot) {
-        auto* b = new QToolButton(bar);
-        b->setObjectName(QString::fromLatin1(name));
-        b->setToolTip(hint);
+    ui->setupUi(this);
+    auto button = [&](QToolButton* b, QStyle::StandardPixmap icon, auto slot) {
         b->setIcon(style()->standardIcon(icon));
         connect(b, &QToolButton::clicked, this, slot);
-        bar->addWidget(b);
         return b;
     };
-    button("btnAdd", QStringLiteral("Ajouter une photo"), QStyle::SP_FileDialogNewFolder, &TfrmPhoto::btnAddClick);
-    btnDelete_ =
-        button("btnDelete", QStringLiteral("Supprimer une photo"), QStyle::SP_TrashIcon, &TfrmPhoto::btnDeleteClick);
-    btnPost_ = button(
-        "btnPost", QStringLiteral("Enregistrer la photo"), QStyle::SP_DialogSaveButton, &TfrmPhoto::btnPostClick);
-    btnCancel_ = button("btnCancel", QStringLiteral("Annuler les modifications"), QStyle::SP_DialogCancelButton,
-        &TfrmPhoto::btnCancelClick);
-    button("btnGetPatient", QStringLiteral("Sélectionner un patient"), QStyle::SP_FileDialogContentsView,
-        &TfrmPhoto::btnGetPatientClick);
-    button("btnPatient", QStringLiteral("Saisie des patients"), QStyle::SP_FileDialogDetailedView,
-        &TfrmPhoto::btnPatientClick);
-    button("btnAddtoPrint", QStringLiteral("Ajouter la photo à la file d'attente d'impression"), QStyle::SP_ArrowDown,
-        &TfrmPhoto::btnAddtoPrintClick);
-    btnPrint_ =
-        button("btnPrint", QStringLiteral("Imprimer les photos"), QStyle::SP_FileIcon, &TfrmPhoto::btnPrintClick);
-    button("btnFermer", QStringLiteral("Fermer"), QStyle::SP_DialogCloseButton, &TfrmPhoto::reject);
-    root->addWidget(bar);
+    button(ui->btnAdd, QStyle::SP_FileDialogNewFolder, &TfrmPhoto::btnAddClick);
+    btnDelete_ = button(ui->btnDelete, QStyle::SP_TrashIcon, &TfrmPhoto::btnDeleteClick);
+    btnPost_ = button(ui->btnPost, QStyle::SP_DialogSaveButton, &TfrmPhoto::btnPostClick);
+    btnCancel_ = button(ui->btnCancel, QStyle::SP_DialogCancelButton, &TfrmPhoto::btnCancelClick);
+    button(ui->btnGetPatient, QStyle::SP_FileDialogContentsView, &TfrmPhoto::btnGetPatientClick);
+    button(ui->btnPatient, QStyle::SP_FileDialogDetailedView, &TfrmPhoto::btnPatientClick);
+    button(ui->btnAddtoPrint, QStyle::SP_ArrowDown, &TfrmPhoto::btnAddtoPrintClick);
+    btnPrint_ = button(ui->btnPrint, QStyle::SP_FileIcon, &TfrmPhoto::btnPrintClick);
+    button(ui->btnFermer, QStyle::SP_DialogCloseButton, &TfrmPhoto::reject);
+    lName_ = ui->lName;
+    imageX_ = ui->ImageX;
 
-    lName_ = new QLabel(this);
-    lName_->setObjectName(QStringLiteral("lName"));
-    lName_->setAlignment(Qt::AlignCenter);
-    lName_->setStyleSheet(QStringLiteral("background: black; color: white; font: bold 10pt \"Verdana\";"));
-    root->addWidget(lName_);
-
-    auto* body = new QHBoxLayout;
-    auto* thumbs = new QScrollArea(this);
-    auto* grid = new QWidget;
-    grid->setFixedSize(3 * 63 + 8, 7 * 68 + 8);
     // The order in which a free slot is looked for is the container's.
     const int order[kSlots] = {3, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 16, 18, 19, 20, 21};
     for (int i = 0; i < kSlots; ++i) {
         const int n = order[i];
-        auto* tile = new QWidget(grid);
-        tile->setStyleSheet(QStringLiteral("background: #E6E6E6;"));
-        const QPoint at(6 + ((n - 1) % 3) * 63, 6 + ((n - 1) / 3) * 68);
-        tile->setGeometry(QRect(at - QPoint(2, 2), QSize(55, 60)));
-        auto* slot = new TPhotoSlot(n, grid);
-        slot->move(at);
+        auto* slot = ui->pnThumbs->findChild<TPhotoSlot*>(QStringLiteral("Image%1").arg(n));
         slots_[n - 1] = slot;
         containerOrder_[i] = slot;
         connect(slot, &TPhotoSlot::clicked, this, &TfrmPhoto::Image1Click);
         connect(slot, &TPhotoSlot::dropped, this, &TfrmPhoto::Image1DragDrop);
     }
-    sqShape_ = new SelectionFrame(grid);
+    sqShape_ = new SelectionFrame(ui->pnThumbs);
     sqShape_->setAttribute(Qt::WA_TransparentForMouseEvents);
     sqShape_->resize(55, 60);
-    thumbs->setWidget(grid);
-    thumbs->setFixedWidth(grid->width() + 20);
-    body->addWidget(thumbs);
-    auto* big = new QScrollArea(this);
-    imageX_ = new QLabel;
-    imageX_->setObjectName(QStringLiteral("ImageX"));
-    big->setWidget(imageX_);
-    body->addWidget(big, 1);
-    root->addLayout(body, 1);
 
-    stBar_ = new QStatusBar(this);
+    stBar_ = ui->stBar;
     for (int i = 0; i < 3; ++i) {
         panels_[i] = new QLabel(stBar_);
         panels_[i]->setMinimumWidth(i == 2 ? 300 : 100);
         stBar_->addWidget(panels_[i]);
     }
-    root->addWidget(stBar_);
 
     // The popup menu.
     setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -275,7 +231,6 @@ void TfrmPhoto::BuildLayout()
     action(sub, QStringLiteral("Imprimer les photos"), &TfrmPhoto::btnPrintClick);
     addAction(sub->menuAction());
     action(this, QStringLiteral("Fermer"), &TfrmPhoto::reject);
-    resize(760, 560);
 }
 
 QString TfrmPhoto::StatusPanel(int n) const

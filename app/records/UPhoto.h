@@ -12,8 +12,12 @@
 #include <QStringList>
 
 #include <array>
+#include <memory>
 
-class QScrollArea;
+namespace Ui {
+class TfrmPhoto;
+}
+
 class QStatusBar;
 class QToolButton;
 class QAction;
@@ -23,8 +27,9 @@ struct AppContext;
 class TPhotoSlot : public QLabel {
     Q_OBJECT
 public:
-    TPhotoSlot(int tag, QWidget* parent);
-    int Tag() const { return tag_; }
+    explicit TPhotoSlot(QWidget* parent = nullptr);
+    // The slot's number, from its name ImageN.
+    int Tag() const { return objectName().mid(5).toInt(); }
     QString FileName;
     bool HasPicture() const { return !pixmap().isNull(); }
     void SetPicture(const QImage& image);
@@ -41,7 +46,6 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
-    int tag_;
     QPoint pressPos_;
     bool pressed_ = false;
 };
@@ -95,12 +99,13 @@ public slots:
     void ShowPatient();
 
 private:
-    void BuildLayout();
+    void BuildLayout();  // the form, its buttons, slots and popup menu wired
     void ShowQueueSize();
     // Copies the file into PhotoDir; the name it is stored under, empty on failure.
     QString StorePhoto(const QString& source);
 
     AppContext& context_;
+    std::unique_ptr<Ui::TfrmPhoto> ui;
     std::array<TPhotoSlot*, kSlots> slots_{};
     std::array<TPhotoSlot*, kSlots> containerOrder_{};
     TPhotoSlot* selected_ = nullptr;
