@@ -8,6 +8,7 @@
 #include "platform/ui/data/DataGrid.h"
 #include "platform/ui/data/DatasetModel.h"
 
+#include <QCloseEvent>
 #include <QDate>
 #include <QDialog>
 #include <QHeaderView>
@@ -58,6 +59,31 @@ int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const st
         return QDialog::Rejected;
     }
     return -1;
+}
+
+void CloseEntryScreen(QDialog* screen, QCloseEvent* event, bool& closing, bool editing,
+    const std::function<bool()>& save, const std::function<void()>& discard, const std::function<void()>& release,
+    const std::function<void(QCloseEvent*)>& baseClose)
+{
+    if (closing || !editing) {
+        release();
+        closing = true;
+        baseClose(event);
+        return;
+    }
+    const int code = AskUnsavedClose(screen, save, [&] {
+        closing = true;
+        discard();
+    });
+    if (code < 0) {
+        event->ignore();
+        return;
+    }
+    release();
+    closing = true;
+    event->accept();
+    baseClose(event);
+    screen->setResult(code);  // after the dialog's own close, which sets Rejected
 }
 
 bool EntryScreenKey(QWidget* screen, QKeyEvent* event, bool editing, const std::function<void()>& cancel)

@@ -6,6 +6,9 @@
 
 #include <functional>
 
+class QCloseEvent;
+class QDialog;
+
 class QKeyEvent;
 class QLineEdit;
 class QWidget;
@@ -40,6 +43,15 @@ void Guarded(const std::function<void()>& action);
 // runs discard. Answers the dialog's result (Accepted for Yes, Rejected
 // for No), or -1 when the screen stays open.
 int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const std::function<void()>& discard);
+
+// The close of an entry screen. A screen that is not editing (or is already
+// closing) runs release and closes. Otherwise it asks AskUnsavedClose; on
+// Cancel, or a failed save, the close is refused and the screen stays; else
+// release runs, the screen closes (baseClose: the screen's own close) and the
+// answer becomes its result. `closing` is set before discard runs.
+void CloseEntryScreen(QDialog* screen, QCloseEvent* event, bool& closing, bool editing,
+    const std::function<bool()>& save, const std::function<void()>& discard, const std::function<void()>& release,
+    const std::function<void(QCloseEvent*)>& baseClose);
 
 // Esc and Enter on an entry screen: Esc runs cancel while an edit is under
 // way (editing) and closes the screen otherwise; Enter never posts and is

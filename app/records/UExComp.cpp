@@ -356,27 +356,13 @@ void TfrmExComp::mnCloseClick()
 
 void TfrmExComp::closeEvent(QCloseEvent* event)
 {
-    if (closing_ || !ui->btnPost->isEnabled()) {
-        qExamen->close();
-        closing_ = true;
-        QDialog::closeEvent(event);
-        return;
-    }
-    const int code = records::AskUnsavedClose(
-        this, [this] { return btnPostClick(); },
+    records::CloseEntryScreen(
+        this, event, closing_, ui->btnPost->isEnabled(), [this] { return btnPostClick(); },
         [this] {
-            closing_ = true;
             if (!Num.isEmpty())
                 btnCancelClick();
-        });
-    if (code < 0) {
-        event->ignore();
-        return;
-    }
-    setResult(code);
-    qExamen->close();
-    closing_ = true;
-    QDialog::closeEvent(event);
+        },
+        [this] { qExamen->close(); }, [this](QCloseEvent* e) { QDialog::closeEvent(e); });
 }
 
 void TfrmExComp::keyPressEvent(QKeyEvent* event)

@@ -457,26 +457,13 @@ void TfrmPROT::mnCloseClick()
 
 void TfrmPROT::closeEvent(QCloseEvent* event)
 {
-    if (closing_ || !ui->btnPost->isEnabled()) {
-        Patient->close();
-        QDialog::closeEvent(event);
-        return;
-    }
-    const int code = records::AskUnsavedClose(
-        this, [this] { return btnPostClick(); },
+    records::CloseEntryScreen(
+        this, event, closing_, ui->btnPost->isEnabled(), [this] { return btnPostClick(); },
         [this] {
             if (!NumProt.isEmpty())
                 btnCancelClick();
-        });
-    if (code < 0) {
-        event->ignore();
-        return;
-    }
-    setResult(code);
-    Patient->close();
-    closing_ = true;
-    event->accept();
-    QDialog::closeEvent(event);
+        },
+        [this] { Patient->close(); }, [this](QCloseEvent* e) { QDialog::closeEvent(e); });
 }
 
 void TfrmPROT::keyPressEvent(QKeyEvent* event)

@@ -408,26 +408,13 @@ bool TfrmRDV::btnPostClick()
 
 void TfrmRDV::closeEvent(QCloseEvent* event)
 {
-    if (closing_ || !ui->btnPost->isEnabled()) {
-        Patient->close();
-        QDialog::closeEvent(event);
-        return;
-    }
-    const int code = records::AskUnsavedClose(
-        this, [this] { return btnPostClick(); },
+    records::CloseEntryScreen(
+        this, event, closing_, ui->btnPost->isEnabled(), [this] { return btnPostClick(); },
         [this] {
             if (!NumRDV.isEmpty())
                 btnCancelClick();
-        });
-    if (code < 0) {
-        event->ignore();
-        return;
-    }
-    Patient->close();
-    closing_ = true;
-    event->accept();
-    QDialog::closeEvent(event);
-    setResult(code);  // the answer is the modal result
+        },
+        [this] { Patient->close(); }, [this](QCloseEvent* e) { QDialog::closeEvent(e); });
 }
 
 void TfrmRDV::keyPressEvent(QKeyEvent* event)

@@ -151,6 +151,7 @@ TEST_F(ProtScreenTest, CloseGuardAndDetailText)
     practice_.messages().Answer(QMessageBox::Yes);
     frm.close();
     EXPECT_FALSE(frm.isVisible());
+    EXPECT_EQ(frm.result(), QDialog::Accepted);  // the answer is the screen's result
     EXPECT_EQ(Column("CLINIQUE").first().trimmed(), "NOUVELLE CLINIQUE");
 
     // The detail text: the editor writes the file, the screen shows it.
