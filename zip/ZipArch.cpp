@@ -1,6 +1,7 @@
 // TZipArchiver: properties, messages, name conversion, wait cursor and the
 // archive directory reader (List, CheckIfLastDisk).
 #include "zip/ZipArch.h"
+#include "zip/ZipRecords.h"
 
 #include "platform/ui/Messages.h"
 
@@ -13,17 +14,10 @@
 
 namespace {
 
-constexpr uint32_t kEndSig = 0x06054B50;
-constexpr uint32_t kCentralSig = 0x02014B50;
-
-uint16_t Get16(const unsigned char* p)
-{
-    return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t Get32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
+using ziprec::Get16;
+using ziprec::Get32;
+using ziprec::kCentralSig;
+using ziprec::kEndSig;
 
 // The OEM code page of the archives' FAT hosts (850), upper half.
 const char16_t kOem850[129] =
@@ -256,8 +250,8 @@ bool TZipArchiver::CheckIfLastDisk(unsigned char endRecord[22], bool raise)
     if (VolumeLabel.startsWith(QLatin1String("PKBACK# ")))
         volume = VolumeLabel.mid(8, 3).toInt();
     unsigned char sig[4];
-    if (f.read(reinterpret_cast<char*>(sig), 4) == 4 && Get32(sig) == 0x08074B50 &&
-        f.read(reinterpret_cast<char*>(sig), 4) == 4 && Get32(sig) == 0x04034B50) {
+    if (f.read(reinterpret_cast<char*>(sig), 4) == 4 && Get32(sig) == ziprec::kSpanSig &&
+        f.read(reinterpret_cast<char*>(sig), 4) == 4 && Get32(sig) == ziprec::kLocalSig) {
         firstVolume = true;
         IsSpanned = true;
     }
@@ -315,18 +309,6 @@ bool TZipArchiver::CheckIfLastDisk(unsigned char endRecord[22], bool raise)
     throw EZipArchiver::CreateResDisp(volume == 1 ? 11037 : 11045, true);
 }
 
-bool TZipArchiver::CheckForDisk()
-{
-    // One file-system tree: the archive's "drive" is the root, always present.
-    VolumeLabel.clear();
-    return true;
-}
-
-void TZipArchiver::GetNewDisk(int)
-{
-    throw EZipArchiver::CreateResDisp(11048, true);
-}
-
 void TZipArchiver::List()
 {
     if (Designing)
@@ -346,13 +328,14 @@ void TZipArchiver::List()
     bool failed = false;
     qint64 p = 0, recorded = 0;
     try {
-        InFileName = zipFileName_;
-        Drive = QStringLiteral("/");
+        InFileName = QFileInfo(zipFileName_).absoluteFilePath();
+        Drive = kos::Volumes().RootOf(QFileInfo(InFileName).absolutePath());
         if (!CheckForDisk())
             throw EZipArchiver::CreateResFmtStr(11004, Drive);
         unsigned char end[22];
         CheckIfLastDisk(end, true);
         TotalDisks = Get16(end + 4);
+        DiskNr = TotalDisks;
         if (TotalDisks != 0)
             IsSpanned = true;
         qint64 cdSize = Get32(end + 12);

@@ -8,12 +8,15 @@
 #include <QByteArray>
 #include <QCursor>
 #include <QDate>
+#include <QDateTime>
 #include <QFile>
 #include <QIcon>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+
+#include "platform/os/Volumes.h"
 
 #include <cstdint>
 #include <exception>
@@ -290,6 +293,8 @@ public:
     int DiskNr = 0;
     QString Drive, VolumeLabel, InFileName;
     std::unique_ptr<QFile> InHandle;
+    qint64 DiskFree = 0, DiskSize = 0;  // of the disk in Drive; DiskFree: room left on the open volume
+    uint32_t VolumeSerial = 0;
     bool ShowProgress = false;
     int HostSystem = 0, HostVersion = 0;
     qint64 TotalSizeToProcess = 0;
@@ -303,6 +308,25 @@ public:
     int EraseFile(const QString& name, DeleteOpts how);
     QString MakeTempFileName(const QString& prefix = {}, const QString& extension = {});
     int CopyBuffer(QFile& in, QFile& out, qint64 length);
+
+    // Multi-volume archives (ZipSpan.cpp): the volumes of a set as disks of a
+    // removable drive, all under the archive's name and labelled "PKBACK# 001",
+    // "PKBACK# 002"...; or as numbered files (Korvale001.zip...) on a fixed
+    // or network drive. Results 0, -7 (component error), -8 (memory), -9.
+    // The disks (ZipDisk.cpp): Drive is the root of the volume holding the set.
+    void DiskFreeAndSize(int which);  // 1: DiskFree, 2: DiskSize
+    kos::DriveType AskForDisk(bool forWriting);
+    bool IsRightDisk(kos::DriveType type);
+    int ClearFloppy();
+    int FormatFloppy(const QString& drive);
+    void EraseFloppyFiles(const QString& dir);
+    static QString AppendSlash(const QString& dir);
+    static QString SlashToBackslash(const QString& name);
+    static QString BufferToString(const char* buffer, int n);
+    // The three digits of volume DiskNr (from 0): 001 for the first, 000 for the 1000th.
+    static QString VolumeDigits(int diskNr);
+    // Name with the digits of volume DiskNr inserted before its extension.
+    static QString NumberedName(const QString& name, int diskNr);
 
     void ShowZipMessage(int id, const QString& extra = {});
     static QString LoadZipStr(int id, const QString& defaultText);
@@ -367,6 +391,22 @@ private:
     int minZipEngVers_ = 170, minUnzEngVers_ = 170;
     unsigned passwordReqCount_ = 1;
     QList<ZipDirEntry*> zipContents_;
+    // Spanning state of one WriteSpan or ReadSpan.
+    QString SpanOutName;
+    std::unique_ptr<QFile> SpanOutHandle;
+    QDateTime SpanDateStamp;
+    qint64 BytesOnVolume = 0;
+    bool NewDiskWanted = false;
+    TZipDiskStatus DiskStatus;
+    TZipDiskAction DiskAction = zdaOk;
+    void WriteSplit(const char* buffer, qint64 length, qint64 minRoom);
+    void RWSplitData(qint64 length, int errorId);
+    void WriteJoin(const char* buffer, qint64 length, int errorId);
+    void RWJoinData(qint64 length, int errorId);
+    void OpenVolume();
+    void CloseVolume(bool check);
+    bool ReadAcross(char* buffer, qint64 length);
+    void FollowMedium();
     int waitCount_ = 0;
     int lastModalResult_ = 0;
     std::exception_ptr pending_;  // raised by an event handler during a library call

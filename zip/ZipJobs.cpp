@@ -90,10 +90,12 @@ void TZipArchiver::Add()
             if (spanned && SuccessCnt > 0) {
                 int r = WriteSpan(workFile, zipFileName_);
                 if (r == 0) {
-                    QFileInfo fi(zipFileName_);
-                    zipFileName_ = fi.path() + QLatin1Char('/') + fi.completeBaseName() +
-                        QString::asprintf("%03d", DiskNr + 1) +
-                        (fi.suffix().isEmpty() ? QString() : QLatin1Char('.') + fi.suffix());
+                    // numbered files on a fixed or network drive: the archive is the last of them;
+                    // on disks, the name under which the last disk is now mounted
+                    const kos::DriveType type = kos::Volumes().TypeOf(Drive);
+                    zipFileName_ = type == kos::DriveType::Fixed || type == kos::DriveType::Network
+                        ? NumberedName(SpanOutName, DiskNr)
+                        : SpanOutName;
                 } else {
                     SuccessCnt = 0;
                 }
@@ -141,6 +143,7 @@ void TZipArchiver::Extract()
     };
     QString archive = zipFileName_;
     if (TotalDisks != 0) {
+        archive = TempDir.isEmpty() ? QDir::tempPath() + QLatin1Char('/') : AppendSlash(TempDir);
         if (ReadSpan(zipFileName_, archive) != 0) {
             finish();
             return;
@@ -181,18 +184,6 @@ void TZipArchiver::Extract()
         fspecArgs_.clear();
     }
     finish();
-}
-
-int TZipArchiver::WriteSpan(const QString&, const QString&)
-{
-    ShowZipMessage(11048);
-    return -1;
-}
-
-int TZipArchiver::ReadSpan(const QString&, QString&)
-{
-    ShowZipMessage(11048);
-    return -1;
 }
 
 int TZipArchiver::ConvertSFX()
