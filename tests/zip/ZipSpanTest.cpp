@@ -307,6 +307,56 @@ TEST_F(ZipSpan, DisksRefusedCancelledOrAborted)
     EXPECT_TRUE(QDir(z.TempDir).isEmpty());  // the add's work file is gone
 }
 
+// A removable medium that comes back under another mount point after a
+// swap: the set follows it there, written and joined.
+class MovingVolumes : public ktest::FakeVolumes {
+public:
+    using FakeVolumes::FakeVolumes;
+    QString from, to;
+    QString CurrentRoot(const QString& root) override
+    {
+        if (root == from && !Disk(from) && Disk(to))
+            return to;
+        return FakeVolumes::CurrentRoot(root);
+    }
+};
+
+TEST_F(ZipSpan, DiskMountedElsewhereAfterASwap)
+{
+    const QString source = MakeSource();
+    MovingVolumes volumes(P("vol"));
+    kos::ScopedVolumes use(volumes);
+    volumes.from = volumes.AddDrive("a", kos::DriveType::Removable);
+    volumes.to = volumes.AddDrive("b", kos::DriveType::Removable);
+    ktest::FakeDisk* d1 = volumes.NewDisk("d1", 160'000);
+    ktest::FakeDisk* d2 = volumes.NewDisk("d2", 160'000);
+    QStringList drives;
+    z.OnGetNextDisk = [&](TZipArchiver*, int seq, int, const QString& drive, bool&) {
+        drives << drive;
+        volumes.Eject(volumes.from);
+        volumes.Insert(seq == 1 ? volumes.from : volumes.to, seq == 1 ? d1 : d2);
+    };
+    kui::ScopedMessageRecorder boxes;
+    ASSERT_EQ(z.WriteSpan(source, volumes.from + "Korvale.zip"), 0) << events.messages.join("|").toStdString();
+    EXPECT_EQ(drives, (QStringList{volumes.from, volumes.from}));
+    EXPECT_TRUE(QFile::exists(volumes.to + "Korvale.zip"));
+    EXPECT_EQ(d2->label, "PKBACK# 002");
+
+    // joined from the name the user knows: the last disk is found where it is now
+    drives.clear();
+    z.OnGetNextDisk = [&](TZipArchiver*, int seq, int, const QString& drive, bool&) {
+        drives << drive;
+        volumes.Insert(volumes.to, seq == 1 ? d1 : d2);
+    };
+    volumes.Eject(volumes.to);
+    QString joined;
+    ASSERT_EQ(z.ReadSpan(volumes.from + "Korvale.zip", joined), 0) << events.messages.join("|").toStdString();
+    EXPECT_EQ(FileBytes(joined), FileBytes(source));
+    EXPECT_EQ(drives.first(), volumes.from);
+    EXPECT_EQ(drives.last(), volumes.to);
+    EXPECT_EQ(boxes.Count(), 0);
+}
+
 // Numbered files on a fixed drive: the room of each volume, no prompt, the
 // archive named after its last file; joining from the wrong file or with a
 // file missing; an add that ends as the last numbered file, then extracted.

@@ -1,0 +1,24 @@
+// libFuzzer target of the zip component's join of multi-volume sets: the
+// input is cut into numbered volume files (tests/zip/SpanFuzzInput.h) and
+// joined. Its corpus: tests/zip/span-corpus.
+#include "tests/zip/SpanFuzzInput.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+
+#include <cstdint>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    static int argc = 1;
+    static char name[] = "fuzz_span";
+    static char* argv[] = {name, nullptr};
+    static QApplication* app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return new QApplication(argc, argv);
+    }();
+    (void)app;
+    static QTemporaryDir dir;
+    spanfuzz::JoinHostileSet(data, size, dir.filePath(QStringLiteral("set")));
+    return 0;
+}
