@@ -75,6 +75,27 @@ bool SameStamp(const QDateTime& a, const QDateTime& b)
     return a.isValid() && b.isValid() && a.toSecsSinceEpoch() == b.toSecsSinceEpoch();
 }
 
+// Reports the exception being handled: -7 for an error of the component,
+// -8 when memory ran out, -9 for anything else.
+int Reported(TZipArchiver& z)
+{
+    try {
+        throw;
+    } catch (const EZipArchiver& e) {
+        z.ShowExceptionError(e);
+        return -7;
+    } catch (const std::bad_alloc&) {
+        z.ShowZipMessage(10103);
+        return -8;
+    } catch (const std::exception& e) {
+        z.ShowZipMessage(11024, QString::fromLocal8Bit(e.what()));
+        return -9;
+    } catch (...) {
+        z.ShowZipMessage(11024);
+        return -9;
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------- writing
@@ -186,15 +207,8 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
         RWSplitData(commentLength, 11023);
         ShowProgress = false;
         CloseVolume(true);
-    } catch (const EZipArchiver& e) {
-        ShowExceptionError(e);
-        result = -7;
-    } catch (const std::bad_alloc&) {
-        ShowZipMessage(10103);
-        result = -8;
-    } catch (const std::exception& e) {
-        ShowZipMessage(11024, QString::fromLocal8Bit(e.what()));
-        result = -9;
+    } catch (...) {
+        result = Reported(*this);
     }
     ShowProgress = false;
     Fire(*this, EndOfBatch, QString(), 0);
@@ -434,18 +448,23 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
         if (!InHandle->seek(Get32(end + 16)))
             throw EZipArchiver::CreateResDisp(11008, true);
 
-        table = std::make_unique<TMZipDataList>(total);
-        qint64 byteTotal = 0;
-        for (int i = 0; i < total; ++i) {
-            unsigned char h[46];
+        // a central header and its name, wherever the volumes cut them
+        auto readCentral = [this](unsigned char* h) {
             if (!ReadAcross(reinterpret_cast<char*>(h), 46))
                 throw EZipArchiver::CreateResDisp(11013, true);
             if (Get32(h) != kCentralSig)
                 throw EZipArchiver::CreateResDisp(11015, true);
-            const int nameLength = Get16(h + 28), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
-            QByteArray name(nameLength, Qt::Uninitialized);
-            if (!ReadAcross(name.data(), nameLength))
+            QByteArray name(Get16(h + 28), Qt::Uninitialized);
+            if (!ReadAcross(name.data(), name.size()))
                 throw EZipArchiver::CreateResDisp(11017, true);
+            return name;
+        };
+        table = std::make_unique<TMZipDataList>(total);
+        qint64 byteTotal = 0;
+        for (int i = 0; i < total; ++i) {
+            unsigned char h[46];
+            const QByteArray name = readCentral(h);
+            const int nameLength = int(name.size()), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
             unsigned char* rec = table->GetItem(i);
             KeepName(rec, name);
             Put32(rec + kRecCompressed, Get32(h + 20));
@@ -497,14 +516,8 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
         qint64 cdOffset = SpanOutHandle->pos();
         for (int i = 0; i < total; ++i) {
             unsigned char h[46];
-            if (!ReadAcross(reinterpret_cast<char*>(h), 46))
-                throw EZipArchiver::CreateResDisp(11013, true);
-            if (Get32(h) != kCentralSig)
-                throw EZipArchiver::CreateResDisp(11015, true);
-            const int nameLength = Get16(h + 28), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
-            QByteArray name(nameLength, Qt::Uninitialized);
-            if (!ReadAcross(name.data(), nameLength))
-                throw EZipArchiver::CreateResDisp(11017, true);
+            const QByteArray name = readCentral(h);
+            const int nameLength = int(name.size()), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
             if (i == 0)
                 cdOffset = SpanOutHandle->pos();
             const unsigned char* rec = table->GetItem(table->IndexOf(TableName(name)));
@@ -526,15 +539,8 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
         if (!ReadAcross(skipped, 22))
             throw EZipArchiver::CreateResDisp(11008, true);
         RWJoinData(commentLength, 11023);
-    } catch (const EZipArchiver& e) {
-        ShowExceptionError(e);
-        result = -7;
-    } catch (const std::bad_alloc&) {
-        ShowZipMessage(10103);
-        result = -8;
-    } catch (const std::exception& e) {
-        ShowZipMessage(11024, QString::fromLocal8Bit(e.what()));
-        result = -9;
+    } catch (...) {
+        result = Reported(*this);
     }
     ShowProgress = false;
     Fire(*this, EndOfBatch, QString(), 0);

@@ -127,6 +127,15 @@ protected:
         events.progress.clear();
         return P("source.zip");
     }
+    // Extracts every entry of ZipFileName into out/ and compares with the originals.
+    void ExtractAndCompare()
+    {
+        z.ExtrBaseDir = P("out");
+        z.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
+        z.Extract();
+        EXPECT_EQ(z.SuccessCnt, 4) << events.messages.join("|").toStdString();
+        ExpectExtracted(P("out"));
+    }
     void ExpectExtracted(const QString& out)
     {
         for (const char* f : {"PATIENT.DBF", "CONSULT.DBF", "sub/CONSULT.MDX", "vide.txt"}) {
@@ -199,11 +208,7 @@ TEST_F(ZipSpan, FloppySetIsWrittenJoinedAndExtracted)
     EXPECT_EQ(z.TotalDisks, 1);
     EXPECT_TRUE(z.IsSpanned);
     user.disks = {d1, d2};
-    z.ExtrBaseDir = P("out");
-    z.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
-    z.Extract();
-    EXPECT_EQ(z.SuccessCnt, 4) << events.messages.join("|").toStdString();
-    ExpectExtracted(P("out"));
+    ExtractAndCompare();
     EXPECT_EQ(user.Texts(), (QStringList{Prompt(1, 2, a), Prompt(2, 2, a)}));
     EXPECT_TRUE(QDir(z.TempDir).isEmpty());
 
@@ -288,6 +293,19 @@ TEST_F(ZipSpan, DisksRefusedCancelledOrAborted)
     EXPECT_EQ(asked, (QStringList{"1/2 " + a, "2/2 " + a}));
     EXPECT_EQ(events.messages.last(), kCancelled);
     z.OnGetNextDisk = nullptr;
+
+    // an add cancelled at its first disk: no success, nothing listed, no work file left
+    user.disks = {nullptr};
+    z.AddOptions = {AddDirNames, AddRecurseDirs, AddDiskSpan};
+    z.SetFSpecArgs({"*.*"});
+    z.SetZipFileName(a + "Nouveau.zip");
+    events.dirUpdates = 0;
+    z.Add();
+    EXPECT_EQ(z.SuccessCnt, 0);
+    EXPECT_EQ(events.messages.last(), kCancelled);
+    EXPECT_EQ(z.ZipFileName(), a + "Nouveau.zip");
+    EXPECT_EQ(events.dirUpdates, 0);
+    EXPECT_TRUE(QDir(z.TempDir).isEmpty());
 
     // an add whose archive fits on one disk: one volume, still marked, and the name kept
     ktest::FakeDisk* big = volumes.NewDisk("big", 1'000'000);
@@ -440,11 +458,7 @@ TEST_F(ZipSpan, NumberedFilesOnAFixedDrive)
     EXPECT_EQ(z.ZipFileName(), d + "Bk/Sauvegarde003.zip");
     EXPECT_EQ(z.Count(), 4);
     EXPECT_EQ(z.TotalDisks, 2);
-    z.ExtrBaseDir = P("out");
-    z.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
-    z.Extract();
-    EXPECT_EQ(z.SuccessCnt, 4) << events.messages.join("|").toStdString();
-    ExpectExtracted(P("out"));
+    ExtractAndCompare();
     EXPECT_EQ(boxes.Count(), 0);
 }
 
@@ -536,11 +550,7 @@ TEST_F(ZipSpan, OutsideToolReadsOurSetsAndWeReadItsSplits)
     QFile::copy(P("split/Y.zip"), lastName);
     z.SetZipFileName(lastName);
     ASSERT_EQ(z.Count(), 4) << events.messages.join("|").toStdString();
-    z.ExtrBaseDir = P("out");
-    z.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
-    z.Extract();
-    EXPECT_EQ(z.SuccessCnt, 4) << events.messages.join("|").toStdString();
-    ExpectExtracted(P("out"));
+    ExtractAndCompare();
     EXPECT_EQ(boxes.Count(), 0);
 }
 
