@@ -12,6 +12,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 
 #include <cstring>
 #include <new>
@@ -35,12 +36,34 @@ bool FixedOrNetwork(kos::DriveType type)
     return type == kos::DriveType::Fixed || type == kos::DriveType::Network;
 }
 
-// The name as the table keeps it and looks it up.
-QString TableName(const QByteArray& name)
-{
-    return TZipArchiver::BufferToString(name.constData(), int(qMin<qsizetype>(name.size(), kRecNameRoom)))
-        .section(QChar(0), 0, 0);
-}
+// The table's lookup by name in one step: not case-sensitive, on the 255
+// characters the table keeps, the first of equal names winning (as
+// TMZipDataList::IndexOf, which would scan the table for every entry).
+class NameIndex {
+public:
+    void Add(const QByteArray& name, int index)
+    {
+        const QString key = Key(name);
+        if (!index_.contains(key))
+            index_.insert(key, index);
+    }
+    int Find(const QByteArray& name) const
+    {
+        const auto it = index_.constFind(Key(name));
+        if (it == index_.cend())
+            throw EZipArchiver::CreateResDisp(11026, true);
+        return *it;
+    }
+
+private:
+    static QString Key(const QByteArray& name)
+    {
+        return TZipArchiver::BufferToString(name.constData(), int(qMin<qsizetype>(name.size(), kRecNameRoom)))
+            .section(QChar(0), 0, 0)
+            .toCaseFolded();
+    }
+    QHash<QString, int> index_;
+};
 
 void KeepName(unsigned char* rec, const QByteArray& name)
 {
@@ -115,6 +138,7 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
     StartWaitCursor();
     int result = 0;
     std::unique_ptr<TMZipDataList> table;
+    NameIndex names;
     try {
         if (!QFileInfo(inFile).isFile())
             throw EZipArchiver::CreateResDisp(11001, true);
@@ -149,6 +173,7 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
                 throw EZipArchiver::CreateResDisp(11016, true);
             unsigned char* rec = table->GetItem(i);
             KeepName(rec, name);
+            names.Add(name, i);
             const bool descriptor = Get16(h + 6) & 8;
             const qint64 compressed = Get32(h + 18);
             const QString shown = ShownName(name);
@@ -183,7 +208,7 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
             const QByteArray name = in.read(nameLength);
             if (name.size() != nameLength)
                 throw EZipArchiver::CreateResDisp(11017, true);
-            const unsigned char* rec = table->GetItem(table->IndexOf(TableName(name)));
+            const unsigned char* rec = table->GetItem(names.Find(name));
             Put16(h + 34, Get16(rec + kRecVolume));
             Put32(h + 42, Get32(rec + kRecOffset));
             WriteSplit(reinterpret_cast<const char*>(h), 46, 46 + nameLength + extraLength + commentLen);
@@ -397,6 +422,7 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
     StartWaitCursor();
     int result = 0;
     std::unique_ptr<TMZipDataList> table;
+    NameIndex names;
     SpanOutHandle.reset();
     try {
         if (outFile.isEmpty() || outFile.endsWith(QLatin1Char('/')) || QFileInfo(outFile).isDir()) {
@@ -467,6 +493,7 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
             const int nameLength = int(name.size()), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
             unsigned char* rec = table->GetItem(i);
             KeepName(rec, name);
+            names.Add(name, i);
             Put32(rec + kRecCompressed, Get32(h + 20));
             byteTotal += nameLength + extraLength + commentLen + qint64(Get32(h + 20));
             QByteArray skipped(extraLength + commentLen, Qt::Uninitialized);
@@ -493,7 +520,7 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
             QByteArray name(nameLength, Qt::Uninitialized);
             if (!ReadAcross(name.data(), nameLength))
                 throw EZipArchiver::CreateResDisp(11016, true);
-            unsigned char* rec = table->GetItem(table->IndexOf(TableName(name)));
+            unsigned char* rec = table->GetItem(names.Find(name));
             Put16(rec + kRecVolume, 0);
             Put32(rec + kRecOffset, uint32_t(SpanOutHandle->pos()));
             const bool descriptor = Get16(h + 6) & 8;
@@ -520,7 +547,7 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
             const int nameLength = int(name.size()), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
             if (i == 0)
                 cdOffset = SpanOutHandle->pos();
-            const unsigned char* rec = table->GetItem(table->IndexOf(TableName(name)));
+            const unsigned char* rec = table->GetItem(names.Find(name));
             Put32(h + 42, Get32(rec + kRecOffset));
             Put16(h + 34, 0);
             WriteJoin(reinterpret_cast<const char*>(h), 46, 11029);
