@@ -319,7 +319,9 @@ TEST_F(ZipSfx, NewProgramForAnAddToAnExeTarget)
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("0 fichier(s)"));
 
-    // Add makes it when missing, then the library adds the files to it
+    // Add makes it when missing, then the library adds the files to it (it
+    // writes the archive anew from its first entry: the program in front of
+    // it is not kept)
     QFile::remove(P("Neuf.exe"));
     MakeZip();
     z.SetDLLDirectory(QStringLiteral(KORVALE_BINARY_DIR "/lib"));
