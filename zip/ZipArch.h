@@ -355,7 +355,8 @@ public:
     // The directories that stand for the system's in the stub search; empty:
     // the shipped-files directories (kos::ShippedDirs).
     QStringList SFXSystemDirs;
-    // The stub's ELF section that holds the program icon's image.
+    // Size of the program icon's image: one 32 x 32 image with 16 colours,
+    // held in the stub's ELF section ".kicon".
     static constexpr int kSfxIconImageSize = 744;
     int ReplaceIcon(QFile& out, qint64 stubLength);
     int CopyAndAdjustCentralDir(QFile& out, const unsigned char endRecord[22], qint64 shift);

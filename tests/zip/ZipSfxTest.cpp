@@ -384,7 +384,6 @@ TEST_F(ZipSfx, IconGoesIntoTheStubSection)
     EXPECT_FALSE(QFile::exists(P("Korvale.exe")));
     EXPECT_TRUE(QFile::exists(P("Korvale.zip")));
     // stubs without the section: a program of the system, a text
-    z.SetSFXIcon(TIcon());
     ASSERT_TRUE(icon.LoadFromBytes(IconFile(4)));
     z.SetSFXIcon(icon);
     for (const QString& other : {QStringLiteral("/bin/true"), P("src/sub/EXAMEN.MDX")}) {
@@ -436,6 +435,21 @@ TEST_F(ZipSfx, DamagedProgramsAreRefused)
         EXPECT_TRUE(r.err.contains(QString::fromUtf8("Erreur : archive endommagée, extraction refusée"))) << what;
         EXPECT_TRUE(Tree(target).isEmpty()) << what;
     }
+    // links in the target directory lead nowhere outside it
+    MakeZip();
+    ASSERT_EQ(Convert(), 0);
+    PutFile(P("ailleurs/PATIENT.DBF"), "autre");
+    QDir().mkpath(P("lien"));
+    ASSERT_TRUE(QFile::link(P("ailleurs"), P("lien/sub")));
+    ASSERT_TRUE(QFile::link(P("ailleurs/PATIENT.DBF"), P("lien/PATIENT.DBF")));
+    Outcome r = Start(P("Korvale.exe"), {"--dossier", P("lien"), "--oui"});
+    EXPECT_EQ(r.exit, 4);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("impossible d'écrire « sub/EXAMEN.MDX »")));
+    EXPECT_EQ(Tree(P("ailleurs")), QStringList{"PATIENT.DBF"});
+    EXPECT_EQ(FileBytes(P("ailleurs/PATIENT.DBF")), "autre");
+    EXPECT_FALSE(QFileInfo(P("lien/PATIENT.DBF")).isSymLink());  // the link replaced, not followed
+    ExpectSameFiles(P("lien"), {"PATIENT.DBF", "photo.jpg"});
+
     EXPECT_FALSE(QFile::exists(P("cible/evil.txt")));
     EXPECT_FALSE(QFile::exists(P("evil.txt")));
     EXPECT_FALSE(QFile::exists("/tmp/abs-sfx.txt"));

@@ -379,8 +379,10 @@ int Run(int argc, char** argv)
         std::cerr << "Erreur : archive endommagée, extraction refusée : " << e.what() << '\n';
         return kDamaged;
     }
-    if (!h.caption.empty())
-        std::cout << h.caption << '\n' << std::string(std::min<size_t>(h.caption.size(), 60), '=') << '\n';
+    if (!h.caption.empty()) {
+        const auto width = std::count_if(h.caption.begin(), h.caption.end(), [](char c) { return (c & 0xC0) != 0x80; });
+        std::cout << h.caption << '\n' << std::string(size_t(width), '=') << '\n';
+    }
     if (o.testOnly) {
         std::cout << "Archive intacte : " << entries.size() << " fichier(s).\n";
         return kOk;
