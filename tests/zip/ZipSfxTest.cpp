@@ -44,7 +44,8 @@ QByteArray RawZip(const QList<RawEntry>& entries)
 {
     QByteArray local, central;
     for (const RawEntry& e : entries) {
-        const uint32_t crc = uint32_t(crc32(0, reinterpret_cast<const Bytef*>(e.data.constData()), uInt(e.data.size())));
+        const uint32_t crc =
+            uint32_t(crc32(0, reinterpret_cast<const Bytef*>(e.data.constData()), uInt(e.data.size())));
         const uint32_t usize = e.usize == 0xFFFFFFFF ? uint32_t(e.data.size()) : e.usize;
         QByteArray common = Le(20, 2) + Le(0, 2) + Le(e.method, 2) + Le(0x5A210000, 4) + Le(crc, 4) +
             Le(uint32_t(e.data.size()), 4) + Le(usize, 4) + Le(uint32_t(e.name.size()), 2) + Le(0, 2);
@@ -115,7 +116,8 @@ protected:
         PutFile(P("src/PATIENT.DBF"), table);
         PutFile(P("src/sub/EXAMEN.MDX"), QByteArray(3000, 'x') + "fin");
         PutFile(P("src/photo.jpg"), QByteArray::fromHex("ffd8ffe000104a464946") + QByteArray(500, '\x91'));
-        ASSERT_EQ(Shell("cd " + P("src") + " && zip -qr ../Korvale.zip PATIENT.DBF sub && zip -q0 ../Korvale.zip photo.jpg"),
+        ASSERT_EQ(
+            Shell("cd " + P("src") + " && zip -qr ../Korvale.zip PATIENT.DBF sub && zip -q0 ../Korvale.zip photo.jpg"),
             0);
     }
     // The archive converted with the component's current settings; its result.
@@ -179,7 +181,8 @@ TEST_F(ZipSfx, ConversionWritesTheHeaderAndMovesEveryOffset)
     EXPECT_EQ(QFileInfo(z.SFXPath).fileName(), "SfxStub.bin");
     EXPECT_TRUE(QFileInfo(z.SFXPath).isFile());
     const QByteArray exe = FileBytes(P("Korvale.exe"));
-    const QByteArray expected = QByteArray("KZV\0\0\x01\x24\0\x17", 9) + "Self-extracting Archive" + QByteArray(4, '\0');
+    const QByteArray expected =
+        QByteArray("KZV\0\0\x01\x24\0\x17", 9) + "Self-extracting Archive" + QByteArray(4, '\0');
     EXPECT_EQ(exe.mid(stub.size(), 36).toHex(), expected.toHex());
     EXPECT_EQ(exe.left(stub.size()), stub);
     const int shift = int(stub.size()) + 36;
@@ -312,16 +315,14 @@ TEST_F(ZipSfx, NewProgramForAnAddToAnExeTarget)
     z.SFXCreating = false;
     const QByteArray exe = FileBytes(P("Neuf.exe"));
     ASSERT_EQ(exe.size(), stub.size() + 36 + 22);
-    EXPECT_EQ(exe.right(22).toHex(), (Le(0x06054B50, 4) + QByteArray(12, '\0') + Le(uint32_t(stub.size()) + 36, 4) +
-                                         QByteArray(2, '\0'))
-                                         .toHex());
+    EXPECT_EQ(exe.right(22).toHex(),
+        (Le(0x06054B50, 4) + QByteArray(12, '\0') + Le(uint32_t(stub.size()) + 36, 4) + QByteArray(2, '\0')).toHex());
     Outcome r = Start(P("Neuf.exe"), {"--test"});
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
     EXPECT_TRUE(r.out.contains("0 fichier(s)"));
 
-    // Add makes it when missing, then the library adds the files to it (it
-    // writes the archive anew from its first entry: the program in front of
-    // it is not kept)
+    // Add makes it when missing, then the library adds the files behind the
+    // program, which still runs
     QFile::remove(P("Neuf.exe"));
     MakeZip();
     z.SetDLLDirectory(QStringLiteral(KORVALE_BINARY_DIR "/lib"));
@@ -333,6 +334,11 @@ TEST_F(ZipSfx, NewProgramForAnAddToAnExeTarget)
     EXPECT_EQ(z.SuccessCnt, 1) << events.messages.join("|").toStdString();
     ASSERT_EQ(z.Count(), 1);
     EXPECT_EQ(z.ZipContents()[0]->FileName, "PATIENT.DBF");
+    EXPECT_EQ(FileBytes(P("Neuf.exe")).left(stub.size()), stub);
+    EXPECT_EQ(Shell("unzip -tq " + P("Neuf.exe")), 0);
+    r = Start(P("Neuf.exe"), {"--dossier", P("out"), "--oui"});
+    ASSERT_EQ(r.exit, 0) << r.err.toStdString();
+    ExpectSameFiles(P("out"), {"PATIENT.DBF"});
 }
 
 TEST_F(ZipSfx, RefusedTargetsAndTheStubSearch)
