@@ -195,12 +195,6 @@ int TZipArchiver::ReadSpan(const QString&, QString&)
     return -1;
 }
 
-int TZipArchiver::ConvertSFX()
-{
-    ShowZipMessage(10804);
-    return -1;
-}
-
 // ---------------------------------------------------------------- passwords
 
 QString TZipArchiver::GetPassword(
