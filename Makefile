@@ -14,7 +14,7 @@ PACKAGES := cmake ninja-build g++ pkg-config make \
 	libgl1-mesa-dev libjpeg-dev libsodium-dev libsqlite3-dev \
 	libgtest-dev libgmock-dev fonts-dejavu-core fonts-liberation poppler-utils \
 	python3 python3-dbfread python3-dbf libdbd-xbase-perl \
-	zlib1g-dev libisal-dev zip unzip p7zip-full pandoc
+	zlib1g-dev libisal-dev zip unzip p7zip-full pandoc dbus-daemon
 
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 

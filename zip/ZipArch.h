@@ -5,12 +5,13 @@
 // at run time (libzipeng.so, libunzeng.so: platform/zipeng/ZipEngAbi.h),
 // and reports through its events and one message mechanism. Everything
 // runs on the GUI thread; the libraries call back on it during a job.
+#include "zip/ZipIcon.h"
+
 #include <QByteArray>
 #include <QCursor>
 #include <QDate>
 #include <QDateTime>
 #include <QFile>
-#include <QIcon>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -217,7 +218,8 @@ public:
     QString SFXCaption = QStringLiteral("Self-extracting Archive");
     QString SFXCommandLine;
     QString SFXDefaultDir;
-    QIcon SFXIcon;
+    const TIcon& SFXIcon() const { return sfxIcon_; }
+    void SetSFXIcon(const TIcon& icon) { sfxIcon_.Assign(icon); }
     QString SFXMessage;
     SFXOpts SFXOptions{SFXCheckSize};
     OvrOpts SFXOverWriteMode = OvrConfirm;
@@ -371,6 +373,18 @@ public:
     static QString StoreSuffixList(AddStoreExts set);
     void FillZipSpecs(zipeng::ZipParams& p, JobTexts& texts);
 
+    // Self-extracting programs (ZipSfx.cpp). The directory reader's flag that
+    // the central directory is not where the end record says.
+    bool& CentralDirShifted = OffsetsDiffer;
+    // The directories that stand for the system's in the stub search; empty:
+    // the shipped-files directories (kos::ShippedDirs).
+    QStringList SFXSystemDirs;
+    // Size of the program icon's image: one 32 x 32 image with 16 colours,
+    // held in the stub's ELF section ".kicon".
+    static constexpr int kSfxIconImageSize = 744;
+    int ReplaceIcon(QFile& out, qint64 stubLength);
+    int CopyAndAdjustCentralDir(QFile& out, const unsigned char endRecord[22], qint64 shift);
+
 private:
     void FreeContents();
     int LoadLib(bool zip);
@@ -410,6 +424,7 @@ private:
     int waitCount_ = 0;
     int lastModalResult_ = 0;
     std::exception_ptr pending_;  // raised by an event handler during a library call
+    TIcon sfxIcon_;
 };
 
 // The message table: the text of an id, or a null string when it has none.

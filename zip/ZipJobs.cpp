@@ -186,12 +186,6 @@ void TZipArchiver::Extract()
     finish();
 }
 
-int TZipArchiver::ConvertSFX()
-{
-    ShowZipMessage(10804);
-    return -1;
-}
-
 // ---------------------------------------------------------------- passwords
 
 QString TZipArchiver::GetPassword(

@@ -289,7 +289,7 @@ bool TableHold::Take(const QStringList& schema, const QString& dataPath, Mode mo
 
 // ---------------------------------------------------------------- archives
 
-bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& target, QString& failure)
+bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& target, QString& failure, bool spanned)
 {
     // The files the masks take, counted before: an archive that
     // holds fewer (a file that could not be read) is no backup.
@@ -300,22 +300,33 @@ bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& ta
             if (kos::MatchesDosMask(name, fi.fileName()))
                 ++expected;
     }
-    const QString part = target + QStringLiteral(".part");
-    QFile::remove(part);
+    const QString part = spanned ? target : target + QStringLiteral(".part");
+    if (!spanned)
+        QFile::remove(part);
+    // An archive already on a disk is not read: the component asks before
+    // it overwrites it.
+    zip.Designing = spanned;
     zip.SetZipFileName(part);
+    zip.Designing = false;
+    if (spanned)
+        zip.AddOptions << AddDiskSpan;
     zip.SetFSpecArgs(specs);
     zip.ErrCode = 0;
     zip.Add();
+    zip.AddOptions >> AddDiskSpan;
     const int added = zip.SuccessCnt;
-    const bool complete = added > 0 && added == expected && QFileInfo(part).isFile();
+    const bool complete = added > 0 && added == expected && (spanned || QFileInfo(part).isFile());
     zip.SetZipFileName(QString());
     if (!complete) {
-        QFile::remove(part);
+        if (!spanned)
+            QFile::remove(part);
         failure = added > 0         ? QStringLiteral("%1 fichiers sur %2 ont été archivés").arg(added).arg(expected)
             : zip.Message.isEmpty() ? QStringLiteral("aucun fichier n'a été archivé")
                                     : zip.Message;
         return false;
     }
+    if (spanned)
+        return true;
     if (QFileInfo::exists(target) && zip.EraseFile(target, htdAllowUndo) != 0 && !QFile::remove(target)) {
         failure = QStringLiteral("l'ancienne sauvegarde %1 ne peut pas être remplacée").arg(target);
         QFile::remove(part);

@@ -60,8 +60,12 @@ private:
 // it; the previous `target` is moved to the trash and the new one renamed in
 // place only once the archive is complete. Specs are set here. False, with
 // `failure` saying why, when no complete archive was put in place (the
-// previous one is then untouched).
-bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& target, QString& failure);
+// previous one is then untouched). With `spanned` the archive is spread over
+// the disks of a removable drive under its own name: there is no room for a
+// second copy on such a disk, and the component asks before it overwrites
+// an archive already there.
+bool WriteArchive(
+    TZipArchiver& zip, const QStringList& specs, const QString& target, QString& failure, bool spanned = false);
 
 // The restore of a backup archive into the data directory, all or nothing.
 class TableSetRestore {

@@ -7,10 +7,12 @@
 #include "app/global/AppContext.h"
 #include "app/global/global.h"
 #include "controls/Gradient.h"
+#include "platform/os/Volumes.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/WaitCursor.h"
 #include "zip/ZipArch.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
@@ -136,8 +138,25 @@ void TfrmSaveRestore::DoBackup()
     const QString folder = ChooseFolder ? ChooseFolder(this, DataPath) : QString();
     if (folder.isEmpty())
         return;
-    // Drive letters and floppy disks do not exist on this system: no disk
-    // question, no spanning.
+    // A folder on a removable volume takes the disk question, and the
+    // archive is spread over as many disks as it needs.
+    kos::VolumeService& volumes = kos::Volumes();
+    const QString root = volumes.RootOf(folder);
+    const bool removable = volumes.TypeOf(root) == kos::DriveType::Removable;
+    if (removable) {
+        QApplication::beep();
+        for (;;) {
+            if (kui::ShowMessageBox(kui::MsgKind::Information,
+                    QStringLiteral("Insérer une disquette dans le lecteur SVP."), QMessageBox::Ok | QMessageBox::Cancel,
+                    {}, this) != QMessageBox::Ok)
+                return;
+            QCoreApplication::processEvents();
+            qint64 free = -1, total = -1;
+            const QString now = volumes.CurrentRoot(root);
+            if (!now.isEmpty() && volumes.Space(now, free, total) && free >= 0)
+                break;
+        }
+    }
     QString failure;
     bool ok = false;
     {
@@ -149,7 +168,7 @@ void TfrmSaveRestore::DoBackup()
                 QStringLiteral("la table %1 est en cours de modification sur un autre poste").arg(hold.BusyTable());
         else
             ok = backup::WriteArchive(*zip_, backup::BackupFileSpecs(context_.schema, DataPath),
-                WithSlash(folder) + QStringLiteral("Korvale.zip"), failure);
+                WithSlash(folder) + QStringLiteral("Korvale.zip"), failure, removable);
         QCoreApplication::processEvents();
         pBar_->hide();
         ui->btnClose->setEnabled(true);
@@ -157,8 +176,9 @@ void TfrmSaveRestore::DoBackup()
     // One backup per opening of the screen.
     ui->btnSave->setEnabled(false);
     if (!ok)
-        kui::MsgError(
-            QStringLiteral("La sauvegarde n'a pas été faite : %1.\rL'ancienne sauvegarde reste en place.").arg(failure),
+        kui::MsgError(QStringLiteral("La sauvegarde n'a pas été faite : %1.\r").arg(failure) +
+                (removable ? QStringLiteral("Les disques déjà écrits ne forment pas une sauvegarde complète.")
+                           : QStringLiteral("L'ancienne sauvegarde reste en place.")),
             this);
 }
 

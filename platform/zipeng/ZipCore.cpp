@@ -144,6 +144,7 @@ CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
     if (cdOffset > cdStart)
         throw JobError(errFormat, "central directory offset out of the file");
     cd.shift = cdStart - cdOffset;
+    cd.start = cdStart;
     std::vector<unsigned char> dir(cdSize);
     if (cdSize && !ReadAt(fd, dir.data(), cdSize, cdStart))
         throw JobError(errRead, "cannot read the central directory");

@@ -86,6 +86,7 @@ struct CentralDirectory {
     std::vector<CdEntry> entries;
     std::string comment;
     uint64_t shift = 0;  // bytes in front of the archive (a self-extractor's stub)
+    uint64_t start = 0;  // where the central directory begins in the file
 };
 
 // Reads the central directory of an archive (fd open for reading, size its

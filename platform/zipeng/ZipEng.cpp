@@ -754,6 +754,22 @@ int32_t AddJob::Run()
         out = mkstemp(tmp.data());
         Check(out >= 0, errWrite, "cannot create the temporary archive beside " + archive);
         uint64_t pos = 0;
+        if (haveOld) {
+            // what stands in front of the archive (a self-extractor's
+            // program) is kept, and the offsets count from the file's start
+            uint64_t front = uint64_t(-1);
+            for (const auto& e : old.entries)
+                front = std::min(front, e.localOffset + old.shift);
+            if (old.entries.empty())
+                front = old.start;
+            std::vector<unsigned char> buf(std::min<uint64_t>(front, kChunk));
+            while (pos < front) {
+                size_t n = size_t(std::min<uint64_t>(front - pos, buf.size()));
+                Check(ReadAt(oldFd, buf.data(), n, pos), errRead, "cannot read the archive");
+                Check(WriteAll(out, buf.data(), n), errWrite, "cannot write the archive");
+                pos += n;
+            }
+        }
         for (size_t i = 0; haveOld && i < old.entries.size(); ++i)
             if (keepOld[i])
                 CopyOld(out, oldFd, old.entries[i], old.shift, pos);
