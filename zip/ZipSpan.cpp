@@ -336,8 +336,8 @@ void TZipArchiver::OpenVolume()
                     LoadZipStr(11040, QStringLiteral("Overwrite previous disk no %d")).toUtf8().constData(), number);
             } else {
                 DiskStatus = {zdsSameFileName};
-                question = LoadZipStr(11039, QStringLiteral("Overwrite previous file %s"))
-                               .replace(QLatin1String("%s"), name);
+                question =
+                    LoadZipStr(11039, QStringLiteral("Overwrite previous file %s")).replace(QLatin1String("%s"), name);
             }
             DiskStatus << (DiskSize != DiskFree ? zdsHasFiles : zdsEmpty);
             bool another = false;
@@ -363,6 +363,9 @@ void TZipArchiver::OpenVolume()
             if (SameFile(name, InFileName))  // the archive being split is never overwritten
                 throw EZipArchiver::CreateResDisp(11009, true);
         }
+        // A fresh disk does not have the archive's folder yet.
+        if (!fixed)
+            QDir().mkpath(QFileInfo(name).absolutePath());
         SpanOutHandle = std::make_unique<QFile>(name);
         if (!SpanOutHandle->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
             SpanOutHandle.reset();

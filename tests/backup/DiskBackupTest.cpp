@@ -1,0 +1,127 @@
+// A backup to a folder on a removable drive: the disk question, the archive
+// spread over several disks, and the restore that asks for them again.
+#include "tests/backup/BackupFixture.h"
+
+#include "app/backup/USaveRestore.h"
+#include "tests/support/FakeVolumes.h"
+#include "zip/ZipArch.h"
+
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+
+namespace {
+
+// Answers every box; a disk prompt first puts the disk it asks for into the
+// drive, as the user would.
+class DiskSwapper : public kui::MessageService {
+public:
+    DiskSwapper(ktest::FakeVolumes& volumes, const QString& drive) : volumes_(volumes), drive_(drive) { }
+    kui::MsgButton Show(const kui::MsgRequest& r) override
+    {
+        texts << r.text;
+        if (r.text == QStringLiteral("Insérer une disquette dans le lecteur SVP.")) {
+            // The first answer finds the drive empty: the question comes back.
+            if (texts.count(r.text) == 2)
+                volumes_.Insert(drive_, disks[0]);
+            return QMessageBox::Ok;
+        }
+        static const QRegularExpression volume(QStringLiteral("^Insérer le volume n°(\\d+) sur (\\d+)"));
+        if (auto m = volume.match(r.text); m.hasMatch()) {
+            volumes_.Insert(drive_, disks[m.captured(1).toInt() - 1]);
+            return QMessageBox::Ok;
+        }
+        if (r.text.startsWith(QStringLiteral("Insérer le dernier disque"))) {
+            volumes_.Insert(drive_, last);
+            return QMessageBox::Ok;
+        }
+        if (r.buttons & QMessageBox::Yes)
+            return QMessageBox::Yes;
+        return QMessageBox::Ok;
+    }
+    QStringList texts;
+    QVector<ktest::FakeDisk*> disks;
+    ktest::FakeDisk* last = nullptr;
+
+private:
+    ktest::FakeVolumes& volumes_;
+    QString drive_;
+};
+
+}  // namespace
+
+using DiskBackup = BackupFixture;
+
+TEST_F(DiskBackup, SpreadsTheArchiveOverDisksAndRestoresFromThem)
+{
+    AddPatients(1000, 400);
+    ktest::FakeVolumes volumes(practice_.root() + "/media");
+    kos::ScopedVolumes use(volumes);
+    const QString drive = volumes.AddDrive("usb", kos::DriveType::Removable);
+    DiskSwapper swapper(volumes, drive);
+    for (int i = 0; i < 30; ++i)
+        swapper.disks << volumes.NewDisk(QString("disk%1").arg(i + 1), 12000);
+    volumes.Insert(drive, swapper.disks[0]);
+    QDir().mkpath(drive + "Sauvegardes");
+    volumes.Eject(drive);
+    auto* previous = kui::SetMessageService(&swapper);
+    const auto saved = DataFiles();
+
+    {
+        TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+        screen.ZipArchiver1()->MinFreeVolumeSize = 4096;
+        screen.ChooseFolder = [&](QWidget*, const QString&) { return drive + "Sauvegardes"; };
+        QTest::mouseClick(screen.btnSave(), Qt::LeftButton);
+    }
+    // The disk question until a disk is readable, then the disks one by one.
+    ASSERT_GE(swapper.texts.size(), 4) << swapper.texts.join("|").toStdString();
+    EXPECT_EQ(swapper.texts[0], "Insérer une disquette dans le lecteur SVP.");
+    EXPECT_EQ(swapper.texts[1], "Insérer une disquette dans le lecteur SVP.");
+    EXPECT_TRUE(swapper.texts[2].startsWith("Insérer le volume n°1 sur ")) << swapper.texts[2].toStdString();
+    EXPECT_TRUE(swapper.texts[2].endsWith("\ndans le lecteur: " + drive)) << swapper.texts[2].toStdString();
+    int used = 0;
+    for (ktest::FakeDisk* d : swapper.disks)
+        if (QFileInfo::exists(volumes.FilesOf(*d) + "Sauvegardes/Korvale.zip")) {
+            ++used;
+            EXPECT_EQ(d->label, QString("PKBACK# %1").arg(used, 3, 10, QChar('0')));
+            swapper.last = d;
+        }
+    ASSERT_GE(used, 2) << swapper.texts.join("|").toStdString();
+    for (const QString& t : swapper.texts)
+        EXPECT_FALSE(t.startsWith("La sauvegarde n'a pas été faite")) << t.toStdString();
+
+    ChangeRows();
+    ASSERT_NE(DataFiles(), saved);
+    swapper.texts.clear();
+    {
+        TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Restore);
+        screen.ChooseArchive = [&](QWidget*, QString& name) {
+            volumes.Insert(drive, swapper.last);
+            name = drive + "Sauvegardes/Korvale.zip";
+            return true;
+        };
+        QTest::mouseClick(screen.btnRestore(), Qt::LeftButton);
+    }
+    kui::SetMessageService(previous);
+    EXPECT_EQ(DataFiles(), saved) << swapper.texts.join("|").toStdString();
+    EXPECT_TRUE(
+        swapper.texts.contains(QString("Insérer le volume n°1 sur %1\ndans le lecteur: %2").arg(used).arg(drive)))
+        << swapper.texts.join("|").toStdString();
+}
+
+TEST_F(DiskBackup, CancellingTheDiskQuestionWritesNothing)
+{
+    ktest::FakeVolumes volumes(practice_.root() + "/media");
+    kos::ScopedVolumes use(volumes);
+    const QString drive = volumes.AddDrive("usb", kos::DriveType::Removable);
+    ktest::FakeDisk* disk = volumes.NewDisk("disk1", 1 << 20);
+    volumes.Insert(drive, disk);
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.ChooseFolder = [&](QWidget*, const QString&) { return drive; };
+    messages_.Answer(QMessageBox::Cancel);
+    screen.DoBackup();
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().text, "Insérer une disquette dans le lecteur SVP.");
+    EXPECT_TRUE(QDir(drive).isEmpty());
+    EXPECT_TRUE(screen.btnSave()->isEnabled());
+}
