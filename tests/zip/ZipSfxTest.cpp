@@ -428,6 +428,21 @@ TEST_F(ZipSfx, DamagedProgramsAreRefused)
         ASSERT_EQ(Convert("h.zip"), 0) << i;
         damaged.append({"hostile", FileBytes(P("h.exe"))});
     }
+    // the component reads a cut program as a damaged archive, and will not
+    // make a program of a damaged archive
+    PutFile(P("coupe.exe"), damaged[1].second);
+    z.SetZipFileName(P("coupe.exe"));
+    EXPECT_TRUE(z.ZipFileName().isEmpty());
+    EXPECT_NE(z.ErrCode, 0);
+    PutFile(P("Abime.zip"), good.mid(start, 3000));
+    events.messages.clear();
+    z.SetZipFileName(P("Abime.zip"));
+    EXPECT_EQ(z.ConvertSFX(), -9);
+    EXPECT_EQ(events.messages,
+        QStringList({"L'archive sélectionnée n'a pas un format ZIP correct",
+            "Erreur - Aucune archive ZIP n'a été spécifiée!"}));
+    EXPECT_FALSE(QFile::exists(P("Abime.exe")));
+    EXPECT_EQ(FileBytes(P("Abime.zip")), good.mid(start, 3000));
     int n = 0;
     for (const auto& [what, bytes] : damaged) {
         const QString program = P(QStringLiteral("d%1.exe").arg(n++));
