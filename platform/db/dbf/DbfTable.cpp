@@ -34,7 +34,7 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const TableOpe
     // Memo file.
     bool hasMemo = false;
     for (const auto& f : t->fields_)
-        if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G')
+        if (dbfimpl::inMemoFile(f))
             hasMemo = true;
     if (hasMemo) {
         const std::string dbtPath = companionPath(path, ".DBT");

@@ -24,6 +24,12 @@ inline constexpr char kInt16Marker = 'S';
 inline constexpr size_t kInt16MarkerOffset = 24;
 inline constexpr size_t kCacheBytes = 64 * 1024;
 
+// Memo, binary and OLE columns: their values live in the memo file.
+inline bool inMemoFile(const FieldInfo& f)
+{
+    return f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G';
+}
+
 inline uint32_t le32(const unsigned char* p)
 {
     return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);

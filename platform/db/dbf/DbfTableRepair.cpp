@@ -47,14 +47,12 @@ DbfTable::Survey DbfTable::walkStored(const std::function<void(uint32_t recNo, s
             partial.clear();
         s.partialRecord = !partial.empty();
     }
-    s.memoFileLost = !dbt_.isOpen() && std::any_of(fields_.begin(), fields_.end(), [](const FieldInfo& f) {
-        return f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G';
-    });
+    s.memoFileLost = !dbt_.isOpen() && std::any_of(fields_.begin(), fields_.end(), dbfimpl::inMemoFile);
     std::string rec;
     auto look = [&](uint32_t recNo) {
         for (const FieldInfo& f : fields_) {
             const std::string_view raw(rec.data() + f.offset, static_cast<size_t>(f.width));
-            if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
+            if (dbfimpl::inMemoFile(f)) {
                 bool bad = false;
                 const bool some = !memoText(raw, &bad).empty();
                 s.badMemoPointers += bad;
@@ -88,8 +86,7 @@ DbfTable::Survey DbfTable::survey()
 DbfTable::Survey DbfTable::repair()
 {
     requireExclusive("Repair");
-    const bool memo =
-        std::any_of(fields_.begin(), fields_.end(), [](const FieldInfo& f) { return f.nativeType == 'M'; });
+    const bool memo = std::any_of(fields_.begin(), fields_.end(), dbfimpl::inMemoFile);
     if (memo && !dbt_.isOpen()) {
         // A memo file that is missing or does not open: a new empty one (every
         // pointer is bad and blanked below).
@@ -102,7 +99,7 @@ DbfTable::Survey DbfTable::repair()
             char* dst = fixed.data() + f.offset;
             const std::string_view raw(rec.data() + f.offset, static_cast<size_t>(f.width));
             bool bad = false;
-            if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G')
+            if (dbfimpl::inMemoFile(f))
                 memoText(raw, &bad);
             else
                 bad = !fieldReadable(f, raw);

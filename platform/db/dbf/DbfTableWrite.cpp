@@ -249,7 +249,7 @@ void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const s
 {
     const auto& f = fields_[i];
     char* dst = rec.data() + f.offset;
-    if (f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G') {
+    if (dbfimpl::inMemoFile(f)) {
         std::string data;
         if (!emptyValue(v))
             data = v.typeId() == QMetaType::QByteArray ? v.toByteArray().toStdString()
