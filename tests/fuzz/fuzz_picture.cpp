@@ -2,6 +2,8 @@
 // The damaged files it finds go to tests/ui/picture-corpus.
 #include "platform/ui/Picture.h"
 
+#include "tests/fuzz/FuzzApplication.h"
+
 #include <QGuiApplication>
 
 #include <cstdint>
@@ -9,14 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QGuiApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "fuzz_picture";
-        static char* argv[] = {name, nullptr};
-        return new QGuiApplication(argc, argv);
-    }();
-    (void)app;
+    EnsureFuzzApplication<QGuiApplication>("fuzz_picture");
     const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
     const QImage full = kui::ReadPicture(bytes);
     const QImage thumb = kui::ReadPicture(bytes, QSize(51, 56));

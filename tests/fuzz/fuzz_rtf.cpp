@@ -2,6 +2,8 @@
 // on what was read. The damaged files it finds go to tests/rtf/corpus.
 #include "platform/rtf/Rtf.h"
 
+#include "tests/fuzz/FuzzApplication.h"
+
 #include <QGuiApplication>
 #include <QTextDocument>
 
@@ -10,14 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static QGuiApplication* app = [] {
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        static int argc = 1;
-        static char name[] = "fuzz_rtf";
-        static char* argv[] = {name, nullptr};
-        return new QGuiApplication(argc, argv);
-    }();
-    (void)app;
+    EnsureFuzzApplication<QGuiApplication>("fuzz_rtf");
     QTextDocument doc;
     krtf::ReadRtf(QByteArray(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size)), doc);
     QTextDocument again;

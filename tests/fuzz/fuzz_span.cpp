@@ -3,6 +3,8 @@
 // joined. Its corpus: tests/zip/span-corpus.
 #include "tests/zip/SpanFuzzInput.h"
 
+#include "tests/fuzz/FuzzApplication.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -10,14 +12,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static int argc = 1;
-    static char name[] = "fuzz_span";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    (void)app;
+    EnsureFuzzApplication<QApplication>("fuzz_span");
     static QTemporaryDir dir;
     spanfuzz::JoinHostileSet(data, size, dir.filePath(QStringLiteral("set")));
     return 0;

@@ -2,6 +2,8 @@
 // written to a file and listed (end record search, central directory).
 #include "zip/ZipArch.h"
 
+#include "tests/fuzz/FuzzApplication.h"
+
 #include <QApplication>
 #include <QTemporaryDir>
 
@@ -9,14 +11,7 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static int argc = 1;
-    static char name[] = "fuzz_zipdir";
-    static char* argv[] = {name, nullptr};
-    static QApplication* app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        return new QApplication(argc, argv);
-    }();
-    (void)app;
+    EnsureFuzzApplication<QApplication>("fuzz_zipdir");
     static QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("in.zip"));
     QFile f(file);
