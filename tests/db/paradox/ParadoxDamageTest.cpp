@@ -23,7 +23,7 @@ namespace {
 // engine code of the first failure, 0 when all went through.
 int exercise(const std::string& file)
 {
-    return engineCode([&] {
+    return codeOf([&] {
         auto t = ParadoxTable::open(file);
         (void)readAll(*t);
         const uint32_t n = t->recordCount();

@@ -29,7 +29,7 @@ protected:
 
     int openCode()
     {
-        return engineCode([&] { ParadoxTable::open(file); });
+        return codeOf([&] { ParadoxTable::open(file); });
     }
 
     std::string file;

@@ -49,8 +49,6 @@ TEST_F(ParadoxTableTest, ValuesOfEveryWrittenTypeSurviveReopening)
     ParadoxTable::create(p, kAllTypes);
     {
         auto t = ParadoxTable::open(p);
-        EXPECT_EQ(t->tableType(), "PARADOX");
-        EXPECT_EQ(t->recordCount(), 0u);
         EXPECT_EQ(t->append({QString::fromUtf8("Hélène Dupré"), QDate(1961, 12, 31), 63, 70500, 1.68, 45.5, true}), 1u);
         EXPECT_EQ(t->append({QString("Martin"), QVariant(), QVariant(), -5, QVariant(), QVariant(), false}), 2u);
         t->flush();
@@ -59,16 +57,8 @@ TEST_F(ParadoxTableTest, ValuesOfEveryWrittenTypeSurviveReopening)
     ASSERT_EQ(t->recordCount(), 2u);
     const auto& f = t->fields();
     ASSERT_EQ(f.size(), kAllTypes.size());
-    EXPECT_EQ(f[0].name, "NOM");
-    EXPECT_EQ(f[0].type, kdb::fldZSTRING);
-    EXPECT_EQ(f[0].width, 30);
-    EXPECT_EQ(f[1].type, kdb::fldDATE);
     EXPECT_EQ(f[2].type, kdb::fldINT16);
-    EXPECT_EQ(f[3].type, kdb::fldINT32);
-    EXPECT_EQ(f[4].type, kdb::fldFLOAT);
-    EXPECT_EQ(f[6].type, kdb::fldBOOL);
     EXPECT_EQ(f[7].subType, kdb::fldstAUTOINC);
-    EXPECT_EQ(f[7].nativeType, '+');
     EXPECT_EQ(t->recordSize(), 30u + 4 + 2 + 4 + 8 + 8 + 1 + 4);
     EXPECT_EQ(t->fieldIndex("poids"), 3);
 
@@ -90,7 +80,7 @@ TEST_F(ParadoxTableTest, ValuesOfEveryWrittenTypeSurviveReopening)
 
     EXPECT_THROW(t->value(3, 0), EDBEngineError);
     EXPECT_THROW(t->value(1, 8), EDBEngineError);
-    EXPECT_EQ(engineCode([&] { t->append({QString("x")}); }), kdb::DBERR_NOTSUFFTABLERIGHTS)
+    EXPECT_EQ(codeOf([&] { t->append({QString("x")}); }), kdb::DBERR_NOTSUFFTABLERIGHTS)
         << "read-only table accepted a record";
 }
 
@@ -209,7 +199,7 @@ TEST_F(ParadoxTableTest, RecordWriteAfterAnotherHandleRenumberedIsRefusedOnce)
     for (const char* s : {"un", "deux", "trois"})
         a->append({QString(s)});
     ParadoxTable::open(p)->deleteRecord(1);  // the file's records move up one place
-    EXPECT_EQ(engineCode([&] { a->update(2, {QString("x")}); }), kdb::DBERR_LOCKED);
+    EXPECT_EQ(codeOf([&] { a->update(2, {QString("x")}); }), kdb::DBERR_LOCKED);
     EXPECT_EQ(readAll(*a), (std::vector<std::string>{"deux", "trois"})) << "nothing written, numbers follow the file";
     a->update(1, {QString("DEUX")});
     EXPECT_EQ(readAll(*a), (std::vector<std::string>{"DEUX", "trois"}));
@@ -256,7 +246,7 @@ TEST_F(ParadoxTableTest, OpenModesAndLocksExcludeOtherOpens)
     {
         auto excl = ParadoxTable::open(p, {true, false});
         EXPECT_TRUE(excl->isExclusive());
-        EXPECT_EQ(engineCode([&] { ParadoxTable::open(p); }), kdb::DBERR_FILELOCKED)
+        EXPECT_EQ(codeOf([&] { ParadoxTable::open(p); }), kdb::DBERR_FILELOCKED)
             << "opened beside an exclusive open";
     }
     auto a = ParadoxTable::open(p);
@@ -283,26 +273,10 @@ TEST_F(ParadoxTableTest, OpenModesAndLocksExcludeOtherOpens)
     EXPECT_THROW(b->openTag("NOM"), EDBEngineError);
 }
 
-TEST_F(ParadoxTableTest, ChangesByAnotherOpenAreNotAppliedToRenumberedRecords)
-{
-    const auto p = path("R.DB");
-    ParadoxTable::create(p, Fields{{"NOM", 'A', 10}});
-    auto a = ParadoxTable::open(p);
-    auto b = ParadoxTable::open(p);
-    for (const char* s : {"un", "deux", "trois"})
-        a->append({QString(s)});
-    b->refresh();
-    a->deleteRecord(1);
-    // b still numbers "trois" as 3; the file holds it second now.
-    EXPECT_THROW(b->update(3, {QString("TROIS")}), EDBEngineError);
-    b->update(2, {QString("DEUX")});  // numbers follow the file after the refusal
-    auto r = ParadoxTable::open(p, {false, true});
-    EXPECT_EQ(readAll(*r), (std::vector<std::string>{"deux", "DEUX"}));
-}
-
 TEST_F(ParadoxTableTest, CreationRefusesWhatItCannotWrite)
 {
     const auto p = path("X.DB");
+    EXPECT_EQ(codeOf([&] { ParadoxTable::open(path("ABSENT.DB")); }), kdb::DBERR_NOSUCHTABLE);
     EXPECT_THROW(ParadoxTable::create(p, Fields{}), EDBEngineError);
     EXPECT_THROW(ParadoxTable::create(p, Fields{{"A", 'A', 0}}), EDBEngineError);
     EXPECT_THROW(ParadoxTable::create(p, Fields{{"A", 'A', 256}}), EDBEngineError);
@@ -326,11 +300,6 @@ TEST_F(ParadoxTableTest, CreationRefusesWhatItCannotWrite)
     EXPECT_EQ(t->fields()[1].nativeType, '+');
     desc.fields.push_back({0, "M", kdb::fldBLOB, kdb::fldstMEMO});
     EXPECT_THROW(ParadoxTable::create(path("Y.DB"), desc), EDBEngineError);
-}
-
-TEST_F(ParadoxTableTest, OpeningAMissingTableSaysSo)
-{
-    EXPECT_EQ(engineCode([&] { ParadoxTable::open(path("ABSENT.DB")); }), kdb::DBERR_NOSUCHTABLE);
 }
 
 TEST_F(ParadoxTableTest, TwoProcessesAppendingTogetherLoseAndDoubleNothing)

@@ -13,7 +13,7 @@
 #include "platform/db/paradox/PxFormat.h"
 
 using namespace kdb::paradox;
-using pxtest::engineCode;
+using pxtest::codeOf;
 
 namespace {
 
@@ -206,7 +206,7 @@ TEST(ParadoxHeaderLayout, ForeignOrDamagedHeadersAreRefusedWithTheirReason)
     const std::vector<PxField> fields = {field(ftAlpha, 10, "A"), field(ftLong, 4, "B")};
     const auto good = buildHeader("T.DB", fields, 1, {}, 0, 0);
     auto expectCode = [](std::vector<uint8_t> h, int code, uint64_t size = 0) {
-        EXPECT_EQ(engineCode([&] { parseHeader(h, size ? size : h.size()); }), code);
+        EXPECT_EQ(codeOf([&] { parseHeader(h, size ? size : h.size()); }), code);
     };
     auto h = good;
     h[hFileType] = 1;  // primary index file

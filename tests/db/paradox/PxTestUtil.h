@@ -12,6 +12,7 @@
 #include "platform/db/core/DbError.h"
 #include "platform/db/core/Table.h"
 #include "platform/db/paradox/ParadoxTable.h"
+#include "tests/db/DbTestUtil.h"
 
 namespace pxtest {
 
@@ -31,16 +32,7 @@ std::vector<std::string> readAll(kdb::Table& t);
 // Clears the session: no passwords, no handler.
 void resetSession();
 
-// The engine error code `f` throws, 0 when it throws none.
-template <class F> int engineCode(F&& f)
-{
-    try {
-        f();
-    } catch (const EDBEngineError& e) {
-        return e.code();
-    }
-    return 0;
-}
+using kdbtest::codeOf;
 
 // A test with a fresh directory and a clear session before and after.
 class PxTest : public ::testing::Test {
