@@ -51,6 +51,12 @@ void expectSameAsOtherReader(MdxFile& f, const std::string& file, const std::str
         ASSERT_EQ(theirs[i], ours[i]) << tag << " entry " << i;
 }
 
+// The six-digit code of record i.
+std::string codeKey(int i, int factor)
+{
+    return numberedKey("", 6, static_cast<int>((int64_t(i) * factor) % 1000000));
+}
+
 std::string name(int i)
 {
     // Windows-1252 bytes: "ÉMILE", "ŒUVRE", "D’ARC" sort with their letters.
@@ -88,25 +94,16 @@ TEST_F(MdxInterop, TagsBuiltByInsertsAndRemovalsReadTheSame)
     std::shuffle(order.begin(), order.end(), rng);
     for (uint32_t r : order) {
         const int i = static_cast<int>(r);
-        char code[8];
-        std::snprintf(code, sizeof code, "%06d", (i * 7919) % 1000000);
+        const std::string code = codeKey(i, 7919);
         f->insertRecord({"NOM", "DCONS", "MONTANT", "CODE", "WIDE", "DDESC", "NDESC"},
             {name(i % 700), encodeDate(1995 + i % 25, 1 + i % 12, 1 + i % 28), *encodeNumeric((i % 400) * 2.5 - 300),
-                std::string(code), std::string(80, 'W') + code, encodeDate(2001, 1 + i % 12, 1 + i % 28),
+                code, std::string(80, 'W') + code, encodeDate(2001, 1 + i % 12, 1 + i % 28),
                 *encodeNumeric(i * -0.125)},
             r);
     }
     // Removals free blocks and move separators.
     for (int i = 1; i <= n; i += 3)
-        f->remove(
-            "WIDE",
-            std::string(80, 'W') +
-                [&] {
-                    char code[8];
-                    std::snprintf(code, sizeof code, "%06d", (i * 7919) % 1000000);
-                    return std::string(code);
-                }(),
-            static_cast<uint32_t>(i));
+        f->remove("WIDE", std::string(80, 'W') + codeKey(i, 7919), static_cast<uint32_t>(i));
     f->flush();
     f->verify();
     for (const char* tag : {"NOM", "DCONS", "MONTANT", "CODE", "WIDE", "DDESC", "NDESC"})
@@ -118,11 +115,8 @@ TEST_F(MdxInterop, RegeneratedTagsReadTheSame)
     TempDir dir;
     const std::string path = dir.file("PATIENT.MDX");
     std::vector<std::pair<std::string, std::string>> recs;
-    for (int i = 1; i <= 20000; ++i) {
-        char code[8];
-        std::snprintf(code, sizeof code, "%06d", (i * 104729) % 1000000);
-        recs.emplace_back(code, name(i));
-    }
+    for (int i = 1; i <= 20000; ++i)
+        recs.emplace_back(codeKey(i, 104729), name(i));
     size_t i = 0;
     auto f = MdxFile::rebuild(path, "Patient", {charTag("CODE", 6, true), charTag("NOM", 30)}, [&](RecordKeys& rec) {
         if (i >= recs.size())

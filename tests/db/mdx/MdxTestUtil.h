@@ -11,6 +11,7 @@
 
 #include "platform/db/core/DbError.h"
 #include "platform/db/mdx/MdxFile.h"
+#include "tests/db/DbTestUtil.h"
 
 namespace mdxtest {
 
@@ -70,7 +71,6 @@ inline std::vector<kdb::mdx::Entry> scan(kdb::mdx::MdxFile& f, const std::string
     return out;
 }
 
-// The engine error code `f` throws, 0 when it throws none.
 // Key number i as text: prefix and i with leading zeros to width digits.
 inline std::string numberedKey(const char* prefix, int width, int i)
 {
@@ -79,15 +79,7 @@ inline std::string numberedKey(const char* prefix, int width, int i)
     return buf;
 }
 
-template <class F> int codeOf(F&& f)
-{
-    try {
-        f();
-    } catch (const EDBEngineError& e) {
-        return e.code();
-    }
-    return 0;
-}
+using kdbtest::codeOf;
 
 inline std::string hex(const std::string& s)
 {
