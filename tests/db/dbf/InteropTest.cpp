@@ -100,15 +100,6 @@ TEST_F(InteropTest, EngineTableReadByDbfModule)
     checkSample(dump("dump_dbf.py", writeSample(false)), false);
 }
 
-TEST_F(InteropTest, BothReadersAgreeWithEachOther)
-{
-    if (!kdbtest::pythonModuleAvailable("dbf") || !kdbtest::pythonModuleAvailable("dbfread"))
-        GTEST_SKIP() << "python modules missing";
-    const std::string p = writeSample(false);
-    EXPECT_EQ(dump("dump_dbf.py", p).value(QStringLiteral("records")),
-        dump("dump_dbfread.py", p).value(QStringLiteral("records")));
-}
-
 TEST_F(InteropTest, TableWrittenByDbfModuleReadByEngine)
 {
     if (!kdbtest::pythonModuleAvailable("dbf"))
