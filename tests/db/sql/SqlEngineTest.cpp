@@ -4,6 +4,7 @@
 #include <random>
 
 #include "PracticeSchema.h"
+#include "tests/db/DbTestUtil.h"
 #include "platform/db/sql/Sql.h"
 
 using namespace kdb;
@@ -26,17 +27,6 @@ protected:
         for (const auto& r : run(s, p).result.rows)
             out.push_back(r[0].toString());
         return out;
-    }
-    static int codeOf(const std::function<void()>& f, std::string* message = nullptr)
-    {
-        try {
-            f();
-        } catch (const EDBEngineError& e) {
-            if (message)
-                *message = e.what();
-            return e.code();
-        }
-        return 0;
     }
     MemDatabase db;
     using V = std::vector<QString>;

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "PracticeFiles.h"
+#include "tests/db/DbTestUtil.h"
 #include "platform/db/core/DbError.h"
 #include "platform/db/core/File.h"
 #include "platform/db/engine/Engine.h"
@@ -33,15 +34,6 @@ protected:
     size_t byCode(const std::string& code)
     {
         return execute(dir, "SELECT * FROM PATIENT WHERE CODE = '" + code + "'").result.rows.size();
-    }
-    static int codeOf(const std::function<void()>& f)
-    {
-        try {
-            f();
-        } catch (const EDBEngineError& e) {
-            return e.code();
-        }
-        return 0;
     }
     // Another program: appends one patient through an exclusive open.
     void appendElsewhere(const std::string& code)
