@@ -46,10 +46,7 @@ TEST(ZipEng, OurArchivesPassTheDebianToolsAndComeBackIdentical)
     TempDir t;
     MakeTree(t.path / "src");
     Calls add;
-    AddRequest q;
-    q.archive = t / "a.zip";
-    q.fileSpecs = {"*"};
-    q.root = t / "src";
+    AddRequest q{.archive = t / "a.zip", .fileSpecs = {"*"}, .root = t / "src"};
     ASSERT_EQ(RunAdd(q, add), 4) << add.Messages();
     EXPECT_EQ(Sh("unzip -tq " + q.archive), 0);
     EXPECT_EQ(Sh("7z t " + q.archive), 0);
@@ -76,9 +73,7 @@ TEST(ZipEng, OurArchivesPassTheDebianToolsAndComeBackIdentical)
     EXPECT_EQ(add.records.back().action, actEndOfBatch);
 
     Calls ex;
-    ExtractRequest x;
-    x.archive = q.archive;
-    x.baseDir = t / "out";
+    ExtractRequest x{.archive = q.archive, .baseDir = t / "out"};
     EXPECT_EQ(RunExtract(x, ex), 4) << ex.Messages();
     ExpectSameTree(t.path / "src", t.path / "out");
     EXPECT_EQ(ex.Count(actNewFile), 4);
@@ -90,7 +85,6 @@ TEST(ZipEng, OurArchivesPassTheDebianToolsAndComeBackIdentical)
     EXPECT_EQ(files, 4);
 
     // the png is stored, the table deflated to much less than its size
-    Calls list;
     ASSERT_EQ(Sh("unzip -v " + q.archive + " | grep -q 'Stored.*photo.png'"), 0);
     EXPECT_LT(fs::file_size(q.archive), 3'500'000u / 2 + 250'000u);
 }
@@ -115,10 +109,9 @@ TEST(ZipEng, ArchivesOfTheDebianToolsExtractByteForByte)
         SCOPED_TRACE(name);
         ASSERT_EQ(Sh(cmd), 0) << cmd;
         Calls c;
-        ExtractRequest x;
-        x.archive = t / name;
-        x.baseDir = t / ("out-" + name);
-        x.password = name == "crypt.zip" ? "s3cret" : "";
+        ExtractRequest x{.archive = t / name,
+            .baseDir = t / ("out-" + name),
+            .password = name == "crypt.zip" ? "s3cret" : ""};
         int n = RunExtract(x, c);
         EXPECT_GE(n, 1) << c.Messages();
         if (name == "desc.zip" || name == "stream.zip") {
@@ -140,11 +133,7 @@ TEST(ZipEng, EncryptionAsksForThePasswordAndRetries)
     WriteFile(t.path / "src/A.DBF", TableLike(100'000, 3));
     WriteFile(t.path / "src/B.DBF", TableLike(2'000'000, 4));
     Calls add;
-    AddRequest q;
-    q.archive = t / "c.zip";
-    q.fileSpecs = {"*.DBF"};
-    q.root = t / "src";
-    q.encrypt = true;
+    AddRequest q{.archive = t / "c.zip", .fileSpecs = {"*.DBF"}, .root = t / "src", .encrypt = true};
     // no password in the block: the library asks once, with the add flag
     add.answer = [](CallbackRecord& r) {
         if (r.action == actPassword) {
@@ -171,11 +160,7 @@ TEST(ZipEng, EncryptionAsksForThePasswordAndRetries)
         std::strcpy(r.text, ++asked == 1 ? "nope" : "pw");
         r.value1 = 1;
     };
-    ExtractRequest x;
-    x.archive = q.archive;
-    x.baseDir = t / "out";
-    x.password = "bad";
-    x.passwordReqCount = 3;
+    ExtractRequest x{.archive = q.archive, .baseDir = t / "out", .password = "bad", .passwordReqCount = 3};
     EXPECT_EQ(RunExtract(x, ex), 2) << ex.Messages();
     EXPECT_EQ(asked, 2);
     EXPECT_EQ(ReadFile(t.path / "out/B.DBF"), ReadFile(t.path / "src/B.DBF"));
@@ -213,9 +198,7 @@ TEST(ZipEng, HostileArchivesAreRefusedWithoutHarm)
         "inside\")\nk.create_system=3\nk.external_attr=(0o120777<<16)\nk.compress_type=zipfile.ZIP_DEFLATED\n"
         "z.writestr(k,\"../ok.txt\")\nz.close()");
     Calls c;
-    ExtractRequest x;
-    x.archive = t / "names.zip";
-    x.baseDir = base;
+    ExtractRequest x{.archive = t / "names.zip", .baseDir = base};
     EXPECT_EQ(RunExtract(x, c), 2);
     EXPECT_EQ(ReadFile(base + "/ok.txt"), "fine");
     EXPECT_EQ(fs::read_symlink(base + "/d/inside"), "../ok.txt");  // a link inside the base is kept
@@ -275,10 +258,7 @@ TEST(ZipEng, UpdateFreshenAndMove)
     TempDir t;
     WriteFile(t.path / "src/A", "one");
     WriteFile(t.path / "src/B", "two");
-    AddRequest q;
-    q.archive = t / "u.zip";
-    q.fileSpecs = {"*"};
-    q.root = t / "src";
+    AddRequest q{.archive = t / "u.zip", .fileSpecs = {"*"}, .root = t / "src"};
     Calls c1;
     ASSERT_EQ(RunAdd(q, c1), 2);
     auto past = fs::last_write_time(t.path / "src/A") - std::chrono::hours(1);
@@ -295,9 +275,7 @@ TEST(ZipEng, UpdateFreshenAndMove)
     q.update = true;
     EXPECT_EQ(RunAdd(q, u), 1) << u.Messages();  // C
     Calls ex;
-    ExtractRequest x;
-    x.archive = q.archive;
-    x.baseDir = t / "out";
+    ExtractRequest x{.archive = q.archive, .baseDir = t / "out"};
     EXPECT_EQ(RunExtract(x, ex), 3);
     EXPECT_EQ(ReadFile(t.path / "out/A"), "one, newer");
     EXPECT_EQ(ReadFile(t.path / "out/C"), "three");
@@ -316,11 +294,7 @@ TEST(ZipEng, UpdateFreshenAndMove)
 
     // move: the sources go once the archive is complete, to the trash when undo is allowed
     Calls m;
-    AddRequest mv;
-    mv.archive = t / "m.zip";
-    mv.fileSpecs = {"*"};
-    mv.root = t / "src";
-    mv.move = true;
+    AddRequest mv{.archive = t / "m.zip", .fileSpecs = {"*"}, .root = t / "src", .move = true};
     setenv("XDG_DATA_HOME", (t / "data").c_str(), 1);
     mv.trash = true;
     EXPECT_EQ(RunAdd(mv, m), 3) << m.Messages();
@@ -359,11 +333,7 @@ TEST(ZipEng, SelectionOfTheFilesToAdd)
         fs::remove(q.archive);
         return n;
     };
-    AddRequest q;
-    q.archive = t / "s.zip";
-    q.fileSpecs = {"*"};
-    q.root = t / "src";
-    q.excl = {"*.TMP"};
+    AddRequest q{.archive = t / "s.zip", .fileSpecs = {"*"}, .root = t / "src", .excl = {"*.TMP"}};
     EXPECT_EQ(names(q), (std::vector<std::string>{"A.DBF", "OLD.DBF", "sub/C.DBF"}));
     q.excl.clear();
     q.hidden = true;
@@ -383,10 +353,7 @@ TEST(ZipEng, ClassicLimitsGiveAnErrorAndKeepTheOldArchive)
 {
     TempDir t;
     WriteFile(t.path / "src/small", "x");
-    AddRequest q;
-    q.archive = t / "l.zip";
-    q.fileSpecs = {"*"};
-    q.root = t / "src";
+    AddRequest q{.archive = t / "l.zip", .fileSpecs = {"*"}, .root = t / "src"};
     Calls c0;
     ASSERT_EQ(RunAdd(q, c0), 1);
     std::string before = ReadFile(q.archive);
@@ -416,10 +383,7 @@ TEST(ZipEng, CancelFromTheCallbackLeavesNothingBehind)
 {
     TempDir t;
     WriteFile(t.path / "src/T.DBF", TableLike(5'000'000, 9));
-    AddRequest q;
-    q.archive = t / "x.zip";
-    q.fileSpecs = {"*"};
-    q.root = t / "src";
+    AddRequest q{.archive = t / "x.zip", .fileSpecs = {"*"}, .root = t / "src"};
     Calls c;
     c.cancelAtProgress = true;
     EXPECT_EQ(RunAdd(q, c), 0);
@@ -434,9 +398,7 @@ TEST(ZipEng, CancelFromTheCallbackLeavesNothingBehind)
     ASSERT_EQ(RunAdd(q, c), 1);
     Calls e;
     e.cancelAtProgress = true;
-    ExtractRequest x;
-    x.archive = q.archive;
-    x.baseDir = t / "out";
+    ExtractRequest x{.archive = q.archive, .baseDir = t / "out"};
     EXPECT_EQ(RunExtract(x, e), 0);
     EXPECT_FALSE(fs::exists(t.path / "out/T.DBF"));
     int tmp = 0;
@@ -468,11 +430,7 @@ TEST(ZipEng, CorpusReplay)
                     r.value1 = 1;
                 }
             };
-            ExtractRequest x;
-            x.archive = f.path().string();
-            x.baseDir = t / "base";
-            x.test = test;
-            x.passwordReqCount = 1;
+            ExtractRequest x{.archive = f.path().string(), .baseDir = t / "base", .test = test, .passwordReqCount = 1};
             int n = RunExtract(x, c);
             EXPECT_GE(n, 0);
             if (n == 0 && f.path().filename() != "end_only.zip") {

@@ -44,12 +44,11 @@ struct Calls {
 };
 
 struct AddRequest {
-    std::string archive;
-    std::vector<std::string> fileSpecs;
-    std::string root;
-    std::string password;
-    std::vector<std::string> excl;
-    std::string fromDate;  // "mm dd yy", empty for none
+    std::string archive{};
+    std::vector<std::string> fileSpecs{};
+    std::string root{}, password{};
+    std::vector<std::string> excl{};
+    std::string fromDate{};  // "mm dd yy", empty for none
     bool hidden = false;
     int level = 9;
     bool encrypt = false, recurse = true, junk = false, update = false, freshen = false, move = false, trash = false;
@@ -98,8 +97,8 @@ inline int32_t RunAdd(const AddRequest& q, Calls& calls)
 }
 
 struct ExtractRequest {
-    std::string archive, baseDir, password;
-    std::vector<std::string> fileSpecs;
+    std::string archive{}, baseDir{}, password{};
+    std::vector<std::string> fileSpecs{};
     bool dirNames = true, overwrite = true, test = false, update = false, freshen = false;
     int passwordReqCount = 1;
 };
