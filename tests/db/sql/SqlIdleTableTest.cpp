@@ -85,7 +85,7 @@ TEST_F(IdleTable, AFileReplacedByARenameIsReadAfresh)
 
 TEST_F(IdleTable, ADamagedIndexIsReportedAsBeforeByTheProbeAndTheStatement)
 {
-    ASSERT_EQ(byCode("000001") + byCode("999999"), byCode("000001"));  // tag used, table kept
+    ASSERT_EQ(byCode("000001"), 1u);  // read through the tag, the table kept
     {
         QFile f(QString::fromStdString(mdx));
         ASSERT_TRUE(f.resize(1024));  // cut inside its tag table
@@ -96,7 +96,7 @@ TEST_F(IdleTable, ADamagedIndexIsReportedAsBeforeByTheProbeAndTheStatement)
 
 TEST_F(IdleTable, AnIndexChangedInPlaceWithoutItsCounterIsNotTrustedFromMemory)
 {
-    EXPECT_EQ(byCode("000001"), byCode("000001"));
+    ASSERT_EQ(byCode("000001"), 1u);  // read once, the table kept
     // Every block past the file header overwritten with garbage, the header
     // (and its change counter) and the size left alone: a kept table must
     // look at the file again, as a fresh open would.
