@@ -1,6 +1,10 @@
 #pragma once
 // Helpers shared by the tests of the database engine.
+#include <functional>
 #include <string>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "platform/db/core/DbError.h"
 
@@ -18,6 +22,27 @@ template <class F> int codeOf(F&& f, std::string* message = nullptr)
         return e.code();
     }
     return 0;
+}
+
+// Runs `work` in a child process (another program at the same files): its
+// exit status, 1 when it raised anything, -1 when it did not end normally.
+inline int inOtherProcess(const std::function<void()>& work)
+{
+    const pid_t pid = fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        try {
+            work();
+            _exit(0);
+        } catch (...) {
+            _exit(1);
+        }
+    }
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
+        return -1;
+    return WEXITSTATUS(status);
 }
 
 }  // namespace kdbtest

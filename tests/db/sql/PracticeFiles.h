@@ -6,14 +6,10 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include <functional>
-
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "PracticeSchema.h"
 #include "platform/db/engine/Engine.h"
 #include "platform/db/database/Database.h"
+#include "tests/db/DbTestUtil.h"
 
 namespace kdbtest {
 
@@ -99,26 +95,5 @@ struct PracticeDir {
         fillPracticeFiles(dir);
     }
 };
-
-// Runs `work` in a child process (another program at the same files): its
-// exit status, 1 when it raised anything, -1 when it did not end normally.
-inline int inOtherProcess(const std::function<void()>& work)
-{
-    const pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        try {
-            work();
-            _exit(0);
-        } catch (...) {
-            _exit(1);
-        }
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status))
-        return -1;
-    return WEXITSTATUS(status);
-}
 
 }  // namespace kdbtest
