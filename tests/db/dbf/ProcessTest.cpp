@@ -14,6 +14,7 @@
 
 #include "platform/db/core/File.h"
 #include "TestTables.h"
+#include "tests/db/DbTestUtil.h"
 
 using namespace kdb;
 
@@ -252,21 +253,12 @@ TEST_F(ProcessTest, AnOpenTableSeesWhatAnotherProcessAppendedAtItsNextRead)
     auto t = DbfTable::open(p);
     EXPECT_EQ(t->findKey("NUM", QString::number(1)), 0u);
     auto appendInChild = [&](uint32_t n) {
-        const pid_t pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            try {
-                auto w = DbfTable::open(p);
-                w->append(rowOf(n));
-                w->flush();
-                _exit(0);
-            } catch (...) {
-                _exit(1);
-            }
-        }
-        int status = 0;
-        ASSERT_EQ(waitpid(pid, &status, 0), pid);
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+        ASSERT_EQ(kdbtest::inOtherProcess([&] {
+            auto w = DbfTable::open(p);
+            w->append(rowOf(n));
+            w->flush();
+        }),
+            0);
     };
     appendInChild(1);
     t->refresh();
