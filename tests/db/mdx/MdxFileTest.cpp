@@ -395,19 +395,15 @@ TEST(MdxDurability, ProgramKilledBeforeFlushLeavesAFileThatIsRefused)
         auto f = MdxFile::create(path, "P", {charTag("K", 6, true)});
         f->insert("K", code(1), 1);
     }
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    ASSERT_EQ(kdbtest::inOtherProcess([&] {
         auto f = MdxFile::open(path);
         for (int i = 2; i < 3000; ++i)
             f->insert("K", code(i), static_cast<uint32_t>(i));
         f->flush(false);
         f->insert("K", code(5000), 5000);  // the table wrote its record; then the program dies
         ::_exit(0);
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
+    }),
+        0);
     EXPECT_EQ(codeOf([&] { MdxFile::open(path); }), kdb::DBERR_INDEXOUTOFDATE);
     EXPECT_EQ(codeOf([&] { MdxFile::open(path, MdxFile::Mode::ReadOnly); }), kdb::DBERR_INDEXOUTOFDATE);
     // The tag descriptions are still readable, and a rebuild gives a sound file.
