@@ -424,8 +424,9 @@ TEST(DatasetOnFiles, QueryRowsAreReadOnDemandAndKeepWhatTheyRead)
 TEST_F(DatasetLayer, QueryFilterIsReadThroughTheTag)
 {
     QueryDataset q;
-    prepare(q, QStringList{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM + ', ' + PRENOM)",
-        "FROM FRDV, PATIENT", "WHERE PATIENT=CODE", "ORDER BY DATE_RDV, HRE_RDV"});
+    prepare(q,
+        QStringList{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM + ', ' + PRENOM)", "FROM FRDV, PATIENT",
+            "WHERE PATIENT=CODE", "ORDER BY DATE_RDV, HRE_RDV"});
     q.setFilter("DATE_RDV='05/03/2024'");
     q.setFiltered(true);
     q.open();
