@@ -246,8 +246,7 @@ TEST_F(ParadoxTableTest, OpenModesAndLocksExcludeOtherOpens)
     {
         auto excl = ParadoxTable::open(p, {true, false});
         EXPECT_TRUE(excl->isExclusive());
-        EXPECT_EQ(codeOf([&] { ParadoxTable::open(p); }), kdb::DBERR_FILELOCKED)
-            << "opened beside an exclusive open";
+        EXPECT_EQ(codeOf([&] { ParadoxTable::open(p); }), kdb::DBERR_FILELOCKED) << "opened beside an exclusive open";
     }
     auto a = ParadoxTable::open(p);
     auto b = ParadoxTable::open(p);
