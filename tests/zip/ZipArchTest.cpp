@@ -23,7 +23,7 @@ protected:
         events.Attach(z);
         z.Unattended = true;
         z.SetDLLDirectory(QStringLiteral(KORVALE_BINARY_DIR "/lib"));
-        }
+    }
     QString P(const QString& name) const { return dir.filePath(name); }
     // A small tree and a zip archive of it made by zip, with a directory entry.
     void MakeZip(const QString& extra = {})
