@@ -109,9 +109,8 @@ TEST(ZipEng, ArchivesOfTheDebianToolsExtractByteForByte)
         SCOPED_TRACE(name);
         ASSERT_EQ(Sh(cmd), 0) << cmd;
         Calls c;
-        ExtractRequest x{.archive = t / name,
-            .baseDir = t / ("out-" + name),
-            .password = name == "crypt.zip" ? "s3cret" : ""};
+        ExtractRequest x{
+            .archive = t / name, .baseDir = t / ("out-" + name), .password = name == "crypt.zip" ? "s3cret" : ""};
         int n = RunExtract(x, c);
         EXPECT_GE(n, 1) << c.Messages();
         if (name == "desc.zip" || name == "stream.zip") {
