@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include "platform/db/core/DbError.h"
+#include "platform/db/core/EngineTypes.h"
 
 namespace kdbtest {
 
@@ -22,6 +23,14 @@ template <class F> int codeOf(F&& f, std::string* message = nullptr)
         return e.code();
     }
     return 0;
+}
+
+// A field of a table description, to add.
+inline kdb::FieldDesc fieldDesc(
+    const char* name, uint16_t type, int16_t width, int16_t decimals = 0, uint16_t subType = 0)
+{
+    return {
+        .name = name, .type = type, .subType = subType, .units1 = width, .units2 = decimals, .restructOp = kdb::crADD};
 }
 
 // Runs `work` in a child process (another program at the same files): its

@@ -106,12 +106,7 @@ TEST_F(EngineDamageTest, ARepairKeepsACopyOfTheDamagedFilesAndSaysWhatWasKept)
     EXPECT_FALSE(QDir(copy + "-2").exists());
 
     // An index that missed a record: rebuilt with its tags, copied first.
-    {
-        TableOpenMode m;
-        m.exclusive = true;
-        m.forRepair = true;
-        DbfTable::open(dir() + "/T.DBF", m)->append({QStringLiteral("oublié")});
-    }
+    DbfTable::open(dir() + "/T.DBF", {.exclusive = true, .forRepair = true})->append({QStringLiteral("oublié")});
     ASSERT_EQ(openTableResult(dir(), "T.DBF", "DBASE", false), DBERR_INDEXOUTOFDATE);
     const DamageReport stale = repairTable(dir(), "T.DBF", true);
     EXPECT_TRUE(stale.staleIndex);

@@ -17,30 +17,21 @@
 using namespace kdb;
 using namespace kdb::engine;
 using kdbtest::codeOf;
+using kdbtest::fieldDesc;
 
 namespace {
 
-FieldDesc field(const char* name, uint16_t type, int16_t size, uint16_t subType = 0)
-{
-    FieldDesc f;
-    f.name = name;
-    f.type = type;
-    f.subType = subType;
-    f.units1 = size;
-    f.restructOp = crADD;
-    return f;
-}
 FieldDesc C(const char* n, int16_t w)
 {
-    return field(n, fldZSTRING, w);
+    return fieldDesc(n, fldZSTRING, w);
 }
 FieldDesc D(const char* n)
 {
-    return field(n, fldDATE, 1);
+    return fieldDesc(n, fldDATE, 1);
 }
 FieldDesc M(const char* n)
 {
-    return field(n, fldBLOB, 1, fldstMEMO);
+    return fieldDesc(n, fldBLOB, 1, 0, fldstMEMO);
 }
 
 // An index record in the form the schema text gives its indexes.
@@ -299,8 +290,7 @@ TEST_F(EngineTest, RestructureConvertsTypesAndMemos)
     }
     TableDesc r;
     r.tableName = "CONV.DBF";
-    FieldDesc a = field("A", fldFLOAT, 8);
-    a.units2 = 1;
+    FieldDesc a = fieldDesc("A", fldFLOAT, 8, 1);
     a.restructOp = crMODIFY;
     FieldDesc b = D("B");
     b.restructOp = crMODIFY;
@@ -371,7 +361,7 @@ TEST_F(EngineTest, CreateOverwritesAndHonoursTheExtension)
     EXPECT_EQ(openTable(dir(), "NEW.DBF")->recordCount(), 0u);
     TableDesc bad;
     bad.tableName = "BAD.DBF";
-    bad.fields = {field("T", fldTIMESTAMP, 0)};
+    bad.fields = {fieldDesc("T", fldTIMESTAMP, 0)};
     EXPECT_NE(createTable(dir(), bad), 0);
     TableDesc noExt;
     noExt.tableName = "PLAIN";

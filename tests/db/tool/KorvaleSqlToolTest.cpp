@@ -6,6 +6,7 @@
 #include <QTemporaryDir>
 
 #include "platform/db/engine/Engine.h"
+#include "tests/db/DbTestUtil.h"
 
 namespace {
 
@@ -14,16 +15,7 @@ struct Outcome {
     QString out, err;
 };
 
-kdb::FieldDesc field(const char* name, uint16_t type, int16_t width, int16_t decimals = 0, uint16_t subType = 0)
-{
-    kdb::FieldDesc f;
-    f.name = name;
-    f.type = type;
-    f.subType = subType;
-    f.units1 = width;
-    f.units2 = decimals;
-    return f;
-}
+using kdbtest::fieldDesc;
 
 class KorvaleSqlTool : public ::testing::Test {
 protected:
@@ -33,9 +25,9 @@ protected:
         kdb::TableDesc d;
         d.tableName = "VISITE.DBF";
         d.tableType = "DBASE";
-        d.fields = {field("NOM", kdb::fldZSTRING, 20), field("DV", kdb::fldDATE, 1),
-            field("MONTANT", kdb::fldFLOAT, 8, 2), field("NUM", kdb::fldFLOAT, 10),
-            field("NOTE", kdb::fldBLOB, 1, 0, kdb::fldstMEMO)};
+        d.fields = {fieldDesc("NOM", kdb::fldZSTRING, 20), fieldDesc("DV", kdb::fldDATE, 1),
+            fieldDesc("MONTANT", kdb::fldFLOAT, 8, 2), fieldDesc("NUM", kdb::fldFLOAT, 10),
+            fieldDesc("NOTE", kdb::fldBLOB, 1, 0, kdb::fldstMEMO)};
         ASSERT_EQ(kdb::engine::createTable(dir_.path().toStdString(), d), 0);
     }
 
