@@ -60,9 +60,7 @@ protected:
     }
     void fill(int count, int step)
     {
-        TableOpenMode ex;
-        ex.exclusive = true;
-        auto t = DbfTable::open(path, ex);
+        auto t = DbfTable::open(path, kdbtest::kExclusive);
         for (int i = 1; i <= count; ++i)
             t->append({key(i * step), QStringLiteral("row %1").arg(i)});
         t->flush();
@@ -184,9 +182,7 @@ TEST_F(BatchRead, MappedRecordsFollowOtherProgramsAndNeverHoldTheTable)
     // The table is closed: another program opens it exclusively and packs
     // it into a new file; this program then reads the new file.
     ASSERT_EQ(inChild([&] {
-        TableOpenMode ex;
-        ex.exclusive = true;
-        auto other = DbfTable::open(path, ex);
+        auto other = DbfTable::open(path, kdbtest::kExclusive);
         for (uint32_t r = 1; r <= 2000; ++r)
             other->deleteRecord(r);
         other->pack();

@@ -54,10 +54,7 @@ void repairAndRead(const std::string& path)
 {
     std::unique_ptr<DbfTable> t;
     try {
-        TableOpenMode mode;
-        mode.exclusive = true;
-        mode.forRepair = true;
-        t = DbfTable::open(path, mode);
+        t = DbfTable::open(path, {.exclusive = true, .forRepair = true});
     } catch (const EDBEngineError& e) {
         EXPECT_TRUE(e.code() == DBERR_HEADERCORRUPT || e.code() == DBERR_READERR) << e.what();
         return;

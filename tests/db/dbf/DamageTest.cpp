@@ -55,13 +55,7 @@ protected:
         patch(2, kOffPrix, "********");
         patch(2, kOffNote, "     99999");
     }
-    static TableOpenMode exclusive(bool forRepair = false)
-    {
-        TableOpenMode m;
-        m.exclusive = true;
-        m.forRepair = forRepair;
-        return m;
-    }
+    static TableOpenMode exclusive(bool forRepair = false) { return {.exclusive = true, .forRepair = forRepair}; }
 };
 
 TEST_F(DamageTest, WritesKeepTheStoredBytesOfWhatTheyDoNotChange)

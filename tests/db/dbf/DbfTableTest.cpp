@@ -153,9 +153,7 @@ TEST_F(DbfTableTest, PackRemovesDeletedRecordsAndKeepsMemos)
             t->deleteRecord(r);
         EXPECT_THROW(t->pack(), EDBEngineError);  // not exclusive
     }
-    TableOpenMode ex;
-    ex.exclusive = true;
-    auto t = DbfTable::open(p, ex);
+    auto t = DbfTable::open(p, kdbtest::kExclusive);
     t->pack();
     ASSERT_EQ(t->recordCount(), 7u);
     QStringList names;
@@ -172,14 +170,12 @@ TEST_F(DbfTableTest, ExclusiveOpenConflicts)
 {
     const std::string p = path("X.DBF");
     DbfTable::create(p, sampleFields(false), {});
-    TableOpenMode ex;
-    ex.exclusive = true;
     {
         auto shared = DbfTable::open(p);
-        EXPECT_EQ(codeOf([&] { DbfTable::open(p, ex); }), DBERR_FILELOCKED);
+        EXPECT_EQ(codeOf([&] { DbfTable::open(p, kdbtest::kExclusive); }), DBERR_FILELOCKED);
         EXPECT_NO_THROW(DbfTable::open(p));
     }
-    auto excl = DbfTable::open(p, ex);
+    auto excl = DbfTable::open(p, kdbtest::kExclusive);
     EXPECT_EQ(codeOf([&] { DbfTable::open(p); }), DBERR_FILELOCKED);
     EXPECT_THROW(DbfTable::create(p, sampleFields(false), {}), EDBEngineError);
 }

@@ -219,9 +219,7 @@ TEST_F(IndexTest, TagsFollowRandomOperationsAgainstAReferenceModel)
         // Regeneration gives the same answers.
         const auto before = walk(*t, "CODENUM");
         t.reset();
-        TableOpenMode ex;
-        ex.exclusive = true;
-        auto x = DbfTable::open(p, ex);
+        auto x = DbfTable::open(p, kdbtest::kExclusive);
         x->regenerateIndexes();
         EXPECT_EQ(walk(*x, "CODENUM"), before);
         checkAllTags(*x, rows);
@@ -287,10 +285,8 @@ TEST_F(IndexTest, DamagedOrInterruptedIndexIsOutOfDateUntilDeleted)
     t->append({QStringLiteral("sans index")});  // works without the index file
     t.reset();
     // Index rebuilt, then an interrupted rebuild (header byte 14) is detected.
-    TableOpenMode ex;
-    ex.exclusive = true;
     {
-        auto x = DbfTable::open(p, ex);
+        auto x = DbfTable::open(p, kdbtest::kExclusive);
         x->setTags(modelTags());
         EXPECT_EQ(walk(*x, "CODE").size(), 51u);
     }
@@ -327,9 +323,7 @@ TEST_F(IndexTest, CursorOutlivesARebuildOfTheIndex)
 {
     const std::string p = path("CUR.DBF");
     DbfTable::create(p, modelFields(), modelTags());
-    TableOpenMode ex;
-    ex.exclusive = true;
-    auto t = DbfTable::open(p, ex);
+    auto t = DbfTable::open(p, kdbtest::kExclusive);
     for (int i = 0; i < 30; ++i)
         t->append({QStringLiteral("K%1").arg(i, 2, 10, QLatin1Char('0')), i});
     auto c = t->openTag("CODE");
@@ -365,10 +359,8 @@ TEST_F(IndexTest, UniqueTagRefusesDuplicatesNamingTheTag)
     EXPECT_THROW(t->undeleteRecord(1), EDBEngineError);
     EXPECT_TRUE(t->isDeleted(1));
     // A regeneration over duplicates (written past the index) says so.
-    TableOpenMode ex;
-    ex.exclusive = true;
     t.reset();
-    auto x = DbfTable::open(p, ex);
+    auto x = DbfTable::open(p, kdbtest::kExclusive);
     EXPECT_THROW(x->setTags({{"NUM", "NUM", 'N', true, false}, {"DT", "DT", 'D', true, false}}), EDBEngineError);
 }
 

@@ -49,9 +49,7 @@ std::vector<QVariant> rowOf(uint32_t n)
     try {
         std::mt19937 rng(seed);
         if (mode == 2) {
-            TableOpenMode ex;
-            ex.exclusive = true;
-            auto t = DbfTable::open(path, ex);
+            auto t = DbfTable::open(path, kdbtest::kExclusive);
             for (;;) {
                 if (rng() % 2)
                     t->pack();
@@ -61,9 +59,7 @@ std::vector<QVariant> rowOf(uint32_t n)
         }
         if (mode == 3) {
             // Restructure back and forth: the numeric column 8 <-> 9 wide.
-            TableOpenMode ex;
-            ex.exclusive = true;
-            auto t = DbfTable::open(path, ex);
+            auto t = DbfTable::open(path, kdbtest::kExclusive);
             for (int width = 9;; width = width == 9 ? 8 : 9) {
                 auto fields = crashFields();
                 fields[3].width = width;
@@ -134,9 +130,7 @@ TEST_F(ProcessTest, WriterKilledAtRandomInstantsLosesNoFlushedRecord)
             removeFile(path("FPROT.MDX"));
             code = DbfTable::probe(p, false);
             ASSERT_EQ(code, 0);
-            TableOpenMode ex;
-            ex.exclusive = true;
-            DbfTable::open(p, ex)->setTags(crashTags());
+            DbfTable::open(p, kdbtest::kExclusive)->setTags(crashTags());
         }
         ASSERT_EQ(code, 0);
         auto t = DbfTable::open(p);

@@ -44,6 +44,9 @@ inline bool pythonModuleAvailable(const char* module)
     return p.waitForFinished(30000) && p.exitCode() == 0;
 }
 
+// An open of a table by this program alone.
+inline const kdb::TableOpenMode kExclusive{.exclusive = true};
+
 // A table with one column of each kind written by the engine.
 inline std::vector<kdb::DbfTable::FieldSpec> sampleFields(bool withMemo)
 {
