@@ -18,6 +18,15 @@ namespace {
 
 using DatasetLayer = PracticeDatasets;
 
+// The values of a column, row by row from the first.
+QStringList column(Dataset& d, const char* field)
+{
+    QStringList out;
+    for (d.first(); !d.eof(); d.next())
+        out << d.fieldByName(field).asString();
+    return out;
+}
+
 // A screen in miniature: an editing flag and the button states that follow
 // the dataset, as the record screens keep them.
 struct FakeScreen {
@@ -52,10 +61,7 @@ TEST_F(DatasetLayer, TableInIndexOrderNavigates)
     EXPECT_EQ(screen.shownName, "D'ARC");  // opening scrolls to the first row
     EXPECT_TRUE(t.bof());
     EXPECT_FALSE(t.eof());
-    std::vector<QString> names;
-    for (t.first(); !t.eof(); t.next())
-        names.push_back(t.fieldByName("NOM").asString());
-    EXPECT_EQ(names, (std::vector<QString>{"D'ARC", "DUPONT", "DUPONT", "DURAND", "MARTIN"}));
+    EXPECT_EQ(column(t, "NOM"), (QStringList{"D'ARC", "DUPONT", "DUPONT", "DURAND", "MARTIN"}));
     EXPECT_EQ(t.recordCount(), 5);
     EXPECT_EQ(t.recNo(), 5);
     t.prior();
@@ -334,10 +340,7 @@ TEST(DatasetOnFiles, TableAndQueryOverEngineTables)
     t.setIndexFieldNames("NOM");
     t.setFlushOnPost(true);
     t.open();
-    std::vector<QString> names;
-    for (t.first(); !t.eof(); t.next())
-        names.push_back(t.fieldByName("NOM").asString());
-    EXPECT_EQ(names, (std::vector<QString>{"D'ARC", "DUPONT", "DUPONT", "DURAND", "MARTIN"}));
+    EXPECT_EQ(column(t, "NOM"), (QStringList{"D'ARC", "DUPONT", "DUPONT", "DURAND", "MARTIN"}));
     EXPECT_TRUE(t.locate("NOM", "mar", {true, true}));
     t.insert();
     t.fieldByName("CODE").setAsString("000006");
@@ -430,12 +433,7 @@ TEST_F(DatasetLayer, QueryFilterIsReadThroughTheTag)
     q.setFilter("DATE_RDV='05/03/2024'");
     q.setFiltered(true);
     q.open();
-    const auto nums = [&q] {
-        QStringList out;
-        for (q.first(); !q.eof(); q.next())
-            out << q.fieldByName("NUM").asString();
-        return out;
-    };
+    const auto nums = [&q] { return column(q, "NUM"); };
     EXPECT_EQ(nums(), (QStringList{"000002", "000001"}));
     EXPECT_NE(q.plan().find("FRDV: seek tag DATE_RDV"), std::string::npos) << q.plan();
     q.setFilter("DATE_RDV='01/03/2024'");
@@ -472,10 +470,7 @@ TEST_F(DatasetLayer, TableFilterIsReadThroughTheTag)
         t.setFilter("DATE_RDV='05/03/2024'");
         t.setFiltered(true);
         t.open();
-        QStringList nums;
-        for (t.first(); !t.eof(); t.next())
-            nums << t.fieldByName("NUM").asString();
-        EXPECT_EQ(nums, (QStringList{"000001", "000002", "000005"})) << order;
+        EXPECT_EQ(column(t, "NUM"), (QStringList{"000001", "000002", "000005"})) << order;
         t.setFilter("DATE_RDV='04/03/2024'");
         EXPECT_EQ(t.recordCount(), 1);
         EXPECT_EQ(t.fieldByName("MOTIF").asString(), "ORPHELIN");
