@@ -290,15 +290,9 @@ TEST_F(EngineTest, RestructureConvertsTypesAndMemos)
     }
     TableDesc r;
     r.tableName = "CONV.DBF";
-    FieldDesc a = fieldDesc("A", fldFLOAT, 8, 1);
-    a.restructOp = crMODIFY;
-    FieldDesc b = D("B");
-    b.restructOp = crMODIFY;
-    FieldDesc c = C("C", 4);
-    c.restructOp = crMODIFY;
-    FieldDesc dd = M("D");
-    dd.restructOp = crMODIFY;
-    r.fields = {a, b, c, dd};
+    r.fields = {fieldDesc("A", fldFLOAT, 8, 1), D("B"), C("C", 4), M("D")};
+    for (FieldDesc& f : r.fields)
+        f.restructOp = crMODIFY;
     ASSERT_EQ(restructureTable(dir(), r), 0);
     auto t = openTable(dir(), "CONV.DBF");
     EXPECT_DOUBLE_EQ(t->value(1, 0).toDouble(), 12.0);

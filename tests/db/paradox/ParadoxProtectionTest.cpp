@@ -37,6 +37,17 @@ protected:
 
 using ParadoxShippedUserTable = PxTest;
 
+// A password handler that gives `password` to the session and asks for a
+// retry; counts its calls.
+void answerWith(const std::string& password, int& calls)
+{
+    Session::instance().setPasswordHandler([&calls, password](bool& retry) {
+        ++calls;
+        Session::instance().addPassword(password);
+        retry = true;
+    });
+}
+
 bool contains(const std::vector<uint8_t>& hay, const std::string& needle)
 {
     return std::search(hay.begin(), hay.end(), needle.begin(), needle.end()) != hay.end();
@@ -47,12 +58,7 @@ bool contains(const std::vector<uint8_t>& hay, const std::string& needle)
 TEST_F(ParadoxProtectedTableTest, WithoutPasswordTheHandlerIsAskedAndTheOpenRetried)
 {
     int calls = 0;
-    Session::instance().setPasswordHandler([&](bool& retry) {
-        ++calls;
-        Session::instance().addPassword("/Kelvar/");
-        Session::instance().addPassword("/TAVEN/");
-        retry = true;
-    });
+    answerWith("/TAVEN/", calls);
     auto t = ParadoxTable::open(file);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(t->recordCount(), 0u);
@@ -141,11 +147,7 @@ TEST_F(ParadoxShippedUserTable, OpensWithTheSessionPasswordsAndHoldsTheFiveColum
     writeFile(copy, readFile(PX_SHIPPED_USERSDB));
 
     int calls = 0;
-    Session::instance().setPasswordHandler([&](bool& retry) {
-        ++calls;
-        Session::instance().addPassword("/Kelvar/");
-        retry = true;
-    });
+    answerWith("/Kelvar/", calls);
     {
         auto t = ParadoxTable::open(copy);
         EXPECT_EQ(calls, 1);
