@@ -1,6 +1,6 @@
 #pragma once
-// The practice tables as files: created through the engine from the same
-// definitions, filled with the same rows.
+// The practice tables as files: created through the engine from the schema
+// text, filled with the same rows as the in-memory ones.
 #include <gtest/gtest.h>
 
 #include <QDir>
@@ -13,61 +13,20 @@
 
 namespace kdbtest {
 
-inline kdb::TableDesc descOf(const TableDef& t)
-{
-    kdb::TableDesc d;
-    d.tableName = t.name;
-    d.tableType = QString::fromStdString(t.name).endsWith(".DB") ? "PARADOX" : "DBASE";
-    for (const MemColumn& c : t.columns) {
-        kdb::FieldDesc f;
-        f.name = c.name;
-        switch (c.kind) {
-        case 'C':
-            f.type = kdb::fldZSTRING;
-            f.units1 = static_cast<int16_t>(c.width);
-            break;
-        case 'D':
-            f.type = kdb::fldDATE;
-            f.units1 = 1;
-            break;
-        case 'M':
-            f.type = kdb::fldBLOB;
-            f.subType = kdb::fldstMEMO;
-            f.units1 = 1;
-            break;
-        case 'I':
-            f.type = kdb::fldINT16;
-            f.units1 = 4;
-            break;
-        default:
-            f.type = kdb::fldFLOAT;
-            f.units1 = static_cast<int16_t>(c.width);
-            break;
-        }
-        d.fields.push_back(f);
-    }
-    std::string base = kdb::Database::baseName(t.name);
-    for (const MemTag& tag : t.tags) {
-        kdb::IndexDesc i;
-        i.name = base + ".MDX";
-        i.tagName = tag.name;
-        i.keyExpr = tag.field;
-        i.unique = tag.unique ? 33 : 0;
-        i.maintained = 1;
-        i.format = "BTREE";
-        d.indexes.push_back(i);
-    }
-    return d;
-}
-
-// Creates the tables in dir; answers the first engine code that is not 0.
+// Creates the tables in dir, those of the schema text as it declares them;
+// answers the first engine code that is not 0.
 inline int createPracticeFiles(const std::string& dir)
 {
-    for (const TableDef& t : practiceTables()) {
-        int rc = kdb::engine::createTable(dir, descOf(t));
-        if (rc != 0)
+    std::vector<kdb::TableDesc> tables = schemaTables();
+    kdb::TableDesc& users = tables.emplace_back();
+    users.tableName = "USERS.DB";
+    users.tableType = "PARADOX";
+    const std::vector<TableDef> defs = practiceTables();
+    for (const MemColumn& c : defs.back().columns)
+        users.fields.push_back(fieldDesc(c.name.c_str(), kdb::fldZSTRING, static_cast<int16_t>(c.width)));
+    for (const kdb::TableDesc& t : tables)
+        if (const int rc = kdb::engine::createTable(dir, t))
             return rc;
-    }
     return 0;
 }
 
