@@ -71,12 +71,6 @@ void FaultFileSystem::add(const Rule& rule)
     rules_.push_back(a);
 }
 
-void FaultFileSystem::clear()
-{
-    std::lock_guard<std::mutex> g(m_);
-    rules_.clear();
-}
-
 int FaultFileSystem::faults() const
 {
     std::lock_guard<std::mutex> g(m_);
@@ -105,13 +99,6 @@ int FaultFileSystem::fail(Armed& r)
     ++faults_;
     errno = r.rule.err;
     return -1;
-}
-
-int FaultFileSystem::open(const std::string& path, int flags, mode_t mode)
-{
-    if (Armed* r = match(Op::Open, path))
-        return fail(*r);
-    return TrackingFileSystem::open(path, flags, mode);
 }
 
 ssize_t FaultFileSystem::pread(int fd, void* buf, size_t n, off_t offset)
@@ -165,13 +152,6 @@ ssize_t FaultFileSystem::pwrite(int fd, const void* buf, size_t n, off_t offset)
     return w;
 }
 
-int FaultFileSystem::ftruncate(int fd, off_t size)
-{
-    if (Armed* r = match(Op::Truncate, pathOf(fd)))
-        return fail(*r);
-    return FileSystem::ftruncate(fd, size);
-}
-
 int FaultFileSystem::fsync(int fd)
 {
     if (Armed* r = match(Op::Sync, pathOf(fd)))
@@ -191,13 +171,6 @@ int FaultFileSystem::rename(const std::string& from, const std::string& to)
     if (Armed* r = match(Op::Rename, from, to))
         return fail(*r);
     return FileSystem::rename(from, to);
-}
-
-int FaultFileSystem::unlink(const std::string& path)
-{
-    if (Armed* r = match(Op::Unlink, path))
-        return fail(*r);
-    return FileSystem::unlink(path);
 }
 
 // ---- SyncJournal ----------------------------------------------------------------

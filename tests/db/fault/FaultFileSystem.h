@@ -30,7 +30,7 @@ private:
 // bytes (a full disk), a read that comes back short, a rename, a sync.
 class FaultFileSystem : public TrackingFileSystem {
 public:
-    enum class Op { Open, Read, Write, Truncate, Sync, Rename, Unlink };
+    enum class Op { Read, Write, Sync, Rename };
     struct Rule {
         Op op = Op::Write;
         // Part of the file's name (for a rename: either name), compared
@@ -46,18 +46,14 @@ public:
     };
 
     void add(const Rule& rule);
-    void clear();
     int faults() const;  // calls failed or cut short so far
 
-    int open(const std::string& path, int flags, mode_t mode) override;
     ssize_t pread(int fd, void* buf, size_t n, off_t offset) override;
     ssize_t preadv(int fd, const struct iovec* iov, int count, off_t offset) override;
     ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) override;
-    int ftruncate(int fd, off_t size) override;
     int fsync(int fd) override;
     int fdatasync(int fd) override;
     int rename(const std::string& from, const std::string& to) override;
-    int unlink(const std::string& path) override;
 
 private:
     struct Armed {
