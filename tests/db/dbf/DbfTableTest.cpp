@@ -274,21 +274,6 @@ TEST_F(DbfTableTest, ReadsOldMemoLayoutAndLevelSeven)
     EXPECT_EQ(t7->fields()[1].type, fldINT32);
 }
 
-TEST_F(DbfTableTest, AppendsOfAnotherOpeningAreSeenAfterRefresh)
-{
-    const std::string p = path("R.DBF");
-    DbfTable::create(p, sampleFields(false), {});
-    auto a = DbfTable::open(p);
-    auto b = DbfTable::open(p);
-    a->append({QStringLiteral("a")});
-    b->append({QStringLiteral("b")});  // b re-reads the count under the header lock
-    EXPECT_EQ(b->recordCount(), 2u);
-    EXPECT_EQ(a->recordCount(), 1u);
-    a->refresh();
-    EXPECT_EQ(a->recordCount(), 2u);
-    EXPECT_EQ(a->value(2, 0).toString(), QStringLiteral("b"));
-}
-
 TEST_F(DbfTableTest, CreateRefusesBadStructures)
 {
     const std::string p = path("B.DBF");
