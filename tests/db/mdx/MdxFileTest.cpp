@@ -369,24 +369,6 @@ TEST(MdxCursor, WalksBothWaysAndSurvivesChanges)
     EXPECT_EQ(moved.key(), code(1001));
 }
 
-TEST(MdxDurability, ReopenKeepsEverythingAfterFlush)
-{
-    TempDir dir;
-    const std::string path = dir.file("R.MDX");
-    {
-        auto f = MdxFile::create(path, "R", {charTag("K", 6), dateTag("D")});
-        for (int i = 1; i <= 20000; ++i) {
-            f->insert("K", code(i % 7000), static_cast<uint32_t>(i));
-            f->insert("D", encodeDate(1990 + i % 30, 1 + i % 12, 1 + i % 28), static_cast<uint32_t>(i));
-        }
-    }  // the destructor flushes
-    auto f = MdxFile::open(path);
-    f->verify();
-    EXPECT_EQ(f->count("K"), 20000u);
-    EXPECT_EQ(f->count("D"), 20000u);
-    EXPECT_EQ(f->findExact("K", code(6999))->recno, 6999u);
-}
-
 TEST(MdxDurability, ProgramKilledBeforeFlushLeavesAFileThatIsRefused)
 {
     TempDir dir;
