@@ -351,14 +351,8 @@ TEST_F(IndexTest, UniqueTagRefusesDuplicatesNamingTheTag)
     EXPECT_EQ(kdbtest::codeOf([&] { t->append({QStringLiteral("X1"), 3}); }, &message), DBERR_KEYVIOL);
     EXPECT_NE(message.find("CODE"), std::string::npos) << message;
     EXPECT_EQ(t->recordCount(), 2u);
-    EXPECT_THROW(t->update(2, {QStringLiteral("X1"), 9}), EDBEngineError);
-    EXPECT_EQ(t->value(2, 1).toInt(), 2);  // unchanged
-    EXPECT_EQ(walk(*t, "NUM"), (std::vector<uint32_t>{1, 2}));
-    t->deleteRecord(1);  // a deleted record frees its key
-    EXPECT_EQ(t->append({QStringLiteral("X1"), 3}), 3u);
-    EXPECT_THROW(t->undeleteRecord(1), EDBEngineError);
-    EXPECT_TRUE(t->isDeleted(1));
-    // A regeneration over duplicates (written past the index) says so.
+    // Refused updates and undeletions, and the key a deletion frees, are
+    // checked against the model above. A regeneration over duplicates says so.
     t.reset();
     auto x = DbfTable::open(p, kdbtest::kExclusive);
     EXPECT_THROW(x->setTags({{"NUM", "NUM", 'N', true, false}, {"DT", "DT", 'D', true, false}}), EDBEngineError);
