@@ -61,7 +61,6 @@ TEST_F(ExCompTest, ChecksNumbersAndTheDuplicateGuard)
     frm.RadioBio = "R";
     ShowActive(&frm);
     EXPECT_EQ(frm.lExamen()->text(), QString::fromUtf8("Examens complémentaires Radiologiques"));
-    EXPECT_EQ(frm.btnRadioBio()->text(), "Ex. Radio.");
     EXPECT_EQ(frm.cmbExamen()->count(), 2);
     EXPECT_EQ(frm.cmbExamen()->itemText(0), "CRANE");
     EXPECT_TRUE(frm.btnPost()->isEnabled());
