@@ -38,19 +38,6 @@ protected:
         frm.mmResultat()->clear();
         Type(frm.mmResultat(), text);
     }
-    // Runs act on the exam entry once it is shown modally.
-    static void OnExComp(std::function<void(TfrmExComp&)> act)
-    {
-        auto* timer = new QTimer;
-        QObject::connect(timer, &QTimer::timeout, [timer, act] {
-            if (auto* w = qobject_cast<TfrmExComp*>(QApplication::activeModalWidget()); w && w->isVisible()) {
-                timer->stop();
-                timer->deleteLater();
-                act(*w);
-            }
-        });
-        timer->start(5);
-    }
     kui::ScopedMessageRecorder messages_;
 };
 
@@ -157,7 +144,7 @@ TEST_F(ExCompTest, TheConsultationScreenAddsAndChangesExamsWithTheirLabels)
     EXPECT_FALSE(ui->btnEditRadio->isEnabled());
 
     QString banner;
-    OnExComp([&](TfrmExComp& w) {
+    OnModal<TfrmExComp>([&](TfrmExComp& w) {
         auto* frm = &w;
         banner = frm->lPatient()->text();
         Choose(*frm, "CRANE");
@@ -171,7 +158,7 @@ TEST_F(ExCompTest, TheConsultationScreenAddsAndChangesExamsWithTheirLabels)
     EXPECT_EQ(consul.qExRadio().fieldByName("libExamen").asString().trimmed(), "CRANE");
     EXPECT_TRUE(ui->btnEditRadio->isEnabled());
 
-    OnExComp([&](TfrmExComp& w) {
+    OnModal<TfrmExComp>([&](TfrmExComp& w) {
         auto* frm = &w;
         EXPECT_EQ(frm->Num, "000001");
         Result(*frm, "fracture");
