@@ -215,12 +215,6 @@ TEST_F(BordersTest, FrameStylePopupBandAndFlatInner)
     EXPECT_EQ(PixelColor(img, 6, 10), W) << "the frame leaves the inside alone";
 }
 
-TEST_F(BordersTest, FrameStyleFlatColourAdjusted)
-{
-    const QImage img = PaintFrame({.outer = fsFlat, .flat = 0xC0C0C0, .flatAdjustment = -50});
-    EXPECT_EQ(PixelColor(img, 0, 5), 0x8B8B8Bu);
-}
-
 TEST_F(BordersTest, FrameStyleSoftInnerFlatIgnoresSides)
 {
     constexpr TColor flat = 0x808080;

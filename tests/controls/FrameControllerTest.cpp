@@ -221,23 +221,6 @@ TEST_F(FrameControllerTest, RegIniFileReferenceIsDropped)
 
 class RegIniFileTest : public QtTest { };
 
-TEST_F(RegIniFileTest, OnlyAChangedPropertyMakesTheStorageStale)
-{
-    TDcRegIniFile f;
-    EXPECT_TRUE(f.StorageStale());
-    EXPECT_EQ(f.Storage(), nullptr) << "no path, no storage";
-    EXPECT_FALSE(f.StorageStale());
-    f.setPath(QString());
-    EXPECT_FALSE(f.StorageStale()) << "an unchanged value";
-    f.setRegKey(hkeyLocalMachine);
-    EXPECT_TRUE(f.StorageStale());
-    f.Storage();
-    f.setRegAccess(RegAccessAll);
-    EXPECT_FALSE(f.StorageStale());
-    f.setRegAccess(TDcRegAccess(1u << keyRead));
-    EXPECT_TRUE(f.StorageStale());
-}
-
 TEST_F(RegIniFileTest, IniAndTreeStorageAreProgramIniFiles)
 {
     QTemporaryDir dir;
