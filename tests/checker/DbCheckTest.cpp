@@ -130,7 +130,7 @@ TEST_F(CheckerTest, ExtraColumnNotInTheSchemaIsNoDifference)
     EXPECT_EQ(fieldWidth(*open(QStringLiteral("Patient.DBF")), "REMARQUE"), 20);
 }
 
-TEST_F(CheckerTest, WidenedColumnIsRestructuredKeepingTheData)
+TEST_F(CheckerTest, WidenedColumnIsRestructuredKeepingTheDataOnceAccepted)
 {
     check();
     {
@@ -142,6 +142,15 @@ TEST_F(CheckerTest, WidenedColumnIsRestructuredKeepingTheData)
         patient->flush();
     }
     replaceLine(QStringLiteral("  field(NOM;NOM;1;0;30;0)"), QStringLiteral("  field(NOM;NOM;1;0;40;0)"));
+    // Refused: the table stays as it is.
+    log.refuse = true;
+    check();
+    EXPECT_EQ(log.about("Patient"),
+        (std::vector<std::string>{
+            "before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF", "after:0:Patient.DBF"}));
+    EXPECT_EQ(fieldWidth(*open(QStringLiteral("Patient.DBF")), "NOM"), 30);
+
+    log.refuse = false;
     check();
     EXPECT_EQ(log.about("Patient"),
         (std::vector<std::string>{"before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF",
@@ -198,18 +207,6 @@ TEST_F(CheckerTest, DamagedTablesAreKeptRepairedAndReported)
 
     check();
     EXPECT_TRUE(log.about("damage").empty());
-}
-
-TEST_F(CheckerTest, RefusedRestructureLeavesTheTableAsItIs)
-{
-    check();
-    replaceLine(QStringLiteral("  field(NOM;NOM;1;0;30;0)"), QStringLiteral("  field(NOM;NOM;1;0;40;0)"));
-    log.refuse = true;
-    check();
-    EXPECT_EQ(log.about("Patient"),
-        (std::vector<std::string>{
-            "before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF", "after:0:Patient.DBF"}));
-    EXPECT_EQ(fieldWidth(*open(QStringLiteral("Patient.DBF")), "NOM"), 30);
 }
 
 TEST_F(CheckerTest, MissingColumnIsAddedAndUndeclaredIndexDropped)
