@@ -170,40 +170,30 @@ TEST_F(PassWordTest, ClearTextPasswordOfAnOlderTableIsAcceptedOnceAndReplacedByI
     EXPECT_EQ(Login("MARTIN", "ancien"), QDialog::Accepted);
 }
 
-TEST_F(PassWordTest, ChangeModeWithWrongOldPasswordChangesNothing)
+TEST_F(PassWordTest, ChangeModeStoresTheNewPasswordOnlyAfterTheRightOldOne)
 {
     AddUser("DUPONT", HashPassword("vieux"));
     ASSERT_EQ(Login("DUPONT", "vieux"), QDialog::Accepted);
     const QString before = Users().value("DUPONT");
     messages_.Clear();
-
-    TfrmPassWord dlg;
-    dlg.Tag = 10;
-    dlg.show();
-    EXPECT_EQ(dlg.lblUserId()->text(), "Ancien mot de passe : ");
-    EXPECT_EQ(dlg.edPassword()->echoMode(), QLineEdit::Normal);
-    EXPECT_TRUE(dlg.edUserId()->text().isEmpty());
-    for (int i = 0; i < 4; ++i) {  // failures are not counted in this mode
-        dlg.edUserId()->setText("pas le bon");
-        dlg.edPassword()->setText("nouveau");
-        dlg.btnOk()->click();
-        EXPECT_TRUE(dlg.isVisible());
-    }
-    EXPECT_EQ(messages_.Count(), 4);
-    EXPECT_EQ(Users().value("DUPONT"), before);
-    dlg.reject();
-}
-
-TEST_F(PassWordTest, ChangeModeStoresTheNewPasswordWhichLoginThenRequiresExactly)
-{
-    AddUser("DUPONT", HashPassword("vieux"));
-    ASSERT_EQ(Login("DUPONT", "vieux"), QDialog::Accepted);
     {
         TfrmPassWord dlg;
         dlg.Tag = 10;
         dlg.show();
+        EXPECT_EQ(dlg.lblUserId()->text(), "Ancien mot de passe : ");
+        EXPECT_EQ(dlg.edPassword()->echoMode(), QLineEdit::Normal);
+        EXPECT_TRUE(dlg.edUserId()->text().isEmpty());
+        for (int i = 0; i < 4; ++i) {  // failures are not counted in this mode
+            dlg.edUserId()->setText("pas le bon");
+            dlg.edPassword()->setText("nouveau");
+            dlg.btnOk()->click();
+            EXPECT_TRUE(dlg.isVisible());
+        }
+        EXPECT_EQ(messages_.Count(), 4);
+        EXPECT_EQ(Users().value("DUPONT"), before);
         // The old password is typed as it is: small letters are not forced
         // to capitals in this mode.
+        dlg.edUserId()->clear();
         QTest::keyClicks(dlg.edUserId(), "vieux");
         EXPECT_EQ(dlg.edUserId()->text(), "vieux");
         dlg.edPassword()->setText("l'Été 2026");  // a quote is stored as typed
