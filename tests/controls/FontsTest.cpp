@@ -40,4 +40,3 @@ TEST_F(FontsTest, DescriptionGivesTheFontBack)
     EXPECT_TRUE(back.strikeOut());
     EXPECT_FALSE(back.italic());
 }
-

@@ -168,8 +168,7 @@ TEST_F(LabelLayoutTest, GrowByBordersRotated)
 {
     TDcLabel l;
     l.setAutoSize(false);
-    for (auto [angle, grown] :
-        {std::pair{90, QSize(20, 100)}, {180, QSize(100, 20)}, {45, QSize(85, 85)}}) {
+    for (auto [angle, grown] : {std::pair{90, QSize(20, 100)}, {180, QSize(100, 20)}, {45, QSize(85, 85)}}) {
         l.setAngle(angle);
         EXPECT_EQ(Grown(l), grown) << angle;
     }
