@@ -133,4 +133,5 @@ TEST(Picture, EveryCutAndDamageOfAJpegIsHarmless)
         if (!d.isNull()) {
             EXPECT_EQ(d.size(), QSize(160, 120));
         }
-    }}
+    }
+}
