@@ -45,14 +45,6 @@ TEST_F(StartupTest, FirstStartCreatesTheDirectoriesAndTheDatabaseBeforeTheLogin)
     EXPECT_EQ(messages_.Count(), 1);
 }
 
-TEST_F(StartupTest, AnExistingDataDirectoryIsNeverCheckedAgain)
-{
-    ASSERT_TRUE(QDir().mkpath(home_ + "Data"));
-    Create();
-    EXPECT_FALSE(steps_.join(",").contains("check:"));
-    EXPECT_EQ(messages_.Count(), 0);
-}
-
 TEST_F(StartupTest, CaptionStatusBarAndBanner)
 {
     ASSERT_TRUE(QDir().mkpath(home_));
