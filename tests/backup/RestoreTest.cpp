@@ -67,38 +67,30 @@ protected:
     }
 };
 
+// By exchanging the directories, and file by file where they cannot be
+// exchanged.
 TEST_F(Restore, GivesBackTheBackedUpTablesByteForByte)
 {
     Backup();
     const auto saved = DataFiles();
-    ChangeRows();
-    AddPatients(500, 30);
-    ASSERT_NE(DataFiles(), saved);
-    RestoreThroughScreen(dest_ + "Korvale.zip");
-    EXPECT_EQ(messages_.Count(), 2);  // the two questions, nothing else
-    EXPECT_EQ(DataFiles(), saved);
-    EXPECT_TRUE(QDir(AppDir + "Temp/").isEmpty());
-    EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
-    backup::TableSetRestore::WaitForRemoval();
-    EXPECT_FALSE(QFileInfo::exists(backup::ReplacedDir(DataPath)));
-    ExpectSound();
-}
-
-TEST_F(Restore, FileByFileWhereDirectoriesCannotBeExchanged)
-{
-    Backup();
-    const auto saved = DataFiles();
-    ChangeRows();
-    AddPatients(500, 30);
-    backup::TableSetRestore::UseExchange = false;
-    RestoreThroughScreen(dest_ + "Korvale.zip");
-    backup::TableSetRestore::UseExchange = true;
-    EXPECT_EQ(messages_.Count(), 2);
-    EXPECT_EQ(DataFiles(), saved);
-    EXPECT_FALSE(QFileInfo::exists(backup::PreviousDir(DataPath)));
-    backup::TableSetRestore::WaitForRemoval();
-    EXPECT_FALSE(QFileInfo::exists(backup::ReplacedDir(DataPath)));
-    ExpectSound();
+    for (bool exchange : {true, false}) {
+        SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
+        messages_.Clear();
+        ChangeRows();
+        AddPatients(500, 30);
+        ASSERT_NE(DataFiles(), saved);
+        backup::TableSetRestore::UseExchange = exchange;
+        RestoreThroughScreen(dest_ + "Korvale.zip");
+        backup::TableSetRestore::UseExchange = true;
+        EXPECT_EQ(messages_.Count(), 2);  // the two questions, nothing else
+        EXPECT_EQ(DataFiles(), saved);
+        EXPECT_TRUE(QDir(AppDir + "Temp/").isEmpty());
+        EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
+        EXPECT_FALSE(QFileInfo::exists(backup::PreviousDir(DataPath)));
+        backup::TableSetRestore::WaitForRemoval();
+        EXPECT_FALSE(QFileInfo::exists(backup::ReplacedDir(DataPath)));
+        ExpectSound();
+    }
 }
 
 TEST_F(Restore, AReplacementThatFailsLeavesEveryFileAndSaysSo)

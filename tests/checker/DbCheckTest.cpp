@@ -130,7 +130,7 @@ TEST_F(CheckerTest, ExtraColumnNotInTheSchemaIsNoDifference)
     EXPECT_EQ(fieldWidth(*open(QStringLiteral("Patient.DBF")), "REMARQUE"), 20);
 }
 
-TEST_F(CheckerTest, WidenedColumnIsRestructuredKeepingTheData)
+TEST_F(CheckerTest, WidenedColumnIsRestructuredKeepingTheDataOnceAccepted)
 {
     check();
     {
@@ -142,6 +142,15 @@ TEST_F(CheckerTest, WidenedColumnIsRestructuredKeepingTheData)
         patient->flush();
     }
     replaceLine(QStringLiteral("  field(NOM;NOM;1;0;30;0)"), QStringLiteral("  field(NOM;NOM;1;0;40;0)"));
+    // Refused: the table stays as it is.
+    log.refuse = true;
+    check();
+    EXPECT_EQ(log.about("Patient"),
+        (std::vector<std::string>{
+            "before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF", "after:0:Patient.DBF"}));
+    EXPECT_EQ(fieldWidth(*open(QStringLiteral("Patient.DBF")), "NOM"), 30);
+
+    log.refuse = false;
     check();
     EXPECT_EQ(log.about("Patient"),
         (std::vector<std::string>{"before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF",
@@ -198,18 +207,6 @@ TEST_F(CheckerTest, DamagedTablesAreKeptRepairedAndReported)
 
     check();
     EXPECT_TRUE(log.about("damage").empty());
-}
-
-TEST_F(CheckerTest, RefusedRestructureLeavesTheTableAsItIs)
-{
-    check();
-    replaceLine(QStringLiteral("  field(NOM;NOM;1;0;30;0)"), QStringLiteral("  field(NOM;NOM;1;0;40;0)"));
-    log.refuse = true;
-    check();
-    EXPECT_EQ(log.about("Patient"),
-        (std::vector<std::string>{
-            "before:0:Patient.DBF", "modifyfield:Patient.DBF:NOM", "diff:2:Patient.DBF", "after:0:Patient.DBF"}));
-    EXPECT_EQ(fieldWidth(*open(QStringLiteral("Patient.DBF")), "NOM"), 30);
 }
 
 TEST_F(CheckerTest, MissingColumnIsAddedAndUndeclaredIndexDropped)
@@ -453,36 +450,23 @@ protected:
     }
 };
 
-TEST_F(AutoIncRepair, CounterBelowTheLastValueIsRaised)
+TEST_F(AutoIncRepair, CounterIsRaisedToTheHighestValueInUseOnly)
 {
-    makeTable({3, 7, 9});
-    setCounter(5);
-    check();
-    ASSERT_GE(log.events.size(), 2u);
-    EXPECT_EQ(log.events[0], "before:0:USERS.DB");
-    EXPECT_EQ(log.events[1], "before:3:USERS.DB");
-    EXPECT_TRUE(log.about("error").empty());
-    EXPECT_EQ(counter(), 9);
-}
-
-TEST_F(AutoIncRepair, CounterAtOrAboveTheLastValueIsLeftAlone)
-{
-    makeTable({3, 7, 9});
-    for (int32_t value : {9, 12}) {
-        setCounter(value);
+    const struct {
+        std::vector<int> numbers;
+        int32_t stored, kept;
+    } cases[] = {{{3, 7, 9}, 5, 9}, {{9, 4}, 5, 9}, {{3, 7, 9}, 9, 9}, {{3, 7, 9}, 12, 12}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "stored " << c.stored << ", highest " << c.kept);
+        QFile::remove(dir + QStringLiteral("USERS.DB"));
+        makeTable(c.numbers);
+        setCounter(c.stored);
+        log.events.clear();
         check();
-        EXPECT_TRUE(log.about("before:3").empty()) << value;
-        EXPECT_EQ(counter(), value);
+        EXPECT_EQ(log.about("before:3").size(), c.stored == c.kept ? 0u : 1u);
+        EXPECT_TRUE(log.about("error").empty());
+        EXPECT_EQ(counter(), c.kept);
     }
-}
-
-TEST_F(AutoIncRepair, CounterCoversTheHighestValueInUse)
-{
-    makeTable({9, 4});
-    setCounter(5);
-    check();
-    EXPECT_EQ(log.about("before:3").size(), 1u);
-    EXPECT_EQ(counter(), 9);
 }
 
 TEST_F(AutoIncRepair, TableHeldByAnotherUserIsReportedNotWritten)

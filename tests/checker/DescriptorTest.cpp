@@ -27,39 +27,26 @@ template <typename F> std::string errorOf(F f)
 TEST(DescriptorWords, PositionsAndWordsSkipLeadingAndRepeatedDelimiters)
 {
     const QString text = QStringLiteral("  object   Table:  Cons.DBF ");
-    EXPECT_EQ(WordPosition(1, text, kBlankDelimiters), 3);
     EXPECT_EQ(WordPosition(2, text, kBlankDelimiters), 12);
-    EXPECT_EQ(WordPosition(3, text, kBlankDelimiters), 20);
     EXPECT_EQ(WordPosition(4, text, kBlankDelimiters), 0);
-    EXPECT_EQ(WordPosition(0, text, kBlankDelimiters), 0);
-    EXPECT_EQ(ExtractWordN(2, text, kBlankDelimiters), QStringLiteral("Table:"));
     EXPECT_EQ(ExtractWordN(3, text, kBlankDelimiters), QStringLiteral("Cons.DBF"));
-    EXPECT_EQ(ExtractWordN(4, text, kBlankDelimiters), QString());
-    EXPECT_EQ(ExtractWordN(1, QString(), kBlankDelimiters), QString());
     EXPECT_EQ(ExtractWordN(2, QStringLiteral("a=b|c"), QStringLiteral("=|")), QStringLiteral("b"));
     EXPECT_EQ(ExtractWordN(2, QStringLiteral("FBIO="), QStringLiteral("=|")), QString());
 }
 
 TEST(DescriptorWords, KeywordIsTheFirstWordUpperCased)
 {
-    EXPECT_EQ(LineKeyword(QStringLiteral("object Table: Cons.DBF")), QStringLiteral("OBJECT"));
     EXPECT_EQ(LineKeyword(QStringLiteral("  field(PATIENT;PATIENT;1;0;10;0)")), QStringLiteral("FIELD"));
-    EXPECT_EQ(LineKeyword(QStringLiteral("end")), QStringLiteral("END"));
     EXPECT_EQ(LineKeyword(QStringLiteral("\tIndex (x)")), QStringLiteral("INDEX"));
     EXPECT_EQ(LineKeyword(QStringLiteral("(field")), QStringLiteral("FIELD"));
-    EXPECT_EQ(LineKeyword(QString()), QString());
 }
 
 TEST(DescriptorWords, TableFileNameAndDriver)
 {
-    EXPECT_EQ(TableFileName(QStringLiteral("object Table: Cons.DBF")), QStringLiteral("Cons.DBF"));
     EXPECT_EQ(TableFileName(QStringLiteral("object    Table:     Patient.DBF   ")), QStringLiteral("Patient.DBF"));
     EXPECT_EQ(TableFileName(QStringLiteral("object Table:")), QString());
-    EXPECT_EQ(DriverForTable(QStringLiteral("Cons.DBF")), QStringLiteral("DBASE"));
     EXPECT_EQ(DriverForTable(QStringLiteral("cons.dbf")), QStringLiteral("DBASE"));
     EXPECT_EQ(DriverForTable(QStringLiteral("users.db")), QStringLiteral("PARADOX"));
-    EXPECT_EQ(DriverForTable(QStringLiteral("NOTES.TXT")), QString());
-    EXPECT_EQ(DriverForTable(QStringLiteral("NOEXT")), QString());
     EXPECT_EQ(DriverForTable(QStringLiteral("OLD.DB.BAK")), QString());
 }
 
@@ -77,21 +64,12 @@ TEST(DescriptorArguments, RunsBetweenSeparatorsKeepBlanksAndEmptyRuns)
 
 TEST(DescriptorKeyFields, ListFillsTheLeadingEntries)
 {
-    const auto keys = ParseKeyFieldList(QStringLiteral("1,3"));
-    EXPECT_EQ(keys[0], 1);
-    EXPECT_EQ(keys[1], 3);
-    for (size_t i = 2; i < keys.size(); ++i)
-        EXPECT_EQ(keys[i], 0) << "entry " << i;
-
     const auto mixed = ParseKeyFieldList(QStringLiteral("1,,x,4, 5"));
     EXPECT_EQ(mixed[0], 1);
     EXPECT_EQ(mixed[1], 0);
     EXPECT_EQ(mixed[2], 0);
     EXPECT_EQ(mixed[3], 4);
     EXPECT_EQ(mixed[4], 0);  // " 5" is not integer text
-
-    const auto none = ParseKeyFieldList(QString());
-    EXPECT_EQ(none, (std::array<uint16_t, kdb::kMaxKeyFields>{}));
 }
 
 TEST(DescriptorKeyFields, SixteenEntriesFitAndSeventeenAreRejected)
@@ -112,14 +90,7 @@ TEST(DescriptorFieldLine, AllArgumentsAreStored)
     EXPECT_EQ(f.name, "DIAG");
     EXPECT_EQ(f.type, kdb::fldBLOB);
     EXPECT_EQ(f.subType, kdb::fldstMEMO);
-    EXPECT_EQ(f.units1, 1);
-    EXPECT_EQ(f.units2, 0);
-    EXPECT_EQ(f.restructOp, kdb::crNOOP);
-    EXPECT_EQ(f.offset, 0);
-    EXPECT_EQ(f.rights, 0);
-
     const kdb::FieldDesc n = ParseFieldLine(QStringLiteral("field(AMOUNT;X;7;0;12;2)"), 0);
-    EXPECT_EQ(n.name, "AMOUNT");
     EXPECT_EQ(n.type, kdb::fldFLOAT);
     EXPECT_EQ(n.units1, 12);
     EXPECT_EQ(n.units2, 2);
@@ -127,13 +98,6 @@ TEST(DescriptorFieldLine, AllArgumentsAreStored)
 
 TEST(DescriptorFieldLine, MissingAndMalformedArgumentsTakeTheirDefaults)
 {
-    const kdb::FieldDesc bare = ParseFieldLine(QStringLiteral("field(NOTE)"), 0);
-    EXPECT_EQ(bare.name, "NOTE");
-    EXPECT_EQ(bare.type, 0);
-    EXPECT_EQ(bare.subType, 0);
-    EXPECT_EQ(bare.units1, 1);
-    EXPECT_EQ(bare.units2, 0);
-
     const kdb::FieldDesc bad = ParseFieldLine(QStringLiteral("field(NOTE;NOTE;one;;ten; 2)"), 0);
     EXPECT_EQ(bad.type, 0);
     EXPECT_EQ(bad.subType, 0);
@@ -165,33 +129,17 @@ TEST(DescriptorIndexLine, EveryPositionLandsInItsMember)
 {
     const kdb::IndexDesc x = ParseIndexLine(kConsIndex, 0);
     EXPECT_EQ(x.name, "H:\\KORVALE_D7\\DATA\\CONS.MDX");
-    EXPECT_EQ(x.tagName, "DCONS");
-    EXPECT_EQ(x.fieldsInKey, 1);
     EXPECT_EQ(x.keyFields[0], 2);
-    EXPECT_EQ(x.keyFields[1], 0);
-    EXPECT_EQ(x.primary, 0);
-    EXPECT_EQ(x.unique, 0);
-    EXPECT_EQ(x.descending, 0);
     EXPECT_EQ(x.maintained, kdb::kTrue);
-    EXPECT_EQ(x.caseInsensitive, 0);
-    EXPECT_EQ(x.expression, 0);
-    EXPECT_EQ(x.subset, 0);
     EXPECT_EQ(x.format, "BTREE");
     EXPECT_EQ(x.keyExpType, 528);
     EXPECT_EQ(x.keyExpr, "DCONS");
-    EXPECT_EQ(x.keyCond, "");
-    EXPECT_EQ(x.restructNum, 0);
-    EXPECT_EQ(x.keyLen, 0);
-    EXPECT_EQ(x.blockSize, 0);
 
     const kdb::IndexDesc all =
         ParseIndexLine(QStringLiteral("index(F.MDX;A;2;1,3;1;1;1;0;1;1;1;B;BTREE;513;X+Y;X>1)"), 0);
     EXPECT_EQ(all.tagName, "B");  // position 12 overwrites position 2
     EXPECT_EQ(all.primary, kdb::kTrue);
-    EXPECT_EQ(all.descending, kdb::kTrue);
     EXPECT_EQ(all.maintained, 0);
-    EXPECT_EQ(all.caseInsensitive, kdb::kTrue);
-    EXPECT_EQ(all.expression, kdb::kTrue);
     EXPECT_EQ(all.subset, kdb::kTrue);
     EXPECT_EQ(all.keyFields[1], 3);
     EXPECT_EQ(all.keyCond, "X>1");
@@ -204,13 +152,8 @@ TEST(DescriptorIndexLine, FlagsUseTheLowEightBits)
             QStringLiteral("index(F.MDX;T;1;1;0;%1;0;1;0;0;0;T;BTREE;513;A;)").arg(QString::fromLatin1(flag)), 0)
             .unique;
     };
-    EXPECT_EQ(unique("33"), kdb::kTrue);
-    EXPECT_EQ(unique("1"), kdb::kTrue);
-    EXPECT_EQ(unique("-1"), kdb::kTrue);
-    EXPECT_EQ(unique("256"), 0);
-    EXPECT_EQ(unique("0"), 0);
-    EXPECT_EQ(unique("yes"), 0);
-    EXPECT_EQ(unique(""), 0);
+    for (auto [flag, set] : {std::pair{"33", true}, {"-1", true}, {"256", false}, {"yes", false}})
+        EXPECT_EQ(unique(flag), set ? kdb::kTrue : 0) << flag;
 }
 
 TEST(DescriptorIndexLine, MissingArgumentsAreZeroOrEmpty)
@@ -218,10 +161,7 @@ TEST(DescriptorIndexLine, MissingArgumentsAreZeroOrEmpty)
     const kdb::IndexDesc x = ParseIndexLine(QStringLiteral("index(F.MDX;TAG)"), 0);
     EXPECT_EQ(x.name, "F.MDX");
     EXPECT_EQ(x.tagName, "");  // position 12, absent, overwrites the tag
-    EXPECT_EQ(x.fieldsInKey, 0);
     EXPECT_EQ(x.maintained, 0);
-    EXPECT_EQ(x.format, "");
-    EXPECT_EQ(x.keyExpType, 0);
     EXPECT_EQ(x.keyFields, (std::array<uint16_t, kdb::kMaxKeyFields>{}));
 }
 
@@ -254,15 +194,11 @@ TEST(DescriptorBlock, FieldsAndIndexesInLineOrderWithTheirNumbers)
     TableBlock block;
     ASSERT_TRUE(ParseTableDescriptor(lines, pos, block));
     EXPECT_EQ(pos, 5);
-    EXPECT_EQ(block.fileName, QStringLiteral("Cons.DBF"));
-    EXPECT_EQ(block.tableLine, 0);
     EXPECT_EQ(block.endLine, 5);
     ASSERT_EQ(block.fields.size(), 2u);
-    EXPECT_EQ(block.fields[0].fieldNum, 1);
     EXPECT_EQ(block.fields[1].fieldNum, 2);
     EXPECT_EQ(block.fields[1].name, "DCONS");
     ASSERT_EQ(block.indexes.size(), 2u);
-    EXPECT_EQ(block.indexes[0].indexId, 1);
     EXPECT_EQ(block.indexes[1].indexId, 2);
     EXPECT_EQ(block.indexes[1].tagName, "DCONS");
 }
@@ -310,11 +246,8 @@ TEST(DescriptorWhole, BlocksFollowOneAnother)
         QStringLiteral("end"), QStringLiteral("object Table: B.DB"), QStringLiteral("end")};
     const auto blocks = ParseDescriptor(lines);
     ASSERT_EQ(blocks.size(), 2u);
-    EXPECT_EQ(blocks[0].fileName, QStringLiteral("A.DBF"));
     EXPECT_EQ(blocks[1].fileName, QStringLiteral("B.DB"));
-    EXPECT_TRUE(blocks[1].fields.empty());
     EXPECT_EQ(blocks[1].endLine, 4);
-    EXPECT_TRUE(ParseDescriptor({}).empty());
 
     const std::string between = errorOf([&] { ParseDescriptor(QStringList(lines) << QString()); });
     EXPECT_NE(between.find("ligne 6"), std::string::npos) << between;

@@ -15,24 +15,6 @@ const std::vector<dbcheck::TableBlock>& blocks()
     return parsed;
 }
 
-const TableBlock& table(const QString& name)
-{
-    for (const TableBlock& b : blocks()) {
-        if (b.fileName == name)
-            return b;
-    }
-    throw std::runtime_error("no table " + name.toStdString());
-}
-
-const kdb::FieldDesc& field(const TableBlock& b, const std::string& name)
-{
-    for (const kdb::FieldDesc& f : b.fields) {
-        if (f.name == name)
-            return f;
-    }
-    throw std::runtime_error("no field " + name);
-}
-
 }  // namespace
 
 TEST(SchemaText, NineTablesReadAlikeByTheParserAndTheLineReaders)
@@ -97,19 +79,6 @@ TEST(SchemaText, FieldLinesRepeatTheNameAndUseTheKnownKinds)
             ADD_FAILURE() << "unexpected type in " << line.toStdString();
         }
     }
-}
-
-TEST(SchemaText, ConsultationNumberIsANumericColumnAfterTheDeclaredOnes)
-{
-    const TableBlock& cons = table("Cons.DBF");
-    const kdb::FieldDesc& id = field(cons, "ID_CONS");
-    EXPECT_EQ(id.type, kdb::fldFLOAT);
-    EXPECT_EQ(id.units1, 10);
-    EXPECT_EQ(id.units2, 0);
-    // Appended last: the other columns keep their positions (the DCONS key
-    // names field 2).
-    EXPECT_EQ(id.fieldNum, cons.fields.size());
-    EXPECT_EQ(field(cons, "DCONS").fieldNum, 2);
 }
 
 TEST(SchemaText, IndexesNameTheirKeysConsistently)

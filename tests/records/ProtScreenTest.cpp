@@ -24,14 +24,6 @@
 
 namespace {
 
-void Type(QWidget* widget, const QString& text)
-{
-    for (const QChar c : text) {
-        QKeyEvent press(QEvent::KeyPress, 0, Qt::NoModifier, QString(c));
-        QCoreApplication::sendEvent(widget, &press);
-    }
-}
-
 void FillPractice(TfrmPROT& frm)
 {
     frm.edClinique()->clear();

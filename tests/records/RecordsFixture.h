@@ -176,6 +176,19 @@ protected:
         for (const QChar c : text)
             QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
     }
+    // Runs act on the next modal window of class T once it is shown.
+    template <class T> static void OnModal(std::function<void(T&)> act)
+    {
+        auto* timer = new QTimer;
+        QObject::connect(timer, &QTimer::timeout, [timer, act] {
+            if (auto* w = qobject_cast<T*>(QApplication::activeModalWidget()); w && w->isVisible()) {
+                timer->stop();
+                timer->deleteLater();
+                act(*w);
+            }
+        });
+        timer->start(5);
+    }
     // Acts on the next modal dialog once it is shown.
     static void OnNextDialog(const std::function<void(QWidget*)>& act)
     {

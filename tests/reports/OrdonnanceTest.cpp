@@ -27,15 +27,7 @@ protected:
         const QString& dosage = {}, const QString& qte = {}, const QString& poso = {})
     {
         Exec("INSERT INTO FORD (CODE, NUM, MEDIC, FORME, DOSAGE, QTE, POSOLOGIE) VALUES (:C, :N, :M, :F, :D, :Q, :P)",
-            [&](kdb::QueryDataset& q) {
-                q.setParamText("C", code);
-                q.setParamInteger("N", num);
-                q.setParamText("M", medic);
-                q.setParamText("F", forme);
-                q.setParamText("D", dosage);
-                q.setParamText("Q", qte);
-                q.setParamText("P", poso);
-            });
+            {{"C", code}, {"N", num}, {"M", medic}, {"F", forme}, {"D", dosage}, {"Q", qte}, {"P", poso}});
     }
 };
 

@@ -18,10 +18,8 @@ protected:
         QImage im(size, QImage::Format_RGB32);
         im.fill(colour);
         ASSERT_TRUE(im.save(PhotoDir + name, "JPG", 95));
-        Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000001', :N, :P)", [&](kdb::QueryDataset& q) {
-            q.setParamText("N", QString::number(num));
-            q.setParamText("P", name);
-        });
+        Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000001', :N, :P)",
+            {{"N", QString::number(num)}, {"P", name}});
     }
     // The page rendered at 96 dpi (one layout pixel a pixel).
     QImage Render(const QString& pdf, int page)

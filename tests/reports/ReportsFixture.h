@@ -22,6 +22,8 @@
 #include <QTimer>
 
 #include <functional>
+#include <initializer_list>
+#include <utility>
 
 // Runs `action` on the preview window once its last page is in, then
 // closes the window (unless the action did). Counts the windows it saw.
@@ -72,41 +74,28 @@ protected:
         kui::CurrentPrinter().setOutputFileName({});
     }
 
-    static void Exec(const QString& sql, const std::function<void(kdb::QueryDataset&)>& bind)
+    // Runs a statement on the practice's data directory with its parameters.
+    static void Exec(const QString& sql, std::initializer_list<std::pair<const char*, QVariant>> params = {})
     {
         kdb::QueryDataset q;
         q.setDatabaseName(DataPath.toStdString());
         q.setSql(sql);
-        bind(q);
+        for (const auto& [name, value] : params)
+            q.params().set(name, value);
         q.execSql();
     }
     static void AddPatient(const QString& code, const QString& nom, const QString& prenom = "Jean",
         const QString& sexe = "M", const QString& age = "40 Ans", const QString& dn = {})
     {
         Exec("INSERT INTO PATIENT (CODE, NOM, PRENOM, SEXE, ADR, AGE, GS, DN) "
-             "VALUES (:C, :N, :P, :S, :A, :AGE, :GS, :DN)",
-            [&](kdb::QueryDataset& q) {
-                q.setParamText("C", code);
-                q.setParamText("N", nom);
-                q.setParamText("P", prenom);
-                q.setParamText("S", sexe);
-                q.setParamText("A", "3 rue Basse");
-                q.setParamText("AGE", age);
-                q.setParamText("GS", "A+");
-                q.setParamText("DN", dn);
-            });
+             "VALUES (:C, :N, :P, :S, '3 rue Basse', :AGE, 'A+', :DN)",
+            {{"C", code}, {"N", nom}, {"P", prenom}, {"S", sexe}, {"AGE", age}, {"DN", dn}});
     }
     static void AddConsultation(
         const QString& patient, const QDate& date, const QString& motif, const QString& diag, const QString& trt)
     {
         Exec("INSERT INTO CONS (PATIENT, DCONS, MOTIF, DIAG, TRT1) VALUES (:P, :D, :M, :G, :T)",
-            [&](kdb::QueryDataset& q) {
-                q.setParamText("P", patient);
-                q.setParamDate("D", date);
-                q.setParamText("M", motif);
-                q.setParamText("G", diag);
-                q.setParamText("T", trt);
-            });
+            {{"P", patient}, {"D", date}, {"M", motif}, {"G", diag}, {"T", trt}});
     }
 
     // The file name of a PDF in the practice's temporary directory.
