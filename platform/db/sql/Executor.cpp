@@ -215,8 +215,11 @@ QVariant Executor::textOf(int table, int field, std::string_view t)
     if (memos.empty())
         memos.resize(tabs_[static_cast<size_t>(table)].fieldCount());
     TextMemo& m = memos[static_cast<size_t>(field)];
-    if (m.off)
+    // a short result repeats few texts: the first ones are made directly
+    if (m.off || m.direct < TextMemo::kDirect) {
+        ++m.direct;
         return fromCp1252(t);
+    }
     ++m.lookups;
     if (auto it = m.texts.find(t); it != m.texts.end()) {
         ++m.hits;

@@ -137,6 +137,8 @@ private:
             size_t operator()(std::string_view v) const { return std::hash<std::string_view>{}(v); }
         };
         std::unordered_map<std::string, QVariant, Hash, std::equal_to<>> texts;
+        static constexpr uint32_t kDirect = 64;
+        uint32_t direct = 0;  // texts made without the memo
         uint32_t lookups = 0, hits = 0;
         bool off = false;
     };

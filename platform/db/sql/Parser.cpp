@@ -1,6 +1,9 @@
 // Tokenizer and recursive-descent parser of the local SQL.
 #include <cctype>
+#include <memory>
+#include <mutex>
 #include <set>
+#include <unordered_map>
 
 #include "platform/db/core/DbError.h"
 #include "platform/db/sql/Sql.h"
@@ -521,10 +524,31 @@ std::vector<Token> tokenize(const std::string& text)
     return out;
 }
 
+// The screens run the same few texts again and again: their trees are kept
+// (a tree depends on its text alone), the oldest ones making room. A text
+// that does not parse is not kept: it raises its error each time.
 Statement parse(const std::string& text)
 {
+    constexpr size_t kKept = 64;
+    static std::mutex mutex;
+    static std::unordered_map<std::string, std::shared_ptr<const Statement>> kept;
+    static std::vector<std::string> order;  // oldest first
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        if (auto it = kept.find(text); it != kept.end())
+            return *it->second;
+    }
     Parser p(text);
-    return p.statement();
+    auto tree = std::make_shared<const Statement>(p.statement());
+    std::lock_guard<std::mutex> g(mutex);
+    if (kept.emplace(text, tree).second) {
+        order.push_back(text);
+        if (order.size() > kKept) {
+            kept.erase(order.front());
+            order.erase(order.begin());
+        }
+    }
+    return *tree;
 }
 
 std::vector<std::string> parameterNames(const std::string& sqlText)

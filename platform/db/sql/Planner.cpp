@@ -309,12 +309,14 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn)
             return true;
         });
     }
+    // The inner tag is opened where it is first read, within the hold of
+    // the seeks (no outer row: not at all).
     std::unique_ptr<TagCursor> it;
-    bool innerUnique = false;
-    if (innerTag >= 0) {
-        it = in.openTag(is.tags[static_cast<size_t>(innerTag)].name);
-        innerUnique = is.tags[static_cast<size_t>(innerTag)].unique;
-    }
+    const bool innerUnique = innerTag >= 0 && is.tags[static_cast<size_t>(innerTag)].unique;
+    auto openInner = [&] {
+        if (!it)
+            it = in.openTag(is.tags[static_cast<size_t>(innerTag)].name);
+    };
     std::vector<uint32_t> outerRecs = iterate(outer, oa, [&](uint32_t r) {
         Ctx c;
         c.rec[outer] = r;
@@ -333,6 +335,7 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn)
         keyRange.reserve(in.recordCount());
         std::pair<uint32_t, uint32_t>* cur = nullptr;
         std::string last;
+        openInner();
         it->first();
         it->scanForward([&](uint32_t ir, std::string_view key) {
             const std::string_view k = rawTrimRight(key);
@@ -410,6 +413,7 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn)
                     held = true;
                     sinceHold = 0;
                 }
+                openInner();
                 const uint32_t first = it->seek(key);
                 if (!first)
                     continue;
