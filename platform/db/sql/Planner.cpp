@@ -357,6 +357,10 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn)
         });
     }
     const char outerRaw = outerCol ? os.rawKind[static_cast<size_t>(outerCol->field)] : 0;
+    // Two character columns: a pair whose stored texts are the same bytes
+    // meets the join's equality without reading values.
+    const bool rawPairs = outerRaw == 'C' && innerCol && is.rawKind[static_cast<size_t>(innerCol->field)] == 'C';
+    std::string outerText;
     size_t sinceHold = 0;
     bool held = false;
     auto releaseHold = [&] {
@@ -369,10 +373,17 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn)
             Ctx c;
             c.rec[outer] = r;
             // the table of keys matches on the whole stored text: the join's
-            // equality holds for its pairs; a seek's pairs are checked again
+            // equality holds for its pairs; a seek's pairs are checked again,
+            // on their stored bytes first (a copy: the record's bytes last
+            // until the next read of the table)
+            outerText.clear();
+            if (rawPairs && !keyTable)
+                outerText.assign(rawTrimRight(rawOf(os, r, outerCol->field)));
             auto addPair = [&](uint32_t ir) {
                 c.rec[inner] = ir;
-                if (passes(c, 3u, keyTable ? join : nullptr))
+                const bool met = keyTable ||
+                    (!outerText.empty() && rawTrimRight(rawOf(is, ir, innerCol->field)) == outerText);
+                if (passes(c, 3u, met ? join : nullptr))
                     rows.push_back(c);
             };
             if (!join) {
