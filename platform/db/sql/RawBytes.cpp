@@ -102,6 +102,13 @@ void rawToUtf16(std::string_view s, char16_t* out)
         out[i] = unit[static_cast<unsigned char>(s[i])];
 }
 
+void appendRawText(QString& out, std::string_view s)
+{
+    const qsizetype at = out.size();
+    out.resize(at + static_cast<qsizetype>(s.size()));
+    rawToUtf16(s, reinterpret_cast<char16_t*>(out.data() + at));
+}
+
 bool likeMatchRaw(std::string_view s, std::string_view p)
 {
     size_t si = 0, pi = 0, mark = 0;

@@ -20,6 +20,8 @@ bool rawHasText(std::string_view s);
 bool toRawText(const QString& s, std::string& out);
 // The UTF-16 units of stored text (out holds s.size() units).
 void rawToUtf16(std::string_view s, char16_t* out);
+// Appends the decoded stored text to out.
+void appendRawText(QString& out, std::string_view s);
 // Orders two stored texts as compareText orders their decoded texts.
 int compareRawText(std::string_view a, std::string_view b);
 // LIKE on stored bytes ('%' any run, '_' one byte).

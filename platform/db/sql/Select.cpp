@@ -391,9 +391,23 @@ QVariant Executor::rowValue(const Expr& e, size_t row)
         return tabs_[static_cast<size_t>(e.table)].table->valueOf(e.field, v);
     }
     case Expr::Concat: {
+        // the kept bytes of character columns and the texts written in the
+        // statement are appended as they are, without a value of their own
         QString s;
-        for (const Expr& p : e.parts)
+        for (const Expr& p : e.parts) {
+            if (p.kind == Expr::Literal && p.literal.typeId() == QMetaType::QString) {
+                s += *static_cast<const QString*>(p.literal.constData());
+                continue;
+            }
+            if (p.kind == Expr::Column && row < at_.size() && at_[row]) {
+                const int slot = slotOf_[p.table][static_cast<size_t>(p.field)];
+                if (slot >= 0 && slots_[static_cast<size_t>(slot)].kind == 'C') {
+                    appendRawText(s, slotBytes(row, slot));
+                    continue;
+                }
+            }
             s += displayText(rowValue(p, row));
+        }
         return s;
     }
     default:
