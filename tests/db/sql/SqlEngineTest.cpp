@@ -79,6 +79,21 @@ TEST_F(SqlEngine, TableAndColumnNames)
     EXPECT_EQ(r.result.columns[0].name, "FULLNAME");
     EXPECT_EQ(r.result.rows[0][0].toString(), "DUPONT JEAN");
     EXPECT_EQ(r.result.columns.size(), 15u);
+
+    // The same texts on tables laid out otherwise: their own columns, and
+    // the join checked on their own values.
+    MemDatabase other;
+    other.add("PATIENT", {{"PRENOM", 'C', 10}, {"CODE", 'C', 6}, {"NOM", 'C', 10}})->append({"ANNE", "000003", "ROUX"});
+    other.add("FRDV", {{"MOTIF", 'C', 10}, {"PATIENT", 'C', 10}})->append({"SUIVI", "000003"});
+    EXPECT_EQ(execute(other.database, "select nom from patient.dbf where code = '000003'").result.rows.at(0).at(0),
+        QVariant("ROUX"));
+    const std::string join = "SELECT F.MOTIF, P.NOM FROM FRDV F, PATIENT P WHERE F.PATIENT = P.CODE";
+    const auto rows = execute(other.database, join).result.rows;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0].toString() + rows[0][1].toString(), "SUIVIROUX");
+    // A text that does not parse fails every time.
+    EXPECT_EQ(codeOf([&] { run("SELECT NOM FROM PATIENT WHERE"); }), kSqlSyntax);
+    EXPECT_EQ(codeOf([&] { run("SELECT NOM FROM PATIENT WHERE"); }), kSqlSyntax);
 }
 
 TEST_F(SqlEngine, ValueRules)
