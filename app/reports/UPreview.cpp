@@ -12,6 +12,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QIcon>
 #include <QKeyEvent>
 #include <QShortcut>
 #include <QLabel>
@@ -30,6 +31,26 @@ std::function<bool(QPrintDialog&)> TfrmPreview::RunPrintDialog = [](QPrintDialog
 namespace {
 const int ZoomPercents[] = {200, 150, 100, 75, 50, 25};
 const int PageWidthEntry = 6;
+
+// The toolbar's icons, read once for every preview window of the session
+// (each standard icon decodes its pictures when it is made).
+struct ToolIcons {
+    QIcon first, previous, next, last, print, close;
+};
+
+const ToolIcons& SharedToolIcons()
+{
+    // Kept to the end of the process, never destroyed after the application.
+    static const ToolIcons* icons = new ToolIcons{
+        kui::ThemeIcon("go-first", QStyle::SP_MediaSkipBackward),
+        kui::ThemeIcon("go-previous", QStyle::SP_MediaSeekBackward),
+        kui::ThemeIcon("go-next", QStyle::SP_MediaSeekForward),
+        kui::ThemeIcon("go-last", QStyle::SP_MediaSkipForward),
+        kui::ThemeIcon("document-print", QStyle::SP_DialogSaveButton),
+        kui::ThemeIcon("window-close", QStyle::SP_DialogCloseButton),
+    };
+    return *icons;
+}
 }  // namespace
 
 TfrmPreview::TfrmPreview(AppContext& context, QWidget* owner)
@@ -37,15 +58,19 @@ TfrmPreview::TfrmPreview(AppContext& context, QWidget* owner)
 {
     ui->setupUi(this);
     setAttribute(Qt::WA_DeleteOnClose);
+    // The band's pattern is built once, for its final colours and style.
+    ui->ToolBar->BeginUpdate();
     ui->ToolBar->setColorBegin(QColor(0xF4, 0xF7, 0xFC));
     ui->ToolBar->setColorEnd(QColor(0x9D, 0xB7, 0xDD));
     ui->ToolBar->setStyle(TGradient::gsLinearV);
-    ui->sbFirstPage->setIcon(kui::ThemeIcon("go-first", QStyle::SP_MediaSkipBackward));
-    ui->sbPreviousPage->setIcon(kui::ThemeIcon("go-previous", QStyle::SP_MediaSeekBackward));
-    ui->sbNextPage->setIcon(kui::ThemeIcon("go-next", QStyle::SP_MediaSeekForward));
-    ui->sbLastPage->setIcon(kui::ThemeIcon("go-last", QStyle::SP_MediaSkipForward));
-    ui->Print->setIcon(kui::ThemeIcon("document-print", QStyle::SP_DialogSaveButton));
-    ui->btnClose->setIcon(kui::ThemeIcon("window-close", QStyle::SP_DialogCloseButton));
+    ui->ToolBar->EndUpdate();
+    const ToolIcons& icons = SharedToolIcons();
+    ui->sbFirstPage->setIcon(icons.first);
+    ui->sbPreviousPage->setIcon(icons.previous);
+    ui->sbNextPage->setIcon(icons.next);
+    ui->sbLastPage->setIcon(icons.last);
+    ui->Print->setIcon(icons.print);
+    ui->btnClose->setIcon(icons.close);
     panel0_ = new QLabel(this);
     panel0_->setFixedWidth(200);
     panel1_ = new QLabel(this);

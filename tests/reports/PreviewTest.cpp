@@ -1,6 +1,7 @@
 // The preview window over reports of known page counts: filling in while
 // the pages are built, navigation, page number, zoom kept between windows,
-// F10 and the print button with a range and copies, several windows.
+// F10 and the print button with a range and copies, several windows and
+// their toolbars.
 #include "app/reports/ReportCommon.h"
 #include "ReportsFixture.h"
 #include "platform/report/Report.h"
@@ -48,6 +49,23 @@ protected:
         for (const QString& page : pdftest::Pages(pdf))
             rows << pdftest::Lines(page).value(0);
         return rows;
+    }
+    // The toolbar band is graded from top to bottom, each row of one colour,
+    // and its buttons carry their icons.
+    static void ExpectToolbarDrawn(TfrmPreview& w)
+    {
+        QWidget* band = w.ToolBar();
+        QImage image(band->size(), QImage::Format_RGB32);
+        image.fill(Qt::magenta);
+        band->render(&image, QPoint(), QRegion(), QWidget::DrawWindowBackground);
+        const int last = image.height() - 2, right = image.width() - 1;
+        for (const int y : {1, last})
+            EXPECT_EQ(image.pixel(0, y), image.pixel(right, y)) << "row " << y;
+        const auto lightness = [&image](int y) { return QColor(image.pixel(0, y)).lightness(); };
+        EXPECT_GT(lightness(1), lightness(last));
+        for (const QAbstractButton* button : std::initializer_list<QAbstractButton*>{w.sbFirstPage(),
+                 w.sbPreviousPage(), w.sbNextPage(), w.sbLastPage(), w.Print(), w.findChild<QPushButton*>("btnClose")})
+            EXPECT_FALSE(button->icon().isNull()) << button->objectName().toStdString();
     }
     static void TypePage(TfrmPreview& w, const QString& page)
     {
@@ -183,10 +201,12 @@ TEST_F(PreviewTest, SeveralPreviewsAreOpenAtOnceEachWithItsOwnPages)
     int windowsOpen = 0;
     QString innerCaption;
     Preview(outer, [&](TfrmPreview& first) {
+        ExpectToolbarDrawn(first);
         // A second document asked for while the first is shown.
         PreviewWatcher watcher([&](TfrmPreview& second) {
             windowsOpen = first.isVisible() + second.isVisible();
             innerCaption = second.windowTitle();
+            ExpectToolbarDrawn(second);
         });
         PreviewReport(practice_.context(), inner.report);
         EXPECT_TRUE(first.isVisible());
