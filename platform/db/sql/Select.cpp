@@ -333,8 +333,16 @@ void Executor::capture(size_t row)
     const Ctx& c = rows_[row];
     scratch_.clear();
     size_t need = 0;
+    // each table's record read once for its slots (slots are of tables
+    // with the .DBF layout)
+    const char* record[2] = {nullptr, nullptr};
     for (const Slot& sl : slots_) {
-        std::string_view v = rawOf(tabs_[static_cast<size_t>(sl.table)], c.rec[sl.table], sl.field);
+        StmtTable& s = tabs_[static_cast<size_t>(sl.table)];
+        const char*& r = record[sl.table];
+        if (!r)
+            r = s.table->rawRecord(c.rec[sl.table]);
+        const FieldInfo& f = s.field(sl.field);
+        std::string_view v(r + f.offset, static_cast<size_t>(f.width));
         if (sl.kind == 'C')
             v = rawTrimRight(v);
         scratch_.push_back(v);
