@@ -329,7 +329,7 @@ void TZipArchiver::List()
     qint64 p = 0, recorded = 0;
     try {
         InFileName = QFileInfo(zipFileName_).absoluteFilePath();
-        Drive = kos::Volumes().RootOf(QFileInfo(InFileName).absolutePath());
+        Drive = ziprec::DriveOf(InFileName);
         if (!CheckForDisk())
             throw EZipArchiver::CreateResFmtStr(11004, Drive);
         unsigned char end[22];

@@ -13,12 +13,9 @@
 
 #include <cstring>
 
-namespace {
+using ziprec::FixedOrNetwork;
 
-bool FixedOrNetwork(kos::DriveType type)
-{
-    return type == kos::DriveType::Fixed || type == kos::DriveType::Network;
-}
+namespace {
 
 // A table text with one or two numbers ("%.1d", "%d").
 QString Numbers(const QString& text, int a, int b = 0)

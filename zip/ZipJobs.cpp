@@ -2,6 +2,7 @@
 // the temporary names and the chunked copy.
 #include "zip/ZipArch.h"
 #include "zip/ZipJobTexts.h"
+#include "zip/ZipRecords.h"
 #include "zip/ZipPasswordDlg.h"
 
 #include "platform/zipeng/ZipEngAbi.h"
@@ -92,8 +93,7 @@ void TZipArchiver::Add()
                 if (r == 0) {
                     // numbered files on a fixed or network drive: the archive is the last of them;
                     // on disks, the name under which the last disk is now mounted
-                    const kos::DriveType type = kos::Volumes().TypeOf(Drive);
-                    zipFileName_ = type == kos::DriveType::Fixed || type == kos::DriveType::Network
+                    zipFileName_ = ziprec::FixedOrNetwork(kos::Volumes().TypeOf(Drive))
                         ? NumberedName(SpanOutName, DiskNr)
                         : SpanOutName;
                 } else {

@@ -1,8 +1,10 @@
 #pragma once
 // The zip records' fields and signatures (shared with the archive
-// libraries), and the number in a volume file's name.
+// libraries), the number in a volume file's name, and the drive of a file.
+#include "platform/os/Volumes.h"
 #include "platform/zipeng/ZipCore.h"
 
+#include <QFileInfo>
 #include <QString>
 
 namespace ziprec {
@@ -30,5 +32,18 @@ struct NumberField {
         start = end - 3 > slash + 1 ? end - 3 : slash + 1;
     }
 };
+
+// Volume files on these drives are numbered files side by side; elsewhere
+// each disk holds the archive under its own name.
+inline bool FixedOrNetwork(kos::DriveType type)
+{
+    return type == kos::DriveType::Fixed || type == kos::DriveType::Network;
+}
+
+// The root of the volume that holds File's folder.
+inline QString DriveOf(const QString& file)
+{
+    return kos::Volumes().RootOf(QFileInfo(file).absolutePath());
+}
 
 }  // namespace ziprec

@@ -2,6 +2,7 @@
 // (SfxStub.bin, zip/sfx), the header record that carries its options and
 // texts, then the archive with every stored offset moved by what precedes it.
 #include "zip/ZipArch.h"
+#include "zip/ZipRecords.h"
 
 #include "platform/os/Paths.h"
 
@@ -18,23 +19,13 @@
 
 namespace {
 
-constexpr uint32_t kCentralSig = 0x02014B50;
+using ziprec::Get16;
+using ziprec::Get32;
+using ziprec::kCentralSig;
+using ziprec::Put32;
+
 constexpr int kIconFileSize = 766;  // icon-file header and one directory entry (22 bytes), one image
 const QString kStubName = QStringLiteral("SFXSTUB.BIN");
-
-uint16_t Get16(const unsigned char* p)
-{
-    return uint16_t(p[0] | p[1] << 8);
-}
-uint32_t Get32(const unsigned char* p)
-{
-    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-void Put32(unsigned char* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
 
 // The file a path names, its name matched without regard to case; empty
 // when there is none.

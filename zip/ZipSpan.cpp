@@ -31,11 +31,6 @@ constexpr int kRecCompressed = 268;  // 32-bit: compressed size from the central
 
 constexpr qint64 kBlock = 8192;
 
-bool FixedOrNetwork(kos::DriveType type)
-{
-    return type == kos::DriveType::Fixed || type == kos::DriveType::Network;
-}
-
 // The table's lookup by name in one step: not case-sensitive, on the 255
 // characters the table keeps, the first of equal names winning (as
 // TMZipDataList::IndexOf, which would scan the table for every entry).
@@ -80,11 +75,6 @@ void Fire(TZipArchiver& z, ProgressType type, const QString& name, qint64 size)
 {
     if (z.OnProgress)
         z.OnProgress(&z, type, name, size);
-}
-
-QString DriveOf(const QString& file)
-{
-    return kos::Volumes().RootOf(QFileInfo(file).absolutePath());
 }
 
 bool SameFile(const QString& a, const QString& b)
