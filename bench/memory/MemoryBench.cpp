@@ -8,7 +8,7 @@
 // is; runs (default 3) is the number of runs of each measurement.
 //
 // Measured: "SELECT * FROM Cons" read to its end, and the same ordered by a
-// column without a tag, through a query dataset (every value of every row
+// column with a tag (PATIENT) and by one without (MOTIF), through a query dataset (every value of every row
 // read), against SQLite reading the same statement (its values turned into
 // the same QVariants) once keeping every row in a vector (the memory
 // reference) and once not (the time reference). Each run is a process of its
@@ -45,8 +45,10 @@ struct Statement {
 
 const Statement kStatements[] = {
     {"SELECT * FROM Cons", "SELECT * FROM Cons", "SELECT * FROM CONS"},
-    {"SELECT * FROM Cons ORDER BY PATIENT (no tag)", "SELECT * FROM Cons ORDER BY PATIENT",
+    {"SELECT * FROM Cons ORDER BY PATIENT (tag)", "SELECT * FROM Cons ORDER BY PATIENT",
         "SELECT * FROM CONS ORDER BY PATIENT"},
+    {"SELECT * FROM Cons ORDER BY MOTIF (no tag)", "SELECT * FROM Cons ORDER BY MOTIF",
+        "SELECT * FROM CONS ORDER BY MOTIF"},
 };
 
 long statusKb(const char* key)
@@ -141,31 +143,33 @@ struct Figures {
     long startKb = 0;
 };
 
-Figures measure(const QString& self, const std::string& mode, const std::string& dir, int statement, int runs)
+double median(std::vector<double> v)
 {
-    std::vector<double> times;
-    Figures f;
-    for (int i = 0; i < runs; ++i) {
-        QProcess p;
-        p.start(self,
-            {QStringLiteral("--child"), QString::fromStdString(mode), QString::fromStdString(dir),
-                QString::number(statement)});
-        if (!p.waitForFinished(-1) || p.exitCode() != 0) {
-            std::fprintf(stderr, "%s run failed: %s\n", mode.c_str(), p.readAllStandardError().constData());
-            std::exit(1);
-        }
-        double ms = 0;
-        long peak = 0, start = 0;
-        size_t rows = 0;
-        std::sscanf(p.readAllStandardOutput().constData(), "%lf %zu %ld %ld", &ms, &rows, &peak, &start);
-        times.push_back(ms);
-        f.rows = rows;
-        f.peakKb = std::max(f.peakKb, peak);
-        f.startKb = start;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// One run of one side, in a process of its own, added to that side's figures.
+void measure(const QString& self, const std::string& mode, const std::string& dir, int statement, Figures& f,
+    std::vector<double>& times)
+{
+    QProcess p;
+    p.start(self,
+        {QStringLiteral("--child"), QString::fromStdString(mode), QString::fromStdString(dir),
+            QString::number(statement)});
+    if (!p.waitForFinished(-1) || p.exitCode() != 0) {
+        std::fprintf(stderr, "%s run failed: %s\n", mode.c_str(), p.readAllStandardError().constData());
+        std::exit(1);
     }
-    std::sort(times.begin(), times.end());
-    f.ms = times[times.size() / 2];
-    return f;
+    double ms = 0;
+    long peak = 0, start = 0;
+    size_t rows = 0;
+    std::sscanf(p.readAllStandardOutput().constData(), "%lf %zu %ld %ld", &ms, &rows, &peak, &start);
+    times.push_back(ms);
+    f.ms = median(times);
+    f.rows = rows;
+    f.peakKb = std::max(f.peakKb, peak);
+    f.startKb = start;
 }
 
 void line(const char* who, const Figures& f)
@@ -196,10 +200,15 @@ int main(int argc, char** argv)
     int missed = 0;
     for (int s = 0; s < static_cast<int>(std::size(kStatements)); ++s) {
         std::printf("\n%s (%d runs each)\n", kStatements[s].name, runs);
-        // One after the other, so that the file caches serve every side alike.
-        const Figures ours = measure(self, "engine", dir, s, runs);
-        const Figures keep = measure(self, "sqlite-keep", dir, s, runs);
-        const Figures stream = measure(self, "sqlite-stream", dir, s, runs);
+        // The three sides in turn, run after run, so that the file caches and
+        // the machine's load serve every side alike.
+        Figures ours, keep, stream;
+        std::vector<double> tOurs, tKeep, tStream;
+        for (int r = 0; r < runs; ++r) {
+            measure(self, "engine", dir, s, ours, tOurs);
+            measure(self, "sqlite-keep", dir, s, keep, tKeep);
+            measure(self, "sqlite-stream", dir, s, stream, tStream);
+        }
         line("engine, query dataset", ours);
         line("sqlite, rows kept", keep);
         line("sqlite, rows not kept", stream);

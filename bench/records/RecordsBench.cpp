@@ -80,13 +80,22 @@ void AppendPatient(kdb::Table& t, long n, std::mt19937& rng)
         QStringLiteral("RAS"), QStringLiteral("RAS")});
 }
 
-// The practice of one patient, without any consultation: the consultation
-// saved on it writes the same rows and syncs as on the big one.
-void FillOnePatient(long code)
+// The record of a patient of the practice in use.
+std::vector<QVariant> PatientRecord(const QString& code)
 {
-    std::mt19937 rng(7);
     auto t = kdb::engine::openTable(DataPath.toStdString(), "Patient.DBF");
-    AppendPatient(*t, code, rng);
+    for (uint32_t r = 0; r < t->recordCount(); ++r)
+        if (t->value(r, 0).toString() == code)
+            return t->record(r);
+    throw std::runtime_error("patient " + code.toStdString() + " not in the generated practice");
+}
+
+// The practice of one patient (the same record as on the big one), without
+// any consultation: every action reads or writes the same patient on both.
+void FillOnePatient(const std::vector<QVariant>& record)
+{
+    auto t = kdb::engine::openTable(DataPath.toStdString(), "Patient.DBF");
+    t->append(record);
     t->flush();
 }
 
@@ -128,9 +137,10 @@ struct Action {
     std::function<void()> run;
 };
 
-// The patient a consultation is saved for: in both practices, so that the
-// save writes on both (the other actions' patient is only in the big one).
-constexpr long kSavingPatient = 25001;
+// The patient of every action: the same record in both practices, the
+// middle one of the generated practice.
+QString gPatient;
+QString gPatientName;
 
 // The actions, each on the practice in use.
 std::vector<double> RunActions(const std::vector<Action>& actions)
@@ -152,19 +162,19 @@ std::vector<Action> Actions(AppContext& context)
         {"picker: search a name",
             [&] {
                 TfrmGetPatient dlg(context);
-                dlg.edNom()->setText(QStringLiteral("DURAND12"));
+                dlg.edNom()->setText(gPatientName);
                 dlg.BitBtn1Click();
             }},
         {"patient file: open on a patient",
             [&] {
                 TfrmPatient frm(context);
-                frm.CodePatient = Code6(25000);
+                frm.CodePatient = gPatient;
                 frm.show();
             }},
         {"patient file: next record x10 and refresh",
             [&] {
                 TfrmPatient frm(context);
-                frm.CodePatient = Code6(25000);
+                frm.CodePatient = gPatient;
                 frm.show();
                 for (int i = 0; i < 10; ++i)
                     frm.btnNextClick();
@@ -172,12 +182,12 @@ std::vector<Action> Actions(AppContext& context)
             }},
         {"consultations: open for a patient",
             [&] {
-                CurrentPatientCode = Code6(25000);
+                CurrentPatientCode = gPatient;
                 TfrmConsul frm(context);
             }},
         {"consultations: save a new one",
             [&] {
-                CurrentPatientCode = Code6(kSavingPatient);
+                CurrentPatientCode = gPatient;
                 TfrmConsul frm(context);
                 frm.btnAddClick();
                 frm.btnPostClick();
@@ -200,12 +210,8 @@ int main(int argc, char** argv)
     kui::ScopedMessageRecorder messages;
     AppContext context;
     try {
-        UsePractice(emptyHome);
-        CreateTables();
-        FillOnePatient(kSavingPatient);
-        const std::vector<Action> actions = Actions(context);
-        const std::vector<double> empty = RunActions(actions);
-
+        // The generated practice first, for the record of the patient the
+        // empty practice then holds alone.
         UsePractice(bigHome);
         CreateTables();
         if (!Filled()) {
@@ -214,7 +220,16 @@ int main(int argc, char** argv)
             std::printf("generated %ld patients, %ld consultations in %.1f s\n", patients, patients * 10,
                 std::chrono::duration<double>(Clock::now() - a).count());
         }
+        gPatient = Code6(patients / 2 + 1);
+        const std::vector<QVariant> record = PatientRecord(gPatient);
+        gPatientName = record.at(2).toString();
+        const std::vector<Action> actions = Actions(context);
         const std::vector<double> big = RunActions(actions);
+
+        UsePractice(emptyHome);
+        CreateTables();
+        FillOnePatient(record);
+        const std::vector<double> empty = RunActions(actions);
 
         std::printf("%-44s %10s %10s %7s\n", "action", "empty ms", "big ms", "ratio");
         bool met = true;

@@ -11,8 +11,10 @@
 // query dataset read to its end, every value of every row; a write through
 // execSql (which flushes the table), while SQLite commits and syncs each
 // write. SQLite runs the same statement and, where another form of it is
-// read by a better plan, that form too: the better time counts. Prints, per statement, the median times, their ratio
-// and whether it meets the goal (at most twice SQLite's time).
+// read by a better plan, that form too: the better time counts. The two
+// sides run in turn, round after round (bench/gen/Timing.h). Prints, per
+// statement, the median times, their ratio and whether it meets the goal
+// (at most SQLite's time).
 #include <QCoreApplication>
 #include <QDir>
 #include <QTemporaryDir>
@@ -26,6 +28,7 @@
 
 #include "bench/gen/Practice.h"
 #include "bench/gen/PracticeLite.h"
+#include "bench/gen/Timing.h"
 #include "app/global/NextCode.h"
 #include "app/global/NextCodeDb.h"
 #include "platform/db/dataset/Dataset.h"
@@ -34,7 +37,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-constexpr double kGoal = 2.0;
+constexpr double kGoal = 1.0;
 
 double medianMs(const std::function<size_t()>& f, int runs, size_t& rows)
 {
@@ -110,8 +113,10 @@ int main(int argc, char** argv)
         {"history: PATIENT=:PATIENT ORDER BY DCONS", "SELECT * FROM CONS.DBF WHERE PATIENT=:PATIENT\r\nORDER BY DCONS",
             {"SELECT * FROM CONS WHERE PATIENT=? ORDER BY DCONS", "SELECT * FROM CONS WHERE PATIENT=? ORDER BY +DCONS"},
             patient, {"000042"}},
-        {"SELECT MAX(ID_CONS) (no tag)", "SELECT MAX(ID_CONS) AS NEXT_ID FROM CONS.DBF ",
+        {"SELECT MAX(ID_CONS) (tag)", "SELECT MAX(ID_CONS) AS NEXT_ID FROM CONS.DBF ",
             {"SELECT MAX(ID_CONS) AS NEXT_ID FROM CONS"}, {}, {}},
+        {"SELECT MAX(POIDS) (no tag)", "SELECT MAX(POIDS) AS P FROM CONS", {"SELECT MAX(POIDS) AS P FROM CONS"}, {},
+            {}},
         {"SELECT MAX(DCONS) (tag)", "SELECT MAX(DCONS) AS D FROM CONS", {"SELECT MAX(DCONS) AS D FROM CONS"}, {}, {}},
         {"pick list MOTIF", "SELECT DISTINCT MOTIF FROM CONS.DBF WHERE MOTIF <> '' ORDER BY MOTIF",
             {"SELECT DISTINCT MOTIF FROM CONS WHERE MOTIF <> '' ORDER BY MOTIF"}, {}, {}},
@@ -208,23 +213,23 @@ int main(int argc, char** argv)
     }
 
     std::printf(
-        "%-48s %10s %10s %7s %8s  %s\n", "statement", "engine ms", "sqlite ms", "ratio", "rows", "goal: at most 2 x");
+        "%-48s %10s %10s %7s %8s  %s\n", "statement", "engine ms", "sqlite ms", "ratio", "rows", "goal: at most 1 x");
     bool same = true;
     int missed = 0;
     for (const Case& c : cases) {
-        size_t a = 0;
-        const double ta = medianMs(c.ours, 5, a);
+        // Ours and each of SQLite's forms in turn, round after round.
+        std::vector<std::function<size_t()>> sides{c.ours};
+        sides.insert(sides.end(), c.theirs.begin(), c.theirs.end());
+        const std::vector<kbench::SideTime> t = kbench::interleavedMedians(sides);
+        const size_t a = t[0].rows;
+        const double ta = t[0].ms;
         double best = 0;
         size_t bestForm = 0;
-        std::vector<double> times;
         bool rowsDiffer = false;
         for (size_t i = 0; i < c.theirs.size(); ++i) {
-            size_t b = 0;
-            const double tb = medianMs(c.theirs[i], 5, b);
-            times.push_back(tb);
-            rowsDiffer = rowsDiffer || a != b;
-            if (i == 0 || tb < best) {
-                best = tb;
+            rowsDiffer = rowsDiffer || a != t[i + 1].rows;
+            if (i == 0 || t[i + 1].ms < best) {
+                best = t[i + 1].ms;
                 bestForm = i;
             }
         }
@@ -237,7 +242,7 @@ int main(int argc, char** argv)
         if (c.theirs.size() > 1)
             for (size_t i = 0; i < c.theirs.size(); ++i)
                 std::printf("    sqlite form %zu%s: %.3f ms, plan: %s\n", i + 1, i == bestForm ? " (best)" : "",
-                    times[i], lite.plan(c.liteSql[i]).c_str());
+                    t[i + 1].ms, lite.plan(c.liteSql[i]).c_str());
     }
     std::printf("\n%zu statements, %d missing the goal%s\n", cases.size(), missed,
         same ? "" : "; some results differ from SQLite's");
