@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/db/sql/Sql.h"
@@ -261,6 +262,8 @@ private:
     std::deque<Expr> starExprs_;  // the columns of * and T.*
     std::vector<const Expr*> items_;  // one per result column
     std::vector<FieldInfo> columns_;
+    std::unordered_set<std::string> takenNames_;  // the columns' names, upper case
+    std::unordered_map<std::string, int> nextSuffix_;  // per name given a suffix: the last suffix tried
     std::vector<Ctx> rows_;  // the rows read so far
     bool isMax_ = false;
     std::vector<QVariant> maxRow_;  // the one row of MAX

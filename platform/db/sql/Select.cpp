@@ -209,13 +209,17 @@ void Executor::streamMore(size_t count)
 {
     StmtTable& s = tabs_[0];
     Table& t = *s.table;
+    // Only a walk in file order gives back the memory behind it: a tag's
+    // order jumps about the file and would read the released pages again.
+    const bool fileOrder = stream_.type == Access::Scan;
     auto take = [&](uint32_t r) {
         Ctx c;
         c.rec[0] = r;
         if (!passes(c, 1u))
             return;
         rows_.push_back(c);
-        noteRows(s, rows_.size());
+        if (fileOrder)
+            noteRows(s, rows_.size());
         capture(rows_.size() - 1);
     };
     switch (stream_.type) {
@@ -277,9 +281,17 @@ void Executor::gatherAll(const Expr* orderFirst)
     if (st_.distinct)
         distinctRows();
     // the rows' bytes, kept in the order the rows were read (file order for
-    // a scan); a sort moves them with their rows
-    for (StmtTable& s : tabs_)
-        noteRows(s, rows_.size());
+    // a scan); a sort moves them with their rows. A table whose records
+    // are read in file order gives back the memory behind them; one read in
+    // a tag's order (or as a join's inner table) jumps about its file and
+    // keeps it.
+    for (size_t t = 0; t < tabs_.size(); ++t) {
+        bool fileOrder = true;
+        for (size_t j = 1; j < rows_.size() && fileOrder; ++j)
+            fileOrder = rows_[j - 1].rec[t] <= rows_[j].rec[t];
+        if (fileOrder)
+            noteRows(tabs_[t], rows_.size());
+    }
     for (size_t j = 0; j < rows_.size(); ++j) {
         if (tabs_.size() == 1 && j + kAhead < rows_.size())
             prefetchRec(tabs_[0], 0, rows_[j + kAhead].rec[0]);
@@ -517,16 +529,21 @@ void Executor::addColumn(const Expr& e, const std::string& alias)
         if (rc.name.empty())
             rc.name = e.text;
     }
-    // a name already taken gets a numbered suffix
-    auto taken = [&](const std::string& n) {
-        for (const FieldInfo& c : columns_)
-            if (sameName(c.name, n))
-                return true;
-        return false;
+    // a name already taken gets a numbered suffix: the next one not taken
+    // since the last time that name was given one
+    auto key = [](std::string n) {
+        for (char& ch : n)
+            if (ch >= 'a' && ch <= 'z')
+                ch = static_cast<char>(ch - 'a' + 'A');
+        return n;
     };
-    std::string base = rc.name;
-    for (int n = 1; taken(rc.name); ++n)
-        rc.name = base + "_" + std::to_string(n);
+    const std::string base = rc.name;
+    if (!takenNames_.insert(key(rc.name)).second) {
+        int& n = nextSuffix_[key(base)];
+        do
+            rc.name = base + "_" + std::to_string(++n);
+        while (!takenNames_.insert(key(rc.name)).second);
+    }
     columns_.push_back(rc);
 }
 

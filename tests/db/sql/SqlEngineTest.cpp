@@ -91,6 +91,20 @@ TEST_F(SqlEngine, TableAndColumnNames)
     const auto rows = execute(other.database, join).result.rows;
     ASSERT_EQ(rows.size(), 1u);
     EXPECT_EQ(rows[0][0].toString() + rows[0][1].toString(), "SUIVIROUX");
+    // A name given twice gets the next free suffix, whatever the case, and
+    // a column named many times still answers every name once.
+    const auto named = run("SELECT NOM, nom, NOM AS NOM_1, Nom, PRENOM AS nom_2 FROM PATIENT WHERE CODE='000001'");
+    std::vector<std::string> names;
+    for (const auto& c : named.result.columns)
+        names.push_back(c.name);
+    EXPECT_EQ(names, (std::vector<std::string>{"NOM", "NOM_1", "NOM_1_1", "NOM_2", "NOM_2_1"}));
+    std::string many = "SELECT NOM";
+    for (int i = 1; i < 3000; ++i)
+        many += ", NOM";
+    const auto wide = run(many + " FROM PATIENT WHERE CODE='000001'");
+    ASSERT_EQ(wide.result.columns.size(), 3000u);
+    EXPECT_EQ(wide.result.columns.back().name, "NOM_2999");
+    EXPECT_EQ(wide.result.rows.at(0).back().toString(), "DUPONT");
     // A text that does not parse fails every time.
     EXPECT_EQ(codeOf([&] { run("SELECT NOM FROM PATIENT WHERE"); }), kSqlSyntax);
     EXPECT_EQ(codeOf([&] { run("SELECT NOM FROM PATIENT WHERE"); }), kSqlSyntax);
