@@ -160,12 +160,15 @@ private:
     // are wide, and the memory is read faster when asked for in advance.
     static constexpr uint32_t kAhead = 16;
     void addHot(int table, int field);
-    // A result of `rows` rows read from the table: a long one gives back
-    // the memory behind its scans (see keepRowsForLater).
+    // A result of `rows` rows taken from the first `walked` records of the
+    // table, read in file order: a long one that takes a good part of what
+    // it walks gives back the memory behind its scans (see
+    // keepRowsForLater). A sparse one keeps it: its rows are few to a page,
+    // and the next statement would read those pages again.
     static constexpr size_t kLongResult = 4096;
-    void noteRows(StmtTable& s, size_t rows)
+    void noteRows(StmtTable& s, size_t rows, size_t walked)
     {
-        if (releaseBehind_ && !s.releasing && rows >= kLongResult) {
+        if (releaseBehind_ && !s.releasing && rows >= kLongResult && rows * 4 >= walked) {
             s.table->releaseBehindReads(true);
             s.releasing = true;
         }

@@ -189,7 +189,7 @@ std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::f
             if (!deleted && keep(r)) {
                 out.push_back(r);
                 if (!st_.distinct)
-                    noteRows(s, out.size());  // DISTINCT keeps few of what it reads
+                    noteRows(s, out.size(), r);  // DISTINCT keeps few of what it reads
             }
         }
         return out;

@@ -219,7 +219,7 @@ void Executor::streamMore(size_t count)
             return;
         rows_.push_back(c);
         if (fileOrder)
-            noteRows(s, rows_.size());
+            noteRows(s, rows_.size(), r);
         capture(rows_.size() - 1);
     };
     switch (stream_.type) {
@@ -290,7 +290,7 @@ void Executor::gatherAll(const Expr* orderFirst)
         for (size_t j = 1; j < rows_.size() && fileOrder; ++j)
             fileOrder = rows_[j - 1].rec[t] <= rows_[j].rec[t];
         if (fileOrder)
-            noteRows(tabs_[t], rows_.size());
+            noteRows(tabs_[t], rows_.size(), tabs_[t].table->recordCount());
     }
     for (size_t j = 0; j < rows_.size(); ++j) {
         if (tabs_.size() == 1 && j + kAhead < rows_.size())
