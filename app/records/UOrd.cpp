@@ -415,6 +415,12 @@ void TfrmOrd::btnDelLineClick()
     if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir supprimer ce médicament ?"), this))
         return;
     records::Guarded([this] {
+        // The line being added is not in FORD yet: it alone is dropped, not
+        // the line shown before it.
+        if (tMedic_->state() == kdb::DatasetState::Insert) {
+            tMedic_->cancel();
+            return;
+        }
         if (tMedic_->state() != kdb::DatasetState::Browse)
             tMedic_->cancel();
         const int num = tMedic_->fieldByName("NUM").asInteger();

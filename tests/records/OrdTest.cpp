@@ -149,6 +149,14 @@ TEST_F(OrdTest, DeletingALineAndAWholePrescription)
     EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Etes-vous sûr de vouloir supprimer ce médicament ?"));
     EXPECT_EQ(Rows("SELECT CODE, NUM, MEDIC FROM FORD ORDER BY MEDIC"), (QStringList{"1|1|A", "2|1|B"}));
 
+    // A line being added, deleted before it is saved: it alone goes.
+    QTest::mouseClick(frm.btnAddLine(), Qt::LeftButton);
+    Keys("sirop");
+    messages_.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnDelLine(), Qt::LeftButton);
+    EXPECT_EQ(Rows("SELECT CODE, NUM, MEDIC FROM FORD ORDER BY MEDIC"), (QStringList{"1|1|A", "2|1|B"}));
+    EXPECT_EQ(frm.tMedic()->state(), kdb::DatasetState::Browse);
+
     // Yes then No deletes nothing; two Yes delete the prescription.
     messages_.Answer(QMessageBox::Yes);
     messages_.Answer(QMessageBox::No);
