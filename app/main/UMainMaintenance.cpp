@@ -89,6 +89,7 @@ void TfrmMain::MaintainDatabase(bool reindex)
 {
     auto wait = std::make_unique<kui::WaitCursor>();
     QString closing = QStringLiteral("Contrôle de la base de données terminé !");
+    const QString incomplete = QStringLiteral("Contrôle de la base de données incomplet !");
     // A damaged table the check or the walk finds is kept in a copy,
     // repaired, and reported in a box of its own.
     auto reportDamage = [this](const kdb::engine::DamageReport& d) {
@@ -96,20 +97,35 @@ void TfrmMain::MaintainDatabase(bool reindex)
             kui::MsgInformation(DamageText(d), this);
     };
     DbCheckData->OnDamage = [reportDamage](QObject*, const kdb::engine::DamageReport& d) { reportDamage(d); };
+
+    // The appointment list is released before anything touches the tables,
+    // so that neither the check nor the exclusive openings below find its
+    // tables in use; the tables kept open between statements are closed
+    // too, the files being rewritten. The list comes back at the end.
+    const bool listShown = frmListRDV != nullptr;
+    ReleaseAppointmentList();
+    QCoreApplication::processEvents();
+    context_.PracticeDatabase().closeIdleTables();
+
+    // A table the check could not create or restructure was not treated.
     bool checked = true;
+    const TErrorEvent showError = DbCheckData->OnError;
+    DbCheckData->OnError = [&checked, showError](QObject* sender, const EDBEngineError& error) {
+        checked = false;
+        if (showError)
+            showError(sender, error);
+    };
     try {
         DbCheckData->CorrectPath = DataPath;
         DbCheckData->CheckDatabase();
     } catch (const std::exception&) {
-        closing = QStringLiteral("Contrôle de la base de données incomplet !");
         checked = false;
     }
+    DbCheckData->OnError = showError;
+    if (!checked)
+        closing = incomplete;
     QCoreApplication::processEvents();
 
-    // The appointment list is released so that the exclusive openings
-    // below can succeed; the tables kept open between statements are
-    // closed too, the files being rewritten below.
-    ReleaseAppointmentList();
     std::exception_ptr failure;
     int treated = 0;
     try {
@@ -126,12 +142,18 @@ void TfrmMain::MaintainDatabase(bool reindex)
                 reportDamage(kdb::engine::repairTable(directory, name.toStdString()));
             std::unique_ptr<kdb::Table> table = kdb::engine::openTable(directory, name.toStdString(), exclusive);
             if (reindex) {
+                const std::string path = table->filePath();
                 const int status = kdb::engine::regenerateIndexes(*table);
                 table.reset();
+                // a table whose indexes were not regenerated was not treated
+                if (status != kdb::DBERR_NONE)
+                    closing = incomplete;
                 if (status == kdb::DBERR_INVALIDHNDL)
                     kui::MsgPlain(name + QStringLiteral(" Invalid Handle !"), this);
                 else if (status == kdb::DBERR_NEEDEXCLACCESS)
                     kui::MsgPlain(name + QStringLiteral(" NEEDEXCLACCESS !"), this);
+                else if (status != kdb::DBERR_NONE)
+                    kui::MsgError(kui::EngineErrorText(status, QString::fromStdString(path)), this);
             } else {
                 PackTable(table);
                 table.reset();
@@ -144,9 +166,11 @@ void TfrmMain::MaintainDatabase(bool reindex)
         failure = std::current_exception();
     }
     wait.reset();
+    if (listShown)
+        mnRDVClick();
     QCoreApplication::processEvents();
     if (failure)
-        closing = QStringLiteral("Contrôle de la base de données incomplet !");
+        closing = incomplete;
     kui::MsgInformation(closing, this);
     if (failure)
         throw std::runtime_error(WalkFailureText(reindex, treated, failure).toStdString());

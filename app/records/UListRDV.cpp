@@ -15,6 +15,7 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QShowEvent>
 
 TfrmListRDV* frmListRDV = nullptr;
@@ -75,7 +76,9 @@ TfrmListRDV::TfrmListRDV(AppContext& context, QWidget* parent)
     connect(ui->btnAll, &QPushButton::clicked, this, &TfrmListRDV::btnAllClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &TfrmListRDV::CloseWindow);
     connect(ui->edDate, &QDateEdit::userDateChanged, this, &TfrmListRDV::edDateChange);
-    connect(ui->grdRDV, &QAbstractItemView::doubleClicked, this, [this] { btnModifClick(); });
+    // A double click anywhere on the grid's rows area acts as Modifier, also
+    // below the last row and on an empty list (a new appointment then).
+    ui->grdRDV->viewport()->installEventFilter(this);
 }
 
 TfrmListRDV::~TfrmListRDV()
@@ -270,6 +273,16 @@ void TfrmListRDV::closeEvent(QCloseEvent* event)
 {
     qRDV_->close();
     QWidget::closeEvent(event);
+}
+
+bool TfrmListRDV::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->grdRDV->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        btnModifClick();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TfrmListRDV::contextMenuEvent(QContextMenuEvent* event)

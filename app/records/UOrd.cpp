@@ -53,6 +53,10 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
     tMedic_->setTableName("FORD.DBF");
     tMedic_->setFlushOnPost(true);
     ui->navOrd->bind(qOrd_);
+    // The line being typed belongs to the prescription shown: it is written
+    // there before the navigator shows another one.
+    ui->navOrd->beforeMove = [this] { SavePendingLine(); };
+    connect(ui->navOrd, &kui::DataNavigator::moveFailed, this, [](const QString& m) { ShowError(m); });
     qOrd_->afterScroll = [this](kdb::Dataset&) { qOrdAfterScroll(); };
     tMedic_->onNewRecord = [this](kdb::Dataset&) { tMedicNewRecord(); };
     tMedic_->beforePost = [this](kdb::Dataset&) { tMedicBeforePost(); };
@@ -116,6 +120,7 @@ TfrmOrd::~TfrmOrd()
     tMedic_->afterCancel = nullptr;
     tMedic_->onNewRecord = nullptr;
     qOrd_->afterScroll = nullptr;
+    ui->navOrd->beforeMove = nullptr;
     delete ui;
 }
 
@@ -242,6 +247,15 @@ void TfrmOrd::ShowLinesOf(const QString& code)
     tMedic_->setFilter("CODE='" + Quoted(code) + "'");
 }
 
+// Writes the line being typed (the cell editor's text included) into the
+// prescription shown, or drops a new line nothing was typed in.
+void TfrmOrd::SavePendingLine()
+{
+    if (!tMedic_->active())
+        return;
+    tMedic_->checkBrowseMode();
+}
+
 void TfrmOrd::qOrdAfterScroll()
 {
     const QString code = qOrd_->isEmpty() ? QString() : qOrd_->fieldByName("CODE").asString().trimmed();
@@ -275,6 +289,7 @@ void TfrmOrd::btnNewClick()
     if (!ui->btnNew->isEnabled())
         return;
     records::Guarded([this] {
+        SavePendingLine();
         const int code = NewOrdCode();
         OrdIsNew = true;
         newOrdWritten_ = false;
@@ -364,6 +379,9 @@ void TfrmOrd::btnPostClick()
         ui->edCode->setText(ui->edCode->text().trimmed());
         if (ui->edCode->text().isEmpty())
             ui->edCode->setText(QString::number(NewOrdCode()));
+        // the text of a cell editor still open is part of the line
+        if (!ui->grdDetail->commitCellEditor())
+            Abort();
         const kdb::DatasetState s = tMedic_->state();
         if (s == kdb::DatasetState::Edit || s == kdb::DatasetState::Insert)
             tMedic_->post();
@@ -397,6 +415,12 @@ void TfrmOrd::btnDelLineClick()
     if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir supprimer ce médicament ?"), this))
         return;
     records::Guarded([this] {
+        // The line being added is not in FORD yet: it alone is dropped, not
+        // the line shown before it.
+        if (tMedic_->state() == kdb::DatasetState::Insert) {
+            tMedic_->cancel();
+            return;
+        }
         if (tMedic_->state() != kdb::DatasetState::Browse)
             tMedic_->cancel();
         const int num = tMedic_->fieldByName("NUM").asInteger();
@@ -437,11 +461,29 @@ void TfrmOrd::mnCloseClick()
 
 void TfrmOrd::closeEvent(QCloseEvent* event)
 {
-    if (tMedic_->state() != kdb::DatasetState::Browse)
-        tMedic_->cancel();
+    // Nothing typed is lost: the line being typed is written into its
+    // prescription; when it cannot be, the screen stays open.
+    bool saved = false;
+    records::Guarded([&] {
+        SavePendingLine();
+        saved = true;
+    });
+    if (!saved) {
+        event->ignore();
+        return;
+    }
     qOrd_->close();
     tMedic_->close();
     QDialog::closeEvent(event);
+}
+
+void TfrmOrd::hideEvent(QHideEvent* event)
+{
+    // Closed by its result rather than by close(): the line being typed is
+    // written all the same.
+    if (!event->spontaneous() && tMedic_->active())
+        records::Guarded([this] { SavePendingLine(); });
+    QDialog::hideEvent(event);
 }
 
 bool TfrmOrd::eventFilter(QObject* watched, QEvent* event)

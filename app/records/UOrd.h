@@ -71,6 +71,7 @@ public slots:
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
 
@@ -79,6 +80,7 @@ private:
     void UpdateButtons();
     void qOrdAfterScroll();
     void ShowLinesOf(const QString& code);
+    void SavePendingLine();
     void ReopenOrd(const QString& code);
     void tMedicNewRecord();
     void tMedicBeforePost();

@@ -3,12 +3,17 @@
 #include "MainFixture.h"
 #include "platform/ui/Application.h"
 
+#include "app/records/UListRDV.h"
 #include "checker/DbCheck.h"
 #include "platform/db/core/Table.h"
+#include "platform/db/dataset/Dataset.h"
 #include "platform/db/engine/Engine.h"
 
+#include <QAction>
 #include <QDate>
 #include <QFile>
+#include <QTest>
+#include <QToolButton>
 
 #include <stdexcept>
 
@@ -48,6 +53,37 @@ protected:
             (frm_.get()->*handler)();
         } catch (...) {
             kui::TApplication::HandleCurrentException();
+        }
+    }
+    // Chooses a command of the main window's menus, as the user does.
+    void Choose(const char* action)
+    {
+        QAction* a = frm_->findChild<QAction*>(action);
+        ASSERT_NE(a, nullptr) << action;
+        try {
+            a->trigger();
+        } catch (...) {
+            kui::TApplication::HandleCurrentException();
+        }
+    }
+    // The width the data directory's table gives to a character column.
+    int Width(const char* table, const std::string& column)
+    {
+        auto t = Open(table);
+        for (const kdb::FieldDesc& f : kdb::engine::fieldDescs(*t))
+            if (f.name == column)
+                return f.units1;
+        return -1;
+    }
+    // The check is to widen FRDV.MOTIF and Patient.PRENOM.
+    void WidenInSchema()
+    {
+        QStringList& schema = frm_->DbCheckData->Descriptor;
+        for (auto [from, to] : {std::pair{"  field(MOTIF;MOTIF;1;0;50;0)", "  field(MOTIF;MOTIF;1;0;60;0)"},
+                 std::pair{"  field(PRENOM;PRENOM;1;0;30;0)", "  field(PRENOM;PRENOM;1;0;35;0)"}}) {
+            const int at = schema.indexOf(from);
+            ASSERT_GE(at, 0) << from;
+            schema[at] = to;
         }
     }
     QStringList Texts() const
@@ -129,6 +165,57 @@ TEST_F(MaintenanceTest, AFailingCheckMakesTheClosingMessageIncompleteAndTheWalkS
     Run(&TfrmMain::mnReindexationClick);
     EXPECT_EQ(Texts(), QStringList{kIncomplete});
     EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+}
+
+TEST_F(MaintenanceTest, TheAppointmentListIsReleasedBeforeTheCheckAndShownAgainAfterwards)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    {
+        kdb::QueryDataset q;
+        q.setDatabaseName(DataPath.toStdString());
+        q.setSql("INSERT INTO PATIENT (CODE, ID, NOM, PRENOM) VALUES ('000001', '000001', 'DUPONT', 'JEAN')");
+        q.execSql();
+        q.setSql("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES ('000001', '000001', :D, "
+                 "'09:00', 'CONTROLE')");
+        q.params().set("D", QDate::currentDate());
+        q.execSql();
+    }
+    WidenInSchema();
+    frm_->show();
+    QTest::mouseClick(frm_->findChild<QToolButton*>("btnRDV"), Qt::LeftButton);
+    ASSERT_NE(frmListRDV, nullptr);
+    ASSERT_EQ(frmListRDV->qRDV()->recordCount(), 1);
+    messages_.Clear();
+
+    Choose("mnCheckDB");
+    EXPECT_EQ(Texts(), QStringList{kDone});  // no table found in use
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    EXPECT_EQ(Width("FRDV.DBF", "MOTIF"), 60);
+    EXPECT_EQ(Width("Patient.DBF", "PRENOM"), 35);
+    ASSERT_NE(frmListRDV, nullptr);
+    EXPECT_EQ(frmListRDV->qRDV()->recordCount(), 1);
+    frmListRDV->CloseWindow();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(frmListRDV, nullptr);
+}
+
+TEST_F(MaintenanceTest, ATableTheCheckCouldNotChangeMakesTheCommandIncomplete)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    WidenInSchema();
+    // FRDV is held by another program while the check runs, free again
+    // when the tables are packed.
+    auto busy = Open("FRDV.DBF");
+    frm_->DbCheckData->OnComplete = [&busy](QObject*) { busy.reset(); };
+    messages_.Clear();
+    Choose("mnCheckDB");
+    const QStringList texts = Texts();
+    ASSERT_EQ(texts.size(), 2) << texts.join(" / ").toStdString();
+    EXPECT_TRUE(texts[0].startsWith("[Error]") && texts[0].contains("FRDV.DBF")) << texts[0].toStdString();
+    EXPECT_EQ(texts[1], kIncomplete);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    EXPECT_EQ(Width("FRDV.DBF", "MOTIF"), 50);
+    EXPECT_EQ(Width("Patient.DBF", "PRENOM"), 35);
 }
 
 TEST_F(MaintenanceTest, PackTableRefusesATableThatIsNotOpenOrNotExclusive)

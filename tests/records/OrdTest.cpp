@@ -5,10 +5,12 @@
 #include "app/records/UOrd.h"
 
 #include "platform/ui/Messages.h"
+#include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
 
 #include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QToolButton>
 
 namespace {
@@ -33,6 +35,42 @@ protected:
             editor->setText(text);
         emit grid->itemDelegate()->commitData(editor);
         emit grid->itemDelegate()->closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+    // A click on a cell of the grid.
+    static void ClickCell(QAbstractItemView* grid, int row, int column)
+    {
+        QApplication::processEvents();
+        const QRect cell = grid->visualRect(grid->model()->index(row, column));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+    }
+    // Keys typed by the user: each reaches the widget that has the focus
+    // (the grid opens its cell editor on the first one).
+    static void Keys(const QString& text)
+    {
+        for (const QChar c : text) {
+            QApplication::processEvents();
+            QWidget* w = QApplication::focusWidget();
+            ASSERT_NE(w, nullptr);
+            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
+    }
+    static void Key(Qt::Key key)
+    {
+        QApplication::processEvents();
+        QWidget* w = QApplication::focusWidget();
+        ASSERT_NE(w, nullptr);
+        QTest::keyClick(w, key);
+    }
+    // The cell editor the grid has open (null when none).
+    static QLineEdit* OpenEditor(QAbstractItemView* grid)
+    {
+        QApplication::processEvents();
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        return editor && grid->isAncestorOf(editor) ? editor : nullptr;
+    }
+    static QStringList Lines()
+    {
+        return Rows("SELECT CODE, NUM, MEDIC, DOSAGE, POSOLOGIE FROM FORD ORDER BY CODE, NUM");
     }
     kui::ScopedMessageRecorder messages_;
 };
@@ -111,6 +149,14 @@ TEST_F(OrdTest, DeletingALineAndAWholePrescription)
     EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Etes-vous sûr de vouloir supprimer ce médicament ?"));
     EXPECT_EQ(Rows("SELECT CODE, NUM, MEDIC FROM FORD ORDER BY MEDIC"), (QStringList{"1|1|A", "2|1|B"}));
 
+    // A line being added, deleted before it is saved: it alone goes.
+    QTest::mouseClick(frm.btnAddLine(), Qt::LeftButton);
+    Keys("sirop");
+    messages_.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnDelLine(), Qt::LeftButton);
+    EXPECT_EQ(Rows("SELECT CODE, NUM, MEDIC FROM FORD ORDER BY MEDIC"), (QStringList{"1|1|A", "2|1|B"}));
+    EXPECT_EQ(frm.tMedic()->state(), kdb::DatasetState::Browse);
+
     // Yes then No deletes nothing; two Yes delete the prescription.
     messages_.Answer(QMessageBox::Yes);
     messages_.Answer(QMessageBox::No);
@@ -122,6 +168,102 @@ TEST_F(OrdTest, DeletingALineAndAWholePrescription)
     EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Confirmer la suppression de cette Ordonnance ?"));
     EXPECT_EQ(Rows("SELECT CODE, MEDIC FROM FORD"), QStringList{"1|A"});
     EXPECT_EQ(frm.edCode()->text(), "1");
+}
+
+TEST_F(OrdTest, ALineChangedStaysInItsPrescriptionWhenTheNavigatorMoves)
+{
+    AddLine("1", 1, "ASPIRINE");
+    AddLine("2", 1, "DOLIPRANE");
+    TfrmOrd frm(practice_.context());
+    ShowActive(&frm);
+    ASSERT_EQ(frm.edCode()->text(), "2");
+    QTest::mouseClick(frm.navOrd()->priorButton(), Qt::LeftButton);
+    ASSERT_EQ(frm.edCode()->text(), "1");
+
+    // The dosage typed and left with Enter, then the next prescription.
+    ClickCell(frm.grdDetail(), 0, 2);
+    Keys("500MG");
+    Key(Qt::Key_Return);
+    EXPECT_TRUE(frm.btnPost()->isEnabled());
+    QTest::mouseClick(frm.navOrd()->nextButton(), Qt::LeftButton);
+    EXPECT_EQ(frm.edCode()->text(), "2");
+    EXPECT_EQ(Lines(), (QStringList{"1|2|ASPIRINE|500MG|", "2|1|DOLIPRANE||"}));
+    EXPECT_EQ(frm.tMedic()->fieldByName("MEDIC").asString().trimmed(), "DOLIPRANE");
+
+    // The cell editor still open when the previous one is asked for.
+    ClickCell(frm.grdDetail(), 0, 2);
+    Keys("1G");
+    ASSERT_NE(OpenEditor(frm.grdDetail()), nullptr);
+    QTest::mouseClick(frm.navOrd()->priorButton(), Qt::LeftButton);
+    EXPECT_EQ(frm.edCode()->text(), "1");
+    EXPECT_EQ(Lines(), (QStringList{"1|2|ASPIRINE|500MG|", "2|2|DOLIPRANE|1G|"}));
+    EXPECT_EQ(messages_.Count(), 0);
+}
+
+TEST_F(OrdTest, WhatTheOpenCellEditorHoldsIsSavedWholeOrRefusedAsItIsTyped)
+{
+    TfrmOrd frm(practice_.context());
+    ShowActive(&frm);
+
+    // Enregistrer clicked while the editor of the new line is open.
+    QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    Keys("aspirine");
+    ASSERT_NE(OpenEditor(frm.grdDetail()), nullptr);
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(Lines(), QStringList{"1|1|ASPIRINE||"});
+
+    // Down past the last line with the editor open keeps the line typed.
+    QTest::mouseClick(frm.btnAddLine(), Qt::LeftButton);
+    Keys("amoxicilline");
+    Key(Qt::Key_Down);
+    Keys("ventoline");
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(Lines(), (QStringList{"1|1|ASPIRINE||", "1|2|AMOXICILLINE||", "1|3|VENTOLINE||"}));
+
+    // A cell takes no more than its column holds: what is stored is what
+    // the editor shows.
+    ClickCell(frm.grdDetail(), 0, 4);
+    Keys(QString::fromUtf8("1 gél. matin, midi et soir pendant 10 jours"));
+    QLineEdit* editor = OpenEditor(frm.grdDetail());
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->maxLength(), 20);
+    EXPECT_EQ(editor->text(), QString::fromUtf8("1 gél. matin, midi e"));
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(Rows("SELECT POSOLOGIE FROM FORD WHERE MEDIC='ASPIRINE'"), QStringList{editor->text()});
+    ClickCell(frm.grdDetail(), 0, 0);
+    Keys(QString(45, QLatin1Char('x')));
+    ASSERT_NE(OpenEditor(frm.grdDetail()), nullptr);
+    EXPECT_EQ(OpenEditor(frm.grdDetail())->text().size(), 40);
+    EXPECT_EQ(messages_.Count(), 0);
+}
+
+TEST_F(OrdTest, ALineBeingTypedIsNeverDroppedByEscOrByClosing)
+{
+    {
+        TfrmOrd frm(practice_.context());
+        ShowActive(&frm);
+        QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+        Keys("aspirine");
+        Key(Qt::Key_Escape);  // closes the cell editor, the text stays in the line
+        EXPECT_EQ(OpenEditor(frm.grdDetail()), nullptr);
+        EXPECT_EQ(frm.tMedic()->fieldByName("MEDIC").asString(), "aspirine");
+        Key(Qt::Key_Escape);
+        if (frm.isVisible())
+            QTest::mouseClick(frm.btnClose(), Qt::LeftButton);
+        EXPECT_FALSE(frm.isVisible());
+    }
+    EXPECT_EQ(Lines(), QStringList{"1|1|ASPIRINE||"});
+
+    // Fermer clicked with the editor of a new line open.
+    TfrmOrd frm(practice_.context());
+    ShowActive(&frm);
+    QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    Keys("ventoline");
+    ASSERT_NE(OpenEditor(frm.grdDetail()), nullptr);
+    QTest::mouseClick(frm.btnClose(), Qt::LeftButton);
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_EQ(Lines(), (QStringList{"1|1|ASPIRINE||", "2|1|VENTOLINE||"}));
+    EXPECT_EQ(messages_.Count(), 0);
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "app/main/UMain.h"
 #include "app/records/URDV.h"
 #include "platform/ui/IniFile.h"
+#include "platform/ui/data/DataGrid.h"
 
 #include <QDateEdit>
 #include <QLabel>
@@ -258,10 +259,14 @@ TEST_F(RDVTest, ListOfTheDayAllAppointmentsAddAndDelete)
     EXPECT_FALSE(DisplayRdv);
     EXPECT_FALSE(kui::TIniFile(IniDir + "KORVALE.INI").ReadBool("PARAMS", "DISPLAYRDV", true));
 
-    // A maintenance command releases the list; the command opens a new one.
+    // A maintenance command releases the list while it works on the tables
+    // and shows it again afterwards; the command then brings it forward.
     practice_.messages().SetDefaultAnswer(QMessageBox::Ok);
+    const TfrmListRDV* before = frmListRDV;
     main.mnReindexationClick();
-    EXPECT_EQ(frmListRDV, nullptr);
+    ASSERT_NE(frmListRDV, nullptr);
+    EXPECT_NE(frmListRDV, before);
+    EXPECT_TRUE(frmListRDV->qRDV()->active());
     main.mnRDVClick();
     ASSERT_NE(frmListRDV, nullptr);
     EXPECT_EQ(main.ClientArea()->subWindowList().size(), 1);
@@ -273,6 +278,7 @@ TEST_F(RDVTest, ListOfTheDayAllAppointmentsAddAndDelete)
 
 TEST_F(RDVTest, EmptyDayAndDoubleClickOnAnEmptyList)
 {
+    // A double click on the empty grid, not on a row, opens a new appointment.
     AddPatient("000001", "DUPONT", "JEAN");
     AddRdv("000001", "000001", QDate::currentDate().addDays(-1), "10:00", "CONTROLE");
     TfrmListRDV list(practice_.context());
@@ -288,7 +294,7 @@ TEST_F(RDVTest, EmptyDayAndDoubleClickOnAnEmptyList)
                              frm->btnCancelClick();
                          }});
     practice_.messages().Answer(QMessageBox::No);
-    list.btnModifClick();
+    QTest::mouseDClick(list.grdRDV()->viewport(), Qt::LeftButton, {}, QPoint(20, 20));
     EXPECT_EQ(script.classes, (QStringList{"TfrmGetPatient", "TfrmRDV"}));
     EXPECT_EQ(Rows("SELECT NUM FROM FRDV").size(), 1);
 }

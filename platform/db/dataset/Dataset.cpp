@@ -608,7 +608,10 @@ void Dataset::moveToRow(int row)
 {
     if (!active())
         return;
+    // The record being edited is not left: staying on it posts nothing.
     if (state_ == DatasetState::Insert && row == insertPos_)
+        return;
+    if (state_ == DatasetState::Edit && row == cur_)
         return;
     checkBrowseMode();
     if (row < 0 || !loadUpTo(row))

@@ -224,6 +224,10 @@ signals:
     void currentChanged();  // cursor moved or the current record's values changed
     void rowsReset();  // rows re-read: opened, closed, filtered, posted, deleted
     void fieldChanged(int field);
+    // Sent first by post() and checkBrowseMode(), in every state: a view
+    // holding typed text it has not written yet (a grid's open cell editor)
+    // writes it now, so that the record posted is the one on the screen.
+    void updateRecord();
 
 protected:
     // ---- what a kind of dataset provides ------------------------------------

@@ -107,6 +107,7 @@ void Dataset::repositionOn(uint32_t handle, int fallbackRow)
 
 void Dataset::post()
 {
+    emit updateRecord();
     if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
         return;
     if (beforePost)
@@ -159,6 +160,7 @@ void Dataset::cancel()
 
 void Dataset::checkBrowseMode()
 {
+    emit updateRecord();
     if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
         return;
     if (modified_)

@@ -382,7 +382,10 @@ void DataNavigator::run(void (Dataset::*move)())
     if (!dataset_)
         return;
     try {
-        (dataset_->*move)();
+        if (beforeMove)
+            beforeMove();
+        if (dataset_ && dataset_->active())
+            (dataset_->*move)();
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
         emit moveFailed(QString::fromUtf8(e.what()));

@@ -171,6 +171,9 @@ public:
     QToolButton* priorButton() const { return prior_; }
     QToolButton* nextButton() const { return next_; }
     QToolButton* lastButton() const { return last_; }
+    // Run before each move a button asks for (a screen writes what belongs
+    // to the record shown before another is shown); raising stops the move.
+    std::function<void()> beforeMove;
 
 signals:
     void moveFailed(const QString& message);

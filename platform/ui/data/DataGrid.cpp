@@ -2,7 +2,12 @@
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMetaProperty>
 #include <QScrollBar>
+#include <QStyledItemDelegate>
+#include <QTimer>
 
 #include "platform/os/Abort.h"
 
@@ -12,6 +17,63 @@ using kdb::Dataset;
 using kdb::DatasetState;
 using kdb::Field;
 
+// The cell editors of a data grid: limited to their column's width, and
+// followed by the grid while they are open.
+class DataGridDelegate : public QStyledItemDelegate {
+public:
+    explicit DataGridDelegate(DataGrid* grid) : QStyledItemDelegate(grid), grid_(grid) { }
+
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        if (!editor)
+            return editor;
+        if (auto* line = qobject_cast<QLineEdit*>(editor)) {
+            Field* f = grid_->datasetModel() ? grid_->datasetModel()->fieldOf(index.column()) : nullptr;
+            if (f && f->dataType() == kdb::fldZSTRING && f->size() > 0)
+                line->setMaxLength(f->size());
+            DataGrid* grid = grid_;
+            connect(line, &QLineEdit::textChanged, grid, [grid, line] { grid->editorTextChanged(line); });
+        }
+        grid_->editorOpened(editor, index);
+        return editor;
+    }
+
+    // Once the user has typed in the editor, what it shows is theirs: the
+    // record's notifications do not put the stored value back in it.
+    void setEditorData(QWidget* editor, const QModelIndex& index) const override
+    {
+        if (editor == grid_->cellEditor() && grid_->editorTyped_)
+            return;
+        grid_->settingEditor_ = true;
+        QStyledItemDelegate::setEditorData(editor, index);
+        grid_->settingEditor_ = false;
+    }
+
+    void destroyEditor(QWidget* editor, const QModelIndex& index) const override
+    {
+        grid_->editorClosed(editor);
+        QStyledItemDelegate::destroyEditor(editor, index);
+    }
+
+protected:
+    bool eventFilter(QObject* object, QEvent* event) override
+    {
+        // Esc closes an editor holding typed text without throwing it away.
+        if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
+            object == grid_->cellEditor() && grid_->editorDiffers()) {
+            auto* editor = static_cast<QWidget*>(object);
+            if (grid_->commitCellEditor())
+                emit closeEditor(editor, QAbstractItemDelegate::NoHint);
+            return true;
+        }
+        return QStyledItemDelegate::eventFilter(object, event);
+    }
+
+private:
+    DataGrid* grid_;
+};
+
 DataGrid::DataGrid(QWidget* parent) : QTableView(parent)
 {
     setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -20,14 +82,18 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent)
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     setEditTriggers(
         QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
+    setItemDelegate(new DataGridDelegate(this));
 }
 
 DatasetModel* DataGrid::bind(Dataset* dataset, std::vector<GridColumn> columns)
 {
     auto* m = new DatasetModel(dataset, this);
     m->setColumns(std::move(columns));
-    if (model_)
+    if (model_) {
+        if (model_->dataset())
+            disconnect(model_->dataset(), &Dataset::updateRecord, this, nullptr);
         model_->deleteLater();
+    }
     model_ = m;
     setModel(m);
     for (int c = 0; c < static_cast<int>(m->columns().size()); ++c)
@@ -37,8 +103,84 @@ DatasetModel* DataGrid::bind(Dataset* dataset, std::vector<GridColumn> columns)
     connect(m, &QAbstractItemModel::modelReset, this, [this] { followDataset(model_->dataset()->currentRow()); });
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, &DataGrid::onSelectionChanged);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &DataGrid::onScrolled, Qt::UniqueConnection);
+    connect(dataset, &Dataset::updateRecord, this, [this] { commitCellEditor(); });
     followDataset(dataset->currentRow());
     return m;
+}
+
+void DataGrid::editorOpened(QWidget* editor, const QModelIndex& index)
+{
+    editor_ = editor;
+    editorIndex_ = index;
+    editorTyped_ = false;
+}
+
+void DataGrid::editorClosed(QWidget* editor)
+{
+    if (editor == editor_) {
+        editor_ = nullptr;
+        editorIndex_ = QPersistentModelIndex();
+    }
+}
+
+bool DataGrid::editorDiffers() const
+{
+    if (!editor_ || !editorIndex_.isValid() || !model_)
+        return false;
+    const QMetaProperty user = editor_->metaObject()->userProperty();
+    if (!user.isValid())
+        return false;
+    return user.read(editor_).toString() != model_->data(editorIndex_, Qt::EditRole).toString();
+}
+
+// The first change typed in a cell puts its record into Edit (the screen's
+// buttons follow); the text itself is written when the cell is left or the
+// record posted. A record another program holds closes the editor.
+void DataGrid::editorTextChanged(QWidget* editor)
+{
+    if (settingEditor_ || editor != editor_)
+        return;
+    editorTyped_ = true;
+    if (committing_ || !editorDiffers())
+        return;
+    Dataset* ds = model_->dataset();
+    if (!ds || !ds->active() || ds->state() != DatasetState::Browse || ds->currentRow() != editorIndex_.row())
+        return;
+    QString error;
+    committing_ = true;
+    try {
+        ds->edit();
+    } catch (const EAbort&) {
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+    }
+    committing_ = false;
+    if (error.isEmpty())
+        return;
+    QTimer::singleShot(0, this, [this, e = QPointer<QWidget>(editor)] {
+        if (e && e == editor_)
+            closeEditor(e, QAbstractItemDelegate::RevertModelCache);
+    });
+    emit moveFailed(error);
+}
+
+bool DataGrid::commitCellEditor()
+{
+    if (committing_ || !editorDiffers())
+        return true;
+    bool refused = false;
+    QString message;
+    const QMetaObject::Connection watch = connect(model_, &DatasetModel::editFailed, this, [&](const QString& m) {
+        refused = true;
+        message = m;
+    });
+    committing_ = true;
+    commitData(editor_);
+    committing_ = false;
+    disconnect(watch);
+    if (refused)
+        emit moveFailed(message);
+    return !refused;
 }
 
 // At the top of rows that do not start at the dataset's first row, the rows

@@ -2,6 +2,15 @@
 // A grid over a dataset: whole-row selection that follows the dataset's
 // cursor both ways; choosing a row moves the cursor (posting a modified
 // record first, as moving off an edited row does).
+//
+// A cell editor takes no more characters than its column holds. Typing in
+// it puts the dataset into Edit, and what it holds is written to the record
+// before the record is posted or left (whatever posts it: a button, a move,
+// a filter), so that nothing typed is lost or cut. Esc closes the editor
+// and keeps what was typed in the record; dropping the record is the
+// screen's business.
+#include <QPersistentModelIndex>
+#include <QPointer>
 #include <QTableView>
 
 #include "platform/ui/data/DatasetModel.h"
@@ -16,18 +25,33 @@ public:
     // Binds the grid to a dataset (the model is owned by the grid).
     DatasetModel* bind(kdb::Dataset* dataset, std::vector<GridColumn> columns = {});
     DatasetModel* datasetModel() const { return model_; }
+    // The open cell editor, if any.
+    QWidget* cellEditor() const { return editor_; }
+    // Writes the open cell editor's text to the record when it differs from
+    // the record's value; false when the record refused it.
+    bool commitCellEditor();
 
 signals:
     // A move refused by the dataset (a failed post); the text of the error.
     void moveFailed(const QString& message);
 
 private:
+    friend class DataGridDelegate;
+    void editorOpened(QWidget* editor, const QModelIndex& index);
+    void editorClosed(QWidget* editor);
+    void editorTextChanged(QWidget* editor);
+    bool editorDiffers() const;
     void followDataset(int row);
     void onSelectionChanged();
     void onScrolled(int value);
 
     DatasetModel* model_ = nullptr;
     bool syncing_ = false;
+    QPointer<QWidget> editor_;
+    QPersistentModelIndex editorIndex_;
+    bool committing_ = false;
+    bool editorTyped_ = false;  // the user changed the open editor's text
+    bool settingEditor_ = false;  // the stored value is being put in it
 };
 
 }  // namespace kui
