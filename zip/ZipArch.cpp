@@ -359,19 +359,15 @@ void TZipArchiver::List()
             OffsetsDiffer = true;
             ShowZipMessage(10203);
         }
-        QFile& f = *InHandle;
-        if (p < 0 || !f.seek(p))
+        // every read goes on with the next volume where one ends: the directory
+        // of a set may begin on one volume and end on another
+        if (p < 0 || !InHandle->seek(p))
             throw EZipArchiver::CreateResDisp(10201, true);
         int total = Get16(end + 10);
         for (int k = 1; k <= total; ++k) {
             unsigned char h[46];
-            if (f.read(reinterpret_cast<char*>(h), 46) != 46) {
-                if (DiskNr >= TotalDisks)
-                    throw EZipArchiver::CreateResDisp(11013, true);
-                GetNewDisk(DiskNr + 1);
-                if (InHandle->read(reinterpret_cast<char*>(h), 46) != 46)
-                    throw EZipArchiver::CreateResDisp(11013, true);
-            }
+            if (!ReadAcross(reinterpret_cast<char*>(h), 46))
+                throw EZipArchiver::CreateResDisp(11013, true);
             if (Get32(h) != kCentralSig)
                 throw EZipArchiver::CreateResDisp(11015, true);
             auto e = std::make_unique<ZipDirEntry>();
@@ -391,21 +387,21 @@ void TZipArchiver::List()
             e->InternalAttrs = Get16(r + 32);
             e->ExternalAttrs = Get32(r + 34);
             e->LocalHeaderOffset = Get32(r + 38);
-            QByteArray name = f.read(e->NameLength);
-            if (name.size() != e->NameLength)
+            QByteArray name(e->NameLength, Qt::Uninitialized);
+            if (!ReadAcross(name.data(), name.size()))
                 throw EZipArchiver::CreateResDisp(11017, true);
             HostVersion = h[4];
             HostSystem = h[5];
             e->FileName = ConvertOemName(name, false).replace(QLatin1Char('/'), QLatin1Char('\\'));
             e->Encrypted = e->Flags & 1;
             if (e->ExtraLength > 0) {
-                e->ExtraData = f.read(e->ExtraLength);
-                if (e->ExtraData.size() != e->ExtraLength)
+                e->ExtraData = QByteArray(e->ExtraLength, Qt::Uninitialized);
+                if (!ReadAcross(e->ExtraData.data(), e->ExtraLength))
                     throw EZipArchiver::CreateResDisp(10201, true);
             }
             if (e->CommentLength > 0) {
-                QByteArray c = f.read(e->CommentLength);
-                if (c.size() != e->CommentLength)
+                QByteArray c(e->CommentLength, Qt::Uninitialized);
+                if (!ReadAcross(c.data(), c.size()))
                     throw EZipArchiver::CreateResDisp(11022, true);
                 e->FileComment = ConvertOemName(c, false);
             }

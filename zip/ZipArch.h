@@ -413,6 +413,7 @@ private:
     bool NewDiskWanted = false;
     TZipDiskStatus DiskStatus;
     TZipDiskAction DiskAction = zdaOk;
+    QStringList spanWritten_;  // the volume files WriteSpan opened
     void WriteSplit(const char* buffer, qint64 length, qint64 minRoom);
     void RWSplitData(qint64 length, int errorId);
     void WriteJoin(const char* buffer, qint64 length, int errorId);
