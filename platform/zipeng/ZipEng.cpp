@@ -396,6 +396,10 @@ std::string AddJob::PasswordFor(const ZipFileSpec& fileSpec, const std::string& 
 
 void AddJob::CopyOld(int out, int oldFd, CdEntry e, uint64_t shift, uint64_t& pos)
 {
+    // the archive is rewritten in the classic format: an entry read from a
+    // 64-bit record that needs one cannot be kept
+    Check(e.usize <= kMaxClassic && e.csize <= kMaxClassic, errLimit,
+        "entrée de plus de 4 Go, que l'archive réécrite ne peut garder : " + e.name);
     uint64_t len = e.dataOffset - (e.localOffset + shift) + e.csize;
     if (e.flags & 8) {
         unsigned char d[4];
@@ -627,7 +631,19 @@ void AddJob::WriteCentral(int out, uint64_t pos)
     uint64_t start = pos;
     std::string buf;
     for (const auto& ne : written_) {
-        const CdEntry& e = ne.cd;
+        CdEntry e = ne.cd;
+        // the directory is classic: the 64-bit values of an entry copied
+        // from a 64-bit archive are in its header now
+        for (size_t i = 0; i + 4 <= e.extra.size();) {
+            const auto* x = reinterpret_cast<const unsigned char*>(e.extra.data()) + i;
+            const size_t len = 4 + Get16(x + 2);
+            if (i + len > e.extra.size())
+                break;
+            if (Get16(x) == 1)
+                e.extra.erase(i, len);
+            else
+                i += len;
+        }
         unsigned char h[kCentralSize]{};
         Put32(h, kCentralSig);
         Put16(h + 4, e.madeBy);

@@ -645,6 +645,7 @@ TEST_F(ZipSpan, DirectoryCrossingVolumesIsListedAndExtracted)
     QFile::copy(TZipArchiver::NumberedName(d + "Bk.zip", last), P("ext/X.zip"));
     ASSERT_EQ(Shell("cd " + P("ext") + " && zip -s 0 X.zip --out joined.zip"), 0);
     EXPECT_EQ(Shell("unzip -t " + P("ext/joined.zip")), 0);
+    EXPECT_EQ(Shell("7z t " + P("ext/joined.zip")), 0);
     EXPECT_EQ(Shell("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
                     "sys.exit(z.testzip() is not None or len(z.namelist()) != 1000)' " +
                   P("ext/joined.zip")),
