@@ -513,7 +513,7 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
         SpanDateStamp = InHandle->fileTime(QFileDevice::FileModificationTime);
         TotalDisks = Get16(end + 4);
         DiskNr = TotalDisks;
-        const int total = Get16(end + 10);
+        int total = Get16(end + 10);
         const int cdDisk = Get16(end + 6);
         const int commentLength = Get16(end + 20);
         if (cdDisk != TotalDisks)
@@ -532,21 +532,44 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
                 throw EZipArchiver::CreateResDisp(11017, true);
             return name;
         };
-        table = std::make_unique<TMZipDataList>(total);
-        qint64 byteTotal = 0;
-        for (int i = 0; i < total; ++i) {
+        // the directory is read to the end its size gives: the end record's
+        // count of entries has 16 bits, and some writers let it wrap
+        const qint64 cdSize = Get32(end + 12);
+        QList<std::pair<QByteArray, uint32_t>> found;  // name, compressed size
+        qint64 byteTotal = 0, consumed = 0;
+        for (;;) {
+            if (found.size() >= total && consumed + 46 > cdSize)
+                break;
             unsigned char h[46];
-            const QByteArray name = readCentral(h);
-            const int nameLength = int(name.size()), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
-            unsigned char* rec = table->GetItem(i);
-            KeepName(rec, name);
-            names.Add(name, i);
-            Put32(rec + kRecCompressed, Get32(h + 20));
+            if (found.size() >= total) {
+                // past the count: only whole headers the directory's size holds
+                if (!ReadAcross(reinterpret_cast<char*>(h), 46) || Get32(h) != kCentralSig)
+                    break;
+                QByteArray rest(Get16(h + 28), Qt::Uninitialized);
+                if (!ReadAcross(rest.data(), rest.size()))
+                    throw EZipArchiver::CreateResDisp(11017, true);
+                found.append({rest, Get32(h + 20)});
+            } else {
+                found.append({readCentral(h), Get32(h + 20)});
+            }
+            const int nameLength = Get16(h + 28), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
+            consumed += 46 + nameLength + extraLength + commentLen;
             byteTotal += nameLength + extraLength + commentLen + qint64(Get32(h + 20));
             QByteArray skipped(extraLength + commentLen, Qt::Uninitialized);
             if (!ReadAcross(skipped.data(), skipped.size()))
                 throw EZipArchiver::CreateResDisp(11008, true);
         }
+        if ((found.size() - total) % 65536 != 0)
+            throw EZipArchiver::CreateResDisp(11013, true);
+        total = int(found.size());
+        table = std::make_unique<TMZipDataList>(total);
+        for (int i = 0; i < total; ++i) {
+            unsigned char* rec = table->GetItem(i);
+            KeepName(rec, found[i].first);
+            names.Add(found[i].first, i);
+            Put32(rec + kRecCompressed, found[i].second);
+        }
+        found.clear();
 
         GetNewDisk(0);
         ShowProgress = true;

@@ -709,4 +709,35 @@ TEST_F(ZipSpan, EncryptedSetIsWrittenAndReadBack)
     EXPECT_EQ(boxes.Count(), 0);
 }
 
+// A set whose end record counts 70 000 entries in 16 bits (4 464): the
+// join takes every entry the directory holds, and the joined archive lists
+// and tests them all.
+TEST_F(ZipSpan, JoinTakesTheWholeDirectoryPastAWrappedCount)
+{
+    ktest::FakeVolumes volumes(P("vol"));
+    kos::ScopedVolumes use(volumes);
+    const QString d = volumes.AddDrive("d", kos::DriveType::Fixed);
+    ASSERT_EQ(Shell("python3 -c 'import struct,sys\nl=bytearray(struct.pack(\"<I\",0x08074b50));c=bytearray()\n"
+                    "for i in range(70000):\n"
+                    " n=b\"e%05d\"%i;o=len(l)\n"
+                    " l+=struct.pack(\"<IHHHIIIIHH\",0x04034b50,10,0,0,0x210000,0,0,0,len(n),0)+n\n"
+                    " c+=struct.pack(\"<IHHHHIIIIHHHHHII\",0x02014b50,20,10,0,0,0x210000,0,0,0,len(n),0,0,0,0,0,o)+n\n"
+                    "cut=len(c)//2\nopen(sys.argv[1],\"wb\").write(l+c[:cut])\n"
+                    "e=struct.pack(\"<IHHHHIIH\",0x06054b50,1,0,0,70000&0xFFFF,len(c),len(l),0)\n"
+                    "open(sys.argv[2],\"wb\").write(c[cut:]+e)' " +
+                  TZipArchiver::NumberedName(d + "W.zip", 0) + " " + TZipArchiver::NumberedName(d + "W.zip", 1)),
+        0);
+    kui::ScopedMessageRecorder boxes;
+    z.Unattended = true;
+    QString joined = P("joined.zip");
+    ASSERT_EQ(z.ReadSpan(TZipArchiver::NumberedName(d + "W.zip", 1), joined), 0) << z.Message.toStdString();
+    TZipArchiver reader;
+    reader.Unattended = true;
+    reader.SetZipFileName(joined);
+    EXPECT_EQ(reader.Count(), 70000) << reader.Message.toStdString();
+    // the set itself, listed where it lies
+    z.SetZipFileName(TZipArchiver::NumberedName(d + "W.zip", 1));
+    EXPECT_EQ(z.Count(), 70000) << z.Message.toStdString();
+}
+
 }  // namespace
