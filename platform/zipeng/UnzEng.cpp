@@ -350,7 +350,8 @@ bool ExtractJob::One(CdEntry& e, int index)
     if (!test) {
         dirFd.fd = OpenBeneath(relDir);
         if (dirFd.fd < 0) {
-            Skip(e, skipGeneralError, errUnsafeName, "nom passant par un lien ou sortant du dossier de destination : " + e.name);
+            Skip(e, skipGeneralError, errUnsafeName,
+                "nom passant par un lien ou sortant du dossier de destination : " + e.name);
             return false;
         }
         struct stat st;

@@ -543,8 +543,8 @@ void AddJob::CompressAll(int out, uint64_t& pos)
                 Put32(t, e.crc);
                 Put32(t + 4, uint32_t(e.csize));
                 Put32(t + 8, uint32_t(e.usize));
-                Check(
-                    pwrite(out, t, 12, off_t(fs.entry.headerOffset + 14)) == 12, errWrite, "écriture impossible de l'archive");
+                Check(pwrite(out, t, 12, off_t(fs.entry.headerOffset + 14)) == 12, errWrite,
+                    "écriture impossible de l'archive");
             }
             written_.push_back(std::move(fs.entry));
         }

@@ -593,7 +593,10 @@ TEST_F(ZipArch, NamesAndCommentsKeepTheirBytesForOutsideReaders)
     // an accented comment written by zip, in UTF-8, then one in the OEM code page
     PutFile(P("k/a.txt"), "a");
     ASSERT_EQ(Shell("cd " + P("k") + " && zip -q ../k.zip a.txt"), 0);
-    for (const QByteArray& comment : {QByteArray("d\xc3\xa9" "cembre"), QByteArray("d\x82" "cembre")}) {
+    for (const QByteArray& comment : {QByteArray("d\xc3\xa9"
+                                                 "cembre"),
+             QByteArray("d\x82"
+                        "cembre")}) {
         SCOPED_TRACE(comment.toHex().toStdString());
         PutFile(P("c.txt"), comment);
         ASSERT_EQ(Shell("zip -qz " + P("k.zip") + " < " + P("c.txt")), 0);
@@ -746,13 +749,14 @@ TEST_F(ZipArch, LibraryMessagesAreFrenchAndNameTheEntry)
 // through it would have taken the next entries out of the target.
 TEST_F(ZipArch, LinkChainsNeverLeadOutOfTheTarget)
 {
-    ASSERT_EQ(Shell("python3 -c 'import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],\"w\")\n"
-                    "def link(n,t):\n i=zipfile.ZipInfo(n);i.create_system=3;i.external_attr=0o120777<<16;z.writestr(i,t)\n"
-                    "link(\"x\",\".\")\nlink(\"x/l\",\"..\")\nz.writestr(\"x/l/evil/f.txt\",\"out\")\n"
-                    "z.writestr(\"x/l/g.txt\",\"out\")\nz.writestr(\"l/h.txt\",\"out\")\n"
-                    "z.writestr(\"x/l/newdir/\",\"\")\nlink(\"d/up\",\"../ok.txt\")\n"
-                    "z.writestr(\"ok.txt\",\"fine\")\nz.close()' " +
-                  P("chain.zip")),
+    ASSERT_EQ(
+        Shell("python3 -c 'import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],\"w\")\n"
+              "def link(n,t):\n i=zipfile.ZipInfo(n);i.create_system=3;i.external_attr=0o120777<<16;z.writestr(i,t)\n"
+              "link(\"x\",\".\")\nlink(\"x/l\",\"..\")\nz.writestr(\"x/l/evil/f.txt\",\"out\")\n"
+              "z.writestr(\"x/l/g.txt\",\"out\")\nz.writestr(\"l/h.txt\",\"out\")\n"
+              "z.writestr(\"x/l/newdir/\",\"\")\nlink(\"d/up\",\"../ok.txt\")\n"
+              "z.writestr(\"ok.txt\",\"fine\")\nz.close()' " +
+            P("chain.zip")),
         0);
     QDir().mkpath(P("target"));
     z.SetZipFileName(P("chain.zip"));
@@ -768,8 +772,8 @@ TEST_F(ZipArch, LinkChainsNeverLeadOutOfTheTarget)
     EXPECT_EQ(QFileInfo(P("target/d/up")).symLinkTarget(), P("target/ok.txt"));
     EXPECT_EQ(FileBytes(P("target/d/up")), "fine");
     // no link out of the target is left behind either
-    for (QDirIterator it(P("target"), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot,
-             QDirIterator::Subdirectories);
+    for (QDirIterator it(
+             P("target"), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
          it.hasNext();) {
         const QFileInfo fi(it.next());
         if (fi.isSymLink()) {

@@ -622,8 +622,8 @@ TEST_F(ZipSpan, DirectoryCrossingVolumesIsListedAndExtracted)
     // the end record names a volume before the last one for the directory's start
     const QByteArray lastVolume = FileBytes(z.ZipFileName());
     ASSERT_GE(lastVolume.size(), 22);
-    EXPECT_LT(ziprec::Get16(reinterpret_cast<const unsigned char*>(lastVolume.constData()) + lastVolume.size() - 16),
-        last);
+    EXPECT_LT(
+        ziprec::Get16(reinterpret_cast<const unsigned char*>(lastVolume.constData()) + lastVolume.size() - 16), last);
 
     TZipArchiver again;
     again.Unattended = true;
@@ -663,8 +663,21 @@ TEST_F(ZipSpan, DirectoryCrossingVolumesIsListedAndExtracted)
     QFile::copy(P("split/Y.zip"), yLast);
     TZipArchiver theirs;
     theirs.Unattended = true;
+    theirs.SetDLLDirectory(QStringLiteral(KORVALE_BINARY_DIR "/lib"));
+    theirs.TempDir = z.TempDir;
     theirs.SetZipFileName(yLast);
     EXPECT_EQ(theirs.Count(), 1000) << theirs.Message.toStdString();
+    // and under its own names, Y.z01 ... Y.zip, opened and extracted from the last
+    QDir().mkpath(d + "Z");
+    for (const QString& piece : QDir(P("split")).entryList(QDir::Files))
+        QFile::copy(P("split/") + piece, d + "Z/" + piece);
+    theirs.SetZipFileName(d + "Z/Y.zip");
+    ASSERT_EQ(theirs.Count(), 1000) << theirs.Message.toStdString();
+    theirs.ExtrBaseDir = P("out-theirs");
+    theirs.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
+    theirs.Extract();
+    EXPECT_EQ(theirs.SuccessCnt, 1000) << theirs.Message.toStdString();
+    EXPECT_EQ(FileBytes(P("out-theirs/f0999.txt")), "999");
     EXPECT_EQ(boxes.Count(), 0);
 }
 

@@ -158,8 +158,8 @@ bool FindPasswords(const sfx::Source& src, std::vector<sfx::Entry>& entries, con
             }
         }
         if (!found) {
-            std::cerr << "Erreur : archive chiffrée, mot de passe " << (tried ? "erroné" : "absent")
-                      << " pour « " << e.name << " » (il se donne aussi avec --mot-de-passe) : extraction refusée\n";
+            std::cerr << "Erreur : archive chiffrée, mot de passe " << (tried ? "erroné" : "absent") << " pour « "
+                      << e.name << " » (il se donne aussi avec --mot-de-passe) : extraction refusée\n";
             return false;
         }
     }
