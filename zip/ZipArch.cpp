@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QStringDecoder>
 
 #include <cstring>
 #include <new>
@@ -29,6 +30,36 @@ const char16_t kOem850[129] =
     u"\u00f0\u00d0\u00ca\u00cb\u00c8\u0131\u00cd\u00ce\u00cf\u2518\u250c\u2588\u2584\u00a6\u00cc\u2580"
     u"\u00d3\u00df\u00d4\u00d2\u00f5\u00d5\u00b5\u00fe\u00de\u00da\u00db\u00d9\u00fd\u00dd\u00af\u00b4"
     u"\u00ad\u00b1\u2017\u00be\u00b6\u00a7\u00f7\u00b8\u00b0\u00a8\u00b7\u00b9\u00b3\u00b2\u25a0\u00a0";
+
+// The 64-bit values of an entry (extra field 1) for the fields of its
+// header at their largest value, in their order; a value that needs more
+// than 32 bits leaves its field at the largest value.
+void TakeZip64Values(ZipDirEntry& e)
+{
+    const auto* x = reinterpret_cast<const unsigned char*>(e.ExtraData.constData());
+    const qsizetype n = e.ExtraData.size();
+    for (qsizetype i = 0; i + 4 <= n;) {
+        const int id = Get16(x + i), len = Get16(x + i + 2);
+        if (i + 4 + len > n)
+            return;
+        if (id == 1) {
+            const unsigned char* v = x + i + 4;
+            int left = len;
+            for (uint32_t* field : {&e.UncompressedSize, &e.CompressedSize, &e.LocalHeaderOffset}) {
+                if (*field != 0xFFFFFFFF)
+                    continue;
+                if (left < 8)
+                    return;
+                if (Get32(v + 4) == 0 && Get32(v) != 0xFFFFFFFF)
+                    *field = Get32(v);
+                v += 8;
+                left -= 8;
+            }
+            return;
+        }
+        i += 4 + len;
+    }
+}
 
 QString Fallback(int id)
 {
@@ -235,6 +266,8 @@ void TZipArchiver::StopWaitCursor()
 bool TZipArchiver::CheckIfLastDisk(unsigned char endRecord[22], bool raise)
 {
     ZipComment.clear();
+    commentBytes_.clear();
+    commentRead_.clear();
     bool firstVolume = false;
     int volume = 0;
     ZipEOC = 0;
@@ -291,7 +324,12 @@ bool TZipArchiver::CheckIfLastDisk(unsigned char endRecord[22], bool raise)
             if (commentLen != 0) {
                 qint64 avail = qMin(commentLen, n - i - 22);
                 const char* c = reinterpret_cast<const char*>(b + i + 22);
-                ZipComment = ConvertOemName(QByteArray(c, int(strnlen(c, size_t(avail)))), false);
+                // the bytes are kept for the next add, which writes them back as they were
+                commentBytes_ = QByteArray(c, int(strnlen(c, size_t(avail))));
+                QStringDecoder utf8(QStringDecoder::Utf8);
+                const QString decoded = utf8(commentBytes_);
+                ZipComment = utf8.hasError() ? ConvertOemName(commentBytes_, false) : decoded;
+                commentRead_ = ZipComment;
             }
             return true;
         }
@@ -340,18 +378,34 @@ void TZipArchiver::List()
             IsSpanned = true;
         qint64 cdSize = Get32(end + 12);
         recorded = Get32(end + 16);
+        qint64 total = Get16(end + 10);
+        // a 64-bit end record and its locator between the directory and the end
+        // record: a classic field at its largest value is taken from it
+        bool zip64 = false;
+        if (Get16(end + 6) == Get16(end + 4)) {
+            unsigned char z64[56];
+            zip64 = ZipEOC >= 76 && InHandle->seek(ZipEOC - 20) &&
+                InHandle->read(reinterpret_cast<char*>(z64), 4) == 4 && Get32(z64) == 0x07064B50 &&
+                InHandle->seek(ZipEOC - 76) && InHandle->read(reinterpret_cast<char*>(z64), 56) == 56 &&
+                Get32(z64) == 0x06064B50;
+            auto get64 = [](const unsigned char* v) { return qint64(Get32(v)) | qint64(Get32(v + 4)) << 32; };
+            if (zip64) {
+                if (total == 0xFFFF)
+                    total = get64(z64 + 32);
+                if (cdSize == 0xFFFFFFFF)
+                    cdSize = get64(z64 + 40);
+                if (recorded == 0xFFFFFFFF)
+                    recorded = get64(z64 + 48);
+                if (total < 0 || cdSize < 0 || recorded < 0 || total > cdSize / 46)
+                    throw EZipArchiver::CreateResDisp(10201, true);
+            }
+        }
         if (Get16(end + 6) != Get16(end + 4)) {
             GetNewDisk(Get16(end + 6));
             FileSize = InHandle->size();
             p = recorded;
         } else {
-            p = FileSize - cdSize - 22 - Get16(end + 20);
-            // a 64-bit end record and its locator between the directory and the end record
-            unsigned char z64[4];
-            if (ZipEOC >= 76 && InHandle->seek(ZipEOC - 20) && InHandle->read(reinterpret_cast<char*>(z64), 4) == 4 &&
-                Get32(z64) == 0x07064B50 && InHandle->seek(ZipEOC - 76) &&
-                InHandle->read(reinterpret_cast<char*>(z64), 4) == 4 && Get32(z64) == 0x06064B50)
-                p -= 76;
+            p = FileSize - cdSize - 22 - Get16(end + 20) - (zip64 ? 76 : 0);
         }
         ZipSOC = p;
         SFXOffset = FileSize == 22 ? 0 : FileSize;
@@ -359,21 +413,25 @@ void TZipArchiver::List()
             OffsetsDiffer = true;
             ShowZipMessage(10203);
         }
-        QFile& f = *InHandle;
-        if (p < 0 || !f.seek(p))
+        // every read goes on with the next volume where one ends: the directory
+        // of a set may begin on one volume and end on another
+        if (p < 0 || !InHandle->seek(p))
             throw EZipArchiver::CreateResDisp(10201, true);
-        int total = Get16(end + 10);
-        for (int k = 1; k <= total; ++k) {
+        // The directory is read to the end its size gives: the end record keeps
+        // the count of entries in 16 bits, which some writers let wrap past
+        // 65 535; the entries found must agree with it.
+        qint64 consumed = 0, k = 1;
+        for (;; ++k) {
             unsigned char h[46];
-            if (f.read(reinterpret_cast<char*>(h), 46) != 46) {
-                if (DiskNr >= TotalDisks)
-                    throw EZipArchiver::CreateResDisp(11013, true);
-                GetNewDisk(DiskNr + 1);
-                if (InHandle->read(reinterpret_cast<char*>(h), 46) != 46)
-                    throw EZipArchiver::CreateResDisp(11013, true);
+            if (k > total) {
+                if (consumed + 46 > cdSize || !ReadAcross(reinterpret_cast<char*>(h), 46) || Get32(h) != kCentralSig)
+                    break;
+            } else if (!ReadAcross(reinterpret_cast<char*>(h), 46)) {
+                throw EZipArchiver::CreateResDisp(11013, true);
             }
             if (Get32(h) != kCentralSig)
                 throw EZipArchiver::CreateResDisp(11015, true);
+            consumed += 46 + Get16(h + 28) + Get16(h + 30) + Get16(h + 32);
             auto e = std::make_unique<ZipDirEntry>();
             const unsigned char* r = h + 4;
             e->VersionMadeBy = Get16(r);
@@ -391,21 +449,27 @@ void TZipArchiver::List()
             e->InternalAttrs = Get16(r + 32);
             e->ExternalAttrs = Get32(r + 34);
             e->LocalHeaderOffset = Get32(r + 38);
-            QByteArray name = f.read(e->NameLength);
-            if (name.size() != e->NameLength)
+            QByteArray name(e->NameLength, Qt::Uninitialized);
+            if (!ReadAcross(name.data(), name.size()))
                 throw EZipArchiver::CreateResDisp(11017, true);
             HostVersion = h[4];
             HostSystem = h[5];
-            e->FileName = ConvertOemName(name, false).replace(QLatin1Char('/'), QLatin1Char('\\'));
+            // a name flagged UTF-8 is UTF-8, whatever its host, when it decodes
+            QStringDecoder utf8(QStringDecoder::Utf8);
+            e->FileName = (e->Flags & 0x800) ? utf8(name) : QString();
+            if (!(e->Flags & 0x800) || utf8.hasError())
+                e->FileName = ConvertOemName(name, false);
+            e->FileName.replace(QLatin1Char('/'), QLatin1Char('\\'));
             e->Encrypted = e->Flags & 1;
             if (e->ExtraLength > 0) {
-                e->ExtraData = f.read(e->ExtraLength);
-                if (e->ExtraData.size() != e->ExtraLength)
+                e->ExtraData = QByteArray(e->ExtraLength, Qt::Uninitialized);
+                if (!ReadAcross(e->ExtraData.data(), e->ExtraLength))
                     throw EZipArchiver::CreateResDisp(10201, true);
+                TakeZip64Values(*e);
             }
             if (e->CommentLength > 0) {
-                QByteArray c = f.read(e->CommentLength);
-                if (c.size() != e->CommentLength)
+                QByteArray c(e->CommentLength, Qt::Uninitialized);
+                if (!ReadAcross(c.data(), c.size()))
                     throw EZipArchiver::CreateResDisp(11022, true);
                 e->FileComment = ConvertOemName(c, false);
             }
@@ -418,8 +482,10 @@ void TZipArchiver::List()
             }
             zipContents_.append(e.release());
             if (OnNewName)
-                OnNewName(this, k, *zipContents_.last());
+                OnNewName(this, int(k), *zipContents_.last());
         }
+        if ((k - 1 - total) % 65536 != 0)
+            throw EZipArchiver::CreateResDisp(11013, true);
         TotalDisks = Get16(end + 4);
     } catch (const EZipArchiver& e) {
         failed = true;

@@ -405,6 +405,8 @@ private:
     int minZipEngVers_ = 170, minUnzEngVers_ = 170;
     unsigned passwordReqCount_ = 1;
     QList<ZipDirEntry*> zipContents_;
+    QByteArray commentBytes_;  // the archive comment as List found it
+    QString commentRead_;  // and as it was shown in ZipComment
     // Spanning state of one WriteSpan or ReadSpan.
     QString SpanOutName;
     std::unique_ptr<QFile> SpanOutHandle;
@@ -413,6 +415,7 @@ private:
     bool NewDiskWanted = false;
     TZipDiskStatus DiskStatus;
     TZipDiskAction DiskAction = zdaOk;
+    QStringList spanWritten_;  // the volume files WriteSpan opened
     void WriteSplit(const char* buffer, qint64 length, qint64 minRoom);
     void RWSplitData(qint64 length, int errorId);
     void WriteJoin(const char* buffer, qint64 length, int errorId);

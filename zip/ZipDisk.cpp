@@ -174,7 +174,25 @@ bool TZipArchiver::IsRightDisk(kos::DriveType type)
 {
     if (FixedOrNetwork(type) || type == kos::DriveType::CdRom) {
         const ziprec::NumberField field(InFileName);
-        InFileName = InFileName.left(field.start) + VolumeDigits(DiskNr) + InFileName.mid(field.end);
+        const QString numbered = InFileName.left(field.start) + VolumeDigits(DiskNr) + InFileName.mid(field.end);
+        // a split set made by another tool: NAME.z01, NAME.z02 ... and NAME.zip the last
+        const QFileInfo fi(InFileName);
+        const QString suffix = fi.suffix();
+        bool digits = suffix.size() >= 3 && suffix.front().toLower() == QLatin1Char('z');
+        for (qsizetype i = 1; digits && i < suffix.size(); ++i)
+            digits = suffix[i].isDigit();
+        const QString base = fi.path() + QLatin1Char('/') + fi.completeBaseName() + QLatin1Char('.');
+        if ((digits || suffix.compare(QLatin1String("zip"), Qt::CaseInsensitive) == 0) &&
+            !QFileInfo::exists(numbered) && QFileInfo::exists(base + QStringLiteral("z01"))) {
+            if (DiskNr < TotalDisks)
+                InFileName = base + QStringLiteral("z%1").arg(DiskNr + 1, 2, 10, QLatin1Char('0'));
+            else if (!digits)
+                InFileName = fi.filePath();
+            else
+                InFileName = base + QStringLiteral("zip");
+            return true;
+        }
+        InFileName = numbered;
         return true;
     }
     return VolumeLabel == QLatin1String("PKBACK# ") + VolumeDigits(DiskNr);

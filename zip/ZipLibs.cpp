@@ -209,7 +209,16 @@ void TZipArchiver::SetZipSwitches(zipeng::ZipParams& p, JobTexts& t, const QStri
     std::memcpy(p.date, date.constData(), 8);
     p.archive = t.Text(archive);
     p.tempDir = TempDir.isEmpty() ? nullptr : t.Text(TempDir);
-    p.comment = ZipComment.isEmpty() ? nullptr : t.Text(ZipComment);
+    // the comment read from the archive goes back byte for byte; one the
+    // owner set is written in UTF-8
+    if (ZipComment.isEmpty()) {
+        p.comment = nullptr;
+    } else if (ZipComment == commentRead_ && !commentBytes_.isEmpty()) {
+        t.texts.push_back(commentBytes_);
+        p.comment = t.texts.back().constData();
+    } else {
+        p.comment = t.Text(ZipComment);
+    }
     p.archiveOnly = o.Has(AddArchiveOnly) ? 1 : 0;
     p.resetArchive = o.Has(AddResetArchive) ? 1 : 0;
     p.exclCount = int32_t(fspecArgsExcl_.size());

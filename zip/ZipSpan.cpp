@@ -128,7 +128,7 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
     StartWaitCursor();
     int result = 0;
     std::unique_ptr<TMZipDataList> table;
-    NameIndex names;
+    spanWritten_.clear();
     try {
         if (!QFileInfo(inFile).isFile())
             throw EZipArchiver::CreateResDisp(11001, true);
@@ -143,6 +143,34 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
         const int commentLength = Get16(end + 20);
         table = std::make_unique<TMZipDataList>(total);
 
+        // The directory first: it holds the size of every entry's data, which
+        // an entry followed by a data descriptor (an encrypted one) leaves out
+        // of its local header. Its entries are found again by the offset of
+        // their local header.
+        const qint64 cdStart = ZipEOC - cdSize;
+        const qint64 shift = cdStart - qint64(Get32(end + 16));
+        if (cdStart < 0 || !in.seek(cdStart))
+            throw EZipArchiver::CreateResDisp(11008, true);
+        QHash<qint64, int> byOffset;
+        for (int i = 0; i < total; ++i) {
+            unsigned char h[46];
+            if (in.read(reinterpret_cast<char*>(h), 46) != 46)
+                throw EZipArchiver::CreateResDisp(11013, true);
+            if (Get32(h) != kCentralSig)
+                throw EZipArchiver::CreateResDisp(11015, true);
+            const QByteArray name = in.read(Get16(h + 28));
+            if (name.size() != Get16(h + 28))
+                throw EZipArchiver::CreateResDisp(11017, true);
+            if (!in.seek(in.pos() + Get16(h + 30) + Get16(h + 32)))
+                throw EZipArchiver::CreateResDisp(11008, true);
+            unsigned char* rec = table->GetItem(i);
+            KeepName(rec, name);
+            Put32(rec + kRecCompressed, Get32(h + 20));
+            byOffset.insert(qint64(Get32(h + 42)) + shift, i);
+        }
+        if (!in.seek(0))
+            throw EZipArchiver::CreateResDisp(11008, true);
+
         unsigned char sig[4];
         Put32(sig, kSpanSig);
         WriteSplit(reinterpret_cast<const char*>(sig), 4, 0);
@@ -152,6 +180,10 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
 
         const QString copying = LoadZipStr(10105, QStringLiteral("Copying: "));
         for (int i = 0; i < total; ++i) {
+            const auto found = byOffset.constFind(in.pos());
+            if (found == byOffset.cend())
+                throw EZipArchiver::CreateResDisp(11026, true);
+            unsigned char* rec = table->GetItem(*found);
             unsigned char h[30];
             if (in.read(reinterpret_cast<char*>(h), 30) != 30)
                 throw EZipArchiver::CreateResDisp(11012, true);
@@ -161,23 +193,31 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
             const QByteArray name = in.read(nameLength);
             if (name.size() != nameLength)
                 throw EZipArchiver::CreateResDisp(11016, true);
-            unsigned char* rec = table->GetItem(i);
-            KeepName(rec, name);
-            names.Add(name, i);
             const bool descriptor = Get16(h + 6) & 8;
-            const qint64 compressed = Get32(h + 18);
+            const qint64 compressed = Get32(rec + kRecCompressed);
+            // a descriptor has its signature, or not
+            qint64 descriptorLength = 0;
+            if (descriptor) {
+                const qint64 data = in.pos() + extraLength;
+                unsigned char d[4];
+                descriptorLength = in.seek(data + compressed) && in.read(reinterpret_cast<char*>(d), 4) == 4 &&
+                        Get32(d) == zipeng::kDescriptorSig
+                    ? 16
+                    : 12;
+                if (!in.seek(data - extraLength))
+                    throw EZipArchiver::CreateResDisp(11008, true);
+            }
             const QString shown = ShownName(name);
             if (OnMessage)
                 OnMessage(this, 0, copying + shown);
-            Fire(*this, NewFile, shown, 30 + nameLength + extraLength + compressed + (descriptor ? 16 : 0));
+            Fire(*this, NewFile, shown, 30 + nameLength + extraLength + compressed + descriptorLength);
             WriteSplit(reinterpret_cast<const char*>(h), 30, 30 + nameLength + extraLength);
             Put16(rec + kRecVolume, uint16_t(DiskNr));
             Put32(rec + kRecOffset, uint32_t(BytesOnVolume - 30));
             WriteSplit(name.constData(), nameLength, 0);
             RWSplitData(extraLength, 11018);
             RWSplitData(compressed, 11021);
-            if (descriptor)
-                RWSplitData(16, 11020);
+            RWSplitData(descriptorLength, 11020);
         }
 
         const QString central = LoadZipStr(11047, QStringLiteral("Central directory"));
@@ -198,7 +238,7 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
             const QByteArray name = in.read(nameLength);
             if (name.size() != nameLength)
                 throw EZipArchiver::CreateResDisp(11017, true);
-            const unsigned char* rec = table->GetItem(names.Find(name));
+            const unsigned char* rec = table->GetItem(i);
             Put16(h + 34, Get16(rec + kRecVolume));
             Put32(h + 42, Get32(rec + kRecOffset));
             WriteSplit(reinterpret_cast<const char*>(h), 46, 46 + nameLength + extraLength + commentLen);
@@ -228,7 +268,19 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
     ShowProgress = false;
     Fire(*this, EndOfBatch, QString(), 0);
     table.reset();
+    const QString partial = SpanOutHandle ? SpanOutHandle->fileName() : QString();
     CloseVolume(false);
+    if (result != 0) {
+        // a set that failed restores nothing: its numbered files go; of a set
+        // on disks, the volume left half written on the disk in the drive
+        if (FixedOrNetwork(kos::Volumes().TypeOf(Drive))) {
+            for (const QString& name : std::as_const(spanWritten_))
+                QFile::remove(name);
+        } else if (!partial.isEmpty()) {
+            QFile::remove(partial);
+        }
+    }
+    spanWritten_.clear();
     InHandle.reset();
     ZipBusy = false;
     StopWaitCursor();
@@ -361,6 +413,8 @@ void TZipArchiver::OpenVolume()
             SpanOutHandle.reset();
             throw EZipArchiver::CreateResDisp(11009, true);
         }
+        spanWritten_.removeAll(name);
+        spanWritten_ << name;
         DiskFreeAndSize(1);
         if (MaxVolumeSize > 0 && MaxVolumeSize < DiskFree)
             DiskFree = MaxVolumeSize;
@@ -459,7 +513,7 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
         SpanDateStamp = InHandle->fileTime(QFileDevice::FileModificationTime);
         TotalDisks = Get16(end + 4);
         DiskNr = TotalDisks;
-        const int total = Get16(end + 10);
+        int total = Get16(end + 10);
         const int cdDisk = Get16(end + 6);
         const int commentLength = Get16(end + 20);
         if (cdDisk != TotalDisks)
@@ -478,21 +532,44 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
                 throw EZipArchiver::CreateResDisp(11017, true);
             return name;
         };
-        table = std::make_unique<TMZipDataList>(total);
-        qint64 byteTotal = 0;
-        for (int i = 0; i < total; ++i) {
+        // the directory is read to the end its size gives: the end record's
+        // count of entries has 16 bits, and some writers let it wrap
+        const qint64 cdSize = Get32(end + 12);
+        QList<std::pair<QByteArray, uint32_t>> found;  // name, compressed size
+        qint64 byteTotal = 0, consumed = 0;
+        for (;;) {
+            if (found.size() >= total && consumed + 46 > cdSize)
+                break;
             unsigned char h[46];
-            const QByteArray name = readCentral(h);
-            const int nameLength = int(name.size()), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
-            unsigned char* rec = table->GetItem(i);
-            KeepName(rec, name);
-            names.Add(name, i);
-            Put32(rec + kRecCompressed, Get32(h + 20));
+            if (found.size() >= total) {
+                // past the count: only whole headers the directory's size holds
+                if (!ReadAcross(reinterpret_cast<char*>(h), 46) || Get32(h) != kCentralSig)
+                    break;
+                QByteArray rest(Get16(h + 28), Qt::Uninitialized);
+                if (!ReadAcross(rest.data(), rest.size()))
+                    throw EZipArchiver::CreateResDisp(11017, true);
+                found.append({rest, Get32(h + 20)});
+            } else {
+                found.append({readCentral(h), Get32(h + 20)});
+            }
+            const int nameLength = Get16(h + 28), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
+            consumed += 46 + nameLength + extraLength + commentLen;
             byteTotal += nameLength + extraLength + commentLen + qint64(Get32(h + 20));
             QByteArray skipped(extraLength + commentLen, Qt::Uninitialized);
             if (!ReadAcross(skipped.data(), skipped.size()))
                 throw EZipArchiver::CreateResDisp(11008, true);
         }
+        if ((found.size() - total) % 65536 != 0)
+            throw EZipArchiver::CreateResDisp(11013, true);
+        total = int(found.size());
+        table = std::make_unique<TMZipDataList>(total);
+        for (int i = 0; i < total; ++i) {
+            unsigned char* rec = table->GetItem(i);
+            KeepName(rec, found[i].first);
+            names.Add(found[i].first, i);
+            Put32(rec + kRecCompressed, found[i].second);
+        }
+        found.clear();
 
         GetNewDisk(0);
         ShowProgress = true;

@@ -9,6 +9,8 @@
 #include <isa-l/igzip_lib.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <random>
 #include <climits>
 #include <cstring>
 #include <fcntl.h>
@@ -54,34 +56,70 @@ std::string SafeRelative(std::string name)
 }
 
 // A link's target joined to the link's directory stays inside the base
-// directory: ".." may climb back only as far as the base.
+// directory. The link's directory is a real one (nothing is created through
+// a link), so ".." may lead its target, climbing no higher than the base;
+// after a name, a ".." would climb out of wherever that name leads (a link
+// made earlier, to "." for one) and is refused.
 bool LinkStaysInside(const std::string& linkDir, const std::string& target)
 {
     if (target.empty() || target[0] == '/')
         return false;
     int depth = 0;
-    std::string all = linkDir + target;
-    size_t i = 0;
-    while (i <= all.size()) {
-        size_t k = all.find('/', i);
+    for (size_t i = 0; i < linkDir.size();) {
+        size_t k = linkDir.find('/', i);
         if (k == std::string::npos)
-            k = all.size();
-        std::string part = all.substr(i, k - i);
+            k = linkDir.size();
+        if (k > i)
+            ++depth;
+        i = k + 1;
+    }
+    bool named = false;
+    for (size_t i = 0; i <= target.size();) {
+        size_t k = target.find('/', i);
+        if (k == std::string::npos)
+            k = target.size();
+        const std::string part = target.substr(i, k - i);
         i = k + 1;
         if (part.empty() || part == ".")
             continue;
-        depth += part == ".." ? -1 : 1;
-        if (depth < 0)
-            return false;
+        if (part == "..") {
+            if (named || --depth < 0)
+                return false;
+        } else {
+            named = true;
+        }
     }
     return true;
 }
 
-bool Within(const std::string& real, const std::string& base)
+// The refusal of an entry stored by a method this library does not read,
+// with the method's name where it is a known one.
+std::string MethodRefused(const CdEntry& e)
 {
-    return real == base ||
-        (real.size() > base.size() && real.compare(0, base.size(), base) == 0 && real[base.size()] == '/');
+    static const struct {
+        uint16_t method;
+        const char* name;
+    } known[] = {{1, "Shrink"}, {6, "Implode"}, {9, "Deflate64"}, {12, "bzip2"}, {14, "LZMA"}, {93, "Zstandard"},
+        {95, "XZ"}, {96, "JPEG"}, {97, "WavPack"}, {98, "PPMd"}, {99, "chiffrement AES"}};
+    std::string text = "méthode de compression " + std::to_string(e.method);
+    for (const auto& k : known)
+        if (k.method == e.method)
+            text += std::string(" (") + k.name + ")";
+    return text + " non prise en charge : " + e.name;
 }
+
+// A file descriptor closed with its holder.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f = -1) : fd(f) { }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    ~Fd()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
 
 class ExtractJob {
 public:
@@ -91,7 +129,7 @@ public:
 private:
     bool Selected(const CdEntry& e) const;
     bool One(CdEntry& e, int index);
-    bool MakeDirs(const std::string& dir);
+    int OpenBeneath(const std::string& relDir);
     bool Password(const CdEntry& e, std::unique_ptr<ZipCrypto>& crypto);
     bool Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t& crc, std::string& why);
     void Skip(const CdEntry& e, int reason, int32_t code, const std::string& text)
@@ -105,7 +143,8 @@ private:
     Reporter rep_;
     int fd_ = -1;
     uint64_t size_ = 0;
-    std::string base_, realBase_;
+    std::string base_;
+    int baseFd_ = -1;
     std::string lastPassword_;
     int askLeft_ = 0;
     bool noMoreAsking_ = false;
@@ -132,24 +171,29 @@ bool ExtractJob::Selected(const CdEntry& e) const
     return false;
 }
 
-bool ExtractJob::MakeDirs(const std::string& dir)
+// Opens (making what is missing) the directory Rel beneath the base
+// directory, one name at a time from the base's descriptor, following no
+// link: where a file is created is where its name says, whatever links
+// earlier entries made. -1 when a part is a link or no directory.
+int ExtractJob::OpenBeneath(const std::string& rel)
 {
-    std::string path;
-    size_t i = 0;
-    while (i < dir.size()) {
-        size_t k = dir.find('/', i + 1);
+    int fd = fcntl(baseFd_, F_DUPFD_CLOEXEC, 0);
+    for (size_t i = 0; fd >= 0 && i < rel.size();) {
+        size_t k = rel.find('/', i);
         if (k == std::string::npos)
-            k = dir.size();
-        path = dir.substr(0, k);
-        i = k;
-        if (path.empty())
+            k = rel.size();
+        const std::string part = rel.substr(i, k - i);
+        i = k + 1;
+        if (part.empty() || part == ".")
             continue;
-        struct stat st;
-        if (lstat(path.c_str(), &st) != 0 && mkdir(path.c_str(), 0777) != 0)
-            return false;
+        const int flags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int next = openat(fd, part.c_str(), flags);
+        if (next < 0 && errno == ENOENT && mkdirat(fd, part.c_str(), 0777) == 0)
+            next = openat(fd, part.c_str(), flags);
+        close(fd);
+        fd = next;
     }
-    char real[PATH_MAX];
-    return realpath(dir.c_str(), real) && Within(real, realBase_);
+    return fd;
 }
 
 bool ExtractJob::Password(const CdEntry& e, std::unique_ptr<ZipCrypto>& crypto)
@@ -208,7 +252,7 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
     while (!finished) {
         size_t n = size_t(std::min<uint64_t>(left, kBlock));
         if (n && !ReadAt(fd_, in_.data(), n, pos)) {
-            why = "cannot read the compressed data";
+            why = "lecture impossible des données compressées";
             return false;
         }
         pos += n;
@@ -217,13 +261,13 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
             crypto->Decrypt(in_.data(), n);
         auto emit = [&](const unsigned char* d, size_t m) {
             if (produced + m > e.usize) {
-                why = "more data than the entry declares";
+                why = "plus de données que l'entrée n'en déclare";
                 return false;
             }
             produced += m;
             crc = Crc32(crc, d, m);
             if (outFd >= 0 && !WriteAll(outFd, d, m)) {
-                why = "cannot write the file (disk full?)";
+                why = "écriture impossible du fichier (disque plein ?)";
                 return false;
             }
             if (m)
@@ -243,7 +287,7 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
             st->avail_out = uint32_t(out_.size());
             int r = isal_inflate(st);
             if (r < 0) {
-                why = "damaged compressed data";
+                why = "données compressées endommagées";
                 return false;
             }
             if (!emit(out_.data(), out_.size() - st->avail_out))
@@ -254,12 +298,12 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
             }
         } while (st->avail_out == 0 || st->avail_in > 0);
         if (!finished && left == 0) {
-            why = "compressed data end too early";
+            why = "fin prématurée des données compressées";
             return false;
         }
     }
     if (produced != e.usize) {
-        why = "size differs from the one the entry declares";
+        why = "taille différente de celle que l'entrée déclare";
         return false;
     }
     return true;
@@ -273,7 +317,7 @@ bool ExtractJob::One(CdEntry& e, int index)
     if (rel.empty()) {
         if (isDir && e.usize == 0)
             return false;
-        Skip(e, skipGeneralError, errUnsafeName, "unsafe name refused: " + e.name);
+        Skip(e, skipGeneralError, errUnsafeName, "nom dangereux refusé : " + e.name);
         return false;
     }
     if (!p_->dirNames) {
@@ -285,31 +329,35 @@ bool ExtractJob::One(CdEntry& e, int index)
     }
     std::string target = base_ + "/" + rel;
     if (isDir) {
-        if (!test && !MakeDirs(target))
-            Skip(e, skipGeneralError, errUnsafeName, "directory refused: " + e.name);
+        if (!test && Fd(OpenBeneath(rel)).fd < 0)
+            Skip(e, skipGeneralError, errUnsafeName, "dossier refusé : " + e.name);
         return false;
     }
     if (e.method != 0 && e.method != 8) {
-        Skip(e, skipCompressionUnknown, errMethod,
-            "unknown compression method " + std::to_string(e.method) + ": " + e.name);
+        Skip(e, skipCompressionUnknown, errMethod, MethodRefused(e));
         return false;
     }
     uint32_t host = e.madeBy >> 8;
     bool isLink = host == 3 && ((e.externalAttrs >> 16) & S_IFMT) == S_IFLNK;
     if (isLink && e.usize > 4096) {
-        Skip(e, skipGeneralError, errUnsafeName, "link refused: " + e.name);
+        Skip(e, skipGeneralError, errUnsafeName, "lien refusé : " + e.name);
         return false;
     }
-    std::string dir = target.substr(0, target.find_last_of('/'));
+    const size_t slash = rel.find_last_of('/');
+    const std::string relDir = slash == std::string::npos ? std::string() : rel.substr(0, slash);
+    const std::string leaf = slash == std::string::npos ? rel : rel.substr(slash + 1);
+    Fd dirFd;
     if (!test) {
-        if (!MakeDirs(dir)) {
-            Skip(e, skipGeneralError, errUnsafeName, "name leaves the base directory: " + e.name);
+        dirFd.fd = OpenBeneath(relDir);
+        if (dirFd.fd < 0) {
+            Skip(e, skipGeneralError, errUnsafeName,
+                "nom passant par un lien ou sortant du dossier de destination : " + e.name);
             return false;
         }
         struct stat st;
-        bool exists = lstat(target.c_str(), &st) == 0;
+        bool exists = fstatat(dirFd.fd, leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
         if (exists && !S_ISREG(st.st_mode)) {
-            Skip(e, skipFileExists, errUnsafeName, "not a regular file: " + target);
+            Skip(e, skipFileExists, errUnsafeName, "pas un fichier ordinaire : " + target);
             return false;
         }
         time_t etime = FromDosTime(e.dosTime);
@@ -332,8 +380,8 @@ bool ExtractJob::One(CdEntry& e, int index)
             }
         }
         struct statvfs vs;
-        if (statvfs(dir.c_str(), &vs) == 0 && uint64_t(vs.f_bavail) * vs.f_frsize < e.usize) {
-            Skip(e, skipGeneralError, errSpace, "not enough disk space for " + e.name);
+        if (fstatvfs(dirFd.fd, &vs) == 0 && uint64_t(vs.f_bavail) * vs.f_frsize < e.usize) {
+            Skip(e, skipGeneralError, errSpace, "espace disque insuffisant pour " + e.name);
             return false;
         }
     }
@@ -344,16 +392,26 @@ bool ExtractJob::One(CdEntry& e, int index)
     if (e.flags & 1) {
         if (e.csize < 12 || !Password(e, crypto)) {
             if (!rep_.Cancelled())
-                Skip(e, skipBadPassword, errPassword, "wrong or missing password: " + e.name);
+                Skip(e, skipBadPassword, errPassword, "mot de passe erroné ou absent : " + e.name);
             return false;
         }
     }
     std::string tmp;
     int outFd = -1;
     if (!test) {
-        tmp = dir + "/." + rel.substr(rel.find_last_of('/') + 1) + ".XXXXXX";
-        if (tmp.size() > 4000 || (outFd = mkstemp(tmp.data())) < 0) {
-            Skip(e, skipGeneralError, errWrite, "cannot create a file beside " + target);
+        // a fresh name beside the target, in the directory opened above
+        static const char kDigits[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+        std::random_device random;
+        for (int attempt = 0; outFd < 0 && attempt < 100 && leaf.size() < 240; ++attempt) {
+            tmp = "." + leaf + ".";
+            for (int i = 0; i < 6; ++i)
+                tmp += kDigits[random() % 36];
+            outFd = openat(dirFd.fd, tmp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+            if (outFd < 0 && errno != EEXIST)
+                break;
+        }
+        if (outFd < 0) {
+            Skip(e, skipGeneralError, errWrite, "création impossible d'un fichier à côté de " + target);
             return false;
         }
     }
@@ -366,10 +424,10 @@ bool ExtractJob::One(CdEntry& e, int index)
         std::vector<char> t(size_t(e.usize));
         if (ReadAt(outFd, t.data(), t.size(), 0))
             linkTo.assign(t.begin(), t.end());
-        if (!LinkStaysInside(rel.substr(0, rel.find_last_of('/') + 1), linkTo)) {
+        if (!LinkStaysInside(relDir, linkTo)) {
             close(outFd);
-            unlink(tmp.c_str());
-            Skip(e, skipGeneralError, errUnsafeName, "link refused: " + e.name);
+            unlinkat(dirFd.fd, tmp.c_str(), 0);
+            Skip(e, skipGeneralError, errUnsafeName, "lien refusé : " + e.name);
             return false;
         }
     }
@@ -381,7 +439,7 @@ bool ExtractJob::One(CdEntry& e, int index)
             rep_.Send(actSkipped, errCrc, skipGeneralError, e.name);
     }
     if (!ok && !rep_.Cancelled())
-        Skip(e, skipGeneralError, errFormat, why + ": " + e.name);
+        Skip(e, skipGeneralError, errFormat, why + " : " + e.name);
     if (outFd >= 0) {
         if (keep) {
             struct timespec ts[2];
@@ -396,14 +454,14 @@ bool ExtractJob::One(CdEntry& e, int index)
         if (close(outFd) != 0)
             keep = false;
         if (keep && isLink) {
-            unlink(tmp.c_str());
-            unlink(target.c_str());
-            keep = symlink(linkTo.c_str(), target.c_str()) == 0;
+            unlinkat(dirFd.fd, tmp.c_str(), 0);
+            unlinkat(dirFd.fd, leaf.c_str(), 0);
+            keep = symlinkat(linkTo.c_str(), dirFd.fd, leaf.c_str()) == 0;
         } else if (keep) {
-            keep = rename(tmp.c_str(), target.c_str()) == 0;
+            keep = renameat(dirFd.fd, tmp.c_str(), dirFd.fd, leaf.c_str()) == 0;
         }
         if (!keep)
-            unlink(tmp.c_str());
+            unlinkat(dirFd.fd, tmp.c_str(), 0);
     }
     return keep || (test && ok && crc == e.crc);
 }
@@ -412,7 +470,7 @@ int32_t ExtractJob::Run()
 {
     std::string archive = Str(p_->archive);
     if (p_->check != kBlockCheck || archive.empty()) {
-        rep_.Message(errParams, "bad parameter block");
+        rep_.Message(errParams, "bloc de paramètres erroné");
         return 0;
     }
     askLeft_ = std::clamp(p_->passwordReqCount, 0, 15);
@@ -420,7 +478,7 @@ int32_t ExtractJob::Run()
     try {
         fd_ = open(archive.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd_ < 0)
-            throw JobError(errOpen, "cannot open " + archive);
+            throw JobError(errOpen, "ouverture impossible de " + archive);
         struct stat st;
         fstat(fd_, &st);
         size_ = uint64_t(st.st_size);
@@ -435,6 +493,10 @@ int32_t ExtractJob::Run()
             uint64_t next = k + 1 < order.size() ? cd.entries[order[k + 1]].localOffset : cdStart - cd.shift;
             CheckLocal(fd_, size_, cd.entries[order[k]], cd.shift, next);
         }
+        // names of FAT hosts not flagged UTF-8 are in their OEM code page
+        for (CdEntry& e : cd.entries)
+            if (!(e.flags & 0x800) && (e.madeBy >> 8) == 0 && HasHighBytes(e.name))
+                e.name = OemToUtf8(e.name);
         base_ = Str(p_->baseDir);
         std::replace(base_.begin(), base_.end(), '\\', '/');
         if (base_.empty())
@@ -445,9 +507,11 @@ int32_t ExtractJob::Run()
             mkdir(base_.c_str(), 0777);
             char real[PATH_MAX];
             if (!realpath(base_.c_str(), real))
-                throw JobError(errOpen, "cannot use the directory " + base_);
-            realBase_ = real;
+                throw JobError(errOpen, "dossier inutilisable : " + base_);
             base_ = real;
+            baseFd_ = open(real, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (baseFd_ < 0)
+                throw JobError(errOpen, "dossier inutilisable : " + base_);
         }
         std::vector<size_t> chosen;
         uint64_t total = 0;
@@ -473,6 +537,8 @@ int32_t ExtractJob::Run()
     }
     if (fd_ >= 0)
         close(fd_);
+    if (baseFd_ >= 0)
+        close(baseFd_);
     return rep_.Cancelled() ? 0 : count;
 }
 

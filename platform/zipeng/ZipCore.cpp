@@ -102,14 +102,47 @@ bool WriteAll(int fd, const void* buf, size_t n)
     return true;
 }
 
+// The 64-bit values of an entry (extra field 0x0001): each field of the
+// header at its largest value is in it, in this order.
+static void ReadZip64Extra(CdEntry& en)
+{
+    const auto* x = reinterpret_cast<const unsigned char*>(en.extra.data());
+    size_t i = 0;
+    while (i + 4 <= en.extra.size()) {
+        const size_t id = Get16(x + i), len = Get16(x + i + 2);
+        if (i + 4 + len > en.extra.size())
+            break;
+        if (id == 1) {
+            const unsigned char* v = x + i + 4;
+            size_t left = len;
+            auto take = [&](uint64_t& field) {
+                if (left < 8)
+                    throw JobError(errFormat, "champ 64 bits incomplet : " + en.name);
+                field = uint64_t(Get32(v)) | uint64_t(Get32(v + 4)) << 32;
+                v += 8;
+                left -= 8;
+            };
+            if (en.usize == 0xFFFFFFFF)
+                take(en.usize);
+            if (en.csize == 0xFFFFFFFF)
+                take(en.csize);
+            if (en.localOffset == 0xFFFFFFFF)
+                take(en.localOffset);
+            return;
+        }
+        i += 4 + len;
+    }
+    throw JobError(errFormat, "champ 64 bits absent : " + en.name);
+}
+
 CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
 {
     if (size < kEndSize)
-        throw JobError(errFormat, "not a zip archive (no end of central directory)");
+        throw JobError(errFormat, "ce n'est pas une archive zip (fin du répertoire central introuvable)");
     uint64_t n = std::min<uint64_t>(size, 65535 + kEndSize);
     std::vector<unsigned char> tail(n);
     if (!ReadAt(fd, tail.data(), n, size - n))
-        throw JobError(errRead, "cannot read the end of the archive");
+        throw JobError(errRead, "lecture impossible de la fin de l'archive");
     int64_t at = -1;
     for (int64_t i = int64_t(n) - kEndSize; i >= 0; --i)
         if (Get32(&tail[size_t(i)]) == kEndSig) {
@@ -117,42 +150,60 @@ CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
             break;
         }
     if (at < 0)
-        throw JobError(errFormat, "not a zip archive (no end of central directory)");
+        throw JobError(errFormat, "ce n'est pas une archive zip (fin du répertoire central introuvable)");
     const unsigned char* e = &tail[size_t(at)];
     uint64_t endPos = size - n + uint64_t(at);
     if (Get16(e + 4) != 0 || Get16(e + 6) != 0)
-        throw JobError(errFormat, "multi-volume archive: join its volumes first");
+        throw JobError(errFormat, "archive en plusieurs volumes : en réunir d'abord les volumes");
     CentralDirectory cd;
-    uint32_t count = Get16(e + 10);
+    uint64_t count = Get16(e + 10);
     uint64_t cdSize = Get32(e + 12), cdOffset = Get32(e + 16);
-    // A 64-bit end record (written by tools that stream) is accepted while
-    // the classic record still holds the true values.
-    unsigned char loc[20], rec[4];
+    // A 64-bit end record stands between the directory and the classic one
+    // (written by tools that stream, or asked for): a classic field at its
+    // largest value is taken from it.
+    unsigned char loc[20], rec[56];
     uint64_t dirEnd = endPos;
     if (endPos >= 20 && ReadAt(fd, loc, 20, endPos - 20) && Get32(loc) == kZip64LocatorSig) {
-        if (count == 0xFFFF || cdSize == 0xFFFFFFFF || cdOffset == 0xFFFFFFFF)
-            throw JobError(errLimit, "archive in the 64-bit format: more than 4 GB or 65 535 entries");
-        if (endPos < 76 || !ReadAt(fd, rec, 4, endPos - 76) || Get32(rec) != kZip64EndSig)
-            throw JobError(errFormat, "damaged 64-bit end of central directory");
-        dirEnd = endPos - 76;
+        // where the locator says, else right in front of it (bytes put in front of the archive)
+        uint64_t at = uint64_t(Get32(loc + 8)) | uint64_t(Get32(loc + 12)) << 32;
+        bool found = at + 56 <= endPos - 20 && ReadAt(fd, rec, 56, at) && Get32(rec) == kZip64EndSig;
+        if (!found) {
+            at = endPos - 20 - 56;
+            found = endPos >= 76 && ReadAt(fd, rec, 56, at) && Get32(rec) == kZip64EndSig;
+        }
+        if (!found)
+            throw JobError(errFormat, "enregistrement de fin 64 bits endommagé");
+        auto get64 = [](const unsigned char* p) { return uint64_t(Get32(p)) | uint64_t(Get32(p + 4)) << 32; };
+        if (Get32(loc + 4) != 0 || Get32(loc + 16) > 1 || Get32(rec + 16) != 0 || Get32(rec + 20) != 0)
+            throw JobError(errFormat, "archive en plusieurs volumes : en réunir d'abord les volumes");
+        if (count == 0xFFFF)
+            count = get64(rec + 32);
+        if (cdSize == 0xFFFFFFFF)
+            cdSize = get64(rec + 40);
+        if (cdOffset == 0xFFFFFFFF)
+            cdOffset = get64(rec + 48);
+        dirEnd = at;
     }
     uint32_t commentLen = std::min<uint64_t>(Get16(e + 20), n - uint64_t(at) - kEndSize);
     cd.comment.assign(reinterpret_cast<const char*>(e + kEndSize), commentLen);
-    if (cdSize > dirEnd || uint64_t(count) * kCentralSize > cdSize)
-        throw JobError(errFormat, "central directory size out of the file");
+    if (cdSize > dirEnd || count > cdSize / kCentralSize)
+        throw JobError(errFormat, "taille du répertoire central hors du fichier");
     uint64_t cdStart = dirEnd - cdSize;
     if (cdOffset > cdStart)
-        throw JobError(errFormat, "central directory offset out of the file");
+        throw JobError(errFormat, "position du répertoire central hors du fichier");
     cd.shift = cdStart - cdOffset;
     cd.start = cdStart;
     std::vector<unsigned char> dir(cdSize);
     if (cdSize && !ReadAt(fd, dir.data(), cdSize, cdStart))
-        throw JobError(errRead, "cannot read the central directory");
+        throw JobError(errRead, "lecture impossible du répertoire central");
     size_t p = 0;
-    cd.entries.reserve(count);
-    for (uint32_t k = 0; k < count; ++k) {
+    cd.entries.reserve(size_t(count));
+    // The directory is walked to its end: the classic end record holds the
+    // count of entries in 16 bits only, and some writers let it wrap past
+    // 65 535 without a 64-bit record. The entries found must agree with it.
+    for (uint64_t k = 0; k < count || (p + kCentralSize <= cdSize && Get32(&dir[p]) == kCentralSig); ++k) {
         if (p + kCentralSize > cdSize || Get32(&dir[p]) != kCentralSig)
-            throw JobError(errFormat, "damaged central directory header");
+            throw JobError(errFormat, "en-tête du répertoire central endommagé");
         const unsigned char* h = &dir[p];
         CdEntry en;
         en.madeBy = Get16(h + 4);
@@ -169,18 +220,20 @@ CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
         en.externalAttrs = Get32(h + 38);
         en.localOffset = Get32(h + 42);
         if (p + kCentralSize + nl + xl + cl > cdSize)
-            throw JobError(errFormat, "central directory header out of the directory");
+            throw JobError(errFormat, "en-tête du répertoire central hors du répertoire");
         const char* s = reinterpret_cast<const char*>(h + kCentralSize);
         en.name.assign(s, nl);
         en.extra.assign(s + nl, xl);
         en.comment.assign(s + nl + xl, cl);
         if (en.csize == 0xFFFFFFFF || en.usize == 0xFFFFFFFF || en.localOffset == 0xFFFFFFFF)
-            throw JobError(errLimit, "entry in the 64-bit format: more than 4 GB");
+            ReadZip64Extra(en);
         if (en.localOffset + kLocalSize > cdOffset)
-            throw JobError(errFormat, "local header offset out of the archive");
+            throw JobError(errFormat, "position d'en-tête local hors de l'archive : " + en.name);
         p += kCentralSize + nl + xl + cl;
         cd.entries.push_back(std::move(en));
     }
+    if ((cd.entries.size() & 0xFFFF) != (count & 0xFFFF) || cd.entries.size() < count)
+        throw JobError(errFormat, "le nombre d'entrées ne correspond pas au répertoire central");
     return cd;
 }
 
@@ -189,13 +242,97 @@ void CheckLocal(int fd, uint64_t size, CdEntry& e, uint64_t shift, uint64_t next
     unsigned char h[kLocalSize];
     uint64_t off = e.localOffset + shift;
     if (off + kLocalSize > size || !ReadAt(fd, h, kLocalSize, off) || Get32(h) != kLocalSig)
-        throw JobError(errFormat, "bad local header: " + e.name);
+        throw JobError(errFormat, "en-tête local erroné : " + e.name);
     uint64_t data = off + kLocalSize + Get16(h + 26) + Get16(h + 28);
     if (Get16(h + 26) != e.name.size())
-        throw JobError(errFormat, "local and central names differ: " + e.name);
+        throw JobError(errFormat, "noms local et central différents : " + e.name);
     if (data + e.csize > next + shift || data + e.csize > size)
-        throw JobError(errFormat, "entry data overlap or pass the end of the archive: " + e.name);
+        throw JobError(errFormat, "données chevauchant une autre entrée ou dépassant la fin de l'archive : " + e.name);
     e.dataOffset = data;
+}
+
+namespace {
+
+// The upper half of code page 850.
+const char16_t kOem850[129] =
+    u"\u00c7\u00fc\u00e9\u00e2\u00e4\u00e0\u00e5\u00e7\u00ea\u00eb\u00e8\u00ef\u00ee\u00ec\u00c4\u00c5"
+    u"\u00c9\u00e6\u00c6\u00f4\u00f6\u00f2\u00fb\u00f9\u00ff\u00d6\u00dc\u00f8\u00a3\u00d8\u00d7\u0192"
+    u"\u00e1\u00ed\u00f3\u00fa\u00f1\u00d1\u00aa\u00ba\u00bf\u00ae\u00ac\u00bd\u00bc\u00a1\u00ab\u00bb"
+    u"\u2591\u2592\u2593\u2502\u2524\u00c1\u00c2\u00c0\u00a9\u2563\u2551\u2557\u255d\u00a2\u00a5\u2510"
+    u"\u2514\u2534\u252c\u251c\u2500\u253c\u00e3\u00c3\u255a\u2554\u2569\u2566\u2560\u2550\u256c\u00a4"
+    u"\u00f0\u00d0\u00ca\u00cb\u00c8\u0131\u00cd\u00ce\u00cf\u2518\u250c\u2588\u2584\u00a6\u00cc\u2580"
+    u"\u00d3\u00df\u00d4\u00d2\u00f5\u00d5\u00b5\u00fe\u00de\u00da\u00db\u00d9\u00fd\u00dd\u00af\u00b4"
+    u"\u00ad\u00b1\u2017\u00be\u00b6\u00a7\u00f7\u00b8\u00b0\u00a8\u00b7\u00b9\u00b3\u00b2\u25a0\u00a0";
+
+void PutUtf8(std::string& out, char32_t c)
+{
+    if (c < 0x80) {
+        out += char(c);
+    } else if (c < 0x800) {
+        out += char(0xC0 | (c >> 6));
+        out += char(0x80 | (c & 0x3F));
+    } else {
+        out += char(0xE0 | (c >> 12));
+        out += char(0x80 | ((c >> 6) & 0x3F));
+        out += char(0x80 | (c & 0x3F));
+    }
+}
+
+}  // namespace
+
+bool HasHighBytes(const std::string& s)
+{
+    return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
+}
+
+bool IsUtf8(const std::string& s)
+{
+    size_t i = 0;
+    while (i < s.size()) {
+        const auto b = static_cast<unsigned char>(s[i]);
+        size_t n = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 9;
+        if (n == 9 || b == 0xC0 || b == 0xC1 || b > 0xF4 || i + n >= s.size())
+            return false;
+        char32_t c = n == 0 ? b : n == 1 ? (b & 0x1F) : n == 2 ? (b & 0x0F) : (b & 0x07);
+        for (size_t k = 1; k <= n; ++k) {
+            const auto t = static_cast<unsigned char>(s[i + k]);
+            if ((t & 0xC0) != 0x80)
+                return false;
+            c = c << 6 | (t & 0x3F);
+        }
+        // no overlong form, no surrogate, nothing past U+10FFFF
+        if ((n == 2 && c < 0x800) || (n == 3 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF))
+            return false;
+        i += n + 1;
+    }
+    return true;
+}
+
+std::string LatinToOem(const std::string& s)
+{
+    std::string out;
+    out.reserve(s.size());
+    for (char ch : s) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x80) {
+            out += ch;
+            continue;
+        }
+        const char16_t* hit = std::char_traits<char16_t>::find(kOem850, 128, char16_t(b));
+        out += hit ? char(0x80 + (hit - kOem850)) : '_';
+    }
+    return out;
+}
+
+std::string OemToUtf8(const std::string& s)
+{
+    std::string out;
+    out.reserve(s.size() * 2);
+    for (char ch : s) {
+        const auto b = static_cast<unsigned char>(ch);
+        PutUtf8(out, b < 0x80 ? char32_t(b) : char32_t(kOem850[b - 0x80]));
+    }
+    return out;
 }
 
 bool MatchMask(const std::string& name, const std::string& mask)

@@ -102,6 +102,14 @@ void CheckLocal(int fd, uint64_t size, CdEntry& e, uint64_t shift, uint64_t next
 bool ReadAt(int fd, void* buf, size_t n, uint64_t off);
 bool WriteAll(int fd, const void* buf, size_t n);
 
+// Names: whether a name is valid UTF-8 (and has bytes above 127); a name
+// of another encoding (taken as Latin-1) in the OEM code page 850 of the
+// archives' FAT hosts, '_' for a character it lacks; and back to UTF-8.
+bool HasHighBytes(const std::string& s);
+bool IsUtf8(const std::string& s);
+std::string LatinToOem(const std::string& s);
+std::string OemToUtf8(const std::string& s);
+
 // Old-style masks: "*" and "?", case-insensitive; "/" and "\" are equal.
 bool MatchMask(const std::string& name, const std::string& mask);
 

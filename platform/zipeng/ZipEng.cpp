@@ -38,6 +38,7 @@ struct SourceFile {
     time_t mtime = 0;
     mode_t mode = 0;
     bool isDir = false;
+    bool oemName = false;  // the name was no UTF-8: stored in the OEM code page, as a FAT host's
     const ZipFileSpec* fileSpec = nullptr;
     std::string password;  // empty: not encrypted
 };
@@ -244,7 +245,7 @@ private:
     void CheckCancel()
     {
         if (rep_.Cancelled())
-            throw JobError(errCancelled, "cancelled");
+            throw JobError(errCancelled, "annulé");
     }
 
     ZipParams* p_;
@@ -271,6 +272,12 @@ void AddJob::AddPath(const std::string& path, const struct stat& st, const ZipFi
     }
     if (f.name.empty())
         return;
+    // A name is flagged UTF-8 only when it is; readers refuse an archive
+    // whose flagged names do not decode.
+    if (HasHighBytes(f.name) && !IsUtf8(f.name)) {
+        f.name = LatinToOem(f.name);
+        f.oemName = true;
+    }
     f.size = f.isDir ? 0 : uint64_t(st.st_size);
     f.mtime = st.st_mtime;
     f.mode = st.st_mode;
@@ -357,13 +364,13 @@ void AddJob::Collect()
         std::string dir = k == std::string::npos ? "" : path.substr(0, k == 0 ? 1 : k);
         std::string mask = k == std::string::npos ? path : path.substr(k + 1);
         if (HasWildcard(dir)) {
-            rep_.Message(errParams, "wildcards in a directory are not supported: " + fileSpec);
+            rep_.Message(errParams, "jokers non admis dans un nom de dossier : " + fileSpec);
             continue;
         }
         size_t before = files_.size();
         Walk(dir, mask, recurse, s, 0);
         if (files_.size() == before && !HasWildcard(mask))
-            rep_.Message(errOpen, "file not found: " + fileSpec);
+            rep_.Message(errOpen, "fichier introuvable : " + fileSpec);
     }
 }
 
@@ -383,12 +390,16 @@ std::string AddJob::PasswordFor(const ZipFileSpec& fileSpec, const std::string& 
             askedPassword_.assign(r.text, strnlen(r.text, sizeof r.text));
     }
     if (askedPassword_.empty())
-        throw JobError(errPassword, "no password given for the encrypted files");
+        throw JobError(errPassword, "aucun mot de passe donné pour les fichiers chiffrés");
     return askedPassword_;
 }
 
 void AddJob::CopyOld(int out, int oldFd, CdEntry e, uint64_t shift, uint64_t& pos)
 {
+    // the archive is rewritten in the classic format: an entry read from a
+    // 64-bit record that needs one cannot be kept
+    Check(e.usize <= kMaxClassic && e.csize <= kMaxClassic, errLimit,
+        "entrée de plus de 4 Go, que l'archive réécrite ne peut garder : " + e.name);
     uint64_t len = e.dataOffset - (e.localOffset + shift) + e.csize;
     if (e.flags & 8) {
         unsigned char d[4];
@@ -399,14 +410,14 @@ void AddJob::CopyOld(int out, int oldFd, CdEntry e, uint64_t shift, uint64_t& po
     NewEntry ne{e, pos};
     while (left > 0) {
         size_t n = size_t(std::min<uint64_t>(left, buf.size()));
-        Check(ReadAt(oldFd, buf.data(), n, src), errRead, "cannot read the archive");
-        Check(WriteAll(out, buf.data(), n), errWrite, "cannot write the archive");
+        Check(ReadAt(oldFd, buf.data(), n, src), errRead, "lecture impossible de l'archive");
+        Check(WriteAll(out, buf.data(), n), errWrite, "écriture impossible de l'archive");
         src += n;
         left -= n;
     }
     ne.cd.localOffset = pos;
     pos += len;
-    Check(pos <= kMaxClassic, errLimit, "the archive would pass 4 GB");
+    Check(pos <= kMaxClassic, errLimit, "l'archive dépasserait 4 Go");
     written_.push_back(std::move(ne));
 }
 
@@ -447,7 +458,7 @@ void AddJob::CompressAll(int out, uint64_t& pos)
         FileState& fs = st[c.file];
         SourceFile& f = files_[c.file];
         if (c.skipped) {
-            rep_.Message(errOpen, "cannot open " + f.path);
+            rep_.Message(errOpen, "ouverture impossible de " + f.path);
             CheckCancel();
             rep_.Send(actSkipped, errOpen, skipGeneralError, f.name);
             CheckCancel();
@@ -458,8 +469,10 @@ void AddJob::CompressAll(int out, uint64_t& pos)
             rep_.Send(actNewFile, 0, intptr_t(f.size), f.name);
             CheckCancel();
         }
-        Check(!c.failed, errParams, "compression failed: " + f.name);
-        bool storeIt = fs.stored || (c.first && c.last && c.out.size() >= c.in.size());
+        Check(!c.failed, errParams, "échec de la compression : " + f.name);
+        // A file whose first chunk does not shrink is stored whole, chunks
+        // deflated ahead of time included: deflating it would only make it larger.
+        bool storeIt = fs.stored || (c.first && c.out.size() >= c.in.size());
         std::vector<unsigned char>& data = storeIt ? c.in : c.out;
         if (c.first) {
             fs.stored = storeIt;
@@ -468,15 +481,12 @@ void AddJob::CompressAll(int out, uint64_t& pos)
             e.name = f.name;
             e.method = storeIt ? 0 : 8;
             e.flags = uint16_t((enc ? 1 | 8 : 0) | (level >= 8 && !storeIt ? 2 : 0));
-            for (unsigned char ch : f.name)
-                if (ch >= 0x80) {
-                    e.flags |= 0x800;
-                    break;
-                }
+            if (!f.oemName && HasHighBytes(f.name))
+                e.flags |= 0x800;
             e.needed = storeIt && !enc ? 10 : 20;
-            e.madeBy = p_->forceDos ? 20 : (3 << 8) | 30;
-            e.externalAttrs =
-                p_->forceDos ? (f.isDir ? 0x10 : 0x20) : uint32_t(f.mode & 0xFFFF) << 16 | (f.isDir ? 0x10 : 0);
+            const bool dos = p_->forceDos || f.oemName;
+            e.madeBy = dos ? 20 : (3 << 8) | 30;
+            e.externalAttrs = dos ? (f.isDir ? 0x10 : 0x20) : uint32_t(f.mode & 0xFFFF) << 16 | (f.isDir ? 0x10 : 0);
             e.dosTime = ToDosTime(f.mtime);
             fs.entry.headerOffset = pos;
             e.localOffset = pos;
@@ -488,7 +498,7 @@ void AddJob::CompressAll(int out, uint64_t& pos)
             Put32(h + 10, e.dosTime);
             Put16(h + 26, uint32_t(f.name.size()));
             Check(WriteAll(out, h, kLocalSize) && WriteAll(out, f.name.data(), f.name.size()), errWrite,
-                "cannot write the archive");
+                "écriture impossible de l'archive");
             pos += kLocalSize + f.name.size();
             if (enc) {
                 fs.crypto = std::make_unique<ZipCrypto>(fs.password);
@@ -498,19 +508,19 @@ void AddJob::CompressAll(int out, uint64_t& pos)
                     eh[i] = uint8_t(rd());
                 eh[11] = uint8_t(e.dosTime >> 8);
                 fs.crypto->Encrypt(eh, 12);
-                Check(WriteAll(out, eh, 12), errWrite, "cannot write the archive");
+                Check(WriteAll(out, eh, 12), errWrite, "écriture impossible de l'archive");
                 pos += 12;
                 fs.csize += 12;
             }
         }
         if (fs.crypto)
             fs.crypto->Encrypt(data.data(), data.size());
-        Check(WriteAll(out, data.data(), data.size()), errWrite, "cannot write the archive");
+        Check(WriteAll(out, data.data(), data.size()), errWrite, "écriture impossible de l'archive");
         pos += data.size();
         fs.csize += data.size();
         fs.crc = fs.usize == 0 ? c.crc : uint32_t(crc32_combine(fs.crc, c.crc, z_off_t(c.in.size())));
         fs.usize += c.in.size();
-        Check(pos <= kMaxClassic, errLimit, "the archive would pass 4 GB: " + f.name);
+        Check(pos <= kMaxClassic, errLimit, "l'archive dépasserait 4 Go : " + f.name);
         if (!c.in.empty()) {
             rep_.Send(actProgress, 0, intptr_t(c.in.size()), "");
             CheckCancel();
@@ -520,21 +530,21 @@ void AddJob::CompressAll(int out, uint64_t& pos)
             e.crc = fs.crc;
             e.csize = fs.csize;
             e.usize = fs.usize;
-            Check(e.usize <= kMaxClassic && e.csize <= kMaxClassic, errLimit, "file larger than 4 GB: " + f.name);
+            Check(e.usize <= kMaxClassic && e.csize <= kMaxClassic, errLimit, "fichier de plus de 4 Go : " + f.name);
             unsigned char t[16];
             if (e.flags & 8) {
                 Put32(t, kDescriptorSig);
                 Put32(t + 4, e.crc);
                 Put32(t + 8, uint32_t(e.csize));
                 Put32(t + 12, uint32_t(e.usize));
-                Check(WriteAll(out, t, 16), errWrite, "cannot write the archive");
+                Check(WriteAll(out, t, 16), errWrite, "écriture impossible de l'archive");
                 pos += 16;
             } else {
                 Put32(t, e.crc);
                 Put32(t + 4, uint32_t(e.csize));
                 Put32(t + 8, uint32_t(e.usize));
-                Check(
-                    pwrite(out, t, 12, off_t(fs.entry.headerOffset + 14)) == 12, errWrite, "cannot write the archive");
+                Check(pwrite(out, t, 12, off_t(fs.entry.headerOffset + 14)) == 12, errWrite,
+                    "écriture impossible de l'archive");
             }
             written_.push_back(std::move(fs.entry));
         }
@@ -617,11 +627,23 @@ void AddJob::CompressAll(int out, uint64_t& pos)
 
 void AddJob::WriteCentral(int out, uint64_t pos)
 {
-    Check(written_.size() <= size_t(kMaxEntries), errLimit, "more than 65 535 entries");
+    Check(written_.size() <= size_t(kMaxEntries), errLimit, "plus de 65 535 entrées");
     uint64_t start = pos;
     std::string buf;
     for (const auto& ne : written_) {
-        const CdEntry& e = ne.cd;
+        CdEntry e = ne.cd;
+        // the directory is classic: the 64-bit values of an entry copied
+        // from a 64-bit archive are in its header now
+        for (size_t i = 0; i + 4 <= e.extra.size();) {
+            const auto* x = reinterpret_cast<const unsigned char*>(e.extra.data()) + i;
+            const size_t len = 4 + Get16(x + 2);
+            if (i + len > e.extra.size())
+                break;
+            if (Get16(x) == 1)
+                e.extra.erase(i, len);
+            else
+                i += len;
+        }
         unsigned char h[kCentralSize]{};
         Put32(h, kCentralSig);
         Put16(h + 4, e.madeBy);
@@ -643,7 +665,7 @@ void AddJob::WriteCentral(int out, uint64_t pos)
         buf += e.extra;
         buf += e.comment;
     }
-    Check(start + buf.size() <= kMaxClassic, errLimit, "the archive would pass 4 GB");
+    Check(start + buf.size() <= kMaxClassic, errLimit, "l'archive dépasserait 4 Go");
     std::string comment = Str(p_->comment).substr(0, 65535);
     unsigned char end[kEndSize]{};
     Put32(end, kEndSig);
@@ -654,14 +676,14 @@ void AddJob::WriteCentral(int out, uint64_t pos)
     Put16(end + 20, uint32_t(comment.size()));
     buf.append(reinterpret_cast<char*>(end), kEndSize);
     buf += comment;
-    Check(WriteAll(out, buf.data(), buf.size()), errWrite, "cannot write the archive");
+    Check(WriteAll(out, buf.data(), buf.size()), errWrite, "écriture impossible de l'archive");
 }
 
 int32_t AddJob::Run()
 {
     std::string archive = Str(p_->archive);
     if (p_->check != kBlockCheck || archive.empty()) {
-        rep_.Message(errParams, "bad parameter block");
+        rep_.Message(errParams, "bloc de paramètres erroné");
         return 0;
     }
     if (p_->fromDate) {
@@ -732,16 +754,16 @@ int32_t AddJob::Run()
         files_ = std::move(chosen);
         size_t kept = std::count(keepOld.begin(), keepOld.end(), true);
         if (files_.empty()) {
-            rep_.Message(errNothing, "nothing to do");
+            rep_.Message(errNothing, "rien à faire");
             if (oldFd >= 0)
                 close(oldFd);
             return 0;
         }
-        Check(files_.size() + kept <= size_t(kMaxEntries), errLimit, "more than 65 535 entries");
+        Check(files_.size() + kept <= size_t(kMaxEntries), errLimit, "plus de 65 535 entrées");
         uint64_t total = 0;
         for (const auto& f : files_) {
-            Check(f.size <= kMaxClassic, errLimit, "file larger than 4 GB: " + f.path);
-            Check(f.name.size() <= 65535, errLimit, "name too long: " + f.path);
+            Check(f.size <= kMaxClassic, errLimit, "fichier de plus de 4 Go : " + f.path);
+            Check(f.name.size() <= 65535, errLimit, "nom trop long : " + f.path);
             total += f.size;
         }
         rep_.Send(actTotalFiles, 0, intptr_t(files_.size()), "");
@@ -752,7 +774,7 @@ int32_t AddJob::Run()
         // write beside the target, then replace
         tmp = archive + ".XXXXXX";
         out = mkstemp(tmp.data());
-        Check(out >= 0, errWrite, "cannot create the temporary archive beside " + archive);
+        Check(out >= 0, errWrite, "création impossible de l'archive temporaire à côté de " + archive);
         uint64_t pos = 0;
         if (haveOld) {
             // what stands in front of the archive (a self-extractor's
@@ -765,8 +787,8 @@ int32_t AddJob::Run()
             std::vector<unsigned char> buf(std::min<uint64_t>(front, kChunk));
             while (pos < front) {
                 size_t n = size_t(std::min<uint64_t>(front - pos, buf.size()));
-                Check(ReadAt(oldFd, buf.data(), n, pos), errRead, "cannot read the archive");
-                Check(WriteAll(out, buf.data(), n), errWrite, "cannot write the archive");
+                Check(ReadAt(oldFd, buf.data(), n, pos), errRead, "lecture impossible de l'archive");
+                Check(WriteAll(out, buf.data(), n), errWrite, "écriture impossible de l'archive");
                 pos += n;
             }
         }
@@ -777,7 +799,7 @@ int32_t AddJob::Run()
         files_.erase(std::remove_if(files_.begin(), files_.end(), [](const SourceFile& f) { return f.name.empty(); }),
             files_.end());
         WriteCentral(out, pos);
-        Check(fsync(out) == 0, errWrite, "cannot write the archive");
+        Check(fsync(out) == 0, errWrite, "écriture impossible de l'archive");
         struct stat ost;
         if (oldFd >= 0 && fstat(oldFd, &ost) == 0)
             fchmod(out, ost.st_mode & 07777);
@@ -794,7 +816,7 @@ int32_t AddJob::Run()
             close(oldFd);
             oldFd = -1;
         }
-        Check(rename(tmp.c_str(), archive.c_str()) == 0, errWrite, "cannot replace " + archive);
+        Check(rename(tmp.c_str(), archive.c_str()) == 0, errWrite, "remplacement impossible de " + archive);
         tmp.clear();
         if (p_->zipTime) {
             uint32_t newest = 0;
@@ -810,7 +832,7 @@ int32_t AddJob::Run()
                 if (f.isDir)
                     continue;
                 if (p_->howToDelete ? !MoveToTrash(f.path) : unlink(f.path.c_str()) != 0)
-                    rep_.Message(errWrite, "archived but not removed: " + f.path);
+                    rep_.Message(errWrite, "archivé mais non supprimé : " + f.path);
             }
         rep_.Send(actEndOfBatch, 0, 0, "");
         return int32_t(files_.size());

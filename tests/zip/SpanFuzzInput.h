@@ -5,7 +5,8 @@
 // length (32 bits, little-endian, cut to what is left), then the bytes of
 // the volumes one after the other. The volumes are the numbered files
 // S001.zip ... of a directory on a drive taken as fixed, so no disk is ever
-// asked for; the last one is joined.
+// asked for; the last one is listed (its directory may run over volumes),
+// then joined.
 #include "zip/ZipArch.h"
 
 #include "platform/os/Volumes.h"
@@ -39,8 +40,10 @@ public:
 };
 
 // Writes the volumes of Data into Dir and joins them; the result of
-// ReadSpan, with the joined file's name in Joined (empty after a failure).
-inline int JoinHostileSet(const uint8_t* data, size_t size, const QString& dir, QString* joined = nullptr)
+// ReadSpan, with the joined file's name in Joined (empty after a failure)
+// and the count of entries the listing of the set found in Listed.
+inline int JoinHostileSet(
+    const uint8_t* data, size_t size, const QString& dir, QString* joined = nullptr, int* listed = nullptr)
 {
     if (size == 0)
         return -1;
@@ -73,6 +76,9 @@ inline int JoinHostileSet(const uint8_t* data, size_t size, const QString& dir, 
     TZipArchiver z;
     z.Unattended = true;
     z.TempDir = dir;
+    z.SetZipFileName(TZipArchiver::NumberedName(dir + QStringLiteral("/S.zip"), int(parts.size()) - 1));
+    if (listed)
+        *listed = z.Count();
     QString out = dir + QStringLiteral("/");
     const int r = z.ReadSpan(TZipArchiver::NumberedName(dir + QStringLiteral("/S.zip"), int(parts.size()) - 1), out);
     if (joined)

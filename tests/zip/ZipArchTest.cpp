@@ -6,8 +6,10 @@
 #include "platform/zipeng/ZipEngAbi.h"
 #include "zip/ZipJobTexts.h"
 #include "zip/ZipPasswordDlg.h"
+#include "zip/ZipRecords.h"
 
 #include <QApplication>
+#include <QDirIterator>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
@@ -406,7 +408,7 @@ TEST_F(ZipArch, CorpusReplayThroughList)
     QDir corpus(QStringLiteral(KORVALE_SOURCE_DIR "/tests/zipeng/corpus"));
     // the named ones are sound enough to list; the others (cut, lying, found by fuzzing) may fail
     const QStringList valid{"7z.zip", "zip_plain.zip", "zip_comment.zip", "zip_crypt.zip", "zip_descriptor.zip",
-        "end_only.zip", "py_hostile_names.zip", "py_bomb.zip", "py_overlap.zip"};
+        "end_only.zip", "py_hostile_names.zip", "py_bomb.zip", "py_overlap.zip", "zip64_small.zip"};
     int seen = 0;
     for (const QFileInfo& fi : corpus.entryInfoList(QDir::Files)) {
         SCOPED_TRACE(fi.fileName().toStdString());
@@ -540,6 +542,246 @@ TEST_F(ZipArch, ExceptionsRecordListAndWaitCursor)
     z.SetZipFileName(P("a.zip"));
     EXPECT_EQ(z.Count(), 0);
     EXPECT_EQ(events.dirUpdates, 0);
+}
+
+}  // namespace
+
+namespace {
+
+// Python's zipfile as an outside reader: its exit status says whether the
+// archive opens and every entry checks; Extra is more of its code, run with
+// the archive open as z.
+int PythonReads(const QString& archive, const QString& extra = {}, const QString& password = {})
+{
+    return Shell("python3 -c 'import sys,zipfile\nz=zipfile.ZipFile(sys.argv[1])\n" +
+        (password.isEmpty() ? QString() : "z.setpassword(b\"" + password + "\")\n") +
+        "sys.exit(1 if z.testzip() is not None else 0)' " + archive + (extra.isEmpty() ? QString() : " && " + extra));
+}
+
+// Names and comments as the outside readers take them: a name that is no
+// UTF-8 is not flagged so (Python refused the whole archive) and goes in the
+// OEM code page; a comment read from the archive comes back byte for byte
+// at every add, whatever its encoding.
+TEST_F(ZipArch, NamesAndCommentsKeepTheirBytesForOutsideReaders)
+{
+    PutFile(P("src/caf\xc3\xa9.txt"), "utf");
+    ASSERT_EQ(Shell("cd " + P("src") + " && (printf latin > \"$(printf '\\351t\\351.txt')\")"), 0);
+    z.SetZipFileName(P("n.zip"));
+    z.RootDir = P("src");
+    z.SetFSpecArgs({"*.*"});
+    z.Add();
+    ASSERT_EQ(z.SuccessCnt, 2) << events.messages.join("|").toStdString();
+    EXPECT_EQ(PythonReads(P("n.zip")), 0);
+    EXPECT_EQ(Shell("python3 -c 'import sys,zipfile\nn=sorted(zipfile.ZipFile(sys.argv[1]).namelist())\n"
+                    "sys.exit(n!=[\"caf\\u00e9.txt\",\"\\u00e9t\\u00e9.txt\"])' " +
+                  P("n.zip")),
+        0);
+    EXPECT_EQ(Shell("unzip -tq " + P("n.zip")), 0);
+    EXPECT_EQ(Shell("7z t " + P("n.zip")), 0);
+    QStringList names;
+    for (const ZipDirEntry* e : z.ZipContents())
+        names << e->FileName;
+    names.sort();
+    EXPECT_EQ(names, (QStringList{QString::fromUtf8("café.txt"), QString::fromUtf8("été.txt")}));
+    // extracted under its name in UTF-8
+    z.ExtrBaseDir = P("out");
+    z.ExtrOptions = {ExtrOverWrite};
+    z.Extract();
+    EXPECT_EQ(z.SuccessCnt, 2);
+    EXPECT_EQ(FileBytes(P("out/") + QString::fromUtf8("été.txt")), "latin");
+
+    // an accented comment written by zip, in UTF-8, then one in the OEM code page
+    PutFile(P("k/a.txt"), "a");
+    ASSERT_EQ(Shell("cd " + P("k") + " && zip -q ../k.zip a.txt"), 0);
+    for (const QByteArray& comment : {QByteArray("d\xc3\xa9"
+                                                 "cembre"),
+             QByteArray("d\x82"
+                        "cembre")}) {
+        SCOPED_TRACE(comment.toHex().toStdString());
+        PutFile(P("c.txt"), comment);
+        ASSERT_EQ(Shell("zip -qz " + P("k.zip") + " < " + P("c.txt")), 0);
+        TZipArchiver fresh;
+        fresh.Unattended = true;
+        fresh.SetDLLDirectory(QStringLiteral(KORVALE_BINARY_DIR "/lib"));
+        fresh.SetZipFileName(P("k.zip"));
+        EXPECT_EQ(fresh.ZipComment, QString::fromUtf8("décembre"));
+        for (int round = 0; round < 2; ++round) {
+            PutFile(P("src/r%1.txt").arg(round), "r");
+            fresh.RootDir = P("src");
+            fresh.SetFSpecArgs({QStringLiteral("r%1.txt").arg(round)});
+            fresh.Add();
+            ASSERT_EQ(fresh.SuccessCnt, 1) << fresh.Message.toStdString();
+        }
+        EXPECT_TRUE(FileBytes(P("k.zip")).endsWith(comment));
+        EXPECT_EQ(PythonReads(P("k.zip")), 0);
+        EXPECT_EQ(Shell("unzip -tq " + P("k.zip")), 0);
+        QFile::remove(P("src/r0.txt"));
+        QFile::remove(P("src/r1.txt"));
+    }
+}
+
+// The directory read to the end its size gives: an archive of 70 000 entries
+// whose 16-bit count wrapped (no 64-bit record) lists and tests them all; a
+// small archive in the 64-bit format lists, extracts and takes an add.
+TEST_F(ZipArch, CountPastSixteenBitsAndSmallSixtyFourBitArchives)
+{
+    ASSERT_EQ(Shell("python3 -c 'import struct,zlib,sys\nl=bytearray();c=bytearray()\nfor i in range(70000):\n"
+                    " n=b\"e%05d\"%i;o=len(l)\n"
+                    " l+=struct.pack(\"<IHHHIIIIHH\",0x04034b50,10,0,0,0x210000,0,0,0,len(n),0)+n\n"
+                    " c+=struct.pack(\"<IHHHHIIIIHHHHHII\",0x02014b50,20,10,0,0,0x210000,0,0,0,len(n),0,0,0,0,0,o)+n\n"
+                    "e=struct.pack(\"<IHHHHIIH\",0x06054b50,0,0,70000&0xFFFF,70000&0xFFFF,len(c),len(l),0)\n"
+                    "open(sys.argv[1],\"wb\").write(l+c+e)' " +
+                  P("wrap.zip")),
+        0);
+    z.SetZipFileName(P("wrap.zip"));
+    EXPECT_EQ(z.Count(), 70000) << events.messages.join("|").toStdString();
+    EXPECT_EQ(z.ZipContents().last()->FileName, "e69999");
+    z.ExtrOptions = {ExtrTest};
+    z.Extract();
+    EXPECT_EQ(z.SuccessCnt, 70000) << z.Message.toStdString();
+    // the same count with entries missing from the directory: refused, not half read
+    QByteArray cut = FileBytes(P("wrap.zip"));
+    const int cdAt = int(cut.indexOf(QByteArray("PK\1\2", 4)));
+    ASSERT_GT(cdAt, 0);
+    cut.remove(cdAt, 52 * 3);
+    auto* end = reinterpret_cast<unsigned char*>(cut.data()) + cut.size() - 22;
+    ziprec::Put32(end + 12, ziprec::Get32(end + 12) - 52 * 3);
+    PutFile(P("short.zip"), cut);
+    z.SetZipFileName(P("short.zip"));
+    EXPECT_TRUE(z.ZipFileName().isEmpty());
+    EXPECT_EQ(z.ErrCode, 11013);
+    // and by the library (the file changed under a listed name)
+    z.SetZipFileName(P("wrap.zip"));
+    PutFile(P("wrap.zip"), cut);
+    z.Extract();
+    EXPECT_EQ(z.SuccessCnt, 0);
+    EXPECT_EQ(z.Message, QString::fromUtf8("le nombre d'entrées ne correspond pas au répertoire central"));
+
+    // zip's forced 64-bit format on two small files
+    PutFile(P("src/a.txt"), "hello\n");
+    PutFile(P("src/b.txt"), QByteArray::fromStdString(TableLike(20'000, 7)));
+    ASSERT_EQ(Shell("cd " + P("src") + " && zip -q -fz ../z64.zip a.txt b.txt"), 0);
+    events.messages.clear();
+    z.SetZipFileName(P("z64.zip"));
+    ASSERT_EQ(z.Count(), 2) << events.messages.join("|").toStdString();
+    EXPECT_TRUE(events.messages.isEmpty()) << events.messages.join("|").toStdString();
+    EXPECT_EQ(z.ZipContents()[0]->UncompressedSize, 6u);
+    EXPECT_EQ(z.SFXOffset, 0);
+    z.ExtrBaseDir = P("out64");
+    z.ExtrOptions = {ExtrOverWrite};
+    z.Extract();
+    EXPECT_EQ(z.SuccessCnt, 2) << z.Message.toStdString();
+    EXPECT_EQ(FileBytes(P("out64/b.txt")), FileBytes(P("src/b.txt")));
+    PutFile(P("src/c.txt"), "third");
+    z.RootDir = P("src");
+    z.SetFSpecArgs({"c.txt"});
+    z.Add();
+    ASSERT_EQ(z.SuccessCnt, 1) << z.Message.toStdString();
+    EXPECT_EQ(z.Count(), 3);
+    EXPECT_EQ(Shell("unzip -tq " + P("z64.zip")), 0);
+    EXPECT_EQ(Shell("7z t " + P("z64.zip")), 0);
+    EXPECT_EQ(PythonReads(P("z64.zip")), 0);
+    // its directory is classic now: no 64-bit field is left in it
+    for (const ZipDirEntry* e : z.ZipContents()) {
+        const auto* x = reinterpret_cast<const unsigned char*>(e->ExtraData.constData());
+        for (qsizetype i = 0; i + 4 <= e->ExtraData.size(); i += 4 + ziprec::Get16(x + i + 2))
+            EXPECT_NE(ziprec::Get16(x + i), 1) << e->FileName.toStdString();
+    }
+}
+
+// A file that does not compress, larger than one chunk of the add job, is
+// stored: its entry is no larger than the file.
+TEST_F(ZipArch, IncompressibleFileIsStored)
+{
+    QByteArray noise(3 * 1024 * 1024 + 17, Qt::Uninitialized);
+    uint32_t x = 12345;
+    for (char& c : noise) {
+        x = x * 1664525u + 1013904223u;
+        c = char(x >> 24);
+    }
+    PutFile(P("src/PHOTO.JPG"), noise);
+    z.SetZipFileName(P("s.zip"));
+    z.RootDir = P("src");
+    z.SetFSpecArgs({"PHOTO.JPG"});
+    z.Add();
+    ASSERT_EQ(z.SuccessCnt, 1) << events.messages.join("|").toStdString();
+    ASSERT_EQ(z.Count(), 1);
+    EXPECT_EQ(z.ZipContents()[0]->Method, 0);
+    EXPECT_EQ(z.ZipContents()[0]->CompressedSize, uint32_t(noise.size()));
+    EXPECT_LT(QFileInfo(P("s.zip")).size(), noise.size() + 200);
+    EXPECT_EQ(Shell("unzip -tq " + P("s.zip")), 0);
+    EXPECT_EQ(Shell("7z t " + P("s.zip")), 0);
+    EXPECT_EQ(PythonReads(P("s.zip")), 0);
+}
+
+// What the libraries say reaches the user in French, naming the entry: an
+// entry encrypted with AES (method 99) is refused as such.
+TEST_F(ZipArch, LibraryMessagesAreFrenchAndNameTheEntry)
+{
+    PutFile(P("src/ORDONNANCE.RTF"), "{\\rtf1 secret}");
+    ASSERT_EQ(Shell("cd " + P("src") + " && 7z a -tzip -mem=AES256 -pclef " + P("aes.zip") + " ORDONNANCE.RTF"), 0);
+    z.SetZipFileName(P("aes.zip"));
+    ASSERT_EQ(z.Count(), 1);
+    EXPECT_EQ(z.ZipContents()[0]->Method, 99);
+    z.Password = QStringLiteral("clef");
+    z.ExtrBaseDir = P("out");
+    z.Extract();
+    EXPECT_EQ(z.SuccessCnt, 0);
+    EXPECT_EQ(events.skipped, QStringList{"ORDONNANCE.RTF:5"});  // stCompressionUnknown
+    EXPECT_TRUE(events.messages.contains(
+        QString::fromUtf8("10c:méthode de compression 99 (chiffrement AES) non prise en charge : ORDONNANCE.RTF")))
+        << events.messages.join("|").toStdString();
+    EXPECT_FALSE(QFile::exists(P("out/ORDONNANCE.RTF")));
+
+    // a file that is no archive: the library's own words, in French
+    PutFile(P("faux.zip"), QByteArray(100, 'x'));
+    events.messages.clear();
+    z.SetZipFileName(P("aes.zip"));
+    QFile::remove(P("aes.zip"));
+    QFile::copy(P("faux.zip"), P("aes.zip"));
+    z.Extract();
+    EXPECT_EQ(z.SuccessCnt, 0);
+    EXPECT_EQ(z.Message, QString::fromUtf8("ce n'est pas une archive zip (fin du répertoire central introuvable)"));
+}
+
+// Links made by earlier entries are never followed when later ones are
+// written, with the directory names kept: a link to "." then a link to ".."
+// through it would have taken the next entries out of the target.
+TEST_F(ZipArch, LinkChainsNeverLeadOutOfTheTarget)
+{
+    ASSERT_EQ(
+        Shell("python3 -c 'import zipfile,sys\nz=zipfile.ZipFile(sys.argv[1],\"w\")\n"
+              "def link(n,t):\n i=zipfile.ZipInfo(n);i.create_system=3;i.external_attr=0o120777<<16;z.writestr(i,t)\n"
+              "link(\"x\",\".\")\nlink(\"x/l\",\"..\")\nz.writestr(\"x/l/evil/f.txt\",\"out\")\n"
+              "z.writestr(\"x/l/g.txt\",\"out\")\nz.writestr(\"l/h.txt\",\"out\")\n"
+              "z.writestr(\"x/l/newdir/\",\"\")\nlink(\"d/up\",\"../ok.txt\")\n"
+              "z.writestr(\"ok.txt\",\"fine\")\nz.close()' " +
+            P("chain.zip")),
+        0);
+    QDir().mkpath(P("target"));
+    z.SetZipFileName(P("chain.zip"));
+    z.ExtrBaseDir = P("target");
+    z.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
+    z.Extract();
+    for (const char* outside : {"evil", "g.txt", "h.txt", "newdir", "l"}) {
+        SCOPED_TRACE(outside);
+        EXPECT_FALSE(QFileInfo::exists(P(outside)));
+        EXPECT_FALSE(QFileInfo(P(outside)).isSymLink());
+    }
+    EXPECT_EQ(FileBytes(P("target/ok.txt")), "fine");
+    EXPECT_EQ(QFileInfo(P("target/d/up")).symLinkTarget(), P("target/ok.txt"));
+    EXPECT_EQ(FileBytes(P("target/d/up")), "fine");
+    // no link out of the target is left behind either
+    for (QDirIterator it(
+             P("target"), QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot, QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QFileInfo fi(it.next());
+        if (fi.isSymLink()) {
+            EXPECT_TRUE(fi.symLinkTarget().startsWith(P("target"))) << fi.filePath().toStdString();
+        }
+    }
+    EXPECT_EQ(z.SuccessCnt, 4) << events.messages.join("|").toStdString();  // x, l/h.txt, d/up, ok.txt
+    EXPECT_EQ(FileBytes(P("target/l/h.txt")), "out");
 }
 
 }  // namespace

@@ -292,6 +292,48 @@ TEST_F(ZipSfx, ProgramExtractsUnattendedAndAsksOnTheTerminal)
     EXPECT_EQ(FileBytes(P("out/lance.txt")), FileBytes(P("src/sub/EXAMEN.MDX")));
 }
 
+// A program made from an encrypted archive asks for the password (or takes
+// it on its command line) instead of calling the archive damaged; its test
+// counts the files as the extraction does, folders left out.
+TEST_F(ZipSfx, EncryptedArchiveAsksForThePasswordAndTestCountsFiles)
+{
+    MakeZip();
+    Outcome r;
+    ASSERT_EQ(Convert(), 0);
+    r = Start(P("Korvale.exe"), {"--test"});
+    ASSERT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8("Archive intacte : 3 fichier(s)."))) << r.out.toStdString();
+
+    QFile::remove(P("Korvale.zip"));
+    ASSERT_EQ(Shell("cd " + P("src") + " && zip -qr -P clef ../Korvale.zip PATIENT.DBF sub photo.jpg"), 0);
+    ASSERT_EQ(Convert(), 0) << events.messages.join("|").toStdString();
+    // unattended without the password: refused as such, nothing written
+    r = Start(P("Korvale.exe"), {"--dossier", P("out"), "--oui"});
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_FALSE(r.err.contains(QString::fromUtf8("endommagée"))) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("archive chiffrée, mot de passe absent"))) << r.err.toStdString();
+    EXPECT_TRUE(Tree(P("out")).isEmpty());
+    // on the command line
+    r = Start(P("Korvale.exe"), {"--dossier", P("out"), "--oui", "--mot-de-passe", "clef"});
+    ASSERT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8("3 fichier(s) extrait(s)")));
+    ExpectSameFiles(P("out"), {"PATIENT.DBF", "photo.jpg", "sub/EXAMEN.MDX"});
+    // typed on the terminal: a wrong one first, asked again
+    r = Start(P("Korvale.exe"), {"--dossier", P("out2")}, "faux\nclef\n\n");
+    ASSERT_EQ(r.exit, 0) << r.err.toStdString() << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8("Mot de passe de l'archive"))) << r.out.toStdString();
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8("Mot de passe erroné.")));
+    ExpectSameFiles(P("out2"), {"PATIENT.DBF", "photo.jpg", "sub/EXAMEN.MDX"});
+    r = Start(P("Korvale.exe"), {"--test", "--mot-de-passe", "clef"});
+    ASSERT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QString::fromUtf8("Archive intacte : 3 fichier(s).")));
+    // three wrong answers: refused, nothing written
+    r = Start(P("Korvale.exe"), {"--dossier", P("out3")}, "a\nb\nc\n");
+    EXPECT_EQ(r.exit, 3);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("mot de passe erroné"))) << r.err.toStdString();
+    EXPECT_TRUE(Tree(P("out3")).isEmpty());
+}
+
 TEST_F(ZipSfx, ShiftedArchiveIsAppendedAsItIs)
 {
     MakeZip();

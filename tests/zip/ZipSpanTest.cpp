@@ -7,6 +7,7 @@
 #include "ZipTestSupport.h"
 #include "tests/support/FakeVolumes.h"
 #include "tests/zipeng/ZipEngTestSupport.h"
+#include "zip/ZipRecords.h"
 
 #include "platform/ui/Application.h"
 
@@ -442,7 +443,8 @@ TEST_F(ZipSpan, NumberedFilesOnAFixedDrive)
     ASSERT_EQ(z.SuccessCnt, 1);
     EXPECT_EQ(z.WriteSpan(P("long.zip"), d + "Small/L.zip"), -7);
     EXPECT_EQ(z.ErrCode, 11032);
-    EXPECT_LE(QDir(d + "Small").entryList(QDir::Files).size(), 2);
+    // and the volumes it began are removed
+    EXPECT_EQ(QDir(d + "Small").entryList(QDir::Files), QStringList());
     z.Unattended = false;
 
     // through Add: the name of the last file, listed and extracted
@@ -555,7 +557,8 @@ TEST_F(ZipSpan, OutsideToolReadsOurSetsAndWeReadItsSplits)
 }
 
 // The join over hostile volume sets (what fuzz_span reads): never a crash or
-// a hang; the sound sets of the corpus join into an archive that lists.
+// a hang; the sound sets of the corpus list as they are and join into an
+// archive that lists.
 TEST_F(ZipSpan, CorpusReplayThroughTheJoin)
 {
     const QDir corpus(QStringLiteral(KORVALE_SOURCE_DIR "/tests/zip/span-corpus"));
@@ -565,11 +568,13 @@ TEST_F(ZipSpan, CorpusReplayThroughTheJoin)
         const QByteArray data = FileBytes(fi.absoluteFilePath());
         QTemporaryDir work;
         QString joined;
+        int listed = 0;
         const int r = spanfuzz::JoinHostileSet(
-            reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()), work.path(), &joined);
+            reinterpret_cast<const uint8_t*>(data.constData()), size_t(data.size()), work.path(), &joined, &listed);
         if (fi.fileName().startsWith("sound")) {
             ++sound;
             EXPECT_EQ(r, 0);
+            EXPECT_GT(listed, 0);
             TZipArchiver reader;
             reader.Unattended = true;
             reader.SetZipFileName(joined);
@@ -582,6 +587,170 @@ TEST_F(ZipSpan, CorpusReplayThroughTheJoin)
     }
     EXPECT_GE(seen, 6);
     EXPECT_GE(sound, 2);
+}
+
+}  // namespace
+
+namespace {
+
+// A backup of a thousand small files over 64 KB volumes: the central
+// directory runs over two volumes or more. The set is listed after the add
+// and when opened again, extracted, and passes the outside tools once
+// joined under their names; the tool's own split of the same files, whose
+// directory crosses too, is opened under our names.
+TEST_F(ZipSpan, DirectoryCrossingVolumesIsListedAndExtracted)
+{
+    for (int i = 0; i < 1000; ++i)
+        PutFile(P("many/f%1.txt").arg(i, 4, 10, QChar('0')), QByteArray::number(i));
+    ktest::FakeVolumes volumes(P("vol"));
+    kos::ScopedVolumes use(volumes);
+    const QString d = volumes.AddDrive("d", kos::DriveType::Fixed);
+    kui::ScopedMessageRecorder boxes;
+    z.Unattended = true;
+    z.MaxVolumeSize = 65536;
+    z.RootDir = P("many");
+    z.AddOptions = {AddDirNames, AddRecurseDirs, AddDiskSpan};
+    z.SetFSpecArgs({"*.*"});
+    z.SetZipFileName(d + "Bk.zip");
+    z.Add();
+    ASSERT_EQ(z.SuccessCnt, 1000) << events.messages.join("|").toStdString();
+    const int last = z.DiskNr;
+    ASSERT_GE(last, 1);
+    EXPECT_EQ(z.ZipFileName(), TZipArchiver::NumberedName(d + "Bk.zip", last));
+    EXPECT_EQ(z.Count(), 1000) << events.messages.join("|").toStdString();
+    EXPECT_EQ(z.ZipContents().last()->FileName, "f0999.txt");
+    // the end record names a volume before the last one for the directory's start
+    const QByteArray lastVolume = FileBytes(z.ZipFileName());
+    ASSERT_GE(lastVolume.size(), 22);
+    EXPECT_LT(
+        ziprec::Get16(reinterpret_cast<const unsigned char*>(lastVolume.constData()) + lastVolume.size() - 16), last);
+
+    TZipArchiver again;
+    again.Unattended = true;
+    again.SetDLLDirectory(QStringLiteral(KORVALE_BINARY_DIR "/lib"));
+    again.TempDir = z.TempDir;
+    again.SetZipFileName(TZipArchiver::NumberedName(d + "Bk.zip", last));
+    ASSERT_EQ(again.Count(), 1000) << again.Message.toStdString();
+    EXPECT_EQ(again.TotalDisks, last);
+    again.ExtrBaseDir = P("out");
+    again.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
+    again.Extract();
+    EXPECT_EQ(again.SuccessCnt, 1000) << again.Message.toStdString();
+    EXPECT_EQ(FileBytes(P("out/f0777.txt")), "777");
+
+    // under the outside tool's names: joined by it, tested by it and by Python
+    QDir().mkpath(P("ext"));
+    for (int i = 0; i < last; ++i)
+        QFile::copy(TZipArchiver::NumberedName(d + "Bk.zip", i), P("ext/X.z%1").arg(i + 1, 2, 10, QChar('0')));
+    QFile::copy(TZipArchiver::NumberedName(d + "Bk.zip", last), P("ext/X.zip"));
+    ASSERT_EQ(Shell("cd " + P("ext") + " && zip -s 0 X.zip --out joined.zip"), 0);
+    EXPECT_EQ(Shell("unzip -t " + P("ext/joined.zip")), 0);
+    EXPECT_EQ(Shell("7z t " + P("ext/joined.zip")), 0);
+    EXPECT_EQ(Shell("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); "
+                    "sys.exit(z.testzip() is not None or len(z.namelist()) != 1000)' " +
+                  P("ext/joined.zip")),
+        0);
+
+    // the tool's split of the same files, 64 KiB pieces, under our names
+    QDir().mkpath(P("split"));
+    ASSERT_EQ(Shell("cd " + P("many") + " && zip -qr -s 64k " + P("split/Y.zip") + " ."), 0);
+    const QStringList pieces = QDir(P("split")).entryList({"Y.z??"}, QDir::Files, QDir::Name);
+    ASSERT_GE(pieces.size(), 1);
+    QDir().mkpath(d + "Y");
+    for (int i = 0; i < pieces.size(); ++i)
+        QFile::copy(P("split/") + pieces[i], TZipArchiver::NumberedName(d + "Y/Y.zip", i));
+    const QString yLast = TZipArchiver::NumberedName(d + "Y/Y.zip", int(pieces.size()));
+    QFile::copy(P("split/Y.zip"), yLast);
+    TZipArchiver theirs;
+    theirs.Unattended = true;
+    theirs.SetDLLDirectory(QStringLiteral(KORVALE_BINARY_DIR "/lib"));
+    theirs.TempDir = z.TempDir;
+    theirs.SetZipFileName(yLast);
+    EXPECT_EQ(theirs.Count(), 1000) << theirs.Message.toStdString();
+    // and under its own names, Y.z01 ... Y.zip, opened and extracted from the last
+    QDir().mkpath(d + "Z");
+    for (const QString& piece : QDir(P("split")).entryList(QDir::Files))
+        QFile::copy(P("split/") + piece, d + "Z/" + piece);
+    theirs.SetZipFileName(d + "Z/Y.zip");
+    ASSERT_EQ(theirs.Count(), 1000) << theirs.Message.toStdString();
+    theirs.ExtrBaseDir = P("out-theirs");
+    theirs.ExtrOptions = {ExtrDirNames, ExtrOverWrite};
+    theirs.Extract();
+    EXPECT_EQ(theirs.SuccessCnt, 1000) << theirs.Message.toStdString();
+    EXPECT_EQ(FileBytes(P("out-theirs/f0999.txt")), "999");
+    EXPECT_EQ(boxes.Count(), 0);
+}
+
+// An encrypted backup over numbered files: each entry's size comes from the
+// directory (its local header leaves it to the descriptor); the set joined
+// passes the outside unzip's test, 7z's and Python's with the password, and
+// the component extracts it.
+TEST_F(ZipSpan, EncryptedSetIsWrittenAndReadBack)
+{
+    PutFile(P("src/PATIENT.DBF"), Noise(150'000, 1));
+    PutFile(P("src/CONSULT.DBF"), QByteArray::fromStdString(TableLike(100'000, 2)));
+    PutFile(P("src/sub/CONSULT.MDX"), Noise(70'000, 3));
+    PutFile(P("src/vide.txt"), QByteArray());
+    ktest::FakeVolumes volumes(P("vol"));
+    kos::ScopedVolumes use(volumes);
+    const QString d = volumes.AddDrive("d", kos::DriveType::Fixed);
+    kui::ScopedMessageRecorder boxes;
+    z.Unattended = true;
+    z.Password = QStringLiteral("s3cret");
+    z.MaxVolumeSize = 65536;
+    z.RootDir = P("src");
+    z.AddOptions = {AddDirNames, AddRecurseDirs, AddDiskSpan, AddEncrypt};
+    z.SetFSpecArgs({"*.*"});
+    z.SetZipFileName(d + "Chiffre.zip");
+    z.Add();
+    ASSERT_EQ(z.SuccessCnt, 4) << events.messages.join("|").toStdString();
+    const int last = z.DiskNr;
+    ASSERT_GE(last, 2);
+    EXPECT_EQ(z.Count(), 4);
+    for (const ZipDirEntry* e : z.ZipContents())
+        EXPECT_TRUE(e->Encrypted) << e->FileName.toStdString();
+
+    QString joined = P("joined.zip");
+    ASSERT_EQ(z.ReadSpan(TZipArchiver::NumberedName(d + "Chiffre.zip", last), joined), 0);
+    EXPECT_EQ(Shell("unzip -P s3cret -t " + joined), 0);
+    EXPECT_EQ(Shell("7z t -ps3cret " + joined), 0);
+    EXPECT_EQ(Shell("python3 -c 'import sys,zipfile; z=zipfile.ZipFile(sys.argv[1]); z.setpassword(b\"s3cret\"); "
+                    "sys.exit(z.testzip() is not None)' " +
+                  joined),
+        0);
+    ExtractAndCompare();
+    EXPECT_EQ(boxes.Count(), 0);
+}
+
+// A set whose end record counts 70 000 entries in 16 bits (4 464): the
+// join takes every entry the directory holds, and the joined archive lists
+// and tests them all.
+TEST_F(ZipSpan, JoinTakesTheWholeDirectoryPastAWrappedCount)
+{
+    ktest::FakeVolumes volumes(P("vol"));
+    kos::ScopedVolumes use(volumes);
+    const QString d = volumes.AddDrive("d", kos::DriveType::Fixed);
+    ASSERT_EQ(Shell("python3 -c 'import struct,sys\nl=bytearray(struct.pack(\"<I\",0x08074b50));c=bytearray()\n"
+                    "for i in range(70000):\n"
+                    " n=b\"e%05d\"%i;o=len(l)\n"
+                    " l+=struct.pack(\"<IHHHIIIIHH\",0x04034b50,10,0,0,0x210000,0,0,0,len(n),0)+n\n"
+                    " c+=struct.pack(\"<IHHHHIIIIHHHHHII\",0x02014b50,20,10,0,0,0x210000,0,0,0,len(n),0,0,0,0,0,o)+n\n"
+                    "cut=len(c)//2\nopen(sys.argv[1],\"wb\").write(l+c[:cut])\n"
+                    "e=struct.pack(\"<IHHHHIIH\",0x06054b50,1,0,0,70000&0xFFFF,len(c),len(l),0)\n"
+                    "open(sys.argv[2],\"wb\").write(c[cut:]+e)' " +
+                  TZipArchiver::NumberedName(d + "W.zip", 0) + " " + TZipArchiver::NumberedName(d + "W.zip", 1)),
+        0);
+    kui::ScopedMessageRecorder boxes;
+    z.Unattended = true;
+    QString joined = P("joined.zip");
+    ASSERT_EQ(z.ReadSpan(TZipArchiver::NumberedName(d + "W.zip", 1), joined), 0) << z.Message.toStdString();
+    TZipArchiver reader;
+    reader.Unattended = true;
+    reader.SetZipFileName(joined);
+    EXPECT_EQ(reader.Count(), 70000) << reader.Message.toStdString();
+    // the set itself, listed where it lies
+    z.SetZipFileName(TZipArchiver::NumberedName(d + "W.zip", 1));
+    EXPECT_EQ(z.Count(), 70000) << z.Message.toStdString();
 }
 
 }  // namespace

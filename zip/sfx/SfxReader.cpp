@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <set>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,6 +32,34 @@ uint32_t Get32(const unsigned char* p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
+
+// The traditional zip stream cipher.
+class Keys {
+public:
+    explicit Keys(const std::string& password)
+    {
+        for (unsigned char c : password)
+            Update(c);
+    }
+    void Decrypt(unsigned char* p, size_t n)
+    {
+        for (size_t i = 0; i < n; ++i) {
+            const unsigned t = (k_[2] & 0xFFFF) | 2;
+            p[i] = static_cast<unsigned char>(p[i] ^ ((t * (t ^ 1)) >> 8));
+            Update(p[i]);
+        }
+    }
+
+private:
+    static uint32_t Crc(uint32_t k, unsigned char c) { return ~uint32_t(crc32(~k & 0xFFFFFFFFu, &c, 1)); }
+    void Update(unsigned char c)
+    {
+        k_[0] = Crc(k_[0], c);
+        k_[1] = (k_[1] + (k_[0] & 0xFF)) * 134775813u + 1;
+        k_[2] = Crc(k_[2], static_cast<unsigned char>(k_[1] >> 24));
+    }
+    uint32_t k_[3] = {0x12345678, 0x23456789, 0x34567890};
+};
 
 [[noreturn]] void Fail(const std::string& text)
 {
@@ -205,10 +234,12 @@ std::vector<Entry> ReadDirectory(const Source& src, uint64_t archiveStart)
         e.csize = Get32(h + 20);
         e.usize = Get32(h + 24);
         const uint64_t localOffset = Get32(h + 42);
-        if (flags & 1)
-            Fail("fichier chiffré non pris en charge : " + e.name);
+        if (e.method == 99 || (flags & 0x40))
+            Fail("chiffrement AES ou fort non pris en charge : « " + e.name + " »");
         if (e.method != 0 && e.method != 8)
             Fail("méthode de compression " + std::to_string(e.method) + " non prise en charge : " + e.name);
+        e.encrypted = flags & 1;
+        e.checkByte = static_cast<uint8_t>((flags & 8) ? e.dosTime >> 8 : e.crc >> 24);
         if (e.csize == 0xFFFFFFFF || e.usize == 0xFFFFFFFF || localOffset == 0xFFFFFFFF)
             Fail("format ZIP64 non pris en charge");
         if (Get16(h + 34) != 0)
@@ -228,7 +259,9 @@ std::vector<Entry> ReadDirectory(const Source& src, uint64_t archiveStart)
                 Fail("lien symbolique refusé : « " + e.name + " »");
             e.mode = m & 0777;
         }
-        if (e.method == 0 ? e.usize != e.csize : e.usize > e.csize * kMaxRatio + 64)
+        const uint64_t header = e.encrypted ? 12 : 0;
+        if (e.csize < header ||
+            (e.method == 0 ? e.usize != e.csize - header : e.usize > (e.csize - header) * kMaxRatio + 64))
             Fail("tailles incohérentes : « " + e.name + " »");
         if (e.isDir && e.usize != 0)
             Fail("tailles incohérentes : « " + e.name + " »");
@@ -261,6 +294,27 @@ void ReadData(const Source& src, const Entry& e, const std::function<bool(const 
     uint64_t produced = 0;
     uint64_t left = e.csize;
     uint64_t at = e.dataPos;
+    std::unique_ptr<Keys> keys;
+    if (e.encrypted) {
+        unsigned char head[12];
+        if (left < 12)
+            Fail("données endommagées (tronquées) : « " + e.name + " »");
+        ReadOrFail(src, at, head, 12);
+        keys = std::make_unique<Keys>(e.password);
+        keys->Decrypt(head, 12);
+        if (head[11] != e.checkByte)
+            Fail("mot de passe erroné : « " + e.name + " »");
+        at += 12;
+        left -= 12;
+    }
+    // the next piece of the data, decrypted when it is
+    auto next = [&](size_t n) {
+        ReadOrFail(src, at, in.data(), n);
+        if (keys)
+            keys->Decrypt(reinterpret_cast<unsigned char*>(in.data()), n);
+        at += n;
+        left -= n;
+    };
     auto give = [&](const char* p, size_t n) {
         produced += n;
         if (produced > e.usize)
@@ -272,10 +326,8 @@ void ReadData(const Source& src, const Entry& e, const std::function<bool(const 
     if (e.method == 0) {
         while (left > 0) {
             size_t n = size_t(std::min<uint64_t>(left, kBlock));
-            ReadOrFail(src, at, in.data(), n);
+            next(n);
             give(in.data(), n);
-            at += n;
-            left -= n;
         }
     } else {
         z_stream z{};
@@ -289,9 +341,7 @@ void ReadData(const Source& src, const Entry& e, const std::function<bool(const 
                     if (left == 0)
                         Fail("données endommagées (tronquées) : « " + e.name + " »");
                     size_t n = size_t(std::min<uint64_t>(left, kBlock));
-                    ReadOrFail(src, at, in.data(), n);
-                    at += n;
-                    left -= n;
+                    next(n);
                     z.next_in = reinterpret_cast<Bytef*>(in.data());
                     z.avail_in = uInt(n);
                 }
@@ -310,6 +360,18 @@ void ReadData(const Source& src, const Entry& e, const std::function<bool(const 
     }
     if (produced != e.usize || crc != e.crc)
         Fail("données endommagées (erreur de CRC) : « " + e.name + " »");
+}
+
+bool PasswordFits(const Source& src, const Entry& e, const std::string& password)
+{
+    Entry tried = e;
+    tried.password = password;
+    try {
+        ReadData(src, tried, [](const char*, size_t) { return true; });
+        return true;
+    } catch (const SfxError&) {
+        return false;
+    }
 }
 
 void CheckImage(const unsigned char* data, size_t size)

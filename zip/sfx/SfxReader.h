@@ -79,6 +79,9 @@ struct Entry {
     uint64_t dataPos = 0;  // file position of the entry's data
     uint32_t mode = 0;  // permission bits, 0 when the archive gives none
     uint32_t dosTime = 0;
+    bool encrypted = false;  // traditional zip encryption: csize counts its 12-byte header
+    uint8_t checkByte = 0;  // the last byte of that header, decrypted, with the right password
+    std::string password;  // set by the program once it fits
 };
 
 // The central directory of the archive that begins at `archiveStart` and
@@ -88,8 +91,13 @@ struct Entry {
 std::vector<Entry> ReadDirectory(const Source& src, uint64_t archiveStart);
 
 // The entry's data, handed to `sink` in pieces; false from the sink stops
-// with an error. The size and CRC are checked at the end.
+// with an error. The size and CRC are checked at the end. An encrypted entry
+// is decrypted with its `password`.
 void ReadData(const Source& src, const Entry& e, const std::function<bool(const char*, size_t)>& sink);
+
+// Whether a password opens an encrypted entry: its header's check byte,
+// then the whole data read and checked.
+bool PasswordFits(const Source& src, const Entry& e, const std::string& password);
 
 // The whole reading of an image (header record at 0, the archive behind it),
 // every entry's data checked; the fuzz target and the replay of its corpus.

@@ -22,6 +22,7 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 #include <vector>
 
@@ -76,6 +77,8 @@ struct Options {
     bool dirGiven = false;
     bool yes = false;  // --oui: every question takes its default answer, yes where it is a confirmation
     bool testOnly = false;  // --test
+    std::string password;  // --mot-de-passe
+    bool passwordGiven = false;
 };
 
 void Usage()
@@ -83,7 +86,8 @@ void Usage()
     std::cout << "Usage : programme [--dossier DOSSIER] [--oui] [--test]\n"
                  "  --dossier DOSSIER  extraire dans DOSSIER sans le demander\n"
                  "  --oui              ne rien demander : réponses par défaut, « oui » aux confirmations\n"
-                 "  --test             vérifier l'archive sans rien extraire\n";
+                 "  --test             vérifier l'archive sans rien extraire\n"
+                 "  --mot-de-passe MOT mot de passe d'une archive chiffrée, sans le demander\n";
 }
 
 // One line from the terminal; false at the end of the input.
@@ -96,6 +100,69 @@ bool Ask(const std::string& question, std::string& answer)
     }
     while (!answer.empty() && (answer.back() == '\r' || answer.back() == ' '))
         answer.pop_back();
+    return true;
+}
+
+// A password from the terminal, not echoed when it is one.
+bool AskPassword(const std::string& question, std::string& answer)
+{
+    termios saved{};
+    const bool tty = isatty(STDIN_FILENO) && tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (tty) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    std::cout << question << std::flush;
+    const bool got = bool(std::getline(std::cin, answer));
+    if (tty) {
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        std::cout << '\n';
+    } else if (!got) {
+        std::cout << '\n';
+    }
+    while (got && !answer.empty() && answer.back() == '\r')
+        answer.pop_back();
+    return got && !answer.empty();
+}
+
+// Gives every encrypted entry the password that opens it: one given on the
+// command line or already found, else asked for (three times at most, never
+// with --oui). The whole data of the entry is checked with it.
+bool FindPasswords(const sfx::Source& src, std::vector<sfx::Entry>& entries, const Options& o)
+{
+    std::vector<std::string> known;
+    if (o.passwordGiven)
+        known.push_back(o.password);
+    for (sfx::Entry& e : entries) {
+        if (!e.encrypted || e.isDir)
+            continue;
+        bool found = false, tried = o.passwordGiven;
+        for (const std::string& pw : known)
+            if (sfx::PasswordFits(src, e, pw)) {
+                e.password = pw;
+                found = true;
+                break;
+            }
+        for (int attempt = 0; !found && !o.yes && attempt < 3; ++attempt) {
+            std::string pw;
+            if (!AskPassword("Mot de passe de l'archive (« " + e.name + " ») : ", pw))
+                break;
+            tried = true;
+            if (sfx::PasswordFits(src, e, pw)) {
+                e.password = pw;
+                known.push_back(pw);
+                found = true;
+            } else {
+                std::cout << "Mot de passe erroné.\n";
+            }
+        }
+        if (!found) {
+            std::cerr << "Erreur : archive chiffrée, mot de passe " << (tried ? "erroné" : "absent") << " pour « "
+                      << e.name << " » (il se donne aussi avec --mot-de-passe) : extraction refusée\n";
+            return false;
+        }
+    }
     return true;
 }
 
@@ -350,6 +417,12 @@ int Run(int argc, char** argv)
             o.yes = true;
         } else if (a == "--test" || a == "-t") {
             o.testOnly = true;
+        } else if (a == "--mot-de-passe" && i + 1 < argc) {
+            o.password = argv[++i];
+            o.passwordGiven = true;
+        } else if (a.rfind("--mot-de-passe=", 0) == 0) {
+            o.password = a.substr(15);
+            o.passwordGiven = true;
         } else if (a == "--aide" || a == "-h" || a == "--help") {
             Usage();
             return kOk;
@@ -371,6 +444,13 @@ int Run(int argc, char** argv)
         const uint64_t start = ImageLength(src);
         h = sfx::ReadHeader(src, start);
         entries = sfx::ReadDirectory(src, start + h.length);
+    } catch (const sfx::SfxError& e) {
+        std::cerr << "Erreur : archive endommagée, extraction refusée : " << e.what() << '\n';
+        return kDamaged;
+    }
+    if (!FindPasswords(src, entries, o))
+        return kCancelled;
+    try {
         // the whole archive is checked before anything is written
         for (const sfx::Entry& e : entries)
             if (!e.isDir)
@@ -384,7 +464,9 @@ int Run(int argc, char** argv)
         std::cout << h.caption << '\n' << std::string(size_t(width), '=') << '\n';
     }
     if (o.testOnly) {
-        std::cout << "Archive intacte : " << entries.size() << " fichier(s).\n";
+        // files, as the extraction counts them; folders are no files
+        const auto files = std::count_if(entries.begin(), entries.end(), [](const sfx::Entry& e) { return !e.isDir; });
+        std::cout << "Archive intacte : " << files << " fichier(s).\n";
         return kOk;
     }
     if (!h.message.empty()) {
