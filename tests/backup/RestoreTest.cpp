@@ -221,7 +221,8 @@ TEST_F(Restore, KilledAtAnyMomentLeavesTheOldOrTheNewSet)
     EXPECT_GT(sawOld, 0);
     EXPECT_GT(sawNew, 0);
     // The next restore clears what a stopped one left beside the data.
-    backup::TableSetRestore::RemoveLeftovers(DataPath);
+    ASSERT_TRUE(backup::TableSetRestore::Recover(DataPath, ProtDir, temp));
+    backup::TableSetRestore::WaitForRemoval();
     EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
     EXPECT_FALSE(QFileInfo::exists(backup::ReplacedDir(DataPath)));
 }
