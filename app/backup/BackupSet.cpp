@@ -1,4 +1,5 @@
 #include "app/backup/BackupSet.h"
+#include "app/backup/RestoreJournal.h"
 
 #include "platform/db/core/File.h"
 #include "platform/db/core/FileSystem.h"
@@ -14,7 +15,6 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QThread>
-#include <QUrl>
 
 #include <zlib.h>
 
@@ -510,13 +510,7 @@ bool LinkTree(const QString& from, const QString& to, const QStringList& skip)
     return true;
 }
 
-// One directory whose files a restore replaces: the files of `oldNames`
-// give way to those of `newNames`, gathered in `staging`.
-struct SetMove {
-    QString live, staging, previous;
-    QStringList oldNames, newNames;
-    quint64 dev = 0, ino = 0;  // of the staging directory
-};
+using SetMove = RestoreSet;
 
 bool SameDirectory(const QString& path, quint64 dev, quint64 ino)
 {
@@ -591,23 +585,11 @@ bool Backward(const SetMove& m)
     return ok;
 }
 
-const QByteArray kJournalHead = "korvale-restauration 1";
-
-// The journal: what replaces what, written whole under a temporary name
-// and renamed in place before the first file moves.
+// The journal, written whole under a temporary name and renamed in place
+// before the first file moves.
 bool WriteJournal(const QString& file, const std::vector<SetMove>& sets, QString& failure)
 {
-    QByteArray text = kJournalHead + '\n';
-    for (const SetMove& m : sets) {
-        text += "dir " + QUrl::toPercentEncoding(m.live) + ' ' + QUrl::toPercentEncoding(m.staging) + ' ' +
-            QUrl::toPercentEncoding(m.previous) + ' ' + QByteArray::number(m.dev) + ' ' + QByteArray::number(m.ino) +
-            '\n';
-        for (const QString& name : m.oldNames)
-            text += "old " + QUrl::toPercentEncoding(name) + '\n';
-        for (const QString& name : m.newNames)
-            text += "new " + QUrl::toPercentEncoding(name) + '\n';
-    }
-    text += "fin\n";
+    const QByteArray text = JournalText(sets);
     const QString part = file + QStringLiteral(".part");
     QFile f(part);
     if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(text) != text.size() || !f.flush() ||
@@ -625,43 +607,6 @@ bool WriteJournal(const QString& file, const std::vector<SetMove>& sets, QString
     }
     SyncPath(QFileInfo(file).absolutePath(), true);
     return true;
-}
-
-// False when there is no journal or it is not whole.
-bool ReadJournal(const QString& file, std::vector<SetMove>& sets)
-{
-    sets.clear();
-    QFile f(file);
-    if (!f.open(QIODevice::ReadOnly))
-        return false;
-    const QList<QByteArray> lines = f.readAll().split('\n');
-    if (lines.isEmpty() || lines.first() != kJournalHead)
-        return false;
-    bool whole = false;
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QList<QByteArray> words = lines[i].split(' ');
-        if (words.first() == "fin") {
-            whole = true;
-            break;
-        }
-        if (words.first() == "dir" && words.size() == 6) {
-            SetMove m;
-            m.live = QUrl::fromPercentEncoding(words[1]);
-            m.staging = QUrl::fromPercentEncoding(words[2]);
-            m.previous = QUrl::fromPercentEncoding(words[3]);
-            m.dev = words[4].toULongLong();
-            m.ino = words[5].toULongLong();
-            sets.push_back(m);
-        } else if ((words.first() == "old" || words.first() == "new") && words.size() == 2 && !sets.empty()) {
-            const QString name = QUrl::fromPercentEncoding(words[1]);
-            if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".."))
-                return false;
-            (words.first() == "old" ? sets.back().oldNames : sets.back().newNames) << name;
-        } else {
-            return false;
-        }
-    }
-    return whole && !sets.empty();
 }
 
 bool RemoveJournal(const QString& file)
@@ -718,7 +663,22 @@ bool Complete(const QString& dataPath, const QString& protDir, QString* failure)
     QStringList removals;
     const QString journal = JournalFile(dataPath);
     std::vector<SetMove> sets;
-    if (ReadJournal(journal, sets)) {
+    QByteArray text;
+    {
+        QFile f(journal);
+        if (f.open(QIODevice::ReadOnly))
+            text = f.readAll();
+    }
+    if (ParseJournal(text, sets)) {
+        // Only the data directory and the protocol texts' folder are ever
+        // replaced: a journal naming another directory is not followed.
+        for (const SetMove& m : sets) {
+            if (m.live != RealDir(dataPath) && (protDir.isEmpty() || m.live != RealDir(protDir))) {
+                if (failure)
+                    *failure = QStringLiteral("%1 nomme le dossier %2").arg(QFileInfo(journal).fileName(), m.live);
+                return false;
+            }
+        }
         QString why;
         for (const SetMove& m : sets) {
             if (!Forward(m, why)) {
@@ -735,8 +695,11 @@ bool Complete(const QString& dataPath, const QString& protDir, QString* failure)
         for (const SetMove& m : sets)
             Discard(m, removals);
     } else if (Exists(journal)) {
-        // Never written whole (it is renamed in place complete): nothing moved.
-        RemoveJournal(journal);
+        // It is renamed in place only once whole: a damaged journal is kept
+        // for whoever looks into it, and nothing is moved.
+        if (failure)
+            *failure = QStringLiteral("le journal %1 est illisible").arg(journal);
+        return false;
     }
     QFile::remove(journal + QStringLiteral(".part"));
     QStringList dirs{dataPath};

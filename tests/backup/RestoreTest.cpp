@@ -606,3 +606,24 @@ TEST_F(Restore, ALibraryInThePracticeFolderIsNeverLoaded)
     zip.LoadZipEng();
     EXPECT_TRUE(QFileInfo::exists(marker));
 }
+
+// A table still open in this very program (the appointment list shown with
+// no main window to close it) is named as such, never blamed on another
+// workstation.
+TEST_F(Restore, ATableOpenInThisProgramIsNotBlamedOnAnotherWorkstation)
+{
+    Backup();
+    ChangeRows();
+    const auto before = DataFiles();
+    ShowAppointmentList(practice_.context(), nullptr);
+    ASSERT_NE(frmListRDV, nullptr);
+    ASSERT_TRUE(frmListRDV->qRDV()->active());
+    RestoreThroughScreen(dest_ + "Korvale.zip");
+    ReleaseAppointmentList();
+    EXPECT_EQ(DataFiles(), before);
+    ASSERT_EQ(messages_.Count(), 3);
+    EXPECT_TRUE(messages_.Last().text.startsWith("La table FRDV.DBF est encore ouverte dans ce programme."))
+        << messages_.Last().text.toStdString();
+    EXPECT_FALSE(messages_.Last().text.contains("autre poste"));
+    EXPECT_TRUE(messages_.Last().text.contains("La restauration n'a pas été faite"));
+}
