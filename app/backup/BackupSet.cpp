@@ -302,11 +302,10 @@ bool AddProtocolTexts(TZipArchiver& zip, const QString& protDir, const QString& 
     zip.SetFSpecArgsExcl({});
     const int added = zip.SuccessCnt;
     if (added != specs.size() || !QFileInfo(archive).isFile()) {
-        failure = none            ? QStringLiteral("le dossier des textes de protocoles n'a pas été archivé")
-            : zip.Message.isEmpty() ? QStringLiteral("%1 textes de protocoles sur %2 ont été archivés")
-                                          .arg(added)
-                                          .arg(specs.size())
-                                    : zip.Message;
+        failure = none ? QStringLiteral("le dossier des textes de protocoles n'a pas été archivé")
+            : zip.Message.isEmpty()
+            ? QStringLiteral("%1 textes de protocoles sur %2 ont été archivés").arg(added).arg(specs.size())
+            : zip.Message;
         return false;
     }
     return true;
@@ -364,7 +363,7 @@ bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& ta
         if (!direct)
             QFile::remove(part);
         if (textsDone)
-            failure = added > 0     ? QStringLiteral("%1 fichiers sur %2 ont été archivés").arg(added).arg(expected)
+            failure = added > 0 ? QStringLiteral("%1 fichiers sur %2 ont été archivés").arg(added).arg(expected)
                 : zip.Message.isEmpty() ? QStringLiteral("aucun fichier n'a été archivé")
                                         : zip.Message;
         return false;
@@ -748,7 +747,7 @@ struct TableSetRestore::Lock {
         fd = ::open(QFile::encodeName(dir + kLockName).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
         if (fd < 0)
             return true;  // a folder where nothing can be created: the extraction says so
-        struct flock fl {};
+        struct flock fl { };
         fl.l_type = F_WRLCK;
         fl.l_whence = SEEK_SET;
         if (::fcntl(fd, F_OFD_SETLK, &fl) == 0)
@@ -891,7 +890,8 @@ TableSetRestore::Result TableSetRestore::Replace()
     TableHold hold;
     if (!hold.Take(schema_, dataPath_, TableHold::Mode::Exclusive)) {
         detail_ = hold.BusyTable();
-        return OpenHere(dataPath_ + detail_) ? Result::TableBusyHere : Result::TableBusy;
+        const std::string file = kdb::findFileNoCase(dataPath_.toStdString(), detail_.toStdString());
+        return OpenHere(QString::fromStdString(file)) ? Result::TableBusyHere : Result::TableBusy;
     }
     // A restore stopped earlier is finished first.
     if (!Complete(dataPath_, protDir_, &detail_))

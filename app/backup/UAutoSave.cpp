@@ -97,9 +97,8 @@ bool TfrmAutoSave::DoAutoSave()
             failure =
                 QStringLiteral("la table %1 est en cours de modification sur un autre poste").arg(hold.BusyTable());
         else
-            ok = backup::WriteArchive(
-                *zip_, backup::BackupFileSpecs(context_.schema, DataPath), SlotName(folder, base_, slot), failure,
-                false, ProtDir);
+            ok = backup::WriteArchive(*zip_, backup::BackupFileSpecs(context_.schema, DataPath),
+                SlotName(folder, base_, slot), failure, false, ProtDir);
         QCoreApplication::processEvents();
     }
     if (!ok)

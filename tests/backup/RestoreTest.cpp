@@ -345,7 +345,8 @@ TEST_F(Restore, ProtocolTextsComeBackWithTheirRows)
         EXPECT_EQ(texts.take("Notes.txt"), "pas un texte de protocole");  // not a text: left alone
         EXPECT_EQ(texts, savedTexts);
         backup::TableSetRestore::WaitForRemoval();
-        for (const QString& left : {backup::StagingDir(ProtDir), backup::PreviousDir(ProtDir), backup::ReplacedDir(ProtDir)})
+        for (const QString& left :
+            {backup::StagingDir(ProtDir), backup::PreviousDir(ProtDir), backup::ReplacedDir(ProtDir)})
             EXPECT_FALSE(QFileInfo::exists(left)) << left.toStdString();
         QFile::remove(ProtDir + "Notes.txt");
     }
@@ -502,7 +503,8 @@ TEST_F(Restore, KilledAtEveryRenameTheNextStartLeavesOneWholeSet)
             else
                 FAIL() << "killed at rename " << at << ": neither the old set nor the new one";
             for (const QString& dir : {DataPath, ProtDir})
-                for (const QString& left : {backup::StagingDir(dir), backup::PreviousDir(dir), backup::ReplacedDir(dir)})
+                for (const QString& left :
+                    {backup::StagingDir(dir), backup::PreviousDir(dir), backup::ReplacedDir(dir)})
                     EXPECT_FALSE(QFileInfo::exists(left)) << at << " " << left.toStdString();
             EXPECT_FALSE(QFileInfo::exists(backup::JournalFile(DataPath))) << at;
             EXPECT_TRUE(QDir(temp).isEmpty()) << at;
@@ -541,8 +543,8 @@ TEST_F(Restore, FromTheMainWindowWithTheAppointmentListOpen)
 {
     auto rdv = [](int num, const QString& patient) {
         auto table = kdb::engine::openTable(DataPath.toStdString(), "FRDV.DBF");
-        table->append({QString::number(num), patient, QDate::currentDate(), QStringLiteral("09:%1").arg(num, 2, 10,
-            QLatin1Char('0')), QStringLiteral("Contrôle")});
+        table->append({QString::number(num), patient, QDate::currentDate(),
+            QStringLiteral("09:%1").arg(num, 2, 10, QLatin1Char('0')), QStringLiteral("Contrôle")});
         table->flush();
     };
     rdv(1, "100002");
