@@ -511,6 +511,27 @@ bool LinkTree(const QString& from, const QString& to, const QStringList& skip)
 
 using SetMove = RestoreSet;
 
+// Whether the file system of `dir` makes hard links (a file of `dir` linked
+// into `staging`, made here, and unlinked again); true for a directory
+// without files.
+bool HardLinks(const QString& dir, const QString& staging)
+{
+    if (!QFileInfo(staging).isDir() && !QDir().mkpath(staging))
+        return false;
+    const QFileInfoList files = QDir(dir).entryInfoList(QDir::Files | QDir::Hidden | QDir::System);
+    for (const QFileInfo& fi : files) {
+        if (fi.isSymLink())
+            continue;
+        const QByteArray probe = QFile::encodeName(staging + QStringLiteral("/.lien"));
+        ::unlink(probe.constData());
+        if (::link(QFile::encodeName(fi.filePath()).constData(), probe.constData()) != 0)
+            return false;
+        ::unlink(probe.constData());
+        return true;
+    }
+    return true;
+}
+
 bool SameDirectory(const QString& path, quint64 dev, quint64 ino)
 {
     struct stat st;
@@ -929,13 +950,24 @@ TableSetRestore::Result TableSetRestore::Replace()
             sets.push_back(texts);
     }
 
-    // The new directories beside the present ones: the other entries
-    // linked, the restored files moved in and forced to the disk.
+    // The new directories beside the present ones: the restored files
+    // moved in and forced to the disk; where the directories are to be
+    // exchanged, the other entries linked in. A file system without hard
+    // links (FAT, some shares) cannot exchange directories either: there
+    // the staging directory holds the restored files alone, and nothing
+    // else of the data directory (the weekday backups) is copied.
     bool ok = true;
+    std::vector<bool> exchange;
     for (SetMove& m : sets) {
         m.staging = StagingDir(m.live);
         m.previous = PreviousDir(m.live);
-        ok = LinkTree(m.live, m.staging, m.oldNames);
+        exchange.push_back(UseExchange && HardLinks(m.live, m.staging));
+        if (exchange.back()) {
+            ok = LinkTree(m.live, m.staging, m.oldNames);
+        } else {
+            ok = QFileInfo(m.staging).isDir() || QDir().mkpath(m.staging);
+            CopyAttributes(m.live, m.staging, true);
+        }
         QStringList moved;
         for (int i = 0; ok && i < m.newNames.size(); ++i) {
             const QString& name = m.newNames[i];
@@ -978,8 +1010,9 @@ TableSetRestore::Result TableSetRestore::Replace()
     }
 
     // From here on the journal says where every file goes.
-    for (const SetMove& m : sets) {
-        if (UseExchange && kdb::fileSystem().exchange(Native(m.staging), Native(m.live)) == 0) {
+    for (size_t i = 0; i < sets.size(); ++i) {
+        const SetMove& m = sets[i];
+        if (exchange[i] && kdb::fileSystem().exchange(Native(m.staging), Native(m.live)) == 0) {
             SyncPath(QFileInfo(m.live).absolutePath(), true);
             continue;
         }
