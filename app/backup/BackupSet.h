@@ -63,11 +63,28 @@ private:
 // previous one is then untouched). With `spanned` the archive is spread over
 // the disks of a removable drive under its own name: there is no room for a
 // second copy on such a disk, and the component asks before it overwrites
-// an archive already there.
-bool WriteArchive(
-    TZipArchiver& zip, const QStringList& specs, const QString& target, QString& failure, bool spanned = false);
+// an archive already there. With `protDir` the protocol texts of that folder
+// go into the archive too, under "PROT/".
+bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& target, QString& failure,
+    bool spanned = false, const QString& protDir = {});
 
-// The restore of a backup archive into the data directory, all or nothing.
+// The archive folder of the protocol texts ("PROT"), and whether a file
+// name is one of them ("PROT<NUM>.RTF" with a number, any case).
+extern const QString kProtocolFolder;
+bool IsProtocolTextName(const QString& name);
+
+// The protocol texts of `protDir` ("PROT<NUM>.RTF"), by name.
+QStringList ProtocolTexts(const QString& protDir);
+
+// The restore of a backup archive into the data directory, with the
+// protocol texts the archive carries, all or nothing.
+//
+// The new files are first gathered beside each directory they go into (a
+// staging directory); then a journal beside the data directory records what
+// replaces what, and only then do the renames start. A restore stopped
+// during the renames is completed from the journal by Recover (at start-up
+// and before the next restore), so that the data directory and the protocol
+// texts always hold one whole set.
 class TableSetRestore {
 public:
     enum class Result {
@@ -75,56 +92,69 @@ public:
         Damaged,  // extraction failed or an entry's CRC does not match
         NoTables,  // the archive holds no table of the schema
         TableBusy,  // a table is open on another workstation
+        TableBusyHere,  // a table is still open in this program
+        InProgress,  // a restore runs on another workstation
         Failed  // the replacement failed; the previous files are back
     };
 
-    TableSetRestore(const QStringList& schema, const QString& dataPath, const QString& tempDir)
-        : schema_(schema), dataPath_(dataPath), tempDir_(tempDir)
-    {
-    }
+    // protDir: the folder of the protocol texts (empty: they are left alone).
+    TableSetRestore(
+        const QStringList& schema, const QString& dataPath, const QString& tempDir, const QString& protDir = {});
+    ~TableSetRestore();
+    TableSetRestore(const TableSetRestore&) = delete;
+    TableSetRestore& operator=(const TableSetRestore&) = delete;
 
-    // Extracts the archive of zip.ZipFileName() into the temporary folder and
-    // checks every entry against the archive's directory.
+    // Extracts the tables and protocol texts of the archive of
+    // zip.ZipFileName() into the temporary folder and checks every one
+    // against the archive's directory.
     Result Extract(TZipArchiver& zip);
-    // Replaces the table files of the data directory by the extracted ones
-    // as one set, the tables held exclusively meanwhile.
+    // Replaces the table files of the data directory (and the protocol
+    // texts, when the archive carries them) by the extracted ones as one
+    // set, the tables held exclusively meanwhile.
     Result Replace();
     // Empties the temporary folder.
     void ClearTemp() const;
     // The table or entry a failure is about, and the system's reason.
     QString Detail() const { return detail_; }
+    // Whether the extracted archive carries the protocol texts (a "PROT"
+    // folder); archives without it leave the texts as they are.
+    bool CarriesProtocolTexts() const { return carriesTexts_; }
 
     // False: the file-by-file replacement even where the file system can
     // exchange the directories (the path of the other file systems).
     static inline bool UseExchange = true;
 
-    // Leftovers of a restore that was stopped (staging directories beside
-    // the data directory) are removed.
-    static void RemoveLeftovers(const QString& dataPath);
-    // A replaced set still beside the data directory (a program stopped
-    // while removing it) is removed in the background, as after a restore.
-    static void RemoveReplacedSet(const QString& dataPath);
-    // Waits for the removal of a replaced set to end.
+    // Completes a restore that was stopped during its renames (its journal
+    // beside the data directory), removes what a stopped restore left
+    // (staging directories, replaced sets, the temporary folder's files),
+    // unless a restore is running on another workstation. False, with
+    // `failure` saying why, when the journal could not be carried out: it
+    // stays for the next try.
+    static bool Recover(
+        const QString& dataPath, const QString& protDir, const QString& tempDir, QString* failure = nullptr);
+    // Waits for the background removal of replaced sets to end.
     static void WaitForRemoval();
 
 private:
-    // Renames `dir` (the replaced set, the tables released) beside the data
-    // directory and removes it in the background; removed at once where
-    // the renaming fails.
-    void Discard(const QString& dir);
-    bool ExchangeDirectories(const QString& staging);
-    bool SwapFileByFile(const QString& staging, const QStringList& newFiles);
-
+    struct Lock;
     QStringList schema_;
-    QString dataPath_, tempDir_;
-    QStringList restored_;  // extracted names to restore
+    QString dataPath_, tempDir_, protDir_;
+    QStringList restored_;  // extracted table files to restore
+    QStringList texts_;  // extracted protocol texts to restore
+    bool carriesTexts_ = false;
     QString detail_;
+    std::unique_ptr<Lock> lock_;
 };
 
-// The staging directory names beside the data directory.
-QString StagingDir(const QString& dataPath);
-QString PreviousDir(const QString& dataPath);
+// The directory a path names, its symbolic links followed.
+QString RealDir(const QString& dir);
+// The staging directory names beside a directory (the data directory or the
+// protocol texts' folder, its links followed).
+QString StagingDir(const QString& dir);
+QString PreviousDir(const QString& dir);
 // Where the set a restore replaced waits for its removal.
-QString ReplacedDir(const QString& dataPath);
+QString ReplacedDir(const QString& dir);
+// The journal of a restore, beside the data directory.
+QString JournalFile(const QString& dataPath);
 
 }  // namespace backup

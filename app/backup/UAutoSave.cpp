@@ -7,6 +7,7 @@
 #include "app/global/global.h"
 #include "controls/Gradient.h"
 #include "platform/os/Abort.h"
+#include "platform/os/Paths.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/WaitCursor.h"
 #include "zip/ZipArch.h"
@@ -28,6 +29,7 @@ TfrmAutoSave::TfrmAutoSave(AppContext& context, QWidget* parent)
         move(screen->availableGeometry().center() - rect().center());
     progress_ = std::make_unique<backup::Progress>(ui->pBar);
     zip_->AddCompLevel = 9;
+    zip_->SetDLLDirectory(kos::ProgramLibraryDir());
     zip_->OnProgress = [this](TZipArchiver*, ProgressType type, const QString&, qint64 size) {
         progress_->Event(type, size);
     };
@@ -95,8 +97,8 @@ bool TfrmAutoSave::DoAutoSave()
             failure =
                 QStringLiteral("la table %1 est en cours de modification sur un autre poste").arg(hold.BusyTable());
         else
-            ok = backup::WriteArchive(
-                *zip_, backup::BackupFileSpecs(context_.schema, DataPath), SlotName(folder, base_, slot), failure);
+            ok = backup::WriteArchive(*zip_, backup::BackupFileSpecs(context_.schema, DataPath),
+                SlotName(folder, base_, slot), failure, false, ProtDir);
         QCoreApplication::processEvents();
     }
     if (!ok)

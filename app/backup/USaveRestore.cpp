@@ -7,6 +7,7 @@
 #include "app/global/AppContext.h"
 #include "app/global/global.h"
 #include "controls/Gradient.h"
+#include "platform/os/Paths.h"
 #include "platform/os/Volumes.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/WaitCursor.h"
@@ -21,7 +22,7 @@
 
 #include <optional>
 
-std::function<void()> CloseAppointmentListForRestore;
+std::function<std::function<void()>()> CloseAppointmentListForRestore;
 
 namespace {
 
@@ -78,7 +79,9 @@ void TfrmSaveRestore::FormCreate()
     ui->stBar->addWidget(pBar_, 1);
     progress_ = std::make_unique<backup::Progress>(pBar_);
     zip_->AddCompLevel = 9;
-    zip_->SetDLLDirectory(AppDir);
+    // The archive libraries come from the program's own library directory,
+    // never from the practice's folder (shared, writable by its users).
+    zip_->SetDLLDirectory(kos::ProgramLibraryDir());
     zip_->OnProgress = [this](TZipArchiver*, ProgressType type, const QString&, qint64 size) {
         progress_->Event(type, size);
     };
@@ -168,7 +171,7 @@ void TfrmSaveRestore::DoBackup()
                 QStringLiteral("la table %1 est en cours de modification sur un autre poste").arg(hold.BusyTable());
         else
             ok = backup::WriteArchive(*zip_, backup::BackupFileSpecs(context_.schema, DataPath),
-                WithSlash(folder) + QStringLiteral("Korvale.zip"), failure, removable);
+                WithSlash(folder) + QStringLiteral("Korvale.zip"), failure, removable, ProtDir);
         QCoreApplication::processEvents();
         pBar_->hide();
         ui->btnClose->setEnabled(true);
@@ -191,9 +194,12 @@ void TfrmSaveRestore::btnRestoreClick()
     zip_->SetZipFileName(chosen ? fileName : QString());
     if (!chosen)
         return;
+    std::function<void()> reopen;
     if (CloseAppointmentListForRestore)
-        CloseAppointmentListForRestore();
+        reopen = CloseAppointmentListForRestore();
     DoRestore();
+    if (reopen)
+        reopen();
 }
 
 void TfrmSaveRestore::DoRestore()
@@ -215,7 +221,7 @@ void TfrmSaveRestore::DoRestore()
             this))
         return;
     using Result = backup::TableSetRestore::Result;
-    backup::TableSetRestore restore(context_.schema, DataPath, temp);
+    backup::TableSetRestore restore(context_.schema, DataPath, temp, ProtDir);
     Result result;
     {
         kui::WaitCursor wait;
@@ -246,6 +252,19 @@ void TfrmSaveRestore::DoRestore()
         kui::MsgError(QStringLiteral("La table %1 est ouverte sur un autre poste.\rFermez le programme sur les autres "
                                      "postes puis recommencez.")
                           .arg(restore.Detail()) +
+                untouched,
+            this);
+        break;
+    case Result::TableBusyHere:
+        kui::MsgError(QStringLiteral("La table %1 est encore ouverte dans ce programme.\rFermez les fenêtres qui "
+                                     "l'utilisent puis recommencez.")
+                          .arg(restore.Detail()) +
+                untouched,
+            this);
+        break;
+    case Result::InProgress:
+        kui::MsgError(QStringLiteral("Une restauration est déjà en cours sur un autre poste.\rAttendez qu'elle soit "
+                                     "terminée puis recommencez.") +
                 untouched,
             this);
         break;

@@ -22,9 +22,10 @@ namespace Ui {
 class TfrmSaveRestore;
 }
 
-// Closes the appointment list window before a restore, when it is open; set
-// by the appointment list when it exists.
-extern std::function<void()> CloseAppointmentListForRestore;
+// Closes the appointment list window before a restore, when it is open, so
+// that it no longer holds its tables, and answers what shows it again once
+// the restore is over (empty when no list was open). Set by the main window.
+extern std::function<std::function<void()>()> CloseAppointmentListForRestore;
 
 class TfrmSaveRestore : public QDialog {
     Q_OBJECT

@@ -123,7 +123,14 @@ void TStartup::CleanUpEngineLeftovers()
 {
     kos::RemoveEndedProcessTempDirs();
     CleanUpEngineFiles(true);
-    backup::TableSetRestore::RemoveReplacedSet(DataPath);
+    // A restore stopped midway (program killed, power cut) is finished from
+    // its journal, so that the data directory and the protocol texts hold
+    // one whole set; the files it left in the temporary folder go.
+    QString failure;
+    if (!backup::TableSetRestore::Recover(DataPath, ProtDir, AppDir + QStringLiteral("Temp/"), &failure))
+        ShowError(QStringLiteral("La restauration interrompue n'a pas pu être terminée (%1).\rElle sera reprise au "
+                                 "prochain démarrage ; n'utilisez pas les données d'ici là.")
+                      .arg(failure));
 }
 
 void TStartup::SetSessionDirectories()

@@ -23,7 +23,7 @@ public:
     void FindProgramDirectory();  // AppDir, with the files shipped with the program
     void OpenDataDirectory();  // DataPath; a fresh one gets its tables
     void EnsureWorkDirectories();  // ProtDir, PhotoDir, TempPath
-    void CleanUpEngineLeftovers();  // the engine's temporary and lock files
+    void CleanUpEngineLeftovers();  // the engine's temporary and lock files, a stopped restore
     void SetSessionDirectories();  // the engine session's private and network directories
     void ShowPractitioner();  // PractitionerName, SpecialityLine, the banner
     void Login();  // the login dialog

@@ -148,12 +148,23 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
     // Every key goes first to the main window's function keys.
     qApp->installEventFilter(this);
 
+    // The restore closes the appointment list (it holds its tables) and
+    // shows it again once done.
+    CloseAppointmentListForRestore = [this]() -> std::function<void()> {
+        if (!frmListRDV)
+            return {};
+        ReleaseAppointmentList();
+        return [this] { ShowAppointmentList(context_, ui->ClientArea); };
+    };
+
     SetBackground(QImage(kBuiltInPicture));
     FormCreate();
 }
 
 TfrmMain::~TfrmMain()
 {
+    if (frmMain == this)
+        CloseAppointmentListForRestore = nullptr;
     FormDestroy();
     if (frmMain == this)
         frmMain = nullptr;

@@ -98,4 +98,20 @@ QStringList ShippedDirs()
     return result;
 }
 
+QString ProgramLibraryDir()
+{
+    QStringList candidates;
+#ifdef KORVALE_LIBRARY_DIR
+    candidates << QStringLiteral(KORVALE_LIBRARY_DIR);
+#endif
+    if (QCoreApplication::instance())
+        candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/korvale");
+    for (const QString& c : candidates) {
+        const QFileInfo info(c);
+        if (info.isDir())
+            return WithTrailingSlash(QDir::cleanPath(info.absoluteFilePath()));
+    }
+    return {};
+}
+
 }  // namespace kos

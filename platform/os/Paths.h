@@ -33,6 +33,12 @@ void RemoveEndedProcessTempDirs();
 // every entry ends with "/".
 QStringList ShippedDirs();
 
+// The directory of the libraries installed with the program (the archive
+// libraries): the build tree's, given at compile time, when it exists, else
+// <program dir>/../lib/korvale/. Never a directory of the practice: a
+// library put there is never loaded. Ends with "/"; empty when none exists.
+QString ProgramLibraryDir();
+
 // Appends a "/" to a non-empty path that lacks one.
 QString WithTrailingSlash(const QString& path);
 

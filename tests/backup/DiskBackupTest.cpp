@@ -3,6 +3,7 @@
 #include "tests/backup/BackupFixture.h"
 
 #include "app/backup/USaveRestore.h"
+#include "tests/support/TestFiles.h"
 #include "tests/support/FakeVolumes.h"
 #include "zip/ZipArch.h"
 
@@ -65,6 +66,7 @@ TEST_F(DiskBackup, SpreadsTheArchiveOverDisksAndRestoresFromThem)
     QDir().mkpath(drive + "Sauvegardes");
     volumes.Eject(drive);
     auto* previous = kui::SetMessageService(&swapper);
+    Touch(ProtDir + "PROT1.RTF", "{\\rtf1 texte sauvegardé}");
     const auto saved = DataFiles();
 
     {
@@ -92,6 +94,8 @@ TEST_F(DiskBackup, SpreadsTheArchiveOverDisksAndRestoresFromThem)
 
     ChangeRows();
     ASSERT_NE(DataFiles(), saved);
+    Touch(ProtDir + "PROT1.RTF", "{\\rtf1 texte changé}");
+    Touch(ProtDir + "PROT2.RTF", "{\\rtf1 texte d'après}");
     swapper.texts.clear();
     {
         TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Restore);
@@ -104,6 +108,11 @@ TEST_F(DiskBackup, SpreadsTheArchiveOverDisksAndRestoresFromThem)
     }
     kui::SetMessageService(previous);
     EXPECT_EQ(DataFiles(), saved) << swapper.texts.join("|").toStdString();
+    // The protocol texts came over the disks with the tables.
+    EXPECT_EQ(QDir(ProtDir).entryList(QDir::Files), QStringList{"PROT1.RTF"});
+    QFile text(ProtDir + "PROT1.RTF");
+    ASSERT_TRUE(text.open(QIODevice::ReadOnly));
+    EXPECT_EQ(QString::fromUtf8(text.readAll()), "{\\rtf1 texte sauvegardé}");
     EXPECT_TRUE(
         swapper.texts.contains(QString("Insérer le volume n°1 sur %1\ndans le lecteur: %2").arg(used).arg(drive)))
         << swapper.texts.join("|").toStdString();

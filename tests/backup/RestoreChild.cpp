@@ -4,8 +4,13 @@
 //   backup_test_child append <dataPath>   holds the patient table's lock
 //       while it appends 200 patients one by one, then lets it go;
 //   backup_test_child restore <dataPath> <tempDir> <archive>
-//       restores the archive, prints "done" when the files are replaced.
+//       restores the archive, prints "done" when the files are replaced;
+//   backup_test_child kill <n> <exchange|files> <dataPath> <tempDir> <archive> <protDir>
+//       restores the archive with its protocol texts, the directories
+//       exchanged or replaced file by file, and is killed at the n-th rename
+//       (from 1); prints "renames <count>" when it got through.
 #include "app/backup/BackupSet.h"
+#include "platform/db/core/FileSystem.h"
 #include "platform/db/core/Table.h"
 #include "platform/db/engine/Engine.h"
 #include "resources/schema/SchemaText.h"
@@ -14,9 +19,39 @@
 #include <QApplication>
 #include <QThread>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
+
+namespace {
+
+// The file system of the engine, killing the program at the n-th rename.
+class KillingFileSystem : public kdb::FileSystem {
+public:
+    explicit KillingFileSystem(int at) : at_(at) { }
+    int rename(const std::string& from, const std::string& to) override
+    {
+        Step();
+        return kdb::FileSystem::rename(from, to);
+    }
+    int exchange(const std::string& a, const std::string& b) override
+    {
+        Step();
+        return kdb::FileSystem::exchange(a, b);
+    }
+    int count = 0;
+
+private:
+    void Step()
+    {
+        if (++count == at_)
+            ::raise(SIGKILL);
+    }
+    int at_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv)
 {
@@ -54,6 +89,21 @@ int main(int argc, char** argv)
         if (r == backup::TableSetRestore::Result::Done)
             r = restore.Replace();
         std::printf(r == backup::TableSetRestore::Result::Done ? "done\n" : "failed\n");
+        return r == backup::TableSetRestore::Result::Done ? 0 : 1;
+    }
+    if (args.size() == 8 && args[1] == "kill") {
+        KillingFileSystem fs(args[2].toInt());
+        kdb::ScopedFileSystem installed(fs);
+        backup::TableSetRestore::UseExchange = args[3] == "exchange";
+        TZipArchiver zip;
+        zip.Unattended = true;
+        zip.SetZipFileName(args[6]);
+        backup::TableSetRestore restore(SchemaText(), args[4], args[5], args[7]);
+        auto r = restore.Extract(zip);
+        if (r == backup::TableSetRestore::Result::Done)
+            r = restore.Replace();
+        backup::TableSetRestore::WaitForRemoval();
+        std::printf("renames %d\n", fs.count);
         return r == backup::TableSetRestore::Result::Done ? 0 : 1;
     }
     return 2;

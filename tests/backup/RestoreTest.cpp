@@ -5,12 +5,20 @@
 
 #include "app/backup/BackupSet.h"
 #include "app/backup/USaveRestore.h"
+#include "app/main/UMain.h"
+#include "app/records/UListRDV.h"
+#include "platform/db/dataset/Dataset.h"
+#include "zip/ZipArch.h"
 #include "checker/DbCheck.h"
 #include "platform/db/core/Table.h"
+#include "platform/db/database/Database.h"
 #include "platform/db/engine/Engine.h"
 #include "resources/schema/SchemaText.h"
 
+#include <QAction>
+#include <QApplication>
 #include <QPushButton>
+#include <QTimer>
 #include <QtEndian>
 #include <QElapsedTimer>
 #include <QThread>
@@ -18,6 +26,8 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -221,7 +231,8 @@ TEST_F(Restore, KilledAtAnyMomentLeavesTheOldOrTheNewSet)
     EXPECT_GT(sawOld, 0);
     EXPECT_GT(sawNew, 0);
     // The next restore clears what a stopped one left beside the data.
-    backup::TableSetRestore::RemoveLeftovers(DataPath);
+    ASSERT_TRUE(backup::TableSetRestore::Recover(DataPath, ProtDir, temp));
+    backup::TableSetRestore::WaitForRemoval();
     EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
     EXPECT_FALSE(QFileInfo::exists(backup::ReplacedDir(DataPath)));
 }
@@ -243,4 +254,378 @@ TEST_F(Restore, BackupWaitsForATableChangedByAnotherProgram)
     auto patients = kdb::engine::openTable(unzipped.toStdString(), "Patient.DBF");
     EXPECT_EQ(patients->recordCount(), 40u + 200u);
     EXPECT_NE(patients->findKey("CODE", QStringLiteral("900199")), 0u);
+}
+
+// ---------------------------------------------------------------- sets
+
+namespace {
+
+void PutFile(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    f.write(bytes);
+}
+
+// The files of a directory (not its sub-directories), by name.
+QMap<QString, QByteArray> FilesOf(const QString& dir)
+{
+    QMap<QString, QByteArray> files;
+    for (const QFileInfo& fi : QDir(dir).entryInfoList(QDir::Files)) {
+        QFile f(fi.filePath());
+        f.open(QIODevice::ReadOnly);
+        files.insert(fi.fileName(), f.readAll());
+    }
+    return files;
+}
+
+// Puts a directory back to exactly these files.
+void PutBack(const QString& dir, const QMap<QString, QByteArray>& files)
+{
+    for (const QFileInfo& fi : QDir(dir).entryInfoList(QDir::Files))
+        QFile::remove(fi.filePath());
+    for (auto it = files.begin(); it != files.end(); ++it)
+        PutFile(dir + it.key(), it.value());
+}
+
+// One protocol row and its text.
+void AddProtocol(int num, const QByteArray& text)
+{
+    auto prot = kdb::engine::openTable(DataPath.toStdString(), "FPROT.DBF");
+    prot->append({QString::number(num), QDate(2021, 3, num), QStringLiteral("100001"), QStringLiteral("NOM1")});
+    prot->flush();
+    PutFile(ProtDir + QStringLiteral("PROT%1.RTF").arg(num), text);
+}
+
+QStringList ProtocolNumbers()
+{
+    kdb::Database::of(DataPath.toStdString()).closeIdleTables();
+    auto prot = kdb::engine::openTable(DataPath.toStdString(), "FPROT.DBF");
+    QStringList nums;
+    for (uint32_t r = 1; r <= prot->recordCount(); ++r)
+        if (!prot->isDeleted(r))
+            nums << prot->value(r, prot->fieldIndex("NUM")).toString().trimmed();
+    nums.sort();
+    return nums;
+}
+
+QString Plain(const QString& dir)
+{
+    return dir.endsWith('/') ? dir.chopped(1) : dir;
+}
+
+}  // namespace
+
+// The texts of the protocols come back with their rows: the text of a
+// protocol made after the backup goes with its row, a changed text is the
+// backed-up one again.
+TEST_F(Restore, ProtocolTextsComeBackWithTheirRows)
+{
+    AddProtocol(1, "{\\rtf1 premier}");
+    AddProtocol(2, "{\\rtf1 second}");
+    Backup();
+    EXPECT_TRUE(ArchiveNames(dest_ + "Korvale.zip").contains("PROT/PROT1.RTF"));
+    EXPECT_TRUE(ArchiveNames(dest_ + "Korvale.zip").contains("PROT/PROT2.RTF"));
+    const auto savedData = DataFiles();
+    const auto savedTexts = FilesOf(ProtDir);
+    for (bool exchange : {true, false}) {
+        SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
+        messages_.Clear();
+        AddProtocol(3, "{\\rtf1 troisième, après la sauvegarde}");
+        PutFile(ProtDir + "PROT1.RTF", "{\\rtf1 premier, modifié}");
+        PutFile(ProtDir + "Notes.txt", "pas un texte de protocole");
+        kdb::Database::of(DataPath.toStdString()).closeIdleTables();
+        backup::TableSetRestore::UseExchange = exchange;
+        RestoreThroughScreen(dest_ + "Korvale.zip");
+        backup::TableSetRestore::UseExchange = true;
+        EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
+        EXPECT_EQ(DataFiles(), savedData);
+        EXPECT_EQ(ProtocolNumbers(), (QStringList{"1", "2"}));
+        auto texts = FilesOf(ProtDir);
+        EXPECT_EQ(texts.take("Notes.txt"), "pas un texte de protocole");  // not a text: left alone
+        EXPECT_EQ(texts, savedTexts);
+        backup::TableSetRestore::WaitForRemoval();
+        for (const QString& left :
+            {backup::StagingDir(ProtDir), backup::PreviousDir(ProtDir), backup::ReplacedDir(ProtDir)})
+            EXPECT_FALSE(QFileInfo::exists(left)) << left.toStdString();
+        QFile::remove(ProtDir + "Notes.txt");
+    }
+}
+
+// An archive of the data directory made by the outside zip, with the
+// weekday backups inside it and no protocol text: the tables come back, the
+// protocol texts stay as they are.
+TEST_F(Restore, AnArchiveOfTheDataFolderByZipRestoresTheTables)
+{
+    AddProtocol(1, "{\\rtf1 premier}");
+    for (const char* day : {"Lundi", "Mardi"}) {
+        QDir().mkpath(DataPath + day);
+        PutFile(DataPath + day + "/Korvale_0.zip", QByteArray("sauvegarde du ") + day);
+    }
+    const auto savedData = DataFiles();
+    QProcess zip;
+    zip.setWorkingDirectory(AppDir);
+    zip.start("zip", {"-q", "-9", "-r", dest_ + "Korvale.zip", "Data"});
+    ASSERT_TRUE(zip.waitForFinished());
+    ASSERT_EQ(zip.exitCode(), 0);
+    ChangeRows();
+    AddProtocol(2, "{\\rtf1 second}");
+    const auto texts = FilesOf(ProtDir);
+    RestoreThroughScreen(dest_ + "Korvale.zip");
+    EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
+    EXPECT_EQ(DataFiles(), savedData);
+    EXPECT_EQ(FilesOf(ProtDir), texts);
+    EXPECT_EQ(FilesOf(DataPath + "Mardi/").value("Korvale_0.zip"), "sauvegarde du Mardi");
+    EXPECT_TRUE(QDir(AppDir + "Temp/").isEmpty());
+}
+
+// A data directory that is a link to the practice's shared folder stays the
+// link, and the folder it names is restored.
+TEST_F(Restore, ALinkedDataDirectoryIsRestoredWhereItPoints)
+{
+    const QString shared = practice_.root() + "/partage/Donnees";
+    QDir().mkpath(practice_.root() + "/partage");
+    ASSERT_TRUE(QDir().rename(Plain(DataPath), shared));
+    ASSERT_TRUE(QFile::link(shared, Plain(DataPath)));
+    Backup();
+    const auto saved = DataFiles();
+    for (bool exchange : {true, false}) {
+        SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
+        messages_.Clear();
+        ChangeRows();
+        backup::TableSetRestore::UseExchange = exchange;
+        RestoreThroughScreen(dest_ + "Korvale.zip");
+        backup::TableSetRestore::UseExchange = true;
+        EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
+        const QFileInfo link(Plain(DataPath));
+        EXPECT_TRUE(link.isSymLink());
+        EXPECT_EQ(link.symLinkTarget(), shared);
+        EXPECT_EQ(FilesOf(shared + "/"), saved);
+        backup::TableSetRestore::WaitForRemoval();
+        EXPECT_EQ(QDir(practice_.root() + "/partage").entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            QStringList{"Donnees"});
+        ExpectSound();
+    }
+}
+
+// A data directory shared by a group (setgid, rights of the group) keeps its
+// group and mode, and the restored files those of the files they replace.
+TEST_F(Restore, AGroupSharedDataDirectoryKeepsItsGroupAndMode)
+{
+    gid_t group = 0;
+    if (::getuid() == 0) {
+        group = 4242;
+    } else {
+        gid_t groups[64];
+        const int n = ::getgroups(64, groups);
+        for (int i = 0; i < n; ++i)
+            if (groups[i] != ::getegid())
+                group = groups[i];
+        if (group == 0)
+            GTEST_SKIP() << "no second group to share the data directory with";
+    }
+    const QByteArray dir = QFile::encodeName(Plain(DataPath));
+    ASSERT_EQ(::chown(dir.constData(), uid_t(-1), group), 0);
+    ASSERT_EQ(::chmod(dir.constData(), 02770), 0);
+    for (const QString& name : DataFiles().keys()) {
+        const QByteArray file = QFile::encodeName(DataPath + name);
+        ASSERT_EQ(::chown(file.constData(), uid_t(-1), group), 0);
+        ASSERT_EQ(::chmod(file.constData(), 0660), 0);
+    }
+    Backup();
+    const auto saved = DataFiles();
+    for (bool exchange : {true, false}) {
+        SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
+        messages_.Clear();
+        ChangeRows();
+        backup::TableSetRestore::UseExchange = exchange;
+        RestoreThroughScreen(dest_ + "Korvale.zip");
+        backup::TableSetRestore::UseExchange = true;
+        EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
+        EXPECT_EQ(DataFiles(), saved);
+        struct stat st;
+        ASSERT_EQ(::stat(dir.constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 02770u);
+        EXPECT_EQ(st.st_gid, group);
+        for (const QString& name : saved.keys()) {
+            ASSERT_EQ(::stat(QFile::encodeName(DataPath + name).constData(), &st), 0);
+            EXPECT_EQ(st.st_gid, group) << name.toStdString();
+            EXPECT_EQ(st.st_mode & 0777, 0660u) << name.toStdString();
+        }
+    }
+}
+
+// The program killed at each rename of a restore, on both replacement
+// paths; the next start leaves the old set or the new one, tables and
+// protocol texts together, and nothing beside them.
+TEST_F(Restore, KilledAtEveryRenameTheNextStartLeavesOneWholeSet)
+{
+    AddProtocol(1, "{\\rtf1 premier}");
+    AddProtocol(2, "{\\rtf1 second}");
+    Backup();
+    const auto newData = DataFiles();
+    const auto newTexts = FilesOf(ProtDir);
+    ChangeRows();
+    AddPatients(500, 30);
+    AddProtocol(3, "{\\rtf1 troisième}");
+    PutFile(ProtDir + "PROT1.RTF", "{\\rtf1 premier, modifié}");
+    kdb::Database::of(DataPath.toStdString()).closeIdleTables();
+    const auto oldData = DataFiles();
+    const auto oldTexts = FilesOf(ProtDir);
+    const QString temp = AppDir + "Temp/";
+    QDir().mkpath(temp);
+    for (const char* path : {"exchange", "files"}) {
+        SCOPED_TRACE(path);
+        int sawOld = 0, sawNew = 0, renames = 0;
+        for (int at = 1; at < 400; ++at) {
+            PutBack(DataPath, oldData);
+            PutBack(ProtDir, oldTexts);
+            QProcess child;
+            child.start(kChild, {"kill", QString::number(at), path, DataPath, temp, dest_ + "Korvale.zip", ProtDir});
+            ASSERT_TRUE(child.waitForFinished(60000));
+            const bool killed = child.exitStatus() == QProcess::CrashExit;
+            if (!killed) {
+                ASSERT_EQ(child.exitCode(), 0) << child.readAllStandardError().toStdString();
+                renames = QString::fromUtf8(child.readAllStandardOutput()).section(' ', 1).trimmed().toInt();
+            }
+            // The next start of the program.
+            {
+                TfrmMain main(practice_.context());
+                ASSERT_TRUE(main.CreationCompleted());
+            }
+            backup::TableSetRestore::WaitForRemoval();
+            const auto data = DataFiles();
+            const auto texts = FilesOf(ProtDir);
+            if (data == oldData && texts == oldTexts)
+                ++sawOld;
+            else if (data == newData && texts == newTexts)
+                ++sawNew;
+            else
+                FAIL() << "killed at rename " << at << ": neither the old set nor the new one";
+            for (const QString& dir : {DataPath, ProtDir})
+                for (const QString& left :
+                    {backup::StagingDir(dir), backup::PreviousDir(dir), backup::ReplacedDir(dir)})
+                    EXPECT_FALSE(QFileInfo::exists(left)) << at << " " << left.toStdString();
+            EXPECT_FALSE(QFileInfo::exists(backup::JournalFile(DataPath))) << at;
+            EXPECT_TRUE(QDir(temp).isEmpty()) << at;
+            ExpectSound();
+            if (!killed)
+                break;
+        }
+        EXPECT_GT(renames, 4);
+        EXPECT_EQ(sawOld + sawNew, renames + 1);
+        EXPECT_GT(sawOld, 0);
+        EXPECT_GT(sawNew, 0);
+    }
+    EXPECT_EQ(messages_.Count(), 0) << messages_.Last().text.toStdString();
+}
+
+// Files a restore killed after its extraction left in the temporary folder
+// are gone at the next start.
+TEST_F(Restore, TheNextStartEmptiesTheTemporaryFolder)
+{
+    QDir().mkpath(AppDir + "Temp/Data");
+    PutFile(AppDir + "Temp/Cons.DBF", QByteArray(4096, 'x'));
+    PutFile(AppDir + "Temp/Data/Patient.DBF", QByteArray(4096, 'y'));
+    {
+        TfrmMain main(practice_.context());
+        ASSERT_TRUE(main.CreationCompleted());
+    }
+    EXPECT_TRUE(QDir(AppDir + "Temp/").isEmpty());
+}
+
+// ---------------------------------------------------------------- program
+
+// Restaure from the main window's menu while the appointment list is open
+// (as after every start): the list lets its tables go, the restore is done
+// and the list shows the restored appointments again.
+TEST_F(Restore, FromTheMainWindowWithTheAppointmentListOpen)
+{
+    auto rdv = [](int num, const QString& patient) {
+        auto table = kdb::engine::openTable(DataPath.toStdString(), "FRDV.DBF");
+        table->append({QString::number(num), patient, QDate::currentDate(),
+            QStringLiteral("09:%1").arg(num, 2, 10, QLatin1Char('0')), QStringLiteral("Contrôle")});
+        table->flush();
+    };
+    rdv(1, "100002");
+    rdv(2, "100003");
+    Backup();
+    const auto saved = DataFiles();
+    ChangeRows();
+    rdv(3, "100004");
+    kdb::Database::of(DataPath.toStdString()).closeIdleTables();
+
+    TfrmMain main(practice_.context());
+    ASSERT_TRUE(main.CreationCompleted());
+    main.show();
+    ASSERT_NE(frmListRDV, nullptr) << "the list opens at start";
+    ASSERT_TRUE(frmListRDV->qRDV()->active());
+    EXPECT_EQ(frmListRDV->qRDV()->recordCount(), 3);
+
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* screen = qobject_cast<TfrmSaveRestore*>(QApplication::activeModalWidget());
+        ASSERT_NE(screen, nullptr);
+        seen = true;
+        screen->ChooseArchive = [&](QWidget*, QString& name) {
+            name = dest_ + "Korvale.zip";
+            return true;
+        };
+        messages_.Answer(QMessageBox::Yes);
+        messages_.Answer(QMessageBox::Yes);
+        QTest::mouseClick(screen->btnRestore(), Qt::LeftButton);
+        QTest::mouseClick(screen->btnClose(), Qt::LeftButton);
+    });
+    QAction* restore = main.findChild<QAction*>("Restaurer1");
+    ASSERT_NE(restore, nullptr);
+    restore->trigger();
+    ASSERT_TRUE(seen);
+    ASSERT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();  // the two questions
+    EXPECT_EQ(DataFiles(), saved);
+    ASSERT_NE(frmListRDV, nullptr) << "the list is shown again";
+    ASSERT_TRUE(frmListRDV->qRDV()->active());
+    EXPECT_EQ(frmListRDV->qRDV()->recordCount(), 2);
+    main.hide();
+}
+
+// A library put in the practice's folder (shared, writable by its users) is
+// never loaded by the backup and restore screens.
+TEST_F(Restore, ALibraryInThePracticeFolderIsNeverLoaded)
+{
+    const QString marker = practice_.root() + "/loaded.txt";
+    ScopedEnv mark("KORVALE_TEST_MARKER", marker);
+    for (const char* lib : {"libzipeng.so", "libunzeng.so"})
+        ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/marker/") + lib, AppDir + lib));
+    Backup();
+    ChangeRows();
+    RestoreThroughScreen(dest_ + "Korvale.zip");
+    EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(marker));
+    // The stand-in does leave its mark when it is loaded.
+    TZipArchiver zip;
+    zip.Unattended = true;
+    zip.SetDLLDirectory(AppDir);
+    zip.LoadZipEng();
+    EXPECT_TRUE(QFileInfo::exists(marker));
+}
+
+// A table still open in this very program (the appointment list shown with
+// no main window to close it) is named as such, never blamed on another
+// workstation.
+TEST_F(Restore, ATableOpenInThisProgramIsNotBlamedOnAnotherWorkstation)
+{
+    Backup();
+    ChangeRows();
+    const auto before = DataFiles();
+    ShowAppointmentList(practice_.context(), nullptr);
+    ASSERT_NE(frmListRDV, nullptr);
+    ASSERT_TRUE(frmListRDV->qRDV()->active());
+    RestoreThroughScreen(dest_ + "Korvale.zip");
+    ReleaseAppointmentList();
+    EXPECT_EQ(DataFiles(), before);
+    ASSERT_EQ(messages_.Count(), 3);
+    EXPECT_TRUE(messages_.Last().text.startsWith("La table FRDV.DBF est encore ouverte dans ce programme."))
+        << messages_.Last().text.toStdString();
+    EXPECT_FALSE(messages_.Last().text.contains("autre poste"));
+    EXPECT_TRUE(messages_.Last().text.contains("La restauration n'a pas été faite"));
 }

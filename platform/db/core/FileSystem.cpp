@@ -1,6 +1,7 @@
 #include "platform/db/core/FileSystem.h"
 
 #include <atomic>
+#include <cstdio>
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -54,6 +55,10 @@ int FileSystem::rename(const std::string& from, const std::string& to)
 int FileSystem::unlink(const std::string& path)
 {
     return ::unlink(path.c_str());
+}
+int FileSystem::exchange(const std::string& a, const std::string& b)
+{
+    return ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
 }
 
 namespace {

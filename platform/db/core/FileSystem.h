@@ -34,6 +34,9 @@ public:
     virtual int stat(const std::string& path, struct stat* st);
     virtual int rename(const std::string& from, const std::string& to);
     virtual int unlink(const std::string& path);
+    // Exchanges two paths in one step (renameat2 with RENAME_EXCHANGE);
+    // fails with EINVAL where the file system cannot do it.
+    virtual int exchange(const std::string& a, const std::string& b);
 };
 
 // The file system the engine uses now.
