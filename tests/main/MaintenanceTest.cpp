@@ -8,6 +8,7 @@
 #include "platform/db/engine/Engine.h"
 
 #include <QDate>
+#include <QDir>
 #include <QFile>
 
 #include <stdexcept>
@@ -237,6 +238,46 @@ TEST_F(MaintenanceTest, ADamagedTableIsKeptRepairedAndReportedBeforeTheClosingMe
     // Sound again: the next command reports nothing but its end.
     repaired.reset();
     prot.reset();
+    messages_.Clear();
+    Run(&TfrmMain::mnReindexationClick);
+    EXPECT_EQ(Texts(), QStringList{kDone});
+}
+
+// A workstation stopped in the middle of a change leaves its index marked
+// "in update": the next statement mends it without anybody leaving, and the
+// next maintenance command tells what was done, once.
+TEST_F(MaintenanceTest, AnUpdateLeftUnfinishedIsMendedByTheNextStatementAndShownByTheNextCommand)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    Open("Patient.DBF")->append({"000001", "ID1", "DUPONT"});
+    const QStringList mdx = QDir(DataPath).entryList({"patient.mdx"}, QDir::Files);
+    ASSERT_EQ(mdx.size(), 1);
+    {
+        QFile f(DataPath + mdx[0]);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.seek(47));
+        ASSERT_EQ(f.write("\x01", 1), 1);  // the mark of a change under way
+    }
+    {
+        auto patient = Open("Patient.DBF");
+        patient->append({"000002", "ID2", "MARTIN"});
+        EXPECT_EQ(patient->findKey("NOM", "DUPONT"), 1u);
+        EXPECT_EQ(patient->findKey("NOM", "MARTIN"), 2u);
+    }
+    EXPECT_TRUE(QFile::exists(DataPath + "Damaged/" + QDate::currentDate().toString("yyyy-MM-dd") + "/" + mdx[0]));
+
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    const QStringList texts = Texts();
+    ASSERT_EQ(texts.size(), 2) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts[0].startsWith("Réparations faites automatiquement depuis le dernier contrôle :\n"))
+        << texts[0].toStdString();
+    EXPECT_TRUE(texts[0].contains("Patient.DBF : mise à jour interrompue par l'arrêt d'un programme ; index comparé à "
+                                  "la table, entrée par entrée : conforme, remis en service"))
+        << texts[0].toStdString();
+    EXPECT_EQ(texts[1], kDone);
+
     messages_.Clear();
     Run(&TfrmMain::mnReindexationClick);
     EXPECT_EQ(Texts(), QStringList{kDone});
