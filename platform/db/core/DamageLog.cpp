@@ -104,25 +104,28 @@ bool logDamage(const std::string& tablePath, const std::string& text)
 std::vector<std::string> takeDamageLog(const std::string& directory)
 {
     std::vector<std::string> lines;
-    const std::string path = damageLogPath(directory);
-    File log = File::tryOpen(path, File::Mode::ReadWrite);
-    if (!log.isOpen() || !log.lockWait(0, 1, true, kLogLockMs))
-        return lines;
-    std::string text(static_cast<size_t>(log.size()), '\0');
-    text.resize(text.empty() ? 0 : log.readAt(0, text.data(), text.size()));
-    if (!text.empty()) {
-        // Kept with the lines shown before, then the log starts again.
-        const std::string shownPath = damagedDir(directory) + "/repairs-shown.log";
-        std::ofstream(shownPath, std::ios::app).close();
-        File shown = File::tryOpen(shownPath, File::Mode::ReadWrite);
-        if (shown.isOpen()) {
+    std::string text;
+    try {
+        const std::string path = damageLogPath(directory);
+        File log = File::tryOpen(path, File::Mode::ReadWrite);
+        if (!log.isOpen() || !log.lockWait(0, 1, true, kLogLockMs))
+            return lines;
+        text.assign(static_cast<size_t>(log.size()), '\0');
+        text.resize(text.empty() ? 0 : log.readAt(0, text.data(), text.size()));
+        if (!text.empty()) {
+            // Kept with the lines shown before, then the log starts again
+            // (a log that cannot be moved is shown again next time).
+            const std::string shownPath = damagedDir(directory) + "/repairs-shown.log";
+            std::ofstream(shownPath, std::ios::app).close();
+            File shown = File::open(shownPath, File::Mode::ReadWrite);
             shown.writeAt(shown.size(), text.data(), text.size());
             shown.sync();
+            log.truncate(0);
+            log.sync();
         }
-        log.truncate(0);
-        log.sync();
+        log.unlock(0, 1);
+    } catch (const std::exception&) {
     }
-    log.unlock(0, 1);
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);

@@ -30,7 +30,7 @@ bool logDamage(const std::string& tablePath, const std::string& text);
 
 // The lines of the repair log not shown yet, in order; they are moved to
 // "Damaged/repairs-shown.log" so that the next call answers only the lines
-// added since. Answers nothing when there is no log.
+// added since. Answers nothing when there is no log; raises nothing.
 std::vector<std::string> takeDamageLog(const std::string& directory);
 
 }  // namespace kdb

@@ -352,7 +352,7 @@ TEST_F(ProcessTest, AWriterKilledInTheMiddleHoldsNobodyUp)
     close(survivorPipe[1]);
     std::mt19937 rng(4242);
     int rounds = 0;
-    for (; rounds < 150 && (rounds < 20 || logLines(dir.path().toStdString()) < 3); ++rounds) {
+    for (; rounds < 300 && (rounds < 20 || logLines(dir.path().toStdString()) < 3); ++rounds) {
         SCOPED_TRACE(rounds);
         int fds[2];
         ASSERT_EQ(pipe(fds), 0);
