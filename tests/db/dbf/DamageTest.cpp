@@ -5,7 +5,11 @@
 
 #include <algorithm>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -302,6 +306,43 @@ TEST_F(UnfinishedTest, AnOpenTableMeetingTheMarkMendsItAndGoesOn)
     EXPECT_NE(log().find("ses étiquettes ne se lisent plus : il doit être reconstruit par Outils / Réindexation"),
         std::string::npos)
         << log();
+}
+
+// A writer at work holds the header while its mark is set: the others wait
+// for it, and take nothing for damage.
+TEST_F(UnfinishedTest, AWriterStillAtWorkIsWaitedForNotTakenForDamage)
+{
+    make();
+    auto reader = DbfTable::open(p);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        File f = File::open(p, File::Mode::ReadWrite);
+        if (!f.tryLock(DbfTable::kLockOpen, 1, false) || !f.tryLock(DbfTable::kLockHeader, 1, true))
+            _exit(1);
+        mark(1);  // its change under way
+        if (write(fds[1], "x", 1) != 1)
+            _exit(2);
+        usleep(300000);
+        mark(0);  // done
+        _exit(0);
+    }
+    close(fds[1]);
+    char c = 0;
+    ASSERT_EQ(read(fds[0], &c, 1), 1);
+    close(fds[0]);
+    {
+        auto fresh = DbfTable::open(p);
+        EXPECT_EQ(fresh->findKey("NOM", QStringLiteral("nom4")), 4u);
+    }
+    EXPECT_EQ(reader->findKey("NOM", QStringLiteral("nom5")), 5u);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(lines(), 0);
+    EXPECT_FALSE(QDir(dir.path() + "/Damaged").exists());
 }
 
 }  // namespace
