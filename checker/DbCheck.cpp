@@ -430,18 +430,29 @@ void TDbCheck::checkTable(const QString& fileName, const QString& driver, std::v
         }
         return;
     }
-    if (code != 0 && code != kdb::DBERR_INDEXOUTOFDATE && code != kdb::DBERR_MEMOCORRUPT)
+    const bool dbase = driver.isEmpty() || driver == QLatin1String("DBASE");
+    if (code != 0 && code != kdb::DBERR_INDEXOUTOFDATE && code != kdb::DBERR_MEMOCORRUPT &&
+        !(code == kdb::DBERR_HEADERCORRUPT && dbase)) {
+        // A table that does not open for another reason is said so (a table
+        // in use elsewhere is not damage: the commands that need it say so).
+        if (code != kdb::DBERR_FILELOCKED)
+            reportError(code);
         return;
+    }
 
-    // A damaged table (short file, bad memo pointers, values that do not
-    // read, a stale index) is kept as it is in a copy, repaired and reported.
+    // A damaged table (a header that cannot be read, short file or records
+    // after the count, bad memo pointers, values that do not read, a stale
+    // index) is kept as it is in a copy, repaired and reported.
     const kdb::engine::DamageReport damage =
         kdb::engine::repairTable(directory_.toStdString(), fileName.toStdString(), code == kdb::DBERR_INDEXOUTOFDATE);
-    if (damage.damaged() && damage.error == 0) {
-        reportDamage(damage);
-        code = dbcheck::OpenTableResult(directory_, fileName, driver, false);
+    if (damage.damaged()) {
+        reportDamage(damage);  // a damage left as it was says so too
+        if (damage.error == 0)
+            code = dbcheck::OpenTableResult(directory_, fileName, driver, false);
     } else if (damage.error != 0 && damage.error != kdb::DBERR_FILELOCKED) {
         reportError(damage.error);  // found damaged, not repaired: said so
+    } else if (code == kdb::DBERR_HEADERCORRUPT && damage.error == 0) {
+        reportError(code);  // not a table the repair can read
     }
     if (code != 0 && code != kdb::DBERR_INDEXOUTOFDATE)
         return;

@@ -7,6 +7,7 @@
 #include "app/global/global.h"
 #include "app/records/UListRDV.h"
 #include "checker/DbCheck.h"
+#include "platform/db/core/DamageLog.h"
 #include "platform/db/core/Table.h"
 #include "platform/db/database/Database.h"
 #include "platform/db/engine/Engine.h"
@@ -44,6 +45,16 @@ QString DamageText(const kdb::engine::DamageReport& d)
                                            : QStringLiteral("\nUne copie des fichiers endommagés est gardée dans %1.")
                                                  .arg(QString::fromStdString(d.copyDir));
     QStringList wrong;
+    if (!d.headerDamage.empty())
+        wrong << QStringLiteral("l'en-tête ne se lisait pas : %1").arg(QString::fromStdString(d.headerDamage));
+    if (d.headerUnrepairable)
+        return QStringLiteral("La table %1 est endommagée et n'a pas pu être réparée :\n- %2.\nElle est laissée telle "
+                              "quelle ; restaurez-la depuis une sauvegarde.%3")
+            .arg(table, wrong.join(QStringLiteral(" ;\n- ")), copy);
+    if (d.recordsAfterCount > 0)
+        wrong << Count(d.recordsAfterCount,
+            "enregistrement inachevé après la fin de la table (écriture interrompue), retiré",
+            "enregistrements inachevés après la fin de la table (écriture interrompue), retirés");
     if (d.shortFile())
         wrong << QStringLiteral("le fichier est tronqué : %1 annoncés, %2 complet%3%4")
                      .arg(Count(d.recordsAnnounced, "enregistrement", "enregistrements"))
@@ -93,9 +104,20 @@ void TfrmMain::MaintainDatabase(bool reindex)
     // A damaged table the check or the walk finds is kept in a copy,
     // repaired, and reported in a box of its own.
     auto reportDamage = [this](const kdb::engine::DamageReport& d) {
-        if (d.damaged() && d.error == 0)
+        if (d.damaged() && (d.error == 0 || d.headerUnrepairable))
             kui::MsgInformation(DamageText(d), this);
     };
+    // The repairs made while the program ran (an update another workstation
+    // left unfinished when it was stopped, say) since the last command.
+    const std::vector<std::string> repairs = kdb::takeDamageLog(DataPath.toStdString());
+    if (!repairs.empty()) {
+        QStringList lines;
+        for (const std::string& line : repairs)
+            lines << QString::fromStdString(line);
+        kui::MsgInformation(QStringLiteral("Réparations faites automatiquement depuis le dernier contrôle :\n%1")
+                                .arg(lines.join(QLatin1Char('\n'))),
+            this);
+    }
     DbCheckData->OnDamage = [reportDamage](QObject*, const kdb::engine::DamageReport& d) { reportDamage(d); };
 
     // The appointment list is released before anything touches the tables,

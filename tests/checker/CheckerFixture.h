@@ -63,13 +63,17 @@ public:
             EXPECT_EQ(s, &chk);
             add("modifytable:" + t.toStdString());
         };
-        // "damage:Cons.DBF:short,memos=1,values=2,stale,tags-lost,cut=3" (what
+        // "damage:Cons.DBF:header,after-count=1,short,memos=1,values=2,stale,tags-lost,cut=3" (what
         // was found), when the copy of the damaged files is there.
         chk.OnDamage = [this, &chk](QObject* s, const kdb::engine::DamageReport& d) {
             EXPECT_EQ(s, &chk);
             const QString table = QString::fromStdString(d.table).section(u'/', -1);
             EXPECT_TRUE(QFile::exists(QString::fromStdString(d.copyDir) + u'/' + table)) << d.copyDir;
             std::vector<std::string> what;
+            if (!d.headerDamage.empty())
+                what.push_back(d.headerUnrepairable ? "header-unrepaired" : "header");
+            if (d.recordsAfterCount)
+                what.push_back("after-count=" + std::to_string(d.recordsAfterCount));
             if (d.shortFile())
                 what.push_back("short");
             if (d.badMemoPointers)

@@ -53,6 +53,16 @@ inline void readAll(const std::string& path)
 inline void repairAll(const std::string& path)
 {
     try {
+        // A header that does not read, mended when the rest of it tells
+        // how: once mended there is nothing more to mend.
+        if (kdb::DbfTable::repairHeader(path, false).repairable) {
+            kdb::DbfTable::repairHeader(path, true);
+            if (kdb::DbfTable::repairHeader(path, false).damaged)
+                __builtin_trap();
+        }
+    } catch (const EDBEngineError&) {
+    }
+    try {
         kdb::TableOpenMode mode;
         mode.exclusive = true;
         mode.forRepair = true;

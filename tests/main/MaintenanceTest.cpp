@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QTest>
 #include <QToolButton>
@@ -327,6 +328,106 @@ TEST_F(MaintenanceTest, ADamagedTableIsKeptRepairedAndReportedBeforeTheClosingMe
     messages_.Clear();
     Run(&TfrmMain::mnReindexationClick);
     EXPECT_EQ(Texts(), QStringList{kDone});
+}
+
+// A workstation stopped in the middle of a change leaves its index marked
+// "in update": the next statement mends it without anybody leaving, and the
+// next maintenance command tells what was done, once.
+TEST_F(MaintenanceTest, AnUpdateLeftUnfinishedIsMendedByTheNextStatementAndShownByTheNextCommand)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    Open("Patient.DBF")->append({"000001", "ID1", "DUPONT"});
+    const QStringList mdx = QDir(DataPath).entryList({"patient.mdx"}, QDir::Files);
+    ASSERT_EQ(mdx.size(), 1);
+    {
+        QFile f(DataPath + mdx[0]);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        ASSERT_TRUE(f.seek(47));
+        ASSERT_EQ(f.write("\x01", 1), 1);  // the mark of a change under way
+    }
+    {
+        auto patient = Open("Patient.DBF");
+        patient->append({"000002", "ID2", "MARTIN"});
+        EXPECT_EQ(patient->findKey("NOM", "DUPONT"), 1u);
+        EXPECT_EQ(patient->findKey("NOM", "MARTIN"), 2u);
+    }
+    EXPECT_TRUE(QFile::exists(DataPath + "Damaged/" + QDate::currentDate().toString("yyyy-MM-dd") + "/" + mdx[0]));
+
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    const QStringList texts = Texts();
+    ASSERT_EQ(texts.size(), 2) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts[0].startsWith("Réparations faites automatiquement depuis le dernier contrôle :\n"))
+        << texts[0].toStdString();
+    EXPECT_TRUE(texts[0].contains("Patient.DBF : mise à jour interrompue par l'arrêt d'un programme ; index comparé à "
+                                  "la table, entrée par entrée : conforme, remis en service"))
+        << texts[0].toStdString();
+    EXPECT_EQ(texts[1], kDone);
+
+    messages_.Clear();
+    Run(&TfrmMain::mnReindexationClick);
+    EXPECT_EQ(Texts(), QStringList{kDone});
+}
+
+// The check's boxes for damage it used to pass over: a header that does
+// not read (mended from the rest of the header, or left as it is and said
+// so) and a record an interrupted append left after the count.
+TEST_F(MaintenanceTest, HeadersThatDoNotReadAndUncountedRecordsAreReportedInTheirOwnBoxes)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    Open("Patient.DBF")->append({"000001", "ID1", "DUPONT"});
+    Open("Cons.DBF")->append({"000001", QDate(2024, 3, 1), "37.1"});
+    {
+        QFile f(DataPath + "Patient.DBF");
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray b = f.readAll();
+        const int header = static_cast<unsigned char>(b[8]) | (static_cast<unsigned char>(b[9]) << 8);
+        const int recLen = static_cast<unsigned char>(b[10]) | (static_cast<unsigned char>(b[11]) << 8);
+        b.truncate(header + recLen);
+        b += b.mid(header, recLen) + char(0x1A);  // a second record, never counted
+        f.seek(0);
+        f.write(b);
+    }
+    {
+        QFile f(DataPath + "Cons.DBF");
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(8);
+        f.write("\xFF\xFF", 2);  // a header length that cannot be
+    }
+    {
+        QFile f(DataPath + "FPHOTO.DBF");
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        for (int field : {0, 2}) {
+            f.seek(32 + 32 * field + 16);
+            f.write("\0\0", 2);  // two text fields without a width
+        }
+    }
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    const QString copy = DataPath + "Damaged/" + QDate::currentDate().toString("yyyy-MM-dd");
+    const QStringList texts = Texts();
+    ASSERT_GE(texts.size(), 4) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts[0].startsWith("La table Cons.DBF était endommagée :\n"
+                                    "- l'en-tête ne se lisait pas : longueur d'en-tête impossible (65535), relue à "
+                                    "la fin des descriptions des champs : "))
+        << texts[0].toStdString();
+    EXPECT_TRUE(texts[0].contains("Elle a été réparée : 1 enregistrement et ")) << texts[0].toStdString();
+    EXPECT_TRUE(texts[1].startsWith("La table FPHOTO.DBF est endommagée et n'a pas pu être réparée :\n"
+                                    "- l'en-tête ne se lisait pas : champ CODE sans largeur ; champ PHOTO sans "
+                                    "largeur.\nElle est laissée telle quelle ; restaurez-la depuis une sauvegarde.\n"
+                                    "Une copie des fichiers endommagés est gardée dans "))
+        << texts[1].toStdString();
+    EXPECT_TRUE(texts[2].startsWith("La table Patient.DBF était endommagée :\n"
+                                    "- 1 enregistrement inachevé après la fin de la table (écriture interrompue), "
+                                    "retiré.\nElle a été réparée : 1 enregistrement et "))
+        << texts[2].toStdString();
+    // The walk stops at the table left as it was, and says so.
+    EXPECT_EQ(texts[3], kIncomplete);
+    ASSERT_EQ(errors_.size(), 1);
+    EXPECT_TRUE(errors_[0].contains("FPHOTO")) << errors_[0].toStdString();
+    EXPECT_EQ(Open("Patient.DBF")->recordCount(), 1u);
+    EXPECT_EQ(Open("Cons.DBF")->recordCount(), 1u);
 }
 
 TEST_F(MaintenanceTest, AColumnNarrowedBelowItsDataIsReportedWithTheCopyOfTheTable)

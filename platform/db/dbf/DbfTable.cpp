@@ -194,6 +194,23 @@ std::string DbfTable::indexPath() const
 
 void DbfTable::openIndex()
 {
+    for (int attempt = 0;; ++attempt) {
+        try {
+            openIndexFile();
+            return;
+        } catch (const EDBEngineError& e) {
+            // Left unfinished by a program that is gone: mended, then opened
+            // again (the header is looked at again under its lock first).
+            const bool alone = mode_.exclusive || !file_.lockedByOthers(kLockOpen, 1);
+            if (attempt > 0 || e.code() != DBERR_INDEXOUTOFDATE || !indexLeftUnfinished(alone))
+                throw;
+        }
+        recoverUnfinished(false);
+    }
+}
+
+void DbfTable::openIndexFile()
+{
     mdx_.reset();
     tags_.clear();
     const unsigned char flag = mdxFlag_;  // read with the header just before
@@ -519,6 +536,9 @@ int DbfTable::probe(const std::string& path, bool exclusive)
             // disagrees means the index missed changes made without it.
             HeaderLock lock(*t, false);
             t->refreshCount();
+            // The whole structure first: order, depth, blocks used once, the
+            // free-block list.
+            t->mdx_->verify();
             std::optional<uint64_t> live;  // counted only when a tag holds fewer entries than records
             for (const auto& tag : t->tags_) {
                 const uint64_t n = t->mdx_->count(tag.info.name);

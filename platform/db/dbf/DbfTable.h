@@ -81,8 +81,8 @@ public:
     // with the given tags (none: no index file).
     static void create(const std::string& path, const std::vector<FieldSpec>& fields, const std::vector<TagInfo>& tags);
     // Probe: the engine code of opening the table (0 when it opens). Checks
-    // the index deeper than open(): every tag's entry count against the
-    // table.
+    // the index deeper than open(): its whole structure (free-block list
+    // included) and every tag's entry count against the table.
     static int probe(const std::string& path, bool exclusive);
 
     ~DbfTable() override;
@@ -155,10 +155,25 @@ public:
     // count, when there are any, while the old files are still in place.
     uint32_t restructure(const std::vector<FieldSpec>& newFields, const std::vector<int>& sources,
         const std::vector<TagInfo>& newTags, bool packIt, const std::function<void(uint32_t cut)>& beforeCut = {});
+    // A header that keeps the table from opening, and what can be made of
+    // it from the rest of the header: a header length that cannot be (read
+    // again from where the field descriptions end), a field without a width
+    // (the width of its type, or, for one text or number field, what the
+    // record length leaves).
+    struct HeaderRepair {
+        bool damaged = false;
+        bool repairable = false;  // with the fixes below
+        std::string what;  // for the user, French: what is wrong, and the fix
+    };
+    // Looks at the header of the table file at path (nobody else may have
+    // it open: DBERR_FILELOCKED); with write, makes the fixes when it can.
+    static HeaderRepair repairHeader(const std::string& path, bool write);
     // What a look over every stored record finds.
     struct Survey {
         uint32_t countInHeader = 0;  // records the header announces
-        uint32_t recordsInFile = 0;  // whole records the file holds
+        // Whole records the file holds (more than the count: an append
+        // killed before it counted its record).
+        uint32_t recordsInFile = 0;
         bool partialRecord = false;  // the file ends inside an announced record
         bool memoFileLost = false;  // memo columns without a memo file that opens
         uint32_t badMemoPointers = 0;  // pointers to no memo (or to a damaged one)
@@ -171,9 +186,11 @@ public:
     Survey survey();
     // Exclusive open needed. Repairs what survey() finds: a short file gets
     // its partial last record completed with blanks and the count of the
-    // records it holds; bad memo pointers and values that do not read are
-    // blanked; a missing memo file is made anew (empty). The index, when
-    // open, is regenerated. Answers what was found.
+    // records it holds; whole records after the count (an append killed
+    // before it counted its record, never reported as written) are
+    // removed; bad memo pointers and values that do not read are blanked; a
+    // missing memo file is made anew (empty). The index, when open, is
+    // regenerated. Answers what was found.
     Survey repair();
     // Exclusive open needed: rebuilds the index from the tag descriptions
     // its file holds even when it does not open; without readable ones the
@@ -210,6 +227,15 @@ private:
     DbfTable() = default;
     void readHeader(bool checkRebuild);
     void openIndex();
+    void openIndexFile();
+    // The index is left unfinished by a program that is gone: marked "in
+    // update" (or "replaced" with no new file in its place), or "pending"
+    // when nobody else is at the table (alone). Asked under the header lock.
+    bool indexLeftUnfinished(bool alone) const;
+    // Mends such an index under the header held exclusively (taken here
+    // unless headerHeld), keeping a copy of the files and logging what it
+    // did (DbfTableRecover.cpp). Raises when it cannot be mended from here.
+    void recoverUnfinished(bool headerHeld);
     void compileTags(const std::vector<TagInfo>& specs, std::vector<Tag>& out) const;
     static Tag compileTag(const std::string& path, const std::vector<FieldInfo>& fields, const TagInfo& info);
     const char* recordPtr(uint32_t recNo);

@@ -210,24 +210,51 @@ public:
                 throw EDBEngineError::locked(t.path_, "table is locked by another user");
             tableHeld_ = true;
         }
-        // Through the turnstile: a program that changes the table again and
-        // again cannot keep one that waits from its turn.
-        const bool turn = t.file_.writable();
-        if (turn && !t.file_.lockWait(kLockTurn, 1, true, lockTimeoutMs_)) {
-            release();
-            throw EDBEngineError::locked(t.path_, "table is locked by another user");
-        }
-        const bool got = t.file_.lockWait(kLockHeader, 1, write, lockTimeoutMs_);
-        if (turn)
-            t.file_.unlock(kLockTurn, 1);
-        if (!got) {
-            release();
-            throw EDBEngineError::locked(t.path_, "table is locked by another user");
-        }
-        headerHeld_ = true;
-        changing_ = write;
-        if (t.mdx_)
+        for (int attempt = 0;; ++attempt) {
+            // Through the turnstile: a program that changes the table again
+            // and again cannot keep one that waits from its turn.
+            const bool turn = t.file_.writable();
+            if (turn && !t.file_.lockWait(kLockTurn, 1, true, lockTimeoutMs_)) {
+                release();
+                throw EDBEngineError::locked(t.path_, "table is locked by another user");
+            }
+            const bool got = t.file_.lockWait(kLockHeader, 1, write, lockTimeoutMs_);
+            if (turn)
+                t.file_.unlock(kLockTurn, 1);
+            if (!got) {
+                release();
+                throw EDBEngineError::locked(t.path_, "table is locked by another user");
+            }
+            headerHeld_ = true;
+            changing_ = write;
+            if (!t.mdx_)
+                return;
             t.mdx_->setLockedByCaller(true);
+            try {
+                // The index as the disk holds it now; left unfinished by a
+                // program that is gone (no change runs while the header is
+                // held), it is mended here and looked at again.
+                if (t.mdx_->refreshHeld())
+                    return;
+                if (attempt > 0)
+                    throw EDBEngineError::indexOutOfDate(t.indexPath(), "update interrupted");
+                if (write) {
+                    t.recoverUnfinished(true);
+                    if (t.mdx_->refreshHeld())
+                        return;
+                    throw EDBEngineError::indexOutOfDate(t.indexPath(), "update interrupted");
+                }
+                // Read: the header is given back and taken exclusively.
+                changing_ = false;
+                t.mdx_->setLockedByCaller(false);
+                t.file_.unlock(kLockHeader, 1);
+                headerHeld_ = false;
+                t.recoverUnfinished(false);
+            } catch (...) {
+                release();
+                throw;
+            }
+        }
     }
     ~HeaderLock() { release(); }
     bool holds() const { return headerHeld_; }

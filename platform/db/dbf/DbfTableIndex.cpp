@@ -128,9 +128,8 @@ private:
                 return 0;
         }
         // A step from the position reads nodes: another program's flushed
-        // change must be noticed first (a batch hold checked it already).
-        if (fromPosition && t_.readHold_ == 0 && t_.mdx_)
-            t_.mdx_->refresh();
+        // change was noticed when the header was taken (or by the batch
+        // hold).
         on_ = f();
         recNo_ = on_ ? c_.recno() : 0;
         // An entry of a record another program appended: the table learns
@@ -175,20 +174,30 @@ void DbfTable::beginIndexRead()
         ++readHold_;
         return;
     }
-    if (!mode_.exclusive) {
+    if (mode_.exclusive) {
+        readHold_ = 1;
+        return;
+    }
+    for (int attempt = 0;; ++attempt) {
         takeHeaderShared();
         readHoldLocked_ = true;
-    }
-    readHold_ = 1;
-    try {
-        if (mdx_) {
-            mdx_->refresh();  // changes flushed by others since the last read
-            if (readHoldLocked_)
-                mdx_->setLockedByCaller(true, true);
+        readHold_ = 1;
+        try {
+            // Changes flushed by others since the last read; an update left
+            // unfinished by a program that is gone is mended first.
+            if (!mdx_ || mdx_->refreshHeld()) {
+                if (mdx_)
+                    mdx_->setLockedByCaller(true, true);
+                return;
+            }
+            if (attempt > 0)
+                throw EDBEngineError::indexOutOfDate(indexPath(), "update interrupted");
+        } catch (...) {
+            endIndexRead();
+            throw;
         }
-    } catch (...) {
         endIndexRead();
-        throw;
+        recoverUnfinished(false);
     }
 }
 

@@ -9,48 +9,6 @@
 
 namespace kdb::engine {
 
-namespace {
-std::string today()
-{
-    const std::time_t t = std::time(nullptr);
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    char buf[16];
-    std::strftime(buf, sizeof buf, "%Y-%m-%d", &tm);
-    return buf;
-}
-}  // namespace
-
-std::string keepDamagedCopy(const std::string& tablePath)
-{
-    namespace fs = std::filesystem;
-    const fs::path table(tablePath);
-    const fs::path dir = table.parent_path();
-    const std::string base = table.stem().string();
-    std::vector<fs::path> files{table};
-    for (const char* ext : {".DBT", ".MDX"}) {
-        bool exists = false;
-        const std::string p = findFileNoCase(dir.empty() ? "." : dir.string(), base + ext, exists);
-        if (exists)
-            files.emplace_back(p);
-    }
-    const std::string day = today();
-    fs::path target;
-    for (int n = 1;; ++n) {
-        target = dir / "Damaged" / (n == 1 ? day : day + "-" + std::to_string(n));
-        if (!fs::exists(target / table.filename()))
-            break;
-    }
-    std::error_code ec;
-    fs::create_directories(target, ec);
-    for (const fs::path& f : files)
-        if (!ec)
-            fs::copy_file(f, target / f.filename(), fs::copy_options::overwrite_existing, ec);
-    if (ec)
-        throw EDBEngineError::writeFailed(target.string(), ec.value(), "cannot keep a copy of the damaged table");
-    return target.string();
-}
-
 DamageReport repairTable(const std::string& directory, const std::string& tableName, bool indexStale)
 {
     DamageReport r;
@@ -64,6 +22,19 @@ DamageReport repairTable(const std::string& directory, const std::string& tableN
         return r;
     r.table = path;
     try {
+        // A header that keeps the table from opening: kept as found, then
+        // mended when the rest of the header tells how.
+        const DbfTable::HeaderRepair header = DbfTable::repairHeader(path, false);
+        if (header.damaged) {
+            r.headerDamage = header.what;
+            r.copyDir = keepDamagedCopy(path);
+            if (!header.repairable) {
+                r.headerUnrepairable = true;
+                r.error = DBERR_HEADERCORRUPT;
+                return r;
+            }
+            DbfTable::repairHeader(path, true);
+        }
         TableOpenMode mode;
         mode.exclusive = true;
         mode.forRepair = true;
@@ -76,6 +47,8 @@ DamageReport repairTable(const std::string& directory, const std::string& tableN
             r.recordsAnnounced = s.countInHeader;
             r.recordsInFile = s.recordsInFile;
             r.partialRecord = s.partialRecord;
+        } else if (s.recordsInFile > s.countInHeader) {
+            r.recordsAfterCount = s.recordsInFile - s.countInHeader;
         }
         r.memoFileLost = s.memoFileLost;
         r.badMemoPointers = s.badMemoPointers;
@@ -84,7 +57,8 @@ DamageReport repairTable(const std::string& directory, const std::string& tableN
         r.values = s.values;
         if (!r.damaged())
             return r;
-        r.copyDir = keepDamagedCopy(path);
+        if (r.copyDir.empty())
+            r.copyDir = keepDamagedCopy(path);
         if (s.damaged())
             t->repair();
         if (t->hasIndexFlag())

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/db/core/DamageLog.h"
+
 namespace kdb::engine {
 
 struct DamageReport {
@@ -14,6 +16,11 @@ struct DamageReport {
     uint32_t recordsAnnounced = 0;  // the header's count, when the file holds fewer records
     uint32_t recordsInFile = 0;  // whole records the file held then
     bool partialRecord = false;  // the file ended inside a record (completed with blanks)
+    // Whole records after the header's count (an append killed before it
+    // counted them; removed).
+    uint32_t recordsAfterCount = 0;
+    std::string headerDamage;  // what kept the header from being read, and its fix (French; "" when sound)
+    bool headerUnrepairable = false;  // ... and no fix could be made: the table stays as it is
     bool memoFileLost = false;  // the memo file was missing or did not open (made anew)
     uint32_t badMemoPointers = 0;  // memo pointers to no memo (blanked)
     uint32_t unreadableValues = 0;  // dates, numbers, logicals that did not read (blanked)
@@ -29,18 +36,16 @@ struct DamageReport {
     bool damaged() const
     {
         return shortFile() || memoFileLost || badMemoPointers > 0 || unreadableValues > 0 || staleIndex ||
-            valuesCut > 0;
+            valuesCut > 0 || recordsAfterCount > 0 || !headerDamage.empty();
     }
 };
 
-// Copies the table file and its memo and index files, as they are, into
-// "Damaged/<yyyy-MM-dd>" beside the table (a new "-2", "-3" ... directory
-// when that one holds the table's files already). Answers the directory.
-// Raises EDBEngineError when the copy cannot be made.
-std::string keepDamagedCopy(const std::string& tablePath);
+// The copy of the damaged files (core/DamageLog.h).
+using ::kdb::keepDamagedCopy;
 
 // Looks a dBASE table of the directory over, opened exclusively, and when
-// it finds damage (a file shorter than its header says, bad memo pointers
+// it finds damage (a header that cannot be read, a file shorter than its
+// header says or holding records after its count, bad memo pointers
 // or a lost memo file, values that do not read; indexStale: an index that
 // does not match the table) keeps a copy of its files (keepDamagedCopy),
 // repairs it and rebuilds its index. Never raises: a table that cannot be

@@ -642,4 +642,37 @@ void MdxFile::verify()
     st_->verify();
 }
 
+MdxFile::Mark MdxFile::markOf(const std::string& path)
+{
+    switch (Store::markAt(path)) {
+    case detail::MARK_CLEAN:
+        return Mark::Clean;
+    case detail::MARK_PENDING:
+        return Mark::Pending;
+    case detail::MARK_REPLACED:
+        return Mark::Replaced;
+    case -1:
+        return Mark::None;
+    default:
+        return Mark::InUpdate;
+    }
+}
+
+bool MdxFile::refreshHeld()
+{
+    return st_->syncHeld();
+}
+
+std::unique_ptr<MdxFile> MdxFile::openMarked(const std::string& path)
+{
+    auto st = Store::openPath(path, Mode::ReadWrite, true);
+    st->setOpenedMarked();
+    return std::unique_ptr<MdxFile>(new MdxFile(std::move(st)));
+}
+
+void MdxFile::clearMark()
+{
+    st_->clearMark();
+}
+
 }  // namespace kdb::mdx

@@ -250,6 +250,23 @@ public:
     // separators, depth, counts, free list).  Throws DBERR_INDEXOUTOFDATE.
     void verify();
 
+    // ---- an update left unfinished ----
+    // The mark of a file's header as the disk holds it.
+    enum class Mark { Clean, InUpdate, Replaced, Pending, None /* no file, or not an index */ };
+    static Mark markOf(const std::string& path);
+    // The caller holds the lock that keeps the others from changing the
+    // file: like refresh(), but a file another program left "in update"
+    // (killed in the middle of a change; or marked replaced, killed before
+    // the new file took its place) answers false instead of raising.
+    bool refreshHeld();
+    // Opens a file whatever its mark, for a program that holds the table's
+    // lock and found it left unfinished: verify() it, compare its entries
+    // with the table, then clearMark() (or rebuild the file).
+    static std::unique_ptr<MdxFile> openMarked(const std::string& path);
+    // Forces the file to the disk, then clears its mark; every other open
+    // of the file reads it anew.
+    void clearMark();
+
 private:
     friend class MdxCursor;
     explicit MdxFile(std::unique_ptr<detail::Store> store);

@@ -296,6 +296,23 @@ void Store::loadHeader(bool ignoreMark)
         std::memcpy(blk.data.get(), h + size_t(p) * kPageBytes, bb);
         cache_.emplace(p, std::move(blk));
     }
+    if (!ignoreMark)
+        checkFreeList();
+}
+
+// A list that loops or runs into a block twice would hand the same block
+// out again and again: the tags that get it would overwrite each other. (A
+// count that disagrees with the list only stops a change cleanly.)
+void Store::checkFreeList()
+{
+    const uint32_t blocks = (rd32(hdr_ + H_PAGES) - kFirstBlockPage) / blockPages_;
+    std::unordered_set<uint32_t> seen;
+    uint32_t page = rd32(hdr_ + H_FREEHEAD);
+    while (page != 0) {
+        if (!validPage(page) || !seen.insert(page).second || seen.size() > blocks)
+            throwCorrupt(path_, "bad free block list");
+        page = rd32(readBlock(page) + 4);
+    }
 }
 
 void Store::loadTags()
@@ -401,7 +418,7 @@ void Store::checkUsable() const
 void Store::syncWithDisk(bool force)
 {
     checkUsable();
-    if (dirty_)
+    if (dirty_ || openedMarked_)
         return;  // the file is ours until the next flush
     if (held_ && checkedInHold_ && !force)
         return;  // nobody else can have changed it since the last check
@@ -427,6 +444,70 @@ void Store::syncWithDisk(bool force)
     if (rd32(b + H_COUNTER) != rd32(hdr_ + H_COUNTER))
         reload();
     checkedInHold_ = held_;
+}
+
+bool Store::syncHeld()
+{
+    if (dirty_ || markOnDisk_ || openedMarked_)
+        return true;  // the file is ours until the next flush
+    struct stat sb { };
+    const bool otherFile = kdb::fileSystem().stat(path_, &sb) == 0 &&
+        (static_cast<uint64_t>(sb.st_ino) != inode_ || static_cast<uint64_t>(sb.st_dev) != device_);
+    uint8_t b[64];
+    if (!otherFile) {
+        if (kdb::fileSystem().pread(fd_, b, sizeof b, 0) != static_cast<ssize_t>(sizeof b))
+            throwCorrupt(path_, "truncated file");
+        // Nobody changes the file while the caller holds the lock: a mark
+        // other than these is a change that will never end.
+        if (b[H_MARK] != MARK_CLEAN && b[H_MARK] != MARK_PENDING)
+            return false;
+    }
+    if (otherFile || (broken_ && rd32(b + H_COUNTER) != rd32(hdr_ + H_COUNTER))) {
+        // Replaced, or mended since (by another program, or by this one
+        // through another open): the file as it is now. A change of this
+        // open that failed, with nobody at the file since, stays an error:
+        // what it wrote may not be on the disk.
+        reopen();
+    } else if (broken_) {
+        checkUsable();
+    } else {
+        diskMark_ = b[H_MARK];
+        if (rd32(b + H_COUNTER) != rd32(hdr_ + H_COUNTER))
+            reload();
+    }
+    checkedInHold_ = held_;
+    return true;
+}
+
+int Store::markAt(const std::string& path)
+{
+    const int fd = kdb::fileSystem().open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return -1;
+    uint8_t b[64];
+    const bool got = kdb::fileSystem().pread(fd, b, sizeof b, 0) == static_cast<ssize_t>(sizeof b);
+    kdb::fileSystem().close(fd);
+    if (!got || b[H_ENTRIES] != 0x30 || b[H_ENTRYLEN] != H_TAGENTRY)
+        return -1;
+    return b[H_MARK];
+}
+
+void Store::clearMark()
+{
+    if (readOnly_)
+        throw EDBEngineError::readOnly(path_);
+    try {
+        forceToDisk();
+        hdr_[H_MARK] = MARK_CLEAN;
+        wr32(hdr_ + H_COUNTER, rd32(hdr_ + H_COUNTER) + 1);
+        pwriteAll(hdr_, kHeaderBytes, 0);
+        forceToDisk();
+    } catch (...) {
+        broken_ = true;
+        throw;
+    }
+    diskMark_ = MARK_CLEAN;
+    markOnDisk_ = dirty_ = unforced_ = openedMarked_ = false;
 }
 
 void Store::reload()

@@ -206,6 +206,18 @@ public:
     int tagIndex(std::string_view name) const;  // -1 when missing
     void checkUsable() const;  // throws when broken
     void syncWithDisk(bool force = false);  // refresh check of every public call
+    // The refresh check of a caller holding the table's lock: false when the
+    // file is left "in update" (or marked replaced without having been) by
+    // a program that is gone, instead of an error.
+    bool syncHeld();
+    // The mark of the file at path as the disk holds it (-1: no index header).
+    static int markAt(const std::string& path);
+    // Forces the file, then clears its mark (the change counter goes up, so
+    // that every other open reloads it).
+    void clearMark();
+    // Opened whatever its mark under the caller's lock (MdxFile::openMarked):
+    // nobody else changes the file, its mark is not looked at again.
+    void setOpenedMarked() { openedMarked_ = true; }
     // While held, the caller keeps other processes from changing the file:
     // only the first check of the hold goes to the disk.
     void setHeld(bool held, bool justChecked)
@@ -259,6 +271,8 @@ private:
     Store() = default;
     void loadHeader(bool ignoreMark);
     void loadTags();
+    // Walks the free-block list: every link inside the file, none twice.
+    void checkFreeList();
     bool validPage(uint32_t page) const;
     void checkNode(const TagState& t, const uint8_t* b, uint32_t page) const;
     // Throws when a walk of the tag has gone deeper than a sound tree can be.
@@ -314,6 +328,7 @@ private:
     bool dirty_ = false;  // changes in the cache not in the file yet
     bool unsynced_ = false;  // written since the file was last forced to the disk
     bool broken_ = false;
+    bool openedMarked_ = false;
 };
 
 }  // namespace kdb::mdx::detail

@@ -52,6 +52,13 @@ int readEverything(const std::string& path)
 // repaired table surveys clean and reads to the end, its index included.
 void repairAndRead(const std::string& path)
 {
+    // A header that does not read is mended first when the rest of it tells
+    // how; once mended there is nothing more to mend in it.
+    const DbfTable::HeaderRepair header = DbfTable::repairHeader(path, false);
+    if (header.repairable) {
+        DbfTable::repairHeader(path, true);
+        EXPECT_FALSE(DbfTable::repairHeader(path, false).damaged) << header.what;
+    }
     std::unique_ptr<DbfTable> t;
     try {
         t = DbfTable::open(path, {.exclusive = true, .forRepair = true});
@@ -110,6 +117,20 @@ TEST_F(CorpusTest, StoredDamagedFilesGiveEngineErrors)
             EXPECT_EQ(code, DBERR_INDEXOUTOFDATE);
         } else if (name == QLatin1String("memo-missing.dbf")) {
             EXPECT_EQ(code, DBERR_MEMOCORRUPT);
+        }
+        if (name == QLatin1String("header-too-long.dbf")) {
+            // A header length the repair reads again from the field
+            // descriptions.
+            const std::string h = copy(corpus.filePath(name), QStringLiteral("H.DBF"));
+            const DbfTable::HeaderRepair found = DbfTable::repairHeader(h, false);
+            EXPECT_TRUE(found.damaged && found.repairable) << found.what;
+            DbfTable::repairHeader(h, true);
+            EXPECT_EQ(readEverything(h), 0);
+        } else if (name == QLatin1String("width-zero.dbf")) {
+            // A field without a width in records that leave it none: said
+            // so, nothing to mend it from.
+            const DbfTable::HeaderRepair found = DbfTable::repairHeader(path, false);
+            EXPECT_TRUE(found.damaged && !found.repairable) << found.what;
         }
         repairAndRead(copy(corpus.filePath(name), QStringLiteral("R.DBF")));
     }

@@ -3,11 +3,18 @@
 // repair mends it; leftovers of a killed rewrite go at the exclusive open.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <QDate>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
 #include "platform/db/core/File.h"
+#include "platform/db/mdx/MdxFile.h"
 #include "TestTables.h"
 
 using namespace kdb;
@@ -171,6 +178,171 @@ TEST_F(DamageTest, LeftoversOfAKilledRewriteGoAtTheExclusiveOpen)
     DbfTable::open(p, exclusive());
     EXPECT_FALSE(QFile::exists(tmp));
     EXPECT_FALSE(QFile::exists(itmp));
+}
+
+// What a workstation killed in the middle of a change leaves, mended by the
+// next statement of another one: the index marked "in update" (here with
+// the entry of an appended record the table never counted, the record
+// written after the count), or marked only.
+class UnfinishedTest : public DamageTest {
+protected:
+    std::string log() const
+    {
+        QFile f(dir.path() + "/Damaged/repairs.log");
+        f.open(QIODevice::ReadOnly);
+        return f.readAll().toStdString();
+    }
+    long lines() const
+    {
+        const std::string text = log();
+        return std::count(text.begin(), text.end(), '\n');
+    }
+    void mark(uint8_t value) const
+    {
+        QFile f(dir.path() + "/D.MDX");
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(47);
+        f.write(reinterpret_cast<const char*>(&value), 1);
+    }
+    void make()
+    {
+        DbfTable::create(p, sampleFields(false), {{"NOM", "NOM", 'C', false, false}, {"DN", "DN", 'D', false, false}});
+        auto t = DbfTable::open(p);
+        for (int i = 1; i <= 40; ++i)
+            t->append({QStringLiteral("nom%1").arg(i), QDate(2020, 1, 1 + i % 28), i, i * 1.5, true});
+        t->deleteRecord(7);
+    }
+};
+
+TEST_F(UnfinishedTest, AnAppendKilledBeforeItCountedItsRecordIsUndoneAndTheIndexMadeAgain)
+{
+    make();
+    const std::string before = bytes();
+    const uint32_t recLen = 1 + 20 + 8 + 6 + 8 + 1;
+    {
+        // The record written after the count, its keys in the index.
+        QFile f(QString::fromStdString(p));
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        const QByteArray last = f.readAll().mid(static_cast<int>(before.size() - 1 - recLen), recLen);
+        f.seek(static_cast<qint64>(before.size() - 1));
+        f.write(QByteArray(last).replace("nom40", "nom41"));
+        f.write("\x1A", 1);
+    }
+    {
+        auto m = mdx::MdxFile::open(dir.path().toStdString() + "/D.MDX");
+        std::string key = "nom41";
+        key.resize(20, ' ');
+        m->insert("NOM", key, 41);
+        m->flush(false);
+    }
+    mark(1);
+    ASSERT_EQ(DbfTable::probe(p, false), 0);  // the probe itself mends
+    EXPECT_EQ(bytes(), before);  // the uncounted record is gone
+    const std::string line = log();
+    EXPECT_NE(line.find("D.DBF : mise à jour interrompue par l'arrêt d'un programme ; 1 enregistrement inachevé "
+                        "après la fin de la table retiré ; index reconstruit à partir de la table"),
+        std::string::npos)
+        << line;
+    const std::string copy =
+        dir.path().toStdString() + "/Damaged/" + QDate::currentDate().toString("yyyy-MM-dd").toStdString();
+    EXPECT_TRUE(fileExists(copy + "/D.DBF"));
+    EXPECT_TRUE(fileExists(copy + "/D.MDX"));
+    auto t = DbfTable::open(p);
+    EXPECT_EQ(t->recordCount(), 40u);
+    EXPECT_EQ(t->findKey("NOM", QStringLiteral("nom41")), 0u);
+    EXPECT_EQ(t->findKey("NOM", QStringLiteral("nom40")), 40u);
+    EXPECT_EQ(t->findKey("NOM", QStringLiteral("nom7")), 0u);  // deleted
+    EXPECT_EQ(t->append({QStringLiteral("nom42"), QDate(2021, 1, 1), 1, 1.0, false}), 41u);
+    EXPECT_EQ(t->findKey("NOM", QStringLiteral("nom42")), 41u);
+}
+
+TEST_F(UnfinishedTest, AnOpenTableMeetingTheMarkMendsItAndGoesOn)
+{
+    make();
+    auto reader = DbfTable::open(p);
+    auto writer = DbfTable::open(p);
+    EXPECT_EQ(reader->findKey("NOM", QStringLiteral("nom3")), 3u);
+    mark(1);  // a third workstation killed in the middle of a change
+    // A read mends it (the index matches the table: checked, kept, unmarked).
+    EXPECT_EQ(reader->findKey("NOM", QStringLiteral("nom5")), 5u);
+    EXPECT_NE(log().find("index comparé à la table, entrée par entrée : conforme, remis en service"), std::string::npos)
+        << log();
+    EXPECT_EQ(mdx::MdxFile::markOf(dir.path().toStdString() + "/D.MDX"), mdx::MdxFile::Mark::Clean);
+    // A write of another open meets it in a batch of reads too.
+    mark(1);
+    writer->beginIndexRead();
+    EXPECT_EQ(writer->findKey("DN", QDate(2020, 1, 9)), 8u);
+    writer->endIndexRead();
+    writer->update(8, {QStringLiteral("huit"), QDate(2020, 1, 9), 8, 12.0, true});
+    EXPECT_EQ(reader->findKey("NOM", QStringLiteral("huit")), 8u);
+    // "Pending" (killed after its change, before forcing it) is left to
+    // the others while someone is at the table...
+    EXPECT_EQ(lines(), 2);
+    reader.reset();
+    writer.reset();
+    mark(3);
+    {
+        auto a = DbfTable::open(p);
+        mark(3);
+        auto b = DbfTable::open(p);
+        EXPECT_EQ(b->findKey("NOM", QStringLiteral("nom9")), 9u);
+        EXPECT_EQ(lines(), 3);  // a's open: alone
+    }
+    // ... and an index whose tags no longer read is said so, for the
+    // maintenance, with the files kept.
+    {
+        QFile f(dir.path() + "/D.MDX");
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(544 + 4);
+        f.write("\x01\x02", 2);  // the first tag's name
+    }
+    mark(1);
+    try {
+        DbfTable::open(p);
+        ADD_FAILURE() << "opened";
+    } catch (const EDBEngineError& e) {
+        EXPECT_EQ(e.code(), DBERR_INDEXOUTOFDATE);
+    }
+    EXPECT_NE(log().find("ses étiquettes ne se lisent plus : il doit être reconstruit par Outils / Réindexation"),
+        std::string::npos)
+        << log();
+}
+
+// A writer at work holds the header while its mark is set: the others wait
+// for it, and take nothing for damage.
+TEST_F(UnfinishedTest, AWriterStillAtWorkIsWaitedForNotTakenForDamage)
+{
+    make();
+    auto reader = DbfTable::open(p);
+    int fds[2];
+    ASSERT_EQ(pipe(fds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        File f = File::open(p, File::Mode::ReadWrite);
+        if (!f.tryLock(DbfTable::kLockOpen, 1, false) || !f.tryLock(DbfTable::kLockHeader, 1, true))
+            _exit(1);
+        mark(1);  // its change under way
+        if (write(fds[1], "x", 1) != 1)
+            _exit(2);
+        usleep(300000);
+        mark(0);  // done
+        _exit(0);
+    }
+    close(fds[1]);
+    char c = 0;
+    ASSERT_EQ(read(fds[0], &c, 1), 1);
+    close(fds[0]);
+    {
+        auto fresh = DbfTable::open(p);
+        EXPECT_EQ(fresh->findKey("NOM", QStringLiteral("nom4")), 4u);
+    }
+    EXPECT_EQ(reader->findKey("NOM", QStringLiteral("nom5")), 5u);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(lines(), 0);
+    EXPECT_FALSE(QDir(dir.path() + "/Damaged").exists());
 }
 
 }  // namespace

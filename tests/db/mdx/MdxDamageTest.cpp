@@ -142,6 +142,38 @@ TEST(MdxDamage, LoopsInNodePointersAreDetected)
     exerciseFile(copy);
 }
 
+// A free-block list that runs back into itself hands the same block out
+// twice: the tags that get it overwrite each other. The open refuses it
+// (the tags still read, for the regeneration).
+TEST(MdxDamage, AFreeListThatRunsIntoItselfIsRefusedAtOpen)
+{
+    TempDir dir;
+    const auto good = readAll(makeSample(dir));
+    const uint32_t freeHead = rd32(good, 36), count = rd32(good, 40);
+    ASSERT_GE(count, 3u);
+    const std::string copy = dir.file("LOOP.MDX");
+    // The first free block linked to itself, the count left as it was.
+    auto self = good;
+    wr32(self, size_t(freeHead) * 512 + 4, freeHead);
+    writeAll(copy, self);
+    EXPECT_EQ(codeOf([&] { MdxFile::open(copy); }), kdb::DBERR_INDEXOUTOFDATE);
+    EXPECT_EQ(MdxFile::readTagSpecs(copy).size(), 3u);
+    // The third linked back to the first.
+    auto back = good;
+    const uint32_t second = rd32(good, size_t(freeHead) * 512 + 4);
+    const uint32_t third = rd32(good, size_t(second) * 512 + 4);
+    ASSERT_NE(third, 0u);
+    wr32(back, size_t(third) * 512 + 4, freeHead);
+    writeAll(copy, back);
+    EXPECT_EQ(codeOf([&] { MdxFile::open(copy); }), kdb::DBERR_INDEXOUTOFDATE);
+    // The sound file opens and takes inserts.
+    writeAll(copy, good);
+    auto f = MdxFile::open(copy);
+    for (uint32_t i = 1; i <= 300; ++i)
+        f->insert("NOM", "X" + std::to_string(i), 5000 + i);
+    f->verify();
+}
+
 TEST(MdxDamage, ForeignFilesAreRefused)
 {
     TempDir dir;
