@@ -298,7 +298,9 @@ void TfrmPROT::btnNewClick()
     EnableEdit();
     NumProt.clear();
     LoadProt();
-    PatientHandOff();
+    // The patient is chosen in the picker: whatever patient another screen
+    // left current is never taken without it.
+    btnFindPatientClick();
     ProtEditing = true;
     UpdateButtons();
     ui->edDate_PRT->setFocus();

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QHash>
 #include <QList>
+#include <QTextBlock>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
 #include <QTextCursor>
@@ -703,6 +704,11 @@ private:
         } else {
             cursor_.setBlockFormat(blockFormat(st().para));
         }
+        // Giving the last paragraph its formats once its text is in leaves
+        // it without lines in a document already laid out (a text edit's):
+        // it is laid out again, or a text of one paragraph shows nothing.
+        const QTextBlock last = cursor_.block();
+        cursor_.document()->markContentsDirty(last.position(), last.length());
     }
 
     const char* p_;
