@@ -340,3 +340,90 @@ TEST_F(ProtScreenTest, TheSavedDetailTextIsPaintedOnTheScreenAndInTheEditor)
         EXPECT_EQ(frm.mmDetail()->toPlainText(), lines.join('\n'));
     }
 }
+
+TEST_F(ProtScreenTest, ANewProtocolNeverTakesATextItDidNotWrite)
+{
+    // After a restore of an older table: the texts of protocols whose rows
+    // are gone are still in the directory, one already set aside before.
+    AddPatient("000300", QString::fromUtf8("GARÇON"), "LUC", "12/04/1980");
+    const auto write = [](const QString& name, const QString& text) {
+        QTextDocument doc;
+        doc.setPlainText(text);
+        ASSERT_TRUE(krtf::SaveRtfFile(ProtDir + name, doc));
+    };
+    write("PROT000001.RTF", QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
+    write("PROT000001_ANCIEN.RTF", QString::fromUtf8("Texte du protocole de MOREAU"));
+    write("PROT.RTF", QString::fromUtf8("Texte sans numéro"));
+    const auto text = [](const QString& name) {
+        QTextDocument doc;
+        return krtf::LoadRtfFile(ProtDir + name, doc) ? doc.toPlainText() : QString("(absent)");
+    };
+
+    TfrmPROT frm(practice_.context());
+    frm.show();
+    EXPECT_TRUE(frm.mmDetail()->toPlainText().isEmpty()) << "a protocol not posted has no text";
+    const auto pickGarcon = [] {
+        OnModal<TfrmGetPatient>([](TfrmGetPatient& picker) {
+            ShowActive(&picker);
+            Type(picker.edNom(), "GAR");
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTest::mouseDClick(picker.grdPatient()->viewport(), Qt::LeftButton, {},
+                QPoint(20, picker.grdPatient()->rowHeight(0) / 2));
+            if (picker.isVisible())
+                picker.reject();
+        });
+    };
+    pickGarcon();
+    QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
+    ASSERT_EQ(frm.edNom()->text(), QString::fromUtf8("GARÇON"));
+    FillPractice(frm);
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    ASSERT_EQ(frm.NumProt, "000001");
+    EXPECT_TRUE(frm.mmDetail()->toPlainText().isEmpty()) << frm.mmDetail()->toPlainText().toStdString();
+
+    // The old texts are kept, none under a protocol's name.
+    EXPECT_EQ(QDir(ProtDir).entryList(QDir::Files),
+        (QStringList{"PROT.RTF", "PROT000001_ANCIEN.RTF", "PROT000001_ANCIEN2.RTF"}));
+    EXPECT_EQ(text("PROT000001_ANCIEN2.RTF"), QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
+    EXPECT_EQ(text("PROT000001_ANCIEN.RTF"), QString::fromUtf8("Texte du protocole de MOREAU"));
+
+    // The editor starts empty; what it writes is the protocol's text.
+    QString shown = "(not shown)";
+    OnModal<TfrmProtText>([&shown](TfrmProtText& editor) {
+        ShowActive(&editor);
+        shown = editor.RichDesc()->toPlainText();
+        Type(QApplication::focusWidget(), QString::fromUtf8("Texte de GARÇON"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    });
+    QTest::mouseClick(frm.btnModifDesc(), Qt::LeftButton);
+    EXPECT_TRUE(shown.isEmpty()) << shown.toStdString();
+    EXPECT_EQ(frm.mmDetail()->toPlainText(), QString::fromUtf8("Texte de GARÇON"));
+    EXPECT_EQ(text("PROT000001.RTF"), QString::fromUtf8("Texte de GARÇON"));
+
+    // A leftover that cannot be moved aside (every name aside taken):
+    // nothing is posted, the old text stays where it was, and the message
+    // names the file.
+    write("PROT000002.RTF", QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
+    for (int i = 1; i <= 999; ++i) {
+        QFile taken(ProtDir + "PROT000002_ANCIEN" + (i > 1 ? QString::number(i) : QString()) + ".RTF");
+        ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    }
+    pickGarcon();
+    QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    ASSERT_EQ(frm.edNom()->text(), QString::fromUtf8("GARÇON"));
+    FillPractice(frm);
+    EXPECT_FALSE(frm.btnPostClick());
+    EXPECT_TRUE(frm.NumProt.isEmpty());
+    EXPECT_TRUE(frm.ProtEditing);
+    EXPECT_EQ(Column("NUM"), QStringList{"000001"});
+    EXPECT_TRUE(practice_.messages().Last().text.contains("PROT000002.RTF"))
+        << practice_.messages().Last().text.toStdString();
+    EXPECT_EQ(text("PROT000002.RTF"), QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
+    // Once a name is free again, the post goes through.
+    QFile::remove(ProtDir + "PROT000002_ANCIEN7.RTF");
+    ASSERT_TRUE(frm.btnPostClick());
+    EXPECT_EQ(frm.NumProt, "000002");
+    EXPECT_TRUE(frm.mmDetail()->toPlainText().isEmpty());
+    EXPECT_EQ(text("PROT000002_ANCIEN7.RTF"), QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
+    EXPECT_FALSE(QFile::exists(ProtDir + "PROT000002.RTF"));
+}
