@@ -543,7 +543,8 @@ private:
             return;
         }
         if (is("up") || is("dn")) {
-            const int raise = !hasParam ? 6 : w[0] == 'u' ? v : -v;
+            const int amount = hasParam ? v : 6;  // half-points
+            const int raise = w[0] == 'u' ? amount : -amount;
             s.ch.script = raise > 0 ? QTextCharFormat::AlignSuperScript
                 : raise < 0         ? QTextCharFormat::AlignSubScript
                                     : QTextCharFormat::AlignNormal;
@@ -727,9 +728,10 @@ private:
             [](const QTextOption::Tab& x, const QTextOption::Tab& y) { return x.position < y.position; });
         if (!tabs.isEmpty())
             f.setTabPositions(tabs);
-        if (p.sl > 0 && p.slMult)
-            f.setLineHeight(p.sl * 100.0 / 240, QTextBlockFormat::ProportionalHeight);
-        else if (p.sl > 0)
+        if (p.sl > 0 && p.slMult) {
+            if (p.sl != 240)  // 240: single lines
+                f.setLineHeight(p.sl * 100.0 / 240, QTextBlockFormat::ProportionalHeight);
+        } else if (p.sl > 0)
             f.setLineHeight(p.sl / 15.0, QTextBlockFormat::MinimumHeight);
         else if (p.sl < 0)
             f.setLineHeight(-p.sl / 15.0, QTextBlockFormat::FixedHeight);

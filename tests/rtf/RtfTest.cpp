@@ -378,6 +378,14 @@ TEST_F(RtfTest, EveryFormatThatShowsIsWrittenAndReadBack)
     EXPECT_EQ(listBack.findBlockByNumber(3).blockFormat().leftMargin(), 80);
     EXPECT_EQ(listBack.findBlockByNumber(4).blockFormat().leftMargin(), 40);
 
+    // Lowered and raised by a distance; single lines given as such.
+    QTextDocument moved;
+    krtf::ReadRtf("{\\rtf1\\pard\\sl240\\slmult1 H{\\dn 2}O x{\\up4 2}\\par}", moved);
+    const QStringList movedShown = textformats::Shown(moved);
+    EXPECT_EQ(movedShown.filter(" v2 ").size(), 1) << movedShown.join('\n').toStdString();
+    EXPECT_EQ(movedShown.filter(" v1 ").size(), 1);
+    EXPECT_FALSE(moved.begin().blockFormat().hasProperty(QTextFormat::LineHeight));
+
     // Characters outside the code page: \uN, then what a reader that skips
     // \uN shows: the letter they decompose to, "?" without one.
     QTextDocument symbols;
