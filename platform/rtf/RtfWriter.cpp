@@ -39,13 +39,18 @@ QString FamilyName(QString family)
 
 // What a reader that does not know \uN shows instead: the character of
 // the code page the character decomposes to ("o" for "ő", "2" for "₂",
-// "å" for "ǻ"), or "?" when there is none.
+// "å" for "ǻ") or looks like ("µ" for "μ", "l" for "ł"), or "?" when there
+// is none.
 QByteArray Fallback(char16_t c, const QHash<char16_t, unsigned char>& encode)
 {
+    // Letters and signs that decompose to nothing but have a look-alike.
+    static const QHash<char16_t, char16_t> alike = {{u'\u03BC', u'\u00B5'}, {u'\u0142', u'l'}, {u'\u0141', u'L'},
+        {u'\u0111', u'd'}, {u'\u0110', u'\u00D0'}, {u'\u0131', u'i'}, {u'\u2010', u'-'}, {u'\u2212', u'-'},
+        {u'\u2032', u'\''}, {u'\u2033', u'"'}, {u'\u2044', u'/'}, {u'\u2215', u'/'}};
     const QString d = QChar(c).decomposition();
-    if (d.isEmpty())
+    const char16_t base = alike.value(c, d.isEmpty() ? char16_t(0) : d.at(0).unicode());
+    if (base == 0)
         return "?";
-    const char16_t base = d.at(0).unicode();
     if (base >= 0x20 && base < 0x7F) {
         if (base == '\\' || base == '{' || base == '}')
             return QByteArray("\\") + static_cast<char>(base);

@@ -389,10 +389,18 @@ TEST_F(RtfTest, EveryFormatThatShowsIsWrittenAndReadBack)
     // Characters outside the code page: \uN, then what a reader that skips
     // \uN shows: the letter they decompose to, "?" without one.
     QTextDocument symbols;
-    symbols.setPlainText(QString::fromUtf8("ő ₂ α ǻ\u2007|"));
+    symbols.setPlainText(QString::fromUtf8("ő ₂ α ǻ\u2007| 5 μg ł"));
     const QByteArray written = krtf::WriteRtf(symbols);
-    EXPECT_TRUE(written.contains("\\u337o \\u8322 2 \\u945? \\u507\\'e5\\u8199  |")) << written.constData();
+    EXPECT_TRUE(written.contains("\\u337o \\u8322 2 \\u945? \\u507\\'e5\\u8199  | 5 \\u956\\'b5g \\u322l"))
+        << written.constData();
     QTextDocument symbolsBack;
     krtf::ReadRtf(written, symbolsBack);
-    EXPECT_EQ(symbolsBack.toPlainText(), QString::fromUtf8("ő ₂ α ǻ\u2007|"));
+    EXPECT_EQ(symbolsBack.toPlainText(), QString::fromUtf8("ő ₂ α ǻ\u2007| 5 μg ł"));
+    // A reader that skips \uN shows the fallbacks.
+    QByteArray skipped = written;
+    skipped.replace("\\uc1", "\\uc0");
+    static const QRegularExpression unicode("\\\\u\\d+ ?");
+    QTextDocument fallbacks;
+    krtf::ReadRtf(QString::fromLatin1(skipped).remove(unicode).toLatin1(), fallbacks);
+    EXPECT_EQ(fallbacks.toPlainText(), QString::fromUtf8("o 2 ? å | 5 µg l"));
 }
