@@ -10,11 +10,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QFontDatabase>
+#include <QMimeData>
 #include <QProcess>
 #include <QSet>
 #include <QStandardPaths>
@@ -248,6 +250,10 @@ TEST_F(ProtTextTest, WhatTheEditorShowsIsWhatItSaves)
     ShowActive(&frm);
     EXPECT_EQ(textformats::Shown(*frm.RichDesc()->document()), beforeSave);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_FALSE(frm.isVisible());
+    QTextDocument again;
+    Read(File(), again);
+    EXPECT_EQ(textformats::Shown(again), beforeSave) << "closing without a change keeps the text as it was";
     if (const QString pandoc = QStandardPaths::findExecutable("pandoc"); !pandoc.isEmpty()) {
         QProcess p;
         p.start(pandoc, {"-f", "rtf", "-t", "markdown", File()});
@@ -255,6 +261,38 @@ TEST_F(ProtTextTest, WhatTheEditorShowsIsWhatItSaves)
         const QString markdown = QString::fromUtf8(p.readAllStandardOutput());
         EXPECT_TRUE(markdown.contains("m^2^")) << markdown.toStdString();
         EXPECT_TRUE(markdown.contains("SpO~2~")) << markdown.toStdString();
+    }
+}
+
+TEST_F(ProtTextTest, APastedListIsSavedIndentedWithItsBullets)
+{
+    TfrmProtText frm(practice_.context());
+    frm.FileName = "PROT000007.RTF";
+    ShowActive(&frm);
+    Type(QApplication::focusWidget(), "Temps :");
+    auto* mime = new QMimeData;
+    mime->setHtml("<ul><li>incision</li><li>fermeture<ol><li>plan profond</li></ol></li></ul>");
+    QApplication::clipboard()->setMimeData(mime);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_TRUE(frm.RichDesc()->toPlainText().contains("plan profond")) << "pasted";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_FALSE(frm.isVisible());
+
+    QTextDocument saved;
+    Read(File(), saved);
+    QStringList lines;
+    for (QTextBlock b = saved.begin(); b.isValid(); b = b.next())
+        if (!b.text().isEmpty())
+            lines << b.text();
+    EXPECT_EQ(lines, (QStringList{"Temps :", QString::fromUtf8("•\tincision"), QString::fromUtf8("•\tfermeture"),
+                         "1.\tplan profond"}));
+    // Each item where the editor showed its text: the bullet hangs in front.
+    for (QTextBlock b = saved.begin(); b.isValid(); b = b.next()) {
+        if (b.text().startsWith(QString::fromUtf8("•"))) {
+            EXPECT_EQ(b.blockFormat().leftMargin(), 40);
+        } else if (b.text().startsWith("1.")) {
+            EXPECT_EQ(b.blockFormat().leftMargin(), 80);
+        }
     }
 }
 
