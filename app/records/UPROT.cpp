@@ -15,10 +15,14 @@
 #include "platform/ui/Messages.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
 #include <QShowEvent>
+
+#include <stdexcept>
 
 std::function<void(AppContext&, QWidget*)> TfrmPROT::RunPatientPicker;
 
@@ -38,6 +42,34 @@ void SetTextColour(QWidget* w, const QColor& colour)
 QString Cut(const QString& text, int width)
 {
     return text.left(width);
+}
+
+// A detail text left behind by a protocol whose row is gone (a restore of
+// an older table, a row deleted without its file) would be shown and
+// printed as the text of the new protocol that gets its number. Before the
+// number is used, such a file is moved aside: kept, under a name that no
+// protocol number gives.
+void SetAsideLeftoverText(const QString& num)
+{
+    const QString file = ProtDir + "PROT" + num + ".RTF";
+    const QFileInfo info(file);
+    if (!info.exists() && !info.isSymLink())
+        return;
+    for (int i = 1; i <= 999; ++i) {
+        const QString aside =
+            ProtDir + "PROT" + num + "_ANCIEN" + (i > 1 ? QString::number(i) : QString()) + ".RTF";
+        const QFileInfo other(aside);
+        if (other.exists() || other.isSymLink())
+            continue;
+        if (QFile::rename(file, aside))
+            return;
+        break;
+    }
+    throw std::runtime_error(
+        QStringLiteral("Le fichier « %1 » d'un ancien protocole n'a pas pu être mis de côté : le protocole n'est "
+                       "pas enregistré.")
+            .arg(QDir::toNativeSeparators(file))
+            .toStdString());
 }
 
 }  // namespace
@@ -253,7 +285,8 @@ void TfrmPROT::LoadProt()
 
     ProtFileName = "PROT" + NumProt + ".RTF";
     ui->mmDetail->clear();
-    if (QFile::exists(ProtDir + ProtFileName))
+    // A protocol not yet posted has no text.
+    if (!NumProt.isEmpty() && QFile::exists(ProtDir + ProtFileName))
         krtf::LoadRtfFile(ProtDir + ProtFileName, *ui->mmDetail->document());
 
     if (!NumProt.isEmpty()) {
@@ -298,7 +331,9 @@ void TfrmPROT::btnNewClick()
     EnableEdit();
     NumProt.clear();
     LoadProt();
-    PatientHandOff();
+    // The patient is chosen in the picker: whatever patient another screen
+    // left current is never taken without it.
+    btnFindPatientClick();
     ProtEditing = true;
     UpdateButtons();
     ui->edDate_PRT->setFocus();
@@ -387,6 +422,8 @@ bool TfrmPROT::btnPostClick()
         if (allocated)
             NumProt = NextCode("FPROT", DataPath, "NUM", 6);
         try {
+            if (allocated)
+                SetAsideLeftoverText(NumProt);
             FPROT->setDatabaseName(DataPath.toStdString());
             FPROT->open();
             if (FPROT->locate("NUM", NumProt))

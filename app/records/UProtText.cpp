@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFontDatabase>
+#include <QRegularExpression>
 #include <QShowEvent>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -86,8 +87,17 @@ void TfrmProtText::FormShow()
     const QString file = ProtDir + FileName;
     if (QFile::exists(file))
         krtf::LoadRtfFile(file, *ui->RichDesc->document());
+    // The families, once each: the font list tells apart families of the
+    // same name by their foundry ("C059 [UKWN]"), which is no font name.
+    QStringList families;
+    for (QString family : QFontDatabase::families()) {
+        static const QRegularExpression foundry(QStringLiteral("\\s*\\[[^\\]]*\\]\\s*$"));
+        family.remove(foundry);
+        if (!family.isEmpty() && !families.contains(family))
+            families.append(family);
+    }
     ui->cmbFont->clear();
-    ui->cmbFont->addItems(QFontDatabase::families());
+    ui->cmbFont->addItems(families);
     // Filling the editor is no change of the text.
     ui->btnSave->setEnabled(false);
     ui->RichDesc->moveCursor(QTextCursor::Start);

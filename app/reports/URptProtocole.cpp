@@ -196,12 +196,23 @@ void TfrmRptProtocole::bdDetailBeforePrint(krpt::Band& band)
     if (!hasDetail_)
         return;
     const QTextBlock block = detail_->findBlockByNumber(paragraph_);
+    // The space between two paragraphs, as the editor shows it: the larger
+    // of the space below the one and above the other. A paragraph alone in
+    // its band's document would lose it.
+    double above = block.blockFormat().topMargin();
+    if (const QTextBlock previous = block.previous(); previous.isValid())
+        above = std::max(above, previous.blockFormat().bottomMargin());
+    rich->rect.moveTop(rich->rect.top() + above);
+    band.height = rich->rect.bottom();
     QTextCursor from(block);
     from.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    // The paragraph's own format once its text is in: inserting the text
+    // gives the paragraph the format of the text's origin, without its
+    // alignment, indents and spacing.
     QTextCursor to(&rich->document());
+    to.insertFragment(from.selection());
     to.setBlockFormat(block.blockFormat());
     to.setBlockCharFormat(block.charFormat());
-    to.insertFragment(from.selection());
 }
 
 void PrintProtocol(AppContext& context, const QString& num)

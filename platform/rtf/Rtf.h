@@ -4,20 +4,25 @@
 // The reader takes what rich-edit controls and word processors write: the
 // ANSI code pages (\ansicpg, the fonts' \fcharset) with \'xx escapes,
 // \uN with its fallback (\uc), the font and colour tables, sizes (\fs),
-// bold, italic, underline and strike on and off, colours, paragraphs,
-// alignment, indents, spacing, tab stops, line breaks, tabs and the
-// special characters. Destinations it does not show (\*, pictures,
-// objects, document information, headers, style sheets, ...) and \bin
-// data are skipped; unknown control words are ignored. A damaged file is
-// read as far as it goes: unbalanced braces, huge numbers, deep nesting or
-// binary data never stop it. Data that does not start with a group is read
-// as Windows-1252 plain text.
+// bold, italic, underline and strike on and off, superscript and
+// subscript, colours and highlighting, paragraphs, alignment, indents,
+// spacing before, after and between lines, tab stops (measured from the
+// margin in the file, from where the line starts in the document), line
+// breaks, tabs and the special characters. Destinations it does not show
+// (\*, pictures, objects, document information, headers, style sheets,
+// ...) and \bin data are skipped; unknown control words are ignored. A
+// damaged file is read as far as it goes: unbalanced braces, huge numbers,
+// deep nesting or binary data never stop it. Data that does not start with
+// a group is read as Windows-1252 plain text.
 //
 // The writer produces RTF 1 in Windows-1252 with \uN escapes for the
-// characters outside it: one font table entry per family used, a colour
-// table when a colour is set, every run with its font, size, bold, italic,
-// underline, strike and colour, every paragraph with its alignment,
-// indents, spacing and tab stops.
+// characters outside it (followed by the code page's nearest character,
+// or "?"): one font table entry per family used (its name without the
+// foundry), a colour table when a colour is set, every run with its font,
+// size, bold, italic, underline, strike, colour, highlighting, superscript
+// or subscript, every paragraph with its alignment, indents, spacing and
+// tab stops. A list item is written as the paragraph it shows: its bullet
+// or number, a tab, the text, hanging from the list's indent.
 //
 // Lengths: RTF twips (1/1440 inch) map to document pixels at 96 per inch
 // (15 twips a pixel); font sizes stay in points.

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QHash>
 #include <QList>
+#include <QTextBlock>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
 #include <QTextCursor>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace krtf {
@@ -33,12 +35,18 @@ struct CharState {
     int halfPoints = 24;
     bool bold = false, italic = false, underline = false, strike = false, hidden = false;
     int color = 0;
+    int highlight = 0;  // background: an entry of the colour table, 0 for none
+    QTextCharFormat::VerticalAlignment script = QTextCharFormat::AlignNormal;
     bool operator==(const CharState&) const = default;
 };
 
 struct ParaState {
     Qt::Alignment alignment = Qt::AlignLeft;
     int li = 0, ri = 0, fi = 0, sb = 0, sa = 0;
+    // Line spacing: 0 single; a multiple of single lines in 240ths with
+    // \slmult1; else at least sl twips, or exactly -sl twips when negative.
+    int sl = 0;
+    bool slMult = false;
     QList<QTextOption::Tab> tabs;
     QTextOption::TabType nextTab = QTextOption::LeftTab;
 };
@@ -163,6 +171,8 @@ private:
             return;  // a brace too many: ignored
         if (st().dest == Dest::FontTable)
             commitFont();
+        if (stack_.size() == 2 && st().dest == Dest::Text)
+            closingPara_ = st().para;
         const Dest closed = st().dest;
         stack_.pop_back();
         if (closed == Dest::ColorTable && st().dest != Dest::ColorTable)
@@ -516,6 +526,30 @@ private:
             s.ch.color = std::max(v, 0);
             return;
         }
+        if (is("highlight") || is("cb") || is("chcbpat")) {
+            s.ch.highlight = std::max(v, 0);
+            return;
+        }
+        if (is("super")) {
+            s.ch.script = on ? QTextCharFormat::AlignSuperScript : QTextCharFormat::AlignNormal;
+            return;
+        }
+        if (is("sub")) {
+            s.ch.script = on ? QTextCharFormat::AlignSubScript : QTextCharFormat::AlignNormal;
+            return;
+        }
+        if (is("nosupersub")) {
+            s.ch.script = QTextCharFormat::AlignNormal;
+            return;
+        }
+        if (is("up") || is("dn")) {
+            const int amount = hasParam ? v : 6;  // half-points
+            const int raise = w[0] == 'u' ? amount : -amount;
+            s.ch.script = raise > 0 ? QTextCharFormat::AlignSuperScript
+                : raise < 0         ? QTextCharFormat::AlignSubScript
+                                    : QTextCharFormat::AlignNormal;
+            return;
+        }
         // Paragraphs' format.
         if (is("pard")) {
             s.para = ParaState{};
@@ -555,6 +589,14 @@ private:
         }
         if (is("sa")) {
             s.para.sa = Clamp(v, 0, kMaxTwips);
+            return;
+        }
+        if (is("sl")) {
+            s.para.sl = Clamp(v, -kMaxTwips, kMaxTwips);
+            return;
+        }
+        if (is("slmult")) {
+            s.para.slMult = on;
             return;
         }
         if (is("tqr")) {
@@ -653,6 +695,10 @@ private:
         f.setFontStrikeOut(c.strike);
         if (c.color > 0 && c.color < colors_.size() && colors_.at(c.color).isValid())
             f.setForeground(colors_.at(c.color));
+        if (c.highlight > 0 && c.highlight < colors_.size() && colors_.at(c.highlight).isValid())
+            f.setBackground(colors_.at(c.highlight));
+        if (c.script != QTextCharFormat::AlignNormal)
+            f.setVerticalAlignment(c.script);
         return f;
     }
 
@@ -665,8 +711,30 @@ private:
         f.setTextIndent(p.fi / 15.0);
         f.setTopMargin(p.sb / 15.0);
         f.setBottomMargin(p.sa / 15.0);
-        if (!p.tabs.isEmpty())
-            f.setTabPositions(p.tabs);
+        // RTF measures tab stops from the margin, the text layout from where
+        // the line starts (the first line at the left and first-line
+        // indents). A hanging first line without tab stops tabs to the left
+        // indent, as a list's bullet does.
+        const double lineStart = (p.li + p.fi) / 15.0;
+        QList<QTextOption::Tab> tabs;
+        for (QTextOption::Tab tab : p.tabs) {
+            tab.position -= lineStart;
+            if (tab.position > 0)
+                tabs.append(tab);
+        }
+        if (p.tabs.isEmpty() && p.fi < 0)
+            tabs.append(QTextOption::Tab(-p.fi / 15.0, QTextOption::LeftTab));
+        std::stable_sort(tabs.begin(), tabs.end(),
+            [](const QTextOption::Tab& x, const QTextOption::Tab& y) { return x.position < y.position; });
+        if (!tabs.isEmpty())
+            f.setTabPositions(tabs);
+        if (p.sl > 0 && p.slMult) {
+            if (p.sl != 240)  // 240: single lines
+                f.setLineHeight(p.sl * 100.0 / 240, QTextBlockFormat::ProportionalHeight);
+        } else if (p.sl > 0)
+            f.setLineHeight(p.sl / 15.0, QTextBlockFormat::MinimumHeight);
+        else if (p.sl < 0)
+            f.setLineHeight(-p.sl / 15.0, QTextBlockFormat::FixedHeight);
         return f;
     }
 
@@ -701,8 +769,15 @@ private:
             cursor_.setBlockFormat(pendingFormat_);
             cursor_.setBlockCharFormat(pendingCharFormat_);
         } else {
-            cursor_.setBlockFormat(blockFormat(st().para));
+            // A last paragraph without its mark has the format in force
+            // where the document's group closed.
+            cursor_.setBlockFormat(blockFormat(stack_.size() > 1 || !closingPara_ ? st().para : *closingPara_));
         }
+        // Giving the last paragraph its formats once its text is in leaves
+        // it without lines in a document already laid out (a text edit's):
+        // it is laid out again, or a text of one paragraph shows nothing.
+        const QTextBlock last = cursor_.block();
+        cursor_.document()->markContentsDirty(last.position(), last.length());
     }
 
     const char* p_;
@@ -725,6 +800,7 @@ private:
     CharState runState_;
     QString run_;
     bool pendingBreak_ = false;
+    std::optional<ParaState> closingPara_;
     QTextBlockFormat pendingFormat_;
     QTextCharFormat pendingCharFormat_;
 };

@@ -89,18 +89,51 @@ TEST_F(ProtScreenTest, NewProtocolTakesItsPatientAndANumber)
     EXPECT_EQ(Column("CLINIQUE").last().trimmed(), "LES TILLEULS");
     EXPECT_FALSE(QFile::exists(ProtDir + "PROT000042.RTF")) << "no detail text yet";
 
-    // New: a fresh protocol with the current patient; a child born this
-    // year shows its stored age, and keeps its first three characters.
-    picked = "000200";
-    CurrentPatientCode = "000200";
+    // New shows the program's own picker first: a patient left current by
+    // another screen is not taken without it. A child born this year shows
+    // its stored age, and keeps its first three characters.
+    TfrmPROT::RunPatientPicker = nullptr;
+    CurrentPatientCode = "000123";
+    bool picked200 = false;
+    OnModal<TfrmGetPatient>([&picked200](TfrmGetPatient& picker) {
+        ShowActive(&picker);
+        Type(picker.edNom(), "PET");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QWidget* grid = picker.grdPatient()->viewport();
+        QTest::mouseDClick(grid, Qt::LeftButton, {}, QPoint(20, picker.grdPatient()->rowHeight(0) / 2));
+        picked200 = !picker.isVisible();
+        if (!picked200)
+            picker.reject();
+    });
     QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    EXPECT_TRUE(picked200) << "the picker was shown and answered";
     EXPECT_TRUE(frm.NumProt.isEmpty());
+    EXPECT_EQ(CurrentPatientCode, "000200");
     EXPECT_EQ(frm.edNom()->text(), "PETIT");
     EXPECT_EQ(frm.edAge()->text(), "7 Ans");
     FillPractice(frm);
     ASSERT_TRUE(frm.btnPostClick());
     EXPECT_EQ(frm.NumProt, "000043");
     EXPECT_EQ(Column("AGE").last(), "7 A");
+    EXPECT_EQ(Column("NOM").last().trimmed(), "PETIT");
+
+    // New, the picker cancelled: no patient, whatever another screen left
+    // current; the post stops at the missing name.
+    CurrentPatientCode = "000123";
+    bool asked = false;
+    OnModal<TfrmGetPatient>([&asked](TfrmGetPatient& picker) {
+        asked = true;
+        ShowActive(&picker);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    });
+    QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(frm.ProtEditing);
+    EXPECT_TRUE(frm.edCode()->text().isEmpty() && frm.edNom()->text().isEmpty() && frm.edAge()->text().isEmpty());
+    FillPractice(frm);
+    EXPECT_FALSE(frm.btnPostClick());
+    EXPECT_EQ(practice_.messages().Last().text, "Le Nom est manquant !");
+    EXPECT_EQ(Column("NUM").size(), 3);
     TfrmPROT::RunPatientPicker = nullptr;
 }
 
@@ -239,4 +272,158 @@ TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)
     EXPECT_TRUE(Column("NUM").isEmpty());
     EXPECT_FALSE(list.btnDelete()->isEnabled());
     EXPECT_FALSE(list.btnModif()->isEnabled());
+}
+
+namespace {
+
+// The pixels of a text edit's page darker than its paper: the ink of the
+// text as the widget paints it.
+int InkOf(QTextEdit* edit)
+{
+    const QImage image = edit->viewport()->grab().toImage();
+    int ink = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 200)
+                ++ink;
+    return ink;
+}
+
+}  // namespace
+
+TEST_F(ProtScreenTest, TheSavedDetailTextIsPaintedOnTheScreenAndInTheEditor)
+{
+    AddProtocol("000011", QDate(2024, 5, 2), "DURAND", "CLINIQUE DU PARC");
+    TfrmPROT frm(practice_.context());
+    frm.NumProt = "000011";
+    frm.show();
+    EXPECT_EQ(InkOf(frm.mmDetail()), 0) << "no text, no ink";
+    for (const int paragraphs : {1, 2, 12}) {
+        QStringList lines;
+        for (int i = 1; i <= paragraphs; ++i)
+            lines << QString::fromUtf8("Temps %1 : incision médiane").arg(i);
+        // Written by the editor's own save: a fresh text typed line by line.
+        QFile::remove(ProtDir + "PROT000011.RTF");
+        frm.mmDetail()->clear();
+        OnModal<TfrmProtText>([&lines](TfrmProtText& editor) {
+            ShowActive(&editor);
+            if (QApplication::focusWidget() != editor.RichDesc()) {
+                ADD_FAILURE() << "the editor's text has not the focus";
+                editor.reject();
+                return;
+            }
+            for (int i = 0; i < lines.size(); ++i) {
+                if (i > 0)
+                    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+                Type(QApplication::focusWidget(), lines[i]);
+            }
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+            EXPECT_FALSE(editor.isVisible());
+        });
+        QTest::mouseClick(frm.btnModifDesc(), Qt::LeftButton);
+        ASSERT_TRUE(QFile::exists(ProtDir + "PROT000011.RTF"));
+        EXPECT_EQ(frm.mmDetail()->toPlainText(), lines.join('\n'));
+        EXPECT_GT(InkOf(frm.mmDetail()), 40 * paragraphs) << paragraphs << " paragraph(s) painted on the screen";
+
+        // Opened again in the editor: painted there too; closed unchanged.
+        int editorInk = 0;
+        QString shown;
+        OnModal<TfrmProtText>([&](TfrmProtText& editor) {
+            ShowActive(&editor);
+            shown = editor.RichDesc()->toPlainText();
+            editorInk = InkOf(editor.RichDesc());
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        });
+        QTest::mouseClick(frm.btnModifDesc(), Qt::LeftButton);
+        EXPECT_EQ(shown, lines.join('\n'));
+        EXPECT_GT(editorInk, 40 * std::min(paragraphs, 5)) << paragraphs << " paragraph(s) painted in the editor";
+        EXPECT_EQ(frm.mmDetail()->toPlainText(), lines.join('\n'));
+    }
+}
+
+TEST_F(ProtScreenTest, ANewProtocolNeverTakesATextItDidNotWrite)
+{
+    // After a restore of an older table: the texts of protocols whose rows
+    // are gone are still in the directory, one already set aside before.
+    AddPatient("000300", QString::fromUtf8("GARÇON"), "LUC", "12/04/1980");
+    const auto write = [](const QString& name, const QString& text) {
+        QTextDocument doc;
+        doc.setPlainText(text);
+        ASSERT_TRUE(krtf::SaveRtfFile(ProtDir + name, doc));
+    };
+    write("PROT000001.RTF", QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
+    write("PROT000001_ANCIEN.RTF", QString::fromUtf8("Texte du protocole de MOREAU"));
+    write("PROT.RTF", QString::fromUtf8("Texte sans numéro"));
+    const auto text = [](const QString& name) {
+        QTextDocument doc;
+        return krtf::LoadRtfFile(ProtDir + name, doc) ? doc.toPlainText() : QString("(absent)");
+    };
+
+    TfrmPROT frm(practice_.context());
+    frm.show();
+    EXPECT_TRUE(frm.mmDetail()->toPlainText().isEmpty()) << "a protocol not posted has no text";
+    const auto pickGarcon = [] {
+        OnModal<TfrmGetPatient>([](TfrmGetPatient& picker) {
+            ShowActive(&picker);
+            Type(picker.edNom(), "GAR");
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+            QTest::mouseDClick(picker.grdPatient()->viewport(), Qt::LeftButton, {},
+                QPoint(20, picker.grdPatient()->rowHeight(0) / 2));
+            if (picker.isVisible())
+                picker.reject();
+        });
+    };
+    pickGarcon();
+    QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
+    ASSERT_EQ(frm.edNom()->text(), QString::fromUtf8("GARÇON"));
+    FillPractice(frm);
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    ASSERT_EQ(frm.NumProt, "000001");
+    EXPECT_TRUE(frm.mmDetail()->toPlainText().isEmpty()) << frm.mmDetail()->toPlainText().toStdString();
+
+    // The old texts are kept, none under a protocol's name.
+    EXPECT_EQ(QDir(ProtDir).entryList(QDir::Files),
+        (QStringList{"PROT.RTF", "PROT000001_ANCIEN.RTF", "PROT000001_ANCIEN2.RTF"}));
+    EXPECT_EQ(text("PROT000001_ANCIEN2.RTF"), QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
+    EXPECT_EQ(text("PROT000001_ANCIEN.RTF"), QString::fromUtf8("Texte du protocole de MOREAU"));
+
+    // The editor starts empty; what it writes is the protocol's text.
+    QString shown = "(not shown)";
+    OnModal<TfrmProtText>([&shown](TfrmProtText& editor) {
+        ShowActive(&editor);
+        shown = editor.RichDesc()->toPlainText();
+        Type(QApplication::focusWidget(), QString::fromUtf8("Texte de GARÇON"));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    });
+    QTest::mouseClick(frm.btnModifDesc(), Qt::LeftButton);
+    EXPECT_TRUE(shown.isEmpty()) << shown.toStdString();
+    EXPECT_EQ(frm.mmDetail()->toPlainText(), QString::fromUtf8("Texte de GARÇON"));
+    EXPECT_EQ(text("PROT000001.RTF"), QString::fromUtf8("Texte de GARÇON"));
+
+    // A leftover that cannot be moved aside (every name aside taken):
+    // nothing is posted, the old text stays where it was, and the message
+    // names the file.
+    write("PROT000002.RTF", QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
+    for (int i = 1; i <= 999; ++i) {
+        QFile taken(ProtDir + "PROT000002_ANCIEN" + (i > 1 ? QString::number(i) : QString()) + ".RTF");
+        ASSERT_TRUE(taken.open(QIODevice::WriteOnly));
+    }
+    pickGarcon();
+    QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    ASSERT_EQ(frm.edNom()->text(), QString::fromUtf8("GARÇON"));
+    FillPractice(frm);
+    EXPECT_FALSE(frm.btnPostClick());
+    EXPECT_TRUE(frm.NumProt.isEmpty());
+    EXPECT_TRUE(frm.ProtEditing);
+    EXPECT_EQ(Column("NUM"), QStringList{"000001"});
+    EXPECT_TRUE(practice_.messages().Last().text.contains("PROT000002.RTF"))
+        << practice_.messages().Last().text.toStdString();
+    EXPECT_EQ(text("PROT000002.RTF"), QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
+    // Once a name is free again, the post goes through.
+    QFile::remove(ProtDir + "PROT000002_ANCIEN7.RTF");
+    ASSERT_TRUE(frm.btnPostClick());
+    EXPECT_EQ(frm.NumProt, "000002");
+    EXPECT_TRUE(frm.mmDetail()->toPlainText().isEmpty());
+    EXPECT_EQ(text("PROT000002_ANCIEN7.RTF"), QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
+    EXPECT_FALSE(QFile::exists(ProtDir + "PROT000002.RTF"));
 }

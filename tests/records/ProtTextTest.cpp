@@ -5,13 +5,21 @@
 #include "app/global/global.h"
 #include "platform/rtf/Rtf.h"
 #include "tests/support/TempPractice.h"
+#include "tests/support/TextFormats.h"
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QFontDatabase>
+#include <QMimeData>
+#include <QProcess>
+#include <QSet>
+#include <QStandardPaths>
 #include <QPushButton>
 #include <QKeyEvent>
 #include <QTest>
@@ -47,6 +55,15 @@ void Type(QWidget* widget, const QString& text)
         QKeyEvent release(QEvent::KeyRelease, 0, Qt::NoModifier, QString(c));
         QCoreApplication::sendEvent(widget, &release);
     }
+}
+
+// Shows a window as the active one, so that its focus and keys work.
+void ShowActive(QWidget* w)
+{
+    w->show();
+    QApplication::setActiveWindow(w);
+    w->activateWindow();
+    (void)QTest::qWaitForWindowActive(w, 1000);
 }
 
 void Select(QTextEdit* edit, int from, int to)
@@ -181,4 +198,147 @@ TEST_F(ProtTextTest, AFailedSaveKeepsTheEditorOpenWithItsText)
     EXPECT_FALSE(frm.isVisible());
     QTextDocument saved;
     EXPECT_EQ(Read(File("PROT000009.RTF"), saved)->toPlainText(), QString::fromUtf8("texte précieux"));
+}
+
+namespace {
+
+// A detail text as another word processor writes it: superscript and
+// subscript, highlighting, right alignment (the last paragraph without its
+// mark), a bulleted list with hanging indents, line spacing.
+const char* const kTheirText =
+    "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Verdana;}}"
+    "{\\colortbl ;\\red255\\green255\\blue0;}\r\n"
+    "\\viewkind4\\uc1\\pard\\qr\\f0\\fs16 Lyon, le 3 mai\\par\r\n"
+    "\\pard\\sb120\\sa240\\sl360\\slmult1 Surface de 4 m\\super 2\\nosupersub , SpO\\sub 2\\nosupersub  "
+    "{\\highlight1 normale}\\par\r\n"
+    "\\pard{\\pntext\\'95\\tab}{\\*\\pn\\pnlvlblt\\pnindent0{\\pntxtb\\'95}}\\fi-360\\li720 premier temps\\par\r\n"
+    "{\\pntext\\'95\\tab}second temps\\par\r\n"
+    "\\pard\\qr Dr Martin}";
+
+}  // namespace
+
+TEST_F(ProtTextTest, WhatTheEditorShowsIsWhatItSaves)
+{
+    {
+        QFile file(File());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(kTheirText);
+    }
+    TfrmProtText frm(practice_.context());
+    frm.FileName = "PROT000007.RTF";
+    ShowActive(&frm);
+    ASSERT_EQ(QApplication::focusWidget(), frm.RichDesc());
+    const QTextDocument& shown = *frm.RichDesc()->document();
+    ASSERT_EQ(shown.blockCount(), 5);
+    EXPECT_EQ(shown.lastBlock().blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    const QStringList opened = textformats::Shown(shown);
+    EXPECT_EQ(opened.filter(" v1 ").size(), 1) << opened.join('\n').toStdString();
+    EXPECT_EQ(opened.filter(" v2 ").size(), 1);
+    EXPECT_EQ(opened.filter("bg #ffff00").size(), 1);
+
+    // A word typed at the end, then Esc: the text is saved as it shows.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End, Qt::ControlModifier);
+    Type(QApplication::focusWidget(), ", chirurgien");
+    const QStringList beforeSave = textformats::Shown(shown);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_FALSE(frm.isVisible());
+    QTextDocument saved;
+    Read(File(), saved);
+    EXPECT_EQ(textformats::Shown(saved), beforeSave);
+
+    // Opened again: the same; an outside reader sees the scripts too.
+    ShowActive(&frm);
+    EXPECT_EQ(textformats::Shown(*frm.RichDesc()->document()), beforeSave);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_FALSE(frm.isVisible());
+    QTextDocument again;
+    Read(File(), again);
+    EXPECT_EQ(textformats::Shown(again), beforeSave) << "closing without a change keeps the text as it was";
+    if (const QString pandoc = QStandardPaths::findExecutable("pandoc"); !pandoc.isEmpty()) {
+        QProcess p;
+        p.start(pandoc, {"-f", "rtf", "-t", "markdown", File()});
+        ASSERT_TRUE(p.waitForFinished(60000));
+        const QString markdown = QString::fromUtf8(p.readAllStandardOutput());
+        EXPECT_TRUE(markdown.contains("m^2^")) << markdown.toStdString();
+        EXPECT_TRUE(markdown.contains("SpO~2~")) << markdown.toStdString();
+    }
+}
+
+TEST_F(ProtTextTest, APastedListIsSavedIndentedWithItsBullets)
+{
+    TfrmProtText frm(practice_.context());
+    frm.FileName = "PROT000007.RTF";
+    ShowActive(&frm);
+    Type(QApplication::focusWidget(), "Temps :");
+    auto* mime = new QMimeData;
+    mime->setHtml("<ul><li>incision</li><li>fermeture<ol><li>plan profond</li></ol></li></ul>");
+    QApplication::clipboard()->setMimeData(mime);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_V, Qt::ControlModifier);
+    ASSERT_TRUE(frm.RichDesc()->toPlainText().contains("plan profond")) << "pasted";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    ASSERT_FALSE(frm.isVisible());
+
+    QTextDocument saved;
+    Read(File(), saved);
+    QStringList lines;
+    for (QTextBlock b = saved.begin(); b.isValid(); b = b.next())
+        if (!b.text().isEmpty())
+            lines << b.text();
+    EXPECT_EQ(lines, (QStringList{"Temps :", QString::fromUtf8("•\tincision"), QString::fromUtf8("•\tfermeture"),
+                         "1.\tplan profond"}));
+    // Each item where the editor showed its text: the bullet hangs in front.
+    for (QTextBlock b = saved.begin(); b.isValid(); b = b.next()) {
+        if (b.text().startsWith(QString::fromUtf8("•"))) {
+            EXPECT_EQ(b.blockFormat().leftMargin(), 40);
+        } else if (b.text().startsWith("1.")) {
+            EXPECT_EQ(b.blockFormat().leftMargin(), 80);
+        }
+    }
+}
+
+TEST_F(ProtTextTest, TheFontBoxListsFamiliesAndTheFileNamesThem)
+{
+    QString withFoundry;
+    for (const QString& family : QFontDatabase::families())
+        if (family.contains(" [")) {
+            withFoundry = family;
+            break;
+        }
+    TfrmProtText frm(practice_.context());
+    frm.FileName = "PROT000007.RTF";
+    ShowActive(&frm);
+    QStringList items;
+    for (int i = 0; i < frm.cmbFont()->count(); ++i)
+        items << frm.cmbFont()->itemText(i);
+    EXPECT_FALSE(items.isEmpty());
+    EXPECT_TRUE(items.filter("[").isEmpty()) << items.filter("[").join(", ").toStdString();
+    EXPECT_EQ(QSet<QString>(items.begin(), items.end()).size(), items.size()) << "each family once";
+    if (withFoundry.isEmpty())
+        GTEST_SKIP() << "no font family here is listed with its foundry";
+    const QString family = withFoundry.section(" [", 0, 0);
+    ASSERT_TRUE(items.contains(family));
+
+    // A word in that family, chosen in the box with the keyboard.
+    Type(QApplication::focusWidget(), "Texte ");
+    frm.cmbFont()->setFocus();
+    const int target = items.indexOf(family);
+    if (frm.cmbFont()->currentIndex() == target)
+        QTest::keyClick(QApplication::focusWidget(), target > 0 ? Qt::Key_Up : Qt::Key_Down);
+    while (frm.cmbFont()->currentIndex() < target)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+    while (frm.cmbFont()->currentIndex() > target)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Up);
+    frm.RichDesc()->setFocus();
+    Type(QApplication::focusWidget(), "choisi");
+    QTest::mouseClick(frm.btnSave(), Qt::LeftButton);
+    QFile file(File());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray rtf = file.readAll();
+    EXPECT_TRUE(rtf.contains(" " + family.toLatin1() + ";}")) << rtf.constData();
+    EXPECT_FALSE(rtf.contains('[')) << rtf.constData();
+    QTextDocument saved;
+    Read(File(), saved);
+    EXPECT_EQ(FontAt(saved, 8).family(), family);
+    EXPECT_EQ(FontAt(saved, 1).family(), "Verdana");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
 }

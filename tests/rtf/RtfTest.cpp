@@ -3,6 +3,7 @@
 // and styles, ours read by that converter, and a save that never leaves
 // half a file.
 #include "platform/rtf/Rtf.h"
+#include "tests/support/TextFormats.h"
 #include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
@@ -10,12 +11,14 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextFragment>
+#include <QTextList>
 
 namespace {
 
@@ -294,4 +297,110 @@ TEST_F(RtfTest, SaveReplacesTheFileWholeOrNotAtAll)
     EXPECT_FALSE(krtf::SaveRtfFile(dir.filePath("absent/PROT1.RTF"), first, &error));
     EXPECT_TRUE(error.startsWith("Impossible d'enregistrer")) << error.toStdString();
     EXPECT_FALSE(krtf::LoadRtfFile(dir.filePath("absent/PROT1.RTF"), back));
+}
+
+
+TEST_F(RtfTest, EveryFormatThatShowsIsWrittenAndReadBack)
+{
+    // As another word processor writes it: superscript and subscript,
+    // highlighting, right alignment (the last paragraph without its mark),
+    // a bulleted list with hanging indents, line spacing.
+    const QByteArray theirs =
+        "{\\rtf1\\ansi\\ansicpg1252\\deff0{\\fonttbl{\\f0\\fswiss\\fcharset0 Verdana;}}"
+        "{\\colortbl ;\\red255\\green255\\blue0;\\red0\\green0\\blue255;}\r\n"
+        "\\viewkind4\\uc1\\pard\\qr\\f0\\fs16 Lyon, le 3 mai\\par\r\n"
+        "\\pard\\sb120\\sa240\\sl360\\slmult1 Surface de 4 m\\super 2\\nosupersub , SpO\\sub 2\\nosupersub  "
+        "{\\highlight1 normale}, {\\cb2 bleu}\\par\r\n"
+        "\\pard{\\pntext\\'95\\tab}{\\*\\pn\\pnlvlblt\\pnindent0{\\pntxtb\\'95}}\\fi-360\\li720 premier temps\\par\r\n"
+        "{\\pntext\\'95\\tab}second temps\\par\r\n"
+        "\\pard\\qr Dr Martin}";
+    QTextDocument doc;
+    krtf::ReadRtf(theirs, doc);
+    ASSERT_EQ(doc.blockCount(), 5) << doc.toPlainText().toStdString();
+    EXPECT_EQ(doc.findBlockByNumber(0).blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    EXPECT_EQ(doc.findBlockByNumber(4).blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignRight);
+    const QTextBlockFormat spaced = doc.findBlockByNumber(1).blockFormat();
+    EXPECT_EQ(spaced.lineHeightType(), QTextBlockFormat::ProportionalHeight);
+    EXPECT_EQ(spaced.lineHeight(), 150);
+    const QStringList shown = textformats::Shown(doc);
+    EXPECT_TRUE(shown.filter("[2] Verdana 8 b0 i0 u0 s0 v1").size() == 1) << shown.join('\n').toStdString();
+    EXPECT_TRUE(shown.filter("[2] Verdana 8 b0 i0 u0 s0 v2").size() == 1) << shown.join('\n').toStdString();
+    EXPECT_TRUE(shown.filter(QRegularExpression("\\[normale\\].*bg #ffff00")).size() == 1);
+    EXPECT_TRUE(shown.filter(QRegularExpression("\\[bleu\\].*bg #0000ff")).size() == 1);
+    // The bullet's tab reaches the left indent, where the next lines start.
+    const QTextBlockFormat item = doc.findBlockByNumber(2).blockFormat();
+    EXPECT_EQ(item.leftMargin(), 48);
+    EXPECT_EQ(item.textIndent(), -24);
+    ASSERT_EQ(item.tabPositions().size(), 1);
+    EXPECT_EQ(item.tabPositions()[0].position, 24) << "from where the first line starts";
+
+    // Written and read again: the same.
+    const QByteArray ours = krtf::WriteRtf(doc);
+    QTextDocument back;
+    krtf::ReadRtf(ours, back);
+    EXPECT_EQ(textformats::Shown(back), shown) << ours.constData();
+    EXPECT_EQ(krtf::WriteRtf(back), ours);
+    EXPECT_TRUE(ours.contains("{\\super 2}")) << ours.constData();
+    EXPECT_TRUE(ours.contains("{\\sub 2}")) << ours.constData();
+    EXPECT_TRUE(ours.contains("\\tx720 \\'95\\tab")) << ours.constData();
+
+    // A list made in the editor (pasted) is written as the indented
+    // paragraphs it shows, with its bullets and numbers.
+    QTextDocument list;
+    list.setDefaultFont(QFont("Verdana", 8));
+    QTextCursor c(&list);
+    c.insertText("Temps :");
+    QTextListFormat bullets;
+    bullets.setStyle(QTextListFormat::ListDisc);
+    c.insertBlock();
+    c.createList(bullets);
+    c.insertText("incision");
+    c.insertBlock();
+    c.insertText("fermeture");
+    QTextListFormat numbers;
+    numbers.setStyle(QTextListFormat::ListDecimal);
+    numbers.setIndent(2);
+    c.insertBlock();
+    c.createList(numbers);
+    c.insertText("points");
+    QTextBlockFormat quoted;
+    quoted.setIndent(1);
+    c.insertBlock(quoted);
+    c.insertText("cité");
+    QTextDocument listBack;
+    krtf::ReadRtf(krtf::WriteRtf(list), listBack);
+    QStringList lines;
+    for (QTextBlock b = listBack.begin(); b.isValid(); b = b.next())
+        lines << b.text();
+    EXPECT_EQ(lines, (QStringList{"Temps :", QString::fromUtf8("•\tincision"), QString::fromUtf8("•\tfermeture"),
+                         "1.\tpoints", QString::fromUtf8("cité")}));
+    EXPECT_EQ(listBack.findBlockByNumber(1).blockFormat().leftMargin(), 40);
+    EXPECT_EQ(listBack.findBlockByNumber(3).blockFormat().leftMargin(), 80);
+    EXPECT_EQ(listBack.findBlockByNumber(4).blockFormat().leftMargin(), 40);
+
+    // Lowered and raised by a distance; single lines given as such.
+    QTextDocument moved;
+    krtf::ReadRtf("{\\rtf1\\pard\\sl240\\slmult1 H{\\dn 2}O x{\\up4 2}\\par}", moved);
+    const QStringList movedShown = textformats::Shown(moved);
+    EXPECT_EQ(movedShown.filter(" v2 ").size(), 1) << movedShown.join('\n').toStdString();
+    EXPECT_EQ(movedShown.filter(" v1 ").size(), 1);
+    EXPECT_FALSE(moved.begin().blockFormat().hasProperty(QTextFormat::LineHeight));
+
+    // Characters outside the code page: \uN, then what a reader that skips
+    // \uN shows: the letter they decompose to, "?" without one.
+    QTextDocument symbols;
+    symbols.setPlainText(QString::fromUtf8("ő ₂ α ǻ\u2007| 5 μg ł"));
+    const QByteArray written = krtf::WriteRtf(symbols);
+    EXPECT_TRUE(written.contains("\\u337o \\u8322 2 \\u945? \\u507\\'e5\\u8199  | 5 \\u956\\'b5g \\u322l"))
+        << written.constData();
+    QTextDocument symbolsBack;
+    krtf::ReadRtf(written, symbolsBack);
+    EXPECT_EQ(symbolsBack.toPlainText(), QString::fromUtf8("ő ₂ α ǻ\u2007| 5 μg ł"));
+    // A reader that skips \uN shows the fallbacks.
+    QByteArray skipped = written;
+    skipped.replace("\\uc1", "\\uc0");
+    static const QRegularExpression unicode("\\\\u\\d+ ?");
+    QTextDocument fallbacks;
+    krtf::ReadRtf(QString::fromLatin1(skipped).remove(unicode).toLatin1(), fallbacks);
+    EXPECT_EQ(fallbacks.toPlainText(), QString::fromUtf8("o 2 ? å | 5 µg l"));
 }
