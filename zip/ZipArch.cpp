@@ -2,6 +2,7 @@
 // archive directory reader (List, CheckIfLastDisk).
 #include "zip/ZipArch.h"
 #include "zip/ZipRecords.h"
+#include "platform/zipeng/Oem850.h"
 
 #include "platform/ui/Messages.h"
 
@@ -20,16 +21,7 @@ using ziprec::Get32;
 using ziprec::kCentralSig;
 using ziprec::kEndSig;
 
-// The OEM code page of the archives' FAT hosts (850), upper half.
-const char16_t kOem850[129] =
-    u"\u00c7\u00fc\u00e9\u00e2\u00e4\u00e0\u00e5\u00e7\u00ea\u00eb\u00e8\u00ef\u00ee\u00ec\u00c4\u00c5"
-    u"\u00c9\u00e6\u00c6\u00f4\u00f6\u00f2\u00fb\u00f9\u00ff\u00d6\u00dc\u00f8\u00a3\u00d8\u00d7\u0192"
-    u"\u00e1\u00ed\u00f3\u00fa\u00f1\u00d1\u00aa\u00ba\u00bf\u00ae\u00ac\u00bd\u00bc\u00a1\u00ab\u00bb"
-    u"\u2591\u2592\u2593\u2502\u2524\u00c1\u00c2\u00c0\u00a9\u2563\u2551\u2557\u255d\u00a2\u00a5\u2510"
-    u"\u2514\u2534\u252c\u251c\u2500\u253c\u00e3\u00c3\u255a\u2554\u2569\u2566\u2560\u2550\u256c\u00a4"
-    u"\u00f0\u00d0\u00ca\u00cb\u00c8\u0131\u00cd\u00ce\u00cf\u2518\u250c\u2588\u2584\u00a6\u00cc\u2580"
-    u"\u00d3\u00df\u00d4\u00d2\u00f5\u00d5\u00b5\u00fe\u00de\u00da\u00db\u00d9\u00fd\u00dd\u00af\u00b4"
-    u"\u00ad\u00b1\u2017\u00be\u00b6\u00a7\u00f7\u00b8\u00b0\u00a8\u00b7\u00b9\u00b3\u00b2\u25a0\u00a0";
+using zipcp::kOem850;
 
 // The 64-bit values of an entry (extra field 1) for the fields of its
 // header at their largest value, in their order; a value that needs more
