@@ -28,7 +28,8 @@ public:
             selected                     ? pal.color(QPalette::Highlight)
                 : (index.row() % 2 == 1) ? QColor(Qt::white)
                                          : records::ReadOnlyGrey);
-        p->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::WindowText));
+        // the title row (which cannot be chosen) is drawn as the others
+        p->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Active, QPalette::WindowText));
         p->drawText(option.rect.adjusted(2, 2, -2, -2), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
             index.data().toString().trimmed());
     }

@@ -8,7 +8,9 @@ namespace kui {
 
 QString DecodeText(const QByteArray& bytes, TextEncoding* found)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    // One leading byte-order mark is dropped, here and only here.
+    QStringDecoder utf8(
+        QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
     QString text = utf8.decode(bytes);
     if (!utf8.hasError()) {
         if (found)
@@ -45,7 +47,8 @@ QByteArray EncodeText(const QString& text, TextEncoding wanted, TextEncoding* us
     }
     if (used)
         *used = TextEncoding::Utf8;
-    return text.toUtf8();
+    // A text that starts with U+FEFF keeps it behind the mark dropped on reading.
+    return text.startsWith(QChar(0xFEFF)) ? QByteArray("\xEF\xBB\xBF") + text.toUtf8() : text.toUtf8();
 }
 
 QStringList DecodeLines(const QByteArray& bytes, TextEncoding* found)

@@ -354,8 +354,7 @@ TEST_F(ConsulTest, ATypedConsultationIsNeverDroppedWithoutAQuestion)
     QTest::mouseClick(ui->btnFermer, Qt::LeftButton);
     ASSERT_EQ(practice_.messages().Count(), 1);
     EXPECT_EQ(practice_.messages().Last().text, kSaveQuestion);
-    EXPECT_EQ(practice_.messages().Last().buttons,
-        QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    EXPECT_EQ(practice_.messages().Last().buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
     EXPECT_TRUE(frm.isVisible());
     EXPECT_EQ(ui->edMotif->toPlainText(), "douleur");
     // F4 from the memo: the same question.

@@ -16,7 +16,7 @@ using kui::TextEncoding;
 TEST(TextFile, Utf8WhenValidElseWindows1252)
 {
     TextEncoding found = TextEncoding::Windows1252;
-    EXPECT_EQ(kui::DecodeText("\xEF\xBB\xBF" "CAF\xC3\x89", &found), QStringLiteral("CAFÉ"));
+    EXPECT_EQ(kui::DecodeText(QByteArray("\xEF\xBB\xBF") + "CAF\xC3\x89", &found), QStringLiteral("CAFÉ"));
     EXPECT_EQ(found, TextEncoding::Utf8);
     EXPECT_EQ(kui::DecodeText("B\xC9ZIERS \x80 \x9C", &found), QStringLiteral("BÉZIERS € œ"));
     EXPECT_EQ(found, TextEncoding::Windows1252);
@@ -29,16 +29,15 @@ TEST(TextFile, Utf8WhenValidElseWindows1252)
 TEST(TextFile, WritesInTheWantedEncodingUnlessALetterWouldBeLost)
 {
     TextEncoding used = TextEncoding::Utf8;
-    EXPECT_EQ(kui::EncodeText(QStringLiteral("SÈTE €\n"), TextEncoding::Windows1252, &used),
-        QByteArray("S\xC8TE \x80\n"));
+    EXPECT_EQ(
+        kui::EncodeText(QStringLiteral("SÈTE €\n"), TextEncoding::Windows1252, &used), QByteArray("S\xC8TE \x80\n"));
     EXPECT_EQ(used, TextEncoding::Windows1252);
     // A letter Windows-1252 lacks: the whole text goes to UTF-8.
     EXPECT_EQ(kui::EncodeText(QStringLiteral("SÈTE\nŁÓDŹ\n"), TextEncoding::Windows1252, &used),
         QStringLiteral("SÈTE\nŁÓDŹ\n").toUtf8());
     EXPECT_EQ(used, TextEncoding::Utf8);
     // Bytes that would read back as UTF-8 ("Ã©" is C3 A9): UTF-8 as well.
-    EXPECT_EQ(kui::EncodeText(QStringLiteral("Ã©"), TextEncoding::Windows1252, &used),
-        QStringLiteral("Ã©").toUtf8());
+    EXPECT_EQ(kui::EncodeText(QStringLiteral("Ã©"), TextEncoding::Windows1252, &used), QStringLiteral("Ã©").toUtf8());
     EXPECT_EQ(used, TextEncoding::Utf8);
     EXPECT_EQ(kui::EncodeText(QStringLiteral("É"), TextEncoding::Utf8, &used), QByteArray("\xC3\x89"));
     EXPECT_EQ(used, TextEncoding::Utf8);
