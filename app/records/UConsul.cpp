@@ -556,6 +556,15 @@ void TfrmConsul::btnFermerClick()
     close();
 }
 
+namespace {
+
+QString SaveQuestion()
+{
+    return QStringLiteral("Les informations modifiées n'ont pas été enregistrées.\rEnregistrer ?");
+}
+
+}  // namespace
+
 bool TfrmConsul::LeaveConsultation()
 {
     if (ConsState_ == u'B')
@@ -566,7 +575,7 @@ bool TfrmConsul::LeaveConsultation()
                    btnPostClick();
                    return ConsState_ == u'B';  // a refused date keeps the text
                },
-               [this] { ShowConsultation(); }) >= 0;
+               [this] { ShowConsultation(); }, SaveQuestion()) >= 0;
 }
 
 void TfrmConsul::closeEvent(QCloseEvent* event)
@@ -577,7 +586,7 @@ void TfrmConsul::closeEvent(QCloseEvent* event)
             btnPostClick();
             return ConsState_ == u'B';
         },
-        [this] { ShowConsultation(); }, [] {}, [this](QCloseEvent* e) { QDialog::closeEvent(e); });
+        [this] { ShowConsultation(); }, [] {}, [this](QCloseEvent* e) { QDialog::closeEvent(e); }, SaveQuestion());
 }
 
 void TfrmConsul::done(int result)

@@ -323,7 +323,7 @@ void ClickHistory(TfrmConsul& frm, int row)
     QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(row, 1)).center());
 }
 
-const QString kSaveQuestion = QStringLiteral("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?");
+const QString kSaveQuestion = QStringLiteral("Les informations modifiées n'ont pas été enregistrées.\rEnregistrer ?");
 
 // A consultation being typed survives Esc; closing, a click on the history
 // and choosing another patient ask first: Cancel keeps the text, No drops
@@ -398,6 +398,19 @@ TEST_F(ConsulTest, ATypedConsultationIsNeverDroppedWithoutAQuestion)
     EXPECT_EQ(practice_.messages().Count(), 6);
     EXPECT_EQ(frm.ConsState(), u'E');
     EXPECT_EQ(CurrentPatientCode, "000001");
+
+    // Yes with a refused date: its message, and the screen stays as typed.
+    ui->edDate->selectAll();
+    Type(ui->edDate, "31/02/2024");
+    practice_.messages().Answer(QMessageBox::Yes);
+    Press(Qt::Key_F4);
+    EXPECT_EQ(practice_.messages().Count(), 8);
+    EXPECT_EQ(practice_.messages().Last().text, "Date de consultation incorrecte !");
+    EXPECT_TRUE(frm.isVisible());
+    EXPECT_EQ(frm.ConsState(), u'E');
+    EXPECT_TRUE(ui->edMotif->toPlainText().endsWith("!"));
+    ui->edDate->selectAll();
+    Type(ui->edDate, "20/01/2024");
 
     // Closing with Yes saves and closes.
     practice_.messages().Answer(QMessageBox::Yes);
