@@ -5,6 +5,7 @@
 #include "controls/DcLabel.h"
 #include "controls/Gradient.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/ScreenKeys.h"
 
 #include <QPainter>
 #include <QPixmap>
@@ -32,6 +33,7 @@ QPixmap Logo()
 TfrmSplashEx::TfrmSplashEx(QWidget* parent) : QDialog(parent), ui(new Ui::TfrmSplashEx)
 {
     ui->setupUi(this);
+    kui::EscapeDoesNothing(this);  // closed by its title bar only
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
         Qt::WindowCloseButtonHint);
     ui->Gradient1->setColorBegin(QColor(0xFF, 0xFF, 0xFF));

@@ -47,11 +47,13 @@ void Guarded(const std::function<void()>& action)
     }
 }
 
-int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const std::function<void()>& discard)
+int AskUnsavedClose(
+    QWidget* parent, const std::function<bool()>& save, const std::function<void()>& discard, const QString& question)
 {
-    const kui::MsgButton answer =
-        kui::MsgYesNoCancel(QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"),
-            kui::MsgKind::Warning, parent);
+    const kui::MsgButton answer = kui::MsgYesNoCancel(question.isEmpty()
+            ? QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?")
+            : question,
+        kui::MsgKind::Warning, parent);
     if (answer == QMessageBox::Yes)
         return save() ? QDialog::Accepted : -1;
     if (answer == QMessageBox::No) {
@@ -63,7 +65,7 @@ int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const st
 
 void CloseEntryScreen(QDialog* screen, QCloseEvent* event, bool& closing, bool editing,
     const std::function<bool()>& save, const std::function<void()>& discard, const std::function<void()>& release,
-    const std::function<void(QCloseEvent*)>& baseClose)
+    const std::function<void(QCloseEvent*)>& baseClose, const QString& question)
 {
     if (closing || !editing) {
         release();
@@ -71,10 +73,13 @@ void CloseEntryScreen(QDialog* screen, QCloseEvent* event, bool& closing, bool e
         baseClose(event);
         return;
     }
-    const int code = AskUnsavedClose(screen, save, [&] {
-        closing = true;
-        discard();
-    });
+    const int code = AskUnsavedClose(
+        screen, save,
+        [&] {
+            closing = true;
+            discard();
+        },
+        question);
     if (code < 0) {
         event->ignore();
         return;

@@ -41,8 +41,10 @@ void Guarded(const std::function<void()>& action);
 // "Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"
 // (warning, Yes/No/Cancel). Yes runs save (false: the screen stays), No
 // runs discard. Answers the dialog's result (Accepted for Yes, Rejected
-// for No), or -1 when the screen stays open.
-int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const std::function<void()>& discard);
+// for No), or -1 when the screen stays open. A screen may ask its own
+// question instead.
+int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const std::function<void()>& discard,
+    const QString& question = QString());
 
 // The close of an entry screen. A screen that is not editing (or is already
 // closing) runs release and closes. Otherwise it asks AskUnsavedClose; on
@@ -51,7 +53,7 @@ int AskUnsavedClose(QWidget* parent, const std::function<bool()>& save, const st
 // answer becomes its result. `closing` is set before discard runs.
 void CloseEntryScreen(QDialog* screen, QCloseEvent* event, bool& closing, bool editing,
     const std::function<bool()>& save, const std::function<void()>& discard, const std::function<void()>& release,
-    const std::function<void(QCloseEvent*)>& baseClose);
+    const std::function<void(QCloseEvent*)>& baseClose, const QString& question = QString());
 
 // Esc and Enter on an entry screen: Esc runs cancel while an edit is under
 // way (editing) and closes the screen otherwise; Enter never posts and is

@@ -15,12 +15,15 @@
 #include "app/global/global.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/ScreenKeys.h"
 #include "platform/ui/WaitCursor.h"
 #include "platform/ui/data/DataGrid.h"
 
 #include <QApplication>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QCloseEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QStyle>
@@ -58,6 +61,12 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     bold.setPointSize(bold.pointSize() + 2);
     ui->lName->setFont(bold);
     ui->lName->installEventFilter(this);
+    // A click or a move key on the history while a consultation is typed
+    // first asks what becomes of it.
+    ui->grdConsul->viewport()->installEventFilter(this);
+    ui->grdConsul->installEventFilter(this);
+    // Esc is no key of this screen.
+    kui::EscapeDoesNothing(this);
     for (QPlainTextEdit* memo : {ui->mmAntFam, ui->mmAntPers}) {
         QPalette p = memo->palette();
         p.setColor(QPalette::Text, records::HistoryRed);
@@ -517,6 +526,8 @@ void TfrmConsul::btnGetTrtClick()
 
 void TfrmConsul::btnGetPatientClick()
 {
+    if (!LeaveConsultation())
+        return;
     {
         TfrmGetPatient frm(context_, this);
         frm.exec();
@@ -543,6 +554,39 @@ void TfrmConsul::mnRapportClick()
 void TfrmConsul::btnFermerClick()
 {
     close();
+}
+
+namespace {
+
+QString SaveQuestion()
+{
+    return QStringLiteral("Les informations modifiées n'ont pas été enregistrées.\rEnregistrer ?");
+}
+
+}  // namespace
+
+bool TfrmConsul::LeaveConsultation()
+{
+    if (ConsState_ == u'B')
+        return true;
+    return records::AskUnsavedClose(
+               this,
+               [this] {
+                   btnPostClick();
+                   return ConsState_ == u'B';  // a refused date keeps the text
+               },
+               [this] { ShowConsultation(); }, SaveQuestion()) >= 0;
+}
+
+void TfrmConsul::closeEvent(QCloseEvent* event)
+{
+    records::CloseEntryScreen(
+        this, event, closing_, ConsState_ != u'B',
+        [this] {
+            btnPostClick();
+            return ConsState_ == u'B';
+        },
+        [this] { ShowConsultation(); }, [] {}, [this](QCloseEvent* e) { QDialog::closeEvent(e); }, SaveQuestion());
 }
 
 void TfrmConsul::done(int result)
@@ -776,8 +820,38 @@ void TfrmConsul::ImageDblClick(QLabel* slot)
     frm.exec();
 }
 
+bool TfrmConsul::MovesHistory(QObject* watched, QEvent* event) const
+{
+    const int row = qConsul_.active() ? qConsul_.currentRow() : -1;
+    if (watched == ui->grdConsul->viewport() &&
+        (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonDblClick)) {
+        const QModelIndex at = ui->grdConsul->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        return at.isValid() && at.row() != row;
+    }
+    if (watched == ui->grdConsul && event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            return true;
+        default:
+            // typing on the list searches its rows
+            return !key->text().isEmpty() && key->text().at(0).isPrint() &&
+                !(key->modifiers() & (Qt::ControlModifier | Qt::AltModifier));
+        }
+    }
+    return false;
+}
+
 bool TfrmConsul::eventFilter(QObject* watched, QEvent* event)
 {
+    if (ConsState_ != u'B' && MovesHistory(watched, event) && !LeaveConsultation())
+        return true;  // the consultation being typed stays
+
     if (event->type() == QEvent::MouseButtonDblClick) {
         if (watched == ui->lName) {
             btnGetPatientClick();

@@ -12,6 +12,7 @@
 
 struct AppContext;
 class QAction;
+class QCloseEvent;
 class QLabel;
 class QMenu;
 
@@ -62,6 +63,7 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void FormCreate();
@@ -71,6 +73,12 @@ private:
     void FillEditors();
     void ReleaseConsLock();
     void UpdateButtons();
+    // Before anything that would drop the consultation being typed: asks
+    // whether to save it (Yes saves, No drops it, Cancel keeps it). True
+    // when the caller may go on.
+    bool LeaveConsultation();
+    // Whether an event on the history grid would move to another row.
+    bool MovesHistory(QObject* watched, QEvent* event) const;
     void PickList(const QString& title, const QString& sql, class QPlainTextEdit* editor);
     void OpenExamDates();
     void qExRadioBioAfterScroll();
@@ -95,4 +103,5 @@ private:
     QString examsPatient_ = QStringLiteral("\x01");  // patient of the exam lists
     QString photosPatient_ = QStringLiteral("\x01");
     bool photosLoaded_ = false;
+    bool closing_ = false;
 };

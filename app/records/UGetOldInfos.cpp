@@ -6,6 +6,7 @@
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QShowEvent>
 #include <QStyledItemDelegate>
@@ -27,7 +28,8 @@ public:
             selected                     ? pal.color(QPalette::Highlight)
                 : (index.row() % 2 == 1) ? QColor(Qt::white)
                                          : records::ReadOnlyGrey);
-        p->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::WindowText));
+        // the title row (which cannot be chosen) is drawn as the others
+        p->setPen(selected ? pal.color(QPalette::HighlightedText) : pal.color(QPalette::Active, QPalette::WindowText));
         p->drawText(option.rect.adjusted(2, 2, -2, -2), Qt::TextWordWrap | Qt::AlignLeft | Qt::AlignTop,
             index.data().toString().trimmed());
     }
@@ -65,9 +67,11 @@ TfrmGetOldInfos::TfrmGetOldInfos(QWidget* parent) : QDialog(parent), grid_(new Q
 
 bool TfrmGetOldInfos::eventFilter(QObject* watched, QEvent* event)
 {
-    // A double-click chooses the selected cell.
+    // A double-click on a value (not on the title row) chooses it.
     if (watched == grid_->viewport() && event->type() == QEvent::MouseButtonDblClick) {
-        accept();
+        const QModelIndex at = grid_->indexAt(static_cast<QMouseEvent*>(event)->position().toPoint());
+        if (at.isValid() && at.row() > 0)
+            accept();
         return true;
     }
     return QDialog::eventFilter(watched, event);
@@ -95,7 +99,10 @@ void TfrmGetOldInfos::FormShow()
         q.close();
     });
     grid_->setRowCount(static_cast<int>(values.size()) + 2);
-    grid_->setItem(0, 0, new QTableWidgetItem(Title));
+    // The title row heads the list: it can be neither selected nor chosen.
+    auto* title = new QTableWidgetItem(Title);
+    title->setFlags(Qt::NoItemFlags);
+    grid_->setItem(0, 0, title);
     for (int i = 0; i < values.size(); ++i)
         grid_->setItem(i + 1, 0, new QTableWidgetItem(values[i]));
     grid_->setItem(static_cast<int>(values.size()) + 1, 0, new QTableWidgetItem(QString()));
@@ -114,6 +121,8 @@ void TfrmGetOldInfos::resizeEvent(QResizeEvent* event)
 void TfrmGetOldInfos::done(int result)
 {
     const QTableWidgetItem* cell = grid_->currentItem();
+    if (result == QDialog::Accepted && (!cell || cell->row() < 1))
+        return;  // nothing but a value is chosen
     Selected = cell ? cell->text().trimmed() : QString();
     SaveFormPosition(this);
     QDialog::done(result);

@@ -4,11 +4,13 @@
 #include "RecordsCommon.h"
 #include "UPatient.h"
 #include "app/global/global.h"
+#include "platform/ui/ScreenKeys.h"
 #include "platform/ui/WaitCursor.h"
 #include "platform/ui/data/DataGrid.h"
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QShowEvent>
 
 TfrmGetPatient::TfrmGetPatient(AppContext& context, QWidget* parent)
@@ -35,9 +37,13 @@ TfrmGetPatient::TfrmGetPatient(AppContext& context, QWidget* parent)
     connect(ui->BitBtn1, &QPushButton::clicked, this, &TfrmGetPatient::BitBtn1Click);
     connect(ui->btnPatient, &QPushButton::clicked, this, &TfrmGetPatient::btnPatientClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::reject);
-    // A double-click anywhere on the grid chooses its current row.
+    // A double-click anywhere on the grid chooses its current row, and so
+    // does Enter on a row (Enter in the search edit searches).
     ui->grdPatient->viewport()->installEventFilter(this);
+    ui->grdPatient->installEventFilter(this);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
+    // The Close button is no cancel button: Esc does nothing.
+    kui::EscapeDoesNothing(this);
 }
 
 TfrmGetPatient::~TfrmGetPatient()
@@ -101,6 +107,14 @@ bool TfrmGetPatient::eventFilter(QObject* watched, QEvent* event)
     if (watched == ui->grdPatient->viewport() && event->type() == QEvent::MouseButtonDblClick) {
         grdPatientDblClick();
         return true;
+    }
+    if (watched == ui->grdPatient && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if ((key == Qt::Key_Return || key == Qt::Key_Enter) && qPatient_.active() && !qPatient_.isEmpty()) {
+            event->accept();
+            grdPatientDblClick();
+            return true;
+        }
     }
     return QDialog::eventFilter(watched, event);
 }

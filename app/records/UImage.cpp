@@ -1,4 +1,5 @@
 #include "UImage.h"
+#include "platform/ui/ScreenKeys.h"
 
 #include <QLabel>
 #include <QScrollArea>
@@ -8,6 +9,7 @@ TfrmImage::TfrmImage(const QPixmap& picture, const QString& patient, QWidget* pa
     : QDialog(parent), xImage_(new QLabel)
 {
     setObjectName(QStringLiteral("frmImage"));
+    kui::EscapeDoesNothing(this);  // no cancel button: Esc does nothing
     setWindowTitle(QStringLiteral("Photo - ") + patient);
     xImage_->setObjectName(QStringLiteral("xImage"));
     xImage_->setPixmap(picture);

@@ -8,6 +8,7 @@
 #include "platform/db/dataset/Dataset.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/ScreenKeys.h"
 #include "platform/ui/data/DataGrid.h"
 
 #include <QContextMenuEvent>
@@ -20,6 +21,7 @@ TfrmListProt::TfrmListProt(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmListProt), qPROT_(new kdb::QueryDataset(this))
 {
     ui->setupUi(this);
+    kui::EscapeDoesNothing(this);  // a Close button, no cancel button: Esc does nothing
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     qPROT_->setSql(QStringList{"SELECT * FROM FPROT", "ORDER BY DATE_PRT"});
 

@@ -8,6 +8,7 @@
 #include "platform/os/Abort.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/ScreenKeys.h"
 #include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
 
@@ -36,6 +37,7 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
       tMedic_(new kdb::TableDataset(this))
 {
     ui->setupUi(this);
+    kui::EscapeDoesNothing(this);  // a Close button, no cancel button: Esc does nothing
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
         Qt::WindowCloseButtonHint);
     ui->btnNew->setIcon(kui::ThemeIcon("document-new", QStyle::SP_FileIcon));

@@ -11,6 +11,8 @@
 #include "platform/os/Abort.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/ScreenKeys.h"
+#include "platform/ui/TextFile.h"
 #include "platform/ui/data/DataControls.h"
 
 #include <QApplication>
@@ -22,7 +24,6 @@
 #include <QSaveFile>
 #include <QShowEvent>
 #include <QStyle>
-#include <QTextStream>
 #include <QTimer>
 
 namespace {
@@ -49,6 +50,8 @@ TfrmPatient::TfrmPatient(AppContext& context, QWidget* parent)
     setWindowFlags(
         Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     layout()->setSizeConstraint(QLayout::SetFixedSize);
+    // Esc is no key of this screen: it neither closes nor posts.
+    kui::EscapeDoesNothing(this);
 
     QStyle* st = style();
     ui->btnPrev->setIcon(st->standardIcon(QStyle::SP_ArrowLeft));
@@ -196,14 +199,10 @@ void TfrmPatient::LoadAddresses()
 {
     adrList_.clear();
     QFile f(AdrFileName);
-    if (f.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        QTextStream in(&f);
-        while (!in.atEnd()) {
-            const QString line = in.readLine();
-            if (!line.isEmpty())
-                adrList_.append(line);
-        }
-    }
+    // A file of an older installation may be in Windows-1252.
+    adrEncoding_ = kui::TextEncoding::Utf8;
+    if (f.open(QIODevice::ReadOnly))
+        adrList_ = kui::DecodeLines(f.readAll(), &adrEncoding_);
     adrList_.sort(Qt::CaseInsensitive);
     const QString shown = ui->cmbAdr->currentText();
     ui->cmbAdr->blockSignals(true);
@@ -309,14 +308,15 @@ void TfrmPatient::PatientAfterPost(kdb::Dataset&)
         if (!adrList_.contains(upper)) {
             adrList_.append(upper);
             adrList_.sort(Qt::CaseInsensitive);
+            // Written back in the file's own encoding when it holds every
+            // letter, else in UTF-8.
+            QString text;
+            for (const QString& a : adrList_)
+                text += a + u'\n';
             QSaveFile f(AdrFileName);
-            if (f.open(QIODevice::WriteOnly | QIODevice::Text)) {
-                QTextStream out(&f);
-                for (const QString& a : adrList_)
-                    out << a << '\n';
-                out.flush();
-                f.commit();
-            }
+            if (!f.open(QIODevice::WriteOnly) || f.write(kui::EncodeText(text, adrEncoding_)) < 0 || !f.commit())
+                ShowError(QStringLiteral("La liste des adresses n'a pas pu être enregistrée dans ") + AdrFileName +
+                    QStringLiteral(" : ") + f.errorString());
             LoadAddresses();
         }
         ui->cmbAdr->setEditText(upper);

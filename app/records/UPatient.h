@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include "platform/db/dataset/Dataset.h"
+#include "platform/ui/TextFile.h"
 
 struct AppContext;
 class QAction;
@@ -92,5 +93,6 @@ private:
     bool IsNewPatient_ = false;
     QString AdrFileName;
     QStringList adrList_;
+    kui::TextEncoding adrEncoding_ = kui::TextEncoding::Utf8;
     bool closing_ = false;
 };

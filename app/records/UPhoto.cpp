@@ -10,6 +10,7 @@
 #include "app/reports/URptPhotos.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/ScreenKeys.h"
 #include "platform/ui/Picture.h"
 #include "platform/ui/WaitCursor.h"
 
@@ -154,6 +155,7 @@ TfrmPhoto::TfrmPhoto(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(std::make_unique<Ui::TfrmPhoto>())
 {
     BuildLayout();
+    kui::EscapeDoesNothing(this);  // no cancel button: Esc does nothing
     // FormCreate: the frame on slot 1, then the patient (which selects slot 1).
     sqShape_->move(Image(1)->pos() - QPoint(2, 2));
     selected_ = Image(1);

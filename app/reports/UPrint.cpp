@@ -1,5 +1,6 @@
 #include "UPrint.h"
 #include "ui_UPrint.h"
+#include "platform/ui/ScreenKeys.h"
 
 #include "URptListPatient.h"
 
@@ -11,6 +12,7 @@ TfrmPrint* frmPrint = nullptr;
 TfrmPrint::TfrmPrint(AppContext& context, QWidget* parent) : QDialog(parent), context_(context), ui(new Ui::TfrmPrint)
 {
     ui->setupUi(this);
+    kui::EscapeDoesNothing(this);  // a Close button, no cancel button: Esc does nothing
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     // Each letter is a toggle of its own: any set of letters may be down.
     auto* grid = static_cast<QGridLayout*>(ui->grpLetters->layout());

@@ -1,8 +1,10 @@
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/ScreenKeys.h"
 #include "platform/os/Abort.h"
 
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QScreen>
 #include <QTranslator>
@@ -71,6 +73,13 @@ TApplication::~TApplication() = default;
 bool TApplication::notify(QObject* receiver, QEvent* event)
 {
     try {
+        // A command key of the window goes to its command, not to the
+        // focused editor's own use of it: the editor is not asked.
+        if (event->type() == QEvent::ShortcutOverride &&
+            IsWindowCommandKey(receiver, static_cast<const QKeyEvent*>(event))) {
+            event->ignore();
+            return false;
+        }
         return QApplication::notify(receiver, event);
     } catch (...) {
         HandleCurrentException();

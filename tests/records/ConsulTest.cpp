@@ -6,9 +6,11 @@
 #include "app/records/UGetOldInfos.h"
 #include "app/records/UGetPatient.h"
 #include "app/main/UMain.h"
+#include "platform/ui/data/DataGrid.h"
 #include "ui_UConsul.h"
 
 #include <QAction>
+#include <QDialogButtonBox>
 #include <QImage>
 #include <QLabel>
 #include <QLineEdit>
@@ -299,10 +301,183 @@ TEST_F(ConsulTest, ModifyTakesTheRecordLockAndStartsFromTheCurrentValues)
     ShowActive(&first);
     first.btnEditClick();
     EXPECT_EQ(first.ConsState(), u'E');
+    practice_.messages().Answer(QMessageBox::No);  // closing asks first
     first.close();
     ShowActive(&second);
     second.btnEditClick();
     EXPECT_EQ(second.ConsState(), u'E');
+}
+
+// Keys sent where the focus is, as a user presses them.
+void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, key, modifiers);
+}
+
+// A click on a row of the history grid.
+void ClickHistory(TfrmConsul& frm, int row)
+{
+    kui::DataGrid* grid = frm.form()->grdConsul;
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(row, 1)).center());
+}
+
+const QString kSaveQuestion = QStringLiteral("Les informations modifiées n'ont pas été enregistrées.\rEnregistrer ?");
+
+// A consultation being typed survives Esc; closing, a click on the history
+// and choosing another patient ask first: Cancel keeps the text, No drops
+// it, Yes saves it.
+TEST_F(ConsulTest, ATypedConsultationIsNeverDroppedWithoutAQuestion)
+{
+    CurrentPatientCode = "000001";
+    TfrmConsul frm(practice_.context());
+    NewConsultation(frm, "10/01/2024", "premiere");
+    NewConsultation(frm, "20/01/2024", "seconde");
+    ASSERT_EQ(frm.qConsul().recordCount(), 2);
+    Ui::TfrmConsul* ui = frm.form();
+    practice_.messages().Clear();
+
+    QTest::mouseClick(ui->edMotif->viewport(), Qt::LeftButton);
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    ASSERT_EQ(frm.ConsState(), u'I');
+    ASSERT_EQ(QApplication::focusWidget(), ui->edMotif);
+    Type(QApplication::focusWidget(), "douleur");
+    Press(Qt::Key_Escape);
+    EXPECT_TRUE(frm.isVisible());
+    EXPECT_EQ(frm.ConsState(), u'I');
+    EXPECT_EQ(ui->edMotif->toPlainText(), "douleur");
+    EXPECT_EQ(practice_.messages().Count(), 0);
+
+    // Closing: Cancel stays with the text.
+    practice_.messages().Answer(QMessageBox::Cancel);
+    QTest::mouseClick(ui->btnFermer, Qt::LeftButton);
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    EXPECT_EQ(practice_.messages().Last().text, kSaveQuestion);
+    EXPECT_EQ(practice_.messages().Last().buttons, QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    EXPECT_TRUE(frm.isVisible());
+    EXPECT_EQ(ui->edMotif->toPlainText(), "douleur");
+    // F4 from the memo: the same question.
+    QTest::mouseClick(ui->edMotif->viewport(), Qt::LeftButton);
+    practice_.messages().Answer(QMessageBox::Cancel);
+    Press(Qt::Key_F4);
+    EXPECT_EQ(practice_.messages().Count(), 2);
+    EXPECT_TRUE(frm.isVisible());
+
+    // A click on the other consultation: Cancel keeps the text and the row.
+    practice_.messages().Answer(QMessageBox::Cancel);
+    ClickHistory(frm, 0);
+    EXPECT_EQ(practice_.messages().Count(), 3);
+    EXPECT_EQ(frm.ConsState(), u'I');
+    EXPECT_EQ(ui->edMotif->toPlainText(), "douleur");
+    EXPECT_EQ(frm.qConsul().recNo(), 2);
+    // No drops it and shows the row clicked.
+    practice_.messages().Answer(QMessageBox::No);
+    ClickHistory(frm, 0);
+    EXPECT_EQ(practice_.messages().Count(), 4);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    EXPECT_EQ(ui->edMotif->toPlainText(), "premiere");
+    EXPECT_EQ(Rows("SELECT MOTIF FROM CONS.DBF ORDER BY ID_CONS"), (QStringList{"premiere", "seconde"}));
+
+    // Yes saves it, then shows the row clicked.
+    QTest::mouseClick(ui->btnAdd, Qt::LeftButton);
+    Type(ui->edMotif, "fievre");
+    practice_.messages().Answer(QMessageBox::Yes);
+    ClickHistory(frm, 1);
+    EXPECT_EQ(practice_.messages().Count(), 5);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    EXPECT_EQ(Rows("SELECT MOTIF FROM CONS.DBF ORDER BY ID_CONS"), (QStringList{"premiere", "seconde", "fievre"}));
+
+    // A modified consultation is asked for too, before the patient picker.
+    QTest::mouseClick(ui->btnEdit, Qt::LeftButton);
+    ASSERT_EQ(frm.ConsState(), u'E');
+    ui->edMotif->moveCursor(QTextCursor::End);
+    Type(ui->edMotif, "!");
+    practice_.messages().Answer(QMessageBox::Cancel);
+    Press(Qt::Key_F3);
+    EXPECT_EQ(practice_.messages().Count(), 6);
+    EXPECT_EQ(frm.ConsState(), u'E');
+    EXPECT_EQ(CurrentPatientCode, "000001");
+
+    // Yes with a refused date: its message, and the screen stays as typed.
+    ui->edDate->selectAll();
+    Type(ui->edDate, "31/02/2024");
+    practice_.messages().Answer(QMessageBox::Yes);
+    Press(Qt::Key_F4);
+    EXPECT_EQ(practice_.messages().Count(), 8);
+    EXPECT_EQ(practice_.messages().Last().text, "Date de consultation incorrecte !");
+    EXPECT_TRUE(frm.isVisible());
+    EXPECT_EQ(frm.ConsState(), u'E');
+    EXPECT_TRUE(ui->edMotif->toPlainText().endsWith("!"));
+    ui->edDate->selectAll();
+    Type(ui->edDate, "20/01/2024");
+
+    // Closing with Yes saves and closes.
+    practice_.messages().Answer(QMessageBox::Yes);
+    Press(Qt::Key_F4);
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_EQ(frm.result(), QDialog::Accepted);
+    EXPECT_EQ(Rows("SELECT MOTIF FROM CONS.DBF ORDER BY ID_CONS"),
+        (QStringList{"premiere", ui->edMotif->toPlainText(), "fievre"}));
+    EXPECT_TRUE(Rows("SELECT MOTIF FROM CONS.DBF ORDER BY ID_CONS").at(1).endsWith("!"));
+}
+
+// Ctrl+Ins and Ctrl+A reach their commands from the memos and line edits.
+TEST_F(ConsulTest, CommandKeysWorkWhateverEditorHasTheFocus)
+{
+    CurrentPatientCode = "000001";
+    TfrmConsul frm(practice_.context());
+    ShowActive(&frm);
+    Ui::TfrmConsul* ui = frm.form();
+    QTest::mouseClick(ui->edMotif->viewport(), Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), ui->edMotif);
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'I');
+    Type(QApplication::focusWidget(), "vertiges");
+    QTest::mouseClick(ui->edDate, Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), ui->edDate);
+    Press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    EXPECT_EQ(ui->edMotif->toPlainText(), "");
+    EXPECT_EQ(practice_.messages().Count(), 0);
+
+    QTest::mouseClick(ui->edDate, Qt::LeftButton);
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'I');
+    Type(ui->edMotif, "vertiges");
+    ui->pgControl->setCurrentWidget(ui->tsDiag);
+    QTest::mouseClick(ui->edTA, Qt::LeftButton);
+    Type(QApplication::focusWidget(), "12/8");
+    QTest::mouseClick(ui->edDiag->viewport(), Qt::LeftButton);
+    Press(Qt::Key_S, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    EXPECT_EQ(Rows("SELECT MOTIF, TA FROM CONS.DBF"), QStringList{"vertiges|12/8"});
+}
+
+// The title row of a pick list can be neither clicked, reached by the keys
+// nor chosen.
+TEST_F(ConsulTest, ThePickListTitleRowCannotBeChosen)
+{
+    CurrentPatientCode = "000001";
+    TfrmConsul frm(practice_.context());
+    NewConsultation(frm, "10/01/2024", "angine");
+    Ui::TfrmConsul* ui = frm.form();
+    QTest::mouseClick(ui->btnAdd, Qt::LeftButton);
+    Type(ui->edMotif, "garde");
+    bool stayed = false;
+    OnNextDialog([&](QWidget* w) {
+        auto* dlg = static_cast<TfrmGetOldInfos*>(w);
+        QTableWidget* grid = dlg->grid();
+        const QPoint title = grid->visualItemRect(grid->item(0, 0)).center();
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, title);
+        stayed = dlg->isVisible();
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, title);
+        QTest::keyClick(grid, Qt::Key_Up);
+        QTest::mouseClick(dlg->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+    });
+    QTest::mouseClick(ui->btnGetMotif, Qt::LeftButton);
+    EXPECT_TRUE(stayed);
+    EXPECT_EQ(ui->edMotif->toPlainText(), "angine");
 }
 
 }  // namespace

@@ -276,4 +276,136 @@ TEST_F(PatientTest, EditingTakesTheRecordLockAndStartsFromTheCurrentValues)
     EXPECT_EQ(frm.form()->edCode->text(), "000001");
 }
 
+// Keys sent where the focus is, as a user presses them.
+void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+{
+    QWidget* focus = QApplication::focusWidget();
+    ASSERT_NE(focus, nullptr);
+    QTest::keyClick(focus, key, modifiers);
+}
+
+// Esc leaves the patient file and its typed change alone; Ctrl+A, Ctrl+Ins
+// and Ctrl+Del reach their commands from a line edit and from a memo.
+TEST_F(PatientTest, EscapeIsNoKeyAndTheCommandKeysWorkFromEveryEditor)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    AddPatient("000002", "MARTIN", "LUC");
+    TfrmPatient frm(practice_.context());
+    frm.CodePatient = "000001";
+    ShowActive(&frm);
+    Ui::TfrmPatient* ui = frm.form();
+
+    QTest::mouseClick(ui->edPrenom, Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), ui->edPrenom);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+    Type(QApplication::focusWidget(), "S");
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Edit);
+    Press(Qt::Key_Escape);
+    EXPECT_TRUE(frm.isVisible());
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Edit);
+    EXPECT_EQ(ui->edPrenom->text(), "JEANS");
+    EXPECT_EQ(Rows("SELECT PRENOM FROM PATIENT WHERE CODE='000001'"), QStringList{"JEAN"});
+    EXPECT_EQ(practice_.messages().Count(), 0);
+
+    // Ctrl+A in the line edit cancels the change (not a select-all).
+    Press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    EXPECT_EQ(ui->edPrenom->text(), "JEAN");
+
+    // Ctrl+Ins in a memo starts a new patient (not a copy).
+    QTest::mouseClick(ui->mmAntFam->viewport(), Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), ui->mmAntFam);
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Insert);
+    EXPECT_TRUE(frm.IsNewPatient());
+    Type(QApplication::focusWidget(), "Z");
+    EXPECT_EQ(ui->edID->text(), "Z");
+    Press(Qt::Key_Escape);
+    EXPECT_TRUE(frm.isVisible());
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Insert);
+    // Ctrl+A in a memo drops the new patient.
+    QTest::mouseClick(ui->mmAntPers->viewport(), Qt::LeftButton);
+    Press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    EXPECT_FALSE(frm.IsNewPatient());
+    EXPECT_EQ(Rows("SELECT CODE FROM PATIENT ORDER BY CODE"), (QStringList{"000001", "000002"}));
+
+    // Ctrl+Del in a line edit asks to delete the shown patient (not a word).
+    QTest::mouseClick(ui->edNom, Qt::LeftButton);
+    practice_.messages().Answer(QMessageBox::No);
+    Press(Qt::Key_Delete, Qt::ControlModifier);
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    EXPECT_EQ(practice_.messages().Last().text, "Etes-vous sûr de vouloir supprimer cet enregistrement ?");
+    EXPECT_EQ(ui->edNom->text(), "DUPONT");
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+
+    // The window's close box still posts the change.
+    Type(ui->edPrenom, "Y");
+    const QString typed = ui->edPrenom->text();
+    EXPECT_NE(typed, "JEAN");
+    frm.close();
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_EQ(Rows("SELECT PRENOM FROM PATIENT WHERE CODE='000001'"), QStringList{typed});
+}
+
+// ADR.TXT of an older installation, in Windows-1252: its accented letters
+// show and survive every save, the file staying in its encoding.
+TEST_F(PatientTest, AddressesInWindows1252AreReadAndWrittenWithoutLosingALetter)
+{
+    const QString file = AppDir + "ADR.TXT";
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write("B\xC9ZIERS\r\nAGDE\r\nS\xC8TE\r\n");
+    f.close();
+    TfrmPatient frm(practice_.context());
+    ShowActive(&frm);
+    EXPECT_EQ(frm.addresses(), (QStringList{"AGDE", QStringLiteral("BÉZIERS"), QStringLiteral("SÈTE")}));
+
+    const auto add = [&](const QString& id, const QString& adr) {
+        QTest::mouseClick(frm.form()->edNom, Qt::LeftButton);
+        Press(Qt::Key_Insert, Qt::ControlModifier);
+        Type(frm.form()->edID, id);
+        Type(frm.form()->edNom, "nom");
+        Type(frm.form()->edDN, "01/01/1980");
+        Type(frm.form()->edSexe, "f");
+        Type(frm.form()->cmbAdr->lineEdit(), adr);
+        QTest::keyClick(frm.form()->edGSanguin, Qt::Key_Return);
+    };
+    add("a", QStringLiteral("nîmes"));
+    EXPECT_EQ(practice_.messages().Count(), 0);
+    QFile back(file);
+    ASSERT_TRUE(back.open(QIODevice::ReadOnly));
+    EXPECT_EQ(back.readAll(), QByteArray("AGDE\nB\xC9ZIERS\nN\xCEMES\nS\xC8TE\n"));
+    back.close();
+    EXPECT_EQ(Rows("SELECT ADR FROM PATIENT"), QStringList{QStringLiteral("NÎMES")});
+
+    // read back as it was written
+    TfrmPatient again(practice_.context());
+    EXPECT_EQ(again.addresses(),
+        (QStringList{"AGDE", QStringLiteral("BÉZIERS"), QStringLiteral("NÎMES"), QStringLiteral("SÈTE")}));
+}
+
+// In the picker, Enter on a row chooses it; Enter in the search edit
+// searches; Esc does nothing.
+TEST_F(PatientTest, PickerEnterOnARowChoosesIt)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    AddPatient("000002", "DURAND", "ANA");
+    AddPatient("000003", "MARTIN", "LUC");
+    TfrmGetPatient dlg(practice_.context());
+    ShowActive(&dlg);
+    ASSERT_EQ(QApplication::focusWidget(), dlg.edNom());
+    Type(QApplication::focusWidget(), "du");
+    Press(Qt::Key_Return);
+    EXPECT_EQ(dlg.statusText(), "  2 Patients");
+    ASSERT_EQ(QApplication::focusWidget(), dlg.grdPatient());
+    Press(Qt::Key_Escape);
+    EXPECT_TRUE(dlg.isVisible());
+    Press(Qt::Key_Down);
+    Press(Qt::Key_Return);
+    EXPECT_FALSE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(CurrentPatientCode, "000002");
+}
+
 }  // namespace

@@ -67,7 +67,9 @@ TEST_F(ProtScreenTest, NewProtocolTakesItsPatientAndANumber)
     // patient is fetched.
     TfrmPROT::RunPatientPicker = nullptr;
     CurrentPatientCode = "000123";
-    OnModal<TfrmGetPatient>([](TfrmGetPatient& picker) { QTest::keyClick(&picker, Qt::Key_Escape); });
+    OnModal<TfrmGetPatient>([](TfrmGetPatient& picker) {
+        QTest::mouseClick(picker.findChild<QPushButton*>("btnClose"), Qt::LeftButton);
+    });
     QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
     EXPECT_TRUE(CurrentPatientCode.isEmpty());
     EXPECT_TRUE(frm.edCode()->text().isEmpty());
