@@ -133,8 +133,6 @@ TEST(FailureTest, PostsRefusedByTheDiskLeaveTheTableAndItsIndexAsTheyWere)
                  DBERR_WRITEERR, "PATIENT.MDX", true},
              Case{"update, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), update,
                  DBERR_WRITEERR, "PATIENT.MDX", true},
-             Case{"delete, index write refused", false, rule(Op::Write, ".MDX", EIO, -1, true, 1), deleteOne,
-                 DBERR_WRITEERR, "PATIENT.MDX", true},
          })
         run(c);
 }
