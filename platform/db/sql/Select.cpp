@@ -567,6 +567,8 @@ void Executor::selectMax(size_t count)
                 if (t.isDeleted(r))
                     continue;
                 QVariant v = t.value(r, cols[i]->field);
+                if (v.isNull() && k == Kind::Number)
+                    continue;  // a blank number, keyed as 0
                 if (v.isNull() || (k == Kind::Text && v.toString().isEmpty()))
                     break;
                 values[i] = v;

@@ -312,11 +312,14 @@ TEST_F(KorvaleSqlTool, AReadDuringAnotherProgramsUpdatesSeesEachRowOnceAndWhole)
         const QSet<QString> distinct(codes.begin(), codes.end());
         doubled += codes.size() != distinct.size();
         short_ += distinct.size() != count;
-        const Outcome whole = run(QStringLiteral("SELECT TXT, NOTE FROM PAT ORDER BY NOM"));
-        ASSERT_EQ(whole.status, 0) << whole.err.toStdString();
-        for (const QString& line : rowsOf(whole)) {
-            const QStringList f = line.split(QLatin1Char('\t'));
-            torn += f.size() != 2 || f[0] != f[1];
+        for (const char* st : {"SELECT TXT, NOTE FROM PAT ORDER BY NOM", "SELECT TXT, NOTE FROM PAT",
+                 "SELECT TXT, NOTE FROM PAT ORDER BY TXT"}) {
+            const Outcome whole = run(QLatin1String(st));
+            ASSERT_EQ(whole.status, 0) << whole.err.toStdString();
+            for (const QString& line : rowsOf(whole)) {
+                const QStringList f = line.split(QLatin1Char('\t'));
+                torn += f.size() != 2 || f[0] != f[1];
+            }
         }
     }
     EXPECT_EQ(writer.finish(), 0);
@@ -354,6 +357,15 @@ TEST_F(KorvaleSqlTool, BlankValuesReadTheSameThroughATagAndWithout)
         {"SELECT CODE FROM %1 WHERE NOM LIKE 'DU ' ORDER BY NOM", ""},
         {"SELECT CODE FROM %1 WHERE NOM LIKE 'DU' ORDER BY NOM", "P3\n"},
     };
+    // the greatest of numbers below zero, a blank after them in the tag
+    const std::vector<std::vector<QVariant>> negative = {patient("N1", "A", -3), patient("N2", "B", {})};
+    makePatients("NEG", true, negative);
+    makePatients("NEGB", false, negative);
+    for (const char* table : {"NEG", "NEGB"}) {
+        SCOPED_TRACE(table);
+        EXPECT_EQ(run(QStringLiteral("SELECT MAX(NUM) FROM %1").arg(QLatin1String(table))).out.toStdString(),
+            "MAX OF NUM\n-3\n");
+    }
     for (const auto& [sql, expected] : cases) {
         for (const char* table : {"PAT", "PATB"}) {
             const QString st = QString::fromLatin1(sql).arg(QLatin1String(table));
