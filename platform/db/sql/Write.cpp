@@ -109,12 +109,15 @@ public:
 
     // Runs the write of one record, kept first; a failure puts back what
     // the statement wrote and raises the failure.
-    template <class F> void write(uint32_t r, F change)
+    // A deletion (flagOnly) is undone by bringing the record back.
+    template <class F> void write(uint32_t r, F change, bool flagOnly = false)
     {
         Kept k;
         k.rec = r;
-        k.stored = t_.storedRecord(r);
-        if (k.stored.empty()) {
+        k.flagOnly = flagOnly;
+        if (!flagOnly)
+            k.stored = t_.storedRecord(r);
+        if (!flagOnly && k.stored.empty()) {
             k.deleted = t_.isDeleted(r);
             k.values = t_.record(r);
         }
@@ -130,6 +133,7 @@ public:
 private:
     struct Kept {
         uint32_t rec = 0;
+        bool flagOnly = false;
         std::string stored;
         bool deleted = false;
         std::vector<QVariant> values;
@@ -138,6 +142,10 @@ private:
     {
         for (auto k = kept_.rbegin(); k != kept_.rend(); ++k) {
             try {
+                if (k->flagOnly) {
+                    t_.undeleteRecord(k->rec);
+                    continue;
+                }
                 if (!k->stored.empty()) {
                     t_.restoreRecord(k->rec, k->stored);
                     continue;
@@ -215,11 +223,16 @@ void Executor::remove(ExecResult& out)
     if (planOnly_)
         return;
     StatementWrite w(s, recs);
-    for (uint32_t r : recs)
-        w.write(r, [&] { s.deleteRecord(r); });
-    if (!recs.empty())
+    int deleted = 0;
+    for (uint32_t r : recs) {
+        if (s.isDeleted(r))
+            continue;  // by another program before the locks were taken
+        w.write(r, [&] { s.deleteRecord(r); }, true);
+        ++deleted;
+    }
+    if (deleted > 0)
         s.flush();
-    out.rowsAffected = static_cast<int>(recs.size());
+    out.rowsAffected = deleted;
 }
 
 }  // namespace kdb::sql
