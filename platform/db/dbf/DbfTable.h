@@ -247,7 +247,6 @@ private:
     void encodeInto(size_t field, const QVariant& v, std::string& rec, const std::string* old);
     void writeChanged(uint32_t recNo, const std::string& old, const std::string& rec);
     std::vector<std::optional<std::string>> keysOf(const char* record) const;
-    std::vector<std::optional<std::string>> entriesOf(const char* record) const;
     std::vector<std::string> tagNames() const;
     void lockForWrite(uint32_t recNo, bool& tookRecordLock);
     void setRebuildFlag(bool on);

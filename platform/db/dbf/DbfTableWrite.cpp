@@ -309,13 +309,6 @@ std::vector<std::optional<std::string>> DbfTable::keysOf(const char* record) con
     return keys;
 }
 
-// The index entries of a record as stored: its keys, a deleted record's
-// too (they stay until the table is packed).
-std::vector<std::optional<std::string>> DbfTable::entriesOf(const char* record) const
-{
-    return keysOf(record);
-}
-
 std::vector<std::string> DbfTable::tagNames() const
 {
     std::vector<std::string> names;
@@ -499,8 +492,9 @@ void DbfTable::writeChanged(uint32_t recNo, const std::string& old, const std::s
 {
     if (rec == old)
         return;
+    // a deleted record's entries too: they stay until the table is packed
     const bool indexed = mdx_ != nullptr;
-    const Keys oldKeys = indexed ? entriesOf(old.data()) : Keys(), newKeys = indexed ? entriesOf(rec.data()) : Keys();
+    const Keys oldKeys = indexed ? keysOf(old.data()) : Keys(), newKeys = indexed ? keysOf(rec.data()) : Keys();
     if (indexed)
         guardKeys([&] { mdx_->updateRecord(tagNames(), oldKeys, newKeys, recNo); }, rec.data(), recNo);
     const uint64_t at = headerLen_ + uint64_t(recNo - 1) * recLen_;
