@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -180,6 +181,19 @@ public:
     // Changes only the given fields (0-based position, value) of the record;
     // every other field keeps its stored bytes.
     virtual void updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values);
+    // Raises, without writing anything, what updateFields() would raise
+    // for these values: a value its column cannot hold, a key a unique tag
+    // refuses. A statement that changes several records checks each with
+    // the same `taken`, the unique keys the records checked before take:
+    // two records taking one key are refused too. The default checks
+    // nothing.
+    virtual void checkFields(
+        uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values, std::set<std::string>& taken)
+    {
+        (void)recNo;
+        (void)values;
+        (void)taken;
+    }
     // Marks the record deleted / live again.
     virtual void deleteRecord(uint32_t recNo) = 0;
     virtual void undeleteRecord(uint32_t recNo) = 0;

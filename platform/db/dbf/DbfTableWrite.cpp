@@ -486,6 +486,46 @@ void DbfTable::updateFields(uint32_t recNo, const std::vector<std::pair<int, QVa
     writeChanged(recNo, old, rec);
 }
 
+void DbfTable::checkFields(
+    uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values, std::set<std::string>& taken)
+{
+    checkWritable();
+    for (const auto& [field, v] : values)
+        checkField(field);
+    std::string old;
+    readRecordFresh(recNo, old);
+    std::string rec = old;
+    for (const auto& [field, v] : values)
+        if (!inMemoFile(fields_[static_cast<size_t>(field)]))  // a memo is any text
+            encodeInto(static_cast<size_t>(field), v, rec, &old);
+    if (!mdx_ || rec[0] == '*')
+        return;
+    HeaderLock lock(*this, false);
+    for (size_t i = 0; i < tags_.size(); ++i) {
+        if (!tags_[i].info.unique)
+            continue;
+        const std::string key = keyOf(static_cast<int>(i), rec.data());
+        if (key == keyOf(static_cast<int>(i), old.data()))
+            continue;
+        bool refused = !taken.insert(std::to_string(i) + ":" + key).second;
+        if (!refused) {
+            // held by another live record (a deleted one gives its key up)
+            const auto holder = mdx_->findExact(tags_[i].info.name, key);
+            if (holder && holder->recno != recNo && holder->recno >= 1) {
+                refused = true;
+                if (holder->recno <= count_) {
+                    char flag = 0;
+                    file_.readExact(
+                        headerLen_ + uint64_t(holder->recno - 1) * recLen_, &flag, 1, DBERR_FILECORRUPT);
+                    refused = flag != '*';
+                }
+            }
+        }
+        if (refused)
+            throw EDBEngineError::keyViolation(path_, tags_[i].info.name);
+    }
+}
+
 // The record's new bytes reach the index and the file (under the caller's
 // RecordWrite). A failed write puts the old record and its keys back.
 void DbfTable::writeChanged(uint32_t recNo, const std::string& old, const std::string& rec)

@@ -208,6 +208,11 @@ void Executor::update(ExecResult& out)
                 fields[i], forColumn(eval(st_.assignments[i].value, c), s.fields()[static_cast<size_t>(fields[i])]));
     }
     dropCache();
+    // Every row checked against its columns and the unique tags, every
+    // record locked, before the first write.
+    std::set<std::string> taken;
+    for (size_t j = 0; j < recs.size(); ++j)
+        s.checkFields(recs[j], changes[j], taken);
     StatementWrite w(s, recs);
     for (size_t j = 0; j < recs.size(); ++j)
         w.write(recs[j], [&] { s.updateFields(recs[j], changes[j]); });
