@@ -119,8 +119,8 @@ public:
     uint32_t append(const std::vector<QVariant>& values) override;
     void update(uint32_t recNo, const std::vector<QVariant>& values) override;
     void updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values) override;
-    void checkFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values,
-        std::set<std::string>& taken) override;
+    void checkFields(
+        uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values, std::set<std::string>& taken) override;
     void deleteRecord(uint32_t recNo) override;
     void undeleteRecord(uint32_t recNo) override;
     std::string storedRecord(uint32_t recNo) override;

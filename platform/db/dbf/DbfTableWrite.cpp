@@ -515,8 +515,7 @@ void DbfTable::checkFields(
                 refused = true;
                 if (holder->recno <= count_) {
                     char flag = 0;
-                    file_.readExact(
-                        headerLen_ + uint64_t(holder->recno - 1) * recLen_, &flag, 1, DBERR_FILECORRUPT);
+                    file_.readExact(headerLen_ + uint64_t(holder->recno - 1) * recLen_, &flag, 1, DBERR_FILECORRUPT);
                     refused = flag != '*';
                 }
             }

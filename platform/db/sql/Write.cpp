@@ -110,7 +110,7 @@ public:
     // Runs the write of one record, kept first; a failure puts back what
     // the statement wrote and raises the failure.
     // A deletion (flagOnly) is undone by bringing the record back.
-    template <class F> void write(uint32_t r, F change, bool flagOnly = false)
+    template <class F> void write(uint32_t r, bool flagOnly, F change)
     {
         Kept k;
         k.rec = r;
@@ -215,7 +215,7 @@ void Executor::update(ExecResult& out)
         s.checkFields(recs[j], changes[j], taken);
     StatementWrite w(s, recs);
     for (size_t j = 0; j < recs.size(); ++j)
-        w.write(recs[j], [&] { s.updateFields(recs[j], changes[j]); });
+        w.write(recs[j], false, [&] { s.updateFields(recs[j], changes[j]); });
     if (!recs.empty())
         s.flush();
     out.rowsAffected = static_cast<int>(recs.size());
@@ -232,7 +232,7 @@ void Executor::remove(ExecResult& out)
     for (uint32_t r : recs) {
         if (s.isDeleted(r))
             continue;  // by another program before the locks were taken
-        w.write(r, [&] { s.deleteRecord(r); }, true);
+        w.write(r, true, [&] { s.deleteRecord(r); });
         ++deleted;
     }
     if (deleted > 0)

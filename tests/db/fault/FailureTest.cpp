@@ -211,8 +211,8 @@ TEST(FailureTest, TheTableGoesOnAfterARefusedWrite)
 // wrote before: every row as it was, an index that matches them.
 TEST(FailureTest, AStatementRefusedPartWayLeavesEveryRowAsItWas)
 {
-    for (const char* st : {"UPDATE PATIENT SET NUM = 7, NOM = 'Autre' WHERE NUM < 300",
-             "DELETE FROM PATIENT WHERE NUM < 300"}) {
+    for (const char* st :
+        {"UPDATE PATIENT SET NUM = 7, NOM = 'Autre' WHERE NUM < 300", "DELETE FROM PATIENT WHERE NUM < 300"}) {
         SCOPED_TRACE(st);
         QTemporaryDir tmp;
         const std::string dir = tmp.path().toStdString();

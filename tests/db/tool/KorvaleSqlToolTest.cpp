@@ -107,8 +107,7 @@ public:
             }
             ready();
             char b;
-            while (!stopped_ && ::read(stop_[0], &b, 1) < 0) {
-            }
+            while (!stopped_ && ::read(stop_[0], &b, 1) < 0) { }
             _exit(code);
         }
         ::close(ready_[1]);
@@ -336,10 +335,10 @@ TEST_F(KorvaleSqlTool, AReadDuringAnotherProgramsUpdatesSeesEachRowOnceAndWhole)
 // type; a LIKE pattern keeps its trailing blanks.
 TEST_F(KorvaleSqlTool, BlankValuesReadTheSameThroughATagAndWithout)
 {
-    const std::vector<std::vector<QVariant>> rows = {
-        patient("P1", "DU PONT", {}, {}, {}), patient("P2", "DUPONT", 0, QDate(2024, 1, 2), "a"),
-        patient("P3", "DU", -1, {}, {}), patient("P4", "MARTIN", {}, QDate(2023, 5, 6), "b"),
-        patient("P5", "DURAND", 5, QDate(2024, 1, 2), {}), patient("P6", "PETIT", 0, {}, "c")};
+    const std::vector<std::vector<QVariant>> rows = {patient("P1", "DU PONT", {}, {}, {}),
+        patient("P2", "DUPONT", 0, QDate(2024, 1, 2), "a"), patient("P3", "DU", -1, {}, {}),
+        patient("P4", "MARTIN", {}, QDate(2023, 5, 6), "b"), patient("P5", "DURAND", 5, QDate(2024, 1, 2), {}),
+        patient("P6", "PETIT", 0, {}, "c")};
     makePatients("PAT", true, rows);
     makePatients("PATB", false, rows);
     const std::pair<const char*, const char*> cases[] = {
@@ -424,14 +423,13 @@ TEST_F(KorvaleSqlTool, DeletedRecordsStayInTheTagsUntilAPack)
     }
     // every read skips it: a walk in order, a seek, a scan
     EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT ORDER BY NOM")).out, QStringLiteral("CODE\nP1\nP3\nP4\n"));
-    EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT ORDER BY NUM, NOM")).out,
-        QStringLiteral("CODE\nP1\nP3\nP4\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT ORDER BY NUM, NOM")).out, QStringLiteral("CODE\nP1\nP3\nP4\n"));
     EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT WHERE CODE = 'P2'")).out, QStringLiteral("CODE\n"));
     EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT WHERE NOM LIKE 'DU%'")).out, QStringLiteral("CODE\n"));
     EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT WHERE NUM = 2")).out, QStringLiteral("CODE\n"));
     // its code taken by a new patient: found through the unique tag
-    EXPECT_EQ(run(QStringLiteral("INSERT INTO PAT (CODE, NOM, NUM) VALUES ('P2', 'ROUX', 5)")).out,
-        QStringLiteral("1\n"));
+    EXPECT_EQ(
+        run(QStringLiteral("INSERT INTO PAT (CODE, NOM, NUM) VALUES ('P2', 'ROUX', 5)")).out, QStringLiteral("1\n"));
     EXPECT_EQ(run(QStringLiteral("SELECT NOM FROM PAT WHERE CODE = 'P2'")).out, QStringLiteral("NOM\nROUX\n"));
     {
         auto t = kdb::DbfTable::open(tablePath("PAT"));
