@@ -58,6 +58,13 @@ void Table::updateFields(uint32_t recNo, const std::vector<std::pair<int, QVaria
     update(recNo, rec);
 }
 
+void Table::restoreRecord(uint32_t recNo, const std::string& stored)
+{
+    (void)recNo;
+    (void)stored;
+    throw EDBEngineError::notSupported(filePath(), "records are put back from their values");
+}
+
 int Table::tagIndex(std::string_view tagName) const
 {
     const auto t = tags();
@@ -125,7 +132,34 @@ void TagCursor::scanForward(const std::function<bool(uint32_t recNo, std::string
 uint32_t Table::findKey(std::string_view tagName, const QVariant& key, bool partial)
 {
     auto cursor = openTag(tagName);
-    return cursor->seek(key, partial);
+    IndexReadHold hold(*this);
+    uint32_t r = cursor->seek(key, partial);
+    if (!r || !isDeleted(r))
+        return r;
+    // A deleted record keeps its entries until a pack: the next live record
+    // of a matching key, if any.
+    const int tag = tagIndex(tagName);
+    const int field = tag >= 0 ? tagField(tags()[static_cast<size_t>(tag)]) : -1;
+    const std::string firstKey(cursor->currentKey());
+    const QVariant firstValue = field >= 0 ? value(r, field) : QVariant();
+    for (r = cursor->next(); r; r = cursor->next()) {
+        bool match = false;
+        if (partial) {
+            if (field < 0)
+                return 0;
+            const FieldInfo& f = fields()[static_cast<size_t>(field)];
+            match = value(r, field).toString().leftJustified(f.width).startsWith(key.toString());
+        } else if (!firstKey.empty()) {
+            match = cursor->currentKey() == firstKey;
+        } else {
+            match = field >= 0 && value(r, field) == firstValue;
+        }
+        if (!match)
+            return 0;
+        if (!isDeleted(r))
+            return r;
+    }
+    return 0;
 }
 
 }  // namespace kdb

@@ -24,6 +24,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -149,9 +150,11 @@ public:
         return nullptr;
     }
     // The value of a field from its stored bytes as rawField() answers them
-    // (the same value value() gives for a record holding them), for a field
-    // that is no memo. The default raises EDBEngineError DBERR_NOTSUPPORTED:
-    // such a table answers values from its records only.
+    // (the same value value() gives for a record holding them); for a memo,
+    // the memo its stored block pointer names (a changed memo is written to
+    // new blocks: the pointer read with a record gives that record's memo).
+    // The default raises EDBEngineError DBERR_NOTSUPPORTED: such a table
+    // answers values from its records only.
     virtual QVariant valueOf(int field, std::string_view stored) const;
     // While on, a walk forward through the records gives back, behind it,
     // the memory that held the records it read (they are not read again
@@ -178,9 +181,34 @@ public:
     // Changes only the given fields (0-based position, value) of the record;
     // every other field keeps its stored bytes.
     virtual void updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values);
+    // Raises, without writing anything, what updateFields() would raise
+    // for these values: a value its column cannot hold, a key a unique tag
+    // refuses. A statement that changes several records checks each with
+    // the same `taken`, the unique keys the records checked before take:
+    // two records taking one key are refused too. The default checks
+    // nothing.
+    virtual void checkFields(
+        uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values, std::set<std::string>& taken)
+    {
+        (void)recNo;
+        (void)values;
+        (void)taken;
+    }
     // Marks the record deleted / live again.
     virtual void deleteRecord(uint32_t recNo) = 0;
     virtual void undeleteRecord(uint32_t recNo) = 0;
+    // A statement that changes several records puts back those it changed
+    // when a later one fails: storedRecord() answers a record as it is
+    // stored (the deletion flag included), restoreRecord() writes those
+    // bytes back with their keys. storedRecord() answers an empty string
+    // from a table that keeps no such bytes (the caller then puts the record
+    // back from its values).
+    virtual std::string storedRecord(uint32_t recNo)
+    {
+        (void)recNo;
+        return {};
+    }
+    virtual void restoreRecord(uint32_t recNo, const std::string& stored);
 
     // The data written so far reach the disk (fsync of the table and its
     // companion files).
@@ -193,6 +221,12 @@ public:
     // Non-blocking: false when another program holds the lock.
     virtual bool lockRecord(uint32_t recNo) = 0;
     virtual void unlockRecord(uint32_t recNo) = 0;
+    // Whether this open holds the record's lock (taken by lockRecord).
+    virtual bool holdsRecordLock(uint32_t recNo) const
+    {
+        (void)recNo;
+        return false;
+    }
     // The table (header) lock: excludes appends and table locks of others.
     virtual bool lockTable() = 0;
     virtual void unlockTable() = 0;
@@ -212,7 +246,8 @@ public:
     // A cursor over the tag (EDBEngineError when there is no such tag). The
     // cursor reads the tag as it is when each call is made.
     virtual std::unique_ptr<TagCursor> openTag(std::string_view tagName) = 0;
-    // Convenience: the first record (in tag order) whose key matches, or 0.
+    // Convenience: the first live record (in tag order) whose key matches,
+    // or 0 (a deleted record keeps its entries until the table is packed).
     uint32_t findKey(std::string_view tagName, const QVariant& key, bool partial = false);
     // Between beginIndexRead() and the matching endIndexRead() (calls nest),
     // the tag cursors of this table read the index under one shared hold

@@ -532,8 +532,10 @@ int DbfTable::probe(const std::string& path, bool exclusive)
         mode.readOnly = true;
         auto t = open(path, mode);
         if (t->mdx_) {
-            // Every live record has one entry in each tag: a count that
-            // disagrees means the index missed changes made without it.
+            // Every live record has one entry in each tag, a deleted one
+            // may have one (kept until a pack, or given up in a unique tag,
+            // or never there in a file written otherwise): a count outside
+            // those bounds means the index missed changes made without it.
             HeaderLock lock(*t, false);
             t->refreshCount();
             // The whole structure first: order, depth, blocks used once, the
@@ -543,14 +545,14 @@ int DbfTable::probe(const std::string& path, bool exclusive)
             for (const auto& tag : t->tags_) {
                 const uint64_t n = t->mdx_->count(tag.info.name);
                 if (n == t->count_)
-                    continue;  // every record indexed (and none deleted)
+                    continue;  // every record indexed
                 if (!live) {
                     live = 0;
                     for (uint32_t r = 1; r <= t->count_; ++r)
                         if (t->recordPtr(r)[0] != '*')
                             ++*live;
                 }
-                if (n != *live)
+                if (n < *live || n > t->count_)
                     throw EDBEngineError::indexOutOfDate(
                         t->indexPath(), "tag " + tag.info.name + " does not match the table");
             }

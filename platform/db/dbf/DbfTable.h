@@ -20,8 +20,10 @@
 // Production index: keys are built here from the records (key expressions
 // "FIELD" or "FIELD+FIELD+..."), the tag file itself is the mdx layer's.
 // Every append, update, delete and undelete keeps all tags up to date; a
-// deleted record has no index entry (so a seek never lands on one, and a
-// deleted record does not block its key in a unique tag).
+// deleted record keeps its index entries until the table is packed (so
+// other programs that bring it back find it in their index): the readers
+// of a tag skip deleted records, and in a unique tag a deleted record's key
+// gives way to a live record that takes it.
 //
 // Multi-user: byte-range locks far beyond the end of the .DBF (see
 // DbfTable.cpp) for the open mode, the header (held while appending and
@@ -47,6 +49,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "platform/db/core/Codepage.h"
@@ -116,12 +119,17 @@ public:
     uint32_t append(const std::vector<QVariant>& values) override;
     void update(uint32_t recNo, const std::vector<QVariant>& values) override;
     void updateFields(uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values) override;
+    void checkFields(
+        uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values, std::set<std::string>& taken) override;
     void deleteRecord(uint32_t recNo) override;
     void undeleteRecord(uint32_t recNo) override;
+    std::string storedRecord(uint32_t recNo) override;
+    void restoreRecord(uint32_t recNo, const std::string& stored) override;
     void flush() override;
     void refresh() override;
     bool lockRecord(uint32_t recNo) override;
     void unlockRecord(uint32_t recNo) override;
+    bool holdsRecordLock(uint32_t recNo) const override { return recordLocks_.count(recNo) != 0; }
     bool lockTable() override;
     void unlockTable() override;
     std::vector<TagInfo> tags() const override;
@@ -275,6 +283,7 @@ private:
     void forceOwnChanges() noexcept;  // flush() when this open changed the index since its last one
     void retireIndex();
     void guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo);
+    bool giveWay(const char* record, uint32_t recNo);
     void rebuildIndexFile(const std::vector<Tag>& tags);
     void setRecordDeleted(uint32_t recNo, bool deleted);
     void removeLeftovers();
@@ -300,7 +309,7 @@ private:
     uint32_t count_ = 0;
     bool level7_ = false;
     bool tableLocked_ = false;
-    std::vector<uint32_t> recordLocks_;
+    std::unordered_set<uint32_t> recordLocks_;
     // Read cache: a run of consecutive records.
     std::string cache_;
     uint32_t cacheFirst_ = 0;

@@ -293,8 +293,6 @@ QVariant DbfTable::valueOf(int field, std::string_view stored) const
     const auto& f = fields_[field];
     if (stored.size() != static_cast<size_t>(f.width))
         throw EDBEngineError::invalidParam(path_, "stored bytes of another width");
-    if (dbfimpl::inMemoFile(f))
-        throw EDBEngineError::notSupported(path_, "a memo is read from its record");
     return decodeBytes(f, stored);
 }
 

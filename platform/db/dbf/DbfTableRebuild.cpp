@@ -1,6 +1,7 @@
 #include "platform/db/dbf/DbfTable.h"
 
 #include <cstdio>
+#include <unordered_set>
 
 #include "platform/db/core/Codepage.h"
 
@@ -71,18 +72,34 @@ void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
         fl.push_back(t.fields);
         kl.push_back(t.keyLen);
     }
+    // Deleted records keep their entries until a pack; in a unique tag a
+    // key of a live record is its own, and a deleted record holds only a
+    // key no record before it holds.
+    std::vector<std::unordered_set<std::string>> held(tags.size());
+    bool uniqueTags = false;
+    for (const auto& t : tags)
+        uniqueTags = uniqueTags || t.info.unique;
+    if (uniqueTags)
+        for (uint32_t r = 1; r <= count_; ++r) {
+            const char* rec = recordPtr(r);
+            if (rec[0] != '*')
+                for (size_t i = 0; i < tags.size(); ++i)
+                    if (tags[i].info.unique)
+                        held[i].insert(keyOf(static_cast<int>(i), rec));
+        }
     uint32_t r = 0;
     auto source = [&](mdx::RecordKeys& rk) {
-        while (r < count_) {
-            ++r;
-            const char* rec = recordPtr(r);
-            if (rec[0] == '*')
-                continue;
-            rk.recno = r;
-            rk.keys = keysOf(rec);
-            return true;
-        }
-        return false;
+        if (r >= count_)
+            return false;
+        ++r;
+        const char* rec = recordPtr(r);
+        rk.recno = r;
+        rk.keys = keysOf(rec);
+        if (rec[0] == '*')
+            for (size_t i = 0; i < tags.size(); ++i)
+                if (tags[i].info.unique && !held[i].insert(*rk.keys[i]).second)
+                    rk.keys[i].reset();
+        return true;
     };
     mdx::RegenerateResult result;
     // Built beside the old file and renamed over it when complete.

@@ -411,7 +411,14 @@ void DbfTable::indexWrittenAfterFailure() noexcept
 void DbfTable::guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo)
 {
     try {
-        change();
+        try {
+            change();
+        } catch (const EDBEngineError& e) {
+            // A deleted record's key in a unique tag gives way to a live one.
+            if (e.code() != DBERR_KEYVIOL || record[0] == '*' || !giveWay(record, recNo))
+                throw;
+            change();
+        }
     } catch (const EDBEngineError& e) {
         if (e.code() != DBERR_KEYVIOL)
             throw;
@@ -424,12 +431,32 @@ void DbfTable::guardKeys(const std::function<void()>& change, const char* record
     }
 }
 
+// The entries of deleted records that hold the record's keys in unique
+// tags are removed; answers whether there were any.
+bool DbfTable::giveWay(const char* record, uint32_t recNo)
+{
+    bool gave = false;
+    for (size_t i = 0; i < tags_.size(); ++i) {
+        if (!tags_[i].info.unique)
+            continue;
+        const std::string key = keyOf(static_cast<int>(i), record);
+        const auto holder = mdx_->findExact(tags_[i].info.name, key);
+        if (!holder || holder->recno == recNo || holder->recno == 0 || holder->recno > count_)
+            continue;
+        char flag = 0;
+        file_.readExact(headerLen_ + uint64_t(holder->recno - 1) * recLen_, &flag, 1, DBERR_FILECORRUPT);
+        if (flag == '*' && mdx_->remove(tags_[i].info.name, key, holder->recno))
+            gave = true;
+    }
+    return gave;
+}
+
 void DbfTable::lockForWrite(uint32_t recNo, bool& tookRecordLock)
 {
     tookRecordLock = false;
     if (mode_.exclusive)
         return;
-    if (std::find(recordLocks_.begin(), recordLocks_.end(), recNo) != recordLocks_.end())
+    if (recordLocks_.count(recNo) != 0)
         return;
     if (!file_.tryLock(kLockRecord + recNo, 1, true))
         throw EDBEngineError::locked(path_, "record " + std::to_string(recNo) + " is locked by another user");
@@ -459,13 +486,53 @@ void DbfTable::updateFields(uint32_t recNo, const std::vector<std::pair<int, QVa
     writeChanged(recNo, old, rec);
 }
 
+void DbfTable::checkFields(
+    uint32_t recNo, const std::vector<std::pair<int, QVariant>>& values, std::set<std::string>& taken)
+{
+    checkWritable();
+    for (const auto& [field, v] : values)
+        checkField(field);
+    std::string old;
+    readRecordFresh(recNo, old);
+    std::string rec = old;
+    for (const auto& [field, v] : values)
+        if (!inMemoFile(fields_[static_cast<size_t>(field)]))  // a memo is any text
+            encodeInto(static_cast<size_t>(field), v, rec, &old);
+    if (!mdx_ || rec[0] == '*')
+        return;
+    HeaderLock lock(*this, false);
+    for (size_t i = 0; i < tags_.size(); ++i) {
+        if (!tags_[i].info.unique)
+            continue;
+        const std::string key = keyOf(static_cast<int>(i), rec.data());
+        if (key == keyOf(static_cast<int>(i), old.data()))
+            continue;
+        bool refused = !taken.insert(std::to_string(i) + ":" + key).second;
+        if (!refused) {
+            // held by another live record (a deleted one gives its key up)
+            const auto holder = mdx_->findExact(tags_[i].info.name, key);
+            if (holder && holder->recno != recNo && holder->recno >= 1) {
+                refused = true;
+                if (holder->recno <= count_) {
+                    char flag = 0;
+                    file_.readExact(headerLen_ + uint64_t(holder->recno - 1) * recLen_, &flag, 1, DBERR_FILECORRUPT);
+                    refused = flag != '*';
+                }
+            }
+        }
+        if (refused)
+            throw EDBEngineError::keyViolation(path_, tags_[i].info.name);
+    }
+}
+
 // The record's new bytes reach the index and the file (under the caller's
 // RecordWrite). A failed write puts the old record and its keys back.
 void DbfTable::writeChanged(uint32_t recNo, const std::string& old, const std::string& rec)
 {
     if (rec == old)
         return;
-    const bool indexed = mdx_ && old[0] != '*';
+    // a deleted record's entries too: they stay until the table is packed
+    const bool indexed = mdx_ != nullptr;
     const Keys oldKeys = indexed ? keysOf(old.data()) : Keys(), newKeys = indexed ? keysOf(rec.data()) : Keys();
     if (indexed)
         guardKeys([&] { mdx_->updateRecord(tagNames(), oldKeys, newKeys, recNo); }, rec.data(), recNo);
@@ -489,6 +556,10 @@ void DbfTable::writeChanged(uint32_t recNo, const std::string& old, const std::s
     invalidateCache();
 }
 
+// A deleted record keeps its index entries until the table is packed (the
+// readers of a tag skip it): marking it changes the flag alone. A record
+// brought back gets its entries again where a unique tag gave its key to a
+// live record meanwhile (refused with DBERR_KEYVIOL when that one holds it).
 void DbfTable::setRecordDeleted(uint32_t recNo, bool deleted)
 {
     RecordWrite write(*this, recNo);
@@ -496,14 +567,12 @@ void DbfTable::setRecordDeleted(uint32_t recNo, bool deleted)
     readRecordFresh(recNo, rec);
     if ((rec[0] == '*') == deleted)
         return;
-    const Keys keys = mdx_ ? keysOf(rec.data()) : Keys(), none(keys.size());
-    if (mdx_) {
-        if (deleted)  // the record leaves the index before it is marked
-            mdx_->updateRecord(tagNames(), keys, none, recNo);
-        else
-            guardKeys([&] { mdx_->updateRecord(tagNames(), none, keys, recNo); }, rec.data(), recNo);
+    rec[0] = deleted ? '*' : ' ';
+    if (mdx_ && !deleted) {
+        const Keys keys = keysOf(rec.data());
+        guardKeys([&] { mdx_->insertRecord(tagNames(), keys, recNo); }, rec.data(), recNo);
     }
-    const char flag = deleted ? '*' : ' ';
+    const char flag = rec[0];
     try {
         file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &flag, 1);
         indexWritten();
@@ -513,14 +582,31 @@ void DbfTable::setRecordDeleted(uint32_t recNo, bool deleted)
             file_.writeAt(headerLen_ + uint64_t(recNo - 1) * recLen_, &was, 1);
         } catch (const EDBEngineError&) {
         }
-        if (mdx_) {
-            undoIndexChange(*mdx_, tagNames(), deleted ? none : keys, deleted ? keys : none, recNo);
-            indexWrittenAfterFailure();
-        }
+        // entries a record brought back got stay: a deleted record may have them
+        indexWrittenAfterFailure();
         invalidateCache();
         throw;
     }
     invalidateCache();
+}
+
+std::string DbfTable::storedRecord(uint32_t recNo)
+{
+    std::string rec;
+    readRecordFresh(recNo, rec);
+    return rec;
+}
+
+// The record's bytes and keys as storedRecord() answered them, its deletion
+// flag included (a statement's change undone).
+void DbfTable::restoreRecord(uint32_t recNo, const std::string& stored)
+{
+    if (stored.size() != recLen_)
+        throw EDBEngineError::invalidParam(path_, "record " + std::to_string(recNo) + ": wrong size to put back");
+    RecordWrite write(*this, recNo);
+    std::string now;
+    readRecordFresh(recNo, now);
+    writeChanged(recNo, now, stored);
 }
 
 void DbfTable::deleteRecord(uint32_t recNo)
@@ -679,20 +765,18 @@ bool DbfTable::lockRecord(uint32_t recNo)
 {
     checkRecNo(recNo);
     invalidateCache();
-    if (std::find(recordLocks_.begin(), recordLocks_.end(), recNo) != recordLocks_.end())
+    if (recordLocks_.count(recNo) != 0)
         return true;
     if (!mode_.exclusive && !file_.tryLock(kLockRecord + recNo, 1, file_.writable()))
         return false;
-    recordLocks_.push_back(recNo);
+    recordLocks_.insert(recNo);
     return true;
 }
 
 void DbfTable::unlockRecord(uint32_t recNo)
 {
-    const auto it = std::find(recordLocks_.begin(), recordLocks_.end(), recNo);
-    if (it == recordLocks_.end())
+    if (recordLocks_.erase(recNo) == 0)
         return;
-    recordLocks_.erase(it);
     if (!mode_.exclusive)
         file_.unlock(kLockRecord + recNo, 1);
 }

@@ -267,7 +267,13 @@ void Executor::compile()
         for (Side* s : {&k.lhs, &k.rhs}) {
             if (!hasColumn(*s->expr)) {
                 s->constant = true;
-                s->value = coerce(eval(*s->expr, Ctx{}), k.kind, what);
+                const QVariant v = eval(*s->expr, Ctx{});
+                // a LIKE pattern keeps its trailing blanks: 'DU %' is not 'DU%'
+                s->value = k.op == CmpOp::Like && s == &k.rhs && v.typeId() == QMetaType::QString
+                    ? v
+                    : coerce(v, k.kind, what);
+                s->blank = s->value.isNull() && k.kind != Kind::Text && v.typeId() == QMetaType::QString &&
+                    v.toString().trimmed().isEmpty();
             }
         }
         conds_.push_back(std::move(k));
@@ -311,6 +317,8 @@ void Executor::prepareRaw(Compiled& k)
     }
     const int table = col->expr->table, field = col->expr->field;
     const char rk = tabs_[static_cast<size_t>(table)].rawKind[static_cast<size_t>(field)];
+    if (cst->blank)
+        return;  // against the empty value: tested on values
     RawTest r;
     r.table = table;
     r.field = field;
@@ -440,7 +448,9 @@ bool Executor::test(const Compiled& k, const Ctx& c)
     QVariant b = k.rhs.constant ? k.rhs.value : coerce(eval(*k.rhs.expr, c), k.kind, "");
     if (k.op == CmpOp::Like)
         return !a.isNull() && !b.isNull() && likeMatch(a.toString(), b.toString());
-    if (a.isNull() || b.isNull())
+    // A blank value compares with nothing; the empty value of a blank
+    // constant is below every other value, as '' is for a text.
+    if ((a.isNull() && !k.lhs.blank) || (b.isNull() && !k.rhs.blank))
         return false;
     int r = compareValues(a, b, k.kind);
     switch (k.op) {

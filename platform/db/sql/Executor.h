@@ -46,6 +46,9 @@ struct Side {
     const Expr* expr = nullptr;
     bool constant = false;
     QVariant value;  // normalised constant
+    // A constant text of no characters (or blanks only) against a column
+    // of another kind: the empty value, below every other one (value null).
+    bool blank = false;
 };
 
 // A condition of one column against a constant, tested on stored bytes.
@@ -217,12 +220,13 @@ private:
     // The fields a result reads that have stored bytes (Table::rawKind) are
     // kept with each row when it is read, a character field without its
     // trailing blanks: a row's values are then made from its own bytes,
-    // whatever the table holds later and without reading it again. Other
-    // fields (memos, logicals) are read from the record when asked.
+    // whatever the table holds later and without reading it again. A memo
+    // is kept as its stored block pointer and a logical as its byte (kind
+    // 'V': read through Table::valueOf).
     struct Slot {
         int table;
         int field;
-        char kind;  // the field's raw kind
+        char kind;  // the field's raw kind, or 'V'
     };
     void addSlots(const Expr& e);
     void capture(size_t row);  // keeps the slots' bytes of rows_[row]
@@ -273,7 +277,9 @@ private:
     bool done_ = false;  // every row is in rows_
     Access stream_;  // rows read on demand on this path
     uint32_t nextRec_ = 1;  // a scan's next record
-    std::unique_ptr<TagCursor> walk_;  // a tag walk's cursor
+    std::vector<uint32_t> walkRecs_;  // a tag walk's records, read at the first fetch
+    size_t walkPos_ = 0;  // the next of walkRecs_
+    bool walked_ = false;
     std::vector<Slot> slots_;
     std::vector<int> slotOf_[2];  // per table and field: its slot, -1 for none
     std::vector<std::unique_ptr<char[]>> blocks_;  // the rows' bytes

@@ -117,11 +117,22 @@ std::vector<uint32_t> Executor::candidates(int table, const Access& a)
     const int field = s.tagField[static_cast<size_t>(a.tag)];
     auto it = s.table->openTag(tag.name);
     if (a.type == Access::Order) {
+        // A blank number has the key of 0 in a numeric tag: such records
+        // come first, as a blank value sorts before every number.
+        std::string zero;
+        if (tag.keyType == 'N' && field >= 0 && it->seek(QVariant(0)))
+            zero.assign(it->currentKey());
+        std::vector<uint32_t> blanks;
         it->first();
-        it->scanForward([&](uint32_t r, std::string_view) {
-            out.push_back(r);
+        it->scanForward([&](uint32_t r, std::string_view key) {
+            if (!zero.empty() && key == zero && s.table->value(r, field).isNull())
+                blanks.push_back(r);
+            else
+                out.push_back(r);
             return true;
         });
+        if (!blanks.empty())
+            out.insert(out.begin(), blanks.begin(), blanks.end());
         return out;
     }
     Kind kind = kindOfColumn(s.field(field));
@@ -164,6 +175,8 @@ std::vector<uint32_t> Executor::candidates(int table, const Access& a)
     it->seek(start);
     for (uint32_t r = it->current(); r; r = it->next()) {  // compare every key read
         QVariant k = coerce(s.table->value(r, field), kind, "");
+        if (k.isNull() && kind == Kind::Number)
+            continue;  // a blank number, keyed as 0 among the zeros
         bool in = a.type == Access::Eq ? compareValues(k, a.key, kind) == 0 : k.toString().startsWith(a.prefix);
         if (!in)
             break;
@@ -194,14 +207,10 @@ std::vector<uint32_t> Executor::iterate(int table, const Access& a, const std::f
         }
         return out;
     }
-    std::vector<uint32_t> recs;
-    if (a.type == Access::Order) {
-        recs = candidates(table, a);  // a long walk: read in batches
-    } else {
-        // a seek and the short walk after it under one hold of the index
-        IndexReadHold hold(t);
-        recs = candidates(table, a);
-    }
+    // The walk and the reads of its records under one hold of the index:
+    // the rows of one moment, each once, whatever other programs change.
+    IndexReadHold hold(t);
+    std::vector<uint32_t> recs = candidates(table, a);
     std::vector<char> ok(recs.size(), 0);
     std::vector<size_t> perm(recs.size());
     for (size_t i = 0; i < perm.size(); ++i)
@@ -432,11 +441,15 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn)
                     addPair(first);
                 if (innerUnique)
                     continue;  // one entry per key
-                for (uint32_t ir = it->next();
-                     ir && compareValues(coerce(in.value(ir, innerCol->field), innerKind, ""), key, innerKind) == 0;
-                     ir = it->next())
+                for (uint32_t ir = it->next(); ir; ir = it->next()) {
+                    const QVariant v = coerce(in.value(ir, innerCol->field), innerKind, "");
+                    if (v.isNull() && innerKind == Kind::Number)
+                        continue;  // a blank number, keyed as 0 among the zeros
+                    if (compareValues(v, key, innerKind) != 0)
+                        break;
                     if (!in.isDeleted(ir))
                         addPair(ir);
+                }
             } else {
                 auto range = hash.equal_range(key.toString());
                 std::vector<uint32_t> matches;

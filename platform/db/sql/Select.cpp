@@ -237,19 +237,24 @@ void Executor::streamMore(size_t count)
         done_ = r > n;
         return;
     }
-    case Access::Order: {  // the tag walked on, a batch of entries per fetch
-        if (!walk_) {
-            walk_ = t.openTag(s.tags[static_cast<size_t>(stream_.tag)].name);
-            walk_->first();
-        } else {
-            walk_->next();
+    case Access::Order: {
+        // The tag is read whole at the first fetch, under one hold of the
+        // index: the rows are those of one moment, each once, whatever
+        // other programs change meanwhile; each fetch reads its records
+        // under a hold too (no change is then seen half made).
+        IndexReadHold hold(t);
+        if (!walked_) {
+            walkRecs_ = candidates(0, stream_);
+            walked_ = true;
         }
-        walk_->scanForward([&](uint32_t r, std::string_view) {
+        for (; walkPos_ < walkRecs_.size() && rows_.size() < count; ++walkPos_) {
+            const uint32_t r = walkRecs_[walkPos_];
             if (!t.isDeleted(r))
                 take(r);
-            return rows_.size() < count;
-        });
-        done_ = walk_->current() == 0;
+        }
+        done_ = walkPos_ >= walkRecs_.size();
+        if (done_)
+            std::vector<uint32_t>().swap(walkRecs_);
         return;
     }
     case Access::Eq:
@@ -324,7 +329,13 @@ void Executor::addSlots(const Expr& e)
 {
     if (e.kind == Expr::Column) {
         const StmtTable& s = tabs_[static_cast<size_t>(e.table)];
-        const char rk = s.rawKind[static_cast<size_t>(e.field)];
+        char rk = s.rawKind[static_cast<size_t>(e.field)];
+        // a memo is kept as its block pointer (a changed memo goes to new
+        // blocks), a logical as its byte: the row's values are then all of
+        // the record as it was read
+        const char native = s.field(e.field).nativeType;
+        if (!rk && (native == 'M' || native == 'B' || native == 'G' || native == 'L'))
+            rk = 'V';
         int& slot = slotOf_[e.table][static_cast<size_t>(e.field)];
         if (rk && s.rawRecords && slot < 0) {
             slot = static_cast<int>(slots_.size());
@@ -573,6 +584,8 @@ void Executor::selectMax(size_t count)
                 if (t.isDeleted(r))
                     continue;
                 QVariant v = t.value(r, cols[i]->field);
+                if (v.isNull() && k == Kind::Number)
+                    continue;  // a blank number, keyed as 0
                 if (v.isNull() || (k == Kind::Text && v.toString().isEmpty()))
                     break;
                 values[i] = v;

@@ -82,6 +82,107 @@ std::vector<uint32_t> Executor::matching()
     return recs;
 }
 
+namespace {
+
+// The records a statement changes change all together or not at all: each
+// is locked before the first write (a lock this open held already stays
+// held afterwards), each is kept as stored before it is written, and a write
+// that fails puts back every record written before it.
+class StatementWrite {
+public:
+    StatementWrite(Table& t, const std::vector<uint32_t>& recs) : t_(t)
+    {
+        for (uint32_t r : recs) {
+            if (t.holdsRecordLock(r))
+                continue;
+            if (!t.lockRecord(r)) {
+                release();
+                throw EDBEngineError::locked(
+                    t.filePath(), "record " + std::to_string(r) + " is locked by another user");
+            }
+            taken_.push_back(r);
+        }
+    }
+    ~StatementWrite() { release(); }
+    StatementWrite(const StatementWrite&) = delete;
+    StatementWrite& operator=(const StatementWrite&) = delete;
+
+    // Runs the write of one record, kept first; a failure puts back what
+    // the statement wrote and raises the failure.
+    // A deletion (flagOnly) is undone by bringing the record back.
+    template <class F> void write(uint32_t r, bool flagOnly, F change)
+    {
+        Kept k;
+        k.rec = r;
+        k.flagOnly = flagOnly;
+        if (!flagOnly)
+            k.stored = t_.storedRecord(r);
+        if (!flagOnly && k.stored.empty()) {
+            k.deleted = t_.isDeleted(r);
+            k.values = t_.record(r);
+        }
+        try {
+            kept_.push_back(std::move(k));
+            change();
+        } catch (...) {
+            undo();
+            throw;
+        }
+    }
+
+private:
+    struct Kept {
+        uint32_t rec = 0;
+        bool flagOnly = false;
+        std::string stored;
+        bool deleted = false;
+        std::vector<QVariant> values;
+    };
+    void undo() noexcept
+    {
+        for (auto k = kept_.rbegin(); k != kept_.rend(); ++k) {
+            try {
+                if (k->flagOnly) {
+                    t_.undeleteRecord(k->rec);
+                    continue;
+                }
+                if (!k->stored.empty()) {
+                    t_.restoreRecord(k->rec, k->stored);
+                    continue;
+                }
+                if (t_.isDeleted(k->rec) != k->deleted) {
+                    if (k->deleted)
+                        t_.deleteRecord(k->rec);
+                    else
+                        t_.undeleteRecord(k->rec);
+                }
+                t_.update(k->rec, k->values);
+            } catch (const std::exception&) {
+            }
+        }
+        kept_.clear();
+        try {
+            t_.flush();
+        } catch (const std::exception&) {
+        }
+    }
+    void release() noexcept
+    {
+        for (uint32_t r : taken_) {
+            try {
+                t_.unlockRecord(r);
+            } catch (const std::exception&) {
+            }
+        }
+        taken_.clear();
+    }
+    Table& t_;
+    std::vector<uint32_t> taken_;
+    std::vector<Kept> kept_;
+};
+
+}  // namespace
+
 void Executor::update(ExecResult& out)
 {
     Table& s = *tabs_[0].table;
@@ -96,15 +197,25 @@ void Executor::update(ExecResult& out)
     std::vector<uint32_t> recs = matching();
     if (planOnly_)
         return;
-    for (uint32_t r : recs) {
+    // Every row's new values first: a value that does not fit its column
+    // fails the statement before anything is written.
+    std::vector<std::vector<std::pair<int, QVariant>>> changes(recs.size());
+    for (size_t j = 0; j < recs.size(); ++j) {
         Ctx c;
-        c.rec[0] = r;
-        std::vector<std::pair<int, QVariant>> changes;
+        c.rec[0] = recs[j];
         for (size_t i = 0; i < fields.size(); ++i)
-            changes.emplace_back(
+            changes[j].emplace_back(
                 fields[i], forColumn(eval(st_.assignments[i].value, c), s.fields()[static_cast<size_t>(fields[i])]));
-        s.updateFields(r, changes);
     }
+    dropCache();
+    // Every row checked against its columns and the unique tags, every
+    // record locked, before the first write.
+    std::set<std::string> taken;
+    for (size_t j = 0; j < recs.size(); ++j)
+        s.checkFields(recs[j], changes[j], taken);
+    StatementWrite w(s, recs);
+    for (size_t j = 0; j < recs.size(); ++j)
+        w.write(recs[j], false, [&] { s.updateFields(recs[j], changes[j]); });
     if (!recs.empty())
         s.flush();
     out.rowsAffected = static_cast<int>(recs.size());
@@ -116,11 +227,17 @@ void Executor::remove(ExecResult& out)
     std::vector<uint32_t> recs = matching();
     if (planOnly_)
         return;
-    for (uint32_t r : recs)
-        s.deleteRecord(r);
-    if (!recs.empty())
+    StatementWrite w(s, recs);
+    int deleted = 0;
+    for (uint32_t r : recs) {
+        if (s.isDeleted(r))
+            continue;  // by another program before the locks were taken
+        w.write(r, true, [&] { s.deleteRecord(r); });
+        ++deleted;
+    }
+    if (deleted > 0)
         s.flush();
-    out.rowsAffected = static_cast<int>(recs.size());
+    out.rowsAffected = deleted;
 }
 
 }  // namespace kdb::sql

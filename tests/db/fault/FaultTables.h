@@ -53,7 +53,9 @@ inline Records recordsOf(kdb::Table& t)
     return out;
 }
 
-// Every tag holds exactly one entry per live record, under its key.
+// Every tag holds one entry per record under its key, a deleted record's
+// too (kept until a pack), but that a unique tag may have given a deleted
+// record's key to a live record.
 inline void expectIndexMatches(kdb::DbfTable& t)
 {
     uint32_t live = 0;
@@ -64,18 +66,22 @@ inline void expectIndexMatches(kdb::DbfTable& t)
     for (size_t i = 0; i < tags.size(); ++i) {
         auto cursor = t.openTag(tags[i].name);
         std::set<uint32_t> seen;
+        uint32_t liveSeen = 0;
         cursor->first();
         cursor->scanForward([&](uint32_t recNo, std::string_view key) {
             EXPECT_TRUE(recNo >= 1 && recNo <= t.recordCount()) << tags[i].name << " " << recNo;
             if (recNo >= 1 && recNo <= t.recordCount()) {
-                EXPECT_FALSE(t.isDeleted(recNo)) << tags[i].name << " " << recNo;
+                liveSeen += t.isDeleted(recNo) ? 0 : 1;
                 EXPECT_EQ(std::string(key), t.keyOf(static_cast<int>(i), t.rawRecord(recNo)))
                     << tags[i].name << " " << recNo;
             }
             EXPECT_TRUE(seen.insert(recNo).second) << tags[i].name << " " << recNo;
             return true;
         });
-        EXPECT_EQ(seen.size(), live) << "tag " << tags[i].name;
+        EXPECT_EQ(liveSeen, live) << "tag " << tags[i].name;
+        if (!tags[i].unique) {
+            EXPECT_EQ(seen.size(), t.recordCount()) << "tag " << tags[i].name;
+        }
     }
 }
 

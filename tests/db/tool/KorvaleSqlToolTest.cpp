@@ -3,8 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 
+#include <random>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/db/dbf/DbfTable.h"
 #include "platform/db/engine/Engine.h"
 #include "tests/db/DbTestUtil.h"
 
@@ -46,8 +53,128 @@ protected:
     }
     Outcome run(const QString& statement) { return run(QStringList{statement}); }
 
+    std::string tablePath(const char* name) const { return dir_.path().toStdString() + "/" + name + ".DBF"; }
+
+    // A patient table: a unique code, a name, a number, a date (each with a
+    // tag when `tagged`), two texts and a memo; rows in the field order.
+    void makePatients(const char* name, bool tagged, const std::vector<std::vector<QVariant>>& rows)
+    {
+        std::vector<kdb::TagInfo> tags;
+        if (tagged)
+            tags = {{"CODE", "CODE", 'C', true, false}, {"NOM", "NOM", 'C', false, false},
+                {"NUM", "NUM", 'N', false, false}, {"DV", "DV", 'D', false, false}};
+        kdb::DbfTable::create(tablePath(name),
+            {{"CODE", 'C', 6, 0, false}, {"NOM", 'C', 20, 0, false}, {"NUM", 'N', 6, 0, false},
+                {"DV", 'D', 8, 0, false}, {"TXT", 'C', 10, 0, false}, {"BIG", 'C', 10, 0, false},
+                {"NOTE", 'M', 10, 0, false}},
+            tags);
+        auto t = kdb::DbfTable::open(tablePath(name));
+        for (const auto& r : rows)
+            t->append(r);
+        t->flush();
+    }
+
     QTemporaryDir dir_;
 };
+
+// Lines of a result without its header line.
+QStringList rowsOf(const Outcome& o)
+{
+    QStringList lines = o.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (!lines.isEmpty())
+        lines.removeFirst();
+    return lines;
+}
+
+// Another program at the files: a child process that runs `work` (which
+// calls ready() once it is at work, and may go on until stopAsked()), then
+// waits until the parent lets it end (finish()).
+class OtherProgram {
+public:
+    explicit OtherProgram(const std::function<void(OtherProgram& self)>& work)
+    {
+        if (::pipe(ready_) != 0 || ::pipe(stop_) != 0)
+            return;
+        pid_ = fork();
+        if (pid_ == 0) {
+            ::close(ready_[0]);
+            ::close(stop_[1]);
+            int code = 0;
+            try {
+                work(*this);
+            } catch (...) {
+                code = 1;
+            }
+            ready();
+            char b;
+            while (!stopped_ && ::read(stop_[0], &b, 1) < 0) { }
+            _exit(code);
+        }
+        ::close(ready_[1]);
+        ::close(stop_[0]);
+    }
+    ~OtherProgram() { finish(); }
+    OtherProgram(const OtherProgram&) = delete;
+    OtherProgram& operator=(const OtherProgram&) = delete;
+
+    // In the parent: waits until the child is at work.
+    bool waitReady()
+    {
+        char c;
+        return pid_ > 0 && ::read(ready_[0], &c, 1) == 1;
+    }
+    // In the parent: lets the child end; answers its exit status (0: its
+    // work ran through).
+    int finish()
+    {
+        if (pid_ <= 0)
+            return -1;
+        const char c = 's';
+        (void)!::write(stop_[1], &c, 1);
+        ::close(stop_[1]);
+        ::close(ready_[0]);
+        int status = 0;
+        const pid_t p = pid_;
+        pid_ = -1;
+        if (waitpid(p, &status, 0) != p || !WIFEXITED(status))
+            return -1;
+        return WEXITSTATUS(status);
+    }
+    // In the child: tells the parent it is at work (once).
+    void ready()
+    {
+        if (told_)
+            return;
+        told_ = true;
+        const char c = 'r';
+        (void)!::write(ready_[1], &c, 1);
+    }
+    // In the child: whether the parent asked it to stop.
+    bool stopAsked()
+    {
+        if (!stopped_) {
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(stop_[0], &set);
+            timeval tv{0, 0};
+            stopped_ = ::select(stop_[0] + 1, &set, nullptr, nullptr, &tv) > 0;
+        }
+        return stopped_;
+    }
+
+private:
+    int ready_[2] = {-1, -1};
+    int stop_[2] = {-1, -1};
+    pid_t pid_ = -1;
+    bool stopped_ = false;
+    bool told_ = false;
+};
+
+std::vector<QVariant> patient(const QString& code, const QString& nom, const QVariant& num, const QVariant& dv = {},
+    const QString& txt = {}, const QString& big = {}, const QString& note = {})
+{
+    return {code, nom, num, dv, txt, big, note};
+}
 
 // Writes in one process and reads in the next: every write is on disk when
 // its process ends, and the values come back in the agreed text forms.
@@ -99,6 +226,230 @@ TEST_F(KorvaleSqlTool, StandardInputRunsEachLineAndStopsAtTheFirstFailure)
     Outcome unknown = run(QStringLiteral("UPDATE VISITE SET ABSENT = 1"));
     EXPECT_EQ(unknown.status, 1);
     EXPECT_TRUE(unknown.err.startsWith(QStringLiteral("error 11791: "))) << unknown.err.toStdString();
+}
+
+// A statement that fails on one of its rows changes none of them: a value
+// of the wrong type, a value too wide for its column, a key its unique tag
+// refuses, a record another program has locked.
+TEST_F(KorvaleSqlTool, AFailingUpdateOrDeleteChangesNoRow)
+{
+    makePatients("PAT", true,
+        {patient("P1", "DUBOIS", 11, {}, "1", "1"), patient("P2", "MARTIN", 12, {}, "2", "2"),
+            patient("P3", "PETIT", 13, {}, "3", "3"), patient("P4", "MARTIN", 14, {}, "4", "4"),
+            patient("P5", "ROUX", 15, {}, "cinq", "9999999"), patient("P6", "MARTIN", 16, {}, "6", "6")});
+    const QString all = QStringLiteral("SELECT CODE, NOM, NUM FROM PAT ORDER BY CODE");
+    const Outcome before = run(all);
+    ASSERT_EQ(rowsOf(before).size(), 6) << before.out.toStdString();
+
+    const QString failing[] = {
+        QStringLiteral("UPDATE PAT SET NUM = TXT"),  // "cinq" is no number
+        QStringLiteral("UPDATE PAT SET NUM = BIG"),  // 9999999 does not fit N(6)
+        QStringLiteral("UPDATE PAT SET CODE = 'DUP' WHERE NOM = 'MARTIN'"),  // the unique code
+        QStringLiteral("UPDATE PAT SET NOM = 'DUP', CODE = 'P1' WHERE CODE > 'P3'"),
+    };
+    for (const QString& st : failing) {
+        SCOPED_TRACE(st.toStdString());
+        const Outcome o = run(st);
+        EXPECT_EQ(o.status, 1) << o.out.toStdString();
+        EXPECT_TRUE(o.err.startsWith(QStringLiteral("error "))) << o.err.toStdString();
+        EXPECT_EQ(run(all).out.toStdString(), before.out.toStdString());
+    }
+
+    // Record 3 locked by another program: neither statement writes a row.
+    OtherProgram holder([&](OtherProgram&) {
+        // the open and its lock kept until the process ends
+        static std::unique_ptr<kdb::DbfTable> t = kdb::DbfTable::open(tablePath("PAT"));
+        if (!t->lockRecord(3))
+            throw std::runtime_error("record 3 not locked");
+    });
+    ASSERT_TRUE(holder.waitReady());
+    for (const QString& st : {QStringLiteral("UPDATE PAT SET NUM = 0"), QStringLiteral("DELETE FROM PAT")}) {
+        SCOPED_TRACE(st.toStdString());
+        const Outcome o = run(st);
+        EXPECT_EQ(o.status, 1) << o.out.toStdString();
+        EXPECT_TRUE(o.err.startsWith(QStringLiteral("error %1: ").arg(kdb::DBERR_LOCKED))) << o.err.toStdString();
+        EXPECT_EQ(run(all).out.toStdString(), before.out.toStdString());
+    }
+    EXPECT_EQ(holder.finish(), 0);
+    // once the lock is gone the same statement runs
+    EXPECT_EQ(run(QStringLiteral("UPDATE PAT SET NUM = 0 WHERE NOM = 'MARTIN'")).out, QStringLiteral("3\n"));
+}
+
+// While another program keeps changing the names (the sorted column) and
+// the memos, each read lists every patient once, and each row's memo is the
+// one written with its other fields.
+TEST_F(KorvaleSqlTool, AReadDuringAnotherProgramsUpdatesSeesEachRowOnceAndWhole)
+{
+    const int count = 6000;  // more entries than one batch of the tag walk
+    const QStringList noms = {QStringLiteral("BERNARD"), QStringLiteral("DUBOIS"), QStringLiteral("MARTIN"),
+        QStringLiteral("PETIT"), QStringLiteral("ROUX"), QStringLiteral("ZOLA")};
+    std::vector<std::vector<QVariant>> rows;
+    for (int i = 1; i <= count; ++i)
+        rows.push_back(patient(QStringLiteral("%1").arg(i, 6, 10, QLatin1Char('0')),
+            noms[i % noms.size()] + QString::number(i % 97), i, {}, QStringLiteral("v0"), {}, QStringLiteral("v0")));
+    makePatients("PAT", true, rows);
+
+    OtherProgram writer([&](OtherProgram& self) {
+        auto t = kdb::DbfTable::open(tablePath("PAT"));
+        std::mt19937 rng(7);
+        for (int n = 1; !self.stopAsked(); ++n) {
+            const uint32_t r = 1 + rng() % count;
+            const QString v = QStringLiteral("v%1").arg(n);
+            // a name from one end of the order to the other
+            const QString nom = (n % 2 ? QStringLiteral("AAA") : QStringLiteral("ZZZ")) + QString::number(n);
+            t->updateFields(r, {{1, nom}, {4, v}, {6, v}});
+            if (n == 20)
+                self.ready();
+        }
+    });
+    ASSERT_TRUE(writer.waitReady());
+    int doubled = 0, short_ = 0, torn = 0;
+    for (int i = 0; i < 12; ++i) {
+        const Outcome byName = run(QStringLiteral("SELECT CODE FROM PAT ORDER BY NOM"));
+        ASSERT_EQ(byName.status, 0) << byName.err.toStdString();
+        const QStringList codes = rowsOf(byName);
+        const QSet<QString> distinct(codes.begin(), codes.end());
+        doubled += codes.size() != distinct.size();
+        short_ += distinct.size() != count;
+        for (const char* st : {"SELECT TXT, NOTE FROM PAT ORDER BY NOM", "SELECT TXT, NOTE FROM PAT",
+                 "SELECT TXT, NOTE FROM PAT ORDER BY TXT"}) {
+            const Outcome whole = run(QLatin1String(st));
+            ASSERT_EQ(whole.status, 0) << whole.err.toStdString();
+            for (const QString& line : rowsOf(whole)) {
+                const QStringList f = line.split(QLatin1Char('\t'));
+                torn += f.size() != 2 || f[0] != f[1];
+            }
+        }
+    }
+    EXPECT_EQ(writer.finish(), 0);
+    EXPECT_EQ(doubled, 0);
+    EXPECT_EQ(short_, 0);
+    EXPECT_EQ(torn, 0);
+    // the writer did change rows meanwhile
+    EXPECT_LT(rowsOf(run(QStringLiteral("SELECT CODE FROM PAT WHERE TXT = 'v0'"))).size(), count);
+}
+
+// Through a tag or without one, a statement answers the same rows in the
+// same order: a blank number is no zero and comes first, as a blank date
+// does; a blank constant stands for the empty value whatever the column's
+// type; a LIKE pattern keeps its trailing blanks.
+TEST_F(KorvaleSqlTool, BlankValuesReadTheSameThroughATagAndWithout)
+{
+    const std::vector<std::vector<QVariant>> rows = {patient("P1", "DU PONT", {}, {}, {}),
+        patient("P2", "DUPONT", 0, QDate(2024, 1, 2), "a"), patient("P3", "DU", -1, {}, {}),
+        patient("P4", "MARTIN", {}, QDate(2023, 5, 6), "b"), patient("P5", "DURAND", 5, QDate(2024, 1, 2), {}),
+        patient("P6", "PETIT", 0, {}, "c")};
+    makePatients("PAT", true, rows);
+    makePatients("PATB", false, rows);
+    const std::pair<const char*, const char*> cases[] = {
+        {"SELECT CODE, NUM FROM %1 WHERE NUM = 0", "P2\t0\nP6\t0\n"},
+        {"SELECT CODE, NUM FROM %1 ORDER BY NUM", "P1\t\nP4\t\nP3\t-1\nP2\t0\nP6\t0\nP5\t5\n"},
+        {"SELECT CODE FROM %1 WHERE NUM <= 0 ORDER BY NUM", "P3\nP2\nP6\n"},
+        {"SELECT CODE, DV FROM %1 ORDER BY DV", "P1\t\nP3\t\nP6\t\nP4\t2023-05-06\nP2\t2024-01-02\nP5\t2024-01-02\n"},
+        {"SELECT CODE FROM %1 WHERE DV <> '' ORDER BY CODE", "P2\nP4\nP5\n"},
+        {"SELECT CODE FROM %1 WHERE TXT <> '' ORDER BY CODE", "P2\nP4\nP6\n"},
+        {"SELECT CODE FROM %1 WHERE NUM <> '' ORDER BY CODE", "P2\nP3\nP5\nP6\n"},
+        {"SELECT CODE FROM %1 WHERE DV > '' ORDER BY CODE", "P2\nP4\nP5\n"},
+        {"SELECT CODE FROM %1 WHERE DV = '' ORDER BY CODE", ""},
+        {"SELECT CODE FROM %1 WHERE TXT = '' ORDER BY CODE", ""},
+        {"SELECT CODE FROM %1 WHERE NOM LIKE 'DU %' ORDER BY NOM", "P1\n"},
+        {"SELECT CODE FROM %1 WHERE NOM LIKE 'DU ' ORDER BY NOM", ""},
+        {"SELECT CODE FROM %1 WHERE NOM LIKE 'DU' ORDER BY NOM", "P3\n"},
+    };
+    // the greatest of numbers below zero, a blank after them in the tag
+    const std::vector<std::vector<QVariant>> negative = {patient("N1", "A", -3), patient("N2", "B", {})};
+    makePatients("NEG", true, negative);
+    makePatients("NEGB", false, negative);
+    for (const char* table : {"NEG", "NEGB"}) {
+        SCOPED_TRACE(table);
+        EXPECT_EQ(run(QStringLiteral("SELECT MAX(NUM) FROM %1").arg(QLatin1String(table))).out.toStdString(),
+            "MAX OF NUM\n-3\n");
+    }
+    for (const auto& [sql, expected] : cases) {
+        for (const char* table : {"PAT", "PATB"}) {
+            const QString st = QString::fromLatin1(sql).arg(QLatin1String(table));
+            SCOPED_TRACE(st.toStdString());
+            const Outcome o = run(st);
+            EXPECT_EQ(o.status, 0) << o.err.toStdString();
+            const QString got = rowsOf(o).join(QLatin1Char('\n')) + (rowsOf(o).isEmpty() ? "" : "\n");
+            EXPECT_EQ(got.toStdString(), expected);
+        }
+    }
+}
+
+// The entries of one tag as another reader of the format walks them:
+// "hexkey<TAB>recno" lines; empty when that reader is missing.
+QStringList otherReadersWalk(const std::string& mdx, const char* tag)
+{
+    if (std::system("perl -MXBase::Index -e 1 >/dev/null 2>&1") != 0)
+        return {};
+    QProcess p;
+    p.start(QStringLiteral("perl"), {QStringLiteral(PRINT_TAG_KEYS), QString::fromStdString(mdx), QLatin1String(tag)});
+    p.waitForFinished(60000);
+    return QString::fromLatin1(p.readAllStandardOutput()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+std::vector<uint32_t> enginesWalk(kdb::Table& t, const char* tag)
+{
+    std::vector<uint32_t> out;
+    auto c = t.openTag(tag);
+    for (uint32_t r = c->first(); r; r = c->next())
+        out.push_back(r);
+    return out;
+}
+
+// A deleted record keeps its entries until the table is packed, as other
+// programs of the format expect (one that brings the record back finds it
+// in its index); every read skips it, and its unique code goes to a new
+// record that takes it.
+TEST_F(KorvaleSqlTool, DeletedRecordsStayInTheTagsUntilAPack)
+{
+    makePatients("PAT", true,
+        {patient("P1", "BERNARD", 1), patient("P2", "DUBOIS", 2), patient("P3", "MARTIN", 3),
+            patient("P4", "PETIT", 4)});
+    EXPECT_EQ(run(QStringLiteral("DELETE FROM PAT WHERE NOM = 'DUBOIS'")).out, QStringLiteral("1\n"));
+    const std::string mdx = dir_.path().toStdString() + "/PAT.MDX";
+    {
+        auto t = kdb::DbfTable::open(tablePath("PAT"));
+        EXPECT_EQ(enginesWalk(*t, "NOM"), (std::vector<uint32_t>{1, 2, 3, 4}));
+        EXPECT_EQ(enginesWalk(*t, "NUM"), (std::vector<uint32_t>{1, 2, 3, 4}));
+        EXPECT_EQ(t->findKey("CODE", QStringLiteral("P2")), 0u);
+        EXPECT_EQ(t->findKey("NOM", QStringLiteral("DUB"), true), 0u);
+    }
+    const QStringList theirs = otherReadersWalk(mdx, "NOM");
+    if (!theirs.isEmpty()) {
+        ASSERT_EQ(theirs.size(), 4);
+        EXPECT_TRUE(theirs[1].endsWith(QStringLiteral("\t2"))) << theirs[1].toStdString();
+    }
+    // every read skips it: a walk in order, a seek, a scan
+    EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT ORDER BY NOM")).out, QStringLiteral("CODE\nP1\nP3\nP4\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT ORDER BY NUM, NOM")).out, QStringLiteral("CODE\nP1\nP3\nP4\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT WHERE CODE = 'P2'")).out, QStringLiteral("CODE\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT WHERE NOM LIKE 'DU%'")).out, QStringLiteral("CODE\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT WHERE NUM = 2")).out, QStringLiteral("CODE\n"));
+    // its code taken by a new patient: found through the unique tag
+    EXPECT_EQ(
+        run(QStringLiteral("INSERT INTO PAT (CODE, NOM, NUM) VALUES ('P2', 'ROUX', 5)")).out, QStringLiteral("1\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT NOM FROM PAT WHERE CODE = 'P2'")).out, QStringLiteral("NOM\nROUX\n"));
+    {
+        auto t = kdb::DbfTable::open(tablePath("PAT"));
+        EXPECT_EQ(kdbtest::codeOf([&] { t->undeleteRecord(2); }), kdb::DBERR_KEYVIOL);
+        EXPECT_EQ(enginesWalk(*t, "NOM"), (std::vector<uint32_t>{1, 2, 3, 4, 5}));
+    }
+    // a second deletion: the unique tag holds one deleted record, not the
+    // other, and the table's check finds nothing wrong
+    EXPECT_EQ(run(QStringLiteral("DELETE FROM PAT WHERE CODE = 'P3'")).out, QStringLiteral("1\n"));
+    EXPECT_EQ(kdb::DbfTable::probe(tablePath("PAT"), false), 0);
+    {
+        auto t = kdb::DbfTable::open(tablePath("PAT"), {true, false});
+        t->pack();
+        EXPECT_EQ(enginesWalk(*t, "NOM"), (std::vector<uint32_t>{1, 2, 3}));
+        EXPECT_EQ(t->value(2, 1).toString(), QStringLiteral("PETIT"));
+    }
+    if (!theirs.isEmpty()) {
+        EXPECT_EQ(otherReadersWalk(mdx, "NOM").size(), 3);
+    }
+    EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT ORDER BY NOM")).out, QStringLiteral("CODE\nP1\nP4\nP2\n"));
 }
 
 }  // namespace
