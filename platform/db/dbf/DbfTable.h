@@ -61,6 +61,7 @@ namespace kdb {
 
 namespace mdx {
 class MdxFile;
+struct RegenerateResult;
 }
 
 class DbfTable : public Table {
@@ -285,6 +286,7 @@ private:
     void guardKeys(const std::function<void()>& change, const char* record, uint32_t recNo);
     bool giveWay(const char* record, uint32_t recNo);
     void rebuildIndexFile(const std::vector<Tag>& tags);
+    mdx::RegenerateResult writeIndexFromRecords(const std::string& ipath, const std::vector<Tag>& tags);
     void setRecordDeleted(uint32_t recNo, bool deleted);
     void removeLeftovers();
     Survey walkStored(const std::function<void(uint32_t recNo, std::string& rec)>& visit);

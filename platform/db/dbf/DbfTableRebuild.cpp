@@ -51,19 +51,10 @@ void DbfTable::setRebuildFlag(bool on)
     file_.sync();
 }
 
-// Writes a fresh index file holding the given tags, built from the records,
-// and renames it over the table's index.
-void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
+// Writes the index file `ipath` holding the given tags, built from the
+// records beside the old file and renamed over it when complete.
+mdx::RegenerateResult DbfTable::writeIndexFromRecords(const std::string& ipath, const std::vector<Tag>& tags)
 {
-    const std::string ipath = indexPath();
-    retireIndex();
-    tags_ = tags;
-    if (tags.empty()) {
-        removeFile(ipath);
-        const unsigned char zero = 0;
-        file_.writeAt(28, &zero, 1);
-        return;
-    }
     std::vector<TagInfo> ti;
     std::vector<std::vector<int>> fl;
     std::vector<int> kl;
@@ -104,6 +95,23 @@ void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
     mdx::RegenerateResult result;
     // Built beside the old file and renamed over it when complete.
     mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl, codePage_), source, &result)->flush(true);
+    return result;
+}
+
+// Writes a fresh index file holding the given tags, built from the records,
+// and renames it over the table's index.
+void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
+{
+    const std::string ipath = indexPath();
+    retireIndex();
+    tags_ = tags;
+    if (tags.empty()) {
+        removeFile(ipath);
+        const unsigned char zero = 0;
+        file_.writeAt(28, &zero, 1);
+        return;
+    }
+    const mdx::RegenerateResult result = writeIndexFromRecords(ipath, tags);
     // A unique tag keeps the first record of a key and drops the others:
     // say so rather than leave records out of the tag silently.
     for (size_t i = 0; i < result.duplicatesDropped.size(); ++i)

@@ -28,6 +28,9 @@ namespace kdb {
 // maintenance commands show.
 
 // Whether a record has entries in the tags (a deleted one has none).
+// A live record has an entry in every tag; a deleted one keeps its entries
+// until a pack, or has none (a file written before deleted records kept
+// theirs, or a unique key taken since by a live record).
 static bool inTags(const char* record)
 {
     return record[0] != '*';
@@ -63,8 +66,6 @@ std::string compareWithRecords(mdx::MdxFile& index, const std::vector<std::strin
                 return "tag " + names[i] + ": record " + std::to_string(r) + " twice";
             seen[r] = true;
             const char* rec = record(r);
-            if (!inTags(rec))
-                return "tag " + names[i] + ": entry of deleted record " + std::to_string(r);
             if (c.key() != keyOf(i, rec))
                 return "tag " + names[i] + ": key of record " + std::to_string(r) + " differs";
         }
@@ -198,32 +199,10 @@ void DbfTable::recoverUnfinished(bool headerHeld)
     if (sound) {
         done += "index comparé à la table, entrée par entrée : conforme, remis en service";
     } else {
-        std::vector<TagInfo> ti;
-        std::vector<std::vector<int>> fl;
-        std::vector<int> kl;
-        for (const auto& t : tags_) {
-            ti.push_back(t.info);
-            fl.push_back(t.fields);
-            kl.push_back(t.keyLen);
-        }
-        uint32_t r = 0;
-        auto source = [&](mdx::RecordKeys& rk) {
-            while (r < count_) {
-                ++r;
-                const char* rec = recordPtr(r);
-                if (!inTags(rec))
-                    continue;
-                rk.recno = r;
-                rk.keys = keysOf(rec);
-                return true;
-            }
-            return false;
-        };
         if (dbt_.isOpen())
             dbt_.sync();
         file_.sync();
-        mdx::RegenerateResult result;
-        mdx::MdxFile::rebuild(ipath, baseNameOf(path_), mdxSpecs(ti, fl, kl, codePage_), source, &result)->flush(true);
+        const mdx::RegenerateResult result = writeIndexFromRecords(ipath, tags_);
         done += "index reconstruit à partir de la table (" + why + ")";
         for (size_t i = 0; i < result.duplicatesDropped.size(); ++i)
             if (result.duplicatesDropped[i] != 0)
