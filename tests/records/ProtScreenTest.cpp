@@ -126,7 +126,7 @@ TEST_F(ProtScreenTest, NewProtocolTakesItsPatientAndANumber)
     OnModal<TfrmGetPatient>([&asked](TfrmGetPatient& picker) {
         asked = true;
         ShowActive(&picker);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        QTest::mouseClick(picker.findChild<QPushButton*>("btnClose"), Qt::LeftButton);
     });
     QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
     EXPECT_TRUE(asked);
