@@ -26,10 +26,20 @@ namespace {
 // Plays recorded commands in the painter's current units. Playing a
 // recording scales it by the device's resolution over the default one;
 // that scale is undone here, the caller having set its own.
+// A recording leaves out the settings its painter began with (a black pen
+// set on a fresh painter is no change), so the player starts from those very
+// settings, whatever its device's own (a widget's pen is its palette's).
 void Play(QPainter& painter, const QPicture& page)
 {
     const QPaintDevice* device = painter.device();
     painter.save();
+    painter.setPen(QPen());
+    painter.setBrush(QBrush());
+    painter.setFont(QFont());
+    painter.setBackground(QBrush(Qt::white));
+    painter.setBackgroundMode(Qt::TransparentMode);
+    painter.setOpacity(1);
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     if (device && device->logicalDpiX() > 0 && device->logicalDpiY() > 0)
         painter.scale(
             double(page.logicalDpiX()) / device->logicalDpiX(), double(page.logicalDpiY()) / device->logicalDpiY());
