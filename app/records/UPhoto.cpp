@@ -18,7 +18,9 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
@@ -340,14 +342,16 @@ void TfrmPhoto::Image1Click(TPhotoSlot* slot)
     sqShape_->raise();
     selected_ = slot;
     QImage big;
+    bool partial = false;
     if (!slot->FileName.isEmpty())
-        big = kui::LoadPicture(PhotoDir + slot->FileName);
+        big = kui::LoadPicture(PhotoDir + slot->FileName, {}, &partial);
     const QSize size = big.isNull() ? QSize(0, 0) : big.size();
     imageX_->setPixmap(QPixmap::fromImage(std::move(big)));
     imageX_->resize(size);
     btnDelete_->setEnabled(slot->HasPicture());
     SelectedPhotoName = slot->FileName;
     panels_[0]->setText(slot->FileName);
+    panels_[1]->setText(partial ? QStringLiteral("Photo incomplète") : QString());
 }
 
 QString TfrmPhoto::StorePhoto(const QString& source)
@@ -392,9 +396,28 @@ QString TfrmPhoto::StorePhoto(const QString& source)
     return out.commit() ? name : QString();
 }
 
+QString TfrmPhoto::ChoosePicture()
+{
+    if (context_.choosePicture)
+        return context_.choosePicture(this);
+    // The picture-open dialog, opened where the last picture was taken from.
+    static QString lastDir;
+    QFileDialog dialog(this, QStringLiteral("Ajouter une photo"), lastDir.isEmpty() ? QDir::homePath() : lastDir,
+        QStringLiteral("Images (*.jpg *.jpeg *.jpe *.jfif *.bmp *.png *.gif *.tif *.tiff *.ico *.wmf *.emf);;"
+                       "Tous les fichiers (*)"));
+    dialog.setObjectName(QStringLiteral("OpenPictureDialog"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    const QString file = dialog.selectedFiles().constFirst();
+    lastDir = QFileInfo(file).absolutePath();
+    return file;
+}
+
 void TfrmPhoto::btnAddClick()
 {
-    const QString file = context_.choosePicture ? context_.choosePicture(this) : QString();
+    const QString file = ChoosePicture();
     if (file.isEmpty())
         return;
     {
@@ -409,7 +432,8 @@ void TfrmPhoto::btnAddClick()
         }
         if (go) {
             try {
-                const QImage thumb = kui::LoadPicture(file, kThumbSize);
+                bool partial = false;
+                const QImage thumb = kui::LoadPicture(file, kThumbSize, &partial);
                 const QString name = thumb.isNull() ? QString() : StorePhoto(file);
                 if (name.isEmpty()) {
                     kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
@@ -424,6 +448,11 @@ void TfrmPhoto::btnAddClick()
                         {{"CODE", CurrentPatientCode}, {"NUM", QString::number(selected_->Tag())}});
                     QApplication::processEvents();
                     InsertPhotoRow(selected_->Tag(), name);
+                    if (partial)
+                        kui::MsgWarning(QStringLiteral("La photo %1 est incomplète ou endommagée : seule sa partie "
+                                                       "lisible est affichée.")
+                                            .arg(QFileInfo(file).fileName()),
+                            this);
                 }
             } catch (const std::exception&) {
                 kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
@@ -461,9 +490,16 @@ void TfrmPhoto::btnCancelClick()
 
 void TfrmPhoto::btnGetPatientClick()
 {
+    const QString before = CurrentPatientCode;
     {
         TfrmGetPatient picker(context_, this);
         picker.exec();
+    }
+    // The sheets carry one patient's name: the queue holds that patient's
+    // photos only.
+    if (CurrentPatientCode != before && !PrintList.isEmpty()) {
+        PrintList.clear();
+        ShowQueueSize();
     }
     ShowPatient();
 }

@@ -73,7 +73,8 @@ public:
     TPhotoSlot* SelectedImage() const { return selected_; }
     QString SelectedPhotoName;
     bool PhotosModified = false;
-    // The print queue: file names inside PhotoDir, without duplicates.
+    // The print queue: file names inside PhotoDir, without duplicates, all of
+    // the current patient (choosing another patient empties it).
     QStringList PrintList;
 
     TPhotoSlot* FindImage(const QString& name) const;
@@ -101,6 +102,9 @@ public slots:
 private:
     void BuildLayout();  // the form, its buttons, slots and popup menu wired
     void ShowQueueSize();
+    // The picture file to add: the context's step, or the picture-open
+    // dialog; empty when cancelled.
+    QString ChoosePicture();
     // Copies the file into PhotoDir; the name it is stored under, empty on failure.
     QString StorePhoto(const QString& source);
 

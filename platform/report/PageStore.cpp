@@ -16,8 +16,8 @@ PageStore::PageStore(const QString& title, const PageSetup& setup) : title_(titl
 qint64 PageStore::storedBytes() const
 {
     qint64 total = 0;
-    for (const QPicture& page : pages_)
-        total += page.size();
+    for (const Page& page : pages_)
+        total += page.commands.size();
     return total;
 }
 
@@ -54,7 +54,43 @@ void PageStore::paintPage(int index, QPainter& painter) const
     if (index < 0 || index >= pageCount())
         return;
     painter.fillRect(QRectF(QPointF(0, 0), setup_.pageSize()), Qt::white);
-    Play(painter, pages_[static_cast<size_t>(index)]);
+    const Page& page = pages_[static_cast<size_t>(index)];
+    Play(painter, page.commands);
+    drawPictures(page, painter);
+}
+
+void PageStore::drawPictures(const Page& page, QPainter& painter) const
+{
+    // Pictures read at more than this many pixels are read again for each
+    // printing rather than kept.
+    constexpr qint64 kKeptPixels = 4'000'000;
+    for (const SourcePicture& picture : page.pictures) {
+        const QSize device = painter.deviceTransform().mapRect(picture.target).size().toSize();
+        const QImage* image = &picture.shown;
+        QImage read;
+        if (device.width() > picture.shown.width() + 1 || device.height() > picture.shown.height() + 1) {
+            if (cachedFor_ == &picture && cachedSize_ == device) {
+                image = &cached_;
+            } else if (picture.source) {
+                read = picture.source(device);
+                if (!read.isNull()) {
+                    image = &read;
+                    if (qint64(read.width()) * read.height() <= kKeptPixels) {
+                        cachedFor_ = &picture;
+                        cachedSize_ = device;
+                        cached_ = read;
+                    }
+                }
+            }
+        }
+        if (image->isNull())
+            continue;
+        painter.save();
+        painter.setClipRect(picture.clip, Qt::IntersectClip);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(picture.target, *image);
+        painter.restore();
+    }
 }
 
 QImage PageStore::renderPage(int index, double dpi) const
@@ -100,16 +136,21 @@ void PageStore::print(QPrinter& printer, const PrinterSettings& settings) const
             firstSheet = false;
             painter.save();
             painter.scale(scale, scale);
-            Play(painter, pages_[static_cast<size_t>(page - 1)]);
+            const Page& stored = pages_[static_cast<size_t>(page - 1)];
+            Play(painter, stored.commands);
+            drawPictures(stored, painter);
             painter.restore();
         }
     painter.end();
     printer.setCopyCount(copyCount);
 }
 
-void PageStore::addPage(const QPicture& page)
+void PageStore::addPage(const QPicture& page, std::vector<SourcePicture> pictures)
 {
-    pages_.push_back(page);
+    // The cache points into the pages: it does not survive their moving.
+    cachedFor_ = nullptr;
+    cached_ = QImage();
+    pages_.push_back({page, std::move(pictures)});
     emit pageAdded(pageCount());
 }
 
