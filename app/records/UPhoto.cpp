@@ -183,6 +183,7 @@ void TfrmPhoto::BuildLayout()
     button(ui->btnFermer, QStyle::SP_DialogCloseButton, &TfrmPhoto::reject);
     lName_ = ui->lName;
     imageX_ = ui->ImageX;
+    ui->sbImage->viewport()->installEventFilter(this);
 
     // The order in which a free slot is looked for is the container's.
     const int order[kSlots] = {3, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 16, 18, 19, 20, 21};
@@ -341,17 +342,34 @@ void TfrmPhoto::Image1Click(TPhotoSlot* slot)
     sqShape_->move(slot->pos() - QPoint(2, 2));
     sqShape_->raise();
     selected_ = slot;
-    QImage big;
-    bool partial = false;
-    if (!slot->FileName.isEmpty())
-        big = kui::LoadPicture(PhotoDir + slot->FileName, {}, &partial);
-    const QSize size = big.isNull() ? QSize(0, 0) : big.size();
-    imageX_->setPixmap(QPixmap::fromImage(std::move(big)));
-    imageX_->resize(size);
+    const bool partial = ShowBigPicture(slot->FileName.isEmpty() ? QString() : PhotoDir + slot->FileName);
     btnDelete_->setEnabled(slot->HasPicture());
     SelectedPhotoName = slot->FileName;
     panels_[0]->setText(slot->FileName);
     panels_[1]->setText(partial ? QStringLiteral("Photo incomplète") : QString());
+}
+
+bool TfrmPhoto::ShowBigPicture(const QString& path)
+{
+    bigPath_ = path;
+    // Once the screen is shown, the whole photo fits the view (never
+    // enlarged); before, it is read at its own size.
+    const QSize room = ui->sbImage->isVisible() ? ui->sbImage->viewport()->size() : QSize();
+    bool partial = false;
+    QImage big;
+    if (!path.isEmpty())
+        big = kui::LoadPicture(path, room, &partial);
+    const QSize size = big.isNull() ? QSize(0, 0) : big.size();
+    imageX_->setPixmap(QPixmap::fromImage(std::move(big)));
+    imageX_->resize(size);
+    return partial;
+}
+
+bool TfrmPhoto::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->sbImage->viewport() && event->type() == QEvent::Resize && !bigPath_.isEmpty())
+        ShowBigPicture(bigPath_);
+    return QDialog::eventFilter(watched, event);
 }
 
 QString TfrmPhoto::StorePhoto(const QString& source)
@@ -440,9 +458,7 @@ void TfrmPhoto::btnAddClick()
                 } else {
                     selected_->SetPicture(thumb);
                     selected_->FileName = name;
-                    const QImage big = kui::LoadPicture(PhotoDir + name);
-                    imageX_->setPixmap(QPixmap::fromImage(big));
-                    imageX_->resize(big.size());
+                    ShowBigPicture(PhotoDir + name);
                     // The slot's own row only: the same file may fill another slot too.
                     ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE AND NUM=:NUM"),
                         {{"CODE", CurrentPatientCode}, {"NUM", QString::number(selected_->Tag())}});

@@ -80,6 +80,9 @@ public:
     TPhotoSlot* FindImage(const QString& name) const;
     TPhotoSlot* FirstFreeImage() const;
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 public slots:
     void btnAddClick();
     void btnDeleteClick();
@@ -102,6 +105,8 @@ public slots:
 private:
     void BuildLayout();  // the form, its buttons, slots and popup menu wired
     void ShowQueueSize();
+    // Shows the photo file in the big view; true when it decoded only in part.
+    bool ShowBigPicture(const QString& path);
     // The picture file to add: the context's step, or the picture-open
     // dialog; empty when cancelled.
     QString ChoosePicture();
@@ -113,6 +118,7 @@ private:
     std::array<TPhotoSlot*, kSlots> slots_{};
     std::array<TPhotoSlot*, kSlots> containerOrder_{};
     TPhotoSlot* selected_ = nullptr;
+    QString bigPath_;  // the file the big view shows
     QLabel* imageX_ = nullptr;
     QLabel* lName_ = nullptr;
     QWidget* sqShape_ = nullptr;

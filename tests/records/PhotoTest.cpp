@@ -400,6 +400,24 @@ TEST_F(PhotoOwnContextTest, PhotosStandAsTheCameraWasHeldAndACutFileIsShownWithA
     QTest::mouseClick(cut, Qt::LeftButton);
     EXPECT_EQ(frm.ImageX()->pixmap().size(), QSize(320, 240));
     EXPECT_EQ(frm.StatusPanel(1), QStringLiteral("Photo incomplète"));
+
+    // A photo larger than the view is shown whole, reduced to the view.
+    AnswerFileDialog(Picture("grande.jpg", Jpeg(Halves({3200, 2400}, Qt::red, Qt::blue))));
+    QTest::mouseClick(Button(frm, "btnAdd"), Qt::LeftButton);
+    TPhotoSlot* large = nullptr;
+    for (int n = 1; n <= TfrmPhoto::kSlots; ++n)
+        if (frm.Image(n)->FileName == "grande.jpg")
+            large = frm.Image(n);
+    ASSERT_NE(large, nullptr);
+    QTest::mouseClick(large, Qt::LeftButton);
+    auto* view = frm.findChild<QScrollArea*>("sbImage");
+    ASSERT_NE(view, nullptr);
+    const QSize shown = frm.ImageX()->pixmap().size();
+    EXPECT_LE(shown.width(), view->viewport()->width());
+    EXPECT_LE(shown.height(), view->viewport()->height());
+    EXPECT_TRUE(shown.width() >= view->viewport()->width() - 2 || shown.height() >= view->viewport()->height() - 2);
+    EXPECT_NEAR(double(shown.width()) / shown.height(), 4.0 / 3.0, 0.02);
+    EXPECT_EQ(frm.StatusPanel(1), QString());
 }
 
 TEST_F(PhotoOwnContextTest, TheFullViewFitsAWholeLargePhotoInItsWindow)
