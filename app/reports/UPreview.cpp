@@ -27,9 +27,16 @@
 
 TfrmPreview* frmPreview = nullptr;
 
-std::function<bool(QPrintDialog&)> TfrmPreview::RunPrintDialog = [](QPrintDialog& dialog) {
+namespace {
+// The standard print dialog, run as it is; it asks itself before a file of
+// the name chosen is replaced.
+bool ExecPrintDialog(QPrintDialog& dialog)
+{
     return dialog.exec() == QDialog::Accepted;
-};
+}
+}  // namespace
+
+std::function<bool(QPrintDialog&)> TfrmPreview::RunPrintDialog = ExecPrintDialog;
 
 namespace {
 const int ZoomPercents[] = {200, 150, 100, 75, 50, 25};
@@ -304,21 +311,29 @@ void TfrmPreview::PrintClick()
         return;
     try {
         QPrinter& printer = kui::CurrentPrinter();
+        // A file is proposed under this document's title, in the folder of
+        // the last one printed to a file (the home folder when there is no
+        // printer to print to); never the last file itself. The dialog reads
+        // the proposal when it is made.
+        printer.setDocName(store->title());
+        if (!printer.outputFileName().isEmpty())
+            printer.setOutputFileName(
+                QFileInfo(printer.outputFileName()).absoluteDir().filePath(OutputFileName(store->title())));
+        else if (QPrinterInfo::availablePrinterNames().isEmpty())
+            printer.setOutputFileName(QDir::home().filePath(OutputFileName(store->title())));
         QPrintDialog dialog(&printer, this);
         dialog.setOptions(QAbstractPrintDialog::PrintPageRange | QAbstractPrintDialog::PrintToFile);
         dialog.setMinMax(1, store->pageCount());
         dialog.setFromTo(1, store->pageCount());
         printer.setCopyCount(ui->SpinEditCopies->value());
-        // A file is proposed under this document's title, in the folder of
-        // the last one printed to a file; never the last file itself.
-        printer.setDocName(store->title());
-        if (!printer.outputFileName().isEmpty())
-            printer.setOutputFileName(
-                QFileInfo(printer.outputFileName()).absoluteDir().filePath(OutputFileName(store->title())));
         if (!RunPrintDialog(dialog))
             return;
+        // A file of that name is replaced only once the user said so (the
+        // standard dialog has asked already).
+        const auto* runner = RunPrintDialog.target<bool (*)(QPrintDialog&)>();
+        const bool dialogAsked = runner && *runner == &ExecPrintDialog;
         const QString file = printer.outputFileName();
-        if (!file.isEmpty() && QFileInfo::exists(file) &&
+        if (!dialogAsked && !file.isEmpty() && QFileInfo::exists(file) &&
             !kui::MsgConfirm(
                 QStringLiteral("Le fichier %1 existe déjà.\nVoulez-vous le remplacer ?").arg(QDir::toNativeSeparators(file)),
                 this))

@@ -74,7 +74,7 @@ protected:
     }
     void TearDown() override
     {
-        TfrmPreview::RunPrintDialog = [](QPrintDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+        TfrmPreview::RunPrintDialog = programsPrintDialog_;
         kui::CurrentPrinter().setOutputFileName({});
     }
 
@@ -195,4 +195,6 @@ protected:
     }
 
     TempPractice practice_;
+    // The program's own print dialog, put back after each test.
+    const std::function<bool(QPrintDialog&)> programsPrintDialog_ = TfrmPreview::RunPrintDialog;
 };
