@@ -5,6 +5,7 @@
 #include <QPainter>
 #include <QPrinter>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace krpt {
@@ -61,34 +62,42 @@ void PageStore::paintPage(int index, QPainter& painter) const
 
 void PageStore::drawPictures(const Page& page, QPainter& painter) const
 {
-    // Pictures read at more than this many pixels are read again for each
-    // printing rather than kept.
-    constexpr qint64 kKeptPixels = 4'000'000;
+    // What a zoomed preview keeps of the pictures it read (a page's worth at
+    // 200 %); larger readings, as for a printer, are read again each time.
+    constexpr qint64 kKeptPixels = 16'000'000;
+    constexpr size_t kKeptPictures = 8;
+    const auto pixels = [](const QImage& image) { return qint64(image.width()) * image.height(); };
     for (const SourcePicture& picture : page.pictures) {
         const QSize device = painter.deviceTransform().mapRect(picture.target).size().toSize();
-        const QImage* image = &picture.shown;
-        QImage read;
+        QImage image = picture.shown;
         if (device.width() > picture.shown.width() + 1 || device.height() > picture.shown.height() + 1) {
-            if (cachedFor_ == &picture && cachedSize_ == device) {
-                image = &cached_;
+            const auto hit = std::find_if(cache_.begin(), cache_.end(),
+                [&](const Cached& c) { return c.picture == &picture && c.size == device; });
+            if (hit != cache_.end()) {
+                image = hit->image;
             } else if (picture.source) {
-                read = picture.source(device);
+                const QImage read = picture.source(device);
                 if (!read.isNull()) {
-                    image = &read;
-                    if (qint64(read.width()) * read.height() <= kKeptPixels) {
-                        cachedFor_ = &picture;
-                        cachedSize_ = device;
-                        cached_ = read;
+                    image = read;
+                    if (pixels(read) <= kKeptPixels / 4) {
+                        cache_.push_back({&picture, device, read});
+                        qint64 kept = 0;
+                        for (const Cached& c : cache_)
+                            kept += pixels(c.image);
+                        while (cache_.size() > 1 && (cache_.size() > kKeptPictures || kept > kKeptPixels)) {
+                            kept -= pixels(cache_.front().image);
+                            cache_.erase(cache_.begin());
+                        }
                     }
                 }
             }
         }
-        if (image->isNull())
+        if (image.isNull())
             continue;
         painter.save();
         painter.setClipRect(picture.clip, Qt::IntersectClip);
         painter.setRenderHint(QPainter::SmoothPixmapTransform);
-        painter.drawImage(picture.target, *image);
+        painter.drawImage(picture.target, image);
         painter.restore();
     }
 }
@@ -148,8 +157,7 @@ void PageStore::print(QPrinter& printer, const PrinterSettings& settings) const
 void PageStore::addPage(const QPicture& page, std::vector<SourcePicture> pictures)
 {
     // The cache points into the pages: it does not survive their moving.
-    cachedFor_ = nullptr;
-    cached_ = QImage();
+    cache_.clear();
     pages_.push_back({page, std::move(pictures)});
     emit pageAdded(pageCount());
 }

@@ -77,10 +77,14 @@ private:
     void drawPictures(const Page& page, QPainter& painter) const;
 
     std::vector<Page> pages_;
-    // The source picture last read for a zoomed preview, at its size.
-    mutable const SourcePicture* cachedFor_ = nullptr;
-    mutable QSize cachedSize_;
-    mutable QImage cached_;
+    // The source pictures last read for a zoomed preview, at their sizes,
+    // the most recent last.
+    struct Cached {
+        const SourcePicture* picture;
+        QSize size;
+        QImage image;
+    };
+    mutable std::vector<Cached> cache_;
     bool finished_ = false;
     bool released_ = false;
 };

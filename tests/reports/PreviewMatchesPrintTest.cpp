@@ -14,34 +14,7 @@
 
 namespace {
 
-class PreviewMatchesPrintTest : public ReportsFixture {
-protected:
-    // Runs the print command; the preview's first page, as shown at each
-    // zoom, is compared with the printed page.
-    void ExpectPreviewIsThePrint(const std::function<void()>& command, const QString& name)
-    {
-        struct Shown {
-            int zoomEntry, dpi;
-            QImage page;
-        };
-        std::vector<Shown> shown{{0, 192, {}}, {2, 96, {}}, {3, 72, {}}};
-        const QStringList pages = PrintedPages(command, name, [&](TfrmPreview& w) {
-            for (Shown& s : shown)
-                s.page = ShownPage(w, s.zoomEntry);
-        });
-        ASSERT_FALSE(pages.isEmpty());
-        ASSERT_TRUE(pages[0].contains("Dr Martin")) << pages[0].toStdString();
-        for (const Shown& s : shown) {
-            const QImage printed = PrintedPage(Pdf(name), 1, s.dpi);
-            ASSERT_FALSE(printed.isNull());
-            ASSERT_FALSE(s.page.isNull());
-            EXPECT_NEAR(s.page.width(), printed.width(), 2);
-            EXPECT_NEAR(s.page.height(), printed.height(), 2);
-            EXPECT_LE(InkMismatch(s.page, printed), 4)
-                << name.toStdString() << " at " << s.dpi << " dpi: the preview differs from the print";
-        }
-    }
-};
+class PreviewMatchesPrintTest : public ReportsFixture { };
 
 }  // namespace
 
