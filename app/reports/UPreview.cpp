@@ -40,6 +40,7 @@ std::function<bool(QPrintDialog&)> TfrmPreview::RunPrintDialog = ExecPrintDialog
 
 namespace {
 const int ZoomPercents[] = {200, 150, 100, 75, 50, 25};
+const int PageWidthEntry = 6;
 
 // The name of the PDF file of a document: its title, less the characters a
 // file name cannot hold, and ".pdf".
@@ -54,7 +55,6 @@ QString OutputFileName(const QString& title)
         name = QStringLiteral("Document");
     return name + QStringLiteral(".pdf");
 }
-const int PageWidthEntry = 6;
 
 // The toolbar's icons, read once for every preview window of the session
 // (each standard icon decodes its pictures when it is made).
