@@ -8,6 +8,7 @@
 #include <QScrollBar>
 
 #include <cmath>
+#include <cstdlib>
 
 namespace krpt {
 
@@ -134,10 +135,20 @@ bool PreviewView::turnPage(int step)
 void PreviewView::wheelEvent(QWheelEvent* event)
 {
     const int dy = event->angleDelta().y();
-    if (dy != 0 && turnPage(dy < 0 ? 1 : -1)) {
+    QScrollBar* bar = verticalScrollBar();
+    const bool atEnd = dy < 0 ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
+    if (dy != 0 && atEnd) {
+        // A whole notch past the end turns the page (a touchpad sends many
+        // small steps).
+        wheelPastEnd_ = (wheelPastEnd_ < 0) == (dy < 0) ? wheelPastEnd_ + dy : dy;
+        if (std::abs(wheelPastEnd_) >= QWheelEvent::DefaultDeltasPerStep) {
+            wheelPastEnd_ = 0;
+            turnPage(dy < 0 ? 1 : -1);
+        }
         event->accept();
         return;
     }
+    wheelPastEnd_ = 0;
     QScrollArea::wheelEvent(event);
 }
 

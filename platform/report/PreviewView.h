@@ -50,6 +50,7 @@ private:
     int page_ = 0;
     int zoom_ = 100;
     bool fitWidth_ = false;
+    int wheelPastEnd_ = 0;  // wheel turned past the page's end, not yet a page
 };
 
 }  // namespace krpt

@@ -275,6 +275,12 @@ TEST_F(PreviewTest, TheWheelAndPageDownGoOnToTheNextPageAtTheEndOfAPage)
         EXPECT_EQ(w.RptPreview()->pageNumber(), 2);
         EXPECT_EQ(bar->value(), bar->maximum());
         EXPECT_EQ(w.sePage()->value(), 2);
+        // A touchpad's small steps past the end turn the page once they make a notch.
+        Wheel(w.RptPreview()->viewport(), -40);
+        Wheel(w.RptPreview()->viewport(), -40);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 2);
+        Wheel(w.RptPreview()->viewport(), -40);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 3);
     });
 }
 
