@@ -11,6 +11,7 @@
 #include <cstring>
 #include <cstdio>
 #include <jpeglib.h>
+#include <jerror.h>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -22,6 +23,7 @@ namespace {
 struct JpegError {
     jpeg_error_mgr mgr;
     std::jmp_buf jump;
+    bool damaged = false;  // a warning that the picture lacks some of its data
 };
 
 [[noreturn]] void JpegErrorExit(j_common_ptr cinfo)
@@ -31,6 +33,20 @@ struct JpegError {
 
 void JpegSilent(j_common_ptr)
 {
+}
+
+// Warnings are counted, not shown; those about the data (cut short, a
+// corrupt segment) tell that the picture decoded only in part, unlike the
+// harmless ones (padding before a marker, a newer header version).
+void JpegWarning(j_common_ptr cinfo, int level)
+{
+    if (level >= 0)
+        return;  // trace messages
+    auto* err = reinterpret_cast<JpegError*>(cinfo->err);
+    const int code = err->mgr.msg_code;
+    if (code != JWRN_EXTRANEOUS_DATA && code != JWRN_JFIF_MAJOR && code != JWRN_ADOBE_XFORM)
+        err->damaged = true;
+    ++err->mgr.num_warnings;
 }
 
 // A progressive stream may carry thousands of tiny scans, each a pass over
@@ -161,6 +177,7 @@ bool DecodeJpeg(const QByteArray& data, QSize fit, QImage& out, bool& partial)
     cinfo.err = jpeg_std_error(&err.mgr);
     err.mgr.error_exit = JpegErrorExit;
     err.mgr.output_message = JpegSilent;
+    err.mgr.emit_message = JpegWarning;
     progress.progress_monitor = JpegProgress;
     QImage* volatile image = nullptr;
     if (setjmp(err.jump)) {
@@ -212,7 +229,7 @@ bool DecodeJpeg(const QByteArray& data, QSize fit, QImage& out, bool& partial)
     jpeg_finish_decompress(&cinfo);
     // A stream cut short or damaged in its data decodes what it holds, the
     // rest grey; the reader warned each time.
-    partial = err.mgr.num_warnings > 0;
+    partial = err.damaged;
     const bool adobeInverted = cinfo.saw_Adobe_marker;
     jpeg_destroy_decompress(&cinfo);
     if (cmyk) {

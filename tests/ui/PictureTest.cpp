@@ -184,4 +184,8 @@ TEST(Picture, TheCamerasOrientationTurnsThePictureAndACutFileIsPartial)
     ASSERT_FALSE(cut.isNull());
     EXPECT_EQ(cut.size(), QSize(320, 240));
     EXPECT_TRUE(partial);
+    // Padding a camera left before the end marker is no damage.
+    const QByteArray padded = whole.left(whole.size() - 2) + QByteArray(5, '\0') + whole.right(2);
+    EXPECT_FALSE(kui::ReadPicture(padded, {}, &partial).isNull());
+    EXPECT_FALSE(partial);
 }
