@@ -43,7 +43,8 @@ struct AppContext {
     std::function<bool()> login;
     // Writes the automatic backup when the program is closed.
     std::function<void()> autoBackup;
-    // Asks for a picture file for the welcome picture; empty = cancelled.
+    // Asks for a picture file (the welcome picture, a patient's photo);
+    // empty = cancelled. Empty step: the screen's own file dialog.
     std::function<QString(QWidget* parent)> choosePicture;
 };
 

@@ -19,7 +19,9 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QMenu>
 #include <QMimeData>
@@ -183,6 +185,7 @@ void TfrmPhoto::BuildLayout()
     button(ui->btnFermer, QStyle::SP_DialogCloseButton, &TfrmPhoto::reject);
     lName_ = ui->lName;
     imageX_ = ui->ImageX;
+    ui->sbImage->viewport()->installEventFilter(this);
 
     // The order in which a free slot is looked for is the container's.
     const int order[kSlots] = {3, 1, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 17, 16, 18, 19, 20, 21};
@@ -341,15 +344,34 @@ void TfrmPhoto::Image1Click(TPhotoSlot* slot)
     sqShape_->move(slot->pos() - QPoint(2, 2));
     sqShape_->raise();
     selected_ = slot;
-    QImage big;
-    if (!slot->FileName.isEmpty())
-        big = kui::LoadPicture(PhotoDir + slot->FileName);
-    const QSize size = big.isNull() ? QSize(0, 0) : big.size();
-    imageX_->setPixmap(QPixmap::fromImage(std::move(big)));
-    imageX_->resize(size);
+    const bool partial = ShowBigPicture(slot->FileName.isEmpty() ? QString() : PhotoDir + slot->FileName);
     btnDelete_->setEnabled(slot->HasPicture());
     SelectedPhotoName = slot->FileName;
     panels_[0]->setText(slot->FileName);
+    panels_[1]->setText(partial ? QStringLiteral("Photo incomplète") : QString());
+}
+
+bool TfrmPhoto::ShowBigPicture(const QString& path)
+{
+    bigPath_ = path;
+    // Once the screen is shown, the whole photo fits the view (never
+    // enlarged); before, it is read at its own size.
+    const QSize room = ui->sbImage->isVisible() ? ui->sbImage->viewport()->size() : QSize();
+    bool partial = false;
+    QImage big;
+    if (!path.isEmpty())
+        big = kui::LoadPicture(path, room, &partial);
+    const QSize size = big.isNull() ? QSize(0, 0) : big.size();
+    imageX_->setPixmap(QPixmap::fromImage(std::move(big)));
+    imageX_->resize(size);
+    return partial;
+}
+
+bool TfrmPhoto::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->sbImage->viewport() && event->type() == QEvent::Resize && !bigPath_.isEmpty())
+        ShowBigPicture(bigPath_);
+    return QDialog::eventFilter(watched, event);
 }
 
 QString TfrmPhoto::StorePhoto(const QString& source)
@@ -394,9 +416,28 @@ QString TfrmPhoto::StorePhoto(const QString& source)
     return out.commit() ? name : QString();
 }
 
+QString TfrmPhoto::ChoosePicture()
+{
+    if (context_.choosePicture)
+        return context_.choosePicture(this);
+    // The picture-open dialog, opened where the last picture was taken from.
+    static QString lastDir;
+    QFileDialog dialog(this, QStringLiteral("Ajouter une photo"), lastDir.isEmpty() ? QDir::homePath() : lastDir,
+        QStringLiteral("Images (*.jpg *.jpeg *.jpe *.jfif *.bmp *.png *.gif *.tif *.tiff *.ico *.wmf *.emf);;"
+                       "Tous les fichiers (*)"));
+    dialog.setObjectName(QStringLiteral("OpenPictureDialog"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
+        return {};
+    const QString file = dialog.selectedFiles().constFirst();
+    lastDir = QFileInfo(file).absolutePath();
+    return file;
+}
+
 void TfrmPhoto::btnAddClick()
 {
-    const QString file = context_.choosePicture ? context_.choosePicture(this) : QString();
+    const QString file = ChoosePicture();
     if (file.isEmpty())
         return;
     {
@@ -411,21 +452,25 @@ void TfrmPhoto::btnAddClick()
         }
         if (go) {
             try {
-                const QImage thumb = kui::LoadPicture(file, kThumbSize);
+                bool partial = false;
+                const QImage thumb = kui::LoadPicture(file, kThumbSize, &partial);
                 const QString name = thumb.isNull() ? QString() : StorePhoto(file);
                 if (name.isEmpty()) {
                     kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
                 } else {
                     selected_->SetPicture(thumb);
                     selected_->FileName = name;
-                    const QImage big = kui::LoadPicture(PhotoDir + name);
-                    imageX_->setPixmap(QPixmap::fromImage(big));
-                    imageX_->resize(big.size());
+                    ShowBigPicture(PhotoDir + name);
                     // The slot's own row only: the same file may fill another slot too.
                     ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE AND NUM=:NUM"),
                         {{"CODE", CurrentPatientCode}, {"NUM", QString::number(selected_->Tag())}});
                     QApplication::processEvents();
                     InsertPhotoRow(selected_->Tag(), name);
+                    if (partial)
+                        kui::MsgWarning(QStringLiteral("La photo %1 est incomplète ou endommagée : seule sa partie "
+                                                       "lisible est affichée.")
+                                            .arg(QFileInfo(file).fileName()),
+                            this);
                 }
             } catch (const std::exception&) {
                 kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
@@ -463,9 +508,16 @@ void TfrmPhoto::btnCancelClick()
 
 void TfrmPhoto::btnGetPatientClick()
 {
+    const QString before = CurrentPatientCode;
     {
         TfrmGetPatient picker(context_, this);
         picker.exec();
+    }
+    // The sheets carry one patient's name: the queue holds that patient's
+    // photos only.
+    if (CurrentPatientCode != before && !PrintList.isEmpty()) {
+        PrintList.clear();
+        ShowQueueSize();
     }
     ShowPatient();
 }

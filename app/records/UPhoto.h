@@ -73,11 +73,15 @@ public:
     TPhotoSlot* SelectedImage() const { return selected_; }
     QString SelectedPhotoName;
     bool PhotosModified = false;
-    // The print queue: file names inside PhotoDir, without duplicates.
+    // The print queue: file names inside PhotoDir, without duplicates, all of
+    // the current patient (choosing another patient empties it).
     QStringList PrintList;
 
     TPhotoSlot* FindImage(const QString& name) const;
     TPhotoSlot* FirstFreeImage() const;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 public slots:
     void btnAddClick();
@@ -101,6 +105,11 @@ public slots:
 private:
     void BuildLayout();  // the form, its buttons, slots and popup menu wired
     void ShowQueueSize();
+    // Shows the photo file in the big view; true when it decoded only in part.
+    bool ShowBigPicture(const QString& path);
+    // The picture file to add: the context's step, or the picture-open
+    // dialog; empty when cancelled.
+    QString ChoosePicture();
     // Copies the file into PhotoDir; the name it is stored under, empty on failure.
     QString StorePhoto(const QString& source);
 
@@ -109,6 +118,7 @@ private:
     std::array<TPhotoSlot*, kSlots> slots_{};
     std::array<TPhotoSlot*, kSlots> containerOrder_{};
     TPhotoSlot* selected_ = nullptr;
+    QString bigPath_;  // the file the big view shows
     QLabel* imageX_ = nullptr;
     QLabel* lName_ = nullptr;
     QWidget* sqShape_ = nullptr;

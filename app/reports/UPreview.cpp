@@ -8,10 +8,13 @@
 #include "platform/report/Report.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/IniFile.h"
+#include "platform/ui/Messages.h"
 #include "platform/ui/Printer.h"
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QIcon>
 #include <QKeyEvent>
 #include <QShortcut>
@@ -24,13 +27,34 @@
 
 TfrmPreview* frmPreview = nullptr;
 
-std::function<bool(QPrintDialog&)> TfrmPreview::RunPrintDialog = [](QPrintDialog& dialog) {
+namespace {
+// The standard print dialog, run as it is; it asks itself before a file of
+// the name chosen is replaced.
+bool ExecPrintDialog(QPrintDialog& dialog)
+{
     return dialog.exec() == QDialog::Accepted;
-};
+}
+}  // namespace
+
+std::function<bool(QPrintDialog&)> TfrmPreview::RunPrintDialog = ExecPrintDialog;
 
 namespace {
 const int ZoomPercents[] = {200, 150, 100, 75, 50, 25};
 const int PageWidthEntry = 6;
+
+// The name of the PDF file of a document: its title, less the characters a
+// file name cannot hold, and ".pdf".
+QString OutputFileName(const QString& title)
+{
+    QString name = title.trimmed();
+    static const QString forbidden = QStringLiteral("/\\:*?\"<>|");
+    for (QChar& c : name)
+        if (forbidden.contains(c) || c.unicode() < 32)
+            c = QLatin1Char('_');
+    if (name.isEmpty())
+        name = QStringLiteral("Document");
+    return name + QStringLiteral(".pdf");
+}
 
 // The toolbar's icons, read once for every preview window of the session
 // (each standard icon decodes its pictures when it is made).
@@ -79,6 +103,11 @@ TfrmPreview::TfrmPreview(AppContext& context, QWidget* owner)
     ui->stBar->addWidget(panel1_);
 
     connect(ui->RptPreview, &krpt::PreviewView::pageAvailable, this, &TfrmPreview::RptPreviewPageAvailable);
+    connect(ui->RptPreview, &krpt::PreviewView::pageTurned, this, [this](int page) {
+        const QSignalBlocker block(ui->sePage);
+        ui->sePage->setValue(page);
+        UpdateNavigation();
+    });
     connect(ui->sbFirstPage, &QToolButton::clicked, this, &TfrmPreview::sbFirstPageClick);
     connect(ui->sbPreviousPage, &QToolButton::clicked, this, &TfrmPreview::sbPreviousPageClick);
     connect(ui->sbNextPage, &QToolButton::clicked, this, &TfrmPreview::sbNextPageClick);
@@ -192,6 +221,8 @@ void TfrmPreview::RptPreviewPageAvailable(int n)
             ui->stBar->repaint();
             cmbZoomChange();
             unsetCursor();
+            // The page keys and the wheel go to the page.
+            ui->RptPreview->setFocus();
         }
     }
 }
@@ -280,12 +311,32 @@ void TfrmPreview::PrintClick()
         return;
     try {
         QPrinter& printer = kui::CurrentPrinter();
+        // A file is proposed under this document's title, in the folder of
+        // the last one printed to a file (the home folder when there is no
+        // printer to print to); never the last file itself. The dialog reads
+        // the proposal when it is made.
+        printer.setDocName(store->title());
+        if (!printer.outputFileName().isEmpty())
+            printer.setOutputFileName(
+                QFileInfo(printer.outputFileName()).absoluteDir().filePath(OutputFileName(store->title())));
+        else if (QPrinterInfo::availablePrinterNames().isEmpty())
+            printer.setOutputFileName(QDir::home().filePath(OutputFileName(store->title())));
         QPrintDialog dialog(&printer, this);
         dialog.setOptions(QAbstractPrintDialog::PrintPageRange | QAbstractPrintDialog::PrintToFile);
         dialog.setMinMax(1, store->pageCount());
         dialog.setFromTo(1, store->pageCount());
         printer.setCopyCount(ui->SpinEditCopies->value());
         if (!RunPrintDialog(dialog))
+            return;
+        // A file of that name is replaced only once the user said so (the
+        // standard dialog has asked already).
+        const auto* runner = RunPrintDialog.target<bool (*)(QPrintDialog&)>();
+        const bool dialogAsked = runner && *runner == &ExecPrintDialog;
+        const QString file = printer.outputFileName();
+        if (!dialogAsked && !file.isEmpty() && QFileInfo::exists(file) &&
+            !kui::MsgConfirm(
+                QStringLiteral("Le fichier %1 existe déjà.\nVoulez-vous le remplacer ?").arg(QDir::toNativeSeparators(file)),
+                this))
             return;
         krpt::PrinterSettings settings;
         settings.printerIndex = printer.outputFileName().isEmpty()

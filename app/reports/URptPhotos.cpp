@@ -109,6 +109,7 @@ void TfrmRptPhotos::bdDetailBeforePrint(krpt::Band& band)
         const Position at = kImages[p];
         if (auto* image = dynamic_cast<krpt::Image*>(band.find(QStringLiteral("RptImage%1").arg(p)))) {
             image->setPicture({});
+            image->source = nullptr;
             image->stretch = false;
             image->rect = {at.x, at.y, kImageWidth, kImageHeight};
         }
@@ -127,6 +128,8 @@ void TfrmRptPhotos::bdDetailBeforePrint(krpt::Band& band)
                 const QImage picture = kui::LoadPicture(file, fit);
                 if (!picture.isNull()) {
                     image->setPicture(picture);
+                    // Printed from the file at the printer's resolution.
+                    image->source = [file](QSize device) { return kui::LoadPicture(file, device); };
                     image->stretch = W < size.width() || H < size.height();
                     image->rect.setSize(fit);
                     if (frame)

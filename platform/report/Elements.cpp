@@ -147,10 +147,16 @@ bool Image::loadFromFile(const QString& fileName)
     return !picture_.isNull();
 }
 
-void Image::draw(QPainter& painter, const QRectF& area, const PrintContext&) const
+void Image::draw(QPainter& painter, const QRectF& area, const PrintContext& context) const
 {
     if (picture_.isNull())
         return;
+    if (source && context.placeSource) {
+        const QRectF target = stretch ? area : QRectF(area.topLeft(), QSizeF(picture_.width(), picture_.height()));
+        const QTransform toPage = painter.worldTransform();
+        context.placeSource(toPage.mapRect(target), toPage.mapRect(area), source, picture_);
+        return;
+    }
     if (stretch) {
         painter.drawImage(area, picture_);
     } else {

@@ -19,6 +19,15 @@ class QPrinter;
 
 namespace krpt {
 
+// A picture of a page kept as its source, drawn at each device's own
+// resolution over the page's recorded commands.
+struct SourcePicture {
+    QRectF target;  // page coordinates, layout pixels
+    QRectF clip;
+    PictureSource source;
+    QImage shown;  // read for the layout's own resolution
+};
+
 class PageStore : public QObject {
     Q_OBJECT
 public:
@@ -45,7 +54,7 @@ public:
 
     // ---- the report's side ---------------------------------------------------
     void setTitle(const QString& title) { title_ = title; }
-    void addPage(const QPicture& page);
+    void addPage(const QPicture& page, std::vector<SourcePicture> pictures = {});
     void finish();
 
     // ---- the preview's side --------------------------------------------------
@@ -60,7 +69,22 @@ signals:
 private:
     QString title_;
     PageSetup setup_;
-    std::vector<QPicture> pages_;
+    struct Page {
+        QPicture commands;
+        std::vector<SourcePicture> pictures;
+    };
+    // Draws the page's source pictures at the painter's device resolution.
+    void drawPictures(const Page& page, QPainter& painter) const;
+
+    std::vector<Page> pages_;
+    // The source pictures last read for a zoomed preview, at their sizes,
+    // the most recent last.
+    struct Cached {
+        const SourcePicture* picture;
+        QSize size;
+        QImage image;
+    };
+    mutable std::vector<Cached> cache_;
     bool finished_ = false;
     bool released_ = false;
 };

@@ -2,10 +2,13 @@
 
 #include "platform/report/PageStore.h"
 
+#include <QKeyEvent>
 #include <QPainter>
+#include <QWheelEvent>
 #include <QScrollBar>
 
 #include <cmath>
+#include <cstdlib>
 
 namespace krpt {
 
@@ -111,6 +114,51 @@ void PreviewView::resizeEvent(QResizeEvent* event)
     QScrollArea::resizeEvent(event);
     if (fitWidth_)
         relayout();
+}
+
+bool PreviewView::turnPage(int step)
+{
+    QScrollBar* bar = verticalScrollBar();
+    const int count = store_ ? store_->pageCount() : 0;
+    const int target = page_ + step;
+    if (page_ < 1 || target < 1 || target > count)
+        return false;
+    if (step > 0 ? bar->value() < bar->maximum() : bar->value() > bar->minimum())
+        return false;
+    setPageNumber(target);
+    // The next page from its top, the previous one from its bottom.
+    bar->setValue(step > 0 ? bar->minimum() : bar->maximum());
+    emit pageTurned(target);
+    return true;
+}
+
+void PreviewView::wheelEvent(QWheelEvent* event)
+{
+    const int dy = event->angleDelta().y();
+    QScrollBar* bar = verticalScrollBar();
+    const bool atEnd = dy < 0 ? bar->value() >= bar->maximum() : bar->value() <= bar->minimum();
+    if (dy != 0 && atEnd) {
+        // A whole notch past the end turns the page (a touchpad sends many
+        // small steps).
+        wheelPastEnd_ = (wheelPastEnd_ < 0) == (dy < 0) ? wheelPastEnd_ + dy : dy;
+        if (std::abs(wheelPastEnd_) >= QWheelEvent::DefaultDeltasPerStep) {
+            wheelPastEnd_ = 0;
+            turnPage(dy < 0 ? 1 : -1);
+        }
+        event->accept();
+        return;
+    }
+    wheelPastEnd_ = 0;
+    QScrollArea::wheelEvent(event);
+}
+
+void PreviewView::keyPressEvent(QKeyEvent* event)
+{
+    if ((event->key() == Qt::Key_PageDown && turnPage(1)) || (event->key() == Qt::Key_PageUp && turnPage(-1))) {
+        event->accept();
+        return;
+    }
+    QScrollArea::keyPressEvent(event);
 }
 
 void PreviewView::relayout()

@@ -29,19 +29,28 @@ public:
 
 signals:
     void pageAvailable(int count);
+    // The wheel or Page Down past the bottom of a page went on to the next
+    // page (Page Up or the wheel past its top, to the previous one).
+    void pageTurned(int page);
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     class PageWidget;
     void relayout();
+    // Goes one page on (+1) or back (-1) when the page is scrolled to that
+    // end; true when it did.
+    bool turnPage(int step);
 
     QPointer<PageStore> store_;
     PageWidget* pageWidget_;
     int page_ = 0;
     int zoom_ = 100;
     bool fitWidth_ = false;
+    int wheelPastEnd_ = 0;  // wheel turned past the page's end, not yet a page
 };
 
 }  // namespace krpt

@@ -119,6 +119,8 @@ public:
         : report_(report), store_(store), interactive_(interactive), content_(report.page.contentRect())
     {
         context_.printedAt = QDateTime::currentDateTime();
+        context_.placeSource = [this](const QRectF& target, const QRectF& clip, const PictureSource& source,
+                                   const QImage& shown) { pictures_.push_back({target, clip, source, shown}); };
     }
 
     // False once the preview has let the store go: building stops.
@@ -184,7 +186,8 @@ private:
         painter_.reset();
         // The page's bounds are the paper, whatever was drawn on it.
         picture_->setBoundingRect(QRect(QPoint(0, 0), report_.page.pageSize().toSize()));
-        store_.addPage(*picture_);
+        store_.addPage(*picture_, std::move(pictures_));
+        pictures_.clear();
         picture_.reset();
         ++context_.pageNumber;
         if (interactive_)
@@ -229,6 +232,7 @@ private:
     PrintContext context_;
     std::unique_ptr<QPicture> picture_;
     std::unique_ptr<QPainter> painter_;
+    std::vector<SourcePicture> pictures_;
     double y_ = 0;
     double pageTop_ = 0;
 };

@@ -74,10 +74,19 @@ struct PageSetup {
 QFont LayoutFont(const QString& family = QStringLiteral("Arial"), double pointSize = 10, bool bold = false,
     bool underline = false, bool italic = false);
 
+// Reads a picture again, reduced to fit a size in device pixels (never
+// enlarged); null when it cannot be read.
+using PictureSource = std::function<QImage(QSize fit)>;
+
 // What an element knows of the page it is printed on.
 struct PrintContext {
     int pageNumber = 1;
     QDateTime printedAt;
+    // Set while pages are recorded: takes a picture that the page store
+    // draws from its source at each device's resolution (target and clip in
+    // page coordinates, `shown` the picture read for the layout's own).
+    std::function<void(const QRectF& target, const QRectF& clip, const PictureSource& source, const QImage& shown)>
+        placeSource;
 };
 
 // A printable element of a band.
@@ -154,6 +163,10 @@ public:
 // (96 pixels per inch) from the element's corner.
 class Image : public Element {
 public:
+    // Where the picture can be read again at a finer resolution: a printer
+    // or a zoomed preview gets it at its own resolution, `picture` serving
+    // the layout's. Drawn over what the page holds at its place.
+    PictureSource source;
     // Reads the picture; false when the file cannot be read (nothing prints).
     bool loadFromFile(const QString& fileName);
     // Takes a picture already read (null: nothing prints).

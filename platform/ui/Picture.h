@@ -18,19 +18,22 @@ inline constexpr int kMaxPictureSide = 30000;
 inline constexpr qint64 kMaxPicturePixels = 120'000'000;  // 120 megapixels
 inline constexpr qint64 kMaxPictureFileBytes = 256LL << 20;
 
-// Reads the picture held in `data`. `fit` empty: full size. Otherwise the
+// Reads the picture held in `data`, turned as the camera was held (the
+// orientation of its Exif block). `fit` empty: full size. Otherwise the
 // picture is reduced (proportions kept) to fit within `fit`; it is never
-// enlarged.
-QImage ReadPicture(const QByteArray& data, QSize fit = {});
+// enlarged. `partial`, when given, tells whether the picture decoded only
+// in part (a JPEG file cut short or damaged inside: its missing rows grey).
+QImage ReadPicture(const QByteArray& data, QSize fit = {}, bool* partial = nullptr);
 
 // The same for a file; a missing, unreadable or over-large file gives a null image.
-QImage LoadPicture(const QString& path, QSize fit = {});
+QImage LoadPicture(const QString& path, QSize fit = {}, bool* partial = nullptr);
 
 // LoadPicture for each of `paths`, decoded side by side on worker threads
 // (images only); returns once all are done, the images in the order of `paths`.
 QList<QImage> LoadPictures(const QStringList& paths, QSize fit = {});
 
-// The picture's size as stored in the file (no decoding); invalid when unknown.
+// The picture's size as it is shown, turned as the camera was held (no
+// decoding); invalid when unknown.
 QSize PictureSize(const QString& path);
 
 // True when the data begin like a JPEG stream.

@@ -2,13 +2,20 @@
 // context's picture step, boxes answered by the recording message service,
 // FPHOTO rows and PhotoDir files checked afterwards.
 #include "RecordsFixture.h"
+#include "app/global/AppContext.h"
+#include "app/records/UImage.h"
 #include "app/records/UPhoto.h"
 #include "platform/ui/Messages.h"
+#include "tests/support/ExifJpeg.h"
 
+#include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QImage>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -248,4 +255,190 @@ TEST_F(PhotoTest, PatientWithoutBirthDateAndMissingFiles)
     EXPECT_FALSE(frm.Image(4)->HasPicture());
     EXPECT_FALSE(frm.Image(5)->HasPicture());
     EXPECT_EQ(messages_.Count(), 0);
+}
+
+// The photo screen over the program's own context (ProgramContext: no step
+// replaced), the screen's own picture-open dialog answered as a user does.
+namespace {
+
+class PhotoOwnContextTest : public RecordsTest {
+protected:
+    void SetUp() override
+    {
+        RecordsTest::SetUp();
+        AddPatient("000001", "DUPONT", "Marie");
+        CurrentPatientCode = "000001";
+        ASSERT_FALSE(ProgramContext().choosePicture);
+    }
+    // Answers the next file dialog, found among the top-level windows, by
+    // typing `file` into its name field and pressing Enter (Escape when
+    // `file` is empty). `seen` counts the dialogs answered.
+    void AnswerFileDialog(const QString& file)
+    {
+        auto* timer = new QTimer;
+        QObject::connect(timer, &QTimer::timeout, [this, timer, file] {
+            for (QWidget* w : QApplication::topLevelWidgets()) {
+                auto* dialog = qobject_cast<QFileDialog*>(w);
+                if (!dialog || !dialog->isVisible())
+                    continue;
+                timer->stop();
+                timer->deleteLater();
+                ++seen_;
+                auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                if (file.isEmpty() || !name) {
+                    QTest::keyClick(dialog, Qt::Key_Escape);
+                    return;
+                }
+                name->setFocus();
+                name->setText(file);
+                QTest::keyClick(name, Qt::Key_Return);
+                return;
+            }
+        });
+        timer->start(10);
+    }
+    QString Picture(const QString& name, const QByteArray& bytes)
+    {
+        const QString path = camera_.path() + "/" + name;
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes);
+        return path;
+    }
+    static QByteArray Jpeg(const QImage& image, int orientation = 1)
+    {
+        return testpic::JpegWithOrientation(image, orientation);
+    }
+    QToolButton* Button(TfrmPhoto& frm, const char* name) { return frm.findChild<QToolButton*>(name); }
+
+    int seen_ = 0;
+    QTemporaryDir camera_;
+    kui::ScopedMessageRecorder messages_;
+};
+
+QImage Halves(QSize size, QColor first, QColor second)
+{
+    QImage im(size, QImage::Format_RGB32);
+    im.fill(second);
+    QPainter(&im).fillRect(0, 0, size.width() / 2, size.height(), first);
+    return im;
+}
+
+}  // namespace
+
+TEST_F(PhotoOwnContextTest, AddPhotoAndItsMenuEntryOpenTheScreensFileDialog)
+{
+    TfrmPhoto frm(ProgramContext());
+    frm.show();
+    const QString first = Picture("premiere.jpg", Jpeg(Halves({64, 48}, Qt::red, Qt::blue)));
+    AnswerFileDialog(first);
+    QTest::mouseClick(Button(frm, "btnAdd"), Qt::LeftButton);
+    EXPECT_EQ(seen_, 1);
+    EXPECT_EQ(Rows("SELECT NUM, PHOTO FROM FPHOTO WHERE CODE='000001'"), QStringList({"1|premiere.jpg"}));
+    EXPECT_TRUE(QFile::exists(PhotoDir + "premiere.jpg"));
+    EXPECT_TRUE(frm.Image(1)->HasPicture());
+
+    // The popup menu's entry opens the same dialog.
+    const QString second = Picture("seconde.jpg", Jpeg(Halves({64, 48}, Qt::green, Qt::blue)));
+    QAction* menuEntry = nullptr;
+    for (QAction* a : frm.actions())
+        if (a->text() == QStringLiteral("Ajouter une photo"))
+            menuEntry = a;
+    ASSERT_NE(menuEntry, nullptr);
+    AnswerFileDialog(second);
+    menuEntry->trigger();
+    EXPECT_EQ(seen_, 2);
+    EXPECT_EQ(Rows("SELECT NUM, PHOTO FROM FPHOTO WHERE CODE='000001' ORDER BY NUM"),
+        QStringList({"1|premiere.jpg", "3|seconde.jpg"}));
+
+    // Cancelled: nothing is added, nothing is said.
+    AnswerFileDialog({});
+    QTest::mouseClick(Button(frm, "btnAdd"), Qt::LeftButton);
+    EXPECT_EQ(seen_, 3);
+    EXPECT_EQ(Rows("SELECT NUM FROM FPHOTO WHERE CODE='000001'").size(), 2);
+    EXPECT_EQ(messages_.Count(), 0);
+}
+
+TEST_F(PhotoOwnContextTest, PhotosStandAsTheCameraWasHeldAndACutFileIsShownWithAWarning)
+{
+    TfrmPhoto frm(ProgramContext());
+    frm.show();
+    // Stored 160 x 120 with red on the left, the camera turned a quarter to
+    // the right: a portrait photo, red at the top.
+    AnswerFileDialog(Picture("portrait.jpg", Jpeg(Halves({160, 120}, Qt::red, Qt::blue), 6)));
+    QTest::mouseClick(Button(frm, "btnAdd"), Qt::LeftButton);
+    QTest::mouseClick(frm.Image(1), Qt::LeftButton);
+    const QPixmap thumb = frm.Image(1)->pixmap();
+    EXPECT_GT(thumb.height(), thumb.width());
+    const QImage big = frm.ImageX()->pixmap().toImage();
+    ASSERT_EQ(big.size(), QSize(120, 160));
+    EXPECT_GT(QColor(big.pixel(60, 20)).red(), 200);
+    EXPECT_GT(QColor(big.pixel(60, 140)).blue(), 200);
+    EXPECT_EQ(messages_.Count(), 0);
+    EXPECT_EQ(frm.StatusPanel(1), QString());
+
+    // A file cut short: the part that was read is added and shown, with a
+    // warning naming the file.
+    QImage noise(320, 240, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, qRgb((x * 7 + y * 13) % 256, (x * y) % 256, (x + y * 3) % 256));
+    const QByteArray whole = Jpeg(noise);
+    AnswerFileDialog(Picture("coupee.jpg", whole.left(whole.size() * 6 / 10)));
+    QTest::mouseClick(Button(frm, "btnAdd"), Qt::LeftButton);
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Warning);
+    EXPECT_TRUE(messages_.Last().text.contains("coupee.jpg")) << messages_.Last().text.toStdString();
+    EXPECT_TRUE(messages_.Last().text.contains(QStringLiteral("incomplète")));
+    EXPECT_TRUE(Rows("SELECT PHOTO FROM FPHOTO WHERE CODE='000001'").contains("coupee.jpg"));
+    TPhotoSlot* cut = nullptr;
+    for (int n = 1; n <= TfrmPhoto::kSlots; ++n)
+        if (frm.Image(n)->FileName == "coupee.jpg")
+            cut = frm.Image(n);
+    ASSERT_NE(cut, nullptr);
+    EXPECT_TRUE(cut->HasPicture());
+    QTest::mouseClick(cut, Qt::LeftButton);
+    EXPECT_EQ(frm.ImageX()->pixmap().size(), QSize(320, 240));
+    EXPECT_EQ(frm.StatusPanel(1), QStringLiteral("Photo incomplète"));
+
+    // A photo larger than the view is shown whole, reduced to the view.
+    AnswerFileDialog(Picture("grande.jpg", Jpeg(Halves({3200, 2400}, Qt::red, Qt::blue))));
+    QTest::mouseClick(Button(frm, "btnAdd"), Qt::LeftButton);
+    TPhotoSlot* large = nullptr;
+    for (int n = 1; n <= TfrmPhoto::kSlots; ++n)
+        if (frm.Image(n)->FileName == "grande.jpg")
+            large = frm.Image(n);
+    ASSERT_NE(large, nullptr);
+    QTest::mouseClick(large, Qt::LeftButton);
+    auto* view = frm.findChild<QScrollArea*>("sbImage");
+    ASSERT_NE(view, nullptr);
+    const QSize shown = frm.ImageX()->pixmap().size();
+    EXPECT_LE(shown.width(), view->viewport()->width());
+    EXPECT_LE(shown.height(), view->viewport()->height());
+    EXPECT_TRUE(shown.width() >= view->viewport()->width() - 2 || shown.height() >= view->viewport()->height() - 2);
+    EXPECT_NEAR(double(shown.width()) / shown.height(), 4.0 / 3.0, 0.02);
+    EXPECT_EQ(frm.StatusPanel(1), QString());
+}
+
+TEST_F(PhotoOwnContextTest, TheFullViewFitsAWholeLargePhotoInItsWindow)
+{
+    const QImage large = Halves({4000, 3000}, Qt::red, Qt::blue);
+    TfrmImage view(QPixmap::fromImage(large), "000001 - DUPONT");
+    view.show();
+    QApplication::processEvents();
+    auto* box = view.findChild<QScrollArea*>("ScrollBox1");
+    ASSERT_NE(box, nullptr);
+    const QSize shown = view.xImage()->pixmap().size();
+    EXPECT_LE(view.width(), 640);
+    EXPECT_LE(view.height(), 480);
+    EXPECT_LE(shown.width(), box->viewport()->width());
+    EXPECT_LE(shown.height(), box->viewport()->height());
+    EXPECT_NEAR(double(shown.width()) / shown.height(), 4.0 / 3.0, 0.02);
+    EXPECT_GT(shown.width(), box->viewport()->width() * 9 / 10);
+    EXPECT_EQ(box->horizontalScrollBar()->maximum(), 0);
+    EXPECT_EQ(box->verticalScrollBar()->maximum(), 0);
+    // Made larger, the window shows the photo larger.
+    view.resize(900, 700);
+    QApplication::processEvents();
+    EXPECT_GT(view.xImage()->pixmap().width(), shown.width());
 }

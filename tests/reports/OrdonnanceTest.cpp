@@ -81,3 +81,15 @@ TEST_F(OrdonnanceTest, EmailLineStoredAgeAndAPatientWithoutRow)
 }
 
 }  // namespace
+
+// The prescription's letterhead shows in the preview as it prints, at
+// every zoom.
+TEST_F(OrdonnanceTest, ThePreviewShowsThePageThatPrints)
+{
+    CurrentPatientCode = "000001";
+    TfrmSelectOrd frm(practice_.context());
+    frm.show();
+    QTest::keyClicks(frm.edNum(), "12");
+    ASSERT_EQ(frm.edCode()->text(), "12");
+    ExpectPreviewIsThePrint([&] { QTest::keyClick(&frm, Qt::Key_Escape); }, "ordonnance-vue");
+}

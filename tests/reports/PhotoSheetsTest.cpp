@@ -3,10 +3,15 @@
 // in queue order, with their proportions kept.
 #include "ReportsFixture.h"
 #include "app/records/UPhoto.h"
+#include "app/records/UGetPatient.h"
 #include "platform/ui/Messages.h"
+#include "tests/support/ExifJpeg.h"
 
 #include <QImage>
+#include <QLineEdit>
+#include <QPainter>
 #include <QProcess>
+#include <QToolButton>
 
 namespace {
 
@@ -103,4 +108,97 @@ TEST_F(PhotoSheetsTest, FivePhotosOnTwoPagesInQueueOrderWithTheirProportions)
     near(d, 300, 200);
     near(e, 189, 378);
     EXPECT_EQ(messages.Count(), 0);
+}
+
+TEST_F(PhotoSheetsTest, ChoosingAnotherPatientEmptiesTheQueueSoASheetCarriesOnePatientsPhotos)
+{
+    kui::ScopedMessageRecorder messages;
+    AddPatient("000001", "DURAND", "Marie", "F", "52 Ans");
+    AddPatient("000002", "PETIT", "Paul", "M", "40 Ans");
+    CurrentPatientCode = "000001";
+    const QColor red(220, 0, 0), blue(0, 0, 220);
+    AddPhoto(1, "durand.jpg", {400, 300}, red);
+    {
+        QImage im(400, 300, QImage::Format_RGB32);
+        im.fill(blue);
+        ASSERT_TRUE(im.save(PhotoDir + "petit.jpg", "JPG", 95));
+        Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000002', '1', 'petit.jpg')");
+    }
+    TfrmPhoto frm(practice_.context());
+    frm.show();
+    QTest::mouseClick(frm.Image(1), Qt::LeftButton);
+    QTest::mouseClick(frm.findChild<QToolButton*>("btnAddtoPrint"), Qt::LeftButton);
+    ASSERT_EQ(frm.PrintList, QStringList({"durand.jpg"}));
+
+    // The patient picker, answered as a user does: the name typed, Enter,
+    // the row chosen.
+    QTimer picker;
+    QObject::connect(&picker, &QTimer::timeout, [&] {
+        auto* w = qobject_cast<TfrmGetPatient*>(QApplication::activeModalWidget());
+        if (!w || !w->isVisible())
+            return;
+        picker.stop();
+        w->edNom()->setText("PETIT");
+        QTest::keyClick(w->edNom(), Qt::Key_Return);
+        w->grdPatientDblClick();
+    });
+    picker.start(5);
+    QTest::mouseClick(frm.findChild<QToolButton*>("btnGetPatient"), Qt::LeftButton);
+    ASSERT_EQ(CurrentPatientCode, "000002");
+    EXPECT_TRUE(frm.PrintList.isEmpty());
+    EXPECT_EQ(frm.StatusPanel(2), QStringLiteral("0 Photos à imprimer"));
+    EXPECT_FALSE(frm.btnPrint()->isEnabled());
+
+    QTest::mouseClick(frm.Image(1), Qt::LeftButton);
+    QTest::mouseClick(frm.findChild<QToolButton*>("btnAddtoPrint"), Qt::LeftButton);
+    const QStringList pages = PrintedPages([&] { QTest::mouseClick(frm.btnPrint(), Qt::LeftButton); }, "petit");
+    ASSERT_EQ(pages.size(), 1);
+    EXPECT_TRUE(pdftest::Words(pages[0]).contains("Patient : Mr PETIT Paul"));
+    const QImage page = Render(Pdf("petit"), 1);
+    EXPECT_TRUE(Find(page, blue).isValid());
+    EXPECT_FALSE(Find(page, red).isValid()) << "another patient's photo on PETIT's sheet";
+}
+
+TEST_F(PhotoSheetsTest, PhotosPrintUprightAtThePrintersResolution)
+{
+    kui::ScopedMessageRecorder messages;
+    AddPatient("000001", "DURAND", "Marie", "F", "52 Ans");
+    CurrentPatientCode = "000001";
+    // 1600 x 1200 stored, red on the left half, taken with the camera turned
+    // a quarter to the right: a portrait photo with red at the top.
+    QImage stored(1600, 1200, QImage::Format_RGB32);
+    stored.fill(QColor(0, 0, 220));
+    QPainter(&stored).fillRect(0, 0, 800, 1200, QColor(220, 0, 0));
+    {
+        QFile f(PhotoDir + "portrait.jpg");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(testpic::JpegWithOrientation(stored, 6, 95));
+    }
+    Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000001', '1', 'portrait.jpg')");
+    TfrmPhoto frm(practice_.context());
+    frm.show();
+    QTest::mouseClick(frm.Image(1), Qt::LeftButton);
+    QTest::mouseClick(frm.findChild<QToolButton*>("btnAddtoPrint"), Qt::LeftButton);
+    PrintedPages([&] { QTest::mouseClick(frm.btnPrint(), Qt::LeftButton); }, "portrait");
+
+    // Upright: 284 x 378 layout pixels, red above blue.
+    const QImage page = Render(Pdf("portrait"), 1);
+    const QRect red = Find(page, QColor(220, 0, 0)), blue = Find(page, QColor(0, 0, 220));
+    ASSERT_TRUE(red.isValid() && blue.isValid());
+    const QRect photo = red | blue;
+    EXPECT_NEAR(photo.width(), 284, 3);
+    EXPECT_NEAR(photo.height(), 378, 3);
+    EXPECT_LT(red.center().y(), blue.center().y());
+    EXPECT_NEAR(red.width(), photo.width(), 3);
+
+    // The photo is embedded with all its pixels (the printer's resolution
+    // is finer), not at the 96 per inch of the screen.
+    const QString list = pdftest::Run("pdfimages", {"-list", Pdf("portrait")});
+    const QStringList lines = list.split('\n', Qt::SkipEmptyParts);
+    ASSERT_GE(lines.size(), 3) << list.toStdString();
+    const QStringList image = lines[2].simplified().split(' ');
+    ASSERT_GE(image.size(), 14) << list.toStdString();
+    EXPECT_EQ(image[3].toInt(), 1200) << list.toStdString();  // width
+    EXPECT_EQ(image[4].toInt(), 1600) << list.toStdString();  // height
+    EXPECT_GE(image[12].toInt(), 300) << list.toStdString();  // x-ppi
 }

@@ -6,8 +6,12 @@
 #include "ReportsFixture.h"
 #include "platform/report/Report.h"
 #include "platform/ui/IniFile.h"
+#include "platform/ui/Messages.h"
 
 #include <QComboBox>
+#include <QDir>
+#include <QScrollBar>
+#include <QWheelEvent>
 #include <QLineEdit>
 #include <QToolButton>
 
@@ -218,3 +222,105 @@ TEST_F(PreviewTest, SeveralPreviewsAreOpenAtOnceEachWithItsOwnPages)
 }
 
 }  // namespace
+
+namespace {
+
+// A wheel turn over the shown page (negative: towards the user, down the page).
+void Wheel(QWidget* target, int delta)
+{
+    const QPointF at(target->width() / 2.0, target->height() / 2.0);
+    QWheelEvent event(at, target->mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+        Qt::NoScrollPhase, false);
+    QApplication::sendEvent(target, &event);
+}
+
+}  // namespace
+
+TEST_F(PreviewTest, TheWheelAndPageDownGoOnToTheNextPageAtTheEndOfAPage)
+{
+    PagesReport three(3);
+    Preview(three, [](TfrmPreview& w) {
+        w.cmbZoom()->setCurrentIndex(0);  // 200 %: a page is taller than the window
+        QApplication::processEvents();
+        QScrollBar* bar = w.RptPreview()->verticalScrollBar();
+        ASSERT_GT(bar->maximum(), 0);
+        // The page keys reach the page.
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_TRUE(focused == w.RptPreview() || w.RptPreview()->isAncestorOf(focused));
+        while (bar->value() < bar->maximum())
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 1);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 2);
+        EXPECT_EQ(bar->value(), 0);
+        EXPECT_EQ(w.sePage()->value(), 2);
+        EXPECT_EQ(w.StatusText(0), "Page : 2/3");
+        EXPECT_TRUE(w.sbPreviousPage()->isEnabled());
+
+        // The wheel down to the bottom of page 2, then on to page 3.
+        for (int i = 0; i < 200 && bar->value() < bar->maximum(); ++i)
+            Wheel(w.RptPreview()->viewport(), -120);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 2);
+        Wheel(w.RptPreview()->viewport(), -120);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 3);
+        EXPECT_EQ(w.StatusText(0), "Page : 3/3");
+        EXPECT_FALSE(w.sbNextPage()->isEnabled());
+        // Past the last page nothing turns; up from the top goes back.
+        for (int i = 0; i < 200 && bar->value() < bar->maximum(); ++i)
+            Wheel(w.RptPreview()->viewport(), -120);
+        Wheel(w.RptPreview()->viewport(), -120);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 3);
+        bar->setValue(0);
+        Wheel(w.RptPreview()->viewport(), 120);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 2);
+        EXPECT_EQ(bar->value(), bar->maximum());
+        EXPECT_EQ(w.sePage()->value(), 2);
+        // A touchpad's small steps past the end turn the page once they make a notch.
+        Wheel(w.RptPreview()->viewport(), -40);
+        Wheel(w.RptPreview()->viewport(), -40);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 2);
+        Wheel(w.RptPreview()->viewport(), -40);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 3);
+    });
+}
+
+TEST_F(PreviewTest, EachDocumentIsProposedAFileOfItsTitleAndAnExistingFileIsOnlyReplacedOnYes)
+{
+    kui::ScopedMessageRecorder messages;
+    const QString folder = practice_.root() + "/sorties";
+    QDir().mkpath(folder);
+    // The first document goes to a file the user names.
+    PagesReport first(1);
+    Preview(first, [&](TfrmPreview& w) { PrintToPdf(w, folder + "/premier.pdf"); });
+    ASSERT_TRUE(QFile::exists(folder + "/premier.pdf"));
+
+    // The next one is proposed a file of its own title in that folder.
+    PagesReport second(2);
+    second.report.title = "Rapport médical de DURAND/PETIT";
+    QString proposed;
+    Preview(second, [&](TfrmPreview& w) {
+        TfrmPreview::RunPrintDialog = [&](QPrintDialog& dialog) {
+            proposed = dialog.printer()->outputFileName();
+            return true;
+        };
+        QTest::mouseClick(w.Print(), Qt::LeftButton);
+    });
+    EXPECT_EQ(proposed, folder + "/Rapport médical de DURAND_PETIT.pdf");
+    EXPECT_EQ(pdftest::Pages(folder + "/premier.pdf").size(), 1) << "the first document was overwritten";
+    EXPECT_EQ(pdftest::Pages(proposed).size(), 2);
+    EXPECT_EQ(messages.Count(), 0);
+
+    // Printing onto an existing file asks first; No keeps the file as it was.
+    PagesReport third(3);
+    Preview(third, [&](TfrmPreview& w) {
+        messages.Answer(QMessageBox::No);
+        PrintToPdf(w, folder + "/premier.pdf");
+        ASSERT_EQ(messages.Count(), 1);
+        EXPECT_EQ(messages.Last().text,
+            QStringLiteral("Le fichier %1 existe déjà.\nVoulez-vous le remplacer ?").arg(folder + "/premier.pdf"));
+        EXPECT_EQ(pdftest::Pages(folder + "/premier.pdf").size(), 1);
+        messages.Answer(QMessageBox::Yes);
+        PrintToPdf(w, folder + "/premier.pdf");
+    });
+    EXPECT_EQ(pdftest::Pages(folder + "/premier.pdf").size(), 3);
+}

@@ -16,6 +16,9 @@
 
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProcess>
+#include <QComboBox>
+#include <QApplication>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
@@ -24,6 +27,7 @@
 #include <functional>
 #include <initializer_list>
 #include <utility>
+#include <vector>
 
 // Runs `action` on the preview window once its last page is in, then
 // closes the window (unless the action did). Counts the windows it saw.
@@ -70,7 +74,7 @@ protected:
     }
     void TearDown() override
     {
-        TfrmPreview::RunPrintDialog = [](QPrintDialog& dialog) { return dialog.exec() == QDialog::Accepted; };
+        TfrmPreview::RunPrintDialog = programsPrintDialog_;
         kui::CurrentPrinter().setOutputFileName({});
     }
 
@@ -133,5 +137,89 @@ protected:
         return pdftest::Pages(file);
     }
 
+    // The page the preview shows at a zoom entry (0: 200 %, 2: 100 %, 3: 75 %),
+    // as it is painted on the screen, without the grey ground around it.
+    static QImage ShownPage(TfrmPreview& window, int zoomEntry)
+    {
+        window.cmbZoom()->setCurrentIndex(zoomEntry);
+        QApplication::processEvents();
+        krpt::PreviewView* view = window.RptPreview();
+        const double scale = view->zoom() / 100.0;
+        const QSizeF page = view->store()->setup().pageSize() * scale;
+        const int margin = 10;
+        return view->widget()->grab(QRect(QPoint(margin, margin), page.toSize())).toImage();
+    }
+    // Page `page` of a PDF rasterised at `dpi`.
+    QImage PrintedPage(const QString& pdf, int page, int dpi) const
+    {
+        const QString out = practice_.root() + "/printed";
+        QFile::remove(out + ".png");
+        QProcess::execute("pdftoppm", {"-r", QString::number(dpi), "-png", "-singlefile", "-f", QString::number(page),
+                                          "-l", QString::number(page), pdf, out});
+        return QImage(out + ".png");
+    }
+    // Runs the print command; the preview's first page, as shown at each
+    // zoom, is compared with the printed page.
+    void ExpectPreviewIsThePrint(const std::function<void()>& command, const QString& name)
+    {
+        struct Shown {
+            int zoomEntry, dpi;
+            QImage page;
+        };
+        std::vector<Shown> shown{{0, 192, {}}, {2, 96, {}}, {3, 72, {}}};
+        const QStringList pages = PrintedPages(command, name, [&](TfrmPreview& w) {
+            for (Shown& s : shown)
+                s.page = ShownPage(w, s.zoomEntry);
+        });
+        ASSERT_FALSE(pages.isEmpty());
+        ASSERT_TRUE(pages[0].contains("Dr Martin")) << pages[0].toStdString();
+        for (const Shown& s : shown) {
+            const QImage printed = PrintedPage(Pdf(name), 1, s.dpi);
+            ASSERT_FALSE(printed.isNull());
+            ASSERT_FALSE(s.page.isNull());
+            EXPECT_NEAR(s.page.width(), printed.width(), 2);
+            EXPECT_NEAR(s.page.height(), printed.height(), 2);
+            EXPECT_LE(InkMismatch(s.page, printed), 4)
+                << name.toStdString() << " at " << s.dpi << " dpi: the preview differs from the print";
+        }
+    }
+    // The inked cells (4 x 4 pixels holding a pixel darker than light grey)
+    // of either page that the other page leaves blank, a neighbouring cell
+    // standing for a cell (the two rasterisers place a glyph within a pixel
+    // of each other).
+    static int InkMismatch(const QImage& a, const QImage& b)
+    {
+        const int cell = 4;
+        const int cols = std::min(a.width(), b.width()) / cell, rows = std::min(a.height(), b.height()) / cell;
+        const auto inked = [&](const QImage& im) {
+            std::vector<char> cells(size_t(cols * rows), 0);
+            for (int y = 0; y < rows * cell; ++y)
+                for (int x = 0; x < cols * cell; ++x)
+                    if (qGray(im.pixel(x, y)) < 192)
+                        cells[size_t((y / cell) * cols + x / cell)] = 1;
+            return cells;
+        };
+        const std::vector<char> ia = inked(a), ib = inked(b);
+        const auto near = [&](const std::vector<char>& cells, int cx, int cy) {
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const int x = cx + dx, y = cy + dy;
+                    if (x >= 0 && y >= 0 && x < cols && y < rows && cells[size_t(y * cols + x)])
+                        return true;
+                }
+            return false;
+        };
+        int missing = 0;
+        for (int y = 0; y < rows; ++y)
+            for (int x = 0; x < cols; ++x) {
+                const bool inA = ia[size_t(y * cols + x)], inB = ib[size_t(y * cols + x)];
+                if ((inA && !near(ib, x, y)) || (inB && !near(ia, x, y)))
+                    ++missing;
+            }
+        return missing;
+    }
+
     TempPractice practice_;
+    // The program's own print dialog, put back after each test.
+    const std::function<bool(QPrintDialog&)> programsPrintDialog_ = TfrmPreview::RunPrintDialog;
 };

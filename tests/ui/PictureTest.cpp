@@ -3,6 +3,7 @@
 // every cut of a sound file) give a null picture, never a crash or a huge
 // allocation.
 #include "platform/ui/Picture.h"
+#include "tests/support/ExifJpeg.h"
 #include "tests/support/TestApplication.h"
 
 #include <gtest/gtest.h>
@@ -99,6 +100,7 @@ TEST(Picture, CorpusFilesReadOrRefuse)
         {"huge.jpg", {0, 0}},
         {"huge.bmp", {0, 0}},
         {"garbage.jpg", {0, 0}},
+        {"exif-broken.jpg", {40, 30}},  // an orientation block that cannot be read: as stored
     };
     for (const Want& w : wants) {
         const QImage im = kui::LoadPicture(kCorpus + w.file);
@@ -114,6 +116,8 @@ TEST(Picture, CorpusFilesReadOrRefuse)
     }
     EXPECT_TRUE(kui::LoadPicture(kCorpus + "absent.jpg").isNull());
     EXPECT_EQ(kui::PictureSize(kCorpus + "sound.jpg"), QSize(40, 30));
+    EXPECT_EQ(kui::LoadPicture(kCorpus + "exif-turned.jpg").size(), QSize(30, 40));
+    EXPECT_EQ(kui::PictureSize(kCorpus + "exif-turned.jpg"), QSize(30, 40));
 }
 
 TEST(Picture, EveryCutAndDamageOfAJpegIsHarmless)
@@ -134,4 +138,54 @@ TEST(Picture, EveryCutAndDamageOfAJpegIsHarmless)
             EXPECT_EQ(d.size(), QSize(160, 120));
         }
     }
+}
+
+// Each of the eight orientations a camera writes: the picture comes out as
+// it was seen, at full size, reduced, and in the size read without decoding;
+// a file cut short decodes in part and says so.
+TEST(Picture, TheCamerasOrientationTurnsThePictureAndACutFileIsPartial)
+{
+    TestApplication();
+    // Stored 160 x 120: red top-left quarter, the rest white.
+    QImage stored(160, 120, QImage::Format_RGB32);
+    stored.fill(Qt::white);
+    QPainter(&stored).fillRect(0, 0, 80, 60, Qt::red);
+    // Where the red quarter is seen: 0 top-left, 1 top-right, 2 bottom-right, 3 bottom-left.
+    const int corner[9] = {0, 0, 1, 2, 3, 0, 1, 2, 3};
+    QTemporaryDir dir;
+    for (int o = 1; o <= 8; ++o) {
+        const QByteArray jpeg = testpic::JpegWithOrientation(stored, o);
+        bool partial = true;
+        const QImage im = kui::ReadPicture(jpeg, {}, &partial);
+        EXPECT_FALSE(partial) << o;
+        const QSize seen = o >= 5 ? QSize(120, 160) : QSize(160, 120);
+        ASSERT_EQ(im.size(), seen) << o;
+        const QPoint at[4] = {{10, 10}, {seen.width() - 10, 10}, {seen.width() - 10, seen.height() - 10},
+            {10, seen.height() - 10}};
+        for (int c = 0; c < 4; ++c)
+            EXPECT_EQ(QColor(im.pixel(at[c])).red() > 200 && QColor(im.pixel(at[c])).green() < 80, c == corner[o])
+                << "orientation " << o << " corner " << c;
+        const QImage small = kui::ReadPicture(jpeg, QSize(40, 40));
+        EXPECT_EQ(small.width() < small.height(), o >= 5) << o;
+        const QString file = dir.path() + QStringLiteral("/o%1.jpg").arg(o);
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(jpeg);
+        f.close();
+        EXPECT_EQ(kui::PictureSize(file), seen) << o;
+    }
+    QImage noise(320, 240, QImage::Format_RGB32);
+    for (int y = 0; y < noise.height(); ++y)
+        for (int x = 0; x < noise.width(); ++x)
+            noise.setPixel(x, y, qRgb((x * 7 + y * 13) % 256, (x * y) % 256, (x + y * 3) % 256));
+    const QByteArray whole = testpic::JpegWithOrientation(noise, 1);
+    bool partial = false;
+    const QImage cut = kui::ReadPicture(whole.left(whole.size() / 2), {}, &partial);
+    ASSERT_FALSE(cut.isNull());
+    EXPECT_EQ(cut.size(), QSize(320, 240));
+    EXPECT_TRUE(partial);
+    // Padding a camera left before the end marker is no damage.
+    const QByteArray padded = whole.left(whole.size() - 2) + QByteArray(40, 'A') + whole.right(2);
+    EXPECT_FALSE(kui::ReadPicture(padded, {}, &partial).isNull());
+    EXPECT_FALSE(partial);
 }
