@@ -322,6 +322,10 @@ void DbfTable::refreshCount()
     unsigned char c[4];
     file_.readExact(4, c, 4, DBERR_HEADERCORRUPT);
     uint32_t n = le32(c);
+    // The count as this open knows it was held against the file's size
+    // already (the file shrinks only with its count): nothing to look at.
+    if (n == count_)
+        return;
     const uint64_t fsize = file_.size();
     const uint64_t fit = fsize > headerLen_ ? (fsize - headerLen_) / recLen_ : 0;
     if (n > fit)
@@ -465,8 +469,10 @@ void DbfTable::writeChanged(uint32_t recNo, const std::string& old, const std::s
 {
     if (rec == old)
         return;
-    const bool indexed = mdx_ && old[0] != '*';
-    const Keys oldKeys = indexed ? keysOf(old.data()) : Keys(), newKeys = indexed ? keysOf(rec.data()) : Keys();
+    const Keys oldKeys = mdx_ && old[0] != '*' ? keysOf(old.data()) : Keys();
+    const Keys newKeys = oldKeys.empty() ? Keys() : keysOf(rec.data());
+    // A change of no key leaves the index alone (not even looked at).
+    const bool indexed = oldKeys != newKeys;
     if (indexed)
         guardKeys([&] { mdx_->updateRecord(tagNames(), oldKeys, newKeys, recNo); }, rec.data(), recNo);
     const uint64_t at = headerLen_ + uint64_t(recNo - 1) * recLen_;
@@ -546,6 +552,15 @@ void DbfTable::flush()
 {
     if (isReadOnly())
         return;
+    // No index change waits to be forced, of this open or of another one
+    // (the mark on the disk is clear): the table's own files are forced, and
+    // neither the header lock nor the index is needed for that.
+    if (mdx_ && !mode_.exclusive && readHold_ == 0 && mdx_->forcedOnDisk()) {
+        if (dbt_.isOpen())
+            dbt_.sync();
+        file_.sync();
+        return;
+    }
     std::optional<HeaderLock> lock;
     if (mdx_ && !mode_.exclusive && readHold_ == 0)
         lock.emplace(*this, true);
@@ -593,8 +608,14 @@ void DbfTable::noteOwnChange() noexcept
             static_cast<int64_t>(fs.st_mtim.tv_nsec)};
     else
         knownFile_ = {-1, -1, -1};
-    if (mdx_ && !lookAtIndex(mdx_->path(), knownIndex_))
-        knownIndex_ = {-1, -1, -1, -1};
+    // The index is looked at again only when this open wrote to it since
+    // it last did (otherwise what it knew holds, or is older: a change of
+    // another program makes the table reopen it when taken back from idle).
+    if (mdx_ && mdx_->writeCount() != knownIndexWrites_) {
+        knownIndexWrites_ = mdx_->writeCount();
+        if (!lookAtIndex(mdx_->path(), knownIndex_))
+            knownIndex_ = {-1, -1, -1, -1};
+    }
 }
 
 bool DbfTable::lookAtIndex(const std::string& path, std::array<int64_t, 4>& out)
@@ -653,9 +674,17 @@ bool DbfTable::unpark()
         // another program means a file written without us: open anew);
         // the next read checks it again under the header lock.
         if (mdx_) {
-            std::array<int64_t, 4> now{};
-            if (!lookAtIndex(mdx_->path(), now) || now != knownIndex_)
+            struct stat ist { };
+            if (fileSystem().stat(mdx_->path(), &ist) != 0)
                 return false;
+            const std::array<int64_t, 4> now = {static_cast<int64_t>(ist.st_ino), static_cast<int64_t>(ist.st_size),
+                static_cast<int64_t>(ist.st_mtim.tv_sec), static_cast<int64_t>(ist.st_mtim.tv_nsec)};
+            if (now != knownIndex_)
+                return false;
+            // Under the shared open taken above no rewrite of this system
+            // puts another file at the index's path: its first check does not
+            // look at the path again.
+            mdx_->setPathSeen(static_cast<uint64_t>(ist.st_dev), static_cast<uint64_t>(ist.st_ino));
         }
         return true;
     } catch (const std::exception&) {

@@ -400,6 +400,8 @@ void Store::checkUsable() const
 
 void Store::syncWithDisk(bool force)
 {
+    const bool pathSeen = pathSeen_;  // for this check only
+    pathSeen_ = false;
     checkUsable();
     if (dirty_)
         return;  // the file is ours until the next flush
@@ -408,7 +410,7 @@ void Store::syncWithDisk(bool force)
     checkedInHold_ = false;
     // Another file put in place under the same name (a restore, a copy).
     struct stat sb { };
-    if (kdb::fileSystem().stat(path_, &sb) == 0 &&
+    if (!pathSeen && kdb::fileSystem().stat(path_, &sb) == 0 &&
         (static_cast<uint64_t>(sb.st_ino) != inode_ || static_cast<uint64_t>(sb.st_dev) != device_)) {
         reopen();
         return;
@@ -427,6 +429,14 @@ void Store::syncWithDisk(bool force)
     if (rd32(b + H_COUNTER) != rd32(hdr_ + H_COUNTER))
         reload();
     checkedInHold_ = held_;
+}
+
+bool Store::forcedOnDisk()
+{
+    if (broken_ || dirty_ || unforced_ || unsynced_)
+        return false;
+    uint8_t b[64];
+    return kdb::fileSystem().pread(fd_, b, sizeof b, 0) == static_cast<ssize_t>(sizeof b) && b[H_MARK] == MARK_CLEAN;
 }
 
 void Store::reload()
@@ -639,6 +649,7 @@ void writeAll(int fd, const std::string& path, const uint8_t* data, size_t len, 
 void Store::pwriteAll(const uint8_t* data, size_t len, uint64_t offset)
 {
     unsynced_ = true;
+    ++writes_;
     writeAll(fd_, path_, data, len, offset);
 }
 
