@@ -27,9 +27,18 @@ std::mutex& changeCountsMutex()
     static std::mutex m;
     return m;
 }
-std::map<std::pair<uint64_t, uint64_t>, uint64_t>& changeCounts()
+// The last change of a file made in this program: its count, and the files
+// as that change left them (looked at under the header lock by the open
+// that made it, when it knew the files before it; else not known).
+struct LastChange {
+    uint64_t count = 0;
+    bool known = false;
+    std::array<int64_t, 3> file{};
+    std::array<int64_t, 4> index{};
+};
+std::map<std::pair<uint64_t, uint64_t>, LastChange>& changeCounts()
 {
-    static auto* counts = new std::map<std::pair<uint64_t, uint64_t>, uint64_t>;  // used until the program ends
+    static auto* counts = new std::map<std::pair<uint64_t, uint64_t>, LastChange>;  // used until the program ends
     return *counts;
 }
 
@@ -586,7 +595,7 @@ uint64_t DbfTable::changeCount(uint64_t dev, uint64_t ino)
 {
     std::lock_guard<std::mutex> g(changeCountsMutex());
     const auto it = changeCounts().find({dev, ino});
-    return it == changeCounts().end() ? 0 : it->second;
+    return it == changeCounts().end() ? 0 : it->second.count;
 }
 
 void DbfTable::noteOwnChange() noexcept
@@ -594,7 +603,9 @@ void DbfTable::noteOwnChange() noexcept
     uint64_t before = 0;
     {
         std::lock_guard<std::mutex> g(changeCountsMutex());
-        before = changeCounts()[{fileDev_, fileIno_}]++;
+        LastChange& last = changeCounts()[{fileDev_, fileIno_}];
+        before = last.count++;
+        last.known = false;
     }
     // Nothing changed through another open since this one last knew the
     // files: it knows them as its own change leaves them. Otherwise it
@@ -612,9 +623,24 @@ void DbfTable::noteOwnChange() noexcept
     // it last did (otherwise what it knew holds, or is older: a change of
     // another program makes the table reopen it when taken back from idle).
     if (mdx_ && mdx_->writeCount() != knownIndexWrites_) {
+        // The file this open has (whatever another one at its path: taken
+        // back from idle, the table then finds it is not the file it knew).
         knownIndexWrites_ = mdx_->writeCount();
-        if (!lookAtIndex(mdx_->path(), knownIndex_))
+        struct stat is { };
+        if (mdx_->statOpenFile(&is) == 0)
+            knownIndex_ = {static_cast<int64_t>(is.st_ino), static_cast<int64_t>(is.st_size),
+                static_cast<int64_t>(is.st_mtim.tv_sec), static_cast<int64_t>(is.st_mtim.tv_nsec)};
+        else
             knownIndex_ = {-1, -1, -1, -1};
+    }
+    // The files as this change left them, for the other opens of the file
+    // in this program (see unpark).
+    std::lock_guard<std::mutex> g(changeCountsMutex());
+    LastChange& last = changeCounts()[{fileDev_, fileIno_}];
+    if (last.count == knownChanges_ && knownFile_[0] >= 0 && (!mdx_ || knownIndex_[0] >= 0)) {
+        last.known = true;
+        last.file = knownFile_;
+        last.index = mdx_ ? knownIndex_ : std::array<int64_t, 4>{-1, -1, -1, -1};
     }
 }
 
@@ -653,8 +679,19 @@ bool DbfTable::unpark()
         return false;
     parked_ = false;
     try {
-        // Changed through another open of this program since: open anew.
-        if (changeCount(fileDev_, fileIno_) != knownChanges_)
+        // Changed through another open of this program since: taken over
+        // when the files are as that change left them and the index is the
+        // file this open has (its change counter, checked under the header
+        // lock at the first read, tells what changed in it); else open anew.
+        LastChange last;
+        {
+            std::lock_guard<std::mutex> g(changeCountsMutex());
+            const auto it = changeCounts().find({fileDev_, fileIno_});
+            if (it != changeCounts().end())
+                last = it->second;
+        }
+        const bool ownChange = last.count != knownChanges_;
+        if (ownChange && (!last.known || (mdx_ && last.index[0] != knownIndex_[0])))
             return false;
         // Still the file at our path (a pack or a restructure renames a new one there)?
         struct stat st { };
@@ -663,7 +700,14 @@ bool DbfTable::unpark()
             return false;
         const std::array<int64_t, 3> file = {static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
             static_cast<int64_t>(st.st_mtim.tv_nsec)};
-        if (file != knownFile_) {  // changed by another program: its header again
+        if (ownChange) {
+            if (file != last.file)
+                return false;  // changed by another program too
+            knownFile_ = file;
+            knownIndex_ = last.index;
+            knownIndexWrites_ = UINT64_MAX;
+        }
+        if (file != knownFile_ || ownChange) {  // changed by another program (or open): its header again
             const uint8_t flag = mdxFlag_;
             readHeader(true);
             // An index dropped or added meanwhile: open anew.

@@ -651,6 +651,11 @@ bool MdxFile::forcedOnDisk()
     return st_->forcedOnDisk();
 }
 
+int MdxFile::statOpenFile(struct stat* st) const
+{
+    return st_->statOpenFile(st);
+}
+
 void MdxFile::verify()
 {
     st_->syncWithDisk();

@@ -44,6 +44,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "MdxKey.h"
 
 namespace kdb::mdx {
@@ -258,6 +260,8 @@ public:
     // for a forced flush (the mark on the disk is clear). One small read;
     // needs no lock (a change that starts meanwhile is not the caller's).
     bool forcedOnDisk();
+    // The open file's size, times and identity (fstat: answers 0, or -1 and errno).
+    int statOpenFile(struct stat* st) const;
     // Walks every tag completely and checks the whole structure (order,
     // separators, depth, counts, free list).  Throws DBERR_INDEXOUTOFDATE.
     void verify();

@@ -439,6 +439,11 @@ bool Store::forcedOnDisk()
     return kdb::fileSystem().pread(fd_, b, sizeof b, 0) == static_cast<ssize_t>(sizeof b) && b[H_MARK] == MARK_CLEAN;
 }
 
+int Store::statOpenFile(struct stat* st) const
+{
+    return kdb::fileSystem().fstat(fd_, st);
+}
+
 void Store::reload()
 {
     cache_.clear();

@@ -222,6 +222,7 @@ public:
     // No change of this store or of another program waits to be forced:
     // the mark on the disk (one small read, no lock needed) is clear.
     bool forcedOnDisk();
+    int statOpenFile(struct stat* st) const;
     void reload();  // re-reads header and tags, drops the cache
     void reopen();  // after the file was replaced
 

@@ -31,12 +31,13 @@ namespace {
 class CountingFileSystem : public FileSystem {
 public:
     struct Calls {
-        int stats = 0, reads = 0, writes = 0, syncs = 0;
+        int opens = 0, stats = 0, reads = 0, writes = 0, syncs = 0;
     };
     int open(const std::string& path, int flags, mode_t mode) override
     {
         const int fd = FileSystem::open(path, flags, mode);
         std::lock_guard<std::mutex> g(m_);
+        calls_[nameOf(path)].opens++;
         if (fd >= 0)
             names_[fd] = nameOf(path);
         return fd;
@@ -225,6 +226,40 @@ TEST_F(IdleTable, AOneRowStatementLooksAtEachFileOnceAndForcesTheTableAlone)
     EXPECT_EQ(byCode("900004"), 1u);
     EXPECT_EQ(execute(dir, "SELECT TEL FROM PATIENT WHERE CODE='000001'").result.rows.at(0).at(0).toString(),
         QStringLiteral("0607080910"));
+}
+
+// A change made through another open of the file in this program (the
+// record rewritten in place: same size, and most likely within the same
+// tick of the file's time) is read by the kept table at once, which takes
+// its files back without opening them again.
+TEST_F(IdleTable, AChangeThroughAnotherOpenOfThisProgramIsReadWithoutOpeningTheFilesAgain)
+{
+    const auto tel = [&] {
+        return execute(dir, "SELECT TEL FROM PATIENT WHERE CODE='000001'").result.rows.at(0).at(0).toString();
+    };
+    const QString before = tel();  // the table kept from here on, its record read
+    const QString changed = before == QStringLiteral("0102030405") ? QStringLiteral("0504030201")
+                                                                    : QStringLiteral("0102030405");
+    {
+        auto t = engine::openTable(dir, "PATIENT", {});
+        const int code = t->fieldIndex("CODE"), phone = t->fieldIndex("TEL");
+        uint32_t rec = 0;
+        for (uint32_t r = 1; r <= t->recordCount() && !rec; ++r)
+            if (t->value(r, code).toString().trimmed() == QStringLiteral("000001"))
+                rec = r;
+        ASSERT_NE(rec, 0u);
+        t->updateFields(rec, {{phone, changed}});
+        std::vector<QVariant> row(static_cast<size_t>(t->fieldCount()));
+        row[static_cast<size_t>(code)] = QStringLiteral("900005");
+        t->append(row);
+        t->flush();
+    }
+    CountingFileSystem fs;
+    ScopedFileSystem use(fs);
+    EXPECT_EQ(tel(), changed);
+    EXPECT_EQ(byCode("900005"), 1u);
+    EXPECT_EQ(fs.of(dbf.substr(dbf.find_last_of('/') + 1)).opens, 0);
+    EXPECT_EQ(fs.of(mdx.substr(mdx.find_last_of('/') + 1)).opens, 0);
 }
 
 }  // namespace
