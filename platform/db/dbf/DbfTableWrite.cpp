@@ -480,8 +480,11 @@ void DbfTable::writeChanged(uint32_t recNo, const std::string& old, const std::s
         return;
     const Keys oldKeys = mdx_ && old[0] != '*' ? keysOf(old.data()) : Keys();
     const Keys newKeys = oldKeys.empty() ? Keys() : keysOf(rec.data());
-    // A change of no key leaves the index alone (not even looked at).
+    // A change of no key leaves the index alone; it is refused all the same
+    // when the index is unusable (as a change of a key would be).
     const bool indexed = oldKeys != newKeys;
+    if (!indexed && mdx_)
+        mdx_->checkNotInterrupted();
     if (indexed)
         guardKeys([&] { mdx_->updateRecord(tagNames(), oldKeys, newKeys, recNo); }, rec.data(), recNo);
     const uint64_t at = headerLen_ + uint64_t(recNo - 1) * recLen_;

@@ -651,6 +651,11 @@ bool MdxFile::forcedOnDisk()
     return st_->forcedOnDisk();
 }
 
+void MdxFile::checkNotInterrupted()
+{
+    st_->checkNotInterrupted();
+}
+
 int MdxFile::statOpenFile(struct stat* st) const
 {
     return st_->statOpenFile(st);

@@ -262,6 +262,11 @@ public:
     bool forcedOnDisk();
     // The open file's size, times and identity (fstat: answers 0, or -1 and errno).
     int statOpenFile(struct stat* st) const;
+    // Throws DBERR_INDEXOUTOFDATE when the file cannot be used or another
+    // program's change of it was cut short (its "in update" mark left): for
+    // a change of the table that leaves every key as it is (one small read;
+    // call it under the lock every change runs under).
+    void checkNotInterrupted();
     // Walks every tag completely and checks the whole structure (order,
     // separators, depth, counts, free list).  Throws DBERR_INDEXOUTOFDATE.
     void verify();

@@ -439,6 +439,18 @@ bool Store::forcedOnDisk()
     return kdb::fileSystem().pread(fd_, b, sizeof b, 0) == static_cast<ssize_t>(sizeof b) && b[H_MARK] == MARK_CLEAN;
 }
 
+void Store::checkNotInterrupted()
+{
+    checkUsable();
+    if (dirty_ || markOnDisk_)
+        return;  // the mark is this store's own
+    uint8_t b[64];
+    if (kdb::fileSystem().pread(fd_, b, sizeof b, 0) != static_cast<ssize_t>(sizeof b))
+        throwCorrupt(path_, "truncated file");
+    if (b[H_MARK] != MARK_CLEAN && b[H_MARK] != MARK_PENDING && b[H_MARK] != MARK_REPLACED)
+        throwCorrupt(path_, "update in progress or interrupted");
+}
+
 int Store::statOpenFile(struct stat* st) const
 {
     return kdb::fileSystem().fstat(fd_, st);

@@ -223,6 +223,9 @@ public:
     // the mark on the disk (one small read, no lock needed) is clear.
     bool forcedOnDisk();
     int statOpenFile(struct stat* st) const;
+    // Throws as a refresh check would when the file is unusable or holds the
+    // "in update" mark of a change that is not this store's (one small read).
+    void checkNotInterrupted();
     void reload();  // re-reads header and tags, drops the cache
     void reopen();  // after the file was replaced
 

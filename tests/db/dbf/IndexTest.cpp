@@ -319,6 +319,34 @@ TEST_F(IndexTest, DamagedOrInterruptedIndexIsOutOfDateUntilDeleted)
     EXPECT_EQ(DbfTable::probe(p, false), DBERR_INDEXOUTOFDATE);
 }
 
+// A change of a column no tag holds leaves the index file alone, but is
+// refused as a change of a key is while the index is unusable: another
+// program's change of it was cut short (its "in update" mark left).
+TEST_F(IndexTest, AChangeOfNoKeyIsRefusedWhileAnotherProgramsIndexChangeIsCutShort)
+{
+    const std::string p = path("CUT.DBF");
+    DbfTable::create(p, modelFields(), {modelTags()[0]});
+    auto t = DbfTable::open(p);
+    for (int i = 0; i < 3; ++i)
+        t->append({QStringLiteral("K%1").arg(i), i, QDate(2000, 1, 1).addDays(i), QStringLiteral("N%1").arg(i)});
+    t->flush();
+    t->updateFields(2, {{3, QStringLiteral("Autre")}});
+    EXPECT_EQ(t->value(2, 3).toString(), QStringLiteral("Autre"));
+    {
+        File f = File::open(path("CUT.MDX"), File::Mode::ReadWrite);
+        const char inUpdate = 1;
+        f.writeAt(47, &inUpdate, 1);  // the index file's mark byte
+    }
+    EXPECT_EQ(kdbtest::codeOf([&] { t->updateFields(2, {{3, QStringLiteral("Encore")}}); }), DBERR_INDEXOUTOFDATE);
+    t.reset();
+    {
+        File f = File::open(path("CUT.MDX"), File::Mode::ReadWrite);
+        const char clean = 0;
+        f.writeAt(47, &clean, 1);
+    }
+    EXPECT_EQ(DbfTable::open(p)->value(2, 3).toString(), QStringLiteral("Autre"));
+}
+
 TEST_F(IndexTest, CursorOutlivesARebuildOfTheIndex)
 {
     const std::string p = path("CUR.DBF");
