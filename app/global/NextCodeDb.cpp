@@ -103,16 +103,14 @@ void TakeAllocationLock(const kdb::Table& table)
     ReleaseCodeAllocation();
     // kept open only while it is still the file at the table's path (a
     // pack or a restructure puts a new file there)
-    struct stat atPath {
-    };
+    struct stat atPath { };
     if (lockFile &&
         (lockPath != table.filePath() || ::stat(lockPath.c_str(), &atPath) != 0 || atPath.st_ino != lockInode ||
             atPath.st_dev != lockDevice))
         lockFile.reset();
     if (!lockFile) {
         auto opened = std::make_unique<kdb::File>(kdb::File::open(table.filePath(), kdb::File::Mode::ReadWrite));
-        struct stat kept {
-        };
+        struct stat kept { };
         if (::fstat(opened->fd(), &kept) != 0)
             throw EDBEngineError::openFailed(table.filePath(), errno, "cannot read the file's identity");
         lockFile = std::move(opened);

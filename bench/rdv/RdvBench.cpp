@@ -113,9 +113,8 @@ void runPractice(
         return;
     if (profiled.empty()) {
         timePair(
-            dayView,
-            [&] { return lite.rows(kLiteJoin + " AND DATE_RDV=? ORDER BY DATE_RDV, HRE_RDV", {liteDay}); }, r.ours,
-            r.theirs, r.rowsOurs, r.rowsTheirs);
+            dayView, [&] { return lite.rows(kLiteJoin + " AND DATE_RDV=? ORDER BY DATE_RDV, HRE_RDV", {liteDay}); },
+            r.ours, r.theirs, r.rowsOurs, r.rowsTheirs);
         out.push_back(r);
     }
 

@@ -238,8 +238,8 @@ TEST_F(IdleTable, AChangeThroughAnotherOpenOfThisProgramIsReadWithoutOpeningTheF
         return execute(dir, "SELECT TEL FROM PATIENT WHERE CODE='000001'").result.rows.at(0).at(0).toString();
     };
     const QString before = tel();  // the table kept from here on, its record read
-    const QString changed = before == QStringLiteral("0102030405") ? QStringLiteral("0504030201")
-                                                                    : QStringLiteral("0102030405");
+    const QString changed =
+        before == QStringLiteral("0102030405") ? QStringLiteral("0504030201") : QStringLiteral("0102030405");
     {
         auto t = engine::openTable(dir, "PATIENT", {});
         const int code = t->fieldIndex("CODE"), phone = t->fieldIndex("TEL");
