@@ -6,6 +6,7 @@
 #include "platform/db/database/Database.h"
 #include "platform/db/dataset/Dataset.h"
 
+#include <cerrno>
 #include <memory>
 
 #include <sys/stat.h>
@@ -16,6 +17,8 @@ namespace {
 // path in lockPath), and whether the lock is held.
 std::unique_ptr<kdb::File> lockFile;
 std::string lockPath;
+dev_t lockDevice = 0;  // identity of lockFile (an open file keeps its own)
+ino_t lockInode = 0;
 bool lockHeld = false;
 int allocationTimeoutMs = 15000;
 
@@ -100,16 +103,20 @@ void TakeAllocationLock(const kdb::Table& table)
     ReleaseCodeAllocation();
     // kept open only while it is still the file at the table's path (a
     // pack or a restructure puts a new file there)
-    struct stat atPath {
-    }, kept{};
+    struct stat atPath { };
     if (lockFile &&
-        (lockPath != table.filePath() || ::stat(lockPath.c_str(), &atPath) != 0 ||
-            ::fstat(lockFile->fd(), &kept) != 0 || atPath.st_ino != kept.st_ino || atPath.st_dev != kept.st_dev))
+        (lockPath != table.filePath() || ::stat(lockPath.c_str(), &atPath) != 0 || atPath.st_ino != lockInode ||
+            atPath.st_dev != lockDevice))
         lockFile.reset();
     if (!lockFile) {
-        lockFile.reset();
-        lockFile = std::make_unique<kdb::File>(kdb::File::open(table.filePath(), kdb::File::Mode::ReadWrite));
+        auto opened = std::make_unique<kdb::File>(kdb::File::open(table.filePath(), kdb::File::Mode::ReadWrite));
+        struct stat kept { };
+        if (::fstat(opened->fd(), &kept) != 0)
+            throw EDBEngineError::openFailed(table.filePath(), errno, "cannot read the file's identity");
+        lockFile = std::move(opened);
         lockPath = table.filePath();
+        lockDevice = kept.st_dev;
+        lockInode = kept.st_ino;
     }
     if (!lockFile->lockWait(CodeAllocationLockOffset(), 1, true, allocationTimeoutMs))
         throw EDBEngineError::locked(table.filePath(), "code allocation lock held by another program");

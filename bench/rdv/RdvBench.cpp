@@ -2,8 +2,10 @@
 // side with SQLite running the same join with the same day condition and
 // the same indexes:
 //
-//   korvale_rdv_bench [scale] [directory]
+//   korvale_rdv_bench [scale] [directory] [day|booking [runs]]
 //
+// With a step named, that step of ours alone runs on the practice, many
+// times (to count its system calls or profile it), and nothing else.
 // scale 1 (the default) is the practice size: 100 000 appointments. Each
 // figure is given on that practice and on an empty one (no appointment):
 // - day view: the list opened as the screen opens it (the join filtered on
@@ -44,6 +46,24 @@ const QStringList kListSql{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV,  ",
 const std::string kLiteJoin = "SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM || ', ' || PRENOM) "
                               "FROM FRDV, PATIENT WHERE PATIENT=CODE";
 
+// The step profiled (empty: none) and how many times it runs.
+std::string profiled;
+int profileRuns = 1000;
+
+// Runs ours alone when it is the step profiled; answers whether it was.
+bool profile(const char* step, const std::function<size_t()>& ours)
+{
+    if (profiled != step)
+        return false;
+    size_t rows = 0;
+    const auto a = Clock::now();
+    for (int i = 0; i < profileRuns; ++i)
+        rows += ours();
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - a).count();
+    std::printf("%s: %d runs, %.4f ms each, %zu rows\n", step, profileRuns, ms / profileRuns, rows);
+    return true;
+}
+
 // Ours and SQLite's in turn, round after round.
 void timePair(const std::function<size_t()>& ours, const std::function<size_t()>& theirs, double& oursMs,
     double& theirsMs, size_t& oursRows, size_t& theirsRows)
@@ -80,22 +100,26 @@ void runPractice(
     Result r{"", 0, 0, 0, 0, 0};
 
     r = {"day view", 0, 0, 1.0, 0, 0};
-    timePair(
-        [&] {
-            kdb::QueryDataset q;
-            q.setDatabaseName(dir);
-            q.setSql(kListSql);
-            q.setFilter(filter);
-            q.setFiltered(true);
-            q.open();
-            return readAll(q);
-        },
-        [&] { return lite.rows(kLiteJoin + " AND DATE_RDV=? ORDER BY DATE_RDV, HRE_RDV", {liteDay}); }, r.ours,
-        r.theirs, r.rowsOurs, r.rowsTheirs);
-    out.push_back(r);
+    const std::function<size_t()> dayView = [&] {
+        kdb::QueryDataset q;
+        q.setDatabaseName(dir);
+        q.setSql(kListSql);
+        q.setFilter(filter);
+        q.setFiltered(true);
+        q.open();
+        return readAll(q);
+    };
+    if (profile("day", dayView))
+        return;
+    if (profiled.empty()) {
+        timePair(
+            dayView, [&] { return lite.rows(kLiteJoin + " AND DATE_RDV=? ORDER BY DATE_RDV, HRE_RDV", {liteDay}); },
+            r.ours, r.theirs, r.rowsOurs, r.rowsTheirs);
+        out.push_back(r);
+    }
 
     r = {"all appointments", 0, 0, 2.0, 0, 0};
-    {
+    if (profiled.empty()) {
         kdb::QueryDataset q;
         q.setDatabaseName(dir);
         q.setSql(kListSql);
@@ -166,8 +190,10 @@ void runPractice(
         lite.exec("COMMIT");
         return n;
     };
-    timePair(ours, theirs, r.ours, r.theirs, r.rowsOurs, r.rowsTheirs);
-    out.push_back(r);
+    if (!profile("booking", ours)) {
+        timePair(ours, theirs, r.ours, r.theirs, r.rowsOurs, r.rowsTheirs);
+        out.push_back(r);
+    }
     // The practice is left as it was found (for the other benchmarks).
     kdb::sql::execute(dir, "DELETE FROM FRDV WHERE PATIENT='BENCH1'");
     lite.exec("DELETE FROM FRDV WHERE PATIENT='BENCH1'");
@@ -186,6 +212,14 @@ int main(int argc, char** argv)
     }
     QTemporaryDir tmp;
     const std::string dir = argc > 2 ? argv[2] : tmp.path().toStdString();
+    if (argc > 3) {
+        profiled = argv[3];
+        if (profiled != "day" && profiled != "booking") {
+            std::fprintf(stderr, "steps to profile: day, booking\n");
+            return 2;
+        }
+        profileRuns = argc > 4 ? std::max(1, std::atoi(argv[4])) : 1000;
+    }
     kbench::Lite lite(kbench::preparePractice(dir, scale, true));
     // The busiest day of the practice.
     const std::string busiest =
@@ -200,6 +234,8 @@ int main(int argc, char** argv)
 
     std::vector<Result> results;
     runPractice("practice", dir, lite, day, results);
+    if (!profiled.empty())
+        return 0;
     runPractice("empty practice", empty, emptyLite, day, results);
 
     std::printf("\n%-20s %-16s %10s %10s %7s %8s %8s  %s\n", "practice", "step", "engine ms", "sqlite ms", "ratio",

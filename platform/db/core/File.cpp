@@ -141,7 +141,9 @@ void File::truncate(uint64_t size)
 
 void File::sync()
 {
-    if (fileSystem().fsync(fd_) != 0 && errno != EINVAL && errno != EROFS)
+    // The data and what reading it back needs (the size); the file's times
+    // need not reach the disk.
+    if (fileSystem().fdatasync(fd_) != 0 && errno != EINVAL && errno != EROFS)
         throw EDBEngineError::writeFailed(path_, errno, "cannot flush");
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // File and lock primitives of the storage layer: a file descriptor that
 // reads and writes whole ranges (retrying short transfers), flushes with
-// fsync, and takes byte-range locks that belong to this open file (open-file-
+// fdatasync, and takes byte-range locks that belong to this open file (open-file-
 // description locks: they are not lost when another descriptor of the same
 // file is closed in this process). Failures raise EDBEngineError. Every call
 // that moves data goes through the engine's FileSystem (core/FileSystem.h).

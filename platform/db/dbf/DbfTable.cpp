@@ -222,6 +222,7 @@ void DbfTable::openIndexFile()
         // The index as read below (or newer); none: it is not opened.
         if (!lookAtIndex(ipath, knownIndex_))
             knownIndex_ = {-1, -1, -1, -1};
+        knownIndexWrites_ = UINT64_MAX;  // looked at again after the first change
         try {
             // Alone at the table, an index marked "pending" is what a power
             // cut (or a program killed before its forced flush) left.

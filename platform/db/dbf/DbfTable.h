@@ -349,6 +349,9 @@ private:
     // that changed it since makes it count again, whatever the file times
     // (too coarse for two changes close together) say.
     uint64_t knownChanges_ = 0;
+    // The index's write count (mdx::MdxFile::writeCount) when knownIndex_
+    // was last read: a change that did not write the index leaves it as is.
+    uint64_t knownIndexWrites_ = UINT64_MAX;
     // Changes made to the file of this identity through any open of this
     // program; noteOwnChange() counts one more.
     static uint64_t changeCount(uint64_t dev, uint64_t ino);

@@ -27,9 +27,18 @@ std::mutex& changeCountsMutex()
     static std::mutex m;
     return m;
 }
-std::map<std::pair<uint64_t, uint64_t>, uint64_t>& changeCounts()
+// The last change of a file made in this program: its count, and the files
+// as that change left them (looked at under the header lock by the open
+// that made it, when it knew the files before it; else not known).
+struct LastChange {
+    uint64_t count = 0;
+    bool known = false;
+    std::array<int64_t, 3> file{};
+    std::array<int64_t, 4> index{};
+};
+std::map<std::pair<uint64_t, uint64_t>, LastChange>& changeCounts()
 {
-    static auto* counts = new std::map<std::pair<uint64_t, uint64_t>, uint64_t>;  // used until the program ends
+    static auto* counts = new std::map<std::pair<uint64_t, uint64_t>, LastChange>;  // used until the program ends
     return *counts;
 }
 
@@ -322,6 +331,10 @@ void DbfTable::refreshCount()
     unsigned char c[4];
     file_.readExact(4, c, 4, DBERR_HEADERCORRUPT);
     uint32_t n = le32(c);
+    // The count as this open knows it was held against the file's size
+    // already (the file shrinks only with its count): nothing to look at.
+    if (n == count_)
+        return;
     const uint64_t fsize = file_.size();
     const uint64_t fit = fsize > headerLen_ ? (fsize - headerLen_) / recLen_ : 0;
     if (n > fit)
@@ -532,8 +545,11 @@ void DbfTable::writeChanged(uint32_t recNo, const std::string& old, const std::s
     if (rec == old)
         return;
     // a deleted record's entries too: they stay until the table is packed
-    const bool indexed = mdx_ != nullptr;
-    const Keys oldKeys = indexed ? keysOf(old.data()) : Keys(), newKeys = indexed ? keysOf(rec.data()) : Keys();
+    const Keys oldKeys = mdx_ ? keysOf(old.data()) : Keys();
+    const Keys newKeys = mdx_ ? keysOf(rec.data()) : Keys();
+    // A change of no key leaves the index alone (the header lock found it
+    // usable, or mended what a program that is gone left unfinished).
+    const bool indexed = oldKeys != newKeys;
     if (indexed)
         guardKeys([&] { mdx_->updateRecord(tagNames(), oldKeys, newKeys, recNo); }, rec.data(), recNo);
     const uint64_t at = headerLen_ + uint64_t(recNo - 1) * recLen_;
@@ -632,6 +648,15 @@ void DbfTable::flush()
 {
     if (isReadOnly())
         return;
+    // No index change waits to be forced, of this open or of another one
+    // (the mark on the disk is clear): the table's own files are forced, and
+    // neither the header lock nor the index is needed for that.
+    if (mdx_ && !mode_.exclusive && readHold_ == 0 && mdx_->forcedOnDisk()) {
+        if (dbt_.isOpen())
+            dbt_.sync();
+        file_.sync();
+        return;
+    }
     std::optional<HeaderLock> lock;
     if (mdx_ && !mode_.exclusive && readHold_ == 0)
         lock.emplace(*this, true);
@@ -657,7 +682,7 @@ uint64_t DbfTable::changeCount(uint64_t dev, uint64_t ino)
 {
     std::lock_guard<std::mutex> g(changeCountsMutex());
     const auto it = changeCounts().find({dev, ino});
-    return it == changeCounts().end() ? 0 : it->second;
+    return it == changeCounts().end() ? 0 : it->second.count;
 }
 
 void DbfTable::noteOwnChange() noexcept
@@ -665,7 +690,9 @@ void DbfTable::noteOwnChange() noexcept
     uint64_t before = 0;
     {
         std::lock_guard<std::mutex> g(changeCountsMutex());
-        before = changeCounts()[{fileDev_, fileIno_}]++;
+        LastChange& last = changeCounts()[{fileDev_, fileIno_}];
+        before = last.count++;
+        last.known = false;
     }
     // Nothing changed through another open since this one last knew the
     // files: it knows them as its own change leaves them. Otherwise it
@@ -679,8 +706,29 @@ void DbfTable::noteOwnChange() noexcept
             static_cast<int64_t>(fs.st_mtim.tv_nsec)};
     else
         knownFile_ = {-1, -1, -1};
-    if (mdx_ && !lookAtIndex(mdx_->path(), knownIndex_))
-        knownIndex_ = {-1, -1, -1, -1};
+    // The index is looked at again only when this open wrote to it since
+    // it last did (otherwise what it knew holds, or is older: a change of
+    // another program makes the table reopen it when taken back from idle).
+    if (mdx_ && mdx_->writeCount() != knownIndexWrites_) {
+        // The file this open has (whatever another one at its path: taken
+        // back from idle, the table then finds it is not the file it knew).
+        knownIndexWrites_ = mdx_->writeCount();
+        struct stat is { };
+        if (mdx_->statOpenFile(&is) == 0)
+            knownIndex_ = {static_cast<int64_t>(is.st_ino), static_cast<int64_t>(is.st_size),
+                static_cast<int64_t>(is.st_mtim.tv_sec), static_cast<int64_t>(is.st_mtim.tv_nsec)};
+        else
+            knownIndex_ = {-1, -1, -1, -1};
+    }
+    // The files as this change left them, for the other opens of the file
+    // in this program (see unpark).
+    std::lock_guard<std::mutex> g(changeCountsMutex());
+    LastChange& last = changeCounts()[{fileDev_, fileIno_}];
+    if (last.count == knownChanges_ && knownFile_[0] >= 0 && (!mdx_ || knownIndex_[0] >= 0)) {
+        last.known = true;
+        last.file = knownFile_;
+        last.index = mdx_ ? knownIndex_ : std::array<int64_t, 4>{-1, -1, -1, -1};
+    }
 }
 
 bool DbfTable::lookAtIndex(const std::string& path, std::array<int64_t, 4>& out)
@@ -718,8 +766,19 @@ bool DbfTable::unpark()
         return false;
     parked_ = false;
     try {
-        // Changed through another open of this program since: open anew.
-        if (changeCount(fileDev_, fileIno_) != knownChanges_)
+        // Changed through another open of this program since: taken over
+        // when the files are as that change left them and the index is the
+        // file this open has (its change counter, checked under the header
+        // lock at the first read, tells what changed in it); else open anew.
+        LastChange last;
+        {
+            std::lock_guard<std::mutex> g(changeCountsMutex());
+            const auto it = changeCounts().find({fileDev_, fileIno_});
+            if (it != changeCounts().end())
+                last = it->second;
+        }
+        const bool ownChange = last.count != knownChanges_;
+        if (ownChange && (!last.known || (mdx_ && last.index[0] != knownIndex_[0])))
             return false;
         // Still the file at our path (a pack or a restructure renames a new one there)?
         struct stat st { };
@@ -728,7 +787,14 @@ bool DbfTable::unpark()
             return false;
         const std::array<int64_t, 3> file = {static_cast<int64_t>(st.st_size), static_cast<int64_t>(st.st_mtim.tv_sec),
             static_cast<int64_t>(st.st_mtim.tv_nsec)};
-        if (file != knownFile_) {  // changed by another program: its header again
+        if (ownChange) {
+            if (file != last.file)
+                return false;  // changed by another program too
+            knownFile_ = file;
+            knownIndex_ = last.index;
+            knownIndexWrites_ = UINT64_MAX;
+        }
+        if (file != knownFile_ || ownChange) {  // changed by another program (or open): its header again
             const uint8_t flag = mdxFlag_;
             readHeader(true);
             // An index dropped or added meanwhile: open anew.
@@ -739,9 +805,17 @@ bool DbfTable::unpark()
         // another program means a file written without us: open anew);
         // the next read checks it again under the header lock.
         if (mdx_) {
-            std::array<int64_t, 4> now{};
-            if (!lookAtIndex(mdx_->path(), now) || now != knownIndex_)
+            struct stat ist { };
+            if (fileSystem().stat(mdx_->path(), &ist) != 0)
                 return false;
+            const std::array<int64_t, 4> now = {static_cast<int64_t>(ist.st_ino), static_cast<int64_t>(ist.st_size),
+                static_cast<int64_t>(ist.st_mtim.tv_sec), static_cast<int64_t>(ist.st_mtim.tv_nsec)};
+            if (now != knownIndex_)
+                return false;
+            // Under the shared open taken above no rewrite of this system
+            // puts another file at the index's path: its first check does not
+            // look at the path again.
+            mdx_->setPathSeen(static_cast<uint64_t>(ist.st_dev), static_cast<uint64_t>(ist.st_ino));
         }
         return true;
     } catch (const std::exception&) {

@@ -636,6 +636,26 @@ void MdxFile::setLockedByCaller(bool held, bool justChecked)
     st_->setHeld(held, justChecked);
 }
 
+void MdxFile::setPathSeen(uint64_t device, uint64_t inode)
+{
+    st_->setPathSeen(device, inode);
+}
+
+uint64_t MdxFile::writeCount() const
+{
+    return st_->writes();
+}
+
+bool MdxFile::forcedOnDisk()
+{
+    return st_->forcedOnDisk();
+}
+
+int MdxFile::statOpenFile(struct stat* st) const
+{
+    return st_->statOpenFile(st);
+}
+
 void MdxFile::verify()
 {
     st_->syncWithDisk();

@@ -44,6 +44,8 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "MdxKey.h"
 
 namespace kdb::mdx {
@@ -246,6 +248,20 @@ public:
     // first public call checks the disk for changes; justChecked: the file
     // was opened or refreshed under this lock already.
     void setLockedByCaller(bool held, bool justChecked = false);
+    // The table layer looked at the file's path just now (device, inode) and
+    // holds a lock that keeps the file from being replaced meanwhile: the
+    // next call does not look at the path again when it found this file.
+    void setPathSeen(uint64_t device, uint64_t inode);
+    // Writes made to the file through this handle so far (a count that only
+    // grows): the table layer tells from it whether the file changed under
+    // its own hand.
+    uint64_t writeCount() const;
+    // Nothing to force: no change of this handle nor of another program waits
+    // for a forced flush (the mark on the disk is clear). One small read;
+    // needs no lock (a change that starts meanwhile is not the caller's).
+    bool forcedOnDisk();
+    // The open file's size, times and identity (fstat: answers 0, or -1 and errno).
+    int statOpenFile(struct stat* st) const;
     // Walks every tag completely and checks the whole structure (order,
     // separators, depth, counts, free list).  Throws DBERR_INDEXOUTOFDATE.
     void verify();

@@ -417,6 +417,8 @@ void Store::checkUsable() const
 
 void Store::syncWithDisk(bool force)
 {
+    const bool pathSeen = pathSeen_;  // for this check only
+    pathSeen_ = false;
     checkUsable();
     if (dirty_ || openedMarked_)
         return;  // the file is ours until the next flush
@@ -425,7 +427,7 @@ void Store::syncWithDisk(bool force)
     checkedInHold_ = false;
     // Another file put in place under the same name (a restore, a copy).
     struct stat sb { };
-    if (kdb::fileSystem().stat(path_, &sb) == 0 &&
+    if (!pathSeen && kdb::fileSystem().stat(path_, &sb) == 0 &&
         (static_cast<uint64_t>(sb.st_ino) != inode_ || static_cast<uint64_t>(sb.st_dev) != device_)) {
         reopen();
         return;
@@ -448,20 +450,25 @@ void Store::syncWithDisk(bool force)
 
 bool Store::syncHeld()
 {
+    const bool pathSeen = pathSeen_;  // for this check only
+    pathSeen_ = false;
     if (dirty_ || markOnDisk_ || openedMarked_)
         return true;  // the file is ours until the next flush
-    struct stat sb { };
-    const bool otherFile = kdb::fileSystem().stat(path_, &sb) == 0 &&
-        (static_cast<uint64_t>(sb.st_ino) != inode_ || static_cast<uint64_t>(sb.st_dev) != device_);
     uint8_t b[64];
-    if (!otherFile) {
-        if (kdb::fileSystem().pread(fd_, b, sizeof b, 0) != static_cast<ssize_t>(sizeof b))
-            throwCorrupt(path_, "truncated file");
-        // Nobody changes the file while the caller holds the lock: a mark
-        // other than these is a change that will never end.
-        if (b[H_MARK] != MARK_CLEAN && b[H_MARK] != MARK_PENDING)
-            return false;
-    }
+    if (kdb::fileSystem().pread(fd_, b, sizeof b, 0) != static_cast<ssize_t>(sizeof b))
+        throwCorrupt(path_, "truncated file");
+    // Nobody changes the file while the caller holds the lock: a mark other
+    // than these is a change that will never end.
+    const bool settled = b[H_MARK] == MARK_CLEAN || b[H_MARK] == MARK_PENDING;
+    // Another file put in place under the same name (the index rebuilt by
+    // the program that mended it, a restore) is looked for when this one
+    // does not read as settled; in place of a settled one it is seen by the
+    // next use of the index.
+    struct stat sb { };
+    const bool otherFile = (!settled || broken_) && !pathSeen && kdb::fileSystem().stat(path_, &sb) == 0 &&
+        (static_cast<uint64_t>(sb.st_ino) != inode_ || static_cast<uint64_t>(sb.st_dev) != device_);
+    if (!settled && !otherFile)
+        return false;
     if (otherFile || (broken_ && rd32(b + H_COUNTER) != rd32(hdr_ + H_COUNTER))) {
         // Replaced, or mended since (by another program, or by this one
         // through another open): the file as it is now. A change of this
@@ -508,6 +515,19 @@ void Store::clearMark()
     }
     diskMark_ = MARK_CLEAN;
     markOnDisk_ = dirty_ = unforced_ = openedMarked_ = false;
+}
+
+bool Store::forcedOnDisk()
+{
+    if (broken_ || dirty_ || unforced_ || unsynced_)
+        return false;
+    uint8_t b[64];
+    return kdb::fileSystem().pread(fd_, b, sizeof b, 0) == static_cast<ssize_t>(sizeof b) && b[H_MARK] == MARK_CLEAN;
+}
+
+int Store::statOpenFile(struct stat* st) const
+{
+    return kdb::fileSystem().fstat(fd_, st);
 }
 
 void Store::reload()
@@ -720,6 +740,7 @@ void writeAll(int fd, const std::string& path, const uint8_t* data, size_t len, 
 void Store::pwriteAll(const uint8_t* data, size_t len, uint64_t offset)
 {
     unsynced_ = true;
+    ++writes_;
     writeAll(fd_, path_, data, len, offset);
 }
 

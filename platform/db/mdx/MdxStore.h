@@ -225,6 +225,16 @@ public:
         held_ = held;
         checkedInHold_ = held && justChecked;
     }
+    // The caller looked at the file's path just now and found the file this
+    // store has open (device, inode), under a lock that keeps it from being
+    // replaced: the next check of the disk does not look at the path again.
+    void setPathSeen(uint64_t device, uint64_t inode) { pathSeen_ = device == device_ && inode == inode_; }
+    // Writes made to the file through this store so far.
+    uint64_t writes() const { return writes_; }
+    // No change of this store or of another program waits to be forced:
+    // the mark on the disk (one small read, no lock needed) is clear.
+    bool forcedOnDisk();
+    int statOpenFile(struct stat* st) const;
     void reload();  // re-reads header and tags, drops the cache
     void reopen();  // after the file was replaced
 
@@ -319,6 +329,8 @@ private:
     uint64_t generation_ = 1;
     bool held_ = false;
     bool checkedInHold_ = false;
+    bool pathSeen_ = false;  // see setPathSeen
+    uint64_t writes_ = 0;
     uint32_t nextSeqPage_ = 0;  // page after the last read from the disk
     uint32_t readAhead_ = 1;  // blocks of the last read
     bool markOnDisk_ = false;  // this store wrote the "in update" mark since its last flush

@@ -346,6 +346,39 @@ TEST_F(IndexTest, DamagedOrInterruptedIndexIsOutOfDateUntilDeleted)
     EXPECT_EQ(DbfTable::probe(p, false), DBERR_INDEXOUTOFDATE);
 }
 
+// A change of a column no tag holds leaves the index file alone; an index
+// change another program left cut short (its "in update" mark, the program
+// gone) is mended first, and the change goes through.
+TEST_F(IndexTest, AChangeOfNoKeyMendsAnIndexChangeAnotherProgramLeftCutShort)
+{
+    const std::string p = path("CUT.DBF");
+    DbfTable::create(p, modelFields(), {modelTags()[0]});
+    auto t = DbfTable::open(p);
+    for (int i = 0; i < 3; ++i)
+        t->append({QStringLiteral("K%1").arg(i), i, QDate(2000, 1, 1).addDays(i), QStringLiteral("N%1").arg(i)});
+    t->flush();
+    t->updateFields(2, {{3, QStringLiteral("Autre")}});
+    EXPECT_EQ(t->value(2, 3).toString(), QStringLiteral("Autre"));
+    auto mark = [&] {
+        File f = File::open(path("CUT.MDX"), File::Mode::ReadOnly);
+        char m = 0;
+        f.readExact(47, &m, 1, DBERR_READERR);  // the index file's mark byte
+        return m;
+    };
+    {
+        File f = File::open(path("CUT.MDX"), File::Mode::ReadWrite);
+        const char inUpdate = 1;
+        f.writeAt(47, &inUpdate, 1);
+    }
+    EXPECT_EQ(kdbtest::codeOf([&] { t->updateFields(2, {{3, QStringLiteral("Encore")}}); }), 0);
+    t->flush();
+    t.reset();
+    EXPECT_EQ(mark(), 0);
+    auto again = DbfTable::open(p);
+    EXPECT_EQ(again->value(2, 3).toString(), QStringLiteral("Encore"));
+    EXPECT_EQ(again->findKey(modelTags()[0].name, QStringLiteral("K2")), 3u);
+}
+
 TEST_F(IndexTest, CursorOutlivesARebuildOfTheIndex)
 {
     const std::string p = path("CUR.DBF");

@@ -88,13 +88,42 @@ void rewriteBetweenPosts(const std::string& path, SyncJournal& journal, std::vec
     flush();
 }
 
-void checkEveryCut(const Posts& posts)
+// On a table whose only tag is CODE: changes of the other columns reach no
+// tag. Flushed alone, or after an append of this open or of another one
+// that the index still holds unforced, each flush forces what came before.
+void changesNoTagSees(const std::string& path, SyncJournal& journal, std::vector<Flushed>& flushed)
+{
+    auto t = DbfTable::open(path, {false, false});
+    auto other = DbfTable::open(path, {false, false});
+    auto flush = [&](DbfTable& by) {
+        by.flush();
+        flushed.push_back({journal.size(), recordsOf(*t)});
+    };
+    for (int k = 0; k < 3; ++k) {
+        const uint32_t rec = static_cast<uint32_t>(40 + k);
+        auto same = [&](int i) {
+            auto v = faultRecord(i);
+            v[0] = t->value(rec, 0);  // the code stays
+            return v;
+        };
+        t->update(rec, same(8000 + k));
+        flush(*t);
+        t->append(faultRecord(8100 + k));
+        t->update(rec, same(8200 + k));
+        flush(*t);
+        other->append(faultRecord(8300 + k));
+        t->update(rec, same(8400 + k));
+        flush(*t);
+    }
+}
+
+void checkEveryCut(const Posts& posts, const std::vector<TagInfo>& tags = faultTags())
 {
     QTemporaryDir tmp;
     const std::string dir = tmp.path().toStdString() + "/data";
     std::filesystem::create_directories(dir);
     const std::string path = dir + "/PATIENT.DBF";
-    DbfTable::create(path, faultFields(), faultTags());
+    DbfTable::create(path, faultFields(), tags);
     {
         auto t = DbfTable::open(path, {true, false});
         for (int i = 1; i <= 300; ++i)
@@ -164,4 +193,9 @@ TEST(PowerCutTest, AFlushForcesTheIndexChangesOfAnotherOpenToo)
 TEST(PowerCutTest, PackRegenerationAndRestructureLeaveAMatchingIndexOrOneOutOfDate)
 {
     checkEveryCut(rewriteBetweenPosts);
+}
+
+TEST(PowerCutTest, AChangeNoTagSeesIsForcedByTheFlushAsAChangeOfAKeyIs)
+{
+    checkEveryCut(changesNoTagSees, {faultTags()[0]});
 }

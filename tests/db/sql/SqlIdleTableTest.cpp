@@ -7,12 +7,17 @@
 #include <QTemporaryDir>
 
 #include <chrono>
+#include <map>
+#include <mutex>
 #include <thread>
+
+#include <unistd.h>
 
 #include "PracticeFiles.h"
 #include "tests/db/DbTestUtil.h"
 #include "platform/db/core/DbError.h"
 #include "platform/db/core/File.h"
+#include "platform/db/core/FileSystem.h"
 #include "platform/db/engine/Engine.h"
 #include "platform/db/sql/Sql.h"
 
@@ -21,6 +26,83 @@ using namespace kdb::sql;
 using namespace kdbtest;
 
 namespace {
+
+// Counts, per file name, the calls that look at a file or move data.
+class CountingFileSystem : public FileSystem {
+public:
+    struct Calls {
+        int opens = 0, stats = 0, reads = 0, writes = 0, syncs = 0;
+    };
+    int open(const std::string& path, int flags, mode_t mode) override
+    {
+        const int fd = FileSystem::open(path, flags, mode);
+        std::lock_guard<std::mutex> g(m_);
+        calls_[nameOf(path)].opens++;
+        if (fd >= 0)
+            names_[fd] = nameOf(path);
+        return fd;
+    }
+    ssize_t pread(int fd, void* buf, size_t n, off_t offset) override
+    {
+        count(fd).reads++;
+        return FileSystem::pread(fd, buf, n, offset);
+    }
+    ssize_t preadv(int fd, const struct iovec* iov, int n, off_t offset) override
+    {
+        count(fd).reads++;
+        return FileSystem::preadv(fd, iov, n, offset);
+    }
+    ssize_t pwrite(int fd, const void* buf, size_t n, off_t offset) override
+    {
+        count(fd).writes++;
+        return FileSystem::pwrite(fd, buf, n, offset);
+    }
+    int fsync(int fd) override
+    {
+        count(fd).syncs++;
+        return FileSystem::fsync(fd);
+    }
+    int fdatasync(int fd) override
+    {
+        count(fd).syncs++;
+        return FileSystem::fdatasync(fd);
+    }
+    int fstat(int fd, struct stat* st) override
+    {
+        count(fd).stats++;
+        return FileSystem::fstat(fd, st);
+    }
+    int stat(const std::string& path, struct stat* st) override
+    {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            calls_[nameOf(path)].stats++;
+        }
+        return FileSystem::stat(path, st);
+    }
+    Calls of(const std::string& name)
+    {
+        std::lock_guard<std::mutex> g(m_);
+        return calls_[name];
+    }
+
+private:
+    static std::string nameOf(const std::string& path) { return path.substr(path.find_last_of('/') + 1); }
+    Calls& count(int fd)
+    {
+        std::lock_guard<std::mutex> g(m_);
+        auto it = names_.find(fd);
+        if (it == names_.end()) {  // opened before this file system was put in place
+            char target[4096];
+            const ssize_t n = ::readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+            it = names_.emplace(fd, nameOf(std::string(target, n > 0 ? static_cast<size_t>(n) : 0))).first;
+        }
+        return calls_[it->second];
+    }
+    std::mutex m_;
+    std::map<int, std::string> names_;
+    std::map<std::string, Calls> calls_;
+};
 
 class IdleTable : public ::testing::Test {
 protected:
@@ -110,6 +192,74 @@ TEST_F(IdleTable, AnIndexChangedInPlaceWithoutItsCounterIsNotTrustedFromMemory)
         ASSERT_EQ(f.write(QByteArray(static_cast<int>(size - 2048), '\xEE')), size - 2048);
     }
     EXPECT_EQ(codeOf([&] { byCode("000001"); }), DBERR_INDEXOUTOFDATE);
+}
+
+// A one-row statement on a kept table looks at each file's path once (when
+// it takes the table back from idle), reads the index's header once under
+// its lock, and a change of a column no tag holds leaves the index file
+// alone and forces the table once: it is still on the disk when the call
+// returns. Another program's change is seen all the same.
+TEST_F(IdleTable, AOneRowStatementLooksAtEachFileOnceAndForcesTheTableAlone)
+{
+    ASSERT_EQ(byCode("000001"), 1u);  // the table kept from here on
+    const std::string table = dbf.substr(dbf.find_last_of('/') + 1), index = mdx.substr(mdx.find_last_of('/') + 1);
+    {
+        CountingFileSystem fs;
+        ScopedFileSystem use(fs);
+        ASSERT_EQ(byCode("000001"), 1u);
+        EXPECT_EQ(fs.of(table).stats, 1);
+        EXPECT_EQ(fs.of(index).stats, 1);
+        EXPECT_EQ(fs.of(index).reads, 1);
+    }
+    ASSERT_EQ(execute(dir, "UPDATE PATIENT SET TEL='0102030405' WHERE CODE='000001'").rowsAffected, 1);
+    {
+        CountingFileSystem fs;
+        ScopedFileSystem use(fs);
+        ASSERT_EQ(execute(dir, "UPDATE PATIENT SET TEL='0607080910' WHERE CODE='000001'").rowsAffected, 1);
+        EXPECT_EQ(fs.of(index).stats, 1);
+        EXPECT_EQ(fs.of(index).writes, 0);
+        EXPECT_EQ(fs.of(index).syncs, 0);
+        EXPECT_EQ(fs.of(table).writes, 1);
+        EXPECT_EQ(fs.of(table).syncs, 1);
+    }
+    appendElsewhere("900004");
+    EXPECT_EQ(byCode("900004"), 1u);
+    EXPECT_EQ(execute(dir, "SELECT TEL FROM PATIENT WHERE CODE='000001'").result.rows.at(0).at(0).toString(),
+        QStringLiteral("0607080910"));
+}
+
+// A change made through another open of the file in this program (the
+// record rewritten in place: same size, and most likely within the same
+// tick of the file's time) is read by the kept table at once, which takes
+// its files back without opening them again.
+TEST_F(IdleTable, AChangeThroughAnotherOpenOfThisProgramIsReadWithoutOpeningTheFilesAgain)
+{
+    const auto tel = [&] {
+        return execute(dir, "SELECT TEL FROM PATIENT WHERE CODE='000001'").result.rows.at(0).at(0).toString();
+    };
+    const QString before = tel();  // the table kept from here on, its record read
+    const QString changed =
+        before == QStringLiteral("0102030405") ? QStringLiteral("0504030201") : QStringLiteral("0102030405");
+    {
+        auto t = engine::openTable(dir, "PATIENT", {});
+        const int code = t->fieldIndex("CODE"), phone = t->fieldIndex("TEL");
+        uint32_t rec = 0;
+        for (uint32_t r = 1; r <= t->recordCount() && !rec; ++r)
+            if (t->value(r, code).toString().trimmed() == QStringLiteral("000001"))
+                rec = r;
+        ASSERT_NE(rec, 0u);
+        t->updateFields(rec, {{phone, changed}});
+        std::vector<QVariant> row(static_cast<size_t>(t->fieldCount()));
+        row[static_cast<size_t>(code)] = QStringLiteral("900005");
+        t->append(row);
+        t->flush();
+    }
+    CountingFileSystem fs;
+    ScopedFileSystem use(fs);
+    EXPECT_EQ(tel(), changed);
+    EXPECT_EQ(byCode("900005"), 1u);
+    EXPECT_EQ(fs.of(dbf.substr(dbf.find_last_of('/') + 1)).opens, 0);
+    EXPECT_EQ(fs.of(mdx.substr(mdx.find_last_of('/') + 1)).opens, 0);
 }
 
 }  // namespace
