@@ -68,6 +68,29 @@ TEST_F(Backup, WritesTheSchemaTablesAndTrashesTheOlderArchive)
     EXPECT_FALSE(QFileInfo::exists(dest_ + "Korvale.zip.part"));
 }
 
+// A user whose data folder does not exist yet: the older archive goes to a
+// trash made there, not into the folder the program was started from.
+TEST_F(Backup, TheOlderArchiveGoesToTheUsersTrashAlsoBeforeTheDataFolderExists)
+{
+    WriteFile(dest_ + "Korvale.zip", "older");
+    const QString data = practice_.root() + "/nouveau/.local/share";
+    ScopedEnv fresh("XDG_DATA_HOME", data);
+    const QString started = practice_.root() + "/lancement";
+    QDir().mkpath(started);
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(started));
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
+    QTest::mouseClick(screen.btnSave(), Qt::LeftButton);
+    QDir::setCurrent(before);
+    EXPECT_EQ(messages_.Count(), 0);
+    EXPECT_TRUE(QDir(started).isEmpty()) << QDir(started).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                                 .join(", ")
+                                                 .toStdString();
+    EXPECT_EQ(ReadFile(data + "/Trash/files/Korvale.zip"), "older");
+    EXPECT_NE(ReadFile(dest_ + "Korvale.zip"), "older");
+}
+
 TEST_F(Backup, AFailedBackupSaysSoAndKeepsThePreviousArchive)
 {
     WriteFile(dest_ + "Korvale.zip", "previous");
