@@ -11,7 +11,9 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
+#include <QStandardPaths>
 
+#include <cerrno>
 #include <cstdlib>
 #include <unistd.h>
 
@@ -245,8 +247,23 @@ int TZipArchiver::EraseFile(const QString& name, DeleteOpts how)
     QFileInfo fi(full);
     if (!fi.exists() && !fi.isSymLink())
         return -1;
-    bool ok = how == htdAllowUndo ? QFile::moveToTrash(full) : QFile::remove(full);
-    return ok ? 0 : (errno ? errno : 1);
+    if (how != htdAllowUndo)
+        return QFile::remove(full) ? 0 : (errno ? errno : 1);
+    // The trash lives in the user's data folder: without that folder the
+    // system's trash would take the current directory for it, and the file
+    // would go there.
+    const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    if (data.isEmpty() || !QDir().mkpath(data))
+        return EACCES;
+    QString trashed;
+    if (!QFile::moveToTrash(full, &trashed))
+        return errno ? errno : 1;
+    if (!QDir::isAbsolutePath(trashed)) {
+        // a trash the system made of the current directory: put back
+        QFile::rename(trashed, full);
+        return EACCES;
+    }
+    return 0;
 }
 
 QString TZipArchiver::MakeTempFileName(const QString& prefix, const QString& extension)

@@ -309,6 +309,9 @@ void TZipArchiver::DoCallback(zipeng::CallbackRecord* r)
     QString name = QString::fromUtf8(r->text, int(strnlen(r->text, sizeof r->text)));
     while (!name.isEmpty() && name.back().unicode() <= 32)
         name.chop(1);
+    // A message names files as the system does: only the entry names the
+    // events carry take the backslashes of the component's interface.
+    const QString text = name;
     name.replace(QLatin1Char('/'), QLatin1Char('\\'));
     auto writeText = [r](const QString& s, int max) {
         QByteArray b = s.toUtf8().left(max);
@@ -329,13 +332,13 @@ void TZipArchiver::DoCallback(zipeng::CallbackRecord* r)
             OnProgress(this, EndOfBatch, QString(), 0);
         break;
     case zipeng::actMessage:
-        Message = name;
+        Message = text;
         if (r->value1 != 0) {
             ErrCode = r->value1 & 0xFF;
             FullErrCode = r->value1;
         }
         if (OnMessage)
-            OnMessage(this, r->value1, name);
+            OnMessage(this, r->value1, text);
         break;
     case zipeng::actTotalFiles:
         if (OnProgress)

@@ -296,16 +296,18 @@ bool AddProtocolTexts(TZipArchiver& zip, const QString& protDir, const QString& 
     zip.SetFSpecArgsExcl(none ? QStringList{QFileInfo(dir).fileName() + QStringLiteral("/?*")} : QStringList{});
     zip.SetFSpecArgs(specs);
     zip.ErrCode = 0;
+    zip.Message.clear();
     zip.Add();
     zip.AddOptions = options;
     zip.RootDir.clear();
     zip.SetFSpecArgsExcl({});
     const int added = zip.SuccessCnt;
     if (added != specs.size() || !QFileInfo(archive).isFile()) {
-        failure = none ? QStringLiteral("le dossier des textes de protocoles n'a pas été archivé")
-            : zip.Message.isEmpty()
-            ? QStringLiteral("%1 textes de protocoles sur %2 ont été archivés").arg(added).arg(specs.size())
-            : zip.Message;
+        // The component's own message tells the cause (the archive that
+        // cannot be written, say); the texts are blamed only without one.
+        failure = !zip.Message.isEmpty() ? zip.Message
+            : none                       ? QStringLiteral("le dossier des textes de protocoles n'a pas été archivé")
+                   : QStringLiteral("%1 textes de protocoles sur %2 ont été archivés").arg(added).arg(specs.size());
         return false;
     }
     return true;

@@ -162,6 +162,8 @@ void TfrmSaveRestore::DoBackup()
     }
     QString failure;
     bool ok = false;
+    const QString target = WithSlash(folder) + QStringLiteral("Korvale.zip");
+    const bool hadArchive = QFileInfo::exists(target);
     {
         kui::WaitCursor wait;
         Busy(true);
@@ -170,19 +172,22 @@ void TfrmSaveRestore::DoBackup()
             failure =
                 QStringLiteral("la table %1 est en cours de modification sur un autre poste").arg(hold.BusyTable());
         else
-            ok = backup::WriteArchive(*zip_, backup::BackupFileSpecs(context_.schema, DataPath),
-                WithSlash(folder) + QStringLiteral("Korvale.zip"), failure, removable, ProtDir);
+            ok = backup::WriteArchive(
+                *zip_, backup::BackupFileSpecs(context_.schema, DataPath), target, failure, removable, ProtDir);
         QCoreApplication::processEvents();
         pBar_->hide();
         ui->btnClose->setEnabled(true);
     }
     // One backup per opening of the screen.
     ui->btnSave->setEnabled(false);
-    if (!ok)
-        kui::MsgError(QStringLiteral("La sauvegarde n'a pas été faite : %1.\r").arg(failure) +
-                (removable ? QStringLiteral("Les disques déjà écrits ne forment pas une sauvegarde complète.")
-                           : QStringLiteral("L'ancienne sauvegarde reste en place.")),
-            this);
+    if (!ok) {
+        // The previous archive is spoken of only when there is one.
+        const QString after = removable
+            ? QStringLiteral("\rLes disques déjà écrits ne forment pas une sauvegarde complète.")
+            : hadArchive ? QStringLiteral("\rL'ancienne sauvegarde reste en place.")
+                         : QString();
+        kui::MsgError(QStringLiteral("La sauvegarde n'a pas été faite : %1.").arg(failure) + after, this);
+    }
 }
 
 void TfrmSaveRestore::btnRestoreClick()

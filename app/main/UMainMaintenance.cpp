@@ -16,6 +16,8 @@
 #include "platform/ui/WaitCursor.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 #include <QStringList>
 
 #include <exception>
@@ -109,14 +111,28 @@ void TfrmMain::MaintainDatabase(bool reindex)
     };
     // The repairs made while the program ran (an update another workstation
     // left unfinished when it was stopped, say) since the last command.
+    // A box holds the last few of them, so that it fits on the screen and
+    // its button can be reached; all of them stay in the log of the lines
+    // shown.
     const std::vector<std::string> repairs = kdb::takeDamageLog(DataPath.toStdString());
     if (!repairs.empty()) {
+        constexpr size_t kShown = 6;
         QStringList lines;
-        for (const std::string& line : repairs)
-            lines << QString::fromStdString(line);
-        kui::MsgInformation(QStringLiteral("Réparations faites automatiquement depuis le dernier contrôle :\n%1")
-                                .arg(lines.join(QLatin1Char('\n'))),
-            this);
+        for (size_t i = repairs.size() > kShown ? repairs.size() - kShown : 0; i < repairs.size(); ++i)
+            lines << QString::fromStdString(repairs[i]);
+        QString text = QStringLiteral("Réparations faites automatiquement depuis le dernier contrôle :\n%1")
+                           .arg(lines.join(QLatin1Char('\n')));
+        if (repairs.size() > kShown)
+            text = QStringLiteral("%1 réparations faites automatiquement depuis le dernier contrôle ; les %2 "
+                                  "dernières :\n%3\nLe détail de toutes est dans le fichier : %4")
+                       .arg(repairs.size())
+                       .arg(kShown)
+                       .arg(lines.join(QLatin1Char('\n')),
+                           QDir::toNativeSeparators(
+                               QFileInfo(QString::fromStdString(kdb::damageLogPath(DataPath.toStdString())))
+                                   .dir()
+                                   .filePath(QStringLiteral("repairs-shown.log"))));
+        kui::MsgInformation(text, this);
     }
     DbCheckData->OnDamage = [reportDamage](QObject*, const kdb::engine::DamageReport& d) { reportDamage(d); };
 

@@ -68,6 +68,29 @@ TEST_F(Backup, WritesTheSchemaTablesAndTrashesTheOlderArchive)
     EXPECT_FALSE(QFileInfo::exists(dest_ + "Korvale.zip.part"));
 }
 
+// A user whose data folder does not exist yet: the older archive goes to a
+// trash made there, not into the folder the program was started from.
+TEST_F(Backup, TheOlderArchiveGoesToTheUsersTrashAlsoBeforeTheDataFolderExists)
+{
+    WriteFile(dest_ + "Korvale.zip", "older");
+    const QString data = practice_.root() + "/nouveau/.local/share";
+    ScopedEnv fresh("XDG_DATA_HOME", data);
+    const QString started = practice_.root() + "/lancement";
+    QDir().mkpath(started);
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(started));
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
+    QTest::mouseClick(screen.btnSave(), Qt::LeftButton);
+    QDir::setCurrent(before);
+    EXPECT_EQ(messages_.Count(), 0);
+    EXPECT_TRUE(QDir(started).isEmpty()) << QDir(started).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
+                                                 .join(", ")
+                                                 .toStdString();
+    EXPECT_EQ(ReadFile(data + "/Trash/files/Korvale.zip"), "older");
+    EXPECT_NE(ReadFile(dest_ + "Korvale.zip"), "older");
+}
+
 TEST_F(Backup, AFailedBackupSaysSoAndKeepsThePreviousArchive)
 {
     WriteFile(dest_ + "Korvale.zip", "previous");
@@ -77,7 +100,26 @@ TEST_F(Backup, AFailedBackupSaysSoAndKeepsThePreviousArchive)
     screen.DoBackup();
     ASSERT_GE(messages_.Count(), 1);
     EXPECT_TRUE(messages_.Last().text.startsWith("La sauvegarde n'a pas été faite"));
+    EXPECT_TRUE(messages_.Last().text.endsWith("\rL'ancienne sauvegarde reste en place."));
     EXPECT_EQ(ReadFile(dest_ + "Korvale.zip"), "previous");
+}
+
+// The folder the user chose can take no archive (here it is gone): the box
+// names the file as the system writes it, and speaks of no previous archive
+// when there was none.
+TEST_F(Backup, AFailedFirstBackupNamesTheFileAsWrittenAndClaimsNoPreviousArchive)
+{
+    const QString gone = dest_ + "Ancien dossier/";
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.ChooseFolder = [&](QWidget*, const QString&) { return gone; };
+    QTest::mouseClick(screen.btnSave(), Qt::LeftButton);
+    ASSERT_EQ(messages_.Count(), 1);
+    const QString text = messages_.Last().text;
+    EXPECT_TRUE(text.startsWith("La sauvegarde n'a pas été faite : ")) << text.toStdString();
+    EXPECT_TRUE(text.contains(gone + "Korvale.zip")) << text.toStdString();
+    EXPECT_FALSE(text.contains(QLatin1Char('\\'))) << text.toStdString();
+    EXPECT_FALSE(text.contains("ancienne sauvegarde")) << text.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(gone)) << text.toStdString();
 }
 
 TEST_F(Backup, CancelledFolderChoiceWritesNothing)

@@ -5,6 +5,7 @@
 
 #include "app/records/UListRDV.h"
 #include "checker/DbCheck.h"
+#include "platform/db/core/DamageLog.h"
 #include "platform/db/core/Table.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/db/engine/Engine.h"
@@ -368,6 +369,43 @@ TEST_F(MaintenanceTest, AnUpdateLeftUnfinishedIsMendedByTheNextStatementAndShown
     messages_.Clear();
     Run(&TfrmMain::mnReindexationClick);
     EXPECT_EQ(Texts(), QStringList{kDone});
+}
+
+// Many repairs since the last command (a workstation stopped again and
+// again): the box holds the last few, so that it fits on the screen and its
+// button can be reached, and names the file that keeps them all.
+TEST_F(MaintenanceTest, ManyRepairsAreShownInABoxThatFitsAndNamesTheFileKeepingThemAll)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    for (int i = 1; i <= 40; ++i)
+        ASSERT_TRUE(kdb::logDamage((DataPath + "FRDV.DBF").toStdString(),
+            "mise à jour interrompue par l'arrêt d'un programme ; réparation " + std::to_string(i)));
+    messages_.Clear();
+    Choose("mnCheckDB");
+    EXPECT_TRUE(errors_.isEmpty()) << errors_.join("; ").toStdString();
+    const QStringList texts = Texts();
+    ASSERT_EQ(texts.size(), 2) << texts.join("\n").toStdString();
+    const QString box = texts[0];
+    EXPECT_TRUE(box.startsWith("40 réparations faites automatiquement depuis le dernier contrôle ; les 6 dernières :\n"))
+        << box.toStdString();
+    EXPECT_LE(box.count('\n'), 8) << box.toStdString();
+    EXPECT_TRUE(box.contains("réparation 40")) << box.toStdString();
+    EXPECT_TRUE(box.contains("réparation 35\n")) << box.toStdString();
+    EXPECT_FALSE(box.contains("réparation 34\n")) << box.toStdString();
+    const QString kept = QDir::toNativeSeparators(DataPath + "Damaged/repairs-shown.log");
+    EXPECT_TRUE(box.endsWith("Le détail de toutes est dans le fichier : " + kept)) << box.toStdString();
+    QFile f(kept);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll().count('\n'), 40);
+    EXPECT_EQ(texts[1], kDone);
+
+    // A few are shown whole, as before.
+    ASSERT_TRUE(kdb::logDamage((DataPath + "FORD.DBF").toStdString(), "une seule"));
+    messages_.Clear();
+    Choose("mnReindexation");
+    ASSERT_EQ(Texts().size(), 2);
+    EXPECT_TRUE(Texts()[0].startsWith("Réparations faites automatiquement depuis le dernier contrôle :\n"));
+    EXPECT_TRUE(Texts()[0].endsWith("FORD.DBF : une seule"));
 }
 
 // The check's boxes for damage it used to pass over: a header that does

@@ -429,3 +429,28 @@ TEST_F(ProtScreenTest, ANewProtocolNeverTakesATextItDidNotWrite)
     EXPECT_EQ(text("PROT000002_ANCIEN7.RTF"), QString::fromUtf8("Texte du protocole de LÉVÊQUE"));
     EXPECT_FALSE(QFile::exists(ProtDir + "PROT000002.RTF"));
 }
+
+// A practice with more protocols than the grid reads at once: Ctrl+End
+// shows the newest protocol, not the last row read so far, and Ctrl+Home
+// the oldest again.
+TEST_F(ProtScreenTest, CtrlEndAndCtrlHomeReachTheNewestAndOldestProtocolOfALongList)
+{
+    for (int i = 1; i <= 700; ++i)
+        AddProtocol(QStringLiteral("%1").arg(i, 6, 10, QLatin1Char('0')), QDate(2000, 1, 1).addDays(i),
+            QStringLiteral("NOM%1").arg(i), "C");
+    TfrmListProt list(practice_.context());
+    list.show();
+    QApplication::setActiveWindow(&list);
+    list.grdRDV()->setFocus();
+    ASSERT_EQ(QApplication::focusWidget(), list.grdRDV());
+    ASSERT_LT(list.grdRDV()->model()->rowCount(), 700) << "the grid reads the rows as they are needed";
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_End, Qt::ControlModifier);
+    EXPECT_EQ(list.qPROT()->fieldByName("NUM").asString(), "000700");
+    const QModelIndex last = list.grdRDV()->currentIndex();
+    EXPECT_EQ(list.grdRDV()->model()->data(last.siblingAtColumn(0)).toString().trimmed(), "NOM700");
+    EXPECT_TRUE(list.grdRDV()->selectionModel()->isRowSelected(last.row(), {}));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home, Qt::ControlModifier);
+    EXPECT_EQ(list.qPROT()->fieldByName("NUM").asString(), "000001");
+    EXPECT_EQ(list.grdRDV()->model()->data(list.grdRDV()->currentIndex().siblingAtColumn(0)).toString().trimmed(),
+        "NOM1");
+}

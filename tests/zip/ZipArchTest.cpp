@@ -493,7 +493,8 @@ TEST_F(ZipArch, CallbackAnswersPasswordsAndFollowsCancel)
     z.Cancel = false;
     EXPECT_EQ(TZipArchiver::ZCallback(&r), 0);
 
-    // a library message keeps its code
+    // a library message keeps its code, and names files as the system
+    // does (it is shown as it is)
     r = {};
     r.caller = &z;
     r.action = zipeng::actMessage;
@@ -502,7 +503,7 @@ TEST_F(ZipArch, CallbackAnswersPasswordsAndFollowsCancel)
     TZipArchiver::ZCallback(&r);
     EXPECT_EQ(z.ErrCode, 0x34);
     EXPECT_EQ(z.FullErrCode, 0x1234);
-    EXPECT_EQ(z.Message, "dir\\name");
+    EXPECT_EQ(z.Message, "dir/name");
 }
 
 TEST_F(ZipArch, ExceptionsRecordListAndWaitCursor)

@@ -50,8 +50,9 @@ bool DbfTable::indexLeftUnfinished(bool alone) const
 }
 
 namespace {
-// Compares every tag of the index with the records; answers what differs
-// ("" when everything matches).
+// Compares every tag of the index with the records; answers what differs,
+// in the words of the repair log the maintenance shows ("" when everything
+// matches).
 std::string compareWithRecords(mdx::MdxFile& index, const std::vector<std::string>& names, uint32_t count,
     const std::function<const char*(uint32_t)>& record, const std::function<std::string(size_t, const char*)>& keyOf)
 {
@@ -61,17 +62,19 @@ std::string compareWithRecords(mdx::MdxFile& index, const std::vector<std::strin
         for (bool on = c.first(); on; on = c.next()) {
             const uint32_t r = c.recno();
             if (r == 0 || r > count)
-                return "tag " + names[i] + ": entry of record " + std::to_string(r) + " beyond the table";
+                return "étiquette " + names[i] + " : entrée de l'enregistrement " + std::to_string(r) +
+                    " au-delà de la fin de la table";
             if (seen[r])
-                return "tag " + names[i] + ": record " + std::to_string(r) + " twice";
+                return "étiquette " + names[i] + " : enregistrement " + std::to_string(r) + " indexé deux fois";
             seen[r] = true;
             const char* rec = record(r);
             if (c.key() != keyOf(i, rec))
-                return "tag " + names[i] + ": key of record " + std::to_string(r) + " differs";
+                return "étiquette " + names[i] + " : clé de l'enregistrement " + std::to_string(r) +
+                    " différente de la table";
         }
         for (uint32_t r = 1; r <= count; ++r)
             if (!seen[r] && inTags(record(r)))
-                return "tag " + names[i] + ": record " + std::to_string(r) + " missing";
+                return "étiquette " + names[i] + " : enregistrement " + std::to_string(r) + " absent de l'index";
     }
     return {};
 }
@@ -182,7 +185,8 @@ void DbfTable::recoverUnfinished(bool headerHeld)
         for (size_t i = 0; i < tags_.size(); ++i)
             if (keyTypeOf(tags_[i].info.keyType) != stored.at(i).type || stored[i].keyLength != tags_[i].keyLen ||
                 (stored[i].type == mdx::KeyType::Character && stored[i].codePage != codePage_))
-                throw EDBEngineError::indexOutOfDate(ipath, "tag " + tags_[i].info.name + " does not match the table");
+                throw EDBEngineError::indexOutOfDate(
+                    ipath, "étiquette " + tags_[i].info.name + " : ne correspond plus à la table");
         why = compareWithRecords(
             *index, names, count_, [&](uint32_t r) { return recordPtr(r); },
             [&](size_t t, const char* rec) { return keyOf(static_cast<int>(t), rec); });
@@ -194,7 +198,11 @@ void DbfTable::recoverUnfinished(bool headerHeld)
             sound = true;
         }
     } catch (const EDBEngineError& e) {
-        why = e.what();
+        // the engine's detail is the developer's English: the log says it
+        // in the words of the others
+        why = e.code() == DBERR_INDEXOUTOFDATE && std::string_view(e.detail()).starts_with("étiquette ")
+            ? e.detail()
+            : std::string("structure de l'index incohérente");
     }
     if (sound) {
         done += "index comparé à la table, entrée par entrée : conforme, remis en service";

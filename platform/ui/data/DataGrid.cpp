@@ -197,6 +197,32 @@ void DataGrid::onScrolled(int value)
     }
 }
 
+QModelIndex DataGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers)
+{
+    Dataset* ds = model_ ? model_->dataset() : nullptr;
+    if ((action != MoveHome && action != MoveEnd) || !(modifiers & Qt::ControlModifier) || !ds || !ds->active())
+        return QTableView::moveCursor(action, modifiers);
+    // The rows not read yet are the dataset's to reach: the view alone
+    // would stop at the last (or first) row it has read.
+    QString error;
+    try {
+        if (action == MoveEnd)
+            ds->last();
+        else
+            ds->first();
+    } catch (const EAbort&) {
+        // the silent abort: the cursor stays
+    } catch (const std::exception& e) {
+        error = QString::fromUtf8(e.what());
+    }
+    if (!error.isEmpty())
+        emit moveFailed(error);
+    const int row = ds->currentRow();
+    if (row < 0 || row >= model_->rowCount())
+        return currentIndex();
+    return model_->index(row, std::max(0, currentIndex().column()));
+}
+
 void DataGrid::followDataset(int row)
 {
     if (syncing_ || !selectionModel())

@@ -31,6 +31,11 @@ public:
     // the record's value; false when the record refused it.
     bool commitCellEditor();
 
+protected:
+    // Ctrl+Home and Ctrl+End go to the dataset's first and last rows, also
+    // when the grid has not read them yet.
+    QModelIndex moveCursor(CursorAction action, Qt::KeyboardModifiers modifiers) override;
+
 signals:
     // A move refused by the dataset (a failed post); the text of the error.
     void moveFailed(const QString& message);

@@ -240,7 +240,8 @@ TEST_F(UnfinishedTest, AnAppendKilledBeforeItCountedItsRecordIsUndoneAndTheIndex
     EXPECT_EQ(bytes(), before);  // the uncounted record is gone
     const std::string line = log();
     EXPECT_NE(line.find("D.DBF : mise à jour interrompue par l'arrêt d'un programme ; 1 enregistrement inachevé "
-                        "après la fin de la table retiré ; index reconstruit à partir de la table"),
+                        "après la fin de la table retiré ; index reconstruit à partir de la table (étiquette NOM : "
+                        "entrée de l'enregistrement 41 au-delà de la fin de la table)"),
         std::string::npos)
         << line;
     const std::string copy =
@@ -306,6 +307,44 @@ TEST_F(UnfinishedTest, AnOpenTableMeetingTheMarkMendsItAndGoesOn)
     EXPECT_NE(log().find("ses étiquettes ne se lisent plus : il doit être reconstruit par Outils / Réindexation"),
         std::string::npos)
         << log();
+}
+
+// The repair log is shown to the user by the next maintenance command: what
+// the index was found to lack or hold wrongly is said in French.
+TEST_F(UnfinishedTest, WhatTheIndexLackedIsSaidInTheLogInFrench)
+{
+    make();
+    {
+        auto m = mdx::MdxFile::open(dir.path().toStdString() + "/D.MDX");
+        std::string key = "nom12";
+        key.resize(20, ' ');
+        ASSERT_TRUE(m->remove("NOM", key, 12));
+        m->flush(true);
+    }
+    mark(1);
+    ASSERT_EQ(DbfTable::probe(p, false), 0);
+    EXPECT_NE(log().find("D.DBF : mise à jour interrompue par l'arrêt d'un programme ; index reconstruit à partir "
+                         "de la table (étiquette NOM : enregistrement 12 absent de l'index)"),
+        std::string::npos)
+        << log();
+    EXPECT_EQ(DbfTable::open(p)->findKey("NOM", QStringLiteral("nom12")), 12u);
+    {
+        auto m = mdx::MdxFile::open(dir.path().toStdString() + "/D.MDX");
+        std::string key = "nom3";
+        key.resize(20, ' ');
+        m->insert("NOM", key, 5);  // record 5 under another's key
+        m->flush(true);
+    }
+    mark(1);
+    ASSERT_EQ(DbfTable::probe(p, false), 0);
+    const std::string last = log().substr(log().rfind("D.DBF"));
+    EXPECT_NE(last.find("index reconstruit à partir de la table (étiquette NOM : clé de l'enregistrement 5 "
+                        "différente de la table)"),
+        std::string::npos)
+        << last;
+    for (const char* english : {"tag ", "record", "missing", "differs", "entry"})
+        EXPECT_EQ(last.find(english), std::string::npos) << english << " in " << last;
+    EXPECT_EQ(DbfTable::open(p)->findKey("NOM", QStringLiteral("nom3")), 3u);
 }
 
 // A writer at work holds the header while its mark is set: the others wait
