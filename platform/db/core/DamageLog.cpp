@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <system_error>
+#include <vector>
+
+#include <sys/stat.h>
 
 #include "platform/db/core/DbError.h"
 #include "platform/db/core/File.h"
@@ -27,6 +30,40 @@ std::string damagedDir(const std::string& directory)
 }
 
 constexpr int kLogLockMs = 5000;
+
+// What the repairs leave in the data directory is shared as the directory
+// is: a folder gets its mode (a group-shared directory's group rights and
+// setgid bit), a file its read and write rights, so that the repairs of
+// every workstation of the group are logged and kept alike.
+void shareAsDirectory(const std::filesystem::path& dataDir, const std::filesystem::path& made, bool isDir)
+{
+    struct stat st {};
+    if (::stat((dataDir.empty() ? std::filesystem::path(".") : dataDir).c_str(), &st) != 0)
+        return;
+    ::chmod(made.c_str(), isDir ? (st.st_mode & 07777) : (st.st_mode & 0666));
+}
+
+// Creates `dir` (and its missing parents below `dataDir`) shared as
+// `dataDir` is.
+void makeSharedDirectories(const std::filesystem::path& dataDir, const std::filesystem::path& dir, std::error_code& ec)
+{
+    std::vector<std::filesystem::path> missing;
+    for (std::filesystem::path p = dir; !p.empty() && p != dataDir && !std::filesystem::exists(p); p = p.parent_path())
+        missing.push_back(p);
+    std::filesystem::create_directories(dir, ec);
+    if (!ec)
+        for (const auto& p : missing)
+            shareAsDirectory(dataDir, p, true);
+}
+
+// Creates the file empty when missing, shared as `dataDir` is.
+void makeSharedFile(const std::filesystem::path& dataDir, const std::string& path)
+{
+    if (std::filesystem::exists(path))
+        return;
+    std::ofstream(path, std::ios::app).close();
+    shareAsDirectory(dataDir, path, false);
+}
 }  // namespace
 
 std::string keepDamagedCopy(const std::string& tablePath)
@@ -60,10 +97,13 @@ std::string keepDamagedFiles(const std::string& tablePath, const std::vector<std
             break;
     }
     std::error_code ec;
-    fs::create_directories(target, ec);
+    makeSharedDirectories(dir, target, ec);
     for (const std::string& f : files)
-        if (!ec)
+        if (!ec) {
             fs::copy_file(f, target / fs::path(f).filename(), fs::copy_options::overwrite_existing, ec);
+            if (!ec)
+                shareAsDirectory(dir, target / fs::path(f).filename(), false);
+        }
     if (ec)
         throw EDBEngineError::writeFailed(target.string(), ec.value(), "cannot keep a copy of the damaged table");
     return target.string();
@@ -80,10 +120,10 @@ bool logDamage(const std::string& tablePath, const std::string& text)
         const std::filesystem::path table(tablePath);
         const std::string dir = table.parent_path().string();
         std::error_code ec;
-        std::filesystem::create_directories(damagedDir(dir), ec);
+        makeSharedDirectories(table.parent_path(), damagedDir(dir), ec);
         const std::string path = damageLogPath(dir);
         // Made by the first line, never truncated here.
-        std::ofstream(path, std::ios::app).close();
+        makeSharedFile(table.parent_path(), path);
         File log = File::open(path, File::Mode::ReadWrite);
         if (!log.lockWait(0, 1, true, kLogLockMs))
             return false;
@@ -116,7 +156,7 @@ std::vector<std::string> takeDamageLog(const std::string& directory)
             // Kept with the lines shown before, then the log starts again
             // (a log that cannot be moved is shown again next time).
             const std::string shownPath = damagedDir(directory) + "/repairs-shown.log";
-            std::ofstream(shownPath, std::ios::app).close();
+            makeSharedFile(directory, shownPath);
             File shown = File::open(shownPath, File::Mode::ReadWrite);
             shown.writeAt(shown.size(), text.data(), text.size());
             shown.sync();

@@ -4,7 +4,10 @@
 #include <QTemporaryDir>
 
 #include "platform/db/core/DbError.h"
+#include "platform/db/core/DamageLog.h"
 #include "platform/db/core/File.h"
+
+#include <sys/stat.h>
 
 using namespace kdb;
 
@@ -124,4 +127,32 @@ TEST_F(FileTest, ReplaceFileIsARename)
     char c = 0;
     f.readExact(0, &c, 1, DBERR_READERR);
     EXPECT_EQ(c, 'N');
+}
+
+// The repairs' copies and logs in a group-shared data directory are shared
+// as the directory is (its group rights and setgid bit), so that every
+// workstation of the group can log and read them.
+TEST_F(FileTest, RepairCopiesAndLogsAreSharedAsTheDataDirectory)
+{
+    const std::string data = path("Data");
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(data)));
+    const mode_t old = ::umask(022);
+    ASSERT_EQ(::chmod(data.c_str(), 02770), 0);
+    {
+        File t = File::open(data + "/FRDV.DBF", File::Mode::Create);
+        t.writeAt(0, "x", 1);
+    }
+    ASSERT_TRUE(logDamage(data + "/FRDV.DBF", "réparé"));
+    const std::string copy = keepDamagedCopy(data + "/FRDV.DBF");
+    ::umask(old);
+    auto mode = [](const std::string& p) {
+        struct stat st {};
+        return ::stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0u;
+    };
+    EXPECT_EQ(mode(data + "/Damaged"), 02770u);
+    EXPECT_EQ(mode(damageLogPath(data)), 0660u);
+    EXPECT_EQ(mode(copy), 02770u);
+    EXPECT_EQ(mode(copy + "/FRDV.DBF"), 0660u);
+    EXPECT_EQ(takeDamageLog(data).size(), 1u);
+    EXPECT_EQ(mode(data + "/Damaged/repairs-shown.log"), 0660u);
 }
