@@ -42,6 +42,16 @@ int DayOfWeek(const QDate& date)
     return date.isValid() ? date.dayOfWeek() % 7 + 1 : 0;
 }
 
+QString DamagedProtocolTextMessage(const QString& fileName, bool printed)
+{
+    QString num = fileName;
+    if (num.startsWith(QStringLiteral("PROT"), Qt::CaseInsensitive) &&
+        num.endsWith(QStringLiteral(".RTF"), Qt::CaseInsensitive))
+        num = num.mid(4, num.size() - 8);
+    return QStringLiteral("Le texte du protocole n° %1 (%2) est endommagé : seule sa partie lisible est %3.")
+        .arg(num, fileName, printed ? QStringLiteral("imprimée") : QStringLiteral("affichée"));
+}
+
 QString PadLeft(const QString& S, const QString& Pad, int Width)
 {
     QString result = S;

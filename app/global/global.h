@@ -71,6 +71,11 @@ QString DateToSqlString(const QDate& date);
 // Error box with one OK button.
 void ShowError(const QString& Msg);
 
+// The warning for a protocol's detail text file ("PROT<NUM>.RTF", its name
+// without directory) that could be read only in part: its readable part is
+// shown, or printed.
+QString DamagedProtocolTextMessage(const QString& fileName, bool printed = false);
+
 // Deletes the entries of Dir matching Mask; Dir ends with "/"; failures
 // are ignored. The one routine is the platform's.
 using kos::DeleteFilesByMask;

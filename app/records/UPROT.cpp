@@ -285,9 +285,17 @@ void TfrmPROT::LoadProt()
 
     ProtFileName = "PROT" + NumProt + ".RTF";
     ui->mmDetail->clear();
-    // A protocol not yet posted has no text.
+    // A protocol not yet posted has no text. A text read only in part is
+    // shown as far as it could be read, with a warning.
+    krtf::RtfDamage damage = krtf::RtfDamage::Whole;
     if (!NumProt.isEmpty() && QFile::exists(ProtDir + ProtFileName))
-        krtf::LoadRtfFile(ProtDir + ProtFileName, *ui->mmDetail->document());
+        krtf::LoadRtfFile(ProtDir + ProtFileName, *ui->mmDetail->document(), nullptr, &damage);
+    if (damage == krtf::RtfDamage::Whole) {
+        damageShown_.clear();
+    } else if (damageShown_ != ProtFileName) {
+        damageShown_ = ProtFileName;
+        kui::MsgWarning(DamagedProtocolTextMessage(ProtFileName), this);
+    }
 
     if (!NumProt.isEmpty()) {
         FPROT->setDatabaseName(DataPath.toStdString());

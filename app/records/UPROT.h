@@ -96,4 +96,7 @@ private:
     QMenu* PopMnPrt_;
     QAction *mnNew, *mnModif, *mnPost, *mnCancel, *mnModifDesc, *mnPrint, *mnClose;
     bool closing_ = false;
+    // The detail text file already said to be damaged on this screen: the
+    // warning is not repeated each time the text is shown again.
+    QString damageShown_;
 };

@@ -4,8 +4,11 @@
 #include "app/global/global.h"
 #include "platform/rtf/Rtf.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Messages.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontDatabase>
 #include <QRegularExpression>
 #include <QShowEvent>
@@ -85,8 +88,10 @@ void TfrmProtText::FormShow()
 {
     ui->RichDesc->clear();
     const QString file = ProtDir + FileName;
+    krtf::RtfDamage damage = krtf::RtfDamage::Whole;
     if (QFile::exists(file))
-        krtf::LoadRtfFile(file, *ui->RichDesc->document());
+        krtf::LoadRtfFile(file, *ui->RichDesc->document(), nullptr, &damage);
+    damaged_ = damage != krtf::RtfDamage::Whole;
     // The families, once each: the font list tells apart families of the
     // same name by their foundry ("C059 [UKWN]"), which is no font name.
     QStringList families;
@@ -103,6 +108,11 @@ void TfrmProtText::FormShow()
     ui->RichDesc->moveCursor(QTextCursor::Start);
     RichDescSelectionChange();
     ui->RichDesc->setFocus();
+    if (damaged_)
+        kui::MsgWarning(DamagedProtocolTextMessage(FileName) +
+                            QStringLiteral(" Le fichier endommagé sera conservé sous un autre nom avant "
+                                           "l'enregistrement du texte."),
+            this);
 }
 
 void TfrmProtText::SelectComboItem(QComboBox* combo, const QString& text)
@@ -209,8 +219,45 @@ void TfrmProtText::RichDescChange()
     ui->btnSave->setEnabled(true);
 }
 
+// The damaged file shown is copied beside itself under a name no protocol
+// number gives, never over another file: what another reader could still
+// make of it is not lost when the text replaces it.
+bool TfrmProtText::KeepDamagedFile()
+{
+    const QString file = ProtDir + FileName;
+    const QFileInfo info(file);
+    if (!info.exists() && !info.isSymLink())
+        return true;
+    QString base = FileName;
+    if (base.endsWith(QStringLiteral(".RTF"), Qt::CaseInsensitive))
+        base.chop(4);
+    for (int i = 1; i <= 999; ++i) {
+        const QString name = base + "_ENDOMMAGE" + (i > 1 ? QString::number(i) : QString()) + ".RTF";
+        const QFileInfo other(ProtDir + name);
+        if (other.exists() || other.isSymLink())
+            continue;
+        if (!QFile::copy(file, ProtDir + name))
+            break;
+        kui::MsgInformation(QStringLiteral("Le fichier endommagé « %1 » est conservé sous le nom « %2 ».")
+                                .arg(FileName, name),
+            this);
+        return true;
+    }
+    kui::TApplication::HandleException(std::runtime_error(
+        QStringLiteral("Le fichier endommagé « %1 » n'a pas pu être conservé sous un autre nom : le texte n'est "
+                       "pas enregistré.")
+            .arg(QDir::toNativeSeparators(file))
+            .toStdString()));
+    return false;
+}
+
 bool TfrmProtText::WriteFile()
 {
+    if (damaged_) {
+        if (!KeepDamagedFile())
+            return false;
+        damaged_ = false;
+    }
     QString error;
     if (krtf::SaveRtfFile(ProtDir + FileName, *ui->RichDesc->document(), &error))
         return true;

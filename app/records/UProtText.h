@@ -3,7 +3,9 @@
 // ProtDir + FileName ("PROT<NUM>.RTF"), with font, size, bold, italic and
 // underline for the selection, an explicit save, and a save of pending
 // changes whenever the editor closes. A save that fails keeps the editor
-// open with its text and says why.
+// open with its text and says why. A file that could be read only in part
+// is shown with a warning, and is kept under another name
+// ("PROT<NUM>_ENDOMMAGE.RTF") before the first save replaces it.
 #include <QDialog>
 
 class QComboBox;
@@ -60,7 +62,10 @@ private:
     void FormShow();
     bool WriteFile();
     void MergeFormat(const class QTextCharFormat& format);
+    bool KeepDamagedFile();
 
     AppContext& context_;
     Ui::TfrmProtText* ui;
+    // The file shown was read only in part and is not yet kept aside.
+    bool damaged_ = false;
 };

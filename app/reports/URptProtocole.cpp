@@ -5,8 +5,10 @@
 #include "platform/db/dataset/Dataset.h"
 #include "platform/report/Report.h"
 #include "platform/rtf/Rtf.h"
+#include "platform/ui/Messages.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QFontMetricsF>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -134,7 +136,14 @@ void TfrmRptProtocole::RptProtocoleBeforePrint()
     if (qProt->isEmpty())
         return;
     const QString file = ProtDir + "PROT" + qProt->fieldByName("NUM").asString().trimmed() + ".RTF";
-    hasDetail_ = QFile::exists(file) && krtf::LoadRtfFile(file, *detail_);
+    krtf::RtfDamage damage = krtf::RtfDamage::Whole;
+    hasDetail_ = QFile::exists(file) && krtf::LoadRtfFile(file, *detail_, nullptr, &damage);
+    // A text read only in part is printed as far as it could be read, never
+    // as if it were the whole text.
+    if (damage != krtf::RtfDamage::Whole && damageShown_ != file) {
+        damageShown_ = file;
+        kui::MsgWarning(DamagedProtocolTextMessage(QFileInfo(file).fileName(), true));
+    }
     paragraphs_ = hasDetail_ ? detail_->blockCount() : 1;
 }
 

@@ -46,6 +46,7 @@ private:
     // flows over the pages.
     std::unique_ptr<QTextDocument> detail_;
     bool hasDetail_ = false;
+    QString damageShown_;  // the damaged file already warned of
     int paragraph_ = -1, paragraphs_ = 0;
 };
 

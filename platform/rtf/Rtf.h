@@ -12,8 +12,10 @@
 // (\*, pictures, objects, document information, headers, style sheets,
 // ...) and \bin data are skipped; unknown control words are ignored. A
 // damaged file is read as far as it goes: unbalanced braces, huge numbers,
-// deep nesting or binary data never stop it. Data that does not start with
-// a group is read as Windows-1252 plain text.
+// deep nesting or binary data never stop it, and the reader says what it
+// found wrong. Data that does not start with a group is read as plain text
+// (UTF-8 when it is valid UTF-8, else Windows-1252); data that is no text
+// at all keeps only its runs of readable characters, one to a line.
 //
 // The writer produces RTF 1 in Windows-1252 with \uN escapes for the
 // characters outside it (followed by the code page's nearest character,
@@ -33,15 +35,28 @@ class QTextDocument;
 
 namespace krtf {
 
-// Replaces the document's content with the RTF data.
-void ReadRtf(const QByteArray& data, QTextDocument& document);
+// How whole the data read was. Anything but Whole: the document holds only
+// what could be read, and writing it back would lose the rest.
+enum class RtfDamage {
+    Whole,
+    NotRtf,     // plain text, or no group opening an RTF document
+    Binary,     // no text at all: only its readable runs were kept
+    Truncated,  // the data ends inside a group, a control word or \bin data
+    Broken,     // braces that close no group, escapes that are no bytes
+};
+
+// Replaces the document's content with the RTF data; what was wrong with it.
+// Empty data (or blanks only) is a whole, empty text.
+RtfDamage ReadRtf(const QByteArray& data, QTextDocument& document);
 
 // The document as RTF.
 QByteArray WriteRtf(const QTextDocument& document);
 
 // Reads an RTF file into the document. False (the document emptied, the
-// reason in French in *error) when the file cannot be read.
-bool LoadRtfFile(const QString& fileName, QTextDocument& document, QString* error = nullptr);
+// reason in French in *error) when the file cannot be read. A file read
+// only in part is read: true, its damage in *damage.
+bool LoadRtfFile(const QString& fileName, QTextDocument& document, QString* error = nullptr,
+    RtfDamage* damage = nullptr);
 
 // Writes the document to an RTF file without ever leaving half a file: the
 // text goes to a temporary file in the same directory, is flushed to disk,

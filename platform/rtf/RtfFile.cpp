@@ -43,8 +43,10 @@ void SyncDirectory(const QString& fileName)
 
 }  // namespace
 
-bool LoadRtfFile(const QString& fileName, QTextDocument& document, QString* error)
+bool LoadRtfFile(const QString& fileName, QTextDocument& document, QString* error, RtfDamage* damage)
 {
+    if (damage)
+        *damage = RtfDamage::Whole;
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly)) {
         document.clear();
@@ -52,7 +54,16 @@ bool LoadRtfFile(const QString& fileName, QTextDocument& document, QString* erro
             *error = QStringLiteral("Impossible de lire le fichier « %1 ».").arg(QDir::toNativeSeparators(fileName));
         return false;
     }
-    ReadRtf(file.readAll(), document);
+    const QByteArray data = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        document.clear();
+        if (error)
+            *error = QStringLiteral("Impossible de lire le fichier « %1 ».").arg(QDir::toNativeSeparators(fileName));
+        return false;
+    }
+    const RtfDamage found = ReadRtf(data, document);
+    if (damage)
+        *damage = found;
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QHash>
 #include <QList>
+#include <QStringDecoder>
 #include <QTextBlock>
 #include <QTextBlockFormat>
 #include <QTextCharFormat>
@@ -118,7 +119,7 @@ public:
         stack_.push_back(State{});
     }
 
-    void run()
+    RtfDamage run()
     {
         while (p_ < end_) {
             const char c = *p_++;
@@ -145,9 +146,18 @@ public:
             }
         }
         finish();
+        return damage_;
     }
 
 private:
+    // What was wrong, the worst kept: data cut short hides more than a
+    // stray brace.
+    void damaged(RtfDamage d)
+    {
+        if (damage_ == RtfDamage::Whole || d == RtfDamage::Truncated)
+            damage_ = d;
+    }
+
     State& st() { return stack_.back(); }
 
     void openGroup()
@@ -167,8 +177,10 @@ private:
             --overflow_;
             return;
         }
-        if (stack_.size() <= 1)
-            return;  // a brace too many: ignored
+        if (stack_.size() <= 1) {
+            damaged(RtfDamage::Broken);  // a brace too many: ignored
+            return;
+        }
         if (st().dest == Dest::FontTable)
             commitFont();
         if (stack_.size() == 2 && st().dest == Dest::Text)
@@ -241,8 +253,10 @@ private:
 
     void control()
     {
-        if (p_ >= end_)
+        if (p_ >= end_) {
+            damaged(RtfDamage::Truncated);
             return;
+        }
         const char c = *p_;
         if (!IsLetter(c)) {
             ++p_;
@@ -294,8 +308,10 @@ private:
                 if (h >= 0 && l >= 0)
                     v = h * 16 + l;
             }
-            if (v < 0)
+            if (v < 0) {
+                damaged(end_ - p_ < 2 ? RtfDamage::Truncated : RtfDamage::Broken);
                 return;
+            }
             p_ += 2;
             byte(static_cast<unsigned char>(v));
             return;
@@ -337,8 +353,11 @@ private:
 
         // Binary data: skipped whatever the destination.
         if (is("bin")) {
-            if (hasParam && v > 0)
+            if (hasParam && v > 0) {
+                if (v > end_ - p_)
+                    damaged(RtfDamage::Truncated);
                 p_ += std::min<int64_t>(v, end_ - p_);
+            }
             return;
         }
         // Destinations.
@@ -764,6 +783,9 @@ private:
     // one after it.
     void finish()
     {
+        // Groups left open: the data ends before the document does.
+        if (stack_.size() > 1 || overflow_ > 0)
+            damaged(RtfDamage::Truncated);
         flushRun();
         if (pendingBreak_) {
             cursor_.setBlockFormat(pendingFormat_);
@@ -785,6 +807,7 @@ private:
     QTextCursor cursor_;
     std::vector<State> stack_;
     int overflow_ = 0;
+    RtfDamage damage_ = RtfDamage::Whole;
     int ucSkip_ = 0;
     int codePage_ = 1252;
     int defaultFont_ = -1;
@@ -805,36 +828,107 @@ private:
     QTextCharFormat pendingCharFormat_;
 };
 
+int SkipBlanks(const QByteArray& data, int i = 0)
+{
+    while (i < data.size() && (data[i] == ' ' || data[i] == '\r' || data[i] == '\n' || data[i] == '\t'))
+        ++i;
+    return i;
+}
+
 // A file that opens a group is read as RTF, however damaged its header.
 bool LooksLikeRtf(const QByteArray& data)
 {
-    int i = 0;
-    while (i < data.size() && (data[i] == ' ' || data[i] == '\r' || data[i] == '\n' || data[i] == '\t'))
-        ++i;
+    const int i = SkipBlanks(data);
     return i < data.size() && data[i] == '{';
+}
+
+// The group opens with \rtf, as every RTF document does.
+bool HasRtfHeader(const QByteArray& data)
+{
+    const int i = SkipBlanks(data, SkipBlanks(data) + 1);
+    return data.mid(i, 4) == "\\rtf";
+}
+
+// No text: a zero byte, or control characters other than tabs, line and
+// page breaks in more than one byte in twenty.
+bool IsBinary(const QByteArray& data)
+{
+    qsizetype controls = 0;
+    for (const char c : data) {
+        const auto b = static_cast<unsigned char>(c);
+        if (b == 0)
+            return true;
+        if (b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\f')
+            ++controls;
+    }
+    return controls * 20 > data.size();
+}
+
+// The runs of at least four readable characters (ASCII and the accented
+// letters of Windows-1252) of binary data, one to a line.
+QString ReadableRuns(const QByteArray& data)
+{
+    const ByteTable& t = CodePageTable(1252);
+    QString text, run;
+    const auto endRun = [&] {
+        const QString kept = run.trimmed();
+        if (kept.size() >= 4) {
+            if (!text.isEmpty())
+                text.append(QChar(u'\n'));
+            text.append(kept);
+        }
+        run.clear();
+    };
+    for (const char c : data) {
+        const auto b = static_cast<unsigned char>(c);
+        if ((b >= 0x20 && b < 0x7F) || b >= 0xC0)
+            run.append(QChar(t[b]));
+        else
+            endRun();
+    }
+    endRun();
+    return text;
+}
+
+// Plain text: UTF-8 when it is valid UTF-8, else Windows-1252; carriage
+// returns and control characters dropped.
+QString PlainText(const QByteArray& data)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString decoded = utf8.decode(data);
+    if (utf8.hasError()) {
+        const ByteTable& t = CodePageTable(1252);
+        decoded.clear();
+        decoded.reserve(data.size());
+        for (const char c : data)
+            decoded.append(QChar(t[static_cast<unsigned char>(c)]));
+    }
+    QString text;
+    text.reserve(decoded.size());
+    for (const QChar c : decoded)
+        if (c == u'\n' || c == u'\t' || (c.unicode() >= 0x20 && c != QChar(0xFEFF)))
+            text.append(c);
+    return text;
 }
 
 }  // namespace
 
-void ReadRtf(const QByteArray& data, QTextDocument& document)
+RtfDamage ReadRtf(const QByteArray& data, QTextDocument& document)
 {
     document.clear();
+    if (SkipBlanks(data) == data.size())
+        return RtfDamage::Whole;
     if (!LooksLikeRtf(data)) {
-        const ByteTable& t = CodePageTable(1252);
-        QString text;
-        text.reserve(data.size());
-        for (const char c : data) {
-            const auto b = static_cast<unsigned char>(c);
-            if (b == '\r')
-                continue;
-            if (b >= 0x20 || b == '\n' || b == '\t')
-                text.append(QChar(t[b]));
+        if (IsBinary(data)) {
+            document.setPlainText(ReadableRuns(data));
+            return RtfDamage::Binary;
         }
-        document.setPlainText(text);
-        return;
+        document.setPlainText(PlainText(data));
+        return RtfDamage::NotRtf;
     }
     Reader reader(data, document);
-    reader.run();
+    const RtfDamage damage = reader.run();
+    return damage == RtfDamage::Whole && !HasRtfHeader(data) ? RtfDamage::NotRtf : damage;
 }
 
 }  // namespace krtf

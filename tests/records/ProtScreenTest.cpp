@@ -454,3 +454,122 @@ TEST_F(ProtScreenTest, CtrlEndAndCtrlHomeReachTheNewestAndOldestProtocolOfALongL
     EXPECT_EQ(list.grdRDV()->model()->data(list.grdRDV()->currentIndex().siblingAtColumn(0)).toString().trimmed(),
         "NOM1");
 }
+
+// A detail text file that is no RTF, or RTF cut short, is shown as far as it
+// could be read with a warning naming it, on the screen and in the editor;
+// the editor's save keeps the damaged file under another name first, never
+// over another file, then writes the new text whole. A whole file is shown
+// and saved without any of it.
+TEST_F(ProtScreenTest, ADamagedDetailTextIsShownWithAWarningAndKeptBeforeTheSave)
+{
+    struct Case {
+        const char* num;
+        QByteArray data;
+        QString readable;  // what must be shown of it
+    };
+    QByteArray binary("\x89PNG\r\n\x1a\n\x00\x00\x00\x0dIHDR\x00\x01\x02\x03", 20);
+    binary += QByteArray("Fermeture plan par plan") + QByteArray("\x00\x07\x90\x1f\x00\x05", 6);
+    const QList<Case> cases = {
+        {"000021", "Incision m\xe9" "diane.\r\nFermeture plan par plan.\r\n",
+            QString::fromUtf8("Incision médiane.\nFermeture plan par plan.\n")},
+        {"000022",
+            "{\\rtf1\\ansi\\deff0{\\fonttbl{\\f0 Verdana;}}\\f0\\fs16 Incision m\\'e9diane\\par "
+            "{\\b Fermeture plan par plan\\par}Drain de Re",
+            QString::fromUtf8("Incision médiane\nFermeture plan par plan\nDrain de Re")},
+        {"000023", binary, "IHDR\nFermeture plan par plan"},  // its runs of readable characters
+    };
+    // A copy of an earlier damaged file is there already: never overwritten.
+    const QByteArray earlier = "{\\rtf1 copie d'avant";
+    {
+        QFile f(ProtDir + "PROT000022_ENDOMMAGE.RTF");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(earlier);
+    }
+    const auto bytes = [](const QString& name) {
+        QFile f(ProtDir + name);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("(absent)");
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.num);
+        const QString num = c.num;
+        const QString name = "PROT" + num + ".RTF";
+        AddProtocol(num, QDate(2024, 6, 1), "DURAND", "CLINIQUE DU PARC");
+        {
+            QFile f(ProtDir + name);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(c.data);
+        }
+        const QString warning = QString::fromUtf8(
+            "Le texte du protocole n° %1 (%2) est endommagé : seule sa partie lisible est affichée.")
+                                    .arg(num, name);
+        TfrmPROT frm(practice_.context());
+        frm.NumProt = num;
+        const int before = practice_.messages().Count();
+        ShowActive(&frm);
+        ASSERT_EQ(practice_.messages().Count(), before + 1);
+        EXPECT_EQ(practice_.messages().Last().text, warning);
+        EXPECT_EQ(practice_.messages().Last().kind, kui::MsgKind::Warning);
+        EXPECT_EQ(frm.mmDetail()->toPlainText(), c.readable);
+
+        // The editor: the same warning, with what its save does; a line
+        // added at the end and saved with the Save button, then closed.
+        QString shown, editorWarning;
+        OnModal<TfrmProtText>([&](TfrmProtText& editor) {
+            ShowActive(&editor);
+            shown = editor.RichDesc()->toPlainText();
+            editorWarning = practice_.messages().Last().text;
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_End, Qt::ControlModifier);
+            Type(QApplication::focusWidget(), QString::fromUtf8(" Drain retiré."));
+            QTest::mouseClick(editor.btnSave(), Qt::LeftButton);
+            EXPECT_FALSE(editor.btnSave()->isEnabled());
+            // A second save keeps no second copy.
+            Type(QApplication::focusWidget(), " J2.");
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        });
+        QTest::mouseClick(frm.btnModifDesc(), Qt::LeftButton);
+        EXPECT_EQ(shown, c.readable);
+        EXPECT_TRUE(editorWarning.startsWith(warning)) << editorWarning.toStdString();
+
+        // The damaged file is kept as it was, beside the new text.
+        const QString kept = num == "000022" ? "PROT000022_ENDOMMAGE2.RTF" : "PROT" + num + "_ENDOMMAGE.RTF";
+        EXPECT_EQ(bytes(kept), c.data);
+        EXPECT_EQ(practice_.messages().Last().text,
+            QString::fromUtf8("Le fichier endommagé « %1 » est conservé sous le nom « %2 ».").arg(name, kept));
+        EXPECT_EQ(practice_.messages().Last().kind, kui::MsgKind::Information);
+        EXPECT_FALSE(QFile::exists(ProtDir + "PROT" + num + (num == "000022" ? "_ENDOMMAGE3.RTF" : "_ENDOMMAGE2.RTF")));
+        QTextDocument saved;
+        krtf::RtfDamage damage;
+        ASSERT_TRUE(krtf::LoadRtfFile(ProtDir + name, saved, nullptr, &damage));
+        EXPECT_EQ(damage, krtf::RtfDamage::Whole);
+        EXPECT_EQ(saved.toPlainText(), c.readable + QString::fromUtf8(" Drain retiré. J2."));
+        EXPECT_EQ(frm.mmDetail()->toPlainText(), saved.toPlainText());
+        // Shown again, the text is whole: no warning.
+        const int after = practice_.messages().Count();
+        frm.close();
+        ShowActive(&frm);
+        EXPECT_EQ(practice_.messages().Count(), after);
+        frm.close();
+    }
+    EXPECT_EQ(bytes("PROT000022_ENDOMMAGE.RTF"), earlier);
+
+    // A whole file: no warning, saved as before, nothing kept aside.
+    AddProtocol("000024", QDate(2024, 6, 1), "DURAND", "CLINIQUE DU PARC");
+    QTextDocument whole;
+    whole.setPlainText(QString::fromUtf8("Incision médiane"));
+    ASSERT_TRUE(krtf::SaveRtfFile(ProtDir + "PROT000024.RTF", whole));
+    TfrmPROT frm(practice_.context());
+    frm.NumProt = "000024";
+    const int before = practice_.messages().Count();
+    ShowActive(&frm);
+    EXPECT_EQ(frm.mmDetail()->toPlainText(), QString::fromUtf8("Incision médiane"));
+    OnModal<TfrmProtText>([](TfrmProtText& editor) {
+        ShowActive(&editor);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_End, Qt::ControlModifier);
+        Type(QApplication::focusWidget(), ".");
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+    });
+    QTest::mouseClick(frm.btnModifDesc(), Qt::LeftButton);
+    EXPECT_EQ(practice_.messages().Count(), before);
+    EXPECT_EQ(frm.mmDetail()->toPlainText(), QString::fromUtf8("Incision médiane."));
+    EXPECT_TRUE(QDir(ProtDir).entryList({"PROT000024_*"}).isEmpty());
+}

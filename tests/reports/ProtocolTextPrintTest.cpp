@@ -170,3 +170,28 @@ TEST_F(ProtocolTextPrintTest, ThePrintKeepsAlignmentIndentsAndSpacing)
 }
 
 }  // namespace
+
+// A detail text cut short is printed as far as it could be read, with a
+// warning naming its file: never a page presented as the whole text.
+TEST_F(ProtocolTextPrintTest, ADamagedTextPrintsItsReadablePartWithAWarning)
+{
+    TfrmPROT frm(practice_.context());
+    PostNew(frm);
+    ASSERT_EQ(frm.NumProt, "000001");
+    {
+        QFile f(ProtDir + "PROT000001.RTF");
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("{\\rtf1\\ansi{\\fonttbl{\\f0 Verdana;}}\\f0\\fs20 Incision m\\'e9diane\\par {\\b Suture");
+    }
+    const int before = practice_.messages().Count();
+    const QString printed =
+        PrintedPages([&] { QTest::mouseClick(frm.btnPrint(), Qt::LeftButton); }, "damaged").join("");
+    EXPECT_TRUE(printed.contains(QString::fromUtf8("Incision médiane"))) << printed.toStdString();
+    EXPECT_TRUE(printed.contains("Suture")) << printed.toStdString();
+    bool warned = false;
+    for (int i = before; i < practice_.messages().Count(); ++i)
+        warned = warned || practice_.messages().Records()[i].text ==
+                               QString::fromUtf8("Le texte du protocole n° 000001 (PROT000001.RTF) est endommagé : "
+                                                 "seule sa partie lisible est imprimée.");
+    EXPECT_TRUE(warned);
+}

@@ -15,13 +15,15 @@
 namespace {
 
 // Reads the data, writes what was read and reads that again: the second
-// reading gives the same text.
-QString ReadAndRewrite(const QByteArray& data)
+// reading is whole and gives the same text.
+QString ReadAndRewrite(const QByteArray& data, krtf::RtfDamage* damage = nullptr)
 {
     QTextDocument doc;
-    krtf::ReadRtf(data, doc);
+    const krtf::RtfDamage found = krtf::ReadRtf(data, doc);
+    if (damage)
+        *damage = found;
     QTextDocument again;
-    krtf::ReadRtf(krtf::WriteRtf(doc), again);
+    EXPECT_EQ(krtf::ReadRtf(krtf::WriteRtf(doc), again), krtf::RtfDamage::Whole);
     EXPECT_EQ(again.toPlainText().toStdString(), doc.toPlainText().toStdString());
     return doc.toPlainText();
 }
@@ -42,8 +44,60 @@ TEST(RtfDamage, CorpusFilesOpen)
         QFile f(dir.filePath(name));
         ASSERT_TRUE(f.open(QIODevice::ReadOnly));
         SCOPED_TRACE(name.toStdString());
-        ReadAndRewrite(f.readAll());
+        krtf::RtfDamage damage;
+        ReadAndRewrite(f.readAll(), &damage);
+        if (name.startsWith("damaged-")) {
+            EXPECT_NE(damage, krtf::RtfDamage::Whole);
+        }
     }
+}
+
+// What the reader says of damaged data, and what it keeps of it.
+TEST(RtfDamage, DamageIsReportedWithWhatCouldBeRead)
+{
+    TestApplication();
+    using krtf::RtfDamage;
+    const auto read = [](const QByteArray& data, RtfDamage expected) {
+        RtfDamage damage;
+        const QString text = ReadAndRewrite(data, &damage);
+        EXPECT_EQ(damage, expected) << data.left(60).toStdString();
+        return text;
+    };
+    const auto corpus = [](const char* name) {
+        QFile f(QString(KORVALE_RTF_TEST_DIR "/corpus/") + name);
+        EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << name;
+        return f.readAll();
+    };
+    // Whole: a sound file, what the writer writes, an empty file.
+    read(kSound, RtfDamage::Whole);
+    read("", RtfDamage::Whole);
+    read(" \r\n", RtfDamage::Whole);
+    read("{\\rtf1 a}\r\n", RtfDamage::Whole);
+    // Plain text, in Windows-1252 or UTF-8.
+    EXPECT_EQ(read(corpus("damaged-plain-text.rtf"), RtfDamage::NotRtf),
+        QString::fromUtf8("Incision médiane sus-ombilicale.\nFermeture plan par plan.\n"));
+    EXPECT_EQ(read("Plaie suturée\n", RtfDamage::NotRtf), QString::fromUtf8("Plaie suturée\n"));
+    // A group that is no RTF document.
+    read("{\"num\": 3}", RtfDamage::NotRtf);
+    // Binary data: its readable runs only, no control characters.
+    const QString binary = read(corpus("damaged-binary.rtf"), RtfDamage::Binary);
+    EXPECT_TRUE(binary.contains(QString::fromUtf8("Compte rendu opératoire"))) << binary.toStdString();
+    for (const QChar c : binary)
+        EXPECT_TRUE(c == u'\n' || c.unicode() >= 0x20) << int(c.unicode());
+    // Cut in a group, in a control word, in an escape, in \bin data.
+    EXPECT_EQ(read(corpus("damaged-truncated.rtf"), RtfDamage::Truncated),
+        QString::fromUtf8("Incision médiane\nFermeture plan par plan\nDrain de Re"));
+    EXPECT_EQ(read(corpus("damaged-cut-control-word.rtf"), RtfDamage::Truncated),
+        QString::fromUtf8("Suture cutanée\nPansement sec"));
+    read("{\\rtf1 a}\\", RtfDamage::Truncated);
+    read("{\\rtf1 a\\'e", RtfDamage::Truncated);
+    read("{\\rtf1 a\\bin99 xy}", RtfDamage::Truncated);
+    // Every cut of a sound file before its last brace.
+    for (int n = 1; n < kSound.size(); ++n)
+        read(kSound.left(n), RtfDamage::Truncated);
+    // Braces that close nothing, escapes that are no bytes.
+    EXPECT_EQ(read(corpus("damaged-extra-braces.rtf"), RtfDamage::Broken), "a b");
+    read("{\\rtf1 x\\'zz}", RtfDamage::Broken);
 }
 
 TEST(RtfDamage, TruncatedFileKeepsWhatCameBeforeTheCut)
