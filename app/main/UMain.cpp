@@ -153,8 +153,8 @@ TfrmMain::TfrmMain(AppContext& context, QWidget* parent) : QMainWindow(parent), 
     CloseAppointmentListForRestore = [this]() -> std::function<void()> {
         if (!frmListRDV)
             return {};
-        ReleaseAppointmentList();
-        return [this] { ShowAppointmentList(context_, ui->ClientArea); };
+        const AppointmentListView view = ReleaseAppointmentList();
+        return [this, view] { ShowAppointmentList(context_, ui->ClientArea, view); };
     };
 
     SetBackground(QImage(kBuiltInPicture));

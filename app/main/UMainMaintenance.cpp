@@ -140,8 +140,7 @@ void TfrmMain::MaintainDatabase(bool reindex)
     // so that neither the check nor the exclusive openings below find its
     // tables in use; the tables kept open between statements are closed
     // too, the files being rewritten. The list comes back at the end.
-    const bool listShown = frmListRDV != nullptr;
-    ReleaseAppointmentList();
+    const AppointmentListView listView = ReleaseAppointmentList();
     QCoreApplication::processEvents();
     context_.PracticeDatabase().closeIdleTables();
 
@@ -204,8 +203,7 @@ void TfrmMain::MaintainDatabase(bool reindex)
         failure = std::current_exception();
     }
     wait.reset();
-    if (listShown)
-        mnRDVClick();
+    ShowAppointmentList(context_, ClientArea(), listView);
     QCoreApplication::processEvents();
     if (failure)
         closing = incomplete;

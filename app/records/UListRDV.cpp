@@ -312,15 +312,30 @@ TfrmListRDV* ShowAppointmentList(AppContext& context, QMdiArea* area)
     return frmListRDV;
 }
 
-void ReleaseAppointmentList()
+void ShowAppointmentList(AppContext& context, QMdiArea* area, const AppointmentListView& view)
+{
+    if (!view.open)
+        return;
+    TfrmListRDV* list = ShowAppointmentList(context, area);
+    if (view.day.isValid())
+        list->edDate()->setDate(view.day);
+    if (view.all != list->btnAll()->isChecked()) {
+        list->btnAll()->setChecked(view.all);
+        list->btnAllClick();
+    }
+}
+
+AppointmentListView ReleaseAppointmentList()
 {
     if (!frmListRDV)
-        return;
+        return {};
     TfrmListRDV* list = frmListRDV;
+    const AppointmentListView view{true, list->edDate()->date(), list->btnAll()->isChecked()};
     frmListRDV = nullptr;
     list->qRDV()->close();
     if (auto* sub = qobject_cast<QMdiSubWindow*>(list->parentWidget()))
         delete sub;
     else
         delete list;
+    return view;
 }

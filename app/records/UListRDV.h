@@ -3,6 +3,7 @@
 // of them, with the patient's name; adds, changes (through the appointment
 // entry) and deletes. A non-modal window inside the main window, kept in
 // one instance, frmListRDV.
+#include <QDate>
 #include <QWidget>
 
 class QAction;
@@ -87,7 +88,17 @@ extern TfrmListRDV* frmListRDV;
 // creating it when none exists, else bringing the existing one to the front.
 TfrmListRDV* ShowAppointmentList(AppContext& context, QMdiArea* area);
 
+// What the appointment list was showing: the day, or every appointment.
+struct AppointmentListView {
+    bool open = false;  // the list was open
+    QDate day;
+    bool all = false;
+};
+
 // Closes and frees the appointment list when it is open, so that it no
 // longer holds its tables (before the maintenance commands and the restore
-// work on the table files).
-void ReleaseAppointmentList();
+// work on the table files); answers what it was showing.
+AppointmentListView ReleaseAppointmentList();
+
+// Shows the list again as it was when released.
+void ShowAppointmentList(AppContext& context, QMdiArea* area, const AppointmentListView& view);

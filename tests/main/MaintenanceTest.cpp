@@ -14,6 +14,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QPushButton>
 #include <QTest>
 #include <QToolButton>
 
@@ -181,12 +182,19 @@ TEST_F(MaintenanceTest, TheAppointmentListIsReleasedBeforeTheCheckAndShownAgainA
                  "'09:00', 'CONTROLE')");
         q.params().set("D", QDate::currentDate());
         q.execSql();
+        q.params().set("D", QDate::currentDate().addDays(3));
+        q.setSql("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES ('000002', '000001', :D, "
+                 "'10:00', 'BILAN')");
+        q.execSql();
     }
     WidenInSchema();
     frm_->show();
     QTest::mouseClick(frm_->findChild<QToolButton*>("btnRDV"), Qt::LeftButton);
     ASSERT_NE(frmListRDV, nullptr);
     ASSERT_EQ(frmListRDV->qRDV()->recordCount(), 1);
+    // Every appointment shown: the list comes back so.
+    QTest::mouseClick(frmListRDV->btnAll(), Qt::LeftButton);
+    ASSERT_EQ(frmListRDV->qRDV()->recordCount(), 2);
     messages_.Clear();
 
     Choose("mnCheckDB");
@@ -195,6 +203,9 @@ TEST_F(MaintenanceTest, TheAppointmentListIsReleasedBeforeTheCheckAndShownAgainA
     EXPECT_EQ(Width("FRDV.DBF", "MOTIF"), 60);
     EXPECT_EQ(Width("Patient.DBF", "PRENOM"), 35);
     ASSERT_NE(frmListRDV, nullptr);
+    EXPECT_TRUE(frmListRDV->btnAll()->isChecked());
+    EXPECT_EQ(frmListRDV->qRDV()->recordCount(), 2);
+    QTest::mouseClick(frmListRDV->btnAll(), Qt::LeftButton);  // back to the day
     EXPECT_EQ(frmListRDV->qRDV()->recordCount(), 1);
     frmListRDV->CloseWindow();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
