@@ -134,9 +134,8 @@ void runPractice(
         return;
     if (profiled.empty()) {
         timePair(
-            allOfThem,
-            [&] { return lite.rows(kLiteJoin + " ORDER BY DATE_RDV, HRE_RDV"); }, r.ours, r.theirs, r.rowsOurs,
-            r.rowsTheirs);
+            allOfThem, [&] { return lite.rows(kLiteJoin + " ORDER BY DATE_RDV, HRE_RDV"); }, r.ours, r.theirs,
+            r.rowsOurs, r.rowsTheirs);
     }
     out.push_back(r);
 
