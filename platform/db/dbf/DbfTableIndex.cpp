@@ -11,6 +11,7 @@ namespace kdb {
 std::vector<TagInfo> DbfTable::tags() const
 {
     std::vector<TagInfo> out;
+    out.reserve(tags_.size());
     for (const auto& t : tags_)
         out.push_back(t.info);
     return out;
