@@ -8,20 +8,31 @@ namespace kdb {
 
 bool sameName(std::string_view a, std::string_view b)
 {
+    // Plain ASCII names (nearly all of them) compared in place, without
+    // the locale; a name with other characters is compared as text.
+    const auto upper = [](unsigned char c) { return c >= 'a' && c <= 'z' ? static_cast<unsigned char>(c - 32) : c; };
     bool ascii = true;
-    for (char c : a)
-        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    for (char c : b)
-        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (!ascii)
-        return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
-                   .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())), Qt::CaseInsensitive) == 0;
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::toupper(static_cast<unsigned char>(a[i])) != std::toupper(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
+    if (a.size() == b.size()) {
+        for (size_t i = 0; i < a.size(); ++i) {
+            const auto x = static_cast<unsigned char>(a[i]);
+            const auto y = static_cast<unsigned char>(b[i]);
+            if ((x | y) >= 0x80) {
+                ascii = false;
+                break;
+            }
+            if (x != y && upper(x) != upper(y))
+                return false;  // the same up to here, in ASCII: no other folding can make them equal
+        }
+    } else {
+        for (char c : a)
+            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        for (char c : b)
+            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    }
+    if (ascii)
+        return a.size() == b.size();
+    return QString::fromUtf8(a.data(), static_cast<qsizetype>(a.size()))
+               .compare(QString::fromUtf8(b.data(), static_cast<qsizetype>(b.size())), Qt::CaseInsensitive) == 0;
 }
 
 std::string Table::fileName() const

@@ -257,6 +257,9 @@ private:
     bool mapRecords(uint32_t recNo);
     void dropMap();
     void takeHeaderShared();
+    // The header lock (shared or exclusive) through the turnstile, waiting at
+    // most the lock timeout; answers false when it was not had in time.
+    bool takeHeaderInTurn(bool exclusive);
     void refreshCount();
     void writeCount(uint32_t count);
     void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);

@@ -213,15 +213,7 @@ public:
         for (int attempt = 0;; ++attempt) {
             // Through the turnstile: a program that changes the table again
             // and again cannot keep one that waits from its turn.
-            const bool turn = t.file_.writable();
-            if (turn && !t.file_.lockWait(kLockTurn, 1, true, lockTimeoutMs_)) {
-                release();
-                throw EDBEngineError::locked(t.path_, "table is locked by another user");
-            }
-            const bool got = t.file_.lockWait(kLockHeader, 1, write, lockTimeoutMs_);
-            if (turn)
-                t.file_.unlock(kLockTurn, 1);
-            if (!got) {
+            if (!t.takeHeaderInTurn(write)) {
                 release();
                 throw EDBEngineError::locked(t.path_, "table is locked by another user");
             }

@@ -11,6 +11,7 @@ namespace kdb {
 std::vector<TagInfo> DbfTable::tags() const
 {
     std::vector<TagInfo> out;
+    out.reserve(tags_.size());
     for (const auto& t : tags_)
         out.push_back(t.info);
     return out;
@@ -156,15 +157,27 @@ std::unique_ptr<TagCursor> DbfTable::openTag(std::string_view tagName)
     return std::make_unique<Cursor>(*this, static_cast<size_t>(i), mdx_->cursor(tags_[i].info.name));
 }
 
-void DbfTable::takeHeaderShared()
+bool DbfTable::takeHeaderInTurn(bool exclusive)
 {
+    // An open that may write waits for the header only while holding the
+    // turnstile, so that a program waiting for its turn is not overtaken
+    // again and again. When nobody holds the turnstile (nobody waits) and
+    // the header is free at once, the header is simply taken: whoever comes
+    // to wait later finds the turnstile held and queues behind it.
     const bool turn = file_.writable();
+    if (turn && !file_.lockedByOthers(kLockTurn, 1) && file_.tryLock(kLockHeader, 1, exclusive))
+        return true;
     if (turn && !file_.lockWait(kLockTurn, 1, true, lockTimeoutMs_))
-        throw EDBEngineError::locked(path_, "table is locked by another user");
-    const bool got = file_.lockWait(kLockHeader, 1, false, lockTimeoutMs_);
+        return false;
+    const bool got = file_.lockWait(kLockHeader, 1, exclusive, lockTimeoutMs_);
     if (turn)
         file_.unlock(kLockTurn, 1);
-    if (!got)
+    return got;
+}
+
+void DbfTable::takeHeaderShared()
+{
+    if (!takeHeaderInTurn(false))
         throw EDBEngineError::locked(path_, "table is locked by another user");
 }
 

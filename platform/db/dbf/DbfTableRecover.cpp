@@ -88,11 +88,7 @@ void DbfTable::recoverUnfinished(bool headerHeld)
     if (!headerHeld && !mode_.exclusive) {
         if (!file_.writable())
             throw EDBEngineError::indexOutOfDate(ipath, "update interrupted (the table cannot be written from here)");
-        if (!file_.lockWait(kLockTurn, 1, true, lockTimeoutMs_))
-            throw EDBEngineError::locked(path_, "table is locked by another user");
-        const bool got = file_.lockWait(kLockHeader, 1, true, lockTimeoutMs_);
-        file_.unlock(kLockTurn, 1);
-        if (!got)
+        if (!takeHeaderInTurn(true))
             throw EDBEngineError::locked(path_, "table is locked by another user");
         took = true;
     }

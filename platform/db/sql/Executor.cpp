@@ -43,8 +43,10 @@ ExecResult Executor::run(bool planOnly)
 StmtTable::StmtTable(std::shared_ptr<Table> t) : table(std::move(t))
 {
     tags = table->tags();
+    tagField.reserve(tags.size());
     for (const TagInfo& tag : tags)
         tagField.push_back(table->tagField(tag));
+    rawKind.reserve(static_cast<size_t>(table->fieldCount()));
     for (int f = 0; f < table->fieldCount(); ++f)
         rawKind.push_back(table->rawKind(f));
     rawRecords = table->hasDbfLayout();
@@ -71,6 +73,8 @@ Executor::~Executor()
 
 void Executor::openTables()
 {
+    tabs_.reserve(tabs_.size() + st_.tables.size());
+    cache_.reserve(cache_.size() + st_.tables.size());
     for (const TableRef& t : st_.tables) {
         TableOpenMode mode;
         mode.readOnly = st_.kind == Statement::Select;

@@ -335,6 +335,59 @@ size_t logLines(const std::string& dir)
     return static_cast<size_t>(f.readAll().count('\n'));
 }
 
+TEST_F(ProcessTest, AWriterGetsItsTurnAmongReadersThatNeverAllStop)
+{
+    // Two programs read the index in batches that overlap, so that the
+    // header is nearly never free of them; a change waiting for it must
+    // still get it before its lock timeout.
+    const std::string p = path("BUSY.DBF");
+    DbfTable::create(p, crashFields(), crashTags());
+    DbfTable::open(p)->append(rowOf(1));
+    std::vector<pid_t> readers;
+    for (int r = 0; r < 2; ++r) {
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            try {
+                auto t = DbfTable::open(p);  // may write: it goes through the turnstile
+                for (int n = 0;; ++n) {
+                    IndexReadHold hold(*t);
+                    usleep(static_cast<useconds_t>(1500 + 700 * r + (n % 3) * 100));
+                }
+            } catch (const std::exception& e) {
+                fprintf(stderr, "reader: %s\n", e.what());
+                _exit(1);
+            }
+        }
+        readers.push_back(pid);
+    }
+    usleep(50000);  // both readers at work
+    DbfTable::setLockTimeout(2000);
+    uint32_t written = 0;
+    std::string failure;
+    try {
+        auto t = DbfTable::open(p);
+        for (uint32_t n = 2; n <= 21; ++n) {
+            t->append(rowOf(n));
+            t->flush();
+            ++written;
+        }
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
+    DbfTable::setLockTimeout(15000);
+    for (pid_t pid : readers) {
+        int status = 0;
+        const bool gone = waitpid(pid, &status, WNOHANG) == pid;
+        EXPECT_FALSE(gone) << "a reader stopped";
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+    }
+    EXPECT_EQ(failure, "");
+    EXPECT_EQ(written, 20u);
+    EXPECT_EQ(DbfTable::open(p)->recordCount(), 21u);
+}
+
 TEST_F(ProcessTest, AWriterKilledInTheMiddleHoldsNobodyUp)
 {
     const std::string p = path("FRDV.DBF");
