@@ -2,7 +2,6 @@
 
 #include <QString>
 
-#include <cctype>
 
 namespace kdb {
 
