@@ -2,7 +2,6 @@
 
 #include <QString>
 
-
 namespace kdb {
 
 bool sameName(std::string_view a, std::string_view b)
