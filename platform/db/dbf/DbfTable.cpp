@@ -201,9 +201,19 @@ void DbfTable::openIndex()
         } catch (const EDBEngineError& e) {
             // Left unfinished by a program that is gone: mended, then opened
             // again (the header is looked at again under its lock first).
-            const bool alone = mode_.exclusive || !file_.lockedByOthers(kLockOpen, 1);
-            if (attempt > 0 || e.code() != DBERR_INDEXOUTOFDATE || !indexLeftUnfinished(alone))
+            // A "pending" mark was refused because this open was alone at
+            // the table; whether it still is, the repair tells under the
+            // header lock (another program may have opened the table since,
+            // or mended the index). Each new attempt needs another program
+            // killed in the middle of a change meanwhile. Found clean now,
+            // it was mended by another program since: looked at once more.
+            if (attempt >= 8 || e.code() != DBERR_INDEXOUTOFDATE)
                 throw;
+            if (!indexLeftUnfinished(true)) {
+                if (attempt > 0 || mdx::MdxFile::markOf(indexPath()) != mdx::MdxFile::Mark::Clean)
+                    throw;
+                continue;
+            }
         }
         recoverUnfinished(false);
     }

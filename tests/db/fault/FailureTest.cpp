@@ -7,9 +7,13 @@
 
 #include <QTemporaryDir>
 
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "FaultFileSystem.h"
 #include "FaultTables.h"
 #include "platform/db/core/DamageLog.h"
+#include "platform/db/mdx/MdxFile.h"
 #include "platform/db/paradox/ParadoxTable.h"
 #include "platform/db/sql/Sql.h"
 #include "tests/db/DbTestUtil.h"
@@ -328,4 +332,92 @@ TEST(FailureTest, AParadoxPostRefusedByTheDiskLosesNothing)
     auto back = ParadoxTable::open(path, {true, false});
     EXPECT_EQ(recordsOf(*back), expected);
     EXPECT_EQ(filesIn(tmp.path().toStdString()), std::set<std::string>{"USERS.DB"});
+}
+
+// Opens the system's files, but lets `first` run once just before the first
+// index file is opened: another workstation opening the table at that
+// instant.
+namespace {
+class IndexOpenHook : public FileSystem {
+public:
+    std::function<void()> first;
+    int open(const std::string& path, int flags, mode_t mode) override
+    {
+        if (first && endsWithNoCase(path, ".MDX"))
+            std::exchange(first, nullptr)();
+        return FileSystem::open(path, flags, mode);
+    }
+};
+}  // namespace
+
+// A program killed after its changes but before they were forced leaves the
+// index "pending"; the next open finds itself alone at the table and mends
+// it, or, when another program opened the table in the meantime, takes the
+// index as that one does. Neither fails.
+TEST(FailureTest, AnIndexLeftPendingOpensWhileAnotherProgramOpensTheTable)
+{
+    QTemporaryDir tmp;
+    const std::string path = tmp.path().toStdString() + "/PATIENT.DBF";
+    const std::string ipath = tmp.path().toStdString() + "/PATIENT.MDX";
+    DbfTable::create(path, faultFields(), faultTags());
+    {
+        auto t = DbfTable::open(path);
+        for (int i = 1; i <= 10; ++i)
+            t->append(faultRecord(i));
+        t->flush();
+    }
+    const pid_t killed = fork();
+    ASSERT_GE(killed, 0);
+    if (killed == 0) {
+        auto t = DbfTable::open(path);
+        t->append(faultRecord(11));
+        _exit(0);  // no flush, no close: as a kill leaves it
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(killed, &status, 0), killed);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(mdx::MdxFile::markOf(ipath), mdx::MdxFile::Mark::Pending);
+
+    int ready[2], stop[2];
+    ASSERT_EQ(pipe(ready), 0);
+    ASSERT_EQ(pipe(stop), 0);
+    pid_t other = -1;
+    IndexOpenHook fs;
+    fs.first = [&] {
+        other = fork();
+        if (other == 0) {
+            installFileSystem(nullptr);
+            close(ready[0]);
+            close(stop[1]);
+            int code = 0;
+            std::unique_ptr<DbfTable> t;
+            try {
+                t = DbfTable::open(path);
+            } catch (...) {
+                code = 1;
+            }
+            char c = 'r';
+            (void)!write(ready[1], &c, 1);
+            (void)!read(stop[0], &c, 1);
+            _exit(code);
+        }
+        char c;
+        (void)!read(ready[0], &c, 1);
+    };
+    std::unique_ptr<DbfTable> t;
+    {
+        ScopedFileSystem use(fs);
+        EXPECT_NO_THROW(t = DbfTable::open(path));
+    }
+    ASSERT_GT(other, 0);
+    close(stop[1]);
+    ASSERT_EQ(waitpid(other, &status, 0), other);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other program could not open the table";
+    close(ready[0]);
+    close(ready[1]);
+    close(stop[0]);
+    ASSERT_TRUE(t);
+    EXPECT_EQ(t->recordCount(), 11u);
+    EXPECT_EQ(t->findKey("CODE", faultRecord(11)[0].toString()), 11u);
+    expectIndexMatches(*t);
 }
