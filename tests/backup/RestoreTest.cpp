@@ -38,6 +38,15 @@ const QString kChild = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_t
 class Restore : public BackupFixture {
 protected:
     // Restores `archive` through the screen, answering Yes to both questions.
+    // The restore through the screen, by exchanging the directories or file
+    // by file (as where they cannot be exchanged).
+    void RestoreBy(bool exchange, const QString& archive)
+    {
+        backup::TableSetRestore::UseExchange = exchange;
+        RestoreThroughScreen(archive);
+        backup::TableSetRestore::UseExchange = true;
+    }
+
     void RestoreThroughScreen(const QString& archive)
     {
         TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Restore);
@@ -89,9 +98,7 @@ TEST_F(Restore, GivesBackTheBackedUpTablesByteForByte)
         ChangeRows();
         AddPatients(500, 30);
         ASSERT_NE(DataFiles(), saved);
-        backup::TableSetRestore::UseExchange = exchange;
-        RestoreThroughScreen(dest_ + "Korvale.zip");
-        backup::TableSetRestore::UseExchange = true;
+        RestoreBy(exchange, dest_ + "Korvale.zip");
         EXPECT_EQ(messages_.Count(), 2);  // the two questions, nothing else
         EXPECT_EQ(DataFiles(), saved);
         EXPECT_TRUE(QDir(AppDir + "Temp/").isEmpty());
@@ -335,9 +342,7 @@ TEST_F(Restore, ProtocolTextsComeBackWithTheirRows)
         PutFile(ProtDir + "PROT1.RTF", "{\\rtf1 premier, modifié}");
         PutFile(ProtDir + "Notes.txt", "pas un texte de protocole");
         kdb::Database::of(DataPath.toStdString()).closeIdleTables();
-        backup::TableSetRestore::UseExchange = exchange;
-        RestoreThroughScreen(dest_ + "Korvale.zip");
-        backup::TableSetRestore::UseExchange = true;
+        RestoreBy(exchange, dest_ + "Korvale.zip");
         EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
         EXPECT_EQ(DataFiles(), savedData);
         EXPECT_EQ(ProtocolNumbers(), (QStringList{"1", "2"}));
@@ -393,9 +398,7 @@ TEST_F(Restore, ALinkedDataDirectoryIsRestoredWhereItPoints)
         SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
         messages_.Clear();
         ChangeRows();
-        backup::TableSetRestore::UseExchange = exchange;
-        RestoreThroughScreen(dest_ + "Korvale.zip");
-        backup::TableSetRestore::UseExchange = true;
+        RestoreBy(exchange, dest_ + "Korvale.zip");
         EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
         const QFileInfo link(Plain(DataPath));
         EXPECT_TRUE(link.isSymLink());
@@ -438,9 +441,7 @@ TEST_F(Restore, AGroupSharedDataDirectoryKeepsItsGroupAndMode)
         SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
         messages_.Clear();
         ChangeRows();
-        backup::TableSetRestore::UseExchange = exchange;
-        RestoreThroughScreen(dest_ + "Korvale.zip");
-        backup::TableSetRestore::UseExchange = true;
+        RestoreBy(exchange, dest_ + "Korvale.zip");
         EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
         EXPECT_EQ(DataFiles(), saved);
         struct stat st;
