@@ -109,10 +109,21 @@ bool TfrmGetPatient::eventFilter(QObject* watched, QEvent* event)
         return true;
     }
     if (watched == ui->grdPatient && event->type() == QEvent::KeyPress) {
-        const int key = static_cast<QKeyEvent*>(event)->key();
+        auto* keyEvent = static_cast<QKeyEvent*>(event);
+        const int key = keyEvent->key();
         if ((key == Qt::Key_Return || key == Qt::Key_Enter) && qPatient_.active() && !qPatient_.isEmpty()) {
             event->accept();
             grdPatientDblClick();
+            return true;
+        }
+        // Letters typed on the grid start the next search, so that a name
+        // typed after a search and Enter never choose the row highlighted.
+        const QString text = keyEvent->text();
+        if (!(keyEvent->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) &&
+            text.size() == 1 && text.at(0).isPrint() && !text.at(0).isSpace()) {
+            ui->edNom->clear();
+            ui->edNom->setFocus();
+            ui->edNom->insert(text);
             return true;
         }
     }

@@ -408,4 +408,27 @@ TEST_F(PatientTest, PickerEnterOnARowChoosesIt)
     EXPECT_EQ(CurrentPatientCode, "000002");
 }
 
+// Letters typed on the grid after a search start the next search: a name
+// typed and Enter never choose the row that happened to be highlighted.
+TEST_F(PatientTest, PickerLettersTypedOnTheGridGoToTheSearch)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    AddPatient("000002", "MARTIN", "LUC");
+    TfrmGetPatient dlg(practice_.context());
+    ShowActive(&dlg);
+    Press(Qt::Key_Return);  // every patient
+    EXPECT_EQ(dlg.statusText(), "  2 Patients");
+    ASSERT_EQ(QApplication::focusWidget(), dlg.grdPatient());
+    for (const QChar c : QStringLiteral("MAR"))  // each key to whatever has the focus then
+        QTest::sendKeyEvent(QTest::Click, QApplication::focusWidget(), Qt::Key_unknown, QString(c), Qt::NoModifier);
+    EXPECT_EQ(QApplication::focusWidget(), dlg.edNom());
+    EXPECT_EQ(dlg.edNom()->text(), "MAR");
+    Press(Qt::Key_Return);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.statusText(), "  1 Patients");
+    Press(Qt::Key_Return);
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_EQ(CurrentPatientCode, "000002");
+}
+
 }  // namespace
