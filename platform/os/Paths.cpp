@@ -78,14 +78,10 @@ void RemoveEndedProcessTempDirs()
     }
 }
 
-QStringList ShippedDirs()
+namespace {
+// The candidates that are folders, absolute, with a trailing slash, each once.
+QStringList ExistingDirs(const QStringList& candidates)
 {
-    QStringList candidates;
-#ifdef KORVALE_SHIPPED_DIR
-    candidates << QStringLiteral(KORVALE_SHIPPED_DIR);
-#endif
-    if (QCoreApplication::instance())
-        candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/../share/korvale");
     QStringList result;
     for (const QString& c : candidates) {
         const QFileInfo info(c);
@@ -97,6 +93,18 @@ QStringList ShippedDirs()
     }
     return result;
 }
+}  // namespace
+
+QStringList ShippedDirs()
+{
+    QStringList candidates;
+#ifdef KORVALE_SHIPPED_DIR
+    candidates << QStringLiteral(KORVALE_SHIPPED_DIR);
+#endif
+    if (QCoreApplication::instance())
+        candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/../share/korvale");
+    return ExistingDirs(candidates);
+}
 
 QString ProgramLibraryDir()
 {
@@ -106,12 +114,8 @@ QString ProgramLibraryDir()
 #endif
     if (QCoreApplication::instance())
         candidates << QCoreApplication::applicationDirPath() + QStringLiteral("/../lib/korvale");
-    for (const QString& c : candidates) {
-        const QFileInfo info(c);
-        if (info.isDir())
-            return WithTrailingSlash(QDir::cleanPath(info.absoluteFilePath()));
-    }
-    return {};
+    const QStringList dirs = ExistingDirs(candidates);
+    return dirs.isEmpty() ? QString() : dirs.first();
 }
 
 }  // namespace kos
