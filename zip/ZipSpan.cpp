@@ -60,6 +60,20 @@ private:
     QHash<QString, int> index_;
 };
 
+// The fixed part of the next central directory header (46 bytes, into h)
+// and the entry's name that follows it.
+QByteArray ReadCentralHeader(QIODevice& in, unsigned char* h)
+{
+    if (in.read(reinterpret_cast<char*>(h), 46) != 46)
+        throw EZipArchiver::CreateResDisp(11013, true);
+    if (Get32(h) != kCentralSig)
+        throw EZipArchiver::CreateResDisp(11015, true);
+    QByteArray name = in.read(Get16(h + 28));
+    if (name.size() != Get16(h + 28))
+        throw EZipArchiver::CreateResDisp(11017, true);
+    return name;
+}
+
 void KeepName(unsigned char* rec, const QByteArray& name)
 {
     Put16(rec + kRecNameLength, uint16_t(name.size()));
@@ -154,13 +168,7 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
         QHash<qint64, int> byOffset;
         for (int i = 0; i < total; ++i) {
             unsigned char h[46];
-            if (in.read(reinterpret_cast<char*>(h), 46) != 46)
-                throw EZipArchiver::CreateResDisp(11013, true);
-            if (Get32(h) != kCentralSig)
-                throw EZipArchiver::CreateResDisp(11015, true);
-            const QByteArray name = in.read(Get16(h + 28));
-            if (name.size() != Get16(h + 28))
-                throw EZipArchiver::CreateResDisp(11017, true);
+            const QByteArray name = ReadCentralHeader(in, h);
             if (!in.seek(in.pos() + Get16(h + 30) + Get16(h + 32)))
                 throw EZipArchiver::CreateResDisp(11008, true);
             unsigned char* rec = table->GetItem(i);
@@ -230,14 +238,8 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
         qint64 cdOffset = BytesOnVolume;
         for (int i = 0; i < total; ++i) {
             unsigned char h[46];
-            if (in.read(reinterpret_cast<char*>(h), 46) != 46)
-                throw EZipArchiver::CreateResDisp(11013, true);
-            if (Get32(h) != kCentralSig)
-                throw EZipArchiver::CreateResDisp(11015, true);
+            const QByteArray name = ReadCentralHeader(in, h);
             const int nameLength = Get16(h + 28), extraLength = Get16(h + 30), commentLen = Get16(h + 32);
-            const QByteArray name = in.read(nameLength);
-            if (name.size() != nameLength)
-                throw EZipArchiver::CreateResDisp(11017, true);
             const unsigned char* rec = table->GetItem(i);
             Put16(h + 34, Get16(rec + kRecVolume));
             Put32(h + 42, Get32(rec + kRecOffset));
