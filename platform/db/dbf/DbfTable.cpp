@@ -451,6 +451,22 @@ std::string baseNameOf(const std::string& path)
     return b;
 }
 
+std::vector<TagInfo> tagInfosOf(const std::string& indexPath)
+{
+    std::vector<TagInfo> specs;
+    for (const mdx::TagSpec& s : mdx::MdxFile::readTagSpecs(indexPath)) {
+        if (!s.forExpression.empty())
+            throw EDBEngineError::indexOutOfDate(indexPath, "tag " + s.name + " has a condition");
+        TagInfo ti;
+        ti.name = s.name;
+        ti.keyExpr = s.expression;
+        ti.unique = s.unique;
+        ti.descending = s.descending;
+        specs.push_back(ti);
+    }
+    return specs;
+}
+
 std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std::vector<std::vector<int>>& fieldLists,
     const std::vector<int>& keyLens, int codePage)
 {

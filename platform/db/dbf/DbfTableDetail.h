@@ -178,6 +178,9 @@ std::vector<FieldInfo> infosOf(const std::vector<DbfTable::FieldSpec>& specs);
 std::string baseNameOf(const std::string& path);
 std::vector<mdx::TagSpec> mdxSpecs(const std::vector<TagInfo>& infos, const std::vector<std::vector<int>>& fieldLists,
     const std::vector<int>& keyLens, int codePage);
+// The tags an index file holds, as descriptions (DBERR_INDEXOUTOFDATE for a
+// tag with a condition, which the engine does not keep).
+std::vector<TagInfo> tagInfosOf(const std::string& indexPath);
 
 }  // namespace dbfimpl
 

@@ -145,18 +145,7 @@ void DbfTable::recoverUnfinished(bool headerHeld)
     std::vector<Tag> compiled;
     std::string why;
     try {
-        std::vector<TagInfo> specs;
-        for (const mdx::TagSpec& s : mdx::MdxFile::readTagSpecs(ipath)) {
-            if (!s.forExpression.empty())
-                throw EDBEngineError::indexOutOfDate(ipath, "tag " + s.name + " has a condition");
-            TagInfo ti;
-            ti.name = s.name;
-            ti.keyExpr = s.expression;
-            ti.unique = s.unique;
-            ti.descending = s.descending;
-            specs.push_back(ti);
-        }
-        compileTags(specs, compiled);
+        compileTags(tagInfosOf(ipath), compiled);
     } catch (const EDBEngineError& e) {
         logDamage(path_,
             std::string("mise à jour de l'index interrompue ; ses étiquettes ne se lisent plus : il doit être "

@@ -151,16 +151,7 @@ bool DbfTable::rebuildIndexFromFile()
     std::vector<TagInfo> specs;
     bool kept = false;
     try {
-        for (const mdx::TagSpec& t : mdx::MdxFile::readTagSpecs(indexPath())) {
-            if (!t.forExpression.empty())
-                throw EDBEngineError::indexOutOfDate(indexPath(), "tag with a condition");
-            TagInfo ti;
-            ti.name = t.name;
-            ti.keyExpr = t.expression;
-            ti.unique = t.unique;
-            ti.descending = t.descending;
-            specs.push_back(ti);
-        }
+        specs = tagInfosOf(indexPath());
         std::vector<Tag> compiled;
         compileTags(specs, compiled);
         kept = !specs.empty();
