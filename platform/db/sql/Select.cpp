@@ -224,6 +224,9 @@ void Executor::streamMore(size_t count)
     };
     switch (stream_.type) {
     case Access::Scan: {  // file order, from where the last fetch stopped
+        // the records read under a hold of the table: no change of another
+        // program is seen half written
+        IndexReadHold hold(t);
         const uint32_t n = t.recordCount();
         const bool raw = s.rawRecords;
         uint32_t r = nextRec_;
@@ -258,7 +261,8 @@ void Executor::streamMore(size_t count)
         return;
     }
     case Access::Eq:
-    case Access::Prefix:  // a seek and a short walk: every row at once
+    case Access::Prefix: {  // a seek and a short walk: every row at once
+        IndexReadHold hold(t);
         for (uint32_t r : iterate(0, stream_, [&](uint32_t r) {
                  Ctx c;
                  c.rec[0] = r;
@@ -272,6 +276,7 @@ void Executor::streamMore(size_t count)
         done_ = true;
         return;
     }
+    }
 }
 
 void Executor::gatherAll(const Expr* orderFirst)
@@ -280,6 +285,11 @@ void Executor::gatherAll(const Expr* orderFirst)
         for (const Expr* e : items_)
             if (e->kind == Expr::Column)
                 addHot(0, e->field);
+    // The rows found and their bytes read under a hold of each table: the
+    // rows of one moment, none seen half written by another program.
+    std::vector<std::unique_ptr<IndexReadHold>> holds;
+    for (StmtTable& s : tabs_)
+        holds.push_back(std::make_unique<IndexReadHold>(*s.table));
     bool orderedOn = false;
     rows_ = gather(orderFirst, orderedOn);
     done_ = true;
@@ -302,6 +312,7 @@ void Executor::gatherAll(const Expr* orderFirst)
             prefetchRec(tabs_[0], 0, rows_[j + kAhead].rec[0]);
         capture(j);
     }
+    holds.clear();
 
     std::vector<SortKey> keys;
     if (st_.distinct && st_.orderBy.empty()) {

@@ -317,7 +317,10 @@ TEST_F(KorvaleSqlTool, AReadDuringAnotherProgramsUpdatesSeesEachRowOnceAndWhole)
             ASSERT_EQ(whole.status, 0) << whole.err.toStdString();
             for (const QString& line : rowsOf(whole)) {
                 const QStringList f = line.split(QLatin1Char('\t'));
-                torn += f.size() != 2 || f[0] != f[1];
+                if (f.size() != 2 || f[0] != f[1]) {
+                    ++torn;
+                    ADD_FAILURE() << st << ": " << line.toStdString();
+                }
             }
         }
     }
