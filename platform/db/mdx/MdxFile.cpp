@@ -337,7 +337,7 @@ std::unique_ptr<MdxFile> MdxFile::open(const std::string& path, Mode mode, bool 
 
 std::vector<TagSpec> MdxFile::readTagSpecs(const std::string& path)
 {
-    auto st = Store::openPath(path, Mode::ReadOnly, true);
+    auto st = Store::openPath(path, Mode::ReadOnly, true, false, true);
     std::vector<TagSpec> out;
     for (const TagState& t : st->tags())
         out.push_back(t.spec);

@@ -221,10 +221,12 @@ Store::~Store()
         kdb::fileSystem().close(fd_);
 }
 
-std::unique_ptr<Store> Store::openPath(const std::string& path, MdxFile::Mode mode, bool ignoreMark, bool alone)
+std::unique_ptr<Store> Store::openPath(
+    const std::string& path, MdxFile::Mode mode, bool ignoreMark, bool alone, bool specsOnly)
 {
     std::unique_ptr<Store> st(new Store);
     st->path_ = path;
+    st->specsOnly_ = specsOnly;
     st->acceptPending_ = !alone;
     st->readOnly_ = mode == MdxFile::Mode::ReadOnly;
     st->fd_ = kdb::fileSystem().open(path, (st->readOnly_ ? O_RDONLY : O_RDWR) | O_CLOEXEC);
@@ -376,6 +378,12 @@ void Store::loadTags()
         const bool marked = std::memcmp(b + kCollationMarkOffset, kCollationMark, sizeof kCollationMark) == 0;
         t.spec.codePage = marked && t.type == KeyType::Character ? rd16(b + kCollationMarkOffset + 2) : 0;
         t.collation = collationFor(t.type, t.spec.codePage);
+        if (specsOnly_) {
+            // the descriptions alone: a tree a change cut short may point
+            // anywhere, the tag is built anew from them
+            tags_.push_back(std::move(t));
+            continue;
+        }
         const uint32_t root = rd32(b + TH_ROOT);
         if (!validPage(root) || root == t.headerPage)
             throwCorrupt(path_, "root of tag " + name + " outside the file");

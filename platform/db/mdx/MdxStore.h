@@ -183,9 +183,10 @@ public:
     ~Store();
 
     // alone: no other program has the file open (a pending mark is then left
-    // over and refused).
-    static std::unique_ptr<Store> openPath(
-        const std::string& path, MdxFile::Mode mode, bool ignoreMark, bool alone = false);
+    // over and refused). specsOnly: the tags' descriptions only, their
+    // trees not looked at (to build them anew).
+    static std::unique_ptr<Store> openPath(const std::string& path, MdxFile::Mode mode, bool ignoreMark,
+        bool alone = false, bool specsOnly = false);
     // Builds a complete file at `path` (through a temporary file renamed over
     // it).  runs[i] holds the sorted entries of specs[i].
     static void buildFile(const std::string& path, const std::string& dataName, const uint8_t* created,
@@ -330,6 +331,7 @@ private:
     bool held_ = false;
     bool checkedInHold_ = false;
     bool pathSeen_ = false;  // see setPathSeen
+    bool specsOnly_ = false;  // see openPath
     uint64_t writes_ = 0;
     uint32_t nextSeqPage_ = 0;  // page after the last read from the disk
     uint32_t readAhead_ = 1;  // blocks of the last read

@@ -379,6 +379,35 @@ TEST_F(IndexTest, AChangeOfNoKeyMendsAnIndexChangeAnotherProgramLeftCutShort)
     EXPECT_EQ(again->findKey(modelTags()[0].name, QStringLiteral("K2")), 3u);
 }
 
+// A change cut short may leave a tag's root pointing past the end of the
+// file: the next statement builds the index anew from the tags'
+// descriptions and goes on.
+TEST_F(IndexTest, ATagRootACutChangeLeftPastTheFileIsBuiltAnew)
+{
+    const std::string p = path("ROOT.DBF");
+    DbfTable::create(p, modelFields(), {modelTags()[0]});
+    auto t = DbfTable::open(p);
+    for (int i = 0; i < 3; ++i)
+        t->append({QStringLiteral("K%1").arg(i), i, QDate(2000, 1, 1).addDays(i), QStringLiteral("N%1").arg(i)});
+    t->flush();
+    {
+        File f = File::open(path("ROOT.MDX"), File::Mode::ReadWrite);
+        unsigned char page[4];
+        f.readExact(544, page, 4, DBERR_READERR);  // the first tag's header page
+        const uint32_t header = page[0] | page[1] << 8 | page[2] << 16 | uint32_t(page[3]) << 24;
+        const unsigned char far[4] = {0xFF, 0xFF, 0xFF, 0x00};
+        f.writeAt(uint64_t(header) * 512, far, 4);  // its root
+        const char inUpdate = 1;
+        f.writeAt(47, &inUpdate, 1);
+    }
+    EXPECT_EQ(kdbtest::codeOf([&] { t->updateFields(2, {{3, QStringLiteral("Encore")}}); }), 0);
+    t->flush();
+    t.reset();
+    auto again = DbfTable::open(p);
+    EXPECT_EQ(again->value(2, 3).toString(), QStringLiteral("Encore"));
+    EXPECT_EQ(again->findKey(modelTags()[0].name, QStringLiteral("K1")), 2u);
+}
+
 TEST_F(IndexTest, CursorOutlivesARebuildOfTheIndex)
 {
     const std::string p = path("CUR.DBF");
