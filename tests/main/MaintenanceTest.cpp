@@ -434,7 +434,9 @@ TEST_F(MaintenanceTest, HeadersThatDoNotReadAndUncountedRecordsAreReportedInThei
         const int header = static_cast<unsigned char>(b[8]) | (static_cast<unsigned char>(b[9]) << 8);
         const int recLen = static_cast<unsigned char>(b[10]) | (static_cast<unsigned char>(b[11]) << 8);
         b.truncate(header + recLen);
-        b += b.mid(header, recLen) + char(0x1A);  // a second record, never counted
+        QByteArray second = b.mid(header, recLen);
+        second.replace(1, 6, "000002");
+        b += second + char(0x1A);  // a second record, never counted
         f.seek(0);
         f.write(b);
     }
@@ -468,14 +470,14 @@ TEST_F(MaintenanceTest, HeadersThatDoNotReadAndUncountedRecordsAreReportedInThei
                                     "Une copie des fichiers endommagés est gardée dans "))
         << texts[1].toStdString();
     EXPECT_TRUE(texts[2].startsWith("La table Patient.DBF était endommagée :\n"
-                                    "- 1 enregistrement inachevé après la fin de la table (écriture interrompue), "
-                                    "retiré.\nElle a été réparée : 1 enregistrement et "))
+                                    "- 1 enregistrement après la fin annoncée de la table (compte de l'en-tête en "
+                                    "retard), repris.\nElle a été réparée : 2 enregistrements et "))
         << texts[2].toStdString();
     // The walk stops at the table left as it was, and says so.
     EXPECT_EQ(texts[3], kIncomplete);
     ASSERT_EQ(errors_.size(), 1);
     EXPECT_TRUE(errors_[0].contains("FPHOTO")) << errors_[0].toStdString();
-    EXPECT_EQ(Open("Patient.DBF")->recordCount(), 1u);
+    EXPECT_EQ(Open("Patient.DBF")->recordCount(), 2u);
     EXPECT_EQ(Open("Cons.DBF")->recordCount(), 1u);
 }
 

@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "platform/os/Abort.h"
+#include "platform/ui/Messages.h"
 
 namespace kui {
 
@@ -152,7 +153,7 @@ void DataGrid::editorTextChanged(QWidget* editor)
         ds->edit();
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = kui::ExceptionText(e);
     }
     committing_ = false;
     if (error.isEmpty())
@@ -193,7 +194,7 @@ void DataGrid::onScrolled(int value)
     try {
         ds->loadRowsBefore(model_->fetchSize());
     } catch (const std::exception& e) {
-        emit moveFailed(QString::fromUtf8(e.what()));
+        emit moveFailed(kui::ExceptionText(e));
     }
 }
 
@@ -213,7 +214,7 @@ QModelIndex DataGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modi
     } catch (const EAbort&) {
         // the silent abort: the cursor stays
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = kui::ExceptionText(e);
     }
     if (!error.isEmpty())
         emit moveFailed(error);
@@ -253,7 +254,7 @@ void DataGrid::onSelectionChanged()
     } catch (const EAbort&) {
         // the silent abort: the cursor stays
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = kui::ExceptionText(e);
     }
     syncing_ = false;
     followDataset(ds->currentRow());

@@ -137,14 +137,28 @@ TEST_F(CorpusTest, StoredDamagedFilesGiveEngineErrors)
     EXPECT_GE(opened, 1);
 }
 
-TEST_F(CorpusTest, CountBeyondTheFileIsCappedToWholeRecords)
+// A file that holds fewer records than its header counts is refused (it is
+// neither read nor written) until its repair gives it the count of what it
+// holds.
+TEST_F(CorpusTest, ACountBeyondTheFileIsRefusedUntilTheRepair)
 {
     const QDir corpus(QString::fromLatin1(KORVALE_DBF_TEST_DIR) + QStringLiteral("/corpus"));
-    auto t = DbfTable::open(copy(corpus.filePath(QStringLiteral("count-huge.dbf")), QStringLiteral("c.dbf")));
-    EXPECT_EQ(t->recordCount(), 2u);
-    auto u = DbfTable::open(copy(corpus.filePath(QStringLiteral("truncated-record.dbf")), QStringLiteral("u.dbf")));
-    EXPECT_EQ(u->recordCount(), 1u);
-    EXPECT_EQ(u->value(1, 0).toString(), QStringLiteral("abcde"));
+    const std::string c = copy(corpus.filePath(QStringLiteral("count-huge.dbf")), QStringLiteral("c.dbf"));
+    const std::string u = copy(corpus.filePath(QStringLiteral("truncated-record.dbf")), QStringLiteral("u.dbf"));
+    for (const std::string& path : {c, u}) {
+        try {
+            DbfTable::open(path);
+            ADD_FAILURE() << path << " opened";
+        } catch (const EDBEngineError& e) {
+            EXPECT_EQ(e.code(), DBERR_HEADERCORRUPT) << e.what();
+        }
+        DbfTable::open(path, {.exclusive = true, .forRepair = true})->repair();
+    }
+    // Each record cut short is completed with blanks.
+    EXPECT_EQ(DbfTable::open(c)->recordCount(), 3u);
+    auto t = DbfTable::open(u);
+    ASSERT_EQ(t->recordCount(), 2u);
+    EXPECT_EQ(t->value(1, 0).toString(), QStringLiteral("abcde"));
 }
 
 TEST_F(CorpusTest, EveryTruncationAndRandomDamageOfASoundTable)
