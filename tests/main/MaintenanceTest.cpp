@@ -9,6 +9,7 @@
 #include "platform/db/core/Table.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/db/engine/Engine.h"
+#include "platform/ui/Messages.h"
 
 #include <QAction>
 #include <QDate>
@@ -479,6 +480,68 @@ TEST_F(MaintenanceTest, HeadersThatDoNotReadAndUncountedRecordsAreReportedInThei
     EXPECT_TRUE(errors_[0].contains("FPHOTO")) << errors_[0].toStdString();
     EXPECT_EQ(Open("Patient.DBF")->recordCount(), 2u);
     EXPECT_EQ(Open("Cons.DBF")->recordCount(), 1u);
+}
+
+// A header that is read whole but does not say where the records are (its
+// length a field description too long, its record length one short): the
+// program's own open refuses the table in French, naming it, and the check
+// repairs it from the rest of the header, keeping a copy.
+TEST_F(MaintenanceTest, AHeaderThatDoesNotSayWhereTheRecordsAreIsRefusedThenRepaired)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    Open("Patient.DBF")->append({"000001", "ID1", "DUPONT", "JEAN"});
+    Open("Patient.DBF")->append({"000002", "ID2", "MARTIN", "LUC"});
+    Open("Cons.DBF")->append({"000002", QDate(2024, 3, 1), "37.1"});
+    const QByteArray patient = Bytes(DataPath + "Patient.DBF"), cons = Bytes(DataPath + "Cons.DBF");
+    auto damage = [](const QString& file, int at, int delta) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray b = f.read(12);
+        const int v = (static_cast<unsigned char>(b[at]) | (static_cast<unsigned char>(b[at + 1]) << 8)) + delta;
+        const char two[2] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+        f.seek(at);
+        f.write(two, 2);
+    };
+    damage(DataPath + "Patient.DBF", 8, 32);
+    damage(DataPath + "Cons.DBF", 10, -1);
+    const QByteArray damagedPatient = Bytes(DataPath + "Patient.DBF");
+
+    // The screens' open.
+    kdb::TableDataset t;
+    t.setDatabaseName(DataPath.toStdString());
+    t.setTableName("Patient.DBF");
+    t.setIndexFieldNames("NOM");
+    try {
+        t.open();
+        ADD_FAILURE() << "opened";
+    } catch (const std::exception& e) {
+        const QString text = kui::ExceptionText(e);
+        EXPECT_TRUE(text.startsWith("Table endommagée ou d'un autre programme (en-tête incorrect) : « " + DataPath +
+                        "Patient.DBF »."))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains("Outils / Contrôle de la base de données")) << text.toStdString();
+    }
+    EXPECT_EQ(Bytes(DataPath + "Patient.DBF"), damagedPatient);
+
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    const QStringList texts = Texts();
+    ASSERT_EQ(texts.size(), 3) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts[0].startsWith("La table Cons.DBF était endommagée :\n- l'en-tête ne se lisait pas : longueur "
+                                    "des enregistrements ("))
+        << texts[0].toStdString();
+    EXPECT_TRUE(texts[1].startsWith("La table Patient.DBF était endommagée :\n- l'en-tête ne se lisait pas : "
+                                    "longueur d'en-tête ("))
+        << texts[1].toStdString();
+    EXPECT_TRUE(texts[1].contains("Elle a été réparée : 2 enregistrements et ")) << texts[1].toStdString();
+    EXPECT_EQ(texts[2], kDone);
+    const QString copy = DataPath + "Damaged/" + QDate::currentDate().toString("yyyy-MM-dd");
+    EXPECT_EQ(Bytes(copy + "/Patient.DBF"), damagedPatient);
+    EXPECT_EQ(Bytes(DataPath + "Patient.DBF").mid(32), patient.mid(32));
+    EXPECT_EQ(Bytes(DataPath + "Cons.DBF").mid(32), cons.mid(32));
+    t.open();
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "DUPONT");
+    EXPECT_EQ(Open("Cons.DBF")->value(1, 0).toString(), "000002");
 }
 
 TEST_F(MaintenanceTest, AColumnNarrowedBelowItsDataIsReportedWithTheCopyOfTheTable)
