@@ -7,6 +7,7 @@
 #include "platform/ui/data/DataControls.h"
 
 #include <QDateEdit>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QToolButton>
 
@@ -124,6 +125,18 @@ TEST_F(OrdonnanceTest, ANumberWithoutAPrescriptionPrintsNothingAndSaysSo)
     words = pdftest::Words(PrintedPages([&] { QTest::keyClick(&frm, Qt::Key_Return); }, "choisie").value(0));
     EXPECT_TRUE(words.contains("1 - SIROP"));
     EXPECT_EQ(practice_.messages().Count(), 3);
+}
+
+// The print dialog proposes a file named after the prescription, the
+// patient and the date of issue.
+TEST_F(OrdonnanceTest, ThePrescriptionIsProposedAFileOfItsPatientAndDate)
+{
+    CurrentPatientCode = "000001";
+    TfrmSelectOrd frm(practice_.context());
+    frm.show();
+    frm.edDate()->setDate({2026, 12, 7});
+    const QString proposed = ProposedFile([&] { QTest::keyClick(&frm, Qt::Key_Escape); });
+    EXPECT_EQ(QFileInfo(proposed).fileName(), "Ordonnance DURAND Marie 2026-12-07.pdf");
 }
 
 }  // namespace
