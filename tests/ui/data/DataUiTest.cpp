@@ -269,9 +269,7 @@ TEST_F(DataAwareUi, MemoAndComboWriteTheirField)
 TEST_F(DataAwareUi, MemoOfACharacterFieldStopsAtItsWidth)
 {
     TableDataset p;
-    p.setDatabase(db.database);
-    p.setTableName("Patient");
-    p.setIndexFieldNames("NOM");
+    prepare(p, "Patient", "NOM");
     p.open();
     const int width = p.fieldByName("ANTPERS").size();
     ASSERT_GT(width, 20);
@@ -336,9 +334,7 @@ TEST_F(DataAwareUi, MemoOfACharacterFieldStopsAtItsWidth)
 TEST_F(DataAwareUi, ComboOfACharacterFieldStopsAtItsWidth)
 {
     TableDataset p;
-    p.setDatabase(db.database);
-    p.setTableName("Patient");
-    p.setIndexFieldNames("NOM");
+    prepare(p, "Patient", "NOM");
     p.open();
     const int width = p.fieldByName("ADR").size();
     DataComboBox combo;
