@@ -83,6 +83,10 @@ private:
     void LoadAddresses();
     bool StartEditing();
     void Failed(QWidget* editor, const QString& message);
+    // The values of the record when its edit or insert began; whether any
+    // differs now (something was typed).
+    void PatientStateChange();
+    bool Typed();
 
     AppContext& context_;
     Ui::TfrmPatient* ui;
@@ -93,6 +97,7 @@ private:
     bool IsNewPatient_ = false;
     QString AdrFileName;
     QStringList adrList_;
+    QStringList startValues_;
     kui::TextEncoding adrEncoding_ = kui::TextEncoding::Utf8;
     bool closing_ = false;
 };

@@ -5,6 +5,7 @@
 // and the write run under the table's allocation lock, so two workstations
 // cannot book the same slot. The caller reads NumRDV back after the close.
 #include <QDialog>
+#include <QStringList>
 #include <QTime>
 
 class QDateEdit;
@@ -80,10 +81,19 @@ private:
     void DisableEdit();
     void UpdateButtons();
     void WriteRdv(const QString& patient);
+    // Back to the stored appointment, the editors closed (Annuler without
+    // its question).
+    void CancelEdit();
+    // The patient, date, time and reason (trimmed, as they are saved) when
+    // the editors opened; whether they differ now.
+    QStringList EditorValues() const;
+    void NoteEditorValues();
+    bool Typed() const;
 
     AppContext& context_;
     Ui::TfrmRDV* ui;
     kdb::QueryDataset* Patient;
     kdb::TableDataset* FRDV;
     bool closing_ = false;
+    QStringList typedFrom_;
 };
