@@ -18,6 +18,7 @@
 #include "platform/ui/Messages.h"
 #include "platform/ui/ScreenKeys.h"
 #include "platform/ui/WaitCursor.h"
+#include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
 
 #include <QApplication>
@@ -36,6 +37,13 @@ QString Cut(const QString& text, int width)
 {
     return text.trimmed().left(width);
 }
+
+// The widths of the columns the memos write (the one-line editors have
+// theirs in the layout).
+constexpr int kMotifWidth = 100;
+constexpr int kDiagWidth = 250;
+constexpr int kTrtWidth = 250;
+constexpr int kNbWidth = 250;
 
 }  // namespace
 
@@ -68,6 +76,12 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     ui->grdConsul->installEventFilter(this);
     // Esc is no key of this screen.
     kui::EscapeDoesNothing(this);
+    // A memo takes no more than its column holds: the text seen is the text
+    // saved.
+    kui::SetPlainTextMaxLength(ui->edMotif, kMotifWidth);
+    kui::SetPlainTextMaxLength(ui->edDiag, kDiagWidth);
+    kui::SetPlainTextMaxLength(ui->edTrt, kTrtWidth);
+    kui::SetPlainTextMaxLength(ui->edNB, kNbWidth);
     for (QPlainTextEdit* memo : {ui->mmAntFam, ui->mmAntPers}) {
         QPalette p = memo->palette();
         p.setColor(QPalette::Text, records::HistoryRed);
@@ -339,6 +353,7 @@ void TfrmConsul::btnAddClick()
     for (QPlainTextEdit* e : {ui->edMotif, ui->edDiag, ui->edTrt, ui->edNB})
         e->clear();
     ui->edDate->setText(kui::DateToStr(QDate::currentDate()));
+    typedFrom_ = EditorTexts();
     ui->edMotif->setFocus();
 }
 
@@ -398,6 +413,7 @@ void TfrmConsul::btnEditClick()
         }
         ConsState_ = u'E';
         UpdateButtons();
+        typedFrom_ = EditorTexts();
         ui->edMotif->setFocus();
     });
     if (gone) {
@@ -408,7 +424,26 @@ void TfrmConsul::btnEditClick()
 
 void TfrmConsul::btnCancelClick()
 {
+    // What was typed is dropped only once the user said so; No leaves the
+    // consultation being typed and the focus as they were.
+    if (ConsState_ != u'B' && Typed() && !records::ConfirmDiscard(this))
+        return;
     ShowConsultation();
+}
+
+QStringList TfrmConsul::EditorTexts() const
+{
+    QStringList texts;
+    for (const QLineEdit* e : {ui->edDate, ui->edPoids, ui->edTA, ui->edTemp, ui->edDEP})
+        texts << e->text().trimmed();
+    for (const QPlainTextEdit* e : {ui->edMotif, ui->edDiag, ui->edTrt, ui->edNB})
+        texts << e->toPlainText().trimmed();
+    return texts;
+}
+
+bool TfrmConsul::Typed() const
+{
+    return ConsState_ != u'B' && EditorTexts() != typedFrom_;
 }
 
 void TfrmConsul::btnPostClick()
@@ -446,14 +481,14 @@ void TfrmConsul::btnPostClick()
                 q.setParamInteger("ID_CONS", id);
                 q.setParamText("PATIENT", CurrentPatientCode.trimmed());
                 q.setParamDate("DCONS", date);
-                q.setParamText("MOTIF", Cut(ui->edMotif->toPlainText(), 100));
+                q.setParamText("MOTIF", Cut(ui->edMotif->toPlainText(), kMotifWidth));
                 q.setParamText("TA", Cut(ui->edTA->text(), 10));
-                q.setParamText("DIAG", Cut(ui->edDiag->toPlainText(), 250));
-                q.setParamText("TRT1", Cut(ui->edTrt->toPlainText(), 250));
+                q.setParamText("DIAG", Cut(ui->edDiag->toPlainText(), kDiagWidth));
+                q.setParamText("TRT1", Cut(ui->edTrt->toPlainText(), kTrtWidth));
                 q.setParamText("POIDS", Cut(ui->edPoids->text(), 10));
                 q.setParamText("DEP", Cut(ui->edDEP->text(), 20));
                 q.setParamText("TEMP", Cut(ui->edTemp->text(), 10));
-                q.setParamText("NB", Cut(ui->edNB->toPlainText(), 250));
+                q.setParamText("NB", Cut(ui->edNB->toPlainText(), kNbWidth));
                 q.execSql();
             } else if (consEdit_.state() == kdb::DatasetState::Edit) {
                 // A consultation deleted on another workstation is not
@@ -461,14 +496,14 @@ void TfrmConsul::btnPostClick()
                 // written through the record lock the edit holds
                 id = ConsId_.toLongLong();
                 consEdit_.fieldByName("DCONS").setAsDate(date);
-                consEdit_.fieldByName("MOTIF").setAsString(Cut(ui->edMotif->toPlainText(), 100));
+                consEdit_.fieldByName("MOTIF").setAsString(Cut(ui->edMotif->toPlainText(), kMotifWidth));
                 consEdit_.fieldByName("TA").setAsString(Cut(ui->edTA->text(), 10));
-                consEdit_.fieldByName("DIAG").setAsString(Cut(ui->edDiag->toPlainText(), 250));
-                consEdit_.fieldByName("TRT1").setAsString(Cut(ui->edTrt->toPlainText(), 250));
+                consEdit_.fieldByName("DIAG").setAsString(Cut(ui->edDiag->toPlainText(), kDiagWidth));
+                consEdit_.fieldByName("TRT1").setAsString(Cut(ui->edTrt->toPlainText(), kTrtWidth));
                 consEdit_.fieldByName("POIDS").setAsString(Cut(ui->edPoids->text(), 10));
                 consEdit_.fieldByName("DEP").setAsString(Cut(ui->edDEP->text(), 20));
                 consEdit_.fieldByName("TEMP").setAsString(Cut(ui->edTemp->text(), 10));
-                consEdit_.fieldByName("NB").setAsString(Cut(ui->edNB->toPlainText(), 250));
+                consEdit_.fieldByName("NB").setAsString(Cut(ui->edNB->toPlainText(), kNbWidth));
                 try {
                     consEdit_.post();
                 } catch (const std::exception& e) {

@@ -87,6 +87,11 @@ private:
     void FillEditors();
     void ReleaseConsLock();
     void UpdateButtons();
+    // The editors' texts, trimmed as they are saved, taken when a new
+    // consultation or a change starts; whether they differ now (something
+    // was typed or chosen).
+    QStringList EditorTexts() const;
+    bool Typed() const;
     // Before anything that would drop the consultation being typed: asks
     // whether to save it (Yes saves, No drops it, Cancel keeps it). True
     // when the caller may go on.
@@ -114,6 +119,7 @@ private:
     kdb::TableDataset consEdit_;
     QChar ConsState_ = u'B';
     QString ConsId_;
+    QStringList typedFrom_;
     QString examsPatient_ = QStringLiteral("\x01");  // patient of the exam lists
     QString photosPatient_ = QStringLiteral("\x01");
     bool photosLoaded_ = false;

@@ -52,6 +52,8 @@ TfrmExComp::TfrmExComp(AppContext& context, QWidget* parent)
     ui->btnPost->setIcon(kui::ThemeIcon("document-save", QStyle::SP_DialogSaveButton));
     ui->btnCancel->setIcon(kui::ThemeIcon("edit-undo", QStyle::SP_DialogCancelButton));
     ui->cmbExamen->setListSource(qExamen, "CODE", "LIBELLE");
+    // The result takes no more than RESULTAT holds.
+    kui::SetPlainTextMaxLength(ui->mmResultat, kResultWidth);
 
     PopMenu_ = new QMenu(this);
     mnNew = PopMenu_->addAction("Nouveau ", this, &TfrmExComp::btnNewClick);
@@ -162,6 +164,7 @@ void TfrmExComp::FormShow()
     ExCompEditing = true;
     UpdateButtons();
     EnableEditors();
+    NoteEditorValues();
     if (!Num.isEmpty())
         ui->mmResultat->setFocus();
     else
@@ -250,6 +253,7 @@ void TfrmExComp::btnNewClick()
     EnableEditors();
     ExCompEditing = true;
     UpdateButtons();
+    NoteEditorValues();
     ui->edDate->setFocus();
 }
 
@@ -260,6 +264,7 @@ void TfrmExComp::btnEditClick()
     EnableEditors();
     ExCompEditing = true;
     UpdateButtons();
+    NoteEditorValues();
     ui->cmbExamen->setFocus();
 }
 
@@ -364,14 +369,38 @@ bool TfrmExComp::btnPostClick()
 
 void TfrmExComp::btnCancelClick()
 {
+    // A new exam: the close guard asks what becomes of it.
     if (Num.isEmpty()) {
         close();
         return;
     }
+    if (ExCompEditing && Typed() && !records::ConfirmDiscard(this))
+        return;
+    CancelEdit();
+}
+
+void TfrmExComp::CancelEdit()
+{
     ReloadExam();  // deleted meanwhile: said so, the text stays on the screen
     DisableEditors();
     ExCompEditing = false;
     UpdateButtons();
+}
+
+QStringList TfrmExComp::EditorValues() const
+{
+    return {ui->edDate->date().toString(Qt::ISODate), ui->cmbExamen->keyValue().toString(),
+        ui->mmResultat->toPlainText().trimmed()};
+}
+
+void TfrmExComp::NoteEditorValues()
+{
+    typedFrom_ = EditorValues();
+}
+
+bool TfrmExComp::Typed() const
+{
+    return EditorValues() != typedFrom_;
 }
 
 void TfrmExComp::btnRadioBioClick()
@@ -401,7 +430,7 @@ void TfrmExComp::closeEvent(QCloseEvent* event)
         this, event, closing_, ui->btnPost->isEnabled(), [this] { return btnPostClick(); },
         [this] {
             if (!Num.isEmpty())
-                btnCancelClick();
+                CancelEdit();
         },
         [this] { qExamen->close(); }, [this](QCloseEvent* e) { QDialog::closeEvent(e); });
 }

@@ -5,6 +5,7 @@
 // allocation lock, held until the row is written, and the check that the
 // same exam was not entered already runs under that lock too.
 #include <QDialog>
+#include <QStringList>
 
 class QAction;
 class QDate;
@@ -82,6 +83,14 @@ private:
     void DisableEditors();
     void SetEditors(bool on);
     void UpdateButtons();
+    // Back to the stored exam, the editors closed (Annuler without its
+    // question).
+    void CancelEdit();
+    // The date, exam and result (trimmed, as it is saved) when the editors
+    // opened; whether they differ now.
+    QStringList EditorValues() const;
+    void NoteEditorValues();
+    bool Typed() const;
 
     AppContext& context_;
     Ui::TfrmExComp* ui;
@@ -90,4 +99,5 @@ private:
     QAction *mnNew, *mnEdit, *mnPost, *mnCancel, *mnClose;
     bool closing_ = false;
     QString rowWhat_;  // the exam as it was read last
+    QStringList typedFrom_;
 };

@@ -45,6 +45,10 @@ QString Cut(const QString& text, int width)
     return text.left(width);
 }
 
+// The widths of the columns the user types (FPROT).
+constexpr int kCliniqueWidth = 50;
+constexpr int kPractitionerWidth = 40;  // OPERATEUR, AIDE, ANEST
+
 // A detail text left behind by a protocol whose row is gone (a restore of
 // an older table, a row deleted without its file) would be shown and
 // printed as the text of the new protocol that gets its number. Before the
@@ -84,6 +88,10 @@ TfrmPROT::TfrmPROT(AppContext& context, QWidget* parent)
     FPROT->setTableName("FPROT.DBF");
     FPROT->setFlushOnPost(true);
     Patient->setSql("SELECT * FROM PATIENT");
+    // The typed boxes take no more than their columns hold.
+    ui->edClinique->setMaxLength(kCliniqueWidth);
+    for (QLineEdit* e : {ui->edOperateur, ui->edAide, ui->edAnest})
+        e->setMaxLength(kPractitionerWidth);
 
     ui->btnNew->setIcon(kui::ThemeIcon("document-new", QStyle::SP_FileIcon));
     ui->btnEdit->setIcon(kui::ThemeIcon("document-edit", QStyle::SP_FileDialogDetailedView));
@@ -253,6 +261,7 @@ void TfrmPROT::FormShow()
     } catch (const std::exception& e) {
         kui::TApplication::HandleException(e);
     }
+    NoteEditorValues();
     if (NumProt.isEmpty()) {
         ProtEditing = true;
         EnableEdit();
@@ -373,6 +382,7 @@ void TfrmPROT::btnNewClick()
     EnableEdit();
     NumProt.clear();
     LoadProt();
+    NoteEditorValues();
     // The patient is chosen in the picker: whatever patient another screen
     // left current is never taken without it.
     btnFindPatientClick();
@@ -385,6 +395,7 @@ void TfrmPROT::btnEditClick()
 {
     if (!ReloadProt())
         return;  // deleted meanwhile: nothing to change
+    NoteEditorValues();
     EnableEdit();
     ProtEditing = true;
     UpdateButtons();
@@ -393,15 +404,43 @@ void TfrmPROT::btnEditClick()
 
 void TfrmPROT::btnCancelClick()
 {
+    // What was typed is dropped only once the user said so.
+    if (ProtEditing && Typed() && !records::ConfirmDiscard(this))
+        return;
     if (NumProt.isEmpty()) {
         closing_ = true;
         QDialog::reject();
         return;
     }
+    CancelEdit();
+}
+
+void TfrmPROT::CancelEdit()
+{
     ReloadProt();  // deleted meanwhile: said so, the text stays on the screen
     DisableEdit();
     ProtEditing = false;
     UpdateButtons();
+}
+
+QStringList TfrmPROT::EditorValues() const
+{
+    QStringList values{ui->edDate_PRT->date().toString(Qt::ISODate), ui->edDiag->toPlainText().trimmed(),
+        ui->edInterv->toPlainText().trimmed()};
+    for (const QLineEdit* e : {ui->edClinique, ui->edOperateur, ui->edAide, ui->edAnest, ui->edCode, ui->edNom,
+             ui->edPrenom, ui->edAge})
+        values << e->text().trimmed();
+    return values;
+}
+
+void TfrmPROT::NoteEditorValues()
+{
+    typedFrom_ = EditorValues();
+}
+
+bool TfrmPROT::Typed() const
+{
+    return EditorValues() != typedFrom_;
 }
 
 void TfrmPROT::btnFindPatientClick()
@@ -476,10 +515,10 @@ bool TfrmPROT::btnPostClick()
             FPROT->fieldByName("NOM").setAsString(Cut(ui->edNom->text(), 30));
             FPROT->fieldByName("PRENOM").setAsString(Cut(ui->edPrenom->text(), 30));
             FPROT->fieldByName("AGE").setAsString(Cut(ui->edAge->text(), 3));
-            FPROT->fieldByName("CLINIQUE").setAsString(Cut(ui->edClinique->text(), 50));
-            FPROT->fieldByName("OPERATEUR").setAsString(Cut(ui->edOperateur->text(), 40));
-            FPROT->fieldByName("AIDE").setAsString(Cut(ui->edAide->text(), 40));
-            FPROT->fieldByName("ANEST").setAsString(Cut(ui->edAnest->text(), 40));
+            FPROT->fieldByName("CLINIQUE").setAsString(Cut(ui->edClinique->text(), kCliniqueWidth));
+            FPROT->fieldByName("OPERATEUR").setAsString(Cut(ui->edOperateur->text(), kPractitionerWidth));
+            FPROT->fieldByName("AIDE").setAsString(Cut(ui->edAide->text(), kPractitionerWidth));
+            FPROT->fieldByName("ANEST").setAsString(Cut(ui->edAnest->text(), kPractitionerWidth));
             FPROT->fieldByName("DIAG").setAsString(ui->edDiag->toPlainText());
             FPROT->fieldByName("INTERV").setAsString(ui->edInterv->toPlainText());
             FPROT->post();
@@ -541,7 +580,7 @@ void TfrmPROT::closeEvent(QCloseEvent* event)
         this, event, closing_, ui->btnPost->isEnabled(), [this] { return btnPostClick(); },
         [this] {
             if (!NumProt.isEmpty())
-                btnCancelClick();
+                CancelEdit();
         },
         [this] { Patient->close(); }, [this](QCloseEvent* e) { QDialog::closeEvent(e); });
 }

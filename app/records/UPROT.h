@@ -5,6 +5,7 @@
 // which the detail-text editor changes. Browsing and editing states kept
 // in ProtEditing; the caller reads NumProt back after the screen closes.
 #include <QDialog>
+#include <QStringList>
 
 #include <functional>
 
@@ -94,6 +95,14 @@ private:
     void UpdateButtons();
     void PatientHandOff();
     QList<QWidget*> EntryControls() const;
+    // Back to the stored protocol, the editors closed (Annuler without its
+    // question).
+    void CancelEdit();
+    // The texts of the screen (trimmed, as they are saved) when the edit
+    // began; whether they differ now.
+    QStringList EditorValues() const;
+    void NoteEditorValues();
+    bool Typed() const;
 
     AppContext& context_;
     Ui::TfrmPROT* ui;
@@ -102,6 +111,7 @@ private:
     QMenu* PopMnPrt_;
     QAction *mnNew, *mnModif, *mnPost, *mnCancel, *mnModifDesc, *mnPrint, *mnClose;
     bool closing_ = false;
+    QStringList typedFrom_;
     // The detail text file already said to be damaged on this screen: the
     // warning is not repeated each time the text is shown again.
     QString damageShown_;

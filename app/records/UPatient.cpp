@@ -160,6 +160,7 @@ TfrmPatient::TfrmPatient(AppContext& context, QWidget* parent)
         if (Patient_.currentRowGone())
             Patient_.refresh();
     };
+    connect(&Patient_, &kdb::Dataset::stateChanged, this, &TfrmPatient::PatientStateChange);
     connect(&Patient_, &kdb::Dataset::stateChanged, this, &TfrmPatient::dsPatientDataChange);
     connect(&Patient_, &kdb::Dataset::currentChanged, this, &TfrmPatient::dsPatientDataChange);
     connect(&Patient_, &kdb::Dataset::rowsReset, this, &TfrmPatient::dsPatientDataChange);
@@ -373,6 +374,10 @@ void TfrmPatient::btnPostClick()
 
 void TfrmPatient::btnCancelClick()
 {
+    // What was typed is dropped only once the user said so; No leaves the
+    // record being typed and the focus as they were.
+    if (Editing(Patient_) && Typed() && !records::ConfirmDiscard(this))
+        return;
     records::Guarded([this] {
         if (Editing(Patient_))
             Patient_.cancel();
@@ -497,6 +502,28 @@ bool TfrmPatient::LocateCode(const QString& code)
     const uint32_t rec = table->findKey("CODE", code);
     // A key left by a deleted record: the rows are searched instead.
     return rec && (Patient_.gotoRecord(rec) || Patient_.locate("CODE", code));
+}
+
+void TfrmPatient::PatientStateChange()
+{
+    if (!Editing(Patient_)) {
+        startValues_.clear();
+        return;
+    }
+    if (!startValues_.isEmpty())
+        return;
+    for (int i = 0; i < Patient_.fieldCount(); ++i)
+        startValues_ << Patient_.field(i).asString();
+}
+
+bool TfrmPatient::Typed()
+{
+    if (!Editing(Patient_))
+        return false;
+    for (int i = 0; i < Patient_.fieldCount() && i < startValues_.size(); ++i)
+        if (Patient_.field(i).asString() != startValues_.at(i))
+            return true;
+    return false;
 }
 
 void TfrmPatient::ShowRecordCount()

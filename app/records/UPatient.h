@@ -95,6 +95,10 @@ private:
     void PatientDeleted();
     QString PatientWhat();
     bool PatientFeminine();
+    // The values of the record when its edit or insert began; whether any
+    // differs now (something was typed).
+    void PatientStateChange();
+    bool Typed();
 
     AppContext& context_;
     Ui::TfrmPatient* ui;
@@ -105,6 +109,7 @@ private:
     bool IsNewPatient_ = false;
     QString AdrFileName;
     QStringList adrList_;
+    QStringList startValues_;
     kui::TextEncoding adrEncoding_ = kui::TextEncoding::Utf8;
     bool closing_ = false;
 };

@@ -207,6 +207,7 @@ void TfrmRDV::FormShow()
     ui->edCode->setText(CodePatient);
     if (!CodePatient.isEmpty())
         ShowPatient(CodePatient);
+    NoteEditorValues();
     if (!NumRDV.isEmpty())
         ui->edHre->setFocus();
     else
@@ -312,6 +313,7 @@ void TfrmRDV::btnNewClick()
     EnableEdit();
     NumRDV.clear();
     records::Guarded([this] { LoadRdv({}); });
+    NoteEditorValues();
     btnFindPatientClick();
     RdvEditing = true;
     UpdateButtons();
@@ -325,19 +327,44 @@ void TfrmRDV::btnEditClick()
     EnableEdit();
     RdvEditing = true;
     UpdateButtons();
+    NoteEditorValues();
     ui->edHre->setFocus();
 }
 
 void TfrmRDV::btnCancelClick()
 {
+    // A new appointment: the close guard asks what becomes of it.
     if (NumRDV.isEmpty()) {
         close();
         return;
     }
+    if (RdvEditing && Typed() && !records::ConfirmDiscard(this))
+        return;
+    CancelEdit();
+}
+
+void TfrmRDV::CancelEdit()
+{
     ReloadRdv();  // deleted meanwhile: said so, the text stays on the screen
     DisableEdit();
     RdvEditing = false;
     UpdateButtons();
+}
+
+QStringList TfrmRDV::EditorValues() const
+{
+    return {ui->edCode->text().trimmed(), ui->edDate->date().toString(Qt::ISODate), ui->edHre->text().trimmed(),
+        ui->edMotif->text().trimmed()};
+}
+
+void TfrmRDV::NoteEditorValues()
+{
+    typedFrom_ = EditorValues();
+}
+
+bool TfrmRDV::Typed() const
+{
+    return EditorValues() != typedFrom_;
 }
 
 bool TfrmRDV::RdvExists(const QString& num, const QString& dateText, const QString& timeText)
@@ -451,7 +478,7 @@ void TfrmRDV::closeEvent(QCloseEvent* event)
         this, event, closing_, ui->btnPost->isEnabled(), [this] { return btnPostClick(); },
         [this] {
             if (!NumRDV.isEmpty())
-                btnCancelClick();
+                CancelEdit();
         },
         [this] { Patient->close(); }, [this](QCloseEvent* e) { QDialog::closeEvent(e); });
 }

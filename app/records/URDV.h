@@ -5,6 +5,7 @@
 // and the write run under the table's allocation lock, so two workstations
 // cannot book the same slot. The caller reads NumRDV back after the close.
 #include <QDialog>
+#include <QStringList>
 #include <QTime>
 
 class QDateEdit;
@@ -88,6 +89,14 @@ private:
     // False, nothing written, when the appointment being changed was
     // deleted on another workstation.
     bool WriteRdv(const QString& patient, bool isNew);
+    // Back to the stored appointment, the editors closed (Annuler without
+    // its question).
+    void CancelEdit();
+    // The patient, date, time and reason (trimmed, as they are saved) when
+    // the editors opened; whether they differ now.
+    QStringList EditorValues() const;
+    void NoteEditorValues();
+    bool Typed() const;
 
     AppContext& context_;
     Ui::TfrmRDV* ui;
@@ -95,4 +104,5 @@ private:
     kdb::TableDataset* FRDV;
     bool closing_ = false;
     QString rowWhat_;  // the appointment as it was read last
+    QStringList typedFrom_;
 };

@@ -321,8 +321,10 @@ TEST_F(OtherWorkstationTest, AnAppointmentDeletedElsewhereIsNotBookedAgain)
         EXPECT_TRUE(Rows("SELECT NUM FROM FRDV").isEmpty());
         EXPECT_EQ(DeletedRecordValue("FRDV", "NUM", "000007", "MOTIF"), "CONTROLE");
 
-        // Cancel says so again and keeps the text; Edit then refuses.
+        // Cancel (once its question is answered) says so again and keeps
+        // the text; Edit then refuses.
         practice_.messages().Clear();
+        practice_.messages().Answer(QMessageBox::Yes);
         QTest::mouseClick(frm.btnCancel(), Qt::LeftButton);
         EXPECT_EQ(LastMessage(), Deleted("Le rendez-vous de DUPONT JEAN du 06/05/2030 à 10:00"));
         EXPECT_EQ(frm.edMotif()->text(), "CONTROLE URGENT");
