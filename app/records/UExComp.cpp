@@ -1,6 +1,7 @@
 #include "UExComp.h"
 #include "ui_UExComp.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UTable.h"
 #include "app/global/NextCode.h"
@@ -145,10 +146,21 @@ void TfrmExComp::FormShow()
     ui->btnRadioBio->setText(bio ? "Ex. Bio." : "Ex. Radio.");
     ui->mmResultat->setFixedHeight(bio ? 21 + 8 : 90);
     resize(width(), bio ? 265 : 335);
-    records::Guarded([this] {
+    bool found = true;
+    records::Guarded([&] {
         OpenExamList();
-        LoadExam(Num);
+        found = LoadExam(Num);
     });
+    if (!found) {
+        // Deleted on another workstation since the list showed it: nothing
+        // to change, and nothing is recreated.
+        ExCompEditing = false;
+        DisableEditors();
+        UpdateButtons();
+        closing_ = true;
+        records::CloseOnDeleted(this, ExamWhat());
+        return;
+    }
     ExCompEditing = true;
     UpdateButtons();
     EnableEditors();
@@ -159,24 +171,45 @@ void TfrmExComp::FormShow()
         ui->edDate->setFocus();
 }
 
-void TfrmExComp::LoadExam(const QString& num)
+bool TfrmExComp::LoadExam(const QString& num)
 {
-    ui->edDate->setDate(QDate::currentDate());
-    ui->cmbExamen->setKeyValue(QVariant());
-    ui->mmResultat->clear();
-    if (!num.isEmpty()) {
+    bool found = true;
+    if (num.isEmpty()) {
+        ui->edDate->setDate(QDate::currentDate());
+        ui->cmbExamen->setKeyValue(QVariant());
+        ui->mmResultat->clear();
+        rowWhat_.clear();
+    } else {
         kdb::TableDataset FExComp;
         FExComp.setDatabaseName(DataPath.toStdString());
         FExComp.setTableName("EXCOMP.DBF");
         FExComp.open();
-        if (FExComp.locate("NUM", num)) {
-            ui->edDate->setDate(FExComp.fieldByName("DATE_EX").asDate());
+        found = FExComp.locate("NUM", num);
+        if (found) {
+            const QDate day = FExComp.fieldByName("DATE_EX").asDate();
+            ui->edDate->setDate(day);
             ui->cmbExamen->setKeyValue(FExComp.fieldByName("CODE").asString());
             ui->mmResultat->setPlainText(FExComp.fieldByName("RESULTAT").asString().trimmed());
+            const QString label = ui->cmbExamen->currentText().trimmed();
+            const QString patient = records::PatientName(FExComp.fieldByName("PATIENT").asString());
+            rowWhat_ = QStringLiteral("L'examen ") + (label.isEmpty() ? num : label) +
+                (patient.isEmpty() ? QString() : QStringLiteral(" de ") + patient) + QStringLiteral(" du ") +
+                day.toString(QStringLiteral("dd/MM/yyyy"));
         }
         FExComp.close();
     }
     QCoreApplication::processEvents();
+    return found;
+}
+
+bool TfrmExComp::ReloadExam()
+{
+    return records::ReloadRow([this] { return LoadExam(Num); }, [this] { return ExamWhat(); }, this);
+}
+
+QString TfrmExComp::ExamWhat() const
+{
+    return rowWhat_.isEmpty() ? QStringLiteral("L'examen n° ") + Num : rowWhat_;
 }
 
 void TfrmExComp::SetEditors(bool on)
@@ -226,7 +259,8 @@ void TfrmExComp::btnNewClick()
 
 void TfrmExComp::btnEditClick()
 {
-    records::Guarded([this] { LoadExam(Num); });
+    if (!ReloadExam())
+        return;  // deleted meanwhile: nothing to change
     EnableEditors();
     ExCompEditing = true;
     UpdateButtons();
@@ -265,6 +299,7 @@ bool TfrmExComp::btnPostClick()
     }
     bool written = false;
     bool duplicate = false;
+    bool gone = false;
     records::Guarded([&] {
         const bool allocated = Num.trimmed().isEmpty();
         // A new exam: its number is taken first, so that the lock also
@@ -282,11 +317,10 @@ bool TfrmExComp::btnPostClick()
             FExComp.setDatabaseName(DataPath.toStdString());
             FExComp.setTableName("EXCOMP.DBF");
             FExComp.setFlushOnPost(true);
-            FExComp.open();
-            if (FExComp.locate("NUM", Num))
-                FExComp.edit();
-            else
-                FExComp.append();
+            if (!records::StartRowWrite(FExComp, "NUM", Num, allocated)) {
+                gone = true;  // deleted on another workstation: nothing is written
+                return;
+            }
             try {
                 FExComp.fieldByName("NUM").setAsString(Num);
                 FExComp.fieldByName("PATIENT").setAsString(Patient);
@@ -295,9 +329,12 @@ bool TfrmExComp::btnPostClick()
                 FExComp.fieldByName("RADIOBIO").setAsString(RadioBio);
                 FExComp.fieldByName("RESULTAT").setAsString(ui->mmResultat->toPlainText().left(kResultWidth));
                 FExComp.post();
-            } catch (...) {
+            } catch (const std::exception& e) {
                 FExComp.cancel();
-                throw;
+                if (!records::IsRecordDeleted(e))
+                    throw;
+                gone = true;
+                return;
             }
             FExComp.close();
         } catch (...) {
@@ -314,6 +351,10 @@ bool TfrmExComp::btnPostClick()
     if (duplicate) {
         ShowError(QString::fromUtf8("Cet examen a déjà été saisi !\rVeuillez vérifier S.V.P."));
         ui->cmbExamen->setFocus();
+        return false;
+    }
+    if (gone) {
+        records::WarnElsewhere(records::DeletedElsewhereText(ExamWhat(), false) + records::NotSavedNote(), this);
         return false;
     }
     if (!written)
@@ -340,7 +381,7 @@ void TfrmExComp::btnCancelClick()
 
 void TfrmExComp::CancelEdit()
 {
-    records::Guarded([this] { LoadExam(Num); });
+    ReloadExam();  // deleted meanwhile: said so, the text stays on the screen
     DisableEditors();
     ExCompEditing = false;
     UpdateButtons();

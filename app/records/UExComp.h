@@ -72,7 +72,13 @@ protected:
 private:
     void FormShow();
     void OpenExamList();
-    void LoadExam(const QString& num);
+    // False when the exam of a number is not there any more (deleted on
+    // another workstation): the editors then keep what they show.
+    bool LoadExam(const QString& num);
+    // LoadExam of Num; an exam deleted meanwhile is told.
+    bool ReloadExam();
+    // The exam named in the messages.
+    QString ExamWhat() const;
     void EnableEditors();
     void DisableEditors();
     void SetEditors(bool on);
@@ -92,5 +98,6 @@ private:
     QMenu* PopMenu_;
     QAction *mnNew, *mnEdit, *mnPost, *mnCancel, *mnClose;
     bool closing_ = false;
+    QString rowWhat_;  // the exam as it was read last
     QStringList typedFrom_;
 };

@@ -1,6 +1,7 @@
 #include "UPROT.h"
 #include "ui_UPROT.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UGetPatient.h"
 #include "UProtText.h"
@@ -247,7 +248,16 @@ void TfrmPROT::FormShow()
         Patient->setDatabaseName(DataPath.toStdString());
         Patient->open();
         FPROT->setDatabaseName(DataPath.toStdString());
-        LoadProt();
+        if (!LoadProt()) {
+            // Deleted on another workstation since the list showed it:
+            // nothing to show, and nothing is recreated.
+            ProtEditing = false;
+            DisableEdit();
+            UpdateButtons();
+            closing_ = true;
+            records::CloseOnDeleted(this, ProtWhat());
+            return;
+        }
     } catch (const std::exception& e) {
         kui::TApplication::HandleException(e);
     }
@@ -283,8 +293,18 @@ void TfrmPROT::DisableEdit()
     }
 }
 
-void TfrmPROT::LoadProt()
+bool TfrmPROT::LoadProt()
 {
+    // The row first: a protocol deleted meanwhile leaves the screen as it is.
+    if (!NumProt.isEmpty()) {
+        FPROT->setDatabaseName(DataPath.toStdString());
+        FPROT->open();
+        if (!FPROT->locate("NUM", NumProt)) {
+            FPROT->close();
+            QCoreApplication::processEvents();
+            return false;
+        }
+    }
     ui->edDate_PRT->setDate(QDate::currentDate());
     for (QLineEdit* e : {ui->edCode, ui->edNom, ui->edPrenom, ui->edAge, ui->edClinique, ui->edAide, ui->edAnest})
         e->clear();
@@ -306,10 +326,9 @@ void TfrmPROT::LoadProt()
         kui::MsgWarning(DamagedProtocolTextMessage(ProtFileName), this);
     }
 
+    rowWhat_.clear();
     if (!NumProt.isEmpty()) {
-        FPROT->setDatabaseName(DataPath.toStdString());
-        FPROT->open();
-        if (FPROT->locate("NUM", NumProt)) {
+        {
             const auto text = [this](const char* field) { return FPROT->fieldByName(field).asString().trimmed(); };
             ui->edDate_PRT->setDate(FPROT->fieldByName("DATE_PRT").asDate());
             ui->edCode->setText(text("CODE"));
@@ -322,10 +341,25 @@ void TfrmPROT::LoadProt()
             ui->edAnest->setText(text("ANEST"));
             ui->edDiag->setPlainText(FPROT->fieldByName("DIAG").asString());
             ui->edInterv->setPlainText(FPROT->fieldByName("INTERV").asString());
+            const QString patient = (text("NOM") + QLatin1Char(' ') + text("PRENOM")).trimmed();
+            rowWhat_ = QStringLiteral("Le protocole n° ") + NumProt +
+                (patient.isEmpty() ? QString() : QStringLiteral(" de ") + patient) + QStringLiteral(" du ") +
+                FPROT->fieldByName("DATE_PRT").asDate().toString(QStringLiteral("dd/MM/yyyy"));
         }
         FPROT->close();
     }
     QCoreApplication::processEvents();
+    return true;
+}
+
+bool TfrmPROT::ReloadProt()
+{
+    return records::ReloadRow([this] { return LoadProt(); }, [this] { return ProtWhat(); }, this);
+}
+
+QString TfrmPROT::ProtWhat() const
+{
+    return rowWhat_.isEmpty() ? QStringLiteral("Le protocole n° ") + NumProt : rowWhat_;
 }
 
 void TfrmPROT::UpdateButtons()
@@ -359,7 +393,8 @@ void TfrmPROT::btnNewClick()
 
 void TfrmPROT::btnEditClick()
 {
-    LoadProt();
+    if (!ReloadProt())
+        return;  // deleted meanwhile: nothing to change
     NoteEditorValues();
     EnableEdit();
     ProtEditing = true;
@@ -382,7 +417,7 @@ void TfrmPROT::btnCancelClick()
 
 void TfrmPROT::CancelEdit()
 {
-    LoadProt();
+    ReloadProt();  // deleted meanwhile: said so, the text stays on the screen
     DisableEdit();
     ProtEditing = false;
     UpdateButtons();
@@ -472,11 +507,8 @@ bool TfrmPROT::btnPostClick()
             if (allocated)
                 SetAsideLeftoverText(NumProt);
             FPROT->setDatabaseName(DataPath.toStdString());
-            FPROT->open();
-            if (FPROT->locate("NUM", NumProt))
-                FPROT->edit();
-            else
-                FPROT->append();
+            if (!records::StartRowWrite(*FPROT, "NUM", NumProt, allocated))
+                throw EDBEngineError::recordDeleted("FPROT.DBF", "protocol " + NumProt.toStdString());
             FPROT->fieldByName("NUM").setAsString(NumProt);
             FPROT->fieldByName("DATE_PRT").setAsDate(ui->edDate_PRT->date());
             FPROT->fieldByName("CODE").setAsString(Cut(ui->edCode->text(), 10));
@@ -506,7 +538,10 @@ bool TfrmPROT::btnPostClick()
         if (allocated)
             ReleaseCodeAllocation();
     } catch (const std::exception& e) {
-        kui::TApplication::HandleException(e);
+        if (records::IsRecordDeleted(e))  // deleted on another workstation: nothing written, the text stays
+            records::WarnElsewhere(records::DeletedElsewhereText(ProtWhat(), false) + records::NotSavedNote(), this);
+        else
+            kui::TApplication::HandleException(e);
         return false;
     }
     LoadProt();
@@ -519,8 +554,8 @@ bool TfrmPROT::btnPostClick()
 
 void TfrmPROT::btnModifDescClick()
 {
-    if (NumProt.isEmpty())
-        return;
+    if (NumProt.isEmpty() || !ReloadProt())
+        return;  // no text is written for a protocol deleted meanwhile
     {
         TfrmProtText editor(context_, this);
         editor.FileName = "PROT" + NumProt + ".RTF";

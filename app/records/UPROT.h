@@ -85,7 +85,13 @@ private:
     void FormShow();
     void EnableEdit();
     void DisableEdit();
-    void LoadProt();
+    // False when the protocol of NumProt is not there any more (deleted on
+    // another workstation): the screen then keeps what it shows.
+    bool LoadProt();
+    // LoadProt; a protocol deleted meanwhile is told.
+    bool ReloadProt();
+    // The protocol named in the messages.
+    QString ProtWhat() const;
     void UpdateButtons();
     void PatientHandOff();
     QList<QWidget*> EntryControls() const;
@@ -109,4 +115,5 @@ private:
     // The detail text file already said to be damaged on this screen: the
     // warning is not repeated each time the text is shown again.
     QString damageShown_;
+    QString rowWhat_;  // the protocol as it was read last
 };

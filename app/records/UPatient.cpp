@@ -1,6 +1,7 @@
 #include "UPatient.h"
 #include "ui_UPatient.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UConsul.h"
 #include "UFind.h"
@@ -153,7 +154,12 @@ TfrmPatient::TfrmPatient(AppContext& context, QWidget* parent)
     Patient_.beforePost = [this](kdb::Dataset& ds) { PatientBeforePost(ds); };
     Patient_.afterPost = [this](kdb::Dataset& ds) { PatientAfterPost(ds); };
     Patient_.onNewRecord = [this](kdb::Dataset& ds) { PatientNewRecord(ds); };
-    Patient_.afterCancel = [this](kdb::Dataset&) { IsNewPatient_ = false; };
+    Patient_.afterCancel = [this](kdb::Dataset&) {
+        IsNewPatient_ = false;
+        // the edit of a patient deleted meanwhile, dropped: the next one is shown
+        if (Patient_.currentRowGone())
+            Patient_.refresh();
+    };
     connect(&Patient_, &kdb::Dataset::stateChanged, this, &TfrmPatient::PatientStateChange);
     connect(&Patient_, &kdb::Dataset::stateChanged, this, &TfrmPatient::dsPatientDataChange);
     connect(&Patient_, &kdb::Dataset::currentChanged, this, &TfrmPatient::dsPatientDataChange);
@@ -338,22 +344,22 @@ void TfrmPatient::PatientNewRecord(kdb::Dataset&)
 
 void TfrmPatient::btnPrevClick()
 {
-    records::Guarded([this] { Patient_.prior(); });
+    GuardedRecord([this] { Patient_.prior(); });
 }
 
 void TfrmPatient::btnNextClick()
 {
-    records::Guarded([this] { Patient_.next(); });
+    GuardedRecord([this] { Patient_.next(); });
 }
 
 void TfrmPatient::btnAddClick()
 {
-    records::Guarded([this] { Patient_.insert(); });
+    GuardedRecord([this] { Patient_.insert(); });
 }
 
 void TfrmPatient::btnPostClick()
 {
-    records::Guarded([this] {
+    GuardedRecord([this] {
         if (Editing(Patient_)) {
             try {
                 Patient_.post();
@@ -412,7 +418,7 @@ void TfrmPatient::btnDeleteClick()
 
 void TfrmPatient::btnFindClick()
 {
-    records::Guarded([this] {
+    GuardedRecord([this] {
         Patient_.checkBrowseMode();
         TfrmFind frm(Patient_, this);
         frm.exec();
@@ -455,7 +461,7 @@ void TfrmPatient::done(int result)
 {
     // A record being edited is posted first: a refused check keeps the form.
     bool posted = true;
-    records::Guarded([&] {
+    GuardedRecord([&] {
         posted = false;
         if (Editing(Patient_)) {
             try {
@@ -565,11 +571,47 @@ bool TfrmPatient::StartEditing()
         Patient_.edit();
         return true;
     } catch (const EDBEngineError& e) {
+        if (e.code() == kdb::DBERR_RECDELETED) {
+            PatientDeleted();
+            return false;
+        }
         if (e.code() != kdb::DBERR_LOCKED)
             throw;
         kui::MsgWarning(records::LockedRecordMessage(), this);
         return false;
     }
+}
+
+void TfrmPatient::GuardedRecord(const std::function<void()>& action)
+{
+    records::GuardedAgainstDeleted(action, [this] { PatientDeleted(); });
+}
+
+void TfrmPatient::PatientDeleted()
+{
+    const bool typed = Editing(Patient_);
+    QString text = records::DeletedElsewhereText(PatientWhat(), PatientFeminine());
+    text += typed ? records::NotSavedNote() : records::ListUpdatedNote();
+    if (!typed)  // read again first: behind the box, the screen shows the patient that follows
+        records::Guarded([this] { Patient_.refresh(); });
+    kui::MsgWarning(text, this);
+    UpdateButtons();
+}
+
+QString TfrmPatient::PatientWhat()
+{
+    if (!Patient_.active() || Patient_.currentRow() < 0)
+        return PatientFeminine() ? QStringLiteral("La patiente") : QStringLiteral("Le patient");
+    const auto text = [this](const char* field) { return Patient_.fieldByName(field).asString().trimmed(); };
+    const QString name = (text("NOM") + QLatin1Char(' ') + text("PRENOM")).trimmed();
+    return (PatientFeminine() ? QStringLiteral("La patiente ") : QStringLiteral("Le patient ")) + name +
+        QStringLiteral(" (code ") + text("CODE") + QLatin1Char(')');
+}
+
+bool TfrmPatient::PatientFeminine()
+{
+    return Patient_.active() && Patient_.currentRow() >= 0 &&
+        Patient_.fieldByName("SEXE").asString().trimmed() == QLatin1String("F");
 }
 
 bool TfrmPatient::eventFilter(QObject* watched, QEvent* event)

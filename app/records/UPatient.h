@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <functional>
+
 #include "platform/db/dataset/Dataset.h"
 #include "platform/ui/TextFile.h"
 
@@ -83,6 +85,16 @@ private:
     void LoadAddresses();
     bool StartEditing();
     void Failed(QWidget* editor, const QString& message);
+    // Runs an action that may edit or post the record: a patient another
+    // workstation deleted is told (PatientDeleted), any other failure shown
+    // as records::Guarded does.
+    void GuardedRecord(const std::function<void()>& action);
+    // A patient deleted on another workstation: said so; what was typed
+    // stays on the screen, unsaved; a patient merely shown gives way to the
+    // one that follows it.
+    void PatientDeleted();
+    QString PatientWhat();
+    bool PatientFeminine();
     // The values of the record when its edit or insert began; whether any
     // differs now (something was typed).
     void PatientStateChange();
