@@ -22,6 +22,16 @@ namespace {
 class MainCommandsTest : public RecordsTest {
 protected:
     static std::function<void(QWidget*)> Pick(const QString& text) { return PickPatient(text); }
+    // In the patient file: the name shown, then the file closed.
+    static std::function<void(QWidget*)> ReadName(QString& shownName)
+    {
+        return [&shownName](QWidget* w) {
+            auto* frm = qobject_cast<TfrmPatient*>(w);
+            ASSERT_NE(frm, nullptr);
+            shownName = frm->form()->edNom->text();
+            frm->btnFermerClick();
+        };
+    }
 };
 
 TEST_F(MainCommandsTest, PatientsAndConsultationsOpenTheChosenPatientAndNothingWhenCancelled)
@@ -32,12 +42,7 @@ TEST_F(MainCommandsTest, PatientsAndConsultationsOpenTheChosenPatientAndNothingW
 
     QString shownName;
     {
-        DialogScript script({Pick("MAR"), [&](QWidget* w) {
-                                 auto* frm = qobject_cast<TfrmPatient*>(w);
-                                 ASSERT_NE(frm, nullptr);
-                                 shownName = frm->form()->edNom->text();
-                                 frm->btnFermerClick();
-                             }});
+        DialogScript script({Pick("MAR"), ReadName(shownName)});
         main.btnPatientClick();
         EXPECT_EQ(script.classes, (QStringList{"TfrmGetPatient", "TfrmPatient"}));
     }
@@ -104,12 +109,7 @@ TEST_F(MainCommandsTest, APatientTableWithoutItsIndexIsSaidSoAndReindexingMendsI
     EXPECT_EQ(practice_.messages().Last().text, "Contrôle de la base de données terminé !");
     QString shownName;
     {
-        DialogScript script({Pick("MAR"), [&](QWidget* w) {
-                                 auto* frm = qobject_cast<TfrmPatient*>(w);
-                                 ASSERT_NE(frm, nullptr);
-                                 shownName = frm->form()->edNom->text();
-                                 frm->btnFermerClick();
-                             }});
+        DialogScript script({Pick("MAR"), ReadName(shownName)});
         QTest::mouseClick(button, Qt::LeftButton);
         EXPECT_EQ(script.classes, (QStringList{"TfrmGetPatient", "TfrmPatient"}));
     }

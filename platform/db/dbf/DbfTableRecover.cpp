@@ -290,8 +290,23 @@ void DbfTable::takeBackAfterCount(bool headerHeld)
 {
     if (!file_.writable())
         return;  // read as counted; nothing can be changed from here
-    // The header exclusively: an append of another program at work ends first.
-    bool took = false, converted = false;
+    // The header exclusively: an append of another program at work ends
+    // first. The table lock is taken shared first, as for every change.
+    bool took = false, converted = false, tableHeld = false;
+    if (!mode_.exclusive && !headerHeld && !tableLocked_) {
+        if (!file_.lockWait(kLockTable, 1, false, lockTimeoutMs_))
+            throw EDBEngineError::locked(path_, "table is locked by another user");
+        tableHeld = true;
+    }
+    struct ReleaseTable {
+        File& f;
+        bool on;
+        ~ReleaseTable()
+        {
+            if (on)
+                f.unlock(kLockTable, 1);
+        }
+    } releaseTable{file_, tableHeld};
     if (!mode_.exclusive && !headerHeld) {
         if (readHoldLocked_) {
             // a batch of reads holds it shared: the hold becomes exclusive

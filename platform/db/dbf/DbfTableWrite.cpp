@@ -820,8 +820,9 @@ bool DbfTable::unpark()
         if (file != knownFile_ || ownChange) {  // changed by another program (or open): its header again
             const uint8_t flag = mdxFlag_;
             readHeader(true);
-            // An index dropped or added meanwhile: open anew.
-            if ((mdxFlag_ != 0) != (flag != 0))
+            // An index dropped or added meanwhile, records after the count
+            // or a pack to finish: open anew (the open sees to them).
+            if ((mdxFlag_ != 0) != (flag != 0) || bytesAfterCount_ || packPending_)
                 return false;
         }
         // The index must be the file we knew, unchanged (a change by
