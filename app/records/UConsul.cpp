@@ -11,6 +11,7 @@
 #include "UTable.h"
 #include "platform/ui/Picture.h"
 #include "app/reports/UrptConsul.h"
+#include "controls/Gradient.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/ui/Formats.h"
@@ -40,9 +41,20 @@ QString Cut(const QString& text, int width)
 
 TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmConsul), PopMenu_(new QMenu(this)),
-      PopMnPrint_(new QMenu(QStringLiteral("Imprimer "), this))
+      PopMnPrint_(new QMenu(QStringLiteral("Imprimer "), this)), Gradient1_(nullptr)
 {
     ui->setupUi(this);
+    // One gradient band behind the controls of the chosen page.
+    Gradient1_ = new TGradient(ui->pgControl->currentWidget());
+    Gradient1_->setObjectName(QStringLiteral("Gradient1"));
+    Gradient1_->BeginUpdate();
+    Gradient1_->setStyle(TGradient::gsReflectedV);
+    Gradient1_->setReverse(true);
+    Gradient1_->setColorEnd(QColor(0xC0, 0xC0, 0xC0));
+    Gradient1_->EndUpdate();
+    for (int i = 0; i < ui->pgControl->count(); ++i)
+        ui->pgControl->widget(i)->installEventFilter(this);
+    PlaceGradient();
     QStyle* st = style();
     ui->btnAdd->setIcon(st->standardIcon(QStyle::SP_FileIcon));
     ui->btnEdit->setIcon(st->standardIcon(QStyle::SP_FileDialogDetailedView));
@@ -98,7 +110,6 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     auto grid = [](kui::DataGrid* g, kdb::Dataset* ds, std::vector<kui::GridColumn> cols) {
         kui::DatasetModel* m = g->bind(ds, std::move(cols));
         m->setReadOnly(true);
-        m->setRowPaint(kui::selectedRowColors());
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setSelectionBehavior(QAbstractItemView::SelectRows);
         g->verticalHeader()->hide();
@@ -600,8 +611,21 @@ void TfrmConsul::done(int result)
 // ---------------------------------------------------------------------------
 // Exams.
 
+void TfrmConsul::PlaceGradient()
+{
+    QWidget* page = ui->pgControl->currentWidget();
+    if (!page)
+        return;
+    if (Gradient1_->parentWidget() != page)
+        Gradient1_->setParent(page);
+    Gradient1_->setGeometry(page->rect());
+    Gradient1_->lower();
+    Gradient1_->show();
+}
+
 void TfrmConsul::pgControlChange(int page)
 {
+    PlaceGradient();
     QWidget* w = ui->pgControl->widget(page);
     records::Guarded([&] {
         if (w == ui->tsExams && !qExRadioBio_.active())
@@ -851,6 +875,8 @@ bool TfrmConsul::eventFilter(QObject* watched, QEvent* event)
 {
     if (ConsState_ != u'B' && MovesHistory(watched, event) && !LeaveConsultation())
         return true;  // the consultation being typed stays
+    if (event->type() == QEvent::Resize && watched == Gradient1_->parentWidget())
+        Gradient1_->setGeometry(static_cast<QWidget*>(watched)->rect());
 
     if (event->type() == QEvent::MouseButtonDblClick) {
         if (watched == ui->lName) {

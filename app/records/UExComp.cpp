@@ -73,7 +73,7 @@ TfrmExComp::~TfrmExComp()
     delete ui;
 }
 
-QLabel* TfrmExComp::lPatient() const
+TDcLabel* TfrmExComp::lPatient() const
 {
     return ui->lPatient;
 }

@@ -6,6 +6,8 @@
 // same exam was not entered already runs under that lock too.
 #include <QDialog>
 
+#include "controls/DcLabel.h"
+
 class QAction;
 class QDate;
 class QDateEdit;
@@ -40,7 +42,7 @@ public:
     // True when the patient has an exam of that code and kind on that date.
     static bool ExamExists(const QString& patient, const QDate& date, const QString& code, const QString& kind);
 
-    QLabel* lPatient() const;
+    TDcLabel* lPatient() const;
     QLabel* lExamen() const;
     QDateEdit* edDate() const;
     kui::DataLookupComboBox* cmbExamen() const;

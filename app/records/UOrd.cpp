@@ -88,6 +88,7 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
 
     kui::DatasetModel* model = ui->grdDetail->bind(tMedic_, LineColumns(true));
     model->setRowPaint(kui::alternateRowColors());
+    ui->grdDetail->setCellEdgeLines(true);
     ui->grdDetail->horizontalHeader()->setVisible(true);
     ui->grdDetail->setSelectionBehavior(QAbstractItemView::SelectItems);
     ui->grdDetail->installEventFilter(this);

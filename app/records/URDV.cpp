@@ -127,7 +127,7 @@ TfrmRDV::~TfrmRDV()
     delete ui;
 }
 
-QLabel* TfrmRDV::lPatient() const
+TDcLabel* TfrmRDV::lPatient() const
 {
     return ui->lPatient;
 }
@@ -223,7 +223,7 @@ void TfrmRDV::LoadRdv(const QString& num)
 
 void TfrmRDV::ShowPatient(const QString& code)
 {
-    ui->lPatient->clear();
+    ui->lPatient->setText(QString());
     if (!Patient->active() || !Patient->locate("CODE", code))
         return;
     const auto text = [this](const char* field) { return Patient->fieldByName(field).asString().trimmed(); };

@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QTime>
 
+#include "controls/DcLabel.h"
+
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -42,7 +44,7 @@ public:
     QString CodePatient;
     bool RdvEditing = false;
 
-    QLabel* lPatient() const;
+    TDcLabel* lPatient() const;
     QLineEdit* edCode() const;
     QDateEdit* edDate() const;
     QLineEdit* edHre() const;

@@ -73,6 +73,7 @@ TfrmTable::TfrmTable(AppContext& context, QWidget* parent)
         {{"CODE", "Code", Qt::AlignCenter, Qt::AlignCenter, false, 60},
             {"LIBELLE", QString::fromUtf8("Libellé"), {}, Qt::AlignLeft | Qt::AlignVCenter, false, 400}});
     records::ReadOnlyList(ui->grdTable, model, false);
+    ui->grdTable->setCellEdgeLines(true);
     ui->grdTable->horizontalHeader()->setStretchLastSection(true);
     ui->grdTable->horizontalHeader()->setSectionsClickable(true);
     connect(ui->grdTable->horizontalHeader(), &QHeaderView::sectionClicked, this, &TfrmTable::grdTableTitleClick);

@@ -5,6 +5,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMetaProperty>
+#include <QPainter>
 #include <QScrollBar>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -48,6 +49,19 @@ public:
         grid_->settingEditor_ = true;
         QStyledItemDelegate::setEditorData(editor, index);
         grid_->settingEditor_ = false;
+    }
+
+    // A row the model colours (the screens give their selected row colours
+    // of their own) is drawn in the model's colours, not in the style's
+    // selection colours.
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem opt(option);
+        if (index.data(Qt::BackgroundRole).isValid())
+            opt.state &= ~QStyle::State_Selected;
+        QStyledItemDelegate::paint(painter, opt, index);
+        if (grid_->edgeLines_)
+            grid_->paintEdgeLines(painter, option.rect, index.column());
     }
 
     void destroyEditor(QWidget* editor, const QModelIndex& index) const override
@@ -106,6 +120,33 @@ DatasetModel* DataGrid::bind(Dataset* dataset, std::vector<GridColumn> columns)
     connect(dataset, &Dataset::updateRecord, this, [this] { commitCellEditor(); });
     followDataset(dataset->currentRow());
     return m;
+}
+
+void DataGrid::setCellEdgeLines(bool on)
+{
+    edgeLines_ = on;
+    setShowGrid(!on);
+    viewport()->update();
+}
+
+void DataGrid::paintEdgeLines(QPainter* painter, const QRect& cell, int column) const
+{
+    const QColor silver(0xC0, 0xC0, 0xC0);
+    const QColor highlight = palette().color(QPalette::Active, QPalette::Highlight);
+    auto linesLeftOf = [&](int x) {
+        painter->fillRect(QRect(x - 2, cell.top(), 1, cell.height()), silver);
+        painter->fillRect(QRect(x - 1, cell.top(), 1, cell.height()), highlight);
+    };
+    linesLeftOf(cell.left());
+    // The lines of the next cell fall inside this one: they are drawn here
+    // too, so that a repaint of this cell alone keeps them.
+    const QHeaderView* header = horizontalHeader();
+    for (int v = header->visualIndex(column) + 1; v < header->count(); ++v) {
+        if (!header->isSectionHidden(header->logicalIndex(v))) {
+            linesLeftOf(cell.right() + 1);
+            break;
+        }
+    }
 }
 
 void DataGrid::editorOpened(QWidget* editor, const QModelIndex& index)

@@ -30,6 +30,11 @@ public:
     // Writes the open cell editor's text to the record when it differs from
     // the record's value; false when the record refused it.
     bool commitCellEditor();
+    // Cells separated by two painted lines instead of the view's grid: at
+    // the left edge of each cell, silver ($C0C0C0) two pixels left of it
+    // and the highlight colour one pixel left of it.
+    void setCellEdgeLines(bool on);
+    bool cellEdgeLines() const { return edgeLines_; }
 
 protected:
     // Ctrl+Home and Ctrl+End go to the dataset's first and last rows, also
@@ -49,6 +54,7 @@ private:
     void followDataset(int row);
     void onSelectionChanged();
     void onScrolled(int value);
+    void paintEdgeLines(QPainter* painter, const QRect& cell, int column) const;
 
     DatasetModel* model_ = nullptr;
     bool syncing_ = false;
@@ -57,6 +63,7 @@ private:
     bool committing_ = false;
     bool editorTyped_ = false;  // the user changed the open editor's text
     bool settingEditor_ = false;  // the stored value is being put in it
+    bool edgeLines_ = false;
 };
 
 }  // namespace kui
