@@ -34,6 +34,10 @@ TfrmRestorFiles::TfrmRestorFiles(QWidget* parent) : QDialog(parent), ui(new Ui::
         [this](const QPoint& pos) { menu_->popup(ui->myListView->viewport()->mapToGlobal(pos)); });
     connect(ui->myListView, &QTreeWidget::itemSelectionChanged, this, &TfrmRestorFiles::myListViewSelectItem);
     ui->myListView->viewport()->installEventFilter(this);
+    // The name column wide enough for any archive's name, its caption above it.
+    const int nameWidth = ui->myListView->fontMetrics().horizontalAdvance(QStringLiteral("KORVALE_99.ZIP")) + 16;
+    ui->myListView->setColumnWidth(0, nameWidth);
+    ui->Panel2->setFixedWidth(ui->myListView->frameWidth() + nameWidth);
     connect(ui->btnOk, &QPushButton::clicked, this, &TfrmRestorFiles::btnOkClick);
     connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->btnGetDir, &QToolButton::clicked, this, &TfrmRestorFiles::btnGetDirClick);

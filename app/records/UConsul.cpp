@@ -113,12 +113,16 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setSelectionBehavior(QAbstractItemView::SelectRows);
         g->verticalHeader()->hide();
-        g->horizontalHeader()->setStretchLastSection(true);
     };
     grid(ui->grdConsul, &qConsul_, {{"DCONS", QStringLiteral("Date")}, {"MOTIF", QStringLiteral("Motif")}});
     grid(ui->grdDates, &qExRadioBio_, {{"DATE_EX", QStringLiteral("Date"), Qt::AlignCenter, Qt::AlignCenter}});
     grid(ui->grdBio, &qExBio_, {{"LibExamen", QStringLiteral("Examen")}, {"RESULTAT", QStringLiteral("Résultat")}});
     grid(ui->grdRadio, &qExRadio_, {{"libExamen", QStringLiteral("Examen")}, {"RESULTAT", QStringLiteral("Résultat")}});
+    // Every date whole; the reason and the exams' labels readable beside it.
+    ui->grdConsul->setColumnWidth(0, ui->grdConsul->cellWidthFor(QStringLiteral("00/00/0000")));
+    ui->grdDates->setColumnWidth(0, ui->grdDates->cellWidthFor(QStringLiteral("00/00/0000")));
+    for (kui::DataGrid* g : {ui->grdBio, ui->grdRadio})
+        g->setColumnWidth(0, g->cellWidthFor(QString(24, QLatin1Char('x'))));
     qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
     qExRadioBio_.afterScroll = [this](kdb::Dataset&) { qExRadioBioAfterScroll(); };
 
@@ -218,6 +222,9 @@ QLabel* TfrmConsul::Image(int number) const
 void TfrmConsul::FormCreate()
 {
     records::Guarded([this] { LoadPatient(); });
+    ui->grdConsul->setMinimumWidthForColumns(16);
+    ui->grdDates->setMinimumWidthForColumns(0);
+    ui->grdDates->setMaximumWidth(ui->grdDates->minimumWidth());
     ShowConsultation();
     ui->pgControl->setCurrentIndex(0);
     QApplication::processEvents();

@@ -143,6 +143,7 @@ void TfrmExComp::FormShow()
     ui->btnRadioBio->setText(bio ? "Ex. Bio." : "Ex. Radio.");
     ui->mmResultat->setFixedHeight(bio ? 21 + 8 : 90);
     resize(width(), bio ? 265 : 335);
+    kui::CentreOnScreen(this);  // at the variant's size
     records::Guarded([this] {
         OpenExamList();
         LoadExam(Num);

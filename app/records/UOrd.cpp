@@ -37,6 +37,7 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
       tMedic_(new kdb::TableDataset(this))
 {
     ui->setupUi(this);
+    kui::CentreOnScreenWhenShown(this);
     kui::EscapeDoesNothing(this);  // a Close button, no cancel button: Esc does nothing
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
         Qt::WindowCloseButtonHint);

@@ -83,6 +83,7 @@ TfrmRDV::TfrmRDV(AppContext& context, QWidget* parent)
       FRDV(new kdb::TableDataset(this))
 {
     ui->setupUi(this);
+    kui::CentreOnScreenWhenShown(this);
     setWindowFlags(Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowTitleHint |
         Qt::WindowCloseButtonHint);
     Patient->setSql("SELECT * FROM PATIENT");

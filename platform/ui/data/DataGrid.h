@@ -36,6 +36,13 @@ public:
     void setCellEdgeLines(bool on);
     bool cellEdgeLines() const { return edgeLines_; }
 
+    // Width a cell needs to show Text whole in this grid's font.
+    int cellWidthFor(const QString& text) const;
+    // Makes the grid at least wide enough to show every column but the last
+    // at its width and the last one with at least LastColumnChars average
+    // characters, without a horizontal scroll bar.
+    void setMinimumWidthForColumns(int lastColumnChars);
+
 protected:
     // Ctrl+Home and Ctrl+End go to the dataset's first and last rows, also
     // when the grid has not read them yet.
@@ -55,6 +62,9 @@ private:
     void onSelectionChanged();
     void onScrolled(int value);
     void paintEdgeLines(QPainter* painter, const QRect& cell, int column) const;
+    // Widens each column that is narrower than its title or, for a date,
+    // than a date's text.
+    void fitColumns();
 
     DatasetModel* model_ = nullptr;
     bool syncing_ = false;
