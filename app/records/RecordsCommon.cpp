@@ -8,12 +8,14 @@
 #include "platform/ui/data/DataGrid.h"
 #include "platform/ui/data/DatasetModel.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
 #include <QDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
 
 namespace records {
 
@@ -45,6 +47,16 @@ void Guarded(const std::function<void()>& action)
     } catch (const std::exception& e) {
         ShowError(QString::fromUtf8(e.what()));
     }
+}
+
+bool ConfirmDiscard(QWidget* parent)
+{
+    const QPointer<QWidget> focus = QApplication::focusWidget();
+    const bool yes = kui::ShowMessageBox(kui::MsgKind::Confirmation, QStringLiteral("Abandonner les modifications ?"),
+                         QMessageBox::Yes | QMessageBox::No, {}, parent, QMessageBox::No) == QMessageBox::Yes;
+    if (focus && !yes)
+        focus->setFocus();
+    return yes;
 }
 
 int AskUnsavedClose(

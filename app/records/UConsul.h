@@ -72,10 +72,29 @@ private:
     void FormCreate();
     void LoadPatient();
     void OpenHistory();
+    // The history read again on the consultation of that ID_CONS (the last
+    // one when it is not there), shown in the editors.
+    void ReopenHistoryOn(const QString& id);
+    // Whether the action on the consultation shown may go on: one another
+    // workstation deleted or changed is told and the history read again; a
+    // changed one goes on only when changedGoesOn (the history then shows
+    // it as it is now).
+    bool HistoryRowUpToDate(bool changedGoesOn);
+    // The same for the selected row of an exam list (the dates and lists
+    // are read again).
+    bool ExamRowUpToDate(kdb::QueryDataset& list);
+    // The consultation shown, the exam of a list's row, named in the messages.
+    QString ConsWhat();
+    QString ExamWhat(kdb::QueryDataset& list);
     void ShowConsultation();
     void FillEditors();
     void ReleaseConsLock();
     void UpdateButtons();
+    // The editors' texts, trimmed as they are saved, taken when a new
+    // consultation or a change starts; whether they differ now (something
+    // was typed or chosen).
+    QStringList EditorTexts() const;
+    bool Typed() const;
     // Before anything that would drop the consultation being typed: asks
     // whether to save it (Yes saves, No drops it, Cancel keeps it). True
     // when the caller may go on.
@@ -106,6 +125,7 @@ private:
     kdb::TableDataset consEdit_;
     QChar ConsState_ = u'B';
     QString ConsId_;
+    QStringList typedFrom_;
     QString examsPatient_ = QStringLiteral("\x01");  // patient of the exam lists
     QString photosPatient_ = QStringLiteral("\x01");
     bool photosLoaded_ = false;

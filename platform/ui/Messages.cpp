@@ -176,6 +176,7 @@ const char* const kReindex = "Lancez « Outils / Réindexation ».";
 
 const EngineText kEngineTexts[] = {
     {kdb::DBERR_EOF, "Fin des données atteinte", nullptr},
+    {kdb::DBERR_RECDELETED, "Cet enregistrement a été supprimé sur un autre poste dans la table", nullptr},
     {kdb::DBERR_READERR, "Lecture impossible du fichier", kRestore},
     {kdb::DBERR_WRITEERR, "Écriture impossible dans le fichier",
         "Vérifiez qu'il reste de la place sur le disque et que le fichier n'est pas protégé."},

@@ -123,6 +123,9 @@ public:
     int fieldIndex(std::string_view name) const;
     // Bytes of one raw record (dBASE: including the deletion flag).
     virtual uint32_t recordSize() const = 0;
+    // The code page its text is stored in (core/Codepage.h): a character
+    // the code page lacks is written as '?'.
+    virtual int codePage() const { return 1252; }
 
     // ---- records ------------------------------------------------------------
     // Physical record count (deleted records included), as last read.

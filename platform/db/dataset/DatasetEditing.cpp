@@ -37,6 +37,10 @@ void Dataset::edit()
     const uint32_t handle = currentHandle();
     if (!lockRow(handle))
         throw EDBEngineError::locked(displayName(), "record being changed by another program");
+    if (rowGone(handle)) {
+        unlockRow(handle);
+        throw EDBEngineError::recordDeleted(displayName(), "record " + std::to_string(handle) + " deleted");
+    }
     lockedRow_ = handle;
     // read under the lock: the edits start from the record as it is now
     buffer_.assign(static_cast<size_t>(baseFieldCount_), QVariant());
@@ -110,6 +114,8 @@ void Dataset::post()
     emit updateRecord();
     if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
         return;
+    if (state_ == DatasetState::Edit && rowGone(currentHandle()))  // nothing is written into a deleted record
+        throw EDBEngineError::recordDeleted(displayName(), "record " + std::to_string(currentHandle()) + " deleted");
     if (beforePost)
         beforePost(*this);  // EAbort leaves the edits as they are
     bool inserting = state_ == DatasetState::Insert;
@@ -208,6 +214,16 @@ bool Dataset::lockRow(uint32_t)
 
 void Dataset::unlockRow(uint32_t)
 {
+}
+
+bool Dataset::rowGone(uint32_t)
+{
+    return false;
+}
+
+bool Dataset::currentRowGone()
+{
+    return active() && cur_ >= 0 && state_ != DatasetState::Insert && rowGone(currentHandle());
 }
 
 void Dataset::releaseRowLock()

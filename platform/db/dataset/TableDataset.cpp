@@ -283,6 +283,15 @@ void TableDataset::unlockRow(uint32_t handle)
         table_->unlockRecord(handle);
 }
 
+bool TableDataset::rowGone(uint32_t handle)
+{
+    if (!table_ || handle == 0 || handle > table_->recordCount())
+        return false;
+    // the deletion flag as the file holds it now
+    const std::string stored = table_->storedRecord(handle);
+    return stored.empty() ? table_->isDeleted(handle) : stored[0] == '*';
+}
+
 void TableDataset::flushTable()
 {
     if (table_)

@@ -98,6 +98,7 @@ public:
     bool isReadOnly() const override { return mode_.readOnly || !file_.writable(); }
     const std::vector<FieldInfo>& fields() const override { return fields_; }
     uint32_t recordSize() const override { return recLen_; }
+    int codePage() const override { return codePage_; }
     uint32_t recordCount() const override { return count_; }
     bool isDeleted(uint32_t recNo) override;
     QVariant value(uint32_t recNo, int field) override;
