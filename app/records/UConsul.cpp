@@ -12,6 +12,7 @@
 #include "UTable.h"
 #include "platform/ui/Picture.h"
 #include "app/reports/UrptConsul.h"
+#include "controls/Gradient.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/ui/Formats.h"
@@ -49,9 +50,20 @@ constexpr int kNbWidth = 250;
 
 TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmConsul), PopMenu_(new QMenu(this)),
-      PopMnPrint_(new QMenu(QStringLiteral("Imprimer "), this))
+      PopMnPrint_(new QMenu(QStringLiteral("Imprimer "), this)), Gradient1_(nullptr)
 {
     ui->setupUi(this);
+    // One gradient band behind the controls of the chosen page.
+    Gradient1_ = new TGradient(ui->pgControl->currentWidget());
+    Gradient1_->setObjectName(QStringLiteral("Gradient1"));
+    Gradient1_->BeginUpdate();
+    Gradient1_->setStyle(TGradient::gsReflectedV);
+    Gradient1_->setReverse(true);
+    Gradient1_->setColorEnd(QColor(0xC0, 0xC0, 0xC0));
+    Gradient1_->EndUpdate();
+    for (int i = 0; i < ui->pgControl->count(); ++i)
+        ui->pgControl->widget(i)->installEventFilter(this);
+    PlaceGradient();
     QStyle* st = style();
     ui->btnAdd->setIcon(st->standardIcon(QStyle::SP_FileIcon));
     ui->btnEdit->setIcon(st->standardIcon(QStyle::SP_FileDialogDetailedView));
@@ -113,16 +125,19 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     auto grid = [](kui::DataGrid* g, kdb::Dataset* ds, std::vector<kui::GridColumn> cols) {
         kui::DatasetModel* m = g->bind(ds, std::move(cols));
         m->setReadOnly(true);
-        m->setRowPaint(kui::selectedRowColors());
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setSelectionBehavior(QAbstractItemView::SelectRows);
         g->verticalHeader()->hide();
-        g->horizontalHeader()->setStretchLastSection(true);
     };
     grid(ui->grdConsul, &qConsul_, {{"DCONS", QStringLiteral("Date")}, {"MOTIF", QStringLiteral("Motif")}});
     grid(ui->grdDates, &qExRadioBio_, {{"DATE_EX", QStringLiteral("Date"), Qt::AlignCenter, Qt::AlignCenter}});
     grid(ui->grdBio, &qExBio_, {{"LibExamen", QStringLiteral("Examen")}, {"RESULTAT", QStringLiteral("Résultat")}});
     grid(ui->grdRadio, &qExRadio_, {{"libExamen", QStringLiteral("Examen")}, {"RESULTAT", QStringLiteral("Résultat")}});
+    // Every date whole; the reason and the exams' labels readable beside it.
+    ui->grdConsul->setColumnWidth(0, ui->grdConsul->cellWidthFor(QStringLiteral("00/00/0000")));
+    ui->grdDates->setColumnWidth(0, ui->grdDates->cellWidthFor(QStringLiteral("00/00/0000")));
+    for (kui::DataGrid* g : {ui->grdBio, ui->grdRadio})
+        g->setColumnWidth(0, g->cellWidthFor(QString(24, QLatin1Char('x'))));
     qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
     qExRadioBio_.afterScroll = [this](kdb::Dataset&) { qExRadioBioAfterScroll(); };
 
@@ -222,6 +237,9 @@ QLabel* TfrmConsul::Image(int number) const
 void TfrmConsul::FormCreate()
 {
     records::Guarded([this] { LoadPatient(); });
+    ui->grdConsul->setMinimumWidthForColumns(16);
+    ui->grdDates->setMinimumWidthForColumns(0);
+    ui->grdDates->setMaximumWidth(ui->grdDates->minimumWidth());
     ShowConsultation();
     ui->pgControl->setCurrentIndex(0);
     QApplication::processEvents();
@@ -713,8 +731,21 @@ void TfrmConsul::done(int result)
 // ---------------------------------------------------------------------------
 // Exams.
 
+void TfrmConsul::PlaceGradient()
+{
+    QWidget* page = ui->pgControl->currentWidget();
+    if (!page)
+        return;
+    if (Gradient1_->parentWidget() != page)
+        Gradient1_->setParent(page);
+    Gradient1_->setGeometry(page->rect());
+    Gradient1_->lower();
+    Gradient1_->show();
+}
+
 void TfrmConsul::pgControlChange(int page)
 {
+    PlaceGradient();
     QWidget* w = ui->pgControl->widget(page);
     records::Guarded([&] {
         if (w == ui->tsExams && !qExRadioBio_.active())
@@ -986,6 +1017,8 @@ bool TfrmConsul::eventFilter(QObject* watched, QEvent* event)
 {
     if (ConsState_ != u'B' && MovesHistory(watched, event) && !LeaveConsultation())
         return true;  // the consultation being typed stays
+    if (event->type() == QEvent::Resize && watched == Gradient1_->parentWidget())
+        Gradient1_->setGeometry(static_cast<QWidget*>(watched)->rect());
 
     if (event->type() == QEvent::MouseButtonDblClick) {
         if (watched == ui->lName) {

@@ -12,6 +12,7 @@
 
 struct AppContext;
 class QAction;
+class TGradient;
 class QCloseEvent;
 class QLabel;
 class QMenu;
@@ -37,6 +38,8 @@ public:
     kdb::QueryDataset& qExRadio() { return qExRadio_; }
     // The slot Image1 .. Image21.
     QLabel* Image(int number) const;
+    // The gradient background of the chosen page.
+    TGradient* Gradient1() const { return Gradient1_; }
 
 public slots:
     void btnAddClick();
@@ -107,12 +110,15 @@ private:
     void OpenTable(const QString& table, const QString& title);
     void OpenExam(const QString& kind, bool change);
     void LoadPhotos();
+    // Puts the gradient background on the chosen page, over its whole area.
+    void PlaceGradient();
     void ImageDblClick(QLabel* slot);
 
     AppContext& context_;
     Ui::TfrmConsul* ui;
     QMenu* PopMenu_;
     QMenu* PopMnPrint_;
+    TGradient* Gradient1_;
     kdb::QueryDataset qConsul_, Patient_, qExRadioBio_, qExBio_, qExRadio_, qBio_, qRadio_;
     // The consultation being modified, held under its record lock (in Edit)
     // from Modifier until it is saved or the edit ends.

@@ -76,7 +76,7 @@ TfrmExComp::~TfrmExComp()
     delete ui;
 }
 
-QLabel* TfrmExComp::lPatient() const
+TDcLabel* TfrmExComp::lPatient() const
 {
     return ui->lPatient;
 }
@@ -146,6 +146,7 @@ void TfrmExComp::FormShow()
     ui->btnRadioBio->setText(bio ? "Ex. Bio." : "Ex. Radio.");
     ui->mmResultat->setFixedHeight(bio ? 21 + 8 : 90);
     resize(width(), bio ? 265 : 335);
+    kui::CentreOnScreen(this);  // at the variant's size
     bool found = true;
     records::Guarded([&] {
         OpenExamList();

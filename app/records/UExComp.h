@@ -7,6 +7,8 @@
 #include <QDialog>
 #include <QStringList>
 
+#include "controls/DcLabel.h"
+
 class QAction;
 class QDate;
 class QDateEdit;
@@ -41,7 +43,7 @@ public:
     // True when the patient has an exam of that code and kind on that date.
     static bool ExamExists(const QString& patient, const QDate& date, const QString& code, const QString& kind);
 
-    QLabel* lPatient() const;
+    TDcLabel* lPatient() const;
     QLabel* lExamen() const;
     QDateEdit* edDate() const;
     kui::DataLookupComboBox* cmbExamen() const;

@@ -17,13 +17,46 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QShowEvent>
+
+#include <algorithm>
 
 TfrmListRDV* frmListRDV = nullptr;
 
 namespace {
 
 const QString kNameColumn = QStringLiteral("(NOM + ', ' + PRENOM)");
+
+// Keeps a new child window in the middle of the main window's client area
+// until the user moves it: at start the main window may still be growing to
+// its maximised size when the list opens.
+class KeepCentred : public QObject {
+public:
+    KeepCentred(QMdiSubWindow* window, QMdiArea* area) : QObject(window), window_(window), area_(area)
+    {
+        area->viewport()->installEventFilter(this);
+        Centre();
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize && area_ && window_->pos() == placed_)
+            Centre();
+        return false;
+    }
+
+private:
+    void Centre()
+    {
+        const QSize room = area_->viewport()->size();
+        placed_ = QPoint(std::max(0, (room.width() - window_->width()) / 2),
+            std::max(0, (room.height() - window_->height()) / 2));
+        window_->move(placed_);
+    }
+    QMdiSubWindow* window_;
+    QPointer<QMdiArea> area_;
+    QPoint placed_;
+};
 
 }  // namespace
 
@@ -321,8 +354,12 @@ TfrmListRDV* ShowAppointmentList(AppContext& context, QMdiArea* area)
     if (!frmListRDV) {
         frmListRDV = new TfrmListRDV(context);
         if (area) {
+            // The list at its designed size, framed, in the middle of the area.
+            const QSize designed = frmListRDV->size().expandedTo(frmListRDV->minimumSizeHint());
             QMdiSubWindow* sub = area->addSubWindow(frmListRDV);
             sub->setAttribute(Qt::WA_DeleteOnClose);
+            sub->resize(designed + (sub->sizeHint() - frmListRDV->sizeHint()));
+            new KeepCentred(sub, area);
         } else {
             frmListRDV->setAttribute(Qt::WA_DeleteOnClose);
         }

@@ -38,6 +38,7 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
       tMedic_(new kdb::TableDataset(this))
 {
     ui->setupUi(this);
+    kui::CentreOnScreenWhenShown(this);
     kui::EscapeDoesNothing(this);  // a Close button, no cancel button: Esc does nothing
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
         Qt::WindowCloseButtonHint);
@@ -89,6 +90,7 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
 
     kui::DatasetModel* model = ui->grdDetail->bind(tMedic_, LineColumns(true));
     model->setRowPaint(kui::alternateRowColors());
+    ui->grdDetail->setCellEdgeLines(true);
     ui->grdDetail->horizontalHeader()->setVisible(true);
     ui->grdDetail->setSelectionBehavior(QAbstractItemView::SelectItems);
     ui->grdDetail->installEventFilter(this);

@@ -84,6 +84,7 @@ TfrmRDV::TfrmRDV(AppContext& context, QWidget* parent)
       FRDV(new kdb::TableDataset(this))
 {
     ui->setupUi(this);
+    kui::CentreOnScreenWhenShown(this);
     setWindowFlags(Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowTitleHint |
         Qt::WindowCloseButtonHint);
     Patient->setSql("SELECT * FROM PATIENT");
@@ -128,7 +129,7 @@ TfrmRDV::~TfrmRDV()
     delete ui;
 }
 
-QLabel* TfrmRDV::lPatient() const
+TDcLabel* TfrmRDV::lPatient() const
 {
     return ui->lPatient;
 }
@@ -255,7 +256,7 @@ QString TfrmRDV::RdvWhat() const
 
 void TfrmRDV::ShowPatient(const QString& code)
 {
-    ui->lPatient->clear();
+    ui->lPatient->setText(QString());
     if (!Patient->active() || !Patient->locate("CODE", code))
         return;
     const auto text = [this](const char* field) { return Patient->fieldByName(field).asString().trimmed(); };

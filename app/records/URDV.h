@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QTime>
 
+#include "controls/DcLabel.h"
+
 class QDateEdit;
 class QLabel;
 class QLineEdit;
@@ -43,7 +45,7 @@ public:
     QString CodePatient;
     bool RdvEditing = false;
 
-    QLabel* lPatient() const;
+    TDcLabel* lPatient() const;
     QLineEdit* edCode() const;
     QDateEdit* edDate() const;
     QLineEdit* edHre() const;

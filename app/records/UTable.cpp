@@ -47,6 +47,7 @@ TfrmTable::TfrmTable(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmTable), qTable_(new kdb::QueryDataset(this))
 {
     ui->setupUi(this);
+    kui::CentreOnScreenWhenShown(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
         Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     ui->btnAdd->setIcon(kui::ThemeIcon("list-add", QStyle::SP_FileIcon));
@@ -74,7 +75,7 @@ TfrmTable::TfrmTable(AppContext& context, QWidget* parent)
         {{"CODE", "Code", Qt::AlignCenter, Qt::AlignCenter, false, 60},
             {"LIBELLE", QString::fromUtf8("Libellé"), {}, Qt::AlignLeft | Qt::AlignVCenter, false, 400}});
     records::ReadOnlyList(ui->grdTable, model, false);
-    ui->grdTable->horizontalHeader()->setStretchLastSection(true);
+    ui->grdTable->setCellEdgeLines(true);
     ui->grdTable->horizontalHeader()->setSectionsClickable(true);
     connect(ui->grdTable->horizontalHeader(), &QHeaderView::sectionClicked, this, &TfrmTable::grdTableTitleClick);
     connect(qTable_, &kdb::Dataset::currentChanged, this, &TfrmTable::dsqTableDataChange);
