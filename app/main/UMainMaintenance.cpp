@@ -73,10 +73,10 @@ QString DamageText(const kdb::engine::DamageReport& d)
                                           : QString());
     if (d.memoFileLost)
         wrong << QStringLiteral("le fichier des mémos manquait ou était illisible : il a été recréé vide");
-    if (d.badMemoNextFree != 0)
-        wrong << QStringLiteral("le premier bloc libre du fichier des mémos était impossible (%1, au-delà de la fin du "
-                                "fichier) : il a été remis à la fin du fichier")
-                     .arg(d.badMemoNextFree);
+    if (d.badMemoNextFree)
+        wrong << QStringLiteral("le premier bloc libre du fichier des mémos était impossible (%1) : il a été remis à la "
+                                "fin du fichier")
+                     .arg(d.memoNextFree);
     if (d.badMemoPointers > 0)
         wrong << Count(
             d.badMemoPointers, "renvoi vers un mémo invalide, vidé", "renvois vers des mémos invalides, vidés");

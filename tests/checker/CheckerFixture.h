@@ -79,7 +79,7 @@ public:
             if (d.bytesAfterRecords)
                 what.push_back("bytes-after=" + std::to_string(d.bytesAfterRecords));
             if (d.badMemoNextFree)
-                what.push_back("memo-next-free=" + std::to_string(d.badMemoNextFree));
+                what.push_back("memo-next-free=" + std::to_string(d.memoNextFree));
             if (d.shortFile())
                 what.push_back("short");
             if (d.badMemoPointers)

@@ -15,6 +15,7 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -542,6 +543,43 @@ TEST_F(MaintenanceTest, AHeaderThatDoesNotSayWhereTheRecordsAreIsRefusedThenRepa
     t.open();
     EXPECT_EQ(t.fieldByName("NOM").asString(), "DUPONT");
     EXPECT_EQ(Open("Cons.DBF")->value(1, 0).toString(), "000002");
+}
+
+// Contrôle de la base de données on the protocols' memo file: a next-free
+// block that cannot be is reported and set to the end of the file, and the
+// pack leaves only the memos of the protocols, whatever they were before.
+TEST_F(MaintenanceTest, TheCheckMendsTheMemoFileAndThePackCompactsIt)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    {
+        auto t = Open("FPROT.DBF");
+        const int diag = t->fieldIndex("DIAG");
+        for (int i = 1; i <= 5; ++i)
+            t->append({QStringLiteral("%1").arg(i), QDate(2024, 5, i)});
+        for (int round = 0; round < 60; ++round)
+            for (uint32_t r = 1; r <= 5; ++r)
+                t->updateFields(r, {{diag, QStringLiteral("Diagnostic %1, version %2").arg(r).arg(round)}});
+    }
+    const QString dbt = DataPath + "FPROT.DBT";
+    const qint64 grown = QFileInfo(dbt).size();
+    ASSERT_GT(grown, 300 * 512);
+    {
+        QFile f(dbt);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write("\xFF\xFF\xFF\xFF", 4);
+    }
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    const QStringList texts = Texts();
+    ASSERT_EQ(texts.size(), 2) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts[0].startsWith("La table FPROT.DBF était endommagée :\n- le premier bloc libre du fichier des "
+                                    "mémos était impossible (4294967295) : il a été remis à la fin du fichier.\n"))
+        << texts[0].toStdString();
+    EXPECT_EQ(texts[1], kDone);
+    EXPECT_LE(QFileInfo(dbt).size(), (1 + 5) * 512);
+    auto t = Open("FPROT.DBF");
+    for (uint32_t r = 1; r <= 5; ++r)
+        EXPECT_EQ(t->value(r, t->fieldIndex("DIAG")).toString(), QStringLiteral("Diagnostic %1, version 59").arg(r));
 }
 
 TEST_F(MaintenanceTest, AColumnNarrowedBelowItsDataIsReportedWithTheCopyOfTheTable)

@@ -201,9 +201,10 @@ public:
         bool partialRecord = false;  // the file ends inside an announced record
         bool memoFileLost = false;  // memo columns without a memo file that opens
         uint32_t badMemoPointers = 0;  // pointers to no memo (or to a damaged one)
-        // The memo file's next-free block, when it cannot be (beyond the end
-        // of the file; 0 otherwise).
-        uint32_t badMemoNextFree = 0;
+        // The memo file's next-free block cannot be (0, or beyond the end of
+        // the file): what it is.
+        bool badMemoNextFree = false;
+        uint32_t memoNextFree = 0;
         // Whole records after the count that read as records, from the
         // first on (taken back by the repair; the others are removed).
         uint32_t readableAfterCount = 0;

@@ -9,7 +9,7 @@ namespace kdb {
 bool DbfTable::Survey::damaged() const
 {
     return countInHeader != recordsInFile || badMemoPointers > 0 || unreadableValues > 0 || memoFileLost ||
-        badMemoNextFree != 0 || readableAfterCount > 0 || bytesAfterRecords > 0;
+        badMemoNextFree || readableAfterCount > 0 || bytesAfterRecords > 0;
 }
 
 // The files a pack, a restructure or a creation writes beside the table and
@@ -58,7 +58,7 @@ DbfTable::Survey DbfTable::walkStored(const std::function<void(uint32_t recNo, s
     }
     s.memoFileLost = !dbt_.isOpen() && std::any_of(fields_.begin(), fields_.end(), dbfimpl::inMemoFile);
     if (dbt_.isOpen() && dbt_.nextFreeImpossible())
-        s.badMemoNextFree = dbt_.nextFree();
+        s.badMemoNextFree = true, s.memoNextFree = dbt_.nextFree();
     std::string rec;
     auto look = [&](uint32_t recNo) {
         for (const FieldInfo& f : fields_) {
@@ -143,7 +143,7 @@ DbfTable::Survey DbfTable::repair()
         file_.writeAt(end, &eof, 1);
         file_.truncate(end + 1);
     }
-    if (s.badMemoNextFree != 0)
+    if (s.badMemoNextFree)
         dbt_.mendNextFree();
     if (dbt_.isOpen())
         dbt_.sync();

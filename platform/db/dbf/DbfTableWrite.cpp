@@ -275,10 +275,10 @@ void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const s
         if (f.width < 10)
             throw EDBEngineError::notSupported(path_, "field " + f.name + ": memo pointer narrower than 10 bytes");
         putMemoPointer(dst, f.width, dbt_.append(data));
-        if (const uint32_t stated = dbt_.takeMendedNextFree())
+        if (const std::optional<uint32_t> stated = dbt_.takeMendedNextFree())
             logDamage(path_,
-                "fichier des mémos : premier bloc libre impossible (" + std::to_string(stated) +
-                    ", au-delà de la fin du fichier), remis à la fin du fichier par l'écriture d'un mémo");
+                "fichier des mémos : premier bloc libre impossible (" + std::to_string(*stated) +
+                    "), remis à la fin du fichier par l'écriture d'un mémo");
         return;
     }
     if (old) {

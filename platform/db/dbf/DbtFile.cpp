@@ -140,7 +140,7 @@ uint32_t DbtFile::append(const std::string& data)
     // end (a damaged header) is written right below.
     const uint32_t stated = nextFree();
     uint64_t next = std::max<uint64_t>(blockCount(), 1);
-    if (stated > next)
+    if (nextFreeImpossible())
         mendedNextFree_ = stated;
     std::string block;
     if (layout_ == Layout::New) {

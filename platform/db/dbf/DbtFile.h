@@ -13,10 +13,11 @@
 //
 // The header's next-free block is kept up to date for the other programs
 // that read it; appends go to the end of the file whatever it says, so a
-// value that cannot be (beyond the end of the file, as a damaged header has
-// it) never stops them: the append writes it right and says so
+// value that cannot be (0, or beyond the end of the file, as a damaged
+// header has it) never stops them: the append writes it right and says so
 // (takeMendedNextFree).
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "platform/db/core/File.h"
@@ -51,16 +52,21 @@ public:
     // (its size in blocks, a last partial one counted).
     uint32_t nextFree() const;
     uint64_t blockCount() const;
-    // A next-free block that cannot be: beyond the end of the file.
-    bool nextFreeImpossible() const { return nextFree() > blockCount(); }
+    // A next-free block that cannot be: the header's own block, or beyond
+    // the end of the file.
+    bool nextFreeImpossible() const
+    {
+        const uint32_t v = nextFree();
+        return v == 0 || v > blockCount();
+    }
     // Writes the next-free block: the end of the file.
     void mendNextFree();
     // The impossible next-free block the last appends found and wrote
-    // right (0 when none); asking clears it.
-    uint32_t takeMendedNextFree()
+    // right (none: nothing); asking clears it.
+    std::optional<uint32_t> takeMendedNextFree()
     {
-        const uint32_t v = mendedNextFree_;
-        mendedNextFree_ = 0;
+        const std::optional<uint32_t> v = mendedNextFree_;
+        mendedNextFree_.reset();
         return v;
     }
     void sync() { file_.sync(); }
@@ -75,7 +81,7 @@ private:
     File file_;
     Layout layout_ = Layout::New;
     uint32_t blockSize_ = 512;
-    uint32_t mendedNextFree_ = 0;
+    std::optional<uint32_t> mendedNextFree_;
 };
 
 }  // namespace kdb

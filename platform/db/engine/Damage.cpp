@@ -55,6 +55,7 @@ DamageReport repairTable(const std::string& directory, const std::string& tableN
         r.memoFileLost = s.memoFileLost;
         r.badMemoPointers = s.badMemoPointers;
         r.badMemoNextFree = s.badMemoNextFree;
+        r.memoNextFree = s.memoNextFree;
         r.unreadableValues = s.unreadableValues;
         r.records = s.records;
         r.values = s.values;

@@ -26,7 +26,10 @@ struct DamageReport {
     bool headerUnrepairable = false;  // ... and no fix could be made: the table stays as it is
     bool memoFileLost = false;  // the memo file was missing or did not open (made anew)
     uint32_t badMemoPointers = 0;  // memo pointers to no memo (blanked)
-    uint32_t badMemoNextFree = 0;  // the memo file's next-free block beyond its end (set to its end)
+    // The memo file's next-free block could not be (0, or beyond its end):
+    // what it was (set to the end of the file).
+    bool badMemoNextFree = false;
+    uint32_t memoNextFree = 0;
     uint32_t unreadableValues = 0;  // dates, numbers, logicals that did not read (blanked)
     bool staleIndex = false;  // the index did not match the table (rebuilt)
     bool indexTagsLost = false;  // ... and its tags could not be read back
@@ -41,7 +44,7 @@ struct DamageReport {
     {
         return shortFile() || memoFileLost || badMemoPointers > 0 || unreadableValues > 0 || staleIndex ||
             valuesCut > 0 || recordsTakenBack > 0 || recordsAfterCount > 0 || bytesAfterRecords > 0 ||
-            badMemoNextFree != 0 || !headerDamage.empty();
+            badMemoNextFree || !headerDamage.empty();
     }
 };
 

@@ -164,7 +164,8 @@ TEST_F(EngineDamageTest, AMemoFileNextFreeBlockThatCannotBeIsReportedAndSetToThe
 
     const DamageReport d = repairTable(dir(), "T.DBF");
     EXPECT_EQ(d.error, 0);
-    EXPECT_EQ(d.badMemoNextFree, 0xFFFFFFFFu);
+    EXPECT_TRUE(d.badMemoNextFree);
+    EXPECT_EQ(d.memoNextFree, 0xFFFFFFFFu);
     EXPECT_EQ(d.badMemoPointers, 1u);
     EXPECT_EQ(bytes(QString::fromStdString(d.copyDir) + "/T.DBT").left(4), QByteArray("\xFF\xFF\xFF\xFF", 4));
     const QByteArray head = bytes(file("T.DBT")).left(4);
