@@ -232,7 +232,11 @@ private:
     void capture(size_t row);  // keeps the slots' bytes of rows_[row]
     std::string_view slotBytes(size_t row, int slot);
     void addColumn(const Expr& e, const std::string& alias);
-    void selectMax(size_t count);
+    // The decimals a number computed by the expression shows (the most of
+    // its columns and written numbers).
+    int decimalsOf(const Expr& e) const;
+    void selectMax();
+    void computeMax(const std::vector<const Expr*>& maxes);
 
     // ---- sorting (Sort.cpp) ------------------------------------------------
     struct SortKey {
@@ -274,6 +278,7 @@ private:
     std::vector<Ctx> rows_;  // the rows read so far
     bool isMax_ = false;
     std::vector<QVariant> maxRow_;  // the one row of MAX
+    std::unordered_map<const Expr*, QVariant> maxValues_;  // each MAX of the select list, once computed
     bool done_ = false;  // every row is in rows_
     Access stream_;  // rows read on demand on this path
     uint32_t nextRec_ = 1;  // a scan's next record
