@@ -196,6 +196,9 @@ class DbfTable::HeaderLock {
 public:
     HeaderLock(DbfTable& t, bool exclusive) : t_(t)
     {
+        if (t.statementHeld_)
+            return;  // the statement of this open holds the header exclusively
+        t.checkNoStatementLeft();
         if (t.readHold_ > 0) {
             // The batch of reads holds the header already; a change in the
             // middle of it would give the hold away.
@@ -222,8 +225,30 @@ public:
             }
             headerHeld_ = true;
             changing_ = write;
-            if (!t.mdx_)
-                return;
+            if (!t.mdx_) {
+                // No index to be found "in update": a statement killed half
+                // way is told by its journal, undone before anything else.
+                if (!t.journalOnDisk())
+                    return;
+                // (again: another program killed in the middle of a
+                // statement meanwhile)
+                if (attempt >= 8)
+                    throw EDBEngineError::locked(t.path_, "a statement left unfinished is being undone");
+                try {
+                    if (write) {
+                        t.recoverKilledStatement(true);
+                        return;
+                    }
+                    changing_ = false;
+                    t.file_.unlock(kLockHeader, 1);
+                    headerHeld_ = false;
+                    t.recoverKilledStatement(false);
+                } catch (...) {
+                    release();
+                    throw;
+                }
+                continue;
+            }
             t.mdx_->setLockedByCaller(true);
             try {
                 // The index as the disk holds it now; left unfinished by a
@@ -283,7 +308,8 @@ class DbfTable::RecordWrite {
 public:
     RecordWrite(DbfTable& t, uint32_t recNo) : t_(t), recNo_(recNo), header_(writable(t), true)
     {
-        t.refreshCount();
+        if (!t.statementHeld_)  // (a statement's count is fresh: nobody appends meanwhile)
+            t.refreshCount();
         t.checkRecNo(recNo);
         t.lockForWrite(recNo, took_);
     }

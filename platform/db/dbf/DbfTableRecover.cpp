@@ -140,6 +140,10 @@ void DbfTable::recoverUnfinished(bool headerHeld)
         std::min<uint64_t>(counted, file_.size() > headerLen_ ? (file_.size() - headerLen_) / recLen_ : 0));
     invalidateCache();
     dropMap();
+    // A statement killed half way: its records as they were before it, then
+    // the index compared with them.
+    if (const std::string undone = undoKilledStatement(); !undone.empty())
+        done += undone + " ; ";
 
     // The tags as the index file describes them, compiled on this table.
     std::vector<Tag> compiled;

@@ -57,11 +57,12 @@ struct RawMax {
 
 }  // namespace
 
-// A SELECT keeps its rows as the record numbers they come from (Ctx) and
-// reads their values when they are asked for. Rows come on demand where the
-// order of the access path is the result's order (one table, no DISTINCT, no
-// sort); otherwise every row is gathered at the first fetch, then
-// deduplicated and sorted on keys made of stored bytes.
+// A SELECT keeps its rows as the record numbers they come from (Ctx) with
+// the bytes of the columns it shows, all read at the first fetch under one
+// hold of the table. Where the order of the access path is the result's
+// order (one table, no DISTINCT, no sort) they are taken as the path gives
+// them; otherwise they are gathered, then deduplicated and sorted on keys
+// made of stored bytes.
 
 void Executor::openSelect(bool planOnly)
 {
@@ -107,6 +108,11 @@ void Executor::openSelect(bool planOnly)
 
     if (maxCount > 0) {
         isMax_ = true;
+        // the greatest values of one moment, none half written
+        std::vector<std::unique_ptr<IndexReadHold>> holds;
+        if (!planOnly_)
+            for (StmtTable& s : tabs_)
+                holds.push_back(std::make_unique<IndexReadHold>(*s.table));
         selectMax();
         rows_.assign(planOnly_ ? 0 : 1, Ctx{});
         done_ = true;
@@ -204,8 +210,12 @@ bool Executor::orderedBy(int table, const Access& a, const Expr* orderFirst) con
 
 size_t Executor::fetch(size_t count)
 {
-    if (!done_ && rows_.size() < count)
-        streamMore(count);
+    // Every row at the first fetch, under one hold of the table: the rows
+    // of one moment, before or after each statement of another program,
+    // never in the middle of one.
+    (void)count;
+    if (!done_)
+        streamMore(SIZE_MAX);
     return rows_.size();
 }
 

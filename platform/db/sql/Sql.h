@@ -66,11 +66,11 @@ struct ExecResult {
 
 class Executor;
 
-// The rows of one SELECT, read as they are asked for. A row is kept as the
-// records it comes from; its values are read from the tables when asked
-// (so a row shows what its records hold at that moment). The tables stay
-// open while the query lives. A query that must sort or deduplicate reads
-// every row at the first fetch.
+// The rows of one SELECT, all read at the first fetch under one hold of
+// its tables: the rows of one moment, which another program's statement
+// changes wholly or not at all. A row is kept with the bytes of the columns
+// it shows (its values are those of that moment). The tables stay open
+// while the query lives.
 // A dataset's filter "COLUMN='value'" handed to a query: the rows whose
 // result column equals the value (a date column's value as dd/mm/yyyy).
 struct ColumnFilter {
