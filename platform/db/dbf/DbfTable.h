@@ -241,6 +241,7 @@ private:
     class Cursor;
     class HeaderLock;
     class RecordWrite;
+    class RepairHold;
     friend class Cursor;
 
     DbfTable() = default;

@@ -301,6 +301,35 @@ private:
     bool changing_ = false;  // a change of the table: noted on release
 };
 
+// The header held exclusively for a repair, taken here (through the
+// turnstile: a change still at work finishes first) unless the caller holds
+// it or the open is exclusive. A table this open cannot write raises
+// `readOnly` (it cannot be repaired from here).
+class DbfTable::RepairHold {
+public:
+    RepairHold(DbfTable& t, bool headerHeld, const EDBEngineError& readOnly) : t_(t)
+    {
+        if (headerHeld || t.mode_.exclusive)
+            return;
+        if (!t.file_.writable())
+            throw readOnly;
+        if (!t.takeHeaderInTurn(true))
+            throw EDBEngineError::locked(t.path_, "table is locked by another user");
+        took_ = true;
+    }
+    ~RepairHold()
+    {
+        if (took_)
+            t_.file_.unlock(kLockHeader, 1);
+    }
+    RepairHold(const RepairHold&) = delete;
+    RepairHold& operator=(const RepairHold&) = delete;
+
+private:
+    DbfTable& t_;
+    bool took_ = false;
+};
+
 // What a change of one existing record holds while it runs: the header
 // lock, a fresh record count, and the record's own lock unless this table
 // already holds it (released first, when the change is done).

@@ -28,6 +28,12 @@ namespace kdb {
 // journal cut short was being written: nothing had changed yet.
 
 namespace {
+EDBEngineError cannotUndo(const std::string& path)
+{
+    return EDBEngineError::fileCorrupt(
+        path, "a statement killed half way cannot be undone from here (the table cannot be written)");
+}
+
 std::string countText(size_t n, const char* one, const char* many)
 {
     return std::to_string(n) + (n > 1 ? many : one);
@@ -143,8 +149,7 @@ std::string DbfTable::undoKilledStatement(bool apply)
     if (!j.isOpen())
         return {};
     if (!file_.writable())
-        throw EDBEngineError::fileCorrupt(
-            path_, "a statement killed half way cannot be undone from here (the table cannot be written)");
+        throw cannotUndo(path_);
     refreshCount();
     // At most every record of the table, once: a longer file is no journal
     // of this table (and is not read whole).
@@ -199,24 +204,7 @@ std::string DbfTable::undoKilledStatement(bool apply)
 void DbfTable::recoverKilledStatement(bool headerHeld)
 {
     // The header exclusively: a statement still at work finishes first.
-    bool took = false;
-    if (!headerHeld && !mode_.exclusive) {
-        if (!file_.writable())
-            throw EDBEngineError::fileCorrupt(
-                path_, "a statement killed half way cannot be undone from here (the table cannot be written)");
-        if (!takeHeaderInTurn(true))
-            throw EDBEngineError::locked(path_, "table is locked by another user");
-        took = true;
-    }
-    struct Release {
-        DbfTable& t;
-        bool on;
-        ~Release()
-        {
-            if (on)
-                t.file_.unlock(kLockHeader, 1);
-        }
-    } release{*this, took};
+    const RepairHold hold(*this, headerHeld, cannotUndo(path_));
     // With an index in service (not found "in update") the statement ended:
     // such a journal is not applied.
     const std::string done = undoKilledStatement(!mdx_);

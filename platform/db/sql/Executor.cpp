@@ -202,23 +202,27 @@ QVariant Executor::eval(const Expr& e, const Ctx& c)
             s += displayText(eval(p, c));
         return s;
     }
-    case Expr::Sum: {
-        // a blank number has no sum with anything
-        double sum = 0;
-        for (const Expr& p : e.parts) {
-            const QVariant v = coerce(eval(p, c), Kind::Number, e.text);
-            if (v.isNull())
-                return {};
-            sum += v.toDouble();
-        }
-        return sum;
-    }
+    case Expr::Sum:
+        return sumOf(e, [&](const Expr& p) { return eval(p, c); });
     case Expr::Max: {
         const auto found = maxValues_.find(&e);
         return found == maxValues_.end() ? QVariant() : found->second;
     }
     }
     return {};
+}
+
+QVariant Executor::sumOf(const Expr& e, const std::function<QVariant(const Expr&)>& valueOf)
+{
+    // a blank number has no sum with anything
+    double sum = 0;
+    for (const Expr& p : e.parts) {
+        const QVariant v = coerce(valueOf(p), Kind::Number, e.text);
+        if (v.isNull())
+            return {};
+        sum += v.toDouble();
+    }
+    return sum;
 }
 
 QVariant Executor::columnValue(int table, int field, uint32_t rec)

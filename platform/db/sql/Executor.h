@@ -124,6 +124,9 @@ private:
     Kind kindOf(const Expr& e) const;
     static bool hasColumn(const Expr& e);
     QVariant eval(const Expr& e, const Ctx& c);
+    // The numbers of a Sum added, each part's value from valueOf (null
+    // when one is blank).
+    static QVariant sumOf(const Expr& e, const std::function<QVariant(const Expr&)>& valueOf);
     // Values of the record last read, per table: a row's condition and its
     // output read each field once.
     struct RowCache {

@@ -466,16 +466,8 @@ QVariant Executor::rowValue(const Expr& e, size_t row)
         }
         return s;
     }
-    case Expr::Sum: {
-        double sum = 0;
-        for (const Expr& p : e.parts) {
-            const QVariant v = coerce(rowValue(p, row), Kind::Number, e.text);
-            if (v.isNull())
-                return {};
-            sum += v.toDouble();
-        }
-        return sum;
-    }
+    case Expr::Sum:
+        return sumOf(e, [&](const Expr& p) { return rowValue(p, row); });
     default:
         return eval(e, Ctx{});
     }

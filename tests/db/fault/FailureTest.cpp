@@ -216,6 +216,19 @@ TEST(FailureTest, TheTableGoesOnAfterARefusedWrite)
     expectIndexMatches(*back);
 }
 
+namespace {
+// The table of the statements' tests: 50 patients; answers them.
+Records fiftyPatients(const std::string& path)
+{
+    DbfTable::create(path, faultFields(), faultTags());
+    auto t = DbfTable::open(path, {true, false});
+    for (int i = 1; i <= 50; ++i)
+        t->append(faultRecord(i));
+    t->flush();
+    return recordsOf(*t);
+}
+}  // namespace
+
 // A statement whose write the disk refuses part-way puts back the rows it
 // wrote before: every row as it was, an index that matches them.
 TEST(FailureTest, AStatementRefusedPartWayLeavesEveryRowAsItWas)
@@ -226,15 +239,7 @@ TEST(FailureTest, AStatementRefusedPartWayLeavesEveryRowAsItWas)
         QTemporaryDir tmp;
         const std::string dir = tmp.path().toStdString();
         const std::string path = dir + "/PATIENT.DBF";
-        DbfTable::create(path, faultFields(), faultTags());
-        Records expected;
-        {
-            auto t = DbfTable::open(path, {true, false});
-            for (int i = 1; i <= 50; ++i)
-                t->append(faultRecord(i));
-            t->flush();
-            expected = recordsOf(*t);
-        }
+        const Records expected = fiftyPatients(path);
         FaultFileSystem fs;
         fs.add(rule(Op::Write, ".DBF", EIO, -1, false, 3));  // the fourth row's write, once
         {
@@ -269,15 +274,7 @@ TEST(FailureTest, AStatementWhoseJournalOrFlushFailsLeavesEveryRowAsItWas)
             QTemporaryDir tmp;
             const std::string dir = tmp.path().toStdString();
             const std::string path = dir + "/PATIENT.DBF";
-            DbfTable::create(path, faultFields(), faultTags());
-            Records expected;
-            {
-                auto t = DbfTable::open(path, {true, false});
-                for (int i = 1; i <= 50; ++i)
-                    t->append(faultRecord(i));
-                t->flush();
-                expected = recordsOf(*t);
-            }
+            const Records expected = fiftyPatients(path);
             FaultFileSystem fs;
             fs.add(r.rule);
             {

@@ -108,6 +108,16 @@ protected:
             *status = p.exitCode();
         return QString::fromUtf8(p.readAllStandardOutput() + p.readAllStandardError());
     }
+    // CNT: two counters at 0, ID 1 and 2.
+    void makeCounters()
+    {
+        DbfTable::create(
+            path("CNT"), {{"ID", 'N', 6, 0, false}, {"N", 'N', 10, 0, false}}, {{"ID", "ID", 'N', true, false}});
+        auto t = DbfTable::open(path("CNT"), {true, false});
+        t->append({1, 0});
+        t->append({2, 0});
+        t->flush();
+    }
     QTemporaryDir tmp_;
 };
 
@@ -165,14 +175,7 @@ TEST_F(StatementConcurrency, AnUpdateChangesOnlyRowsThatMatchItsConditionWhenItW
 // waits for the others' instead of failing, and every addition counts.
 TEST_F(StatementConcurrency, EveryAdditionOfSixWorkstationsToOneRowCounts)
 {
-    DbfTable::create(
-        path("CNT"), {{"ID", 'N', 6, 0, false}, {"N", 'N', 10, 0, false}}, {{"ID", "ID", 'N', true, false}});
-    {
-        auto t = DbfTable::open(path("CNT"), {true, false});
-        t->append({1, 0});
-        t->append({2, 0});
-        t->flush();
-    }
+    makeCounters();
     std::vector<std::unique_ptr<Workstation>> adders;
     for (int w = 0; w < 6; ++w)
         adders.push_back(std::make_unique<Workstation>(dir(), [](Database& db, int n) {
@@ -195,14 +198,7 @@ TEST_F(StatementConcurrency, EveryAdditionOfSixWorkstationsToOneRowCounts)
 // "Enregistrement verrouillé...", and the table is left as it was.
 TEST_F(StatementConcurrency, AStatementWaitsForAnotherOneButNotForAnEdit)
 {
-    DbfTable::create(
-        path("CNT"), {{"ID", 'N', 6, 0, false}, {"N", 'N', 10, 0, false}}, {{"ID", "ID", 'N', true, false}});
-    {
-        auto t = DbfTable::open(path("CNT"), {true, false});
-        t->append({1, 0});
-        t->append({2, 0});
-        t->flush();
-    }
+    makeCounters();
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     Workstation slow(dir(), [&](Database&, int n) {
