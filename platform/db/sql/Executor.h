@@ -105,8 +105,8 @@ public:
     // Opens the tables and plans the SELECT; reads no row yet (but the one
     // row of MAX).
     void openSelect(bool planOnly);
-    // Reads rows until `count` are there or none is left; answers how many
-    // are there.
+    // Answers how many rows are read: the first call reads every row (the
+    // rows of one moment), whatever `count` asks for.
     size_t fetch(size_t count);
     bool complete() const { return done_; }
     QVariant value(size_t row, int column);

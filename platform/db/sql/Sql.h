@@ -95,8 +95,8 @@ public:
 
     bool isSelect() const;
     const std::vector<FieldInfo>& columns() const;
-    // Reads rows until `count` are there or none is left; answers how many
-    // are there.
+    // Answers how many rows are read: the first call reads every row (the
+    // rows of one moment), whatever `count` asks for.
     size_t fetch(size_t count);
     // Every row has been read.
     bool complete() const;
