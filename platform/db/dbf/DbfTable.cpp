@@ -52,6 +52,11 @@ std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const TableOpe
     }
     if (!repair)
         t->openIndex();
+    // A shared open looks for a statement killed half way when it first
+    // holds the header; an exclusive one takes no lock: it looks now (an
+    // index "in update" was mended above, its journal with it).
+    if (mode.exclusive && t->file_.writable() && !mode.readOnly && t->journalOnDisk())
+        t->recoverKilledStatement(true);
     return t;
 }
 
