@@ -41,6 +41,9 @@ TfrmRestorFiles::TfrmRestorFiles(QWidget* parent) : QDialog(parent), ui(new Ui::
     connect(ui->btnOk, &QPushButton::clicked, this, &TfrmRestorFiles::btnOkClick);
     connect(ui->btnCancel, &QPushButton::clicked, this, &QDialog::reject);
     connect(ui->btnGetDir, &QToolButton::clicked, this, &TfrmRestorFiles::btnGetDirClick);
+    // The whole way down to the listed folder is always shown: no branch folds.
+    ui->DirList->setItemsExpandable(false);
+    ui->DirList->setRootIsDecorated(false);
     connect(ui->DirList, &QTreeWidget::itemDoubleClicked, this,
         [this](QTreeWidgetItem* item) { SetDirectory(item->data(0, Qt::UserRole).toString()); });
     ChooseFolder = [](QWidget* parent) {

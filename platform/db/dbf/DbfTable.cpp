@@ -67,6 +67,11 @@ std::unique_ptr<DbfTable> DbfTable::openTable(const std::string& path, const Tab
         }
         if (!repair)
             t->openIndex();
+        // A shared open looks for a statement killed half way when it first
+        // holds the header; an exclusive one takes no lock: it looks now (an
+        // index "in update" was mended above, its journal with it).
+        if (mode.exclusive && t->file_.writable() && !mode.readOnly && t->journalOnDisk())
+            t->recoverKilledStatement(true);
         // Records after the count are taken back before anything reads the
         // table (the probe leaves them to the survey of the check).
         if (!repair && takeBack && t->bytesAfterCount_)

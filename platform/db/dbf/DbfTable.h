@@ -72,7 +72,7 @@ namespace kdb {
 namespace mdx {
 class MdxFile;
 struct RegenerateResult;
-}
+}  // namespace mdx
 
 class DbfTable : public Table {
 public:
@@ -150,6 +150,16 @@ public:
     void endIndexRead() override;
     bool park() override;
     bool unpark() override;
+    // A statement holds the header exclusively (DbfTableStatement.cpp); one
+    // of several records keeps them in a journal beside the table
+    // (StatementJournal.h), which the next program at the table finds when
+    // the statement was killed half way: the index is marked "in update"
+    // before the journal is written, and cleared only once the changes are
+    // forced and the journal is gone; a table without an index is looked at
+    // for a journal at each hold of its header.
+    void beginStatement() override;
+    void endStatement() noexcept override;
+    void keepForRecovery(const std::vector<uint32_t>& recNos) override;
 
     // ---- dBASE specifics ----
     uint8_t versionByte() const { return version_; }
@@ -260,6 +270,7 @@ private:
     class Cursor;
     class HeaderLock;
     class RecordWrite;
+    class RepairHold;
     friend class Cursor;
 
     DbfTable() = default;
@@ -351,6 +362,26 @@ private:
     void rebuildIndexFile(const std::vector<Tag>& tags);
     mdx::RegenerateResult writeIndexFromRecords(const std::string& ipath, const std::vector<Tag>& tags);
     void setRecordDeleted(uint32_t recNo, bool deleted);
+    // ---- statements (DbfTableStatement.cpp) ----
+    std::string journalPath() const;
+    bool journalOnDisk() const;
+    // Under the header held exclusively (or on an exclusive open): a journal
+    // beside the table is that of a statement whose program was killed (a
+    // program at work holds the header while its journal exists); its
+    // records are put back (unless apply is false: a copy is kept) and it
+    // goes. Answers what was done, for the repair log ("" when there was
+    // nothing to put back).
+    std::string undoKilledStatement(bool apply = true);
+    // The same, logged, the header taken exclusively here unless
+    // headerHeld; for a table without an index (with one, found in
+    // service, the journal is not applied).
+    void recoverKilledStatement(bool headerHeld);
+    // In flush(), once the changes are forced: the journal of this open's
+    // statement goes.
+    void dropJournal();
+    // Raises when a statement of this open could not be undone (see
+    // statementLeft_).
+    void checkNoStatementLeft() const;
     void removeLeftovers();
     Survey walkStored(const std::function<void(uint32_t recNo, std::string& rec)>& visit);
     std::string keyForSeek(const Tag& tag, const QVariant& key, bool partial) const;
@@ -428,6 +459,18 @@ private:
     // header lock is held for them.
     int readHold_ = 0;
     bool readHoldLocked_ = false;
+    // A statement (beginStatement): depth, and its exclusive hold of the
+    // header, within which the locks of the calls it makes are had already
+    // (and the index is written out only when the statement ends).
+    int statementDepth_ = 0;
+    std::unique_ptr<HeaderLock> statementLock_;
+    bool statementHeld_ = false;
+    // The journal of this open's statement is on the disk.
+    bool journalKept_ = false;
+    // A statement of this open could not be put back (a disk refusing its
+    // writes): its journal stays for the next open of the table, and this
+    // one answers no more.
+    bool statementLeft_ = false;
 };
 
 }  // namespace kdb

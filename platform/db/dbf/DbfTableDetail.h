@@ -231,6 +231,9 @@ class DbfTable::HeaderLock {
 public:
     HeaderLock(DbfTable& t, bool exclusive) : t_(t)
     {
+        if (t.statementHeld_)
+            return;  // the statement of this open holds the header exclusively
+        t.checkNoStatementLeft();
         if (t.readHold_ > 0) {
             // The batch of reads holds the header already; a change in the
             // middle of it would give the hold away.
@@ -257,8 +260,30 @@ public:
             }
             headerHeld_ = true;
             changing_ = write;
-            if (!t.mdx_)
-                return;
+            if (!t.mdx_) {
+                // No index to be found "in update": a statement killed half
+                // way is told by its journal, undone before anything else.
+                if (!t.journalOnDisk())
+                    return;
+                // (again: another program killed in the middle of a
+                // statement meanwhile)
+                if (attempt >= 8)
+                    throw EDBEngineError::locked(t.path_, "a statement left unfinished is being undone");
+                try {
+                    if (write) {
+                        t.recoverKilledStatement(true);
+                        return;
+                    }
+                    changing_ = false;
+                    t.file_.unlock(kLockHeader, 1);
+                    headerHeld_ = false;
+                    t.recoverKilledStatement(false);
+                } catch (...) {
+                    release();
+                    throw;
+                }
+                continue;
+            }
             t.mdx_->setLockedByCaller(true);
             try {
                 // The index as the disk holds it now; left unfinished by a
@@ -311,6 +336,35 @@ private:
     bool changing_ = false;  // a change of the table: noted on release
 };
 
+// The header held exclusively for a repair, taken here (through the
+// turnstile: a change still at work finishes first) unless the caller holds
+// it or the open is exclusive. A table this open cannot write raises
+// `readOnly` (it cannot be repaired from here).
+class DbfTable::RepairHold {
+public:
+    RepairHold(DbfTable& t, bool headerHeld, const EDBEngineError& readOnly) : t_(t)
+    {
+        if (headerHeld || t.mode_.exclusive)
+            return;
+        if (!t.file_.writable())
+            throw readOnly;
+        if (!t.takeHeaderInTurn(true))
+            throw EDBEngineError::locked(t.path_, "table is locked by another user");
+        took_ = true;
+    }
+    ~RepairHold()
+    {
+        if (took_)
+            t_.file_.unlock(kLockHeader, 1);
+    }
+    RepairHold(const RepairHold&) = delete;
+    RepairHold& operator=(const RepairHold&) = delete;
+
+private:
+    DbfTable& t_;
+    bool took_ = false;
+};
+
 // What a change of one existing record holds while it runs: the header
 // lock, a fresh record count, and the record's own lock unless this table
 // already holds it (released first, when the change is done).
@@ -318,8 +372,10 @@ class DbfTable::RecordWrite {
 public:
     RecordWrite(DbfTable& t, uint32_t recNo) : t_(t), recNo_(recNo), header_(writable(t), true)
     {
-        t.refreshCount();
-        t.takeBackBeforeWrite();
+        if (!t.statementHeld_) {  // (a statement's count is fresh: nobody appends meanwhile)
+            t.refreshCount();
+            t.takeBackBeforeWrite();
+        }
         t.checkRecNo(recNo);
         t.lockForWrite(recNo, took_);
     }

@@ -198,30 +198,36 @@ void DbfTable::beginIndexRead()
         ++readHold_;
         return;
     }
-    if (mode_.exclusive) {
+    if (mode_.exclusive || statementHeld_) {
         readHold_ = 1;
         return;
     }
+    checkNoStatementLeft();
     for (int attempt = 0;; ++attempt) {
         takeHeaderShared();
         readHoldLocked_ = true;
         readHold_ = 1;
         try {
             // Changes flushed by others since the last read; an update left
-            // unfinished by a program that is gone is mended first.
-            if (!mdx_ || mdx_->refreshHeld()) {
+            // unfinished by a program that is gone is mended first (without
+            // an index, a statement's journal tells of it).
+            if (!mdx_ ? !journalOnDisk() : mdx_->refreshHeld()) {
                 if (mdx_)
                     mdx_->setLockedByCaller(true, true);
                 return;
             }
-            if (attempt > 0)
-                throw EDBEngineError::indexOutOfDate(indexPath(), "update interrupted");
+            if (mdx_ ? attempt > 0 : attempt >= 8)
+                throw mdx_ ? EDBEngineError::indexOutOfDate(indexPath(), "update interrupted")
+                           : EDBEngineError::locked(path_, "a statement left unfinished is being undone");
         } catch (...) {
             endIndexRead();
             throw;
         }
         endIndexRead();
-        recoverUnfinished(false);
+        if (mdx_)
+            recoverUnfinished(false);
+        else
+            recoverKilledStatement(false);
     }
 }
 

@@ -134,23 +134,8 @@ void DbfTable::recoverUnfinished(bool headerHeld)
 {
     const std::string ipath = indexPath();
     // The header exclusively: a writer still at work finishes first.
-    bool took = false;
-    if (!headerHeld && !mode_.exclusive) {
-        if (!file_.writable())
-            throw EDBEngineError::indexOutOfDate(ipath, "update interrupted (the table cannot be written from here)");
-        if (!takeHeaderInTurn(true))
-            throw EDBEngineError::locked(path_, "table is locked by another user");
-        took = true;
-    }
-    struct Release {
-        DbfTable& t;
-        bool on;
-        ~Release()
-        {
-            if (on)
-                t.file_.unlock(kLockHeader, 1);
-        }
-    } release{*this, took};
+    const RepairHold hold(*this, headerHeld,
+        EDBEngineError::indexOutOfDate(ipath, "update interrupted (the table cannot be written from here)"));
 
     const bool alone = mode_.exclusive || !file_.lockedByOthers(kLockOpen, 1);
     const mdx::MdxFile::Mark mark = mdx::MdxFile::markOf(ipath);
@@ -190,6 +175,10 @@ void DbfTable::recoverUnfinished(bool headerHeld)
         std::min<uint64_t>(counted, file_.size() > headerLen_ ? (file_.size() - headerLen_) / recLen_ : 0));
     invalidateCache();
     dropMap();
+    // A statement killed half way: its records as they were before it, then
+    // the index compared with them.
+    if (const std::string undone = undoKilledStatement(); !undone.empty())
+        done += undone + " ; ";
 
     // The tags as the index file describes them, compiled on this table.
     std::vector<Tag> compiled;

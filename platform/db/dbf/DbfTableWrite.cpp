@@ -430,7 +430,7 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
 // intact.
 void DbfTable::indexWritten()
 {
-    if (mdx_ && !mode_.exclusive)
+    if (mdx_ && !mode_.exclusive && !statementHeld_)
         mdx_->flush(false);
 }
 
@@ -686,6 +686,9 @@ void DbfTable::flush()
     if (dbt_.isOpen())
         dbt_.sync();
     file_.sync();
+    // A statement's changes are on the disk: its journal goes before the
+    // index's mark is cleared.
+    dropJournal();
     if (mdx_)
         mdx_->flush(true);
 }
@@ -766,7 +769,8 @@ bool DbfTable::lookAtIndex(const std::string& path, std::array<int64_t, 4>& out)
 
 bool DbfTable::park()
 {
-    if (parked_ || mode_.exclusive || readHold_ > 0 || tableLocked_ || !recordLocks_.empty() || dbt_.isOpen())
+    if (parked_ || mode_.exclusive || readHold_ > 0 || tableLocked_ || !recordLocks_.empty() || dbt_.isOpen() ||
+        statementDepth_ > 0 || statementLeft_)
         return false;
     try {
         if (mdx_ && mdx_->unforced())

@@ -13,6 +13,7 @@
 #include "FaultFileSystem.h"
 #include "FaultTables.h"
 #include "platform/db/core/DamageLog.h"
+#include "platform/db/database/Database.h"
 #include "platform/db/mdx/MdxFile.h"
 #include "platform/db/paradox/ParadoxTable.h"
 #include "platform/db/sql/Sql.h"
@@ -215,6 +216,19 @@ TEST(FailureTest, TheTableGoesOnAfterARefusedWrite)
     expectIndexMatches(*back);
 }
 
+namespace {
+// The table of the statements' tests: 50 patients; answers them.
+Records fiftyPatients(const std::string& path)
+{
+    DbfTable::create(path, faultFields(), faultTags());
+    auto t = DbfTable::open(path, {true, false});
+    for (int i = 1; i <= 50; ++i)
+        t->append(faultRecord(i));
+    t->flush();
+    return recordsOf(*t);
+}
+}  // namespace
+
 // A statement whose write the disk refuses part-way puts back the rows it
 // wrote before: every row as it was, an index that matches them.
 TEST(FailureTest, AStatementRefusedPartWayLeavesEveryRowAsItWas)
@@ -225,15 +239,7 @@ TEST(FailureTest, AStatementRefusedPartWayLeavesEveryRowAsItWas)
         QTemporaryDir tmp;
         const std::string dir = tmp.path().toStdString();
         const std::string path = dir + "/PATIENT.DBF";
-        DbfTable::create(path, faultFields(), faultTags());
-        Records expected;
-        {
-            auto t = DbfTable::open(path, {true, false});
-            for (int i = 1; i <= 50; ++i)
-                t->append(faultRecord(i));
-            t->flush();
-            expected = recordsOf(*t);
-        }
+        const Records expected = fiftyPatients(path);
         FaultFileSystem fs;
         fs.add(rule(Op::Write, ".DBF", EIO, -1, false, 3));  // the fourth row's write, once
         {
@@ -245,6 +251,49 @@ TEST(FailureTest, AStatementRefusedPartWayLeavesEveryRowAsItWas)
         auto back = DbfTable::open(path, {true, false});
         EXPECT_EQ(recordsOf(*back), expected);
         expectIndexMatches(*back);
+    }
+}
+
+// A statement whose journal the disk refuses, or whose flush fails, puts
+// back what it wrote: every row as it was (at once, or, when the disk keeps
+// refusing, at the next open of the table), no journal left beside it.
+TEST(FailureTest, AStatementWhoseJournalOrFlushFailsLeavesEveryRowAsItWas)
+{
+    struct Refusal {
+        const char* what;
+        FaultFileSystem::Rule rule;
+        const char* file;
+    };
+    for (const Refusal& r : {Refusal{"journal write refused", rule(Op::Write, ".JNL"), "PATIENT.JNL"},
+             Refusal{"journal sync refused", rule(Op::Sync, ".JNL"), "PATIENT.JNL"},
+             Refusal{"table sync refused once", rule(Op::Sync, ".DBF", EIO, -1, false), "PATIENT.DBF"},
+             Refusal{"table sync refused", rule(Op::Sync, ".DBF"), "PATIENT.DBF"}}) {
+        for (const char* st : {"UPDATE PATIENT SET NUM = 7, NOM = 'Autre' WHERE NUM < 300",
+                 "DELETE FROM PATIENT WHERE NUM < 300", "UPDATE PATIENT SET NUM = 8 WHERE CODE = 'C000003'"}) {
+            SCOPED_TRACE(std::string(r.what) + ": " + st);
+            QTemporaryDir tmp;
+            const std::string dir = tmp.path().toStdString();
+            const std::string path = dir + "/PATIENT.DBF";
+            const Records expected = fiftyPatients(path);
+            FaultFileSystem fs;
+            fs.add(r.rule);
+            {
+                ScopedFileSystem use(fs);
+                Database db(dir);
+                std::string message;
+                const int code = codeOf([&] { sql::execute(db, st); }, &message);
+                if (std::string(st).find("CODE =") != std::string::npos && r.file == std::string("PATIENT.JNL")) {
+                    EXPECT_EQ(code, 0) << message;  // one record keeps no journal
+                    continue;
+                }
+                EXPECT_EQ(code, DBERR_WRITEERR) << message;
+                EXPECT_NE(message.find(r.file), std::string::npos) << message;
+            }
+            auto back = DbfTable::open(path, {true, false});
+            EXPECT_EQ(recordsOf(*back), expected);
+            expectIndexMatches(*back);
+            EXPECT_FALSE(std::filesystem::exists(dir + "/PATIENT.JNL"));
+        }
     }
 }
 

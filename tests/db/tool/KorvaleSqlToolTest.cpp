@@ -231,6 +231,59 @@ TEST_F(KorvaleSqlTool, StandardInputRunsEachLineAndStopsAtTheFirstFailure)
     EXPECT_TRUE(unknown.err.startsWith(QStringLiteral("error 11791: "))) << unknown.err.toStdString();
 }
 
+// "+" on numbers adds them and a MAX within an expression gives one row
+// (the next consultation number), "+" joins texts as the screens' statements
+// do, and a number added to a text is refused with the code of the other
+// statements outside the dialect, changing nothing.
+TEST_F(KorvaleSqlTool, PlusAddsNumbersAndJoinsTextsOrIsRefused)
+{
+    for (const char* values : {"('DUPONT', 5)", "('MARTIN', 7)", "('PETIT', 9)"})
+        ASSERT_EQ(run(QStringLiteral("INSERT INTO VISITE (NOM, NUM) VALUES %1").arg(QLatin1String(values))).status, 0);
+    const Outcome up = run(QStringLiteral("UPDATE VISITE SET NUM = NUM + 1 WHERE NUM = 7"));
+    EXPECT_EQ(up.status, 0) << up.err.toStdString();
+    EXPECT_EQ(up.out, QStringLiteral("1\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT NOM, NUM FROM VISITE ORDER BY NUM")).out,
+        QStringLiteral("NOM\tNUM\nDUPONT\t5\nMARTIN\t8\nPETIT\t9\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT MAX(NUM) + 1 FROM VISITE")).out, QStringLiteral("MAX(NUM) + 1\n10\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT MAX(NUM) + 1 AS SUIVANT FROM VISITE WHERE NOM <> 'PETIT'")).out,
+        QStringLiteral("SUIVANT\n9\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT NOM + ' (' + NOM + ')' AS N, MONTANT + 0.25 FROM VISITE WHERE NUM = 5")).out,
+        QStringLiteral("N\tMONTANT + 0.25\nDUPONT (DUPONT)\t\n"));
+    for (const char* refused : {"UPDATE VISITE SET NOM = NOM + NUM", "SELECT NOM + 1 FROM VISITE",
+             "SELECT MAX(NUM) + NUM FROM VISITE", "UPDATE VISITE SET NUM = MAX(NUM) + 1"}) {
+        SCOPED_TRACE(refused);
+        const Outcome o = run(QLatin1String(refused));
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(o.out.isEmpty()) << o.out.toStdString();
+        EXPECT_TRUE(o.err.startsWith(QStringLiteral("error 11790: "))) << o.err.toStdString();
+    }
+    EXPECT_EQ(run(QStringLiteral("SELECT NOM, NUM FROM VISITE ORDER BY NUM")).out,
+        QStringLiteral("NOM\tNUM\nDUPONT\t5\nMARTIN\t8\nPETIT\t9\n"));
+}
+
+// --help (or -h) prints the usage and reads no statement; another option
+// is refused with the usage.
+TEST_F(KorvaleSqlTool, HelpPrintsTheUsage)
+{
+    for (const char* option : {"--help", "-h"}) {
+        QProcess p;
+        p.start(QStringLiteral(KORVALE_SQL_TOOL), {QLatin1String(option)});
+        ASSERT_TRUE(p.waitForStarted());
+        // no statement is waited for on the standard input, left open
+        ASSERT_TRUE(p.waitForFinished(10000)) << option;
+        EXPECT_EQ(p.exitCode(), 0);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        EXPECT_TRUE(out.startsWith(QStringLiteral("usage: "))) << out.toStdString();
+        EXPECT_TRUE(out.contains(QStringLiteral("DIR [STATEMENT]"))) << out.toStdString();
+        p.kill();
+    }
+    QProcess p;
+    p.start(QStringLiteral(KORVALE_SQL_TOOL), {QStringLiteral("--aide")});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("unknown option --aide")));
+}
+
 // A statement that fails on one of its rows changes none of them: a value
 // of the wrong type, a value too wide for its column, a key its unique tag
 // refuses, a record another program has locked.
