@@ -14,10 +14,12 @@ bool DbfTable::Survey::damaged() const
 
 // The files a pack, a restructure or a creation writes beside the table and
 // renames over it when complete: one left behind by a program killed before
-// the rename is only a part of the work (the table is still the old one).
+// the rename is only a part of the work (the table is still the old one; a
+// pack marked complete was finished before this is called).
 void DbfTable::removeLeftovers()
 {
-    for (const std::string& tmp : {path_ + ".tmp~", indexPath() + ".tmp~"})
+    for (const std::string& tmp :
+        {path_ + ".tmp~", indexPath() + ".tmp~", companionPath(path_, ".DBT") + ".tmp~"})
         if (fileExists(tmp))
             removeFile(tmp);
 }

@@ -171,7 +171,8 @@ TEST_F(DamageTest, LeftoversOfAKilledRewriteGoAtTheExclusiveOpen)
     DbfTable::create(p, sampleFields(false), {{"NOM", "NOM", 'C', false, false}});
     const QString tmp = QString::fromStdString(p + ".tmp~");
     const QString itmp = QString::fromStdString(companionPath(p, ".MDX") + ".tmp~");
-    for (const QString& f : {tmp, itmp}) {
+    const QString mtmp = QString::fromStdString(companionPath(p, ".DBT") + ".tmp~");  // a pack of memos
+    for (const QString& f : {tmp, itmp, mtmp}) {
         QFile out(f);
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write("half");
@@ -181,6 +182,7 @@ TEST_F(DamageTest, LeftoversOfAKilledRewriteGoAtTheExclusiveOpen)
     DbfTable::open(p, exclusive());
     EXPECT_FALSE(QFile::exists(tmp));
     EXPECT_FALSE(QFile::exists(itmp));
+    EXPECT_FALSE(QFile::exists(mtmp));
 }
 
 // What a workstation killed in the middle of a change leaves, mended by the
