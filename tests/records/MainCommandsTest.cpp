@@ -151,4 +151,31 @@ TEST_F(MainCommandsTest, APatientTableWithAWrongHeaderIsRefusedInFrenchAndNotWri
     EXPECT_EQ(again.readAll(), b);
 }
 
+// Patients another program appended without writing its count: the picker
+// finds them and the patient file shows them; a new patient goes after
+// them.
+TEST_F(MainCommandsTest, PatientsAfterTheCountAreFoundAndShown)
+{
+    AddPatient("000001", "DUBOIS", "ANNE");
+    AddPatient("000002", "PETIT", "JEAN");
+    AddPatient("000003", "MARTIN", "LUC");
+    {
+        QFile f(DataPath + "Patient.DBF");
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.seek(4);
+        f.write("\x01\0\0\0", 4);
+    }
+    TfrmMain main(practice_.context());
+    QString shownName;
+    {
+        DialogScript script({Pick("MAR"), ReadName(shownName)});
+        QTest::mouseClick(main.findChild<QToolButton*>("btnPatient"), Qt::LeftButton);
+        EXPECT_EQ(script.classes, (QStringList{"TfrmGetPatient", "TfrmPatient"}));
+    }
+    EXPECT_EQ(shownName, "MARTIN");
+    AddPatient("000004", "ROUX", "EVE");
+    EXPECT_EQ(Rows("SELECT CODE, NOM FROM PATIENT ORDER BY CODE"),
+        (QStringList{"000001|DUBOIS", "000002|PETIT", "000003|MARTIN", "000004|ROUX"}));
+}
+
 }  // namespace

@@ -136,13 +136,7 @@ void DbfTable::readHeader(bool checkRebuild)
     int16_.reserve(scan.fields.size());
     int off = 1;
     for (const HeaderScan::Field& d : scan.fields) {
-        FieldInfo f;
-        f.name = d.name;
-        f.nativeType = d.type;
-        f.width = d.width;
-        f.decimals = d.decimals;
-        f.offset = off;
-        off += d.width;
+        FieldInfo f = placedField(d.name, d.type, d.width, d.decimals, off);
         switch (f.nativeType) {
         case 'C':
             f.type = fldZSTRING;
@@ -450,16 +444,8 @@ std::vector<FieldInfo> infosOf(const std::vector<DbfTable::FieldSpec>& specs)
 {
     std::vector<FieldInfo> out;
     int off = 1;
-    for (const auto& s : specs) {
-        FieldInfo f;
-        f.name = s.name;
-        f.nativeType = s.type;
-        f.width = s.width;
-        f.decimals = s.decimals;
-        f.offset = off;
-        off += s.width;
-        out.push_back(f);
-    }
+    for (const auto& s : specs)
+        out.push_back(placedField(s.name, s.type, s.width, s.decimals, off));
     return out;
 }
 

@@ -206,6 +206,20 @@ private:
     std::string buf_;
 };
 
+// A column at its place in the record: after the ones before it (offset,
+// moved on past it).
+inline FieldInfo placedField(const std::string& name, char type, int width, int decimals, int& offset)
+{
+    FieldInfo f;
+    f.name = name;
+    f.nativeType = type;
+    f.width = width;
+    f.decimals = decimals;
+    f.offset = offset;
+    offset += width;
+    return f;
+}
+
 // Checks and normalises the columns of a new table (names upper case,
 // fixed widths of fixed types).
 void normaliseSpecs(const std::string& path, std::vector<DbfTable::FieldSpec>& fields);
