@@ -44,7 +44,7 @@ void QueryDataset::openStatement()
     }
     auto q = std::make_unique<sql::Query>(database(), sql_.toStdString(), params_, cf.column.empty() ? nullptr : &cf);
     if (!q->isSelect())
-        throw EDatabaseError("The statement does not return rows; use execSql");
+        throw EDatabaseError("La requête ne renvoie pas de lignes");
     plan_ = q->plan();
     query_ = std::move(q);
     openFilter_ = filter;

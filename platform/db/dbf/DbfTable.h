@@ -39,10 +39,20 @@
 // the ".tmp~" files a killed rewrite leaves are removed at the next
 // exclusive open.
 //
-// Damage: a memo pointer to nothing reads as an empty memo (the record can
-// still be changed); a value that does not read is kept as stored by every
-// write that does not assign it. survey() finds such damage and a short
-// file, repair() mends it (engine/Damage.h keeps a copy of the files first).
+// Damage: every open holds the header against itself and the file (the
+// field descriptions end where the header length says, each has a dBASE
+// type and a width that type can have, the record length is 1 + the
+// widths, the file holds the counted records): a header that breaks one of
+// these is refused with DBERR_HEADERCORRUPT, never read nor written, until
+// the table check mends it (repairHeader). Records found after the count
+// (written by an append that never counted them) are never written over:
+// the open, every write and a look-up through the index that meets them
+// take them back first, as many as read as records, and remove what
+// follows, keeping a copy and logging it (core/DamageLog.h). A memo
+// pointer to nothing reads as an empty memo (the record can still be
+// changed); a value that does not read is kept as stored by every write
+// that does not assign it. survey() finds such damage and a short file,
+// repair() mends it (engine/Damage.h keeps a copy of the files first).
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -160,7 +170,11 @@ public:
     // Rebuilds every tag from the records (exclusive open needed).
     void regenerateIndexes();
     // Removes the deleted records (exclusive open needed) and rebuilds the
-    // tags. The memo file keeps its blocks (memo pointers stay valid).
+    // tags. A memo file gets only the memos of the records kept, its blocks
+    // one after another: the new table and memo file are written beside the
+    // old ones, the old table marked (header byte 14 = 2) once both are
+    // complete, then the memo file and the table renamed over the old ones;
+    // an open that finds the mark finishes the renames.
     void pack();
     // Replaces the set of tags (exclusive open needed) and builds them; an
     // empty set removes the index file.
@@ -197,6 +211,16 @@ public:
         bool partialRecord = false;  // the file ends inside an announced record
         bool memoFileLost = false;  // memo columns without a memo file that opens
         uint32_t badMemoPointers = 0;  // pointers to no memo (or to a damaged one)
+        // The memo file's next-free block cannot be (0, or beyond the end of
+        // the file): what it is.
+        bool badMemoNextFree = false;
+        uint32_t memoNextFree = 0;
+        // Whole records after the count that read as records, from the
+        // first on (taken back by the repair; the others are removed).
+        uint32_t readableAfterCount = 0;
+        // Bytes after those that are no record (the rest of a record cut
+        // short, or records that do not read; removed by the repair).
+        uint64_t bytesAfterRecords = 0;
         uint32_t unreadableValues = 0;  // dates, numbers, logicals that do not read
         uint32_t records = 0;  // records the table holds (once repaired)
         uint64_t values = 0;  // values (not empty) they hold
@@ -206,11 +230,11 @@ public:
     Survey survey();
     // Exclusive open needed. Repairs what survey() finds: a short file gets
     // its partial last record completed with blanks and the count of the
-    // records it holds; whole records after the count (an append killed
-    // before it counted its record, never reported as written) are
-    // removed; bad memo pointers and values that do not read are blanked; a
-    // missing memo file is made anew (empty). The index, when open, is
-    // regenerated. Answers what was found.
+    // records it holds; records after the count are taken back as far as
+    // they read as records, the rest removed; bad memo pointers and values
+    // that do not read are blanked; a missing memo file is made anew
+    // (empty), a next-free block beyond its end set to its end. The index,
+    // when open, is regenerated. Answers what was found.
     Survey repair();
     // Exclusive open needed: rebuilds the index from the tag descriptions
     // its file holds even when it does not open; without readable ones the
@@ -233,6 +257,10 @@ public:
         kLockBase + 3;  // turnstile: taken before the header lock, so that a waiting reader gets its turn
     static constexpr uint64_t kLockRecord = kLockBase + 16;  // + record number
 
+    // Header byte 14 of a table whose pack has written its new files and
+    // is putting them in place.
+    static constexpr uint8_t kPackCommitted = 2;
+
 private:
     struct Tag {
         TagInfo info;
@@ -246,7 +274,38 @@ private:
     friend class Cursor;
 
     DbfTable() = default;
+    // takeBack: records found after the count are taken back at the open
+    // (the probe leaves them to the survey of the table check).
+    static std::unique_ptr<DbfTable> openTable(const std::string& path, const TableOpenMode& mode, bool takeBack);
     void readHeader(bool checkRebuild);
+    // A pack killed between the renames of its new files: puts the ones
+    // not in place yet in place (DbfTableRebuild.cpp).
+    void finishInterruptedPack();
+    // Takes back the records after the count that read as records and
+    // removes what follows them, keeping a copy and logging it (see
+    // DbfTable.h above; DbfTableRecover.cpp). headerHeld: the caller holds
+    // the header exclusively; otherwise it is taken here (made exclusive
+    // for the while in a batch of reads).
+    void takeBackAfterCount(bool headerHeld);
+    // Before a write, under the header held exclusively: records after the
+    // count taken back (one look at the file's size when there are none).
+    void takeBackBeforeWrite();
+    bool recordReads(const char* rec) const;
+    // What follows the counted records: how many read as records from the
+    // first on, the bytes after those, and whether those bytes are only
+    // end-of-file or NUL bytes shorter than a record (no damage).
+    struct AfterCount {
+        uint32_t readable = 0;
+        uint64_t rest = 0;
+        bool noise = true;
+    };
+    AfterCount lookAfterCount(uint32_t counted);
+    // How many of the whole records from offset `from` on read as records,
+    // from the first on.
+    uint32_t readableAfter(uint64_t from, uint64_t whole);
+    // Compares the index with the records (tags_, header held exclusively):
+    // unmarked when it matches, else built anew; answers the log's words.
+    std::string matchIndexToRecords(const std::string& ipath);
     void openIndex();
     void openIndexFile();
     // The index is left unfinished by a program that is gone: marked "in
@@ -344,6 +403,9 @@ private:
     uint16_t headerLen_ = 0;
     uint16_t recLen_ = 0;
     uint32_t count_ = 0;
+    bool forRepair_ = false;  // opened for its repair: a short file is read as far as it goes
+    bool packPending_ = false;  // header byte 14 says a pack is putting its files in place
+    bool bytesAfterCount_ = false;  // the header was read from a file longer than its records and end mark
     bool level7_ = false;
     bool tableLocked_ = false;
     std::unordered_set<uint32_t> recordLocks_;

@@ -72,6 +72,7 @@ void DbfTable::beginStatement()
         statementLock_ = std::make_unique<HeaderLock>(*this, true);
         refreshCount();  // others may have appended
     }
+    takeBackBeforeWrite();  // records after the count are never written over
     statementDepth_ = 1;
     statementHeld_ = true;
 }

@@ -470,3 +470,75 @@ TEST(FailureTest, AnIndexLeftPendingOpensWhileAnotherProgramOpensTheTable)
     EXPECT_EQ(t->findKey("CODE", faultRecord(11)[0].toString()), 11u);
     expectIndexMatches(*t);
 }
+
+// The pack of a table with memos writes a new table and a new memo file
+// beside the old ones, marks the old table, then renames the memo file and
+// the table over the old ones. Refused before the mark (the memo file's
+// rename): the old files stay, nothing left behind. Refused between the two
+// renames: the next open puts the new table in place (its index then to be
+// made again, as after any pack stopped before its index), and the records
+// read with their memos.
+TEST(FailureTest, APackOfMemosStoppedBetweenItsRenamesIsFinishedByTheNextOpen)
+{
+    for (const bool betweenRenames : {false, true}) {
+        SCOPED_TRACE(betweenRenames ? "table rename refused" : "memo file rename refused");
+        QTemporaryDir tmp;
+        const std::string dir = tmp.path().toStdString();
+        const std::string path = dir + "/FPROT.DBF";
+        auto fields = faultFields();
+        fields.push_back({"DIAG", 'M', 10, 0, false});
+        DbfTable::create(path, fields, faultTags());
+        Records expected;
+        {
+            auto t = DbfTable::open(path, {true, false});
+            for (int i = 1; i <= 30; ++i) {
+                auto rec = faultRecord(i);
+                rec.push_back(QString("diagnostic %1").arg(i));
+                t->append(rec);
+            }
+            for (int round = 0; round < 20; ++round)
+                for (uint32_t r = 1; r <= 30; ++r)
+                    t->updateFields(r, {{3, QString("diagnostic %1, tour %2").arg(r).arg(round)}});
+            t->deleteRecord(5);
+            t->flush();
+            expected = recordsOf(*t);
+        }
+        const std::string dbt = dir + "/FPROT.DBT";
+        const auto grown = std::filesystem::file_size(dbt);
+        const QByteArray before = [&] {
+            QFile f(QString::fromStdString(path));
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
+        FaultFileSystem fs;
+        fs.add(rule(Op::Rename, betweenRenames ? "FPROT.DBF.tmp~" : "FPROT.DBT.tmp~"));
+        {
+            auto t = DbfTable::open(path, {true, false});
+            ScopedFileSystem use(fs);
+            EXPECT_EQ(kdbtest::codeOf([&] { t->pack(); }), DBERR_WRITEERR);
+        }
+        if (!betweenRenames) {
+            EXPECT_EQ(filesIn(dir), (std::set<std::string>{"FPROT.DBF", "FPROT.DBT", "FPROT.MDX"}));
+            QFile f(QString::fromStdString(path));
+            f.open(QIODevice::ReadOnly);
+            EXPECT_EQ(f.readAll(), before);
+            EXPECT_EQ(std::filesystem::file_size(dbt), grown);
+        } else {
+            EXPECT_TRUE(filesIn(dir).count("FPROT.DBF.tmp~"));
+            EXPECT_FALSE(filesIn(dir).count("FPROT.DBT.tmp~"));  // in place already
+        }
+        bool outOfDate = false;
+        auto back = reopen(path, &outOfDate);
+        EXPECT_EQ(outOfDate, betweenRenames);
+        EXPECT_EQ(recordsOf(*back), expected);
+        expectIndexMatches(*back);
+        if (betweenRenames) {
+            EXPECT_EQ(back->recordCount(), 29u);  // packed
+            EXPECT_LT(std::filesystem::file_size(dbt), grown / 10);
+            QFile log(QString::fromStdString(damageLogPath(dir)));
+            ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains("compactage interrompu"));
+        }
+        EXPECT_EQ(filesIn(dir).count("FPROT.DBF.tmp~"), 0u);
+    }
+}
