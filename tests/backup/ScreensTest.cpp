@@ -131,6 +131,33 @@ TEST_F(Backup, CancelledFolderChoiceWritesNothing)
     EXPECT_TRUE(QDir(dest_).isEmpty());
 }
 
+// The backup screen has a Close button and no cancel button: Esc does
+// nothing there. The archive list is cancelled by Esc.
+TEST_F(Backup, EscIsNoKeyOfTheBackupScreenAndCancelsTheArchiveList)
+{
+    for (const auto mode : {TfrmSaveRestore::Mode::Backup, TfrmSaveRestore::Mode::Restore}) {
+        TfrmSaveRestore screen(practice_.context(), mode);
+        screen.show();
+        screen.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&screen));
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : &screen, Qt::Key_Escape);
+        EXPECT_TRUE(screen.isVisible());
+        QTest::mouseClick(screen.btnClose(), Qt::LeftButton);
+        EXPECT_FALSE(screen.isVisible());
+    }
+    EXPECT_EQ(practice_.messages().Count(), 0);
+
+    TfrmRestorFiles list;
+    list.show();
+    list.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&list));
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &list, Qt::Key_Escape);
+    EXPECT_FALSE(list.isVisible());
+    EXPECT_EQ(list.result(), QDialog::Rejected);
+    EXPECT_TRUE(list.FileName.isEmpty());
+}
+
 TEST_F(Backup, ProgressMovesInManySteps)
 {
     AddPatients(1000, 3000);
