@@ -10,6 +10,7 @@
 
 #include <QPushButton>
 #include <QProgressBar>
+#include <QStatusBar>
 #include "platform/ui/Formats.h"
 #include <QTest>
 #include <QTreeWidget>
@@ -156,6 +157,23 @@ TEST_F(Backup, EscIsNoKeyOfTheBackupScreenAndCancelsTheArchiveList)
     EXPECT_FALSE(list.isVisible());
     EXPECT_EQ(list.result(), QDialog::Rejected);
     EXPECT_TRUE(list.FileName.isEmpty());
+}
+
+// The gradient (reflected, silver in the middle, white at the edges) fills
+// the screen down to its status bar, which keeps its own height.
+TEST_F(Backup, TheGradientFillsTheScreenDownToTheStatusBar)
+{
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.show();
+    QApplication::processEvents();
+    auto* status = screen.findChild<QStatusBar*>("stBar");
+    ASSERT_NE(status, nullptr);
+    const QImage shown = screen.grab().toImage();
+    const int y = screen.height() - status->sizeHint().height() - 3;
+    const QColor middle = shown.pixelColor(shown.width() / 2, y), edge = shown.pixelColor(1, y);
+    EXPECT_LT(middle.green(), 0xCC) << "silver in the middle, just above the status bar";
+    EXPECT_GT(edge.green(), 0xF4) << "white at the edge";
+    EXPECT_EQ(status->height(), status->sizeHint().height());
 }
 
 TEST_F(Backup, ProgressMovesInManySteps)
