@@ -109,9 +109,11 @@ TfrmPROT::TfrmPROT(AppContext& context, QWidget* parent)
         e->setPalette(p);
     }
     SetTextColour(ui->mmDetail, kGreyText);
-    // The one-line edits force upper case; Enter moves on.
+    // The one-line edits force upper case, whatever puts the text there (the
+    // keyboard, the practitioner's name, a stored protocol), so the boxes
+    // show what is stored; Enter moves on.
     for (QLineEdit* e : {ui->edClinique, ui->edOperateur, ui->edAnest, ui->edAide}) {
-        connect(e, &QLineEdit::textEdited, e, [e](const QString& text) {
+        connect(e, &QLineEdit::textChanged, e, [e](const QString& text) {
             const QString upper = text.toUpper();
             if (upper != text) {
                 const int pos = e->cursorPosition();

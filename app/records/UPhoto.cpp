@@ -41,6 +41,11 @@ const QSize TfrmPhoto::kThumbSize(51, 56);
 
 namespace {
 
+// A thumbnail is read at a size that covers its slot for the proportions of
+// photos (up to four to one), then stretched over the slot: never enlarged
+// from a smaller copy.
+const QSize kThumbRead(4 * 56, 4 * 56);
+
 const char* kDragMime = "application/x-korvale-photo-slot";
 
 // The selection frame: a red dotted rectangle 2 pixels wide.
@@ -153,9 +158,10 @@ TPhotoSlot::TPhotoSlot(QWidget* parent) : QLabel(parent)
     setAcceptDrops(true);
 }
 
+// The picture stretched over the whole slot.
 void TPhotoSlot::SetPicture(const QImage& image)
 {
-    setPixmap(QPixmap::fromImage(image));
+    setPixmap(QPixmap::fromImage(image.scaled(size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation)));
 }
 
 void TPhotoSlot::Clear()
@@ -368,7 +374,7 @@ void TfrmPhoto::LoadPhotos()
         names << name;
         paths << PhotoDir + name;
     }
-    const QList<QImage> thumbs = kui::LoadPictures(paths, kThumbSize);
+    const QList<QImage> thumbs = kui::LoadPictures(paths, kThumbRead);
     for (qsizetype i = 0; i < found.size(); ++i) {
         if (thumbs[i].isNull())
             continue;  // a file that is not a picture leaves its slot empty
@@ -540,7 +546,7 @@ void TfrmPhoto::btnAddClick()
         if (go) {
             try {
                 bool partial = false;
-                const QImage thumb = kui::LoadPicture(file, kThumbSize, &partial);
+                const QImage thumb = kui::LoadPicture(file, kThumbRead, &partial);
                 QString failure;
                 const QString name = thumb.isNull() ? QString() : StorePhoto(file, failure);
                 if (thumb.isNull()) {

@@ -117,7 +117,9 @@ TfrmRptProtocole::TfrmRptProtocole(QObject* parent)
     krpt::Band& footer = r.band(BandKind::PageFooter);
     footer.height = 24;
     footer.addShape("shpFooter", krpt::Shape::HorizontalLine, {0, 0, width, 2});
-    footer.add<krpt::PageNumber>("lblPage", {0, 5, width, 18}).alignment = Qt::AlignCenter;
+    krpt::PageNumber& page = footer.add<krpt::PageNumber>("lblPage", {0, 5, width, 18});
+    page.alignment = Qt::AlignCenter;
+    page.font = label;  // the report's own font
 }
 
 TfrmRptProtocole::~TfrmRptProtocole() = default;

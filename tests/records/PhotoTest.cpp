@@ -112,7 +112,19 @@ TEST_F(PhotoTest, SlotsFillInContainerOrderThenReplace)
     TfrmPhoto again(practice_.context());
     EXPECT_EQ(again.Image(3)->FileName, QStringLiteral("P1.JPG"));
     EXPECT_TRUE(again.Image(21)->HasPicture());
-    EXPECT_LE(again.Image(21)->pixmap().width(), TfrmPhoto::kThumbSize.width());
+    // A thumbnail fills its whole slot: the 64 x 48 photo stretched to 51 x 56,
+    // its colour in the corners as in the middle.
+    const QImage shown = again.Image(21)->grab().toImage();
+    ASSERT_EQ(shown.size(), TfrmPhoto::kThumbSize);
+    const QColor middle = shown.pixelColor(25, 28);
+    EXPECT_LT(middle.green(), 140) << "the photo, not the grey tile";
+    for (const QPoint corner : {QPoint(1, 1), QPoint(49, 1), QPoint(1, 54), QPoint(49, 54)}) {
+        const QColor c = shown.pixelColor(corner);
+        EXPECT_LE(std::abs(c.red() - middle.red()) + std::abs(c.green() - middle.green()) +
+                std::abs(c.blue() - middle.blue()),
+            30)
+            << corner.x() << "," << corner.y();
+    }
     EXPECT_EQ(again.ImageX()->pixmap().size(), QSize(64, 48));  // slot 1 at full size
 }
 
@@ -438,8 +450,10 @@ TEST_F(PhotoOwnContextTest, PhotosStandAsTheCameraWasHeldAndACutFileIsShownWithA
     AnswerFileDialog(Picture("portrait.jpg", Jpeg(Halves({160, 120}, Qt::red, Qt::blue), 6)));
     QTest::mouseClick(Button(frm, "btnAdd"), Qt::LeftButton);
     QTest::mouseClick(frm.Image(1), Qt::LeftButton);
-    const QPixmap thumb = frm.Image(1)->pixmap();
-    EXPECT_GT(thumb.height(), thumb.width());
+    const QImage thumb = frm.Image(1)->pixmap().toImage();
+    ASSERT_EQ(thumb.size(), TfrmPhoto::kThumbSize);
+    EXPECT_GT(QColor(thumb.pixel(25, 5)).red(), 200);
+    EXPECT_GT(QColor(thumb.pixel(25, 50)).blue(), 200);
     const QImage big = frm.ImageX()->pixmap().toImage();
     ASSERT_EQ(big.size(), QSize(120, 160));
     EXPECT_GT(QColor(big.pixel(60, 20)).red(), 200);

@@ -235,6 +235,53 @@ TEST_F(ProtScreenTest, EscOnATypedNewProtocolAsksFirst)
     EXPECT_TRUE(Column("NUM").isEmpty());
 }
 
+// The clinic and practitioner boxes hold capitals whatever fills them: the
+// practitioner's name as the settings write it, a protocol stored in small
+// letters, the keyboard. Enter walks the boxes in tab order and never posts.
+TEST_F(ProtScreenTest, TheTypedBoxesHoldCapitalsAndEnterWalksThemWithoutPosting)
+{
+    PractitionerName = "Dr Jean Martin";
+    AddPatient("000123", "DURAND", "PAUL", "12/04/1980", "");
+    AddProtocol("000005", QDate(2024, 5, 2), "DURAND", "clinique du parc");
+    {
+        TfrmPROT stored(practice_.context());
+        stored.NumProt = "000005";
+        stored.show();
+        EXPECT_EQ(stored.edClinique()->text(), "CLINIQUE DU PARC");
+    }
+
+    TfrmPROT frm(practice_.context());
+    ShowActive(&frm);
+    EXPECT_EQ(frm.edOperateur()->text(), "DR JEAN MARTIN");
+    ASSERT_EQ(QApplication::focusWidget(), frm.edDate_PRT());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), frm.edClinique());
+    Keys("les tilleuls");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), frm.edOperateur());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), frm.edAnest());
+    Keys(QString::fromUtf8("dr sommeil é"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), frm.edAide());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), frm.btnFindPatient());
+    EXPECT_EQ(practice_.messages().Count(), 0) << "Enter never posts";
+    EXPECT_TRUE(frm.ProtEditing);
+    EXPECT_EQ(Column("NUM"), QStringList{"000005"});
+
+    TfrmPROT::RunPatientPicker = [](AppContext&, QWidget*) { CurrentPatientCode = "000123"; };
+    QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
+    TfrmPROT::RunPatientPicker = nullptr;
+    frm.edDiag()->setPlainText("Hernie");
+    frm.edInterv()->setPlainText("Cure");
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    ASSERT_EQ(frm.NumProt, "000006");
+    EXPECT_EQ(Column("CLINIQUE").last().trimmed(), "LES TILLEULS");
+    EXPECT_EQ(Column("OPERATEUR").last().trimmed(), "DR JEAN MARTIN");
+    EXPECT_EQ(Column("ANEST").last().trimmed(), QString::fromUtf8("DR SOMMEIL É"));
+}
+
 TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)
 {
     TfrmListProt list(practice_.context());

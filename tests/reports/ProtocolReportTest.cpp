@@ -112,6 +112,19 @@ TEST_F(ProtocolReportTest, ShortTextsKeepTheDesignedLayoutAndAnUnknownNumberPrin
     ASSERT_EQ(plain.size(), 1);
     EXPECT_EQ(pdftest::Words(plain[0]).mid(pdftest::Words(plain[0]).indexOf("Détails :")),
         (QStringList{"Détails :", "Dr Martin", "1"}));
+    // The page number is printed in the report's own font, the Verdana 10 of
+    // its labels.
+    const QList<pdftest::TextRun> runs = pdftest::TextRuns(Pdf("plain"));
+    const auto run = [&runs](const QString& text) {
+        for (const pdftest::TextRun& r : runs)
+            if (r.text == text)
+                return r;
+        ADD_FAILURE() << "no text " << text.toStdString();
+        return pdftest::TextRun{};
+    };
+    const pdftest::TextRun label = run(QString::fromUtf8("Détails :")), number = run("1");
+    EXPECT_EQ(number.family.toStdString(), label.family.toStdString());
+    EXPECT_EQ(number.size, label.size);
 
     const QStringList pages = PrintedPages([&] { PrintProtocol(practice_.context(), "999999"); }, "none");
     ASSERT_EQ(pages.size(), 1);
