@@ -122,6 +122,49 @@ TEST_F(OtherWorkstationTest, APatientDeletedElsewhereIsNeitherChangedNorWrittenI
     EXPECT_TRUE(Rows("SELECT CODE FROM PATIENT").isEmpty());
 }
 
+// The keys the user goes on typing after the message of a patient deleted
+// elsewhere change nobody, whether the first key or the refresh of every
+// five seconds found the patient gone; deleting a patient deleted elsewhere
+// says so and asks nothing.
+TEST_F(OtherWorkstationTest, KeysTypedOnAfterAPatientDeletedElsewhereChangeNobody)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    AddPatient("000002", "MARTIN", "LUC");
+    AddPatient("000003", "PETIT", "PAUL");
+    AddPatient("000004", "ROBERT", "ANNE");
+    TfrmPatient frm(practice_.context());
+    frm.CodePatient = "000001";
+    ShowActive(&frm);
+    ASSERT_EQ(frm.form()->edNom->text(), "DUPONT");
+
+    OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000001'");
+    Type(frm.form()->edTel, "0");
+    EXPECT_EQ(LastMessage(), Deleted("Le patient DUPONT JEAN (code 000001)") + kListUpdated);
+    Keys("612");
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    EXPECT_EQ(frm.form()->edNom->text(), "MARTIN");
+    EXPECT_EQ(frm.form()->edTel->text(), "");
+
+    // Shown, then deleted elsewhere while the screen waits: its refresh
+    // says so rather than showing another patient in silence.
+    QTest::mouseClick(frm.form()->edTel, Qt::LeftButton);
+    practice_.messages().Clear();
+    OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000002'");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return practice_.messages().Count() > 0; }, 8000));
+    EXPECT_EQ(LastMessage(), Deleted("Le patient MARTIN LUC (code 000002)") + kListUpdated);
+    EXPECT_EQ(frm.form()->edNom->text(), "PETIT");
+    Keys("7");
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+
+    practice_.messages().Clear();
+    OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000003'");
+    practice_.messages().Answer(QMessageBox::Yes);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(practice_.messages().Count(), 1);
+    EXPECT_EQ(LastMessage(), Deleted("Le patient PETIT PAUL (code 000003)") + kListUpdated);
+    EXPECT_EQ(Rows("SELECT CODE, TEL FROM PATIENT"), QStringList{"000004|"});
+}
+
 // The history of the consultation screen out of date: Modify on a changed
 // consultation says so and starts from what it is now; on a deleted one it
 // says so and drops it from the history; Delete stops at both.
