@@ -398,6 +398,7 @@ void TfrmOrd::btnCancelClick()
 {
     if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir annuler ?"), this))
         return;
+    ui->grdDetail->dropCellEditor();  // its text goes with the line
     const kdb::DatasetState s = tMedic_->state();
     if (s == kdb::DatasetState::Edit || s == kdb::DatasetState::Insert)
         tMedic_->cancel();
@@ -417,6 +418,7 @@ void TfrmOrd::btnDelLineClick()
         return;
     if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir supprimer ce médicament ?"), this))
         return;
+    ui->grdDetail->dropCellEditor();
     records::Guarded([this] {
         // The line being added is not in FORD yet: it alone is dropped, not
         // the line shown before it.
@@ -445,6 +447,7 @@ void TfrmOrd::btnDeleteClick()
         return;
     if (!kui::MsgConfirm(QString::fromUtf8("Confirmer la suppression de cette Ordonnance ?"), this))
         return;
+    ui->grdDetail->dropCellEditor();
     records::Guarded([this] {
         kdb::QueryDataset q;
         q.setDatabaseName(DataPath.toStdString());

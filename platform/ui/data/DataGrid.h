@@ -8,7 +8,8 @@
 // before the record is posted or left (whatever posts it: a button, a move,
 // a filter), so that nothing typed is lost or cut. Esc closes the editor
 // and keeps what was typed in the record; dropping the record is the
-// screen's business.
+// screen's business. A question box over the grid leaves the editor open,
+// its text as it was.
 #include <QPersistentModelIndex>
 #include <QPointer>
 #include <QTableView>
@@ -30,6 +31,8 @@ public:
     // Writes the open cell editor's text to the record when it differs from
     // the record's value; false when the record refused it.
     bool commitCellEditor();
+    // Closes the open cell editor, its text given up.
+    void dropCellEditor();
 
 protected:
     // Ctrl+Home and Ctrl+End go to the dataset's first and last rows, also
