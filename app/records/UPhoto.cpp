@@ -496,6 +496,13 @@ QString TfrmPhoto::StorePhoto(const QString& source, QString& failure)
             return {};
         }
     }
+    // The last bytes are still in the file's buffer: a disk that refuses
+    // them is seen here, for the commit would keep the cut photo.
+    if (!out.flush()) {
+        out.cancelWriting();
+        failure = CopyFailure(PhotoDir, in.size());
+        return {};
+    }
     if (!out.commit()) {
         failure = CopyFailure(PhotoDir, in.size());
         return {};
