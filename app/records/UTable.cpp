@@ -9,6 +9,7 @@
 #include "platform/os/Abort.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
 
 #include <QContextMenuEvent>
@@ -164,6 +165,8 @@ void TfrmTable::showEvent(QShowEvent* event)
 void TfrmTable::FormShow()
 {
     setWindowTitle(Title);
+    // The label takes only the letters its table holds.
+    kui::SetCodePage(ui->edDesig, records::TableCodePage(DatabaseName, TableName));
     setFixedSize(size());
     records::Guarded([this] {
         qTable_->close();

@@ -255,6 +255,20 @@ TEST_F(OrdTest, ALineBeingTypedIsNeverDroppedByEscOrByClosing)
     EXPECT_EQ(messages_.Count(), 0);
 }
 
+// A letter FORD's code page lacks is shown in the cell as it is stored.
+TEST_F(OrdTest, ALetterTheTableCannotHoldIsShownInTheCellAsItIsStored)
+{
+    TfrmOrd frm(practice_.context());
+    ShowActive(&frm);
+    QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    Keys(QString::fromUtf8("łactulose ≤ 3"));
+    QLineEdit* editor = OpenEditor(frm.grdDetail());
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), QString::fromUtf8("lactulose ? 3"));
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(Lines(), QStringList{QString::fromUtf8("1|1|LACTULOSE ? 3||")});
+}
+
 // A question box asked while a cell is being typed in, a real one over the
 // screen: No leaves the cell editor open with its text, so the next keys go
 // on where the user was; Yes to Annuler drops the change for good.

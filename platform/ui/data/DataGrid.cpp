@@ -11,6 +11,7 @@
 #include <QTimer>
 
 #include "platform/os/Abort.h"
+#include "platform/ui/data/DataControls.h"
 
 namespace kui {
 
@@ -31,8 +32,10 @@ public:
             return editor;
         if (auto* line = qobject_cast<QLineEdit*>(editor)) {
             Field* f = grid_->datasetModel() ? grid_->datasetModel()->fieldOf(index.column()) : nullptr;
-            if (f && f->dataType() == kdb::fldZSTRING && f->size() > 0)
+            if (f && f->dataType() == kdb::fldZSTRING && f->size() > 0) {
                 line->setMaxLength(f->size());
+                SetCodePage(line, DatasetCodePage(grid_->datasetModel()->dataset()));
+            }
             DataGrid* grid = grid_;
             connect(line, &QLineEdit::textChanged, grid, [grid, line] { grid->editorTextChanged(line); });
         }
