@@ -1,6 +1,7 @@
 #include "UTable.h"
 #include "ui_UTable.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "app/global/NextCode.h"
 #include "app/global/NextCodeDb.h"
@@ -283,6 +284,7 @@ void TfrmTable::btnOkClick()
     }
     ui->edCode->setText(ui->edCode->text().trimmed());
     bool written = false;
+    bool gone = false;
     records::Guarded([&] {
         const bool allocated = ui->edCode->text().isEmpty();
         if (allocated)
@@ -296,12 +298,14 @@ void TfrmTable::btnOkClick()
             myTable.setFlushOnPost(true);
             myTable.open();
             const QString code = ui->edCode->text();
-            if (myTable.locate("CODE", code)) {
-                myTable.edit();
-            } else {
-                myTable.append();
-                myTable.fieldByName("CODE").setAsString(code);
+            // A code another workstation deleted while it was changed here
+            // is not written again.
+            if (!records::StartRowWrite(myTable, "CODE", code, allocated)) {
+                gone = true;
+                return;
             }
+            if (allocated)
+                myTable.fieldByName("CODE").setAsString(code);
             myTable.fieldByName("LIBELLE").setAsString(ui->edDesig->text().left(kLabelWidth));
             try {
                 myTable.post();
@@ -322,6 +326,17 @@ void TfrmTable::btnOkClick()
         written = true;
     });
     QCoreApplication::processEvents();
+    if (gone) {
+        Reopen({});
+        records::WarnElsewhere(records::DeletedElsewhereText(QStringLiteral("Le code ") + ui->edCode->text() +
+                                       QStringLiteral(" « ") + desigFrom_.trimmed() + QStringLiteral(" »"),
+                                   false) +
+                records::NotSavedNote() + records::ListUpdatedNote(),
+            this);
+        UpdateButtons();
+        ui->edDesig->setFocus();
+        return;
+    }
     if (!written)
         return;
     ui->pnlSaisie->hide();

@@ -14,6 +14,7 @@
 #include "app/records/UPROT.h"
 #include "app/records/UPatient.h"
 #include "app/records/URDV.h"
+#include "app/records/UTable.h"
 #include "platform/db/database/Database.h"
 #include "platform/ui/data/DataGrid.h"
 #include "ui_UConsul.h"
@@ -163,6 +164,30 @@ TEST_F(OtherWorkstationTest, KeysTypedOnAfterAPatientDeletedElsewhereChangeNobod
     EXPECT_EQ(practice_.messages().Count(), 1);
     EXPECT_EQ(LastMessage(), Deleted("Le patient PETIT PAUL (code 000003)") + kListUpdated);
     EXPECT_EQ(Rows("SELECT CODE, TEL FROM PATIENT"), QStringList{"000004|"});
+}
+
+// A reference code deleted elsewhere while its label is changed here is
+// not written again: Valider says so, naming it, and the typed label stays.
+TEST_F(OtherWorkstationTest, AReferenceCodeDeletedElsewhereIsNotRecreated)
+{
+    Exec("INSERT INTO FBIO (CODE, LIBELLE) VALUES ('011', 'NFS')");
+    Exec("INSERT INTO FBIO (CODE, LIBELLE) VALUES ('012', 'VS')");
+    TfrmTable frm(practice_.context());
+    frm.TableName = "FBIO";
+    frm.Title = "Examens Biologiques";
+    frm.DatabaseName = DataPath;
+    frm.CodeLength = 3;
+    ShowActive(&frm);
+    ASSERT_EQ(frm.edCode()->text(), "");
+    QTest::mouseClick(frm.btnModif(), Qt::LeftButton);
+    ASSERT_EQ(frm.edCode()->text(), "011");
+    Keys(" PLAQUETTES");
+    OtherWorkstation("DELETE FROM FBIO WHERE CODE='011'");
+    QTest::mouseClick(frm.btnOk(), Qt::LeftButton);
+    EXPECT_EQ(LastMessage(), Deleted(QString::fromUtf8("Le code 011 « NFS »")) + kNotSaved + kListUpdated);
+    EXPECT_TRUE(frm.pnlSaisie()->isVisible());
+    EXPECT_EQ(frm.edDesig()->text(), "NFS PLAQUETTES");
+    EXPECT_EQ(Rows("SELECT CODE, LIBELLE FROM FBIO"), QStringList{"012|VS"});
 }
 
 // The history of the consultation screen out of date: Modify on a changed
