@@ -45,6 +45,16 @@ public:
     int maxLength = 0;
     int codePage = 0;  // 0: any character
 
+    // Sets maxLength or codePage, the whole text then held to it.
+    void set(int PlainTextLimit::*limit, int value)
+    {
+        value = std::max(0, value);
+        if (this->*limit == value)
+            return;
+        this->*limit = value;
+        enforceAll();
+    }
+
     // The whole text, as after a limit set or changed.
     void enforceAll()
     {
@@ -170,11 +180,7 @@ int DatasetCodePage(kdb::Dataset* dataset)
 
 void SetPlainTextMaxLength(QPlainTextEdit* editor, int maxLength)
 {
-    PlainTextLimit* limit = LimitOf(editor);
-    if (limit->maxLength == maxLength)
-        return;
-    limit->maxLength = std::max(0, maxLength);
-    limit->enforceAll();
+    LimitOf(editor)->set(&PlainTextLimit::maxLength, maxLength);
 }
 
 int PlainTextMaxLength(const QPlainTextEdit* editor)
@@ -195,28 +201,14 @@ void SetCodePage(QLineEdit* editor, int codePage)
     }
 }
 
-namespace {
-
-template <class Editor>
-void SetDocumentCodePage(Editor* editor, int codePage)
-{
-    PlainTextLimit* limit = LimitOf(editor);
-    if (limit->codePage == codePage)
-        return;
-    limit->codePage = std::max(0, codePage);
-    limit->enforceAll();
-}
-
-}  // namespace
-
 void SetCodePage(QPlainTextEdit* editor, int codePage)
 {
-    SetDocumentCodePage(editor, codePage);
+    LimitOf(editor)->set(&PlainTextLimit::codePage, codePage);
 }
 
 void SetCodePage(QTextEdit* editor, int codePage)
 {
-    SetDocumentCodePage(editor, codePage);
+    LimitOf(editor)->set(&PlainTextLimit::codePage, codePage);
 }
 
 // ---- FieldLink -------------------------------------------------------------------
