@@ -330,6 +330,28 @@ void TfrmOrd::tMedicBeforePost()
     // the line is written (afterPost) or at the next allocation.
     TakeCodeAllocation("FORD", DataPath);
     holdsLock_ = true;
+    // A prescription shown with its lines and deleted whole on another
+    // workstation since takes no new line: that would bring its number back
+    // with this line alone. The line typed stays on the screen.
+    bool deleted = false;
+    try {
+        deleted = tMedic_->state() == kdb::DatasetState::Insert && !OrdIsNew &&
+            !ui->edCode->text().trimmed().isEmpty() && tMedic_->recordCount() > 0 &&
+            NewLineNum(ui->edCode->text().trimmed()) == 1;
+    } catch (...) {
+        ReleaseCodeAllocation();
+        holdsLock_ = false;
+        throw;
+    }
+    if (deleted) {
+        ReleaseCodeAllocation();
+        holdsLock_ = false;
+        kui::MsgWarning(records::DeletedElsewhereText(
+                            QStringLiteral("L'ordonnance n° ") + ui->edCode->text().trimmed(), true) +
+                records::NotSavedNote(),
+            this);
+        Abort();
+    }
     // A list left open while FORD is written would not show the new rows
     // when reopened: it is closed until the line is written.
     qOrd_->afterScroll = nullptr;

@@ -450,6 +450,43 @@ TEST_F(OtherWorkstationTest, ProtocolsDeletedOrChangedElsewhere)
 
 // A prescription line deleted elsewhere: typing into it is refused with
 // its medicine named, the grid drops it, nothing is written into it.
+// A prescription another workstation deleted whole since it was shown takes
+// no new line, which would bring its number back with that line alone; a
+// prescription this screen emptied itself still does.
+TEST_F(OtherWorkstationTest, APrescriptionDeletedElsewhereIsNotBroughtBackByANewLine)
+{
+    Exec("INSERT INTO FORD (CODE, NUM, MEDIC) VALUES ('1', 1, 'DOLIPRANE')");
+    Exec("INSERT INTO FORD (CODE, NUM, MEDIC) VALUES ('1', 2, 'AMOXICILLINE')");
+    Exec("INSERT INTO FORD (CODE, NUM, MEDIC) VALUES ('2', 1, 'VENTOLINE')");
+    kui::ScopedMessageRecorder messages;
+    TfrmOrd frm(practice_.context());
+    ShowActive(&frm);
+    QTest::mouseClick(frm.navOrd()->firstButton(), Qt::LeftButton);
+    ASSERT_EQ(frm.edCode()->text(), "1");
+
+    OtherWorkstation("DELETE FROM FORD WHERE CODE='1'");
+    QTest::mouseClick(frm.btnAddLine(), Qt::LeftButton);
+    Keys("aspirine");
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    ASSERT_EQ(messages.Count(), 1);
+    EXPECT_EQ(messages.Last().text, Deleted(QString::fromUtf8("L'ordonnance n° 1"), true) + kNotSaved);
+    EXPECT_EQ(frm.tMedic()->state(), kdb::DatasetState::Insert);
+    EXPECT_EQ(frm.tMedic()->fieldByName("MEDIC").asString(), "aspirine");
+    EXPECT_EQ(Rows("SELECT CODE, MEDIC FROM FORD"), QStringList{"2|VENTOLINE"});
+
+    // Prescription 2 emptied here, then given a line.
+    messages.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnCancel(), Qt::LeftButton);
+    QTest::mouseClick(frm.navOrd()->lastButton(), Qt::LeftButton);
+    ASSERT_EQ(frm.edCode()->text(), "2");
+    messages.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnDelLine(), Qt::LeftButton);
+    QTest::mouseClick(frm.btnAddLine(), Qt::LeftButton);
+    Keys("salbutamol");
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(Rows("SELECT CODE, MEDIC FROM FORD"), QStringList{"2|SALBUTAMOL"});
+}
+
 TEST_F(OtherWorkstationTest, APrescriptionLineDeletedElsewhereIsNotTypedInto)
 {
     Exec("INSERT INTO FORD (CODE, NUM, MEDIC) VALUES ('1', 1, 'DOLIPRANE')");
