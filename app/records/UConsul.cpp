@@ -94,6 +94,12 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     kui::SetPlainTextMaxLength(ui->edDiag, kDiagWidth);
     kui::SetPlainTextMaxLength(ui->edTrt, kTrtWidth);
     kui::SetPlainTextMaxLength(ui->edNB, kNbWidth);
+    // Nor a letter its table's code page lacks.
+    const int codePage = records::TableCodePage(DataPath, QStringLiteral("CONS.DBF"));
+    for (QPlainTextEdit* memo : {ui->edMotif, ui->edDiag, ui->edTrt, ui->edNB})
+        kui::SetCodePage(memo, codePage);
+    for (QLineEdit* box : {ui->edPoids, ui->edTA, ui->edTemp, ui->edDEP})
+        kui::SetCodePage(box, codePage);
     for (QPlainTextEdit* memo : {ui->mmAntFam, ui->mmAntPers}) {
         QPalette p = memo->palette();
         p.setColor(QPalette::Text, records::HistoryRed);

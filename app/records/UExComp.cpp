@@ -54,6 +54,7 @@ TfrmExComp::TfrmExComp(AppContext& context, QWidget* parent)
     ui->cmbExamen->setListSource(qExamen, "CODE", "LIBELLE");
     // The result takes no more than RESULTAT holds.
     kui::SetPlainTextMaxLength(ui->mmResultat, kResultWidth);
+    kui::SetCodePage(ui->mmResultat, records::TableCodePage(DataPath, QStringLiteral("EXCOMP.DBF")));
 
     PopMenu_ = new QMenu(this);
     mnNew = PopMenu_->addAction("Nouveau ", this, &TfrmExComp::btnNewClick);

@@ -14,6 +14,7 @@
 #include "platform/rtf/Rtf.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/data/DataControls.h"
 
 #include <QCloseEvent>
 #include <QDir>
@@ -22,6 +23,7 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QShowEvent>
+#include <QTextEdit>
 
 #include <stdexcept>
 
@@ -92,6 +94,12 @@ TfrmPROT::TfrmPROT(AppContext& context, QWidget* parent)
     ui->edClinique->setMaxLength(kCliniqueWidth);
     for (QLineEdit* e : {ui->edOperateur, ui->edAide, ui->edAnest})
         e->setMaxLength(kPractitionerWidth);
+    // Nor a letter the table's code page lacks, its memos included.
+    const int codePage = records::TableCodePage(DataPath, QStringLiteral("FPROT.DBF"));
+    for (QLineEdit* e : {ui->edClinique, ui->edOperateur, ui->edAide, ui->edAnest})
+        kui::SetCodePage(e, codePage);
+    for (QTextEdit* memo : {ui->edDiag, ui->edInterv})
+        kui::SetCodePage(memo, codePage);
 
     ui->btnNew->setIcon(kui::ThemeIcon("document-new", QStyle::SP_FileIcon));
     ui->btnEdit->setIcon(kui::ThemeIcon("document-edit", QStyle::SP_FileDialogDetailedView));

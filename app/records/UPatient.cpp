@@ -390,6 +390,10 @@ void TfrmPatient::btnDeleteClick()
     records::Guarded([this] {
         if (!Patient_.active() || Patient_.isEmpty())
             return;
+        if (Patient_.currentRowGone()) {  // deleted elsewhere: nothing left to delete
+            PatientDeleted();
+            return;
+        }
         const QString code = Patient_.fieldByName("CODE").asString();
         // The guard reads the consultations as they are now.
         kdb::QueryDataset Consul;
@@ -487,6 +491,18 @@ void TfrmPatient::Timer1Timer()
 {
     if (Editing(Patient_) || !Patient_.active())
         return;
+    // Under another screen (the consultations), the refresh waits until this
+    // one is shown again.
+    if (QWidget* top = QApplication::activeModalWidget(); top && top != this)
+        return;
+    // The patient shown, deleted on another workstation, is told by name
+    // before the screen shows the one that follows.
+    bool gone = false;
+    records::Guarded([&] { gone = Patient_.currentRowGone(); });
+    if (gone) {
+        PatientDeleted();
+        return;
+    }
     // the rows around the current one, read again through the tag
     records::Guarded([this] { Patient_.refresh(); });
 }
@@ -592,8 +608,13 @@ void TfrmPatient::PatientDeleted()
     const bool typed = Editing(Patient_);
     QString text = records::DeletedElsewhereText(PatientWhat(), PatientFeminine());
     text += typed ? records::NotSavedNote() : records::ListUpdatedNote();
-    if (!typed)  // read again first: behind the box, the screen shows the patient that follows
+    if (!typed) {
+        // Read again first: behind the box, the screen shows the patient
+        // that follows. No editor keeps the focus, so that the keys the user
+        // goes on typing never change that other patient.
         records::Guarded([this] { Patient_.refresh(); });
+        setFocus(Qt::OtherFocusReason);
+    }
     kui::MsgWarning(text, this);
     UpdateButtons();
 }

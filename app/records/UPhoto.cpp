@@ -24,7 +24,6 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QHash>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -67,30 +66,7 @@ protected:
 // as "_".
 QString StorableName(const QString& name, int codePage)
 {
-    static const QHash<char32_t, QString> nearest = {{U'Ł', QStringLiteral("L")}, {U'ł', QStringLiteral("l")},
-        {U'Đ', QStringLiteral("D")}, {U'đ', QStringLiteral("d")}, {U'Ħ', QStringLiteral("H")},
-        {U'ħ', QStringLiteral("h")}, {U'ı', QStringLiteral("i")}, {U'Ŧ', QStringLiteral("T")},
-        {U'ŧ', QStringLiteral("t")}, {U'Ŀ', QStringLiteral("L")}, {U'ŀ', QStringLiteral("l")}};
-    const auto held = [codePage](char32_t c) {
-        char byte = 0;
-        return c < 0x10000 && kdb::byteOfUnit(codePage, static_cast<char16_t>(c), byte);
-    };
-    QString out;
-    for (const char32_t c : name.toUcs4()) {
-        if (held(c)) {
-            out += QString::fromUcs4(&c, 1);
-            continue;
-        }
-        QString plain;
-        if (c < 0x10000)
-            for (const QChar d : QChar(static_cast<char16_t>(c)).decomposition())
-                if (d.category() != QChar::Mark_NonSpacing && held(d.unicode()))
-                    plain += d;
-        if (plain.isEmpty())
-            plain = nearest.value(c, QStringLiteral("_"));
-        out += plain;
-    }
-    return out;
+    return kdb::storableText(codePage, name, QLatin1Char('_'));
 }
 
 // Why a copy into the photo folder failed, naming the folder.
@@ -501,6 +477,13 @@ QString TfrmPhoto::StorePhoto(const QString& source, QString& failure)
             failure = CopyFailure(PhotoDir, in.size());
             return {};
         }
+    }
+    // The last bytes are still in the file's buffer: a disk that refuses
+    // them is seen here, for the commit would keep the cut photo.
+    if (!out.flush()) {
+        out.cancelWriting();
+        failure = CopyFailure(PhotoDir, in.size());
+        return {};
     }
     if (!out.commit()) {
         failure = CopyFailure(PhotoDir, in.size());

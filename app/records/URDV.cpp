@@ -10,6 +10,7 @@
 #include "platform/db/dataset/Dataset.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/data/DataControls.h"
 
 #include <QCloseEvent>
 #include <QDateEdit>
@@ -122,6 +123,8 @@ TfrmRDV::TfrmRDV(AppContext& context, QWidget* parent)
     connect(ui->btnFindPatient, &QToolButton::clicked, this, &TfrmRDV::btnFindPatientClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &QWidget::close);
     connect(ui->edMotif, &QLineEdit::textChanged, this, &TfrmRDV::UpdateButtons);
+    // The reason takes only the letters its table holds.
+    kui::SetCodePage(ui->edMotif, records::TableCodePage(DataPath, QStringLiteral("FRDV.DBF")));
 }
 
 TfrmRDV::~TfrmRDV()

@@ -14,6 +14,7 @@
 #include "app/records/UPROT.h"
 #include "app/records/UPatient.h"
 #include "app/records/URDV.h"
+#include "app/records/UTable.h"
 #include "platform/db/database/Database.h"
 #include "platform/ui/data/DataGrid.h"
 #include "ui_UConsul.h"
@@ -102,6 +103,7 @@ TEST_F(OtherWorkstationTest, APatientDeletedElsewhereIsNeitherChangedNorWrittenI
     Type(frm.form()->edTel, "0");
     EXPECT_EQ(LastMessage(), Deleted("Le patient DUPONT JEAN (code 000001)") + kListUpdated);
     EXPECT_EQ(LastKind(), kui::MsgKind::Warning);
+    Keys("612");  // typed on after the box: no editor has them
     EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
     EXPECT_EQ(frm.form()->edNom->text(), "MARTIN");
     EXPECT_EQ(frm.form()->edTel->text(), "");
@@ -120,6 +122,59 @@ TEST_F(OtherWorkstationTest, APatientDeletedElsewhereIsNeitherChangedNorWrittenI
     EXPECT_EQ(frm.form()->edTel->text(), "0612");
     EXPECT_EQ(DeletedRecordValue("PATIENT", "CODE", "000002", "TEL"), "");
     EXPECT_TRUE(Rows("SELECT CODE FROM PATIENT").isEmpty());
+}
+
+// The refresh of every five seconds that finds the patient shown deleted
+// elsewhere says so rather than showing another patient in silence, and
+// leaves no editor the focus; deleting a patient deleted elsewhere says so
+// and asks nothing.
+TEST_F(OtherWorkstationTest, ThePatientFileTellsAPatientDeletedElsewhereWhenItRefreshesOrDeletes)
+{
+    AddPatient("000002", "MARTIN", "LUC");
+    AddPatient("000003", "PETIT", "PAUL");
+    AddPatient("000004", "ROBERT", "ANNE");
+    TfrmPatient frm(practice_.context());
+    frm.CodePatient = "000002";
+    ShowActive(&frm);
+    QTest::mouseClick(frm.form()->edTel, Qt::LeftButton);
+    OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000002'");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return practice_.messages().Count() > 0; }, 8000));
+    EXPECT_EQ(LastMessage(), Deleted("Le patient MARTIN LUC (code 000002)") + kListUpdated);
+    EXPECT_EQ(frm.form()->edNom->text(), "PETIT");
+    Keys("7");
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+
+    practice_.messages().Clear();
+    OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000003'");
+    practice_.messages().Answer(QMessageBox::Yes);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Delete, Qt::ControlModifier);
+    EXPECT_EQ(practice_.messages().Count(), 1);
+    EXPECT_EQ(LastMessage(), Deleted("Le patient PETIT PAUL (code 000003)") + kListUpdated);
+    EXPECT_EQ(Rows("SELECT CODE, TEL FROM PATIENT"), QStringList{"000004|"});
+}
+
+// A reference code deleted elsewhere while its label is changed here is
+// not written again: Valider says so, naming it, and the typed label stays.
+TEST_F(OtherWorkstationTest, AReferenceCodeDeletedElsewhereIsNotRecreated)
+{
+    Exec("INSERT INTO FBIO (CODE, LIBELLE) VALUES ('011', 'NFS')");
+    Exec("INSERT INTO FBIO (CODE, LIBELLE) VALUES ('012', 'VS')");
+    TfrmTable frm(practice_.context());
+    frm.TableName = "FBIO";
+    frm.Title = "Examens Biologiques";
+    frm.DatabaseName = DataPath;
+    frm.CodeLength = 3;
+    ShowActive(&frm);
+    ASSERT_EQ(frm.edCode()->text(), "");
+    QTest::mouseClick(frm.btnModif(), Qt::LeftButton);
+    ASSERT_EQ(frm.edCode()->text(), "011");
+    Keys(" PLAQUETTES");
+    OtherWorkstation("DELETE FROM FBIO WHERE CODE='011'");
+    QTest::mouseClick(frm.btnOk(), Qt::LeftButton);
+    EXPECT_EQ(LastMessage(), Deleted(QString::fromUtf8("Le code 011 « NFS »")) + kNotSaved + kListUpdated);
+    EXPECT_TRUE(frm.pnlSaisie()->isVisible());
+    EXPECT_EQ(frm.edDesig()->text(), "NFS PLAQUETTES");
+    EXPECT_EQ(Rows("SELECT CODE, LIBELLE FROM FBIO"), QStringList{"012|VS"});
 }
 
 // The history of the consultation screen out of date: Modify on a changed
@@ -395,6 +450,43 @@ TEST_F(OtherWorkstationTest, ProtocolsDeletedOrChangedElsewhere)
 
 // A prescription line deleted elsewhere: typing into it is refused with
 // its medicine named, the grid drops it, nothing is written into it.
+// A prescription another workstation deleted whole since it was shown takes
+// no new line, which would bring its number back with that line alone; a
+// prescription this screen emptied itself still does.
+TEST_F(OtherWorkstationTest, APrescriptionDeletedElsewhereIsNotBroughtBackByANewLine)
+{
+    Exec("INSERT INTO FORD (CODE, NUM, MEDIC) VALUES ('1', 1, 'DOLIPRANE')");
+    Exec("INSERT INTO FORD (CODE, NUM, MEDIC) VALUES ('1', 2, 'AMOXICILLINE')");
+    Exec("INSERT INTO FORD (CODE, NUM, MEDIC) VALUES ('2', 1, 'VENTOLINE')");
+    kui::ScopedMessageRecorder messages;
+    TfrmOrd frm(practice_.context());
+    ShowActive(&frm);
+    QTest::mouseClick(frm.navOrd()->firstButton(), Qt::LeftButton);
+    ASSERT_EQ(frm.edCode()->text(), "1");
+
+    OtherWorkstation("DELETE FROM FORD WHERE CODE='1'");
+    QTest::mouseClick(frm.btnAddLine(), Qt::LeftButton);
+    Keys("aspirine");
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    ASSERT_EQ(messages.Count(), 1);
+    EXPECT_EQ(messages.Last().text, Deleted(QString::fromUtf8("L'ordonnance n° 1"), true) + kNotSaved);
+    EXPECT_EQ(frm.tMedic()->state(), kdb::DatasetState::Insert);
+    EXPECT_EQ(frm.tMedic()->fieldByName("MEDIC").asString(), "aspirine");
+    EXPECT_EQ(Rows("SELECT CODE, MEDIC FROM FORD"), QStringList{"2|VENTOLINE"});
+
+    // Prescription 2 emptied here, then given a line.
+    messages.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnCancel(), Qt::LeftButton);
+    QTest::mouseClick(frm.navOrd()->lastButton(), Qt::LeftButton);
+    ASSERT_EQ(frm.edCode()->text(), "2");
+    messages.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnDelLine(), Qt::LeftButton);
+    QTest::mouseClick(frm.btnAddLine(), Qt::LeftButton);
+    Keys("salbutamol");
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(Rows("SELECT CODE, MEDIC FROM FORD"), QStringList{"2|SALBUTAMOL"});
+}
+
 TEST_F(OtherWorkstationTest, APrescriptionLineDeletedElsewhereIsNotTypedInto)
 {
     Exec("INSERT INTO FORD (CODE, NUM, MEDIC) VALUES ('1', 1, 'DOLIPRANE')");

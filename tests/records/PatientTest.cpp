@@ -547,4 +547,34 @@ TEST_F(PatientTest, LongTextsStopAtTheFieldsWidths)
         QString::fromUtf8("12 AVENUE DE LA RÉPUBLIQUE PROLONGÉE, BÂ"));
 }
 
+// Letters the table's code page lacks (Windows-1252 here) show at once as
+// the table stores them, typed or pasted: the letter without its accent,
+// its nearest Latin letter, or "?"; what is saved is what was shown.
+TEST_F(PatientTest, LettersTheTableCannotHoldShowAsTheyAreStored)
+{
+    AddPatient("000001", "ANDRE", "ALAIN");
+    TfrmPatient frm(practice_.context());
+    frm.CodePatient = "000001";
+    ShowActive(&frm);
+    Ui::TfrmPatient* ui = frm.form();
+
+    QTest::mouseClick(ui->edPrenom, Qt::LeftButton);
+    Press(Qt::Key_End);
+    Type(QApplication::focusWidget(), QString::fromUtf8(" Łukasz-Đorđe"));
+    EXPECT_EQ(ui->edPrenom->text(), QString::fromUtf8("ALAIN LUKASZ-DORDE"));
+    QTest::mouseClick(ui->mmAntPers->viewport(), Qt::LeftButton);
+    QApplication::clipboard()->setText(QString::fromUtf8("β-bloquant, HbA1c ≥ 7 %,\nœdème, 38,5 °C"));
+    Press(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(ui->mmAntPers->toPlainText(), QString::fromUtf8("?-bloquant, HbA1c ? 7 %,\nœdème, 38,5 °C"));
+    QTest::mouseClick(ui->cmbAdr->lineEdit(), Qt::LeftButton);
+    Type(QApplication::focusWidget(), QString::fromUtf8("3 ulica Łódzka"));
+    EXPECT_EQ(ui->cmbAdr->currentText(), QString::fromUtf8("3 ulica Lódzka"));
+
+    Press(Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    EXPECT_EQ(Rows("SELECT PRENOM, ADR FROM PATIENT"),
+        QStringList{QString::fromUtf8("ALAIN LUKASZ-DORDE|3 ULICA LÓDZKA")});
+    EXPECT_EQ(Rows("SELECT ANTPERS FROM PATIENT"), QStringList{ui->mmAntPers->toPlainText()});
+}
+
 }  // namespace

@@ -21,6 +21,10 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
+#include <csignal>
+
+#include <sys/resource.h>
+
 namespace {
 
 class PhotoTest : public RecordsTest {
@@ -337,6 +341,28 @@ TEST_F(PhotoTest, ACopyThatFailsNamesThePhotoFolder)
         EXPECT_TRUE(Photos().isEmpty());
     }
     QFile::setPermissions(PhotoDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+
+    // A disk that takes only the first half of the photo (a limit on the
+    // size of the files this program writes stands for a full disk): no
+    // cut photo is kept in the folder nor named by a row.
+    const qint64 size = QFileInfo(photo).size();
+    ASSERT_GT(size, 64);
+    rlimit before {};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit half = before;
+    half.rlim_cur = static_cast<rlim_t>(size / 2);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &half), 0);
+    chosen_ << photo;
+    QTest::mouseClick(add, Qt::LeftButton);
+    setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_EQ(messages_.Last().text,
+        QStringLiteral("La photo n'a pas été ajoutée : l'écriture dans le dossier des photos « %1 » a échoué.")
+            .arg(PhotoDir));
+    EXPECT_TRUE(Photos().isEmpty());
+    EXPECT_TRUE(QDir(PhotoDir).entryList(QDir::Files | QDir::Hidden).isEmpty());
+    EXPECT_FALSE(frm.Image(1)->HasPicture());
 }
 
 // The photo screen over the program's own context (ProgramContext: no step

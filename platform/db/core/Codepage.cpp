@@ -409,6 +409,37 @@ bool byteOfUnit(int codePage, char16_t unit, char& byte)
     return table(codePage).byteOf(unit, byte);
 }
 
+QString storableText(int codePage, const QString& text, QChar fallback)
+{
+    // Letters without a decomposition, and the Latin letter they are read as.
+    static const std::array<std::pair<char16_t, char16_t>, 13> nearest = {{{u'Ł', u'L'}, {u'ł', u'l'},
+        {u'Đ', u'D'}, {u'đ', u'd'}, {u'Ħ', u'H'}, {u'ħ', u'h'}, {u'ı', u'i'}, {u'Ŧ', u'T'}, {u'ŧ', u't'},
+        {u'Ŀ', u'L'}, {u'ŀ', u'l'}, {u'Ø', u'O'}, {u'ø', u'o'}}};
+    const Table& t = table(codePage);
+    char byte = 0;
+    QString out = text;
+    for (QChar& c : out) {
+        if (t.byteOf(c.unicode(), byte))
+            continue;
+        QChar plain = fallback;
+        if (!c.isSurrogate()) {
+            QString base;
+            for (const QChar d : c.decomposition())
+                if (d.category() != QChar::Mark_NonSpacing)
+                    base += d;
+            if (base.size() == 1 && t.byteOf(base.at(0).unicode(), byte)) {
+                plain = base.at(0);
+            } else {
+                for (const auto& [letter, latin] : nearest)
+                    if (letter == c.unicode() && t.byteOf(latin, byte))
+                        plain = QChar(latin);
+            }
+        }
+        c = plain;
+    }
+    return out;
+}
+
 QString fromCp1252(std::string_view bytes)
 {
     return fromCodePage(kCodePage1252, bytes);

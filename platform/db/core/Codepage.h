@@ -33,6 +33,10 @@ QString fromCodePage(int codePage, std::string_view bytes);
 std::string toCodePage(int codePage, const QString& text);
 // The byte of one character in a code page; false when it has none.
 bool byteOfUnit(int codePage, char16_t unit, char& byte);
+// The text as near as a code page holds it, character for character (the
+// length stays): a character the code page lacks becomes its letter
+// without accent, or its nearest Latin letter (Ł, Đ, ı, …), or `fallback`.
+QString storableText(int codePage, const QString& text, QChar fallback = QLatin1Char('?'));
 
 // Windows-1252, the code page of the tables this engine creates.  Undefined
 // bytes (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the same code point.
