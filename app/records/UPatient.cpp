@@ -10,6 +10,7 @@
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/os/Abort.h"
+#include "platform/os/Files.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/ScreenKeys.h"
@@ -22,7 +23,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTextCursor>
-#include <QSaveFile>
 #include <QShowEvent>
 #include <QStyle>
 #include <QTimer>
@@ -320,10 +320,11 @@ void TfrmPatient::PatientAfterPost(kdb::Dataset&)
             QString text;
             for (const QString& a : adrList_)
                 text += a + u'\n';
-            QSaveFile f(AdrFileName);
-            if (!f.open(QIODevice::WriteOnly) || f.write(kui::EncodeText(text, adrEncoding_)) < 0 || !f.commit())
-                ShowError(QStringLiteral("La liste des adresses n'a pas pu être enregistrée dans ") + AdrFileName +
-                    QStringLiteral(" : ") + f.errorString());
+            // The whole list or the previous one: a full disk cuts nothing.
+            QString error;
+            if (!kos::WriteFileWhole(AdrFileName, kui::EncodeText(text, adrEncoding_), &error))
+                ShowError(QStringLiteral("La fiche du patient est enregistrée, mais pas la liste des adresses :\r") +
+                    error);
             LoadAddresses();
         }
         ui->cmbAdr->setEditText(upper);
