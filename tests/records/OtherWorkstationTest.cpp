@@ -15,6 +15,7 @@
 #include "app/records/UOrd.h"
 #include "app/records/UPROT.h"
 #include "app/records/UPatient.h"
+#include "app/records/UPhoto.h"
 #include "app/records/URDV.h"
 #include "app/records/UTable.h"
 #include "platform/db/database/Database.h"
@@ -680,6 +681,51 @@ TEST_F(OtherWorkstationTest, NoProtocolIsWrittenForAPatientDeletedElsewhere)
     QTest::mouseClick(old.btnPost(), Qt::LeftButton);
     EXPECT_EQ(practice_.messages().Count(), 0);
     EXPECT_EQ(Rows("SELECT NUM, CODE, CLINIQUE FROM FPROT"), QStringList{"000007|000123|CLINIQUE A NORD"});
+}
+
+// Photos of a patient deleted elsewhere: an added photo is neither filed
+// under the patient nor left in the photo folder; saving the slots writes
+// nothing.
+TEST_F(OtherWorkstationTest, NoPhotoIsFiledForAPatientDeletedElsewhere)
+{
+    AddPatient("000001", "DUPONT", "MARIE");
+    Exec("UPDATE PATIENT SET SEXE='F' WHERE CODE='000001'");
+    QTemporaryDir camera;
+    const auto photo = [&camera](const QString& name, int tint) {
+        QImage im(64, 48, QImage::Format_RGB32);
+        im.fill(QColor(tint, 100, 200));
+        const QString path = camera.filePath(name);
+        EXPECT_TRUE(im.save(path, "JPG"));
+        return path;
+    };
+    QStringList chosen{photo("IMG_0001.JPG", 10), photo("IMG_0002.JPG", 90)};
+    practice_.context().choosePicture = [&chosen](QWidget*) { return chosen.isEmpty() ? QString() : chosen.takeFirst(); };
+    CurrentPatientCode = "000001";
+    TfrmPhoto frm(practice_.context());
+    ShowActive(&frm);
+    auto* add = frm.findChild<QToolButton*>("btnAdd");
+    ASSERT_NE(add, nullptr);
+    QTest::mouseClick(add, Qt::LeftButton);
+    ASSERT_EQ(Rows("SELECT NUM, PHOTO FROM FPHOTO"), QStringList{"1|IMG_0001.JPG"});
+
+    // The photo is deleted from its slot here, the patient elsewhere; then a
+    // photo is added and the slots saved.
+    QTest::mouseClick(frm.Image(1), Qt::LeftButton);
+    practice_.messages().Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnDelete(), Qt::LeftButton);
+    ASSERT_TRUE(frm.btnPost()->isEnabled());
+    OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000001'");
+    practice_.messages().Clear();
+    QTest::mouseClick(add, Qt::LeftButton);
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    const QString gone = Deleted("La patiente DUPONT MARIE (code 000001)", true) + kNotSaved;
+    EXPECT_EQ(LastMessage(), gone);
+    EXPECT_FALSE(frm.SelectedImage()->HasPicture());
+    EXPECT_EQ(QDir(PhotoDir).entryList(QDir::Files | QDir::Hidden), QStringList{"IMG_0001.JPG"});
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(LastMessage(), gone);
+    EXPECT_TRUE(frm.btnPost()->isEnabled());
+    EXPECT_EQ(Rows("SELECT NUM, PHOTO FROM FPHOTO"), QStringList{"1|IMG_0001.JPG"});
 }
 
 // The patient is held while a row naming it is written: a deletion on
