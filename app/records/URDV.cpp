@@ -122,6 +122,8 @@ TfrmRDV::TfrmRDV(AppContext& context, QWidget* parent)
     connect(ui->btnFindPatient, &QToolButton::clicked, this, &TfrmRDV::btnFindPatientClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &QWidget::close);
     connect(ui->edMotif, &QLineEdit::textChanged, this, &TfrmRDV::UpdateButtons);
+    // A single border, at a size that shows every caption whole.
+    kui::SetFixedBorder(this);
 }
 
 TfrmRDV::~TfrmRDV()
