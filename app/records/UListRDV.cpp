@@ -201,6 +201,8 @@ void TfrmListRDV::edDateChange()
         qRDV_->setFilter(DayFilter());
         qRDV_->first();
     });
+    // Modifier and Supprimer follow the rows now shown.
+    UpdateButtons();
 }
 
 void TfrmListRDV::ApplyView()
@@ -210,6 +212,7 @@ void TfrmListRDV::ApplyView()
         qRDV_->setFiltered(!all);
         qRDV_->first();
     });
+    UpdateButtons();
     ui->edDate->setEnabled(!all);
     ui->lDate->setEnabled(!all);
     const QString caption = all ? QStringLiteral("RDV du jour") : QStringLiteral("Tous les RDV");
