@@ -1,7 +1,8 @@
 // The frames of the entry screens with a single border: the exam entry, the
 // prescription editor, the appointment entry and the appointment list keep
 // the size they open at, whatever the user drags or asks; and the
-// prescription editor opens with its lines in hand.
+// prescription editor opens with its lines in hand, and a line added there
+// but left untouched is never written.
 #include "RecordsFixture.h"
 
 #include "app/records/UExComp.h"
@@ -13,7 +14,9 @@
 
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPushButton>
 #include <QStatusBar>
+#include <QToolButton>
 
 // Readable sizes in the failure messages.
 inline void PrintTo(const QSize& s, std::ostream* os)
@@ -126,6 +129,53 @@ TEST_F(FrameTest, ThePrescriptionEditorOpensOnItsLines)
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
     EXPECT_EQ(frm.tMedic()->fieldByName("MEDIC").asString().trimmed(), "MEDICAMENT 2");
     EXPECT_EQ(frm.tMedic()->state(), kdb::DatasetState::Browse);
+}
+
+// A line added and left as it came (Down past the last line, Nouvelle, the
+// "+" button), its cell editor open and empty, is not written: closing the
+// editor, or going to another line, leaves the prescriptions as they were.
+TEST_F(FrameTest, AnUntouchedNewLineIsNeverWritten)
+{
+    const QString lines = "SELECT CODE, NUM, MEDIC, FORME FROM FORD ORDER BY CODE, NUM";
+    const QStringList before = Rows(lines);
+    ASSERT_EQ(before.size(), 3);
+    {
+        TfrmOrd frm(practice_.context());
+        ShowActive(&frm);
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
+        QApplication::processEvents();
+        ASSERT_EQ(frm.tMedic()->state(), kdb::DatasetState::Insert);
+        ASSERT_NE(qobject_cast<QLineEdit*>(QApplication::focusWidget()), nullptr) << "the new line's cell editor";
+        QTest::mouseClick(frm.btnClose(), Qt::LeftButton);
+        EXPECT_FALSE(frm.isVisible());
+    }
+    EXPECT_EQ(Rows(lines), before);
+    {
+        TfrmOrd frm(practice_.context());
+        ShowActive(&frm);
+        QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+        QApplication::processEvents();
+        ASSERT_EQ(frm.edCode()->text(), "2");
+        QTest::mouseClick(frm.btnClose(), Qt::LeftButton);
+        EXPECT_FALSE(frm.isVisible());
+    }
+    EXPECT_EQ(Rows(lines), before);
+    {
+        TfrmOrd frm(practice_.context());
+        ShowActive(&frm);
+        QTest::mouseClick(frm.btnAddLine(), Qt::LeftButton);
+        QApplication::processEvents();
+        ASSERT_EQ(frm.tMedic()->state(), kdb::DatasetState::Insert);
+        kui::DataGrid* grid = frm.grdDetail();
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(0, 1)).center());
+        EXPECT_EQ(frm.tMedic()->state(), kdb::DatasetState::Browse);
+        EXPECT_EQ(grid->model()->rowCount(), 3);
+        QTest::mouseClick(frm.btnClose(), Qt::LeftButton);
+        EXPECT_FALSE(frm.isVisible());
+    }
+    EXPECT_EQ(Rows(lines), before);
+    EXPECT_EQ(messages_.Count(), 0);
 }
 
 }  // namespace
