@@ -43,9 +43,9 @@ void Guarded(const std::function<void()>& action)
         action();
     } catch (const EAbort&) {
     } catch (const EDBEngineError& e) {
-        ShowError(e.code() == kdb::DBERR_LOCKED ? LockedRecordMessage() : QString::fromUtf8(e.what()));
+        ShowError(e.code() == kdb::DBERR_LOCKED ? LockedRecordMessage() : kui::ExceptionText(e));
     } catch (const std::exception& e) {
-        ShowError(QString::fromUtf8(e.what()));
+        ShowError(kui::ExceptionText(e));
     }
 }
 

@@ -10,6 +10,7 @@
 #include <QToolButton>
 
 #include "platform/os/Abort.h"
+#include "platform/ui/Messages.h"
 
 namespace kui {
 
@@ -155,7 +156,7 @@ bool FieldLink::write(const QString& text, QString* error)
         return false;
     } catch (const std::exception& e) {
         if (error)
-            *error = QString::fromUtf8(e.what());
+            *error = kui::ExceptionText(e);
         return false;
     }
 }
@@ -483,7 +484,7 @@ void DataNavigator::run(void (Dataset::*move)())
             (dataset_->*move)();
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
-        emit moveFailed(QString::fromUtf8(e.what()));
+        emit moveFailed(kui::ExceptionText(e));
     }
     update();
 }

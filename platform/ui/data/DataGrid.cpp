@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include "platform/os/Abort.h"
+#include "platform/ui/Messages.h"
 
 #include <algorithm>
 
@@ -237,7 +238,7 @@ void DataGrid::editorTextChanged(QWidget* editor)
         ds->edit();
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = kui::ExceptionText(e);
     }
     committing_ = false;
     if (error.isEmpty())
@@ -278,7 +279,7 @@ void DataGrid::onScrolled(int value)
     try {
         ds->loadRowsBefore(model_->fetchSize());
     } catch (const std::exception& e) {
-        emit moveFailed(QString::fromUtf8(e.what()));
+        emit moveFailed(kui::ExceptionText(e));
     }
 }
 
@@ -298,7 +299,7 @@ QModelIndex DataGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modi
     } catch (const EAbort&) {
         // the silent abort: the cursor stays
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = kui::ExceptionText(e);
     }
     if (!error.isEmpty())
         emit moveFailed(error);
@@ -338,7 +339,7 @@ void DataGrid::onSelectionChanged()
     } catch (const EAbort&) {
         // the silent abort: the cursor stays
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = kui::ExceptionText(e);
     }
     syncing_ = false;
     followDataset(ds->currentRow());
