@@ -2,6 +2,7 @@
 // archive directory reader (List, CheckIfLastDisk).
 #include "zip/ZipArch.h"
 #include "zip/ZipRecords.h"
+#include "platform/zipeng/EntryRules.h"
 #include "platform/zipeng/Oem850.h"
 
 #include "platform/ui/Messages.h"
@@ -413,6 +414,13 @@ void TZipArchiver::List()
         // the count of entries in 16 bits, which some writers let wrap past
         // 65 535; the entries found must agree with it.
         qint64 consumed = 0, k = 1;
+        zipeng::EntryNames names;
+        // an odd entry refuses the archive, as every reader of the program
+        // refuses it (platform/zipeng/EntryRules.h)
+        auto refuse = [](const std::string& why) {
+            if (!why.empty())
+                throw EZipArchiver::CreateResFmtStr(10205, QString::fromStdString(why));
+        };
         for (;; ++k) {
             unsigned char h[46];
             if (k > total) {
@@ -444,6 +452,8 @@ void TZipArchiver::List()
             QByteArray name(e->NameLength, Qt::Uninitialized);
             if (!ReadAcross(name.data(), name.size()))
                 throw EZipArchiver::CreateResDisp(11017, true);
+            if (consumed > cdSize)
+                refuse(zipeng::PastDirectoryRefusal(name.toStdString()));
             HostVersion = h[4];
             HostSystem = h[5];
             // a name flagged UTF-8 is UTF-8, whatever its host, when it decodes
@@ -459,6 +469,9 @@ void TZipArchiver::List()
                     throw EZipArchiver::CreateResDisp(10201, true);
                 TakeZip64Values(*e);
             }
+            std::string refused = zipeng::EntryRefusal({e->VersionMadeBy, e->Flags, e->Method, e->ExternalAttrs,
+                e->CompressedSize, e->UncompressedSize, name.toStdString(), e->ExtraData.toStdString()});
+            refuse(refused.empty() ? names.Add(name.toStdString()) : refused);
             if (e->CommentLength > 0) {
                 QByteArray c(e->CommentLength, Qt::Uninitialized);
                 if (!ReadAcross(c.data(), c.size()))

@@ -26,6 +26,7 @@ QString ZipMessageText(int id)
             {10202, "Erreur de type inconnu intervenue dans la méthode List()"},
             {10203, "Avertissement - La structure de l'archive est erronnée!"},
             {10204, "Avertissement - Symbols incorrects à la fin du fichier ZIP!"},
+            {10205, "Archive refusée : %s"},
             {10301, "Erreur - aucun fichier à compresser!"},
             {10302, "Action sans surveillance impossible à accomplir sans mot de passe"},
             {10303,

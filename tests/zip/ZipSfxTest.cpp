@@ -3,6 +3,7 @@
 // then answering on the terminal), damaged ones refused by the program.
 #include "ZipTestSupport.h"
 #include "zip/sfx/SfxReader.h"
+#include "tests/zipeng/OddEntries.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -516,6 +517,49 @@ TEST_F(ZipSfx, DamagedProgramsAreRefused)
     EXPECT_FALSE(QFile::exists(P("cible/evil.txt")));
     EXPECT_FALSE(QFile::exists(P("evil.txt")));
     EXPECT_FALSE(QFile::exists("/tmp/abs-sfx.txt"));
+}
+
+// Each kind of odd entry as the component and the self-extracting program
+// see it: the directory reader refuses the archive with the reason the
+// libraries give (the local names, which it does not read, are judged when
+// the archive is tested); the program's reader gives the same reason, and
+// the program, run, refuses the archive whole and writes nothing.
+TEST_F(ZipSfx, OddEntriesAreRefusedAsTheLibrariesRefuseThem)
+{
+    const QString corpus = QStringLiteral(KORVALE_SOURCE_DIR "/tests/zipeng/corpus/");
+    const QByteArray header("KZV\0\0\x01\x0c\0\0\0\0\0", 12);
+    for (const OddArchive& odd : OddArchives()) {
+        SCOPED_TRACE(odd.file);
+        const QString reason = QString::fromStdString(odd.reason);
+        const QString file = corpus + QString::fromStdString(odd.file);
+        events.messages.clear();
+        z.SetZipFileName(file);
+        if (odd.localOnly) {
+            ASSERT_EQ(z.ZipFileName(), file);
+            z.ExtrOptions = {ExtrTest};
+            z.SetFSpecArgs({"*.*"});
+            z.Extract();
+            EXPECT_EQ(z.SuccessCnt, 0);
+        } else {
+            EXPECT_TRUE(z.ZipFileName().isEmpty());
+        }
+        EXPECT_TRUE(events.messages.join("|").contains(reason)) << events.messages.join("|").toStdString();
+
+        const QByteArray archive = FileBytes(file);
+        const QByteArray image = header + archive;
+        try {
+            sfx::CheckImage(reinterpret_cast<const unsigned char*>(image.constData()), size_t(image.size()));
+            ADD_FAILURE() << "accepted by the program's reader";
+        } catch (const sfx::SfxError& e) {
+            EXPECT_EQ(QString::fromUtf8(e.what()), reason);
+        }
+        PutFile(P("odd.exe"), stub + image);
+        ASSERT_TRUE(QFile::setPermissions(P("odd.exe"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const Outcome r = Start(P("odd.exe"), {"--dossier", P("cible"), "--oui"});
+        EXPECT_EQ(r.exit, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(reason)) << r.err.toStdString();
+        EXPECT_TRUE(Tree(P("cible")).isEmpty());
+    }
 }
 
 // The archive reader on the fuzz corpus: "ok-" images read whole, every

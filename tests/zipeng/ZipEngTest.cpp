@@ -1,5 +1,6 @@
 // The two archive libraries against the Debian tools (zip, unzip, 7z,
 // Python's zipfile) and against damaged or hostile archives.
+#include "OddEntries.h"
 #include "ZipEngTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -409,6 +410,32 @@ TEST(ZipEng, CancelFromTheCallbackLeavesNothingBehind)
 }  // namespace
 
 namespace {
+
+// Each kind of odd entry refuses the whole archive, tested or extracted,
+// with its reason naming the entry, before anything is written; what zip
+// writes for its standard input (a pipe's mode) is an ordinary file.
+TEST(ZipEng, OddEntriesRefuseTheWholeArchive)
+{
+    const fs::path corpus = fs::path(KORVALE_SOURCE_DIR) / "tests/zipeng/corpus";
+    for (const OddArchive& odd : OddArchives()) {
+        SCOPED_TRACE(odd.file);
+        TempDir t;
+        for (bool test : {true, false}) {
+            Calls c;
+            ExtractRequest x{.archive = (corpus / odd.file).string(), .baseDir = t / "base", .test = test};
+            EXPECT_EQ(RunExtract(x, c), 0);
+            EXPECT_EQ(c.Messages(), odd.reason + "\n");
+            EXPECT_EQ(c.Count(actNewFile), 0);
+        }
+        EXPECT_TRUE(!fs::exists(t / "base") || fs::is_empty(t / "base"));
+    }
+    TempDir t;
+    Calls c;
+    ExtractRequest x{.archive = (corpus / "sound-stdin-pipe.zip").string(), .baseDir = t / "base"};
+    ASSERT_EQ(RunExtract(x, c), 1) << c.Messages();
+    EXPECT_TRUE(fs::is_regular_file(t / "base/-"));
+    EXPECT_EQ(ReadFile(t / "base/-"), "from standard input\n");
+}
 
 // The fuzz corpus (tests/zipeng/corpus, also what fuzz_unzip found): each
 // archive tested and extracted; nothing may land outside the base directory.
