@@ -90,6 +90,12 @@ EZipArchiver EZipArchiver::CreateResFmtStr(int id, const QString& arg)
     return EZipArchiver(id, QString(t).replace(QStringLiteral("%s"), arg), true);
 }
 
+EZipArchiver EZipArchiver::CreateResDispFile(int id, const QString& file)
+{
+    QString t = ZipMessageText(id);
+    return EZipArchiver(id, (t.isNull() ? Fallback(id) : t) + QStringLiteral(" : ") + file, true);
+}
+
 // ---------------------------------------------------------------- helpers
 
 bool TZipStream::SetSize(qint64 size)
@@ -182,7 +188,7 @@ void TZipArchiver::ShowZipMessage(int id, const QString& extra)
     text += extra;
     Message = text;
     ErrCode = id;
-    if (!Unattended)
+    if (!Unattended && !QuietMessages)
         kui::MsgPlain(text);
     if (OnMessage)
         OnMessage(this, 0, text);
@@ -202,7 +208,7 @@ void TZipArchiver::TraceMessage(const QString& text)
 
 void TZipArchiver::ShowExceptionError(const EZipArchiver& e)
 {
-    if (e.DisplayMsg && !Unattended)
+    if (e.DisplayMsg && !Unattended && !QuietMessages)
         kui::MsgPlain(e.Message());
     ErrCode = e.ResId;
     Message = e.Message();
@@ -268,7 +274,7 @@ bool TZipArchiver::CheckIfLastDisk(unsigned char endRecord[22], bool raise)
     if (!InHandle->open(QIODevice::ReadOnly)) {
         InHandle.reset();
         if (raise)
-            throw EZipArchiver::CreateResDisp(11001, true);
+            throw EZipArchiver::CreateResDispFile(11001, InFileName);
         ShowZipMessage(11002);
         return false;
     }
