@@ -15,16 +15,42 @@ namespace backup::steps {
 
 namespace {
 
-// A restored file with no previous file of its name takes the group of a
-// directory whose new files inherit it (setgid).
-void InheritGroup(const QString& dir, const QString& path)
+// A restored file with no previous file of its name (a new protocol text,
+// a table's memo or index that was missing) takes the owner, group and
+// rights of the files beside it: a file of the same table first, else one
+// of the files it replaces, else any file of the directory. In a directory
+// without files, the rights the directory gives its own entries (a folder
+// shared by a group: group write), and its group where new files inherit
+// it (setgid). Never the rights the archive carried.
+void TakeRightsOfNeighbours(const RestoreSet& m, const QString& name, const QString& path)
 {
-    struct stat st;
-    if (::stat(QFile::encodeName(dir).constData(), &st) != 0 || !(st.st_mode & S_ISGID))
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString base = (dot < 0 ? name : name.left(dot)).toUpper() + QLatin1Char('.');
+    QString like;
+    const QFileInfoList files = QDir(m.live).entryInfoList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name);
+    for (const QFileInfo& fi : files)
+        if (!fi.isSymLink() && fi.fileName().toUpper().startsWith(base))
+            like = fi.filePath();
+    for (const QString& old : m.oldNames)
+        if (like.isEmpty() && QFileInfo(In(m.live, old)).isFile())
+            like = In(m.live, old);
+    for (const QFileInfo& fi : files)
+        if (like.isEmpty() && !fi.isSymLink() && !fi.fileName().startsWith(QLatin1Char('.')))
+            like = fi.filePath();
+    if (!like.isEmpty()) {
+        CopyAttributes(like, path, false);
         return;
-    if (::chown(QFile::encodeName(path).constData(), uid_t(-1), st.st_gid) != 0) {
-        // The user is not a member of that group: nothing more to do.
     }
+    struct stat dir;
+    if (::stat(QFile::encodeName(m.live).constData(), &dir) != 0)
+        return;
+    const QByteArray p = QFile::encodeName(path);
+    if ((dir.st_mode & S_ISGID) && ::chown(p.constData(), uid_t(-1), dir.st_gid) != 0) {
+        // The user is not a member of that group: the rights alone.
+    }
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::chmod(p.constData(), dir.st_mode & 0666 & ~mask);
 }
 
 // Copies a file and forces it to the disk.
@@ -180,7 +206,7 @@ bool Gather(std::vector<RestoreSet>& sets, std::vector<bool>& exchange, bool use
             if (m.oldNames.contains(name))
                 CopyAttributes(In(m.live, name), to, false);
             else
-                InheritGroup(m.live, to);
+                TakeRightsOfNeighbours(m, name, to);
             moved << to;
         }
         QString unsynced;

@@ -456,6 +456,57 @@ TEST_F(Restore, AGroupSharedDataDirectoryKeepsItsGroupAndMode)
     }
 }
 
+// Files a restore brings with no file of their name before them (a new
+// protocol text, the memo file of a table that had lost it) take the rights
+// of the files beside them, not the archive's: in a practice shared by a
+// group (folders 2775, files 664, umask 002) the group may write them.
+TEST_F(Restore, NewFilesTakeTheRightsOfTheFilesBesideThem)
+{
+    gid_t group = 0;
+    if (::getuid() == 0) {
+        group = 4242;
+    } else {
+        gid_t groups[64];
+        const int n = ::getgroups(64, groups);
+        for (int i = 0; i < n; ++i)
+            if (groups[i] != ::getegid())
+                group = groups[i];
+        if (group == 0)
+            GTEST_SKIP() << "no second group to share the practice with";
+    }
+    AddProtocol(1, "{\\rtf1 premier}");
+    AddProtocol(2, "{\\rtf1 second}");
+    // the archive made where the group could not write: its files 0644
+    for (const QString& dir : {DataPath, ProtDir})
+        for (const QString& name : QDir(dir).entryList(QDir::Files))
+            ASSERT_EQ(::chmod(QFile::encodeName(dir + name).constData(), 0644), 0);
+    Backup();
+    const mode_t umask = ::umask(002);
+    for (const QString& dir : {DataPath, ProtDir}) {
+        ASSERT_EQ(::chown(QFile::encodeName(Plain(dir)).constData(), uid_t(-1), group), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(Plain(dir)).constData(), 02775), 0);
+        for (const QString& name : QDir(dir).entryList(QDir::Files)) {
+            ASSERT_EQ(::chown(QFile::encodeName(dir + name).constData(), uid_t(-1), group), 0);
+            ASSERT_EQ(::chmod(QFile::encodeName(dir + name).constData(), 0664), 0);
+        }
+    }
+    for (bool exchange : {true, false}) {
+        SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
+        messages_.Clear();
+        ASSERT_TRUE(QFile::remove(ProtDir + "PROT2.RTF"));
+        ASSERT_TRUE(QFile::remove(DataPath + "FPROT.DBT"));
+        RestoreBy(exchange, dest_ + "Korvale.zip");
+        EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
+        for (const QString& file : {ProtDir + "PROT2.RTF", DataPath + "FPROT.DBT", DataPath + "Cons.DBF"}) {
+            struct stat st;
+            ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0) << file.toStdString();
+            EXPECT_EQ(st.st_gid, group) << file.toStdString();
+            EXPECT_EQ(st.st_mode & 0777, 0664u) << file.toStdString();
+        }
+    }
+    ::umask(umask);
+}
+
 // The program killed at each rename of a restore, on both replacement
 // paths; the next start leaves the old set or the new one, tables and
 // protocol texts together, and nothing beside them.
