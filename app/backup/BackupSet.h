@@ -87,9 +87,18 @@ QStringList ProtocolTexts(const QString& protDir);
 // texts always hold one whole set.
 class TableSetRestore {
 public:
+    // What ended the restore. Every result but Done leaves the data
+    // directory and the protocol texts as they were; Detail() names the
+    // file, entry, volume or folder concerned, Reason() says why.
     enum class Result {
         Done,
-        Damaged,  // extraction failed or an entry's CRC does not match
+        NotFound,  // the archive is not where it was chosen
+        Damaged,  // its directory, one of its entries or a table it holds does not read
+        WrongPassword,  // an encrypted entry: the password is wrong or was not given
+        NoSpace,  // no room left on the disk of the folder Detail() names
+        VolumeMissing,  // a volume of a set spread over several is missing
+        Cancelled,  // the user stopped it (a disk not inserted)
+        CannotRead,  // the archive does not open, or its files cannot be written out (Reason() says why)
         NoTables,  // the archive holds no table of the schema
         TableBusy,  // a table is open on another workstation
         TableBusyHere,  // a table is still open in this program
@@ -114,8 +123,14 @@ public:
     Result Replace();
     // Empties the temporary folder.
     void ClearTemp() const;
-    // The table or entry a failure is about, and the system's reason.
+    // What a failure is about (a table, an entry, a volume, a folder; empty
+    // for the archive's directory), and why (in French).
     QString Detail() const { return detail_; }
+    QString Reason() const { return reason_; }
+    // The result of an archive whose directory the component could not
+    // read (List left ZipFileName empty): damaged, missing, a volume
+    // missing, stopped by the user.
+    Result Unreadable(const TZipArchiver& zip, const QString& archive);
     // Whether the extracted archive carries the protocol texts (a "PROT"
     // folder); archives without it leave the texts as they are.
     bool CarriesProtocolTexts() const { return carriesTexts_; }
@@ -137,12 +152,20 @@ public:
 
 private:
     struct Lock;
+    // The result of a failure the archive library reported (its code, its
+    // text, the entry it skipped).
+    Result LibraryFailed(int32_t code, const QString& text, const QString& entry);
+    // Every restored table opened as the engine opens it (its header,
+    // records, memo file and index), in the staging directory `dir`, before
+    // anything of the present set moves.
+    Result CheckTables(const QString& dir);
     QStringList schema_;
     QString dataPath_, tempDir_, protDir_;
     QStringList restored_;  // extracted table files to restore
+    QStringList restoredEntries_;  // and their names in the archive
     QStringList texts_;  // extracted protocol texts to restore
     bool carriesTexts_ = false;
-    QString detail_;
+    QString detail_, reason_;
     std::unique_ptr<Lock> lock_;
 };
 

@@ -72,9 +72,24 @@ QString WithoutSlash(const QString& dir)
     return d;
 }
 
+namespace {
+thread_local int lastReason = 0;
+}  // namespace
+
 QString SystemReason()
 {
-    return QString::fromLocal8Bit(std::strerror(errno));
+    lastReason = errno;
+    return QString::fromLocal8Bit(std::strerror(lastReason));
+}
+
+int ReasonErrno()
+{
+    return lastReason;
+}
+
+void ForgetReason()
+{
+    lastReason = 0;
 }
 
 bool SyncPath(const QString& path, bool directory)

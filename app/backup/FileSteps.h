@@ -15,8 +15,12 @@ namespace backup::steps {
 
 // A directory without its trailing "/" (the root stays "/").
 QString WithoutSlash(const QString& dir);
-// The system's reason for the last failure (errno), in its words.
+// The system's reason for the last failure (errno), in its words; the
+// errno it told is kept for ReasonErrno.
 QString SystemReason();
+// The errno of the last SystemReason (0 after ForgetReason).
+int ReasonErrno();
+void ForgetReason();
 // Forces a file (or a directory's entries) to the disk.
 bool SyncPath(const QString& path, bool directory);
 std::string Native(const QString& path);

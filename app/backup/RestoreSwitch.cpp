@@ -269,18 +269,29 @@ TableSetRestore::Result TableSetRestore::Replace()
         return Result::Failed;
     WaitRemoval();
 
+    ForgetReason();
     std::vector<RestoreSet> sets = PlanSets(dataPath_, restored_, carriesTexts_, protDir_, texts_);
     std::vector<bool> exchange;
     bool ok = Gather(sets, exchange, UseExchange, tempDir_, detail_);
+    // Nothing moves unless every restored table opens where it will stand.
+    const Result tables = ok ? CheckTables(sets.front().staging) : Result::Done;
     const QString journal = JournalFile(dataPath_);
     QString why;
-    ok = ok && WriteJournal(journal, sets, why);
+    ok = ok && tables == Result::Done && WriteJournal(journal, sets, why);
     if (!ok) {
         if (detail_.isEmpty())
             detail_ = why.isEmpty() ? SystemReason() : why;
         for (const RestoreSet& m : sets)
             if (!m.staging.isEmpty())
                 QDir(m.staging).removeRecursively();
+        if (tables != Result::Done)
+            return tables;
+        // a full disk is no failure of the archive, nor of the files
+        if (ReasonErrno() == ENOSPC || ReasonErrno() == EDQUOT) {
+            reason_.clear();
+            detail_ = RealDir(dataPath_);
+            return Result::NoSpace;
+        }
         return Result::Failed;
     }
 
