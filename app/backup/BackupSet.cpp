@@ -18,6 +18,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace backup {
@@ -176,6 +177,25 @@ bool AddProtocolTexts(TZipArchiver& zip, const QString& protDir, const QString& 
     return true;
 }
 
+// What a backup of `target` stopped before its end (the program killed, the
+// power cut) left beside it: the archive being written ("<target>.part")
+// and the library's work file of that one ("<target>.part.XXXXXX").
+void RemoveLeftovers(const QString& target)
+{
+    const QFileInfo fi(target);
+    const QString part = fi.fileName() + QStringLiteral(".part");
+    const QDir dir(fi.absolutePath());
+    for (const QString& name :
+        dir.entryList({part + QStringLiteral(".*")}, QDir::Files | QDir::Hidden | QDir::System)) {
+        const QStringView tail = QStringView(name).mid(part.size() + 1);
+        if (tail.size() == 6 && std::all_of(tail.begin(), tail.end(), [](QChar c) {
+                return c.isDigit() || (c >= QLatin1Char('a') && c <= QLatin1Char('z')) ||
+                    (c >= QLatin1Char('A') && c <= QLatin1Char('Z'));
+            }))
+            QFile::remove(dir.filePath(name));
+    }
+}
+
 }  // namespace
 
 bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& target, QString& failure, bool spanned,
@@ -198,6 +218,8 @@ bool WriteArchive(TZipArchiver& zip, const QStringList& specs, const QString& ta
     const bool direct = spanned && !withTexts;
     if (!direct)
         QFile::remove(part);
+    if (!spanned)
+        RemoveLeftovers(target);
     bool textsDone = !withTexts || AddProtocolTexts(zip, protDir, part, failure);
     int added = 0;
     if (textsDone) {

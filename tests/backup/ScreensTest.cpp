@@ -8,11 +8,17 @@
 #include "app/backup/USaveRestore.h"
 #include "app/main/UMain.h"
 
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QProgressBar>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QThread>
 #include "platform/ui/Formats.h"
 #include <QTest>
 #include <QTreeWidget>
+
+#include <csignal>
 
 namespace {
 
@@ -84,9 +90,8 @@ TEST_F(Backup, TheOlderArchiveGoesToTheUsersTrashAlsoBeforeTheDataFolderExists)
     QTest::mouseClick(screen.btnSave(), Qt::LeftButton);
     QDir::setCurrent(before);
     EXPECT_EQ(messages_.Count(), 0);
-    EXPECT_TRUE(QDir(started).isEmpty()) << QDir(started).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
-                                                 .join(", ")
-                                                 .toStdString();
+    EXPECT_TRUE(QDir(started).isEmpty())
+        << QDir(started).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(", ").toStdString();
     EXPECT_EQ(ReadFile(data + "/Trash/files/Korvale.zip"), "older");
     EXPECT_NE(ReadFile(dest_ + "Korvale.zip"), "older");
 }
@@ -120,6 +125,48 @@ TEST_F(Backup, AFailedFirstBackupNamesTheFileAsWrittenAndClaimsNoPreviousArchive
     EXPECT_FALSE(text.contains(QLatin1Char('\\'))) << text.toStdString();
     EXPECT_FALSE(text.contains("ancienne sauvegarde")) << text.toStdString();
     EXPECT_FALSE(QFileInfo::exists(gone)) << text.toStdString();
+}
+
+// A backup stopped before its end (the program killed) leaves its archive
+// half written beside the target, and the library's work file of it: the
+// next backup to that target removes them, and nothing else.
+TEST_F(Backup, TheNextBackupRemovesWhatAKilledOneLeft)
+{
+    AddPatients(1000, 3000);
+    const QString target = dest_ + "Korvale.zip";
+    const QString child = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_test_child");
+    auto leftovers = [&] {
+        QStringList left = QDir(dest_).entryList({"Korvale.zip.part*"}, QDir::Files | QDir::Hidden);
+        left.sort();
+        return left;
+    };
+    // How long a whole backup takes, then kills until one leaves its files.
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(QProcess::execute(child, {"backup", DataPath, ProtDir, target}), 0);
+    const qint64 full = timer.nsecsElapsed() / 1000;
+    ASSERT_TRUE(QFile::remove(target));
+    for (int run = 0; run < 50 && leftovers().size() < 2; ++run) {
+        QProcess p;
+        p.start(child, {"backup", DataPath, ProtDir, target});
+        ASSERT_TRUE(p.waitForStarted());
+        QThread::usleep(quint64(full / 4 + QRandomGenerator::global()->bounded(int(full))));
+        ::kill(pid_t(p.processId()), SIGKILL);
+        p.waitForFinished();
+    }
+    // and those of another name stay
+    WriteFile(dest_ + "Korvale.zip.part.a1B2c3", "work file");
+    WriteFile(dest_ + "Korvale.zip.partage", "not ours");
+    WriteFile(dest_ + "Autre.zip.part.a1B2c3", "another archive's");
+    ASSERT_FALSE(leftovers().filter(QRegularExpression("^Korvale\\.zip\\.part\\.\\w{6}$")).isEmpty());
+
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
+    QTest::mouseClick(screen.btnSave(), Qt::LeftButton);
+    EXPECT_EQ(messages_.Count(), 0) << messages_.Last().text.toStdString();
+    EXPECT_EQ(leftovers(), QStringList{"Korvale.zip.partage"});
+    EXPECT_EQ(ReadFile(dest_ + "Autre.zip.part.a1B2c3"), "another archive's");
+    EXPECT_FALSE(ArchiveNames(target).isEmpty());
 }
 
 TEST_F(Backup, CancelledFolderChoiceWritesNothing)
