@@ -54,6 +54,10 @@ QString ZipMessageText(int id)
             {10802, "Erreur - SFXSTUB.BIN : exécutable introuvable!"},
             {10803, "Erreur: le fichier d'entrée n'a pas un format ZIP valide"},
             {10804, "SFX ne fonctionne pas soutenu"},
+            {10805,
+                "Erreur - Un programme auto-extractible ne peut contenir plus de 65 535 fichiers ; fichiers de "
+                "l'archive : "},
+            {10806, "Erreur - Le programme auto-extractible fait n'a pas la longueur attendue, il est supprimé : "},
             {10901, "Erreur - aucun fichier d'extension .EXE n'a été spécifié"},
             {10902, "Erreur: le fichier d'entrée n'est pas un fichier exécutable .EXE"},
             {10903, "Erreur: Impossible de déterminer le type de l'archive SFX"},
