@@ -74,6 +74,32 @@ bool IsBackupArchiveName(const QString& name)
     return false;
 }
 
+QFileInfoList BackupArchives(const QString& dir)
+{
+    QFileInfoList archives;
+    QFileInfo last;
+    int lastNumber = 0;
+    for (const QFileInfo& fi : QDir(dir).entryInfoList(QDir::Files | QDir::Hidden)) {
+        const QString name = fi.fileName();
+        if (IsBackupArchiveName(name)) {
+            archives << fi;
+            continue;
+        }
+        // "Korvale" and three digits: a volume of the set of "Korvale.zip"
+        bool number = false;
+        const int n = name.mid(7, 3).toInt(&number);
+        if (name.size() == 14 && name.startsWith(QLatin1String("Korvale"), Qt::CaseInsensitive) &&
+            name.endsWith(QLatin1String(".zip"), Qt::CaseInsensitive) && number && n > lastNumber &&
+            std::all_of(name.begin() + 7, name.begin() + 10, [](QChar c) { return c.isDigit(); })) {
+            last = fi;
+            lastNumber = n;
+        }
+    }
+    if (lastNumber > 0)
+        archives << last;
+    return archives;
+}
+
 // ---------------------------------------------------------------- TableHold
 
 TableHold::TableHold() = default;

@@ -3,6 +3,7 @@
 // schema, the consistent reading of a table during a backup, the archive
 // written under a temporary name and put in place once complete, and the
 // restore that replaces the table files as one set.
+#include <QFileInfoList>
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +33,12 @@ bool IsRestoredName(const QString& name, const QStringList& schema);
 // True for the names the restore list shows: "Korvale??.zip" as the old
 // platform matches it (any case; a "?" before the dot may match nothing).
 bool IsBackupArchiveName(const QString& name);
+
+// The archives of a folder the restore list offers: those of
+// IsBackupArchiveName, and of a set of numbered volumes the program wrote
+// on a fixed or network disk ("Korvale001.zip", "Korvale002.zip", ...) the
+// last one, the file a restore opens.
+QFileInfoList BackupArchives(const QString& dir);
 
 // The tables of the schema opened in `dataPath`, each holding its table lock
 // (a backup reads each one in a single state) or opened exclusively (a

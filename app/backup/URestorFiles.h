@@ -1,6 +1,7 @@
 #pragma once
 // The choice of the backup archive to restore: the archives named like
-// "Korvale??.zip" of a folder, newest first.
+// "Korvale??.zip" of a folder, and the last volume of a set of numbered
+// ones ("Korvale003.zip"), newest first.
 #include <QDialog>
 
 #include <functional>

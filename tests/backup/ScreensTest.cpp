@@ -216,11 +216,12 @@ TEST(RestoreList, NewestFirstWithoutRegardToCaseAndOkOnlyWithASelection)
     TfrmRestorFiles dialog;
     dialog.SetDirectory(dir);
     QTreeWidget* list = dialog.myListView();
-    ASSERT_EQ(list->topLevelItemCount(), 3);
-    EXPECT_EQ(list->topLevelItem(0)->text(0), "korvale_3.zip");
-    EXPECT_EQ(list->topLevelItem(1)->text(0), "KORVALE12.ZIP");
-    EXPECT_EQ(list->topLevelItem(2)->text(0), "Korvale.zip");
-    EXPECT_EQ(list->topLevelItem(0)->text(1), kui::DateTimeToStr(QFileInfo(dir + "korvale_3.zip").lastModified()));
+    ASSERT_EQ(list->topLevelItemCount(), 4);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Korvale123.zip");  // the last volume of a set
+    EXPECT_EQ(list->topLevelItem(1)->text(0), "korvale_3.zip");
+    EXPECT_EQ(list->topLevelItem(2)->text(0), "KORVALE12.ZIP");
+    EXPECT_EQ(list->topLevelItem(3)->text(0), "Korvale.zip");
+    EXPECT_EQ(list->topLevelItem(1)->text(1), kui::DateTimeToStr(QFileInfo(dir + "korvale_3.zip").lastModified()));
 
     EXPECT_FALSE(dialog.btnOk()->isEnabled());
     EXPECT_FALSE(dialog.mnSelect()->isEnabled());
@@ -229,12 +230,39 @@ TEST(RestoreList, NewestFirstWithoutRegardToCaseAndOkOnlyWithASelection)
     EXPECT_EQ(practice.messages().Last().text, "Veuillez sélectionner un fichier SVP !");
     EXPECT_EQ(dialog.result(), 0);
 
-    list->setCurrentItem(list->topLevelItem(1));
+    list->setCurrentItem(list->topLevelItem(2));
     EXPECT_TRUE(dialog.btnOk()->isEnabled());
     QTest::mouseClick(dialog.btnOk(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.FileName, dir + "KORVALE12.ZIP");
-    EXPECT_EQ(dialog.DateText, list->topLevelItem(1)->text(1));
+    EXPECT_EQ(dialog.DateText, list->topLevelItem(2)->text(1));
+}
+
+// The numbered volumes the program writes on a fixed disk: one row for the
+// set, its last volume (the file a restore opens), chosen by a double click.
+TEST(RestoreList, ASetOfNumberedVolumesIsOfferedByItsLastOne)
+{
+    TempPractice practice;
+    const QString dir = practice.root() + "/archives/";
+    QDir().mkpath(dir);
+    const QDateTime t = QDateTime::currentDateTime().addDays(-1);
+    for (const char* name : {"Korvale001.zip", "Korvale002.zip", "Korvale003.zip"})
+        WriteFile(dir + name, "volume", t);
+    WriteFile(dir + "Korvale.zip", "a", t.addDays(-3));
+    WriteFile(dir + "Korvale0001.zip", "not a volume", t);
+    TfrmRestorFiles dialog;
+    dialog.SetDirectory(dir);
+    dialog.show();
+    QTreeWidget* list = dialog.myListView();
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Korvale003.zip");
+    EXPECT_EQ(list->topLevelItem(1)->text(0), "Korvale.zip");
+    const QPoint row = list->visualItemRect(list->topLevelItem(0)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row);  // the double click's first click
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row);
+    EXPECT_EQ(practice.messages().Count(), 0);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.FileName, dir + "Korvale003.zip");
 }
 
 using AutoSave = BackupFixture;
