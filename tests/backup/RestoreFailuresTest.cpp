@@ -92,14 +92,16 @@ void AnswerPassword(const QString& password, bool& asked)
 {
     auto poll = std::make_shared<std::function<void()>>();
     *poll = [poll, password, &asked] {
+        // the dialog up, its field holding the focus
         auto* dialog = qobject_cast<QInputDialog*>(QApplication::activeModalWidget());
-        if (!dialog) {
+        QWidget* field = QApplication::focusWidget();
+        if (!dialog || !field || !dialog->isAncestorOf(field)) {
             QTimer::singleShot(10, *poll);
             return;
         }
         asked = true;
-        QTest::keyClicks(QApplication::focusWidget(), password);
-        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+        QTest::keyClicks(field, password);
+        QTest::keyClick(field, Qt::Key_Return);
     };
     QTimer::singleShot(0, *poll);
 }
