@@ -10,6 +10,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <random>
 #include <climits>
 #include <cstring>
@@ -23,6 +28,7 @@ namespace zipeng {
 namespace {
 
 constexpr size_t kBlock = 1 << 20;
+constexpr uint64_t kBackgroundWrite = 8 << 20;  // a file this large is written by a second thread
 
 std::string Str(const char* s)
 {
@@ -119,6 +125,103 @@ int32_t WriteFailure(std::string& why)
     why = std::string("écriture impossible du fichier (") + std::strerror(errno) + ")";
     return errWrite;
 }
+
+// The writing of an extracted file by a second thread: the system takes
+// one block into its cache while the next is inflated. A few blocks at most
+// wait, their buffers used again; the first write that fails stops the
+// writing and keeps its errno.
+class BackgroundWriter {
+public:
+    explicit BackgroundWriter(int fd) : fd_(fd), thread_([this] { Run(); }) { }
+    ~BackgroundWriter() { Finish(); }
+    BackgroundWriter(const BackgroundWriter&) = delete;
+    BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+    // A copy of the block goes to the writer; false (errno set) once a
+    // write has failed.
+    bool Put(const unsigned char* data, size_t n)
+    {
+        std::vector<unsigned char> block;
+        {
+            std::unique_lock lock(mutex_);
+            roomCv_.wait(lock, [&] { return queue_.size() < kWaiting || error_ != 0; });
+            if (error_ != 0) {
+                errno = error_;
+                return false;
+            }
+            if (!free_.empty()) {
+                block = std::move(free_.back());
+                free_.pop_back();
+            }
+        }
+        block.assign(data, data + n);
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(block));
+        }
+        workCv_.notify_one();
+        return true;
+    }
+    // Waits for every block; false (errno set) when one was not written.
+    bool Finish()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        workCv_.notify_one();
+        if (thread_.joinable())
+            thread_.join();
+        if (error_ != 0) {
+            errno = error_;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    static constexpr size_t kWaiting = 3;
+    static constexpr uint64_t kWriteBehind = 32 << 20;
+    void Run()
+    {
+        for (;;) {
+            std::vector<unsigned char> block;
+            {
+                std::unique_lock lock(mutex_);
+                workCv_.wait(lock, [&] { return !queue_.empty() || done_; });
+                if (queue_.empty())
+                    return;
+                block = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            const bool ok = error_ != 0 || WriteAll(fd_, block.data(), block.size());
+            // The disk starts on what is written while the rest is
+            // inflated: whoever forces the file to the disk afterwards finds
+            // most of the work done.
+            written_ += block.size();
+            if (ok && written_ - started_ >= kWriteBehind) {
+                sync_file_range(fd_, off_t(started_), off_t(written_ - started_), SYNC_FILE_RANGE_WRITE);
+                started_ = written_;
+            }
+            {
+                std::lock_guard lock(mutex_);
+                if (!ok)
+                    error_ = errno != 0 ? errno : EIO;
+                free_.push_back(std::move(block));
+            }
+            roomCv_.notify_one();
+        }
+    }
+    uint64_t written_ = 0, started_ = 0;
+    int fd_;
+    std::mutex mutex_;
+    std::condition_variable workCv_, roomCv_;
+    std::deque<std::vector<unsigned char>> queue_;
+    std::vector<std::vector<unsigned char>> free_;
+    bool done_ = false;
+    int error_ = 0;
+    std::thread thread_;
+};
 
 // A file descriptor closed with its holder.
 struct Fd {
@@ -281,6 +384,9 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
     uint64_t left = e.csize - (crypto ? 12 : 0);
     uint64_t produced = 0;
     crc = 0;
+    std::optional<BackgroundWriter> writer;
+    if (outFd >= 0 && e.usize >= kBackgroundWrite)
+        writer.emplace(outFd);
     inflate_state* st = inflater_.get();
     if (e.method == 8)
         isal_inflate_init(st);
@@ -303,7 +409,7 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
             }
             produced += m;
             crc = Crc32(crc, d, m);
-            if (outFd >= 0 && !WriteAll(outFd, d, m)) {
+            if (outFd >= 0 && !(writer ? writer->Put(d, m) : WriteAll(outFd, d, m))) {
                 code = WriteFailure(why);
                 return false;
             }
@@ -338,6 +444,10 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
             why = "fin prématurée des données compressées";
             return false;
         }
+    }
+    if (writer && !writer->Finish()) {
+        code = WriteFailure(why);
+        return false;
     }
     if (produced != e.usize) {
         why = "taille différente de celle que l'entrée déclare";
