@@ -159,6 +159,7 @@ public:
 
 private:
     struct Lock;
+    struct Writeback;
     // The result of a failure the archive library reported (its code, its
     // text, the entry it skipped).
     Result LibraryFailed(int32_t code, const QString& text, const QString& entry);
@@ -174,6 +175,7 @@ private:
     bool carriesTexts_ = false;
     QString detail_, reason_;
     std::unique_ptr<Lock> lock_;
+    std::unique_ptr<Writeback> writeback_;  // the extracted files' writing to the disk, started
 };
 
 // The directory a path names, its symbolic links followed.
@@ -182,8 +184,12 @@ QString RealDir(const QString& dir);
 // protocol texts' folder, its links followed).
 QString StagingDir(const QString& dir);
 QString PreviousDir(const QString& dir);
-// Where the set a restore replaced waits for its removal.
+// Where the sets a restore replaced wait for their removal: this name
+// followed by a dot and a name of their own.
 QString ReplacedDir(const QString& dir);
+// What restores left beside a directory: a staging directory, a directory
+// of previous files, replaced sets (waiting for, or in, their removal).
+QStringList RestoreLeftovers(const QString& dir);
 // The journal of a restore, beside the data directory.
 QString JournalFile(const QString& dataPath);
 

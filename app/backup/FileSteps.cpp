@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -21,36 +22,57 @@ namespace steps {
 
 namespace {
 
-// The removal of a replaced data directory, away from the user's wait. One
-// at a time; the program waits for it before it ends.
+// The removal of replaced sets, away from the user's wait: a queue worked
+// through by one thread, which the program waits for before it ends. Asking
+// for a removal never waits.
 class Remover {
 public:
     ~Remover() { Wait(); }
     void Start(const QStringList& dirs)
     {
-        Wait();
         if (dirs.isEmpty())
             return;
-        std::vector<std::filesystem::path> paths;
-        for (const QString& dir : dirs)
-            paths.emplace_back(QFile::encodeName(dir).toStdString());
-        std::lock_guard lock(mutex_);
-        thread_ = std::thread([paths] {
-            for (const auto& path : paths) {
-                std::error_code ec;
-                std::filesystem::remove_all(path, ec);  // what stays goes at the next start
-            }
-        });
+        bool start = false;
+        {
+            std::lock_guard lock(mutex_);
+            for (const QString& dir : dirs)
+                queue_.emplace_back(QFile::encodeName(dir).toStdString());
+            start = !running_;
+            running_ = true;
+        }
+        if (!start)
+            return;
+        if (thread_.joinable())
+            thread_.join();  // a worker that has ended
+        thread_ = std::thread([this] { Run(); });
     }
     void Wait()
     {
-        std::lock_guard lock(mutex_);
         if (thread_.joinable())
             thread_.join();
     }
 
 private:
+    void Run()
+    {
+        for (;;) {
+            std::filesystem::path path;
+            {
+                std::lock_guard lock(mutex_);
+                if (queue_.empty()) {
+                    running_ = false;
+                    return;
+                }
+                path = queue_.front();
+                queue_.pop_front();
+            }
+            std::error_code ec;
+            std::filesystem::remove_all(path, ec);  // what stays goes at the next start
+        }
+    }
     std::mutex mutex_;
+    std::deque<std::filesystem::path> queue_;
+    bool running_ = false;
     std::thread thread_;
 };
 
@@ -186,6 +208,21 @@ QString ReplacedDir(const QString& dir)
 QString JournalFile(const QString& dataPath)
 {
     return RealDir(dataPath) + QStringLiteral(".restauration");
+}
+
+QStringList RestoreLeftovers(const QString& dir)
+{
+    const QFileInfo real(RealDir(dir));
+    QStringList left;
+    const QString base = real.fileName();
+    const QStringList names = QDir(real.absolutePath())
+                                  .entryList({base + QStringLiteral(".restaure"), base + QStringLiteral(".precedent"),
+                                                 base + QStringLiteral(".ancien*")},
+                                      QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+    for (const QString& name : names)
+        if (name.startsWith(base + QLatin1Char('.')))  // the filter takes no account of case
+            left << real.absolutePath() + QLatin1Char('/') + name;
+    return left;
 }
 
 TableSetRestore::Lock::~Lock()

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace backup::steps {
@@ -77,6 +78,20 @@ struct TableSetRestore::Lock {
     ~Lock();
     // False when another program holds it.
     bool Take(const QString& dir);
+};
+
+// The writing of the extracted files to the disk, started by a thread of
+// its own while the restore goes on; waited for before they are forced to
+// the disk.
+struct TableSetRestore::Writeback {
+    std::thread thread;
+    explicit Writeback(QStringList paths);
+    ~Writeback() { Wait(); }
+    void Wait()
+    {
+        if (thread.joinable())
+            thread.join();
+    }
 };
 
 }  // namespace backup

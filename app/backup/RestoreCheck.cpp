@@ -1,7 +1,8 @@
 // The restore's checking: the archive's tables and protocol texts
-// extracted into the temporary folder and each one read back against the
-// size and CRC the archive's directory gives; a failure told by what it is
-// (the archive damaged, a volume missing, the disk full, a wrong password).
+// extracted into the temporary folder, each one checked by the library
+// against the size and CRC of its entry; a failure told by what it is (the
+// archive damaged, a volume missing, the disk full, a wrong password); the
+// restored tables opened as the engine opens them.
 #include "app/backup/FileSteps.h"
 
 #include "platform/db/core/Table.h"
@@ -12,12 +13,8 @@
 #include <QFile>
 #include <QFileInfo>
 
-#include <zlib.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <thread>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -26,40 +23,6 @@
 namespace backup {
 
 namespace {
-
-// Starts writing a file's data to the disk without waiting: the wait when
-// the restored files are gathered then finds most of it done.
-void StartWriting(const QString& path)
-{
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY);
-    if (fd < 0)
-        return;
-    ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
-    ::close(fd);
-}
-
-uint32_t FileCrc(const QString& path, qint64& size)
-{
-    QFile f(path);
-    size = -1;
-    if (!f.open(QIODevice::ReadOnly))
-        return 0;
-    uLong crc = crc32(0, nullptr, 0);
-    QByteArray buf(1 << 20, Qt::Uninitialized);
-    size = 0;
-    for (;;) {
-        const qint64 got = f.read(buf.data(), buf.size());
-        if (got < 0) {
-            size = -1;
-            return 0;
-        }
-        if (got == 0)
-            break;
-        crc = crc32_z(crc, reinterpret_cast<const Bytef*>(buf.constData()), size_t(got));
-        size += got;
-    }
-    return uint32_t(crc);
-}
 
 // Bytes the user may still write on the file system of `dir`; -1 when
 // the system does not say.
@@ -100,6 +63,21 @@ bool JoinWriteFailure(int id)
 }
 
 }  // namespace
+
+TableSetRestore::Writeback::Writeback(QStringList paths)
+    : thread([paths = std::move(paths)] {
+          // Each file's writing started, not waited for: the gathering then
+          // finds most of it done.
+          for (const QString& path : paths) {
+              const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+              if (fd < 0)
+                  continue;
+              ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+              ::close(fd);
+          }
+      })
+{
+}
 
 TableSetRestore::Result TableSetRestore::Unreadable(const TZipArchiver& zip, const QString& archive)
 {
@@ -192,7 +170,6 @@ TableSetRestore::Result TableSetRestore::Extract(TZipArchiver& zip)
     struct Expected {
         QString entry;  // the name in the archive
         QString name;  // the file extracted into the temporary folder
-        uint32_t crc;
         qint64 size, packed;
         bool text;
     };
@@ -225,7 +202,7 @@ TableSetRestore::Result TableSetRestore::Extract(TZipArchiver& zip)
             }
         }
         anyTable = anyTable || table;
-        expected.push_back({entry, name, e->Crc32, qint64(e->UncompressedSize), qint64(e->CompressedSize), text});
+        expected.push_back({entry, name, qint64(e->UncompressedSize), qint64(e->CompressedSize), text});
     }
     if (!anyTable)
         return Result::NoTables;
@@ -283,33 +260,27 @@ TableSetRestore::Result TableSetRestore::Extract(TZipArchiver& zip)
     zip.OnMessage = onMessage;
     zip.OnExtractSkipped = onSkipped;
     zip.TempDir = tempDir;
-    // Every extracted file read back for its check, several at a time, its
-    // writing to the disk started meanwhile (no window is touched there).
-    std::vector<uint32_t> crcs(expected.size());
+    // The library writes a file under its name only once its size and CRC
+    // are those of its entry, and each name comes from one entry only: a
+    // file of the right size in the emptied temporary folder is the entry's.
     std::vector<qint64> sizes(expected.size(), -1);
-    std::atomic<size_t> next{0};
-    auto check = [&] {
-        for (size_t i; (i = next++) < expected.size();) {
-            const QString path = tempDir_ + expected[i].name;
-            if (QFileInfo(path).isSymLink())
-                continue;  // a link is no table
-            crcs[i] = FileCrc(path, sizes[i]);
-            StartWriting(path);
-        }
-    };
-    std::vector<std::thread> workers;
-    const size_t count = std::min<size_t>(expected.size(), std::max(2u, std::thread::hardware_concurrency()));
-    for (size_t i = 1; i < count; ++i)
-        workers.emplace_back(check);
-    check();
-    for (std::thread& w : workers)
-        w.join();
+    QStringList written;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const QString path = tempDir_ + expected[i].name;
+        const QFileInfo fi(path);
+        if (!fi.isFile() || fi.isSymLink())
+            continue;  // a link is no table
+        sizes[i] = fi.size();
+        written << path;
+    }
     for (size_t i = 0; i < expected.size(); ++i) {
         const Expected& e = expected[i];
-        if (sizes[i] == e.size && crcs[i] == e.crc) {
+        if (sizes[i] == e.size && zip.SuccessCnt == int(expected.size())) {
             (e.text ? texts_ : restored_) << e.name;
             if (!e.text)
                 restoredEntries_ << e.entry;
+            if (i + 1 == expected.size())
+                writeback_ = std::make_unique<Writeback>(written);
             continue;
         }
         ClearTemp();
@@ -319,7 +290,7 @@ TableSetRestore::Result TableSetRestore::Extract(TZipArchiver& zip)
             return Unreadable(zip, archive);  // the component's own failure (joining a set)
         detail_ = e.entry;
         reason_ = sizes[i] < 0 ? QStringLiteral("elle n'a pas été extraite")
-                               : QStringLiteral("sa taille ou son CRC diffèrent de ceux que l'archive donne");
+                               : QStringLiteral("sa taille diffère de celle que l'archive donne");
         return Result::Damaged;
     }
     return Result::Done;

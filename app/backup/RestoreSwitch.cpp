@@ -7,6 +7,7 @@
 #include "platform/db/core/File.h"
 #include "platform/db/core/FileSystem.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -121,11 +122,15 @@ bool RemoveJournal(const QString& file)
     return true;
 }
 
-// Renames a replaced set beside its directory for the background removal;
-// the set stays where it is when the renaming fails.
+// Renames a replaced set beside its directory, under a name of its own,
+// for the background removal: the names a restore works with are free at
+// once, whatever the removal still has to do. The set stays where it is
+// when the renaming fails.
 QString ForRemoval(const QString& dir, const QString& live)
 {
-    const QString replaced = ReplacedDir(live);
+    static int count = 0;
+    const QString replaced = ReplacedDir(live) +
+        QStringLiteral(".%1-%2-%3").arg(QDateTime::currentMSecsSinceEpoch()).arg(::getpid()).arg(++count);
     if (!Exists(replaced) && Move(dir, replaced))
         return replaced;
     return dir;
@@ -147,7 +152,6 @@ void Discard(const RestoreSet& m, QStringList& removals)
 
 bool Complete(const QString& dataPath, const QString& protDir, QString* failure)
 {
-    WaitRemoval();
     QStringList removals;
     const QString journal = JournalFile(dataPath);
     std::vector<RestoreSet> sets;
@@ -193,10 +197,16 @@ bool Complete(const QString& dataPath, const QString& protDir, QString* failure)
     QStringList dirs{dataPath};
     if (!protDir.isEmpty())
         dirs << protDir;
-    for (const QString& dir : dirs)
-        for (const QString& left : {StagingDir(dir), PreviousDir(dir), ReplacedDir(dir)})
-            if (QFileInfo(left).isDir() && !removals.contains(left))
-                removals << left;
+    for (const QString& dir : dirs) {
+        for (const QString& left : RestoreLeftovers(dir)) {
+            if (removals.contains(left))
+                continue;
+            // the staging and previous names free at once; a replaced set
+            // has a name of its own already
+            const bool named = left == StagingDir(dir) || left == PreviousDir(dir);
+            removals << (named ? ForRemoval(left, RealDir(dir)) : left);
+        }
+    }
     StartRemoval(removals);
     return true;
 }
@@ -264,12 +274,14 @@ TableSetRestore::Result TableSetRestore::Replace()
         const std::string file = kdb::findFileNoCase(dataPath_.toStdString(), detail_.toStdString());
         return OpenHere(QString::fromStdString(file)) ? Result::TableBusyHere : Result::TableBusy;
     }
-    // A restore stopped earlier is finished first.
+    // A restore stopped earlier is finished first; what earlier restores
+    // replaced goes meanwhile, never waited for.
     if (!Complete(dataPath_, protDir_, &detail_))
         return Result::Failed;
-    WaitRemoval();
 
     ForgetReason();
+    if (writeback_)
+        writeback_->Wait();
     std::vector<RestoreSet> sets = PlanSets(dataPath_, restored_, carriesTexts_, protDir_, texts_);
     std::vector<bool> exchange;
     bool ok = Gather(sets, exchange, UseExchange, tempDir_, detail_);
@@ -317,9 +329,9 @@ TableSetRestore::Result TableSetRestore::Replace()
             back = Backward(*it) && back;
         if (back && RemoveJournal(journal)) {
             for (const RestoreSet& m : sets) {
-                removals << m.staging;
+                removals << ForRemoval(m.staging, m.live);
                 if (Exists(m.previous))
-                    removals << m.previous;
+                    removals << ForRemoval(m.previous, m.live);
             }
             StartRemoval(removals);
         }
