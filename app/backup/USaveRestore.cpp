@@ -10,6 +10,7 @@
 #include "platform/os/Paths.h"
 #include "platform/os/Volumes.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/ScreenKeys.h"
 #include "platform/ui/WaitCursor.h"
 #include "zip/ZipArch.h"
 
@@ -38,6 +39,7 @@ TfrmSaveRestore::TfrmSaveRestore(AppContext& context, Mode mode, QWidget* parent
     : QDialog(parent), context_(context), ui(new Ui::TfrmSaveRestore), zip_(std::make_unique<TZipArchiver>(this))
 {
     ui->setupUi(this);
+    kui::EscapeDoesNothing(this);  // a Close button, no cancel button: Esc does nothing
     ui->Gradient1->setStyle(TGradient::gsReflectedV);
     ui->Gradient1->setReverse(true);
     ui->Gradient1->setColorEnd(QColor(0xC0, 0xC0, 0xC0));
@@ -132,7 +134,7 @@ void TfrmSaveRestore::closeEvent(QCloseEvent* event)
 
 void TfrmSaveRestore::reject()
 {
-    // Esc does not close the screen while the work runs either.
+    // Nothing closes the screen while the work runs.
     if (ui->btnClose->isEnabled())
         QDialog::reject();
 }

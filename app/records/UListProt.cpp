@@ -1,6 +1,7 @@
 #include "UListProt.h"
 #include "ui_UListProt.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UPROT.h"
 #include "app/global/global.h"
@@ -15,6 +16,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QShowEvent>
 
 TfrmListProt::TfrmListProt(AppContext& context, QWidget* parent)
@@ -47,12 +49,24 @@ TfrmListProt::TfrmListProt(AppContext& context, QWidget* parent)
     connect(ui->btnDelete, &QToolButton::clicked, this, &TfrmListProt::btnDeleteClick);
     connect(ui->btnModif, &QToolButton::clicked, this, &TfrmListProt::btnModifClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &TfrmListProt::mnCloseClick);
-    connect(ui->grdRDV, &QAbstractItemView::doubleClicked, this, [this] { btnModifClick(); });
+    // A double-click anywhere on the grid, below the rows too, opens the
+    // current protocol.
+    ui->grdRDV->viewport()->installEventFilter(this);
 }
 
 TfrmListProt::~TfrmListProt()
 {
     delete ui;
+}
+
+bool TfrmListProt::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->grdRDV->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        btnModifClick();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 kui::DataGrid* TfrmListProt::grdRDV() const
@@ -145,7 +159,7 @@ void TfrmListProt::btnAddClick()
 void TfrmListProt::btnModifClick()
 {
     const QString num = CurrentNum();
-    if (num.isEmpty())
+    if (num.isEmpty() || !RowUpToDate())
         return;
     {
         TfrmPROT frm(context_, this);
@@ -157,16 +171,20 @@ void TfrmListProt::btnModifClick()
 
 void TfrmListProt::btnDeleteClick()
 {
+    if (!CurrentNum().isEmpty() && !RowUpToDate())
+        return;
     if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?"), this))
         return;
     const QString num = CurrentNum();
+    const QString what = num.isEmpty() ? QString() : RowWhat();
+    int deleted = -1;
     try {
         // The row first: a DELETE that fails leaves the protocol with its
         // detail text.
         kdb::QueryDataset query;
         query.setDatabaseName(DataPath.toStdString());
         query.setSql("DELETE FROM FPROT WHERE NUM='" + num + "'");
-        query.execSql();
+        deleted = query.execSql();
         const QString file = ProtDir + "PROT" + num + ".RTF";
         if (QFile::exists(file))
             QFile::remove(file);  // a file that stays is no error
@@ -174,12 +192,32 @@ void TfrmListProt::btnDeleteClick()
     } catch (const std::exception& e) {
         kui::TApplication::HandleException(e);
     }
+    if (!num.isEmpty() && deleted == 0)  // deleted on another workstation while the question was asked
+        records::WarnElsewhere(records::DeletedElsewhereText(what, false) + records::ListUpdatedNote(), this);
     QCoreApplication::processEvents();
 }
 
 void TfrmListProt::mnPrintClick()
 {
+    if (!CurrentNum().isEmpty() && !RowUpToDate())
+        return;
     PrintProtocol(context_, CurrentNum());
+}
+
+QString TfrmListProt::RowWhat() const
+{
+    const auto text = [this](const char* field) { return qPROT_->fieldByName(field).asString().trimmed(); };
+    const QString patient = (text("NOM") + QLatin1Char(' ') + text("PRENOM")).trimmed();
+    return QStringLiteral("Le protocole n° ") + text("NUM") +
+        (patient.isEmpty() ? QString() : QStringLiteral(" de ") + patient) + QStringLiteral(" du ") + text("DATE_PRT");
+}
+
+bool TfrmListProt::RowUpToDate()
+{
+    const QString num = CurrentNum();
+    return records::ListRowUpToDate(
+        *qPROT_, QStringLiteral("FPROT"), "NUM", [this] { return RowWhat(); }, false,
+        [&](records::RowState state) { RefreshList(state == records::RowState::Gone ? QString() : num); }, this);
 }
 
 void TfrmListProt::mnCloseClick()

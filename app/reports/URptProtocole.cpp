@@ -117,7 +117,9 @@ TfrmRptProtocole::TfrmRptProtocole(QObject* parent)
     krpt::Band& footer = r.band(BandKind::PageFooter);
     footer.height = 24;
     footer.addShape("shpFooter", krpt::Shape::HorizontalLine, {0, 0, width, 2});
-    footer.add<krpt::PageNumber>("lblPage", {0, 5, width, 18}).alignment = Qt::AlignCenter;
+    krpt::PageNumber& page = footer.add<krpt::PageNumber>("lblPage", {0, 5, width, 18});
+    page.alignment = Qt::AlignCenter;
+    page.font = label;  // the report's own font
 }
 
 TfrmRptProtocole::~TfrmRptProtocole() = default;
@@ -128,6 +130,11 @@ void TfrmRptProtocole::RptProtocoleBeforePrint()
     qProt->setDatabaseName(DataPath.toStdString());
     qProt->setParamText("MYNUM", ProtNum);
     qProt->open();
+    const bool found = !qProt->isEmpty();
+    RptProtocole_->fileName = DocumentFileName(QString::fromUtf8("Protocole opératoire"),
+        found ? qProt->fieldByName("NOM").asString() : QString(),
+        found ? qProt->fieldByName("PRENOM").asString() : QString(),
+        found ? qProt->fieldByName("DATE_PRT").asDate() : QDate());
     // The protocol's detail text, when it has one.
     detail_->clear();
     hasDetail_ = false;

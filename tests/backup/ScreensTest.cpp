@@ -14,6 +14,7 @@
 #include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QThread>
+#include <QStatusBar>
 #include "platform/ui/Formats.h"
 #include <QTest>
 #include <QTreeWidget>
@@ -176,6 +177,50 @@ TEST_F(Backup, CancelledFolderChoiceWritesNothing)
     screen.DoBackup();
     EXPECT_TRUE(screen.btnSave()->isEnabled());
     EXPECT_TRUE(QDir(dest_).isEmpty());
+}
+
+// The backup screen has a Close button and no cancel button: Esc does
+// nothing there. The archive list is cancelled by Esc.
+TEST_F(Backup, EscIsNoKeyOfTheBackupScreenAndCancelsTheArchiveList)
+{
+    for (const auto mode : {TfrmSaveRestore::Mode::Backup, TfrmSaveRestore::Mode::Restore}) {
+        TfrmSaveRestore screen(practice_.context(), mode);
+        screen.show();
+        screen.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&screen));
+        QWidget* focus = QApplication::focusWidget();
+        QTest::keyClick(focus ? focus : &screen, Qt::Key_Escape);
+        EXPECT_TRUE(screen.isVisible());
+        QTest::mouseClick(screen.btnClose(), Qt::LeftButton);
+        EXPECT_FALSE(screen.isVisible());
+    }
+    EXPECT_EQ(practice_.messages().Count(), 0);
+
+    TfrmRestorFiles list;
+    list.show();
+    list.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&list));
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &list, Qt::Key_Escape);
+    EXPECT_FALSE(list.isVisible());
+    EXPECT_EQ(list.result(), QDialog::Rejected);
+    EXPECT_TRUE(list.FileName.isEmpty());
+}
+
+// The gradient (reflected, silver in the middle, white at the edges) fills
+// the screen down to its status bar, which keeps its own height.
+TEST_F(Backup, TheGradientFillsTheScreenDownToTheStatusBar)
+{
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.show();
+    QApplication::processEvents();
+    auto* status = screen.findChild<QStatusBar*>("stBar");
+    ASSERT_NE(status, nullptr);
+    const QImage shown = screen.grab().toImage();
+    const int y = screen.height() - status->sizeHint().height() - 3;
+    const QColor middle = shown.pixelColor(shown.width() / 2, y), edge = shown.pixelColor(1, y);
+    EXPECT_LT(middle.green(), 0xCC) << "silver in the middle, just above the status bar";
+    EXPECT_GT(edge.green(), 0xF4) << "white at the edge";
+    EXPECT_EQ(status->height(), status->sizeHint().height());
 }
 
 TEST_F(Backup, ProgressMovesInManySteps)

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QScrollArea>
@@ -111,7 +112,19 @@ TEST_F(PhotoTest, SlotsFillInContainerOrderThenReplace)
     TfrmPhoto again(practice_.context());
     EXPECT_EQ(again.Image(3)->FileName, QStringLiteral("P1.JPG"));
     EXPECT_TRUE(again.Image(21)->HasPicture());
-    EXPECT_LE(again.Image(21)->pixmap().width(), TfrmPhoto::kThumbSize.width());
+    // A thumbnail fills its whole slot: the 64 x 48 photo stretched to 51 x 56,
+    // its colour in the corners as in the middle.
+    const QImage shown = again.Image(21)->grab().toImage();
+    ASSERT_EQ(shown.size(), TfrmPhoto::kThumbSize);
+    const QColor middle = shown.pixelColor(25, 28);
+    EXPECT_LT(middle.green(), 140) << "the photo, not the grey tile";
+    for (const QPoint corner : {QPoint(1, 1), QPoint(49, 1), QPoint(1, 54), QPoint(49, 54)}) {
+        const QColor c = shown.pixelColor(corner);
+        EXPECT_LE(std::abs(c.red() - middle.red()) + std::abs(c.green() - middle.green()) +
+                std::abs(c.blue() - middle.blue()),
+            30)
+            << corner.x() << "," << corner.y();
+    }
     EXPECT_EQ(again.ImageX()->pixmap().size(), QSize(64, 48));  // slot 1 at full size
 }
 
@@ -257,6 +270,75 @@ TEST_F(PhotoTest, PatientWithoutBirthDateAndMissingFiles)
     EXPECT_EQ(messages_.Count(), 0);
 }
 
+// A name another patient's row holds is not taken, even when its file is
+// not in the folder (not copied back after a restore on a new machine); a
+// name with letters outside Windows-1252 is recorded, and copied, under a
+// name the table holds, so the photo is found again.
+TEST_F(PhotoTest, NewPhotosTakeNoNameARowHoldsAndANameTheTableCanHold)
+{
+    Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000002', '1', 'IMG_0001.JPG')");
+    ASSERT_FALSE(QFile::exists(PhotoDir + "IMG_0001.JPG"));
+    const QString camera = Camera("IMG_0001.JPG", 1);
+    const QString lodz = Camera(QStringLiteral("Łódź plaie.jpg"), 2);
+    {
+        TfrmPhoto frm(practice_.context());
+        ShowActive(&frm);
+        auto* add = frm.findChild<QToolButton*>("btnAdd");
+        ASSERT_NE(add, nullptr);
+        chosen_ << camera;
+        QTest::mouseClick(add, Qt::LeftButton);
+        chosen_ << lodz;
+        QTest::mouseClick(add, Qt::LeftButton);
+    }
+    EXPECT_EQ(messages_.Count(), 0);
+    EXPECT_EQ(Photos("000001"), (QStringList{"1|IMG_0001_1.JPG", QStringLiteral("3|Lódz plaie.jpg")}));
+    EXPECT_EQ(Bytes(PhotoDir + "IMG_0001_1.JPG"), Bytes(camera));
+    EXPECT_EQ(Bytes(PhotoDir + QStringLiteral("Lódz plaie.jpg")), Bytes(lodz));
+    EXPECT_FALSE(QFile::exists(PhotoDir + "IMG_0001.JPG"));
+    EXPECT_FALSE(QFile::exists(PhotoDir + QStringLiteral("Łódź plaie.jpg")));
+
+    TfrmPhoto again(practice_.context());
+    EXPECT_TRUE(again.Image(1)->HasPicture());
+    EXPECT_TRUE(again.Image(3)->HasPicture());
+    EXPECT_EQ(again.Image(3)->FileName, QStringLiteral("Lódz plaie.jpg"));
+    CurrentPatientCode = "000002";
+    TfrmPhoto other(practice_.context());
+    EXPECT_FALSE(other.Image(1)->HasPicture());  // the other patient's slot waits for its own file
+}
+
+// A copy that fails names the photo folder and why, instead of calling the
+// picture's format wrong; nothing is recorded.
+TEST_F(PhotoTest, ACopyThatFailsNamesThePhotoFolder)
+{
+    const QString photo = Camera("IMG_0002.JPG", 3);
+    ASSERT_TRUE(QDir(PhotoDir).removeRecursively());
+    TfrmPhoto frm(practice_.context());
+    ShowActive(&frm);
+    auto* add = frm.findChild<QToolButton*>("btnAdd");
+    ASSERT_NE(add, nullptr);
+    chosen_ << photo;
+    QTest::mouseClick(add, Qt::LeftButton);
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().text,
+        QStringLiteral("La photo n'a pas été ajoutée : le dossier des photos « %1 » n'existe pas.").arg(PhotoDir));
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Warning);
+    EXPECT_TRUE(Photos().isEmpty());
+    EXPECT_FALSE(frm.Image(1)->HasPicture());
+
+    // A folder that cannot be written into (no mode stops the superuser).
+    ASSERT_TRUE(QDir().mkpath(PhotoDir));
+    QFile::setPermissions(PhotoDir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    if (!QFileInfo(PhotoDir).isWritable()) {
+        chosen_ << photo;
+        QTest::mouseClick(add, Qt::LeftButton);
+        EXPECT_EQ(messages_.Last().text,
+            QStringLiteral("La photo n'a pas été ajoutée : le dossier des photos « %1 » est en lecture seule.")
+                .arg(PhotoDir));
+        EXPECT_TRUE(Photos().isEmpty());
+    }
+    QFile::setPermissions(PhotoDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
 // The photo screen over the program's own context (ProgramContext: no step
 // replaced), the screen's own picture-open dialog answered as a user does.
 namespace {
@@ -368,8 +450,10 @@ TEST_F(PhotoOwnContextTest, PhotosStandAsTheCameraWasHeldAndACutFileIsShownWithA
     AnswerFileDialog(Picture("portrait.jpg", Jpeg(Halves({160, 120}, Qt::red, Qt::blue), 6)));
     QTest::mouseClick(Button(frm, "btnAdd"), Qt::LeftButton);
     QTest::mouseClick(frm.Image(1), Qt::LeftButton);
-    const QPixmap thumb = frm.Image(1)->pixmap();
-    EXPECT_GT(thumb.height(), thumb.width());
+    const QImage thumb = frm.Image(1)->pixmap().toImage();
+    ASSERT_EQ(thumb.size(), TfrmPhoto::kThumbSize);
+    EXPECT_GT(QColor(thumb.pixel(25, 5)).red(), 200);
+    EXPECT_GT(QColor(thumb.pixel(25, 50)).blue(), 200);
     const QImage big = frm.ImageX()->pixmap().toImage();
     ASSERT_EQ(big.size(), QSize(120, 160));
     EXPECT_GT(QColor(big.pixel(60, 20)).red(), 200);

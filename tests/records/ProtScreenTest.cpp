@@ -168,8 +168,11 @@ TEST_F(ProtScreenTest, CloseGuardAndDetailText)
         QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"));
     EXPECT_EQ(practice_.messages().Last().kind, kui::MsgKind::Warning);
     EXPECT_EQ(frm.edClinique()->text(), "AUTRE CLINIQUE");
-    // Esc while editing cancels: the stored values come back.
+    // Esc while editing cancels once the user said so: the stored values
+    // come back.
+    practice_.messages().Answer(QMessageBox::Yes);
     QTest::keyClick(&frm, Qt::Key_Escape);
+    EXPECT_EQ(practice_.messages().Last().text, QString::fromUtf8("Abandonner les modifications ?"));
     EXPECT_TRUE(frm.isVisible());
     EXPECT_EQ(frm.edClinique()->text(), "CLINIQUE DU PARC");
     // Yes posts.
@@ -195,6 +198,88 @@ TEST_F(ProtScreenTest, CloseGuardAndDetailText)
     frm.close();
     EXPECT_FALSE(frm.isVisible());
     EXPECT_EQ(practice_.messages().Count(), asked);
+}
+
+// A new protocol being typed: Esc asks before it drops it. No keeps the
+// screen as typed, Yes closes it, nothing written. Untouched, Esc closes at
+// once. The typed boxes stop at their columns' widths.
+TEST_F(ProtScreenTest, EscOnATypedNewProtocolAsksFirst)
+{
+    {
+        TfrmPROT frm(practice_.context());
+        ShowActive(&frm);
+        ASSERT_TRUE(frm.ProtEditing);
+        QTest::keyClicks(frm.edClinique(), QString(60, 'C'));
+        EXPECT_EQ(frm.edClinique()->text(), QString(50, 'C'));
+        frm.edAide()->setFocus();
+        QTest::keyClicks(frm.edAide(), QString(45, 'a'));
+        EXPECT_EQ(frm.edAide()->text().size(), 40);
+        practice_.messages().Answer(QMessageBox::No);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        ASSERT_EQ(practice_.messages().Count(), 1);
+        EXPECT_EQ(practice_.messages().Last().text, QString::fromUtf8("Abandonner les modifications ?"));
+        EXPECT_TRUE(frm.isVisible());
+        EXPECT_TRUE(frm.ProtEditing);
+        EXPECT_EQ(frm.edClinique()->text(), QString(50, 'C'));
+        EXPECT_EQ(QApplication::focusWidget(), frm.edAide());
+        practice_.messages().Answer(QMessageBox::Yes);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        EXPECT_FALSE(frm.isVisible());
+        EXPECT_EQ(practice_.messages().Count(), 2);
+    }
+    TfrmPROT untouched(practice_.context());
+    ShowActive(&untouched);
+    QTest::keyClick(&untouched, Qt::Key_Escape);
+    EXPECT_FALSE(untouched.isVisible());
+    EXPECT_EQ(practice_.messages().Count(), 2);
+    EXPECT_TRUE(Column("NUM").isEmpty());
+}
+
+// The clinic and practitioner boxes hold capitals whatever fills them: the
+// practitioner's name as the settings write it, a protocol stored in small
+// letters, the keyboard. Enter walks the boxes in tab order and never posts.
+TEST_F(ProtScreenTest, TheTypedBoxesHoldCapitalsAndEnterWalksThemWithoutPosting)
+{
+    PractitionerName = "Dr Jean Martin";
+    AddPatient("000123", "DURAND", "PAUL", "12/04/1980", "");
+    AddProtocol("000005", QDate(2024, 5, 2), "DURAND", "clinique du parc");
+    {
+        TfrmPROT stored(practice_.context());
+        stored.NumProt = "000005";
+        stored.show();
+        EXPECT_EQ(stored.edClinique()->text(), "CLINIQUE DU PARC");
+    }
+
+    TfrmPROT frm(practice_.context());
+    ShowActive(&frm);
+    EXPECT_EQ(frm.edOperateur()->text(), "DR JEAN MARTIN");
+    ASSERT_EQ(QApplication::focusWidget(), frm.edDate_PRT());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), frm.edClinique());
+    Keys("les tilleuls");
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), frm.edOperateur());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), frm.edAnest());
+    Keys(QString::fromUtf8("dr sommeil é"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), frm.edAide());
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), frm.btnFindPatient());
+    EXPECT_EQ(practice_.messages().Count(), 0) << "Enter never posts";
+    EXPECT_TRUE(frm.ProtEditing);
+    EXPECT_EQ(Column("NUM"), QStringList{"000005"});
+
+    TfrmPROT::RunPatientPicker = [](AppContext&, QWidget*) { CurrentPatientCode = "000123"; };
+    QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
+    TfrmPROT::RunPatientPicker = nullptr;
+    frm.edDiag()->setPlainText("Hernie");
+    frm.edInterv()->setPlainText("Cure");
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    ASSERT_EQ(frm.NumProt, "000006");
+    EXPECT_EQ(Column("CLINIQUE").last().trimmed(), "LES TILLEULS");
+    EXPECT_EQ(Column("OPERATEUR").last().trimmed(), "DR JEAN MARTIN");
+    EXPECT_EQ(Column("ANEST").last().trimmed(), QString::fromUtf8("DR SOMMEIL É"));
 }
 
 TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)
@@ -232,6 +317,16 @@ TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)
         QTest::keyClick(&frm, Qt::Key_Escape);
     });
     QTest::mouseClick(list.btnModif(), Qt::LeftButton);
+    EXPECT_EQ(list.qPROT()->fieldByName("NUM").asString(), "000003");
+    // A double-click below the rows opens the current protocol too.
+    bool opened = false;
+    OnModal<TfrmPROT>([&opened](TfrmPROT& frm) {
+        opened = frm.NumProt == "000003";
+        QTest::keyClick(&frm, Qt::Key_Escape);
+    });
+    QWidget* viewport = list.grdRDV()->viewport();
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 5));
+    EXPECT_TRUE(opened);
     EXPECT_EQ(list.qPROT()->fieldByName("NUM").asString(), "000003");
 
     // Delete with its file; No deletes nothing.

@@ -2,6 +2,7 @@
 // Reading back what was printed into a PDF file: its text as pdftotext
 // lays it out (one string per page), its page sizes and its fonts; where
 // the ink falls on a page image.
+#include <QHash>
 #include <QImage>
 #include <QProcess>
 #include <QRegularExpression>
@@ -76,6 +77,36 @@ inline QRect DarkBounds(const QImage& image)
             if (qGray(image.pixel(x, y)) < 128)
                 bounds |= QRect(x, y, 1, 1);
     return bounds;
+}
+
+// One run of text of a page with the font it is printed in, as pdftohtml
+// reads them back: the text, the font's family and its size.
+struct TextRun {
+    QString text;
+    QString family;
+    int size = 0;
+};
+
+// The runs of text of every page, in reading order.
+inline QList<TextRun> TextRuns(const QString& pdf)
+{
+    const QString xml = Run("pdftohtml", {"-xml", "-i", "-stdout", "-q", pdf});
+    QHash<QString, std::pair<QString, int>> fonts;
+    static const QRegularExpression spec("<fontspec id=\"(\\d+)\" size=\"(\\d+)\" family=\"([^\"]*)\"");
+    for (auto it = spec.globalMatch(xml); it.hasNext();) {
+        const auto m = it.next();
+        fonts.insert(m.captured(1), {m.captured(3), m.captured(2).toInt()});
+    }
+    QList<TextRun> runs;
+    static const QRegularExpression text("<text [^>]*font=\"(\\d+)\"[^>]*>(.*)</text>");
+    for (auto it = text.globalMatch(xml); it.hasNext();) {
+        const auto m = it.next();
+        QString t = m.captured(2);
+        t.remove(QRegularExpression("<[^>]*>"));
+        const auto font = fonts.value(m.captured(1));
+        runs.append({t.trimmed(), font.first, font.second});
+    }
+    return runs;
 }
 
 }  // namespace pdftest

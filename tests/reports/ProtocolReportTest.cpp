@@ -5,6 +5,7 @@
 #include "app/records/UListProt.h"
 #include "platform/rtf/Rtf.h"
 
+#include <QFileInfo>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -111,6 +112,19 @@ TEST_F(ProtocolReportTest, ShortTextsKeepTheDesignedLayoutAndAnUnknownNumberPrin
     ASSERT_EQ(plain.size(), 1);
     EXPECT_EQ(pdftest::Words(plain[0]).mid(pdftest::Words(plain[0]).indexOf("Détails :")),
         (QStringList{"Détails :", "Dr Martin", "1"}));
+    // The page number is printed in the report's own font, the Verdana 10 of
+    // its labels.
+    const QList<pdftest::TextRun> runs = pdftest::TextRuns(Pdf("plain"));
+    const auto run = [&runs](const QString& text) {
+        for (const pdftest::TextRun& r : runs)
+            if (r.text == text)
+                return r;
+        ADD_FAILURE() << "no text " << text.toStdString();
+        return pdftest::TextRun{};
+    };
+    const pdftest::TextRun label = run(QString::fromUtf8("Détails :")), number = run("1");
+    EXPECT_EQ(number.family.toStdString(), label.family.toStdString());
+    EXPECT_EQ(number.size, label.size);
 
     const QStringList pages = PrintedPages([&] { PrintProtocol(practice_.context(), "999999"); }, "none");
     ASSERT_EQ(pages.size(), 1);
@@ -141,6 +155,17 @@ TEST_F(ProtocolReportTest, ALongDetailTextFlowsOverThePagesBeforeTheSignature)
     const QString last = pages.last();
     EXPECT_GT(last.indexOf("Dr Martin"), last.indexOf("Temps 150"));
     EXPECT_EQ(QString(pages.join("")).count("Détails :"), 1);
+}
+
+// The protocol is proposed a file of its kind, its patient and its date.
+TEST_F(ProtocolReportTest, TheProtocolIsProposedAFileOfItsPatientAndDate)
+{
+    AddProtocol("000004", QDate(2007, 6, 16), "Hernie inguinale", "Cure de hernie");
+    TfrmListProt list(practice_.context());
+    list.show();
+    list.RefreshList("000004");
+    const QString proposed = ProposedFile([&] { list.mnPrintClick(); });
+    EXPECT_EQ(QFileInfo(proposed).fileName(), QString::fromUtf8("Protocole opératoire DURAND PAUL 2007-06-16.pdf"));
 }
 
 }  // namespace
