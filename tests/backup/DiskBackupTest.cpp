@@ -100,7 +100,9 @@ TEST_F(DiskBackup, SpreadsTheArchiveOverDisksAndRestoresFromThem)
     Touch(ProtDir + "PROT1.RTF", "{\\rtf1 texte changé}");
     Touch(ProtDir + "PROT2.RTF", "{\\rtf1 texte d'après}");
     swapper.texts.clear();
-    {
+    // The restore from the disks, the last one in the drive when the
+    // archive is chosen.
+    auto restoreFromDisks = [&] {
         TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Restore);
         screen.ChooseArchive = [&](QWidget*, QString& name) {
             volumes.Insert(drive, swapper.last);
@@ -108,7 +110,8 @@ TEST_F(DiskBackup, SpreadsTheArchiveOverDisksAndRestoresFromThem)
             return true;
         };
         QTest::mouseClick(screen.btnRestore(), Qt::LeftButton);
-    }
+    };
+    restoreFromDisks();
     EXPECT_EQ(DataFiles(), saved) << swapper.texts.join("|").toStdString();
     // The protocol texts came over the disks with the tables.
     EXPECT_EQ(QDir(ProtDir).entryList(QDir::Files), QStringList{"PROT1.RTF"});
@@ -125,15 +128,7 @@ TEST_F(DiskBackup, SpreadsTheArchiveOverDisksAndRestoresFromThem)
     const auto before = DataFiles();
     swapper.texts.clear();
     swapper.missing = 1;
-    {
-        TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Restore);
-        screen.ChooseArchive = [&](QWidget*, QString& name) {
-            volumes.Insert(drive, swapper.last);
-            name = drive + "Sauvegardes/Korvale.zip";
-            return true;
-        };
-        QTest::mouseClick(screen.btnRestore(), Qt::LeftButton);
-    }
+    restoreFromDisks();
     kui::SetMessageService(previous);
     EXPECT_EQ(DataFiles(), before);
     ASSERT_FALSE(swapper.texts.isEmpty());

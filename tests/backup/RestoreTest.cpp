@@ -320,6 +320,21 @@ QString Plain(const QString& dir)
     return dir.endsWith('/') ? dir.chopped(1) : dir;
 }
 
+// A group other than the user's own to share the practice with (root may
+// take any); 0 when there is none.
+gid_t SecondGroup()
+{
+    if (::getuid() == 0)
+        return 4242;
+    gid_t groups[64];
+    const int n = ::getgroups(64, groups);
+    gid_t group = 0;
+    for (int i = 0; i < n; ++i)
+        if (groups[i] != ::getegid())
+            group = groups[i];
+    return group;
+}
+
 }  // namespace
 
 // The texts of the protocols come back with their rows: the text of a
@@ -412,18 +427,9 @@ TEST_F(Restore, ALinkedDataDirectoryIsRestoredWhereItPoints)
 // group and mode, and the restored files those of the files they replace.
 TEST_F(Restore, AGroupSharedDataDirectoryKeepsItsGroupAndMode)
 {
-    gid_t group = 0;
-    if (::getuid() == 0) {
-        group = 4242;
-    } else {
-        gid_t groups[64];
-        const int n = ::getgroups(64, groups);
-        for (int i = 0; i < n; ++i)
-            if (groups[i] != ::getegid())
-                group = groups[i];
-        if (group == 0)
-            GTEST_SKIP() << "no second group to share the data directory with";
-    }
+    const gid_t group = SecondGroup();
+    if (group == 0)
+        GTEST_SKIP() << "no second group to share the data directory with";
     const QByteArray dir = QFile::encodeName(Plain(DataPath));
     ASSERT_EQ(::chown(dir.constData(), uid_t(-1), group), 0);
     ASSERT_EQ(::chmod(dir.constData(), 02770), 0);
@@ -459,18 +465,9 @@ TEST_F(Restore, AGroupSharedDataDirectoryKeepsItsGroupAndMode)
 // group (folders 2775, files 664, umask 002) the group may write them.
 TEST_F(Restore, NewFilesTakeTheRightsOfTheFilesBesideThem)
 {
-    gid_t group = 0;
-    if (::getuid() == 0) {
-        group = 4242;
-    } else {
-        gid_t groups[64];
-        const int n = ::getgroups(64, groups);
-        for (int i = 0; i < n; ++i)
-            if (groups[i] != ::getegid())
-                group = groups[i];
-        if (group == 0)
-            GTEST_SKIP() << "no second group to share the practice with";
-    }
+    const gid_t group = SecondGroup();
+    if (group == 0)
+        GTEST_SKIP() << "no second group to share the practice with";
     AddProtocol(1, "{\\rtf1 premier}");
     AddProtocol(2, "{\\rtf1 second}");
     // the archive made where the group could not write: its files 0644
