@@ -260,11 +260,20 @@ public:
     // Idle keeping of a shared open between uses. park() gives back every
     // lock of the table (another program may then open it exclusively, pack
     // or restructure it) and answers false when the table cannot be kept
-    // (exclusive open, locks or a read batch held). unpark() takes the shared
-    // open again without waiting and makes sure the file is still the same
-    // one, re-reading what may have changed; false: the table must be closed
-    // and opened anew.
-    virtual bool park() { return false; }
+    // (exclusive open, locks or a read batch held). With keepOpen the shared
+    // open stays taken until releaseOpen() gives it back as well: nobody can
+    // open the table exclusively meanwhile, so that no file can have been
+    // put in its place when it is taken back. unpark() takes the table back:
+    // when its shared open was given back, takes it again without waiting
+    // and makes sure the file is still the same one, re-reading what may
+    // have changed; false: the table must be closed and opened anew.
+    virtual bool park(bool keepOpen)
+    {
+        (void)keepOpen;
+        return false;
+    }
+    // False when the open could not be given back (the table is then closed).
+    virtual bool releaseOpen() { return false; }
     virtual bool unpark() { return false; }
 };
 

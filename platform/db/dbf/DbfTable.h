@@ -137,7 +137,8 @@ public:
     std::unique_ptr<TagCursor> openTag(std::string_view tagName) override;
     void beginIndexRead() override;
     void endIndexRead() override;
-    bool park() override;
+    bool park(bool keepOpen) override;
+    bool releaseOpen() override;
     bool unpark() override;
 
     // ---- dBASE specifics ----
@@ -340,6 +341,7 @@ private:
     uint64_t mapDev_ = 0, mapIno_ = 0;
     uint64_t fileDev_ = 0, fileIno_ = 0;  // identity of file_, read with the header
     bool parked_ = false;
+    bool openKept_ = false;  // parked with the shared open still taken
     // The files as this open last knew them: looked at just before its
     // header (the table file) or its index was read, and at the end of each
     // change made through it, under the header lock (so that no change of

@@ -741,18 +741,35 @@ bool DbfTable::lookAtIndex(const std::string& path, std::array<int64_t, 4>& out)
     return true;
 }
 
-bool DbfTable::park()
+bool DbfTable::park(bool keepOpen)
 {
     if (parked_ || mode_.exclusive || readHold_ > 0 || tableLocked_ || !recordLocks_.empty() || dbt_.isOpen())
         return false;
     try {
         if (mdx_ && mdx_->unforced())
             flush();
+        if (!keepOpen)
+            file_.unlock(kLockOpen, 1);
     } catch (const EDBEngineError&) {
         return false;
     }
-    file_.unlock(kLockOpen, 1);
     parked_ = true;
+    openKept_ = keepOpen;
+    return true;
+}
+
+bool DbfTable::releaseOpen()
+{
+    if (!parked_)
+        return false;
+    if (openKept_) {
+        try {
+            file_.unlock(kLockOpen, 1);
+        } catch (const EDBEngineError&) {
+            return false;
+        }
+        openKept_ = false;
+    }
     return true;
 }
 
@@ -760,6 +777,21 @@ bool DbfTable::unpark()
 {
     if (!parked_)
         return false;
+    if (openKept_) {
+        // The shared open was held all along: no pack, restructuring,
+        // regeneration or restore came in between, and the files at the
+        // paths are the ones this open has. Other programs may have added
+        // records meanwhile, as with any open table: the count is read
+        // again (the index tells its own changes at its next read).
+        parked_ = openKept_ = false;
+        try {
+            refreshCount();
+            invalidateCache();
+        } catch (const std::exception&) {
+            return false;
+        }
+        return true;
+    }
     // The shared open first, without waiting: an exclusive open of another
     // program wins, and the caller's normal open reports it.
     if (!file_.tryLock(kLockOpen, 1, false))

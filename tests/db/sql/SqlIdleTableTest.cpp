@@ -3,8 +3,11 @@
 // and leave the file free for other programs while idle.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <chrono>
 #include <map>
@@ -117,10 +120,11 @@ protected:
     {
         return execute(dir, "SELECT * FROM PATIENT WHERE CODE = '" + code + "'").result.rows.size();
     }
-    // Another program: appends one patient through an exclusive open.
-    void appendElsewhere(const std::string& code)
+    // Another program: appends one patient through an exclusive open;
+    // answers its exit status (1: the exclusive open was refused).
+    int appendThroughExclusiveOpen(const std::string& code)
     {
-        ASSERT_EQ(inOtherProcess([&] {
+        return inOtherProcess([&] {
             engine::OpenOptions ex;
             ex.exclusive = true;
             auto t = engine::openTable(dir, "PATIENT", ex);
@@ -128,9 +132,11 @@ protected:
             row[0] = QString::fromStdString(code);
             t->append(row);
             t->flush();
-        }),
-            0)
-            << "the exclusive open in the other process failed";
+        });
+    }
+    void appendElsewhere(const std::string& code)
+    {
+        ASSERT_EQ(appendThroughExclusiveOpen(code), 0) << "the exclusive open in the other process failed";
     }
     PracticeDir practice;
     const std::string& dir = practice.dir;
@@ -260,6 +266,53 @@ TEST_F(IdleTable, AChangeThroughAnotherOpenOfThisProgramIsReadWithoutOpeningTheF
     EXPECT_EQ(byCode("900005"), 1u);
     EXPECT_EQ(fs.of(dbf.substr(dbf.find_last_of('/') + 1)).opens, 0);
     EXPECT_EQ(fs.of(mdx.substr(mdx.find_last_of('/') + 1)).opens, 0);
+}
+
+// While the program is at work on an event of its event loop, a kept table
+// keeps its shared open: the next statements take it back without looking
+// at its files, and another program cannot open the table exclusively
+// meanwhile (as while a statement runs). An exclusive open made in this
+// program is not refused because of it. Once the event loop has nothing
+// left to do, the open is given back: the other program gets in, and the
+// next statement sees what it changed.
+TEST_F(IdleTable, WhileTheProgramIsBusyAKeptTableKeepsItsOpenUntilTheEventLoopWaits)
+{
+    static int argc = 1;
+    static char name[] = "korvale-sql-tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);  // kept for the other tests of this program
+    const std::string table = dbf.substr(dbf.find_last_of('/') + 1), index = mdx.substr(mdx.find_last_of('/') + 1);
+    const size_t n = patients();
+    QEventLoop loop;
+    bool busyPartRan = false;
+    QTimer::singleShot(0, &loop, [&] {
+        busyPartRan = true;
+        ASSERT_EQ(byCode("000001"), 1u);  // the table kept with its open
+        {
+            CountingFileSystem fs;
+            ScopedFileSystem use(fs);
+            ASSERT_EQ(byCode("000001"), 1u);
+            EXPECT_EQ(fs.of(table).stats, 0);
+            EXPECT_EQ(fs.of(index).stats, 0);
+            EXPECT_EQ(fs.of(table).opens, 0);
+            EXPECT_EQ(fs.of(index).opens, 0);
+        }
+        EXPECT_EQ(appendThroughExclusiveOpen("900006"), 1) << "another program opened the kept table exclusively";
+        EXPECT_EQ(engine::openTableResult(dir, "PATIENT", "", true), 0) << "refused here because of the kept table";
+        EXPECT_EQ(patients(), n);
+        EXPECT_EQ(appendThroughExclusiveOpen("900006"), 1) << "another program opened the kept table exclusively";
+        // Let the event loop wait: the open is given back before it does.
+        QTimer::singleShot(20, &loop, [&] {
+            EXPECT_EQ(appendThroughExclusiveOpen("900006"), 0) << "the kept table's open was not given back";
+            EXPECT_EQ(byCode("900006"), 1u);
+            EXPECT_EQ(patients(), n + 1);
+            loop.quit();
+        });
+    });
+    QTimer::singleShot(10000, &loop, [&] { loop.quit(); });
+    loop.exec();
+    EXPECT_TRUE(busyPartRan);
 }
 
 }  // namespace
