@@ -236,7 +236,10 @@ public:
     // 0-based position of the tag, ignoring case; -1 when none.
     int tagIndex(std::string_view tagName) const;
     // The field a tag's key is made of alone, -1 for a key of several fields.
-    int tagField(const TagInfo& tag) const { return fieldIndex(tag.keyExpr); }
+    int tagField(const TagInfo& tag) const
+    {
+        return tag.keyExpr.find('+') == std::string::npos ? fieldIndex(tag.keyExpr) : -1;
+    }
     // The ascending tag whose key is the field alone (a unique one first);
     // -1 when there is none.
     int tagOnField(int field) const;

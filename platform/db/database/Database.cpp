@@ -276,6 +276,32 @@ void Database::closeIdleTables()
 
 std::string Database::baseName(const std::string& tableName)
 {
+    // A plain ASCII name (as the program's are) without the text routines.
+    bool ascii = true;
+    for (const char c : tableName)
+        ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii) {
+        size_t from = 0, to = tableName.size();
+        while (from < to && std::isspace(static_cast<unsigned char>(tableName[from])))
+            ++from;
+        while (to > from && std::isspace(static_cast<unsigned char>(tableName[to - 1])))
+            --to;
+        const size_t slash = tableName.find_last_of("/\\", to == 0 ? 0 : to - 1);
+        if (slash != std::string::npos && slash >= from)
+            from = slash + 1;
+        const size_t dot = tableName.rfind('.', to == 0 ? 0 : to - 1);
+        if (dot != std::string::npos && dot > from) {
+            std::string ext = tableName.substr(dot + 1, to - dot - 1);
+            for (char& c : ext)
+                c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            if (ext == "DBF" || ext == "DB")
+                to = dot;
+        }
+        std::string out = tableName.substr(from, to - from);
+        for (char& c : out)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        return out;
+    }
     QString n = QString::fromStdString(tableName).trimmed();
     const int slash = std::max(n.lastIndexOf('/'), n.lastIndexOf('\\'));
     if (slash >= 0)
