@@ -262,6 +262,8 @@ private:
     // most the lock timeout; answers false when it was not had in time.
     bool takeHeaderInTurn(bool exclusive);
     void refreshCount();
+    // The header's count as read: held against the file's size.
+    void takeCount(uint32_t n);
     void writeCount(uint32_t count);
     void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);
     void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const

@@ -330,7 +330,11 @@ void DbfTable::refreshCount()
 {
     unsigned char c[4];
     file_.readExact(4, c, 4, DBERR_HEADERCORRUPT);
-    uint32_t n = le32(c);
+    takeCount(le32(c));
+}
+
+void DbfTable::takeCount(uint32_t n)
+{
     // The count as this open knows it was held against the file's size
     // already (the file shrinks only with its count): nothing to look at.
     if (n == count_)
@@ -785,7 +789,12 @@ bool DbfTable::unpark()
         // again (the index tells its own changes at its next read).
         parked_ = openKept_ = false;
         try {
-            refreshCount();
+            // Read through the map of the file when there is one (the same
+            // bytes, without a call to the system).
+            if (map_)
+                takeCount(le32(reinterpret_cast<const unsigned char*>(map_) + 4));
+            else
+                refreshCount();
             invalidateCache();
         } catch (const std::exception&) {
             return false;

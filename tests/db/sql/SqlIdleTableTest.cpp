@@ -122,11 +122,11 @@ protected:
     }
     // Another program: appends one patient through an exclusive open;
     // answers its exit status (1: the exclusive open was refused).
-    int appendThroughExclusiveOpen(const std::string& code)
+    int appendThroughExclusiveOpen(const std::string& code, bool exclusive = true)
     {
         return inOtherProcess([&] {
             engine::OpenOptions ex;
-            ex.exclusive = true;
+            ex.exclusive = exclusive;
             auto t = engine::openTable(dir, "PATIENT", ex);
             std::vector<QVariant> row(static_cast<size_t>(t->fieldCount()));
             row[0] = QString::fromStdString(code);
@@ -299,14 +299,18 @@ TEST_F(IdleTable, WhileTheProgramIsBusyAKeptTableKeepsItsOpenUntilTheEventLoopWa
             EXPECT_EQ(fs.of(index).opens, 0);
         }
         EXPECT_EQ(appendThroughExclusiveOpen("900006"), 1) << "another program opened the kept table exclusively";
+        // Another program's change made beside the kept open is seen.
+        ASSERT_EQ(appendThroughExclusiveOpen("900007", false), 0);
+        EXPECT_EQ(patients(), n + 1);
+        EXPECT_EQ(byCode("900007"), 1u);
         EXPECT_EQ(engine::openTableResult(dir, "PATIENT", "", true), 0) << "refused here because of the kept table";
-        EXPECT_EQ(patients(), n);
+        EXPECT_EQ(patients(), n + 1);
         EXPECT_EQ(appendThroughExclusiveOpen("900006"), 1) << "another program opened the kept table exclusively";
         // Let the event loop wait: the open is given back before it does.
         QTimer::singleShot(20, &loop, [&] {
             EXPECT_EQ(appendThroughExclusiveOpen("900006"), 0) << "the kept table's open was not given back";
             EXPECT_EQ(byCode("900006"), 1u);
-            EXPECT_EQ(patients(), n + 1);
+            EXPECT_EQ(patients(), n + 2);
             loop.quit();
         });
     });
