@@ -68,6 +68,10 @@ struct TableOpenMode {
     // index is neither opened nor kept up to date, a missing memo file is no
     // error (every memo pointer is then bad).
     bool forRepair = false;
+    // With readOnly: the caller only reads, and a read-write open of the
+    // table that the program keeps idle may serve it (Database), so that
+    // its reads and its writes go through one open.
+    bool readsOnly = false;
 };
 
 // Ordered walk over one tag. Every call answers a 1-based record number, or

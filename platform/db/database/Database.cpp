@@ -29,28 +29,40 @@ public:
     static constexpr size_t kMax = 8;
     static constexpr auto kMaxIdle = std::chrono::seconds(3);
 
-    // A kept table for the key, ready for use; null when there is none.
-    std::unique_ptr<Table> take(const std::string& key)
+    // A kept table for the key, ready for use, or else one for `other` (when
+    // not empty), whose key is then `key`'s; null when there is none.
+    std::unique_ptr<Table> take(std::string& key, const std::string& other)
     {
         std::vector<std::unique_ptr<Table>> dropped;  // closed outside the mutex
         std::unique_ptr<Table> found;
+        std::string foundKey;
         {
             std::lock_guard<std::mutex> g(m_);
             leaveInheritedTables();
             const auto now = std::chrono::steady_clock::now();
-            for (size_t i = idle_.size(); i-- > 0;) {
-                const bool stale = now - idle_[i].since > kMaxIdle;
-                if (!stale && !found && idle_[i].key == key)
-                    found = std::move(idle_[i].table);
-                else if (stale)
+            for (size_t i = idle_.size(); i-- > 0;)
+                if (now - idle_[i].since > kMaxIdle) {
                     dropped.push_back(std::move(idle_[i].table));
-                else
-                    continue;
-                idle_.erase(idle_.begin() + static_cast<long>(i));
+                    idle_.erase(idle_.begin() + static_cast<long>(i));
+                }
+            // The one given back last first.
+            size_t at = idle_.size();
+            for (size_t i = idle_.size(); i-- > 0 && at == idle_.size();)
+                if (idle_[i].key == key)
+                    at = i;
+            for (size_t i = idle_.size(); i-- > 0 && at == idle_.size() && !other.empty();)
+                if (idle_[i].key == other)
+                    at = i;
+            if (at < idle_.size()) {
+                found = std::move(idle_[at].table);
+                foundKey = idle_[at].key;
+                idle_.erase(idle_.begin() + static_cast<long>(at));
             }
         }
         if (found && !found->unpark())
             found.reset();
+        if (found)
+            key = foundKey;
         return found;
     }
 
@@ -248,7 +260,7 @@ std::shared_ptr<Table> Database::openTable(const std::string& tableName, const T
         key.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
     std::unique_ptr<Table> t;
     if (!mode.exclusive)
-        t = pool_->take(key);
+        t = pool_->take(key, mode.readOnly && mode.readsOnly ? "w" + key.substr(1) : std::string());
     if (!t) {
         engine::OpenOptions o;
         o.exclusive = mode.exclusive;
