@@ -102,7 +102,13 @@ public:
     bool isDeleted(uint32_t recNo) override;
     QVariant value(uint32_t recNo, int field) override;
     QVariant valueOf(int field, std::string_view stored) const override;
-    void releaseBehindReads(bool on) override { releaseBehind_ = on; }
+    void releaseBehindReads(bool on) override
+    {
+        // a walk's direction is judged from here on
+        if (on && !releaseBehind_)
+            mapChunkSwitches_ = mapChunkBackward_ = 0;
+        releaseBehind_ = on;
+    }
     std::string_view rawField(uint32_t recNo, int field) override;
     // The layout's text is Windows-1252: a table of another code page is
     // read through its values.

@@ -230,6 +230,10 @@ private:
     };
     void addSlots(const Expr& e);
     void capture(size_t row);  // keeps the slots' bytes of rows_[row]
+    const char* captureBytes(const Ctx& c);  // the same for a row, answering where they are
+    // The walk's entries [from, from + n) read in file order; the rows that
+    // pass are added in the walk's order.
+    void takeInFileOrder(size_t from, size_t n);
     std::string_view slotBytes(size_t row, int slot);
     void addColumn(const Expr& e, const std::string& alias);
     void selectMax(size_t count);
