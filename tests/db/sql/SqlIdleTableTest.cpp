@@ -268,6 +268,21 @@ TEST_F(IdleTable, AChangeThroughAnotherOpenOfThisProgramIsReadWithoutOpeningTheF
     EXPECT_EQ(fs.of(mdx.substr(mdx.find_last_of('/') + 1)).opens, 0);
 }
 
+// A read after a write goes through the open the write kept: neither the
+// table's files nor its index are opened or read anew.
+TEST_F(IdleTable, AReadAfterAWriteGoesThroughTheOpenTheWriteKept)
+{
+    ASSERT_EQ(execute(dir, "UPDATE PATIENT SET TEL='0102030405' WHERE CODE='000001'").rowsAffected, 1);
+    const std::string table = dbf.substr(dbf.find_last_of('/') + 1), index = mdx.substr(mdx.find_last_of('/') + 1);
+    CountingFileSystem fs;
+    ScopedFileSystem use(fs);
+    EXPECT_EQ(execute(dir, "SELECT TEL FROM PATIENT WHERE CODE='000001'").result.rows.at(0).at(0).toString(),
+        QStringLiteral("0102030405"));
+    EXPECT_EQ(fs.of(table).opens, 0);
+    EXPECT_EQ(fs.of(index).opens, 0);
+    EXPECT_EQ(fs.of(index).reads, 1);  // its header, under the lock
+}
+
 // While the program is at work on an event of its event loop, a kept table
 // keeps its shared open: the next statements take it back without looking
 // at its files, and another program cannot open the table exclusively
