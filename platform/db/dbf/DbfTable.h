@@ -261,7 +261,9 @@ private:
     void checkWritable() const;
     void requireExclusive(const char* what) const;
     void invalidateCache() { cacheCount_ = 0; }
-    bool mapRecords(uint32_t recNo);
+    // Maps the file so that it covers recNo (a map kept from an earlier open
+    // of the file is taken back; a new one is made only when mayMake).
+    bool mapRecords(uint32_t recNo, bool mayMake = true);
     void dropMap();
     void takeHeaderShared();
     // The header lock (shared or exclusive) through the turnstile, waiting at
@@ -371,10 +373,15 @@ private:
     void noteOwnChange() noexcept;
     static bool lookAtIndex(const std::string& path, std::array<int64_t, 4>& out);
     bool mapFailed_ = false;
+    // Records read one at a time (not in a run) before the file is mapped.
+    static constexpr uint32_t kSingleReads = 4;
+    uint32_t singleReads_ = 0;
+    uint64_t singleHold_ = 0;  // the batch of reads the record read last was read in (0: none)
     // Batched index reads (beginIndexRead): depth, and whether the shared
     // header lock is held for them.
     int readHold_ = 0;
     bool readHoldLocked_ = false;
+    uint64_t holdCount_ = 0;  // batches of reads begun (the outermost ones)
 };
 
 }  // namespace kdb

@@ -189,12 +189,14 @@ void DbfTable::beginIndexRead()
     }
     if (mode_.exclusive) {
         readHold_ = 1;
+        ++holdCount_;
         return;
     }
     for (int attempt = 0;; ++attempt) {
         takeHeaderShared();
         readHoldLocked_ = true;
         readHold_ = 1;
+        ++holdCount_;
         try {
             // Changes flushed by others since the last read; an update left
             // unfinished by a program that is gone is mended first.

@@ -268,6 +268,27 @@ TEST_F(IdleTable, AChangeThroughAnotherOpenOfThisProgramIsReadWithoutOpeningTheF
     EXPECT_EQ(fs.of(mdx.substr(mdx.find_last_of('/') + 1)).opens, 0);
 }
 
+// Whether the file is mapped into this process.
+bool mapped(const std::string& path)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(QFile::encodeName(QString::fromStdString(path)));
+}
+
+// A one-row statement on a table just opened (a program that has just
+// started) reads its record through the table's own open: the file is not
+// opened a second time to be mapped. A scan maps it.
+TEST_F(IdleTable, AOneRowStatementOnATableJustOpenedDoesNotMapIt)
+{
+    ASSERT_FALSE(mapped(dbf));
+    EXPECT_EQ(execute(dir, "UPDATE PATIENT SET TEL='0102030405' WHERE CODE='000002'").rowsAffected, 1);
+    EXPECT_EQ(execute(dir, "SELECT TEL FROM PATIENT WHERE CODE='000002'").result.rows.at(0).at(0).toString(),
+        QStringLiteral("0102030405"));
+    EXPECT_FALSE(mapped(dbf));
+    EXPECT_GT(patients(), 0u);
+    EXPECT_TRUE(mapped(dbf));
+}
+
 // A read after a write goes through the open the write kept: neither the
 // table's files nor its index are opened or read anew.
 TEST_F(IdleTable, AReadAfterAWriteGoesThroughTheOpenTheWriteKept)
