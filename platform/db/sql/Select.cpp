@@ -386,10 +386,12 @@ void Executor::takeInFileOrder(size_t from, size_t n)
         [&](uint32_t a, uint32_t b) { return walkRecs_[from + a] < walkRecs_[from + b]; });
     std::vector<const char*> bytes(n, nullptr);
     std::vector<char> kept(n, 0);
-    const bool raw = s.rawRecords;
+    // the bytes of the records ahead fetched only where they lie close
+    // together (a few records apart: the walk goes on forward)
+    const bool ahead = s.rawRecords && uint64_t(n) * 4 >= t.recordCount();
     for (size_t k = 0; k < n; ++k) {
         const uint32_t i = order[k];
-        if (raw && k + kAhead < n)
+        if (ahead && k + kAhead < n)
             prefetchRec(s, 0, walkRecs_[from + order[k + kAhead]]);
         Ctx c;
         c.rec[0] = walkRecs_[from + i];
