@@ -211,6 +211,10 @@ private:
     bool orderedBy(int table, const Access& a, const Expr* orderFirst) const;
     void streamMore(size_t count);
     void gatherAll(const Expr* orderFirst);
+    // While gatherAll runs: holds a table for the rest of it (once), where it
+    // is first read; releaseHolds() gives them all back.
+    void holdTable(int table);
+    void releaseHolds();
     void distinctRows();
     void materialise(ResultSet& out);
     // The value of an item for a row.
@@ -284,6 +288,9 @@ private:
     std::vector<uint32_t> walkRecs_;  // a tag walk's records, read at the first fetch
     size_t walkPos_ = 0;  // the next of walkRecs_
     bool walked_ = false;
+    bool holding_ = false;  // gatherAll runs: tables are held where first read
+    unsigned heldMask_ = 0;
+    std::vector<std::unique_ptr<IndexReadHold>> holds_;
     std::vector<Slot> slots_;
     std::vector<int> slotOf_[2];  // per table and field: its slot, -1 for none
     std::vector<std::unique_ptr<char[]>> blocks_;  // the rows' bytes

@@ -299,11 +299,18 @@ void Executor::gatherAll(const Expr* orderFirst)
         for (const Expr* e : items_)
             if (e->kind == Expr::Column)
                 addHot(0, e->field);
-    // The rows found and their bytes read under a hold of each table: the
-    // rows of one moment, none seen half written by another program.
-    std::vector<std::unique_ptr<IndexReadHold>> holds;
-    for (StmtTable& s : tabs_)
-        holds.push_back(std::make_unique<IndexReadHold>(*s.table));
+    // The rows found and their bytes read under a hold of each table, taken
+    // where the table is first read and kept until all is read: the rows of
+    // one moment (nothing changes in either table from the second hold on),
+    // none seen half written by another program. A join whose first table
+    // gives no row does not hold the other one at all.
+    struct Holds {
+        Executor& e;
+        explicit Holds(Executor& ex) : e(ex) { e.holding_ = true; }
+        ~Holds() { e.releaseHolds(); }
+    } holds(*this);
+    if (tabs_.size() == 1)
+        holdTable(0);
     bool orderedOn = false;
     rows_ = gather(orderFirst, orderedOn);
     done_ = true;
@@ -326,7 +333,7 @@ void Executor::gatherAll(const Expr* orderFirst)
             prefetchRec(tabs_[0], 0, rows_[j + kAhead].rec[0]);
         capture(j);
     }
-    holds.clear();
+    releaseHolds();
 
     std::vector<SortKey> keys;
     if (st_.distinct && st_.orderBy.empty()) {
@@ -369,6 +376,22 @@ void Executor::addSlots(const Expr& e)
     }
     for (const Expr& p : e.parts)
         addSlots(p);
+}
+
+void Executor::holdTable(int table)
+{
+    if (!holding_ || (heldMask_ & (1u << table)) != 0)
+        return;
+    holds_.push_back(std::make_unique<IndexReadHold>(*tabs_[static_cast<size_t>(table)].table));
+    heldMask_ |= 1u << table;
+}
+
+void Executor::releaseHolds()
+{
+    holding_ = false;
+    heldMask_ = 0;
+    while (!holds_.empty())
+        holds_.pop_back();  // the last taken given back first
 }
 
 void Executor::takeInFileOrder(size_t from, size_t n)

@@ -45,6 +45,14 @@ public:
             names_[fd] = nameOf(path);
         return fd;
     }
+    int close(int fd) override
+    {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            names_.erase(fd);
+        }
+        return FileSystem::close(fd);
+    }
     ssize_t pread(int fd, void* buf, size_t n, off_t offset) override
     {
         count(fd).reads++;
@@ -287,6 +295,27 @@ TEST_F(IdleTable, AOneRowStatementOnATableJustOpenedDoesNotMapIt)
     EXPECT_FALSE(mapped(dbf));
     EXPECT_GT(patients(), 0u);
     EXPECT_TRUE(mapped(dbf));
+}
+
+// A join whose first table gives no row reads nothing of the other one: its
+// index is not read (nor held). With rows, both are read.
+TEST_F(IdleTable, AJoinWithoutRowsInItsFirstTableLeavesTheOtherAlone)
+{
+    const std::string join = "SELECT NUM, NOM FROM FRDV, PATIENT WHERE PATIENT=CODE AND NUM='";
+    ASSERT_EQ(execute(dir, join + "000001'").result.rows.size(), 1u);  // both tables kept
+    const std::string index = mdx.substr(mdx.find_last_of('/') + 1);
+    {
+        CountingFileSystem fs;
+        ScopedFileSystem use(fs);
+        EXPECT_EQ(execute(dir, join + "999999'").result.rows.size(), 0u);
+        EXPECT_EQ(fs.of(index).reads, 0);
+    }
+    CountingFileSystem fs;
+    ScopedFileSystem use(fs);
+    const auto rows = execute(dir, join + "000002'").result.rows;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][1].toString(), QStringLiteral("DUPONT"));
+    EXPECT_GE(fs.of(index).reads, 1);
 }
 
 // A read after a write goes through the open the write kept: neither the
