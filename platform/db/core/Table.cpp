@@ -58,9 +58,12 @@ std::string Table::fileName() const
 
 int Table::fieldIndex(std::string_view name) const
 {
+    // Two ASCII names of different lengths never match: most fields are
+    // passed over on their length.
+    const bool ascii = plainAscii(name);
     const auto& f = fields();
     for (size_t i = 0; i < f.size(); ++i)
-        if (sameName(f[i].name, name))
+        if ((f[i].name.size() == name.size() || !ascii || !plainAscii(f[i].name)) && sameName(f[i].name, name))
             return static_cast<int>(i);
     return -1;
 }
