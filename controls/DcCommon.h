@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QRect>
 #include <QString>
+#include <QVariant>
 
 #include <cstdint>
 #include <memory>
@@ -322,6 +323,8 @@ class TDcRegIniFile : public QObject {
     Q_PROPERTY(int PathType READ pathTypeInt WRITE setPathTypeInt)
     Q_PROPERTY(int RegKey READ regKeyInt WRITE setRegKeyInt)
     Q_PROPERTY(int RegAccess READ regAccessInt WRITE setRegAccessInt)
+    // A value that does nothing: a layout may carry it.
+    Q_PROPERTY(QString About READ About WRITE setAbout STORED false)
 public:
     using enum TDcPathType;
     using enum TDcRegKey;
@@ -339,6 +342,9 @@ public:
     virtual void setPathType(TDcPathType value);
     virtual void setRegKey(TDcRegKey value);
     virtual void setRegAccess(TDcRegAccess value);
+
+    QString About() const { return {}; }
+    void setAbout(const QString&) { }
 
     // Directory of the INI files that stand for the settings tree.
     QString RegistryDirectory() const { return registryDirectory_; }
@@ -413,6 +419,10 @@ public:
 // settings itself; any other widget gets the Qt properties of the same names.
 class TDcFrameController : public QObject {
     Q_OBJECT
+    // A value that does nothing: a layout may carry it.
+    Q_PROPERTY(QString About READ About WRITE setAbout STORED false)
+    // An obsolete name of older layouts: read and dropped.
+    Q_PROPERTY(QVariant FrameFlatStyle READ droppedValue WRITE setFrameFlatStyle STORED false DESIGNABLE false)
 public:
     using enum TDcFrameControllerProperty;
 
@@ -456,6 +466,9 @@ public:
     // Obsolete settings of older layouts.
     void ReadFrameFlat(bool value);
     void ReadFrameFocusStyle(TFrameStyle value);
+    void setFrameFlatStyle(const QVariant&) { }
+    QString About() const { return {}; }
+    void setAbout(const QString&) { }
 
     void AddControl(QWidget* control);
     void RemoveControl(QWidget* control);
@@ -472,6 +485,7 @@ public:
     virtual void UpdateControls(TDcFrameControllerProperty notification);
 
 private:
+    QVariant droppedValue() const { return {}; }
     TColor color_ = clWindow;
     TColor disabledColor_ = clBtnFace;
     TColor readOnlyColor_ = clInfoBk;

@@ -27,6 +27,8 @@ enum TDcCondenseCaption : std::uint8_t { ccNone, ccAtEnd, ccWithinPath };
 // under the property's name.
 class TDcLabel : public QWidget, public IDcBlinkingControl, public IFrameControllerClient {
     Q_OBJECT
+    // A value that does nothing: a layout may carry it.
+    Q_PROPERTY(QString About READ About WRITE setAbout STORED false)
     // The caption and the label's own basic properties.
     Q_PROPERTY(QString text READ text WRITE setText)
     Q_PROPERTY(QString Caption READ text WRITE setText)
@@ -72,6 +74,8 @@ class TDcLabel : public QWidget, public IDcBlinkingControl, public IFrameControl
     Q_PROPERTY(int ShadowDepth READ ShadowDepth WRITE setShadowDepth)
     Q_PROPERTY(int TextMargin READ TextMargin WRITE setTextMargin)
     Q_PROPERTY(TTextStyle TextStyle READ TextStyle WRITE setTextStyle)
+    // The name older layouts gave the border sides: read and dropped.
+    Q_PROPERTY(QVariant FrameSides READ droppedValue WRITE setFrameSides STORED false DESIGNABLE false)
 
 public:
     // Enumeration values reachable as TDcLabel::<value> (form layouts name
@@ -215,6 +219,11 @@ public:
     // Repaints at once (the label's "Repaint").
     void Repaint();
 
+    // --- names a layout may carry that change nothing ---
+    QString About() const { return {}; }
+    void setAbout(const QString&) { }
+    void setFrameSides(const QVariant&) { }
+
 signals:
     void OnMouseEnter(QObject* sender);
     void OnMouseLeave(QObject* sender);
@@ -236,6 +245,7 @@ protected:
     void ApplyLayout(const QString& text, int flags, TDcRect& rect) const;
 
 private:
+    QVariant droppedValue() const { return {}; }
     void DrawStyledText(QPainter& painter);
     void DrawCurvedText(QPainter& painter);
     TColor parentColorValue() const;

@@ -1,12 +1,13 @@
 #pragma once
 // The choice of the backup archive to restore: the archives named like
-// "Korvale??.zip" of a folder, newest first.
+// "Korvale??.zip" of a folder, newest first. The folder is chosen on a
+// mounted volume (the drive combo), in the folder tree of that volume, or
+// with the folder browser.
 #include <QDialog>
 
 #include <functional>
 
 class QComboBox;
-class QListWidget;
 class QMenu;
 class QPushButton;
 class QTreeWidget;
@@ -26,7 +27,11 @@ public:
     QString DateText;
 
     QTreeWidget* myListView() const;
-    QListWidget* DirList() const;
+    // The folder tree: the way from the volume's root down to the listed
+    // folder (the current item), then its sub-folders.
+    QTreeWidget* DirList() const;
+    // The mounted volumes, each with its root as item data.
+    QComboBox* cmbDrive() const;
     QPushButton* btnOk() const;
     QAction* mnSelect() const { return mnSelect_; }
 
@@ -41,6 +46,7 @@ public:
 public slots:
     void ListBackupFiles();
     void btnGetDirClick();
+    void cmbDriveChange(int index);
     void btnOkClick();
     void myListViewSelectItem();
     void Annuler1Click();
@@ -51,6 +57,8 @@ protected:
 
 private:
     void FillDirList();
+    // The entry of the volume at Root (added when it is not listed yet).
+    int DriveIndex(const QString& root);
     Ui::TfrmRestorFiles* ui;
     QString directory_;
     QMenu* menu_ = nullptr;

@@ -40,6 +40,7 @@ inline const QString FileName = QStringLiteral("KORVALE.INI");
 inline const QString Params = QStringLiteral("PARAMS");
 inline const QString Informations = QStringLiteral("INFORMATIONS");
 inline const QString DisplayRdv = QStringLiteral("DISPLAYRDV");  // IniDir file
+inline const QString DossierPdf = QStringLiteral("DOSSIERPDF");  // IniDir file: folder of the last PDF
 inline const QString Image = QStringLiteral("IMAGE");  // AppDir file
 inline const QString Detail = QStringLiteral("DETAIL");
 inline const QString Adresse = QStringLiteral("ADRESSE");

@@ -338,6 +338,10 @@ void TfrmMain::btnPatientClick()
     if (CurrentPatientCode.isEmpty())
         return;
     TfrmPatient frm(context_, this);
+    // A patient table that does not open was said so (which table, and what
+    // to do): no empty patient file is shown in its place.
+    if (!frm.Patient().active())
+        return;
     frm.CodePatient = CurrentPatientCode;
     frm.exec();
 }

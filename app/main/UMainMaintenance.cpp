@@ -53,10 +53,17 @@ QString DamageText(const kdb::engine::DamageReport& d)
         return QStringLiteral("La table %1 est endommagée et n'a pas pu être réparée :\n- %2.\nElle est laissée telle "
                               "quelle ; restaurez-la depuis une sauvegarde.%3")
             .arg(table, wrong.join(QStringLiteral(" ;\n- ")), copy);
+    if (d.recordsTakenBack > 0)
+        wrong << Count(d.recordsTakenBack,
+            "enregistrement après la fin annoncée de la table (compte de l'en-tête en retard), repris",
+            "enregistrements après la fin annoncée de la table (compte de l'en-tête en retard), repris");
     if (d.recordsAfterCount > 0)
         wrong << Count(d.recordsAfterCount,
             "enregistrement inachevé après la fin de la table (écriture interrompue), retiré",
             "enregistrements inachevés après la fin de la table (écriture interrompue), retirés");
+    else if (d.bytesAfterRecords > 0)
+        wrong << Count(d.bytesAfterRecords, "octet après les enregistrements, qui ne forme pas un enregistrement, retiré",
+            "octets après les enregistrements, qui ne forment pas un enregistrement, retirés");
     if (d.shortFile())
         wrong << QStringLiteral("le fichier est tronqué : %1 annoncés, %2 complet%3%4")
                      .arg(Count(d.recordsAnnounced, "enregistrement", "enregistrements"))
@@ -66,6 +73,10 @@ QString DamageText(const kdb::engine::DamageReport& d)
                                           : QString());
     if (d.memoFileLost)
         wrong << QStringLiteral("le fichier des mémos manquait ou était illisible : il a été recréé vide");
+    if (d.badMemoNextFree)
+        wrong << QStringLiteral("le premier bloc libre du fichier des mémos était impossible (%1) : il a été remis à la "
+                                "fin du fichier")
+                     .arg(d.memoNextFree);
     if (d.badMemoPointers > 0)
         wrong << Count(
             d.badMemoPointers, "renvoi vers un mémo invalide, vidé", "renvois vers des mémos invalides, vidés");

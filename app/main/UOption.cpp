@@ -17,6 +17,7 @@ TfrmOption::TfrmOption(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmOption)
 {
     ui->setupUi(this);
+    kui::CentreOnScreenWhenShown(this);
     ui->Gradient1->setColorBegin(QColor(0xF4, 0xF7, 0xFC));
     ui->Gradient1->setColorEnd(QColor(0x9D, 0xB7, 0xDD));
     ui->Gradient1->setStyle(TGradient::gsLinearV);

@@ -8,12 +8,14 @@
 #include "platform/ui/data/DataGrid.h"
 #include "platform/ui/data/DatasetModel.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDate>
 #include <QDialog>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPointer>
 
 namespace records {
 
@@ -41,10 +43,20 @@ void Guarded(const std::function<void()>& action)
         action();
     } catch (const EAbort&) {
     } catch (const EDBEngineError& e) {
-        ShowError(e.code() == kdb::DBERR_LOCKED ? LockedRecordMessage() : QString::fromUtf8(e.what()));
+        ShowError(e.code() == kdb::DBERR_LOCKED ? LockedRecordMessage() : kui::ExceptionText(e));
     } catch (const std::exception& e) {
-        ShowError(QString::fromUtf8(e.what()));
+        ShowError(kui::ExceptionText(e));
     }
+}
+
+bool ConfirmDiscard(QWidget* parent)
+{
+    const QPointer<QWidget> focus = QApplication::focusWidget();
+    const bool yes = kui::ShowMessageBox(kui::MsgKind::Confirmation, QStringLiteral("Abandonner les modifications ?"),
+                         QMessageBox::Yes | QMessageBox::No, {}, parent, QMessageBox::No) == QMessageBox::Yes;
+    if (focus && !yes)
+        focus->setFocus();
+    return yes;
 }
 
 int AskUnsavedClose(

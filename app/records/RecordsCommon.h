@@ -37,6 +37,11 @@ void ForceUpperCase(QLineEdit* edit);
 // failure is shown in the error box, so no exception leaves the slot.
 void Guarded(const std::function<void()>& action);
 
+// Before a cancel drops what the user typed: asks "Abandonner les
+// modifications ?" (Yes/No, No by default). True for Yes; on No the focus
+// is back where it was.
+bool ConfirmDiscard(QWidget* parent);
+
 // The close guard of an entry screen whose edits are not saved: asks
 // "Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"
 // (warning, Yes/No/Cancel). Yes runs save (false: the screen stays), No

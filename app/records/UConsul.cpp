@@ -1,6 +1,7 @@
 #include "UConsul.h"
 #include "ui_UConsul.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UGetOldInfos.h"
 #include "UGetPatient.h"
@@ -11,12 +12,14 @@
 #include "UTable.h"
 #include "platform/ui/Picture.h"
 #include "app/reports/UrptConsul.h"
+#include "controls/Gradient.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/ScreenKeys.h"
 #include "platform/ui/WaitCursor.h"
+#include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
 
 #include <QApplication>
@@ -36,13 +39,31 @@ QString Cut(const QString& text, int width)
     return text.trimmed().left(width);
 }
 
+// The widths of the columns the memos write (the one-line editors have
+// theirs in the layout).
+constexpr int kMotifWidth = 100;
+constexpr int kDiagWidth = 250;
+constexpr int kTrtWidth = 250;
+constexpr int kNbWidth = 250;
+
 }  // namespace
 
 TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmConsul), PopMenu_(new QMenu(this)),
-      PopMnPrint_(new QMenu(QStringLiteral("Imprimer "), this))
+      PopMnPrint_(new QMenu(QStringLiteral("Imprimer "), this)), Gradient1_(nullptr)
 {
     ui->setupUi(this);
+    // One gradient band behind the controls of the chosen page.
+    Gradient1_ = new TGradient(ui->pgControl->currentWidget());
+    Gradient1_->setObjectName(QStringLiteral("Gradient1"));
+    Gradient1_->BeginUpdate();
+    Gradient1_->setStyle(TGradient::gsReflectedV);
+    Gradient1_->setReverse(true);
+    Gradient1_->setColorEnd(QColor(0xC0, 0xC0, 0xC0));
+    Gradient1_->EndUpdate();
+    for (int i = 0; i < ui->pgControl->count(); ++i)
+        ui->pgControl->widget(i)->installEventFilter(this);
+    PlaceGradient();
     QStyle* st = style();
     ui->btnAdd->setIcon(st->standardIcon(QStyle::SP_FileIcon));
     ui->btnEdit->setIcon(st->standardIcon(QStyle::SP_FileDialogDetailedView));
@@ -67,6 +88,12 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     ui->grdConsul->installEventFilter(this);
     // Esc is no key of this screen.
     kui::EscapeDoesNothing(this);
+    // A memo takes no more than its column holds: the text seen is the text
+    // saved.
+    kui::SetPlainTextMaxLength(ui->edMotif, kMotifWidth);
+    kui::SetPlainTextMaxLength(ui->edDiag, kDiagWidth);
+    kui::SetPlainTextMaxLength(ui->edTrt, kTrtWidth);
+    kui::SetPlainTextMaxLength(ui->edNB, kNbWidth);
     for (QPlainTextEdit* memo : {ui->mmAntFam, ui->mmAntPers}) {
         QPalette p = memo->palette();
         p.setColor(QPalette::Text, records::HistoryRed);
@@ -98,16 +125,19 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     auto grid = [](kui::DataGrid* g, kdb::Dataset* ds, std::vector<kui::GridColumn> cols) {
         kui::DatasetModel* m = g->bind(ds, std::move(cols));
         m->setReadOnly(true);
-        m->setRowPaint(kui::selectedRowColors());
         g->setEditTriggers(QAbstractItemView::NoEditTriggers);
         g->setSelectionBehavior(QAbstractItemView::SelectRows);
         g->verticalHeader()->hide();
-        g->horizontalHeader()->setStretchLastSection(true);
     };
     grid(ui->grdConsul, &qConsul_, {{"DCONS", QStringLiteral("Date")}, {"MOTIF", QStringLiteral("Motif")}});
     grid(ui->grdDates, &qExRadioBio_, {{"DATE_EX", QStringLiteral("Date"), Qt::AlignCenter, Qt::AlignCenter}});
     grid(ui->grdBio, &qExBio_, {{"LibExamen", QStringLiteral("Examen")}, {"RESULTAT", QStringLiteral("Résultat")}});
     grid(ui->grdRadio, &qExRadio_, {{"libExamen", QStringLiteral("Examen")}, {"RESULTAT", QStringLiteral("Résultat")}});
+    // Every date whole; the reason and the exams' labels readable beside it.
+    ui->grdConsul->setColumnWidth(0, ui->grdConsul->cellWidthFor(QStringLiteral("00/00/0000")));
+    ui->grdDates->setColumnWidth(0, ui->grdDates->cellWidthFor(QStringLiteral("00/00/0000")));
+    for (kui::DataGrid* g : {ui->grdBio, ui->grdRadio})
+        g->setColumnWidth(0, g->cellWidthFor(QString(24, QLatin1Char('x'))));
     qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
     qExRadioBio_.afterScroll = [this](kdb::Dataset&) { qExRadioBioAfterScroll(); };
 
@@ -207,6 +237,9 @@ QLabel* TfrmConsul::Image(int number) const
 void TfrmConsul::FormCreate()
 {
     records::Guarded([this] { LoadPatient(); });
+    ui->grdConsul->setMinimumWidthForColumns(16);
+    ui->grdDates->setMinimumWidthForColumns(0);
+    ui->grdDates->setMaximumWidth(ui->grdDates->minimumWidth());
     ShowConsultation();
     ui->pgControl->setCurrentIndex(0);
     QApplication::processEvents();
@@ -338,6 +371,7 @@ void TfrmConsul::btnAddClick()
     for (QPlainTextEdit* e : {ui->edMotif, ui->edDiag, ui->edTrt, ui->edNB})
         e->clear();
     ui->edDate->setText(kui::DateToStr(QDate::currentDate()));
+    typedFrom_ = EditorTexts();
     ui->edMotif->setFocus();
 }
 
@@ -345,10 +379,17 @@ void TfrmConsul::btnEditClick()
 {
     if (ConsId_.isEmpty())
         return;
+    // A consultation another workstation deleted or changed since the
+    // history was read is told first, the history read again; a changed
+    // one is then modified from what it is now.
+    if (!HistoryRowUpToDate(true))
+        return;
+    const QString what = ConsWhat();
+    bool gone = false;
     // The consultation's record lock is taken first: another workstation
     // changing it is told so; the edits then start from the consultation as
     // it is now (another workstation may have changed it since it was shown).
-    records::Guarded([this] {
+    records::Guarded([&] {
         const QString id = ConsId_;
         ReleaseConsLock();
         consEdit_.setDatabaseName(DataPath.toStdString());
@@ -359,14 +400,17 @@ void TfrmConsul::btnEditClick()
         if (!rec || !consEdit_.gotoRecord(rec) ||
             consEdit_.fieldByName("PATIENT").asString().trimmed() != CurrentPatientCode.trimmed()) {
             consEdit_.close();
-            ShowConsultation();  // deleted meanwhile
+            gone = true;  // deleted meanwhile
             return;
         }
         try {
             consEdit_.edit();
-        } catch (...) {
+        } catch (const std::exception& e) {
             consEdit_.close();
-            throw;
+            if (!records::IsRecordDeleted(e))
+                throw;
+            gone = true;
+            return;
         }
         qConsul_.afterScroll = nullptr;
         try {
@@ -382,17 +426,42 @@ void TfrmConsul::btnEditClick()
         FillEditors();
         if (ConsId_ != id) {
             ShowConsultation();  // not among the patient's consultations any more
+            gone = true;
             return;
         }
         ConsState_ = u'E';
         UpdateButtons();
+        typedFrom_ = EditorTexts();
         ui->edMotif->setFocus();
     });
+    if (gone) {
+        records::Guarded([this] { ReopenHistoryOn({}); });
+        records::WarnElsewhere(records::DeletedElsewhereText(what, true) + records::ListUpdatedNote(), this);
+    }
 }
 
 void TfrmConsul::btnCancelClick()
 {
+    // What was typed is dropped only once the user said so; No leaves the
+    // consultation being typed and the focus as they were.
+    if (ConsState_ != u'B' && Typed() && !records::ConfirmDiscard(this))
+        return;
     ShowConsultation();
+}
+
+QStringList TfrmConsul::EditorTexts() const
+{
+    QStringList texts;
+    for (const QLineEdit* e : {ui->edDate, ui->edPoids, ui->edTA, ui->edTemp, ui->edDEP})
+        texts << e->text().trimmed();
+    for (const QPlainTextEdit* e : {ui->edMotif, ui->edDiag, ui->edTrt, ui->edNB})
+        texts << e->toPlainText().trimmed();
+    return texts;
+}
+
+bool TfrmConsul::Typed() const
+{
+    return ConsState_ != u'B' && EditorTexts() != typedFrom_;
 }
 
 void TfrmConsul::btnPostClick()
@@ -406,6 +475,7 @@ void TfrmConsul::btnPostClick()
         ui->edDate->setFocus();
         return;
     }
+    bool gone = false;
     records::Guarded([&] {
         kui::WaitCursor wait;
         kdb::QueryDataset q;
@@ -429,28 +499,37 @@ void TfrmConsul::btnPostClick()
                 q.setParamInteger("ID_CONS", id);
                 q.setParamText("PATIENT", CurrentPatientCode.trimmed());
                 q.setParamDate("DCONS", date);
-                q.setParamText("MOTIF", Cut(ui->edMotif->toPlainText(), 100));
+                q.setParamText("MOTIF", Cut(ui->edMotif->toPlainText(), kMotifWidth));
                 q.setParamText("TA", Cut(ui->edTA->text(), 10));
-                q.setParamText("DIAG", Cut(ui->edDiag->toPlainText(), 250));
-                q.setParamText("TRT1", Cut(ui->edTrt->toPlainText(), 250));
+                q.setParamText("DIAG", Cut(ui->edDiag->toPlainText(), kDiagWidth));
+                q.setParamText("TRT1", Cut(ui->edTrt->toPlainText(), kTrtWidth));
                 q.setParamText("POIDS", Cut(ui->edPoids->text(), 10));
                 q.setParamText("DEP", Cut(ui->edDEP->text(), 20));
                 q.setParamText("TEMP", Cut(ui->edTemp->text(), 10));
-                q.setParamText("NB", Cut(ui->edNB->toPlainText(), 250));
+                q.setParamText("NB", Cut(ui->edNB->toPlainText(), kNbWidth));
                 q.execSql();
             } else if (consEdit_.state() == kdb::DatasetState::Edit) {
+                // A consultation deleted on another workstation is not
+                // written into: the typed text stays, in Edit.
                 // written through the record lock the edit holds
                 id = ConsId_.toLongLong();
                 consEdit_.fieldByName("DCONS").setAsDate(date);
-                consEdit_.fieldByName("MOTIF").setAsString(Cut(ui->edMotif->toPlainText(), 100));
+                consEdit_.fieldByName("MOTIF").setAsString(Cut(ui->edMotif->toPlainText(), kMotifWidth));
                 consEdit_.fieldByName("TA").setAsString(Cut(ui->edTA->text(), 10));
-                consEdit_.fieldByName("DIAG").setAsString(Cut(ui->edDiag->toPlainText(), 250));
-                consEdit_.fieldByName("TRT1").setAsString(Cut(ui->edTrt->toPlainText(), 250));
+                consEdit_.fieldByName("DIAG").setAsString(Cut(ui->edDiag->toPlainText(), kDiagWidth));
+                consEdit_.fieldByName("TRT1").setAsString(Cut(ui->edTrt->toPlainText(), kTrtWidth));
                 consEdit_.fieldByName("POIDS").setAsString(Cut(ui->edPoids->text(), 10));
                 consEdit_.fieldByName("DEP").setAsString(Cut(ui->edDEP->text(), 20));
                 consEdit_.fieldByName("TEMP").setAsString(Cut(ui->edTemp->text(), 10));
-                consEdit_.fieldByName("NB").setAsString(Cut(ui->edNB->toPlainText(), 250));
-                consEdit_.post();
+                consEdit_.fieldByName("NB").setAsString(Cut(ui->edNB->toPlainText(), kNbWidth));
+                try {
+                    consEdit_.post();
+                } catch (const std::exception& e) {
+                    if (!records::IsRecordDeleted(e))
+                        throw;
+                    gone = true;
+                    return;
+                }
                 consEdit_.close();
             } else {
                 return;  // no lock held: nothing is written
@@ -476,24 +555,76 @@ void TfrmConsul::btnPostClick()
         ShowConsultation();
         qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
     });
+    if (gone)
+        records::WarnElsewhere(records::DeletedElsewhereText(ConsWhat(), true) + records::NotSavedNote(), this);
 }
 
 void TfrmConsul::btnDeleteClick()
 {
     if (ConsId_.isEmpty())
         return;
+    if (!HistoryRowUpToDate(false))
+        return;
     if (!kui::MsgConfirm(QStringLiteral("Etes-vous sûr de vouloir supprimer cette consultation ?"), this))
         return;
-    records::Guarded([this] {
+    const QString what = ConsWhat();
+    int deleted = -1;
+    records::Guarded([&] {
         kdb::QueryDataset q;
         q.setDatabaseName(DataPath.toStdString());
         q.setSql(QStringLiteral("DELETE FROM CONS.DBF WHERE ID_CONS=:ID_CONS AND PATIENT=:PATIENT"));
         q.setParamInteger("ID_CONS", ConsId_.toLongLong());
         q.setParamText("PATIENT", CurrentPatientCode.trimmed());
-        q.execSql();
+        deleted = q.execSql();
         OpenHistory();
     });
     UpdateButtons();
+    if (deleted == 0)  // deleted on another workstation while the question was asked
+        records::WarnElsewhere(records::DeletedElsewhereText(what, true) + records::ListUpdatedNote(), this);
+}
+
+void TfrmConsul::ReopenHistoryOn(const QString& id)
+{
+    qConsul_.afterScroll = nullptr;
+    try {
+        OpenHistory();
+        if (!id.isEmpty()) {
+            for (qConsul_.first(); !qConsul_.eof(); qConsul_.next())
+                if (qConsul_.fieldByName("ID_CONS").asString() == id)
+                    break;
+            if (qConsul_.eof())
+                qConsul_.last();
+        }
+    } catch (...) {
+        qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
+        ShowConsultation();
+        throw;
+    }
+    qConsul_.afterScroll = [this](kdb::Dataset&) { ShowConsultation(); };
+    ShowConsultation();
+}
+
+QString TfrmConsul::ConsWhat()
+{
+    QString what = QStringLiteral("La consultation");
+    if (qConsul_.active() && !qConsul_.isEmpty())
+        what += QStringLiteral(" du ") + qConsul_.fieldByName("DCONS").asString();
+    if (Patient_.active() && !Patient_.isEmpty())
+        what += QStringLiteral(" de ") +
+            (Patient_.fieldByName("NOM").asString().trimmed() + QLatin1Char(' ') +
+                Patient_.fieldByName("PRENOM").asString().trimmed())
+                .trimmed();
+    return what;
+}
+
+bool TfrmConsul::HistoryRowUpToDate(bool changedGoesOn)
+{
+    const QString id = ConsId_;
+    return records::ListRowUpToDate(
+               qConsul_, QStringLiteral("CONS.DBF"), "ID_CONS", [this] { return ConsWhat(); }, true,
+               [&](records::RowState state) { ReopenHistoryOn(state == records::RowState::Gone ? QString() : id); },
+               this, changedGoesOn) &&
+        ConsId_ == id;
 }
 
 void TfrmConsul::PickList(const QString& title, const QString& sql, QPlainTextEdit* editor)
@@ -600,8 +731,21 @@ void TfrmConsul::done(int result)
 // ---------------------------------------------------------------------------
 // Exams.
 
+void TfrmConsul::PlaceGradient()
+{
+    QWidget* page = ui->pgControl->currentWidget();
+    if (!page)
+        return;
+    if (Gradient1_->parentWidget() != page)
+        Gradient1_->setParent(page);
+    Gradient1_->setGeometry(page->rect());
+    Gradient1_->lower();
+    Gradient1_->show();
+}
+
 void TfrmConsul::pgControlChange(int page)
 {
+    PlaceGradient();
     QWidget* w = ui->pgControl->widget(page);
     records::Guarded([&] {
         if (w == ui->tsExams && !qExRadioBio_.active())
@@ -681,17 +825,37 @@ void TfrmConsul::DeleteExam(kdb::QueryDataset& list)
 {
     if (!list.active() || list.isEmpty())
         return;
+    if (!ExamRowUpToDate(list))
+        return;
     if (!kui::MsgConfirm(QStringLiteral("Etes-vous sûr de vouloir supprimer cet examen ?"), this))
         return;
+    const QString what = ExamWhat(list);
+    int deleted = -1;
     records::Guarded([&] {
         kdb::QueryDataset q;
         q.setDatabaseName(DataPath.toStdString());
         QString num = list.fieldByName("NUM").asString();
         num.replace(QStringLiteral("'"), QStringLiteral("''"));
         q.setSql(QStringLiteral("DELETE FROM EXCOMP WHERE NUM='") + num + QStringLiteral("'"));
-        q.execSql();
+        deleted = q.execSql();
         RefreshExamDates();
     });
+    if (deleted == 0)  // deleted on another workstation while the question was asked
+        records::WarnElsewhere(records::DeletedElsewhereText(what, false) + records::ListUpdatedNote(), this);
+}
+
+QString TfrmConsul::ExamWhat(kdb::QueryDataset& list)
+{
+    const QString label = list.fieldByName("LibExamen").asString().trimmed();
+    return QStringLiteral("L'examen ") + (label.isEmpty() ? list.fieldByName("NUM").asString().trimmed() : label) +
+        QStringLiteral(" du ") + list.fieldByName("DATE_EX").asString();
+}
+
+bool TfrmConsul::ExamRowUpToDate(kdb::QueryDataset& list)
+{
+    return records::ListRowUpToDate(
+        list, QStringLiteral("EXCOMP"), "NUM", [&] { return ExamWhat(list); }, false,
+        [this](records::RowState) { RefreshExamDates(); }, this);
 }
 
 void TfrmConsul::btnDelBioClick()
@@ -708,6 +872,8 @@ void TfrmConsul::OpenExam(const QString& kind, bool change)
 {
     kdb::QueryDataset& list = kind == QStringLiteral("B") ? qExBio_ : qExRadio_;
     if (change && (!list.active() || list.isEmpty()))
+        return;
+    if (change && !ExamRowUpToDate(list))
         return;
     const QDate remembered =
         qExRadioBio_.active() && !qExRadioBio_.isEmpty() ? qExRadioBio_.fieldByName("DATE_EX").asDate() : QDate();
@@ -851,6 +1017,8 @@ bool TfrmConsul::eventFilter(QObject* watched, QEvent* event)
 {
     if (ConsState_ != u'B' && MovesHistory(watched, event) && !LeaveConsultation())
         return true;  // the consultation being typed stays
+    if (event->type() == QEvent::Resize && watched == Gradient1_->parentWidget())
+        Gradient1_->setGeometry(static_cast<QWidget*>(watched)->rect());
 
     if (event->type() == QEvent::MouseButtonDblClick) {
         if (watched == ui->lName) {

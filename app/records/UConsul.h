@@ -12,6 +12,7 @@
 
 struct AppContext;
 class QAction;
+class TGradient;
 class QCloseEvent;
 class QLabel;
 class QMenu;
@@ -37,6 +38,8 @@ public:
     kdb::QueryDataset& qExRadio() { return qExRadio_; }
     // The slot Image1 .. Image21.
     QLabel* Image(int number) const;
+    // The gradient background of the chosen page.
+    TGradient* Gradient1() const { return Gradient1_; }
 
 public slots:
     void btnAddClick();
@@ -69,10 +72,29 @@ private:
     void FormCreate();
     void LoadPatient();
     void OpenHistory();
+    // The history read again on the consultation of that ID_CONS (the last
+    // one when it is not there), shown in the editors.
+    void ReopenHistoryOn(const QString& id);
+    // Whether the action on the consultation shown may go on: one another
+    // workstation deleted or changed is told and the history read again; a
+    // changed one goes on only when changedGoesOn (the history then shows
+    // it as it is now).
+    bool HistoryRowUpToDate(bool changedGoesOn);
+    // The same for the selected row of an exam list (the dates and lists
+    // are read again).
+    bool ExamRowUpToDate(kdb::QueryDataset& list);
+    // The consultation shown, the exam of a list's row, named in the messages.
+    QString ConsWhat();
+    QString ExamWhat(kdb::QueryDataset& list);
     void ShowConsultation();
     void FillEditors();
     void ReleaseConsLock();
     void UpdateButtons();
+    // The editors' texts, trimmed as they are saved, taken when a new
+    // consultation or a change starts; whether they differ now (something
+    // was typed or chosen).
+    QStringList EditorTexts() const;
+    bool Typed() const;
     // Before anything that would drop the consultation being typed: asks
     // whether to save it (Yes saves, No drops it, Cancel keeps it). True
     // when the caller may go on.
@@ -88,18 +110,22 @@ private:
     void OpenTable(const QString& table, const QString& title);
     void OpenExam(const QString& kind, bool change);
     void LoadPhotos();
+    // Puts the gradient background on the chosen page, over its whole area.
+    void PlaceGradient();
     void ImageDblClick(QLabel* slot);
 
     AppContext& context_;
     Ui::TfrmConsul* ui;
     QMenu* PopMenu_;
     QMenu* PopMnPrint_;
+    TGradient* Gradient1_;
     kdb::QueryDataset qConsul_, Patient_, qExRadioBio_, qExBio_, qExRadio_, qBio_, qRadio_;
     // The consultation being modified, held under its record lock (in Edit)
     // from Modifier until it is saved or the edit ends.
     kdb::TableDataset consEdit_;
     QChar ConsState_ = u'B';
     QString ConsId_;
+    QStringList typedFrom_;
     QString examsPatient_ = QStringLiteral("\x01");  // patient of the exam lists
     QString photosPatient_ = QStringLiteral("\x01");
     bool photosLoaded_ = false;

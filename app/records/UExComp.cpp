@@ -1,6 +1,7 @@
 #include "UExComp.h"
 #include "ui_UExComp.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UTable.h"
 #include "app/global/NextCode.h"
@@ -51,6 +52,8 @@ TfrmExComp::TfrmExComp(AppContext& context, QWidget* parent)
     ui->btnPost->setIcon(kui::ThemeIcon("document-save", QStyle::SP_DialogSaveButton));
     ui->btnCancel->setIcon(kui::ThemeIcon("edit-undo", QStyle::SP_DialogCancelButton));
     ui->cmbExamen->setListSource(qExamen, "CODE", "LIBELLE");
+    // The result takes no more than RESULTAT holds.
+    kui::SetPlainTextMaxLength(ui->mmResultat, kResultWidth);
 
     PopMenu_ = new QMenu(this);
     mnNew = PopMenu_->addAction("Nouveau ", this, &TfrmExComp::btnNewClick);
@@ -73,7 +76,7 @@ TfrmExComp::~TfrmExComp()
     delete ui;
 }
 
-QLabel* TfrmExComp::lPatient() const
+TDcLabel* TfrmExComp::lPatient() const
 {
     return ui->lPatient;
 }
@@ -143,37 +146,71 @@ void TfrmExComp::FormShow()
     ui->btnRadioBio->setText(bio ? "Ex. Bio." : "Ex. Radio.");
     ui->mmResultat->setFixedHeight(bio ? 21 + 8 : 90);
     resize(width(), bio ? 265 : 335);
-    records::Guarded([this] {
+    kui::CentreOnScreen(this);  // at the variant's size
+    bool found = true;
+    records::Guarded([&] {
         OpenExamList();
-        LoadExam(Num);
+        found = LoadExam(Num);
     });
+    if (!found) {
+        // Deleted on another workstation since the list showed it: nothing
+        // to change, and nothing is recreated.
+        ExCompEditing = false;
+        DisableEditors();
+        UpdateButtons();
+        closing_ = true;
+        records::CloseOnDeleted(this, ExamWhat());
+        return;
+    }
     ExCompEditing = true;
     UpdateButtons();
     EnableEditors();
+    NoteEditorValues();
     if (!Num.isEmpty())
         ui->mmResultat->setFocus();
     else
         ui->edDate->setFocus();
 }
 
-void TfrmExComp::LoadExam(const QString& num)
+bool TfrmExComp::LoadExam(const QString& num)
 {
-    ui->edDate->setDate(QDate::currentDate());
-    ui->cmbExamen->setKeyValue(QVariant());
-    ui->mmResultat->clear();
-    if (!num.isEmpty()) {
+    bool found = true;
+    if (num.isEmpty()) {
+        ui->edDate->setDate(QDate::currentDate());
+        ui->cmbExamen->setKeyValue(QVariant());
+        ui->mmResultat->clear();
+        rowWhat_.clear();
+    } else {
         kdb::TableDataset FExComp;
         FExComp.setDatabaseName(DataPath.toStdString());
         FExComp.setTableName("EXCOMP.DBF");
         FExComp.open();
-        if (FExComp.locate("NUM", num)) {
-            ui->edDate->setDate(FExComp.fieldByName("DATE_EX").asDate());
+        found = FExComp.locate("NUM", num);
+        if (found) {
+            const QDate day = FExComp.fieldByName("DATE_EX").asDate();
+            ui->edDate->setDate(day);
             ui->cmbExamen->setKeyValue(FExComp.fieldByName("CODE").asString());
             ui->mmResultat->setPlainText(FExComp.fieldByName("RESULTAT").asString().trimmed());
+            const QString label = ui->cmbExamen->currentText().trimmed();
+            const QString patient = records::PatientName(FExComp.fieldByName("PATIENT").asString());
+            rowWhat_ = QStringLiteral("L'examen ") + (label.isEmpty() ? num : label) +
+                (patient.isEmpty() ? QString() : QStringLiteral(" de ") + patient) + QStringLiteral(" du ") +
+                day.toString(QStringLiteral("dd/MM/yyyy"));
         }
         FExComp.close();
     }
     QCoreApplication::processEvents();
+    return found;
+}
+
+bool TfrmExComp::ReloadExam()
+{
+    return records::ReloadRow([this] { return LoadExam(Num); }, [this] { return ExamWhat(); }, this);
+}
+
+QString TfrmExComp::ExamWhat() const
+{
+    return rowWhat_.isEmpty() ? QStringLiteral("L'examen n° ") + Num : rowWhat_;
 }
 
 void TfrmExComp::SetEditors(bool on)
@@ -217,15 +254,18 @@ void TfrmExComp::btnNewClick()
     EnableEditors();
     ExCompEditing = true;
     UpdateButtons();
+    NoteEditorValues();
     ui->edDate->setFocus();
 }
 
 void TfrmExComp::btnEditClick()
 {
-    records::Guarded([this] { LoadExam(Num); });
+    if (!ReloadExam())
+        return;  // deleted meanwhile: nothing to change
     EnableEditors();
     ExCompEditing = true;
     UpdateButtons();
+    NoteEditorValues();
     ui->cmbExamen->setFocus();
 }
 
@@ -260,6 +300,7 @@ bool TfrmExComp::btnPostClick()
     }
     bool written = false;
     bool duplicate = false;
+    bool gone = false;
     records::Guarded([&] {
         const bool allocated = Num.trimmed().isEmpty();
         // A new exam: its number is taken first, so that the lock also
@@ -277,11 +318,10 @@ bool TfrmExComp::btnPostClick()
             FExComp.setDatabaseName(DataPath.toStdString());
             FExComp.setTableName("EXCOMP.DBF");
             FExComp.setFlushOnPost(true);
-            FExComp.open();
-            if (FExComp.locate("NUM", Num))
-                FExComp.edit();
-            else
-                FExComp.append();
+            if (!records::StartRowWrite(FExComp, "NUM", Num, allocated)) {
+                gone = true;  // deleted on another workstation: nothing is written
+                return;
+            }
             try {
                 FExComp.fieldByName("NUM").setAsString(Num);
                 FExComp.fieldByName("PATIENT").setAsString(Patient);
@@ -290,9 +330,12 @@ bool TfrmExComp::btnPostClick()
                 FExComp.fieldByName("RADIOBIO").setAsString(RadioBio);
                 FExComp.fieldByName("RESULTAT").setAsString(ui->mmResultat->toPlainText().left(kResultWidth));
                 FExComp.post();
-            } catch (...) {
+            } catch (const std::exception& e) {
                 FExComp.cancel();
-                throw;
+                if (!records::IsRecordDeleted(e))
+                    throw;
+                gone = true;
+                return;
             }
             FExComp.close();
         } catch (...) {
@@ -311,6 +354,10 @@ bool TfrmExComp::btnPostClick()
         ui->cmbExamen->setFocus();
         return false;
     }
+    if (gone) {
+        records::WarnElsewhere(records::DeletedElsewhereText(ExamWhat(), false) + records::NotSavedNote(), this);
+        return false;
+    }
     if (!written)
         return false;
     records::Guarded([this] { LoadExam(Num); });
@@ -323,14 +370,38 @@ bool TfrmExComp::btnPostClick()
 
 void TfrmExComp::btnCancelClick()
 {
+    // A new exam: the close guard asks what becomes of it.
     if (Num.isEmpty()) {
         close();
         return;
     }
-    records::Guarded([this] { LoadExam(Num); });
+    if (ExCompEditing && Typed() && !records::ConfirmDiscard(this))
+        return;
+    CancelEdit();
+}
+
+void TfrmExComp::CancelEdit()
+{
+    ReloadExam();  // deleted meanwhile: said so, the text stays on the screen
     DisableEditors();
     ExCompEditing = false;
     UpdateButtons();
+}
+
+QStringList TfrmExComp::EditorValues() const
+{
+    return {ui->edDate->date().toString(Qt::ISODate), ui->cmbExamen->keyValue().toString(),
+        ui->mmResultat->toPlainText().trimmed()};
+}
+
+void TfrmExComp::NoteEditorValues()
+{
+    typedFrom_ = EditorValues();
+}
+
+bool TfrmExComp::Typed() const
+{
+    return EditorValues() != typedFrom_;
 }
 
 void TfrmExComp::btnRadioBioClick()
@@ -360,7 +431,7 @@ void TfrmExComp::closeEvent(QCloseEvent* event)
         this, event, closing_, ui->btnPost->isEnabled(), [this] { return btnPostClick(); },
         [this] {
             if (!Num.isEmpty())
-                btnCancelClick();
+                CancelEdit();
         },
         [this] { qExamen->close(); }, [this](QCloseEvent* e) { QDialog::closeEvent(e); });
 }

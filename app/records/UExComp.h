@@ -5,6 +5,9 @@
 // allocation lock, held until the row is written, and the check that the
 // same exam was not entered already runs under that lock too.
 #include <QDialog>
+#include <QStringList>
+
+#include "controls/DcLabel.h"
 
 class QAction;
 class QDate;
@@ -40,7 +43,7 @@ public:
     // True when the patient has an exam of that code and kind on that date.
     static bool ExamExists(const QString& patient, const QDate& date, const QString& code, const QString& kind);
 
-    QLabel* lPatient() const;
+    TDcLabel* lPatient() const;
     QLabel* lExamen() const;
     QDateEdit* edDate() const;
     kui::DataLookupComboBox* cmbExamen() const;
@@ -71,11 +74,25 @@ protected:
 private:
     void FormShow();
     void OpenExamList();
-    void LoadExam(const QString& num);
+    // False when the exam of a number is not there any more (deleted on
+    // another workstation): the editors then keep what they show.
+    bool LoadExam(const QString& num);
+    // LoadExam of Num; an exam deleted meanwhile is told.
+    bool ReloadExam();
+    // The exam named in the messages.
+    QString ExamWhat() const;
     void EnableEditors();
     void DisableEditors();
     void SetEditors(bool on);
     void UpdateButtons();
+    // Back to the stored exam, the editors closed (Annuler without its
+    // question).
+    void CancelEdit();
+    // The date, exam and result (trimmed, as it is saved) when the editors
+    // opened; whether they differ now.
+    QStringList EditorValues() const;
+    void NoteEditorValues();
+    bool Typed() const;
 
     AppContext& context_;
     Ui::TfrmExComp* ui;
@@ -83,4 +100,6 @@ private:
     QMenu* PopMenu_;
     QAction *mnNew, *mnEdit, *mnPost, *mnCancel, *mnClose;
     bool closing_ = false;
+    QString rowWhat_;  // the exam as it was read last
+    QStringList typedFrom_;
 };

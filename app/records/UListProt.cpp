@@ -1,6 +1,7 @@
 #include "UListProt.h"
 #include "ui_UListProt.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UPROT.h"
 #include "app/global/global.h"
@@ -145,7 +146,7 @@ void TfrmListProt::btnAddClick()
 void TfrmListProt::btnModifClick()
 {
     const QString num = CurrentNum();
-    if (num.isEmpty())
+    if (num.isEmpty() || !RowUpToDate())
         return;
     {
         TfrmPROT frm(context_, this);
@@ -157,16 +158,20 @@ void TfrmListProt::btnModifClick()
 
 void TfrmListProt::btnDeleteClick()
 {
+    if (!CurrentNum().isEmpty() && !RowUpToDate())
+        return;
     if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?"), this))
         return;
     const QString num = CurrentNum();
+    const QString what = num.isEmpty() ? QString() : RowWhat();
+    int deleted = -1;
     try {
         // The row first: a DELETE that fails leaves the protocol with its
         // detail text.
         kdb::QueryDataset query;
         query.setDatabaseName(DataPath.toStdString());
         query.setSql("DELETE FROM FPROT WHERE NUM='" + num + "'");
-        query.execSql();
+        deleted = query.execSql();
         const QString file = ProtDir + "PROT" + num + ".RTF";
         if (QFile::exists(file))
             QFile::remove(file);  // a file that stays is no error
@@ -174,12 +179,32 @@ void TfrmListProt::btnDeleteClick()
     } catch (const std::exception& e) {
         kui::TApplication::HandleException(e);
     }
+    if (!num.isEmpty() && deleted == 0)  // deleted on another workstation while the question was asked
+        records::WarnElsewhere(records::DeletedElsewhereText(what, false) + records::ListUpdatedNote(), this);
     QCoreApplication::processEvents();
 }
 
 void TfrmListProt::mnPrintClick()
 {
+    if (!CurrentNum().isEmpty() && !RowUpToDate())
+        return;
     PrintProtocol(context_, CurrentNum());
+}
+
+QString TfrmListProt::RowWhat() const
+{
+    const auto text = [this](const char* field) { return qPROT_->fieldByName(field).asString().trimmed(); };
+    const QString patient = (text("NOM") + QLatin1Char(' ') + text("PRENOM")).trimmed();
+    return QStringLiteral("Le protocole n° ") + text("NUM") +
+        (patient.isEmpty() ? QString() : QStringLiteral(" de ") + patient) + QStringLiteral(" du ") + text("DATE_PRT");
+}
+
+bool TfrmListProt::RowUpToDate()
+{
+    const QString num = CurrentNum();
+    return records::ListRowUpToDate(
+        *qPROT_, QStringLiteral("FPROT"), "NUM", [this] { return RowWhat(); }, false,
+        [&](records::RowState state) { RefreshList(state == records::RowState::Gone ? QString() : num); }, this);
 }
 
 void TfrmListProt::mnCloseClick()

@@ -53,6 +53,12 @@ private:
     void FormShow();
     void UpdateButtons();
     QString CurrentNum() const;
+    // Whether the current row is still as the list shows it; a protocol
+    // another workstation deleted or changed is told and the list read
+    // again.
+    bool RowUpToDate();
+    // The current row named in the messages.
+    QString RowWhat() const;
 
     AppContext& context_;
     Ui::TfrmListProt* ui;

@@ -1,6 +1,7 @@
 #include "UListRDV.h"
 #include "ui_UListRDV.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "URDV.h"
 #include "app/global/global.h"
@@ -16,13 +17,46 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QShowEvent>
+
+#include <algorithm>
 
 TfrmListRDV* frmListRDV = nullptr;
 
 namespace {
 
 const QString kNameColumn = QStringLiteral("(NOM + ', ' + PRENOM)");
+
+// Keeps a new child window in the middle of the main window's client area
+// until the user moves it: at start the main window may still be growing to
+// its maximised size when the list opens.
+class KeepCentred : public QObject {
+public:
+    KeepCentred(QMdiSubWindow* window, QMdiArea* area) : QObject(window), window_(window), area_(area)
+    {
+        area->viewport()->installEventFilter(this);
+        Centre();
+    }
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Resize && area_ && window_->pos() == placed_)
+            Centre();
+        return false;
+    }
+
+private:
+    void Centre()
+    {
+        const QSize room = area_->viewport()->size();
+        placed_ = QPoint(std::max(0, (room.width() - window_->width()) / 2),
+            std::max(0, (room.height() - window_->height()) / 2));
+        window_->move(placed_);
+    }
+    QMdiSubWindow* window_;
+    QPointer<QMdiArea> area_;
+    QPoint placed_;
+};
 
 }  // namespace
 
@@ -215,24 +249,49 @@ void TfrmListRDV::btnModifClick()
     const bool any = qRDV_->active() && !qRDV_->isEmpty();
     const QString num = any ? qRDV_->fieldByName("NUM").asString().trimmed() : QString();
     const QString patient = any ? qRDV_->fieldByName("PATIENT").asString().trimmed() : QString();
+    if (any && !RowUpToDate())
+        return;
     EditRdv(num, patient, nullptr);
     RefreshList(num);
 }
 
 void TfrmListRDV::btnDeleteClick()
 {
+    const bool any = qRDV_->active() && !qRDV_->isEmpty();
+    if (any && !RowUpToDate())
+        return;
     if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?"), this))
         return;
-    const bool any = qRDV_->active() && !qRDV_->isEmpty();
     const QString num = any ? qRDV_->fieldByName("NUM").asString().trimmed() : QString();
+    const QString what = any ? RowWhat() : QString();
+    int deleted = -1;
     records::Guarded([&] {
         kdb::QueryDataset query;
         query.setDatabaseName(DataPath.toStdString());
         query.setSql("DELETE FROM FRDV WHERE NUM='" + num + "'");
-        query.execSql();
+        deleted = query.execSql();
     });
     RefreshList({});
+    if (any && deleted == 0)  // deleted on another workstation while the question was asked
+        records::WarnElsewhere(records::DeletedElsewhereText(what, false) + records::ListUpdatedNote(), this);
     QCoreApplication::processEvents();
+}
+
+QString TfrmListRDV::RowWhat() const
+{
+    const QString patient = records::PatientName(qRDV_->fieldByName("PATIENT").asString());
+    return QStringLiteral("Le rendez-vous ") +
+        (patient.isEmpty() ? QString() : QStringLiteral("de ") + patient + QLatin1Char(' ')) + QStringLiteral("du ") +
+        qRDV_->fieldByName("DATE_RDV").asString() + QStringLiteral(" à ") +
+        qRDV_->fieldByName("HRE_RDV").asString().trimmed();
+}
+
+bool TfrmListRDV::RowUpToDate()
+{
+    const QString num = qRDV_->fieldByName("NUM").asString().trimmed();
+    return records::ListRowUpToDate(
+        *qRDV_, QStringLiteral("FRDV"), "NUM", [this] { return RowWhat(); }, false,
+        [&](records::RowState state) { RefreshList(state == records::RowState::Gone ? QString() : num); }, this);
 }
 
 void TfrmListRDV::RefreshList(const QString& num)
@@ -295,8 +354,12 @@ TfrmListRDV* ShowAppointmentList(AppContext& context, QMdiArea* area)
     if (!frmListRDV) {
         frmListRDV = new TfrmListRDV(context);
         if (area) {
+            // The list at its designed size, framed, in the middle of the area.
+            const QSize designed = frmListRDV->size().expandedTo(frmListRDV->minimumSizeHint());
             QMdiSubWindow* sub = area->addSubWindow(frmListRDV);
             sub->setAttribute(Qt::WA_DeleteOnClose);
+            sub->resize(designed + (sub->sizeHint() - frmListRDV->sizeHint()));
+            new KeepCentred(sub, area);
         } else {
             frmListRDV->setAttribute(Qt::WA_DeleteOnClose);
         }

@@ -72,6 +72,12 @@ private:
     void UpdateButtons();
     void ApplyView();
     void EditRdv(const QString& num, const QString& patient, QString* saved);
+    // Whether the current row is still as the list shows it; an appointment
+    // another workstation deleted or changed is told and the list read
+    // again.
+    bool RowUpToDate();
+    // The current row named in the messages.
+    QString RowWhat() const;
     QString DayFilter() const;
 
     AppContext& context_;

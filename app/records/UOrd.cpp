@@ -1,6 +1,7 @@
 #include "UOrd.h"
 #include "ui_UOrd.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
@@ -37,6 +38,7 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
       tMedic_(new kdb::TableDataset(this))
 {
     ui->setupUi(this);
+    kui::CentreOnScreenWhenShown(this);
     kui::EscapeDoesNothing(this);  // a Close button, no cancel button: Esc does nothing
     setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
         Qt::WindowCloseButtonHint);
@@ -58,7 +60,7 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
     // The line being typed belongs to the prescription shown: it is written
     // there before the navigator shows another one.
     ui->navOrd->beforeMove = [this] { SavePendingLine(); };
-    connect(ui->navOrd, &kui::DataNavigator::moveFailed, this, [](const QString& m) { ShowError(m); });
+    connect(ui->navOrd, &kui::DataNavigator::moveFailed, this, &TfrmOrd::LineFailed);
     qOrd_->afterScroll = [this](kdb::Dataset&) { qOrdAfterScroll(); };
     tMedic_->onNewRecord = [this](kdb::Dataset&) { tMedicNewRecord(); };
     tMedic_->beforePost = [this](kdb::Dataset&) { tMedicBeforePost(); };
@@ -88,10 +90,11 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
 
     kui::DatasetModel* model = ui->grdDetail->bind(tMedic_, LineColumns(true));
     model->setRowPaint(kui::alternateRowColors());
+    ui->grdDetail->setCellEdgeLines(true);
     ui->grdDetail->horizontalHeader()->setVisible(true);
     ui->grdDetail->setSelectionBehavior(QAbstractItemView::SelectItems);
     ui->grdDetail->installEventFilter(this);
-    connect(ui->grdDetail, &kui::DataGrid::moveFailed, this, [](const QString& m) { ShowError(m); });
+    connect(ui->grdDetail, &kui::DataGrid::moveFailed, this, &TfrmOrd::LineFailed);
 
     PopMenu_ = new QMenu(this);
     mnNew = PopMenu_->addAction("Nouvelle ", this, &TfrmOrd::btnNewClick);
@@ -290,7 +293,7 @@ void TfrmOrd::btnNewClick()
 {
     if (!ui->btnNew->isEnabled())
         return;
-    records::Guarded([this] {
+    GuardedLine([this] {
         SavePendingLine();
         const int code = NewOrdCode();
         OrdIsNew = true;
@@ -303,7 +306,7 @@ void TfrmOrd::btnNewClick()
 
 void TfrmOrd::btnAddLineClick()
 {
-    records::Guarded([this] {
+    GuardedLine([this] {
         tMedic_->checkBrowseMode();
         tMedic_->append();
     });
@@ -377,7 +380,7 @@ void TfrmOrd::ReopenOrd(const QString& code)
 
 void TfrmOrd::btnPostClick()
 {
-    records::Guarded([this] {
+    GuardedLine([this] {
         ui->edCode->setText(ui->edCode->text().trimmed());
         if (ui->edCode->text().isEmpty())
             ui->edCode->setText(QString::number(NewOrdCode()));
@@ -466,7 +469,7 @@ void TfrmOrd::closeEvent(QCloseEvent* event)
     // Nothing typed is lost: the line being typed is written into its
     // prescription; when it cannot be, the screen stays open.
     bool saved = false;
-    records::Guarded([&] {
+    GuardedLine([&] {
         SavePendingLine();
         saved = true;
     });
@@ -484,7 +487,7 @@ void TfrmOrd::hideEvent(QHideEvent* event)
     // Closed by its result rather than by close(): the line being typed is
     // written all the same.
     if (!event->spontaneous() && tMedic_->active())
-        records::Guarded([this] { SavePendingLine(); });
+        GuardedLine([this] { SavePendingLine(); });
     QDialog::hideEvent(event);
 }
 
@@ -496,7 +499,7 @@ bool TfrmOrd::eventFilter(QObject* watched, QEvent* event)
         const int row = ui->grdDetail->currentIndex().row();
         if (row >= 0 && row == ui->grdDetail->model()->rowCount() - 1) {
             // a changed line is written first; an untouched new one stays
-            records::Guarded([this] {
+            GuardedLine([this] {
                 tMedic_->checkBrowseMode();
                 if (tMedic_->state() != kdb::DatasetState::Insert)
                     tMedic_->append();
@@ -505,6 +508,43 @@ bool TfrmOrd::eventFilter(QObject* watched, QEvent* event)
         }
     }
     return QDialog::eventFilter(watched, event);
+}
+
+void TfrmOrd::GuardedLine(const std::function<void()>& action)
+{
+    records::GuardedAgainstDeleted(action, [this] { LineDeleted(); });
+}
+
+void TfrmOrd::LineFailed(const QString& message)
+{
+    bool gone = false;
+    records::Guarded([&] { gone = tMedic_->currentRowGone(); });
+    if (gone)
+        LineDeleted();
+    else
+        ShowError(message);
+}
+
+void TfrmOrd::LineDeleted()
+{
+    const kdb::DatasetState s = tMedic_->state();
+    const bool typed = s == kdb::DatasetState::Edit;
+    const QString medic = tMedic_->active() ? tMedic_->fieldByName("MEDIC").asString().trimmed() : QString();
+    QString text = records::DeletedElsewhereText(QStringLiteral("Le médicament ") +
+            (medic.isEmpty() ? QString() : medic + QLatin1Char(' ')) + QStringLiteral("de l'ordonnance n° ") +
+            ui->edCode->text().trimmed(),
+        false);
+    if (typed)
+        text += records::NotSavedNote();
+    kui::MsgWarning(text, this);
+    if (!typed)  // once the grid has closed its cell editor
+        QTimer::singleShot(0, this, [this] {
+            records::Guarded([this] {
+                if (tMedic_->active() && tMedic_->state() == kdb::DatasetState::Browse)
+                    tMedic_->refresh();
+            });
+            UpdateButtons();
+        });
 }
 
 void TfrmOrd::contextMenuEvent(QContextMenuEvent* event)

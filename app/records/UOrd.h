@@ -6,6 +6,8 @@
 // never write into the same prescription by mistake nor the same line.
 #include <QDialog>
 
+#include <functional>
+
 #include <vector>
 
 class QAction;
@@ -85,6 +87,16 @@ private:
     void tMedicNewRecord();
     void tMedicBeforePost();
     void tMedicAfterCancel();
+    // Runs an action that may edit or write the line shown: a line another
+    // workstation deleted is told (LineDeleted), any other failure shown as
+    // records::Guarded does.
+    void GuardedLine(const std::function<void()>& action);
+    // A failure the grid or the navigator reports: a deleted line is told,
+    // any other failure shown as it is.
+    void LineFailed(const QString& message);
+    // A line deleted on another workstation: said so; what was typed stays,
+    // unsaved; a line merely shown goes from the grid.
+    void LineDeleted();
 
     AppContext& context_;
     Ui::TfrmOrd* ui;

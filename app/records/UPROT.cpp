@@ -1,6 +1,7 @@
 #include "UPROT.h"
 #include "ui_UPROT.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UGetPatient.h"
 #include "UProtText.h"
@@ -44,6 +45,10 @@ QString Cut(const QString& text, int width)
     return text.left(width);
 }
 
+// The widths of the columns the user types (FPROT).
+constexpr int kCliniqueWidth = 50;
+constexpr int kPractitionerWidth = 40;  // OPERATEUR, AIDE, ANEST
+
 // A detail text left behind by a protocol whose row is gone (a restore of
 // an older table, a row deleted without its file) would be shown and
 // printed as the text of the new protocol that gets its number. Before the
@@ -83,6 +88,10 @@ TfrmPROT::TfrmPROT(AppContext& context, QWidget* parent)
     FPROT->setTableName("FPROT.DBF");
     FPROT->setFlushOnPost(true);
     Patient->setSql("SELECT * FROM PATIENT");
+    // The typed boxes take no more than their columns hold.
+    ui->edClinique->setMaxLength(kCliniqueWidth);
+    for (QLineEdit* e : {ui->edOperateur, ui->edAide, ui->edAnest})
+        e->setMaxLength(kPractitionerWidth);
 
     ui->btnNew->setIcon(kui::ThemeIcon("document-new", QStyle::SP_FileIcon));
     ui->btnEdit->setIcon(kui::ThemeIcon("document-edit", QStyle::SP_FileDialogDetailedView));
@@ -239,10 +248,20 @@ void TfrmPROT::FormShow()
         Patient->setDatabaseName(DataPath.toStdString());
         Patient->open();
         FPROT->setDatabaseName(DataPath.toStdString());
-        LoadProt();
+        if (!LoadProt()) {
+            // Deleted on another workstation since the list showed it:
+            // nothing to show, and nothing is recreated.
+            ProtEditing = false;
+            DisableEdit();
+            UpdateButtons();
+            closing_ = true;
+            records::CloseOnDeleted(this, ProtWhat());
+            return;
+        }
     } catch (const std::exception& e) {
         kui::TApplication::HandleException(e);
     }
+    NoteEditorValues();
     if (NumProt.isEmpty()) {
         ProtEditing = true;
         EnableEdit();
@@ -274,8 +293,18 @@ void TfrmPROT::DisableEdit()
     }
 }
 
-void TfrmPROT::LoadProt()
+bool TfrmPROT::LoadProt()
 {
+    // The row first: a protocol deleted meanwhile leaves the screen as it is.
+    if (!NumProt.isEmpty()) {
+        FPROT->setDatabaseName(DataPath.toStdString());
+        FPROT->open();
+        if (!FPROT->locate("NUM", NumProt)) {
+            FPROT->close();
+            QCoreApplication::processEvents();
+            return false;
+        }
+    }
     ui->edDate_PRT->setDate(QDate::currentDate());
     for (QLineEdit* e : {ui->edCode, ui->edNom, ui->edPrenom, ui->edAge, ui->edClinique, ui->edAide, ui->edAnest})
         e->clear();
@@ -297,10 +326,9 @@ void TfrmPROT::LoadProt()
         kui::MsgWarning(DamagedProtocolTextMessage(ProtFileName), this);
     }
 
+    rowWhat_.clear();
     if (!NumProt.isEmpty()) {
-        FPROT->setDatabaseName(DataPath.toStdString());
-        FPROT->open();
-        if (FPROT->locate("NUM", NumProt)) {
+        {
             const auto text = [this](const char* field) { return FPROT->fieldByName(field).asString().trimmed(); };
             ui->edDate_PRT->setDate(FPROT->fieldByName("DATE_PRT").asDate());
             ui->edCode->setText(text("CODE"));
@@ -313,10 +341,25 @@ void TfrmPROT::LoadProt()
             ui->edAnest->setText(text("ANEST"));
             ui->edDiag->setPlainText(FPROT->fieldByName("DIAG").asString());
             ui->edInterv->setPlainText(FPROT->fieldByName("INTERV").asString());
+            const QString patient = (text("NOM") + QLatin1Char(' ') + text("PRENOM")).trimmed();
+            rowWhat_ = QStringLiteral("Le protocole n° ") + NumProt +
+                (patient.isEmpty() ? QString() : QStringLiteral(" de ") + patient) + QStringLiteral(" du ") +
+                FPROT->fieldByName("DATE_PRT").asDate().toString(QStringLiteral("dd/MM/yyyy"));
         }
         FPROT->close();
     }
     QCoreApplication::processEvents();
+    return true;
+}
+
+bool TfrmPROT::ReloadProt()
+{
+    return records::ReloadRow([this] { return LoadProt(); }, [this] { return ProtWhat(); }, this);
+}
+
+QString TfrmPROT::ProtWhat() const
+{
+    return rowWhat_.isEmpty() ? QStringLiteral("Le protocole n° ") + NumProt : rowWhat_;
 }
 
 void TfrmPROT::UpdateButtons()
@@ -339,6 +382,7 @@ void TfrmPROT::btnNewClick()
     EnableEdit();
     NumProt.clear();
     LoadProt();
+    NoteEditorValues();
     // The patient is chosen in the picker: whatever patient another screen
     // left current is never taken without it.
     btnFindPatientClick();
@@ -349,7 +393,9 @@ void TfrmPROT::btnNewClick()
 
 void TfrmPROT::btnEditClick()
 {
-    LoadProt();
+    if (!ReloadProt())
+        return;  // deleted meanwhile: nothing to change
+    NoteEditorValues();
     EnableEdit();
     ProtEditing = true;
     UpdateButtons();
@@ -358,15 +404,43 @@ void TfrmPROT::btnEditClick()
 
 void TfrmPROT::btnCancelClick()
 {
+    // What was typed is dropped only once the user said so.
+    if (ProtEditing && Typed() && !records::ConfirmDiscard(this))
+        return;
     if (NumProt.isEmpty()) {
         closing_ = true;
         QDialog::reject();
         return;
     }
-    LoadProt();
+    CancelEdit();
+}
+
+void TfrmPROT::CancelEdit()
+{
+    ReloadProt();  // deleted meanwhile: said so, the text stays on the screen
     DisableEdit();
     ProtEditing = false;
     UpdateButtons();
+}
+
+QStringList TfrmPROT::EditorValues() const
+{
+    QStringList values{ui->edDate_PRT->date().toString(Qt::ISODate), ui->edDiag->toPlainText().trimmed(),
+        ui->edInterv->toPlainText().trimmed()};
+    for (const QLineEdit* e : {ui->edClinique, ui->edOperateur, ui->edAide, ui->edAnest, ui->edCode, ui->edNom,
+             ui->edPrenom, ui->edAge})
+        values << e->text().trimmed();
+    return values;
+}
+
+void TfrmPROT::NoteEditorValues()
+{
+    typedFrom_ = EditorValues();
+}
+
+bool TfrmPROT::Typed() const
+{
+    return EditorValues() != typedFrom_;
 }
 
 void TfrmPROT::btnFindPatientClick()
@@ -433,21 +507,18 @@ bool TfrmPROT::btnPostClick()
             if (allocated)
                 SetAsideLeftoverText(NumProt);
             FPROT->setDatabaseName(DataPath.toStdString());
-            FPROT->open();
-            if (FPROT->locate("NUM", NumProt))
-                FPROT->edit();
-            else
-                FPROT->append();
+            if (!records::StartRowWrite(*FPROT, "NUM", NumProt, allocated))
+                throw EDBEngineError::recordDeleted("FPROT.DBF", "protocol " + NumProt.toStdString());
             FPROT->fieldByName("NUM").setAsString(NumProt);
             FPROT->fieldByName("DATE_PRT").setAsDate(ui->edDate_PRT->date());
             FPROT->fieldByName("CODE").setAsString(Cut(ui->edCode->text(), 10));
             FPROT->fieldByName("NOM").setAsString(Cut(ui->edNom->text(), 30));
             FPROT->fieldByName("PRENOM").setAsString(Cut(ui->edPrenom->text(), 30));
             FPROT->fieldByName("AGE").setAsString(Cut(ui->edAge->text(), 3));
-            FPROT->fieldByName("CLINIQUE").setAsString(Cut(ui->edClinique->text(), 50));
-            FPROT->fieldByName("OPERATEUR").setAsString(Cut(ui->edOperateur->text(), 40));
-            FPROT->fieldByName("AIDE").setAsString(Cut(ui->edAide->text(), 40));
-            FPROT->fieldByName("ANEST").setAsString(Cut(ui->edAnest->text(), 40));
+            FPROT->fieldByName("CLINIQUE").setAsString(Cut(ui->edClinique->text(), kCliniqueWidth));
+            FPROT->fieldByName("OPERATEUR").setAsString(Cut(ui->edOperateur->text(), kPractitionerWidth));
+            FPROT->fieldByName("AIDE").setAsString(Cut(ui->edAide->text(), kPractitionerWidth));
+            FPROT->fieldByName("ANEST").setAsString(Cut(ui->edAnest->text(), kPractitionerWidth));
             FPROT->fieldByName("DIAG").setAsString(ui->edDiag->toPlainText());
             FPROT->fieldByName("INTERV").setAsString(ui->edInterv->toPlainText());
             FPROT->post();
@@ -467,7 +538,10 @@ bool TfrmPROT::btnPostClick()
         if (allocated)
             ReleaseCodeAllocation();
     } catch (const std::exception& e) {
-        kui::TApplication::HandleException(e);
+        if (records::IsRecordDeleted(e))  // deleted on another workstation: nothing written, the text stays
+            records::WarnElsewhere(records::DeletedElsewhereText(ProtWhat(), false) + records::NotSavedNote(), this);
+        else
+            kui::TApplication::HandleException(e);
         return false;
     }
     LoadProt();
@@ -480,8 +554,8 @@ bool TfrmPROT::btnPostClick()
 
 void TfrmPROT::btnModifDescClick()
 {
-    if (NumProt.isEmpty())
-        return;
+    if (NumProt.isEmpty() || !ReloadProt())
+        return;  // no text is written for a protocol deleted meanwhile
     {
         TfrmProtText editor(context_, this);
         editor.FileName = "PROT" + NumProt + ".RTF";
@@ -506,7 +580,7 @@ void TfrmPROT::closeEvent(QCloseEvent* event)
         this, event, closing_, ui->btnPost->isEnabled(), [this] { return btnPostClick(); },
         [this] {
             if (!NumProt.isEmpty())
-                btnCancelClick();
+                CancelEdit();
         },
         [this] { Patient->close(); }, [this](QCloseEvent* e) { QDialog::closeEvent(e); });
 }

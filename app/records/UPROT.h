@@ -5,6 +5,7 @@
 // which the detail-text editor changes. Browsing and editing states kept
 // in ProtEditing; the caller reads NumProt back after the screen closes.
 #include <QDialog>
+#include <QStringList>
 
 #include <functional>
 
@@ -84,10 +85,24 @@ private:
     void FormShow();
     void EnableEdit();
     void DisableEdit();
-    void LoadProt();
+    // False when the protocol of NumProt is not there any more (deleted on
+    // another workstation): the screen then keeps what it shows.
+    bool LoadProt();
+    // LoadProt; a protocol deleted meanwhile is told.
+    bool ReloadProt();
+    // The protocol named in the messages.
+    QString ProtWhat() const;
     void UpdateButtons();
     void PatientHandOff();
     QList<QWidget*> EntryControls() const;
+    // Back to the stored protocol, the editors closed (Annuler without its
+    // question).
+    void CancelEdit();
+    // The texts of the screen (trimmed, as they are saved) when the edit
+    // began; whether they differ now.
+    QStringList EditorValues() const;
+    void NoteEditorValues();
+    bool Typed() const;
 
     AppContext& context_;
     Ui::TfrmPROT* ui;
@@ -96,7 +111,9 @@ private:
     QMenu* PopMnPrt_;
     QAction *mnNew, *mnModif, *mnPost, *mnCancel, *mnModifDesc, *mnPrint, *mnClose;
     bool closing_ = false;
+    QStringList typedFrom_;
     // The detail text file already said to be damaged on this screen: the
     // warning is not repeated each time the text is shown again.
     QString damageShown_;
+    QString rowWhat_;  // the protocol as it was read last
 };

@@ -1,6 +1,7 @@
 #include "UPatient.h"
 #include "ui_UPatient.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UConsul.h"
 #include "UFind.h"
@@ -153,7 +154,13 @@ TfrmPatient::TfrmPatient(AppContext& context, QWidget* parent)
     Patient_.beforePost = [this](kdb::Dataset& ds) { PatientBeforePost(ds); };
     Patient_.afterPost = [this](kdb::Dataset& ds) { PatientAfterPost(ds); };
     Patient_.onNewRecord = [this](kdb::Dataset& ds) { PatientNewRecord(ds); };
-    Patient_.afterCancel = [this](kdb::Dataset&) { IsNewPatient_ = false; };
+    Patient_.afterCancel = [this](kdb::Dataset&) {
+        IsNewPatient_ = false;
+        // the edit of a patient deleted meanwhile, dropped: the next one is shown
+        if (Patient_.currentRowGone())
+            Patient_.refresh();
+    };
+    connect(&Patient_, &kdb::Dataset::stateChanged, this, &TfrmPatient::PatientStateChange);
     connect(&Patient_, &kdb::Dataset::stateChanged, this, &TfrmPatient::dsPatientDataChange);
     connect(&Patient_, &kdb::Dataset::currentChanged, this, &TfrmPatient::dsPatientDataChange);
     connect(&Patient_, &kdb::Dataset::rowsReset, this, &TfrmPatient::dsPatientDataChange);
@@ -337,22 +344,22 @@ void TfrmPatient::PatientNewRecord(kdb::Dataset&)
 
 void TfrmPatient::btnPrevClick()
 {
-    records::Guarded([this] { Patient_.prior(); });
+    GuardedRecord([this] { Patient_.prior(); });
 }
 
 void TfrmPatient::btnNextClick()
 {
-    records::Guarded([this] { Patient_.next(); });
+    GuardedRecord([this] { Patient_.next(); });
 }
 
 void TfrmPatient::btnAddClick()
 {
-    records::Guarded([this] { Patient_.insert(); });
+    GuardedRecord([this] { Patient_.insert(); });
 }
 
 void TfrmPatient::btnPostClick()
 {
-    records::Guarded([this] {
+    GuardedRecord([this] {
         if (Editing(Patient_)) {
             try {
                 Patient_.post();
@@ -367,6 +374,10 @@ void TfrmPatient::btnPostClick()
 
 void TfrmPatient::btnCancelClick()
 {
+    // What was typed is dropped only once the user said so; No leaves the
+    // record being typed and the focus as they were.
+    if (Editing(Patient_) && Typed() && !records::ConfirmDiscard(this))
+        return;
     records::Guarded([this] {
         if (Editing(Patient_))
             Patient_.cancel();
@@ -407,7 +418,7 @@ void TfrmPatient::btnDeleteClick()
 
 void TfrmPatient::btnFindClick()
 {
-    records::Guarded([this] {
+    GuardedRecord([this] {
         Patient_.checkBrowseMode();
         TfrmFind frm(Patient_, this);
         frm.exec();
@@ -450,7 +461,7 @@ void TfrmPatient::done(int result)
 {
     // A record being edited is posted first: a refused check keeps the form.
     bool posted = true;
-    records::Guarded([&] {
+    GuardedRecord([&] {
         posted = false;
         if (Editing(Patient_)) {
             try {
@@ -491,6 +502,28 @@ bool TfrmPatient::LocateCode(const QString& code)
     const uint32_t rec = table->findKey("CODE", code);
     // A key left by a deleted record: the rows are searched instead.
     return rec && (Patient_.gotoRecord(rec) || Patient_.locate("CODE", code));
+}
+
+void TfrmPatient::PatientStateChange()
+{
+    if (!Editing(Patient_)) {
+        startValues_.clear();
+        return;
+    }
+    if (!startValues_.isEmpty())
+        return;
+    for (int i = 0; i < Patient_.fieldCount(); ++i)
+        startValues_ << Patient_.field(i).asString();
+}
+
+bool TfrmPatient::Typed()
+{
+    if (!Editing(Patient_))
+        return false;
+    for (int i = 0; i < Patient_.fieldCount() && i < startValues_.size(); ++i)
+        if (Patient_.field(i).asString() != startValues_.at(i))
+            return true;
+    return false;
 }
 
 void TfrmPatient::ShowRecordCount()
@@ -538,11 +571,47 @@ bool TfrmPatient::StartEditing()
         Patient_.edit();
         return true;
     } catch (const EDBEngineError& e) {
+        if (e.code() == kdb::DBERR_RECDELETED) {
+            PatientDeleted();
+            return false;
+        }
         if (e.code() != kdb::DBERR_LOCKED)
             throw;
         kui::MsgWarning(records::LockedRecordMessage(), this);
         return false;
     }
+}
+
+void TfrmPatient::GuardedRecord(const std::function<void()>& action)
+{
+    records::GuardedAgainstDeleted(action, [this] { PatientDeleted(); });
+}
+
+void TfrmPatient::PatientDeleted()
+{
+    const bool typed = Editing(Patient_);
+    QString text = records::DeletedElsewhereText(PatientWhat(), PatientFeminine());
+    text += typed ? records::NotSavedNote() : records::ListUpdatedNote();
+    if (!typed)  // read again first: behind the box, the screen shows the patient that follows
+        records::Guarded([this] { Patient_.refresh(); });
+    kui::MsgWarning(text, this);
+    UpdateButtons();
+}
+
+QString TfrmPatient::PatientWhat()
+{
+    if (!Patient_.active() || Patient_.currentRow() < 0)
+        return PatientFeminine() ? QStringLiteral("La patiente") : QStringLiteral("Le patient");
+    const auto text = [this](const char* field) { return Patient_.fieldByName(field).asString().trimmed(); };
+    const QString name = (text("NOM") + QLatin1Char(' ') + text("PRENOM")).trimmed();
+    return (PatientFeminine() ? QStringLiteral("La patiente ") : QStringLiteral("Le patient ")) + name +
+        QStringLiteral(" (code ") + text("CODE") + QLatin1Char(')');
+}
+
+bool TfrmPatient::PatientFeminine()
+{
+    return Patient_.active() && Patient_.currentRow() >= 0 &&
+        Patient_.fieldByName("SEXE").asString().trimmed() == QLatin1String("F");
 }
 
 bool TfrmPatient::eventFilter(QObject* watched, QEvent* event)

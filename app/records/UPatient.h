@@ -8,6 +8,8 @@
 #include <QDialog>
 #include <QStringList>
 
+#include <functional>
+
 #include "platform/db/dataset/Dataset.h"
 #include "platform/ui/TextFile.h"
 
@@ -83,6 +85,20 @@ private:
     void LoadAddresses();
     bool StartEditing();
     void Failed(QWidget* editor, const QString& message);
+    // Runs an action that may edit or post the record: a patient another
+    // workstation deleted is told (PatientDeleted), any other failure shown
+    // as records::Guarded does.
+    void GuardedRecord(const std::function<void()>& action);
+    // A patient deleted on another workstation: said so; what was typed
+    // stays on the screen, unsaved; a patient merely shown gives way to the
+    // one that follows it.
+    void PatientDeleted();
+    QString PatientWhat();
+    bool PatientFeminine();
+    // The values of the record when its edit or insert began; whether any
+    // differs now (something was typed).
+    void PatientStateChange();
+    bool Typed();
 
     AppContext& context_;
     Ui::TfrmPatient* ui;
@@ -93,6 +109,7 @@ private:
     bool IsNewPatient_ = false;
     QString AdrFileName;
     QStringList adrList_;
+    QStringList startValues_;
     kui::TextEncoding adrEncoding_ = kui::TextEncoding::Utf8;
     bool closing_ = false;
 };

@@ -8,6 +8,7 @@
 #include "app/global/global.h"
 #include "app/reports/ReportCommon.h"
 #include "app/reports/URptPhotos.h"
+#include "platform/db/core/Codepage.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/ScreenKeys.h"
@@ -23,11 +24,14 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHash>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QSaveFile>
+#include <QSet>
+#include <QStorageInfo>
 #include <QStatusBar>
 #include <QStyle>
 #include <QThread>
@@ -52,6 +56,54 @@ protected:
         p.drawRect(rect().adjusted(1, 1, -1, -1));
     }
 };
+
+// A file name the table can hold in its code page: a letter the code page
+// lacks is written without its accent, or as its nearest Latin letter, or
+// as "_".
+QString StorableName(const QString& name, int codePage)
+{
+    static const QHash<char32_t, QString> nearest = {{U'Ł', QStringLiteral("L")}, {U'ł', QStringLiteral("l")},
+        {U'Đ', QStringLiteral("D")}, {U'đ', QStringLiteral("d")}, {U'Ħ', QStringLiteral("H")},
+        {U'ħ', QStringLiteral("h")}, {U'ı', QStringLiteral("i")}, {U'Ŧ', QStringLiteral("T")},
+        {U'ŧ', QStringLiteral("t")}, {U'Ŀ', QStringLiteral("L")}, {U'ŀ', QStringLiteral("l")}};
+    const auto held = [codePage](char32_t c) {
+        char byte = 0;
+        return c < 0x10000 && kdb::byteOfUnit(codePage, static_cast<char16_t>(c), byte);
+    };
+    QString out;
+    for (const char32_t c : name.toUcs4()) {
+        if (held(c)) {
+            out += QString::fromUcs4(&c, 1);
+            continue;
+        }
+        QString plain;
+        if (c < 0x10000)
+            for (const QChar d : QChar(static_cast<char16_t>(c)).decomposition())
+                if (d.category() != QChar::Mark_NonSpacing && held(d.unicode()))
+                    plain += d;
+        if (plain.isEmpty())
+            plain = nearest.value(c, QStringLiteral("_"));
+        out += plain;
+    }
+    return out;
+}
+
+// Why a copy into the photo folder failed, naming the folder.
+QString CopyFailure(const QString& folder, qint64 bytes)
+{
+    const QString where = QDir::toNativeSeparators(folder);
+    const QFileInfo dir(folder);
+    QString why;
+    if (!dir.isDir())
+        why = QStringLiteral("le dossier des photos « %1 » n'existe pas").arg(where);
+    else if (!dir.isWritable())
+        why = QStringLiteral("le dossier des photos « %1 » est en lecture seule").arg(where);
+    else if (const QStorageInfo disk(folder); disk.isValid() && disk.bytesAvailable() < bytes)
+        why = QStringLiteral("le disque du dossier des photos « %1 » est plein").arg(where);
+    else
+        why = QStringLiteral("l'écriture dans le dossier des photos « %1 » a échoué").arg(where);
+    return QStringLiteral("La photo n'a pas été ajoutée : ") + why + QLatin1Char('.');
+}
 
 bool SameBytes(const QString& a, const QString& b)
 {
@@ -374,18 +426,40 @@ bool TfrmPhoto::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-QString TfrmPhoto::StorePhoto(const QString& source)
+QString TfrmPhoto::StorePhoto(const QString& source, QString& failure)
 {
+    failure.clear();
     const QFileInfo info(source);
-    QString name = info.fileName();
-    const QString suffix = info.suffix().isEmpty() ? QString() : "." + info.suffix();
-    QString stem = name.left(name.size() - suffix.size());
+    // The names of every patient's rows: a name one of them holds is not
+    // given to another photo, even when its file is not in the folder.
+    QSet<QString> named;
+    int codePage = 1252;
+    {
+        kdb::TableDataset photos;
+        photos.setDatabaseName(DataPath.toStdString());
+        photos.setTableName("FPHOTO.DBF");
+        photos.setReadOnly(true);
+        photos.open();
+        codePage = photos.table()->codePage();
+        const int field = photos.fieldByName("PHOTO").index();
+        for (photos.first(); !photos.eof(); photos.next())
+            named.insert(photos.field(field).asString().trimmed().toUpper());
+    }
+    const QString suffix = info.suffix().isEmpty() ? QString() : "." + StorableName(info.suffix(), codePage);
+    QString name = StorableName(info.fileName(), codePage);
+    const QString stem = name.left(name.size() - suffix.size());
     auto fits = [&](const QString& n) { return n.size() <= kNameWidth; };
-    if (fits(name) && QFileInfo(PhotoDir + name).absoluteFilePath() == info.absoluteFilePath())
+    if (fits(name) && name == info.fileName() &&
+        QFileInfo(PhotoDir + name).absoluteFilePath() == info.absoluteFilePath())
         return name;  // already in PhotoDir
-    // A name that is free, or holds these very bytes already.
+    // A name that holds these very bytes already, or one that is free: no
+    // file of that name, no row naming it.
     auto usable = [&](const QString& n) {
-        return fits(n) && (!QFileInfo::exists(PhotoDir + n) || SameBytes(PhotoDir + n, source));
+        if (!fits(n))
+            return false;
+        if (QFileInfo::exists(PhotoDir + n))
+            return SameBytes(PhotoDir + n, source);
+        return !named.contains(n.toUpper());
     };
     if (!usable(name)) {
         name.clear();
@@ -395,25 +469,38 @@ QString TfrmPhoto::StorePhoto(const QString& source)
             if (usable(candidate))
                 name = candidate;
         }
-        if (name.isEmpty())
+        if (name.isEmpty()) {
+            failure = QStringLiteral("La photo n'a pas été ajoutée : aucun nom libre pour « %1 » dans le dossier des "
+                                     "photos « %2 ».")
+                          .arg(info.fileName(), QDir::toNativeSeparators(PhotoDir));
             return {};
+        }
     }
     if (QFileInfo::exists(PhotoDir + name))
         return name;  // same bytes
     QFile in(source);
-    if (!in.open(QIODevice::ReadOnly))
+    if (!in.open(QIODevice::ReadOnly)) {
+        failure = QStringLiteral("La photo « %1 » ne peut pas être lue.").arg(QDir::toNativeSeparators(source));
         return {};
+    }
     QSaveFile out(PhotoDir + name);
-    if (!out.open(QIODevice::WriteOnly))
+    if (!out.open(QIODevice::WriteOnly)) {
+        failure = CopyFailure(PhotoDir, in.size());
         return {};
+    }
     while (!in.atEnd()) {
         const QByteArray chunk = in.read(1 << 20);
         if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
             out.cancelWriting();
+            failure = CopyFailure(PhotoDir, in.size());
             return {};
         }
     }
-    return out.commit() ? name : QString();
+    if (!out.commit()) {
+        failure = CopyFailure(PhotoDir, in.size());
+        return {};
+    }
+    return name;
 }
 
 QString TfrmPhoto::ChoosePicture()
@@ -454,9 +541,12 @@ void TfrmPhoto::btnAddClick()
             try {
                 bool partial = false;
                 const QImage thumb = kui::LoadPicture(file, kThumbSize, &partial);
-                const QString name = thumb.isNull() ? QString() : StorePhoto(file);
-                if (name.isEmpty()) {
+                QString failure;
+                const QString name = thumb.isNull() ? QString() : StorePhoto(file, failure);
+                if (thumb.isNull()) {
                     kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
+                } else if (name.isEmpty()) {
+                    kui::MsgWarning(failure, this);  // the copy failed: no row, the slot as it was
                 } else {
                     selected_->SetPicture(thumb);
                     selected_->FileName = name;
@@ -472,6 +562,8 @@ void TfrmPhoto::btnAddClick()
                                             .arg(QFileInfo(file).fileName()),
                             this);
                 }
+            } catch (const EDBEngineError& e) {
+                kui::MsgWarning(kui::ExceptionText(e), this);
             } catch (const std::exception&) {
                 kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
             }

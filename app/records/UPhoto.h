@@ -4,8 +4,11 @@
 // by drag and drop, and the print queue of the photo sheets.
 // Added files are copied byte for byte into PhotoDir (written under a
 // temporary name, then renamed); a different file already stored under the
-// same name, or a name longer than the PHOTO column, gives the copy a free
-// name of its own, which is the one recorded.
+// same name, a name some FPHOTO row holds already (its file may be missing,
+// say not copied back after a restore), or a name longer than the PHOTO
+// column, gives the copy a free name of its own, which is the one recorded.
+// Letters the table's code page lacks are replaced in that name (the
+// letter without its accent, else "_"), so the row and the file agree.
 #include <QDialog>
 #include <QImage>
 #include <QLabel>
@@ -110,8 +113,9 @@ private:
     // The picture file to add: the context's step, or the picture-open
     // dialog; empty when cancelled.
     QString ChoosePicture();
-    // Copies the file into PhotoDir; the name it is stored under, empty on failure.
-    QString StorePhoto(const QString& source);
+    // Copies the file into PhotoDir; the name it is stored under, empty on
+    // failure with the French reason in failure (naming the folder).
+    QString StorePhoto(const QString& source, QString& failure);
 
     AppContext& context_;
     std::unique_ptr<Ui::TfrmPhoto> ui;

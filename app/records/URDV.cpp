@@ -1,6 +1,7 @@
 #include "URDV.h"
 #include "ui_URDV.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UGetPatient.h"
 #include "app/global/NextCode.h"
@@ -83,6 +84,7 @@ TfrmRDV::TfrmRDV(AppContext& context, QWidget* parent)
       FRDV(new kdb::TableDataset(this))
 {
     ui->setupUi(this);
+    kui::CentreOnScreenWhenShown(this);
     setWindowFlags(Qt::Dialog | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowTitleHint |
         Qt::WindowCloseButtonHint);
     Patient->setSql("SELECT * FROM PATIENT");
@@ -127,7 +129,7 @@ TfrmRDV::~TfrmRDV()
     delete ui;
 }
 
-QLabel* TfrmRDV::lPatient() const
+TDcLabel* TfrmRDV::lPatient() const
 {
     return ui->lPatient;
 }
@@ -187,7 +189,16 @@ void TfrmRDV::FormShow()
         Patient->setDatabaseName(DataPath.toStdString());
         Patient->open();
         FRDV->setDatabaseName(DataPath.toStdString());
-        LoadRdv(NumRDV);
+        if (!LoadRdv(NumRDV)) {
+            // Deleted on another workstation since the list showed it:
+            // nothing to change, and nothing is recreated.
+            RdvEditing = false;
+            DisableEdit();
+            UpdateButtons();
+            closing_ = true;
+            records::CloseOnDeleted(this, RdvWhat());
+            return;
+        }
     } catch (const std::exception& e) {
         kui::TApplication::HandleException(e);
     }
@@ -197,33 +208,55 @@ void TfrmRDV::FormShow()
     ui->edCode->setText(CodePatient);
     if (!CodePatient.isEmpty())
         ShowPatient(CodePatient);
+    NoteEditorValues();
     if (!NumRDV.isEmpty())
         ui->edHre->setFocus();
     else
         btnFindPatientClick();
 }
 
-void TfrmRDV::LoadRdv(const QString& num)
+bool TfrmRDV::LoadRdv(const QString& num)
 {
-    ui->edDate->setDate(QDate::currentDate());
-    ui->edHre->setText(QStringLiteral("09:00"));
-    ui->edMotif->clear();
-    if (!num.isEmpty()) {
+    bool found = true;
+    if (num.isEmpty()) {
+        ui->edDate->setDate(QDate::currentDate());
+        ui->edHre->setText(QStringLiteral("09:00"));
+        ui->edMotif->clear();
+        rowWhat_.clear();
+    } else {
         FRDV->setDatabaseName(DataPath.toStdString());
         FRDV->open();
-        if (FRDV->locate("NUM", num)) {
-            ui->edDate->setDate(FRDV->fieldByName("DATE_RDV").asDate());
-            ui->edHre->setText(FRDV->fieldByName("HRE_RDV").asString().trimmed());
+        found = FRDV->locate("NUM", num);
+        if (found) {
+            const QDate day = FRDV->fieldByName("DATE_RDV").asDate();
+            const QString time = FRDV->fieldByName("HRE_RDV").asString().trimmed();
+            ui->edDate->setDate(day);
+            ui->edHre->setText(time);
             ui->edMotif->setText(FRDV->fieldByName("MOTIF").asString().trimmed());
+            const QString patient = records::PatientName(FRDV->fieldByName("PATIENT").asString());
+            rowWhat_ = QStringLiteral("Le rendez-vous ") +
+                (patient.isEmpty() ? QString() : QStringLiteral("de ") + patient + QLatin1Char(' ')) +
+                QStringLiteral("du ") + day.toString(QStringLiteral("dd/MM/yyyy")) + QStringLiteral(" à ") + time;
         }
         FRDV->close();
     }
     QCoreApplication::processEvents();
+    return found;
+}
+
+bool TfrmRDV::ReloadRdv()
+{
+    return records::ReloadRow([this] { return LoadRdv(NumRDV); }, [this] { return RdvWhat(); }, this);
+}
+
+QString TfrmRDV::RdvWhat() const
+{
+    return rowWhat_.isEmpty() ? QStringLiteral("Le rendez-vous n° ") + NumRDV : rowWhat_;
 }
 
 void TfrmRDV::ShowPatient(const QString& code)
 {
-    ui->lPatient->clear();
+    ui->lPatient->setText(QString());
     if (!Patient->active() || !Patient->locate("CODE", code))
         return;
     const auto text = [this](const char* field) { return Patient->fieldByName(field).asString().trimmed(); };
@@ -281,6 +314,7 @@ void TfrmRDV::btnNewClick()
     EnableEdit();
     NumRDV.clear();
     records::Guarded([this] { LoadRdv({}); });
+    NoteEditorValues();
     btnFindPatientClick();
     RdvEditing = true;
     UpdateButtons();
@@ -289,23 +323,49 @@ void TfrmRDV::btnNewClick()
 
 void TfrmRDV::btnEditClick()
 {
-    records::Guarded([this] { LoadRdv(NumRDV); });
+    if (!ReloadRdv())
+        return;  // deleted meanwhile: nothing to change
     EnableEdit();
     RdvEditing = true;
     UpdateButtons();
+    NoteEditorValues();
     ui->edHre->setFocus();
 }
 
 void TfrmRDV::btnCancelClick()
 {
+    // A new appointment: the close guard asks what becomes of it.
     if (NumRDV.isEmpty()) {
         close();
         return;
     }
-    records::Guarded([this] { LoadRdv(NumRDV); });
+    if (RdvEditing && Typed() && !records::ConfirmDiscard(this))
+        return;
+    CancelEdit();
+}
+
+void TfrmRDV::CancelEdit()
+{
+    ReloadRdv();  // deleted meanwhile: said so, the text stays on the screen
     DisableEdit();
     RdvEditing = false;
     UpdateButtons();
+}
+
+QStringList TfrmRDV::EditorValues() const
+{
+    return {ui->edCode->text().trimmed(), ui->edDate->date().toString(Qt::ISODate), ui->edHre->text().trimmed(),
+        ui->edMotif->text().trimmed()};
+}
+
+void TfrmRDV::NoteEditorValues()
+{
+    typedFrom_ = EditorValues();
+}
+
+bool TfrmRDV::Typed() const
+{
+    return EditorValues() != typedFrom_;
 }
 
 bool TfrmRDV::RdvExists(const QString& num, const QString& dateText, const QString& timeText)
@@ -318,28 +378,30 @@ bool TfrmRDV::RdvExists(const QString& num, const QString& dateText, const QStri
     return !query.isEmpty();
 }
 
-void TfrmRDV::WriteRdv(const QString& patient)
+bool TfrmRDV::WriteRdv(const QString& patient, bool isNew)
 {
     FRDV->setDatabaseName(DataPath.toStdString());
-    FRDV->open();
     try {
-        if (FRDV->locate("NUM", NumRDV))
-            FRDV->edit();
-        else
-            FRDV->append();
+        if (!records::StartRowWrite(*FRDV, "NUM", NumRDV, isNew)) {
+            FRDV->close();
+            return false;
+        }
         FRDV->fieldByName("NUM").setAsString(NumRDV);
         FRDV->fieldByName("PATIENT").setAsString(patient);
         FRDV->fieldByName("DATE_RDV").setAsDate(ui->edDate->date());
         FRDV->fieldByName("HRE_RDV").setAsString(ui->edHre->text());
         FRDV->fieldByName("MOTIF").setAsString(ui->edMotif->text());
         FRDV->post();
-    } catch (...) {
+    } catch (const std::exception& e) {
         if (FRDV->state() != kdb::DatasetState::Browse)
             FRDV->cancel();
         FRDV->close();
+        if (records::IsRecordDeleted(e))
+            return false;
         throw;
     }
     FRDV->close();
+    return true;
 }
 
 bool TfrmRDV::btnPostClick()
@@ -369,6 +431,7 @@ bool TfrmRDV::btnPostClick()
     // lock: another workstation booking the same slot meanwhile waits, then
     // finds this appointment.
     bool taken = false;
+    bool gone = false;
     try {
         const bool isNew = NumRDV.trimmed().isEmpty();
         QString num = NumRDV;
@@ -380,7 +443,7 @@ bool TfrmRDV::btnPostClick()
             taken = RdvExists(NumRDV, DateToSqlString(ui->edDate->date()), ui->edHre->text());
             if (!taken) {
                 NumRDV = num;
-                WriteRdv(patient);
+                gone = !WriteRdv(patient, isNew);
             }
         } catch (...) {
             ReleaseCodeAllocation();
@@ -398,6 +461,10 @@ bool TfrmRDV::btnPostClick()
         ui->edDate->setFocus();
         return false;
     }
+    if (gone) {
+        records::WarnElsewhere(records::DeletedElsewhereText(RdvWhat(), false) + records::NotSavedNote(), this);
+        return false;
+    }
     records::Guarded([this] { LoadRdv(NumRDV); });
     DisableEdit();
     RdvEditing = false;
@@ -412,7 +479,7 @@ void TfrmRDV::closeEvent(QCloseEvent* event)
         this, event, closing_, ui->btnPost->isEnabled(), [this] { return btnPostClick(); },
         [this] {
             if (!NumRDV.isEmpty())
-                btnCancelClick();
+                CancelEdit();
         },
         [this] { Patient->close(); }, [this](QCloseEvent* e) { QDialog::closeEvent(e); });
 }

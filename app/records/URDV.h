@@ -5,7 +5,10 @@
 // and the write run under the table's allocation lock, so two workstations
 // cannot book the same slot. The caller reads NumRDV back after the close.
 #include <QDialog>
+#include <QStringList>
 #include <QTime>
+
+#include "controls/DcLabel.h"
 
 class QDateEdit;
 class QLabel;
@@ -42,7 +45,7 @@ public:
     QString CodePatient;
     bool RdvEditing = false;
 
-    QLabel* lPatient() const;
+    TDcLabel* lPatient() const;
     QLineEdit* edCode() const;
     QDateEdit* edDate() const;
     QLineEdit* edHre() const;
@@ -74,16 +77,34 @@ protected:
 
 private:
     void FormShow();
-    void LoadRdv(const QString& num);
+    // False when the appointment of a number is not there any more (deleted
+    // on another workstation): the editors then keep what they show.
+    bool LoadRdv(const QString& num);
+    // LoadRdv of NumRDV; an appointment deleted meanwhile is told.
+    bool ReloadRdv();
+    // The appointment named in the messages.
+    QString RdvWhat() const;
     void ShowPatient(const QString& code);
     void EnableEdit();
     void DisableEdit();
     void UpdateButtons();
-    void WriteRdv(const QString& patient);
+    // False, nothing written, when the appointment being changed was
+    // deleted on another workstation.
+    bool WriteRdv(const QString& patient, bool isNew);
+    // Back to the stored appointment, the editors closed (Annuler without
+    // its question).
+    void CancelEdit();
+    // The patient, date, time and reason (trimmed, as they are saved) when
+    // the editors opened; whether they differ now.
+    QStringList EditorValues() const;
+    void NoteEditorValues();
+    bool Typed() const;
 
     AppContext& context_;
     Ui::TfrmRDV* ui;
     kdb::QueryDataset* Patient;
     kdb::TableDataset* FRDV;
     bool closing_ = false;
+    QString rowWhat_;  // the appointment as it was read last
+    QStringList typedFrom_;
 };

@@ -7,6 +7,7 @@
 #include "app/reports/URptOrdonnance.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/ui/Application.h"
+#include "platform/ui/Messages.h"
 #include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
 
@@ -113,6 +114,7 @@ void TfrmSelectOrd::ReopenOrd(const QString& code)
 
 void TfrmSelectOrd::qOrdAfterScroll()
 {
+    unmatched_.clear();
     records::Guarded([this] {
         const QString code = qOrd_->isEmpty() ? QString() : qOrd_->fieldByName("CODE").asString().trimmed();
         ui->edCode->setText(code);
@@ -125,19 +127,31 @@ void TfrmSelectOrd::qOrdAfterScroll()
 
 void TfrmSelectOrd::edNumChange(const QString& text)
 {
+    unmatched_.clear();
     if (!IsNumeric(text) || !qOrd_->active())
         return;
     records::Guarded([&] {
         kdb::LocateOptions partial;
         partial.caseInsensitive = true;
         partial.partialKey = true;
-        if (!qOrd_->locate("CODE", text, partial))
+        if (!qOrd_->locate("CODE", text, partial)) {
             qOrd_->first();
+            unmatched_ = text;  // after the move, which forgets it
+        }
     });
 }
 
 void TfrmSelectOrd::btnPrintClick()
 {
+    if (!unmatched_.isEmpty()) {
+        kui::MsgInformation(QString::fromUtf8("Aucune ordonnance ne porte un numéro commençant par %1.\r"
+                                              "Rien n'a été imprimé.")
+                                .arg(unmatched_),
+            this);
+        ui->edNum->setFocus();
+        ui->edNum->selectAll();
+        return;
+    }
     auto* report = new TfrmRptOrdonnance(nullptr);
     frmRptOrdonnance = report;
     report->PatientCode = CurrentPatientCode;
@@ -183,10 +197,12 @@ void TfrmSelectOrd::keyPressEvent(QKeyEvent* event)
 
 bool TfrmSelectOrd::eventFilter(QObject* watched, QEvent* event)
 {
-    // Only digits and Enter reach the search field.
+    // Only digits and Enter reach the search field; Esc (the window's
+    // cancel button) and Tab are keys of the window, not characters.
     if (watched == ui->edNum && event->type() == QEvent::KeyPress) {
         auto* key = static_cast<QKeyEvent*>(event);
-        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter)
+        if (key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Escape ||
+            key->key() == Qt::Key_Tab || key->key() == Qt::Key_Backtab)
             return false;
         const QString text = key->text();
         if (text.size() == 1 && (text[0] < QLatin1Char('0') || text[0] > QLatin1Char('9')))

@@ -2,6 +2,8 @@
 // The choice of a prescription to print for the current patient: the
 // stored prescriptions one at a time with their lines, a search by number,
 // the date of issue; Imprimer (also Enter and Esc) previews the A5 sheet.
+// A number searched that matches no prescription prints nothing: the
+// message names it.
 #include <QDialog>
 
 class QDateEdit;
@@ -56,4 +58,7 @@ private:
     Ui::TfrmSelectOrd* ui;
     kdb::QueryDataset* qOrd_;
     kdb::QueryDataset* qMedic_;
+    // The number searched that no prescription begins with: printing then
+    // prints nothing and says so, until another prescription is shown.
+    QString unmatched_;
 };

@@ -47,6 +47,7 @@ TfrmTable::TfrmTable(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmTable), qTable_(new kdb::QueryDataset(this))
 {
     ui->setupUi(this);
+    kui::CentreOnScreenWhenShown(this);
     setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
         Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     ui->btnAdd->setIcon(kui::ThemeIcon("list-add", QStyle::SP_FileIcon));
@@ -67,13 +68,14 @@ TfrmTable::TfrmTable(AppContext& context, QWidget* parent)
     cp.setColor(QPalette::Base, records::ReadOnlyGrey);
     ui->edCode->setPalette(cp);
     records::ForceUpperCase(ui->edDesig);
+    ui->edDesig->setMaxLength(kLabelWidth);
     ui->pnlSaisie->hide();
 
     kui::DatasetModel* model = ui->grdTable->bind(qTable_,
         {{"CODE", "Code", Qt::AlignCenter, Qt::AlignCenter, false, 60},
             {"LIBELLE", QString::fromUtf8("Libellé"), {}, Qt::AlignLeft | Qt::AlignVCenter, false, 400}});
     records::ReadOnlyList(ui->grdTable, model, false);
-    ui->grdTable->horizontalHeader()->setStretchLastSection(true);
+    ui->grdTable->setCellEdgeLines(true);
     ui->grdTable->horizontalHeader()->setSectionsClickable(true);
     connect(ui->grdTable->horizontalHeader(), &QHeaderView::sectionClicked, this, &TfrmTable::grdTableTitleClick);
     connect(qTable_, &kdb::Dataset::currentChanged, this, &TfrmTable::dsqTableDataChange);
@@ -219,6 +221,7 @@ void TfrmTable::btnAddClick()
     ui->lMode->setText("INSERTION");
     ui->edCode->clear();
     ui->edDesig->clear();
+    desigFrom_ = ui->edDesig->text();
     ui->pnlSaisie->show();
     UpdateButtons();
     ui->edDesig->setFocus();
@@ -231,6 +234,7 @@ void TfrmTable::btnModifClick()
     ui->lMode->setText("MODIFICATION");
     ui->edCode->setText(qTable_->fieldByName("CODE").asString().trimmed());
     ui->edDesig->setText(qTable_->fieldByName("LIBELLE").asString().trimmed());
+    desigFrom_ = ui->edDesig->text();
     ui->pnlSaisie->show();
     UpdateButtons();
     ui->edDesig->setFocus();
@@ -324,6 +328,9 @@ void TfrmTable::btnOkClick()
 
 void TfrmTable::btnCancelClick()
 {
+    // A typed label is dropped only once the user said so.
+    if (ui->pnlSaisie->isVisible() && Typed() && !records::ConfirmDiscard(this))
+        return;
     ui->pnlSaisie->hide();
     UpdateButtons();
 }
@@ -332,9 +339,9 @@ void TfrmTable::btnDeleteClick()
 {
     if (ui->pnlSaisie->isVisible() || !qTable_->active() || qTable_->isEmpty())
         return;
-    if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?"), this))
-        return;
     QString code = qTable_->fieldByName("CODE").asString().trimmed();
+    if (!kui::MsgConfirm(DeleteQuestion(code), this))
+        return;
     code.replace("'", "''");
     records::Guarded([&] {
         kdb::QueryDataset q;
@@ -350,8 +357,46 @@ void TfrmTable::mnCloseClick()
     close();
 }
 
+bool TfrmTable::Typed() const
+{
+    return ui->edDesig->text().trimmed() != desigFrom_.trimmed();
+}
+
+QString TfrmTable::DeleteQuestion(const QString& code) const
+{
+    const QString question = QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?");
+    const QString kind = TableName.compare("FRADIO", Qt::CaseInsensitive) == 0 ? "R"
+        : TableName.compare("FBIO", Qt::CaseInsensitive) == 0                  ? "B"
+                                                                               : QString();
+    if (kind.isEmpty())
+        return question;
+    int exams = 0;
+    try {
+        kdb::QueryDataset q;
+        q.setDatabaseName(DatabaseName.toStdString());
+        q.setSql("SELECT NUM FROM EXCOMP WHERE RADIOBIO=:RADIOBIO AND CODE=:CODE");
+        q.setParamText("RADIOBIO", kind);
+        q.setParamText("CODE", code);
+        q.open();
+        exams = q.recordCount();
+    } catch (const std::exception&) {
+        return question;  // a directory without exams: the plain question
+    }
+    if (exams == 0)
+        return question;
+    return (exams == 1 ? QString::fromUtf8("Ce code est utilisé par 1 examen, qui n'aura plus de nom d'examen.")
+                       : QString::fromUtf8("Ce code est utilisé par %1 examens, qui n'auront plus de nom d'examen.")
+                             .arg(exams)) +
+        "\r" + question;
+}
+
 void TfrmTable::closeEvent(QCloseEvent* event)
 {
+    // Closed with a label typed in the entry panel: asked first.
+    if (ui->pnlSaisie->isVisible() && Typed() && !records::ConfirmDiscard(this)) {
+        event->ignore();
+        return;
+    }
     qTable_->close();
     QDialog::closeEvent(event);
 }

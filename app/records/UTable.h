@@ -80,6 +80,12 @@ private:
     void dsqTableDataChange();
     void Reopen(const QString& code);
     QString ListSql() const;
+    // The label typed differs from the one the entry panel opened with
+    // (blanks around it aside: they are never saved).
+    bool Typed() const;
+    // The question before a delete: with the number of exams that name
+    // the code, when there are.
+    QString DeleteQuestion(const QString& code) const;
 
     AppContext& context_;
     Ui::TfrmTable* ui;
@@ -87,4 +93,5 @@ private:
     QMenu* PopMenu_;
     QAction *mnNew, *mnDelete, *mnModif, *mnClose;
     QString order_ = QStringLiteral("LIBELLE");
+    QString desigFrom_;
 };

@@ -9,6 +9,7 @@
 
 #include <QApplication>
 #include <QPointer>
+#include <QStringList>
 
 #include <optional>
 
@@ -76,6 +77,15 @@ QString AgeText(const QString& dn, const QString& storedAge, const QDate& today)
 QString PlaceAndDateLine(const QDate& date)
 {
     return PracticeCity + ", le " + date.toString("dd/MM/yyyy");
+}
+
+QString DocumentFileName(const QString& kind, const QString& nom, const QString& prenom, const QDate& date)
+{
+    QStringList parts;
+    for (const QString& part : {kind, nom, prenom, date.isValid() ? date.toString(Qt::ISODate) : QString()})
+        if (!part.simplified().isEmpty())
+            parts << part.simplified();
+    return parts.join(QLatin1Char(' '));
 }
 
 void PreviewReport(AppContext& context, krpt::Report& report)

@@ -52,6 +52,12 @@ QString AgeText(const QString& dn, const QString& storedAge, const QDate& today 
 // PracticeCity + ", le " + the date as dd/mm/yyyy.
 QString PlaceAndDateLine(const QDate& date);
 
+// The name proposed for a file a document is printed into, without its
+// extension: its kind, the patient's name and first name and its date as
+// yyyy-MM-dd, each left out when empty ("Ordonnance DUPONT JEAN 2026-12-07").
+QString DocumentFileName(
+    const QString& kind, const QString& nom = {}, const QString& prenom = {}, const QDate& date = {});
+
 // The caller's sequence for a report form whose report is set up: previews
 // the report in a new preview window and returns once the window has let
 // the pages go; then frees the page store. Errors while the pages are built

@@ -88,16 +88,19 @@ void TfrmArretTrv::btnOkClick()
     switch (type) {
     case 0:
         form->Libelle = "Nécessite un arrêt de travail de : ";
+        form->Kind = "Arrêt de travail";
         form->Duree = days + "  " + unit;
         form->DateEffet = ui->edDate->date();
         break;
     case 1:
         form->Libelle = "Nécessite une prolongation d'arrêt de travail de : ";
+        form->Kind = "Prolongation d'arrêt de travail";
         form->Duree = days + "  " + unit;
         form->DateEffet = ui->edDate->date();
         break;
     default:
         form->Libelle = "Nécessite une reprise de travail à partir du : ";
+        form->Kind = "Reprise de travail";
         form->Duree = ui->edDate->date().toString("dd/MM/yyyy");
         break;
     }

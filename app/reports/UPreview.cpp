@@ -19,6 +19,7 @@
 #include <QKeyEvent>
 #include <QShortcut>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPrintDialog>
 #include <QPrinter>
 #include <QPrinterInfo>
@@ -54,6 +55,15 @@ QString OutputFileName(const QString& title)
     if (name.isEmpty())
         name = QStringLiteral("Document");
     return name + QStringLiteral(".pdf");
+}
+
+// The folder of the last file a document was printed into (kept in the
+// user's settings), when it is still there; else the home folder.
+QString LastPdfFolder()
+{
+    const QString folder =
+        kui::TIniFile(IniDir + IniKeys::FileName).ReadString(IniKeys::Params, IniKeys::DossierPdf, QString());
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
 }
 
 // The toolbar's icons, read once for every preview window of the session
@@ -118,6 +128,19 @@ TfrmPreview::TfrmPreview(AppContext& context, QWidget* owner)
     connect(ui->btnClose, &QPushButton::clicked, this, &QWidget::close);
     auto* f10 = new QShortcut(QKeySequence(Qt::Key_F10), this);
     connect(f10, &QShortcut::activated, this, [this] { FormShortCut(Qt::Key_F10); });
+    // Home and End go to the first and the last page, once every page is
+    // there (an edit box with the focus keeps them for its text).
+    for (const Qt::Key key : {Qt::Key_Home, Qt::Key_End}) {
+        auto* shortcut = new QShortcut(QKeySequence(key), this);
+        connect(shortcut, &QShortcut::activated, this, [this, key] {
+            if (!ui->ToolBar->isEnabled())
+                return;
+            if (key == Qt::Key_Home)
+                sbFirstPageClick();
+            else
+                sbLastPageClick();
+        });
+    }
     frmPreview = this;
     FormCreate();
 }
@@ -311,17 +334,21 @@ void TfrmPreview::PrintClick()
         return;
     try {
         QPrinter& printer = kui::CurrentPrinter();
-        // A file is proposed under this document's title, in the folder of
-        // the last one printed to a file (the home folder when there is no
-        // printer to print to); never the last file itself. The dialog reads
-        // the proposal when it is made.
-        printer.setDocName(store->title());
-        if (!printer.outputFileName().isEmpty())
-            printer.setOutputFileName(
-                QFileInfo(printer.outputFileName()).absoluteDir().filePath(OutputFileName(store->title())));
-        else if (QPrinterInfo::availablePrinterNames().isEmpty())
-            printer.setOutputFileName(QDir::home().filePath(OutputFileName(store->title())));
+        // A file is proposed under the document's own name (its kind, the
+        // patient, its date), in the folder of the last file printed into;
+        // never the last file itself. The dialog reads the proposal when it
+        // is made: as its file when the last print went to a file or there
+        // is no printer, else as the file it offers once "print to file" is
+        // chosen, the printer staying the one chosen last.
+        const QString name = Report && !Report->fileName.isEmpty() ? Report->fileName : store->title();
+        const QString proposed = QDir(LastPdfFolder()).filePath(OutputFileName(name));
+        printer.setDocName(name);
+        if (!printer.outputFileName().isEmpty() || QPrinterInfo::availablePrinterNames().isEmpty())
+            printer.setOutputFileName(proposed);
         QPrintDialog dialog(&printer, this);
+        if (printer.outputFileName().isEmpty())
+            if (auto* file = dialog.findChild<QLineEdit*>(QStringLiteral("filename")))
+                file->setText(proposed);
         dialog.setOptions(QAbstractPrintDialog::PrintPageRange | QAbstractPrintDialog::PrintToFile);
         dialog.setMinMax(1, store->pageCount());
         dialog.setFromTo(1, store->pageCount());
@@ -349,6 +376,9 @@ void TfrmPreview::PrintClick()
         if (Report)
             Report->printerSettings = settings;
         store->print(printer, settings);
+        if (!file.isEmpty())
+            kui::TIniFile(IniDir + IniKeys::FileName)
+                .WriteString(IniKeys::Params, IniKeys::DossierPdf, QFileInfo(file).absolutePath());
     } catch (const std::exception& e) {
         kui::TApplication::HandleException(e);
     }

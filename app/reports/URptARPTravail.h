@@ -26,6 +26,7 @@ public:
     QString Duree;  // the duration, or the return date as text
     QDate DateCertif;  // the date the certificate is made out
     QDate DateEffet;  // start date; invalid: the start-date lines do not print
+    QString Kind = QStringLiteral("Certificat");  // first words of a file it is printed into
 
     krpt::Report& RptARPTravail() { return *report_; }
     void Preview(AppContext& context);

@@ -92,6 +92,7 @@ void TfrmRptListPatient::RptListPatientBeforePrint()
     Patient->setFilter({});
     Patient->setFiltered(true);
     Patient->open();
+    report_->fileName = DocumentFileName("Listing des patients", {}, {}, QDate::currentDate());
 }
 
 void TfrmRptListPatient::RptListPatientAfterPrint()

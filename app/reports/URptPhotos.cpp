@@ -147,5 +147,11 @@ void PrintPhotos(AppContext& context, const QStringList& printList, const QStrin
     TfrmRptPhotos report(printList);
     report.PatientText = patientText;
     report.AgeText = ageText;
+    // The name line without its title ("Mr ", "Mme ").
+    QString name = patientText.simplified();
+    for (const QString& title : {QStringLiteral("Mr "), QStringLiteral("Mme ")})
+        if (name.startsWith(title))
+            name = name.mid(title.size());
+    report.RptPhotos().fileName = DocumentFileName("Photos", name, {}, QDate::currentDate());
     PreviewReport(context, report.RptPhotos());
 }

@@ -128,6 +128,11 @@ void TfrmRptProtocole::RptProtocoleBeforePrint()
     qProt->setDatabaseName(DataPath.toStdString());
     qProt->setParamText("MYNUM", ProtNum);
     qProt->open();
+    const bool found = !qProt->isEmpty();
+    RptProtocole_->fileName = DocumentFileName(QString::fromUtf8("Protocole opératoire"),
+        found ? qProt->fieldByName("NOM").asString() : QString(),
+        found ? qProt->fieldByName("PRENOM").asString() : QString(),
+        found ? qProt->fieldByName("DATE_PRT").asDate() : QDate());
     // The protocol's detail text, when it has one.
     detail_->clear();
     hasDetail_ = false;

@@ -319,4 +319,29 @@ int SystemVolumes::Format(const QString& root, const QString& label)
     return -1;
 }
 
+QStringList SystemVolumes::Roots()
+{
+    QStringList roots = VolumeService::Roots();
+    const std::vector<MountEntry> mounts = ReadMountInfo(src_.mountInfo);
+    // Loop images (snaps, ...) and memory disks hold no medium a user
+    // brings, unless a CD image is mounted from one.
+    static const QRegularExpression internal(QStringLiteral("^(loop|ram|zram)\\d"));
+    for (const MountEntry& listed : mounts) {
+        const QString root = Slashed(listed.mountPoint);
+        if (roots.contains(root))
+            continue;
+        const MountEntry* e = MountAt(mounts, listed.mountPoint);  // the one seen there
+        if (!e)
+            continue;
+        const std::optional<Block> block = BlockOf(*e);
+        const bool disc = e->fsType == QLatin1String("iso9660") || e->fsType == QLatin1String("udf");
+        if (!IsNetwork(e->fsType) && !disc && (!block || internal.match(block->name).hasMatch()))
+            continue;  // a file system of the system (proc, tmpfs, ...)
+        const DriveType type = Classify(*e, block);
+        if (type == DriveType::Removable || type == DriveType::CdRom || type == DriveType::Network)
+            roots << root;
+    }
+    return roots;
+}
+
 }  // namespace kos

@@ -39,6 +39,7 @@ public:
     bool Space(const QString& root, qint64& free, qint64& total) override;
     bool SetLabel(const QString& root, const QString& label) override;
     int Format(const QString& root, const QString& label) override;
+    QStringList Roots() override;
 
 private:
     // A block device as /sys shows it.

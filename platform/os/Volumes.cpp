@@ -2,11 +2,22 @@
 #include "platform/os/Volumes.h"
 #include "platform/os/SystemVolumes.h"
 
+#include <QDir>
+
 namespace kos {
 
 namespace {
 VolumeService* installed = nullptr;
 }  // namespace
+
+QStringList VolumeService::Roots()
+{
+    QStringList roots{QStringLiteral("/")};
+    const QString home = RootOf(QDir::homePath());
+    if (!home.isEmpty() && !roots.contains(home))
+        roots << home;
+    return roots;
+}
 
 VolumeService& Volumes()
 {

@@ -6,6 +6,7 @@
 // preparation of a removable medium (label, format). One service is in use
 // at a time: the system's, or one installed by a test.
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -47,6 +48,10 @@ public:
     // labelled Label. 0 when done, -1 after an error, -2 when the user
     // declined, -3 when this drive cannot be formatted here.
     virtual int Format(const QString& root, const QString& label) = 0;
+    // The roots of the mounted volumes a folder may be chosen on, each once:
+    // the root of the system, the home folder's volume, then the removable
+    // media, CDs and network shares. By default the first two.
+    virtual QStringList Roots();
 };
 
 // The service in use.

@@ -254,6 +254,9 @@ public:
     ~Report() override;
 
     QString title;  // shown by the preview window
+    // The name proposed for a file the document is printed into, without
+    // its extension; empty: the title.
+    QString fileName;
     PageSetup page;
     bool firstPageHeader = true;
     bool lastPageFooter = true;

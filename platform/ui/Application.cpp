@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QTranslator>
 
+#include <algorithm>
 #include <clocale>
 
 namespace kui {
@@ -56,9 +57,30 @@ void CentreOnScreen(QWidget* window)
     const QScreen* screen = window->screen() ? window->screen() : QGuiApplication::primaryScreen();
     if (!screen)
         return;
+    const QRect area = screen->availableGeometry();
     QRect r = window->frameGeometry();
-    r.moveCenter(screen->availableGeometry().center());
-    window->move(r.topLeft());
+    r.moveCenter(area.center());
+    window->move(std::max(r.left(), area.left()), std::max(r.top(), area.top()));
+}
+
+namespace {
+
+class CentreWhenShown : public QObject {
+public:
+    explicit CentreWhenShown(QWidget* window) : QObject(window) { window->installEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() == QEvent::Show && watched == parent() && !event->spontaneous())
+            CentreOnScreen(static_cast<QWidget*>(watched));
+        return false;
+    }
+};
+
+}  // namespace
+
+void CentreOnScreenWhenShown(QWidget* window)
+{
+    new CentreWhenShown(window);
 }
 
 TApplication::TApplication(int& argc, char** argv) : QApplication(argc, argv)

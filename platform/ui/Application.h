@@ -44,8 +44,12 @@ public:
 // A window with a fixed border: the larger of its current size and its
 // layout's size, which the user cannot change (no maximise button either).
 void SetFixedBorder(QWidget* window);
-// Moves a top-level window to the middle of the screen.
+// Moves a top-level window to the middle of the screen (its top-left corner
+// kept on the screen when it is larger).
 void CentreOnScreen(QWidget* window);
+// Centres the window on the screen each time it is shown, once its layout
+// has given it its size (a dialog is placed before that otherwise).
+void CentreOnScreenWhenShown(QWidget* window);
 
 // The desktop icon theme's glyph of that freedesktop name, else the style's
 // standard picture.

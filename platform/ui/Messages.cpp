@@ -176,6 +176,7 @@ const char* const kReindex = "Lancez « Outils / Réindexation ».";
 
 const EngineText kEngineTexts[] = {
     {kdb::DBERR_EOF, "Fin des données atteinte", nullptr},
+    {kdb::DBERR_RECDELETED, "Cet enregistrement a été supprimé sur un autre poste dans la table", nullptr},
     {kdb::DBERR_READERR, "Lecture impossible du fichier", kRestore},
     {kdb::DBERR_WRITEERR, "Écriture impossible dans le fichier",
         "Vérifiez qu'il reste de la place sur le disque et que le fichier n'est pas protégé."},
@@ -184,6 +185,8 @@ const EngineText kEngineTexts[] = {
     {kdb::DBERR_MEMOCORRUPT, "Textes longs (mémos) endommagés pour la table", kRestore},
     {kdb::DBERR_INDEXCORRUPT, "Index endommagé pour la table", kReindex},
     {kdb::DBERR_INDEXOUTOFDATE, "Un index ne correspond plus à la table", kReindex},
+    {kdb::DBERR_NOSUCHINDEX, "La table n'a pas l'index dont cet écran a besoin (fichier d'index absent ou incomplet)",
+        "Lancez « Outils / Réindexation » pour le créer."},
     {kdb::DBERR_KEYVIOL, "Cette valeur existe déjà dans la table", "Saisissez-en une autre."},
     {kdb::DBERR_INVALIDPARAM, "Valeur ou paramètre incorrect pour la table", nullptr},
     {kdb::DBERR_INVALIDHNDL, "Table non ouverte", nullptr},
@@ -219,6 +222,11 @@ QString EngineErrorText(int code, const QString& file)
     if (!file.isEmpty())
         text += QStringLiteral(" : « %1 »").arg(file);
     text += QLatin1Char('.');
+    // A table of the data directory: neither read nor written until the
+    // table check of the maintenance commands mends it.
+    if (code == kdb::DBERR_HEADERCORRUPT && file.endsWith(QLatin1String(".DBF"), Qt::CaseInsensitive))
+        advice = "Elle n'est ni lue ni modifiée : lancez « Outils / Contrôle de la base de données », qui la répare en "
+                 "gardant une copie de ses fichiers, ou restaurez-la depuis une sauvegarde.";
     if (advice)
         text += QLatin1Char(' ') + QString::fromUtf8(advice);
     return text;

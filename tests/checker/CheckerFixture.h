@@ -63,7 +63,7 @@ public:
             EXPECT_EQ(s, &chk);
             add("modifytable:" + t.toStdString());
         };
-        // "damage:Cons.DBF:header,after-count=1,short,memos=1,values=2,stale,tags-lost,cut=3" (what
+        // "damage:Cons.DBF:header,taken-back=2,after-count=1,short,memos=1,values=2,stale,tags-lost,cut=3" (what
         // was found), when the copy of the damaged files is there.
         chk.OnDamage = [this, &chk](QObject* s, const kdb::engine::DamageReport& d) {
             EXPECT_EQ(s, &chk);
@@ -72,8 +72,14 @@ public:
             std::vector<std::string> what;
             if (!d.headerDamage.empty())
                 what.push_back(d.headerUnrepairable ? "header-unrepaired" : "header");
+            if (d.recordsTakenBack)
+                what.push_back("taken-back=" + std::to_string(d.recordsTakenBack));
             if (d.recordsAfterCount)
                 what.push_back("after-count=" + std::to_string(d.recordsAfterCount));
+            if (d.bytesAfterRecords)
+                what.push_back("bytes-after=" + std::to_string(d.bytesAfterRecords));
+            if (d.badMemoNextFree)
+                what.push_back("memo-next-free=" + std::to_string(d.memoNextFree));
             if (d.shortFile())
                 what.push_back("short");
             if (d.badMemoPointers)

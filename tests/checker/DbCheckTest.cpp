@@ -256,11 +256,17 @@ TEST_F(CheckerTest, HeadersThatDoNotReadRecordsAfterTheCountAndLoopingFreeListsA
         b[32 + 16] = b[32 + 17] = 0;
         b[32 + 2 * 32 + 16] = b[32 + 2 * 32 + 17] = 0;
     });
-    // Patient: a fourth record written after the three counted ones.
+    // Patient: a fourth record written after the three counted ones, then
+    // the half of a fifth.
+    int patientRecLen = 0;
     edit(QStringLiteral("Patient.DBF"), [&](QByteArray& b) {
         const int header = u16(b, 8), recLen = u16(b, 10);
+        patientRecLen = recLen;
         b.truncate(header + 3 * recLen);
-        b += b.mid(header, recLen);
+        QByteArray fourth = b.mid(header, recLen);
+        fourth.replace(1, 6, "000004");
+        b += fourth;
+        b += fourth.left(recLen / 2);
         b += char(0x1A);
     });
     // FBIO: a free block whose link points at itself, counted twice.
@@ -278,7 +284,8 @@ TEST_F(CheckerTest, HeadersThatDoNotReadRecordsAfterTheCountAndLoopingFreeListsA
     check();
     EXPECT_EQ(log.about("damage"),
         (std::vector<std::string>{"damage:Cons.DBF:header", "damage:FPHOTO.DBF:header-unrepaired",
-            "damage:FRDV.DBF:header", "damage:FBIO.DBF:stale", "damage:Patient.DBF:after-count=1"}));
+            "damage:FRDV.DBF:header", "damage:FBIO.DBF:stale",
+            "damage:Patient.DBF:taken-back=1,bytes-after=" + std::to_string(1 + (patientRecLen / 2))}));
     const auto cons = open(QStringLiteral("Cons.DBF"));
     ASSERT_EQ(cons->recordCount(), 1u);
     EXPECT_EQ(cons->value(1, cons->fieldIndex("DCONS")).toDate(), QDate(2024, 3, 1));
@@ -286,9 +293,10 @@ TEST_F(CheckerTest, HeadersThatDoNotReadRecordsAfterTheCountAndLoopingFreeListsA
     EXPECT_EQ(rdv->value(1, rdv->fieldIndex("MOTIF")).toString(), QStringLiteral("contrôle"));
     EXPECT_EQ(rdv->findKey("DATE_RDV", QDate(2024, 3, 1)), 1u);
     {
-        // The file ends with the counted records.
+        // The record after the count is taken back, the file ends with it.
         const auto patient = open(QStringLiteral("Patient.DBF"));
-        EXPECT_EQ(patient->recordCount(), 3u);
+        EXPECT_EQ(patient->recordCount(), 4u);
+        EXPECT_EQ(patient->findKey("CODE", QStringLiteral("000004")), 4u);
         EXPECT_EQ(QFileInfo(dir + findFile(QStringLiteral("Patient.DBF"))).size(),
             qint64(patient->recordCount()) * patient->recordSize() + 32 + 32 * qint64(patient->fields().size()) + 1 +
                 1);

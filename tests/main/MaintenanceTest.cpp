@@ -9,11 +9,13 @@
 #include "platform/db/core/Table.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/db/engine/Engine.h"
+#include "platform/ui/Messages.h"
 
 #include <QAction>
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTest>
 #include <QToolButton>
@@ -434,7 +436,9 @@ TEST_F(MaintenanceTest, HeadersThatDoNotReadAndUncountedRecordsAreReportedInThei
         const int header = static_cast<unsigned char>(b[8]) | (static_cast<unsigned char>(b[9]) << 8);
         const int recLen = static_cast<unsigned char>(b[10]) | (static_cast<unsigned char>(b[11]) << 8);
         b.truncate(header + recLen);
-        b += b.mid(header, recLen) + char(0x1A);  // a second record, never counted
+        QByteArray second = b.mid(header, recLen);
+        second.replace(1, 6, "000002");
+        b += second + char(0x1A);  // a second record, never counted
         f.seek(0);
         f.write(b);
     }
@@ -468,15 +472,114 @@ TEST_F(MaintenanceTest, HeadersThatDoNotReadAndUncountedRecordsAreReportedInThei
                                     "Une copie des fichiers endommagés est gardée dans "))
         << texts[1].toStdString();
     EXPECT_TRUE(texts[2].startsWith("La table Patient.DBF était endommagée :\n"
-                                    "- 1 enregistrement inachevé après la fin de la table (écriture interrompue), "
-                                    "retiré.\nElle a été réparée : 1 enregistrement et "))
+                                    "- 1 enregistrement après la fin annoncée de la table (compte de l'en-tête en "
+                                    "retard), repris.\nElle a été réparée : 2 enregistrements et "))
         << texts[2].toStdString();
     // The walk stops at the table left as it was, and says so.
     EXPECT_EQ(texts[3], kIncomplete);
     ASSERT_EQ(errors_.size(), 1);
     EXPECT_TRUE(errors_[0].contains("FPHOTO")) << errors_[0].toStdString();
-    EXPECT_EQ(Open("Patient.DBF")->recordCount(), 1u);
+    EXPECT_EQ(Open("Patient.DBF")->recordCount(), 2u);
     EXPECT_EQ(Open("Cons.DBF")->recordCount(), 1u);
+}
+
+// A header that is read whole but does not say where the records are (its
+// length a field description too long, its record length one short): the
+// program's own open refuses the table in French, naming it, and the check
+// repairs it from the rest of the header, keeping a copy.
+TEST_F(MaintenanceTest, AHeaderThatDoesNotSayWhereTheRecordsAreIsRefusedThenRepaired)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    Open("Patient.DBF")->append({"000001", "ID1", "DUPONT", "JEAN"});
+    Open("Patient.DBF")->append({"000002", "ID2", "MARTIN", "LUC"});
+    Open("Cons.DBF")->append({"000002", QDate(2024, 3, 1), "37.1"});
+    const QByteArray patient = Bytes(DataPath + "Patient.DBF"), cons = Bytes(DataPath + "Cons.DBF");
+    auto damage = [](const QString& file, int at, int delta) {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        QByteArray b = f.read(12);
+        const int v = (static_cast<unsigned char>(b[at]) | (static_cast<unsigned char>(b[at + 1]) << 8)) + delta;
+        const char two[2] = {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+        f.seek(at);
+        f.write(two, 2);
+    };
+    damage(DataPath + "Patient.DBF", 8, 32);
+    damage(DataPath + "Cons.DBF", 10, -1);
+    const QByteArray damagedPatient = Bytes(DataPath + "Patient.DBF");
+
+    // The screens' open.
+    kdb::TableDataset t;
+    t.setDatabaseName(DataPath.toStdString());
+    t.setTableName("Patient.DBF");
+    t.setIndexFieldNames("NOM");
+    try {
+        t.open();
+        ADD_FAILURE() << "opened";
+    } catch (const std::exception& e) {
+        const QString text = kui::ExceptionText(e);
+        EXPECT_TRUE(text.startsWith("Table endommagée ou d'un autre programme (en-tête incorrect) : « " + DataPath +
+                        "Patient.DBF »."))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains("Outils / Contrôle de la base de données")) << text.toStdString();
+    }
+    EXPECT_EQ(Bytes(DataPath + "Patient.DBF"), damagedPatient);
+
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    const QStringList texts = Texts();
+    ASSERT_EQ(texts.size(), 3) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts[0].startsWith("La table Cons.DBF était endommagée :\n- l'en-tête ne se lisait pas : longueur "
+                                    "des enregistrements ("))
+        << texts[0].toStdString();
+    EXPECT_TRUE(texts[1].startsWith("La table Patient.DBF était endommagée :\n- l'en-tête ne se lisait pas : "
+                                    "longueur d'en-tête ("))
+        << texts[1].toStdString();
+    EXPECT_TRUE(texts[1].contains("Elle a été réparée : 2 enregistrements et ")) << texts[1].toStdString();
+    EXPECT_EQ(texts[2], kDone);
+    const QString copy = DataPath + "Damaged/" + QDate::currentDate().toString("yyyy-MM-dd");
+    EXPECT_EQ(Bytes(copy + "/Patient.DBF"), damagedPatient);
+    EXPECT_EQ(Bytes(DataPath + "Patient.DBF").mid(32), patient.mid(32));
+    EXPECT_EQ(Bytes(DataPath + "Cons.DBF").mid(32), cons.mid(32));
+    t.open();
+    EXPECT_EQ(t.fieldByName("NOM").asString(), "DUPONT");
+    EXPECT_EQ(Open("Cons.DBF")->value(1, 0).toString(), "000002");
+}
+
+// Contrôle de la base de données on the protocols' memo file: a next-free
+// block that cannot be is reported and set to the end of the file, and the
+// pack leaves only the memos of the protocols, whatever they were before.
+TEST_F(MaintenanceTest, TheCheckMendsTheMemoFileAndThePackCompactsIt)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    {
+        auto t = Open("FPROT.DBF");
+        const int diag = t->fieldIndex("DIAG");
+        for (int i = 1; i <= 5; ++i)
+            t->append({QStringLiteral("%1").arg(i), QDate(2024, 5, i)});
+        for (int round = 0; round < 60; ++round)
+            for (uint32_t r = 1; r <= 5; ++r)
+                t->updateFields(r, {{diag, QStringLiteral("Diagnostic %1, version %2").arg(r).arg(round)}});
+    }
+    const QString dbt = DataPath + "FPROT.DBT";
+    const qint64 grown = QFileInfo(dbt).size();
+    ASSERT_GT(grown, 300 * 512);
+    {
+        QFile f(dbt);
+        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
+        f.write("\xFF\xFF\xFF\xFF", 4);
+    }
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    const QStringList texts = Texts();
+    ASSERT_EQ(texts.size(), 2) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts[0].startsWith("La table FPROT.DBF était endommagée :\n- le premier bloc libre du fichier des "
+                                    "mémos était impossible (4294967295) : il a été remis à la fin du fichier.\n"))
+        << texts[0].toStdString();
+    EXPECT_EQ(texts[1], kDone);
+    EXPECT_LE(QFileInfo(dbt).size(), (1 + 5) * 512);
+    auto t = Open("FPROT.DBF");
+    for (uint32_t r = 1; r <= 5; ++r)
+        EXPECT_EQ(t->value(r, t->fieldIndex("DIAG")).toString(), QStringLiteral("Diagnostic %1, version 59").arg(r));
 }
 
 TEST_F(MaintenanceTest, AColumnNarrowedBelowItsDataIsReportedWithTheCopyOfTheTable)

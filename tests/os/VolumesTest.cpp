@@ -1,6 +1,7 @@
 #include "platform/os/MountTable.h"
 #include "platform/os/SystemVolumes.h"
 #include "tests/os/FakeMachine.h"
+#include "tests/support/ScopedEnv.h"
 
 #include <gtest/gtest.h>
 
@@ -109,6 +110,39 @@ TEST(SystemVolumesTest, KindOfDriveFromFileSystemAndDeviceTree)
     EXPECT_EQ(v.TypeOf(QStringLiteral("/tmp/")), DriveType::Fixed);
     EXPECT_EQ(v.TypeOf(QStringLiteral("/media/u/")), DriveType::NoRoot);
     EXPECT_EQ(v.TypeOf(QStringLiteral("/media/u/STICK/sub/")), DriveType::NoRoot);
+}
+
+// The volumes offered for choosing a folder: the root, the home folder's,
+// then what a user brings or reaches over the network, each once, the
+// system's own file systems left out.
+TEST(SystemVolumesTest, RootsToChooseAFolderOn)
+{
+    FakeMachine m;
+    m.Disk(QStringLiteral("sda"), FakeMachine::kSata, false);
+    m.Partition(QStringLiteral("sda"), QStringLiteral("sda1"));
+    m.Partition(QStringLiteral("sda"), QStringLiteral("sda2"));
+    m.Disk(QStringLiteral("sdb"), FakeMachine::kUsb, false);
+    m.Partition(QStringLiteral("sdb"), QStringLiteral("sdb1"));
+    m.Disk(QStringLiteral("sr0"), FakeMachine::kSata, true);
+    m.Disk(QStringLiteral("loop3"), FakeMachine::kSata, false);
+    const QString home = m.Dir(QStringLiteral("home"));
+    ScopedEnv homeEnv("HOME", home + QStringLiteral("/u"));
+    m.Dir(QStringLiteral("home/u"));
+    m.Mounts({FakeMachine::Line(QStringLiteral("/"), QStringLiteral("ext4"), QStringLiteral("/dev/sda1")),
+        FakeMachine::Line(QStringLiteral("/proc"), QStringLiteral("proc"), QStringLiteral("proc")),
+        FakeMachine::Line(QStringLiteral("/run"), QStringLiteral("tmpfs"), QStringLiteral("tmpfs")),
+        FakeMachine::Line(home, QStringLiteral("ext4"), QStringLiteral("/dev/sda2")),
+        FakeMachine::Line(QStringLiteral("/boot"), QStringLiteral("ext4"), QStringLiteral("/dev/sda2")),
+        FakeMachine::Line(QStringLiteral("/snap/core/1"), QStringLiteral("squashfs"), QStringLiteral("/dev/loop3")),
+        FakeMachine::Line(QStringLiteral("/media/u/CLE USB"), QStringLiteral("vfat"), QStringLiteral("/dev/sdb1")),
+        FakeMachine::Line(QStringLiteral("/media/u/DVD"), QStringLiteral("udf"), QStringLiteral("/dev/sr0")),
+        FakeMachine::Line(QStringLiteral("/mnt/cabinet"), QStringLiteral("cifs"), QStringLiteral("//srv/cabinet")),
+        FakeMachine::Line(QStringLiteral("/mnt/cabinet"), QStringLiteral("cifs"), QStringLiteral("//srv/cabinet"))});
+    SystemVolumes v(m.Sources());
+
+    EXPECT_EQ(v.Roots(),
+        (QStringList{QStringLiteral("/"), home + QStringLiteral("/"), QStringLiteral("/media/u/CLE USB/"),
+            QStringLiteral("/media/u/DVD/"), QStringLiteral("/mnt/cabinet/")}));
 }
 
 TEST(SystemVolumesTest, LabelSerialAndRoomOfTheMediumMountedThere)

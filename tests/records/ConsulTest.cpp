@@ -10,6 +10,7 @@
 #include "ui_UConsul.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QDialogButtonBox>
 #include <QImage>
 #include <QLabel>
@@ -69,7 +70,9 @@ TEST_F(ConsulTest, StatesNumberingAndReselectionOfTheSavedRow)
     EXPECT_EQ(practice_.messages().Last().text, "Date de consultation incorrecte !");
     EXPECT_EQ(practice_.messages().Last().kind, kui::MsgKind::Plain);
     EXPECT_EQ(frm.ConsState(), u'I');
+    practice_.messages().Answer(QMessageBox::Yes);  // the typed date dropped
     QTest::keyClick(&frm, Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(practice_.messages().Last().text, QString::fromUtf8("Abandonner les modifications ?"));
     EXPECT_EQ(frm.ConsState(), u'B');
     EXPECT_EQ(ui->edMotif->toPlainText(), "toux d'hiver");
 
@@ -436,10 +439,11 @@ TEST_F(ConsulTest, CommandKeysWorkWhateverEditorHasTheFocus)
     Type(QApplication::focusWidget(), "vertiges");
     QTest::mouseClick(ui->edDate, Qt::LeftButton);
     ASSERT_EQ(QApplication::focusWidget(), ui->edDate);
+    practice_.messages().Answer(QMessageBox::Yes);
     Press(Qt::Key_A, Qt::ControlModifier);
     EXPECT_EQ(frm.ConsState(), u'B');
     EXPECT_EQ(ui->edMotif->toPlainText(), "");
-    EXPECT_EQ(practice_.messages().Count(), 0);
+    EXPECT_EQ(practice_.messages().Count(), 1);
 
     QTest::mouseClick(ui->edDate, Qt::LeftButton);
     Press(Qt::Key_Insert, Qt::ControlModifier);
@@ -478,6 +482,90 @@ TEST_F(ConsulTest, ThePickListTitleRowCannotBeChosen)
     QTest::mouseClick(ui->btnGetMotif, Qt::LeftButton);
     EXPECT_TRUE(stayed);
     EXPECT_EQ(ui->edMotif->toPlainText(), "angine");
+}
+
+// Ctrl+A and the cancel button ask before they drop a typed consultation:
+// No keeps it as typed, the focus in its editor; Yes drops it. Nothing
+// typed, or a change taken back, goes without a question.
+TEST_F(ConsulTest, ACancelThatWouldDropWhatWasTypedAsksFirst)
+{
+    CurrentPatientCode = "000001";
+    TfrmConsul frm(practice_.context());
+    NewConsultation(frm, "10/01/2024", "premiere");
+    Ui::TfrmConsul* ui = frm.form();
+    practice_.messages().Clear();
+    const QString question = QString::fromUtf8("Abandonner les modifications ?");
+
+    QTest::mouseClick(ui->edMotif->viewport(), Qt::LeftButton);
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    ASSERT_EQ(QApplication::focusWidget(), ui->edMotif);
+    Type(QApplication::focusWidget(), "douleur");
+    practice_.messages().Answer(QMessageBox::No);
+    Press(Qt::Key_A, Qt::ControlModifier);
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    EXPECT_EQ(practice_.messages().Last().text, question);
+    EXPECT_EQ(practice_.messages().Last().buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(frm.ConsState(), u'I');
+    EXPECT_EQ(QApplication::focusWidget(), ui->edMotif);
+    Type(QApplication::focusWidget(), " thoracique");
+    EXPECT_EQ(ui->edMotif->toPlainText(), "douleur thoracique");
+
+    // The button: Yes drops it, the consultation shown before is back.
+    practice_.messages().Answer(QMessageBox::Yes);
+    QTest::mouseClick(ui->btnCancel, Qt::LeftButton);
+    EXPECT_EQ(practice_.messages().Count(), 2);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    EXPECT_EQ(ui->edMotif->toPlainText(), "premiere");
+    EXPECT_EQ(Rows("SELECT MOTIF FROM CONS.DBF"), QStringList{"premiere"});
+
+    // Nothing typed: no question, for a new one or a change.
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    Press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    QTest::mouseClick(ui->btnEdit, Qt::LeftButton);
+    ASSERT_EQ(frm.ConsState(), u'E');
+    Press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    // A change taken back: no question either.
+    QTest::mouseClick(ui->btnEdit, Qt::LeftButton);
+    ui->edMotif->moveCursor(QTextCursor::End);
+    Type(ui->edMotif, "!");
+    Press(Qt::Key_Backspace);
+    Press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(frm.ConsState(), u'B');
+    EXPECT_EQ(practice_.messages().Count(), 2);
+}
+
+// The memos stop at their columns' widths, typed or pasted: the reason at
+// 100 characters, the diagnosis at 250; what is shown is what is saved.
+TEST_F(ConsulTest, LongTextsStopAtTheColumnsWidths)
+{
+    CurrentPatientCode = "000001";
+    TfrmConsul frm(practice_.context());
+    ShowActive(&frm);
+    Ui::TfrmConsul* ui = frm.form();
+    QTest::mouseClick(ui->edMotif->viewport(), Qt::LeftButton);
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    QString reason;
+    for (int i = 0; reason.size() < 130; ++i)
+        reason += QString::fromUtf8("douleur épigastrique %1, ").arg(i);
+    Type(QApplication::focusWidget(), reason.left(130));
+    EXPECT_EQ(ui->edMotif->toPlainText(), reason.left(100));
+
+    ui->pgControl->setCurrentWidget(ui->tsDiag);
+    QTest::mouseClick(ui->edDiag->viewport(), Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), ui->edDiag);
+    QString diagnosis;
+    for (int i = 0; diagnosis.size() < 314; ++i)
+        diagnosis += QString("gastrite chronique stade %1\n").arg(i);
+    QApplication::clipboard()->setText(diagnosis.left(314));
+    Press(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(ui->edDiag->toPlainText(), diagnosis.left(250));
+    Press(Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(frm.ConsState(), u'B');
+    EXPECT_EQ(Rows("SELECT MOTIF FROM CONS.DBF"), QStringList{ui->edMotif->toPlainText().trimmed()});
+    EXPECT_EQ(Rows("SELECT DIAG FROM CONS.DBF"), QStringList{ui->edDiag->toPlainText().trimmed()});
+    EXPECT_EQ(ui->edDiag->toPlainText(), diagnosis.left(250));
 }
 
 }  // namespace

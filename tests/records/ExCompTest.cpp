@@ -9,6 +9,7 @@
 #include "platform/ui/Messages.h"
 #include "platform/ui/data/DataControls.h"
 
+#include <QClipboard>
 #include <QDateEdit>
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -99,6 +100,64 @@ TEST_F(ExCompTest, ChecksNumbersAndTheDuplicateGuard)
     QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
     EXPECT_EQ(
         Rows("SELECT NUM, DATE_EX FROM EXCOMP ORDER BY NUM"), (QStringList{"000001|05/03/2024", "000002|05/03/2024"}));
+}
+
+// The result stops at its column's width, typed or pasted. Cancelling a
+// change of a saved exam asks first: No keeps it, Yes brings the stored exam
+// back; without a change, no question. Closing asks the close guard's
+// question alone.
+TEST_F(ExCompTest, TheResultStopsAtItsWidthAndACancelledChangeIsAskedFor)
+{
+    TfrmExComp frm(practice_.context());
+    frm.Patient = "000001";
+    frm.RadioBio = "R";
+    ShowActive(&frm);
+    Choose(frm, "THORAX");
+    frm.edDate()->setDate({2024, 3, 5});
+    QString report;
+    for (int i = 1; report.size() < 150; ++i)
+        report += QString::fromUtf8("Opacité basale droite %1, ").arg(i);
+    Result(frm, report.left(150));
+    EXPECT_EQ(frm.mmResultat()->toPlainText(), report.left(100));
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    ASSERT_EQ(frm.Num, "000001");
+    const QStringList stored{"000001|" + report.left(100).trimmed()};
+    EXPECT_EQ(Rows("SELECT NUM, RESULTAT FROM EXCOMP"), stored);
+
+    QTest::mouseClick(frm.btnEdit(), Qt::LeftButton);
+    QTest::mouseClick(frm.mmResultat()->viewport(), Qt::LeftButton);
+    frm.mmResultat()->selectAll();
+    QApplication::clipboard()->setText(QString(130, 'N'));
+    QTest::keyClick(frm.mmResultat(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(frm.mmResultat()->toPlainText(), QString(100, 'N'));
+    const int asked = messages_.Count();
+    messages_.Answer(QMessageBox::No);
+    QTest::keyClick(frm.mmResultat(), Qt::Key_Escape);
+    ASSERT_EQ(messages_.Count(), asked + 1);
+    EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Abandonner les modifications ?"));
+    EXPECT_TRUE(frm.btnPost()->isEnabled());
+    EXPECT_EQ(frm.mmResultat()->toPlainText(), QString(100, 'N'));
+    EXPECT_EQ(QApplication::focusWidget(), frm.mmResultat());
+    messages_.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnCancel(), Qt::LeftButton);
+    EXPECT_EQ(messages_.Count(), asked + 2);
+    EXPECT_FALSE(frm.btnPost()->isEnabled());
+    EXPECT_EQ(frm.mmResultat()->toPlainText(), report.left(100).trimmed());
+
+    // No change: Esc cancels without a question.
+    QTest::mouseClick(frm.btnEdit(), Qt::LeftButton);
+    QTest::keyClick(&frm, Qt::Key_Escape);
+    EXPECT_FALSE(frm.btnPost()->isEnabled());
+    EXPECT_EQ(messages_.Count(), asked + 2);
+    // A change, then closing: the close guard's question only; No keeps
+    // the stored exam.
+    QTest::mouseClick(frm.btnEdit(), Qt::LeftButton);
+    Result(frm, "Normal");
+    messages_.Answer(QMessageBox::No);
+    frm.close();
+    EXPECT_FALSE(frm.isVisible());
+    EXPECT_EQ(messages_.Count(), asked + 3);
+    EXPECT_EQ(Rows("SELECT NUM, RESULTAT FROM EXCOMP"), stored);
 }
 
 TEST_F(ExCompTest, NewThenEscapeAsksAndNoWritesNothing)

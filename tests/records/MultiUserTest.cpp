@@ -31,6 +31,7 @@ bool SaveWhenFree(
         messages.Clear();
         if (start()) {
             QThread::msleep(30);  // hold the record a while
+            messages.Clear();  // a start may tell of the other's change: the edit starts from it
             save();
             if (messages.Count() == 0)
                 return true;

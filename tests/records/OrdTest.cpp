@@ -43,17 +43,6 @@ protected:
         const QRect cell = grid->visualRect(grid->model()->index(row, column));
         QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
     }
-    // Keys typed by the user: each reaches the widget that has the focus
-    // (the grid opens its cell editor on the first one).
-    static void Keys(const QString& text)
-    {
-        for (const QChar c : text) {
-            QApplication::processEvents();
-            QWidget* w = QApplication::focusWidget();
-            ASSERT_NE(w, nullptr);
-            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
-        }
-    }
     static void Key(Qt::Key key)
     {
         QApplication::processEvents();

@@ -10,6 +10,7 @@
 #include "ui_UPatient.h"
 
 #include <QAction>
+#include <QClipboard>
 #include <QFile>
 #include <QLineEdit>
 #include <QPushButton>
@@ -111,6 +112,8 @@ TEST_F(PatientTest, BirthDateRulesAgeAndNewCodes)
     const QString format = "La date de naissance doit être sous la forme DD/MM/YYYY";
     const QString separator = "Le séparateur de date doit être la barre oblique '/'.";
     const QString wrong = "La date de naissance est incorrecte !";
+    // Each cancel drops the refused patient: its question answered Yes.
+    practice_.messages().SetDefaultAnswer(QMessageBox::Yes);
     EXPECT_EQ(Save(frm, "a1", "dupont", "1/5/1950"), QStringList{format});
     // The refused post keeps the record being inserted, focus on the date.
     EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Insert);
@@ -307,8 +310,12 @@ TEST_F(PatientTest, EscapeIsNoKeyAndTheCommandKeysWorkFromEveryEditor)
     EXPECT_EQ(Rows("SELECT PRENOM FROM PATIENT WHERE CODE='000001'"), QStringList{"JEAN"});
     EXPECT_EQ(practice_.messages().Count(), 0);
 
-    // Ctrl+A in the line edit cancels the change (not a select-all).
+    // Ctrl+A in the line edit cancels the change (not a select-all), once
+    // the user said so.
+    practice_.messages().Answer(QMessageBox::Yes);
     Press(Qt::Key_A, Qt::ControlModifier);
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    EXPECT_EQ(practice_.messages().Last().text, QString::fromUtf8("Abandonner les modifications ?"));
     EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
     EXPECT_EQ(ui->edPrenom->text(), "JEAN");
 
@@ -323,15 +330,18 @@ TEST_F(PatientTest, EscapeIsNoKeyAndTheCommandKeysWorkFromEveryEditor)
     Press(Qt::Key_Escape);
     EXPECT_TRUE(frm.isVisible());
     EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Insert);
-    // Ctrl+A in a memo drops the new patient.
+    // Ctrl+A in a memo drops the new patient, once the user said so.
     QTest::mouseClick(ui->mmAntPers->viewport(), Qt::LeftButton);
+    practice_.messages().Answer(QMessageBox::Yes);
     Press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(practice_.messages().Count(), 2);
     EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
     EXPECT_FALSE(frm.IsNewPatient());
     EXPECT_EQ(Rows("SELECT CODE FROM PATIENT ORDER BY CODE"), (QStringList{"000001", "000002"}));
 
     // Ctrl+Del in a line edit asks to delete the shown patient (not a word).
     QTest::mouseClick(ui->edNom, Qt::LeftButton);
+    practice_.messages().Clear();
     practice_.messages().Answer(QMessageBox::No);
     Press(Qt::Key_Delete, Qt::ControlModifier);
     ASSERT_EQ(practice_.messages().Count(), 1);
@@ -429,6 +439,112 @@ TEST_F(PatientTest, PickerLettersTypedOnTheGridGoToTheSearch)
     Press(Qt::Key_Return);
     EXPECT_EQ(dlg.result(), QDialog::Accepted);
     EXPECT_EQ(CurrentPatientCode, "000002");
+}
+
+// A new patient typed, Téléphone clicked, Ctrl+A, a number, F4: the cancel
+// asks first. No keeps the new patient being typed and the focus, so the
+// number goes into it and F4 checks it (nothing reaches the patient shown
+// before); Yes drops it. Nothing typed, or a change taken back: no question.
+TEST_F(PatientTest, ACancelThatWouldDropWhatWasTypedAsksFirst)
+{
+    AddPatient("000001", "ANDRE", "ALAIN");
+    AddPatient("000002", "MARTIN", "LUC");
+    TfrmPatient frm(practice_.context());
+    frm.CodePatient = "000001";
+    ShowActive(&frm);
+    Ui::TfrmPatient* ui = frm.form();
+    const QString question = QString::fromUtf8("Abandonner les modifications ?");
+
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    ASSERT_EQ(QApplication::focusWidget(), ui->edID);
+    Type(QApplication::focusWidget(), "n1");
+    QTest::mouseClick(ui->edNom, Qt::LeftButton);
+    Type(QApplication::focusWidget(), "nouveau");
+    QTest::mouseClick(ui->edPrenom, Qt::LeftButton);
+    Type(QApplication::focusWidget(), "paul");
+    QTest::mouseClick(ui->edTel, Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), ui->edTel);
+    practice_.messages().Answer(QMessageBox::No);
+    Press(Qt::Key_A, Qt::ControlModifier);
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    EXPECT_EQ(practice_.messages().Last().text, question);
+    EXPECT_EQ(practice_.messages().Last().buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Insert);
+    EXPECT_TRUE(frm.IsNewPatient());
+    EXPECT_EQ(QApplication::focusWidget(), ui->edTel);
+    EXPECT_EQ(ui->edNom->text(), "NOUVEAU");
+    EXPECT_EQ(ui->edPrenom->text(), "PAUL");
+    Type(QApplication::focusWidget(), "0601");
+    EXPECT_EQ(ui->edTel->text(), "0601");
+    Press(Qt::Key_F4);  // the checks of a post: the birth date is missing
+    EXPECT_TRUE(frm.isVisible());
+    ASSERT_EQ(practice_.messages().Count(), 2);
+    EXPECT_TRUE(practice_.messages().Last().text.startsWith("La date de naissance")) << practice_.messages().Last().text.toStdString();
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Insert);
+    EXPECT_EQ(Rows("SELECT CODE, TEL FROM PATIENT ORDER BY CODE"), (QStringList{"000001|", "000002|"}));
+
+    // The button asks the same; Yes drops the new patient.
+    practice_.messages().Answer(QMessageBox::Yes);
+    QTest::mouseClick(ui->btnCancel, Qt::LeftButton);
+    EXPECT_EQ(practice_.messages().Count(), 3);
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    EXPECT_FALSE(frm.IsNewPatient());
+    EXPECT_EQ(ui->edNom->text(), "ANDRE");
+    EXPECT_EQ(Rows("SELECT CODE, TEL FROM PATIENT ORDER BY CODE"), (QStringList{"000001|", "000002|"}));
+
+    // A new patient with nothing typed goes without a question.
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    ASSERT_EQ(frm.Patient().state(), kdb::DatasetState::Insert);
+    Press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    // So does a change typed and taken back.
+    QTest::mouseClick(ui->edTel, Qt::LeftButton);
+    Type(QApplication::focusWidget(), "5");
+    ASSERT_EQ(frm.Patient().state(), kdb::DatasetState::Edit);
+    Press(Qt::Key_Backspace);
+    EXPECT_EQ(ui->edTel->text(), "");
+    Press(Qt::Key_A, Qt::ControlModifier);
+    EXPECT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    EXPECT_EQ(practice_.messages().Count(), 3);
+}
+
+// Every editor of a character field stops at the field's width, the
+// multi-line histories and the address included, typed or pasted: what is
+// shown is what is saved.
+TEST_F(PatientTest, LongTextsStopAtTheFieldsWidths)
+{
+    AddPatient("000001", "ANDRE", "ALAIN");
+    TfrmPatient frm(practice_.context());
+    frm.CodePatient = "000001";
+    ShowActive(&frm);
+    Ui::TfrmPatient* ui = frm.form();
+
+    QTest::mouseClick(ui->mmAntPers->viewport(), Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), ui->mmAntPers);
+    QString history;
+    for (int i = 0; history.size() < 168; ++i)
+        history += QString::fromUtf8("appendicectomie %1 ; ").arg(i);
+    Type(QApplication::focusWidget(), history.left(168));
+    EXPECT_EQ(ui->mmAntPers->toPlainText(), history.left(100));
+    QTest::mouseClick(ui->mmAntFam->viewport(), Qt::LeftButton);
+    QApplication::clipboard()->setText("diabete\n" + QString(120, 'x'));
+    Press(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(ui->mmAntFam->toPlainText(), "diabete\n" + QString(92, 'x'));
+    QTest::mouseClick(ui->cmbAdr->lineEdit(), Qt::LeftButton);
+    QApplication::clipboard()->setText(QString::fromUtf8("12 avenue de la République prolongée, bâtiment C"));
+    Press(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(ui->cmbAdr->currentText().size(), 40);
+    QTest::mouseClick(ui->edProf, Qt::LeftButton);
+    Type(QApplication::focusWidget(), QString(70, 'p'));
+    EXPECT_EQ(ui->edProf->text(), QString(60, 'P'));
+
+    Press(Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    EXPECT_EQ(Rows("SELECT ANTPERS FROM PATIENT"), QStringList{ui->mmAntPers->toPlainText().trimmed()});
+    EXPECT_EQ(Rows("SELECT ANTFAM FROM PATIENT"), QStringList{ui->mmAntFam->toPlainText()});
+    EXPECT_EQ(Rows("SELECT ADR, PROFES FROM PATIENT"), QStringList{ui->cmbAdr->currentText() + "|" + QString(60, 'P')});
+    EXPECT_EQ(Rows("SELECT ADR FROM PATIENT").value(0),
+        QString::fromUtf8("12 AVENUE DE LA RÉPUBLIQUE PROLONGÉE, BÂ"));
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
 #include <QScrollArea>
@@ -255,6 +256,75 @@ TEST_F(PhotoTest, PatientWithoutBirthDateAndMissingFiles)
     EXPECT_FALSE(frm.Image(4)->HasPicture());
     EXPECT_FALSE(frm.Image(5)->HasPicture());
     EXPECT_EQ(messages_.Count(), 0);
+}
+
+// A name another patient's row holds is not taken, even when its file is
+// not in the folder (not copied back after a restore on a new machine); a
+// name with letters outside Windows-1252 is recorded, and copied, under a
+// name the table holds, so the photo is found again.
+TEST_F(PhotoTest, NewPhotosTakeNoNameARowHoldsAndANameTheTableCanHold)
+{
+    Exec("INSERT INTO FPHOTO (CODE, NUM, PHOTO) VALUES ('000002', '1', 'IMG_0001.JPG')");
+    ASSERT_FALSE(QFile::exists(PhotoDir + "IMG_0001.JPG"));
+    const QString camera = Camera("IMG_0001.JPG", 1);
+    const QString lodz = Camera(QStringLiteral("Łódź plaie.jpg"), 2);
+    {
+        TfrmPhoto frm(practice_.context());
+        ShowActive(&frm);
+        auto* add = frm.findChild<QToolButton*>("btnAdd");
+        ASSERT_NE(add, nullptr);
+        chosen_ << camera;
+        QTest::mouseClick(add, Qt::LeftButton);
+        chosen_ << lodz;
+        QTest::mouseClick(add, Qt::LeftButton);
+    }
+    EXPECT_EQ(messages_.Count(), 0);
+    EXPECT_EQ(Photos("000001"), (QStringList{"1|IMG_0001_1.JPG", QStringLiteral("3|Lódz plaie.jpg")}));
+    EXPECT_EQ(Bytes(PhotoDir + "IMG_0001_1.JPG"), Bytes(camera));
+    EXPECT_EQ(Bytes(PhotoDir + QStringLiteral("Lódz plaie.jpg")), Bytes(lodz));
+    EXPECT_FALSE(QFile::exists(PhotoDir + "IMG_0001.JPG"));
+    EXPECT_FALSE(QFile::exists(PhotoDir + QStringLiteral("Łódź plaie.jpg")));
+
+    TfrmPhoto again(practice_.context());
+    EXPECT_TRUE(again.Image(1)->HasPicture());
+    EXPECT_TRUE(again.Image(3)->HasPicture());
+    EXPECT_EQ(again.Image(3)->FileName, QStringLiteral("Lódz plaie.jpg"));
+    CurrentPatientCode = "000002";
+    TfrmPhoto other(practice_.context());
+    EXPECT_FALSE(other.Image(1)->HasPicture());  // the other patient's slot waits for its own file
+}
+
+// A copy that fails names the photo folder and why, instead of calling the
+// picture's format wrong; nothing is recorded.
+TEST_F(PhotoTest, ACopyThatFailsNamesThePhotoFolder)
+{
+    const QString photo = Camera("IMG_0002.JPG", 3);
+    ASSERT_TRUE(QDir(PhotoDir).removeRecursively());
+    TfrmPhoto frm(practice_.context());
+    ShowActive(&frm);
+    auto* add = frm.findChild<QToolButton*>("btnAdd");
+    ASSERT_NE(add, nullptr);
+    chosen_ << photo;
+    QTest::mouseClick(add, Qt::LeftButton);
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().text,
+        QStringLiteral("La photo n'a pas été ajoutée : le dossier des photos « %1 » n'existe pas.").arg(PhotoDir));
+    EXPECT_EQ(messages_.Last().kind, kui::MsgKind::Warning);
+    EXPECT_TRUE(Photos().isEmpty());
+    EXPECT_FALSE(frm.Image(1)->HasPicture());
+
+    // A folder that cannot be written into (no mode stops the superuser).
+    ASSERT_TRUE(QDir().mkpath(PhotoDir));
+    QFile::setPermissions(PhotoDir, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    if (!QFileInfo(PhotoDir).isWritable()) {
+        chosen_ << photo;
+        QTest::mouseClick(add, Qt::LeftButton);
+        EXPECT_EQ(messages_.Last().text,
+            QStringLiteral("La photo n'a pas été ajoutée : le dossier des photos « %1 » est en lecture seule.")
+                .arg(PhotoDir));
+        EXPECT_TRUE(Photos().isEmpty());
+    }
+    QFile::setPermissions(PhotoDir, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 }
 
 // The photo screen over the program's own context (ProgramContext: no step

@@ -168,8 +168,11 @@ TEST_F(ProtScreenTest, CloseGuardAndDetailText)
         QString::fromUtf8("Les informations modifiées n'ont pas été enregistrées.\rEnregister ?"));
     EXPECT_EQ(practice_.messages().Last().kind, kui::MsgKind::Warning);
     EXPECT_EQ(frm.edClinique()->text(), "AUTRE CLINIQUE");
-    // Esc while editing cancels: the stored values come back.
+    // Esc while editing cancels once the user said so: the stored values
+    // come back.
+    practice_.messages().Answer(QMessageBox::Yes);
     QTest::keyClick(&frm, Qt::Key_Escape);
+    EXPECT_EQ(practice_.messages().Last().text, QString::fromUtf8("Abandonner les modifications ?"));
     EXPECT_TRUE(frm.isVisible());
     EXPECT_EQ(frm.edClinique()->text(), "CLINIQUE DU PARC");
     // Yes posts.
@@ -195,6 +198,41 @@ TEST_F(ProtScreenTest, CloseGuardAndDetailText)
     frm.close();
     EXPECT_FALSE(frm.isVisible());
     EXPECT_EQ(practice_.messages().Count(), asked);
+}
+
+// A new protocol being typed: Esc asks before it drops it. No keeps the
+// screen as typed, Yes closes it, nothing written. Untouched, Esc closes at
+// once. The typed boxes stop at their columns' widths.
+TEST_F(ProtScreenTest, EscOnATypedNewProtocolAsksFirst)
+{
+    {
+        TfrmPROT frm(practice_.context());
+        ShowActive(&frm);
+        ASSERT_TRUE(frm.ProtEditing);
+        QTest::keyClicks(frm.edClinique(), QString(60, 'C'));
+        EXPECT_EQ(frm.edClinique()->text(), QString(50, 'C'));
+        frm.edAide()->setFocus();
+        QTest::keyClicks(frm.edAide(), QString(45, 'a'));
+        EXPECT_EQ(frm.edAide()->text().size(), 40);
+        practice_.messages().Answer(QMessageBox::No);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        ASSERT_EQ(practice_.messages().Count(), 1);
+        EXPECT_EQ(practice_.messages().Last().text, QString::fromUtf8("Abandonner les modifications ?"));
+        EXPECT_TRUE(frm.isVisible());
+        EXPECT_TRUE(frm.ProtEditing);
+        EXPECT_EQ(frm.edClinique()->text(), QString(50, 'C'));
+        EXPECT_EQ(QApplication::focusWidget(), frm.edAide());
+        practice_.messages().Answer(QMessageBox::Yes);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Escape);
+        EXPECT_FALSE(frm.isVisible());
+        EXPECT_EQ(practice_.messages().Count(), 2);
+    }
+    TfrmPROT untouched(practice_.context());
+    ShowActive(&untouched);
+    QTest::keyClick(&untouched, Qt::Key_Escape);
+    EXPECT_FALSE(untouched.isVisible());
+    EXPECT_EQ(practice_.messages().Count(), 2);
+    EXPECT_TRUE(Column("NUM").isEmpty());
 }
 
 TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)

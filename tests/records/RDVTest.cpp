@@ -115,9 +115,43 @@ TEST_F(RDVTest, TimesAreReadAndOneAppointmentHoldsASlot)
     frm.edHre()->setText("09:00");
     EXPECT_FALSE(frm.btnPostClick());
     EXPECT_EQ(LastMessage(), kTaken);
+    practice_.messages().Answer(QMessageBox::Yes);  // the moved time dropped
     frm.btnCancelClick();
+    EXPECT_EQ(LastMessage(), QString::fromUtf8("Abandonner les modifications ?"));
     EXPECT_EQ(frm.edHre()->text(), "09:15");
     EXPECT_FALSE(frm.RdvEditing);
+}
+
+// Cancelling a change of a saved appointment asks first: No keeps it as
+// typed, Yes brings the stored one back; without a change, no question.
+TEST_F(RDVTest, ACancelledChangeIsAskedFor)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    AddRdv("000001", "000001", QDate(2024, 3, 5), "10:30", "CONTROLE");
+    TfrmRDV frm(practice_.context());
+    frm.NumRDV = "000001";
+    frm.CodePatient = "000001";
+    ShowActive(&frm);
+    ASSERT_EQ(frm.edMotif()->text(), "CONTROLE");
+    frm.edMotif()->setFocus();
+    frm.edMotif()->selectAll();
+    QTest::keyClicks(frm.edMotif(), QString(60, 'V'));
+    EXPECT_EQ(frm.edMotif()->text(), QString(50, 'V'));  // the column's width
+    practice_.messages().Answer(QMessageBox::No);
+    QTest::keyClick(frm.edMotif(), Qt::Key_Escape);
+    EXPECT_EQ(LastMessage(), QString::fromUtf8("Abandonner les modifications ?"));
+    EXPECT_TRUE(frm.RdvEditing);
+    EXPECT_EQ(frm.edMotif()->text(), QString(50, 'V'));
+    practice_.messages().Answer(QMessageBox::Yes);
+    QTest::keyClick(frm.edMotif(), Qt::Key_Escape);
+    EXPECT_FALSE(frm.RdvEditing);
+    EXPECT_EQ(frm.edMotif()->text(), "CONTROLE");
+    EXPECT_EQ(practice_.messages().Count(), 2);
+    frm.btnEditClick();
+    QTest::keyClick(&frm, Qt::Key_Escape);
+    EXPECT_FALSE(frm.RdvEditing);
+    EXPECT_EQ(practice_.messages().Count(), 2);
+    EXPECT_EQ(Stored(), QStringList{"000001|000001|05/03/2024|10:30|CONTROLE"});
 }
 
 TEST_F(RDVTest, CancelledPickerAndTheCloseGuard)

@@ -176,6 +176,17 @@ protected:
         for (const QChar c : text)
             QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
     }
+    // Keys typed by the user: each reaches the widget that has the focus
+    // (a grid opens its cell editor on the first one).
+    static void Keys(const QString& text)
+    {
+        for (const QChar c : text) {
+            QApplication::processEvents();
+            QWidget* w = QApplication::focusWidget();
+            ASSERT_NE(w, nullptr);
+            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+        }
+    }
     // Runs act on the next modal window of class T once it is shown.
     template <class T> static void OnModal(std::function<void(T&)> act)
     {

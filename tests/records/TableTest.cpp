@@ -9,6 +9,7 @@
 #include "platform/ui/Messages.h"
 #include "platform/ui/data/DataGrid.h"
 
+#include <QClipboard>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -119,7 +120,9 @@ TEST_F(TableTest, DeletionAsksAndAFreedCodeStillUsedByExamsIsNotGivenAgain)
 
     messages_.Answer(QMessageBox::No);
     QTest::mouseClick(frm_->btnDelete(), Qt::LeftButton);
-    EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?"));
+    EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Ce code est utilisé par 1 examen, qui n'aura plus de nom "
+                                                       "d'examen.\rEtes-vous sûr de vouloir supprimer cet "
+                                                       "enregistrement ?"));
     EXPECT_EQ(Rows("SELECT CODE FROM FRADIO").size(), 2);
     messages_.Answer(QMessageBox::Yes);
     QTest::mouseClick(frm_->btnDelete(), Qt::LeftButton);
@@ -136,6 +139,90 @@ TEST_F(TableTest, DeletionAsksAndAFreedCodeStillUsedByExamsIsNotGivenAgain)
     EXPECT_TRUE(Rows("SELECT CODE FROM FRADIO").isEmpty());
     EXPECT_FALSE(frm_->btnDelete()->isEnabled());
     EXPECT_FALSE(frm_->PopMenu()->actions().at(2)->isEnabled());
+}
+
+// The question before deleting a biology code says how many biology exams
+// use it (a radiology exam of the same code is not one of them).
+TEST_F(TableTest, DeletingACodeInUseSaysHowManyExamsUseIt)
+{
+    AddRow("FBIO", "011", "GLYCEMIE");
+    AddRow("FBIO", "012", "UREE");
+    for (int i = 1; i <= 417; ++i)
+        Exec("INSERT INTO EXCOMP (NUM, PATIENT, RADIOBIO, CODE, RESULTAT) VALUES (:N, '000001', 'B', '011', '1')",
+            {{"N", QString("%1").arg(i, 6, 10, QChar('0'))}});
+    Exec("INSERT INTO EXCOMP (NUM, PATIENT, RADIOBIO, CODE, RESULTAT) VALUES ('001000', '000001', 'R', '012', 'RAS')");
+    frm_->TableName = "FBIO";
+    frm_->Title = "Examens Biologiques";
+    ShowActive(frm_.get());
+    ASSERT_EQ(Current("CODE"), "011");
+    messages_.Answer(QMessageBox::No);
+    QTest::mouseClick(frm_->btnDelete(), Qt::LeftButton);
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Ce code est utilisé par 417 examens, qui n'auront plus de nom "
+                                                       "d'examen.\rEtes-vous sûr de vouloir supprimer cet "
+                                                       "enregistrement ?"));
+    EXPECT_EQ(messages_.Last().buttons, QMessageBox::Yes | QMessageBox::No);
+    EXPECT_EQ(Rows("SELECT CODE FROM FBIO ORDER BY CODE"), (QStringList{"011", "012"}));
+    // A code no biology exam uses: the plain question.
+    frm_->qTable()->next();
+    ASSERT_EQ(Current("CODE"), "012");
+    messages_.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm_->btnDelete(), Qt::LeftButton);
+    EXPECT_EQ(messages_.Last().text, QString::fromUtf8("Etes-vous sûr de vouloir supprimer cet enregistrement ?"));
+    EXPECT_EQ(Rows("SELECT CODE FROM FBIO"), QStringList{"011"});
+}
+
+// The label stops at its 60 characters, typed or pasted. Annuler, Esc and
+// closing the dialog ask before they drop a typed label: No keeps it, Yes
+// drops it; an untouched label goes without a question.
+TEST_F(TableTest, TheLabelStopsAtItsWidthAndATypedLabelIsNotDroppedWithoutAQuestion)
+{
+    frm_->TableName = "FBIO";
+    frm_->Title = "Examens Biologiques";
+    ShowActive(frm_.get());
+    QTest::mouseClick(frm_->btnAdd(), Qt::LeftButton);
+    ASSERT_EQ(QApplication::focusWidget(), frm_->edDesig());
+    QString label;
+    for (int i = 1; label.size() < 79; ++i)
+        label += QString::fromUtf8("dosage sérique %1 ").arg(i);
+    QApplication::clipboard()->setText(label.left(79));
+    QTest::keyClick(frm_->edDesig(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(frm_->edDesig()->text().size(), 60);
+    QTest::keyClicks(frm_->edDesig(), "x");
+    EXPECT_EQ(frm_->edDesig()->text().size(), 60);
+
+    const QString question = QString::fromUtf8("Abandonner les modifications ?");
+    messages_.Answer(QMessageBox::No);
+    QTest::keyClick(frm_->edDesig(), Qt::Key_Escape);
+    ASSERT_EQ(messages_.Count(), 1);
+    EXPECT_EQ(messages_.Last().text, question);
+    EXPECT_TRUE(frm_->pnlSaisie()->isVisible());
+    messages_.Answer(QMessageBox::No);
+    QTest::mouseClick(frm_->btnCancel(), Qt::LeftButton);
+    EXPECT_EQ(messages_.Count(), 2);
+    EXPECT_TRUE(frm_->pnlSaisie()->isVisible());
+    messages_.Answer(QMessageBox::No);
+    QTest::mouseClick(frm_->btnClose(), Qt::LeftButton);
+    EXPECT_EQ(messages_.Count(), 3);
+    EXPECT_TRUE(frm_->isVisible());
+    QTest::keyClick(frm_->edDesig(), Qt::Key_Return);  // Valider
+    const QString stored = label.left(60).toUpper().trimmed();
+    EXPECT_EQ(Rows("SELECT CODE, LIBELLE FROM FBIO"), QStringList{"001|" + stored});
+    EXPECT_EQ(Current("LIBELLE"), stored);
+
+    // Modifier: untouched, Annuler asks nothing; changed, Yes drops it.
+    QTest::mouseClick(frm_->btnModif(), Qt::LeftButton);
+    QTest::mouseClick(frm_->btnCancel(), Qt::LeftButton);
+    EXPECT_FALSE(frm_->pnlSaisie()->isVisible());
+    EXPECT_EQ(messages_.Count(), 3);
+    QTest::mouseClick(frm_->btnModif(), Qt::LeftButton);
+    frm_->edDesig()->selectAll();
+    QTest::keyClicks(frm_->edDesig(), "Z");
+    messages_.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm_->btnClose(), Qt::LeftButton);
+    EXPECT_EQ(messages_.Count(), 4);
+    EXPECT_FALSE(frm_->isVisible());
+    EXPECT_EQ(Rows("SELECT LIBELLE FROM FBIO"), QStringList{stored});
 }
 
 TEST_F(TableTest, EveryCodeTakenGivesAMessageAndWritesNothing)

@@ -6,6 +6,7 @@
 
 #include <QComboBox>
 #include <QDateEdit>
+#include <QFileInfo>
 #include <QLineEdit>
 
 namespace {
@@ -120,6 +121,24 @@ TEST(DocumentTexts, NameLineAndAgeRules)
     EXPECT_EQ(AgeText("00/00/1950", "stocké", today), "75 Ans");
     EXPECT_EQ(AgeText("00/00/ABCD", "stocké", today), "stocké");
     EXPECT_EQ(AgeText("00/00/0000", "stocké", today), "stocké");
+}
+
+// Each kind of certificate is proposed a file of its kind, the patient and
+// the date it is made out.
+TEST_F(CertificateTest, EachKindIsProposedAFileOfItsKindPatientAndDate)
+{
+    const QStringList kinds{QString::fromUtf8("Arrêt de travail"), QString::fromUtf8("Prolongation d'arrêt de travail"),
+        "Reprise de travail"};
+    for (int type = 0; type < 3; ++type) {
+        TfrmArretTrv dialog(practice_.context());
+        dialog.show();
+        dialog.cmbType()->setCurrentIndex(type);
+        dialog.edNbDays()->setText("3");
+        dialog.edDateEtab()->setDate({2025, 4, 1});
+        const QString proposed =
+            ProposedFile([&] { QTest::mouseClick(dialog.findChild<QPushButton*>("btnOk"), Qt::LeftButton); });
+        EXPECT_EQ(QFileInfo(proposed).fileName(), kinds[type] + " DURAND Marie 2025-04-01.pdf");
+    }
 }
 
 }  // namespace

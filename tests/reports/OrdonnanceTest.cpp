@@ -4,9 +4,12 @@
 
 #include "app/records/USelectOrd.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/data/DataControls.h"
 
 #include <QDateEdit>
+#include <QFileInfo>
 #include <QLineEdit>
+#include <QToolButton>
 
 namespace {
 
@@ -78,6 +81,62 @@ TEST_F(OrdonnanceTest, EmailLineStoredAgeAndAPatientWithoutRow)
     EXPECT_TRUE(words.contains("Tél.: 0400000000"));
     EXPECT_TRUE(words.contains("Ordonnance"));
     EXPECT_FALSE(words.join(' ').contains("Mr "));
+}
+
+// A number that no prescription begins with prints nothing and says so,
+// naming it, whether Esc, Enter or Imprimer asks; once a prescription is
+// found again, or chosen with the navigator, it prints.
+TEST_F(OrdonnanceTest, ANumberWithoutAPrescriptionPrintsNothingAndSaysSo)
+{
+    CurrentPatientCode = "000001";
+    TfrmSelectOrd frm(practice_.context());
+    frm.show();
+    QTest::keyClicks(frm.edNum(), "77");
+    EXPECT_EQ(frm.edNum()->text(), "77");
+    {
+        PreviewWatcher watcher;
+        QTest::keyClick(frm.edNum(), Qt::Key_Escape);
+        QTest::keyClick(frm.edNum(), Qt::Key_Return);
+        QTest::mouseClick(frm.btnPrint(), Qt::LeftButton);
+        QApplication::processEvents();
+        EXPECT_EQ(watcher.seen, 0);
+    }
+    ASSERT_EQ(practice_.messages().Count(), 3);
+    EXPECT_EQ(practice_.messages().Last().text,
+        QString::fromUtf8("Aucune ordonnance ne porte un numéro commençant par 77.\rRien n'a été imprimé."));
+    EXPECT_TRUE(frm.isVisible());
+
+    // A digit typed over the number: found, printed.
+    QTest::keyClicks(QApplication::focusWidget(), "2");
+    EXPECT_EQ(frm.edNum()->text(), "2");
+    EXPECT_EQ(frm.edCode()->text(), "2");
+    QStringList words =
+        pdftest::Words(PrintedPages([&] { QTest::keyClick(&frm, Qt::Key_Escape); }, "trouvee").value(0));
+    EXPECT_TRUE(words.contains("1 - SIROP"));
+
+    // No match again, then the navigator: the prescription chosen prints.
+    frm.edNum()->selectAll();
+    QTest::keyClicks(frm.edNum(), "9");
+    ASSERT_EQ(frm.edNum()->text(), "9");
+    auto* navigator = frm.findChild<kui::DataNavigator*>("navOrd");
+    ASSERT_NE(navigator, nullptr);
+    QTest::mouseClick(navigator->lastButton(), Qt::LeftButton);
+    EXPECT_EQ(frm.edCode()->text(), "2");
+    words = pdftest::Words(PrintedPages([&] { QTest::keyClick(&frm, Qt::Key_Return); }, "choisie").value(0));
+    EXPECT_TRUE(words.contains("1 - SIROP"));
+    EXPECT_EQ(practice_.messages().Count(), 3);
+}
+
+// The print dialog proposes a file named after the prescription, the
+// patient and the date of issue.
+TEST_F(OrdonnanceTest, ThePrescriptionIsProposedAFileOfItsPatientAndDate)
+{
+    CurrentPatientCode = "000001";
+    TfrmSelectOrd frm(practice_.context());
+    frm.show();
+    frm.edDate()->setDate({2026, 12, 7});
+    const QString proposed = ProposedFile([&] { QTest::keyClick(&frm, Qt::Key_Escape); });
+    EXPECT_EQ(QFileInfo(proposed).fileName(), "Ordonnance DURAND Marie 2026-12-07.pdf");
 }
 
 }  // namespace

@@ -324,3 +324,79 @@ TEST_F(PreviewTest, EachDocumentIsProposedAFileOfItsTitleAndAnExistingFileIsOnly
     });
     EXPECT_EQ(pdftest::Pages(folder + "/premier.pdf").size(), 3);
 }
+
+// Home and End, sent where the focus is, go to the first and the last page;
+// the page number box keeps them for its text.
+TEST_F(PreviewTest, HomeAndEndGoToTheFirstAndTheLastPage)
+{
+    PagesReport five(5);
+    Preview(five, [](TfrmPreview& w) {
+        QWidget* focused = QApplication::focusWidget();
+        ASSERT_TRUE(focused == w.RptPreview() || w.RptPreview()->isAncestorOf(focused));
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 5);
+        EXPECT_EQ(w.sePage()->value(), 5);
+        EXPECT_EQ(w.StatusText(0), "Page : 5/5");
+        EXPECT_FALSE(w.sbLastPage()->isEnabled());
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), 1);
+        EXPECT_EQ(w.StatusText(0), "Page : 1/5");
+        EXPECT_FALSE(w.sbFirstPage()->isEnabled());
+
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_PageDown);
+        w.sePage()->setFocus();
+        ASSERT_TRUE(w.sePage()->isAncestorOf(QApplication::focusWidget()) || QApplication::focusWidget() == w.sePage());
+        const int shown = w.RptPreview()->pageNumber();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_End);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Home);
+        EXPECT_EQ(w.RptPreview()->pageNumber(), shown);
+    });
+}
+
+// A document is proposed a file of its own name (its kind, the patient,
+// its date) in the folder a document was last printed into, also after the
+// program is started again; a folder gone since gives the home folder. The
+// print dialog shows the proposal.
+TEST_F(PreviewTest, ADocumentIsProposedAFileOfItsOwnNameInTheFolderLastUsed)
+{
+    kui::ScopedMessageRecorder messages;
+    const QString folder = practice_.root() + "/ordonnances";
+    QDir().mkpath(folder);
+    const auto proposal = [this](PagesReport& pages) {
+        QString printer, shown, docName;
+        Preview(pages, [&](TfrmPreview& w) {
+            TfrmPreview::RunPrintDialog = [&](QPrintDialog& dialog) {
+                printer = dialog.printer()->outputFileName();
+                docName = dialog.printer()->docName();
+                if (auto* file = dialog.findChild<QLineEdit*>("filename"))
+                    shown = file->text();
+                return false;
+            };
+            QTest::mouseClick(w.Print(), Qt::LeftButton);
+        });
+        // Without a printer, or after a file, the dialog opens on the file;
+        // else the file is what it offers when "print to file" is chosen.
+        EXPECT_TRUE(printer.isEmpty() || printer == shown) << printer.toStdString();
+        return QStringList{shown, docName};
+    };
+
+    PagesReport first(1);
+    first.report.fileName = DocumentFileName("Ordonnance", "DUPONT ", "Jean", QDate(2026, 12, 7));
+    EXPECT_EQ(proposal(first),
+        (QStringList{QDir::home().filePath("Ordonnance DUPONT Jean 2026-12-07.pdf"), "Ordonnance DUPONT Jean 2026-12-07"}));
+    Preview(first, [&](TfrmPreview& w) { PrintToPdf(w, folder + "/choisi.pdf"); });
+    ASSERT_TRUE(QFile::exists(folder + "/choisi.pdf"));
+
+    // The program started again: the printer remembers no file.
+    kui::CurrentPrinter().setOutputFileName({});
+    PagesReport second(1);
+    second.report.fileName = DocumentFileName(QString::fromUtf8("Protocole opératoire"), "D'ALMEIDA", "Ana/Maria");
+    EXPECT_EQ(proposal(second).value(0), folder + "/Protocole opératoire D'ALMEIDA Ana_Maria.pdf");
+
+    // A folder removed since: the home folder.
+    kui::CurrentPrinter().setOutputFileName({});
+    ASSERT_TRUE(QFile::remove(folder + "/choisi.pdf") && QDir().rmdir(folder));
+    PagesReport third(1);
+    EXPECT_EQ(proposal(third).value(0), QDir::home().filePath("Essai.pdf"));  // no name of its own: the title
+    EXPECT_EQ(messages.Count(), 0);
+}

@@ -5,6 +5,7 @@
 #include "app/records/UListProt.h"
 #include "platform/rtf/Rtf.h"
 
+#include <QFileInfo>
 #include <QTextCursor>
 #include <QTextDocument>
 
@@ -141,6 +142,17 @@ TEST_F(ProtocolReportTest, ALongDetailTextFlowsOverThePagesBeforeTheSignature)
     const QString last = pages.last();
     EXPECT_GT(last.indexOf("Dr Martin"), last.indexOf("Temps 150"));
     EXPECT_EQ(QString(pages.join("")).count("Détails :"), 1);
+}
+
+// The protocol is proposed a file of its kind, its patient and its date.
+TEST_F(ProtocolReportTest, TheProtocolIsProposedAFileOfItsPatientAndDate)
+{
+    AddProtocol("000004", QDate(2007, 6, 16), "Hernie inguinale", "Cure de hernie");
+    TfrmListProt list(practice_.context());
+    list.show();
+    list.RefreshList("000004");
+    const QString proposed = ProposedFile([&] { list.mnPrintClick(); });
+    EXPECT_EQ(QFileInfo(proposed).fileName(), QString::fromUtf8("Protocole opératoire DURAND PAUL 2007-06-16.pdf"));
 }
 
 }  // namespace

@@ -18,6 +18,7 @@
 #include <QPrinter>
 #include <QProcess>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QApplication>
 #include <QPushButton>
 #include <QSpinBox>
@@ -135,6 +136,24 @@ protected:
         command();
         EXPECT_EQ(watcher.seen, 1);
         return pdftest::Pages(file);
+    }
+
+    // Runs a print command; the file that the print dialog of its preview
+    // proposes, as the dialog shows it (the dialog is then cancelled).
+    static QString ProposedFile(const std::function<void()>& command)
+    {
+        QString proposed;
+        PreviewWatcher watcher([&](TfrmPreview& window) {
+            TfrmPreview::RunPrintDialog = [&](QPrintDialog& dialog) {
+                const auto* file = dialog.findChild<QLineEdit*>("filename");
+                proposed = file ? file->text() : dialog.printer()->outputFileName();
+                return false;
+            };
+            QTest::mouseClick(window.Print(), Qt::LeftButton);
+        });
+        command();
+        EXPECT_EQ(watcher.seen, 1);
+        return proposed;
     }
 
     // The page the preview shows at a zoom entry (0: 200 %, 2: 100 %, 3: 75 %),

@@ -188,4 +188,13 @@ int FakeVolumes::Format(const QString& root, const QString& label)
     return 0;
 }
 
+QStringList FakeVolumes::Roots()
+{
+    QStringList roots = kos::SystemVolumes().Roots();
+    for (auto& d : drives_)
+        if (d->disk && !roots.contains(d->root))
+            roots << d->root;
+    return roots;
+}
+
 }  // namespace ktest

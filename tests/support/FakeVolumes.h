@@ -55,6 +55,8 @@ public:
     bool Space(const QString& root, qint64& free, qint64& total) override;
     bool SetLabel(const QString& root, const QString& label) override;
     int Format(const QString& root, const QString& label) override;
+    // The system's roots, then the drives holding a disk.
+    QStringList Roots() override;
 
 private:
     struct Drive {

@@ -1,5 +1,7 @@
 #include "platform/db/core/DamageLog.h"
 
+#include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -30,6 +32,24 @@ std::string damagedDir(const std::string& directory)
 }
 
 constexpr int kLogLockMs = 5000;
+
+// A log past its bound keeps its newest lines, half the bound of them
+// (written at its start, then cut: a stop in between leaves the newest
+// lines followed by older ones, nothing newer lost). Under the log's lock.
+void keepLogWithinBound(File& log)
+{
+    const uint64_t size = log.size();
+    if (size <= static_cast<uint64_t>(kDamageLogMaxBytes))
+        return;
+    const uint64_t keep = static_cast<uint64_t>(kDamageLogMaxBytes) / 2;
+    std::string tail(static_cast<size_t>(keep), '\0');
+    tail.resize(log.readAt(size - keep, tail.data(), tail.size()));
+    const size_t line = tail.find('\n');
+    tail.erase(0, line == std::string::npos ? 0 : line + 1);
+    log.writeAt(0, tail.data(), tail.size());
+    log.truncate(tail.size());
+    log.sync();
+}
 
 // What the repairs leave in the data directory is shared as the directory
 // is: a folder gets its mode (a group-shared directory's group rights and
@@ -82,21 +102,96 @@ std::string keepDamagedCopy(const std::string& tablePath)
     return keepDamagedFiles(tablePath, files);
 }
 
+namespace {
+
+// A copy folder's place among the others: "<yyyy-MM-dd>" is the first of
+// its day, "<yyyy-MM-dd>-<n>" the n-th; "" for a name of another kind.
+std::string copyOrder(const std::string& name)
+{
+    if (name.size() < 10 || name[4] != '-' || name[7] != '-')
+        return {};
+    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (!std::isdigit(static_cast<unsigned char>(name[i])))
+            return {};
+    std::string n = "1";
+    if (name.size() > 10) {
+        if (name[10] != '-' || name.size() == 11 || name.size() > 20)
+            return {};
+        n = name.substr(11);
+        for (char c : n)
+            if (!std::isdigit(static_cast<unsigned char>(c)))
+                return {};
+    }
+    return name.substr(0, 10) + std::string(10 - n.size(), '0') + n;
+}
+
+std::string upperStem(const std::filesystem::path& p)
+{
+    std::string s = p.stem().string();
+    for (char& c : s)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return s;
+}
+
+// Only the last kDamagedCopiesKept copies of the table stay: the files of
+// the table in older copy folders go, and a folder left empty with them.
+void pruneCopies(const std::filesystem::path& damaged, const std::string& tablePath)
+{
+    namespace fs = std::filesystem;
+    const std::string stem = upperStem(tablePath);
+    std::error_code ec;
+    std::vector<std::pair<std::string, fs::path>> copies;  // order, folder
+    for (fs::directory_iterator it(damaged, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code e2;
+        if (!it->is_directory(e2))
+            continue;
+        const std::string order = copyOrder(it->path().filename().string());
+        if (order.empty())
+            continue;
+        bool holds = false;
+        for (fs::directory_iterator f(it->path(), e2), fend; !e2 && f != fend && !holds; f.increment(e2))
+            holds = upperStem(f->path()) == stem;
+        if (holds)
+            copies.emplace_back(order, it->path());
+    }
+    if (copies.size() <= static_cast<size_t>(kDamagedCopiesKept))
+        return;
+    std::sort(copies.begin(), copies.end());
+    for (size_t i = 0; i + kDamagedCopiesKept < copies.size(); ++i) {
+        std::vector<fs::path> gone;
+        for (fs::directory_iterator f(copies[i].second, ec), fend; !ec && f != fend; f.increment(ec))
+            if (upperStem(f->path()) == stem)
+                gone.push_back(f->path());
+        for (const fs::path& g : gone)
+            fs::remove(g, ec);
+        fs::remove(copies[i].second, ec);  // only when empty
+    }
+}
+
+}  // namespace
+
 std::string keepDamagedFiles(const std::string& tablePath, const std::vector<std::string>& files)
 {
     namespace fs = std::filesystem;
     const fs::path dir = fs::path(tablePath).parent_path();
+    const fs::path damaged = dir / "Damaged";
     const std::string day = now("%Y-%m-%d");
-    fs::path target;
-    for (int n = 1;; ++n) {
-        target = dir / "Damaged" / (n == 1 ? day : day + "-" + std::to_string(n));
-        bool taken = false;
-        for (const std::string& f : files)
-            taken = taken || fs::exists(target / fs::path(f).filename());
-        if (!taken)
-            break;
-    }
+    // The last copy folder of the day, or a new one after it when it holds
+    // these files already.
+    int last = 0;
     std::error_code ec;
+    for (fs::directory_iterator it(damaged, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string order = copyOrder(it->path().filename().string());
+        if (!order.empty() && order.compare(0, 10, day) == 0)
+            last = std::max(last, std::stoi(order.substr(10)));
+    }
+    auto folder = [&](int n) { return damaged / (n == 1 ? day : day + "-" + std::to_string(n)); };
+    int n = std::max(last, 1);
+    for (const std::string& f : files)
+        if (fs::exists(folder(n) / fs::path(f).filename(), ec))
+            n = last + 1;
+    const fs::path target = folder(n);
+    ec.clear();
     makeSharedDirectories(dir, target, ec);
     for (const std::string& f : files)
         if (!ec) {
@@ -106,6 +201,7 @@ std::string keepDamagedFiles(const std::string& tablePath, const std::vector<std
         }
     if (ec)
         throw EDBEngineError::writeFailed(target.string(), ec.value(), "cannot keep a copy of the damaged table");
+    pruneCopies(damaged, tablePath);
     return target.string();
 }
 
@@ -134,6 +230,7 @@ bool logDamage(const std::string& tablePath, const std::string& text)
         line.push_back('\n');
         log.writeAt(log.size(), line.data(), line.size());
         log.sync();
+        keepLogWithinBound(log);
         log.unlock(0, 1);
         return true;
     } catch (const std::exception&) {
@@ -160,6 +257,7 @@ std::vector<std::string> takeDamageLog(const std::string& directory)
             File shown = File::open(shownPath, File::Mode::ReadWrite);
             shown.writeAt(shown.size(), text.data(), text.size());
             shown.sync();
+            keepLogWithinBound(shown);
             log.truncate(0);
             log.sync();
         }

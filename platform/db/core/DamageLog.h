@@ -12,11 +12,19 @@ namespace kdb {
 
 // Copies the table file and its memo and index files, as they are, into
 // "Damaged/<yyyy-MM-dd>" beside the table (a new "-2", "-3" ... directory
-// when that one holds the table's files already). Answers the directory.
-// Raises EDBEngineError when the copy cannot be made.
+// when the last one of the day holds the table's files already, so that
+// the copies of a table follow each other in the order of the names).
+// Answers the directory. Raises EDBEngineError when the copy cannot be made.
+// The copies of each table are kept within a bound: the last
+// kDamagedCopiesKept of them; the older ones go (a directory left empty
+// with them).
 std::string keepDamagedCopy(const std::string& tablePath);
 // The same for some of the table's files only (those a repair changes).
 std::string keepDamagedFiles(const std::string& tablePath, const std::vector<std::string>& files);
+inline constexpr int kDamagedCopiesKept = 5;
+// The repair log and the log of the lines shown stay within this size: the
+// oldest lines go once it is passed (the newest half is kept).
+inline constexpr long kDamageLogMaxBytes = 1024 * 1024;
 
 // The repair log of the directory that holds the tables.
 std::string damageLogPath(const std::string& directory);

@@ -9,6 +9,7 @@ namespace {
 constexpr ErrorKind kKinds[] = {
     {DBERR_NONE, "DBERR_NONE", "no error"},
     {DBERR_EOF, "DBERR_EOF", "end of data"},
+    {DBERR_RECDELETED, "DBERR_RECDELETED", "record deleted"},
     {DBERR_READERR, "DBERR_READERR", "read error"},
     {DBERR_WRITEERR, "DBERR_WRITEERR", "write error"},
     {DBERR_HEADERCORRUPT, "DBERR_HEADERCORRUPT", "damaged or foreign table header"},
@@ -150,6 +151,10 @@ EDBEngineError EDBEngineError::notSupported(const std::string& file, std::string
 EDBEngineError EDBEngineError::endOfData(const std::string& file)
 {
     return {DBERR_EOF, file, "end of data"};
+}
+EDBEngineError EDBEngineError::recordDeleted(const std::string& file, std::string_view what)
+{
+    return {DBERR_RECDELETED, file, std::string(what)};
 }
 EDBEngineError EDBEngineError::sqlSyntax(std::string_view what)
 {

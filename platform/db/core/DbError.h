@@ -23,6 +23,7 @@ namespace kdb {
 enum : int {
     DBERR_NONE = 0,
     DBERR_EOF = 8706,  // end of data
+    DBERR_RECDELETED = 8708,  // the record was deleted (by another program) since it was read
     DBERR_READERR = 8449,  // a read of a table file failed
     DBERR_WRITEERR = 8450,  // a write (or flush) of a table file failed
     DBERR_HEADERCORRUPT = 8961,  // damaged or foreign table header
@@ -101,6 +102,7 @@ public:
     static EDBEngineError needExclusive(const std::string& file, std::string_view what);
     static EDBEngineError notSupported(const std::string& file, std::string_view what);
     static EDBEngineError endOfData(const std::string& file);
+    static EDBEngineError recordDeleted(const std::string& file, std::string_view what);
     // Local SQL: errors of a statement, about no file.
     static EDBEngineError sqlSyntax(std::string_view what);
     static EDBEngineError unknownField(std::string_view name);

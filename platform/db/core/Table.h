@@ -127,6 +127,9 @@ public:
     int fieldIndex(std::string_view name) const;
     // Bytes of one raw record (dBASE: including the deletion flag).
     virtual uint32_t recordSize() const = 0;
+    // The code page its text is stored in (core/Codepage.h): a character
+    // the code page lacks is written as '?'.
+    virtual int codePage() const { return 1252; }
 
     // ---- records ------------------------------------------------------------
     // Physical record count (deleted records included), as last read.
@@ -235,6 +238,25 @@ public:
     virtual bool lockTable() = 0;
     virtual void unlockTable() = 0;
 
+    // ---- statements that change records ------------------------------------
+    // An UPDATE or a DELETE holds the table from its reading of the rows to
+    // the flush of its changes: between beginStatement() and the matching
+    // endStatement() no other program changes the table or reads it (both
+    // wait, as for the change of one record), so the statement finds and
+    // changes its rows at one moment, and the others see all of its changes
+    // or none. Raises DBERR_LOCKED when the table is not had within the lock
+    // timeout. Calls nest; the default holds nothing.
+    virtual void beginStatement() { }
+    virtual void endStatement() noexcept { }
+    // Called under the statement's hold, with the records locked, before
+    // the first of them is written: what they hold is kept where the next
+    // program at the table finds it, so that a statement killed half way is
+    // undone there (all of its changes or none, also across a crash). The
+    // next flush() drops it once the changes are on the disk; a statement
+    // that ends without that flush has its records put back. The default
+    // keeps nothing.
+    virtual void keepForRecovery(const std::vector<uint32_t>& recNos) { (void)recNos; }
+
     // ---- production index ---------------------------------------------------
     virtual std::vector<TagInfo> tags() const = 0;
     // 0-based position of the tag, ignoring case; -1 when none.
@@ -282,6 +304,19 @@ public:
     // False when the open could not be given back (the table is then closed).
     virtual bool releaseOpen() { return false; }
     virtual bool unpark() { return false; }
+};
+
+// Holds a table for one statement that changes records (see
+// Table::beginStatement).
+class StatementHold {
+public:
+    explicit StatementHold(Table& t) : t_(t) { t_.beginStatement(); }
+    ~StatementHold() { t_.endStatement(); }
+    StatementHold(const StatementHold&) = delete;
+    StatementHold& operator=(const StatementHold&) = delete;
+
+private:
+    Table& t_;
 };
 
 // Holds the index of a table for a batch of reads (see Table::beginIndexRead).

@@ -52,7 +52,7 @@ QVariant Dataset::toColumnValue(const QVariant& v, const FieldInfo& c)
         if (!d.isValid())
             d = sql::parseSqlDate(v.toString());
         if (!d.isValid())
-            throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid date");
+            throw EDatabaseError("'" + v.toString().toStdString() + "' n'est pas une date valide");
         return d;
     }
     case fldINT16:
@@ -60,7 +60,7 @@ QVariant Dataset::toColumnValue(const QVariant& v, const FieldInfo& c)
         bool ok = false;
         double d = v.toString().trimmed().toDouble(&ok);
         if (!ok)
-            throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid integer value");
+            throw EDatabaseError("'" + v.toString().toStdString() + "' n'est pas un nombre entier valide");
         return static_cast<int>(d);
     }
     case fldFLOAT:
@@ -68,7 +68,7 @@ QVariant Dataset::toColumnValue(const QVariant& v, const FieldInfo& c)
         bool ok = false;
         double d = v.toString().trimmed().toDouble(&ok);
         if (!ok)
-            throw EDatabaseError("'" + v.toString().toStdString() + "' is not a valid number");
+            throw EDatabaseError("'" + v.toString().toStdString() + "' n'est pas un nombre valide");
         if (c.decimals == 0 && d == static_cast<double>(static_cast<int>(d)))
             return static_cast<int>(d);
         return d;
@@ -343,20 +343,20 @@ void Dataset::parseFilter()
         return;
     int eq = t.indexOf('=');
     if (eq <= 0)
-        throw EDatabaseError("Invalid filter: " + t.toStdString());
+        throw EDatabaseError("Filtre incorrect : " + t.toStdString());
     QString name = t.left(eq).trimmed();
     QString val = t.mid(eq + 1).trimmed();
     if (val.size() < 2 || !val.startsWith('\'') || !val.endsWith('\''))
-        throw EDatabaseError("Invalid filter: " + t.toStdString());
+        throw EDatabaseError("Filtre incorrect : " + t.toStdString());
     val = val.mid(1, val.size() - 2).replace("''", "'");
     Field* f = findField(name.toStdString());
     if (!f || f->isLookup())
-        throw EDatabaseError("Field '" + name.toStdString() + "' not found");
+        throw EDatabaseError("Champ '" + name.toStdString() + "' introuvable");
     filterField_ = f->index();
     if (f->dataType() == fldDATE) {
         QDate d = sql::parseDisplayDate(val);
         if (!d.isValid() && !val.trimmed().isEmpty())
-            throw EDatabaseError("Invalid filter: '" + val.toStdString() + "' is not a valid date");
+            throw EDatabaseError("Invalid filter: '" + val.toStdString() + "' n'est pas une date valide");
         filterValue_ = d.isValid() ? QVariant(d) : QVariant();
     } else {
         filterValue_ = sql::trimRight(val);
@@ -656,7 +656,7 @@ bool Dataset::locate(const std::string& fieldName, const QVariant& value, Locate
     checkBrowseMode();
     Field& f = fieldByName(fieldName);
     if (f.isLookup())
-        throw EDatabaseError("Field '" + fieldName + "' cannot be searched");
+        throw EDatabaseError("Le champ '" + fieldName + "' ne peut pas servir à une recherche");
     loadBefore(-1);
     for (int row = 0; loadUpTo(row); ++row) {
         if (!matches(f.index(), rows_[static_cast<size_t>(row)], value, options))
@@ -740,7 +740,7 @@ Field& Dataset::fieldByName(const std::string& name)
 {
     Field* f = findField(name);
     if (!f)
-        throw EDatabaseError("Field '" + name + "' not found");
+        throw EDatabaseError("Champ '" + name + "' introuvable");
     return *f;
 }
 
@@ -748,7 +748,7 @@ void Dataset::addLookupField(const std::string& name, const std::string& keyFiel
     const std::string& lookupKeyField, const std::string& resultField, int width)
 {
     if (active())
-        throw EDatabaseError("Cannot add a field to an open dataset");
+        throw EDatabaseError("Impossible d'ajouter un champ à une table ouverte");
     lookups_.push_back({upper(name), keyField, lookupKeyField, resultField, source, width});
 }
 

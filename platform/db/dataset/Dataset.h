@@ -15,7 +15,11 @@
 //   record again under it, so the edits start from its current values; the
 //   lock is given back when the record is posted, cancelled or the dataset
 //   closes. A record another program holds locked raises EDBEngineError
-//   DBERR_LOCKED and the dataset stays in Browse.
+//   DBERR_LOCKED and the dataset stays in Browse; a record deleted since
+//   it was read (by another program, or through another dataset) raises
+//   DBERR_RECDELETED and the dataset stays in Browse. Post raises
+//   DBERR_RECDELETED too, before BeforePost and without writing, when the
+//   record edited is found deleted: the edits and the Edit state are kept.
 // - Rows are read on demand: a table's rows come from its tag (or physical
 //   order), a query's as its statement reads them (sql::Query), as the
 //   cursor or a view needs them; RecordCount reads them all.
@@ -171,6 +175,9 @@ public:
     void cancel();
     void remove();  // deletes the current row
     bool modified() const { return modified_; }
+    // Whether the current record was deleted since it was read (by another
+    // program, or through another dataset); false without a current row.
+    bool currentRowGone();
     void checkBrowseMode();
     virtual bool canModify() const { return false; }
 
@@ -262,6 +269,9 @@ protected:
     // program holds it. The default takes none.
     virtual bool lockRow(uint32_t handle);
     virtual void unlockRow(uint32_t handle);
+    // Whether the record is deleted now (read from the file, not from what
+    // was read before). The default: never.
+    virtual bool rowGone(uint32_t handle);
 
     uint32_t currentHandle() const;
     // The filter FIELD='value' in force (field -1 when none or not
@@ -378,6 +388,7 @@ protected:
     std::string displayName() const override { return tableName_; }
     bool lockRow(uint32_t handle) override;
     void unlockRow(uint32_t handle) override;
+    bool rowGone(uint32_t handle) override;
     bool seekBase(uint32_t handle) override;
     bool fetchBaseBackward(std::vector<uint32_t>& out, int max) override;
     int quickCount() override;

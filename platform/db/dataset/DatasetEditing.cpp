@@ -9,7 +9,7 @@ namespace kdb {
 void Dataset::setCurrentValue(int field, const QVariant& v)
 {
     if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
-        throw EDatabaseError("Dataset not in edit or insert mode");
+        throw EDatabaseError("La fiche n'est pas en cours de saisie");
     buffer_.at(static_cast<size_t>(field)) = v;
     modified_ = true;
     if (!disabled_)
@@ -20,16 +20,16 @@ void Dataset::setCurrentValue(int field, const QVariant& v)
 void Dataset::requireBrowse(const char* what)
 {
     if (!active())
-        throw EDatabaseError(std::string("Cannot ") + what + " a closed dataset");
+        throw EDatabaseError(std::string("Opération impossible (") + what + ") : la table n'est pas ouverte");
     if (!canModify())
-        throw EDatabaseError("Cannot modify a read-only dataset");
+        throw EDatabaseError("Modification impossible : la table est en lecture seule");
 }
 
 void Dataset::edit()
 {
     if (state_ == DatasetState::Edit || state_ == DatasetState::Insert)
         return;
-    requireBrowse("edit");
+    requireBrowse("modification");
     if (cur_ < 0) {  // an empty dataset edits a new record
         append();
         return;
@@ -37,6 +37,10 @@ void Dataset::edit()
     const uint32_t handle = currentHandle();
     if (!lockRow(handle))
         throw EDBEngineError::locked(displayName(), "record being changed by another program");
+    if (rowGone(handle)) {
+        unlockRow(handle);
+        throw EDBEngineError::recordDeleted(displayName(), "record " + std::to_string(handle) + " deleted");
+    }
     lockedRow_ = handle;
     // read under the lock: the edits start from the record as it is now
     buffer_.assign(static_cast<size_t>(baseFieldCount_), QVariant());
@@ -50,7 +54,7 @@ void Dataset::edit()
 
 void Dataset::insert()
 {
-    requireBrowse("insert into");
+    requireBrowse("ajout");
     checkBrowseMode();
     beforeInsert_ = cur_;
     insertPos_ = cur_ < 0 ? 0 : cur_;
@@ -63,7 +67,7 @@ void Dataset::insert()
 
 void Dataset::append()
 {
-    requireBrowse("append to");
+    requireBrowse("ajout");
     checkBrowseMode();
     loadAll();
     beforeInsert_ = cur_;
@@ -110,6 +114,8 @@ void Dataset::post()
     emit updateRecord();
     if (state_ != DatasetState::Edit && state_ != DatasetState::Insert)
         return;
+    if (state_ == DatasetState::Edit && rowGone(currentHandle()))  // nothing is written into a deleted record
+        throw EDBEngineError::recordDeleted(displayName(), "record " + std::to_string(currentHandle()) + " deleted");
     if (beforePost)
         beforePost(*this);  // EAbort leaves the edits as they are
     bool inserting = state_ == DatasetState::Insert;
@@ -177,9 +183,9 @@ void Dataset::remove()
     }
     if (state_ == DatasetState::Edit)
         cancel();
-    requireBrowse("delete from");
+    requireBrowse("suppression");
     if (cur_ < 0)
-        throw EDatabaseError("Cannot perform this operation on an empty dataset");
+        throw EDatabaseError("Opération impossible : la table est vide");
     if (beforeDelete)
         beforeDelete(*this);
     uint32_t h = currentHandle();
@@ -198,7 +204,7 @@ void Dataset::remove()
 
 uint32_t Dataset::writeRecord(uint32_t, const std::vector<QVariant>&)
 {
-    throw EDatabaseError("Cannot modify a read-only dataset");
+    throw EDatabaseError("Modification impossible : la table est en lecture seule");
 }
 
 bool Dataset::lockRow(uint32_t)
@@ -208,6 +214,16 @@ bool Dataset::lockRow(uint32_t)
 
 void Dataset::unlockRow(uint32_t)
 {
+}
+
+bool Dataset::rowGone(uint32_t)
+{
+    return false;
+}
+
+bool Dataset::currentRowGone()
+{
+    return active() && cur_ >= 0 && state_ != DatasetState::Insert && rowGone(currentHandle());
 }
 
 void Dataset::releaseRowLock()
@@ -221,7 +237,7 @@ void Dataset::releaseRowLock()
 
 void Dataset::deleteRecord(uint32_t)
 {
-    throw EDatabaseError("Cannot modify a read-only dataset");
+    throw EDatabaseError("Modification impossible : la table est en lecture seule");
 }
 
 bool Dataset::keepsPlace(const std::vector<QVariant>&, const std::vector<QVariant>&) const

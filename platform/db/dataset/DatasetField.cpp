@@ -49,7 +49,7 @@ int Field::asInteger() const
     bool ok = false;
     int n = t.toInt(&ok);
     if (!ok)
-        throw EDatabaseError("'" + t.toStdString() + "' is not a valid integer value");
+        throw EDatabaseError("'" + t.toStdString() + "' n'est pas un nombre entier valide");
     return n;
 }
 
@@ -64,7 +64,7 @@ double Field::asFloat() const
     bool ok = false;
     double d = t.toDouble(&ok);
     if (!ok)
-        throw EDatabaseError("'" + t.toStdString() + "' is not a valid floating point value");
+        throw EDatabaseError("'" + t.toStdString() + "' n'est pas un nombre valide");
     return d;
 }
 
@@ -80,14 +80,14 @@ QDate Field::asDate() const
         return {};
     QDate d = sql::parseDisplayDate(t);
     if (!d.isValid())
-        throw EDatabaseError("'" + t.toStdString() + "' is not a valid date");
+        throw EDatabaseError("'" + t.toStdString() + "' n'est pas une date valide");
     return d;
 }
 
 void Field::setValue(const QVariant& v)
 {
     if (lookup_ || readOnly)
-        throw EDatabaseError("Field '" + info_.name + "' cannot be modified");
+        throw EDatabaseError("Le champ '" + info_.name + "' ne peut pas être modifié");
     owner_->setCurrentValue(index_, Dataset::toColumnValue(v, info_));
 }
 
@@ -100,7 +100,7 @@ void Field::setAsString(const QString& s)
         }
         QDate d = sql::parseDisplayDate(s);
         if (!d.isValid())
-            throw EDatabaseError("'" + s.toStdString() + "' is not a valid date");
+            throw EDatabaseError("'" + s.toStdString() + "' n'est pas une date valide");
         setValue(d);
         return;
     }
@@ -112,7 +112,7 @@ void Field::setAsString(const QString& s)
         bool ok = false;
         double d = s.trimmed().toDouble(&ok);
         if (!ok)
-            throw EDatabaseError("'" + s.toStdString() + "' is not a valid number");
+            throw EDatabaseError("'" + s.toStdString() + "' n'est pas un nombre valide");
         setValue(d);
         return;
     }

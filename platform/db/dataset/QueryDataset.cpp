@@ -2,6 +2,8 @@
 
 #include <QStringList>
 
+#include <algorithm>
+
 namespace kdb {
 
 // ---- QueryDataset ---------------------------------------------------------------
@@ -42,7 +44,7 @@ void QueryDataset::openStatement()
     }
     auto q = std::make_unique<sql::Query>(database(), sql_.toStdString(), params_, cf.column.empty() ? nullptr : &cf);
     if (!q->isSelect())
-        throw EDatabaseError("The statement does not return rows; use execSql");
+        throw EDatabaseError("La requête ne renvoie pas de lignes");
     plan_ = q->plan();
     query_ = std::move(q);
     openFilter_ = filter;
@@ -77,7 +79,9 @@ std::vector<FieldInfo> QueryDataset::baseColumns() const
 
 bool QueryDataset::fetchBase(std::vector<uint32_t>& out, int max)
 {
-    const size_t have = query_->fetch(handed_ + static_cast<size_t>(max));
+    // The statement reads its rows at once (the rows of one moment); they
+    // are handed on as the cursor and the views need them.
+    const size_t have = std::min(query_->fetch(handed_ + static_cast<size_t>(max)), handed_ + static_cast<size_t>(max));
     for (; handed_ < have; ++handed_)
         out.push_back(static_cast<uint32_t>(handed_ + 1));
     return !query_->complete() || handed_ < query_->fetch(0);

@@ -13,7 +13,7 @@ TableDataset::TableDataset(QObject* parent) : Dataset(parent)
 void TableDataset::setIndexFieldNames(const std::string& fieldName)
 {
     if (active())
-        throw EDatabaseError("Cannot change the order of an open table");
+        throw EDatabaseError("Impossible de changer l'ordre d'une table ouverte");
     indexFields_ = fieldName;
     indexName_.clear();
 }
@@ -21,7 +21,7 @@ void TableDataset::setIndexFieldNames(const std::string& fieldName)
 void TableDataset::setIndexName(const std::string& tagName)
 {
     if (active())
-        throw EDatabaseError("Cannot change the order of an open table");
+        throw EDatabaseError("Impossible de changer l'ordre d'une table ouverte");
     indexName_ = tagName;
     indexFields_.clear();
 }
@@ -29,25 +29,31 @@ void TableDataset::setIndexName(const std::string& tagName)
 void TableDataset::doOpen()
 {
     if (tableName_.empty())
-        throw EDatabaseError("No table name");
+        throw EDatabaseError("Aucun nom de table");
     TableOpenMode mode;
     mode.exclusive = exclusive_;
     mode.readOnly = readOnly_;
     table_ = database().openTable(tableName_, mode);
     tag_.reset();
     int tag = -1;
+    // A table without the tag its order needs (its index file missing, or
+    // written by another program without it): the engine's error naming
+    // the table, which the maintenance mends (the table check adds the
+    // tags the schema declares).
     if (!indexFields_.empty()) {
         int f = table_->fieldIndex(QString::fromStdString(indexFields_).trimmed().toStdString());
         tag = f >= 0 ? table_->tagOnField(f) : -1;
         if (tag < 0) {
+            const std::string path = table_->filePath();
             table_.reset();
-            throw EDatabaseError("Index not found for fields: " + indexFields_);
+            throw EDBEngineError::noSuchIndex(path, "on the field(s) " + indexFields_);
         }
     } else if (!indexName_.empty()) {
         tag = table_->tagIndex(indexName_);
         if (tag < 0) {
+            const std::string path = table_->filePath();
             table_.reset();
-            throw EDatabaseError("Index not found: " + indexName_);
+            throw EDBEngineError::noSuchIndex(path, indexName_);
         }
     }
     if (tag >= 0) {
@@ -281,6 +287,15 @@ void TableDataset::unlockRow(uint32_t handle)
 {
     if (table_)
         table_->unlockRecord(handle);
+}
+
+bool TableDataset::rowGone(uint32_t handle)
+{
+    if (!table_ || handle == 0 || handle > table_->recordCount())
+        return false;
+    // the deletion flag as the file holds it now
+    const std::string stored = table_->storedRecord(handle);
+    return stored.empty() ? table_->isDeleted(handle) : stored[0] == '*';
 }
 
 void TableDataset::flushTable()

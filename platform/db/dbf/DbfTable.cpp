@@ -16,58 +16,82 @@ namespace kdb {
 
 std::unique_ptr<DbfTable> DbfTable::open(const std::string& path, const TableOpenMode& mode)
 {
-    std::unique_ptr<DbfTable> t(new DbfTable);
-    t->path_ = path;
-    t->mode_ = mode;
-    // Read-write when the file allows it (write locks need it), even for a
-    // read-only open; a file that only opens for reading gives a read-only table.
-    t->file_ = File::tryOpen(path, File::Mode::ReadWrite);
-    if (!t->file_.isOpen())
-        t->file_ = File::open(path, File::Mode::ReadOnly);
-    // The open mode lock first: an exclusive open of another program wins.
-    // An exclusive one is not refused because of the tables this program
-    // keeps idle.
-    bool ok = t->file_.tryLock(kLockOpen, 1, mode.exclusive);
-    if (!ok && mode.exclusive && Session::instance().releaseIdleOpens())
-        ok = t->file_.tryLock(kLockOpen, 1, true);
-    if (!ok)
-        throw EDBEngineError::tableInUse(path);
-    if (mode.exclusive && t->file_.writable() && !mode.readOnly)
-        t->removeLeftovers();
-    const bool repair = mode.forRepair && mode.exclusive;
-    t->readHeader(!repair);
-    // Memo file.
-    bool hasMemo = false;
-    for (const auto& f : t->fields_)
-        if (dbfimpl::inMemoFile(f))
-            hasMemo = true;
-    if (hasMemo) {
-        const std::string dbtPath = companionPath(path, ".DBT");
-        if (!fileExists(dbtPath) && !repair)
-            throw EDBEngineError::memoCorrupt(dbtPath, "memo file missing");
-        const bool oldLayout = !t->level7_ && (t->version_ & 0x08) == 0;
-        try {
-            if (fileExists(dbtPath))
-                t->dbt_ = DbtFile::open(
-                    dbtPath, oldLayout ? DbtFile::Layout::Old : DbtFile::Layout::New, t->file_.writable());
-        } catch (const EDBEngineError& e) {
-            if (!repair || e.code() != DBERR_MEMOCORRUPT)
-                throw;
+    return openTable(path, mode, true);
+}
+
+std::unique_ptr<DbfTable> DbfTable::openTable(const std::string& path, const TableOpenMode& mode, bool takeBack)
+{
+    for (int attempt = 0;; ++attempt) {
+        std::unique_ptr<DbfTable> t(new DbfTable);
+        t->path_ = path;
+        t->mode_ = mode;
+        t->forRepair_ = mode.forRepair && mode.exclusive;
+        // Read-write when the file allows it (write locks need it), even for a
+        // read-only open; a file that only opens for reading gives a read-only table.
+        t->file_ = File::tryOpen(path, File::Mode::ReadWrite);
+        if (!t->file_.isOpen())
+            t->file_ = File::open(path, File::Mode::ReadOnly);
+        // The open mode lock first: an exclusive open of another program wins.
+        // An exclusive one is not refused because of the tables this program
+        // keeps idle.
+        bool ok = t->file_.tryLock(kLockOpen, 1, mode.exclusive);
+        if (!ok && mode.exclusive && Session::instance().releaseIdleOpens())
+            ok = t->file_.tryLock(kLockOpen, 1, true);
+        if (!ok)
+            throw EDBEngineError::tableInUse(path);
+        const bool repair = t->forRepair_;
+        t->readHeader(!repair);
+        // A pack killed after its new files were complete: finished, and
+        // the table opened anew.
+        if (t->packPending_) {
+            if (attempt >= 4)
+                headerCorrupt(path, "a pack left unfinished cannot be completed");
+            t->finishInterruptedPack();
+            continue;
         }
+        if (mode.exclusive && t->file_.writable() && !mode.readOnly)
+            t->removeLeftovers();
+        // Memo file.
+        bool hasMemo = false;
+        for (const auto& f : t->fields_)
+            if (dbfimpl::inMemoFile(f))
+                hasMemo = true;
+        if (hasMemo) {
+            const std::string dbtPath = companionPath(path, ".DBT");
+            if (!fileExists(dbtPath) && !repair)
+                throw EDBEngineError::memoCorrupt(dbtPath, "memo file missing");
+            const bool oldLayout = !t->level7_ && (t->version_ & 0x08) == 0;
+            try {
+                if (fileExists(dbtPath))
+                    t->dbt_ = DbtFile::open(
+                        dbtPath, oldLayout ? DbtFile::Layout::Old : DbtFile::Layout::New, t->file_.writable());
+            } catch (const EDBEngineError& e) {
+                if (!repair || e.code() != DBERR_MEMOCORRUPT)
+                    throw;
+            }
+        }
+        if (!repair)
+            t->openIndex();
+        // A shared open looks for a statement killed half way when it first
+        // holds the header; an exclusive one takes no lock: it looks now (an
+        // index "in update" was mended above, its journal with it).
+        if (mode.exclusive && t->file_.writable() && !mode.readOnly && t->journalOnDisk())
+            t->recoverKilledStatement(true);
+        // Records after the count are taken back before anything reads the
+        // table (the probe leaves them to the survey of the check).
+        if (!repair && takeBack && t->bytesAfterCount_)
+            t->takeBackAfterCount(false);
+        return t;
     }
-    if (!repair)
-        t->openIndex();
-    return t;
 }
 
 void DbfTable::readHeader(bool checkRebuild)
 {
-    unsigned char h[32];
     // Size and identity in one call (the identity of an open file never changes).
     struct stat fst { };
     if (fileSystem().fstat(file_.fd(), &fst) != 0)
         throw EDBEngineError::readFailed(path_, errno, "cannot read the size");
-    const uint64_t fsize = static_cast<uint64_t>(fst.st_size);
+    uint64_t fsize = static_cast<uint64_t>(fst.st_size);
     fileDev_ = static_cast<uint64_t>(fst.st_dev);
     fileIno_ = static_cast<uint64_t>(fst.st_ino);
     // The file as the header below shows it (or newer).
@@ -79,7 +103,7 @@ void DbfTable::readHeader(bool checkRebuild)
     const size_t got = hdr.empty() ? 0 : file_.readAt(0, hdr.data(), hdr.size());
     if (got < 32)
         headerCorrupt(path_, "file too short");
-    std::memcpy(h, hdr.data(), 32);
+    const auto* h = reinterpret_cast<const unsigned char*>(hdr.data());
     dropMap();
     version_ = h[0];
     const int level = version_ & 0x07;
@@ -88,52 +112,42 @@ void DbfTable::readHeader(bool checkRebuild)
     level7_ = level == 4;
     if (checkRebuild && h[14] == 1 && h[28] != 0 && fileExists(indexPath()))
         throw EDBEngineError::indexOutOfDate(indexPath(), "index rebuild was interrupted");
+    packPending_ = h[14] == kPackCommitted;
     mdxFlag_ = h[28];
     codePage_ = codePageOfDriver(h[29]);
     count_ = le32(h + 4);
     headerLen_ = le16(h + 8);
     recLen_ = le16(h + 10);
     const size_t descStart = level7_ ? 68 : 32;
-    const size_t descLen = level7_ ? 48 : 32;
     if (headerLen_ < descStart + 1 || headerLen_ > fsize)
         headerCorrupt(path_, "bad header length");
     if (recLen_ < 2)
         headerCorrupt(path_, "bad record length");
-    if (headerLen_ <= got)
+    if (headerLen_ <= got) {
         hdr.resize(headerLen_);
-    else {
+    } else {
         hdr.assign(headerLen_, '\0');
         file_.readExact(0, hdr.data(), hdr.size(), DBERR_HEADERCORRUPT);
     }
+    h = reinterpret_cast<const unsigned char*>(hdr.data());
+    // What the header promises, held against itself.
+    const HeaderScan scan = scanHeader(h, hdr.size());
+    const std::string fault = headerFault(scan, h, hdr.size());
+    if (!fault.empty())
+        headerCorrupt(path_, fault);
     fields_.clear();
     int16_.clear();
-    size_t off = 1;
-    for (size_t p = descStart; p + descLen <= headerLen_ && hdr[p] != 0x0D; p += descLen) {
-        const auto* d = reinterpret_cast<const unsigned char*>(hdr.data() + p);
-        FieldInfo f;
-        const size_t nameMax = level7_ ? 32 : 11;
-        size_t n = 0;
-        while (n < nameMax && d[n] != 0)
-            ++n;
-        f.name = upper(std::string(trim(std::string_view(reinterpret_cast<const char*>(d), n))));
-        f.nativeType = static_cast<char>(std::toupper(d[level7_ ? 32 : 11]));
-        f.width = level7_ ? d[33] : d[16];
-        f.decimals = level7_ ? d[34] : d[17];
-        if (f.nativeType == 'C' && !level7_)
-            f.width = d[16] | (d[17] << 8), f.decimals = 0;  // long character fields use both bytes
-        if (f.width <= 0)
-            headerCorrupt(path_, "field " + f.name + " has no width");
-        f.offset = static_cast<int>(off);
-        off += static_cast<size_t>(f.width);
-        bool isInt16 = false;
+    fields_.reserve(scan.fields.size());
+    int16_.reserve(scan.fields.size());
+    int off = 1;
+    for (const HeaderScan::Field& d : scan.fields) {
+        FieldInfo f = placedField(d.name, d.type, d.width, d.decimals, off);
         switch (f.nativeType) {
         case 'C':
             f.type = fldZSTRING;
             break;
         case 'D':
             f.type = fldDATE;
-            if (f.width != 8)
-                headerCorrupt(path_, "bad date width");
             break;
         case 'L':
             f.type = fldBOOL;
@@ -148,47 +162,49 @@ void DbfTable::readHeader(bool checkRebuild)
             break;
         case 'N':
         case 'F':
-            isInt16 = !level7_ && f.decimals == 0 && f.width <= 6 && d[kInt16MarkerOffset] == kInt16Marker;
-            f.type = isInt16 ? fldINT16 : fldFLOAT;
-            if (f.width > 32 || f.decimals >= f.width + 1)
-                headerCorrupt(path_, "bad numeric field " + f.name);
+            f.type = d.int16 ? fldINT16 : fldFLOAT;
             break;
         case 'I':
             f.type = fldINT32;
-            if (f.width != 4)
-                headerCorrupt(path_, "bad integer width");
             break;
         case '+':
             f.type = fldINT32;
             f.subType = fldstAUTOINC;
-            if (f.width != 4)
-                headerCorrupt(path_, "bad integer width");
             break;
         case 'O':
             f.type = fldFLOAT;
-            if (f.width != 8)
-                headerCorrupt(path_, "bad double width");
             break;
         case '@':
             f.type = fldTIMESTAMP;
-            if (f.width != 8)
-                headerCorrupt(path_, "bad timestamp width");
             break;
         default:
             f.type = fldUNKNOWN;
             break;
         }
         fields_.push_back(std::move(f));
-        int16_.push_back(isInt16);
+        int16_.push_back(d.int16);
     }
-    if (fields_.empty())
-        headerCorrupt(path_, "no fields");
-    if (off > recLen_)
-        headerCorrupt(path_, "fields wider than the record");
-    // Trust the count only as far as the file holds whole records.
+    // ... and against the file: it holds the records the header counts. An
+    // append of another program writes its record before the count: a
+    // count read after the size may be ahead of it, so the count and then
+    // the size are read again before the file is found short.
+    const auto holds = [&] { return headerLen_ + uint64_t(count_) * recLen_ <= fsize; };
+    if (!holds() && !forRepair_) {
+        unsigned char c[4];
+        file_.readExact(4, c, 4, DBERR_HEADERCORRUPT);
+        count_ = le32(c);
+        fsize = file_.size();
+        if (!holds())
+            headerCorrupt(path_,
+                "the file holds fewer records than its header counts (" + std::to_string(count_) + ")");
+    }
+    // A short file opened for its repair: the whole records it holds.
     const uint64_t fit = fsize > headerLen_ ? (fsize - headerLen_) / recLen_ : 0;
     if (count_ > fit)
         count_ = static_cast<uint32_t>(fit);
+    // More than the counted records and an end mark: records an append
+    // wrote and never counted, or the rest of one (see takeBackAfterCount).
+    bytesAfterCount_ = fsize > headerLen_ + uint64_t(count_) * recLen_ + 1;
     invalidateCache();
 }
 
@@ -433,16 +449,8 @@ std::vector<FieldInfo> infosOf(const std::vector<DbfTable::FieldSpec>& specs)
 {
     std::vector<FieldInfo> out;
     int off = 1;
-    for (const auto& s : specs) {
-        FieldInfo f;
-        f.name = s.name;
-        f.nativeType = s.type;
-        f.width = s.width;
-        f.decimals = s.decimals;
-        f.offset = off;
-        off += s.width;
-        out.push_back(f);
-    }
+    for (const auto& s : specs)
+        out.push_back(placedField(s.name, s.type, s.width, s.decimals, off));
     return out;
 }
 
@@ -564,7 +572,7 @@ int DbfTable::probe(const std::string& path, bool exclusive)
         TableOpenMode mode;
         mode.exclusive = exclusive;
         mode.readOnly = true;
-        auto t = open(path, mode);
+        auto t = openTable(path, mode, false);
         if (t->mdx_) {
             // Every live record has one entry in each tag, a deleted one
             // may have one (kept until a pack, or given up in a unique tag,

@@ -39,10 +39,20 @@
 // the ".tmp~" files a killed rewrite leaves are removed at the next
 // exclusive open.
 //
-// Damage: a memo pointer to nothing reads as an empty memo (the record can
-// still be changed); a value that does not read is kept as stored by every
-// write that does not assign it. survey() finds such damage and a short
-// file, repair() mends it (engine/Damage.h keeps a copy of the files first).
+// Damage: every open holds the header against itself and the file (the
+// field descriptions end where the header length says, each has a dBASE
+// type and a width that type can have, the record length is 1 + the
+// widths, the file holds the counted records): a header that breaks one of
+// these is refused with DBERR_HEADERCORRUPT, never read nor written, until
+// the table check mends it (repairHeader). Records found after the count
+// (written by an append that never counted them) are never written over:
+// the open, every write and a look-up through the index that meets them
+// take them back first, as many as read as records, and remove what
+// follows, keeping a copy and logging it (core/DamageLog.h). A memo
+// pointer to nothing reads as an empty memo (the record can still be
+// changed); a value that does not read is kept as stored by every write
+// that does not assign it. survey() finds such damage and a short file,
+// repair() mends it (engine/Damage.h keeps a copy of the files first).
 #include <array>
 #include <cstdint>
 #include <functional>
@@ -62,7 +72,7 @@ namespace kdb {
 namespace mdx {
 class MdxFile;
 struct RegenerateResult;
-}
+}  // namespace mdx
 
 class DbfTable : public Table {
 public:
@@ -98,6 +108,7 @@ public:
     bool isReadOnly() const override { return mode_.readOnly || !file_.writable(); }
     const std::vector<FieldInfo>& fields() const override { return fields_; }
     uint32_t recordSize() const override { return recLen_; }
+    int codePage() const override { return codePage_; }
     uint32_t recordCount() const override { return count_; }
     bool isDeleted(uint32_t recNo) override;
     QVariant value(uint32_t recNo, int field) override;
@@ -146,6 +157,16 @@ public:
     bool park(bool keepOpen) override;
     bool releaseOpen() override;
     bool unpark() override;
+    // A statement holds the header exclusively (DbfTableStatement.cpp); one
+    // of several records keeps them in a journal beside the table
+    // (StatementJournal.h), which the next program at the table finds when
+    // the statement was killed half way: the index is marked "in update"
+    // before the journal is written, and cleared only once the changes are
+    // forced and the journal is gone; a table without an index is looked at
+    // for a journal at each hold of its header.
+    void beginStatement() override;
+    void endStatement() noexcept override;
+    void keepForRecovery(const std::vector<uint32_t>& recNos) override;
 
     // ---- dBASE specifics ----
     uint8_t versionByte() const { return version_; }
@@ -156,7 +177,11 @@ public:
     // Rebuilds every tag from the records (exclusive open needed).
     void regenerateIndexes();
     // Removes the deleted records (exclusive open needed) and rebuilds the
-    // tags. The memo file keeps its blocks (memo pointers stay valid).
+    // tags. A memo file gets only the memos of the records kept, its blocks
+    // one after another: the new table and memo file are written beside the
+    // old ones, the old table marked (header byte 14 = 2) once both are
+    // complete, then the memo file and the table renamed over the old ones;
+    // an open that finds the mark finishes the renames.
     void pack();
     // Replaces the set of tags (exclusive open needed) and builds them; an
     // empty set removes the index file.
@@ -193,6 +218,16 @@ public:
         bool partialRecord = false;  // the file ends inside an announced record
         bool memoFileLost = false;  // memo columns without a memo file that opens
         uint32_t badMemoPointers = 0;  // pointers to no memo (or to a damaged one)
+        // The memo file's next-free block cannot be (0, or beyond the end of
+        // the file): what it is.
+        bool badMemoNextFree = false;
+        uint32_t memoNextFree = 0;
+        // Whole records after the count that read as records, from the
+        // first on (taken back by the repair; the others are removed).
+        uint32_t readableAfterCount = 0;
+        // Bytes after those that are no record (the rest of a record cut
+        // short, or records that do not read; removed by the repair).
+        uint64_t bytesAfterRecords = 0;
         uint32_t unreadableValues = 0;  // dates, numbers, logicals that do not read
         uint32_t records = 0;  // records the table holds (once repaired)
         uint64_t values = 0;  // values (not empty) they hold
@@ -202,11 +237,11 @@ public:
     Survey survey();
     // Exclusive open needed. Repairs what survey() finds: a short file gets
     // its partial last record completed with blanks and the count of the
-    // records it holds; whole records after the count (an append killed
-    // before it counted its record, never reported as written) are
-    // removed; bad memo pointers and values that do not read are blanked; a
-    // missing memo file is made anew (empty). The index, when open, is
-    // regenerated. Answers what was found.
+    // records it holds; records after the count are taken back as far as
+    // they read as records, the rest removed; bad memo pointers and values
+    // that do not read are blanked; a missing memo file is made anew
+    // (empty), a next-free block beyond its end set to its end. The index,
+    // when open, is regenerated. Answers what was found.
     Survey repair();
     // Exclusive open needed: rebuilds the index from the tag descriptions
     // its file holds even when it does not open; without readable ones the
@@ -229,6 +264,10 @@ public:
         kLockBase + 3;  // turnstile: taken before the header lock, so that a waiting reader gets its turn
     static constexpr uint64_t kLockRecord = kLockBase + 16;  // + record number
 
+    // Header byte 14 of a table whose pack has written its new files and
+    // is putting them in place.
+    static constexpr uint8_t kPackCommitted = 2;
+
 private:
     struct Tag {
         TagInfo info;
@@ -238,10 +277,42 @@ private:
     class Cursor;
     class HeaderLock;
     class RecordWrite;
+    class RepairHold;
     friend class Cursor;
 
     DbfTable() = default;
+    // takeBack: records found after the count are taken back at the open
+    // (the probe leaves them to the survey of the table check).
+    static std::unique_ptr<DbfTable> openTable(const std::string& path, const TableOpenMode& mode, bool takeBack);
     void readHeader(bool checkRebuild);
+    // A pack killed between the renames of its new files: puts the ones
+    // not in place yet in place (DbfTableRebuild.cpp).
+    void finishInterruptedPack();
+    // Takes back the records after the count that read as records and
+    // removes what follows them, keeping a copy and logging it (see
+    // DbfTable.h above; DbfTableRecover.cpp). headerHeld: the caller holds
+    // the header exclusively; otherwise it is taken here (made exclusive
+    // for the while in a batch of reads).
+    void takeBackAfterCount(bool headerHeld);
+    // Before a write, under the header held exclusively: records after the
+    // count taken back (one look at the file's size when there are none).
+    void takeBackBeforeWrite();
+    bool recordReads(const char* rec) const;
+    // What follows the counted records: how many read as records from the
+    // first on, the bytes after those, and whether those bytes are only
+    // end-of-file or NUL bytes shorter than a record (no damage).
+    struct AfterCount {
+        uint32_t readable = 0;
+        uint64_t rest = 0;
+        bool noise = true;
+    };
+    AfterCount lookAfterCount(uint32_t counted);
+    // How many of the whole records from offset `from` on read as records,
+    // from the first on.
+    uint32_t readableAfter(uint64_t from, uint64_t whole);
+    // Compares the index with the records (tags_, header held exclusively):
+    // unmarked when it matches, else built anew; answers the log's words.
+    std::string matchIndexToRecords(const std::string& ipath);
     void openIndex();
     void openIndexFile();
     // The index is left unfinished by a program that is gone: marked "in
@@ -302,6 +373,26 @@ private:
     void rebuildIndexFile(const std::vector<Tag>& tags);
     mdx::RegenerateResult writeIndexFromRecords(const std::string& ipath, const std::vector<Tag>& tags);
     void setRecordDeleted(uint32_t recNo, bool deleted);
+    // ---- statements (DbfTableStatement.cpp) ----
+    std::string journalPath() const;
+    bool journalOnDisk() const;
+    // Under the header held exclusively (or on an exclusive open): a journal
+    // beside the table is that of a statement whose program was killed (a
+    // program at work holds the header while its journal exists); its
+    // records are put back (unless apply is false: a copy is kept) and it
+    // goes. Answers what was done, for the repair log ("" when there was
+    // nothing to put back).
+    std::string undoKilledStatement(bool apply = true);
+    // The same, logged, the header taken exclusively here unless
+    // headerHeld; for a table without an index (with one, found in
+    // service, the journal is not applied).
+    void recoverKilledStatement(bool headerHeld);
+    // In flush(), once the changes are forced: the journal of this open's
+    // statement goes.
+    void dropJournal();
+    // Raises when a statement of this open could not be undone (see
+    // statementLeft_).
+    void checkNoStatementLeft() const;
     void removeLeftovers();
     Survey walkStored(const std::function<void(uint32_t recNo, std::string& rec)>& visit);
     std::string keyForSeek(const Tag& tag, const QVariant& key, bool partial) const;
@@ -323,6 +414,9 @@ private:
     uint16_t headerLen_ = 0;
     uint16_t recLen_ = 0;
     uint32_t count_ = 0;
+    bool forRepair_ = false;  // opened for its repair: a short file is read as far as it goes
+    bool packPending_ = false;  // header byte 14 says a pack is putting its files in place
+    bool bytesAfterCount_ = false;  // the header was read from a file longer than its records and end mark
     bool level7_ = false;
     bool tableLocked_ = false;
     std::unordered_set<uint32_t> recordLocks_;
@@ -382,6 +476,18 @@ private:
     int readHold_ = 0;
     bool readHoldLocked_ = false;
     uint64_t holdCount_ = 0;  // batches of reads begun (the outermost ones)
+    // A statement (beginStatement): depth, and its exclusive hold of the
+    // header, within which the locks of the calls it makes are had already
+    // (and the index is written out only when the statement ends).
+    int statementDepth_ = 0;
+    std::unique_ptr<HeaderLock> statementLock_;
+    bool statementHeld_ = false;
+    // The journal of this open's statement is on the disk.
+    bool journalKept_ = false;
+    // A statement of this open could not be put back (a disk refusing its
+    // writes): its journal stays for the next open of the table, and this
+    // one answers no more.
+    bool statementLeft_ = false;
 };
 
 }  // namespace kdb

@@ -139,6 +139,41 @@ inline void putMemoPointer(char* dst, int width, uint32_t block)
     std::memcpy(dst + (w - n), buf, static_cast<size_t>(n));
 }
 
+// ---- what a header promises (DbfTableHeader.cpp) ----------------------------
+// The header of a table file as stored: its counts and lengths, and its
+// field descriptions read up to their end mark (0x0D) or the end of the
+// bytes given, whichever comes first.
+struct HeaderScan {
+    bool table = false;  // a dBASE level III/IV or level 7 version byte
+    bool level7 = false;
+    size_t descStart = 32, descLen = 32;
+    size_t end = 0;  // offset of the end mark (0: none in the bytes given)
+    uint32_t count = 0;
+    uint16_t headerLen = 0, recLen = 0;
+    struct Field {
+        size_t at = 0;  // offset of the description
+        std::string name;
+        char type = 0;  // upper case
+        int width = 0, decimals = 0;
+        bool int16 = false;  // N(6,0) with the 16-bit integer marker
+    };
+    std::vector<Field> fields;
+    uint32_t widths = 0;  // 1 + the fields' widths
+};
+HeaderScan scanHeader(const unsigned char* b, size_t n);
+// The width a type fixes (0: the field's own, -1: no dBASE type).
+int typeWidth(char type);
+// A width (and decimals) the field's type can have.
+bool widthFits(const HeaderScan::Field& f);
+// The header length ends at the field descriptions: right after the end
+// mark, or after NUL bytes an older writer left there, or after a level 7
+// table's field properties. The first n bytes of the file are in b.
+bool headerLengthEndsDescriptions(const HeaderScan& s, const unsigned char* b, size_t n);
+// The first thing the header gets wrong about itself, for the engine's
+// error (English); "" when it holds together. The file's size against the
+// header is the caller's.
+std::string headerFault(const HeaderScan& s, const unsigned char* b, size_t n);
+
 // The header of a new level IV table.
 std::string newHeader(const std::string& path, const std::vector<DbfTable::FieldSpec>& fields, bool memo, bool indexed,
     const std::vector<std::string>& keyFields, bool oldMemoLayout, uint32_t count, bool rebuildFlag);
@@ -171,6 +206,20 @@ private:
     std::string buf_;
 };
 
+// A column at its place in the record: after the ones before it (offset,
+// moved on past it).
+inline FieldInfo placedField(const std::string& name, char type, int width, int decimals, int& offset)
+{
+    FieldInfo f;
+    f.name = name;
+    f.nativeType = type;
+    f.width = width;
+    f.decimals = decimals;
+    f.offset = offset;
+    offset += width;
+    return f;
+}
+
 // Checks and normalises the columns of a new table (names upper case,
 // fixed widths of fixed types).
 void normaliseSpecs(const std::string& path, std::vector<DbfTable::FieldSpec>& fields);
@@ -196,6 +245,9 @@ class DbfTable::HeaderLock {
 public:
     HeaderLock(DbfTable& t, bool exclusive) : t_(t)
     {
+        if (t.statementHeld_)
+            return;  // the statement of this open holds the header exclusively
+        t.checkNoStatementLeft();
         if (t.readHold_ > 0) {
             // The batch of reads holds the header already; a change in the
             // middle of it would give the hold away.
@@ -222,8 +274,30 @@ public:
             }
             headerHeld_ = true;
             changing_ = write;
-            if (!t.mdx_)
-                return;
+            if (!t.mdx_) {
+                // No index to be found "in update": a statement killed half
+                // way is told by its journal, undone before anything else.
+                if (!t.journalOnDisk())
+                    return;
+                // (again: another program killed in the middle of a
+                // statement meanwhile)
+                if (attempt >= 8)
+                    throw EDBEngineError::locked(t.path_, "a statement left unfinished is being undone");
+                try {
+                    if (write) {
+                        t.recoverKilledStatement(true);
+                        return;
+                    }
+                    changing_ = false;
+                    t.file_.unlock(kLockHeader, 1);
+                    headerHeld_ = false;
+                    t.recoverKilledStatement(false);
+                } catch (...) {
+                    release();
+                    throw;
+                }
+                continue;
+            }
             t.mdx_->setLockedByCaller(true);
             try {
                 // The index as the disk holds it now; left unfinished by a
@@ -276,6 +350,35 @@ private:
     bool changing_ = false;  // a change of the table: noted on release
 };
 
+// The header held exclusively for a repair, taken here (through the
+// turnstile: a change still at work finishes first) unless the caller holds
+// it or the open is exclusive. A table this open cannot write raises
+// `readOnly` (it cannot be repaired from here).
+class DbfTable::RepairHold {
+public:
+    RepairHold(DbfTable& t, bool headerHeld, const EDBEngineError& readOnly) : t_(t)
+    {
+        if (headerHeld || t.mode_.exclusive)
+            return;
+        if (!t.file_.writable())
+            throw readOnly;
+        if (!t.takeHeaderInTurn(true))
+            throw EDBEngineError::locked(t.path_, "table is locked by another user");
+        took_ = true;
+    }
+    ~RepairHold()
+    {
+        if (took_)
+            t_.file_.unlock(kLockHeader, 1);
+    }
+    RepairHold(const RepairHold&) = delete;
+    RepairHold& operator=(const RepairHold&) = delete;
+
+private:
+    DbfTable& t_;
+    bool took_ = false;
+};
+
 // What a change of one existing record holds while it runs: the header
 // lock, a fresh record count, and the record's own lock unless this table
 // already holds it (released first, when the change is done).
@@ -283,7 +386,10 @@ class DbfTable::RecordWrite {
 public:
     RecordWrite(DbfTable& t, uint32_t recNo) : t_(t), recNo_(recNo), header_(writable(t), true)
     {
-        t.refreshCount();
+        if (!t.statementHeld_) {  // (a statement's count is fresh: nobody appends meanwhile)
+            t.refreshCount();
+            t.takeBackBeforeWrite();
+        }
         t.checkRecNo(recNo);
         t.lockForWrite(recNo, took_);
     }

@@ -114,29 +114,40 @@ public:
 private:
     template <class F> uint32_t run(F f, bool fromPosition = false)
     {
-        HeaderLock lock(t_, false);
-        if (generation_ != t_.indexGeneration_) {
-            // The index file was replaced: continue on the new one, from no
-            // position (a step from the old position answers 0).
-            if (!t_.mdx_ || t_.tagIndex(name_) < 0)
-                throw EDBEngineError::invalidHandle("tag " + name_ + " no longer exists in " + t_.path_);
-            tag_ = static_cast<size_t>(t_.tagIndex(name_));
-            c_ = t_.mdx_->cursor(name_);
-            generation_ = t_.indexGeneration_;
-            on_ = false;
-            recNo_ = 0;
-            if (fromPosition)
-                return 0;
+        {
+            HeaderLock lock(t_, false);
+            if (generation_ != t_.indexGeneration_) {
+                // The index file was replaced: continue on the new one, from no
+                // position (a step from the old position answers 0).
+                if (!t_.mdx_ || t_.tagIndex(name_) < 0)
+                    throw EDBEngineError::invalidHandle("tag " + name_ + " no longer exists in " + t_.path_);
+                tag_ = static_cast<size_t>(t_.tagIndex(name_));
+                c_ = t_.mdx_->cursor(name_);
+                generation_ = t_.indexGeneration_;
+                on_ = false;
+                recNo_ = 0;
+                if (fromPosition)
+                    return 0;
+            }
+            // A step from the position reads nodes: another program's flushed
+            // change was noticed when the header was taken (or by the batch
+            // hold).
+            on_ = f();
+            recNo_ = on_ ? c_.recno() : 0;
+            // An entry of a record another program appended: the table learns
+            // its new count, so that the record can be read.
+            if (recNo_ > t_.count_)
+                t_.refreshCount();
+            if (recNo_ <= t_.count_)
+                return recNo_;
         }
-        // A step from the position reads nodes: another program's flushed
-        // change was noticed when the header was taken (or by the batch
-        // hold).
-        on_ = f();
-        recNo_ = on_ ? c_.recno() : 0;
-        // An entry of a record another program appended: the table learns
-        // its new count, so that the record can be read.
+        // An entry of a record after the count the header has even now: the
+        // records after the count are taken back (the index is compared
+        // with them, and built anew when it differs).
+        t_.takeBackAfterCount(false);
         if (recNo_ > t_.count_)
-            t_.refreshCount();
+            throw EDBEngineError::fileCorrupt(
+                t_.path_, "the index names record " + std::to_string(recNo_) + ", which the table does not hold");
         return recNo_;
     }
     DbfTable& t_;
@@ -187,11 +198,12 @@ void DbfTable::beginIndexRead()
         ++readHold_;
         return;
     }
-    if (mode_.exclusive) {
+    if (mode_.exclusive || statementHeld_) {
         readHold_ = 1;
         ++holdCount_;
         return;
     }
+    checkNoStatementLeft();
     for (int attempt = 0;; ++attempt) {
         takeHeaderShared();
         readHoldLocked_ = true;
@@ -199,20 +211,25 @@ void DbfTable::beginIndexRead()
         ++holdCount_;
         try {
             // Changes flushed by others since the last read; an update left
-            // unfinished by a program that is gone is mended first.
-            if (!mdx_ || mdx_->refreshHeld()) {
+            // unfinished by a program that is gone is mended first (without
+            // an index, a statement's journal tells of it).
+            if (!mdx_ ? !journalOnDisk() : mdx_->refreshHeld()) {
                 if (mdx_)
                     mdx_->setLockedByCaller(true, true);
                 return;
             }
-            if (attempt > 0)
-                throw EDBEngineError::indexOutOfDate(indexPath(), "update interrupted");
+            if (mdx_ ? attempt > 0 : attempt >= 8)
+                throw mdx_ ? EDBEngineError::indexOutOfDate(indexPath(), "update interrupted")
+                           : EDBEngineError::locked(path_, "a statement left unfinished is being undone");
         } catch (...) {
             endIndexRead();
             throw;
         }
         endIndexRead();
-        recoverUnfinished(false);
+        if (mdx_)
+            recoverUnfinished(false);
+        else
+            recoverKilledStatement(false);
     }
 }
 

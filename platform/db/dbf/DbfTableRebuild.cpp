@@ -1,9 +1,14 @@
 #include "platform/db/dbf/DbfTable.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <unordered_set>
 
+#include <sys/stat.h>
+
 #include "platform/db/core/Codepage.h"
+#include "platform/db/core/DamageLog.h"
+#include "platform/db/core/FileSystem.h"
 
 #include "platform/db/dbf/DbfTableDetail.h"
 
@@ -112,14 +117,18 @@ void DbfTable::rebuildIndexFile(const std::vector<Tag>& tags)
         return;
     }
     const mdx::RegenerateResult result = writeIndexFromRecords(ipath, tags);
-    // A unique tag keeps the first record of a key and drops the others:
-    // say so rather than leave records out of the tag silently.
-    for (size_t i = 0; i < result.duplicatesDropped.size(); ++i)
-        if (result.duplicatesDropped[i] != 0)
-            throw EDBEngineError::keyViolation(path_, i < result.tags.size() ? result.tags[i] : std::string());
     const unsigned char one = 1;
     file_.writeAt(28, &one, 1);
     mdx_ = mdx::MdxFile::open(ipath, mdx::MdxFile::Mode::ReadWrite);
+    // A unique tag keeps the first record of a key and drops the others:
+    // say so rather than leave records out of the tag silently. The index
+    // is complete all the same (the table opens and reads): the mark of a
+    // rebuild under way goes first.
+    for (size_t i = 0; i < result.duplicatesDropped.size(); ++i)
+        if (result.duplicatesDropped[i] != 0) {
+            setRebuildFlag(false);
+            throw EDBEngineError::keyViolation(path_, i < result.tags.size() ? result.tags[i] : std::string());
+        }
 }
 
 void DbfTable::regenerateIndexes()
@@ -170,35 +179,99 @@ void DbfTable::pack()
 {
     requireExclusive("Pack");
     refreshCount();
+    takeBackBeforeWrite();
     std::string hdr(headerLen_, '\0');
     file_.readExact(0, hdr.data(), hdr.size(), DBERR_HEADERCORRUPT);
     auto* h = reinterpret_cast<unsigned char*>(hdr.data());
+    const unsigned char wasFlag = h[14];
     const bool indexed = mdx_ != nullptr;
     h[14] = indexed ? 1 : 0;
     todayBytes(h + 1);
-    // New file beside the old, renamed over it when complete.
+    // New files beside the old, renamed over them when complete: the table,
+    // and the memo file holding the memos of the records kept, one after
+    // another (the blocks of replaced memos go).
     const std::string tmp = path_ + ".tmp~";
-    uint32_t live = 0;
+    const bool memo = dbt_.isOpen();
+    const std::string dbtPath = memo ? dbt_.path() : std::string();
+    const std::string dbtTmp = dbtPath + ".tmp~";
+    const DbtFile::Layout layout = dbt_.layout();
+    DbtFile newDbt;
+    uint32_t live = 0, lost = 0;
+    enum { Writing, Marked, MemoInPlace } step = Writing;
     try {
+        if (memo)
+            newDbt = DbtFile::create(dbtTmp, baseNameOf(path_), dbt_.blockSize(), layout);
         File f = File::open(tmp, File::Mode::Create);
         RecordWriter w(f, hdr.size());
+        std::string rec;
         for (uint32_t r = 1; r <= count_; ++r) {
-            const char* rec = recordPtr(r);
-            if (rec[0] == '*')
+            const char* old = recordPtr(r);
+            if (old[0] == '*')
                 continue;
-            w.add(rec, recLen_);
             ++live;
+            if (!memo) {
+                w.add(old, recLen_);
+                continue;
+            }
+            rec.assign(old, recLen_);
+            for (const FieldInfo& fi : fields_) {
+                if (!inMemoFile(fi))
+                    continue;
+                char* dst = rec.data() + fi.offset;
+                bool bad = false;
+                const std::string text = memoText(std::string_view(dst, static_cast<size_t>(fi.width)), &bad);
+                lost += bad;
+                if (text.empty())
+                    std::memset(dst, ' ', static_cast<size_t>(fi.width));
+                else
+                    putMemoPointer(dst, fi.width, newDbt.append(text));
+            }
+            w.add(rec.data(), recLen_);
         }
         w.finish();
         put32(h + 4, live);
         f.writeAt(0, hdr.data(), hdr.size());
         f.sync();
         f.close();
+        if (memo) {
+            newDbt.sync();
+            newDbt.close();
+            // Pointers to no memo leave the new files empty there: the old
+            // files are kept as found, and the log says so.
+            if (lost > 0)
+                logDamage(path_,
+                    "compactage : " + std::to_string(lost) +
+                        (lost > 1 ? " renvois vers des mémos invalides vidés" : " renvoi vers un mémo invalide vidé") +
+                        " ; copie des fichiers trouvés dans " + keepDamagedFiles(path_, {path_, dbtPath}));
+            // Both new files complete: from the mark on, an open that finds
+            // it puts them in place (the memo file first).
+            const unsigned char mark = kPackCommitted;
+            file_.writeAt(14, &mark, 1);
+            file_.sync();
+            step = Marked;
+            replaceFile(dbtTmp, dbtPath);
+            step = MemoInPlace;
+        }
         takeOver(tmp);
     } catch (const EDBEngineError&) {
-        discard(tmp);  // the table and its index stay as they were
+        if (step == MemoInPlace)
+            throw;  // the next open puts the new table in place
+        if (step == Marked) {
+            try {
+                file_.writeAt(14, &wasFlag, 1);
+                file_.sync();
+            } catch (const EDBEngineError&) {
+            }
+        }
+        discard(tmp);  // the table, its memo file and its index stay as they were
+        if (memo) {
+            newDbt.close();
+            discard(dbtTmp);
+        }
         throw;
     }
+    if (memo)
+        dbt_ = DbtFile::open(dbtPath, layout, true);
     // The old index goes with the records it numbered.
     const auto tags = tags_;
     if (indexed) {
@@ -207,11 +280,48 @@ void DbfTable::pack()
     }
 }
 
+void DbfTable::finishInterruptedPack()
+{
+    // Put in place by another program meanwhile: the table is opened anew.
+    struct stat st { };
+    if (fileSystem().stat(path_, &st) != 0 || static_cast<uint64_t>(st.st_dev) != fileDev_ ||
+        static_cast<uint64_t>(st.st_ino) != fileIno_)
+        return;
+    const std::string tmp = path_ + ".tmp~";
+    const std::string dbtPath = companionPath(path_, ".DBT");
+    const std::string dbtTmp = dbtPath + ".tmp~";
+    // Another program may be at the same renames: one already done is no error.
+    auto moveIn = [](const std::string& from, const std::string& to) {
+        if (fileSystem().rename(from, to) != 0 && errno != ENOENT)
+            throw EDBEngineError::writeFailed(to, errno, "cannot put the packed file in place");
+        syncDirectory(to);
+    };
+    if (fileExists(tmp)) {
+        if (fileExists(dbtTmp))
+            moveIn(dbtTmp, dbtPath);
+        moveIn(tmp, path_);
+        logDamage(path_,
+            "compactage interrompu par l'arrêt d'un programme, ses nouveaux fichiers complets : achevé (la table et "
+            "son fichier des mémos compactés mis en place)");
+        return;
+    }
+    // The mark without the new table beside it: not a pack of this program
+    // (it writes the new table before the mark); the files stay as they are.
+    if (fileExists(dbtTmp))
+        removeFile(dbtTmp);
+    checkWritable();
+    const unsigned char zero = 0;
+    file_.writeAt(14, &zero, 1);
+    file_.sync();
+    logDamage(path_, "marque de compactage sans nouvelle table à mettre en place : effacée, les fichiers gardés tels quels");
+}
+
 uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const std::vector<int>& sources,
     const std::vector<TagInfo>& newTags, bool packIt, const std::function<void(uint32_t)>& beforeCut)
 {
     requireExclusive("Restructure");
     refreshCount();
+    takeBackBeforeWrite();
     std::vector<FieldSpec> newFields = newFieldsIn;
     normaliseSpecs(path_, newFields);
     if (sources.size() != newFields.size())

@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 
 #include "platform/db/core/Codepage.h"
+#include "platform/db/core/DamageLog.h"
 #include "platform/db/core/FileSystem.h"
 
 #include "platform/db/dbf/DbfTableDetail.h"
@@ -274,6 +275,10 @@ void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const s
         if (f.width < 10)
             throw EDBEngineError::notSupported(path_, "field " + f.name + ": memo pointer narrower than 10 bytes");
         putMemoPointer(dst, f.width, dbt_.append(data));
+        if (const std::optional<uint32_t> stated = dbt_.takeMendedNextFree())
+            logDamage(path_,
+                "fichier des mémos : premier bloc libre impossible (" + std::to_string(*stated) +
+                    "), remis à la fin du fichier par l'écriture d'un mémo");
         return;
     }
     if (old) {
@@ -349,6 +354,12 @@ void DbfTable::takeCount(uint32_t n)
     }
 }
 
+void DbfTable::takeBackBeforeWrite()
+{
+    if (file_.size() > headerLen_ + uint64_t(count_) * recLen_ + 1)
+        takeBackAfterCount(true);
+}
+
 void DbfTable::writeCount(uint32_t count)
 {
     unsigned char h[7];
@@ -363,6 +374,7 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
     HeaderLock lock(*this, true);
     if (!mode_.exclusive)
         refreshCount();  // others may have appended
+    takeBackBeforeWrite();
     std::string rec;
     encodeRecord(values, rec, nullptr);
     const uint32_t recNo = count_ + 1;
@@ -376,19 +388,30 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
     // table as it was. A write refused, of the table or of its index, leaves
     // it so too; the index goes back unless its own write failed (it then
     // stays marked "in update" and is made again from the table).
+    bool recordWritten = false;
     try {
         file_.writeAt(headerLen_ + uint64_t(count_) * recLen_, rec.data(), rec.size());
+        recordWritten = true;
         writeCount(recNo);
         indexWritten();
     } catch (const EDBEngineError&) {
         // The count back, what part of the record was written goes, the end
-        // mark comes back.
+        // mark comes back. A count that may say otherwise and cannot be put
+        // back keeps the record (taken back later, or counted already).
+        bool countAsBefore = !recordWritten;
         try {
-            writeCount(count_);
-            const uint64_t end = headerLen_ + uint64_t(count_) * recLen_;
-            const char eof = 0x1A;
-            file_.truncate(end + 1);
-            file_.writeAt(end, &eof, 1);
+            if (recordWritten)
+                writeCount(count_);
+            countAsBefore = true;
+        } catch (const EDBEngineError&) {
+        }
+        try {
+            if (countAsBefore) {
+                const uint64_t end = headerLen_ + uint64_t(count_) * recLen_;
+                const char eof = 0x1A;
+                file_.truncate(end + 1);
+                file_.writeAt(end, &eof, 1);
+            }
         } catch (const EDBEngineError&) {
         }
         if (mdx_) {
@@ -411,7 +434,7 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
 // intact.
 void DbfTable::indexWritten()
 {
-    if (mdx_ && !mode_.exclusive)
+    if (mdx_ && !mode_.exclusive && !statementHeld_)
         mdx_->flush(false);
 }
 
@@ -667,6 +690,9 @@ void DbfTable::flush()
     if (dbt_.isOpen())
         dbt_.sync();
     file_.sync();
+    // A statement's changes are on the disk: its journal goes before the
+    // index's mark is cleared.
+    dropJournal();
     if (mdx_)
         mdx_->flush(true);
 }
@@ -747,7 +773,8 @@ bool DbfTable::lookAtIndex(const std::string& path, std::array<int64_t, 4>& out)
 
 bool DbfTable::park(bool keepOpen)
 {
-    if (parked_ || mode_.exclusive || readHold_ > 0 || tableLocked_ || !recordLocks_.empty() || dbt_.isOpen())
+    if (parked_ || mode_.exclusive || readHold_ > 0 || tableLocked_ || !recordLocks_.empty() || dbt_.isOpen() ||
+        statementDepth_ > 0 || statementLeft_)
         return false;
     try {
         if (mdx_ && mdx_->unforced())
@@ -838,8 +865,9 @@ bool DbfTable::unpark()
         if (file != knownFile_ || ownChange) {  // changed by another program (or open): its header again
             const uint8_t flag = mdxFlag_;
             readHeader(true);
-            // An index dropped or added meanwhile: open anew.
-            if ((mdxFlag_ != 0) != (flag != 0))
+            // An index dropped or added meanwhile, records after the count
+            // or a pack to finish: open anew (the open sees to them).
+            if ((mdxFlag_ != 0) != (flag != 0) || bytesAfterCount_ || packPending_)
                 return false;
         }
         // The index must be the file we knew, unchanged (a change by

@@ -50,22 +50,46 @@ DbtFile DbtFile::open(const std::string& path, Layout layout, bool writable)
     return d;
 }
 
-DbtFile DbtFile::create(const std::string& path, const std::string& tableBaseName, uint32_t blockSize)
+DbtFile DbtFile::create(const std::string& path, const std::string& tableBaseName, uint32_t blockSize, Layout layout)
 {
     DbtFile d;
     d.file_ = File::open(path, File::Mode::Create);
-    d.layout_ = Layout::New;
-    d.blockSize_ = blockSize;
-    std::vector<unsigned char> h(blockSize, 0);
+    d.layout_ = layout;
+    d.blockSize_ = layout == Layout::Old ? 512 : blockSize;
+    std::vector<unsigned char> h(d.blockSize_, 0);
     put32(h.data(), 1);
-    for (size_t i = 0; i < 8; ++i)
-        h[8 + i] = i < tableBaseName.size()
-            ? static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(tableBaseName[i])))
-            : 0;
-    h[20] = blockSize & 0xFF;
-    h[21] = (blockSize >> 8) & 0xFF;
+    if (layout == Layout::Old) {
+        h[16] = 0x03;
+    } else {
+        for (size_t i = 0; i < 8; ++i)
+            h[8 + i] = i < tableBaseName.size()
+                ? static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(tableBaseName[i])))
+                : 0;
+        h[20] = d.blockSize_ & 0xFF;
+        h[21] = (d.blockSize_ >> 8) & 0xFF;
+    }
     d.file_.writeAt(0, h.data(), h.size());
     return d;
+}
+
+uint32_t DbtFile::nextFree() const
+{
+    unsigned char h[4] = {};
+    if (file_.readAt(0, h, 4) < 4)
+        return 0;
+    return le32(h);
+}
+
+uint64_t DbtFile::blockCount() const
+{
+    return (file_.size() + blockSize_ - 1) / blockSize_;
+}
+
+void DbtFile::mendNextFree()
+{
+    unsigned char nh[4];
+    put32(nh, static_cast<uint32_t>(std::min<uint64_t>(std::max<uint64_t>(blockCount(), 1), 0xFFFFFFFFull)));
+    file_.writeAt(0, nh, 4);
 }
 
 std::string DbtFile::read(uint32_t block) const
@@ -111,12 +135,13 @@ uint32_t DbtFile::append(const std::string& data)
 {
     if (data.size() > kMaxMemo)
         throw EDBEngineError::invalidParam(file_.path(), "memo too long");
-    unsigned char h[4] = {};
-    file_.readAt(0, h, 4);
-    const uint64_t size = file_.size();
-    uint64_t next = std::max<uint64_t>(le32(h), (size + blockSize_ - 1) / blockSize_);
-    if (next == 0)
-        next = 1;
+    // At the end of the file: a free block the header names (another
+    // program's list of freed blocks) is left to it, and a value beyond the
+    // end (a damaged header) is written right below.
+    const uint32_t stated = nextFree();
+    uint64_t next = std::max<uint64_t>(blockCount(), 1);
+    if (nextFreeImpossible())
+        mendedNextFree_ = stated;
     std::string block;
     if (layout_ == Layout::New) {
         block.resize(8);

@@ -47,11 +47,15 @@ DamageReport repairTable(const std::string& directory, const std::string& tableN
             r.recordsAnnounced = s.countInHeader;
             r.recordsInFile = s.recordsInFile;
             r.partialRecord = s.partialRecord;
-        } else if (s.recordsInFile > s.countInHeader) {
-            r.recordsAfterCount = s.recordsInFile - s.countInHeader;
+        } else {
+            r.recordsTakenBack = s.readableAfterCount;
+            r.recordsAfterCount = s.recordsInFile - s.countInHeader - s.readableAfterCount;
+            r.bytesAfterRecords = s.bytesAfterRecords;
         }
         r.memoFileLost = s.memoFileLost;
         r.badMemoPointers = s.badMemoPointers;
+        r.badMemoNextFree = s.badMemoNextFree;
+        r.memoNextFree = s.memoNextFree;
         r.unreadableValues = s.unreadableValues;
         r.records = s.records;
         r.values = s.values;

@@ -17,12 +17,19 @@ struct DamageReport {
     uint32_t recordsInFile = 0;  // whole records the file held then
     bool partialRecord = false;  // the file ended inside a record (completed with blanks)
     // Whole records after the header's count (an append killed before it
-    // counted them; removed).
-    uint32_t recordsAfterCount = 0;
+    // counted them): those that read as records, from the first on, taken
+    // back; the others removed, with any bytes after them that are no record.
+    uint32_t recordsTakenBack = 0;
+    uint32_t recordsAfterCount = 0;  // removed
+    uint64_t bytesAfterRecords = 0;  // removed (the records among them included)
     std::string headerDamage;  // what kept the header from being read, and its fix (French; "" when sound)
     bool headerUnrepairable = false;  // ... and no fix could be made: the table stays as it is
     bool memoFileLost = false;  // the memo file was missing or did not open (made anew)
     uint32_t badMemoPointers = 0;  // memo pointers to no memo (blanked)
+    // The memo file's next-free block could not be (0, or beyond its end):
+    // what it was (set to the end of the file).
+    bool badMemoNextFree = false;
+    uint32_t memoNextFree = 0;
     uint32_t unreadableValues = 0;  // dates, numbers, logicals that did not read (blanked)
     bool staleIndex = false;  // the index did not match the table (rebuilt)
     bool indexTagsLost = false;  // ... and its tags could not be read back
@@ -36,7 +43,8 @@ struct DamageReport {
     bool damaged() const
     {
         return shortFile() || memoFileLost || badMemoPointers > 0 || unreadableValues > 0 || staleIndex ||
-            valuesCut > 0 || recordsAfterCount > 0 || !headerDamage.empty();
+            valuesCut > 0 || recordsTakenBack > 0 || recordsAfterCount > 0 || bytesAfterRecords > 0 ||
+            badMemoNextFree || !headerDamage.empty();
     }
 };
 
@@ -45,9 +53,9 @@ using ::kdb::keepDamagedCopy;
 
 // Looks a dBASE table of the directory over, opened exclusively, and when
 // it finds damage (a header that cannot be read, a file shorter than its
-// header says or holding records after its count, bad memo pointers
-// or a lost memo file, values that do not read; indexStale: an index that
-// does not match the table) keeps a copy of its files (keepDamagedCopy),
+// header says or holding records after its count, bad memo pointers, a lost
+// memo file or one whose next-free block cannot be, values that do not
+// read; indexStale: an index that does not match the table) keeps a copy of its files (keepDamagedCopy),
 // repairs it and rebuilds its index. Never raises: a table that cannot be
 // opened exclusively or repaired gives its code in `error`.
 DamageReport repairTable(const std::string& directory, const std::string& tableName, bool indexStale = false);

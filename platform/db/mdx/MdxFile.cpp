@@ -637,6 +637,11 @@ bool MdxFile::unforced() const
     return st_->unforced();
 }
 
+void MdxFile::markChanging()
+{
+    st_->beginChange();
+}
+
 void MdxFile::refresh()
 {
     st_->syncWithDisk(true);

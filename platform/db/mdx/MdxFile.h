@@ -240,6 +240,12 @@ public:
     // Changes made through this handle and not yet forced to the disk by a
     // flush(true) (of this handle).
     bool unforced() const;
+    // Sets the "in update" mark now, forced to the disk as the first change
+    // would force it: a change of the table that touches no key yet must
+    // be found unfinished should its program be killed (the table layer
+    // keeps what it changes where the repair finds it). Cleared by the next
+    // flush(true), as after any change.
+    void markChanging();
     // Drops the node cache when another process changed the file (automatic
     // on every public call; exposed for the table layer after taking a lock).
     void refresh();

@@ -129,6 +129,22 @@ void Executor::bind(Expr& e)
         return;
     }
     case Expr::Concat:
+    case Expr::Sum: {
+        // "+" joins texts or adds numbers; a number and a text (or a date,
+        // a logical) have no sum that could be meant: refused.
+        bool texts = true, numbers = true;
+        for (Expr& p : e.parts) {
+            bind(p);
+            const Kind k = kindOf(p);
+            texts = texts && k == Kind::Text;
+            numbers = numbers && k == Kind::Number;
+        }
+        if (!texts && !numbers)
+            throw EDBEngineError::sqlSyntax(
+                "'+' joins texts or adds numbers, not values of other kinds, in '" + e.text + "'");
+        e.kind = numbers ? Expr::Sum : Expr::Concat;
+        return;
+    }
     case Expr::Max:
         for (Expr& p : e.parts)
             bind(p);
@@ -155,6 +171,8 @@ Kind Executor::kindOf(const Expr& e) const
         return e.literalIsText ? Kind::Text : Kind::Number;
     case Expr::Concat:
         return Kind::Text;
+    case Expr::Sum:
+        return Kind::Number;
     }
     return Kind::Text;
 }
@@ -184,10 +202,27 @@ QVariant Executor::eval(const Expr& e, const Ctx& c)
             s += displayText(eval(p, c));
         return s;
     }
-    case Expr::Max:
-        return {};
+    case Expr::Sum:
+        return sumOf(e, [&](const Expr& p) { return eval(p, c); });
+    case Expr::Max: {
+        const auto found = maxValues_.find(&e);
+        return found == maxValues_.end() ? QVariant() : found->second;
+    }
     }
     return {};
+}
+
+QVariant Executor::sumOf(const Expr& e, const std::function<QVariant(const Expr&)>& valueOf)
+{
+    // a blank number has no sum with anything
+    double sum = 0;
+    for (const Expr& p : e.parts) {
+        const QVariant v = coerce(valueOf(p), Kind::Number, e.text);
+        if (v.isNull())
+            return {};
+        sum += v.toDouble();
+    }
+    return sum;
 }
 
 QVariant Executor::columnValue(int table, int field, uint32_t rec)
@@ -262,7 +297,7 @@ void Executor::compile()
         else if (c.rhs.kind == Expr::Column)
             k.kind = kindOf(c.rhs);
         else
-            k.kind = hasColumn(c.lhs) || hasColumn(c.rhs) ? Kind::Text : kindOf(c.lhs);
+            k.kind = kindOf(hasColumn(c.lhs) || !hasColumn(c.rhs) ? c.lhs : c.rhs);
         if (k.op == CmpOp::Like)
             k.kind = Kind::Text;
         std::string what = c.lhs.kind == Expr::Column ? c.lhs.name

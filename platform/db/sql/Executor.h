@@ -105,8 +105,8 @@ public:
     // Opens the tables and plans the SELECT; reads no row yet (but the one
     // row of MAX).
     void openSelect(bool planOnly);
-    // Reads rows until `count` are there or none is left; answers how many
-    // are there.
+    // Answers how many rows are read: the first call reads every row (the
+    // rows of one moment), whatever `count` asks for.
     size_t fetch(size_t count);
     bool complete() const { return done_; }
     QVariant value(size_t row, int column);
@@ -124,6 +124,9 @@ private:
     Kind kindOf(const Expr& e) const;
     static bool hasColumn(const Expr& e);
     QVariant eval(const Expr& e, const Ctx& c);
+    // The numbers of a Sum added, each part's value from valueOf (null
+    // when one is blank).
+    static QVariant sumOf(const Expr& e, const std::function<QVariant(const Expr&)>& valueOf);
     // Values of the record last read, per table: a row's condition and its
     // output read each field once.
     struct RowCache {
@@ -240,7 +243,11 @@ private:
     void takeInFileOrder(size_t from, size_t n);
     std::string_view slotBytes(size_t row, int slot);
     void addColumn(const Expr& e, const std::string& alias);
-    void selectMax(size_t count);
+    // The decimals a number computed by the expression shows (the most of
+    // its columns and written numbers).
+    int decimalsOf(const Expr& e) const;
+    void selectMax();
+    void computeMax(const std::vector<const Expr*>& maxes);
 
     // ---- sorting (Sort.cpp) ------------------------------------------------
     struct SortKey {
@@ -282,6 +289,7 @@ private:
     std::vector<Ctx> rows_;  // the rows read so far
     bool isMax_ = false;
     std::vector<QVariant> maxRow_;  // the one row of MAX
+    std::unordered_map<const Expr*, QVariant> maxValues_;  // each MAX of the select list, once computed
     bool done_ = false;  // every row is in rows_
     Access stream_;  // rows read on demand on this path
     uint32_t nextRec_ = 1;  // a scan's next record

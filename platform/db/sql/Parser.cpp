@@ -332,7 +332,7 @@ private:
                 syntaxError("expected a comparison operator", op);
             ++i_;
             c.rhs = concat();
-            if (c.lhs.kind == Expr::Max || c.rhs.kind == Expr::Max)
+            if (hasMax(c.lhs) || hasMax(c.rhs))
                 syntaxError("MAX is not allowed in WHERE", op);
             out.push_back(std::move(c));
             if (isKw("OR"))
@@ -362,7 +362,10 @@ private:
         expectKw("VALUES");
         expectSym("(");
         for (;;) {
+            const Token& at = peek();
             st.insertValues.push_back(concat());
+            if (hasMax(st.insertValues.back()))
+                syntaxError("MAX is allowed in the select list only", at);
             if (!isSym(","))
                 break;
             ++i_;
@@ -385,7 +388,10 @@ private:
             Expr col = columnRef();
             a.column = col.name;
             expectSym("=");
+            const Token& at = peek();
             a.value = concat();
+            if (hasMax(a.value))
+                syntaxError("MAX is allowed in the select list only", at);
             st.assignments.push_back(std::move(a));
             if (!isSym(","))
                 break;
@@ -549,6 +555,28 @@ Statement parse(const std::string& text)
         }
     }
     return *tree;
+}
+
+bool hasMax(const Expr& e)
+{
+    if (e.kind == Expr::Max)
+        return true;
+    for (const Expr& p : e.parts)
+        if (hasMax(p))
+            return true;
+    return false;
+}
+
+bool hasColumnOutsideMax(const Expr& e)
+{
+    if (e.kind == Expr::Column)
+        return true;
+    if (e.kind == Expr::Max)
+        return false;
+    for (const Expr& p : e.parts)
+        if (hasColumnOutsideMax(p))
+            return true;
+    return false;
 }
 
 std::vector<std::string> parameterNames(const std::string& sqlText)

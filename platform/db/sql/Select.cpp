@@ -57,11 +57,12 @@ struct RawMax {
 
 }  // namespace
 
-// A SELECT keeps its rows as the record numbers they come from (Ctx) and
-// reads their values when they are asked for. Rows come on demand where the
-// order of the access path is the result's order (one table, no DISTINCT, no
-// sort); otherwise every row is gathered at the first fetch, then
-// deduplicated and sorted on keys made of stored bytes.
+// A SELECT keeps its rows as the record numbers they come from (Ctx) with
+// the bytes of the columns it shows, all read at the first fetch under one
+// hold of the table. Where the order of the access path is the result's
+// order (one table, no DISTINCT, no sort) they are taken as the path gives
+// them; otherwise they are gathered, then deduplicated and sorted on keys
+// made of stored bytes.
 
 void Executor::openSelect(bool planOnly)
 {
@@ -91,19 +92,28 @@ void Executor::openSelect(bool planOnly)
             continue;
         }
         bind(si.expr);
-        if (si.expr.kind == Expr::Max)
+        if (hasMax(si.expr))
             ++maxCount;
         items_.push_back(&si.expr);
         addColumn(si.expr, si.alias);
     }
-    if (maxCount > 0 && maxCount != items_.size())
-        throw EDBEngineError::sqlSyntax("MAX cannot be mixed with plain columns");
+    // MAX gives one row: every column of the list must be under a MAX
+    // (MAX(ID_CONS) + 1 is that row's greatest value plus one).
+    if (maxCount > 0)
+        for (const SelectItem& si : st_.items)
+            if (si.star || hasColumnOutsideMax(si.expr))
+                throw EDBEngineError::sqlSyntax("MAX cannot be mixed with plain columns");
     for (OrderItem& o : st_.orderBy)
         bind(o.column);
 
     if (maxCount > 0) {
         isMax_ = true;
-        selectMax(items_.size());
+        // the greatest values of one moment, none half written
+        std::vector<std::unique_ptr<IndexReadHold>> holds;
+        if (!planOnly_)
+            for (StmtTable& s : tabs_)
+                holds.push_back(std::make_unique<IndexReadHold>(*s.table));
+        selectMax();
         rows_.assign(planOnly_ ? 0 : 1, Ctx{});
         done_ = true;
         return;
@@ -133,7 +143,7 @@ void Executor::addFilterCondition()
     if (filter_.column.empty())
         return;
     for (const SelectItem& si : st_.items)
-        if (!si.star && si.expr.kind == Expr::Max)
+        if (!si.star && hasMax(si.expr))
             return;
     Expr col;
     bool found = false;
@@ -200,8 +210,12 @@ bool Executor::orderedBy(int table, const Access& a, const Expr* orderFirst) con
 
 size_t Executor::fetch(size_t count)
 {
-    if (!done_ && rows_.size() < count)
-        streamMore(count);
+    // Every row at the first fetch, under one hold of the table: the rows
+    // of one moment, before or after each statement of another program,
+    // never in the middle of one.
+    (void)count;
+    if (!done_)
+        streamMore(SIZE_MAX);
     return rows_.size();
 }
 
@@ -534,6 +548,8 @@ QVariant Executor::rowValue(const Expr& e, size_t row)
         }
         return s;
     }
+    case Expr::Sum:
+        return sumOf(e, [&](const Expr& p) { return rowValue(p, row); });
     default:
         return eval(e, Ctx{});
     }
@@ -630,6 +646,8 @@ void Executor::addColumn(const Expr& e, const std::string& alias)
         rc.name = alias;
         Kind k = kindOf(e);
         rc.type = k == Kind::Date ? fldDATE : k == Kind::Number ? fldFLOAT : fldZSTRING;
+        if (k == Kind::Number)
+            rc.decimals = decimalsOf(e);
         if (rc.name.empty())
             rc.name = e.text;
     }
@@ -651,12 +669,59 @@ void Executor::addColumn(const Expr& e, const std::string& alias)
     columns_.push_back(rc);
 }
 
-void Executor::selectMax(size_t count)
+int Executor::decimalsOf(const Expr& e) const
 {
-    std::vector<QVariant> values(count);
+    switch (e.kind) {
+    case Expr::Column:
+        return kindOfColumn(column(e.table, e.field)) == Kind::Number ? column(e.table, e.field).decimals : 0;
+    case Expr::Literal: {
+        const auto dot = e.text.find('.');
+        return e.literalIsText || dot == std::string::npos ? 0 : static_cast<int>(e.text.size() - dot - 1);
+    }
+    case Expr::Param:
+        return 0;
+    case Expr::Max:
+    case Expr::Concat:
+    case Expr::Sum:
+        break;
+    }
+    int most = 0;
+    for (const Expr& p : e.parts)
+        most = std::max(most, decimalsOf(p));
+    return most;
+}
+
+// The greatest value of each MAX of the select list (maxValues_), then the
+// one row: each item computed from them.
+void Executor::selectMax()
+{
+    std::vector<const Expr*> maxes;
+    const std::function<void(const Expr&)> collect = [&](const Expr& e) {
+        if (e.kind == Expr::Max)
+            maxes.push_back(&e);
+        for (const Expr& p : e.parts)
+            collect(p);
+    };
+    for (const Expr* e : items_)
+        collect(*e);
+    computeMax(maxes);
+    if (planOnly_)
+        return;
+    maxRow_.clear();
+    for (const Expr* e : items_)
+        maxRow_.push_back(eval(*e, Ctx{}));
+}
+
+void Executor::computeMax(const std::vector<const Expr*>& maxes)
+{
+    std::vector<QVariant> values(maxes.size());
     std::vector<const Expr*> cols;
-    for (const SelectItem& si : st_.items)
-        cols.push_back(&si.expr.parts[0]);
+    for (const Expr* m : maxes)
+        cols.push_back(&m->parts[0]);
+    auto keep = [&] {
+        for (size_t i = 0; i < maxes.size(); ++i)
+            maxValues_[maxes[i]] = values[i];
+    };
     // One table, no WHERE, every MAX on an ascending tag: read the last key.
     StmtTable& s = tabs_[0];
     Table& t = *s.table;
@@ -685,7 +750,7 @@ void Executor::selectMax(size_t count)
                 break;
             }
         }
-        maxRow_ = std::move(values);
+        keep();
         return;
     }
     // Every MAX on a column of the one table read on stored bytes: one
@@ -725,7 +790,7 @@ void Executor::selectMax(size_t count)
         });
         for (size_t i = 0; i < cols.size(); ++i)
             values[i] = acc[i].bestRec ? t.value(acc[i].bestRec, cols[i]->field) : QVariant();
-        maxRow_ = std::move(values);
+        keep();
         return;
     }
     bool ordered = false;
@@ -744,7 +809,7 @@ void Executor::selectMax(size_t count)
         }
         values[i] = best;
     }
-    maxRow_ = std::move(values);
+    keep();
 }
 
 // ---- Query --------------------------------------------------------------

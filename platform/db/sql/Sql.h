@@ -66,11 +66,11 @@ struct ExecResult {
 
 class Executor;
 
-// The rows of one SELECT, read as they are asked for. A row is kept as the
-// records it comes from; its values are read from the tables when asked
-// (so a row shows what its records hold at that moment). The tables stay
-// open while the query lives. A query that must sort or deduplicate reads
-// every row at the first fetch.
+// The rows of one SELECT, all read at the first fetch under one hold of
+// its tables: the rows of one moment, which another program's statement
+// changes wholly or not at all. A row is kept with the bytes of the columns
+// it shows (its values are those of that moment). The tables stay open
+// while the query lives.
 // A dataset's filter "COLUMN='value'" handed to a query: the rows whose
 // result column equals the value (a date column's value as dd/mm/yyyy).
 struct ColumnFilter {
@@ -95,8 +95,8 @@ public:
 
     bool isSelect() const;
     const std::vector<FieldInfo>& columns() const;
-    // Reads rows until `count` are there or none is left; answers how many
-    // are there.
+    // Answers how many rows are read: the first call reads every row (the
+    // rows of one moment), whatever `count` asks for.
     size_t fetch(size_t count);
     // Every row has been read.
     bool complete() const;

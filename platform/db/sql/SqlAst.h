@@ -20,14 +20,16 @@ struct Token {
 // unterminated literal or a character that belongs to no token.
 std::vector<Token> tokenize(const std::string& text);
 
+// "+" reads as Concat; bound, it joins texts (Concat) or adds numbers (Sum),
+// and refuses operands of other kinds.
 struct Expr {
-    enum Kind { Literal, Param, Column, Concat, Max };
+    enum Kind { Literal, Param, Column, Concat, Sum, Max };
     Kind kind = Literal;
     QVariant literal;  // QString or double
     bool literalIsText = false;
     std::string name;  // parameter or column name, upper case
     std::string qualifier;  // table name or alias of a column, upper case
-    std::vector<Expr> parts;  // Concat operands; Max: its one column
+    std::vector<Expr> parts;  // Concat and Sum operands; Max: its one column
     std::string text;  // source text, for result column names
     // bound by the executor
     int table = -1;
@@ -78,5 +80,9 @@ struct Statement {
 };
 
 Statement parse(const std::string& text);
+
+// Whether the expression holds a MAX, and a column outside any MAX.
+bool hasMax(const Expr& e);
+bool hasColumnOutsideMax(const Expr& e);
 
 }  // namespace kdb::sql

@@ -1,4 +1,5 @@
 // INSERT, UPDATE and DELETE.
+#include <algorithm>
 #include <cmath>
 
 #include "platform/db/core/DbError.h"
@@ -79,6 +80,7 @@ std::vector<uint32_t> Executor::matching()
     recs.reserve(rows.size());
     for (const Ctx& c : rows)
         recs.push_back(c.rec[0]);
+    std::sort(recs.begin(), recs.end());  // written in file order
     return recs;
 }
 
@@ -86,8 +88,11 @@ namespace {
 
 // The records a statement changes change all together or not at all: each
 // is locked before the first write (a lock this open held already stays
-// held afterwards), each is kept as stored before it is written, and a write
-// that fails puts back every record written before it.
+// held afterwards), each is kept as stored before it is written (and kept
+// by the table where the recovery after a crash finds it), and a write that
+// fails puts back every record written before it. Under the statement's
+// hold of the table, a record found locked is held by an edit (a screen's,
+// for as long as its user edits it): refused at once.
 class StatementWrite {
 public:
     StatementWrite(Table& t, const std::vector<uint32_t>& recs) : t_(t)
@@ -101,6 +106,12 @@ public:
                     t.filePath(), "record " + std::to_string(r) + " is locked by another user");
             }
             taken_.push_back(r);
+        }
+        try {
+            t.keepForRecovery(recs);
+        } catch (...) {
+            release();
+            throw;
         }
     }
     ~StatementWrite() { release(); }
@@ -130,6 +141,18 @@ public:
         }
     }
 
+    // The changes forced to the disk; when that fails, the records are put
+    // back and the failure raised.
+    void flush()
+    {
+        try {
+            t_.flush();
+        } catch (...) {
+            undo();
+            throw;
+        }
+    }
+
 private:
     struct Kept {
         uint32_t rec = 0;
@@ -140,6 +163,7 @@ private:
     };
     void undo() noexcept
     {
+        bool whole = true;
         for (auto k = kept_.rbegin(); k != kept_.rend(); ++k) {
             try {
                 if (k->flagOnly) {
@@ -158,9 +182,15 @@ private:
                 }
                 t_.update(k->rec, k->values);
             } catch (const std::exception&) {
+                whole = false;
             }
         }
         kept_.clear();
+        // Every record back: flushed (what the table kept for a recovery
+        // goes). Otherwise the table puts them back from what it kept when
+        // the statement ends, or the next program at it does.
+        if (!whole)
+            return;
         try {
             t_.flush();
         } catch (const std::exception&) {
@@ -194,9 +224,16 @@ void Executor::update(ExecResult& out)
         bind(a.value);
         fields.push_back(f);
     }
-    std::vector<uint32_t> recs = matching();
-    if (planOnly_)
+    if (planOnly_) {
+        matching();
         return;
+    }
+    // The rows found, tested against the WHERE clause, read for their new
+    // values and changed under one hold of the table: none changes between
+    // its test and its write, and the others see all of the statement or
+    // none of it.
+    StatementHold hold(s);
+    std::vector<uint32_t> recs = matching();
     // Every row's new values first: a value that does not fit its column
     // fails the statement before anything is written.
     std::vector<std::vector<std::pair<int, QVariant>>> changes(recs.size());
@@ -217,16 +254,19 @@ void Executor::update(ExecResult& out)
     for (size_t j = 0; j < recs.size(); ++j)
         w.write(recs[j], false, [&] { s.updateFields(recs[j], changes[j]); });
     if (!recs.empty())
-        s.flush();
+        w.flush();
     out.rowsAffected = static_cast<int>(recs.size());
 }
 
 void Executor::remove(ExecResult& out)
 {
     Table& s = *tabs_[0].table;
-    std::vector<uint32_t> recs = matching();
-    if (planOnly_)
+    if (planOnly_) {
+        matching();
         return;
+    }
+    StatementHold hold(s);  // as for an UPDATE
+    std::vector<uint32_t> recs = matching();
     StatementWrite w(s, recs);
     int deleted = 0;
     for (uint32_t r : recs) {
@@ -236,7 +276,7 @@ void Executor::remove(ExecResult& out)
         ++deleted;
     }
     if (deleted > 0)
-        s.flush();
+        w.flush();
     out.rowsAffected = deleted;
 }
 

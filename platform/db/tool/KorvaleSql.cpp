@@ -1,4 +1,5 @@
 // korvale-sql DIR [STATEMENT]
+// korvale-sql --help
 //
 // Runs one statement of the local SQL on the tables of the data directory
 // DIR, or, without STATEMENT, each non-blank line of the standard input in
@@ -21,6 +22,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <string>
 
@@ -140,15 +142,32 @@ bool run(const std::string& directory, const QString& statement)
     return false;
 }
 
+void usage(std::FILE* to, const char* program)
+{
+    std::fprintf(to,
+        "usage: %s DIR [STATEMENT]\n"
+        "Runs a statement of the local SQL on the tables of the data directory DIR;\n"
+        "without STATEMENT, each line of the standard input in turn, stopping at the\n"
+        "first that fails. A SELECT prints a line of column names and its rows,\n"
+        "tab-separated; another statement prints the number of rows it changed.\n"
+        "A failure prints \"error CODE: MESSAGE\" on standard error (exit status 1).\n",
+        program);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr,
-            "usage: %s DIR [STATEMENT]\n"
-            "  without STATEMENT, each line of the standard input is run in turn\n",
-            argc ? argv[0] : "korvale-sql");
+    const char* program = argc ? argv[0] : "korvale-sql";
+    if (argc >= 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
+        usage(stdout, program);
+        return 0;
+    }
+    // An option where the directory is expected: no directory is named so.
+    if (argc < 2 || argc > 3 || (argv[1][0] == '-' && argv[1][1] != '\0')) {
+        if (argc >= 2 && argv[1][0] == '-')
+            std::fprintf(stderr, "%s: unknown option %s\n", program, argv[1]);
+        usage(stderr, program);
         return 2;
     }
     static char buffer[1 << 16];

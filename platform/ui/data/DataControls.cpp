@@ -1,17 +1,107 @@
 #include "platform/ui/data/DataControls.h"
 
+#include <algorithm>
+
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QPalette>
+#include <QTextCursor>
+#include <QTextDocument>
 #include <QToolButton>
 
 #include "platform/os/Abort.h"
+#include "platform/ui/Messages.h"
 
 namespace kui {
 
 using kdb::Dataset;
 using kdb::DatasetState;
 using kdb::Field;
+
+// ---- Plain-text length ------------------------------------------------------------
+
+namespace {
+
+// Watches one editor's document: where the last change put its text, and
+// the cut of what went beyond the limit, once the change is complete.
+class PlainTextLimit : public QObject {
+public:
+    explicit PlainTextLimit(QPlainTextEdit* editor) : QObject(editor), editor_(editor)
+    {
+        setObjectName(Name());
+        connect(editor->document(), &QTextDocument::contentsChange, this, [this](int position, int, int added) {
+            changeFrom_ = position;
+            changeTo_ = position + added;
+        });
+        // The document is not changed while it reports a change: the cut
+        // waits for the end of the change (textChanged).
+        connect(editor, &QPlainTextEdit::textChanged, this, &PlainTextLimit::enforce);
+    }
+
+    static QString Name() { return QStringLiteral("kui_plainTextLimit"); }
+
+    int maxLength = 0;
+
+    void enforce()
+    {
+        if (maxLength <= 0 || cutting_)
+            return;
+        QTextDocument* doc = editor_->document();
+        const int length = doc->characterCount() - 1;  // less the closing paragraph mark
+        if (length <= maxLength)
+            return;
+        const int excess = length - maxLength;
+        // What came in last loses its end; a text longer than what came in
+        // (set by the program, or a limit lowered) loses its own end.
+        int end = std::clamp(changeTo_, 0, length);
+        int start = end - excess;
+        if (start < changeFrom_ || start < 0) {
+            start = maxLength;
+            end = length;
+        }
+        if (start > 0 && doc->characterAt(start).isLowSurrogate())
+            --start;  // never half a character
+        cutting_ = true;
+        QTextCursor cut(doc);
+        cut.joinPreviousEditBlock();
+        cut.setPosition(start);
+        cut.setPosition(end, QTextCursor::KeepAnchor);
+        cut.removeSelectedText();
+        cut.endEditBlock();
+        cutting_ = false;
+    }
+
+private:
+    QPlainTextEdit* editor_;
+    int changeFrom_ = 0;
+    int changeTo_ = 0;
+    bool cutting_ = false;
+};
+
+PlainTextLimit* LimitOf(const QPlainTextEdit* editor)
+{
+    return dynamic_cast<PlainTextLimit*>(
+        editor->findChild<QObject*>(PlainTextLimit::Name(), Qt::FindDirectChildrenOnly));
+}
+
+}  // namespace
+
+void SetPlainTextMaxLength(QPlainTextEdit* editor, int maxLength)
+{
+    PlainTextLimit* limit = LimitOf(editor);
+    if (!limit)
+        limit = new PlainTextLimit(editor);
+    if (limit->maxLength == maxLength)
+        return;
+    limit->maxLength = std::max(0, maxLength);
+    limit->enforce();
+}
+
+int PlainTextMaxLength(const QPlainTextEdit* editor)
+{
+    const PlainTextLimit* limit = LimitOf(editor);
+    return limit ? limit->maxLength : 0;
+}
 
 // ---- FieldLink -------------------------------------------------------------------
 
@@ -66,7 +156,7 @@ bool FieldLink::write(const QString& text, QString* error)
         return false;
     } catch (const std::exception& e) {
         if (error)
-            *error = QString::fromUtf8(e.what());
+            *error = kui::ExceptionText(e);
         return false;
     }
 }
@@ -197,11 +287,15 @@ DataMemo::DataMemo(QWidget* parent)
     : QPlainTextEdit(parent), DataEditor(
                                   this, [this] { showField(); }, [this](const QString& m) { emit writeFailed(m); })
 {
+    // The cut of a text too long comes before the text is written.
+    SetPlainTextMaxLength(this, 0);
     connect(this, &QPlainTextEdit::textChanged, this, &DataMemo::onChanged);
 }
 
 void DataMemo::showField()
 {
+    kdb::Field* f = link()->field();
+    SetPlainTextMaxLength(this, f && f->dataType() == kdb::fldZSTRING ? f->size() : 0);
     QString t = link()->text();
     if (t != toPlainText())
         setPlainText(t);
@@ -245,6 +339,8 @@ void DataComboBox::setReadOnly(bool on)
 
 void DataComboBox::showField()
 {
+    if (kdb::Field* f = link()->field(); f && lineEdit())
+        lineEdit()->setMaxLength(f->dataType() == kdb::fldZSTRING && f->size() > 0 ? f->size() : 32767);
     QString t = link()->text();
     if (t != currentText())
         setCurrentText(t);
@@ -388,7 +484,7 @@ void DataNavigator::run(void (Dataset::*move)())
             (dataset_->*move)();
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
-        emit moveFailed(QString::fromUtf8(e.what()));
+        emit moveFailed(kui::ExceptionText(e));
     }
     update();
 }

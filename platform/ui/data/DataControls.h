@@ -2,7 +2,9 @@
 // Data-aware editors: each shows one field of a dataset's current record
 // and writes what the user types into it, putting the dataset into Edit
 // state on the first change. Options: upper-case typing, read-only, and a
-// background colour while the editor has the focus.
+// background colour while the editor has the focus. An editor of a
+// character field takes no more characters than the field holds, so the
+// text on the screen is the text stored.
 #include <QColor>
 #include <QComboBox>
 #include <QLineEdit>
@@ -18,6 +20,14 @@
 class QToolButton;
 
 namespace kui {
+
+// A plain-text editor that takes at most maxLength characters (a line
+// break counts one), as a line edit's maxLength does: what is typed,
+// pasted, dropped or composed beyond it is left out, the part that fits
+// kept; a text set by the program is cut at its end. Undo takes back the
+// change and its cut together. 0: no limit.
+void SetPlainTextMaxLength(QPlainTextEdit* editor, int maxLength);
+int PlainTextMaxLength(const QPlainTextEdit* editor);
 
 // The link between one editor and one field.
 class FieldLink : public QObject {

@@ -5,11 +5,16 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMetaProperty>
+#include <QPainter>
 #include <QScrollBar>
+#include <QStyle>
 #include <QStyledItemDelegate>
 #include <QTimer>
 
 #include "platform/os/Abort.h"
+#include "platform/ui/Messages.h"
+
+#include <algorithm>
 
 namespace kui {
 
@@ -50,6 +55,19 @@ public:
         grid_->settingEditor_ = false;
     }
 
+    // A row the model colours (the screens give their selected row colours
+    // of their own) is drawn in the model's colours, not in the style's
+    // selection colours.
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyleOptionViewItem opt(option);
+        if (index.data(Qt::BackgroundRole).isValid())
+            opt.state &= ~QStyle::State_Selected;
+        QStyledItemDelegate::paint(painter, opt, index);
+        if (grid_->edgeLines_)
+            grid_->paintEdgeLines(painter, option.rect, index.column());
+    }
+
     void destroyEditor(QWidget* editor, const QModelIndex& index) const override
     {
         grid_->editorClosed(editor);
@@ -83,6 +101,8 @@ DataGrid::DataGrid(QWidget* parent) : QTableView(parent)
     setEditTriggers(
         QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed | QAbstractItemView::AnyKeyPressed);
     setItemDelegate(new DataGridDelegate(this));
+    // The last column takes the room the others leave.
+    horizontalHeader()->setStretchLastSection(true);
 }
 
 DatasetModel* DataGrid::bind(Dataset* dataset, std::vector<GridColumn> columns)
@@ -100,12 +120,78 @@ DatasetModel* DataGrid::bind(Dataset* dataset, std::vector<GridColumn> columns)
         if (m->columns()[static_cast<size_t>(c)].width > 0)
             setColumnWidth(c, m->columns()[static_cast<size_t>(c)].width);
     connect(m, &DatasetModel::currentRowChanged, this, &DataGrid::followDataset);
-    connect(m, &QAbstractItemModel::modelReset, this, [this] { followDataset(model_->dataset()->currentRow()); });
+    connect(m, &QAbstractItemModel::modelReset, this, [this] {
+        fitColumns();
+        followDataset(model_->dataset()->currentRow());
+    });
     connect(selectionModel(), &QItemSelectionModel::currentRowChanged, this, &DataGrid::onSelectionChanged);
     connect(verticalScrollBar(), &QScrollBar::valueChanged, this, &DataGrid::onScrolled, Qt::UniqueConnection);
     connect(dataset, &Dataset::updateRecord, this, [this] { commitCellEditor(); });
+    fitColumns();
     followDataset(dataset->currentRow());
     return m;
+}
+
+int DataGrid::cellWidthFor(const QString& text) const
+{
+    // The item's text margins on both sides, the grid line and a little room.
+    const int margin = 2 * (style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, this) + 1) + 4;
+    return fontMetrics().horizontalAdvance(text) + margin;
+}
+
+void DataGrid::fitColumns()
+{
+    if (!model_)
+        return;
+    const QHeaderView* header = horizontalHeader();
+    for (int c = 0; c < model_->columnCount(); ++c) {
+        int wanted = header->isVisible() ? header->sectionSizeHint(c) : 0;
+        if (const kdb::Field* f = model_->fieldOf(c); f && f->dataType() == kdb::fldDATE)
+            wanted = std::max(wanted, cellWidthFor(QStringLiteral("00/00/0000")));
+        if (columnWidth(c) < wanted)
+            setColumnWidth(c, wanted);
+    }
+}
+
+void DataGrid::setMinimumWidthForColumns(int lastColumnChars)
+{
+    if (!model_ || model_->columnCount() == 0)
+        return;
+    fitColumns();
+    int width = 2 * frameWidth() + verticalScrollBar()->sizeHint().width();
+    const int last = model_->columnCount() - 1;
+    for (int c = 0; c < last; ++c)
+        width += columnWidth(c);
+    width += std::max(cellWidthFor(QString(lastColumnChars, QLatin1Char('x'))),
+        last == 0 ? columnWidth(0) : 0);
+    setMinimumWidth(width);
+}
+
+void DataGrid::setCellEdgeLines(bool on)
+{
+    edgeLines_ = on;
+    setShowGrid(!on);
+    viewport()->update();
+}
+
+void DataGrid::paintEdgeLines(QPainter* painter, const QRect& cell, int column) const
+{
+    const QColor silver(0xC0, 0xC0, 0xC0);
+    const QColor highlight = palette().color(QPalette::Active, QPalette::Highlight);
+    auto linesLeftOf = [&](int x) {
+        painter->fillRect(QRect(x - 2, cell.top(), 1, cell.height()), silver);
+        painter->fillRect(QRect(x - 1, cell.top(), 1, cell.height()), highlight);
+    };
+    linesLeftOf(cell.left());
+    // The lines of the next cell fall inside this one: they are drawn here
+    // too, so that a repaint of this cell alone keeps them.
+    const QHeaderView* header = horizontalHeader();
+    for (int v = header->visualIndex(column) + 1; v < header->count(); ++v) {
+        if (!header->isSectionHidden(header->logicalIndex(v))) {
+            linesLeftOf(cell.right() + 1);
+            break;
+        }
+    }
 }
 
 void DataGrid::editorOpened(QWidget* editor, const QModelIndex& index)
@@ -152,7 +238,7 @@ void DataGrid::editorTextChanged(QWidget* editor)
         ds->edit();
     } catch (const EAbort&) {
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = kui::ExceptionText(e);
     }
     committing_ = false;
     if (error.isEmpty())
@@ -193,7 +279,7 @@ void DataGrid::onScrolled(int value)
     try {
         ds->loadRowsBefore(model_->fetchSize());
     } catch (const std::exception& e) {
-        emit moveFailed(QString::fromUtf8(e.what()));
+        emit moveFailed(kui::ExceptionText(e));
     }
 }
 
@@ -213,7 +299,7 @@ QModelIndex DataGrid::moveCursor(CursorAction action, Qt::KeyboardModifiers modi
     } catch (const EAbort&) {
         // the silent abort: the cursor stays
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = kui::ExceptionText(e);
     }
     if (!error.isEmpty())
         emit moveFailed(error);
@@ -253,7 +339,7 @@ void DataGrid::onSelectionChanged()
     } catch (const EAbort&) {
         // the silent abort: the cursor stays
     } catch (const std::exception& e) {
-        error = QString::fromUtf8(e.what());
+        error = kui::ExceptionText(e);
     }
     syncing_ = false;
     followDataset(ds->currentRow());

@@ -30,6 +30,18 @@ public:
     // Writes the open cell editor's text to the record when it differs from
     // the record's value; false when the record refused it.
     bool commitCellEditor();
+    // Cells separated by two painted lines instead of the view's grid: at
+    // the left edge of each cell, silver ($C0C0C0) two pixels left of it
+    // and the highlight colour one pixel left of it.
+    void setCellEdgeLines(bool on);
+    bool cellEdgeLines() const { return edgeLines_; }
+
+    // Width a cell needs to show Text whole in this grid's font.
+    int cellWidthFor(const QString& text) const;
+    // Makes the grid at least wide enough to show every column but the last
+    // at its width and the last one with at least LastColumnChars average
+    // characters, without a horizontal scroll bar.
+    void setMinimumWidthForColumns(int lastColumnChars);
 
 protected:
     // Ctrl+Home and Ctrl+End go to the dataset's first and last rows, also
@@ -49,6 +61,10 @@ private:
     void followDataset(int row);
     void onSelectionChanged();
     void onScrolled(int value);
+    void paintEdgeLines(QPainter* painter, const QRect& cell, int column) const;
+    // Widens each column that is narrower than its title or, for a date,
+    // than a date's text.
+    void fitColumns();
 
     DatasetModel* model_ = nullptr;
     bool syncing_ = false;
@@ -57,6 +73,7 @@ private:
     bool committing_ = false;
     bool editorTyped_ = false;  // the user changed the open editor's text
     bool settingEditor_ = false;  // the stored value is being put in it
+    bool edgeLines_ = false;
 };
 
 }  // namespace kui

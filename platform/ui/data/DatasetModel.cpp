@@ -2,6 +2,8 @@
 
 #include <QBrush>
 
+#include "platform/ui/Messages.h"
+
 namespace kui {
 
 using kdb::Dataset;
@@ -216,7 +218,7 @@ bool DatasetModel::setData(const QModelIndex& index, const QVariant& value, int 
             dataset_->edit();
         f->setAsString(value.toString());
     } catch (const std::exception& e) {
-        lastError_ = QString::fromUtf8(e.what());
+        lastError_ = kui::ExceptionText(e);
         emit editFailed(lastError_);
         return false;
     }

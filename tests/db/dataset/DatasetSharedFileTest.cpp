@@ -147,4 +147,48 @@ TEST_F(SharedFile, KeptTablesSeeAnotherProgramsAppendsAndUpdates)
     EXPECT_EQ(medicOf("10"), "SALBUTAMOL");
 }
 
+// A record another program deleted after it was read: its edit is refused
+// (the dataset stays in Browse), and a post finding it deleted writes
+// nothing and keeps the edits.
+TEST_F(SharedFile, ARecordDeletedSinceItWasReadIsNeitherEditedNorWritten)
+{
+    TableDataset ds;
+    ds.setDatabase(*db);
+    ds.setTableName("FORD");
+    ds.open();
+    ASSERT_TRUE(ds.locate("CODE", QString("10")));
+    const uint32_t gone = ds.physicalRecNo();
+    elsewhere([gone](Table& t) { t.deleteRecord(gone); });
+    try {
+        ds.edit();
+        ADD_FAILURE() << "edit of a deleted record";
+    } catch (const EDBEngineError& e) {
+        EXPECT_EQ(e.code(), DBERR_RECDELETED);
+    }
+    EXPECT_EQ(ds.state(), DatasetState::Browse);
+    EXPECT_TRUE(ds.currentRowGone());
+
+    // Deleted while this dataset edits it (here through the table it
+    // edits with, which holds the record's lock).
+    ds.first();
+    const uint32_t rec = ds.physicalRecNo();
+    const QString before = ds.fieldByName("MEDIC").asString();
+    ds.edit();
+    ds.fieldByName("MEDIC").setAsString("CHANGED");
+    ds.table()->deleteRecord(rec);
+    int posts = 0;
+    ds.beforePost = [&](Dataset&) { ++posts; };
+    try {
+        ds.post();
+        ADD_FAILURE() << "post into a deleted record";
+    } catch (const EDBEngineError& e) {
+        EXPECT_EQ(e.code(), DBERR_RECDELETED);
+    }
+    EXPECT_EQ(posts, 0);
+    EXPECT_EQ(ds.state(), DatasetState::Edit);
+    EXPECT_EQ(ds.fieldByName("MEDIC").asString(), "CHANGED");
+    EXPECT_EQ(ds.table()->value(rec, ds.fieldByName("MEDIC").index()).toString(), before);
+    ds.cancel();
+}
+
 }  // namespace

@@ -81,8 +81,15 @@ TEST_F(DatasetLayer, OpeningFailuresAreClear)
     EXPECT_FALSE(t.active());
     EXPECT_TRUE(t.isEmpty());
     t.setTableName("Patient.DBF");
-    t.setIndexFieldNames("PRENOM");  // no tag on it
-    EXPECT_THROW(t.open(), EDatabaseError);
+    t.setIndexFieldNames("PRENOM");  // no tag on it: the engine's error, naming the table
+    try {
+        t.open();
+        ADD_FAILURE() << "opened without its index";
+    } catch (const EDBEngineError& e) {
+        EXPECT_EQ(e.code(), kdb::DBERR_NOSUCHINDEX);
+        EXPECT_NE(e.file().find("Patient.DBF"), std::string::npos) << e.file();
+    }
+    EXPECT_FALSE(t.active());
     TableDataset empty;
     prepare(empty, "USERS.DB");
     empty.open();

@@ -117,6 +117,30 @@ TEST_F(CorpusTest, StoredDamagedFilesGiveEngineErrors)
             EXPECT_EQ(code, DBERR_INDEXOUTOFDATE);
         } else if (name == QLatin1String("memo-missing.dbf")) {
             EXPECT_EQ(code, DBERR_MEMOCORRUPT);
+        } else if (name.startsWith(QLatin1String("header-plus-")) || name.startsWith(QLatin1String("header-minus-")) ||
+            name == QLatin1String("reclen-plus-one.dbf") || name == QLatin1String("type-unknown.dbf")) {
+            // What the header promises does not hold: refused; the repair
+            // of the header mends all but the unknown type, and the table
+            // then reads its two live records as written.
+            EXPECT_EQ(code, DBERR_HEADERCORRUPT);
+            const std::string h = copy(corpus.filePath(name), QStringLiteral("H.DBF"));
+            const DbfTable::HeaderRepair found = DbfTable::repairHeader(h, false);
+            EXPECT_TRUE(found.damaged);
+            EXPECT_EQ(found.repairable, name != QLatin1String("type-unknown.dbf")) << found.what;
+            if (found.repairable) {
+                DbfTable::repairHeader(h, true);
+                auto t = DbfTable::open(h);
+                ASSERT_EQ(t->recordCount(), 3u);
+                EXPECT_EQ(t->value(2, 0).toString(), QStringLiteral("MARTIN"));
+                EXPECT_EQ(t->value(2, 2).toDouble(), -2.25);
+            }
+        } else if (name == QLatin1String("count-behind.dbf")) {
+            // Records after the count are taken back, the half record goes.
+            EXPECT_EQ(code, 0);
+            EXPECT_EQ(DbfTable::open(path)->recordCount(), 3u);
+        } else if (name == QLatin1String("level7-properties.dbf")) {
+            EXPECT_EQ(code, 0);  // field properties after the end mark are no damage
+            EXPECT_EQ(DbfTable::open(path)->value(2, 1).toDate(), QDate(1999, 12, 31));
         }
         if (name == QLatin1String("header-too-long.dbf")) {
             // A header length the repair reads again from the field
@@ -137,14 +161,28 @@ TEST_F(CorpusTest, StoredDamagedFilesGiveEngineErrors)
     EXPECT_GE(opened, 1);
 }
 
-TEST_F(CorpusTest, CountBeyondTheFileIsCappedToWholeRecords)
+// A file that holds fewer records than its header counts is refused (it is
+// neither read nor written) until its repair gives it the count of what it
+// holds.
+TEST_F(CorpusTest, ACountBeyondTheFileIsRefusedUntilTheRepair)
 {
     const QDir corpus(QString::fromLatin1(KORVALE_DBF_TEST_DIR) + QStringLiteral("/corpus"));
-    auto t = DbfTable::open(copy(corpus.filePath(QStringLiteral("count-huge.dbf")), QStringLiteral("c.dbf")));
-    EXPECT_EQ(t->recordCount(), 2u);
-    auto u = DbfTable::open(copy(corpus.filePath(QStringLiteral("truncated-record.dbf")), QStringLiteral("u.dbf")));
-    EXPECT_EQ(u->recordCount(), 1u);
-    EXPECT_EQ(u->value(1, 0).toString(), QStringLiteral("abcde"));
+    const std::string c = copy(corpus.filePath(QStringLiteral("count-huge.dbf")), QStringLiteral("c.dbf"));
+    const std::string u = copy(corpus.filePath(QStringLiteral("truncated-record.dbf")), QStringLiteral("u.dbf"));
+    for (const std::string& path : {c, u}) {
+        try {
+            DbfTable::open(path);
+            ADD_FAILURE() << path << " opened";
+        } catch (const EDBEngineError& e) {
+            EXPECT_EQ(e.code(), DBERR_HEADERCORRUPT) << e.what();
+        }
+        DbfTable::open(path, {.exclusive = true, .forRepair = true})->repair();
+    }
+    // Each record cut short is completed with blanks.
+    EXPECT_EQ(DbfTable::open(c)->recordCount(), 3u);
+    auto t = DbfTable::open(u);
+    ASSERT_EQ(t->recordCount(), 2u);
+    EXPECT_EQ(t->value(1, 0).toString(), QStringLiteral("abcde"));
 }
 
 TEST_F(CorpusTest, EveryTruncationAndRandomDamageOfASoundTable)

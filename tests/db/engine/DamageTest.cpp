@@ -7,8 +7,10 @@
 #include <QDate>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
+#include "platform/db/core/DamageLog.h"
 #include "platform/db/core/File.h"
 #include "platform/db/dbf/DbfTable.h"
 #include "platform/db/engine/Engine.h"
@@ -146,6 +148,72 @@ TEST_F(EngineDamageTest, ARestructureThatCutsValuesKeepsACopyAndCountsThem)
     ASSERT_EQ(restructureTable(dir(), req, &none), 0);
     EXPECT_FALSE(none.damaged());
     EXPECT_TRUE(none.copyDir.empty());
+}
+
+// The memo file's next-free block beyond its end, and memo pointers beyond
+// it: the check says both, sets the block to the end of the file, blanks the
+// pointers, and the memos written afterwards go to the end of the file.
+TEST_F(EngineDamageTest, AMemoFileNextFreeBlockThatCannotBeIsReportedAndSetToTheEnd)
+{
+    patch(3, 25, "    123456");  // beyond the memo file
+    QFile m(file("T.DBT"));
+    ASSERT_TRUE(m.open(QIODevice::ReadWrite));
+    m.write("\xFF\xFF\xFF\xFF", 4);
+    m.close();
+    const qint64 blocks = QFileInfo(file("T.DBT")).size() / 512;
+
+    const DamageReport d = repairTable(dir(), "T.DBF");
+    EXPECT_EQ(d.error, 0);
+    EXPECT_TRUE(d.badMemoNextFree);
+    EXPECT_EQ(d.memoNextFree, 0xFFFFFFFFu);
+    EXPECT_EQ(d.badMemoPointers, 1u);
+    EXPECT_EQ(bytes(QString::fromStdString(d.copyDir) + "/T.DBT").left(4), QByteArray("\xFF\xFF\xFF\xFF", 4));
+    const QByteArray head = bytes(file("T.DBT")).left(4);
+    EXPECT_EQ(head, QByteArray::fromRawData(reinterpret_cast<const char*>(&blocks), 4));
+    EXPECT_FALSE(repairTable(dir(), "T.DBF").damaged());
+    auto t = openTable(dir(), "T.DBF");
+    t->update(3, {QStringLiteral("nom3"), QDate(2020, 2, 3), 30, QStringLiteral("mémo neuf")});
+    EXPECT_EQ(t->value(3, 3).toString(), QStringLiteral("mémo neuf"));
+    EXPECT_EQ(t->value(4, 3).toString(), QStringLiteral("mémo 4"));
+}
+
+// Copies of the damaged files stay within their bound: the last five of
+// each table; the copies of another table are not touched.
+TEST_F(EngineDamageTest, TheCopiesOfATableStayWithinTheirBoundAndTheLogsTooBound)
+{
+    const std::string other = dir() + "/U.DBF";
+    DbfTable::create(other, {{"NOM", 'C', 10, 0, false}}, {});
+    keepDamagedCopy(other);
+    std::vector<std::string> copies;
+    for (int i = 0; i < 8; ++i)
+        copies.push_back(keepDamagedCopy(dir() + "/T.DBF"));
+    keepDamagedCopy(other);
+    const QString day = tmp.path() + "/Damaged/" + today();
+    EXPECT_EQ(QString::fromStdString(copies[0]), day);
+    EXPECT_EQ(QString::fromStdString(copies[7]), day + "-8");
+    QStringList kept = QDir(tmp.path() + "/Damaged").entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    kept.sort();
+    // the folders emptied go; the first keeps the other table's first copy
+    EXPECT_EQ(kept,
+        (QStringList{today(), today() + "-4", today() + "-5", today() + "-6", today() + "-7", today() + "-8"}));
+    for (int i = 0; i < 8; ++i)
+        EXPECT_EQ(QFile::exists(QString::fromStdString(copies[i]) + "/T.DBF"), i >= 3) << i;
+    EXPECT_TRUE(QFile::exists(day + "/U.DBF"));
+    EXPECT_TRUE(QFile::exists(day + "-8/U.DBF"));  // the last folder of the day did not hold it
+
+    // The log keeps its newest lines under its bound.
+    const std::string line(200, 'x');
+    for (int i = 0; i < 6000; ++i)
+        ASSERT_TRUE(logDamage(dir() + "/T.DBF", line + " " + std::to_string(i)));
+    EXPECT_LE(QFileInfo(QString::fromStdString(damageLogPath(dir()))).size(), kDamageLogMaxBytes);
+    const std::vector<std::string> shown = takeDamageLog(dir());
+    ASSERT_FALSE(shown.empty());
+    EXPECT_TRUE(shown.back().ends_with(" 5999")) << shown.back();
+    EXPECT_NE(shown.front().find("T.DBF : " + line), std::string::npos) << shown.front();
+    for (int i = 0; i < 6000; ++i)
+        logDamage(dir() + "/T.DBF", line);
+    takeDamageLog(dir());
+    EXPECT_LE(QFileInfo(tmp.path() + "/Damaged/repairs-shown.log").size(), kDamageLogMaxBytes);
 }
 
 }  // namespace

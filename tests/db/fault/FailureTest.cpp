@@ -13,6 +13,7 @@
 #include "FaultFileSystem.h"
 #include "FaultTables.h"
 #include "platform/db/core/DamageLog.h"
+#include "platform/db/database/Database.h"
 #include "platform/db/mdx/MdxFile.h"
 #include "platform/db/paradox/ParadoxTable.h"
 #include "platform/db/sql/Sql.h"
@@ -215,6 +216,19 @@ TEST(FailureTest, TheTableGoesOnAfterARefusedWrite)
     expectIndexMatches(*back);
 }
 
+namespace {
+// The table of the statements' tests: 50 patients; answers them.
+Records fiftyPatients(const std::string& path)
+{
+    DbfTable::create(path, faultFields(), faultTags());
+    auto t = DbfTable::open(path, {true, false});
+    for (int i = 1; i <= 50; ++i)
+        t->append(faultRecord(i));
+    t->flush();
+    return recordsOf(*t);
+}
+}  // namespace
+
 // A statement whose write the disk refuses part-way puts back the rows it
 // wrote before: every row as it was, an index that matches them.
 TEST(FailureTest, AStatementRefusedPartWayLeavesEveryRowAsItWas)
@@ -225,15 +239,7 @@ TEST(FailureTest, AStatementRefusedPartWayLeavesEveryRowAsItWas)
         QTemporaryDir tmp;
         const std::string dir = tmp.path().toStdString();
         const std::string path = dir + "/PATIENT.DBF";
-        DbfTable::create(path, faultFields(), faultTags());
-        Records expected;
-        {
-            auto t = DbfTable::open(path, {true, false});
-            for (int i = 1; i <= 50; ++i)
-                t->append(faultRecord(i));
-            t->flush();
-            expected = recordsOf(*t);
-        }
+        const Records expected = fiftyPatients(path);
         FaultFileSystem fs;
         fs.add(rule(Op::Write, ".DBF", EIO, -1, false, 3));  // the fourth row's write, once
         {
@@ -245,6 +251,49 @@ TEST(FailureTest, AStatementRefusedPartWayLeavesEveryRowAsItWas)
         auto back = DbfTable::open(path, {true, false});
         EXPECT_EQ(recordsOf(*back), expected);
         expectIndexMatches(*back);
+    }
+}
+
+// A statement whose journal the disk refuses, or whose flush fails, puts
+// back what it wrote: every row as it was (at once, or, when the disk keeps
+// refusing, at the next open of the table), no journal left beside it.
+TEST(FailureTest, AStatementWhoseJournalOrFlushFailsLeavesEveryRowAsItWas)
+{
+    struct Refusal {
+        const char* what;
+        FaultFileSystem::Rule rule;
+        const char* file;
+    };
+    for (const Refusal& r : {Refusal{"journal write refused", rule(Op::Write, ".JNL"), "PATIENT.JNL"},
+             Refusal{"journal sync refused", rule(Op::Sync, ".JNL"), "PATIENT.JNL"},
+             Refusal{"table sync refused once", rule(Op::Sync, ".DBF", EIO, -1, false), "PATIENT.DBF"},
+             Refusal{"table sync refused", rule(Op::Sync, ".DBF"), "PATIENT.DBF"}}) {
+        for (const char* st : {"UPDATE PATIENT SET NUM = 7, NOM = 'Autre' WHERE NUM < 300",
+                 "DELETE FROM PATIENT WHERE NUM < 300", "UPDATE PATIENT SET NUM = 8 WHERE CODE = 'C000003'"}) {
+            SCOPED_TRACE(std::string(r.what) + ": " + st);
+            QTemporaryDir tmp;
+            const std::string dir = tmp.path().toStdString();
+            const std::string path = dir + "/PATIENT.DBF";
+            const Records expected = fiftyPatients(path);
+            FaultFileSystem fs;
+            fs.add(r.rule);
+            {
+                ScopedFileSystem use(fs);
+                Database db(dir);
+                std::string message;
+                const int code = codeOf([&] { sql::execute(db, st); }, &message);
+                if (std::string(st).find("CODE =") != std::string::npos && r.file == std::string("PATIENT.JNL")) {
+                    EXPECT_EQ(code, 0) << message;  // one record keeps no journal
+                    continue;
+                }
+                EXPECT_EQ(code, DBERR_WRITEERR) << message;
+                EXPECT_NE(message.find(r.file), std::string::npos) << message;
+            }
+            auto back = DbfTable::open(path, {true, false});
+            EXPECT_EQ(recordsOf(*back), expected);
+            expectIndexMatches(*back);
+            EXPECT_FALSE(std::filesystem::exists(dir + "/PATIENT.JNL"));
+        }
     }
 }
 
@@ -420,4 +469,76 @@ TEST(FailureTest, AnIndexLeftPendingOpensWhileAnotherProgramOpensTheTable)
     EXPECT_EQ(t->recordCount(), 11u);
     EXPECT_EQ(t->findKey("CODE", faultRecord(11)[0].toString()), 11u);
     expectIndexMatches(*t);
+}
+
+// The pack of a table with memos writes a new table and a new memo file
+// beside the old ones, marks the old table, then renames the memo file and
+// the table over the old ones. Refused before the mark (the memo file's
+// rename): the old files stay, nothing left behind. Refused between the two
+// renames: the next open puts the new table in place (its index then to be
+// made again, as after any pack stopped before its index), and the records
+// read with their memos.
+TEST(FailureTest, APackOfMemosStoppedBetweenItsRenamesIsFinishedByTheNextOpen)
+{
+    for (const bool betweenRenames : {false, true}) {
+        SCOPED_TRACE(betweenRenames ? "table rename refused" : "memo file rename refused");
+        QTemporaryDir tmp;
+        const std::string dir = tmp.path().toStdString();
+        const std::string path = dir + "/FPROT.DBF";
+        auto fields = faultFields();
+        fields.push_back({"DIAG", 'M', 10, 0, false});
+        DbfTable::create(path, fields, faultTags());
+        Records expected;
+        {
+            auto t = DbfTable::open(path, {true, false});
+            for (int i = 1; i <= 30; ++i) {
+                auto rec = faultRecord(i);
+                rec.push_back(QString("diagnostic %1").arg(i));
+                t->append(rec);
+            }
+            for (int round = 0; round < 20; ++round)
+                for (uint32_t r = 1; r <= 30; ++r)
+                    t->updateFields(r, {{3, QString("diagnostic %1, tour %2").arg(r).arg(round)}});
+            t->deleteRecord(5);
+            t->flush();
+            expected = recordsOf(*t);
+        }
+        const std::string dbt = dir + "/FPROT.DBT";
+        const auto grown = std::filesystem::file_size(dbt);
+        const QByteArray before = [&] {
+            QFile f(QString::fromStdString(path));
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
+        FaultFileSystem fs;
+        fs.add(rule(Op::Rename, betweenRenames ? "FPROT.DBF.tmp~" : "FPROT.DBT.tmp~"));
+        {
+            auto t = DbfTable::open(path, {true, false});
+            ScopedFileSystem use(fs);
+            EXPECT_EQ(kdbtest::codeOf([&] { t->pack(); }), DBERR_WRITEERR);
+        }
+        if (!betweenRenames) {
+            EXPECT_EQ(filesIn(dir), (std::set<std::string>{"FPROT.DBF", "FPROT.DBT", "FPROT.MDX"}));
+            QFile f(QString::fromStdString(path));
+            f.open(QIODevice::ReadOnly);
+            EXPECT_EQ(f.readAll(), before);
+            EXPECT_EQ(std::filesystem::file_size(dbt), grown);
+        } else {
+            EXPECT_TRUE(filesIn(dir).count("FPROT.DBF.tmp~"));
+            EXPECT_FALSE(filesIn(dir).count("FPROT.DBT.tmp~"));  // in place already
+        }
+        bool outOfDate = false;
+        auto back = reopen(path, &outOfDate);
+        EXPECT_EQ(outOfDate, betweenRenames);
+        EXPECT_EQ(recordsOf(*back), expected);
+        expectIndexMatches(*back);
+        if (betweenRenames) {
+            EXPECT_EQ(back->recordCount(), 29u);  // packed
+            EXPECT_LT(std::filesystem::file_size(dbt), grown / 10);
+            QFile log(QString::fromStdString(damageLogPath(dir)));
+            ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+            EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains("compactage interrompu"));
+        }
+        EXPECT_EQ(filesIn(dir).count("FPROT.DBF.tmp~"), 0u);
+    }
 }

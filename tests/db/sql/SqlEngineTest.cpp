@@ -142,6 +142,43 @@ TEST_F(SqlEngine, MaxReadsOneKeyAndSkipsDeletedRecords)
     EXPECT_TRUE(run("SELECT MAX(DATE_PRT) AS L FROM FPROT WHERE NUM='X'").result.rows[0][0].isNull());
 }
 
+// "+" adds numbers and joins texts; a MAX in the select list may be part of
+// an expression of the one row. A number and a text, a MAX elsewhere than in
+// the select list, a column beside a MAX: refused as the other statements
+// outside the dialect are, never a wrong answer.
+TEST_F(SqlEngine, PlusAddsNumbersJoinsTextsAndRefusesTheRest)
+{
+    EXPECT_EQ(run("UPDATE CONS SET ID_CONS = ID_CONS + 1 WHERE ID_CONS = 3").rowsAffected, 1);
+    EXPECT_EQ(col0("SELECT ID_CONS FROM CONS ORDER BY ID_CONS"), (V{"1", "2", "4", "4"}));
+    const auto next = run("SELECT MAX(ID_CONS) + 1 AS NEXT_ID FROM CONS");
+    ASSERT_EQ(next.result.rows.size(), 1u);
+    EXPECT_EQ(next.result.rows[0][0].toInt(), 5);
+    EXPECT_EQ(next.result.columns[0].name, "NEXT_ID");
+    EXPECT_EQ(next.result.columns[0].type, fldFLOAT);
+    // through the tag, through a scan (a WHERE clause), both sides of "+"
+    EXPECT_EQ(
+        run("SELECT 10 + MAX(ID_CONS) + 0.5 FROM CONS WHERE PATIENT = '000001'").result.rows.at(0).at(0).toDouble(),
+        14.5);
+    EXPECT_EQ(col0("SELECT ID_CONS + ID_CONS FROM CONS WHERE PATIENT = '000002'"), (V{"4"}));
+    EXPECT_EQ(col0("SELECT ID_CONS FROM CONS WHERE ID_CONS + 6 > 9 ORDER BY ID_CONS"), (V{"4", "4"}));
+    Params p;
+    p.setInteger("N", 1);
+    EXPECT_EQ(col0("SELECT MEDIC FROM FORD WHERE NUM = :N + 1 AND CODE = '1'", p), (V{"SPASFON"}));
+    EXPECT_EQ(col0("SELECT NOM + ', ' + PRENOM FROM PATIENT WHERE CODE='000001'"), (V{"DUPONT, JEAN"}));
+    // nothing of these is run
+    const uint32_t codes = db.get("FBIO")->recordCount();
+    std::string msg;
+    for (const char* refused : {"UPDATE CONS SET MOTIF = MOTIF + 1", "SELECT NOM + ID_CONS FROM CONS, PATIENT",
+             "SELECT DCONS + 1 FROM CONS", "SELECT MAX(ID_CONS) + ID_CONS FROM CONS",
+             "UPDATE CONS SET ID_CONS = MAX(ID_CONS) + 1", "INSERT INTO FBIO (CODE) VALUES (MAX(CODE))",
+             "SELECT CODE FROM FBIO WHERE MAX(CODE) + 1 = 2", "SELECT * , MAX(CODE) FROM FBIO"}) {
+        SCOPED_TRACE(refused);
+        EXPECT_EQ(codeOf([&] { run(refused); }, &msg), kSqlSyntax) << msg;
+    }
+    EXPECT_EQ(col0("SELECT MOTIF FROM CONS WHERE ID_CONS = 1"), (V{"FIEVRE"}));
+    EXPECT_EQ(db.get("FBIO")->recordCount(), codes);
+}
+
 TEST_F(SqlEngine, PlannerUsesTheTags)
 {
     auto plan = [&](const std::string& s) { return explain(db.database, s); };

@@ -2,6 +2,8 @@
 // messages and its exit status, each statement in a process of its own.
 #include <gtest/gtest.h>
 
+#include <QDate>
+#include <QFile>
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
@@ -12,6 +14,7 @@
 #include <unistd.h>
 
 #include "platform/db/dbf/DbfTable.h"
+#include "platform/db/engine/Damage.h"
 #include "platform/db/engine/Engine.h"
 #include "tests/db/DbTestUtil.h"
 
@@ -226,6 +229,59 @@ TEST_F(KorvaleSqlTool, StandardInputRunsEachLineAndStopsAtTheFirstFailure)
     Outcome unknown = run(QStringLiteral("UPDATE VISITE SET ABSENT = 1"));
     EXPECT_EQ(unknown.status, 1);
     EXPECT_TRUE(unknown.err.startsWith(QStringLiteral("error 11791: "))) << unknown.err.toStdString();
+}
+
+// "+" on numbers adds them and a MAX within an expression gives one row
+// (the next consultation number), "+" joins texts as the screens' statements
+// do, and a number added to a text is refused with the code of the other
+// statements outside the dialect, changing nothing.
+TEST_F(KorvaleSqlTool, PlusAddsNumbersAndJoinsTextsOrIsRefused)
+{
+    for (const char* values : {"('DUPONT', 5)", "('MARTIN', 7)", "('PETIT', 9)"})
+        ASSERT_EQ(run(QStringLiteral("INSERT INTO VISITE (NOM, NUM) VALUES %1").arg(QLatin1String(values))).status, 0);
+    const Outcome up = run(QStringLiteral("UPDATE VISITE SET NUM = NUM + 1 WHERE NUM = 7"));
+    EXPECT_EQ(up.status, 0) << up.err.toStdString();
+    EXPECT_EQ(up.out, QStringLiteral("1\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT NOM, NUM FROM VISITE ORDER BY NUM")).out,
+        QStringLiteral("NOM\tNUM\nDUPONT\t5\nMARTIN\t8\nPETIT\t9\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT MAX(NUM) + 1 FROM VISITE")).out, QStringLiteral("MAX(NUM) + 1\n10\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT MAX(NUM) + 1 AS SUIVANT FROM VISITE WHERE NOM <> 'PETIT'")).out,
+        QStringLiteral("SUIVANT\n9\n"));
+    EXPECT_EQ(run(QStringLiteral("SELECT NOM + ' (' + NOM + ')' AS N, MONTANT + 0.25 FROM VISITE WHERE NUM = 5")).out,
+        QStringLiteral("N\tMONTANT + 0.25\nDUPONT (DUPONT)\t\n"));
+    for (const char* refused : {"UPDATE VISITE SET NOM = NOM + NUM", "SELECT NOM + 1 FROM VISITE",
+             "SELECT MAX(NUM) + NUM FROM VISITE", "UPDATE VISITE SET NUM = MAX(NUM) + 1"}) {
+        SCOPED_TRACE(refused);
+        const Outcome o = run(QLatin1String(refused));
+        EXPECT_EQ(o.status, 1);
+        EXPECT_TRUE(o.out.isEmpty()) << o.out.toStdString();
+        EXPECT_TRUE(o.err.startsWith(QStringLiteral("error 11790: "))) << o.err.toStdString();
+    }
+    EXPECT_EQ(run(QStringLiteral("SELECT NOM, NUM FROM VISITE ORDER BY NUM")).out,
+        QStringLiteral("NOM\tNUM\nDUPONT\t5\nMARTIN\t8\nPETIT\t9\n"));
+}
+
+// --help (or -h) prints the usage and reads no statement; another option
+// is refused with the usage.
+TEST_F(KorvaleSqlTool, HelpPrintsTheUsage)
+{
+    for (const char* option : {"--help", "-h"}) {
+        QProcess p;
+        p.start(QStringLiteral(KORVALE_SQL_TOOL), {QLatin1String(option)});
+        ASSERT_TRUE(p.waitForStarted());
+        // no statement is waited for on the standard input, left open
+        ASSERT_TRUE(p.waitForFinished(10000)) << option;
+        EXPECT_EQ(p.exitCode(), 0);
+        const QString out = QString::fromUtf8(p.readAllStandardOutput());
+        EXPECT_TRUE(out.startsWith(QStringLiteral("usage: "))) << out.toStdString();
+        EXPECT_TRUE(out.contains(QStringLiteral("DIR [STATEMENT]"))) << out.toStdString();
+        p.kill();
+    }
+    QProcess p;
+    p.start(QStringLiteral(KORVALE_SQL_TOOL), {QStringLiteral("--aide")});
+    ASSERT_TRUE(p.waitForFinished(10000));
+    EXPECT_EQ(p.exitCode(), 2);
+    EXPECT_TRUE(QString::fromUtf8(p.readAllStandardError()).contains(QStringLiteral("unknown option --aide")));
 }
 
 // A statement that fails on one of its rows changes none of them: a value
@@ -453,6 +509,147 @@ TEST_F(KorvaleSqlTool, DeletedRecordsStayInTheTagsUntilAPack)
         EXPECT_EQ(otherReadersWalk(mdx, "NOM").size(), 3);
     }
     EXPECT_EQ(run(QStringLiteral("SELECT CODE FROM PAT ORDER BY NOM")).out, QStringLiteral("CODE\nP1\nP4\nP2\n"));
+}
+
+// The bytes of a file, and writing them back.
+QByteArray fileBytes(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+void setFileBytes(const std::string& path, const QByteArray& b)
+{
+    QFile f(QString::fromStdString(path));
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    ASSERT_EQ(f.write(b), b.size());
+}
+void put16(QByteArray& b, int at, int v)
+{
+    b[at] = static_cast<char>(v & 0xFF);
+    b[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+void put32(QByteArray& b, int at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// A header that does not say what the file holds (its length off by a field
+// description either way or beyond the file, the record length one short):
+// every statement is refused with the damaged table's error naming it, none
+// writes a byte; the table check repairs it from the rest of the header,
+// keeping a copy, and the rows read as before.
+TEST_F(KorvaleSqlTool, AWrongHeaderIsRefusedByEveryStatementUntilTheCheckRepairsIt)
+{
+    std::vector<std::vector<QVariant>> rows;
+    for (int i = 1; i <= 5; ++i)
+        rows.push_back(patient(QStringLiteral("P%1").arg(i), QStringLiteral("NOM%1").arg(i), i, QDate(2024, 1, i),
+            QStringLiteral("T%1").arg(i), {}, QStringLiteral("note %1").arg(i)));
+    makePatients("PATIENT", true, rows);
+    const QString all = QStringLiteral("SELECT CODE, NOM, NUM, DV, NOTE FROM PATIENT ORDER BY CODE");
+    const Outcome before = run(all);
+    ASSERT_EQ(rowsOf(before).size(), 5) << before.err.toStdString();
+    const std::string path = tablePath("PATIENT");
+    const QByteArray sound = fileBytes(path);
+    const int header = 32 + 7 * 32 + 1, recLen = 1 + 6 + 20 + 6 + 8 + 10 + 10 + 10;
+
+    const std::pair<const char*, std::function<void(QByteArray&)>> damages[] = {
+        {"header length 32 too long", [&](QByteArray& b) { put16(b, 8, header + 32); }},
+        {"header length 0xFFFF", [&](QByteArray& b) { put16(b, 8, 0xFFFF); }},
+        {"header length 32 short", [&](QByteArray& b) { put16(b, 8, header - 32); }},
+        {"record length one short", [&](QByteArray& b) { put16(b, 10, recLen - 1); }},
+    };
+    for (const auto& [what, make] : damages) {
+        SCOPED_TRACE(what);
+        QByteArray damaged = sound;
+        make(damaged);
+        setFileBytes(path, damaged);
+        for (const QString& st : {all, QStringLiteral("UPDATE PATIENT SET NOM = 'X'"),
+                 QStringLiteral("INSERT INTO PATIENT (CODE, NOM) VALUES ('P9', 'NEUF')"),
+                 QStringLiteral("DELETE FROM PATIENT WHERE CODE = 'P1'")}) {
+            const Outcome o = run(st);
+            EXPECT_EQ(o.status, 1) << st.toStdString() << "\n" << o.out.toStdString();
+            EXPECT_TRUE(o.err.startsWith(QStringLiteral("error %1: ").arg(kdb::DBERR_HEADERCORRUPT)))
+                << o.err.toStdString();
+            EXPECT_TRUE(o.err.contains(QStringLiteral("PATIENT.DBF"))) << o.err.toStdString();
+            EXPECT_EQ(fileBytes(path), damaged) << st.toStdString();
+        }
+        const kdb::engine::DamageReport r = kdb::engine::repairTable(dir_.path().toStdString(), "PATIENT.DBF");
+        EXPECT_EQ(r.error, 0);
+        EXPECT_FALSE(r.headerDamage.empty());
+        EXPECT_EQ(fileBytes(r.copyDir + "/PATIENT.DBF"), damaged);
+        EXPECT_EQ(fileBytes(path), sound);
+        EXPECT_EQ(run(all).out.toStdString(), before.out.toStdString());
+    }
+}
+
+// A count that stays behind the records the file holds (another program
+// appended them and never wrote its count): a look-up through the index
+// finds them, a read lists them, an insert goes after them; nothing is
+// written over them, and the change is logged with a copy of the files.
+TEST_F(KorvaleSqlTool, RecordsAfterTheCountAreReadAndNeverWrittenOver)
+{
+    std::vector<std::vector<QVariant>> rows;
+    for (int i = 1; i <= 500; ++i)
+        rows.push_back(patient(QStringLiteral("%1").arg(i, 6, 10, QLatin1Char('0')), QStringLiteral("NOM%1").arg(i), i));
+    makePatients("PATIENT", true, rows);
+    const std::string path = tablePath("PATIENT");
+    const QByteArray sound = fileBytes(path);
+    auto countOf = [&](uint32_t count) {
+        QByteArray b = sound;
+        put32(b, 4, count);
+        setFileBytes(path, b);
+    };
+
+    countOf(100);
+    const Outcome found = run(QStringLiteral("SELECT NOM FROM PATIENT WHERE CODE = '000150'"));
+    EXPECT_EQ(found.status, 0) << found.err.toStdString();
+    EXPECT_EQ(found.out, QStringLiteral("NOM\nNOM150\n"));
+    EXPECT_EQ(fileBytes(path), sound);  // the count written back
+
+    countOf(0);
+    const Outcome listed = run(QStringLiteral("SELECT CODE FROM PATIENT"));
+    EXPECT_EQ(rowsOf(listed).size(), 500) << listed.err.toStdString();
+
+    countOf(0);
+    const Outcome ins = run(QStringLiteral("INSERT INTO PATIENT (CODE, NOM, NUM) VALUES ('000501', 'NOUVEAU', 501)"));
+    EXPECT_EQ(ins.status, 0) << ins.err.toStdString();
+    EXPECT_EQ(run(QStringLiteral("SELECT NOM FROM PATIENT WHERE CODE = '000001'")).out, QStringLiteral("NOM\nNOM1\n"));
+    EXPECT_EQ(rowsOf(run(QStringLiteral("SELECT CODE FROM PATIENT"))).size(), 501);
+    EXPECT_EQ(fileBytes(path).left(sound.size() - 1).mid(32), sound.left(sound.size() - 1).mid(32));
+
+    QFile log(dir_.path() + QStringLiteral("/Damaged/repairs.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    const QStringList lines = QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3);
+    EXPECT_TRUE(lines[0].contains(QStringLiteral("PATIENT.DBF : 400 enregistrements après la fin annoncée de la table")))
+        << lines[0].toStdString();
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("500 enregistrements après la fin annoncée")))
+        << lines[2].toStdString();
+    EXPECT_TRUE(lines[2].contains(QStringLiteral("copie des fichiers trouvés dans "))) << lines[2].toStdString();
+}
+
+// A memo file whose next-free block lies beyond its end (a damaged header):
+// a memo is still written, at the end of the file, and the header mended.
+TEST_F(KorvaleSqlTool, AMemoFileWhoseNextFreeBlockCannotBeStillTakesMemos)
+{
+    makePatients("PATIENT", false, {patient("P1", "DUBOIS", 1, {}, {}, {}, QStringLiteral("premier"))});
+    const std::string dbt = dir_.path().toStdString() + "/PATIENT.DBT";
+    QByteArray memo = fileBytes(dbt);
+    put32(memo, 0, 0xFFFFFFFF);
+    setFileBytes(dbt, memo);
+
+    const Outcome up = run(QStringLiteral("UPDATE PATIENT SET NOTE = 'second' WHERE CODE = 'P1'"));
+    EXPECT_EQ(up.status, 0) << up.err.toStdString();
+    EXPECT_EQ(run(QStringLiteral("SELECT NOTE FROM PATIENT")).out, QStringLiteral("NOTE\nsecond\n"));
+    const QByteArray after = fileBytes(dbt);
+    const uint32_t next = static_cast<unsigned char>(after[0]) | (static_cast<unsigned char>(after[1]) << 8) |
+        (static_cast<unsigned char>(after[2]) << 16) | (uint32_t(static_cast<unsigned char>(after[3])) << 24);
+    EXPECT_EQ(next, static_cast<uint32_t>(after.size() / 512));
+    QFile log(dir_.path() + QStringLiteral("/Damaged/repairs.log"));
+    ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("premier bloc libre impossible (4294967295")));
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 
 #include <QApplication>
 #include <QBrush>
+#include <QClipboard>
+#include <QInputMethodEvent>
+#include <QLineEdit>
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
@@ -257,6 +260,94 @@ TEST_F(DataAwareUi, MemoAndComboWriteTheirField)
     combo.setCurrentText("AUTRE");
     EXPECT_EQ(prot.state(), DatasetState::Browse);
     EXPECT_EQ(combo.currentText(), "CLINIQUE DU PARC");
+}
+
+// A memo of a character field stops at the field's width whatever way the
+// text comes in: keys, Enter, a paste in the middle, a composed text, or the
+// program; what it shows is what the field holds, and undo takes a cut
+// paste back whole.
+TEST_F(DataAwareUi, MemoOfACharacterFieldStopsAtItsWidth)
+{
+    TableDataset p;
+    prepare(p, "Patient", "NOM");
+    p.open();
+    const int width = p.fieldByName("ANTPERS").size();
+    ASSERT_GT(width, 20);
+    DataMemo memo;
+    memo.bind(&p, "ANTPERS");
+    EXPECT_EQ(PlainTextMaxLength(&memo), width);
+    memo.show();
+    memo.setFocus();
+
+    QTest::keyClicks(&memo, QString(width - 3, 'a'));
+    QTest::keyClicks(&memo, "bcdefg");
+    EXPECT_EQ(memo.toPlainText(), QString(width - 3, 'a') + "bcd");
+    QTest::keyClick(&memo, Qt::Key_Return);
+    EXPECT_EQ(memo.toPlainText().size(), width);
+    EXPECT_EQ(p.state(), DatasetState::Edit);
+    EXPECT_EQ(p.fieldByName("ANTPERS").asString(), memo.toPlainText());
+
+    // A paste between two words keeps what fits and both words.
+    memo.selectAll();
+    QTest::keyClick(&memo, Qt::Key_Delete);
+    QTest::keyClicks(&memo, "debut fin");
+    memo.moveCursor(QTextCursor::StartOfLine);
+    for (int i = 0; i < 6; ++i)
+        QTest::keyClick(&memo, Qt::Key_Right);
+    QApplication::clipboard()->setText(QString(2 * width, 'X'));
+    QTest::keyClick(&memo, Qt::Key_V, Qt::ControlModifier);
+    const QString pasted = "debut " + QString(width - 9, 'X') + "fin";
+    EXPECT_EQ(memo.toPlainText(), pasted);
+    EXPECT_EQ(memo.textCursor().position(), width - 3);
+    EXPECT_EQ(p.fieldByName("ANTPERS").asString(), pasted);
+    QTest::keyClick(&memo, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(memo.toPlainText(), "debut fin");
+    EXPECT_EQ(p.fieldByName("ANTPERS").asString(), "debut fin");
+
+    // A composed text (input method) is cut the same way.
+    memo.moveCursor(QTextCursor::End);
+    QInputMethodEvent composed;
+    composed.setCommitString(QString(width, QChar(0xE9)));
+    QApplication::sendEvent(&memo, &composed);
+    EXPECT_EQ(memo.toPlainText(), "debut fin" + QString(width - 9, QChar(0xE9)));
+
+    // A text the program sets is cut at its end.
+    memo.setPlainText(QString(width + 10, 'y'));
+    EXPECT_EQ(memo.toPlainText(), QString(width, 'y'));
+    EXPECT_EQ(p.fieldByName("ANTPERS").asString(), QString(width, 'y'));
+    p.cancel();
+
+    // A plain editor takes the limit it is given; 0 lifts it.
+    QPlainTextEdit plain;
+    SetPlainTextMaxLength(&plain, 5);
+    QTest::keyClicks(&plain, "abcdefgh");
+    EXPECT_EQ(plain.toPlainText(), "abcde");
+    SetPlainTextMaxLength(&plain, 3);
+    EXPECT_EQ(plain.toPlainText(), "abc");
+    SetPlainTextMaxLength(&plain, 0);
+    QTest::keyClicks(&plain, "def");
+    EXPECT_EQ(plain.toPlainText(), "abcdef");
+}
+
+// The address combo of a character field takes no more than its width,
+// typed or pasted.
+TEST_F(DataAwareUi, ComboOfACharacterFieldStopsAtItsWidth)
+{
+    TableDataset p;
+    prepare(p, "Patient", "NOM");
+    p.open();
+    const int width = p.fieldByName("ADR").size();
+    DataComboBox combo;
+    combo.bind(&p, "ADR");
+    ASSERT_NE(combo.lineEdit(), nullptr);
+    combo.lineEdit()->selectAll();
+    QApplication::clipboard()->setText(QString(width + 15, 'R'));
+    QTest::keyClick(combo.lineEdit(), Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(combo.currentText(), QString(width, 'R'));
+    EXPECT_EQ(p.fieldByName("ADR").asString(), QString(width, 'R'));
+    QTest::keyClicks(combo.lineEdit(), "S");
+    EXPECT_EQ(combo.currentText(), QString(width, 'R'));
+    p.cancel();
 }
 
 TEST_F(DataAwareUi, LookupComboShowsLabelsAndKeepsCodes)
