@@ -96,6 +96,9 @@ public:
     // The rows whose result column equals the value (see Query); set
     // before openSelect().
     void filterOn(const ColumnFilter& filter) { filter_ = filter; }
+    // The day a date column's filter became a condition of the statement
+    // for (null: none did).
+    const QDate& filterDate() const { return filterDate_; }
 
     // Runs the statement; with planOnly, only chooses how the tables are read.
     ExecResult run(bool planOnly);
@@ -274,6 +277,7 @@ private:
     bool planOnly_ = false;
     bool releaseBehind_ = false;
     ColumnFilter filter_;
+    QDate filterDate_;
     std::vector<StmtTable> tabs_;
     std::vector<Compiled> conds_;
     std::vector<RowCache> cache_;

@@ -184,6 +184,7 @@ void Executor::addFilterCondition()
         if (!d.isValid())
             return;
         value.literal = d;
+        filterDate_ = d;
     } else if (kind == Kind::Text &&
         tabs_[static_cast<size_t>(col.table)].rawKind[static_cast<size_t>(col.field)] == 'C') {
         const QString text = trimRight(filter_.value);
@@ -849,6 +850,11 @@ QVariant Query::value(size_t row, int column)
 const std::string& Query::plan() const
 {
     return ex_->plan();
+}
+
+QDate Query::filterDate() const
+{
+    return ex_->filterDate();
 }
 
 }  // namespace kdb::sql
