@@ -373,9 +373,9 @@ const std::array<char16_t, 256>& codePageUnits(int codePage)
     return table(codePage).unit;
 }
 
-QString fromCodePage(int codePage, std::string_view bytes)
+bool plainAscii(std::string_view bytes)
 {
-    // ASCII text (most of it) is Latin-1 as well: eight bytes at a time.
+    // eight bytes at a time
     uint64_t high = 0;
     size_t i = 0;
     for (; i + 8 <= bytes.size(); i += 8) {
@@ -385,7 +385,13 @@ QString fromCodePage(int codePage, std::string_view bytes)
     }
     for (; i < bytes.size(); ++i)
         high |= static_cast<unsigned char>(bytes[i]);
-    if ((high & 0x8080808080808080ull) == 0)
+    return (high & 0x8080808080808080ull) == 0;
+}
+
+QString fromCodePage(int codePage, std::string_view bytes)
+{
+    // ASCII text (most of it) is Latin-1 as well
+    if (plainAscii(bytes))
         return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     const auto& unit = table(codePage).unit;
     QString out;

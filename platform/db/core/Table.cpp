@@ -2,26 +2,9 @@
 
 #include <QString>
 
-#include <cstring>
+#include "platform/db/core/Codepage.h"
 
 namespace kdb {
-
-namespace {
-// No byte of the text is above 0x7F (eight bytes at a time).
-bool plainAscii(std::string_view s)
-{
-    uint64_t any = 0;
-    size_t i = 0;
-    for (; i + 8 <= s.size(); i += 8) {
-        uint64_t w;
-        std::memcpy(&w, s.data() + i, 8);
-        any |= w;
-    }
-    for (; i < s.size(); ++i)
-        any |= static_cast<unsigned char>(s[i]);
-    return (any & 0x8080808080808080ull) == 0;
-}
-}  // namespace
 
 bool sameName(std::string_view a, std::string_view b)
 {
