@@ -802,6 +802,8 @@ void TfrmConsul::qExRadioBioAfterScroll()
             q->open();
         }
     });
+    // The exams of the date chosen can be changed and deleted.
+    SetExamButtons();
 }
 
 void TfrmConsul::SetExamButtons()

@@ -38,8 +38,9 @@ TfrmExComp::TfrmExComp(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmExComp), qExamen(new kdb::QueryDataset(this))
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-        Qt::WindowCloseButtonHint);
+    // A single border: the size of its variant, set when it is shown, stays.
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+        Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     QFont heading = ui->lExamen->font();
     heading.setBold(true);
     heading.setUnderline(true);
@@ -145,8 +146,11 @@ void TfrmExComp::FormShow()
     ui->lExamen->setText(bio ? QString::fromUtf8("Examens complémentaires Biologiques")
                              : QString::fromUtf8("Examens complémentaires Radiologiques"));
     ui->btnRadioBio->setText(bio ? "Ex. Bio." : "Ex. Radio.");
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     ui->mmResultat->setFixedHeight(bio ? 21 + 8 : 90);
     resize(width(), bio ? 265 : 335);
+    setFixedSize(size());
     kui::CentreOnScreen(this);  // at the variant's size
     bool found = true;
     records::Guarded([&] {

@@ -114,6 +114,8 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
     connect(ui->btnAddLine, &QToolButton::clicked, this, &TfrmOrd::btnAddLineClick);
     connect(ui->btnDelLine, &QToolButton::clicked, this, &TfrmOrd::btnDelLineClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &TfrmOrd::mnCloseClick);
+    // A single border, at a size that shows every button whole.
+    kui::SetFixedBorder(this);
 }
 
 TfrmOrd::~TfrmOrd()
@@ -244,6 +246,9 @@ void TfrmOrd::FormShow()
     });
     OrdIsNew = false;
     UpdateButtons();
+    // The lines are typed straight away.
+    if (ui->grdDetail->isEnabled())
+        ui->grdDetail->setFocus();
 }
 
 void TfrmOrd::ShowLinesOf(const QString& code)

@@ -125,6 +125,8 @@ TfrmRDV::TfrmRDV(AppContext& context, QWidget* parent)
     connect(ui->edMotif, &QLineEdit::textChanged, this, &TfrmRDV::UpdateButtons);
     // The reason takes only the letters its table holds.
     kui::SetCodePage(ui->edMotif, records::TableCodePage(DataPath, QStringLiteral("FRDV.DBF")));
+    // A single border, at a size that shows every caption whole.
+    kui::SetFixedBorder(this);
 }
 
 TfrmRDV::~TfrmRDV()

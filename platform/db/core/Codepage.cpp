@@ -1,6 +1,7 @@
 #include "platform/db/core/Codepage.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace kdb {
@@ -372,15 +373,25 @@ const std::array<char16_t, 256>& codePageUnits(int codePage)
     return table(codePage).unit;
 }
 
+bool plainAscii(std::string_view bytes)
+{
+    // eight bytes at a time
+    uint64_t high = 0;
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, bytes.data() + i, 8);
+        high |= w;
+    }
+    for (; i < bytes.size(); ++i)
+        high |= static_cast<unsigned char>(bytes[i]);
+    return (high & 0x8080808080808080ull) == 0;
+}
+
 QString fromCodePage(int codePage, std::string_view bytes)
 {
-    bool ascii = true;
-    for (const char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
+    // ASCII text (most of it) is Latin-1 as well
+    if (plainAscii(bytes))
         return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     const auto& unit = table(codePage).unit;
     QString out;

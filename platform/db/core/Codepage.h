@@ -19,6 +19,9 @@ inline constexpr int kCodePage437 = 437;
 inline constexpr int kCodePage850 = 850;
 inline constexpr int kCodePage1252 = 1252;
 
+// No byte is above 0x7F: the bytes are ASCII, the same in every code page.
+bool plainAscii(std::string_view bytes);
+
 // The code page of a dBASE language-driver byte.
 int codePageOfDriver(uint8_t driver);
 

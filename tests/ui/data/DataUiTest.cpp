@@ -175,6 +175,31 @@ TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges)
     EXPECT_FALSE(rm->setData(rm->index(0, 0), "X"));
 }
 
+// A cell editor closed on the text it opened with: no edit of the row, and
+// a new row nobody typed in is dropped when left.
+TEST_F(DataAwareUi, ACellLeftAsItWasChangesNothing)
+{
+    TableDataset lines;
+    openPrescriptionOne(lines);
+    DataGrid grid;
+    DatasetModel* m = grid.bind(&lines, {{"MEDIC", "Médicament", {}, Qt::AlignLeft, true}});
+    ASSERT_EQ(m->rowCount(), 2);
+    const uint32_t stored = db.get("FORD")->recordCount();
+    const QString medic = m->data(m->index(1, 0), Qt::EditRole).toString();
+    EXPECT_TRUE(m->setData(m->index(1, 0), medic));
+    EXPECT_EQ(lines.state(), DatasetState::Browse);
+
+    lines.append();
+    ASSERT_EQ(lines.state(), DatasetState::Insert);
+    const int added = lines.currentRow();
+    EXPECT_TRUE(m->setData(m->index(added, 0), QString()));
+    EXPECT_FALSE(lines.modified());
+    lines.checkBrowseMode();
+    EXPECT_EQ(lines.state(), DatasetState::Browse);
+    EXPECT_EQ(m->rowCount(), 2);
+    EXPECT_EQ(db.get("FORD")->recordCount(), stored);
+}
+
 TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage)
 {
     TableDataset rdv;
