@@ -166,8 +166,10 @@ TEST_F(RestoreFailure, ADamagedArchiveIsNamedWithTheEntryAtFault)
         std::function<QByteArray(QByteArray)> damage;
         QString named;  // the entry the box names; empty: the directory
         int questions;  // before the box: 1 when the directory does not read
+        QString shown = {};  // what the box quotes of the damaged bytes (another entry's name)
     };
     const ZipMap::Entry& mdx = map.Of("Patient.MDX");
+    const ZipMap::Entry& cons = map.Of("Cons.DBF");
     const QList<Case> cases = {
         {"directory cut short", [&](QByteArray b) { return b.left(map.cdOffset + map.cdSize / 2); }, {}, 1},
         {"directory missing its middle", [&](QByteArray b) { return b.remove(map.cdOffset + map.cdSize / 3, 46); }, {},
@@ -197,6 +199,18 @@ TEST_F(RestoreFailure, ADamagedArchiveIsNamedWithTheEntryAtFault)
                 return b;
             },
             "Patient.MDX", 2},
+        {"local header offset of one entry on the header of another",
+            [&](QByteArray b) {
+                Put32(b, mdx.central + 42, quint32(cons.local));
+                return b;
+            },
+            "Patient.MDX", 2, "(en-tête local : Cons.DBF)"},
+        {"local header offset of one entry inside the header of another",
+            [&](QByteArray b) {
+                Put32(b, mdx.central + 42, quint32(cons.local + 7));
+                return b;
+            },
+            "Patient.MDX", 2},
         {"data of one entry",
             [&](QByteArray b) {
                 for (qsizetype i = mdx.data + 10; i < mdx.data + 20; ++i)
@@ -221,9 +235,10 @@ TEST_F(RestoreFailure, ADamagedArchiveIsNamedWithTheEntryAtFault)
         if (!c.named.isEmpty()) {
             EXPECT_TRUE(box.contains(c.named)) << box.toStdString();
         }
+        EXPECT_TRUE(c.shown.isEmpty() || box.contains(c.shown)) << box.toStdString();
         for (const ZipMap::Entry& e : map.entries) {
             if (e.name != c.named) {
-                EXPECT_FALSE(box.contains(e.name)) << box.toStdString();
+                EXPECT_FALSE(QString(box).remove(c.shown).contains(e.name)) << box.toStdString();
             }
         }
         ExpectNothingRestored(box);
