@@ -314,6 +314,12 @@ TableSetRestore::Result TableSetRestore::LibraryFailed(int32_t code, const QStri
     case zipeng::errWrite:
     case zipeng::errOpen:
         return Result::CannotRead;
+    case zipeng::errMethod:
+        // A sound archive of another writer's method (bzip2, LZMA, AES) is
+        // no damaged one: the user must not throw it away.
+        reason_ = QStringLiteral("l'entrée %1 est enregistrée d'une façon que le programme ne lit pas (%2)")
+                      .arg(entry, reason_);
+        return Result::CannotRead;
     case zipeng::errCrc:
         if (reason_.isEmpty())
             reason_ = QStringLiteral("données endommagées (erreur de CRC)");

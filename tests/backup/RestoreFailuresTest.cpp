@@ -423,6 +423,38 @@ TEST_F(RestoreFailure, AWrongPasswordIsToldApartFromADamagedArchive)
     EXPECT_EQ(DataFiles(), saved);
 }
 
+// An archive whose entries another writer stored by a method the program
+// does not read (bzip2, LZMA) is not called damaged: a user would throw a
+// sound backup away. The box names the entry and the method.
+TEST_F(RestoreFailure, AnArchiveOfAnotherMethodIsNotCalledDamaged)
+{
+    ChangeRows();
+    const auto before = DataFiles();
+    for (const auto& [method, named] : {std::pair{"BZIP2", "(bzip2)"}, std::pair{"LZMA", "(LZMA)"}}) {
+        SCOPED_TRACE(method);
+        const QString archive = dest_ + "Korvale.zip";
+        QFile::remove(archive);
+        ASSERT_EQ(QProcess::execute("python3",
+                      {"-c",
+                          QStringLiteral("import zipfile,os,sys\nz=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_%1)\n"
+                                         "for n in sorted(os.listdir(sys.argv[2])):\n"
+                                         " p=os.path.join(sys.argv[2],n)\n"
+                                         " if os.path.isfile(p): z.write(p,n)\nz.close()")
+                              .arg(method),
+                          archive, DataPath}),
+            0);
+        const QString box = RestoreThroughScreen(archive);
+        ExpectOneFailureBox(2);
+        EXPECT_TRUE(box.startsWith("La sauvegarde " + archive + " n'a pas pu être lue : l'entrée Cons.DBF est "
+                                   "enregistrée d'une façon que le programme ne lit pas (méthode de compression "))
+            << box.toStdString();
+        EXPECT_TRUE(box.contains(named)) << box.toStdString();
+        EXPECT_FALSE(box.contains("endommagé")) << box.toStdString();
+        ExpectNothingRestored(box);
+        EXPECT_EQ(DataFiles(), before);
+    }
+}
+
 // A set of numbered volumes (Korvale001.zip, ...) restores from its last
 // file; a volume missing is named, whichever it is.
 TEST_F(RestoreFailure, AMissingVolumeOfASetIsNamed)
