@@ -526,8 +526,9 @@ bool ExtractJob::One(CdEntry& e, int index)
                 return false;
             }
         }
+        // a file system of no stated size (f_blocks 0) says nothing of its room
         struct statvfs vs;
-        if (fstatvfs(dirFd.fd, &vs) == 0 && uint64_t(vs.f_bavail) * vs.f_frsize < e.usize) {
+        if (fstatvfs(dirFd.fd, &vs) == 0 && vs.f_blocks != 0 && uint64_t(vs.f_bavail) * vs.f_frsize < e.usize) {
             Skip(e, skipGeneralError, errSpace, "espace disque insuffisant : " + e.name);
             return false;
         }

@@ -346,10 +346,12 @@ TEST_F(RestoreFailure, AFileThatIsNoTableIsNeverPutInPlaceOfATable)
 // A full disk during the restore is no damaged archive: the box says so
 // and names the folder whose disk is full. A disk with too few bytes is
 // seen before anything is written; one with too few files left (the
-// library's writes fail) the same way.
+// library's writes fail) the same way. A disk that states no size at all
+// (a tmpfs without a limit, some shares) is not taken for a full one.
 TEST_F(RestoreFailure, AFullDiskIsToldApartFromADamagedArchive)
 {
     Backup();
+    const auto saved = DataFiles();
     const QString archive = dest_ + "Korvale.zip";
     ChangeRows();
     const auto before = DataFiles();
@@ -387,6 +389,10 @@ TEST_F(RestoreFailure, AFullDiskIsToldApartFromADamagedArchive)
         ExpectNothingRestored(box);
         EXPECT_EQ(DataFiles(), before);
     }
+    ASSERT_TRUE(disk.Mount("size=0"));
+    RestoreThroughScreen(archive);
+    EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
+    EXPECT_EQ(DataFiles(), saved);
 }
 
 // A wrong password is no damaged archive: asked once, refused, said as
