@@ -2,6 +2,7 @@
 // archive directory reader (List, CheckIfLastDisk).
 #include "zip/ZipArch.h"
 #include "zip/ZipRecords.h"
+#include "platform/zipeng/EntryRules.h"
 #include "platform/zipeng/Oem850.h"
 
 #include "platform/ui/Messages.h"
@@ -87,6 +88,12 @@ EZipArchiver EZipArchiver::CreateResFmtStr(int id, const QString& arg)
     if (t.isNull())
         return EZipArchiver(id, Fallback(id), true);
     return EZipArchiver(id, QString(t).replace(QStringLiteral("%s"), arg), true);
+}
+
+EZipArchiver EZipArchiver::CreateResDispFile(int id, const QString& file)
+{
+    QString t = ZipMessageText(id);
+    return EZipArchiver(id, (t.isNull() ? Fallback(id) : t) + QStringLiteral(" : ") + file, true);
 }
 
 // ---------------------------------------------------------------- helpers
@@ -181,7 +188,7 @@ void TZipArchiver::ShowZipMessage(int id, const QString& extra)
     text += extra;
     Message = text;
     ErrCode = id;
-    if (!Unattended)
+    if (!Unattended && !QuietMessages)
         kui::MsgPlain(text);
     if (OnMessage)
         OnMessage(this, 0, text);
@@ -201,7 +208,7 @@ void TZipArchiver::TraceMessage(const QString& text)
 
 void TZipArchiver::ShowExceptionError(const EZipArchiver& e)
 {
-    if (e.DisplayMsg && !Unattended)
+    if (e.DisplayMsg && !Unattended && !QuietMessages)
         kui::MsgPlain(e.Message());
     ErrCode = e.ResId;
     Message = e.Message();
@@ -267,7 +274,7 @@ bool TZipArchiver::CheckIfLastDisk(unsigned char endRecord[22], bool raise)
     if (!InHandle->open(QIODevice::ReadOnly)) {
         InHandle.reset();
         if (raise)
-            throw EZipArchiver::CreateResDisp(11001, true);
+            throw EZipArchiver::CreateResDispFile(11001, InFileName);
         ShowZipMessage(11002);
         return false;
     }
@@ -413,6 +420,13 @@ void TZipArchiver::List()
         // the count of entries in 16 bits, which some writers let wrap past
         // 65 535; the entries found must agree with it.
         qint64 consumed = 0, k = 1;
+        zipeng::EntryNames names;
+        // an odd entry refuses the archive, as every reader of the program
+        // refuses it (platform/zipeng/EntryRules.h)
+        auto refuse = [](const std::string& why) {
+            if (!why.empty())
+                throw EZipArchiver::CreateResFmtStr(10205, QString::fromStdString(why));
+        };
         for (;; ++k) {
             unsigned char h[46];
             if (k > total) {
@@ -444,6 +458,8 @@ void TZipArchiver::List()
             QByteArray name(e->NameLength, Qt::Uninitialized);
             if (!ReadAcross(name.data(), name.size()))
                 throw EZipArchiver::CreateResDisp(11017, true);
+            if (consumed > cdSize)
+                refuse(zipeng::PastDirectoryRefusal(name.toStdString()));
             HostVersion = h[4];
             HostSystem = h[5];
             // a name flagged UTF-8 is UTF-8, whatever its host, when it decodes
@@ -459,6 +475,9 @@ void TZipArchiver::List()
                     throw EZipArchiver::CreateResDisp(10201, true);
                 TakeZip64Values(*e);
             }
+            std::string refused = zipeng::EntryRefusal({e->VersionMadeBy, e->Flags, e->Method, e->ExternalAttrs,
+                e->CompressedSize, e->UncompressedSize, name.toStdString(), e->ExtraData.toStdString()});
+            refuse(refused.empty() ? names.Add(name.toStdString()) : refused);
             if (e->CommentLength > 0) {
                 QByteArray c(e->CommentLength, Qt::Uninitialized);
                 if (!ReadAcross(c.data(), c.size()))

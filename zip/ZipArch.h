@@ -39,6 +39,8 @@ public:
     static EZipArchiver CreateResDisp(int id, bool display);
     static EZipArchiver CreateResFmtInt(int id, int arg);
     static EZipArchiver CreateResFmtStr(int id, const QString& arg);
+    // The text of the id followed by " : " and the file it is about.
+    static EZipArchiver CreateResDispFile(int id, const QString& file);
     QString Message() const { return message_; }
     bool DisplayMsg = false;
     int ResId = 0;
@@ -203,6 +205,10 @@ public:
     QString ExtrBaseDir;
     ExtrOpts ExtrOptions;
     bool Unattended = false;
+    // The owner says every failure in its own words, in one box: the
+    // component's messages reach OnMessage and Message only, never a box of
+    // their own. Its questions (the disks, the passwords) are still asked.
+    bool QuietMessages = false;
     QString Password;  // at most 255 characters
     QString TempDir;
     CodePageOpts CodePage = cpAuto;

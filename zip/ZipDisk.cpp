@@ -164,9 +164,10 @@ void TZipArchiver::GetNewDisk(int diskSeq)
         if (InHandle->open(QIODevice::ReadOnly))
             return;
         InHandle.reset();
+        // the volume the set lacks, by its name
         if (FixedOrNetwork(type))
-            throw EZipArchiver::CreateResDisp(11001, true);
-        ShowZipMessage(11001);
+            throw EZipArchiver::CreateResDispFile(11001, InFileName);
+        ShowZipMessage(11001, QStringLiteral(" : ") + InFileName);
     }
 }
 

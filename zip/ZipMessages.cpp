@@ -26,6 +26,7 @@ QString ZipMessageText(int id)
             {10202, "Erreur de type inconnu intervenue dans la méthode List()"},
             {10203, "Avertissement - La structure de l'archive est erronnée!"},
             {10204, "Avertissement - Symbols incorrects à la fin du fichier ZIP!"},
+            {10205, "Archive refusée : %s"},
             {10301, "Erreur - aucun fichier à compresser!"},
             {10302, "Action sans surveillance impossible à accomplir sans mot de passe"},
             {10303,
@@ -53,6 +54,10 @@ QString ZipMessageText(int id)
             {10802, "Erreur - SFXSTUB.BIN : exécutable introuvable!"},
             {10803, "Erreur: le fichier d'entrée n'a pas un format ZIP valide"},
             {10804, "SFX ne fonctionne pas soutenu"},
+            {10805,
+                "Erreur - Un programme auto-extractible ne peut contenir plus de 65 535 fichiers ; fichiers de "
+                "l'archive : "},
+            {10806, "Erreur - Le programme auto-extractible fait n'a pas la longueur attendue, il est supprimé : "},
             {10901, "Erreur - aucun fichier d'extension .EXE n'a été spécifié"},
             {10902, "Erreur: le fichier d'entrée n'est pas un fichier exécutable .EXE"},
             {10903, "Erreur: Impossible de déterminer le type de l'archive SFX"},

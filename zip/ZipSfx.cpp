@@ -126,21 +126,31 @@ int TZipArchiver::ConvertSFX()
                 QString::number(length + 1));
         return result;
     }
+    // The program reads its archive's directory by the end record's count
+    // of entries, 16 bits wide.
+    if (!SFXCreating && zipContents_.size() + DirOnlyCount > 65535) {
+        ShowZipMessage(10805, QString::number(zipContents_.size() + DirOnlyCount));
+        return result;
+    }
 
-    // the stub
-    QString stubPath = FindNoCase(SFXPath);
+    // The stub is the program's own: a name that is not a full path is
+    // looked for in the program's folders only (the program's, the shipped
+    // files', the libraries'), never in the current folder, where anybody
+    // may have put a file of that name.
+    const QString programDir = QCoreApplication::applicationDirPath();
+    QString stubPath = QDir::isAbsolutePath(SFXPath) ? FindNoCase(SFXPath) : QString();
     if (stubPath.isEmpty()) {
-        const QString programDir = QCoreApplication::applicationDirPath();
         QStringList candidates;
-        if (SFXPath.startsWith(QLatin1Char('.')))
+        if (!SFXPath.isEmpty() && !QDir::isAbsolutePath(SFXPath))
             candidates << JoinPath(programDir, SFXPath);
-        candidates << kStubName << JoinPath(programDir, kStubName);
+        candidates << JoinPath(programDir, kStubName);
         for (const QString& dir : SFXSystemDirs.isEmpty() ? kos::ShippedDirs() : SFXSystemDirs)
             candidates << JoinPath(dir, kStubName);
         if (!dllDirectory_.isEmpty())
-            candidates << JoinPath(dllDirectory_, kStubName);
+            candidates << JoinPath(
+                QDir::isAbsolutePath(dllDirectory_) ? dllDirectory_ : JoinPath(programDir, dllDirectory_), kStubName);
         for (const QString& c : candidates)
-            if (!(stubPath = FindNoCase(c)).isEmpty())
+            if (QDir::isAbsolutePath(c) && !(stubPath = FindNoCase(c)).isEmpty())
                 break;
     }
     if (stubPath.isEmpty()) {
@@ -235,8 +245,10 @@ int TZipArchiver::ConvertSFX()
         out.close();
     }
     if (!SFXCreating && result == 0 &&
-        (stubLength < 0 || archiveLength < 0 || outLength < 0 || outLength != stubLength + archiveLength + length))
+        (stubLength < 0 || archiveLength < 0 || outLength < 0 || outLength != stubLength + archiveLength + length)) {
         result = -9;
+        ShowZipMessage(10806, outName);
+    }
     if (result == 0) {
         ::chmod(QFile::encodeName(outName).constData(), 0755 & ~CurrentUmask());
         if (!SFXCreating) {

@@ -145,7 +145,7 @@ int TZipArchiver::WriteSpan(const QString& inFile, const QString& outFile)
     spanWritten_.clear();
     try {
         if (!QFileInfo(inFile).isFile())
-            throw EZipArchiver::CreateResDisp(11001, true);
+            throw EZipArchiver::CreateResDispFile(11001, inFile);
         unsigned char end[22];
         CheckIfLastDisk(end, true);
         QFile& in = *InHandle;

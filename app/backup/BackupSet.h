@@ -3,6 +3,7 @@
 // schema, the consistent reading of a table during a backup, the archive
 // written under a temporary name and put in place once complete, and the
 // restore that replaces the table files as one set.
+#include <QFileInfoList>
 #include <QString>
 #include <QStringList>
 
@@ -32,6 +33,12 @@ bool IsRestoredName(const QString& name, const QStringList& schema);
 // True for the names the restore list shows: "Korvale??.zip" as the old
 // platform matches it (any case; a "?" before the dot may match nothing).
 bool IsBackupArchiveName(const QString& name);
+
+// The archives of a folder the restore list offers: those of
+// IsBackupArchiveName, and of a set of numbered volumes the program wrote
+// on a fixed or network disk ("Korvale001.zip", "Korvale002.zip", ...) the
+// last one, the file a restore opens.
+QFileInfoList BackupArchives(const QString& dir);
 
 // The tables of the schema opened in `dataPath`, each holding its table lock
 // (a backup reads each one in a single state) or opened exclusively (a
@@ -87,9 +94,18 @@ QStringList ProtocolTexts(const QString& protDir);
 // texts always hold one whole set.
 class TableSetRestore {
 public:
+    // What ended the restore. Every result but Done leaves the data
+    // directory and the protocol texts as they were; Detail() names the
+    // file, entry, volume or folder concerned, Reason() says why.
     enum class Result {
         Done,
-        Damaged,  // extraction failed or an entry's CRC does not match
+        NotFound,  // the archive is not where it was chosen
+        Damaged,  // its directory, one of its entries or a table it holds does not read
+        WrongPassword,  // an encrypted entry: the password is wrong or was not given
+        NoSpace,  // no room left on the disk of the folder Detail() names
+        VolumeMissing,  // a volume of a set spread over several is missing
+        Cancelled,  // the user stopped it (a disk not inserted)
+        CannotRead,  // the archive does not open, or its files cannot be written out (Reason() says why)
         NoTables,  // the archive holds no table of the schema
         TableBusy,  // a table is open on another workstation
         TableBusyHere,  // a table is still open in this program
@@ -114,8 +130,14 @@ public:
     Result Replace();
     // Empties the temporary folder.
     void ClearTemp() const;
-    // The table or entry a failure is about, and the system's reason.
+    // What a failure is about (a table, an entry, a volume, a folder; empty
+    // for the archive's directory), and why (in French).
     QString Detail() const { return detail_; }
+    QString Reason() const { return reason_; }
+    // The result of an archive whose directory the component could not
+    // read (List left ZipFileName empty): damaged, missing, a volume
+    // missing, stopped by the user.
+    Result Unreadable(const TZipArchiver& zip, const QString& archive);
     // Whether the extracted archive carries the protocol texts (a "PROT"
     // folder); archives without it leave the texts as they are.
     bool CarriesProtocolTexts() const { return carriesTexts_; }
@@ -137,13 +159,23 @@ public:
 
 private:
     struct Lock;
+    struct Writeback;
+    // The result of a failure the archive library reported (its code, its
+    // text, the entry it skipped).
+    Result LibraryFailed(int32_t code, const QString& text, const QString& entry);
+    // Every restored table opened as the engine opens it (its header,
+    // records, memo file and index), in the staging directory `dir`, before
+    // anything of the present set moves.
+    Result CheckTables(const QString& dir);
     QStringList schema_;
     QString dataPath_, tempDir_, protDir_;
     QStringList restored_;  // extracted table files to restore
+    QStringList restoredEntries_;  // and their names in the archive
     QStringList texts_;  // extracted protocol texts to restore
     bool carriesTexts_ = false;
-    QString detail_;
+    QString detail_, reason_;
     std::unique_ptr<Lock> lock_;
+    std::unique_ptr<Writeback> writeback_;  // the extracted files' writing to the disk, started
 };
 
 // The directory a path names, its symbolic links followed.
@@ -152,8 +184,12 @@ QString RealDir(const QString& dir);
 // protocol texts' folder, its links followed).
 QString StagingDir(const QString& dir);
 QString PreviousDir(const QString& dir);
-// Where the set a restore replaced waits for its removal.
+// Where the sets a restore replaced wait for their removal: this name
+// followed by a dot and a name of their own.
 QString ReplacedDir(const QString& dir);
+// What restores left beside a directory: a staging directory, a directory
+// of previous files, replaced sets (waiting for, or in, their removal).
+QStringList RestoreLeftovers(const QString& dir);
 // The journal of a restore, beside the data directory.
 QString JournalFile(const QString& dataPath);
 

@@ -176,10 +176,7 @@ void TfrmRestorFiles::FillDirList()
 void TfrmRestorFiles::ListBackupFiles()
 {
     ui->myListView->clear();
-    QFileInfoList archives;
-    for (const QFileInfo& fi : QDir(directory_).entryInfoList(QDir::Files | QDir::Hidden))
-        if (backup::IsBackupArchiveName(fi.fileName()))
-            archives << fi;
+    QFileInfoList archives = backup::BackupArchives(directory_);
     std::stable_sort(archives.begin(), archives.end(),
         [](const QFileInfo& a, const QFileInfo& b) { return a.lastModified() > b.lastModified(); });
     for (const QFileInfo& fi : archives)

@@ -1,8 +1,9 @@
 #pragma once
 // The choice of the backup archive to restore: the archives named like
-// "Korvale??.zip" of a folder, newest first. The folder is chosen on a
-// mounted volume (the drive combo), in the folder tree of that volume, or
-// with the folder browser.
+// "Korvale??.zip" of a folder, and the last volume of a set of numbered
+// ones ("Korvale003.zip"), newest first. The folder is chosen on a mounted
+// volume (the drive combo), in the folder tree of that volume, or with the
+// folder browser.
 #include <QDialog>
 
 #include <functional>

@@ -19,6 +19,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QInputDialog>
 #include <QProgressBar>
 
 #include <optional>
@@ -45,7 +46,7 @@ TfrmSaveRestore::TfrmSaveRestore(AppContext& context, Mode mode, QWidget* parent
     connect(ui->btnSave, &QPushButton::clicked, this, &TfrmSaveRestore::btnSaveClick);
     connect(ui->btnRestore, &QPushButton::clicked, this, &TfrmSaveRestore::btnRestoreClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &QDialog::close);
-    FormCreate();
+    FormCreate(mode);
     const bool backup = mode == Mode::Backup;
     setWindowTitle(backup ? QStringLiteral("Sauvegarde") : QStringLiteral("Restaure"));
     ui->btnSave->setVisible(backup);
@@ -71,7 +72,7 @@ QPushButton* TfrmSaveRestore::btnClose() const
     return ui->btnClose;
 }
 
-void TfrmSaveRestore::FormCreate()
+void TfrmSaveRestore::FormCreate(Mode mode)
 {
     pBar_ = new QProgressBar(ui->stBar);
     pBar_->setObjectName(QStringLiteral("pBar"));
@@ -88,6 +89,20 @@ void TfrmSaveRestore::FormCreate()
         progress_->Event(type, size);
     };
     zip_->OnMessage = [](TZipArchiver*, int, const QString&) { QCoreApplication::processEvents(); };
+    if (mode == Mode::Restore) {
+        // One box per failure, the screen's: it tells what went wrong and
+        // that nothing was restored. A protected archive's password is
+        // asked in French.
+        zip_->QuietMessages = true;
+        zip_->OnPasswordError = [this](TZipArchiver*, bool, QString& password, const QString&, unsigned&,
+                                    TPasswordButton& action) {
+            bool ok = false;
+            password = QInputDialog::getText(this, QStringLiteral("Sauvegarde protégée"),
+                QStringLiteral("Cette sauvegarde est protégée par un mot de passe.\nMot de passe :"),
+                QLineEdit::Password, QString(), &ok);
+            action = ok ? pwbOk : pwbCancelAll;
+        };
+    }
     zip_->LoadZipEng();
     zip_->LoadUnzEng();
     ChooseFolder = [](QWidget* parent, const QString& start) {
@@ -198,7 +213,8 @@ void TfrmSaveRestore::btnRestoreClick()
         return;
     QString fileName;
     const bool chosen = ChooseArchive && ChooseArchive(this, fileName);
-    zip_->SetZipFileName(chosen ? fileName : QString());
+    chosen_ = chosen ? fileName : QString();
+    zip_->SetZipFileName(chosen_);
     if (!chosen)
         return;
     std::function<void()> reopen;
@@ -209,26 +225,104 @@ void TfrmSaveRestore::btnRestoreClick()
         reopen();
 }
 
+namespace {
+
+// The box of a restore that did not go through: what went wrong, named,
+// and that nothing was changed.
+QString RestoreFailureText(
+    backup::TableSetRestore::Result result, const backup::TableSetRestore& restore, const QString& archive)
+{
+    using Result = backup::TableSetRestore::Result;
+    const QString detail = restore.Detail(), reason = restore.Reason();
+    QString text;
+    switch (result) {
+    case Result::Done:
+        return {};
+    case Result::NotFound:
+        text = QStringLiteral("Le fichier de sauvegarde est introuvable à l'endroit indiqué ! ") + archive;
+        break;
+    case Result::Damaged:
+        text = QStringLiteral("Le fichier de sauvegarde %1 est endommagé : ").arg(archive) +
+            (detail.isEmpty() ? reason : QStringLiteral("l'entrée %1 ne se lit pas (%2)").arg(detail, reason)) +
+            QStringLiteral(".");
+        break;
+    case Result::WrongPassword:
+        text = QStringLiteral("Le mot de passe de la sauvegarde %1 est erroné ou n'a pas été donné (%2).\rLe fichier "
+                              "de sauvegarde n'est pas endommagé : recommencez avec le bon mot de passe.")
+                   .arg(archive, detail.isEmpty() ? reason : QStringLiteral("entrée ") + detail);
+        break;
+    case Result::NoSpace:
+        text = QStringLiteral("Il n'y a pas assez de place sur le disque du dossier %1 pour restaurer la sauvegarde "
+                              "%2%3.\rLibérez de la place sur ce disque puis recommencez : le fichier de sauvegarde "
+                              "n'est pas en cause.")
+                   .arg(detail, archive, reason.isEmpty() ? QString() : QStringLiteral(" (") + reason + ")");
+        break;
+    case Result::VolumeMissing:
+        text = (detail.isEmpty()
+                       ? QStringLiteral("Un volume de la sauvegarde %1 est introuvable (%2).").arg(archive, reason)
+                       : QStringLiteral("Le volume %1 de la sauvegarde %2 est introuvable.").arg(detail, archive)) +
+            QStringLiteral("\rRéunissez tous les volumes de la sauvegarde dans le même dossier, ou insérez le disque "
+                           "demandé, puis recommencez.");
+        break;
+    case Result::Cancelled:
+        text = detail.isEmpty()
+            ? QStringLiteral("La restauration a été annulée.")
+            : QStringLiteral("La restauration a été annulée : le volume %1 de la sauvegarde n'a pas été inséré.")
+                  .arg(detail);
+        break;
+    case Result::CannotRead:
+        text = QStringLiteral("La sauvegarde %1 n'a pas pu être lue : %2.").arg(archive, reason);
+        break;
+    case Result::NoTables:
+        text = QStringLiteral("Le fichier de sauvegarde ne contient aucune table de la base de données.");
+        break;
+    case Result::TableBusy:
+        text = QStringLiteral("La table %1 est ouverte sur un autre poste.\rFermez le programme sur les autres "
+                              "postes puis recommencez.")
+                   .arg(detail);
+        break;
+    case Result::TableBusyHere:
+        text = QStringLiteral("La table %1 est encore ouverte dans ce programme.\rFermez les fenêtres qui "
+                              "l'utilisent puis recommencez.")
+                   .arg(detail);
+        break;
+    case Result::InProgress:
+        text = QStringLiteral("Une restauration est déjà en cours sur un autre poste.\rAttendez qu'elle soit "
+                              "terminée puis recommencez.");
+        break;
+    case Result::Failed:
+        text = QStringLiteral("Les fichiers n'ont pas pu être remplacés (%1).").arg(detail);
+        break;
+    }
+    return text + QStringLiteral("\rLa restauration n'a pas été faite : vos données n'ont pas été modifiées.");
+}
+
+}  // namespace
+
 void TfrmSaveRestore::DoRestore()
 {
-    const QString archive = zip_->ZipFileName();
+    using Result = backup::TableSetRestore::Result;
+    const QString archive = chosen_.isEmpty() ? zip_->ZipFileName() : chosen_;
+    const QString temp = AppDir + QStringLiteral("Temp/");
+    backup::TableSetRestore restore(context_.schema, DataPath, temp, ProtDir);
     if (archive.isEmpty() || !QFileInfo(archive).isFile()) {
-        kui::MsgError(QStringLiteral("Le fichier de sauvegarde est introuvable à l'endroit indiqué ! ") + archive +
-                QLatin1Char('\r'),
-            this);
+        kui::MsgError(RestoreFailureText(Result::NotFound, restore, archive), this);
         return;
     }
-    const QString temp = AppDir + QStringLiteral("Temp/");
     if (!QFileInfo(temp).isDir() && !QDir().mkpath(temp)) {
         kui::MsgError(QStringLiteral("Impossible de créer le répertoire : ") + temp + QLatin1Char('\r'), this);
+        return;
+    }
+    // The archive's directory did not read when it was chosen: said before
+    // the question, and only once.
+    if (zip_->ZipFileName().isEmpty()) {
+        kui::MsgError(RestoreFailureText(restore.Unreadable(*zip_, archive), restore, archive), this);
         return;
     }
     if (!kui::MsgConfirm(QStringLiteral("Toutes les données seront remplacées par celles contenues dans le fichier !") +
                 QStringLiteral("\r\r") + QStringLiteral("Procéder à la restauration ?"),
             this))
         return;
-    using Result = backup::TableSetRestore::Result;
-    backup::TableSetRestore restore(context_.schema, DataPath, temp, ProtDir);
     Result result;
     {
         kui::WaitCursor wait;
@@ -241,43 +335,6 @@ void TfrmSaveRestore::DoRestore()
         QCoreApplication::processEvents();
         Busy(false);
     }
-    const QString untouched =
-        QStringLiteral("\rLa restauration n'a pas été faite : vos données n'ont pas été modifiées.");
-    switch (result) {
-    case Result::Done:
-        break;
-    case Result::Damaged:
-        kui::MsgError(
-            QStringLiteral("Le fichier de sauvegarde est endommagé (%1).").arg(restore.Detail()) + untouched, this);
-        break;
-    case Result::NoTables:
-        kui::MsgError(
-            QStringLiteral("Le fichier de sauvegarde ne contient aucune table de la base de données.") + untouched,
-            this);
-        break;
-    case Result::TableBusy:
-        kui::MsgError(QStringLiteral("La table %1 est ouverte sur un autre poste.\rFermez le programme sur les autres "
-                                     "postes puis recommencez.")
-                          .arg(restore.Detail()) +
-                untouched,
-            this);
-        break;
-    case Result::TableBusyHere:
-        kui::MsgError(QStringLiteral("La table %1 est encore ouverte dans ce programme.\rFermez les fenêtres qui "
-                                     "l'utilisent puis recommencez.")
-                          .arg(restore.Detail()) +
-                untouched,
-            this);
-        break;
-    case Result::InProgress:
-        kui::MsgError(QStringLiteral("Une restauration est déjà en cours sur un autre poste.\rAttendez qu'elle soit "
-                                     "terminée puis recommencez.") +
-                untouched,
-            this);
-        break;
-    case Result::Failed:
-        kui::MsgError(
-            QStringLiteral("Les fichiers n'ont pas pu être remplacés (%1).").arg(restore.Detail()) + untouched, this);
-        break;
-    }
+    if (result != Result::Done)
+        kui::MsgError(RestoreFailureText(result, restore, archive), this);
 }

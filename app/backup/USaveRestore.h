@@ -59,7 +59,7 @@ protected:
     void reject() override;
 
 private:
-    void FormCreate();
+    void FormCreate(Mode mode);
     void FormClose();
     void Busy(bool busy);
 
@@ -68,4 +68,5 @@ private:
     QProgressBar* pBar_ = nullptr;
     std::unique_ptr<TZipArchiver> zip_;
     std::unique_ptr<backup::Progress> progress_;
+    QString chosen_;  // the archive chosen for the restore
 };

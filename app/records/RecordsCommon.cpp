@@ -1,7 +1,9 @@
 #include "RecordsCommon.h"
 
 #include "app/global/global.h"
+#include "platform/db/core/Codepage.h"
 #include "platform/db/core/DbError.h"
+#include "platform/db/database/Database.h"
 #include "platform/os/Abort.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/Messages.h"
@@ -128,6 +130,15 @@ void ReadOnlyList(kui::DataGrid* grid, kui::DatasetModel* model, bool wholeRows)
     if (wholeRows)
         grid->setSelectionBehavior(QAbstractItemView::SelectRows);
     grid->horizontalHeader()->setVisible(true);
+}
+
+int TableCodePage(const QString& directory, const QString& table)
+{
+    try {
+        return kdb::Database::of(directory.toStdString()).openTable(table.toStdString())->codePage();
+    } catch (const std::exception&) {
+        return kdb::kCodePage1252;
+    }
 }
 
 QDate ReadDate(const QString& text)

@@ -70,6 +70,11 @@ bool EntryScreenKey(QWidget* screen, QKeyEvent* event, bool editing, const std::
 // shown; wholeRows selects whole rows.
 void ReadOnlyList(kui::DataGrid* grid, kui::DatasetModel* model, bool wholeRows);
 
+// The code page of a table of `directory` (Windows-1252, the one the
+// program creates, when it cannot be read): the editors of its text take
+// only what it holds (kui::SetCodePage).
+int TableCodePage(const QString& directory, const QString& table);
+
 // A day of the calendar from dd/mm/yyyy; invalid when the text is none.
 QDate ReadDate(const QString& text);
 

@@ -94,6 +94,12 @@ TfrmConsul::TfrmConsul(AppContext& context, QWidget* parent)
     kui::SetPlainTextMaxLength(ui->edDiag, kDiagWidth);
     kui::SetPlainTextMaxLength(ui->edTrt, kTrtWidth);
     kui::SetPlainTextMaxLength(ui->edNB, kNbWidth);
+    // Nor a letter its table's code page lacks.
+    const int codePage = records::TableCodePage(DataPath, QStringLiteral("CONS.DBF"));
+    for (QPlainTextEdit* memo : {ui->edMotif, ui->edDiag, ui->edTrt, ui->edNB})
+        kui::SetCodePage(memo, codePage);
+    for (QLineEdit* box : {ui->edPoids, ui->edTA, ui->edTemp, ui->edDEP})
+        kui::SetCodePage(box, codePage);
     for (QPlainTextEdit* memo : {ui->mmAntFam, ui->mmAntPers}) {
         QPalette p = memo->palette();
         p.setColor(QPalette::Text, records::HistoryRed);
@@ -476,6 +482,7 @@ void TfrmConsul::btnPostClick()
         return;
     }
     bool gone = false;
+    QString patientGone;
     records::Guarded([&] {
         kui::WaitCursor wait;
         kdb::QueryDataset q;
@@ -483,6 +490,13 @@ void TfrmConsul::btnPostClick()
         qint64 id = 0;
         const bool inserting = ConsState_ == u'I';
         try {
+            // The patient stays in its table until the consultation is
+            // written; one deleted on another workstation takes none.
+            const records::PatientHold patient(CurrentPatientCode);
+            if (!patient.Present()) {
+                patientGone = patient.GoneText();
+                return;
+            }
             if (inserting) {
                 // The number is reserved until its row is written.
                 TakeCodeAllocation(QStringLiteral("CONS.DBF"), DataPath);
@@ -557,6 +571,8 @@ void TfrmConsul::btnPostClick()
     });
     if (gone)
         records::WarnElsewhere(records::DeletedElsewhereText(ConsWhat(), true) + records::NotSavedNote(), this);
+    else if (!patientGone.isEmpty())
+        records::WarnElsewhere(patientGone, this);
 }
 
 void TfrmConsul::btnDeleteClick()
@@ -786,6 +802,8 @@ void TfrmConsul::qExRadioBioAfterScroll()
             q->open();
         }
     });
+    // The exams of the date chosen can be changed and deleted.
+    SetExamButtons();
 }
 
 void TfrmConsul::SetExamButtons()

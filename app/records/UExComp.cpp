@@ -38,8 +38,9 @@ TfrmExComp::TfrmExComp(AppContext& context, QWidget* parent)
     : QDialog(parent), context_(context), ui(new Ui::TfrmExComp), qExamen(new kdb::QueryDataset(this))
 {
     ui->setupUi(this);
-    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-        Qt::WindowCloseButtonHint);
+    // A single border: the size of its variant, set when it is shown, stays.
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+        Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
     QFont heading = ui->lExamen->font();
     heading.setBold(true);
     heading.setUnderline(true);
@@ -54,6 +55,7 @@ TfrmExComp::TfrmExComp(AppContext& context, QWidget* parent)
     ui->cmbExamen->setListSource(qExamen, "CODE", "LIBELLE");
     // The result takes no more than RESULTAT holds.
     kui::SetPlainTextMaxLength(ui->mmResultat, kResultWidth);
+    kui::SetCodePage(ui->mmResultat, records::TableCodePage(DataPath, QStringLiteral("EXCOMP.DBF")));
 
     PopMenu_ = new QMenu(this);
     mnNew = PopMenu_->addAction("Nouveau ", this, &TfrmExComp::btnNewClick);
@@ -144,8 +146,11 @@ void TfrmExComp::FormShow()
     ui->lExamen->setText(bio ? QString::fromUtf8("Examens complémentaires Biologiques")
                              : QString::fromUtf8("Examens complémentaires Radiologiques"));
     ui->btnRadioBio->setText(bio ? "Ex. Bio." : "Ex. Radio.");
+    setMinimumSize(0, 0);
+    setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
     ui->mmResultat->setFixedHeight(bio ? 21 + 8 : 90);
     resize(width(), bio ? 265 : 335);
+    setFixedSize(size());
     kui::CentreOnScreen(this);  // at the variant's size
     bool found = true;
     records::Guarded([&] {
@@ -301,6 +306,7 @@ bool TfrmExComp::btnPostClick()
     bool written = false;
     bool duplicate = false;
     bool gone = false;
+    QString patientGone;
     records::Guarded([&] {
         const bool allocated = Num.trimmed().isEmpty();
         // A new exam: its number is taken first, so that the lock also
@@ -312,6 +318,17 @@ bool TfrmExComp::btnPostClick()
                 duplicate = true;
                 ReleaseCodeAllocation();
                 Num.clear();
+                return;
+            }
+            // The patient stays in its table until the exam is written; one
+            // deleted on another workstation takes none.
+            const records::PatientHold patient(Patient);
+            if (!patient.Present()) {
+                patientGone = patient.GoneText();
+                if (allocated) {
+                    ReleaseCodeAllocation();
+                    Num.clear();
+                }
                 return;
             }
             kdb::TableDataset FExComp;
@@ -356,6 +373,10 @@ bool TfrmExComp::btnPostClick()
     }
     if (gone) {
         records::WarnElsewhere(records::DeletedElsewhereText(ExamWhat(), false) + records::NotSavedNote(), this);
+        return false;
+    }
+    if (!patientGone.isEmpty()) {
+        records::WarnElsewhere(patientGone, this);
         return false;
     }
     if (!written)

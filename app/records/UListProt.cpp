@@ -16,6 +16,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QMenu>
+#include <QMouseEvent>
 #include <QShowEvent>
 
 TfrmListProt::TfrmListProt(AppContext& context, QWidget* parent)
@@ -48,12 +49,24 @@ TfrmListProt::TfrmListProt(AppContext& context, QWidget* parent)
     connect(ui->btnDelete, &QToolButton::clicked, this, &TfrmListProt::btnDeleteClick);
     connect(ui->btnModif, &QToolButton::clicked, this, &TfrmListProt::btnModifClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &TfrmListProt::mnCloseClick);
-    connect(ui->grdRDV, &QAbstractItemView::doubleClicked, this, [this] { btnModifClick(); });
+    // A double-click anywhere on the grid, below the rows too, opens the
+    // current protocol.
+    ui->grdRDV->viewport()->installEventFilter(this);
 }
 
 TfrmListProt::~TfrmListProt()
 {
     delete ui;
+}
+
+bool TfrmListProt::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == ui->grdRDV->viewport() && event->type() == QEvent::MouseButtonDblClick &&
+        static_cast<QMouseEvent*>(event)->button() == Qt::LeftButton) {
+        btnModifClick();
+        return true;
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 kui::DataGrid* TfrmListProt::grdRDV() const

@@ -201,6 +201,8 @@ void TfrmListRDV::edDateChange()
         qRDV_->setFilter(DayFilter());
         qRDV_->first();
     });
+    // Modifier and Supprimer follow the rows now shown.
+    UpdateButtons();
 }
 
 void TfrmListRDV::ApplyView()
@@ -210,6 +212,7 @@ void TfrmListRDV::ApplyView()
         qRDV_->setFiltered(!all);
         qRDV_->first();
     });
+    UpdateButtons();
     ui->edDate->setEnabled(!all);
     ui->lDate->setEnabled(!all);
     const QString caption = all ? QStringLiteral("RDV du jour") : QStringLiteral("Tous les RDV");
@@ -312,7 +315,9 @@ void TfrmListRDV::mnAutoDisplayClick()
 {
     DisplayRdv = !DisplayRdv;
     mnAutoDisplay_->setChecked(DisplayRdv);
-    kui::TIniFile(IniDir + IniKeys::FileName).WriteBool(IniKeys::Params, IniKeys::DisplayRdv, DisplayRdv);
+    kui::TIniFile ini(IniDir + IniKeys::FileName);
+    if (!ini.WriteBool(IniKeys::Params, IniKeys::DisplayRdv, DisplayRdv))
+        kui::MsgWarning(ini.ErrorText() + QStringLiteral("\rLe choix vaut jusqu'à la fermeture du programme."), this);
 }
 
 void TfrmListRDV::PopMnRDVPopup()
@@ -355,13 +360,19 @@ TfrmListRDV* ShowAppointmentList(AppContext& context, QMdiArea* area)
         frmListRDV = new TfrmListRDV(context);
         if (area) {
             // The list at its designed size, framed, in the middle of the area.
+            // A single border: the frame keeps that size and offers no
+            // maximise button.
             const QSize designed = frmListRDV->size().expandedTo(frmListRDV->minimumSizeHint());
-            QMdiSubWindow* sub = area->addSubWindow(frmListRDV);
+            QMdiSubWindow* sub = area->addSubWindow(frmListRDV,
+                Qt::SubWindow | Qt::CustomizeWindowHint | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint |
+                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
             sub->setAttribute(Qt::WA_DeleteOnClose);
             sub->resize(designed + (sub->sizeHint() - frmListRDV->sizeHint()));
+            sub->setFixedSize(sub->size());
             new KeepCentred(sub, area);
         } else {
             frmListRDV->setAttribute(Qt::WA_DeleteOnClose);
+            kui::SetFixedBorder(frmListRDV);
         }
     }
     QWidget* window = frmListRDV->parentWidget() ? frmListRDV->parentWidget() : frmListRDV;

@@ -114,6 +114,8 @@ TfrmOrd::TfrmOrd(AppContext& context, QWidget* parent)
     connect(ui->btnAddLine, &QToolButton::clicked, this, &TfrmOrd::btnAddLineClick);
     connect(ui->btnDelLine, &QToolButton::clicked, this, &TfrmOrd::btnDelLineClick);
     connect(ui->btnClose, &QPushButton::clicked, this, &TfrmOrd::mnCloseClick);
+    // A single border, at a size that shows every button whole.
+    kui::SetFixedBorder(this);
 }
 
 TfrmOrd::~TfrmOrd()
@@ -244,6 +246,9 @@ void TfrmOrd::FormShow()
     });
     OrdIsNew = false;
     UpdateButtons();
+    // The lines are typed straight away.
+    if (ui->grdDetail->isEnabled())
+        ui->grdDetail->setFocus();
 }
 
 void TfrmOrd::ShowLinesOf(const QString& code)
@@ -332,6 +337,28 @@ void TfrmOrd::tMedicBeforePost()
     // the line is written (afterPost) or at the next allocation.
     TakeCodeAllocation("FORD", DataPath);
     holdsLock_ = true;
+    // A prescription shown with its lines and deleted whole on another
+    // workstation since takes no new line: that would bring its number back
+    // with this line alone. The line typed stays on the screen.
+    bool deleted = false;
+    try {
+        deleted = tMedic_->state() == kdb::DatasetState::Insert && !OrdIsNew &&
+            !ui->edCode->text().trimmed().isEmpty() && tMedic_->recordCount() > 0 &&
+            NewLineNum(ui->edCode->text().trimmed()) == 1;
+    } catch (...) {
+        ReleaseCodeAllocation();
+        holdsLock_ = false;
+        throw;
+    }
+    if (deleted) {
+        ReleaseCodeAllocation();
+        holdsLock_ = false;
+        kui::MsgWarning(records::DeletedElsewhereText(
+                            QStringLiteral("L'ordonnance n° ") + ui->edCode->text().trimmed(), true) +
+                records::NotSavedNote(),
+            this);
+        Abort();
+    }
     // A list left open while FORD is written would not show the new rows
     // when reopened: it is closed until the line is written.
     qOrd_->afterScroll = nullptr;
@@ -400,6 +427,7 @@ void TfrmOrd::btnCancelClick()
 {
     if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir annuler ?"), this))
         return;
+    ui->grdDetail->dropCellEditor();  // its text goes with the line
     const kdb::DatasetState s = tMedic_->state();
     if (s == kdb::DatasetState::Edit || s == kdb::DatasetState::Insert)
         tMedic_->cancel();
@@ -419,6 +447,7 @@ void TfrmOrd::btnDelLineClick()
         return;
     if (!kui::MsgConfirm(QString::fromUtf8("Etes-vous sûr de vouloir supprimer ce médicament ?"), this))
         return;
+    ui->grdDetail->dropCellEditor();
     records::Guarded([this] {
         // The line being added is not in FORD yet: it alone is dropped, not
         // the line shown before it.
@@ -447,6 +476,7 @@ void TfrmOrd::btnDeleteClick()
         return;
     if (!kui::MsgConfirm(QString::fromUtf8("Confirmer la suppression de cette Ordonnance ?"), this))
         return;
+    ui->grdDetail->dropCellEditor();
     records::Guarded([this] {
         kdb::QueryDataset q;
         q.setDatabaseName(DataPath.toStdString());

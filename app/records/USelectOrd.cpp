@@ -34,10 +34,8 @@ TfrmSelectOrd::TfrmSelectOrd(AppContext& context, QWidget* parent)
     qMedic_->setSql("SELECT * FROM FORD.DBF WHERE CODE=:CODE ORDER BY NUM");
     ui->navOrd->bind(qOrd_);
     qOrd_->afterScroll = [this](kdb::Dataset&) { qOrdAfterScroll(); };
-    kui::DatasetModel* model = ui->grdDetail->bind(qMedic_, TfrmOrd::LineColumns(false));
-    model->setReadOnly(true);
-    ui->grdDetail->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    ui->grdDetail->horizontalHeader()->setVisible(true);
+    // On light grey, the chosen line white on navy as in the other lists.
+    records::ReadOnlyList(ui->grdDetail, ui->grdDetail->bind(qMedic_, TfrmOrd::LineColumns(false)), false);
     QPalette gp = ui->grdDetail->palette();
     gp.setColor(QPalette::Base, QColor(0xEA, 0xEA, 0xEA));
     ui->grdDetail->setPalette(gp);

@@ -1,6 +1,7 @@
 #include "UTable.h"
 #include "ui_UTable.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "app/global/NextCode.h"
 #include "app/global/NextCodeDb.h"
@@ -9,6 +10,7 @@
 #include "platform/os/Abort.h"
 #include "platform/ui/Application.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
 
 #include <QContextMenuEvent>
@@ -165,6 +167,8 @@ void TfrmTable::showEvent(QShowEvent* event)
 void TfrmTable::FormShow()
 {
     setWindowTitle(Title);
+    // The label takes only the letters its table holds.
+    kui::SetCodePage(ui->edDesig, records::TableCodePage(DatabaseName, TableName));
     setFixedSize(size());
     records::Guarded([this] {
         qTable_->close();
@@ -281,6 +285,7 @@ void TfrmTable::btnOkClick()
     }
     ui->edCode->setText(ui->edCode->text().trimmed());
     bool written = false;
+    bool gone = false;
     records::Guarded([&] {
         const bool allocated = ui->edCode->text().isEmpty();
         if (allocated)
@@ -294,12 +299,14 @@ void TfrmTable::btnOkClick()
             myTable.setFlushOnPost(true);
             myTable.open();
             const QString code = ui->edCode->text();
-            if (myTable.locate("CODE", code)) {
-                myTable.edit();
-            } else {
-                myTable.append();
-                myTable.fieldByName("CODE").setAsString(code);
+            // A code another workstation deleted while it was changed here
+            // is not written again.
+            if (!records::StartRowWrite(myTable, "CODE", code, allocated)) {
+                gone = true;
+                return;
             }
+            if (allocated)
+                myTable.fieldByName("CODE").setAsString(code);
             myTable.fieldByName("LIBELLE").setAsString(ui->edDesig->text().left(kLabelWidth));
             try {
                 myTable.post();
@@ -320,6 +327,17 @@ void TfrmTable::btnOkClick()
         written = true;
     });
     QCoreApplication::processEvents();
+    if (gone) {
+        Reopen({});
+        records::WarnElsewhere(records::DeletedElsewhereText(QStringLiteral("Le code ") + ui->edCode->text() +
+                                       QStringLiteral(" « ") + desigFrom_.trimmed() + QStringLiteral(" »"),
+                                   false) +
+                records::NotSavedNote() + records::ListUpdatedNote(),
+            this);
+        UpdateButtons();
+        ui->edDesig->setFocus();
+        return;
+    }
     if (!written)
         return;
     ui->pnlSaisie->hide();

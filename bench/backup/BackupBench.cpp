@@ -3,7 +3,8 @@
 //   bench_backup [scale] [work directory]
 // scale 1 (default) is the 20-year practice of bench/gen. Goals: the backup
 // at least 6 times faster than zip -9 with at most 0.5 % more bytes; the
-// restore in at most a third of unzip's time.
+// restore (its files forced to the disk) in at most a third of unzip's time
+// (which forces nothing), the best of three rounds each.
 #include "app/backup/BackupSet.h"
 #include "app/backup/USaveRestore.h"
 #include "app/global/AppContext.h"
@@ -20,8 +21,10 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace {
 
@@ -80,23 +83,33 @@ int main(int argc, char** argv)
     const double zipTime = Run("zip", QStringList{"-9", "-r", "-j", "-q", ref} + files);
     const qint64 theirs = QFileInfo(ref).size();
 
-    double restoreTime = 0;
-    {
-        TfrmSaveRestore screen(context, TfrmSaveRestore::Mode::Restore);
-        screen.ChooseArchive = [&](QWidget*, QString& name) {
-            name = dest + "Korvale.zip";
-            return true;
-        };
-        t.start();
-        screen.btnRestoreClick();
-        restoreTime = t.nsecsElapsed() / 1e9;
-    }
-    // The replaced set goes in the background: gone before unzip is timed.
-    backup::TableSetRestore::WaitForRemoval();
+    // The restore and unzip in turn, each from a disk with nothing left to
+    // write (the practice and the archives just written are flushed first),
+    // the best of three rounds of each.
+    const int rounds = 3;
+    double restoreTime = 1e9, unzipTime = 1e9;
     const QString out = root + "unzipped/";
-    const double unzipTime = Run("unzip", {"-q", "-o", ref, "-d", out});
-    if (messages.Count() != 2)
-        std::fprintf(stderr, "unexpected message: %s\n", qPrintable(messages.Last().text));
+    for (int round = 0; round < rounds; ++round) {
+        messages.Clear();
+        ::sync();
+        {
+            TfrmSaveRestore screen(context, TfrmSaveRestore::Mode::Restore);
+            screen.ChooseArchive = [&](QWidget*, QString& name) {
+                name = dest + "Korvale.zip";
+                return true;
+            };
+            t.start();
+            screen.btnRestoreClick();
+            restoreTime = std::min(restoreTime, t.nsecsElapsed() / 1e9);
+        }
+        if (messages.Count() != 2)
+            std::fprintf(stderr, "unexpected message: %s\n", qPrintable(messages.Last().text));
+        // The replaced set goes in the background: gone before unzip is timed.
+        backup::TableSetRestore::WaitForRemoval();
+        QDir(out).removeRecursively();
+        ::sync();
+        unzipTime = std::min(unzipTime, Run("unzip", {"-q", "-o", ref, "-d", out}));
+    }
 
     std::printf("backup  : %.2f s, %lld bytes | zip -9: %.2f s, %lld bytes | %.1fx faster, %+.3f %% bytes\n",
         backupTime, qlonglong(ours), zipTime, qlonglong(theirs), zipTime / backupTime,

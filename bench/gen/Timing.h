@@ -2,6 +2,9 @@
 // Side-by-side timing for the benchmarks: the sides of a comparison run
 // alternately, one run of each per round, so that whatever else the machine
 // does at that moment weighs on every side alike.
+#include <QCoreApplication>
+#include <QTimer>
+
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
@@ -46,6 +49,20 @@ inline std::vector<SideTime> interleavedMedians(
         out[i].ms = times[i][times[i].size() / 2];
     }
     return out;
+}
+
+// Runs `work` from inside the application's event loop, as the program runs
+// the statements of a screen (in the handler of an event), and answers what
+// it answers once the loop has ended.
+inline int insideEventLoop(QCoreApplication& app, const std::function<int()>& work)
+{
+    int result = 0;
+    QTimer::singleShot(0, &app, [&] {
+        result = work();
+        app.exit(result);
+    });
+    app.exec();
+    return result;
 }
 
 }  // namespace kbench

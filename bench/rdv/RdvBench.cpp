@@ -203,9 +203,8 @@ void runPractice(
 
 }  // namespace
 
-int main(int argc, char** argv)
+int measure(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
     InstallDatabaseKeyColumns();
     const double scale = argc > 1 ? std::atof(argv[1]) : 1.0;
     if (!(scale > 0)) {
@@ -253,4 +252,10 @@ int main(int argc, char** argv)
     }
     std::printf("\n%d missing the goal\n", missed);
     return 0;
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    return kbench::insideEventLoop(app, [&] { return measure(argc, argv); });
 }

@@ -70,9 +70,8 @@ struct Statement {
 
 }  // namespace
 
-int main(int argc, char** argv)
+int measure(int argc, char** argv)
 {
-    QCoreApplication app(argc, argv);
     InstallDatabaseKeyColumns();
     const double scale = argc > 1 ? std::atof(argv[1]) : 0.1;
     if (!(scale > 0)) {
@@ -247,4 +246,10 @@ int main(int argc, char** argv)
     std::printf("\n%zu statements, %d missing the goal%s\n", cases.size(), missed,
         same ? "" : "; some results differ from SQLite's");
     return same ? 0 : 1;
+}
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    return kbench::insideEventLoop(app, [&] { return measure(argc, argv); });
 }

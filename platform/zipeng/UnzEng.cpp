@@ -10,6 +10,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <thread>
 #include <random>
 #include <climits>
 #include <cstring>
@@ -23,6 +28,7 @@ namespace zipeng {
 namespace {
 
 constexpr size_t kBlock = 1 << 20;
+constexpr uint64_t kBackgroundWrite = 8 << 20;  // a file this large is written by a second thread
 
 std::string Str(const char* s)
 {
@@ -108,6 +114,115 @@ std::string MethodRefused(const CdEntry& e)
     return text + " non prise en charge : " + e.name;
 }
 
+// The code and text of a write that failed (errno): a full disk, or a
+// quota reached, is told apart from other failures.
+int32_t WriteFailure(std::string& why)
+{
+    if (errno == ENOSPC || errno == EDQUOT) {
+        why = "espace disque insuffisant";
+        return errSpace;
+    }
+    why = std::string("écriture impossible du fichier (") + std::strerror(errno) + ")";
+    return errWrite;
+}
+
+// The writing of an extracted file by a second thread: the system takes
+// one block into its cache while the next is inflated. A few blocks at most
+// wait, their buffers used again; the first write that fails stops the
+// writing and keeps its errno.
+class BackgroundWriter {
+public:
+    explicit BackgroundWriter(int fd) : fd_(fd), thread_([this] { Run(); }) { }
+    ~BackgroundWriter() { Finish(); }
+    BackgroundWriter(const BackgroundWriter&) = delete;
+    BackgroundWriter& operator=(const BackgroundWriter&) = delete;
+
+    // A copy of the block goes to the writer; false (errno set) once a
+    // write has failed.
+    bool Put(const unsigned char* data, size_t n)
+    {
+        std::vector<unsigned char> block;
+        {
+            std::unique_lock lock(mutex_);
+            roomCv_.wait(lock, [&] { return queue_.size() < kWaiting || error_ != 0; });
+            if (error_ != 0) {
+                errno = error_;
+                return false;
+            }
+            if (!free_.empty()) {
+                block = std::move(free_.back());
+                free_.pop_back();
+            }
+        }
+        block.assign(data, data + n);
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(std::move(block));
+        }
+        workCv_.notify_one();
+        return true;
+    }
+    // Waits for every block; false (errno set) when one was not written.
+    bool Finish()
+    {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        workCv_.notify_one();
+        if (thread_.joinable())
+            thread_.join();
+        if (error_ != 0) {
+            errno = error_;
+            return false;
+        }
+        return true;
+    }
+
+private:
+    static constexpr size_t kWaiting = 3;
+    static constexpr uint64_t kWriteBehind = 32 << 20;
+    void Run()
+    {
+        for (;;) {
+            std::vector<unsigned char> block;
+            {
+                std::unique_lock lock(mutex_);
+                workCv_.wait(lock, [&] { return !queue_.empty() || done_; });
+                if (queue_.empty())
+                    return;
+                block = std::move(queue_.front());
+                queue_.pop_front();
+            }
+            const bool ok = error_ != 0 || WriteAll(fd_, block.data(), block.size());
+            // The disk starts on what is written while the rest is
+            // inflated: whoever forces the file to the disk afterwards finds
+            // most of the work done.
+            written_ += block.size();
+            if (ok && written_ - started_ >= kWriteBehind) {
+                sync_file_range(fd_, off_t(started_), off_t(written_ - started_), SYNC_FILE_RANGE_WRITE);
+                started_ = written_;
+            }
+            {
+                std::lock_guard lock(mutex_);
+                if (!ok)
+                    error_ = errno != 0 ? errno : EIO;
+                free_.push_back(std::move(block));
+            }
+            roomCv_.notify_one();
+        }
+    }
+    uint64_t written_ = 0, started_ = 0;
+    int fd_;
+    std::mutex mutex_;
+    std::condition_variable workCv_, roomCv_;
+    std::deque<std::vector<unsigned char>> queue_;
+    std::vector<std::vector<unsigned char>> free_;
+    bool done_ = false;
+    int error_ = 0;
+    std::thread thread_;
+};
+
 // A file descriptor closed with its holder.
 struct Fd {
     int fd = -1;
@@ -131,7 +246,7 @@ private:
     bool One(CdEntry& e, int index);
     int OpenBeneath(const std::string& relDir);
     bool Password(const CdEntry& e, std::unique_ptr<ZipCrypto>& crypto);
-    bool Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t& crc, std::string& why);
+    bool Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t& crc, std::string& why, int32_t& code);
     void Skip(const CdEntry& e, int reason, int32_t code, const std::string& text)
     {
         if (!text.empty())
@@ -148,6 +263,7 @@ private:
     std::string lastPassword_;
     int askLeft_ = 0;
     bool noMoreAsking_ = false;
+    bool quiet_ = false;  // a password tried on a whole entry: no progress reported
     std::unique_ptr<inflate_state> inflater_ = std::make_unique<inflate_state>();
     std::vector<unsigned char> in_ = std::vector<unsigned char>(kBlock), out_ = std::vector<unsigned char>(kBlock);
 };
@@ -202,21 +318,43 @@ bool ExtractJob::Password(const CdEntry& e, std::unique_ptr<ZipCrypto>& crypto)
     if (!ReadAt(fd_, head, 12, e.dataOffset))
         return false;
     unsigned char check = (e.flags & 8) ? uint8_t(e.dosTime >> 8) : uint8_t(e.crc >> 24);
-    auto tryOne = [&](const std::string& pw) {
+    // The header's check byte lets one wrong password in 256 through: a
+    // password not proven yet must also read the whole entry, so that a
+    // wrong one is never taken for damaged data.
+    auto opens = [&](const std::string& pw) {
         auto c = std::make_unique<ZipCrypto>(pw);
         unsigned char h[12];
         std::memcpy(h, head, 12);
         c->Decrypt(h, 12);
         if (h[11] != check)
+            return std::unique_ptr<ZipCrypto>();
+        return c;
+    };
+    auto tryOne = [&](const std::string& pw, bool proven) {
+        auto c = opens(pw);
+        if (!c)
             return false;
+        if (!proven) {
+            auto probe = opens(pw);
+            uint32_t crc = 0;
+            std::string why;
+            int32_t code = 0;
+            quiet_ = true;
+            const bool whole = Stream(e, probe.get(), -1, crc, why, code) && crc == e.crc;
+            quiet_ = false;
+            if (!whole)
+                return false;
+        }
         crypto = std::move(c);
         return true;
     };
-    if (!lastPassword_.empty() && tryOne(lastPassword_))
+    if (!lastPassword_.empty() && tryOne(lastPassword_, true))
         return true;
     std::string given = Str(p_->password);
-    if (!given.empty() && given != lastPassword_ && tryOne(given))
+    if (!given.empty() && given != lastPassword_ && tryOne(given, false)) {
+        lastPassword_ = given;
         return true;
+    }
     while (!noMoreAsking_ && askLeft_ > 0) {
         CallbackRecord r = rep_.Send(actPassword, 0, askLeft_, e.name);
         if (rep_.Cancelled())
@@ -230,7 +368,7 @@ bool ExtractJob::Password(const CdEntry& e, std::unique_ptr<ZipCrypto>& crypto)
             break;
         }
         std::string pw(r.text, strnlen(r.text, sizeof r.text));
-        if (tryOne(pw)) {
+        if (tryOne(pw, false)) {
             lastPassword_ = pw;
             return true;
         }
@@ -239,12 +377,16 @@ bool ExtractJob::Password(const CdEntry& e, std::unique_ptr<ZipCrypto>& crypto)
     return false;
 }
 
-bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t& crc, std::string& why)
+bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t& crc, std::string& why, int32_t& code)
 {
+    code = errFormat;
     uint64_t pos = e.dataOffset + (crypto ? 12 : 0);
     uint64_t left = e.csize - (crypto ? 12 : 0);
     uint64_t produced = 0;
     crc = 0;
+    std::optional<BackgroundWriter> writer;
+    if (outFd >= 0 && e.usize >= kBackgroundWrite)
+        writer.emplace(outFd);
     inflate_state* st = inflater_.get();
     if (e.method == 8)
         isal_inflate_init(st);
@@ -253,6 +395,7 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
         size_t n = size_t(std::min<uint64_t>(left, kBlock));
         if (n && !ReadAt(fd_, in_.data(), n, pos)) {
             why = "lecture impossible des données compressées";
+            code = errRead;
             return false;
         }
         pos += n;
@@ -266,11 +409,11 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
             }
             produced += m;
             crc = Crc32(crc, d, m);
-            if (outFd >= 0 && !WriteAll(outFd, d, m)) {
-                why = "écriture impossible du fichier (disque plein ?)";
+            if (outFd >= 0 && !(writer ? writer->Put(d, m) : WriteAll(outFd, d, m))) {
+                code = WriteFailure(why);
                 return false;
             }
-            if (m)
+            if (m && !quiet_)
                 rep_.Send(actProgress, 0, intptr_t(m), "");
             return !rep_.Cancelled();
         };
@@ -301,6 +444,10 @@ bool ExtractJob::Stream(const CdEntry& e, ZipCrypto* crypto, int outFd, uint32_t
             why = "fin prématurée des données compressées";
             return false;
         }
+    }
+    if (writer && !writer->Finish()) {
+        code = WriteFailure(why);
+        return false;
     }
     if (produced != e.usize) {
         why = "taille différente de celle que l'entrée déclare";
@@ -381,7 +528,7 @@ bool ExtractJob::One(CdEntry& e, int index)
         }
         struct statvfs vs;
         if (fstatvfs(dirFd.fd, &vs) == 0 && uint64_t(vs.f_bavail) * vs.f_frsize < e.usize) {
-            Skip(e, skipGeneralError, errSpace, "espace disque insuffisant pour " + e.name);
+            Skip(e, skipGeneralError, errSpace, "espace disque insuffisant : " + e.name);
             return false;
         }
     }
@@ -411,13 +558,16 @@ bool ExtractJob::One(CdEntry& e, int index)
                 break;
         }
         if (outFd < 0) {
-            Skip(e, skipGeneralError, errWrite, "création impossible d'un fichier à côté de " + target);
+            std::string why;
+            const int32_t code = WriteFailure(why);
+            Skip(e, skipGeneralError, code, why + " : création impossible d'un fichier à côté de " + target);
             return false;
         }
     }
     uint32_t crc = 0;
     std::string why;
-    bool ok = Stream(e, crypto.get(), outFd, crc, why);
+    int32_t code = errFormat;
+    bool ok = Stream(e, crypto.get(), outFd, crc, why, code);
     std::string linkTo;
     if (ok && isLink && outFd >= 0) {
         // the link's target, as extracted: it must stay inside the base directory
@@ -439,7 +589,7 @@ bool ExtractJob::One(CdEntry& e, int index)
             rep_.Send(actSkipped, errCrc, skipGeneralError, e.name);
     }
     if (!ok && !rep_.Cancelled())
-        Skip(e, skipGeneralError, errFormat, why + " : " + e.name);
+        Skip(e, skipGeneralError, code, why + " : " + e.name);
     if (outFd >= 0) {
         if (keep) {
             struct timespec ts[2];
@@ -451,14 +601,21 @@ bool ExtractJob::One(CdEntry& e, int index)
             mode_t mode = host == 3 && (e.externalAttrs >> 16) ? ((e.externalAttrs >> 16) & 0777) : 0666;
             fchmod(outFd, mode & ~um);
         }
-        if (close(outFd) != 0)
-            keep = false;
-        if (keep && isLink) {
+        // what the disk refuses last (a close on a full network share, a
+        // rename) is said as any write failure
+        bool written = close(outFd) == 0;
+        if (keep && written && isLink) {
             unlinkat(dirFd.fd, tmp.c_str(), 0);
             unlinkat(dirFd.fd, leaf.c_str(), 0);
-            keep = symlinkat(linkTo.c_str(), dirFd.fd, leaf.c_str()) == 0;
-        } else if (keep) {
-            keep = renameat(dirFd.fd, tmp.c_str(), dirFd.fd, leaf.c_str()) == 0;
+            written = symlinkat(linkTo.c_str(), dirFd.fd, leaf.c_str()) == 0;
+        } else if (keep && written) {
+            written = renameat(dirFd.fd, tmp.c_str(), dirFd.fd, leaf.c_str()) == 0;
+        }
+        if (keep && !written) {
+            std::string failed;
+            const int32_t failure = WriteFailure(failed);
+            Skip(e, skipGeneralError, failure, failed + " : " + target);
+            keep = false;
         }
         if (!keep)
             unlinkat(dirFd.fd, tmp.c_str(), 0);
@@ -488,6 +645,17 @@ int32_t ExtractJob::Run()
             order[i] = i;
         std::sort(order.begin(), order.end(),
             [&](size_t a, size_t b) { return cd.entries[a].localOffset < cd.entries[b].localOffset; });
+        // Bytes in front of the archive (a self-extracting program) move
+        // every offset; an end record whose directory offset is wrong moves
+        // none: the first local header is then where the directory says,
+        // and the fault is the end record's, not the first entry's.
+        if (cd.shift != 0 && !order.empty()) {
+            const uint64_t first = cd.entries[order[0]].localOffset;
+            unsigned char sig[4];
+            const bool shifted = ReadAt(fd_, sig, 4, first + cd.shift) && Get32(sig) == kLocalSig;
+            if (!shifted && ReadAt(fd_, sig, 4, first) && Get32(sig) == kLocalSig)
+                throw JobError(errFormat, "position du répertoire central erronée (enregistrement de fin)");
+        }
         uint64_t cdStart = size_;
         for (size_t k = 0; k < order.size(); ++k) {
             uint64_t next = k + 1 < order.size() ? cd.entries[order[k + 1]].localOffset : cdStart - cd.shift;

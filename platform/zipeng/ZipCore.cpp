@@ -199,6 +199,7 @@ CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
         throw JobError(errRead, "lecture impossible du répertoire central");
     size_t p = 0;
     cd.entries.reserve(size_t(count));
+    EntryNames names;
     // The directory is walked to its end: the classic end record holds the
     // count of entries in 16 bits only, and some writers let it wrap past
     // 65 535 without a 64-bit record. The entries found must agree with it.
@@ -220,14 +221,21 @@ CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
         en.internalAttrs = Get16(h + 36);
         en.externalAttrs = Get32(h + 38);
         en.localOffset = Get32(h + 42);
-        if (p + kCentralSize + nl + xl + cl > cdSize)
-            throw JobError(errFormat, "en-tête du répertoire central hors du répertoire");
         const char* s = reinterpret_cast<const char*>(h + kCentralSize);
+        if (p + kCentralSize + nl + xl + cl > cdSize)
+            throw JobError(
+                errFormat, PastDirectoryRefusal(std::string(s, std::min<size_t>(nl, cdSize - p - kCentralSize))));
         en.name.assign(s, nl);
         en.extra.assign(s + nl, xl);
         en.comment.assign(s + nl + xl, cl);
         if (en.csize == 0xFFFFFFFF || en.usize == 0xFFFFFFFF || en.localOffset == 0xFFFFFFFF)
             ReadZip64Extra(en);
+        std::string refused =
+            EntryRefusal({en.madeBy, en.flags, en.method, en.externalAttrs, en.csize, en.usize, en.name, en.extra});
+        if (refused.empty())
+            refused = names.Add(en.name);
+        if (!refused.empty())
+            throw JobError(errFormat, refused);
         if (en.localOffset + kLocalSize > cdOffset)
             throw JobError(errFormat, "position d'en-tête local hors de l'archive : " + en.name);
         p += kCentralSize + nl + xl + cl;
@@ -245,8 +253,11 @@ void CheckLocal(int fd, uint64_t size, CdEntry& e, uint64_t shift, uint64_t next
     if (off + kLocalSize > size || !ReadAt(fd, h, kLocalSize, off) || Get32(h) != kLocalSig)
         throw JobError(errFormat, "en-tête local erroné : " + e.name);
     uint64_t data = off + kLocalSize + Get16(h + 26) + Get16(h + 28);
-    if (Get16(h + 26) != e.name.size())
-        throw JobError(errFormat, "noms local et central différents : " + e.name);
+    std::string localName(Get16(h + 26), '\0');
+    if (!ReadAt(fd, localName.data(), localName.size(), off + kLocalSize))
+        throw JobError(errFormat, "en-tête local erroné : " + e.name);
+    if (const std::string refused = LocalNameRefusal(e.name, localName); !refused.empty())
+        throw JobError(errFormat, refused);
     if (data + e.csize > next + shift || data + e.csize > size)
         throw JobError(errFormat, "données chevauchant une autre entrée ou dépassant la fin de l'archive : " + e.name);
     e.dataOffset = data;
@@ -275,29 +286,6 @@ void PutUtf8(std::string& out, char32_t c)
 bool HasHighBytes(const std::string& s)
 {
     return std::any_of(s.begin(), s.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; });
-}
-
-bool IsUtf8(const std::string& s)
-{
-    size_t i = 0;
-    while (i < s.size()) {
-        const auto b = static_cast<unsigned char>(s[i]);
-        size_t n = b < 0x80 ? 0 : (b & 0xE0) == 0xC0 ? 1 : (b & 0xF0) == 0xE0 ? 2 : (b & 0xF8) == 0xF0 ? 3 : 9;
-        if (n == 9 || b == 0xC0 || b == 0xC1 || b > 0xF4 || i + n >= s.size())
-            return false;
-        char32_t c = n == 0 ? b : n == 1 ? (b & 0x1F) : n == 2 ? (b & 0x0F) : (b & 0x07);
-        for (size_t k = 1; k <= n; ++k) {
-            const auto t = static_cast<unsigned char>(s[i + k]);
-            if ((t & 0xC0) != 0x80)
-                return false;
-            c = c << 6 | (t & 0x3F);
-        }
-        // no overlong form, no surrogate, nothing past U+10FFFF
-        if ((n == 2 && c < 0x800) || (n == 3 && (c < 0x10000 || c > 0x10FFFF)) || (c >= 0xD800 && c <= 0xDFFF))
-            return false;
-        i += n + 1;
-    }
-    return true;
 }
 
 std::string LatinToOem(const std::string& s)

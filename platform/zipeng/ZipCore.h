@@ -2,6 +2,7 @@
 // What the two archive libraries share: the record layouts of the zip
 // format, CRC-32, MS-DOS dates, the traditional zip encryption, the
 // central-directory reader and the callback helper.
+#include "platform/zipeng/EntryRules.h"
 #include "platform/zipeng/ZipEngAbi.h"
 
 #include <cstdint>
@@ -91,22 +92,23 @@ struct CentralDirectory {
 
 // Reads the central directory of an archive (fd open for reading, size its
 // length). Throws JobError on any damage: missing end record, sizes or
-// offsets outside the file, too many entries for the file's size.
+// offsets outside the file, too many entries for the file's size, and an
+// entry that breaks one of the rules of EntryRules.h.
 CentralDirectory ReadCentralDirectory(int fd, uint64_t size);
-// Reads the local header of an entry, checks it against the central entry,
-// and sets dataOffset. Also refuses data that overlaps another entry's
-// (next = offset of the following local header, or the directory's start).
+// Reads the local header of an entry, checks it against the central entry
+// (its name the same bytes), and sets dataOffset. Also refuses data that
+// overlaps another entry's (next = offset of the following local header,
+// or the directory's start).
 void CheckLocal(int fd, uint64_t size, CdEntry& e, uint64_t shift, uint64_t next);
 
 // Reads or writes exactly n bytes at an offset; false on a short transfer.
 bool ReadAt(int fd, void* buf, size_t n, uint64_t off);
 bool WriteAll(int fd, const void* buf, size_t n);
 
-// Names: whether a name is valid UTF-8 (and has bytes above 127); a name
+// Names: whether a name has bytes above 127 (IsUtf8: EntryRules.h); a name
 // of another encoding (taken as Latin-1) in the OEM code page 850 of the
 // archives' FAT hosts, '_' for a character it lacks; and back to UTF-8.
 bool HasHighBytes(const std::string& s);
-bool IsUtf8(const std::string& s);
 std::string LatinToOem(const std::string& s);
 std::string OemToUtf8(const std::string& s);
 

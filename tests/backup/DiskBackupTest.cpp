@@ -29,6 +29,8 @@ public:
         }
         static const QRegularExpression volume(QStringLiteral("^Insérer le volume n°(\\d+) sur (\\d+)"));
         if (auto m = volume.match(r.text); m.hasMatch()) {
+            if (m.captured(1).toInt() == missing)
+                return QMessageBox::Cancel;  // the user does not have that disk
             volumes_.Insert(drive_, disks[m.captured(1).toInt() - 1]);
             return QMessageBox::Ok;
         }
@@ -43,6 +45,7 @@ public:
     QStringList texts;
     QVector<ktest::FakeDisk*> disks;
     ktest::FakeDisk* last = nullptr;
+    int missing = 0;  // the volume the user cannot give
 
 private:
     ktest::FakeVolumes& volumes_;
@@ -97,7 +100,9 @@ TEST_F(DiskBackup, SpreadsTheArchiveOverDisksAndRestoresFromThem)
     Touch(ProtDir + "PROT1.RTF", "{\\rtf1 texte changé}");
     Touch(ProtDir + "PROT2.RTF", "{\\rtf1 texte d'après}");
     swapper.texts.clear();
-    {
+    // The restore from the disks, the last one in the drive when the
+    // archive is chosen.
+    auto restoreFromDisks = [&] {
         TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Restore);
         screen.ChooseArchive = [&](QWidget*, QString& name) {
             volumes.Insert(drive, swapper.last);
@@ -105,8 +110,8 @@ TEST_F(DiskBackup, SpreadsTheArchiveOverDisksAndRestoresFromThem)
             return true;
         };
         QTest::mouseClick(screen.btnRestore(), Qt::LeftButton);
-    }
-    kui::SetMessageService(previous);
+    };
+    restoreFromDisks();
     EXPECT_EQ(DataFiles(), saved) << swapper.texts.join("|").toStdString();
     // The protocol texts came over the disks with the tables.
     EXPECT_EQ(QDir(ProtDir).entryList(QDir::Files), QStringList{"PROT1.RTF"});
@@ -115,6 +120,21 @@ TEST_F(DiskBackup, SpreadsTheArchiveOverDisksAndRestoresFromThem)
     EXPECT_EQ(QString::fromUtf8(text.readAll()), "{\\rtf1 texte sauvegardé}");
     EXPECT_TRUE(
         swapper.texts.contains(QString("Insérer le volume n°1 sur %1\ndans le lecteur: %2").arg(used).arg(drive)))
+        << swapper.texts.join("|").toStdString();
+
+    // A disk of the set the user does not have: the restore stops, the box
+    // names the volume and says nothing was restored.
+    ChangeRows();
+    const auto before = DataFiles();
+    swapper.texts.clear();
+    swapper.missing = 1;
+    restoreFromDisks();
+    kui::SetMessageService(previous);
+    EXPECT_EQ(DataFiles(), before);
+    ASSERT_FALSE(swapper.texts.isEmpty());
+    EXPECT_EQ(swapper.texts.last(),
+        "La restauration a été annulée : le volume n°1 de la sauvegarde n'a pas été inséré."
+        "\rLa restauration n'a pas été faite : vos données n'ont pas été modifiées.")
         << swapper.texts.join("|").toStdString();
 }
 

@@ -5,6 +5,9 @@
 //       while it appends 200 patients one by one, then lets it go;
 //   backup_test_child restore <dataPath> <tempDir> <archive>
 //       restores the archive, prints "done" when the files are replaced;
+//   backup_test_child backup <dataPath> <protDir> <archive>   writes the backup
+//       archive of the tables and protocol texts as the screens do, prints
+//       "done" when it is in place;
 //   backup_test_child kill <n> <exchange|files> <dataPath> <tempDir> <archive> <protDir>
 //       restores the archive with its protocol texts, the directories
 //       exchanged or replaced file by file, and is killed at the n-th rename
@@ -90,6 +93,15 @@ int main(int argc, char** argv)
             r = restore.Replace();
         std::printf(r == backup::TableSetRestore::Result::Done ? "done\n" : "failed\n");
         return r == backup::TableSetRestore::Result::Done ? 0 : 1;
+    }
+    if (args.size() == 5 && args[1] == "backup") {
+        TZipArchiver zip;
+        zip.Unattended = true;
+        QString failure;
+        const bool ok =
+            backup::WriteArchive(zip, backup::BackupFileSpecs(SchemaText(), args[2]), args[4], failure, false, args[3]);
+        std::printf(ok ? "done\n" : "failed: %s\n", qPrintable(failure));
+        return ok ? 0 : 1;
     }
     if (args.size() == 8 && args[1] == "kill") {
         KillingFileSystem fs(args[2].toInt());

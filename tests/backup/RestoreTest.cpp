@@ -105,7 +105,7 @@ TEST_F(Restore, GivesBackTheBackedUpTablesByteForByte)
         EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
         EXPECT_FALSE(QFileInfo::exists(backup::PreviousDir(DataPath)));
         backup::TableSetRestore::WaitForRemoval();
-        EXPECT_FALSE(QFileInfo::exists(backup::ReplacedDir(DataPath)));
+        EXPECT_EQ(backup::RestoreLeftovers(DataPath), QStringList());
         ExpectSound();
     }
 }
@@ -240,8 +240,7 @@ TEST_F(Restore, KilledAtAnyMomentLeavesTheOldOrTheNewSet)
     // The next restore clears what a stopped one left beside the data.
     ASSERT_TRUE(backup::TableSetRestore::Recover(DataPath, ProtDir, temp));
     backup::TableSetRestore::WaitForRemoval();
-    EXPECT_FALSE(QFileInfo::exists(backup::StagingDir(DataPath)));
-    EXPECT_FALSE(QFileInfo::exists(backup::ReplacedDir(DataPath)));
+    EXPECT_EQ(backup::RestoreLeftovers(DataPath), QStringList());
 }
 
 TEST_F(Restore, BackupWaitsForATableChangedByAnotherProgram)
@@ -321,6 +320,21 @@ QString Plain(const QString& dir)
     return dir.endsWith('/') ? dir.chopped(1) : dir;
 }
 
+// A group other than the user's own to share the practice with (root may
+// take any); 0 when there is none.
+gid_t SecondGroup()
+{
+    if (::getuid() == 0)
+        return 4242;
+    gid_t groups[64];
+    const int n = ::getgroups(64, groups);
+    gid_t group = 0;
+    for (int i = 0; i < n; ++i)
+        if (groups[i] != ::getegid())
+            group = groups[i];
+    return group;
+}
+
 }  // namespace
 
 // The texts of the protocols come back with their rows: the text of a
@@ -350,9 +364,7 @@ TEST_F(Restore, ProtocolTextsComeBackWithTheirRows)
         EXPECT_EQ(texts.take("Notes.txt"), "pas un texte de protocole");  // not a text: left alone
         EXPECT_EQ(texts, savedTexts);
         backup::TableSetRestore::WaitForRemoval();
-        for (const QString& left :
-            {backup::StagingDir(ProtDir), backup::PreviousDir(ProtDir), backup::ReplacedDir(ProtDir)})
-            EXPECT_FALSE(QFileInfo::exists(left)) << left.toStdString();
+        EXPECT_EQ(backup::RestoreLeftovers(ProtDir), QStringList());
         QFile::remove(ProtDir + "Notes.txt");
     }
 }
@@ -415,18 +427,9 @@ TEST_F(Restore, ALinkedDataDirectoryIsRestoredWhereItPoints)
 // group and mode, and the restored files those of the files they replace.
 TEST_F(Restore, AGroupSharedDataDirectoryKeepsItsGroupAndMode)
 {
-    gid_t group = 0;
-    if (::getuid() == 0) {
-        group = 4242;
-    } else {
-        gid_t groups[64];
-        const int n = ::getgroups(64, groups);
-        for (int i = 0; i < n; ++i)
-            if (groups[i] != ::getegid())
-                group = groups[i];
-        if (group == 0)
-            GTEST_SKIP() << "no second group to share the data directory with";
-    }
+    const gid_t group = SecondGroup();
+    if (group == 0)
+        GTEST_SKIP() << "no second group to share the data directory with";
     const QByteArray dir = QFile::encodeName(Plain(DataPath));
     ASSERT_EQ(::chown(dir.constData(), uid_t(-1), group), 0);
     ASSERT_EQ(::chmod(dir.constData(), 02770), 0);
@@ -454,6 +457,48 @@ TEST_F(Restore, AGroupSharedDataDirectoryKeepsItsGroupAndMode)
             EXPECT_EQ(st.st_mode & 0777, 0660u) << name.toStdString();
         }
     }
+}
+
+// Files a restore brings with no file of their name before them (a new
+// protocol text, the memo file of a table that had lost it) take the rights
+// of the files beside them, not the archive's: in a practice shared by a
+// group (folders 2775, files 664, umask 002) the group may write them.
+TEST_F(Restore, NewFilesTakeTheRightsOfTheFilesBesideThem)
+{
+    const gid_t group = SecondGroup();
+    if (group == 0)
+        GTEST_SKIP() << "no second group to share the practice with";
+    AddProtocol(1, "{\\rtf1 premier}");
+    AddProtocol(2, "{\\rtf1 second}");
+    // the archive made where the group could not write: its files 0644
+    for (const QString& dir : {DataPath, ProtDir})
+        for (const QString& name : QDir(dir).entryList(QDir::Files))
+            ASSERT_EQ(::chmod(QFile::encodeName(dir + name).constData(), 0644), 0);
+    Backup();
+    const mode_t umask = ::umask(002);
+    for (const QString& dir : {DataPath, ProtDir}) {
+        ASSERT_EQ(::chown(QFile::encodeName(Plain(dir)).constData(), uid_t(-1), group), 0);
+        ASSERT_EQ(::chmod(QFile::encodeName(Plain(dir)).constData(), 02775), 0);
+        for (const QString& name : QDir(dir).entryList(QDir::Files)) {
+            ASSERT_EQ(::chown(QFile::encodeName(dir + name).constData(), uid_t(-1), group), 0);
+            ASSERT_EQ(::chmod(QFile::encodeName(dir + name).constData(), 0664), 0);
+        }
+    }
+    for (bool exchange : {true, false}) {
+        SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
+        messages_.Clear();
+        ASSERT_TRUE(QFile::remove(ProtDir + "PROT2.RTF"));
+        ASSERT_TRUE(QFile::remove(DataPath + "FPROT.DBT"));
+        RestoreBy(exchange, dest_ + "Korvale.zip");
+        EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
+        for (const QString& file : {ProtDir + "PROT2.RTF", DataPath + "FPROT.DBT", DataPath + "Cons.DBF"}) {
+            struct stat st;
+            ASSERT_EQ(::stat(QFile::encodeName(file).constData(), &st), 0) << file.toStdString();
+            EXPECT_EQ(st.st_gid, group) << file.toStdString();
+            EXPECT_EQ(st.st_mode & 0777, 0664u) << file.toStdString();
+        }
+    }
+    ::umask(umask);
 }
 
 // The program killed at each rename of a restore, on both replacement
@@ -504,9 +549,7 @@ TEST_F(Restore, KilledAtEveryRenameTheNextStartLeavesOneWholeSet)
             else
                 FAIL() << "killed at rename " << at << ": neither the old set nor the new one";
             for (const QString& dir : {DataPath, ProtDir})
-                for (const QString& left :
-                    {backup::StagingDir(dir), backup::PreviousDir(dir), backup::ReplacedDir(dir)})
-                    EXPECT_FALSE(QFileInfo::exists(left)) << at << " " << left.toStdString();
+                EXPECT_EQ(backup::RestoreLeftovers(dir), QStringList()) << at;
             EXPECT_FALSE(QFileInfo::exists(backup::JournalFile(DataPath))) << at;
             EXPECT_TRUE(QDir(temp).isEmpty()) << at;
             ExpectSound();

@@ -8,12 +8,18 @@
 #include "app/backup/USaveRestore.h"
 #include "app/main/UMain.h"
 
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QProgressBar>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QThread>
 #include <QStatusBar>
 #include "platform/ui/Formats.h"
 #include <QTest>
 #include <QTreeWidget>
+
+#include <csignal>
 
 namespace {
 
@@ -85,9 +91,8 @@ TEST_F(Backup, TheOlderArchiveGoesToTheUsersTrashAlsoBeforeTheDataFolderExists)
     QTest::mouseClick(screen.btnSave(), Qt::LeftButton);
     QDir::setCurrent(before);
     EXPECT_EQ(messages_.Count(), 0);
-    EXPECT_TRUE(QDir(started).isEmpty()) << QDir(started).entryList(QDir::AllEntries | QDir::NoDotAndDotDot)
-                                                 .join(", ")
-                                                 .toStdString();
+    EXPECT_TRUE(QDir(started).isEmpty())
+        << QDir(started).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).join(", ").toStdString();
     EXPECT_EQ(ReadFile(data + "/Trash/files/Korvale.zip"), "older");
     EXPECT_NE(ReadFile(dest_ + "Korvale.zip"), "older");
 }
@@ -121,6 +126,48 @@ TEST_F(Backup, AFailedFirstBackupNamesTheFileAsWrittenAndClaimsNoPreviousArchive
     EXPECT_FALSE(text.contains(QLatin1Char('\\'))) << text.toStdString();
     EXPECT_FALSE(text.contains("ancienne sauvegarde")) << text.toStdString();
     EXPECT_FALSE(QFileInfo::exists(gone)) << text.toStdString();
+}
+
+// A backup stopped before its end (the program killed) leaves its archive
+// half written beside the target, and the library's work file of it: the
+// next backup to that target removes them, and nothing else.
+TEST_F(Backup, TheNextBackupRemovesWhatAKilledOneLeft)
+{
+    AddPatients(1000, 3000);
+    const QString target = dest_ + "Korvale.zip";
+    const QString child = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_test_child");
+    auto leftovers = [&] {
+        QStringList left = QDir(dest_).entryList({"Korvale.zip.part*"}, QDir::Files | QDir::Hidden);
+        left.sort();
+        return left;
+    };
+    // How long a whole backup takes, then kills until one leaves its files.
+    QElapsedTimer timer;
+    timer.start();
+    ASSERT_EQ(QProcess::execute(child, {"backup", DataPath, ProtDir, target}), 0);
+    const qint64 full = timer.nsecsElapsed() / 1000;
+    ASSERT_TRUE(QFile::remove(target));
+    for (int run = 0; run < 50 && leftovers().size() < 2; ++run) {
+        QProcess p;
+        p.start(child, {"backup", DataPath, ProtDir, target});
+        ASSERT_TRUE(p.waitForStarted());
+        QThread::usleep(quint64(full / 4 + QRandomGenerator::global()->bounded(int(full))));
+        ::kill(pid_t(p.processId()), SIGKILL);
+        p.waitForFinished();
+    }
+    // and those of another name stay
+    WriteFile(dest_ + "Korvale.zip.part.a1B2c3", "work file");
+    WriteFile(dest_ + "Korvale.zip.partage", "not ours");
+    WriteFile(dest_ + "Autre.zip.part.a1B2c3", "another archive's");
+    ASSERT_FALSE(leftovers().filter(QRegularExpression("^Korvale\\.zip\\.part\\.\\w{6}$")).isEmpty());
+
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
+    QTest::mouseClick(screen.btnSave(), Qt::LeftButton);
+    EXPECT_EQ(messages_.Count(), 0) << messages_.Last().text.toStdString();
+    EXPECT_EQ(leftovers(), QStringList{"Korvale.zip.partage"});
+    EXPECT_EQ(ReadFile(dest_ + "Autre.zip.part.a1B2c3"), "another archive's");
+    EXPECT_FALSE(ArchiveNames(target).isEmpty());
 }
 
 TEST_F(Backup, CancelledFolderChoiceWritesNothing)
@@ -214,11 +261,12 @@ TEST(RestoreList, NewestFirstWithoutRegardToCaseAndOkOnlyWithASelection)
     TfrmRestorFiles dialog;
     dialog.SetDirectory(dir);
     QTreeWidget* list = dialog.myListView();
-    ASSERT_EQ(list->topLevelItemCount(), 3);
-    EXPECT_EQ(list->topLevelItem(0)->text(0), "korvale_3.zip");
-    EXPECT_EQ(list->topLevelItem(1)->text(0), "KORVALE12.ZIP");
-    EXPECT_EQ(list->topLevelItem(2)->text(0), "Korvale.zip");
-    EXPECT_EQ(list->topLevelItem(0)->text(1), kui::DateTimeToStr(QFileInfo(dir + "korvale_3.zip").lastModified()));
+    ASSERT_EQ(list->topLevelItemCount(), 4);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Korvale123.zip");  // the last volume of a set
+    EXPECT_EQ(list->topLevelItem(1)->text(0), "korvale_3.zip");
+    EXPECT_EQ(list->topLevelItem(2)->text(0), "KORVALE12.ZIP");
+    EXPECT_EQ(list->topLevelItem(3)->text(0), "Korvale.zip");
+    EXPECT_EQ(list->topLevelItem(1)->text(1), kui::DateTimeToStr(QFileInfo(dir + "korvale_3.zip").lastModified()));
 
     EXPECT_FALSE(dialog.btnOk()->isEnabled());
     EXPECT_FALSE(dialog.mnSelect()->isEnabled());
@@ -227,12 +275,39 @@ TEST(RestoreList, NewestFirstWithoutRegardToCaseAndOkOnlyWithASelection)
     EXPECT_EQ(practice.messages().Last().text, "Veuillez sélectionner un fichier SVP !");
     EXPECT_EQ(dialog.result(), 0);
 
-    list->setCurrentItem(list->topLevelItem(1));
+    list->setCurrentItem(list->topLevelItem(2));
     EXPECT_TRUE(dialog.btnOk()->isEnabled());
     QTest::mouseClick(dialog.btnOk(), Qt::LeftButton);
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.FileName, dir + "KORVALE12.ZIP");
-    EXPECT_EQ(dialog.DateText, list->topLevelItem(1)->text(1));
+    EXPECT_EQ(dialog.DateText, list->topLevelItem(2)->text(1));
+}
+
+// The numbered volumes the program writes on a fixed disk: one row for the
+// set, its last volume (the file a restore opens), chosen by a double click.
+TEST(RestoreList, ASetOfNumberedVolumesIsOfferedByItsLastOne)
+{
+    TempPractice practice;
+    const QString dir = practice.root() + "/archives/";
+    QDir().mkpath(dir);
+    const QDateTime t = QDateTime::currentDateTime().addDays(-1);
+    for (const char* name : {"Korvale001.zip", "Korvale002.zip", "Korvale003.zip"})
+        WriteFile(dir + name, "volume", t);
+    WriteFile(dir + "Korvale.zip", "a", t.addDays(-3));
+    WriteFile(dir + "Korvale0001.zip", "not a volume", t);
+    TfrmRestorFiles dialog;
+    dialog.SetDirectory(dir);
+    dialog.show();
+    QTreeWidget* list = dialog.myListView();
+    ASSERT_EQ(list->topLevelItemCount(), 2);
+    EXPECT_EQ(list->topLevelItem(0)->text(0), "Korvale003.zip");
+    EXPECT_EQ(list->topLevelItem(1)->text(0), "Korvale.zip");
+    const QPoint row = list->visualItemRect(list->topLevelItem(0)).center();
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, row);  // the double click's first click
+    QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, row);
+    EXPECT_EQ(practice.messages().Count(), 0);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.FileName, dir + "Korvale003.zip");
 }
 
 using AutoSave = BackupFixture;

@@ -568,4 +568,31 @@ TEST_F(ConsulTest, LongTextsStopAtTheColumnsWidths)
     EXPECT_EQ(ui->edDiag->toPlainText(), diagnosis.left(250));
 }
 
+// A sign or a letter CONS.DBF's code page lacks is shown as it will be
+// stored as it is typed or pasted, in the memos and in the one-line boxes.
+TEST_F(ConsulTest, SignsTheTableCannotHoldShowAsTheyAreStored)
+{
+    CurrentPatientCode = "000001";
+    TfrmConsul frm(practice_.context());
+    ShowActive(&frm);
+    Ui::TfrmConsul* ui = frm.form();
+    QTest::mouseClick(ui->edMotif->viewport(), Qt::LeftButton);
+    Press(Qt::Key_Insert, Qt::ControlModifier);
+    Type(QApplication::focusWidget(), QString::fromUtf8("fièvre → 39 °C"));
+    EXPECT_EQ(ui->edMotif->toPlainText(), QString::fromUtf8("fièvre ? 39 °C"));
+    ui->pgControl->setCurrentWidget(ui->tsDiag);
+    QTest::mouseClick(ui->edTrt->viewport(), Qt::LeftButton);
+    QApplication::clipboard()->setText(QString::fromUtf8("β2-mimétique\nsi SpO₂ ≤ 92 %"));
+    Press(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(ui->edTrt->toPlainText(), QString::fromUtf8("?2-mimétique\nsi SpO2 ? 92 %"));
+    QTest::mouseClick(ui->edTA, Qt::LeftButton);
+    Type(QApplication::focusWidget(), QString::fromUtf8("12⁄8"));
+    EXPECT_EQ(ui->edTA->text(), QString::fromUtf8("12?8"));
+    Press(Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(frm.ConsState(), u'B');
+    EXPECT_EQ(Rows("SELECT MOTIF, TA FROM CONS.DBF"), QStringList{QString::fromUtf8("fièvre ? 39 °C|12?8")});
+    EXPECT_EQ(Rows("SELECT TRT1 FROM CONS.DBF"), QStringList{ui->edTrt->toPlainText()});
+    EXPECT_EQ(ui->edTrt->toPlainText(), QString::fromUtf8("?2-mimétique\nsi SpO2 ? 92 %"));
+}
+
 }  // namespace

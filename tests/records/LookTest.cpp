@@ -1,6 +1,7 @@
 // What the screens look like: the painted rows and cell edges of the lists,
 // the gradient behind the consultation's pages, the raised patient banner
-// of the exam and appointment entries.
+// of the exam and appointment entries, the chosen line of the prescription
+// choice.
 #include "RecordsFixture.h"
 
 #include "app/records/UConsul.h"
@@ -8,6 +9,7 @@
 #include "app/records/UListRDV.h"
 #include "app/records/UOrd.h"
 #include "app/records/URDV.h"
+#include "app/records/USelectOrd.h"
 #include "app/records/UTable.h"
 #include "controls/DcLabel.h"
 #include "controls/Gradient.h"
@@ -121,6 +123,24 @@ TEST_F(LookTest, TheAppointmentListPaintsRowsWithoutCellEdges)
     TfrmListRDV list(practice_.context());
     ShowActive(&list);
     ExpectPaintedList(list.grdRDV(), 0, false);
+}
+
+// The choice of a prescription shows its lines on light grey, the line
+// chosen white on navy as in the other lists.
+TEST_F(LookTest, ThePrescriptionChoicePaintsItsChosenLine)
+{
+    for (int n = 1; n <= 4; ++n)
+        Exec("INSERT INTO FORD (CODE, NUM, MEDIC, DOSAGE) VALUES ('1', :N, :M, '500 MG')",
+            {{"N", n}, {"M", QString("MEDICAMENT %1").arg(n)}});
+    TfrmSelectOrd frm(practice_.context());
+    ShowActive(&frm);
+    kui::DataGrid* grid = frm.grdDetail();
+    EXPECT_EQ(grid->palette().color(QPalette::Base), kGrey);
+    ExpectPaintedList(grid, 0, false);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(grid->model()->index(2, 1)).center());
+    EXPECT_EQ(frm.qMedic()->fieldByName("MEDIC").asString().trimmed(), "MEDICAMENT 3");
+    grid->clearFocus();
+    ExpectPaintedList(grid, 2, false);
 }
 
 // The gradient band lies behind the controls of whichever page is chosen,

@@ -255,4 +255,66 @@ TEST_F(OrdTest, ALineBeingTypedIsNeverDroppedByEscOrByClosing)
     EXPECT_EQ(messages_.Count(), 0);
 }
 
+// A letter FORD's code page lacks is shown in the cell as it is stored.
+TEST_F(OrdTest, ALetterTheTableCannotHoldIsShownInTheCellAsItIsStored)
+{
+    TfrmOrd frm(practice_.context());
+    ShowActive(&frm);
+    QTest::mouseClick(frm.btnNew(), Qt::LeftButton);
+    Keys(QString::fromUtf8("łactulose ≤ 3"));
+    QLineEdit* editor = OpenEditor(frm.grdDetail());
+    ASSERT_NE(editor, nullptr);
+    EXPECT_EQ(editor->text(), QString::fromUtf8("lactulose ? 3"));
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(Lines(), QStringList{QString::fromUtf8("1|1|LACTULOSE ? 3||")});
+}
+
+// A question box asked while a cell is being typed in, a real one over the
+// screen: No leaves the cell editor open with its text, so the next keys go
+// on where the user was; Yes to Annuler drops the change for good.
+TEST_F(OrdTest, AQuestionWhileACellIsTypedLeavesItAsItWas)
+{
+    AddLine("1", 1, "ASPIRINE", "500 MG");
+    kui::MessageService* recorder = kui::SetMessageService(nullptr);  // real boxes
+    const auto answer = [](QMessageBox::StandardButton button) {
+        return [button](QWidget* w) {
+            auto* box = qobject_cast<QMessageBox*>(w);
+            ASSERT_NE(box, nullptr);
+            box->button(button)->click();
+        };
+    };
+    {
+        TfrmOrd frm(practice_.context());
+        ShowActive(&frm);
+        ClickCell(frm.grdDetail(), 0, 2);
+        Keys("250");
+        ASSERT_NE(OpenEditor(frm.grdDetail()), nullptr);
+        {
+            DialogScript script({answer(QMessageBox::No), answer(QMessageBox::No)});
+            QTest::mouseClick(frm.btnCancel(), Qt::LeftButton);
+            ShowActive(&frm);  // the box gone, the window manager gives the screen back its focus
+            Keys(" M");
+            QTest::mouseClick(frm.btnDelLine(), Qt::LeftButton);
+            ShowActive(&frm);
+            Keys("G");
+            EXPECT_EQ(script.classes, (QStringList{"QMessageBox", "QMessageBox"}));
+        }
+        QLineEdit* editor = OpenEditor(frm.grdDetail());
+        ASSERT_NE(editor, nullptr);
+        EXPECT_EQ(editor->text(), "250 MG");
+        {
+            DialogScript script({answer(QMessageBox::Yes)});
+            QTest::mouseClick(frm.btnCancel(), Qt::LeftButton);
+            ShowActive(&frm);
+        }
+        EXPECT_EQ(OpenEditor(frm.grdDetail()), nullptr);
+        EXPECT_EQ(frm.tMedic()->state(), kdb::DatasetState::Browse);
+        EXPECT_EQ(frm.tMedic()->fieldByName("DOSAGE").asString(), "500 MG");
+        QTest::mouseClick(frm.btnClose(), Qt::LeftButton);
+        EXPECT_FALSE(frm.isVisible());
+    }
+    kui::SetMessageService(recorder);
+    EXPECT_EQ(Lines(), QStringList{"1|1|ASPIRINE|500 MG|"});
+}
+
 }  // namespace

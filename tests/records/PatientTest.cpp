@@ -7,6 +7,7 @@
 #include "app/records/UPatient.h"
 #include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
+#include "tests/support/FileSizeLimit.h"
 #include "ui_UPatient.h"
 
 #include <QAction>
@@ -177,6 +178,39 @@ TEST_F(PatientTest, AddressesAreKeptSortedInUpperCaseAndWrittenOnlyWhenNew)
     Type(frm.form()->edTel, "0102");
     frm.btnPostClick();
     EXPECT_EQ(FileText(AppDir + "ADR.TXT"), "LYON\nMARSEILLE É\nPARIS\nzz-not-rewritten\n");
+}
+
+// An address list the disk cannot take whole: the patient is saved, the
+// message says the list is not and names its file, which stays whole.
+TEST_F(PatientTest, AFullDiskKeepsThePreviousAddressListWhole)
+{
+    QByteArray before;
+    for (int i = 0; i < 3000; ++i)
+        before += QStringLiteral("%1 RUE DES LILAS\n").arg(i, 5, 10, QLatin1Char('0')).toUtf8();
+    QFile f(AppDir + "ADR.TXT");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(before);
+    f.close();
+    TfrmPatient frm(practice_.context());
+    ShowActive(&frm);
+    QTest::keyClick(&frm, Qt::Key_Insert, Qt::ControlModifier);
+    Type(frm.form()->edID, "x");
+    Type(frm.form()->edNom, "nom");
+    Type(frm.form()->edDN, "01/01/1980");
+    Type(frm.form()->edSexe, "f");
+    Type(frm.form()->cmbAdr->lineEdit(), "1 place neuve");
+    {
+        ScopedFileSizeLimit disk(before.size() / 2);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+    }
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    EXPECT_EQ(practice_.messages().Last().text,
+        QStringLiteral("La fiche du patient est enregistrée, mais pas la liste des adresses :\r"
+                       "Impossible d'enregistrer le fichier « %1 » : le disque est plein.")
+            .arg(AppDir + "ADR.TXT"));
+    EXPECT_EQ(Rows("SELECT NOM, ADR FROM PATIENT"), QStringList{"NOM|1 PLACE NEUVE"});
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll() == before) << "the list was cut";
 }
 
 TEST_F(PatientTest, DeleteIsRefusedForAPatientWithConsultationsOnly)
@@ -545,6 +579,36 @@ TEST_F(PatientTest, LongTextsStopAtTheFieldsWidths)
     EXPECT_EQ(Rows("SELECT ADR, PROFES FROM PATIENT"), QStringList{ui->cmbAdr->currentText() + "|" + QString(60, 'P')});
     EXPECT_EQ(Rows("SELECT ADR FROM PATIENT").value(0),
         QString::fromUtf8("12 AVENUE DE LA RÉPUBLIQUE PROLONGÉE, BÂ"));
+}
+
+// Letters the table's code page lacks (Windows-1252 here) show at once as
+// the table stores them, typed or pasted: the letter without its accent,
+// its nearest Latin letter, or "?"; what is saved is what was shown.
+TEST_F(PatientTest, LettersTheTableCannotHoldShowAsTheyAreStored)
+{
+    AddPatient("000001", "ANDRE", "ALAIN");
+    TfrmPatient frm(practice_.context());
+    frm.CodePatient = "000001";
+    ShowActive(&frm);
+    Ui::TfrmPatient* ui = frm.form();
+
+    QTest::mouseClick(ui->edPrenom, Qt::LeftButton);
+    Press(Qt::Key_End);
+    Type(QApplication::focusWidget(), QString::fromUtf8(" Łukasz-Đorđe"));
+    EXPECT_EQ(ui->edPrenom->text(), QString::fromUtf8("ALAIN LUKASZ-DORDE"));
+    QTest::mouseClick(ui->mmAntPers->viewport(), Qt::LeftButton);
+    QApplication::clipboard()->setText(QString::fromUtf8("β-bloquant, HbA1c ≥ 7 %,\nœdème, 38,5 °C"));
+    Press(Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(ui->mmAntPers->toPlainText(), QString::fromUtf8("?-bloquant, HbA1c ? 7 %,\nœdème, 38,5 °C"));
+    QTest::mouseClick(ui->cmbAdr->lineEdit(), Qt::LeftButton);
+    Type(QApplication::focusWidget(), QString::fromUtf8("3 ulica Łódzka"));
+    EXPECT_EQ(ui->cmbAdr->currentText(), QString::fromUtf8("3 ulica Lódzka"));
+
+    Press(Qt::Key_S, Qt::ControlModifier);
+    ASSERT_EQ(frm.Patient().state(), kdb::DatasetState::Browse);
+    EXPECT_EQ(Rows("SELECT PRENOM, ADR FROM PATIENT"),
+        QStringList{QString::fromUtf8("ALAIN LUKASZ-DORDE|3 ULICA LÓDZKA")});
+    EXPECT_EQ(Rows("SELECT ANTPERS FROM PATIENT"), QStringList{ui->mmAntPers->toPlainText()});
 }
 
 }  // namespace

@@ -318,6 +318,16 @@ TEST_F(ProtScreenTest, ListOpensAddsAndDeletesWithTheDetailFile)
     });
     QTest::mouseClick(list.btnModif(), Qt::LeftButton);
     EXPECT_EQ(list.qPROT()->fieldByName("NUM").asString(), "000003");
+    // A double-click below the rows opens the current protocol too.
+    bool opened = false;
+    OnModal<TfrmPROT>([&opened](TfrmPROT& frm) {
+        opened = frm.NumProt == "000003";
+        QTest::keyClick(&frm, Qt::Key_Escape);
+    });
+    QWidget* viewport = list.grdRDV()->viewport();
+    QTest::mouseDClick(viewport, Qt::LeftButton, {}, QPoint(20, viewport->height() - 5));
+    EXPECT_TRUE(opened);
+    EXPECT_EQ(list.qPROT()->fieldByName("NUM").asString(), "000003");
 
     // Delete with its file; No deletes nothing.
     QTextDocument text;

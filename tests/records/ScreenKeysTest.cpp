@@ -64,8 +64,11 @@ TEST_F(ScreenKeysTest, EscDoesNothingOnTheScreensWithoutACancelButton)
 TEST_F(ScreenKeysTest, AppointmentListKeysWorkFromTheDatePicker)
 {
     AddPatient("000001", "DUPONT", "JEAN");
-    Exec("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES ('000001', '000001', :D, '10:00', 'VU')",
-        {{"D", QDate::currentDate()}});
+    // The click that gives the picker the focus may step its day (on its
+    // arrows' side): each day around today holds an appointment to delete.
+    for (int day = -1; day <= 1; ++day)
+        Exec("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES (:N, '000001', :D, '10:00', 'VU')",
+            {{"N", QString::number(day + 2).rightJustified(6, '0')}, {"D", QDate::currentDate().addDays(day)}});
     TfrmListRDV list(practice_.context());
     ShowActive(&list);
     QTest::mouseClick(list.edDate(), Qt::LeftButton);

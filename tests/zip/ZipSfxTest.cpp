@@ -3,6 +3,7 @@
 // then answering on the terminal), damaged ones refused by the program.
 #include "ZipTestSupport.h"
 #include "zip/sfx/SfxReader.h"
+#include "tests/zipeng/OddEntries.h"
 
 #include <QDirIterator>
 #include <QProcess>
@@ -406,6 +407,52 @@ TEST_F(ZipSfx, RefusedTargetsAndTheStubSearch)
     EXPECT_EQ(z.SFXPath, libs.filePath("sfxstub.bin"));
 }
 
+// The stub comes from the program's own folders: a file of its name in the
+// current folder (any case) is never copied in front of the archive.
+TEST_F(ZipSfx, AStubInTheCurrentFolderIsNeverTaken)
+{
+    MakeZip();
+    QDir().mkpath(P("courant"));
+    PutFile(P("courant/sfxstub.BIN"), "#!/bin/sh\necho pris\n");
+    PutFile(P("courant/SfxStub.bin"), "#!/bin/sh\necho pris\n");
+    const QString before = QDir::currentPath();
+    ASSERT_TRUE(QDir::setCurrent(P("courant")));
+    const int result = Convert();
+    QDir::setCurrent(before);
+    ASSERT_EQ(result, 0) << events.messages.join("|").toStdString();
+    EXPECT_NE(QFileInfo(z.SFXPath).absolutePath(), P("courant"));
+    EXPECT_EQ(FileBytes(P("Korvale.exe")).left(stub.size()), stub);
+    const Outcome r = Start(P("Korvale.exe"), {"--test"});
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_FALSE(r.out.contains("pris"));
+}
+
+// An archive of more entries than the program's directory count holds
+// (65 540, its 16-bit count wrapped): refused with a message that says
+// why; the archive stays, no program is left. The program's reader, given
+// such an archive, does not take it for one of 4 entries.
+TEST_F(ZipSfx, MoreEntriesThanTheProgramCountsAreRefusedWithAMessage)
+{
+    ASSERT_EQ(Shell("python3 -c 'import struct,sys\nl=bytearray();c=bytearray()\nfor i in range(65540):\n"
+                    " n=b\"e%05d\"%i;o=len(l)\n"
+                    " l+=struct.pack(\"<IHHHIIIIHH\",0x04034b50,10,0,0,0x210000,0,0,0,len(n),0)+n\n"
+                    " c+=struct.pack(\"<IHHHHIIIIHHHHHII\",0x02014b50,20,10,0,0,0x210000,0,0,0,len(n),0,0,0,0,0,o)+n\n"
+                    "e=struct.pack(\"<IHHHHIIH\",0x06054b50,0,0,65540&0xFFFF,65540&0xFFFF,len(c),len(l),0)\n"
+                    "open(sys.argv[1],\"wb\").write(l+c+e)' " +
+                  P("Korvale.zip")),
+        0);
+    const QByteArray zip = FileBytes(P("Korvale.zip"));
+    EXPECT_EQ(Convert(), -9);
+    EXPECT_EQ(z.ErrCode, 10805);
+    EXPECT_TRUE(events.messages.join("|").contains("65 535 fichiers")) << events.messages.join("|").toStdString();
+    EXPECT_TRUE(events.messages.join("|").contains("65540")) << events.messages.join("|").toStdString();
+    EXPECT_EQ(FileBytes(P("Korvale.zip")), zip);
+    EXPECT_FALSE(QFile::exists(P("Korvale.exe")));
+    const QByteArray image = QByteArray("KZV\0\0\x01\x0c\0\0\0\0\0", 12) + zip;
+    EXPECT_THROW(sfx::CheckImage(reinterpret_cast<const unsigned char*>(image.constData()), size_t(image.size())),
+        sfx::SfxError);
+}
+
 TEST_F(ZipSfx, IconGoesIntoTheStubSection)
 {
     MakeZip();
@@ -516,6 +563,49 @@ TEST_F(ZipSfx, DamagedProgramsAreRefused)
     EXPECT_FALSE(QFile::exists(P("cible/evil.txt")));
     EXPECT_FALSE(QFile::exists(P("evil.txt")));
     EXPECT_FALSE(QFile::exists("/tmp/abs-sfx.txt"));
+}
+
+// Each kind of odd entry as the component and the self-extracting program
+// see it: the directory reader refuses the archive with the reason the
+// libraries give (the local names, which it does not read, are judged when
+// the archive is tested); the program's reader gives the same reason, and
+// the program, run, refuses the archive whole and writes nothing.
+TEST_F(ZipSfx, OddEntriesAreRefusedAsTheLibrariesRefuseThem)
+{
+    const QString corpus = QStringLiteral(KORVALE_SOURCE_DIR "/tests/zipeng/corpus/");
+    const QByteArray header("KZV\0\0\x01\x0c\0\0\0\0\0", 12);
+    for (const OddArchive& odd : OddArchives()) {
+        SCOPED_TRACE(odd.file);
+        const QString reason = QString::fromStdString(odd.reason);
+        const QString file = corpus + QString::fromStdString(odd.file);
+        events.messages.clear();
+        z.SetZipFileName(file);
+        if (odd.localOnly) {
+            ASSERT_EQ(z.ZipFileName(), file);
+            z.ExtrOptions = {ExtrTest};
+            z.SetFSpecArgs({"*.*"});
+            z.Extract();
+            EXPECT_EQ(z.SuccessCnt, 0);
+        } else {
+            EXPECT_TRUE(z.ZipFileName().isEmpty());
+        }
+        EXPECT_TRUE(events.messages.join("|").contains(reason)) << events.messages.join("|").toStdString();
+
+        const QByteArray archive = FileBytes(file);
+        const QByteArray image = header + archive;
+        try {
+            sfx::CheckImage(reinterpret_cast<const unsigned char*>(image.constData()), size_t(image.size()));
+            ADD_FAILURE() << "accepted by the program's reader";
+        } catch (const sfx::SfxError& e) {
+            EXPECT_EQ(QString::fromUtf8(e.what()), reason);
+        }
+        PutFile(P("odd.exe"), stub + image);
+        ASSERT_TRUE(QFile::setPermissions(P("odd.exe"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const Outcome r = Start(P("odd.exe"), {"--dossier", P("cible"), "--oui"});
+        EXPECT_EQ(r.exit, 2) << r.err.toStdString();
+        EXPECT_TRUE(r.err.contains(reason)) << r.err.toStdString();
+        EXPECT_TRUE(Tree(P("cible")).isEmpty());
+    }
 }
 
 // The archive reader on the fuzz corpus: "ok-" images read whole, every

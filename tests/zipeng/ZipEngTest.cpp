@@ -1,5 +1,7 @@
 // The two archive libraries against the Debian tools (zip, unzip, 7z,
 // Python's zipfile) and against damaged or hostile archives.
+#include "OddEntries.h"
+#include "platform/zipeng/ZipCore.h"
 #include "ZipEngTestSupport.h"
 
 #include <gtest/gtest.h>
@@ -175,6 +177,44 @@ TEST(ZipEng, EncryptionAsksForThePasswordAndRetries)
         bad += r.action == actSkipped && r.value2 == skipBadPassword;
     EXPECT_EQ(bad, 2);
     EXPECT_FALSE(fs::exists(t.path / "none/A.DBF"));
+}
+
+// A wrong password that the encryption header's check byte lets through
+// (one in 256) is still told as a wrong password, never as damaged data.
+TEST(ZipEng, AWrongPasswordPastTheCheckByteIsStillAWrongPassword)
+{
+    TempDir t;
+    WriteFile(t.path / "src/A.DBF", TableLike(300'000, 5));
+    Calls add;
+    add.answer = [](CallbackRecord& r) {
+        if (r.action == actPassword) {
+            std::strcpy(r.text, "pw");
+            r.value1 = 1;
+        }
+    };
+    AddRequest q{.archive = t / "c.zip", .fileSpecs = {"*.DBF"}, .root = t / "src", .encrypt = true};
+    ASSERT_EQ(RunAdd(q, add), 1) << add.Messages();
+    const std::string zip = ReadFile(q.archive);
+    const auto* b = reinterpret_cast<const unsigned char*>(zip.data());
+    const unsigned char check = (Get16(b + 6) & 8) ? uint8_t(Get32(b + 10) >> 8) : uint8_t(Get32(b + 14) >> 24);
+    const size_t data = 30 + Get16(b + 26) + Get16(b + 28);
+    std::string wrong;
+    for (int i = 0; wrong.empty() && i < 100000; ++i) {
+        const std::string candidate = "faux" + std::to_string(i);
+        ZipCrypto c(candidate);
+        unsigned char h[12];
+        std::memcpy(h, b + data, 12);
+        c.Decrypt(h, 12);
+        if (h[11] == check)
+            wrong = candidate;
+    }
+    ASSERT_FALSE(wrong.empty());
+    Calls ex;
+    ExtractRequest x{.archive = q.archive, .baseDir = t / "out", .password = wrong, .passwordReqCount = 0};
+    EXPECT_EQ(RunExtract(x, ex), 0);
+    EXPECT_EQ(ex.Messages(), "mot de passe erroné ou absent : A.DBF\n");
+    EXPECT_EQ(ex.Count(actProgress), 0);
+    EXPECT_FALSE(fs::exists(t.path / "out/A.DBF"));
 }
 
 // Archives built byte by byte by Python to carry what no tool writes.
@@ -409,6 +449,32 @@ TEST(ZipEng, CancelFromTheCallbackLeavesNothingBehind)
 }  // namespace
 
 namespace {
+
+// Each kind of odd entry refuses the whole archive, tested or extracted,
+// with its reason naming the entry, before anything is written; what zip
+// writes for its standard input (a pipe's mode) is an ordinary file.
+TEST(ZipEng, OddEntriesRefuseTheWholeArchive)
+{
+    const fs::path corpus = fs::path(KORVALE_SOURCE_DIR) / "tests/zipeng/corpus";
+    for (const OddArchive& odd : OddArchives()) {
+        SCOPED_TRACE(odd.file);
+        TempDir t;
+        for (bool test : {true, false}) {
+            Calls c;
+            ExtractRequest x{.archive = (corpus / odd.file).string(), .baseDir = t / "base", .test = test};
+            EXPECT_EQ(RunExtract(x, c), 0);
+            EXPECT_EQ(c.Messages(), odd.reason + "\n");
+            EXPECT_EQ(c.Count(actNewFile), 0);
+        }
+        EXPECT_TRUE(!fs::exists(t / "base") || fs::is_empty(t / "base"));
+    }
+    TempDir t;
+    Calls c;
+    ExtractRequest x{.archive = (corpus / "sound-stdin-pipe.zip").string(), .baseDir = t / "base"};
+    ASSERT_EQ(RunExtract(x, c), 1) << c.Messages();
+    EXPECT_TRUE(fs::is_regular_file(t / "base/-"));
+    EXPECT_EQ(ReadFile(t / "base/-"), "from standard input\n");
+}
 
 // The fuzz corpus (tests/zipeng/corpus, also what fuzz_unzip found): each
 // archive tested and extracted; nothing may land outside the base directory.

@@ -3,13 +3,14 @@
 // is used.
 #include "zip/sfx/SfxReader.h"
 
+#include "platform/zipeng/EntryRules.h"
+
 #include <zlib.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <set>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -214,17 +215,19 @@ std::vector<Entry> ReadDirectory(const Source& src, uint64_t archiveStart)
 
     std::vector<Entry> entries;
     std::vector<std::pair<uint64_t, uint64_t>> spans;  // local header .. end of data
-    std::set<std::string> names;
+    zipeng::EntryNames names;
     size_t pos = 0;
     for (unsigned k = 0; k < total; ++k) {
         if (cd.size() - pos < 46 || Get32(c + pos) != kCentralSig)
             Fail("en-tête central endommagé");
         const unsigned char* h = c + pos;
         const size_t nameLen = Get16(h + 28), extraLen = Get16(h + 30), commentLen = Get16(h + 32);
+        const char* stored = reinterpret_cast<const char*>(h + 46);
         if (cd.size() - pos - 46 < nameLen + extraLen + commentLen)
-            Fail("en-tête central endommagé");
+            Fail(zipeng::PastDirectoryRefusal(std::string(stored, std::min(nameLen, cd.size() - pos - 46))));
+        const std::string raw(stored, nameLen);
         Entry e;
-        e.name.assign(reinterpret_cast<const char*>(h + 46), nameLen);
+        e.name = raw;
         pos += 46 + nameLen + extraLen + commentLen;
         std::replace(e.name.begin(), e.name.end(), '\\', '/');
         const uint16_t flags = Get16(h + 8);
@@ -234,6 +237,13 @@ std::vector<Entry> ReadDirectory(const Source& src, uint64_t archiveStart)
         e.csize = Get32(h + 20);
         e.usize = Get32(h + 24);
         const uint64_t localOffset = Get32(h + 42);
+        // the odd entries, judged as every reader of the program judges them
+        std::string refused = zipeng::EntryRefusal({Get16(h + 4), flags, e.method, Get32(h + 38), e.csize, e.usize, raw,
+            std::string(stored + nameLen, extraLen)});
+        if (refused.empty())
+            refused = names.Add(raw);
+        if (!refused.empty())
+            Fail(refused);
         if (e.method == 99 || (flags & 0x40))
             Fail("chiffrement AES ou fort non pris en charge : « " + e.name + " »");
         if (e.method != 0 && e.method != 8)
@@ -251,8 +261,6 @@ std::vector<Entry> ReadDirectory(const Source& src, uint64_t archiveStart)
         }
         if (!SafeName(e.name))
             Fail("nom de fichier refusé : « " + e.name + " »");
-        if (!names.insert(e.name).second)
-            Fail("nom de fichier en double : « " + e.name + " »");
         if (Get16(h + 4) >> 8 == 3) {  // made on Unix: the mode in the high half
             const uint32_t m = Get32(h + 38) >> 16;
             if ((m & 0170000) == 0120000)
@@ -263,8 +271,6 @@ std::vector<Entry> ReadDirectory(const Source& src, uint64_t archiveStart)
         if (e.csize < header ||
             (e.method == 0 ? e.usize != e.csize - header : e.usize > (e.csize - header) * kMaxRatio + 64))
             Fail("tailles incohérentes : « " + e.name + " »");
-        if (e.isDir && e.usize != 0)
-            Fail("tailles incohérentes : « " + e.name + " »");
         // the local header, inside the archive and before the central directory
         const uint64_t lh = localOffset + shift;
         if (lh < archiveStart || lh > cdPos || cdPos - lh < 30)
@@ -273,12 +279,20 @@ std::vector<Entry> ReadDirectory(const Source& src, uint64_t archiveStart)
         ReadOrFail(src, lh, l, 30);
         if (Get32(l) != kLocalSig)
             Fail("en-tête local endommagé : « " + e.name + " »");
+        std::string localName(Get16(l + 26), '\0');
+        ReadOrFail(src, lh + 30, localName.data(), localName.size());
+        if (const std::string differs = zipeng::LocalNameRefusal(raw, localName); !differs.empty())
+            Fail(differs);
         e.dataPos = lh + 30 + Get16(l + 26) + Get16(l + 28);
         if (e.dataPos > cdPos || e.csize > cdPos - e.dataPos)
             Fail("données hors de l'archive : « " + e.name + " »");
         spans.emplace_back(lh, e.dataPos + e.csize);
         entries.push_back(std::move(e));
     }
+    // the directory read to its end: a count that wrapped past 65 535, or
+    // bytes the count leaves out, would leave entries unseen
+    if (pos != cd.size())
+        Fail("répertoire central incohérent (le nombre d'entrées ne correspond pas)");
     // entries sharing their data multiply what a small file unpacks to
     std::sort(spans.begin(), spans.end());
     for (size_t i = 1; i < spans.size(); ++i)

@@ -1,6 +1,7 @@
 #include "platform/db/core/Codepage.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace kdb {
@@ -372,15 +373,25 @@ const std::array<char16_t, 256>& codePageUnits(int codePage)
     return table(codePage).unit;
 }
 
+bool plainAscii(std::string_view bytes)
+{
+    // eight bytes at a time
+    uint64_t high = 0;
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8) {
+        uint64_t w;
+        std::memcpy(&w, bytes.data() + i, 8);
+        high |= w;
+    }
+    for (; i < bytes.size(); ++i)
+        high |= static_cast<unsigned char>(bytes[i]);
+    return (high & 0x8080808080808080ull) == 0;
+}
+
 QString fromCodePage(int codePage, std::string_view bytes)
 {
-    bool ascii = true;
-    for (const char c : bytes)
-        if (static_cast<unsigned char>(c) >= 0x80) {
-            ascii = false;
-            break;
-        }
-    if (ascii)
+    // ASCII text (most of it) is Latin-1 as well
+    if (plainAscii(bytes))
         return QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
     const auto& unit = table(codePage).unit;
     QString out;
@@ -407,6 +418,37 @@ std::string toCodePage(int codePage, const QString& text)
 bool byteOfUnit(int codePage, char16_t unit, char& byte)
 {
     return table(codePage).byteOf(unit, byte);
+}
+
+QString storableText(int codePage, const QString& text, QChar fallback)
+{
+    // Letters without a decomposition, and the Latin letter they are read as.
+    static const std::array<std::pair<char16_t, char16_t>, 13> nearest = {{{u'Ł', u'L'}, {u'ł', u'l'},
+        {u'Đ', u'D'}, {u'đ', u'd'}, {u'Ħ', u'H'}, {u'ħ', u'h'}, {u'ı', u'i'}, {u'Ŧ', u'T'}, {u'ŧ', u't'},
+        {u'Ŀ', u'L'}, {u'ŀ', u'l'}, {u'Ø', u'O'}, {u'ø', u'o'}}};
+    const Table& t = table(codePage);
+    char byte = 0;
+    QString out = text;
+    for (QChar& c : out) {
+        if (t.byteOf(c.unicode(), byte))
+            continue;
+        QChar plain = fallback;
+        if (!c.isSurrogate()) {
+            QString base;
+            for (const QChar d : c.decomposition())
+                if (d.category() != QChar::Mark_NonSpacing)
+                    base += d;
+            if (base.size() == 1 && t.byteOf(base.at(0).unicode(), byte)) {
+                plain = base.at(0);
+            } else {
+                for (const auto& [letter, latin] : nearest)
+                    if (letter == c.unicode() && t.byteOf(latin, byte))
+                        plain = QChar(latin);
+            }
+        }
+        c = plain;
+    }
+    return out;
 }
 
 QString fromCp1252(std::string_view bytes)

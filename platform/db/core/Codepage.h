@@ -19,6 +19,9 @@ inline constexpr int kCodePage437 = 437;
 inline constexpr int kCodePage850 = 850;
 inline constexpr int kCodePage1252 = 1252;
 
+// No byte is above 0x7F: the bytes are ASCII, the same in every code page.
+bool plainAscii(std::string_view bytes);
+
 // The code page of a dBASE language-driver byte.
 int codePageOfDriver(uint8_t driver);
 
@@ -33,6 +36,10 @@ QString fromCodePage(int codePage, std::string_view bytes);
 std::string toCodePage(int codePage, const QString& text);
 // The byte of one character in a code page; false when it has none.
 bool byteOfUnit(int codePage, char16_t unit, char& byte);
+// The text as near as a code page holds it, character for character (the
+// length stays): a character the code page lacks becomes its letter
+// without accent, or its nearest Latin letter (Ł, Đ, ı, …), or `fallback`.
+QString storableText(int codePage, const QString& text, QChar fallback = QLatin1Char('?'));
 
 // Windows-1252, the code page of the tables this engine creates.  Undefined
 // bytes (0x81, 0x8D, 0x8F, 0x90, 0x9D) map to the same code point.

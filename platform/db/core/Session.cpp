@@ -52,5 +52,13 @@ const Session::PasswordHandler& Session::passwordHandler() const
 {
     return handler_;
 }
+void Session::setIdleOpenRelease(std::function<bool()> release)
+{
+    idleRelease_ = std::move(release);
+}
+bool Session::releaseIdleOpens() const
+{
+    return idleRelease_ && idleRelease_();
+}
 
 }  // namespace kdb

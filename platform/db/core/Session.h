@@ -28,11 +28,19 @@ public:
     void setPasswordHandler(PasswordHandler handler);
     const PasswordHandler& passwordHandler() const;
 
+    // Gives back the shared opens that tables kept idle by this program
+    // still hold (see Table::park), so that an exclusive open made here is
+    // not refused because of them; answers whether one was given back. The
+    // layer that keeps the tables sets the routine.
+    void setIdleOpenRelease(std::function<bool()> release);
+    bool releaseIdleOpens() const;
+
 private:
     Session() = default;
     std::string privateDir_, netDir_;
     std::vector<std::string> passwords_;
     PasswordHandler handler_;
+    std::function<bool()> idleRelease_;
 };
 
 }  // namespace kdb

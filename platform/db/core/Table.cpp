@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include "platform/db/core/Codepage.h"
+
 namespace kdb {
 
 bool sameName(std::string_view a, std::string_view b)
@@ -22,10 +24,7 @@ bool sameName(std::string_view a, std::string_view b)
                 return false;  // the same up to here, in ASCII: no other folding can make them equal
         }
     } else {
-        for (char c : a)
-            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-        for (char c : b)
-            ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+        ascii = plainAscii(a) && plainAscii(b);
     }
     if (ascii)
         return a.size() == b.size();
@@ -42,9 +41,12 @@ std::string Table::fileName() const
 
 int Table::fieldIndex(std::string_view name) const
 {
+    // Two ASCII names of different lengths never match: most fields are
+    // passed over on their length.
+    const bool ascii = plainAscii(name);
     const auto& f = fields();
     for (size_t i = 0; i < f.size(); ++i)
-        if (sameName(f[i].name, name))
+        if ((f[i].name.size() == name.size() || !ascii || !plainAscii(f[i].name)) && sameName(f[i].name, name))
             return static_cast<int>(i);
     return -1;
 }

@@ -68,6 +68,10 @@ struct TableOpenMode {
     // index is neither opened nor kept up to date, a missing memo file is no
     // error (every memo pointer is then bad).
     bool forRepair = false;
+    // With readOnly: the caller only reads, and a read-write open of the
+    // table that the program keeps idle may serve it (Database), so that
+    // its reads and its writes go through one open.
+    bool readsOnly = false;
 };
 
 // Ordered walk over one tag. Every call answers a 1-based record number, or
@@ -258,7 +262,10 @@ public:
     // 0-based position of the tag, ignoring case; -1 when none.
     int tagIndex(std::string_view tagName) const;
     // The field a tag's key is made of alone, -1 for a key of several fields.
-    int tagField(const TagInfo& tag) const { return fieldIndex(tag.keyExpr); }
+    int tagField(const TagInfo& tag) const
+    {
+        return tag.keyExpr.find('+') == std::string::npos ? fieldIndex(tag.keyExpr) : -1;
+    }
     // The ascending tag whose key is the field alone (a unique one first);
     // -1 when there is none.
     int tagOnField(int field) const;
@@ -282,11 +289,20 @@ public:
     // Idle keeping of a shared open between uses. park() gives back every
     // lock of the table (another program may then open it exclusively, pack
     // or restructure it) and answers false when the table cannot be kept
-    // (exclusive open, locks or a read batch held). unpark() takes the shared
-    // open again without waiting and makes sure the file is still the same
-    // one, re-reading what may have changed; false: the table must be closed
-    // and opened anew.
-    virtual bool park() { return false; }
+    // (exclusive open, locks or a read batch held). With keepOpen the shared
+    // open stays taken until releaseOpen() gives it back as well: nobody can
+    // open the table exclusively meanwhile, so that no file can have been
+    // put in its place when it is taken back. unpark() takes the table back:
+    // when its shared open was given back, takes it again without waiting
+    // and makes sure the file is still the same one, re-reading what may
+    // have changed; false: the table must be closed and opened anew.
+    virtual bool park(bool keepOpen)
+    {
+        (void)keepOpen;
+        return false;
+    }
+    // False when the open could not be given back (the table is then closed).
+    virtual bool releaseOpen() { return false; }
     virtual bool unpark() { return false; }
 };
 

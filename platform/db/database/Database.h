@@ -8,6 +8,12 @@
 // tables through a Database. The program keeps one per data directory
 // (Database::of); tests make their own over in-memory tables.
 //
+// While the program is at work on an event of its event loop, an idle table
+// keeps its shared open (Table::park), so that the statements of one piece
+// of work take it back without looking at its files again; every kept open
+// is given back when the event loop has nothing left to do, and before an
+// exclusive open made by this program.
+//
 // Everything on one thread, but for the idle tables, which the pool guards
 // itself (a table given back from another thread is kept safely).
 #include <functional>
@@ -55,8 +61,10 @@ public:
     // gives "CONS".
     static std::string baseName(const std::string& tableName);
 
-private:
+    // The idle tables of a database (Database.cpp).
     class Pool;
+
+private:
     std::string directory_;
     Opener opener_;  // empty: the engine, through the pool
     std::shared_ptr<Pool> pool_;  // shared with the tables handed out

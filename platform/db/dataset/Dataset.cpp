@@ -367,7 +367,7 @@ bool Dataset::accepts(uint32_t handle)
 {
     if (!filtered_)
         return true;
-    if (filterField_ >= 0) {
+    if (filterField_ >= 0 && !baseRowsMeetFilter()) {
         QVariant v = baseValue(handle, filterField_);
         const FieldInfo& c = fields_[static_cast<size_t>(filterField_)]->info_;
         if (c.type == fldDATE) {

@@ -272,6 +272,9 @@ protected:
     // Whether the record is deleted now (read from the file, not from what
     // was read before). The default: never.
     virtual bool rowGone(uint32_t handle);
+    // The rows handed on meet the filter FIELD='value' in force already
+    // (the base read them through it): they are not tested again.
+    virtual bool baseRowsMeetFilter() const { return false; }
 
     uint32_t currentHandle() const;
     // The filter FIELD='value' in force (field -1 when none or not
@@ -450,6 +453,7 @@ protected:
     void rewindBase() override;
     QVariant baseValue(uint32_t handle, int field) override;
     std::string displayName() const override { return "query"; }
+    bool baseRowsMeetFilter() const override;
 
 private:
     // The statement with the dataset's filter as a condition of its own

@@ -87,6 +87,17 @@ bool QueryDataset::fetchBase(std::vector<uint32_t>& out, int max)
     return !query_->complete() || handed_ < query_->fetch(0);
 }
 
+bool QueryDataset::baseRowsMeetFilter() const
+{
+    // A day the statement reads as a condition of its own (the same day as
+    // the filter in force): its rows are all of that day.
+    if (!query_ || openFilter_ != statementFilter() || filterFieldInForce() < 0)
+        return false;
+    const QDate day = query_->filterDate();
+    const QVariant& want = filterValueInForce();
+    return day.isValid() && want.typeId() == QMetaType::QDate && want.toDate() == day;
+}
+
 QVariant QueryDataset::baseValue(uint32_t handle, int field)
 {
     if (!query_ || handle == 0 || handle > handed_)

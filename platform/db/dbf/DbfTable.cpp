@@ -6,6 +6,7 @@
 
 #include "platform/db/core/Codepage.h"
 #include "platform/db/core/FileSystem.h"
+#include "platform/db/core/Session.h"
 
 #include "platform/db/dbf/DbfTableDetail.h"
 
@@ -31,7 +32,11 @@ std::unique_ptr<DbfTable> DbfTable::openTable(const std::string& path, const Tab
         if (!t->file_.isOpen())
             t->file_ = File::open(path, File::Mode::ReadOnly);
         // The open mode lock first: an exclusive open of another program wins.
-        bool ok = mode.exclusive ? t->file_.tryLock(kLockOpen, 1, true) : t->file_.tryLock(kLockOpen, 1, false);
+        // An exclusive one is not refused because of the tables this program
+        // keeps idle.
+        bool ok = t->file_.tryLock(kLockOpen, 1, mode.exclusive);
+        if (!ok && mode.exclusive && Session::instance().releaseIdleOpens())
+            ok = t->file_.tryLock(kLockOpen, 1, true);
         if (!ok)
             throw EDBEngineError::tableInUse(path);
         const bool repair = t->forRepair_;
@@ -518,9 +523,11 @@ void DbfTable::create(
     // Refuse to overwrite a table another program has open.
     if (fileExists(path)) {
         File rw = File::tryOpen(path, File::Mode::ReadWrite);
-        const bool free = rw.isOpen() ? rw.tryLock(kLockOpen, 1, true)
-                                      : File::open(path, File::Mode::ReadOnly).tryLock(kLockOpen, 1, false);
-        if (!free)
+        const auto free = [&] {
+            return rw.isOpen() ? rw.tryLock(kLockOpen, 1, true)
+                               : File::open(path, File::Mode::ReadOnly).tryLock(kLockOpen, 1, false);
+        };
+        if (!free() && !(Session::instance().releaseIdleOpens() && free()))
             throw EDBEngineError::tableInUse(path);
     }
     const std::string mdxPath = companionPath(path, ".MDX");

@@ -113,7 +113,13 @@ public:
     bool isDeleted(uint32_t recNo) override;
     QVariant value(uint32_t recNo, int field) override;
     QVariant valueOf(int field, std::string_view stored) const override;
-    void releaseBehindReads(bool on) override { releaseBehind_ = on; }
+    void releaseBehindReads(bool on) override
+    {
+        // a walk's direction is judged from here on
+        if (on && !releaseBehind_)
+            mapChunkSwitches_ = mapChunkBackward_ = 0;
+        releaseBehind_ = on;
+    }
     std::string_view rawField(uint32_t recNo, int field) override;
     // The layout's text is Windows-1252: a table of another code page is
     // read through its values.
@@ -148,7 +154,8 @@ public:
     std::unique_ptr<TagCursor> openTag(std::string_view tagName) override;
     void beginIndexRead() override;
     void endIndexRead() override;
-    bool park() override;
+    bool park(bool keepOpen) override;
+    bool releaseOpen() override;
     bool unpark() override;
     // A statement holds the header exclusively (DbfTableStatement.cpp); one
     // of several records keeps them in a journal beside the table
@@ -325,13 +332,17 @@ private:
     void checkWritable() const;
     void requireExclusive(const char* what) const;
     void invalidateCache() { cacheCount_ = 0; }
-    bool mapRecords(uint32_t recNo);
+    // Maps the file so that it covers recNo (a map kept from an earlier open
+    // of the file is taken back; a new one is made only when mayMake).
+    bool mapRecords(uint32_t recNo, bool mayMake = true);
     void dropMap();
     void takeHeaderShared();
     // The header lock (shared or exclusive) through the turnstile, waiting at
     // most the lock timeout; answers false when it was not had in time.
     bool takeHeaderInTurn(bool exclusive);
     void refreshCount();
+    // The header's count as read: held against the file's size.
+    void takeCount(uint32_t n);
     void writeCount(uint32_t count);
     void encodeRecord(const std::vector<QVariant>& values, std::string& rec, const std::string* old);
     void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16) const
@@ -434,6 +445,7 @@ private:
     uint64_t mapDev_ = 0, mapIno_ = 0;
     uint64_t fileDev_ = 0, fileIno_ = 0;  // identity of file_, read with the header
     bool parked_ = false;
+    bool openKept_ = false;  // parked with the shared open still taken
     // The files as this open last knew them: looked at just before its
     // header (the table file) or its index was read, and at the end of each
     // change made through it, under the header lock (so that no change of
@@ -455,10 +467,15 @@ private:
     void noteOwnChange() noexcept;
     static bool lookAtIndex(const std::string& path, std::array<int64_t, 4>& out);
     bool mapFailed_ = false;
+    // Records read one at a time (not in a run) before the file is mapped.
+    static constexpr uint32_t kSingleReads = 4;
+    uint32_t singleReads_ = 0;
+    uint64_t singleHold_ = 0;  // the batch of reads the record read last was read in (0: none)
     // Batched index reads (beginIndexRead): depth, and whether the shared
     // header lock is held for them.
     int readHold_ = 0;
     bool readHoldLocked_ = false;
+    uint64_t holdCount_ = 0;  // batches of reads begun (the outermost ones)
     // A statement (beginStatement): depth, and its exclusive hold of the
     // header, within which the locks of the calls it makes are had already
     // (and the index is written out only when the statement ends).

@@ -200,6 +200,7 @@ void DbfTable::beginIndexRead()
     }
     if (mode_.exclusive || statementHeld_) {
         readHold_ = 1;
+        ++holdCount_;
         return;
     }
     checkNoStatementLeft();
@@ -207,6 +208,7 @@ void DbfTable::beginIndexRead()
         takeHeaderShared();
         readHoldLocked_ = true;
         readHold_ = 1;
+        ++holdCount_;
         try {
             // Changes flushed by others since the last read; an update left
             // unfinished by a program that is gone is mended first (without

@@ -122,7 +122,7 @@ void DbfTable::touchMapChunk(size_t chunk)
 // Maps the file so that it covers recNo; false when the file cannot be
 // mapped (reads then go through the run cache). Only whole records the file
 // holds (count_ is bounded by the file size) are ever read through the map.
-bool DbfTable::mapRecords(uint32_t recNo)
+bool DbfTable::mapRecords(uint32_t recNo, bool mayMake)
 {
     const uint64_t need = headerLen_ + uint64_t(recNo) * recLen_;
     if (map_ && need <= mapLen_)
@@ -134,6 +134,8 @@ bool DbfTable::mapRecords(uint32_t recNo)
     mapIno_ = fileIno_;
     if (takeKeptMap(mapDev_, mapIno_, need, map_, mapLen_))
         return true;
+    if (!mayMake)
+        return false;
     // Room for the records appended next, so that a table that grows is
     // not mapped again at each append.
     const uint64_t want = headerLen_ + (uint64_t(count_) + 1024) * recLen_;
@@ -160,6 +162,24 @@ bool DbfTable::mapRecords(uint32_t recNo)
 const char* DbfTable::recordPtr(uint32_t recNo)
 {
     checkRecNo(recNo);
+    // A scan maps the file at once; a table read here and there (a one-row
+    // statement of a program that has just started) reads its first few
+    // records one at a time, and is mapped (an open of its own, and the
+    // setting up of its pages) only when read more than that.
+    const bool scan = recNo == 1 || (cacheCount_ != 0 && recNo == cacheFirst_ + cacheCount_);
+    if (!map_ && !scan && singleReads_ < kSingleReads && !mapRecords(recNo, false)) {
+        // Read afresh each time, as through the map, but within one hold of
+        // the table (no other program changes a record meanwhile).
+        if (readHold_ > 0 && singleHold_ == holdCount_ && cacheCount_ == 1 && cacheFirst_ == recNo)
+            return cache_.data();
+        ++singleReads_;
+        cache_.resize(recLen_);
+        file_.readExact(headerLen_ + uint64_t(recNo - 1) * recLen_, cache_.data(), recLen_, DBERR_FILECORRUPT);
+        cacheFirst_ = recNo;
+        cacheCount_ = 1;
+        singleHold_ = readHold_ > 0 ? holdCount_ : 0;
+        return cache_.data();
+    }
     if (mapRecords(recNo)) {
         const size_t at = headerLen_ + size_t(recNo - 1) * recLen_;
         if ((at >> kMapChunkShift) != mapChunk_)

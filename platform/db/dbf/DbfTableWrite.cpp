@@ -382,7 +382,11 @@ void DbfTable::refreshCount()
 {
     unsigned char c[4];
     file_.readExact(4, c, 4, DBERR_HEADERCORRUPT);
-    uint32_t n = le32(c);
+    takeCount(le32(c));
+}
+
+void DbfTable::takeCount(uint32_t n)
+{
     // The count as this open knows it was held against the file's size
     // already (the file shrinks only with its count): nothing to look at.
     if (n == count_)
@@ -814,7 +818,7 @@ bool DbfTable::lookAtIndex(const std::string& path, std::array<int64_t, 4>& out)
     return true;
 }
 
-bool DbfTable::park()
+bool DbfTable::park(bool keepOpen)
 {
     if (parked_ || mode_.exclusive || readHold_ > 0 || tableLocked_ || !recordLocks_.empty() || dbt_.isOpen() ||
         statementDepth_ > 0 || statementLeft_)
@@ -822,11 +826,28 @@ bool DbfTable::park()
     try {
         if (mdx_ && mdx_->unforced())
             flush();
+        if (!keepOpen)
+            file_.unlock(kLockOpen, 1);
     } catch (const EDBEngineError&) {
         return false;
     }
-    file_.unlock(kLockOpen, 1);
     parked_ = true;
+    openKept_ = keepOpen;
+    return true;
+}
+
+bool DbfTable::releaseOpen()
+{
+    if (!parked_)
+        return false;
+    if (openKept_) {
+        try {
+            file_.unlock(kLockOpen, 1);
+        } catch (const EDBEngineError&) {
+            return false;
+        }
+        openKept_ = false;
+    }
     return true;
 }
 
@@ -834,6 +855,26 @@ bool DbfTable::unpark()
 {
     if (!parked_)
         return false;
+    if (openKept_) {
+        // The shared open was held all along: no pack, restructuring,
+        // regeneration or restore came in between, and the files at the
+        // paths are the ones this open has. Other programs may have added
+        // records meanwhile, as with any open table: the count is read
+        // again (the index tells its own changes at its next read).
+        parked_ = openKept_ = false;
+        try {
+            // Read through the map of the file when there is one (the same
+            // bytes, without a call to the system).
+            if (map_)
+                takeCount(le32(reinterpret_cast<const unsigned char*>(map_) + 4));
+            else
+                refreshCount();
+            invalidateCache();
+        } catch (const std::exception&) {
+            return false;
+        }
+        return true;
+    }
     // The shared open first, without waiting: an exclusive open of another
     // program wins, and the caller's normal open reports it.
     if (!file_.tryLock(kLockOpen, 1, false))

@@ -68,8 +68,19 @@ struct MdxCursor::State {
     uint32_t recno = 0;
     enum class Pos { None, On, AfterEnd, BeforeStart } pos = Pos::None;
     uint64_t gen = 0;
+    size_t tagAt = SIZE_MAX;  // where the tag was found last in the file's list
 
-    const TagState& tagState() { return st->tagRef(tag); }
+    // The tag by its name (upper case already); looked for in the list only
+    // when it is no longer where it was (a step reads it once per entry).
+    const TagState& tagState()
+    {
+        const std::vector<TagState>& all = st->tags();
+        if (tagAt < all.size() && all[tagAt].spec.name == tag)
+            return all[tagAt];
+        const TagState& t = st->tagRef(tag);
+        tagAt = static_cast<size_t>(&t - all.data());
+        return t;
+    }
 
     bool take(const TagState& t, bool ok, bool forwardOnFail)
     {

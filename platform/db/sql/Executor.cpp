@@ -77,7 +77,7 @@ void Executor::openTables()
     cache_.reserve(cache_.size() + st_.tables.size());
     for (const TableRef& t : st_.tables) {
         TableOpenMode mode;
-        mode.readOnly = st_.kind == Statement::Select;
+        mode.readOnly = mode.readsOnly = st_.kind == Statement::Select;
         StmtTable& s = tabs_.emplace_back(db_.openTable(t.name, mode));
         s.name = Database::baseName(t.name);
         s.alias = t.alias;

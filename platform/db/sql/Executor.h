@@ -96,6 +96,9 @@ public:
     // The rows whose result column equals the value (see Query); set
     // before openSelect().
     void filterOn(const ColumnFilter& filter) { filter_ = filter; }
+    // The day a date column's filter became a condition of the statement
+    // for (null: none did).
+    const QDate& filterDate() const { return filterDate_; }
 
     // Runs the statement; with planOnly, only chooses how the tables are read.
     ExecResult run(bool planOnly);
@@ -214,6 +217,10 @@ private:
     bool orderedBy(int table, const Access& a, const Expr* orderFirst) const;
     void streamMore(size_t count);
     void gatherAll(const Expr* orderFirst);
+    // While gatherAll runs: holds a table for the rest of it (once), where it
+    // is first read; releaseHolds() gives them all back.
+    void holdTable(int table);
+    void releaseHolds();
     void distinctRows();
     void materialise(ResultSet& out);
     // The value of an item for a row.
@@ -233,6 +240,10 @@ private:
     };
     void addSlots(const Expr& e);
     void capture(size_t row);  // keeps the slots' bytes of rows_[row]
+    const char* captureBytes(const Ctx& c);  // the same for a row, answering where they are
+    // The walk's entries [from, from + n) read in file order; the rows that
+    // pass are added in the walk's order.
+    void takeInFileOrder(size_t from, size_t n);
     std::string_view slotBytes(size_t row, int slot);
     void addColumn(const Expr& e, const std::string& alias);
     // The decimals a number computed by the expression shows (the most of
@@ -266,6 +277,7 @@ private:
     bool planOnly_ = false;
     bool releaseBehind_ = false;
     ColumnFilter filter_;
+    QDate filterDate_;
     std::vector<StmtTable> tabs_;
     std::vector<Compiled> conds_;
     std::vector<RowCache> cache_;
@@ -288,6 +300,9 @@ private:
     std::vector<uint32_t> walkRecs_;  // a tag walk's records, read at the first fetch
     size_t walkPos_ = 0;  // the next of walkRecs_
     bool walked_ = false;
+    bool holding_ = false;  // gatherAll runs: tables are held where first read
+    unsigned heldMask_ = 0;
+    std::vector<std::unique_ptr<IndexReadHold>> holds_;
     std::vector<Slot> slots_;
     std::vector<int> slotOf_[2];  // per table and field: its slot, -1 for none
     std::vector<std::unique_ptr<char[]>> blocks_;  // the rows' bytes

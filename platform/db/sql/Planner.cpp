@@ -305,6 +305,7 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn)
     std::vector<uint32_t> innerRows;
     std::unordered_multimap<QString, uint32_t> hash;
     if (innerTag < 0) {
+        holdTable(inner);
         Access all;
         iterate(inner, all, [&](uint32_t r) {
             Ctx c;
@@ -323,9 +324,11 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn)
     std::unique_ptr<TagCursor> it;
     const bool innerUnique = innerTag >= 0 && is.tags[static_cast<size_t>(innerTag)].unique;
     auto openInner = [&] {
+        holdTable(inner);
         if (!it)
             it = in.openTag(is.tags[static_cast<size_t>(innerTag)].name);
     };
+    holdTable(outer);
     std::vector<uint32_t> outerRecs = iterate(outer, oa, [&](uint32_t r) {
         Ctx c;
         c.rec[outer] = r;
@@ -427,6 +430,7 @@ std::vector<Ctx> Executor::gather(const Expr* orderFirst, bool& orderedOn)
                 continue;
             if (innerTag >= 0) {
                 // the seeks of a batch of outer rows share one hold of the index
+                holdTable(inner);
                 if (!held || ++sinceHold >= 512) {
                     releaseHold();
                     in.beginIndexRead();

@@ -184,6 +184,7 @@ void Executor::addFilterCondition()
         if (!d.isValid())
             return;
         value.literal = d;
+        filterDate_ = d;
     } else if (kind == Kind::Text &&
         tabs_[static_cast<size_t>(col.table)].rawKind[static_cast<size_t>(col.field)] == 'C') {
         const QString text = trimRight(filter_.value);
@@ -264,10 +265,24 @@ void Executor::streamMore(size_t count)
             walkRecs_ = candidates(0, stream_);
             walked_ = true;
         }
-        for (; walkPos_ < walkRecs_.size() && rows_.size() < count; ++walkPos_) {
-            const uint32_t r = walkRecs_[walkPos_];
-            if (!t.isDeleted(r))
-                take(r);
+        while (walkPos_ < walkRecs_.size() && rows_.size() < count) {
+            if (!releaseBehind_) {
+                const uint32_t r = walkRecs_[walkPos_++];
+                if (!t.isDeleted(r))
+                    take(r);
+                continue;
+            }
+            // Rows kept for later: the next entries (as many as there are
+            // rows already, or as asked for; once the result is long, all
+            // the others) are read in file order, so that each page of the
+            // table is read once per batch and a long result gives back the
+            // table's memory behind its reads; the rows keep the tag's order.
+            const size_t left = walkRecs_.size() - walkPos_;
+            const size_t n = rows_.size() >= kLongResult
+                ? left
+                : std::min(left, std::max(rows_.size(), count - rows_.size()));
+            takeInFileOrder(walkPos_, n);
+            walkPos_ += n;
         }
         done_ = walkPos_ >= walkRecs_.size();
         if (done_)
@@ -299,11 +314,18 @@ void Executor::gatherAll(const Expr* orderFirst)
         for (const Expr* e : items_)
             if (e->kind == Expr::Column)
                 addHot(0, e->field);
-    // The rows found and their bytes read under a hold of each table: the
-    // rows of one moment, none seen half written by another program.
-    std::vector<std::unique_ptr<IndexReadHold>> holds;
-    for (StmtTable& s : tabs_)
-        holds.push_back(std::make_unique<IndexReadHold>(*s.table));
+    // The rows found and their bytes read under a hold of each table, taken
+    // where the table is first read and kept until all is read: the rows of
+    // one moment (nothing changes in either table from the second hold on),
+    // none seen half written by another program. A join whose first table
+    // gives no row does not hold the other one at all.
+    struct Holds {
+        Executor& e;
+        explicit Holds(Executor& ex) : e(ex) { e.holding_ = true; }
+        ~Holds() { e.releaseHolds(); }
+    } holds(*this);
+    if (tabs_.size() == 1)
+        holdTable(0);
     bool orderedOn = false;
     rows_ = gather(orderFirst, orderedOn);
     done_ = true;
@@ -326,7 +348,7 @@ void Executor::gatherAll(const Expr* orderFirst)
             prefetchRec(tabs_[0], 0, rows_[j + kAhead].rec[0]);
         capture(j);
     }
-    holds.clear();
+    releaseHolds();
 
     std::vector<SortKey> keys;
     if (st_.distinct && st_.orderBy.empty()) {
@@ -371,14 +393,74 @@ void Executor::addSlots(const Expr& e)
         addSlots(p);
 }
 
+void Executor::holdTable(int table)
+{
+    if (!holding_ || (heldMask_ & (1u << table)) != 0)
+        return;
+    holds_.push_back(std::make_unique<IndexReadHold>(*tabs_[static_cast<size_t>(table)].table));
+    heldMask_ |= 1u << table;
+}
+
+void Executor::releaseHolds()
+{
+    holding_ = false;
+    heldMask_ = 0;
+    while (!holds_.empty())
+        holds_.pop_back();  // the last taken given back first
+}
+
+void Executor::takeInFileOrder(size_t from, size_t n)
+{
+    StmtTable& s = tabs_[0];
+    Table& t = *s.table;
+    if (!s.releasing && rows_.size() + n >= kLongResult) {
+        t.releaseBehindReads(true);
+        s.releasing = true;
+    }
+    std::vector<uint32_t> order(n);
+    for (size_t i = 0; i < n; ++i)
+        order[i] = static_cast<uint32_t>(i);
+    std::sort(order.begin(), order.end(),
+        [&](uint32_t a, uint32_t b) { return walkRecs_[from + a] < walkRecs_[from + b]; });
+    std::vector<const char*> bytes(n, nullptr);
+    std::vector<char> kept(n, 0);
+    // the bytes of the records ahead fetched only where they lie close
+    // together (a few records apart: the walk goes on forward)
+    const bool ahead = s.rawRecords && uint64_t(n) * 4 >= t.recordCount();
+    for (size_t k = 0; k < n; ++k) {
+        const uint32_t i = order[k];
+        if (ahead && k + kAhead < n)
+            prefetchRec(s, 0, walkRecs_[from + order[k + kAhead]]);
+        Ctx c;
+        c.rec[0] = walkRecs_[from + i];
+        if (t.isDeleted(c.rec[0]) || !passes(c, 1u))
+            continue;
+        kept[i] = 1;
+        bytes[i] = captureBytes(c);
+    }
+    for (size_t i = 0; i < n; ++i) {
+        if (!kept[i])
+            continue;
+        Ctx c;
+        c.rec[0] = walkRecs_[from + i];
+        rows_.push_back(c);
+        at_.resize(rows_.size(), nullptr);
+        at_.back() = bytes[i];
+    }
+}
+
 // A row's bytes: per slot, a two-byte length and the bytes.
 void Executor::capture(size_t row)
 {
     if (at_.size() <= row)
         at_.resize(std::max(row + 1, rows_.size()), nullptr);
+    at_[row] = captureBytes(rows_[row]);
+}
+
+const char* Executor::captureBytes(const Ctx& c)
+{
     if (slots_.empty())
-        return;
-    const Ctx& c = rows_[row];
+        return nullptr;
     scratch_.clear();
     size_t need = 0;
     // each table's record read once for its slots (slots are of tables
@@ -402,8 +484,8 @@ void Executor::capture(size_t row)
         blocks_.emplace_back(new char[blockSize_]);
         blockUsed_ = 0;
     }
-    char* p = blocks_.back().get() + blockUsed_;
-    at_[row] = p;
+    char* const at = blocks_.back().get() + blockUsed_;
+    char* p = at;
     for (std::string_view v : scratch_) {
         const auto n = static_cast<uint16_t>(v.size());
         std::memcpy(p, &n, 2);
@@ -411,6 +493,7 @@ void Executor::capture(size_t row)
         p += 2 + v.size();
     }
     blockUsed_ += need;
+    return at;
 }
 
 std::string_view Executor::slotBytes(size_t row, int slot)
@@ -767,6 +850,11 @@ QVariant Query::value(size_t row, int column)
 const std::string& Query::plan() const
 {
     return ex_->plan();
+}
+
+QDate Query::filterDate() const
+{
+    return ex_->filterDate();
 }
 
 }  // namespace kdb::sql

@@ -104,6 +104,9 @@ public:
     QVariant value(size_t row, int column);
     // How the tables are read (see explain()).
     const std::string& plan() const;
+    // The day of a filter on a date column that the statement reads as a
+    // condition of its own (its rows are all of that day); null otherwise.
+    QDate filterDate() const;
 
 private:
     Params params_;

@@ -18,7 +18,6 @@
 // code for an error outside the engine) on standard error and exits with 1.
 #include <QDate>
 #include <QString>
-#include <QTemporaryDir>
 #include <QVariant>
 
 #include <cmath>
@@ -28,7 +27,6 @@
 #include <string>
 
 #include "platform/db/core/DbError.h"
-#include "platform/db/core/Session.h"
 #include "platform/db/dataset/Dataset.h"
 
 namespace {
@@ -174,11 +172,6 @@ int main(int argc, char** argv)
     }
     static char buffer[1 << 16];
     std::setvbuf(stdout, buffer, _IOFBF, sizeof buffer);
-    // The engine's work files go to a directory of this run, as the
-    // program's go to its own.
-    QTemporaryDir work;
-    if (work.isValid())
-        kdb::Session::instance().setPrivateDir(work.path().toStdString());
     const std::string directory = argv[1];
     if (argc == 3)
         return run(directory, QString::fromLocal8Bit(argv[2])) ? 0 : 1;

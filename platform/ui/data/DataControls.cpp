@@ -7,8 +7,12 @@
 #include <QPalette>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QTextEdit>
 #include <QToolButton>
+#include <QValidator>
 
+#include "platform/db/core/Codepage.h"
+#include "platform/db/core/Table.h"
 #include "platform/os/Abort.h"
 #include "platform/ui/Messages.h"
 
@@ -22,32 +26,89 @@ using kdb::Field;
 
 namespace {
 
-// Watches one editor's document: where the last change put its text, and
-// the cut of what went beyond the limit, once the change is complete.
+// Watches one editor's document: where the last change put its text; then,
+// once the change is complete, the letters the table's code page lacks in
+// it made what the table will store, and the cut of what went beyond the
+// limit.
 class PlainTextLimit : public QObject {
 public:
-    explicit PlainTextLimit(QPlainTextEdit* editor) : QObject(editor), editor_(editor)
+    PlainTextLimit(QWidget* editor, QTextDocument* document) : QObject(editor), doc_(document)
     {
         setObjectName(Name());
-        connect(editor->document(), &QTextDocument::contentsChange, this, [this](int position, int, int added) {
+        connect(document, &QTextDocument::contentsChange, this, [this](int position, int, int added) {
             changeFrom_ = position;
             changeTo_ = position + added;
         });
-        // The document is not changed while it reports a change: the cut
-        // waits for the end of the change (textChanged).
-        connect(editor, &QPlainTextEdit::textChanged, this, &PlainTextLimit::enforce);
     }
 
     static QString Name() { return QStringLiteral("kui_plainTextLimit"); }
 
     int maxLength = 0;
+    int codePage = 0;  // 0: any character
+
+    // Sets maxLength or codePage, the whole text then held to it.
+    void set(int PlainTextLimit::*limit, int value)
+    {
+        value = std::max(0, value);
+        if (this->*limit == value)
+            return;
+        this->*limit = value;
+        enforceAll();
+    }
+
+    // The whole text, as after a limit set or changed.
+    void enforceAll()
+    {
+        changeFrom_ = 0;
+        changeTo_ = doc_->characterCount() - 1;
+        enforce();
+    }
 
     void enforce()
     {
-        if (maxLength <= 0 || cutting_)
+        if (cutting_)
             return;
-        QTextDocument* doc = editor_->document();
-        const int length = doc->characterCount() - 1;  // less the closing paragraph mark
+        cutting_ = true;
+        if (codePage > 0)
+            holdCodePage();
+        if (maxLength > 0)
+            cut();
+        cutting_ = false;
+    }
+
+private:
+    // The characters of the last change the code page lacks, one by one
+    // (the length stays, line breaks are kept).
+    void holdCodePage()
+    {
+        const int length = doc_->characterCount() - 1;
+        const int from = std::clamp(changeFrom_, 0, length);
+        const int to = std::clamp(changeTo_, from, length);
+        if (from == to)
+            return;
+        QTextCursor part(doc_);
+        part.setPosition(from);
+        part.setPosition(to, QTextCursor::KeepAnchor);
+        const QString typed = part.selectedText();
+        const QString held = kdb::storableText(codePage, typed);
+        if (held == typed)
+            return;
+        QTextCursor change(doc_);
+        change.joinPreviousEditBlock();
+        for (int i = 0; i < typed.size(); ++i) {
+            if (held.at(i) == typed.at(i) || typed.at(i) == QChar::ParagraphSeparator ||
+                typed.at(i) == QChar::LineSeparator)
+                continue;
+            change.setPosition(from + i);
+            change.setPosition(from + i + 1, QTextCursor::KeepAnchor);
+            change.insertText(QString(held.at(i)));
+        }
+        change.endEditBlock();
+    }
+
+    void cut()
+    {
+        const int length = doc_->characterCount() - 1;  // less the closing paragraph mark
         if (length <= maxLength)
             return;
         const int excess = length - maxLength;
@@ -59,48 +120,96 @@ public:
             start = maxLength;
             end = length;
         }
-        if (start > 0 && doc->characterAt(start).isLowSurrogate())
+        if (start > 0 && doc_->characterAt(start).isLowSurrogate())
             --start;  // never half a character
-        cutting_ = true;
-        QTextCursor cut(doc);
+        QTextCursor cut(doc_);
         cut.joinPreviousEditBlock();
         cut.setPosition(start);
         cut.setPosition(end, QTextCursor::KeepAnchor);
         cut.removeSelectedText();
         cut.endEditBlock();
-        cutting_ = false;
     }
 
-private:
-    QPlainTextEdit* editor_;
+    QTextDocument* doc_;
     int changeFrom_ = 0;
     int changeTo_ = 0;
     bool cutting_ = false;
 };
 
-PlainTextLimit* LimitOf(const QPlainTextEdit* editor)
+// The limit of a plain or rich text editor, made at the first call. The
+// document is not changed while it reports a change: the limit waits for
+// the end of the change (the editor's textChanged).
+template <class Editor>
+PlainTextLimit* LimitOf(Editor* editor)
 {
-    return dynamic_cast<PlainTextLimit*>(
+    if (auto* limit = dynamic_cast<PlainTextLimit*>(
+            editor->template findChild<QObject*>(PlainTextLimit::Name(), Qt::FindDirectChildrenOnly)))
+        return limit;
+    auto* limit = new PlainTextLimit(editor, editor->document());
+    QObject::connect(editor, &Editor::textChanged, limit, &PlainTextLimit::enforce);
+    return limit;
+}
+
+const PlainTextLimit* FoundLimit(const QObject* editor)
+{
+    return dynamic_cast<const PlainTextLimit*>(
         editor->findChild<QObject*>(PlainTextLimit::Name(), Qt::FindDirectChildrenOnly));
 }
 
+// A one-line editor's text as the code page holds it, typed, pasted or set.
+class CodePageValidator : public QValidator {
+public:
+    CodePageValidator(int codePage, QObject* parent) : QValidator(parent), codePage_(codePage) { }
+    int codePage() const { return codePage_; }
+    State validate(QString& input, int&) const override
+    {
+        input = kdb::storableText(codePage_, input);
+        return Acceptable;
+    }
+
+private:
+    int codePage_;
+};
+
 }  // namespace
+
+int DatasetCodePage(kdb::Dataset* dataset)
+{
+    auto* table = dynamic_cast<kdb::TableDataset*>(dataset);
+    return table && table->table() ? table->table()->codePage() : kdb::kCodePage1252;
+}
 
 void SetPlainTextMaxLength(QPlainTextEdit* editor, int maxLength)
 {
-    PlainTextLimit* limit = LimitOf(editor);
-    if (!limit)
-        limit = new PlainTextLimit(editor);
-    if (limit->maxLength == maxLength)
-        return;
-    limit->maxLength = std::max(0, maxLength);
-    limit->enforce();
+    LimitOf(editor)->set(&PlainTextLimit::maxLength, maxLength);
 }
 
 int PlainTextMaxLength(const QPlainTextEdit* editor)
 {
-    const PlainTextLimit* limit = LimitOf(editor);
+    const PlainTextLimit* limit = FoundLimit(editor);
     return limit ? limit->maxLength : 0;
+}
+
+void SetCodePage(QLineEdit* editor, int codePage)
+{
+    if (auto* v = dynamic_cast<const CodePageValidator*>(editor->validator()); v && v->codePage() == codePage)
+        return;
+    editor->setValidator(codePage > 0 ? new CodePageValidator(codePage, editor) : nullptr);
+    if (codePage > 0) {
+        const QString held = kdb::storableText(codePage, editor->text());
+        if (held != editor->text())
+            editor->setText(held);
+    }
+}
+
+void SetCodePage(QPlainTextEdit* editor, int codePage)
+{
+    LimitOf(editor)->set(&PlainTextLimit::codePage, codePage);
+}
+
+void SetCodePage(QTextEdit* editor, int codePage)
+{
+    LimitOf(editor)->set(&PlainTextLimit::codePage, codePage);
 }
 
 // ---- FieldLink -------------------------------------------------------------------
@@ -261,8 +370,10 @@ void DataLineEdit::showField()
     if (t != text())
         setText(t);
     if (kdb::Field* f = link()->field())
-        if (f->dataType() == kdb::fldZSTRING && f->size() > 0)
+        if (f->dataType() == kdb::fldZSTRING && f->size() > 0) {
             setMaxLength(f->size());
+            SetCodePage(this, DatasetCodePage(link()->dataset()));
+        }
 }
 
 void DataLineEdit::onEdited(const QString& typed)
@@ -296,6 +407,8 @@ void DataMemo::showField()
 {
     kdb::Field* f = link()->field();
     SetPlainTextMaxLength(this, f && f->dataType() == kdb::fldZSTRING ? f->size() : 0);
+    if (f && (f->dataType() == kdb::fldZSTRING || f->dataType() == kdb::fldBLOB))
+        SetCodePage(this, DatasetCodePage(link()->dataset()));
     QString t = link()->text();
     if (t != toPlainText())
         setPlainText(t);
@@ -339,8 +452,11 @@ void DataComboBox::setReadOnly(bool on)
 
 void DataComboBox::showField()
 {
-    if (kdb::Field* f = link()->field(); f && lineEdit())
+    if (kdb::Field* f = link()->field(); f && lineEdit()) {
         lineEdit()->setMaxLength(f->dataType() == kdb::fldZSTRING && f->size() > 0 ? f->size() : 32767);
+        if (f->dataType() == kdb::fldZSTRING)
+            SetCodePage(lineEdit(), DatasetCodePage(link()->dataset()));
+    }
     QString t = link()->text();
     if (t != currentText())
         setCurrentText(t);

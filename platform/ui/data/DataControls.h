@@ -17,6 +17,7 @@
 
 #include "platform/db/dataset/Dataset.h"
 
+class QTextEdit;
 class QToolButton;
 
 namespace kui {
@@ -28,6 +29,18 @@ namespace kui {
 // change and its cut together. 0: no limit.
 void SetPlainTextMaxLength(QPlainTextEdit* editor, int maxLength);
 int PlainTextMaxLength(const QPlainTextEdit* editor);
+
+// An editor whose text goes into a table of that code page: a character
+// the code page lacks, typed, pasted, dropped or set, is shown at once as
+// the table will store it (kdb::storableText: the letter without its
+// accent, its nearest Latin letter, or "?"), so the text on the screen is
+// the text stored. 0: any character.
+void SetCodePage(QLineEdit* editor, int codePage);
+void SetCodePage(QPlainTextEdit* editor, int codePage);
+void SetCodePage(QTextEdit* editor, int codePage);
+// The code page of the table a dataset edits (a query's rows: the one the
+// program creates its tables in, Windows-1252).
+int DatasetCodePage(kdb::Dataset* dataset);
 
 // The link between one editor and one field.
 class FieldLink : public QObject {

@@ -1,5 +1,6 @@
 #include "platform/ui/data/DataGrid.h"
 
+#include <QFocusEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QKeyEvent>
@@ -13,6 +14,7 @@
 
 #include "platform/os/Abort.h"
 #include "platform/ui/Messages.h"
+#include "platform/ui/data/DataControls.h"
 
 #include <algorithm>
 
@@ -35,8 +37,10 @@ public:
             return editor;
         if (auto* line = qobject_cast<QLineEdit*>(editor)) {
             Field* f = grid_->datasetModel() ? grid_->datasetModel()->fieldOf(index.column()) : nullptr;
-            if (f && f->dataType() == kdb::fldZSTRING && f->size() > 0)
+            if (f && f->dataType() == kdb::fldZSTRING && f->size() > 0) {
                 line->setMaxLength(f->size());
+                SetCodePage(line, DatasetCodePage(grid_->datasetModel()->dataset()));
+            }
             DataGrid* grid = grid_;
             connect(line, &QLineEdit::textChanged, grid, [grid, line] { grid->editorTextChanged(line); });
         }
@@ -77,6 +81,14 @@ public:
 protected:
     bool eventFilter(QObject* object, QEvent* event) override
     {
+        // A question box over the grid (or another window) takes the focus:
+        // the editor stays open as it is, its text neither written nor
+        // dropped, and has the focus again once the window is back.
+        if (event->type() == QEvent::FocusOut && object == grid_->cellEditor()) {
+            const Qt::FocusReason reason = static_cast<QFocusEvent*>(event)->reason();
+            if (reason == Qt::ActiveWindowFocusReason || reason == Qt::PopupFocusReason)
+                return false;
+        }
         // Esc closes an editor holding typed text without throwing it away.
         if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape &&
             object == grid_->cellEditor() && grid_->editorDiffers()) {
@@ -248,6 +260,12 @@ void DataGrid::editorTextChanged(QWidget* editor)
             closeEditor(e, QAbstractItemDelegate::RevertModelCache);
     });
     emit moveFailed(error);
+}
+
+void DataGrid::dropCellEditor()
+{
+    if (editor_)
+        closeEditor(editor_, QAbstractItemDelegate::RevertModelCache);
 }
 
 bool DataGrid::commitCellEditor()

@@ -8,7 +8,8 @@
 // before the record is posted or left (whatever posts it: a button, a move,
 // a filter), so that nothing typed is lost or cut. Esc closes the editor
 // and keeps what was typed in the record; dropping the record is the
-// screen's business.
+// screen's business. A question box over the grid leaves the editor open,
+// its text as it was.
 #include <QPersistentModelIndex>
 #include <QPointer>
 #include <QTableView>
@@ -42,6 +43,8 @@ public:
     // at its width and the last one with at least LastColumnChars average
     // characters, without a horizontal scroll bar.
     void setMinimumWidthForColumns(int lastColumnChars);
+    // Closes the open cell editor, its text given up.
+    void dropCellEditor();
 
 protected:
     // Ctrl+Home and Ctrl+End go to the dataset's first and last rows, also

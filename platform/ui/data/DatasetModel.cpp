@@ -211,6 +211,11 @@ bool DatasetModel::setData(const QModelIndex& index, const QVariant& value, int 
 {
     if (role != Qt::EditRole || !(flags(index) & Qt::ItemIsEditable))
         return false;
+    // A cell editor closed on the text it opened with changes nothing: no
+    // edit is started, and a new row nobody typed in stays unmodified, so
+    // that it is dropped when the user leaves it.
+    if (value.toString() == data(index, Qt::EditRole).toString())
+        return true;
     Field* f = fieldOf(index.column());
     try {
         dataset_->moveToRow(index.row());

@@ -63,6 +63,23 @@ TEST(Codepage, UnmappableCharacterBecomesQuestionMark)
     EXPECT_EQ(toCodePage(kCodePage850, QStringLiteral("€")), "?");
 }
 
+// The text as near as a code page holds it, length for length: the same
+// bytes are written for it as for the text itself.
+TEST(Codepage, StorableTextKeepsWhatThePageHoldsAndTheNearestOfTheRest)
+{
+    const QString text = QStringLiteral("Łódź À œuf ≥ 7 € ﬁ");
+    EXPECT_EQ(storableText(kCodePage1252, text), QStringLiteral("Lódz À œuf ? 7 € ?"));
+    // Code page 437 lacks À, œ and € (but has ≥): the letter without its
+    // accent, or "?".
+    EXPECT_EQ(storableText(kCodePage437, text), QStringLiteral("Lódz A ?uf ≥ 7 ? ?"));
+    EXPECT_EQ(storableText(kCodePage1252, QStringLiteral("a😀b"), QLatin1Char('_')), QStringLiteral("a__b"));
+    for (int cp : kPages) {
+        const QString held = storableText(cp, text);
+        EXPECT_EQ(held.size(), text.size()) << cp;
+        EXPECT_EQ(fromCodePage(cp, toCodePage(cp, held)), held) << cp;
+    }
+}
+
 TEST(Codepage, UpperCaseOfAccentedLetters)
 {
     EXPECT_EQ(upperCp1252(0xE9), 0xC9);  // é -> É

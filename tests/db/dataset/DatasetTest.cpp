@@ -597,4 +597,59 @@ TEST(DatasetOnLargeTable, PositioningByKeyReadsABoundedPartOfTheTag)
     EXPECT_EQ(t.recordCount(), kRows - 1);  // the exact count reads them all
 }
 
+// The order in which a table's records are looked at.
+class ReadOrderTable : public ForwardTable {
+public:
+    using ForwardTable::ForwardTable;
+    bool isDeleted(uint32_t r) override
+    {
+        looked.push_back(r);
+        return ForwardTable::isDeleted(r);
+    }
+    std::vector<uint32_t> looked;
+};
+
+// A long read in a tag's order looks at the table's records in file order,
+// a batch at a time (a long result then holds no more of the table than a
+// read in file order), and gives its rows in the tag's order, without the
+// deleted records and those the WHERE clause leaves out.
+TEST(DatasetOnLargeTable, ALongReadInATagsOrderLooksAtTheRecordsInFileOrder)
+{
+    constexpr int kRows = 20000;
+    MemDatabase mem;
+    auto big = mem.add("BIG", {{"CODE", 'C', 6}, {"NOM", 'C', 20}, {"VILLE", 'C', 10}}, {{"NOM", "NOM"}});
+    std::vector<std::pair<QString, uint32_t>> order;  // (name, record) in the tag's order
+    for (int i = 0; i < kRows; ++i) {
+        const QString nom = QString("NOM%1").arg((i * 7919) % 9000, 5, 10, QChar('0'));
+        const uint32_t r =
+            big->append({QString::number(i + 1).rightJustified(6, '0'), nom, i % 7 == 0 ? "LYON" : "PARIS"});
+        order.push_back({nom, r});
+    }
+    for (uint32_t r = 3; r <= kRows; r += 101)
+        big->deleteRecord(r);
+    std::stable_sort(order.begin(), order.end(), [](auto& a, auto& b) { return a.first < b.first; });
+    QStringList expected;
+    for (const auto& [nom, r] : order)
+        if (!big->isDeleted(r) && (r - 1) % 7 != 0)
+            expected << QString::number(r).rightJustified(6, '0');
+    std::shared_ptr<ReadOrderTable> table;
+    Database db("/mem", [&](const std::string&, const std::string&, const TableOpenMode&) {
+        table = std::make_shared<ReadOrderTable>(big);
+        return table;
+    });
+    QueryDataset q;
+    q.setDatabase(db);
+    q.setSql("SELECT CODE, NOM FROM BIG WHERE VILLE <> 'LYON' ORDER BY NOM");
+    q.open();
+    EXPECT_EQ(column(q, "CODE"), expected);
+    ASSERT_TRUE(table);
+    EXPECT_GE(table->looked.size(), static_cast<size_t>(expected.size()));
+    // each batch walks forward through the file: a step back starts the next one
+    int stepsBack = 0;
+    for (size_t i = 1; i < table->looked.size(); ++i)
+        stepsBack += table->looked[i] < table->looked[i - 1] ? 1 : 0;
+    EXPECT_LT(stepsBack, 20);
+}
+
 }  // namespace
+

@@ -259,4 +259,23 @@ TEST_F(SqlEngine, DamagedStatementsFailCleanly)
     EXPECT_EQ(codeOf([&] { run(deep); }), kSqlSyntax);
 }
 
+// The name a statement knows a table by: without folder and extension,
+// upper case, whatever the name's form.
+TEST(SqlTableNames, ATableIsKnownByItsBaseNameInUpperCase)
+{
+    EXPECT_EQ(Database::baseName("Cons.DBF"), "CONS");
+    EXPECT_EQ(Database::baseName("  cons.dbf\t"), "CONS");
+    EXPECT_EQ(Database::baseName("Patient"), "PATIENT");
+    EXPECT_EQ(Database::baseName("data/users.Db"), "USERS");
+    EXPECT_EQ(Database::baseName("c:\\data\\Fbio.Dbf"), "FBIO");
+    EXPECT_EQ(Database::baseName("notes.txt"), "NOTES.TXT");
+    EXPECT_EQ(Database::baseName(".DBF"), ".DBF");
+    EXPECT_EQ(Database::baseName("a."), "A.");
+    EXPECT_EQ(Database::baseName(""), "");
+    EXPECT_EQ(Database::baseName("   "), "");
+    EXPECT_EQ(Database::baseName("dir/"), "");
+    EXPECT_EQ(Database::baseName("\xC3\xA9" "coles.dbf"), "\xC3\x89" "COLES");  // accented, as text
+}
+
 }  // namespace
+

@@ -3,8 +3,11 @@
 // and leave the file free for other programs while idle.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <chrono>
 #include <map>
@@ -41,6 +44,14 @@ public:
         if (fd >= 0)
             names_[fd] = nameOf(path);
         return fd;
+    }
+    int close(int fd) override
+    {
+        {
+            std::lock_guard<std::mutex> g(m_);
+            names_.erase(fd);
+        }
+        return FileSystem::close(fd);
     }
     ssize_t pread(int fd, void* buf, size_t n, off_t offset) override
     {
@@ -117,20 +128,23 @@ protected:
     {
         return execute(dir, "SELECT * FROM PATIENT WHERE CODE = '" + code + "'").result.rows.size();
     }
-    // Another program: appends one patient through an exclusive open.
-    void appendElsewhere(const std::string& code)
+    // Another program: appends one patient through an exclusive open;
+    // answers its exit status (1: the exclusive open was refused).
+    int appendThroughExclusiveOpen(const std::string& code, bool exclusive = true)
     {
-        ASSERT_EQ(inOtherProcess([&] {
+        return inOtherProcess([&] {
             engine::OpenOptions ex;
-            ex.exclusive = true;
+            ex.exclusive = exclusive;
             auto t = engine::openTable(dir, "PATIENT", ex);
             std::vector<QVariant> row(static_cast<size_t>(t->fieldCount()));
             row[0] = QString::fromStdString(code);
             t->append(row);
             t->flush();
-        }),
-            0)
-            << "the exclusive open in the other process failed";
+        });
+    }
+    void appendElsewhere(const std::string& code)
+    {
+        ASSERT_EQ(appendThroughExclusiveOpen(code), 0) << "the exclusive open in the other process failed";
     }
     PracticeDir practice;
     const std::string& dir = practice.dir;
@@ -260,6 +274,114 @@ TEST_F(IdleTable, AChangeThroughAnotherOpenOfThisProgramIsReadWithoutOpeningTheF
     EXPECT_EQ(byCode("900005"), 1u);
     EXPECT_EQ(fs.of(dbf.substr(dbf.find_last_of('/') + 1)).opens, 0);
     EXPECT_EQ(fs.of(mdx.substr(mdx.find_last_of('/') + 1)).opens, 0);
+}
+
+// Whether the file is mapped into this process.
+bool mapped(const std::string& path)
+{
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains(QFile::encodeName(QString::fromStdString(path)));
+}
+
+// A one-row statement on a table just opened (a program that has just
+// started) reads its record through the table's own open: the file is not
+// opened a second time to be mapped. A scan maps it.
+TEST_F(IdleTable, AOneRowStatementOnATableJustOpenedDoesNotMapIt)
+{
+    ASSERT_FALSE(mapped(dbf));
+    EXPECT_EQ(execute(dir, "UPDATE PATIENT SET TEL='0102030405' WHERE CODE='000002'").rowsAffected, 1);
+    EXPECT_EQ(execute(dir, "SELECT TEL FROM PATIENT WHERE CODE='000002'").result.rows.at(0).at(0).toString(),
+        QStringLiteral("0102030405"));
+    EXPECT_FALSE(mapped(dbf));
+    EXPECT_GT(patients(), 0u);
+    EXPECT_TRUE(mapped(dbf));
+}
+
+// A join whose first table gives no row reads nothing of the other one: its
+// index is not read (nor held). With rows, both are read.
+TEST_F(IdleTable, AJoinWithoutRowsInItsFirstTableLeavesTheOtherAlone)
+{
+    const std::string join = "SELECT NUM, NOM FROM FRDV, PATIENT WHERE PATIENT=CODE AND NUM='";
+    ASSERT_EQ(execute(dir, join + "000001'").result.rows.size(), 1u);  // both tables kept
+    const std::string index = mdx.substr(mdx.find_last_of('/') + 1);
+    {
+        CountingFileSystem fs;
+        ScopedFileSystem use(fs);
+        EXPECT_EQ(execute(dir, join + "999999'").result.rows.size(), 0u);
+        EXPECT_EQ(fs.of(index).reads, 0);
+    }
+    CountingFileSystem fs;
+    ScopedFileSystem use(fs);
+    const auto rows = execute(dir, join + "000002'").result.rows;
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][1].toString(), QStringLiteral("DUPONT"));
+    EXPECT_GE(fs.of(index).reads, 1);
+}
+
+// A read after a write goes through the open the write kept: neither the
+// table's files nor its index are opened or read anew.
+TEST_F(IdleTable, AReadAfterAWriteGoesThroughTheOpenTheWriteKept)
+{
+    ASSERT_EQ(execute(dir, "UPDATE PATIENT SET TEL='0102030405' WHERE CODE='000001'").rowsAffected, 1);
+    const std::string table = dbf.substr(dbf.find_last_of('/') + 1), index = mdx.substr(mdx.find_last_of('/') + 1);
+    CountingFileSystem fs;
+    ScopedFileSystem use(fs);
+    EXPECT_EQ(execute(dir, "SELECT TEL FROM PATIENT WHERE CODE='000001'").result.rows.at(0).at(0).toString(),
+        QStringLiteral("0102030405"));
+    EXPECT_EQ(fs.of(table).opens, 0);
+    EXPECT_EQ(fs.of(index).opens, 0);
+    EXPECT_EQ(fs.of(index).reads, 1);  // its header, under the lock
+}
+
+// While the program is at work on an event of its event loop, a kept table
+// keeps its shared open: the next statements take it back without looking
+// at its files, and another program cannot open the table exclusively
+// meanwhile (as while a statement runs). An exclusive open made in this
+// program is not refused because of it. Once the event loop has nothing
+// left to do, the open is given back: the other program gets in, and the
+// next statement sees what it changed.
+TEST_F(IdleTable, WhileTheProgramIsBusyAKeptTableKeepsItsOpenUntilTheEventLoopWaits)
+{
+    static int argc = 1;
+    static char name[] = "korvale-sql-tests";
+    static char* argv[] = {name, nullptr};
+    if (!QCoreApplication::instance())
+        new QCoreApplication(argc, argv);  // kept for the other tests of this program
+    const std::string table = dbf.substr(dbf.find_last_of('/') + 1), index = mdx.substr(mdx.find_last_of('/') + 1);
+    const size_t n = patients();
+    QEventLoop loop;
+    bool busyPartRan = false;
+    QTimer::singleShot(0, &loop, [&] {
+        busyPartRan = true;
+        ASSERT_EQ(byCode("000001"), 1u);  // the table kept with its open
+        {
+            CountingFileSystem fs;
+            ScopedFileSystem use(fs);
+            ASSERT_EQ(byCode("000001"), 1u);
+            EXPECT_EQ(fs.of(table).stats, 0);
+            EXPECT_EQ(fs.of(index).stats, 0);
+            EXPECT_EQ(fs.of(table).opens, 0);
+            EXPECT_EQ(fs.of(index).opens, 0);
+        }
+        EXPECT_EQ(appendThroughExclusiveOpen("900006"), 1) << "another program opened the kept table exclusively";
+        // Another program's change made beside the kept open is seen.
+        ASSERT_EQ(appendThroughExclusiveOpen("900007", false), 0);
+        EXPECT_EQ(patients(), n + 1);
+        EXPECT_EQ(byCode("900007"), 1u);
+        EXPECT_EQ(engine::openTableResult(dir, "PATIENT", "", true), 0) << "refused here because of the kept table";
+        EXPECT_EQ(patients(), n + 1);
+        EXPECT_EQ(appendThroughExclusiveOpen("900006"), 1) << "another program opened the kept table exclusively";
+        // Let the event loop wait: the open is given back before it does.
+        QTimer::singleShot(20, &loop, [&] {
+            EXPECT_EQ(appendThroughExclusiveOpen("900006"), 0) << "the kept table's open was not given back";
+            EXPECT_EQ(byCode("900006"), 1u);
+            EXPECT_EQ(patients(), n + 2);
+            loop.quit();
+        });
+    });
+    QTimer::singleShot(10000, &loop, [&] { loop.quit(); });
+    loop.exec();
+    EXPECT_TRUE(busyPartRan);
 }
 
 }  // namespace

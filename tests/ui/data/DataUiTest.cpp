@@ -8,11 +8,14 @@
 #include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
 #include "tests/db/dataset/PracticeDatasets.h"
+#include "platform/db/core/Codepage.h"
 #include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
 #include "platform/ui/data/DatasetModel.h"
@@ -172,6 +175,31 @@ TEST_F(DataAwareUi, InPlaceEditingPostsWhenTheRowChanges)
     EXPECT_FALSE(rm->setData(rm->index(0, 0), "X"));
 }
 
+// A cell editor closed on the text it opened with: no edit of the row, and
+// a new row nobody typed in is dropped when left.
+TEST_F(DataAwareUi, ACellLeftAsItWasChangesNothing)
+{
+    TableDataset lines;
+    openPrescriptionOne(lines);
+    DataGrid grid;
+    DatasetModel* m = grid.bind(&lines, {{"MEDIC", "Médicament", {}, Qt::AlignLeft, true}});
+    ASSERT_EQ(m->rowCount(), 2);
+    const uint32_t stored = db.get("FORD")->recordCount();
+    const QString medic = m->data(m->index(1, 0), Qt::EditRole).toString();
+    EXPECT_TRUE(m->setData(m->index(1, 0), medic));
+    EXPECT_EQ(lines.state(), DatasetState::Browse);
+
+    lines.append();
+    ASSERT_EQ(lines.state(), DatasetState::Insert);
+    const int added = lines.currentRow();
+    EXPECT_TRUE(m->setData(m->index(added, 0), QString()));
+    EXPECT_FALSE(lines.modified());
+    lines.checkBrowseMode();
+    EXPECT_EQ(lines.state(), DatasetState::Browse);
+    EXPECT_EQ(m->rowCount(), 2);
+    EXPECT_EQ(db.get("FORD")->recordCount(), stored);
+}
+
 TEST_F(DataAwareUi, BadValueInGridIsRefusedWithItsMessage)
 {
     TableDataset rdv;
@@ -327,6 +355,43 @@ TEST_F(DataAwareUi, MemoOfACharacterFieldStopsAtItsWidth)
     SetPlainTextMaxLength(&plain, 0);
     QTest::keyClicks(&plain, "def");
     EXPECT_EQ(plain.toPlainText(), "abcdef");
+}
+
+// An editor given a code page shows at once what the table will store of
+// a character it lacks, typed, pasted or set; the limit of a memo and the
+// code page work together, and undo takes back the change whole.
+TEST_F(DataAwareUi, EditorsOfACodePageShowWhatTheTableStores)
+{
+    // Keys of any letter, each with its text.
+    const auto type = [](QWidget* w, const QString& text) {
+        for (const QChar c : text)
+            QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    };
+    QTextEdit rich;
+    SetCodePage(&rich, kdb::kCodePage1252);
+    type(&rich, QString::fromUtf8("SpO₂ ≥ 95"));
+    EXPECT_EQ(rich.toPlainText(), QString::fromUtf8("SpO2 ? 95"));
+    QApplication::clipboard()->setText(QString::fromUtf8("\nβ → α"));
+    QTest::keyClick(&rich, Qt::Key_V, Qt::ControlModifier);
+    EXPECT_EQ(rich.toPlainText(), QString::fromUtf8("SpO2 ? 95\n? ? ?"));
+    QTest::keyClick(&rich, Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(rich.toPlainText(), QString::fromUtf8("SpO2 ? 95"));
+
+    QPlainTextEdit plain;
+    plain.setPlainText(QString::fromUtf8("Łódź"));
+    SetCodePage(&plain, kdb::kCodePage437);
+    SetPlainTextMaxLength(&plain, 6);
+    EXPECT_EQ(plain.toPlainText(), QString::fromUtf8("Lódz"));
+    plain.moveCursor(QTextCursor::End);
+    type(&plain, QString::fromUtf8("Àœil"));
+    EXPECT_EQ(plain.toPlainText(), QString::fromUtf8("LódzA?"));
+
+    QLineEdit line;
+    SetCodePage(&line, kdb::kCodePage1252);
+    type(&line, QString::fromUtf8("Ørsted ≈"));
+    EXPECT_EQ(line.text(), QString::fromUtf8("Ørsted ?"));
+    line.setText(QString::fromUtf8("Łaba"));
+    EXPECT_EQ(line.text(), QString::fromUtf8("Laba"));
 }
 
 // The address combo of a character field takes no more than its width,
