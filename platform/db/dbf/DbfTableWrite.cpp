@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -53,6 +54,50 @@ void undoIndexChange(mdx::MdxFile& index, const std::vector<std::string>& tags, 
         index.updateRecord(tags, applied, previous, recNo);
     } catch (const EDBEngineError&) {
     }
+}
+
+// A number's text with `decimals` decimals, rounded half away from zero as
+// the decimal number it stands for. The numbers of a table and of a
+// statement are decimal numbers held in binary: 1092.07 + -485.795 is
+// 606.275, held as 606.27499999999998, and is written 606.28. The rounding
+// starts from the number's decimal digits to 15 significant ones (all that
+// a binary number holds for sure); |d| < 1e15.
+std::string decimalText(double d, int decimals)
+{
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.14e", std::fabs(d));  // "6.06274999999999e+02"
+    const std::string digits = std::string(1, buf[0]) + std::string(buf + 2, 14);
+    const int exponent = std::atoi(buf + 17);
+    // The digits kept: those before the point, then the decimals.
+    const int keep = exponent + 1 + decimals;
+    std::string units;  // the number in units of the last decimal
+    if (keep <= 0) {
+        units = keep == 0 && digits[0] >= '5' ? "1" : "0";
+    } else if (keep >= static_cast<int>(digits.size())) {
+        units = digits + std::string(static_cast<size_t>(keep) - digits.size(), '0');
+    } else {
+        units = digits.substr(0, static_cast<size_t>(keep));
+        if (digits[static_cast<size_t>(keep)] >= '5') {
+            int i = keep - 1;
+            for (; i >= 0 && units[static_cast<size_t>(i)] == '9'; --i)
+                units[static_cast<size_t>(i)] = '0';
+            if (i < 0)
+                units.insert(units.begin(), '1');
+            else
+                ++units[static_cast<size_t>(i)];
+        }
+    }
+    const size_t first = std::min(units.find_first_not_of('0'), units.size() - 1);
+    units.erase(0, first);
+    const size_t dec = static_cast<size_t>(decimals);
+    if (units.size() < dec + 1)
+        units.insert(0, dec + 1 - units.size(), '0');
+    std::string s = units.substr(0, units.size() - dec);
+    if (dec)
+        s += '.' + units.substr(units.size() - dec);
+    if (d < 0 && units.find_first_not_of('0') != std::string::npos)
+        s.insert(0, 1, '-');  // no negative zero
+    return s;
 }
 }  // namespace
 
@@ -133,7 +178,9 @@ void DbfTable::encodeField(const FieldInfo& f, const QVariant& v, char* dst, boo
             }
             if (!ok || !std::isfinite(d))
                 bad("not a number");
-            if (f.decimals == 0) {
+            if (std::fabs(d) < 1e15) {
+                s = decimalText(d, f.decimals);
+            } else if (f.decimals == 0) {
                 const double r = std::round(d);
                 if (std::fabs(r) > 9.2e18)
                     bad("number too large");

@@ -261,6 +261,28 @@ TEST_F(KorvaleSqlTool, PlusAddsNumbersAndJoinsTextsOrIsRefused)
         QStringLiteral("NOM\tNUM\nDUPONT\t5\nMARTIN\t8\nPETIT\t9\n"));
 }
 
+// A number is written with its column's decimals rounded half away from
+// zero as the decimal number it is: a sum of 1092.07 and -485.795 is 606.275
+// (held in binary a little under it) and is written 606.28, a typed 1.005 is
+// 1.01 and 9.995 is 10.00.
+TEST_F(KorvaleSqlTool, ANumberIsWrittenRoundedAsTheDecimalNumberItIs)
+{
+    kdb::DbfTable::create(tablePath("MESURE"),
+        {{"ID", 'N', 4, 0, false}, {"A", 'N', 10, 2, false}, {"B", 'N', 8, 3, false}, {"F", 'N', 12, 4, false},
+            {"E", 'N', 6, 0, false}},
+        {});
+    for (const char* values : {"(1, 1092.07, -485.795)", "(2, 9.994, 0.001)", "(3, 1.105, 1.395)", "(4, 0, -0.004)"})
+        ASSERT_EQ(
+            run(QStringLiteral("INSERT INTO MESURE (ID, F, B) VALUES %1").arg(QLatin1String(values))).status, 0);
+    const Outcome up = run(QStringLiteral("UPDATE MESURE SET A = F + B, E = F + B"));
+    EXPECT_EQ(up.status, 0) << up.err.toStdString();
+    EXPECT_EQ(run(QStringLiteral("SELECT ID, A, E FROM MESURE")).out,
+        QStringLiteral("ID\tA\tE\n1\t606.28\t606\n2\t10.00\t10\n3\t2.50\t3\n4\t0.00\t0\n"));
+    ASSERT_EQ(run(QStringLiteral("INSERT INTO MESURE (ID, A, B, E) VALUES (5, 1.005, -2.0005, -2.5)")).status, 0);
+    EXPECT_EQ(run(QStringLiteral("SELECT A, B, E FROM MESURE WHERE ID = 5")).out,
+        QStringLiteral("A\tB\tE\n1.01\t-2.001\t-3\n"));
+}
+
 // --help (or -h) prints the usage and reads no statement; another option
 // is refused with the usage.
 TEST_F(KorvaleSqlTool, HelpPrintsTheUsage)
