@@ -237,6 +237,11 @@ public:
     // the table's own files must be forced before.  Without sync the mark is
     // left "pending".
     void flush(bool sync = true);
+    // The changed nodes written and forced to the disk (every program's
+    // writes to the file with them), the mark left in place: the table
+    // layer forces its own files meanwhile, then calls flush(true) under the
+    // same lock, which writes the header alone.
+    void forceNodes();
     // Changes made through this handle and not yet forced to the disk by a
     // flush(true) (of this handle).
     bool unforced() const;

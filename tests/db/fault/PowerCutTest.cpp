@@ -5,9 +5,12 @@
 // comparing it with the table, and logs it), or its open answers
 // DBERR_INDEXOUTOFDATE; never with a stale index. Right after a flush, every
 // post flushed is there.
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 
 #include <QTemporaryDir>
 
@@ -198,4 +201,71 @@ TEST(PowerCutTest, PackRegenerationAndRestructureLeaveAMatchingIndexOrOneOutOfDa
 TEST(PowerCutTest, AChangeNoTagSeesIsForcedByTheFlushAsAChangeOfAKeyIs)
 {
     checkEveryCut(changesNoTagSees, {faultTags()[0]});
+}
+
+namespace {
+
+// Forces the files as the system does, but holds the table's sync back
+// until the index's has begun (two seconds at most): a flush that forces
+// them one after the other waits here in vain.
+class SideBySideWatch : public TrackingFileSystem {
+public:
+    int fdatasync(int fd) override
+    {
+        const std::string name = pathOf(fd);
+        if (name.ends_with(".MDX")) {
+            std::lock_guard<std::mutex> g(m_);
+            indexBegun_ = true;
+            cv_.notify_all();
+        } else if (name.ends_with(".DBF")) {
+            std::unique_lock<std::mutex> g(m_);
+            if (cv_.wait_for(g, std::chrono::seconds(2), [&] { return indexBegun_; }))
+                ++together_;
+            else
+                ++alone_;
+        }
+        return TrackingFileSystem::fdatasync(fd);
+    }
+    // Table syncs made while the index's was under way, and the others.
+    int together() const { return together_; }
+    int alone() const { return alone_; }
+    void reset()
+    {
+        std::lock_guard<std::mutex> g(m_);
+        indexBegun_ = false;
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool indexBegun_ = false;
+    int together_ = 0, alone_ = 0;
+};
+
+}  // namespace
+
+// The table and its index are forced to the disk at the same time, on a
+// shared open and on an exclusive one; what a power cut then leaves is
+// checked above.
+TEST(PowerCutTest, AFlushForcesTheTableAndItsIndexAtOnce)
+{
+    QTemporaryDir tmp;
+    const std::string path = tmp.path().toStdString() + "/PATIENT.DBF";
+    DbfTable::create(path, faultFields(), faultTags());
+    for (const bool exclusive : {false, true}) {
+        SCOPED_TRACE(exclusive ? "exclusive" : "shared");
+        auto t = DbfTable::open(path, {exclusive, false});
+        SideBySideWatch watch;
+        {
+            ScopedFileSystem use(watch);
+            for (int k = 0; k < 3; ++k) {
+                t->append(faultRecord(100 * exclusive + k));
+                watch.reset();
+                t->flush();
+            }
+        }
+        EXPECT_EQ(watch.together(), 3);
+        EXPECT_EQ(watch.alone(), 0);
+        expectIndexMatches(*t);
+    }
 }
