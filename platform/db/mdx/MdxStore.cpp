@@ -877,7 +877,12 @@ void Store::flush(bool sync)
         }
         pwriteAll(hdr_, kHeaderBytes, 0);
         if (sync) {
-            forceToDisk();
+            // The header that clears the mark is written out at once but not
+            // waited for: everything it vouches for is on the disk already.
+            // Should a power cut keep it from the disk, the mark is found
+            // there and the index compared with the table, which it matches.
+            (void)kdb::fileSystem().startWriteBack(fd_, 0, kHeaderBytes);
+            unsynced_ = false;
             unforced_ = false;
         }
         diskBytes_ = std::max<uint64_t>(diskBytes_, uint64_t(rd32(hdr_ + H_PAGES)) * kPageBytes);
