@@ -87,3 +87,61 @@ TEST_F(TableFile, APostFlushedAtOnceReachesTheOthersOnlyOnTheDisk)
     EXPECT_EQ(column("NOM"),
         (std::vector<QString>{"DUPONT", "DURAND", "MARTINEZ", "D'ARC", "DUPONT", "LEFEBVRE"}));
 }
+
+// A look-up of a text column of the table compares the stored bytes; it
+// finds what a look-up of the values finds (those of a query holding the
+// same rows in the same order), for accented letters, trailing blanks, an
+// empty value, a prefix, the case kept or not, a letter the table's code
+// page lacks, and a number or a date given for a text.
+TEST_F(TableFile, ALookUpOfATextColumnFindsWhatTheValuesSay)
+{
+    sql::execute(dir, "UPDATE PATIENT SET PRENOM = 'Łukasz' WHERE CODE = '000004'");  // stored as "?ukasz"
+    sql::execute(dir, "UPDATE PATIENT SET TEL = '15/08/1990' WHERE CODE = '000005'");
+    sql::execute(dir, "UPDATE PATIENT SET ADR = '42' WHERE CODE = '000002'");
+    TableDataset t;
+    openPatients(t);
+    QueryDataset q;
+    q.setDatabaseName(dir);
+    q.setSql("SELECT * FROM PATIENT");
+    q.open();
+    struct Probe {
+        const char* field;
+        QVariant value;
+        LocateOptions options;
+        const char* code;  // the patient found ("" for none)
+    };
+    const std::vector<Probe> probes = {
+        {"PROFES", QString("MAÇON"), {}, "000001"},
+        {"PROFES", QString("MAÇON   "), {}, "000001"},
+        {"PROFES", QString("maçon"), {}, ""},
+        {"PROFES", QString("maçon"), {true, false}, "000001"},
+        {"PROFES", QString("INSTIT"), {false, true}, "000002"},
+        {"PROFES", QString("INSTIT"), {}, ""},
+        {"PROFES", QString(""), {}, "000003"},
+        {"PROFES", QString(""), {false, true}, "000001"},
+        {"NOM", QString("D'ARC"), {}, "000004"},
+        {"NOM", QString("DUPONT"), {}, "000001"},
+        {"NOM", QString("DUPONT "), {false, true}, ""},
+        {"PRENOM", QString("Łukasz"), {}, ""},
+        {"PRENOM", QString("?ukasz"), {}, "000004"},
+        {"TEL", QDate(1990, 8, 15), {}, "000005"},
+        {"ADR", 42, {}, "000002"},
+        {"CODE", QString("000005"), {}, "000005"},
+    };
+    for (const Probe& p : probes) {
+        SCOPED_TRACE(std::string(p.field) + " = '" + p.value.toString().toStdString() + "'" +
+            (p.options.caseInsensitive ? " case ignored" : "") + (p.options.partialKey ? " prefix" : ""));
+        const bool inTable = t.locate(p.field, p.value, p.options);
+        const bool inQuery = q.locate(p.field, p.value, p.options);
+        EXPECT_EQ(inTable, *p.code != '\0');
+        EXPECT_EQ(inQuery, inTable);
+        if (inTable) {
+            EXPECT_EQ(t.fieldByName("CODE").asString(), p.code);
+            EXPECT_EQ(q.fieldByName("CODE").asString(), p.code);
+        }
+        if (!p.options.caseInsensitive && !p.options.partialKey) {  // lookup() compares so
+            EXPECT_EQ(t.lookup(p.field, p.value, "CODE").toString(), QString(p.code));
+            EXPECT_EQ(q.lookup(p.field, p.value, "CODE").toString(), QString(p.code));
+        }
+    }
+}
