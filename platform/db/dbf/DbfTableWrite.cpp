@@ -373,9 +373,13 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
 {
     checkWritable();
     HeaderLock lock(*this, true);
-    if (!mode_.exclusive)
-        refreshCount();  // others may have appended
-    takeBackBeforeWrite();
+    // (a statement's count is fresh and nothing follows it: nobody appends
+    // meanwhile)
+    if (!statementHeld_) {
+        if (!mode_.exclusive)
+            refreshCount();  // others may have appended
+        takeBackBeforeWrite();
+    }
     std::string rec;
     encodeRecord(values, rec, nullptr);
     const uint32_t recNo = count_ + 1;
