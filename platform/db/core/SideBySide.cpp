@@ -6,7 +6,7 @@
 #include <system_error>
 #include <thread>
 
-#include <unistd.h>
+#include <pthread.h>
 
 namespace kdb {
 
@@ -71,23 +71,34 @@ private:
     bool collected_ = true;
 };
 
-// The helper of this process (a child made by fork() has no thread of its
-// parent: it gets one of its own); nullptr when none can be started.
+// The helper of this process, made on first use; nullptr when none can be
+// started. A child made by fork() has no thread of its parent: it makes one
+// of its own when it needs it.
+std::mutex& helperMutex()
+{
+    static std::mutex* m = new std::mutex;  // used until the process ends
+    return *m;
+}
+Helper* current = nullptr;  // under helperMutex()
+
 Helper* helper()
 {
-    static std::mutex* m = new std::mutex;
-    static Helper* current = nullptr;
-    static pid_t owner = 0;
-    std::lock_guard<std::mutex> g(*m);
-    const pid_t self = ::getpid();
-    if (!current || owner != self) {
-        current = nullptr;
+    static const bool forgottenInChild = [] {
+        ::pthread_atfork([] { helperMutex().lock(); }, [] { helperMutex().unlock(); },
+            [] {
+                current = nullptr;
+                helperMutex().unlock();
+            });
+        return true;
+    }();
+    (void)forgottenInChild;
+    std::lock_guard<std::mutex> g(helperMutex());
+    if (!current) {
         try {
             current = new Helper;  // kept for the life of the process
         } catch (const std::system_error&) {
             return nullptr;
         }
-        owner = self;
     }
     return current;
 }
