@@ -180,17 +180,25 @@ private:
 
 // The directory a path names, its symbolic links followed.
 QString RealDir(const QString& dir);
-// The staging directory names beside a directory (the data directory or the
-// protocol texts' folder, its links followed).
+// The staging directory names of a directory (the data directory or the
+// protocol texts' folder, its links followed): beside it ("Data.restaure"),
+// or inside it ("Data/.restaure") when nothing can be made beside it (its
+// parent on another file system, or not writable by this user).
 QString StagingDir(const QString& dir);
 QString PreviousDir(const QString& dir);
 // Where the sets a restore replaced wait for their removal: this name
 // followed by a dot and a name of their own.
 QString ReplacedDir(const QString& dir);
-// What restores left beside a directory: a staging directory, a directory
-// of previous files, replaced sets (waiting for, or in, their removal).
+// Whether `path` stands inside the directory `dir` (its links followed).
+bool InsideDir(const QString& path, const QString& dir);
+// What restores left beside a directory, or inside it: a staging
+// directory, a directory of previous files, replaced sets (waiting for, or
+// in, their removal).
 QStringList RestoreLeftovers(const QString& dir);
-// The journal of a restore, beside the data directory.
+// The journal of a restore, beside the data directory (or inside it, as
+// the staging directory); JournalFiles adds the other place, where a restore
+// made when the rights or the mounts were not the same left it.
 QString JournalFile(const QString& dataPath);
+QStringList JournalFiles(const QString& dataPath);
 
 }  // namespace backup

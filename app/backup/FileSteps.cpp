@@ -193,35 +193,83 @@ QString RealDir(const QString& dir)
     return real.isEmpty() ? plain : real;
 }
 
+namespace {
+
+// Whether a restore's own directories and journal stand beside `real` (the
+// data directory or the texts' folder, its links followed): its parent is
+// on the same file system and this user may create entries there. A folder
+// that is the root of a mounted share, or a shared folder whose parent only
+// the administrator writes, gets them inside it, hidden, and its files are
+// then replaced one by one.
+bool Beside(const QString& real)
+{
+    const QByteArray path = QFile::encodeName(real);
+    const QByteArray parent = QFile::encodeName(QFileInfo(real).absolutePath());
+    struct stat self, up;
+    if (::stat(path.constData(), &self) != 0 || ::stat(parent.constData(), &up) != 0)
+        return true;
+    return self.st_dev == up.st_dev && ::access(parent.constData(), W_OK | X_OK) == 0;
+}
+
+// Where a restore keeps `what` ("restaure", "precedent", ...) for `dir`.
+QString Working(const QString& dir, const QString& what)
+{
+    const QString real = RealDir(dir);
+    return real + (Beside(real) ? QStringLiteral(".") : QStringLiteral("/.")) + what;
+}
+
+}  // namespace
+
 QString StagingDir(const QString& dir)
 {
-    return RealDir(dir) + QStringLiteral(".restaure");
+    return Working(dir, QStringLiteral("restaure"));
 }
 QString PreviousDir(const QString& dir)
 {
-    return RealDir(dir) + QStringLiteral(".precedent");
+    return Working(dir, QStringLiteral("precedent"));
 }
 QString ReplacedDir(const QString& dir)
 {
-    return RealDir(dir) + QStringLiteral(".ancien");
+    return Working(dir, QStringLiteral("ancien"));
 }
 QString JournalFile(const QString& dataPath)
 {
-    return RealDir(dataPath) + QStringLiteral(".restauration");
+    return Working(dataPath, QStringLiteral("restauration"));
+}
+QStringList JournalFiles(const QString& dataPath)
+{
+    const QString real = RealDir(dataPath);
+    QStringList both{JournalFile(dataPath)};
+    for (const QString& other : {real + QStringLiteral(".restauration"), real + QStringLiteral("/.restauration")})
+        if (!both.contains(other))
+            both << other;
+    return both;
+}
+
+bool InsideDir(const QString& path, const QString& dir)
+{
+    return QFileInfo(path).absolutePath() == RealDir(dir);
 }
 
 QStringList RestoreLeftovers(const QString& dir)
 {
     const QFileInfo real(RealDir(dir));
     QStringList left;
-    const QString base = real.fileName();
-    const QStringList names = QDir(real.absolutePath())
-                                  .entryList({base + QStringLiteral(".restaure"), base + QStringLiteral(".precedent"),
-                                                 base + QStringLiteral(".ancien*")},
-                                      QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
-    for (const QString& name : names)
-        if (name.startsWith(base + QLatin1Char('.')))  // the filter takes no account of case
-            left << real.absolutePath() + QLatin1Char('/') + name;
+    // beside the directory, and inside it (where they go when they cannot
+    // stand beside it), wherever the last restore put them
+    const struct {
+        QString folder, prefix;
+    } places[] = {{real.absolutePath(), real.fileName() + QLatin1Char('.')}, {real.filePath(), QStringLiteral(".")}};
+    for (const auto& place : places) {
+        const QString& p = place.prefix;
+        const QStringList names =
+            QDir(place.folder)
+                .entryList({p + QStringLiteral("restaure"), p + QStringLiteral("precedent"), p + QStringLiteral("ancien*")},
+                    QDir::Dirs | QDir::Hidden | QDir::NoDotAndDotDot | QDir::NoSymLinks);
+        for (const QString& name : names)
+            if (name.startsWith(p))  // the filter takes no account of case
+                left << place.folder + QLatin1Char('/') + name;
+    }
     return left;
 }
 

@@ -25,11 +25,12 @@ namespace backup {
 namespace {
 
 // Bytes the user may still write on the file system of `dir`; -1 when
-// the system does not say.
+// the system does not say (a file system of no stated size, as a tmpfs
+// without a limit or some shares, answers 0 for everything: no answer).
 qint64 FreeBytes(const QString& dir)
 {
     struct statvfs vs;
-    if (::statvfs(QFile::encodeName(dir).constData(), &vs) != 0)
+    if (::statvfs(QFile::encodeName(dir).constData(), &vs) != 0 || vs.f_blocks == 0)
         return -1;
     return qint64(vs.f_bavail) * qint64(vs.f_frsize);
 }
@@ -313,6 +314,12 @@ TableSetRestore::Result TableSetRestore::LibraryFailed(int32_t code, const QStri
         return Result::Cancelled;
     case zipeng::errWrite:
     case zipeng::errOpen:
+        return Result::CannotRead;
+    case zipeng::errMethod:
+        // A sound archive of another writer's method (bzip2, LZMA, AES) is
+        // no damaged one: the user must not throw it away.
+        reason_ = QStringLiteral("l'entrée %1 est enregistrée d'une façon que le programme ne lit pas (%2)")
+                      .arg(entry, reason_);
         return Result::CannotRead;
     case zipeng::errCrc:
         if (reason_.isEmpty())

@@ -187,7 +187,8 @@ bool Gather(std::vector<RestoreSet>& sets, std::vector<bool>& exchange, bool use
     for (RestoreSet& m : sets) {
         m.staging = StagingDir(m.live);
         m.previous = PreviousDir(m.live);
-        exchange.push_back(useExchange && HardLinks(m.live, m.staging));
+        // a staging directory inside the directory is never exchanged with it
+        exchange.push_back(useExchange && !InsideDir(m.staging, m.live) && HardLinks(m.live, m.staging));
         if (exchange.back()) {
             ok = LinkTree(m.live, m.staging, m.oldNames);
         } else {

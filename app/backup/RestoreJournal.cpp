@@ -17,8 +17,10 @@ bool PlainName(const QString& name)
 bool SoundSet(const RestoreSet& m)
 {
     return m.live.startsWith(QLatin1Char('/')) && m.live.size() > 1 && !m.live.endsWith(QLatin1Char('/')) &&
-        !m.live.contains(QChar(0)) && m.staging == m.live + QStringLiteral(".restaure") &&
-        m.previous == m.live + QStringLiteral(".precedent");
+        !m.live.contains(QChar(0)) &&
+        ((m.staging == m.live + QStringLiteral(".restaure") && m.previous == m.live + QStringLiteral(".precedent")) ||
+            (m.staging == m.live + QStringLiteral("/.restaure") &&
+                m.previous == m.live + QStringLiteral("/.precedent")));
 }
 
 }  // namespace

@@ -13,8 +13,8 @@ namespace backup {
 
 // One directory whose files a restore replaces: the files `oldNames` of
 // `live` give way to the files `newNames` gathered in `staging`; the
-// replaced ones wait in `previous` (`live` + ".precedent") when the files
-// are moved one by one. `dev` and `ino` name the staging directory, which
+// replaced ones wait in `previous` (`live` + ".precedent", or inside `live`)
+// when the files are moved one by one. `dev` and `ino` name the staging directory, which
 // stands where `live` was once the two are exchanged.
 struct RestoreSet {
     QString live, staging, previous;
@@ -27,7 +27,8 @@ QByteArray JournalText(const std::vector<RestoreSet>& sets);
 
 // The sets of a journal's text. False, with no set, when the text is no
 // whole journal: cut short or damaged, a directory that is not absolute or
-// whose staging and previous directories are not the ones beside it, or a
+// whose staging and previous directories are not the ones beside it (or
+// inside it, as StagingDir puts them where nothing can be made beside), or a
 // file name that is not a plain name of that directory.
 bool ParseJournal(const QByteArray& text, std::vector<RestoreSet>& sets);
 

@@ -153,7 +153,10 @@ void Discard(const RestoreSet& m, QStringList& removals)
 bool Complete(const QString& dataPath, const QString& protDir, QString* failure)
 {
     QStringList removals;
-    const QString journal = JournalFile(dataPath);
+    QString journal = JournalFile(dataPath);
+    for (const QString& other : JournalFiles(dataPath))
+        if (!Exists(journal) && Exists(other))
+            journal = other;
     std::vector<RestoreSet> sets;
     QByteArray text;
     {
@@ -193,7 +196,8 @@ bool Complete(const QString& dataPath, const QString& protDir, QString* failure)
             *failure = QStringLiteral("le journal %1 est illisible").arg(journal);
         return false;
     }
-    QFile::remove(journal + QStringLiteral(".part"));
+    for (const QString& file : JournalFiles(dataPath))
+        QFile::remove(file + QStringLiteral(".part"));
     QStringList dirs{dataPath};
     if (!protDir.isEmpty())
         dirs << protDir;
@@ -203,7 +207,7 @@ bool Complete(const QString& dataPath, const QString& protDir, QString* failure)
                 continue;
             // the staging and previous names free at once; a replaced set
             // has a name of its own already
-            const bool named = left == StagingDir(dir) || left == PreviousDir(dir);
+            const bool named = left.endsWith(QStringLiteral(".restaure")) || left.endsWith(QStringLiteral(".precedent"));
             removals << (named ? ForRemoval(left, RealDir(dir)) : left);
         }
     }

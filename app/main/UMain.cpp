@@ -479,21 +479,25 @@ void TfrmMain::mnChangerImageClick()
         const bool samePlace = QFileInfo(fileName).canonicalFilePath() == QFileInfo(target).canonicalFilePath();
         ok = samePlace || picture.save(target, "BMP");
     }
-    if (ok)
-        ok = kui::TIniFile(AppDir + IniKeys::FileName).WriteString(IniKeys::Params, IniKeys::Image, name);
-    if (ok) {
+    kui::TIniFile ini(AppDir + IniKeys::FileName);
+    if (!ok) {
+        kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
+    } else if (!ini.WriteString(IniKeys::Params, IniKeys::Image, name)) {
+        kui::MsgWarning(ini.ErrorText(), this);
+    } else {
         SetBackground(picture);
         kui::MsgInformation(QStringLiteral("L'image sera active au prochain démarrage du programme"), this);
-    } else {
-        kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
     }
     QCoreApplication::processEvents();
 }
 
 void TfrmMain::mnRestaurerImageClick()
 {
-    kui::TIniFile(AppDir + IniKeys::FileName).WriteString(IniKeys::Params, IniKeys::Image, QString());
-    kui::MsgInformation(QStringLiteral("L'image sera active au prochain démarrage du programme"), this);
+    kui::TIniFile ini(AppDir + IniKeys::FileName);
+    if (ini.WriteString(IniKeys::Params, IniKeys::Image, QString()))
+        kui::MsgInformation(QStringLiteral("L'image sera active au prochain démarrage du programme"), this);
+    else
+        kui::MsgWarning(ini.ErrorText(), this);
 }
 
 void TfrmMain::mnQuitterClick()

@@ -107,19 +107,15 @@ void TfrmOption::btnOkClick()
             fileName_ = AppDir + IniKeys::FileName;
         }
         kui::TIniFile ini(fileName_);
-        const bool written = ini.WriteString(section_, IniKeys::Detail, ui->edDet->text()) &&
-            ini.WriteString(section_, IniKeys::Adresse, ui->edAdr->text()) &&
-            ini.WriteString(section_, IniKeys::Ville, ui->edVille->text()) &&
-            ini.WriteString(section_, IniKeys::Tel, ui->edTel->text()) &&
-            ini.WriteString(section_, IniKeys::Email, ui->edEmail->text());
+        // The five together: a file that cannot take them keeps the previous five.
+        const bool written = ini.WriteStrings(section_,
+            {{IniKeys::Detail, ui->edDet->text()}, {IniKeys::Adresse, ui->edAdr->text()},
+                {IniKeys::Ville, ui->edVille->text()}, {IniKeys::Tel, ui->edTel->text()},
+                {IniKeys::Email, ui->edEmail->text()}});
         if (!written) {
             // Nothing is taken over: the dialog stays open with what was typed.
             wait.reset();
-            kui::MsgError(QStringLiteral("Les paramètres n'ont pas pu être enregistrés : le fichier « %1 » "
-                                         "ne peut pas être écrit (disque plein ou répertoire en lecture "
-                                         "seule ?).")
-                              .arg(fileName_),
-                this);
+            kui::MsgError(QStringLiteral("Les paramètres n'ont pas pu être enregistrés.\r") + ini.ErrorText(), this);
             return;
         }
         PracticeDetail = ui->edDet->text();

@@ -2,6 +2,7 @@
 
 #include "RecordsCommon.h"
 #include "app/global/global.h"
+#include "platform/db/database/Database.h"
 #include "platform/db/dataset/Dataset.h"
 #include "platform/ui/Messages.h"
 
@@ -159,6 +160,67 @@ QString PatientName(const QString& code)
         return code.trimmed();
     return (q.fieldByName("NOM").asString().trimmed() + QLatin1Char(' ') + q.fieldByName("PRENOM").asString().trimmed())
         .trimmed();
+}
+
+QString PatientWhat(const QString& code, const QString& nom, const QString& prenom, bool feminine)
+{
+    const QString name = (nom.trimmed() + QLatin1Char(' ') + prenom.trimmed()).trimmed();
+    return (feminine ? QStringLiteral("La patiente ") : QStringLiteral("Le patient ")) +
+        (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + QStringLiteral("(code ") + code.trimmed() +
+        QLatin1Char(')');
+}
+
+PatientHold::PatientHold(const QString& code) : code_(code.trimmed())
+{
+    if (code_.isEmpty())
+        return;
+    table_ = kdb::Database::of(DataPath.toStdString()).openTable("PATIENT");
+    kdb::Table& t = *table_;
+    // Held shared: others read on, their changes wait.
+    t.beginIndexRead();
+    try {
+        const int codeField = t.fieldIndex("CODE");
+        const auto deleted = [&t](uint32_t rec) {
+            const std::string stored = t.storedRecord(rec);
+            return stored.empty() ? t.isDeleted(rec) : stored[0] == '*';
+        };
+        // True when the record is the patient's: a live one ends the search,
+        // a deleted one lends its name to the message.
+        const auto look = [&](uint32_t rec) {
+            if (t.value(rec, codeField).toString().trimmed() != code_)
+                return false;
+            present_ = !deleted(rec);
+            if (present_ || nom_.isEmpty()) {
+                nom_ = t.value(rec, t.fieldIndex("NOM")).toString();
+                prenom_ = t.value(rec, t.fieldIndex("PRENOM")).toString();
+                feminine_ = t.value(rec, t.fieldIndex("SEXE")).toString().trimmed() == QLatin1String("F");
+            }
+            return true;
+        };
+        present_ = false;
+        if (const int tag = codeField < 0 ? -1 : t.tagOnField(codeField); tag >= 0) {
+            auto cursor = t.openTag(t.tags()[static_cast<size_t>(tag)].name);
+            for (uint32_t rec = cursor->seek(code_); rec && look(rec) && !present_; rec = cursor->next()) {
+            }
+        } else if (codeField >= 0) {
+            for (uint32_t rec = 1; rec <= t.recordCount() && !present_; ++rec)
+                look(rec);
+        }
+    } catch (...) {
+        t.endIndexRead();
+        throw;
+    }
+}
+
+PatientHold::~PatientHold()
+{
+    if (table_)
+        table_->endIndexRead();
+}
+
+QString PatientHold::GoneText() const
+{
+    return DeletedElsewhereText(PatientWhat(code_, nom_, prenom_, feminine_), feminine_) + NotSavedNote();
 }
 
 }  // namespace records

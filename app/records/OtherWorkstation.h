@@ -8,12 +8,14 @@
 
 #include <exception>
 #include <functional>
+#include <memory>
 
 class QDialog;
 class QWidget;
 
 namespace kdb {
 class Dataset;
+class Table;
 class TableDataset;
 }  // namespace kdb
 
@@ -78,5 +80,37 @@ bool StartRowWrite(kdb::TableDataset& table, const char* keyField, const QString
 // A patient named for these messages: "DUPONT Jean"; the code alone when
 // the patient is not found; empty for an empty code.
 QString PatientName(const QString& code);
+
+// A patient as the patient file names one: "Le patient DUPONT JEAN (code
+// 000001)", "La patiente ..." when feminine.
+QString PatientWhat(const QString& code, const QString& nom, const QString& prenom, bool feminine);
+
+// The patient a row names (consultation, exam, appointment, protocol,
+// photo), held while that row is written: the patient table's changes, a
+// deletion on any workstation included, wait for the hold to end, so a row
+// is never written for a patient deleted meanwhile. Hold it around the write
+// alone (the patient table must not be changed by this program meanwhile).
+class PatientHold {
+public:
+    // Raises what opening or holding the patient table raises.
+    explicit PatientHold(const QString& code);
+    ~PatientHold();
+    PatientHold(const PatientHold&) = delete;
+    PatientHold& operator=(const PatientHold&) = delete;
+
+    // Whether a patient of that code is in the table (true for an empty code:
+    // the row names nobody).
+    bool Present() const { return present_; }
+    // When not present: "Le patient DUPONT JEAN (code 000001) a été supprimé
+    // sur un autre poste." and the note that nothing was saved, the name read
+    // from the deleted record while the table still keeps it.
+    QString GoneText() const;
+
+private:
+    std::shared_ptr<kdb::Table> table_;
+    QString code_, nom_, prenom_;
+    bool feminine_ = false;
+    bool present_ = true;
+};
 
 }  // namespace records

@@ -482,6 +482,7 @@ void TfrmConsul::btnPostClick()
         return;
     }
     bool gone = false;
+    QString patientGone;
     records::Guarded([&] {
         kui::WaitCursor wait;
         kdb::QueryDataset q;
@@ -489,6 +490,13 @@ void TfrmConsul::btnPostClick()
         qint64 id = 0;
         const bool inserting = ConsState_ == u'I';
         try {
+            // The patient stays in its table until the consultation is
+            // written; one deleted on another workstation takes none.
+            const records::PatientHold patient(CurrentPatientCode);
+            if (!patient.Present()) {
+                patientGone = patient.GoneText();
+                return;
+            }
             if (inserting) {
                 // The number is reserved until its row is written.
                 TakeCodeAllocation(QStringLiteral("CONS.DBF"), DataPath);
@@ -563,6 +571,8 @@ void TfrmConsul::btnPostClick()
     });
     if (gone)
         records::WarnElsewhere(records::DeletedElsewhereText(ConsWhat(), true) + records::NotSavedNote(), this);
+    else if (!patientGone.isEmpty())
+        records::WarnElsewhere(patientGone, this);
 }
 
 void TfrmConsul::btnDeleteClick()

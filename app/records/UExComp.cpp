@@ -306,6 +306,7 @@ bool TfrmExComp::btnPostClick()
     bool written = false;
     bool duplicate = false;
     bool gone = false;
+    QString patientGone;
     records::Guarded([&] {
         const bool allocated = Num.trimmed().isEmpty();
         // A new exam: its number is taken first, so that the lock also
@@ -317,6 +318,17 @@ bool TfrmExComp::btnPostClick()
                 duplicate = true;
                 ReleaseCodeAllocation();
                 Num.clear();
+                return;
+            }
+            // The patient stays in its table until the exam is written; one
+            // deleted on another workstation takes none.
+            const records::PatientHold patient(Patient);
+            if (!patient.Present()) {
+                patientGone = patient.GoneText();
+                if (allocated) {
+                    ReleaseCodeAllocation();
+                    Num.clear();
+                }
                 return;
             }
             kdb::TableDataset FExComp;
@@ -361,6 +373,10 @@ bool TfrmExComp::btnPostClick()
     }
     if (gone) {
         records::WarnElsewhere(records::DeletedElsewhereText(ExamWhat(), false) + records::NotSavedNote(), this);
+        return false;
+    }
+    if (!patientGone.isEmpty()) {
+        records::WarnElsewhere(patientGone, this);
         return false;
     }
     if (!written)

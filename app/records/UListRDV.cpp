@@ -315,7 +315,9 @@ void TfrmListRDV::mnAutoDisplayClick()
 {
     DisplayRdv = !DisplayRdv;
     mnAutoDisplay_->setChecked(DisplayRdv);
-    kui::TIniFile(IniDir + IniKeys::FileName).WriteBool(IniKeys::Params, IniKeys::DisplayRdv, DisplayRdv);
+    kui::TIniFile ini(IniDir + IniKeys::FileName);
+    if (!ini.WriteBool(IniKeys::Params, IniKeys::DisplayRdv, DisplayRdv))
+        kui::MsgWarning(ini.ErrorText() + QStringLiteral("\rLe choix vaut jusqu'à la fermeture du programme."), this);
 }
 
 void TfrmListRDV::PopMnRDVPopup()

@@ -25,6 +25,7 @@
 #include <QShowEvent>
 #include <QTextEdit>
 
+#include <optional>
 #include <stdexcept>
 
 std::function<void(AppContext&, QWidget*)> TfrmPROT::RunPatientPicker;
@@ -509,6 +510,7 @@ bool TfrmPROT::btnPostClick()
         }
     }
 
+    QString patientGone;
     try {
         const bool allocated = NumProt.trimmed().isEmpty();
         if (allocated)
@@ -519,9 +521,21 @@ bool TfrmPROT::btnPostClick()
             FPROT->setDatabaseName(DataPath.toStdString());
             if (!records::StartRowWrite(*FPROT, "NUM", NumProt, allocated))
                 throw EDBEngineError::recordDeleted("FPROT.DBF", "protocol " + NumProt.toStdString());
+            // The patient a protocol is given stays in its table until the
+            // protocol is written; one deleted on another workstation takes
+            // none. (A protocol keeps its patient's name: one whose patient
+            // left the patient file earlier is still changed.)
+            const QString code = Cut(ui->edCode->text(), 10);
+            std::optional<records::PatientHold> patient;
+            if (allocated || FPROT->fieldByName("CODE").asString().trimmed() != code.trimmed())
+                patient.emplace(code);
+            if (patient && !patient->Present()) {
+                patientGone = patient->GoneText();
+                throw EDBEngineError::recordDeleted("PATIENT.DBF", "patient " + code.toStdString());
+            }
             FPROT->fieldByName("NUM").setAsString(NumProt);
             FPROT->fieldByName("DATE_PRT").setAsDate(ui->edDate_PRT->date());
-            FPROT->fieldByName("CODE").setAsString(Cut(ui->edCode->text(), 10));
+            FPROT->fieldByName("CODE").setAsString(code);
             FPROT->fieldByName("NOM").setAsString(Cut(ui->edNom->text(), 30));
             FPROT->fieldByName("PRENOM").setAsString(Cut(ui->edPrenom->text(), 30));
             FPROT->fieldByName("AGE").setAsString(Cut(ui->edAge->text(), 3));
@@ -548,7 +562,9 @@ bool TfrmPROT::btnPostClick()
         if (allocated)
             ReleaseCodeAllocation();
     } catch (const std::exception& e) {
-        if (records::IsRecordDeleted(e))  // deleted on another workstation: nothing written, the text stays
+        if (!patientGone.isEmpty())
+            records::WarnElsewhere(patientGone, this);
+        else if (records::IsRecordDeleted(e))  // deleted on another workstation: nothing written, the text stays
             records::WarnElsewhere(records::DeletedElsewhereText(ProtWhat(), false) + records::NotSavedNote(), this);
         else
             kui::TApplication::HandleException(e);

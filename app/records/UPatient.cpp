@@ -10,6 +10,7 @@
 #include "app/global/NextCodeDb.h"
 #include "app/global/global.h"
 #include "platform/os/Abort.h"
+#include "platform/os/Files.h"
 #include "platform/ui/Formats.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/ScreenKeys.h"
@@ -22,7 +23,6 @@
 #include <QMenu>
 #include <QPlainTextEdit>
 #include <QTextCursor>
-#include <QSaveFile>
 #include <QShowEvent>
 #include <QStyle>
 #include <QTimer>
@@ -320,10 +320,11 @@ void TfrmPatient::PatientAfterPost(kdb::Dataset&)
             QString text;
             for (const QString& a : adrList_)
                 text += a + u'\n';
-            QSaveFile f(AdrFileName);
-            if (!f.open(QIODevice::WriteOnly) || f.write(kui::EncodeText(text, adrEncoding_)) < 0 || !f.commit())
-                ShowError(QStringLiteral("La liste des adresses n'a pas pu être enregistrée dans ") + AdrFileName +
-                    QStringLiteral(" : ") + f.errorString());
+            // The whole list or the previous one: a full disk cuts nothing.
+            QString error;
+            if (!kos::WriteFileWhole(AdrFileName, kui::EncodeText(text, adrEncoding_), &error))
+                ShowError(QStringLiteral("La fiche du patient est enregistrée, mais pas la liste des adresses :\r") +
+                    error);
             LoadAddresses();
         }
         ui->cmbAdr->setEditText(upper);
@@ -395,29 +396,46 @@ void TfrmPatient::btnDeleteClick()
             return;
         }
         const QString code = Patient_.fieldByName("CODE").asString();
-        // The guard reads the consultations as they are now.
-        kdb::QueryDataset Consul;
-        Consul.setDatabaseName(DataPath.toStdString());
-        Consul.setSql(QStringLiteral("SELECT PATIENT FROM CONS.DBF WHERE PATIENT=:PATIENT"));
-        Consul.setParamText("PATIENT", code);
-        Consul.open();
-        bool found = false;
-        for (Consul.first(); !Consul.eof() && !found; Consul.next())
-            found = Consul.fieldByName("PATIENT").asString() == code;
-        Consul.close();
-        if (found) {
-            ShowError(QStringLiteral("Ce patient a déjà eu des consultations !\rSupprimez d'abord ses consultations."));
+        const QString hasConsultations =
+            QStringLiteral("Ce patient a déjà eu des consultations !\rSupprimez d'abord ses consultations.");
+        if (HasConsultations(code)) {
+            ShowError(hasConsultations);
             return;
         }
         Timer1_->stop();
         if (kui::MsgConfirm(QStringLiteral("Etes-vous sûr de vouloir supprimer cet enregistrement ?"), this)) {
-            // Refused (locked) while another workstation is changing it.
-            Patient_.remove();
+            // Looked at again with the patient table held (the consultation
+            // screens hold it shared while they write): a consultation saved
+            // while the question was asked keeps its patient.
+            bool found = false;
+            {
+                kdb::StatementHold hold(*Patient_.table());
+                found = HasConsultations(code);
+                // Refused (locked) while another workstation is changing it.
+                if (!found)
+                    Patient_.remove();
+            }
+            if (found)
+                ShowError(hasConsultations);
         }
         ShowRecordCount();
         UpdateButtons();
     });
     UpdateButtons();
+}
+
+// The guard reads the consultations as they are now.
+bool TfrmPatient::HasConsultations(const QString& code)
+{
+    kdb::QueryDataset Consul;
+    Consul.setDatabaseName(DataPath.toStdString());
+    Consul.setSql(QStringLiteral("SELECT PATIENT FROM CONS.DBF WHERE PATIENT=:PATIENT"));
+    Consul.setParamText("PATIENT", code);
+    Consul.open();
+    for (Consul.first(); !Consul.eof(); Consul.next())
+        if (Consul.fieldByName("PATIENT").asString() == code)
+            return true;
+    return false;
 }
 
 void TfrmPatient::btnFindClick()
@@ -623,10 +641,8 @@ QString TfrmPatient::PatientWhat()
 {
     if (!Patient_.active() || Patient_.currentRow() < 0)
         return PatientFeminine() ? QStringLiteral("La patiente") : QStringLiteral("Le patient");
-    const auto text = [this](const char* field) { return Patient_.fieldByName(field).asString().trimmed(); };
-    const QString name = (text("NOM") + QLatin1Char(' ') + text("PRENOM")).trimmed();
-    return (PatientFeminine() ? QStringLiteral("La patiente ") : QStringLiteral("Le patient ")) + name +
-        QStringLiteral(" (code ") + text("CODE") + QLatin1Char(')');
+    const auto text = [this](const char* field) { return Patient_.fieldByName(field).asString(); };
+    return records::PatientWhat(text("CODE"), text("NOM"), text("PRENOM"), PatientFeminine());
 }
 
 bool TfrmPatient::PatientFeminine()

@@ -95,6 +95,8 @@ private:
     void PatientDeleted();
     QString PatientWhat();
     bool PatientFeminine();
+    // Whether CONS.DBF holds a consultation of that patient now.
+    static bool HasConsultations(const QString& code);
     // The values of the record when its edit or insert began; whether any
     // differs now (something was typed).
     void PatientStateChange();

@@ -1,6 +1,7 @@
 #include "UPhoto.h"
 #include "ui_UPhoto.h"
 
+#include "OtherWorkstation.h"
 #include "RecordsCommon.h"
 #include "UGetPatient.h"
 #include "UPatient.h"
@@ -10,6 +11,7 @@
 #include "app/reports/URptPhotos.h"
 #include "platform/db/core/Codepage.h"
 #include "platform/db/dataset/Dataset.h"
+#include "platform/os/Files.h"
 #include "platform/ui/Messages.h"
 #include "platform/ui/ScreenKeys.h"
 #include "platform/ui/Picture.h"
@@ -28,7 +30,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QSaveFile>
 #include <QSet>
 #include <QStorageInfo>
 #include <QStatusBar>
@@ -363,14 +364,40 @@ void TfrmPhoto::LoadPhotos()
 
 void TfrmPhoto::SavePhotos()
 {
-    kui::WaitCursor wait;
-    ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE"), {{"CODE", CurrentPatientCode}});
+    QString patientGone;
+    {
+        kui::WaitCursor wait;
+        // The patient stays in its table until its rows are written; one
+        // deleted on another workstation takes none.
+        const records::PatientHold patient(CurrentPatientCode);
+        if (!patient.Present()) {
+            patientGone = patient.GoneText();
+        } else {
+            ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE"), {{"CODE", CurrentPatientCode}});
+            for (TPhotoSlot* s : slots_)
+                if (!s->FileName.isEmpty())
+                    InsertPhotoRow(s->Tag(), s->FileName);
+        }
+    }
     QApplication::processEvents();
-    for (TPhotoSlot* s : slots_)
-        if (!s->FileName.isEmpty())
-            InsertPhotoRow(s->Tag(), s->FileName);
+    if (!patientGone.isEmpty()) {
+        kui::MsgWarning(patientGone, this);  // the slots stay as they are shown, to be saved
+        return;
+    }
     PhotosModified = false;
     UpdateButtons();
+}
+
+QString TfrmPhoto::WritePhotoRow(int slot, const QString& name)
+{
+    const records::PatientHold patient(CurrentPatientCode);
+    if (!patient.Present())
+        return patient.GoneText();
+    // The slot's own row only: the same file may fill another slot too.
+    ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE AND NUM=:NUM"),
+        {{"CODE", CurrentPatientCode}, {"NUM", QString::number(slot)}});
+    InsertPhotoRow(slot, name);
+    return {};
 }
 
 void TfrmPhoto::Image1Click(TPhotoSlot* slot)
@@ -408,9 +435,10 @@ bool TfrmPhoto::eventFilter(QObject* watched, QEvent* event)
     return QDialog::eventFilter(watched, event);
 }
 
-QString TfrmPhoto::StorePhoto(const QString& source, QString& failure)
+QString TfrmPhoto::StorePhoto(const QString& source, QString& failure, bool* copied)
 {
     failure.clear();
+    *copied = false;
     const QFileInfo info(source);
     // The names of every patient's rows: a name one of them holds is not
     // given to another photo, even when its file is not in the folder.
@@ -443,53 +471,46 @@ QString TfrmPhoto::StorePhoto(const QString& source, QString& failure)
             return SameBytes(PhotoDir + n, source);
         return !named.contains(n.toUpper());
     };
-    if (!usable(name)) {
-        name.clear();
-        for (int i = 1; i < 100000 && name.isEmpty(); ++i) {
-            const QString tail = QStringLiteral("_%1").arg(i) + suffix;
-            const QString candidate = stem.left(kNameWidth - tail.size()) + tail;
-            if (usable(candidate))
-                name = candidate;
-        }
-        if (name.isEmpty()) {
-            failure = QStringLiteral("La photo n'a pas été ajoutée : aucun nom libre pour « %1 » dans le dossier des "
-                                     "photos « %2 ».")
-                          .arg(info.fileName(), QDir::toNativeSeparators(PhotoDir));
-            return {};
-        }
-    }
-    if (QFileInfo::exists(PhotoDir + name))
-        return name;  // same bytes
     QFile in(source);
     if (!in.open(QIODevice::ReadOnly)) {
         failure = QStringLiteral("La photo « %1 » ne peut pas être lue.").arg(QDir::toNativeSeparators(source));
         return {};
     }
-    QSaveFile out(PhotoDir + name);
-    if (!out.open(QIODevice::WriteOnly)) {
-        failure = CopyFailure(PhotoDir, in.size());
-        return {};
-    }
-    while (!in.atEnd()) {
-        const QByteArray chunk = in.read(1 << 20);
-        if (chunk.isEmpty() || out.write(chunk) != chunk.size()) {
-            out.cancelWriting();
+    const auto next = [&in](QByteArray& chunk) {
+        chunk = in.read(1 << 20);
+        return in.error() == QFileDevice::NoError;
+    };
+    for (int i = 0; i < 100000; ++i) {
+        QString candidate = name;
+        if (i > 0) {
+            const QString tail = QStringLiteral("_%1").arg(i) + suffix;
+            candidate = stem.left(kNameWidth - tail.size()) + tail;
+        }
+        if (!usable(candidate))
+            continue;
+        if (QFileInfo::exists(PhotoDir + candidate))
+            return candidate;  // same bytes
+        // The name is taken only while no file has it: another workstation
+        // that took it meanwhile keeps its photo, and this one goes on to
+        // the next name (or shares that file when it holds the same bytes).
+        in.seek(0);
+        switch (kos::WriteFileWhole(PhotoDir + candidate, next, kos::WholeFileName::Claim)) {
+        case kos::WholeFileResult::Written:
+            *copied = true;
+            return candidate;
+        case kos::WholeFileResult::NameTaken:
+            if (SameBytes(PhotoDir + candidate, source))
+                return candidate;
+            break;
+        case kos::WholeFileResult::Failed:
             failure = CopyFailure(PhotoDir, in.size());
             return {};
         }
     }
-    // The last bytes are still in the file's buffer: a disk that refuses
-    // them is seen here, for the commit would keep the cut photo.
-    if (!out.flush()) {
-        out.cancelWriting();
-        failure = CopyFailure(PhotoDir, in.size());
-        return {};
-    }
-    if (!out.commit()) {
-        failure = CopyFailure(PhotoDir, in.size());
-        return {};
-    }
-    return name;
+    failure = QStringLiteral("La photo n'a pas été ajoutée : aucun nom libre pour « %1 » dans le dossier des "
+                             "photos « %2 ».")
+                  .arg(info.fileName(), QDir::toNativeSeparators(PhotoDir));
+    return {};
 }
 
 QString TfrmPhoto::ChoosePicture()
@@ -531,20 +552,31 @@ void TfrmPhoto::btnAddClick()
                 bool partial = false;
                 const QImage thumb = kui::LoadPicture(file, kThumbRead, &partial);
                 QString failure;
-                const QString name = thumb.isNull() ? QString() : StorePhoto(file, failure);
+                bool copied = false;
+                const QString name = thumb.isNull() ? QString() : StorePhoto(file, failure, &copied);
+                QString patientGone;
+                if (!name.isEmpty()) {
+                    try {
+                        patientGone = WritePhotoRow(selected_->Tag(), name);
+                    } catch (...) {
+                        if (copied)
+                            QFile::remove(PhotoDir + name);
+                        throw;
+                    }
+                    if (!patientGone.isEmpty() && copied)
+                        QFile::remove(PhotoDir + name);  // no row names it
+                }
                 if (thumb.isNull()) {
                     kui::MsgWarning(QStringLiteral("Format d'image incorrect !"), this);
                 } else if (name.isEmpty()) {
                     kui::MsgWarning(failure, this);  // the copy failed: no row, the slot as it was
+                } else if (!patientGone.isEmpty()) {
+                    kui::MsgWarning(patientGone, this);  // no row, the slot as it was
                 } else {
                     selected_->SetPicture(thumb);
                     selected_->FileName = name;
                     ShowBigPicture(PhotoDir + name);
-                    // The slot's own row only: the same file may fill another slot too.
-                    ExecSql(QStringLiteral("DELETE FROM FPHOTO WHERE CODE=:CODE AND NUM=:NUM"),
-                        {{"CODE", CurrentPatientCode}, {"NUM", QString::number(selected_->Tag())}});
                     QApplication::processEvents();
-                    InsertPhotoRow(selected_->Tag(), name);
                     if (partial)
                         kui::MsgWarning(QStringLiteral("La photo %1 est incomplète ou endommagée : seule sa partie "
                                                        "lisible est affichée.")

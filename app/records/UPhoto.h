@@ -3,10 +3,13 @@
 // PhotoDir), the selected photo at full size, add / replace / delete, reorder
 // by drag and drop, and the print queue of the photo sheets.
 // Added files are copied byte for byte into PhotoDir (written under a
-// temporary name, then renamed); a different file already stored under the
-// same name, a name some FPHOTO row holds already (its file may be missing,
-// say not copied back after a restore), or a name longer than the PHOTO
-// column, gives the copy a free name of its own, which is the one recorded.
+// temporary name, then given its name only while no file has it, so two
+// workstations adding photos of one name at once keep a file each); a
+// different file already stored under the same name, a name some FPHOTO row
+// holds already (its file may be missing, say not copied back after a
+// restore), or a name longer than the PHOTO column, gives the copy a free
+// name of its own, which is the one recorded. Rows are written for a patient
+// still in the patient file only.
 // Letters the table's code page lacks are replaced in that name (the
 // letter without its accent, else "_"), so the row and the file agree.
 #include <QDialog>
@@ -102,6 +105,9 @@ public slots:
 
     void UpdateButtons();
     void SavePhotos();
+    // The row of a slot written (the one it had replaced): empty, or the
+    // message when the patient was deleted meanwhile and nothing was written.
+    QString WritePhotoRow(int slot, const QString& name);
     void LoadPhotos();
     void ShowPatient();
 
@@ -115,7 +121,8 @@ private:
     QString ChoosePicture();
     // Copies the file into PhotoDir; the name it is stored under, empty on
     // failure with the French reason in failure (naming the folder).
-    QString StorePhoto(const QString& source, QString& failure);
+    // *copied: a new file was made (not one holding these bytes already).
+    QString StorePhoto(const QString& source, QString& failure, bool* copied);
 
     AppContext& context_;
     std::unique_ptr<Ui::TfrmPhoto> ui;

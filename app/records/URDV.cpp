@@ -383,16 +383,23 @@ bool TfrmRDV::RdvExists(const QString& num, const QString& dateText, const QStri
     return !query.isEmpty();
 }
 
-bool TfrmRDV::WriteRdv(const QString& patient, bool isNew)
+bool TfrmRDV::WriteRdv(const QString& code, bool isNew, QString* patientGone)
 {
     FRDV->setDatabaseName(DataPath.toStdString());
+    // The patient stays in its table until the appointment is written; one
+    // deleted on another workstation takes none.
+    const records::PatientHold patient(code);
+    if (!patient.Present()) {
+        *patientGone = patient.GoneText();
+        return false;
+    }
     try {
         if (!records::StartRowWrite(*FRDV, "NUM", NumRDV, isNew)) {
             FRDV->close();
             return false;
         }
         FRDV->fieldByName("NUM").setAsString(NumRDV);
-        FRDV->fieldByName("PATIENT").setAsString(patient);
+        FRDV->fieldByName("PATIENT").setAsString(code);
         FRDV->fieldByName("DATE_RDV").setAsDate(ui->edDate->date());
         FRDV->fieldByName("HRE_RDV").setAsString(ui->edHre->text());
         FRDV->fieldByName("MOTIF").setAsString(ui->edMotif->text());
@@ -437,6 +444,7 @@ bool TfrmRDV::btnPostClick()
     // finds this appointment.
     bool taken = false;
     bool gone = false;
+    QString patientGone;
     try {
         const bool isNew = NumRDV.trimmed().isEmpty();
         QString num = NumRDV;
@@ -448,7 +456,9 @@ bool TfrmRDV::btnPostClick()
             taken = RdvExists(NumRDV, DateToSqlString(ui->edDate->date()), ui->edHre->text());
             if (!taken) {
                 NumRDV = num;
-                gone = !WriteRdv(patient, isNew);
+                gone = !WriteRdv(patient, isNew, &patientGone);
+                if (gone && isNew)
+                    NumRDV.clear();  // still a new appointment
             }
         } catch (...) {
             ReleaseCodeAllocation();
@@ -464,6 +474,10 @@ bool TfrmRDV::btnPostClick()
     if (taken) {
         ShowError(QString::fromUtf8("Ce rendez-vous a déjà été pris !\rVeuillez vérifier S.V.P."));
         ui->edDate->setFocus();
+        return false;
+    }
+    if (!patientGone.isEmpty()) {
+        records::WarnElsewhere(patientGone, this);
         return false;
     }
     if (gone) {

@@ -89,8 +89,9 @@ private:
     void DisableEdit();
     void UpdateButtons();
     // False, nothing written, when the appointment being changed was
-    // deleted on another workstation.
-    bool WriteRdv(const QString& patient, bool isNew);
+    // deleted on another workstation, or its patient was (*patientGone then
+    // says so).
+    bool WriteRdv(const QString& code, bool isNew, QString* patientGone);
     // Back to the stored appointment, the editors closed (Annuler without
     // its question).
     void CancelEdit();

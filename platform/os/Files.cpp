@@ -4,8 +4,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRandomGenerator>
 
 #include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -43,7 +46,182 @@ QByteArray Native(const QString& path)
     return QFile::encodeName(path);
 }
 
+// Why a write into `dir` failed, from the system's error number.
+QString WriteFailure(int error, const QString& dir)
+{
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG:
+        return QStringLiteral("le disque est plein");
+    case EROFS:
+        return QStringLiteral("le disque est en lecture seule");
+    case ENOENT:
+    case ENOTDIR:
+        return QStringLiteral("le dossier « %1 » n'existe pas").arg(QDir::toNativeSeparators(dir));
+    case EACCES:
+    case EPERM:
+        return QStringLiteral("le dossier « %1 » ne peut pas être écrit (accès refusé)")
+            .arg(QDir::toNativeSeparators(dir));
+    default:
+        return QStringLiteral("erreur d'écriture sur le disque");
+    }
+}
+
+bool WriteAll(int fd, const QByteArray& bytes)
+{
+    const char* at = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, at, static_cast<size_t>(left));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0) {
+            if (n == 0)
+                errno = ENOSPC;
+            return false;
+        }
+        at += n;
+        left -= n;
+    }
+    return true;
+}
+
+void SyncDirectory(const QByteArray& dir)
+{
+    const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)::fsync(fd);
+        ::close(fd);
+    }
+}
+
+// Gives the complete file `temp` the name `target` without replacing any
+// file: 0, or the error number (EEXIST: the name is taken).
+int ClaimName(const QByteArray& temp, const QByteArray& target)
+{
+    if (::renameat2(AT_FDCWD, temp.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP)
+        return errno;
+    // A file system that cannot rename so: a second link to the file, which
+    // fails too when the name is taken.
+    if (::link(temp.constData(), target.constData()) == 0) {
+        (void)::unlink(temp.constData());
+        return 0;
+    }
+    if (errno != EPERM && errno != EOPNOTSUPP)
+        return errno;
+    // Nor links: the name is taken by an empty file of this program's own,
+    // which the complete one then replaces.
+    const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return errno;
+    ::close(fd);
+    if (::rename(temp.constData(), target.constData()) == 0)
+        return 0;
+    const int failed = errno;
+    (void)::unlink(target.constData());
+    return failed;
+}
+
 }  // namespace
+
+WholeFileResult WriteFileWhole(
+    const QString& fileName, const std::function<bool(QByteArray& chunk)>& next, WholeFileName how, QString* error)
+{
+    const auto fail = [&](const QString& why) {
+        if (error)
+            *error = QStringLiteral("Impossible d'enregistrer le fichier « %1 » : %2.")
+                         .arg(QDir::toNativeSeparators(fileName), why);
+        return WholeFileResult::Failed;
+    };
+    QString targetName = fileName;
+    if (const QFileInfo link(fileName); link.isSymLink() && !link.canonicalFilePath().isEmpty())
+        targetName = link.canonicalFilePath();
+    const QString dir = QFileInfo(targetName).absolutePath();
+    const QByteArray target = Native(targetName);
+    struct stat existing { };
+    const bool exists = ::stat(target.constData(), &existing) == 0;
+    if (exists && how == WholeFileName::Claim)
+        return WholeFileResult::NameTaken;
+    // A read-only file stays as it is, whoever runs the program.
+    if (exists && (existing.st_mode & S_IWUSR) == 0)
+        return fail(QStringLiteral("le fichier est en lecture seule"));
+
+    // The new file, beside the old one (the same file system, so that the
+    // rename is one step): created with the mode files get here, or the
+    // mode of the file it replaces.
+    QByteArray temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 100; ++attempt) {
+        temp = Native(dir + QStringLiteral("/.") + QFileInfo(targetName).fileName() + QLatin1Char('.') +
+            QString::number(QRandomGenerator::global()->generate(), 36) + QStringLiteral(".tmp"));
+        fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return fail(WriteFailure(errno, dir));
+    }
+    if (fd < 0)
+        return fail(WriteFailure(EEXIST, dir));
+    const auto abandon = [&](int failed) {
+        if (fd >= 0)
+            ::close(fd);
+        (void)::unlink(temp.constData());
+        errno = failed;
+    };
+    if (exists && how == WholeFileName::Replace)
+        (void)::fchmod(fd, existing.st_mode & 07777);
+    for (;;) {
+        QByteArray chunk;
+        if (!next(chunk)) {
+            abandon(0);
+            return fail(QStringLiteral("ce qu'il doit contenir n'a pas pu être lu"));
+        }
+        if (chunk.isEmpty())
+            break;
+        if (!WriteAll(fd, chunk)) {
+            const int failed = errno;
+            abandon(failed);
+            return fail(WriteFailure(failed, dir));
+        }
+    }
+    // On the disk before it takes the name: a power cut leaves the old file
+    // or the new one, never a part of it.
+    if (::fsync(fd) != 0 || ::close(fd) != 0) {
+        const int failed = errno;
+        fd = -1;
+        abandon(failed);
+        return fail(WriteFailure(failed, dir));
+    }
+    fd = -1;
+    if (how == WholeFileName::Claim) {
+        if (const int failed = ClaimName(temp, target); failed != 0) {
+            abandon(failed);
+            if (failed == EEXIST)
+                return WholeFileResult::NameTaken;
+            return fail(WriteFailure(failed, dir));
+        }
+    } else if (::rename(temp.constData(), target.constData()) != 0) {
+        const int failed = errno;
+        abandon(failed);
+        return fail(failed == EACCES || failed == EPERM ? QStringLiteral("le fichier existant ne peut pas être remplacé")
+                                                        : WriteFailure(failed, dir));
+    }
+    SyncDirectory(Native(dir));
+    return WholeFileResult::Written;
+}
+
+bool WriteFileWhole(const QString& fileName, const QByteArray& data, QString* error)
+{
+    bool handed = false;
+    const auto next = [&](QByteArray& chunk) {
+        if (!handed)
+            chunk = data;
+        handed = true;
+        return true;
+    };
+    return WriteFileWhole(fileName, next, WholeFileName::Replace, error) == WholeFileResult::Written;
+}
 
 bool MatchesDosMask(const QString& name, const QString& mask)
 {

@@ -1,6 +1,9 @@
 #pragma once
+#include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <functional>
 
 namespace kos {
 
@@ -33,5 +36,27 @@ bool EnsureDirectory(const QString& dir, bool privateDir = false);
 // Copied files are made writable by their owner.
 int CopyMissingShippedFiles(const QString& mask, const QString& destDir, const QStringList& sourceDirs);
 int CopyMissingShippedFiles(const QString& mask, const QString& destDir);
+
+// How a file written whole takes its name.
+enum class WholeFileName {
+    Replace,  // the file of that name, if any, gives way to it
+    Claim  // only while no file has that name: no other file is ever replaced
+};
+enum class WholeFileResult { Written, NameTaken, Failed };
+
+// Writes a file whole or not at all. The bytes `next` hands, chunk after
+// chunk until an empty one (false: their source failed), go into a new file
+// beside fileName, are forced to the disk, and only then does that file take
+// the name. A failure at any step (a full disk, a folder that is missing or
+// cannot be written, a read-only file to replace) removes it: the file of
+// that name, if any, stays as it was. *error then says why in French, naming
+// the file ("Impossible d'enregistrer le fichier « … » : le disque est
+// plein."). A link is followed: its file is the one replaced. Claim answers
+// NameTaken, writing nothing, when a file has that name already, also one
+// another program gave it a moment before.
+WholeFileResult WriteFileWhole(const QString& fileName, const std::function<bool(QByteArray& chunk)>& next,
+    WholeFileName how, QString* error = nullptr);
+// The same for bytes at hand, replacing the file; false when it failed.
+bool WriteFileWhole(const QString& fileName, const QByteArray& data, QString* error = nullptr);
 
 }  // namespace kos

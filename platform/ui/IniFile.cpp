@@ -1,7 +1,9 @@
 #include "platform/ui/IniFile.h"
 
+#include "platform/os/Files.h"
+
+#include <QDir>
 #include <QFile>
-#include <QSaveFile>
 
 #include <optional>
 
@@ -39,19 +41,21 @@ QStringList LoadLines(const QString& fileName, bool* ok = nullptr)
     return lines;
 }
 
-bool SaveLines(const QString& fileName, const QStringList& lines)
+// The file replaced whole, or left as it was when the write fails.
+bool SaveLines(const QString& fileName, const QStringList& lines, QString* error)
 {
-    QSaveFile f(fileName);
-    if (!f.open(QIODevice::WriteOnly))
-        return false;
     QByteArray out;
     for (const QString& line : lines) {
         out += line.toUtf8();
         out += '\n';
     }
-    if (f.write(out) != out.size())
-        return false;
-    return f.commit();
+    return kos::WriteFileWhole(fileName, out, error);
+}
+
+QString UnreadableText(const QString& fileName)
+{
+    return QStringLiteral("Impossible de lire le fichier « %1 » : il n'a pas été modifié.")
+        .arg(QDir::toNativeSeparators(fileName));
 }
 
 // The section name of a "[name]" line, or nothing.
@@ -164,39 +168,62 @@ bool TIniFile::ReadBool(const QString& section, const QString& key, bool default
     return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
 }
 
-bool TIniFile::WriteString(const QString& section, const QString& key, const QString& value)
+namespace {
+
+// The line key=value in its section, the section added at the end when the
+// file has none.
+void SetEntry(QStringList& lines, const QString& section, const QString& key, const QString& value)
 {
-    const QString cleanSection = OneLine(section).trimmed();
-    const QString cleanKey = OneLine(key).trimmed();
-    if (cleanSection.isEmpty() || cleanKey.isEmpty() || cleanKey.contains(QLatin1Char('=')))
-        return false;
-    bool readable = false;
-    QStringList lines = LoadLines(fileName_, &readable);
-    if (!readable)
-        return false;
-    const QString entry = cleanKey + QLatin1Char('=') + OneLine(value);
+    const QString entry = key + QLatin1Char('=') + OneLine(value);
     int begin = 0, end = 0;
-    if (!FindSection(lines, cleanSection, begin, end)) {
+    if (!FindSection(lines, section, begin, end)) {
         if (!lines.isEmpty() && !lines.last().trimmed().isEmpty())
             lines.append(QString());
-        lines.append(QLatin1Char('[') + cleanSection + QLatin1Char(']'));
+        lines.append(QLatin1Char('[') + section + QLatin1Char(']'));
         lines.append(entry);
-        return SaveLines(fileName_, lines);
+        return;
     }
     int lastEntry = begin;
     for (int i = begin + 1; i < end; ++i) {
         QString k, v;
         if (SplitEntry(lines[i], k, v)) {
-            if (Same(k, cleanKey)) {
+            if (Same(k, key)) {
                 lines[i] = entry;
-                return SaveLines(fileName_, lines);
+                return;
             }
             lastEntry = i;
         }
     }
     // New key: after the last entry of the section, before trailing blanks.
     lines.insert(lastEntry + 1, entry);
-    return SaveLines(fileName_, lines);
+}
+
+}  // namespace
+
+bool TIniFile::WriteString(const QString& section, const QString& key, const QString& value)
+{
+    return WriteStrings(section, {{key, value}});
+}
+
+bool TIniFile::WriteStrings(const QString& section, const QList<QPair<QString, QString>>& entries)
+{
+    const QString cleanSection = OneLine(section).trimmed();
+    if (cleanSection.isEmpty())
+        return false;
+    for (const auto& [key, value] : entries) {
+        const QString cleanKey = OneLine(key).trimmed();
+        if (cleanKey.isEmpty() || cleanKey.contains(QLatin1Char('=')))
+            return false;
+    }
+    bool readable = false;
+    QStringList lines = LoadLines(fileName_, &readable);
+    if (!readable) {
+        error_ = UnreadableText(fileName_);
+        return false;
+    }
+    for (const auto& [key, value] : entries)
+        SetEntry(lines, cleanSection, OneLine(key).trimmed(), value);
+    return SaveLines(fileName_, lines, &error_);
 }
 
 bool TIniFile::WriteInteger(const QString& section, const QString& key, int value)
@@ -255,23 +282,26 @@ namespace {
 // Loads the file and, when the section exists, lets edit change its lines
 // [begin, end); the file is saved when edit answers that it changed them.
 // False when the file cannot be read or written.
-template <typename Edit> bool EditSection(const QString& fileName, const QString& section, Edit edit)
+template <typename Edit>
+bool EditSection(const QString& fileName, const QString& section, QString* error, Edit edit)
 {
     bool readable = false;
     QStringList lines = LoadLines(fileName, &readable);
-    if (!readable)
+    if (!readable) {
+        *error = UnreadableText(fileName);
         return false;
+    }
     int begin = 0, end = 0;
     if (!FindSection(lines, section, begin, end))
         return true;
-    return !edit(lines, begin, end) || SaveLines(fileName, lines);
+    return !edit(lines, begin, end) || SaveLines(fileName, lines, error);
 }
 
 }  // namespace
 
 bool TIniFile::EraseSection(const QString& section)
 {
-    return EditSection(fileName_, section, [](QStringList& lines, int begin, int end) {
+    return EditSection(fileName_, section, &error_, [](QStringList& lines, int begin, int end) {
         lines.erase(lines.begin() + begin, lines.begin() + end);
         return true;
     });
@@ -279,7 +309,7 @@ bool TIniFile::EraseSection(const QString& section)
 
 bool TIniFile::DeleteKey(const QString& section, const QString& key)
 {
-    return EditSection(fileName_, section, [&](QStringList& lines, int begin, int end) {
+    return EditSection(fileName_, section, &error_, [&](QStringList& lines, int begin, int end) {
         for (int i = begin + 1; i < end; ++i) {
             QString k, v;
             if (SplitEntry(lines[i], k, v) && Same(k, key)) {

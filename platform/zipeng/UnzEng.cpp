@@ -526,8 +526,9 @@ bool ExtractJob::One(CdEntry& e, int index)
                 return false;
             }
         }
+        // a file system of no stated size (f_blocks 0) says nothing of its room
         struct statvfs vs;
-        if (fstatvfs(dirFd.fd, &vs) == 0 && uint64_t(vs.f_bavail) * vs.f_frsize < e.usize) {
+        if (fstatvfs(dirFd.fd, &vs) == 0 && vs.f_blocks != 0 && uint64_t(vs.f_bavail) * vs.f_frsize < e.usize) {
             Skip(e, skipGeneralError, errSpace, "espace disque insuffisant : " + e.name);
             return false;
         }
@@ -640,27 +641,19 @@ int32_t ExtractJob::Run()
         fstat(fd_, &st);
         size_ = uint64_t(st.st_size);
         CentralDirectory cd = ReadCentralDirectory(fd_, size_);
-        std::vector<size_t> order(cd.entries.size());
-        for (size_t i = 0; i < order.size(); ++i)
-            order[i] = i;
-        std::sort(order.begin(), order.end(),
-            [&](size_t a, size_t b) { return cd.entries[a].localOffset < cd.entries[b].localOffset; });
         // Bytes in front of the archive (a self-extracting program) move
         // every offset; an end record whose directory offset is wrong moves
         // none: the first local header is then where the directory says,
         // and the fault is the end record's, not the first entry's.
-        if (cd.shift != 0 && !order.empty()) {
-            const uint64_t first = cd.entries[order[0]].localOffset;
+        if (cd.shift != 0 && !cd.entries.empty()) {
+            const uint64_t first = std::min_element(cd.entries.begin(), cd.entries.end(), [](const CdEntry& a,
+                const CdEntry& b) { return a.localOffset < b.localOffset; })->localOffset;
             unsigned char sig[4];
             const bool shifted = ReadAt(fd_, sig, 4, first + cd.shift) && Get32(sig) == kLocalSig;
             if (!shifted && ReadAt(fd_, sig, 4, first) && Get32(sig) == kLocalSig)
                 throw JobError(errFormat, "position du répertoire central erronée (enregistrement de fin)");
         }
-        uint64_t cdStart = size_;
-        for (size_t k = 0; k < order.size(); ++k) {
-            uint64_t next = k + 1 < order.size() ? cd.entries[order[k + 1]].localOffset : cdStart - cd.shift;
-            CheckLocal(fd_, size_, cd.entries[order[k]], cd.shift, next);
-        }
+        CheckLocals(fd_, size_, cd.entries, cd.shift);
         // names of FAT hosts not flagged UTF-8 are in their OEM code page
         for (CdEntry& e : cd.entries)
             if (!(e.flags & 0x800) && (e.madeBy >> 8) == 0 && HasHighBytes(e.name))

@@ -246,21 +246,40 @@ CentralDirectory ReadCentralDirectory(int fd, uint64_t size)
     return cd;
 }
 
-void CheckLocal(int fd, uint64_t size, CdEntry& e, uint64_t shift, uint64_t next)
+namespace {
+
+void CheckLocalHeader(int fd, uint64_t size, CdEntry& e, uint64_t shift)
 {
     unsigned char h[kLocalSize];
     uint64_t off = e.localOffset + shift;
     if (off + kLocalSize > size || !ReadAt(fd, h, kLocalSize, off) || Get32(h) != kLocalSig)
         throw JobError(errFormat, "en-tête local erroné : " + e.name);
-    uint64_t data = off + kLocalSize + Get16(h + 26) + Get16(h + 28);
     std::string localName(Get16(h + 26), '\0');
     if (!ReadAt(fd, localName.data(), localName.size(), off + kLocalSize))
         throw JobError(errFormat, "en-tête local erroné : " + e.name);
     if (const std::string refused = LocalNameRefusal(e.name, localName); !refused.empty())
         throw JobError(errFormat, refused);
-    if (data + e.csize > next + shift || data + e.csize > size)
-        throw JobError(errFormat, "données chevauchant une autre entrée ou dépassant la fin de l'archive : " + e.name);
-    e.dataOffset = data;
+    e.dataOffset = off + kLocalSize + Get16(h + 26) + Get16(h + 28);
+}
+
+}  // namespace
+
+void CheckLocals(int fd, uint64_t size, std::vector<CdEntry>& entries, uint64_t shift)
+{
+    std::vector<size_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(order.begin(), order.end(),
+        [&](size_t a, size_t b) { return entries[a].localOffset < entries[b].localOffset; });
+    for (CdEntry& e : entries)
+        CheckLocalHeader(fd, size, e, shift);
+    for (size_t k = 0; k < order.size(); ++k) {
+        const CdEntry& e = entries[order[k]];
+        const uint64_t next = k + 1 < order.size() ? entries[order[k + 1]].localOffset + shift : size;
+        if (e.dataOffset + e.csize > next || e.dataOffset + e.csize > size)
+            throw JobError(
+                errFormat, "données chevauchant une autre entrée ou dépassant la fin de l'archive : " + e.name);
+    }
 }
 
 namespace {

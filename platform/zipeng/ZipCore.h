@@ -80,7 +80,7 @@ struct CdEntry {
     uint32_t externalAttrs = 0;
     uint64_t localOffset = 0;
     std::string name, extra, comment;
-    uint64_t dataOffset = 0;  // filled by CheckLocal: first byte of the data
+    uint64_t dataOffset = 0;  // filled by CheckLocals: first byte of the data
 };
 
 struct CentralDirectory {
@@ -95,11 +95,13 @@ struct CentralDirectory {
 // offsets outside the file, too many entries for the file's size, and an
 // entry that breaks one of the rules of EntryRules.h.
 CentralDirectory ReadCentralDirectory(int fd, uint64_t size);
-// Reads the local header of an entry, checks it against the central entry
-// (its name the same bytes), and sets dataOffset. Also refuses data that
-// overlaps another entry's (next = offset of the following local header,
-// or the directory's start).
-void CheckLocal(int fd, uint64_t size, CdEntry& e, uint64_t shift, uint64_t next);
+// Reads the local header of every entry, checks it against the central
+// entry (its name the same bytes) and sets dataOffset; then refuses data
+// that overlaps the following entry's header (or runs past the end of the
+// file). Every header is checked before any extent, so that an entry whose
+// offset points at another one's header, or into it, is the one named, not
+// the sound entry it lands on.
+void CheckLocals(int fd, uint64_t size, std::vector<CdEntry>& entries, uint64_t shift);
 
 // Reads or writes exactly n bytes at an offset; false on a short transfer.
 bool ReadAt(int fd, void* buf, size_t n, uint64_t off);

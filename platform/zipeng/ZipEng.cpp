@@ -721,16 +721,7 @@ int32_t AddJob::Run()
             fstat(oldFd, &ast);
             old = ReadCentralDirectory(oldFd, uint64_t(ast.st_size));
             haveOld = true;
-            std::vector<size_t> order(old.entries.size());
-            for (size_t i = 0; i < order.size(); ++i)
-                order[i] = i;
-            std::sort(order.begin(), order.end(),
-                [&](size_t a, size_t b) { return old.entries[a].localOffset < old.entries[b].localOffset; });
-            uint64_t cdOffset = uint64_t(ast.st_size);  // bound for the last entry
-            for (size_t k = 0; k < order.size(); ++k) {
-                uint64_t next = k + 1 < order.size() ? old.entries[order[k + 1]].localOffset : cdOffset - old.shift;
-                CheckLocal(oldFd, uint64_t(ast.st_size), old.entries[order[k]], old.shift, next);
-            }
+            CheckLocals(oldFd, uint64_t(ast.st_size), old.entries, old.shift);
         }
         // update / freshen against the old entries
         std::vector<bool> keepOld(old.entries.size(), true);

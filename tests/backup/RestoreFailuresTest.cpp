@@ -166,8 +166,10 @@ TEST_F(RestoreFailure, ADamagedArchiveIsNamedWithTheEntryAtFault)
         std::function<QByteArray(QByteArray)> damage;
         QString named;  // the entry the box names; empty: the directory
         int questions;  // before the box: 1 when the directory does not read
+        QString shown = {};  // what the box quotes of the damaged bytes (another entry's name)
     };
     const ZipMap::Entry& mdx = map.Of("Patient.MDX");
+    const ZipMap::Entry& cons = map.Of("Cons.DBF");
     const QList<Case> cases = {
         {"directory cut short", [&](QByteArray b) { return b.left(map.cdOffset + map.cdSize / 2); }, {}, 1},
         {"directory missing its middle", [&](QByteArray b) { return b.remove(map.cdOffset + map.cdSize / 3, 46); }, {},
@@ -197,6 +199,18 @@ TEST_F(RestoreFailure, ADamagedArchiveIsNamedWithTheEntryAtFault)
                 return b;
             },
             "Patient.MDX", 2},
+        {"local header offset of one entry on the header of another",
+            [&](QByteArray b) {
+                Put32(b, mdx.central + 42, quint32(cons.local));
+                return b;
+            },
+            "Patient.MDX", 2, "(en-tête local : Cons.DBF)"},
+        {"local header offset of one entry inside the header of another",
+            [&](QByteArray b) {
+                Put32(b, mdx.central + 42, quint32(cons.local + 7));
+                return b;
+            },
+            "Patient.MDX", 2},
         {"data of one entry",
             [&](QByteArray b) {
                 for (qsizetype i = mdx.data + 10; i < mdx.data + 20; ++i)
@@ -221,9 +235,10 @@ TEST_F(RestoreFailure, ADamagedArchiveIsNamedWithTheEntryAtFault)
         if (!c.named.isEmpty()) {
             EXPECT_TRUE(box.contains(c.named)) << box.toStdString();
         }
+        EXPECT_TRUE(c.shown.isEmpty() || box.contains(c.shown)) << box.toStdString();
         for (const ZipMap::Entry& e : map.entries) {
             if (e.name != c.named) {
-                EXPECT_FALSE(box.contains(e.name)) << box.toStdString();
+                EXPECT_FALSE(QString(box).remove(c.shown).contains(e.name)) << box.toStdString();
             }
         }
         ExpectNothingRestored(box);
@@ -331,10 +346,12 @@ TEST_F(RestoreFailure, AFileThatIsNoTableIsNeverPutInPlaceOfATable)
 // A full disk during the restore is no damaged archive: the box says so
 // and names the folder whose disk is full. A disk with too few bytes is
 // seen before anything is written; one with too few files left (the
-// library's writes fail) the same way.
+// library's writes fail) the same way. A disk that states no size at all
+// (a tmpfs without a limit, some shares) is not taken for a full one.
 TEST_F(RestoreFailure, AFullDiskIsToldApartFromADamagedArchive)
 {
     Backup();
+    const auto saved = DataFiles();
     const QString archive = dest_ + "Korvale.zip";
     ChangeRows();
     const auto before = DataFiles();
@@ -372,6 +389,10 @@ TEST_F(RestoreFailure, AFullDiskIsToldApartFromADamagedArchive)
         ExpectNothingRestored(box);
         EXPECT_EQ(DataFiles(), before);
     }
+    ASSERT_TRUE(disk.Mount("size=0"));
+    RestoreThroughScreen(archive);
+    EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
+    EXPECT_EQ(DataFiles(), saved);
 }
 
 // A wrong password is no damaged archive: asked once, refused, said as
@@ -406,6 +427,38 @@ TEST_F(RestoreFailure, AWrongPasswordIsToldApartFromADamagedArchive)
     EXPECT_TRUE(asked);
     EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
     EXPECT_EQ(DataFiles(), saved);
+}
+
+// An archive whose entries another writer stored by a method the program
+// does not read (bzip2, LZMA) is not called damaged: a user would throw a
+// sound backup away. The box names the entry and the method.
+TEST_F(RestoreFailure, AnArchiveOfAnotherMethodIsNotCalledDamaged)
+{
+    ChangeRows();
+    const auto before = DataFiles();
+    for (const auto& [method, named] : {std::pair{"BZIP2", "(bzip2)"}, std::pair{"LZMA", "(LZMA)"}}) {
+        SCOPED_TRACE(method);
+        const QString archive = dest_ + "Korvale.zip";
+        QFile::remove(archive);
+        ASSERT_EQ(QProcess::execute("python3",
+                      {"-c",
+                          QStringLiteral("import zipfile,os,sys\nz=zipfile.ZipFile(sys.argv[1],'w',zipfile.ZIP_%1)\n"
+                                         "for n in sorted(os.listdir(sys.argv[2])):\n"
+                                         " p=os.path.join(sys.argv[2],n)\n"
+                                         " if os.path.isfile(p): z.write(p,n)\nz.close()")
+                              .arg(method),
+                          archive, DataPath}),
+            0);
+        const QString box = RestoreThroughScreen(archive);
+        ExpectOneFailureBox(2);
+        EXPECT_TRUE(box.startsWith("La sauvegarde " + archive + " n'a pas pu être lue : l'entrée Cons.DBF est "
+                                   "enregistrée d'une façon que le programme ne lit pas (méthode de compression "))
+            << box.toStdString();
+        EXPECT_TRUE(box.contains(named)) << box.toStdString();
+        EXPECT_FALSE(box.contains("endommagé")) << box.toStdString();
+        ExpectNothingRestored(box);
+        EXPECT_EQ(DataFiles(), before);
+    }
 }
 
 // A set of numbered volumes (Korvale001.zip, ...) restores from its last

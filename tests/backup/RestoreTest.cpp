@@ -26,6 +26,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -421,6 +422,41 @@ TEST_F(Restore, ALinkedDataDirectoryIsRestoredWhereItPoints)
             QStringList{"Donnees"});
         ExpectSound();
     }
+}
+
+// A data directory that is the root of a mounted share (here a link to a
+// disk of its own): nothing can be made beside it on that disk, so the
+// restore works inside it, file by file, and leaves nothing there.
+TEST_F(Restore, ADataDirectoryOnADiskOfItsOwnIsRestored)
+{
+    const QString shared = practice_.root() + "/partage";
+    QDir().mkpath(shared);
+    const QByteArray where = QFile::encodeName(shared);
+    if (::mount("tmpfs", where.constData(), "tmpfs", 0, "size=64m") != 0)
+        GTEST_SKIP() << "no disk can be mounted here";
+    struct Unmount {
+        QByteArray path;
+        ~Unmount() { ::umount2(path.constData(), MNT_DETACH); }
+    } unmount{where};
+    for (const QString& name : QDir(DataPath).entryList(QDir::Files))
+        ASSERT_TRUE(QFile::copy(DataPath + name, shared + "/" + name));
+    ASSERT_TRUE(QDir(Plain(DataPath)).removeRecursively());
+    ASSERT_TRUE(QFile::link(shared, Plain(DataPath)));
+    Backup();
+    const auto saved = DataFiles();
+    ChangeRows();
+    messages_.Clear();
+    RestoreThroughScreen(dest_ + "Korvale.zip");
+    EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
+    EXPECT_TRUE(QFileInfo(Plain(DataPath)).isSymLink());
+    EXPECT_EQ(FilesOf(shared + "/"), saved);
+    backup::TableSetRestore::WaitForRemoval();
+    QStringList present = QDir(shared).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+    present.sort();
+    EXPECT_EQ(present, QStringList(saved.keys()));
+    EXPECT_EQ(backup::RestoreLeftovers(DataPath), QStringList());
+    EXPECT_FALSE(QFileInfo::exists(backup::JournalFile(DataPath)));
+    ExpectSound();
 }
 
 // A data directory shared by a group (setgid, rights of the group) keeps its

@@ -6,6 +6,7 @@
 #include "app/main/USplashEx.h"
 #include "app/global/global.h"
 #include "platform/ui/IniFile.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TempPractice.h"
 #include "tests/support/TestApplication.h"
 
@@ -99,6 +100,39 @@ TEST_F(OptionTest, ASettingsFileThatCannotBeWrittenIsReportedAndTheDialogStays)
     EXPECT_EQ(messages.Last().kind, kui::MsgKind::Error);
     EXPECT_TRUE(messages.Last().text.contains(AppDir + "KORVALE.INI"));
     EXPECT_EQ(PracticeDetail, "avant");
+}
+
+// A disk that takes only the beginning of the new file: the dialog says so,
+// naming the file, stays with what was typed, and the previous file is
+// whole, its five details as they were (none of the new ones alone).
+TEST_F(OptionTest, AFullDiskKeepsThePreviousSettingsWholeAndSaysSo)
+{
+    const QByteArray before = File();
+    TfrmOption dlg(practice_.context());
+    dlg.show();
+    Retype(dlg.edDet(), "Médecine du sport et de la montagne");
+    Retype(dlg.edVille(), "Saint-Martin-de-Belleville");
+    {
+        ScopedFileSizeLimit disk(before.size());
+        QTest::mouseClick(dlg.findChild<QPushButton*>("btnOk"), Qt::LeftButton);
+    }
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.edVille()->text(), "Saint-Martin-de-Belleville");
+    const auto& messages = practice_.messages();
+    ASSERT_EQ(messages.Count(), 1);
+    EXPECT_EQ(messages.Last().kind, kui::MsgKind::Error);
+    EXPECT_EQ(messages.Last().text,
+        QStringLiteral("Les paramètres n'ont pas pu être enregistrés.\rImpossible d'enregistrer le fichier « %1 » : "
+                       "le disque est plein.")
+            .arg(AppDir + "KORVALE.INI"));
+    EXPECT_EQ(File(), before);
+    EXPECT_EQ(QDir(AppDir).entryList({"*KORVALE*"}, QDir::Files | QDir::Hidden), QStringList{"KORVALE.INI"});
+    EXPECT_EQ(PracticeDetail, "avant");
+
+    // Room again: the same click saves the five.
+    QTest::mouseClick(dlg.findChild<QPushButton*>("btnOk"), Qt::LeftButton);
+    EXPECT_EQ(dlg.result(), QDialog::Accepted);
+    EXPECT_TRUE(QString::fromUtf8(File()).contains("VILLE=Saint-Martin-de-Belleville\n"));
 }
 
 TEST_F(OptionTest, CancelWritesNothingAndChangesNoSharedDetail)

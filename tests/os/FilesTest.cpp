@@ -1,4 +1,5 @@
 #include "platform/os/Files.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/support/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +31,12 @@ QStringList Entries(const QString& dir)
     QStringList names = QDir(dir).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     names.sort();
     return names;
+}
+
+QByteArray Content(const QString& path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<none>");
 }
 
 // Makes an empty-ish file of each name in dir.
@@ -206,4 +213,80 @@ TEST(CopyMissingShippedFiles, CopiesOnlyMissingMatchingFilesFirstSourceFirst)
     QFile again(dest.path() + "/USERS.DB");
     ASSERT_TRUE(again.open(QIODevice::ReadOnly));
     EXPECT_EQ(again.readAll(), QByteArray("first"));
+}
+
+// A file written whole takes the place of the previous one only once all
+// of it is on the disk: a full disk, a read-only file or a missing folder
+// leave the previous file as it was, no temporary file behind, and say why.
+TEST(WriteFileWhole, ReplacesTheFileWholeOrLeavesItAsItWas)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("KORVALE.INI");
+    const QByteArray before(200, 'a');
+    Touch(path, before);
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0640), 0);
+    QString error;
+    {
+        ScopedFileSizeLimit disk(100);
+        EXPECT_FALSE(kos::WriteFileWhole(path, QByteArray(300, 'b'), &error));
+    }
+    EXPECT_EQ(error, QStringLiteral("Impossible d'enregistrer le fichier « %1 » : le disque est plein.").arg(path));
+    EXPECT_EQ(Content(path), before);
+    EXPECT_EQ(Entries(dir.path()), QStringList{"KORVALE.INI"});
+
+    EXPECT_TRUE(kos::WriteFileWhole(path, "[PARAMS]\n", &error));
+    EXPECT_EQ(Content(path), "[PARAMS]\n");
+    EXPECT_EQ(ModeOf(path), 0640u);
+    EXPECT_EQ(Entries(dir.path()), QStringList{"KORVALE.INI"});
+
+    ASSERT_EQ(::chmod(QFile::encodeName(path).constData(), 0440), 0);
+    EXPECT_FALSE(kos::WriteFileWhole(path, "x", &error));
+    EXPECT_EQ(error,
+        QStringLiteral("Impossible d'enregistrer le fichier « %1 » : le fichier est en lecture seule.").arg(path));
+    EXPECT_EQ(Content(path), "[PARAMS]\n");
+
+    const QString absent = dir.filePath("absent/ADR.TXT");
+    EXPECT_FALSE(kos::WriteFileWhole(absent, "x", &error));
+    EXPECT_EQ(error, QStringLiteral("Impossible d'enregistrer le fichier « %1 » : le dossier « %2 » n'existe pas.")
+                         .arg(absent, dir.filePath("absent")));
+}
+
+// A claimed name is taken only while no file has it, also when another
+// program gives it to its own file while this one is being written.
+TEST(WriteFileWhole, AClaimNeverReplacesAFile)
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath("IMG_0001.JPG");
+    const auto bytes = [](const QByteArray& data) {
+        return [data, handed = false](QByteArray& chunk) mutable {
+            chunk = handed ? QByteArray() : data;
+            handed = true;
+            return true;
+        };
+    };
+    using kos::WholeFileName;
+    using kos::WholeFileResult;
+    EXPECT_EQ(kos::WriteFileWhole(path, bytes("mine"), WholeFileName::Claim), WholeFileResult::Written);
+    EXPECT_EQ(Content(path), "mine");
+    EXPECT_EQ(kos::WriteFileWhole(path, bytes("again"), WholeFileName::Claim), WholeFileResult::NameTaken);
+    EXPECT_EQ(Content(path), "mine");
+
+    const QString other = dir.filePath("IMG_0002.JPG");
+    int calls = 0;
+    const auto racing = [&](QByteArray& chunk) {
+        if (++calls == 1)
+            Touch(other, "theirs");  // the other workstation's copy, named meanwhile
+        chunk = calls == 1 ? QByteArray("mine") : QByteArray();
+        return true;
+    };
+    EXPECT_EQ(kos::WriteFileWhole(other, racing, WholeFileName::Claim), WholeFileResult::NameTaken);
+    EXPECT_EQ(Content(other), "theirs");
+    EXPECT_EQ(Entries(dir.path()), (QStringList{"IMG_0001.JPG", "IMG_0002.JPG"}));
+
+    // A source that fails leaves nothing.
+    QString error;
+    EXPECT_EQ(kos::WriteFileWhole(dir.filePath("IMG_0003.JPG"), [](QByteArray&) { return false; },
+                  WholeFileName::Claim, &error),
+        WholeFileResult::Failed);
+    EXPECT_EQ(Entries(dir.path()), (QStringList{"IMG_0001.JPG", "IMG_0002.JPG"}));
 }

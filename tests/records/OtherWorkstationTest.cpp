@@ -8,22 +8,29 @@
 
 #include "app/records/UConsul.h"
 #include "app/records/UExComp.h"
+#include "app/global/AppContext.h"
+#include "app/records/OtherWorkstation.h"
 #include "app/records/UListProt.h"
 #include "app/records/UListRDV.h"
 #include "app/records/UOrd.h"
 #include "app/records/UPROT.h"
 #include "app/records/UPatient.h"
+#include "app/records/UPhoto.h"
 #include "app/records/URDV.h"
 #include "app/records/UTable.h"
 #include "platform/db/database/Database.h"
+#include "platform/ui/Messages.h"
 #include "platform/ui/data/DataGrid.h"
 #include "ui_UConsul.h"
 #include "ui_UPatient.h"
 
 #include <QDateEdit>
+#include <QDir>
+#include <QImage>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -83,6 +90,33 @@ protected:
         QStringLiteral("\nLes modifications n'ont pas été enregistrées ; elles restent affichées.");
     const QString kListUpdated = QStringLiteral("\nLa liste a été mise à jour.");
     const QString kCheckAgain = QStringLiteral("\nVérifiez-le dans la liste, puis recommencez.");
+    // A key pressed where the focus is.
+    static void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QTest::keyClick(focus, key, modifiers);
+    }
+    // What a save refused for a patient deleted elsewhere says.
+    QString PatientGone(const QString& who) { return Deleted(who) + kNotSaved; }
+};
+
+// A message service that lets the other workstation act while a question is
+// on the screen, then answers it as the recording service does.
+class ActingWhileAsked : public kui::RecordingMessageService {
+public:
+    ActingWhileAsked() : previous_(kui::SetMessageService(this)) { }
+    ~ActingWhileAsked() override { kui::SetMessageService(previous_); }
+    kui::MsgButton Show(const kui::MsgRequest& request) override
+    {
+        if (act && request.kind == kui::MsgKind::Confirmation)
+            std::exchange(act, nullptr)();
+        return RecordingMessageService::Show(request);
+    }
+    std::function<void()> act;
+
+private:
+    kui::MessageService* previous_;
 };
 
 }  // namespace
@@ -512,4 +546,229 @@ TEST_F(OtherWorkstationTest, APrescriptionLineDeletedElsewhereIsNotTypedInto)
     QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
     EXPECT_EQ(Rows("SELECT NUM, MEDIC, DOSAGE FROM FORD"), QStringList{"2|AMOXICILLINE|"});
     EXPECT_EQ(DeletedRecordValue("FORD", "MEDIC", "DOLIPRANE", "DOSAGE"), "");
+}
+
+// A consultation or an exam saved for a patient another workstation deleted
+// while it was typed is not written (it would name nobody): the save says so,
+// naming the patient, and what was typed stays on the screen.
+TEST_F(OtherWorkstationTest, NoConsultationNorExamIsSavedForAPatientDeletedElsewhere)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    AddPatient("000002", "MARTIN", "LUC");
+    Exec("INSERT INTO FRADIO (CODE, LIBELLE) VALUES ('002', 'Thorax')");
+    {
+        CurrentPatientCode = "000001";
+        TfrmConsul frm(practice_.context());
+        ShowActive(&frm);
+        QTest::mouseClick(frm.form()->edMotif->viewport(), Qt::LeftButton);
+        Press(Qt::Key_Insert, Qt::ControlModifier);
+        ASSERT_EQ(frm.ConsState(), u'I');
+        Keys("douleur");
+        EXPECT_EQ(OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000001'"), "1");
+        Press(Qt::Key_S, Qt::ControlModifier);
+        ASSERT_EQ(practice_.messages().Count(), 1);
+        EXPECT_EQ(LastMessage(), PatientGone("Le patient DUPONT JEAN (code 000001)"));
+        EXPECT_EQ(LastKind(), kui::MsgKind::Warning);
+        EXPECT_EQ(frm.ConsState(), u'I');
+        EXPECT_EQ(frm.form()->edMotif->toPlainText(), "douleur");
+        EXPECT_TRUE(Rows("SELECT ID_CONS FROM CONS.DBF").isEmpty());
+        practice_.messages().Answer(QMessageBox::No);  // closing: the consultation is not saved
+        frm.close();
+    }
+    EXPECT_TRUE(Rows("SELECT ID_CONS FROM CONS.DBF").isEmpty());
+
+    practice_.messages().Clear();
+    TfrmExComp exam(practice_.context());
+    exam.Patient = "000002";
+    exam.RadioBio = "R";
+    ShowActive(&exam);
+    exam.cmbExamen()->setCurrentIndex(exam.cmbExamen()->findText("Thorax"));
+    Type(exam.mmResultat(), "normal");
+    OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000002'");
+    QTest::mouseClick(exam.btnPost(), Qt::LeftButton);
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    EXPECT_EQ(LastMessage(), PatientGone("Le patient MARTIN LUC (code 000002)"));
+    EXPECT_EQ(exam.mmResultat()->toPlainText(), "normal");
+    EXPECT_TRUE(exam.btnPost()->isEnabled());
+    EXPECT_TRUE(exam.Num.isEmpty());
+    EXPECT_TRUE(Rows("SELECT NUM FROM EXCOMP").isEmpty());
+    practice_.messages().Answer(QMessageBox::No);
+    exam.close();
+}
+
+// An appointment, new or changed, for a patient deleted elsewhere: the
+// list, which shows the patient's name, would never show it.
+TEST_F(OtherWorkstationTest, NoAppointmentIsBookedForAPatientDeletedElsewhere)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    AddPatient("000002", "MARTIN", "ANNE");
+    Exec("UPDATE PATIENT SET SEXE='F' WHERE CODE='000002'");
+    Exec("INSERT INTO FRDV (NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF) VALUES ('000001', '000002', :D, '10:00', "
+         "'CONTROLE')",
+        {{"D", QDate(2030, 5, 6)}});
+    {
+        TfrmRDV frm(practice_.context());
+        {
+            DialogScript script({PickPatient("DUP")});
+            ShowActive(&frm);
+        }
+        ASSERT_EQ(frm.edCode()->text(), "000001");
+        frm.edHre()->setText("11:00");
+        Type(frm.edMotif(), "VACCIN");
+        OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000001'");
+        QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+        EXPECT_EQ(LastMessage(), PatientGone("Le patient DUPONT JEAN (code 000001)"));
+        EXPECT_EQ(frm.edMotif()->text(), "VACCIN");
+        EXPECT_TRUE(frm.NumRDV.isEmpty());
+        EXPECT_TRUE(frm.btnPost()->isEnabled());
+        EXPECT_EQ(Rows("SELECT NUM FROM FRDV"), QStringList{"000001"});
+        practice_.messages().Answer(QMessageBox::No);
+        frm.close();
+    }
+
+    practice_.messages().Clear();
+    TfrmRDV frm(practice_.context());
+    frm.NumRDV = "000001";
+    frm.CodePatient = "000002";
+    ShowActive(&frm);
+    frm.edMotif()->end(false);
+    Type(frm.edMotif(), " URGENT");
+    OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000002'");
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(LastMessage(), Deleted("La patiente MARTIN ANNE (code 000002)", true) + kNotSaved);
+    EXPECT_EQ(frm.edMotif()->text(), "CONTROLE URGENT");
+    EXPECT_EQ(Rows("SELECT NUM, MOTIF FROM FRDV"), QStringList{"000001|CONTROLE"});
+    practice_.messages().Answer(QMessageBox::No);
+    frm.close();
+}
+
+// A protocol given a patient deleted elsewhere is not written; a protocol
+// whose patient left the patient file long ago keeps its name and is still
+// changed.
+TEST_F(OtherWorkstationTest, NoProtocolIsWrittenForAPatientDeletedElsewhere)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    AddProtocol("000007", QDate(2020, 1, 6), "ANCIEN", "CLINIQUE A");  // its patient 000123 is no more
+    TfrmPROT::RunPatientPicker = [](AppContext&, QWidget*) { CurrentPatientCode = "000001"; };
+    {
+        TfrmPROT frm(practice_.context());
+        ShowActive(&frm);
+        Type(frm.edClinique(), "les tilleuls");
+        Type(frm.edAnest(), "dr anest");
+        frm.edDiag()->setPlainText("Appendicite");
+        frm.edInterv()->setPlainText("Appendicectomie");
+        QTest::mouseClick(frm.btnFindPatient(), Qt::LeftButton);
+        ASSERT_EQ(frm.edNom()->text(), "DUPONT");
+        OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000001'");
+        QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+        EXPECT_EQ(LastMessage(), PatientGone("Le patient DUPONT JEAN (code 000001)"));
+        EXPECT_EQ(frm.edClinique()->text(), "LES TILLEULS");
+        EXPECT_TRUE(frm.NumProt.isEmpty());
+        EXPECT_TRUE(frm.btnPost()->isEnabled());
+        EXPECT_EQ(Column("NUM"), QStringList{"000007"});
+        practice_.messages().Answer(QMessageBox::No);
+        frm.close();
+    }
+    TfrmPROT::RunPatientPicker = nullptr;
+
+    practice_.messages().Clear();
+    TfrmPROT old(practice_.context());
+    old.NumProt = "000007";
+    ShowActive(&old);
+    QTest::mouseClick(old.btnEdit(), Qt::LeftButton);
+    old.edClinique()->end(false);
+    Type(old.edClinique(), " NORD");
+    QTest::mouseClick(old.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(practice_.messages().Count(), 0);
+    EXPECT_EQ(Rows("SELECT NUM, CODE, CLINIQUE FROM FPROT"), QStringList{"000007|000123|CLINIQUE A NORD"});
+}
+
+// Photos of a patient deleted elsewhere: an added photo is neither filed
+// under the patient nor left in the photo folder; saving the slots writes
+// nothing.
+TEST_F(OtherWorkstationTest, NoPhotoIsFiledForAPatientDeletedElsewhere)
+{
+    AddPatient("000001", "DUPONT", "MARIE");
+    Exec("UPDATE PATIENT SET SEXE='F' WHERE CODE='000001'");
+    QTemporaryDir camera;
+    const auto photo = [&camera](const QString& name, int tint) {
+        QImage im(64, 48, QImage::Format_RGB32);
+        im.fill(QColor(tint, 100, 200));
+        const QString path = camera.filePath(name);
+        EXPECT_TRUE(im.save(path, "JPG"));
+        return path;
+    };
+    QStringList chosen{photo("IMG_0001.JPG", 10), photo("IMG_0002.JPG", 90)};
+    practice_.context().choosePicture = [&chosen](QWidget*) { return chosen.isEmpty() ? QString() : chosen.takeFirst(); };
+    CurrentPatientCode = "000001";
+    TfrmPhoto frm(practice_.context());
+    ShowActive(&frm);
+    auto* add = frm.findChild<QToolButton*>("btnAdd");
+    ASSERT_NE(add, nullptr);
+    QTest::mouseClick(add, Qt::LeftButton);
+    ASSERT_EQ(Rows("SELECT NUM, PHOTO FROM FPHOTO"), QStringList{"1|IMG_0001.JPG"});
+
+    // The photo is deleted from its slot here, the patient elsewhere; then a
+    // photo is added and the slots saved.
+    QTest::mouseClick(frm.Image(1), Qt::LeftButton);
+    practice_.messages().Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.btnDelete(), Qt::LeftButton);
+    ASSERT_TRUE(frm.btnPost()->isEnabled());
+    OtherWorkstation("DELETE FROM PATIENT WHERE CODE='000001'");
+    practice_.messages().Clear();
+    QTest::mouseClick(add, Qt::LeftButton);
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    const QString gone = Deleted("La patiente DUPONT MARIE (code 000001)", true) + kNotSaved;
+    EXPECT_EQ(LastMessage(), gone);
+    EXPECT_FALSE(frm.SelectedImage()->HasPicture());
+    EXPECT_EQ(QDir(PhotoDir).entryList(QDir::Files | QDir::Hidden), QStringList{"IMG_0001.JPG"});
+    QTest::mouseClick(frm.btnPost(), Qt::LeftButton);
+    EXPECT_EQ(LastMessage(), gone);
+    EXPECT_TRUE(frm.btnPost()->isEnabled());
+    EXPECT_EQ(Rows("SELECT NUM, PHOTO FROM FPHOTO"), QStringList{"1|IMG_0001.JPG"});
+}
+
+// The patient is held while a row naming it is written: a deletion on
+// another workstation waits for the row, then finds it.
+TEST_F(OtherWorkstationTest, APatientHeldForAWriteIsDeletedOnlyAfterIt)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    QProcess other;
+    {
+        const records::PatientHold hold("000001");
+        ASSERT_TRUE(hold.Present());
+        other.start(QStringLiteral(KORVALE_SQL_TOOL), {DataPath, "DELETE FROM PATIENT WHERE CODE='000001'"});
+        ASSERT_TRUE(other.waitForStarted(10000));
+        EXPECT_FALSE(other.waitForFinished(1500)) << "the deletion did not wait";
+        Exec("INSERT INTO CONS.DBF (ID_CONS, PATIENT, DCONS) VALUES (1, '000001', :D)", {{"D", QDate(2024, 1, 2)}});
+    }
+    ASSERT_TRUE(other.waitForFinished(60000));
+    EXPECT_EQ(other.exitCode(), 0) << other.readAllStandardError().toStdString();
+    EXPECT_TRUE(Rows("SELECT CODE FROM PATIENT").isEmpty());
+    const records::PatientHold after("000001");
+    EXPECT_FALSE(after.Present());
+    EXPECT_EQ(after.GoneText(), PatientGone("Le patient DUPONT JEAN (code 000001)"));
+}
+
+// The patient file's delete: a consultation another workstation saves while
+// the question is asked keeps its patient.
+TEST_F(OtherWorkstationTest, APatientGivenAConsultationWhileItsDeleteIsAskedIsKept)
+{
+    AddPatient("000001", "DUPONT", "JEAN");
+    TfrmPatient frm(practice_.context());
+    frm.CodePatient = "000001";
+    ShowActive(&frm);
+    ActingWhileAsked asked;
+    asked.act = [] {
+        OtherWorkstation("INSERT INTO CONS.DBF (ID_CONS, PATIENT, DCONS, MOTIF) VALUES (1, '000001', '01/02/2024', "
+                         "'toux')");
+    };
+    asked.Answer(QMessageBox::Yes);
+    QTest::mouseClick(frm.form()->edNom, Qt::LeftButton);
+    Press(Qt::Key_Delete, Qt::ControlModifier);
+    ASSERT_EQ(asked.Count(), 2);
+    EXPECT_EQ(asked.Records()[0].text, "Etes-vous sûr de vouloir supprimer cet enregistrement ?");
+    EXPECT_EQ(asked.Last().text, "Ce patient a déjà eu des consultations !\rSupprimez d'abord ses consultations.");
+    EXPECT_EQ(Rows("SELECT CODE FROM PATIENT"), QStringList{"000001"});
+    EXPECT_EQ(frm.form()->edNom->text(), "DUPONT");
 }

@@ -7,6 +7,7 @@
 #include "app/records/UPatient.h"
 #include "platform/ui/data/DataControls.h"
 #include "platform/ui/data/DataGrid.h"
+#include "tests/support/FileSizeLimit.h"
 #include "ui_UPatient.h"
 
 #include <QAction>
@@ -177,6 +178,39 @@ TEST_F(PatientTest, AddressesAreKeptSortedInUpperCaseAndWrittenOnlyWhenNew)
     Type(frm.form()->edTel, "0102");
     frm.btnPostClick();
     EXPECT_EQ(FileText(AppDir + "ADR.TXT"), "LYON\nMARSEILLE É\nPARIS\nzz-not-rewritten\n");
+}
+
+// An address list the disk cannot take whole: the patient is saved, the
+// message says the list is not and names its file, which stays whole.
+TEST_F(PatientTest, AFullDiskKeepsThePreviousAddressListWhole)
+{
+    QByteArray before;
+    for (int i = 0; i < 3000; ++i)
+        before += QStringLiteral("%1 RUE DES LILAS\n").arg(i, 5, 10, QLatin1Char('0')).toUtf8();
+    QFile f(AppDir + "ADR.TXT");
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(before);
+    f.close();
+    TfrmPatient frm(practice_.context());
+    ShowActive(&frm);
+    QTest::keyClick(&frm, Qt::Key_Insert, Qt::ControlModifier);
+    Type(frm.form()->edID, "x");
+    Type(frm.form()->edNom, "nom");
+    Type(frm.form()->edDN, "01/01/1980");
+    Type(frm.form()->edSexe, "f");
+    Type(frm.form()->cmbAdr->lineEdit(), "1 place neuve");
+    {
+        ScopedFileSizeLimit disk(before.size() / 2);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_S, Qt::ControlModifier);
+    }
+    ASSERT_EQ(practice_.messages().Count(), 1);
+    EXPECT_EQ(practice_.messages().Last().text,
+        QStringLiteral("La fiche du patient est enregistrée, mais pas la liste des adresses :\r"
+                       "Impossible d'enregistrer le fichier « %1 » : le disque est plein.")
+            .arg(AppDir + "ADR.TXT"));
+    EXPECT_EQ(Rows("SELECT NOM, ADR FROM PATIENT"), QStringList{"NOM|1 PLACE NEUVE"});
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(f.readAll() == before) << "the list was cut";
 }
 
 TEST_F(PatientTest, DeleteIsRefusedForAPatientWithConsultationsOnly)

@@ -7,6 +7,7 @@
 #include "app/records/UPhoto.h"
 #include "platform/ui/Messages.h"
 #include "tests/support/ExifJpeg.h"
+#include "tests/support/FileSizeLimit.h"
 
 #include <QAction>
 #include <QDir>
@@ -21,9 +22,12 @@
 #include <QTemporaryDir>
 #include <QToolButton>
 
-#include <csignal>
+#include <atomic>
+#include <thread>
 
-#include <sys/resource.h>
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -347,22 +351,65 @@ TEST_F(PhotoTest, ACopyThatFailsNamesThePhotoFolder)
     // cut photo is kept in the folder nor named by a row.
     const qint64 size = QFileInfo(photo).size();
     ASSERT_GT(size, 64);
-    rlimit before {};
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &before), 0);
-    rlimit half = before;
-    half.rlim_cur = static_cast<rlim_t>(size / 2);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &half), 0);
-    chosen_ << photo;
-    QTest::mouseClick(add, Qt::LeftButton);
-    setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, oldHandler);
+    {
+        ScopedFileSizeLimit disk(size / 2);
+        chosen_ << photo;
+        QTest::mouseClick(add, Qt::LeftButton);
+    }
     EXPECT_EQ(messages_.Last().text,
         QStringLiteral("La photo n'a pas été ajoutée : l'écriture dans le dossier des photos « %1 » a échoué.")
             .arg(PhotoDir));
     EXPECT_TRUE(Photos().isEmpty());
     EXPECT_TRUE(QDir(PhotoDir).entryList(QDir::Files | QDir::Hidden).isEmpty());
     EXPECT_FALSE(frm.Image(1)->HasPicture());
+}
+
+// Two workstations add photos of one name at the same moment: the one whose
+// copy takes the name first keeps it; the other's copy, finding the name
+// taken meanwhile, takes the next free one. No photo replaces the other's.
+TEST_F(PhotoTest, PhotosOfOneNameAddedAtOnceKeepAFileEach)
+{
+    // A large photo, so that its copy is under way for a while.
+    QString photo = Camera("IMG_0001.JPG", 3);
+    {
+        QFile f(photo);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(QByteArray(16 << 20, '\0'));
+    }
+    const QByteArray theirs = Bytes(Camera("IMG_0001.JPG", 20));
+    // The other workstation: its copy of the same name comes into the
+    // folder as soon as this one's copy has begun there.
+    const QByteArray folder = QFile::encodeName(PhotoDir);
+    const QByteArray target = QFile::encodeName(PhotoDir + "IMG_0001.JPG");
+    std::atomic<bool> stop {false}, named {false};
+    std::thread other([&] {
+        while (!stop && !named) {
+            if (DIR* d = ::opendir(folder.constData())) {
+                bool copying = false;
+                while (const dirent* e = ::readdir(d))
+                    copying = copying || (e->d_name[0] != '.' || (e->d_name[1] != '\0' && e->d_name[1] != '.'));
+                ::closedir(d);
+                if (copying) {
+                    const int fd = ::open(target.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+                    if (fd >= 0) {
+                        (void)!::write(fd, theirs.constData(), static_cast<size_t>(theirs.size()));
+                        ::close(fd);
+                    }
+                    named = true;
+                }
+            }
+        }
+    });
+    TfrmPhoto frm(practice_.context());
+    Add(frm, photo);
+    stop = true;
+    other.join();
+    ASSERT_TRUE(named);
+    EXPECT_EQ(messages_.Count(), 0) << messages_.Last().text.toStdString();
+    EXPECT_EQ(Bytes(PhotoDir + "IMG_0001.JPG"), theirs);
+    EXPECT_EQ(Photos(), QStringList{"1|IMG_0001_1.JPG"});
+    EXPECT_EQ(Bytes(PhotoDir + "IMG_0001_1.JPG"), Bytes(photo));
+    EXPECT_EQ(QDir(PhotoDir).entryList(QDir::Files | QDir::Hidden), (QStringList{"IMG_0001.JPG", "IMG_0001_1.JPG"}));
 }
 
 // The photo screen over the program's own context (ProgramContext: no step

@@ -1,7 +1,9 @@
 #include "platform/ui/IniFile.h"
+#include "tests/support/FileSizeLimit.h"
 
 #include <gtest/gtest.h>
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -155,4 +157,24 @@ TEST_F(IniFileTest, AFileTooLargeToBeSettingsIsReadAsEmptyAndNeverRewritten)
     EXPECT_EQ(ini.ReadString("PARAMS", "A", "d"), "d");
     EXPECT_FALSE(ini.WriteString("PARAMS", "B", "2"));
     EXPECT_EQ(QFileInfo(Path()).size(), big.size());
+}
+
+// A write the disk cannot take whole leaves the previous file as it was and
+// says why, naming the file; several keys go in one write, all or none.
+TEST_F(IniFileTest, AFullDiskLeavesThePreviousFileWholeAndSaysSo)
+{
+    const QByteArray before = "[PARAMS]\nDETAIL=Cabinet\nVILLE=Lyon\n";
+    Write(before);
+    TIniFile ini(Path());
+    {
+        ScopedFileSizeLimit disk(before.size());
+        EXPECT_FALSE(ini.WriteString("PARAMS", "VILLE", "Villeurbanne"));
+        EXPECT_EQ(ini.ErrorText(),
+            QStringLiteral("Impossible d'enregistrer le fichier « %1 » : le disque est plein.").arg(Path()));
+        EXPECT_FALSE(ini.WriteStrings("PARAMS", {{"DETAIL", "Cabinet du lac"}, {"TEL", "0400000000"}}));
+    }
+    EXPECT_EQ(Read(), before);
+    EXPECT_EQ(QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"KORVALE.INI"});
+    EXPECT_TRUE(ini.WriteStrings("PARAMS", {{"DETAIL", "Cabinet du lac"}, {"TEL", "0400000000"}}));
+    EXPECT_EQ(Read(), QByteArray("[PARAMS]\nDETAIL=Cabinet du lac\nVILLE=Lyon\nTEL=0400000000\n"));
 }

@@ -9,6 +9,7 @@
 #include <QProcess>
 
 #include <elf.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <zlib.h>
 
@@ -333,6 +334,23 @@ TEST_F(ZipSfx, EncryptedArchiveAsksForThePasswordAndTestCountsFiles)
     EXPECT_EQ(r.exit, 3);
     EXPECT_TRUE(r.err.contains(QString::fromUtf8("mot de passe erroné"))) << r.err.toStdString();
     EXPECT_TRUE(Tree(P("out3")).isEmpty());
+}
+
+// A folder on a file system that states no size (a tmpfs without a limit,
+// some shares: every count 0) is not taken for a full disk.
+TEST_F(ZipSfx, AFileSystemOfNoStatedSizeIsNotTakenForAFullOne)
+{
+    MakeZip();
+    ASSERT_EQ(Convert(), 0);
+    QDir().mkpath(P("sans-taille"));
+    const QByteArray where = QFile::encodeName(P("sans-taille"));
+    if (::mount("tmpfs", where.constData(), "tmpfs", 0, "size=0") != 0)
+        GTEST_SKIP() << "no file system can be mounted here";
+    const Outcome r = Start(P("Korvale.exe"), {"--dossier", P("sans-taille/out"), "--oui"});
+    const QStringList written = Tree(P("sans-taille/out"));
+    ::umount2(where.constData(), MNT_DETACH);
+    EXPECT_EQ(r.exit, 0) << r.err.toStdString();
+    EXPECT_EQ(written, QStringList({"PATIENT.DBF", "photo.jpg", "sub/EXAMEN.MDX"}));
 }
 
 TEST_F(ZipSfx, ShiftedArchiveIsAppendedAsItIs)

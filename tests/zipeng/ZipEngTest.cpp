@@ -264,7 +264,25 @@ TEST(ZipEng, HostileArchivesAreRefusedWithoutHarm)
     Calls o;
     x.archive = t / "overlap.zip";
     EXPECT_EQ(RunExtract(x, o), 0);
-    EXPECT_NE(o.Messages().find("chevauchant"), std::string::npos) << o.Messages();
+    // "b" points at the header of "a": "b" is at fault, "a" is sound
+    EXPECT_EQ(o.Messages(), "noms local et central différents : b (en-tête local : a)\n");
+    // "b" points into the header of "a"; "a" claims more data than it has,
+    // running into the header of "b"
+    for (const auto& [edit, fault] : std::vector<std::pair<std::string, std::string>>{
+             {"struct.pack_into(\"<I\",d,c+42,7)", "en-tête local erroné : b\n"},
+             {"struct.pack_into(\"<I\",d,d.find(b\"PK\\x01\\x02\")+20,300)",
+                 "données chevauchant une autre entrée ou dépassant la fin de l'archive : a\n"}}) {
+        Hostile(t / "overlap.zip",
+            "z=zipfile.ZipFile(p,\"w\",zipfile.ZIP_DEFLATED)\nz.writestr(\"a\",b\"\\0\"*100000)\nz.writestr(\"b\","
+            "b\"y\")\nz.close()\nd=bytearray(open(p,\"rb\").read())\nc=d.rfind(b\"PK\\x01\\x02\")\n" +
+                edit + "\nopen(p,\"wb\").write(d)");
+        for (bool test : {false, true}) {
+            Calls k;
+            ExtractRequest q{.archive = t / "overlap.zip", .baseDir = t / "overlap", .test = test};
+            EXPECT_EQ(RunExtract(q, k), 0);
+            EXPECT_EQ(k.Messages(), fault);
+        }
+    }
 
     // truncated archives of every length and random bytes: a message, never a crash
     std::string good = t / "good.zip";

@@ -514,8 +514,9 @@ int Run(int argc, char** argv)
         uint64_t need = 0;
         for (const sfx::Entry& e : entries)
             need += e.usize;
+        // a file system of no stated size (f_blocks 0) says nothing of its room
         struct statvfs vs;
-        if (fstatvfs(root, &vs) == 0 && uint64_t(vs.f_bavail) * vs.f_frsize < need) {
+        if (fstatvfs(root, &vs) == 0 && vs.f_blocks != 0 && uint64_t(vs.f_bavail) * vs.f_frsize < need) {
             std::cerr << "Erreur : espace disque insuffisant dans « " << dir << " » (" << need
                       << " octets nécessaires)\n";
             close(root);
