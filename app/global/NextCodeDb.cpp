@@ -36,10 +36,17 @@ public:
         query.setDatabaseName(database_);
         query.setSql(QStringLiteral("SELECT MAX(") + field_ + QStringLiteral(") AS LAST_CODE FROM ") + table_);
         query.open();
-        return query.isEmpty() ? QString() : query.field(0).asString().trimmed();
+        last_ = query.isEmpty() ? QString() : query.field(0).asString().trimmed();
+        return last_;
     }
     bool Contains(const QString& value) override
     {
+        // The greatest value, just read: taken without another pass over
+        // the table (a value stored with blanks before it reads the same
+        // here, and is taken for a code that may be free: one code skipped,
+        // never one given twice).
+        if (!last_.isEmpty() && value == last_)
+            return true;
         kdb::QueryDataset query;
         query.setDatabaseName(database_);
         query.setSql(QStringLiteral("SELECT ") + field_ + QStringLiteral(" FROM ") + table_ +
@@ -57,6 +64,7 @@ private:
     QString table_;
     std::string database_;
     QString field_;
+    QString last_;  // the greatest value LastValue() read
 };
 
 // The key column through the table's tag on it: the last key in tag order

@@ -2,10 +2,11 @@
 // side with SQLite running the same join with the same day condition and
 // the same indexes:
 //
-//   korvale_rdv_bench [scale] [directory] [day|all|booking [runs]]
+//   korvale_rdv_bench [scale] [directory] [[empty-]day|all|booking [runs]]
 //
-// With a step named, that step of ours alone runs on the practice, many
-// times (to count its system calls or profile it), and nothing else.
+// With a step named, that step of ours alone runs on the practice (on the
+// empty one with "empty-" before its name), many times (to count its
+// system calls or profile it), and nothing else.
 // scale 1 (the default) is the practice size: 100 000 appointments. Each
 // figure is given on that practice and on an empty one (no appointment):
 // - day view: the list opened as the screen opens it (the join filtered on
@@ -46,14 +47,16 @@ const QStringList kListSql{"SELECT NUM, PATIENT, DATE_RDV, HRE_RDV,  ",
 const std::string kLiteJoin = "SELECT NUM, PATIENT, DATE_RDV, HRE_RDV, MOTIF, CODE, (NOM || ', ' || PRENOM) "
                               "FROM FRDV, PATIENT WHERE PATIENT=CODE";
 
-// The step profiled (empty: none) and how many times it runs.
+// The step profiled (empty: none), on which practice, and how many times
+// it runs.
 std::string profiled;
+std::string profiledPractice;
 int profileRuns = 1000;
 
 // Runs ours alone when it is the step profiled; answers whether it was.
-bool profile(const char* step, const std::function<size_t()>& ours)
+bool profile(const char* practice, const char* step, const std::function<size_t()>& ours)
 {
-    if (profiled != step)
+    if (profiled != step || profiledPractice != practice)
         return false;
     size_t rows = 0;
     const auto a = Clock::now();
@@ -109,7 +112,7 @@ void runPractice(
         q.open();
         return readAll(q);
     };
-    if (profile("day", dayView))
+    if (profile(label, "day", dayView))
         return;
     if (profiled.empty()) {
         timePair(
@@ -130,7 +133,7 @@ void runPractice(
         listed.setFiltered(false);  // the "Tous les RDV" switch
         return readAll(listed);
     };
-    if (profile("all", allOfThem))
+    if (profile(label, "all", allOfThem))
         return;
     if (profiled.empty()) {
         timePair(
@@ -192,7 +195,7 @@ void runPractice(
         lite.exec("COMMIT");
         return n;
     };
-    if (!profile("booking", ours)) {
+    if (!profile(label, "booking", ours)) {
         timePair(ours, theirs, r.ours, r.theirs, r.rowsOurs, r.rowsTheirs);
         out.push_back(r);
     }
@@ -215,8 +218,13 @@ int measure(int argc, char** argv)
     const std::string dir = argc > 2 ? argv[2] : tmp.path().toStdString();
     if (argc > 3) {
         profiled = argv[3];
+        profiledPractice = "practice";
+        if (profiled.starts_with("empty-")) {
+            profiled.erase(0, 6);
+            profiledPractice = "empty practice";
+        }
         if (profiled != "day" && profiled != "all" && profiled != "booking") {
-            std::fprintf(stderr, "steps to profile: day, all, booking\n");
+            std::fprintf(stderr, "steps to profile: day, all, booking, empty-day, empty-all, empty-booking\n");
             return 2;
         }
         profileRuns = argc > 4 ? std::max(1, std::atoi(argv[4])) : 1000;
@@ -234,10 +242,13 @@ int measure(int argc, char** argv)
     emptyLite.exec("DELETE FROM FRDV");
 
     std::vector<Result> results;
-    runPractice("practice", dir, lite, day, results);
-    if (!profiled.empty())
+    if (profiledPractice != "empty practice")
+        runPractice("practice", dir, lite, day, results);
+    if (profiledPractice == "practice")
         return 0;
     runPractice("empty practice", empty, emptyLite, day, results);
+    if (!profiled.empty())
+        return 0;
 
     std::printf("\n%-20s %-16s %10s %10s %7s %8s %8s  %s\n", "practice", "step", "engine ms", "sqlite ms", "ratio",
         "rows", "sqlite", "goal");

@@ -40,6 +40,10 @@ int FileSystem::fdatasync(int fd)
 {
     return ::fdatasync(fd);
 }
+int FileSystem::startWriteBack(int fd, off_t offset, off_t length)
+{
+    return ::sync_file_range(fd, offset, length, SYNC_FILE_RANGE_WRITE);
+}
 int FileSystem::fstat(int fd, struct stat* st)
 {
     return ::fstat(fd, st);

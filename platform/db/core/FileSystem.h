@@ -30,6 +30,9 @@ public:
     virtual int ftruncate(int fd, off_t size);
     virtual int fsync(int fd);
     virtual int fdatasync(int fd);
+    // Starts writing a range of the file out to the disk and returns at
+    // once (sync_file_range): nothing is forced, the disk gets it sooner.
+    virtual int startWriteBack(int fd, off_t offset, off_t length);
     virtual int fstat(int fd, struct stat* st);
     virtual int stat(const std::string& path, struct stat* st);
     virtual int rename(const std::string& from, const std::string& to);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "platform/db/dataset/DatasetText.h"
+#include "platform/db/sql/RawBytes.h"
 #include "platform/os/Abort.h"
 
 namespace kdb {
@@ -649,6 +650,31 @@ bool Dataset::matches(int field, uint32_t handle, const QVariant& value, LocateO
     return o.partialKey ? have.startsWith(want, cs) : have.compare(want, cs) == 0;
 }
 
+int Dataset::findRow(int field, const QVariant& value, LocateOptions o)
+{
+    loadBefore(-1);
+    // A text column of a table's records, case kept: the stored bytes are
+    // compared with those of the text sought (the same text is the same
+    // bytes, trailing blanks aside), without making a value of each row. A
+    // text with a letter the table cannot store is compared on values.
+    Table* table = baseTable();
+    std::string sought;
+    const bool stored = table && !o.caseInsensitive && field < baseFieldCount_ && table->rawKind(field) == 'C' &&
+        sql::toRawText(o.partialKey ? textOf(value) : sql::trimRight(textOf(value)), sought);
+    for (int row = 0; loadUpTo(row); ++row) {
+        const uint32_t handle = rows_[static_cast<size_t>(row)];
+        if (!stored) {
+            if (matches(field, handle, value, o))
+                return row;
+            continue;
+        }
+        const std::string_view have = sql::rawTrimRight(table->rawField(handle, field));
+        if (o.partialKey ? have.starts_with(sought) : have == sought)
+            return row;
+    }
+    return -1;
+}
+
 bool Dataset::locate(const std::string& fieldName, const QVariant& value, LocateOptions options)
 {
     if (!active())
@@ -657,16 +683,13 @@ bool Dataset::locate(const std::string& fieldName, const QVariant& value, Locate
     Field& f = fieldByName(fieldName);
     if (f.isLookup())
         throw EDatabaseError("Le champ '" + fieldName + "' ne peut pas servir à une recherche");
-    loadBefore(-1);
-    for (int row = 0; loadUpTo(row); ++row) {
-        if (!matches(f.index(), rows_[static_cast<size_t>(row)], value, options))
-            continue;
-        cur_ = row;
-        bof_ = eof_ = false;
-        scrolled();
-        return true;
-    }
-    return false;
+    const int row = findRow(f.index(), value, options);
+    if (row < 0)
+        return false;
+    cur_ = row;
+    bof_ = eof_ = false;
+    scrolled();
+    return true;
 }
 
 bool Dataset::gotoRecord(uint32_t physicalRecNo)
@@ -720,11 +743,8 @@ QVariant Dataset::lookup(const std::string& keyField, const QVariant& key, const
     Field& r = fieldByName(resultField);
     if (key.isNull() || !key.isValid())
         return {};
-    loadBefore(-1);
-    for (int row = 0; loadUpTo(row); ++row)
-        if (matches(k.index(), rows_[static_cast<size_t>(row)], key, {}))
-            return fieldValue(r.index(), rows_[static_cast<size_t>(row)], nullptr);
-    return {};
+    const int row = findRow(k.index(), key, {});
+    return row < 0 ? QVariant() : fieldValue(r.index(), rows_[static_cast<size_t>(row)], nullptr);
 }
 
 Field* Dataset::findField(const std::string& name)

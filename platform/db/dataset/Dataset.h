@@ -275,6 +275,10 @@ protected:
     // The rows handed on meet the filter FIELD='value' in force already
     // (the base read them through it): they are not tested again.
     virtual bool baseRowsMeetFilter() const { return false; }
+    // The table whose records the base rows are (a row's handle is its
+    // record number, a base field the table's field of that number), so
+    // that a text column is compared as stored; nullptr when there is none.
+    virtual Table* baseTable() { return nullptr; }
 
     uint32_t currentHandle() const;
     // The filter FIELD='value' in force (field -1 when none or not
@@ -308,6 +312,9 @@ private:
     void repositionOn(uint32_t handle, int fallbackRow);
     void newRecord();
     bool matches(int field, uint32_t handle, const QVariant& value, LocateOptions options);
+    // The first row whose field holds the value as locate() compares it;
+    // -1 when there is none.
+    int findRow(int field, const QVariant& value, LocateOptions options);
 
     DatasetState state_ = DatasetState::Inactive;
     Database* database_ = nullptr;
@@ -396,6 +403,7 @@ protected:
     bool fetchBaseBackward(std::vector<uint32_t>& out, int max) override;
     int quickCount() override;
     void rereadBase() override;
+    Table* baseTable() override { return table_.get(); }
 
 private:
     // The tag cursor on this record's entry, found by its key: 1 on it; 0

@@ -1,6 +1,7 @@
 #include "platform/db/dataset/Dataset.h"
 
 #include <algorithm>
+#include <optional>
 
 namespace kdb {
 
@@ -247,6 +248,12 @@ QVariant TableDataset::baseValue(uint32_t handle, int field)
 
 uint32_t TableDataset::writeRecord(uint32_t handle, const std::vector<QVariant>& values)
 {
+    // A write flushed at once is made and forced under one hold of the
+    // table, as a statement is: the others wait once, and the index is
+    // written out once.
+    std::optional<StatementHold> hold;
+    if (flushOnPost_)
+        hold.emplace(*table_);
     uint32_t r;
     if (handle == 0) {
         r = table_->append(values);
@@ -272,6 +279,9 @@ bool TableDataset::keepsPlace(const std::vector<QVariant>& before, const std::ve
 
 void TableDataset::deleteRecord(uint32_t handle)
 {
+    std::optional<StatementHold> hold;
+    if (flushOnPost_)
+        hold.emplace(*table_);
     table_->deleteRecord(handle);
     ++deletedHere_;
     if (flushOnPost_)

@@ -14,6 +14,7 @@
 #include "platform/db/core/Codepage.h"
 #include "platform/db/core/DamageLog.h"
 #include "platform/db/core/FileSystem.h"
+#include "platform/db/core/SideBySide.h"
 
 #include "platform/db/dbf/DbfTableDetail.h"
 
@@ -419,9 +420,13 @@ uint32_t DbfTable::append(const std::vector<QVariant>& values)
 {
     checkWritable();
     HeaderLock lock(*this, true);
-    if (!mode_.exclusive)
-        refreshCount();  // others may have appended
-    takeBackBeforeWrite();
+    // (a statement's count is fresh and nothing follows it: nobody appends
+    // meanwhile)
+    if (!statementHeld_) {
+        if (!mode_.exclusive)
+            refreshCount();  // others may have appended
+        takeBackBeforeWrite();
+    }
     std::string rec;
     encodeRecord(values, rec, nullptr);
     const uint32_t recNo = count_ + 1;
@@ -711,10 +716,12 @@ void DbfTable::undeleteRecord(uint32_t recNo)
 // Forced to the disk in an order that a power cut cannot turn into a stale
 // index. The index carries its mark on the disk since the first change after
 // the last forced flush (mdx/MdxFile.h: set and forced before the table
-// changed); here the memo file and the table are forced, then the index's
-// nodes, then its header that clears the mark. A cut in between leaves the
-// mark: the next open answers DBERR_INDEXOUTOFDATE and the index is made
-// again. On a shared open the header stays locked meanwhile: every change
+// changed); here the memo file and the table are forced and, at the same
+// time, the index's nodes (while the mark is on the disk, whichever of them
+// reached it first makes no difference), then its header that clears the
+// mark is written. A cut before leaves the mark: the next open finds the
+// index unfinished and compares it with the table. On a shared open the
+// header stays locked meanwhile: every change
 // of every program is made under it, so that forcing the files forces the
 // changes of the others too, and clearing the mark cannot overtake a change
 // under way (a batch of reads holds the header shared: no change either).
@@ -734,9 +741,15 @@ void DbfTable::flush()
     std::optional<HeaderLock> lock;
     if (mdx_ && !mode_.exclusive && readHold_ == 0)
         lock.emplace(*this, true);
-    if (dbt_.isOpen())
-        dbt_.sync();
-    file_.sync();
+    const auto forceTable = [&] {
+        if (dbt_.isOpen())
+            dbt_.sync();
+        file_.sync();
+    };
+    if (mdx_)
+        runSideBySide(forceTable, [&] { mdx_->forceNodes(); });
+    else
+        forceTable();
     // A statement's changes are on the disk: its journal goes before the
     // index's mark is cleared.
     dropJournal();

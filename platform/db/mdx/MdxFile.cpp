@@ -632,6 +632,11 @@ void MdxFile::flush(bool sync)
     st_->flush(sync);
 }
 
+void MdxFile::forceNodes()
+{
+    st_->forceNodes();
+}
+
 bool MdxFile::unforced() const
 {
     return st_->unforced();

@@ -20,7 +20,10 @@
 // touched (and before the table writes the record the change is for).  The
 // mark stays on the disk until flush(true), which the table layer calls once
 // it has forced its own files: the nodes are forced, then the header that
-// clears the mark.  flush(false) writes the changes and leaves the mark as
+// clears the mark is written (sent to the disk at once, not waited for: a
+// power cut that keeps it from the disk leaves the mark, and the index is
+// compared with its table at the next open).  flush(false) writes the
+// changes and leaves the mark as
 // "pending": programs that have the file open read it; an open made alone
 // (after a power cut, or a program killed before its forced flush) refuses
 // it with DBERR_INDEXOUTOFDATE, as it refuses a file left "in update".  So a
@@ -233,10 +236,15 @@ public:
     // ---- durability ----
     // Writes the changed nodes and the header.  sync: forces the nodes (of
     // every program: call it under the lock that keeps the others from
-    // changing the file) to the disk, then the header that clears the mark;
-    // the table's own files must be forced before.  Without sync the mark is
-    // left "pending".
+    // changing the file) to the disk, then writes the header that clears the
+    // mark; the table's own files must be forced before.  Without sync the
+    // mark is left "pending".
     void flush(bool sync = true);
+    // The changed nodes written and forced to the disk (every program's
+    // writes to the file with them), the mark left in place: the table
+    // layer forces its own files meanwhile, then calls flush(true) under the
+    // same lock, which writes the header alone.
+    void forceNodes();
     // Changes made through this handle and not yet forced to the disk by a
     // flush(true) (of this handle).
     bool unforced() const;

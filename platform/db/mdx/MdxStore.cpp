@@ -11,6 +11,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 #include <unordered_set>
+#include <utility>
 
 #include "platform/db/core/Collation.h"
 #include "platform/db/core/DbError.h"
@@ -748,6 +749,7 @@ void writeAll(int fd, const std::string& path, const uint8_t* data, size_t len, 
 void Store::pwriteAll(const uint8_t* data, size_t len, uint64_t offset)
 {
     unsynced_ = true;
+    nodesForced_ = false;
     ++writes_;
     writeAll(fd_, path_, data, len, offset);
 }
@@ -830,10 +832,30 @@ void Store::writeNodes()
     dirtyPages_.clear();
 }
 
+void Store::forceNodes()
+{
+    checkUsable();
+    if (!dirty_)
+        syncWithDisk(true);  // the mark another program's changes left
+    if (dirty_ || diskMark_ == MARK_PENDING) {
+        try {
+            writeNodes();
+            forceToDisk();
+        } catch (...) {
+            broken_ = true;
+            throw;
+        }
+    }
+    nodesForced_ = true;
+}
+
 void Store::flush(bool sync)
 {
     checkUsable();
-    if (sync && !dirty_)
+    // forceNodes() just forced the nodes under the caller's lock (and read
+    // the mark on the disk when it had no change of its own).
+    const bool nodesForced = sync && std::exchange(nodesForced_, false);
+    if (sync && !dirty_ && !nodesForced)
         syncWithDisk(true);  // the mark another program's changes left
     if (!dirty_ && !(sync && diskMark_ == MARK_PENDING)) {
         if (sync && unsynced_)
@@ -846,7 +868,7 @@ void Store::flush(bool sync)
         const bool changed = dirty_;
         writeNodes();
         // The blocks are on the disk before the header that clears the mark.
-        if (sync)
+        if (sync && !nodesForced)
             forceToDisk();
         hdr_[H_MARK] = sync ? MARK_CLEAN : MARK_PENDING;
         if (changed) {
@@ -855,7 +877,12 @@ void Store::flush(bool sync)
         }
         pwriteAll(hdr_, kHeaderBytes, 0);
         if (sync) {
-            forceToDisk();
+            // The header that clears the mark is written out at once but not
+            // waited for: everything it vouches for is on the disk already.
+            // Should a power cut keep it from the disk, the mark is found
+            // there and the index compared with the table, which it matches.
+            (void)kdb::fileSystem().startWriteBack(fd_, 0, kHeaderBytes);
+            unsynced_ = false;
             unforced_ = false;
         }
         diskBytes_ = std::max<uint64_t>(diskBytes_, uint64_t(rd32(hdr_ + H_PAGES)) * kPageBytes);

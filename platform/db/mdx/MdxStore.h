@@ -268,6 +268,10 @@ public:
     void addTag(const TagSpec& spec);
     void dropTag(std::string_view name);
     void flush(bool sync);
+    // The first half of flush(true): the changed nodes written and the file
+    // forced (every program's writes to it with ours); the mark stays until
+    // the flush(true) that follows under the same lock writes the header.
+    void forceNodes();
     // Changes made through this store not forced to the disk yet.
     bool unforced() const { return unforced_; }
     void verify();
@@ -343,6 +347,9 @@ private:
     bool unsynced_ = false;  // written since the file was last forced to the disk
     bool broken_ = false;
     bool openedMarked_ = false;
+    // forceNodes() forced every write made to the file so far (none since):
+    // the flush(true) that follows writes the header alone.
+    bool nodesForced_ = false;
 };
 
 }  // namespace kdb::mdx::detail

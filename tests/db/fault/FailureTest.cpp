@@ -159,9 +159,8 @@ TEST(FailureTest, AFailedFlushLosesNothing)
                  true},
              Case{"exclusive, index write refused", true, rule(Op::Write, ".MDX"), flush, DBERR_WRITEERR, "PATIENT.MDX",
                  true},
-             // Only the cleared mark is not forced: the nodes were.
-             Case{"exclusive, last index sync refused", true, rule(Op::Sync, ".MDX", EIO, -1, true, 1), flush,
-                 DBERR_WRITEERR, "PATIENT.MDX"},
+             Case{"exclusive, index sync refused", true, rule(Op::Sync, ".MDX"), flush, DBERR_WRITEERR, "PATIENT.MDX",
+                 true},
          })
         run(c);
 }

@@ -5,9 +5,14 @@
 // comparing it with the table, and logs it), or its open answers
 // DBERR_INDEXOUTOFDATE; never with a stale index. Right after a flush, every
 // post flushed is there.
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
+#include <mutex>
 
 #include <QTemporaryDir>
 
@@ -198,4 +203,120 @@ TEST(PowerCutTest, PackRegenerationAndRestructureLeaveAMatchingIndexOrOneOutOfDa
 TEST(PowerCutTest, AChangeNoTagSeesIsForcedByTheFlushAsAChangeOfAKeyIs)
 {
     checkEveryCut(changesNoTagSees, {faultTags()[0]});
+}
+
+namespace {
+
+// Forces the files as the system does, but holds the table's sync back
+// until the index's has begun (two seconds at most): a flush that forces
+// them one after the other waits here in vain.
+class SideBySideWatch : public TrackingFileSystem {
+public:
+    int fdatasync(int fd) override
+    {
+        const std::string name = pathOf(fd);
+        if (name.ends_with(".MDX")) {
+            std::lock_guard<std::mutex> g(m_);
+            indexBegun_ = true;
+            cv_.notify_all();
+        } else if (name.ends_with(".DBF")) {
+            std::unique_lock<std::mutex> g(m_);
+            if (cv_.wait_for(g, std::chrono::seconds(2), [&] { return indexBegun_; }))
+                ++together_;
+            else
+                ++alone_;
+        }
+        return TrackingFileSystem::fdatasync(fd);
+    }
+    // Table syncs made while the index's was under way, and the others.
+    int together() const { return together_; }
+    int alone() const { return alone_; }
+    void reset()
+    {
+        std::lock_guard<std::mutex> g(m_);
+        indexBegun_ = false;
+    }
+
+private:
+    std::mutex m_;
+    std::condition_variable cv_;
+    bool indexBegun_ = false;
+    int together_ = 0, alone_ = 0;
+};
+
+}  // namespace
+
+// The table and its index are forced to the disk at the same time, on a
+// shared open and on an exclusive one; what a power cut then leaves is
+// checked above.
+TEST(PowerCutTest, AFlushForcesTheTableAndItsIndexAtOnce)
+{
+    QTemporaryDir tmp;
+    const std::string path = tmp.path().toStdString() + "/PATIENT.DBF";
+    DbfTable::create(path, faultFields(), faultTags());
+    for (const bool exclusive : {false, true}) {
+        SCOPED_TRACE(exclusive ? "exclusive" : "shared");
+        auto t = DbfTable::open(path, {exclusive, false});
+        SideBySideWatch watch;
+        {
+            ScopedFileSystem use(watch);
+            for (int k = 0; k < 3; ++k) {
+                t->append(faultRecord(100 * exclusive + k));
+                watch.reset();
+                t->flush();
+            }
+        }
+        EXPECT_EQ(watch.together(), 3);
+        EXPECT_EQ(watch.alone(), 0);
+        expectIndexMatches(*t);
+    }
+}
+
+// A flush returns once the table and the index's nodes are on the disk,
+// without waiting for the index's header that clears its mark: a power cut
+// just then finds the mark, and the next open compares the index with the
+// table, finds them matching and says so in the repair log; the header as
+// written opens without a word.
+TEST(PowerCutTest, TheHeaderThatClearsTheMarkIsNotWaitedFor)
+{
+    QTemporaryDir tmp;
+    const std::string dir = tmp.path().toStdString() + "/data";
+    std::filesystem::create_directories(dir);
+    DbfTable::create(dir + "/PATIENT.DBF", faultFields(), faultTags());
+    {
+        auto t = DbfTable::open(dir + "/PATIENT.DBF", {true, false});
+        for (int i = 1; i <= 50; ++i)
+            t->append(faultRecord(i));
+        t->flush();
+    }
+    SyncJournal journal(dir);
+    Records flushed;
+    {
+        ScopedFileSystem use(journal);
+        auto t = DbfTable::open(dir + "/PATIENT.DBF", {false, false});
+        t->append(faultRecord(900));
+        t->update(7, faultRecord(901));
+        t->flush();
+        flushed = recordsOf(*t);
+    }
+    const auto states = journal.statesAfter(journal.size());
+    ASSERT_EQ(states.size(), 2u);  // the index as forced, or with its last write
+    for (size_t k = 0; k < states.size(); ++k) {
+        SCOPED_TRACE(k == 0 ? "the index as forced" : "the index as written");
+        const std::string cut = tmp.path().toStdString() + "/cut";
+        writeState(cut, states[k]);
+        EXPECT_EQ(mdx::MdxFile::markOf(cut + "/PATIENT.MDX") == mdx::MdxFile::Mark::Clean, k == 1);
+        auto t = DbfTable::open(cut + "/PATIENT.DBF", {true, false});
+        EXPECT_EQ(recordsOf(*t), flushed);
+        expectIndexMatches(*t);
+        std::ifstream in(damageLogPath(cut));
+        const std::string log((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        if (k == 0) {
+            EXPECT_NE(log.find("index comparé à la table, entrée par entrée : conforme, remis en service"),
+                std::string::npos)
+                << log;
+        } else {
+            EXPECT_EQ(log, "");
+        }
+    }
 }

@@ -4,6 +4,7 @@
 // the statement or every record as the statement left it, never some of
 // each, with an index that matches them; a statement that was undone is
 // told in the repair log, and no journal is left beside the table.
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -66,7 +67,7 @@ private:
         if (--left_ == 0)
             ::kill(::getpid(), SIGKILL);
     }
-    int left_;
+    std::atomic<int> left_;  // a flush forces two files at once, from two threads
 };
 
 // The live rows of a table as a statement reads them (which undoes a
