@@ -7,26 +7,37 @@
 
 namespace kdb {
 
+namespace {
+
+// Calls visit with each memo block the record points to (blanks, 0 and
+// bytes that are no block number left out).
+template <class Visit>
+void eachMemoBlock(const std::vector<FieldInfo>& fields, const char* rec, Visit visit)
+{
+    for (const FieldInfo& f : fields) {
+        if (!inMemoFile(f))
+            continue;
+        const std::optional<uint32_t> block =
+            memoBlockOf(std::string_view(rec + f.offset, static_cast<size_t>(f.width)));
+        if (block && *block != 0)
+            visit(*block);
+    }
+}
+
+}  // namespace
+
 std::vector<DbtFile::Claim> DbfTable::memoClaims()
 {
     const uint64_t end = dbt_.blockCount();
     std::vector<DbtFile::Claim> claims;
     uint32_t lastWithin = 0;
-    for (uint32_t r = 1; r <= count_; ++r) {
-        const char* rec = recordPtr(r);
-        for (const FieldInfo& f : fields_) {
-            if (!inMemoFile(f))
-                continue;
-            const std::optional<uint32_t> block =
-                memoBlockOf(std::string_view(rec + f.offset, static_cast<size_t>(f.width)));
-            if (!block || *block == 0)
-                continue;
-            if (*block >= end)
-                claims.push_back({*block, uint64_t(*block) + 1});
+    for (uint32_t r = 1; r <= count_; ++r)
+        eachMemoBlock(fields_, recordPtr(r), [&](uint32_t block) {
+            if (block >= end)
+                claims.push_back({block, uint64_t(block) + 1});
             else
-                lastWithin = std::max(lastWithin, *block);
-        }
-    }
+                lastWithin = std::max(lastWithin, block);
+        });
     // Of the memos within the file, the last one alone can run past its
     // end (cut short): it ends where its header says.
     if (lastWithin != 0) {
@@ -70,17 +81,8 @@ void DbfTable::openMemoForRepair(const std::string& dbtPath, DbtFile::Layout lay
     // The blocks some records point to (a sample is enough to tell).
     std::vector<uint32_t> pointers;
     constexpr size_t kSample = 256;
-    for (uint32_t r = 1; r <= count_ && pointers.size() < kSample; ++r) {
-        const char* rec = recordPtr(r);
-        for (const FieldInfo& f : fields_) {
-            if (!inMemoFile(f))
-                continue;
-            const std::optional<uint32_t> block =
-                memoBlockOf(std::string_view(rec + f.offset, static_cast<size_t>(f.width)));
-            if (block && *block != 0)
-                pointers.push_back(*block);
-        }
-    }
+    for (uint32_t r = 1; r <= count_ && pointers.size() < kSample; ++r)
+        eachMemoBlock(fields_, recordPtr(r), [&](uint32_t block) { pointers.push_back(block); });
     // The block size at which they find the most memos: the one the
     // header gives, then every size dBASE sets (1 to 32 sectors); on a tie
     // the header's, else the smaller.
