@@ -85,6 +85,10 @@ void TfrmSaveRestore::FormCreate(Mode mode)
     // The archive libraries come from the program's own library directory,
     // never from the practice's folder (shared, writable by its users).
     zip_->SetDLLDirectory(kos::ProgramLibraryDir());
+    // Its work files (an archive spread over disks is written whole first)
+    // go into the program's own work folder, never the system's: what a
+    // backup stopped midway leaves there goes at the next start.
+    zip_->TempDir = TempPath;
     zip_->OnProgress = [this](TZipArchiver*, ProgressType type, const QString&, qint64 size) {
         progress_->Event(type, size);
     };

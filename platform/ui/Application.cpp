@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <stdexcept>
 
 namespace kui {
 
@@ -28,9 +29,9 @@ QString& TitleText()
     return title;
 }
 
-class UnknownException : public std::exception {
+class UnknownException : public std::runtime_error {
 public:
-    const char* what() const noexcept override { return "Erreur inconnue"; }
+    UnknownException() : std::runtime_error("Erreur inconnue") { }
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 // target, never past the size its entry declares, and renamed onto the
 // target once its CRC checks. Names that would leave the base directory
 // are refused.
+#include "platform/os/SystemError.h"
 #include "platform/zipeng/ZipCore.h"
 
 #include <isa-l/igzip_lib.h>
@@ -114,15 +115,16 @@ std::string MethodRefused(const CdEntry& e)
     return text + " non prise en charge : " + e.name;
 }
 
-// The code and text of a write that failed (errno): a full disk, or a
-// quota reached, is told apart from other failures.
+// The code and text of a write that failed (errno): a full disk, a quota
+// reached or a file larger than the disk takes is told apart from other
+// failures.
 int32_t WriteFailure(std::string& why)
 {
-    if (errno == ENOSPC || errno == EDQUOT) {
-        why = "espace disque insuffisant";
+    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) {
+        why = errno == ENOSPC ? std::string("espace disque insuffisant") : kos::SystemErrorText(errno);
         return errSpace;
     }
-    why = std::string("écriture impossible du fichier (") + std::strerror(errno) + ")";
+    why = "écriture impossible du fichier (" + kos::SystemErrorText(errno) + ")";
     return errWrite;
 }
 
@@ -694,7 +696,7 @@ int32_t ExtractJob::Run()
     } catch (const JobError& e) {
         rep_.Message(e.code, e.what());
     } catch (const std::exception& e) {
-        rep_.Message(errParams, e.what());
+        rep_.Message(errParams, kos::ExceptionReason(e));
     }
     if (fd_ >= 0)
         close(fd_);

@@ -9,6 +9,7 @@
 #include "app/backup/USaveRestore.h"
 #include "platform/db/database/Database.h"
 #include "tests/support/FakeVolumes.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/zipeng/OddEntries.h"
 #include "zip/ZipArch.h"
 
@@ -19,6 +20,7 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <clocale>
 #include <functional>
 #include <memory>
 #include <sys/mount.h>
@@ -393,6 +395,50 @@ TEST_F(RestoreFailure, AFullDiskIsToldApartFromADamagedArchive)
     RestoreThroughScreen(archive);
     EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
     EXPECT_EQ(DataFiles(), saved);
+}
+
+// On a machine whose language is not French, the reason the system gives
+// for a failure reaches the box in French: a data directory on a read-only
+// disk, a disk that takes only so many bytes of a file.
+TEST_F(RestoreFailure, TheSystemsReasonReachesTheBoxInFrench)
+{
+    ScopedEnv language("LC_ALL", "C");
+    std::setlocale(LC_MESSAGES, "");
+    Backup();
+    const QString archive = dest_ + "Korvale.zip";
+    ChangeRows();
+    const auto before = DataFiles();
+
+    // the data directory made read-only where it stands
+    const QByteArray data = QFile::encodeName(DataPath);
+    if (::mount(data.constData(), data.constData(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no folder can be mounted here";
+    const bool readOnly =
+        ::mount(nullptr, data.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    const QString box = readOnly ? RestoreThroughScreen(archive) : QString();
+    ::umount2(data.constData(), MNT_DETACH);
+    ASSERT_TRUE(readOnly);
+    ExpectOneFailureBox(2);
+    EXPECT_TRUE(box.startsWith(QString::fromUtf8("Les fichiers n'ont pas pu être remplacés (%1 : disque en lecture seule)")
+                                   .arg(DataPath.chopped(1))))
+        << box.toStdString();
+    EXPECT_FALSE(box.contains("Read-only")) << box.toStdString();
+    ExpectNothingRestored(box);
+    EXPECT_EQ(DataFiles(), before);
+
+    // a disk that takes only 2 000 bytes of a file: the tables are larger
+    QString limited;
+    {
+        ScopedFileSizeLimit disk(2000);
+        limited = RestoreThroughScreen(archive);
+    }
+    ExpectOneFailureBox(2);
+    EXPECT_TRUE(limited.startsWith("Il n'y a pas assez de place sur le disque du dossier " + AppDir + "Temp/"))
+        << limited.toStdString();
+    EXPECT_TRUE(limited.contains(QString::fromUtf8("(fichier trop volumineux pour le disque)"))) << limited.toStdString();
+    EXPECT_FALSE(limited.contains("too large")) << limited.toStdString();
+    ExpectNothingRestored(limited);
+    EXPECT_EQ(DataFiles(), before);
 }
 
 // A wrong password is no damaged archive: asked once, refused, said as
