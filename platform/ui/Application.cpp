@@ -4,6 +4,7 @@
 #include "platform/os/Abort.h"
 
 #include <QGuiApplication>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QScreen>
@@ -28,6 +29,25 @@ QString& TitleText()
     static QString title;
     return title;
 }
+
+// The kinds the file dialogs show in their "Type" column for what is not a
+// file (a file's kind is its type's own description, in the program's
+// language): the toolkit's French translations lack them.
+class FileKindWords : public QTranslator {
+public:
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* sourceText, const char*, int) const override
+    {
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0 || !sourceText)
+            return {};
+        static const QHash<QByteArray, QString> words{{"Drive", QStringLiteral("Lecteur")},
+            {"Folder", QStringLiteral("Dossier")}, {"File Folder", QStringLiteral("Dossier")},
+            {"Alias", QStringLiteral("Alias")}, {"Shortcut", QStringLiteral("Raccourci")},
+            {"Unknown", QStringLiteral("Inconnu")}};
+        return words.value(QByteArray(sourceText));
+    }
+};
 
 class UnknownException : public std::runtime_error {
 public:
@@ -155,6 +175,9 @@ void TApplication::SetTitle(const QString& title)
 
 bool TApplication::LoadFrenchTranslations()
 {
+    // Installed first: the toolkit's own translations win where they have
+    // a word.
+    installTranslator(new FileKindWords(this));
     auto* translator = new QTranslator(this);
     if (translator->load(QLocale(QLocale::French, QLocale::France), QStringLiteral("qtbase"), QStringLiteral("_"),
             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {

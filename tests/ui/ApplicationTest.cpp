@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
+#include <QFileSystemModel>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QObject>
 
 #include <cerrno>
@@ -180,4 +184,20 @@ TEST(Translations, StandardTextsSpeakFrench)
     TApplication* app = TestApplication();
     ASSERT_TRUE(app->LoadFrenchTranslations());
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Annuler");
+}
+
+TEST(Translations, TheFileDialogsTypeColumnSaysFolderInFrench)
+{
+    TApplication* app = TestApplication();
+    ASSERT_TRUE(app->LoadFrenchTranslations());
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Sauvegardes"));
+    // The model the file dialogs list a folder through.
+    QFileSystemModel model;
+    QSignalSpy loaded(&model, &QFileSystemModel::directoryLoaded);
+    model.setRootPath(dir.path());
+    ASSERT_TRUE(loaded.wait(5000));
+    const QModelIndex folder = model.index(QDir(dir.path()).filePath("Sauvegardes"));
+    ASSERT_TRUE(folder.isValid());
+    EXPECT_EQ(model.data(folder.siblingAtColumn(2)).toString(), "Dossier");
 }
