@@ -277,6 +277,11 @@ QString RestoreFailureText(
     case Result::CannotRead:
         text = QStringLiteral("La sauvegarde %1 n'a pas pu être lue : %2.").arg(archive, reason);
         break;
+    case Result::CannotWrite:
+        text = QStringLiteral("Les fichiers de la sauvegarde %1 n'ont pas pu être écrits dans le dossier %2 : %3.\r"
+                              "Le fichier de sauvegarde n'est pas en cause.")
+                   .arg(archive, detail, reason);
+        break;
     case Result::NoTables:
         text = QStringLiteral("Le fichier de sauvegarde ne contient aucune table de la base de données.");
         break;

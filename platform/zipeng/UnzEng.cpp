@@ -667,14 +667,16 @@ int32_t ExtractJob::Run()
         while (base_.size() > 1 && base_.back() == '/')
             base_.pop_back();
         if (!p_->test) {
-            mkdir(base_.c_str(), 0777);
+            // (the reason of a folder that cannot be made is the one to tell)
+            const int made = mkdir(base_.c_str(), 0777) == 0 || errno == EEXIST ? 0 : errno;
             char real[PATH_MAX];
             if (!realpath(base_.c_str(), real))
-                throw JobError(errOpen, "dossier inutilisable : " + base_);
+                throw JobError(
+                    errWrite, "dossier inutilisable (" + kos::SystemErrorText(made ? made : errno) + ") : " + base_);
             base_ = real;
             baseFd_ = open(real, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (baseFd_ < 0)
-                throw JobError(errOpen, "dossier inutilisable : " + base_);
+                throw JobError(errWrite, "dossier inutilisable (" + kos::SystemErrorText(errno) + ") : " + base_);
         }
         std::vector<size_t> chosen;
         uint64_t total = 0;

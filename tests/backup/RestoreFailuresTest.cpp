@@ -439,6 +439,29 @@ TEST_F(RestoreFailure, TheSystemsReasonReachesTheBoxInFrench)
     EXPECT_FALSE(limited.contains("too large")) << limited.toStdString();
     ExpectNothingRestored(limited);
     EXPECT_EQ(DataFiles(), before);
+
+    // the program's work folder read-only: the folder is at fault, not the
+    // archive
+    const QString temp = AppDir + "Temp";
+    QDir().mkpath(temp);
+    const QByteArray work = QFile::encodeName(temp);
+    ASSERT_EQ(::mount(work.constData(), work.constData(), nullptr, MS_BIND, nullptr), 0);
+    const bool workReadOnly =
+        ::mount(nullptr, work.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    const QString unwritable = workReadOnly ? RestoreThroughScreen(archive) : QString();
+    ::umount2(work.constData(), MNT_DETACH);
+    ASSERT_TRUE(workReadOnly);
+    ExpectOneFailureBox(2);
+    EXPECT_TRUE(unwritable.startsWith(QString::fromUtf8("Les fichiers de la sauvegarde %1 n'ont pas pu être écrits "
+                                                        "dans le dossier %2/")
+                                          .arg(archive, temp)))
+        << unwritable.toStdString();
+    EXPECT_TRUE(unwritable.contains(QString::fromUtf8("disque en lecture seule"))) << unwritable.toStdString();
+    EXPECT_TRUE(unwritable.contains(QString::fromUtf8("Le fichier de sauvegarde n'est pas en cause")))
+        << unwritable.toStdString();
+    EXPECT_FALSE(unwritable.contains(QString::fromUtf8("n'a pas pu être lue"))) << unwritable.toStdString();
+    ExpectNothingRestored(unwritable);
+    EXPECT_EQ(DataFiles(), before);
 }
 
 // A wrong password is no damaged archive: asked once, refused, said as
