@@ -2,6 +2,7 @@
 // archive directory reader (List, CheckIfLastDisk).
 #include "zip/ZipArch.h"
 #include "zip/ZipRecords.h"
+#include "platform/os/SystemError.h"
 #include "platform/zipeng/EntryRules.h"
 #include "platform/zipeng/Oem850.h"
 
@@ -506,7 +507,7 @@ void TZipArchiver::List()
         ShowZipMessage(10103);
     } catch (const std::exception& e) {
         failed = true;
-        ShowZipMessage(10202, QString::fromLocal8Bit(e.what()));
+        ShowZipMessage(10202, QStringLiteral(" : ") + QString::fromStdString(kos::ExceptionReason(e)));
     }
     StopWaitCursor();
     InHandle.reset();

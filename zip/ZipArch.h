@@ -41,6 +41,9 @@ public:
     static EZipArchiver CreateResFmtStr(int id, const QString& arg);
     // The text of the id followed by " : " and the file it is about.
     static EZipArchiver CreateResDispFile(int id, const QString& file);
+    // An id whose text in the table is meant for another use, with its own
+    // text for this one; for a box.
+    static EZipArchiver CreateText(int id, const QString& text) { return EZipArchiver(id, text, true); }
     QString Message() const { return message_; }
     bool DisplayMsg = false;
     int ResId = 0;

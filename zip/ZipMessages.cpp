@@ -4,7 +4,7 @@
 
 #include <QHash>
 
-const char* const kZipMissingText = "ZipMsgXX.res is probably not linked to the executable\nMissing String ID is: ";
+const char* const kZipMissingText = "Message absent de la table des messages du programme\nNuméro du message : ";
 
 QString ZipMessageText(int id)
 {
@@ -108,6 +108,8 @@ QString ZipMessageText(int id)
             {11043, "Erreur de positionnement lors de l'omission de la structure EOC"},
             {11044, "Erreur de copie du commentaire de l'archive ZIP"},
             {11045, "Ceci est le premier fichier d'une sauvegarde,\nsélectionner le dernier fichier"},
+            {11046, "Insérer le volume n°%.1d"},
+            {11047, "Répertoire central"},
             {11048, "Le Traverser de disque n'a pas soutenu"},
         };
         for (const auto& r : rows)

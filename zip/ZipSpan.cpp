@@ -6,6 +6,7 @@
 #include "zip/ZipArch.h"
 #include "zip/ZipRecords.h"
 
+#include "platform/os/SystemError.h"
 #include "platform/os/Volumes.h"
 #include "platform/ui/Messages.h"
 
@@ -115,7 +116,7 @@ int Reported(TZipArchiver& z)
         z.ShowZipMessage(10103);
         return -8;
     } catch (const std::exception& e) {
-        z.ShowZipMessage(11024, QString::fromLocal8Bit(e.what()));
+        z.ShowZipMessage(11024, QStringLiteral(" : ") + QString::fromStdString(kos::ExceptionReason(e)));
         return -9;
     } catch (...) {
         z.ShowZipMessage(11024);
@@ -505,7 +506,11 @@ int TZipArchiver::ReadSpan(const QString& inFile, QString& outFile)
                 const int number = InFileName.mid(field.start, field.end - field.start).toInt();
                 if (number == 1)
                     throw EZipArchiver::CreateResDisp(11045, true);
-                throw EZipArchiver::CreateResFmtInt(11046, number);
+                // a middle file of the set: its number, and what to choose
+                // instead (the table's 11046 is the prompt for a disk)
+                throw EZipArchiver::CreateText(11046,
+                    QString::fromUtf8("Ceci est le fichier n°%1 d'une sauvegarde,\nsélectionner le dernier fichier")
+                        .arg(number));
             }
             type = AskForDisk(false);
             NewDiskWanted = true;

@@ -105,7 +105,8 @@ public:
         NoSpace,  // no room left on the disk of the folder Detail() names
         VolumeMissing,  // a volume of a set spread over several is missing
         Cancelled,  // the user stopped it (a disk not inserted)
-        CannotRead,  // the archive does not open, or its files cannot be written out (Reason() says why)
+        CannotRead,  // the archive does not open or reads in a way the program does not (Reason() says why)
+        CannotWrite,  // its files cannot be written into the folder Detail() names (Reason() says why)
         NoTables,  // the archive holds no table of the schema
         TableBusy,  // a table is open on another workstation
         TableBusyHere,  // a table is still open in this program

@@ -1,13 +1,13 @@
 #include "app/backup/FileSteps.h"
 
 #include "platform/db/core/FileSystem.h"
+#include "platform/os/SystemError.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <mutex>
@@ -101,7 +101,7 @@ thread_local int lastReason = 0;
 QString SystemReason()
 {
     lastReason = errno;
-    return QString::fromLocal8Bit(std::strerror(lastReason));
+    return QString::fromStdString(kos::SystemErrorText(lastReason));
 }
 
 int ReasonErrno()

@@ -16,8 +16,8 @@ namespace backup::steps {
 
 // A directory without its trailing "/" (the root stays "/").
 QString WithoutSlash(const QString& dir);
-// The system's reason for the last failure (errno), in its words; the
-// errno it told is kept for ReasonErrno.
+// The system's reason for the last failure (errno), in French; the errno
+// it told is kept for ReasonErrno.
 QString SystemReason();
 // The errno of the last SystemReason (0 after ForgetReason).
 int ReasonErrno();

@@ -313,6 +313,9 @@ TableSetRestore::Result TableSetRestore::LibraryFailed(int32_t code, const QStri
     case zipeng::errCancelled:
         return Result::Cancelled;
     case zipeng::errWrite:
+        // the folder the files are written into is at fault, not the archive
+        detail_ = tempDir_;
+        return Result::CannotWrite;
     case zipeng::errOpen:
         return Result::CannotRead;
     case zipeng::errMethod:

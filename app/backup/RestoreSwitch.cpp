@@ -272,6 +272,13 @@ void TableSetRestore::ClearTemp() const
 
 TableSetRestore::Result TableSetRestore::Replace()
 {
+    // A data directory this user cannot write (a read-only disk, its rights
+    // taken away) is said as such: no table of it opens exclusively, which
+    // is no table open on another workstation.
+    if (::access(QFile::encodeName(dataPath_).constData(), W_OK) != 0) {
+        detail_ = QDir::toNativeSeparators(WithoutSlash(dataPath_)) + QStringLiteral(" : ") + SystemReason();
+        return Result::Failed;
+    }
     TableHold hold;
     if (!hold.Take(schema_, dataPath_, TableHold::Mode::Exclusive)) {
         detail_ = hold.BusyTable();

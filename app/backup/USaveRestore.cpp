@@ -85,6 +85,10 @@ void TfrmSaveRestore::FormCreate(Mode mode)
     // The archive libraries come from the program's own library directory,
     // never from the practice's folder (shared, writable by its users).
     zip_->SetDLLDirectory(kos::ProgramLibraryDir());
+    // Its work files (an archive spread over disks is written whole first)
+    // go into the program's own work folder, never the system's: what a
+    // backup stopped midway leaves there goes at the next start.
+    zip_->TempDir = TempPath;
     zip_->OnProgress = [this](TZipArchiver*, ProgressType type, const QString&, qint64 size) {
         progress_->Event(type, size);
     };
@@ -272,6 +276,11 @@ QString RestoreFailureText(
         break;
     case Result::CannotRead:
         text = QStringLiteral("La sauvegarde %1 n'a pas pu être lue : %2.").arg(archive, reason);
+        break;
+    case Result::CannotWrite:
+        text = QStringLiteral("Les fichiers de la sauvegarde %1 n'ont pas pu être écrits dans le dossier %2 : %3.\r"
+                              "Le fichier de sauvegarde n'est pas en cause.")
+                   .arg(archive, detail, reason);
         break;
     case Result::NoTables:
         text = QStringLiteral("Le fichier de sauvegarde ne contient aucune table de la base de données.");

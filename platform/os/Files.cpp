@@ -1,5 +1,6 @@
 #include "platform/os/Files.h"
 #include "platform/os/Paths.h"
+#include "platform/os/SystemError.h"
 
 #include <QDir>
 #include <QFile>
@@ -64,7 +65,7 @@ QString WriteFailure(int error, const QString& dir)
         return QStringLiteral("le dossier « %1 » ne peut pas être écrit (accès refusé)")
             .arg(QDir::toNativeSeparators(dir));
     default:
-        return QStringLiteral("erreur d'écriture sur le disque");
+        return QString::fromStdString(SystemErrorText(error));
     }
 }
 

@@ -4,6 +4,7 @@
 #include "platform/os/Abort.h"
 
 #include <QGuiApplication>
+#include <QHash>
 #include <QKeyEvent>
 #include <QLibraryInfo>
 #include <QScreen>
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <clocale>
+#include <stdexcept>
 
 namespace kui {
 
@@ -28,9 +30,28 @@ QString& TitleText()
     return title;
 }
 
-class UnknownException : public std::exception {
+// The kinds the file dialogs show in their "Type" column for what is not a
+// file (a file's kind is its type's own description, in the program's
+// language): the toolkit's French translations lack them.
+class FileKindWords : public QTranslator {
 public:
-    const char* what() const noexcept override { return "Erreur inconnue"; }
+    using QTranslator::QTranslator;
+    bool isEmpty() const override { return false; }
+    QString translate(const char* context, const char* sourceText, const char*, int) const override
+    {
+        if (qstrcmp(context, "QAbstractFileIconProvider") != 0 || !sourceText)
+            return {};
+        static const QHash<QByteArray, QString> words{{"Drive", QStringLiteral("Lecteur")},
+            {"Folder", QStringLiteral("Dossier")}, {"File Folder", QStringLiteral("Dossier")},
+            {"Alias", QStringLiteral("Alias")}, {"Shortcut", QStringLiteral("Raccourci")},
+            {"Unknown", QStringLiteral("Inconnu")}};
+        return words.value(QByteArray(sourceText));
+    }
+};
+
+class UnknownException : public std::runtime_error {
+public:
+    UnknownException() : std::runtime_error("Erreur inconnue") { }
 };
 
 }  // namespace
@@ -154,6 +175,9 @@ void TApplication::SetTitle(const QString& title)
 
 bool TApplication::LoadFrenchTranslations()
 {
+    // Installed first: the toolkit's own translations win where they have
+    // a word.
+    installTranslator(new FileKindWords(this));
     auto* translator = new QTranslator(this);
     if (translator->load(QLocale(QLocale::French, QLocale::France), QStringLiteral("qtbase"), QStringLiteral("_"),
             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {

@@ -1,6 +1,7 @@
 #include "platform/ui/Messages.h"
 #include "platform/ui/Application.h"
 #include "platform/db/core/DbError.h"
+#include "platform/os/SystemError.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -243,7 +244,10 @@ QString ExceptionText(const std::exception& e)
 {
     if (const auto* engine = dynamic_cast<const EDBEngineError*>(&e))
         return EngineErrorText(engine->code(), QString::fromStdString(engine->file()));
-    return QString::fromUtf8(e.what());
+    if (kos::IsOwnException(e))
+        return QString::fromUtf8(e.what());
+    // The standard library's own words are English: what went wrong, in French.
+    return QStringLiteral("L'opération n'a pas pu aboutir : %1.").arg(QString::fromStdString(kos::ExceptionReason(e)));
 }
 
 MsgButton RecordingMessageService::Show(const MsgRequest& request)

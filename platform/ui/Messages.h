@@ -71,8 +71,9 @@ MsgButton MsgYesNoCancel(const QString& text, MsgKind kind = MsgKind::Confirmati
 // something to do. A code without a sentence of its own gives a general one
 // that keeps the code.
 QString EngineErrorText(int code, const QString& file);
-// The text shown for an exception: an engine error as above, any other
-// exception's own message.
+// The text shown for an exception: an engine error as above, the program's
+// own exceptions by their message, one of the standard library by what went
+// wrong in French (never the library's English).
 QString ExceptionText(const std::exception& e);
 
 // A service that records every box and answers it without a person. The

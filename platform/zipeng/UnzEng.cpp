@@ -4,6 +4,7 @@
 // target, never past the size its entry declares, and renamed onto the
 // target once its CRC checks. Names that would leave the base directory
 // are refused.
+#include "platform/os/SystemError.h"
 #include "platform/zipeng/ZipCore.h"
 
 #include <isa-l/igzip_lib.h>
@@ -114,15 +115,16 @@ std::string MethodRefused(const CdEntry& e)
     return text + " non prise en charge : " + e.name;
 }
 
-// The code and text of a write that failed (errno): a full disk, or a
-// quota reached, is told apart from other failures.
+// The code and text of a write that failed (errno): a full disk, a quota
+// reached or a file larger than the disk takes is told apart from other
+// failures.
 int32_t WriteFailure(std::string& why)
 {
-    if (errno == ENOSPC || errno == EDQUOT) {
-        why = "espace disque insuffisant";
+    if (errno == ENOSPC || errno == EDQUOT || errno == EFBIG) {
+        why = errno == ENOSPC ? std::string("espace disque insuffisant") : kos::SystemErrorText(errno);
         return errSpace;
     }
-    why = std::string("écriture impossible du fichier (") + std::strerror(errno) + ")";
+    why = "écriture impossible du fichier (" + kos::SystemErrorText(errno) + ")";
     return errWrite;
 }
 
@@ -665,14 +667,16 @@ int32_t ExtractJob::Run()
         while (base_.size() > 1 && base_.back() == '/')
             base_.pop_back();
         if (!p_->test) {
-            mkdir(base_.c_str(), 0777);
+            // (the reason of a folder that cannot be made is the one to tell)
+            const int made = mkdir(base_.c_str(), 0777) == 0 || errno == EEXIST ? 0 : errno;
             char real[PATH_MAX];
             if (!realpath(base_.c_str(), real))
-                throw JobError(errOpen, "dossier inutilisable : " + base_);
+                throw JobError(
+                    errWrite, "dossier inutilisable (" + kos::SystemErrorText(made ? made : errno) + ") : " + base_);
             base_ = real;
             baseFd_ = open(real, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
             if (baseFd_ < 0)
-                throw JobError(errOpen, "dossier inutilisable : " + base_);
+                throw JobError(errWrite, "dossier inutilisable (" + kos::SystemErrorText(errno) + ") : " + base_);
         }
         std::vector<size_t> chosen;
         uint64_t total = 0;
@@ -694,7 +698,7 @@ int32_t ExtractJob::Run()
     } catch (const JobError& e) {
         rep_.Message(e.code, e.what());
     } catch (const std::exception& e) {
-        rep_.Message(errParams, e.what());
+        rep_.Message(errParams, kos::ExceptionReason(e));
     }
     if (fd_ >= 0)
         close(fd_);

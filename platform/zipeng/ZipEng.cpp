@@ -5,6 +5,7 @@
 // and patches each local header once its file is complete. The archive is
 // written to a temporary file beside the target and replaces it only when
 // complete.
+#include "platform/os/SystemError.h"
 #include "platform/zipeng/ZipCore.h"
 
 #include <zlib.h>
@@ -831,7 +832,7 @@ int32_t AddJob::Run()
         if (e.code != errCancelled)
             rep_.Message(e.code, e.what());
     } catch (const std::exception& e) {
-        rep_.Message(errParams, e.what());
+        rep_.Message(errParams, kos::ExceptionReason(e));
     }
     if (out >= 0)
         close(out);

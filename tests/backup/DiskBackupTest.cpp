@@ -3,10 +3,14 @@
 #include "tests/backup/BackupFixture.h"
 
 #include "app/backup/USaveRestore.h"
+#include "app/main/UMain.h"
+#include "platform/os/Paths.h"
 #include "tests/support/TestFiles.h"
 #include "tests/support/FakeVolumes.h"
 #include "zip/ZipArch.h"
 
+#include <QDirIterator>
+#include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTest>
@@ -153,4 +157,53 @@ TEST_F(DiskBackup, CancellingTheDiskQuestionWritesNothing)
     EXPECT_EQ(messages_.Last().text, "Insérer une disquette dans le lecteur SVP.");
     EXPECT_TRUE(QDir(drive).isEmpty());
     EXPECT_TRUE(screen.btnSave()->isEnabled());
+}
+
+// A backup onto removable disks writes the archive whole into a work file
+// before it copies it onto the disks. Killed midway, it leaves that file
+// in the program's own work folder only, never in the system's temporary
+// folder, and the next start removes it.
+TEST_F(DiskBackup, AKilledBackupLeavesNothingAfterTheNextStart)
+{
+    AddPatients(1000, 400);
+    const QString child = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_test_child");
+    const QString system = QDir::tempPath() + "/";  // the practice's own ($TMPDIR)
+    auto archives = [&] {
+        QStringList found;
+        QDirIterator it(system, {"*.zip"}, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+        while (it.hasNext())
+            found << it.next();
+        return found;
+    };
+    QStringList works;
+    // the archive of the tables alone, then with a protocol text
+    for (const bool texts : {false, true}) {
+        SCOPED_TRACE(texts ? "with a protocol text" : "the tables alone");
+        if (texts)
+            Touch(ProtDir + "PROT1.RTF", "{\\rtf1 texte}");
+        QProcess p;
+        p.start(child, {"diskbackup", DataPath, ProtDir, practice_.root() + (texts ? "/media2" : "/media1")});
+        ASSERT_TRUE(p.waitForStarted());
+        const QString work = kos::PrivateTempDir() + QString::number(p.processId()) + "/";
+        ASSERT_TRUE(p.waitForFinished(120000));
+        ASSERT_EQ(p.exitStatus(), QProcess::CrashExit) << p.readAllStandardOutput().toStdString();
+        EXPECT_EQ(p.readAllStandardOutput(), "volume 2\n");
+        works << work;
+        // the work file of this backup, and nothing outside the work folders
+        const QStringList left = archives();
+        EXPECT_EQ(left.filter(QRegularExpression("^" + QRegularExpression::escape(work) + "zip\\w{6}\\.zip$")).size(), 1)
+            << left.join(" ").toStdString();
+        for (const QString& file : left)
+            EXPECT_TRUE(file.startsWith(works[0]) || file.startsWith(works.last())) << file.toStdString();
+    }
+
+    // the next start
+    practice_.context().autoBackup = [] {};
+    {
+        TfrmMain next(practice_.context());
+        EXPECT_FALSE(next.TerminateRequested());
+    }
+    EXPECT_EQ(archives(), QStringList());
+    for (const QString& work : works)
+        EXPECT_FALSE(QFileInfo::exists(work)) << work.toStdString();
 }

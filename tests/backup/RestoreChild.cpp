@@ -11,8 +11,19 @@
 //   backup_test_child kill <n> <exchange|files> <dataPath> <tempDir> <archive> <protDir>
 //       restores the archive with its protocol texts, the directories
 //       exchanged or replaced file by file, and is killed at the n-th rename
-//       (from 1); prints "renames <count>" when it got through.
+//       (from 1); prints "renames <count>" when it got through;
+//   backup_test_child diskbackup <dataPath> <protDir> <media>   the backup
+//       screen writes the archive onto the disks of a removable drive made
+//       under <media>, in a program started as the program starts; killed
+//       when the second disk is asked for, after printing "volume 2".
 #include "app/backup/BackupSet.h"
+#include "app/backup/USaveRestore.h"
+#include "app/global/AppContext.h"
+#include "app/global/global.h"
+#include "platform/db/core/Session.h"
+#include "platform/os/Paths.h"
+#include "platform/ui/Messages.h"
+#include "tests/support/FakeVolumes.h"
 #include "platform/db/core/FileSystem.h"
 #include "platform/db/core/Table.h"
 #include "platform/db/engine/Engine.h"
@@ -20,6 +31,10 @@
 #include "zip/ZipArch.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
 #include <QThread>
 
 #include <csignal>
@@ -52,6 +67,39 @@ private:
             ::raise(SIGKILL);
     }
     int at_;
+};
+
+// Answers the backup screen's boxes as the user would, a disk into the
+// drive for each disk asked for; the program is killed when the second
+// one is asked for (the archive is then whole in its work file).
+class DiskUser : public kui::MessageService {
+public:
+    DiskUser(ktest::FakeVolumes& volumes, const QString& drive) : volumes_(volumes), drive_(drive)
+    {
+        for (int i = 0; i < 8; ++i)
+            disks_ << volumes_.NewDisk(QStringLiteral("disk%1").arg(i + 1), 12000);
+    }
+    kui::MsgButton Show(const kui::MsgRequest& r) override
+    {
+        static const QRegularExpression volume(QStringLiteral("^Insérer le volume n°(\\d+)"));
+        if (r.text == QStringLiteral("Insérer une disquette dans le lecteur SVP.")) {
+            volumes_.Insert(drive_, disks_[0]);
+        } else if (auto m = volume.match(r.text); m.hasMatch()) {
+            const int number = m.captured(1).toInt();
+            if (number == 2) {
+                std::printf("volume 2\n");
+                std::fflush(stdout);
+                ::raise(SIGKILL);
+            }
+            volumes_.Insert(drive_, disks_[number - 1]);
+        }
+        return (r.buttons & QMessageBox::Yes) ? QMessageBox::Yes : QMessageBox::Ok;
+    }
+
+private:
+    ktest::FakeVolumes& volumes_;
+    QString drive_;
+    QList<ktest::FakeDisk*> disks_;
 };
 
 }  // namespace
@@ -117,6 +165,32 @@ int main(int argc, char** argv)
         backup::TableSetRestore::WaitForRemoval();
         std::printf("renames %d\n", fs.count);
         return r == backup::TableSetRestore::Result::Done ? 0 : 1;
+    }
+    if (args.size() == 5 && args[1] == "diskbackup") {
+        // the shared variables as the start sets them
+        DataPath = args[2];
+        ProtDir = args[3];
+        TempPath = kos::ProcessTempDir();
+        QDir().mkpath(TempPath);
+        QDir().mkpath(args[4]);
+        ktest::FakeVolumes volumes(args[4]);
+        kos::ScopedVolumes use(volumes);
+        const QString drive = volumes.AddDrive(QStringLiteral("usb"), kos::DriveType::Removable);
+        DiskUser user(volumes, drive);
+        kui::MessageService* previous = kui::SetMessageService(&user);
+        AppContext context;
+        context.session = &kdb::Session::instance();
+        context.schema = SchemaText();
+        context.messages = &user;
+        {
+            TfrmSaveRestore screen(context, TfrmSaveRestore::Mode::Backup);
+            screen.ZipArchiver1()->MinFreeVolumeSize = 4096;
+            screen.ChooseFolder = [&](QWidget*, const QString&) { return drive; };
+            QTest::mouseClick(screen.btnSave(), Qt::LeftButton);
+        }
+        kui::SetMessageService(previous);
+        std::printf("not killed\n");
+        return 1;
     }
     return 2;
 }

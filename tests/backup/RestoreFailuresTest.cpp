@@ -9,6 +9,7 @@
 #include "app/backup/USaveRestore.h"
 #include "platform/db/database/Database.h"
 #include "tests/support/FakeVolumes.h"
+#include "tests/support/FileSizeLimit.h"
 #include "tests/zipeng/OddEntries.h"
 #include "zip/ZipArch.h"
 
@@ -19,6 +20,7 @@
 #include <QTimer>
 #include <QtEndian>
 
+#include <clocale>
 #include <functional>
 #include <memory>
 #include <sys/mount.h>
@@ -396,6 +398,73 @@ TEST_F(RestoreFailure, AFullDiskIsToldApartFromADamagedArchive)
     RestoreThroughScreen(archive);
     EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
     EXPECT_EQ(DataFiles(), saved);
+}
+
+// On a machine whose language is not French, the reason the system gives
+// for a failure reaches the box in French: a data directory on a read-only
+// disk, a disk that takes only so many bytes of a file.
+TEST_F(RestoreFailure, TheSystemsReasonReachesTheBoxInFrench)
+{
+    ScopedEnv language("LC_ALL", "C");
+    std::setlocale(LC_MESSAGES, "");
+    Backup();
+    const QString archive = dest_ + "Korvale.zip";
+    ChangeRows();
+    const auto before = DataFiles();
+
+    // the data directory made read-only where it stands
+    const QByteArray data = QFile::encodeName(DataPath);
+    if (::mount(data.constData(), data.constData(), nullptr, MS_BIND, nullptr) != 0)
+        GTEST_SKIP() << "no folder can be mounted here";
+    const bool readOnly =
+        ::mount(nullptr, data.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    const QString box = readOnly ? RestoreThroughScreen(archive) : QString();
+    ::umount2(data.constData(), MNT_DETACH);
+    ASSERT_TRUE(readOnly);
+    ExpectOneFailureBox(2);
+    EXPECT_TRUE(box.startsWith(QString::fromUtf8("Les fichiers n'ont pas pu être remplacés (%1 : disque en lecture seule)")
+                                   .arg(DataPath.chopped(1))))
+        << box.toStdString();
+    EXPECT_FALSE(box.contains("Read-only")) << box.toStdString();
+    ExpectNothingRestored(box);
+    EXPECT_EQ(DataFiles(), before);
+
+    // a disk that takes only 2 000 bytes of a file: the tables are larger
+    QString limited;
+    {
+        ScopedFileSizeLimit disk(2000);
+        limited = RestoreThroughScreen(archive);
+    }
+    ExpectOneFailureBox(2);
+    EXPECT_TRUE(limited.startsWith("Il n'y a pas assez de place sur le disque du dossier " + AppDir + "Temp/"))
+        << limited.toStdString();
+    EXPECT_TRUE(limited.contains(QString::fromUtf8("(fichier trop volumineux pour le disque)"))) << limited.toStdString();
+    EXPECT_FALSE(limited.contains("too large")) << limited.toStdString();
+    ExpectNothingRestored(limited);
+    EXPECT_EQ(DataFiles(), before);
+
+    // the program's work folder read-only: the folder is at fault, not the
+    // archive
+    const QString temp = AppDir + "Temp";
+    QDir().mkpath(temp);
+    const QByteArray work = QFile::encodeName(temp);
+    ASSERT_EQ(::mount(work.constData(), work.constData(), nullptr, MS_BIND, nullptr), 0);
+    const bool workReadOnly =
+        ::mount(nullptr, work.constData(), nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    const QString unwritable = workReadOnly ? RestoreThroughScreen(archive) : QString();
+    ::umount2(work.constData(), MNT_DETACH);
+    ASSERT_TRUE(workReadOnly);
+    ExpectOneFailureBox(2);
+    EXPECT_TRUE(unwritable.startsWith(QString::fromUtf8("Les fichiers de la sauvegarde %1 n'ont pas pu être écrits "
+                                                        "dans le dossier %2/")
+                                          .arg(archive, temp)))
+        << unwritable.toStdString();
+    EXPECT_TRUE(unwritable.contains(QString::fromUtf8("disque en lecture seule"))) << unwritable.toStdString();
+    EXPECT_TRUE(unwritable.contains(QString::fromUtf8("Le fichier de sauvegarde n'est pas en cause")))
+        << unwritable.toStdString();
+    EXPECT_FALSE(unwritable.contains(QString::fromUtf8("n'a pas pu être lue"))) << unwritable.toStdString();
+    ExpectNothingRestored(unwritable);
+    EXPECT_EQ(DataFiles(), before);
 }
 
 // A wrong password is no damaged archive: asked once, refused, said as

@@ -249,6 +249,11 @@ TEST(WriteFileWhole, ReplacesTheFileWholeOrLeavesItAsItWas)
     EXPECT_FALSE(kos::WriteFileWhole(absent, "x", &error));
     EXPECT_EQ(error, QStringLiteral("Impossible d'enregistrer le fichier « %1 » : le dossier « %2 » n'existe pas.")
                          .arg(absent, dir.filePath("absent")));
+
+    // any other reason in French, never the system's English
+    const QString tooLong = dir.filePath(QString(300, QLatin1Char('n')));
+    EXPECT_FALSE(kos::WriteFileWhole(tooLong, "x", &error));
+    EXPECT_EQ(error, QStringLiteral("Impossible d'enregistrer le fichier « %1 » : nom de fichier trop long.").arg(tooLong));
 }
 
 // A claimed name is taken only while no file has it, also when another

@@ -7,11 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QEvent>
+#include <QFileSystemModel>
+#include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QObject>
 
 #include <cerrno>
+#include <filesystem>
 #include <stdexcept>
+#include <vector>
 
 using namespace kui;
 
@@ -20,7 +26,7 @@ namespace {
 // An object whose event handler throws what it is told.
 class Thrower : public QObject {
 public:
-    enum What { Nothing, Silent, Error, Foreign };
+    enum What { Nothing, Silent, Error, Foreign, Library };
     What what = Nothing;
     int handled = 0;
 
@@ -37,6 +43,9 @@ protected:
             throw std::runtime_error("Fichier endommagé");
         case Foreign:
             throw 42;
+        case Library:
+            (void)std::vector<int>().at(2);  // the library's English: "vector::_M_range_check: ..."
+            break;
         case Nothing:
             break;
         }
@@ -134,6 +143,32 @@ TEST(ExceptionRouting, EngineErrorsReachTheUserInFrenchNamingTheirFile)
     EXPECT_TRUE(ExceptionText(errors[1]).contains("sauvegarde"));
 }
 
+// What the standard library raises (an index out of its range, a file
+// operation that failed) reaches the box in French, never in its English;
+// the program's own exceptions keep their words.
+TEST(ExceptionRouting, TheLibrarysExceptionsReachTheUserInFrench)
+{
+    TestApplication();
+    HandlerGuard guard(nullptr);
+    ScopedMessageRecorder rec;
+    Thrower t;
+    t.what = Thrower::Library;
+    QEvent e(QEvent::User);
+    QCoreApplication::sendEvent(&t, &e);
+    ASSERT_EQ(rec.Count(), 1);
+    EXPECT_EQ(rec.Last().text, "L'opération n'a pas pu aboutir : erreur interne du programme.");
+    rec.Clear();
+    TApplication::HandleException(std::filesystem::filesystem_error(
+        "copy", "/a", "/b", std::make_error_code(std::errc::no_space_on_device)));
+    ASSERT_EQ(rec.Count(), 1);
+    EXPECT_EQ(rec.Last().text, "L'opération n'a pas pu aboutir : plus de place sur le disque.");
+    rec.Clear();
+    t.what = Thrower::Foreign;
+    QCoreApplication::sendEvent(&t, &e);
+    ASSERT_EQ(rec.Count(), 1);
+    EXPECT_EQ(rec.Last().text, "Erreur inconnue");
+}
+
 TEST(ExceptionRouting, AThrowingHandlerDoesNotEscape)
 {
     TestApplication();
@@ -149,4 +184,20 @@ TEST(Translations, StandardTextsSpeakFrench)
     TApplication* app = TestApplication();
     ASSERT_TRUE(app->LoadFrenchTranslations());
     EXPECT_EQ(QCoreApplication::translate("QPlatformTheme", "Cancel"), "Annuler");
+}
+
+TEST(Translations, TheFileDialogsTypeColumnSaysFolderInFrench)
+{
+    TApplication* app = TestApplication();
+    ASSERT_TRUE(app->LoadFrenchTranslations());
+    QTemporaryDir dir;
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Sauvegardes"));
+    // The model the file dialogs list a folder through.
+    QFileSystemModel model;
+    QSignalSpy loaded(&model, &QFileSystemModel::directoryLoaded);
+    model.setRootPath(dir.path());
+    ASSERT_TRUE(loaded.wait(5000));
+    const QModelIndex folder = model.index(QDir(dir.path()).filePath("Sauvegardes"));
+    ASSERT_TRUE(folder.isValid());
+    EXPECT_EQ(model.data(folder.siblingAtColumn(2)).toString(), "Dossier");
 }

@@ -3,6 +3,8 @@
 // then answering on the terminal), damaged ones refused by the program.
 #include "ZipTestSupport.h"
 #include "zip/sfx/SfxReader.h"
+#include "tests/support/FileSizeLimit.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/zipeng/OddEntries.h"
 
 #include <QDirIterator>
@@ -351,6 +353,34 @@ TEST_F(ZipSfx, AFileSystemOfNoStatedSizeIsNotTakenForAFullOne)
     ::umount2(where.constData(), MNT_DETACH);
     EXPECT_EQ(r.exit, 0) << r.err.toStdString();
     EXPECT_EQ(written, QStringList({"PATIENT.DBF", "photo.jpg", "sub/EXAMEN.MDX"}));
+}
+
+// On a machine whose language is not French, the program still says in
+// French why a file or its folder could not be written.
+TEST_F(ZipSfx, TheSystemsReasonIsSaidInFrench)
+{
+    ScopedEnv language("LC_ALL", "C");
+    MakeZip();
+    ASSERT_EQ(Convert(), 0);
+    // a folder under a file
+    PutFile(P("fichier"), "not a folder");
+    Outcome r = Start(P("Korvale.exe"), {"--dossier", P("fichier/out"), "--oui"});
+    EXPECT_NE(r.exit, 0);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("Erreur : dossier inaccessible « %1 » : un élément du chemin n'est "
+                                                 "pas un dossier")
+                                   .arg(P("fichier/out"))))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("Not a directory")) << r.err.toStdString();
+    // a disk that takes no more than 100 bytes of a file
+    {
+        ScopedFileSizeLimit disk(100);
+        r = Start(P("Korvale.exe"), {"--dossier", P("plein"), "--oui"});
+    }
+    EXPECT_NE(r.exit, 0);
+    EXPECT_TRUE(r.err.contains(QString::fromUtf8("Erreur : impossible d'écrire « PATIENT.DBF » : fichier trop "
+                                                 "volumineux pour le disque")))
+        << r.err.toStdString();
+    EXPECT_FALSE(r.err.contains("too large")) << r.err.toStdString();
 }
 
 TEST_F(ZipSfx, ShiftedArchiveIsAppendedAsItIs)

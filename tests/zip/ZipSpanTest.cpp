@@ -188,7 +188,7 @@ TEST_F(ZipSpan, FloppySetIsWrittenJoinedAndExtracted)
     EXPECT_EQ(QFileInfo(v2).lastModified().toSecsSinceEpoch(), QFileInfo(source).lastModified().toSecsSinceEpoch());
     EXPECT_EQ(original, FileBytes(source));
     EXPECT_TRUE(events.messages.contains(QString::fromUtf8("Copie en cours: sub\\CONSULT.MDX")));
-    EXPECT_TRUE(events.messages.contains(QString::fromUtf8("Copie en cours: Central directory")));
+    EXPECT_TRUE(events.messages.contains(QString::fromUtf8("Copie en cours: Répertoire central")));
     EXPECT_EQ(events.progress.last(), "end::0");
     EXPECT_FALSE(z.ZipBusy);
 
@@ -247,7 +247,7 @@ TEST_F(ZipSpan, DisksRefusedCancelledOrAborted)
     const QString tooSmall = QString::fromUtf8("Espace disque insuffisant sur le disque sélectionné");
     // nothing in the drive at first: the count of disks is not known yet
     EXPECT_EQ(user.Texts(),
-        (QStringList{"Please insert disk volume 1\ndans le lecteur: " + a, Prompt(2, 2, a), tooSmall, user.boxes[3].text}));
+        (QStringList{QString::fromUtf8("Insérer le volume n°1\ndans le lecteur: ") + a, Prompt(2, 2, a), tooSmall, user.boxes[3].text}));
     // the count of disks now estimated from the small disk's size
     EXPECT_TRUE(user.boxes[3].text.startsWith(QString::fromUtf8("Insérer le volume n°2 sur ")));
     EXPECT_EQ(user.boxes[2].kind, kui::MsgKind::Error);
@@ -416,7 +416,7 @@ TEST_F(ZipSpan, NumberedFilesOnAFixedDrive)
     joined = P("j.zip");
     EXPECT_EQ(z.ReadSpan(d + "Sav/Korvale002.zip", joined), -7);
     EXPECT_EQ(z.ErrCode, 11046);
-    EXPECT_EQ(z.Message, QString::fromUtf8(kZipMissingText) + "11046");
+    EXPECT_EQ(z.Message, QString::fromUtf8("Ceci est le fichier n°2 d'une sauvegarde,\nsélectionner le dernier fichier"));
     // a volume missing: 11001, shown
     QFile::rename(d + "Sav/Korvale002.zip", d + "Sav/moved.zip");
     boxes.Clear();

@@ -6,6 +6,7 @@
 // Nothing is written before the whole archive has been checked, and nothing
 // outside the chosen directory (every path is opened relative to it, never
 // through a symbolic link).
+#include "platform/os/SystemError.h"
 #include "zip/sfx/SfxReader.h"
 
 #include <elf.h>
@@ -288,21 +289,25 @@ public:
             return Failed(e.name);
         }
         bool ok = true;
+        int failure = 0;  // the errno of the step that failed, kept for the message
         try {
-            sfx::ReadData(src_, e, [fd](const char* p, size_t n) {
+            sfx::ReadData(src_, e, [fd, &failure](const char* p, size_t n) {
                 while (n > 0) {
                     ssize_t w = write(fd, p, n);
                     if (w < 0 && errno == EINTR)
                         continue;
-                    if (w <= 0)
+                    if (w <= 0) {
+                        failure = w == 0 ? ENOSPC : errno;
                         return false;
+                    }
                     p += w;
                     n -= size_t(w);
                 }
                 return true;
             });
         } catch (const sfx::SfxError& err) {
-            std::cerr << "Erreur : " << err.what() << '\n';
+            if (failure == 0)
+                std::cerr << "Erreur : " << err.what() << '\n';
             ok = false;
         }
         mode_t mask = umask(0);
@@ -310,14 +315,19 @@ public:
         fchmod(fd, (e.mode ? e.mode : 0666) & ~mask);
         const struct timespec times[2] = {{0, UTIME_OMIT}, {DosTime(e.dosTime), 0}};
         futimens(fd, times);
-        ok = close(fd) == 0 && ok;
-        if (ok && renameat(dir, tmp.c_str(), dir, leaf.c_str()) != 0)
+        if (close(fd) != 0 && ok) {
+            failure = errno;
             ok = false;
+        }
+        if (ok && renameat(dir, tmp.c_str(), dir, leaf.c_str()) != 0) {
+            failure = errno;
+            ok = false;
+        }
         if (!ok)
             unlinkat(dir, tmp.c_str(), 0);
         close(dir);
         if (!ok)
-            return Failed(e.name);
+            return failure != 0 ? Failed(e.name, failure) : false;
         std::cout << "Extrait : " << e.name << '\n';
         ++count_;
         return true;
@@ -349,9 +359,9 @@ private:
             }
         }
     }
-    static bool Failed(const std::string& name)
+    static bool Failed(const std::string& name, int error = errno)
     {
-        std::cerr << "Erreur : impossible d'écrire « " << name << " » : " << std::strerror(errno) << '\n';
+        std::cerr << "Erreur : impossible d'écrire « " << name << " » : " << kos::SystemErrorText(error) << '\n';
         return false;
     }
 
@@ -507,7 +517,7 @@ int Run(int argc, char** argv)
             mkdir(dir.substr(0, p).c_str(), 0777);
     int root = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (root < 0) {
-        std::cerr << "Erreur : dossier inaccessible « " << dir << " » : " << std::strerror(errno) << '\n';
+        std::cerr << "Erreur : dossier inaccessible « " << dir << " » : " << kos::SystemErrorText(errno) << '\n';
         return kWriteError;
     }
     if (!(h.flags & sfx::kNoSizeCheck)) {
@@ -562,7 +572,7 @@ int main(int argc, char** argv)
     try {
         return Run(argc, argv);
     } catch (const std::exception& e) {
-        std::cerr << "Erreur : " << e.what() << '\n';
+        std::cerr << "Erreur : " << kos::ExceptionReason(e) << '\n';
         return kDamaged;
     }
 }

@@ -1,6 +1,6 @@
 #include "platform/db/core/DbError.h"
+#include "platform/os/SystemError.h"
 
-#include <cstring>
 #include <iterator>
 
 namespace kdb {
@@ -56,7 +56,7 @@ std::string withReason(std::string_view what, int err)
     std::string s(what);
     if (err != 0) {
         s += " (";
-        s += std::strerror(err);
+        s += kos::SystemErrorText(err);
         s += ")";
     }
     return s;
