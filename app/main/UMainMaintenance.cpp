@@ -71,7 +71,12 @@ QString DamageText(const kdb::engine::DamageReport& d)
                      .arg(d.recordsInFile > 1 ? "s" : "")
                      .arg(d.partialRecord ? QStringLiteral(" et un dernier incomplet, complété par des blancs")
                                           : QString());
-    if (d.memoFileLost)
+    if (!d.memoHeaderDamage.empty())
+        wrong << QStringLiteral("l'en-tête du fichier des mémos ne se lisait pas (%1) : %2")
+                     .arg(QString::fromStdString(d.memoHeaderDamage),
+                         d.memoFileLost ? QStringLiteral("aucun mémo n'a pu en être sauvé, il a été recréé vide")
+                                        : QStringLiteral("il a été refait d'après les mémos que le fichier contient"));
+    else if (d.memoFileLost)
         wrong << QStringLiteral("le fichier des mémos manquait ou était illisible : il a été recréé vide");
     if (d.badMemoNextFree)
         wrong << QStringLiteral("le premier bloc libre du fichier des mémos était impossible (%1) : il a été remis à la "

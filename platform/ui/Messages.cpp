@@ -228,6 +228,13 @@ QString EngineErrorText(int code, const QString& file)
     if (code == kdb::DBERR_HEADERCORRUPT && file.endsWith(QLatin1String(".DBF"), Qt::CaseInsensitive))
         advice = "Elle n'est ni lue ni modifiée : lancez « Outils / Contrôle de la base de données », qui la répare en "
                  "gardant une copie de ses fichiers, ou restaurez-la depuis une sauvegarde.";
+    // The memo file of such a table (missing, or its header damaged): the
+    // same.
+    if (code == kdb::DBERR_MEMOCORRUPT && file.endsWith(QLatin1String(".DBT"), Qt::CaseInsensitive)) {
+        text = QStringLiteral("Fichier des textes longs (mémos) d'une table endommagé ou absent : « %1 ».").arg(file);
+        advice = "Rien n'y est écrit : lancez « Outils / Contrôle de la base de données », qui le répare en gardant une "
+                 "copie des fichiers, ou restaurez-le depuis une sauvegarde.";
+    }
     if (advice)
         text += QLatin1Char(' ') + QString::fromUtf8(advice);
     return text;

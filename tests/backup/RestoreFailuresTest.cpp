@@ -313,6 +313,9 @@ TEST_F(RestoreFailure, AFileThatIsNoTableIsNeverPutInPlaceOfATable)
             "Cons.DBF"},
         {"an index that is no index", [&] { Put(made + "Patient.MDX", QByteArray(4096, 'x')); }, "Patient.MDX"},
         {"a memo file missing", [&] { QFile::remove(made + "FPROT.DBT"); }, "FPROT.DBF"},
+        {"a memo file of zeros",
+            [&] { Put(made + "FPROT.DBT", QByteArray(int(QFileInfo(DataPath + "FPROT.DBT").size()), '\0')); },
+            "FPROT.DBT"},
         {"an index without its table", [&] { QFile::remove(made + "Cons.DBF"); }, "Cons.DBF"},
     };
     for (const Case& c : cases) {

@@ -78,6 +78,8 @@ public:
                 what.push_back("after-count=" + std::to_string(d.recordsAfterCount));
             if (d.bytesAfterRecords)
                 what.push_back("bytes-after=" + std::to_string(d.bytesAfterRecords));
+            if (!d.memoHeaderDamage.empty())
+                what.push_back(d.memoFileLost ? "memo-header-lost" : "memo-header");
             if (d.badMemoNextFree)
                 what.push_back("memo-next-free=" + std::to_string(d.memoNextFree));
             if (d.shortFile())

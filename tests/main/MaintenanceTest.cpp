@@ -582,6 +582,60 @@ TEST_F(MaintenanceTest, TheCheckMendsTheMemoFileAndThePackCompactsIt)
         EXPECT_EQ(t->value(r, t->fieldIndex("DIAG")).toString(), QStringLiteral("Diagnostic %1, version 59").arg(r));
 }
 
+// A memo file of zeros (its table's header sound): the program's own open
+// refuses the table in French, naming the memo file, and writes nothing;
+// the check says nothing of it could be saved, keeps a copy, and makes it
+// anew.
+TEST_F(MaintenanceTest, AMemoFileOfZerosIsRefusedThenMadeAnewByTheCheck)
+{
+    Run(&TfrmMain::mnReindexationClick);
+    {
+        auto t = Open("FPROT.DBF");
+        t->append({QStringLiteral("1"), QDate(2024, 5, 1)});
+        t->updateFields(1, {{t->fieldIndex("DIAG"), QStringLiteral("Fracture")}});
+    }
+    const QString dbt = DataPath + "FPROT.DBT";
+    const QByteArray zeros(int(QFileInfo(dbt).size()), '\0');
+    {
+        QFile f(dbt);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(zeros);
+    }
+    const QByteArray table = Bytes(DataPath + "FPROT.DBF");
+
+    kdb::TableDataset t;
+    t.setDatabaseName(DataPath.toStdString());
+    t.setTableName("FPROT.DBF");
+    try {
+        t.open();
+        ADD_FAILURE() << "opened";
+    } catch (const std::exception& e) {
+        const QString text = kui::ExceptionText(e);
+        EXPECT_TRUE(text.startsWith("Fichier des textes longs (mémos) d'une table endommagé ou absent : « " + dbt + " »."))
+            << text.toStdString();
+        EXPECT_TRUE(text.contains("Outils / Contrôle de la base de données")) << text.toStdString();
+    }
+    EXPECT_EQ(Bytes(dbt), zeros);
+    EXPECT_EQ(Bytes(DataPath + "FPROT.DBF"), table);
+
+    messages_.Clear();
+    Run(&TfrmMain::mnCheckDBClick);
+    const QStringList texts = Texts();
+    ASSERT_EQ(texts.size(), 2) << texts.join("\n").toStdString();
+    EXPECT_TRUE(texts[0].startsWith("La table FPROT.DBF était endommagée :\n- l'en-tête du fichier des mémos ne se "
+                                    "lisait pas (taille de bloc impossible (0)) : aucun mémo n'a pu en être sauvé, "
+                                    "il a été recréé vide ;\n- 1 renvoi vers un mémo invalide, vidé.\n"))
+        << texts[0].toStdString();
+    const QString copy = DataPath + "Damaged/" + QDate::currentDate().toString("yyyy-MM-dd");
+    EXPECT_TRUE(texts[0].endsWith("Une copie des fichiers endommagés est gardée dans " + copy + "."))
+        << texts[0].toStdString();
+    EXPECT_EQ(texts[1], kDone);
+    EXPECT_EQ(Bytes(copy + "/FPROT.DBT"), zeros);
+    auto f = Open("FPROT.DBF");
+    EXPECT_EQ(f->recordCount(), 1u);
+    EXPECT_EQ(f->value(1, f->fieldIndex("DIAG")).toString(), QString());
+}
+
 TEST_F(MaintenanceTest, AColumnNarrowedBelowItsDataIsReportedWithTheCopyOfTheTable)
 {
     Run(&TfrmMain::mnReindexationClick);

@@ -61,13 +61,12 @@ std::unique_ptr<DbfTable> DbfTable::openTable(const std::string& path, const Tab
             if (!fileExists(dbtPath) && !repair)
                 throw EDBEngineError::memoCorrupt(dbtPath, "memo file missing");
             const bool oldLayout = !t->level7_ && (t->version_ & 0x08) == 0;
-            try {
-                if (fileExists(dbtPath))
-                    t->dbt_ = DbtFile::open(
-                        dbtPath, oldLayout ? DbtFile::Layout::Old : DbtFile::Layout::New, t->file_.writable());
-            } catch (const EDBEngineError& e) {
-                if (!repair || e.code() != DBERR_MEMOCORRUPT)
-                    throw;
+            const DbtFile::Layout layout = oldLayout ? DbtFile::Layout::Old : DbtFile::Layout::New;
+            if (fileExists(dbtPath)) {
+                if (repair)
+                    t->openMemoForRepair(dbtPath, layout);
+                else
+                    t->dbt_ = DbtFile::open(dbtPath, layout, t->file_.writable());
             }
         }
         if (!repair)

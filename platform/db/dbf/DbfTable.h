@@ -48,10 +48,12 @@
 // (written by an append that never counted them) are never written over:
 // the open, every write and a look-up through the index that meets them
 // take them back first, as many as read as records, and remove what
-// follows, keeping a copy and logging it (core/DamageLog.h). A memo
+// follows, keeping a copy and logging it (core/DamageLog.h). A memo file
+// whose header does not hold is refused as well (DbtFile.h). A memo
 // pointer to nothing reads as an empty memo (the record can still be
-// changed); a value that does not read is kept as stored by every write
-// that does not assign it. survey() finds such damage and a short file,
+// changed), but no memo is written where a record points beyond the end
+// of a memo file cut short; a value that does not read is kept as stored
+// by every write that does not assign it. survey() finds such damage and a short file,
 // repair() mends it (engine/Damage.h keeps a copy of the files first).
 #include <array>
 #include <cstdint>
@@ -217,6 +219,11 @@ public:
         uint32_t recordsInFile = 0;
         bool partialRecord = false;  // the file ends inside an announced record
         bool memoFileLost = false;  // memo columns without a memo file that opens
+        // The memo file's header gave no block size (or the file is shorter
+        // than its header): what it said (French); the repair writes it
+        // anew with the block size at which the records find their memos,
+        // or makes the file anew when they find none (memoFileLost).
+        std::string memoHeaderDamage;
         uint32_t badMemoPointers = 0;  // pointers to no memo (or to a damaged one)
         // The memo file's next-free block cannot be (0, or beyond the end of
         // the file): what it is.
@@ -240,7 +247,8 @@ public:
     // records it holds; records after the count are taken back as far as
     // they read as records, the rest removed; bad memo pointers and values
     // that do not read are blanked; a missing memo file is made anew
-    // (empty), a next-free block beyond its end set to its end. The index,
+    // (empty), a next-free block beyond its end set to its end, a memo
+    // header without a block size written anew. The index,
     // when open, is regenerated. Answers what was found.
     Survey repair();
     // Exclusive open needed: rebuilds the index from the tag descriptions
@@ -352,6 +360,18 @@ private:
     void encodeField(const FieldInfo& f, const QVariant& v, char* dst, bool int16, int codePage) const;
     void takeOver(const std::string& tmp);
     std::string memoText(std::string_view pointer, bool* bad = nullptr) const;
+    // Appends a memo to the memo file, never on a block a record points to:
+    // a memo that would land on a block beyond the end of a file cut short
+    // that a record points to is refused (DBERR_MEMOCORRUPT) until the
+    // check blanks those pointers. Logs the next-free block it mends.
+    uint32_t appendMemo(const std::string& data);
+    // The blocks beyond the end of the memo file the records (deleted ones
+    // too) claim.
+    std::vector<DbtFile::Claim> memoClaims();
+    // Opened for its repair: a memo file whose header does not read is
+    // opened at the block size at which the records find the most memos
+    // (none found: left closed, to be made anew), and noted.
+    void openMemoForRepair(const std::string& dbtPath, DbtFile::Layout layout);
     QVariant decodeField(const FieldInfo& f, const char* record) const;
     QVariant decodeBytes(const FieldInfo& f, std::string_view stored) const;
     static QVariant decodeNumber(const FieldInfo& f, std::string_view raw);
@@ -415,6 +435,7 @@ private:
     uint16_t recLen_ = 0;
     uint32_t count_ = 0;
     bool forRepair_ = false;  // opened for its repair: a short file is read as far as it goes
+    std::string memoHeaderDamage_;  // opened for its repair: what the memo file's header said (see Survey)
     bool packPending_ = false;  // header byte 14 says a pack is putting its files in place
     bool bytesAfterCount_ = false;  // the header was read from a file longer than its records and end mark
     bool level7_ = false;

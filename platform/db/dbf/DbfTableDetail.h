@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -127,6 +128,22 @@ inline QDate dateFromText(const QString& t)
             return d;
     }
     return {};
+}
+
+// The block a stored memo pointer names: 0 for none (blanks, or 0),
+// nothing for bytes that are no block number.
+inline std::optional<uint32_t> memoBlockOf(std::string_view pointer)
+{
+    const std::string_view p = trim(pointer);
+    uint64_t block = 0;
+    for (char c : p) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        block = block * 10 + static_cast<uint64_t>(c - '0');
+        if (block > 0xFFFFFFFFull)
+            return std::nullopt;
+    }
+    return static_cast<uint32_t>(block);
 }
 
 // A memo block number, right-aligned in the field's bytes.

@@ -229,24 +229,12 @@ std::string DbfTable::memoText(std::string_view pointer, bool* bad) const
 {
     if (bad)
         *bad = false;
-    const std::string_view p = trim(pointer);
-    if (p.empty())
+    const std::optional<uint32_t> block = memoBlockOf(pointer);
+    if (block && *block == 0)
         return {};
-    uint64_t block = 0;
-    bool ok = true;
-    for (char c : p) {
-        if (c < '0' || c > '9' || block > 0xFFFFFFFFull) {
-            ok = false;
-            break;
-        }
-        block = block * 10 + static_cast<uint64_t>(c - '0');
-    }
-    ok = ok && block <= 0xFFFFFFFFull;
-    if (ok && block == 0)
-        return {};
-    if (ok && dbt_.isOpen()) {
+    if (block && dbt_.isOpen()) {
         try {
-            return dbt_.read(static_cast<uint32_t>(block));
+            return dbt_.read(*block);
         } catch (const EDBEngineError& e) {
             if (e.code() != DBERR_MEMOCORRUPT)
                 throw;

@@ -400,7 +400,7 @@ uint32_t DbfTable::restructure(const std::vector<FieldSpec>& newFieldsIn, const 
                     if (newMemo) {
                         const std::string data = v.isNull() ? std::string() : toCp1252(v.toString());
                         if (!data.empty())
-                            putMemoPointer(dst, nf.width, target->append(data));
+                            putMemoPointer(dst, nf.width, target == &dbt_ ? appendMemo(data) : target->append(data));
                     } else {
                         try {
                             encodeField(nf, v, dst, newFields[k].int16, kCodePage1252);

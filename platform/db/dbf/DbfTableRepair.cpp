@@ -9,7 +9,7 @@ namespace kdb {
 bool DbfTable::Survey::damaged() const
 {
     return countInHeader != recordsInFile || badMemoPointers > 0 || unreadableValues > 0 || memoFileLost ||
-        badMemoNextFree || readableAfterCount > 0 || bytesAfterRecords > 0;
+        badMemoNextFree || readableAfterCount > 0 || bytesAfterRecords > 0 || !memoHeaderDamage.empty();
 }
 
 // The files a pack, a restructure or a creation writes beside the table and
@@ -59,6 +59,7 @@ DbfTable::Survey DbfTable::walkStored(const std::function<void(uint32_t recNo, s
         s.partialRecord = !partial.empty();
     }
     s.memoFileLost = !dbt_.isOpen() && std::any_of(fields_.begin(), fields_.end(), dbfimpl::inMemoFile);
+    s.memoHeaderDamage = memoHeaderDamage_;
     if (dbt_.isOpen() && dbt_.nextFreeImpossible())
         s.badMemoNextFree = true, s.memoNextFree = dbt_.nextFree();
     std::string rec;
@@ -104,7 +105,12 @@ DbfTable::Survey DbfTable::repair()
         // A memo file that is missing or does not open: a new empty one (every
         // pointer is bad and blanked below).
         dbt_ = DbtFile::create(companionPath(path_, ".DBT"), baseNameOf(path_));
+    } else if (!memoHeaderDamage_.empty()) {
+        // A header without a block size: written anew with the one at
+        // which the records find their memos.
+        dbt_.writeHeader(baseNameOf(path_));
     }
+    memoHeaderDamage_.clear();
     uint32_t partialAt = 0;
     const Survey s = walkStored([&](uint32_t recNo, std::string& rec) {
         std::string fixed = rec;

@@ -322,11 +322,7 @@ void DbfTable::encodeInto(size_t i, const QVariant& v, std::string& rec, const s
             throw EDBEngineError::memoCorrupt(path_, "memo file missing");
         if (f.width < 10)
             throw EDBEngineError::notSupported(path_, "field " + f.name + ": memo pointer narrower than 10 bytes");
-        putMemoPointer(dst, f.width, dbt_.append(data));
-        if (const std::optional<uint32_t> stated = dbt_.takeMendedNextFree())
-            logDamage(path_,
-                "fichier des mémos : premier bloc libre impossible (" + std::to_string(*stated) +
-                    "), remis à la fin du fichier par l'écriture d'un mémo");
+        putMemoPointer(dst, f.width, appendMemo(data));
         return;
     }
     if (old) {

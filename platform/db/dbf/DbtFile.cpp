@@ -31,22 +31,101 @@ void put32(unsigned char* p, uint32_t v)
 }
 }  // namespace
 
-DbtFile DbtFile::open(const std::string& path, Layout layout, bool writable)
+namespace {
+// A block size: a whole number of 512-byte sectors, as dBASE sets it.
+bool blockSizeFits(uint64_t size)
+{
+    return size >= 512 && size <= 65024 && size % 512 == 0;
+}
+}  // namespace
+
+DbtFile::Header DbtFile::inspect(const File& f, Layout layout)
+{
+    Header out;
+    unsigned char h[512] = {};
+    const size_t got = f.readAt(0, h, sizeof h);
+    out.fileSize = f.size();
+    out.nextFree = le32(h);
+    out.statedBlockSize = le16(h + 20);
+    // The block size: bytes 20-21; a writer that follows the other
+    // description of the header gives it in bytes 4-7, and a header of the
+    // older layout (version 3 at byte 16) has blocks of 512 bytes.
+    bool sized = true;
+    if (layout == Layout::New) {
+        if (blockSizeFits(out.statedBlockSize))
+            out.blockSize = out.statedBlockSize;
+        else if (blockSizeFits(le32(h + 4)))
+            out.blockSize = le32(h + 4);
+        else
+            sized = h[16] == 0x03;
+    }
+    if (got < sizeof h || out.fileSize < sizeof h) {
+        out.fault = Header::Fault::Short;
+        return out;
+    }
+    if (!sized) {
+        out.fault = Header::Fault::BlockSize;
+        return out;
+    }
+    const uint64_t blocks = (out.fileSize + out.blockSize - 1) / out.blockSize;
+    if (out.nextFree == 0)
+        out.fault = Header::Fault::NextFreeInHeader;
+    else if (out.nextFree > blocks && out.nextFree != kNoFreeBlock)
+        out.fault = Header::Fault::NextFreeBeyondEnd;
+    return out;
+}
+
+std::string DbtFile::Header::detail() const
+{
+    switch (fault) {
+    case Fault::None:
+        break;
+    case Fault::Short:
+        return "memo file of " + std::to_string(fileSize) + " bytes, shorter than its header block";
+    case Fault::BlockSize:
+        return "block size " + std::to_string(statedBlockSize) + " in the memo file header is no block size";
+    case Fault::NextFreeInHeader:
+        return "next free block 0 of the memo file is its header";
+    case Fault::NextFreeBeyondEnd:
+        return "next free block " + std::to_string(nextFree) + " of the memo file lies beyond its end (" +
+            std::to_string((fileSize + blockSize - 1) / blockSize) + " blocks)";
+    }
+    return {};
+}
+
+std::string DbtFile::Header::french() const
+{
+    switch (fault) {
+    case Fault::None:
+        break;
+    case Fault::Short:
+        return "fichier de " + std::to_string(fileSize) + " octets, plus court que son en-tête";
+    case Fault::BlockSize:
+        return "taille de bloc impossible (" + std::to_string(statedBlockSize) + ")";
+    case Fault::NextFreeInHeader:
+        return "premier bloc libre dans l'en-tête (0)";
+    case Fault::NextFreeBeyondEnd:
+        return "premier bloc libre (" + std::to_string(nextFree) + ") au-delà de la fin du fichier";
+    }
+    return {};
+}
+
+DbtFile DbtFile::openDamaged(const std::string& path, Layout layout, bool writable, Header& found)
 {
     DbtFile d;
     d.file_ = File::open(path, writable ? File::Mode::ReadWrite : File::Mode::ReadOnly);
     d.layout_ = layout;
-    unsigned char h[32] = {};
-    if (d.file_.readAt(0, h, sizeof h) < sizeof h)
-        corrupt(path, "header too short");
-    if (layout == Layout::New) {
-        uint32_t bs = le16(h + 20);
-        if (bs == 0 || bs % 512 != 0)
-            bs = 512;
-        d.blockSize_ = bs;
-    } else {
-        d.blockSize_ = 512;
-    }
+    found = inspect(d.file_, layout);
+    d.blockSize_ = found.blockSize;
+    return d;
+}
+
+DbtFile DbtFile::open(const std::string& path, Layout layout, bool writable)
+{
+    Header found;
+    DbtFile d = openDamaged(path, layout, writable, found);
+    if (found.fault != Header::Fault::None)
+        corrupt(path, "damaged memo file header: " + found.detail());
     return d;
 }
 
@@ -56,20 +135,26 @@ DbtFile DbtFile::create(const std::string& path, const std::string& tableBaseNam
     d.file_ = File::open(path, File::Mode::Create);
     d.layout_ = layout;
     d.blockSize_ = layout == Layout::Old ? 512 : blockSize;
-    std::vector<unsigned char> h(d.blockSize_, 0);
-    put32(h.data(), 1);
-    if (layout == Layout::Old) {
+    d.writeHeader(tableBaseName);
+    return d;
+}
+
+void DbtFile::writeHeader(const std::string& tableBaseName)
+{
+    // Block 0 holds the header alone: written whole.
+    std::vector<unsigned char> h(blockSize_, 0);
+    if (layout_ == Layout::Old) {
         h[16] = 0x03;
     } else {
         for (size_t i = 0; i < 8; ++i)
             h[8 + i] = i < tableBaseName.size()
                 ? static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(tableBaseName[i])))
                 : 0;
-        h[20] = d.blockSize_ & 0xFF;
-        h[21] = (d.blockSize_ >> 8) & 0xFF;
+        h[20] = blockSize_ & 0xFF;
+        h[21] = (blockSize_ >> 8) & 0xFF;
     }
-    d.file_.writeAt(0, h.data(), h.size());
-    return d;
+    file_.writeAt(0, h.data(), h.size());
+    mendNextFree();
 }
 
 uint32_t DbtFile::nextFree() const
@@ -131,15 +216,55 @@ std::string DbtFile::read(uint32_t block) const
     return out;
 }
 
+bool DbtFile::holdsMemoAt(uint32_t block) const
+{
+    const uint64_t size = file_.size();
+    const uint64_t start = uint64_t(block) * blockSize_;
+    if (block == 0 || start >= size)
+        return false;
+    unsigned char h[8];
+    if (layout_ == Layout::New && file_.readAt(start, h, 8) == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 &&
+        h[3] == 0x00) {
+        const uint32_t len = le32(h + 4);
+        return len >= 8 && len - 8 <= kMaxMemo && start + len <= size;
+    }
+    // Text ended by an end mark, within the first few blocks.
+    std::vector<char> buf(4096);
+    const size_t n = file_.readAt(start, buf.data(), buf.size());
+    bool text = false;
+    for (size_t i = 0; i < n; ++i) {
+        if (buf[i] == 0x1A)
+            return text;
+        text = text || buf[i] != 0;
+    }
+    return false;
+}
+
+uint64_t DbtFile::memoEnd(uint32_t block) const
+{
+    unsigned char h[8];
+    if (layout_ == Layout::New && block != 0 && file_.readAt(uint64_t(block) * blockSize_, h, 8) == 8 &&
+        h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) {
+        const uint64_t len = std::min<uint64_t>(le32(h + 4), kMaxMemo + 8);
+        return block + std::max<uint64_t>((len + blockSize_ - 1) / blockSize_, 1);
+    }
+    return uint64_t(block) + 1;
+}
+
 uint32_t DbtFile::append(const std::string& data)
 {
     if (data.size() > kMaxMemo)
         throw EDBEngineError::invalidParam(file_.path(), "memo too long");
+    // The header as another program may have left it since the open: one
+    // that no longer holds is not written to.
+    const Header now = inspect(file_, layout_);
+    if (now.fault != Header::Fault::None)
+        corrupt(file_.path(), "damaged memo file header: " + now.detail());
     // At the end of the file: a free block the header names (another
-    // program's list of freed blocks) is left to it, and a value beyond the
-    // end (a damaged header) is written right below.
-    const uint32_t stated = nextFree();
-    uint64_t next = std::max<uint64_t>(blockCount(), 1);
+    // program's list of freed blocks) is left to it, and a next-free block
+    // that counts no free block is written right below.
+    const uint32_t stated = now.nextFree;
+    const uint64_t next = std::max<uint64_t>(blockCount(), 1);
     if (nextFreeImpossible())
         mendedNextFree_ = stated;
     std::string block;
@@ -159,7 +284,7 @@ uint32_t DbtFile::append(const std::string& data)
         block = data;
         block += "\x1A\x1A";
     }
-    const uint64_t blocks = (block.size() + blockSize_ - 1) / blockSize_;
+    const uint64_t blocks = blocksFor(data.size());
     if (next + blocks > 0xFFFFFFFFull)
         throw EDBEngineError::writeFailed(file_.path(), 0, "memo file full");
     block.resize(blocks * blockSize_, '\0');

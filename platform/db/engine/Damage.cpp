@@ -53,6 +53,7 @@ DamageReport repairTable(const std::string& directory, const std::string& tableN
             r.bytesAfterRecords = s.bytesAfterRecords;
         }
         r.memoFileLost = s.memoFileLost;
+        r.memoHeaderDamage = s.memoHeaderDamage;
         r.badMemoPointers = s.badMemoPointers;
         r.badMemoNextFree = s.badMemoNextFree;
         r.memoNextFree = s.memoNextFree;

@@ -25,6 +25,12 @@ struct DamageReport {
     std::string headerDamage;  // what kept the header from being read, and its fix (French; "" when sound)
     bool headerUnrepairable = false;  // ... and no fix could be made: the table stays as it is
     bool memoFileLost = false;  // the memo file was missing or did not open (made anew)
+    // The memo file's header gave no block size, or the file was shorter
+    // than its header: what it said (French). The header is written anew
+    // with the block size at which the records find their memos; when they
+    // find none, nothing could be saved and the file is made anew
+    // (memoFileLost).
+    std::string memoHeaderDamage;
     uint32_t badMemoPointers = 0;  // memo pointers to no memo (blanked)
     // The memo file's next-free block could not be (0, or beyond its end):
     // what it was (set to the end of the file).
@@ -44,7 +50,7 @@ struct DamageReport {
     {
         return shortFile() || memoFileLost || badMemoPointers > 0 || unreadableValues > 0 || staleIndex ||
             valuesCut > 0 || recordsTakenBack > 0 || recordsAfterCount > 0 || bytesAfterRecords > 0 ||
-            badMemoNextFree || !headerDamage.empty();
+            badMemoNextFree || !headerDamage.empty() || !memoHeaderDamage.empty();
     }
 };
 
@@ -55,7 +61,8 @@ using ::kdb::keepDamagedCopy;
 // it finds damage (a header that cannot be read, a file shorter than its
 // header says or holding records after its count, bad memo pointers, a lost
 // memo file or one whose next-free block cannot be, values that do not
-// read; indexStale: an index that does not match the table) keeps a copy of its files (keepDamagedCopy),
+// read, a memo file whose header does not read; indexStale: an index that
+// does not match the table) keeps a copy of its files (keepDamagedCopy),
 // repairs it and rebuilds its index. Never raises: a table that cannot be
 // opened exclusively or repaired gives its code in `error`.
 DamageReport repairTable(const std::string& directory, const std::string& tableName, bool indexStale = false);

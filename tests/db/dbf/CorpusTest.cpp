@@ -115,8 +115,50 @@ TEST_F(CorpusTest, StoredDamagedFilesGiveEngineErrors)
             EXPECT_EQ(code, DBERR_HEADERCORRUPT);
         } else if (name == QLatin1String("bad-index.dbf")) {
             EXPECT_EQ(code, DBERR_INDEXOUTOFDATE);
-        } else if (name == QLatin1String("memo-missing.dbf")) {
+        } else if (name == QLatin1String("memo-missing.dbf") || name == QLatin1String("memo-zeros.dbf") ||
+            name == QLatin1String("memo-short.dbf")) {
             EXPECT_EQ(code, DBERR_MEMOCORRUPT);
+        } else if (name == QLatin1String("memo-blocksize.dbf")) {
+            // A block size that is none: refused; the repair finds the one
+            // at which the records find their memos, and they read again.
+            EXPECT_EQ(code, DBERR_MEMOCORRUPT);
+            const std::string b = copy(corpus.filePath(name), QStringLiteral("B.DBF"));
+            copy(corpus.filePath(QStringLiteral("memo-blocksize.dbt")), QStringLiteral("B.DBT"));
+            DbfTable::open(b, {.exclusive = true, .forRepair = true})->repair();
+            auto t = DbfTable::open(b);
+            EXPECT_EQ(t->value(1, 1).toString(), QStringLiteral("un"));
+            EXPECT_EQ(t->value(3, 1).toString(), QStringLiteral("trois"));
+        } else if (name == QLatin1String("memo-cut.dbf")) {
+            // A sound header on a file of 4 blocks, its records pointing to
+            // blocks 6, 7 and 8: it opens, those memos read blank, and new
+            // memos take blocks 4, 5 and 6 (no longer pointed to), never 7,
+            // until the repair blanks the pointers.
+            EXPECT_EQ(code, 0);
+            const std::string c = copy(corpus.filePath(name), QStringLiteral("C.DBF"));
+            copy(corpus.filePath(QStringLiteral("memo-cut.dbt")), QStringLiteral("C.DBT"));
+            auto t = DbfTable::open(c);
+            for (int block = 4; block <= 7; ++block) {
+                SCOPED_TRACE(block);
+                const QString text = QStringLiteral("nouveau %1").arg(block);
+                try {
+                    t->update(1, {QStringLiteral("nom 1"), text});
+                    EXPECT_LT(block, 7);
+                    EXPECT_EQ(t->rawField(1, 1), std::string(9, ' ') + std::to_string(block));
+                    EXPECT_EQ(t->value(1, 1).toString(), text);
+                } catch (const EDBEngineError& e) {
+                    EXPECT_EQ(block, 7);
+                    EXPECT_EQ(e.code(), DBERR_MEMOCORRUPT) << e.what();
+                }
+                EXPECT_EQ(t->value(2, 1).toString(), QString());
+                EXPECT_EQ(t->value(3, 1).toString(), QString());
+            }
+            t.reset();
+            EXPECT_EQ(DbfTable::open(c, {.exclusive = true, .forRepair = true})->repair().badMemoPointers, 2u);
+            t = DbfTable::open(c);
+            t->update(2, {QStringLiteral("nom 2"), QStringLiteral("deux")});
+            EXPECT_EQ(t->value(2, 1).toString(), QStringLiteral("deux"));
+            EXPECT_EQ(t->value(1, 1).toString(), QStringLiteral("nouveau 6"));
+            EXPECT_EQ(t->value(3, 1).toString(), QString());
         } else if (name.startsWith(QLatin1String("header-plus-")) || name.startsWith(QLatin1String("header-minus-")) ||
             name == QLatin1String("reclen-plus-one.dbf") || name == QLatin1String("type-unknown.dbf")) {
             // What the header promises does not hold: refused; the repair

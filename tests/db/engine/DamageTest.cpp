@@ -177,6 +177,63 @@ TEST_F(EngineDamageTest, AMemoFileNextFreeBlockThatCannotBeIsReportedAndSetToThe
     EXPECT_EQ(t->value(4, 3).toString(), QStringLiteral("mémo 4"));
 }
 
+// A memo file of 1024-byte blocks whose header lost its block size: the
+// check finds the size at which the records find their memos, writes the
+// header anew with it and keeps a copy; every memo reads as before. One of
+// zeros saves nothing: said so, made anew, the pointers blanked.
+TEST_F(EngineDamageTest, AMemoHeaderWithoutABlockSizeIsRebuiltFromWhatTheRecordsFind)
+{
+    {
+        DbtFile m = DbtFile::create(dir() + "/T.DBT", "T", 1024);
+        for (int i = 1; i <= 4; ++i)
+            ASSERT_EQ(m.append(QStringLiteral("mémo %1").arg(i).toLatin1().toStdString()), uint32_t(i));
+    }
+    EXPECT_EQ(openTable(dir(), "T.DBF")->value(3, 3).toString(), QStringLiteral("mémo 3"));
+    QByteArray damaged = bytes(file("T.DBT"));
+    damaged[20] = damaged[21] = 0;
+    {
+        QFile m(file("T.DBT"));
+        ASSERT_TRUE(m.open(QIODevice::WriteOnly));
+        m.write(damaged);
+    }
+    EXPECT_EQ(DbfTable::probe(dir() + "/T.DBF", false), DBERR_MEMOCORRUPT);
+
+    DamageReport d = repairTable(dir(), "T.DBF");
+    EXPECT_EQ(d.error, 0);
+    EXPECT_EQ(d.memoHeaderDamage, "taille de bloc impossible (0)");
+    EXPECT_FALSE(d.memoFileLost);
+    EXPECT_EQ(d.badMemoPointers, 0u);
+    EXPECT_EQ(bytes(QString::fromStdString(d.copyDir) + "/T.DBT"), damaged);
+    const QByteArray rebuilt = bytes(file("T.DBT"));
+    EXPECT_EQ(rebuilt.mid(20, 2), QByteArray("\x00\x04", 2));
+    EXPECT_EQ(rebuilt.mid(1024), damaged.mid(1024));
+    EXPECT_FALSE(repairTable(dir(), "T.DBF").damaged());
+    {
+        auto t = openTable(dir(), "T.DBF");
+        for (uint32_t r = 1; r <= 4; ++r)
+            EXPECT_EQ(t->value(r, 3).toString(), QStringLiteral("mémo %1").arg(r));
+        t->update(2, {QStringLiteral("nom2"), QDate(2020, 2, 2), 20, QStringLiteral("mémo neuf")});
+        EXPECT_EQ(t->value(2, 3).toString(), QStringLiteral("mémo neuf"));
+    }
+
+    const QByteArray zeros(bytes(file("T.DBT")).size(), '\0');
+    {
+        QFile m(file("T.DBT"));
+        ASSERT_TRUE(m.open(QIODevice::WriteOnly));
+        m.write(zeros);
+    }
+    d = repairTable(dir(), "T.DBF");
+    EXPECT_EQ(d.error, 0);
+    EXPECT_FALSE(d.memoHeaderDamage.empty());
+    EXPECT_TRUE(d.memoFileLost);
+    EXPECT_EQ(d.badMemoPointers, 4u);
+    EXPECT_EQ(bytes(QString::fromStdString(d.copyDir) + "/T.DBT"), zeros);
+    EXPECT_EQ(QFileInfo(file("T.DBT")).size(), 512);
+    auto t = openTable(dir(), "T.DBF");
+    EXPECT_EQ(t->value(1, 3).toString(), QString());
+    EXPECT_EQ(t->value(1, 0).toString(), QStringLiteral("nom1"));
+}
+
 // Copies of the damaged files stay within their bound: the last five of
 // each table; the copies of another table are not touched.
 TEST_F(EngineDamageTest, TheCopiesOfATableStayWithinTheirBoundAndTheLogsTooBound)

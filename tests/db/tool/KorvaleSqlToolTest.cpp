@@ -674,4 +674,132 @@ TEST_F(KorvaleSqlTool, AMemoFileWhoseNextFreeBlockCannotBeStillTakesMemos)
     EXPECT_TRUE(QString::fromUtf8(log.readAll()).contains(QStringLiteral("premier bloc libre impossible (4294967295")));
 }
 
+// A memo file that is no memo file the engine wrote (zeros, a block size that
+// is none, shorter than its header, a next-free block inside the header or
+// beyond the end): every statement on its table is refused with the damaged
+// memo file's error naming it, none writes a byte of either file; the table
+// check repairs it, keeping a copy, and saves the memos the records still
+// find.
+TEST_F(KorvaleSqlTool, AMemoFileThatDoesNotReadIsRefusedByEveryStatementUntilTheCheckRepairsIt)
+{
+    std::vector<std::vector<QVariant>> rows;
+    for (int i = 1; i <= 5; ++i)
+        rows.push_back(patient(QStringLiteral("P%1").arg(i), QStringLiteral("NOM%1").arg(i), i, {}, {}, {},
+            QStringLiteral("note %1").arg(i)));
+    makePatients("PATIENT", true, rows);
+    const QString all = QStringLiteral("SELECT CODE, NOTE FROM PATIENT ORDER BY CODE");
+    const Outcome before = run(all);
+    ASSERT_EQ(rowsOf(before).size(), 5) << before.err.toStdString();
+    const std::string path = tablePath("PATIENT"), dbt = dir_.path().toStdString() + "/PATIENT.DBT";
+    const QByteArray table = fileBytes(path), sound = fileBytes(dbt);
+    const QString blank = QStringLiteral("CODE\tNOTE\nP1\t\nP2\t\nP3\t\nP4\t\nP5\t\n");
+
+    struct Damage {
+        const char* what;
+        std::function<void(QByteArray&)> make;
+        bool saved;  // the check finds the memos again
+    };
+    const Damage damages[] = {
+        {"zeros", [](QByteArray& b) { b.fill('\0'); }, false},
+        {"block size 1000", [](QByteArray& b) { put16(b, 20, 1000); }, true},
+        {"shorter than its header", [](QByteArray& b) { b.truncate(100); }, false},
+        {"next free block 0", [](QByteArray& b) { put32(b, 0, 0); }, true},
+        {"next free block beyond the end", [](QByteArray& b) { put32(b, 0, 50); }, true},
+    };
+    for (const Damage& d : damages) {
+        SCOPED_TRACE(d.what);
+        setFileBytes(path, table);
+        QByteArray damaged = sound;
+        d.make(damaged);
+        setFileBytes(dbt, damaged);
+        for (const QString& st : {all, QStringLiteral("SELECT CODE FROM PATIENT"),
+                 QStringLiteral("UPDATE PATIENT SET NOM = 'X'"),
+                 QStringLiteral("UPDATE PATIENT SET NOTE = 'nouvelle' WHERE CODE = 'P2'"),
+                 QStringLiteral("INSERT INTO PATIENT (CODE, NOM, NOTE) VALUES ('P9', 'NEUF', 'neuve')"),
+                 QStringLiteral("DELETE FROM PATIENT WHERE CODE = 'P1'")}) {
+            const Outcome o = run(st);
+            EXPECT_EQ(o.status, 1) << st.toStdString() << "\n" << o.out.toStdString();
+            EXPECT_TRUE(o.err.startsWith(QStringLiteral("error %1: ").arg(kdb::DBERR_MEMOCORRUPT)))
+                << o.err.toStdString();
+            EXPECT_TRUE(o.err.contains(QStringLiteral("PATIENT.DBT"))) << o.err.toStdString();
+            EXPECT_EQ(fileBytes(dbt), damaged) << st.toStdString();
+            EXPECT_EQ(fileBytes(path), table) << st.toStdString();
+        }
+        const kdb::engine::DamageReport r = kdb::engine::repairTable(dir_.path().toStdString(), "PATIENT.DBF");
+        EXPECT_EQ(r.error, 0);
+        EXPECT_TRUE(r.damaged());
+        EXPECT_EQ(fileBytes(r.copyDir + "/PATIENT.DBT"), damaged);
+        EXPECT_EQ(r.memoFileLost, !d.saved);
+        EXPECT_EQ(r.badMemoPointers, d.saved ? 0u : 5u);
+        EXPECT_EQ(run(all).out.toStdString(), (d.saved ? before.out : blank).toStdString());
+        EXPECT_FALSE(kdb::engine::repairTable(dir_.path().toStdString(), "PATIENT.DBF").damaged());
+        // and the table takes memos again
+        const Outcome up = run(QStringLiteral("UPDATE PATIENT SET NOTE = 'après' WHERE CODE = 'P2'"));
+        EXPECT_EQ(up.status, 0) << up.err.toStdString();
+        EXPECT_EQ(run(QStringLiteral("SELECT NOTE FROM PATIENT WHERE CODE = 'P2'")).out, QStringLiteral("NOTE\naprès\n"));
+    }
+}
+
+// A memo file cut short, its header sound (the next-free block within what
+// is left): the records that point beyond its end read blank, and no memo
+// is written there, where one of them would read it as its own: a write of
+// a memo is refused, naming the memo file, until the check blanks those
+// pointers (the other columns still take writes). A next-free block lower
+// than a record's memo in a whole file is no damage: a new memo goes to the
+// end of the file.
+TEST_F(KorvaleSqlTool, ANewMemoNeverLandsOnABlockARecordPointsTo)
+{
+    std::vector<std::vector<QVariant>> rows;
+    for (int i = 1; i <= 5; ++i)
+        rows.push_back(patient(QStringLiteral("P%1").arg(i), QStringLiteral("NOM%1").arg(i), i, {}, {}, {},
+            i == 3 ? QStringLiteral("long ").repeated(300) : QStringLiteral("note %1").arg(i)));
+    makePatients("PATIENT", false, rows);
+    const std::string dbt = dir_.path().toStdString() + "/PATIENT.DBT";
+    const QString all = QStringLiteral("SELECT CODE, NOTE FROM PATIENT ORDER BY CODE");
+    const QString first = QStringLiteral("UPDATE PATIENT SET NOTE = 'texte du premier' WHERE CODE = 'P1'");
+    const QString sixth = QStringLiteral("INSERT INTO PATIENT (CODE, NOM, NOTE) VALUES ('P6', 'NEUF', 'texte du sixième')");
+
+    // Blocks: P1 1, P2 2, P3 3 to 5, P4 6, P5 7. The next-free block set
+    // back to 2.
+    const QByteArray whole = fileBytes(dbt), table = fileBytes(tablePath("PATIENT"));
+    QByteArray memo = whole;
+    put32(memo, 0, 2);
+    setFileBytes(dbt, memo);
+    EXPECT_EQ(run(first).status, 0);
+    EXPECT_EQ(run(all).out.toStdString(), QStringLiteral("CODE\tNOTE\nP1\ttexte du premier\nP2\tnote 2\nP3\t%1\nP4\tnote 4\n"
+                                                         "P5\tnote 5\n")
+                                              .arg(QStringLiteral("long ").repeated(300))
+                                              .toStdString());
+    EXPECT_EQ(fileBytes(dbt).mid(4, whole.size() - 4), whole.mid(4));
+
+    // Cut inside P3's memo, the next-free block left behind as a killed
+    // append leaves it.
+    setFileBytes(tablePath("PATIENT"), table);
+    memo = whole.left(3 * 512 + 700);
+    put32(memo, 0, 4);
+    setFileBytes(dbt, memo);
+    const QString left = QStringLiteral("CODE\tNOTE\nP1\tnote 1\nP2\tnote 2\nP3\t\nP4\t\nP5\t\n");
+    ASSERT_EQ(run(all).out, left);
+    for (const QString& st : {first, sixth}) {
+        const Outcome o = run(st);
+        EXPECT_EQ(o.status, 1) << st.toStdString();
+        EXPECT_TRUE(o.err.startsWith(QStringLiteral("error %1: ").arg(kdb::DBERR_MEMOCORRUPT))) << o.err.toStdString();
+        EXPECT_TRUE(o.err.contains(QStringLiteral("PATIENT.DBT"))) << o.err.toStdString();
+        EXPECT_EQ(fileBytes(dbt), memo);
+    }
+    EXPECT_EQ(run(QStringLiteral("UPDATE PATIENT SET NOM = 'AUTRE' WHERE CODE = 'P4'")).status, 0);
+    EXPECT_EQ(run(all).out, left);
+
+    const kdb::engine::DamageReport r = kdb::engine::repairTable(dir_.path().toStdString(), "PATIENT.DBF");
+    EXPECT_EQ(r.error, 0);
+    EXPECT_EQ(r.badMemoPointers, 3u);
+    EXPECT_EQ(fileBytes(r.copyDir + "/PATIENT.DBT"), memo);
+    for (const QString& st : {first, sixth}) {
+        const Outcome o = run(st);
+        EXPECT_EQ(o.status, 0) << st.toStdString() << "\n" << o.err.toStdString();
+    }
+    EXPECT_EQ(run(all).out, QStringLiteral("CODE\tNOTE\nP1\ttexte du premier\nP2\tnote 2\nP3\t\nP4\t\nP5\t\n"
+                                           "P6\ttexte du sixième\n"));
+}
+
 }  // namespace
