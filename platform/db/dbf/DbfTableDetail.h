@@ -322,7 +322,9 @@ public:
                 // held), it is mended here and looked at again.
                 if (t.mdx_->refreshHeld())
                     return;
-                if (attempt > 0)
+                // (again: another program killed in the middle of a change
+                // while this one mended the last)
+                if (attempt >= 8)
                     throw EDBEngineError::indexOutOfDate(t.indexPath(), "update interrupted");
                 if (write) {
                     t.recoverUnfinished(true);

@@ -218,7 +218,9 @@ void DbfTable::beginIndexRead()
                     mdx_->setLockedByCaller(true, true);
                 return;
             }
-            if (mdx_ ? attempt > 0 : attempt >= 8)
+            // Each new attempt needs another program killed in the middle
+            // of a change while this one mended the last.
+            if (attempt >= 8)
                 throw mdx_ ? EDBEngineError::indexOutOfDate(indexPath(), "update interrupted")
                            : EDBEngineError::locked(path_, "a statement left unfinished is being undone");
         } catch (...) {

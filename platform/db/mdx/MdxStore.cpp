@@ -478,6 +478,13 @@ bool Store::syncHeld()
         (static_cast<uint64_t>(sb.st_ino) != inode_ || static_cast<uint64_t>(sb.st_dev) != device_);
     if (!settled && !otherFile)
         return false;
+    if (otherFile) {
+        // The file put in place, left unfinished in its turn by a program
+        // killed after the rename: the caller mends it first.
+        const int mark = markAt(path_);
+        if (mark >= 0 && mark != MARK_CLEAN && mark != MARK_PENDING)
+            return false;
+    }
     if (otherFile || (broken_ && rd32(b + H_COUNTER) != rd32(hdr_ + H_COUNTER))) {
         // Replaced, or mended since (by another program, or by this one
         // through another open): the file as it is now. A change of this

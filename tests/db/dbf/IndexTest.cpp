@@ -11,9 +11,13 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "platform/db/core/Codepage.h"
 #include "platform/db/core/Collation.h"
 #include "platform/db/core/File.h"
+#include "platform/db/core/FileSystem.h"
 #include "TestTables.h"
 #include "tests/db/DbTestUtil.h"
 
@@ -377,6 +381,113 @@ TEST_F(IndexTest, AChangeOfNoKeyMendsAnIndexChangeAnotherProgramLeftCutShort)
     auto again = DbfTable::open(p);
     EXPECT_EQ(again->value(2, 3).toString(), QStringLiteral("Encore"));
     EXPECT_EQ(again->findKey(modelTags()[0].name, QStringLiteral("K2")), 3u);
+}
+
+namespace {
+// Marks the index "in update" just before the reader looks at its header
+// under its lock, `times` times: another program killed in the middle of a
+// change each time, once more while the reader mended the last one.
+class KilledAgainFileSystem : public kdb::FileSystem {
+public:
+    int times = 0;
+    ssize_t pread(int fd, void* buf, size_t n, off_t offset) override
+    {
+        if (times > 0 && n == 64 && offset == 0 && heldIndex(fd)) {
+            --times;
+            const char inUpdate = 1;
+            kdb::FileSystem::pwrite(fd, &inUpdate, 1, 47);
+        }
+        return kdb::FileSystem::pread(fd, buf, n, offset);
+    }
+
+private:
+    // The table's own open of its index (a look at a file's mark opens it
+    // for reading only).
+    static bool heldIndex(int fd)
+    {
+        char target[4096];
+        const ssize_t len = readlink(("/proc/self/fd/" + std::to_string(fd)).c_str(), target, sizeof target - 1);
+        if (len < 4 || std::string(target + len - 4, 4) != ".MDX")
+            return false;
+        return (fcntl(fd, F_GETFL) & O_ACCMODE) == O_RDWR;
+    }
+};
+
+char markOf(const std::string& mdx)
+{
+    File f = File::open(mdx, File::Mode::ReadOnly);
+    char m = 0;
+    f.readExact(47, &m, 1, DBERR_READERR);
+    return m;
+}
+}  // namespace
+
+// A reader that finds the index left unfinished mends it and reads; another
+// program killed in the middle of a change while it mended (or after another
+// program put a rebuilt file in place) is mended the same way: the reader
+// never sees an index error for what the next statement puts right.
+TEST_F(IndexTest, AReaderMendsAnIndexLeftUnfinishedAgainWhileItMended)
+{
+    const std::string p = path("AGAIN.DBF");
+    DbfTable::create(p, modelFields(), {modelTags()[0]});
+    auto t = DbfTable::open(p);
+    for (int i = 0; i < 5; ++i)
+        t->append({QStringLiteral("K%1").arg(i), i, QDate(2000, 1, 1).addDays(i), QStringLiteral("N%1").arg(i)});
+    t->flush();
+    ASSERT_EQ(t->findKey(modelTags()[0].name, QStringLiteral("K3")), 4u);
+    {
+        KilledAgainFileSystem fs;
+        fs.times = 3;
+        kdb::ScopedFileSystem scoped(fs);
+        std::string why;
+        EXPECT_EQ(kdbtest::codeOf([&] { EXPECT_EQ(t->findKey(modelTags()[0].name, QStringLiteral("K2")), 3u); }, &why),
+            0)
+            << why;
+        EXPECT_EQ(fs.times, 0);
+        // The same for a batch of reads.
+        fs.times = 3;
+        EXPECT_EQ(kdbtest::codeOf(
+                      [&] {
+                          const IndexReadHold hold(*t);
+                          EXPECT_EQ(t->findKey(modelTags()[0].name, QStringLiteral("K1")), 2u);
+                      },
+                      &why),
+            0)
+            << why;
+        EXPECT_EQ(fs.times, 0);
+    }
+    EXPECT_EQ(markOf(path("AGAIN.MDX")), 0);
+
+    // The file this reader has open marked replaced, the one put in its
+    // place left "in update" by a program killed after the rename.
+    std::string bytes;
+    {
+        QFile f(QString::fromStdString(path("AGAIN.MDX")));
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        bytes = f.readAll().toStdString();
+    }
+    {
+        File f = File::open(path("AGAIN.MDX"), File::Mode::ReadWrite);
+        const char replaced = 2;
+        f.writeAt(47, &replaced, 1);
+    }
+    bytes[47] = 1;
+    {
+        QFile f(QString::fromStdString(path("AGAIN.NEW")));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        ASSERT_EQ(f.write(bytes.data(), static_cast<qint64>(bytes.size())), static_cast<qint64>(bytes.size()));
+    }
+    ASSERT_EQ(::rename(path("AGAIN.NEW").c_str(), path("AGAIN.MDX").c_str()), 0);
+    std::string why;
+    EXPECT_EQ(kdbtest::codeOf([&] { EXPECT_EQ(t->findKey(modelTags()[0].name, QStringLiteral("K4")), 5u); }, &why), 0)
+        << why;
+    EXPECT_EQ(markOf(path("AGAIN.MDX")), 0);
+    t->append({QStringLiteral("K5"), 5, QDate(2000, 1, 6), QStringLiteral("N5")});
+    t->flush();
+    t.reset();
+    auto again = DbfTable::open(p);
+    EXPECT_EQ(again->findKey(modelTags()[0].name, QStringLiteral("K5")), 6u);
+    EXPECT_EQ(walk(*again, modelTags()[0].name).size(), 6u);
 }
 
 // A change cut short may leave a tag's root pointing past the end of the
