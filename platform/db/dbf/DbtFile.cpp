@@ -5,25 +5,14 @@
 #include <vector>
 
 #include "platform/db/core/DbError.h"
+#include "platform/db/dbf/LittleEndian.h"
 
 namespace kdb {
 
 namespace {
-uint32_t le32(const unsigned char* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t le16(const unsigned char* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-void put32(unsigned char* p, uint32_t v)
-{
-    p[0] = v & 0xFF;
-    p[1] = (v >> 8) & 0xFF;
-    p[2] = (v >> 16) & 0xFF;
-    p[3] = (v >> 24) & 0xFF;
-}
+using dbfimpl::le16;
+using dbfimpl::le32;
+using dbfimpl::put32;
 
 [[noreturn]] void corrupt(const std::string& path, const std::string& what)
 {
