@@ -252,10 +252,11 @@ uint32_t DbtFile::append(const std::string& data)
     // At the end of the file: a free block the header names (another
     // program's list of freed blocks) is left to it, and a next-free block
     // that counts no free block is written right below.
-    const uint32_t stated = now.nextFree;
-    const uint64_t next = std::max<uint64_t>(blockCount(), 1);
-    if (nextFreeImpossible())
-        mendedNextFree_ = stated;
+    // (The header and the size as just read: the caller's lock keeps them.)
+    const uint64_t count = (now.fileSize + blockSize_ - 1) / blockSize_;
+    const uint64_t next = std::max<uint64_t>(count, 1);
+    if (now.nextFree == 0 || now.nextFree > count)
+        mendedNextFree_ = now.nextFree;
     std::string block;
     if (layout_ == Layout::New) {
         block.resize(8);
