@@ -14,6 +14,7 @@
 #include <QDate>
 
 #include "platform/db/dbf/DbfTable.h"
+#include "platform/db/dbf/LittleEndian.h"
 #include "platform/db/mdx/MdxFile.h"
 
 namespace kdb {
@@ -29,27 +30,6 @@ inline constexpr size_t kCacheBytes = 64 * 1024;
 inline bool inMemoFile(const FieldInfo& f)
 {
     return f.nativeType == 'M' || f.nativeType == 'B' || f.nativeType == 'G';
-}
-
-inline uint32_t le32(const unsigned char* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
-}
-inline uint16_t le16(const unsigned char* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline void put32(unsigned char* p, uint32_t v)
-{
-    p[0] = v & 0xFF;
-    p[1] = (v >> 8) & 0xFF;
-    p[2] = (v >> 16) & 0xFF;
-    p[3] = (v >> 24) & 0xFF;
-}
-inline void put16(unsigned char* p, uint16_t v)
-{
-    p[0] = v & 0xFF;
-    p[1] = (v >> 8) & 0xFF;
 }
 
 inline std::string upper(std::string s)

@@ -2,32 +2,32 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 #include "platform/db/core/DbError.h"
+#include "platform/db/dbf/LittleEndian.h"
 
 namespace kdb {
 
 namespace {
-uint32_t le32(const unsigned char* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t le16(const unsigned char* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-void put32(unsigned char* p, uint32_t v)
-{
-    p[0] = v & 0xFF;
-    p[1] = (v >> 8) & 0xFF;
-    p[2] = (v >> 16) & 0xFF;
-    p[3] = (v >> 24) & 0xFF;
-}
+using dbfimpl::le16;
+using dbfimpl::le32;
+using dbfimpl::put32;
 
 [[noreturn]] void corrupt(const std::string& path, const std::string& what)
 {
     throw EDBEngineError::memoCorrupt(path, what);
+}
+
+// The length the header of a memo of the new layout at `start` gives (its
+// 8 bytes included); nothing when no such header starts there.
+std::optional<uint32_t> memoLengthAt(const File& f, uint64_t start)
+{
+    unsigned char h[8];
+    if (f.readAt(start, h, 8) == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00)
+        return le32(h + 4);
+    return std::nullopt;
 }
 }  // namespace
 
@@ -184,9 +184,8 @@ std::string DbtFile::read(uint32_t block) const
     if (block == 0 || start >= size)
         corrupt(file_.path(), "memo block " + std::to_string(block) + " out of range");
     if (layout_ == Layout::New) {
-        unsigned char h[8];
-        if (file_.readAt(start, h, 8) == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) {
-            const uint32_t len = le32(h + 4);
+        if (const std::optional<uint32_t> found = memoLengthAt(file_, start)) {
+            const uint32_t len = *found;
             if (len < 8 || len - 8 > kMaxMemo || start + len > size)
                 corrupt(file_.path(), "bad memo length at block " + std::to_string(block));
             std::string out(len - 8, '\0');
@@ -222,11 +221,9 @@ bool DbtFile::holdsMemoAt(uint32_t block) const
     const uint64_t start = uint64_t(block) * blockSize_;
     if (block == 0 || start >= size)
         return false;
-    unsigned char h[8];
-    if (layout_ == Layout::New && file_.readAt(start, h, 8) == 8 && h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 &&
-        h[3] == 0x00) {
-        const uint32_t len = le32(h + 4);
-        return len >= 8 && len - 8 <= kMaxMemo && start + len <= size;
+    if (layout_ == Layout::New) {
+        if (const std::optional<uint32_t> len = memoLengthAt(file_, start))
+            return *len >= 8 && *len - 8 <= kMaxMemo && start + *len <= size;
     }
     // Text ended by an end mark, within the first few blocks.
     std::vector<char> buf(4096);
@@ -242,11 +239,11 @@ bool DbtFile::holdsMemoAt(uint32_t block) const
 
 uint64_t DbtFile::memoEnd(uint32_t block) const
 {
-    unsigned char h[8];
-    if (layout_ == Layout::New && block != 0 && file_.readAt(uint64_t(block) * blockSize_, h, 8) == 8 &&
-        h[0] == 0xFF && h[1] == 0xFF && h[2] == 0x08 && h[3] == 0x00) {
-        const uint64_t len = std::min<uint64_t>(le32(h + 4), kMaxMemo + 8);
-        return block + std::max<uint64_t>((len + blockSize_ - 1) / blockSize_, 1);
+    if (layout_ == Layout::New && block != 0) {
+        if (const std::optional<uint32_t> stated = memoLengthAt(file_, uint64_t(block) * blockSize_)) {
+            const uint64_t len = std::min<uint64_t>(*stated, kMaxMemo + 8);
+            return block + std::max<uint64_t>((len + blockSize_ - 1) / blockSize_, 1);
+        }
     }
     return uint64_t(block) + 1;
 }
@@ -263,10 +260,11 @@ uint32_t DbtFile::append(const std::string& data)
     // At the end of the file: a free block the header names (another
     // program's list of freed blocks) is left to it, and a next-free block
     // that counts no free block is written right below.
-    const uint32_t stated = now.nextFree;
-    const uint64_t next = std::max<uint64_t>(blockCount(), 1);
-    if (nextFreeImpossible())
-        mendedNextFree_ = stated;
+    // (The header and the size as just read: the caller's lock keeps them.)
+    const uint64_t count = (now.fileSize + blockSize_ - 1) / blockSize_;
+    const uint64_t next = std::max<uint64_t>(count, 1);
+    if (now.nextFree == 0 || now.nextFree > count)
+        mendedNextFree_ = now.nextFree;
     std::string block;
     if (layout_ == Layout::New) {
         block.resize(8);

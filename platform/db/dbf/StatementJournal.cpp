@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/db/core/DbError.h"
+#include "platform/db/dbf/LittleEndian.h"
 
 namespace kdb::journal {
 
@@ -24,24 +25,10 @@ uint64_t fnv(uint64_t h, const unsigned char* p, size_t n)
     return h;
 }
 
-uint32_t get32(const unsigned char* p)
-{
-    return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24);
-}
-uint16_t get16(const unsigned char* p)
-{
-    return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-void set32(unsigned char* p, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = static_cast<unsigned char>(v >> (8 * i));
-}
-void set16(unsigned char* p, uint16_t v)
-{
-    p[0] = static_cast<unsigned char>(v);
-    p[1] = static_cast<unsigned char>(v >> 8);
-}
+using dbfimpl::le16;
+using dbfimpl::le32;
+using dbfimpl::put16;
+using dbfimpl::put32;
 
 }  // namespace
 
@@ -61,10 +48,10 @@ std::optional<Journal> decode(std::string_view bytes)
     if (bytes.size() < kHead + kTail || std::memcmp(p, kMagic, 4) != 0)
         return std::nullopt;
     Journal j;
-    j.headerLength = get16(p + 4);
-    j.recordLength = get16(p + 6);
-    j.recordCount = get32(p + 8);
-    const uint32_t n = get32(p + 12);
+    j.headerLength = le16(p + 4);
+    j.recordLength = le16(p + 6);
+    j.recordCount = le32(p + 8);
+    const uint32_t n = le32(p + 12);
     if (j.recordLength == 0)
         return std::nullopt;
     const uint64_t entry = 4 + uint64_t(j.recordLength);
@@ -79,7 +66,7 @@ std::optional<Journal> decode(std::string_view bytes)
     const unsigned char* at = p + kHead;
     for (uint32_t i = 0; i < n; ++i, at += entry) {
         Image im;
-        im.recNo = get32(at);
+        im.recNo = le32(at);
         im.bytes.assign(reinterpret_cast<const char*>(at + 4), j.recordLength);
         j.images.push_back(std::move(im));
     }
@@ -92,17 +79,17 @@ Writer::Writer(
 {
     unsigned char h[kHead];
     std::memcpy(h, kMagic, 4);
-    set16(h + 4, headerLength);
-    set16(h + 6, recordLength);
-    set32(h + 8, recordCount);
-    set32(h + 12, images);
+    put16(h + 4, headerLength);
+    put16(h + 6, recordLength);
+    put32(h + 8, recordCount);
+    put32(h + 12, images);
     put(h, sizeof h);
 }
 
 void Writer::add(uint32_t recNo, std::string_view bytes)
 {
     unsigned char n[4];
-    set32(n, recNo);
+    put32(n, recNo);
     put(n, 4);
     put(bytes.data(), bytes.size());
 }

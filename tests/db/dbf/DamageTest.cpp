@@ -28,6 +28,9 @@ namespace {
 constexpr int kHeader = 32 + 6 * 32 + 1;
 constexpr int kRecLen = 1 + 20 + 8 + 6 + 8 + 1 + 10;
 constexpr int kOffDn = 21, kOffNb = 29, kOffPrix = 35, kOffNote = 44;
+// sampleFields(false): the same without NOTE.
+constexpr int kHeaderNoMemo = kHeader - 32;
+constexpr int kRecLenNoMemo = kRecLen - 10;
 
 class DamageTest : public ::testing::Test {
 protected:
@@ -45,6 +48,13 @@ protected:
         QFile f(QString::fromStdString(p));
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
         f.seek(kHeader + qint64(recNo - 1) * kRecLen + offset);
+        f.write(b.data(), static_cast<qint64>(b.size()));
+    }
+    // The file's bytes replaced, in place (the same file).
+    void rewrite(const std::string& b) const
+    {
+        QFile f(QString::fromStdString(p));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
         f.write(b.data(), static_cast<qint64>(b.size()));
     }
     std::string record(uint32_t recNo) const { return bytes().substr(kHeader + (recNo - 1) * kRecLen, kRecLen); }
@@ -223,12 +233,11 @@ TEST_F(UnfinishedTest, AnAppendKilledBeforeItCountedItsRecordIsUndoneAndTheIndex
 {
     make();
     const std::string before = bytes();
-    const uint32_t recLen = 1 + 20 + 8 + 6 + 8 + 1;
     {
         // The record written after the count, its keys in the index.
         QFile f(QString::fromStdString(p));
         ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        const QByteArray last = f.readAll().mid(static_cast<int>(before.size() - 1 - recLen), recLen);
+        const QByteArray last = f.readAll().mid(static_cast<int>(before.size() - 1 - kRecLenNoMemo), kRecLenNoMemo);
         f.seek(static_cast<qint64>(before.size() - 1));
         f.write(QByteArray(last).replace("nom40", "nom41"));
         f.write("\x1A", 1);
@@ -411,12 +420,6 @@ protected:
         }
         sound = bytes();
     }
-    void write(const std::string& b) const
-    {
-        QFile f(QString::fromStdString(p));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(b.data(), static_cast<qint64>(b.size()));
-    }
     static void put16(std::string& b, size_t at, uint16_t v)
     {
         b[at] = static_cast<char>(v & 0xFF);
@@ -446,7 +449,7 @@ TEST_F(HeaderTest, AWrongHeaderIsRefusedNeverWrittenAndRepairedFromTheRestOfIt)
         SCOPED_TRACE(d.what);
         std::string damaged = sound;
         d.make(damaged);
-        write(damaged);
+        rewrite(damaged);
         try {
             DbfTable::open(p);
             ADD_FAILURE() << "opened";
@@ -475,7 +478,7 @@ TEST_F(HeaderTest, AWrongHeaderIsRefusedNeverWrittenAndRepairedFromTheRestOfIt)
     // of the records gives the count of those it holds.
     std::string counted = sound;
     counted[4] = 9;
-    write(counted);
+    rewrite(counted);
     EXPECT_THROW(DbfTable::open(p), EDBEngineError);
     EXPECT_FALSE(DbfTable::repairHeader(p, false).damaged);  // the header holds together
     EXPECT_EQ(DbfTable::open(p, exclusive(true))->repair().records, 6u);
@@ -488,7 +491,7 @@ TEST_F(HeaderTest, NulBytesAfterTheEndMarkAreNoDamage)
 {
     std::string padded = sound.substr(0, kHeader) + '\0' + sound.substr(kHeader);
     put16(padded, 8, kHeader + 1);
-    write(padded);
+    rewrite(padded);
     {
         auto t = DbfTable::open(p);
         ASSERT_EQ(t->recordCount(), 6u);
@@ -505,18 +508,10 @@ TEST_F(UnfinishedTest, ALookUpThroughTheIndexTakesBackTheRecordsAfterTheCount)
 {
     make();
     const std::string before = bytes();
-    const uint32_t recLen = 1 + 20 + 8 + 6 + 8 + 1;
-    const uint32_t header = kHeader - 32;  // sampleFields(false): five fields
-    auto rewrite = [&](const std::string& b) {
-        QFile f(QString::fromStdString(p));
-        ASSERT_TRUE(f.open(QIODevice::ReadWrite));
-        ASSERT_TRUE(f.resize(0));
-        f.write(b.data(), static_cast<qint64>(b.size()));
-    };
     // The table opened with twenty records, its index naming forty; then
     // another program writes the other twenty and the rest of a record,
     // leaving its count behind.
-    std::string twenty = before.substr(0, header + 20 * recLen) + '\x1A';
+    std::string twenty = before.substr(0, kHeaderNoMemo + 20 * kRecLenNoMemo) + '\x1A';
     twenty.replace(4, 4, std::string("\x14\0\0\0", 4));
     rewrite(twenty);
     auto t = DbfTable::open(p);
@@ -546,7 +541,6 @@ TEST_F(UnfinishedTest, ALookUpThroughTheIndexTakesBackTheRecordsAfterTheCount)
 TEST_F(UnfinishedTest, AnAppendGoesAfterTheRecordsTheCountLeftBehind)
 {
     make();
-    const uint32_t recLen = 1 + 20 + 8 + 6 + 8 + 1;
     auto t = DbfTable::open(p);
     {
         QFile f(QString::fromStdString(p));
@@ -554,8 +548,8 @@ TEST_F(UnfinishedTest, AnAppendGoesAfterTheRecordsTheCountLeftBehind)
         f.seek(4);
         f.write("\0\0\0\0", 4);
         // the 39th and 40th records do not read as records
-        f.seek(kHeader - 32 + 38 * recLen);  // sampleFields(false): five fields
-        f.write(std::string(2 * recLen, '\0').data(), 2 * recLen);
+        f.seek(kHeaderNoMemo + 38 * kRecLenNoMemo);
+        f.write(std::string(2 * kRecLenNoMemo, '\0').data(), 2 * kRecLenNoMemo);
     }
     EXPECT_EQ(t->append({QStringLiteral("nouveau"), QDate(2022, 2, 2), 2, 2.0, false}), 39u);
     EXPECT_EQ(t->value(1, 0).toString(), QStringLiteral("nom1"));
