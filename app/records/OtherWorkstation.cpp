@@ -147,6 +147,11 @@ bool StartRowWrite(kdb::TableDataset& table, const char* keyField, const QString
     return true;
 }
 
+QString FullName(const QString& nom, const QString& prenom)
+{
+    return (nom.trimmed() + QLatin1Char(' ') + prenom.trimmed()).trimmed();
+}
+
 QString PatientName(const QString& code)
 {
     if (code.trimmed().isEmpty())
@@ -158,13 +163,12 @@ QString PatientName(const QString& code)
     q.open();
     if (q.isEmpty())
         return code.trimmed();
-    return (q.fieldByName("NOM").asString().trimmed() + QLatin1Char(' ') + q.fieldByName("PRENOM").asString().trimmed())
-        .trimmed();
+    return FullName(q.fieldByName("NOM").asString(), q.fieldByName("PRENOM").asString());
 }
 
 QString PatientWhat(const QString& code, const QString& nom, const QString& prenom, bool feminine)
 {
-    const QString name = (nom.trimmed() + QLatin1Char(' ') + prenom.trimmed()).trimmed();
+    const QString name = FullName(nom, prenom);
     return (feminine ? QStringLiteral("La patiente ") : QStringLiteral("Le patient ")) +
         (name.isEmpty() ? QString() : name + QLatin1Char(' ')) + QStringLiteral("(code ") + code.trimmed() +
         QLatin1Char(')');

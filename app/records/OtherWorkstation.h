@@ -77,6 +77,10 @@ bool ListRowUpToDate(kdb::Dataset& list, const QString& table, const char* keyFi
 // (deleted on another workstation, also between the search and the lock).
 bool StartRowWrite(kdb::TableDataset& table, const char* keyField, const QString& key, bool isNew);
 
+// A patient's name then first name as stored, without their blanks:
+// "DUPONT Jean"; either alone when the other is empty.
+QString FullName(const QString& nom, const QString& prenom);
+
 // A patient named for these messages: "DUPONT Jean"; the code alone when
 // the patient is not found; empty for an empty code.
 QString PatientName(const QString& code);

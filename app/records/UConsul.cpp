@@ -627,9 +627,7 @@ QString TfrmConsul::ConsWhat()
         what += QStringLiteral(" du ") + qConsul_.fieldByName("DCONS").asString();
     if (Patient_.active() && !Patient_.isEmpty())
         what += QStringLiteral(" de ") +
-            (Patient_.fieldByName("NOM").asString().trimmed() + QLatin1Char(' ') +
-                Patient_.fieldByName("PRENOM").asString().trimmed())
-                .trimmed();
+            records::FullName(Patient_.fieldByName("NOM").asString(), Patient_.fieldByName("PRENOM").asString());
     return what;
 }
 

@@ -207,7 +207,7 @@ void TfrmListProt::mnPrintClick()
 QString TfrmListProt::RowWhat() const
 {
     const auto text = [this](const char* field) { return qPROT_->fieldByName(field).asString().trimmed(); };
-    const QString patient = (text("NOM") + QLatin1Char(' ') + text("PRENOM")).trimmed();
+    const QString patient = records::FullName(text("NOM"), text("PRENOM"));
     return QStringLiteral("Le protocole n° ") + text("NUM") +
         (patient.isEmpty() ? QString() : QStringLiteral(" de ") + patient) + QStringLiteral(" du ") + text("DATE_PRT");
 }

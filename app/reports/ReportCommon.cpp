@@ -2,6 +2,7 @@
 
 #include "UPreview.h"
 #include "app/global/global.h"
+#include "platform/db/dataset/Dataset.h"
 #include "platform/report/PageStore.h"
 #include "platform/report/PreviewView.h"
 #include "platform/report/Report.h"
@@ -86,6 +87,14 @@ QString DocumentFileName(const QString& kind, const QString& nom, const QString&
         if (!part.simplified().isEmpty())
             parts << part.simplified();
     return parts.join(QLatin1Char(' '));
+}
+
+QString DocumentFileName(const QString& kind, kdb::Dataset& patient, const QDate& date)
+{
+    if (!patient.active() || patient.isEmpty())
+        return DocumentFileName(kind, {}, {}, date);
+    return DocumentFileName(
+        kind, patient.fieldByName("NOM").asString(), patient.fieldByName("PRENOM").asString(), date);
 }
 
 void PreviewReport(AppContext& context, krpt::Report& report)

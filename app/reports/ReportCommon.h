@@ -8,6 +8,10 @@
 class QWidget;
 struct AppContext;
 
+namespace kdb {
+class Dataset;
+}  // namespace kdb
+
 namespace krpt {
 class Band;
 class Label;
@@ -57,6 +61,9 @@ QString PlaceAndDateLine(const QDate& date);
 // yyyy-MM-dd, each left out when empty ("Ordonnance DUPONT JEAN 2026-12-07").
 QString DocumentFileName(
     const QString& kind, const QString& nom = {}, const QString& prenom = {}, const QDate& date = {});
+// The same, the name and first name read from the current row of `patient`
+// (NOM, PRENOM) when it is open on one.
+QString DocumentFileName(const QString& kind, kdb::Dataset& patient, const QDate& date);
 
 // The caller's sequence for a report form whose report is set up: previews
 // the report in a new preview window and returns once the window has let

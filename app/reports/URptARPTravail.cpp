@@ -28,9 +28,7 @@ TfrmRptARPTravail::TfrmRptARPTravail(QObject* parent)
         qPatient->setDatabaseName(DataPath.toStdString());
         qPatient->setParamText("MYCODE", PatientCode);
         qPatient->open();
-        const bool found = !qPatient->isEmpty();
-        report_->fileName = DocumentFileName(Kind, found ? qPatient->fieldByName("NOM").asString() : QString(),
-            found ? qPatient->fieldByName("PRENOM").asString() : QString(), DateCertif);
+        report_->fileName = DocumentFileName(Kind, *qPatient, DateCertif);
     };
     r.afterPrint = [this] { qPatient->close(); };
 

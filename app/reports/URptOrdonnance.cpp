@@ -33,9 +33,7 @@ TfrmRptOrdonnance::TfrmRptOrdonnance(QObject* parent)
         qOrd->open();
         qPatient->setParamText("MYCODE", PatientCode);
         qPatient->open();
-        const bool found = !qPatient->isEmpty();
-        report_->fileName = DocumentFileName("Ordonnance", found ? qPatient->fieldByName("NOM").asString() : QString(),
-            found ? qPatient->fieldByName("PRENOM").asString() : QString(), OrdDate);
+        report_->fileName = DocumentFileName("Ordonnance", *qPatient, OrdDate);
     };
     r.afterPrint = [this] {
         qOrd->close();

@@ -130,11 +130,8 @@ void TfrmRptProtocole::RptProtocoleBeforePrint()
     qProt->setDatabaseName(DataPath.toStdString());
     qProt->setParamText("MYNUM", ProtNum);
     qProt->open();
-    const bool found = !qProt->isEmpty();
-    RptProtocole_->fileName = DocumentFileName(QString::fromUtf8("Protocole opératoire"),
-        found ? qProt->fieldByName("NOM").asString() : QString(),
-        found ? qProt->fieldByName("PRENOM").asString() : QString(),
-        found ? qProt->fieldByName("DATE_PRT").asDate() : QDate());
+    RptProtocole_->fileName = DocumentFileName(QString::fromUtf8("Protocole opératoire"), *qProt,
+        qProt->isEmpty() ? QDate() : qProt->fieldByName("DATE_PRT").asDate());
     // The protocol's detail text, when it has one.
     detail_->clear();
     hasDetail_ = false;

@@ -98,9 +98,7 @@ void TfrmRptConsul::rptConsulBeforePrint()
         Patient->close();
     rptConsul_->title =
         "Rapport médical de " + (Patient->active() ? Patient->fieldByName("NOM").asString().trimmed() : QString());
-    rptConsul_->fileName = DocumentFileName(QString::fromUtf8("Rapport médical"),
-        Patient->active() ? Patient->fieldByName("NOM").asString() : QString(),
-        Patient->active() ? Patient->fieldByName("PRENOM").asString() : QString(), QDate::currentDate());
+    rptConsul_->fileName = DocumentFileName(QString::fromUtf8("Rapport médical"), *Patient, QDate::currentDate());
 }
 
 void TfrmRptConsul::rptConsulAfterPrint()

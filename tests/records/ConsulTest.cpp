@@ -311,14 +311,6 @@ TEST_F(ConsulTest, ModifyTakesTheRecordLockAndStartsFromTheCurrentValues)
     EXPECT_EQ(second.ConsState(), u'E');
 }
 
-// Keys sent where the focus is, as a user presses them.
-void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QWidget* focus = QApplication::focusWidget();
-    ASSERT_NE(focus, nullptr);
-    QTest::keyClick(focus, key, modifiers);
-}
-
 // A click on a row of the history grid.
 void ClickHistory(TfrmConsul& frm, int row)
 {

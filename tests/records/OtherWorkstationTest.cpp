@@ -90,13 +90,6 @@ protected:
         QStringLiteral("\nLes modifications n'ont pas été enregistrées ; elles restent affichées.");
     const QString kListUpdated = QStringLiteral("\nLa liste a été mise à jour.");
     const QString kCheckAgain = QStringLiteral("\nVérifiez-le dans la liste, puis recommencez.");
-    // A key pressed where the focus is.
-    static void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-    {
-        QWidget* focus = QApplication::focusWidget();
-        ASSERT_NE(focus, nullptr);
-        QTest::keyClick(focus, key, modifiers);
-    }
     // What a save refused for a patient deleted elsewhere says.
     QString PatientGone(const QString& who) { return Deleted(who) + kNotSaved; }
 };

@@ -313,14 +313,6 @@ TEST_F(PatientTest, EditingTakesTheRecordLockAndStartsFromTheCurrentValues)
     EXPECT_EQ(frm.form()->edCode->text(), "000001");
 }
 
-// Keys sent where the focus is, as a user presses them.
-void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
-{
-    QWidget* focus = QApplication::focusWidget();
-    ASSERT_NE(focus, nullptr);
-    QTest::keyClick(focus, key, modifiers);
-}
-
 // Esc leaves the patient file and its typed change alone; Ctrl+A, Ctrl+Ins
 // and Ctrl+Del reach their commands from a line edit and from a memo.
 TEST_F(PatientTest, EscapeIsNoKeyAndTheCommandKeysWorkFromEveryEditor)

@@ -187,6 +187,13 @@ protected:
             QTest::sendKeyEvent(QTest::Click, w, Qt::Key_unknown, QString(c), Qt::NoModifier);
         }
     }
+    // A key pressed where the focus is, as a user presses it.
+    static void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier)
+    {
+        QWidget* focus = QApplication::focusWidget();
+        ASSERT_NE(focus, nullptr);
+        QTest::keyClick(focus, key, modifiers);
+    }
     // Runs act on the next modal window of class T once it is shown.
     template <class T> static void OnModal(std::function<void(T&)> act)
     {
