@@ -215,7 +215,9 @@ private:
     // ---- SELECT ------------------------------------------------------------
     // Whether an access path gives the rows in the order of `orderFirst`.
     bool orderedBy(int table, const Access& a, const Expr* orderFirst) const;
-    void streamMore(size_t count);
+    // Reads the rows of the path stream_ left to read (all of them, but
+    // after a fetch that failed).
+    void streamRest();
     void gatherAll(const Expr* orderFirst);
     // While gatherAll runs: holds a table for the rest of it (once), where it
     // is first read; releaseHolds() gives them all back.

@@ -216,11 +216,11 @@ size_t Executor::fetch(size_t count)
     // never in the middle of one.
     (void)count;
     if (!done_)
-        streamMore(SIZE_MAX);
+        streamRest();
     return rows_.size();
 }
 
-void Executor::streamMore(size_t count)
+void Executor::streamRest()
 {
     StmtTable& s = tabs_[0];
     Table& t = *s.table;
@@ -238,14 +238,14 @@ void Executor::streamMore(size_t count)
         capture(rows_.size() - 1);
     };
     switch (stream_.type) {
-    case Access::Scan: {  // file order, from where the last fetch stopped
+    case Access::Scan: {  // file order, from where a failed fetch stopped
         // the records read under a hold of the table: no change of another
         // program is seen half written
         IndexReadHold hold(t);
         const uint32_t n = t.recordCount();
         const bool raw = s.rawRecords;
         uint32_t r = nextRec_;
-        for (; r <= n && rows_.size() < count; ++r) {
+        for (; r <= n; ++r) {
             if (raw && r + kAhead <= n)
                 prefetchRec(s, 0, r + kAhead);
             if (!(raw ? *t.rawRecord(r) == '*' : t.isDeleted(r)))
@@ -256,33 +256,27 @@ void Executor::streamMore(size_t count)
         return;
     }
     case Access::Order: {
-        // The tag is read whole at the first fetch, under one hold of the
+        // The tag is read whole, then its records, under one hold of the
         // index: the rows are those of one moment, each once, whatever
-        // other programs change meanwhile; each fetch reads its records
-        // under a hold too (no change is then seen half made).
+        // other programs change meanwhile.
         IndexReadHold hold(t);
         if (!walked_) {
             walkRecs_ = candidates(0, stream_);
             walked_ = true;
         }
-        while (walkPos_ < walkRecs_.size() && rows_.size() < count) {
+        while (walkPos_ < walkRecs_.size()) {
             if (!releaseBehind_) {
                 const uint32_t r = walkRecs_[walkPos_++];
                 if (!t.isDeleted(r))
                     take(r);
                 continue;
             }
-            // Rows kept for later: the next entries (as many as there are
-            // rows already, or as asked for; once the result is long, all
-            // the others) are read in file order, so that each page of the
-            // table is read once per batch and a long result gives back the
-            // table's memory behind its reads; the rows keep the tag's order.
-            const size_t left = walkRecs_.size() - walkPos_;
-            const size_t n = rows_.size() >= kLongResult
-                ? left
-                : std::min(left, std::max(rows_.size(), count - rows_.size()));
-            takeInFileOrder(walkPos_, n);
-            walkPos_ += n;
+            // Rows kept for later: the entries left are read in file order,
+            // so that each page of the table is read once and a long result
+            // gives back the table's memory behind its reads; the rows keep
+            // the tag's order.
+            takeInFileOrder(walkPos_, walkRecs_.size() - walkPos_);
+            walkPos_ = walkRecs_.size();
         }
         done_ = walkPos_ >= walkRecs_.size();
         if (done_)

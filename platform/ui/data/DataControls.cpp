@@ -136,24 +136,23 @@ private:
     bool cutting_ = false;
 };
 
+// The limit an editor has already; null when it has none.
+PlainTextLimit* FoundLimit(const QObject* editor)
+{
+    return dynamic_cast<PlainTextLimit*>(
+        editor->findChild<QObject*>(PlainTextLimit::Name(), Qt::FindDirectChildrenOnly));
+}
+
 // The limit of a plain or rich text editor, made at the first call. The
 // document is not changed while it reports a change: the limit waits for
 // the end of the change (the editor's textChanged).
-template <class Editor>
-PlainTextLimit* LimitOf(Editor* editor)
+template <class Editor> PlainTextLimit* LimitOf(Editor* editor)
 {
-    if (auto* limit = dynamic_cast<PlainTextLimit*>(
-            editor->template findChild<QObject*>(PlainTextLimit::Name(), Qt::FindDirectChildrenOnly)))
+    if (PlainTextLimit* limit = FoundLimit(editor))
         return limit;
     auto* limit = new PlainTextLimit(editor, editor->document());
     QObject::connect(editor, &Editor::textChanged, limit, &PlainTextLimit::enforce);
     return limit;
-}
-
-const PlainTextLimit* FoundLimit(const QObject* editor)
-{
-    return dynamic_cast<const PlainTextLimit*>(
-        editor->findChild<QObject*>(PlainTextLimit::Name(), Qt::FindDirectChildrenOnly));
 }
 
 // A one-line editor's text as the code page holds it, typed, pasted or set.
