@@ -30,6 +30,8 @@ protected:
     void AddPatients(int first, int count);
     // Deletes the first patient and changes the name of the second.
     void ChangeRows();
+    // A backup of the practice into dest_ ("Korvale.zip") through the screen.
+    void BackupThroughScreen();
 
     // The files of the data directory (not the sub-directories), by name.
     static QMap<QString, QByteArray> DataFiles();

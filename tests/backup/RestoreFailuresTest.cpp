@@ -121,12 +121,10 @@ protected:
         EXPECT_TRUE(screen.btnClose()->isEnabled());
         return messages_.Count() ? messages_.Last().text : QString();
     }
+    // The backup, its tables closed after it.
     void Backup()
     {
-        TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
-        screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
-        screen.DoBackup();
-        ASSERT_TRUE(QFileInfo::exists(dest_ + "Korvale.zip"));
+        BackupThroughScreen();
         kdb::Database::of(DataPath.toStdString()).closeIdleTables();
     }
     // The box says the restore was not made and changed nothing.
