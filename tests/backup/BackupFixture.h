@@ -15,6 +15,10 @@
 
 #include <memory>
 
+// The helper program of the backup tests (RestoreChild.cpp): another
+// workstation, or a program killed midway.
+inline const QString kChild = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_test_child");
+
 class BackupFixture : public ::testing::Test {
 protected:
     void SetUp() override

@@ -30,12 +30,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-const QString kChild = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_test_child");
-
-}  // namespace
-
 class Restore : public BackupFixture {
 protected:
     // Restores `archive` through the screen, answering Yes to both questions.
