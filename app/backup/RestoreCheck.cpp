@@ -280,13 +280,11 @@ TableSetRestore::Result TableSetRestore::Extract(TZipArchiver& zip)
             (e.text ? texts_ : restored_) << e.name;
             if (!e.text)
                 restoredEntries_ << e.entry;
-            if (i + 1 == expected.size())
-                writeback_ = std::make_unique<Writeback>(written);
             continue;
         }
         ClearTemp();
         if (failure.code != 0 || !failure.entry.isEmpty())
-            return LibraryFailed(failure.code, failure.text, failure.entry.isEmpty() ? QString() : failure.entry);
+            return LibraryFailed(failure.code, failure.text, failure.entry);
         if (zip.ErrCode >= 10000 && zip.ErrCode != 10502)
             return Unreadable(zip, archive);  // the component's own failure (joining a set)
         detail_ = e.entry;
@@ -294,6 +292,7 @@ TableSetRestore::Result TableSetRestore::Extract(TZipArchiver& zip)
                                : QStringLiteral("sa taille diffère de celle que l'archive donne");
         return Result::Damaged;
     }
+    writeback_ = std::make_unique<Writeback>(written);
     return Result::Done;
 }
 

@@ -1,5 +1,6 @@
 #include "tests/backup/BackupFixture.h"
 
+#include "app/backup/USaveRestore.h"
 #include "platform/db/core/Table.h"
 #include "platform/db/database/Database.h"
 #include "platform/db/engine/Engine.h"
@@ -24,6 +25,14 @@ void BackupFixture::ChangeRows()
     patients->updateFields(2, {{patients->fieldIndex("NOM"), QStringLiteral("CHANGÉ")}});
     patients->flush();
     kdb::Database::of(DataPath.toStdString()).closeIdleTables();
+}
+
+void BackupFixture::BackupThroughScreen()
+{
+    TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
+    screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
+    screen.DoBackup();
+    ASSERT_TRUE(QFileInfo::exists(dest_ + "Korvale.zip"));
 }
 
 QMap<QString, QByteArray> BackupFixture::DataFiles()

@@ -15,6 +15,10 @@
 
 #include <memory>
 
+// The helper program of the backup tests (RestoreChild.cpp): another
+// workstation, or a program killed midway.
+inline const QString kChild = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_test_child");
+
 class BackupFixture : public ::testing::Test {
 protected:
     void SetUp() override
@@ -30,6 +34,8 @@ protected:
     void AddPatients(int first, int count);
     // Deletes the first patient and changes the name of the second.
     void ChangeRows();
+    // A backup of the practice into dest_ ("Korvale.zip") through the screen.
+    void BackupThroughScreen();
 
     // The files of the data directory (not the sub-directories), by name.
     static QMap<QString, QByteArray> DataFiles();

@@ -166,7 +166,6 @@ TEST_F(DiskBackup, CancellingTheDiskQuestionWritesNothing)
 TEST_F(DiskBackup, AKilledBackupLeavesNothingAfterTheNextStart)
 {
     AddPatients(1000, 400);
-    const QString child = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_test_child");
     const QString system = QDir::tempPath() + "/";  // the practice's own ($TMPDIR)
     auto archives = [&] {
         QStringList found;
@@ -182,7 +181,7 @@ TEST_F(DiskBackup, AKilledBackupLeavesNothingAfterTheNextStart)
         if (texts)
             Touch(ProtDir + "PROT1.RTF", "{\\rtf1 texte}");
         QProcess p;
-        p.start(child, {"diskbackup", DataPath, ProtDir, practice_.root() + (texts ? "/media2" : "/media1")});
+        p.start(kChild, {"diskbackup", DataPath, ProtDir, practice_.root() + (texts ? "/media2" : "/media1")});
         ASSERT_TRUE(p.waitForStarted());
         const QString work = kos::PrivateTempDir() + QString::number(p.processId()) + "/";
         ASSERT_TRUE(p.waitForFinished(120000));

@@ -10,6 +10,7 @@
 #include "platform/db/database/Database.h"
 #include "tests/support/FakeVolumes.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/TestFiles.h"
 #include "tests/zipeng/OddEntries.h"
 #include "zip/ZipArch.h"
 
@@ -32,13 +33,6 @@ QByteArray Bytes(const QString& path)
 {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void Put(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
-    f.write(bytes);
 }
 
 quint32 Get32(const QByteArray& b, qsizetype at)
@@ -127,12 +121,10 @@ protected:
         EXPECT_TRUE(screen.btnClose()->isEnabled());
         return messages_.Count() ? messages_.Last().text : QString();
     }
+    // The backup, its tables closed after it.
     void Backup()
     {
-        TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
-        screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
-        screen.DoBackup();
-        ASSERT_TRUE(QFileInfo::exists(dest_ + "Korvale.zip"));
+        BackupThroughScreen();
         kdb::Database::of(DataPath.toStdString()).closeIdleTables();
     }
     // The box says the restore was not made and changed nothing.
@@ -229,7 +221,7 @@ TEST_F(RestoreFailure, ADamagedArchiveIsNamedWithTheEntryAtFault)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
-        Put(archive, c.damage(good));
+        Touch(archive, c.damage(good));
         const QString box = RestoreThroughScreen(archive);
         ExpectOneFailureBox(c.questions);
         EXPECT_TRUE(box.startsWith("Le fichier de sauvegarde " + archive + " est endommagé : ")) << box.toStdString();
@@ -309,12 +301,12 @@ TEST_F(RestoreFailure, AFileThatIsNoTableIsNeverPutInPlaceOfATable)
     };
     const QList<Case> cases = {
         {"a table of zeros",
-            [&] { Put(made + "Cons.DBF", QByteArray(int(QFileInfo(DataPath + "Cons.DBF").size()), '\0')); },
+            [&] { Touch(made + "Cons.DBF", QByteArray(int(QFileInfo(DataPath + "Cons.DBF").size()), '\0')); },
             "Cons.DBF"},
-        {"an index that is no index", [&] { Put(made + "Patient.MDX", QByteArray(4096, 'x')); }, "Patient.MDX"},
+        {"an index that is no index", [&] { Touch(made + "Patient.MDX", QByteArray(4096, 'x')); }, "Patient.MDX"},
         {"a memo file missing", [&] { QFile::remove(made + "FPROT.DBT"); }, "FPROT.DBF"},
         {"a memo file of zeros",
-            [&] { Put(made + "FPROT.DBT", QByteArray(int(QFileInfo(DataPath + "FPROT.DBT").size()), '\0')); },
+            [&] { Touch(made + "FPROT.DBT", QByteArray(int(QFileInfo(DataPath + "FPROT.DBT").size()), '\0')); },
             "FPROT.DBT"},
         {"an index without its table", [&] { QFile::remove(made + "Cons.DBF"); }, "Cons.DBF"},
     };

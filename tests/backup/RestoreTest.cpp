@@ -30,12 +30,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
-const QString kChild = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_test_child");
-
-}  // namespace
-
 class Restore : public BackupFixture {
 protected:
     // Restores `archive` through the screen, answering Yes to both questions.
@@ -61,13 +55,6 @@ protected:
         QTest::mouseClick(screen.btnRestore(), Qt::LeftButton);
         EXPECT_TRUE(screen.btnClose()->isEnabled());
     }
-    void Backup()
-    {
-        TfrmSaveRestore screen(practice_.context(), TfrmSaveRestore::Mode::Backup);
-        screen.ChooseFolder = [&](QWidget*, const QString&) { return dest_; };
-        screen.DoBackup();
-        ASSERT_TRUE(QFileInfo::exists(dest_ + "Korvale.zip"));
-    }
     // The table check finds nothing to change and every table opens.
     static void ExpectSound()
     {
@@ -91,7 +78,7 @@ protected:
 // exchanged.
 TEST_F(Restore, GivesBackTheBackedUpTablesByteForByte)
 {
-    Backup();
+    BackupThroughScreen();
     const auto saved = DataFiles();
     for (bool exchange : {true, false}) {
         SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
@@ -113,7 +100,7 @@ TEST_F(Restore, GivesBackTheBackedUpTablesByteForByte)
 
 TEST_F(Restore, AReplacementThatFailsLeavesEveryFileAndSaysSo)
 {
-    Backup();
+    BackupThroughScreen();
     ChangeRows();
     // A folder in the way of one restored file.
     ASSERT_TRUE(QFile::remove(DataPath + "FPHOTO.DBF"));
@@ -169,7 +156,7 @@ TEST_F(Restore, ADamagedArchiveTouchesNothing)
 
 TEST_F(Restore, RefusedWhileAnotherProgramHasATableOpen)
 {
-    Backup();
+    BackupThroughScreen();
     ChangeRows();
     const auto before = DataFiles();
     QProcess holder;
@@ -187,7 +174,7 @@ TEST_F(Restore, RefusedWhileAnotherProgramHasATableOpen)
 TEST_F(Restore, KilledAtAnyMomentLeavesTheOldOrTheNewSet)
 {
     AddPatients(1000, 2000);
-    Backup();
+    BackupThroughScreen();
     const auto newSet = DataFiles();
     ChangeRows();
     AddPatients(5000, 500);
@@ -249,7 +236,7 @@ TEST_F(Restore, BackupWaitsForATableChangedByAnotherProgram)
     QProcess writer;
     writer.start(kChild, {"append", DataPath});
     ASSERT_TRUE(writer.waitForReadyRead(10000));
-    Backup();  // waits for the table lock, then reads the table whole
+    BackupThroughScreen();  // waits for the table lock, then reads the table whole
     if (writer.state() != QProcess::NotRunning) {
         ASSERT_TRUE(writer.waitForFinished(30000));
     }
@@ -345,7 +332,7 @@ TEST_F(Restore, ProtocolTextsComeBackWithTheirRows)
 {
     AddProtocol(1, "{\\rtf1 premier}");
     AddProtocol(2, "{\\rtf1 second}");
-    Backup();
+    BackupThroughScreen();
     EXPECT_TRUE(ArchiveNames(dest_ + "Korvale.zip").contains("PROT/PROT1.RTF"));
     EXPECT_TRUE(ArchiveNames(dest_ + "Korvale.zip").contains("PROT/PROT2.RTF"));
     const auto savedData = DataFiles();
@@ -405,7 +392,7 @@ TEST_F(Restore, ALinkedDataDirectoryIsRestoredWhereItPoints)
     QDir().mkpath(practice_.root() + "/partage");
     ASSERT_TRUE(QDir().rename(Plain(DataPath), shared));
     ASSERT_TRUE(QFile::link(shared, Plain(DataPath)));
-    Backup();
+    BackupThroughScreen();
     const auto saved = DataFiles();
     for (bool exchange : {true, false}) {
         SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
@@ -442,7 +429,7 @@ TEST_F(Restore, ADataDirectoryOnADiskOfItsOwnIsRestored)
         ASSERT_TRUE(QFile::copy(DataPath + name, shared + "/" + name));
     ASSERT_TRUE(QDir(Plain(DataPath)).removeRecursively());
     ASSERT_TRUE(QFile::link(shared, Plain(DataPath)));
-    Backup();
+    BackupThroughScreen();
     const auto saved = DataFiles();
     ChangeRows();
     messages_.Clear();
@@ -474,7 +461,7 @@ TEST_F(Restore, AGroupSharedDataDirectoryKeepsItsGroupAndMode)
         ASSERT_EQ(::chown(file.constData(), uid_t(-1), group), 0);
         ASSERT_EQ(::chmod(file.constData(), 0660), 0);
     }
-    Backup();
+    BackupThroughScreen();
     const auto saved = DataFiles();
     for (bool exchange : {true, false}) {
         SCOPED_TRACE(exchange ? "exchanged directories" : "file by file");
@@ -510,7 +497,7 @@ TEST_F(Restore, NewFilesTakeTheRightsOfTheFilesBesideThem)
     for (const QString& dir : {DataPath, ProtDir})
         for (const QString& name : QDir(dir).entryList(QDir::Files))
             ASSERT_EQ(::chmod(QFile::encodeName(dir + name).constData(), 0644), 0);
-    Backup();
+    BackupThroughScreen();
     const mode_t umask = ::umask(002);
     for (const QString& dir : {DataPath, ProtDir}) {
         ASSERT_EQ(::chown(QFile::encodeName(Plain(dir)).constData(), uid_t(-1), group), 0);
@@ -544,7 +531,7 @@ TEST_F(Restore, KilledAtEveryRenameTheNextStartLeavesOneWholeSet)
 {
     AddProtocol(1, "{\\rtf1 premier}");
     AddProtocol(2, "{\\rtf1 second}");
-    Backup();
+    BackupThroughScreen();
     const auto newData = DataFiles();
     const auto newTexts = FilesOf(ProtDir);
     ChangeRows();
@@ -629,7 +616,7 @@ TEST_F(Restore, FromTheMainWindowWithTheAppointmentListOpen)
     };
     rdv(1, "100002");
     rdv(2, "100003");
-    Backup();
+    BackupThroughScreen();
     const auto saved = DataFiles();
     ChangeRows();
     rdv(3, "100004");
@@ -676,7 +663,7 @@ TEST_F(Restore, ALibraryInThePracticeFolderIsNeverLoaded)
     ScopedEnv mark("KORVALE_TEST_MARKER", marker);
     for (const char* lib : {"libzipeng.so", "libunzeng.so"})
         ASSERT_TRUE(QFile::copy(QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/marker/") + lib, AppDir + lib));
-    Backup();
+    BackupThroughScreen();
     ChangeRows();
     RestoreThroughScreen(dest_ + "Korvale.zip");
     EXPECT_EQ(messages_.Count(), 2) << messages_.Last().text.toStdString();
@@ -694,7 +681,7 @@ TEST_F(Restore, ALibraryInThePracticeFolderIsNeverLoaded)
 // workstation.
 TEST_F(Restore, ATableOpenInThisProgramIsNotBlamedOnAnotherWorkstation)
 {
-    Backup();
+    BackupThroughScreen();
     ChangeRows();
     const auto before = DataFiles();
     ShowAppointmentList(practice_.context(), nullptr);

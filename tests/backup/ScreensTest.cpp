@@ -135,7 +135,6 @@ TEST_F(Backup, TheNextBackupRemovesWhatAKilledOneLeft)
 {
     AddPatients(1000, 3000);
     const QString target = dest_ + "Korvale.zip";
-    const QString child = QStringLiteral(KORVALE_BINARY_DIR "/tests/backup/backup_test_child");
     auto leftovers = [&] {
         QStringList left = QDir(dest_).entryList({"Korvale.zip.part*"}, QDir::Files | QDir::Hidden);
         left.sort();
@@ -144,12 +143,12 @@ TEST_F(Backup, TheNextBackupRemovesWhatAKilledOneLeft)
     // How long a whole backup takes, then kills until one leaves its files.
     QElapsedTimer timer;
     timer.start();
-    ASSERT_EQ(QProcess::execute(child, {"backup", DataPath, ProtDir, target}), 0);
+    ASSERT_EQ(QProcess::execute(kChild, {"backup", DataPath, ProtDir, target}), 0);
     const qint64 full = timer.nsecsElapsed() / 1000;
     ASSERT_TRUE(QFile::remove(target));
     for (int run = 0; run < 50 && leftovers().size() < 2; ++run) {
         QProcess p;
-        p.start(child, {"backup", DataPath, ProtDir, target});
+        p.start(kChild, {"backup", DataPath, ProtDir, target});
         ASSERT_TRUE(p.waitForStarted());
         QThread::usleep(quint64(full / 4 + QRandomGenerator::global()->bounded(int(full))));
         ::kill(pid_t(p.processId()), SIGKILL);
